@@ -1,0 +1,18 @@
+# Sourced by run.sh and test.sh: installs the Debian packages the build and
+# the tests need, skipping those already present.
+tamsel_install() {
+  local missing=()
+  local p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "installing: ${missing[*]}"
+  local sudo=""
+  if [ "$(id -u)" != 0 ]; then sudo=sudo; fi
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+TAMSEL_BUILD_PACKAGES=(cmake ninja-build g++ make libgtest-dev libbenchmark-dev)
+TAMSEL_TEST_PACKAGES=(ffmpeg mjpegtools mpeg2dec libjpeg-turbo-progs imagemagick)

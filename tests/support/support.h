@@ -1,0 +1,55 @@
+// Shared helpers for the tests: fixture paths, running the driver and the
+// oracles, file I/O, PSNR and trace capture.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "foundation/trace.h"
+
+namespace tsupport {
+
+// Folder the fixture script wrote into (TAMSEL_FIXTURES or the build's).
+std::string fixtures_dir();
+// Path of a generated fixture; records a test failure when it is missing.
+std::string fixture(const std::string& name);
+// Path of a checked-in file under tests/data.
+std::string data_file(const std::string& name);
+// Path of the tamsel-dev executable.
+std::string dev_tool();
+// A fresh empty folder for the current test, removed at exit.
+std::string temp_dir();
+
+// Runs a shell command, returns its exit status and (optionally) stdout.
+int run(const std::string& cmd, std::string* out = nullptr);
+// Quotes a string for /bin/sh.
+std::string sh_quote(const std::string& s);
+// Runs tamsel-dev with the given argument string; returns stdout lines.
+int dev(const std::string& args, std::vector<std::string>* lines);
+
+std::vector<uint8_t> read_file(const std::string& path);
+bool write_file(const std::string& path, const std::vector<uint8_t>& data);
+std::vector<std::string> split_lines(const std::string& text);
+// Value of key=VALUE in a key=value record line; empty when absent.
+std::string field(const std::string& line, const std::string& key);
+long long field_int(const std::string& line, const std::string& key);
+
+// PSNR in dB of two byte planes (99 for identical).
+double psnr(const uint8_t* a, const uint8_t* b, size_t n);
+
+// Collects trace messages while alive.
+class TraceCapture {
+ public:
+  TraceCapture();
+  ~TraceCapture();
+  const std::vector<std::string>& messages() const { return messages_; }
+  bool contains(const std::string& needle) const;
+
+ private:
+  std::vector<std::string> messages_;
+  TraceSink previous_;
+};
+
+}  // namespace tsupport

@@ -16,69 +16,52 @@ inline uint64_t bs_load_be64(const uint8_t* p) {
   return __builtin_bswap64(v);
 }
 
-// Reader. The window holds `held` valid bits in its low end; the next bit to
-// read is bit held-1. A 64-bit window lets any read of up to 32 bits be served
-// by one fill, and bits past the end of the range read as zeros.
+// Reader. Keeps only the count of bits consumed: each read loads the eight
+// bytes that hold its bits with one unaligned big-endian load, so the calls
+// depend on each other through one addition and run in parallel. Reads in
+// the last seven bytes take a byte-wise path; bits past the end read as
+// zeros and the position stops at the end.
 class BS {
  public:
   BS() = default;
   BS(const uint8_t* start, size_t length) { init(start, length); }
 
-  // Binds the range and loads the window (the constructor's work).
+  // Binds the range and starts at its beginning (the constructor's work).
   void init(const uint8_t* start, size_t length) {
     start_ = start;
     end_ = start + length;
-    refill();
+    bits_ = static_cast<uint64_t>(length) * 8;
+    fast_end_ = length >= 8 ? static_cast<uint64_t>(length - 7) * 8 : 0;
+    bit_ = 0;
   }
 
   // Restarts at the beginning of the range.
-  void refill() {
-    pos_ = start_;
-    held_ = 0;
-    window_ = 0;
-    fill_window();
-  }
+  void refill() { bit_ = 0; }
 
-  // Tops the window up to at least 57 bits while data remain.
-  void fill_window() {
-    if (held_ > 56) return;
-    if (end_ - pos_ >= 8) {
-      const int take = (64 - held_) >> 3;
-      const uint64_t v = bs_load_be64(pos_);
-      window_ = take == 8 ? v : (window_ << (take * 8)) | (v >> (64 - take * 8));
-      pos_ += take;
-      held_ += take * 8;
-    } else {
-      while (held_ <= 56 && pos_ < end_) {
-        window_ = (window_ << 8) | *pos_++;
-        held_ += 8;
-      }
-    }
-  }
+  // Every read loads its own bytes: there is no window to top up. Kept so
+  // that callers written against a window reader need no change.
+  void fill_window() {}
 
   // n bits (0..32) as an unsigned value; out-of-range n returns 0 and
   // consumes nothing. Bits beyond the end read as zeros.
   uint32_t get_bits(int n) {
-    if (static_cast<unsigned>(n) > 32u || n == 0) return 0;
-    if (n > held_) {
-      fill_window();
-      if (n > held_) {  // end of data: pad with zeros
-        window_ <<= (n - held_);
-        held_ = n;
-      }
+    if (static_cast<unsigned>(n - 1) > 31u) return 0;
+    if (__builtin_expect(bit_ < fast_end_, 1)) {
+      const uint64_t v = bs_load_be64(start_ + (bit_ >> 3)) << (bit_ & 7);
+      bit_ += static_cast<unsigned>(n);
+      return static_cast<uint32_t>(v >> (64 - n));
     }
-    held_ -= n;
-    return static_cast<uint32_t>(window_ >> held_) & bs_mask[n];
+    const uint32_t r = static_cast<uint32_t>(load_tail() >> (64 - n));
+    advance(static_cast<unsigned>(n));
+    return r;
   }
 
   // Peeks n bits (0..32) without consuming them.
-  uint32_t show_bits(int n) {
-    if (static_cast<unsigned>(n) > 32u || n == 0) return 0;
-    if (n > held_) {
-      fill_window();
-      if (n > held_) return static_cast<uint32_t>((window_ << (n - held_))) & bs_mask[n];
-    }
-    return static_cast<uint32_t>(window_ >> (held_ - n)) & bs_mask[n];
+  uint32_t show_bits(int n) const {
+    if (static_cast<unsigned>(n - 1) > 31u) return 0;
+    if (__builtin_expect(bit_ < fast_end_, 1))
+      return static_cast<uint32_t>((bs_load_be64(start_ + (bit_ >> 3)) << (bit_ & 7)) >> (64 - n));
+    return static_cast<uint32_t>(load_tail() >> (64 - n));
   }
 
   uint32_t get_bit() { return get_bits(1); }
@@ -86,76 +69,63 @@ class BS {
   // Skips n bits (0..32); out-of-range n does nothing. Stops at the end.
   void skip_bits(int n) {
     if (static_cast<unsigned>(n) > 32u) return;
-    if (n <= held_) {
-      held_ -= n;
-      return;
-    }
-    n -= held_;
-    held_ = 0;
-    fill_window();
-    held_ -= n < held_ ? n : held_;
+    advance(static_cast<unsigned>(n));
   }
 
-  // Copies up to n bytes from the next byte boundary (a partial byte in the
-  // window is dropped). Returns the bytes delivered; the window stays empty
-  // of what was copied and is not refilled.
+  // Copies up to n bytes from the next byte boundary (a partial byte is
+  // dropped). Returns the bytes delivered.
   int read_bytes(uint8_t* dst, int n) {
     if (n < 1) return 0;
-    held_ &= ~7;
-    int done = 0;
-    while (held_ >= 8 && done < n) {
-      held_ -= 8;
-      dst[done++] = static_cast<uint8_t>(window_ >> held_);
-    }
-    if (done < n) {
-      size_t left = static_cast<size_t>(end_ - pos_);
-      size_t want = static_cast<size_t>(n - done);
-      size_t take = want < left ? want : left;
-      if (take) std::memcpy(dst + done, pos_, take);
-      pos_ += take;
-      done += static_cast<int>(take);
-    }
-    return done;
+    align();
+    const size_t at = static_cast<size_t>(bit_ >> 3);
+    const size_t left = static_cast<size_t>(end_ - start_) - at;
+    const size_t take = static_cast<size_t>(n) < left ? static_cast<size_t>(n) : left;
+    if (take) std::memcpy(dst, start_ + at, take);
+    bit_ += static_cast<uint64_t>(take) * 8;
+    return static_cast<int>(take);
   }
 
   // Skips up to n bytes from the next byte boundary; returns the bytes
   // skipped.
   int skip_bytes(int n) {
     if (n < 1) return 0;
-    const int in_window = held_ >> 3;
-    if (in_window >= n) {
-      held_ = (in_window - n) * 8;
-      return n;
-    }
-    held_ = 0;
-    size_t left = static_cast<size_t>(end_ - pos_);
-    size_t want = static_cast<size_t>(n - in_window);
-    size_t take = want < left ? want : left;
-    pos_ += take;
-    return in_window + static_cast<int>(take);
+    align();
+    const uint64_t left = (bits_ - bit_) >> 3;
+    const uint64_t take = static_cast<uint64_t>(n) < left ? static_cast<uint64_t>(n) : left;
+    bit_ += take * 8;
+    return static_cast<int>(take);
   }
 
   // Drops bits up to the next byte boundary.
-  void align() { held_ &= ~7; }
+  void align() { bit_ = (bit_ + 7) & ~static_cast<uint64_t>(7); }
 
   // Bits consumed since the start of the range.
-  uint64_t bit_position() const {
-    return static_cast<uint64_t>(pos_ - start_) * 8 - static_cast<uint64_t>(held_);
-  }
+  uint64_t bit_position() const { return bit_; }
   // Bits not yet consumed (excluding zero padding).
-  int64_t bits_left() const { return static_cast<int64_t>(end_ - pos_) * 8 + held_; }
-  bool at_end() const { return pos_ >= end_ && held_ == 0; }
+  int64_t bits_left() const { return static_cast<int64_t>(bits_ - bit_); }
+  bool at_end() const { return bit_ >= bits_; }
 
   const uint8_t* start() const { return start_; }
   size_t length() const { return static_cast<size_t>(end_ - start_); }
-  int held() const { return held_; }
+  // Bits a window reader would hold here: what is left, at most 64.
+  int held() const { return bits_ - bit_ < 64 ? static_cast<int>(bits_ - bit_) : 64; }
 
  private:
+  // The 64 bits from the position, byte-wise, zeros past the end.
+  uint64_t load_tail() const {
+    const size_t at = static_cast<size_t>(bit_ >> 3);
+    const size_t len = static_cast<size_t>(end_ - start_);
+    uint64_t v = 0;
+    for (size_t i = 0; i < 8; ++i) v = (v << 8) | (at + i < len ? start_[at + i] : 0u);
+    return v << (bit_ & 7);
+  }
+  void advance(unsigned n) { bit_ = bits_ - bit_ > n ? bit_ + n : bits_; }
+
   const uint8_t* start_ = nullptr;
-  const uint8_t* pos_ = nullptr;
   const uint8_t* end_ = nullptr;
-  uint64_t window_ = 0;
-  int held_ = 0;
+  uint64_t bit_ = 0;       // bits consumed
+  uint64_t bits_ = 0;      // bits in the range
+  uint64_t fast_end_ = 0;  // positions below this can load 8 bytes
 };
 
 // Writer. Bits are gathered from bit 31 of a 32-bit accumulator down and

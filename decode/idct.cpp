@@ -1,0 +1,181 @@
+// Plain inverse transforms, the store/add steps and the variant selection.
+//
+// The full transform is the integer Loeffler-Ligtenberg-Moschytz IDCT with
+// 13-bit constants, written as exact integer dot products: each output of a
+// pass is a sum of the inputs times combined constants, so any evaluation
+// order (the SIMD variants use multiply-add pairs) gives the same integers.
+// Rows: (sum + 1024) >> 11, saturated to 16 bits; columns: (sum + 2^17) >> 18,
+// clamped to -256..255.
+#include "decode/idct.h"
+
+#include <cmath>
+#include <cstring>
+#include <mutex>
+
+#include "decode/idct_coef.h"
+#include "foundation/cpu.h"
+
+int idct_mode = 0;
+
+static uint8_t g_sat[2304];
+static const uint8_t* build_sat() {
+  for (int i = 0; i < 2304; ++i) {
+    int v = i - 1024;
+    g_sat[i] = static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
+  }
+  return g_sat + 1024;
+}
+const uint8_t* const saturation_table = build_sat();
+
+static inline uint8_t clip8(int v) { return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v); }
+
+// One 8-point pass; in and out strided by `step`.
+template <int SHIFT, bool COLUMN>
+static inline void idct_1d(int16_t* p, int step) {
+  const int x0 = p[0], x1 = p[step], x2 = p[2 * step], x3 = p[3 * step];
+  const int x4 = p[4 * step], x5 = p[5 * step], x6 = p[6 * step], x7 = p[7 * step];
+  constexpr int R = 1 << (SHIFT - 1);
+  int out[8];
+  if (!(x1 | x2 | x3 | x4 | x5 | x6 | x7)) {
+    const int v = (x0 * IDCT_C0 + R) >> SHIFT;
+    for (int i = 0; i < 8; ++i) out[i] = v;
+  } else {
+    const int t0 = x0 * IDCT_C0 + x4 * IDCT_C0;
+    const int t1 = x0 * IDCT_C0 - x4 * IDCT_C0;
+    const int t3 = x2 * IDCT_E26_0 + x6 * IDCT_E26_1;
+    const int t2 = x2 * IDCT_E26_2 + x6 * IDCT_E26_3;
+    const int e0 = t0 + t3 + R, e3 = t0 - t3 + R, e1 = t1 + t2 + R, e2 = t1 - t2 + R;
+    const int o0 = x1 * IDCT_O[0][0] + x3 * IDCT_O[0][1] + x5 * IDCT_O[0][2] + x7 * IDCT_O[0][3];
+    const int o1 = x1 * IDCT_O[1][0] + x3 * IDCT_O[1][1] + x5 * IDCT_O[1][2] + x7 * IDCT_O[1][3];
+    const int o2 = x1 * IDCT_O[2][0] + x3 * IDCT_O[2][1] + x5 * IDCT_O[2][2] + x7 * IDCT_O[2][3];
+    const int o3 = x1 * IDCT_O[3][0] + x3 * IDCT_O[3][1] + x5 * IDCT_O[3][2] + x7 * IDCT_O[3][3];
+    out[0] = (e0 + o0) >> SHIFT;
+    out[7] = (e0 - o0) >> SHIFT;
+    out[1] = (e1 + o1) >> SHIFT;
+    out[6] = (e1 - o1) >> SHIFT;
+    out[2] = (e2 + o2) >> SHIFT;
+    out[5] = (e2 - o2) >> SHIFT;
+    out[3] = (e3 + o3) >> SHIFT;
+    out[4] = (e3 - o3) >> SHIFT;
+  }
+  for (int i = 0; i < 8; ++i) {
+    int v = out[i];
+    if (COLUMN) {
+      v = v < -256 ? -256 : v > 255 ? 255 : v;
+    } else {
+      v = v < -32768 ? -32768 : v > 32767 ? 32767 : v;
+    }
+    p[i * step] = static_cast<int16_t>(v);
+  }
+}
+
+void idct_c(int16_t* b) {
+  for (int r = 0; r < 8; ++r) idct_1d<11, false>(b + 8 * r, 1);
+  for (int c = 0; c < 8; ++c) idct_1d<18, true>(b + c, 8);
+}
+
+void idct_put_c(int16_t* b, uint8_t* dst, int stride) {
+  idct_c(b);
+  for (int y = 0; y < 8; ++y, dst += stride)
+    for (int x = 0; x < 8; ++x) dst[x] = clip8(b[8 * y + x] + 128);
+}
+
+void idct_add_c(int16_t* b, uint8_t* dst, int stride) {
+  idct_c(b);
+  for (int y = 0; y < 8; ++y, dst += stride)
+    for (int x = 0; x < 8; ++x) dst[x] = clip8(dst[x] + b[8 * y + x]);
+}
+
+IdctKernels idct_kernels_c = {idct_put_c, idct_add_c};
+IdctKernels idct_kernels_sse2 = {idct_put_sse2, idct_add_sse2};
+IdctKernels idct_kernels_avx2 = {idct_put_avx2, idct_add_avx2};
+IdctKernels idct_kernels = idct_kernels_c;
+
+static std::once_flag g_detect_once;
+
+void detect_cpu_features() {
+  std::call_once(g_detect_once, [] {
+    int mode = 0;
+    if (!cpu_use_plain()) {
+      if (cpu_has_sse2()) mode = 1;
+      if (cpu_has_avx2()) mode = 2;
+    }
+    idct_mode = mode;
+    idct_kernels = mode == 2 ? idct_kernels_avx2 : mode == 1 ? idct_kernels_sse2 : idct_kernels_c;
+  });
+}
+
+void idct_dispatch(int16_t* block, uint8_t* dst, int stride, int mode) {
+  if (mode)
+    idct_kernels.add(block, dst, stride);
+  else
+    idct_kernels.put(block, dst, stride);
+}
+
+// 65536 x sqrt(2) x cos((2k + 1) pi / 16) / 8
+static const int K_RED[4] = {11363, 9633, 6436, 2260};
+
+static void idct_reduced_do(const int16_t* b, uint8_t* dst, int stride, int add) {
+  const int base = ((b[0] + 4) >> 3) + (add ? 0 : 128);
+  int h[8] = {}, v[8] = {};
+  if (b[1])
+    for (int k = 0; k < 4; ++k) {
+      h[k] = (b[1] * K_RED[k]) >> 16;
+      h[7 - k] = -h[k];
+    }
+  if (b[8])
+    for (int k = 0; k < 4; ++k) {
+      v[k] = (b[8] * K_RED[k]) >> 16;
+      v[7 - k] = -v[k];
+    }
+  for (int y = 0; y < 8; ++y, dst += stride)
+    for (int x = 0; x < 8; ++x) dst[x] = clip8(base + h[x] + v[y] + (add ? dst[x] : 0));
+}
+
+void idct_reduced_put(int16_t* b, uint8_t* dst, int stride) { idct_reduced_do(b, dst, stride, 0); }
+void idct_reduced_add(int16_t* b, uint8_t* dst, int stride) { idct_reduced_do(b, dst, stride, 1); }
+void idct_reduced(int16_t* b, uint8_t* dst, int stride, int mode) { idct_reduced_do(b, dst, stride, mode); }
+
+// Reduced sizes: the full transform averaged over n x n squares is a
+// separable map of the coefficients; frequencies 4..7 add little (4 adds
+// nothing at all to 2x2 averages), so the 4x4 low-frequency square is used.
+// A[x][u] = C(u) / 2 x mean of cos((2k + 1) u pi / 16) over the square's
+// samples k, in units of 2^14.
+struct ReducedTable {
+  int a[4][4];
+};
+
+static ReducedTable reduced_table(int n) {
+  ReducedTable t{};
+  for (int x = 0; x < 8 / n; ++x)
+    for (int u = 0; u < 4; ++u) {
+      double m = 0;
+      for (int k = x * n; k < (x + 1) * n; ++k) m += std::cos((2 * k + 1) * u * M_PI / 16);
+      const double c = (u ? 0.5 : 0.5 / std::sqrt(2.0)) * m / n;
+      t.a[x][u] = static_cast<int>(std::lround(c * 16384));
+    }
+  return t;
+}
+
+static void idct_reduced_square(const int16_t* b, uint8_t* dst, int stride, int mode, int n) {
+  static const ReducedTable half = reduced_table(2), quarter = reduced_table(4);
+  const ReducedTable& t = n == 2 ? half : quarter;
+  const int m = 8 / n;
+  int rows[4][4];  // rows[v][x]: 2^6 units
+  for (int v = 0; v < 4; ++v)
+    for (int x = 0; x < m; ++x) {
+      int s = 0;
+      for (int u = 0; u < 4; ++u) s += b[8 * v + u] * t.a[x][u];
+      rows[v][x] = (s + 128) >> 8;
+    }
+  for (int y = 0; y < m; ++y, dst += stride)
+    for (int x = 0; x < m; ++x) {
+      int64_t s = 0;
+      for (int v = 0; v < 4; ++v) s += static_cast<int64_t>(rows[v][x]) * t.a[y][v];
+      const int val = static_cast<int>((s + (1 << 19)) >> 20);
+      dst[x] = mode ? clip8(dst[x] + val) : clip8(val + 128);
+    }
+}
+
+void idct_half(int16_t* b, uint8_t* dst, int stride, int mode) { idct_reduced_square(b, dst, stride, mode, 2); }
+void idct_quarter(int16_t* b, uint8_t* dst, int stride, int mode) { idct_reduced_square(b, dst, stride, mode, 4); }

@@ -1,0 +1,145 @@
+#include "demux/demuxer_cache.h"
+
+#include <sys/stat.h>
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <strings.h>
+#include <memory>
+
+#include "foundation/bsfile.h"
+#include "foundation/probe.h"
+#include "foundation/trace.h"
+
+namespace {
+
+int64_t file_time_ns(const char* name) {
+  struct stat st;
+  if (stat(name, &st) != 0) return 0;
+  return int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
+// Multi-file lists are read as one stream by the program-stream class.
+bool is_mbs_name(const char* name) {
+  const char* dot = std::strrchr(name, '.');
+  return dot && strcasecmp(dot, ".mbs") == 0;
+}
+
+}  // namespace
+
+DeMuxerCache& DeMuxerCache::instance() {
+  static DeMuxerCache cache;  // destroyed at exit with its entries
+  return cache;
+}
+
+DeMuxerCache::~DeMuxerCache() { clear(); }
+
+void DeMuxerCache::clear() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (DeMuxer* d : entries_) delete d;
+  entries_.clear();
+}
+
+int DeMuxerCache::count() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return int(entries_.size());
+}
+
+int DeMuxerCache::count_of(const char* name) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  int n = 0;
+  for (DeMuxer* d : entries_)
+    if (d->fname_ == name) ++n;
+  return n;
+}
+
+void DeMuxerCache::remove(int index) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (index < 0 || index >= int(entries_.size())) {
+    trace("ERROR (DeMuxerCache::remove): index=%d (%d)\n", index, int(entries_.size()));
+    return;
+  }
+  delete entries_[size_t(index)];
+  entries_.erase(entries_.begin() + index);
+}
+
+DeMuxer* DeMuxerCache::make_copy(const DeMuxer& entry) {
+  switch (entry.get_stream_type()) {
+    case 1:
+    case 2:
+    case 3:
+    case 9:
+      return new DeMuxer(entry);
+    default:
+      return nullptr;
+  }
+}
+
+DeMuxer* DeMuxerCache::find(const char* name, int flag) {
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (size_t i = 0; i < entries_.size(); ++i) {
+      DeMuxer* e = entries_[i];
+      if (e->fname_ != name) continue;  // Linux names are case-sensitive
+      bool stale = file_time_ns(name) != e->get_file_time();
+      if (!stale) {
+        int err = 0;
+        BSFile f(name, 1, &err);
+        stale = err == 0 && !f.size().equals(e->get_file_size());
+      }
+      if (stale) {
+        delete e;
+        entries_.erase(entries_.begin() + long(i));
+        break;
+      }
+      // The copy reopens the file; the entry stays closed.
+      return make_copy(*e);
+    }
+  }
+  return add(name, flag);
+}
+
+DeMuxer* DeMuxerCache::add(const char* name, int flag) {
+  int bit_rate = 0;
+  const int type = mpegfile_get_stream_type_and_bit_rate(name, &bit_rate);
+  if (type < 1 || type > 9) return nullptr;
+  if (!(type == 1 || type == 2 || type == 3 || type == 9)) {
+    // Program and transport streams have no demultiplexer yet.
+    trace("DeMuxerCache::add (): stream type %d of <%s> is not handled\n", type, name);
+    return nullptr;
+  }
+  // Built outside the lock: a slow open must not block other callers.
+  int err = 0;
+  auto first = std::make_unique<DeMuxer>(name, &err, type, bit_rate);
+  if (err) return nullptr;
+  auto entry = std::make_unique<DeMuxer>(*first);
+  entry->close_file();
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (DeMuxer* e : entries_)
+    if (e->fname_ == name && e->get_file_time() == entry->get_file_time() &&
+        e->get_file_size().equals(entry->get_file_size()))
+      return first.release();  // another thread cached the same file meanwhile
+  for (size_t i = 0; i < entries_.size(); ++i)
+    if (entries_[i]->fname_ == name) {
+      delete entries_[i];
+      entries_.erase(entries_.begin() + long(i));
+      break;
+    }
+  entries_.push_back(entry.release());
+  return first.release();
+}
+
+DeMuxer* demuxer_create(const char* name, int flag) {
+  if (!name || !*name) return nullptr;
+  char* full = realpath(name, nullptr);
+  if (!full) return nullptr;
+  std::unique_ptr<char, decltype(&std::free)> hold(full, &std::free);
+  {
+    int err = 0;
+    BSFile f(full, 1, &err);
+    if (err) return nullptr;
+  }
+  if (flag == 0 && is_mbs_name(full)) flag = 1;
+  return DeMuxerCache::instance().find(full, flag);
+}

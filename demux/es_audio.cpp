@@ -1,0 +1,196 @@
+// Audio spans of elementary audio files: the bytes between two offsets,
+// stamped with the time of their first whole frame derived from the byte
+// position (there are no packet time stamps).
+#include <algorithm>
+#include <cmath>
+
+#include "demux/demuxer.h"
+#include "foundation/trace.h"
+
+double DeMuxer::load_abs(ESBuffer* s, int count, int end_flag) {
+  if (!s) return kNoTime;
+  int n = count > 0 ? count : int(s->size);
+  if (uint32_t(n) > s->size) {
+    s->resize(uint32_t(n));
+    if (uint32_t(n) > s->size) {
+      trace("ERROR (DeMuxer::load_abs): abs->resize ()=%d < %d=bytes\n", int(s->size), n);
+      n = int(s->size);
+    }
+  }
+  if (s->start.less(data_start_)) s->start = data_start_;
+  if (s->start.greater_or_equal(end_data_)) {
+    s->bytes = 0;
+    return s->time;
+  }
+  if (s->end.greater(s->start)) n = int(std::min<uint64_t>(uint64_t(n), s->end.value() - s->start.value()));
+  s->bytes = n;  // request for read_abs
+  read_abs(s);
+  s->end = FileOffset::from_u64(s->start.value() + uint64_t(s->bytes));
+  calc_abs_pts(s);
+  ++load_abs_count_;
+  return s->time;
+}
+
+int DeMuxer::read_abs(ESBuffer* s) {
+  if (!s || !file_) return 0;
+  int n = s->bytes > 0 ? s->bytes : int(s->size);
+  if (uint32_t(n) > s->size) s->resize(uint32_t(n));
+  if (uint32_t(n) > s->size) n = int(s->size);
+  if (s->end.greater(s->start)) n = int(std::min<uint64_t>(uint64_t(n), s->end.value() - s->start.value()));
+  if (end_data_.value() > s->start.value())
+    n = int(std::min<uint64_t>(uint64_t(n), end_data_.value() - s->start.value()));
+  else
+    n = 0;
+  if (!file_->tell().equals(s->start)) file_->seek(s->start, 0);
+  int got = n > 0 ? int(file_->read(s->data, size_t(n))) : 0;
+  s->set_bytes(got);
+  // The next buffered read starts behind the span.
+  empty_bs_buffer();
+  buf_end_ = file_->tell();
+  return got;
+}
+
+void DeMuxer::calc_abs_pts(ESBuffer* s) {
+  if (ac3_) {
+    calc_ac3_pts(s);
+    return;
+  }
+  const int frame = frm_hdr_.valid ? frm_hdr_.frame_size : 731;
+  FrmHdr h;
+  int o = h.find_matching(s->data, s->bytes, frm_hdr_);
+  if (!h.valid) {
+    if (s->bytes < frame + 20) {
+      trace("DeMuxer::calc_abs_pts (ended?]: very small DA found at (%.0f - %.0f) with %d bytes.\n",
+            s->start.to_double(), s->end.to_double(), s->bytes);
+      return;
+    }
+    trace("DeMuxer::calc_abs_pts (ended?]: no valid frame header, DA = %d (%.0f - %.0f)\n", s->bytes,
+          s->start.to_double(), s->end.to_double());
+    s->bytes = 0;
+    s->first_frame = 0;
+    s->time = s->start.to_double() * sec_per_byte_ * 90000.0;
+    s->time_valid = 1;
+    return;
+  }
+  const double t = (s->start.to_double() + o - data_start_.to_double()) * sec_per_byte_;
+  const double f = double(h.sample_rate) / h.samples_per_frame();
+  int64_t k = int64_t(f * t + 0.5);
+  if (o > frame) {
+    const int from = std::max(0, o - frame - 4);
+    FrmHdr h2;
+    int o2 = h2.find_matching(s->data + from, o - from, frm_hdr_);
+    if (h2.valid && from + o2 < o) {
+      o = from + o2;
+      --k;
+    }
+  }
+  s->time = double(k) * audio_frame_ticks_;
+  s->time_valid = 1;
+  s->first_frame = o;
+}
+
+void DeMuxer::calc_ac3_pts(ESBuffer* s) {
+  const int frame = ac3_hdr_.valid ? ac3_hdr_.frame_size : 0;
+  AC3FrmHdr h;
+  int o = ac3_find_frame(ac3_hdr_, s->data, s->bytes, &h);
+  if (!h.valid) {
+    if (s->bytes < frame + 20) {
+      trace("DeMuxer::calc_ac3_pts (ended?]: very small DA found at (%.0f - %.0f) with %d bytes.\n",
+            s->start.to_double(), s->end.to_double(), s->bytes);
+      return;
+    }
+    trace("DeMuxer::calc_ac3_pts (ended?]: no valid frame header, DA = %d (%.0f - %.0f)\n", s->bytes,
+          s->start.to_double(), s->end.to_double());
+    s->bytes = 0;
+    s->first_frame = 0;
+    s->time = s->start.to_double() * sec_per_byte_ * 90000.0;
+    s->time_valid = 1;
+    return;
+  }
+  const double t = (s->start.to_double() + o - data_start_.to_double()) * sec_per_byte_;
+  int64_t k = int64_t(double(h.sample_rate) / 1536.0 * t + 0.5);
+  if (o > frame) {
+    const int from = std::max(0, o - h.frame_size - 4);
+    AC3FrmHdr h2;
+    int o2 = ac3_find_frame(ac3_hdr_, s->data + from, o - from, &h2);
+    if (h2.valid && from + o2 < o) {
+      o = from + o2;
+      --k;
+    }
+  }
+  s->time = double(k) * audio_frame_ticks_;
+  s->time_valid = 1;
+  s->first_frame = o;
+}
+
+int DeMuxer::init_abs_scr_per_byte(int id, int pid) {
+  if (es_data_.empty()) {
+    trace("ERROR (DeMuxer::init_abs_scr_per_byte): es_data=nil\n");
+    return 0;
+  }
+  if (!pid && !((id >= 0x80 && id <= 0x87) || (id >= 0xC0 && id <= 0xDF))) {
+    trace("ERROR (DeMuxer::init_abs_scr_per_byte): invlid audio stream id = %d\n", id);
+    return 0;
+  }
+  for (auto& r : es_data_) {
+    if (pid ? r.pid != pid : r.stream_id != id) continue;
+    int br = r.get_audio_bit_rate();
+    if (br <= 0) {
+      trace("DeMuxer::init_abs_scr_per_byte (): bit rate %d of stream %d skipped\n", br, r.stream_id);
+      continue;
+    }
+    audio_pes_id_ = id;
+    scr_per_audio_byte_ = 720000.0 / br;
+    return 1;
+  }
+  return 0;
+}
+
+double DeMuxer::demuxer(int, ESData*, DemuxJobStatus* status) {
+  if (status && status->progress_callback) status->progress_callback(100.0, status->user);
+  return 0.0;
+}
+
+int DeMuxer::get_av_start_frames(ESData* r, int n, int* a) {
+  if (!r || !a) return 0;
+  const double v = get_video_start_pts();
+  for (int i = 0; i < n; ++i) {
+    a[i] = 0;
+    if (r[i].is_video()) continue;
+    const double d = (v - get_audio_start_pts(r[i].stream_id, r[i].pid)) / 90000.0;
+    const double fd = r[i].get_audio_frame_duration();
+    if (d > -3 && d < 3 && fd > 0) a[i] = int(d / fd);
+  }
+  return n;
+}
+
+int DeMuxer::skip_audio_frames(const uint8_t* b, int n, ESData* r, int* m) {
+  if (!b || !r || !m) return 0;
+  if (r->get_ac3_header()) {
+    const AC3FrmHdr& ref = *r->get_ac3_header();
+    AC3FrmHdr h;
+    int o = ac3_find_frame(ref, b, n, &h);
+    if (!h.valid) return 0;
+    const int size = ref.frame_size > 0 ? ref.frame_size : h.frame_size;
+    while (size > 0 && *m > 0 && o + size <= n) {
+      o += size;
+      --*m;
+    }
+    return o;
+  }
+  if (r->get_audio_header()) {
+    const FrmHdr& ref = *r->get_audio_header();
+    int o = 0, skipped = 0;
+    while (skipped < *m && o < n) {
+      FrmHdr h;
+      int at = h.find_matching(b + o, n - o, ref);
+      if (!h.valid || h.frame_size <= 0 || o + at + h.frame_size > n) break;
+      o += at + h.frame_size;
+      ++skipped;
+    }
+    *m -= skipped;
+    return o;
+  }
+  *m = 0;
+  return 0;
+}

@@ -1,0 +1,495 @@
+// GOP parsing shared by every demultiplexer (parse_header,
+// parse_gop_pictures) and the elementary-stream GOP slots.
+#include <algorithm>
+#include <cstring>
+
+#include "demux/demuxer.h"
+#include "foundation/timecode.h"
+#include "foundation/trace.h"
+#include "foundation/utils.h"
+#include "foundation/video_finders.h"
+
+namespace {
+
+constexpr int kSliceScan = 32768;
+
+bool all_intra(const GOP* g) {
+  for (int i = 0; i < g->pic_count; ++i)
+    if (g->get_pic_type(i) != 1) return false;
+  return true;
+}
+
+}  // namespace
+
+bool DeMuxer::last_picture_complete(const GOP* g, int have) const {
+  const int from = g->get_pic_entry(g->pic_count - 1);
+  const int height = seq_.get_vertical_size();
+  if (height <= 0 || have - from < 8) return false;
+  int rows = (height + 15) / 16;
+  if (video_version_ == 3) {
+    if (pic_.get_picture_structure() != 3)
+      rows = (height + 31) / 32;
+    else if (progressive_sequence_ == 0)
+      rows = 2 * ((height + 31) / 32);
+  }
+  if (rows > 0xAF) return true;  // rows beyond the start-code range: cannot tell
+  // MPEG-2 starts a slice on every macroblock row, so the last slice tells
+  // whether the picture is whole. MPEG-1 slices may span rows: there the
+  // last slice must start on one of the last two rows, or be the only one.
+  int last_row = 0;
+  for (int i = have - 4; i >= from; --i) {
+    const uint8_t* q = g->data + i;
+    if (q[2] != 1 || q[1] != 0 || q[0] != 0) continue;
+    if (q[3] >= 0x01 && q[3] <= 0xAF) {
+      if (last_row) return false;  // an earlier slice: the last one is not the only one
+      last_row = q[3];
+      if (last_row >= rows) return true;
+      if (video_version_ == 3) return false;
+      if (last_row >= rows - 1) return true;
+    } else if (q[3] == 0x00) {
+      return last_row == 1;  // reached the picture header
+    }
+  }
+  return false;
+}
+
+int DeMuxer::parse_header(const uint8_t* b, int n, int* flags, int* header_length) {
+  *flags = 0;
+  *header_length = 0;
+  int code = 0;
+  const int step = find_next_header_start(b, n, &code);
+  if (code == 0xFFF) return step;
+  const int r = n - step;
+  int pos = step;  // start of the header being looked at
+  if (code == 0x1B3) {
+    if (r < 12 || seq_.decode(b + step, r) <= 0) goto no_picture;
+    *flags |= 4;
+    int next = 0;
+    int d = find_next_gop_or_picture_start(b + step + 4, r - 4, &next);
+    gop_hdr_.set_frame_rate(seq_.get_frame_rate());
+    if (next == 0xFFF) {
+      *header_length = r;
+      goto no_picture;
+    }
+    pos = step + 4 + d;
+    *header_length = pos - step;
+    code = next;
+  }
+  if (code == 0x1B8) {
+    if (n - pos < 8 || gop_hdr_.decode(b + pos, n - pos) <= 0) goto no_picture;
+    *flags |= 2;
+    uint32_t found = 0;
+    int64_t d = utils_next_usr_start_code(0x00000100u, b + pos + 4, n - pos - 4, &found);
+    if (!found) {
+      *header_length = r;
+      goto no_picture;
+    }
+    pos = pos + 4 + int(d);
+    *header_length = pos - step;
+  }
+  // A picture start code at pos.
+  if (n - pos >= 9) {
+    if (pic_.decode(b + pos, n - pos) > 0) {
+      *flags |= 1;
+      return step;
+    }
+    if (pic_.is_repaired() && r > 9) return step + 9;
+    return step;
+  }
+no_picture:
+  if (r >= kSliceScan) {
+    // Slice data where a header was expected: look for a slice start code
+    // while at least one scan window of bytes is left.
+    int p = step + 4;
+    while (n - p >= kSliceScan) {
+      int sc = 0;
+      int64_t d = utils_next_start_code(b + p, n - p, &sc);
+      if (!sc) break;
+      p += int(d);
+      if (n - p < kSliceScan) break;
+      if (sc >= 0x101 && sc <= 0x1AF) {
+        *flags |= 16;
+        return p;
+      }
+      p += 4;
+    }
+  }
+  return step;
+}
+
+int DeMuxer::parse_gop_pictures(GOP* g, const uint8_t* b, int n, int* consumed) {
+  const int c = get_payload_size();
+  const bool es_video = is_es_video();
+  double pending = picture_pts_;
+  int state = 0;
+  const uint8_t* p = b;
+  int left = n;
+  while (left > 0) {
+    int flags = 0, h = 0;
+    int s = parse_header(p, left, &flags, &h);
+    p += s;
+    left -= s;
+    const int r = left;
+    if (!flags || r < 6) {
+      pending = last_pic_pts_;
+      break;
+    }
+    if (flags & 16) {
+      state = 4;
+      if (left > 4) {
+        p += left - 4;
+        left = 4;
+      }
+      break;
+    }
+    const int step_off = int(p - g->data);  // entry offset of this step
+    if ((flags & 6) && g->pic_count == 0) {
+      if (flags & 4) {
+        if (video_version_ == 0) video_version_ = seq_.seq_ext ? 3 : 2;
+        if (seq_.seq_ext) progressive_sequence_ = seq_.get_progressive_sequence();
+        double fr = seq_.get_frame_rate();
+        if (fr > 0) frame_rate_ = fr;
+      }
+      if (flags & 2) g->time_code = gop_hdr_.time_code;
+      if (!(flags & 1)) {
+        state = 0;
+        break;
+      }
+    } else if ((flags & 6) && !(flags & 1)) {
+      pending = last_pic_pts_;
+      bool keep = (r - h > c && all_intra(g)) || (step_off >= 0 && step_off < c && !es_video);
+      if (!keep) {
+        state = 2;
+        break;
+      }
+    }
+    if (flags & 1) {
+      const int t = pic_.picture_coding_type;
+      if (t == 1 && !(flags & 2)) ++i_without_gop_;
+      int f = 2, tff = 0;
+      bool counts = true, second_field = false;
+      if (video_version_ == 3 && pic_.mpeg2 && pic_.coding_ext) {
+        const int structure = pic_.get_picture_structure();
+        // The other field of the same frame: no header between them, the
+        // opposite parity and the same temporal reference.
+        second_field = structure != 3 && !(flags & 6) && prev_field_structure_ == (structure ^ 3) &&
+                       prev_field_tr_ == pic_.temporal_reference;
+        prev_field_structure_ = second_field || structure == 3 ? 0 : structure;
+        prev_field_tr_ = pic_.temporal_reference;
+        if (t == 1) field_toggle_ = 0;
+        if (pic_.get_picture_structure() == 3) {
+          f = pic_.get_field_count(progressive_sequence_);
+        } else {
+          counts = field_toggle_ == 0;
+          field_toggle_ ^= 1;
+        }
+        tff = pic_.coding_ext->top_field_first;
+      }
+      bool entered = false;
+      if (t == 1 && g->pic_count == 0) {
+        g->add_pic(1, h, f, tff);
+        state = 1;
+        break;
+      }
+      if (t == 1) {
+        // The second field of an I/I pair always stays with its first.
+        bool join = (r - h > c && all_intra(g)) || (step_off < c && !es_video) || i_no_end_ || second_field;
+        if (!join) {
+          state = 2;
+          break;
+        }
+        g->add_pic(1, step_off, f, tff);
+        entered = true;
+        if (i_no_end_) state = 3;
+      } else if (counts && g->pic_count > 0 && t >= 1 && t <= 3) {
+        g->add_pic(t, step_off, f, tff);
+        entered = true;
+        state = 3;
+      }
+      if (entered && !es_video) pending = update_picture_pts(g, pending, r - h <= c);
+    }
+    const int adv = std::min(h + 6, left);
+    p += adv;
+    left -= adv;
+    if (left <= 12) break;
+  }
+  picture_pts_ = pending;
+  *consumed = n - left;
+  return state;
+}
+
+double DeMuxer::update_picture_pts(GOP* g, double t, int near_end) {
+  if (g->pts > kNoTime) return t;
+  if (t > kNoTime && near_end) {
+    g->pts = t;
+    last_pic_pts_ = kNoTime;
+    return kNoTime;
+  }
+  if (last_pic_pts_ > kNoTime) {
+    g->pts = last_pic_pts_;
+    last_pic_pts_ = t;
+  } else {
+    last_pic_pts_ = t;
+  }
+  return t;
+}
+
+int DeMuxer::resize_gop_data_buffer(GOP* g, int added) {
+  const int64_t want = int64_t(g->data_capacity) + added;
+  const int64_t cap = (video_info_.width > 720 || video_info_.height > 576) ? 0xA00000 : 0x500000;
+  if (want >= get_gop_bytes_estimate() && want > cap) {
+    trace("ERROR (DeMuxer::resize_gop_data_buffer): requested GOP size = %d > %d\n", int(want), int(cap));
+    return 0;
+  }
+  return g->resize_data_buffer(int(want)) >= want ? 1 : 0;
+}
+
+std::atomic<long> DeMuxer::parse_gop_calls_{0};
+
+int DeMuxer::parse_gop(GOP* g, int stream_id, int back_step, int bounded) {
+  if (!g || !file_) return 0;
+  parse_gop_calls_.fetch_add(1, std::memory_order_relaxed);
+  FileOffset limit = end_data_;
+  if (bounded && g->end.less(limit)) limit = g->end;
+  const int c = get_payload_size();
+  const int estimate = get_gop_bytes_estimate();
+  if (!g->data) g->resize_data_buffer(std::max(estimate / 4 * 3, 4 * c));
+  bool stepped_back = false;
+  int have = 0, parsed = 0, state = 0, slice_findings = 0;
+  bool reached_eod = false;
+restart:
+  g->reset_info();
+  g->start = current_offset();
+  g->data_valid = 0;
+  have = parsed = state = slice_findings = 0;
+  reached_eod = false;
+  {
+    bool last_zero = false;
+    while (true) {
+      if (state == 2) break;
+      const FileOffset pos = current_offset();
+      if (pos.greater_or_equal(limit)) {
+        reached_eod = pos.greater_or_equal(end_data_);
+        break;
+      }
+      if (g->data_capacity - have < c) {
+        if (!resize_gop_data_buffer(g, std::max(estimate / 4, 4 * c))) break;
+      }
+      if (unread_ < c) fill_bs_buffer();
+      const int64_t to_limit = int64_t(limit.value() - pos.value());
+      const int take = int(std::min<int64_t>({int64_t(c), int64_t(unread_), to_limit}));
+      if (take <= 0) {
+        reached_eod = true;
+        break;
+      }
+      std::memcpy(g->data + have, buf_.get() + rd_, size_t(take));
+      rd_ += take;
+      unread_ -= take;
+      have += take;
+
+      int consumed = 0;
+      state = parse_gop_pictures(g, g->data + parsed, have - parsed, &consumed);
+      if (consumed == 0) {
+        if (last_zero) consumed = std::min(4, have - parsed);
+        last_zero = !last_zero;
+      } else {
+        last_zero = false;
+      }
+      if (state == 4 && ++slice_findings >= 5) {
+        parsed += consumed;
+        break;
+      }
+      if (state == 1) {
+        if (i_without_gop_ != 0 && back_step && !stepped_back && g->start.value() > 4096) {
+          stepped_back = true;
+          goto_offset(FileOffset::from_u64(g->start.value() - 4096));
+          goto restart;
+        }
+        // The GOP begins at its first header: drop what came before it.
+        const int cut = parsed + consumed;
+        std::memmove(g->data, g->data + cut, size_t(have - cut));
+        have -= cut;
+        g->start.add(cut);
+        parsed = std::min(g->get_pic_entry(0) + 6, have);
+        last_zero = false;
+      } else {
+        parsed += consumed;
+      }
+      if (take < c) {
+        // End of the data (or of the bounded range).
+        if (state != 2 && have - parsed > 4) {
+          int more = 0;
+          int st = parse_gop_pictures(g, g->data + parsed, have - parsed, &more);
+          if (st != 0 || more > 0) state = st == 0 ? state : st;
+          if (st == 1) {
+            const int cut = parsed + more;
+            std::memmove(g->data, g->data + cut, size_t(have - cut));
+            have -= cut;
+            g->start.add(cut);
+            parsed = std::min(g->get_pic_entry(0) + 6, have);
+          } else {
+            parsed += more;
+          }
+        }
+        reached_eod = current_offset().greater_or_equal(end_data_);
+        break;
+      }
+    }
+  }
+  if (state == 2) {
+    // Bytes from the end of the GOP on belong to the next one.
+    const int back = have - parsed;
+    if (back <= rd_) {
+      rd_ -= back;
+      unread_ += back;
+    } else {
+      goto_offset(FileOffset::from_u64(g->start.value() + uint64_t(parsed)));
+    }
+    g->byte_length = parsed;
+    g->end = current_offset();
+  } else {
+    g->byte_length = have;
+    const int leftover = have - parsed;
+    if (g->pic_count >= 2 && leftover >= 4) {
+      int sc = 0;
+      utils_next_start_code(g->data + parsed, leftover, &sc);
+      // Streams often end without a sequence end code: the last picture is
+      // cut only when its slices stop short of its last macroblock row.
+      if (sc != 0x1B7 && sc != 0x1B3 && sc != 0x1B8 && sc != 0x100 && !last_picture_complete(g, have))
+        g->remove_last_pic();
+    }
+    if (reached_eod) {
+      empty_bs_buffer();
+      buf_end_ = file_size_;
+      g->end = file_size_;
+    } else {
+      // Stopped early (limit, refused growth, slice data): the next parse
+      // resumes right behind what this GOP holds, so damage does not hide
+      // the rest of the file.
+      g->end = FileOffset::from_u64(g->start.value() + uint64_t(g->byte_length));
+      goto_offset(g->end);
+    }
+  }
+  g->data_valid = g->byte_length;
+  if (tc_correction_ != 0 && g->time_code >= 4096 && g->start.greater_or_equal(tc_corr_offset_)) {
+    const double fr = get_frame_rate();
+    const int drop = (g->time_code >> 24) & 1;
+    int frame = tc25_to_frame(g->time_code, fr) + tc_correction_ / 2;
+    g->time_code = tc25_word_from_frame(frame, fr, drop);
+  }
+  if (g->pic_count > 0) {
+    g->reset_temporal_reference();
+    dump_gop_pts(g);
+  }
+  g->no_pts = 1;
+  return g->pic_count;
+}
+
+int DeMuxer::read_gop(GOP* g, int stream_id, int first_picture_only) {
+  if (!g || !file_) return 0;
+  empty_bs_buffer();
+  buf_end_ = g->end;
+  if (!file_->tell().equals(g->start)) file_->seek(g->start, 0);
+  int n = g->byte_length;
+  if (n <= 0) {
+    g->data_valid = 0;
+    g->no_pts = 1;
+    return 0;
+  }
+  if (first_picture_only && g->pic_count >= 2) n = g->get_pic_entry(1);
+  if (g->data_capacity < n) g->resize_data_buffer(n);
+  if (g->data_capacity < n) n = g->data_capacity;
+  int got = int(file_->read(g->data, size_t(n)));
+  g->data_valid = got;
+  if (got < g->byte_length) file_->seek(g->end, 0);
+  if (!first_picture_only) g->reset_temporal_reference();
+  g->no_pts = 1;
+  return got;
+}
+
+void DeMuxer::dump_gop_pts(GOP* g) {
+  if (!g || g->pic_count <= 0) return;
+  const double fr = get_frame_rate();
+  const bool has_ts = g->pts > kNoTime;
+  const bool has_tc = g->time_code >= 4096;
+  if (video_start_pts_ <= kNoTime && has_ts) video_start_pts_ = g->pts;
+  int field = -1;
+  auto from_pts = [&]() {
+    int f = int((g->pts - video_start_pts_) / (45000.0 / fr) + 0.1);
+    if (video_version_ == 2 && (f & 1)) f += 1;
+    return f;
+  };
+  if (has_ts && (pts_timing_ || g->time_code == 0)) {
+    field = from_pts();
+    if (has_tc) {
+      int tc_field = 2 * tc25_to_frame(g->time_code, fr);
+      if (tc_field != field) {
+        trace("%06d-gop (%11.6f): %6d (PTS) - %6d (TC) = %4d\n", int(g->start.to_double() / 1.0) % 1000000,
+              g->pts / 90000.0, field, tc_field, field - tc_field);
+      }
+    }
+  } else if (!has_tc && first_field_ >= 0 && !first_gop_offset_.equals(g->start)) {
+    if (has_ts) {
+      field = from_pts();
+    } else {
+      const int est = get_gop_bytes_estimate();
+      field = int(fr * g->start.to_double() / (est > 0 ? est : 1) + 0.5) * 2;
+    }
+  } else {
+    field = 2 * tc25_to_frame(g->time_code, fr);
+    if (pts_timing_ && first_field_ > 0 && first_field_ < field) field -= first_field_;
+  }
+  if (field >= 0) {
+    g->first_field = field;
+    if (first_field_ < 0) {
+      first_field_ = field;
+      first_gop_offset_ = g->start;
+      if (has_ts && video_start_pts_ <= kNoTime) video_start_pts_ = g->pts;
+    }
+  }
+  if (audio_start_flag_) {
+    if (audio_start_pts_ <= kNoTime) audio_start_pts_ = video_start_pts_ > kNoTime ? video_start_pts_ : audio_start_pts_;
+    audio_start_flag_ = 0;
+    if (first_gop_tc_ == 0.0 && has_tc) first_gop_tc_ = double(g->time_code);
+  }
+}
+
+// ---- GOP::load_data ----------------------------------------------------------
+
+namespace {
+
+// A demultiplexer over no file: only its picture parser is used.
+class GopDataDeMuxer : public DeMuxer {
+ public:
+  explicit GopDataDeMuxer(int stream_type) {
+    stream_type_ = stream_type;
+    elementary_ = 1;
+    video_version_ = stream_type == 3 ? 3 : stream_type == 2 ? 2 : 0;
+    set_collect_all(1);
+  }
+  int get_payload_size() override { return 2048; }
+};
+
+}  // namespace
+
+int GOP::load_data(const uint8_t* bytes, int length, int stream_type) {
+  if (!bytes || length <= 0) return 0;
+  if (data_capacity < length) resize_data_buffer(length);
+  if (data_capacity < length) return 0;
+  std::memcpy(data, bytes, size_t(length));
+  data_valid = length;
+  reset_info();
+  GopDataDeMuxer dmx(stream_type);
+  int pos = 0;
+  while (length - pos > 12) {
+    int consumed = 0;
+    int st = dmx.parse_gop_pictures(this, data + pos, length - pos, &consumed);
+    if (st == 0) break;
+    if (st == 1)
+      pos += std::max(consumed, get_pic_entry(0)) + 6;
+    else
+      pos += consumed < 1 ? 6 : consumed;
+  }
+  byte_length = length;
+  return pic_count;
+}

@@ -1,0 +1,775 @@
+#include "demux/goplist.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <strings.h>
+
+#include "demux/demuxer_cache.h"
+#include "foundation/probe.h"
+#include "foundation/timecode.h"
+#include "foundation/trace.h"
+#include "foundation/utils.h"
+
+namespace {
+
+bool is_vob_file(const char* name) {
+  size_t n = std::strlen(name);
+  return n >= 5 && strcasecmp(name + n - 4, ".vob") == 0;
+}
+
+bool holds(const LGOP* r, int n) { return r && r->first_frame() <= n && n < r->end_frame(); }
+
+}  // namespace
+
+GOPList::GOPList() = default;
+
+GOPList::~GOPList() { clear_records(); }
+
+void GOPList::clear_records() {
+  LGOP* r = first_;
+  while (r) {
+    LGOP* next = r->next;
+    delete r;
+    r = next;
+  }
+  first_ = last_ = curr_ = nullptr;
+}
+
+double GOPList::get_frame_rate() const {
+  double fr = seqhdr_.get_frame_rate();
+  return fr > 0 ? fr : 30000.0 / 1001.0;
+}
+
+int GOPList::ctor(const char* name, int stream_id, int pid) {
+  stream_id_ = stream_id;
+  pid_ = pid;
+  int bit_rate = 0;
+  stream_type_ = name ? mpegfile_get_stream_type_and_bit_rate(name, &bit_rate) : 0;
+  if (stream_type_ < 2 || stream_type_ > 8) {
+    trace("GOPList::ctor (): only processing MPEG Video and System streams\n");
+    return 1;
+  }
+  demuxer_.reset(demuxer_create(name, 0));
+  if (!demuxer_) return 1;
+  if (stream_id_) {
+    demuxer_->select_video_es(stream_id_, pid_);
+  } else {
+    stream_id_ = demuxer_->get_video_selection(&pid_);
+  }
+  SeqHdr* s = demuxer_->find_video_header(stream_id_, pid_);
+  if (!s || s->invalid) {
+    demuxer_.reset();
+    return 1;
+  }
+  seqhdr_ = *s;
+  const double fr = get_frame_rate();
+  frame_period_ = 1.0 / fr;
+  field_period_ = 90000.0 / (2 * fr);
+  recorded_size_ = demuxer_->get_file_size();
+  audio_es_count_ = demuxer_->get_audio_es_count();
+  vob_ = is_vob_file(name) ? 1 : 0;
+  return 0;
+}
+
+int GOPList::build_index() {
+  if (!demuxer_) return 1;
+  demuxer_->get_bit_rate();
+  scratch_ = std::make_unique<GOP>();
+  scratch_->pid = pid_;
+  demuxer_->set_audio_start_flag(1);
+  demuxer_->goto_offset(FileOffset(0u));
+  ++parse_count_;
+  int n = demuxer_->parse_gop(scratch_.get(), stream_id_, 0, 0);
+  demuxer_->set_audio_start_flag(0);
+  if (n <= 0) return 1;
+  add_extra_fields(scratch_.get());
+  if (scratch_->pic_count > 0 && scratch_->data) {
+    uint32_t found = 0;
+    int64_t at = utils_next_usr_start_code(0x000001B8u, scratch_->data, scratch_->valid_bytes(), &found);
+    gop_hdr_.set_frame_rate_code(seqhdr_.get_frame_rate_code());
+    if (found) gop_hdr_.decode(scratch_->data + at, scratch_->valid_bytes() - int(at));
+  }
+  if (scratch_->has_pts()) ++pts_gops_;
+  if (scratch_->pic_count > gop_size_) {
+    gop_size_ = scratch_->pic_count;
+    measure_sub_gop(scratch_.get());
+  }
+  add_gop(scratch_.get());
+
+  const GOP* tail = demuxer_->get_last_gop_record();
+  bool tail_used = false;
+  if (tail && tail->total_fields > 0 && tail->pic_count > 0 && !tail->start.equals(first_->start)) {
+    GOP t;
+    t = *tail;
+    add_gop(&t);
+    add_extra_fields(&t);
+    if (t.has_pts() && demuxer_->get_audio_start_flag()) ++pts_gops_;
+    tail_used = true;
+  }
+  if (!tail_used && !init(nullptr)) last_ = last_ ? last_ : first_;
+  curr_ = first_;
+  demuxer_->goto_offset(FileOffset(0u));
+  if (demuxer_->get_audio_start_flag() && pts_gops_ > 0) check_time_code_gaps();
+  return 0;
+}
+
+bool GOPList::parse_at(FileOffset at, GOP* g, int search) {
+  demuxer_->goto_offset(at);
+  return parse_next_gop(g, search) > 0;
+}
+
+int GOPList::init(GOP* g) {
+  if (!demuxer_ || !first_) return 0;
+  if (!g) g = scratch_.get();
+  const FileOffset end_data = demuxer_->get_end_of_data();
+  if (last_ && last_->end.greater_or_equal(end_data)) return 1;
+  FileOffset end = end_data;
+  if (end.less(demuxer_->get_file_size())) {
+    trace("Warning (GOPList::init): file_end = %.0f < %.0f = file_size\n", end.to_double(),
+          demuxer_->get_file_size().to_double());
+    if (stream_type_ == 8) end = demuxer_->get_file_size();
+  }
+  LGOP* keep = curr_;
+  int64_t step = demuxer_->get_gop_bytes_estimate();
+  const int64_t floor_off = int64_t(first_->end.value());
+  int64_t start = int64_t(end.value()) - (3 * step) / 4;
+  if (start < floor_off) start = floor_off;
+  bool found = false;
+  int failures = 0;
+  while (true) {
+    if (parse_at(FileOffset::from_u64(uint64_t(start)), g, 1)) {
+      found = true;
+      break;
+    }
+    if (++failures >= 2) step = (3 * step) / 2;
+    int64_t next = start - step / 2;
+    if (next < floor_off && start > floor_off) next = floor_off;
+    if (start <= floor_off || next < floor_off) break;
+    start = next;
+  }
+  if (!found) {
+    curr_ = keep;
+    return 0;
+  }
+  add_extra_fields(g);
+  if (g->has_pts() && demuxer_->get_audio_start_flag()) ++pts_gops_;
+  while (g->pic_count > 0 && g->end.less(end)) {
+    const FileOffset before = g->end;
+    demuxer_->goto_offset(g->end);
+    if (parse_next_gop(g, 0) <= 0) {
+      if (!g->end.greater(before)) break;
+      continue;
+    }
+    add_extra_fields(g);
+    if (g->has_pts() && demuxer_->get_audio_start_flag()) ++pts_gops_;
+  }
+  if (last_) last_->end = demuxer_->get_file_size();
+  curr_ = keep ? keep : first_;
+  return 1;
+}
+
+void GOPList::measure_sub_gop(const GOP* g) {
+  for (int i = 0; i < g->pic_count; ++i) {
+    if (g->get_pic_type(i) == 3) continue;
+    int j = i + 1;
+    while (j < g->pic_count && g->get_pic_type(j) == 3) ++j;
+    sub_gop_size_ = std::max(sub_gop_size_, j - i);
+  }
+}
+
+int GOPList::parse_next_gop(GOP* g, int search) {
+  g->pid = pid_;
+  ++parse_count_;
+  if (demuxer_->parse_gop(g, stream_id_, search, 0) <= 0) return 0;
+  add_gop(g);
+  if (g->pic_count > gop_size_) {
+    gop_size_ = g->pic_count;
+    measure_sub_gop(g);
+  }
+  return g->pic_count;
+}
+
+void GOPList::insert_gop(const LGOP* g) {
+  LGOP* r = new LGOP;
+  r->copy(g);
+  if (!first_) {
+    first_ = last_ = curr_ = r;
+    return;
+  }
+  LGOP* at = curr_ ? curr_ : last_;
+  r->previous = at;
+  r->next = at->next;
+  if (at->next) at->next->previous = r;
+  at->next = r;
+  if (last_ == at) last_ = r;
+  curr_ = r;
+}
+
+// Keeps field numbers continuous along contiguous records: the rule of a
+// forward step, applied to a record met by a walk.
+void GOPList::fix_contiguous_fields(const LGOP* prev, LGOP* rec) {
+  if (!prev || !rec || !rec->start.equals(prev->end) || demuxer_->get_pts_timing()) return;
+  const int expected = prev->first_field + prev->total_fields;
+  if (rec->first_field < expected - 1 || rec->first_field > expected) {
+    trace("ERROR (add_gop): field offset = %d != %d = prev-gop\n", rec->first_field, expected);
+    rec->first_field = expected;
+  }
+}
+
+int GOPList::add_gop(GOP* g) {
+  if (curr_ && g->start.equals(curr_->start) && g->end.equals(curr_->end)) return 0;
+  if (!first_ && base_field_ < 0) {
+    base_field_ = g->first_field;
+    base_pts_ = g->pts;
+  }
+  g->first_field -= base_field_;
+  if (g->pts > kNoTime && base_pts_ > kNoTime) g->pts -= base_pts_;
+  const double fr = get_frame_rate();
+  const bool forward = curr_ && g->start.equals(curr_->end);
+  if (forward) {
+    const int expected = curr_->first_field + curr_->total_fields;
+    if (g->first_field < expected - 1 || (g->first_field > expected && !demuxer_->get_pts_timing())) {
+      trace("ERROR (add_gop): field offset = %d != %d = prev-gop\n", g->first_field, expected);
+      g->first_field = expected;
+    }
+    if (g->pts > kNoTime && !demuxer_->get_pts_timing()) {
+      const double ep = curr_->pts + ((curr_->total_fields + 1) >> 1) * 90000.0 / fr;
+      if (g->pts < ep) {
+        trace("ERROR (add_gop): PTS offset = %.f != %.f = prev-gop\n", g->pts, ep);
+        g->pts = ep;
+      }
+    }
+  } else if (g->first_field < 0 && demuxer_->is_elementary() && demuxer_->timecodes_inconsistent()) {
+    g->first_field = demuxer_->offset_to_field(g->start);
+  }
+  if (forward) {
+    LGOP* succ = curr_->next;
+    if (succ && succ->start.equals(curr_->end) && succ->end.greater_or_equal(g->end)) {
+      fix_contiguous_fields(curr_, succ);
+      curr_ = succ;
+      return 0;
+    }
+  } else if (first_) {
+    // Place the GOP: move the cursor to the record it follows.
+    if (!curr_) curr_ = first_;
+    while (curr_->previous && g->compare(*curr_) < 0) curr_ = curr_->previous;
+    while (curr_->next && curr_->next->compare(*g) <= 0) curr_ = curr_->next;
+    LGOP* rec = curr_;
+    if (rec->start.less(g->end) && g->start.less(rec->end)) {
+      LGOP* pred = rec->previous;
+      LGOP* succ = rec->next;
+      const bool at_pred = pred && g->start.equals(pred->end) && !g->start.equals(rec->start);
+      const bool at_succ = succ && g->end.equals(succ->start) && !g->end.equals(rec->end);
+      if (at_pred || at_succ) {
+        if (pred && pred->end.equals(rec->start)) pred->end = g->start;
+        if (succ && succ->start.equals(rec->end)) g->end = succ->start;
+        rec->copy(g);
+        return 0;
+      }
+      if (g->start.less_or_equal(rec->start) && g->end.greater_or_equal(rec->end)) {
+        g->start = rec->start;
+        rec->copy(g);
+        return 0;
+      }
+      if (g->end.less(rec->end)) {
+        // The GOP ends inside the record: does the record really start there?
+        GOP probe;
+        const FileOffset keep = demuxer_->current_offset();
+        demuxer_->goto_offset(g->end);
+        ++parse_count_;
+        demuxer_->parse_gop(&probe, stream_id_, 0, 0);
+        demuxer_->goto_offset(keep);
+        if (probe.pic_count == rec->pic_count && probe.byte_length == rec->byte_length) {
+          rec->start = g->end;
+          curr_ = rec->previous ? rec->previous : rec;
+        } else {
+          rec->copy(g);
+          return 0;
+        }
+      } else {
+        rec->copy(g);
+        return 0;
+      }
+    }
+    if (!demuxer_->get_pts_timing() && curr_) {
+      const int lo = curr_->first_field + curr_->total_fields;
+      LGOP* succ = curr_->next;
+      const bool before_first = g->compare(*curr_) < 0;  // goes in front of the first record
+      if (!before_first) {
+        const int hi = succ ? succ->first_field - g->total_fields : INT32_MAX;
+        if (g->first_field < lo || g->first_field > hi) {
+          trace("GOPList::add_gop (field-offset): gop = %d, prev = %d, next = %d\n", g->first_field, lo,
+                succ ? succ->first_field : -1);
+          const uint64_t gap_prev = g->start.value() - std::min(g->start.value(), curr_->end.value());
+          const uint64_t gap_next = succ ? succ->start.value() - std::min(succ->start.value(), g->end.value()) : 0;
+          g->first_field = (!succ || gap_prev <= gap_next) ? lo : hi;
+        }
+      }
+    }
+  }
+  // Insertion after the cursor (in front of the first record when it sorts
+  // before it).
+  if (first_ && curr_ == first_ && g->compare(*first_) < 0) {
+    LGOP* r = new LGOP;
+    r->copy(g);
+    r->next = first_;
+    first_->previous = r;
+    first_ = r;
+    curr_ = r;
+  } else {
+    insert_gop(g);
+  }
+  // Absorb a small gap (a repeated sequence header) into the later record.
+  if (stream_type_ == 2 || stream_type_ == 3) {
+    const uint64_t small = uint64_t(std::max(seqhdr_.coded_capacity, 0)) + 8;
+    LGOP* r = curr_;
+    if (r->previous && r->start.greater(r->previous->end) && r->start.value() - r->previous->end.value() <= small) {
+      const int gap = int(r->start.value() - r->previous->end.value());
+      r->start = r->previous->end;
+      r->add_header_bytes(gap);
+    }
+    if (r->next && r->next->start.greater(r->end) && r->next->start.value() - r->end.value() <= small) {
+      const int gap = int(r->next->start.value() - r->end.value());
+      r->next->start = r->end;
+      r->next->add_header_bytes(gap);
+    }
+  }
+  ++records_added_;
+  return 1;
+}
+
+int GOPList::copy_gop(GOP* g, int read) {
+  if (!curr_) return 0;
+  if (!g) g = scratch_.get();
+  if (g != curr_) {
+    *g = *static_cast<const LGOP*>(curr_);
+  }
+  if (read && demuxer_) {
+    // Field numbers and PTS of the record stay as the index keeps them.
+    const int ff = g->first_field;
+    const double pts = g->pts;
+    demuxer_->read_gop(g, stream_id_, read == 2);
+    g->first_field = ff;
+    g->pts = pts;
+  }
+  return g->pic_count;
+}
+
+int GOPList::get_first_gop(GOP* g, int read) {
+  if (!first_) return 0;
+  curr_ = first_;
+  return copy_gop(g, read);
+}
+
+int GOPList::get_last_gop(GOP* g, int read) {
+  if (!last_) return 0;
+  curr_ = last_;
+  return copy_gop(g, read);
+}
+
+int GOPList::get_gop(int n, GOP* g, int read, int mode) {
+  if (!first_) {
+    trace("ERROR (GOPList::get_gop): gop_start=nil\n");
+    return 0;
+  }
+  if (!g) g = scratch_.get();
+  if (n > last_->first_frame() && last_->end.less(recorded_size_)) init(nullptr);
+  if (n < first_->end_frame()) {
+    get_first_gop(g, read);
+  } else if (n >= last_->first_frame()) {
+    if (last_->end.equals(recorded_size_))
+      get_last_gop(g, read);
+    else
+      goto_gop(n, g, read, mode);
+  } else {
+    if (!curr_) curr_ = first_;
+    while (curr_->next && n >= curr_->end_frame()) {
+      curr_ = curr_->next;
+      if (n < curr_->first_frame()) break;
+    }
+    while (curr_->previous && n < curr_->first_frame()) {
+      curr_ = curr_->previous;
+      if (n >= curr_->end_frame()) break;
+    }
+    if (holds(curr_, n) && curr_->pic_count > 0)
+      copy_gop(g, read);
+    else
+      goto_gop(n, g, read, mode);
+  }
+  return g->first_frame();
+}
+
+int GOPList::goto_gop(int n, GOP* g, int read, int mode) {
+  if (!first_ || !demuxer_) return 0;
+  if (!g) g = scratch_.get();
+  searching_ = 1;
+  // Bracket n between the records around its gap.
+  if (!curr_) curr_ = first_;
+  while (curr_->previous && n < curr_->first_frame()) curr_ = curr_->previous;
+  while (curr_->next && n >= curr_->next->first_frame()) curr_ = curr_->next;
+  LGOP* lower = curr_;
+  LGOP* upper = curr_->next ? curr_->next : last_;
+  uint64_t lo_off = lower->end.value(), hi_off = upper->start.value();
+  int lo_frame = lower->end_frame(), hi_frame = upper->first_frame();
+  if (n < first_->first_frame()) {
+    lo_off = first_->start.value();
+    lo_frame = first_->first_frame();
+  }
+  if (hi_off < lo_off) hi_off = lo_off;
+  const double fr = get_frame_rate();
+  const int min_span = std::max(int(fr + 0.5) / 2, gop_size_);
+  const double est = demuxer_->get_gop_bytes_estimate();
+  bool found = false, parsed_any = false;
+  int below = n - lo_frame, above = hi_frame - n;
+  if (mode == 0) {
+    const double frame_span = std::max(hi_frame - lo_frame, min_span);
+    const double byte_span = double(hi_off - lo_off);
+    double target = below < above ? lo_off + below / frame_span * byte_span : hi_off - above / frame_span * byte_span;
+    target -= est / 3;
+    if (target < double(lo_off)) target = double(lo_off);
+    if (parse_at(FileOffset::from_u64(uint64_t(target)), g, 1)) {
+      parsed_any = true;
+      found = holds(g, n) || holds(curr_, n);
+      // The GOP found is the nearer bound now: the walk that finishes the
+      // search starts from whichever side is closer to it.
+      if (g->first_frame() > n)
+        above = g->first_frame() - n;
+      else
+        below = n - g->end_frame();
+    }
+  } else {
+    double prev_target = -1;
+    for (int round = 0; round < 64; ++round) {
+      const double byte_span = double(hi_off - lo_off);
+      double target = below < above ? lo_off + 0.382 * byte_span : hi_off - 0.382 * byte_span;
+      target = std::floor(target);
+      if (target == prev_target) break;
+      prev_target = target;
+      if (!parse_at(FileOffset::from_u64(uint64_t(target)), g, 1)) break;
+      parsed_any = true;
+      if (holds(g, n)) {
+        found = true;
+        break;
+      }
+      if (g->first_frame() > n) {
+        hi_off = g->start.value();
+        hi_frame = g->first_frame();
+      } else {
+        lo_off = g->end.value();
+        lo_frame = g->end_frame();
+      }
+      below = n - lo_frame;
+      above = hi_frame - n;
+      const int frame_span = hi_frame - lo_frame;
+      if (!(std::min(below, above) > int(fr + 0.5) && frame_span > min_span && lo_off < hi_off)) break;
+    }
+  }
+  if (found) {
+    if (!holds(g, n) && holds(curr_, n)) copy_gop(g, 0);
+  } else if (parsed_any) {
+    // Finish with a short walk from the nearer side.
+    const bool after = g->first_frame() > n;
+    if (after) {
+      if (below < above) {
+        while (curr_ && curr_->previous && curr_->first_frame() > n) curr_ = curr_->previous;
+        scan_linear(n, g, 0, true);
+      } else {
+        scan_linear(n, g, 0, false);
+      }
+    } else {
+      if (above < below) {
+        while (curr_ && curr_->next && curr_->end_frame() <= n) curr_ = curr_->next;
+        scan_linear(n, g, 0, false);
+      } else {
+        scan_linear(n, g, 0, true);
+      }
+    }
+  } else {
+    // Nothing parsed: walk forward from the record before the gap.
+    curr_ = lower;
+    scan_linear(n, g, 0, true);
+  }
+  searching_ = 0;
+  if (holds(curr_, n)) {
+    copy_gop(g, read);
+  } else {
+    trace("GOPList::goto_gop (): search faild for frame_offset=%d\n", n);
+    if (read) copy_gop(g, read);
+  }
+  return g->pic_count;
+}
+
+int GOPList::scan_linear(int n, GOP* g, int read, bool forward) {
+  int guard = 0;
+  if (forward) {
+    while (curr_ && !holds(curr_, n) && curr_->end_frame() <= n && guard++ < 100000) {
+      const LGOP* before = curr_;
+      if (next_gop(g, read) <= 0 || curr_ == before) break;
+    }
+  } else {
+    while (curr_ && !holds(curr_, n) && curr_->first_frame() > n && guard++ < 100000) {
+      const LGOP* before = curr_;
+      if (prev_gop(g, read) <= 0 || curr_ == before) break;
+    }
+  }
+  return holds(curr_, n) ? 1 : 0;
+}
+
+int GOPList::next_gop(GOP* g, int read) {
+  if (!curr_ || !demuxer_) return 0;
+  if (!g) g = scratch_.get();
+  if (curr_ == last_ && curr_->end.greater_or_equal(recorded_size_)) {
+    if (append_new_gops() && curr_->next) {
+      curr_ = curr_->next;
+      return copy_gop(g, read);
+    }
+    if (curr_->equals(*g) != 0) copy_gop(g, 0);
+    return 0;
+  }
+  LGOP* nx = curr_->next;
+  if (nx && nx->start.equals(curr_->end) && nx->is_contiguous_with(*curr_, get_frame_rate())) {
+    fix_contiguous_fields(curr_, nx);
+    curr_ = nx;
+    return copy_gop(g, read);
+  }
+  const FileOffset at = curr_->end;
+  if (curr_->is_empty())
+    trace("Parser::set_last_gop_offset (): bs=%.0f, vbs=%d\n", curr_->start.to_double(),
+          curr_->vbs_offset + curr_->byte_length);
+  int guard = 0;
+  FileOffset pos = at;
+  while (guard++ < 1000) {
+    demuxer_->goto_offset(pos);
+    if (parse_next_gop(g, 0) > 0) return copy_gop(g, read);
+    // A stretch without pictures: resume behind it.
+    if (!g->end.greater(pos) || g->end.greater_or_equal(demuxer_->get_end_of_data())) break;
+    pos = g->end;
+  }
+  return 0;
+}
+
+int GOPList::prev_gop(GOP* g, int read) {
+  if (!curr_ || !demuxer_) return 0;
+  if (!g) g = scratch_.get();
+  LGOP* pv = curr_->previous;
+  if (!pv) {
+    g->reset_info();
+    return 0;
+  }
+  if (pv->end.equals(curr_->start)) {
+    curr_ = pv;
+    return copy_gop(g, read);
+  }
+  LGOP* target = curr_;
+  const int64_t step = std::max<int64_t>((3 * int64_t(demuxer_->get_gop_bytes_estimate())) / 4, 4096);
+  int64_t pos = int64_t(target->start.value());
+  const int64_t floor_off = int64_t(pv->end.value());
+  bool got = false;
+  while (pos > floor_off) {
+    pos = std::max(pos - step, floor_off);
+    if (parse_at(FileOffset::from_u64(uint64_t(pos)), g, 1) && !g->start.equals(target->start)) {
+      got = true;
+      break;
+    }
+  }
+  if (!got) {
+    curr_ = pv;
+    return copy_gop(g, read);
+  }
+  // Walk forward to the record we came from, filling the gap.
+  int guard = 0;
+  while (g->end.less(target->start) && guard++ < 100000) {
+    demuxer_->goto_offset(g->end);
+    if (parse_next_gop(g, 0) <= 0) break;
+  }
+  // The record before the one we came from is now known.
+  curr_ = target->previous ? target->previous : target;
+  return copy_gop(g, read);
+}
+
+bool GOPList::check_file_size() {
+  return demuxer_ && !demuxer_->get_file_size().equals(recorded_size_);
+}
+
+int GOPList::append_new_gops() {
+  if (!check_file_size() || !last_) return 0;
+  recorded_size_ = demuxer_->get_file_size();
+  LGOP* keep = curr_;
+  const int before = last_->pic_count;
+  int pictures = 0;
+  GOP* g = scratch_.get();
+  curr_ = last_;
+  if (parse_at(last_->start, g, 1)) {
+    pictures += g->pic_count;
+    while (g->end.less(demuxer_->get_end_of_data())) {
+      demuxer_->goto_offset(g->end);
+      if (parse_next_gop(g, 0) <= 0) break;
+      pictures += g->pic_count;
+      add_extra_fields(g);
+      last_gop_frames_ = g->frames();
+    }
+  }
+  curr_ = keep;
+  return pictures > before ? 1 : 0;
+}
+
+int GOPList::get_total_frames() {
+  if (!last_) {
+    trace("ERROR (GOPList::get_total_frames): gop_end=nil\n");
+    return 0;
+  }
+  if (last_->end.less(recorded_size_))
+    init(nullptr);
+  else if (demuxer_)
+    append_new_gops();
+  // The end frame of the last record: adding its rounded frame count to its
+  // rounded first frame would count a half frame twice when both are odd.
+  return last_gop_frames_ ? last_->first_frame() + last_gop_frames_ : last_->end_frame();
+}
+
+int GOPList::get_next_gop_frame_offset() {
+  if (!curr_) return 0;
+  if (!curr_->next) return curr_->end_frame();
+  if (!curr_->next->start.equals(curr_->end)) return curr_->end_frame() + 1;
+  return curr_->next->get_pic_stream_frame(0);
+}
+
+int GOPList::get_prev_gop_frame_offset() {
+  if (!curr_) return 0;
+  if (!curr_->previous) return curr_->first_frame() - 1;
+  if (!curr_->previous->end.equals(curr_->start)) return curr_->first_frame() - curr_->frames() + 1;
+  return curr_->previous->get_pic_stream_frame(0);
+}
+
+bool GOPList::is_start_gop(const GOP* g) {
+  if (!curr_) {
+    trace("ERROR (GOPList::is_start_gop): gop_curr=nil\n");
+    return true;
+  }
+  if (curr_ != first_) return false;
+  return !g || g->start.equals(first_->start);
+}
+
+bool GOPList::is_end_gop(const GOP* g) {
+  if (!last_) return true;
+  if (!last_->end.equals(recorded_size_) && !(demuxer_ && last_->end.equals(demuxer_->get_end_of_data())))
+    return false;
+  if (g) return g->start.equals(last_->start) && g->end.equals(recorded_size_);
+  return curr_ == last_ && last_->end.equals(recorded_size_);
+}
+
+bool GOPList::is_curr_gop(const GOP* g) {
+  return g && curr_ && g->start.equals(curr_->start) && g->end.equals(curr_->end);
+}
+
+int GOPList::get_gop_size() {
+  if (gop_size_ <= 0) gop_size_ = int(get_frame_rate() * 0.5);
+  return gop_size_;
+}
+
+int GOPList::get_sub_gop_size() {
+  if (sub_gop_size_ <= 0) sub_gop_size_ = 3;
+  return sub_gop_size_;
+}
+
+ESData* GOPList::get_es_data() {
+  if (!demuxer_) return nullptr;
+  int count = 0;
+  ESData* r = demuxer_->get_es_data(&count);
+  for (int i = 0; r && i < count; ++i)
+    if (r[i].stream_id == stream_id_ && (r[i].pid == 0 || r[i].pid == pid_ || pid_ == 0)) return &r[i];
+  return nullptr;
+}
+
+void GOPList::update_video_info() {
+  if (!demuxer_) return;
+  video_info_ = demuxer_->get_video_info();
+  video_info_.extra_fields = extra_fields_;
+  video_info_valid_ = 1;
+}
+
+int GOPList::check_time_code_gaps() {
+  if (pts_gops_ <= 0 || !first_ || !last_ || first_ == last_ || !demuxer_) return tc_gap_;
+  if (demuxer_->get_pts_timing() || demuxer_->needs_time_fix()) return tc_gap_;
+  const double fr = get_frame_rate();
+  const int tc_frames = tc25_to_frame(last_->time_code, fr) - tc25_to_frame(first_->time_code, fr);
+  const int pts_frames = int((last_->pts + 0.5 - first_->pts) / (2 * field_period_));
+  // Zero or equal time codes: any stretch of time stamps is a gap.
+  if (tc_frames <= 0)
+    tc_gap_ = pts_frames > 0 ? 1 : 0;
+  else
+    tc_gap_ = pts_frames > tc_frames && double(pts_frames - tc_frames) / tc_frames >= 0.1 ? 1 : 0;
+  return tc_gap_;
+}
+
+int GOPList::copy_list(const GOPList& other) {
+  if (demuxer_) {
+    trace("ERROR (GOPList::copy_list): _parser != nil\n");
+    clear_records();
+    demuxer_.reset();
+  }
+  if (!other.demuxer_) return 1;
+  demuxer_.reset(demuxer_create(other.demuxer_->get_file_name(), 0));
+  if (!demuxer_) return 1;
+  if (other.stream_id_) demuxer_->select_video_es(other.stream_id_, other.pid_);
+  stream_id_ = other.stream_id_;
+  pid_ = other.pid_;
+  seqhdr_ = other.seqhdr_;
+  stream_type_ = other.stream_type_;
+  frame_period_ = other.frame_period_;
+  recorded_size_ = other.recorded_size_;
+  vob_ = other.vob_;
+  gop_hdr_ = other.gop_hdr_;
+  base_field_ = other.base_field_;
+  base_pts_ = other.base_pts_;
+  last_gop_frames_ = other.last_gop_frames_;
+  scratch_ = std::make_unique<GOP>();
+  scratch_->pid = pid_;
+  records_added_ = other.records_added_;
+  gop_size_ = other.gop_size_;
+  sub_gop_size_ = other.sub_gop_size_;
+  extra_fields_ = other.extra_fields_;
+  tc_gap_ = other.tc_gap_;
+  pts_gops_ = other.pts_gops_;
+  field_period_ = other.field_period_;
+  audio_es_count_ = other.audio_es_count_;
+  audio_stream_id_ = other.audio_stream_id_;
+  video_info_ = other.video_info_;
+  video_info_valid_ = other.video_info_valid_;
+  curr_ = nullptr;
+  for (const LGOP* r = other.first_; r; r = r->next) {
+    curr_ = last_;
+    insert_gop(r);
+  }
+  curr_ = first_;
+  return 0;
+}
+
+int GOPList::update_list(const GOPList& other) {
+  if (!first_ || !other.first_) {
+    trace("ERROR (GOPList::update_list): goplist=nil\n");
+    return 0;
+  }
+  if (first_->compare(*other.first_) != 0) {
+    trace("GOPList::update_list (): 1st item differs\n");
+    return 0;
+  }
+  int inserted = 0;
+  LGOP* keep = curr_;
+  LGOP* mine = first_;
+  for (const LGOP* r = other.first_; r; r = r->next) {
+    while (mine->next && mine->next->compare(*r) <= 0) mine = mine->next;
+    if (mine->compare(*r) == 0) continue;  // known (or overlapping) record
+    curr_ = mine;
+    insert_gop(r);
+    mine = curr_;
+    ++inserted;
+  }
+  curr_ = keep;
+  if (inserted) {
+    gop_size_ = other.gop_size_;
+    sub_gop_size_ = other.sub_gop_size_;
+  }
+  return inserted;
+}

@@ -1,0 +1,116 @@
+// GOP index of one video stream of one file: a sparse, ordered, doubly
+// linked list of LGOP records that starts with the first and the last GOP
+// and grows as searches and steps read more of the file.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "demux/demuxer.h"
+#include "foundation/gop.h"
+#include "foundation/gop_header.h"
+#include "foundation/seq_header.h"
+#include "foundation/video_info.h"
+
+class GOPList {
+ public:
+  GOPList();
+  ~GOPList();
+  GOPList(const GOPList&) = delete;
+  GOPList& operator=(const GOPList&) = delete;
+
+  // Opens and checks the file; 0 success, 1 failure.
+  int ctor(const char* file_name, int stream_id = 0, int pid = 0);
+  // First and last records; 0 success, 1 when the first GOP has no pictures.
+  int build_index();
+  // Makes this list a copy of other (own demultiplexer, all records).
+  int copy_list(const GOPList& other);
+  // Merges the records of other that this list lacks; returns how many.
+  int update_list(const GOPList& other);
+
+  int get_gop(int frame, GOP* g, int read, int mode);
+  int goto_gop(int frame, GOP* g, int read, int mode);
+  int get_first_gop(GOP* g, int read);
+  int get_last_gop(GOP* g, int read);
+  int next_gop(GOP* g, int read);
+  int prev_gop(GOP* g, int read);
+  int copy_gop(GOP* g, int read);
+  int get_total_frames();
+  double get_duration() { return get_total_frames() * frame_period_; }
+  int get_next_gop_frame_offset();
+  int get_prev_gop_frame_offset();
+  bool is_start_gop(const GOP* g);
+  bool is_end_gop(const GOP* g);
+  bool is_curr_gop(const GOP* g);
+  bool check_file_size();
+  int append_new_gops();
+  int init(GOP* g);
+  int check_time_code_gaps();
+
+  int get_stream_id(int* pid) const {
+    if (pid) *pid = pid_;
+    return stream_id_;
+  }
+  double get_frame_rate() const;
+  int get_drop_frame_flag() const { return gop_hdr_.get_drop_frame_flag(); }
+  uint32_t get_time_code_word() const { return gop_hdr_.time_code; }
+  int get_gop_size();
+  int get_sub_gop_size();
+  ESData* get_es_data();
+  int get_stream_type() const { return stream_type_; }
+  DeMuxer* get_demuxer() { return demuxer_.get(); }
+  const SeqHdr& get_seqhdr() const { return seqhdr_; }
+  const LGOP* first() const { return first_; }
+  const LGOP* last() const { return last_; }
+  const LGOP* current() const { return curr_; }
+  int get_extra_fields() const { return extra_fields_; }
+  int get_records_added() const { return records_added_; }
+  // GOPs parsed from the file so far (a measure of search cost).
+  int get_parse_count() const { return parse_count_; }
+  void update_video_info();
+  const VideoInfo& get_video_info() const { return video_info_; }
+
+  // Adds a parsed GOP at its place; 1 when a record was inserted.
+  int add_gop(GOP* g);
+
+ private:
+  int parse_next_gop(GOP* g, int search);
+  void insert_gop(const LGOP* g);
+  void measure_sub_gop(const GOP* g);
+  void add_extra_fields(const GOP* g) { extra_fields_ += g->total_fields - 2 * g->pic_count; }
+  int scan_linear(int frame, GOP* g, int read, bool forward);
+  void fix_contiguous_fields(const LGOP* prev, LGOP* rec);
+  void clear_records();
+  bool parse_at(FileOffset at, GOP* g, int search);
+
+  int stream_id_ = 0;
+  int pid_ = 0;
+  std::unique_ptr<DeMuxer> demuxer_;
+  SeqHdr seqhdr_;
+  int stream_type_ = 0;
+  double frame_period_ = 1.0 / 29.97;
+  FileOffset recorded_size_;
+  int vob_ = 0;
+  GopHdr gop_hdr_;
+  int base_field_ = -1;
+  double base_pts_ = -1.0;
+  int last_gop_frames_ = 0;
+  std::unique_ptr<GOP> scratch_;
+  LGOP* first_ = nullptr;
+  LGOP* last_ = nullptr;
+  LGOP* curr_ = nullptr;
+  int records_added_ = 0;
+  int vob_mismatch_ = 0;
+  int gop_size_ = 0;
+  int sub_gop_size_ = 0;
+  int extra_fields_ = 0;
+  int tc_gap_ = 0;
+  int pts_gops_ = 0;
+  int searching_ = 0;
+  double field_period_ = 90000.0 / (2 * 29.97);
+  int audio_es_count_ = 0;
+  int audio_stream_id_ = 192;
+  VideoInfo video_info_;
+  int video_info_valid_ = 0;
+  int parse_count_ = 0;
+};

@@ -1,0 +1,156 @@
+// decode FILE OUT.yuv [--size full|half|quarter]: decodes every picture of a
+// video elementary stream, found directly by start codes, and writes one
+// planar frame per coded frame in display order.
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "decode/frame.h"
+#include "decode/picdec.h"
+#include "devtool/command.h"
+#include "foundation/pic_header.h"
+#include "foundation/seq_header.h"
+#include "foundation/utils.h"
+
+namespace {
+
+struct Output {
+  FILE* f = nullptr;
+  int width = 0, height = 0, chroma = 1;
+  long frames = 0;
+  std::vector<uint8_t> row;
+  bool ok = true;
+
+  void write(const Frame* fr) {
+    ++frames;
+    if (!f) return;
+    const int cw = (width + 1) / 2;
+    const int ch = chroma == 2 ? height : (height + 1) / 2;
+    auto put = [&](const uint8_t* plane, int stride, int w, int h, int pw, int ph) {
+      row.assign(static_cast<size_t>(w), plane ? 0 : 128);
+      for (int y = 0; y < h; ++y) {
+        if (y < ph) std::memcpy(row.data(), plane + static_cast<size_t>(y) * stride, static_cast<size_t>(std::min(w, pw)));
+        if (std::fwrite(row.data(), 1, row.size(), f) != row.size()) ok = false;
+      }
+    };
+    put(fr->y_plane, fr->padded_width, width, height, fr->padded_width, fr->padded_height);
+    put(fr->cb_plane, fr->c_width, cw, ch, fr->c_width, fr->c_height);
+    put(fr->cr_plane, fr->c_width, cw, ch, fr->c_width, fr->c_height);
+  }
+};
+
+bool is_boundary(int code) { return code == 0x100 || code == 0x1B3 || code == 0x1B7 || code == 0x1B8; }
+
+// Offset of the next picture, sequence, GOP or end code at or after from.
+int64_t next_boundary(const uint8_t* data, int64_t size, int64_t from) {
+  while (from + 4 <= size) {
+    int code = 0;
+    const int64_t k = utils_next_start_code(data + from, size - from, &code);
+    if (!code) return size;
+    if (is_boundary(code)) return from + k;
+    from += k + 4;
+  }
+  return size;
+}
+
+}  // namespace
+
+static int run_decode(int argc, char** argv) {
+  if (argc != 3 && argc != 5) return dev_usage("decode");
+  int mode = 0;
+  if (argc == 5) {
+    if (std::strcmp(argv[3], "--size") != 0) return dev_usage("decode");
+    const std::string s = argv[4];
+    if (s == "full") mode = 0;
+    else if (s == "half") mode = 1;
+    else if (s == "quarter") mode = 2;
+    else return dev_usage("decode");
+  }
+  FILE* in = std::fopen(argv[1], "rb");
+  if (!in) return dev_fail("<%s>: cannot open to read", argv[1]);
+  std::vector<uint8_t> data;
+  {
+    uint8_t buf[1 << 16];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, in)) > 0) data.insert(data.end(), buf, buf + n);
+    std::fclose(in);
+  }
+  const int64_t size = static_cast<int64_t>(data.size());
+  SeqHdr seq;
+  uint32_t code = 0;
+  const int64_t first_seq = utils_next_usr_start_code(0x1B3, data.data(), size, &code);
+  if (code != 0x1B3 || !seq.decode(data.data() + first_seq, static_cast<int>(size - first_seq)))
+    return dev_fail("<%s>: no sequence header", argv[1]);
+
+  Output out;
+  // Decoding to /dev/null measures the decoder alone: nothing is formatted.
+  const bool discard = std::strcmp(argv[2], "/dev/null") == 0;
+  out.f = discard ? nullptr : std::fopen(argv[2], "wb");
+  if (!discard && !out.f) return dev_fail("<%s>: cannot open to write", argv[2]);
+  out.width = seq.get_horizontal_size() >> mode;
+  out.height = seq.get_vertical_size() >> mode;
+  out.chroma = seq.get_chroma_format() == 2 ? 2 : 1;
+
+  std::unique_ptr<PicDecoder> dec(new PicDecoder(&seq));
+  dec->set_scale(mode);
+  const int round32 = seq.mpeg2 && !seq.get_progressive_sequence();
+  auto new_frame = [&]() {
+    if (mode == 0) return std::make_unique<Frame>(seq.get_horizontal_size(), seq.get_vertical_size(), out.chroma, round32);
+    return std::make_unique<Frame>(dec->get_scaled_width(), dec->get_scaled_height(), out.chroma, 0);
+  };
+  std::unique_ptr<Frame> older, newer, spare;  // references in decoding order
+  bool newer_shown = true;
+
+  int64_t pos = first_seq;
+  int64_t chunk_start = first_seq;
+  while (pos < size) {
+    const int64_t at = utils_next_usr_start_code(0x100, data.data() + pos, size - pos, &code);
+    if (code != 0x100) break;
+    const int64_t pic_at = pos + at;
+    int64_t end = next_boundary(data.data(), size, pic_at + 4);
+    PicHdr h;
+    if (h.decode(data.data() + pic_at, static_cast<int>(end - pic_at)) && h.mpeg2 && h.get_picture_structure() != 3 &&
+        end + 4 <= size) {
+      int next = 0;
+      utils_next_start_code(data.data() + end, 4, &next);
+      if (next == 0x100) end = next_boundary(data.data(), size, end + 4);  // the second field
+    }
+    const int ptype = h.picture_coding_type ? h.picture_coding_type : 1;
+    std::unique_ptr<Frame> target = spare ? std::move(spare) : new_frame();
+    Frame* fwd = nullptr;
+    Frame* bwd = nullptr;
+    if (ptype == 3) {
+      fwd = older ? older.get() : newer.get();
+      bwd = newer.get();
+    } else if (ptype == 2) {
+      fwd = newer.get();
+    }
+    const int n = dec->decode_picture(data.data() + chunk_start, static_cast<int>(end - chunk_start), target.get(), fwd, bwd);
+    if (n > 0) {
+      if (ptype == 3) {
+        out.write(target.get());
+        spare = std::move(target);
+      } else {
+        if (newer && !newer_shown) out.write(newer.get());
+        spare = std::move(older);
+        older = std::move(newer);
+        newer = std::move(target);
+        newer_shown = false;
+      }
+    } else {
+      spare = std::move(target);
+    }
+    pos = end;
+    chunk_start = end;
+  }
+  if (newer && !newer_shown) out.write(newer.get());
+  const bool ok = out.ok && (!out.f || std::fclose(out.f) == 0);
+  if (!ok) return dev_fail("<%s>: write failed", argv[2]);
+  std::printf("frames=%ld width=%d height=%d chroma=%s\n", out.frames, out.width, out.height,
+              out.chroma == 2 ? "422" : "420");
+  return 0;
+}
+
+TAMSEL_DEV_COMMAND(decode, "FILE OUT.yuv [--size full|half|quarter]", run_decode);

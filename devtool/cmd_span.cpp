@@ -1,0 +1,24 @@
+// span FILE OFFSET: one audio span of an audio elementary stream loaded at
+// OFFSET, with the time stamp of its first whole frame.
+#include <cstdio>
+#include <memory>
+
+#include "demux/demuxer_cache.h"
+#include "devtool/command.h"
+
+static int run_span(int argc, char** argv) {
+  long long offset = 0;
+  if (argc != 3 || !dev_parse_int(argv[2], &offset) || offset < 0) return dev_usage("span");
+  std::unique_ptr<DeMuxer> d(demuxer_create(argv[1], 0));
+  if (!d) return dev_fail("<%s>: cannot open to read", argv[1]);
+  ESBuffer span(16384);
+  span.start = FileOffset::from_u64(uint64_t(offset));
+  const double t = d->load_abs(&span, 0, 0);
+  char pts[32] = "none";
+  if (t > kNoTime) std::snprintf(pts, sizeof pts, "%.0f", t);
+  std::printf("span start=%llu first_frame=%llu pts=%s bytes=%d\n", (unsigned long long)span.start.value(),
+              (unsigned long long)(span.start.value() + uint64_t(span.first_frame)), pts, span.bytes);
+  return 0;
+}
+
+TAMSEL_DEV_COMMAND(span, "FILE OFFSET", run_span);

@@ -1,0 +1,63 @@
+// tables FILE: the PAT and the PMTs of a transport stream.
+#include <cstdio>
+#include <vector>
+
+#include "devtool/command.h"
+#include "foundation/probe.h"
+#include "foundation/ts_packet.h"
+#include "foundation/ts_tables.h"
+
+namespace {
+
+// First offset where three packets in a row begin with 0x47.
+int sync_start(const uint8_t* d, int n) {
+  for (int i = 0; i + 2 * 188 < n && i < 188 * 64; ++i)
+    if (d[i] == 0x47 && d[i + 188] == 0x47 && d[i + 376] == 0x47) return i;
+  return -1;
+}
+
+// Section bytes (after the pointer field) of the first unit start of pid.
+const uint8_t* first_section(const uint8_t* d, int n, int start, int pid, int* length) {
+  TSPacket pkt;
+  for (int pos = start; pos + 188 <= n; pos += 188) {
+    if (pkt.decode(d + pos, 0) != 0 || pkt.PID != pid || !pkt.payload_unit_start_indicator) continue;
+    if (pkt.payload_length < 2) continue;
+    const int at = pkt.payload_start();
+    const int sec = at + 1 + d[pos + at];
+    if (sec >= 188) continue;
+    *length = 188 - sec;
+    return d + pos + sec;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+static int run_tables(int argc, char** argv) {
+  if (argc != 2) return dev_usage("tables");
+  int n = 4 << 20;
+  auto data = mpegfile::load_data(argv[1], &n);
+  if (!data) return dev_fail("<%s>: cannot open to read", argv[1]);
+  const uint8_t* d = data.get();
+  const int start = sync_start(d, n);
+  if (start < 0) return dev_fail("<%s>: not a transport stream", argv[1]);
+  int length = 0;
+  const uint8_t* sec = first_section(d, n, start, 0, &length);
+  PAT pat;
+  if (!sec || !pat.decode(sec, length)) return dev_fail("<%s>: no readable PAT", argv[1]);
+  for (int i = 0; i < pat.program_count; ++i)
+    std::printf("pat program=%d pmt_pid=%d\n", pat.program_numbers[i], pat.pmt_pids[i]);
+  for (int i = 0; i < pat.program_count; ++i) {
+    TSPMT pmt;
+    sec = first_section(d, n, start, pat.pmt_pids[i], &length);
+    if (!sec || !pmt.decode(sec, length, pat.pmt_pids[i])) {
+      std::fprintf(stderr, "tamsel-dev: PMT on PID %d not readable\n", pat.pmt_pids[i]);
+      continue;
+    }
+    std::printf("pmt program=%d pid=%d pcr_pid=%d\n", pmt.program_number, pmt.pmt_pid, pmt.PCR_PID);
+    for (int k = 0; k < pmt.es_count; ++k) std::printf("es pid=%d type=%d\n", pmt.es_pids[k], pmt.es_type_codes[k]);
+  }
+  return 0;
+}
+
+TAMSEL_DEV_COMMAND(tables, "FILE", run_tables);

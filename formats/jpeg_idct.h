@@ -1,0 +1,11 @@
+// Inverse 8 x 8 transform of the JPEG decoder: dequantisation with
+// AAN-scaled tables (Quant::decode_table), Arai-Agui-Nakajima butterflies,
+// level shift and clamping through the range-limit table.
+#pragma once
+
+#include <cstdint>
+
+// coef: 64 coefficients in natural order; writes 8 rows of 8 samples.
+void jpeg_idct_put(const int16_t* coef, const int32_t* dequant, uint8_t* out, int stride);
+// Only the DC coefficient is non-zero: a flat block.
+void jpeg_idct_dc_put(int dc, const int32_t* dequant, uint8_t* out, int stride);

@@ -1,0 +1,542 @@
+#include "foundation/ac3.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "foundation/audio_info.h"
+#include "foundation/bitstream.h"
+#include "foundation/trace.h"
+
+namespace {
+
+// Nominal bit rates by frmsizecod / 2.
+constexpr int32_t kBitRates[19] = {32000,  40000,  48000,  56000,  64000,  80000,  96000,
+                                   112000, 128000, 160000, 192000, 224000, 256000, 320000,
+                                   384000, 448000, 512000, 576000, 640000};
+
+// 16-bit words per frame by [frmsizecod][fscod] (A/52 frame-size table).
+constexpr uint16_t kFrameWords[38][3] = {
+    {64, 69, 96},       {64, 70, 96},       {80, 87, 120},      {80, 88, 120},      {96, 104, 144},
+    {96, 105, 144},     {112, 121, 168},    {112, 122, 168},    {128, 139, 192},    {128, 140, 192},
+    {160, 174, 240},    {160, 175, 240},    {192, 208, 288},    {192, 209, 288},    {224, 243, 336},
+    {224, 244, 336},    {256, 278, 384},    {256, 279, 384},    {320, 348, 480},    {320, 349, 480},
+    {384, 417, 576},    {384, 418, 576},    {448, 487, 672},    {448, 488, 672},    {512, 557, 768},
+    {512, 558, 768},    {640, 696, 960},    {640, 697, 960},    {768, 835, 1152},   {768, 836, 1152},
+    {896, 975, 1344},   {896, 976, 1344},   {1024, 1114, 1536}, {1024, 1115, 1536}, {1152, 1253, 1728},
+    {1152, 1254, 1728}, {1280, 1393, 1920}, {1280, 1394, 1920},
+};
+
+constexpr int kAcmodChannels[8] = {2, 1, 2, 3, 3, 4, 4, 5};
+
+// CRC-16, generator x^16 + x^15 + x^2 + 1, most significant bit first.
+// lo[a] = a x^16 mod P (one byte); hi[a] = a x^24 mod P, so that two bytes
+// go through in one step: crc' = hi[v >> 8] ^ lo[v & 0xFF], v = crc ^ word.
+struct CrcTables {
+  uint16_t lo[256];
+  uint16_t hi[256];
+  constexpr CrcTables() : lo(), hi() {
+    for (int i = 0; i < 256; ++i) {
+      uint16_t c = static_cast<uint16_t>(i << 8);
+      for (int b = 0; b < 8; ++b) c = static_cast<uint16_t>((c & 0x8000) ? (c << 1) ^ 0x8005 : c << 1);
+      lo[i] = c;
+    }
+    for (int i = 0; i < 256; ++i) hi[i] = static_cast<uint16_t>((lo[i] << 8) ^ lo[lo[i] >> 8]);
+  }
+};
+constexpr CrcTables kCrc;
+
+uint16_t crc16(uint16_t crc, const uint8_t* p, int n) {
+  int i = 0;
+  for (; i + 2 <= n; i += 2) {
+    const uint16_t v = static_cast<uint16_t>(crc ^ ((p[i] << 8) | p[i + 1]));
+    crc = static_cast<uint16_t>(kCrc.hi[v >> 8] ^ kCrc.lo[v & 0xFF]);
+  }
+  if (i < n) crc = static_cast<uint16_t>((crc << 8) ^ kCrc.lo[((crc >> 8) ^ p[i]) & 0xFF]);
+  return crc;
+}
+
+const char* const kLanguages[128] = {
+    nullptr, "Albanian", "Breton", "Catalan", "Croatian", "Welsh", "Czech", "Danish", "German", "English",
+    "Spanish", "Esperanto", "Estonian", "Basque", "Faroese", "French", "Frisian", "Irish", "Gaelic",
+    "Galician", "Icelandic", "Italian", "Lappish", "Latin", "Latvian", "Luxembourgian", "Lithuanian",
+    "Hungarian", "Maltese", "Dutch", "Norwegian", "Occitan", "Polish", "Portuguese", "Romanian", "Romansh",
+    "Serbian", "Slovak", "Slovene", "Finnish", "Swedish", "Turkish", "Flemish", "Walloon",
+    // 44-63 unnamed
+    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    "background sound/clean feed",
+    // 65-68 unnamed
+    nullptr, nullptr, nullptr, nullptr,
+    "Zulu", "Vietnamese", "Uzbek", "Urdu", "Ukrainian", "Thai", "Telugu", "Tatar", "Tamil", "Tadzhik",
+    "Swahili", "Sranan Tongo", "Somali", "Sinhalese", "Shona", "Serbo-Croat", "Ruthenian", "Russian",
+    "Quechua", "Pustu", "Punjabi", "Persian", "Papamiento", "Oriya", "Nepali", "Ndebele", "Marathi",
+    "Moldavian", "Malaysian", "Malagasay", "Macedonian", "Laotian", "Korean", "Khmer", "Kazakh", "Kannada",
+    "Japanese", "Indonesian", "Hindi", "Hebrew", "Hausa", "Gurani", "Gujurati", "Greek", "Georgian",
+    "Fulani", "Dari", "Churash", "Chinese", "Burmese", "Bulgarian", "Bengali", "Belorussian", "Bambora",
+    "Azerbijani", "Assamese", "Armenian", "Arabic", "Amharic",
+};
+static_assert(sizeof(kLanguages) / sizeof(kLanguages[0]) == 128);
+
+}  // namespace
+
+// ---- AC3Bsi
+
+int AC3Bsi::reset() {
+  syncword = crc1 = fscod = frmsizecod = bsid = bsmod = acmod = 0;
+  cmixlev = surmixlev = dsurmod = lfeon = dialnorm = compre = compr = 0;
+  langcode = langcod = audprodie = mixlevel = roomtyp = 0;
+  dialnorm2 = compr2e = compr2 = langcod2e = langcod2 = audprodi2e = mixlevel2 = roomtyp2 = 0;
+  copyrightb = origbs = timecod1e = timecod1 = timecod2e = timecod2 = addbsie = addbsil = 0;
+  xbsi1e = dmixmod = ltrtcmixlev = lorocmixlev = ltrtsurmixlev = lorosurmixlev = 0;
+  xbsi2e = dsurexmod = dheadphonmod = adconvtyp = xbsi2 = encinfo = 0;
+  return 0;
+}
+
+int AC3Bsi::get_sample_rate() const {
+  static constexpr int kRates[4] = {48000, 44100, 32000, 0};
+  int rate = kRates[fscod & 3];
+  if (bsid == 9) rate /= 2;
+  if (bsid == 10) rate /= 4;
+  return rate;
+}
+
+int AC3Bsi::get_frame_size() const {
+  if (fscod >= 3 || frmsizecod >= 38) return 0;
+  return 2 * kFrameWords[frmsizecod][fscod];
+}
+
+int AC3Bsi::get_channels() const { return kAcmodChannels[acmod & 7] + (lfeon ? 1 : 0); }
+
+// ---- AC3FrmHdr
+
+void AC3FrmHdr::reset() {
+  bsi.reset();
+  valid = bit_rate = channels = frame_size = spare = max_frame_size_44k = checked_bytes = 0;
+  sample_rate = 48000;
+  first_offset = -1;
+}
+
+int AC3FrmHdr::decode_bsi(const uint8_t* data, int length) {
+  AC3Bsi& b = bsi;
+  // Optional fields a frame may not carry.
+  b.cmixlev = b.surmixlev = b.dsurmod = b.langcod = b.mixlevel = b.roomtyp = 0;
+  b.langcod2 = b.audprodi2e = b.mixlevel2 = b.roomtyp2 = b.timecod1 = b.timecod2 = 0;
+  b.xbsi1e = b.dmixmod = 0;
+  b.ltrtcmixlev = b.lorocmixlev = b.ltrtsurmixlev = b.lorosurmixlev = 4;
+  b.xbsi2e = b.dsurexmod = b.dheadphonmod = b.adconvtyp = b.xbsi2 = b.encinfo = 0;
+
+  BS bs(data, length > 0 ? static_cast<size_t>(length) : 0);
+  auto get = [&bs](int n) { return static_cast<uint16_t>(bs.get_bits(n)); };
+  b.syncword = get(16);
+  b.crc1 = get(16);
+  b.fscod = get(2);
+  b.frmsizecod = get(6);
+  b.bsid = get(5);
+  b.bsmod = get(3);
+  b.acmod = get(3);
+  if ((b.acmod & 1) && b.acmod != 1) b.cmixlev = get(2);
+  if (b.acmod & 4) b.surmixlev = get(2);
+  if (b.acmod == 2) b.dsurmod = get(2);
+  b.lfeon = get(1);
+  b.dialnorm = get(5);
+  b.compre = get(1);
+  if (b.compre) b.compr = get(8);
+  b.langcode = get(1);
+  if (b.langcode) b.langcod = get(8);
+  b.audprodie = get(1);
+  if (b.audprodie) {
+    b.mixlevel = get(5);
+    b.roomtyp = get(2);
+  }
+  if (b.acmod == 0) {  // 1+1: the second channel's own values
+    b.dialnorm2 = get(5);
+    b.compr2e = get(1);
+    if (b.compr2e) b.compr2 = get(8);
+    b.langcod2e = get(1);
+    if (b.langcod2e) b.langcod2 = get(8);
+    b.audprodi2e = get(1);
+    if (b.audprodi2e) {
+      b.mixlevel2 = get(5);
+      b.roomtyp2 = get(2);
+    }
+  }
+  b.copyrightb = get(1);
+  b.origbs = get(1);
+  if (b.bsid == 6) {  // alternate syntax: extended information in place of time codes
+    b.xbsi1e = get(1);
+    if (b.xbsi1e) {
+      if (b.acmod < 3) {
+        bs.skip_bits(14);
+      } else {
+        b.dmixmod = get(2);
+        b.ltrtcmixlev = get(3);
+        b.lorocmixlev = get(3);
+        b.ltrtsurmixlev = get(3);
+        b.lorosurmixlev = get(3);
+        // Codes 0-2 of the two surround mix levels are reserved.
+        b.ltrtsurmixlev = std::max<uint16_t>(b.ltrtsurmixlev, 3);
+        b.lorosurmixlev = std::max<uint16_t>(b.lorosurmixlev, 3);
+      }
+    }
+    b.xbsi2e = get(1);
+    if (b.xbsi2e) {
+      if (b.acmod >= 6)
+        b.dsurexmod = get(2);
+      else
+        bs.skip_bits(2);
+      if (b.acmod == 2)
+        b.dheadphonmod = get(2);
+      else
+        bs.skip_bits(2);
+      b.adconvtyp = get(1);
+      b.xbsi2 = get(8);
+      b.encinfo = get(1);
+    }
+  } else {
+    b.timecod1e = get(1);
+    if (b.timecod1e) b.timecod1 = get(14);
+    b.timecod2e = get(1);
+    if (b.timecod2e) b.timecod2 = get(14);
+  }
+  b.addbsie = get(1);
+  if (b.addbsie) {
+    b.addbsil = get(6);
+    trace("WARNING (BSI): skip additional bsi (%d bytes)\n", b.addbsil + 1);
+    for (int i = 0; i <= b.addbsil; ++i) bs.skip_bits(8);
+  }
+
+  if (b.fscod == 3 && b.frmsizecod >= 38) {
+    trace("ERROR (AC3FrmHdr::decode): illegal code: fscod = %d, frmsizecod = %d\n", b.fscod, b.frmsizecod);
+    return 1;
+  }
+  if (b.fscod == 3) {
+    trace("ERROR (AC3FrmHdr::decode): illegal code: fscod = %d\n", b.fscod);
+    return 1;
+  }
+  if (b.frmsizecod >= 38) {
+    trace("ERROR (AC3FrmHdr::decode): illegal code: frmsizecod = %d\n", b.frmsizecod);
+    return 1;
+  }
+  // bsid above 10 is Enhanced AC-3 or later, whose syncinfo is laid out
+  // differently: reading it as AC-3 would give wrong frame sizes.
+  if (b.bsid > 10) {
+    trace("ERROR (AC3FrmHdr::decode): illegal code: bsid = %d\n", b.bsid);
+    return 1;
+  }
+  bit_rate = kBitRates[b.frmsizecod >> 1];
+  sample_rate = b.get_sample_rate();
+  frame_size = b.get_frame_size();
+  channels = 2;
+  return 0;
+}
+
+int AC3FrmHdr::decode(const uint8_t* data, int length, int flags) {
+  valid = 0;
+  if (!data || length < 5) {
+    trace("ERROR (AC3FrmHdr::decode): bytes = %d (<5)\n", length);
+    return 0;
+  }
+  int pos = 0;
+  for (;;) {
+    // Next 0B 77 with at least 5 bytes from it.
+    const uint8_t* hit = nullptr;
+    while (length - pos >= 5) {
+      hit = static_cast<const uint8_t*>(std::memchr(data + pos, 0x0B, static_cast<size_t>(length - pos - 4)));
+      if (!hit) break;
+      pos = static_cast<int>(hit - data);
+      if (hit[1] == 0x77) break;
+      ++pos;
+      hit = nullptr;
+    }
+    if (!hit) return std::min(std::max(pos, length - 4), length);
+    if (decode_bsi(data + pos, length - pos) == 0) break;
+    if (length - pos > 7) {
+      pos += 2;
+      continue;
+    }
+    trace("ERROR (AC3FrmHdr::decode): data error detected\n");
+    return pos;
+  }
+  if ((flags & kAC3CheckCrc) && length - pos >= frame_size && check_crc(frame_size, data + pos, length - pos)) {
+    trace("ERROR (AC3FrmHdr::decode): CRC error detected\n");
+    return pos;
+  }
+  valid = 1;
+  return pos;
+}
+
+int AC3FrmHdr::get_max_frame_size() {
+  if (valid && sample_rate == 44100 && bit_rate > 0) {
+    if (max_frame_size_44k <= 0) {
+      // words = ceil(bit_rate / 16 x 1536 / 44100)
+      const int64_t num = static_cast<int64_t>(bit_rate) * 1536;
+      const int64_t den = 16 * 44100;
+      max_frame_size_44k = static_cast<int32_t>((num + den - 1) / den) * 2;
+    }
+    if (max_frame_size_44k > 0) return max_frame_size_44k;
+  }
+  return frame_size ? frame_size : 1792;
+}
+
+int AC3FrmHdr::get_audio_info(AudioInfo* info) const {
+  if (!valid || !info) return 0;
+  info->layer = 0;
+  info->channels = channels;
+  info->sample_rate = sample_rate;
+  info->bit_rate = bit_rate;
+  info->bits_per_sample = 16;
+  info->frame_size = frame_size;
+  info->stream_id = 128;
+  info->full_channels = bsi.get_channels();
+  return 1;
+}
+
+int AC3FrmHdr::compare(const AC3FrmHdr& o) const {
+  if (this == &o) return 0;
+  int diff = 0;
+  if (channels != o.channels || bsi.get_channels() != o.bsi.get_channels()) diff |= 1;
+  if (bit_rate != o.bit_rate) diff |= 2;
+  if (sample_rate != o.sample_rate) diff |= 4;
+  const int d = frame_size - o.frame_size;
+  if (sample_rate == 44100 ? (d > 2 || d < -2) : d != 0) diff |= 8;
+  return diff;
+}
+
+// ---- free functions
+
+int check_crc(int frame_size, const uint8_t* data, int length) {
+  if (!data || length < frame_size) {
+    trace("ERROR (check_crc): bytes = %d < %d =frmsz\n", length, frame_size);
+    return 0xFFFF;
+  }
+  if (frame_size <= 2) return 0;
+  // crc1 covers the first 5/8 of the frame, crc2 the whole of it.
+  const int part1 = 2 * (frame_size / 16 + frame_size / 4);
+  if (part1 > 2) {
+    const uint16_t c = crc16(0, data + 2, part1 - 2);
+    if (c) {
+      trace("ERROR (check_crc): crc1 = 0x%04x\n", c);
+      return c;
+    }
+  }
+  const uint16_t c = crc16(0, data + 2, frame_size - 2);
+  if (c) {
+    trace("ERROR (check_crc): crc2 = 0x%04x\n", c);
+    return c;
+  }
+  return 0;
+}
+
+int ac3_find_frame(const AC3FrmHdr& reference, const uint8_t* data, int length, AC3FrmHdr* out) {
+  if (!out) return 0;
+  out->valid = 0;
+  if (!data) return 0;
+  int pos = 0;
+  while (length - pos >= 6) {
+    const int skipped = out->decode(data + pos, length - pos, 0);
+    if (!out->valid) return pos + skipped;
+    if (out->equals(reference)) return pos + skipped;
+    out->valid = 0;
+    pos += skipped + 2;
+  }
+  return std::max(0, std::min(pos, length));
+}
+
+int ac3_check_frames(AC3FrmHdr* h, const uint8_t* data, int length, int count, int exact) {
+  if (!h) return 0;
+  h->first_offset = -1;
+  h->checked_bytes = 0;
+  h->valid = 0;
+  if (!data || length < 0) length = 0;
+  if (!exact && count < 2) count = 2;
+  int pos = 0;
+  int run = 0;
+  int failures = 0;
+  // A last frame that fills the data exactly is visited too (see the MPEG
+  // audio check_frames).
+  while (length - pos >= h->frame_size && length - pos >= 5 && run < count) {
+    const int skipped = h->decode(data + pos, length - pos, kAC3CheckCrc);
+    if (h->valid) {
+      run = skipped == 0 ? run + 1 : 0;
+      if (h->first_offset < 0) h->first_offset = pos + skipped;
+      pos += skipped + h->frame_size;
+      continue;
+    }
+    if (failures >= count) {
+      h->checked_bytes = std::min(pos, length);
+      return 0;
+    }
+    ++failures;
+    pos += skipped ? skipped : 16;
+  }
+  h->checked_bytes = std::min(pos, length);
+  if (run >= count && run > 0) return 1;
+  if (run > 0 && static_cast<int64_t>(length) - static_cast<int64_t>(run) * h->frame_size < h->frame_size) return 1;
+  h->first_offset = 0;
+  return 0;
+}
+
+int ac3_audio_info(const uint8_t* data, int* length, AudioInfo* info) {
+  if (!data || !length || *length <= 0) return 0;
+  AC3FrmHdr h;
+  int changed = 0;
+  if (ac3_check_frames(&h, data, *length, 1, 1) && info) {
+    AudioInfo found = *info;
+    h.get_audio_info(&found);
+    if (utils_same_audio_info(found, *info)) {
+      *info = found;
+      changed = 1;
+    }
+  }
+  *length -= h.checked_bytes;
+  return changed;
+}
+
+const char* ac3_language_name(int code) {
+  if (code < 0 || code > 127) return nullptr;
+  return kLanguages[code];
+}
+
+int ac3_bit_rate_index(int bps) {
+  for (int i = 0; i < 19; ++i)
+    if (kBitRates[i] == bps) return i;
+  return 11;
+}
+
+// ---- AC3Descriptor
+
+void AC3Descriptor::clear() {
+  descriptor_tag = descriptor_length = sample_rate_code = bsid = bit_rate_code = surround_mode = 0;
+  bsmod = num_channels = full_svc = langcod = langcod2 = mainid = mainid_rest = asvcflags = 0;
+  textlen = text_code = 0;
+  text.clear();
+  additional_info.clear();
+  valid = 0;
+}
+
+int AC3Descriptor::set_text(const uint8_t* bytes, int count) {
+  text.clear();
+  if (!bytes || count < 1) return 0;
+  text.assign(bytes, bytes + count);
+  return count;
+}
+
+int AC3Descriptor::set_additional_info(const uint8_t* bytes, int count) {
+  additional_info.clear();
+  if (!bytes || count < 1) return 0;
+  additional_info.assign(bytes, bytes + count);
+  return count;
+}
+
+int AC3Descriptor::decode(const uint8_t* bytes, int size) {
+  valid = 0;
+  if (!bytes || size < 8) {
+    trace("ERROR (AC3Descriptor::decode): invalid input(s)\n");
+    return 0;
+  }
+  int skipped = 0;
+  if (bytes[0] == 5 && bytes[1] == 4) {  // registration descriptor "AC-3" in front
+    skipped = 6;
+    bytes += 6;
+    size -= 6;
+  }
+  const int length = size >= 2 ? bytes[1] : 0;
+  // Four fixed bytes follow the tag and length.
+  if (size < 2 || length > size - 2 || length < 4) {
+    trace("ERROR (AC3Descriptor::decode): bytes=%d < %d\n", size, length + 2);
+    return 0;
+  }
+  descriptor_tag = bytes[0];
+  descriptor_length = length;
+  sample_rate_code = bytes[2] >> 5;
+  bsid = bytes[2] & 0x1F;
+  bit_rate_code = bytes[3] >> 2;
+  surround_mode = bytes[3] & 3;
+  bsmod = bytes[4] >> 5;
+  num_channels = (bytes[4] >> 1) & 15;
+  full_svc = bytes[4] & 1;
+  langcod = length >= 4 ? bytes[5] : 0;
+  if (sample_rate_code == 3) {
+    trace("ERROR (AC3Descriptor::decode): invalid sample_rate_code = 0x03\n");
+    return 0;
+  }
+  if ((bit_rate_code & 0x1F) > 18) {  // the top bit only flags an upper limit
+    trace("ERROR (AC3Descriptor::decode): invalid bit_rate_code = 0x%02x\n", bit_rate_code);
+    return 0;
+  }
+  if (surround_mode == 3) {
+    trace("ERROR (AC3Descriptor::decode): invalid surround_mode = 0x03\n");
+    return 0;
+  }
+  if (num_channels >= 14) {
+    trace("ERROR (AC3Descriptor::decode): invalid num_channels = 0x%02x\n", num_channels);
+    return 0;
+  }
+  const int end = 2 + length;
+  int at = 6;
+  int room = length - 4 - (num_channels == 0 ? 1 : 0) - 2;
+  langcod2 = mainid = mainid_rest = asvcflags = textlen = text_code = 0;
+  if (num_channels == 0 && at < end) langcod2 = bytes[at++];
+  if (at < end) {
+    const uint8_t v = bytes[at++];
+    if (bsmod >= 2) {
+      asvcflags = v;
+    } else {
+      mainid = v >> 5;
+      mainid_rest = v & 0x1F;
+    }
+  }
+  if (at < end) {
+    textlen = bytes[at] >> 1;
+    text_code = bytes[at] & 1;
+    ++at;
+  }
+  if (room < 0) room = 0;
+  if (textlen > room) {
+    trace("ERROR (AC3Descriptor::decode): textlen=%d\n", textlen);
+    return 0;
+  }
+  set_text(bytes + at, textlen);
+  at += textlen;
+  set_additional_info(bytes + at, std::min(room - textlen, end - at));
+  valid = 1;
+  return length + 2 + skipped;
+}
+
+int AC3Descriptor::encode(uint8_t* buffer, const AC3FrmHdr& h, int size) {
+  if (!h.valid) {
+    trace("ERROR (encode): ac3 is NOT valid\n");
+    return 0;
+  }
+  const int total = h.bsi.acmod == 0 ? 9 : 8;
+  if (!buffer || size < total) {
+    trace("ERROR (encode): buffer size = %d < %d\n", size, total);
+    return 0;
+  }
+  text.clear();
+  additional_info.clear();
+  descriptor_tag = 0x81;
+  descriptor_length = total - 2;
+  sample_rate_code = h.bsi.fscod;
+  bsid = h.bsi.bsid;
+  bit_rate_code = ac3_bit_rate_index(h.bit_rate);
+  surround_mode = h.bsi.dsurmod;
+  bsmod = h.bsi.bsmod;
+  num_channels = h.bsi.acmod;
+  full_svc = 1;
+  langcod = h.bsi.langcod;
+  langcod2 = h.bsi.langcod2;
+  mainid = mainid_rest = asvcflags = textlen = text_code = 0;
+  valid = 1;
+  int at = 0;
+  buffer[at++] = 0x81;
+  buffer[at++] = static_cast<uint8_t>(descriptor_length);
+  buffer[at++] = static_cast<uint8_t>((sample_rate_code << 5) | (bsid & 0x1F));
+  buffer[at++] = static_cast<uint8_t>((bit_rate_code << 2) | (surround_mode & 3));
+  buffer[at++] = static_cast<uint8_t>((bsmod << 5) | ((num_channels & 15) << 1) | full_svc);
+  buffer[at++] = static_cast<uint8_t>(langcod);
+  if (num_channels == 0) buffer[at++] = static_cast<uint8_t>(langcod2);
+  buffer[at++] = bsmod < 2 ? 0x1F : static_cast<uint8_t>(asvcflags);
+  buffer[at++] = 0;  // no text
+  return at;
+}

@@ -1,0 +1,239 @@
+#include "foundation/bsfile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "foundation/trace.h"
+
+namespace {
+
+void default_flush(int fd) {
+  static const bool sync_on = [] {
+    const char* v = std::getenv("TAMSEL_FILE_SYNC");
+    return !(v && std::strcmp(v, "0") == 0);
+  }();
+  if (sync_on) ::fdatasync(fd);
+}
+
+std::atomic<BSFlushFunction> g_flush{nullptr};
+
+// A single pread/pwrite moves at most this much on Linux; larger requests loop.
+constexpr size_t kMaxChunk = 0x40000000;
+
+}  // namespace
+
+BSFlushFunction bsfile_set_flush_function(BSFlushFunction fn) { return g_flush.exchange(fn); }
+
+// ---------------------------------------------------------------------------
+// BSFBase
+
+BSFBase::BSFBase(const char* name, int mode, int* error) {
+  mode_ = mode;
+  if (!error) return;
+  if (!name || !*name) {
+    *error = 1;
+    return;
+  }
+  *error = sys_open(name);
+}
+
+BSFBase::~BSFBase() { close(); }
+
+int BSFBase::sys_open(const char* name) {
+  int flags;
+  switch (mode_) {
+    case 1: flags = O_RDONLY; break;
+    case 2: flags = O_WRONLY | O_CREAT | O_TRUNC; break;
+    case 3:
+    case 4: flags = O_RDWR; break;
+    default:
+      trace("BSFBase::open (ERROR): mode %d not supported <%s>\n", mode_, name);
+      return 5;
+  }
+  const int fd = ::open(name, flags | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    trace("BSFBase::open (ERROR): cannot open <%s> in mode %d: %s\n", name, mode_, std::strerror(errno));
+    return 5;
+  }
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    // Close the descriptor here: the object is left without one.
+    trace("BSFBase::open (ERROR): cannot query the size of <%s>\n", name);
+    ::close(fd);
+    return 5;
+  }
+  fd_ = fd;
+  name_ = name;
+  size_ = FileOffset();
+  position_ = FileOffset();
+  unflushed_ = 0;
+  if (mode_ == 2) return 0;
+  size_ = FileOffset::from_u64(static_cast<uint64_t>(st.st_size));
+  if (mode_ == 4) position_ = size_;
+  return 0;
+}
+
+void BSFBase::close() {
+  if (fd_ >= 0) ::close(fd_);
+  reset();
+}
+
+void BSFBase::reset() {
+  fd_ = -1;
+  name_.clear();
+  unflushed_ = 0;
+}
+
+void BSFBase::set_name(const char* name) { name_ = name ? name : ""; }
+
+size_t BSFBase::read(void* buffer, size_t count) {
+  if (fd_ < 0 || !buffer || count == 0) return 0;
+  return sys_read(buffer, count);
+}
+
+size_t BSFBase::write(const void* buffer, size_t count) {
+  if (fd_ < 0 || !buffer || count == 0) return 0;
+  return sys_write(buffer, count);
+}
+
+size_t BSFBase::sys_read(void* buffer, size_t count) {
+  auto* p = static_cast<uint8_t*>(buffer);
+  size_t done = 0;
+  while (done < count) {
+    const size_t want = count - done < kMaxChunk ? count - done : kMaxChunk;
+    const ssize_t n = ::pread(fd_, p + done, want, static_cast<off_t>(position_.value() + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      trace("BSFBase::read (ERROR): <%s> at %.0f: %s\n", name_.c_str(), position_.to_double() + double(done),
+            std::strerror(errno));
+      break;
+    }
+    if (n == 0) break;  // end of file
+    done += static_cast<size_t>(n);
+  }
+  position_.add(static_cast<int64_t>(done));
+  return done;
+}
+
+size_t BSFBase::sys_write(const void* buffer, size_t count) {
+  const auto* p = static_cast<const uint8_t*>(buffer);
+  size_t done = 0;
+  while (done < count) {
+    const size_t want = count - done < kMaxChunk ? count - done : kMaxChunk;
+    const ssize_t n = ::pwrite(fd_, p + done, want, static_cast<off_t>(position_.value() + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      trace("BSFBase::write (ERROR): <%s> wrote %zu of %zu bytes at %.0f: %s\n", name_.c_str(), done, count,
+            position_.to_double(), std::strerror(errno));
+      break;
+    }
+    if (n == 0) {
+      trace("BSFBase::write (ERROR): <%s> wrote %zu of %zu bytes at %.0f\n", name_.c_str(), done, count,
+            position_.to_double());
+      break;
+    }
+    done += static_cast<size_t>(n);
+  }
+  position_.add(static_cast<int64_t>(done));
+  const uint64_t pending = uint64_t(unflushed_) + done;
+  if (pending >= kBSFlushInterval) {
+    BSFlushFunction fn = g_flush.load();
+    (fn ? fn : default_flush)(fd_);
+    unflushed_ = 0;
+  } else {
+    unflushed_ = static_cast<uint32_t>(pending);
+  }
+  return done;
+}
+
+FileOffset BSFBase::seek(const FileOffset& offset, int whence) {
+  if (fd_ < 0) return position_;
+  // Positions are ours (pread/pwrite), so a seek cannot fail; any position,
+  // also past the end, is valid as on the original system.
+  position_ = whence == 2 ? FileOffset::minus(size_, offset) : offset;
+  return position_;
+}
+
+// ---------------------------------------------------------------------------
+// BSFile
+
+BSFile::BSFile(const char* name, int mode, int* error) {
+  int code = 1;
+  // Lists of several files (and one file with a byte range) open as the
+  // multi-file and segment kinds; only plain files are served so far.
+  auto base = std::make_unique<BSFBase>(name, mode, &code);
+  if (code == 0) {
+    plain_ = std::move(base);
+    kind_ = Kind::plain;
+    name_ = name;
+  }
+  if (error) *error = code;
+}
+
+BSFile::~BSFile() { close(); }
+
+BSFile::BSFile(BSFile&& o) noexcept
+    : kind_(o.kind_), plain_(std::move(o.plain_)), name_(std::move(o.name_)) {
+  o.kind_ = Kind::none;
+  o.name_.clear();
+}
+
+BSFile& BSFile::operator=(BSFile&& o) noexcept {
+  if (this != &o) {
+    close();
+    kind_ = o.kind_;
+    plain_ = std::move(o.plain_);
+    name_ = std::move(o.name_);
+    o.kind_ = Kind::none;
+    o.name_.clear();
+  }
+  return *this;
+}
+
+void BSFile::close() {
+  if (plain_) plain_->close();
+  plain_.reset();
+  kind_ = Kind::none;
+  name_.clear();
+}
+
+size_t BSFile::read(void* buffer, size_t count) {
+  switch (kind_) {
+    case Kind::plain: return plain_->read(buffer, count);
+    default: return 0;
+  }
+}
+
+size_t BSFile::write(const void* buffer, size_t count) {
+  // Lists are read-only.
+  return kind_ == Kind::plain ? plain_->write(buffer, count) : 0;
+}
+
+FileOffset BSFile::seek(const FileOffset& offset, int whence) {
+  switch (kind_) {
+    case Kind::plain: return plain_->seek(offset, whence);
+    default: return FileOffset();
+  }
+}
+
+FileOffset BSFile::tell() const {
+  switch (kind_) {
+    case Kind::plain: return plain_->tell();
+    default: return FileOffset();
+  }
+}
+
+FileOffset BSFile::size() const {
+  switch (kind_) {
+    case Kind::plain: return plain_->size();
+    default: return FileOffset();
+  }
+}
+
+void BSFile::set_name(const char* name) { name_ = name ? name : ""; }

@@ -1,0 +1,114 @@
+// Media file layer: every byte of a media file is read and written through a
+// BSFile. Positions are FileOffsets (64-bit); reads and writes go straight to
+// the system with pread/pwrite at the position this object tracks, so tell()
+// costs no system call and callers read in large blocks.
+//
+// Modes: 1 read, 2 write (create or truncate), 3 read-write in place,
+// 4 read-write starting at the end (plain writes at the position, not
+// O_APPEND).
+//
+// Open results: 0 success; 1 no or empty name; 5 the file could not be opened
+// or the mode is not 1-4.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "foundation/file_offset.h"
+
+// After this many bytes written through one file its data is flushed, which
+// bounds the unwritten data of long writes.
+constexpr uint32_t kBSFlushInterval = 0x400000;
+
+// What that flush does with the descriptor. The default syncs the file's data
+// to disk (fdatasync); with TAMSEL_FILE_SYNC=0 in the environment it does
+// nothing. Tests install a counting function. Null restores the default.
+// Returns the previous function. Not meant to change while files are written
+// on other threads.
+using BSFlushFunction = void (*)(int fd);
+BSFlushFunction bsfile_set_flush_function(BSFlushFunction fn);
+
+// One plain file.
+class BSFBase {
+ public:
+  BSFBase() = default;
+  // Without an error pointer nothing is opened.
+  BSFBase(const char* name, int mode, int* error);
+  ~BSFBase();
+  BSFBase(const BSFBase&) = delete;
+  BSFBase& operator=(const BSFBase&) = delete;
+
+  // Closes the descriptor, forgets the name, clears the unflushed count.
+  void close();
+  // Forgets descriptor, name and unflushed count without closing.
+  void reset();
+  void set_name(const char* name);
+
+  // Bytes moved; the position advances by that count. Fewer than asked on a
+  // write means the write failed (disk full, I/O error): the caller must
+  // treat it as an error. A read returns fewer at the end of the file.
+  size_t read(void* buffer, size_t count);
+  size_t write(const void* buffer, size_t count);
+
+  // whence 2: offset bytes back from the size at open (never below zero);
+  // whence 0 and 1 both take the offset from the start of the file.
+  FileOffset seek(const FileOffset& offset, int whence);
+  FileOffset tell() const { return position_; }
+  // Size when opened; later writes do not change it (0 in mode 2).
+  FileOffset size() const { return size_; }
+
+  int mode() const { return mode_; }
+  const char* name() const { return name_.empty() ? nullptr : name_.c_str(); }
+  bool is_open() const { return fd_ >= 0; }
+  uint32_t unflushed() const { return unflushed_; }
+
+ private:
+  int sys_open(const char* name);
+  size_t sys_read(void* buffer, size_t count);
+  size_t sys_write(const void* buffer, size_t count);
+
+  int mode_ = 0;
+  std::string name_;
+  FileOffset size_;
+  FileOffset position_;
+  int fd_ = -1;
+  uint32_t unflushed_ = 0;
+};
+
+// The facade: exactly one back end, chosen when opening.
+class BSFile {
+ public:
+  // Plain file; several files read as one and a byte range of one file are
+  // the two other kinds (lists of files, opened read-only).
+  enum class Kind { none, plain, multi, segment };
+
+  BSFile() = default;
+  BSFile(const char* name, int mode, int* error = nullptr);
+  ~BSFile();
+  BSFile(BSFile&&) noexcept;
+  BSFile& operator=(BSFile&&) noexcept;
+  BSFile(const BSFile&) = delete;
+  BSFile& operator=(const BSFile&) = delete;
+
+  void close();
+  size_t read(void* buffer, size_t count);
+  // Plain files only; 0 otherwise. Fewer than count bytes is a failed write.
+  size_t write(const void* buffer, size_t count);
+  // Each returns zero when nothing is open.
+  FileOffset seek(const FileOffset& offset, int whence);
+  FileOffset tell() const;
+  FileOffset size() const;
+
+  void set_name(const char* name);
+  const char* name() const { return name_.empty() ? nullptr : name_.c_str(); }
+  Kind kind() const { return kind_; }
+  bool is_open() const { return kind_ != Kind::none; }
+  BSFBase* plain() { return plain_.get(); }
+
+ private:
+  Kind kind_ = Kind::none;
+  std::unique_ptr<BSFBase> plain_;
+  std::string name_;
+};

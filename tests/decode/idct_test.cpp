@@ -1,0 +1,291 @@
+// Inverse transforms: IEEE 1180-1990 accuracy for every variant, bit-exact
+// SIMD against plain (random, saturating, guard bytes), store/add rules and
+// the reduced transforms against the averaged full transform.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "decode/idct.h"
+
+namespace {
+
+// Generator of the accuracy procedure.
+struct Ieee1180Rand {
+  long randx = 1;
+  long next(long lo, long hi) {
+    randx = (randx * 1103515245 + 12345) & 0xffffffffL;
+    const long i = randx & 0x7ffffffe;
+    const double x = static_cast<double>(i) / static_cast<double>(0x7fffffff) * (lo + hi + 1);
+    return static_cast<long>(x) - lo;
+  }
+};
+
+double cosine(int k, int n) { return (k ? 0.5 : std::sqrt(0.125)) * std::cos((2 * n + 1) * k * M_PI / 16); }
+
+// Separable double-precision transforms of the accuracy procedure.
+void fdct_ref(const double in[64], double out[64]) {
+  double tmp[64];
+  for (int y = 0; y < 8; ++y)
+    for (int u = 0; u < 8; ++u) {
+      double s = 0;
+      for (int x = 0; x < 8; ++x) s += in[8 * y + x] * cosine(u, x);
+      tmp[8 * y + u] = s;
+    }
+  for (int u = 0; u < 8; ++u)
+    for (int v = 0; v < 8; ++v) {
+      double s = 0;
+      for (int y = 0; y < 8; ++y) s += tmp[8 * y + u] * cosine(v, y);
+      out[8 * v + u] = s;
+    }
+}
+
+void idct_ref(const int16_t in[64], double out[64]) {
+  double tmp[64];
+  for (int v = 0; v < 8; ++v)
+    for (int x = 0; x < 8; ++x) {
+      double s = 0;
+      for (int u = 0; u < 8; ++u) s += in[8 * v + u] * cosine(u, x);
+      tmp[8 * v + x] = s;
+    }
+  for (int x = 0; x < 8; ++x)
+    for (int y = 0; y < 8; ++y) {
+      double s = 0;
+      for (int v = 0; v < 8; ++v) s += tmp[8 * v + x] * cosine(v, y);
+      out[8 * y + x] = s;
+    }
+}
+
+using InPlace = void (*)(int16_t*);
+
+struct Variant {
+  const char* name;
+  InPlace fn;
+  IdctKernels* kernels;
+};
+
+const Variant kVariants[] = {
+    {"c", idct_c, &idct_kernels_c},
+    {"sse2", idct_sse2, &idct_kernels_sse2},
+    {"avx2", idct_avx2, &idct_kernels_avx2},
+};
+
+bool variant_runs(const Variant& v) { return v.fn != idct_avx2 || __builtin_cpu_supports("avx2"); }
+
+void accuracy(InPlace fn, long lo, long hi, int sign) {
+  Ieee1180Rand rng;
+  double err_sum[64] = {}, err_sq[64] = {};
+  int peak = 0;
+  const int blocks = 10000;
+  for (int b = 0; b < blocks; ++b) {
+    double pix[64], coef[64];
+    for (int i = 0; i < 64; ++i) pix[i] = static_cast<double>(rng.next(lo, hi) * sign);
+    fdct_ref(pix, coef);
+    int16_t in[64], test[64];
+    for (int i = 0; i < 64; ++i) {
+      double c = std::floor(coef[i] + 0.5);
+      c = c < -2048 ? -2048 : c > 2047 ? 2047 : c;
+      in[i] = static_cast<int16_t>(c);
+    }
+    double ref[64];
+    idct_ref(in, ref);
+    std::memcpy(test, in, sizeof in);
+    fn(test);
+    for (int i = 0; i < 64; ++i) {
+      double r = std::floor(ref[i] + 0.5);
+      r = r < -256 ? -256 : r > 255 ? 255 : r;
+      const int e = test[i] - static_cast<int>(r);
+      peak = std::max(peak, std::abs(e));
+      err_sum[i] += e;
+      err_sq[i] += e * e;
+    }
+  }
+  double total_sq = 0, total_sum = 0;
+  for (int i = 0; i < 64; ++i) {
+    EXPECT_LE(err_sq[i] / blocks, 0.06) << "position " << i;
+    EXPECT_LE(std::fabs(err_sum[i]) / blocks, 0.015) << "position " << i;
+    total_sq += err_sq[i];
+    total_sum += err_sum[i];
+  }
+  EXPECT_LE(peak, 1);
+  EXPECT_LE(total_sq / (64.0 * blocks), 0.02);
+  EXPECT_LE(std::fabs(total_sum) / (64.0 * blocks), 0.0015);
+}
+
+TEST(Idct, Ieee1180Accuracy) {
+  const long ranges[3][2] = {{256, 255}, {5, 5}, {300, 300}};
+  for (const Variant& v : kVariants) {
+    if (!variant_runs(v)) continue;
+    for (const auto& r : ranges)
+      for (int sign : {1, -1}) {
+        SCOPED_TRACE(testing::Message() << v.name << " range " << r[0] << " sign " << sign);
+        accuracy(v.fn, r[0], r[1], sign);
+      }
+    int16_t zero[64] = {};
+    v.fn(zero);
+    for (int i = 0; i < 64; ++i) EXPECT_EQ(zero[i], 0) << v.name;
+  }
+}
+
+// Random blocks of every density, and blocks at the coefficient limits.
+std::vector<std::vector<int16_t>> test_blocks() {
+  std::mt19937 rng(7);
+  std::vector<std::vector<int16_t>> out;
+  for (int n = 0; n < 3000; ++n) {
+    std::vector<int16_t> b(64, 0);
+    const int kind = n % 5;
+    const int count = 1 + static_cast<int>(rng() % 64);
+    for (int k = 0; k < count; ++k) {
+      const int pos = static_cast<int>(rng() % 64);
+      int v;
+      if (kind == 0) v = static_cast<int>(rng() % 4096) - 2048;
+      else if (kind == 1) v = (rng() & 1) ? 2047 : -2048;
+      else if (kind == 2) v = static_cast<int>(rng() % 61) - 30;
+      else if (kind == 3) v = static_cast<int>(rng() % 601) - 300;
+      else {
+        v = static_cast<int>(rng() % 4096) - 2048;
+        b[0] = static_cast<int16_t>(static_cast<int>(rng() % 4096) - 2048);
+      }
+      b[pos] = static_cast<int16_t>(v);
+    }
+    out.push_back(b);
+  }
+  out.push_back(std::vector<int16_t>(64, 2047));
+  out.push_back(std::vector<int16_t>(64, -2048));
+  std::vector<int16_t> alt(64);
+  for (int i = 0; i < 64; ++i) alt[i] = ((i ^ (i >> 3)) & 1) ? 2047 : -2048;
+  out.push_back(alt);
+  return out;
+}
+
+TEST(Idct, SimdBitExactWithPlain) {
+  std::mt19937 rng(11);
+  const int stride = 40;
+  for (const Variant& v : kVariants) {
+    if (v.fn == idct_c || !variant_runs(v)) continue;
+    SCOPED_TRACE(v.name);
+    for (const auto& blk : test_blocks()) {
+      int16_t a[64], b[64];
+      std::memcpy(a, blk.data(), sizeof a);
+      std::memcpy(b, blk.data(), sizeof b);
+      idct_c(a);
+      v.fn(b);
+      ASSERT_EQ(0, std::memcmp(a, b, sizeof a));
+      // put and add, 8x8 inside a guarded area
+      for (int add = 0; add < 2; ++add) {
+        std::vector<uint8_t> da(stride * 12), db;
+        for (auto& x : da) x = static_cast<uint8_t>(rng());
+        db = da;
+        std::memcpy(a, blk.data(), sizeof a);
+        std::memcpy(b, blk.data(), sizeof b);
+        uint8_t* pa = da.data() + 2 * stride + 8;
+        uint8_t* pb = db.data() + 2 * stride + 8;
+        if (add) {
+          idct_add_c(a, pa, stride);
+          v.kernels->add(b, pb, stride);
+        } else {
+          idct_put_c(a, pa, stride);
+          v.kernels->put(b, pb, stride);
+        }
+        ASSERT_EQ(da, db) << "add=" << add;
+      }
+    }
+  }
+}
+
+TEST(Idct, StoreAndAddRules) {
+  for (const Variant& v : kVariants) {
+    if (!variant_runs(v)) continue;
+    struct {
+      int dc;
+      int mode;
+      uint8_t before;
+      uint8_t after;
+    } cases[] = {{-1024, 0, 9, 0}, {1016, 0, 9, 255}, {0, 0, 9, 128}, {80, 1, 100, 110}, {-2048, 1, 200, 0}};
+    for (const auto& c : cases) {
+      int16_t blk[64] = {};
+      blk[0] = static_cast<int16_t>(c.dc);
+      uint8_t dst[8 * 8];
+      std::memset(dst, c.before, sizeof dst);
+      if (c.mode)
+        v.kernels->add(blk, dst, 8);
+      else
+        v.kernels->put(blk, dst, 8);
+      for (uint8_t x : dst) ASSERT_EQ(x, c.after) << v.name << " dc " << c.dc;
+    }
+  }
+  for (int dc = -2048; dc < 2048; ++dc) {
+    int16_t blk[64] = {};
+    blk[0] = static_cast<int16_t>(dc);
+    idct_c(blk);
+    ASSERT_EQ(blk[63], idct_dc_value(dc)) << dc;
+  }
+}
+
+// Reference for the reduced transforms: full-precision IDCT of the kept
+// coefficients averaged over n x n squares.
+void averaged(const int16_t* blk, int n, double* out) {
+  double full[64];
+  idct_ref(blk, full);
+  const int m = 8 / n;
+  for (int y = 0; y < m; ++y)
+    for (int x = 0; x < m; ++x) {
+      double s = 0;
+      for (int j = 0; j < n; ++j)
+        for (int i = 0; i < n; ++i) s += full[(y * n + j) * 8 + x * n + i];
+      out[y * m + x] = s / (n * n);
+    }
+}
+
+TEST(Idct, ReducedTransformsMatchAveragedFull) {
+  std::mt19937 rng(3);
+  static const int half_set[6] = {0, 1, 8, 16, 9, 2};
+  static const int quarter_set[4] = {0, 1, 8, 9};
+  for (int n = 0; n < 2000; ++n) {
+    int16_t blk[64] = {};
+    for (int p : half_set) blk[p] = static_cast<int16_t>(static_cast<int>(rng() % 801) - 400);
+    double ref[16];
+    averaged(blk, 2, ref);
+    uint8_t out[4 * 4];
+    int16_t copy[64];
+    std::memcpy(copy, blk, sizeof copy);
+    idct_half(copy, out, 4, 0);
+    for (int i = 0; i < 16; ++i) {
+      const double r = std::min(255.0, std::max(0.0, ref[i] + 128));
+      ASSERT_NEAR(out[i], r, 1.01) << "half " << i;
+    }
+    int16_t q[64] = {};
+    for (int p : quarter_set) q[p] = blk[p];
+    averaged(q, 4, ref);
+    uint8_t qo[2 * 2];
+    idct_quarter(q, qo, 2, 0);
+    for (int i = 0; i < 4; ++i) {
+      const double r = std::min(255.0, std::max(0.0, ref[i] + 128));
+      ASSERT_NEAR(qo[i], r, 1.01) << "quarter " << i;
+    }
+    // Three-coefficient transform: each term truncated on its own (floor of three terms), within 2.5.
+    int16_t t[64] = {};
+    t[0] = blk[0];
+    t[1] = blk[1];
+    t[8] = blk[8];
+    double full[64];
+    idct_ref(t, full);
+    uint8_t ro[64];
+    idct_reduced(t, ro, 8, 0);
+    for (int i = 0; i < 64; ++i) {
+      const double r = std::min(255.0, std::max(0.0, full[i] + 128));
+      ASSERT_NEAR(ro[i], r, 2.51) << "reduced " << i;
+    }
+  }
+}
+
+TEST(Idct, SelectorHonoursPlainRequest) {
+  detect_cpu_features();
+  const char* env = std::getenv("TAMSEL_CPU");
+  if (env && std::string(env) == "c") EXPECT_EQ(idct_mode, 0);
+  else EXPECT_EQ(idct_mode, __builtin_cpu_supports("avx2") ? 2 : 1);
+}
+
+}  // namespace

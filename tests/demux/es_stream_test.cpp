@@ -1,0 +1,218 @@
+// Lengths and audio spans of elementary streams, and damaged input.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "demux/demuxer_cache.h"
+#include "demux/goplist.h"
+#include "support/support.h"
+
+namespace {
+
+using namespace tsupport;
+
+double ffprobe_frames_over_rate(const std::string& file) {
+  std::string out;
+  run("ffprobe -v error -count_frames -select_streams v -show_entries stream=nb_read_frames,r_frame_rate -of csv=p=0 " +
+          sh_quote(file),
+      &out);
+  // "num/den,frames"
+  int num = 0, den = 1, frames = 0;
+  std::sscanf(out.c_str(), "%d/%d,%d", &num, &den, &frames);
+  return num > 0 ? frames * double(den) / num : 0.0;
+}
+
+TEST(StreamLength, VideoWithinOneFrameOfFfprobe) {
+  for (const char* name : {"m1c.m1v", "m2c.m2v", "cg.m2v", "m2v.m2v", "il_tff.m2v", "422.m2v", "hd.m2v", "df.m2v"}) {
+    const std::string file = fixture(name);
+    std::vector<std::string> lines;
+    ASSERT_EQ(dev("info " + sh_quote(file), &lines), 0);
+    ASSERT_EQ(lines.size(), 1u);
+    const double rate = std::stod(field(lines[0], "frame_rate"));
+    const double want = ffprobe_frames_over_rate(file);
+    EXPECT_NEAR(std::stod(field(lines[0], "length")), want, 1.0 / rate) << name;
+    EXPECT_EQ(field_int(lines[0], "frames"), std::lround(want * rate)) << name;
+  }
+}
+
+TEST(StreamLength, RestartedTimeCodesAddUp) {
+  // Two 2-second clips whose time codes restart at 00:00:00:00.
+  std::vector<std::string> lines;
+  ASSERT_EQ(dev("info " + sh_quote(fixture("tcr.m2v")), &lines), 0);
+  EXPECT_NEAR(std::stod(field(lines[0], "length")), 4.0, 1.0 / 25);
+  EXPECT_EQ(field_int(lines[0], "frames"), 100);
+}
+
+TEST(StreamLength, AudioWithinOneFrameOfFfprobe) {
+  for (const char* name : {"mp2_44100.mp2", "mp2_48000.mp2", "mp3_44100.mp3", "ac3_48000_2ch.ac3", "ac3_44100_6ch.ac3"}) {
+    const std::string file = fixture(name);
+    std::string out;
+    run("ffprobe -v error -show_entries format=duration -of csv=p=0 " + sh_quote(file), &out);
+    std::vector<std::string> lines;
+    ASSERT_EQ(dev("info " + sh_quote(file), &lines), 0);
+    EXPECT_NEAR(std::stod(field(lines[0], "length")), std::stod(out), 0.035) << name;
+  }
+}
+
+struct Packet {
+  long long pos;
+  double pts_time;
+};
+
+std::vector<Packet> audio_packets(const std::string& file) {
+  std::string out;
+  run("ffprobe -v error -show_entries packet=pos,pts_time -of csv=p=0 " + sh_quote(file), &out);
+  std::vector<Packet> p;
+  for (const auto& l : split_lines(out)) {
+    long long pos = 0;
+    double t = 0;
+    if (std::sscanf(l.c_str(), "%lf,%lld", &t, &pos) == 2) p.push_back({pos, t});
+  }
+  return p;
+}
+
+TEST(AudioSpan, StampsAreThoseOfTheFirstWholeFrame) {
+  // (At 44.1 kHz AC-3 frame sizes alternate and ffprobe's raw-AC-3 time
+  // stamps drift from whole frames, so it is no oracle there.)
+  for (const char* name : {"mp2_44100.mp2", "mp2_48000.mp2", "mp2_32000.mp2", "ac3_48000_2ch.ac3", "ac3_32000_6ch.ac3"}) {
+    const std::string file = fixture(name);
+    const auto packets = audio_packets(file);
+    ASSERT_GT(packets.size(), 40u) << name;
+    std::mt19937 rng(30);
+    const long long limit = packets[packets.size() - 6].pos;
+    std::string args;
+    for (int i = 0; i < 30; ++i) {
+      const long long off = rng() % limit;
+      std::vector<std::string> lines;
+      ASSERT_EQ(dev("span " + sh_quote(file) + " " + std::to_string(off), &lines), 0);
+      ASSERT_EQ(lines.size(), 1u);
+      const Packet* first = nullptr;
+      for (const auto& p : packets)
+        if (p.pos >= off) {
+          first = &p;
+          break;
+        }
+      ASSERT_TRUE(first);
+      EXPECT_EQ(field_int(lines[0], "first_frame"), first->pos) << name << " @" << off;
+      EXPECT_NEAR(std::stod(field(lines[0], "pts")), 90000.0 * first->pts_time, 1.0) << name << " @" << off;
+    }
+  }
+}
+
+TEST(AudioSpan, SpanPastTheEndIsEmpty) {
+  const std::string file = fixture("mp2_44100.mp2");
+  std::vector<std::string> lines;
+  ASSERT_EQ(dev("span " + sh_quote(file) + " 100000000", &lines), 0);
+  EXPECT_EQ(field_int(lines[0], "bytes"), 0);
+  EXPECT_EQ(field(lines[0], "pts"), "none");
+}
+
+// ---- damaged input ----
+
+int walk(const std::string& file, std::vector<long long>* starts = nullptr) {
+  GOPList list;
+  if (list.ctor(file.c_str()) || list.build_index()) return -1;
+  GOP g;
+  int n = 0;
+  for (int p = list.get_first_gop(&g, 1); p > 0 && n < 100000; p = list.next_gop(&g, 1), ++n)
+    if (starts) starts->push_back(g.start.value());
+  return n;
+}
+
+TEST(DamagedStreams, TruncatedInsideAPictureDropsIt) {
+  const std::string file = fixture("m2c.m2v");
+  const auto bytes = read_file(file);
+  GOP last;
+  {
+    GOPList list;
+    ASSERT_EQ(list.ctor(file.c_str()), 0);
+    ASSERT_EQ(list.build_index(), 0);
+    ASSERT_EQ(list.get_last_gop(&last, 0), 5);  // IBBPB
+  }
+  // Cut 600 bytes into the slices of the last picture.
+  const size_t cut_at = last.start.value() + last.get_pic_entry(4) + 600;
+  std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + long(cut_at));
+  const std::string path = temp_dir() + "/cut.m2v";
+  ASSERT_TRUE(write_file(path, cut));
+  GOPList list;
+  ASSERT_EQ(list.ctor(path.c_str()), 0);
+  ASSERT_EQ(list.build_index(), 0);
+  GOP g;
+  ASSERT_GT(list.get_last_gop(&g, 1), 0);
+  EXPECT_EQ(g.pic_count, 4);
+  EXPECT_EQ(g.byte_length, last.get_pic_entry(4));
+  EXPECT_EQ(g.end.value(), cut.size());
+  EXPECT_EQ(list.get_total_frames(), 74);
+}
+
+TEST(DamagedStreams, IndexingGoesOnPastGarbage) {
+  const auto bytes = read_file(fixture("long60.m2v"));
+  std::vector<long long> clean;
+  ASSERT_EQ(walk(fixture("long60.m2v"), &clean), 126);
+  // 200 KB of noise (with stray start codes) in the middle of the file.
+  std::mt19937 rng(5);
+  const size_t at = bytes.size() / 2;
+  std::vector<uint8_t> noise(200000);
+  for (auto& b : noise) b = uint8_t(rng());
+  for (size_t i = 0; i + 4 < noise.size(); i += 3001) noise[i] = 0, noise[i + 1] = 0, noise[i + 2] = 1;
+  std::vector<uint8_t> damaged(bytes.begin(), bytes.begin() + at);
+  damaged.insert(damaged.end(), noise.begin(), noise.end());
+  damaged.insert(damaged.end(), bytes.begin() + at, bytes.end());
+  const std::string path = temp_dir() + "/noisy.m2v";
+  ASSERT_TRUE(write_file(path, damaged));
+  std::vector<long long> starts;
+  ASSERT_GT(walk(path, &starts), 120);
+  // Every GOP that starts behind the noise is found at its shifted place.
+  int behind = 0;
+  for (long long s : clean)
+    if (size_t(s) > at + 100000) {
+      ++behind;
+      EXPECT_NE(std::find(starts.begin(), starts.end(), s + 200000), starts.end()) << s;
+    }
+  EXPECT_GT(behind, 50);
+}
+
+TEST(DamagedStreams, OversizeStretchDoesNotEndTheFile) {
+  // 6 MB without any start code inside a GOP: its buffer growth is refused,
+  // and that GOP must not pretend to reach the end of the file.
+  const auto bytes = read_file(fixture("m2c.m2v"));
+  std::vector<long long> clean;
+  ASSERT_EQ(walk(fixture("m2c.m2v"), &clean), 7);
+  std::mt19937 rng(17);
+  std::vector<uint8_t> noise(6 << 20);
+  for (auto& b : noise) b = uint8_t(1 + rng() % 255);
+  const size_t at = size_t(clean[3]) + 1000;  // inside GOP 3
+  std::vector<uint8_t> damaged(bytes.begin(), bytes.begin() + long(at));
+  damaged.insert(damaged.end(), noise.begin(), noise.end());
+  damaged.insert(damaged.end(), bytes.begin() + long(at), bytes.end());
+  const std::string path = temp_dir() + "/oversize.m2v";
+  ASSERT_TRUE(write_file(path, damaged));
+  TraceCapture trace;
+  std::vector<long long> starts;
+  walk(path, &starts);
+  EXPECT_TRUE(trace.contains("requested GOP size"));
+  for (size_t k = 4; k < clean.size(); ++k)
+    EXPECT_NE(std::find(starts.begin(), starts.end(), clean[k] + long(noise.size())), starts.end()) << k;
+}
+
+TEST(DamagedStreams, FlippedBitsAndRandomFilesEndCleanly) {
+  const auto bytes = read_file(fixture("m2c.m2v"));
+  std::mt19937 rng(9);
+  for (int round = 0; round < 12; ++round) {
+    auto v = bytes;
+    for (int k = 0; k < 200; ++k) v[rng() % v.size()] ^= uint8_t(1u << (rng() % 8));
+    const std::string path = temp_dir() + "/flip" + std::to_string(round) + ".m2v";
+    ASSERT_TRUE(write_file(path, v));
+    walk(path);  // must end, without a sanitizer report
+  }
+  std::vector<uint8_t> random(300000);
+  for (auto& b : random) b = uint8_t(rng());
+  const std::string path = temp_dir() + "/random.m2v";
+  ASSERT_TRUE(write_file(path, random));
+  EXPECT_EQ(walk(path), -1);
+}
+
+}  // namespace

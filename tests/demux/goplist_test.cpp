@@ -1,0 +1,80 @@
+// GOP index bookkeeping: building, field-number repair, known GOPs and the
+// size measures.
+#include <gtest/gtest.h>
+
+#include "demux/goplist.h"
+#include "support/support.h"
+
+namespace {
+
+using namespace tsupport;
+
+TEST(GopList, BuiltFromFirstAndLastGop) {
+  GOPList list;
+  ASSERT_EQ(list.ctor(fixture("long60.m2v").c_str()), 0);
+  EXPECT_EQ(list.get_gop_size(), 12);  // half the frame rate before any GOP
+  ASSERT_EQ(list.build_index(), 0);
+  ASSERT_TRUE(list.first() && list.last());
+  EXPECT_EQ(list.first()->next, list.last());
+  EXPECT_EQ(list.first()->start.value(), 0u);
+  EXPECT_EQ(list.last()->end, list.get_demuxer()->get_file_size());
+  EXPECT_EQ(list.get_total_frames(), 1500);
+  EXPECT_EQ(list.get_sub_gop_size(), 3);
+  EXPECT_NEAR(list.get_duration(), 60.0, 1e-9);
+  // A frame of the last GOP needs no search.
+  GOP g;
+  const int parses = list.get_parse_count();
+  EXPECT_EQ(list.get_gop(1499, &g, 0, 0), list.last()->first_frame());
+  EXPECT_EQ(list.get_parse_count(), parses);
+  EXPECT_TRUE(list.is_end_gop(nullptr));
+}
+
+TEST(GopList, RefusesStreamsWithoutVideo) {
+  TraceCapture trace;
+  for (const char* name : {"mp2_44100.mp2", "ac3_48000_2ch.ac3"}) {
+    GOPList list;
+    EXPECT_EQ(list.ctor(fixture(name).c_str()), 1) << name;
+  }
+  EXPECT_TRUE(trace.contains("only processing MPEG Video and System streams"));
+}
+
+TEST(GopList, KnownGopsAreNotAddedTwice) {
+  GOPList list;
+  ASSERT_EQ(list.ctor(fixture("long60.m2v").c_str()), 0);
+  ASSERT_EQ(list.build_index(), 0);
+  GOP g;
+  list.get_gop(700, &g, 0, 0);
+  const int added = list.get_records_added();
+  // Parse the same GOP again.
+  DeMuxer* d = list.get_demuxer();
+  d->goto_offset(g.start);
+  GOP again;
+  ASSERT_GT(d->parse_gop(&again, 0, 0, 0), 0);
+  EXPECT_EQ(list.add_gop(&again), 0);
+  EXPECT_EQ(list.get_records_added(), added);
+}
+
+TEST(GopList, ForwardFieldNumbersAreRepaired) {
+  // GOPs read one after the other: one field below the expected number is
+  // kept as reported, two below are corrected.
+  for (int shift : {1, 2}) {
+    GOPList list;
+    ASSERT_EQ(list.ctor(fixture("m2c.m2v").c_str()), 0);
+    ASSERT_EQ(list.build_index(), 0);
+    GOP first;
+    list.get_first_gop(&first, 0);
+    DeMuxer* d = list.get_demuxer();
+    d->goto_offset(first.end);
+    GOP g;
+    ASSERT_GT(d->parse_gop(&g, 0, 0, 0), 0);
+    const int expected = first.first_field + first.total_fields;
+    // parse_gop numbers absolutely; the index subtracts the first GOP's number.
+    g.first_field = d->first_field_ + expected - shift;
+    TraceCapture trace;
+    list.add_gop(&g);
+    EXPECT_EQ(list.current()->first_field, shift == 1 ? expected - 1 : expected) << shift;
+    EXPECT_EQ(trace.contains("field offset"), shift == 2);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,46 @@
+// PAT and PMT sections and transport packets from arbitrary bytes.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "foundation/ts_packet.h"
+#include "foundation/ts_tables.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size > (1u << 20)) size = 1u << 20;
+  const int n = static_cast<int>(size);
+  PAT pat;
+  pat.decode(data, n);
+  PAT pat_copy;
+  pat_copy = pat;
+  pat_copy.get_packet();
+  TSPMT pmt;
+  pmt.decode(data, n, 0x1000);
+  TSPMT pmt_copy;
+  pmt_copy = pmt;
+
+  // Packets: whole ones in place, the tail padded to a full packet.
+  TSPacket pkt;
+  for (size_t pos = 0; pos < size; pos += 188) {
+    uint8_t tail[188];
+    const uint8_t* p = data + pos;
+    if (size - pos < 188) {
+      std::memset(tail, 0xFF, sizeof tail);
+      std::memcpy(tail, p, size - pos);
+      p = tail;
+    }
+    if (pkt.decode(p, 1) != 0) continue;
+    if (pkt.payload_unit_start_indicator && pkt.payload_length > 1) {
+      const int start = pkt.payload_start();
+      const int sec = start + 1 + p[start];
+      if (sec < 188) {
+        PAT t;
+        t.decode(p + sec, 188 - sec);
+        TSPMT m;
+        m.decode(p + sec, 188 - sec, pkt.PID);
+      }
+    }
+  }
+  return 0;
+}

@@ -84,9 +84,8 @@ int DTV::init(const MPEG_Clip* clip) {
 int DTV::open_mpeg(const MPEG_Clip* clip) {
   const char* name = clip->get_file_name();
   if (!name) return 1;
-  int pid = 0;
-  if (index_ && index_->get_demuxer() && std::strcmp(index_->get_demuxer()->get_file_name(), name) == 0 &&
-      goplist_matches(index_.get(), name, clip->video_stream_id, clip->video_pid) && cache_a_) {
+  // Unlike a bare name test, a file changed on disk is opened again.
+  if (index_ && cache_a_ && goplist_matches(index_.get(), name, clip->video_stream_id, clip->video_pid)) {
     // Same file, ids and size mode: only the range and the position change.
     clip_ = *clip;
     compute_clip_range();
@@ -109,7 +108,6 @@ int DTV::open_mpeg(const MPEG_Clip* clip) {
   if (pulldown_) goplist_scan(index_.get(), 0, 0);
   gop_size_ = index_->get_gop_size();
   sub_gop_size_ = index_->get_sub_gop_size();
-  (void)pid;
 
   int err = 0;
   cache_a_ = std::make_unique<DCache>(&seqhdr_, &err, size_mode_);

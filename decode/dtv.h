@@ -65,6 +65,16 @@ class DTV {
   DCache* get_previous_gop() const { return prev_; }
   int get_aspect_ratio_code() const { return seqhdr_.aspect_ratio_information; }
   int scan_goplist(int force);
+  // The cache holding the GOP of a clip-relative frame (loaded when needed).
+  DCache* get_gop_of_frame(int frame, int no_walk);
+  int load_next_gop() { return load_gop(1, 0, 1); }
+  // References of the current GOP before a coded picture; the last of them.
+  Frame* decode_ip_frames(int pic);
+  void rewind_gop();
+  int count_non_b_pictures(DCache* cache);
+  void clear_extra_step() { reload_pending_ = 0; }
+  // One backward step with field-exact output (the same as prev_frame).
+  int fetch_backward_frame() { return prev_frame(play_mode_); }
 
   void set_effect_list(const Clip* clip);
   int find_effect_in_range(int* out_start, int* out_end);

@@ -414,3 +414,27 @@ int DTV::set_backward_mode() {
   int w = play_mode_ & ~kPlayForward;
   return set_play_mode(w | kPlayBackward);
 }
+
+DCache* DTV::get_gop_of_frame(int frame, int no_walk) {
+  (void)no_walk;  // the index finds any GOP without walking
+  if (!Clip::is_mpeg_video_type(clip_type_)) return nullptr;
+  int pic = -1;
+  return locate(2 * (clip_start_ + std::clamp(frame, 0, std::max(0, clip_frames_ - 1))), &pic);
+}
+
+Frame* DTV::decode_ip_frames(int pic) {
+  if (!cur_ || !cur_->loaded()) return nullptr;
+  cur_->decoder_all_ip_frames(pic);
+  return cur_->decoded > 0 ? cur_->pool_frame(cur_->decoded - 1) : cur_->pool_frame(0);
+}
+
+void DTV::rewind_gop() {
+  if (cur_ && cur_->loaded() && is_end_of_gop()) cur_->pic_index = cur_->end_pic;
+}
+
+int DTV::count_non_b_pictures(DCache* c) {
+  if (!c || !c->loaded()) return 0;
+  int n = 0;
+  for (int i = c->start_pic; i < c->end_pic && i < c->gop->pic_count; ++i) n += c->gop->get_pic_type(i) != 3;
+  return n;
+}

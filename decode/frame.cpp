@@ -123,15 +123,15 @@ void Frame::set_gop_user_data(const uint8_t* bytes, int length) {
 }
 
 void Frame::set_time_code_rate(double rate) {
-  if (image) image->time_code.frame_rate = rate;
+  if (image) image->time_code.set_frame_rate(rate);
 }
 
-void Frame::init_time_code(uint32_t value) {
-  if (image) image->time_code.value = value;
+void Frame::init_time_code(int drop_frame) {
+  if (image) image->time_code.init(drop_frame);
 }
 
 void Frame::set_time_code_frame(int frame_number) {
-  if (image) image->time_code.value = static_cast<uint32_t>(frame_number);
+  if (image) image->time_code.smpte_4_gop(frame_number);
 }
 
 void Frame::copy_picture_info(const Frame* other) {

@@ -40,7 +40,7 @@ class Frame {
   void set_user_data(const uint8_t* bytes, int length);
   void set_gop_user_data(const uint8_t* bytes, int length);
   void set_time_code_rate(double rate);
-  void init_time_code(uint32_t value);
+  void init_time_code(int drop_frame);
   void set_time_code_frame(int frame_number);
   void copy_picture_info(const Frame* other);
   void set_mb_info(const MBInfo* records, int count);

@@ -1,77 +1,132 @@
-// AVX2 inverse transform: each pass handles all eight lanes of a vector pair
-// in one 256-bit multiply-add; bit-exact with idct_c.
+// AVX2 inverse transform, bit-exact with idct_c, without transposes.
+//
+// Rows: two rows per register, each row turned into the pairs (x0,x4),
+// (x2,x6), (x1,x3), (x5,x7) by byte shuffles, then one multiply-add per pair
+// gives the four even and four odd sums of the row.
+// Columns: the rows are kept as [r0|r1], [r4|r3], [r2|r5], [r6|r7], so that
+// interleaving two registers gives (r0,r4) and (r1,r3) pairs in the two
+// halves, and (r2,r6) and (r5,r7): one multiply-add computes an even sum in
+// the low half and the matching odd sum in the high half.
 #include <immintrin.h>
 
 #include <cstdint>
 
 #include "decode/idct.h"
-#include "decode/idct_simd.h"
+#include "decode/idct_coef.h"
 
-static inline __m256i pair256(int a, int b) {
-  return _mm256_set1_epi32(static_cast<int>((static_cast<uint32_t>(static_cast<uint16_t>(b)) << 16) | static_cast<uint16_t>(a)));
+namespace {
+
+inline int pair(int a, int b) {
+  return static_cast<int>((static_cast<uint32_t>(static_cast<uint16_t>(b)) << 16) | static_cast<uint16_t>(a));
 }
 
-// Interleaves two vectors of eight 16-bit values into eight 32-bit pairs.
-static inline __m256i inter(__m128i a, __m128i b) {
-  return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_unpacklo_epi16(a, b)), _mm_unpackhi_epi16(a, b), 1);
+// Per-lane constants: four dwords (pairs) per 128-bit half.
+inline __m256i k4(int a0, int b0, int a1, int b1, int a2, int b2, int a3, int b3) {
+  const __m128i h = _mm_setr_epi32(pair(a0, b0), pair(a1, b1), pair(a2, b2), pair(a3, b3));
+  return _mm256_broadcastsi128_si256(h);
+}
+inline __m256i halves(int lo_a, int lo_b, int hi_a, int hi_b) {
+  return _mm256_setr_epi32(pair(lo_a, lo_b), pair(lo_a, lo_b), pair(lo_a, lo_b), pair(lo_a, lo_b),
+                           pair(hi_a, hi_b), pair(hi_a, hi_b), pair(hi_a, hi_b), pair(hi_a, hi_b));
 }
 
-template <int SHIFT>
-static inline void pass(__m128i r[8]) {
-  const __m256i rnd = _mm256_set1_epi32(1 << (SHIFT - 1));
-  const __m256i p04 = inter(r[0], r[4]), p26 = inter(r[2], r[6]);
-  const __m256i p13 = inter(r[1], r[3]), p57 = inter(r[5], r[7]);
-  const __m256i t0 = _mm256_add_epi32(_mm256_madd_epi16(p04, pair256(IDCT_C0, IDCT_C0)), rnd);
-  const __m256i t1 = _mm256_add_epi32(_mm256_madd_epi16(p04, pair256(IDCT_C0, -IDCT_C0)), rnd);
-  const __m256i t3 = _mm256_madd_epi16(p26, pair256(IDCT_E26_0, IDCT_E26_1));
-  const __m256i t2 = _mm256_madd_epi16(p26, pair256(IDCT_E26_2, IDCT_E26_3));
-  const __m256i e[4] = {_mm256_add_epi32(t0, t3), _mm256_add_epi32(t1, t2), _mm256_sub_epi32(t1, t2),
-                        _mm256_sub_epi32(t0, t3)};
+inline __m256i row_pass(__m256i x) {
+  const __m256i s04 = _mm256_setr_epi8(0, 1, 8, 9, 0, 1, 8, 9, 0, 1, 8, 9, 0, 1, 8, 9, 0, 1, 8, 9, 0, 1, 8, 9, 0, 1, 8, 9,
+                                       0, 1, 8, 9);
+  const __m256i s26 = _mm256_setr_epi8(4, 5, 12, 13, 4, 5, 12, 13, 4, 5, 12, 13, 4, 5, 12, 13, 4, 5, 12, 13, 4, 5, 12,
+                                       13, 4, 5, 12, 13, 4, 5, 12, 13);
+  const __m256i s13 = _mm256_setr_epi8(2, 3, 6, 7, 2, 3, 6, 7, 2, 3, 6, 7, 2, 3, 6, 7, 2, 3, 6, 7, 2, 3, 6, 7, 2, 3, 6, 7,
+                                       2, 3, 6, 7);
+  const __m256i s57 = _mm256_setr_epi8(10, 11, 14, 15, 10, 11, 14, 15, 10, 11, 14, 15, 10, 11, 14, 15, 10, 11, 14, 15,
+                                       10, 11, 14, 15, 10, 11, 14, 15, 10, 11, 14, 15);
+  const int C = IDCT_C0;
+  const __m256i k04 = k4(C, C, C, -C, C, -C, C, C);
+  const __m256i k26 = k4(IDCT_E26_0, IDCT_E26_1, IDCT_E26_2, IDCT_E26_3, -IDCT_E26_2, -IDCT_E26_3, -IDCT_E26_0,
+                         -IDCT_E26_1);
+  const __m256i k13 = k4(IDCT_O[0][0], IDCT_O[0][1], IDCT_O[1][0], IDCT_O[1][1], IDCT_O[2][0], IDCT_O[2][1],
+                         IDCT_O[3][0], IDCT_O[3][1]);
+  const __m256i k57 = k4(IDCT_O[0][2], IDCT_O[0][3], IDCT_O[1][2], IDCT_O[1][3], IDCT_O[2][2], IDCT_O[2][3],
+                         IDCT_O[3][2], IDCT_O[3][3]);
+  const __m256i e = _mm256_add_epi32(
+      _mm256_add_epi32(_mm256_madd_epi16(_mm256_shuffle_epi8(x, s04), k04), _mm256_set1_epi32(1 << 10)),
+      _mm256_madd_epi16(_mm256_shuffle_epi8(x, s26), k26));
+  const __m256i o = _mm256_add_epi32(_mm256_madd_epi16(_mm256_shuffle_epi8(x, s13), k13),
+                                     _mm256_madd_epi16(_mm256_shuffle_epi8(x, s57), k57));
+  const __m256i lo = _mm256_srai_epi32(_mm256_add_epi32(e, o), 11);                             // out 0..3
+  const __m256i hi = _mm256_srai_epi32(_mm256_shuffle_epi32(_mm256_sub_epi32(e, o), 0x1B), 11);  // out 4..7
+  return _mm256_packs_epi32(lo, hi);
+}
+
+// Column outputs k and 7 - k for four columns: [out k | out 7-k] (dwords).
+inline __m256i col_pair(__m256i p, __m256i q, __m256i kp, __m256i kq) {
+  const __m256i t = _mm256_add_epi32(_mm256_madd_epi16(p, kp), _mm256_madd_epi16(q, kq));  // [e | o]
+  const __m256i s = _mm256_permute2x128_si256(t, t, 0x01);                                  // [o | e]
+  const __m256i w = _mm256_blend_epi32(_mm256_add_epi32(t, s), _mm256_sub_epi32(s, t), 0xF0);
+  return _mm256_srai_epi32(_mm256_add_epi32(w, _mm256_set1_epi32(1 << 17)), 18);
+}
+
+// The transform; out[k] holds [row k | row 7 - k], clamped to -256..255.
+inline void transform(const int16_t* b, __m256i out[4]) {
+  const __m256i a = row_pass(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(b)));  // rows 0,1
+  const __m256i bb = row_pass(_mm256_inserti128_si256(
+      _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 32))),
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 24)), 1));  // rows 4,3
+  const __m256i c = row_pass(_mm256_inserti128_si256(
+      _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 16))),
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 40)), 1));  // rows 2,5
+  const __m256i d = row_pass(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + 48)));  // rows 6,7
+  const int C = IDCT_C0;
+  const __m256i kp[4] = {halves(C, C, IDCT_O[0][0], IDCT_O[0][1]), halves(C, -C, IDCT_O[1][0], IDCT_O[1][1]),
+                         halves(C, -C, IDCT_O[2][0], IDCT_O[2][1]), halves(C, C, IDCT_O[3][0], IDCT_O[3][1])};
+  const __m256i kq[4] = {halves(IDCT_E26_0, IDCT_E26_1, IDCT_O[0][2], IDCT_O[0][3]),
+                         halves(IDCT_E26_2, IDCT_E26_3, IDCT_O[1][2], IDCT_O[1][3]),
+                         halves(-IDCT_E26_2, -IDCT_E26_3, IDCT_O[2][2], IDCT_O[2][3]),
+                         halves(-IDCT_E26_0, -IDCT_E26_1, IDCT_O[3][2], IDCT_O[3][3])};
+  const __m256i plo = _mm256_unpacklo_epi16(a, bb), phi = _mm256_unpackhi_epi16(a, bb);
+  const __m256i qlo = _mm256_unpacklo_epi16(c, d), qhi = _mm256_unpackhi_epi16(c, d);
+  const __m256i lo_clamp = _mm256_set1_epi16(-256), hi_clamp = _mm256_set1_epi16(255);
   for (int k = 0; k < 4; ++k) {
-    const __m256i o = _mm256_add_epi32(_mm256_madd_epi16(p13, pair256(IDCT_O[k][0], IDCT_O[k][1])),
-                                       _mm256_madd_epi16(p57, pair256(IDCT_O[k][2], IDCT_O[k][3])));
-    // one pack for rows k and 7 - k, then the 64-bit halves put in order
-    const __m256i pk = _mm256_permute4x64_epi64(
-        _mm256_packs_epi32(_mm256_srai_epi32(_mm256_add_epi32(e[k], o), SHIFT),
-                           _mm256_srai_epi32(_mm256_sub_epi32(e[k], o), SHIFT)),
-        0xD8);
-    r[k] = _mm256_castsi256_si128(pk);
-    r[7 - k] = _mm256_extracti128_si256(pk, 1);
+    const __m256i v = _mm256_packs_epi32(col_pair(plo, qlo, kp[k], kq[k]), col_pair(phi, qhi, kp[k], kq[k]));
+    out[k] = _mm256_min_epi16(_mm256_max_epi16(v, lo_clamp), hi_clamp);
   }
 }
 
-static inline void transform(int16_t* b, __m128i r[8]) {
-  for (int k = 0; k < 8; ++k) r[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 8 * k));
-  idct_transpose8(r);
-  pass<11>(r);
-  idct_transpose8(r);
-  pass<18>(r);
-  for (int k = 0; k < 8; ++k) r[k] = idct_clamp9(r[k]);
-}
+}  // namespace
 
 void idct_avx2(int16_t* b) {
-  __m128i r[8];
+  __m256i r[4];
   transform(b, r);
-  for (int k = 0; k < 8; ++k) _mm_storeu_si128(reinterpret_cast<__m128i*>(b + 8 * k), r[k]);
+  for (int k = 0; k < 4; ++k) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(b + 8 * k), _mm256_castsi256_si128(r[k]));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(b + 8 * (7 - k)), _mm256_extracti128_si256(r[k], 1));
+  }
 }
 
 void idct_put_avx2(int16_t* b, uint8_t* dst, int stride) {
-  __m128i r[8];
+  __m256i r[4];
   transform(b, r);
-  for (int k = 0; k < 8; k += 2) {
-    const __m128i v = _mm_packus_epi16(idct_put_row(r[k]), idct_put_row(r[k + 1]));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + k * stride), v);
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + (k + 1) * stride), _mm_srli_si128(v, 8));
+  const __m256i bias = _mm256_set1_epi16(128);
+  for (int k = 0; k < 4; ++k) {
+    const __m256i p = _mm256_adds_epi16(r[k], bias);
+    const __m256i v = _mm256_packus_epi16(p, p);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + k * stride), _mm256_castsi256_si128(v));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + (7 - k) * stride), _mm256_extracti128_si256(v, 1));
   }
 }
 
 void idct_add_avx2(int16_t* b, uint8_t* dst, int stride) {
-  __m128i r[8];
+  __m256i r[4];
   transform(b, r);
-  const __m128i z = _mm_setzero_si128();
-  for (int k = 0; k < 8; ++k) {
-    uint8_t* d = dst + k * stride;
-    const __m128i p = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(d)), z);
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(d), _mm_packus_epi16(_mm_adds_epi16(p, r[k]), z));
+  const __m256i z = _mm256_setzero_si256();
+  for (int k = 0; k < 4; ++k) {
+    uint8_t* d0 = dst + k * stride;
+    uint8_t* d1 = dst + (7 - k) * stride;
+    const __m256i d = _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(d0))),
+        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(d1)), 1);
+    const __m256i s = _mm256_adds_epi16(_mm256_unpacklo_epi8(d, z), r[k]);
+    const __m256i v = _mm256_packus_epi16(s, s);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(d0), _mm256_castsi256_si128(v));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(d1), _mm256_extracti128_si256(v, 1));
   }
 }

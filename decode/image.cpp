@@ -53,7 +53,7 @@ void Image::reset_buffers() {
   user_data_length = gop_user_data_length = 0;
   padded_width = padded_height = 0;
   chroma_format = 0;
-  time_code = ImageTimeCode{};
+  time_code = SMPTE_TimeCode();
   display_width = display_height = 0;
   size_mode = picture_coding_type = 0;
   field_count = 2;

@@ -12,17 +12,10 @@
 
 #include "decode/mbinfo.h"
 #include "foundation/plane_utils.h"
+#include "foundation/timecode.h"
 
 // Name of a chroma format code for messages ("unknwon", "420", "422", "444", "CCIR").
 const char* chroma_format_name(int format);
-
-// Held in the picture until the shared time-code record is available: the
-// raw word and rate the decoder and encoder hand over.
-struct ImageTimeCode {
-  double frame_rate = 0.0;
-  uint32_t value = 0;   // packed hours/minutes/seconds/pictures or a frame number
-  int drop_frame = 0;
-};
 
 class Image {
  public:
@@ -75,7 +68,7 @@ class Image {
   int user_data_length = 0;
   uint8_t* gop_user_data = nullptr;
   int gop_user_data_length = 0;
-  ImageTimeCode time_code;
+  SMPTE_TimeCode time_code;
   int display_width = 0;
   int display_height = 0;
   int size_mode = 0;            // 0 full, 1 half, 2 quarter

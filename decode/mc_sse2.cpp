@@ -1,6 +1,6 @@
 // SSE2 predictors for widths 16 and 8; narrower blocks use the plain ones.
 // Byte averages round up exactly like (a + b + 1) >> 1; the four-sample mode
-// is computed in 16-bit lanes (two chained byte averages would be off by one).
+// averages two byte averages and takes back the one rounding too many.
 #include <emmintrin.h>
 
 #include "decode/mc.h"
@@ -18,15 +18,12 @@ static inline void store(uint8_t* p, __m128i v) {
     _mm_storel_epi64(reinterpret_cast<__m128i*>(p), v);
 }
 
+// (a + b + c + d + 2) >> 2 from byte averages: avg(avg(a, b), avg(c, d))
+// rounds up once too often exactly when the low bits say so.
 static inline __m128i avg4(__m128i a, __m128i b, __m128i c, __m128i d) {
-  const __m128i z = _mm_setzero_si128(), two = _mm_set1_epi16(2);
-  __m128i lo = _mm_add_epi16(_mm_add_epi16(_mm_unpacklo_epi8(a, z), _mm_unpacklo_epi8(b, z)),
-                             _mm_add_epi16(_mm_unpacklo_epi8(c, z), _mm_unpacklo_epi8(d, z)));
-  __m128i hi = _mm_add_epi16(_mm_add_epi16(_mm_unpackhi_epi8(a, z), _mm_unpackhi_epi8(b, z)),
-                             _mm_add_epi16(_mm_unpackhi_epi8(c, z), _mm_unpackhi_epi8(d, z)));
-  lo = _mm_srli_epi16(_mm_add_epi16(lo, two), 2);
-  hi = _mm_srli_epi16(_mm_add_epi16(hi, two), 2);
-  return _mm_packus_epi16(lo, hi);
+  const __m128i x = _mm_avg_epu8(a, b), y = _mm_avg_epu8(c, d);
+  const __m128i odd = _mm_and_si128(_mm_or_si128(_mm_xor_si128(a, b), _mm_xor_si128(c, d)), _mm_xor_si128(x, y));
+  return _mm_sub_epi8(_mm_avg_epu8(x, y), _mm_and_si128(odd, _mm_set1_epi8(1)));
 }
 
 template <int M, int W>

@@ -93,6 +93,22 @@ class PicDecoder {
   int field_decoded[2] = {};  // decoded macroblocks per field of a pair
   int first_field_structure = 0;
 
+  // quantiser_scale x weight matrix in scan order, per quantiser_scale,
+  // made when first used in a picture body: 0 intra, 1 non-intra,
+  // 2 chroma intra, 3 chroma non-intra.
+  uint16_t qweights[113][4][64];
+  uint8_t qweights_valid[113] = {};
+  const uint16_t* quant_weights(int which) {
+    const int qs = quantiser_scale < 0 ? 0 : quantiser_scale > 112 ? 112 : quantiser_scale;
+    if (!qweights_valid[qs]) {
+      const uint8_t* m[4] = {intra_matrix, non_intra_matrix, chroma_intra_matrix, chroma_non_intra_matrix};
+      for (int w = 0; w < 4; ++w)
+        for (int i = 0; i < 64; ++i) qweights[qs][w][i] = static_cast<uint16_t>(qs * m[w][scan[i]]);
+      qweights_valid[qs] = 1;
+    }
+    return qweights[qs][which];
+  }
+
   // One picture body (frame or field); returns the bytes consumed.
   int decode_body(const uint8_t* data, int length, Frame* frame, Frame* forward, Frame* backward, int parse_only,
                   MBInfo* records, int* decoded);

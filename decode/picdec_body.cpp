@@ -2,6 +2,7 @@
 // for MPEG-1 and MPEG-2 frame and field pictures at full and reduced size,
 // and the parse-only pass that fills MBInfo records.
 #include <emmintrin.h>
+#include <xmmintrin.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -19,7 +20,7 @@ namespace {
 
 // ---- variable-length code readers ----
 
-inline int read_mb_address_increment(MBReader& bs, const VlcTables& t) {
+inline int get_mb_address_increment(MBReader& bs, const VlcTables& t) {
   int add = 0;
   for (;;) {
     const uint32_t v = bs.show(11);
@@ -39,7 +40,7 @@ inline int read_mb_address_increment(MBReader& bs, const VlcTables& t) {
   }
 }
 
-inline int read_mb_type(MBReader& bs, const VlcTables& t, int ptype) {
+inline int get_mb_type(MBReader& bs, const VlcTables& t, int ptype) {
   if (ptype == 1) {
     const uint32_t v = bs.show(2);
     if (v & 2) {
@@ -59,59 +60,70 @@ inline int read_mb_type(MBReader& bs, const VlcTables& t, int ptype) {
 }
 
 // Returns -1 for no code; the pattern-0 code gives 0.
-inline int read_cbp(MBReader& bs, const VlcTables& t) {
+inline int get_coded_block_pattern(MBReader& bs, const VlcTables& t) {
   const VlcEntry e = t.cbp[bs.show(9)];
   if (!e.len) return -1;
   bs.skip(e.len);
   return e.value;
 }
 
-inline int read_dc_diff(MBReader& bs, const VlcTables& t, int chroma) {
-  int size;
-  if (!chroma) {
-    const VlcEntry e = t.dc_luma[bs.show(9)];
-    bs.skip(e.len);
-    size = e.value;
-  } else {
-    const VlcEntry e = t.dc_chroma[bs.show(10)];
-    bs.skip(e.len);
-    size = e.value;
-  }
+inline int dc_differential(MBReader& bs, int size) {
   if (!size) return 0;
   const int bits = static_cast<int>(bs.get(size));
   return bits >> (size - 1) ? bits : bits - (1 << size) + 1;
 }
+inline int get_dc_diff_luma(MBReader& bs, const VlcTables& t) {
+  const VlcEntry e = t.dc_luma[bs.show(9)];
+  bs.skip(e.len);
+  return dc_differential(bs, e.value);
+}
+inline int get_dc_diff_chroma(MBReader& bs, const VlcTables& t) {
+  const VlcEntry e = t.dc_chroma[bs.show(10)];
+  bs.skip(e.len);
+  return dc_differential(bs, e.value);
+}
 
-// New vector component from the prediction (13818-2 7.6.3.1 with the wrap);
-// halve: prediction halved before and result doubled after. Returns false
-// on a bad motion code.
-inline bool read_mv_component(MBReader& bs, const VlcTables& t, int r_size, int halve, int* pmv) {
-  int code;
+// motion_code -16..16; false for a code not in the table.
+inline bool get_motion_code(MBReader& bs, const VlcTables& t, int* code) {
   if (bs.show(1)) {
     bs.skip(1);
-    code = 0;
-  } else {
-    const VlcEntry e = t.motion[bs.show(11)];
-    if (!e.len) return false;
-    bs.skip(e.len);
-    code = e.value;
+    *code = 0;
+    return true;
   }
-  int pred = halve ? *pmv >> 1 : *pmv;
-  if (code) {
+  const VlcEntry e = t.motion[bs.show(11)];
+  if (!e.len) return false;
+  bs.skip(e.len);
+  *code = e.value;
+  return true;
+}
+
+// New vector component (13818-2 7.6.3.1, wrapped into [-16 f, 16 f - 1]);
+// halve: the prediction is halved before and the result doubled after
+// (MPEG-1 full_pel vectors, vertical field vectors of frame pictures).
+inline int reconstruct_mv_component(int prediction, int r_size, int motion_code, int motion_residual, int halve) {
+  int pred = halve ? prediction >> 1 : prediction;
+  if (motion_code) {
     const int f = 1 << r_size;
-    int delta = ((std::abs(code) - 1) << r_size) + 1;
-    if (r_size) delta += static_cast<int>(bs.get(r_size));
-    if (code < 0) delta = -delta;
+    int delta = ((std::abs(motion_code) - 1) << r_size) + motion_residual + 1;
+    if (motion_code < 0) delta = -delta;
     int v = pred + delta;
     if (v < -16 * f) v += 32 * f;
     if (v > 16 * f - 1) v -= 32 * f;
     pred = v;
   }
-  *pmv = halve ? pred * 2 : pred;
+  return halve ? pred * 2 : pred;
+}
+
+// One component: code, residual, reconstruction into *pmv. False on a bad code.
+inline bool read_mv_component(MBReader& bs, const VlcTables& t, int r_size, int halve, int* pmv) {
+  int code;
+  if (!get_motion_code(bs, t, &code)) return false;
+  const int residual = code && r_size ? static_cast<int>(bs.get(r_size)) : 0;
+  *pmv = reconstruct_mv_component(*pmv, r_size, code, residual, halve);
   return true;
 }
 
-inline int read_dmvector(MBReader& bs) {
+inline int get_dmvector(MBReader& bs) {
   if (!bs.show(1)) {
     bs.skip(1);
     return 0;
@@ -188,7 +200,7 @@ struct Ctx {
 // scan index reached, or -2 on a bad code.
 template <bool LIMITED, bool INTRA>
 static inline int mpeg2_coefficients(MBReader& bs, const DctEntry* shrt, const DctEntry* lng, const uint8_t* scan,
-                                     const uint8_t* matrix, int qs, int limit, int16_t* blk, int i, int* sum_io) {
+                                     const uint16_t* qm, int limit, int16_t* blk, int i, int* sum_io) {
   int sum = *sum_io;
   // w: the bits from bs.pos + used on, left-aligned; at least 24 valid
   // while used <= 33 (a load brings 57 or more).
@@ -231,7 +243,7 @@ static inline int mpeg2_coefficients(MBReader& bs, const DctEntry* shrt, const D
     const int pos = scan[i];
     // limit < 0: reduced sizes keep the 4x4 low-frequency square
     if (LIMITED && (limit < 0 ? (pos & 0x24) != 0 : before > limit)) continue;
-    int val = INTRA ? (level * qs * matrix[pos]) >> 4 : ((2 * level + 1) * qs * matrix[pos]) >> 5;
+    int val = INTRA ? (level * qm[i]) >> 4 : ((2 * level + 1) * qm[i]) >> 5;
     if (val > 2047) val = neg ? 2048 : 2047;
     if (neg) val = -val;
     blk[pos] = static_cast<int16_t>(val);
@@ -245,18 +257,18 @@ static inline int mpeg2_coefficients(MBReader& bs, const DctEntry* shrt, const D
 // MPEG-2 intra block; LIMITED keeps coefficients only while the scan index
 // before the run is within the limit. Returns 0, or 1 on a bad code.
 template <bool LIMITED>
-int decode_mpeg2_intra_block(Ctx& c, int k, const uint8_t* matrix) {
+int decode_mpeg2_intra_block(Ctx& c, int k, const uint16_t* qm) {
   MBReader bs = c.bs;
   int16_t* blk = c.blk[k];
   const int cc = k < 4 ? 0 : 1 + ((k - 4) & 1);
-  c.dc_pred[cc] += read_dc_diff(bs, *c.t, cc);
+  c.dc_pred[cc] += cc ? get_dc_diff_chroma(bs, *c.t) : get_dc_diff_luma(bs, *c.t);
   int dc = c.dc_pred[cc] << (3 - c.dcprec);
   dc = dc < -2048 ? -2048 : dc > 2047 ? 2047 : dc;
   blk[0] = static_cast<int16_t>(dc);
   int sum = dc;
   const DctEntry* shrt = c.ivlc ? c.t->dct1_short : c.t->dct0_short;
   const DctEntry* lng = c.ivlc ? c.t->dct1_long : c.t->dct0_long;
-  const int last = mpeg2_coefficients<LIMITED, true>(bs, shrt, lng, c.scan, matrix, c.d->quantiser_scale,
+  const int last = mpeg2_coefficients<LIMITED, true>(bs, shrt, lng, c.scan, qm,
                                                      c.d->size_mode ? -1 : c.d->coef_limit, blk, 0, &sum);
   if (last < -1) return 1;
   int only_dc = last == 0;
@@ -270,11 +282,10 @@ int decode_mpeg2_intra_block(Ctx& c, int k, const uint8_t* matrix) {
 }
 
 template <bool LIMITED>
-int decode_mpeg2_inter_block(Ctx& c, int k, const uint8_t* matrix) {
+int decode_mpeg2_inter_block(Ctx& c, int k, const uint16_t* qm) {
   MBReader bs = c.bs;
   int16_t* blk = c.blk[k];
   const uint8_t* scan = c.scan;
-  const int qs = c.d->quantiser_scale;
   int sum = 0;
   int i = -1;
   if (bs.show(1)) {
@@ -282,13 +293,13 @@ int decode_mpeg2_inter_block(Ctx& c, int k, const uint8_t* matrix) {
     const int neg = static_cast<int>(bs.show(2) & 1);
     bs.skip(2);
     i = 0;
-    int val = (3 * qs * matrix[scan[0]]) >> 5;
+    int val = (3 * qm[0]) >> 5;
     if (val > 2047) val = neg ? 2048 : 2047;
     if (neg) val = -val;
     blk[scan[0]] = static_cast<int16_t>(val);
     sum = val;
   }
-  const int last = mpeg2_coefficients<LIMITED, false>(bs, c.t->dct0_short, c.t->dct0_long, scan, matrix, qs,
+  const int last = mpeg2_coefficients<LIMITED, false>(bs, c.t->dct0_short, c.t->dct0_long, scan, qm,
                                                       c.d->size_mode ? -1 : c.d->coef_limit, blk, i, &sum);
   if (last < 0) return 1;  // bad code, or end of block before any coefficient
   int only_dc = last == 0 && scan[0] == 0;
@@ -317,7 +328,7 @@ int decode_block(Ctx& c, int k, int intra) {
   bool first;
   if (intra) {
     const int cc = k < 4 ? 0 : 1 + ((k - 4) & 1);
-    c.dc_pred[cc] += read_dc_diff(bs, *c.t, cc);
+    c.dc_pred[cc] += cc ? get_dc_diff_chroma(bs, *c.t) : get_dc_diff_luma(bs, *c.t);
     int dc = c.dc_pred[cc] * 8;
     dc = dc < -2048 ? -2048 : dc > 2047 ? 2047 : dc;
     blk[0] = static_cast<int16_t>(dc);
@@ -475,6 +486,24 @@ void mc_block(Ctx& c, Frame* r1, int mx1, int my1, int soff1, Frame* r2, int mx2
   }
 }
 
+// Starts fetching the reference area of a macroblock while its
+// coefficients are still being decoded (prefetches never fault). (x, y) and
+// the vector in lines of the given stride; soff: first line of the field.
+inline void prefetch_region(const Ctx& c, const Frame* r, int x, int y, int mvx, int mvy, int soff, int lstride,
+                            int h) {
+  if (!r) return;
+  const char* p = reinterpret_cast<const char*>(r->y_plane) + soff * c.W + (y + (mvy >> 1)) * lstride + x + (mvx >> 1);
+  for (int j = 0; j <= h; ++j) _mm_prefetch(p + j * lstride, _MM_HINT_T0);
+  const int cs = lstride >> 1;
+  const int cmx = mvx / 2, cmy = c.cf == 1 ? mvy / 2 : mvy, ch = c.cf == 1 ? h / 2 : h;
+  const int cy = c.cf == 1 ? y / 2 : y;
+  const int off = soff * c.Wc + (cy + (cmy >> 1)) * cs + x / 2 + (cmx >> 1);
+  for (int j = 0; j <= ch; ++j) {
+    _mm_prefetch(reinterpret_cast<const char*>(r->cb_plane) + off + j * cs, _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(r->cr_plane) + off + j * cs, _MM_HINT_T0);
+  }
+}
+
 inline void calc_dual_prime(int v, int m, int* out) {
   *out = (m * v + (v > 0)) >> 1;
 }
@@ -627,6 +656,7 @@ int PicDecoder::decode_body(const uint8_t* data, int length, Frame* frame, Frame
   }
   c.scan = scan;
   c.qtab = qscale_table;
+  std::memset(qweights_valid, 0, sizeof qweights_valid);  // matrices or scan may have changed
   c.sm = size_mode;
   c.bsz = 8 >> size_mode;
   c.mbs = 16 >> size_mode;
@@ -724,7 +754,7 @@ int PicDecoder::decode_body(const uint8_t* data, int length, Frame* frame, Frame
         c.bs.skip(8);
         if (c.bs.overrun()) break;
       }
-      const int inc = read_mb_address_increment(c.bs, *c.t);
+      const int inc = get_mb_address_increment(c.bs, *c.t);
       if (!inc || c.bs.overrun()) goto slice_search;
       mb = row * cols + inc - 1;
       if (inc - 1 >= cols && !c.mpeg1) goto slice_search;
@@ -740,7 +770,7 @@ int PicDecoder::decode_body(const uint8_t* data, int length, Frame* frame, Frame
       if (c.bs.overrun()) goto slice_search;
       const int mbx = mb % cols, mby = mb / cols;
       // macroblock_type
-      int type = read_mb_type(c.bs, *c.t, c.ptype);
+      int type = get_mb_type(c.bs, *c.t, c.ptype);
       if (!type) goto slice_search;
       int motion_type = 0;
       c.dct_type = 0;
@@ -790,12 +820,12 @@ int PicDecoder::decode_body(const uint8_t* data, int length, Frame* frame, Frame
             bad = true;
             break;
           }
-          if (dual) c.dmv[0] = read_dmvector(c.bs);
+          if (dual) c.dmv[0] = get_dmvector(c.bs);
           if (!read_mv_component(c.bs, *c.t, c.r_size[s][1], halve, &c.pmv[0][s][1])) {
             bad = true;
             break;
           }
-          if (dual) c.dmv[1] = read_dmvector(c.bs);
+          if (dual) c.dmv[1] = get_dmvector(c.bs);
           c.pmv[1][s][0] = c.pmv[0][s][0];
           c.pmv[1][s][1] = c.pmv[0][s][1];
         } else {
@@ -812,6 +842,19 @@ int PicDecoder::decode_body(const uint8_t* data, int length, Frame* frame, Frame
           vec[r][s][0] = c.pmv[r][s][0];
           vec[r][s][1] = halve ? c.pmv[r][s][1] >> 1 : c.pmv[r][s][1];
         }
+      if (frame && !parse_only && c.sm == 0 && c.ps == 3 && (type & (MB_FORWARD | MB_BACKWARD))) {
+        const int px = (mb % cols) * 16, py = (mb / cols) * 16;
+        for (int s = 0; s < 2; ++s) {
+          Frame* r = s ? c.bwd : c.fwd;
+          if (!(type & (s ? MB_BACKWARD : MB_FORWARD))) continue;
+          if (c.mpeg1 || motion_type == 2) {
+            prefetch_region(c, r, px, py, vec[0][s][0], vec[0][s][1], 0, c.W, 16);
+          } else if (motion_type == 1) {
+            for (int f = 0; f < 2; ++f)
+              prefetch_region(c, r, px, py / 2, vec[f][s][0], vec[f][s][1], c.sel[f][s], 2 * c.W, 8);
+          }
+        }
+      }
       // blocks
       int cbp = 0;
       const int nb = c.nblocks;
@@ -827,7 +870,7 @@ int PicDecoder::decode_body(const uint8_t* data, int length, Frame* frame, Frame
           if (c.mpeg1) {
             fail = decode_block(c, k, 1);
           } else {
-            const uint8_t* m = (k >= 4 && c.cf != 1) ? chroma_intra_matrix : intra_matrix;
+            const uint16_t* m = quant_weights(k >= 4 && c.cf != 1 ? 2 : 0);
             fail = limited ? decode_mpeg2_intra_block<true>(c, k, m) : decode_mpeg2_intra_block<false>(c, k, m);
           }
           if (fail || c.bs.overrun()) {
@@ -842,7 +885,7 @@ int PicDecoder::decode_body(const uint8_t* data, int length, Frame* frame, Frame
       } else {
         c.dc_pred[0] = c.dc_pred[1] = c.dc_pred[2] = 0;
         if (type & MB_PATTERN) {
-          cbp = read_cbp(c.bs, *c.t);
+          cbp = get_coded_block_pattern(c.bs, *c.t);
           if (cbp < 0) goto slice_search;
           if (c.cf == 2 && !c.mpeg1) cbp = (cbp << 2) | static_cast<int>(c.bs.get(2));
           if (cbp == 0) goto slice_search;
@@ -854,7 +897,7 @@ int PicDecoder::decode_body(const uint8_t* data, int length, Frame* frame, Frame
             if (c.mpeg1) {
               fail = decode_block(c, k, 0);
             } else {
-              const uint8_t* m = (k >= 4 && c.cf != 1) ? chroma_non_intra_matrix : non_intra_matrix;
+              const uint16_t* m = quant_weights(k >= 4 && c.cf != 1 ? 3 : 1);
               fail = limited ? decode_mpeg2_inter_block<true>(c, k, m) : decode_mpeg2_inter_block<false>(c, k, m);
             }
             if (fail || c.bs.overrun()) goto slice_search;
@@ -945,7 +988,7 @@ int PicDecoder::decode_body(const uint8_t* data, int length, Frame* frame, Frame
 
       // next macroblock address
       if (c.bs.show(23) == 0 || c.bs.overrun()) goto slice_search;
-      int inc = read_mb_address_increment(c.bs, *c.t);
+      int inc = get_mb_address_increment(c.bs, *c.t);
       if (!inc) goto slice_search;
       if (c.ptype == 1) inc = 1;
       if (!c.mpeg1 && inc > cols - mbx) goto slice_search;

@@ -24,10 +24,7 @@ int choose_axis(int src, int dst, int reduce_bits[3], int enlarge_bits[3], int* 
   if (r < 13) return 0;
   const int which = r <= 17 ? 0 : (r <= 30 ? 1 : 2);  // 3:2, 2:1, 4:1 (and mirrors)
   if (src > dst) {
-    static const int num[3] = {2, 1, 1}, den[3] = {3, 2, 4};
     const int scaled = which == 0 ? (2 * src) / 3 : (which == 1 ? src >> 1 : src >> 2);
-    (void)num;
-    (void)den;
     *size = round16(scaled);
     return reduce_bits[which];
   }

@@ -226,6 +226,23 @@ int DeMuxer::open_file() {
   return 0;
 }
 
+bool DeMuxer::update_file_size() {
+  struct stat st;
+  if (fname_.empty() || stat(fname_.c_str(), &st) != 0) return false;
+  const FileOffset now = FileOffset::from_u64(uint64_t(st.st_size));
+  if (now.equals(file_size_)) return false;
+  // The file layer keeps the size it found at open: open it again.
+  int err = 0;
+  auto f = std::make_unique<BSFile>(fname_.c_str(), 1, &err);
+  if (err) return false;
+  file_ = std::move(f);
+  file_size_ = end_data_ = file_->size();
+  file_time_ = file_time_ns(fname_.c_str());
+  empty_bs_buffer();
+  buf_end_.zero();
+  return true;
+}
+
 void DeMuxer::close_file() {
   if (file_ && fname_.empty() && file_->name()) fname_ = file_->name();
   file_.reset();
@@ -367,6 +384,19 @@ int DeMuxer::get_es_list(int* ids, int* pids, int max) {
   return n;
 }
 
+int DeMuxer::get_ts_audio_pids(int* pids, int max) {
+  if (stream_type_ != 8 || !pids) return 0;
+  int n = 0;
+  for (auto& r : es_data_)
+    if (!r.is_video() && n < max) pids[n++] = r.pid;
+  return n;
+}
+
+void DeMuxer::mark_video_vbr() {
+  for (auto& r : es_data_)
+    if (r.is_video()) r.vbr = 1;
+}
+
 int DeMuxer::get_video_selection(int* pid) const {
   if (pid) *pid = video_sel_pid_;
   return video_sel_id_;
@@ -465,8 +495,7 @@ void DeMuxer::set_audio_info(int id, int pid) {
     if (br <= 0) br = r.get_ac3_header() ? 384000 : 224000;
     audio_info_.bit_rate = br;
     audio_info_.pid = r.pid;
-    audio_sel_id_ = r.get_ac3_header() ? 189 : r.stream_id;
-    if (elementary_) audio_sel_id_ = r.stream_id;
+    audio_sel_id_ = r.get_ac3_header() ? 189 : r.stream_id;  // AC-3 rides in private stream 1
     audio_sel_pid_ = r.pid;
     audio_pes_id_ = audio_sel_id_;
     audio_start_pts_ = kNoTime;

@@ -74,6 +74,9 @@ class DeMuxer {
   // ---- life ----
   int open_file();
   void close_file();
+  // Follows a file that grows while it is open (a recording): takes its new
+  // size as file size and end of data. True when the size changed.
+  bool update_file_size();
   bool is_open() const { return file_ != nullptr; }
 
   // ---- queries ----
@@ -86,6 +89,9 @@ class DeMuxer {
   int get_video_es_count() { return get_video_es_list(nullptr, 0); }
   int get_audio_es_count() { return get_audio_es_list(nullptr, 0); }
   int get_es_list(int* ids, int* pids, int max);
+  // PIDs of the non-video streams of a transport stream; 0 for other files.
+  int get_ts_audio_pids(int* pids, int max);
+  void mark_video_vbr();
   int get_video_selection(int* pid) const;
   int get_audio_selection(int* pid) const;
   int has_stream_id(int id) const;

@@ -589,7 +589,9 @@ int GOPList::prev_gop(GOP* g, int read) {
 }
 
 bool GOPList::check_file_size() {
-  return demuxer_ && !demuxer_->get_file_size().equals(recorded_size_);
+  if (!demuxer_) return false;
+  demuxer_->update_file_size();
+  return !demuxer_->get_file_size().equals(recorded_size_);
 }
 
 int GOPList::append_new_gops() {

@@ -331,7 +331,9 @@ void DeMuxer::find_vbs_length() {
   if (elementary_ && tc_present_ && tc_inconsistent_) {
     const int s = sample_bit_rate(B, F);
     if (s > 0 && bit_rate_ > 3 * s) br_len = double(size) * 8.0 / s;
-    if (tc_len > 0 && br_len > 0 && (tc_len - br_len) / br_len < 5) tc_inconsistent_ = 0;
+    // Measured as above: a time-code length far below the bit-rate length is
+    // no agreement either.
+    if (tc_len > 0 && br_len > 0 && quotient(tc_len, br_len) < 5) tc_inconsistent_ = 0;
     bit_rate_length_ = br_len;
   }
   ts_present_ = 0;  // elementary video carries no time stamps
@@ -439,13 +441,21 @@ int DeMuxer::check_timecode() {
       const int expect = tc25_to_frame(prev.time_code, fr) + prev.frames();
       const int got = tc25_to_frame(cur.time_code, fr);
       if (std::abs(got - expect) > 1) {
-        tc_correction_ = 2 * (expect - got);
+        const int correction = 2 * (expect - got);
+        const int shifted = tc25_to_frame(last_gop_.time_code, fr) + correction / 2;
+        const double length = (shifted + last_gop_.frames() - first_frame) / fr;
+        goto_offset(FileOffset(0u));
+        // One restart explains the stream only when the corrected length
+        // agrees with its bytes; several restarts leave the bit-rate length.
+        if (bit_rate_length_ > 0 && (length <= 0 || std::max(length / bit_rate_length_, bit_rate_length_ / length) >= 5)) {
+          trace("ERROR (check_timecode): corrected length %.3f s disagrees with %.3f s\n", length, bit_rate_length_);
+          return 1;
+        }
+        tc_correction_ = correction;
         tc_corr_offset_ = cur.start;
-        const int shifted = tc25_to_frame(last_gop_.time_code, fr) + tc_correction_ / 2;
         last_gop_.time_code = tc25_word_from_frame(shifted, fr, (last_gop_.time_code >> 24) & 1);
         last_gop_.first_field = 2 * shifted;
-        total_length_ = (shifted + last_gop_.frames() - first_frame) / fr;
-        goto_offset(FileOffset(0u));
+        total_length_ = length;
         return 0;
       }
     }

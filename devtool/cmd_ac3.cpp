@@ -4,46 +4,15 @@
 // channels counts the full-band channels and the LFE channel. Damaged frames
 // and junk are skipped (and traced); a frame cut off by the end of the file
 // is traced, not listed.
-#include <algorithm>
-#include <climits>
 #include <cstdio>
-#include <vector>
 
 #include "devtool/command.h"
+#include "devtool/file_window.h"
 #include "foundation/ac3.h"
 #include "foundation/bsfile.h"
 #include "foundation/trace.h"
 
 namespace {
-
-// A sliding window over the file: at() makes the bytes from pos on
-// available, reading again only when fewer than want bytes are held.
-class FileWindow {
- public:
-  explicit FileWindow(BSFile& f) : file_(f), size_(f.size().value()), buf_(kCapacity) {}
-
-  uint64_t size() const { return size_; }
-
-  const uint8_t* at(uint64_t pos, size_t want, int* avail) {
-    const bool holds_end = base_ + held_ >= size_;
-    if (pos < base_ || (pos + want > base_ + held_ && !holds_end)) {
-      file_.seek(FileOffset::from_u64(pos), 0);
-      base_ = pos;
-      held_ = file_.read(buf_.data(), buf_.size());
-    }
-    const uint64_t end = base_ + held_;
-    *avail = pos >= end ? 0 : static_cast<int>(std::min<uint64_t>(end - pos, INT_MAX));
-    return buf_.data() + (pos >= end ? 0 : pos - base_);
-  }
-
- private:
-  static constexpr size_t kCapacity = 1 << 20;
-  BSFile& file_;
-  uint64_t size_;
-  std::vector<uint8_t> buf_;
-  uint64_t base_ = 0;
-  size_t held_ = 0;
-};
 
 constexpr size_t kWant = 64 * 1024;  // far more than the largest frame (3840 bytes)
 

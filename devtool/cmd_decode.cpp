@@ -10,6 +10,7 @@
 #include "decode/frame.h"
 #include "decode/picdec.h"
 #include "devtool/command.h"
+#include "foundation/bsfile.h"
 #include "foundation/pic_header.h"
 #include "foundation/seq_header.h"
 #include "foundation/utils.h"
@@ -68,15 +69,14 @@ static int run_decode(int argc, char** argv) {
     else if (s == "quarter") mode = 2;
     else return dev_usage("decode");
   }
-  FILE* in = std::fopen(argv[1], "rb");
-  if (!in) return dev_fail("<%s>: cannot open to read", argv[1]);
-  std::vector<uint8_t> data;
-  {
-    uint8_t buf[1 << 16];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, in)) > 0) data.insert(data.end(), buf, buf + n);
-    std::fclose(in);
-  }
+  int error = 0;
+  BSFile in(argv[1], 1, &error);
+  if (error || !in.is_open()) return dev_fail("<%s>: cannot open to read", argv[1]);
+  const uint64_t file_size = in.size().value();
+  if (file_size > (1ull << 31) - 64) return dev_fail("<%s>: larger than 2 GB", argv[1]);
+  std::vector<uint8_t> data(static_cast<size_t>(file_size));
+  if (in.read(data.data(), data.size()) != data.size()) return dev_fail("<%s>: read failed", argv[1]);
+  in.close();
   const int64_t size = static_cast<int64_t>(data.size());
   SeqHdr seq;
   uint32_t code = 0;

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstring>
 
+#include "formats/still_loader.h"
 #include "foundation/trace.h"
 
 namespace {
@@ -366,4 +367,13 @@ int Avi::backward_planes(const YuvPlanes& dst, int n) {
   const int before = current_sample;
   get_video_sample_planes(current_sample - (n > 0 ? n : 0), dst);
   return before > current_sample ? before - current_sample : 0;
+}
+
+int avi_load_still(const char* name, StillPicture* out) {
+  int status = 1;
+  Avi avi(name, &status);
+  if (status || !out) return 0;
+  avi.goto_sample_planes(0, out->allocate(avi.get_width(), avi.get_height()));
+  out->clip_type = 14;
+  return 14;
 }

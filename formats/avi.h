@@ -11,6 +11,8 @@
 #include "foundation/bsfile.h"
 #include "foundation/plane_utils.h"
 
+struct StillPicture;
+
 // Main header ('avih', 56 bytes of fields).
 struct AviAvih {
   // Bytes consumed (64), 0 on failure.
@@ -116,3 +118,6 @@ class Avi {
   int check_sample_number(int n) const;
   uint64_t list_end_ = 0;  // file position after the 'hdrl' list
 };
+
+// The first picture of an AVI DIB file; clip type 14, 0 on failure.
+int avi_load_still(const char* name, StillPicture* out);

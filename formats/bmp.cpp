@@ -87,6 +87,7 @@ uint64_t pixel_bytes(const BitmapInfoHeader& h) {
   if (bpl <= 0) return 0;
   const uint64_t rows = static_cast<uint64_t>(h.biHeight < 0 ? -static_cast<int64_t>(h.biHeight) : h.biHeight);
   const uint64_t n = rows * static_cast<uint64_t>(bpl);
+  if (rows * static_cast<uint64_t>(h.biWidth) > kBmpMaxPixels) return 0;
   return n > kBmpMaxPixelBytes ? 0 : n;
 }
 

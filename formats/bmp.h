@@ -37,8 +37,10 @@ struct BitmapInfo {
 };
 static_assert(sizeof(BitmapInfo) == 1068, "header block is 1068 bytes");
 
-// Largest pixel block a file may declare; beyond it the file is refused.
+// Largest pixel block and picture a file may declare; beyond them the file
+// is refused.
 constexpr uint64_t kBmpMaxPixelBytes = 256u << 20;
+constexpr uint64_t kBmpMaxPixels = 1u << 26;  // 8192 x 8192
 
 // Bytes of one pixel row padded to 4 bytes; 0 (with a trace) for depths
 // other than 1, 4, 8, 16, 24, 32.

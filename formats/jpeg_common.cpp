@@ -68,11 +68,11 @@ int Quant::add_decode_table(int id, const uint16_t* values) {
     return 1;
   }
   for (int i = 0; i < 64; ++i) {
-    // q x scale in units of 2^(14 - kDequantBits); capped so that the
-    // transform's 32-bit arithmetic stays in range on any input.
-    int32_t v = static_cast<int32_t>((static_cast<int64_t>(values[i]) * kJpegAanScale[i] +
-                                      (1 << (13 - kDequantBits))) >> (14 - kDequantBits));
-    dequant_[id][i] = v > (1 << 15) ? (1 << 15) : v;
+    // q x scale in units of 2^-kTableBits; capped so that the transform's
+    // 32-bit arithmetic stays in range on any input.
+    const int64_t v = (static_cast<int64_t>(values[i]) * kJpegAanScale[i] + (1 << (13 - kTableBits))) >>
+                      (14 - kTableBits);
+    dequant_[id][i] = static_cast<int32_t>(v > (1 << 18) ? (1 << 18) : v);
   }
   have_[id] = true;
   return 0;

@@ -71,8 +71,10 @@ struct JpegBitReader {
 // dequantisation table per table id 0..3, scaled for the fast inverse DCT.
 class Quant {
  public:
-  // Fractional bits the dequantisation tables carry into the inverse DCT.
-  static constexpr int kDequantBits = 4;
+  // Fractional bits of the dequantisation tables (q x AAN scale), and of
+  // the dequantised coefficients the inverse transform works on.
+  static constexpr int kTableBits = 8;
+  static constexpr int kDequantBits = 2;
 
   explicit Quant(int quality);
 

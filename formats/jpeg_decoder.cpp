@@ -1,12 +1,13 @@
 #include "formats/jpeg_decoder.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 
 #include "formats/jpeg_idct.h"
 #include "formats/jpeg_tables.h"
+#include "formats/still_loader.h"
+#include "foundation/bsfile.h"
 #include "foundation/trace.h"
 
 namespace {
@@ -28,6 +29,25 @@ struct EntropyReader {
   int pad = 0;       // zero bytes fed since then
 
   void fill() {
+    if (bits > 56) return;
+    // Whole bytes at once while none of them is 0xFF (no stuffing, no
+    // marker); otherwise byte by byte.
+    if (!hit && end - p >= 8) {
+      uint64_t v;
+      std::memcpy(&v, p, 8);
+      v = __builtin_bswap64(v);
+      const int n = (64 - bits) >> 3;  // bytes that fit
+      const uint64_t x = ~v;
+      const uint64_t ff = (x - 0x0101010101010101ull) & ~x & 0x8080808080808080ull;
+      if ((ff >> (64 - 8 * n)) == 0) {
+        const int total = bits + 8 * n;
+        const uint64_t keep = total >= 64 ? ~0ull : ~(~0ull >> total);
+        buf |= (v >> bits) & keep;
+        bits = total;
+        p += n;
+        return;
+      }
+    }
     while (bits <= 56) {
       uint64_t c = 0;
       if (!hit) {
@@ -123,24 +143,21 @@ uint8_t* JDecoder::load_data(const char* name, size_t* size) {
     trace("JDecoder::load_data (ERROR): %s%s", name ? "" : "fname=nil; ", size ? "" : "bytes=nil");
     return nullptr;
   }
-  FILE* f = std::fopen(name, "rb");
-  if (!f) {
+  int err = 0;
+  BSFile f(name, 1, &err);
+  if (err || !f.is_open()) {
     trace("JDecoder::load_data (ERROR): fopen (%s)\n", name);
     return nullptr;
   }
-  std::fseek(f, 0, SEEK_END);
-  const long len = std::ftell(f);
-  std::fseek(f, 0, SEEK_SET);
-  size_t want = len > 0 ? static_cast<size_t>(len) : 0;
+  uint64_t want = f.size().value();
   if (*size && *size < want) want = *size;
+  if (want > (uint64_t{1} << 30)) want = uint64_t{1} << 30;  // no still is that large
   uint8_t* buf = new (std::nothrow) uint8_t[want + 1];
   if (!buf) {
-    std::fclose(f);
     trace("JDecoder::load_data (ERROR): out of memory\n");
     return nullptr;
   }
-  *size = std::fread(buf, 1, want, f);
-  std::fclose(f);
+  *size = f.read(buf, static_cast<size_t>(want));
   return buf;
 }
 
@@ -149,16 +166,10 @@ int JDecoder::decode(const char* name) {
     trace("JDecoder::decode (ERROR): fname=nil");
     return 4;
   }
-  FILE* f = std::fopen(name, "rb");
-  if (!f) {
-    trace("JDecoder::decode (ERROR): <%s> cannot open for reading", name);
-    return 4;
-  }
-  std::fclose(f);
   size_t n = 0;
   std::unique_ptr<uint8_t[]> data(load_data(name, &n));
   if (!data) {
-    trace("JDecoder::decode (ERROR): new failed");
+    trace("JDecoder::decode (ERROR): <%s> cannot open for reading", name);
     return 4;
   }
   return decode(data.get(), n);
@@ -451,20 +462,22 @@ size_t JDecoder::decode_scan(const uint8_t* data, size_t length, size_t pos) {
     const JpegHuffTable& act = ac_tbl_[scan.comp[si].ta];
     r.fill();
     if (kind == 1) {
+      // The reader in locals for the block: kept in registers.
+      EntropyReader lr = r;
       std::memset(coef, 0, sizeof coef);
-      const int s = huff_decode(r, dct) & 15;
-      k.pred = clamp16(k.pred + receive_extend(r, s));
+      const int s = huff_decode(lr, dct) & 15;
+      k.pred = clamp16(k.pred + receive_extend(lr, s));
       coef[0] = static_cast<int16_t>(k.pred);
       int last = 0;
       for (int i = 1; i < 64; ++i) {
-        if (r.bits < 32) r.fill();
-        const int rs = huff_decode(r, act);
+        if (lr.bits < 32) lr.fill();
+        const int rs = huff_decode(lr, act);
         const int run = rs >> 4, sz = rs & 15;
         if (sz) {
           i += run;
           if (i > 63) break;
           const int pos = kJpegNatural[i];
-          coef[pos] = static_cast<int16_t>(receive_extend(r, sz));
+          coef[pos] = static_cast<int16_t>(receive_extend(lr, sz));
           last = i;
         } else if (run == 15) {
           i += 15;
@@ -472,6 +485,7 @@ size_t JDecoder::decode_scan(const uint8_t* data, size_t length, size_t pos) {
           break;
         }
       }
+      r = lr;
       uint8_t* out = k.plane.data() + static_cast<size_t>(by) * 8 * k.stride + static_cast<size_t>(bx) * 8;
       const int32_t* dq = quant_.decode_table(k.tq);
       if (last == 0)
@@ -785,4 +799,15 @@ int jpeg_check_file(const char* name) {
     pos += len;
   }
   return (sof == 1 && soi == 1 && dht >= 1 && dqt >= 1 && sos >= 1) ? 0 : 1;
+}
+
+int jpeg_load_still(const char* name, StillPicture* out) {
+  JDecoder d;
+  if (!out || d.decode(name) == 4) return 0;
+  if (d.get_picture_planes(out->allocate(d.frame.width, d.frame.height), 0) != 0) {
+    *out = StillPicture{};
+    return 0;
+  }
+  out->clip_type = 11;
+  return 11;
 }

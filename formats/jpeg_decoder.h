@@ -11,6 +11,7 @@
 #include "foundation/plane_utils.h"
 
 class Frame;
+struct StillPicture;
 
 // Derived decoding table of one Huffman table.
 struct JpegHuffTable {
@@ -138,3 +139,7 @@ F* load_jpeg_image(const char* name) {
   }
   return f;
 }
+
+// A JPEG still into a picture of its true size (the decoded picture from
+// its top-left corner); clip type 11, 0 on failure.
+int jpeg_load_still(const char* name, StillPicture* out);

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstring>
 
+#include "formats/still_loader.h"
 #include "foundation/trace.h"
 
 namespace {
@@ -215,4 +216,16 @@ int QT_Decoder::backward_planes(const YuvPlanes* dst, int n) {
   if (decode_video_sample(target) != 0) return 0;
   put_picture(dst);
   return moved;
+}
+
+int qt_load_still(const char* name, StillPicture* out) {
+  int status = 1;
+  QT_Decoder qt(name, &status);
+  if (status || !out) return 0;
+  if (qt.jpeg->get_picture_planes(out->allocate(qt.jpeg->frame.width, qt.jpeg->frame.height), 0) != 0) {
+    *out = StillPicture{};
+    return 0;
+  }
+  out->clip_type = 13;
+  return 13;
 }

@@ -12,6 +12,8 @@
 #include "foundation/bsfile.h"
 #include "foundation/plane_utils.h"
 
+struct StillPicture;
+
 class QT_Decoder {
  public:
   // Largest 'moov' atom and sample read (a larger size field is damage).
@@ -85,3 +87,7 @@ class QT_Decoder {
   int put_picture(const YuvPlanes* dst);
   QT_Stbl* video_tables() const;
 };
+
+// The first picture of a QuickTime JPEG movie at its true size; clip type
+// 13, 0 on failure.
+int qt_load_still(const char* name, StillPicture* out);

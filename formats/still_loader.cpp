@@ -2,16 +2,25 @@
 
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "formats/bmp.h"
 #include "foundation/trace.h"
 
 YuvPlanes StillPicture::allocate(int w, int h) {
-  width = w;
-  height = h;
+  width = height = 0;
+  yuv.clear();
+  if (w <= 0 || h <= 0) return planes();
   const size_t ys = static_cast<size_t>(w) * h;
   const size_t cs = static_cast<size_t>((w + 1) / 2) * ((h + 1) / 2);
-  yuv.assign(ys + 2 * cs, 0);
+  try {
+    yuv.assign(ys + 2 * cs, 0);
+  } catch (const std::bad_alloc&) {
+    trace("StillPicture::allocate (ERROR): out of memory (%d x %d)\n", w, h);
+    return planes();
+  }
+  width = w;
+  height = h;
   std::memset(yuv.data() + ys, 128, 2 * cs);
   return planes();
 }
@@ -36,7 +45,7 @@ static int load_bmp_still(const char* name, StillPicture* out) {
   BMP bmp;
   if (!bmp.load(name)) return 0;
   const YuvPlanes p = out->allocate(bmp.get_width(), bmp.get_height());
-  if (!bmp.rgb2yuv(p, 0, 1)) {
+  if (!p.y || !bmp.rgb2yuv(p, 0, 1)) {
     *out = StillPicture{};
     return 0;
   }

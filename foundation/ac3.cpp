@@ -138,28 +138,24 @@ int AC3FrmHdr::decode_bsi(const uint8_t* data, int length) {
   if (b.acmod & 4) b.surmixlev = get(2);
   if (b.acmod == 2) b.dsurmod = get(2);
   b.lfeon = get(1);
-  b.dialnorm = get(5);
-  b.compre = get(1);
-  if (b.compre) b.compr = get(8);
-  b.langcode = get(1);
-  if (b.langcode) b.langcod = get(8);
-  b.audprodie = get(1);
-  if (b.audprodie) {
-    b.mixlevel = get(5);
-    b.roomtyp = get(2);
-  }
-  if (b.acmod == 0) {  // 1+1: the second channel's own values
-    b.dialnorm2 = get(5);
-    b.compr2e = get(1);
-    if (b.compr2e) b.compr2 = get(8);
-    b.langcod2e = get(1);
-    if (b.langcod2e) b.langcod2 = get(8);
-    b.audprodi2e = get(1);
-    if (b.audprodi2e) {
-      b.mixlevel2 = get(5);
-      b.roomtyp2 = get(2);
+  // Dialogue level, compression, language and production information of
+  // one programme channel.
+  auto programme = [&get](uint16_t& dialnorm, uint16_t& compre, uint16_t& compr, uint16_t& langcode,
+                          uint16_t& langcod, uint16_t& audprodie, uint16_t& mixlevel, uint16_t& roomtyp) {
+    dialnorm = get(5);
+    compre = get(1);
+    if (compre) compr = get(8);
+    langcode = get(1);
+    if (langcode) langcod = get(8);
+    audprodie = get(1);
+    if (audprodie) {
+      mixlevel = get(5);
+      roomtyp = get(2);
     }
-  }
+  };
+  programme(b.dialnorm, b.compre, b.compr, b.langcode, b.langcod, b.audprodie, b.mixlevel, b.roomtyp);
+  if (b.acmod == 0)  // 1+1: the second channel's own values
+    programme(b.dialnorm2, b.compr2e, b.compr2, b.langcod2e, b.langcod2, b.audprodi2e, b.mixlevel2, b.roomtyp2);
   b.copyrightb = get(1);
   b.origbs = get(1);
   if (b.bsid == 6) {  // alternate syntax: extended information in place of time codes

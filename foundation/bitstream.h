@@ -45,7 +45,7 @@ class BS {
   // n bits (0..32) as an unsigned value; out-of-range n returns 0 and
   // consumes nothing. Bits beyond the end read as zeros.
   uint32_t get_bits(int n) {
-    if (static_cast<unsigned>(n - 1) > 31u) return 0;
+    if (static_cast<unsigned>(n) - 1u > 31u) return 0;
     if (__builtin_expect(bit_ < fast_end_, 1)) {
       const uint64_t v = bs_load_be64(start_ + (bit_ >> 3)) << (bit_ & 7);
       bit_ += static_cast<unsigned>(n);
@@ -58,7 +58,7 @@ class BS {
 
   // Peeks n bits (0..32) without consuming them.
   uint32_t show_bits(int n) const {
-    if (static_cast<unsigned>(n - 1) > 31u) return 0;
+    if (static_cast<unsigned>(n) - 1u > 31u) return 0;
     if (__builtin_expect(bit_ < fast_end_, 1))
       return static_cast<uint32_t>((bs_load_be64(start_ + (bit_ >> 3)) << (bit_ & 7)) >> (64 - n));
     return static_cast<uint32_t>(load_tail() >> (64 - n));

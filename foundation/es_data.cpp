@@ -20,6 +20,20 @@ constexpr int kFallbackSampleRate = 44100;
 constexpr int kFallbackChannels = 2;
 constexpr int kFallbackLayer = 2;
 constexpr int kFallbackFrameSize = 731;
+
+// An audio value: the stored one, else the AC-3 header's, else the MPEG
+// audio header's (the stand-in when it did not parse); none for LPCM.
+int audio_value(const ESData& es, int stored, int32_t AC3FrmHdr::*ac3_field, int32_t FrmHdr::*mpeg_field,
+                int fallback) {
+  if (stored) return stored;
+  if (es.ac3) {
+    const AC3FrmHdr* a = es.get_ac3_header();
+    return a ? a->*ac3_field : 0;
+  }
+  if (es.lpcm) return 0;
+  if (const FrmHdr* h = es.get_audio_header()) return h->valid ? h->*mpeg_field : fallback;
+  return 0;
+}
 }  // namespace
 
 // ---- record
@@ -222,27 +236,15 @@ int ESData::get_audio_layer() const {
 }
 
 int ESData::get_audio_bit_rate() const {
-  if (audio_bit_rate) return audio_bit_rate;
-  if (ac3) return ac3_ ? ac3_->bit_rate : 0;
-  if (lpcm) return 0;
-  if (const FrmHdr* h = get_audio_header()) return h->valid ? h->bit_rate : kFallbackBitRate;
-  return 0;
+  return audio_value(*this, audio_bit_rate, &AC3FrmHdr::bit_rate, &FrmHdr::bit_rate, kFallbackBitRate);
 }
 
 int ESData::get_audio_sample_rate() const {
-  if (sample_rate) return sample_rate;
-  if (ac3) return ac3_ ? ac3_->sample_rate : 0;
-  if (lpcm) return 0;
-  if (const FrmHdr* h = get_audio_header()) return h->valid ? h->sample_rate : kFallbackSampleRate;
-  return 0;
+  return audio_value(*this, sample_rate, &AC3FrmHdr::sample_rate, &FrmHdr::sample_rate, kFallbackSampleRate);
 }
 
 int ESData::get_audio_channels() const {
-  if (channels) return channels;
-  if (ac3) return ac3_ ? ac3_->channels : 0;
-  if (lpcm) return 0;
-  if (const FrmHdr* h = get_audio_header()) return h->valid ? h->channels : kFallbackChannels;
-  return 0;
+  return audio_value(*this, channels, &AC3FrmHdr::channels, &FrmHdr::channels, kFallbackChannels);
 }
 
 int ESData::get_audio_crc_flag() const {

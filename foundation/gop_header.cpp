@@ -3,12 +3,11 @@
 #include <cstring>
 
 #include "foundation/mpeg_fields.h"
-#include "foundation/utils.h"
+#include "foundation/start_code.h"
 
 namespace {
 
-constexpr uint32_t kGopStartCode = 0x000001B8u;
-constexpr int kExtensionStartCode = 0x1B5;
+constexpr int kExtensionCode = 0xB5;
 constexpr int kUserDataStartCode = 0x1B2;
 constexpr int kHeaderBytes = 8;
 constexpr int kSpareBytes = 32;
@@ -25,16 +24,6 @@ void store_bytes(std::vector<uint8_t>& buffer, int32_t& length, const uint8_t* d
   buffer.assign(static_cast<size_t>(n) + kSpareBytes, 0);
   std::memcpy(buffer.data(), data, static_cast<size_t>(n));
   length = n;
-}
-
-// End of the unit that starts at `at` (a start code): the next start code, or
-// the end of the data when none follows.
-int unit_end(const uint8_t* data, int length, int at) {
-  const int from = at + 4;
-  if (length - from < 4) return length;
-  int code = 0;
-  const int64_t rel = utils_next_start_code(data + from, length - from, &code);
-  return code ? from + static_cast<int>(rel) : length;
 }
 
 }  // namespace
@@ -62,9 +51,8 @@ void GopHdr::set_user_data(const uint8_t* data, int length) { store_bytes(user_d
 
 int GopHdr::decode(const uint8_t* data, int length) {
   if (!data || length < kHeaderBytes) return 0;
-  uint32_t found = 0;
-  const int at = static_cast<int>(utils_next_usr_start_code(kGopStartCode, data, length, &found));
-  if (!found || length - at < kHeaderBytes) return 0;
+  const int at = start_code_find(data, length, 0xB8, kHeaderBytes);
+  if (at < 0) return 0;
 
   // time_code(25) closed_gop(1) broken_link(1) reserved(5) after the start code
   const uint8_t* h = data + at + 4;
@@ -80,11 +68,11 @@ int GopHdr::decode(const uint8_t* data, int length) {
   int pos = at + kHeaderBytes;
   if (length - pos < 5) return pos;
 
-  int code = 0;
-  const int64_t rel = utils_next_start_code(data + pos, length - pos, &code);
-  if (code) pos += static_cast<int>(rel);  // past any zero stuffing
-  if (code == kExtensionStartCode) {
-    const int end = unit_end(data, length, pos);
+  int code = -1;
+  const int k = start_code_next(data + pos, length - pos, &code);
+  if (k >= 0) pos += k;  // past any zero stuffing
+  if (code == kExtensionCode) {
+    const int end = start_code_unit_end(data, length, pos, &code);
     set_extension_data(data + pos, end - pos);
     pos = end;
   }
@@ -92,7 +80,7 @@ int GopHdr::decode(const uint8_t* data, int length) {
   if (length - pos < 5) return pos;
   const int here = (data[pos] << 24) | (data[pos + 1] << 16) | (data[pos + 2] << 8) | data[pos + 3];
   if (here == kUserDataStartCode) {
-    const int end = unit_end(data, length, pos);
+    const int end = start_code_unit_end(data, length, pos, &code);
     set_user_data(data + pos, end - pos);
     pos = end;
   }

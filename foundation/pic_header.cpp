@@ -2,43 +2,10 @@
 
 #include <cstring>
 
+#include "foundation/start_code.h"
 #include "foundation/trace.h"
-#include "foundation/utils.h"
 
 namespace {
-
-// Offset of the first 00 00 01 xx in data (xx in *code), or -1.
-int next_start_code(const uint8_t* data, int length, int* code) {
-  int c = 0;
-  const int64_t k = utils_next_start_code(data, length, &c);
-  if (!c) {
-    *code = -1;
-    return -1;
-  }
-  *code = c & 0xFF;
-  return static_cast<int>(k);
-}
-
-// Offset of the first 00 00 01 B5 whose next byte carries id in its high
-// nibble, with at least need bytes from it; -1 when there is none.
-int find_extension(const uint8_t* data, int length, int id, int need) {
-  for (int at = 0; length - at >= need;) {
-    int code;
-    const int k = next_start_code(data + at, length - at, &code);
-    if (k < 0 || length - (at + k) < need) return -1;
-    if (code == 0xB5 && (data[at + k + 4] >> 4) == id) return at + k;
-    at += k + 1;
-  }
-  return -1;
-}
-
-void put_extension_start(BitWriter& bw, int id) {
-  bw.align_zero();
-  bw.put_bits(0x000001B5, 32);
-  bw.put_bits(static_cast<uint32_t>(id), 4);
-}
-
-int writer_bytes(const BitWriter& bw) { return static_cast<int>((bw.bit_count() + 7) / 8); }
 
 template <class T>
 void set_owned(std::unique_ptr<T>& dst, const T* src) {
@@ -86,17 +53,10 @@ PicCodingExt& PicCodingExt::operator=(const PicCodingExt& o) {
   return *this;
 }
 
-void PicCodingExt::set_composite_display(const CompositeDisplay* record) {
-  if (!record) {
-    composite.reset();
-    return;
-  }
-  if (!composite) composite = std::make_unique<CompositeDisplay>();
-  *composite = *record;
-}
+void PicCodingExt::set_composite_display(const CompositeDisplay* record) { set_owned(composite, record); }
 
 int PicCodingExt::decode(const uint8_t* data, int length) {
-  const int at = data ? find_extension(data, length, 8, 9) : -1;
+  const int at = data ? start_code_find_extension(data, length, 8, 9) : -1;
   if (at < 0) {
     trace("PicCodingExt::decode (ERROR): no picture coding extension in %d bytes\n", length);
     return 0;
@@ -135,7 +95,7 @@ int PicCodingExt::decode(const uint8_t* data, int length) {
 }
 
 int PicCodingExt::encode(BitWriter& bw) const {
-  put_extension_start(bw, 8);
+  start_code_put_extension(bw, 8);
   bw.put_bits(static_cast<uint32_t>(f_code[0][0]), 4);
   bw.put_bits(static_cast<uint32_t>(f_code[0][1]), 4);
   bw.put_bits(static_cast<uint32_t>(f_code[1][0]), 4);
@@ -160,15 +120,14 @@ int PicCodingExt::encode(BitWriter& bw) const {
     bw.put_bits(static_cast<uint32_t>(composite->burst_amplitude), 7);
     bw.put_bits(static_cast<uint32_t>(composite->sub_carrier_phase), 8);
   }
-  bw.align_zero();
-  return writer_bytes(bw);
+  return start_code_end_unit(bw);
 }
 
 // ---------------------------------------------------------------------------
 // Scalable extensions
 
 int PicSpatialScalableExt::decode(const uint8_t* data, int length) {
-  const int at = data ? find_extension(data, length, 9, 11) : -1;
+  const int at = data ? start_code_find_extension(data, length, 9, 11) : -1;
   if (at < 0) {
     trace("PicSpatialScalableExt::decode (ERROR): no picture spatial scalable extension in %d bytes\n", length);
     return 0;
@@ -187,7 +146,7 @@ int PicSpatialScalableExt::decode(const uint8_t* data, int length) {
 }
 
 int PicSpatialScalableExt::encode(BitWriter& bw) const {
-  put_extension_start(bw, 9);
+  start_code_put_extension(bw, 9);
   bw.put_bits(static_cast<uint32_t>(lower_layer_temporal_reference), 10);
   bw.put_bits(1, 1);
   bw.put_bits(static_cast<uint32_t>(lower_layer_horizontal_offset), 15);
@@ -196,12 +155,11 @@ int PicSpatialScalableExt::encode(BitWriter& bw) const {
   bw.put_bits(static_cast<uint32_t>(spatial_temporal_weight_code_table_index), 2);
   bw.put_bits(static_cast<uint32_t>(lower_layer_progressive_frame), 1);
   bw.put_bits(static_cast<uint32_t>(lower_layer_deinterlaced_field_select), 1);
-  bw.align_zero();
-  return writer_bytes(bw);
+  return start_code_end_unit(bw);
 }
 
 int PicTemporalScalableExt::decode(const uint8_t* data, int length) {
-  const int at = data ? find_extension(data, length, 10, 8) : -1;
+  const int at = data ? start_code_find_extension(data, length, 10, 8) : -1;
   if (at < 0) {
     trace("PicTemporalScalableExt::decode (ERROR): no picture temporal scalable extension in %d bytes\n", length);
     return 0;
@@ -216,13 +174,12 @@ int PicTemporalScalableExt::decode(const uint8_t* data, int length) {
 }
 
 int PicTemporalScalableExt::encode(BitWriter& bw) const {
-  put_extension_start(bw, 10);
+  start_code_put_extension(bw, 10);
   bw.put_bits(static_cast<uint32_t>(reference_select_code), 2);
   bw.put_bits(static_cast<uint32_t>(forward_temporal_reference), 10);
   bw.put_bits(1, 1);
   bw.put_bits(static_cast<uint32_t>(backward_temporal_reference), 10);
-  bw.align_zero();
-  return writer_bytes(bw);
+  return start_code_end_unit(bw);
 }
 
 // ---------------------------------------------------------------------------
@@ -295,17 +252,7 @@ int PicHdr::decode(const uint8_t* data, int length) {
     trace("PicHdr::decode (ERROR): nil data\n");
     return 0;
   }
-  int start = -1;
-  for (int at = 0; length - at >= 9;) {
-    int code;
-    const int k = next_start_code(data + at, length - at, &code);
-    if (k < 0 || length - (at + k) < 9) break;
-    if (code == 0x00) {
-      start = at + k;
-      break;
-    }
-    at += k + 1;
-  }
+  const int start = start_code_find(data, length, 0x00, 9);
   if (start < 0) {
     errors |= PIC_ERR_FATAL;
     trace("PicHdr::decode (ERROR): no picture header in %d bytes\n", length);
@@ -354,7 +301,7 @@ int PicHdr::decode(const uint8_t* data, int length) {
   int pos = start + 4 + static_cast<int>((bs.bit_position() + 7) / 8);
   if (pos > length) pos = length;
   int code = -1;
-  int k = next_start_code(data + pos, length - pos, &code);
+  const int k = start_code_next(data + pos, length - pos, &code);
   if (k < 0) {
     errors |= PIC_ERR_FATAL;
     trace("PicHdr::decode (ERROR): no start code after the picture header\n");
@@ -410,13 +357,7 @@ int PicHdr::decode(const uint8_t* data, int length) {
       default:
         break;
     }
-    k = next_start_code(data + cur + 4, left - 4, &code);
-    if (k < 0) {
-      code = -1;
-      cur = length;
-    } else {
-      cur += 4 + k;
-    }
+    cur = start_code_unit_end(data, length, cur, &code);
   }
   if (!seen_coding) coding_ext.reset();
   if (!seen_spatial) spatial_ext.reset();
@@ -426,13 +367,7 @@ int PicHdr::decode(const uint8_t* data, int length) {
   if (code == 0xB2) {
     const int first_user = cur;
     while (code == 0xB2 && length - cur >= 9) {
-      k = next_start_code(data + cur + 4, length - cur - 4, &code);
-      if (k < 0) {
-        code = -1;
-        cur = length;
-      } else {
-        cur += 4 + k;
-      }
+      cur = start_code_unit_end(data, length, cur, &code);
     }
     set_user_data(data + first_user, cur - first_user);
   } else {
@@ -463,12 +398,5 @@ int PicHdr::encode(uint8_t* buffer, int size) const {
   if (mpeg2 && coding_ext) coding_ext->encode(bw);
   if (has_spatial_ext && spatial_ext) spatial_ext->encode(bw);
   if (has_temporal_ext && temporal_ext) temporal_ext->encode(bw);
-  bw.align_zero();
-  const uint64_t wanted = (bw.bit_count() + 7) / 8;
-  const int written = static_cast<int>(bw.flush());
-  if (wanted > static_cast<uint64_t>(size)) {
-    trace("PicHdr::encode (ERROR): header needs %d bytes, buffer has %d\n", static_cast<int>(wanted), size);
-    return 0;
-  }
-  return written;
+  return start_code_finish(bw, size, "PicHdr::encode");
 }

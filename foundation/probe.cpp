@@ -16,6 +16,7 @@
 #include "foundation/pic_header.h"
 #include "foundation/ps_map.h"
 #include "foundation/seq_header.h"
+#include "foundation/start_code.h"
 #include "foundation/system_header.h"
 #include "foundation/trace.h"
 #include "foundation/ts_packet.h"
@@ -316,11 +317,10 @@ int mpegfile_probe_audio_bit_rate(const uint8_t* data, int n, int frames) {
 
 int mpegfile_probe_video_bit_rate(const uint8_t* data, int n, int* type) {
   if (!data || n < 12) return 0;
-  uint32_t code = 0;
-  const int64_t at = utils_next_usr_start_code(0x000001B3, data, n, &code);
-  if (!code || n - at < 12) return 0;
+  const int at = start_code_find(data, n, 0xB3, 12);
+  if (at < 0) return 0;
   SeqHdr h;
-  if (h.decode(data + at, static_cast<int>(n - at)) <= 0 || h.invalid) return 0;
+  if (h.decode(data + at, n - at) <= 0 || h.invalid) return 0;
   if (h.checks() != 0) return 0;
   if (type) *type = h.mpeg2 ? STREAM_TYPE_MPEG2_VIDEO : STREAM_TYPE_MPEG1_VIDEO;
   return h.get_bit_rate();

@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "foundation/mpeg_fields.h"
+#include "foundation/start_code.h"
 #include "foundation/trace.h"
-#include "foundation/utils.h"
 #include "foundation/video_info.h"
 
 const uint8_t kDefaultIntraMatrix[64] = {
@@ -38,26 +38,31 @@ const uint8_t kZigZag[64] = {
 
 namespace {
 
-// Offset of the first 00 00 01 xx in data (xx in *code), or -1.
-int next_start_code(const uint8_t* data, int length, int* code) {
-  int c = 0;
-  const int64_t k = utils_next_start_code(data, length, &c);
-  if (!c) {
-    *code = -1;
-    return -1;
-  }
-  *code = c & 0xFF;
-  return static_cast<int>(k);
-}
-
 bool has_start_code(const uint8_t* p, uint8_t id) { return p[0] == 0 && p[1] == 0 && p[2] == 1 && p[3] == id; }
 
-void put_start_code(BitWriter& bw, uint32_t code) {
-  bw.align_zero();
-  bw.put_bits(code, 32);
+// The copy() of the extension records: 1 for a null source.
+template <class T>
+int copy_record(T& dst, const T* src) {
+  if (!src) return 1;
+  dst = *src;
+  return 0;
 }
 
-int writer_bytes(const BitWriter& bw) { return static_cast<int>((bw.bit_count() + 7) / 8); }
+// The compare() of the extension records: bit i set where fields[i]
+// differs.
+template <class T, size_t N>
+int differing_fields(const T& a, const T& b, int32_t T::* const (&fields)[N]) {
+  int r = 0;
+  for (size_t i = 0; i < N; ++i)
+    if (a.*fields[i] != b.*fields[i]) r |= 1 << i;
+  return r;
+}
+
+// Copies a raster-order matrix into a header's buffer, made when missing.
+void store_matrix(std::unique_ptr<uint8_t[]>& dst, const uint8_t* m) {
+  if (!dst) dst = std::make_unique<uint8_t[]>(64);
+  std::memcpy(dst.get(), m, 64);
+}
 
 // Level limits by level code 4, 6, 8, 10.
 struct LevelLimits {
@@ -94,26 +99,23 @@ const uint8_t kProfileLevelAllowed[5][4] = {
 // ---------------------------------------------------------------------------
 // SeqExt
 
-int SeqExt::copy(const SeqExt* src) {
-  if (!src) return 1;
-  *this = *src;
-  return 0;
-}
+int SeqExt::copy(const SeqExt* src) { return copy_record(*this, src); }
 
 int SeqExt::compare(const SeqExt* o) const {
   if (!o) return 1;
-  int r = 0;
-  if (profile_and_level_indication != o->profile_and_level_indication) r |= 1 << 0;
-  if (progressive_sequence != o->progressive_sequence) r |= 1 << 1;
-  if (chroma_format != o->chroma_format) r |= 1 << 2;
-  if (horizontal_size_extension != o->horizontal_size_extension) r |= 1 << 3;
-  if (vertical_size_extension != o->vertical_size_extension) r |= 1 << 4;
-  if (bit_rate_extension != o->bit_rate_extension) r |= 1 << 5;
-  if (vbv_buffer_size_extension != o->vbv_buffer_size_extension) r |= 1 << 6;
-  if (low_delay != o->low_delay) r |= 1 << 7;
-  if (frame_rate_extension_n != o->frame_rate_extension_n) r |= 1 << 8;
-  if (frame_rate_extension_d != o->frame_rate_extension_d) r |= 1 << 9;
-  return r;
+  static constexpr int32_t SeqExt::* const kFields[] = {
+      &SeqExt::profile_and_level_indication,
+      &SeqExt::progressive_sequence,
+      &SeqExt::chroma_format,
+      &SeqExt::horizontal_size_extension,
+      &SeqExt::vertical_size_extension,
+      &SeqExt::bit_rate_extension,
+      &SeqExt::vbv_buffer_size_extension,
+      &SeqExt::low_delay,
+      &SeqExt::frame_rate_extension_n,
+      &SeqExt::frame_rate_extension_d,
+  };
+  return differing_fields(*this, *o, kFields);
 }
 
 int SeqExt::decode(const uint8_t* data, int length) {
@@ -139,8 +141,7 @@ int SeqExt::decode(const uint8_t* data, int length) {
 }
 
 int SeqExt::encode(BitWriter& bw) const {
-  put_start_code(bw, 0x000001B5);
-  bw.put_bits(1, 4);
+  start_code_put_extension(bw, 1);
   bw.put_bits(static_cast<uint32_t>(profile_and_level_indication), 8);
   bw.put_bits(static_cast<uint32_t>(progressive_sequence), 1);
   bw.put_bits(static_cast<uint32_t>(chroma_format), 2);
@@ -152,8 +153,7 @@ int SeqExt::encode(BitWriter& bw) const {
   bw.put_bits(static_cast<uint32_t>(low_delay), 1);
   bw.put_bits(static_cast<uint32_t>(frame_rate_extension_n), 2);
   bw.put_bits(static_cast<uint32_t>(frame_rate_extension_d), 5);
-  bw.align_zero();
-  return writer_bytes(bw);
+  return start_code_end_unit(bw);
 }
 
 int SeqExt::set_profile(int p) {
@@ -164,23 +164,20 @@ int SeqExt::set_profile(int p) {
 // ---------------------------------------------------------------------------
 // SeqDisplayExt
 
-int SeqDisplayExt::copy(const SeqDisplayExt* src) {
-  if (!src) return 1;
-  *this = *src;
-  return 0;
-}
+int SeqDisplayExt::copy(const SeqDisplayExt* src) { return copy_record(*this, src); }
 
 int SeqDisplayExt::compare(const SeqDisplayExt* o) const {
   if (!o) return 1;
-  int r = 0;
-  if (video_format != o->video_format) r |= 1 << 0;
-  if (colour_description != o->colour_description) r |= 1 << 1;
-  if (colour_primaries != o->colour_primaries) r |= 1 << 2;
-  if (transfer_characteristics != o->transfer_characteristics) r |= 1 << 3;
-  if (matrix_coefficients != o->matrix_coefficients) r |= 1 << 4;
-  if (display_horizontal_size != o->display_horizontal_size) r |= 1 << 5;
-  if (display_vertical_size != o->display_vertical_size) r |= 1 << 6;
-  return r;
+  static constexpr int32_t SeqDisplayExt::* const kFields[] = {
+      &SeqDisplayExt::video_format,
+      &SeqDisplayExt::colour_description,
+      &SeqDisplayExt::colour_primaries,
+      &SeqDisplayExt::transfer_characteristics,
+      &SeqDisplayExt::matrix_coefficients,
+      &SeqDisplayExt::display_horizontal_size,
+      &SeqDisplayExt::display_vertical_size,
+  };
+  return differing_fields(*this, *o, kFields);
 }
 
 int SeqDisplayExt::decode(const uint8_t* data, int length) {
@@ -210,8 +207,7 @@ int SeqDisplayExt::decode(const uint8_t* data, int length) {
 }
 
 int SeqDisplayExt::encode(BitWriter& bw) const {
-  put_start_code(bw, 0x000001B5);
-  bw.put_bits(2, 4);
+  start_code_put_extension(bw, 2);
   bw.put_bits(static_cast<uint32_t>(video_format), 3);
   bw.put_bits(colour_description ? 1 : 0, 1);
   if (colour_description) {
@@ -222,49 +218,31 @@ int SeqDisplayExt::encode(BitWriter& bw) const {
   bw.put_bits(static_cast<uint32_t>(display_horizontal_size), 14);
   bw.put_bits(1, 1);
   bw.put_bits(static_cast<uint32_t>(display_vertical_size), 14);
-  bw.align_zero();
-  return writer_bytes(bw);
+  return start_code_end_unit(bw);
 }
 
 // ---------------------------------------------------------------------------
 // SeqScalableExt
 
-int SeqScalableExt::copy(const SeqScalableExt* src) {
-  if (!src) return 1;
-  *this = *src;
-  return 0;
-}
+int SeqScalableExt::copy(const SeqScalableExt* src) { return copy_record(*this, src); }
 
 int SeqScalableExt::compare(const SeqScalableExt* o) const {
   if (!o) return 1;
-  const int32_t a[] = {scalable_mode,
-                       layer_id,
-                       lower_layer_prediction_horizontal_size,
-                       lower_layer_prediction_vertical_size,
-                       horizontal_subsampling_factor_m,
-                       horizontal_subsampling_factor_n,
-                       vertical_subsampling_factor_m,
-                       vertical_subsampling_factor_n,
-                       picture_mux_enable,
-                       mux_to_progressive_sequence,
-                       picture_mux_order,
-                       picture_mux_factor};
-  const int32_t b[] = {o->scalable_mode,
-                       o->layer_id,
-                       o->lower_layer_prediction_horizontal_size,
-                       o->lower_layer_prediction_vertical_size,
-                       o->horizontal_subsampling_factor_m,
-                       o->horizontal_subsampling_factor_n,
-                       o->vertical_subsampling_factor_m,
-                       o->vertical_subsampling_factor_n,
-                       o->picture_mux_enable,
-                       o->mux_to_progressive_sequence,
-                       o->picture_mux_order,
-                       o->picture_mux_factor};
-  int r = 0;
-  for (int i = 0; i < 12; ++i)
-    if (a[i] != b[i]) r |= 1 << i;
-  return r;
+  static constexpr int32_t SeqScalableExt::* const kFields[] = {
+      &SeqScalableExt::scalable_mode,
+      &SeqScalableExt::layer_id,
+      &SeqScalableExt::lower_layer_prediction_horizontal_size,
+      &SeqScalableExt::lower_layer_prediction_vertical_size,
+      &SeqScalableExt::horizontal_subsampling_factor_m,
+      &SeqScalableExt::horizontal_subsampling_factor_n,
+      &SeqScalableExt::vertical_subsampling_factor_m,
+      &SeqScalableExt::vertical_subsampling_factor_n,
+      &SeqScalableExt::picture_mux_enable,
+      &SeqScalableExt::mux_to_progressive_sequence,
+      &SeqScalableExt::picture_mux_order,
+      &SeqScalableExt::picture_mux_factor,
+  };
+  return differing_fields(*this, *o, kFields);
 }
 
 // scalable_mode: 0 data partitioning, 1 spatial, 2 SNR, 3 temporal.
@@ -305,8 +283,7 @@ int SeqScalableExt::decode(const uint8_t* data, int length) {
 }
 
 int SeqScalableExt::encode(BitWriter& bw) const {
-  put_start_code(bw, 0x000001B5);
-  bw.put_bits(5, 4);
+  start_code_put_extension(bw, 5);
   bw.put_bits(static_cast<uint32_t>(scalable_mode), 2);
   bw.put_bits(static_cast<uint32_t>(layer_id), 4);
   if (scalable_mode == 1) {
@@ -323,8 +300,7 @@ int SeqScalableExt::encode(BitWriter& bw) const {
     bw.put_bits(static_cast<uint32_t>(picture_mux_order), 3);
     bw.put_bits(static_cast<uint32_t>(picture_mux_factor), 3);
   }
-  bw.align_zero();
-  return writer_bytes(bw);
+  return start_code_end_unit(bw);
 }
 
 // ---------------------------------------------------------------------------
@@ -389,14 +365,8 @@ int SeqHdr::copy(const SeqHdr* src) {
   invalid = src->invalid;
   // A target without a matrix of its own takes a buffer; one the source
   // lacks is kept (its load flag says it is not in use).
-  if (src->intra_matrix) {
-    if (!intra_matrix) intra_matrix = std::make_unique<uint8_t[]>(64);
-    std::memcpy(intra_matrix.get(), src->intra_matrix.get(), 64);
-  }
-  if (src->non_intra_matrix) {
-    if (!non_intra_matrix) non_intra_matrix = std::make_unique<uint8_t[]>(64);
-    std::memcpy(non_intra_matrix.get(), src->non_intra_matrix.get(), 64);
-  }
+  if (src->intra_matrix) store_matrix(intra_matrix, src->intra_matrix.get());
+  if (src->non_intra_matrix) store_matrix(non_intra_matrix, src->non_intra_matrix.get());
   coded_capacity = src->coded_copy ? src->coded_capacity : 0;
   if (coded_capacity > 0) {
     coded_copy = std::make_unique<uint8_t[]>(static_cast<size_t>(coded_capacity));
@@ -556,8 +526,7 @@ int SeqHdr::set_intra_matrix(const uint8_t* m) {
     trace("SeqHdr::set_intra_matrix (ERROR): missing matrix or zero entry\n");
     return 1;
   }
-  if (!intra_matrix) intra_matrix = std::make_unique<uint8_t[]>(64);
-  std::memcpy(intra_matrix.get(), m, 64);
+  store_matrix(intra_matrix, m);
   intra_loaded = std::memcmp(m, kDefaultIntraMatrix, 64) != 0;
   return 0;
 }
@@ -567,8 +536,7 @@ int SeqHdr::set_non_intra_matrix(const uint8_t* m) {
     trace("SeqHdr::set_non_intra_matrix (ERROR): missing matrix or zero entry\n");
     return 1;
   }
-  if (!non_intra_matrix) non_intra_matrix = std::make_unique<uint8_t[]>(64);
-  std::memcpy(non_intra_matrix.get(), m, 64);
+  store_matrix(non_intra_matrix, m);
   int all16 = 1;
   for (int i = 0; i < 64; ++i) all16 &= m[i] == 16;
   non_intra_loaded = !all16;
@@ -576,10 +544,8 @@ int SeqHdr::set_non_intra_matrix(const uint8_t* m) {
 }
 
 void SeqHdr::set_default_matrices() {
-  if (!intra_matrix) intra_matrix = std::make_unique<uint8_t[]>(64);
-  if (!non_intra_matrix) non_intra_matrix = std::make_unique<uint8_t[]>(64);
-  std::memcpy(intra_matrix.get(), kDefaultIntraMatrix, 64);
-  std::memcpy(non_intra_matrix.get(), kBuiltinNonIntraMatrix, 64);
+  store_matrix(intra_matrix, kDefaultIntraMatrix);
+  store_matrix(non_intra_matrix, kBuiltinNonIntraMatrix);
   intra_loaded = 1;
   non_intra_loaded = 1;
 }
@@ -589,9 +555,8 @@ void SeqHdr::set_default_matrices() {
 
 namespace {
 void default_matrix_buffers(SeqHdr& h) {
-  if (!h.intra_matrix) h.intra_matrix = std::make_unique<uint8_t[]>(64);
+  store_matrix(h.intra_matrix, kDefaultIntraMatrix);
   if (!h.non_intra_matrix) h.non_intra_matrix = std::make_unique<uint8_t[]>(64);
-  std::memcpy(h.intra_matrix.get(), kDefaultIntraMatrix, 64);
   std::memset(h.non_intra_matrix.get(), 16, 64);
   h.intra_loaded = 0;
   h.non_intra_loaded = 0;
@@ -674,17 +639,7 @@ int SeqHdr::decode(const uint8_t* data, int length) {
     trace("SeqHdr::decode (ERROR): nil data or fewer than 5 bytes\n");
     return 0;
   }
-  int start = -1;
-  for (int at = 0; length - at >= 12;) {
-    int code;
-    const int k = next_start_code(data + at, length - at, &code);
-    if (k < 0 || length - (at + k) < 12) break;
-    if (code == 0xB3) {
-      start = at + k;
-      break;
-    }
-    at += k + 1;
-  }
+  const int start = start_code_find(data, length, 0xB3, 12);
   if (start < 0) {
     trace("SeqHdr::decode (ERROR): no sequence header in %d bytes\n", length);
     return 0;
@@ -712,16 +667,20 @@ int SeqHdr::decode(const uint8_t* data, int length) {
   uint8_t non_intra[64];
   std::memcpy(intra, kDefaultIntraMatrix, 64);
   std::memset(non_intra, 16, 64);
+  // Zig-zag order; a zero entry, which no matrix may hold, keeps the default.
+  auto read_matrix = [&bs](uint8_t* m) {
+    for (int i = 0; i < 64; ++i) {
+      const uint8_t v = static_cast<uint8_t>(bs.get_bits(8));
+      if (v) m[kZigZag[i]] = v;
+    }
+  };
   const int avail = length - start;
   if (load_intra) {
     if (avail < 76) {
       trace("SeqHdr::decode (ERROR): intra matrix cut short (%d bytes)\n", avail);
       return 0;
     }
-    for (int i = 0; i < 64; ++i) {
-      const uint8_t v = static_cast<uint8_t>(bs.get_bits(8));
-      if (v) intra[kZigZag[i]] = v;
-    }
+    read_matrix(intra);
   }
   const int load_non_intra = static_cast<int>(bs.get_bits(1));
   int pos = start + 12 + (load_intra ? 64 : 0);
@@ -730,10 +689,7 @@ int SeqHdr::decode(const uint8_t* data, int length) {
       trace("SeqHdr::decode (ERROR): non-intra matrix cut short (%d bytes)\n", avail);
       return 0;
     }
-    for (int i = 0; i < 64; ++i) {
-      const uint8_t v = static_cast<uint8_t>(bs.get_bits(8));
-      if (v) non_intra[kZigZag[i]] = v;
-    }
+    read_matrix(non_intra);
     pos += 64;
   }
 
@@ -747,7 +703,7 @@ int SeqHdr::decode(const uint8_t* data, int length) {
   int cur = pos;
   int code = -1;
   if (length - pos >= 4) {
-    const int k = next_start_code(data + pos, length - pos, &code);
+    const int k = start_code_next(data + pos, length - pos, &code);
     if (k >= 0) cur = pos + k;
   }
   while (code == 0xB5) {
@@ -780,9 +736,7 @@ int SeqHdr::decode(const uint8_t* data, int length) {
       has_scalable_ext = 1;
       seen_scalable = true;
     }
-    const int k = next_start_code(data + cur + 4, left - 4, &code);
-    const int next = k >= 0 ? cur + 4 + k : length;
-    if (k < 0) code = -1;
+    const int next = start_code_unit_end(data, length, cur, &code);
     ext_bytes += next - cur;
     cur = next;
   }
@@ -793,18 +747,15 @@ int SeqHdr::decode(const uint8_t* data, int length) {
   if (!seen_scalable) scalable_ext.reset();
 
   if (code == 0xB2) {
-    const int k = next_start_code(data + cur + 4, length - cur - 4, &code);
-    const int next = k >= 0 ? cur + 4 + k : length;
+    const int next = start_code_unit_end(data, length, cur, &code);
     user_data_bytes = next - cur;
     cur = next;
   }
 
   intra_loaded = load_intra;
   non_intra_loaded = load_non_intra;
-  if (!intra_matrix) intra_matrix = std::make_unique<uint8_t[]>(64);
-  if (!non_intra_matrix) non_intra_matrix = std::make_unique<uint8_t[]>(64);
-  std::memcpy(intra_matrix.get(), intra, 64);
-  std::memcpy(non_intra_matrix.get(), non_intra, 64);
+  store_matrix(intra_matrix, intra);
+  store_matrix(non_intra_matrix, non_intra);
 
   coded_length = cur - start;
   if (coded_length == 0) {
@@ -827,7 +778,7 @@ int SeqHdr::encode(uint8_t* buffer, int size, int keep) const {
     return 0;
   }
   BitWriter bw(buffer, static_cast<size_t>(size), keep);
-  put_start_code(bw, 0x000001B3);
+  start_code_put(bw, 0x000001B3);
   bw.put_bits(static_cast<uint32_t>(horizontal_size), 12);
   bw.put_bits(static_cast<uint32_t>(vertical_size), 12);
   bw.put_bits(static_cast<uint32_t>(aspect_ratio_information), 4);
@@ -837,31 +788,25 @@ int SeqHdr::encode(uint8_t* buffer, int size, int keep) const {
   bw.put_bits(static_cast<uint32_t>(vbv_buffer_size), 10);
   bw.put_bits(static_cast<uint32_t>(constrained_parameters_flag), 1);
   uint8_t m[64];
+  auto put_matrix = [&bw, &m] {
+    for (int i = 0; i < 64; ++i) bw.put_bits(m[kZigZag[i]], 8);
+  };
   bw.put_bits(intra_loaded ? 1 : 0, 1);
   if (intra_loaded) {
     get_intra_matrix(m);
-    for (int i = 0; i < 64; ++i) bw.put_bits(m[kZigZag[i]], 8);
+    put_matrix();
   }
   bw.put_bits(non_intra_loaded ? 1 : 0, 1);
   if (non_intra_loaded) {
     get_non_intra_matrix(m);
-    for (int i = 0; i < 64; ++i) bw.put_bits(m[kZigZag[i]], 8);
+    put_matrix();
   }
   if (mpeg2) {
     if (seq_ext) seq_ext->encode(bw);
     if (has_display_ext && display_ext) display_ext->encode(bw);
     if (has_scalable_ext && scalable_ext) scalable_ext->encode(bw);
   }
-  bw.align_zero();
-  const uint64_t wanted = (bw.bit_count() + 7) / 8;
-  const int written = static_cast<int>(bw.flush());
-  // A header cut off by the buffer's end is not a header: say so rather
-  // than hand back a count the caller would write as if it were whole.
-  if (wanted > static_cast<uint64_t>(size)) {
-    trace("SeqHdr::encode (ERROR): header needs %d bytes, buffer has %d\n", static_cast<int>(wanted), size);
-    return 0;
-  }
-  return written;
+  return start_code_finish(bw, size, "SeqHdr::encode");
 }
 
 // ---------------------------------------------------------------------------

@@ -1,7 +1,6 @@
 #include "foundation/system_header.h"
 
-#include <cstring>
-
+#include "foundation/start_code.h"
 #include "foundation/trace.h"
 
 SysHdr& SysHdr::operator=(const SysHdr& o) {
@@ -55,23 +54,13 @@ void SysHdr::set_raw(const uint8_t* bytes, int length) {
 int SysHdr::decode(const uint8_t* b, int n) {
   if (valid || !stream_ids.empty() || raw_length) cleanup();
   if (!b || n < 15) return 0;
-  // First 00 00 01 BB with at least 15 bytes from it.
-  const uint8_t* p = nullptr;
-  for (int i = 2; i + 13 <= n;) {
-    const void* q = std::memchr(b + i, 0x01, static_cast<size_t>(n - 13 - i + 1));
-    if (!q) break;
-    i = static_cast<int>(static_cast<const uint8_t*>(q) - b);
-    if (b[i - 1] == 0 && b[i - 2] == 0 && b[i + 1] == 0xBB) {
-      p = b + i - 2;
-      break;
-    }
-    ++i;
-  }
-  if (!p) {
+  const int at = start_code_find(b, n, 0xBB, 15);
+  if (at < 0) {
     trace("system header: no start code in %d bytes\n", n);
     return 0;
   }
-  const int avail = n - static_cast<int>(p - b);
+  const uint8_t* p = b + at;
+  const int avail = n - at;
 
   header_length = ((p[4] << 8) | p[5]) + 6;
   rate_bound = static_cast<int>((((p[6] & 0x7Fu) << 15) | (p[7] << 7u) | (p[8] >> 1)) * 400u);

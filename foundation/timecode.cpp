@@ -73,6 +73,13 @@ void rescale_pictures(SMPTE_TimeCode& tc, double old_rate, double new_rate) {
   tc.set_field(uint32_t(pictures), SMPTE_PICTURES);
 }
 
+void set_clock(SMPTE_TimeCode& tc, int hours, int minutes, int seconds, int pictures) {
+  tc.set_field(uint32_t(hours), SMPTE_HOURS);
+  tc.set_field(uint32_t(minutes), SMPTE_MINUTES);
+  tc.set_field(uint32_t(seconds), SMPTE_SECONDS);
+  tc.set_field(uint32_t(pictures), SMPTE_PICTURES);
+}
+
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
 
@@ -281,10 +288,7 @@ int SMPTE_TimeCode::store_checked(int drop, int hours, int minutes, int seconds,
     ++corrections;
   }
   set_field(uint32_t(drop), SMPTE_DROP);
-  set_field(uint32_t(hours), SMPTE_HOURS);
-  set_field(uint32_t(minutes), SMPTE_MINUTES);
-  set_field(uint32_t(seconds), SMPTE_SECONDS);
-  set_field(uint32_t(pictures), SMPTE_PICTURES);
+  set_clock(*this, hours, minutes, seconds, pictures);
   return corrections;
 }
 
@@ -293,10 +297,7 @@ void SMPTE_TimeCode::smpte_4_gop(int frame) {
   if (explicit_rate_) {
     int h, m, s, p;
     tc25_from_frame(frame, explicit_rate_, 0, &h, &m, &s, &p);
-    set_field(uint32_t(h), SMPTE_HOURS);
-    set_field(uint32_t(m), SMPTE_MINUTES);
-    set_field(uint32_t(s), SMPTE_SECONDS);
-    set_field(uint32_t(p), SMPTE_PICTURES);
+    set_clock(*this, h, m, s, p);
     return;
   }
   const uint32_t word = tc25_word_from_frame(frame, get_frame_rate(), get_drop_frame_flag());
@@ -336,10 +337,7 @@ int SMPTE_TimeCode::string_2_time(const char* text) {
     set_field(uint32_t(code), SMPTE_RATE_CODE);
     set_field(uint32_t(drop), SMPTE_DROP);
   }
-  set_field(uint32_t(h), SMPTE_HOURS);
-  set_field(uint32_t(m), SMPTE_MINUTES);
-  set_field(uint32_t(s), SMPTE_SECONDS);
-  set_field(uint32_t(p), SMPTE_PICTURES);
+  set_clock(*this, h, m, s, p);
   return 0;
 }
 

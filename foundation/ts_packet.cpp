@@ -6,7 +6,14 @@
 
 int TSAdaptationField::decode(const uint8_t* f, int copy) {
   adaptation_field_length = f[0];
-  if (adaptation_field_length == 0) return 1;
+  if (adaptation_field_length == 0) {
+    // One stuffing byte, no flags: none may survive from the last packet
+    // (a stale PCR_flag would hand that packet's PCR to this one).
+    discontinuity_indicator = random_access_indicator = elementary_stream_priority_indicator = 0;
+    PCR_flag = OPCR_flag = splicing_point_flag = transport_private_data_flag = 0;
+    adaptation_field_extension_flag = 0;
+    return 1;
+  }
   // A longer field would run past the packet end.
   if (adaptation_field_length > 183) adaptation_field_length = 183;
   const uint8_t flags = f[1];

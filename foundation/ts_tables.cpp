@@ -24,6 +24,52 @@ uint32_t read_be32(const uint8_t* p) {
          (static_cast<uint32_t>(p[2]) << 8) | p[3];
 }
 
+// The syntax bits after table_id: faults are counted and traced, not
+// refused.
+void check_syntax_bits(const uint8_t* s, const char* table, int32_t& errors) {
+  if (!(s[1] & 0x80)) {
+    ++errors;
+    trace("%s: section_syntax_indicator is 0\n", table);
+  }
+  if ((s[1] & 0x70) != 0x30) {
+    ++errors;
+    trace("%s: reserved bits after section_syntax_indicator not '011'\n", table);
+  }
+}
+
+void check_version_bits(const uint8_t* s, const char* table, int32_t& errors) {
+  if ((s[5] & 0xC0) != 0xC0) {
+    ++errors;
+    trace("%s: reserved bits before version_number not '11'\n", table);
+  }
+}
+
+// Fields every long section carries after its table_id_extension.
+template <class Table>
+void read_version_fields(Table& t, const uint8_t* s) {
+  t.version_number = (s[5] >> 1) & 0x1F;
+  t.current_next_indicator = s[5] & 1;
+  t.section_number = s[6];
+  t.last_section_number = s[7];
+}
+
+// The copy shared by both tables: section framing, CRC and the rebuilt
+// packet (kept only when whole).
+template <class Table>
+void copy_section(Table& t, const Table& o) {
+  t.section_length = o.section_length;
+  t.version_number = o.version_number;
+  t.current_next_indicator = o.current_next_indicator;
+  t.section_number = o.section_number;
+  t.last_section_number = o.last_section_number;
+  t.CRC_32 = o.CRC_32;
+  t.stored_packet_length = 0;
+  if (o.stored_packet_length == 188) {
+    std::memcpy(t.stored_packet, o.stored_packet, 188);
+    t.stored_packet_length = 188;
+  }
+}
+
 }  // namespace
 
 // ---- PAT -------------------------------------------------------------------
@@ -48,12 +94,8 @@ void PAT::cleanup() {
 
 PAT& PAT::operator=(const PAT& o) {
   if (this == &o) return *this;
-  section_length = o.section_length;
+  copy_section(*this, o);
   transport_stream_id = o.transport_stream_id;
-  version_number = o.version_number;
-  current_next_indicator = o.current_next_indicator;
-  section_number = o.section_number;
-  last_section_number = o.last_section_number;
   program_count = 0;
   program_numbers.clear();
   pmt_pids.clear();
@@ -65,12 +107,6 @@ PAT& PAT::operator=(const PAT& o) {
   network_pid_count = o.network_pid_count;
   network_pids = o.network_pids;
   error_count = o.error_count;
-  CRC_32 = o.CRC_32;
-  stored_packet_length = 0;
-  if (o.stored_packet_length == 188) {
-    std::memcpy(stored_packet, o.stored_packet, 188);
-    stored_packet_length = 188;
-  }
   return *this;
 }
 
@@ -85,14 +121,7 @@ int PAT::decode(const uint8_t* s, int length) {
     return 0;
   }
   error_count = 0;
-  if (!(s[1] & 0x80)) {
-    ++error_count;
-    trace("PAT: section_syntax_indicator is 0\n");
-  }
-  if ((s[1] & 0x70) != 0x30) {
-    ++error_count;
-    trace("PAT: reserved bits after section_syntax_indicator not '011'\n");
-  }
+  check_syntax_bits(s, "PAT", error_count);
   if (s[1] & 0x0C) {
     ++error_count;
     trace("PAT: section_length top bits not zero\n");
@@ -105,14 +134,8 @@ int PAT::decode(const uint8_t* s, int length) {
     return 0;
   }
   transport_stream_id = (s[3] << 8) | s[4];
-  if ((s[5] & 0xC0) != 0xC0) {
-    ++error_count;
-    trace("PAT: reserved bits before version_number not '11'\n");
-  }
-  version_number = (s[5] >> 1) & 0x1F;
-  current_next_indicator = s[5] & 1;
-  section_number = s[6];
-  last_section_number = s[7];
+  check_version_bits(s, "PAT", error_count);
+  read_version_fields(*this, s);
 
   program_numbers.clear();
   pmt_pids.clear();
@@ -190,14 +213,9 @@ TSPMT& TSPMT::operator=(const TSPMT& o) {
   if (es_count || !es_pids.empty()) free_es();
   error_count = o.error_count;
   if (o.error_count) return *this;  // a faulty table is never copied
-  section_length = o.section_length;
+  copy_section(*this, o);
   program_number = o.program_number;
-  version_number = o.version_number;
-  current_next_indicator = o.current_next_indicator;
-  section_number = o.section_number;
-  last_section_number = o.last_section_number;
   PCR_PID = o.PCR_PID;
-  CRC_32 = o.CRC_32;
   program_info_length = o.program_info_length;
   program_descriptor_count = o.program_descriptor_count;
   program_descriptors = o.program_descriptors;
@@ -208,11 +226,10 @@ TSPMT& TSPMT::operator=(const TSPMT& o) {
   es_info_lengths = o.es_info_lengths;
   es_descriptors = o.es_descriptors;
   pmt_pid = o.pmt_pid;
-  stored_packet_length = 0;
-  if (o.stored_packet_length == 188) {
-    std::memcpy(stored_packet, o.stored_packet, 188);
-    stored_packet_length = 188;
-  }
+  ac3_es_count = o.ac3_es_count;
+  first_ac3_pid = o.first_ac3_pid;
+  ac3_descriptor = o.ac3_descriptor;
+  lpcm_flag = o.lpcm_flag;
   return *this;
 }
 
@@ -230,22 +247,12 @@ int TSPMT::decode(const uint8_t* s, int length, int pid) {
     ++error_count;
     trace("PMT: table_id %d is not 2\n", s[0]);
   }
-  if (!(s[1] & 0x80)) {
-    ++error_count;
-    trace("PMT: section_syntax_indicator is 0\n");
-  }
-  if ((s[1] & 0x70) != 0x30) {
-    ++error_count;
-    trace("PMT: reserved bits after section_syntax_indicator not '011'\n");
-  }
+  check_syntax_bits(s, "PMT", error_count);
   if (section_length > length - 3) {
     ++error_count;
     trace("PMT: section_length %d does not fit %d bytes\n", section_length, length);
   }
-  if ((s[5] & 0xC0) != 0xC0) {
-    ++error_count;
-    trace("PMT: reserved bits before version_number not '11'\n");
-  }
+  check_version_bits(s, "PMT", error_count);
   if ((s[8] & 0xE0) != 0xE0) {
     ++error_count;
     trace("PMT: reserved bits before PCR_PID not '111'\n");
@@ -259,10 +266,7 @@ int TSPMT::decode(const uint8_t* s, int length, int pid) {
     return 0;
   }
   program_number = (s[3] << 8) | s[4];
-  version_number = (s[5] >> 1) & 0x1F;
-  current_next_indicator = s[5] & 1;
-  section_number = s[6];
-  last_section_number = s[7];
+  read_version_fields(*this, s);
   PCR_PID = ((s[8] & 0x1F) << 8) | s[9];
   program_info_length = ((s[10] & 0x0F) << 8) | s[11];
 
@@ -320,6 +324,9 @@ int TSPMT::decode(const uint8_t* s, int length, int pid) {
     at += 5 + info;
     end = at;
   }
+  // A PMT repeats every few packets: the AC-3 tally starts again each time.
+  ac3_es_count = first_ac3_pid = 0;
+  ac3_descriptor = AC3Descriptor();
   es_type_codes.reserve(static_cast<size_t>(kept_estimate));
   es_pids.reserve(static_cast<size_t>(kept_estimate));
   es_info_lengths.reserve(static_cast<size_t>(kept_estimate));

@@ -159,12 +159,12 @@ TEST(Conceal, RemovedSliceChangesOnlyItsMacroblocks) {
     for (size_t i = 0; i < k; ++i) EXPECT_TRUE(got[i] == ref[i]) << "picture " << i;
     for (int r = 0; r < rows; ++r)
       for (int c = 0; c < cols; ++c)
-        if (r != lost) EXPECT_TRUE(mb_equal(got[k].data(), ref[k].data(), w, h, c, r)) << c << "," << r;
+        if (r != lost) {
+          EXPECT_TRUE(mb_equal(got[k].data(), ref[k].data(), w, h, c, r)) << c << "," << r;
+        }
     // what fills the hole
     if (want_type == 1) {
       for (int c = 0; c < cols; ++c) {
-        std::vector<uint8_t> shifted = got[k];
-        EXPECT_TRUE(mb_equal(got[k].data(), got[k].data(), w, h, c, lost));
         // copy of the macroblock above
         for (int y = 0; y < 16; ++y)
           EXPECT_EQ(0, std::memcmp(&got[k][(lost * 16 + y) * w + c * 16], &got[k][((lost - 1) * 16 + y) * w + c * 16], 16));

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "decode/dtv.h"
+#include "decode/dtv_rates.h"
 #include "decode/effects.h"
 #include "demux/goplist_cache.h"
 #include "support/support.h"
@@ -168,6 +169,16 @@ TEST_P(FrameAccessStreams, IPSteppingShowsOnlyIAndPFrames) {
   EXPECT_EQ(s.numbers, expect);
   expect_frames_match(s, ref, "ip");
   for (const auto& l : s.lines) EXPECT_NE(field(l, "type"), "B") << l;
+  // GOP stepping shows each GOP's I picture, both ways.
+  expect.clear();
+  for (int n = 0; n < total; ++n)
+    if (ref.types[size_t(n)] == 'I') expect.push_back(n);
+  Shown g = dev_frames("walk " + sh_quote(file) + " 0 " + std::to_string(total - 1) + " --step gop");
+  if (!g.numbers.empty() && g.numbers.back() == total - 1 && ref.types[size_t(total - 1)] != 'I') g.numbers.pop_back();
+  EXPECT_EQ(g.numbers, expect);
+  Shown gb = dev_frames("walk " + sh_quote(file) + " " + std::to_string(expect.back()) + " 0 --step gop");
+  std::vector<int> rev(expect.rbegin(), expect.rend());
+  EXPECT_EQ(gb.numbers, rev);
 }
 
 INSTANTIATE_TEST_SUITE_P(Streams, FrameAccessStreams,
@@ -263,6 +274,21 @@ TEST(FrameAccess, EachPictureIsDecodedOncePerLoad) {
     // references, or two for an open GOP).
     EXPECT_LE(back.get_decode_count() - start, frames) << name;
   }
+}
+
+TEST(FrameAccess, ReopeningAnotherRangeOfTheSameFileOnlySeeks) {
+  MPEG_Clip c = clip_of(fixture("fa_long.m2v"), 3);
+  int err = 1;
+  DTV d(&c, &err, 0);
+  ASSERT_EQ(err, 0);
+  GOPList* index = d.get_goplist();
+  MPEG_Clip part = c;
+  part.set_range(100, 199);
+  ASSERT_EQ(d.init(&part), 0);
+  EXPECT_EQ(d.get_goplist(), index) << "the index is kept";
+  EXPECT_EQ(d.get_clip_frames(), 100);
+  EXPECT_EQ(d.get_position(), 0);
+  EXPECT_EQ(d.get_screen()->stream_frame, 100);
 }
 
 TEST(FrameAccess, SecondOpenReusesTheCachedIndex) {
@@ -409,6 +435,40 @@ TEST(FrameAccess, SequenceClipsStepAndSearchAlike) {
     EXPECT_EQ(back, frames - 1) << name;
     EXPECT_GT(d.get_frame_rate(), 0.0);
   }
+}
+
+TEST(MinimumRates, MuxRateArithmetic) {
+  const int video[1] = {2015 * 8 * 100};
+  const int vtype[1] = {3};
+  // 100 packs of 2048 bytes per second, plus the system header's share.
+  EXPECT_EQ(program_min_mux_rate(6, 1, video, vtype), 1638800);
+  const int two[2] = {1150000, 224000};
+  const int types[2] = {2, 1};
+  EXPECT_EQ(program_min_mux_rate(5, 2, two, types), 1411200);
+  EXPECT_EQ(program_min_mux_rate(5, 1, two, types), program_min_mux_rate(4, 1, two, types));
+  TraceCapture trace;
+  const int audio_type[1] = {1};
+  EXPECT_EQ(program_min_mux_rate(6, 1, two + 1, audio_type), 0);
+  EXPECT_TRUE(trace.contains("ERROR (program_min_mux_rate): NO audio-only muxing\n"));
+  EXPECT_EQ(transport_min_mux_rate(0, nullptr, nullptr), 3200);
+  // One 3653-byte PES packet per second: 20 transport packets, PAT and PMT.
+  const int one_pes[1] = {3653 * 8};
+  EXPECT_EQ(transport_min_mux_rate(1, one_pes, vtype), 33200);
+}
+
+TEST(MinimumRates, VideoOnlyClipHasNoVideoCdRate) {
+  MPEG_Clip c = clip_of(fixture("m1c.m1v"), 2);
+  int out[5] = {};
+  ASSERT_EQ(dtv_minimum_output_bit_rate(&c, out), 0);
+  EXPECT_EQ(out[0], 1150000);
+  EXPECT_GT(out[1], out[0]);
+  EXPECT_EQ(out[2], 0);
+  EXPECT_GT(out[3], out[0]);
+  EXPECT_GT(out[4], out[0]);
+  MPEG_Clip missing = clip_of("/nonexistent.m1v", 2);
+  TraceCapture trace;
+  EXPECT_EQ(dtv_minimum_output_bit_rate(&missing, out), 1);
+  EXPECT_TRUE(trace.contains("dtv_minimum_output_bit_rate (ERROR): DTV ctor failed\n"));
 }
 
 TEST(FrameAccess, ModesAndLoadIds) {

@@ -134,6 +134,14 @@ TEST(Frame, BookkeepingAndRefusals) {
   EXPECT_EQ(f.picture_coding_type, -1);
   f.set_picture_coding_type(2);
   EXPECT_EQ(img.picture_coding_type, 2);
+  // Time code forwarded to the picture and carried by copies.
+  f.set_time_code_rate(25.0);
+  f.set_time_code_frame(100);
+  EXPECT_EQ(img.time_code.to_frame(), 100);
+  Frame other(720, 480, 1, 0);
+  other.copy_picture_info(&f);
+  EXPECT_EQ(other.image->time_code.to_frame(), 100);
+  EXPECT_EQ(other.image->picture_coding_type, 2);
   f.cleanup();  // borrowed image survives
 
   Frame none;

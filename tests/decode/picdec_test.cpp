@@ -407,3 +407,42 @@ TEST(PicDecoder, DamagedStreamsDecodeWithoutFault) {
 }
 
 }  // namespace
+
+namespace {
+
+// Offsets of every picture start code.
+std::vector<size_t> picture_offsets(const std::vector<uint8_t>& es) {
+  std::vector<size_t> out;
+  for (size_t i = 0; i + 3 < es.size(); ++i)
+    if (es[i] == 0 && es[i + 1] == 0 && es[i + 2] == 1 && es[i + 3] == 0) out.push_back(i);
+  return out;
+}
+
+// A field pair decodes as one picture of two fields; a first field whose
+// second field is missing fills the other field's lines from its own and
+// leaves no field pending for the next picture.
+TEST(PicDecoder, FieldPairsAndLoneFirstFields) {
+  const fieldstream::Stream st = fieldstream::make_stream(2, {0, 0}, 3);
+  const std::vector<size_t> pics = picture_offsets(st.bytes);
+  ASSERT_EQ(pics.size(), 4u);
+  SeqHdr seq;
+  ASSERT_GT(seq.decode(st.bytes.data(), static_cast<int>(st.bytes.size())), 0);
+  PicDecoder d(&seq);
+  Frame f0(st.width, st.height, 1, 1), f1(st.width, st.height, 1, 1);
+  // the I/P pair of frame 0, with the headers in front
+  const int n0 = d.decode_picture(st.bytes.data(), static_cast<int>(pics[2]), &f0, nullptr, nullptr);
+  EXPECT_EQ(n0, static_cast<int>(pics[2]));
+  EXPECT_EQ(d.get_second_field_pending(), 0);
+  EXPECT_EQ(d.get_concealed_count(), 0);
+  EXPECT_EQ(f0.field_count, 2);
+  EXPECT_EQ(f0.picture_structure, 1);
+  // frame 1's first field alone
+  const int n1 = d.decode_picture(st.bytes.data() + pics[2], static_cast<int>(pics[3] - pics[2]), &f1, &f0, nullptr);
+  EXPECT_GT(n1, 0);
+  EXPECT_EQ(d.get_second_field_pending(), 0);
+  for (int y = 0; y + 1 < st.height; y += 2)
+    ASSERT_EQ(0, std::memcmp(f1.y_plane + (y + 1) * f1.padded_width, f1.y_plane + y * f1.padded_width, st.width))
+        << "line " << y + 1;
+}
+
+}  // namespace

@@ -57,6 +57,46 @@ TEST(StreamLength, AudioWithinOneFrameOfFfprobe) {
   }
 }
 
+TEST(StreamLength, AudioCutInsideAFrameEndsAtTheLastWholeFrame) {
+  const auto bytes = read_file(fixture("mp2_44100.mp2"));
+  std::unique_ptr<DeMuxer> d(demuxer_create(fixture("mp2_44100.mp2").c_str(), 0));
+  ASSERT_TRUE(d);
+  const FrmHdr* h = d->get_audio_header(0, 0);
+  ASSERT_TRUE(h && h->valid);
+  // Keep 50 frames and half of the 51st (224 kbit/s at 44.1 kHz: 731 or 732
+  // bytes a frame).
+  size_t pos = 0;
+  for (int i = 0; i < 50; ++i) {
+    FrmHdr f;
+    ASSERT_EQ(f.find_matching(bytes.data() + pos, 8, *h), 0);
+    pos += size_t(f.frame_size);
+  }
+  std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + long(pos + 300));
+  const std::string path = temp_dir() + "/cut.mp2";
+  ASSERT_TRUE(write_file(path, cut));
+  std::vector<std::string> lines;
+  ASSERT_EQ(dev("info " + sh_quote(path), &lines), 0);
+  EXPECT_NEAR(std::stod(field(lines[0], "length")), pos * 8.0 / 224000, 1e-6);
+  EXPECT_NEAR(std::stod(field(lines[0], "length")), 50 * 1152 / 44100.0, 0.0005);
+}
+
+TEST(AudioSpan, SkippingWholeFrames) {
+  const std::string file = fixture("mp2_48000.mp2");
+  const auto bytes = read_file(file);
+  std::unique_ptr<DeMuxer> d(demuxer_create(file.c_str(), 0));
+  ASSERT_TRUE(d);
+  int n = 0;
+  ESData* es = d->get_es_data(&n);
+  ASSERT_EQ(n, 1);
+  const int size = es[0].get_audio_header()->frame_size;  // 48 kHz: no padding
+  int frames = 7;
+  EXPECT_EQ(d->skip_audio_frames(bytes.data(), int(bytes.size()), &es[0], &frames), 7 * size);
+  EXPECT_EQ(frames, 0);
+  frames = 7;  // fewer whole frames than asked
+  EXPECT_EQ(d->skip_audio_frames(bytes.data(), 3 * size + 10, &es[0], &frames), 3 * size);
+  EXPECT_EQ(frames, 4);
+}
+
 struct Packet {
   long long pos;
   double pts_time;

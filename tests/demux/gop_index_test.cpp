@@ -108,7 +108,9 @@ TEST_P(GopWalk, AgreesWithFfprobe) {
     EXPECT_EQ(gops[k].pictures, int(types.size()));
     EXPECT_EQ(gops[k].fields, fields);
     EXPECT_EQ(gops[k].first_field, first);
-    if (k + 1 < gops.size()) EXPECT_EQ(gops[k].end, gops[k + 1].start);
+    if (k + 1 < gops.size()) {
+      EXPECT_EQ(gops[k].end, gops[k + 1].start);
+    }
   }
   EXPECT_EQ(total, o.total_fields / 2);
 }

@@ -78,3 +78,38 @@ TEST(GopList, ForwardFieldNumbersAreRepaired) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(GopList, FollowsAGrowingFile) {
+  using namespace tsupport;
+  // A recording in progress: the file grows by whole GOPs while indexed.
+  const auto bytes = read_file(fixture("cg.m2v"));  // closed GOPs of 12 frames
+  const std::string path = temp_dir() + "/growing.m2v";
+  size_t cut = 0;
+  int frames_before = 0;
+  {
+    GOPList whole;
+    ASSERT_EQ(whole.ctor(fixture("cg.m2v").c_str()), 0);
+    ASSERT_EQ(whole.build_index(), 0);
+    GOP g;
+    whole.get_first_gop(&g, 0);
+    for (int i = 0; i < 3; ++i) whole.next_gop(&g, 0);
+    cut = g.start.value();  // the first three GOPs
+    frames_before = g.first_frame();
+  }
+  ASSERT_TRUE(write_file(path, std::vector<uint8_t>(bytes.begin(), bytes.begin() + long(cut))));
+  GOPList list;
+  ASSERT_EQ(list.ctor(path.c_str()), 0);
+  ASSERT_EQ(list.build_index(), 0);
+  const int before = list.get_total_frames();
+  EXPECT_EQ(before, frames_before);
+  ASSERT_TRUE(write_file(path, bytes));
+  EXPECT_GT(list.get_total_frames(), before);
+  GOP g;
+  int n = 0;
+  for (int p = list.get_first_gop(&g, 0); p > 0; p = list.next_gop(&g, 0)) ++n;
+  EXPECT_EQ(n, 8);
+}
+
+}  // namespace

@@ -246,6 +246,12 @@ TEST(BmpMalformed, RefusedCleanly) {
   std::memcpy(&huge[18], &big, 4);
   std::memcpy(&huge[22], &big, 4);
   cases.push_back({"oversized", huge});
+  auto mono_huge = good;  // 1 bit per pixel: few bytes, absurd picture
+  const int32_t side = 30000;
+  mono_huge[28] = 1;
+  std::memcpy(&mono_huge[18], &side, 4);
+  std::memcpy(&mono_huge[22], &side, 4);
+  cases.push_back({"too many pixels", mono_huge});
   auto negw = good;
   const int32_t minus = -16;
   std::memcpy(&negw[18], &minus, 4);
@@ -317,4 +323,46 @@ TEST(Bmp, ShortWriteFails) {
   EXPECT_FALSE(std::filesystem::exists(path));  // no partial file left
   BMP empty;
   EXPECT_EQ(empty.save((temp_dir() + "/x.bmp").c_str(), 0), 0);
+}
+
+TEST(BmpOracle, PaletteDepthsUnpackAsImageMagickDecodes) {
+  // 1-, 4- and 8-bit files of widths 1..9 and odd heights: every pixel's
+  // palette colour equals ImageMagick's reading of the file.
+  const std::string dir = temp_dir();
+  int checked = 0;
+  for (int colors : {2, 16, 200}) {
+    for (int w = 1; w <= 9; ++w) {
+      const int h = 2 * w + 1;
+      const std::string path = dir + "/p" + std::to_string(colors) + "_" + std::to_string(w) + ".bmp";
+      ASSERT_EQ(run("convert -size " + std::to_string(w) + "x" + std::to_string(h) +
+                    " plasma:fractal -seed 5 -colors " + std::to_string(colors) +
+                    " -type palette -compress none BMP3:" + sh_quote(path) + " 2>/dev/null"),
+                0);
+      BMP bmp;
+      ASSERT_GT(bmp.load(path.c_str()), 0) << path;
+      const int bits = bmp.get_bits_per_pixel();
+      if (bits > 8) continue;
+      std::string im;
+      ASSERT_EQ(run("convert " + sh_quote(path) + " -depth 8 bgr:-", &im), 0);
+      ASSERT_EQ(im.size(), static_cast<size_t>(w * h * 3));
+      const int bpl = bmp.get_bytes_per_line();
+      for (int r = 0; r < h; ++r)
+        for (int x = 0; x < w; ++x) {
+          const uint8_t* row = bmp.dib_data + static_cast<size_t>(r) * bpl;
+          int idx = bits == 8 ? row[x] : bits == 4 ? (row[x >> 1] >> ((x & 1) ? 0 : 4)) & 15 : (row[x >> 3] >> (7 - (x & 7))) & 1;
+          const RGBQuad& c = bmp.dib_header->colors[idx];
+          const auto* q = reinterpret_cast<const uint8_t*>(im.data()) + (static_cast<size_t>(r) * w + x) * 3;
+          ASSERT_TRUE(q[0] == c.blue && q[1] == c.green && q[2] == c.red) << path << " " << r << "," << x;
+        }
+      // The 4:2:0 conversion reads the same indexes.
+      StillPicture pic;
+      ASSERT_EQ(load_still_picture(path.c_str(), &pic), 12);
+      uint8_t y, cb, cr;
+      const RGBQuad& c0 = bmp.dib_header->colors[bits == 8 ? bmp.dib_data[0] : bits == 4 ? bmp.dib_data[0] >> 4 : bmp.dib_data[0] >> 7];
+      rgb_to_ycbcr(c0.red, c0.green, c0.blue, &y, &cb, &cr);
+      EXPECT_EQ(pic.yuv[0], y);
+      ++checked;
+    }
+  }
+  EXPECT_GE(checked, 18);
 }

@@ -101,6 +101,19 @@ TEST(TSAdaptationField, FlagsAndZeroLength) {
   EXPECT_EQ(a.decode(z, 0), 1);
 }
 
+// A packet whose adaptation field is a lone stuffing byte has no PCR, even
+// when the record's previous packet had one.
+TEST(TSPacket, ZeroLengthFieldClearsStalePcrFlag) {
+  uint8_t with_pcr[188] = {0x47, 0x01, 0x00, 0x30, 7, 0x10, 0, 0, 0, 1, 0x7E, 0};
+  uint8_t stuffing[188] = {0x47, 0x01, 0x00, 0x31, 0};
+  TSPacket t;
+  ASSERT_EQ(t.decode(with_pcr, 0), 0);
+  EXPECT_TRUE(t.has_pcr());
+  ASSERT_EQ(t.decode(stuffing, 0), 0);
+  EXPECT_FALSE(t.has_pcr());
+  EXPECT_EQ(t.payload_length, 183);
+}
+
 // A field too short for a PCR must not yield one (it would feed the
 // bit-rate probe with bytes of the payload).
 TEST(TSAdaptationField, PcrFlagInShortFieldIsIgnored) {

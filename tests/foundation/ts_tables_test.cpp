@@ -151,6 +151,25 @@ TEST(TSPMT, MapsStreamTypesAndKeepsDescriptors) {
   EXPECT_EQ(std::memcmp(copy.get_packet(), p, 188), 0);
 }
 
+// The same PMT arrives again and again: decoding it twice must not count
+// its AC-3 streams twice, and a copy keeps the AC-3 fields.
+TEST(TSPMT, RepeatedSectionCountsAc3Once) {
+  const std::vector<uint8_t> ac3_desc = {0x81, 0x06, 0x48, 0x3C, 0x0E, 'e', 0x1F, 0x00};
+  auto s = make_pmt(1, 0x100, {}, {{0x02, 0x100, {}}, {0x81, 0x101, ac3_desc}, {0x81, 0x102, {}}});
+  TSPMT pmt;
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_EQ(pmt.decode(s.data(), int(s.size()), 0x30), int(s.size())) << round;
+    EXPECT_EQ(pmt.ac3_es_count, 2) << round;
+    EXPECT_EQ(pmt.first_ac3_pid, 0x101) << round;
+    EXPECT_EQ(pmt.ac3_descriptor.valid, 1) << round;
+  }
+  TSPMT copy;
+  copy = pmt;
+  EXPECT_EQ(copy.ac3_es_count, 2);
+  EXPECT_EQ(copy.first_ac3_pid, 0x101);
+  EXPECT_EQ(copy.ac3_descriptor.bsid, pmt.ac3_descriptor.bsid);
+}
+
 // A section that does not fit one packet keeps no stored packet: before,
 // the length said 188 over a packet that was never built.
 TEST(TSPMT, LongSectionStoresNoPacket) {

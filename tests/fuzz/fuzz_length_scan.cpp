@@ -13,11 +13,21 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > (1u << 22)) return 0;
-  static const std::string dir = [] {
-    char tmpl[] = "/tmp/fuzz_length_scanXXXXXX";
-    const char* d = mkdtemp(tmpl);
-    return std::string(d ? d : "/tmp");
-  }();
+  // One scratch folder per process, removed at exit.
+  struct Scratch {
+    std::string dir;
+    Scratch() {
+      char tmpl[] = "/tmp/fuzz_length_scanXXXXXX";
+      const char* d = mkdtemp(tmpl);
+      dir = d ? d : "";
+    }
+    ~Scratch() {
+      if (!dir.empty()) rmdir(dir.c_str());
+    }
+  };
+  static const Scratch scratch;
+  if (scratch.dir.empty()) return 0;
+  const std::string& dir = scratch.dir;
   static int counter = 0;
   // A new name each run: the process-wide caches key on the name.
   const std::string path = dir + "/in" + std::to_string(counter++) + ".mpg";

@@ -2,7 +2,6 @@
 // for MPEG-1 and MPEG-2 frame and field pictures at full and reduced size,
 // and the parse-only pass that fills MBInfo records.
 #include <emmintrin.h>
-#include <xmmintrin.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -486,24 +485,6 @@ void mc_block(Ctx& c, Frame* r1, int mx1, int my1, int soff1, Frame* r2, int mx2
   }
 }
 
-// Starts fetching the reference area of a macroblock while its
-// coefficients are still being decoded (prefetches never fault). (x, y) and
-// the vector in lines of the given stride; soff: first line of the field.
-inline void prefetch_region(const Ctx& c, const Frame* r, int x, int y, int mvx, int mvy, int soff, int lstride,
-                            int h) {
-  if (!r) return;
-  const char* p = reinterpret_cast<const char*>(r->y_plane) + soff * c.W + (y + (mvy >> 1)) * lstride + x + (mvx >> 1);
-  for (int j = 0; j <= h; ++j) _mm_prefetch(p + j * lstride, _MM_HINT_T0);
-  const int cs = lstride >> 1;
-  const int cmx = mvx / 2, cmy = c.cf == 1 ? mvy / 2 : mvy, ch = c.cf == 1 ? h / 2 : h;
-  const int cy = c.cf == 1 ? y / 2 : y;
-  const int off = soff * c.Wc + (cy + (cmy >> 1)) * cs + x / 2 + (cmx >> 1);
-  for (int j = 0; j <= ch; ++j) {
-    _mm_prefetch(reinterpret_cast<const char*>(r->cb_plane) + off + j * cs, _MM_HINT_T0);
-    _mm_prefetch(reinterpret_cast<const char*>(r->cr_plane) + off + j * cs, _MM_HINT_T0);
-  }
-}
-
 inline void calc_dual_prime(int v, int m, int* out) {
   *out = (m * v + (v > 0)) >> 1;
 }
@@ -715,7 +696,7 @@ int PicDecoder::decode_body(const uint8_t* data, int length, Frame* frame, Frame
   // ---- slice loop ----
   for (;;) {
   slice_search:
-    if (count >= to_decode && mb >= to_decode) break;
+    if (count >= to_decode) break;
     c.bs.align();
     {
       // find the next start code
@@ -842,19 +823,6 @@ int PicDecoder::decode_body(const uint8_t* data, int length, Frame* frame, Frame
           vec[r][s][0] = c.pmv[r][s][0];
           vec[r][s][1] = halve ? c.pmv[r][s][1] >> 1 : c.pmv[r][s][1];
         }
-      if (frame && !parse_only && c.sm == 0 && c.ps == 3 && (type & (MB_FORWARD | MB_BACKWARD))) {
-        const int px = (mb % cols) * 16, py = (mb / cols) * 16;
-        for (int s = 0; s < 2; ++s) {
-          Frame* r = s ? c.bwd : c.fwd;
-          if (!(type & (s ? MB_BACKWARD : MB_FORWARD))) continue;
-          if (c.mpeg1 || motion_type == 2) {
-            prefetch_region(c, r, px, py, vec[0][s][0], vec[0][s][1], 0, c.W, 16);
-          } else if (motion_type == 1) {
-            for (int f = 0; f < 2; ++f)
-              prefetch_region(c, r, px, py / 2, vec[f][s][0], vec[f][s][1], c.sel[f][s], 2 * c.W, 8);
-          }
-        }
-      }
       // blocks
       int cbp = 0;
       const int nb = c.nblocks;

@@ -424,7 +424,7 @@ void DeMuxer::dump_gop_pts(GOP* g) {
     if (has_tc) {
       int tc_field = 2 * tc25_to_frame(g->time_code, fr);
       if (tc_field != field) {
-        trace("%06d-gop (%11.6f): %6d (PTS) - %6d (TC) = %4d\n", int(g->start.to_double() / 1.0) % 1000000,
+        trace("%06d-gop (%11.6f): %6d (PTS) - %6d (TC) = %4d\n", int(g->start.value() / 2048 % 1000000),
               g->pts / 90000.0, field, tc_field, field - tc_field);
       }
     }

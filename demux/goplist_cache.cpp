@@ -69,6 +69,9 @@ int GoplistCache::add(const char* name, int stream_id, int pid) {
   // Built without the lock: building reads the file.
   auto list = std::make_unique<GOPList>();
   if (list->ctor(name, stream_id, pid) != 0 || list->build_index() != 0) return -1;
+  // Repeated fields make time codes useless for numbering the GOPs between
+  // the first and the last: the entry is walked once, so copies need not.
+  if (list->get_extra_fields() > 0) goplist_scan(list.get(), 0, 0);
   if (list->get_demuxer()) list->get_demuxer()->close_file();
   std::lock_guard<std::mutex> lock(mutex_);
   ++built_;

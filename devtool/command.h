@@ -16,6 +16,9 @@ struct DevCommand {
 };
 
 bool dev_register(const DevCommand& cmd);
+// Runs another registered command with the given arguments (argv[0] is its
+// name); returns 2 when there is no such command.
+int dev_run(const char* name, int argc, char** argv);
 
 // Helpers shared by the commands.
 int dev_usage(const char* name);                  // prints usage, returns 2

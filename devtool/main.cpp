@@ -25,6 +25,13 @@ bool dev_register(const DevCommand& cmd) {
   return true;
 }
 
+int dev_run(const char* name, int argc, char** argv) {
+  auto it = registry().find(name);
+  if (it == registry().end()) return 2;
+  std::fflush(stdout);
+  return it->second.run(argc, argv);
+}
+
 int dev_usage(const char* name) {
   auto it = registry().find(name);
   if (it != registry().end()) std::fprintf(stderr, "usage: tamsel-dev %s %s\n", name, it->second.usage);

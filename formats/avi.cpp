@@ -373,7 +373,9 @@ int avi_load_still(const char* name, StillPicture* out) {
   int status = 1;
   Avi avi(name, &status);
   if (status || !out) return 0;
-  avi.goto_sample_planes(0, out->allocate(avi.get_width(), avi.get_height()));
+  const YuvPlanes p = out->allocate(avi.get_width(), avi.get_height());
+  if (!p.y) return 0;
+  avi.goto_sample_planes(0, p);
   out->clip_type = 14;
   return 14;
 }

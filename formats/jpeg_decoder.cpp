@@ -417,6 +417,7 @@ bool JDecoder::read_sos(const uint8_t* p, int n) {
   bool ok = kind != 0 && sh.se <= 63 && sh.ss <= sh.se && sh.al <= 13;
   if (kind == 4 || kind == 5) ok = ok && ns == 1;
   if (kind == 1) ok = ok && sh.ah == 0 && sh.al == 0;
+  ok = ok && (kind == 1) != progressive_;  // spectral scans only in progressive frames
   if (!ok) {
     trace("JDecoder::read_sos (ERROR): unsupported scan (Ss %d, Se %d, Ah %d, Al %d, %d components)\n", sh.ss, sh.se,
           sh.ah, sh.al, ns);

@@ -4,7 +4,10 @@
 #include <cstring>
 #include <new>
 
+#include "formats/avi.h"
 #include "formats/bmp.h"
+#include "formats/jpeg_decoder.h"
+#include "formats/qt_decoder.h"
 #include "foundation/trace.h"
 
 YuvPlanes StillPicture::allocate(int w, int h) {
@@ -65,6 +68,9 @@ int load_still_picture(const char* name, StillPicture* out) {
   const size_t n = std::fread(magic, 1, sizeof magic, f);
   std::fclose(f);
   if (n >= 2 && magic[0] == 'B' && magic[1] == 'M') return load_bmp_still(name, out);
+  if (n >= 2 && magic[0] == 0xFF && magic[1] == 0xD8) return jpeg_load_still(name, out);
+  if (n >= 12 && !std::memcmp(magic, "RIFF", 4) && !std::memcmp(magic + 8, "AVI ", 4)) return avi_load_still(name, out);
+  if (const int type = qt_load_still(name, out)) return type;
   trace("load_still_picture (ERROR): <%s>: unknown picture format\n", name);
   return 0;
 }

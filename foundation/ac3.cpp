@@ -118,9 +118,13 @@ void AC3FrmHdr::reset() {
 
 int AC3FrmHdr::decode_bsi(const uint8_t* data, int length) {
   AC3Bsi& b = bsi;
-  // Optional fields a frame may not carry.
+  // Optional fields a frame may not carry: none may survive from the frame
+  // parsed before (a stale langcod2e or timecod1e would claim a field this
+  // frame does not have).
   b.cmixlev = b.surmixlev = b.dsurmod = b.langcod = b.mixlevel = b.roomtyp = 0;
   b.langcod2 = b.audprodi2e = b.mixlevel2 = b.roomtyp2 = b.timecod1 = b.timecod2 = 0;
+  b.compr = b.dialnorm2 = b.compr2e = b.compr2 = b.langcod2e = 0;
+  b.timecod1e = b.timecod2e = b.addbsil = 0;
   b.xbsi1e = b.dmixmod = 0;
   b.ltrtcmixlev = b.lorocmixlev = b.ltrtsurmixlev = b.lorosurmixlev = 4;
   b.xbsi2e = b.dsurexmod = b.dheadphonmod = b.adconvtyp = b.xbsi2 = b.encinfo = 0;
@@ -410,18 +414,19 @@ void AC3Descriptor::clear() {
   valid = 0;
 }
 
-int AC3Descriptor::set_text(const uint8_t* bytes, int count) {
-  text.clear();
+namespace {
+int keep_bytes(std::vector<uint8_t>& dst, const uint8_t* bytes, int count) {
+  dst.clear();
   if (!bytes || count < 1) return 0;
-  text.assign(bytes, bytes + count);
+  dst.assign(bytes, bytes + count);
   return count;
 }
+}  // namespace
+
+int AC3Descriptor::set_text(const uint8_t* bytes, int count) { return keep_bytes(text, bytes, count); }
 
 int AC3Descriptor::set_additional_info(const uint8_t* bytes, int count) {
-  additional_info.clear();
-  if (!bytes || count < 1) return 0;
-  additional_info.assign(bytes, bytes + count);
-  return count;
+  return keep_bytes(additional_info, bytes, count);
 }
 
 int AC3Descriptor::decode(const uint8_t* bytes, int size) {
@@ -440,6 +445,12 @@ int AC3Descriptor::decode(const uint8_t* bytes, int size) {
   // Four fixed bytes follow the tag and length.
   if (size < 2 || length > size - 2 || length < 4) {
     trace("ERROR (AC3Descriptor::decode): bytes=%d < %d\n", size, length + 2);
+    return 0;
+  }
+  // Only the ATSC layout is known here; another descriptor (DVB's 0x6A, a
+  // language descriptor) would be read as garbage.
+  if (bytes[0] != 0x81) {
+    trace("ERROR (AC3Descriptor::decode): descriptor_tag = 0x%02x is not 0x81\n", bytes[0]);
     return 0;
   }
   descriptor_tag = bytes[0];

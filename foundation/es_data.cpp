@@ -97,7 +97,9 @@ void ESData::set_video_header(const SeqHdr& header) {
   free_header();
   seq_ = std::make_unique<SeqHdr>(header);
   ac3 = lpcm = 0;
-  kind = header.seq_ext ? ES_KIND_MPEG2_VIDEO : ES_KIND_MPEG1_VIDEO;
+  // The mpeg2 flag, not the extension object: the MPEG-1 defaults keep one
+  // for their progressive and chroma values.
+  kind = header.mpeg2 ? ES_KIND_MPEG2_VIDEO : ES_KIND_MPEG1_VIDEO;
 }
 
 void ESData::set_audio_header(const FrmHdr& header) {

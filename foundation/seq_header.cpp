@@ -1,5 +1,7 @@
 #include "foundation/seq_header.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "foundation/mpeg_fields.h"
@@ -441,13 +443,28 @@ int SeqHdr::get_profile_level() const {
 double SeqHdr::get_frame_rate() const { return mpeg_get_frame_rate(frame_rate_code); }
 
 int SeqHdr::get_bit_rate() const {
-  if (bit_rate == 0 || bit_rate == 0x3FFFF) return mpeg2 ? 4000000 : 1150000;
-  return static_cast<int>(static_cast<int64_t>(bit_rate) * 400);
+  // MPEG-2 carries the top 12 bits of the rate in the sequence extension;
+  // without them rates above 104,857,200 bit/s come out wrong.
+  const int64_t ext = mpeg2 && seq_ext ? seq_ext->bit_rate_extension & 0xFFF : 0;
+  if (ext == 0) {
+    if (bit_rate == 0 || bit_rate == 0x3FFFF) return mpeg2 ? 4000000 : 1150000;
+    return static_cast<int>(std::min<int64_t>(static_cast<int64_t>(bit_rate) * 400, INT32_MAX));
+  }
+  const int64_t units = (ext << 18) + (bit_rate & 0x3FFFF);
+  if (units == 0x3FFFFFFF) return 4000000;  // all ones: no real rate
+  return static_cast<int>(std::min<int64_t>(units * 400, INT32_MAX));
 }
 
 int SeqHdr::set_bit_rate(int bps) {
   const int old = get_bit_rate();
-  bit_rate = static_cast<int32_t>((static_cast<int64_t>(bps) + 399) / 400);
+  const int64_t units = (static_cast<int64_t>(bps) + 399) / 400;
+  bit_rate = static_cast<int32_t>(units);
+  // Split as MPEG-2 codes it, so that an old extension does not inflate
+  // the new rate and encode writes both parts.
+  if (mpeg2 && seq_ext && units >= 0 && units < (int64_t{1} << 30)) {
+    bit_rate = static_cast<int32_t>(units & 0x3FFFF);
+    seq_ext->bit_rate_extension = static_cast<int32_t>(units >> 18);
+  }
   return old;
 }
 

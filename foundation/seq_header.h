@@ -130,8 +130,10 @@ class SeqHdr {
   int get_frame_rate_code() const { return frame_rate_code; }
   double get_frame_rate() const;
   bool is_vbr() const { return bit_rate == 0x3FFFF; }
+  // bit/s, with the MPEG-2 bit_rate_extension on top of the 18 bits.
   int get_bit_rate() const;
-  // bit_rate = (bps + 399) / 400; returns the previous get_bit_rate().
+  // bit_rate = (bps + 399) / 400 (for MPEG-2 the bits above 18 go to the
+  // extension); returns the previous get_bit_rate().
   int set_bit_rate(int bps);
   int get_aspect_ratio_information() const { return aspect_ratio_information; }
   int set_aspect_ratio_information(int v);

@@ -215,7 +215,9 @@ TEST(GopSearch, SearchModesAgree) {
       ASSERT_EQ(list.ctor(file.c_str()), 0);
       ASSERT_EQ(list.build_index(), 0);
       GOP g;
+      const int before = list.get_parse_count();
       first[mode] = list.get_gop(frame, &g, 0, mode);
+      EXPECT_LE(list.get_parse_count() - before, 12) << frame << " mode " << mode;
       start[mode] = (long long)g.start.value();
       EXPECT_LE(first[mode], frame);
       EXPECT_LT(frame, g.end_frame());

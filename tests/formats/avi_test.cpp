@@ -2,6 +2,7 @@
 // through the bitmap colour conversion), plus damaged and unusual files.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <sstream>
 #include <string>
@@ -101,6 +102,11 @@ TEST(AviReader, SamplesMatchFfmpegFrames) {
     EXPECT_EQ(avi.video_samples, std::stoi(count));
     EXPECT_EQ(avi.video_samples, c.frames);
     EXPECT_DOUBLE_EQ(avi.get_frame_rate(), c.rate);
+    std::string fr;
+    ASSERT_EQ(run("ffprobe -v error -select_streams v -show_entries stream=r_frame_rate -of csv=p=0 " + path, &fr), 0);
+    int num = 0, den = 1;
+    ASSERT_EQ(std::sscanf(fr.c_str(), "%d/%d", &num, &den), 2);
+    EXPECT_DOUBLE_EQ(avi.get_frame_rate(), static_cast<double>(num) / den);
     EXPECT_EQ(avi.get_width(), c.w);
     EXPECT_EQ(avi.get_height(), c.h);
     Planar pic(c.w, c.h);

@@ -75,7 +75,7 @@ TEST(JpegDecoder, MatchesFfmpegOnOracleStills) {
     const char* name;
     int mcu_w, mcu_h;  // whole-MCU size the decoder reports
   } cases[] = {
-      {"jpg_ff420", 352, 288}, {"jpg_ff422", 352, 288},  {"jpg_ff444", 352, 288},    {"jpg_im420", 352, 288},
+      {"jpg_ff420", 352, 288}, {"jpg_ff422", 352, 288},  {"jpg_ff444", 352, 288},    {"jpg_ffgray", 352, 288}, {"jpg_im420", 352, 288},
       {"jpg_im422", 352, 288}, {"jpg_im444", 352, 288},  {"jpg_imgray", 352, 288},   {"jpg_prog420", 352, 288},
       {"jpg_prog444", 352, 288}, {"jpg_proggray", 352, 288}, {"jpg_progrst", 352, 288}, {"jpg_odd", 48, 32},
       {"jpg_cj420", 352, 288}, {"jpg_rst1", 352, 288},   {"jpg_rst3", 352, 288},     {"jpg_q10", 352, 288},
@@ -153,6 +153,12 @@ TEST(JpegDecoder, RefusesWhatItCannotDecode) {
   cases.push_back({"chroma sampled 2x2 with luma 1x1", [&] { auto d = with(sof + 11, 0x11); d[sof + 14] = 0x22; return d; }()});
   cases.push_back({"zero height", [&] { auto d = good; d[sof + 5] = d[sof + 6] = 0; return d; }()});
   cases.push_back({"no frame header", [&] { auto d = good; d.erase(d.begin() + sof, d.begin() + sof + 19); return d; }()});
+  cases.push_back({"DC-only scan in a baseline frame", [&] {
+                     auto d = good;
+                     const size_t sos = find_segment(d, 0xDA);
+                     d[sos + 4 + 1 + 2 * 3 + 1] = 0;  // Se = 0
+                     return d;
+                   }()});
   cases.push_back({"empty", {}});
   cases.push_back({"garbage", std::vector<uint8_t>(5000, 0xA5)});
   for (auto& c : cases) {

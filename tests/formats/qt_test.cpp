@@ -2,6 +2,7 @@
 // and ffmpeg's decode of ffmpeg-made movies, plus damaged atoms.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <sstream>
@@ -90,7 +91,11 @@ TEST(QtDecoder, HeadersAndSampleTableMatchFfprobe) {
     const auto packets = ffprobe_packets(path);
     ASSERT_EQ(packets.size(), 50u);
     EXPECT_EQ(qt.total_samples, 50);
-    EXPECT_DOUBLE_EQ(qt.frame_rate, 25.0);
+    std::string fr;
+    ASSERT_EQ(run("ffprobe -v error -select_streams v -show_entries stream=r_frame_rate -of csv=p=0 " + path, &fr), 0);
+    int num = 0, den = 1;
+    ASSERT_EQ(std::sscanf(fr.c_str(), "%d/%d", &num, &den), 2);
+    EXPECT_DOUBLE_EQ(qt.frame_rate, static_cast<double>(num) / den);
     EXPECT_EQ(qt.width, 320);
     EXPECT_EQ(qt.height, 240);
     std::string rate;
@@ -358,4 +363,51 @@ TEST(StillFrames, FrameFormsMatchPlanarForms) {
   EXPECT_TRUE(frame_bytes(af) == ap.b);
   EXPECT_EQ(avi.forward(&af, 1), 1);
   EXPECT_EQ(avi.backward(&af, 2), 2);
+}
+
+// The driver: `image` takes JPEG stills and the first picture of movies,
+// `sample` any picture of a movie.
+TEST(StillDriver, ImageAndSampleCommands) {
+  const std::string dir = temp_dir();
+  struct Case {
+    const char* file;
+    const char* ref;  // ffmpeg's yuvj420p of the same picture (first frame)
+    int w, h;
+  } cases[] = {{"jpg_exif.jpg", "jpg_exif.ref.yuv", 352, 288},
+               {"jpg_odd.jpg", "jpg_odd.ref.yuv", 33, 17},
+               {"jpg_progrst.jpg", "jpg_progrst.ref.yuv", 352, 288},
+               {"mov_mjpeg.mov", "mov_mjpeg.ref.yuv", 320, 240}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    std::vector<std::string> lines;
+    ASSERT_EQ(dev("image " + fixture(c.file) + " " + dir + "/out.yuv", &lines), 0);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(field_int(lines[0], "width"), c.w);
+    EXPECT_EQ(field_int(lines[0], "height"), c.h);
+    const auto out = read_file(dir + "/out.yuv");
+    const auto ref = read_file(fixture(c.ref));
+    ASSERT_LE(out.size(), ref.size());
+    EXPECT_GE(psnr(out.data(), ref.data(), out.size()), 40.0);
+  }
+  std::vector<std::string> lines;
+  ASSERT_EQ(dev("image " + fixture("avi_bgr24.avi") + " " + dir + "/avi.yuv", &lines), 0);
+  EXPECT_EQ(lines, std::vector<std::string>{"width=320 height=240"});
+
+  ASSERT_EQ(dev("sample " + fixture("mov_mjpeg.mov") + " 17 " + dir + "/s.yuv", &lines), 0);
+  EXPECT_EQ(lines, std::vector<std::string>{"sample=17 width=320 height=240"});
+  const auto ref = read_file(fixture("mov_mjpeg.ref.yuv"));
+  const auto s = read_file(dir + "/s.yuv");
+  ASSERT_EQ(s.size(), 320u * 240 * 3 / 2);
+  EXPECT_GE(psnr(s.data(), ref.data() + 17 * s.size(), s.size()), 40.0);
+
+  ASSERT_EQ(dev("sample " + fixture("avi_bgr24.avi") + " 24 " + dir + "/a.yuv", &lines), 0);
+  EXPECT_EQ(lines, std::vector<std::string>{"sample=24 width=320 height=240"});
+  int status = 1;
+  Avi avi(fixture("avi_bgr24.avi").c_str(), &status);
+  Planar pic(320, 240);
+  avi.goto_sample_planes(24, pic.planes());
+  EXPECT_TRUE(read_file(dir + "/a.yuv") == pic.b);
+
+  EXPECT_NE(dev("sample " + fixture("mov_png.mov") + " 0 " + dir + "/x.yuv", &lines), 0);
+  EXPECT_NE(dev("image " + fixture("mov_png.mov") + " " + dir + "/x.yuv", &lines), 0);
 }

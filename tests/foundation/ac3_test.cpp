@@ -247,6 +247,117 @@ TEST(AC3, LanguageNamesAndBitRateIndex) {
   EXPECT_EQ(ac3_bit_rate_index(200000), 11);
 }
 
+// A frame whose optional bsi fields are all present (with) or all absent.
+std::vector<uint8_t> optional_fields_frame(int bsid, int acmod, bool with) {
+  std::vector<uint8_t> v(64, 0);
+  BitWriter w(v.data(), v.size());
+  w.put_bits(0x0B77, 16);
+  w.put_bits(0, 16);
+  w.put_bits(0, 2);   // 48 kHz
+  w.put_bits(10, 6);  // 96 kbit/s
+  w.put_bits(bsid, 5);
+  w.put_bits(0, 3);
+  w.put_bits(acmod, 3);
+  if (acmod == 2) w.put_bits(0, 2);
+  w.put_bits(0, 1);  // lfeon
+  const int channels = acmod == 0 ? 2 : 1;
+  for (int c = 0; c < channels; ++c) {
+    w.put_bits(c ? 17 : 27, 5);  // dialnorm
+    w.put_bits(with, 1);
+    if (with) w.put_bits(c ? 0x66 : 0x55, 8);
+    w.put_bits(with, 1);
+    if (with) w.put_bits(c ? 15 : 9, 8);
+    w.put_bits(0, 1);  // audprodie
+  }
+  w.put_bits(0, 2);  // copyrightb, origbs
+  if (bsid == 6) {
+    w.put_bits(0, 2);  // xbsi1e, xbsi2e
+  } else {
+    for (int t = 0; t < 2; ++t) {
+      w.put_bits(with, 1);
+      if (with) w.put_bits(t ? 456 : 123, 14);
+    }
+  }
+  w.put_bits(with, 1);
+  if (with) {
+    w.put_bits(2, 6);  // three bytes of additional bsi
+    w.put_bits(0, 24);
+  }
+  w.flush();
+  return v;
+}
+
+TEST(AC3Bsi, OptionalFieldsNotResetBetweenFrames) {
+  const auto full = optional_fields_frame(8, 0, true);
+  struct Case {
+    int bsid, acmod;
+  };
+  // A frame without the fields, a stereo frame (no 1+1 fields) and an
+  // alternate-syntax frame (no time codes) must show none of the earlier ones.
+  const Case cases[] = {{8, 0}, {8, 2}, {6, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "bsid " << c.bsid << " acmod " << c.acmod);
+    AC3FrmHdr h;
+    ASSERT_EQ(h.decode(full.data(), int(full.size()), 0), 0);
+    ASSERT_EQ(h.valid, 1);
+    EXPECT_EQ(h.bsi.compr, 0x55);
+    EXPECT_EQ(h.bsi.dialnorm2, 17);
+    EXPECT_EQ(h.bsi.compr2e, 1);
+    EXPECT_EQ(h.bsi.compr2, 0x66);
+    EXPECT_EQ(h.bsi.langcod2e, 1);
+    EXPECT_EQ(h.bsi.langcod2, 15);
+    EXPECT_EQ(h.bsi.timecod1e, 1);
+    EXPECT_EQ(h.bsi.timecod1, 123);
+    EXPECT_EQ(h.bsi.timecod2e, 1);
+    EXPECT_EQ(h.bsi.timecod2, 456);
+    EXPECT_EQ(h.bsi.addbsil, 2);
+
+    const auto bare = optional_fields_frame(c.bsid, c.acmod, false);
+    ASSERT_EQ(h.decode(bare.data(), int(bare.size()), 0), 0);
+    ASSERT_EQ(h.valid, 1);
+    EXPECT_EQ(h.bsi.compre, 0);
+    EXPECT_EQ(h.bsi.compr, 0);
+    EXPECT_EQ(h.bsi.dialnorm2, c.acmod == 0 ? 17 : 0) << "read again for 1+1";
+    EXPECT_EQ(h.bsi.compr2e, 0);
+    EXPECT_EQ(h.bsi.compr2, 0);
+    EXPECT_EQ(h.bsi.langcod2e, 0);
+    EXPECT_EQ(h.bsi.langcod2, 0);
+    EXPECT_EQ(h.bsi.timecod1e, 0);
+    EXPECT_EQ(h.bsi.timecod1, 0);
+    EXPECT_EQ(h.bsi.timecod2e, 0);
+    EXPECT_EQ(h.bsi.timecod2, 0);
+    EXPECT_EQ(h.bsi.addbsie, 0);
+    EXPECT_EQ(h.bsi.addbsil, 0);
+  }
+}
+
+TEST(AC3Descriptor, DescriptorTagNotChecked) {
+  // The same bytes under DVB's AC-3 tag (0x6A, a different layout) and under
+  // a language descriptor's tag: refused, with and without the registration
+  // descriptor in front.
+  const std::vector<uint8_t> atsc = {0x81, 0x0A, 0x48, 0x2C, 0x0F, 0x09, 0x3F, 0x08, 'a', 'b', 'c', 'd'};
+  for (const uint8_t tag : {uint8_t(0x6A), uint8_t(0x0A), uint8_t(0x05)}) {
+    for (const bool registration : {false, true}) {
+      SCOPED_TRACE(testing::Message() << "tag " << int(tag) << " registration " << registration);
+      std::vector<uint8_t> v;
+      if (registration) v = {0x05, 0x04, 'A', 'C', '-', '3'};
+      v.insert(v.end(), atsc.begin(), atsc.end());
+      v[registration ? 6 : 0] = tag;
+      AC3Descriptor d;
+      ASSERT_EQ(d.decode(atsc.data(), int(atsc.size())), 12);
+      tsupport::TraceCapture trace;
+      EXPECT_EQ(d.decode(v.data(), int(v.size())), 0);
+      EXPECT_EQ(d.valid, 0);
+      EXPECT_TRUE(trace.contains("is not 0x81"));
+    }
+  }
+  // A DVB descriptor as ffmpeg writes it (flags byte, then optional fields).
+  const std::vector<uint8_t> dvb = {0x6A, 0x06, 0x80, 0x42, 0x00, 0x00, 0x00, 0x00};
+  AC3Descriptor d;
+  EXPECT_EQ(d.decode(dvb.data(), int(dvb.size())), 0);
+  EXPECT_EQ(d.valid, 0);
+}
+
 TEST(AC3Descriptor, DecodeAndEncode) {
   // tag 81, length 10: src 2 / bsid 8 | brc 11 / surround 0 | bsmod 0,
   // num_channels 7, full_svc 1 | langcod 9 | mainid byte | textlen 4 | "abcd"

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "foundation/audio_info.h"
+#include "foundation/seq_header.h"
 #include "foundation/video_info.h"
 #include "support/support.h"
 
@@ -149,6 +150,23 @@ TEST(ESData, VideoQueriesWithoutHeaderFallBack) {
   EXPECT_FALSE(trace.messages().empty());
   VideoInfo vi;
   EXPECT_EQ(es.get_video_info(&vi), 1);
+}
+
+TEST(ESData, Mpeg1DefaultsMarkedMpeg2) {
+  struct Row {
+    int width, height, mpeg2, kind;
+  };
+  const Row rows[] = {{352, 288, 0, ES_KIND_MPEG1_VIDEO}, {720, 576, 1, ES_KIND_MPEG2_VIDEO}};
+  for (const Row& r : rows) {
+    SeqHdr seq;
+    seq.setup(r.width, r.height, 0, 25.0, r.mpeg2);
+    ESData es;
+    es.set_video_header(seq);
+    EXPECT_EQ(es.kind, r.kind) << r.width;
+    EXPECT_EQ(es.is_video_mpeg2(), r.mpeg2);
+    EXPECT_EQ(es.get_video_width(), r.width);
+    EXPECT_EQ(es.get_video_progressive_sequence(), r.mpeg2 ? 0 : 1);
+  }
 }
 
 // ---- from real files

@@ -213,6 +213,27 @@ TEST(PicHdr, ExtensionsAndUserDataRoundTrip) {
 
 // Fault pinned: a header object reused for an MPEG-1 picture after an
 // MPEG-2 one kept counting the old repeat_first_field.
+// A user-data unit with fewer than 9 bytes left is not taken: the result
+// points at its start code and the kept user data stops before it.
+TEST(PicHdr, ShortUserDataUnitNotConsumed) {
+  const std::vector<uint8_t> pic = {0x00, 0x00, 0x01, 0x00, 0x00, 0x0A, 0x58, 0x90};
+  const std::vector<uint8_t> whole = {0x00, 0x00, 0x01, 0xB2, 'a', 'b', 'c', 'd', 'e'};
+  const std::vector<uint8_t> tail = {0x00, 0x00, 0x01, 0xB2, 'x', 'y'};
+  for (const bool first_whole : {false, true}) {
+    SCOPED_TRACE(first_whole);
+    std::vector<uint8_t> d = pic;
+    if (first_whole) d.insert(d.end(), whole.begin(), whole.end());
+    d.insert(d.end(), tail.begin(), tail.end());
+    PicHdr h;
+    const int at = h.decode(d.data(), int(d.size()));
+    ASSERT_EQ(at, int(d.size() - tail.size()));
+    EXPECT_EQ(h.errors, 0);
+    EXPECT_EQ(0, std::memcmp(d.data() + at, tail.data(), 4));
+    ASSERT_EQ(h.user_length, first_whole ? int(whole.size()) : 0);
+    if (first_whole) EXPECT_EQ(0, std::memcmp(h.user_data.data(), whole.data(), whole.size()));
+  }
+}
+
 TEST(PicHdr, Mpeg1AfterMpeg2ForgetsCodingExtension) {
   PicHdr h;
   auto m2 = coded(frame_picture(1, 1, 1, 1));

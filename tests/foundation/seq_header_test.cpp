@@ -274,6 +274,42 @@ TEST(SeqHdr, DefaultsAndQueries) {
   EXPECT_FALSE(vi.is_vcd());
 }
 
+TEST(SeqHdr, BitRateIgnoresExtension) {
+  auto d = mpeg2_header();
+  d[19] = 0x03;  // bit_rate_extension 1, marker
+  SeqHdr h;
+  ASSERT_EQ(h.decode(d.data(), int(d.size())), 22);
+  ASSERT_EQ(h.seq_ext->bit_rate_extension, 1);
+  EXPECT_EQ(h.get_bit_rate(), (15000 + (1 << 18)) * 400);
+  VideoInfo vi;
+  ASSERT_EQ(h.get_video_info(&vi), 0);
+  EXPECT_EQ(vi.bit_rate, (15000 + (1 << 18)) * 400);
+
+  // A new rate replaces the extension too, and both parts are coded.
+  EXPECT_EQ(h.set_bit_rate(6000000), (15000 + (1 << 18)) * 400);
+  EXPECT_EQ(h.get_bit_rate(), 6000000);
+  EXPECT_EQ(h.seq_ext->bit_rate_extension, 0);
+  EXPECT_EQ(h.set_bit_rate(200000000), 6000000);
+  EXPECT_EQ(h.get_bit_rate(), 200000000);
+  uint8_t out[64];
+  const int n = h.encode(out, sizeof out);
+  ASSERT_GT(n, 0);
+  SeqHdr back;
+  ASSERT_GT(back.decode(out, n), 0);
+  EXPECT_EQ(back.get_bit_rate(), 200000000);
+
+  // Without extension bits nothing changes: VBR and MPEG-1 fall-backs.
+  d = mpeg2_header();
+  d[8] = 0xFF, d[9] = 0xFF, d[10] = 0xE3;  // bit_rate 0x3FFFF
+  ASSERT_GT(h.decode(d.data(), int(d.size())), 0);
+  EXPECT_TRUE(h.is_vbr());
+  EXPECT_EQ(h.get_bit_rate(), 4000000);
+  SeqHdr m1;
+  m1.set_mpeg1_defaults();
+  m1.seq_ext->bit_rate_extension = 1;  // not coded in MPEG-1
+  EXPECT_EQ(m1.get_bit_rate(), 1150000);
+}
+
 TEST(SeqHdr, CopyAndCompare) {
   auto d = mpeg2_header();
   SeqHdr a;

@@ -78,12 +78,14 @@ void idct_put_c(int16_t* b, uint8_t* dst, int stride) {
   idct_c(b);
   for (int y = 0; y < 8; ++y, dst += stride)
     for (int x = 0; x < 8; ++x) dst[x] = clip8(b[8 * y + x] + 128);
+  std::memset(b, 0, 64 * sizeof(int16_t));
 }
 
 void idct_add_c(int16_t* b, uint8_t* dst, int stride) {
   idct_c(b);
   for (int y = 0; y < 8; ++y, dst += stride)
     for (int x = 0; x < 8; ++x) dst[x] = clip8(dst[x] + b[8 * y + x]);
+  std::memset(b, 0, 64 * sizeof(int16_t));
 }
 
 IdctKernels idct_kernels_c = {idct_put_c, idct_add_c};

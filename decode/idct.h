@@ -22,7 +22,8 @@ void idct_c(int16_t* block);
 void idct_sse2(int16_t* block);
 void idct_avx2(int16_t* block);
 
-// Transform + store/add in one pass, one per variant (table `idct_kernels`).
+// Transform + store/add in one pass, one per variant (table `idct_kernels`);
+// these leave the block zeroed.
 struct IdctKernels {
   void (*put)(int16_t* block, uint8_t* dst, int stride);
   void (*add)(int16_t* block, uint8_t* dst, int stride);

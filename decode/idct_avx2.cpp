@@ -66,15 +66,18 @@ inline __m256i col_pair(__m256i p, __m256i q, __m256i kp, __m256i kq) {
 }
 
 // The transform; out[k] holds [row k | row 7 - k], clamped to -256..255.
-inline void transform(const int16_t* b, __m256i out[4]) {
-  const __m256i a = row_pass(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(b)));  // rows 0,1
-  const __m256i bb = row_pass(_mm256_inserti128_si256(
+// The block is zeroed once read.
+inline void transform(int16_t* b, __m256i out[4]) {
+  const __m256i in01 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b));
+  const __m256i in43 = _mm256_inserti128_si256(
       _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 32))),
-      _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 24)), 1));  // rows 4,3
-  const __m256i c = row_pass(_mm256_inserti128_si256(
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 24)), 1);
+  const __m256i in25 = _mm256_inserti128_si256(
       _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 16))),
-      _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 40)), 1));  // rows 2,5
-  const __m256i d = row_pass(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + 48)));  // rows 6,7
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 40)), 1);
+  const __m256i in67 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + 48));
+  for (int k = 0; k < 4; ++k) _mm256_storeu_si256(reinterpret_cast<__m256i*>(b + 16 * k), _mm256_setzero_si256());
+  const __m256i a = row_pass(in01), bb = row_pass(in43), c = row_pass(in25), d = row_pass(in67);
   const int C = IDCT_C0;
   const __m256i kp[4] = {halves(C, C, IDCT_O[0][0], IDCT_O[0][1]), halves(C, -C, IDCT_O[1][0], IDCT_O[1][1]),
                          halves(C, -C, IDCT_O[2][0], IDCT_O[2][1]), halves(C, C, IDCT_O[3][0], IDCT_O[3][1])};

@@ -36,6 +36,7 @@ static inline void pass(__m128i r[8]) {
 
 static inline void transform(int16_t* b, __m128i r[8]) {
   for (int k = 0; k < 8; ++k) r[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 8 * k));
+  for (int k = 0; k < 8; ++k) _mm_storeu_si128(reinterpret_cast<__m128i*>(b + 8 * k), _mm_setzero_si128());
   idct_transpose8(r);
   pass<11>(r);
   idct_transpose8(r);

@@ -420,10 +420,13 @@ inline uint8_t* block_dest(Ctx& c, int k, int x, int y, int* stride) {
   return plane + c.coff + (y + b * lower) * c.cstride + cx;
 }
 
+// Stores or adds block k and leaves it zeroed (blocks are all zero between
+// macroblocks, so that only the coefficients decoded need writing).
 inline void transform_block(Ctx& c, int k, uint8_t* dst, int stride, int add) {
   int16_t* blk = c.blk[k];
   if (c.sm == 0 && c.coded_dc_only[k]) {
     dc_fill(dst, stride, idct_dc_value(blk[0]), add);
+    blk[0] = 0;
   } else if (c.sm == 0 && c.d->inverse_transform == idct_dispatch) {
     if (add)
       idct_kernels.add(blk, dst, stride);
@@ -431,6 +434,7 @@ inline void transform_block(Ctx& c, int k, uint8_t* dst, int stride, int add) {
       idct_kernels.put(blk, dst, stride);
   } else {
     c.d->inverse_transform(blk, dst, stride, add);
+    std::memset(blk, 0, 128);
   }
 }
 
@@ -694,8 +698,13 @@ int PicDecoder::decode_body(const uint8_t* data, int length, Frame* frame, Frame
   int vec[2][2][2] = {};
 
   // ---- slice loop ----
+  bool dirty = false;  // blocks hold coefficients not yet consumed
   for (;;) {
   slice_search:
+    if (dirty) {
+      for (int k = 0; k < 12; ++k) std::memset(blocks[k], 0, 128);
+      dirty = false;
+    }
     if (count >= to_decode) break;
     c.bs.align();
     {
@@ -832,7 +841,7 @@ int PicDecoder::decode_body(const uint8_t* data, int length, Frame* frame, Frame
         if (!c.mpeg1 && c.cmv) c.bs.skip(1);  // marker
         if (!c.mpeg1 && !c.cmv) std::memset(c.pmv, 0, sizeof c.pmv);
         cbp = (1 << nb) - 1;
-        for (int k = 0; k < nb; ++k) std::memset(c.blk[k], 0, 128);
+        dirty = true;
         for (int k = 0; k < nb; ++k) {
           int fail;
           if (c.mpeg1) {
@@ -860,7 +869,7 @@ int PicDecoder::decode_body(const uint8_t* data, int length, Frame* frame, Frame
           if (c.cf == 1 && c.mpeg1) cbp &= 63;
           for (int k = 0; k < nb; ++k) {
             if (!(cbp & (1 << (nb - 1 - k)))) continue;
-            std::memset(c.blk[k], 0, 128);
+            dirty = true;
             int fail;
             if (c.mpeg1) {
               fail = decode_block(c, k, 0);
@@ -897,6 +906,7 @@ int PicDecoder::decode_body(const uint8_t* data, int length, Frame* frame, Frame
             uint8_t* dst = block_dest(c, k, x, y, &stride);
             transform_block(c, k, dst, stride, 0);
           }
+          dirty = false;
         } else {
           int pt = type;
           if (c.ptype == 2 && !(type & MB_FORWARD)) pt |= MB_FORWARD;
@@ -909,6 +919,7 @@ int PicDecoder::decode_body(const uint8_t* data, int length, Frame* frame, Frame
               uint8_t* dst = block_dest(c, k, x, y, &stride);
               transform_block(c, k, dst, stride, 1);
             }
+            dirty = false;
           }
         }
       }
@@ -942,6 +953,10 @@ int PicDecoder::decode_body(const uint8_t* data, int length, Frame* frame, Frame
           r.activity = act;
         }
         r.valid = 1;
+      }
+      if (dirty) {  // parsed only, or residual dropped
+        for (int k = 0; k < nb; ++k) std::memset(c.blk[k], 0, 128);
+        dirty = false;
       }
       if (!map[map_base + mb]) {
         map[map_base + mb] = 1;
@@ -1017,6 +1032,8 @@ int PicDecoder::decode_body(const uint8_t* data, int length, Frame* frame, Frame
       mb += inc;
     }
   }
+  if (dirty)
+    for (int k = 0; k < 12; ++k) std::memset(blocks[k], 0, 128);
   *decoded = count;
   size_t consumed = (std::min(c.bs.pos, c.bs.end) + 7) >> 3;
   if (consumed > static_cast<size_t>(length)) consumed = static_cast<size_t>(length);

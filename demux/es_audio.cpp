@@ -50,6 +50,45 @@ int DeMuxer::read_abs(ESBuffer* s) {
   return got;
 }
 
+namespace {
+
+// A span without a frame header: one too small to judge is left alone; any
+// other is emptied and timed by its byte position alone.
+void time_span_without_header(ESBuffer* s, int frame, double sec_per_byte, const char* who) {
+  if (s->bytes < frame + 20) {
+    trace("DeMuxer::%s (ended?]: very small DA found at (%.0f - %.0f) with %d bytes.\n", who,
+          s->start.to_double(), s->end.to_double(), s->bytes);
+    return;
+  }
+  trace("DeMuxer::%s (ended?]: no valid frame header, DA = %d (%.0f - %.0f)\n", who, s->bytes,
+        s->start.to_double(), s->end.to_double());
+  s->bytes = 0;
+  s->first_frame = 0;
+  s->time = s->start.to_double() * sec_per_byte * 90000.0;
+  s->time_valid = 1;
+}
+
+// Stamps the span with frame k at offset o. A header found up to `back`
+// bytes before o (and more than `frame` bytes into the span) means o was
+// rounded past that frame: step back to it. find(data, n) gives the offset
+// of the first valid header or -1.
+template <class Find>
+void time_span_at_frame(ESBuffer* s, int o, int64_t k, int frame, int back, double frame_ticks, Find find) {
+  if (o > frame) {
+    const int from = std::max(0, o - back - 4);
+    const int o2 = find(s->data + from, o - from);
+    if (o2 >= 0 && from + o2 < o) {
+      o = from + o2;
+      --k;
+    }
+  }
+  s->time = double(k) * frame_ticks;
+  s->time_valid = 1;
+  s->first_frame = o;
+}
+
+}  // namespace
+
 void DeMuxer::calc_abs_pts(ESBuffer* s) {
   if (ac3_) {
     calc_ac3_pts(s);
@@ -57,70 +96,35 @@ void DeMuxer::calc_abs_pts(ESBuffer* s) {
   }
   const int frame = frm_hdr_.valid ? frm_hdr_.frame_size : 731;
   FrmHdr h;
-  int o = h.find_matching(s->data, s->bytes, frm_hdr_);
+  const int o = h.find_matching(s->data, s->bytes, frm_hdr_);
   if (!h.valid) {
-    if (s->bytes < frame + 20) {
-      trace("DeMuxer::calc_abs_pts (ended?]: very small DA found at (%.0f - %.0f) with %d bytes.\n",
-            s->start.to_double(), s->end.to_double(), s->bytes);
-      return;
-    }
-    trace("DeMuxer::calc_abs_pts (ended?]: no valid frame header, DA = %d (%.0f - %.0f)\n", s->bytes,
-          s->start.to_double(), s->end.to_double());
-    s->bytes = 0;
-    s->first_frame = 0;
-    s->time = s->start.to_double() * sec_per_byte_ * 90000.0;
-    s->time_valid = 1;
+    time_span_without_header(s, frame, sec_per_byte_, "calc_abs_pts");
     return;
   }
   const double t = (s->start.to_double() + o - data_start_.to_double()) * sec_per_byte_;
   const double f = double(h.sample_rate) / h.samples_per_frame();
-  int64_t k = int64_t(f * t + 0.5);
-  if (o > frame) {
-    const int from = std::max(0, o - frame - 4);
+  time_span_at_frame(s, o, int64_t(f * t + 0.5), frame, frame, audio_frame_ticks_, [&](const uint8_t* b, int n) {
     FrmHdr h2;
-    int o2 = h2.find_matching(s->data + from, o - from, frm_hdr_);
-    if (h2.valid && from + o2 < o) {
-      o = from + o2;
-      --k;
-    }
-  }
-  s->time = double(k) * audio_frame_ticks_;
-  s->time_valid = 1;
-  s->first_frame = o;
+    const int o2 = h2.find_matching(b, n, frm_hdr_);
+    return h2.valid ? o2 : -1;
+  });
 }
 
 void DeMuxer::calc_ac3_pts(ESBuffer* s) {
   const int frame = ac3_hdr_.valid ? ac3_hdr_.frame_size : 0;
   AC3FrmHdr h;
-  int o = ac3_find_frame(ac3_hdr_, s->data, s->bytes, &h);
+  const int o = ac3_find_frame(ac3_hdr_, s->data, s->bytes, &h);
   if (!h.valid) {
-    if (s->bytes < frame + 20) {
-      trace("DeMuxer::calc_ac3_pts (ended?]: very small DA found at (%.0f - %.0f) with %d bytes.\n",
-            s->start.to_double(), s->end.to_double(), s->bytes);
-      return;
-    }
-    trace("DeMuxer::calc_ac3_pts (ended?]: no valid frame header, DA = %d (%.0f - %.0f)\n", s->bytes,
-          s->start.to_double(), s->end.to_double());
-    s->bytes = 0;
-    s->first_frame = 0;
-    s->time = s->start.to_double() * sec_per_byte_ * 90000.0;
-    s->time_valid = 1;
+    time_span_without_header(s, frame, sec_per_byte_, "calc_ac3_pts");
     return;
   }
   const double t = (s->start.to_double() + o - data_start_.to_double()) * sec_per_byte_;
-  int64_t k = int64_t(double(h.sample_rate) / 1536.0 * t + 0.5);
-  if (o > frame) {
-    const int from = std::max(0, o - h.frame_size - 4);
-    AC3FrmHdr h2;
-    int o2 = ac3_find_frame(ac3_hdr_, s->data + from, o - from, &h2);
-    if (h2.valid && from + o2 < o) {
-      o = from + o2;
-      --k;
-    }
-  }
-  s->time = double(k) * audio_frame_ticks_;
-  s->time_valid = 1;
-  s->first_frame = o;
+  time_span_at_frame(s, o, int64_t(double(h.sample_rate) / 1536.0 * t + 0.5), frame, h.frame_size,
+                     audio_frame_ticks_, [&](const uint8_t* b, int n) {
+                       AC3FrmHdr h2;
+                       const int o2 = ac3_find_frame(ac3_hdr_, b, n, &h2);
+                       return h2.valid ? o2 : -1;
+                     });
 }
 
 int DeMuxer::init_abs_scr_per_byte(int id, int pid) {

@@ -225,15 +225,17 @@ void DeMuxer::find_vbs_length() {
   goto_offset(FileOffset(0u));
   double B = 0, F = 0;
   int gops = 0, pictures = 0, decoded_headers = 0;
-  if (parse_gop(&first, 0, 0, 0) > 0) {
-    B += first.byte_length;
-    F += first.total_fields;
+  // Sums one GOP into the totals the length is judged by.
+  auto count = [&](const GOP& x) {
+    B += x.byte_length;
+    F += x.total_fields;
     ++gops;
-    pictures += first.pic_count;
-    if (first.time_code >= 4096) {
-      first_gop_tc_ = first.time_code;
-      ++decoded_headers;
-    }
+    pictures += x.pic_count;
+    if (x.time_code >= 4096) ++decoded_headers;
+  };
+  if (parse_gop(&first, 0, 0, 0) > 0) {
+    count(first);
+    if (first.time_code >= 4096) first_gop_tc_ = first.time_code;
     if (first.pts > kNoTime) expected_end_pts_ = first.pts + first.total_fields * 90000.0 / (2 * fr);
   }
   const uint64_t first_end = first.end.value();
@@ -268,21 +270,11 @@ void DeMuxer::find_vbs_length() {
         last.end = next.end;  // damaged stretch: keep walking behind it
         continue;
       }
-      B += last.byte_length;
-      F += last.total_fields;
-      ++gops;
-      pictures += last.pic_count;
-      if (last.time_code >= 4096) ++decoded_headers;
+      count(last);
       if (last.time_code >= 4096) last_tc_seen_ = last.time_code;
       last = next;
     }
-    if (!last.start.equals(first.start)) {
-      B += last.byte_length;
-      F += last.total_fields;
-      ++gops;
-      pictures += last.pic_count;
-      if (last.time_code >= 4096) ++decoded_headers;
-    }
+    if (!last.start.equals(first.start)) count(last);
   }
   if (last.time_code >= 4096) last_tc_seen_ = last.time_code;
   last_gop_ = last;

@@ -113,7 +113,6 @@ class JDecoder {
   int mcus_x_ = 0, mcus_y_ = 0;
   bool progressive_ = false;
   bool scanned_ = false;
-  bool finished_ = true;
   int scan_comp_[3] = {};
   JpegHuffTable dc_tbl_[4], ac_tbl_[4];
   Quant quant_{90};

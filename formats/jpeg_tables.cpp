@@ -33,24 +33,8 @@ constexpr std::array<uint16_t, 64> make_aan() {
   return t;
 }
 
-constexpr std::array<uint8_t, 1024> make_range() {
-  std::array<uint8_t, 1024> t{};
-  for (int i = 0; i < 1024; ++i) {
-    if (i < 128)
-      t[i] = static_cast<uint8_t>(i + 128);
-    else if (i < 512)
-      t[i] = 255;
-    else if (i < 896)
-      t[i] = 0;
-    else
-      t[i] = static_cast<uint8_t>(i - 896);
-  }
-  return t;
-}
-
 constexpr auto kNatural = make_natural();
 constexpr auto kAan = make_aan();
-constexpr auto kRange = make_range();
 
 static_assert(kNatural[2] == 8 && kNatural[3] == 16 && kNatural[5] == 2 && kNatural[63] == 63 &&
               kNatural[62] == 62 && kNatural[61] == 55);
@@ -96,17 +80,6 @@ const uint16_t kJpegAanScale[64] = {
 #define A(i) kAan[i], kAan[i + 1], kAan[i + 2], kAan[i + 3], kAan[i + 4], kAan[i + 5], kAan[i + 6], kAan[i + 7]
     A(0), A(8), A(16), A(24), A(32), A(40), A(48), A(56)
 #undef A
-};
-
-const uint8_t kJpegRangeLimit[1024] = {
-#define R(i) kRange[i], kRange[i + 1], kRange[i + 2], kRange[i + 3]
-#define R16(i) R(i), R(i + 4), R(i + 8), R(i + 12)
-#define R64(i) R16(i), R16(i + 16), R16(i + 32), R16(i + 48)
-    R64(0),   R64(64),  R64(128), R64(192), R64(256), R64(320), R64(384), R64(448),
-    R64(512), R64(576), R64(640), R64(704), R64(768), R64(832), R64(896), R64(960)
-#undef R64
-#undef R16
-#undef R
 };
 
 const uint8_t kJpegStdLumaQuant[64] = {

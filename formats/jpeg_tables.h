@@ -1,6 +1,6 @@
 // Fixed JPEG tables shared by the decoder and the encoder: zig-zag order,
 // the Arai-Agui-Nakajima scale factors, the example quantisation and
-// Huffman tables of the standard, and the sample range limit.
+// Huffman tables of the standard.
 #pragma once
 
 #include <cstdint>
@@ -26,8 +26,3 @@ extern const JpegStdHuffman kJpegStdDcLuma;
 extern const JpegStdHuffman kJpegStdAcLuma;
 extern const JpegStdHuffman kJpegStdDcChroma;
 extern const JpegStdHuffman kJpegStdAcChroma;
-
-// Clamps a level-shifted sample: entry i = i + 128 below 128, 255 for
-// 128..511, 0 for 512..895, i - 896 above; index with (value >> n) & 1023.
-// A compile-time constant, so decoders on several threads share it safely.
-extern const uint8_t kJpegRangeLimit[1024];

@@ -202,17 +202,8 @@ int LGOP::frame_to_pic(int frame, int round) const {
   const int r = round > 0 ? 1 : 0;
   if (2 * frame + r >= total_fields) return pic_count;
   if (pic_count < 2 || !pic_table) return 0;
-  int pending = fields_of(0), shown = 0;
-  for (int k = 1; k < pic_count; ++k) {
-    if (type_of(k) != 3) {
-      shown += pending;
-      pending = fields_of(k);
-    } else {
-      shown += fields_of(k);
-    }
-    if (shown + r >= 2 * frame) return k;
-  }
-  return pic_count - 1;
+  const int k = first_pic_showing(2 * frame - r);
+  return k < 0 ? pic_count - 1 : k;
 }
 
 int LGOP::field_to_pic(int field) const {
@@ -220,6 +211,12 @@ int LGOP::field_to_pic(int field) const {
   if (field >= total_fields) return pic_count;
   if (total_fields == 2 * pic_count) return (field + 1) / 2;
   if (pic_count < 2 || !pic_table) return 1;
+  const int k = first_pic_showing(field);
+  return k < 0 ? pic_count : k;
+}
+
+int LGOP::first_pic_showing(int fields) const {
+  // A reference picture is shown when the next one arrives; B pictures at once.
   int pending = fields_of(0), shown = 0;
   for (int k = 1; k < pic_count; ++k) {
     if (type_of(k) != 3) {
@@ -228,9 +225,9 @@ int LGOP::field_to_pic(int field) const {
     } else {
       shown += fields_of(k);
     }
-    if (shown >= field) return k;
+    if (shown >= fields) return k;
   }
-  return pic_count;
+  return -1;
 }
 
 // ---- GOP ------------------------------------------------------------------

@@ -85,6 +85,9 @@ class LGOP {
   int pic_table_size_ = 0;  // entries allocated for pic_table
   int fields_of(int i) const { return unpack_field_count(int(pic_table[i] >> 27)); }
   int type_of(int i) const { return int(pic_table[i] >> 30); }
+  // Coded index (>= 1) of the first picture at which display order has shown
+  // `fields` fields; -1 when the GOP ends first. Needs pic_count >= 2.
+  int first_pic_showing(int fields) const;
 };
 
 class GOP : public LGOP {

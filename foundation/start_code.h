@@ -5,8 +5,26 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "foundation/bitstream.h"
+
+// Offset of the first 00 00 01 xx with want(xx) true, or -1 (also for no
+// data or fewer than 4 bytes). memchr finds each 0x01 at memory speed; after
+// one that is not taken the next prefix can end no sooner than three bytes on.
+template <class Want>
+inline int64_t start_code_scan(const uint8_t* data, int64_t length, Want want) {
+  if (!data || length < 4) return -1;
+  const uint8_t* p = data + 2;
+  const uint8_t* const last = data + length - 1;  // the 0x01 needs a byte after it
+  while (p < last) {
+    p = static_cast<const uint8_t*>(std::memchr(p, 1, static_cast<size_t>(last - p)));
+    if (!p) break;
+    if (p[-1] == 0 && p[-2] == 0 && want(p[1])) return p - 2 - data;
+    p += 3;
+  }
+  return -1;
+}
 
 // Offset of the first 00 00 01 xx in data with *code = xx; -1 with
 // *code = -1 when there is none.

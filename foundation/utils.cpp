@@ -13,6 +13,7 @@
 #include <filesystem>
 
 #include "foundation/bsfile.h"
+#include "foundation/start_code.h"
 #include "foundation/trace.h"
 #include "foundation/video_info.h"
 
@@ -31,25 +32,14 @@ void utils_strip_spaces(char* out, char* text) {
   out[n] = 0;
 }
 
-// Both scans look for the 0x01 of a 00 00 01 prefix with memchr, which runs at
-// memory speed, and check the two bytes before it. After a 0x01 that does not
-// end a prefix the next candidate is at least three bytes on.
 int64_t utils_next_start_code(const uint8_t* bytes, int64_t length, int* code) {
   if (!code) return 0;
   *code = 0;
   if (!bytes || length < 4) return 0;
-  const uint8_t* p = bytes + 2;
-  const uint8_t* const last = bytes + length - 1;  // the 0x01 needs a byte after it
-  while (p < last) {
-    p = static_cast<const uint8_t*>(std::memchr(p, 1, static_cast<size_t>(last - p)));
-    if (!p) break;
-    if (p[-1] == 0 && p[-2] == 0) {
-      *code = 0x100 + p[1];
-      return p - 2 - bytes;
-    }
-    p += 3;
-  }
-  return length - 3;
+  const int64_t at = start_code_scan(bytes, length, [](uint8_t) { return true; });
+  if (at < 0) return length - 3;
+  *code = 0x100 + bytes[at + 3];
+  return at;
 }
 
 int64_t utils_next_usr_start_code(uint32_t code, const uint8_t* bytes, int64_t length, uint32_t* out_code) {
@@ -57,18 +47,10 @@ int64_t utils_next_usr_start_code(uint32_t code, const uint8_t* bytes, int64_t l
   if (!bytes || length < 4) return 0;
   if ((code >> 8) == 1) {
     const uint8_t id = static_cast<uint8_t>(code);
-    const uint8_t* p = bytes + 2;
-    const uint8_t* const last = bytes + length - 1;
-    while (p < last) {
-      p = static_cast<const uint8_t*>(std::memchr(p, 1, static_cast<size_t>(last - p)));
-      if (!p) break;
-      if (p[-1] == 0 && p[-2] == 0 && p[1] == id) {
-        if (out_code) *out_code = code;
-        return p - 2 - bytes;
-      }
-      p += 3;
-    }
-    return length;
+    const int64_t at = start_code_scan(bytes, length, [id](uint8_t c) { return c == id; });
+    if (at < 0) return length;
+    if (out_code) *out_code = code;
+    return at;
   }
   const uint8_t needle[4] = {static_cast<uint8_t>(code >> 24), static_cast<uint8_t>(code >> 16),
                              static_cast<uint8_t>(code >> 8), static_cast<uint8_t>(code)};
@@ -100,15 +82,14 @@ int utils_write_sequence_end_code(FILE* stream) {
 int utils_count_pictures(const uint8_t* bytes, int64_t length) {
   if (!bytes || length < 4) return 0;
   int count = 0;
-  const uint8_t* p = bytes + 2;
-  const uint8_t* const last = bytes + length - 1;
-  while (p < last) {
-    p = static_cast<const uint8_t*>(std::memchr(p, 1, static_cast<size_t>(last - p)));
-    if (!p) break;
-    if (p[-1] == 0 && p[-2] == 0 && p[1] == 0) ++count;
-    p += 3;
+  for (;;) {
+    const int64_t at = start_code_scan(bytes, length, [](uint8_t c) { return c == 0; });
+    if (at < 0) return count;
+    ++count;
+    // The next prefix can end no sooner than three bytes on.
+    bytes += at + 3;
+    length -= at + 3;
   }
-  return count;
 }
 
 int64_t utils_find_ts_sync(const uint8_t* bytes, int64_t length, int packets, int whole) {

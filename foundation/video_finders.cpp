@@ -1,47 +1,30 @@
 #include "foundation/video_finders.h"
 
-#include <cstring>
+#include "foundation/start_code.h"
 
 namespace {
 
-// Scans for 00 00 01 xx with xx accepted by `want`; returns the offset of the
-// first 00 or -1. Only positions whose xx byte lies inside the data count.
+// The first start code whose xx `want` takes; without one, length - 4 (0
+// for short or no data) with *code = 0xFFF.
 template <typename Want>
-inline int scan_start_code(const uint8_t* data, int length, Want want) {
-  if (!data || length < 4) return -1;
-  // Candidate 0x01 bytes sit at offsets 2 .. length - 2.
-  const uint8_t* p = data + 2;
-  const uint8_t* last = data + length - 2;  // last allowed position of 0x01
-  while (p <= last) {
-    p = static_cast<const uint8_t*>(std::memchr(p, 0x01, static_cast<size_t>(last - p + 1)));
-    if (!p) return -1;
-    if (p[-1] == 0 && p[-2] == 0 && want(p[1])) return static_cast<int>(p - 2 - data);
-    // The next candidate's 00 00 must follow this 01: skip by one at least.
-    ++p;
+int find_first(const uint8_t* data, int length, int* code, Want want) {
+  const int pos = int(start_code_scan(data, length, want));
+  if (pos < 0) {
+    if (code) *code = 0xFFF;
+    return length < 4 || !data ? 0 : length - 4;
   }
-  return -1;
+  if (code) *code = 0x100 | data[pos + 3];
+  return pos;
 }
 
 }  // namespace
 
 int find_next_header_start(const uint8_t* data, int length, int* code) {
-  int pos = scan_start_code(data, length, [](uint8_t c) { return c == 0x00 || c == 0xB3 || c == 0xB8; });
-  if (pos < 0) {
-    if (code) *code = 0xFFF;
-    return length < 4 || !data ? 0 : length - 4;
-  }
-  if (code) *code = 0x100 | data[pos + 3];
-  return pos;
+  return find_first(data, length, code, [](uint8_t c) { return c == 0x00 || c == 0xB3 || c == 0xB8; });
 }
 
 int find_next_gop_or_picture_start(const uint8_t* data, int length, int* code) {
-  int pos = scan_start_code(data, length, [](uint8_t c) { return c == 0x00 || c == 0xB8; });
-  if (pos < 0) {
-    if (code) *code = 0xFFF;
-    return length < 4 || !data ? 0 : length - 4;
-  }
-  if (code) *code = 0x100 | data[pos + 3];
-  return pos;
+  return find_first(data, length, code, [](uint8_t c) { return c == 0x00 || c == 0xB8; });
 }
 
 int find_next_i_picture(const uint8_t* data, int length, int* lead) {

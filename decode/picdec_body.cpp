@@ -689,12 +689,10 @@ int PicDecoder::decode_body(const uint8_t* data, int length, Frame* frame, Frame
   if (c.ps == 3) second_field = 0;
 
   const bool limited = coef_limit < 63 || size_mode > 0;
-  const int mb_width = mb_cols;  // macroblock numbering of the picture
   int last_row = -1;
   int count = 0;
   int mb = 0;
-  int prev_mb_type = 0, prev_motion_type = 0;
-  int have_prev = 0;
+  int prev_mb_type = 0;
   int vec[2][2][2] = {};
 
   // ---- slice loop ----
@@ -748,11 +746,9 @@ int PicDecoder::decode_body(const uint8_t* data, int length, Frame* frame, Frame
       if (!inc || c.bs.overrun()) goto slice_search;
       mb = row * cols + inc - 1;
       if (inc - 1 >= cols && !c.mpeg1) goto slice_search;
-      (void)mb_width;
     }
     c.dc_pred[0] = c.dc_pred[1] = c.dc_pred[2] = 0;
     std::memset(c.pmv, 0, sizeof c.pmv);
-    have_prev = 0;
 
     // ---- macroblock loop ----
     for (;;) {
@@ -965,8 +961,6 @@ int PicDecoder::decode_body(const uint8_t* data, int length, Frame* frame, Frame
       quant_sum += quantiser_scale;
       ++mb_tally;
       prev_mb_type = type;
-      prev_motion_type = c.mpeg1 ? 2 : motion_type;
-      have_prev = 1;
       if (mpeg1_partial) goto slice_search;
 
       // next macroblock address
@@ -1026,8 +1020,6 @@ int PicDecoder::decode_body(const uint8_t* data, int length, Frame* frame, Frame
         }
         quant_sum += quantiser_scale;
         ++mb_tally;
-        (void)have_prev;
-        (void)prev_motion_type;
       }
       mb += inc;
     }

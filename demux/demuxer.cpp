@@ -413,34 +413,43 @@ int DeMuxer::has_stream_id(int id) const {
   return 0;
 }
 
-FrmHdr* DeMuxer::get_audio_header(int id, int pid) {
+namespace {
+
+// The first header `get` gives among the records of stream id (as `same_id`
+// judges it) and pid (0: any); id 0 stands for the selection sel_id/sel_pid.
+template <class SameId, class Get>
+auto first_header(std::vector<ESData>& records, int id, int pid, int sel_id, int sel_pid, SameId same_id, Get get)
+    -> decltype(get(records.front())) {
   if (!id) {
-    id = audio_sel_id_;
-    pid = audio_sel_pid_;
+    id = sel_id;
+    pid = sel_pid;
   }
-  for (auto& r : es_data_)
-    if (r.stream_id == id && (!pid || r.pid == pid) && r.get_audio_header()) return r.get_audio_header();
+  for (auto& r : records)
+    if (same_id(r, id) && (!pid || r.pid == pid) && get(r)) return get(r);
   return nullptr;
+}
+
+}  // namespace
+
+FrmHdr* DeMuxer::get_audio_header(int id, int pid) {
+  return first_header(
+      es_data_, id, pid, audio_sel_id_, audio_sel_pid_, [](const ESData& r, int i) { return r.stream_id == i; },
+      [](const ESData& r) { return r.get_audio_header(); });
 }
 
 AC3FrmHdr* DeMuxer::get_ac3_header(int id, int pid) {
-  if (!id) {
-    id = audio_sel_id_;
-    pid = audio_sel_pid_;
-  }
-  for (auto& r : es_data_)
-    if ((r.stream_id == id || id == 189) && (!pid || r.pid == pid) && r.get_ac3_header()) return r.get_ac3_header();
-  return nullptr;
+  return first_header(
+      es_data_, id, pid, audio_sel_id_, audio_sel_pid_,
+      [](const ESData& r, int i) { return r.stream_id == i || i == 189; },
+      [](const ESData& r) { return r.get_ac3_header(); });
 }
 
 SeqHdr* DeMuxer::find_video_header(int id, int pid) {
-  if (!id) {
-    id = video_sel_id_;
-    pid = video_sel_pid_;
-  }
-  for (auto& r : es_data_)
-    if (r.is_video() && r.stream_id == id && (!pid || r.pid == pid) && r.get_video_header())
-      return r.get_video_header();
+  SeqHdr* h = first_header(
+      es_data_, id, pid, video_sel_id_, video_sel_pid_,
+      [](const ESData& r, int i) { return r.is_video() && r.stream_id == i; },
+      [](const ESData& r) { return r.get_video_header(); });
+  if (h) return h;
   return seq_.invalid ? nullptr : &seq_;
 }
 

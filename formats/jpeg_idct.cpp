@@ -91,6 +91,7 @@ void jpeg_idct_dc_put(int dc, const int32_t* q, uint8_t* out, int stride) {
 JpegIdctFn jpeg_idct_selected() {
   static const JpegIdctFn fn = [] {
     if (!cpu_use_plain() && cpu_has_avx2()) return &jpeg_idct_put_avx2;
+    if (!cpu_use_plain() && cpu_has_sse41()) return &jpeg_idct_put_sse41;
     return &jpeg_idct_put_c;
   }();
   return fn;

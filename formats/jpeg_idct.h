@@ -1,6 +1,7 @@
 // Inverse 8 x 8 transform of the JPEG decoder: dequantisation with
 // AAN-scaled tables (Quant::decode_table), Arai-Agui-Nakajima butterflies,
-// level shift and clamping through the range-limit table.
+// level shift and saturation to 0..255 (out-of-range samples clamp rather
+// than wrap).
 #pragma once
 
 #include <cstdint>
@@ -12,6 +13,7 @@ void jpeg_idct_put(const int16_t* coef, const int32_t* dequant, uint8_t* out, in
 // The variants, bit-exact with each other.
 using JpegIdctFn = void (*)(const int16_t*, const int32_t*, uint8_t*, int);
 void jpeg_idct_put_c(const int16_t* coef, const int32_t* dequant, uint8_t* out, int stride);
+void jpeg_idct_put_sse41(const int16_t* coef, const int32_t* dequant, uint8_t* out, int stride);
 void jpeg_idct_put_avx2(const int16_t* coef, const int32_t* dequant, uint8_t* out, int stride);
 // The variant jpeg_idct_put uses.
 JpegIdctFn jpeg_idct_selected();

@@ -293,7 +293,7 @@ uint32_t QT_Stsz::decode(const uint8_t* b, size_t length) {
   sample_count = qt_get32(b + 16);
   entries.clear();
   if (sample_size != 0) {  // every sample has this size; no table follows
-    total_size = static_cast<int64_t>(sample_size) * sample_count;
+    total_size = saturate(static_cast<__int128>(sample_size) * sample_count);
     return atom_size;
   }
   if (sample_count != (atom_size - 20) / 4) {

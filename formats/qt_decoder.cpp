@@ -146,7 +146,11 @@ bool QT_Decoder::open(const char* name, int header_only) {
   if (d) frame_rate = static_cast<double>(scale) / d;
   if (scale) {
     const double seconds = static_cast<double>(media->mdhd.duration) / scale;
-    if (seconds != 0 && stbl) bit_rate = static_cast<int64_t>(8 / seconds * static_cast<double>(stbl->get_total_size()));
+    if (seconds != 0 && stbl) {
+      // Damaged tables can ask for any rate; keep it representable.
+      const double rate = 8 / seconds * static_cast<double>(stbl->get_total_size());
+      bit_rate = rate < 9.0e18 ? static_cast<int64_t>(rate) : INT64_MAX;
+    }
   }
   if (!header_only) {
     jpeg = std::make_unique<JDecoder>();

@@ -877,8 +877,11 @@ int SeqHdr::checks() {
     ++errors;
   }
 
-  if (bit_rate > 0) {
-    const int64_t limit = static_cast<int64_t>(static_cast<double>(bit_rate) * 400.0 * 0.7281777777777778);
+  // The whole rate: set_bit_rate keeps the MPEG-2 bits above 18 in the extension.
+  const int64_t rate_units =
+      bit_rate + (mpeg2 && seq_ext && bit_rate >= 0 ? int64_t(seq_ext->bit_rate_extension & 0xFFF) << 18 : 0);
+  if (rate_units > 0) {
+    const int64_t limit = static_cast<int64_t>(static_cast<double>(rate_units) * 400.0 * 0.7281777777777778);
     if (static_cast<int64_t>(vbv_buffer_size) * 16384 >= limit) vbv_buffer_size = static_cast<int32_t>(limit / 15360);
   }
 

@@ -266,6 +266,11 @@ TEST(QtAtoms, SampleTables) {
     EXPECT_EQ(size, 0u);
     EXPECT_TRUE(cap.contains("not enough information"));
   }
+  // Constant size and count at their largest: the total saturates.
+  QT_Stsz huge;
+  const auto most = atom("stsz", table({0xFFFFFFFF, 0xFFFFFFFF}));
+  EXPECT_EQ(huge.decode(most.data(), most.size()), most.size());
+  EXPECT_GT(huge.total_size, int64_t{1} << 50);
   // A count that disagrees with the atom size is refused.
   QT_Stco bad_stco;
   const auto wrong = atom("stco", table({5, 1, 2}));

@@ -297,6 +297,12 @@ TEST(SeqHdr, BitRateIgnoresExtension) {
   SeqHdr back;
   ASSERT_GT(back.decode(out, n), 0);
   EXPECT_EQ(back.get_bit_rate(), 200000000);
+  // The writers' check limits the buffer by the whole rate, not its low bits.
+  h.set_bit_rate(0x40001 * 400);  // low 18 bits 1
+  h.seq_ext->profile_and_level_indication = 0x14;  // High profile, High level
+  h.vbv_buffer_size = 500;
+  h.checks();
+  EXPECT_EQ(h.vbv_buffer_size, 500);
 
   // Without extension bits nothing changes: VBR and MPEG-1 fall-backs.
   d = mpeg2_header();

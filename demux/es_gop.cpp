@@ -78,13 +78,12 @@ int DeMuxer::parse_header(const uint8_t* b, int n, int* flags, int* header_lengt
   if (code == 0x1B8) {
     if (n - pos < 8 || gop_hdr_.decode(b + pos, n - pos) <= 0) goto no_picture;
     *flags |= 2;
-    uint32_t found = 0;
-    int64_t d = utils_next_usr_start_code(0x00000100u, b + pos + 4, n - pos - 4, &found);
-    if (!found) {
+    const int d = start_code_find(b + pos + 4, n - pos - 4, 0x00, 4);
+    if (d < 0) {
       *header_length = r;
       goto no_picture;
     }
-    pos = pos + 4 + int(d);
+    pos = pos + 4 + d;
     *header_length = pos - step;
   }
   // A picture start code at pos.

@@ -85,10 +85,9 @@ int GOPList::build_index() {
   if (n <= 0) return 1;
   add_extra_fields(scratch_.get());
   if (scratch_->pic_count > 0 && scratch_->data) {
-    uint32_t found = 0;
-    int64_t at = utils_next_usr_start_code(0x000001B8u, scratch_->data, scratch_->valid_bytes(), &found);
+    const int at = start_code_find(scratch_->data, scratch_->valid_bytes(), 0xB8, 4);
     gop_hdr_.set_frame_rate_code(seqhdr_.get_frame_rate_code());
-    if (found) gop_hdr_.decode(scratch_->data + at, scratch_->valid_bytes() - int(at));
+    if (at >= 0) gop_hdr_.decode(scratch_->data + at, scratch_->valid_bytes() - at);
   }
   if (scratch_->has_pts()) ++pts_gops_;
   if (scratch_->pic_count > gop_size_) {

@@ -446,3 +446,32 @@ TEST(PicDecoder, FieldPairsAndLoneFirstFields) {
 }
 
 }  // namespace
+
+namespace {
+
+// Quant matrix extension: matrices arrive in zig-zag order, bit-shifted by
+// the 4-bit identifier and the load flags.
+TEST(PicDecoder, QuantMatrixExtensionLoadsInZigZagOrder) {
+  const SeqHdr s = make_seq(352, 288, 1, 1);
+  PicDecoder d(&s);
+  std::vector<uint8_t> ext(256, 0);
+  BitWriter bw(ext.data(), ext.size(), 1);
+  bw.put_bits(0x000001B5, 32);
+  bw.put_bits(3, 4);  // quant matrix extension
+  bw.put_bits(0, 1);  // no intra matrix
+  bw.put_bits(1, 1);  // non-intra matrix follows
+  for (int i = 0; i < 64; ++i) bw.put_bits(static_cast<uint32_t>(10 + i), 8);  // value by scan index
+  bw.put_bits(0, 1);
+  bw.put_bits(0, 1);
+  const int n = static_cast<int>(bw.flush());
+  d.pic.ext_copy.assign(ext.begin(), ext.begin() + n);
+  d.pic.ext_length = n;
+  d.load_quant_matrix_ext();
+  for (int i = 0; i < 64; ++i) {
+    EXPECT_EQ(d.non_intra_matrix[kZigZag[i]], 10 + i) << i;
+    EXPECT_EQ(d.chroma_non_intra_matrix[kZigZag[i]], 10 + i) << i;  // chroma follows luma
+    EXPECT_EQ(d.intra_matrix[i], kDefaultIntraMatrix[i]) << i;
+  }
+}
+
+}  // namespace

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "demux/demuxer.h"
+#include "foundation/start_code.h"
 #include "foundation/timecode.h"
 #include "foundation/trace.h"
 #include "foundation/utils.h"

@@ -7,9 +7,9 @@
 
 #include "demux/demuxer_cache.h"
 #include "foundation/probe.h"
+#include "foundation/start_code.h"
 #include "foundation/timecode.h"
 #include "foundation/trace.h"
-#include "foundation/utils.h"
 
 namespace {
 

@@ -198,6 +198,16 @@ void PicDecoder::load_quant_matrix_ext() {
   }
 }
 
+// A header whose coding type or f_code was repaired is refused by PicHdr but
+// still decodable: the picture data then starts at the next start code.
+int PicDecoder::decode_picture_header(const uint8_t* data, int length) {
+  const int n = pic.decode(data, length);
+  if (n || !pic.is_repaired() || length < 5) return n;
+  int code = 0;
+  const int64_t next = utils_next_start_code(data + 4, length - 4, &code);
+  return code ? static_cast<int>(next) + 4 : 0;
+}
+
 int PicDecoder::parse_headers(const uint8_t* data, int length) {
   if (!data || length < 4) return 0;
   uint32_t code = 0;
@@ -216,7 +226,7 @@ int PicDecoder::parse_headers(const uint8_t* data, int length) {
       }
     }
   }
-  const int n = pic.decode(data + at, static_cast<int>(length - at));
+  const int n = decode_picture_header(data + at, static_cast<int>(length - at));
   if (!n) return 0;
   if (pic.errors == 0) {
     if (pic.picture_coding_type == 2) saved_p_forward_fcode = pic.forward_f_code;
@@ -381,7 +391,7 @@ int PicDecoder::decode_mb_info(const uint8_t* data, int length, MBInfo* records)
   uint32_t code = 0;
   const int64_t at = utils_next_usr_start_code(0x100, data, length, &code);
   if (code != 0x100) return 0;
-  const int n = pic.decode(data + at, static_cast<int>(length - at));
+  const int n = decode_picture_header(data + at, static_cast<int>(length - at));
   if (!n) return 0;
   if (!records) {
     enable_mb_info(1);

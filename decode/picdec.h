@@ -29,6 +29,8 @@ class PicDecoder {
   // Bytes from data to the end of the picture header with its extensions and
   // user data; 0 without a picture header.
   int parse_headers(const uint8_t* data, int length);
+  // pic.decode, accepting a repaired header (see picdec.cpp).
+  int decode_picture_header(const uint8_t* data, int length);
   // One picture (and the second field of a field pair that follows it) into
   // frame. Returns the bytes consumed, 0 when nothing was decoded.
   int decode_picture(const uint8_t* data, int length, Frame* frame, Frame* forward, Frame* backward);

@@ -49,8 +49,58 @@ void walk_children(const uint8_t* b, uint32_t container_size, const char* cls, F
   }
 }
 
-// Type and size checks of a container; its size, 0 on failure.
-uint32_t container_check(const uint8_t* b, size_t length, uint32_t type, const char* cls) {
+// The 24-bit flags after a full atom's version byte at p.
+inline uint32_t full_flags(const uint8_t* p) { return qt_get32(p) & 0xFFFFFF; }
+
+// Version, flags and the two time stamps that open a movie, track or media
+// header.
+template <class A>
+void read_stamps(A& a, const uint8_t* b) {
+  a.version = b[8];
+  a.flags = full_flags(b + 8);
+  a.creation_time = qt_get32(b + 12);
+  a.modification_time = qt_get32(b + 16);
+}
+
+// Entry count of a table atom: the count field ends its header and
+// entry-byte entries fill the rest of the atom. False when the two
+// disagree (reported under cls unless it is null).
+bool table_count(const uint8_t* b, uint32_t atom_size, uint32_t header, uint32_t entry, const char* cls,
+                 uint32_t* count) {
+  *count = qt_get32(b + header - 4);
+  const uint32_t fits = (atom_size - header) / entry;
+  if (*count == fits) return true;
+  if (cls)
+    trace("%s::decode (ERROR): number_of_entries=%d != %d=(atom-size-based)\n", cls, static_cast<int>(*count),
+          static_cast<int>(fits));
+  return false;
+}
+
+// A table of 32-bit entries after a 16-byte header: atom_size, or 0 with
+// the table emptied when its count is wrong.
+uint32_t read_u32_table(const uint8_t* b, uint32_t atom_size, const char* cls, std::vector<uint32_t>& entries) {
+  uint32_t count;
+  if (!table_count(b, atom_size, 16, 4, cls, &count)) {
+    entries.clear();
+    return 0;
+  }
+  entries.resize(count);
+  for (uint32_t i = 0; i < count; ++i) entries[i] = qt_get32(b + 16 + 4 * i);
+  return atom_size;
+}
+
+// A child atom decoded into slot; slot is left as it was on failure.
+template <class T>
+bool take(std::unique_ptr<T>& slot, const uint8_t* c, uint32_t n) {
+  auto atom = std::make_unique<T>();
+  if (!atom->decode(c, n)) return false;
+  slot = std::move(atom);
+  return true;
+}
+
+}  // namespace
+
+uint32_t QT_Atom::check_container(const uint8_t* b, size_t length, const char* cls) {
   if (!b || length < 8) {
     trace("%s::decode (ERROR): not enough data (%d < 8)\n", cls, static_cast<int>(length));
     return 0;
@@ -65,10 +115,9 @@ uint32_t container_check(const uint8_t* b, size_t length, uint32_t type, const c
           static_cast<int>(sz));
     return 0;
   }
+  atom_size = sz;
   return sz;
 }
-
-}  // namespace
 
 bool QT_Atom::check(const uint8_t* b, size_t length, const char* cls, uint32_t fixed, bool exact) {
   if (!b || length < 8) {
@@ -95,10 +144,7 @@ bool QT_Atom::check(const uint8_t* b, size_t length, const char* cls, uint32_t f
 
 uint32_t QT_Mvhd::decode(const uint8_t* b, size_t length) {
   if (!check(b, length, "QT_Mvhd", 108, true)) return 0;
-  version = b[8];
-  flags = qt_get32(b + 8) & 0xFFFFFF;
-  creation_time = qt_get32(b + 12);
-  modification_time = qt_get32(b + 16);
+  read_stamps(*this, b);
   time_scale = qt_get32(b + 20);
   duration = qt_get32(b + 24);
   preferred_rate = qt_get32(b + 28);
@@ -116,10 +162,7 @@ uint32_t QT_Mvhd::decode(const uint8_t* b, size_t length) {
 
 uint32_t QT_Tkhd::decode(const uint8_t* b, size_t length) {
   if (!check(b, length, "QT_Tkhd", 92, true)) return 0;
-  version = b[8];
-  flags = qt_get32(b + 8) & 0xFFFFFF;
-  creation_time = qt_get32(b + 12);
-  modification_time = qt_get32(b + 16);
+  read_stamps(*this, b);
   track_id = qt_get32(b + 20);
   duration = qt_get32(b + 28);
   layer = qt_get16(b + 40);
@@ -133,10 +176,7 @@ uint32_t QT_Tkhd::decode(const uint8_t* b, size_t length) {
 
 uint32_t QT_Mdhd::decode(const uint8_t* b, size_t length) {
   if (!check(b, length, "QT_Mdhd", 32, true)) return 0;
-  version = b[8];
-  flags = qt_get32(b + 8) & 0xFFFFFF;
-  creation_time = qt_get32(b + 12);
-  modification_time = qt_get32(b + 16);
+  read_stamps(*this, b);
   time_scale = qt_get32(b + 20);
   duration = qt_get32(b + 24);
   language = qt_get16(b + 28);
@@ -146,7 +186,7 @@ uint32_t QT_Mdhd::decode(const uint8_t* b, size_t length) {
 
 uint32_t QT_Hdlr::decode(const uint8_t* b, size_t length) {
   if (!check(b, length, "QT_Hdlr", 32, false)) return 0;
-  flags = qt_get32(b + 8) & 0xFFFFFF;
+  flags = full_flags(b + 8);
   component_type = qt_get32(b + 12);
   component_subtype = qt_get32(b + 16);
   manufacturer = qt_get32(b + 20);
@@ -159,7 +199,7 @@ uint32_t QT_Hdlr::decode(const uint8_t* b, size_t length) {
 
 uint32_t QT_Vmhd::decode(const uint8_t* b, size_t length) {
   if (!check(b, length, "QT_Vmhd", 20, true)) return 0;
-  flags = qt_get32(b + 8) & 0xFFFFFF;
+  flags = full_flags(b + 8);
   graphics_mode = qt_get16(b + 12);
   for (int i = 0; i < 3; ++i) opcolor[i] = qt_get16(b + 14 + 2 * i);
   return atom_size;
@@ -167,7 +207,7 @@ uint32_t QT_Vmhd::decode(const uint8_t* b, size_t length) {
 
 uint32_t QT_Smhd::decode(const uint8_t* b, size_t length) {
   if (!check(b, length, "QT_Smhd", 16, true)) return 0;
-  flags = qt_get32(b + 8) & 0xFFFFFF;
+  flags = full_flags(b + 8);
   balance = qt_get16(b + 12);
   return atom_size;
 }
@@ -204,10 +244,8 @@ uint32_t QT_Stsd::decode(const uint8_t* b, size_t length) {
 
 uint32_t QT_Stts::decode(const uint8_t* b, size_t length) {
   if (!check(b, length, "QT_Stts", 16, false)) return 0;
-  const uint32_t count = qt_get32(b + 12);
-  if (count != (atom_size - 16) / 8) {
-    trace("QT_Stts::decode (ERROR): number_of_entries=%d != %d=(atom-size-based)\n", static_cast<int>(count),
-          static_cast<int>((atom_size - 16) / 8));
+  uint32_t count;
+  if (!table_count(b, atom_size, 16, 8, "QT_Stts", &count)) {
     entries.clear();
     return 0;
   }
@@ -222,22 +260,13 @@ uint32_t QT_Stts::decode(const uint8_t* b, size_t length) {
 
 uint32_t QT_Stss::decode(const uint8_t* b, size_t length) {
   if (!check(b, length, "QT_Stss", 16, false)) return 0;
-  const uint32_t count = qt_get32(b + 12);
-  if (count != (atom_size - 16) / 4) {
-    entries.clear();
-    return 0;
-  }
-  entries.resize(count);
-  for (uint32_t i = 0; i < count; ++i) entries[i] = qt_get32(b + 16 + 4 * i);
-  return atom_size;
+  return read_u32_table(b, atom_size, nullptr, entries);
 }
 
 uint32_t QT_Stsc::decode(const uint8_t* b, size_t length) {
   if (!check(b, length, "QT_Stsc", 16, false)) return 0;
-  const uint32_t count = qt_get32(b + 12);
-  if (count != (atom_size - 16) / 12) {
-    trace("QT_Stsc::decode (ERROR): number_of_entries=%d != %d=(atom-size-based)\n", static_cast<int>(count),
-          static_cast<int>((atom_size - 16) / 12));
+  uint32_t count;
+  if (!table_count(b, atom_size, 16, 12, "QT_Stsc", &count)) {
     entries.clear();
     return 0;
   }
@@ -296,9 +325,7 @@ uint32_t QT_Stsz::decode(const uint8_t* b, size_t length) {
     total_size = saturate(static_cast<__int128>(sample_size) * sample_count);
     return atom_size;
   }
-  if (sample_count != (atom_size - 20) / 4) {
-    trace("QT_Stsz::decode (ERROR): number_of_entries=%d != %d=(atom-size-based)\n", static_cast<int>(sample_count),
-          static_cast<int>((atom_size - 20) / 4));
+  if (!table_count(b, atom_size, 20, 4, "QT_Stsz", &sample_count)) {
     sample_count = 0;
     return 0;
   }
@@ -321,16 +348,7 @@ uint32_t QT_Stsz::get_sample_size(int64_t i) const {
 
 uint32_t QT_Stco::decode(const uint8_t* b, size_t length) {
   if (!check(b, length, "QT_Stco", 16, false)) return 0;
-  const uint32_t count = qt_get32(b + 12);
-  if (count != (atom_size - 16) / 4) {
-    trace("QT_Stco::decode (ERROR): number_of_entries=%d != %d=(atom-size-based)\n", static_cast<int>(count),
-          static_cast<int>((atom_size - 16) / 4));
-    entries.clear();
-    return 0;
-  }
-  entries.resize(count);
-  for (uint32_t i = 0; i < count; ++i) entries[i] = qt_get32(b + 16 + 4 * i);
-  return atom_size;
+  return read_u32_table(b, atom_size, "QT_Stco", entries);
 }
 
 uint32_t QT_Stco::get_chunk_offset(int64_t i) const {
@@ -341,21 +359,15 @@ uint32_t QT_Stco::get_chunk_offset(int64_t i) const {
 }
 
 uint32_t QT_Stbl::decode(const uint8_t* b, size_t length) {
-  const uint32_t sz = container_check(b, length, type, "QT_Stbl");
+  const uint32_t sz = check_container(b, length, "QT_Stbl");
   if (!sz) return 0;
-  atom_size = sz;
   walk_children(b, sz, "QT_Stbl", [&](uint32_t t, const uint8_t* c, uint32_t n) {
-    auto take = [&](auto& slot) {
-      using T = typename std::remove_reference_t<decltype(slot)>::element_type;
-      auto atom = std::make_unique<T>();
-      if (atom->decode(c, n)) slot = std::move(atom);
-    };
-    if (t == qt_fourcc("stsd")) take(stsd);
-    else if (t == qt_fourcc("stts")) take(stts);
-    else if (t == qt_fourcc("stss")) take(stss);
-    else if (t == qt_fourcc("stsc")) take(stsc);
-    else if (t == qt_fourcc("stsz")) take(stsz);
-    else if (t == qt_fourcc("stco")) take(stco);
+    if (t == qt_fourcc("stsd")) take(stsd, c, n);
+    else if (t == qt_fourcc("stts")) take(stts, c, n);
+    else if (t == qt_fourcc("stss")) take(stss, c, n);
+    else if (t == qt_fourcc("stsc")) take(stsc, c, n);
+    else if (t == qt_fourcc("stsz")) take(stsz, c, n);
+    else if (t == qt_fourcc("stco")) take(stco, c, n);
   });
   return sz;
 }
@@ -385,9 +397,8 @@ int64_t QT_Stbl::get_sample_offset(int64_t n, uint32_t* size) const {
 }
 
 uint32_t QT_Dinf::decode(const uint8_t* b, size_t length) {
-  const uint32_t sz = container_check(b, length, type, "QT_Dinf");
+  const uint32_t sz = check_container(b, length, "QT_Dinf");
   if (!sz) return 0;
-  atom_size = sz;
   if (sz < 24 || qt_get32(b + 12) != qt_fourcc("dref")) {
     trace("QT_Dinf::decode (ERROR): no type string ('dref') found\n");
     return 0;
@@ -399,7 +410,7 @@ uint32_t QT_Dinf::decode(const uint8_t* b, size_t length) {
     return 0;
   }
   version = b[16];
-  flags = qt_get32(b + 16) & 0xFFFFFF;
+  flags = full_flags(b + 16);
   const uint32_t count = qt_get32(b + 20);
   if (count >= 128) {
     trace("QT_Dinf::decode (ERROR): number_of_entries=%d (too large)\n", static_cast<int>(count));
@@ -419,7 +430,7 @@ uint32_t QT_Dinf::decode(const uint8_t* b, size_t length) {
     d.size = esz;
     d.type = qt_get32(b + pos + 4);
     d.version = b[pos + 8];
-    d.flags = qt_get32(b + pos + 8) & 0xFFFFFF;
+    d.flags = full_flags(b + pos + 8);
     d.data.assign(b + pos + 12, b + pos + esz);
     pos += esz;
   }
@@ -427,23 +438,15 @@ uint32_t QT_Dinf::decode(const uint8_t* b, size_t length) {
 }
 
 uint32_t QT_Minf::decode(const uint8_t* b, size_t length) {
-  const uint32_t sz = container_check(b, length, type, "QT_Minf");
+  const uint32_t sz = check_container(b, length, "QT_Minf");
   if (!sz) return 0;
-  atom_size = sz;
   int headers = 0;
   walk_children(b, sz, "QT_Minf", [&](uint32_t t, const uint8_t* c, uint32_t n) {
-    auto take = [&](auto& slot) {
-      using T = typename std::remove_reference_t<decltype(slot)>::element_type;
-      auto atom = std::make_unique<T>();
-      if (!atom->decode(c, n)) return false;
-      slot = std::move(atom);
-      return true;
-    };
-    if (t == qt_fourcc("hdlr")) headers += take(hdlr);
-    else if (t == qt_fourcc("vmhd")) headers += take(vmhd);
-    else if (t == qt_fourcc("smhd")) headers += take(smhd);
-    else if (t == qt_fourcc("dinf")) take(dinf);
-    else if (t == qt_fourcc("stbl")) take(stbl);
+    if (t == qt_fourcc("hdlr")) headers += take(hdlr, c, n);
+    else if (t == qt_fourcc("vmhd")) headers += take(vmhd, c, n);
+    else if (t == qt_fourcc("smhd")) headers += take(smhd, c, n);
+    else if (t == qt_fourcc("dinf")) take(dinf, c, n);
+    else if (t == qt_fourcc("stbl")) take(stbl, c, n);
   });
   if (headers < 2) {
     trace("QT_Minf::decode (ERROR): required header atom missing (%d)\n", 2 - headers);
@@ -453,19 +456,16 @@ uint32_t QT_Minf::decode(const uint8_t* b, size_t length) {
 }
 
 uint32_t QT_Mdia::decode(const uint8_t* b, size_t length) {
-  const uint32_t sz = container_check(b, length, type, "QT_Mdia");
+  const uint32_t sz = check_container(b, length, "QT_Mdia");
   if (!sz) return 0;
-  atom_size = sz;
   bool have_mdhd = false;
   walk_children(b, sz, "QT_Mdia", [&](uint32_t t, const uint8_t* c, uint32_t n) {
     if (t == qt_fourcc("mdhd")) {
       have_mdhd = mdhd.decode(c, n) != 0;
     } else if (t == qt_fourcc("hdlr")) {
-      auto h = std::make_unique<QT_Hdlr>();
-      if (h->decode(c, n)) hdlr = std::move(h);
+      take(hdlr, c, n);
     } else if (t == qt_fourcc("minf")) {
-      auto m = std::make_unique<QT_Minf>();
-      if (m->decode(c, n)) minf = std::move(m);
+      take(minf, c, n);
     }
   });
   if (!have_mdhd) {
@@ -476,9 +476,8 @@ uint32_t QT_Mdia::decode(const uint8_t* b, size_t length) {
 }
 
 uint32_t QT_Trak::decode(const uint8_t* b, size_t length) {
-  const uint32_t sz = container_check(b, length, type, "QT_Trak");
+  const uint32_t sz = check_container(b, length, "QT_Trak");
   if (!sz) return 0;
-  atom_size = sz;
   int found = 0;
   walk_children(b, sz, "QT_Trak", [&](uint32_t t, const uint8_t* c, uint32_t n) {
     if (t == qt_fourcc("tkhd")) found += tkhd.decode(c, n) != 0;
@@ -492,9 +491,8 @@ uint32_t QT_Trak::decode(const uint8_t* b, size_t length) {
 }
 
 uint32_t QT_Moov::decode(const uint8_t* b, size_t length) {
-  const uint32_t sz = container_check(b, length, type, "QT_Moov");
+  const uint32_t sz = check_container(b, length, "QT_Moov");
   if (!sz) return 0;
-  atom_size = sz;
   int tracks = 0;
   bool have_mvhd = false;
   walk_children(b, sz, "QT_Moov", [&](uint32_t t, const uint8_t*, uint32_t) {
@@ -512,8 +510,8 @@ uint32_t QT_Moov::decode(const uint8_t* b, size_t length) {
     if (t == qt_fourcc("mvhd")) {
       mvhd_ok = mvhd.decode(c, n) != 0 || mvhd_ok;
     } else if (t == qt_fourcc("trak")) {
-      auto k = std::make_unique<QT_Trak>();
-      if (k->decode(c, n)) traks.push_back(std::move(k));
+      std::unique_ptr<QT_Trak> k;
+      if (take(k, c, n)) traks.push_back(std::move(k));
     }
   });
   if (!mvhd_ok) return 0;

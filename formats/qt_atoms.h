@@ -38,13 +38,22 @@ class QT_Atom {
   // Type, size and availability checks shared by every decode. exact: the
   // size must equal fixed (else at least fixed).
   bool check(const uint8_t* bytes, size_t length, const char* cls, uint32_t fixed, bool exact);
+  // Type and size checks of a container; sets atom_size and returns it, 0
+  // on failure.
+  uint32_t check_container(const uint8_t* bytes, size_t length, const char* cls);
 };
 
-class QT_Mvhd : public QT_Atom {
+// An atom of one type and a constant size.
+template <uint32_t Type, uint32_t Size>
+class QT_FixedAtom : public QT_Atom {
  public:
-  QT_Mvhd() : QT_Atom(qt_fourcc("mvhd"), 108) {}
+  QT_FixedAtom() : QT_Atom(Type, Size) {}
+  uint32_t size() const override { return Size; }
+};
+
+class QT_Mvhd : public QT_FixedAtom<qt_fourcc("mvhd"), 108> {
+ public:
   uint32_t decode(const uint8_t* bytes, size_t length) override;
-  uint32_t size() const override { return 108; }
   uint8_t version = 0;
   uint32_t flags = 0, creation_time = 0, modification_time = 0, time_scale = 0, duration = 0, preferred_rate = 0;
   uint16_t preferred_volume = 0;
@@ -53,11 +62,9 @@ class QT_Mvhd : public QT_Atom {
            current_time = 0, next_track_id = 0;
 };
 
-class QT_Tkhd : public QT_Atom {
+class QT_Tkhd : public QT_FixedAtom<qt_fourcc("tkhd"), 92> {
  public:
-  QT_Tkhd() : QT_Atom(qt_fourcc("tkhd"), 92) {}
   uint32_t decode(const uint8_t* bytes, size_t length) override;
-  uint32_t size() const override { return 92; }
   uint8_t version = 0;
   uint32_t flags = 0, creation_time = 0, modification_time = 0, track_id = 0, duration = 0;
   uint16_t layer = 0, alternate_group = 0, volume = 0;
@@ -65,11 +72,9 @@ class QT_Tkhd : public QT_Atom {
   uint32_t track_width = 0, track_height = 0;  // 16.16 fixed point
 };
 
-class QT_Mdhd : public QT_Atom {
+class QT_Mdhd : public QT_FixedAtom<qt_fourcc("mdhd"), 32> {
  public:
-  QT_Mdhd() : QT_Atom(qt_fourcc("mdhd"), 32) {}
   uint32_t decode(const uint8_t* bytes, size_t length) override;
-  uint32_t size() const override { return 32; }
   uint8_t version = 0;
   uint32_t flags = 0, creation_time = 0, modification_time = 0, time_scale = 0, duration = 0;
   uint16_t language = 0, quality = 0;
@@ -85,20 +90,16 @@ class QT_Hdlr : public QT_Atom {
   std::vector<uint8_t> name;  // with a zero byte added
 };
 
-class QT_Vmhd : public QT_Atom {
+class QT_Vmhd : public QT_FixedAtom<qt_fourcc("vmhd"), 20> {
  public:
-  QT_Vmhd() : QT_Atom(qt_fourcc("vmhd"), 20) {}
   uint32_t decode(const uint8_t* bytes, size_t length) override;
-  uint32_t size() const override { return 20; }
   uint32_t flags = 0;
   uint16_t graphics_mode = 0, opcolor[3] = {};
 };
 
-class QT_Smhd : public QT_Atom {
+class QT_Smhd : public QT_FixedAtom<qt_fourcc("smhd"), 16> {
  public:
-  QT_Smhd() : QT_Atom(qt_fourcc("smhd"), 16) {}
   uint32_t decode(const uint8_t* bytes, size_t length) override;
-  uint32_t size() const override { return 16; }
   uint32_t flags = 0;
   uint16_t balance = 0;
 };
@@ -110,19 +111,15 @@ struct QT_SampleDescription {
   std::vector<uint8_t> data;
 };
 
-class QT_Stsd : public QT_Atom {
+class QT_Stsd : public QT_FixedAtom<qt_fourcc("stsd"), 16> {
  public:
-  QT_Stsd() : QT_Atom(qt_fourcc("stsd"), 16) {}
   uint32_t decode(const uint8_t* bytes, size_t length) override;
-  uint32_t size() const override { return 16; }
   std::vector<QT_SampleDescription> entries;
 };
 
-class QT_Stts : public QT_Atom {
+class QT_Stts : public QT_FixedAtom<qt_fourcc("stts"), 16> {
  public:
-  QT_Stts() : QT_Atom(qt_fourcc("stts"), 16) {}
   uint32_t decode(const uint8_t* bytes, size_t length) override;
-  uint32_t size() const override { return 16; }
   struct Entry {
     uint32_t count, duration;
   };
@@ -130,19 +127,15 @@ class QT_Stts : public QT_Atom {
   int64_t total_samples = 0;
 };
 
-class QT_Stss : public QT_Atom {
+class QT_Stss : public QT_FixedAtom<qt_fourcc("stss"), 16> {
  public:
-  QT_Stss() : QT_Atom(qt_fourcc("stss"), 16) {}
   uint32_t decode(const uint8_t* bytes, size_t length) override;
-  uint32_t size() const override { return 16; }
   std::vector<uint32_t> entries;
 };
 
-class QT_Stsc : public QT_Atom {
+class QT_Stsc : public QT_FixedAtom<qt_fourcc("stsc"), 16> {
  public:
-  QT_Stsc() : QT_Atom(qt_fourcc("stsc"), 16) {}
   uint32_t decode(const uint8_t* bytes, size_t length) override;
-  uint32_t size() const override { return 16; }
   // Zero-based chunk holding sample n; *first gets that chunk's first
   // sample. -1 when the table is empty.
   int64_t get_chunk_number(int64_t n, int64_t* first) const;
@@ -155,11 +148,9 @@ class QT_Stsc : public QT_Atom {
   std::vector<Entry> entries;
 };
 
-class QT_Stsz : public QT_Atom {
+class QT_Stsz : public QT_FixedAtom<qt_fourcc("stsz"), 20> {
  public:
-  QT_Stsz() : QT_Atom(qt_fourcc("stsz"), 20) {}
   uint32_t decode(const uint8_t* bytes, size_t length) override;
-  uint32_t size() const override { return 20; }
   // Entry i (first for negative, last beyond the table); the constant size
   // when every sample has it; 0 without a table.
   uint32_t get_sample_size(int64_t i) const;
@@ -169,11 +160,9 @@ class QT_Stsz : public QT_Atom {
   int64_t total_size = 0;
 };
 
-class QT_Stco : public QT_Atom {
+class QT_Stco : public QT_FixedAtom<qt_fourcc("stco"), 16> {
  public:
-  QT_Stco() : QT_Atom(qt_fourcc("stco"), 16) {}
   uint32_t decode(const uint8_t* bytes, size_t length) override;
-  uint32_t size() const override { return 16; }
   uint32_t get_chunk_offset(int64_t i) const;
   std::vector<uint32_t> entries;
 };
@@ -199,11 +188,9 @@ class QT_Stbl : public QT_Atom {
   std::unique_ptr<QT_Stco> stco;
 };
 
-class QT_Dinf : public QT_Atom {
+class QT_Dinf : public QT_FixedAtom<qt_fourcc("dinf"), 24> {
  public:
-  QT_Dinf() : QT_Atom(qt_fourcc("dinf"), 24) {}
   uint32_t decode(const uint8_t* bytes, size_t length) override;
-  uint32_t size() const override { return 24; }
   struct DataReference {
     uint32_t size = 0, type = 0, flags = 0;
     uint8_t version = 0;

@@ -8,6 +8,17 @@
 #include "formats/jpeg_decoder.h"
 #include "formats/still_loader.h"
 
+namespace {
+
+// A file name that may be absent (null).
+void assign_name(std::string& file_name, bool& has_file, const char* name) {
+  has_file = name != nullptr;
+  if (name) file_name = name;
+  else file_name.clear();
+}
+
+}  // namespace
+
 // ---- OverlayClip ----
 
 OverlayClip& OverlayClip::operator=(const OverlayClip& other) {
@@ -29,13 +40,8 @@ OverlayClip& OverlayClip::operator=(const OverlayClip& other) {
 void OverlayClip::clear() { *this = OverlayClip(); }
 
 int OverlayClip::ctor_with_image(const char* image_file, int k, int pos, int len, int effect) {
-  clear();
+  ctor_without_image(pos, len, effect);
   kind = k;
-  position = pos;
-  length = len;
-  effect_id = effect;
-  effect_span = len;
-  effect_offset = 0;
   return set_image_file(image_file);
 }
 
@@ -58,13 +64,7 @@ int OverlayClip::set_image_file(const char* name) {
       return 1;
     }
   }
-  if (name) {
-    file_name = name;
-    has_file = true;
-  } else {
-    file_name.clear();
-    has_file = false;
-  }
+  assign_name(file_name, has_file, name);
   return 0;
 }
 
@@ -119,49 +119,8 @@ bool ClipInfo::operator==(const ClipInfo& o) const {
 
 Clip::~Clip() = default;
 
-Clip& Clip::operator=(const Clip& o) {
-  if (this == &o) return *this;
-  clip_type = o.clip_type;
-  file_bit_rate = o.file_bit_rate;
-  start = o.start;
-  count = o.count;
-  alternative_start = o.alternative_start;
-  audio_units = o.audio_units;
-  video_stream_count = o.video_stream_count;
-  video_stream_id = o.video_stream_id;
-  video_pid = o.video_pid;
-  mpeg2 = o.mpeg2;
-  width = o.width;
-  height = o.height;
-  video_bit_rate = o.video_bit_rate;
-  vbr = o.vbr;
-  video_frame_total = o.video_frame_total;
-  aspect_ratio_code = o.aspect_ratio_code;
-  first_time_code = o.first_time_code;
-  frame_rate = o.frame_rate;
-  audio_stream_count = o.audio_stream_count;
-  audio_stream_id = o.audio_stream_id;
-  audio_pid = o.audio_pid;
-  audio_layer = o.audio_layer;
-  channels = o.channels;
-  audio_bit_rate = o.audio_bit_rate;
-  sample_rate = o.sample_rate;
-  bits_per_sample = o.bits_per_sample;
-  ac3_channels = o.ac3_channels;
-  transition_id = o.transition_id;
-  transition_length = o.transition_length;
-  transition_value1 = o.transition_value1;
-  transition_value2 = o.transition_value2;
-  file_name = o.file_name;
-  has_file = o.has_file;
-  overlays = o.overlays;
-  file_size = o.file_size;
-  video_frame_period = o.video_frame_period;
-  audio_frame_period = o.audio_frame_period;
-  audio_length = o.audio_length;
-  audio_frame_total = o.audio_frame_total;
-  return *this;
-}
+// Every field, overlays included, copies as it stands.
+Clip& Clip::operator=(const Clip& o) = default;
 
 const char* Clip::get_clip_name(int type) {
   static const char* const names[] = {"MPEG-1 Audio Stream",   "MPEG-1 Video Stream",
@@ -199,13 +158,7 @@ bool Clip::equals(const Clip& o) const {
 }
 
 void Clip::set_file_name(const char* name) {
-  if (name) {
-    file_name = name;
-    has_file = true;
-  } else {
-    file_name.clear();
-    has_file = false;
-  }
+  assign_name(file_name, has_file, name);
 }
 
 const OverlayClip* Clip::get_field_pair(int* out_count) const {

@@ -17,16 +17,7 @@ Dither::Dither(int width, int height, int bits) {
 }
 
 int Dither::init(int width, int height, int bits) {
-  if (dib_header) {
-    trace("Dither::init (Warning): DIB_Header exist\n");
-    return 1;
-  }
-  dib_header = new (std::nothrow) BitmapInfo;
-  if (!dib_header) {
-    trace("Dither::init (ERROR): out of memory\n");
-    return 1;
-  }
-  bmp_fill_dib_header(dib_header, bits, width, height);
+  if (bmp_new_dib_header(&dib_header, "Dither::init", bits, width, height)) return 1;
   return init_cmap(bits) ? 0 : 1;
 }
 

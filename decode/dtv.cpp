@@ -11,6 +11,26 @@
 #include "formats/jpeg_decoder.h"
 #include "formats/still_loader.h"
 
+namespace {
+
+// A loaded 4:2:0 still in a frame of its own; null when no frame memory.
+std::unique_ptr<Frame> frame_from_still(StillPicture& pic) {
+  auto f = std::make_unique<Frame>(pic.width, pic.height, 1, 0);
+  if (!f->image || !f->buffer) return nullptr;
+  const YuvPlanes p = pic.planes();
+  for (int y = 0; y < pic.height; ++y)
+    std::memcpy(f->y_plane + size_t(y) * f->padded_width, p.y + size_t(y) * p.y_stride, size_t(pic.width));
+  // Odd sizes keep their last chroma column and row.
+  const size_t cw = size_t(pic.width + 1) / 2;
+  for (int y = 0; y < (pic.height + 1) / 2; ++y) {
+    std::memcpy(f->cb_plane + size_t(y) * f->c_width, p.cb + size_t(y) * p.c_stride, cw);
+    std::memcpy(f->cr_plane + size_t(y) * f->c_width, p.cr + size_t(y) * p.c_stride, cw);
+  }
+  return f;
+}
+
+}  // namespace
+
 std::atomic<int32_t> skip_full_scan{0};
 
 DTV::DTV(const MPEG_Clip* clip, int* error, int size_mode) {
@@ -167,20 +187,7 @@ int DTV::open_still(const MPEG_Clip* clip) {
     f.reset(load_jpeg_image<Frame>(name));
   } else {
     StillPicture pic;
-    if (load_still_picture(name, &pic)) {
-      f = std::make_unique<Frame>(pic.width, pic.height, 1, 0);
-      if (f->image && f->buffer) {
-        const YuvPlanes p = pic.planes();
-        for (int y = 0; y < pic.height; ++y)
-          std::memcpy(f->y_plane + size_t(y) * f->padded_width, p.y + size_t(y) * p.y_stride, size_t(pic.width));
-        for (int y = 0; y < pic.height / 2; ++y) {
-          std::memcpy(f->cb_plane + size_t(y) * f->c_width, p.cb + size_t(y) * p.c_stride, size_t(pic.width / 2));
-          std::memcpy(f->cr_plane + size_t(y) * f->c_width, p.cr + size_t(y) * p.c_stride, size_t(pic.width / 2));
-        }
-      } else {
-        f.reset();
-      }
-    }
+    if (load_still_picture(name, &pic)) f = frame_from_still(pic);
   }
   if (!f || !f->image) return 1;
   const int w = f->get_width(), h = f->get_height();
@@ -367,15 +374,7 @@ void DTV::apply_overlays(int frame, Frame* out) {
         overlay_picture_.reset();
         StillPicture pic;
         if (load_still_picture(o.get_image_file(), &pic)) {
-          auto f = std::make_unique<Frame>(pic.width, pic.height, 1, 0);
-          if (f->image && f->buffer) {
-            const YuvPlanes p = pic.planes();
-            for (int y = 0; y < pic.height; ++y)
-              std::memcpy(f->y_plane + size_t(y) * f->padded_width, p.y + size_t(y) * p.y_stride, size_t(pic.width));
-            for (int y = 0; y < pic.height / 2; ++y) {
-              std::memcpy(f->cb_plane + size_t(y) * f->c_width, p.cb + size_t(y) * p.c_stride, size_t(pic.width / 2));
-              std::memcpy(f->cr_plane + size_t(y) * f->c_width, p.cr + size_t(y) * p.c_stride, size_t(pic.width / 2));
-            }
+          if (auto f = frame_from_still(pic)) {
             if (size_mode_) {
               Frame* r = f->create_scaled(pic.width >> size_mode_, pic.height >> size_mode_);
               if (r) f.reset(r);

@@ -110,6 +110,9 @@ class DTV {
   void prefetch_backward();
   int step_target(int from, int dir);
   int still_step(int d, bool backward);
+  // Forward/backward for stills and picture sequences: one step in GOP or
+  // I/P mode becomes a half second or three pictures.
+  int non_mpeg_step(int n, bool backward);
   void apply_overlays(int frame, Frame* out);
 
   // Sizes and counts.

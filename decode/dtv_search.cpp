@@ -267,17 +267,19 @@ int DTV::prev_frame(int mode) {
   return 1;
 }
 
+int DTV::non_mpeg_step(int n, bool backward) {
+  if (n == 1 && (play_mode_ & kPlayGOP)) n = int(get_frame_rate() + 0.5) / 2;
+  else if (n == 1 && (play_mode_ & kPlayIP)) n = 3;
+  if (qt_ || avi_) return sequence_step(n, backward);
+  return still_step(n, backward);
+}
+
 int DTV::forward(int n) {
   if (play_mode_ & kPlayBackward) {
     set_forward_mode();
     direction_changed_ = 1;
   }
-  if (!Clip::is_mpeg_video_type(clip_type_)) {
-    if (n == 1 && (play_mode_ & kPlayGOP)) n = int(get_frame_rate() + 0.5) / 2;
-    else if (n == 1 && (play_mode_ & kPlayIP)) n = 3;
-    if (qt_ || avi_) return sequence_step(n, false);
-    return still_step(n, false);
-  }
+  if (!Clip::is_mpeg_video_type(clip_type_)) return non_mpeg_step(n, false);
   reload_pending_ = 0;
   if ((play_mode_ & kPlayExact) && n != 1) {
     if (n < 1) {
@@ -298,12 +300,7 @@ int DTV::backward(int n) {
     set_backward_mode();
     direction_changed_ = 1;
   }
-  if (!Clip::is_mpeg_video_type(clip_type_)) {
-    if (n == 1 && (play_mode_ & kPlayGOP)) n = int(get_frame_rate() + 0.5) / 2;
-    else if (n == 1 && (play_mode_ & kPlayIP)) n = 3;
-    if (qt_ || avi_) return sequence_step(n, true);
-    return still_step(n, true);
-  }
+  if (!Clip::is_mpeg_video_type(clip_type_)) return non_mpeg_step(n, true);
   reload_pending_ = 0;
   if (n == 1) return prev_frame(play_mode_);
   if (n < 1) {

@@ -339,20 +339,20 @@ bool fieldwise_source(const Frame* s) {
   return s->progressive_sequence == 0 && (s->picture_structure != 3 || s->progressive_frame == 0);
 }
 
-}  // namespace
-
-void convert_420_to_422(Frame* d, const Frame* s, int centre) {
+// Luminance copied, both chroma planes through the given resampler.
+void convert_chroma_format(Frame* d, const Frame* s, int centre,
+                           void (*chroma)(uint8_t*, int, int, const uint8_t*, int, int, bool, int)) {
   const bool fw = fieldwise_source(s);
   utils_copy_plane_padded(d->y_plane, d->padded_width, d->padded_height, s->y_plane, s->padded_width,
                           s->padded_height, 0, centre);
-  chroma_plane_up(d->cb_plane, d->c_width, d->c_height, s->cb_plane, s->c_width, s->c_height, fw, centre);
-  chroma_plane_up(d->cr_plane, d->c_width, d->c_height, s->cr_plane, s->c_width, s->c_height, fw, centre);
+  chroma(d->cb_plane, d->c_width, d->c_height, s->cb_plane, s->c_width, s->c_height, fw, centre);
+  chroma(d->cr_plane, d->c_width, d->c_height, s->cr_plane, s->c_width, s->c_height, fw, centre);
 }
 
+}  // namespace
+
+void convert_420_to_422(Frame* d, const Frame* s, int centre) { convert_chroma_format(d, s, centre, chroma_plane_up); }
+
 void convert_422_to_420(Frame* d, const Frame* s, int centre) {
-  const bool fw = fieldwise_source(s);
-  utils_copy_plane_padded(d->y_plane, d->padded_width, d->padded_height, s->y_plane, s->padded_width,
-                          s->padded_height, 0, centre);
-  chroma_plane_down(d->cb_plane, d->c_width, d->c_height, s->cb_plane, s->c_width, s->c_height, fw, centre);
-  chroma_plane_down(d->cr_plane, d->c_width, d->c_height, s->cr_plane, s->c_width, s->c_height, fw, centre);
+  convert_chroma_format(d, s, centre, chroma_plane_down);
 }

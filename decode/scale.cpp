@@ -235,46 +235,32 @@ void scale_frame(Frame* src, Frame* dst, ScaleKernel hk, ScaleKernel vk, bool ve
   scale_plane(src->cr_plane, src->c_width, ch, cv, dst->cr_plane, dst->c_width, vertical_first, work);
 }
 
+// The filters the masked flags select, from src into dest; 1 when none.
+int scale_masked(Frame* src, Frame* dest, int flags, const char* who, bool vertical_first) {
+  if (!flags || !dest) {
+    trace("%s (ERROR): NO filter selected\n", who);
+    return 1;
+  }
+  scale_frame(src, dest, width_kernel(flags), height_kernel(flags), vertical_first);
+  return 0;
+}
+
 }  // namespace
 
 int Frame::deci2(Frame* dest, int flags) {
-  flags &= 0x3;
-  if (!flags || !dest) {
-    trace("Frame::deci2 (ERROR): NO filter selected\n");
-    return 1;
-  }
-  scale_frame(this, dest, width_kernel(flags), height_kernel(flags), true);
-  return 0;
+  return scale_masked(this, dest, flags & 0x3, "Frame::deci2", true);
 }
 
 int Frame::deci4(Frame* dest, int flags) {
-  flags &= 0x300;
-  if (!flags || !dest) {
-    trace("Frame::deci4 (ERROR): NO filter selected\n");
-    return 1;
-  }
-  scale_frame(this, dest, width_kernel(flags), height_kernel(flags), false);
-  return 0;
+  return scale_masked(this, dest, flags & 0x300, "Frame::deci4", false);
 }
 
 int Frame::decimation(Frame* dest, int flags) {
-  flags &= SCALE_REDUCE_MASK;
-  if (!flags || !dest) {
-    trace("Frame::decimation (ERROR): NO filter selected\n");
-    return 1;
-  }
-  scale_frame(this, dest, width_kernel(flags), height_kernel(flags), true);
-  return 0;
+  return scale_masked(this, dest, flags & SCALE_REDUCE_MASK, "Frame::decimation", true);
 }
 
 int Frame::interpolation(Frame* dest, int flags) {
-  flags &= SCALE_ENLARGE_MASK;
-  if (!flags || !dest) {
-    trace("Frame::interpolation (ERROR): NO filter selected\n");
-    return 1;
-  }
-  scale_frame(this, dest, width_kernel(flags), height_kernel(flags), true);
-  return 0;
+  return scale_masked(this, dest, flags & SCALE_ENLARGE_MASK, "Frame::interpolation", true);
 }
 
 static Frame* make_scaled(Frame* self, int tw, int th, int mask, int (Frame::*fill)(Frame*, int)) {

@@ -175,18 +175,22 @@ void BMP::clear_name() {
   file_name = nullptr;
 }
 
-int BMP::init_dib_header(int bits, int width, int height) {
-  if (dib_header) {
-    trace("BMP::init_dib_header (Warning): DIB_Header exist\n");
+int bmp_new_dib_header(BitmapInfo** slot, const char* who, int bits, int width, int height) {
+  if (*slot) {
+    trace("%s (Warning): DIB_Header exist\n", who);
     return 1;
   }
-  dib_header = new (std::nothrow) BitmapInfo;
-  if (!dib_header) {
-    trace("BMP::init_dib_header (ERROR): out of memory\n");
+  *slot = new (std::nothrow) BitmapInfo;
+  if (!*slot) {
+    trace("%s (ERROR): out of memory\n", who);
     return 1;
   }
-  bmp_fill_dib_header(dib_header, bits, width, height);
+  bmp_fill_dib_header(*slot, bits, width, height);
   return 0;
+}
+
+int BMP::init_dib_header(int bits, int width, int height) {
+  return bmp_new_dib_header(&dib_header, "BMP::init_dib_header", bits, width, height);
 }
 
 int BMP::set_dib_header(const BitmapInfo* info) {

@@ -51,6 +51,9 @@ uint32_t bmp_get_color_count(const BitmapInfoHeader& h);
 // the depth, no compression, 3937 pixels per metre, 256 colours used at 8
 // bits with the fixed YCbCr palette.
 void bmp_fill_dib_header(BitmapInfo* info, int bits, int width, int height);
+// A new header so filled in *slot; 1 (traced under who) when one is there
+// already or memory is short.
+int bmp_new_dib_header(BitmapInfo** slot, const char* who, int bits, int width, int height);
 // The fixed 256-entry palette of 16 luminance x 4 Cb x 4 Cr levels.
 void bmp_yuv_palette(RGBQuad* colors);
 // One RGB triple to limited-range Y, Cb, Cr.

@@ -260,7 +260,7 @@ uint32_t QT_Stts::decode(const uint8_t* b, size_t length) {
 
 uint32_t QT_Stss::decode(const uint8_t* b, size_t length) {
   if (!check(b, length, "QT_Stss", 16, false)) return 0;
-  return read_u32_table(b, atom_size, nullptr, entries);
+  return read_u32_table(b, atom_size, "QT_Stss", entries);
 }
 
 uint32_t QT_Stsc::decode(const uint8_t* b, size_t length) {

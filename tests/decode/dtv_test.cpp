@@ -14,6 +14,7 @@
 #include "decode/dtv.h"
 #include "decode/dtv_rates.h"
 #include "decode/effects.h"
+#include "formats/still_loader.h"
 #include "demux/goplist_cache.h"
 #include "support/support.h"
 
@@ -428,6 +429,31 @@ TEST(FrameAccess, StillClipStepResults) {
   EXPECT_EQ(d.get_position(), 0);
   ASSERT_NE(d.get_screen(), nullptr);
   EXPECT_EQ(d.get_screen()->get_width(), 352);
+}
+
+// An odd-sized still keeps its last chroma column and row in the frame.
+TEST(FrameAccess, OddSizedStillKeepsLastChromaColumnAndRow) {
+  const std::string file = fixture("pic_odd_im24.bmp");
+  StillPicture pic;
+  ASSERT_NE(load_still_picture(file.c_str(), &pic), 0);
+  ASSERT_EQ(pic.width % 2, 1);
+  ASSERT_EQ(pic.height % 2, 1);
+  MPEG_Clip c = clip_of(file, 12);
+  c.start = 0;
+  c.count = 10;
+  int err = 1;
+  DTV d(&c, &err, 0);
+  ASSERT_EQ(err, 0);
+  const Frame* f = d.get_screen();
+  ASSERT_NE(f, nullptr);
+  const YuvPlanes p = pic.planes();
+  const int cx = (pic.width - 1) / 2, cy = (pic.height - 1) / 2;
+  for (int y = 0; y <= cy; ++y) {
+    EXPECT_EQ(f->cb_plane[size_t(y) * f->c_width + cx], p.cb[size_t(y) * p.c_stride + cx]) << "row " << y;
+    EXPECT_EQ(f->cr_plane[size_t(y) * f->c_width + cx], p.cr[size_t(y) * p.c_stride + cx]) << "row " << y;
+  }
+  for (int x = 0; x <= cx; ++x)
+    EXPECT_EQ(f->cb_plane[size_t(cy) * f->c_width + x], p.cb[size_t(cy) * p.c_stride + x]) << "column " << x;
 }
 
 // Reader-backed clips: stepping and searching give the same pictures.

@@ -10,6 +10,7 @@
 
 #include "formats/avi.h"
 #include "formats/bmp.h"
+#include "support/planar.h"
 #include "support/support.h"
 
 using namespace tsupport;
@@ -25,23 +26,6 @@ size_t find(const std::vector<uint8_t>& d, const char* fourcc, size_t from = 0) 
     if (std::memcmp(d.data() + i, fourcc, 4) == 0) return i;
   return std::string::npos;
 }
-
-struct Planar {
-  int w, h;
-  std::vector<uint8_t> b;
-  Planar(int w_, int h_) : w(w_), h(h_), b(static_cast<size_t>(w_) * h_ * 3 / 2) {}
-  YuvPlanes planes() {
-    YuvPlanes p;
-    p.y = b.data();
-    p.cb = p.y + static_cast<size_t>(w) * h;
-    p.cr = p.cb + static_cast<size_t>(w) * h / 4;
-    p.width = w;
-    p.height = h;
-    p.y_stride = w;
-    p.c_stride = w / 2;
-    return p;
-  }
-};
 
 // ffmpeg's BGR frame (top row first) through the bitmap conversion.
 std::vector<uint8_t> expected_from_bgr(const uint8_t* bgr, int w, int h) {

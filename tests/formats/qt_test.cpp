@@ -13,6 +13,7 @@
 #include "formats/avi.h"
 #include "formats/qt_atoms.h"
 #include "formats/qt_decoder.h"
+#include "support/planar.h"
 #include "support/support.h"
 
 using namespace tsupport;
@@ -59,23 +60,6 @@ std::vector<Packet> ffprobe_packets(const std::string& path) {
   }
   return r;
 }
-
-struct Planar {
-  int w, h;
-  std::vector<uint8_t> b;
-  Planar(int w_, int h_) : w(w_), h(h_), b(static_cast<size_t>(w_) * h_ * 3 / 2) {}
-  YuvPlanes planes() {
-    YuvPlanes p;
-    p.y = b.data();
-    p.cb = p.y + static_cast<size_t>(w) * h;
-    p.cr = p.cb + static_cast<size_t>(w) * h / 4;
-    p.width = w;
-    p.height = h;
-    p.y_stride = w;
-    p.c_stride = w / 2;
-    return p;
-  }
-};
 
 }  // namespace
 

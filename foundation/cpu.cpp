@@ -1,38 +1,48 @@
 #include "foundation/cpu.h"
 
 #include <cstdlib>
-#include <cstring>
+#include <strings.h>
 
 namespace {
 
-struct CpuFlags {
-  bool plain = false;
-  bool sse2 = false;
-  bool sse41 = false;
-  bool avx2 = false;
-};
-
-const CpuFlags& flags() {
-  // Function-local static: initialised once, thread-safe.
-  static const CpuFlags f = [] {
-    CpuFlags c;
-    const char* env = std::getenv("TAMSEL_CPU");
-    c.plain = env && (std::strcmp(env, "c") == 0 || std::strcmp(env, "C") == 0);
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_cpu_init();
-    c.sse2 = __builtin_cpu_supports("sse2");
-    c.sse41 = __builtin_cpu_supports("sse4.1");
-    c.avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+CpuLevel detect() {
+#if TAMSEL_X86_SIMD
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") && __builtin_cpu_supports("sse4.1"))
+    return CpuLevel::avx2;
+  if (__builtin_cpu_supports("sse4.1")) return CpuLevel::sse41;
+  if (__builtin_cpu_supports("sse2")) return CpuLevel::sse2;
 #endif
-    if (c.plain) c.sse2 = c.sse41 = c.avx2 = false;
-    return c;
-  }();
-  return f;
+  return CpuLevel::c;
+}
+
+CpuLevel requested(CpuLevel supported) {
+  const char* env = std::getenv("TAMSEL_CPU");
+  if (!env) return supported;
+  for (int l = 0; l <= static_cast<int>(CpuLevel::avx2); ++l)
+    if (strcasecmp(env, cpu_level_name(static_cast<CpuLevel>(l))) == 0)
+      return static_cast<int>(supported) < l ? supported : static_cast<CpuLevel>(l);
+  return supported;
 }
 
 }  // namespace
 
-bool cpu_use_plain() { return flags().plain; }
-bool cpu_has_sse2() { return flags().sse2; }
-bool cpu_has_sse41() { return flags().sse41; }
-bool cpu_has_avx2() { return flags().avx2; }
+CpuLevel cpu_level_supported() {
+  static const CpuLevel level = detect();
+  return level;
+}
+
+CpuLevel cpu_level() {
+  static const CpuLevel level = requested(cpu_level_supported());
+  return level;
+}
+
+const char* cpu_level_name(CpuLevel level) {
+  switch (level) {
+    case CpuLevel::c: return "c";
+    case CpuLevel::sse2: return "sse2";
+    case CpuLevel::sse41: return "sse41";
+    case CpuLevel::avx2: return "avx2";
+  }
+  return "?";
+}

@@ -7,10 +7,10 @@
 #include <cstring>
 #include <string>
 
-#include "decode/dither.h"
-#include "decode/frame.h"
-#include "decode/scale.h"
-#include "formats/bmp.h"
+#include "picture/dither.h"
+#include "picture/frame.h"
+#include "picture/scale.h"
+#include "picture/bmp.h"
 
 namespace {
 

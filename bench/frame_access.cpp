@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "decode/dtv.h"
+#include "access/dtv.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "decode/frame.h"
+#include "picture/frame.h"
 #include "decode/mc.h"
 #include "decode/picdec.h"
 

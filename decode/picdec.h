@@ -6,9 +6,9 @@
 #include <memory>
 #include <vector>
 
-#include "decode/frame.h"
+#include "picture/frame.h"
 #include "decode/idct.h"
-#include "decode/mbinfo.h"
+#include "picture/mbinfo.h"
 #include "foundation/pic_header.h"
 #include "foundation/seq_header.h"
 

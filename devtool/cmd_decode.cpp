@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "decode/frame.h"
+#include "picture/frame.h"
 #include "decode/picdec.h"
 #include "devtool/command.h"
 #include "foundation/bsfile.h"

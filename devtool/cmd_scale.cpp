@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "decode/frame.h"
+#include "picture/frame.h"
 #include "devtool/command.h"
 
 bool dev_load_raw_frame(const char* path, int w, int h, int chroma, Frame* frame);

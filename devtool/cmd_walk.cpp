@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "decode/dtv.h"
+#include "access/dtv.h"
 #include "devtool/command.h"
 
 struct FrameAccessArgs {

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <vector>
 
-#include "decode/frame.h"
+#include "picture/frame.h"
 #include "devtool/command.h"
-#include "formats/bmp.h"
+#include "picture/bmp.h"
 
 namespace {
 

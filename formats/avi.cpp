@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "formats/still_loader.h"
+#include "picture/frame.h"
 #include "foundation/trace.h"
 
 namespace {
@@ -378,4 +379,18 @@ int avi_load_still(const char* name, StillPicture* out) {
   avi.goto_sample_planes(0, p);
   out->clip_type = 14;
   return 14;
+}
+
+int Avi::get_video_sample(int n, Frame* frame) {
+  return frame && frame->image ? get_video_sample_planes(n, frame->image->planes()) : n;
+}
+
+int Avi::goto_sample(int n, Frame* frame) {
+  return frame && frame->image ? goto_sample_planes(n, frame->image->planes()) : n;
+}
+
+int Avi::forward(Frame* frame, int n) { return frame && frame->image ? forward_planes(frame->image->planes(), n) : 0; }
+
+int Avi::backward(Frame* frame, int n) {
+  return frame && frame->image ? backward_planes(frame->image->planes(), n) : 0;
 }

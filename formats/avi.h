@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "formats/bmp.h"
+#include "picture/bmp.h"
 #include "foundation/bsfile.h"
-#include "foundation/plane_utils.h"
+#include "picture/plane_utils.h"
 
 struct StillPicture;
 
@@ -62,6 +62,8 @@ struct AviIdx1 {
   int64_t audio_size = -1;  // cached total
 };
 
+class Frame;
+
 class Avi {
  public:
   // status: 0 open, 1 failure (the object may then only be destroyed).
@@ -77,23 +79,11 @@ class Avi {
   int forward_planes(const YuvPlanes& dst, int n);
   int backward_planes(const YuvPlanes& dst, int n);
 
-  // Frame forms (the frame's picture); instantiated where Frame is complete.
-  template <class F>
-  int get_video_sample(int n, F* frame) {
-    return frame && frame->image ? get_video_sample_planes(n, frame->image->planes()) : n;
-  }
-  template <class F>
-  int goto_sample(int n, F* frame) {
-    return frame && frame->image ? goto_sample_planes(n, frame->image->planes()) : n;
-  }
-  template <class F>
-  int forward(F* frame, int n) {
-    return frame && frame->image ? forward_planes(frame->image->planes(), n) : 0;
-  }
-  template <class F>
-  int backward(F* frame, int n) {
-    return frame && frame->image ? backward_planes(frame->image->planes(), n) : 0;
-  }
+  // Frame forms (the frame's picture).
+  int get_video_sample(int n, Frame* frame);
+  int goto_sample(int n, Frame* frame);
+  int forward(Frame* frame, int n);
+  int backward(Frame* frame, int n);
 
   int get_width() const { return hdrl.video_format.get_width(); }
   int get_height() const { return hdrl.video_format.get_height(); }

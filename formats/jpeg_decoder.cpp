@@ -9,6 +9,7 @@
 #include "formats/still_loader.h"
 #include "foundation/bsfile.h"
 #include "foundation/trace.h"
+#include "picture/frame.h"
 
 namespace {
 
@@ -811,4 +812,21 @@ int jpeg_load_still(const char* name, StillPicture* out) {
   }
   out->clip_type = 11;
   return 11;
+}
+
+uint8_t* JDecoder::copy_to_frame(Frame* frame) {
+  if (!frame || !frame->image || !frame->image->buffer) return nullptr;
+  return get_picture_planes(frame->image->planes(), get_sampling_kind() != 3) == 0 ? frame->image->buffer : nullptr;
+}
+
+Frame* load_jpeg_image(const char* name) {
+  if (jpeg_check_file(name) != 0) return nullptr;
+  JDecoder dec;
+  if (dec.decode(name) == 4) return nullptr;
+  auto* f = new Frame(dec.get_width(), dec.get_height(), 1, 0);
+  if (!dec.copy_to_frame(f)) {
+    delete f;
+    return nullptr;
+  }
+  return f;
 }

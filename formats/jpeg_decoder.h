@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "formats/jpeg_common.h"
-#include "foundation/plane_utils.h"
+#include "picture/plane_utils.h"
 
 class Frame;
 struct StillPicture;
@@ -66,12 +66,7 @@ class JDecoder {
   int get_sif_from_rgb(uint8_t* buffer, int width, int height);
 
   // Into the frame's picture at the frame's size; the buffer or null.
-  template <class F>
-  uint8_t* copy_to_frame(F* frame) {
-    if (!frame || !frame->image || !frame->image->buffer) return nullptr;
-    return get_picture_planes(frame->image->planes(), get_sampling_kind() != 3) == 0 ? frame->image->buffer
-                                                                                     : nullptr;
-  }
+  uint8_t* copy_to_frame(Frame* frame);
 
   // Reads a file into a new buffer (delete[]); *size on entry is the most
   // to read (0: all), on return the bytes read.
@@ -125,19 +120,8 @@ class JDecoder {
 int jpeg_check_file(const char* name);
 
 // Loads a JPEG still into a new 4:2:0 frame of the decoder's size; null on
-// failure. The caller owns the frame. Instantiated where Frame is complete.
-template <class F = Frame>
-F* load_jpeg_image(const char* name) {
-  if (jpeg_check_file(name) != 0) return nullptr;
-  JDecoder dec;
-  if (dec.decode(name) == 4) return nullptr;
-  F* f = new F(dec.get_width(), dec.get_height(), 1, 0);
-  if (!dec.copy_to_frame(f)) {
-    delete f;
-    return nullptr;
-  }
-  return f;
-}
+// failure. The caller owns the frame.
+Frame* load_jpeg_image(const char* name);
 
 // A JPEG still into a picture of its true size (the decoded picture from
 // its top-left corner); clip type 11, 0 on failure.

@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "formats/jpeg_common.h"
-#include "foundation/plane_utils.h"
+#include "picture/plane_utils.h"
 
 // Huffman code tables for ids 0..3 (DC and AC luminance, DC and AC
 // chrominance), built from the example tables.

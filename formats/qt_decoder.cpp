@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "formats/still_loader.h"
+#include "picture/frame.h"
 #include "foundation/trace.h"
 
 namespace {
@@ -232,4 +233,34 @@ int qt_load_still(const char* name, StillPicture* out) {
   }
   out->clip_type = 13;
   return 13;
+}
+
+namespace {
+
+const YuvPlanes* frame_planes(Frame* frame, YuvPlanes* p) {
+  if (!frame || !frame->image || !frame->image->buffer) return nullptr;
+  *p = frame->image->planes();
+  return p;
+}
+
+}  // namespace
+
+int QT_Decoder::goto_sample(int n, Frame* frame) {
+  YuvPlanes p;
+  return goto_sample_planes(n, frame_planes(frame, &p));
+}
+
+int QT_Decoder::copy_frame(Frame* frame) {
+  YuvPlanes p;
+  return frame_planes(frame, &p) ? copy_frame_planes(p) : 1;
+}
+
+int QT_Decoder::forward(Frame* frame, int n) {
+  YuvPlanes p;
+  return forward_planes(frame_planes(frame, &p), n);
+}
+
+int QT_Decoder::backward(Frame* frame, int n) {
+  YuvPlanes p;
+  return backward_planes(frame_planes(frame, &p), n);
 }

@@ -10,9 +10,11 @@
 #include "formats/jpeg_decoder.h"
 #include "formats/qt_atoms.h"
 #include "foundation/bsfile.h"
-#include "foundation/plane_utils.h"
+#include "picture/plane_utils.h"
 
 struct StillPicture;
+
+class Frame;
 
 class QT_Decoder {
  public:
@@ -35,28 +37,11 @@ class QT_Decoder {
   int forward_planes(const YuvPlanes* dst, int n);
   int backward_planes(const YuvPlanes* dst, int n);
 
-  // Frame forms (the frame's picture at the frame's size); instantiated
-  // where Frame is complete.
-  template <class F>
-  int goto_sample(int n, F* frame) {
-    YuvPlanes p;
-    return goto_sample_planes(n, frame_planes(frame, &p));
-  }
-  template <class F>
-  int copy_frame(F* frame) {
-    YuvPlanes p;
-    return frame_planes(frame, &p) ? copy_frame_planes(p) : 1;
-  }
-  template <class F>
-  int forward(F* frame, int n) {
-    YuvPlanes p;
-    return forward_planes(frame_planes(frame, &p), n);
-  }
-  template <class F>
-  int backward(F* frame, int n) {
-    YuvPlanes p;
-    return backward_planes(frame_planes(frame, &p), n);
-  }
+  // Frame forms (the frame's picture at the frame's size).
+  int goto_sample(int n, Frame* frame);
+  int copy_frame(Frame* frame);
+  int forward(Frame* frame, int n);
+  int backward(Frame* frame, int n);
 
   int get_total_samples() const { return total_samples; }
 
@@ -74,12 +59,6 @@ class QT_Decoder {
   int decoded = 0;
 
  private:
-  template <class F>
-  static const YuvPlanes* frame_planes(F* frame, YuvPlanes* p) {
-    if (!frame || !frame->image || !frame->image->buffer) return nullptr;
-    *p = frame->image->planes();
-    return p;
-  }
   bool open(const char* name, int header_only);
   bool find_moov(std::vector<uint8_t>* moov_bytes);
   bool scan_for_moov(std::vector<uint8_t>* moov_bytes);

@@ -5,7 +5,7 @@
 #include <new>
 
 #include "formats/avi.h"
-#include "formats/bmp.h"
+#include "picture/bmp.h"
 #include "formats/jpeg_decoder.h"
 #include "formats/qt_decoder.h"
 #include "foundation/trace.h"

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "foundation/plane_utils.h"
+#include "picture/plane_utils.h"
 
 // Planar 4:2:0 at the picture's own size: Y width x height, then Cb and Cr
 // of (width + 1) / 2 x (height + 1) / 2 each.

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "decode/conceal.h"
-#include "decode/frame.h"
+#include "picture/frame.h"
 #include "decode/picdec.h"
 #include "foundation/pic_header.h"
 #include "foundation/seq_header.h"

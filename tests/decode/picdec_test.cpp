@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "decode/frame.h"
+#include "picture/frame.h"
 #include "decode/idct.h"
 #include "decode/picdec.h"
 #include "foundation/seq_header.h"

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "formats/avi.h"
-#include "formats/bmp.h"
+#include "picture/bmp.h"
 #include "support/planar.h"
 #include "support/support.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "decode/frame.h"
+#include "picture/frame.h"
 #include "formats/avi.h"
 #include "formats/qt_atoms.h"
 #include "formats/qt_decoder.h"

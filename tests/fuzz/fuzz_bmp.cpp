@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "formats/bmp.h"
+#include "picture/bmp.h"
 #include "formats/still_loader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

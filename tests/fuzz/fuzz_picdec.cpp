@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "decode/frame.h"
+#include "picture/frame.h"
 #include "decode/picdec.h"
 #include "foundation/seq_header.h"
 #include "foundation/utils.h"

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "foundation/plane_utils.h"
+#include "picture/plane_utils.h"
 
 namespace tsupport {
 

@@ -1,0 +1,105 @@
+// The frame cache on real GOPs: pool growth, references decoded once per
+// load, refused inputs, picture stamps.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "access/dcache.h"
+#include "demux/goplist.h"
+#include "support/support.h"
+
+namespace {
+
+using namespace tsupport;
+
+struct Loaded {
+  GOPList index;
+  std::unique_ptr<DCache> cache;
+  bool open(const std::string& file, int frame) {
+    if (index.ctor(file.c_str()) || index.build_index()) return false;
+    int err = 1;
+    cache = std::make_unique<DCache>(&index.get_seqhdr(), &err, 0);
+    if (err) return false;
+    if (index.get_gop(frame, cache->gop.get(), 1, 1) < 0) return false;
+    return cache->reset(nullptr) == 0;
+  }
+};
+
+TEST(DCache, PoolGrowsToTheReferencesAndDecodesEachOnce) {
+  Loaded l;
+  ASSERT_TRUE(l.open(fixture("fa_long.m2v"), 100));
+  DCache& c = *l.cache;
+  int refs = 0;
+  for (int i = 0; i < c.gop->pic_count; ++i) refs += c.gop->get_pic_type(i) != 3;
+  ASSERT_EQ(c.gop->pic_count, 15);
+  ASSERT_EQ(refs, 5);
+  EXPECT_EQ(c.references, 5);
+  EXPECT_EQ(int(c.pool.size()), 5) << "a fresh pool of 4 grows to the GOP's references";
+  EXPECT_DOUBLE_EQ(c.get_mean_quant(), 3.0);
+
+  EXPECT_EQ(c.decoder_all_ip_frames(0), 5);
+  EXPECT_EQ(c.get_decode_count(), 5);
+  EXPECT_EQ(c.all_decoded, 1);
+  EXPECT_EQ(c.decoder_all_ip_frames(0), 5);
+  EXPECT_EQ(c.get_decode_count(), 5) << "a second call decodes nothing";
+  // A reset into the same GOP keeps its decoded references.
+  ASSERT_EQ(c.reset(nullptr), 0);
+  c.decoder_all_ip_frames(0);
+  EXPECT_EQ(c.get_decode_count(), 5);
+  EXPECT_EQ(c.count_frames(c.gop->pic_count), 5);
+}
+
+TEST(DCache, RefusesBPicturesWithoutBothReferences) {
+  Loaded l;
+  ASSERT_TRUE(l.open(fixture("fa_long.m2v"), 100));
+  DCache& c = *l.cache;
+  c.decoder_all_ip_frames(0);
+  int b = 0;
+  while (c.gop->get_pic_type(b) != 3) ++b;
+  std::unique_ptr<Frame> out(c.make_frame());
+  const int before = c.get_decode_count();
+  TraceCapture trace;
+  c.pic_index = b;
+  c.decode_one_frame(out.get(), c.pool_frame(0), nullptr, 0);
+  EXPECT_EQ(c.get_decode_count(), before);
+  EXPECT_TRUE(trace.contains("ERROR (DCache::decode_one_frame): invalid input(s)\n"));
+  c.decode_one_frame(out.get(), c.pool_frame(0), c.pool_frame(1), 0);
+  EXPECT_EQ(c.get_decode_count(), before + 1);
+  EXPECT_EQ(out->picture_coding_type, 3);
+  EXPECT_EQ(out->stream_frame, c.gop->get_pic_stream_frame(b));
+}
+
+TEST(DCache, PoolThatCannotGrowFailsTheLoad) {
+  Loaded l;
+  ASSERT_TRUE(l.open(fixture("fa_long.m2v"), 0));
+  GOPList& index = l.index;
+  // Regression: a reference used to be decoded over the pool's last frame,
+  // which later pictures still predicted from.
+  int err = 1;
+  DCache capped(&index.get_seqhdr(), &err, 0);
+  ASSERT_EQ(err, 0);
+  capped.max_pool = 4;
+  ASSERT_GE(index.get_gop(100, capped.gop.get(), 1, 1), 0);
+  TraceCapture trace;
+  EXPECT_EQ(capped.reset(nullptr), 1);
+  EXPECT_FALSE(capped.loaded());
+  EXPECT_EQ(capped.decoder_all_ip_frames(0), 0);
+  EXPECT_EQ(capped.get_decode_count(), 0);
+  EXPECT_TRUE(trace.contains("DCache::reset (ERROR): cannot grow the pool to 5 frames\n"));
+}
+
+TEST(DCache, StampsRepeatedFields) {
+  Loaded l;
+  ASSERT_TRUE(l.open(fixture("pd.m2v"), 0));
+  DCache& c = *l.cache;
+  c.decoder_all_ip_frames(0);
+  bool three = false;
+  for (int k = 0; k < c.decoded; ++k) {
+    Frame* f = c.pool_frame(k);
+    EXPECT_EQ(f->repeat_flag, f->field_count > 2 ? 1 : 0);
+    three = three || f->field_count == 3;
+  }
+  EXPECT_TRUE(three) << "a pulldown GOP has 3-field references";
+}
+
+}  // namespace

@@ -1,0 +1,153 @@
+// Picture buffers: geometry, defaults, flags, user data, colour key.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "picture/image.h"
+#include "picture/mbinfo.h"
+#include "support/support.h"
+
+using tsupport::TraceCapture;
+
+TEST(Image, GeometryAndInitialContents) {
+  {
+    TraceCapture cap;
+    Image img(720, 480, 3, 0);
+    EXPECT_TRUE(cap.contains("ERROR (Image::ctor): 444 has NOT implemented yet!"));
+    EXPECT_TRUE(cap.contains("\treset to 420"));
+    EXPECT_EQ(img.chroma_format, 1);
+    EXPECT_EQ(img.c_width(), 360);
+    EXPECT_EQ(img.c_height(), 240);
+  }
+  Image img(352, 240, 1, 1);
+  EXPECT_EQ(img.padded_width, 352);
+  EXPECT_EQ(img.padded_height, 256);
+  EXPECT_EQ(img.display_width, 352);
+  EXPECT_EQ(img.display_height, 240);
+  ASSERT_TRUE(img.get_y());
+  EXPECT_EQ(img.get_u(), img.get_y() + 90112);
+  EXPECT_EQ(img.get_v(), img.get_u() + 22528);
+  for (size_t i = 0; i < 90112; ++i) ASSERT_EQ(img.get_y()[i], 0);
+  for (size_t i = 0; i < 2 * 22528; ++i) ASSERT_EQ(img.get_u()[i], 128);
+  const YuvPlanes p = img.planes();
+  EXPECT_EQ(p.y_stride, 352);
+  EXPECT_EQ(p.c_stride, 176);
+  EXPECT_EQ(p.width, 352);
+  EXPECT_EQ(p.height, 240);
+
+  Image i422(720, 576, 2, 0);
+  EXPECT_EQ(i422.c_height(), 576);
+  EXPECT_EQ(i422.c_size(), 720u * 576 / 2);
+  EXPECT_EQ(i422.cr_offset(), 720u * 576 + 720u * 576 / 2);
+
+  TraceCapture cap;
+  Image small(0, -5, 1, 0);
+  EXPECT_TRUE(cap.contains("ERROR (Image::init): wd = 0, ht = -5"));
+  EXPECT_EQ(small.display_width, 16);
+  EXPECT_EQ(small.display_height, 16);
+  EXPECT_EQ(small.field_count, 2);
+  EXPECT_EQ(small.progressive_frame, 1);
+  EXPECT_EQ(small.picture_structure, 3);
+}
+
+TEST(Image, PictureFlagsAreValidated) {
+  Image img(64, 64, 1, 0);
+  TraceCapture cap;
+  EXPECT_EQ(img.set_picture_header_flags(7, 0, 0, 1, 3), 1);
+  EXPECT_TRUE(cap.contains("ERROR (IMAGE::set_picture_header_flags): invalid input(s)"));
+  EXPECT_TRUE(cap.contains("field_count                    = 7"));
+  EXPECT_EQ(img.field_count, 2);
+  EXPECT_EQ(img.set_picture_header_flags(3, 1, 1, 0, 3), 0);
+  EXPECT_EQ(img.field_count, 3);
+  EXPECT_EQ(img.repeat_first_field, 1);
+  EXPECT_EQ(img.set_picture_header_flags(2, 0, 2, 0, 3), 1);
+  EXPECT_EQ(img.set_picture_header_flags(2, 0, 0, 0, 4), 1);
+  EXPECT_EQ(img.top_field_first, 1);
+}
+
+TEST(Image, UserDataBlocks) {
+  Image img(16, 16, 1, 0);
+  const uint8_t long_data[20] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20};
+  img.set_user_data(long_data, 20);
+  uint8_t* block = img.user_data;
+  ASSERT_TRUE(block);
+  EXPECT_EQ(img.user_data_length, 20);
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(block[20 + i], 0);  // zeroed tail
+  img.set_user_data(long_data + 5, 4);
+  EXPECT_EQ(img.user_data, block);  // shorter data keeps the block
+  EXPECT_EQ(img.user_data_length, 4);
+  EXPECT_EQ(img.user_data[0], 6);
+  img.set_user_data(nullptr, 4);
+  EXPECT_EQ(img.user_data, nullptr);
+  EXPECT_EQ(img.user_data_length, 0);
+
+  Image other(16, 16, 1, 0);
+  img.set_gop_user_data(long_data, 3);
+  img.picture_coding_type = 2;
+  img.size_mode = 1;
+  other.copy_flags(img);
+  EXPECT_EQ(other.gop_user_data_length, 3);
+  EXPECT_EQ(other.gop_user_data[2], 3);
+  EXPECT_EQ(other.picture_coding_type, 2);
+  EXPECT_EQ(other.size_mode, 1);
+}
+
+TEST(Image, ColorKey) {
+  Image black(64, 32, 1, 0);
+  EXPECT_EQ(black.get_color_key(0.368, 5), 0x8080);
+  Image uni(64, 32, 1, 0);
+  std::memset(uni.get_y(), 200, uni.y_size());
+  std::memset(uni.get_u(), 90, uni.c_size());
+  std::memset(uni.get_v(), 60, uni.c_size());
+  EXPECT_EQ(uni.get_color_key(0.368, 5), (200 << 16) | (90 << 8) | 60);
+  // Ties go to the lowest value; a key below the ratio means no key.
+  Image half(64, 32, 1, 0);
+  std::memset(half.get_y(), 50, half.y_size() / 2);
+  std::memset(half.get_y() + half.y_size() / 2, 40, half.y_size() / 2);
+  EXPECT_EQ(half.get_color_key(0.0, 0) >> 16, 40);
+  EXPECT_EQ(half.get_color_key(0.9, 2), 0x8080);
+  // The padding around a smaller picture is painted with the key.
+  Image padded(50, 30, 1, 0);
+  std::memset(padded.get_y(), 200, padded.y_size());
+  std::memset(padded.get_u(), 90, padded.c_size());
+  std::memset(padded.get_v(), 60, padded.c_size());
+  padded.get_y()[0] = 1;  // top-left corner lies in the border
+  padded.get_color_key(0.368, 5);
+  EXPECT_EQ(padded.get_y()[0], 200);
+  TraceCapture cap;
+  Image broken(16, 16, 1, 0);
+  broken.reset_buffers();
+  EXPECT_EQ(broken.get_color_key(0.368, 5), 0);
+  EXPECT_TRUE(cap.contains("Image::get_color_key (ERROR): not initialized"));
+}
+
+TEST(MBInfo, SettersAndResets) {
+  MBInfo prev, cur;
+  prev.mb_type = 0xff;
+  prev.motion_type = 2;
+  for (int i = 0; i < 14; ++i) prev.mv[i] = i + 1;
+  prev.values[3] = 9;
+  cur.mb_number = 42;
+  cur.set_from_mpeg1_mb(&prev);
+  EXPECT_EQ(cur.mb_type, 13);
+  EXPECT_EQ(cur.mv[3], 4);
+  EXPECT_EQ(cur.mv[4], 0);
+  EXPECT_EQ(cur.values[3], 9);
+  EXPECT_EQ(cur.valid, 1);
+  cur.set_from_mpeg2_mb(&prev);
+  EXPECT_EQ(cur.mv[13], 14);
+  cur.quantiser_scale = 5;
+  cur.reset_mpeg1();
+  EXPECT_EQ(cur.mv[3], 0);
+  EXPECT_EQ(cur.mv[4], 5);
+  EXPECT_EQ(cur.valid, 0);
+  EXPECT_EQ(cur.mb_number, 42);
+  cur.activity = 3.5;
+  cur.reset();
+  EXPECT_EQ(cur.mv[13], 0);
+  EXPECT_EQ(cur.activity, 0.0);
+  EXPECT_EQ(cur.mb_number, 42);
+  MBInfo copy;
+  copy.assign(prev);
+  EXPECT_EQ(copy.mb_type, 0xff);
+}

@@ -67,10 +67,9 @@ class JDecoder {
 
   // Into the frame's picture at the frame's size; the buffer or null.
   template <class F>
-  uint8_t* copy_to_frame(F* frame) {
-    if (!frame || !frame->image || !frame->image->buffer) return nullptr;
-    return get_picture_planes(frame->image->planes(), get_sampling_kind() != 3) == 0 ? frame->image->buffer
-                                                                                     : nullptr;
+  uint8_t* copy_to_frame(F* to) {
+    if (!to || !to->image || !to->image->buffer) return nullptr;
+    return get_picture_planes(to->image->planes(), get_sampling_kind() != 3) == 0 ? to->image->buffer : nullptr;
   }
 
   // Reads a file into a new buffer (delete[]); *size on entry is the most

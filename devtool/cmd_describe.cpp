@@ -7,6 +7,7 @@
 //   stream bytes=N type=N name=TEXT                      (program, transport)
 //   still width=N height=N bytes=N name=BMP|JPEG
 //   movie samples=N frame_rate=F width=N height=N bytes=N name=QuickTime|AVI
+//         (bytes and name only when the readers cannot read its samples)
 // A file it cannot name is an error.
 #include <cstdio>
 #include <string>
@@ -50,9 +51,15 @@ int describe_movie(const char* path, const DevInput& in) {
       height = qt.height;
     }
   }
-  if (status) return dev_fail("<%s>: %s that does not read", path, dev_kind_text(in));
+  const char* name = in.kind == InputKind::avi ? "AVI" : "QuickTime";
+  if (status) {
+    // Named all the same; only its samples are out of reach.
+    std::printf("movie bytes=%llu name=%s\n", static_cast<unsigned long long>(in.size), name);
+    std::fprintf(stderr, "tamsel-dev: <%s>: samples not readable (QuickTime JPEG and AVI DIB movies are)\n", path);
+    return 0;
+  }
   std::printf("movie samples=%d frame_rate=%.6f width=%d height=%d bytes=%llu name=%s\n", samples, rate, width, height,
-              static_cast<unsigned long long>(in.size), in.kind == InputKind::avi ? "AVI" : "QuickTime");
+              static_cast<unsigned long long>(in.size), name);
   return 0;
 }
 

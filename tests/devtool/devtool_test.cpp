@@ -293,6 +293,15 @@ TEST(DevDescribe, PrintsWhatAppliesToEachKind) {
   EXPECT_EQ(field(line(a), "header_bit_rate"), ffprobe_entry(mp2, "stream=bit_rate"));
 }
 
+TEST(DevDescribe, MovieOfAnotherCodecIsNamedWithoutSamples) {
+  const Result r = tool("describe " + fx("mov_png.mov"));
+  EXPECT_EQ(r.rc, 0);
+  EXPECT_EQ(line(r).rfind("movie bytes=", 0), 0u) << r.out;
+  EXPECT_EQ(field(line(r), "samples"), "");
+  EXPECT_EQ(field(line(r), "name"), "QuickTime");
+  EXPECT_TRUE(has(r.err, "samples not readable")) << r.err;
+}
+
 TEST(DevDescribe, UnknownOrEmptyFileIsAnError) {
   const std::string dir = temp_dir();
   ASSERT_TRUE(write_file(dir + "/empty.bin", {}));

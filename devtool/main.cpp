@@ -64,8 +64,7 @@ int dev_usage(const char* name, const char* fmt, ...) {
 }
 
 int dev_bad_count(const char* name, int argc) {
-  const int given = argc - 1;
-  return dev_usage(name, "%d argument%s is not what the command takes", given, given == 1 ? "" : "s");
+  return dev_usage(name, "wrong number of arguments (%d)", argc - 1);
 }
 
 int dev_fail(const char* fmt, ...) {
@@ -131,5 +130,9 @@ int main(int argc, char** argv) {
   }
   auto it = registry().find(first);
   if (it == registry().end()) return unknown_command(first);
+  if (argc == 3 && (!std::strcmp(argv[2], "--help") || !std::strcmp(argv[2], "-h"))) {
+    print_command(stdout, it->second);
+    return 0;
+  }
   return it->second.run(argc - 1, argv + 1);
 }

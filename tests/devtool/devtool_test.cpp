@@ -59,9 +59,11 @@ TEST(DevHelp, ListsEveryCommandOnStdout) {
       EXPECT_TRUE(found) << name << " missing from\n" << r.out;
     }
   }
-  const Result d = tool("help decode");
-  EXPECT_EQ(d.rc, 0);
-  EXPECT_TRUE(has(d.out, "usage: tamsel-dev decode FILE OUT.yuv [--size full|half|quarter]\n")) << d.out;
+  for (const char* args : {"help decode", "decode --help"}) {
+    const Result d = tool(args);
+    EXPECT_EQ(d.rc, 0) << args;
+    EXPECT_TRUE(has(d.out, "usage: tamsel-dev decode FILE OUT.yuv [--size full|half|quarter]\n")) << d.out;
+  }
   const Result v = tool("--version");
   EXPECT_EQ(v.rc, 0);
   EXPECT_EQ(v.out, "tamsel-dev 0.1.0\n");
@@ -78,9 +80,8 @@ TEST(DevUsage, WrongArgumentsExitTwoSayingWhatWasWrong) {
       {"frobnicate", "unknown command 'frobnicate'"},
       {"help frobnicate", "unknown command 'frobnicate'"},
       {"help decode gops", "one command at most"},
-      {"probe", "0 arguments"},
-      {"info a b", "2 arguments"},
-      {"decode a.m2v", "1 argument "},
+      {"info a b", "wrong number of arguments (2)"},
+      {"decode a.m2v", "wrong number of arguments (1)"},
       {"decode a.m2v o.yuv --size huge", "size 'huge' is not full, half or quarter"},
       {"decode a.m2v o.yuv --sizes half", "unknown option '--sizes'"},
       {"frame a.m2v 1", "no --out"},
@@ -102,6 +103,14 @@ TEST(DevUsage, WrongArgumentsExitTwoSayingWhatWasWrong) {
     EXPECT_EQ(r.out, "");
     EXPECT_TRUE(has(r.err, c.says)) << r.err;
     EXPECT_TRUE(has(r.err, "usage: tamsel-dev")) << r.err;
+  }
+  // No command runs without its arguments.
+  for (const char* name : kCommands) {
+    SCOPED_TRACE(name);
+    const Result r = tool(name);
+    EXPECT_EQ(r.rc, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(has(r.err, std::string("usage: tamsel-dev ") + name + " ")) << r.err;
   }
 }
 

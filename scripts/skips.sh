@@ -5,7 +5,7 @@
 log=${1:-build/asan/Testing/Temporary/LastTest.log}
 [ -r "$log" ] || { echo "skips.sh: $log: no test log" >&2; exit 1; }
 awk '
-  /^[0-9]+\/[0-9]+ Test: / { sub(/^[0-9]+\/[0-9]+ Test: /, ""); name = $0; reason = ""; want = skipped = 0; next }
+  /^[0-9]+\/[0-9]+ Test: / { sub(/^[0-9]+\/[0-9]+ Test: /, ""); sub(/ +# GetParam\(\).*$/, ""); name = $0; reason = ""; want = skipped = 0; next }
   want && /^\[  SKIPPED \]/ { want = 0 }
   want { if ($0 != "") reason = reason (reason == "" ? "" : " ") $0; next }
   /: Skipped$/ { want = skipped = 1; next }

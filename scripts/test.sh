@@ -7,7 +7,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/deps.sh"
 
 build=${TAMSEL_BUILD_DIR:-$root/build/asan}
-jobs=$(nproc)
+jobs=${TAMSEL_JOBS:-$(nproc)}  # all cores unless told otherwise
 timings=()
 
 # step NAME COMMAND...: runs the command and notes its time.

@@ -153,7 +153,7 @@ TEST(DevErrors, NameTheirCause) {
 // Program and transport streams have no demultiplexer yet: every command
 // that reads a media file refuses them by name instead of misreading them
 // (decode wrote wrong pictures, audio listed frames that are not there).
-TEST(DevRefusal, ProgramAndTransportStreamsAreRefusedByName) {
+TEST(DevRefusal, ProgramAndTransportStreamsAreRefusedNotMisread) {
   const std::string o = sh_quote(temp_dir() + "/o");
   struct File {
     const char* name;

@@ -8,6 +8,7 @@
 
 #include "devtool/command.h"
 #include "devtool/file_window.h"
+#include "devtool/input.h"
 #include "foundation/ac3.h"
 #include "foundation/bsfile.h"
 #include "foundation/trace.h"
@@ -17,7 +18,8 @@ namespace {
 constexpr size_t kWant = 64 * 1024;  // far more than the largest frame (3840 bytes)
 
 int run_ac3(int argc, char** argv) {
-  if (argc != 2) return dev_usage("ac3");
+  if (argc != 2) return dev_bad_count("ac3", argc);
+  if (dev_input_of(argv[1], {InputKind::ac3}, "an AC-3 elementary stream", true)) return 1;
   int err = 0;
   BSFile file(argv[1], 1, &err);
   if (err || !file.is_open()) return dev_fail("<%s>: cannot open to read", argv[1]);
@@ -71,4 +73,4 @@ int run_ac3(int argc, char** argv) {
 
 }  // namespace
 
-TAMSEL_DEV_COMMAND(ac3, "FILE", run_ac3);
+TAMSEL_DEV_COMMAND(ac3, "FILE", "every AC-3 frame of an AC-3 elementary stream whose CRCs check", run_ac3);

@@ -8,6 +8,7 @@
 
 #include "devtool/command.h"
 #include "devtool/file_window.h"
+#include "devtool/input.h"
 #include "foundation/audio_header.h"
 #include "foundation/bsfile.h"
 #include "foundation/trace.h"
@@ -53,7 +54,8 @@ bool resync(FileWindow& w, const FrmHdr& ref, uint64_t* pos) {
 }
 
 int run_audio(int argc, char** argv) {
-  if (argc != 2) return dev_usage("audio");
+  if (argc != 2) return dev_bad_count("audio", argc);
+  if (dev_input_of(argv[1], {InputKind::mpeg_audio}, "an MPEG audio elementary stream", true)) return 1;
   int err = 0;
   BSFile file(argv[1], 1, &err);
   if (err || !file.is_open()) return dev_fail("<%s>: cannot open to read", argv[1]);
@@ -122,4 +124,4 @@ int run_audio(int argc, char** argv) {
 
 }  // namespace
 
-TAMSEL_DEV_COMMAND(audio, "FILE", run_audio);
+TAMSEL_DEV_COMMAND(audio, "FILE", "every frame of an MPEG audio elementary stream", run_audio);

@@ -10,6 +10,7 @@
 #include "picture/frame.h"
 #include "decode/picdec.h"
 #include "devtool/command.h"
+#include "devtool/input.h"
 #include "foundation/bsfile.h"
 #include "foundation/pic_header.h"
 #include "foundation/seq_header.h"
@@ -59,16 +60,17 @@ int64_t next_boundary(const uint8_t* data, int64_t size, int64_t from) {
 }  // namespace
 
 static int run_decode(int argc, char** argv) {
-  if (argc != 3 && argc != 5) return dev_usage("decode");
+  if (argc != 3 && argc != 5) return dev_bad_count("decode", argc);
   int mode = 0;
   if (argc == 5) {
-    if (std::strcmp(argv[3], "--size") != 0) return dev_usage("decode");
+    if (std::strcmp(argv[3], "--size") != 0) return dev_usage("decode", "unknown option '%s'", argv[3]);
     const std::string s = argv[4];
     if (s == "full") mode = 0;
     else if (s == "half") mode = 1;
     else if (s == "quarter") mode = 2;
-    else return dev_usage("decode");
+    else return dev_usage("decode", "size '%s' is not full, half or quarter", argv[4]);
   }
+  if (dev_input_of(argv[1], {InputKind::video}, "a video elementary stream", true)) return 1;
   int error = 0;
   BSFile in(argv[1], 1, &error);
   if (error || !in.is_open()) return dev_fail("<%s>: cannot open to read", argv[1]);
@@ -87,8 +89,8 @@ static int run_decode(int argc, char** argv) {
   Output out;
   // Decoding to /dev/null measures the decoder alone: nothing is formatted.
   const bool discard = std::strcmp(argv[2], "/dev/null") == 0;
-  out.f = discard ? nullptr : std::fopen(argv[2], "wb");
-  if (!discard && !out.f) return dev_fail("<%s>: cannot open to write", argv[2]);
+  out.f = discard ? nullptr : dev_open_output(argv[2]);
+  if (!discard && !out.f) return 1;
   out.width = seq.get_horizontal_size() >> mode;
   out.height = seq.get_vertical_size() >> mode;
   out.chroma = seq.get_chroma_format() == 2 ? 2 : 1;
@@ -148,9 +150,10 @@ static int run_decode(int argc, char** argv) {
   if (newer && !newer_shown) out.write(newer.get());
   const bool ok = out.ok && (!out.f || std::fclose(out.f) == 0);
   if (!ok) return dev_fail("<%s>: write failed", argv[2]);
-  std::printf("frames=%ld width=%d height=%d chroma=%s\n", out.frames, out.width, out.height,
-              out.chroma == 2 ? "422" : "420");
+  std::printf("frames=%ld width=%d height=%d chroma=%d\n", out.frames, out.width, out.height,
+              dev_chroma_notation(out.chroma));
   return 0;
 }
 
-TAMSEL_DEV_COMMAND(decode, "FILE OUT.yuv [--size full|half|quarter]", run_decode);
+TAMSEL_DEV_COMMAND(decode, "FILE OUT.yuv [--size full|half|quarter]",
+                   "every picture of a video elementary stream as planar YUV in display order", run_decode);

@@ -4,21 +4,31 @@
 
 #include "demux/goplist.h"
 #include "devtool/command.h"
+#include "devtool/input.h"
 
 static int run_gop_of(int argc, char** argv) {
-  if (argc < 3) return dev_usage("gop-of");
+  if (argc < 3) return dev_bad_count("gop-of", argc);
   for (int a = 2; a < argc; ++a) {
     long long frame = 0;
-    if (!dev_parse_int(argv[a], &frame)) return dev_usage("gop-of");
+    if (!dev_parse_int(argv[a], &frame)) return dev_usage("gop-of", "frame '%s' is not a number", argv[a]);
+  }
+  if (dev_input_of(argv[1], {InputKind::video}, "a video elementary stream", false)) return 1;
+  for (int a = 2; a < argc; ++a) {
+    long long frame = 0;
+    dev_parse_int(argv[a], &frame);
     GOPList list;
     if (list.ctor(argv[1]) || list.build_index()) return dev_fail("<%s>: cannot index", argv[1]);
     GOP g;
     const int before = list.get_parse_count();
     const int first = list.get_gop(int(frame), &g, 0, 0);
+    const int parses = list.get_parse_count() - before;
+    // Checked after the search, which must find the index cold.
+    if (dev_check_range("frame", frame, list.get_total_frames())) return 1;
     std::printf("frame=%lld gop_start=%llu first_frame=%d parses=%d\n", frame, (unsigned long long)g.start.value(),
-                first, list.get_parse_count() - before);
+                first, parses);
   }
   return 0;
 }
 
-TAMSEL_DEV_COMMAND(gop-of, "FILE FRAME...", run_gop_of);
+TAMSEL_DEV_COMMAND(gop-of, "FILE FRAME...", "the GOP holding each frame, found by a cold search on a fresh index",
+                   run_gop_of);

@@ -5,9 +5,11 @@
 
 #include "demux/goplist.h"
 #include "devtool/command.h"
+#include "devtool/input.h"
 
 static int run_gops(int argc, char** argv) {
-  if (argc != 2) return dev_usage("gops");
+  if (argc != 2) return dev_bad_count("gops", argc);
+  if (dev_input_of(argv[1], {InputKind::video}, "a video elementary stream", false)) return 1;
   GOPList list;
   if (list.ctor(argv[1]) || list.build_index()) return dev_fail("<%s>: cannot index", argv[1]);
   GOP g;
@@ -29,4 +31,4 @@ static int run_gops(int argc, char** argv) {
   return 0;
 }
 
-TAMSEL_DEV_COMMAND(gops, "FILE", run_gops);
+TAMSEL_DEV_COMMAND(gops, "FILE", "every GOP of the index of a video elementary stream, then the totals", run_gops);

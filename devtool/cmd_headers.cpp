@@ -1,7 +1,9 @@
 // headers FILE: every sequence, GOP and picture header of a video elementary
 // stream, in file order, one key=value record each:
 //   seq offset=N width=N height=N aspect=N frame_rate_code=N bit_rate=N vbv_size=N
-//       mpeg2=0|1 profile_level=N progressive=0|1 chroma=1|2
+//       mpeg2=0|1 profile_level=N progressive=0|1 chroma=420|422|444 header_bit_rate=N|vbr
+// bit_rate is the header's field times 400 as coded; header_bit_rate is the
+// same value read as the other commands print it (all ones: vbr).
 //   gop offset=N tc=HH:MM:SS:FF drop=0|1 closed=0|1 broken=0|1
 //   pic offset=N type=I|P|B tref=N vbv_delay=N structure=1|2|3 tff=0|1 rff=0|1
 //       progressive_frame=0|1 fields=N
@@ -12,6 +14,8 @@
 #include <vector>
 
 #include "devtool/command.h"
+#include "devtool/input.h"
+#include "devtool/rates.h"
 #include "foundation/bsfile.h"
 #include "foundation/gop_header.h"
 #include "foundation/pic_header.h"
@@ -67,7 +71,8 @@ const char kTypeLetter[4] = {'?', 'I', 'P', 'B'};
 }  // namespace
 
 static int run_headers(int argc, char** argv) {
-  if (argc != 2) return dev_usage("headers");
+  if (argc != 2) return dev_bad_count("headers", argc);
+  if (dev_input_of(argv[1], {InputKind::video}, "a video elementary stream", true)) return 1;
   int error = 0;
   BSFile file(argv[1], 1, &error);
   if (error || !file.is_open()) return dev_fail("<%s>: cannot open to read", argv[1]);
@@ -115,10 +120,10 @@ static int run_headers(int argc, char** argv) {
         progressive_sequence = seq.get_progressive_sequence();
         std::printf(
             "seq offset=%" PRIu64 " width=%d height=%d aspect=%d frame_rate_code=%d bit_rate=%" PRId64
-            " vbv_size=%d mpeg2=%d profile_level=%d progressive=%d chroma=%d\n",
+            " vbv_size=%d mpeg2=%d profile_level=%d progressive=%d chroma=%d header_bit_rate=%s\n",
             offset, seq.get_horizontal_size(), seq.get_vertical_size(), seq.aspect_ratio_information,
             seq.frame_rate_code, rate_value * 400, vbv, seq.mpeg2 ? 1 : 0, seq.get_profile_level(),
-            progressive_sequence, seq.get_chroma_format());
+            progressive_sequence, dev_chroma_notation(seq.get_chroma_format()), dev_header_bit_rate(seq).c_str());
       }
     } else if (code == 0x1B8) {
       used = gop.decode(p, avail);
@@ -160,4 +165,4 @@ static int run_headers(int argc, char** argv) {
   return 0;
 }
 
-TAMSEL_DEV_COMMAND(headers, "FILE", run_headers);
+TAMSEL_DEV_COMMAND(headers, "FILE", "every sequence, GOP and picture header of a video elementary stream", run_headers);

@@ -2,17 +2,13 @@
 #include <cstdio>
 
 #include "devtool/command.h"
-#include "foundation/bsfile.h"
+#include "devtool/input.h"
 #include "foundation/mpeg_fields.h"
 #include "foundation/probe.h"
 
 static int run_probe(int argc, char** argv) {
-  if (argc != 2) return dev_usage("probe");
-  int error = 0;
-  {
-    BSFile f(argv[1], 1, &error);
-    if (error || !f.is_open()) return dev_fail("<%s>: cannot open to read", argv[1]);
-  }
+  if (argc != 2) return dev_bad_count("probe", argc);
+  if (dev_input_readable(argv[1])) return 1;
   auto rec = MPEGFileList::instance().find(argv[1]);
   MPEGFile none;
   const MPEGFile& f = rec ? *rec : none;
@@ -21,4 +17,5 @@ static int run_probe(int argc, char** argv) {
   return 0;
 }
 
-TAMSEL_DEV_COMMAND(probe, "FILE", run_probe);
+TAMSEL_DEV_COMMAND(probe, "FILE", "the stream-type probe's verdict: type, estimated bit rate, VBR flag, CD sectors",
+                   run_probe);

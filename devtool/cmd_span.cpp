@@ -5,12 +5,17 @@
 
 #include "demux/demuxer_cache.h"
 #include "devtool/command.h"
+#include "devtool/input.h"
 
 static int run_span(int argc, char** argv) {
   long long offset = 0;
-  if (argc != 3 || !dev_parse_int(argv[2], &offset) || offset < 0) return dev_usage("span");
+  if (argc != 3) return dev_bad_count("span", argc);
+  if (!dev_parse_int(argv[2], &offset) || offset < 0)
+    return dev_usage("span", "offset '%s' is not a byte offset", argv[2]);
+  DevInput in;
+  if (dev_input_of(argv[1], {InputKind::mpeg_audio, InputKind::ac3}, "an audio elementary stream", false, &in)) return 1;
   std::unique_ptr<DeMuxer> d(demuxer_create(argv[1], 0));
-  if (!d) return dev_fail("<%s>: cannot open to read", argv[1]);
+  if (!d) return dev_fail("<%s>: cannot read %s", argv[1], dev_kind_text(in));
   ESBuffer span(16384);
   span.start = FileOffset::from_u64(uint64_t(offset));
   const double t = d->load_abs(&span, 0, 0);
@@ -21,4 +26,5 @@ static int run_span(int argc, char** argv) {
   return 0;
 }
 
-TAMSEL_DEV_COMMAND(span, "FILE OFFSET", run_span);
+TAMSEL_DEV_COMMAND(span, "FILE OFFSET", "the audio span of an audio elementary stream loaded at byte OFFSET",
+                   run_span);

@@ -1,8 +1,14 @@
-// tables FILE: the PAT and the PMTs of a transport stream.
+// tables FILE: the PAT and the PMTs of a transport stream:
+//   pat program=N pmt_pid=N
+//   pmt program=N pid=N pcr_pid=N
+//   es pid=N type=N stream_type=0xHH
+// type is the engine's stream-type code, stream_type the PMT's own value.
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
 #include "devtool/command.h"
+#include "devtool/input.h"
 #include "foundation/probe.h"
 #include "foundation/ts_packet.h"
 #include "foundation/ts_tables.h"
@@ -31,10 +37,29 @@ const uint8_t* first_section(const uint8_t* d, int n, int start, int pid, int* l
   return nullptr;
 }
 
+// The PMT's stream_type of pid: the decoded table keeps only the engine's
+// code. -1 when the entry is not found.
+int pmt_stream_type(const uint8_t* sec, int length, int pid) {
+  if (length < 16) return -1;
+  const int section_length = ((sec[1] & 0x0F) << 8) | sec[2];
+  const int end = std::min(length, 3 + section_length) - 4;  // before CRC_32
+  int at = 12 + (((sec[10] & 0x0F) << 8) | sec[11]);
+  while (at + 5 <= end) {
+    const uint8_t* e = sec + at;
+    if ((((e[1] & 0x1F) << 8) | e[2]) == pid) return e[0];
+    at += 5 + (((e[3] & 0x0F) << 8) | e[4]);
+  }
+  return -1;
+}
+
 }  // namespace
 
 static int run_tables(int argc, char** argv) {
-  if (argc != 2) return dev_usage("tables");
+  if (argc != 2) return dev_bad_count("tables", argc);
+  DevInput in;
+  if (!dev_input(argv[1], &in)) return 1;
+  if (in.kind != InputKind::transport && in.kind != InputKind::unknown)
+    return dev_fail("<%s>: not a transport stream: it is %s", argv[1], dev_kind_text(in));
   int n = 4 << 20;
   auto data = mpegfile::load_data(argv[1], &n);
   if (!data) return dev_fail("<%s>: cannot open to read", argv[1]);
@@ -55,9 +80,11 @@ static int run_tables(int argc, char** argv) {
       continue;
     }
     std::printf("pmt program=%d pid=%d pcr_pid=%d\n", pmt.program_number, pmt.pmt_pid, pmt.PCR_PID);
-    for (int k = 0; k < pmt.es_count; ++k) std::printf("es pid=%d type=%d\n", pmt.es_pids[k], pmt.es_type_codes[k]);
+    for (int k = 0; k < pmt.es_count; ++k)
+      std::printf("es pid=%d type=%d stream_type=0x%02X\n", pmt.es_pids[k], pmt.es_type_codes[k],
+                  pmt_stream_type(sec, length, pmt.es_pids[k]));
   }
   return 0;
 }
 
-TAMSEL_DEV_COMMAND(tables, "FILE", run_tables);
+TAMSEL_DEV_COMMAND(tables, "FILE", "the PAT and the PMTs of a transport stream", run_tables);

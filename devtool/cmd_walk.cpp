@@ -9,23 +9,17 @@
 
 #include "access/dtv.h"
 #include "devtool/command.h"
-
-struct FrameAccessArgs {
-  std::string file, out;
-  std::vector<long long> numbers;
-  int first = 0, last = -1, size_mode = 0, mode = 25;
-};
-bool frame_access_parse(int argc, char** argv, FrameAccessArgs* a);
-std::unique_ptr<DTV> frame_access_open(const FrameAccessArgs& a);
-bool frame_access_emit(DTV* dtv, FILE* out);
+#include "devtool/frame_access.h"
+#include "devtool/input.h"
 
 static int run_walk(int argc, char** argv) {
   FrameAccessArgs a;
-  if (!frame_access_parse(argc, argv, &a) || a.numbers.size() < 2) return dev_usage("walk");
+  if (const int rc = frame_access_parse("walk", argc, argv, &a)) return rc;
+  if (a.numbers.size() < 2) return dev_usage("walk", "no frame TO walk to");
   auto dtv = frame_access_open(a);
   if (!dtv) return 1;
-  FILE* out = std::fopen(a.out.c_str(), "wb");
-  if (!out) return dev_fail("<%s>: cannot open to write", a.out.c_str());
+  FILE* out = dev_open_output(a.out.c_str());
+  if (!out) return 1;
   dtv->search(int(a.numbers[0]), 1);
   dtv->set_play_mode(a.mode);
   bool ok = frame_access_emit(dtv.get(), out);
@@ -47,4 +41,5 @@ static int run_walk(int argc, char** argv) {
   return 0;
 }
 
-TAMSEL_DEV_COMMAND(walk, "FILE FROM TO [TO...] --out OUT.yuv [--clip FIRST:LAST] [--step frame|ip|gop]", run_walk);
+TAMSEL_DEV_COMMAND(walk, "FILE FROM TO [TO...] --out OUT.yuv [--clip FIRST:LAST] [--step frame|ip|gop]",
+                   "steps frame access from FROM to each TO, writing every frame shown as planar YUV", run_walk);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <sstream>
@@ -86,42 +87,60 @@ Worst compare_yuv(const std::string& a, const std::string& b, int w, int h, int 
   return r;
 }
 
+// "il_tff.m2v" -> "il_tff_m2v", a test name.
+std::string fixture_test_name(const char* file) {
+  std::string n = file;
+  for (char& ch : n)
+    if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+  return n;
+}
+
 struct StreamCase {
   const char* name;
   const char* what;
 };
 
-TEST(PicDecoder, EveryFrameMatchesFfmpeg) {
-  const StreamCase cases[] = {
-      {"m1c.m1v", "MPEG-1 CIF"},
-      {"q1.m1v", "MPEG-1 qscale 1"},
-      {"m2v.m2v", "MPEG-2 progressive"},
-      {"m2c.m2v", "open GOPs"},
-      {"cg.m2v", "closed GOPs"},
-      {"il_tff.m2v", "interlaced top first, field DCT, alternate scan"},
-      {"il_bff.m2v", "interlaced bottom first"},
-      {"ivlc.m2v", "intra VLC, non-linear quantiser"},
-      {"dc10.m2v", "intra DC precision 10, loaded matrices"},
-      {"odd.m2v", "width not a multiple of 16"},
-      {"422.m2v", "4:2:2 720x576"},
-      {"hd.m2v", "1920x1080"},
-      {"pd.m2v", "mpeg2enc 3:2 pulldown"},
-  };
+void PrintTo(const StreamCase& c, std::ostream* os) { *os << c.name; }
+
+const StreamCase kEveryFrameCases[] = {
+    {"m1c.m1v", "MPEG-1 CIF"},
+    {"q1.m1v", "MPEG-1 qscale 1"},
+    {"m2v.m2v", "MPEG-2 progressive"},
+    {"m2c.m2v", "open GOPs"},
+    {"cg.m2v", "closed GOPs"},
+    {"il_tff.m2v", "interlaced top first, field DCT, alternate scan"},
+    {"il_bff.m2v", "interlaced bottom first"},
+    {"ivlc.m2v", "intra VLC, non-linear quantiser"},
+    {"dc10.m2v", "intra DC precision 10, loaded matrices"},
+    {"odd.m2v", "width not a multiple of 16"},
+    {"422.m2v", "4:2:2 720x576"},
+    {"hd.m2v", "1920x1080"},
+    {"pd.m2v", "mpeg2enc 3:2 pulldown"},
+};
+
+// One test per stream, so that CTest runs them on all cores.
+class EveryFrame : public ::testing::TestWithParam<StreamCase> {};
+
+TEST_P(EveryFrame, MatchesFfmpeg) {
+  const StreamCase& c = GetParam();
+  SCOPED_TRACE(std::string(c.name) + ": " + c.what);
   const std::string dir = tsupport::temp_dir();
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.name) + ": " + c.what);
-    const std::string src = fixture(c.name);
-    const Decoded d = decode_dev(src, dir + "/ours.yuv");
-    decode_ffmpeg(src, dir + "/ref.yuv", d.chroma);
-    const size_t fs = static_cast<size_t>(d.width) * d.height +
-                      2 * static_cast<size_t>((d.width + 1) / 2) * (d.chroma == 422 ? d.height : (d.height + 1) / 2);
-    const size_t ref_frames = tsupport::read_file(dir + "/ref.yuv").size() / fs;
-    EXPECT_EQ(static_cast<size_t>(d.frames), ref_frames);
-    const Worst w = compare_yuv(dir + "/ours.yuv", dir + "/ref.yuv", d.width, d.height, d.chroma);
-    EXPECT_EQ(w.compared, d.frames);
-    EXPECT_GE(w.psnr, 48.0) << "frame " << w.frame << " plane " << w.plane;
-  }
+  const std::string src = fixture(c.name);
+  const Decoded d = decode_dev(src, dir + "/ours.yuv");
+  decode_ffmpeg(src, dir + "/ref.yuv", d.chroma);
+  const size_t fs = static_cast<size_t>(d.width) * d.height +
+                    2 * static_cast<size_t>((d.width + 1) / 2) * (d.chroma == 422 ? d.height : (d.height + 1) / 2);
+  const size_t ref_frames = tsupport::read_file(dir + "/ref.yuv").size() / fs;
+  EXPECT_EQ(static_cast<size_t>(d.frames), ref_frames);
+  const Worst w = compare_yuv(dir + "/ours.yuv", dir + "/ref.yuv", d.width, d.height, d.chroma);
+  EXPECT_EQ(w.compared, d.frames);
+  EXPECT_GE(w.psnr, 48.0) << "frame " << w.frame << " plane " << w.plane;
 }
+
+INSTANTIATE_TEST_SUITE_P(PicDecoder, EveryFrame, ::testing::ValuesIn(kEveryFrameCases),
+                         [](const ::testing::TestParamInfo<StreamCase>& info) {
+                           return fixture_test_name(info.param.name);
+                         });
 
 // mpeg2dec's PGM frames: Y rows, then rows holding a Cb row and a Cr row
 // side by side (4:2:0).
@@ -161,16 +180,18 @@ TEST(PicDecoder, SecondOpinionMpeg2dec) {
   EXPECT_GE(worst, 48.0);
 }
 
-TEST(PicDecoder, PlainAndSimdOutputsAreByteIdentical) {
+class PlainAndSimd : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(PlainAndSimd, OutputsAreByteIdentical) {
   const std::string dir = tsupport::temp_dir();
-  for (const char* name : {"il_tff.m2v", "422.m2v", "m1c.m1v", "ivlc.m2v"}) {
-    SCOPED_TRACE(name);
-    const std::string src = fixture(name);
-    decode_dev(src, dir + "/simd.yuv", "", "TAMSEL_CPU=");
-    decode_dev(src, dir + "/plain.yuv", "", "TAMSEL_CPU=c");
-    EXPECT_TRUE(tsupport::read_file(dir + "/simd.yuv") == tsupport::read_file(dir + "/plain.yuv"));
-  }
+  const std::string src = fixture(GetParam());
+  decode_dev(src, dir + "/simd.yuv", "", "TAMSEL_CPU=");
+  decode_dev(src, dir + "/plain.yuv", "", "TAMSEL_CPU=c");
+  EXPECT_TRUE(tsupport::read_file(dir + "/simd.yuv") == tsupport::read_file(dir + "/plain.yuv"));
 }
+
+INSTANTIATE_TEST_SUITE_P(PicDecoder, PlainAndSimd, ::testing::Values("il_tff.m2v", "422.m2v", "m1c.m1v", "ivlc.m2v"),
+                         [](const ::testing::TestParamInfo<const char*>& info) { return fixture_test_name(info.param); });
 
 // Field pictures, P second fields predicting from the first field, 16x8
 // and dual prime: the writer's streams against ffmpeg.

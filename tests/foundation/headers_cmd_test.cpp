@@ -102,7 +102,7 @@ TEST_P(HeadersOracle, SequenceFieldsMatchFfprobeStreams) {
   EXPECT_EQ(std::to_string(hgt), st["height"]);
   const bool mpeg2 = field_int(s, "mpeg2") == 1;
   EXPECT_EQ(mpeg2 ? "mpeg2video" : "mpeg1video", st["codec_name"]);
-  EXPECT_EQ(field_int(s, "chroma") == 2 ? "yuv422p" : "yuv420p", st["pix_fmt"]);
+  EXPECT_EQ(field_int(s, "chroma") == 422 ? "yuv422p" : "yuv420p", st["pix_fmt"]);
 
   // Streams with repeated fields are given at twice the rate by ffprobe.
   const int code = static_cast<int>(field_int(s, "frame_rate_code"));
@@ -232,7 +232,10 @@ TEST_P(HeadersOracle, EveryFieldMatchesTraceHeaders) {
       EXPECT_EQ(field_int(s, "vbv_size"), num("vbv_buffer_size_value") + (num("vbv_buffer_size_extension") << 10));
       EXPECT_EQ(field_int(s, "profile_level"), num("profile_and_level_indication"));
       EXPECT_EQ(field_int(s, "progressive"), num("progressive_sequence"));
-      EXPECT_EQ(field_int(s, "chroma"), num("chroma_format"));
+      const long long chroma_format = num("chroma_format");
+      EXPECT_EQ(field_int(s, "chroma"), chroma_format == 3 ? 444 : chroma_format == 2 ? 422 : 420);
+      const long long rate_units = num("bit_rate_value") + (num("bit_rate_extension") << 18);
+      EXPECT_EQ(field(s, "header_bit_rate"), rate_units == 0x3FFFF ? "vbr" : std::to_string(rate_units * 400));
       EXPECT_EQ(field_int(s, "width"), num("horizontal_size_value") + (num("horizontal_size_extension") << 12));
       EXPECT_EQ(field_int(s, "height"), num("vertical_size_value") + (num("vertical_size_extension") << 12));
     } else if (t.kind == "Group of Pictures Header") {

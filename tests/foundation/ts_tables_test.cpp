@@ -308,6 +308,9 @@ TEST(TSTables, Ac3Signalling) {
 TEST(TSTables, DevToolAgreesWithFfprobe) {
   // codec -> our code as ffmpeg signals it (MPEG-1 video goes out as 0x02).
   const std::map<std::string, int> code = {{"mpeg2video", 3}, {"mpeg1video", 3}, {"mp2", 1}, {"ac3", 9}};
+  // and the PMT's stream_type it writes.
+  const std::map<std::string, std::string> pmt_type = {
+      {"mpeg2video", "0x02"}, {"mpeg1video", "0x02"}, {"mp2", "0x03"}, {"ac3", "0x81"}};
   for (const char* name : {"st_ts.ts", "st_ts2p.ts", "st_tsm1.ts", "st_tsac3.ts", "st_tsac3b.ts"}) {
     SCOPED_TRACE(name);
     const std::string path = tsupport::fixture(name);
@@ -334,7 +337,8 @@ TEST(TSTables, DevToolAgreesWithFfprobe) {
       if (k == "id") {
         if (system_b && codec == "ac3") continue;
         ASSERT_TRUE(code.count(codec)) << codec;
-        pmt_lines.push_back("es pid=" + std::to_string(std::stoi(v, nullptr, 16)) + " type=" + std::to_string(code.at(codec)));
+        pmt_lines.push_back("es pid=" + std::to_string(std::stoi(v, nullptr, 16)) + " type=" + std::to_string(code.at(codec)) +
+                            " stream_type=" + pmt_type.at(codec));
       }
     }
     std::vector<std::string> expected = pat_lines;

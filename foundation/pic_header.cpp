@@ -332,7 +332,11 @@ int PicHdr::decode(const uint8_t* data, int length) {
       case 8:
         mpeg2 = 1;
         if (!coding_ext) coding_ext = std::make_unique<PicCodingExt>();
-        coding_ext->decode(data + cur, left);
+        if (!coding_ext->decode(data + cur, left)) {
+          errors |= PIC_ERR_FATAL;
+          trace("PicHdr::decode (ERROR): extension cut short (%d bytes)\n", left);
+          return 0;
+        }
         seen_coding = true;
         break;
       case 9:
@@ -343,7 +347,11 @@ int PicHdr::decode(const uint8_t* data, int length) {
           return 0;
         }
         if (!spatial_ext) spatial_ext = std::make_unique<PicSpatialScalableExt>();
-        spatial_ext->decode(data + cur, left);
+        if (!spatial_ext->decode(data + cur, left)) {
+          errors |= PIC_ERR_FATAL;
+          trace("PicHdr::decode (ERROR): extension cut short (%d bytes)\n", left);
+          return 0;
+        }
         seen_spatial = true;
         break;
       case 10:
@@ -354,7 +362,11 @@ int PicHdr::decode(const uint8_t* data, int length) {
           return 0;
         }
         if (!temporal_ext) temporal_ext = std::make_unique<PicTemporalScalableExt>();
-        temporal_ext->decode(data + cur, left);
+        if (!temporal_ext->decode(data + cur, left)) {
+          errors |= PIC_ERR_FATAL;
+          trace("PicHdr::decode (ERROR): extension cut short (%d bytes)\n", left);
+          return 0;
+        }
         seen_temporal = true;
         break;
       default:

@@ -736,7 +736,10 @@ int SeqHdr::decode(const uint8_t* data, int length) {
         return 0;
       }
       if (!seq_ext) seq_ext = std::make_unique<SeqExt>();
-      seq_ext->decode(data + cur, left);
+      if (!seq_ext->decode(data + cur, left)) {
+        trace("SeqHdr::decode (ERROR): sequence extension cut short\n");
+        return 0;
+      }
       mpeg2 = 1;
       seen_seq = true;
     } else if (id == 2) {

@@ -693,22 +693,22 @@ int SeqHdr::decode(const uint8_t* data, int length) {
       if (v) m[kZigZag[i]] = v;
     }
   };
+  // The reader's error flag tells a matrix that runs past the data; the
+  // matrices are read into locals, so nothing is stored before the check.
   const int avail = length - start;
-  if (load_intra) {
-    if (avail < 76) {
-      trace("SeqHdr::decode (ERROR): intra matrix cut short (%d bytes)\n", avail);
-      return 0;
-    }
-    read_matrix(intra);
-  }
+  if (load_intra) read_matrix(intra);
   const int load_non_intra = static_cast<int>(bs.get_bits(1));
+  if (bs.error()) {
+    trace("SeqHdr::decode (ERROR): intra matrix cut short (%d bytes)\n", avail);
+    return 0;
+  }
   int pos = start + 12 + (load_intra ? 64 : 0);
   if (load_non_intra) {
-    if (avail < 12 + 64 * (load_intra + 1)) {
+    read_matrix(non_intra);
+    if (bs.error()) {
       trace("SeqHdr::decode (ERROR): non-intra matrix cut short (%d bytes)\n", avail);
       return 0;
     }
-    read_matrix(non_intra);
     pos += 64;
   }
 

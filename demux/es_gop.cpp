@@ -352,7 +352,7 @@ restart:
     const int leftover = have - parsed;
     if (g->pic_count >= 2 && leftover >= 4) {
       int sc = 0;
-      utils_next_start_code(g->data + parsed, leftover, &sc);
+      (void)utils_next_start_code(g->data + parsed, leftover, &sc);
       // Streams often end without a sequence end code: the last picture is
       // cut only when its slices stop short of its last macroblock row.
       if (sc != 0x1B7 && sc != 0x1B3 && sc != 0x1B8 && sc != 0x100 && !last_picture_complete(g, have))

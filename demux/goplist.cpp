@@ -87,7 +87,7 @@ int GOPList::build_index() {
   if (scratch_->pic_count > 0 && scratch_->data) {
     const int at = start_code_find(scratch_->data, scratch_->valid_bytes(), 0xB8, 4);
     gop_hdr_.set_frame_rate_code(seqhdr_.get_frame_rate_code());
-    if (at >= 0) gop_hdr_.decode(scratch_->data + at, scratch_->valid_bytes() - at);
+    if (at >= 0) (void)gop_hdr_.decode(scratch_->data + at, scratch_->valid_bytes() - at);
   }
   if (scratch_->has_pts()) ++pts_gops_;
   if (scratch_->pic_count > gop_size_) {

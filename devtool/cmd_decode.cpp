@@ -116,7 +116,7 @@ static int run_decode(int argc, char** argv) {
     if (h.decode(data.data() + pic_at, static_cast<int>(end - pic_at)) && h.mpeg2 && h.get_picture_structure() != 3 &&
         end + 4 <= size) {
       int next = 0;
-      utils_next_start_code(data.data() + end, 4, &next);
+      (void)utils_next_start_code(data.data() + end, 4, &next);
       if (next == 0x100) end = next_boundary(data.data(), size, end + 4);  // the second field
     }
     const int ptype = h.picture_coding_type ? h.picture_coding_type : 1;

@@ -49,7 +49,7 @@ class AC3FrmHdr {
   int decode(const uint8_t* data, int length, int flags);
   // Parses syncinfo and bit stream information at data: 0, or 1 for an
   // illegal code.
-  int decode_bsi(const uint8_t* data, int length);
+  [[nodiscard]] int decode_bsi(const uint8_t* data, int length);
 
   // Bytes to reserve per frame: at 44100 Hz the longer of the two
   // alternating frame sizes, else the frame size (1792 when unknown).
@@ -114,7 +114,7 @@ class AC3Descriptor {
   int decode(const uint8_t* bytes, int size);
   // Writes the descriptor of a valid frame header; returns 8 or 9 bytes, 0
   // when the header is not valid or size is too small.
-  int encode(uint8_t* buffer, const AC3FrmHdr& header, int size = 9);
+  [[nodiscard]] int encode(uint8_t* buffer, const AC3FrmHdr& header, int size = 9);
 
   int32_t descriptor_tag;
   int32_t descriptor_length;

@@ -22,13 +22,13 @@ class FrmHdr {
   // 0 when other is valid and of the same stream as this header, else 1.
   int same_stream(const FrmHdr& other) const;
   // Offset of the first header that reference accepts as its stream.
-  int find_matching(const uint8_t* data, int length, const FrmHdr& reference);
+  [[nodiscard]] int find_matching(const uint8_t* data, int length, const FrmHdr& reference);
   // Offset of the first header followed by a same-stream header one frame
   // later (a header too near the end to check is taken as it is).
-  int find_sync(const uint8_t* data, int length);
+  [[nodiscard]] int find_sync(const uint8_t* data, int length);
   // 1 when data holds count frames in a row (count < 2 becomes 2 unless
   // exact), or a shorter run cut off only by the end of the data.
-  int check_frames(const uint8_t* data, int length, int count, int exact);
+  [[nodiscard]] int check_frames(const uint8_t* data, int length, int count, int exact);
   // 1 and info filled from a valid header; 0 otherwise.
   int get_audio_info(AudioInfo* info) const;
 
@@ -69,4 +69,4 @@ int mpeg_audio_nearest_bit_rate(int bps, int layer);
 // When data holds an MPEG audio frame whose description differs from info,
 // info takes it and 1 is returned; else 0. *length is reduced by the bytes
 // examined.
-int mpeg_audio_info_from_data(const uint8_t* data, int* length, AudioInfo* info);
+[[nodiscard]] int mpeg_audio_info_from_data(const uint8_t* data, int* length, AudioInfo* info);

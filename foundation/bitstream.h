@@ -21,6 +21,11 @@ inline uint64_t bs_load_be64(const uint8_t* p) {
 // depend on each other through one addition and run in parallel. Reads in
 // the last seven bytes take a byte-wise path; bits past the end read as
 // zeros and the position stops at the end.
+//
+// A read, skip or byte copy that runs past the end sets a sticky error flag
+// (peeks do not), so a header parser can read all its fields and check
+// error() once at the end. Only the byte-wise path can run past the end, so
+// the flag costs the fast path nothing.
 class BS {
  public:
   BS() = default;
@@ -33,10 +38,17 @@ class BS {
     bits_ = static_cast<uint64_t>(length) * 8;
     fast_end_ = length >= 8 ? static_cast<uint64_t>(length - 7) * 8 : 0;
     bit_ = 0;
+    error_ = false;
   }
 
-  // Restarts at the beginning of the range.
-  void refill() { bit_ = 0; }
+  // Restarts at the beginning of the range and clears the error flag.
+  void refill() {
+    bit_ = 0;
+    error_ = false;
+  }
+
+  // True once a read has run past the end; stays set until init or refill.
+  bool error() const { return error_; }
 
   // Every read loads its own bytes: there is no window to top up. Kept so
   // that callers written against a window reader need no change.
@@ -73,7 +85,7 @@ class BS {
   }
 
   // Copies up to n bytes from the next byte boundary (a partial byte is
-  // dropped). Returns the bytes delivered.
+  // dropped). Returns the bytes delivered; fewer than n sets the error flag.
   int read_bytes(uint8_t* dst, int n) {
     if (n < 1) return 0;
     align();
@@ -82,17 +94,19 @@ class BS {
     const size_t take = static_cast<size_t>(n) < left ? static_cast<size_t>(n) : left;
     if (take) std::memcpy(dst, start_ + at, take);
     bit_ += static_cast<uint64_t>(take) * 8;
+    if (take < static_cast<size_t>(n)) error_ = true;
     return static_cast<int>(take);
   }
 
   // Skips up to n bytes from the next byte boundary; returns the bytes
-  // skipped.
+  // skipped (fewer than n sets the error flag).
   int skip_bytes(int n) {
     if (n < 1) return 0;
     align();
     const uint64_t left = (bits_ - bit_) >> 3;
     const uint64_t take = static_cast<uint64_t>(n) < left ? static_cast<uint64_t>(n) : left;
     bit_ += take * 8;
+    if (take < static_cast<uint64_t>(n)) error_ = true;
     return static_cast<int>(take);
   }
 
@@ -119,18 +133,28 @@ class BS {
     for (size_t i = 0; i < 8; ++i) v = (v << 8) | (at + i < len ? start_[at + i] : 0u);
     return v << (bit_ & 7);
   }
-  void advance(unsigned n) { bit_ = bits_ - bit_ > n ? bit_ + n : bits_; }
+  void advance(unsigned n) {
+    if (bits_ - bit_ >= n) {
+      bit_ += n;
+    } else {
+      bit_ = bits_;
+      error_ = true;
+    }
+  }
 
   const uint8_t* start_ = nullptr;
   const uint8_t* end_ = nullptr;
   uint64_t bit_ = 0;       // bits consumed
   uint64_t bits_ = 0;      // bits in the range
   uint64_t fast_end_ = 0;  // positions below this can load 8 bytes
+  bool error_ = false;
 };
 
 // Writer. Bits are gathered from bit 31 of a 32-bit accumulator down and
-// stored big-endian. Nothing is ever written at or past end; bytes that do
-// not fit are dropped, and flush() reports the bytes actually in the buffer.
+// stored big-endian. Nothing is ever written at or past end: bytes that do
+// not fit are dropped and set the sticky overflow flag. flush() reports the
+// bytes actually in the buffer, bit_count() the bits asked for, dropped ones
+// included, so a caller can tell how much room a whole record needs.
 class BitWriter {
  public:
   BitWriter() = default;
@@ -149,6 +173,7 @@ class BitWriter {
     acc_ = 0;
     pos_ = start_;
     free_ = 32;
+    dropped_ = 0;
   }
 
   // Appends the low n bits (0..32) of value.
@@ -175,7 +200,9 @@ class BitWriter {
       std::memcpy(pos_, &be, 4);
       pos_ += 4;
     } else {
-      for (int shift = 24; shift >= 0 && pos_ < end_; shift -= 8) *pos_++ = static_cast<uint8_t>(acc_ >> shift);
+      int shift = 24;
+      for (; shift >= 0 && pos_ < end_; shift -= 8) *pos_++ = static_cast<uint8_t>(acc_ >> shift);
+      dropped_ += static_cast<uint64_t>(shift + 8) / 8;
     }
     acc_ = 0;
     free_ = 32;
@@ -184,7 +211,9 @@ class BitWriter {
   // Writes the pending bits as whole bytes, the last padded with zeros.
   void flush_bytes() {
     const int bytes = (32 - free_ + 7) / 8;
-    for (int i = 0; i < bytes && pos_ < end_; ++i) *pos_++ = static_cast<uint8_t>(acc_ >> (24 - 8 * i));
+    int i = 0;
+    for (; i < bytes && pos_ < end_; ++i) *pos_++ = static_cast<uint8_t>(acc_ >> (24 - 8 * i));
+    dropped_ += static_cast<uint64_t>(bytes - i);
     acc_ = 0;
     free_ = 32;
   }
@@ -205,11 +234,13 @@ class BitWriter {
     free_ = 32;
   }
 
-  // Bits written so far, pending accumulator bits included (exact even
-  // when the buffer has overflowed: counts what was asked to be written).
+  // Bits asked to be written so far, pending accumulator bits included; exact
+  // after an overflow too. A flush pads to a whole byte, fitting or not.
   uint64_t bit_count() const {
-    return static_cast<uint64_t>(pos_ - start_) * 8 + static_cast<uint64_t>(32 - free_);
+    return (static_cast<uint64_t>(pos_ - start_) + dropped_) * 8 + static_cast<uint64_t>(32 - free_);
   }
+  // True once a byte did not fit; stays set until init or reset.
+  bool overflow() const { return dropped_ != 0; }
   // Pads with zero bits up to the next byte boundary.
   void align_zero() {
     const int pad = free_ & 7;
@@ -227,4 +258,5 @@ class BitWriter {
   uint8_t* end_ = nullptr;
   uint32_t acc_ = 0;
   int free_ = 32;
+  uint64_t dropped_ = 0;  // bytes that did not fit
 };

@@ -49,8 +49,8 @@ class BSFBase {
   // Bytes moved; the position advances by that count. Fewer than asked on a
   // write means the write failed (disk full, I/O error): the caller must
   // treat it as an error. A read returns fewer at the end of the file.
-  size_t read(void* buffer, size_t count);
-  size_t write(const void* buffer, size_t count);
+  [[nodiscard]] size_t read(void* buffer, size_t count);
+  [[nodiscard]] size_t write(const void* buffer, size_t count);
 
   // whence 2: offset bytes back from the size at open (never below zero);
   // whence 0 and 1 both take the offset from the start of the file.
@@ -93,9 +93,9 @@ class BSFile {
   BSFile& operator=(const BSFile&) = delete;
 
   void close();
-  size_t read(void* buffer, size_t count);
+  [[nodiscard]] size_t read(void* buffer, size_t count);
   // Plain files only; 0 otherwise. Fewer than count bytes is a failed write.
-  size_t write(const void* buffer, size_t count);
+  [[nodiscard]] size_t write(const void* buffer, size_t count);
   // Each returns zero when nothing is open.
   FileOffset seek(const FileOffset& offset, int whence);
   FileOffset tell() const;

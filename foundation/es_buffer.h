@@ -18,11 +18,11 @@ class ESBuffer {
   // shrinks; held bytes move in order to the storage start. Returns the size.
   uint32_t resize(uint32_t n = 0);
   // Appends n bytes, growing when needed; returns n (0 on failure).
-  int write(const uint8_t* src, int n);
+  [[nodiscard]] int write(const uint8_t* src, int n);
   // Copies up to n held bytes without consuming them.
   int peek(uint8_t* dst, int n) const;
   int skip(int n);
-  int read(uint8_t* dst, int n);
+  [[nodiscard]] int read(uint8_t* dst, int n);
   void clear();
   // For a caller that filled `data` directly: n bytes from the start.
   void set_bytes(int n);

@@ -130,4 +130,4 @@ int mpeg_get_es_data(ESData* record);
 
 // Reads up to *size bytes (0x80000 when *size < 1) from the start of a file;
 // *size becomes the bytes read. Null when nothing could be read.
-std::unique_ptr<uint8_t[]> mpeg_load_data(const char* name, int* size);
+[[nodiscard]] std::unique_ptr<uint8_t[]> mpeg_load_data(const char* name, int* size);

@@ -3,9 +3,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "foundation/start_code.h"
 #include "foundation/timecode.h"
 #include "foundation/trace.h"
-#include "foundation/video_finders.h"
 
 // ---- LGOP -----------------------------------------------------------------
 
@@ -373,15 +373,10 @@ namespace {
 // Offset of the picture start code at or after `from` (a picture entry may
 // begin with sequence and GOP headers); -1 when none lies within n bytes.
 int picture_start(const uint8_t* d, int from, int n) {
-  int pos = from;
-  while (pos + 4 <= n) {
-    int code = 0;
-    int off = find_next_gop_or_picture_start(d + pos, n - pos, &code);
-    if (code == 0xFFF) return -1;
-    if (code == 0x100) return pos + off;
-    pos += off + 4;
-  }
-  return -1;
+  // A sequence or GOP code byte is never 00, so no picture code overlaps one.
+  StartCodeCursor c(d, n);
+  c.seek(from);
+  return c.find(0x00) ? static_cast<int>(c.offset()) : -1;
 }
 
 // Bytes 4-5 after a picture start code: temporal_reference (10 bits) and

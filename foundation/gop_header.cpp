@@ -51,8 +51,11 @@ void GopHdr::set_user_data(const uint8_t* data, int length) { store_bytes(user_d
 
 int GopHdr::decode(const uint8_t* data, int length) {
   if (!data || length < kHeaderBytes) return 0;
-  const int at = start_code_find(data, length, 0xB8, kHeaderBytes);
-  if (at < 0) return 0;
+  // One cursor carries the walk from the header through its extension and
+  // user data.
+  StartCodeCursor sc(data, length);
+  if (!sc.find(0xB8) || sc.left() < kHeaderBytes) return 0;
+  const int at = static_cast<int>(sc.offset());
 
   // time_code(25) closed_gop(1) broken_link(1) reserved(5) after the start code
   const uint8_t* h = data + at + 4;
@@ -68,11 +71,10 @@ int GopHdr::decode(const uint8_t* data, int length) {
   int pos = at + kHeaderBytes;
   if (length - pos < 5) return pos;
 
-  int code = -1;
-  const int k = start_code_next(data + pos, length - pos, &code);
-  if (k >= 0) pos += k;  // past any zero stuffing
-  if (code == kExtensionCode) {
-    const int end = start_code_unit_end(data, length, pos, &code);
+  sc.seek(pos);
+  if (sc.next()) pos = static_cast<int>(sc.offset());  // past any zero stuffing
+  if (sc.code() == kExtensionCode) {
+    const int end = static_cast<int>(sc.unit_end());
     set_extension_data(data + pos, end - pos);
     pos = end;
   }
@@ -80,7 +82,7 @@ int GopHdr::decode(const uint8_t* data, int length) {
   if (length - pos < 5) return pos;
   const int here = (data[pos] << 24) | (data[pos + 1] << 16) | (data[pos + 2] << 8) | data[pos + 3];
   if (here == kUserDataStartCode) {
-    const int end = start_code_unit_end(data, length, pos, &code);
+    const int end = static_cast<int>(sc.unit_end());
     set_user_data(data + pos, end - pos);
     pos = end;
   }

@@ -27,10 +27,10 @@ class GopHdr {
   // Finds the next GOP header in data and reads it with the extension and
   // user data after it. Returns the bytes consumed, 0 when there is no whole
   // header (the fields are then unchanged).
-  int decode(const uint8_t* data, int length);
+  [[nodiscard]] int decode(const uint8_t* data, int length);
   // Writes the 8-byte header, followed by the user data when it fits.
   // Returns the bytes written, 0 for a null or too small buffer.
-  int encode(uint8_t* buffer, int size) const;
+  [[nodiscard]] int encode(uint8_t* buffer, int size) const;
 
   int get_frame() const { return time.to_frame(); }
   double get_seconds() const { return time.get_seconds(); }

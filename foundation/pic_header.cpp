@@ -252,12 +252,15 @@ int PicHdr::decode(const uint8_t* data, int length) {
     trace("PicHdr::decode (ERROR): nil data\n");
     return 0;
   }
-  const int start = start_code_find(data, length, 0x00, 9);
-  if (start < 0) {
+  // One cursor carries the walk from the header through its extensions and
+  // user data.
+  StartCodeCursor sc(data, length);
+  if (!sc.find(0x00) || sc.left() < 9) {
     errors |= PIC_ERR_FATAL;
     trace("PicHdr::decode (ERROR): no picture header in %d bytes\n", length);
     return 0;
   }
+  const int start = static_cast<int>(sc.offset());
 
   // Fields of an earlier picture must not survive into this one.
   mpeg2 = 0;
@@ -300,14 +303,14 @@ int PicHdr::decode(const uint8_t* data, int length) {
 
   int pos = start + 4 + static_cast<int>((bs.bit_position() + 7) / 8);
   if (pos > length) pos = length;
-  int code = -1;
-  const int k = start_code_next(data + pos, length - pos, &code);
-  if (k < 0) {
+  sc.seek(pos);
+  if (!sc.next()) {
     errors |= PIC_ERR_FATAL;
     trace("PicHdr::decode (ERROR): no start code after the picture header\n");
     return 0;
   }
-  int cur = pos + k;
+  int code = sc.code();
+  int cur = static_cast<int>(sc.offset());
 
   const int first_ext = cur;
   bool seen_coding = false, seen_spatial = false, seen_temporal = false;
@@ -329,7 +332,11 @@ int PicHdr::decode(const uint8_t* data, int length) {
       case 8:
         mpeg2 = 1;
         if (!coding_ext) coding_ext = std::make_unique<PicCodingExt>();
-        coding_ext->decode(data + cur, left);
+        if (!coding_ext->decode(data + cur, left)) {
+          errors |= PIC_ERR_FATAL;
+          trace("PicHdr::decode (ERROR): extension cut short (%d bytes)\n", left);
+          return 0;
+        }
         seen_coding = true;
         break;
       case 9:
@@ -340,7 +347,11 @@ int PicHdr::decode(const uint8_t* data, int length) {
           return 0;
         }
         if (!spatial_ext) spatial_ext = std::make_unique<PicSpatialScalableExt>();
-        spatial_ext->decode(data + cur, left);
+        if (!spatial_ext->decode(data + cur, left)) {
+          errors |= PIC_ERR_FATAL;
+          trace("PicHdr::decode (ERROR): extension cut short (%d bytes)\n", left);
+          return 0;
+        }
         seen_spatial = true;
         break;
       case 10:
@@ -351,13 +362,18 @@ int PicHdr::decode(const uint8_t* data, int length) {
           return 0;
         }
         if (!temporal_ext) temporal_ext = std::make_unique<PicTemporalScalableExt>();
-        temporal_ext->decode(data + cur, left);
+        if (!temporal_ext->decode(data + cur, left)) {
+          errors |= PIC_ERR_FATAL;
+          trace("PicHdr::decode (ERROR): extension cut short (%d bytes)\n", left);
+          return 0;
+        }
         seen_temporal = true;
         break;
       default:
         break;
     }
-    cur = start_code_unit_end(data, length, cur, &code);
+    cur = static_cast<int>(sc.unit_end());
+    code = sc.code();
   }
   if (!seen_coding) coding_ext.reset();
   if (!seen_spatial) spatial_ext.reset();
@@ -367,7 +383,8 @@ int PicHdr::decode(const uint8_t* data, int length) {
   if (code == 0xB2) {
     const int first_user = cur;
     while (code == 0xB2 && length - cur >= 9) {
-      cur = start_code_unit_end(data, length, cur, &code);
+      cur = static_cast<int>(sc.unit_end());
+      code = sc.code();
     }
     set_user_data(data + first_user, cur - first_user);
   } else {

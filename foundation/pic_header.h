@@ -38,7 +38,7 @@ class PicCodingExt {
 
   // Slides to 00 00 01 B5 with id 8; needs 9 bytes from it (11 with the
   // composite display part). Returns the offset after the extension, or 0.
-  int decode(const uint8_t* data, int length);
+  [[nodiscard]] int decode(const uint8_t* data, int length);
   int encode(BitWriter& bw) const;
 
   int32_t f_code[2][2] = {{15, 15}, {15, 15}};
@@ -59,7 +59,7 @@ class PicCodingExt {
 
 struct PicSpatialScalableExt {
   // id 9, 11 bytes. Returns the offset after it, or 0.
-  int decode(const uint8_t* data, int length);
+  [[nodiscard]] int decode(const uint8_t* data, int length);
   int encode(BitWriter& bw) const;
 
   int32_t lower_layer_temporal_reference = 0;
@@ -72,7 +72,7 @@ struct PicSpatialScalableExt {
 
 struct PicTemporalScalableExt {
   // id 10, 8 bytes. Returns the offset after it, or 0.
-  int decode(const uint8_t* data, int length);
+  [[nodiscard]] int decode(const uint8_t* data, int length);
   int encode(BitWriter& bw) const;
 
   int32_t reference_select_code = 0;
@@ -105,7 +105,7 @@ class PicHdr {
   int decode(const uint8_t* data, int length);
   // Writes the header and the coding and scalable extensions it holds (not
   // the user data). Returns the bytes written, 0 when they do not fit.
-  int encode(uint8_t* buffer, int size) const;
+  [[nodiscard]] int encode(uint8_t* buffer, int size) const;
 
   bool is_repaired() const { return errors != 0 && !(errors & PIC_ERR_FATAL); }
   int get_picture_structure() const { return coding_ext ? coding_ext->picture_structure : 3; }

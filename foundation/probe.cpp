@@ -28,14 +28,15 @@ namespace {
 constexpr int kProbeBytes = 0x100000;
 constexpr int kScanBytes = 131072;
 
-// Next 00 00 01 xx at or after pos (xx any); -1 when none with 4 bytes.
+// Next 00 00 01 xx at or after pos (xx any), *code = 0x100 + xx; -1 when
+// none with 4 bytes.
 inline int next_code(const uint8_t* d, int pos, int n, int* code) {
-  int code_found = 0;
   if (n - pos < 4) return -1;
-  const int64_t off = utils_next_start_code(d + pos, n - pos, &code_found);
-  if (!code_found) return -1;
-  *code = code_found;
-  return pos + static_cast<int>(off);
+  StartCodeCursor c(d, n);
+  c.seek(pos);
+  if (!c.next()) return -1;
+  *code = 0x100 + c.code();
+  return static_cast<int>(c.offset());
 }
 
 inline int be16(const uint8_t* p) { return (p[0] << 8) | p[1]; }

@@ -88,7 +88,7 @@ namespace mpegfile {
 // Reads up to *length bytes (0x80000 when *length < 1) from the start of a
 // file into a buffer with 8 spare zero bytes; *length becomes the count
 // read. None when the file does not open or is empty.
-std::unique_ptr<uint8_t[]> load_data(const char* name, int* length);
+[[nodiscard]] std::unique_ptr<uint8_t[]> load_data(const char* name, int* length);
 }  // namespace mpegfile
 
 // Bit rate of MPEG audio frames at the start of data when `frames` frames

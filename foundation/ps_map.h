@@ -14,7 +14,7 @@ class PSPSM {
   void cleanup();
   // Finds the map in data[0..length) and decodes it. 0 on success, 1 on
   // failure (what was decoded so far stays). A CRC mismatch is tolerated.
-  int decode(const uint8_t* data, int length);
+  [[nodiscard]] int decode(const uint8_t* data, int length);
 
   int32_t program_stream_map_length = 0;
   int32_t current_next_indicator = 0;

@@ -9,6 +9,7 @@
 #include "foundation/mpeg_fields.h"
 #include "foundation/pic_header.h"
 #include "foundation/seq_header.h"
+#include "foundation/start_code.h"
 #include "foundation/trace.h"
 #include "foundation/utils.h"
 
@@ -22,11 +23,10 @@ constexpr uint32_t kSequenceEnd = 0x000001B7u;
 // The header decoders take int lengths.
 int clamp_int(int64_t n) { return n > INT_MAX ? INT_MAX : static_cast<int>(n); }
 
-// Offset of the first start code `code`, or -1.
+// Offset of the first start code `code` (00 00 01 xx), or -1.
 int64_t find_code(uint32_t code, const uint8_t* buffer, int64_t length) {
-  uint32_t found = 0;
-  const int64_t at = utils_next_usr_start_code(code, buffer, length, &found);
-  return found ? at : -1;
+  StartCodeCursor c(buffer, length);
+  return c.find(static_cast<int>(code & 0xFF)) ? c.offset() : -1;
 }
 
 // Picture header: temporal_reference is byte 4 and the top two bits of
@@ -123,16 +123,13 @@ int utils_set_top_field_first(uint8_t* buffer, int64_t length, int flag) {
   // The picture coding extension follows the picture header directly; any
   // other extension (a sequence extension further on, say) must not be
   // touched.
-  int64_t pos = pic + 4;
+  StartCodeCursor c(buffer, length);
+  c.seek(pic + 4);
   for (;;) {
-    int code = 0;
-    const int64_t at = pos + utils_next_start_code(buffer + pos, length - pos, &code);
-    if (!code) return 1;
-    if (code == 0x1B2) {  // user data
-      pos = at + 4;
-      continue;
-    }
-    if (code != 0x1B5 || length - at < 8 || (buffer[at + 4] >> 4) != 8) return 1;
+    if (!c.next()) return 1;
+    const int64_t at = c.offset();
+    if (c.code() == 0xB2) continue;  // user data
+    if (c.code() != 0xB5 || length - at < 8 || (buffer[at + 4] >> 4) != 8) return 1;
     if (flag >= 1)
       buffer[at + 7] |= 0x80;
     else
@@ -177,12 +174,11 @@ int utils_gop_temporal_reference(uint8_t* buffer, int64_t length, int* /*out*/, 
   int leading_fields = 0;
 
   PicHdr h;
-  int64_t pos = 0;
-  while (length - pos >= 4) {
-    int code = 0;
-    const int64_t at = pos + utils_next_start_code(buffer + pos, length - pos, &code);
-    if (!code) break;
-    pos = at + 4;
+  StartCodeCursor walk(buffer, length);
+  while (walk.next()) {
+    const int64_t at = walk.offset();
+    const int code = 0x100 + walk.code();
+    walk.seek(at + 4);  // the next code begins behind this one's four bytes
     if (code == 0x1B3 || code == 0x1B8) {
       settle();
       count = 0;

@@ -51,8 +51,8 @@ int utils_gop_temporal_reference(uint8_t* buffer, int64_t length, int* out = nul
 
 // Write 00 00 01 B9 / 00 00 01 B7 at the file's position; the bytes written
 // (0 without a file).
-int utils_bsf_write_program_end_code(BSFile* file);
-int utils_bsf_write_sequence_end_code(BSFile* file);
+[[nodiscard]] int utils_bsf_write_program_end_code(BSFile* file);
+[[nodiscard]] int utils_bsf_write_sequence_end_code(BSFile* file);
 
 // Appends 00 00 01 B7 to a file whose last 128 bytes hold none (overwriting
 // four zero bytes at the very end instead, when there are). The bytes

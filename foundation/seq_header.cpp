@@ -656,11 +656,13 @@ int SeqHdr::decode(const uint8_t* data, int length) {
     trace("SeqHdr::decode (ERROR): nil data or fewer than 5 bytes\n");
     return 0;
   }
-  const int start = start_code_find(data, length, 0xB3, 12);
-  if (start < 0) {
+  // One cursor carries the walk from the header through its extensions.
+  StartCodeCursor sc(data, length);
+  if (!sc.find(0xB3) || sc.left() < 12) {
     trace("SeqHdr::decode (ERROR): no sequence header in %d bytes\n", length);
     return 0;
   }
+  const int start = static_cast<int>(sc.offset());
 
   // 12 + 12 + 4 + 4 + 18 + 1 + 10 + 1 + 1 bits after the start code: the
   // intra matrix then straddles the byte boundaries by one bit.
@@ -691,22 +693,22 @@ int SeqHdr::decode(const uint8_t* data, int length) {
       if (v) m[kZigZag[i]] = v;
     }
   };
+  // The reader's error flag tells a matrix that runs past the data; the
+  // matrices are read into locals, so nothing is stored before the check.
   const int avail = length - start;
-  if (load_intra) {
-    if (avail < 76) {
-      trace("SeqHdr::decode (ERROR): intra matrix cut short (%d bytes)\n", avail);
-      return 0;
-    }
-    read_matrix(intra);
-  }
+  if (load_intra) read_matrix(intra);
   const int load_non_intra = static_cast<int>(bs.get_bits(1));
+  if (bs.error()) {
+    trace("SeqHdr::decode (ERROR): intra matrix cut short (%d bytes)\n", avail);
+    return 0;
+  }
   int pos = start + 12 + (load_intra ? 64 : 0);
   if (load_non_intra) {
-    if (avail < 12 + 64 * (load_intra + 1)) {
+    read_matrix(non_intra);
+    if (bs.error()) {
       trace("SeqHdr::decode (ERROR): non-intra matrix cut short (%d bytes)\n", avail);
       return 0;
     }
-    read_matrix(non_intra);
     pos += 64;
   }
 
@@ -719,9 +721,10 @@ int SeqHdr::decode(const uint8_t* data, int length) {
   bool seen_seq = false, seen_display = false, seen_scalable = false;
   int cur = pos;
   int code = -1;
-  if (length - pos >= 4) {
-    const int k = start_code_next(data + pos, length - pos, &code);
-    if (k >= 0) cur = pos + k;
+  sc.seek(pos);
+  if (length - pos >= 4 && sc.next()) {
+    cur = static_cast<int>(sc.offset());
+    code = sc.code();
   }
   while (code == 0xB5) {
     const int left = length - cur;
@@ -733,7 +736,10 @@ int SeqHdr::decode(const uint8_t* data, int length) {
         return 0;
       }
       if (!seq_ext) seq_ext = std::make_unique<SeqExt>();
-      seq_ext->decode(data + cur, left);
+      if (!seq_ext->decode(data + cur, left)) {
+        trace("SeqHdr::decode (ERROR): sequence extension cut short\n");
+        return 0;
+      }
       mpeg2 = 1;
       seen_seq = true;
     } else if (id == 2) {
@@ -753,7 +759,8 @@ int SeqHdr::decode(const uint8_t* data, int length) {
       has_scalable_ext = 1;
       seen_scalable = true;
     }
-    const int next = start_code_unit_end(data, length, cur, &code);
+    const int next = static_cast<int>(sc.unit_end());
+    code = sc.code();
     ext_bytes += next - cur;
     cur = next;
   }
@@ -764,7 +771,8 @@ int SeqHdr::decode(const uint8_t* data, int length) {
   if (!seen_scalable) scalable_ext.reset();
 
   if (code == 0xB2) {
-    const int next = start_code_unit_end(data, length, cur, &code);
+    const int next = static_cast<int>(sc.unit_end());
+    code = sc.code();
     user_data_bytes = next - cur;
     cur = next;
   }

@@ -30,7 +30,7 @@ class SeqExt {
   int compare(const SeqExt* other) const;
 
   // data starts at 00 00 01 B5 with id 1; needs 10 bytes. Returns 10, or 0.
-  int decode(const uint8_t* data, int length);
+  [[nodiscard]] int decode(const uint8_t* data, int length);
   // Returns the writer's byte count so far.
   int encode(BitWriter& bw) const;
 
@@ -59,7 +59,7 @@ class SeqDisplayExt {
   int compare(const SeqDisplayExt* other) const;
 
   // id 2; 12 bytes with a colour description, else 9. Returns those, or 0.
-  int decode(const uint8_t* data, int length);
+  [[nodiscard]] int decode(const uint8_t* data, int length);
   int encode(BitWriter& bw) const;
 
   int32_t video_format = 2;
@@ -80,7 +80,7 @@ class SeqScalableExt {
 
   // id 5; 12 bytes for spatial, 7 for temporal scalability; the other modes
   // carry nothing more here and take the whole length. 0 when refused.
-  int decode(const uint8_t* data, int length);
+  [[nodiscard]] int decode(const uint8_t* data, int length);
   int encode(BitWriter& bw) const;
 
   int32_t scalable_mode = 0;
@@ -163,10 +163,10 @@ class SeqHdr {
   // Finds the next sequence header in data and reads it with the extensions
   // and user data after it. Returns the bytes from data to its end, 0 on
   // failure (invalid stays 1).
-  int decode(const uint8_t* data, int length);
+  [[nodiscard]] int decode(const uint8_t* data, int length);
   // Writes the header, matrices and (MPEG-2) the extensions; keep = 0
   // zeroes the buffer first. Returns the bytes written.
-  int encode(uint8_t* buffer, int size, int keep = 1) const;
+  [[nodiscard]] int encode(uint8_t* buffer, int size, int keep = 1) const;
 
   // Writers' conformance check: the number of errors (0 = acceptable); some
   // faults are repaired in place and not counted.

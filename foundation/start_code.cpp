@@ -1,40 +1,75 @@
 #include "foundation/start_code.h"
 
+#include <cstring>
+
+#include "foundation/start_code_kernels.h"
 #include "foundation/trace.h"
-#include "foundation/utils.h"
+
+int64_t start_code_scan_c(const uint8_t* data, int64_t length) {
+  if (!data || length < 4) return -1;
+  // memchr finds each 0x01 at memory speed. The 0x01 needs two zeros before
+  // it and a code byte after it; after one that is no prefix, the next
+  // prefix can end no sooner than three bytes on.
+  const uint8_t* p = data + 2;
+  const uint8_t* const last = data + length - 1;
+  while (p < last) {
+    p = static_cast<const uint8_t*>(std::memchr(p, 1, static_cast<size_t>(last - p)));
+    if (!p) break;
+    if (p[-1] == 0 && p[-2] == 0) return p - 2 - data;
+    p += 3;
+  }
+  return -1;
+}
+
+namespace {
+const StartCodeDsp kPlain = {start_code_scan_c};
+}  // namespace
+
+const StartCodeDsp* start_code_dsp_for(CpuLevel level) {
+  switch (level) {
+    case CpuLevel::c: return &kPlain;
+#if TAMSEL_X86_SIMD
+    case CpuLevel::sse2: return &start_code_dsp_sse2;
+    case CpuLevel::avx2: return &start_code_dsp_avx2;
+#endif
+    default: return nullptr;
+  }
+}
+
+const StartCodeDsp& start_code_dsp() {
+  static const StartCodeDsp& dsp = cpu_pick(start_code_dsp_for);
+  return dsp;
+}
 
 int start_code_next(const uint8_t* data, int length, int* code) {
-  int c = 0;
-  const int64_t k = utils_next_start_code(data, length, &c);
-  if (!c) {
-    *code = -1;
-    return -1;
-  }
-  *code = c & 0xFF;
-  return static_cast<int>(k);
+  StartCodeCursor c(data, length);
+  c.next();
+  *code = c.code();
+  return c.found() ? static_cast<int>(c.offset()) : -1;
 }
 
 int start_code_find(const uint8_t* data, int length, int code, int need) {
   if (!data || length < need) return -1;
-  uint32_t found = 0;
-  const int at = static_cast<int>(utils_next_usr_start_code(0x100u | static_cast<uint32_t>(code & 0xFF), data, length, &found));
+  StartCodeCursor c(data, length);
   // A later copy would have even fewer bytes behind it.
-  if (!found || length - at < need) return -1;
-  return at;
+  if (!c.find(code) || c.left() < need) return -1;
+  return static_cast<int>(c.offset());
 }
 
 int start_code_find_extension(const uint8_t* data, int length, int id, int need) {
-  for (int at = 0;;) {
-    const int k = start_code_find(data + at, length - at, 0xB5, need);
-    if (k < 0) return -1;
-    if ((data[at + k + 4] >> 4) == id) return at + k;
-    at += k + 1;
-  }
+  if (!data || length < need) return -1;
+  StartCodeCursor c(data, length);
+  while (c.find(0xB5) && c.left() >= need)
+    if ((data[c.offset() + 4] >> 4) == id) return static_cast<int>(c.offset());
+  return -1;
 }
 
 int start_code_unit_end(const uint8_t* data, int length, int at, int* code) {
-  const int k = start_code_next(data + at + 4, length - at - 4, code);
-  return k < 0 ? length : at + 4 + k;
+  StartCodeCursor c(data, length);
+  c.seek(static_cast<int64_t>(at) + 4);
+  c.next();
+  *code = c.code();
+  return c.found() ? static_cast<int>(c.offset()) : length;
 }
 
 void start_code_put(BitWriter& bw, uint32_t code) {
@@ -56,7 +91,7 @@ int start_code_finish(BitWriter& bw, int size, const char* who) {
   bw.align_zero();
   const uint64_t wanted = (bw.bit_count() + 7) / 8;
   const int written = static_cast<int>(bw.flush());
-  if (wanted > static_cast<uint64_t>(size)) {
+  if (bw.overflow()) {
     trace("%s (ERROR): header needs %d bytes, buffer has %d\n", who, static_cast<int>(wanted), size);
     return 0;
   }

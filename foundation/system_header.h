@@ -19,7 +19,7 @@ class SysHdr {
 
   // Finds and decodes the first system header in b[0..n). Returns the number
   // of stream entries kept; 0 when none is found or it is too short.
-  int decode(const uint8_t* b, int n);
+  [[nodiscard]] int decode(const uint8_t* b, int n);
 
   // Audio and video streams announced: entries with ids 0xC0-0xEF; when
   // other ids are listed too, at least audio bound + video bound.

@@ -11,7 +11,7 @@ class TSAdaptationField {
   // Decodes the field starting at its length byte; `field` must have 184
   // readable bytes (the rest of a packet). Returns the bytes it occupies
   // (length + 1). copy != 0 keeps a raw copy of those bytes.
-  int decode(const uint8_t* field, int copy);
+  [[nodiscard]] int decode(const uint8_t* field, int copy);
 
   uint8_t adaptation_field_length = 0;  // stored as 183 when larger
   uint8_t discontinuity_indicator = 0;
@@ -34,7 +34,7 @@ class TSPacket {
  public:
   // Decodes the packet at `packet` (188 readable bytes). Returns 0, or 2
   // when the sync byte is missing (the record is then left as it was).
-  int decode(const uint8_t* packet, int copy);
+  [[nodiscard]] int decode(const uint8_t* packet, int copy);
   void clear();
   void cleanup();
 

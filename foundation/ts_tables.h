@@ -21,7 +21,7 @@ class PAT {
   // section points at table_id (pointer_field already skipped); length is
   // the bytes available. Returns section_length + 3, or 0 on failure.
   // Reserved-bit and CRC faults are counted in error_count, not failures.
-  int decode(const uint8_t* section, int length);
+  [[nodiscard]] int decode(const uint8_t* section, int length);
 
   int get_transport_stream_id() const { return transport_stream_id ? transport_stream_id : 16; }
   int get_program_number() const { return program_count > 0 ? program_numbers[0] : 3; }
@@ -58,7 +58,7 @@ class TSPMT {
 
   // section points at table_id; pid is the PID it was read from. Returns
   // length on success, 0 when any fault was found.
-  int decode(const uint8_t* section, int length, int pid);
+  [[nodiscard]] int decode(const uint8_t* section, int length, int pid);
   // Builds the record from lists found by scanning instead of a section.
   void set_pmt(int count, const int* pids, const int* type_codes);
 

@@ -36,22 +36,22 @@ int64_t utils_next_start_code(const uint8_t* bytes, int64_t length, int* code) {
   if (!code) return 0;
   *code = 0;
   if (!bytes || length < 4) return 0;
-  const int64_t at = start_code_scan(bytes, length, [](uint8_t) { return true; });
-  if (at < 0) return length - 3;
-  *code = 0x100 + bytes[at + 3];
-  return at;
+  StartCodeCursor c(bytes, length);
+  if (!c.next()) return length - 3;
+  *code = 0x100 + c.code();
+  return c.offset();
 }
 
 int64_t utils_next_usr_start_code(uint32_t code, const uint8_t* bytes, int64_t length, uint32_t* out_code) {
   if (out_code) *out_code = 0;
   if (!bytes || length < 4) return 0;
   if ((code >> 8) == 1) {
-    const uint8_t id = static_cast<uint8_t>(code);
-    const int64_t at = start_code_scan(bytes, length, [id](uint8_t c) { return c == id; });
-    if (at < 0) return length;
+    StartCodeCursor c(bytes, length);
+    if (!c.find(static_cast<int>(code & 0xFF))) return length;
     if (out_code) *out_code = code;
-    return at;
+    return c.offset();
   }
+  // Any other 32-bit word: no prefix to skip to.
   const uint8_t needle[4] = {static_cast<uint8_t>(code >> 24), static_cast<uint8_t>(code >> 16),
                              static_cast<uint8_t>(code >> 8), static_cast<uint8_t>(code)};
   const void* hit = memmem(bytes, static_cast<size_t>(length), needle, 4);
@@ -80,16 +80,10 @@ int utils_write_sequence_end_code(FILE* stream) {
 }
 
 int utils_count_pictures(const uint8_t* bytes, int64_t length) {
-  if (!bytes || length < 4) return 0;
+  StartCodeCursor c(bytes, length);
   int count = 0;
-  for (;;) {
-    const int64_t at = start_code_scan(bytes, length, [](uint8_t c) { return c == 0; });
-    if (at < 0) return count;
-    ++count;
-    // The next prefix can end no sooner than three bytes on.
-    bytes += at + 3;
-    length -= at + 3;
-  }
+  while (c.find(0x00)) ++count;
+  return count;
 }
 
 int64_t utils_find_ts_sync(const uint8_t* bytes, int64_t length, int packets, int whole) {

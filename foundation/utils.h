@@ -17,12 +17,12 @@ void utils_strip_spaces(char* out, char* text);
 // Offset of the first 00 00 01 xx, with *code = 0x100 + xx. None found:
 // length - 3 (the last three bytes may begin a code) with *code = 0. Fewer
 // than 4 bytes: 0 with *code = 0; no bytes or no code pointer: 0.
-int64_t utils_next_start_code(const uint8_t* bytes, int64_t length, int* code);
+[[nodiscard]] int64_t utils_next_start_code(const uint8_t* bytes, int64_t length, int* code);
 
 // Offset of the first position whose big-endian 32-bit word equals code,
 // with *out_code = code. None found: length with *out_code = 0. Fewer than 4
 // bytes or no bytes: 0. out_code may be null.
-int64_t utils_next_usr_start_code(uint32_t code, const uint8_t* bytes, int64_t length, uint32_t* out_code);
+[[nodiscard]] int64_t utils_next_usr_start_code(uint32_t code, const uint8_t* bytes, int64_t length, uint32_t* out_code);
 
 // Size of a file in bytes through a buffered stream; 0 when it cannot be
 // opened.
@@ -30,7 +30,7 @@ int64_t utils_get_file_size(const char* name);
 
 // Writes 00 00 01 B7 to an open stream; the bytes written (0 without a
 // stream).
-int utils_write_sequence_end_code(FILE* stream);
+[[nodiscard]] int utils_write_sequence_end_code(FILE* stream);
 
 // ---- more scans over coded bytes ----------------------------------------------
 
@@ -41,14 +41,14 @@ int utils_count_pictures(const uint8_t* bytes, int64_t length);
 // or -1. Candidates are offsets 0-187, or with `whole` every offset that
 // leaves room for the packets. A buffer shorter than packets + 1 packets is
 // checked for (length - 188) / 188 packets.
-int64_t utils_find_ts_sync(const uint8_t* bytes, int64_t length, int packets, int whole);
+[[nodiscard]] int64_t utils_find_ts_sync(const uint8_t* bytes, int64_t length, int packets, int whole);
 
 // Length of a PES packet header: 6 for the stream ids without the MPEG-2
 // header extension (BC, BE, BF, F0, F1, F2, F8, FF), else 9 +
 // PES_header_data_length. 0 when there is no 00 00 01 prefix, fewer than 9
 // bytes, a stream id below BC, or byte 6 does not start with bits '10'. The
 // result can exceed length: callers check it.
-int pes_header_length(const uint8_t* bytes, int64_t length);
+[[nodiscard]] int pes_header_length(const uint8_t* bytes, int64_t length);
 
 // ---- stream descriptions ------------------------------------------------------
 

@@ -4,52 +4,56 @@
 
 namespace {
 
-// The first start code whose xx `want` takes; without one, length - 4 (0
-// for short or no data) with *code = 0xFFF.
+bool is_header(uint8_t c) { return c == 0x00 || c == 0xB3 || c == 0xB8; }
+bool is_gop_or_picture(uint8_t c) { return c == 0x00 || c == 0xB8; }
+
+// What the finders return when nothing was found: the bytes scanned.
+int scanned(const uint8_t* data, int length) { return length < 4 || !data ? 0 : length - 4; }
+
+// The first start code `want` takes; without one, scanned() with
+// *code = 0xFFF.
 template <typename Want>
 int find_first(const uint8_t* data, int length, int* code, Want want) {
-  const int pos = int(start_code_scan(data, length, want));
-  if (pos < 0) {
+  StartCodeCursor c(data, length);
+  if (!c.find_if(want)) {
     if (code) *code = 0xFFF;
-    return length < 4 || !data ? 0 : length - 4;
+    return scanned(data, length);
   }
-  if (code) *code = 0x100 | data[pos + 3];
-  return pos;
+  if (code) *code = 0x100 | c.code();
+  return static_cast<int>(c.offset());
 }
 
 }  // namespace
 
 int find_next_header_start(const uint8_t* data, int length, int* code) {
-  return find_first(data, length, code, [](uint8_t c) { return c == 0x00 || c == 0xB3 || c == 0xB8; });
+  return find_first(data, length, code, is_header);
 }
 
 int find_next_gop_or_picture_start(const uint8_t* data, int length, int* code) {
-  return find_first(data, length, code, [](uint8_t c) { return c == 0x00 || c == 0xB8; });
+  return find_first(data, length, code, is_gop_or_picture);
 }
 
 int find_next_i_picture(const uint8_t* data, int length, int* lead) {
-  int pos = 0;
+  StartCodeCursor c(data, length);
   int header = -1;  // latest sequence or GOP header not yet followed by a picture
-  while (pos < length) {
-    int code = 0;
-    int off = find_next_header_start(data + pos, length - pos, &code);
-    if (code == 0xFFF) break;
-    int at = pos + off;
-    if (code == 0x100) {
+  while (c.find_if(is_header)) {
+    const int at = static_cast<int>(c.offset());
+    if (c.code() == 0x00) {
       // picture_coding_type: bits 5..3 of the second byte after the start code
       if (at + 5 < length && ((data[at + 5] >> 3) & 7) == 1) {
-        int start = header >= 0 ? header : at;
+        const int start = header >= 0 ? header : at;
         if (lead) *lead = at - start;
         return start;
       }
       if (at + 5 >= length) break;
       header = -1;
-    } else if (code == 0x1B3 || header < 0) {
+    } else if (c.code() == 0xB3 || header < 0) {
       // A sequence header leads the GOP header that follows it.
       header = at;
     }
-    pos = at + 4;
+    // The next header begins behind this one's four bytes.
+    c.seek(at + 4);
   }
   if (lead) *lead = -1;
-  return length < 4 || !data ? 0 : length - 4;
+  return scanned(data, length);
 }

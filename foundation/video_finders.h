@@ -8,13 +8,13 @@
 // Offset of the next 00 00 01 followed by 00 (picture), B3 (sequence header)
 // or B8 (GOP header); *code = 0x100 | that byte. None: *code = 0xFFF and the
 // result is length - 4 (the bytes scanned); fewer than 4 bytes: 0 and 0xFFF.
-int find_next_header_start(const uint8_t* data, int length, int* code);
+[[nodiscard]] int find_next_header_start(const uint8_t* data, int length, int* code);
 
 // The same for a picture (00) or GOP header (B8) only.
-int find_next_gop_or_picture_start(const uint8_t* data, int length, int* code);
+[[nodiscard]] int find_next_gop_or_picture_start(const uint8_t* data, int length, int* code);
 
 // Offset of the sequence or GOP header that leads the next I picture (the
 // picture's own offset when no header precedes it). *lead = distance from
 // that header to the picture start code, or -1 when no I picture was found
 // (the result is then the bytes scanned).
-int find_next_i_picture(const uint8_t* data, int length, int* lead);
+[[nodiscard]] int find_next_i_picture(const uint8_t* data, int length, int* lead);

@@ -231,7 +231,7 @@ TEST(BSFile, SeekWhenceRules) {
   EXPECT_EQ(f.seek(FileOffset(2000), 2).value(), 0u);  // never before the start
   f.seek(FileOffset(500), 0);
   uint8_t b[10];
-  f.read(b, 10);
+  ASSERT_EQ(f.read(b, 10), 10u);
   EXPECT_EQ(f.seek(FileOffset(100), 1).value(), 100u);  // absolute, not relative
   EXPECT_EQ(f.tell().value(), 100u);
   // Short read at the end: the position moves by what was read.

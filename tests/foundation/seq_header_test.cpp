@@ -104,6 +104,12 @@ TEST(SeqHdr, LoadedMatrices) {
   EXPECT_EQ(0, std::memcmp(got, m, 64));
   EXPECT_EQ(back.compare(&h, 1), 0);
   EXPECT_EQ(back.decode(buf, 70), 0);  // loaded matrix but 70 bytes
+  {
+    // The matrix's last bit and load_non_intra_quantiser_matrix end byte 75.
+    tsupport::TraceCapture trace;
+    EXPECT_EQ(back.decode(buf, 75), 0);
+    EXPECT_TRUE(trace.contains("SeqHdr::decode (ERROR): intra matrix cut short (75 bytes)"));
+  }
 
   // Both matrices: 140 bytes.
   uint8_t ni[64];
@@ -123,6 +129,19 @@ TEST(SeqHdr, LoadedMatrices) {
   EXPECT_EQ(h.set_intra_matrix(m), 1);
   EXPECT_EQ(h.set_intra_matrix(nullptr), 1);
   EXPECT_EQ(h.intra_loaded, 0);
+
+  // A non-intra matrix alone also ends with byte 75.
+  SeqHdr ni_only;
+  ni_only.setup(352, 288, 1150000, 25.0, 0);
+  ASSERT_EQ(ni_only.set_non_intra_matrix(ni), 0);
+  ASSERT_EQ(ni_only.encode(buf, sizeof buf), 76);
+  ASSERT_EQ(back.decode(buf, 76), 76);
+  EXPECT_EQ(back.non_intra_loaded, 1);
+  {
+    tsupport::TraceCapture trace;
+    EXPECT_EQ(back.decode(buf, 75), 0);
+    EXPECT_TRUE(trace.contains("SeqHdr::decode (ERROR): non-intra matrix cut short (75 bytes)"));
+  }
 
   SeqHdr d2;
   d2.set_mpeg2_defaults();

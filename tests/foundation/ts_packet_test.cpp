@@ -40,7 +40,7 @@ TEST(TSPacket, DecodesHeaderFields) {
 TEST(TSPacket, MissingSyncByteLeavesPreviousFields) {
   TSPacket t;
   auto good = packet(256, 1, 3);
-  t.decode(good.data(), 0);
+  ASSERT_EQ(t.decode(good.data(), 0), 0);
   auto bad = packet(300, 1, 7);
   bad[0] = 0x46;
   EXPECT_EQ(t.decode(bad.data(), 0), 2);

@@ -19,18 +19,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   FrmHdr s;
-  s.find_sync(data, n);
+  (void)s.find_sync(data, n);
   FrmHdr ref = s;
   FrmHdr m;
-  m.find_matching(data, n, ref);
+  (void)m.find_matching(data, n, ref);
   for (int count = 0; count < 4; ++count) {
     FrmHdr c;
-    c.check_frames(data, n, count, count & 1);
-    c.check_frames(data, n / 2, count, 0);  // with a frame size left over
+    (void)c.check_frames(data, n, count, count & 1);
+    (void)c.check_frames(data, n / 2, count, 0);  // with a frame size left over
   }
   AudioInfo info;
   int len = n;
-  mpeg_audio_info_from_data(data, &len, &info);
+  (void)mpeg_audio_info_from_data(data, &len, &info);
   if (n >= 4) {
     FrmHdr w;
     w.parse(static_cast<uint32_t>(data[0]) << 24 | data[1] << 16 | data[2] << 8 | data[3]);

@@ -11,12 +11,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > (1u << 20)) size = 1u << 20;
   const int n = static_cast<int>(size);
   PAT pat;
-  pat.decode(data, n);
+  (void)pat.decode(data, n);
   PAT pat_copy;
   pat_copy = pat;
   pat_copy.get_packet();
   TSPMT pmt;
-  pmt.decode(data, n, 0x1000);
+  (void)pmt.decode(data, n, 0x1000);
   TSPMT pmt_copy;
   pmt_copy = pmt;
 
@@ -36,9 +36,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       const int sec = start + 1 + p[start];
       if (sec < 188) {
         PAT t;
-        t.decode(p + sec, 188 - sec);
+        (void)t.decode(p + sec, 188 - sec);
         TSPMT m;
-        m.decode(p + sec, 188 - sec, pkt.PID);
+        (void)m.decode(p + sec, 188 - sec, pkt.PID);
       }
     }
   }

@@ -30,9 +30,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // Scans are read-only.
   utils_count_pictures(data, n);
-  utils_find_ts_sync(data, n, 10, 1);
-  utils_find_ts_sync(data, n, 200, 0);
-  pes_header_length(data, n);
+  for (const int64_t sync : {utils_find_ts_sync(data, n, 10, 1), utils_find_ts_sync(data, n, 200, 0)})
+    if (sync < -1 || sync >= n || (sync >= 0 && data[sync] != 0x47)) std::abort();
+  if (pes_header_length(data, n) < 0) std::abort();
   int code = 0;
   const int64_t at = utils_next_start_code(data, n, &code);
   if (at < 0 || (n >= 4 && at > n - 3)) std::abort();

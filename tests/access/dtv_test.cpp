@@ -348,9 +348,9 @@ TEST(FrameAccess, OverlaysCoverExactlyTheirFrames) {
   c.start = 0;
   c.count = 500;
   ASSERT_EQ(c.insert_overlay(8, 10, 10), 1);  // Beginning Fade over 10..19
-  OverlayClip title;
-  ASSERT_EQ(title.ctor_with_image(fixture("fa_title.bmp").c_str(), 0, 30, 5, 7), 0);
-  ASSERT_EQ(c.add_overlay_record(title), 1);
+  const auto title = OverlayClip::with_image(fixture("fa_title.bmp").c_str(), 0, 30, 5, 7);
+  ASSERT_TRUE(title);
+  ASSERT_EQ(c.add_overlay_record(*title), 1);
   int err = 1;
   DTV d(&c, &err, 0);
   ASSERT_EQ(err, 0);

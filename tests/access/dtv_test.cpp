@@ -456,6 +456,37 @@ TEST(FrameAccess, OddSizedStillKeepsLastChromaColumnAndRow) {
     EXPECT_EQ(f->cb_plane[size_t(cy) * f->c_width + x], p.cb[size_t(cy) * p.c_stride + x]) << "column " << x;
 }
 
+// Regression: a JPEG still or a QuickTime JPEG sample became a movie frame
+// with its full-range planes unchanged (blacks too dark, colours too strong).
+// The frame shown equals ffmpeg's video-range conversion of the picture.
+TEST(FrameAccess, JpegStillsAndSamplesBecomeVideoRangeFrames) {
+  const std::string dir = temp_dir();
+  struct Case {
+    const char* file;
+    int number;  // frame asked for (the sample of a movie)
+    int w, h;
+  } cases[] = {{"jpg_ff420.jpg", 0, 352, 288}, {"jpg_ff422.jpg", 0, 352, 288}, {"jpg_ff444.jpg", 0, 352, 288},
+               {"jpg_ffgray.jpg", 0, 352, 288}, {"jpg_cj420.jpg", 3, 352, 288}, {"mov_mjpeg.mov", 17, 320, 240}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    std::vector<std::string> lines;
+    ASSERT_EQ(dev("frame " + fixture(c.file) + " " + std::to_string(c.number) + " --out " + dir + "/f.yuv", &lines),
+              0);
+    const auto out = read_file(dir + "/f.yuv");
+    const std::string base = std::string(c.file).substr(0, std::string(c.file).rfind('.'));
+    const auto ref = read_file(fixture(base + ".video.yuv"));
+    const size_t ys = size_t(c.w) * c.h, fs = ys * 3 / 2;
+    ASSERT_EQ(out.size(), fs);
+    const size_t at = base == "mov_mjpeg" ? fs * size_t(c.number) : 0;
+    ASSERT_GE(ref.size(), at + fs);
+    EXPECT_GE(psnr(out.data(), ref.data() + at, ys), 40.0);
+    EXPECT_GE(psnr(out.data() + ys, ref.data() + at + ys, fs - ys), 40.0);
+    const auto [lo, hi] = std::minmax_element(out.begin(), out.begin() + long(ys));
+    EXPECT_GE(*lo, 16);
+    EXPECT_LE(*hi, 235);
+  }
+}
+
 // Reader-backed clips: stepping and searching give the same pictures.
 TEST(FrameAccess, SequenceClipsStepAndSearchAlike) {
   for (auto [name, type] : {std::pair<const char*, int>{"avi_bgr24.avi", 14}, {"mov_mjpeg.mov", 13}}) {

@@ -73,6 +73,7 @@ void DTV::close() {
   b_frame_a_.reset();
   b_frame_b_.reset();
   pending_.reset();
+  retired_.clear();
   still_.reset();
   qt_.reset();
   avi_.reset();
@@ -129,6 +130,12 @@ int DTV::open_mpeg(const MPEG_Clip* clip) {
   gop_size_ = index_->get_gop_size();
   sub_gop_size_ = index_->get_sub_gop_size();
 
+  const int hs = seqhdr_.get_horizontal_size(), vs = seqhdr_.get_vertical_size();
+  if (!mpeg_picture_size_ok(hs, vs)) {
+    trace("DTV::open_mpeg (ERROR): <%s>: picture size %d x %d is beyond every MPEG level\n", name, hs, vs);
+    return 1;
+  }
+
   int err = 0;
   cache_a_ = std::make_unique<DCache>(&seqhdr_, &err, size_mode_);
   if (err) return 1;
@@ -136,11 +143,6 @@ int DTV::open_mpeg(const MPEG_Clip* clip) {
   if (err) return 1;
   cur_ = cache_a_.get();
   prev_ = cache_b_.get();
-  b_frame_a_.reset(cur_->make_frame());
-  b_frame_b_.reset(cur_->make_frame());
-  pending_.reset(cur_->make_frame());
-  if (!b_frame_a_ || !b_frame_b_ || !pending_) return 1;
-  screen_ = b_frame_a_.get();
   compute_clip_range();
   if (clip_frames_ < 1) {
     trace("DTV::open_mpeg (ERROR): <%s>: no frames\n", name);
@@ -280,6 +282,16 @@ double DTV::get_frame_rate() const {
   if (avi_) return avi_->get_frame_rate();
   if (cur_) return cur_->seqhdr.get_frame_rate();
   return seqhdr_.get_frame_rate();
+}
+
+size_t DTV::get_frame_bytes() const {
+  size_t n = (cache_a_ ? cache_a_->pool_bytes() : 0) + (cache_b_ ? cache_b_->pool_bytes() : 0);
+  auto add = [&n](const Frame* f) {
+    if (f && f->image && f->buffer) n += f->image->buffer_size();
+  };
+  for (const Frame* f : {b_frame_a_.get(), b_frame_b_.get(), pending_.get(), still_.get()}) add(f);
+  for (const auto& f : retired_) add(f.get());
+  return n;
 }
 
 int DTV::get_decode_count() const {

@@ -88,7 +88,7 @@ Frame* DTV::leading_forward(DCache* c) {
   return o->decoded > 0 ? o->pool_frame(o->decoded - 1) : c->pool_frame(0);
 }
 
-Frame* DTV::produce(DCache* c, int pic, Frame* out) {
+Frame* DTV::produce(DCache* c, int pic, std::unique_ptr<Frame>& slot) {
   if (c->gop->get_pic_type(pic) != 3) {
     c->decoder_all_ip_frames(pic + 1);
     const int k = c->count_frames(pic);
@@ -102,6 +102,8 @@ Frame* DTV::produce(DCache* c, int pic, Frame* out) {
   c->decoder_all_ip_frames(pic);
   const int k = c->count_frames(pic);
   if (k < 1 || c->decoded < k) return nullptr;
+  Frame* out = output_frame(slot, c);
+  if (!out) return nullptr;
   Frame* bwd = c->pool_frame(k - 1);
   Frame* fwd = k >= 2 ? c->pool_frame(k - 2) : leading_forward(c);
   c->pic_index = pic;
@@ -130,6 +132,13 @@ void DTV::weave(const Frame* a, const Frame* b, bool a_is_top, Frame* out) {
   out->frame_number_copy = -1;  // holds no single picture
 }
 
+Frame* DTV::output_frame(std::unique_ptr<Frame>& slot, const DCache* c) {
+  if (slot && c->fits(slot.get())) return slot.get();
+  if (slot) retired_.push_back(std::move(slot));
+  slot.reset(c->make_frame());
+  return slot.get();
+}
+
 bool DTV::show(int n) {
   if (n < 0 || !cur_) return false;
   const int f0 = 2 * n;
@@ -140,12 +149,12 @@ bool DTV::show(int n) {
   const int start = ca->gop->get_pic_stream_field(pa);
   const int fields = ca->gop->get_pic_fields(pa);
   if (!pulldown_ || f0 + 1 < start + fields) {
-    out = produce(ca, pa, b_frame_a_.get());
+    out = produce(ca, pa, b_frame_a_);
   } else {
     // The frame's second field belongs to the next picture: weave the two.
     const bool a_top = (((f0 - start) & 1) == 0) == (ca->gop->get_pic_flag(pa) != 0);
-    Frame* fa = produce(ca, pa, pending_.get());
-    if (!fa) return false;
+    Frame* fa = produce(ca, pa, pending_);
+    if (!fa || !output_frame(pending_, ca)) return false;
     if (fa != pending_.get()) {
       // Keep it apart: finding the next picture may reload its cache.
       std::memcpy(pending_->buffer, fa->buffer, frame_bytes(fa));
@@ -153,8 +162,8 @@ bool DTV::show(int n) {
     }
     int pb = -1;
     DCache* cb = locate(f0 + 1, &pb);
-    Frame* fb = cb ? produce(cb, pb, b_frame_a_.get()) : nullptr;
-    if (fb) {
+    Frame* fb = cb && cb->fits(pending_.get()) ? produce(cb, pb, b_frame_a_) : nullptr;
+    if (fb && output_frame(b_frame_b_, cb)) {
       weave(pending_.get(), fb, a_top, b_frame_b_.get());
       out = b_frame_b_.get();
     } else {
@@ -163,6 +172,9 @@ bool DTV::show(int n) {
   }
   if (!out) return false;
   screen_ = out;
+  retired_.clear();
+  cache_a_->drop_retired();
+  cache_b_->drop_retired();
   screen_frame_ = n;
   last_output_frame_ = n;
   out->stream_frame = n;

@@ -487,6 +487,53 @@ TEST(FrameAccess, JpegStillsAndSamplesBecomeVideoRangeFrames) {
   }
 }
 
+// Regression: a damaged first sequence header claiming 16383 x 16383 made
+// `frame` and `walk` take 4.8-5.9 GB, one claiming 4095 x 4095 330 MB for a
+// 352 x 288 stream. The first is refused with a message; with the second
+// only the pictures that are decoded get frames, each at the size of the
+// header in force for its GOP, and the later GOPs decode as the true stream.
+TEST(FrameAccess, DamagedPictureSizeClaims) {
+  {
+    MPEG_Clip c = clip_of(fixture("size_16383.m2v"), 3);
+    TraceCapture trace;
+    int err = 0;
+    DTV d(&c, &err, 0);
+    EXPECT_EQ(err, 1);
+    EXPECT_EQ(d.get_frame_bytes(), 0u);
+    EXPECT_TRUE(trace.contains("picture size 16383 x 16383 is beyond every MPEG level"));
+    std::vector<std::string> lines;
+    const std::string out = temp_dir() + "/big.yuv";
+    EXPECT_NE(dev("frame " + fixture("size_16383.m2v") + " 0 --out " + out, &lines), 0);
+    EXPECT_NE(dev("walk " + fixture("size_16383.m2v") + " 0 --out " + out, &lines), 0);
+  }
+  MPEG_Clip real_clip = clip_of(fixture("size_real.m2v"), 3);
+  MPEG_Clip claim_clip = clip_of(fixture("size_4095.m2v"), 3);
+  int err = 1;
+  DTV real(&real_clip, &err, 0);
+  ASSERT_EQ(err, 0);
+  DTV claim(&claim_clip, &err, 0);
+  ASSERT_EQ(err, 0);
+  ASSERT_EQ(claim.get_clip_frames(), real.get_clip_frames());
+  // Frame 0 is the first I picture: one pool frame of the claimed size.
+  const size_t big = size_t(4096) * 4096 * 3 / 2 + 32;
+  EXPECT_EQ(claim.get_frame_bytes(), big);
+  for (int n = 30; n < claim.get_clip_frames(); ++n) {
+    ASSERT_EQ(real.search(n, 1), n);
+    ASSERT_EQ(claim.search(n, 1), n);
+    const Frame* a = real.get_screen();
+    const Frame* b = claim.get_screen();
+    ASSERT_EQ(b->padded_width, a->padded_width) << n;
+    ASSERT_TRUE(std::equal(a->buffer, a->buffer + a->y_size, b->buffer)) << "frame " << n;
+  }
+  EXPECT_LE(claim.get_frame_bytes(), real.get_frame_bytes());
+  EXPECT_LT(real.get_frame_bytes(), 16 * (size_t(352) * 288 * 3 / 2 + 32));
+  // Back over the size change: the pictures predicting across it use no
+  // frame of the other geometry.
+  while (claim.backward(1) > 0) {
+  }
+  EXPECT_EQ(claim.get_position(), 0);
+}
+
 // Reader-backed clips: stepping and searching give the same pictures.
 TEST(FrameAccess, SequenceClipsStepAndSearchAlike) {
   for (auto [name, type] : {std::pair<const char*, int>{"avi_bgr24.avi", 14}, {"mov_mjpeg.mov", 13}}) {

@@ -27,30 +27,30 @@ bool DCache::round32() const { return seqhdr.mpeg2 && !seqhdr.get_progressive_se
 Frame* DCache::make_frame() const {
   auto* f = new (std::nothrow) Frame(pool_width, pool_height, pool_chroma, round32());
   if (!f) return nullptr;
-  if (!f->image || !f->buffer) {
+  if (!f->image() || !f->buffer()) {
     delete f;
     return nullptr;
   }
   f->set_display_size(display_width, display_height);
-  f->image->size_mode = size_mode;
+  f->image()->size_mode = size_mode;
   f->set_time_code_rate(seqhdr.get_frame_rate());
-  f->stream_frame = -1;
-  f->frame_number_copy = -1;
+  f->set_stream_frame(-1);
+  f->set_frame_number_copy(-1);
   return f;
 }
 
 bool DCache::fits(const Frame* f) const {
-  if (!f || !f->buffer || !decoder) return false;
+  if (!f || !f->buffer() || !decoder) return false;
   const int pw = (pool_width + 15) & ~15;
   const int ph = round32() ? (pool_height + 31) & ~31 : (pool_height + 15) & ~15;
-  return f->padded_width == pw && f->padded_height == ph && f->chroma_format == pool_chroma;
+  return f->padded_width() == pw && f->padded_height() == ph && f->chroma_format() == pool_chroma;
 }
 
 size_t DCache::pool_bytes() const {
   size_t n = 0;
   for (const auto* v : {&pool, &retired_})
     for (const auto& f : *v)
-      if (f->image && f->buffer) n += f->image->buffer_size();
+      if (f->image() && f->buffer()) n += f->image()->buffer_size();
   return n;
 }
 
@@ -96,7 +96,8 @@ int DCache::setup(const SeqHdr* seq) {
     pool.clear();
   }
   for (auto& f : pool) {
-    f->stream_frame = f->frame_number_copy = -1;
+    f->set_stream_frame(-1);
+    f->set_frame_number_copy(-1);
     f->set_display_size(display_width, display_height);
   }
   if (!gop) gop = std::make_unique<GOP>();
@@ -180,13 +181,11 @@ int DCache::count_frames(int end) {
 void DCache::stamp(int i, Frame* f) {
   const int type = gop->get_pic_type(i);
   f->set_picture_coding_type(type);
-  f->stream_frame = gop->get_pic_stream_frame(i);
-  f->stream_field = gop->get_pic_stream_field(i);
-  f->time = gop->get_pic_time(i, seqhdr.get_frame_rate());
-  f->field_count = gop->get_pic_fields(i);
-  f->top_field_first = gop->get_pic_flag(i);
-  f->displayed_fields = f->field_count;
-  f->repeat_flag = f->field_count > 2;
+  f->set_stream_frame(gop->get_pic_stream_frame(i));
+  f->set_field_count(gop->get_pic_fields(i));
+  f->set_top_field_first(gop->get_pic_flag(i));
+  f->set_displayed_fields(f->field_count());
+  f->set_repeat_flag(f->field_count() > 2);
 }
 
 void DCache::decode_into(int i, Frame* f, Frame* r1, Frame* r2) {
@@ -204,14 +203,17 @@ void DCache::decode_into(int i, Frame* f, Frame* r1, Frame* r2) {
   ++decode_count_;
   if (length > 0) decoder->decode_picture(gop->data + offset, length, f, r1, r2);
   stamp(i, f);
-  f->frame_number_copy = f->stream_frame;
+  f->set_frame_number_copy(f->stream_frame());
   const PicHdr& h = decoder->get_picture_header();
   const int hf = h.how_many_fields();
-  if (hf > f->field_count) f->field_count = f->displayed_fields = hf;
-  if (f->image) {
-    f->image->set_picture_header_flags(f->field_count, f->top_field_first, h.get_repeat_first_field(),
+  if (hf > f->field_count()) {
+    f->set_field_count(hf);
+    f->set_displayed_fields(hf);
+  }
+  if (f->image()) {
+    f->image()->set_picture_header_flags(f->field_count(), f->top_field_first(), h.get_repeat_first_field(),
                                        h.get_progressive_frame(), h.get_picture_structure());
-    f->image->size_mode = size_mode;
+    f->image()->size_mode = size_mode;
   }
 }
 
@@ -236,7 +238,7 @@ int DCache::decoder_all_ip_frames(int up_to) {
     if (gop->get_pic_type(i) == 3) continue;
     Frame* f = grow_to(k);
     if (!f) break;
-    if (f->frame_number_copy != gop->get_pic_stream_frame(i)) {
+    if (f->frame_number_copy() != gop->get_pic_stream_frame(i)) {
       // A P picture that opens the GOP predicts from the GOP before.
       Frame* fwd = k == 0 ? (gop->get_pic_type(i) == 2 && forward_ref ? forward_ref : f) : pool[size_t(k) - 1].get();
       decode_into(i, f, fwd, f);
@@ -268,7 +270,7 @@ void DCache::decode_one_frame(Frame* f, Frame* r1, Frame* r2, int reuse) {
   }
   const int sf = gop->get_pic_stream_frame(i);
   // Restamp only a frame that already holds this very picture.
-  if (f->frame_number_copy == sf && (type != 3 || reuse)) {
+  if (f->frame_number_copy() == sf && (type != 3 || reuse)) {
     stamp(i, f);
     return;
   }
@@ -300,6 +302,6 @@ int DCache::get_displayed_field_count(int after_next) {
 }
 
 double DCache::get_mean_quant() {
-  if (pool.empty() || pool[0]->frame_number_copy < 0) return 3.0;
-  return pool[0]->mean_quantiser;
+  if (pool.empty() || pool[0]->frame_number_copy() < 0) return 3.0;
+  return pool[0]->mean_quantiser();
 }

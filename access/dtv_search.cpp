@@ -24,7 +24,7 @@ bool leading_b_standalone(const GOP* g) {
   return (g->data[at + 7] & 0x60) != 0;
 }
 
-size_t frame_bytes(const Frame* f) { return size_t(f->y_size) + 2 * size_t(f->c_size); }
+size_t frame_bytes(const Frame* f) { return size_t(f->y_size()) + 2 * size_t(f->c_size()); }
 
 }  // namespace
 
@@ -120,16 +120,15 @@ void DTV::weave(const Frame* a, const Frame* b, bool a_is_top, Frame* out) {
       std::memcpy(dst + size_t(y) * stride, src + size_t(y) * stride, size_t(stride));
     }
   };
-  rows(out->y_plane, a->y_plane, b->y_plane, out->padded_width, out->padded_height);
-  rows(out->cb_plane, a->cb_plane, b->cb_plane, out->c_width, out->c_height);
-  rows(out->cr_plane, a->cr_plane, b->cr_plane, out->c_width, out->c_height);
-  out->picture_coding_type = b->picture_coding_type;
-  out->time = b->time;
-  out->field_count = 2;
-  out->displayed_fields = 0;
-  out->top_field_first = a_is_top ? 1 : 0;
-  out->repeat_flag = 0;
-  out->frame_number_copy = -1;  // holds no single picture
+  rows(out->y_plane(), a->y_plane(), b->y_plane(), out->padded_width(), out->padded_height());
+  rows(out->cb_plane(), a->cb_plane(), b->cb_plane(), out->c_width(), out->c_height());
+  rows(out->cr_plane(), a->cr_plane(), b->cr_plane(), out->c_width(), out->c_height());
+  out->set_picture_coding_type(b->picture_coding_type());
+  out->set_field_count(2);
+  out->set_displayed_fields(0);
+  out->set_top_field_first(a_is_top ? 1 : 0);
+  out->set_repeat_flag(0);
+  out->set_frame_number_copy(-1);  // holds no single picture
 }
 
 Frame* DTV::output_frame(std::unique_ptr<Frame>& slot, const DCache* c) {
@@ -157,8 +156,8 @@ bool DTV::show(int n) {
     if (!fa || !output_frame(pending_, ca)) return false;
     if (fa != pending_.get()) {
       // Keep it apart: finding the next picture may reload its cache.
-      std::memcpy(pending_->buffer, fa->buffer, frame_bytes(fa));
-      pending_->frame_number_copy = -1;
+      std::memcpy(pending_->buffer(), fa->buffer(), frame_bytes(fa));
+      pending_->set_frame_number_copy(-1);
     }
     int pb = -1;
     DCache* cb = locate(f0 + 1, &pb);
@@ -177,7 +176,7 @@ bool DTV::show(int n) {
   cache_b_->drop_retired();
   screen_frame_ = n;
   last_output_frame_ = n;
-  out->stream_frame = n;
+  out->set_stream_frame(n);
   return true;
 }
 
@@ -257,7 +256,7 @@ int DTV::still_step(int d, bool backward) {
       r = d;
     }
   }
-  if (screen_) screen_->stream_frame = current_frame_;
+  if (screen_) screen_->set_stream_frame(current_frame_);
   return r;
 }
 
@@ -347,12 +346,12 @@ int DTV::search(int frame, int exact) {
     if (qt_) qt_->goto_sample(clip_start_ + frame, still_.get());
     else avi_->goto_sample(clip_start_ + frame, still_.get());
     current_frame_ = reader_position();
-    screen_->stream_frame = current_frame_;
+    screen_->set_stream_frame(current_frame_);
     return current_frame_ - clip_start_;
   }
   if (!Clip::is_mpeg_video_type(clip_type_)) {
     current_frame_ = frame;
-    if (screen_) screen_->stream_frame = frame;
+    if (screen_) screen_->set_stream_frame(frame);
     return frame;
   }
   const int target = clip_start_ + frame;

@@ -29,13 +29,13 @@ bool dev_load_raw_frame(const char* path, int w, int h, int chroma, Frame* frame
   if (!read_all(path, &data)) return false;
   const int cw = (w + 1) / 2, ch = chroma == 2 ? h : (h + 1) / 2;
   const size_t ys = static_cast<size_t>(w) * h, cs = static_cast<size_t>(cw) * ch;
-  if (data.size() < ys + 2 * cs || !frame->buffer) return false;
+  if (data.size() < ys + 2 * cs || !frame->buffer()) return false;
   for (int r = 0; r < h; ++r)
-    std::memcpy(frame->y_plane + static_cast<size_t>(r) * frame->padded_width, data.data() + static_cast<size_t>(r) * w, w);
-  const int copy_w = std::min(cw, frame->c_width);
-  for (int r = 0; r < ch && r < frame->c_height; ++r) {
-    std::memcpy(frame->cb_plane + static_cast<size_t>(r) * frame->c_width, data.data() + ys + static_cast<size_t>(r) * cw, copy_w);
-    std::memcpy(frame->cr_plane + static_cast<size_t>(r) * frame->c_width, data.data() + ys + cs + static_cast<size_t>(r) * cw,
+    std::memcpy(frame->y_plane() + static_cast<size_t>(r) * frame->padded_width(), data.data() + static_cast<size_t>(r) * w, w);
+  const int copy_w = std::min(cw, frame->c_width());
+  for (int r = 0; r < ch && r < frame->c_height(); ++r) {
+    std::memcpy(frame->cb_plane() + static_cast<size_t>(r) * frame->c_width(), data.data() + ys + static_cast<size_t>(r) * cw, copy_w);
+    std::memcpy(frame->cr_plane() + static_cast<size_t>(r) * frame->c_width(), data.data() + ys + cs + static_cast<size_t>(r) * cw,
                 copy_w);
   }
   return true;

@@ -382,15 +382,15 @@ int avi_load_still(const char* name, StillPicture* out) {
 }
 
 int Avi::get_video_sample(int n, Frame* frame) {
-  return frame && frame->image ? get_video_sample_planes(n, frame->image->planes()) : n;
+  return frame && frame->image() ? get_video_sample_planes(n, frame->image()->planes()) : n;
 }
 
 int Avi::goto_sample(int n, Frame* frame) {
-  return frame && frame->image ? goto_sample_planes(n, frame->image->planes()) : n;
+  return frame && frame->image() ? goto_sample_planes(n, frame->image()->planes()) : n;
 }
 
-int Avi::forward(Frame* frame, int n) { return frame && frame->image ? forward_planes(frame->image->planes(), n) : 0; }
+int Avi::forward(Frame* frame, int n) { return frame && frame->image() ? forward_planes(frame->image()->planes(), n) : 0; }
 
 int Avi::backward(Frame* frame, int n) {
-  return frame && frame->image ? backward_planes(frame->image->planes(), n) : 0;
+  return frame && frame->image() ? backward_planes(frame->image()->planes(), n) : 0;
 }

@@ -850,11 +850,11 @@ int jpeg_load_still(const char* name, StillPicture* out) {
 }
 
 uint8_t* JDecoder::copy_to_frame(Frame* frame) {
-  if (!frame || !frame->image || !frame->image->buffer) return nullptr;
-  const YuvPlanes p = frame->image->planes();
+  if (!frame || !frame->image() || !frame->image()->buffer) return nullptr;
+  const YuvPlanes p = frame->image()->planes();
   if (get_picture_planes(p, get_sampling_kind() != 3) != 0) return nullptr;
   full_range_to_video_range(p);
-  return frame->image->buffer;
+  return frame->image()->buffer;
 }
 
 Frame* load_jpeg_image(const char* name) {

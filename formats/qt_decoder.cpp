@@ -242,8 +242,8 @@ int qt_load_still(const char* name, StillPicture* out) {
 namespace {
 
 const YuvPlanes* frame_planes(Frame* frame, YuvPlanes* p) {
-  if (!frame || !frame->image || !frame->image->buffer) return nullptr;
-  *p = frame->image->planes();
+  if (!frame || !frame->image() || !frame->image()->buffer) return nullptr;
+  *p = frame->image()->planes();
   return p;
 }
 

@@ -43,7 +43,7 @@ TEST(DCache, PoolGrowsToTheReferencesAndDecodesEachOnce) {
   EXPECT_EQ(int(c.pool.size()), 5);
   std::unique_ptr<Frame> one(c.make_frame());
   ASSERT_TRUE(one);
-  EXPECT_EQ(c.pool_bytes(), 5 * one->image->buffer_size());
+  EXPECT_EQ(c.pool_bytes(), 5 * one->image()->buffer_size());
   EXPECT_EQ(c.get_decode_count(), 5);
   EXPECT_EQ(c.all_decoded, 1);
   EXPECT_EQ(c.decoder_all_ip_frames(0), 5);
@@ -71,8 +71,8 @@ TEST(DCache, RefusesBPicturesWithoutBothReferences) {
   EXPECT_TRUE(trace.contains("ERROR (DCache::decode_one_frame): invalid input(s)\n"));
   c.decode_one_frame(out.get(), c.pool_frame(0), c.pool_frame(1), 0);
   EXPECT_EQ(c.get_decode_count(), before + 1);
-  EXPECT_EQ(out->picture_coding_type, 3);
-  EXPECT_EQ(out->stream_frame, c.gop->get_pic_stream_frame(b));
+  EXPECT_EQ(out->picture_coding_type(), 3);
+  EXPECT_EQ(out->stream_frame(), c.gop->get_pic_stream_frame(b));
 }
 
 TEST(DCache, PoolThatCannotGrowFailsTheLoad) {
@@ -125,7 +125,7 @@ TEST(DCache, PoolFollowsTheSequenceHeaderOfItsGop) {
   EXPECT_EQ(c.pool_width, 4095);
   c.decoder_all_ip_frames(1);
   ASSERT_EQ(int(c.pool.size()), 1);
-  EXPECT_EQ(c.pool_frame(0)->padded_width, 4096);
+  EXPECT_EQ(c.pool_frame(0)->padded_width(), 4096);
   ASSERT_GE(l.index.get_gop(40, c.gop.get(), 1, 1), 0);
   ASSERT_EQ(c.reset(nullptr), 0);
   EXPECT_EQ(c.pool_width, 352);
@@ -134,8 +134,8 @@ TEST(DCache, PoolFollowsTheSequenceHeaderOfItsGop) {
   c.drop_retired();
   std::unique_ptr<Frame> one(c.make_frame());
   ASSERT_TRUE(one);
-  EXPECT_EQ(one->padded_width, 352);
-  EXPECT_EQ(c.pool_bytes(), size_t(c.references) * one->image->buffer_size());
+  EXPECT_EQ(one->padded_width(), 352);
+  EXPECT_EQ(c.pool_bytes(), size_t(c.references) * one->image()->buffer_size());
 }
 
 TEST(DCache, StampsRepeatedFields) {
@@ -146,8 +146,8 @@ TEST(DCache, StampsRepeatedFields) {
   bool three = false;
   for (int k = 0; k < c.decoded; ++k) {
     Frame* f = c.pool_frame(k);
-    EXPECT_EQ(f->repeat_flag, f->field_count > 2 ? 1 : 0);
-    three = three || f->field_count == 3;
+    EXPECT_EQ(f->repeat_flag(), f->field_count() > 2 ? 1 : 0);
+    three = three || f->field_count() == 3;
   }
   EXPECT_TRUE(three) << "a pulldown GOP has 3-field references";
 }

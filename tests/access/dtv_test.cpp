@@ -312,7 +312,7 @@ TEST(FrameAccess, ReopeningAnotherRangeOfTheSameFileOnlySeeks) {
   EXPECT_EQ(d.get_goplist(), index) << "the index is kept";
   EXPECT_EQ(d.get_clip_frames(), 100);
   EXPECT_EQ(d.get_position(), 0);
-  EXPECT_EQ(d.get_screen()->stream_frame, 100);
+  EXPECT_EQ(d.get_screen()->stream_frame(), 100);
 }
 
 TEST(FrameAccess, SecondOpenReusesTheCachedIndex) {
@@ -361,17 +361,17 @@ TEST(FrameAccess, OverlaysCoverExactlyTheirFrames) {
     const bool covered = (n >= 10 && n < 20) || (n >= 30 && n < 35);
     EXPECT_EQ(shown != plain, covered) << n;
     if (!covered) continue;
-    const size_t bytes = size_t(plain->y_size);
-    const double p = psnr(shown->y_plane, plain->y_plane, bytes);
+    const size_t bytes = size_t(plain->y_size());
+    const double p = psnr(shown->y_plane(), plain->y_plane(), bytes);
     EXPECT_LT(p, 40.0) << "frame " << n << " was not changed by its overlay";
   }
   // The title's white box is keyed over the picture, its black around it is not.
   ASSERT_EQ(d.search(31, 1), 31);
   Frame* plain = d.get_screen();
-  const uint8_t outside = plain->y_plane[20 * plain->padded_width + 20];
+  const uint8_t outside = plain->y_plane()[20 * plain->padded_width() + 20];
   Frame* shown = d.create_screen();
-  EXPECT_GT(shown->y_plane[120 * shown->padded_width + 150], 200);
-  EXPECT_EQ(shown->y_plane[20 * shown->padded_width + 20], outside);
+  EXPECT_GT(shown->y_plane()[120 * shown->padded_width() + 150], 200);
+  EXPECT_EQ(shown->y_plane()[20 * shown->padded_width() + 20], outside);
 }
 
 TEST(FrameAccess, DamagedStreamsGiveUsableClips) {
@@ -449,11 +449,11 @@ TEST(FrameAccess, OddSizedStillKeepsLastChromaColumnAndRow) {
   const YuvPlanes p = pic.planes();
   const int cx = (pic.width - 1) / 2, cy = (pic.height - 1) / 2;
   for (int y = 0; y <= cy; ++y) {
-    EXPECT_EQ(f->cb_plane[size_t(y) * f->c_width + cx], p.cb[size_t(y) * p.c_stride + cx]) << "row " << y;
-    EXPECT_EQ(f->cr_plane[size_t(y) * f->c_width + cx], p.cr[size_t(y) * p.c_stride + cx]) << "row " << y;
+    EXPECT_EQ(f->cb_plane()[size_t(y) * f->c_width() + cx], p.cb[size_t(y) * p.c_stride + cx]) << "row " << y;
+    EXPECT_EQ(f->cr_plane()[size_t(y) * f->c_width() + cx], p.cr[size_t(y) * p.c_stride + cx]) << "row " << y;
   }
   for (int x = 0; x <= cx; ++x)
-    EXPECT_EQ(f->cb_plane[size_t(cy) * f->c_width + x], p.cb[size_t(cy) * p.c_stride + x]) << "column " << x;
+    EXPECT_EQ(f->cb_plane()[size_t(cy) * f->c_width() + x], p.cb[size_t(cy) * p.c_stride + x]) << "column " << x;
 }
 
 // Regression: a JPEG still or a QuickTime JPEG sample became a movie frame
@@ -522,8 +522,8 @@ TEST(FrameAccess, DamagedPictureSizeClaims) {
     ASSERT_EQ(claim.search(n, 1), n);
     const Frame* a = real.get_screen();
     const Frame* b = claim.get_screen();
-    ASSERT_EQ(b->padded_width, a->padded_width) << n;
-    ASSERT_TRUE(std::equal(a->buffer, a->buffer + a->y_size, b->buffer)) << "frame " << n;
+    ASSERT_EQ(b->padded_width(), a->padded_width()) << n;
+    ASSERT_TRUE(std::equal(a->buffer(), a->buffer() + a->y_size(), b->buffer())) << "frame " << n;
   }
   EXPECT_LE(claim.get_frame_bytes(), real.get_frame_bytes());
   EXPECT_LT(real.get_frame_bytes(), 16 * (size_t(352) * 288 * 3 / 2 + 32));
@@ -546,7 +546,7 @@ TEST(FrameAccess, SequenceClipsStepAndSearchAlike) {
     std::vector<std::vector<uint8_t>> stepped;
     auto grab = [&]() {
       Frame* f = d.get_screen();
-      return std::vector<uint8_t>(f->y_plane, f->y_plane + f->y_size);
+      return std::vector<uint8_t>(f->y_plane(), f->y_plane() + f->y_size());
     };
     stepped.push_back(grab());
     while (d.forward(1) > 0) stepped.push_back(grab());
@@ -623,7 +623,7 @@ TEST(FrameAccess, ModesAndLoadIds) {
   d.set_play_mode(25);
   const int shown = d.search(20, 0);
   EXPECT_LE(shown, 20);
-  EXPECT_EQ(d.get_screen()->picture_coding_type, 1);
+  EXPECT_EQ(d.get_screen()->picture_coding_type(), 1);
 }
 
 }  // namespace

@@ -313,7 +313,7 @@ TEST(QtAtoms, ContainersAndDamagedSizes) {
 // forms fill plain planes.
 TEST(StillFrames, FrameFormsMatchPlanarForms) {
   auto frame_bytes = [](const Frame& f) {
-    const YuvPlanes p = f.image->planes();
+    const YuvPlanes p = f.image()->planes();
     std::vector<uint8_t> v;
     for (int y = 0; y < p.height; ++y) v.insert(v.end(), p.y + y * p.y_stride, p.y + y * p.y_stride + p.width);
     for (const uint8_t* c : {p.cb, p.cr})

@@ -260,7 +260,7 @@ int DTV::still_step(int d, bool backward) {
   return r;
 }
 
-int DTV::next_frame(int mode, int silent) {
+int DTV::next_frame(int mode, int /*silent*/) {
   if (mode != play_mode_) set_play_mode(mode);
   if (!screen_ || screen_frame_ < 0) return 0;
   const int before = get_position();

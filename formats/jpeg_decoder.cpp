@@ -478,8 +478,7 @@ size_t JDecoder::decode_scan(const uint8_t* data, size_t length, size_t pos) {
         if (sz) {
           i += run;
           if (i > 63) break;
-          const int pos = kJpegNatural[i];
-          coef[pos] = static_cast<int16_t>(receive_extend(lr, sz));
+          coef[kJpegNatural[i]] = static_cast<int16_t>(receive_extend(lr, sz));
           last = i;
         } else if (run == 15) {
           i += 15;
@@ -849,12 +848,12 @@ int jpeg_load_still(const char* name, StillPicture* out) {
   return 11;
 }
 
-uint8_t* JDecoder::copy_to_frame(Frame* frame) {
-  if (!frame || !frame->image() || !frame->image()->buffer) return nullptr;
-  const YuvPlanes p = frame->image()->planes();
+uint8_t* JDecoder::copy_to_frame(Frame* target) {
+  if (!target || !target->image() || !target->image()->buffer) return nullptr;
+  const YuvPlanes p = target->image()->planes();
   if (get_picture_planes(p, get_sampling_kind() != 3) != 0) return nullptr;
   full_range_to_video_range(p);
-  return frame->image()->buffer;
+  return target->image()->buffer;
 }
 
 Frame* load_jpeg_image(const char* name) {

@@ -67,7 +67,7 @@ class JDecoder {
 
   // Into the frame's picture at the frame's size, mapped to video range;
   // the buffer or null.
-  uint8_t* copy_to_frame(Frame* frame);
+  uint8_t* copy_to_frame(Frame* target);
 
   // Reads a file into a new buffer (delete[]); *size on entry is the most
   // to read (0: all), on return the bytes read.

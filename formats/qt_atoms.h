@@ -22,13 +22,11 @@ constexpr uint32_t kQtSoundTrack = 0x41554444;  // "AUDD"
 
 class QT_Atom {
  public:
-  QT_Atom(uint32_t type, uint32_t fixed_size) : type(type), atom_size(fixed_size) {}
+  QT_Atom(uint32_t atom_type, uint32_t fixed_size) : type(atom_type), atom_size(fixed_size) {}
   virtual ~QT_Atom() = default;
   // Parses the atom at bytes (length bytes from there to the end of what is
   // held); the atom size used, 0 on failure.
   virtual uint32_t decode(const uint8_t* bytes, size_t length) = 0;
-  // Kept for the atom interface; nothing is ever written back.
-  virtual uint32_t encode(uint8_t* bytes, size_t length) { return 0; }
   virtual uint32_t size() const { return 8; }
 
   uint32_t type;

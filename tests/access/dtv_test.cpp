@@ -184,8 +184,8 @@ TEST_P(FrameAccessStreams, IPSteppingShowsOnlyIAndPFrames) {
 
 INSTANTIATE_TEST_SUITE_P(Streams, FrameAccessStreams,
                          ::testing::Values("il_tff.m2v", "cg.m2v", "m2c.m2v", "m1c.m1v", "422.m2v", "fa_ps.mpg"),
-                         [](const auto& info) {
-                           std::string n = info.param;
+                         [](const auto& p) {
+                           std::string n = p.param;
                            std::replace_if(n.begin(), n.end(), [](char c) { return !std::isalnum(c); }, '_');
                            return n;
                          });

@@ -143,10 +143,7 @@ int DCache::reset(Frame* forward) {
       trace("DCache::reset (ERROR): GOP's picture size %d x %d is beyond every MPEG level\n", hs, vs);
       return 1;
     }
-    std::unique_ptr<GOP> keep = std::move(gop);
-    const int r = setup(&in_force);
-    gop = std::move(keep);
-    if (r) return 1;
+    if (setup(&in_force)) return 1;
   }
   references = 0;
   for (int i = 0; gop && i < gop->pic_count; ++i)

@@ -39,18 +39,14 @@ OverlayClip& OverlayClip::operator=(const OverlayClip& other) {
 
 void OverlayClip::clear() { *this = OverlayClip(); }
 
-int OverlayClip::ctor_with_image(const char* image_file, int k, int pos, int len, int effect) {
-  ctor_without_image(pos, len, effect);
-  kind = k;
-  return set_image_file(image_file);
-}
+OverlayClip::OverlayClip(int pos, int len, int effect)
+    : position(pos), length(len), effect_id(effect), effect_span(len) {}
 
-void OverlayClip::ctor_without_image(int pos, int len, int effect) {
-  clear();
-  position = pos;
-  length = len;
-  effect_id = effect;
-  effect_span = len;
+std::optional<OverlayClip> OverlayClip::with_image(const char* image_file, int k, int pos, int len, int effect) {
+  OverlayClip r(pos, len, effect);
+  r.kind = k;
+  if (r.set_image_file(image_file)) return std::nullopt;
+  return r;
 }
 
 int OverlayClip::set_image_file(const char* name) {
@@ -177,9 +173,7 @@ int Clip::add_overlay_record(const OverlayClip& r) {
 }
 
 int Clip::insert_overlay(int effect_id, int position, int length) {
-  OverlayClip r;
-  r.ctor_without_image(position, length, effect_id);
-  return add_overlay_record(r);
+  return add_overlay_record(OverlayClip(position, length, effect_id));
 }
 
 int Clip::remove_overlay_at(int frame) {

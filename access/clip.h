@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,12 +17,15 @@ class OverlayClip {
   OverlayClip& operator=(const OverlayClip& other);
   ~OverlayClip() = default;
 
-  void ctor() { clear(); }
+  // One-picture effect over length frames from position (span = length).
+  OverlayClip(int position, int length, int effect_id);
+  // Title image overlay: span = length, offset 0; empty when the image is
+  // refused.
+  static std::optional<OverlayClip> with_image(const char* image_file, int kind, int position, int length,
+                                               int effect_id);
+
   // Frees the name and returns to the empty record.
   void clear();
-  // Title image overlay: span = length, offset 0; 1 when the image is refused.
-  int ctor_with_image(const char* image_file, int kind, int position, int length, int effect_id);
-  void ctor_without_image(int position, int length, int effect_id);
   // Kind 0 with a name probes the file as a picture; a file that is no
   // picture is refused (1, nothing stored).
   int set_image_file(const char* name);

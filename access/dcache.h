@@ -1,7 +1,9 @@
 // Frame cache: one GOP of a clip with its decoded reference pictures. Every
 // I and P picture, decoded in coded order, stays in the pool while the GOP
 // is loaded, so B pictures can be decoded from their two references at any
-// time and stepping backward never decodes a reference twice.
+// time and stepping backward never decodes a reference twice. Pool frames
+// are made when a reference is first decoded into them, at the size of the
+// sequence header in force for the loaded GOP.
 #pragma once
 
 #include <memory>
@@ -19,11 +21,13 @@ class DCache {
   DCache(const DCache&) = delete;
   DCache& operator=(const DCache&) = delete;
 
-  // 0 success, 1 when a pool frame could not be made.
+  // 0 success, 1 when the header's picture size is refused (nothing is
+  // allocated for it then).
   int setup(const SeqHdr* seq);
-  // Prepares a newly loaded GOP. Grows the pool to the GOP's reference
-  // count; 1 (GOP unusable) when it cannot grow, since a reference written
-  // over another would be shown and re-encoded wrongly.
+  // Prepares a newly loaded GOP: a sequence header at its start with another
+  // picture geometry sets the cache up again. 1 (GOP unusable) when that
+  // header is refused or the pool may not hold the GOP's references, since a
+  // reference written over another would be shown and re-encoded wrongly.
   int reset(Frame* forward);
   // Forgets the loaded GOP (the next load always resets).
   void invalidate();
@@ -40,6 +44,14 @@ class DCache {
   Frame* pool_frame(int k) const { return k >= 0 && k < int(pool.size()) ? pool[size_t(k)].get() : nullptr; }
   // Makes a frame of the pool's size and chroma format (the caller owns it).
   Frame* make_frame() const;
+  // Whether a frame has the geometry of this cache's pictures (only such a
+  // frame may be decoded into or predicted from).
+  bool fits(const Frame* f) const;
+  // Picture bytes held by the pool (retired frames included).
+  size_t pool_bytes() const;
+  // Frees the frames a change of picture geometry took out of the pool; the
+  // owner calls it once none of them is shown any more.
+  void drop_retired() { retired_.clear(); }
   // Whether the cache holds a loaded GOP with pictures.
   bool loaded() const { return loaded_ && gop && gop->pic_count > 0; }
   // Coded picture that displays a stream field; -1 when outside the GOP.
@@ -69,7 +81,11 @@ class DCache {
 
  private:
   void decode_into(int i, Frame* f, Frame* r1, Frame* r2);
+  // Pool frame k, made when first needed; null when it cannot be.
+  Frame* grow_to(int k);
+  bool round32() const;
   void stamp(int i, Frame* f);
   bool loaded_ = false;
   int decode_count_ = 0;
+  std::vector<std::unique_ptr<Frame>> retired_;
 };

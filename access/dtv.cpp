@@ -16,15 +16,15 @@ namespace {
 // A loaded 4:2:0 still in a frame of its own; null when no frame memory.
 std::unique_ptr<Frame> frame_from_still(StillPicture& pic) {
   auto f = std::make_unique<Frame>(pic.width, pic.height, 1, 0);
-  if (!f->image || !f->buffer) return nullptr;
+  if (!f->image() || !f->buffer()) return nullptr;
   const YuvPlanes p = pic.planes();
   for (int y = 0; y < pic.height; ++y)
-    std::memcpy(f->y_plane + size_t(y) * f->padded_width, p.y + size_t(y) * p.y_stride, size_t(pic.width));
+    std::memcpy(f->y_plane() + size_t(y) * f->padded_width(), p.y + size_t(y) * p.y_stride, size_t(pic.width));
   // Odd sizes keep their last chroma column and row.
   const size_t cw = size_t(pic.width + 1) / 2;
   for (int y = 0; y < (pic.height + 1) / 2; ++y) {
-    std::memcpy(f->cb_plane + size_t(y) * f->c_width, p.cb + size_t(y) * p.c_stride, cw);
-    std::memcpy(f->cr_plane + size_t(y) * f->c_width, p.cr + size_t(y) * p.c_stride, cw);
+    std::memcpy(f->cb_plane() + size_t(y) * f->c_width(), p.cb + size_t(y) * p.c_stride, cw);
+    std::memcpy(f->cr_plane() + size_t(y) * f->c_width(), p.cr + size_t(y) * p.c_stride, cw);
   }
   return f;
 }
@@ -73,6 +73,7 @@ void DTV::close() {
   b_frame_a_.reset();
   b_frame_b_.reset();
   pending_.reset();
+  retired_.clear();
   still_.reset();
   qt_.reset();
   avi_.reset();
@@ -129,6 +130,12 @@ int DTV::open_mpeg(const MPEG_Clip* clip) {
   gop_size_ = index_->get_gop_size();
   sub_gop_size_ = index_->get_sub_gop_size();
 
+  const int hs = seqhdr_.get_horizontal_size(), vs = seqhdr_.get_vertical_size();
+  if (!mpeg_picture_size_ok(hs, vs)) {
+    trace("DTV::open_mpeg (ERROR): <%s>: picture size %d x %d is beyond every MPEG level\n", name, hs, vs);
+    return 1;
+  }
+
   int err = 0;
   cache_a_ = std::make_unique<DCache>(&seqhdr_, &err, size_mode_);
   if (err) return 1;
@@ -136,11 +143,6 @@ int DTV::open_mpeg(const MPEG_Clip* clip) {
   if (err) return 1;
   cur_ = cache_a_.get();
   prev_ = cache_b_.get();
-  b_frame_a_.reset(cur_->make_frame());
-  b_frame_b_.reset(cur_->make_frame());
-  pending_.reset(cur_->make_frame());
-  if (!b_frame_a_ || !b_frame_b_ || !pending_) return 1;
-  screen_ = b_frame_a_.get();
   compute_clip_range();
   if (clip_frames_ < 1) {
     trace("DTV::open_mpeg (ERROR): <%s>: no frames\n", name);
@@ -189,7 +191,7 @@ int DTV::open_still(const MPEG_Clip* clip) {
     StillPicture pic;
     if (load_still_picture(name, &pic)) f = frame_from_still(pic);
   }
-  if (!f || !f->image) return 1;
+  if (!f || !f->image()) return 1;
   const int w = f->get_width(), h = f->get_height();
   if (size_mode_) {
     Frame* r = f->create_scaled(w >> size_mode_, h >> size_mode_);
@@ -197,7 +199,7 @@ int DTV::open_still(const MPEG_Clip* clip) {
   }
   still_ = std::move(f);
   screen_ = still_.get();
-  screen_->stream_frame = current_frame_;
+  screen_->set_stream_frame(current_frame_);
   seqhdr_ = SeqHdr();
   seqhdr_.setup(w, h, 0, 0.0, 0);
   return 0;
@@ -245,12 +247,12 @@ int DTV::open_sequence(const MPEG_Clip* clip) {
   clip_frames_ = end - clip_start_ + 1;
   current_frame_ = (play_mode_ & kPlayBackward) ? end : clip_start_;
   still_ = std::make_unique<Frame>(w, h, 1, 0);
-  if (!still_->image || !still_->buffer) return 1;
+  if (!still_->image() || !still_->buffer()) return 1;
   if (qt_) qt_->goto_sample(current_frame_, still_.get());
   else avi_->goto_sample(current_frame_, still_.get());
   current_frame_ = reader_position();
   screen_ = still_.get();
-  screen_->stream_frame = current_frame_;
+  screen_->set_stream_frame(current_frame_);
   seqhdr_ = SeqHdr();
   seqhdr_.setup(w, h, bit_rate, rate, 0);
   return 0;
@@ -266,7 +268,7 @@ int DTV::sequence_step(int n, bool backward) {
   if (qt_) moved = backward ? qt_->backward(still_.get(), n) : qt_->forward(still_.get(), n);
   else moved = backward ? avi_->backward(still_.get(), n) : avi_->forward(still_.get(), n);
   current_frame_ = reader_position();
-  screen_->stream_frame = current_frame_;
+  screen_->set_stream_frame(current_frame_);
   return moved;
 }
 
@@ -280,6 +282,16 @@ double DTV::get_frame_rate() const {
   if (avi_) return avi_->get_frame_rate();
   if (cur_) return cur_->seqhdr.get_frame_rate();
   return seqhdr_.get_frame_rate();
+}
+
+size_t DTV::get_frame_bytes() const {
+  size_t n = (cache_a_ ? cache_a_->pool_bytes() : 0) + (cache_b_ ? cache_b_->pool_bytes() : 0);
+  auto add = [&n](const Frame* f) {
+    if (f && f->image() && f->buffer()) n += f->image()->buffer_size();
+  };
+  for (const Frame* f : {b_frame_a_.get(), b_frame_b_.get(), pending_.get(), still_.get()}) add(f);
+  for (const auto& f : retired_) add(f.get());
+  return n;
 }
 
 int DTV::get_decode_count() const {
@@ -384,18 +396,18 @@ void DTV::apply_overlays(int frame, Frame* out) {
         }
         overlay_picture_for_ = int(i);
       }
-      if (overlay_picture_ && overlay_picture_->image) {
+      if (overlay_picture_ && overlay_picture_->image()) {
         EffectOp op = nullptr;
         for (int id = 0; id < effect_op_get_count(); ++id)
           if (std::strcmp(effect_op_get_name(id), "Color Keying Title Image") == 0) op = effect_op_get(id);
-        if (op) op(overlay_picture_->get_color_key(), 0, out->image, overlay_picture_->image, nullptr, nullptr, 0, 0);
+        if (op) op(overlay_picture_->get_color_key(), 0, out->image(), overlay_picture_->image(), nullptr, nullptr, 0, 0);
       }
     } else if (EffectOp op = effect_op_get(o.effect_id)) {
       // One-picture effects (fades) run over their span.
       char name[512] = {};
       if (op(0, 0, nullptr, nullptr, nullptr, name, 0, 0) == 1) {
         const int span = std::max(1, o.effect_span > 0 ? o.effect_span : o.length);
-        op(frame - o.position + o.effect_offset, span, out->image, out->image, nullptr, nullptr, 0, 0);
+        op(frame - o.position + o.effect_offset, span, out->image(), out->image(), nullptr, nullptr, 0, 0);
       }
     }
   }
@@ -411,21 +423,20 @@ Frame* DTV::create_screen() {
     if (any) {
       if (!overlay_out_ || overlay_out_->get_width() != screen_->get_width() ||
           overlay_out_->get_height() != screen_->get_height() ||
-          overlay_out_->chroma_format != screen_->chroma_format) {
+          overlay_out_->chroma_format() != screen_->chroma_format()) {
         overlay_out_ = std::make_unique<Frame>(screen_->get_width(), screen_->get_height(),
-                                               screen_->chroma_format, 0);
+                                               screen_->chroma_format(), 0);
       }
-      if (overlay_out_->image && overlay_out_->buffer) {
+      if (overlay_out_->image() && overlay_out_->buffer()) {
         overlay_out_->copy_from(screen_, 0, 0, 0);
-        overlay_out_->stream_frame = screen_->stream_frame;
-        overlay_out_->picture_coding_type = screen_->picture_coding_type;
-        overlay_out_->field_count = screen_->field_count;
-        overlay_out_->top_field_first = screen_->top_field_first;
+        overlay_out_->set_stream_frame(screen_->stream_frame());
+        overlay_out_->set_picture_coding_type(screen_->picture_coding_type());
+        overlay_out_->set_field_count(screen_->field_count());
+        overlay_out_->set_top_field_first(screen_->top_field_first());
         apply_overlays(frame, overlay_out_.get());
         shown = overlay_out_.get();
       }
     }
   }
-  if (shown->image) shown->picture_flags = 1;
   return shown;
 }

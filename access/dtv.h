@@ -92,6 +92,8 @@ class DTV {
   bool is_pulldown() const { return pulldown_ != 0; }
   // Pictures decoded through both caches since open (tests).
   int get_decode_count() const;
+  // Picture bytes held by the caches' pools and the output frames.
+  size_t get_frame_bytes() const;
   // Coding type of the picture that displays a clip-relative frame
   // (1 I, 2 P, 3 B; 0 outside the clip). Reads GOPs, decodes nothing.
   int get_frame_type(int frame);
@@ -104,7 +106,12 @@ class DTV {
   bool show(int frame);
   DCache* locate(int stream_field, int* pic);
   bool load_into(DCache* c, int frame);
-  Frame* produce(DCache* c, int pic, Frame* out);
+  // The picture's frame: a pool frame for I and P, the slot's frame
+  // (made when needed) for B.
+  Frame* produce(DCache* c, int pic, std::unique_ptr<Frame>& slot);
+  // The output frame in slot, (re)made to fit the cache's pictures; null
+  // when no memory.
+  Frame* output_frame(std::unique_ptr<Frame>& slot, const DCache* c);
   Frame* leading_forward(DCache* c);
   void weave(const Frame* a, const Frame* b, bool a_is_top, Frame* out);
   void prefetch_backward();
@@ -142,6 +149,9 @@ class DTV {
   DCache* prev_ = nullptr;
   Frame* screen_ = nullptr;
   std::unique_ptr<Frame> b_frame_a_, pending_, b_frame_b_;
+  // Output frames replaced after a change of picture geometry, kept while
+  // one of them may be the frame shown.
+  std::vector<std::unique_ptr<Frame>> retired_;
   std::unique_ptr<Frame> still_;
   std::unique_ptr<QT_Decoder> qt_;
   std::unique_ptr<Avi> avi_;

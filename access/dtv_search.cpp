@@ -24,7 +24,7 @@ bool leading_b_standalone(const GOP* g) {
   return (g->data[at + 7] & 0x60) != 0;
 }
 
-size_t frame_bytes(const Frame* f) { return size_t(f->y_size) + 2 * size_t(f->c_size); }
+size_t frame_bytes(const Frame* f) { return size_t(f->y_size()) + 2 * size_t(f->c_size()); }
 
 }  // namespace
 
@@ -88,7 +88,7 @@ Frame* DTV::leading_forward(DCache* c) {
   return o->decoded > 0 ? o->pool_frame(o->decoded - 1) : c->pool_frame(0);
 }
 
-Frame* DTV::produce(DCache* c, int pic, Frame* out) {
+Frame* DTV::produce(DCache* c, int pic, std::unique_ptr<Frame>& slot) {
   if (c->gop->get_pic_type(pic) != 3) {
     c->decoder_all_ip_frames(pic + 1);
     const int k = c->count_frames(pic);
@@ -102,6 +102,8 @@ Frame* DTV::produce(DCache* c, int pic, Frame* out) {
   c->decoder_all_ip_frames(pic);
   const int k = c->count_frames(pic);
   if (k < 1 || c->decoded < k) return nullptr;
+  Frame* out = output_frame(slot, c);
+  if (!out) return nullptr;
   Frame* bwd = c->pool_frame(k - 1);
   Frame* fwd = k >= 2 ? c->pool_frame(k - 2) : leading_forward(c);
   c->pic_index = pic;
@@ -118,16 +120,22 @@ void DTV::weave(const Frame* a, const Frame* b, bool a_is_top, Frame* out) {
       std::memcpy(dst + size_t(y) * stride, src + size_t(y) * stride, size_t(stride));
     }
   };
-  rows(out->y_plane, a->y_plane, b->y_plane, out->padded_width, out->padded_height);
-  rows(out->cb_plane, a->cb_plane, b->cb_plane, out->c_width, out->c_height);
-  rows(out->cr_plane, a->cr_plane, b->cr_plane, out->c_width, out->c_height);
-  out->picture_coding_type = b->picture_coding_type;
-  out->time = b->time;
-  out->field_count = 2;
-  out->displayed_fields = 0;
-  out->top_field_first = a_is_top ? 1 : 0;
-  out->repeat_flag = 0;
-  out->frame_number_copy = -1;  // holds no single picture
+  rows(out->y_plane(), a->y_plane(), b->y_plane(), out->padded_width(), out->padded_height());
+  rows(out->cb_plane(), a->cb_plane(), b->cb_plane(), out->c_width(), out->c_height());
+  rows(out->cr_plane(), a->cr_plane(), b->cr_plane(), out->c_width(), out->c_height());
+  out->set_picture_coding_type(b->picture_coding_type());
+  out->set_field_count(2);
+  out->set_displayed_fields(0);
+  out->set_top_field_first(a_is_top ? 1 : 0);
+  out->set_repeat_flag(0);
+  out->set_frame_number_copy(-1);  // holds no single picture
+}
+
+Frame* DTV::output_frame(std::unique_ptr<Frame>& slot, const DCache* c) {
+  if (slot && c->fits(slot.get())) return slot.get();
+  if (slot) retired_.push_back(std::move(slot));
+  slot.reset(c->make_frame());
+  return slot.get();
 }
 
 bool DTV::show(int n) {
@@ -140,21 +148,21 @@ bool DTV::show(int n) {
   const int start = ca->gop->get_pic_stream_field(pa);
   const int fields = ca->gop->get_pic_fields(pa);
   if (!pulldown_ || f0 + 1 < start + fields) {
-    out = produce(ca, pa, b_frame_a_.get());
+    out = produce(ca, pa, b_frame_a_);
   } else {
     // The frame's second field belongs to the next picture: weave the two.
     const bool a_top = (((f0 - start) & 1) == 0) == (ca->gop->get_pic_flag(pa) != 0);
-    Frame* fa = produce(ca, pa, pending_.get());
-    if (!fa) return false;
+    Frame* fa = produce(ca, pa, pending_);
+    if (!fa || !output_frame(pending_, ca)) return false;
     if (fa != pending_.get()) {
       // Keep it apart: finding the next picture may reload its cache.
-      std::memcpy(pending_->buffer, fa->buffer, frame_bytes(fa));
-      pending_->frame_number_copy = -1;
+      std::memcpy(pending_->buffer(), fa->buffer(), frame_bytes(fa));
+      pending_->set_frame_number_copy(-1);
     }
     int pb = -1;
     DCache* cb = locate(f0 + 1, &pb);
-    Frame* fb = cb ? produce(cb, pb, b_frame_a_.get()) : nullptr;
-    if (fb) {
+    Frame* fb = cb && cb->fits(pending_.get()) ? produce(cb, pb, b_frame_a_) : nullptr;
+    if (fb && output_frame(b_frame_b_, cb)) {
       weave(pending_.get(), fb, a_top, b_frame_b_.get());
       out = b_frame_b_.get();
     } else {
@@ -163,9 +171,12 @@ bool DTV::show(int n) {
   }
   if (!out) return false;
   screen_ = out;
+  retired_.clear();
+  cache_a_->drop_retired();
+  cache_b_->drop_retired();
   screen_frame_ = n;
   last_output_frame_ = n;
-  out->stream_frame = n;
+  out->set_stream_frame(n);
   return true;
 }
 
@@ -245,11 +256,11 @@ int DTV::still_step(int d, bool backward) {
       r = d;
     }
   }
-  if (screen_) screen_->stream_frame = current_frame_;
+  if (screen_) screen_->set_stream_frame(current_frame_);
   return r;
 }
 
-int DTV::next_frame(int mode, int silent) {
+int DTV::next_frame(int mode, int /*silent*/) {
   if (mode != play_mode_) set_play_mode(mode);
   if (!screen_ || screen_frame_ < 0) return 0;
   const int before = get_position();
@@ -335,12 +346,12 @@ int DTV::search(int frame, int exact) {
     if (qt_) qt_->goto_sample(clip_start_ + frame, still_.get());
     else avi_->goto_sample(clip_start_ + frame, still_.get());
     current_frame_ = reader_position();
-    screen_->stream_frame = current_frame_;
+    screen_->set_stream_frame(current_frame_);
     return current_frame_ - clip_start_;
   }
   if (!Clip::is_mpeg_video_type(clip_type_)) {
     current_frame_ = frame;
-    if (screen_) screen_->stream_frame = frame;
+    if (screen_) screen_->set_stream_frame(frame);
     return frame;
   }
   const int target = clip_start_ + frame;

@@ -21,13 +21,13 @@ void load_frame(Frame& f, int w, int h) {
   bool ok = false;
   if (in) {
     ok = true;
-    for (int r = 0; r < h && ok; ++r) ok = std::fread(f.y_plane + r * f.padded_width, 1, w, in) == static_cast<size_t>(w);
-    for (uint8_t* p : {f.cb_plane, f.cr_plane})
-      for (int r = 0; r < h / 2 && ok; ++r) ok = std::fread(p + r * f.c_width, 1, w / 2, in) == static_cast<size_t>(w / 2);
+    for (int r = 0; r < h && ok; ++r) ok = std::fread(f.y_plane() + r * f.padded_width(), 1, w, in) == static_cast<size_t>(w);
+    for (uint8_t* p : {f.cb_plane(), f.cr_plane()})
+      for (int r = 0; r < h / 2 && ok; ++r) ok = std::fread(p + r * f.c_width(), 1, w / 2, in) == static_cast<size_t>(w / 2);
     std::fclose(in);
   }
   if (!ok)  // synthetic ramps
-    for (int i = 0; i < f.y_size; ++i) f.buffer[i] = static_cast<uint8_t>(i * 7 + i / 720);
+    for (int i = 0; i < f.y_size(); ++i) f.buffer()[i] = static_cast<uint8_t>(i * 7 + i / 720);
 }
 
 void BM_Convert(benchmark::State& state) {
@@ -37,9 +37,9 @@ void BM_Convert(benchmark::State& state) {
   load_frame(f, w, h);
   Dither d(w, h, bits);
   BMP bmp;
-  d.dither(f.image, &bmp, 1);
+  d.dither(f.image(), &bmp, 1);
   for (auto _ : state) {
-    d.dither(f.image, &bmp, 1);
+    d.dither(f.image(), &bmp, 1);
     benchmark::DoNotOptimize(bmp.dib_data);
     benchmark::ClobberMemory();
   }

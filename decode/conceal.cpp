@@ -20,7 +20,7 @@ struct Geo {
 
 Geo geometry(const Frame* f, int log2s) {
   const int s = 1 << log2s;
-  return Geo{s, s / 2, f->chroma_format == 2 ? s : s / 2};
+  return Geo{s, s / 2, f->chroma_format() == 2 ? s : s / 2};
 }
 
 // Applies fn(plane, stride, x, y, w, h) to the luma and both chroma areas
@@ -28,12 +28,12 @@ Geo geometry(const Frame* f, int log2s) {
 template <typename Fn>
 void for_planes(Frame* f, int col, int row, int log2s, Fn fn) {
   const Geo g = geometry(f, log2s);
-  fn(0, f->padded_width, col * g.s, row * g.s, g.s, g.s);
-  fn(1, f->c_width, col * g.cs_w, row * g.cs_h, g.cs_w, g.cs_h);
-  fn(2, f->c_width, col * g.cs_w, row * g.cs_h, g.cs_w, g.cs_h);
+  fn(0, f->padded_width(), col * g.s, row * g.s, g.s, g.s);
+  fn(1, f->c_width(), col * g.cs_w, row * g.cs_h, g.cs_w, g.cs_h);
+  fn(2, f->c_width(), col * g.cs_w, row * g.cs_h, g.cs_w, g.cs_h);
 }
 
-uint8_t* plane_of(Frame* f, int p) { return p == 0 ? f->y_plane : p == 1 ? f->cb_plane : f->cr_plane; }
+uint8_t* plane_of(Frame* f, int p) { return p == 0 ? f->y_plane() : p == 1 ? f->cb_plane() : f->cr_plane(); }
 
 }  // namespace
 
@@ -67,7 +67,7 @@ int find_nearest_marked_mb(const uint8_t* map, int cols, int rows, int col, int 
 void conceal_copy_block(Frame* f, int dc, int dr, int sc, int sr, int log2s) {
   const Geo g = geometry(f, log2s);
   for (int p = 0; p < 3; ++p) {
-    const int stride = p ? f->c_width : f->padded_width;
+    const int stride = p ? f->c_width() : f->padded_width();
     const int w = p ? g.cs_w : g.s, h = p ? g.cs_h : g.s;
     uint8_t* base = plane_of(f, p);
     for (int y = 0; y < h; ++y)
@@ -83,15 +83,15 @@ void conceal_zero_block(Frame* f, int col, int row, int log2s) {
 }
 
 int conceal_picture(PicDecoder* d, int decoded, Frame* frame, Frame* forward, Frame* backward) {
-  if (!frame || !frame->y_plane) return 0;
+  if (!frame || !frame->y_plane()) return 0;
   const int log2s = 4 - d->size_mode;
   const int s = 1 << log2s;
-  const int cols = std::min(d->mb_cols, frame->padded_width / s);
-  const int rows = std::min(d->mb_rows, frame->padded_height / s);
+  const int cols = std::min(d->mb_cols, frame->padded_width() / s);
+  const int rows = std::min(d->mb_rows, frame->padded_height() / s);
   // frame-grid map
   std::vector<uint8_t> map(static_cast<size_t>(cols) * rows, 0);
   const uint8_t* m = d->mb_map.data();
-  const bool fields = frame->picture_structure != 3;
+  const bool fields = frame->picture_structure() != 3;
   for (int r = 0; r < rows; ++r)
     for (int c = 0; c < cols; ++c) {
       if (!fields) {
@@ -104,17 +104,17 @@ int conceal_picture(PicDecoder* d, int decoded, Frame* frame, Frame* forward, Fr
   int missing = 0;
   for (uint8_t v : map) missing += !v;
   if (!missing) return 0;
-  if (decoded == 0 && forward && forward != frame && forward->padded_width == frame->padded_width &&
-      forward->padded_height == frame->padded_height && forward->chroma_format == frame->chroma_format) {
-    std::memcpy(frame->y_plane, forward->y_plane, static_cast<size_t>(frame->y_size));
-    std::memcpy(frame->cb_plane, forward->cb_plane, static_cast<size_t>(frame->c_size));
-    std::memcpy(frame->cr_plane, forward->cr_plane, static_cast<size_t>(frame->c_size));
+  if (decoded == 0 && forward && forward != frame && forward->padded_width() == frame->padded_width() &&
+      forward->padded_height() == frame->padded_height() && forward->chroma_format() == frame->chroma_format()) {
+    std::memcpy(frame->y_plane(), forward->y_plane(), static_cast<size_t>(frame->y_size()));
+    std::memcpy(frame->cb_plane(), forward->cb_plane(), static_cast<size_t>(frame->c_size()));
+    std::memcpy(frame->cr_plane(), forward->cr_plane(), static_cast<size_t>(frame->c_size()));
     return missing;
   }
   const int ptype = d->pic.picture_coding_type;
   auto usable = [&](Frame* r) {
-    return r && r != frame && r->y_plane && r->padded_width == frame->padded_width &&
-           r->padded_height == frame->padded_height && r->chroma_format == frame->chroma_format;
+    return r && r != frame && r->y_plane() && r->padded_width() == frame->padded_width() &&
+           r->padded_height() == frame->padded_height() && r->chroma_format() == frame->chroma_format();
   };
   for (int r = 0; r < rows; ++r)
     for (int c = 0; c < cols; ++c) {

@@ -265,18 +265,18 @@ static bool second_field_matches(const PicHdr& first, const uint8_t* data, int l
 // Copies the lines of one field over the other (a field pair whose second
 // field is missing).
 static void double_field(Frame* f, int from_parity) {
-  const int W = f->padded_width, Wc = f->c_width;
-  for (int y = 0; y + 1 < f->padded_height; y += 2)
-    std::memcpy(f->y_plane + (y + 1 - from_parity) * W, f->y_plane + (y + from_parity) * W, static_cast<size_t>(W));
+  const int W = f->padded_width(), Wc = f->c_width();
+  for (int y = 0; y + 1 < f->padded_height(); y += 2)
+    std::memcpy(f->y_plane() + (y + 1 - from_parity) * W, f->y_plane() + (y + from_parity) * W, static_cast<size_t>(W));
   for (int p = 0; p < 2; ++p) {
-    uint8_t* c = p ? f->cr_plane : f->cb_plane;
-    for (int y = 0; y + 1 < f->c_height; y += 2)
+    uint8_t* c = p ? f->cr_plane() : f->cb_plane();
+    for (int y = 0; y + 1 < f->c_height(); y += 2)
       std::memcpy(c + (y + 1 - from_parity) * Wc, c + (y + from_parity) * Wc, static_cast<size_t>(Wc));
   }
 }
 
 int PicDecoder::decode_picture(const uint8_t* data, int length, Frame* frame, Frame* forward, Frame* backward) {
-  if (!data || length < 4 || !frame || !frame->y_plane) return 0;
+  if (!data || length < 4 || !frame || !frame->y_plane()) return 0;
   if (!seq) {
     SeqHdr tmp;
     if (!tmp.decode(data, length)) {
@@ -353,35 +353,36 @@ int PicDecoder::decode_picture(const uint8_t* data, int length, Frame* frame, Fr
       second_field = 0;
       decoded = field_decoded[0] + field_decoded[1];
     }
-    frame->progressive_frame = pic.get_progressive_frame();
-    if (frame->image) frame->image->progressive_frame = frame->progressive_frame;
-    frame->picture_structure = ps;
-    frame->progressive_sequence = seq->get_progressive_sequence();
-    pic.set_progressive_sequence(frame->progressive_sequence);
+    frame->set_progressive_frame(pic.get_progressive_frame());
+    if (frame->image()) frame->image()->progressive_frame = frame->progressive_frame();
+    frame->set_picture_structure(ps);
+    frame->set_progressive_sequence(seq->get_progressive_sequence());
+    pic.set_progressive_sequence(frame->progressive_sequence());
   } else {
     const int body = decode_body(data + hdr, length - hdr, frame, forward, backward, 0, mb_info.get(), &decoded);
     consumed += body;
-    frame->picture_structure = 3;
-    frame->progressive_sequence = 1;
-    frame->progressive_frame = 0;
-    if (frame->image) frame->image->progressive_frame = 1;
+    frame->set_picture_structure(3);
+    frame->set_progressive_sequence(1);
+    frame->set_progressive_frame(0);
+    if (frame->image()) frame->image()->progressive_frame = 1;
   }
   // concealment of whatever was not decoded
-  const int frame_mbs = std::min(mb_count, (frame->padded_width / mb_size) * (frame->padded_height / mb_size));
+  const int frame_mbs = std::min(mb_count, (frame->padded_width() / mb_size) * (frame->padded_height() / mb_size));
   if (decoded < frame_mbs || (ps != 3 && (field_decoded[0] < frame_mbs / 2 || field_decoded[1] < frame_mbs / 2))) {
     concealed = conceal_picture(this, decoded, frame, ptype == 1 ? nullptr : forward, ptype == 3 ? backward : nullptr);
   }
   if (size_mode == 0) frame->set_display_size(width, height);
-  frame->mean_quantiser = get_mean_quant();
+  frame->set_mean_quantiser(get_mean_quant());
   if (fields < 2) fields = 2;
-  if (pic.mpeg2 && frame->image) {
+  if (pic.mpeg2 && frame->image()) {
     const int tff = ps == 3 ? pic.get_top_field_first() : (first_field_structure == 1 ? 1 : 0);
-    Image* img = frame->image;
+    Image* img = frame->image();
     img->set_picture_header_flags(fields, tff, ps == 3 ? pic.get_repeat_first_field() : 0,
                                   pic.coding_ext ? pic.get_progressive_frame() : 1, ps);
-    frame->field_count = frame->displayed_fields = img->field_count;
-    frame->top_field_first = img->top_field_first;
-    frame->repeat_flag = img->repeat_first_field;
+    frame->set_field_count(img->field_count);
+    frame->set_displayed_fields(img->field_count);
+    frame->set_top_field_first(img->top_field_first);
+    frame->set_repeat_flag(img->repeat_first_field);
   }
   return std::min(consumed, length);
 }

@@ -400,12 +400,12 @@ inline uint8_t* block_dest(Ctx& c, int k, int x, int y, int* stride) {
   if (k < 4) {
     if (c.dct_type) {
       *stride = c.lstride * 2;
-      return c.frame->y_plane + c.loff + (y + (k >> 1)) * c.lstride + x + b * (k & 1);
+      return c.frame->y_plane() + c.loff + (y + (k >> 1)) * c.lstride + x + b * (k & 1);
     }
     *stride = c.lstride;
-    return c.frame->y_plane + c.loff + (y + b * (k >> 1)) * c.lstride + x + b * (k & 1);
+    return c.frame->y_plane() + c.loff + (y + b * (k >> 1)) * c.lstride + x + b * (k & 1);
   }
-  uint8_t* plane = (k & 1) ? c.frame->cr_plane : c.frame->cb_plane;
+  uint8_t* plane = (k & 1) ? c.frame->cr_plane() : c.frame->cb_plane();
   const int cx = x >> 1;
   if (c.cf == 1) {
     *stride = c.cstride;
@@ -454,11 +454,11 @@ void mc_block(Ctx& c, Frame* r1, int mx1, int my1, int soff1, Frame* r2, int mx2
   Frame* f = c.frame;
   // luma
   {
-    uint8_t* dst = f->y_plane + doff * W + y * lstride + x;
-    const uint8_t* s1 = r1->y_plane + soff1 * W + (y + (my1 >> 1)) * lstride + x + (mx1 >> 1);
+    uint8_t* dst = f->y_plane() + doff * W + y * lstride + x;
+    const uint8_t* s1 = r1->y_plane() + soff1 * W + (y + (my1 >> 1)) * lstride + x + (mx1 >> 1);
     const int m1 = (mx1 & 1) | ((my1 & 1) << 1);
     if (r2) {
-      const uint8_t* s2 = r2->y_plane + soff2 * W + (y + (my2 >> 1)) * lstride + x + (mx2 >> 1);
+      const uint8_t* s2 = r2->y_plane() + soff2 * W + (y + (my2 >> 1)) * lstride + x + (mx2 >> 1);
       const int m2 = (mx2 & 1) | ((my2 & 1) << 1);
       prediction_table.avg[4 * m2 + m1](dst, s1, s2, lstride, w, h);
     } else {
@@ -475,12 +475,12 @@ void mc_block(Ctx& c, Frame* r1, int mx1, int my1, int soff1, Frame* r2, int mx2
   const int m1 = (cmx1 & 1) | ((cmy1 & 1) << 1);
   const int m2 = (cmx2 & 1) | ((cmy2 & 1) << 1);
   for (int p = 0; p < 2; ++p) {
-    uint8_t* dplane = p ? f->cr_plane : f->cb_plane;
+    uint8_t* dplane = p ? f->cr_plane() : f->cb_plane();
     uint8_t* dst = dplane + doff * Wc + cy * cs + cx;
-    const uint8_t* p1 = p ? r1->cr_plane : r1->cb_plane;
+    const uint8_t* p1 = p ? r1->cr_plane() : r1->cb_plane();
     const uint8_t* s1 = p1 + soff1 * Wc + (cy + (cmy1 >> 1)) * cs + cx + (cmx1 >> 1);
     if (r2) {
-      const uint8_t* p2 = p ? r2->cr_plane : r2->cb_plane;
+      const uint8_t* p2 = p ? r2->cr_plane() : r2->cb_plane();
       const uint8_t* s2 = p2 + soff2 * Wc + (cy + (cmy2 >> 1)) * cs + cx + (cmx2 >> 1);
       prediction_table.avg[4 * m2 + m1](dst, s1, s2, cs, cw, ch);
     } else {
@@ -657,9 +657,9 @@ int PicDecoder::decode_body(const uint8_t* data, int length, Frame* frame, Frame
   int cols = mb_cols, rows = mb_rows;
   if (c.ps != 3) rows = mb_rows / 2;
   if (frame && !parse_only) {
-    c.W = frame->padded_width;
-    c.Wc = frame->c_width;
-    c.H = frame->padded_height;
+    c.W = frame->padded_width();
+    c.Wc = frame->c_width();
+    c.H = frame->padded_height();
     const int fcols = c.W / c.mbs;
     const int frows = (c.ps == 3 ? c.H : c.H / 2) / c.mbs;
     cols = std::min(cols, fcols);

@@ -37,9 +37,9 @@ struct Output {
         if (std::fwrite(row.data(), 1, row.size(), f) != row.size()) ok = false;
       }
     };
-    put(fr->y_plane, fr->padded_width, width, height, fr->padded_width, fr->padded_height);
-    put(fr->cb_plane, fr->c_width, cw, ch, fr->c_width, fr->c_height);
-    put(fr->cr_plane, fr->c_width, cw, ch, fr->c_width, fr->c_height);
+    put(fr->y_plane(), fr->padded_width(), width, height, fr->padded_width(), fr->padded_height());
+    put(fr->cb_plane(), fr->c_width(), cw, ch, fr->c_width(), fr->c_height());
+    put(fr->cr_plane(), fr->c_width(), cw, ch, fr->c_width(), fr->c_height());
   }
 };
 

@@ -18,17 +18,17 @@ static int run_scale(int argc, char** argv) {
   Frame src(in.width, in.height, in.chroma, 0);
   if (dev_load_raw_frame(argv[1], in, &src)) return 1;
   Frame dst(static_cast<int>(ow), static_cast<int>(oh), in.chroma, 0);
-  if (!dst.buffer) return dev_fail("out of memory");
+  if (!dst.buffer()) return dev_fail("out of memory");
   dst.copy_from(&src, 1, 0, 1);
   FILE* f = dev_open_output(argv[7]);
   if (!f) return 1;
   bool ok = true;
   const int cw = static_cast<int>(ow + 1) / 2, ch = in.chroma == 2 ? static_cast<int>(oh) : static_cast<int>(oh + 1) / 2;
   for (int r = 0; r < oh && ok; ++r)
-    ok = std::fwrite(dst.y_plane + static_cast<size_t>(r) * dst.padded_width, 1, ow, f) == static_cast<size_t>(ow);
-  for (uint8_t* plane : {dst.cb_plane, dst.cr_plane})
+    ok = std::fwrite(dst.y_plane() + static_cast<size_t>(r) * dst.padded_width(), 1, ow, f) == static_cast<size_t>(ow);
+  for (uint8_t* plane : {dst.cb_plane(), dst.cr_plane()})
     for (int r = 0; r < ch && ok; ++r)
-      ok = std::fwrite(plane + static_cast<size_t>(r) * dst.c_width, 1, cw, f) == static_cast<size_t>(cw);
+      ok = std::fwrite(plane + static_cast<size_t>(r) * dst.c_width(), 1, cw, f) == static_cast<size_t>(cw);
   if (std::fclose(f) != 0 || !ok) return dev_fail("<%s>: write failed", argv[7]);
   std::printf("width=%lld height=%lld\n", ow, oh);
   return 0;

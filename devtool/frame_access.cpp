@@ -91,18 +91,18 @@ bool frame_access_emit(DTV* dtv, FILE* out) {
   Frame* fr = dtv->create_screen();
   if (!fr) return false;
   const int w = fr->get_width(), h = fr->get_height();
-  const int cw = (w + 1) / 2, ch = fr->chroma_format == 2 ? h : (h + 1) / 2;
+  const int cw = (w + 1) / 2, ch = fr->chroma_format() == 2 ? h : (h + 1) / 2;
   bool ok = true;
   auto put = [&](const uint8_t* p, int stride, int rw, int rh) {
     for (int y = 0; y < rh; ++y)
       if (std::fwrite(p + size_t(y) * stride, 1, size_t(rw), out) != size_t(rw)) ok = false;
   };
-  put(fr->y_plane, fr->padded_width, w, h);
-  put(fr->cb_plane, fr->c_width, cw, ch);
-  put(fr->cr_plane, fr->c_width, cw, ch);
+  put(fr->y_plane(), fr->padded_width(), w, h);
+  put(fr->cb_plane(), fr->c_width(), cw, ch);
+  put(fr->cr_plane(), fr->c_width(), cw, ch);
   static const char types[] = "?IPB";
-  const int t = fr->picture_coding_type >= 1 && fr->picture_coding_type <= 3 ? fr->picture_coding_type : 0;
-  std::printf("frame=%d type=%c fields=%d tff=%d\n", dtv->get_position(), types[t], fr->field_count,
-              fr->top_field_first ? 1 : 0);
+  const int t = fr->picture_coding_type() >= 1 && fr->picture_coding_type() <= 3 ? fr->picture_coding_type() : 0;
+  std::printf("frame=%d type=%c fields=%d tff=%d\n", dtv->get_position(), types[t], fr->field_count(),
+              fr->top_field_first() ? 1 : 0);
   return ok;
 }

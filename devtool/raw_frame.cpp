@@ -39,7 +39,7 @@ int dev_load_raw_frame(const char* path, const RawFrameArgs& a, Frame* frame) {
   const int w = a.width, h = a.height;
   const int cw = (w + 1) / 2, ch = a.chroma == 2 ? h : (h + 1) / 2;
   const size_t ys = static_cast<size_t>(w) * h, cs = static_cast<size_t>(cw) * ch;
-  if (!frame->buffer) return dev_fail("out of memory for a %dx%d frame", w, h);
+  if (!frame->buffer()) return dev_fail("out of memory for a %dx%d frame", w, h);
   std::vector<uint8_t> data(ys + 2 * cs);
   FILE* f = std::fopen(path, "rb");
   if (!f) return dev_fail("<%s>: cannot open to read", path);
@@ -47,12 +47,12 @@ int dev_load_raw_frame(const char* path, const RawFrameArgs& a, Frame* frame) {
   std::fclose(f);
   if (got != data.size()) return dev_fail("<%s>: read failed", path);
   for (int r = 0; r < h; ++r)
-    std::memcpy(frame->y_plane + static_cast<size_t>(r) * frame->padded_width, data.data() + static_cast<size_t>(r) * w, w);
-  const int copy_w = std::min(cw, frame->c_width);
-  for (int r = 0; r < ch && r < frame->c_height; ++r) {
-    std::memcpy(frame->cb_plane + static_cast<size_t>(r) * frame->c_width, data.data() + ys + static_cast<size_t>(r) * cw,
+    std::memcpy(frame->y_plane() + static_cast<size_t>(r) * frame->padded_width(), data.data() + static_cast<size_t>(r) * w, w);
+  const int copy_w = std::min(cw, frame->c_width());
+  for (int r = 0; r < ch && r < frame->c_height(); ++r) {
+    std::memcpy(frame->cb_plane() + static_cast<size_t>(r) * frame->c_width(), data.data() + ys + static_cast<size_t>(r) * cw,
                 copy_w);
-    std::memcpy(frame->cr_plane + static_cast<size_t>(r) * frame->c_width,
+    std::memcpy(frame->cr_plane() + static_cast<size_t>(r) * frame->c_width(),
                 data.data() + ys + cs + static_cast<size_t>(r) * cw, copy_w);
   }
   return 0;

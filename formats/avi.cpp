@@ -47,8 +47,8 @@ int AviAvih::decode(const uint8_t* b, size_t length) {
 
 // The frame rectangle is four 16-bit values in the common 56-byte form and
 // four 32-bit ones in the 64-byte form; both are read.
-int AviStrh::decode(const uint8_t* b, size_t length) {
-  if (length < 8 || !is(b, "strh")) {
+int AviStrh::decode(const uint8_t* b, size_t held) {
+  if (held < 8 || !is(b, "strh")) {
     trace("AviStrh::decode (ERROR): no fourcc code 'strh' found\n");
     return 0;
   }
@@ -57,8 +57,8 @@ int AviStrh::decode(const uint8_t* b, size_t length) {
     trace("AviStrh::decode (ERROR): header size = %d != %d bytes\n", static_cast<int>(size), 64);
     return 0;
   }
-  if (length < 8 + size) {
-    trace("AviStrh::decode (ERROR): data size = %d < %d bytes\n", static_cast<int>(length), static_cast<int>(8 + size));
+  if (held < 8 + size) {
+    trace("AviStrh::decode (ERROR): data size = %d < %d bytes\n", static_cast<int>(held), static_cast<int>(8 + size));
     return 0;
   }
   const uint8_t* p = b + 8;
@@ -124,22 +124,22 @@ int AviHdrl::decode(const uint8_t* b, size_t length) {
             72);
       continue;
     }
-    const bool video = is(l + 20, "vids") && !have_video;
-    const bool audio = is(l + 20, "auds") && audio_list_size == 0;
-    if (!video && !audio) continue;
-    AviStrh& h = video ? this->video : this->audio;
+    const bool is_video = is(l + 20, "vids") && !have_video;
+    const bool is_audio = is(l + 20, "auds") && audio_list_size == 0;
+    if (!is_video && !is_audio) continue;
+    AviStrh& h = is_video ? video : audio;
     const int used = h.decode(l + 12, lsize - 12);
     if (!used) {
-      trace("AviHdrl::decode (ERROR): %s 'strh' decode\n", video ? "video" : "audio");
+      trace("AviHdrl::decode (ERROR): %s 'strh' decode\n", is_video ? "video" : "audio");
       continue;
     }
     const size_t f = 12 + static_cast<size_t>(used);
     if (lsize < f + 8 || !is(l + f, "strf")) {
-      trace("AviHdrl::decode (ERROR): no 'strf' found for %s\n", video ? "video" : "audio");
+      trace("AviHdrl::decode (ERROR): no 'strf' found for %s\n", is_video ? "video" : "audio");
       continue;
     }
     const size_t fsize = std::min<size_t>(le32(l + f + 4), lsize - f - 8);
-    if (video) {
+    if (is_video) {
       if (fsize < 40) {
         trace("AviHdrl::decode (ERROR): not enough data (%d) for decoding video 'strf' (%d)\n",
               static_cast<int>(fsize), 40);
@@ -382,15 +382,15 @@ int avi_load_still(const char* name, StillPicture* out) {
 }
 
 int Avi::get_video_sample(int n, Frame* frame) {
-  return frame && frame->image ? get_video_sample_planes(n, frame->image->planes()) : n;
+  return frame && frame->image() ? get_video_sample_planes(n, frame->image()->planes()) : n;
 }
 
 int Avi::goto_sample(int n, Frame* frame) {
-  return frame && frame->image ? goto_sample_planes(n, frame->image->planes()) : n;
+  return frame && frame->image() ? goto_sample_planes(n, frame->image()->planes()) : n;
 }
 
-int Avi::forward(Frame* frame, int n) { return frame && frame->image ? forward_planes(frame->image->planes(), n) : 0; }
+int Avi::forward(Frame* frame, int n) { return frame && frame->image() ? forward_planes(frame->image()->planes(), n) : 0; }
 
 int Avi::backward(Frame* frame, int n) {
-  return frame && frame->image ? backward_planes(frame->image->planes(), n) : 0;
+  return frame && frame->image() ? backward_planes(frame->image()->planes(), n) : 0;
 }

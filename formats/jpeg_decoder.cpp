@@ -478,8 +478,7 @@ size_t JDecoder::decode_scan(const uint8_t* data, size_t length, size_t pos) {
         if (sz) {
           i += run;
           if (i > 63) break;
-          const int pos = kJpegNatural[i];
-          coef[pos] = static_cast<int16_t>(receive_extend(lr, sz));
+          coef[kJpegNatural[i]] = static_cast<int16_t>(receive_extend(lr, sz));
           last = i;
         } else if (run == 15) {
           i += 15;
@@ -803,20 +802,58 @@ int jpeg_check_file(const char* name) {
   return (sof == 1 && soi == 1 && dht >= 1 && dqt >= 1 && sos >= 1) ? 0 : 1;
 }
 
+namespace {
+
+struct RangeTables {
+  uint8_t luma[256], chroma[256];
+  RangeTables() {
+    for (int v = 0; v < 256; ++v) {
+      luma[v] = static_cast<uint8_t>(16 + (v * 219 + 127) / 255);
+      // Rounded half away from 128, so the mapping is symmetric about grey.
+      const int d = (v - 128) * 224;
+      chroma[v] = static_cast<uint8_t>(128 + (d >= 0 ? (d + 127) / 255 : -((-d + 127) / 255)));
+    }
+  }
+};
+
+void map_plane(const uint8_t* table, uint8_t* p, int stride, int width, int height) {
+  for (int y = 0; y < height; ++y) {
+    uint8_t* row = p + static_cast<size_t>(y) * stride;
+    for (int x = 0; x < width; ++x) row[x] = table[row[x]];
+  }
+}
+
+}  // namespace
+
+void full_range_to_video_range(const YuvPlanes& p) {
+  static const RangeTables t;
+  if (!p.y || !p.cb || !p.cr || p.width < 1 || p.height < 1) return;
+  const int cw = (p.width + 1) / 2;
+  const int ch = p.chroma_format == 2 ? p.height : (p.height + 1) / 2;
+  map_plane(t.luma, p.y, p.y_stride, p.width, p.height);
+  map_plane(t.chroma, p.cb, p.c_stride, cw, ch);
+  map_plane(t.chroma, p.cr, p.c_stride, cw, ch);
+}
+
 int jpeg_load_still(const char* name, StillPicture* out) {
   JDecoder d;
   if (!out || d.decode(name) == 4) return 0;
-  if (d.get_picture_planes(out->allocate(d.frame.width, d.frame.height), 0) != 0) {
+  const YuvPlanes p = out->allocate(d.frame.width, d.frame.height);
+  if (d.get_picture_planes(p, 0) != 0) {
     *out = StillPicture{};
     return 0;
   }
+  full_range_to_video_range(p);
   out->clip_type = 11;
   return 11;
 }
 
-uint8_t* JDecoder::copy_to_frame(Frame* frame) {
-  if (!frame || !frame->image || !frame->image->buffer) return nullptr;
-  return get_picture_planes(frame->image->planes(), get_sampling_kind() != 3) == 0 ? frame->image->buffer : nullptr;
+uint8_t* JDecoder::copy_to_frame(Frame* target) {
+  if (!target || !target->image() || !target->image()->buffer) return nullptr;
+  const YuvPlanes p = target->image()->planes();
+  if (get_picture_planes(p, get_sampling_kind() != 3) != 0) return nullptr;
+  full_range_to_video_range(p);
+  return target->image()->buffer;
 }
 
 Frame* load_jpeg_image(const char* name) {

@@ -65,8 +65,9 @@ class JDecoder {
   // Output for 1 x 1 sampling into width x height (both at least 16).
   int get_sif_from_rgb(uint8_t* buffer, int width, int height);
 
-  // Into the frame's picture at the frame's size; the buffer or null.
-  uint8_t* copy_to_frame(Frame* frame);
+  // Into the frame's picture at the frame's size, mapped to video range;
+  // the buffer or null.
+  uint8_t* copy_to_frame(Frame* target);
 
   // Reads a file into a new buffer (delete[]); *size on entry is the most
   // to read (0: all), on return the bytes read.
@@ -119,10 +120,14 @@ class JDecoder {
 // 512 KB), 1 otherwise.
 int jpeg_check_file(const char* name);
 
-// Loads a JPEG still into a new 4:2:0 frame of the decoder's size; null on
-// failure. The caller owns the frame.
+// JPEG pictures are full-range YCbCr, movie frames video range (luma
+// 16-235, chroma 16-240): maps the planes' area in place.
+void full_range_to_video_range(const YuvPlanes& p);
+
+// Loads a JPEG still into a new 4:2:0 frame of the decoder's size (video
+// range); null on failure. The caller owns the frame.
 Frame* load_jpeg_image(const char* name);
 
 // A JPEG still into a picture of its true size (the decoded picture from
-// its top-left corner); clip type 11, 0 on failure.
+// its top-left corner, video range); clip type 11, 0 on failure.
 int jpeg_load_still(const char* name, StillPicture* out);

@@ -27,8 +27,6 @@ class QT_Atom {
   // Parses the atom at bytes (length bytes from there to the end of what is
   // held); the atom size used, 0 on failure.
   virtual uint32_t decode(const uint8_t* bytes, size_t length) = 0;
-  // Kept for the atom interface; nothing is ever written back.
-  virtual uint32_t encode(uint8_t*, size_t) { return 0; }
   virtual uint32_t size() const { return 8; }
 
   uint32_t type;

@@ -185,7 +185,9 @@ int QT_Decoder::decode_video_sample(int n) {
 
 int QT_Decoder::put_picture(const YuvPlanes* dst) {
   if (!dst) return 0;
-  return jpeg->get_picture_planes(*dst, jpeg->get_sampling_kind() != 3) == 0 ? 0 : 1;
+  if (jpeg->get_picture_planes(*dst, jpeg->get_sampling_kind() != 3) != 0) return 1;
+  full_range_to_video_range(*dst);
+  return 0;
 }
 
 int QT_Decoder::goto_sample_planes(int n, const YuvPlanes* dst) {
@@ -227,10 +229,12 @@ int qt_load_still(const char* name, StillPicture* out) {
   int status = 1;
   QT_Decoder qt(name, &status);
   if (status || !out) return 0;
-  if (qt.jpeg->get_picture_planes(out->allocate(qt.jpeg->frame.width, qt.jpeg->frame.height), 0) != 0) {
+  const YuvPlanes p = out->allocate(qt.jpeg->frame.width, qt.jpeg->frame.height);
+  if (qt.jpeg->get_picture_planes(p, 0) != 0) {
     *out = StillPicture{};
     return 0;
   }
+  full_range_to_video_range(p);
   out->clip_type = 13;
   return 13;
 }
@@ -238,8 +242,8 @@ int qt_load_still(const char* name, StillPicture* out) {
 namespace {
 
 const YuvPlanes* frame_planes(Frame* frame, YuvPlanes* p) {
-  if (!frame || !frame->image || !frame->image->buffer) return nullptr;
-  *p = frame->image->planes();
+  if (!frame || !frame->image() || !frame->image()->buffer) return nullptr;
+  *p = frame->image()->planes();
   return p;
 }
 

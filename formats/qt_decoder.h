@@ -31,7 +31,8 @@ class QT_Decoder {
   // Makes sample n the decoded one; 0 on success, 1 on failure.
   int decode_video_sample(int n);
 
-  // Planar forms: the picture goes into dst (null: decode only).
+  // Planar forms: the picture goes into dst in video range (null: decode
+  // only).
   int goto_sample_planes(int n, const YuvPlanes* dst);
   int copy_frame_planes(const YuvPlanes& dst);
   int forward_planes(const YuvPlanes* dst, int n);
@@ -67,6 +68,6 @@ class QT_Decoder {
   QT_Stbl* video_tables() const;
 };
 
-// The first picture of a QuickTime JPEG movie at its true size; clip type
-// 13, 0 on failure.
+// The first picture of a QuickTime JPEG movie at its true size (video
+// range); clip type 13, 0 on failure.
 int qt_load_still(const char* name, StillPicture* out);

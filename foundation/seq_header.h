@@ -97,6 +97,12 @@ class SeqScalableExt {
   int32_t picture_mux_factor = 0;
 };
 
+// A picture larger than 4096 in either direction is beyond every MPEG-2
+// level: a header claiming one is damage, not a picture to allocate for.
+inline bool mpeg_picture_size_ok(int width, int height) {
+  return width >= 1 && height >= 1 && width <= 4096 && height <= 4096;
+}
+
 class SeqHdr {
  public:
   SeqHdr() { reset(); }

@@ -605,19 +605,19 @@ long long BMP::rgb2yuv(const YuvPlanes& dst, int bottom_up, int centre) {
 // ---- bitmap <-> frame ----
 
 int BMP::set_from_frame(Frame* frame, int bits, int flag) {
-  if (!frame || !frame->image) return 0;
+  if (!frame || !frame->image()) return 0;
   Dither d(frame->get_width(), frame->get_height(), bits);
   if (!d.dib_header) return 0;
-  return d.dither(frame->image, this, flag) == 0 ? 1 : 0;
+  return d.dither(frame->image(), this, flag) == 0 ? 1 : 0;
 }
 
 long long BMP::rgb2yuv_420(Frame* frame, int bottom_up, int centre) {
-  if (!frame || !frame->image || !frame->buffer) {
+  if (!frame || !frame->image() || !frame->buffer()) {
     trace("BMP::rgb2yuv (ERROR): %s%s%s", dib_header ? "" : "dib-header=nil; ", "yuv=nil; ",
           dib_data ? "" : "dib-data=nil");
     return 0;
   }
-  return rgb2yuv(frame->image->planes(), bottom_up, centre);
+  return rgb2yuv(frame->image()->planes(), bottom_up, centre);
 }
 
 Frame* load_bmp_image(const char* name) {
@@ -625,7 +625,7 @@ Frame* load_bmp_image(const char* name) {
   if (!bmp.load(name)) return nullptr;
   auto* frame = new (std::nothrow) Frame(bmp.get_width(), bmp.get_height(), 1, 0);
   if (!frame) return nullptr;
-  if (!frame->buffer || !bmp.rgb2yuv_420(frame, 0, 1)) {
+  if (!frame->buffer() || !bmp.rgb2yuv_420(frame, 0, 1)) {
     delete frame;
     return nullptr;
   }

@@ -11,238 +11,194 @@
 #include "foundation/trace.h"
 
 Frame::Frame(int width, int height, int format, int round_height_32) {
-  clear();
-  image = new (std::nothrow) Image(width, height, format, round_height_32);
-  if (image) {
-    owns_image = 1;
-    update_planes();
-  }
+  owned_.reset(new (std::nothrow) Image(width, height, format, round_height_32));
+  image_ = owned_.get();
+  update_planes();
 }
 
 void Frame::attach_image(Image* img) {
-  clear();
-  image = img;
-  owns_image = 0;
+  std::unique_ptr<Image> keep;
+  if (img && img == owned_.get()) keep = std::move(owned_);
+  cleanup();
+  owned_ = std::move(keep);
+  image_ = img;
   update_planes();
   if (img) {
-    field_count = displayed_fields = img->field_count;
-    top_field_first = img->top_field_first;
-    repeat_flag = img->repeat_first_field;
-    progressive_frame = img->progressive_frame;
-    picture_structure = img->picture_structure;
+    info_.field_count = info_.displayed_fields = img->field_count;
+    info_.top_field_first = img->top_field_first;
+    info_.repeat_flag = img->repeat_first_field;
+    info_.progressive_frame = img->progressive_frame;
+    info_.picture_structure = img->picture_structure;
   }
 }
 
 void Frame::cleanup() {
-  if (image && owns_image) {
-    image->reset_buffers();
-    delete image;
-  }
-  delete[] layer2;
-  delete[] layer4;
-  delete[] layer2_fields;
-  delete[] mb_info;
-  clear();
-}
-
-void Frame::clear() {
-  y_plane = cb_plane = cr_plane = nullptr;
-  layer2 = layer4 = layer2_fields = nullptr;
-  per_field_layers = 0;
-  stream_field = 0;
-  color_key = -1;
-  image = nullptr;
-  owns_image = 0;
-  buffer = nullptr;
-  padded_width = padded_height = y_size = 0;
-  c_width = c_height = c_size = 0;
-  chroma_format = 1;
-  picture_coding_type = -1;
-  picture_flags = 0;
-  stream_frame = -1;
-  frame_number_copy = 0;
-  time = -1.0;
-  const int c1[5] = {-1, 0, -1, -1, 0};
-  std::copy(c1, c1 + 5, carried);
-  mb_info = nullptr;
-  mb_capacity = mb_count = 0;
-  std::fill(carried2, carried2 + 4, 0);
-  mean_quantiser = 3.0;
-  field_count = displayed_fields = 2;
-  top_field_first = 0;
-  repeat_flag = 0;
-  progressive_frame = 0;
-  picture_structure = 3;
-  progressive_sequence = 1;
+  image_ = nullptr;
+  owned_.reset();
+  geo_ = Geometry();
+  info_ = PictureInfo();
+  mean_quantiser_ = 3.0;
+  color_key_ = -1;
+  mb_info_.reset();
+  mb_capacity_ = mb_count_ = 0;
+  layer2_.reset();
+  layer4_.reset();
+  layer2_fields_.reset();
 }
 
 void Frame::update_planes() {
-  if (!image) return;
-  buffer = image->buffer;
-  padded_width = image->padded_width;
-  padded_height = image->padded_height;
-  chroma_format = image->chroma_format;
-  y_size = padded_width * padded_height;
-  c_width = chroma_format == 3 ? padded_width : padded_width / 2;
-  c_height = chroma_format == 1 ? padded_height / 2 : padded_height;
-  c_size = c_width * c_height;
-  y_plane = buffer;
-  cb_plane = buffer ? buffer + y_size : nullptr;
-  cr_plane = buffer ? cb_plane + c_size : nullptr;
-  color_key = -1;
+  if (!image_) return;
+  Geometry& g = geo_;
+  g.buffer = image_->buffer;
+  g.padded_width = image_->padded_width;
+  g.padded_height = image_->padded_height;
+  g.chroma_format = image_->chroma_format;
+  g.y_size = g.padded_width * g.padded_height;
+  g.c_width = g.chroma_format == 3 ? g.padded_width : g.padded_width / 2;
+  g.c_height = g.chroma_format == 1 ? g.padded_height / 2 : g.padded_height;
+  g.c_size = g.c_width * g.c_height;
+  g.y_plane = g.buffer;
+  g.cb_plane = g.buffer ? g.buffer + g.y_size : nullptr;
+  g.cr_plane = g.buffer ? g.cb_plane + g.c_size : nullptr;
+  color_key_ = -1;
 }
 
 void Frame::set_display_size(int width, int height) {
-  if (!image) return;
-  if (width > 0 && width < padded_width) image->display_width = width;
-  if (height > 0 && height < padded_height) image->display_height = height;
+  if (!image_) return;
+  if (width > 0 && width < geo_.padded_width) image_->display_width = width;
+  if (height > 0 && height < geo_.padded_height) image_->display_height = height;
 }
 
 void Frame::set_picture_coding_type(int type) {
   if (type < 1 || type > 3) return;
-  picture_coding_type = static_cast<int8_t>(type);
-  if (image) image->picture_coding_type = type;
+  info_.picture_coding_type = type;
+  if (image_) image_->picture_coding_type = type;
 }
 
 void Frame::reset_field_count() {
-  field_count = displayed_fields = 2;
-  if (image) image->field_count = 2;
+  info_.field_count = info_.displayed_fields = 2;
+  if (image_) image_->field_count = 2;
 }
 
 void Frame::set_top_field_first(int value) {
-  top_field_first = value;
-  if (image) image->top_field_first = value;
+  info_.top_field_first = value;
+  if (image_) image_->top_field_first = value;
 }
 
 void Frame::set_user_data(const uint8_t* bytes, int length) {
-  if (image) image->set_user_data(bytes, length);
+  if (image_) image_->set_user_data(bytes, length);
 }
 
 void Frame::set_gop_user_data(const uint8_t* bytes, int length) {
-  if (image) image->set_gop_user_data(bytes, length);
+  if (image_) image_->set_gop_user_data(bytes, length);
 }
 
 void Frame::set_time_code_rate(double rate) {
-  if (image) image->time_code.set_frame_rate(rate);
+  if (image_) image_->time_code.set_frame_rate(rate);
 }
 
 void Frame::init_time_code(int drop_frame) {
-  if (image) image->time_code.init(drop_frame);
+  if (image_) image_->time_code.init(drop_frame);
 }
 
 void Frame::set_time_code_frame(int frame_number) {
-  if (image) image->time_code.smpte_4_gop(frame_number);
+  if (image_) image_->time_code.smpte_4_gop(frame_number);
 }
 
 void Frame::copy_picture_info(const Frame* other) {
   if (!other || other == this) return;
-  stream_field = other->stream_field;
-  picture_coding_type = other->picture_coding_type;
-  stream_frame = other->stream_frame;
-  picture_flags = other->picture_flags;
-  frame_number_copy = other->frame_number_copy;
-  field_count = other->field_count;
-  displayed_fields = other->displayed_fields;
-  top_field_first = other->top_field_first;
-  repeat_flag = other->repeat_flag;
-  progressive_frame = other->progressive_frame;
-  picture_structure = other->picture_structure;
-  progressive_sequence = other->progressive_sequence;
-  if (image && other->image) {
-    image->copy_flags(*other->image);
-    image->time_code = other->image->time_code;
+  info_ = other->info_;
+  if (image_ && other->image_) {
+    image_->copy_flags(*other->image_);
+    image_->time_code = other->image_->time_code;
   }
 }
 
 void Frame::set_mb_info(const MBInfo* records, int count) {
   if (records && count > 0) {
-    if (records == mb_info) {  // own array handed back
-      mb_count = std::min(count, mb_capacity);
+    if (records == mb_info_.get()) {  // own array handed back
+      mb_count_ = std::min(count, mb_capacity_);
       return;
     }
-    if (mb_capacity < count) {
-      delete[] mb_info;
-      mb_info = new (std::nothrow) MBInfo[count];
-      mb_capacity = mb_info ? count : 0;
-      if (!mb_info) {
-        mb_count = 0;
+    if (mb_capacity_ < count) {
+      mb_info_.reset(new (std::nothrow) MBInfo[count]);
+      mb_capacity_ = mb_info_ ? count : 0;
+      if (!mb_info_) {
+        mb_count_ = 0;
         return;
       }
     }
-    for (int i = 0; i < count; ++i) mb_info[i].assign(records[i]);
-    mb_count = count;
+    for (int i = 0; i < count; ++i) mb_info_[i].assign(records[i]);
+    mb_count_ = count;
   } else {
-    delete[] mb_info;
-    mb_info = nullptr;
-    mb_capacity = mb_count = 0;
+    mb_info_.reset();
+    mb_capacity_ = mb_count_ = 0;
   }
 }
 
 int Frame::get_color_key() {
-  if (!image) {
+  if (!image_) {
     trace("Frame::get_color_key (ERROR): _image=nil\n");
     return 0;
   }
-  if (color_key == -1) color_key = image->get_color_key(0.368, 5);
-  return color_key;
+  if (color_key_ == -1) color_key_ = image_->get_color_key(0.368, 5);
+  return color_key_;
 }
 
 void Frame::get_layer2(int quarter, int per_field) {
-  const int W = padded_width, H = padded_height;
-  if (y_size <= 0 || W > 4096 || H > 4096 || !y_plane) {
-    trace("Frame::get_layer2 (ERROR): frame size = %d x %d, Ysz = %d, Csz = %d\n", W, H, y_size, c_size);
+  const int W = geo_.padded_width, H = geo_.padded_height;
+  const uint8_t* y = geo_.y_plane;
+  if (geo_.y_size <= 0 || W > 4096 || H > 4096 || !y) {
+    trace("Frame::get_layer2 (ERROR): frame size = %d x %d, Ysz = %d, Csz = %d\n", W, H, geo_.y_size, geo_.c_size);
     return;
   }
-  per_field_layers = per_field;
-  const size_t half_bytes = static_cast<size_t>(y_size) / 4 + W / 2 + 32;
-  if (!layer2) layer2 = new (std::nothrow) uint8_t[half_bytes];
-  if (per_field && !layer2_fields) layer2_fields = new (std::nothrow) uint8_t[half_bytes];
-  std::vector<uint8_t> work(static_cast<size_t>(y_size) / 2 + 3 * H);
-  if (layer2) {
-    filter_plane_rows(W, H, y_plane, W, work.data(), W / 2, nullptr);
-    filter_plane_columns(W / 2, H, work.data(), W / 2, layer2, W / 2, nullptr);
+  const size_t half_bytes = static_cast<size_t>(geo_.y_size) / 4 + W / 2 + 32;
+  if (!layer2_) layer2_.reset(new (std::nothrow) uint8_t[half_bytes]);
+  if (per_field && !layer2_fields_) layer2_fields_.reset(new (std::nothrow) uint8_t[half_bytes]);
+  std::vector<uint8_t> work(static_cast<size_t>(geo_.y_size) / 2 + 3 * H);
+  if (layer2_) {
+    filter_plane_rows(W, H, y, W, work.data(), W / 2, nullptr);
+    filter_plane_columns(W / 2, H, work.data(), W / 2, layer2_.get(), W / 2, nullptr);
   }
-  if (per_field && layer2_fields) {
+  if (per_field && layer2_fields_) {
     // A row of each field side by side: halve the pair as one 2W line, then
     // halve the H/2 work rows vertically.
-    filter_plane_rows(2 * W, H / 2, y_plane, 2 * W, work.data(), W, nullptr);
-    filter_plane_columns(W, H / 2, work.data(), W, layer2_fields, W, nullptr);
+    filter_plane_rows(2 * W, H / 2, y, 2 * W, work.data(), W, nullptr);
+    filter_plane_columns(W, H / 2, work.data(), W, layer2_fields_.get(), W, nullptr);
   }
-  if (quarter && layer2) {
-    if (!layer4) layer4 = new (std::nothrow) uint8_t[static_cast<size_t>(y_size) / 16 + W / 4 + 32];
-    if (layer4) {
-      filter_plane_rows(W / 2, H / 2, layer2, W / 2, work.data(), W / 4, nullptr);
-      filter_plane_columns(W / 4, H / 2, work.data(), W / 4, layer4, W / 4, nullptr);
+  if (quarter && layer2_) {
+    if (!layer4_) layer4_.reset(new (std::nothrow) uint8_t[static_cast<size_t>(geo_.y_size) / 16 + W / 4 + 32]);
+    if (layer4_) {
+      filter_plane_rows(W / 2, H / 2, layer2_.get(), W / 2, work.data(), W / 4, nullptr);
+      filter_plane_columns(W / 4, H / 2, work.data(), W / 4, layer4_.get(), W / 4, nullptr);
     }
   }
 }
 
 void Frame::copy_from(Frame* source, int allow_scaling, int flags, int centre) {
   if (!source || source == this) return;
-  if (image && !buffer) update_planes();
-  if (source->image && !source->buffer) source->update_planes();
+  if (image_ && !geo_.buffer) update_planes();
+  if (source->image_ && !source->geo_.buffer) source->update_planes();
   copy_picture_info(source);
-  if (padded_width == source->padded_width && padded_height == source->padded_height) {
-    std::copy(source->carried, source->carried + 5, carried);
-    set_mb_info(source->mb_info, source->mb_count);
-    std::copy(source->carried2, source->carried2 + 4, carried2);
-  }
-  mean_quantiser = source->mean_quantiser;
+  if (geo_.padded_width == source->geo_.padded_width && geo_.padded_height == source->geo_.padded_height)
+    set_mb_info(source->mb_info_.get(), source->mb_count_);
+  mean_quantiser_ = source->mean_quantiser_;
   if (get_width() == source->get_width() && get_height() == source->get_height()) {
     copy_data(source, 0);
     return;
   }
   if (allow_scaling) {
     int tw = 0, th = 0;
+    const int sw = source->geo_.padded_width, sh = source->geo_.padded_height;
     if (flags) {
-      tw = scale_size_for_flags(source->padded_width, flags, 0);
-      th = scale_size_for_flags(source->padded_height, flags, 1);
+      tw = scale_size_for_flags(sw, flags, 0);
+      th = scale_size_for_flags(sh, flags, 1);
     } else {
-      flags = scale_choose(source->padded_width, source->padded_height, padded_width, padded_height, &tw, &th);
+      flags = scale_choose(sw, sh, geo_.padded_width, geo_.padded_height, &tw, &th);
     }
     if (flags) {
-      Frame tmp(tw, th, source->chroma_format, 0);
-      if (tmp.buffer) {
+      Frame tmp(tw, th, source->geo_.chroma_format, 0);
+      if (tmp.buffer()) {
         tmp.copy_picture_info(source);
         if (flags & SCALE_REDUCE_MASK) source->decimation(&tmp, flags & SCALE_REDUCE_MASK);
         else source->interpolation(&tmp, flags & SCALE_ENLARGE_MASK);
@@ -255,31 +211,33 @@ void Frame::copy_from(Frame* source, int allow_scaling, int flags, int centre) {
 }
 
 void Frame::copy_data(Frame* source, int centre) {
-  if (!source || !source->buffer) {
+  if (!source || !source->geo_.buffer) {
     trace("Frame::copy_data (Aborted): can't access source image buffer (0x%08x).\n",
-          static_cast<unsigned>(reinterpret_cast<uintptr_t>(source ? source->buffer : nullptr)));
+          static_cast<unsigned>(reinterpret_cast<uintptr_t>(source ? source->geo_.buffer : nullptr)));
     return;
   }
-  if (!buffer || source == this) return;
-  if (source->chroma_format != chroma_format) {
-    if (source->chroma_format == 1 && chroma_format == 2) {
+  if (!geo_.buffer || source == this) return;
+  const Geometry& s = source->geo_;
+  Geometry& d = geo_;
+  if (s.chroma_format != d.chroma_format) {
+    if (s.chroma_format == 1 && d.chroma_format == 2) {
       convert_420_to_422(this, source, centre);
-    } else if (source->chroma_format == 2 && chroma_format == 1) {
+    } else if (s.chroma_format == 2 && d.chroma_format == 1) {
       convert_422_to_420(this, source, centre);
     } else {
       trace("Frame::copy_data (ERROR): cannot handle chroma format from %s to %s\n",
-            chroma_format_name(source->chroma_format), chroma_format_name(chroma_format));
+            chroma_format_name(s.chroma_format), chroma_format_name(d.chroma_format));
     }
     return;
   }
-  if (padded_width == source->padded_width && padded_height == source->padded_height) {
-    std::memcpy(buffer, source->buffer, static_cast<size_t>(y_size) + 2 * static_cast<size_t>(c_size));
-  } else if (chroma_format == 2) {
-    utils_copy_yuv422_padded(buffer, padded_width, padded_height, source->buffer, source->padded_width,
-                             source->padded_height, centre);
+  if (d.padded_width == s.padded_width && d.padded_height == s.padded_height) {
+    std::memcpy(d.buffer, s.buffer, static_cast<size_t>(d.y_size) + 2 * static_cast<size_t>(d.c_size));
+  } else if (d.chroma_format == 2) {
+    utils_copy_yuv422_padded(d.buffer, d.padded_width, d.padded_height, s.buffer, s.padded_width, s.padded_height,
+                             centre);
   } else {
-    utils_copy_yuv420_padded(buffer, padded_width, padded_height, source->buffer, source->padded_width,
-                             source->padded_height, centre);
+    utils_copy_yuv420_padded(d.buffer, d.padded_width, d.padded_height, s.buffer, s.padded_width, s.padded_height,
+                             centre);
   }
 }
 
@@ -336,17 +294,17 @@ void chroma_plane_down(uint8_t* d, int dcw, int dch, const uint8_t* s, int scw, 
 }
 
 bool fieldwise_source(const Frame* s) {
-  return s->progressive_sequence == 0 && (s->picture_structure != 3 || s->progressive_frame == 0);
+  return s->progressive_sequence() == 0 && (s->picture_structure() != 3 || s->progressive_frame() == 0);
 }
 
 // Luminance copied, both chroma planes through the given resampler.
 void convert_chroma_format(Frame* d, const Frame* s, int centre,
                            void (*chroma)(uint8_t*, int, int, const uint8_t*, int, int, bool, int)) {
   const bool fw = fieldwise_source(s);
-  utils_copy_plane_padded(d->y_plane, d->padded_width, d->padded_height, s->y_plane, s->padded_width,
-                          s->padded_height, 0, centre);
-  chroma(d->cb_plane, d->c_width, d->c_height, s->cb_plane, s->c_width, s->c_height, fw, centre);
-  chroma(d->cr_plane, d->c_width, d->c_height, s->cr_plane, s->c_width, s->c_height, fw, centre);
+  utils_copy_plane_padded(d->y_plane(), d->padded_width(), d->padded_height(), s->y_plane(), s->padded_width(),
+                          s->padded_height(), 0, centre);
+  chroma(d->cb_plane(), d->c_width(), d->c_height(), s->cb_plane(), s->c_width(), s->c_height(), fw, centre);
+  chroma(d->cr_plane(), d->c_width(), d->c_height(), s->cr_plane(), s->c_width(), s->c_height(), fw, centre);
 }
 
 }  // namespace

@@ -59,7 +59,8 @@ class Image {
   // padding around the displayed area with it.
   int get_color_key(double ratio, int window);
 
-  // Fields, in the record's order.
+  // Buffer and picture state, read and written directly by the decoder,
+  // the converters and the writers.
   uint8_t* buffer = nullptr;
   int padded_width = 0;
   int padded_height = 0;

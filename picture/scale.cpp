@@ -217,22 +217,22 @@ ScaleKernel height_kernel(int flags) {
 
 // Scales all three planes of src into dst with the given kernels.
 void scale_frame(Frame* src, Frame* dst, ScaleKernel hk, ScaleKernel vk, bool vertical_first) {
-  if (!src->buffer || !dst->buffer) return;
+  if (!src->buffer() || !dst->buffer()) return;
   std::vector<uint8_t> work;
-  const Axis h = place(hk, src->padded_width, dst->padded_width);
-  const Axis v = place(vk, src->padded_height, dst->padded_height);
-  scale_plane(src->y_plane, src->padded_width, h, v, dst->y_plane, dst->padded_width, vertical_first, work);
+  const Axis h = place(hk, src->padded_width(), dst->padded_width());
+  const Axis v = place(vk, src->padded_height(), dst->padded_height());
+  scale_plane(src->y_plane(), src->padded_width(), h, v, dst->y_plane(), dst->padded_width(), vertical_first, work);
   // Chroma: half the luminance geometry across; down as well for 4:2:0 only.
   const Axis ch = halve(h);
   Axis cv;
-  if (src->chroma_format == 2 && dst->chroma_format == 2) {
+  if (src->chroma_format() == 2 && dst->chroma_format() == 2) {
     cv = v;
   } else {
     // 4:2:0 (a mixed pair is handled by the caller's format conversion).
     cv = halve(v);
   }
-  scale_plane(src->cb_plane, src->c_width, ch, cv, dst->cb_plane, dst->c_width, vertical_first, work);
-  scale_plane(src->cr_plane, src->c_width, ch, cv, dst->cr_plane, dst->c_width, vertical_first, work);
+  scale_plane(src->cb_plane(), src->c_width(), ch, cv, dst->cb_plane(), dst->c_width(), vertical_first, work);
+  scale_plane(src->cr_plane(), src->c_width(), ch, cv, dst->cr_plane(), dst->c_width(), vertical_first, work);
 }
 
 // The filters the masked flags select, from src into dest; 1 when none.
@@ -264,11 +264,11 @@ int Frame::interpolation(Frame* dest, int flags) {
 }
 
 static Frame* make_scaled(Frame* self, int tw, int th, int mask, int (Frame::*fill)(Frame*, int)) {
-  const int flags = scale_choose(self->padded_width, self->padded_height, tw, th, nullptr, nullptr);
+  const int flags = scale_choose(self->padded_width(), self->padded_height(), tw, th, nullptr, nullptr);
   if (!flags || !(flags & mask)) return nullptr;
-  auto* f = new (std::nothrow) Frame(tw, th, self->chroma_format, 0);
+  auto* f = new (std::nothrow) Frame(tw, th, self->chroma_format(), 0);
   if (!f) return nullptr;
-  if (!f->buffer) {
+  if (!f->buffer()) {
     delete f;
     return nullptr;
   }

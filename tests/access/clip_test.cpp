@@ -79,8 +79,10 @@ TEST(ClipRecord, OverlayImageMustBeAPicture) {
   EXPECT_EQ(o.set_image_file(text.c_str()), 1);
   EXPECT_EQ(o.kind, 0);
   EXPECT_EQ(o.get_image_file(), nullptr);
-  OverlayClip t;
-  ASSERT_EQ(t.ctor_with_image(tsupport::fixture("fa_title.bmp").c_str(), 0, 5, 10, 7), 0);
+  EXPECT_FALSE(OverlayClip::with_image(text.c_str(), 0, 5, 10, 7));
+  const auto made = OverlayClip::with_image(tsupport::fixture("fa_title.bmp").c_str(), 0, 5, 10, 7);
+  ASSERT_TRUE(made);
+  const OverlayClip& t = *made;
   EXPECT_EQ(t.kind, 12);
   EXPECT_EQ(t.effect_span, 10);
   OverlayClip u = t;

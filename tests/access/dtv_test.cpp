@@ -2,6 +2,7 @@
 // directions, direction changes, I/P stepping, pulldown streams, clip
 // ranges, decode counts, index reuse, overlays and damaged input.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <map>
@@ -184,8 +185,8 @@ TEST_P(FrameAccessStreams, IPSteppingShowsOnlyIAndPFrames) {
 
 INSTANTIATE_TEST_SUITE_P(Streams, FrameAccessStreams,
                          ::testing::Values("il_tff.m2v", "cg.m2v", "m2c.m2v", "m1c.m1v", "422.m2v", "fa_ps.mpg"),
-                         [](const auto& info) {
-                           std::string n = info.param;
+                         [](const auto& p) {
+                           std::string n = p.param;
                            std::replace_if(n.begin(), n.end(), [](char c) { return !std::isalnum(c); }, '_');
                            return n;
                          });
@@ -327,7 +328,7 @@ TEST(FrameAccess, ReopeningAnotherRangeOfTheSameFileOnlySeeks) {
   EXPECT_EQ(d.get_goplist(), index) << "the index is kept";
   EXPECT_EQ(d.get_clip_frames(), 100);
   EXPECT_EQ(d.get_position(), 0);
-  EXPECT_EQ(d.get_screen()->stream_frame, 100);
+  EXPECT_EQ(d.get_screen()->stream_frame(), 100);
 }
 
 TEST(FrameAccess, SecondOpenReusesTheCachedIndex) {
@@ -363,9 +364,9 @@ TEST(FrameAccess, OverlaysCoverExactlyTheirFrames) {
   c.start = 0;
   c.count = 500;
   ASSERT_EQ(c.insert_overlay(8, 10, 10), 1);  // Beginning Fade over 10..19
-  OverlayClip title;
-  ASSERT_EQ(title.ctor_with_image(fixture("fa_title.bmp").c_str(), 0, 30, 5, 7), 0);
-  ASSERT_EQ(c.add_overlay_record(title), 1);
+  const auto title = OverlayClip::with_image(fixture("fa_title.bmp").c_str(), 0, 30, 5, 7);
+  ASSERT_TRUE(title);
+  ASSERT_EQ(c.add_overlay_record(*title), 1);
   int err = 1;
   DTV d(&c, &err, 0);
   ASSERT_EQ(err, 0);
@@ -376,17 +377,17 @@ TEST(FrameAccess, OverlaysCoverExactlyTheirFrames) {
     const bool covered = (n >= 10 && n < 20) || (n >= 30 && n < 35);
     EXPECT_EQ(shown != plain, covered) << n;
     if (!covered) continue;
-    const size_t bytes = size_t(plain->y_size);
-    const double p = psnr(shown->y_plane, plain->y_plane, bytes);
+    const size_t bytes = size_t(plain->y_size());
+    const double p = psnr(shown->y_plane(), plain->y_plane(), bytes);
     EXPECT_LT(p, 40.0) << "frame " << n << " was not changed by its overlay";
   }
   // The title's white box is keyed over the picture, its black around it is not.
   ASSERT_EQ(d.search(31, 1), 31);
   Frame* plain = d.get_screen();
-  const uint8_t outside = plain->y_plane[20 * plain->padded_width + 20];
+  const uint8_t outside = plain->y_plane()[20 * plain->padded_width() + 20];
   Frame* shown = d.create_screen();
-  EXPECT_GT(shown->y_plane[120 * shown->padded_width + 150], 200);
-  EXPECT_EQ(shown->y_plane[20 * shown->padded_width + 20], outside);
+  EXPECT_GT(shown->y_plane()[120 * shown->padded_width() + 150], 200);
+  EXPECT_EQ(shown->y_plane()[20 * shown->padded_width() + 20], outside);
 }
 
 TEST(FrameAccess, DamagedStreamsGiveUsableClips) {
@@ -464,11 +465,93 @@ TEST(FrameAccess, OddSizedStillKeepsLastChromaColumnAndRow) {
   const YuvPlanes p = pic.planes();
   const int cx = (pic.width - 1) / 2, cy = (pic.height - 1) / 2;
   for (int y = 0; y <= cy; ++y) {
-    EXPECT_EQ(f->cb_plane[size_t(y) * f->c_width + cx], p.cb[size_t(y) * p.c_stride + cx]) << "row " << y;
-    EXPECT_EQ(f->cr_plane[size_t(y) * f->c_width + cx], p.cr[size_t(y) * p.c_stride + cx]) << "row " << y;
+    EXPECT_EQ(f->cb_plane()[size_t(y) * f->c_width() + cx], p.cb[size_t(y) * p.c_stride + cx]) << "row " << y;
+    EXPECT_EQ(f->cr_plane()[size_t(y) * f->c_width() + cx], p.cr[size_t(y) * p.c_stride + cx]) << "row " << y;
   }
   for (int x = 0; x <= cx; ++x)
-    EXPECT_EQ(f->cb_plane[size_t(cy) * f->c_width + x], p.cb[size_t(cy) * p.c_stride + x]) << "column " << x;
+    EXPECT_EQ(f->cb_plane()[size_t(cy) * f->c_width() + x], p.cb[size_t(cy) * p.c_stride + x]) << "column " << x;
+}
+
+// Regression: a JPEG still or a QuickTime JPEG sample became a movie frame
+// with its full-range planes unchanged (blacks too dark, colours too strong).
+// The frame shown equals ffmpeg's video-range conversion of the picture.
+TEST(FrameAccess, JpegStillsAndSamplesBecomeVideoRangeFrames) {
+  const std::string dir = temp_dir();
+  struct Case {
+    const char* file;
+    int number;  // frame asked for (the sample of a movie)
+    int w, h;
+  } cases[] = {{"jpg_ff420.jpg", 0, 352, 288}, {"jpg_ff422.jpg", 0, 352, 288}, {"jpg_ff444.jpg", 0, 352, 288},
+               {"jpg_ffgray.jpg", 0, 352, 288}, {"jpg_cj420.jpg", 3, 352, 288}, {"mov_mjpeg.mov", 17, 320, 240}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    std::vector<std::string> lines;
+    ASSERT_EQ(dev("frame " + fixture(c.file) + " " + std::to_string(c.number) + " --out " + dir + "/f.yuv", &lines),
+              0);
+    const auto out = read_file(dir + "/f.yuv");
+    const std::string base = std::string(c.file).substr(0, std::string(c.file).rfind('.'));
+    const auto ref = read_file(fixture(base + ".video.yuv"));
+    const size_t ys = size_t(c.w) * c.h, fs = ys * 3 / 2;
+    ASSERT_EQ(out.size(), fs);
+    const size_t at = base == "mov_mjpeg" ? fs * size_t(c.number) : 0;
+    ASSERT_GE(ref.size(), at + fs);
+    EXPECT_GE(psnr(out.data(), ref.data() + at, ys), 40.0);
+    EXPECT_GE(psnr(out.data() + ys, ref.data() + at + ys, fs - ys), 40.0);
+    const auto [lo, hi] = std::minmax_element(out.begin(), out.begin() + long(ys));
+    EXPECT_GE(*lo, 16);
+    EXPECT_LE(*hi, 235);
+  }
+}
+
+// Regression: a damaged first sequence header claiming 16383 x 16383 made
+// `frame` and `walk` take 4.8-5.9 GB, one claiming 4095 x 4095 330 MB for a
+// 352 x 288 stream. The first is refused with a message; with the second
+// only the pictures that are decoded get frames, each at the size of the
+// header in force for its GOP, and the later GOPs decode as the true stream.
+TEST(FrameAccess, DamagedPictureSizeClaims) {
+  {
+    MPEG_Clip c = clip_of(fixture("size_16383.m2v"), 3);
+    TraceCapture trace;
+    int err = 0;
+    DTV d(&c, &err, 0);
+    EXPECT_EQ(err, 1);
+    EXPECT_EQ(d.get_frame_bytes(), 0u);
+    EXPECT_TRUE(trace.contains("picture size 16383 x 16383 is beyond every MPEG level"));
+    std::vector<std::string> lines;
+    const std::string out = temp_dir() + "/big.yuv";
+    EXPECT_EQ(dev("frame " + fixture("size_16383.m2v") + " 0 --out " + out, &lines), 1);
+    EXPECT_EQ(dev("walk " + fixture("size_16383.m2v") + " 0 10 --out " + out, &lines), 1);
+    // The largest child so far (these two; a 16383 x 16383 frame alone is 400 MB).
+    rusage ru{};
+    ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &ru), 0);
+    EXPECT_LT(ru.ru_maxrss, 200L * 1024) << "kB";
+  }
+  MPEG_Clip real_clip = clip_of(fixture("size_real.m2v"), 3);
+  MPEG_Clip claim_clip = clip_of(fixture("size_4095.m2v"), 3);
+  int err = 1;
+  DTV real(&real_clip, &err, 0);
+  ASSERT_EQ(err, 0);
+  DTV claim(&claim_clip, &err, 0);
+  ASSERT_EQ(err, 0);
+  ASSERT_EQ(claim.get_clip_frames(), real.get_clip_frames());
+  // Frame 0 is the first I picture: one pool frame of the claimed size.
+  const size_t big = size_t(4096) * 4096 * 3 / 2 + 32;
+  EXPECT_EQ(claim.get_frame_bytes(), big);
+  for (int n = 30; n < claim.get_clip_frames(); ++n) {
+    ASSERT_EQ(real.search(n, 1), n);
+    ASSERT_EQ(claim.search(n, 1), n);
+    const Frame* a = real.get_screen();
+    const Frame* b = claim.get_screen();
+    ASSERT_EQ(b->padded_width(), a->padded_width()) << n;
+    ASSERT_TRUE(std::equal(a->buffer(), a->buffer() + a->y_size(), b->buffer())) << "frame " << n;
+  }
+  EXPECT_LE(claim.get_frame_bytes(), real.get_frame_bytes());
+  EXPECT_LT(real.get_frame_bytes(), 16 * (size_t(352) * 288 * 3 / 2 + 32));
+  // Back over the size change: the pictures predicting across it use no
+  // frame of the other geometry.
+  while (claim.backward(1) > 0) {
+  }
+  EXPECT_EQ(claim.get_position(), 0);
 }
 
 // Reader-backed clips: stepping and searching give the same pictures.
@@ -483,7 +566,7 @@ TEST(FrameAccess, SequenceClipsStepAndSearchAlike) {
     std::vector<std::vector<uint8_t>> stepped;
     auto grab = [&]() {
       Frame* f = d.get_screen();
-      return std::vector<uint8_t>(f->y_plane, f->y_plane + f->y_size);
+      return std::vector<uint8_t>(f->y_plane(), f->y_plane() + f->y_size());
     };
     stepped.push_back(grab());
     while (d.forward(1) > 0) stepped.push_back(grab());
@@ -560,7 +643,7 @@ TEST(FrameAccess, ModesAndLoadIds) {
   d.set_play_mode(25);
   const int shown = d.search(20, 0);
   EXPECT_LE(shown, 20);
-  EXPECT_EQ(d.get_screen()->picture_coding_type, 1);
+  EXPECT_EQ(d.get_screen()->picture_coding_type(), 1);
 }
 
 }  // namespace

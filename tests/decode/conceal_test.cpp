@@ -89,7 +89,7 @@ std::vector<std::vector<uint8_t>> decode_all(const std::vector<Pic>& pics, const
     Frame* fwd = p.type == 3 ? (older ? older.get() : newer.get()) : p.type == 2 ? newer.get() : nullptr;
     Frame* bwd = p.type == 3 ? newer.get() : nullptr;
     EXPECT_GT(dec.decode_picture(p.bytes.data(), static_cast<int>(p.bytes.size()), f.get(), fwd, bwd), 0);
-    out.emplace_back(f->y_plane, f->y_plane + f->y_size + 2 * f->c_size);
+    out.emplace_back(f->y_plane(), f->y_plane() + f->y_size() + 2 * f->c_size());
     if (p.type != 3) {
       older = std::move(newer);
       newer = std::move(f);

@@ -323,11 +323,11 @@ TEST(PicDecoder, RefusalsLeaveTheFrameUntouched) {
     ASSERT_GT(s.decode(m2.data(), static_cast<int>(m2.size())), 0);
     PicDecoder d(&s);
     Frame f(720, 576, 1, 0);
-    std::memset(f.y_plane, 77, static_cast<size_t>(f.y_size));
+    std::memset(f.y_plane(), 77, static_cast<size_t>(f.y_size()));
     uint32_t code = 0;
     const int64_t p = utils_next_usr_start_code(0x100, m1.data(), static_cast<int64_t>(m1.size()), &code);
     EXPECT_EQ(d.decode_picture(m1.data() + p, static_cast<int>(m1.size() - p), &f, nullptr, nullptr), 0);
-    for (int i = 0; i < f.y_size; ++i) ASSERT_EQ(f.y_plane[i], 77);
+    for (int i = 0; i < f.y_size(); ++i) ASSERT_EQ(f.y_plane()[i], 77);
   }
 }
 
@@ -455,14 +455,14 @@ TEST(PicDecoder, FieldPairsAndLoneFirstFields) {
   EXPECT_EQ(n0, static_cast<int>(pics[2]));
   EXPECT_EQ(d.get_second_field_pending(), 0);
   EXPECT_EQ(d.get_concealed_count(), 0);
-  EXPECT_EQ(f0.field_count, 2);
-  EXPECT_EQ(f0.picture_structure, 1);
+  EXPECT_EQ(f0.field_count(), 2);
+  EXPECT_EQ(f0.picture_structure(), 1);
   // frame 1's first field alone
   const int n1 = d.decode_picture(st.bytes.data() + pics[2], static_cast<int>(pics[3] - pics[2]), &f1, &f0, nullptr);
   EXPECT_GT(n1, 0);
   EXPECT_EQ(d.get_second_field_pending(), 0);
   for (int y = 0; y + 1 < st.height; y += 2)
-    ASSERT_EQ(0, std::memcmp(f1.y_plane + (y + 1) * f1.padded_width, f1.y_plane + y * f1.padded_width, st.width))
+    ASSERT_EQ(0, std::memcmp(f1.y_plane() + (y + 1) * f1.padded_width(), f1.y_plane() + y * f1.padded_width(), st.width))
         << "line " << y + 1;
 }
 

@@ -510,3 +510,31 @@ TEST(JpegIdct, VariantsAreBitExact) {
     }
   }
 }
+
+// Full range to video range: the ends land on 16/235 (luma) and 16/240
+// (chroma), grey stays 128, and the rows' padding beyond the area is left.
+TEST(JpegDecoder, VideoRangeMapping) {
+  struct Case {
+    uint8_t in, y, c;
+  } cases[] = {{0, 16, 16}, {255, 235, 240}, {128, 126, 128}, {1, 17, 16}, {254, 234, 239}, {64, 71, 72}};
+  for (const auto& t : cases) {
+    SCOPED_TRACE(int(t.in));
+    // 3 x 1 picture in rows of 4 (one padding byte each).
+    uint8_t y[4] = {t.in, t.in, t.in, 7}, cb[4] = {t.in, t.in, 7, 7}, cr[4] = {t.in, t.in, 7, 7};
+    YuvPlanes p;
+    p.y = y;
+    p.cb = cb;
+    p.cr = cr;
+    p.width = 3;
+    p.height = 1;
+    p.y_stride = 4;
+    p.c_stride = 4;
+    full_range_to_video_range(p);
+    EXPECT_EQ(y[0], t.y);
+    EXPECT_EQ(y[2], t.y);
+    EXPECT_EQ(cb[1], t.c);
+    EXPECT_EQ(cr[0], t.c);
+    EXPECT_EQ(y[3], 7);
+    EXPECT_EQ(cb[2], 7);
+  }
+}

@@ -110,11 +110,12 @@ TEST(QtDecoder, HeadersAndSampleTableMatchFfprobe) {
   }
 }
 
-// Every sample equals ffmpeg's decode of it; stepping forward then back
-// visits every sample and stops at both ends without decoding again.
+// Every sample equals ffmpeg's video-range decode of it; stepping forward
+// then back visits every sample and stops at both ends without decoding
+// again.
 TEST(QtDecoder, EverySampleMatchesFfmpegWhileStepping) {
   const std::string path = fixture("mov_mjpeg.mov");
-  const auto ref = read_file(fixture("mov_mjpeg.ref.yuv"));
+  const auto ref = read_file(fixture("mov_mjpeg.video.yuv"));
   const size_t fs = 320 * 240 * 3 / 2;
   ASSERT_EQ(ref.size(), fs * 50);
   int status = 1;
@@ -312,7 +313,7 @@ TEST(QtAtoms, ContainersAndDamagedSizes) {
 // forms fill plain planes.
 TEST(StillFrames, FrameFormsMatchPlanarForms) {
   auto frame_bytes = [](const Frame& f) {
-    const YuvPlanes p = f.image->planes();
+    const YuvPlanes p = f.image()->planes();
     std::vector<uint8_t> v;
     for (int y = 0; y < p.height; ++y) v.insert(v.end(), p.y + y * p.y_stride, p.y + y * p.y_stride + p.width);
     for (const uint8_t* c : {p.cb, p.cr})
@@ -339,6 +340,9 @@ TEST(StillFrames, FrameFormsMatchPlanarForms) {
   ASSERT_EQ(d.decode(fixture("jpg_cj420.jpg").c_str()), 2);
   Planar jp(352, 288);
   ASSERT_EQ(d.get_picture(jp.b.data(), 352, 288), 0);
+  // The decoder's own output stays full range; the frame holds video range.
+  EXPECT_FALSE(frame_bytes(*still) == jp.b);
+  full_range_to_video_range(jp.planes());
   EXPECT_TRUE(frame_bytes(*still) == jp.b);
   EXPECT_TRUE(std::unique_ptr<Frame>(load_jpeg_image(fixture("jpg_exif.jpg").c_str())));
   EXPECT_EQ(load_jpeg_image(fixture("mov_png.mov").c_str()), nullptr);
@@ -355,17 +359,22 @@ TEST(StillFrames, FrameFormsMatchPlanarForms) {
 }
 
 // The driver: `image` takes JPEG stills and the first picture of movies,
-// `sample` any picture of a movie.
-TEST(StillDriver, ImageAndSampleCommands) {
+// `sample` any picture of a movie, both in video range as a movie frame
+// holds them (full-range pictures shown with dark blacks and strong colours
+// before).
+TEST(StillDriver, ImageAndSampleCommandsGiveVideoRange) {
   const std::string dir = temp_dir();
   struct Case {
     const char* file;
-    const char* ref;  // ffmpeg's yuvj420p of the same picture (first frame)
+    const char* ref;  // ffmpeg's video-range yuv420p of the picture (first frame)
     int w, h;
-  } cases[] = {{"jpg_exif.jpg", "jpg_exif.ref.yuv", 352, 288},
-               {"jpg_odd.jpg", "jpg_odd.ref.yuv", 33, 17},
-               {"jpg_progrst.jpg", "jpg_progrst.ref.yuv", 352, 288},
-               {"mov_mjpeg.mov", "mov_mjpeg.ref.yuv", 320, 240}};
+  } cases[] = {{"jpg_ff420.jpg", "jpg_ff420.video.yuv", 352, 288},
+               {"jpg_ff422.jpg", "jpg_ff422.video.yuv", 352, 288},
+               {"jpg_ff444.jpg", "jpg_ff444.video.yuv", 352, 288},
+               {"jpg_ffgray.jpg", "jpg_ffgray.video.yuv", 352, 288},
+               {"jpg_prog420.jpg", "jpg_prog420.video.yuv", 352, 288},
+               {"jpg_odd.jpg", "jpg_odd.video.yuv", 33, 17},
+               {"mov_mjpeg.mov", "mov_mjpeg.video.yuv", 320, 240}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);
     std::vector<std::string> lines;
@@ -376,7 +385,10 @@ TEST(StillDriver, ImageAndSampleCommands) {
     const auto out = read_file(dir + "/out.yuv");
     const auto ref = read_file(fixture(c.ref));
     ASSERT_LE(out.size(), ref.size());
-    EXPECT_GE(psnr(out.data(), ref.data(), out.size()), 40.0);
+    const size_t ys = size_t(c.w) * c.h, cs = size_t((c.w + 1) / 2) * ((c.h + 1) / 2);
+    ASSERT_EQ(out.size(), ys + 2 * cs);
+    EXPECT_GE(psnr(out.data(), ref.data(), ys), 40.0);
+    EXPECT_GE(psnr(out.data() + ys, ref.data() + ys, 2 * cs), 40.0);
   }
   std::vector<std::string> lines;
   ASSERT_EQ(dev("image " + fixture("avi_bgr24.avi") + " " + dir + "/avi.yuv", &lines), 0);
@@ -384,7 +396,7 @@ TEST(StillDriver, ImageAndSampleCommands) {
 
   ASSERT_EQ(dev("sample " + fixture("mov_mjpeg.mov") + " 17 " + dir + "/s.yuv", &lines), 0);
   EXPECT_EQ(lines, std::vector<std::string>{"sample=17 width=320 height=240"});
-  const auto ref = read_file(fixture("mov_mjpeg.ref.yuv"));
+  const auto ref = read_file(fixture("mov_mjpeg.video.yuv"));
   const auto s = read_file(dir + "/s.yuv");
   ASSERT_EQ(s.size(), 320u * 240 * 3 / 2);
   EXPECT_GE(psnr(s.data(), ref.data() + 17 * s.size(), s.size()), 40.0);

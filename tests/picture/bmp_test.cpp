@@ -289,7 +289,7 @@ TEST(BmpMalformed, RefusedCleanly) {
   ASSERT_TRUE(f);
   EXPECT_EQ(f->get_width(), 16);
   EXPECT_EQ(f->get_height(), 8);
-  EXPECT_EQ(f->chroma_format, 1);
+  EXPECT_EQ(f->chroma_format(), 1);
 }
 
 TEST(Bmp, PixelsStartAtOffBits) {

@@ -22,9 +22,9 @@ namespace {
 // Converts one flat 4:2:0 picture and returns the first pixel's bytes.
 std::vector<uint8_t> convert_flat(int bits, uint8_t y, uint8_t cb, uint8_t cr) {
   Frame f(32, 32, 1, 0);
-  std::memset(f.y_plane, y, f.y_size);
-  std::memset(f.cb_plane, cb, f.c_size);
-  std::memset(f.cr_plane, cr, f.c_size);
+  std::memset(f.y_plane(), y, f.y_size());
+  std::memset(f.cb_plane(), cb, f.c_size());
+  std::memset(f.cr_plane(), cr, f.c_size());
   BMP bmp;
   EXPECT_EQ(bmp.set_from_frame(&f, bits, 1), 1);
   return std::vector<uint8_t>(bmp.dib_data, bmp.dib_data + bits / 8);
@@ -102,7 +102,7 @@ TEST(Yuv2RgbSimd, KernelsMatchPlainWithGuards) {
 TEST(Yuv2Rgb, FlipCentringAndBlackBorders) {
   // Rows of distinct grey; with flip, memory row 0 is the bottom picture row.
   Frame f(16, 8, 1, 0);
-  for (int r = 0; r < 8; ++r) std::memset(f.y_plane + r * 16, 40 + 20 * r, 16);
+  for (int r = 0; r < 8; ++r) std::memset(f.y_plane() + r * 16, 40 + 20 * r, 16);
   BMP bmp;
   ASSERT_EQ(bmp.set_from_frame(&f, 24, 1), 1);
   const int bpl = bmp.get_bytes_per_line();
@@ -111,13 +111,13 @@ TEST(Yuv2Rgb, FlipCentringAndBlackBorders) {
   EXPECT_EQ(bmp.dib_data[7 * bpl], t.y[40] & 0xff);
   // A taller and wider bitmap: the picture sits in the middle, rest black.
   Frame g(16, 16, 1, 0);
-  for (int r = 0; r < 16; ++r) std::memset(g.y_plane + r * 16, 40 + 10 * r, 16);
+  for (int r = 0; r < 16; ++r) std::memset(g.y_plane() + r * 16, 40 + 10 * r, 16);
   BMP big;
   ASSERT_EQ(big.init_dib_header(32, 24, 20), 0);
   ASSERT_EQ(big.init_dib_data(), 0);
   std::memset(big.dib_data, 0xEE, big.get_dib_data_size());
   Dither d(24, 20, 32);
-  ASSERT_EQ(d.dither(g.image, &big, 0), 0);
+  ASSERT_EQ(d.dither(g.image(), &big, 0), 0);
   for (int r = 0; r < 20; ++r)
     for (int x = 0; x < 24; ++x) {
       const uint8_t* p = big.dib_data + r * 96 + 4 * x;
@@ -154,11 +154,11 @@ TEST(Dither, HeaderAndPalette) {
 
 TEST(Dither, EightBitFieldShowsOneField) {
   Frame f(16, 8, 1, 0);
-  for (int r = 0; r < 8; ++r) std::memset(f.y_plane + r * 16, r % 2 ? 230 : 20, 16);
+  for (int r = 0; r < 8; ++r) std::memset(f.y_plane() + r * 16, r % 2 ? 230 : 20, 16);
   Dither d(16, 8, 8);
   BMP top, bottom;
-  ASSERT_EQ(d.dither_field(1, f.image, &top, 0), 0);
-  ASSERT_EQ(d.dither_field(0, f.image, &bottom, 0), 0);
+  ASSERT_EQ(d.dither_field(1, f.image(), &top, 0), 0);
+  ASSERT_EQ(d.dither_field(0, f.image(), &bottom, 0), 0);
   for (int r = 0; r < 8; ++r)
     for (int x = 0; x < 16; ++x) {
       ASSERT_LE(top.dib_data[r * 16 + x] >> 4, 2) << "top field is dark";

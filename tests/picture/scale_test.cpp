@@ -110,9 +110,9 @@ TEST(ScaleSimd, ColumnFilterMatchesPlainWithGuards) {
 namespace {
 
 void fill_frame(Frame& f, uint8_t y, uint8_t cb, uint8_t cr) {
-  std::memset(f.y_plane, y, f.y_size);
-  std::memset(f.cb_plane, cb, f.c_size);
-  std::memset(f.cr_plane, cr, f.c_size);
+  std::memset(f.y_plane(), y, f.y_size());
+  std::memset(f.cb_plane(), cb, f.c_size());
+  std::memset(f.cr_plane(), cr, f.c_size());
 }
 
 }  // namespace
@@ -121,9 +121,9 @@ TEST(ScaleFrames, PlacementAndMixedRequests) {
   // 2:1 in both directions: 720x576 into 352x288 uses the middle 704 columns.
   Frame src(720, 576, 1, 0), dst(352, 288, 1, 0);
   for (int r = 0; r < 576; ++r)
-    for (int x = 0; x < 720; ++x) src.y_plane[r * 720 + x] = static_cast<uint8_t>(x < 8 || x >= 712 ? 250 : 60);
+    for (int x = 0; x < 720; ++x) src.y_plane()[r * 720 + x] = static_cast<uint8_t>(x < 8 || x >= 712 ? 250 : 60);
   ASSERT_EQ(src.decimation(&dst, 0x3), 0);
-  for (int x = 0; x < 352; ++x) ASSERT_EQ(dst.y_plane[100 * 352 + x], 60) << x;
+  for (int x = 0; x < 352; ++x) ASSERT_EQ(dst.y_plane()[100 * 352 + x], 60) << x;
 
   // Width reduced, height enlarged: only the reduction runs and the picture
   // keeps its height, centred in the taller target.
@@ -135,10 +135,10 @@ TEST(ScaleFrames, PlacementAndMixedRequests) {
   EXPECT_EQ(out->get_height(), 576);
   for (int r : {0, 143, 144, 431, 432, 575}) {
     const uint8_t want = (r >= 144 && r < 432) ? 90 : 0;
-    EXPECT_EQ(out->y_plane[r * 352 + 10], want) << r;
+    EXPECT_EQ(out->y_plane()[r * 352 + 10], want) << r;
   }
-  EXPECT_EQ(out->cb_plane[(72 + 5) * 176 + 5], 100);
-  EXPECT_EQ(out->cb_plane[10 * 176 + 5], 128);
+  EXPECT_EQ(out->cb_plane()[(72 + 5) * 176 + 5], 100);
+  EXPECT_EQ(out->cb_plane()[10 * 176 + 5], 128);
 
   TraceCapture cap;
   EXPECT_EQ(src.deci2(&dst, 0x300), 1);
@@ -153,27 +153,27 @@ TEST(ScaleFrames, Chroma422KeepsItsGeometry) {
   Frame src(176, 144, 2, 0), dst(352, 288, 2, 0);
   fill_frame(src, 100, 0, 0);
   for (int r = 0; r < 144; ++r) {
-    std::memset(src.cb_plane + r * 88, r < 72 ? 60 : 200, 88);
-    std::memset(src.cr_plane + r * 88, r < 72 ? 70 : 190, 88);
+    std::memset(src.cb_plane() + r * 88, r < 72 ? 60 : 200, 88);
+    std::memset(src.cr_plane() + r * 88, r < 72 ? 70 : 190, 88);
   }
   ASSERT_EQ(src.interpolation(&dst, 0x3000 | 0x1000), 0);
-  EXPECT_EQ(dst.cb_plane[20 * 176 + 50], 60);
-  EXPECT_EQ(dst.cb_plane[250 * 176 + 50], 200);
-  EXPECT_EQ(dst.cr_plane[287 * 176 + 175], 190);
+  EXPECT_EQ(dst.cb_plane()[20 * 176 + 50], 60);
+  EXPECT_EQ(dst.cb_plane()[250 * 176 + 50], 200);
+  EXPECT_EQ(dst.cr_plane()[287 * 176 + 175], 190);
 }
 
 TEST(ScaleFrames, LayersOfTheEncoder) {
   Frame f(64, 32, 1, 0);
-  for (int i = 0; i < f.y_size; ++i) f.y_plane[i] = 77;
+  for (int i = 0; i < f.y_size(); ++i) f.y_plane()[i] = 77;
   f.get_layer2(1, 1);
-  ASSERT_TRUE(f.layer2 && f.layer4 && f.layer2_fields);
-  for (int i = 0; i < 32 * 16; ++i) ASSERT_EQ(f.layer2[i], 77);
-  for (int i = 0; i < 16 * 8; ++i) ASSERT_EQ(f.layer4[i], 77);
-  for (int i = 0; i < 64 * 8; ++i) ASSERT_EQ(f.layer2_fields[i], 77);
+  ASSERT_TRUE(f.layer2() && f.layer4() && f.layer2_fields());
+  for (int i = 0; i < 32 * 16; ++i) ASSERT_EQ(f.layer2()[i], 77);
+  for (int i = 0; i < 16 * 8; ++i) ASSERT_EQ(f.layer4()[i], 77);
+  for (int i = 0; i < 64 * 8; ++i) ASSERT_EQ(f.layer2_fields()[i], 77);
   Frame wide(4112, 16, 1, 0);
   TraceCapture cap;
   wide.get_layer2(1, 0);
-  EXPECT_EQ(wide.layer2, nullptr);
+  EXPECT_EQ(wide.layer2(), nullptr);
   EXPECT_TRUE(cap.contains("Frame::get_layer2 (ERROR)"));
 }
 

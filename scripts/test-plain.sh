@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Second build of CI: clang, plain C++ kernels only (no x86 SIMD), release
+# optimisation, warnings as errors; runs every test. Shows that the plain
+# path stands alone and that a second compiler accepts the code.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/scripts/deps.sh"
+tamsel_install "${TAMSEL_BUILD_PACKAGES[@]}" "${TAMSEL_TEST_PACKAGES[@]}" clang
+
+build=${TAMSEL_PLAIN_BUILD_DIR:-$root/build/clang-plain}
+jobs=${TAMSEL_JOBS:-$(nproc)}
+t0=$(date +%s)
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+  -DTAMSEL_SIMD=OFF -DTAMSEL_WERROR=ON -DTAMSEL_BENCH=OFF
+cmake --build "$build" -j "$jobs"
+echo "== clang plain build: $(($(date +%s) - t0)) s" >&2
+
+# The fixtures are the same streams whichever build reads them: share the
+# sanitizer build's when it made them (hard links, no copy).
+if [ ! -e "$build/fixtures" ] && [ -d "$root/build/asan/fixtures" ]; then
+  cp -al "$root/build/asan/fixtures" "$build/fixtures"
+fi
+bash "$root/tests/fixtures/make.sh" "$build/fixtures"
+
+cd "$build"
+t0=$(date +%s)
+rc=0
+ctest --output-on-failure -j "$jobs" "$@" || rc=$?
+echo "== clang plain tests: $(($(date +%s) - t0)) s" >&2
+exit $rc

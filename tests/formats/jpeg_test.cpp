@@ -473,8 +473,8 @@ TEST(JpegEncoder, OutputLargerThanBufferFailsCleanly) {
 // extreme blocks, and writes nothing outside its 8 x 8 area.
 TEST(JpegIdct, VariantsAreBitExact) {
   std::vector<std::pair<const char*, JpegIdctFn>> variants;
-  if (cpu_has_sse41()) variants.emplace_back("sse4.1", &jpeg_idct_put_sse41);
-  if (cpu_has_avx2()) variants.emplace_back("avx2", &jpeg_idct_put_avx2);
+  if (cpu_has_sse41()) variants.emplace_back("sse4.1", jpeg_idct_dsp_for(CpuLevel::sse41)->put);
+  if (cpu_has_avx2()) variants.emplace_back("avx2", jpeg_idct_dsp_for(CpuLevel::avx2)->put);
   if (variants.empty()) GTEST_SKIP() << "no vector variant on this processor";
   std::mt19937 rng(11);
   Quant q(50);
@@ -498,7 +498,7 @@ TEST(JpegIdct, VariantsAreBitExact) {
     const int32_t* dq = q.decode_table(iter % 3);
     uint8_t a[kStride * kRows];
     std::memset(a, 0xA5, sizeof a);
-    jpeg_idct_put_c(c, dq, a + 2 * kStride + 4, kStride);
+    jpeg_idct_dsp_for(CpuLevel::c)->put(c, dq, a + 2 * kStride + 4, kStride);
     for (const auto& [name, fn] : variants) {
       uint8_t b[kStride * kRows];
       std::memset(b, 0xA5, sizeof b);

@@ -69,12 +69,11 @@ TEST(Yuv2Rgb, SixteenAndThirtyTwoBitLayouts) {
 }
 
 TEST(Yuv2RgbSimd, KernelsMatchPlainWithGuards) {
-  const Yuv2RgbKernels& c = yuv2rgb_kernels_c();
-  std::vector<std::pair<const char*, const Yuv2RgbKernels*>> sets;
-  if (cpu_has_sse41()) sets.push_back({"sse41", &yuv2rgb_kernels_sse41()});
-  if (cpu_has_avx2()) sets.push_back({"avx2", &yuv2rgb_kernels_avx2()});
+  const Yuv2RgbDsp& c = *yuv2rgb_dsp_for(CpuLevel::c);
+  std::vector<std::pair<const char*, const Yuv2RgbDsp*>> sets;
+  for (CpuLevel l : {CpuLevel::sse41, CpuLevel::avx2})
+    if (l <= cpu_level() && yuv2rgb_dsp_for(l)) sets.push_back({cpu_level_name(l), yuv2rgb_dsp_for(l)});
   if (sets.empty()) GTEST_SKIP() << "no SIMD here (or TAMSEL_CPU=c)";
-  yuv2rgb_tables_init();
   std::mt19937 rng(99);
   for (const auto& [name, k] : sets) {
     for (int width : {2, 14, 16, 30, 32, 34, 64, 98, 720}) {
@@ -87,7 +86,7 @@ TEST(Yuv2RgbSimd, KernelsMatchPlainWithGuards) {
         for (int bits : {16, 24, 32}) {
           const size_t n = static_cast<size_t>(width) * bits / 8;
           std::vector<uint8_t> a0(n + 64, 0x5A), a1(n + 64, 0x5A), b0(n + 64, 0x5A), b1(n + 64, 0x5A);
-          auto pick = [bits](const Yuv2RgbKernels& s) { return bits == 16 ? s.k16 : (bits == 24 ? s.k24 : s.k32); };
+          auto pick = [bits](const Yuv2RgbDsp& s) { return bits == 16 ? s.pair16 : (bits == 24 ? s.pair24 : s.pair32); };
           pick(c)(y0.data(), y1.data(), cb0.data(), cr0.data(), cb1p, cr1p, a0.data() + 32, a1.data() + 32, width);
           pick(*k)(y0.data(), y1.data(), cb0.data(), cr0.data(), cb1p, cr1p, b0.data() + 32, b1.data() + 32, width);
           ASSERT_EQ(a0, b0) << name << " width " << width << " bits " << bits;

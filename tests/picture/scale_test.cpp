@@ -99,8 +99,8 @@ TEST(ScaleSimd, ColumnFilterMatchesPlainWithGuards) {
         ptr[i] = rows[i].data();
       }
       std::vector<uint8_t> a(width + 64, 0xA5), b(width + 64, 0xA5);
-      vfilter_row_c(ptr, tapsets[t], counts[t], a.data() + 32, width);
-      vfilter_row_avx2(ptr, tapsets[t], counts[t], b.data() + 32, width);
+      scale_dsp_for(CpuLevel::c)->vfilter_row(ptr, tapsets[t], counts[t], a.data() + 32, width);
+      scale_dsp_for(CpuLevel::avx2)->vfilter_row(ptr, tapsets[t], counts[t], b.data() + 32, width);
       ASSERT_EQ(a, b) << "width " << width << " taps " << t;
       for (int g = 0; g < 32; ++g) ASSERT_TRUE(b[g] == 0xA5 && b[32 + width + g] == 0xA5);
     }

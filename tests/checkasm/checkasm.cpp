@@ -24,12 +24,18 @@ std::string vformat(const char* fmt, va_list ap) {
   return buf;
 }
 
-// Rounded-down quotient and its remainder, for offsets before the origin.
-void row_column(ptrdiff_t off, int stride, int* row, int* column) {
-  ptrdiff_t r = off / stride, c = off % stride;
-  if (c < 0) c += stride, --r;
-  *row = static_cast<int>(r);
-  *column = static_cast<int>(c);
+// Place of a byte `off` past the origin, for messages: before the first
+// row it is row 0 at a negative column, after the last row that row at a
+// column past the width.
+void row_column(ptrdiff_t off, int stride, int rows, int* row, int* column) {
+  const ptrdiff_t last = static_cast<ptrdiff_t>(rows - 1) * stride;
+  if (off < 0 || off >= last) {
+    *row = off < 0 ? 0 : rows - 1;
+    *column = static_cast<int>(off < 0 ? off : off - last);
+    return;
+  }
+  *row = static_cast<int>(off / stride);
+  *column = static_cast<int>(off % stride);
 }
 
 }  // namespace
@@ -57,8 +63,8 @@ bool Canvas::stray_write(int* row, int* column) const {
   const ptrdiff_t lead = origin_ - base_;
   for (size_t i = 0; i < span_; ++i) {
     int r, c;
-    row_column(static_cast<ptrdiff_t>(i) - lead, stride_, &r, &c);
-    if (r >= 0 && r < rows_ && c < width_) continue;
+    row_column(static_cast<ptrdiff_t>(i) - lead, stride_, rows_, &r, &c);
+    if (c >= 0 && c < width_) continue;
     if (base_[i] != pattern(i)) {
       *row = r;
       *column = c;

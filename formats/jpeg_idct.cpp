@@ -1,4 +1,5 @@
 #include "formats/jpeg_idct.h"
+#include "formats/jpeg_idct_kernels.h"
 
 #include <cstring>
 
@@ -70,8 +71,6 @@ inline uint8_t to_sample(int32_t v) {
   return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
 }
 
-}  // namespace
-
 void jpeg_idct_put_c(const int16_t* c, const int32_t* q, uint8_t* out, int stride) {
   alignas(32) int32_t a[64], b[64];
   for (int i = 0; i < 64; ++i) a[i] = dequantise(c[i], q[i]);
@@ -83,21 +82,32 @@ void jpeg_idct_put_c(const int16_t* c, const int32_t* q, uint8_t* out, int strid
     for (int k = 0; k < 8; ++k) out[k] = to_sample(b[k * 8 + r]);
 }
 
+const JpegIdctDsp jpeg_idct_dsp_c = {jpeg_idct_put_c};
+
+}  // namespace
+
 void jpeg_idct_dc_put(int dc, const int32_t* q, uint8_t* out, int stride) {
   const uint8_t s = to_sample(dequantise(dc, q[0]) + (1 << (kShift - 1)));
   for (int r = 0; r < 8; ++r, out += stride) std::memset(out, s, 8);
 }
 
-JpegIdctFn jpeg_idct_selected() {
-  static const JpegIdctFn fn = [] {
-    if (!cpu_use_plain() && cpu_has_avx2()) return &jpeg_idct_put_avx2;
-    if (!cpu_use_plain() && cpu_has_sse41()) return &jpeg_idct_put_sse41;
-    return &jpeg_idct_put_c;
-  }();
-  return fn;
+const JpegIdctDsp* jpeg_idct_dsp_for(CpuLevel level) {
+  switch (level) {
+    case CpuLevel::c: return &jpeg_idct_dsp_c;
+#if TAMSEL_X86_SIMD
+    case CpuLevel::sse41: return &jpeg_idct_dsp_sse41;
+    case CpuLevel::avx2: return &jpeg_idct_dsp_avx2;
+#endif
+    default: return nullptr;
+  }
+}
+
+const JpegIdctDsp& jpeg_idct_dsp() {
+  static const JpegIdctDsp& dsp = cpu_pick(jpeg_idct_dsp_for);
+  return dsp;
 }
 
 void jpeg_idct_put(const int16_t* c, const int32_t* q, uint8_t* out, int stride) {
-  static const JpegIdctFn fn = jpeg_idct_selected();
-  fn(c, q, out, stride);
+  static const JpegIdctFn put = jpeg_idct_dsp().put;
+  put(c, q, out, stride);
 }

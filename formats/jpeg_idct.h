@@ -6,16 +6,22 @@
 
 #include <cstdint>
 
-// coef: 64 coefficients in natural order; writes 8 rows of 8 samples.
-// Runs the fastest variant the processor has (plain with TAMSEL_CPU=c).
-void jpeg_idct_put(const int16_t* coef, const int32_t* dequant, uint8_t* out, int stride);
+#include "foundation/cpu.h"
 
-// The variants, bit-exact with each other.
-using JpegIdctFn = void (*)(const int16_t*, const int32_t*, uint8_t*, int);
-void jpeg_idct_put_c(const int16_t* coef, const int32_t* dequant, uint8_t* out, int stride);
-void jpeg_idct_put_sse41(const int16_t* coef, const int32_t* dequant, uint8_t* out, int stride);
-void jpeg_idct_put_avx2(const int16_t* coef, const int32_t* dequant, uint8_t* out, int stride);
-// The variant jpeg_idct_put uses.
-JpegIdctFn jpeg_idct_selected();
+// coef: 64 coefficients in natural order; writes 8 rows of 8 samples.
+using JpegIdctFn = void (*)(const int16_t* coef, const int32_t* dequant, uint8_t* out, int stride);
+
+// The transform, one table per processor level, all bit-exact with the plain
+// one.
+struct JpegIdctDsp {
+  JpegIdctFn put;
+};
+// The table of one level; null when that level has no variant of its own.
+const JpegIdctDsp* jpeg_idct_dsp_for(CpuLevel level);
+// The table for this processor (TAMSEL_CPU honoured), chosen once.
+const JpegIdctDsp& jpeg_idct_dsp();
+
+// The transform through jpeg_idct_dsp().
+void jpeg_idct_put(const int16_t* coef, const int32_t* dequant, uint8_t* out, int stride);
 // Only the DC coefficient is non-zero: a flat block.
 void jpeg_idct_dc_put(int dc, const int32_t* dequant, uint8_t* out, int stride);

@@ -4,7 +4,7 @@
 #include <immintrin.h>
 
 #include "formats/jpeg_common.h"
-#include "formats/jpeg_idct.h"
+#include "formats/jpeg_idct_kernels.h"
 
 namespace {
 
@@ -58,8 +58,6 @@ inline void transpose(__m256i* r) {
   r[7] = _mm256_permute2x128_si256(u3, u7, 0x31);
 }
 
-}  // namespace
-
 void jpeg_idct_put_avx2(const int16_t* c, const int32_t* q, uint8_t* out, int stride) {
   const __m256i clim = _mm256_set1_epi32(1 << 12), ilim = _mm256_set1_epi32(1 << 14);
   const __m256i nclim = _mm256_set1_epi32(-(1 << 12)), nilim = _mm256_set1_epi32(-(1 << 14));
@@ -84,3 +82,7 @@ void jpeg_idct_put_avx2(const int16_t* c, const int32_t* q, uint8_t* out, int st
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(w, w));
   }
 }
+
+}  // namespace
+
+const JpegIdctDsp jpeg_idct_dsp_avx2 = {jpeg_idct_put_avx2};

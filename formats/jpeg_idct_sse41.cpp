@@ -3,7 +3,7 @@
 #include <smmintrin.h>
 
 #include "formats/jpeg_common.h"
-#include "formats/jpeg_idct.h"
+#include "formats/jpeg_idct_kernels.h"
 
 namespace {
 
@@ -61,8 +61,6 @@ inline void transpose(__m128i* lo, __m128i* hi) {
   }
 }
 
-}  // namespace
-
 void jpeg_idct_put_sse41(const int16_t* c, const int32_t* q, uint8_t* out, int stride) {
   const __m128i clim = _mm_set1_epi32(1 << 12), ilim = _mm_set1_epi32(1 << 14);
   const __m128i nclim = _mm_set1_epi32(-(1 << 12)), nilim = _mm_set1_epi32(-(1 << 14));
@@ -95,3 +93,7 @@ void jpeg_idct_put_sse41(const int16_t* c, const int32_t* q, uint8_t* out, int s
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(w, w));
   }
 }
+
+}  // namespace
+
+const JpegIdctDsp jpeg_idct_dsp_sse41 = {jpeg_idct_put_sse41};

@@ -1,8 +1,10 @@
 // AVX2 column filter: 32 output samples per step, pairs of taps through
-// 16-bit multiply-add; bit-exact with vfilter_row_c.
+// 16-bit multiply-add; bit-exact with the plain one.
 #include <immintrin.h>
 
 #include "picture/scale_kernels.h"
+
+namespace {
 
 void vfilter_row_avx2(const uint8_t* const* rows, const int16_t* taps, int ntaps, uint8_t* dst, int width) {
   int c = 0;
@@ -37,6 +39,10 @@ void vfilter_row_avx2(const uint8_t* const* rows, const int16_t* taps, int ntaps
   if (c < width) {
     const uint8_t* rest[12];
     for (int i = 0; i < ntaps; ++i) rest[i] = rows[i] + c;
-    vfilter_row_c(rest, taps, ntaps, dst + c, width - c);
+    scale_dsp_for(CpuLevel::c)->vfilter_row(rest, taps, ntaps, dst + c, width - c);
   }
 }
+
+}  // namespace
+
+const ScaleDsp scale_dsp_avx2 = {vfilter_row_avx2};

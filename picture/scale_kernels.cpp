@@ -156,6 +156,8 @@ void build_taps(ScaleKernel k, int n, TapTable& t) {
   }
 }
 
+namespace {
+
 void vfilter_row_c(const uint8_t* const* rows, const int16_t* taps, int ntaps, uint8_t* dst, int width) {
   for (int c = 0; c < width; ++c) {
     int s = 128;
@@ -164,9 +166,23 @@ void vfilter_row_c(const uint8_t* const* rows, const int16_t* taps, int ntaps, u
   }
 }
 
-VFilterRowFn vfilter_row_fn() {
-  static const VFilterRowFn fn = cpu_has_avx2() ? vfilter_row_avx2 : vfilter_row_c;
-  return fn;
+const ScaleDsp scale_dsp_c = {vfilter_row_c};
+
+}  // namespace
+
+const ScaleDsp* scale_dsp_for(CpuLevel level) {
+  switch (level) {
+    case CpuLevel::c: return &scale_dsp_c;
+#if TAMSEL_X86_SIMD
+    case CpuLevel::avx2: return &scale_dsp_avx2;
+#endif
+    default: return nullptr;
+  }
+}
+
+const ScaleDsp& scale_dsp() {
+  static const ScaleDsp& dsp = cpu_pick(scale_dsp_for);
+  return dsp;
 }
 
 namespace {
@@ -196,8 +212,10 @@ void scale_plane_h(ScaleKernel k, const uint8_t* src, int src_stride, int n_in, 
   TapTable t;
   build_taps(k, n_in, t);
   const int outs = std::min(n_out, t.out_count);
-  const VFilterRowFn fn = vfilter_row_fn();
-  if (rows < 8 || fn == vfilter_row_c) {
+  const ScaleDsp& dsp = scale_dsp();
+  const VFilterRowFn fn = dsp.vfilter_row;
+  // Turning rows on their side pays only with a vector column filter.
+  if (rows < 8 || &dsp == &scale_dsp_c) {
     switch (t.ntaps) {
       case 1: filter_rows<1>(t, src, src_stride, rows, dst, dst_stride, outs); break;
       case 2: filter_rows<2>(t, src, src_stride, rows, dst, dst_stride, outs); break;
@@ -247,7 +265,7 @@ void scale_plane_v(ScaleKernel k, const uint8_t* src, int src_stride, int n_in, 
   build_taps(k, n_in, t);
   const int outs = std::min(n_out, t.out_count);
   const int nt = t.ntaps;
-  const VFilterRowFn fn = vfilter_row_fn();
+  const VFilterRowFn fn = scale_dsp().vfilter_row;
   const uint8_t* rows[12];
   for (int o = 0; o < outs; ++o) {
     // Drop zero taps so copies and two-tap phases cost no more than needed.

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "foundation/cpu.h"
+
 enum ScaleKernel {
   SK_NONE = 0,
   SK_DEC2_H,   // decimate_line_4
@@ -29,12 +31,22 @@ struct TapTable {
 int scale_out_count(ScaleKernel k, int n);
 void build_taps(ScaleKernel k, int n, TapTable& t);
 
-// One output row from ntaps source rows: dst[c] = clamp((sum taps[i] x
-// rows[i][c] + 128) >> 8). Chosen once by processor.
+// One output row from ntaps (1..12) source rows: dst[c] = clamp((sum
+// taps[i] x rows[i][c] + 128) >> 8).
 using VFilterRowFn = void (*)(const uint8_t* const* rows, const int16_t* taps, int ntaps, uint8_t* dst, int width);
-void vfilter_row_c(const uint8_t* const* rows, const int16_t* taps, int ntaps, uint8_t* dst, int width);
-void vfilter_row_avx2(const uint8_t* const* rows, const int16_t* taps, int ntaps, uint8_t* dst, int width);
-VFilterRowFn vfilter_row_fn();
+// The column filter, one table per processor level, bit-exact with the plain
+// one.
+struct ScaleDsp {
+  VFilterRowFn vfilter_row;
+};
+// The table of one level; null when that level has no variant of its own.
+const ScaleDsp* scale_dsp_for(CpuLevel level);
+// The table for this processor (TAMSEL_CPU honoured), chosen once.
+const ScaleDsp& scale_dsp();
+
+#if TAMSEL_X86_SIMD
+extern const ScaleDsp scale_dsp_avx2;
+#endif
 
 // Runs kernel k along rows (n_in samples of each of `rows` rows) or along
 // columns (n_in rows of `columns` samples); writes at most n_out outputs.

@@ -8,6 +8,7 @@
 #include "foundation/cpu.h"
 #include "foundation/trace.h"
 #include "picture/bmp.h"
+#include "picture/yuv2rgb_kernels.h"
 
 // ---- direct-colour tables ----
 
@@ -107,18 +108,25 @@ void pair_c(const uint8_t* y0, const uint8_t* y1, const uint8_t* cb0, const uint
   }
 }
 
+const Yuv2RgbDsp yuv2rgb_dsp_c = {pair_c<16>, pair_c<24>, pair_c<32>};
+
 }  // namespace
 
-const Yuv2RgbKernels& yuv2rgb_kernels_c() {
-  static const Yuv2RgbKernels k{pair_c<16>, pair_c<24>, pair_c<32>};
-  return k;
+const Yuv2RgbDsp* yuv2rgb_dsp_for(CpuLevel level) {
+  yuv2rgb_tables_init();  // the plain kernels, and the SIMD ones' tails, read them
+  switch (level) {
+    case CpuLevel::c: return &yuv2rgb_dsp_c;
+#if TAMSEL_X86_SIMD
+    case CpuLevel::sse41: return &yuv2rgb_dsp_sse41;
+    case CpuLevel::avx2: return &yuv2rgb_dsp_avx2;
+#endif
+    default: return nullptr;
+  }
 }
 
-const Yuv2RgbKernels& yuv2rgb_kernels() {
-  static const Yuv2RgbKernels& k = cpu_has_avx2()    ? yuv2rgb_kernels_avx2()
-                                   : cpu_has_sse41() ? yuv2rgb_kernels_sse41()
-                                                     : yuv2rgb_kernels_c();
-  return k;
+const Yuv2RgbDsp& yuv2rgb_dsp() {
+  static const Yuv2RgbDsp& dsp = cpu_pick(yuv2rgb_dsp_for);
+  return dsp;
 }
 
 // ---- direct-colour driver ----
@@ -137,10 +145,10 @@ int yuv2rgb_planes(const YuvPlanes& src, BMP* bmp, int flip, int centre) {
   }
   const int bits = bmp->get_bits_per_pixel();
   Yuv2RgbPairFn fn;
-  const Yuv2RgbKernels& k = yuv2rgb_kernels();
-  if (bits == 16) fn = k.k16;
-  else if (bits == 24) fn = k.k24;
-  else if (bits == 32) fn = k.k32;
+  const Yuv2RgbDsp& dsp = yuv2rgb_dsp();
+  if (bits == 16) fn = dsp.pair16;
+  else if (bits == 24) fn = dsp.pair24;
+  else if (bits == 32) fn = dsp.pair32;
   else {
     trace("yuv2rgb (ERROR): %d-bit color image is NOT supported\n", bits);
     return 1;
@@ -320,7 +328,9 @@ int yuv2rgb_8bit_planes(const YuvPlanes& src, BMP* bmp, int flip, int field) {
   return 0;
 }
 
-int yuv2rgb_8bit(const uint8_t* y, int width, int height, int chroma_format, const uint8_t* cmap, BMP* bitmap,
+// The palette map yuv2rgb_8bit_cmap hands out is the identity: the indexes
+// are written as they are.
+int yuv2rgb_8bit(const uint8_t* y, int width, int height, int chroma_format, const uint8_t* /*cmap*/, BMP* bitmap,
                  int flip) {
   if (!y) {
     trace("yuv2rgb_8bit (ERROR): no input (nil pointers)\n");
@@ -329,8 +339,8 @@ int yuv2rgb_8bit(const uint8_t* y, int width, int height, int chroma_format, con
   return yuv2rgb_8bit_planes(packed_planes(y, width, height, chroma_format), bitmap, flip, -1);
 }
 
-int yuv2rgb_8bit_field(int field, const uint8_t* y, int width, int height, int chroma_format, const uint8_t* cmap,
-                       BMP* bitmap, int flip) {
+int yuv2rgb_8bit_field(int field, const uint8_t* y, int width, int height, int chroma_format,
+                       const uint8_t* /*cmap*/, BMP* bitmap, int flip) {
   if (!y) {
     trace("yuv2rgb_8bit_field (ERROR): no input (nil pointers)\n");
     return 1;

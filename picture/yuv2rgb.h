@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "foundation/cpu.h"
 #include "picture/plane_utils.h"
 
 class BMP;
@@ -38,14 +39,16 @@ int yuv2rgb_b_cb(int cb);
 // chroma rows cb0/cr0 (row 0) and cb1/cr1 (row 1), width even.
 using Yuv2RgbPairFn = void (*)(const uint8_t* y0, const uint8_t* y1, const uint8_t* cb0, const uint8_t* cr0,
                                const uint8_t* cb1, const uint8_t* cr1, uint8_t* d0, uint8_t* d1, int width);
-struct Yuv2RgbKernels {
-  Yuv2RgbPairFn k16, k24, k32;
+// The pair converters by output depth, one table per processor level, all
+// bit-exact with the plain one.
+struct Yuv2RgbDsp {
+  Yuv2RgbPairFn pair16, pair24, pair32;
 };
-const Yuv2RgbKernels& yuv2rgb_kernels_c();
-const Yuv2RgbKernels& yuv2rgb_kernels_sse41();
-const Yuv2RgbKernels& yuv2rgb_kernels_avx2();
-// The set chosen for this processor (plain with TAMSEL_CPU=c).
-const Yuv2RgbKernels& yuv2rgb_kernels();
+// The table of one level; null when that level has no variant of its own.
+// Builds the look-up tables the kernels read.
+const Yuv2RgbDsp* yuv2rgb_dsp_for(CpuLevel level);
+// The table for this processor (TAMSEL_CPU honoured), chosen once.
+const Yuv2RgbDsp& yuv2rgb_dsp();
 
 // Picture planes laid out as the converters expect: Cb at Y + w x h, Cr at
 // Cb + w x h / 4 (4:2:0) or w x h / 2 (4:2:2). 0 on success, 1 on failure.

@@ -2,7 +2,7 @@
 // arithmetic as the SSE4.1 kernels, lanes rearranged once at the store.
 #include <immintrin.h>
 
-#include "picture/yuv2rgb.h"
+#include "picture/yuv2rgb_kernels.h"
 
 namespace {
 
@@ -112,15 +112,12 @@ void pair_avx2(const uint8_t* y0, const uint8_t* y1, const uint8_t* cb0, const u
     }
   }
   if (x < width) {
-    const Yuv2RgbKernels& c = yuv2rgb_kernels_c();
-    const Yuv2RgbPairFn fn = Bits == 16 ? c.k16 : (Bits == 24 ? c.k24 : c.k32);
+    const Yuv2RgbDsp& c = *yuv2rgb_dsp_for(CpuLevel::c);
+    const Yuv2RgbPairFn fn = Bits == 16 ? c.pair16 : (Bits == 24 ? c.pair24 : c.pair32);
     fn(y0 + x, y1 + x, cb0 + x / 2, cr0 + x / 2, cb1 + x / 2, cr1 + x / 2, d0 + x * px, d1 + x * px, width - x);
   }
 }
 
 }  // namespace
 
-const Yuv2RgbKernels& yuv2rgb_kernels_avx2() {
-  static const Yuv2RgbKernels k{pair_avx2<16>, pair_avx2<24>, pair_avx2<32>};
-  return k;
-}
+const Yuv2RgbDsp yuv2rgb_dsp_avx2 = {pair_avx2<16>, pair_avx2<24>, pair_avx2<32>};

@@ -1,17 +1,15 @@
-// Colour conversion: table values, SIMD kernels against the plain ones,
-// geometry, and bitmaps checked by ffmpeg and ImageMagick.
+// Colour conversion: table values, geometry, and bitmaps checked by ffmpeg
+// and ImageMagick (the SIMD kernels are in tests/checkasm).
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "picture/dither.h"
 #include "picture/frame.h"
 #include "picture/yuv2rgb.h"
-#include "foundation/cpu.h"
 #include "picture/bmp.h"
 #include "support/support.h"
 
@@ -66,37 +64,6 @@ TEST(Yuv2Rgb, SixteenAndThirtyTwoBitLayouts) {
   EXPECT_EQ(px32[1], red24[1]);
   EXPECT_EQ(px32[2], red24[2]);
   EXPECT_EQ(px32[3], 0);
-}
-
-TEST(Yuv2RgbSimd, KernelsMatchPlainWithGuards) {
-  const Yuv2RgbKernels& c = yuv2rgb_kernels_c();
-  std::vector<std::pair<const char*, const Yuv2RgbKernels*>> sets;
-  if (cpu_has_sse41()) sets.push_back({"sse41", &yuv2rgb_kernels_sse41()});
-  if (cpu_has_avx2()) sets.push_back({"avx2", &yuv2rgb_kernels_avx2()});
-  if (sets.empty()) GTEST_SKIP() << "no SIMD here (or TAMSEL_CPU=c)";
-  yuv2rgb_tables_init();
-  std::mt19937 rng(99);
-  for (const auto& [name, k] : sets) {
-    for (int width : {2, 14, 16, 30, 32, 34, 64, 98, 720}) {
-      for (int shared = 0; shared < 2; ++shared) {
-        std::vector<uint8_t> y0(width), y1(width), cb0(width / 2), cr0(width / 2), cb1(width / 2), cr1(width / 2);
-        for (auto* v : {&y0, &y1, &cb0, &cr0, &cb1, &cr1})
-          for (auto& b : *v) b = static_cast<uint8_t>(rng() % 5 == 0 ? (rng() % 3) * 127 : rng());
-        const uint8_t* cb1p = shared ? cb0.data() : cb1.data();
-        const uint8_t* cr1p = shared ? cr0.data() : cr1.data();
-        for (int bits : {16, 24, 32}) {
-          const size_t n = static_cast<size_t>(width) * bits / 8;
-          std::vector<uint8_t> a0(n + 64, 0x5A), a1(n + 64, 0x5A), b0(n + 64, 0x5A), b1(n + 64, 0x5A);
-          auto pick = [bits](const Yuv2RgbKernels& s) { return bits == 16 ? s.k16 : (bits == 24 ? s.k24 : s.k32); };
-          pick(c)(y0.data(), y1.data(), cb0.data(), cr0.data(), cb1p, cr1p, a0.data() + 32, a1.data() + 32, width);
-          pick(*k)(y0.data(), y1.data(), cb0.data(), cr0.data(), cb1p, cr1p, b0.data() + 32, b1.data() + 32, width);
-          ASSERT_EQ(a0, b0) << name << " width " << width << " bits " << bits;
-          ASSERT_EQ(a1, b1) << name << " width " << width << " bits " << bits;
-          for (int g = 0; g < 32; ++g) ASSERT_TRUE(b0[g] == 0x5A && b0[32 + n + g] == 0x5A && b1[32 + n + g] == 0x5A);
-        }
-      }
-    }
-  }
 }
 
 TEST(Yuv2Rgb, FlipCentringAndBlackBorders) {

@@ -1,4 +1,5 @@
-// Ratio choice, kernel edge rules, placement and the SIMD column filter.
+// Ratio choice, kernel edge rules and placement (the SIMD column filter is
+// in tests/checkasm).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,7 +9,6 @@
 #include "picture/frame.h"
 #include "picture/scale.h"
 #include "picture/scale_kernels.h"
-#include "foundation/cpu.h"
 #include "support/support.h"
 
 using tsupport::TraceCapture;
@@ -79,32 +79,6 @@ TEST(ScaleKernels, EdgeRulesAndValues) {
   ASSERT_EQ(interpolate_line_2(c, 6, out), 12);
   EXPECT_EQ(out[11], (7 * 96 + 80 + 4) >> 3);
   EXPECT_EQ(out[10], 96);
-}
-
-TEST(ScaleSimd, ColumnFilterMatchesPlainWithGuards) {
-  if (!cpu_has_avx2()) GTEST_SKIP() << "no AVX2 here (or TAMSEL_CPU=c)";
-  std::mt19937 rng(7);
-  const int16_t tapsets[][12] = {{16, 112, 112, 16},
-                                 {-2, -3, 5, 21, 43, 64, 64, 43, 21, 5, -3, -2},
-                                 {-10, 86, 200, -22, 2},
-                                 {256},
-                                 {3, -27, 152, 152, -27, 3}};
-  const int counts[] = {4, 12, 5, 1, 6};
-  for (int width : {1, 15, 32, 33, 64, 100, 719}) {
-    for (int t = 0; t < 5; ++t) {
-      std::vector<std::vector<uint8_t>> rows(12, std::vector<uint8_t>(width));
-      const uint8_t* ptr[12];
-      for (int i = 0; i < 12; ++i) {
-        for (auto& v : rows[i]) v = static_cast<uint8_t>(rng() % 4 == 0 ? (rng() & 1) * 255 : rng());
-        ptr[i] = rows[i].data();
-      }
-      std::vector<uint8_t> a(width + 64, 0xA5), b(width + 64, 0xA5);
-      vfilter_row_c(ptr, tapsets[t], counts[t], a.data() + 32, width);
-      vfilter_row_avx2(ptr, tapsets[t], counts[t], b.data() + 32, width);
-      ASSERT_EQ(a, b) << "width " << width << " taps " << t;
-      for (int g = 0; g < 32; ++g) ASSERT_TRUE(b[g] == 0xA5 && b[32 + width + g] == 0xA5);
-    }
-  }
 }
 
 namespace {

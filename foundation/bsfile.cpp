@@ -154,8 +154,8 @@ size_t BSFBase::sys_write(const void* buffer, size_t count) {
 
 FileOffset BSFBase::seek(const FileOffset& offset, int whence) {
   if (fd_ < 0) return position_;
-  // Positions are ours (pread/pwrite), so a seek cannot fail; any position,
-  // also past the end, is valid as on the original system.
+  // Positions are ours (pread/pwrite), so a seek cannot fail; a position
+  // past the end is valid too, as lseek allows: a later write extends the file.
   position_ = whence == 2 ? FileOffset::minus(size_, offset) : offset;
   return position_;
 }

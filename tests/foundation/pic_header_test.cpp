@@ -230,7 +230,9 @@ TEST(PicHdr, ShortUserDataUnitNotConsumed) {
     EXPECT_EQ(h.errors, 0);
     EXPECT_EQ(0, std::memcmp(d.data() + at, tail.data(), 4));
     ASSERT_EQ(h.user_length, first_whole ? int(whole.size()) : 0);
-    if (first_whole) EXPECT_EQ(0, std::memcmp(h.user_data.data(), whole.data(), whole.size()));
+    if (first_whole) {
+      EXPECT_EQ(0, std::memcmp(h.user_data.data(), whole.data(), whole.size()));
+    }
   }
 }
 

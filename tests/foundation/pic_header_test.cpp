@@ -197,7 +197,8 @@ TEST(PicHdr, ExtensionsAndUserDataRoundTrip) {
   back.user_data[4] = 'z';
   EXPECT_EQ(copy.coding_ext->composite->v_axis, 1);
   EXPECT_EQ(copy.user_data[4], 'a');
-  copy = copy;
+  PicHdr& same = copy;
+  copy = same;
   EXPECT_EQ(copy.user_length, int(sizeof user));
 
   // A quant matrix extension is seen, not decoded, and kept in the copy.

@@ -49,13 +49,6 @@ bool decode_true_size(const std::vector<uint8_t>& data, Yuv* out, int* result = 
   return d.get_picture_planes(out->planes(), 0) == 0;
 }
 
-std::vector<uint8_t> segment(uint16_t marker, const std::vector<uint8_t>& body) {
-  std::vector<uint8_t> s = {static_cast<uint8_t>(marker >> 8), static_cast<uint8_t>(marker),
-                            static_cast<uint8_t>((body.size() + 2) >> 8), static_cast<uint8_t>(body.size() + 2)};
-  s.insert(s.end(), body.begin(), body.end());
-  return s;
-}
-
 // Offset of the first marker m found by walking segments from SOI.
 size_t find_segment(const std::vector<uint8_t>& d, uint8_t m) {
   size_t pos = 2;

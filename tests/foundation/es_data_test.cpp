@@ -129,7 +129,8 @@ TEST(ESData, CopiesOwnTheirHeaderAndName) {
   c = b;
   ASSERT_NE(c.get_ac3_header(), nullptr);
   EXPECT_NE(c.get_ac3_header(), b.get_ac3_header());
-  c = c;  // self-assignment keeps it
+  ESData& same = c;
+  c = same;  // self-assignment keeps it
   EXPECT_EQ(c.get_ac3_channels(), 6);
   c.set_name(nullptr);
   EXPECT_EQ(c.get_name(), nullptr);

@@ -269,8 +269,8 @@ TEST_P(HeadersOracle, EveryFieldMatchesTraceHeaders) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, HeadersOracle, ::testing::ValuesIn(kVideoFixtures),
-                         [](const ::testing::TestParamInfo<const char*>& info) {
-                           std::string n = info.param;
+                         [](const ::testing::TestParamInfo<const char*>& p) {
+                           std::string n = p.param;
                            std::replace_if(n.begin(), n.end(), [](char c) { return !isalnum(static_cast<unsigned char>(c)); }, '_');
                            return n;
                          });

@@ -197,7 +197,8 @@ TEST(PicHdr, ExtensionsAndUserDataRoundTrip) {
   back.user_data[4] = 'z';
   EXPECT_EQ(copy.coding_ext->composite->v_axis, 1);
   EXPECT_EQ(copy.user_data[4], 'a');
-  copy = copy;
+  PicHdr& same = copy;
+  copy = same;
   EXPECT_EQ(copy.user_length, int(sizeof user));
 
   // A quant matrix extension is seen, not decoded, and kept in the copy.
@@ -230,7 +231,9 @@ TEST(PicHdr, ShortUserDataUnitNotConsumed) {
     EXPECT_EQ(h.errors, 0);
     EXPECT_EQ(0, std::memcmp(d.data() + at, tail.data(), 4));
     ASSERT_EQ(h.user_length, first_whole ? int(whole.size()) : 0);
-    if (first_whole) EXPECT_EQ(0, std::memcmp(h.user_data.data(), whole.data(), whole.size()));
+    if (first_whole) {
+      EXPECT_EQ(0, std::memcmp(h.user_data.data(), whole.data(), whole.size()));
+    }
   }
 }
 

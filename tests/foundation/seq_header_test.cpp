@@ -345,7 +345,8 @@ TEST(SeqHdr, CopyAndCompare) {
   EXPECT_EQ(0, std::memcmp(b.get_coded_copy(), a.get_coded_copy(), size_t(a.coded_length)));
   EXPECT_EQ(a.compare(nullptr, 0), 1);
   EXPECT_EQ(b.copy(nullptr), 1);
-  b = b;
+  SeqHdr& same = b;
+  b = same;
   EXPECT_EQ(b.compare(&a, 1), 0);
 
   b.aspect_ratio_information = 3;  // not compared

@@ -52,7 +52,8 @@ TEST(SysHdr, DecodesFieldsAndEntries) {
   copy = s;
   EXPECT_EQ(copy.stream_ids, s.stream_ids);
   EXPECT_EQ(copy.raw, s.raw);
-  copy = copy;  // self-assignment keeps everything
+  SysHdr& same = copy;
+  copy = same;  // self-assignment keeps everything
   EXPECT_EQ(copy.stream_count, 2);
 }
 

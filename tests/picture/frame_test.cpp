@@ -44,11 +44,15 @@ TEST(Frame, CifIntoPalIsDoubledAndCentred) {
   // Exactly 8 black columns each side: Y 0, chroma 128 (4 chroma columns).
   for (int r = 0; r < 576; ++r)
     for (int x = 0; x < 720; ++x)
-      if (x < 8 || x >= 712) ASSERT_EQ(ours[r * 720 + x], 0) << r << "," << x;
+      if (x < 8 || x >= 712) {
+        ASSERT_EQ(ours[r * 720 + x], 0) << r << "," << x;
+      }
   for (int plane = 0; plane < 2; ++plane)
     for (int r = 0; r < 288; ++r)
       for (int x = 0; x < 360; ++x)
-        if (x < 4 || x >= 356) ASSERT_EQ(ours[720 * 576 + plane * 360 * 288 + r * 360 + x], 128);
+        if (x < 4 || x >= 356) {
+          ASSERT_EQ(ours[720 * 576 + plane * 360 * 288 + r * 360 + x], 128);
+        }
   // Inside, the picture is a 2x enlargement (ffmpeg's bicubic as sanity check).
   std::string ref;
   ASSERT_EQ(run("ffmpeg -nostdin -loglevel error -f rawvideo -pix_fmt yuv420p -s 352x288 -i " +

@@ -112,8 +112,7 @@ void DeMuxer::copy_from(const DeMuxer& o) {
   avg_gop_length_ = o.avg_gop_length_;
   last_tc_seen_ = o.last_tc_seen_;
   expected_end_pts_ = o.expected_end_pts_;
-  tc_corr_offset_ = o.tc_corr_offset_;
-  tc_correction_ = o.tc_correction_;
+  tc_breaks_ = o.tc_breaks_;
   count_word_ = o.count_word_;
   both_inconsistent_ = o.both_inconsistent_;
   default_one_ = o.default_one_;
@@ -197,7 +196,6 @@ int DeMuxer::init(const char* name, int stream_type, int bit_rate) {
   select_default_es();
   if (SeqHdr* s = es_data_[0].get_video_header()) seq_ = *s;
   find_bs_length();
-  if (tc_present_ && tc_inconsistent_) check_timecode();
   if (bit_rate_ > 0) {
     sec_per_byte_ = 8.0 / bit_rate_;
   } else {

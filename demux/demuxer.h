@@ -178,6 +178,9 @@ class DeMuxer {
   int check_range_bit_rate(const ESData& r);
   bool is_bit_rate_too_high();
   int read_at(FileOffset at, uint8_t* dst, int n);
+  bool parse_gop_with_tc(FileOffset from, GOP* g);
+  bool sampled_tc_goes_back(const GOP& first, const GOP& last, std::vector<GOP>* samples);
+  int tc_correction_at(FileOffset at) const;
 
  public:
   // ---- state (see the class comment) ----
@@ -261,8 +264,14 @@ class DeMuxer {
   int avg_gop_length_ = 0;
   uint32_t last_tc_seen_ = 0;
   double expected_end_pts_ = kNoTime;
-  FileOffset tc_corr_offset_;
-  int tc_correction_ = 0;
+  // Time-code breaks in file order: the frames to add from each on.
+  struct TcBreak {
+    FileOffset at;
+    int frames;
+  };
+  std::vector<TcBreak> tc_breaks_;
+  void find_tc_breaks(const GOP& a, const GOP& b, double fr, double bytes_per_frame, std::vector<TcBreak>* breaks,
+                      int* budget);
   int count_word_ = 0;
   int both_inconsistent_ = 0;
 

@@ -371,11 +371,13 @@ restart:
     }
   }
   g->data_valid = g->byte_length;
-  if (tc_correction_ != 0 && g->time_code >= 4096 && g->start.greater_or_equal(tc_corr_offset_)) {
-    const double fr = get_frame_rate();
-    const int drop = (g->time_code >> 24) & 1;
-    int frame = tc25_to_frame(g->time_code, fr) + tc_correction_ / 2;
-    g->time_code = tc25_word_from_frame(frame, fr, drop);
+  if (!tc_breaks_.empty() && g->time_code >= 4096) {
+    // Behind a time-code restart the codes continue the earlier parts.
+    if (const int shift = tc_correction_at(g->start)) {
+      const double fr = get_frame_rate();
+      const int drop = (g->time_code >> 24) & 1;
+      g->time_code = tc25_word_from_frame(tc25_to_frame(g->time_code, fr) + shift, fr, drop);
+    }
   }
   if (g->pic_count > 0) {
     g->reset_temporal_reference();

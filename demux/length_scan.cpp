@@ -218,6 +218,7 @@ void DeMuxer::find_vbs_length() {
   const uint64_t size = file_size_.value();
   first_gop_tc_ = 0.0;
   last_tc_seen_ = 0;
+  tc_breaks_.clear();
   expected_end_pts_ = kNoTime;
   if (!is_es_video()) audio_start_flag_ = 1;
 
@@ -328,6 +329,12 @@ void DeMuxer::find_vbs_length() {
     if (tc_len > 0 && br_len > 0 && quotient(tc_len, br_len) < 5) tc_inconsistent_ = 0;
     bit_rate_length_ = br_len;
   }
+  // Codes that agree at both ends may still restart in between (joined
+  // files whose parts all start at the same code).
+  if (tc_present_ && !tc_inconsistent_ && elementary_ && is_es_video() && both_tc) {
+    std::vector<GOP> samples;
+    if (sampled_tc_goes_back(first, last, &samples)) tc_inconsistent_ = 1;
+  }
   ts_present_ = 0;  // elementary video carries no time stamps
   ts_inconsistent_ = 0;
 
@@ -355,6 +362,9 @@ void DeMuxer::find_vbs_length() {
     if (bit_rate_ > 0) total_length_ = double(size) * 8.0 / bit_rate_;
   }
   if (total_length_ <= 0 && bit_rate_ > 0) total_length_ = double(size) * 8.0 / bit_rate_;
+  if (elementary_ && tc_present_ && tc_inconsistent_) {
+    check_timecode();  // shifts the last GOP to the sum of the parts
+  }
 
   // The last GOP's field number must agree with the length.
   if (last_gop_.pic_count > 0) {
@@ -366,96 +376,129 @@ void DeMuxer::find_vbs_length() {
   goto_offset(FileOffset(0u));
 }
 
+// The GOP after `from` that carries a time code (a few tries past GOPs
+// without one); false when none is found.
+bool DeMuxer::parse_gop_with_tc(FileOffset from, GOP* g) {
+  goto_offset(from);
+  for (int n = 0; n < 5; ++n) {
+    if (parse_gop(g, 0, 0, 0) > 0 && g->time_code >= 4096) return true;
+    if (g->end.greater_or_equal(end_data_) || !g->end.greater(from)) return false;
+    from = g->end;
+    goto_offset(from);
+  }
+  return false;
+}
+
+// Finds the time-code breaks between two GOPs a and b (a before b). Where
+// the codes run backwards between them, probes in between until each break
+// lies between two neighbours. A break adds the frames its neighbours' codes
+// lose (or gain) to `breaks`, in file order.
+void DeMuxer::find_tc_breaks(const GOP& a, const GOP& b, double fr, double bytes_per_frame,
+                             std::vector<TcBreak>* breaks, int* budget) {
+  if (--*budget < 0) return;
+  const int expect = tc25_to_frame(a.time_code, fr) + a.frames();
+  const int got = tc25_to_frame(b.time_code, fr);
+  if (a.end.equals(b.start)) {
+    if (std::abs(got - expect) > 1) breaks->push_back({b.start, expect - got});
+    return;
+  }
+  // Codes that run on, no faster than the bytes between allow, are taken as
+  // one run (bytes_per_frame 0: only codes that run backwards are looked at).
+  const double span_frames = bytes_per_frame > 0 ? double(b.start.value() - a.end.value()) / bytes_per_frame : 0;
+  const bool ahead = bytes_per_frame > 0 && got - expect > 4 * span_frames + 2 * fr;
+  if (got >= expect - 1 && !ahead) return;
+  // Probe the middle, or the GOP behind a when the middle holds
+  // no other GOP start.
+  GOP m;
+  const uint64_t mid = a.end.value() + (b.start.value() - a.end.value()) / 2;
+  bool ok = parse_gop_with_tc(FileOffset::from_u64(mid), &m) && m.start.greater(a.start) && m.start.less(b.start);
+  if (!ok) ok = parse_gop_with_tc(a.end, &m) && m.start.greater(a.start) && m.start.less(b.start);
+  if (!ok) {
+    // No coded GOP between them: take the step as one break at b.
+    breaks->push_back({b.start, expect - got});
+    return;
+  }
+  find_tc_breaks(a, m, fr, bytes_per_frame, breaks, budget);
+  find_tc_breaks(m, b, fr, bytes_per_frame, breaks, budget);
+}
+
+int DeMuxer::tc_correction_at(FileOffset at) const {
+  int frames = 0;
+  for (const TcBreak& b : tc_breaks_) {
+    if (at.less(b.at)) break;
+    frames += b.frames;
+  }
+  return frames;
+}
+
+// The time codes of GOPs spread over the file run backwards somewhere: a
+// joined file whose parts restart their time codes.
+bool DeMuxer::sampled_tc_goes_back(const GOP& first, const GOP& last, std::vector<GOP>* samples) {
+  const double fr = get_frame_rate();
+  const uint64_t size = file_size_.value();
+  int count = 16;
+  if (size > (uint64_t(16) << 30)) count = int(size >> 30);
+  samples->clear();
+  samples->push_back(first);
+  for (int i = 1; i <= count; ++i) {
+    GOP g;
+    const FileOffset at = FileOffset::from_u64(size / uint64_t(count + 1) * uint64_t(i));
+    if (!at.greater(samples->back().start)) continue;
+    if (!parse_gop_with_tc(at, &g) || !g.start.greater(samples->back().start) || !g.start.less(last.start)) continue;
+    samples->push_back(g);
+  }
+  samples->push_back(last);
+  bool back = false;
+  for (size_t i = 1; i < samples->size(); ++i)
+    if (tc25_to_frame((*samples)[i].time_code, fr) <
+        tc25_to_frame((*samples)[i - 1].time_code, fr) + (*samples)[i - 1].frames() - 1)
+      back = true;
+  return back;
+}
+
 int DeMuxer::check_timecode() {
   const double fr = get_frame_rate();
-  GOP g;
-  goto_offset(FileOffset(0u));
-  int tries = 0;
-  while (tries++ < 5) {
-    if (parse_gop(&g, 0, 0, 0) <= 0) trace("ERROR (check_timecode): parse_gop () failed at %.0f byte\n", g.start.to_double());
-    if (g.time_code >= 4096 || g.end.greater_or_equal(end_data_)) break;
-    goto_offset(g.end);
-  }
-  if (g.time_code < 4096) {
-    trace("ERROR (check_timecode): no timecode for GOP at %.0f byte\n", g.start.to_double());
+  tc_breaks_.clear();
+  GOP first;
+  if (!parse_gop_with_tc(FileOffset(0u), &first)) {
+    trace("ERROR (check_timecode): no timecode for GOP at %.0f byte\n", first.start.to_double());
+    goto_offset(FileOffset(0u));
     return 1;
   }
   if (last_gop_.pic_count <= 0 || last_gop_.time_code < 4096) {
     trace("ERROR (check_timecode): no timecode for the last GOP at %.0f byte\n", last_gop_.start.to_double());
+    goto_offset(FileOffset(0u));
     return 1;
   }
-  const int first_frame = tc25_to_frame(g.time_code, fr);
-  // Narrow the range holding the restart between two GOPs whose time codes
-  // lie on either side of it.
-  uint64_t lo = g.end.value(), hi = last_gop_.start.value();
-  int A = first_frame, Bf = tc25_to_frame(last_gop_.time_code, fr);
-  GOP lower = g;  // the GOP that ends at lo
-  while (hi > lo) {
-    uint64_t at = lo + uint64_t(double(hi - lo) * 0.382);
-    goto_offset(FileOffset::from_u64(at));
-    GOP p;
-    int n = 0;
-    while (n++ < 5) {
-      if (parse_gop(&p, 0, 0, 0) > 0 && p.time_code >= 4096) break;
-      if (p.end.greater_or_equal(end_data_)) break;
-    }
-    if (p.time_code < 4096 || p.pic_count <= 0) {
-      trace("ERROR (check_timecode): parse_gop () failed at %.0f byte\n", double(at));
-      break;
-    }
-    const int t = tc25_to_frame(p.time_code, fr);
-    if (hi - lo <= uint64_t(p.byte_length)) break;
-    if (t > A && t > Bf && p.end.value() > lo && p.end.value() < hi) {
-      lo = p.end.value();
-      A = t;
-      lower = p;
-    } else if (t < A && t < Bf && p.start.value() < hi && p.start.value() > lo) {
-      hi = p.start.value();
-      Bf = t;
-    } else {
-      break;
-    }
+  std::vector<GOP> samples;
+  sampled_tc_goes_back(first, last_gop_, &samples);
+  std::vector<TcBreak> breaks;
+  // Bytes a frame, from the GOPs just read: a code jumping far ahead of that
+  // is a break as well.
+  double bytes = 0, frames = 0;
+  for (const GOP& g : samples) {
+    bytes += g.byte_length;
+    frames += g.frames();
   }
-  // Walk forward from the lower end to the GOP whose time code breaks.
-  goto_offset(lower.end);
-  GOP prev = lower, cur;
-  bool have_prev = true;
-  int guard = 0;
-  while (guard++ < 100000 && current_offset().less(end_data_)) {
-    if (parse_gop(&cur, 0, 0, 0) <= 0) {
-      if (cur.end.greater(cur.start)) {
-        goto_offset(cur.end);
-        continue;
-      }
-      break;
-    }
-    if (have_prev && cur.time_code >= 4096 && prev.time_code >= 4096) {
-      const int expect = tc25_to_frame(prev.time_code, fr) + prev.frames();
-      const int got = tc25_to_frame(cur.time_code, fr);
-      if (std::abs(got - expect) > 1) {
-        const int correction = 2 * (expect - got);
-        const int shifted = tc25_to_frame(last_gop_.time_code, fr) + correction / 2;
-        const double length = (shifted + last_gop_.frames() - first_frame) / fr;
-        goto_offset(FileOffset(0u));
-        // One restart explains the stream only when the corrected length
-        // agrees with its bytes; several restarts leave the bit-rate length.
-        if (bit_rate_length_ > 0 && (length <= 0 || std::max(length / bit_rate_length_, bit_rate_length_ / length) >= 5)) {
-          trace("ERROR (check_timecode): corrected length %.3f s disagrees with %.3f s\n", length, bit_rate_length_);
-          return 1;
-        }
-        tc_correction_ = correction;
-        tc_corr_offset_ = cur.start;
-        last_gop_.time_code = tc25_word_from_frame(shifted, fr, (last_gop_.time_code >> 24) & 1);
-        last_gop_.first_field = 2 * shifted;
-        total_length_ = length;
-        return 0;
-      }
-    }
-    prev = cur;
-    have_prev = true;
-    if (cur.end.greater_or_equal(end_data_)) break;
-    goto_offset(cur.end);
-  }
+  const double bytes_per_frame = frames > 0 ? bytes / frames : 0;
+  int budget = 2000;
+  for (size_t i = 1; i < samples.size(); ++i)
+    find_tc_breaks(samples[i - 1], samples[i], fr, bytes_per_frame, &breaks, &budget);
   goto_offset(FileOffset(0u));
-  return 1;
+  if (breaks.empty()) return 1;
+  int correction = 0;
+  for (const TcBreak& b : breaks) correction += b.frames;
+  const int first_frame = tc25_to_frame(first.time_code, fr);
+  const int shifted = tc25_to_frame(last_gop_.time_code, fr) + correction;
+  const double length = (shifted + last_gop_.frames() - first_frame) / fr;
+  // The corrected length must agree with the stream's bytes.
+  if (bit_rate_length_ > 0 && (length <= 0 || std::max(length / bit_rate_length_, bit_rate_length_ / length) >= 5)) {
+    trace("ERROR (check_timecode): corrected length %.3f s disagrees with %.3f s\n", length, bit_rate_length_);
+    return 1;
+  }
+  tc_breaks_ = std::move(breaks);
+  last_gop_.time_code = tc25_word_from_frame(shifted, fr, (last_gop_.time_code >> 24) & 1);
+  last_gop_.first_field = 2 * shifted;
+  total_length_ = length;
+  return 0;
 }

@@ -179,7 +179,8 @@ class DeMuxer {
   bool is_bit_rate_too_high();
   int read_at(FileOffset at, uint8_t* dst, int n);
   bool parse_gop_with_tc(FileOffset from, GOP* g);
-  bool sampled_tc_goes_back(const GOP& first, const GOP& last, std::vector<GOP>* samples);
+  bool sampled_tc_goes_back(const LGOP& first, const LGOP& last, std::vector<LGOP>* samples);
+  GOP& tc_scratch();
   int tc_correction_at(FileOffset at) const;
 
  public:
@@ -270,7 +271,8 @@ class DeMuxer {
     int frames;
   };
   std::vector<TcBreak> tc_breaks_;
-  void find_tc_breaks(const GOP& a, const GOP& b, double fr, double bytes_per_frame, std::vector<TcBreak>* breaks,
+  std::unique_ptr<GOP> tc_scratch_;  // GOP buffer of the restart search
+  void find_tc_breaks(const LGOP& a, const LGOP& b, double fr, double bytes_per_frame, std::vector<TcBreak>* breaks,
                       int* budget);
   int count_word_ = 0;
   int both_inconsistent_ = 0;

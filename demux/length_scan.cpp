@@ -332,7 +332,7 @@ void DeMuxer::find_vbs_length() {
   // Codes that agree at both ends may still restart in between (joined
   // files whose parts all start at the same code).
   if (tc_present_ && !tc_inconsistent_ && elementary_ && is_es_video() && both_tc) {
-    std::vector<GOP> samples;
+    std::vector<LGOP> samples;
     if (sampled_tc_goes_back(first, last, &samples)) tc_inconsistent_ = 1;
   }
   ts_present_ = 0;  // elementary video carries no time stamps
@@ -393,7 +393,7 @@ bool DeMuxer::parse_gop_with_tc(FileOffset from, GOP* g) {
 // the codes run backwards between them, probes in between until each break
 // lies between two neighbours. A break adds the frames its neighbours' codes
 // lose (or gain) to `breaks`, in file order.
-void DeMuxer::find_tc_breaks(const GOP& a, const GOP& b, double fr, double bytes_per_frame,
+void DeMuxer::find_tc_breaks(const LGOP& a, const LGOP& b, double fr, double bytes_per_frame,
                              std::vector<TcBreak>* breaks, int* budget) {
   if (--*budget < 0) return;
   const int expect = tc25_to_frame(a.time_code, fr) + a.frames();
@@ -402,24 +402,33 @@ void DeMuxer::find_tc_breaks(const GOP& a, const GOP& b, double fr, double bytes
     if (std::abs(got - expect) > 1) breaks->push_back({b.start, expect - got});
     return;
   }
-  // Codes that run on, no faster than the bytes between allow, are taken as
-  // one run (bytes_per_frame 0: only codes that run backwards are looked at).
+  // Codes that run on at about the pace of the bytes between are taken as
+  // one run: a restart hides where they gain far less (or far more) than the
+  // bytes hold. bytes_per_frame 0: only codes that run backwards count.
   const double span_frames = bytes_per_frame > 0 ? double(b.start.value() - a.end.value()) / bytes_per_frame : 0;
-  const bool ahead = bytes_per_frame > 0 && got - expect > 4 * span_frames + 2 * fr;
-  if (got >= expect - 1 && !ahead) return;
+  const int slack = std::max(a.frames(), b.frames()) + 1;
+  const bool off_pace =
+      bytes_per_frame > 0 && (got - expect > 4 * span_frames + slack || got - expect < span_frames / 2);
+  if (got >= expect - 1 && !off_pace) return;
   // Probe the middle, or the GOP behind a when the middle holds
   // no other GOP start.
-  GOP m;
+  GOP& g = tc_scratch();
   const uint64_t mid = a.end.value() + (b.start.value() - a.end.value()) / 2;
-  bool ok = parse_gop_with_tc(FileOffset::from_u64(mid), &m) && m.start.greater(a.start) && m.start.less(b.start);
-  if (!ok) ok = parse_gop_with_tc(a.end, &m) && m.start.greater(a.start) && m.start.less(b.start);
+  bool ok = parse_gop_with_tc(FileOffset::from_u64(mid), &g) && g.start.greater(a.start) && g.start.less(b.start);
+  if (!ok) ok = parse_gop_with_tc(a.end, &g) && g.start.greater(a.start) && g.start.less(b.start);
   if (!ok) {
     // No coded GOP between them: take the step as one break at b.
     breaks->push_back({b.start, expect - got});
     return;
   }
+  const LGOP m(g);  // without its bytes: the recursion reuses the scratch GOP
   find_tc_breaks(a, m, fr, bytes_per_frame, breaks, budget);
   find_tc_breaks(m, b, fr, bytes_per_frame, breaks, budget);
+}
+
+GOP& DeMuxer::tc_scratch() {
+  if (!tc_scratch_) tc_scratch_ = std::make_unique<GOP>();
+  return *tc_scratch_;
 }
 
 int DeMuxer::tc_correction_at(FileOffset at) const {
@@ -433,15 +442,15 @@ int DeMuxer::tc_correction_at(FileOffset at) const {
 
 // The time codes of GOPs spread over the file run backwards somewhere: a
 // joined file whose parts restart their time codes.
-bool DeMuxer::sampled_tc_goes_back(const GOP& first, const GOP& last, std::vector<GOP>* samples) {
+bool DeMuxer::sampled_tc_goes_back(const LGOP& first, const LGOP& last, std::vector<LGOP>* samples) {
   const double fr = get_frame_rate();
   const uint64_t size = file_size_.value();
   int count = 16;
   if (size > (uint64_t(16) << 30)) count = int(size >> 30);
   samples->clear();
   samples->push_back(first);
+  GOP& g = tc_scratch();
   for (int i = 1; i <= count; ++i) {
-    GOP g;
     const FileOffset at = FileOffset::from_u64(size / uint64_t(count + 1) * uint64_t(i));
     if (!at.greater(samples->back().start)) continue;
     if (!parse_gop_with_tc(at, &g) || !g.start.greater(samples->back().start) || !g.start.less(last.start)) continue;
@@ -470,13 +479,13 @@ int DeMuxer::check_timecode() {
     goto_offset(FileOffset(0u));
     return 1;
   }
-  std::vector<GOP> samples;
+  std::vector<LGOP> samples;
   sampled_tc_goes_back(first, last_gop_, &samples);
   std::vector<TcBreak> breaks;
   // Bytes a frame, from the GOPs just read: a code jumping far ahead of that
   // is a break as well.
   double bytes = 0, frames = 0;
-  for (const GOP& g : samples) {
+  for (const LGOP& g : samples) {
     bytes += g.byte_length;
     frames += g.frames();
   }

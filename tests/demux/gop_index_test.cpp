@@ -181,7 +181,8 @@ TEST_P(TimeCodeRestart, EveryFrameIsCountedAndFound) {
 
 INSTANTIATE_TEST_SUITE_P(Joins, TimeCodeRestart,
                          ::testing::Values(JoinCase{"join2.m2v", {175, 100}}, JoinCase{"join3.m2v", {175, 100, 125}},
-                                           JoinCase{"joinlow.m2v", {175, 100}}, JoinCase{"tcr.m2v", {50, 50}}),
+                                           JoinCase{"joinlow.m2v", {175, 100}}, JoinCase{"tcr.m2v", {50, 50}},
+                                           JoinCase{"join24.m2v", std::vector<int>(24, 25)}),
                          [](const auto& info) {
                            std::string n = info.param.name;
                            return n.substr(0, n.find('.'));

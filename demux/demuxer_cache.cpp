@@ -50,7 +50,7 @@ int DeMuxerCache::count_of(const char* name) {
   std::lock_guard<std::mutex> lock(mutex_);
   int n = 0;
   for (DeMuxer* d : entries_)
-    if (d->fname_ == name) ++n;
+    if (std::strcmp(d->get_file_name(), name) == 0) ++n;
   return n;
 }
 
@@ -81,7 +81,7 @@ DeMuxer* DeMuxerCache::find(const char* name, int flag) {
     std::unique_lock<std::mutex> lock(mutex_);
     for (size_t i = 0; i < entries_.size(); ++i) {
       DeMuxer* e = entries_[i];
-      if (e->fname_ != name) continue;  // Linux names are case-sensitive
+      if (std::strcmp(e->get_file_name(), name) != 0) continue;  // Linux names are case-sensitive
       bool stale = file_time_ns(name) != e->get_file_time();
       if (!stale) {
         int err = 0;
@@ -117,11 +117,11 @@ DeMuxer* DeMuxerCache::add(const char* name, int flag) {
   entry->close_file();
   std::lock_guard<std::mutex> lock(mutex_);
   for (DeMuxer* e : entries_)
-    if (e->fname_ == name && e->get_file_time() == entry->get_file_time() &&
+    if (std::strcmp(e->get_file_name(), name) == 0 && e->get_file_time() == entry->get_file_time() &&
         e->get_file_size().equals(entry->get_file_size()))
       return first.release();  // another thread cached the same file meanwhile
   for (size_t i = 0; i < entries_.size(); ++i)
-    if (entries_[i]->fname_ == name) {
+    if (std::strcmp(entries_[i]->get_file_name(), name) == 0) {
       delete entries_[i];
       entries_.erase(entries_.begin() + long(i));
       break;

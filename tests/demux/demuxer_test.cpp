@@ -47,17 +47,17 @@ TEST(Demuxer, PacketSizesFollowTheFrames) {
   const AC3FrmHdr* a = ac3->get_ac3_header(0, 0);
   ASSERT_TRUE(a);
   EXPECT_EQ(ac3->get_payload_size(), 2 * a->frame_size >= 2048 ? 2 * a->frame_size : 3 * a->frame_size);
-  EXPECT_NEAR(ac3->audio_frame_ticks_, 1536.0 / 48000 * 90000, 1e-9);
+  EXPECT_NEAR(ac3->get_audio_frame_ticks(), 1536.0 / 48000 * 90000, 1e-9);
   EXPECT_EQ(open_es("m2c.m2v")->get_payload_size(), 2048);
 }
 
 TEST(Demuxer, SeeksInsideTheBufferKeepTheFile) {
   auto d = open_es("m2c.m2v");
   d->goto_offset(FileOffset(100000u));
-  const FileOffset seek = d->last_seek_;
+  const FileOffset seek = d->get_last_seek();
   EXPECT_EQ(seek.value(), 100000u);
   d->goto_offset(FileOffset(130000u));  // inside the 73,728 buffered bytes
-  EXPECT_EQ(d->last_seek_.value(), 100000u);
+  EXPECT_EQ(d->get_last_seek().value(), 100000u);
   EXPECT_EQ(d->current_offset().value(), 130000u);
   uint8_t b[4];
   const auto file = read_file(fixture("m2c.m2v"));
@@ -72,8 +72,10 @@ TEST(Demuxer, SelectingTheSelectedStreamKeepsTheLength) {
   auto d = open_es("m2c.m2v");
   const double len = d->get_total_length();
   EXPECT_NEAR(len, 3.0, 1e-9);
+  const long parsed = DeMuxer::parse_gop_count();
   EXPECT_EQ(d->select_video_es(0xE0, 0), 0xE0);
-  EXPECT_EQ(d->total_length_, len);
+  EXPECT_EQ(DeMuxer::parse_gop_count(), parsed);  // no new length scan
+  EXPECT_EQ(d->get_total_length(), len);
 }
 
 TEST(Demuxer, CopiesReopenTheFile) {

@@ -69,7 +69,7 @@ TEST(GopList, ForwardFieldNumbersAreRepaired) {
     ASSERT_GT(d->parse_gop(&g, 0, 0, 0), 0);
     const int expected = first.first_field + first.total_fields;
     // parse_gop numbers absolutely; the index subtracts the first GOP's number.
-    g.first_field = d->first_field_ + expected - shift;
+    g.first_field = d->get_first_field() + expected - shift;
     TraceCapture trace;
     list.add_gop(&g);
     EXPECT_EQ(list.current()->first_field, shift == 1 ? expected - 1 : expected) << shift;

@@ -705,15 +705,17 @@ int GOPList::check_time_code_gaps() {
 }
 
 int GOPList::copy_list(const GOPList& other) {
+  if (copy_records(other)) return 1;
+  return open_demuxer(other.demuxer_->get_file_name());
+}
+
+int GOPList::copy_records(const GOPList& other) {
   if (demuxer_) {
     trace("ERROR (GOPList::copy_list): _parser != nil\n");
-    clear_records();
     demuxer_.reset();
   }
+  clear_records();
   if (!other.demuxer_) return 1;
-  demuxer_.reset(demuxer_create(other.demuxer_->get_file_name(), 0));
-  if (!demuxer_) return 1;
-  if (other.stream_id_) demuxer_->select_video_es(other.stream_id_, other.pid_);
   stream_id_ = other.stream_id_;
   pid_ = other.pid_;
   seqhdr_ = other.seqhdr_;
@@ -744,6 +746,16 @@ int GOPList::copy_list(const GOPList& other) {
     insert_gop(r);
   }
   curr_ = first_;
+  return 0;
+}
+
+int GOPList::open_demuxer(const char* file_name) {
+  demuxer_.reset(demuxer_create(file_name, 0));
+  if (!demuxer_) {
+    clear_records();
+    return 1;
+  }
+  if (stream_id_) demuxer_->select_video_es(stream_id_, pid_);
   return 0;
 }
 

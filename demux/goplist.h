@@ -25,6 +25,10 @@ class GOPList {
   int build_index();
   // Makes this list a copy of other (own demultiplexer, all records).
   int copy_list(const GOPList& other);
+  // The two steps of copy_list: the records and settings of other, without
+  // touching a file; then a demultiplexer of its own for the file.
+  int copy_records(const GOPList& other);
+  int open_demuxer(const char* file_name);
   // Merges the records of other that this list lacks; returns how many.
   int update_list(const GOPList& other);
 

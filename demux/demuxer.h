@@ -182,7 +182,7 @@ class DeMuxer {
   // Length helpers.
   int sample_bit_rate(double bytes, double fields);
   bool find_audio_frame(FileOffset from, int max_bytes, FileOffset* found, int* frame_size);
-  FileOffset find_last_audio_frame(FileOffset from, int frame_size);
+  FileOffset find_last_audio_frame(FileOffset from);
   bool is_bit_rate_too_high();
   int read_at(FileOffset at, uint8_t* dst, int n);
   bool parse_gop_with_tc(FileOffset from, GOP* g);

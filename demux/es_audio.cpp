@@ -7,7 +7,9 @@
 #include "demux/demuxer.h"
 #include "foundation/trace.h"
 
-double DeMuxer::load_abs(ESBuffer* s, int count, int end_flag) {
+// An elementary file has no packets to end a span early: end_flag is for
+// the system-stream classes.
+double DeMuxer::load_abs(ESBuffer* s, int count, int /*end_flag*/) {
   if (!s) return kNoTime;
   int n = count > 0 ? count : int(s->size);
   if (uint32_t(n) > s->size) {

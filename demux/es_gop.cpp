@@ -246,7 +246,9 @@ int DeMuxer::resize_gop_data_buffer(GOP* g, int added) {
 
 std::atomic<long> DeMuxer::parse_gop_calls_{0};
 
-int DeMuxer::parse_gop(GOP* g, int stream_id, int back_step, int bounded) {
+// An elementary stream is its one stream: the stream id is for the system
+// classes.
+int DeMuxer::parse_gop(GOP* g, int /*stream_id*/, int back_step, int bounded) {
   if (!g || !src_.file) return 0;
   parse_gop_calls_.fetch_add(1, std::memory_order_relaxed);
   FileOffset limit = src_.end_data;
@@ -387,7 +389,7 @@ restart:
   return g->pic_count;
 }
 
-int DeMuxer::read_gop(GOP* g, int stream_id, int first_picture_only) {
+int DeMuxer::read_gop(GOP* g, int /*stream_id*/, int first_picture_only) {
   if (!g || !src_.file) return 0;
   empty_bs_buffer();
   buf_.end = g->end;

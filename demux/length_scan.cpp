@@ -74,7 +74,7 @@ bool DeMuxer::find_audio_frame(FileOffset from, int max_bytes, FileOffset* found
 }
 
 // End of the last whole frame, walking frame after frame from a frame start.
-FileOffset DeMuxer::find_last_audio_frame(FileOffset from, int frame_size) {
+FileOffset DeMuxer::find_last_audio_frame(FileOffset from) {
   const uint64_t size = src_.size.value();
   uint64_t pos = from.value();
   std::vector<uint8_t> b(1 << 20);
@@ -153,7 +153,7 @@ void DeMuxer::find_es_abs_length() {
     fallback();
     return;
   }
-  const FileOffset end = find_last_audio_frame(last, fs);
+  const FileOffset end = find_last_audio_frame(last);
   if (st_.bit_rate > 0 && end.value() > first.value())
     m_.total_length = double(end.value() - first.value()) * 8.0 / st_.bit_rate;
   else

@@ -24,6 +24,8 @@ bool holds(const LGOP* r, int n) { return r && r->first_frame() <= n && n < r->e
 
 GOPList::GOPList() = default;
 
+GOPList::GOPList(const char* file_name, int stream_id, int pid) { open(file_name, stream_id, pid); }
+
 GOPList::~GOPList() { clear_records(); }
 
 void GOPList::clear_records() {
@@ -41,7 +43,7 @@ double GOPList::get_frame_rate() const {
   return fr > 0 ? fr : 30000.0 / 1001.0;
 }
 
-int GOPList::ctor(const char* name, int stream_id, int pid) {
+int GOPList::open(const char* name, int stream_id, int pid) {
   stream_id_ = stream_id;
   pid_ = pid;
   int bit_rate = 0;

@@ -14,13 +14,15 @@
 
 class GOPList {
  public:
+  // An empty list, to be filled by copy_list or the cache.
   GOPList();
+  // Opens and checks the file; is_open() tells whether that worked.
+  explicit GOPList(const char* file_name, int stream_id = 0, int pid = 0);
   ~GOPList();
   GOPList(const GOPList&) = delete;
   GOPList& operator=(const GOPList&) = delete;
 
-  // Opens and checks the file; 0 success, 1 failure.
-  int ctor(const char* file_name, int stream_id = 0, int pid = 0);
+  bool is_open() const { return demuxer_ != nullptr; }
   // First and last records; 0 success, 1 when the first GOP has no pictures.
   int build_index();
   // Makes this list a copy of other (own demultiplexer, all records).
@@ -78,6 +80,7 @@ class GOPList {
   int add_gop(GOP* g);
 
  private:
+  int open(const char* file_name, int stream_id, int pid);
   int parse_next_gop(GOP* g, int search);
   void insert_gop(const LGOP* g);
   void measure_sub_gop(const GOP* g);

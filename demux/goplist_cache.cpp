@@ -66,8 +66,8 @@ int GoplistCache::add(const char* name, int stream_id, int pid) { return add(fil
 
 int GoplistCache::add(const FileKey& key, const char* name, int stream_id, int pid) {
   // Built without the lock: building reads the file.
-  auto list = std::make_unique<GOPList>();
-  if (list->ctor(name, stream_id, pid) != 0 || list->build_index() != 0) return -1;
+  auto list = std::make_unique<GOPList>(name, stream_id, pid);
+  if (!list->is_open() || list->build_index() != 0) return -1;
   // Repeated fields make time codes useless for numbering the GOPs between
   // the first and the last: the entry is walked once, so copies need not.
   if (list->get_extra_fields() > 0) goplist_scan(list.get(), 0, 0);

@@ -13,8 +13,8 @@ static int run_info(int argc, char** argv) {
   const VideoInfo& v = d->get_video_info();
   int frames = 0;
   if (d->get_video_es_count() > 0) {
-    GOPList list;
-    if (list.ctor(argv[1]) == 0 && list.build_index() == 0) frames = list.get_total_frames();
+    GOPList list(argv[1]);
+    if (list.is_open() && list.build_index() == 0) frames = list.get_total_frames();
   }
   std::printf("frames=%d length=%.6f width=%d height=%d frame_rate=%.6f bit_rate=%d\n", frames, d->get_total_length(),
               v.width, v.height, d->get_video_es_count() > 0 ? d->get_frame_rate() : 0.0, d->get_bit_rate());

@@ -7,8 +7,8 @@
 static int run_readgop(int argc, char** argv) {
   long long k = 0;
   if (argc != 4 || !dev_parse_int(argv[2], &k) || k < 0) return dev_usage("readgop");
-  GOPList list;
-  if (list.ctor(argv[1]) || list.build_index()) return dev_fail("<%s>: cannot index", argv[1]);
+  GOPList list(argv[1]);
+  if (!list.is_open() || list.build_index()) return dev_fail("<%s>: cannot index", argv[1]);
   GOP g;
   int n = list.get_first_gop(&g, 0);
   for (long long i = 0; i < k && n > 0; ++i) n = list.next_gop(&g, 0);

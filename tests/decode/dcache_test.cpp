@@ -13,14 +13,15 @@ namespace {
 using namespace tsupport;
 
 struct Loaded {
-  GOPList index;
+  std::unique_ptr<GOPList> index;
   std::unique_ptr<DCache> cache;
   bool open(const std::string& file, int frame) {
-    if (index.ctor(file.c_str()) || index.build_index()) return false;
+    index = std::make_unique<GOPList>(file.c_str());
+    if (!index->is_open() || index->build_index()) return false;
     int err = 1;
-    cache = std::make_unique<DCache>(&index.get_seqhdr(), &err, 0);
+    cache = std::make_unique<DCache>(&index->get_seqhdr(), &err, 0);
     if (err) return false;
-    if (index.get_gop(frame, cache->gop.get(), 1, 1) < 0) return false;
+    if (index->get_gop(frame, cache->gop.get(), 1, 1) < 0) return false;
     return cache->reset(nullptr) == 0;
   }
 };
@@ -72,7 +73,7 @@ TEST(DCache, RefusesBPicturesWithoutBothReferences) {
 TEST(DCache, PoolThatCannotGrowFailsTheLoad) {
   Loaded l;
   ASSERT_TRUE(l.open(fixture("fa_long.m2v"), 0));
-  GOPList& index = l.index;
+  GOPList& index = *l.index;
   // Regression: a reference used to be decoded over the pool's last frame,
   // which later pictures still predicted from.
   int err = 1;

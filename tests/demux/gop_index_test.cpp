@@ -205,8 +205,8 @@ TEST(GopRead, BytesAreTheFileSlice) {
 }
 
 TEST(GopRead, LoadDataRebuildsTheTable) {
-  GOPList list;
-  ASSERT_EQ(list.ctor(fixture("il_tff.m2v").c_str()), 0);
+  GOPList list(fixture("il_tff.m2v").c_str());
+  ASSERT_TRUE(list.is_open());
   ASSERT_EQ(list.build_index(), 0);
   GOP g, rebuilt;
   for (int n = list.get_first_gop(&g, 1); n > 0; n = list.next_gop(&g, 1)) {
@@ -249,16 +249,16 @@ TEST(GopSearch, ForwardAndBackwardWalksVisitEveryGopOnce) {
   const std::string file = fixture("long60.m2v");
   std::vector<long long> forward, backward;
   {
-    GOPList list;
-    ASSERT_EQ(list.ctor(file.c_str()), 0);
+    GOPList list(file.c_str());
+    ASSERT_TRUE(list.is_open());
     ASSERT_EQ(list.build_index(), 0);
     GOP g;
     for (int n = list.get_first_gop(&g, 0); n > 0; n = list.next_gop(&g, 0)) forward.push_back(g.start.value());
   }
   {
     // A fresh index knows only both ends: the backward walk fills the gap.
-    GOPList list;
-    ASSERT_EQ(list.ctor(file.c_str()), 0);
+    GOPList list(file.c_str());
+    ASSERT_TRUE(list.is_open());
     ASSERT_EQ(list.build_index(), 0);
     GOP g;
     for (int n = list.get_last_gop(&g, 0); n > 0; n = list.prev_gop(&g, 0)) backward.push_back(g.start.value());
@@ -274,8 +274,8 @@ TEST(GopSearch, SearchModesAgree) {
     int first[2];
     long long start[2];
     for (int mode = 0; mode < 2; ++mode) {
-      GOPList list;
-      ASSERT_EQ(list.ctor(file.c_str()), 0);
+      GOPList list(file.c_str());
+      ASSERT_TRUE(list.is_open());
       ASSERT_EQ(list.build_index(), 0);
       GOP g;
       const int before = list.get_parse_count();

@@ -81,6 +81,27 @@ std::vector<DevGop> dev_gops(const std::string& file, int* total_frames) {
   return g;
 }
 
+// Cold searches (gop-of) for frames land on the GOP of the walk whose
+// display frames hold them, parsing at most max_parses GOPs each.
+void expect_gop_of_lands(const std::string& file, const std::vector<DevGop>& gops, const std::vector<int>& frames,
+                         int max_parses) {
+  std::string args;
+  for (int f : frames) args += " " + std::to_string(f);
+  std::vector<std::string> lines;
+  ASSERT_EQ(dev("gop-of " + sh_quote(file) + args, &lines), 0);
+  ASSERT_EQ(lines.size(), frames.size());
+  for (size_t i = 0; i < frames.size(); ++i) {
+    const int f = frames[i];
+    auto it = std::find_if(gops.begin(), gops.end(), [&](const DevGop& g) {
+      return (g.first_field + 1) / 2 <= f && f < (g.first_field + g.fields + 1) / 2;
+    });
+    ASSERT_NE(it, gops.end()) << f;
+    EXPECT_EQ(field_int(lines[i], "gop_start"), it->start) << lines[i];
+    EXPECT_EQ(field_int(lines[i], "first_frame"), (it->first_field + 1) / 2) << lines[i];
+    EXPECT_LE(field_int(lines[i], "parses"), max_parses) << lines[i];
+  }
+}
+
 class GopWalk : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(GopWalk, AgreesWithFfprobe) {
@@ -163,20 +184,7 @@ TEST_P(TimeCodeRestart, EveryFrameIsCountedAndFound) {
   }
   std::mt19937 rng(11);
   for (int i = 0; i < 50; ++i) frames.push_back(int(rng() % unsigned(want)));
-  std::string args;
-  for (int f : frames) args += " " + std::to_string(f);
-  std::vector<std::string> lines;
-  ASSERT_EQ(dev("gop-of " + sh_quote(file) + args, &lines), 0);
-  ASSERT_EQ(lines.size(), frames.size());
-  for (size_t i = 0; i < frames.size(); ++i) {
-    const int f = frames[i];
-    auto it = std::find_if(gops.begin(), gops.end(), [&](const DevGop& g) {
-      return (g.first_field + 1) / 2 <= f && f < (g.first_field + g.fields + 1) / 2;
-    });
-    ASSERT_NE(it, gops.end()) << f;
-    EXPECT_EQ(field_int(lines[i], "gop_start"), it->start) << lines[i];
-    EXPECT_EQ(field_int(lines[i], "first_frame"), (it->first_field + 1) / 2) << lines[i];
-  }
+  expect_gop_of_lands(file, gops, frames, 1 << 30);
 }
 
 INSTANTIATE_TEST_SUITE_P(Joins, TimeCodeRestart,
@@ -223,26 +231,9 @@ TEST(GopSearch, ColdSearchesLandOnTheRightGop) {
   auto gops = dev_gops(file, &total);
   ASSERT_EQ(total, 1500);
   std::mt19937 rng(60);
-  std::string args;
   std::vector<int> frames;
-  for (int i = 0; i < 300; ++i) {
-    frames.push_back(int(rng() % unsigned(total)));
-    args += " " + std::to_string(frames.back());
-  }
-  std::vector<std::string> lines;
-  ASSERT_EQ(dev("gop-of " + sh_quote(file) + args, &lines), 0);
-  ASSERT_EQ(lines.size(), frames.size());
-  for (size_t i = 0; i < frames.size(); ++i) {
-    const int f = frames[i];
-    // The GOP of the walk whose display frames hold f.
-    auto it = std::find_if(gops.begin(), gops.end(), [&](const DevGop& g) {
-      return (g.first_field + 1) / 2 <= f && f < (g.first_field + g.fields + 1) / 2;
-    });
-    ASSERT_NE(it, gops.end());
-    EXPECT_EQ(field_int(lines[i], "gop_start"), it->start) << lines[i];
-    EXPECT_EQ(field_int(lines[i], "first_frame"), (it->first_field + 1) / 2) << lines[i];
-    EXPECT_LE(field_int(lines[i], "parses"), 12) << lines[i];
-  }
+  for (int i = 0; i < 300; ++i) frames.push_back(int(rng() % unsigned(total)));
+  expect_gop_of_lands(file, gops, frames, 12);
 }
 
 TEST(GopSearch, ForwardAndBackwardWalksVisitEveryGopOnce) {

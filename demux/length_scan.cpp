@@ -291,7 +291,14 @@ void DeMuxer::find_vbs_length() {
     m_.tc_inconsistent = 0;
   m_.tc_present = (m_.first_gop_tc > 0 && last_tc_seen > 0) ? 1 : 0;
   if (m_.tc_present && !m_.tc_inconsistent && last_tc_seen < uint32_t(m_.first_gop_tc)) m_.tc_inconsistent = 1;
-  if (st_.elementary && m_.tc_present && m_.tc_inconsistent) {
+  // Codes that agree at both ends may still restart in between (joined
+  // files whose parts all start at the same code).
+  bool restarts = false;
+  if (m_.tc_present && !m_.tc_inconsistent && st_.elementary && is_es_video() && both_tc) {
+    std::vector<LGOP> samples;
+    restarts = sampled_tc_goes_back(first, last, &samples);
+  }
+  if (st_.elementary && m_.tc_present && (m_.tc_inconsistent || restarts)) {
     const int s = sample_bit_rate(B, F);
     if (s > 0 && st_.bit_rate > 3 * s) br_len = double(size) * 8.0 / s;
     // Measured as above: a time-code length far below the bit-rate length is
@@ -299,12 +306,7 @@ void DeMuxer::find_vbs_length() {
     if (tc_len > 0 && br_len > 0 && quotient(tc_len, br_len) < 5) m_.tc_inconsistent = 0;
     m_.bit_rate_length = br_len;
   }
-  // Codes that agree at both ends may still restart in between (joined
-  // files whose parts all start at the same code).
-  if (m_.tc_present && !m_.tc_inconsistent && st_.elementary && is_es_video() && both_tc) {
-    std::vector<LGOP> samples;
-    if (sampled_tc_goes_back(first, last, &samples)) m_.tc_inconsistent = 1;
-  }
+  if (restarts) m_.tc_inconsistent = 1;
 
   // Elementary video carries no time stamps: its time codes decide.
   if (m_.tc_present && is_es_video()) {

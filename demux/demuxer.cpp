@@ -266,7 +266,7 @@ int DeMuxer::get_payload(uint8_t* out, int count) {
 }
 
 // Cutting and in-place rewriting of elementary streams are not part of this
-// class yet; their slots report that nothing was done.
+// class yet; their operations report that nothing was done.
 int DeMuxer::seqhdr_modifier(int, int) { return 0; }
 int DeMuxer::vbv_modifier(int, int, int) { return 0; }
 int DeMuxer::copy_bytes(uint8_t*, int, FileOffset) { return 0; }

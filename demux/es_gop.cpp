@@ -1,5 +1,5 @@
 // GOP parsing shared by every demultiplexer (parse_header,
-// parse_gop_pictures) and the elementary-stream GOP slots.
+// parse_gop_pictures) and the elementary-stream GOP operations.
 #include <algorithm>
 #include <cstring>
 

@@ -2,10 +2,13 @@
 // selection and copies.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "demux/demuxer.h"
 #include "demux/demuxer_cache.h"
+#include "demux/goplist.h"
+#include "foundation/timecode.h"
 #include "support/support.h"
 
 namespace {
@@ -107,6 +110,24 @@ TEST(Demuxer, ClosedAndReopened) {
   GOP g;
   d->goto_offset(FileOffset(0u));
   EXPECT_EQ(d->parse_gop(&g, 0, 0, 0), 10);
+}
+
+TEST(Demuxer, FreshGopGrowingItsBufferKeepsItsFirstBytes) {
+  // The first GOP is 4 s long: a fresh GOP's buffer, sized for 0.75 s,
+  // grows while it is read, and lost its leading bytes (header and time code).
+  const std::string name = fixture("longgop.m2v");
+  const auto file = read_file(name);
+  auto d = open_es("longgop.m2v");
+  GOP g;
+  d->goto_offset(FileOffset(0u));
+  ASSERT_EQ(d->parse_gop(&g, 0, 0, 0), 100);
+  ASSERT_LE(size_t(g.byte_length), file.size());
+  EXPECT_TRUE(std::equal(g.data, g.data + g.byte_length, file.begin()));
+  GOPList list(name.c_str());
+  ASSERT_TRUE(list.is_open());
+  ASSERT_EQ(list.build_index(), 0);
+  char text[SMPTE_TEXT_SIZE];
+  EXPECT_STREQ(time_code_to_string(list.get_time_code_word(), text), "0:01:00:00");
 }
 
 TEST(Demuxer, ReadingOnlyTheFirstPicture) {

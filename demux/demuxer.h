@@ -27,7 +27,7 @@
 // Status record of a long job: command word written by the window (0 run,
 // -4 pause, other values stop) and the progress with an optional callback.
 struct DemuxJobStatus {
-  volatile int command = 0;
+  std::atomic<int32_t> command{0};
   double progress = 0.0;
   void (*progress_callback)(double percent, void* user) = nullptr;
   void* user = nullptr;
@@ -41,11 +41,13 @@ class DeMuxer {
   // Opens name as an elementary stream of the given type (0: probe);
   // *error non-zero means the object must be deleted.
   DeMuxer(const char* name, int* error, int stream_type, int bit_rate);
+  // A copy opens the file again and keeps every measurement of the source;
+  // a source without a file is refused (the target stays as it was).
   DeMuxer(const DeMuxer& other);
   DeMuxer& operator=(const DeMuxer& other);
   virtual ~DeMuxer();
 
-  // ---- virtual operations, in slot order ----
+  // ---- operations the stream classes override ----
   virtual void goto_offset(FileOffset offset);
   virtual int parse_gop(GOP* g, int stream_id, int back_step, int bounded);
   virtual int read_gop(GOP* g, int stream_id, int first_picture_only);
@@ -77,12 +79,14 @@ class DeMuxer {
   // Follows a file that grows while it is open (a recording): takes its new
   // size as file size and end of data. True when the size changed.
   bool update_file_size();
-  bool is_open() const { return file_ != nullptr; }
+  bool is_open() const { return src_.file != nullptr; }
 
   // ---- queries ----
-  FileOffset get_file_size() const { return file_size_; }
-  double get_file_size_double() const { return file_size_.to_double(); }
-  FileOffset get_end_of_data() const { return end_data_; }
+  FileOffset get_file_size() const { return src_.size; }
+  double get_file_size_double() const { return src_.size.to_double(); }
+  FileOffset get_end_of_data() const { return src_.end_data; }
+  // Where the last seek outside the read buffer went.
+  FileOffset get_last_seek() const { return src_.last_seek; }
   ESData* get_es_data(int* count);
   int get_video_es_list(int* ids, int max, int* pids = nullptr);
   int get_audio_es_list(int* ids, int max, int* pids = nullptr);
@@ -102,25 +106,28 @@ class DeMuxer {
   double get_total_length();
   int get_bit_rate();
   int get_gop_bytes_estimate();
-  int get_stream_type() const { return stream_type_; }
+  int get_stream_type() const { return st_.type; }
   double get_video_start_pts(int id = 0, int pid = 0);
   double get_audio_start_pts(int id = 0, int pid = 0);
   int offset_to_field(FileOffset offset);
   int needs_time_fix();
-  const char* get_file_name() const { return fname_.c_str(); }
-  int64_t get_file_time() const { return file_time_; }
-  int is_elementary() const { return elementary_; }
-  int get_pts_timing() const { return pts_timing_; }
-  int get_timecode_flag() const { return timecode_flag_; }
-  int timecodes_inconsistent() const { return tc_inconsistent_; }
-  const GOP* get_last_gop_record() const { return last_gop_.pic_count > 0 ? &last_gop_ : nullptr; }
-  const VideoInfo& get_video_info() const { return video_info_; }
-  const AudioInfo& get_audio_info() const { return audio_info_; }
-  void set_audio_start_flag(int on) { audio_start_flag_ = on; }
-  int get_audio_start_flag() const { return audio_start_flag_; }
-  int get_load_abs_count() const { return load_abs_count_; }
+  const char* get_file_name() const { return src_.name.c_str(); }
+  int64_t get_file_time() const { return src_.time; }
+  int is_elementary() const { return st_.elementary; }
+  int get_pts_timing() const { return m_.pts_timing; }
+  int get_timecode_flag() const { return m_.timecode_flag; }
+  int timecodes_inconsistent() const { return m_.tc_inconsistent; }
+  // Field number of the first GOP as its time code gives it (-1: none read).
+  int get_first_field() const { return m_.first_field; }
+  const GOP* get_last_gop_record() const { return m_.last_gop.pic_count > 0 ? &m_.last_gop : nullptr; }
+  const VideoInfo& get_video_info() const { return st_.video_info; }
+  const AudioInfo& get_audio_info() const { return st_.audio_info; }
+  void set_audio_start_flag(int on) { audio_.start_flag = on; }
+  int get_audio_start_flag() const { return audio_.start_flag; }
+  int get_load_abs_count() const { return audio_.load_count; }
+  double get_audio_frame_ticks() const { return audio_.frame_ticks; }
   // Offset of the current position (buffer end minus unread bytes).
-  FileOffset current_offset() const { return FileOffset::from_u64(buf_end_.value() - uint64_t(unread_)); }
+  FileOffset current_offset() const { return FileOffset::from_u64(buf_.end.value() - uint64_t(buf_.unread)); }
 
   // GOPs parsed by every demultiplexer of the process (cache tests).
   static long parse_gop_count() { return parse_gop_calls_.load(); }
@@ -132,8 +139,7 @@ class DeMuxer {
   int resize_gop_data_buffer(GOP* g, int added);
   void dump_gop_pts(GOP* g);
   // Takes every picture of the bytes into one GOP (GOP::load_data).
-  void set_collect_all(int on) { i_no_end_ = on; }
-  void set_video_version(int v) { video_version_ = v; }
+  void set_collect_all(int on) { st_.collect_all = on; }
 
   // ---- audio spans ----
   void calc_abs_pts(ESBuffer* span);
@@ -153,121 +159,163 @@ class DeMuxer {
   void init_bs_buffer(int size);
   void fill_bs_buffer();
   void empty_bs_buffer() {
-    unread_ = 0;
-    rd_ = 0;
+    buf_.unread = 0;
+    buf_.rd = 0;
   }
 
  protected:
-  void reset();
+  // A demultiplexer over no file, of the given stream type: only its
+  // picture parser is used.
+  explicit DeMuxer(int stream_type);
+
+ private:
   int init(const char* name, int stream_type, int bit_rate);
-  void copy_from(const DeMuxer& other);
+  void assign(const DeMuxer& other);
   void set_video_info(int id, int pid);
   void set_audio_info(int id, int pid);
   void select_default_es() {
     set_video_info(0, 0);
     set_audio_info(0, 0);
   }
-  int add_stream_id(int id, int force);
   bool last_picture_complete(const GOP* g, int have) const;
-  bool is_es_video() const { return stream_type_ == 2 || stream_type_ == 3; }
+  bool is_es_video() const { return st_.type == 2 || st_.type == 3; }
   // Length helpers.
-  bool find_last_gop(FileOffset lower, FileOffset upper, GOP* g);
   int sample_bit_rate(double bytes, double fields);
   bool find_audio_frame(FileOffset from, int max_bytes, FileOffset* found, int* frame_size);
-  FileOffset find_last_audio_frame(FileOffset from, int frame_size);
-  int check_range_bit_rate(const ESData& r);
+  FileOffset find_last_audio_frame(FileOffset from);
   bool is_bit_rate_too_high();
   int read_at(FileOffset at, uint8_t* dst, int n);
+  bool parse_gop_with_tc(FileOffset from, GOP* g);
+  bool sampled_tc_goes_back(const LGOP& first, const LGOP& last, std::vector<LGOP>* samples);
+  GOP& tc_scratch();
+  int tc_correction_at(FileOffset at) const;
 
- public:
-  // ---- state (see the class comment) ----
-  int64_t file_time_ = 0;
-  int timecode_flag_ = 0;
-  int pts_timing_ = 0;
-  int first_field_ = -1;
-  FileOffset first_gop_offset_;
-  FileOffset last_seek_;
-  int seek_skip_ = 0;
+  // A time-code break: from `at` on, the codes need `frames` more to count
+  // on from the parts before it.
+  struct TcBreak {
+    FileOffset at;
+    int frames;
+  };
+  void find_tc_breaks(const LGOP& a, const LGOP& b, double fr, double bytes_per_frame, std::vector<TcBreak>* breaks,
+                      int* budget);
 
-  std::unique_ptr<uint8_t[]> buf_;
-  int rd_ = 0;      // read position in buf_
-  int buf_size_ = kReadBufferSize;
-  int unread_ = 0;  // bytes from rd_
-  FileOffset buf_end_;  // file offset just behind the last byte in the buffer
+  // An owning pointer whose copy is empty: what it owns (an open file) is
+  // the copy's to make anew.
+  template <class T>
+  struct Unshared : std::unique_ptr<T> {
+    Unshared() = default;
+    Unshared(const Unshared&) noexcept : std::unique_ptr<T>() {}
+    Unshared(Unshared&&) noexcept = default;
+    Unshared& operator=(const Unshared&) noexcept {
+      this->reset();
+      return *this;
+    }
+    Unshared& operator=(Unshared&&) noexcept = default;
+    Unshared& operator=(std::unique_ptr<T>&& p) noexcept {
+      std::unique_ptr<T>::operator=(std::move(p));
+      return *this;
+    }
+  };
 
-  double scr_per_byte_ = 1.0;
-  double bytes_per_scr_ = 1.0;
+  // The file and what opening it found.
+  struct Source {
+    Unshared<BSFile> file;
+    std::string name;
+    int64_t time = 0;  // modification time in ns
+    FileOffset size;
+    FileOffset end_data;
+    FileOffset data_start;
+    FileOffset last_seek;
+  };
 
-  std::vector<int> stream_ids_;
-  std::vector<ESData> es_data_;
+  // The read buffer over the file. A copy starts empty: its bytes belong to
+  // another file handle. The buffer itself is allocated when first filled.
+  struct ReadBuffer {
+    std::unique_ptr<uint8_t[]> bytes;
+    int size = kReadBufferSize;
+    int rd = 0;      // read position in bytes
+    int unread = 0;  // bytes from rd
+    FileOffset end;  // file offset just behind the last byte held
+    ReadBuffer() = default;
+    ReadBuffer(const ReadBuffer& o) : size(o.size) {}
+    ReadBuffer& operator=(const ReadBuffer&) {
+      rd = unread = 0;
+      end.zero();
+      return *this;
+    }
+  };
 
-  int video_pes_id_ = 0xE0;
-  int audio_pes_id_ = 0xC0;
-  double scr_per_audio_byte_ = 1.0;
+  // The elementary streams, the selection and their headers.
+  struct Streams {
+    std::vector<ESData> es_data;
+    int type = 0;  // stream type of the probe
+    int elementary = 0;
+    int vbr = 0;
+    int bit_rate = 0;
+    int ac3 = 0;
+    SeqHdr seq;
+    FrmHdr frm_hdr;
+    AC3FrmHdr ac3_hdr;
+    VideoInfo video_info;
+    AudioInfo audio_info;
+    int video_selected = 0;
+    int video_id = 0, video_pid = 0;
+    int audio_id = 0, audio_pid = 0;
+    double frame_rate = 30000.0 / 1001.0;
+    int video_version = 0;  // 2 MPEG-1, 3 MPEG-2
+    int progressive_sequence = 1;
+    int collect_all = 0;  // every picture of the bytes into one GOP
+  };
 
-  std::unique_ptr<BSFile> file_;
-  std::string fname_;
-  FileOffset data_start_;
-  int vbr_ = 0;
-  int progressive_sequence_ = 1;
-  double total_length_ = 0.0;
+  // What the length scan measured: reading them again is a copy's saving.
+  struct Measured {
+    double total_length = 0.0;
+    double bit_rate_length = 0.0;
+    int timecode_flag = 0;
+    int pts_timing = 0;
+    int tc_present = 0;
+    int tc_inconsistent = 0;
+    double first_gop_tc = 0.0;
+    std::vector<TcBreak> tc_breaks;  // in file order
+    GOP last_gop;
+    int first_field = -1;
+    FileOffset first_gop_offset;
+    double video_start_pts = kNoTime;
+    int i_without_gop = 0;
+  };
 
-  int audio_start_flag_ = 0;
-  double audio_start_pts_ = kNoTime;
-  double video_start_pts_ = kNoTime;
-  double first_gop_tc_ = 0.0;
+  // Timing of the audio spans of audio files.
+  struct AudioSpans {
+    int start_flag = 0;
+    double start_pts = kNoTime;
+    double frame_ticks = 2351.0204081632655;
+    double sec_per_byte = 8.0 / 224000.0;
+    int load_count = 0;
+  };
 
-  FrmHdr frm_hdr_;
-  AC3FrmHdr ac3_hdr_;
+  // The picture parser between two calls. A copy starts afresh.
+  struct PictureParser {
+    GopHdr gop_hdr;
+    PicHdr pic;
+    int field_toggle = 0;
+    int prev_field_structure = 0;  // structure of an unpaired field picture just met
+    int prev_field_tr = -1;
+    double picture_pts = kNoTime;
+    double last_pic_pts = kNoTime;
+    std::unique_ptr<GOP> tc_gop;  // GOP buffer of the restart search
+    PictureParser() = default;
+    PictureParser(const PictureParser&) : PictureParser() {}
+    PictureParser(PictureParser&&) = default;
+    PictureParser& operator=(const PictureParser&) { return *this = PictureParser(); }
+    PictureParser& operator=(PictureParser&&) = default;
+  };
 
-  double audio_frame_ticks_ = 2351.0204081632655;
-  double sec_per_byte_ = 8.0 / 224000.0;
-  int load_abs_count_ = 0;
-
-  FileOffset end_data_;
-  FileOffset file_size_;
-
-  int bit_rate_ = 0;
-  int field_toggle_ = 0;
-  int prev_field_structure_ = 0;  // structure of an unpaired field picture just met
-  int prev_field_tr_ = -1;
-  int elementary_ = 0;
-  int stream_type_ = 0;
-  int video_version_ = 0;
-
-  FileOffset packet_offset_;
-  double picture_pts_ = kNoTime;
-  double second_time_ = kNoTime;
-
-  SeqHdr seq_;
-  GopHdr gop_hdr_;
-  PicHdr pic_;
-
-  int i_without_gop_ = 0;
-  double last_pic_pts_ = kNoTime;
-  double frame_rate_ = 30000.0 / 1001.0;
-
-  VideoInfo video_info_;
-  AudioInfo audio_info_;
-  int video_selected_ = 0;  // a video stream is selected
-  int video_sel_id_ = 0, video_sel_pid_ = 0;
-  int audio_sel_id_ = 0, audio_sel_pid_ = 0;
-
-  int ac3_ = 0;
-  int tc_present_ = 0, tc_inconsistent_ = 0, ts_present_ = 0, ts_inconsistent_ = 0;
-  double bit_rate_length_ = 0.0;
-
-  GOP last_gop_;
-  int avg_gop_length_ = 0;
-  uint32_t last_tc_seen_ = 0;
-  double expected_end_pts_ = kNoTime;
-  FileOffset tc_corr_offset_;
-  int tc_correction_ = 0;
-  int count_word_ = 0;
-  int both_inconsistent_ = 0;
-
-  int default_one_ = 1;
-  int i_no_end_ = 0;
+  Source src_;
+  ReadBuffer buf_;
+  Streams st_;
+  Measured m_;
+  AudioSpans audio_;
+  PictureParser pp_;
 
  private:
   static std::atomic<long> parse_gop_calls_;

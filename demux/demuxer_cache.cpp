@@ -14,11 +14,7 @@
 
 namespace {
 
-int64_t file_time_ns(const char* name) {
-  struct stat st;
-  if (stat(name, &st) != 0) return 0;
-  return int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-}
+int64_t file_time_ns(const struct stat& st) { return int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec; }
 
 // Multi-file lists are read as one stream by the program-stream class.
 bool is_mbs_name(const char* name) {
@@ -36,9 +32,11 @@ DeMuxerCache& DeMuxerCache::instance() {
 DeMuxerCache::~DeMuxerCache() { clear(); }
 
 void DeMuxerCache::clear() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  for (DeMuxer* d : entries_) delete d;
-  entries_.clear();
+  std::vector<Entry> gone;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    gone.swap(entries_);
+  }
 }
 
 int DeMuxerCache::count() {
@@ -49,18 +47,19 @@ int DeMuxerCache::count() {
 int DeMuxerCache::count_of(const char* name) {
   std::lock_guard<std::mutex> lock(mutex_);
   int n = 0;
-  for (DeMuxer* d : entries_)
-    if (d->fname_ == name) ++n;
+  for (const Entry& d : entries_)
+    if (std::strcmp(d->get_file_name(), name) == 0) ++n;
   return n;
 }
 
 void DeMuxerCache::remove(int index) {
+  Entry gone;
   std::lock_guard<std::mutex> lock(mutex_);
   if (index < 0 || index >= int(entries_.size())) {
     trace("ERROR (DeMuxerCache::remove): index=%d (%d)\n", index, int(entries_.size()));
     return;
   }
-  delete entries_[size_t(index)];
+  gone = std::move(entries_[size_t(index)]);
   entries_.erase(entries_.begin() + index);
 }
 
@@ -76,31 +75,36 @@ DeMuxer* DeMuxerCache::make_copy(const DeMuxer& entry) {
   }
 }
 
-DeMuxer* DeMuxerCache::find(const char* name, int flag) {
-  {
-    std::unique_lock<std::mutex> lock(mutex_);
-    for (size_t i = 0; i < entries_.size(); ++i) {
-      DeMuxer* e = entries_[i];
-      if (e->fname_ != name) continue;  // Linux names are case-sensitive
-      bool stale = file_time_ns(name) != e->get_file_time();
-      if (!stale) {
-        int err = 0;
-        BSFile f(name, 1, &err);
-        stale = err == 0 && !f.size().equals(e->get_file_size());
-      }
-      if (stale) {
-        delete e;
-        entries_.erase(entries_.begin() + long(i));
-        break;
-      }
-      // The copy reopens the file; the entry stays closed.
-      return make_copy(*e);
+DeMuxerCache::Entry DeMuxerCache::lookup(const char* name) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const Entry& e : entries_)
+    if (std::strcmp(e->get_file_name(), name) == 0) return e;  // Linux names are case-sensitive
+  return nullptr;
+}
+
+void DeMuxerCache::drop(const Entry& entry) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (size_t i = 0; i < entries_.size(); ++i)
+    if (entries_[i] == entry) {
+      entries_.erase(entries_.begin() + long(i));
+      return;
     }
+}
+
+DeMuxer* DeMuxerCache::find(const char* name, int flag) {
+  if (Entry e = lookup(name)) {
+    struct stat st;
+    const bool stale = stat(name, &st) != 0 || file_time_ns(st) != e->get_file_time() ||
+                       !FileOffset::from_u64(uint64_t(st.st_size)).equals(e->get_file_size());
+    // The copy reopens the file; the entry stays closed.
+    if (!stale) return make_copy(*e);
+    drop(e);
   }
   return add(name, flag);
 }
 
-DeMuxer* DeMuxerCache::add(const char* name, int flag) {
+// The flag picks the class of multi-file lists, which have none yet.
+DeMuxer* DeMuxerCache::add(const char* name, int /*flag*/) {
   int bit_rate = 0;
   const int type = mpegfile_get_stream_type_and_bit_rate(name, &bit_rate);
   if (type < 1 || type > 9) return nullptr;
@@ -109,24 +113,23 @@ DeMuxer* DeMuxerCache::add(const char* name, int flag) {
     trace("DeMuxerCache::add (): stream type %d of <%s> is not handled\n", type, name);
     return nullptr;
   }
-  // Built outside the lock: a slow open must not block other callers.
   int err = 0;
   auto first = std::make_unique<DeMuxer>(name, &err, type, bit_rate);
   if (err) return nullptr;
-  auto entry = std::make_unique<DeMuxer>(*first);
+  auto entry = std::make_shared<DeMuxer>(*first);
   entry->close_file();
+  Entry replaced;
   std::lock_guard<std::mutex> lock(mutex_);
-  for (DeMuxer* e : entries_)
-    if (e->fname_ == name && e->get_file_time() == entry->get_file_time() &&
-        e->get_file_size().equals(entry->get_file_size()))
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    const Entry& e = entries_[i];
+    if (std::strcmp(e->get_file_name(), name) != 0) continue;
+    if (e->get_file_time() == entry->get_file_time() && e->get_file_size().equals(entry->get_file_size()))
       return first.release();  // another thread cached the same file meanwhile
-  for (size_t i = 0; i < entries_.size(); ++i)
-    if (entries_[i]->fname_ == name) {
-      delete entries_[i];
-      entries_.erase(entries_.begin() + long(i));
-      break;
-    }
-  entries_.push_back(entry.release());
+    replaced = std::move(entries_[i]);  // an older measure of the file
+    entries_.erase(entries_.begin() + long(i));
+    break;
+  }
+  entries_.push_back(std::move(entry));
   return first.release();
 }
 

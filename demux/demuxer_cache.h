@@ -3,6 +3,7 @@
 // so that opening a file again costs a copy instead of a scan.
 #pragma once
 
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -11,10 +12,17 @@
 // A new demultiplexer the caller owns, or null.
 DeMuxer* demuxer_create(const char* name, int flag);
 
+// Entries are closed demultiplexers that never change once cached: a copy
+// is made from one outside the lock, and files are opened and measured
+// outside it too. The lock only guards the list.
 class DeMuxerCache {
  public:
   static DeMuxerCache& instance();
+  // A copy of the entry of the file when it has not changed since, else
+  // add().
   DeMuxer* find(const char* full_name, int flag);
+  // Opens and measures the file, caches a closed copy and returns the
+  // opened one (null when the file is refused).
   DeMuxer* add(const char* full_name, int flag);
   void remove(int index);
   void clear();
@@ -25,7 +33,10 @@ class DeMuxerCache {
 
  private:
   DeMuxerCache() = default;
+  using Entry = std::shared_ptr<const DeMuxer>;
+  Entry lookup(const char* full_name);
+  void drop(const Entry& entry);
   static DeMuxer* make_copy(const DeMuxer& entry);
   std::mutex mutex_;
-  std::vector<DeMuxer*> entries_;
+  std::vector<Entry> entries_;
 };

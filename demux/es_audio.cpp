@@ -7,7 +7,9 @@
 #include "demux/demuxer.h"
 #include "foundation/trace.h"
 
-double DeMuxer::load_abs(ESBuffer* s, int count, int end_flag) {
+// An elementary file has no packets to end a span early: end_flag is for
+// the system-stream classes.
+double DeMuxer::load_abs(ESBuffer* s, int count, int /*end_flag*/) {
   if (!s) return kNoTime;
   int n = count > 0 ? count : int(s->size);
   if (uint32_t(n) > s->size) {
@@ -17,8 +19,8 @@ double DeMuxer::load_abs(ESBuffer* s, int count, int end_flag) {
       n = int(s->size);
     }
   }
-  if (s->start.less(data_start_)) s->start = data_start_;
-  if (s->start.greater_or_equal(end_data_)) {
+  if (s->start.less(src_.data_start)) s->start = src_.data_start;
+  if (s->start.greater_or_equal(src_.end_data)) {
     s->bytes = 0;
     return s->time;
   }
@@ -27,26 +29,26 @@ double DeMuxer::load_abs(ESBuffer* s, int count, int end_flag) {
   read_abs(s);
   s->end = FileOffset::from_u64(s->start.value() + uint64_t(s->bytes));
   calc_abs_pts(s);
-  ++load_abs_count_;
+  ++audio_.load_count;
   return s->time;
 }
 
 int DeMuxer::read_abs(ESBuffer* s) {
-  if (!s || !file_) return 0;
+  if (!s || !src_.file) return 0;
   int n = s->bytes > 0 ? s->bytes : int(s->size);
   if (uint32_t(n) > s->size) s->resize(uint32_t(n));
   if (uint32_t(n) > s->size) n = int(s->size);
   if (s->end.greater(s->start)) n = int(std::min<uint64_t>(uint64_t(n), s->end.value() - s->start.value()));
-  if (end_data_.value() > s->start.value())
-    n = int(std::min<uint64_t>(uint64_t(n), end_data_.value() - s->start.value()));
+  if (src_.end_data.value() > s->start.value())
+    n = int(std::min<uint64_t>(uint64_t(n), src_.end_data.value() - s->start.value()));
   else
     n = 0;
-  if (!file_->tell().equals(s->start)) file_->seek(s->start, 0);
-  int got = n > 0 ? int(file_->read(s->data, size_t(n))) : 0;
+  if (!src_.file->tell().equals(s->start)) src_.file->seek(s->start, 0);
+  int got = n > 0 ? int(src_.file->read(s->data, size_t(n))) : 0;
   s->set_bytes(got);
   // The next buffered read starts behind the span.
   empty_bs_buffer();
-  buf_end_ = file_->tell();
+  buf_.end = src_.file->tell();
   return got;
 }
 
@@ -90,45 +92,45 @@ void time_span_at_frame(ESBuffer* s, int o, int64_t k, int frame, int back, doub
 }  // namespace
 
 void DeMuxer::calc_abs_pts(ESBuffer* s) {
-  if (ac3_) {
+  if (st_.ac3) {
     calc_ac3_pts(s);
     return;
   }
-  const int frame = frm_hdr_.valid ? frm_hdr_.frame_size : 731;
+  const int frame = st_.frm_hdr.valid ? st_.frm_hdr.frame_size : 731;
   FrmHdr h;
-  const int o = h.find_matching(s->data, s->bytes, frm_hdr_);
+  const int o = h.find_matching(s->data, s->bytes, st_.frm_hdr);
   if (!h.valid) {
-    time_span_without_header(s, frame, sec_per_byte_, "calc_abs_pts");
+    time_span_without_header(s, frame, audio_.sec_per_byte, "calc_abs_pts");
     return;
   }
-  const double t = (s->start.to_double() + o - data_start_.to_double()) * sec_per_byte_;
+  const double t = (s->start.to_double() + o - src_.data_start.to_double()) * audio_.sec_per_byte;
   const double f = double(h.sample_rate) / h.samples_per_frame();
-  time_span_at_frame(s, o, int64_t(f * t + 0.5), frame, frame, audio_frame_ticks_, [&](const uint8_t* b, int n) {
+  time_span_at_frame(s, o, int64_t(f * t + 0.5), frame, frame, audio_.frame_ticks, [&](const uint8_t* b, int n) {
     FrmHdr h2;
-    const int o2 = h2.find_matching(b, n, frm_hdr_);
+    const int o2 = h2.find_matching(b, n, st_.frm_hdr);
     return h2.valid ? o2 : -1;
   });
 }
 
 void DeMuxer::calc_ac3_pts(ESBuffer* s) {
-  const int frame = ac3_hdr_.valid ? ac3_hdr_.frame_size : 0;
+  const int frame = st_.ac3_hdr.valid ? st_.ac3_hdr.frame_size : 0;
   AC3FrmHdr h;
-  const int o = ac3_find_frame(ac3_hdr_, s->data, s->bytes, &h);
+  const int o = ac3_find_frame(st_.ac3_hdr, s->data, s->bytes, &h);
   if (!h.valid) {
-    time_span_without_header(s, frame, sec_per_byte_, "calc_ac3_pts");
+    time_span_without_header(s, frame, audio_.sec_per_byte, "calc_ac3_pts");
     return;
   }
-  const double t = (s->start.to_double() + o - data_start_.to_double()) * sec_per_byte_;
+  const double t = (s->start.to_double() + o - src_.data_start.to_double()) * audio_.sec_per_byte;
   time_span_at_frame(s, o, int64_t(double(h.sample_rate) / 1536.0 * t + 0.5), frame, h.frame_size,
-                     audio_frame_ticks_, [&](const uint8_t* b, int n) {
+                     audio_.frame_ticks, [&](const uint8_t* b, int n) {
                        AC3FrmHdr h2;
-                       const int o2 = ac3_find_frame(ac3_hdr_, b, n, &h2);
+                       const int o2 = ac3_find_frame(st_.ac3_hdr, b, n, &h2);
                        return h2.valid ? o2 : -1;
                      });
 }
 
 int DeMuxer::init_abs_scr_per_byte(int id, int pid) {
-  if (es_data_.empty()) {
+  if (st_.es_data.empty()) {
     trace("ERROR (DeMuxer::init_abs_scr_per_byte): es_data=nil\n");
     return 0;
   }
@@ -136,15 +138,13 @@ int DeMuxer::init_abs_scr_per_byte(int id, int pid) {
     trace("ERROR (DeMuxer::init_abs_scr_per_byte): invlid audio stream id = %d\n", id);
     return 0;
   }
-  for (auto& r : es_data_) {
+  for (auto& r : st_.es_data) {
     if (pid ? r.pid != pid : r.stream_id != id) continue;
     int br = r.get_audio_bit_rate();
     if (br <= 0) {
       trace("DeMuxer::init_abs_scr_per_byte (): bit rate %d of stream %d skipped\n", br, r.stream_id);
       continue;
     }
-    audio_pes_id_ = id;
-    scr_per_audio_byte_ = 720000.0 / br;
     return 1;
   }
   return 0;

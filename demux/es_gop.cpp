@@ -1,9 +1,10 @@
 // GOP parsing shared by every demultiplexer (parse_header,
-// parse_gop_pictures) and the elementary-stream GOP slots.
+// parse_gop_pictures) and the elementary-stream GOP operations.
 #include <algorithm>
 #include <cstring>
 
 #include "demux/demuxer.h"
+#include "demux/header_scan.h"
 #include "foundation/start_code.h"
 #include "foundation/timecode.h"
 #include "foundation/trace.h"
@@ -24,13 +25,13 @@ bool all_intra(const GOP* g) {
 
 bool DeMuxer::last_picture_complete(const GOP* g, int have) const {
   const int from = g->get_pic_entry(g->pic_count - 1);
-  const int height = seq_.get_vertical_size();
+  const int height = st_.seq.get_vertical_size();
   if (height <= 0 || have - from < 8) return false;
   int rows = (height + 15) / 16;
-  if (video_version_ == 3) {
-    if (pic_.get_picture_structure() != 3)
+  if (st_.video_version == 3) {
+    if (pp_.pic.get_picture_structure() != 3)
       rows = (height + 31) / 32;
-    else if (progressive_sequence_ == 0)
+    else if (st_.progressive_sequence == 0)
       rows = 2 * ((height + 31) / 32);
   }
   if (rows > 0xAF) return true;  // rows beyond the start-code range: cannot tell
@@ -45,7 +46,7 @@ bool DeMuxer::last_picture_complete(const GOP* g, int have) const {
       if (last_row) return false;  // an earlier slice: the last one is not the only one
       last_row = q[3];
       if (last_row >= rows) return true;
-      if (video_version_ == 3) return false;
+      if (st_.video_version == 3) return false;
       if (last_row >= rows - 1) return true;
     } else if (q[3] == 0x00) {
       return last_row == 1;  // reached the picture header
@@ -58,16 +59,16 @@ int DeMuxer::parse_header(const uint8_t* b, int n, int* flags, int* header_lengt
   *flags = 0;
   *header_length = 0;
   int code = 0;
-  const int step = find_next_header_start(b, n, &code);
+  const int step = find_next_header(b, n, &code);
   if (code == 0xFFF) return step;
   const int r = n - step;
   int pos = step;  // start of the header being looked at
   if (code == 0x1B3) {
-    if (r < 12 || seq_.decode(b + step, r) <= 0) goto no_picture;
+    if (r < 12 || st_.seq.decode(b + step, r) <= 0) goto no_picture;
     *flags |= 4;
     int next = 0;
     int d = find_next_gop_or_picture_start(b + step + 4, r - 4, &next);
-    gop_hdr_.set_frame_rate(seq_.get_frame_rate());
+    pp_.gop_hdr.set_frame_rate(st_.seq.get_frame_rate());
     if (next == 0xFFF) {
       *header_length = r;
       goto no_picture;
@@ -77,7 +78,7 @@ int DeMuxer::parse_header(const uint8_t* b, int n, int* flags, int* header_lengt
     code = next;
   }
   if (code == 0x1B8) {
-    if (n - pos < 8 || gop_hdr_.decode(b + pos, n - pos) <= 0) goto no_picture;
+    if (n - pos < 8 || pp_.gop_hdr.decode(b + pos, n - pos) <= 0) goto no_picture;
     *flags |= 2;
     const int d = start_code_find(b + pos + 4, n - pos - 4, 0x00, 4);
     if (d < 0) {
@@ -89,11 +90,11 @@ int DeMuxer::parse_header(const uint8_t* b, int n, int* flags, int* header_lengt
   }
   // A picture start code at pos.
   if (n - pos >= 9) {
-    if (pic_.decode(b + pos, n - pos) > 0) {
+    if (pp_.pic.decode(b + pos, n - pos) > 0) {
       *flags |= 1;
       return step;
     }
-    if (pic_.is_repaired() && r > 9) return step + 9;
+    if (pp_.pic.is_repaired() && r > 9) return step + 9;
     return step;
   }
 no_picture:
@@ -120,7 +121,7 @@ no_picture:
 int DeMuxer::parse_gop_pictures(GOP* g, const uint8_t* b, int n, int* consumed) {
   const int c = get_payload_size();
   const bool es_video = is_es_video();
-  double pending = picture_pts_;
+  double pending = pp_.picture_pts;
   int state = 0;
   const uint8_t* p = b;
   int left = n;
@@ -131,7 +132,7 @@ int DeMuxer::parse_gop_pictures(GOP* g, const uint8_t* b, int n, int* consumed) 
     left -= s;
     const int r = left;
     if (!flags || r < 6) {
-      pending = last_pic_pts_;
+      pending = pp_.last_pic_pts;
       break;
     }
     if (flags & 16) {
@@ -145,18 +146,18 @@ int DeMuxer::parse_gop_pictures(GOP* g, const uint8_t* b, int n, int* consumed) 
     const int step_off = int(p - g->data);  // entry offset of this step
     if ((flags & 6) && g->pic_count == 0) {
       if (flags & 4) {
-        if (video_version_ == 0) video_version_ = seq_.seq_ext ? 3 : 2;
-        if (seq_.seq_ext) progressive_sequence_ = seq_.get_progressive_sequence();
-        double fr = seq_.get_frame_rate();
-        if (fr > 0) frame_rate_ = fr;
+        if (st_.video_version == 0) st_.video_version = st_.seq.seq_ext ? 3 : 2;
+        if (st_.seq.seq_ext) st_.progressive_sequence = st_.seq.get_progressive_sequence();
+        double fr = st_.seq.get_frame_rate();
+        if (fr > 0) st_.frame_rate = fr;
       }
-      if (flags & 2) g->time_code = gop_hdr_.time_code;
+      if (flags & 2) g->time_code = pp_.gop_hdr.time_code;
       if (!(flags & 1)) {
         state = 0;
         break;
       }
     } else if ((flags & 6) && !(flags & 1)) {
-      pending = last_pic_pts_;
+      pending = pp_.last_pic_pts;
       bool keep = (r - h > c && all_intra(g)) || (step_off >= 0 && step_off < c && !es_video);
       if (!keep) {
         state = 2;
@@ -164,26 +165,26 @@ int DeMuxer::parse_gop_pictures(GOP* g, const uint8_t* b, int n, int* consumed) 
       }
     }
     if (flags & 1) {
-      const int t = pic_.picture_coding_type;
-      if (t == 1 && !(flags & 2)) ++i_without_gop_;
+      const int t = pp_.pic.picture_coding_type;
+      if (t == 1 && !(flags & 2)) ++m_.i_without_gop;
       int f = 2, tff = 0;
       bool counts = true, second_field = false;
-      if (video_version_ == 3 && pic_.mpeg2 && pic_.coding_ext) {
-        const int structure = pic_.get_picture_structure();
+      if (st_.video_version == 3 && pp_.pic.mpeg2 && pp_.pic.coding_ext) {
+        const int structure = pp_.pic.get_picture_structure();
         // The other field of the same frame: no header between them, the
         // opposite parity and the same temporal reference.
-        second_field = structure != 3 && !(flags & 6) && prev_field_structure_ == (structure ^ 3) &&
-                       prev_field_tr_ == pic_.temporal_reference;
-        prev_field_structure_ = second_field || structure == 3 ? 0 : structure;
-        prev_field_tr_ = pic_.temporal_reference;
-        if (t == 1) field_toggle_ = 0;
-        if (pic_.get_picture_structure() == 3) {
-          f = pic_.get_field_count(progressive_sequence_);
+        second_field = structure != 3 && !(flags & 6) && pp_.prev_field_structure == (structure ^ 3) &&
+                       pp_.prev_field_tr == pp_.pic.temporal_reference;
+        pp_.prev_field_structure = second_field || structure == 3 ? 0 : structure;
+        pp_.prev_field_tr = pp_.pic.temporal_reference;
+        if (t == 1) pp_.field_toggle = 0;
+        if (pp_.pic.get_picture_structure() == 3) {
+          f = pp_.pic.get_field_count(st_.progressive_sequence);
         } else {
-          counts = field_toggle_ == 0;
-          field_toggle_ ^= 1;
+          counts = pp_.field_toggle == 0;
+          pp_.field_toggle ^= 1;
         }
-        tff = pic_.coding_ext->top_field_first;
+        tff = pp_.pic.coding_ext->top_field_first;
       }
       bool entered = false;
       if (t == 1 && g->pic_count == 0) {
@@ -193,14 +194,14 @@ int DeMuxer::parse_gop_pictures(GOP* g, const uint8_t* b, int n, int* consumed) 
       }
       if (t == 1) {
         // The second field of an I/I pair always stays with its first.
-        bool join = (r - h > c && all_intra(g)) || (step_off < c && !es_video) || i_no_end_ || second_field;
+        bool join = (r - h > c && all_intra(g)) || (step_off < c && !es_video) || st_.collect_all || second_field;
         if (!join) {
           state = 2;
           break;
         }
         g->add_pic(1, step_off, f, tff);
         entered = true;
-        if (i_no_end_) state = 3;
+        if (st_.collect_all) state = 3;
       } else if (counts && g->pic_count > 0 && t >= 1 && t <= 3) {
         g->add_pic(t, step_off, f, tff);
         entered = true;
@@ -213,7 +214,7 @@ int DeMuxer::parse_gop_pictures(GOP* g, const uint8_t* b, int n, int* consumed) 
     left -= adv;
     if (left <= 12) break;
   }
-  picture_pts_ = pending;
+  pp_.picture_pts = pending;
   *consumed = n - left;
   return state;
 }
@@ -222,21 +223,21 @@ double DeMuxer::update_picture_pts(GOP* g, double t, int near_end) {
   if (g->pts > kNoTime) return t;
   if (t > kNoTime && near_end) {
     g->pts = t;
-    last_pic_pts_ = kNoTime;
+    pp_.last_pic_pts = kNoTime;
     return kNoTime;
   }
-  if (last_pic_pts_ > kNoTime) {
-    g->pts = last_pic_pts_;
-    last_pic_pts_ = t;
+  if (pp_.last_pic_pts > kNoTime) {
+    g->pts = pp_.last_pic_pts;
+    pp_.last_pic_pts = t;
   } else {
-    last_pic_pts_ = t;
+    pp_.last_pic_pts = t;
   }
   return t;
 }
 
 int DeMuxer::resize_gop_data_buffer(GOP* g, int added) {
   const int64_t want = int64_t(g->data_capacity) + added;
-  const int64_t cap = (video_info_.width > 720 || video_info_.height > 576) ? 0xA00000 : 0x500000;
+  const int64_t cap = (st_.video_info.width > 720 || st_.video_info.height > 576) ? 0xA00000 : 0x500000;
   if (want >= get_gop_bytes_estimate() && want > cap) {
     trace("ERROR (DeMuxer::resize_gop_data_buffer): requested GOP size = %d > %d\n", int(want), int(cap));
     return 0;
@@ -246,10 +247,12 @@ int DeMuxer::resize_gop_data_buffer(GOP* g, int added) {
 
 std::atomic<long> DeMuxer::parse_gop_calls_{0};
 
-int DeMuxer::parse_gop(GOP* g, int stream_id, int back_step, int bounded) {
-  if (!g || !file_) return 0;
+// An elementary stream is its one stream: the stream id is for the system
+// classes.
+int DeMuxer::parse_gop(GOP* g, int /*stream_id*/, int back_step, int bounded) {
+  if (!g || !src_.file) return 0;
   parse_gop_calls_.fetch_add(1, std::memory_order_relaxed);
-  FileOffset limit = end_data_;
+  FileOffset limit = src_.end_data;
   if (bounded && g->end.less(limit)) limit = g->end;
   const int c = get_payload_size();
   const int estimate = get_gop_bytes_estimate();
@@ -269,22 +272,23 @@ restart:
       if (state == 2) break;
       const FileOffset pos = current_offset();
       if (pos.greater_or_equal(limit)) {
-        reached_eod = pos.greater_or_equal(end_data_);
+        reached_eod = pos.greater_or_equal(src_.end_data);
         break;
       }
       if (g->data_capacity - have < c) {
+        g->byte_length = have;  // what the GOP keeps when its buffer grows
         if (!resize_gop_data_buffer(g, std::max(estimate / 4, 4 * c))) break;
       }
-      if (unread_ < c) fill_bs_buffer();
+      if (buf_.unread < c) fill_bs_buffer();
       const int64_t to_limit = int64_t(limit.value() - pos.value());
-      const int take = int(std::min<int64_t>({int64_t(c), int64_t(unread_), to_limit}));
+      const int take = int(std::min<int64_t>({int64_t(c), int64_t(buf_.unread), to_limit}));
       if (take <= 0) {
         reached_eod = true;
         break;
       }
-      std::memcpy(g->data + have, buf_.get() + rd_, size_t(take));
-      rd_ += take;
-      unread_ -= take;
+      std::memcpy(g->data + have, buf_.bytes.get() + buf_.rd, size_t(take));
+      buf_.rd += take;
+      buf_.unread -= take;
       have += take;
 
       int consumed = 0;
@@ -300,7 +304,7 @@ restart:
         break;
       }
       if (state == 1) {
-        if (i_without_gop_ != 0 && back_step && !stepped_back && g->start.value() > 4096) {
+        if (m_.i_without_gop != 0 && back_step && !stepped_back && g->start.value() > 4096) {
           stepped_back = true;
           goto_offset(FileOffset::from_u64(g->start.value() - 4096));
           goto restart;
@@ -331,7 +335,7 @@ restart:
             parsed += more;
           }
         }
-        reached_eod = current_offset().greater_or_equal(end_data_);
+        reached_eod = current_offset().greater_or_equal(src_.end_data);
         break;
       }
     }
@@ -339,9 +343,9 @@ restart:
   if (state == 2) {
     // Bytes from the end of the GOP on belong to the next one.
     const int back = have - parsed;
-    if (back <= rd_) {
-      rd_ -= back;
-      unread_ += back;
+    if (back <= buf_.rd) {
+      buf_.rd -= back;
+      buf_.unread += back;
     } else {
       goto_offset(FileOffset::from_u64(g->start.value() + uint64_t(parsed)));
     }
@@ -360,8 +364,8 @@ restart:
     }
     if (reached_eod) {
       empty_bs_buffer();
-      buf_end_ = file_size_;
-      g->end = file_size_;
+      buf_.end = src_.size;
+      g->end = src_.size;
     } else {
       // Stopped early (limit, refused growth, slice data): the next parse
       // resumes right behind what this GOP holds, so damage does not hide
@@ -371,11 +375,13 @@ restart:
     }
   }
   g->data_valid = g->byte_length;
-  if (tc_correction_ != 0 && g->time_code >= 4096 && g->start.greater_or_equal(tc_corr_offset_)) {
-    const double fr = get_frame_rate();
-    const int drop = (g->time_code >> 24) & 1;
-    int frame = tc25_to_frame(g->time_code, fr) + tc_correction_ / 2;
-    g->time_code = tc25_word_from_frame(frame, fr, drop);
+  if (!m_.tc_breaks.empty() && g->time_code >= 4096) {
+    // Behind a time-code restart the codes continue the earlier parts.
+    if (const int shift = tc_correction_at(g->start)) {
+      const double fr = get_frame_rate();
+      const int drop = (g->time_code >> 24) & 1;
+      g->time_code = tc25_word_from_frame(tc25_to_frame(g->time_code, fr) + shift, fr, drop);
+    }
   }
   if (g->pic_count > 0) {
     g->reset_temporal_reference();
@@ -385,11 +391,11 @@ restart:
   return g->pic_count;
 }
 
-int DeMuxer::read_gop(GOP* g, int stream_id, int first_picture_only) {
-  if (!g || !file_) return 0;
+int DeMuxer::read_gop(GOP* g, int /*stream_id*/, int first_picture_only) {
+  if (!g || !src_.file) return 0;
   empty_bs_buffer();
-  buf_end_ = g->end;
-  if (!file_->tell().equals(g->start)) file_->seek(g->start, 0);
+  buf_.end = g->end;
+  if (!src_.file->tell().equals(g->start)) src_.file->seek(g->start, 0);
   int n = g->byte_length;
   if (n <= 0) {
     g->data_valid = 0;
@@ -399,9 +405,9 @@ int DeMuxer::read_gop(GOP* g, int stream_id, int first_picture_only) {
   if (first_picture_only && g->pic_count >= 2) n = g->get_pic_entry(1);
   if (g->data_capacity < n) g->resize_data_buffer(n);
   if (g->data_capacity < n) n = g->data_capacity;
-  int got = int(file_->read(g->data, size_t(n)));
+  int got = int(src_.file->read(g->data, size_t(n)));
   g->data_valid = got;
-  if (got < g->byte_length) file_->seek(g->end, 0);
+  if (got < g->byte_length) src_.file->seek(g->end, 0);
   if (!first_picture_only) g->reset_temporal_reference();
   g->no_pts = 1;
   return got;
@@ -412,14 +418,14 @@ void DeMuxer::dump_gop_pts(GOP* g) {
   const double fr = get_frame_rate();
   const bool has_ts = g->pts > kNoTime;
   const bool has_tc = g->time_code >= 4096;
-  if (video_start_pts_ <= kNoTime && has_ts) video_start_pts_ = g->pts;
+  if (m_.video_start_pts <= kNoTime && has_ts) m_.video_start_pts = g->pts;
   int field = -1;
   auto from_pts = [&]() {
-    int f = int((g->pts - video_start_pts_) / (45000.0 / fr) + 0.1);
-    if (video_version_ == 2 && (f & 1)) f += 1;
+    int f = int((g->pts - m_.video_start_pts) / (45000.0 / fr) + 0.1);
+    if (st_.video_version == 2 && (f & 1)) f += 1;
     return f;
   };
-  if (has_ts && (pts_timing_ || g->time_code == 0)) {
+  if (has_ts && (m_.pts_timing || g->time_code == 0)) {
     field = from_pts();
     if (has_tc) {
       int tc_field = 2 * tc25_to_frame(g->time_code, fr);
@@ -428,7 +434,7 @@ void DeMuxer::dump_gop_pts(GOP* g) {
               g->pts / 90000.0, field, tc_field, field - tc_field);
       }
     }
-  } else if (!has_tc && first_field_ >= 0 && !first_gop_offset_.equals(g->start)) {
+  } else if (!has_tc && m_.first_field >= 0 && !m_.first_gop_offset.equals(g->start)) {
     if (has_ts) {
       field = from_pts();
     } else {
@@ -437,20 +443,20 @@ void DeMuxer::dump_gop_pts(GOP* g) {
     }
   } else {
     field = 2 * tc25_to_frame(g->time_code, fr);
-    if (pts_timing_ && first_field_ > 0 && first_field_ < field) field -= first_field_;
+    if (m_.pts_timing && m_.first_field > 0 && m_.first_field < field) field -= m_.first_field;
   }
   if (field >= 0) {
     g->first_field = field;
-    if (first_field_ < 0) {
-      first_field_ = field;
-      first_gop_offset_ = g->start;
-      if (has_ts && video_start_pts_ <= kNoTime) video_start_pts_ = g->pts;
+    if (m_.first_field < 0) {
+      m_.first_field = field;
+      m_.first_gop_offset = g->start;
+      if (has_ts && m_.video_start_pts <= kNoTime) m_.video_start_pts = g->pts;
     }
   }
-  if (audio_start_flag_) {
-    if (audio_start_pts_ <= kNoTime) audio_start_pts_ = video_start_pts_ > kNoTime ? video_start_pts_ : audio_start_pts_;
-    audio_start_flag_ = 0;
-    if (first_gop_tc_ == 0.0 && has_tc) first_gop_tc_ = double(g->time_code);
+  if (audio_.start_flag) {
+    if (audio_.start_pts <= kNoTime) audio_.start_pts = m_.video_start_pts > kNoTime ? m_.video_start_pts : audio_.start_pts;
+    audio_.start_flag = 0;
+    if (m_.first_gop_tc == 0.0 && has_tc) m_.first_gop_tc = double(g->time_code);
   }
 }
 
@@ -461,12 +467,7 @@ namespace {
 // A demultiplexer over no file: only its picture parser is used.
 class GopDataDeMuxer : public DeMuxer {
  public:
-  explicit GopDataDeMuxer(int stream_type) {
-    stream_type_ = stream_type;
-    elementary_ = 1;
-    video_version_ = stream_type == 3 ? 3 : stream_type == 2 ? 2 : 0;
-    set_collect_all(1);
-  }
+  explicit GopDataDeMuxer(int stream_type) : DeMuxer(stream_type) { set_collect_all(1); }
   int get_payload_size() override { return 2048; }
 };
 

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
-#include <strings.h>
 
 #include "demux/demuxer_cache.h"
 #include "foundation/probe.h"
@@ -13,16 +11,13 @@
 
 namespace {
 
-bool is_vob_file(const char* name) {
-  size_t n = std::strlen(name);
-  return n >= 5 && strcasecmp(name + n - 4, ".vob") == 0;
-}
-
 bool holds(const LGOP* r, int n) { return r && r->first_frame() <= n && n < r->end_frame(); }
 
 }  // namespace
 
 GOPList::GOPList() = default;
+
+GOPList::GOPList(const char* file_name, int stream_id, int pid) { open(file_name, stream_id, pid); }
 
 GOPList::~GOPList() { clear_records(); }
 
@@ -37,38 +32,36 @@ void GOPList::clear_records() {
 }
 
 double GOPList::get_frame_rate() const {
-  double fr = seqhdr_.get_frame_rate();
+  double fr = s_.seqhdr.get_frame_rate();
   return fr > 0 ? fr : 30000.0 / 1001.0;
 }
 
-int GOPList::ctor(const char* name, int stream_id, int pid) {
-  stream_id_ = stream_id;
-  pid_ = pid;
+int GOPList::open(const char* name, int stream_id, int pid) {
+  s_.stream_id = stream_id;
+  s_.pid = pid;
   int bit_rate = 0;
-  stream_type_ = name ? mpegfile_get_stream_type_and_bit_rate(name, &bit_rate) : 0;
-  if (stream_type_ < 2 || stream_type_ > 8) {
+  s_.stream_type = name ? mpegfile_get_stream_type_and_bit_rate(name, &bit_rate) : 0;
+  if (s_.stream_type < 2 || s_.stream_type > 8) {
     trace("GOPList::ctor (): only processing MPEG Video and System streams\n");
     return 1;
   }
   demuxer_.reset(demuxer_create(name, 0));
   if (!demuxer_) return 1;
-  if (stream_id_) {
-    demuxer_->select_video_es(stream_id_, pid_);
+  if (s_.stream_id) {
+    demuxer_->select_video_es(s_.stream_id, s_.pid);
   } else {
-    stream_id_ = demuxer_->get_video_selection(&pid_);
+    s_.stream_id = demuxer_->get_video_selection(&s_.pid);
   }
-  SeqHdr* s = demuxer_->find_video_header(stream_id_, pid_);
+  SeqHdr* s = demuxer_->find_video_header(s_.stream_id, s_.pid);
   if (!s || s->invalid) {
     demuxer_.reset();
     return 1;
   }
-  seqhdr_ = *s;
+  s_.seqhdr = *s;
   const double fr = get_frame_rate();
-  frame_period_ = 1.0 / fr;
-  field_period_ = 90000.0 / (2 * fr);
-  recorded_size_ = demuxer_->get_file_size();
-  audio_es_count_ = demuxer_->get_audio_es_count();
-  vob_ = is_vob_file(name) ? 1 : 0;
+  s_.frame_period = 1.0 / fr;
+  s_.field_period = 90000.0 / (2 * fr);
+  s_.recorded_size = demuxer_->get_file_size();
   return 0;
 }
 
@@ -76,22 +69,22 @@ int GOPList::build_index() {
   if (!demuxer_) return 1;
   demuxer_->get_bit_rate();
   scratch_ = std::make_unique<GOP>();
-  scratch_->pid = pid_;
+  scratch_->pid = s_.pid;
   demuxer_->set_audio_start_flag(1);
   demuxer_->goto_offset(FileOffset(0u));
   ++parse_count_;
-  int n = demuxer_->parse_gop(scratch_.get(), stream_id_, 0, 0);
+  int n = demuxer_->parse_gop(scratch_.get(), s_.stream_id, 0, 0);
   demuxer_->set_audio_start_flag(0);
   if (n <= 0) return 1;
   add_extra_fields(scratch_.get());
   if (scratch_->pic_count > 0 && scratch_->data) {
     const int at = start_code_find(scratch_->data, scratch_->valid_bytes(), 0xB8, 4);
-    gop_hdr_.set_frame_rate_code(seqhdr_.get_frame_rate_code());
-    if (at >= 0) (void)gop_hdr_.decode(scratch_->data + at, scratch_->valid_bytes() - at);
+    s_.gop_hdr.set_frame_rate_code(s_.seqhdr.get_frame_rate_code());
+    if (at >= 0) (void)s_.gop_hdr.decode(scratch_->data + at, scratch_->valid_bytes() - at);
   }
-  if (scratch_->has_pts()) ++pts_gops_;
-  if (scratch_->pic_count > gop_size_) {
-    gop_size_ = scratch_->pic_count;
+  if (scratch_->has_pts()) ++s_.pts_gops;
+  if (scratch_->pic_count > s_.gop_size) {
+    s_.gop_size = scratch_->pic_count;
     measure_sub_gop(scratch_.get());
   }
   add_gop(scratch_.get());
@@ -103,13 +96,13 @@ int GOPList::build_index() {
     t = *tail;
     add_gop(&t);
     add_extra_fields(&t);
-    if (t.has_pts() && demuxer_->get_audio_start_flag()) ++pts_gops_;
+    if (t.has_pts() && demuxer_->get_audio_start_flag()) ++s_.pts_gops;
     tail_used = true;
   }
   if (!tail_used && !init(nullptr)) last_ = last_ ? last_ : first_;
   curr_ = first_;
   demuxer_->goto_offset(FileOffset(0u));
-  if (demuxer_->get_audio_start_flag() && pts_gops_ > 0) check_time_code_gaps();
+  if (demuxer_->get_audio_start_flag() && s_.pts_gops > 0) check_time_code_gaps();
   return 0;
 }
 
@@ -127,7 +120,7 @@ int GOPList::init(GOP* g) {
   if (end.less(demuxer_->get_file_size())) {
     trace("Warning (GOPList::init): file_end = %.0f < %.0f = file_size\n", end.to_double(),
           demuxer_->get_file_size().to_double());
-    if (stream_type_ == 8) end = demuxer_->get_file_size();
+    if (s_.stream_type == 8) end = demuxer_->get_file_size();
   }
   LGOP* keep = curr_;
   int64_t step = demuxer_->get_gop_bytes_estimate();
@@ -152,7 +145,7 @@ int GOPList::init(GOP* g) {
     return 0;
   }
   add_extra_fields(g);
-  if (g->has_pts() && demuxer_->get_audio_start_flag()) ++pts_gops_;
+  if (g->has_pts() && demuxer_->get_audio_start_flag()) ++s_.pts_gops;
   while (g->pic_count > 0 && g->end.less(end)) {
     const FileOffset before = g->end;
     demuxer_->goto_offset(g->end);
@@ -161,7 +154,7 @@ int GOPList::init(GOP* g) {
       continue;
     }
     add_extra_fields(g);
-    if (g->has_pts() && demuxer_->get_audio_start_flag()) ++pts_gops_;
+    if (g->has_pts() && demuxer_->get_audio_start_flag()) ++s_.pts_gops;
   }
   if (last_) last_->end = demuxer_->get_file_size();
   curr_ = keep ? keep : first_;
@@ -173,17 +166,17 @@ void GOPList::measure_sub_gop(const GOP* g) {
     if (g->get_pic_type(i) == 3) continue;
     int j = i + 1;
     while (j < g->pic_count && g->get_pic_type(j) == 3) ++j;
-    sub_gop_size_ = std::max(sub_gop_size_, j - i);
+    s_.sub_gop_size = std::max(s_.sub_gop_size, j - i);
   }
 }
 
 int GOPList::parse_next_gop(GOP* g, int search) {
-  g->pid = pid_;
+  g->pid = s_.pid;
   ++parse_count_;
-  if (demuxer_->parse_gop(g, stream_id_, search, 0) <= 0) return 0;
+  if (demuxer_->parse_gop(g, s_.stream_id, search, 0) <= 0) return 0;
   add_gop(g);
-  if (g->pic_count > gop_size_) {
-    gop_size_ = g->pic_count;
+  if (g->pic_count > s_.gop_size) {
+    s_.gop_size = g->pic_count;
     measure_sub_gop(g);
   }
   return g->pic_count;
@@ -218,12 +211,12 @@ void GOPList::fix_contiguous_fields(const LGOP* prev, LGOP* rec) {
 
 int GOPList::add_gop(GOP* g) {
   if (curr_ && g->start.equals(curr_->start) && g->end.equals(curr_->end)) return 0;
-  if (!first_ && base_field_ < 0) {
-    base_field_ = g->first_field;
-    base_pts_ = g->pts;
+  if (!first_ && s_.base_field < 0) {
+    s_.base_field = g->first_field;
+    s_.base_pts = g->pts;
   }
-  g->first_field -= base_field_;
-  if (g->pts > kNoTime && base_pts_ > kNoTime) g->pts -= base_pts_;
+  g->first_field -= s_.base_field;
+  if (g->pts > kNoTime && s_.base_pts > kNoTime) g->pts -= s_.base_pts;
   const double fr = get_frame_rate();
   const bool forward = curr_ && g->start.equals(curr_->end);
   if (forward) {
@@ -277,7 +270,7 @@ int GOPList::add_gop(GOP* g) {
         const FileOffset keep = demuxer_->current_offset();
         demuxer_->goto_offset(g->end);
         ++parse_count_;
-        demuxer_->parse_gop(&probe, stream_id_, 0, 0);
+        demuxer_->parse_gop(&probe, s_.stream_id, 0, 0);
         demuxer_->goto_offset(keep);
         if (probe.pic_count == rec->pic_count && probe.byte_length == rec->byte_length) {
           rec->start = g->end;
@@ -320,8 +313,8 @@ int GOPList::add_gop(GOP* g) {
     insert_gop(g);
   }
   // Absorb a small gap (a repeated sequence header) into the later record.
-  if (stream_type_ == 2 || stream_type_ == 3) {
-    const uint64_t small = uint64_t(std::max(seqhdr_.coded_capacity, 0)) + 8;
+  if (s_.stream_type == 2 || s_.stream_type == 3) {
+    const uint64_t small = uint64_t(std::max(s_.seqhdr.coded_capacity, 0)) + 8;
     LGOP* r = curr_;
     if (r->previous && r->start.greater(r->previous->end) && r->start.value() - r->previous->end.value() <= small) {
       const int gap = int(r->start.value() - r->previous->end.value());
@@ -334,7 +327,7 @@ int GOPList::add_gop(GOP* g) {
       r->next->add_header_bytes(gap);
     }
   }
-  ++records_added_;
+  ++s_.records_added;
   return 1;
 }
 
@@ -348,7 +341,7 @@ int GOPList::copy_gop(GOP* g, int read) {
     // Field numbers and PTS of the record stay as the index keeps them.
     const int ff = g->first_field;
     const double pts = g->pts;
-    demuxer_->read_gop(g, stream_id_, read == 2);
+    demuxer_->read_gop(g, s_.stream_id, read == 2);
     g->first_field = ff;
     g->pts = pts;
   }
@@ -373,11 +366,11 @@ int GOPList::get_gop(int n, GOP* g, int read, int mode) {
     return 0;
   }
   if (!g) g = scratch_.get();
-  if (n > last_->first_frame() && last_->end.less(recorded_size_)) init(nullptr);
+  if (n > last_->first_frame() && last_->end.less(s_.recorded_size)) init(nullptr);
   if (n < first_->end_frame()) {
     get_first_gop(g, read);
   } else if (n >= last_->first_frame()) {
-    if (last_->end.equals(recorded_size_))
+    if (last_->end.equals(s_.recorded_size))
       get_last_gop(g, read);
     else
       goto_gop(n, g, read, mode);
@@ -402,7 +395,6 @@ int GOPList::get_gop(int n, GOP* g, int read, int mode) {
 int GOPList::goto_gop(int n, GOP* g, int read, int mode) {
   if (!first_ || !demuxer_) return 0;
   if (!g) g = scratch_.get();
-  searching_ = 1;
   // Bracket n between the records around its gap.
   if (!curr_) curr_ = first_;
   while (curr_->previous && n < curr_->first_frame()) curr_ = curr_->previous;
@@ -417,7 +409,7 @@ int GOPList::goto_gop(int n, GOP* g, int read, int mode) {
   }
   if (hi_off < lo_off) hi_off = lo_off;
   const double fr = get_frame_rate();
-  const int min_span = std::max(int(fr + 0.5) / 2, gop_size_);
+  const int min_span = std::max(int(fr + 0.5) / 2, s_.gop_size);
   const double est = demuxer_->get_gop_bytes_estimate();
   bool found = false, parsed_any = false;
   int below = n - lo_frame, above = hi_frame - n;
@@ -489,7 +481,6 @@ int GOPList::goto_gop(int n, GOP* g, int read, int mode) {
     curr_ = lower;
     scan_linear(n, g, 0, true);
   }
-  searching_ = 0;
   if (holds(curr_, n)) {
     copy_gop(g, read);
   } else {
@@ -518,7 +509,7 @@ int GOPList::scan_linear(int n, GOP* g, int read, bool forward) {
 int GOPList::next_gop(GOP* g, int read) {
   if (!curr_ || !demuxer_) return 0;
   if (!g) g = scratch_.get();
-  if (curr_ == last_ && curr_->end.greater_or_equal(recorded_size_)) {
+  if (curr_ == last_ && curr_->end.greater_or_equal(s_.recorded_size)) {
     if (append_new_gops() && curr_->next) {
       curr_ = curr_->next;
       return copy_gop(g, read);
@@ -590,12 +581,12 @@ int GOPList::prev_gop(GOP* g, int read) {
 bool GOPList::check_file_size() {
   if (!demuxer_) return false;
   demuxer_->update_file_size();
-  return !demuxer_->get_file_size().equals(recorded_size_);
+  return !demuxer_->get_file_size().equals(s_.recorded_size);
 }
 
 int GOPList::append_new_gops() {
   if (!check_file_size() || !last_) return 0;
-  recorded_size_ = demuxer_->get_file_size();
+  s_.recorded_size = demuxer_->get_file_size();
   LGOP* keep = curr_;
   const int before = last_->pic_count;
   int pictures = 0;
@@ -608,7 +599,7 @@ int GOPList::append_new_gops() {
       if (parse_next_gop(g, 0) <= 0) break;
       pictures += g->pic_count;
       add_extra_fields(g);
-      last_gop_frames_ = g->frames();
+      s_.last_gop_frames = g->frames();
     }
   }
   curr_ = keep;
@@ -620,13 +611,13 @@ int GOPList::get_total_frames() {
     trace("ERROR (GOPList::get_total_frames): gop_end=nil\n");
     return 0;
   }
-  if (last_->end.less(recorded_size_))
+  if (last_->end.less(s_.recorded_size))
     init(nullptr);
   else if (demuxer_)
     append_new_gops();
   // The end frame of the last record: adding its rounded frame count to its
   // rounded first frame would count a half frame twice when both are odd.
-  return last_gop_frames_ ? last_->first_frame() + last_gop_frames_ : last_->end_frame();
+  return s_.last_gop_frames ? last_->first_frame() + s_.last_gop_frames : last_->end_frame();
 }
 
 int GOPList::get_next_gop_frame_offset() {
@@ -654,10 +645,10 @@ bool GOPList::is_start_gop(const GOP* g) {
 
 bool GOPList::is_end_gop(const GOP* g) {
   if (!last_) return true;
-  if (!last_->end.equals(recorded_size_) && !(demuxer_ && last_->end.equals(demuxer_->get_end_of_data())))
+  if (!last_->end.equals(s_.recorded_size) && !(demuxer_ && last_->end.equals(demuxer_->get_end_of_data())))
     return false;
-  if (g) return g->start.equals(last_->start) && g->end.equals(recorded_size_);
-  return curr_ == last_ && last_->end.equals(recorded_size_);
+  if (g) return g->start.equals(last_->start) && g->end.equals(s_.recorded_size);
+  return curr_ == last_ && last_->end.equals(s_.recorded_size);
 }
 
 bool GOPList::is_curr_gop(const GOP* g) {
@@ -665,13 +656,13 @@ bool GOPList::is_curr_gop(const GOP* g) {
 }
 
 int GOPList::get_gop_size() {
-  if (gop_size_ <= 0) gop_size_ = int(get_frame_rate() * 0.5);
-  return gop_size_;
+  if (s_.gop_size <= 0) s_.gop_size = int(get_frame_rate() * 0.5);
+  return s_.gop_size;
 }
 
 int GOPList::get_sub_gop_size() {
-  if (sub_gop_size_ <= 0) sub_gop_size_ = 3;
-  return sub_gop_size_;
+  if (s_.sub_gop_size <= 0) s_.sub_gop_size = 3;
+  return s_.sub_gop_size;
 }
 
 ESData* GOPList::get_es_data() {
@@ -679,71 +670,62 @@ ESData* GOPList::get_es_data() {
   int count = 0;
   ESData* r = demuxer_->get_es_data(&count);
   for (int i = 0; r && i < count; ++i)
-    if (r[i].stream_id == stream_id_ && (r[i].pid == 0 || r[i].pid == pid_ || pid_ == 0)) return &r[i];
+    if (r[i].stream_id == s_.stream_id && (r[i].pid == 0 || r[i].pid == s_.pid || s_.pid == 0)) return &r[i];
   return nullptr;
 }
 
 void GOPList::update_video_info() {
   if (!demuxer_) return;
-  video_info_ = demuxer_->get_video_info();
-  video_info_.extra_fields = extra_fields_;
-  video_info_valid_ = 1;
+  s_.video_info = demuxer_->get_video_info();
+  s_.video_info.extra_fields = s_.extra_fields;
 }
 
 int GOPList::check_time_code_gaps() {
-  if (pts_gops_ <= 0 || !first_ || !last_ || first_ == last_ || !demuxer_) return tc_gap_;
-  if (demuxer_->get_pts_timing() || demuxer_->needs_time_fix()) return tc_gap_;
+  if (s_.pts_gops <= 0 || !first_ || !last_ || first_ == last_ || !demuxer_) return s_.tc_gap;
+  if (demuxer_->get_pts_timing() || demuxer_->needs_time_fix()) return s_.tc_gap;
   const double fr = get_frame_rate();
   const int tc_frames = tc25_to_frame(last_->time_code, fr) - tc25_to_frame(first_->time_code, fr);
-  const int pts_frames = int((last_->pts + 0.5 - first_->pts) / (2 * field_period_));
+  const int pts_frames = int((last_->pts + 0.5 - first_->pts) / (2 * s_.field_period));
   // Zero or equal time codes: any stretch of time stamps is a gap.
   if (tc_frames <= 0)
-    tc_gap_ = pts_frames > 0 ? 1 : 0;
+    s_.tc_gap = pts_frames > 0 ? 1 : 0;
   else
-    tc_gap_ = pts_frames > tc_frames && double(pts_frames - tc_frames) / tc_frames >= 0.1 ? 1 : 0;
-  return tc_gap_;
+    s_.tc_gap = pts_frames > tc_frames && double(pts_frames - tc_frames) / tc_frames >= 0.1 ? 1 : 0;
+  return s_.tc_gap;
 }
 
 int GOPList::copy_list(const GOPList& other) {
+  if (copy_records(other)) return 1;
+  return open_demuxer(other.demuxer_->get_file_name());
+}
+
+int GOPList::copy_records(const GOPList& other) {
   if (demuxer_) {
     trace("ERROR (GOPList::copy_list): _parser != nil\n");
-    clear_records();
     demuxer_.reset();
   }
+  clear_records();
   if (!other.demuxer_) return 1;
-  demuxer_.reset(demuxer_create(other.demuxer_->get_file_name(), 0));
-  if (!demuxer_) return 1;
-  if (other.stream_id_) demuxer_->select_video_es(other.stream_id_, other.pid_);
-  stream_id_ = other.stream_id_;
-  pid_ = other.pid_;
-  seqhdr_ = other.seqhdr_;
-  stream_type_ = other.stream_type_;
-  frame_period_ = other.frame_period_;
-  recorded_size_ = other.recorded_size_;
-  vob_ = other.vob_;
-  gop_hdr_ = other.gop_hdr_;
-  base_field_ = other.base_field_;
-  base_pts_ = other.base_pts_;
-  last_gop_frames_ = other.last_gop_frames_;
+  // The stream facts copy whole; the records are linked anew.
+  s_ = other.s_;
   scratch_ = std::make_unique<GOP>();
-  scratch_->pid = pid_;
-  records_added_ = other.records_added_;
-  gop_size_ = other.gop_size_;
-  sub_gop_size_ = other.sub_gop_size_;
-  extra_fields_ = other.extra_fields_;
-  tc_gap_ = other.tc_gap_;
-  pts_gops_ = other.pts_gops_;
-  field_period_ = other.field_period_;
-  audio_es_count_ = other.audio_es_count_;
-  audio_stream_id_ = other.audio_stream_id_;
-  video_info_ = other.video_info_;
-  video_info_valid_ = other.video_info_valid_;
+  scratch_->pid = s_.pid;
   curr_ = nullptr;
   for (const LGOP* r = other.first_; r; r = r->next) {
     curr_ = last_;
     insert_gop(r);
   }
   curr_ = first_;
+  return 0;
+}
+
+int GOPList::open_demuxer(const char* file_name) {
+  demuxer_.reset(demuxer_create(file_name, 0));
+  if (!demuxer_) {
+    clear_records();
+    return 1;
+  }
+  if (s_.stream_id) demuxer_->select_video_es(s_.stream_id, s_.pid);
   return 0;
 }
 
@@ -769,8 +751,8 @@ int GOPList::update_list(const GOPList& other) {
   }
   curr_ = keep;
   if (inserted) {
-    gop_size_ = other.gop_size_;
-    sub_gop_size_ = other.sub_gop_size_;
+    s_.gop_size = other.s_.gop_size;
+    s_.sub_gop_size = other.s_.sub_gop_size;
   }
   return inserted;
 }

@@ -14,17 +14,23 @@
 
 class GOPList {
  public:
+  // An empty list, to be filled by copy_list or the cache.
   GOPList();
+  // Opens and checks the file; is_open() tells whether that worked.
+  explicit GOPList(const char* file_name, int stream_id = 0, int pid = 0);
   ~GOPList();
   GOPList(const GOPList&) = delete;
   GOPList& operator=(const GOPList&) = delete;
 
-  // Opens and checks the file; 0 success, 1 failure.
-  int ctor(const char* file_name, int stream_id = 0, int pid = 0);
+  bool is_open() const { return demuxer_ != nullptr; }
   // First and last records; 0 success, 1 when the first GOP has no pictures.
   int build_index();
   // Makes this list a copy of other (own demultiplexer, all records).
   int copy_list(const GOPList& other);
+  // The two steps of copy_list: the records and settings of other, without
+  // touching a file; then a demultiplexer of its own for the file.
+  int copy_records(const GOPList& other);
+  int open_demuxer(const char* file_name);
   // Merges the records of other that this list lacks; returns how many.
   int update_list(const GOPList& other);
 
@@ -36,7 +42,7 @@ class GOPList {
   int prev_gop(GOP* g, int read);
   int copy_gop(GOP* g, int read);
   int get_total_frames();
-  double get_duration() { return get_total_frames() * frame_period_; }
+  double get_duration() { return get_total_frames() * s_.frame_period; }
   int get_next_gop_frame_offset();
   int get_prev_gop_frame_offset();
   bool is_start_gop(const GOP* g);
@@ -48,69 +54,70 @@ class GOPList {
   int check_time_code_gaps();
 
   int get_stream_id(int* pid) const {
-    if (pid) *pid = pid_;
-    return stream_id_;
+    if (pid) *pid = s_.pid;
+    return s_.stream_id;
   }
   double get_frame_rate() const;
-  int get_drop_frame_flag() const { return gop_hdr_.get_drop_frame_flag(); }
-  uint32_t get_time_code_word() const { return gop_hdr_.time_code; }
+  int get_drop_frame_flag() const { return s_.gop_hdr.get_drop_frame_flag(); }
+  uint32_t get_time_code_word() const { return s_.gop_hdr.time_code; }
   int get_gop_size();
   int get_sub_gop_size();
   ESData* get_es_data();
-  int get_stream_type() const { return stream_type_; }
+  int get_stream_type() const { return s_.stream_type; }
   DeMuxer* get_demuxer() { return demuxer_.get(); }
-  const SeqHdr& get_seqhdr() const { return seqhdr_; }
+  const SeqHdr& get_seqhdr() const { return s_.seqhdr; }
   const LGOP* first() const { return first_; }
   const LGOP* last() const { return last_; }
   const LGOP* current() const { return curr_; }
-  int get_extra_fields() const { return extra_fields_; }
-  int get_records_added() const { return records_added_; }
+  int get_extra_fields() const { return s_.extra_fields; }
+  int get_records_added() const { return s_.records_added; }
   // GOPs parsed from the file so far (a measure of search cost).
   int get_parse_count() const { return parse_count_; }
   void update_video_info();
-  const VideoInfo& get_video_info() const { return video_info_; }
+  const VideoInfo& get_video_info() const { return s_.video_info; }
 
   // Adds a parsed GOP at its place; 1 when a record was inserted.
   int add_gop(GOP* g);
 
  private:
+  int open(const char* file_name, int stream_id, int pid);
   int parse_next_gop(GOP* g, int search);
   void insert_gop(const LGOP* g);
   void measure_sub_gop(const GOP* g);
-  void add_extra_fields(const GOP* g) { extra_fields_ += g->total_fields - 2 * g->pic_count; }
+  void add_extra_fields(const GOP* g) { s_.extra_fields += g->total_fields - 2 * g->pic_count; }
   int scan_linear(int frame, GOP* g, int read, bool forward);
   void fix_contiguous_fields(const LGOP* prev, LGOP* rec);
   void clear_records();
   bool parse_at(FileOffset at, GOP* g, int search);
 
-  int stream_id_ = 0;
-  int pid_ = 0;
+  // What the list knows of its stream and the GOPs read so far; a copy of
+  // the list takes it whole.
+  struct Stream {
+    int stream_id = 0;
+    int pid = 0;
+    SeqHdr seqhdr;
+    GopHdr gop_hdr;
+    int stream_type = 0;
+    double frame_period = 1.0 / 29.97;
+    double field_period = 90000.0 / (2 * 29.97);
+    FileOffset recorded_size;
+    int base_field = -1;
+    double base_pts = -1.0;
+    int last_gop_frames = 0;
+    int records_added = 0;
+    int gop_size = 0;
+    int sub_gop_size = 0;
+    int extra_fields = 0;
+    int tc_gap = 0;
+    int pts_gops = 0;
+    VideoInfo video_info;
+  };
+
+  Stream s_;
   std::unique_ptr<DeMuxer> demuxer_;
-  SeqHdr seqhdr_;
-  int stream_type_ = 0;
-  double frame_period_ = 1.0 / 29.97;
-  FileOffset recorded_size_;
-  int vob_ = 0;
-  GopHdr gop_hdr_;
-  int base_field_ = -1;
-  double base_pts_ = -1.0;
-  int last_gop_frames_ = 0;
   std::unique_ptr<GOP> scratch_;
   LGOP* first_ = nullptr;
   LGOP* last_ = nullptr;
   LGOP* curr_ = nullptr;
-  int records_added_ = 0;
-  int vob_mismatch_ = 0;
-  int gop_size_ = 0;
-  int sub_gop_size_ = 0;
-  int extra_fields_ = 0;
-  int tc_gap_ = 0;
-  int pts_gops_ = 0;
-  int searching_ = 0;
-  double field_period_ = 90000.0 / (2 * 29.97);
-  int audio_es_count_ = 0;
-  int audio_stream_id_ = 192;
-  VideoInfo video_info_;
-  int video_info_valid_ = 0;
   int parse_count_ = 0;
 };

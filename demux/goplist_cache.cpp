@@ -8,40 +8,32 @@
 #include <string>
 
 #include "foundation/trace.h"
-#include "foundation/utils.h"
 
 GoplistCache& GoplistCache::instance() {
   static GoplistCache cache;  // cleaned up at process exit
   return cache;
 }
 
-namespace {
-
-// Demultiplexers keep the full path and the modification time in ns.
-std::string full_path(const char* name) {
+GoplistCache::FileKey GoplistCache::file_key(const char* name) {
+  FileKey k;
+  // Demultiplexers keep the full path and the modification time in ns.
   char* full = realpath(name, nullptr);
-  if (!full) return name;
-  std::string s = full;
+  k.full = full ? full : name;
   std::free(full);
-  return s;
-}
-
-int64_t file_time_ns(const char* name) {
   struct stat st;
-  if (stat(name, &st) != 0) return 0;
-  return int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  if (stat(k.full.c_str(), &st) == 0) {
+    k.time = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    k.size = FileOffset::from_u64(uint64_t(st.st_size));
+  }
+  return k;
 }
 
-}  // namespace
-
-bool goplist_matches(GOPList* list, const char* name, int stream_id, int pid) {
-  if (!list || !name || !*name) return false;
-  DeMuxer* dm = list->get_demuxer();
+// Compares with what the entry's demultiplexer measured: no file access.
+bool GoplistCache::entry_matches(GOPList* list, const FileKey& key, int stream_id, int pid) {
+  DeMuxer* dm = list ? list->get_demuxer() : nullptr;
   if (!dm) return false;
-  const std::string full = full_path(name);
-  if (std::strcmp(dm->get_file_name(), full.c_str()) != 0) return false;
-  if (dm->get_file_time() != file_time_ns(full.c_str())) return false;
-  if (!dm->get_file_size().equals(utils_get_file_size64(full.c_str()))) return false;
+  if (key.full != dm->get_file_name() || dm->get_file_time() != key.time || !dm->get_file_size().equals(key.size))
+    return false;
   int list_pid = 0;
   const int list_id = list->get_stream_id(&list_pid);
   if (stream_id && stream_id != list_id) return false;
@@ -49,9 +41,14 @@ bool goplist_matches(GOPList* list, const char* name, int stream_id, int pid) {
   return true;
 }
 
-int GoplistCache::find_locked(const char* name, int stream_id, int pid, const GOPList* except) {
+bool goplist_matches(GOPList* list, const char* name, int stream_id, int pid) {
+  if (!list || !name || !*name || !list->get_demuxer()) return false;
+  return GoplistCache::entry_matches(list, GoplistCache::file_key(name), stream_id, pid);
+}
+
+int GoplistCache::find_locked(const FileKey& key, int stream_id, int pid, const GOPList* except) {
   for (size_t i = 0; i < entries_.size(); ++i)
-    if (entries_[i].get() != except && goplist_matches(entries_[i].get(), name, stream_id, pid)) return int(i);
+    if (entries_[i].get() != except && entry_matches(entries_[i].get(), key, stream_id, pid)) return int(i);
   return -1;
 }
 
@@ -65,43 +62,54 @@ int GoplistCache::resize(int new_capacity) {
   return 0;
 }
 
-int GoplistCache::add(const char* name, int stream_id, int pid) {
+int GoplistCache::add(const char* name, int stream_id, int pid) { return add(file_key(name), name, stream_id, pid); }
+
+int GoplistCache::add(const FileKey& key, const char* name, int stream_id, int pid) {
   // Built without the lock: building reads the file.
-  auto list = std::make_unique<GOPList>();
-  if (list->ctor(name, stream_id, pid) != 0 || list->build_index() != 0) return -1;
+  auto list = std::make_unique<GOPList>(name, stream_id, pid);
+  if (!list->is_open() || list->build_index() != 0) return -1;
   // Repeated fields make time codes useless for numbering the GOPs between
   // the first and the last: the entry is walked once, so copies need not.
   if (list->get_extra_fields() > 0) goplist_scan(list.get(), 0, 0);
   if (list->get_demuxer()) list->get_demuxer()->close_file();
   std::lock_guard<std::mutex> lock(mutex_);
   ++built_;
-  const int found = find_locked(name, stream_id, pid, nullptr);
-  if (found >= 0) return found;  // another thread was faster
+  const int found = find_locked(key, stream_id, pid, nullptr);
+  if (found >= 0) return found;  // another thread was faster: the list goes
   if (int(entries_.size()) == capacity_) resize(capacity_ + 10);
   entries_.push_back(std::move(list));
   return int(entries_.size()) - 1;
 }
 
 int GoplistCache::find_or_add(const char* name, int stream_id, int pid) {
+  return find_or_add(file_key(name), name, stream_id, pid);
+}
+
+int GoplistCache::find_or_add(const FileKey& key, const char* name, int stream_id, int pid) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    const int found = find_locked(name, stream_id, pid, nullptr);
+    const int found = find_locked(key, stream_id, pid, nullptr);
     if (found >= 0) return found;
   }
-  return add(name, stream_id, pid);
+  return add(key, name, stream_id, pid);
 }
 
 int GoplistCache::take_from_cache(GOPList* list, const char* name, int stream_id, int pid) {
   if (!list || !name) return 1;
   GoplistCache& c = instance();
+  const FileKey key = file_key(name);
   for (int attempt = 0; attempt < 2; ++attempt) {
-    const int index = c.find_or_add(name, stream_id, pid);
+    const int index = c.find_or_add(key, name, stream_id, pid);
     if (index < 0) return 1;
-    std::lock_guard<std::mutex> lock(c.mutex_);
-    // The entry may have moved while the lock was free: check it again.
-    if (index >= int(c.entries_.size()) || !goplist_matches(c.entries_[size_t(index)].get(), name, stream_id, pid))
-      continue;
-    return list->copy_list(*c.entries_[size_t(index)]) == 0 ? 0 : 1;
+    {
+      std::lock_guard<std::mutex> lock(c.mutex_);
+      // The entry may have moved while the lock was free: check it again.
+      if (index >= int(c.entries_.size()) || !entry_matches(c.entries_[size_t(index)].get(), key, stream_id, pid))
+        continue;
+      if (list->copy_records(*c.entries_[size_t(index)]) != 0) return 1;
+    }
+    // The copy's own demultiplexer opens the file: outside the lock.
+    return list->open_demuxer(key.full.c_str()) == 0 ? 0 : 1;
   }
   return 1;
 }
@@ -112,27 +120,36 @@ void GoplistCache::update(const GOPList* list) {
     return;
   }
   GOPList* l = const_cast<GOPList*>(list);
-  if (!l->get_demuxer() || !l->first()) return;
+  DeMuxer* dm = l->get_demuxer();
+  if (!dm || !l->first()) return;
+  // The list's own measure of its file: no file access under the lock.
+  FileKey key;
+  key.full = dm->get_file_name();
+  key.time = dm->get_file_time();
+  key.size = dm->get_file_size();
   int pid = 0;
   const int id = l->get_stream_id(&pid);
   std::lock_guard<std::mutex> lock(mutex_);
-  const int i = find_locked(l->get_demuxer()->get_file_name(), id, pid, list);
+  const int i = find_locked(key, id, pid, list);
   if (i < 0) return;
   entries_[size_t(i)]->update_list(*list);
 }
 
 void GoplistCache::remove(int index) {
+  std::unique_ptr<GOPList> gone;  // destroyed after the lock
   std::lock_guard<std::mutex> lock(mutex_);
   if (index < 0 || index >= int(entries_.size())) {
     trace("ERROR (GoplistCache::remove): index = %d\n", index);
     return;
   }
+  gone = std::move(entries_[size_t(index)]);
   entries_.erase(entries_.begin() + index);
 }
 
 void GoplistCache::clear() {
+  std::vector<std::unique_ptr<GOPList>> gone;  // destroyed after the lock
   std::lock_guard<std::mutex> lock(mutex_);
-  entries_.clear();
+  gone.swap(entries_);
   capacity_ = 0;
 }
 

@@ -1,10 +1,14 @@
 // Process-wide cache of built GOP indexes, one per (file, video stream id,
 // PID). Users get copies; what a copy learns is merged back when it is
 // released, so later copies start from a denser index.
+// The lock guards the list and the records only: indexes are built, files
+// looked at and copies given their demultiplexers outside it.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "demux/goplist.h"
@@ -33,8 +37,19 @@ class GoplistCache {
   int built_count();
 
  private:
+  friend bool goplist_matches(GOPList* list, const char* name, int stream_id, int pid);
   GoplistCache() = default;
-  int find_locked(const char* name, int stream_id, int pid, const GOPList* except);
+  // What identifies a file's index: full path, modification time, size.
+  struct FileKey {
+    std::string full;
+    int64_t time = 0;
+    FileOffset size;
+  };
+  static FileKey file_key(const char* name);
+  static bool entry_matches(GOPList* list, const FileKey& key, int stream_id, int pid);
+  int find_locked(const FileKey& key, int stream_id, int pid, const GOPList* except);
+  int find_or_add(const FileKey& key, const char* name, int stream_id, int pid);
+  int add(const FileKey& key, const char* name, int stream_id, int pid);
   std::mutex mutex_;
   std::vector<std::unique_ptr<GOPList>> entries_;
   int capacity_ = 0;

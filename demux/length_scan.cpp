@@ -14,47 +14,41 @@ constexpr int kAudioProbe = 65536;
 }
 
 int DeMuxer::read_at(FileOffset at, uint8_t* dst, int n) {
-  if (!file_ || n <= 0) return 0;
-  file_->seek(at, 0);
-  int got = int(file_->read(dst, size_t(n)));
+  if (!src_.file || n <= 0) return 0;
+  src_.file->seek(at, 0);
+  int got = int(src_.file->read(dst, size_t(n)));
   // The read buffer no longer matches the file position.
   empty_bs_buffer();
-  buf_end_ = file_->tell();
+  buf_.end = src_.file->tell();
   return got;
 }
 
 void DeMuxer::find_bs_length() {
-  if (total_length_ <= 0) {
-    if (stream_type_ == 1 || stream_type_ == 9)
+  if (m_.total_length <= 0) {
+    if (st_.type == 1 || st_.type == 9)
       find_es_abs_length();
     else if (get_video_es_count() > 0)
       find_vbs_length();
     else
       estimate_length_from_es();
-    if (total_length_ <= 0) {
+    if (m_.total_length <= 0) {
       trace("ERROR (DMX::find_bs_length): total_length <= 0\n");
       return;
     }
   }
-  if (bit_rate_ > 0) {
-    if (!vbr_ && stream_type_ != 6)
-      scr_per_byte_ = 720000.0 / bit_rate_;
-    else
-      scr_per_byte_ = 720000.0 / (file_size_.to_double() * 8.0 / total_length_);
-    bytes_per_scr_ = 1.0 / scr_per_byte_;
-  } else {
+  if (st_.bit_rate <= 0) {
     trace("ERROR (DMX::find_bs_length): bit_rate <= 0\n");
   }
 }
 
 void DeMuxer::estimate_length_from_es() {
   double sum = 0;
-  for (auto& r : es_data_) {
+  for (auto& r : st_.es_data) {
     double w = 1.0138613861386139;
     if (r.max_packet_size > 0 && r.max_payload_size > 0) w = double(r.max_packet_size) / r.max_payload_size;
     sum += r.bit_rate * w;
   }
-  if (sum > 0) total_length_ = file_size_.to_double() * 8.0 / (sum * 1.01);
+  if (sum > 0) m_.total_length = src_.size.to_double() * 8.0 / (sum * 1.01);
 }
 
 // First frame of the selected audio stream at or after `from`, within
@@ -63,16 +57,16 @@ bool DeMuxer::find_audio_frame(FileOffset from, int max_bytes, FileOffset* found
   std::vector<uint8_t> b(size_t(std::max(max_bytes, 16)) + 8);
   int n = read_at(from, b.data(), max_bytes);
   if (n < 4) return false;
-  if (ac3_) {
+  if (st_.ac3) {
     AC3FrmHdr h;
-    int o = ac3_find_frame(ac3_hdr_, b.data(), n, &h);
+    int o = ac3_find_frame(st_.ac3_hdr, b.data(), n, &h);
     if (!h.valid) return false;
     *found = FileOffset::from_u64(from.value() + uint64_t(o));
     *frame_size = h.frame_size;
     return true;
   }
   FrmHdr h;
-  int o = h.find_matching(b.data(), n, frm_hdr_);
+  int o = h.find_matching(b.data(), n, st_.frm_hdr);
   if (!h.valid) return false;
   *found = FileOffset::from_u64(from.value() + uint64_t(o));
   *frame_size = h.frame_size;
@@ -80,8 +74,8 @@ bool DeMuxer::find_audio_frame(FileOffset from, int max_bytes, FileOffset* found
 }
 
 // End of the last whole frame, walking frame after frame from a frame start.
-FileOffset DeMuxer::find_last_audio_frame(FileOffset from, int frame_size) {
-  const uint64_t size = file_size_.value();
+FileOffset DeMuxer::find_last_audio_frame(FileOffset from) {
+  const uint64_t size = src_.size.value();
   uint64_t pos = from.value();
   std::vector<uint8_t> b(1 << 20);
   while (pos < size) {
@@ -91,14 +85,14 @@ FileOffset DeMuxer::find_last_audio_frame(FileOffset from, int frame_size) {
     bool progressed = false;
     while (o + 4 <= n) {
       int fs = 0, at = 0;
-      if (ac3_) {
+      if (st_.ac3) {
         AC3FrmHdr h;
-        at = ac3_find_frame(ac3_hdr_, b.data() + o, n - o, &h);
+        at = ac3_find_frame(st_.ac3_hdr, b.data() + o, n - o, &h);
         if (!h.valid || at != 0) break;
         fs = h.frame_size;
       } else {
         FrmHdr h;
-        at = h.find_matching(b.data() + o, std::min(n - o, 8), frm_hdr_);
+        at = h.find_matching(b.data() + o, std::min(n - o, 8), st_.frm_hdr);
         if (!h.valid || at != 0) break;
         fs = h.frame_size;
       }
@@ -115,15 +109,15 @@ FileOffset DeMuxer::find_last_audio_frame(FileOffset from, int frame_size) {
 }
 
 void DeMuxer::find_es_abs_length() {
-  if (!(stream_type_ == 1 || stream_type_ == 9)) {
+  if (!(st_.type == 1 || st_.type == 9)) {
     trace("ERROR (DeMuxer::find_es_abs_length): NOT a valid audio ES file\n");
-    if (bit_rate_ > 0) total_length_ = file_size_.to_double() * 8.0 / bit_rate_;
+    if (st_.bit_rate > 0) m_.total_length = src_.size.to_double() * 8.0 / st_.bit_rate;
     return;
   }
-  const uint64_t size = file_size_.value();
-  const uint64_t second = uint64_t(std::max(bit_rate_ / 8, 1));
+  const uint64_t size = src_.size.value();
+  const uint64_t second = uint64_t(std::max(st_.bit_rate / 8, 1));
   auto fallback = [&]() {
-    if (bit_rate_ > 0) total_length_ = double(size) * 8.0 / bit_rate_;
+    if (st_.bit_rate > 0) m_.total_length = double(size) * 8.0 / st_.bit_rate;
   };
   FileOffset first;
   int fs = 0;
@@ -159,23 +153,21 @@ void DeMuxer::find_es_abs_length() {
     fallback();
     return;
   }
-  const FileOffset end = find_last_audio_frame(last, fs);
-  if (bit_rate_ > 0 && end.value() > first.value())
-    total_length_ = double(end.value() - first.value()) * 8.0 / bit_rate_;
+  const FileOffset end = find_last_audio_frame(last);
+  if (st_.bit_rate > 0 && end.value() > first.value())
+    m_.total_length = double(end.value() - first.value()) * 8.0 / st_.bit_rate;
   else
     fallback();
 }
 
-int DeMuxer::check_range_bit_rate(const ESData& r) { return r.bit_rate; }
-
 bool DeMuxer::is_bit_rate_too_high() {
   // Beyond every MPEG-2 level: the header's rate cannot be the real one.
-  return video_info_.bit_rate > 80000000;
+  return st_.video_info.bit_rate > 80000000;
 }
 
 int DeMuxer::sample_bit_rate(double bytes, double fields) {
   const double fr = get_frame_rate();
-  const uint64_t size = file_size_.value();
+  const uint64_t size = src_.size.value();
   int samples = 8;
   if (size > (uint64_t(8) << 30)) samples = int(size >> 30);
   GOP g;
@@ -189,37 +181,17 @@ int DeMuxer::sample_bit_rate(double bytes, double fields) {
     }
   }
   goto_offset(keep);
-  if (f <= 0 || fr <= 0) return bit_rate_;
+  if (f <= 0 || fr <= 0) return st_.bit_rate;
   return int(b * 8.0 / (f * 0.5 / fr));
-}
-
-bool DeMuxer::find_last_gop(FileOffset lower, FileOffset upper, GOP* g) {
-  // Golden-section probes between lower and upper for the last GOP start.
-  bool found = false;
-  GOP probe;
-  uint64_t lo = lower.value(), hi = upper.value();
-  while (hi > lo + 4096) {
-    uint64_t at = lo + uint64_t(double(hi - lo) * 0.382);
-    goto_offset(FileOffset::from_u64(at));
-    probe.end = upper;
-    if (parse_gop(&probe, 0, 0, 1) > 0) {
-      *g = probe;
-      found = true;
-      lo = probe.end.value() > at ? probe.end.value() : at + 1;
-    } else {
-      hi = at;
-    }
-  }
-  return found;
 }
 
 void DeMuxer::find_vbs_length() {
   const double fr = get_frame_rate();
-  const uint64_t size = file_size_.value();
-  first_gop_tc_ = 0.0;
-  last_tc_seen_ = 0;
-  expected_end_pts_ = kNoTime;
-  if (!is_es_video()) audio_start_flag_ = 1;
+  const uint64_t size = src_.size.value();
+  m_.first_gop_tc = 0.0;
+  uint32_t last_tc_seen = 0;
+  m_.tc_breaks.clear();
+  if (!is_es_video()) audio_.start_flag = 1;
 
   GOP first, g;
   goto_offset(FileOffset(0u));
@@ -235,13 +207,12 @@ void DeMuxer::find_vbs_length() {
   };
   if (parse_gop(&first, 0, 0, 0) > 0) {
     count(first);
-    if (first.time_code >= 4096) first_gop_tc_ = first.time_code;
-    if (first.pts > kNoTime) expected_end_pts_ = first.pts + first.total_fields * 90000.0 / (2 * fr);
+    if (first.time_code >= 4096) m_.first_gop_tc = first.time_code;
   }
   const uint64_t first_end = first.end.value();
 
   // The last GOP: start three quarters of a second of data before the end.
-  const uint64_t second = uint64_t(std::max(bit_rate_ / 8, 4096));
+  const uint64_t second = uint64_t(std::max(st_.bit_rate / 8, 4096));
   uint64_t start = size > second * 3 / 4 ? size - second * 3 / 4 : 0;
   if (start < first_end) start = first_end;
   bool found = false;
@@ -261,7 +232,7 @@ void DeMuxer::find_vbs_length() {
   if (found) {
     last = g;
     int guard = 0;
-    while (last.end.less(end_data_) && guard++ < 100000) {
+    while (last.end.less(src_.end_data) && guard++ < 100000) {
       goto_offset(last.end);
       GOP next;
       const FileOffset before = last.end;
@@ -271,30 +242,30 @@ void DeMuxer::find_vbs_length() {
         continue;
       }
       count(last);
-      if (last.time_code >= 4096) last_tc_seen_ = last.time_code;
+      if (last.time_code >= 4096) last_tc_seen = last.time_code;
       last = next;
     }
     if (!last.start.equals(first.start)) count(last);
   }
-  if (last.time_code >= 4096) last_tc_seen_ = last.time_code;
-  last_gop_ = last;
-  avg_gop_length_ = gops > 0 ? int(double(pictures) / gops + 0.5) : 0;
-  for (auto& r : es_data_)
-    if (r.is_video()) r.average_gop_length = avg_gop_length_;
-  video_info_.average_gop_length = avg_gop_length_;
+  if (last.time_code >= 4096) last_tc_seen = last.time_code;
+  m_.last_gop = last;
+  const int avg_gop_length = gops > 0 ? int(double(pictures) / gops + 0.5) : 0;
+  for (auto& r : st_.es_data)
+    if (r.is_video()) r.average_gop_length = avg_gop_length;
+  st_.video_info.average_gop_length = avg_gop_length;
 
   // Length by bit rate.
-  int r = bit_rate_;
-  const int v = video_info_.bit_rate;
-  if (vbr_ && v > 0 && v < r) r = v;
+  int r = st_.bit_rate;
+  const int v = st_.video_info.bit_rate;
+  if (st_.vbr && v > 0 && v < r) r = v;
   double br_len = r > 0 ? double(size) * 8.0 / r : 0.0;
   const int m = (F > 0 && fr > 0) ? int(B * 8.0 / (F * 0.5 / fr)) : 0;
-  if (!vbr_ || is_bit_rate_too_high()) {
+  if (!st_.vbr || is_bit_rate_too_high()) {
     if (m > 0 && v > 3 * m) br_len = double(size) * 8.0 / m;
   } else if (is_es_video()) {
     if (v > 0 && m > 3 * v) br_len = double(size) * 8.0 / m;
   }
-  bit_rate_length_ = br_len;
+  m_.bit_rate_length = br_len;
 
   // Length by time codes: first time code to the end of the last GOP.
   const bool both_tc = first.time_code >= 4096 && last.time_code >= 4096 && found;
@@ -310,152 +281,204 @@ void DeMuxer::find_vbs_length() {
     return q;
   };
   double q = quotient(tc_len, br_len);
-  tc_inconsistent_ = (tc_len <= 0 || q >= 5) ? 1 : 0;
+  m_.tc_inconsistent = (tc_len <= 0 || q >= 5) ? 1 : 0;
   // A VBR stream's header rate says little, so mostly decodable GOP headers
   // win; but not against the rate measured on the GOPs themselves (a time
   // code that jumps ahead would otherwise make a stream hours long).
   const double m_len = m > 0 ? double(size) * 8.0 / m : 0.0;
-  if (tc_inconsistent_ && elementary_ && vbr_ && q >= 5 && decoded_headers >= gops / 2 + 1 &&
+  if (m_.tc_inconsistent && st_.elementary && st_.vbr && q >= 5 && decoded_headers >= gops / 2 + 1 &&
       (m_len <= 0 || quotient(tc_len, m_len) < 5))
-    tc_inconsistent_ = 0;
-  tc_present_ = (first_gop_tc_ > 0 && last_tc_seen_ > 0) ? 1 : 0;
-  if (tc_present_ && !tc_inconsistent_ && last_tc_seen_ < uint32_t(first_gop_tc_)) tc_inconsistent_ = 1;
-  if (elementary_ && tc_present_ && tc_inconsistent_) {
+    m_.tc_inconsistent = 0;
+  m_.tc_present = (m_.first_gop_tc > 0 && last_tc_seen > 0) ? 1 : 0;
+  if (m_.tc_present && !m_.tc_inconsistent && last_tc_seen < uint32_t(m_.first_gop_tc)) m_.tc_inconsistent = 1;
+  // Codes that agree at both ends may still restart in between (joined
+  // files whose parts all start at the same code).
+  bool restarts = false;
+  if (m_.tc_present && !m_.tc_inconsistent && st_.elementary && is_es_video() && both_tc) {
+    std::vector<LGOP> samples;
+    restarts = sampled_tc_goes_back(first, last, &samples);
+  }
+  if (st_.elementary && m_.tc_present && (m_.tc_inconsistent || restarts)) {
     const int s = sample_bit_rate(B, F);
-    if (s > 0 && bit_rate_ > 3 * s) br_len = double(size) * 8.0 / s;
+    if (s > 0 && st_.bit_rate > 3 * s) br_len = double(size) * 8.0 / s;
     // Measured as above: a time-code length far below the bit-rate length is
     // no agreement either.
-    if (tc_len > 0 && br_len > 0 && quotient(tc_len, br_len) < 5) tc_inconsistent_ = 0;
-    bit_rate_length_ = br_len;
+    if (tc_len > 0 && br_len > 0 && quotient(tc_len, br_len) < 5) m_.tc_inconsistent = 0;
+    m_.bit_rate_length = br_len;
   }
-  ts_present_ = 0;  // elementary video carries no time stamps
-  ts_inconsistent_ = 0;
+  if (restarts) m_.tc_inconsistent = 1;
 
-  if (tc_present_ && (ts_present_ || is_es_video())) {
-    if (!tc_inconsistent_) {
-      total_length_ = tc_len;
-      timecode_flag_ = 0;
+  // Elementary video carries no time stamps: its time codes decide.
+  if (m_.tc_present && is_es_video()) {
+    if (!m_.tc_inconsistent) {
+      m_.total_length = tc_len;
+      m_.timecode_flag = 0;
     } else {
-      total_length_ = br_len;
-      timecode_flag_ = 1;
+      m_.total_length = br_len;
+      m_.timecode_flag = 1;
     }
   } else if (both_tc) {
-    if (tc_inconsistent_) {
-      timecode_flag_ = 1;
-      total_length_ = br_len;
+    if (m_.tc_inconsistent) {
+      m_.timecode_flag = 1;
+      m_.total_length = br_len;
     } else if (first.time_code != last.time_code) {
-      total_length_ = tc_len;
-    } else if (bit_rate_ > 0) {
-      total_length_ = double(size) * 8.0 / bit_rate_;
+      m_.total_length = tc_len;
+    } else if (st_.bit_rate > 0) {
+      m_.total_length = double(size) * 8.0 / st_.bit_rate;
     }
   } else if (first.time_code >= 4096 && F > 0) {
-    total_length_ = F * 0.5 / fr;
+    m_.total_length = F * 0.5 / fr;
   } else {
     trace("DeMuxer::find_vbs_length (error): failed\n");
-    if (bit_rate_ > 0) total_length_ = double(size) * 8.0 / bit_rate_;
+    if (st_.bit_rate > 0) m_.total_length = double(size) * 8.0 / st_.bit_rate;
   }
-  if (total_length_ <= 0 && bit_rate_ > 0) total_length_ = double(size) * 8.0 / bit_rate_;
+  if (m_.total_length <= 0 && st_.bit_rate > 0) m_.total_length = double(size) * 8.0 / st_.bit_rate;
+  if (st_.elementary && m_.tc_present && m_.tc_inconsistent) {
+    check_timecode();  // shifts the last GOP to the sum of the parts
+  }
 
   // The last GOP's field number must agree with the length.
-  if (last_gop_.pic_count > 0) {
-    const int N = int(2 * fr * total_length_);
-    const int base = first_field_ > 0 ? first_field_ : 0;
-    const int want = base + N - last_gop_.total_fields;
-    if (std::abs(want - last_gop_.first_field) > 2) last_gop_.first_field = want;
+  if (m_.last_gop.pic_count > 0) {
+    const int N = int(2 * fr * m_.total_length);
+    const int base = m_.first_field > 0 ? m_.first_field : 0;
+    const int want = base + N - m_.last_gop.total_fields;
+    if (std::abs(want - m_.last_gop.first_field) > 2) m_.last_gop.first_field = want;
   }
   goto_offset(FileOffset(0u));
 }
 
+// The GOP after `from` that carries a time code (a few tries past GOPs
+// without one); false when none is found.
+bool DeMuxer::parse_gop_with_tc(FileOffset from, GOP* g) {
+  goto_offset(from);
+  for (int n = 0; n < 5; ++n) {
+    if (parse_gop(g, 0, 0, 0) > 0 && g->time_code >= 4096) return true;
+    if (g->end.greater_or_equal(src_.end_data) || !g->end.greater(from)) return false;
+    from = g->end;
+    goto_offset(from);
+  }
+  return false;
+}
+
+// Finds the time-code breaks between two GOPs a and b (a before b). Where
+// the codes run backwards between them, probes in between until each break
+// lies between two neighbours. A break adds the frames its neighbours' codes
+// lose (or gain) to `breaks`, in file order.
+void DeMuxer::find_tc_breaks(const LGOP& a, const LGOP& b, double fr, double bytes_per_frame,
+                             std::vector<TcBreak>* breaks, int* budget) {
+  if (--*budget < 0) return;
+  const int expect = tc25_to_frame(a.time_code, fr) + a.frames();
+  const int got = tc25_to_frame(b.time_code, fr);
+  if (a.end.equals(b.start)) {
+    if (std::abs(got - expect) > 1) breaks->push_back({b.start, expect - got});
+    return;
+  }
+  // Codes that run on at about the pace of the bytes between are taken as
+  // one run: a restart hides where they gain far less (or far more) than the
+  // bytes hold. bytes_per_frame 0: only codes that run backwards count.
+  const double span_frames = bytes_per_frame > 0 ? double(b.start.value() - a.end.value()) / bytes_per_frame : 0;
+  const int slack = std::max(a.frames(), b.frames()) + 1;
+  const bool off_pace =
+      bytes_per_frame > 0 && (got - expect > 4 * span_frames + slack || got - expect < span_frames / 2);
+  if (got >= expect - 1 && !off_pace) return;
+  // Probe the middle, or the GOP behind a when the middle holds
+  // no other GOP start.
+  GOP& g = tc_scratch();
+  const uint64_t mid = a.end.value() + (b.start.value() - a.end.value()) / 2;
+  bool ok = parse_gop_with_tc(FileOffset::from_u64(mid), &g) && g.start.greater(a.start) && g.start.less(b.start);
+  if (!ok) ok = parse_gop_with_tc(a.end, &g) && g.start.greater(a.start) && g.start.less(b.start);
+  if (!ok) {
+    // No coded GOP between them: take the step as one break at b.
+    breaks->push_back({b.start, expect - got});
+    return;
+  }
+  const LGOP m(g);  // without its bytes: the recursion reuses the scratch GOP
+  find_tc_breaks(a, m, fr, bytes_per_frame, breaks, budget);
+  find_tc_breaks(m, b, fr, bytes_per_frame, breaks, budget);
+}
+
+GOP& DeMuxer::tc_scratch() {
+  if (!pp_.tc_gop) pp_.tc_gop = std::make_unique<GOP>();
+  return *pp_.tc_gop;
+}
+
+int DeMuxer::tc_correction_at(FileOffset at) const {
+  int frames = 0;
+  for (const TcBreak& b : m_.tc_breaks) {
+    if (at.less(b.at)) break;
+    frames += b.frames;
+  }
+  return frames;
+}
+
+// The time codes of GOPs spread over the file run backwards somewhere: a
+// joined file whose parts restart their time codes.
+bool DeMuxer::sampled_tc_goes_back(const LGOP& first, const LGOP& last, std::vector<LGOP>* samples) {
+  const double fr = get_frame_rate();
+  const uint64_t size = src_.size.value();
+  int count = 16;
+  if (size > (uint64_t(16) << 30)) count = int(size >> 30);
+  samples->clear();
+  samples->push_back(first);
+  GOP& g = tc_scratch();
+  for (int i = 1; i <= count; ++i) {
+    const FileOffset at = FileOffset::from_u64(size / uint64_t(count + 1) * uint64_t(i));
+    if (!at.greater(samples->back().start)) continue;
+    if (!parse_gop_with_tc(at, &g) || !g.start.greater(samples->back().start) || !g.start.less(last.start)) continue;
+    samples->push_back(g);
+  }
+  samples->push_back(last);
+  bool back = false;
+  for (size_t i = 1; i < samples->size(); ++i)
+    if (tc25_to_frame((*samples)[i].time_code, fr) <
+        tc25_to_frame((*samples)[i - 1].time_code, fr) + (*samples)[i - 1].frames() - 1)
+      back = true;
+  return back;
+}
+
 int DeMuxer::check_timecode() {
   const double fr = get_frame_rate();
-  GOP g;
-  goto_offset(FileOffset(0u));
-  int tries = 0;
-  while (tries++ < 5) {
-    if (parse_gop(&g, 0, 0, 0) <= 0) trace("ERROR (check_timecode): parse_gop () failed at %.0f byte\n", g.start.to_double());
-    if (g.time_code >= 4096 || g.end.greater_or_equal(end_data_)) break;
-    goto_offset(g.end);
-  }
-  if (g.time_code < 4096) {
-    trace("ERROR (check_timecode): no timecode for GOP at %.0f byte\n", g.start.to_double());
+  m_.tc_breaks.clear();
+  GOP first;
+  if (!parse_gop_with_tc(FileOffset(0u), &first)) {
+    trace("ERROR (check_timecode): no timecode for GOP at %.0f byte\n", first.start.to_double());
+    goto_offset(FileOffset(0u));
     return 1;
   }
-  if (last_gop_.pic_count <= 0 || last_gop_.time_code < 4096) {
-    trace("ERROR (check_timecode): no timecode for the last GOP at %.0f byte\n", last_gop_.start.to_double());
+  if (m_.last_gop.pic_count <= 0 || m_.last_gop.time_code < 4096) {
+    trace("ERROR (check_timecode): no timecode for the last GOP at %.0f byte\n", m_.last_gop.start.to_double());
+    goto_offset(FileOffset(0u));
     return 1;
   }
-  const int first_frame = tc25_to_frame(g.time_code, fr);
-  // Narrow the range holding the restart between two GOPs whose time codes
-  // lie on either side of it.
-  uint64_t lo = g.end.value(), hi = last_gop_.start.value();
-  int A = first_frame, Bf = tc25_to_frame(last_gop_.time_code, fr);
-  GOP lower = g;  // the GOP that ends at lo
-  while (hi > lo) {
-    uint64_t at = lo + uint64_t(double(hi - lo) * 0.382);
-    goto_offset(FileOffset::from_u64(at));
-    GOP p;
-    int n = 0;
-    while (n++ < 5) {
-      if (parse_gop(&p, 0, 0, 0) > 0 && p.time_code >= 4096) break;
-      if (p.end.greater_or_equal(end_data_)) break;
-    }
-    if (p.time_code < 4096 || p.pic_count <= 0) {
-      trace("ERROR (check_timecode): parse_gop () failed at %.0f byte\n", double(at));
-      break;
-    }
-    const int t = tc25_to_frame(p.time_code, fr);
-    if (hi - lo <= uint64_t(p.byte_length)) break;
-    if (t > A && t > Bf && p.end.value() > lo && p.end.value() < hi) {
-      lo = p.end.value();
-      A = t;
-      lower = p;
-    } else if (t < A && t < Bf && p.start.value() < hi && p.start.value() > lo) {
-      hi = p.start.value();
-      Bf = t;
-    } else {
-      break;
-    }
+  std::vector<LGOP> samples;
+  sampled_tc_goes_back(first, m_.last_gop, &samples);
+  std::vector<TcBreak> breaks;
+  // Bytes a frame, from the GOPs just read: a code jumping far ahead of that
+  // is a break as well.
+  double bytes = 0, frames = 0;
+  for (const LGOP& g : samples) {
+    bytes += g.byte_length;
+    frames += g.frames();
   }
-  // Walk forward from the lower end to the GOP whose time code breaks.
-  goto_offset(lower.end);
-  GOP prev = lower, cur;
-  bool have_prev = true;
-  int guard = 0;
-  while (guard++ < 100000 && current_offset().less(end_data_)) {
-    if (parse_gop(&cur, 0, 0, 0) <= 0) {
-      if (cur.end.greater(cur.start)) {
-        goto_offset(cur.end);
-        continue;
-      }
-      break;
-    }
-    if (have_prev && cur.time_code >= 4096 && prev.time_code >= 4096) {
-      const int expect = tc25_to_frame(prev.time_code, fr) + prev.frames();
-      const int got = tc25_to_frame(cur.time_code, fr);
-      if (std::abs(got - expect) > 1) {
-        const int correction = 2 * (expect - got);
-        const int shifted = tc25_to_frame(last_gop_.time_code, fr) + correction / 2;
-        const double length = (shifted + last_gop_.frames() - first_frame) / fr;
-        goto_offset(FileOffset(0u));
-        // One restart explains the stream only when the corrected length
-        // agrees with its bytes; several restarts leave the bit-rate length.
-        if (bit_rate_length_ > 0 && (length <= 0 || std::max(length / bit_rate_length_, bit_rate_length_ / length) >= 5)) {
-          trace("ERROR (check_timecode): corrected length %.3f s disagrees with %.3f s\n", length, bit_rate_length_);
-          return 1;
-        }
-        tc_correction_ = correction;
-        tc_corr_offset_ = cur.start;
-        last_gop_.time_code = tc25_word_from_frame(shifted, fr, (last_gop_.time_code >> 24) & 1);
-        last_gop_.first_field = 2 * shifted;
-        total_length_ = length;
-        return 0;
-      }
-    }
-    prev = cur;
-    have_prev = true;
-    if (cur.end.greater_or_equal(end_data_)) break;
-    goto_offset(cur.end);
-  }
+  const double bytes_per_frame = frames > 0 ? bytes / frames : 0;
+  int budget = 2000;
+  for (size_t i = 1; i < samples.size(); ++i)
+    find_tc_breaks(samples[i - 1], samples[i], fr, bytes_per_frame, &breaks, &budget);
   goto_offset(FileOffset(0u));
-  return 1;
+  if (breaks.empty()) return 1;
+  int correction = 0;
+  for (const TcBreak& b : breaks) correction += b.frames;
+  const int first_frame = tc25_to_frame(first.time_code, fr);
+  const int shifted = tc25_to_frame(m_.last_gop.time_code, fr) + correction;
+  const double length = (shifted + m_.last_gop.frames() - first_frame) / fr;
+  // The corrected length must agree with the stream's bytes.
+  if (m_.bit_rate_length > 0 && (length <= 0 || std::max(length / m_.bit_rate_length, m_.bit_rate_length / length) >= 5)) {
+    trace("ERROR (check_timecode): corrected length %.3f s disagrees with %.3f s\n", length, m_.bit_rate_length);
+    return 1;
+  }
+  m_.tc_breaks = std::move(breaks);
+  m_.last_gop.time_code = tc25_word_from_frame(shifted, fr, (m_.last_gop.time_code >> 24) & 1);
+  m_.last_gop.first_field = 2 * shifted;
+  m_.total_length = length;
+  return 0;
 }

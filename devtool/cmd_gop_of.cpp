@@ -16,8 +16,8 @@ static int run_gop_of(int argc, char** argv) {
   for (int a = 2; a < argc; ++a) {
     long long frame = 0;
     dev_parse_int(argv[a], &frame);
-    GOPList list;
-    if (list.ctor(argv[1]) || list.build_index()) return dev_fail("<%s>: cannot index", argv[1]);
+    GOPList list(argv[1]);
+    if (!list.is_open() || list.build_index()) return dev_fail("<%s>: cannot index", argv[1]);
     GOP g;
     const int before = list.get_parse_count();
     const int first = list.get_gop(int(frame), &g, 0, 0);

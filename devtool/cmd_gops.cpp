@@ -10,8 +10,8 @@
 static int run_gops(int argc, char** argv) {
   if (argc != 2) return dev_bad_count("gops", argc);
   if (dev_input_of(argv[1], {InputKind::video}, "a video elementary stream", false)) return 1;
-  GOPList list;
-  if (list.ctor(argv[1]) || list.build_index()) return dev_fail("<%s>: cannot index", argv[1]);
+  GOPList list(argv[1]);
+  if (!list.is_open() || list.build_index()) return dev_fail("<%s>: cannot index", argv[1]);
   GOP g;
   int count = 0;
   std::string types;

@@ -26,9 +26,9 @@ int dev_print_stream_summary(const char* path, const DevInput& in, const char* p
     const int id = d->get_video_selection(&pid);
     const SeqHdr* seq = d->find_video_header(id, pid);
     if (!seq) return dev_fail("<%s>: no sequence header", path);
-    GOPList list;
+    GOPList list(path);
     int frames = 0;
-    if (list.ctor(path) == 0 && list.build_index() == 0) frames = list.get_total_frames();
+    if (list.is_open() && list.build_index() == 0) frames = list.get_total_frames();
     std::printf("%sframes=%d length=%.6f width=%d height=%d frame_rate=%.6f chroma=%d header_bit_rate=%s "
                 "measured_bit_rate=%lld%s\n",
                 prefix, frames, length, seq->get_horizontal_size(), seq->get_vertical_size(), d->get_frame_rate(),

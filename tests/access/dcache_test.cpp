@@ -13,14 +13,15 @@ namespace {
 using namespace tsupport;
 
 struct Loaded {
-  GOPList index;
+  std::unique_ptr<GOPList> index;
   std::unique_ptr<DCache> cache;
   bool open(const std::string& file, int frame) {
-    if (index.ctor(file.c_str()) || index.build_index()) return false;
+    index = std::make_unique<GOPList>(file.c_str());
+    if (!index->is_open() || index->build_index()) return false;
     int err = 1;
-    cache = std::make_unique<DCache>(&index.get_seqhdr(), &err, 0);
+    cache = std::make_unique<DCache>(&index->get_seqhdr(), &err, 0);
     if (err) return false;
-    if (index.get_gop(frame, cache->gop.get(), 1, 1) < 0) return false;
+    if (index->get_gop(frame, cache->gop.get(), 1, 1) < 0) return false;
     return cache->reset(nullptr) == 0;
   }
 };
@@ -78,7 +79,7 @@ TEST(DCache, RefusesBPicturesWithoutBothReferences) {
 TEST(DCache, PoolThatCannotGrowFailsTheLoad) {
   Loaded l;
   ASSERT_TRUE(l.open(fixture("fa_long.m2v"), 0));
-  GOPList& index = l.index;
+  GOPList& index = *l.index;
   // Regression: a reference used to be decoded over the pool's last frame,
   // which later pictures still predicted from.
   int err = 1;
@@ -98,8 +99,8 @@ TEST(DCache, PoolThatCannotGrowFailsTheLoad) {
 // allocate gigabytes before a picture was decoded. The cache refuses the
 // size before its decoder or any frame exists.
 TEST(DCache, RefusesPictureSizesBeyondEveryLevel) {
-  GOPList index;
-  ASSERT_EQ(index.ctor(fixture("size_16383.m2v").c_str()), 0);
+  GOPList index(fixture("size_16383.m2v").c_str());
+  ASSERT_TRUE(index.is_open());
   ASSERT_EQ(index.get_seqhdr().get_horizontal_size(), 16383);
   TraceCapture trace;
   int err = 0;
@@ -126,7 +127,7 @@ TEST(DCache, PoolFollowsTheSequenceHeaderOfItsGop) {
   c.decoder_all_ip_frames(1);
   ASSERT_EQ(int(c.pool.size()), 1);
   EXPECT_EQ(c.pool_frame(0)->padded_width(), 4096);
-  ASSERT_GE(l.index.get_gop(40, c.gop.get(), 1, 1), 0);
+  ASSERT_GE(l.index->get_gop(40, c.gop.get(), 1, 1), 0);
   ASSERT_EQ(c.reset(nullptr), 0);
   EXPECT_EQ(c.pool_width, 352);
   EXPECT_EQ(c.pool_height, 288);

@@ -153,8 +153,8 @@ TEST(AudioSpan, SpanPastTheEndIsEmpty) {
 // ---- damaged input ----
 
 int walk(const std::string& file, std::vector<long long>* starts = nullptr) {
-  GOPList list;
-  if (list.ctor(file.c_str()) || list.build_index()) return -1;
+  GOPList list(file.c_str());
+  if (!list.is_open() || list.build_index()) return -1;
   GOP g;
   int n = 0;
   for (int p = list.get_first_gop(&g, 1); p > 0 && n < 100000; p = list.next_gop(&g, 1), ++n)
@@ -167,8 +167,8 @@ TEST(DamagedStreams, TruncatedInsideAPictureDropsIt) {
   const auto bytes = read_file(file);
   GOP last;
   {
-    GOPList list;
-    ASSERT_EQ(list.ctor(file.c_str()), 0);
+    GOPList list(file.c_str());
+    ASSERT_TRUE(list.is_open());
     ASSERT_EQ(list.build_index(), 0);
     ASSERT_EQ(list.get_last_gop(&last, 0), 5);  // IBBPB
   }
@@ -177,8 +177,8 @@ TEST(DamagedStreams, TruncatedInsideAPictureDropsIt) {
   std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + long(cut_at));
   const std::string path = temp_dir() + "/cut.m2v";
   ASSERT_TRUE(write_file(path, cut));
-  GOPList list;
-  ASSERT_EQ(list.ctor(path.c_str()), 0);
+  GOPList list(path.c_str());
+  ASSERT_TRUE(list.is_open());
   ASSERT_EQ(list.build_index(), 0);
   GOP g;
   ASSERT_GT(list.get_last_gop(&g, 1), 0);

@@ -88,8 +88,8 @@ TEST(FieldPictures, PairsAreOneEntryButIIPairsTwo) {
   const std::string path = temp_dir() + "/fields.m2v";
   ASSERT_TRUE(write_file(path, b.out));
 
-  GOPList list;
-  ASSERT_EQ(list.ctor(path.c_str()), 0);
+  GOPList list(path.c_str());
+  ASSERT_TRUE(list.is_open());
   ASSERT_EQ(list.build_index(), 0);
   GOP g;
   ASSERT_EQ(list.get_first_gop(&g, 1), 4);

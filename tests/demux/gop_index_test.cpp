@@ -81,6 +81,27 @@ std::vector<DevGop> dev_gops(const std::string& file, int* total_frames) {
   return g;
 }
 
+// Cold searches (gop-of) for frames land on the GOP of the walk whose
+// display frames hold them, parsing at most max_parses GOPs each.
+void expect_gop_of_lands(const std::string& file, const std::vector<DevGop>& gops, const std::vector<int>& frames,
+                         int max_parses) {
+  std::string args;
+  for (int f : frames) args += " " + std::to_string(f);
+  std::vector<std::string> lines;
+  ASSERT_EQ(dev("gop-of " + sh_quote(file) + args, &lines), 0);
+  ASSERT_EQ(lines.size(), frames.size());
+  for (size_t i = 0; i < frames.size(); ++i) {
+    const int f = frames[i];
+    auto it = std::find_if(gops.begin(), gops.end(), [&](const DevGop& g) {
+      return (g.first_field + 1) / 2 <= f && f < (g.first_field + g.fields + 1) / 2;
+    });
+    ASSERT_NE(it, gops.end()) << f;
+    EXPECT_EQ(field_int(lines[i], "gop_start"), it->start) << lines[i];
+    EXPECT_EQ(field_int(lines[i], "first_frame"), (it->first_field + 1) / 2) << lines[i];
+    EXPECT_LE(field_int(lines[i], "parses"), max_parses) << lines[i];
+  }
+}
+
 class GopWalk : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(GopWalk, AgreesWithFfprobe) {
@@ -117,12 +138,62 @@ TEST_P(GopWalk, AgreesWithFfprobe) {
 
 INSTANTIATE_TEST_SUITE_P(Streams, GopWalk,
                          ::testing::Values("m1c.m1v", "m2c.m2v", "cg.m2v", "m2v.m2v", "il_tff.m2v", "il_bff.m2v",
-                                           "422.m2v", "hd.m2v", "pd.m2v", "df.m2v", "tcr.m2v"),
+                                           "422.m2v", "hd.m2v", "pd.m2v", "df.m2v", "tcr.m2v", "join2.m2v",
+                                           "join3.m2v", "joinlow.m2v"),
                          [](const auto& info) {
                            std::string n = info.param;
                            for (char& c : n)
                              if (!isalnum(static_cast<unsigned char>(c))) c = '_';
                            return n;
+                         });
+
+// Clips joined with cat whose time codes restart at each join: every frame
+// must be counted and searchable by its place in the whole file.
+struct JoinCase {
+  const char* name;
+  std::vector<int> part_frames;
+};
+
+class TimeCodeRestart : public ::testing::TestWithParam<JoinCase> {};
+
+TEST_P(TimeCodeRestart, EveryFrameIsCountedAndFound) {
+  const std::string file = fixture(GetParam().name);
+  std::string out;
+  run("ffprobe -v error -count_frames -select_streams v -show_entries stream=nb_read_frames -of csv=p=0 " +
+          sh_quote(file),
+      &out);
+  const int want = std::stoi(out);
+  int sum = 0;
+  for (int n : GetParam().part_frames) sum += n;
+  ASSERT_EQ(want, sum);
+
+  std::vector<std::string> info;
+  ASSERT_EQ(dev("info " + sh_quote(file), &info), 0);
+  EXPECT_EQ(field_int(info[0], "frames"), want);
+  EXPECT_NEAR(std::stod(field(info[0], "length")), want / 25.0, 1.0 / 25);
+  int total = 0;
+  auto gops = dev_gops(file, &total);
+  EXPECT_EQ(total, want);
+
+  // Both sides of every join, the ends, and random frames.
+  std::vector<int> frames = {0, want - 1};
+  int join = 0;
+  for (size_t k = 0; k + 1 < GetParam().part_frames.size(); ++k) {
+    join += GetParam().part_frames[k];
+    for (int d : {-13, -1, 0, 1, 13}) frames.push_back(join + d);
+  }
+  std::mt19937 rng(11);
+  for (int i = 0; i < 50; ++i) frames.push_back(int(rng() % unsigned(want)));
+  expect_gop_of_lands(file, gops, frames, 1 << 30);
+}
+
+INSTANTIATE_TEST_SUITE_P(Joins, TimeCodeRestart,
+                         ::testing::Values(JoinCase{"join2.m2v", {175, 100}}, JoinCase{"join3.m2v", {175, 100, 125}},
+                                           JoinCase{"joinlow.m2v", {175, 100}}, JoinCase{"tcr.m2v", {50, 50}},
+                                           JoinCase{"join24.m2v", std::vector<int>(24, 25)}),
+                         [](const auto& info) {
+                           std::string n = info.param.name;
+                           return n.substr(0, n.find('.'));
                          });
 
 TEST(GopRead, BytesAreTheFileSlice) {
@@ -142,8 +213,8 @@ TEST(GopRead, BytesAreTheFileSlice) {
 }
 
 TEST(GopRead, LoadDataRebuildsTheTable) {
-  GOPList list;
-  ASSERT_EQ(list.ctor(fixture("il_tff.m2v").c_str()), 0);
+  GOPList list(fixture("il_tff.m2v").c_str());
+  ASSERT_TRUE(list.is_open());
   ASSERT_EQ(list.build_index(), 0);
   GOP g, rebuilt;
   for (int n = list.get_first_gop(&g, 1); n > 0; n = list.next_gop(&g, 1)) {
@@ -160,42 +231,25 @@ TEST(GopSearch, ColdSearchesLandOnTheRightGop) {
   auto gops = dev_gops(file, &total);
   ASSERT_EQ(total, 1500);
   std::mt19937 rng(60);
-  std::string args;
   std::vector<int> frames;
-  for (int i = 0; i < 300; ++i) {
-    frames.push_back(int(rng() % unsigned(total)));
-    args += " " + std::to_string(frames.back());
-  }
-  std::vector<std::string> lines;
-  ASSERT_EQ(dev("gop-of " + sh_quote(file) + args, &lines), 0);
-  ASSERT_EQ(lines.size(), frames.size());
-  for (size_t i = 0; i < frames.size(); ++i) {
-    const int f = frames[i];
-    // The GOP of the walk whose display frames hold f.
-    auto it = std::find_if(gops.begin(), gops.end(), [&](const DevGop& g) {
-      return (g.first_field + 1) / 2 <= f && f < (g.first_field + g.fields + 1) / 2;
-    });
-    ASSERT_NE(it, gops.end());
-    EXPECT_EQ(field_int(lines[i], "gop_start"), it->start) << lines[i];
-    EXPECT_EQ(field_int(lines[i], "first_frame"), (it->first_field + 1) / 2) << lines[i];
-    EXPECT_LE(field_int(lines[i], "parses"), 12) << lines[i];
-  }
+  for (int i = 0; i < 300; ++i) frames.push_back(int(rng() % unsigned(total)));
+  expect_gop_of_lands(file, gops, frames, 12);
 }
 
 TEST(GopSearch, ForwardAndBackwardWalksVisitEveryGopOnce) {
   const std::string file = fixture("long60.m2v");
   std::vector<long long> forward, backward;
   {
-    GOPList list;
-    ASSERT_EQ(list.ctor(file.c_str()), 0);
+    GOPList list(file.c_str());
+    ASSERT_TRUE(list.is_open());
     ASSERT_EQ(list.build_index(), 0);
     GOP g;
     for (int n = list.get_first_gop(&g, 0); n > 0; n = list.next_gop(&g, 0)) forward.push_back(g.start.value());
   }
   {
     // A fresh index knows only both ends: the backward walk fills the gap.
-    GOPList list;
-    ASSERT_EQ(list.ctor(file.c_str()), 0);
+    GOPList list(file.c_str());
+    ASSERT_TRUE(list.is_open());
     ASSERT_EQ(list.build_index(), 0);
     GOP g;
     for (int n = list.get_last_gop(&g, 0); n > 0; n = list.prev_gop(&g, 0)) backward.push_back(g.start.value());
@@ -211,8 +265,8 @@ TEST(GopSearch, SearchModesAgree) {
     int first[2];
     long long start[2];
     for (int mode = 0; mode < 2; ++mode) {
-      GOPList list;
-      ASSERT_EQ(list.ctor(file.c_str()), 0);
+      GOPList list(file.c_str());
+      ASSERT_TRUE(list.is_open());
       ASSERT_EQ(list.build_index(), 0);
       GOP g;
       const int before = list.get_parse_count();

@@ -10,8 +10,8 @@ namespace {
 using namespace tsupport;
 
 TEST(GopList, BuiltFromFirstAndLastGop) {
-  GOPList list;
-  ASSERT_EQ(list.ctor(fixture("long60.m2v").c_str()), 0);
+  GOPList list(fixture("long60.m2v").c_str());
+  ASSERT_TRUE(list.is_open());
   EXPECT_EQ(list.get_gop_size(), 12);  // half the frame rate before any GOP
   ASSERT_EQ(list.build_index(), 0);
   ASSERT_TRUE(list.first() && list.last());
@@ -32,15 +32,15 @@ TEST(GopList, BuiltFromFirstAndLastGop) {
 TEST(GopList, RefusesStreamsWithoutVideo) {
   TraceCapture trace;
   for (const char* name : {"mp2_44100.mp2", "ac3_48000_2ch.ac3"}) {
-    GOPList list;
-    EXPECT_EQ(list.ctor(fixture(name).c_str()), 1) << name;
+    GOPList list(fixture(name).c_str());
+    EXPECT_FALSE(list.is_open()) << name;
   }
   EXPECT_TRUE(trace.contains("only processing MPEG Video and System streams"));
 }
 
 TEST(GopList, KnownGopsAreNotAddedTwice) {
-  GOPList list;
-  ASSERT_EQ(list.ctor(fixture("long60.m2v").c_str()), 0);
+  GOPList list(fixture("long60.m2v").c_str());
+  ASSERT_TRUE(list.is_open());
   ASSERT_EQ(list.build_index(), 0);
   GOP g;
   list.get_gop(700, &g, 0, 0);
@@ -58,8 +58,8 @@ TEST(GopList, ForwardFieldNumbersAreRepaired) {
   // GOPs read one after the other: one field below the expected number is
   // kept as reported, two below are corrected.
   for (int shift : {1, 2}) {
-    GOPList list;
-    ASSERT_EQ(list.ctor(fixture("m2c.m2v").c_str()), 0);
+    GOPList list(fixture("m2c.m2v").c_str());
+    ASSERT_TRUE(list.is_open());
     ASSERT_EQ(list.build_index(), 0);
     GOP first;
     list.get_first_gop(&first, 0);
@@ -69,7 +69,7 @@ TEST(GopList, ForwardFieldNumbersAreRepaired) {
     ASSERT_GT(d->parse_gop(&g, 0, 0, 0), 0);
     const int expected = first.first_field + first.total_fields;
     // parse_gop numbers absolutely; the index subtracts the first GOP's number.
-    g.first_field = d->first_field_ + expected - shift;
+    g.first_field = d->get_first_field() + expected - shift;
     TraceCapture trace;
     list.add_gop(&g);
     EXPECT_EQ(list.current()->first_field, shift == 1 ? expected - 1 : expected) << shift;
@@ -89,8 +89,8 @@ TEST(GopList, FollowsAGrowingFile) {
   size_t cut = 0;
   int frames_before = 0;
   {
-    GOPList whole;
-    ASSERT_EQ(whole.ctor(fixture("cg.m2v").c_str()), 0);
+    GOPList whole(fixture("cg.m2v").c_str());
+    ASSERT_TRUE(whole.is_open());
     ASSERT_EQ(whole.build_index(), 0);
     GOP g;
     whole.get_first_gop(&g, 0);
@@ -99,8 +99,8 @@ TEST(GopList, FollowsAGrowingFile) {
     frames_before = g.first_frame();
   }
   ASSERT_TRUE(write_file(path, std::vector<uint8_t>(bytes.begin(), bytes.begin() + long(cut))));
-  GOPList list;
-  ASSERT_EQ(list.ctor(path.c_str()), 0);
+  GOPList list(path.c_str());
+  ASSERT_TRUE(list.is_open());
   ASSERT_EQ(list.build_index(), 0);
   const int before = list.get_total_frames();
   EXPECT_EQ(before, frames_before);

@@ -42,8 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     delete d;
   }
   {
-    GOPList list;
-    if (list.ctor(path.c_str()) == 0 && list.build_index() == 0) {
+    GOPList list(path.c_str());
+    if (list.is_open() && list.build_index() == 0) {
       GOP g;
       int n = 0;
       for (int p = list.get_first_gop(&g, 1); p > 0 && n < 10000; p = list.next_gop(&g, 1)) ++n;

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Builds the demultiplexer and frame-access tests with ThreadSanitizer into
+# build/tsan and runs those that share caches between threads: the
+# demultiplexer and GOP-index caches, the decoded-picture cache and frame
+# access. Any report fails the run.
+# Usage: scripts/tsan.sh [extra ctest arguments]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${TAMSEL_TSAN_DIR:-$root/build/tsan}
+jobs=${TAMSEL_JOBS:-6}
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_CXX_FLAGS=-fsanitize=thread -DCMAKE_C_FLAGS=-fsanitize=thread \
+  -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread -DTAMSEL_SANITIZE=OFF > /dev/null
+# Only what these tests run: their two executables and tamsel-dev.
+ninja -C "$build" -j "$jobs" test_demux test_decode tamsel-dev
+bash "$root/tests/fixtures/make.sh" "$build/fixtures"
+export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
+cd "$build"
+ctest -j "$jobs" --output-on-failure -R 'DemuxerCache|GoplistCache|DCache|FrameAccess' "$@"

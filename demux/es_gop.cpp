@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "demux/demuxer.h"
-#include "demux/header_scan.h"
 #include "foundation/start_code.h"
 #include "foundation/timecode.h"
 #include "foundation/trace.h"
@@ -59,7 +58,7 @@ int DeMuxer::parse_header(const uint8_t* b, int n, int* flags, int* header_lengt
   *flags = 0;
   *header_length = 0;
   int code = 0;
-  const int step = find_next_header(b, n, &code);
+  const int step = find_next_header_start(b, n, &code);
   if (code == 0xFFF) return step;
   const int r = n - step;
   int pos = step;  // start of the header being looked at

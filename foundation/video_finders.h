@@ -1,6 +1,7 @@
 // Start-code finders of MPEG video elementary data. Shared by the
 // demultiplexers' GOP parsers, the writer and the recorder; they are the
-// hottest scans of the system, so they skip with memchr to each 0x01 byte.
+// hottest scans of the system: they run on the start-code scan kernel
+// chosen for this processor (start_code_dsp()).
 #pragma once
 
 #include <cstdint>

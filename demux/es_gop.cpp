@@ -275,7 +275,6 @@ restart:
         break;
       }
       if (g->data_capacity - have < c) {
-        g->byte_length = have;  // what the GOP keeps when its buffer grows
         if (!resize_gop_data_buffer(g, std::max(estimate / 4, 4 * c))) break;
       }
       if (buf_.unread < c) fill_bs_buffer();

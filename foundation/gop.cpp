@@ -305,7 +305,9 @@ int GOP::resize_data_buffer(int n) {
     trace("ERROR (GOP::resize_data_buffer): byte_length = %d < 0\n", byte_length);
     byte_length = 0;
   }
-  if (data && byte_length > 0) std::memcpy(p, data, size_t(data_capacity));
+  // Keep whatever the buffer holds, also while a fresh GOP is still being
+  // parsed and has no length yet: its leading headers are in there.
+  if (data) std::memcpy(p, data, size_t(data_capacity));
   std::free(data);
   data = p;
   data_capacity = int(cap);

@@ -33,3 +33,20 @@ static inline __m128i idct_clamp9(__m128i v) {
 }
 
 static inline __m128i idct_put_row(__m128i v) { return _mm_adds_epi16(v, _mm_set1_epi16(128)); }
+
+// Saturating byte adds give exactly clip(dst + v) for v in -256..255.
+static inline void idct_put_dc_simd(uint8_t* dst, int stride, int v) {
+  const int p = v + 128 < 0 ? 0 : v + 128 > 255 ? 255 : v + 128;
+  const __m128i b = _mm_set1_epi8(static_cast<char>(p));
+  for (int y = 0; y < 8; ++y, dst += stride) _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), b);
+}
+
+static inline void idct_add_dc_simd(uint8_t* dst, int stride, int v) {
+  const __m128i up = _mm_set1_epi8(static_cast<char>(v > 0 ? (v > 255 ? 255 : v) : 0));
+  const __m128i down = _mm_set1_epi8(static_cast<char>(v < 0 ? (-v > 255 ? 255 : -v) : 0));
+  for (int y = 0; y < 8; ++y, dst += stride) {
+    const __m128i d = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(dst));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_subs_epu8(_mm_adds_epu8(d, up), down));
+  }
+}
+

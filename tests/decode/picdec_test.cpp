@@ -464,13 +464,15 @@ TEST(PicDecoder, QuantMatrixExtensionLoadsInZigZagOrder) {
   bw.put_bits(0, 1);
   bw.put_bits(0, 1);
   const int n = static_cast<int>(bw.flush());
-  d.pic.ext_copy.assign(ext.begin(), ext.begin() + n);
-  d.pic.ext_length = n;
+  PicHdr h;
+  h.ext_copy.assign(ext.begin(), ext.begin() + n);
+  h.ext_length = n;
+  d.set_picture_header(h);
   d.load_quant_matrix_ext();
   for (int i = 0; i < 64; ++i) {
-    EXPECT_EQ(d.non_intra_matrix[kZigZag[i]], 10 + i) << i;
-    EXPECT_EQ(d.chroma_non_intra_matrix[kZigZag[i]], 10 + i) << i;  // chroma follows luma
-    EXPECT_EQ(d.intra_matrix[i], kDefaultIntraMatrix[i]) << i;
+    EXPECT_EQ(d.get_quant_matrix(1)[kZigZag[i]], 10 + i) << i;
+    EXPECT_EQ(d.get_quant_matrix(3)[kZigZag[i]], 10 + i) << i;  // chroma follows luma
+    EXPECT_EQ(d.get_quant_matrix(0)[i], kDefaultIntraMatrix[i]) << i;
   }
 }
 

@@ -85,7 +85,7 @@ static void idct_add_dc_c(uint8_t* dst, int stride, int v) {
     for (int x = 0; x < 8; ++x) dst[x] = clip8(dst[x] + v);
 }
 
-static const IdctDsp idct_dsp_c = {idct_c, idct_put_c, idct_add_c, idct_put_dc_c, idct_add_dc_c};
+static const IdctDsp idct_dsp_c = {idct_c, idct_put_c, idct_add_c, idct_put_dc_c, idct_add_dc_c, idct_dc63};
 
 #if TAMSEL_X86_SIMD
 extern const IdctDsp idct_dsp_sse2;
@@ -141,21 +141,21 @@ void idct_dc63_values(int dc, int c63, int16_t out[64]) {
 // magnitude, so output (y, x) is (dc + 4) >> 3 plus -1, 0 or 1, set by
 // (dc + 4) & 7 and the position: eight small tables per sign make the
 // block without a multiplication.
-namespace {
-struct Dc63Tables {
-  int8_t adj[2][8][64];  // [c63 == -1][(dc + 4) & 7][position]
-  Dc63Tables() {
-    for (int s = 0; s < 2; ++s)
-      for (int r = 0; r < 8; ++r) {
-        int16_t v[64];
-        idct_dc63_values(r - 4, s ? -1 : 1, v);  // (dc + 4) >> 3 is 0 here
-        for (int i = 0; i < 64; ++i) adj[s][r][i] = static_cast<int8_t>(v[i]);
-      }
-  }
-};
+const int16_t* idct_dc63_pattern(int c63, int phase) {
+  struct Patterns {
+    int16_t v[2][8][64];  // [c63 == -1][(dc + 4) & 7]
+    Patterns() {
+      for (int s = 0; s < 2; ++s)
+        for (int r = 0; r < 8; ++r) idct_dc63_values(r - 4, s ? -1 : 1, v[s][r]);  // (dc + 4) >> 3 is 0 here
+    }
+  };
+  static const Patterns patterns;
+  return patterns.v[c63 < 0][phase & 7];
+}
 
+namespace {
 template <bool ADD>
-inline void dc63_unit(const int8_t* adj, int base, uint8_t* dst, int stride) {
+inline void dc63_unit(const int16_t* adj, int base, uint8_t* dst, int stride) {
   // bytes saturate: no need to clamp the transform's output to -256..255 first
   for (int y = 0; y < 8; ++y, dst += stride, adj += 8)
     for (int x = 0; x < 8; ++x) {
@@ -167,9 +167,8 @@ inline void dc63_unit(const int8_t* adj, int base, uint8_t* dst, int stride) {
 
 void idct_dc63(int dc, int c63, uint8_t* dst, int stride, int mode) {
   if (c63 == 1 || c63 == -1) {
-    static const Dc63Tables tables;
     const int q = dc + 4;
-    const int8_t* adj = tables.adj[c63 < 0][q & 7];
+    const int16_t* adj = idct_dc63_pattern(c63, q & 7);
     if (mode)
       dc63_unit<true>(adj, q >> 3, dst, stride);
     else

@@ -16,13 +16,14 @@ using IdctFn = void (*)(int16_t* block, uint8_t* dst, int stride, int mode);
 // The full transform, one table per processor level, all bit-exact with the
 // plain one. put/add transform and store or add in one pass and leave the
 // block zeroed; put_dc/add_dc write a block whose transform is the constant
-// v (-256..255, see idct_dc_value).
+// v (-256..255, see idct_dc_value); dc63 is idct_dc63.
 struct IdctDsp {
   void (*transform)(int16_t* block);  // in place, output clamped to -256..255
   void (*put)(int16_t* block, uint8_t* dst, int stride);
   void (*add)(int16_t* block, uint8_t* dst, int stride);
   void (*put_dc)(uint8_t* dst, int stride, int v);
   void (*add_dc)(uint8_t* dst, int stride, int v);
+  void (*dc63)(int dc, int c63, uint8_t* dst, int stride, int mode);
 };
 // The table of one level; null when that level has no variant of its own.
 const IdctDsp* idct_dsp_for(CpuLevel level);
@@ -51,3 +52,6 @@ inline int idct_dc_value(int dc) {
 void idct_dc63(int dc, int c63, uint8_t* dst, int stride, int mode);
 // The same as transform output (for tests).
 void idct_dc63_values(int dc, int c63, int16_t out[64]);
+// For c63 = +-1 the block is (dc + 4) >> 3 plus a pattern of -1, 0 and 1
+// chosen by (dc + 4) & 7: that pattern, 64 values in row-major order.
+const int16_t* idct_dc63_pattern(int c63, int phase);

@@ -52,7 +52,7 @@ void reconstruct_block(BodyCtx& c, int k, int x, int y, bool add) {
       c.idct->put_dc(dst, stride, v);
     blk[0] = 0;
   } else if (c.full_idct && c.kind[k] == BLOCK_DC63) {
-    idct_dc63(blk[0], blk[63], dst, stride, add);
+    c.idct->dc63(blk[0], blk[63], dst, stride, add);
     blk[0] = blk[63] = 0;
   } else if (c.full_idct) {
     if (add)

@@ -62,7 +62,7 @@ int get_coded_block_pattern(MBReader& bs, const VlcTables& t) {
 }
 
 // motion_code -16..16; false for a code not in the table.
-bool get_motion_code(MBReader& bs, const VlcTables& t, int* code) {
+[[gnu::always_inline]] inline bool get_motion_code(MBReader& bs, const VlcTables& t, int* code) {
   if (bs.show(1)) {
     bs.skip(1);
     *code = 0;
@@ -78,7 +78,7 @@ bool get_motion_code(MBReader& bs, const VlcTables& t, int* code) {
 // New vector component (wrapped into [-16 f, 16 f - 1]); halve: the
 // prediction is halved before and the result doubled after (MPEG-1
 // full_pel vectors, vertical field vectors of frame pictures).
-int reconstruct_mv_component(int prediction, int r_size, int motion_code, int motion_residual, bool halve) {
+inline int reconstruct_mv_component(int prediction, int r_size, int motion_code, int motion_residual, bool halve) {
   int pred = halve ? prediction >> 1 : prediction;
   if (motion_code) {
     const int f = 1 << r_size;
@@ -93,7 +93,7 @@ int reconstruct_mv_component(int prediction, int r_size, int motion_code, int mo
 }
 
 // One component: code, residual, reconstruction into *pmv. False on a bad code.
-bool read_mv_component(MBReader& bs, const VlcTables& t, int r_size, bool halve, int* pmv) {
+[[gnu::always_inline]] inline bool read_mv_component(MBReader& bs, const VlcTables& t, int r_size, bool halve, int* pmv) {
   int code;
   if (!get_motion_code(bs, t, &code)) return false;
   const int residual = code && r_size ? static_cast<int>(bs.get(r_size)) : 0;
@@ -349,7 +349,7 @@ void reconstruct_mb(BodyCtx& c, Walk& w, MbModes& m, int mbx, int mby, int parti
         c.kind[k] = BLOCK_DC;
       }
     }
-    for (int k = 0; k < nb; ++k) reconstruct_block(c, k, x, y, false);
+    reconstruct_blocks(c, (1 << nb) - 1, x, y, false);
     w.dirty = false;
     return;
   }
@@ -358,8 +358,7 @@ void reconstruct_mb(BodyCtx& c, Walk& w, MbModes& m, int mbx, int mby, int parti
   const int mt = c.mpeg1 ? static_cast<int>(MOTION_FRAME) : m.motion_type;
   const int drop = predict_mb(c, mbx, mby, type, mt, m.vec, c.sel, c.dmv);
   if (!drop && m.cbp) {
-    for (int k = 0; k < nb; ++k)
-      if (coded(c, m.cbp, k)) reconstruct_block(c, k, x, y, true);
+    reconstruct_blocks(c, m.cbp, x, y, true);
     w.dirty = false;
   }
 }

@@ -91,9 +91,9 @@ int decode_mpeg2_inter_block(BodyCtx& c, int k, const uint16_t* qm);
 int decode_mpeg1_block(BodyCtx& c, int k, const uint16_t* qm, bool intra);
 
 // Reconstruction (picdec_recon.cpp).
-// Stores (intra) or adds block k of the macroblock at (x, y) and leaves the
-// block zeroed.
-void reconstruct_block(BodyCtx& c, int k, int x, int y, bool add);
+// Stores (intra) or adds the blocks of the macroblock at (x, y) that the
+// coded block pattern names, and leaves them zeroed.
+void reconstruct_blocks(BodyCtx& c, int pattern, int x, int y, bool add);
 // Prediction of the macroblock at (mbx, mby); 0 when the residual is to be
 // added, 1 when a zero-vector fallback was used.
 int predict_mb(BodyCtx& c, int mbx, int mby, int mb_type, int motion_type, int vec[2][2][2], int sel[2][2],

@@ -40,9 +40,9 @@ inline uint8_t* block_dest(const BodyCtx& c, int k, int x, int y, int* stride) {
 
 }  // namespace
 
-void reconstruct_block(BodyCtx& c, int k, int x, int y, bool add) {
-  int stride;
-  uint8_t* dst = block_dest(c, k, x, y, &stride);
+namespace {
+
+inline void reconstruct_block(BodyCtx& c, int k, uint8_t* dst, int stride, bool add) {
   int16_t* blk = c.blk[k];
   if (c.sm == 0 && c.kind[k] == BLOCK_DC) {
     const int v = idct_dc_value(blk[0]);
@@ -62,6 +62,18 @@ void reconstruct_block(BodyCtx& c, int k, int x, int y, bool add) {
   } else {
     c.inverse_transform(blk, dst, stride, add);
     std::memset(blk, 0, 64 * sizeof(int16_t));
+  }
+}
+
+}  // namespace
+
+void reconstruct_blocks(BodyCtx& c, int pattern, int x, int y, bool add) {
+  const int nb = c.nblocks;
+  for (int k = 0; k < nb; ++k) {
+    if (!((pattern >> (nb - 1 - k)) & 1)) continue;
+    int stride;
+    uint8_t* dst = block_dest(c, k, x, y, &stride);
+    reconstruct_block(c, k, dst, stride, add);
   }
 }
 

@@ -544,7 +544,8 @@ TEST(PicDecoder, HeadersInFrontDecodeLikeThePictureAlone) {
     EXPECT_EQ(d.get_picture_header().picture_coding_type, PIC_TYPE_I);
     if (want.empty()) want = frame_bytes(f);
     EXPECT_TRUE(frame_bytes(f) == want);
-    if (f.image) EXPECT_EQ(f.image->gop_user_data_length, c.gop_user_length);
+    ASSERT_NE(f.image, nullptr);
+    EXPECT_EQ(f.image->gop_user_data_length, c.gop_user_length);
   }
 }
 

@@ -329,32 +329,9 @@ int PicDecoder::decode_picture(const uint8_t* data, int length, Frame* frame, Fr
     const int body = decode_body(data + hdr, length - hdr, frame, forward, backward, 0, mb_info.get(), &decoded);
     consumed += body;
     if (ps != PIC_FRAME) {
-      pair.second_field = 1;
       pair.field_decoded[0] = decoded;
-      pair.first_field_structure = ps;
-      const PicHdr first = pic;
-      const uint8_t* rest = data + consumed;
-      const int left = length - consumed;
-      const int at = body >= 5 ? second_field_at(first, rest, left) : -1;
-      const int h2 = at >= 0 ? finish_picture_header(rest + at, left - at) : 0;
-      if (h2) {
-        // an I first field leaves a P second field without references:
-        // it predicts from this frame (its first field)
-        Frame* f2 = forward ? forward : frame;
-        Frame* b2r = backward ? backward : f2;
-        const int start = at + h2;
-        const int b2 = decode_body(rest + start, left - start, frame, f2, b2r, 0, mb_info.get(), &decoded);
-        consumed += start + b2;
-        pair.field_decoded[1] = decoded;
-      } else {
-        // lone first field: its lines stand in for the missing field
-        double_field(frame, ps == PIC_BOTTOM_FIELD ? 1 : 0);
-        std::memcpy(mb_map.data() + geo.mb_count / 2, mb_map.data(), static_cast<size_t>(geo.mb_count / 2));
-        pair.field_decoded[1] = pair.field_decoded[0];
-        pic = first;
-      }
+      consumed += decode_second_field(data + consumed, length - consumed, body, frame, forward, backward, ps);
       fields = 2;
-      pair.second_field = 0;
       decoded = pair.field_decoded[0] + pair.field_decoded[1];
     }
     frame->progressive_frame = pic.get_progressive_frame();
@@ -380,17 +357,49 @@ int PicDecoder::decode_picture(const uint8_t* data, int length, Frame* frame, Fr
   }
   if (reduced.size_mode == 0) frame->set_display_size(geo.width, geo.height);
   frame->mean_quantiser = get_mean_quant();
-  if (fields < 2) fields = 2;
-  if (pic.mpeg2 && frame->image) {
-    const int tff = ps == PIC_FRAME ? pic.get_top_field_first() : (pair.first_field_structure == PIC_TOP_FIELD ? 1 : 0);
-    Image* img = frame->image;
-    img->set_picture_header_flags(fields, tff, ps == PIC_FRAME ? pic.get_repeat_first_field() : 0,
-                                  pic.coding_ext ? pic.get_progressive_frame() : 1, ps);
-    frame->field_count = frame->displayed_fields = img->field_count;
-    frame->top_field_first = img->top_field_first;
-    frame->repeat_flag = img->repeat_first_field;
-  }
+  if (pic.mpeg2 && frame->image) set_field_flags(frame, ps, fields < 2 ? 2 : fields);
   return std::min(consumed, length);
+}
+
+// The second field of a pair behind the first one's body (first_body bytes),
+// or, when there is none, the first field's lines standing in for it.
+// Returns the bytes of the second field.
+int PicDecoder::decode_second_field(const uint8_t* rest, int left, int first_body, Frame* frame, Frame* forward,
+                                    Frame* backward, int ps) {
+  pair.second_field = 1;
+  pair.first_field_structure = ps;
+  const PicHdr first = pic;
+  int consumed = 0;
+  const int at = first_body >= 5 ? second_field_at(first, rest, left) : -1;
+  const int h2 = at >= 0 ? finish_picture_header(rest + at, left - at) : 0;
+  if (h2) {
+    // an I first field leaves a P second field without references: it
+    // predicts from this frame (its first field)
+    Frame* f2 = forward ? forward : frame;
+    Frame* b2 = backward ? backward : f2;
+    const int start = at + h2;
+    int decoded = 0;
+    consumed = start + decode_body(rest + start, left - start, frame, f2, b2, 0, mb_info.get(), &decoded);
+    pair.field_decoded[1] = decoded;
+  } else {
+    double_field(frame, ps == PIC_BOTTOM_FIELD ? 1 : 0);
+    std::memcpy(mb_map.data() + geo.mb_count / 2, mb_map.data(), static_cast<size_t>(geo.mb_count / 2));
+    pair.field_decoded[1] = pair.field_decoded[0];
+    pic = first;
+  }
+  pair.second_field = 0;
+  return consumed;
+}
+
+// Field count, field order, repeat and progressive flags of an MPEG-2 picture.
+void PicDecoder::set_field_flags(Frame* frame, int ps, int fields) {
+  const int tff = ps == PIC_FRAME ? pic.get_top_field_first() : (pair.first_field_structure == PIC_TOP_FIELD ? 1 : 0);
+  Image* img = frame->image;
+  img->set_picture_header_flags(fields, tff, ps == PIC_FRAME ? pic.get_repeat_first_field() : 0,
+                                pic.coding_ext ? pic.get_progressive_frame() : 1, ps);
+  frame->field_count = frame->displayed_fields = img->field_count;
+  frame->top_field_first = img->top_field_first;
+  frame->repeat_flag = img->repeat_first_field;
 }
 
 int PicDecoder::decode_mb_info(const uint8_t* data, int length, MBInfo* records) {

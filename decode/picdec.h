@@ -120,6 +120,9 @@ class PicDecoder {
   // picture data, 0 without a usable picture header.
   int walk_headers(const uint8_t* data, int length, const uint8_t** gop);
   int finish_picture_header(const uint8_t* data, int length);
+  int decode_second_field(const uint8_t* rest, int left, int first_body, Frame* frame, Frame* forward,
+                          Frame* backward, int ps);
+  void set_field_flags(Frame* frame, int ps, int fields);
   // One picture body (frame or field); returns the bytes consumed.
   int decode_body(const uint8_t* data, int length, Frame* frame, Frame* forward, Frame* backward, int parse_only,
                   MBInfo* records, int* decoded);

@@ -137,4 +137,5 @@ static void idct_add_avx2(int16_t* b, uint8_t* dst, int stride) {
 
 // Constant blocks gain nothing from 256-bit registers.
 extern const IdctDsp idct_dsp_avx2;
-const IdctDsp idct_dsp_avx2 = {idct_avx2, idct_put_avx2, idct_add_avx2, idct_put_dc_simd, idct_add_dc_simd, idct_dc63_simd};
+const IdctDsp idct_dsp_avx2 = {idct_avx2,        idct_put_avx2,    idct_add_avx2,
+                                idct_put_dc_simd, idct_add_dc_simd, idct_dc63_simd};

@@ -93,7 +93,8 @@ inline int reconstruct_mv_component(int prediction, int r_size, int motion_code,
 }
 
 // One component: code, residual, reconstruction into *pmv. False on a bad code.
-[[gnu::always_inline]] inline bool read_mv_component(MBReader& bs, const VlcTables& t, int r_size, bool halve, int* pmv) {
+[[gnu::always_inline]] inline bool read_mv_component(MBReader& bs, const VlcTables& t, int r_size, bool halve,
+                                                     int* pmv) {
   int code;
   if (!get_motion_code(bs, t, &code)) return false;
   const int residual = code && r_size ? static_cast<int>(bs.get(r_size)) : 0;

@@ -291,9 +291,10 @@ void copy_mb(BodyCtx& c, int mbx, int mby) {
   if (r == f) return;
   const int off = c.ps == PIC_FRAME ? 0 : c.parity;
   const size_t lo = static_cast<size_t>(off * c.W + y * c.lstride + x);
-  for (int j = 0; j < s; ++j)
-    std::memcpy(f->y_plane + lo + static_cast<size_t>(j * c.lstride), r->y_plane + lo + static_cast<size_t>(j * c.lstride),
-                static_cast<size_t>(s));
+  for (int j = 0; j < s; ++j) {
+    const size_t o = lo + static_cast<size_t>(j * c.lstride);
+    std::memcpy(f->y_plane + o, r->y_plane + o, static_cast<size_t>(s));
+  }
   const int cs = c.lstride >> 1;
   const int cy = c.cf == 1 ? y >> 1 : y, ch = c.cf == 1 ? s >> 1 : s;
   const size_t co = static_cast<size_t>(off * c.Wc + cy * cs + (x >> 1));

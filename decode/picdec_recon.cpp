@@ -10,38 +10,6 @@
 
 namespace {
 
-// Destination of block k of the macroblock at luma (x, y) of the picture.
-inline uint8_t* block_dest(const BodyCtx& c, int k, int x, int y, int* stride) {
-  const int b = c.bsz;
-  const int loff = c.ps == PIC_FRAME ? 0 : c.parity * c.W;
-  if (k < 4) {
-    if (c.dct_type) {
-      *stride = c.lstride * 2;
-      return c.frame->y_plane + loff + (y + (k >> 1)) * c.lstride + x + b * (k & 1);
-    }
-    *stride = c.lstride;
-    return c.frame->y_plane + loff + (y + b * (k >> 1)) * c.lstride + x + b * (k & 1);
-  }
-  const int coff = c.ps == PIC_FRAME ? 0 : c.parity * c.Wc;
-  uint8_t* plane = (k & 1) ? c.frame->cr_plane : c.frame->cb_plane;
-  const int cx = x >> 1;
-  if (c.cf == 1) {
-    *stride = c.cstride;
-    return plane + coff + (y >> 1) * c.cstride + cx;
-  }
-  const int lower = k >= 6;
-  if (c.dct_type) {
-    *stride = c.cstride * 2;
-    return plane + coff + (y + lower) * c.cstride + cx;
-  }
-  *stride = c.cstride;
-  return plane + coff + (y + b * lower) * c.cstride + cx;
-}
-
-}  // namespace
-
-namespace {
-
 inline void reconstruct_block(BodyCtx& c, int k, uint8_t* dst, int stride, bool add) {
   int16_t* blk = c.blk[k];
   if (c.sm == 0 && c.kind[k] == BLOCK_DC) {
@@ -67,13 +35,27 @@ inline void reconstruct_block(BodyCtx& c, int k, uint8_t* dst, int stride, bool 
 
 }  // namespace
 
+// Block destinations: luma blocks 0-3 in a 2x2 square whose lower pair
+// starts one line down (field DCT, lines interleaved) or a block down;
+// chroma blocks 4/5 (and the lower 6/7 of 4:2:2) alike.
 void reconstruct_blocks(BodyCtx& c, int pattern, int x, int y, bool add) {
-  const int nb = c.nblocks;
+  const int nb = c.nblocks, b = c.bsz;
+  const bool field_dct = c.dct_type != 0;
+  const bool fields = c.ps != PIC_FRAME;
+  uint8_t* luma = c.frame->y_plane + (fields ? c.parity * c.W : 0) + y * c.lstride + x;
+  const int luma_stride = field_dct ? 2 * c.lstride : c.lstride;
+  const int luma_lower = field_dct ? c.lstride : b * c.lstride;
+  const int chroma_at = (fields ? c.parity * c.Wc : 0) + (c.cf == 1 ? y >> 1 : y) * c.cstride + (x >> 1);
+  const int chroma_stride = c.cf != 1 && field_dct ? 2 * c.cstride : c.cstride;
+  const int chroma_lower = field_dct ? c.cstride : b * c.cstride;
   for (int k = 0; k < nb; ++k) {
     if (!((pattern >> (nb - 1 - k)) & 1)) continue;
-    int stride;
-    uint8_t* dst = block_dest(c, k, x, y, &stride);
-    reconstruct_block(c, k, dst, stride, add);
+    if (k < 4) {
+      reconstruct_block(c, k, luma + (k >> 1) * luma_lower + b * (k & 1), luma_stride, add);
+    } else {
+      uint8_t* plane = (k & 1) ? c.frame->cr_plane : c.frame->cb_plane;
+      reconstruct_block(c, k, plane + chroma_at + (k >= 6 ? chroma_lower : 0), chroma_stride, add);
+    }
   }
 }
 

@@ -163,14 +163,30 @@ int inter_block(BodyCtx& c, int k, const uint16_t* qm) {
   return 0;
 }
 
-}  // namespace
-
-int decode_mpeg2_intra_block(BodyCtx& c, int k, const uint16_t* qm) {
-  return c.limited ? intra_block<true>(c, k, qm) : intra_block<false>(c, k, qm);
+// Whole macroblocks, so that the block loop inlines into one function.
+template <bool LIMITED>
+bool intra_blocks(BodyCtx& c) {
+  for (int k = 0; k < c.nblocks; ++k)
+    if (intra_block<LIMITED>(c, k, c.qw[k >= 4 && c.cf != 1 ? 2 : 0]) || c.bs.overrun()) return false;
+  return true;
 }
 
-int decode_mpeg2_inter_block(BodyCtx& c, int k, const uint16_t* qm) {
-  return c.limited ? inter_block<true>(c, k, qm) : inter_block<false>(c, k, qm);
+template <bool LIMITED>
+bool inter_blocks(BodyCtx& c, int cbp) {
+  const int nb = c.nblocks;
+  for (int k = 0; k < nb; ++k)
+    if (((cbp >> (nb - 1 - k)) & 1) &&
+        (inter_block<LIMITED>(c, k, c.qw[k >= 4 && c.cf != 1 ? 3 : 1]) || c.bs.overrun()))
+      return false;
+  return true;
+}
+
+}  // namespace
+
+bool decode_mpeg2_intra_blocks(BodyCtx& c) { return c.limited ? intra_blocks<true>(c) : intra_blocks<false>(c); }
+
+bool decode_mpeg2_inter_blocks(BodyCtx& c, int cbp) {
+  return c.limited ? inter_blocks<true>(c, cbp) : inter_blocks<false>(c, cbp);
 }
 
 // MPEG-1 block: values are made odd toward zero and saturated; escapes

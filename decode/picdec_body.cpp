@@ -290,18 +290,15 @@ bool intra_blocks(BodyCtx& c, Walk& w, int* partial) {
   if (!c.mpeg1 && c.cmv) c.bs.skip(1);  // marker
   if (!c.mpeg1 && !c.cmv) std::memset(c.pmv, 0, sizeof c.pmv);
   w.dirty = true;
+  if (!c.mpeg1) return decode_mpeg2_intra_blocks(c);
   for (int k = 0; k < c.nblocks; ++k) {
-    const int fail = c.mpeg1 ? decode_mpeg1_block(c, k, c.qw[0], true)
-                             : decode_mpeg2_intra_block(c, k, c.qw[k >= 4 && c.cf != 1 ? 2 : 0]);
-    if (fail || c.bs.overrun()) {
-      if (c.mpeg1 && k > 0) {
-        *partial = k;
-        break;
-      }
-      return false;
+    if (decode_mpeg1_block(c, k, c.qw[0], true) || c.bs.overrun()) {
+      if (k == 0) return false;
+      *partial = k;
+      break;
     }
   }
-  if (c.mpeg1) std::memset(c.pmv, 0, sizeof c.pmv);
+  std::memset(c.pmv, 0, sizeof c.pmv);
   return true;
 }
 
@@ -319,13 +316,10 @@ bool inter_blocks(BodyCtx& c, Walk& w, MbModes& m) {
     if (cbp == 0) return false;
     if (c.cf == 1 && c.mpeg1) cbp &= 63;
     m.cbp = cbp;
-    for (int k = 0; k < c.nblocks; ++k) {
-      if (!coded(c, cbp, k)) continue;
-      w.dirty = true;
-      const int fail = c.mpeg1 ? decode_mpeg1_block(c, k, c.qw[1], false)
-                               : decode_mpeg2_inter_block(c, k, c.qw[k >= 4 && c.cf != 1 ? 3 : 1]);
-      if (fail || c.bs.overrun()) return false;
-    }
+    w.dirty = true;
+    if (!c.mpeg1 && !decode_mpeg2_inter_blocks(c, cbp)) return false;
+    for (int k = 0; c.mpeg1 && k < c.nblocks; ++k)
+      if (coded(c, cbp, k) && (decode_mpeg1_block(c, k, c.qw[1], false) || c.bs.overrun())) return false;
   }
   if (c.ptype == PIC_TYPE_P && !(m.type & MB_FORWARD)) {
     std::memset(c.pmv[0][0], 0, sizeof c.pmv[0][0]);

@@ -85,9 +85,12 @@ struct MbModes {
   int vec[2][2][2] = {};  // [first/second][forward/backward][x/y]
 };
 
-// Blocks (picdec_block.cpp). Return 0, or 1 on a bad code.
-int decode_mpeg2_intra_block(BodyCtx& c, int k, const uint16_t* qm);
-int decode_mpeg2_inter_block(BodyCtx& c, int k, const uint16_t* qm);
+// Blocks (picdec_block.cpp). The MPEG-2 ones decode every block of an intra
+// macroblock, or the blocks cbp names, and give false on a bad code or a
+// read past the end; the MPEG-1 one decodes block k and returns 0, or 1 on
+// a bad code.
+bool decode_mpeg2_intra_blocks(BodyCtx& c);
+bool decode_mpeg2_inter_blocks(BodyCtx& c, int cbp);
 int decode_mpeg1_block(BodyCtx& c, int k, const uint16_t* qm, bool intra);
 
 // Reconstruction (picdec_recon.cpp).

@@ -75,9 +75,9 @@ inline int mpeg2_coefficients(BodyCtx& c, MBReader& bs, bool table_one, const ui
     }
     const DctFast e = fast[w >> (64 - DCT_FAST_BITS)];
     int run = dct_fast_run(e);
-    int level, sign;
+    int level, sign;  // level: INTRA ? level : 2 x level + 1
     if (__builtin_expect(run < DCT_EOB, 1)) {
-      level = dct_fast_level(e);
+      level = INTRA ? dct_fast_level(e) : dct_fast_level21(e);
       sign = dct_fast_sign(e);
       const int len = dct_fast_len(e);
       w <<= len;
@@ -95,11 +95,13 @@ inline int mpeg2_coefficients(BodyCtx& c, MBReader& bs, bool table_one, const ui
       if (lv >= 2048) lv -= 4096;
       sign = lv < 0 ? -1 : 0;
       level = lv < 0 ? -lv : lv;
+      if (!INTRA) level = 2 * level + 1;
     } else {
       size_t taken = 0;
       if (!long_code(*c.t, table_one, w, &run, &level, &sign, &taken)) return -2;
       w <<= taken;
       used += static_cast<int>(taken);
+      if (!INTRA) level = 2 * level + 1;
     }
     const int before = i;
     i += run + 1;
@@ -107,7 +109,7 @@ inline int mpeg2_coefficients(BodyCtx& c, MBReader& bs, bool table_one, const ui
     const int p = scan[i];
     // limit < 0: reduced sizes keep the 4x4 low-frequency square
     if (LIMITED && (limit < 0 ? (p & 0x24) != 0 : before > limit)) continue;
-    const int magnitude = INTRA ? (level * qm[i]) >> 4 : ((2 * level + 1) * qm[i]) >> 5;
+    const int magnitude = (level * qm[i]) >> (INTRA ? 4 : 5);
     const int val = signed_saturated(magnitude, sign);
     blk[p] = static_cast<int16_t>(val);
     parity ^= val;

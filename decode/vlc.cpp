@@ -189,7 +189,8 @@ static void fill_dct_fast(DctFast* fast, const DctList& list) {
     const uint32_t first = code << (N - len), count = 1u << (N - len);
     for (uint32_t v = first; v < first + count; ++v) {
       const uint32_t negative = coefficient ? (v >> (N - len - 1)) & 1 : 0;
-      fast[v] = (negative << 31) | (level << 16) | (run << 8) | static_cast<uint32_t>(taken);
+      const uint32_t level21 = coefficient ? 2 * level + 1 : 0;
+      fast[v] = (negative << 31) | (level21 << 24) | (level << 16) | (run << 8) | static_cast<uint32_t>(taken);
     }
   }
 }

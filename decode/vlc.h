@@ -77,12 +77,14 @@ constexpr int DCT_LONG = 67;  // code of 11 bits or more: look up by 16 bits
 // Fast coefficient entry by the next 11 bits, sign included, so that the
 // common codes take one look-up and no branch on the sign: bits 0-7 the
 // bits taken (code and sign), 8-15 the run (or DCT_EOB, DCT_ESC, DCT_LONG),
-// 16-23 the level, bit 31 the sign.
+// 16-23 the level, 24-30 twice the level plus one (non-intra blocks
+// multiply by it), bit 31 the sign.
 using DctFast = uint32_t;
 constexpr int DCT_FAST_BITS = 11;
 inline int dct_fast_len(DctFast e) { return static_cast<int>(e & 255); }
 inline int dct_fast_run(DctFast e) { return static_cast<int>((e >> 8) & 255); }
 inline int dct_fast_level(DctFast e) { return static_cast<int>((e >> 16) & 255); }
+inline int dct_fast_level21(DctFast e) { return static_cast<int>((e >> 24) & 127); }
 // 0, or -1 for a negative level.
 inline int dct_fast_sign(DctFast e) { return static_cast<int32_t>(e) >> 31; }
 

@@ -3,7 +3,7 @@
 # tamsel-dev decode vs mpeg2dec -o null vs ffmpeg -threads 1 -f null, single
 # thread, output discarded. Each program's best CPU time (user + system) of
 # RUNS runs, which a busy machine disturbs less than wall-clock time; prints
-# the ratios and fails when ours exceeds 1.25 x mpeg2dec.
+# the ratios and fails when ours exceeds 0.9 x mpeg2dec.
 # Usage: bench/decode.sh TAMSEL_DEV FIXTURES_DIR [RUNS]
 set -euo pipefail
 dev=${1:?usage: decode.sh TAMSEL_DEV FIXTURES_DIR [RUNS]}
@@ -42,6 +42,6 @@ for s in bench_sd bench_hd; do
   r2=$(echo "$ours / $ff" | bc -l)
   printf 'stream=%s ours=%.3f mpeg2dec=%.3f ffmpeg=%.3f ratio_mpeg2dec=%.2f ratio_ffmpeg=%.2f\n' \
     "$s" "$ours" "$m2d" "$ff" "$r1" "$r2"
-  if [ "$(echo "$r1 > 1.25" | bc -l)" = 1 ]; then status=1; fi
+  if [ "$(echo "$r1 > 0.9" | bc -l)" = 1 ]; then status=1; fi
 done
 exit $status

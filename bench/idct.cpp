@@ -20,7 +20,12 @@ std::vector<int16_t> blocks(int density, int count) {
   return out;
 }
 
-void run_idct(benchmark::State& state, IdctKernels* k) {
+void run_idct(benchmark::State& state, CpuLevel level) {
+  const IdctDsp* k = idct_dsp_for(level);
+  if (!k || level > cpu_level_supported()) {
+    state.SkipWithError("no such variant here");
+    return;
+  }
   const auto src = blocks(static_cast<int>(state.range(0)), 256);
   std::vector<int16_t> work(src.size());
   uint8_t dst[8 * 32];
@@ -33,20 +38,47 @@ void run_idct(benchmark::State& state, IdctKernels* k) {
   state.SetItemsProcessed(state.iterations() * 256);
 }
 
-void BM_IdctAddC(benchmark::State& s) { run_idct(s, &idct_kernels_c); }
-void BM_IdctAddSse2(benchmark::State& s) { run_idct(s, &idct_kernels_sse2); }
-void BM_IdctAddAvx2(benchmark::State& s) {
-  if (!__builtin_cpu_supports("avx2")) {
-    s.SkipWithError("no AVX2");
-    return;
-  }
-  run_idct(s, &idct_kernels_avx2);
-}
+void BM_IdctAddC(benchmark::State& s) { run_idct(s, CpuLevel::c); }
+void BM_IdctAddSse2(benchmark::State& s) { run_idct(s, CpuLevel::sse2); }
+void BM_IdctAddAvx2(benchmark::State& s) { run_idct(s, CpuLevel::avx2); }
 BENCHMARK(BM_IdctAddC)->Arg(4)->Arg(40);
 BENCHMARK(BM_IdctAddSse2)->Arg(4)->Arg(40);
 BENCHMARK(BM_IdctAddAvx2)->Arg(4)->Arg(40);
 
-void run_pred(benchmark::State& state, const PredictionTable* t) {
+// DC with the mismatch coefficient: the exact short path against the full
+// transform it stands for.
+void BM_IdctDc63(benchmark::State& state) {
+  uint8_t dst[8 * 32];
+  std::memset(dst, 100, sizeof dst);
+  int dc = -2048;
+  for (auto _ : state) {
+    idct_dc63(dc, 1, dst, 32, 1);
+    dc = dc == 2047 ? -2048 : dc + 1;
+    benchmark::DoNotOptimize(dst);
+  }
+}
+void BM_IdctDc63Full(benchmark::State& state) {
+  uint8_t dst[8 * 32];
+  std::memset(dst, 100, sizeof dst);
+  int16_t blk[64] = {};
+  int dc = -2048;
+  for (auto _ : state) {
+    blk[0] = static_cast<int16_t>(dc);
+    blk[63] = 1;
+    idct_dsp().add(blk, dst, 32);
+    dc = dc == 2047 ? -2048 : dc + 1;
+    benchmark::DoNotOptimize(dst);
+  }
+}
+BENCHMARK(BM_IdctDc63);
+BENCHMARK(BM_IdctDc63Full);
+
+void run_pred(benchmark::State& state, CpuLevel level) {
+  const McDsp* t = mc_dsp_for(level);
+  if (!t || level > cpu_level_supported()) {
+    state.SkipWithError("no such variant here");
+    return;
+  }
   std::vector<uint8_t> ref(64 * 64), dst(64 * 64);
   std::mt19937 rng(2);
   for (auto& v : ref) v = static_cast<uint8_t>(rng());
@@ -57,8 +89,8 @@ void run_pred(benchmark::State& state, const PredictionTable* t) {
     benchmark::DoNotOptimize(dst.data());
   }
 }
-void BM_PredictC(benchmark::State& s) { run_pred(s, &prediction_table_c); }
-void BM_PredictSse2(benchmark::State& s) { run_pred(s, &prediction_table_sse2); }
+void BM_PredictC(benchmark::State& s) { run_pred(s, CpuLevel::c); }
+void BM_PredictSse2(benchmark::State& s) { run_pred(s, CpuLevel::sse2); }
 BENCHMARK(BM_PredictC)->DenseRange(0, 3);
 BENCHMARK(BM_PredictSse2)->DenseRange(0, 3);
 

@@ -84,21 +84,22 @@ void conceal_zero_block(Frame* f, int col, int row, int log2s) {
 
 int conceal_picture(PicDecoder* d, int decoded, Frame* frame, Frame* forward, Frame* backward) {
   if (!frame || !frame->y_plane()) return 0;
-  const int log2s = 4 - d->size_mode;
+  const int log2s = 4 - d->get_size_mode();
   const int s = 1 << log2s;
-  const int cols = std::min(d->mb_cols, frame->padded_width() / s);
-  const int rows = std::min(d->mb_rows, frame->padded_height() / s);
+  const int mb_cols = d->get_mb_cols();
+  const int cols = std::min(mb_cols, frame->padded_width() / s);
+  const int rows = std::min(d->get_mb_rows(), frame->padded_height() / s);
   // frame-grid map
   std::vector<uint8_t> map(static_cast<size_t>(cols) * rows, 0);
-  const uint8_t* m = d->mb_map.data();
-  const bool fields = frame->picture_structure() != 3;
+  const uint8_t* m = d->get_mb_map();
+  const bool fields = frame->picture_structure() != PIC_FRAME;
   for (int r = 0; r < rows; ++r)
     for (int c = 0; c < cols; ++c) {
       if (!fields) {
-        map[r * cols + c] = m[r * d->mb_cols + c];
+        map[r * cols + c] = m[r * mb_cols + c];
       } else {
-        const int fi = (r / 2) * d->mb_cols + c;
-        map[r * cols + c] = m[fi] && m[d->mb_count / 2 + fi];
+        const int fi = (r / 2) * mb_cols + c;
+        map[r * cols + c] = m[fi] && m[d->get_mb_count() / 2 + fi];
       }
     }
   int missing = 0;
@@ -111,7 +112,7 @@ int conceal_picture(PicDecoder* d, int decoded, Frame* frame, Frame* forward, Fr
     std::memcpy(frame->cr_plane(), forward->cr_plane(), static_cast<size_t>(frame->c_size()));
     return missing;
   }
-  const int ptype = d->pic.picture_coding_type;
+  const int ptype = d->get_picture_header().picture_coding_type;
   auto usable = [&](Frame* r) {
     return r && r != frame && r->y_plane() && r->padded_width() == frame->padded_width() &&
            r->padded_height() == frame->padded_height() && r->chroma_format() == frame->chroma_format();
@@ -119,7 +120,7 @@ int conceal_picture(PicDecoder* d, int decoded, Frame* frame, Frame* forward, Fr
   for (int r = 0; r < rows; ++r)
     for (int c = 0; c < cols; ++c) {
       if (map[r * cols + c]) continue;
-      if (ptype == 3 && usable(forward) && usable(backward)) {
+      if (ptype == PIC_TYPE_B && usable(forward) && usable(backward)) {
         for_planes(frame, c, r, log2s, [&](int p, int stride, int x, int y, int w, int h) {
           const size_t off = static_cast<size_t>(y) * stride + x;
           for (int j = 0; j < h; ++j)
@@ -129,7 +130,7 @@ int conceal_picture(PicDecoder* d, int decoded, Frame* frame, Frame* forward, Fr
                   static_cast<uint8_t>((plane_of(forward, p)[o] + plane_of(backward, p)[o] + 1) >> 1);
             }
         });
-      } else if (ptype != 1 && usable(forward)) {
+      } else if (ptype != PIC_TYPE_I && usable(forward)) {
         for_planes(frame, c, r, log2s, [&](int p, int stride, int x, int y, int w, int h) {
           for (int j = 0; j < h; ++j)
             std::memcpy(plane_of(frame, p) + (y + j) * stride + x, plane_of(forward, p) + (y + j) * stride + x,

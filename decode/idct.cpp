@@ -1,4 +1,4 @@
-// Plain inverse transforms, the store/add steps and the variant selection.
+// Plain inverse transforms, the store/add steps and the table of variants.
 //
 // The full transform is the integer Loeffler-Ligtenberg-Moschytz IDCT with
 // 13-bit constants, written as exact integer dot products: each output of a
@@ -10,22 +10,9 @@
 
 #include <cmath>
 #include <cstring>
-#include <mutex>
 
 #include "decode/idct_coef.h"
 #include "foundation/cpu.h"
-
-int idct_mode = 0;
-
-static uint8_t g_sat[2304];
-static const uint8_t* build_sat() {
-  for (int i = 0; i < 2304; ++i) {
-    int v = i - 1024;
-    g_sat[i] = static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
-  }
-  return g_sat + 1024;
-}
-const uint8_t* const saturation_table = build_sat();
 
 static inline uint8_t clip8(int v) { return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v); }
 
@@ -69,49 +56,129 @@ static inline void idct_1d(int16_t* p, int step) {
   }
 }
 
-void idct_c(int16_t* b) {
+static void idct_c(int16_t* b) {
   for (int r = 0; r < 8; ++r) idct_1d<11, false>(b + 8 * r, 1);
   for (int c = 0; c < 8; ++c) idct_1d<18, true>(b + c, 8);
 }
 
-void idct_put_c(int16_t* b, uint8_t* dst, int stride) {
+static void idct_put_c(int16_t* b, uint8_t* dst, int stride) {
   idct_c(b);
   for (int y = 0; y < 8; ++y, dst += stride)
     for (int x = 0; x < 8; ++x) dst[x] = clip8(b[8 * y + x] + 128);
   std::memset(b, 0, 64 * sizeof(int16_t));
 }
 
-void idct_add_c(int16_t* b, uint8_t* dst, int stride) {
+static void idct_add_c(int16_t* b, uint8_t* dst, int stride) {
   idct_c(b);
   for (int y = 0; y < 8; ++y, dst += stride)
     for (int x = 0; x < 8; ++x) dst[x] = clip8(dst[x] + b[8 * y + x]);
   std::memset(b, 0, 64 * sizeof(int16_t));
 }
 
-IdctKernels idct_kernels_c = {idct_put_c, idct_add_c};
-IdctKernels idct_kernels_sse2 = {idct_put_sse2, idct_add_sse2};
-IdctKernels idct_kernels_avx2 = {idct_put_avx2, idct_add_avx2};
-IdctKernels idct_kernels = idct_kernels_c;
+static void idct_put_dc_c(uint8_t* dst, int stride, int v) {
+  const uint8_t p = clip8(v + 128);
+  for (int y = 0; y < 8; ++y, dst += stride) std::memset(dst, p, 8);
+}
 
-static std::once_flag g_detect_once;
+static void idct_add_dc_c(uint8_t* dst, int stride, int v) {
+  for (int y = 0; y < 8; ++y, dst += stride)
+    for (int x = 0; x < 8; ++x) dst[x] = clip8(dst[x] + v);
+}
 
-void detect_cpu_features() {
-  std::call_once(g_detect_once, [] {
-    int mode = 0;
-    if (!cpu_use_plain()) {
-      if (cpu_has_sse2()) mode = 1;
-      if (cpu_has_avx2()) mode = 2;
-    }
-    idct_mode = mode;
-    idct_kernels = mode == 2 ? idct_kernels_avx2 : mode == 1 ? idct_kernels_sse2 : idct_kernels_c;
-  });
+static const IdctDsp idct_dsp_c = {idct_c, idct_put_c, idct_add_c, idct_put_dc_c, idct_add_dc_c, idct_dc63};
+
+#if TAMSEL_X86_SIMD
+extern const IdctDsp idct_dsp_sse2;
+extern const IdctDsp idct_dsp_avx2;
+#endif
+
+const IdctDsp* idct_dsp_for(CpuLevel level) {
+  switch (level) {
+    case CpuLevel::c: return &idct_dsp_c;
+#if TAMSEL_X86_SIMD
+    case CpuLevel::sse2: return &idct_dsp_sse2;
+    case CpuLevel::avx2: return &idct_dsp_avx2;
+#endif
+    default: return nullptr;
+  }
+}
+
+const IdctDsp& idct_dsp() {
+  static const IdctDsp& dsp = cpu_pick(idct_dsp_for);
+  return dsp;
 }
 
 void idct_dispatch(int16_t* block, uint8_t* dst, int stride, int mode) {
   if (mode)
-    idct_kernels.add(block, dst, stride);
+    idct_dsp().add(block, dst, stride);
   else
-    idct_kernels.put(block, dst, stride);
+    idct_dsp().put(block, dst, stride);
+}
+
+// Row 0 holds only the DC, 4 x dc after the row pass; row 7 only c63, whose
+// row pass gives the odd terms r7[x]. Each column then has inputs 0 and 7
+// alone, so output (y, x) = (E +- r7[x] x IDCT_O[k][3]) >> 18 with
+// E = 4 dc x IDCT_C0 + rounding: the full transform's own integers.
+void idct_dc63_values(int dc, int c63, int16_t out[64]) {
+  int r7[8];
+  for (int k = 0; k < 4; ++k) {
+    const int o = c63 * IDCT_O[k][3];
+    r7[k] = (1024 + o) >> 11;
+    r7[7 - k] = (1024 - o) >> 11;
+  }
+  const int e = 4 * dc * IDCT_C0 + (1 << 17);
+  for (int y = 0; y < 8; ++y) {
+    const int k = y < 4 ? y : 7 - y;
+    const int c = y < 4 ? IDCT_O[k][3] : -IDCT_O[k][3];
+    for (int x = 0; x < 8; ++x) {
+      const int v = (e + r7[x] * c) >> 18;
+      out[8 * y + x] = static_cast<int16_t>(v < -256 ? -256 : v > 255 ? 255 : v);
+    }
+  }
+}
+
+// With c63 = +-1 the odd terms r7[x] x IDCT_O[k][3] stay below 2^17 in
+// magnitude, so output (y, x) is (dc + 4) >> 3 plus -1, 0 or 1, set by
+// (dc + 4) & 7 and the position: eight small tables per sign make the
+// block without a multiplication.
+const int16_t* idct_dc63_pattern(int c63, int phase) {
+  struct Patterns {
+    int16_t v[2][8][64];  // [c63 == -1][(dc + 4) & 7]
+    Patterns() {
+      for (int s = 0; s < 2; ++s)
+        for (int r = 0; r < 8; ++r) idct_dc63_values(r - 4, s ? -1 : 1, v[s][r]);  // (dc + 4) >> 3 is 0 here
+    }
+  };
+  static const Patterns patterns;
+  return patterns.v[c63 < 0][phase & 7];
+}
+
+namespace {
+template <bool ADD>
+inline void dc63_unit(const int16_t* adj, int base, uint8_t* dst, int stride) {
+  // bytes saturate: no need to clamp the transform's output to -256..255 first
+  for (int y = 0; y < 8; ++y, dst += stride, adj += 8)
+    for (int x = 0; x < 8; ++x) {
+      const int v = (ADD ? dst[x] : 128) + base + adj[x];
+      dst[x] = static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
+    }
+}
+}  // namespace
+
+void idct_dc63(int dc, int c63, uint8_t* dst, int stride, int mode) {
+  if (c63 == 1 || c63 == -1) {
+    const int q = dc + 4;
+    const int16_t* adj = idct_dc63_pattern(c63, q & 7);
+    if (mode)
+      dc63_unit<true>(adj, q >> 3, dst, stride);
+    else
+      dc63_unit<false>(adj, q >> 3, dst, stride);
+    return;
+  }
+  int16_t v[64];
+  idct_dc63_values(dc, c63, v);
+  for (int y = 0; y < 8; ++y, dst += stride)
+    for (int x = 0; x < 8; ++x) dst[x] = mode ? clip8(dst[x] + v[8 * y + x]) : clip8(v[8 * y + x] + 128);
 }
 
 // 65536 x sqrt(2) x cos((2k + 1) pi / 16) / 8
@@ -134,8 +201,6 @@ static void idct_reduced_do(const int16_t* b, uint8_t* dst, int stride, int add)
     for (int x = 0; x < 8; ++x) dst[x] = clip8(base + h[x] + v[y] + (add ? dst[x] : 0));
 }
 
-void idct_reduced_put(int16_t* b, uint8_t* dst, int stride) { idct_reduced_do(b, dst, stride, 0); }
-void idct_reduced_add(int16_t* b, uint8_t* dst, int stride) { idct_reduced_do(b, dst, stride, 1); }
 void idct_reduced(int16_t* b, uint8_t* dst, int stride, int mode) { idct_reduced_do(b, dst, stride, mode); }
 
 // Reduced sizes: the full transform averaged over n x n squares is a

@@ -9,44 +9,31 @@
 
 #include <cstdint>
 
+#include "foundation/cpu.h"
+
 using IdctFn = void (*)(int16_t* block, uint8_t* dst, int stride, int mode);
 
-// Processor variant picked at start-up: 0 plain, 1 SSE2, 2 AVX2.
-extern int idct_mode;
-// Reads the processor features (or TAMSEL_CPU=c) once and fills the kernel
-// tables; safe to call repeatedly and from several threads.
-void detect_cpu_features();
-
-// In-place transforms, bit-exact with each other. Output clamped to -256..255.
-void idct_c(int16_t* block);
-void idct_sse2(int16_t* block);
-void idct_avx2(int16_t* block);
-
-// Transform + store/add in one pass, one per variant (table `idct_kernels`);
-// these leave the block zeroed.
-struct IdctKernels {
+// The full transform, one table per processor level, all bit-exact with the
+// plain one. put/add transform and store or add in one pass and leave the
+// block zeroed; put_dc/add_dc write a block whose transform is the constant
+// v (-256..255, see idct_dc_value); dc63 is idct_dc63.
+struct IdctDsp {
+  void (*transform)(int16_t* block);  // in place, output clamped to -256..255
   void (*put)(int16_t* block, uint8_t* dst, int stride);
   void (*add)(int16_t* block, uint8_t* dst, int stride);
+  void (*put_dc)(uint8_t* dst, int stride, int v);
+  void (*add_dc)(uint8_t* dst, int stride, int v);
+  void (*dc63)(int dc, int c63, uint8_t* dst, int stride, int mode);
 };
-extern IdctKernels idct_kernels_c;
-extern IdctKernels idct_kernels_sse2;
-extern IdctKernels idct_kernels_avx2;
-// The variant in use.
-extern IdctKernels idct_kernels;
+// The table of one level; null when that level has no variant of its own.
+const IdctDsp* idct_dsp_for(CpuLevel level);
+// The table for this processor (TAMSEL_CPU honoured), chosen once.
+const IdctDsp& idct_dsp();
 
-void idct_put_c(int16_t* block, uint8_t* dst, int stride);
-void idct_add_c(int16_t* block, uint8_t* dst, int stride);
-void idct_put_sse2(int16_t* block, uint8_t* dst, int stride);
-void idct_add_sse2(int16_t* block, uint8_t* dst, int stride);
-void idct_put_avx2(int16_t* block, uint8_t* dst, int stride);
-void idct_add_avx2(int16_t* block, uint8_t* dst, int stride);
-
-// Full transform through the selected variant.
+// Full transform through idct_dsp().
 void idct_dispatch(int16_t* block, uint8_t* dst, int stride, int mode);
 // Three-coefficient transform (DC, first horizontal, first vertical).
 void idct_reduced(int16_t* block, uint8_t* dst, int stride, int mode);
-void idct_reduced_put(int16_t* block, uint8_t* dst, int stride);
-void idct_reduced_add(int16_t* block, uint8_t* dst, int stride);
 // 4x4 and 2x2 outputs: the 8x8 transform of the 4x4 low-frequency
 // coefficients averaged over 2x2 / 4x4 squares.
 void idct_half(int16_t* block, uint8_t* dst, int stride, int mode);
@@ -58,5 +45,13 @@ inline int idct_dc_value(int dc) {
   return v < -256 ? -256 : v > 255 ? 255 : v;
 }
 
-// Byte saturation: saturation_table[i] = clamp(i, 0, 255) for -1024 <= i < 1280.
-extern const uint8_t* const saturation_table;
+// Block with only coefficients 0 and 63 (an intra DC whose mismatch control
+// set the last coefficient): exactly what the full transform gives, with
+// far less work. Stores (mode 0) or adds like an IdctFn; the block itself is
+// not read beyond those two values and not written.
+void idct_dc63(int dc, int c63, uint8_t* dst, int stride, int mode);
+// The same as transform output (for tests).
+void idct_dc63_values(int dc, int c63, int16_t out[64]);
+// For c63 = +-1 the block is (dc + 4) >> 3 plus a pattern of -1, 0 and 1
+// chosen by (dc + 4) & 7: that pattern, 64 values in row-major order.
+const int16_t* idct_dc63_pattern(int c63, int phase);

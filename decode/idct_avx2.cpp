@@ -13,6 +13,7 @@
 
 #include "decode/idct.h"
 #include "decode/idct_coef.h"
+#include "decode/idct_simd.h"
 
 namespace {
 
@@ -96,7 +97,7 @@ inline void transform(int16_t* b, __m256i out[4]) {
 
 }  // namespace
 
-void idct_avx2(int16_t* b) {
+static void idct_avx2(int16_t* b) {
   __m256i r[4];
   transform(b, r);
   for (int k = 0; k < 4; ++k) {
@@ -105,7 +106,7 @@ void idct_avx2(int16_t* b) {
   }
 }
 
-void idct_put_avx2(int16_t* b, uint8_t* dst, int stride) {
+static void idct_put_avx2(int16_t* b, uint8_t* dst, int stride) {
   __m256i r[4];
   transform(b, r);
   const __m256i bias = _mm256_set1_epi16(128);
@@ -117,7 +118,7 @@ void idct_put_avx2(int16_t* b, uint8_t* dst, int stride) {
   }
 }
 
-void idct_add_avx2(int16_t* b, uint8_t* dst, int stride) {
+static void idct_add_avx2(int16_t* b, uint8_t* dst, int stride) {
   __m256i r[4];
   transform(b, r);
   const __m256i z = _mm256_setzero_si256();
@@ -133,3 +134,8 @@ void idct_add_avx2(int16_t* b, uint8_t* dst, int stride) {
     _mm_storel_epi64(reinterpret_cast<__m128i*>(d1), _mm256_extracti128_si256(v, 1));
   }
 }
+
+// Constant blocks gain nothing from 256-bit registers.
+extern const IdctDsp idct_dsp_avx2;
+const IdctDsp idct_dsp_avx2 = {idct_avx2,        idct_put_avx2,    idct_add_avx2,
+                                idct_put_dc_simd, idct_add_dc_simd, idct_dc63_simd};

@@ -4,6 +4,7 @@
 
 #include <emmintrin.h>
 
+#include "decode/idct.h"
 #include "decode/idct_coef.h"
 
 #define IDCT_PAIR(a, b) _mm_set1_epi32(static_cast<int>((static_cast<uint32_t>(static_cast<uint16_t>(b)) << 16) | static_cast<uint16_t>(a)))
@@ -33,3 +34,39 @@ static inline __m128i idct_clamp9(__m128i v) {
 }
 
 static inline __m128i idct_put_row(__m128i v) { return _mm_adds_epi16(v, _mm_set1_epi16(128)); }
+
+// Saturating byte adds give exactly clip(dst + v) for v in -256..255.
+static inline void idct_put_dc_simd(uint8_t* dst, int stride, int v) {
+  const int p = v + 128 < 0 ? 0 : v + 128 > 255 ? 255 : v + 128;
+  const __m128i b = _mm_set1_epi8(static_cast<char>(p));
+  for (int y = 0; y < 8; ++y, dst += stride) _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), b);
+}
+
+static inline void idct_add_dc_simd(uint8_t* dst, int stride, int v) {
+  const __m128i up = _mm_set1_epi8(static_cast<char>(v > 0 ? (v > 255 ? 255 : v) : 0));
+  const __m128i down = _mm_set1_epi8(static_cast<char>(v < 0 ? (-v > 255 ? 255 : -v) : 0));
+  for (int y = 0; y < 8; ++y, dst += stride) {
+    const __m128i d = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(dst));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_subs_epu8(_mm_adds_epu8(d, up), down));
+  }
+}
+
+
+// DC+63 blocks with c63 = +-1: (dc + 4) >> 3 plus the pattern, in 16-bit
+// lanes; saturating packs give the bytes. Other c63 values take the plain
+// path.
+static inline void idct_dc63_simd(int dc, int c63, uint8_t* dst, int stride, int mode) {
+  if (c63 != 1 && c63 != -1) {
+    idct_dc63(dc, c63, dst, stride, mode);
+    return;
+  }
+  const int q = dc + 4;
+  const int16_t* adj = idct_dc63_pattern(c63, q & 7);
+  const __m128i z = _mm_setzero_si128();
+  const __m128i base = _mm_set1_epi16(static_cast<int16_t>((q >> 3) + (mode ? 0 : 128)));
+  for (int y = 0; y < 8; ++y, dst += stride) {
+    __m128i v = _mm_add_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(adj + 8 * y)), base);
+    if (mode) v = _mm_add_epi16(v, _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(dst)), z));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_packus_epi16(v, z));
+  }
+}

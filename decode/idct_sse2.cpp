@@ -44,13 +44,13 @@ static inline void transform(int16_t* b, __m128i r[8]) {
   for (int k = 0; k < 8; ++k) r[k] = idct_clamp9(r[k]);
 }
 
-void idct_sse2(int16_t* b) {
+static void idct_sse2(int16_t* b) {
   __m128i r[8];
   transform(b, r);
   for (int k = 0; k < 8; ++k) _mm_storeu_si128(reinterpret_cast<__m128i*>(b + 8 * k), r[k]);
 }
 
-void idct_put_sse2(int16_t* b, uint8_t* dst, int stride) {
+static void idct_put_sse2(int16_t* b, uint8_t* dst, int stride) {
   __m128i r[8];
   transform(b, r);
   for (int k = 0; k < 8; k += 2) {
@@ -60,7 +60,7 @@ void idct_put_sse2(int16_t* b, uint8_t* dst, int stride) {
   }
 }
 
-void idct_add_sse2(int16_t* b, uint8_t* dst, int stride) {
+static void idct_add_sse2(int16_t* b, uint8_t* dst, int stride) {
   __m128i r[8];
   transform(b, r);
   const __m128i z = _mm_setzero_si128();
@@ -70,3 +70,7 @@ void idct_add_sse2(int16_t* b, uint8_t* dst, int stride) {
     _mm_storel_epi64(reinterpret_cast<__m128i*>(d), _mm_packus_epi16(_mm_adds_epi16(p, r[k]), z));
   }
 }
+
+extern const IdctDsp idct_dsp_sse2;
+const IdctDsp idct_dsp_sse2 = {idct_sse2,        idct_put_sse2,    idct_add_sse2,
+                                idct_put_dc_simd, idct_add_dc_simd, idct_dc63_simd};

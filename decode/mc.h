@@ -8,21 +8,35 @@
 
 #include <cstdint>
 
+#include "foundation/cpu.h"
+
 using PredFn = void (*)(uint8_t* dst, const uint8_t* src, int stride, int width, int height);
 using PredAvgFn = void (*)(uint8_t* dst, const uint8_t* src1, const uint8_t* src2, int stride, int width,
                            int height);
 
-// Entries 0-15: two-reference average, index 4 x m2 + m1; 16-19: one reference.
-struct PredictionTable {
-  PredAvgFn avg[16];
-  PredFn single[4];
+// A 4:2:0 macroblock region predicted in one call: 16 x height luma and the
+// two 8 x height / 2 chroma blocks, from one reference (src2[0] null) or the
+// average of two. Chroma lines are half the luma line stride apart.
+struct Pred420 {
+  uint8_t* dst[3];
+  const uint8_t* src1[3];
+  const uint8_t* src2[3];
+  int stride;
+  int luma_mode[2];    // half-sample mode per reference
+  int chroma_mode[2];
+  int height;
 };
 
-// The table in use, filled once by init_prediction_table (std::call_once).
-extern PredictionTable prediction_table;
-void init_prediction_table();
+// avg: two-reference average, index 4 x m2 + m1; single: one reference;
+// pred420: the three planes of a 4:2:0 region at once.
+struct McDsp {
+  PredAvgFn avg[16];
+  PredFn single[4];
+  void (*pred420)(const Pred420& p);
+};
 
-// The plain and SIMD variants (the SIMD ones fall back to plain code for
-// widths below 8).
-extern const PredictionTable prediction_table_c;
-extern const PredictionTable prediction_table_sse2;
+// The table of one level; null when that level has no variant of its own
+// (the SIMD variants fall back to plain code for widths below 8).
+const McDsp* mc_dsp_for(CpuLevel level);
+// The table for this processor (TAMSEL_CPU honoured), chosen once.
+const McDsp& mc_dsp();

@@ -5,6 +5,8 @@
 
 #include "decode/mc.h"
 
+extern const McDsp mc_dsp_c;
+
 template <int W>
 static inline __m128i load(const uint8_t* p) {
   if (W == 16) return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
@@ -41,7 +43,7 @@ static void single_sse2(uint8_t* d, const uint8_t* s, int stride, int w, int h) 
   } else if (w == 8) {
     for (int y = 0; y < h; ++y, d += stride, s += stride) store<8>(d, pred<M, 8>(s, stride));
   } else {
-    prediction_table_c.single[M](d, s, stride, w, h);
+    mc_dsp_c.single[M](d, s, stride, w, h);
   }
 }
 
@@ -54,12 +56,70 @@ static void avg_sse2(uint8_t* d, const uint8_t* s1, const uint8_t* s2, int strid
     for (int y = 0; y < h; ++y, d += stride, s1 += stride, s2 += stride)
       store<8>(d, _mm_avg_epu8(pred<M1, 8>(s1, stride), pred<M2, 8>(s2, stride)));
   } else {
-    prediction_table_c.avg[4 * M2 + M1](d, s1, s2, stride, w, h);
+    mc_dsp_c.avg[4 * M2 + M1](d, s1, s2, stride, w, h);
   }
 }
 
+// The fused 4:2:0 predictor: each plane's loop is chosen by a switch on its
+// modes, so one indirect call serves three blocks.
+template <int W, int M>
+static inline void single_loop(uint8_t* d, const uint8_t* s, int stride, int h) {
+  for (int y = 0; y < h; ++y, d += stride, s += stride) store<W>(d, pred<M, W>(s, stride));
+}
+
+template <int W>
+static inline void single_any(uint8_t* d, const uint8_t* s, int stride, int h, int m) {
+  switch (m) {
+    case 0: single_loop<W, 0>(d, s, stride, h); break;
+    case 1: single_loop<W, 1>(d, s, stride, h); break;
+    case 2: single_loop<W, 2>(d, s, stride, h); break;
+    default: single_loop<W, 3>(d, s, stride, h); break;
+  }
+}
+
+template <int W, int M1, int M2>
+static inline void avg_loop(uint8_t* d, const uint8_t* s1, const uint8_t* s2, int stride, int h) {
+  for (int y = 0; y < h; ++y, d += stride, s1 += stride, s2 += stride)
+    store<W>(d, _mm_avg_epu8(pred<M1, W>(s1, stride), pred<M2, W>(s2, stride)));
+}
+
+template <int W, int M1>
+static inline void avg_any2(uint8_t* d, const uint8_t* s1, const uint8_t* s2, int stride, int h, int m2) {
+  switch (m2) {
+    case 0: avg_loop<W, M1, 0>(d, s1, s2, stride, h); break;
+    case 1: avg_loop<W, M1, 1>(d, s1, s2, stride, h); break;
+    case 2: avg_loop<W, M1, 2>(d, s1, s2, stride, h); break;
+    default: avg_loop<W, M1, 3>(d, s1, s2, stride, h); break;
+  }
+}
+
+template <int W>
+static inline void avg_any(uint8_t* d, const uint8_t* s1, const uint8_t* s2, int stride, int h, int m1, int m2) {
+  switch (m1) {
+    case 0: avg_any2<W, 0>(d, s1, s2, stride, h, m2); break;
+    case 1: avg_any2<W, 1>(d, s1, s2, stride, h, m2); break;
+    case 2: avg_any2<W, 2>(d, s1, s2, stride, h, m2); break;
+    default: avg_any2<W, 3>(d, s1, s2, stride, h, m2); break;
+  }
+}
+
+static void pred420_sse2(const Pred420& p) {
+  const int cs = p.stride >> 1, ch = p.height >> 1;
+  if (!p.src2[0]) {
+    single_any<16>(p.dst[0], p.src1[0], p.stride, p.height, p.luma_mode[0]);
+    single_any<8>(p.dst[1], p.src1[1], cs, ch, p.chroma_mode[0]);
+    single_any<8>(p.dst[2], p.src1[2], cs, ch, p.chroma_mode[0]);
+    return;
+  }
+  avg_any<16>(p.dst[0], p.src1[0], p.src2[0], p.stride, p.height, p.luma_mode[0], p.luma_mode[1]);
+  avg_any<8>(p.dst[1], p.src1[1], p.src2[1], cs, ch, p.chroma_mode[0], p.chroma_mode[1]);
+  avg_any<8>(p.dst[2], p.src1[2], p.src2[2], cs, ch, p.chroma_mode[0], p.chroma_mode[1]);
+}
+
 #define AVG_ROW(m2) avg_sse2<0, m2>, avg_sse2<1, m2>, avg_sse2<2, m2>, avg_sse2<3, m2>
-const PredictionTable prediction_table_sse2 = {
+extern const McDsp mc_dsp_sse2;
+const McDsp mc_dsp_sse2 = {
     {AVG_ROW(0), AVG_ROW(1), AVG_ROW(2), AVG_ROW(3)},
     {single_sse2<0>, single_sse2<1>, single_sse2<2>, single_sse2<3>},
+    pred420_sse2,
 };

@@ -6,15 +6,11 @@
 #include <cstring>
 
 #include "decode/conceal.h"
-#include "decode/mc.h"
 #include "decode/vlc.h"
 #include "foundation/gop_header.h"
 #include "foundation/trace.h"
-#include "foundation/utils.h"
 
 PicDecoder::PicDecoder(const SeqHdr* s) {
-  detect_cpu_features();
-  init_prediction_table();
   vlc_tables();
   reset();
   if (s) init(s);
@@ -25,32 +21,20 @@ PicDecoder::~PicDecoder() { release(); }
 
 void PicDecoder::reset() {
   mb_info_flag = 0;
-  chroma_format = 0;
-  second_field = 0;
-  width = height = padded_width = padded_height = 0;
-  luma_area = chroma_width = chroma_height = chroma_area = 0;
-  mb_cols = mb_rows = mb_count = 0;
-  size_mode = 0;
-  scaled_width = scaled_height = 0;
-  mb_size = 16;
-  bound_h = bound_v_frame = bound_v_field_half = bound_v_field_full = 0;
-  for (auto& b : blocks) b = nullptr;
-  block_count = 0;
-  quantiser_scale = 0;
-  quant_sum = 0;
-  mb_tally = 0;
-  scan = nullptr;
-  qscale_table = nullptr;
-  coef_limit = 63;
-  inverse_transform = idct_dispatch;
-  saved_p_forward_fcode = saved_b_forward_fcode = saved_b_backward_fcode = -1;
+  geo = Geometry{};
+  reduced = Reduced{};
+  quant.scan = nullptr;
+  quant.scale_table = nullptr;
+  quant.sum = 0;
+  quant.mb_tally = 0;
+  saved_fcodes = SavedFcodes{};
+  pair.second_field = 0;
 }
 
 void PicDecoder::release() {
   seq.reset();
   mb_info.reset();
   mb_map.clear();
-  matrices_loaded = 0;
   reset();
 }
 
@@ -62,111 +46,82 @@ void PicDecoder::init(const SeqHdr* s) {
 }
 
 int PicDecoder::set_size(int w, int h, int cf) {
-  width = w > 0 ? w : 16;
-  height = h > 0 ? h : 16;
-  chroma_format = cf;
-  padded_width = (width + 15) & ~15;
+  geo.width = w > 0 ? w : 16;
+  geo.height = h > 0 ? h : 16;
+  geo.chroma_format = cf;
+  geo.padded_width = (geo.width + 15) & ~15;
   const bool interlaced = seq && seq->mpeg2 && !seq->get_progressive_sequence();
-  padded_height = interlaced ? (height + 31) & ~31 : (height + 15) & ~15;
-  int nb;
-  switch (cf) {
-    case 2:
-      nb = 8;
-      chroma_width = padded_width / 2;
-      chroma_height = padded_height;
-      break;
-    case 3:
-      nb = 12;
-      chroma_width = padded_width;
-      chroma_height = padded_height;
-      break;
-    default:
-      nb = 6;
-      chroma_width = padded_width / 2;
-      chroma_height = padded_height / 2;
-      break;
-  }
-  if (nb != block_count) {
-    block_count = nb;
-    std::memset(block_store, 0, sizeof block_store);
-  }
-  for (int k = 0; k < 12; ++k) blocks[k] = block_store + 64 * k;
-  luma_area = padded_width * padded_height;
-  chroma_area = chroma_width * chroma_height;
-  mb_cols = padded_width / 16;
-  mb_rows = padded_height / 16;
-  const int old = mb_count;
-  mb_count = mb_cols * mb_rows;
-  second_field = 0;
-  if (mb_count != old || mb_map.size() != static_cast<size_t>(mb_count)) mb_map.assign(static_cast<size_t>(mb_count), 0);
-  if (mb_info && mb_count != old) {
+  geo.padded_height = interlaced ? (geo.height + 31) & ~31 : (geo.height + 15) & ~15;
+  geo.mb_cols = geo.padded_width / 16;
+  geo.mb_rows = geo.padded_height / 16;
+  const int old = geo.mb_count;
+  geo.mb_count = geo.mb_cols * geo.mb_rows;
+  pair.second_field = 0;
+  if (geo.mb_count != old || mb_map.size() != static_cast<size_t>(geo.mb_count))
+    mb_map.assign(static_cast<size_t>(geo.mb_count), 0);
+  if (mb_info && geo.mb_count != old) {
     mb_info.reset();
     if (mb_info_flag) enable_mb_info(mb_info_flag);
   }
-  select_block_size(this, 0);
-  scan = kZigZag;
-  qscale_table = quant_scale_linear;
-  init_prediction_table();
-  return set_scale(size_mode);
+  select_block_size(0);
+  quant.scan = kZigZag;
+  quant.scale_table = quant_scale_linear;
+  return set_scale(reduced.size_mode);
 }
 
-int select_block_size(PicDecoder* d, int mode) {
-  int w = d->padded_width, h = d->padded_height, s = 16;
+int PicDecoder::select_block_size(int mode) {
+  int w = geo.padded_width, h = geo.padded_height, s = 16;
   if (mode == 1) {
-    w = ((d->padded_width / 2) + 15) & ~15;
-    h = ((d->padded_height / 2) + 15) & ~15;
+    w = ((geo.padded_width / 2) + 15) & ~15;
+    h = ((geo.padded_height / 2) + 15) & ~15;
     s = 8;
   } else if (mode == 2) {
-    w = ((d->padded_width / 4) + 15) & ~15;
-    h = ((d->padded_height / 4) + 15) & ~15;
+    w = ((geo.padded_width / 4) + 15) & ~15;
+    h = ((geo.padded_height / 4) + 15) & ~15;
     s = 4;
   }
-  d->scaled_width = w;
-  d->scaled_height = h;
-  d->mb_size = s;
-  d->bound_h = (w - s) * 2;
-  d->bound_v_frame = (h - s) * 2;
-  d->bound_v_field_half = h - s;
-  d->bound_v_field_full = (h & ~1) - 2 * s;
+  reduced.scaled_width = w;
+  reduced.scaled_height = h;
+  reduced.mb_size = s;
   return 2 * s;
 }
 
 int PicDecoder::set_scale(int mode) {
-  size_mode = ((mode % 3) + 3) % 3;
-  coef_limit = size_mode == 1 ? 6 : size_mode == 2 ? 4 : 63;
-  select_block_size(this, size_mode);
-  if (size_mode == 0)
-    inverse_transform = coef_limit < 4 ? idct_reduced : idct_dispatch;
+  reduced.size_mode = ((mode % 3) + 3) % 3;
+  reduced.coef_limit = reduced.size_mode == 1 ? 6 : reduced.size_mode == 2 ? 4 : 63;
+  select_block_size(reduced.size_mode);
+  if (reduced.size_mode == 0)
+    reduced.inverse_transform = reduced.coef_limit < 4 ? idct_reduced : idct_dispatch;
   else
-    inverse_transform = size_mode == 1 ? idct_half : idct_quarter;
+    reduced.inverse_transform = reduced.size_mode == 1 ? idct_half : idct_quarter;
   return mode;
 }
 
 int PicDecoder::set_coef_limit(int n) {
-  coef_limit = n < 1 ? 1 : n > 63 ? 63 : n;
-  if (size_mode == 0) inverse_transform = coef_limit < 4 ? idct_reduced : idct_dispatch;
-  return coef_limit;
+  reduced.coef_limit = n < 1 ? 1 : n > 63 ? 63 : n;
+  if (reduced.size_mode == 0) reduced.inverse_transform = reduced.coef_limit < 4 ? idct_reduced : idct_dispatch;
+  return reduced.coef_limit;
 }
 
 void PicDecoder::load_quant_matrices(const SeqHdr* s) {
+  uint8_t(&m)[4][64] = quant.matrix;
   if (s) {
-    s->get_intra_matrix(intra_matrix);
-    s->get_non_intra_matrix(non_intra_matrix);
+    s->get_intra_matrix(m[0]);
+    s->get_non_intra_matrix(m[1]);
   } else {
-    std::memcpy(intra_matrix, kDefaultIntraMatrix, 64);
-    std::memset(non_intra_matrix, 16, 64);
+    std::memcpy(m[0], kDefaultIntraMatrix, 64);
+    std::memset(m[1], 16, 64);
   }
-  std::memcpy(chroma_intra_matrix, intra_matrix, 64);
-  std::memcpy(chroma_non_intra_matrix, non_intra_matrix, 64);
-  matrices_loaded = 1;
+  std::memcpy(m[2], m[0], 64);
+  std::memcpy(m[3], m[1], 64);
 }
 
 int PicDecoder::enable_mb_info(int flag) {
   const int previous = mb_info_flag;
   mb_info_flag = flag;
-  if (flag && !mb_info && mb_count > 0) {
-    mb_info.reset(new MBInfo[static_cast<size_t>(mb_count)]);
-    for (int i = 0; i < mb_count; ++i) mb_info[i].mb_number = i;
+  if (flag && !mb_info && geo.mb_count > 0) {
+    mb_info.reset(new MBInfo[static_cast<size_t>(geo.mb_count)]);
+    for (int i = 0; i < geo.mb_count; ++i) mb_info[i].mb_number = i;
   }
   return previous;
 }
@@ -178,7 +133,7 @@ void PicDecoder::load_quant_matrix_ext() {
     if (e[i] || e[i + 1] || e[i + 2] != 1 || e[i + 3] != 0xB5 || (e[i + 4] >> 4) != 3) continue;
     BS bs(e.data() + i + 4, static_cast<size_t>(n - i - 4));
     bs.skip_bits(4);
-    uint8_t* targets[4] = {intra_matrix, non_intra_matrix, chroma_intra_matrix, chroma_non_intra_matrix};
+    uint8_t(&targets)[4][64] = quant.matrix;
     for (int m = 0; m < 4; ++m) {
       if (!bs.get_bit()) continue;
       if (bs.bits_left() < 64 * 8) break;  // matrix cut short: stop loading
@@ -191,12 +146,64 @@ void PicDecoder::load_quant_matrix_ext() {
       if (zero) continue;  // a zero weight is not a matrix
       std::memcpy(targets[m], tmp, 64);
       // A loaded luma matrix also stands for chroma until chroma is loaded.
-      if (m == 0) std::memcpy(chroma_intra_matrix, tmp, 64);
-      if (m == 1) std::memcpy(chroma_non_intra_matrix, tmp, 64);
+      if (m < 2) std::memcpy(targets[m + 2], tmp, 64);
     }
     break;
   }
 }
+
+namespace {
+
+constexpr size_t NO_CODE = static_cast<size_t>(-1);
+
+// Offset of the first 00 00 01 xx at or after from whose xx lies within
+// length, with *code = 0x100 + xx; NO_CODE when there is none. A 0x01 that
+// does not end a prefix lets the next prefix end no sooner than three bytes
+// on.
+size_t next_start_code(const uint8_t* data, size_t length, size_t from, int* code) {
+  if (length < 4 || from > length - 4) return NO_CODE;
+  const uint8_t* p = data + from + 2;
+  const uint8_t* const last = data + length - 1;
+  while (p < last) {
+    p = static_cast<const uint8_t*>(std::memchr(p, 1, static_cast<size_t>(last - p)));
+    if (!p) break;
+    if (p[-1] == 0 && p[-2] == 0) {
+      *code = 0x100 + p[1];
+      return static_cast<size_t>(p - 2 - data);
+    }
+    p += 3;
+  }
+  return NO_CODE;
+}
+
+// Where the headers in front of a picture's data lie: the first start code
+// of all, the first GOP header and the first picture header.
+struct HeaderPlaces {
+  size_t first = NO_CODE;
+  int first_code = 0;
+  size_t gop = NO_CODE;
+  size_t picture = NO_CODE;
+};
+
+HeaderPlaces walk_start_codes(const uint8_t* data, size_t length) {
+  HeaderPlaces h;
+  int code = 0;
+  for (size_t at = next_start_code(data, length, 0, &code); at != NO_CODE;
+       at = next_start_code(data, length, at + 3, &code)) {
+    if (h.first == NO_CODE) {
+      h.first = at;
+      h.first_code = code;
+    }
+    if (code == 0x1B8 && h.gop == NO_CODE) h.gop = at;
+    if (code == 0x100) {
+      h.picture = at;
+      break;
+    }
+  }
+  return h;
+}
+
+}  // namespace
 
 // A header whose coding type or f_code was repaired is refused by PicHdr but
 // still decodable: the picture data then starts at the next start code.
@@ -204,62 +211,69 @@ int PicDecoder::decode_picture_header(const uint8_t* data, int length) {
   const int n = pic.decode(data, length);
   if (n || !pic.is_repaired() || length < 5) return n;
   int code = 0;
-  const int64_t next = utils_next_start_code(data + 4, length - 4, &code);
-  return code ? static_cast<int>(next) + 4 : 0;
+  const size_t next = next_start_code(data, static_cast<size_t>(length), 4, &code);
+  return next != NO_CODE ? static_cast<int>(next) : 0;
 }
 
-int PicDecoder::parse_headers(const uint8_t* data, int length) {
-  if (!data || length < 4) return 0;
-  uint32_t code = 0;
-  const int64_t at = utils_next_usr_start_code(0x100, data, length, &code);
-  if (code != 0x100) return 0;
-  if (at > 0) {
-    int first = 0;
-    const int64_t k = utils_next_start_code(data, at + 4, &first);
-    if (first == 0x1B3 && k < at) {
-      if (!seq) seq = std::make_unique<SeqHdr>();
-      SeqHdr tmp;
-      if (tmp.decode(data + k, static_cast<int>(at - k))) {
-        // sizes stay: only the matrices (and extensions) follow the new header
-        seq->copy(&tmp);
-        load_quant_matrices(seq.get());
-      }
-    }
-  }
-  const int n = decode_picture_header(data + at, static_cast<int>(length - at));
+// The picture header at data, with the f_codes of a repaired header taken
+// from the last sound header of its type.
+int PicDecoder::finish_picture_header(const uint8_t* data, int length) {
+  const int n = decode_picture_header(data, length);
   if (!n) return 0;
   if (pic.errors == 0) {
-    if (pic.picture_coding_type == 2) saved_p_forward_fcode = pic.forward_f_code;
-    if (pic.picture_coding_type == 3) {
-      saved_b_forward_fcode = pic.forward_f_code;
-      saved_b_backward_fcode = pic.backward_f_code;
+    if (pic.picture_coding_type == PIC_TYPE_P) saved_fcodes.p_forward = pic.forward_f_code;
+    if (pic.picture_coding_type == PIC_TYPE_B) {
+      saved_fcodes.b_forward = pic.forward_f_code;
+      saved_fcodes.b_backward = pic.backward_f_code;
     }
   } else if (!(pic.errors & PIC_ERR_CODING_TYPE)) {
     if (pic.errors & PIC_ERR_FORWARD_FCODE) {
-      const int saved = pic.picture_coding_type == 2 ? saved_p_forward_fcode : saved_b_forward_fcode;
+      const int saved = pic.picture_coding_type == PIC_TYPE_P ? saved_fcodes.p_forward : saved_fcodes.b_forward;
       if (saved > 0) pic.forward_f_code = saved;
     }
-    if ((pic.errors & PIC_ERR_BACKWARD_FCODE) && saved_b_backward_fcode > 0) pic.backward_f_code = saved_b_backward_fcode;
+    if ((pic.errors & PIC_ERR_BACKWARD_FCODE) && saved_fcodes.b_backward > 0)
+      pic.backward_f_code = saved_fcodes.b_backward;
   }
-  return static_cast<int>(at) + n;
+  return n;
 }
 
+int PicDecoder::walk_headers(const uint8_t* data, int length, const uint8_t** gop) {
+  if (gop) *gop = nullptr;
+  if (!data || length < 4) return 0;
+  const HeaderPlaces h = walk_start_codes(data, static_cast<size_t>(length));
+  if (h.picture == NO_CODE) return 0;
+  const int at = static_cast<int>(h.picture);
+  if (h.first_code == 0x1B3 && h.first < h.picture) {
+    if (!seq) seq = std::make_unique<SeqHdr>();
+    SeqHdr tmp;
+    if (tmp.decode(data + h.first, at - static_cast<int>(h.first))) {
+      // sizes stay: only the matrices (and extensions) follow the new header
+      seq->copy(&tmp);
+      load_quant_matrices(seq.get());
+    }
+  }
+  const int n = finish_picture_header(data + at, length - at);
+  if (!n) return 0;
+  if (gop && h.gop != NO_CODE) *gop = data + h.gop;
+  return at + n;
+}
+
+int PicDecoder::parse_headers(const uint8_t* data, int length) { return walk_headers(data, length, nullptr); }
+
 // A second field goes with the first when it is a field picture of the other
-// parity, and a B field only with a B field.
-static bool second_field_matches(const PicHdr& first, const uint8_t* data, int length) {
-  if (length < 8) return false;
-  uint32_t code = 0;
-  const int64_t at = utils_next_usr_start_code(0x100, data, length, &code);
-  if (code != 0x100) return false;
-  // only slices or nothing may lie between the fields
-  int first_code = 0;
-  const int64_t k = utils_next_start_code(data, at + 4, &first_code);
-  if (k < at && first_code != 0x100) return false;
+// parity, and a B field only with a B field; nothing but its picture header
+// may come first. Returns the offset of that header, or -1.
+static int second_field_at(const PicHdr& first, const uint8_t* data, int length) {
+  if (length < 8) return -1;
+  int code = 0;
+  const size_t at = next_start_code(data, static_cast<size_t>(length), 0, &code);
+  if (at == NO_CODE || code != 0x100) return -1;
   PicHdr h;
-  if (!h.decode(data + at, static_cast<int>(length - at)) || !h.mpeg2 || !h.coding_ext) return false;
+  if (!h.decode(data + at, length - static_cast<int>(at)) || !h.mpeg2 || !h.coding_ext) return -1;
   const int ps1 = first.get_picture_structure(), ps2 = h.get_picture_structure();
-  if (ps2 == 3 || ps2 != 3 - ps1) return false;
-  return (first.picture_coding_type == 3) == (h.picture_coding_type == 3);
+  if (ps2 == PIC_FRAME || ps2 != 3 - ps1) return -1;
+  if ((first.picture_coding_type == PIC_TYPE_B) != (h.picture_coding_type == PIC_TYPE_B)) return -1;
+  return static_cast<int>(at);
 }
 
 // Copies the lines of one field over the other (a field pair whose second
@@ -286,9 +300,10 @@ int PicDecoder::decode_picture(const uint8_t* data, int length, Frame* frame, Fr
     init(&tmp);
     load_quant_matrices(&tmp);
   }
-  second_field = 0;
-  concealed = 0;
-  const int hdr = parse_headers(data, length);
+  pair.second_field = 0;
+  pair.concealed = 0;
+  const uint8_t* gop = nullptr;
+  const int hdr = walk_headers(data, length, &gop);
   if (!hdr) return 0;
   if ((pic.mpeg2 != 0) != (seq->mpeg2 != 0)) {
     trace("PicDecoder::decode_picture (ERROR): picture syntax does not match the sequence\n");
@@ -297,61 +312,27 @@ int PicDecoder::decode_picture(const uint8_t* data, int length, Frame* frame, Fr
   const int ptype = pic.picture_coding_type;
   frame->set_user_data(pic.user_data.empty() ? nullptr : pic.user_data.data(), pic.user_length);
   frame->set_picture_coding_type(ptype);
-  if (ptype == 1) {
+  frame->set_gop_user_data(nullptr, 0);
+  if (ptype == PIC_TYPE_I) {
     GopHdr g;
-    uint32_t code = 0;
-    const int64_t at = utils_next_usr_start_code(0x1B8, data, hdr, &code);
-    if (code == 0x1B8 && g.decode(data + at, hdr - static_cast<int>(at)) && g.user_length > 0)
+    if (gop && g.decode(gop, hdr - static_cast<int>(gop - data)) && g.user_length > 0)
       frame->set_gop_user_data(g.user_data.data(), g.user_length);
-    else
-      frame->set_gop_user_data(nullptr, 0);
   } else {
-    frame->set_gop_user_data(nullptr, 0);
     if (!forward) forward = frame;
     if (!backward) backward = forward;
   }
   int fields = pic.how_many_fields();
   int consumed = hdr;
   int decoded = 0;
-  const int ps = pic.mpeg2 && pic.coding_ext ? pic.get_picture_structure() : 3;
-  int field_pair_missing = 0;
+  const int ps = pic.mpeg2 && pic.coding_ext ? pic.get_picture_structure() : PIC_FRAME;
   if (pic.mpeg2) {
     const int body = decode_body(data + hdr, length - hdr, frame, forward, backward, 0, mb_info.get(), &decoded);
     consumed += body;
-    if (ps != 3) {
-      second_field = 1;
-      field_decoded[0] = decoded;
-      first_field_structure = ps;
-      PicHdr first = pic;
-      const uint8_t* rest = data + consumed;
-      const int left = length - consumed;
-      if (body >= 5 && second_field_matches(first, rest, left)) {
-        const int h2 = parse_headers(rest, left);
-        if (h2) {
-          // an I first field leaves a P second field without references:
-          // it predicts from this frame (its first field)
-          Frame* f2 = forward ? forward : frame;
-          Frame* b2r = backward ? backward : f2;
-          const int b2 = decode_body(rest + h2, left - h2, frame, f2, b2r, 0, mb_info.get(), &decoded);
-          consumed += h2 + b2;
-          field_decoded[1] = decoded;
-          fields = 2;
-        } else {
-          field_pair_missing = 1;
-        }
-      } else {
-        field_pair_missing = 1;
-      }
-      if (field_pair_missing) {
-        // lone first field: its lines stand in for the missing field
-        double_field(frame, ps == 2 ? 1 : 0);
-        std::memcpy(mb_map.data() + mb_count / 2, mb_map.data(), static_cast<size_t>(mb_count / 2));
-        field_decoded[1] = field_decoded[0];
-        pic = first;
-        fields = 2;
-      }
-      second_field = 0;
-      decoded = field_decoded[0] + field_decoded[1];
+    if (ps != PIC_FRAME) {
+      pair.field_decoded[0] = decoded;
+      consumed += decode_second_field(data + consumed, length - consumed, body, frame, forward, backward, ps);
+      fields = 2;
+      decoded = pair.field_decoded[0] + pair.field_decoded[1];
     }
     frame->set_progressive_frame(pic.get_progressive_frame());
     if (frame->image()) frame->image()->progressive_frame = frame->progressive_frame();
@@ -361,38 +342,74 @@ int PicDecoder::decode_picture(const uint8_t* data, int length, Frame* frame, Fr
   } else {
     const int body = decode_body(data + hdr, length - hdr, frame, forward, backward, 0, mb_info.get(), &decoded);
     consumed += body;
-    frame->set_picture_structure(3);
+    frame->set_picture_structure(PIC_FRAME);
     frame->set_progressive_sequence(1);
     frame->set_progressive_frame(0);
     if (frame->image()) frame->image()->progressive_frame = 1;
   }
   // concealment of whatever was not decoded
-  const int frame_mbs = std::min(mb_count, (frame->padded_width() / mb_size) * (frame->padded_height() / mb_size));
-  if (decoded < frame_mbs || (ps != 3 && (field_decoded[0] < frame_mbs / 2 || field_decoded[1] < frame_mbs / 2))) {
-    concealed = conceal_picture(this, decoded, frame, ptype == 1 ? nullptr : forward, ptype == 3 ? backward : nullptr);
+  const int mbs = reduced.mb_size;
+  const int frame_mbs = std::min(geo.mb_count, (frame->padded_width() / mbs) * (frame->padded_height() / mbs));
+  if (decoded < frame_mbs ||
+      (ps != PIC_FRAME && (pair.field_decoded[0] < frame_mbs / 2 || pair.field_decoded[1] < frame_mbs / 2))) {
+    pair.concealed = conceal_picture(this, decoded, frame, ptype == PIC_TYPE_I ? nullptr : forward,
+                                     ptype == PIC_TYPE_B ? backward : nullptr);
   }
-  if (size_mode == 0) frame->set_display_size(width, height);
+  if (reduced.size_mode == 0) frame->set_display_size(geo.width, geo.height);
   frame->set_mean_quantiser(get_mean_quant());
-  if (fields < 2) fields = 2;
-  if (pic.mpeg2 && frame->image()) {
-    const int tff = ps == 3 ? pic.get_top_field_first() : (first_field_structure == 1 ? 1 : 0);
-    Image* img = frame->image();
-    img->set_picture_header_flags(fields, tff, ps == 3 ? pic.get_repeat_first_field() : 0,
-                                  pic.coding_ext ? pic.get_progressive_frame() : 1, ps);
-    frame->set_field_count(img->field_count);
-    frame->set_displayed_fields(img->field_count);
-    frame->set_top_field_first(img->top_field_first);
-    frame->set_repeat_flag(img->repeat_first_field);
-  }
+  if (pic.mpeg2 && frame->image()) set_field_flags(frame, ps, fields < 2 ? 2 : fields);
   return std::min(consumed, length);
+}
+
+// The second field of a pair behind the first one's body (first_body bytes),
+// or, when there is none, the first field's lines standing in for it.
+// Returns the bytes of the second field.
+int PicDecoder::decode_second_field(const uint8_t* rest, int left, int first_body, Frame* frame, Frame* forward,
+                                    Frame* backward, int ps) {
+  pair.second_field = 1;
+  pair.first_field_structure = ps;
+  const PicHdr first = pic;
+  int consumed = 0;
+  const int at = first_body >= 5 ? second_field_at(first, rest, left) : -1;
+  const int h2 = at >= 0 ? finish_picture_header(rest + at, left - at) : 0;
+  if (h2) {
+    // an I first field leaves a P second field without references: it
+    // predicts from this frame (its first field)
+    Frame* f2 = forward ? forward : frame;
+    Frame* b2 = backward ? backward : f2;
+    const int start = at + h2;
+    int decoded = 0;
+    consumed = start + decode_body(rest + start, left - start, frame, f2, b2, 0, mb_info.get(), &decoded);
+    pair.field_decoded[1] = decoded;
+  } else {
+    double_field(frame, ps == PIC_BOTTOM_FIELD ? 1 : 0);
+    std::memcpy(mb_map.data() + geo.mb_count / 2, mb_map.data(), static_cast<size_t>(geo.mb_count / 2));
+    pair.field_decoded[1] = pair.field_decoded[0];
+    pic = first;
+  }
+  pair.second_field = 0;
+  return consumed;
+}
+
+// Field count, field order, repeat and progressive flags of an MPEG-2 picture.
+void PicDecoder::set_field_flags(Frame* frame, int ps, int fields) {
+  const int tff = ps == PIC_FRAME ? pic.get_top_field_first() : (pair.first_field_structure == PIC_TOP_FIELD ? 1 : 0);
+  Image* img = frame->image();
+  img->set_picture_header_flags(fields, tff, ps == PIC_FRAME ? pic.get_repeat_first_field() : 0,
+                                pic.coding_ext ? pic.get_progressive_frame() : 1, ps);
+  frame->set_displayed_fields(img->field_count);
+  frame->set_field_count(img->field_count);
+  frame->set_top_field_first(img->top_field_first);
+  frame->set_repeat_flag(img->repeat_first_field);
 }
 
 int PicDecoder::decode_mb_info(const uint8_t* data, int length, MBInfo* records) {
   if (!data || length < 4) return 0;
-  uint32_t code = 0;
-  const int64_t at = utils_next_usr_start_code(0x100, data, length, &code);
-  if (code != 0x100) return 0;
-  const int n = decode_picture_header(data + at, static_cast<int>(length - at));
+  int code = 0;
+  size_t at = next_start_code(data, static_cast<size_t>(length), 0, &code);
+  while (at != NO_CODE && code != 0x100) at = next_start_code(data, static_cast<size_t>(length), at + 3, &code);
+  if (at == NO_CODE) return 0;
+  const int n = decode_picture_header(data + at, length - static_cast<int>(at));
   if (!n) return 0;
   if (!records) {
     enable_mb_info(1);
@@ -402,7 +419,7 @@ int PicDecoder::decode_mb_info(const uint8_t* data, int length, MBInfo* records)
   const int start = static_cast<int>(at) + n;
   int decoded = 0;
   const int body = decode_body(data + start, length - start, nullptr, nullptr, nullptr, 1, records, &decoded);
-  const int ps = pic.mpeg2 && pic.coding_ext ? pic.get_picture_structure() : 3;
-  if (ps != 3) second_field ^= 1;
+  const int ps = pic.mpeg2 && pic.coding_ext ? pic.get_picture_structure() : PIC_FRAME;
+  if (ps != PIC_FRAME) pair.second_field ^= 1;
   return start + body;
 }

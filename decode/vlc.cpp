@@ -173,6 +173,28 @@ static void fill_dct(DctEntry* shrt, DctEntry* lng, const DctList& list) {
   }
 }
 
+static void fill_dct_fast(DctFast* fast, const DctList& list) {
+  constexpr int N = DCT_FAST_BITS;
+  for (int i = 0; i < (1 << N); ++i) fast[i] = static_cast<DctFast>(DCT_LONG) << 8;
+  for (int i = 0; i < list.count; ++i) {
+    uint32_t code;
+    int len;
+    code_bits(list.codes[i].bits, &code, &len);
+    const DctCode& c = list.codes[i];
+    const bool coefficient = c.level > 0;
+    const int taken = coefficient ? len + 1 : len;
+    if (taken > N) continue;  // stays DCT_LONG
+    const uint32_t run = c.level == 0 ? DCT_EOB : c.level < 0 ? DCT_ESC : static_cast<uint32_t>(c.run);
+    const uint32_t level = coefficient ? static_cast<uint32_t>(c.level) : 0;
+    const uint32_t first = code << (N - len), count = 1u << (N - len);
+    for (uint32_t v = first; v < first + count; ++v) {
+      const uint32_t negative = coefficient ? (v >> (N - len - 1)) & 1 : 0;
+      const uint32_t level21 = coefficient ? 2 * level + 1 : 0;
+      fast[v] = (negative << 31) | (level21 << 24) | (level << 16) | (run << 8) | static_cast<uint32_t>(taken);
+    }
+  }
+}
+
 static VlcTables g_tables;
 static std::once_flag g_once;
 
@@ -189,6 +211,8 @@ static void build_tables() {
   fill_vlc(g_tables.dc_chroma, 10, vlc_dc_size_chroma);
   fill_dct(g_tables.dct0_short, g_tables.dct0_long, vlc_dct_zero);
   fill_dct(g_tables.dct1_short, g_tables.dct1_long, vlc_dct_one);
+  fill_dct_fast(g_tables.dct0_fast, vlc_dct_zero);
+  fill_dct_fast(g_tables.dct1_fast, vlc_dct_one);
 }
 
 const VlcTables& vlc_tables() {

@@ -44,12 +44,16 @@ extern const DctList vlc_dct_one;   // table one (intra_vlc_format 1)
 constexpr int MB_ADDR_ESCAPE = 34;
 constexpr int MB_ADDR_STUFFING = 35;
 
-// Macroblock type bits.
-constexpr int MB_INTRA = 1;
-constexpr int MB_PATTERN = 2;
-constexpr int MB_BACKWARD = 4;
-constexpr int MB_FORWARD = 8;
-constexpr int MB_QUANT = 16;
+// macroblock_type flags.
+enum MbTypeFlag : int {
+  MB_INTRA = 1,
+  MB_PATTERN = 2,
+  MB_BACKWARD = 4,
+  MB_FORWARD = 8,
+  MB_QUANT = 16,
+};
+// The flags MBInfo records keep.
+constexpr int MB_RECORDED_FLAGS = MB_INTRA | MB_BACKWARD | MB_FORWARD;
 
 // Lookup entries: value and code length; length 0 marks "no code".
 struct VlcEntry {
@@ -68,6 +72,21 @@ struct DctEntry {
 constexpr int DCT_EOB = 64;
 constexpr int DCT_ESC = 65;
 constexpr int DCT_BAD = 66;  // no code
+constexpr int DCT_LONG = 67;  // code of 11 bits or more: look up by 16 bits
+
+// Fast coefficient entry by the next 11 bits, sign included, so that the
+// common codes take one look-up and no branch on the sign: bits 0-7 the
+// bits taken (code and sign), 8-15 the run (or DCT_EOB, DCT_ESC, DCT_LONG),
+// 16-23 the level, 24-30 twice the level plus one (non-intra blocks
+// multiply by it), bit 31 the sign.
+using DctFast = uint32_t;
+constexpr int DCT_FAST_BITS = 11;
+inline int dct_fast_len(DctFast e) { return static_cast<int>(e & 255); }
+inline int dct_fast_run(DctFast e) { return static_cast<int>((e >> 8) & 255); }
+inline int dct_fast_level(DctFast e) { return static_cast<int>((e >> 16) & 255); }
+inline int dct_fast_level21(DctFast e) { return static_cast<int>((e >> 24) & 127); }
+// 0, or -1 for a negative level.
+inline int dct_fast_sign(DctFast e) { return static_cast<int32_t>(e) >> 31; }
 
 struct VlcTables {
   VlcEntry mb_addr[2048];   // by the next 11 bits
@@ -86,6 +105,8 @@ struct VlcTables {
   DctEntry dct0_long[1024];
   DctEntry dct1_short[256];
   DctEntry dct1_long[1024];
+  DctFast dct0_fast[1 << DCT_FAST_BITS];
+  DctFast dct1_fast[1 << DCT_FAST_BITS];
 };
 
 // The lookup tables, built on first call (thread-safe).

@@ -9,6 +9,7 @@
 
 #include "picture/frame.h"
 #include "decode/picdec.h"
+#include "decode/picdec_bits.h"
 #include "devtool/command.h"
 #include "devtool/input.h"
 #include "foundation/bsfile.h"
@@ -76,10 +77,12 @@ static int run_decode(int argc, char** argv) {
   if (error || !in.is_open()) return dev_fail("<%s>: cannot open to read", argv[1]);
   const uint64_t file_size = in.size().value();
   if (file_size > (1ull << 31) - 64) return dev_fail("<%s>: larger than 2 GB", argv[1]);
-  std::vector<uint8_t> data(static_cast<size_t>(file_size));
-  if (in.read(data.data(), data.size()) != data.size()) return dev_fail("<%s>: read failed", argv[1]);
+  // Read once, with zeros behind the end, so that the decoder reads every
+  // picture in place.
+  std::vector<uint8_t> data(static_cast<size_t>(file_size) + MB_READER_PADDING, 0);
+  if (in.read(data.data(), static_cast<size_t>(file_size)) != file_size) return dev_fail("<%s>: read failed", argv[1]);
   in.close();
-  const int64_t size = static_cast<int64_t>(data.size());
+  const int64_t size = static_cast<int64_t>(file_size);
   SeqHdr seq;
   uint32_t code = 0;
   const int64_t first_seq = utils_next_usr_start_code(0x1B3, data.data(), size, &code);
@@ -97,6 +100,7 @@ static int run_decode(int argc, char** argv) {
 
   std::unique_ptr<PicDecoder> dec(new PicDecoder(&seq));
   dec->set_scale(mode);
+  dec->set_input_padding(MB_READER_PADDING);
   const int round32 = seq.mpeg2 && !seq.get_progressive_sequence();
   auto new_frame = [&]() {
     if (mode == 0) return std::make_unique<Frame>(seq.get_horizontal_size(), seq.get_vertical_size(), out.chroma, round32);

@@ -12,6 +12,11 @@
 #include "foundation/bitstream.h"
 
 // Error bits of PicHdr::errors.
+// picture_coding_type values.
+enum PicCodingType : int32_t { PIC_TYPE_I = 1, PIC_TYPE_P = 2, PIC_TYPE_B = 3, PIC_TYPE_D = 4 };
+// picture_structure values.
+enum PicStructure : int32_t { PIC_TOP_FIELD = 1, PIC_BOTTOM_FIELD = 2, PIC_FRAME = 3 };
+
 enum PicHdrError {
   PIC_ERR_FATAL = 1,           // no picture start code, nothing after it, extension cut short
   PIC_ERR_CODING_TYPE = 2,     // picture_coding_type out of 1..3 (set to 1)

@@ -62,17 +62,19 @@ using InPlace = void (*)(int16_t*);
 
 struct Variant {
   const char* name;
-  InPlace fn;
-  IdctKernels* kernels;
+  const IdctDsp* dsp;
 };
 
-const Variant kVariants[] = {
-    {"c", idct_c, &idct_kernels_c},
-    {"sse2", idct_sse2, &idct_kernels_sse2},
-    {"avx2", idct_avx2, &idct_kernels_avx2},
-};
+// Every table this processor runs, plain first.
+std::vector<Variant> variants() {
+  std::vector<Variant> out;
+  for (int l = 0; l <= static_cast<int>(cpu_level_supported()); ++l)
+    if (const IdctDsp* d = idct_dsp_for(static_cast<CpuLevel>(l)))
+      out.push_back({cpu_level_name(static_cast<CpuLevel>(l)), d});
+  return out;
+}
 
-bool variant_runs(const Variant& v) { return v.fn != idct_avx2 || __builtin_cpu_supports("avx2"); }
+const IdctDsp& plain() { return *idct_dsp_for(CpuLevel::c); }
 
 void accuracy(InPlace fn, long lo, long hi, int sign) {
   Ieee1180Rand rng;
@@ -116,15 +118,14 @@ void accuracy(InPlace fn, long lo, long hi, int sign) {
 
 TEST(Idct, Ieee1180Accuracy) {
   const long ranges[3][2] = {{256, 255}, {5, 5}, {300, 300}};
-  for (const Variant& v : kVariants) {
-    if (!variant_runs(v)) continue;
+  for (const Variant& v : variants()) {
     for (const auto& r : ranges)
       for (int sign : {1, -1}) {
         SCOPED_TRACE(testing::Message() << v.name << " range " << r[0] << " sign " << sign);
-        accuracy(v.fn, r[0], r[1], sign);
+        accuracy(v.dsp->transform, r[0], r[1], sign);
       }
     int16_t zero[64] = {};
-    v.fn(zero);
+    v.dsp->transform(zero);
     for (int i = 0; i < 64; ++i) EXPECT_EQ(zero[i], 0) << v.name;
   }
 }
@@ -163,15 +164,15 @@ std::vector<std::vector<int16_t>> test_blocks() {
 TEST(Idct, SimdBitExactWithPlain) {
   std::mt19937 rng(11);
   const int stride = 40;
-  for (const Variant& v : kVariants) {
-    if (v.fn == idct_c || !variant_runs(v)) continue;
+  for (const Variant& v : variants()) {
+    if (v.dsp == &plain()) continue;
     SCOPED_TRACE(v.name);
     for (const auto& blk : test_blocks()) {
       int16_t a[64], b[64];
       std::memcpy(a, blk.data(), sizeof a);
       std::memcpy(b, blk.data(), sizeof b);
-      idct_c(a);
-      v.fn(b);
+      plain().transform(a);
+      v.dsp->transform(b);
       ASSERT_EQ(0, std::memcmp(a, b, sizeof a));
       // put and add, 8x8 inside a guarded area
       for (int add = 0; add < 2; ++add) {
@@ -183,11 +184,11 @@ TEST(Idct, SimdBitExactWithPlain) {
         uint8_t* pa = da.data() + 2 * stride + 8;
         uint8_t* pb = db.data() + 2 * stride + 8;
         if (add) {
-          idct_add_c(a, pa, stride);
-          v.kernels->add(b, pb, stride);
+          plain().add(a, pa, stride);
+          v.dsp->add(b, pb, stride);
         } else {
-          idct_put_c(a, pa, stride);
-          v.kernels->put(b, pb, stride);
+          plain().put(a, pa, stride);
+          v.dsp->put(b, pb, stride);
         }
         ASSERT_EQ(da, db) << "add=" << add;
         // the one-pass kernels leave their block zeroed for the next one
@@ -198,8 +199,7 @@ TEST(Idct, SimdBitExactWithPlain) {
 }
 
 TEST(Idct, StoreAndAddRules) {
-  for (const Variant& v : kVariants) {
-    if (!variant_runs(v)) continue;
+  for (const Variant& v : variants()) {
     struct {
       int dc;
       int mode;
@@ -212,18 +212,89 @@ TEST(Idct, StoreAndAddRules) {
       uint8_t dst[8 * 8];
       std::memset(dst, c.before, sizeof dst);
       if (c.mode)
-        v.kernels->add(blk, dst, 8);
+        v.dsp->add(blk, dst, 8);
       else
-        v.kernels->put(blk, dst, 8);
+        v.dsp->put(blk, dst, 8);
       for (uint8_t x : dst) ASSERT_EQ(x, c.after) << v.name << " dc " << c.dc;
     }
   }
   for (int dc = -2048; dc < 2048; ++dc) {
     int16_t blk[64] = {};
     blk[0] = static_cast<int16_t>(dc);
-    idct_c(blk);
+    plain().transform(blk);
     ASSERT_EQ(blk[63], idct_dc_value(dc)) << dc;
   }
+}
+
+// The constant-block kernels against the full transform of a DC-only block,
+// for every DC and destination byte pattern, inside guard bytes.
+TEST(Idct, DcKernelsMatchFullTransform) {
+  std::mt19937 rng(3);
+  const int stride = 24;
+  for (const Variant& v : variants()) {
+    SCOPED_TRACE(v.name);
+    for (int dc = -2048; dc < 2048; ++dc)
+      for (int add = 0; add < 2; ++add) {
+        std::vector<uint8_t> want(stride * 12), got;
+        for (auto& x : want) x = static_cast<uint8_t>(dc & 1 ? rng() : (rng() & 1) * 255);
+        got = want;
+        int16_t blk[64] = {};
+        blk[0] = static_cast<int16_t>(dc);
+        uint8_t* w = want.data() + 2 * stride + 8;
+        uint8_t* g = got.data() + 2 * stride + 8;
+        if (add) {
+          plain().add(blk, w, stride);
+          v.dsp->add_dc(g, stride, idct_dc_value(dc));
+        } else {
+          plain().put(blk, w, stride);
+          v.dsp->put_dc(g, stride, idct_dc_value(dc));
+        }
+        ASSERT_EQ(want, got) << "dc " << dc << " add " << add;
+      }
+  }
+}
+
+// idct_dc63 must give the full transform's bytes exactly: every DC with
+// every small coefficient-63 value (the decoder's mismatch control sets it
+// to 1; the rest take the general path) and a sweep of the whole range,
+// stored and added.
+TEST(Idct, Dc63PathIsExactForEveryDcAndLastCoefficient) {
+  std::vector<int> last;
+  for (int c63 = -2048; c63 < 2048; ++c63)
+    if ((c63 >= -64 && c63 <= 64) || c63 % 7 == 0 || c63 == -2048 || c63 == 2047) last.push_back(c63);
+  for (int c63 : last)
+    for (int dc = -2048; dc < 2048; ++dc) {
+      int16_t full[64] = {};
+      full[0] = static_cast<int16_t>(dc);
+      full[63] = static_cast<int16_t>(c63);
+      plain().transform(full);
+      int16_t v[64];
+      idct_dc63_values(dc, c63, v);
+      if (std::memcmp(full, v, sizeof v) != 0) {
+        for (int i = 0; i < 64; ++i) ASSERT_EQ(v[i], full[i]) << "dc " << dc << " c63 " << c63 << " at " << i;
+      }
+    }
+  // the byte paths of every variant (table-driven for c63 = +-1) on random
+  // destinations
+  std::mt19937 rng(9);
+  for (const Variant& var : variants())
+    for (int c63 : {1, -1, 2, -2, 7, 2047, -2048})
+      for (int dc = -2048; dc < 2048; ++dc)
+        for (int add = 0; add < 2; ++add) {
+        uint8_t want[8 * 16], got[8 * 16];
+        for (auto& x : want) x = static_cast<uint8_t>(rng());
+        std::memcpy(got, want, sizeof got);
+        int16_t blk[64] = {};
+        blk[0] = static_cast<int16_t>(dc);
+        blk[63] = static_cast<int16_t>(c63);
+        if (add)
+          plain().add(blk, want, 16);
+        else
+          plain().put(blk, want, 16);
+        var.dsp->dc63(dc, c63, got, 16, add);
+        ASSERT_EQ(0, std::memcmp(want, got, sizeof got))
+            << var.name << " dc " << dc << " c63 " << c63 << " add " << add;
+      }
 }
 
 // Reference for the reduced transforms: full-precision IDCT of the kept
@@ -284,10 +355,12 @@ TEST(Idct, ReducedTransformsMatchAveragedFull) {
 }
 
 TEST(Idct, SelectorHonoursPlainRequest) {
-  detect_cpu_features();
   const char* env = std::getenv("TAMSEL_CPU");
-  if (env && std::string(env) == "c") EXPECT_EQ(idct_mode, 0);
-  else EXPECT_EQ(idct_mode, __builtin_cpu_supports("avx2") ? 2 : 1);
+  if (env && std::string(env) == "c") {
+    EXPECT_EQ(&idct_dsp(), idct_dsp_for(CpuLevel::c));
+  } else if (cpu_level() >= CpuLevel::avx2 && idct_dsp_for(CpuLevel::avx2)) {
+    EXPECT_EQ(&idct_dsp(), idct_dsp_for(CpuLevel::avx2));
+  }
 }
 
 }  // namespace

@@ -14,6 +14,8 @@
 #include "picture/frame.h"
 #include "decode/idct.h"
 #include "decode/picdec.h"
+#include "decode/picdec_bits.h"
+#include "decode/picdec_internal.h"
 #include "foundation/seq_header.h"
 #include "foundation/utils.h"
 #include "stream_writer.h"
@@ -180,6 +182,9 @@ TEST(PicDecoder, SecondOpinionMpeg2dec) {
   EXPECT_GE(worst, 48.0);
 }
 
+// The speed paths (fused 4:2:0 prediction, constant and DC+63 blocks,
+// skipped macroblocks copied) included: field pictures, high quantiser
+// precision, MPEG-1 escapes, 4:2:2.
 class PlainAndSimd : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(PlainAndSimd, OutputsAreByteIdentical) {
@@ -190,8 +195,9 @@ TEST_P(PlainAndSimd, OutputsAreByteIdentical) {
   EXPECT_TRUE(tsupport::read_file(dir + "/simd.yuv") == tsupport::read_file(dir + "/plain.yuv"));
 }
 
-INSTANTIATE_TEST_SUITE_P(PicDecoder, PlainAndSimd, ::testing::Values("il_tff.m2v", "422.m2v", "m1c.m1v", "ivlc.m2v"),
-                         [](const ::testing::TestParamInfo<const char*>& info) { return fixture_test_name(info.param); });
+INSTANTIATE_TEST_SUITE_P(PicDecoder, PlainAndSimd, ::testing::Values("il_tff.m2v", "422.m2v", "m1c.m1v", "ivlc.m2v", "dc10.m2v",
+                                                              "q1.m1v", "fields_cg.m2v"),
+                         [](const ::testing::TestParamInfo<const char*>& p) { return fixture_test_name(p.param); });
 
 // Field pictures, P second fields predicting from the first field, 16x8
 // and dual prime: the writer's streams against ffmpeg.
@@ -485,14 +491,175 @@ TEST(PicDecoder, QuantMatrixExtensionLoadsInZigZagOrder) {
   bw.put_bits(0, 1);
   bw.put_bits(0, 1);
   const int n = static_cast<int>(bw.flush());
-  d.pic.ext_copy.assign(ext.begin(), ext.begin() + n);
-  d.pic.ext_length = n;
+  PicHdr h;
+  h.ext_copy.assign(ext.begin(), ext.begin() + n);
+  h.ext_length = n;
+  d.set_picture_header(h);
   d.load_quant_matrix_ext();
   for (int i = 0; i < 64; ++i) {
-    EXPECT_EQ(d.non_intra_matrix[kZigZag[i]], 10 + i) << i;
-    EXPECT_EQ(d.chroma_non_intra_matrix[kZigZag[i]], 10 + i) << i;  // chroma follows luma
-    EXPECT_EQ(d.intra_matrix[i], kDefaultIntraMatrix[i]) << i;
+    EXPECT_EQ(d.get_quant_matrix(1)[kZigZag[i]], 10 + i) << i;
+    EXPECT_EQ(d.get_quant_matrix(3)[kZigZag[i]], 10 + i) << i;  // chroma follows luma
+    EXPECT_EQ(d.get_quant_matrix(0)[i], kDefaultIntraMatrix[i]) << i;
   }
+}
+
+}  // namespace
+
+namespace {
+
+std::vector<uint8_t> frame_bytes(const Frame& f) {
+  std::vector<uint8_t> out(f.y_plane(), f.y_plane() + f.y_size());
+  out.insert(out.end(), f.cb_plane(), f.cb_plane() + f.c_size());
+  out.insert(out.end(), f.cr_plane(), f.cr_plane() + f.c_size());
+  return out;
+}
+
+std::vector<uint8_t> concat(std::initializer_list<std::vector<uint8_t>> parts) {
+  std::vector<uint8_t> out;
+  for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+// One walk over the start codes in front of a picture: whatever sequence,
+// GOP and user data headers come first, the picture decodes as it does on
+// its own, and user data behind the GOP header reaches the frame.
+TEST(PicDecoder, HeadersInFrontDecodeLikeThePictureAlone) {
+  const std::vector<uint8_t> chunk = first_picture(tsupport::read_file(fixture("m2c.m2v")));
+  const std::vector<size_t> pics = picture_offsets(chunk);
+  ASSERT_FALSE(pics.empty());
+  const std::vector<uint8_t> front(chunk.begin(), chunk.begin() + static_cast<long>(pics[0]));
+  const std::vector<uint8_t> picture(chunk.begin() + static_cast<long>(pics[0]), chunk.end());
+  ASSERT_EQ(std::vector<uint8_t>(chunk.begin(), chunk.begin() + 4), (std::vector<uint8_t>{0, 0, 1, 0xB3}));
+  // the sequence header with its extensions, without the coded GOP header
+  size_t seq_end = front.size();
+  for (size_t i = 0; i + 3 < front.size(); ++i)
+    if (front[i] == 0 && front[i + 1] == 0 && front[i + 2] == 1 && front[i + 3] == 0xB8) {
+      seq_end = i;
+      break;
+    }
+  const std::vector<uint8_t> sequence(front.begin(), front.begin() + static_cast<long>(seq_end));
+  SeqHdr s;
+  ASSERT_GT(s.decode(chunk.data(), static_cast<int>(chunk.size())), 0);
+  const std::vector<uint8_t> gop = {0, 0, 1, 0xB8, 0x00, 0x08, 0x00, 0x40};  // closed GOP at 00:00:00:00
+  const std::vector<uint8_t> user = {0, 0, 1, 0xB2, 'w', 'a', 'l', 'k'};
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> bytes;
+    int gop_user_length;
+  } cases[] = {
+      {"picture alone", picture, 0},
+      {"as coded", chunk, 0},
+      {"GOP and user data", concat({gop, user, picture}), 8},  // the user data start code counts
+      {"sequence, GOP, user data", concat({sequence, gop, user, picture}), 8},
+      {"sequence alone", concat({sequence, picture}), 0},
+      {"user data alone", concat({user, picture}), 0},
+  };
+  std::vector<uint8_t> want;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    PicDecoder d(&s);
+    Frame f(720, 576, 1, 0);
+    const int n = d.decode_picture(c.bytes.data(), static_cast<int>(c.bytes.size()), &f, nullptr, nullptr);
+    EXPECT_EQ(n, static_cast<int>(c.bytes.size()));
+    EXPECT_EQ(d.get_concealed_count(), 0);
+    EXPECT_EQ(d.get_picture_header().picture_coding_type, PIC_TYPE_I);
+    if (want.empty()) want = frame_bytes(f);
+    EXPECT_TRUE(frame_bytes(f) == want);
+    ASSERT_NE(f.image(), nullptr);
+    EXPECT_EQ(f.image()->gop_user_data_length, c.gop_user_length);
+  }
+}
+
+// Every cut through the headers in front of the picture data fails cleanly
+// (0, frame untouched); cuts in the picture data still decode what is there.
+TEST(PicDecoder, TruncatedHeadersFailWithoutFault) {
+  const std::vector<uint8_t> chunk = first_picture(tsupport::read_file(fixture("m2c.m2v")));
+  const std::vector<size_t> pics = picture_offsets(chunk);
+  ASSERT_FALSE(pics.empty());
+  SeqHdr s;
+  ASSERT_GT(s.decode(chunk.data(), static_cast<int>(chunk.size())), 0);
+  PicDecoder d(&s);
+  Frame f(720, 576, 1, 0);
+  const size_t header_end = pics[0] + 8;  // picture start code and its fixed bits
+  for (size_t n = 0; n < std::min(chunk.size(), header_end + 64); ++n) {
+    std::vector<uint8_t> cut(chunk.begin(), chunk.begin() + static_cast<long>(n));
+    std::memset(f.y_plane(), 33, static_cast<size_t>(f.y_size()));
+    const int r = d.decode_picture(cut.data(), static_cast<int>(cut.size()), &f, nullptr, nullptr);
+    if (n < header_end) {
+      EXPECT_EQ(r, 0) << "cut at " << n;
+      ASSERT_EQ(f.y_plane()[0], 33) << "cut at " << n;
+    }
+    EXPECT_LE(r, static_cast<int>(n));
+  }
+}
+
+// A picture read in place from a padded buffer (as the decode command
+// does) decodes exactly like the same bytes copied: intra, and
+// predicted from it, MPEG-1 and MPEG-2, frames and field pairs.
+TEST(PicDecoder, InPlaceAndCopiedBodiesDecodeAlike) {
+  const fieldstream::Stream st = fieldstream::make_stream(2, {0, 1}, 5);
+  const std::vector<uint8_t> fields = st.bytes;
+  for (const std::string& name : {std::string("m2c.m2v"), std::string("m1c.m1v"), std::string("fields")}) {
+    SCOPED_TRACE(name);
+    const std::vector<uint8_t> es = name == "fields" ? fields : tsupport::read_file(fixture(name));
+    std::vector<size_t> pics = picture_offsets(es);
+    if (name == "fields") pics = {0, pics[2], es.size()};  // one field pair per frame
+    else pics.front() = 0, pics.push_back(es.size());
+    SeqHdr s;
+    ASSERT_GT(s.decode(es.data(), static_cast<int>(es.size())), 0);
+    const int w = s.get_horizontal_size(), h = s.get_vertical_size();
+    std::vector<uint8_t> padded(es);
+    padded.resize(es.size() + MB_READER_PADDING, 0);
+    PicDecoder copied(&s), in_place(&s);
+    in_place.set_input_padding(MB_READER_PADDING);
+    Frame a0(w, h, 1, 1), a1(w, h, 1, 1), b0(w, h, 1, 1), b1(w, h, 1, 1);
+    for (size_t k = 0; k + 1 < pics.size() && k < 3; ++k) {
+      const size_t from = pics[k], len = pics[k + 1] - pics[k];
+      const std::vector<uint8_t> own(es.begin() + static_cast<long>(from), es.begin() + static_cast<long>(from + len));
+      Frame* fa = k ? &a1 : &a0;
+      Frame* fb = k ? &b1 : &b0;
+      const int na = copied.decode_picture(own.data(), static_cast<int>(len), fa, k ? &a0 : nullptr, nullptr);
+      const int nb = in_place.decode_picture(padded.data() + from, static_cast<int>(len), fb, k ? &b0 : nullptr, nullptr);
+      EXPECT_GT(na, 0) << "picture " << k;
+      EXPECT_EQ(na, nb) << "picture " << k;
+      ASSERT_TRUE(frame_bytes(*fa) == frame_bytes(*fb)) << "picture " << k;
+    }
+  }
+}
+
+// The named values are the coded ones: the writer codes field motion,
+// 16x8 and dual prime as 1, 2 and 3, the decoder's records give them back
+// as MotionType values, and structures and types reach the frame.
+TEST(PicDecoder, NamedValuesMatchTheCodedOnes) {
+  EXPECT_EQ(static_cast<int>(MOTION_FIELD), fieldstream::FIELD_MC);
+  EXPECT_EQ(static_cast<int>(MOTION_16X8), fieldstream::MC_16X8);
+  EXPECT_EQ(static_cast<int>(MOTION_DUAL_PRIME), fieldstream::DUAL_PRIME);
+  EXPECT_EQ(MB_RECORDED_FLAGS, MB_INTRA | MB_BACKWARD | MB_FORWARD);
+  const fieldstream::Stream st = fieldstream::make_stream(2, {1, 0}, 7);
+  const std::vector<size_t> pics = picture_offsets(st.bytes);
+  SeqHdr seq;
+  ASSERT_GT(seq.decode(st.bytes.data(), static_cast<int>(st.bytes.size())), 0);
+  PicDecoder d(&seq);
+  d.enable_mb_info(1);
+  Frame f0(st.width, st.height, 1, 1), f1(st.width, st.height, 1, 1);
+  ASSERT_GT(d.decode_picture(st.bytes.data(), static_cast<int>(pics[2]), &f0, nullptr, nullptr), 0);
+  EXPECT_EQ(f0.picture_structure(), PIC_BOTTOM_FIELD);  // bottom field first
+  ASSERT_GT(d.decode_picture(st.bytes.data() + pics[2], static_cast<int>(st.bytes.size() - pics[2]), &f1, &f0, nullptr), 0);
+  EXPECT_EQ(f1.picture_structure(), PIC_TOP_FIELD);
+  EXPECT_EQ(d.get_picture_header().picture_coding_type, PIC_TYPE_P);
+  // the records of the second pair: every macroblock forward-predicted with
+  // one of the three field motion types
+  MBInfo rec[64];
+  const int cols = st.width / 16, rows = st.height / 32;
+  ASSERT_GT(d.decode_mb_info(st.bytes.data() + pics[2], static_cast<int>(st.bytes.size() - pics[2]), rec), 0);
+  int seen[4] = {};
+  for (int i = 0; i < cols * rows; ++i) {
+    EXPECT_EQ(rec[i].mb_type, MB_FORWARD) << i;
+    ASSERT_GE(rec[i].motion_type, MOTION_FIELD) << i;
+    ASSERT_LE(rec[i].motion_type, MOTION_DUAL_PRIME) << i;
+    ++seen[rec[i].motion_type];
+  }
+  EXPECT_GT(seen[MOTION_FIELD] + seen[MOTION_16X8] + seen[MOTION_DUAL_PRIME], 0);
 }
 
 }  // namespace

@@ -1,0 +1,266 @@
+// Block decoding: DC differentials and the coefficient loops of MPEG-2
+// intra and non-intra blocks and of MPEG-1 blocks, with inverse
+// quantisation, saturation and mismatch control.
+//
+// The loops take one 11-bit look-up per common code, whose entry carries
+// the sign; sign and saturation are applied without branches (the sign of a
+// coefficient is a coin toss that a branch predictor loses half the time).
+// The window stays in a register and is shifted by each code, so a code's
+// look-up waits for a shift, not for a load.
+#include <algorithm>
+
+#include "decode/picdec_internal.h"
+
+namespace {
+
+inline int dc_differential(MBReader& bs, int size) {
+  if (!size) return 0;
+  const int bits = static_cast<int>(bs.get(size));
+  return bits >> (size - 1) ? bits : bits - (1 << size) + 1;
+}
+
+inline int get_dc_diff(MBReader& bs, const VlcTables& t, int cc) {
+  const VlcEntry e = cc ? t.dc_chroma[bs.show(10)] : t.dc_luma[bs.show(9)];
+  bs.skip(e.len);
+  return dc_differential(bs, e.value);
+}
+
+inline uint64_t window_at(const uint8_t* buf, size_t pos) {
+  uint64_t v;
+  std::memcpy(&v, buf + (pos >> 3), 8);
+  return __builtin_bswap64(v) << (pos & 7);
+}
+
+// Saturated to -2048..2047 and signed: sign is 0 or -1, magnitude >= 0.
+inline int signed_saturated(int magnitude, int sign) {
+  const int v = std::min(magnitude, 2047 - sign);
+  return (v ^ sign) - sign;
+}
+
+// A code of the 16-bit tables (11 bits or more with its sign); false for no
+// code.
+inline bool long_code(const VlcTables& t, bool table_one, uint64_t w, int* run, int* level, int* sign, size_t* pos) {
+  const uint32_t v = static_cast<uint32_t>(w >> 48);
+  const DctEntry e = v >= 1024 ? (table_one ? t.dct1_short : t.dct0_short)[v >> 8]
+                               : (table_one ? t.dct1_long : t.dct0_long)[v];
+  if (e.run >= DCT_EOB) return false;  // end of block and escape are short codes
+  *run = e.run;
+  *level = e.level;
+  *sign = -static_cast<int>((w >> (63 - e.len)) & 1);
+  *pos += e.pad;
+  return true;
+}
+
+// Coefficient loop of the MPEG-2 blocks from scan index i on. Returns the
+// last scan index reached, or -2 on a bad code (the reader is then left
+// where it was). parity: low bit of the sum of the coefficients.
+template <bool LIMITED, bool INTRA>
+inline int mpeg2_coefficients(BodyCtx& c, MBReader& bs, bool table_one, const uint16_t* qm, int16_t* blk, int i,
+                              int* parity_io) {
+  const DctFast* fast = table_one ? c.t->dct1_fast : c.t->dct0_fast;
+  const uint8_t* scan = c.scan;
+  const int limit = c.limit;
+  const uint8_t* buf = bs.buf;
+  size_t pos = bs.pos;
+  // w: the bits from pos + used on, left-aligned; a load brings 57 or more,
+  // so at least 25 (an escape's 24) remain while used <= 32
+  uint64_t w = window_at(buf, pos);
+  int used = 0;
+  int parity = *parity_io;
+  for (;;) {
+    if (used > 32) {
+      pos += static_cast<size_t>(used);
+      used = 0;
+      w = window_at(buf, pos);
+    }
+    const DctFast e = fast[w >> (64 - DCT_FAST_BITS)];
+    int run = dct_fast_run(e);
+    int level, sign;  // level: INTRA ? level : 2 x level + 1
+    if (__builtin_expect(run < DCT_EOB, 1)) {
+      level = INTRA ? dct_fast_level(e) : dct_fast_level21(e);
+      sign = dct_fast_sign(e);
+      const int len = dct_fast_len(e);
+      w <<= len;
+      used += len;
+    } else if (run == DCT_EOB) {
+      used += dct_fast_len(e);
+      break;
+    } else if (run == DCT_ESC) {
+      // 6 escape, 6 run, 12 level
+      run = static_cast<int>((w >> 52) & 63);
+      int lv = static_cast<int>((w >> 40) & 4095);
+      w <<= 24;
+      used += 24;
+      if ((lv & 2047) == 0) return -2;
+      if (lv >= 2048) lv -= 4096;
+      sign = lv < 0 ? -1 : 0;
+      level = lv < 0 ? -lv : lv;
+      if (!INTRA) level = 2 * level + 1;
+    } else {
+      size_t taken = 0;
+      if (!long_code(*c.t, table_one, w, &run, &level, &sign, &taken)) return -2;
+      w <<= taken;
+      used += static_cast<int>(taken);
+      if (!INTRA) level = 2 * level + 1;
+    }
+    const int before = i;
+    i += run + 1;
+    if (i > 63) return -2;
+    const int p = scan[i];
+    // limit < 0: reduced sizes keep the 4x4 low-frequency square
+    if (LIMITED && (limit < 0 ? (p & 0x24) != 0 : before > limit)) continue;
+    const int magnitude = (level * qm[i]) >> (INTRA ? 4 : 5);
+    const int val = signed_saturated(magnitude, sign);
+    blk[p] = static_cast<int16_t>(val);
+    parity ^= val;
+  }
+  bs.pos = pos + static_cast<size_t>(used);
+  *parity_io = parity;
+  return i;
+}
+
+// Mismatch control on a block whose coefficients sum to an even number, and
+// the kind of transform the block needs.
+inline uint8_t finish_mpeg2_block(int16_t* blk, int parity, bool dc_alone) {
+  if (parity & 1) return dc_alone ? BLOCK_DC : BLOCK_FULL;
+  blk[63] ^= 1;
+  return dc_alone ? BLOCK_DC63 : BLOCK_FULL;
+}
+
+template <bool LIMITED>
+int intra_block(BodyCtx& c, int k, const uint16_t* qm) {
+  MBReader bs = c.bs;
+  int16_t* blk = c.blk[k];
+  const int cc = k < 4 ? 0 : 1 + ((k - 4) & 1);
+  c.dc_pred[cc] += get_dc_diff(bs, *c.t, cc);
+  const int dc = std::clamp(c.dc_pred[cc] << (3 - c.dcprec), -2048, 2047);
+  blk[0] = static_cast<int16_t>(dc);
+  int parity = dc;
+  const int last = mpeg2_coefficients<LIMITED, true>(c, bs, c.ivlc != 0, qm, blk, 0, &parity);
+  if (last < -1) return 1;
+  c.kind[k] = finish_mpeg2_block(blk, parity, last == 0);
+  c.bs = bs;
+  return 0;
+}
+
+template <bool LIMITED>
+int inter_block(BodyCtx& c, int k, const uint16_t* qm) {
+  MBReader bs = c.bs;
+  int16_t* blk = c.blk[k];
+  int parity = 0;
+  int i = -1;
+  if (bs.show(1)) {
+    // "1s" as the first coefficient: run 0, level 1
+    const int sign = -static_cast<int>(bs.show(2) & 1);
+    bs.skip(2);
+    i = 0;
+    const int val = signed_saturated((3 * qm[0]) >> 5, sign);
+    blk[c.scan[0]] = static_cast<int16_t>(val);
+    parity = val;
+  }
+  const int last = mpeg2_coefficients<LIMITED, false>(c, bs, false, qm, blk, i, &parity);
+  if (last < 0) return 1;  // bad code, or end of block before any coefficient
+  c.kind[k] = finish_mpeg2_block(blk, parity, last == 0 && c.scan[0] == 0);
+  c.bs = bs;
+  return 0;
+}
+
+// Whole macroblocks, so that the block loop inlines into one function.
+template <bool LIMITED>
+bool intra_blocks(BodyCtx& c) {
+  for (int k = 0; k < c.nblocks; ++k)
+    if (intra_block<LIMITED>(c, k, c.qw[k >= 4 && c.cf != 1 ? 2 : 0]) || c.bs.overrun()) return false;
+  return true;
+}
+
+template <bool LIMITED>
+bool inter_blocks(BodyCtx& c, int cbp) {
+  const int nb = c.nblocks;
+  for (int k = 0; k < nb; ++k)
+    if (((cbp >> (nb - 1 - k)) & 1) &&
+        (inter_block<LIMITED>(c, k, c.qw[k >= 4 && c.cf != 1 ? 3 : 1]) || c.bs.overrun()))
+      return false;
+  return true;
+}
+
+}  // namespace
+
+bool decode_mpeg2_intra_blocks(BodyCtx& c) { return c.limited ? intra_blocks<true>(c) : intra_blocks<false>(c); }
+
+bool decode_mpeg2_inter_blocks(BodyCtx& c, int cbp) {
+  return c.limited ? inter_blocks<true>(c, cbp) : inter_blocks<false>(c, cbp);
+}
+
+// MPEG-1 block: values are made odd toward zero and saturated; escapes
+// carry 8 or 16 level bits.
+int decode_mpeg1_block(BodyCtx& c, int k, const uint16_t* qm, bool intra) {
+  MBReader bs = c.bs;
+  int16_t* blk = c.blk[k];
+  const DctFast* fast = c.t->dct0_fast;
+  const uint8_t* scan = kZigZag;
+  const int limit = c.limit;
+  bool only_dc = true;
+  bool first = !intra;
+  int i = -1;
+  if (intra) {
+    const int cc = k < 4 ? 0 : 1 + ((k - 4) & 1);
+    c.dc_pred[cc] += get_dc_diff(bs, *c.t, cc);
+    blk[0] = static_cast<int16_t>(std::clamp(c.dc_pred[cc] * 8, -2048, 2047));
+    i = 0;
+  }
+  size_t pos = bs.pos;
+  for (;; first = false) {
+    const uint64_t w = window_at(bs.buf, pos);
+    int run, level, sign;
+    if (first && (w >> 63)) {
+      run = 0;
+      level = 1;
+      sign = -static_cast<int>((w >> 62) & 1);
+      pos += 2;
+    } else {
+      const DctFast e = fast[w >> (64 - DCT_FAST_BITS)];
+      run = dct_fast_run(e);
+      if (__builtin_expect(run < DCT_EOB, 1)) {
+        level = dct_fast_level(e);
+        sign = dct_fast_sign(e);
+        pos += static_cast<size_t>(dct_fast_len(e));
+      } else if (run == DCT_EOB) {
+        pos += static_cast<size_t>(dct_fast_len(e));
+        break;
+      } else if (run == DCT_ESC) {
+        // 6 escape, 6 run, 8 level; level 0 and -128 take 8 more bits
+        run = static_cast<int>((w >> 52) & 63);
+        int lv = static_cast<int>((w >> 44) & 255);
+        const int more = static_cast<int>((w >> 36) & 255);
+        pos += 20;
+        if (lv == 0) {
+          lv = more;
+          pos += 8;
+        } else if (lv == 128) {
+          lv = more - 256;
+          pos += 8;
+        } else if (lv > 128) {
+          lv -= 256;
+        }
+        sign = lv < 0 ? -1 : 0;
+        level = lv < 0 ? -lv : lv;
+        if (!level) return 1;
+      } else if (!long_code(*c.t, false, w, &run, &level, &sign, &pos)) {
+        return 1;
+      }
+    }
+    const int before = i < 0 ? 0 : i;
+    i += run + 1;
+    if (i > 63) return 1;
+    const int p = scan[i];
+    if (limit < 0 ? (p & 0x24) != 0 : before > limit) continue;
+    int magnitude = intra ? (2 * level * qm[i]) >> 4 : ((2 * level + 1) * qm[i]) >> 4;
+    magnitude -= (magnitude != 0) & ~magnitude & 1;  // even values step toward zero
+    blk[p] = static_cast<int16_t>(signed_saturated(magnitude, sign));
+    only_dc &= p == 0;
+  }
+  bs.pos = pos;
+  c.kind[k] = only_dc ? BLOCK_DC : BLOCK_FULL;
+  c.bs = bs;
+  return 0;
+}

@@ -46,6 +46,13 @@ void PicDecoder::init(const SeqHdr* s) {
 }
 
 int PicDecoder::set_size(int w, int h, int cf) {
+  // A damaged header must not make the decoder's tables huge: such a size is
+  // refused and the decoder keeps a token one that no frame will match.
+  const bool refused = !mpeg_picture_size_ok(w, h) && (w > 0 || h > 0);
+  if (refused) {
+    trace("PicDecoder::set_size (ERROR): %d x %d is beyond every MPEG level\n", w, h);
+    w = h = 16;
+  }
   geo.width = w > 0 ? w : 16;
   geo.height = h > 0 ? h : 16;
   geo.chroma_format = cf;
@@ -66,7 +73,8 @@ int PicDecoder::set_size(int w, int h, int cf) {
   select_block_size(0);
   quant.scan = kZigZag;
   quant.scale_table = quant_scale_linear;
-  return set_scale(reduced.size_mode);
+  const int rc = set_scale(reduced.size_mode);
+  return refused ? 1 : rc;
 }
 
 int PicDecoder::select_block_size(int mode) {

@@ -88,6 +88,9 @@ static int run_decode(int argc, char** argv) {
   const int64_t first_seq = utils_next_usr_start_code(0x1B3, data.data(), size, &code);
   if (code != 0x1B3 || !seq.decode(data.data() + first_seq, static_cast<int>(size - first_seq)))
     return dev_fail("<%s>: no sequence header", argv[1]);
+  if (!mpeg_picture_size_ok(seq.get_horizontal_size(), seq.get_vertical_size()))
+    return dev_fail("<%s>: picture size %d x %d is beyond every MPEG level (damaged sequence header)", argv[1],
+                    seq.get_horizontal_size(), seq.get_vertical_size());
 
   Output out;
   // Decoding to /dev/null measures the decoder alone: nothing is formatted.

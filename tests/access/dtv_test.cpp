@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "access/dtv.h"
+#include "decode/picdec.h"
 #include "access/dtv_rates.h"
 #include "access/effects.h"
 #include "formats/still_loader.h"
@@ -521,6 +522,11 @@ TEST(FrameAccess, DamagedPictureSizeClaims) {
     const std::string out = temp_dir() + "/big.yuv";
     EXPECT_EQ(dev("frame " + fixture("size_16383.m2v") + " 0 --out " + out, &lines), 1);
     EXPECT_EQ(dev("walk " + fixture("size_16383.m2v") + " 0 10 --out " + out, &lines), 1);
+    EXPECT_EQ(dev("decode " + fixture("size_16383.m2v") + " " + out, &lines), 1);
+    // The decoder on its own keeps a token size rather than tables for the claim.
+    PicDecoder dec(nullptr);
+    EXPECT_EQ(dec.set_size(16383, 16383, 1), 1);
+    EXPECT_EQ(dec.get_padded_width(), 16);
     // The largest child so far (these two; a 16383 x 16383 frame alone is 400 MB).
     rusage ru{};
     ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &ru), 0);

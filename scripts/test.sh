@@ -33,7 +33,7 @@ trap report_times EXIT
 step install tamsel_install "${TAMSEL_BUILD_PACKAGES[@]}" "${TAMSEL_TEST_PACKAGES[@]}"
 step configure cmake -S "$root" -B "$build" -G Ninja \
   -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" -DCMAKE_C_FLAGS_DEBUG="-O1 -g" \
-  -DTAMSEL_SANITIZE=ON
+  -DTAMSEL_SANITIZE=ON -DTAMSEL_WERROR="${TAMSEL_WERROR:-OFF}"
 step build cmake --build "$build" -j "$jobs"
 step fixtures bash "$root/tests/fixtures/make.sh" "$build/fixtures"
 

@@ -140,8 +140,8 @@ TEST_P(EveryFrame, MatchesFfmpeg) {
 }
 
 INSTANTIATE_TEST_SUITE_P(PicDecoder, EveryFrame, ::testing::ValuesIn(kEveryFrameCases),
-                         [](const ::testing::TestParamInfo<StreamCase>& info) {
-                           return fixture_test_name(info.param.name);
+                         [](const ::testing::TestParamInfo<StreamCase>& p) {
+                           return fixture_test_name(p.param.name);
                          });
 
 // mpeg2dec's PGM frames: Y rows, then rows holding a Cb row and a Cr row

@@ -140,8 +140,8 @@ INSTANTIATE_TEST_SUITE_P(Streams, GopWalk,
                          ::testing::Values("m1c.m1v", "m2c.m2v", "cg.m2v", "m2v.m2v", "il_tff.m2v", "il_bff.m2v",
                                            "422.m2v", "hd.m2v", "pd.m2v", "df.m2v", "tcr.m2v", "join2.m2v",
                                            "join3.m2v", "joinlow.m2v"),
-                         [](const auto& info) {
-                           std::string n = info.param;
+                         [](const auto& p) {
+                           std::string n = p.param;
                            for (char& c : n)
                              if (!isalnum(static_cast<unsigned char>(c))) c = '_';
                            return n;
@@ -191,8 +191,8 @@ INSTANTIATE_TEST_SUITE_P(Joins, TimeCodeRestart,
                          ::testing::Values(JoinCase{"join2.m2v", {175, 100}}, JoinCase{"join3.m2v", {175, 100, 125}},
                                            JoinCase{"joinlow.m2v", {175, 100}}, JoinCase{"tcr.m2v", {50, 50}},
                                            JoinCase{"join24.m2v", std::vector<int>(24, 25)}),
-                         [](const auto& info) {
-                           std::string n = info.param.name;
+                         [](const auto& p) {
+                           std::string n = p.param.name;
                            return n.substr(0, n.find('.'));
                          });
 

@@ -93,7 +93,8 @@ TEST(Demuxer, CopiesReopenTheFile) {
   EXPECT_EQ(d->parse_gop(&a, 0, 0, 0), copy.parse_gop(&b, 0, 0, 0));
   EXPECT_EQ(a.end, b.end);
   TraceCapture trace;
-  copy = copy;
+  DeMuxer& same = copy;
+  copy = same;
   EXPECT_TRUE(trace.contains("copy to itself"));
   DeMuxer empty;
   DeMuxer target(*d);

@@ -195,7 +195,9 @@ int parse_time_code_text(const char* text, double rate, int* drop, char* out) {
     if (drop) *drop = 1;
   }
   if (df && fields[2] == 0 && fields[1] % 10 != 0 && fields[3] < 2) fields[3] = 2;
-  std::snprintf(out, SMPTE_TEXT_SIZE, "%02d:%02d:%02d:%02d", fields[0], fields[1], fields[2], fields[3]);
+  // Every field is 0..99 by the checks above; the modulo tells the compiler so.
+  auto two = [&](int i) { return static_cast<unsigned>(fields[i]) % 100u; };
+  std::snprintf(out, SMPTE_TEXT_SIZE, "%02u:%02u:%02u:%02u", two(0), two(1), two(2), two(3));
   return 1;
 }
 

@@ -76,7 +76,7 @@ inline int mpeg2_coefficients(BodyCtx& c, MBReader& bs, bool table_one, const ui
     const DctFast e = fast[w >> (64 - DCT_FAST_BITS)];
     int run = dct_fast_run(e);
     int level, sign;  // level: INTRA ? level : 2 x level + 1
-    if (__builtin_expect(run < DCT_EOB, 1)) {
+    if (__builtin_expect(dct_fast_is_coefficient(e), 1)) {
       level = INTRA ? dct_fast_level(e) : dct_fast_level21(e);
       sign = dct_fast_sign(e);
       const int len = dct_fast_len(e);
@@ -220,7 +220,7 @@ int decode_mpeg1_block(BodyCtx& c, int k, const uint16_t* qm, bool intra) {
     } else {
       const DctFast e = fast[w >> (64 - DCT_FAST_BITS)];
       run = dct_fast_run(e);
-      if (__builtin_expect(run < DCT_EOB, 1)) {
+      if (__builtin_expect(dct_fast_is_coefficient(e), 1)) {
         level = dct_fast_level(e);
         sign = dct_fast_sign(e);
         pos += static_cast<size_t>(dct_fast_len(e));

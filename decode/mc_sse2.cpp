@@ -20,28 +20,69 @@ static inline void store(uint8_t* p, __m128i v) {
     _mm_storel_epi64(reinterpret_cast<__m128i*>(p), v);
 }
 
-// (a + b + c + d + 2) >> 2 from byte averages: avg(avg(a, b), avg(c, d))
-// rounds up once too often exactly when the low bits say so.
-static inline __m128i avg4(__m128i a, __m128i b, __m128i c, __m128i d) {
-  const __m128i x = _mm_avg_epu8(a, b), y = _mm_avg_epu8(c, d);
-  const __m128i odd = _mm_and_si128(_mm_or_si128(_mm_xor_si128(a, b), _mm_xor_si128(c, d)), _mm_xor_si128(x, y));
-  return _mm_sub_epi8(_mm_avg_epu8(x, y), _mm_and_si128(odd, _mm_set1_epi8(1)));
+// Rows of one reference in one half-sample mode, line by line. The
+// vertical modes keep the lower line of each pair (and, for the four-sample
+// mode, its horizontal average and the bits that average dropped) for the
+// next line, so every reference line is read once.
+template <int M, int W>
+struct Rows {
+  const uint8_t* s;
+  int stride;
+  __m128i h{}, odd{};  // line below: its (horizontal average of) samples, and a ^ b
+
+  Rows(const uint8_t* src, int st) : s(src), stride(st) {
+    if (M == 2) h = load<W>(s);
+    if (M == 3) horizontal(s, &h, &odd);
+  }
+  static inline void horizontal(const uint8_t* p, __m128i* avg, __m128i* x) {
+    const __m128i a = load<W>(p), b = load<W>(p + 1);
+    *avg = _mm_avg_epu8(a, b);
+    *x = _mm_xor_si128(a, b);
+  }
+  // (a + b + c + d + 2) >> 2 from byte averages: avg(avg(a, b), avg(c, d))
+  // rounds up once too often exactly when the low bits say so.
+  inline __m128i next() {
+    __m128i v;
+    if (M == 0) {
+      v = load<W>(s);
+    } else if (M == 1) {
+      v = _mm_avg_epu8(load<W>(s), load<W>(s + 1));
+    } else if (M == 2) {
+      const __m128i n = load<W>(s + stride);
+      v = _mm_avg_epu8(h, n);
+      h = n;
+    } else {
+      __m128i hn, xn;
+      horizontal(s + stride, &hn, &xn);
+      const __m128i round = _mm_and_si128(_mm_or_si128(odd, xn), _mm_xor_si128(h, hn));
+      v = _mm_sub_epi8(_mm_avg_epu8(h, hn), _mm_and_si128(round, _mm_set1_epi8(1)));
+      h = hn;
+      odd = xn;
+    }
+    s += stride;
+    return v;
+  }
+};
+
+template <int W, int M>
+static inline void single_loop(uint8_t* d, const uint8_t* s, int stride, int h) {
+  Rows<M, W> r(s, stride);
+  for (int y = 0; y < h; ++y, d += stride) store<W>(d, r.next());
 }
 
-template <int M, int W>
-static inline __m128i pred(const uint8_t* s, int stride) {
-  if (M == 0) return load<W>(s);
-  if (M == 1) return _mm_avg_epu8(load<W>(s), load<W>(s + 1));
-  if (M == 2) return _mm_avg_epu8(load<W>(s), load<W>(s + stride));
-  return avg4(load<W>(s), load<W>(s + 1), load<W>(s + stride), load<W>(s + stride + 1));
+template <int W, int M1, int M2>
+static inline void avg_loop(uint8_t* d, const uint8_t* s1, const uint8_t* s2, int stride, int h) {
+  Rows<M1, W> r1(s1, stride);
+  Rows<M2, W> r2(s2, stride);
+  for (int y = 0; y < h; ++y, d += stride) store<W>(d, _mm_avg_epu8(r1.next(), r2.next()));
 }
 
 template <int M>
 static void single_sse2(uint8_t* d, const uint8_t* s, int stride, int w, int h) {
   if (w == 16) {
-    for (int y = 0; y < h; ++y, d += stride, s += stride) store<16>(d, pred<M, 16>(s, stride));
+    single_loop<16, M>(d, s, stride, h);
   } else if (w == 8) {
-    for (int y = 0; y < h; ++y, d += stride, s += stride) store<8>(d, pred<M, 8>(s, stride));
+    single_loop<8, M>(d, s, stride, h);
   } else {
     mc_dsp_c.single[M](d, s, stride, w, h);
   }
@@ -50,11 +91,9 @@ static void single_sse2(uint8_t* d, const uint8_t* s, int stride, int w, int h) 
 template <int M1, int M2>
 static void avg_sse2(uint8_t* d, const uint8_t* s1, const uint8_t* s2, int stride, int w, int h) {
   if (w == 16) {
-    for (int y = 0; y < h; ++y, d += stride, s1 += stride, s2 += stride)
-      store<16>(d, _mm_avg_epu8(pred<M1, 16>(s1, stride), pred<M2, 16>(s2, stride)));
+    avg_loop<16, M1, M2>(d, s1, s2, stride, h);
   } else if (w == 8) {
-    for (int y = 0; y < h; ++y, d += stride, s1 += stride, s2 += stride)
-      store<8>(d, _mm_avg_epu8(pred<M1, 8>(s1, stride), pred<M2, 8>(s2, stride)));
+    avg_loop<8, M1, M2>(d, s1, s2, stride, h);
   } else {
     mc_dsp_c.avg[4 * M2 + M1](d, s1, s2, stride, w, h);
   }
@@ -62,11 +101,6 @@ static void avg_sse2(uint8_t* d, const uint8_t* s1, const uint8_t* s2, int strid
 
 // The fused 4:2:0 predictor: each plane's loop is chosen by a switch on its
 // modes, so one indirect call serves three blocks.
-template <int W, int M>
-static inline void single_loop(uint8_t* d, const uint8_t* s, int stride, int h) {
-  for (int y = 0; y < h; ++y, d += stride, s += stride) store<W>(d, pred<M, W>(s, stride));
-}
-
 template <int W>
 static inline void single_any(uint8_t* d, const uint8_t* s, int stride, int h, int m) {
   switch (m) {
@@ -75,12 +109,6 @@ static inline void single_any(uint8_t* d, const uint8_t* s, int stride, int h, i
     case 2: single_loop<W, 2>(d, s, stride, h); break;
     default: single_loop<W, 3>(d, s, stride, h); break;
   }
-}
-
-template <int W, int M1, int M2>
-static inline void avg_loop(uint8_t* d, const uint8_t* s1, const uint8_t* s2, int stride, int h) {
-  for (int y = 0; y < h; ++y, d += stride, s1 += stride, s2 += stride)
-    store<W>(d, _mm_avg_epu8(pred<M1, W>(s1, stride), pred<M2, W>(s2, stride)));
 }
 
 template <int W, int M1>

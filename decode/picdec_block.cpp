@@ -51,7 +51,8 @@ inline bool long_code(const VlcTables& t, bool table_one, uint64_t w, int* run, 
   return true;
 }
 
-// Coefficient loop of the MPEG-2 blocks from scan index i on. Returns the
+// Coefficient loop of the MPEG-2 blocks from scan index i on (non-intra
+// blocks from -1, their first coefficient included). Returns the
 // last scan index reached, or -2 on a bad code (the reader is then left
 // where it was). parity: low bit of the sum of the coefficients.
 template <bool LIMITED, bool INTRA>
@@ -67,6 +68,16 @@ inline int mpeg2_coefficients(BodyCtx& c, MBReader& bs, bool table_one, const ui
   uint64_t w = window_at(buf, pos);
   int used = 0;
   int parity = *parity_io;
+  if (!INTRA && (w >> 63)) {
+    // "1s" as the first coefficient of a non-intra block: run 0, level 1
+    const int sign = -static_cast<int>((w >> 62) & 1);
+    w <<= 2;
+    used = 2;
+    i = 0;
+    const int val = signed_saturated((3 * qm[0]) >> 5, sign);
+    blk[scan[0]] = static_cast<int16_t>(val);
+    parity = val;
+  }
   for (;;) {
     if (used > 32) {
       pos += static_cast<size_t>(used);
@@ -76,7 +87,7 @@ inline int mpeg2_coefficients(BodyCtx& c, MBReader& bs, bool table_one, const ui
     const DctFast e = fast[w >> (64 - DCT_FAST_BITS)];
     int run = dct_fast_run(e);
     int level, sign;  // level: INTRA ? level : 2 x level + 1
-    if (__builtin_expect(run < DCT_EOB, 1)) {
+    if (__builtin_expect(dct_fast_is_coefficient(e), 1)) {
       level = INTRA ? dct_fast_level(e) : dct_fast_level21(e);
       sign = dct_fast_sign(e);
       const int len = dct_fast_len(e);
@@ -148,17 +159,7 @@ int inter_block(BodyCtx& c, int k, const uint16_t* qm) {
   MBReader bs = c.bs;
   int16_t* blk = c.blk[k];
   int parity = 0;
-  int i = -1;
-  if (bs.show(1)) {
-    // "1s" as the first coefficient: run 0, level 1
-    const int sign = -static_cast<int>(bs.show(2) & 1);
-    bs.skip(2);
-    i = 0;
-    const int val = signed_saturated((3 * qm[0]) >> 5, sign);
-    blk[c.scan[0]] = static_cast<int16_t>(val);
-    parity = val;
-  }
-  const int last = mpeg2_coefficients<LIMITED, false>(c, bs, false, qm, blk, i, &parity);
+  const int last = mpeg2_coefficients<LIMITED, false>(c, bs, false, qm, blk, -1, &parity);
   if (last < 0) return 1;  // bad code, or end of block before any coefficient
   c.kind[k] = finish_mpeg2_block(blk, parity, last == 0 && c.scan[0] == 0);
   c.bs = bs;
@@ -220,7 +221,7 @@ int decode_mpeg1_block(BodyCtx& c, int k, const uint16_t* qm, bool intra) {
     } else {
       const DctFast e = fast[w >> (64 - DCT_FAST_BITS)];
       run = dct_fast_run(e);
-      if (__builtin_expect(run < DCT_EOB, 1)) {
+      if (__builtin_expect(dct_fast_is_coefficient(e), 1)) {
         level = dct_fast_level(e);
         sign = dct_fast_sign(e);
         pos += static_cast<size_t>(dct_fast_len(e));

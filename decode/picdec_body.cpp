@@ -34,7 +34,7 @@ int get_mb_address_increment(MBReader& bs, const VlcTables& t) {
   }
 }
 
-int get_mb_type(MBReader& bs, const VlcTables& t, int ptype) {
+int get_mb_type(MBWindow& bs, const VlcTables& t, int ptype) {
   if (ptype == PIC_TYPE_I) {
     const uint32_t v = bs.show(2);
     if (v & 2) {
@@ -62,7 +62,7 @@ int get_coded_block_pattern(MBReader& bs, const VlcTables& t) {
 }
 
 // motion_code -16..16; false for a code not in the table.
-[[gnu::always_inline]] inline bool get_motion_code(MBReader& bs, const VlcTables& t, int* code) {
+[[gnu::always_inline]] inline bool get_motion_code(MBWindow& bs, const VlcTables& t, int* code) {
   if (bs.show(1)) {
     bs.skip(1);
     *code = 0;
@@ -93,7 +93,7 @@ inline int reconstruct_mv_component(int prediction, int r_size, int motion_code,
 }
 
 // One component: code, residual, reconstruction into *pmv. False on a bad code.
-[[gnu::always_inline]] inline bool read_mv_component(MBReader& bs, const VlcTables& t, int r_size, bool halve,
+[[gnu::always_inline]] inline bool read_mv_component(MBWindow& bs, const VlcTables& t, int r_size, bool halve,
                                                      int* pmv) {
   int code;
   if (!get_motion_code(bs, t, &code)) return false;
@@ -102,7 +102,7 @@ inline int reconstruct_mv_component(int prediction, int r_size, int motion_code,
   return true;
 }
 
-int get_dmvector(MBReader& bs) {
+int get_dmvector(MBWindow& bs) {
   if (!bs.show(1)) {
     bs.skip(1);
     return 0;
@@ -145,8 +145,9 @@ void set_quantiser(BodyCtx& c, Walk& w, int qs) {
   c.qw = w.weights[q];
 }
 
-void read_quantiser(BodyCtx& c, Walk& w) {
-  const int qcode = static_cast<int>(c.bs.get(5));
+template <class Bits>
+void read_quantiser(BodyCtx& c, Walk& w, Bits& bs) {
+  const int qcode = static_cast<int>(bs.get(5));
   set_quantiser(c, w, c.mpeg1 ? qcode : c.qtab[qcode]);
 }
 
@@ -197,7 +198,7 @@ SliceStart slice_header(BodyCtx& c, Walk& w, size_t length, int padded_height, i
   if (!c.mpeg1 && padded_height > 2800) row += static_cast<int>(c.bs.get(3)) << 7;
   if (row < *last_row || row >= w.rows) return SliceStart::stop;  // a slice below the picture ends it
   *last_row = row;
-  read_quantiser(c, w);
+  read_quantiser(c, w, c.bs);
   while (c.bs.get1()) {
     c.bs.skip(8);
     if (c.bs.overrun()) break;
@@ -211,8 +212,8 @@ SliceStart slice_header(BodyCtx& c, Walk& w, size_t length, int padded_height, i
 
 // macroblock_type, motion_type, dct_type and quantiser_scale_code. False
 // when no macroblock type is coded.
-bool macroblock_modes(BodyCtx& c, Walk& w, MbModes& m) {
-  m.type = get_mb_type(c.bs, *c.t, c.ptype);
+bool macroblock_modes(BodyCtx& c, Walk& w, MbModes& m, MBWindow& bs) {
+  m.type = get_mb_type(bs, *c.t, c.ptype);
   if (!m.type) return false;
   c.dct_type = 0;
   if (!c.mpeg1) {
@@ -220,7 +221,7 @@ bool macroblock_modes(BodyCtx& c, Walk& w, MbModes& m) {
       if (c.ps == PIC_FRAME && c.fpfd)
         m.motion_type = MOTION_FRAME;
       else
-        m.motion_type = static_cast<int>(c.bs.get(2));
+        m.motion_type = static_cast<int>(bs.get(2));
     } else if ((m.type & MB_INTRA) && c.cmv) {
       m.motion_type = c.ps == PIC_FRAME ? MOTION_FRAME : MOTION_FIELD;
     }
@@ -232,16 +233,15 @@ bool macroblock_modes(BodyCtx& c, Walk& w, MbModes& m) {
       m.mv_count = m.motion_type == MOTION_FIELD ? 2 : 1;
       m.mv_field = m.motion_type == MOTION_FIELD || m.dual;
     }
-    if (c.ps == PIC_FRAME && !c.fpfd && (m.type & (MB_INTRA | MB_PATTERN))) c.dct_type = static_cast<int>(c.bs.get1());
+    if (c.ps == PIC_FRAME && !c.fpfd && (m.type & (MB_INTRA | MB_PATTERN))) c.dct_type = static_cast<int>(bs.get1());
   }
-  if (m.type & MB_QUANT) read_quantiser(c, w);
+  if (m.type & MB_QUANT) read_quantiser(c, w, bs);
   m.halve = !c.mpeg1 && c.ps == PIC_FRAME && m.mv_field;
   return true;
 }
 
 // Motion vectors of direction s; false on a bad code.
-bool motion_vectors(BodyCtx& c, const MbModes& m, int s) {
-  MBReader& bs = c.bs;
+[[gnu::always_inline]] inline bool motion_vectors(BodyCtx& c, const MbModes& m, int s, MBWindow& bs) {
   const VlcTables& t = *c.t;
   int(&pmv)[2][2][2] = c.pmv;
   if (c.mpeg1) {
@@ -271,10 +271,10 @@ bool motion_vectors(BodyCtx& c, const MbModes& m, int s) {
   return true;
 }
 
-bool all_motion_vectors(BodyCtx& c, MbModes& m) {
+bool all_motion_vectors(BodyCtx& c, MbModes& m, MBWindow& bs) {
   const bool forward = (m.type & MB_FORWARD) || ((m.type & MB_INTRA) && c.cmv && !c.mpeg1);
-  if (forward && !motion_vectors(c, m, 0)) return false;
-  if ((m.type & MB_BACKWARD) && !motion_vectors(c, m, 1)) return false;
+  if (forward && !motion_vectors(c, m, 0, bs)) return false;
+  if ((m.type & MB_BACKWARD) && !motion_vectors(c, m, 1, bs)) return false;
   for (int r = 0; r < 2; ++r)
     for (int s = 0; s < 2; ++s) {
       m.vec[r][s][0] = c.pmv[r][s][0];
@@ -394,8 +394,10 @@ void record_mb(BodyCtx& c, Walk& w, const MbModes& m, int mb) {
 // One coded macroblock. False when the slice ends with it (or before it).
 bool decode_macroblock(BodyCtx& c, Walk& w, int mb, int mbx, int mby) {
   MbModes m;
-  if (!macroblock_modes(c, w, m)) return false;
-  if (!all_motion_vectors(c, m)) return false;
+  MBWindow bs(c.bs);
+  const bool modes_ok = macroblock_modes(c, w, m, bs) && all_motion_vectors(c, m, bs);
+  bs.store(c.bs);
+  if (!modes_ok) return false;
   int partial = 0;
   if (m.type & MB_INTRA) {
     if (!intra_blocks(c, w, &partial)) return false;

@@ -83,6 +83,9 @@ using DctFast = uint32_t;
 constexpr int DCT_FAST_BITS = 11;
 inline int dct_fast_len(DctFast e) { return static_cast<int>(e & 255); }
 inline int dct_fast_run(DctFast e) { return static_cast<int>((e >> 8) & 255); }
+// A run and level (run below DCT_EOB), tested without extracting the run.
+inline bool dct_fast_is_coefficient(DctFast e) { return (e & (0xC0u << 8)) == 0; }
+static_assert(DCT_EOB == 64, "dct_fast_is_coefficient tests the run's bits 6 and 7");
 inline int dct_fast_level(DctFast e) { return static_cast<int>((e >> 16) & 255); }
 inline int dct_fast_level21(DctFast e) { return static_cast<int>((e >> 24) & 127); }
 // 0, or -1 for a negative level.

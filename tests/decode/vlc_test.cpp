@@ -168,6 +168,15 @@ TEST(VlcTables, DctCoefficientTables) {
   }
 }
 
+// The coefficient loops test two bits of an entry instead of extracting its
+// run: every entry of both fast tables must agree with the run it holds.
+TEST(VlcTables, FastCoefficientTestMatchesRun) {
+  const VlcTables& t = vlc_tables();
+  for (const DctFast* fast : {t.dct0_fast, t.dct1_fast})
+    for (int v = 0; v < (1 << DCT_FAST_BITS); ++v)
+      EXPECT_EQ(dct_fast_is_coefficient(fast[v]), dct_fast_run(fast[v]) < DCT_EOB) << v;
+}
+
 TEST(VlcTables, ScansArePermutations) {
   for (const uint8_t* scan : {kZigZag, scan_alternate}) {
     std::vector<int> hit(64, 0);

@@ -20,6 +20,14 @@ bool all_intra(const GOP* g) {
   return true;
 }
 
+// At least four zero bytes close the data.
+bool ends_in_stuffing(const uint8_t* d, int n) {
+  if (n < 4) return false;
+  for (int i = n - 4; i < n; ++i)
+    if (d[i] != 0) return false;
+  return true;
+}
+
 }  // namespace
 
 bool DeMuxer::last_picture_complete(const GOP* g, int have) const {
@@ -36,7 +44,10 @@ bool DeMuxer::last_picture_complete(const GOP* g, int have) const {
   if (rows > 0xAF) return true;  // rows beyond the start-code range: cannot tell
   // MPEG-2 starts a slice on every macroblock row, so the last slice tells
   // whether the picture is whole. MPEG-1 slices may span rows: there the
-  // last slice must start on one of the last two rows, or be the only one.
+  // last slice must start on one of the last two rows, or be the only one,
+  // or the picture must end in zero stuffing (an encoder pads a finished
+  // picture that way; a file cut in slice data does not end in zeros).
+  if (st_.video_version != 3 && ends_in_stuffing(g->data + from, have - from)) return true;
   int last_row = 0;
   for (int i = have - 4; i >= from; --i) {
     const uint8_t* q = g->data + i;

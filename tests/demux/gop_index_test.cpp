@@ -139,7 +139,7 @@ TEST_P(GopWalk, AgreesWithFfprobe) {
 INSTANTIATE_TEST_SUITE_P(Streams, GopWalk,
                          ::testing::Values("m1c.m1v", "m2c.m2v", "cg.m2v", "m2v.m2v", "il_tff.m2v", "il_bff.m2v",
                                            "422.m2v", "hd.m2v", "pd.m2v", "df.m2v", "tcr.m2v", "join2.m2v",
-                                           "join3.m2v", "joinlow.m2v"),
+                                           "join3.m2v", "joinlow.m2v", "m1slices.m1v"),
                          [](const auto& p) {
                            std::string n = p.param;
                            for (char& c : n)

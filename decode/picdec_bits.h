@@ -42,11 +42,14 @@ struct MBReader {
 // (macroblock modes, vectors): one load serves several codes, and a code's
 // look-up waits for a shift rather than for a load. Made from an MBReader
 // and written back to it with store().
+// pos and end are kept apart: side by side, the compiler copies them from
+// the reader with one 16-byte load, which stalls on the reader's 8-byte
+// store of pos from the macroblock before.
 struct MBWindow {
   const uint8_t* buf;
   size_t pos;  // bit position of w's first bit
-  size_t end;
   uint64_t w;  // the bits from pos on, left-aligned
+  size_t end;
   int avail;   // valid bits in w (negative after a skip past them)
 
   explicit MBWindow(const MBReader& r) : buf(r.buf), pos(r.pos), end(r.end) { load(); }

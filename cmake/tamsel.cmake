@@ -1,16 +1,19 @@
 # tamsel_library(folder [deps...]): one static library per subsystem folder,
-# built from every .cpp in it. A folder without sources yields an interface
+# built from every .cpp in it. A nested folder (audio/codec) gives
+# tamsel_audio_codec. A folder without sources yields an interface
 # target so that dependants need not care whether it has code yet.
 set(TAMSEL_LIBS "" CACHE INTERNAL "")
 
 function(tamsel_library folder)
-  set(target tamsel_${folder})
+  string(REPLACE "/" "_" name ${folder})
+  set(target tamsel_${name})
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${folder}/*.cpp)
   if(NOT TAMSEL_SIMD)
     list(FILTER srcs EXCLUDE REGEX "_(sse2|sse41|avx2)\\.cpp$")
   endif()
   set(deps)
   foreach(d IN LISTS ARGN)
+    string(REPLACE "/" "_" d ${d})
     list(APPEND deps tamsel_${d})
   endforeach()
   if(srcs)

@@ -424,21 +424,27 @@ struct Groups {
 };
 
 inline double dither_value(uint16_t& state) {
+  // x2 = 47989 x1 = 47989^2 s: both from s, so one multiply per step of the chain
   const uint16_t x1 = static_cast<uint16_t>(47989u * state);
-  const uint16_t x2 = static_cast<uint16_t>(47989u * x1);
+  const uint16_t x2 = static_cast<uint16_t>(((47989u * 47989u) & 0xFFFFu) * state);
   state = x2;
   return (static_cast<int16_t>(x1) + static_cast<int16_t>(x2)) / 65536.0;
 }
 
-// Quantised mantissas of bins [start, end) as fractions (bap 0 gives 0; the
-// caller applies dither where it belongs).
-void read_mantissas(BitReader& br, const uint8_t* bap, int start, int end, Groups& g, double* out) {
+// Mantissas of bins [start, end) scaled by their exponents. Bins of bap 0
+// get dither when dither is non-null, else 0.
+void read_mantissas(BitReader& br, const uint8_t* bap, const int8_t* exp, int start, int end, Groups& g,
+                    uint16_t* dither, double* out) {
+  uint16_t d = dither ? *dither : 0;  // kept local: no store per bin
+  const bool dithered = dither != nullptr;
   for (int i = start; i < end; ++i) {
+    // Empty bins come in long runs: test for them before the switch.
+    if (bap[i] == 0) {
+      out[i] = dithered ? dither_value(d) * kExpScale.v[exp[i]] : 0.0;
+      continue;
+    }
     double v;
     switch (bap[i]) {
-      case 0:
-        v = 0.0;
-        break;
       case 1:
         if (g.n1 == 0) {
           g.g1 = kGroup3[br.get(5)];
@@ -471,8 +477,9 @@ void read_mantissas(BitReader& br, const uint8_t* bap, int start, int end, Group
         v = br.get_signed(bits) * kExpScale.v[bits - 1];
       }
     }
-    out[i] = v;
+    out[i] = v * kExpScale.v[exp[i]];
   }
+  if (dither) *dither = d;
 }
 
 double dynrng_gain(int code) {
@@ -521,7 +528,9 @@ double channel_gain(const ac3_dec_state* s, int dynrng, int compre, int compr, i
   return g * s->pcm_scale;
 }
 
-void build_mix(ac3_dec_state* s, double (*mix)[6]) {
+}  // namespace
+
+void build_mix(const ac3_dec_state* s, double (*mix)[6]) {
   std::memset(mix, 0, sizeof(double) * 36);
   const AC3Bsi& b = s->bsi;
   const int acmod = b.acmod;
@@ -544,9 +553,9 @@ void build_mix(ac3_dec_state* s, double (*mix)[6]) {
     if (mode == 1) {
       mix[kC][0] = dm == 1 ? 1.0 : dm == 2 ? 0.0 : 0.5;
       mix[kC][1] = dm == 2 ? 1.0 : dm == 1 ? 0.0 : 0.5;
-    } else if (mode == 2) {
+    } else if (mode == 2 || !has[kC]) {
       // 0: each to its own side; 1, 2: one channel at half level on both;
-      // 3: half of each on both.
+      // 3: half of each on both. Outputs without a centre do the same.
       const double one = dm == 1 || dm == 3 ? 0.5 : 0.0;
       const double two = dm == 2 || dm == 3 ? 0.5 : 0.0;
       mix[kL][0] = dm == 0 ? 1.0 : one;
@@ -557,13 +566,8 @@ void build_mix(ac3_dec_state* s, double (*mix)[6]) {
       mix[kL][0] = 1.0;
       mix[kR][1] = 1.0;
     } else {
-      const int slot = has[kC] ? kC : kL;
-      mix[slot][0] = dm == 1 ? 1.0 : dm == 2 ? 0.0 : 0.5;
-      mix[slot][1] = dm == 2 ? 1.0 : dm == 1 ? 0.0 : 0.5;
-      if (slot == kL) {
-        mix[kR][0] = mix[kL][0];
-        mix[kR][1] = mix[kL][1];
-      }
+      mix[kC][0] = dm == 1 ? 1.0 : dm == 2 ? 0.0 : 0.5;
+      mix[kC][1] = dm == 2 ? 1.0 : dm == 1 ? 0.0 : 0.5;
     }
   } else {
     const bool single_surround = acmod == 4 || acmod == 5;
@@ -611,8 +615,6 @@ void build_mix(ac3_dec_state* s, double (*mix)[6]) {
   if (b.lfeon && s->output_lfe) mix[kLfeSlot][s->nfchans] = 1.0;
 }
 
-}  // namespace
-
 int decode_channels(ac3_dec_state* s) {
   SideInfo& si = s->side;
   BitReader& br = s->br;
@@ -642,16 +644,9 @@ int decode_channels(ac3_dec_state* s) {
   for (int ch = 0; ch < nf; ++ch) {
     double* c = coef[ch];
     const int end = si.end[ch];
-    read_mantissas(br, s->bap[ch], 0, end, g, c);
-    const int8_t* exp = s->exp[ch];
-    const uint8_t* bap = s->bap[ch];
-    for (int i = 0; i < end; ++i) {
-      double v = c[i];
-      if (bap[i] == 0 && si.dithflag[ch]) v = dither_value(s->dither);
-      c[i] = v * kExpScale.v[exp[i]];
-    }
+    read_mantissas(br, s->bap[ch], s->exp[ch], 0, end, g, si.dithflag[ch] ? &s->dither : nullptr, c);
     if (si.cplinu && si.chincpl[ch] && !got_cpl) {
-      read_mantissas(br, s->bap[kCpl], si.start[kCpl], si.end[kCpl], g, cplmant);
+      read_mantissas(br, s->bap[kCpl], s->exp[kCpl], si.start[kCpl], si.end[kCpl], g, nullptr, cplmant);
       got_cpl = true;
     }
     int stop = end;
@@ -663,9 +658,8 @@ int decode_channels(ac3_dec_state* s) {
         const int band = si.band_of_subband[sub];
         double co = si.cplco[ch][band] * 8.0;
         if (ch == 1 && s->bsi.acmod == 2 && si.phsflg[band]) co = -co;
-        double v = cplmant[i];
-        if (cbap[i] == 0) v = si.dithflag[ch] ? dither_value(s->dither) : 0.0;
-        c[i] = v * kExpScale.v[cexp[i]] * co;
+        const double v = cbap[i] != 0 ? cplmant[i] : si.dithflag[ch] ? dither_value(s->dither) * kExpScale.v[cexp[i]] : 0.0;
+        c[i] = v * co;
       }
       stop = si.end[kCpl];
     }
@@ -673,8 +667,7 @@ int decode_channels(ac3_dec_state* s) {
   }
   if (s->bsi.lfeon) {
     double* c = coef[nf];
-    read_mantissas(br, s->bap[kLfe], 0, 7, g, c);
-    for (int i = 0; i < 7; ++i) c[i] *= kExpScale.v[s->exp[kLfe][i]];
+    read_mantissas(br, s->bap[kLfe], s->exp[kLfe], 0, 7, g, nullptr, c);
     std::fill(c + 7, c + 256, 0.0);
   }
   if (br.overrun) {
@@ -757,13 +750,29 @@ const Transform kT;
 // In-place inverse complex FFT of n = 64 or 128 points (input already in
 // bit-reversed order): z[n] = sum Z[k] e^{+j 2 pi k n / N}.
 void ifft(double* re, double* im, int n) {
+  // Sizes 2 and 4 need no multiplications (twiddles 1 and j).
+  for (int i = 0; i < n; i += 4) {
+    const double r0 = re[i] + re[i + 1], i0 = im[i] + im[i + 1];
+    const double r1 = re[i] - re[i + 1], i1 = im[i] - im[i + 1];
+    const double r2 = re[i + 2] + re[i + 3], i2 = im[i + 2] + im[i + 3];
+    const double r3 = re[i + 2] - re[i + 3], i3 = im[i + 2] - im[i + 3];
+    re[i] = r0 + r2;
+    im[i] = i0 + i2;
+    re[i + 2] = r0 - r2;
+    im[i + 2] = i0 - i2;
+    // j * (r3 + j i3) = -i3 + j r3
+    re[i + 1] = r1 - i3;
+    im[i + 1] = i1 + r3;
+    re[i + 3] = r1 + i3;
+    im[i + 3] = i1 - r3;
+  }
   const int tw_step_base = 128 / n;
-  for (int size = 2; size <= n; size <<= 1) {
+  for (int size = 8; size <= n; size <<= 1) {
     const int half = size >> 1;
     const int step = tw_step_base * (n / size);
-    for (int i = 0; i < n; i += size) {
-      for (int k = 0; k < half; ++k) {
-        const double wr = kT.twr[k * step], wi = kT.twi[k * step];
+    for (int k = 0; k < half; ++k) {
+      const double wr = kT.twr[k * step], wi = kT.twi[k * step];
+      for (int i = 0; i < n; i += size) {
         const int a = i + k, b = a + half;
         const double tr = re[b] * wr - im[b] * wi;
         const double ti = re[b] * wi + im[b] * wr;
@@ -844,17 +853,46 @@ void synthesize(ac3_dec_state* s) {
   if (s->status == AC3_BLOCK_OK || s->status == AC3_BLOCK_REPEAT) {
     const int set = s->cur;
     const double (*mix)[6] = s->mix[set];
-    for (int ch = 0; ch < s->coef_chans[set]; ++ch) {
-      bool used = false;
-      for (int o = 0; o < 6; ++o) used = used || mix[o][ch] != 0.0;
-      if (!used) continue;
-      imdct_window(s->coef[set][ch], s->coef_blksw[set][ch] != 0, s->window_out);
-      const double g = s->gain[set][ch];
-      for (int o = 0; o < 6; ++o) {
-        const double m = mix[o][ch] * g;
+    const int nch = s->coef_chans[set];
+    const int* blksw = s->coef_blksw[set];
+    const double* gain = s->gain[set];
+    bool transformed[kChannels] = {};
+    for (int o = 0; o < 6; ++o) {
+      if (!s->out[o].ptr) continue;  // nobody reads this slot
+      int shape = -1;
+      bool same = true;
+      for (int ch = 0; ch < nch; ++ch) {
+        if (mix[o][ch] == 0.0) continue;
+        if (shape < 0)
+          shape = blksw[ch];
+        else if (shape != blksw[ch])
+          same = false;
+      }
+      if (shape < 0) continue;
+      if (same) {
+        // The transform is linear: mix the coefficients, transform once.
+        double* c = s->mixed;
+        std::memset(c, 0, sizeof s->mixed);
+        for (int ch = 0; ch < nch; ++ch) {
+          const double m = mix[o][ch] * gain[ch];
+          if (m == 0.0) continue;
+          const double* x = s->coef[set][ch];
+          for (int k = 0; k < 256; ++k) c[k] += m * x[k];
+        }
+        imdct_window(c, shape != 0, s->acc[o]);
+        continue;
+      }
+      // Long and short blocks meet in this output: mix after the window.
+      for (int ch = 0; ch < nch; ++ch) {
+        const double m = mix[o][ch] * gain[ch];
         if (m == 0.0) continue;
+        if (!transformed[ch]) {
+          imdct_window(s->coef[set][ch], blksw[ch] != 0, s->window_out[ch]);
+          transformed[ch] = true;
+        }
+        const double* x = s->window_out[ch];
         double* a = s->acc[o];
-        for (int n = 0; n < 512; ++n) a[n] += m * s->window_out[n];
+        for (int n = 0; n < 512; ++n) a[n] += m * x[n];
       }
     }
   }
@@ -873,11 +911,12 @@ void synthesize(ac3_dec_state* s) {
     double* a = s->acc[o];
     double* d = s->delay[o];
     double* out = s->out[o].ptr;
+    if (!out) continue;
     const int stride = s->out[o].stride;
     for (int k = 0; k < 256; ++k) {
       double v = 2.0 * (a[k] + d[k]);
       v = v > 0.999999999 ? 0.999999999 : v < -1.0 ? -1.0 : v;
-      if (out) out[k * stride] = v;
+      out[k * stride] = v;
       d[k] = a[256 + k];
     }
   }

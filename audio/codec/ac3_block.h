@@ -17,6 +17,10 @@ int decode_channels(ac3_dec_state* s);
 // output slots, windows and overlaps; a muted block transforms nothing.
 void synthesize(ac3_dec_state* s);
 
+// The mix of the block's input channels into the output slots
+// ([slot][input channel], LFE last) from the state's stream and settings.
+void build_mix(const ac3_dec_state* s, double (*mix)[6]);
+
 // The inverse transform of one channel's 256 coefficients into 512 windowed
 // values (two short transforms when short is set). Exposed for tests.
 void imdct_window(const double* coef, bool short_blocks, double* out512);

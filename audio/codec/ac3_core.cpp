@@ -13,14 +13,18 @@ namespace {
 
 constexpr int kFullChannels[8] = {2, 1, 2, 3, 3, 4, 4, 5};
 
+// t steps the register over one byte; u folds two steps of the high byte so
+// that a whole word takes two independent lookups (the table is linear).
 struct CrcTable {
   uint16_t t[256];
+  uint16_t u[256];
   CrcTable() {
     for (int i = 0; i < 256; ++i) {
       uint16_t r = static_cast<uint16_t>(i << 8);
       for (int b = 0; b < 8; ++b) r = static_cast<uint16_t>(r & 0x8000 ? (r << 1) ^ 0x8005 : r << 1);
       t[i] = r;
     }
+    for (int i = 0; i < 256; ++i) u[i] = static_cast<uint16_t>(t[t[i] >> 8] ^ ((t[i] << 8) & 0xFF00));
   }
 };
 const CrcTable kCrc;
@@ -126,10 +130,7 @@ void fill_frame_info(ac3_dec_state* s) {
 }
 
 int sync_bsi(ac3_dec_state* s, const ac3_dec_params* p) {
-  s->br.words = p->words;
-  s->br.pos = p->bit_pos;
-  s->br.limit = 10 * 16;  // the caller guarantees ten words at least
-  s->br.overrun = false;
+  s->br.start(p->words, p->bit_pos, 10 * 16);  // the caller guarantees ten words at least
   const int r = bsi_d(s);
   if (r == 0) {
     fill_frame_info(s);
@@ -201,10 +202,7 @@ void conceal(ac3_dec_state* s) {
 int decode_block(ac3_dec_state* s, const ac3_dec_params* p) {
   setup_block(s, p);
   if (s->status == AC3_BLOCK_OK && s->block == 0) {
-    s->br.words = p->words;
-    s->br.pos = 0;
-    s->br.limit = s->frame_bits ? s->frame_bits : 160;
-    s->br.overrun = false;
+    s->br.start(p->words, 0, s->frame_bits ? s->frame_bits : 160);
     if (bsi_d(s) != 0 && s->bsi.bsid < 11) {
       s->status = AC3_BLOCK_MUTE;
     } else {
@@ -259,11 +257,7 @@ int decode_block(ac3_dec_state* s, const ac3_dec_params* p) {
 
 uint16_t ac3_dec_crc(uint16_t crc, const uint16_t* words, int count) {
   uint16_t r = crc;
-  for (int i = 0; i < count; ++i) {
-    const uint16_t w = words[i];
-    r = static_cast<uint16_t>(kCrc.t[r >> 8] ^ (r << 8) ^ (w >> 8));
-    r = static_cast<uint16_t>(kCrc.t[r >> 8] ^ (r << 8) ^ (w & 0xFF));
-  }
+  for (int i = 0; i < count; ++i) r = static_cast<uint16_t>(kCrc.u[r >> 8] ^ kCrc.t[r & 0xFF] ^ words[i]);
   return r;
 }
 

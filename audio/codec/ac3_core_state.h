@@ -13,14 +13,40 @@ constexpr int kCpl = 5;  // channel index of the coupling channel
 constexpr int kLfe = 6;  // channel index of the LFE channel
 constexpr int kChannels = 7;
 
-// Reads the frame's big-endian words; never past the frame's end (reads
-// there give 0 and set overrun).
+// Reads the frame's big-endian words through a 64-bit window; never past
+// the frame's end (reads there give 0 and set overrun). The word array must
+// hold 4 words past the frame: the window loads ahead.
 struct BitReader {
   const uint16_t* words = nullptr;
   uint32_t pos = 0;    // bits from the frame start
   uint32_t limit = 0;  // frame bits
   bool overrun = false;
+  uint64_t cache = 0;  // next bits, first in the top bit
+  int avail = 0;       // valid bits in cache
+  uint32_t next = 0;   // next word to load
 
+  void start(const uint16_t* w, uint32_t bit, uint32_t end) {
+    words = w;
+    limit = end;
+    overrun = false;
+    seek(bit);
+  }
+  void seek(uint32_t bit) {
+    pos = bit;
+    next = bit >> 4;
+    cache = 0;
+    avail = 0;
+    fill();
+    const int drop = static_cast<int>(bit & 15);
+    cache <<= drop;
+    avail -= drop;
+  }
+  void fill() {
+    while (avail <= 48) {
+      cache |= static_cast<uint64_t>(words[next++]) << (48 - avail);
+      avail += 16;
+    }
+  }
   uint32_t get(int n) {
     if (n == 0) return 0;
     if (pos + static_cast<uint32_t>(n) > limit) {
@@ -28,10 +54,10 @@ struct BitReader {
       pos = limit;
       return 0;
     }
-    const uint16_t* w = words + (pos >> 4);
-    const uint64_t v = static_cast<uint64_t>(w[0]) << 48 | static_cast<uint64_t>(w[1]) << 32 |
-                       static_cast<uint64_t>(w[2]) << 16 | w[3];
-    const uint32_t r = static_cast<uint32_t>((v << (pos & 15)) >> (64 - n));
+    if (avail < n) fill();
+    const uint32_t r = static_cast<uint32_t>(cache >> (64 - n));
+    cache <<= n;
+    avail -= n;
     pos += static_cast<uint32_t>(n);
     return r;
   }
@@ -43,8 +69,12 @@ struct BitReader {
     if (pos + n > limit) {
       overrun = true;
       pos = limit;
-    } else {
+    } else if (static_cast<int>(n) < avail) {
+      cache <<= n;
+      avail -= static_cast<int>(n);
       pos += n;
+    } else {
+      seek(pos + n);
     }
   }
 };
@@ -119,7 +149,8 @@ struct ac3_dec_state {
   bool have_good = false;
 
   // Transform work and per-slot output.
-  double window_out[512] = {};
+  double mixed[256] = {};
+  double window_out[ac3::kChannels][512] = {};
   double acc[6][512] = {};
   double delay[6][256] = {};
 

@@ -55,7 +55,9 @@ void AC3Decoder::init_core() {
   ac3_dec_result r;
   command(AC3_CMD_RESET, 0, nullptr, &r);
   for (int i = 0; i < 6; ++i) {
-    out_ptr_[i] = &block_out_[0][slot_map_[i]];
+    // Slots that the conversion never reads get no pointer, which spares
+    // the core their transform.
+    out_ptr_[i] = slot_map_[i] < channels_ ? &block_out_[0][slot_map_[i]] : nullptr;
     stride_[i] = 6;
   }
   block_params_ = ac3_dec_params();
@@ -150,8 +152,10 @@ int ac3_float_to_pcm16(const double (*block)[6], int16_t* out, int channels) {
   int k = 0;
   for (int row = 0; row < 256; ++row) {
     for (int c = 0; c < channels; ++c) {
-      const double v = std::floor(block[row][c] * 32768.0 + 0.5);
-      out[k++] = static_cast<int16_t>(v > 32767.0 ? 32767 : v < -32767.0 ? -32768 : v);
+      const double x = block[row][c] * 32768.0;
+      // floor(x + 0.5) by truncation of a positive number, once in range
+      const int v = x >= 32767.0 ? 32767 : x < -32767.5 ? -32768 : static_cast<int>(x + 32768.5) - 32768;
+      out[k++] = static_cast<int16_t>(v);
     }
   }
   return k;

@@ -124,3 +124,75 @@ TEST(AC3Decode, DialogueLevelAttenuates) {
     EXPECT_NEAR(20.0 * std::log10(g), -11.0, 0.2);
   }
 }
+
+// One byte changed in the last 3/8 of every fourth frame: every frame still
+// gives its 3072 values and the command counts the CRC failures.
+TEST(AC3Decode, DamagedFramesAreConcealedAndCounted) {
+  auto s = tsupport::read_file(tsupport::fixture("ac3d_5_1_48000.ac3"));
+  size_t pos = 0;
+  int frame = 0, damaged = 0;
+  while (pos + 5 < s.size()) {
+    AC3FrmHdr h;
+    pos += static_cast<size_t>(h.decode(s.data() + pos, static_cast<int>(s.size() - pos), 0));
+    if (!h.valid) break;
+    if (frame % 4 == 3) {
+      s[pos + static_cast<size_t>(h.frame_size) * 7 / 8] ^= 0x5A;
+      ++damaged;
+    }
+    pos += static_cast<size_t>(h.frame_size);
+    ++frame;
+  }
+  const Decoded d = decode_bytes(s);
+  EXPECT_EQ(d.frames, frame);
+  EXPECT_EQ(d.failed, 0);
+  EXPECT_EQ(d.crc_errors, damaged);
+  EXPECT_EQ(d.pcm.size(), static_cast<size_t>(frame) * 3072);
+
+  const std::string dir = tsupport::temp_dir();
+  ASSERT_TRUE(tsupport::write_file(dir + "/d.ac3", s));
+  std::vector<std::string> lines;
+  ASSERT_EQ(tsupport::dev("ac3-decode " + dir + "/d.ac3 " + dir + "/d.pcm", &lines), 0);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0], "decoded frames=" + std::to_string(frame) + " failed=0 crc_errors=" + std::to_string(damaged) +
+                          " rate=48000 channels=2");
+  EXPECT_EQ(tsupport::read_file(dir + "/d.pcm").size(), static_cast<size_t>(frame) * 3072 * 2);
+}
+
+TEST(AC3Decode, EAC3IsRefused) {
+  const std::string dir = tsupport::temp_dir();
+  std::vector<std::string> lines;
+  EXPECT_EQ(tsupport::dev("ac3-decode " + tsupport::fixture("ac3d_eac3.eac3") + " " + dir + "/e.pcm", &lines), 1);
+  EXPECT_TRUE(lines.empty());
+}
+
+TEST(AC3Decode, ShortInputGivesNothing) {
+  const auto s = tsupport::read_file(tsupport::fixture("ac3d_stereo_48000.ac3"));
+  AC3Decoder dec;
+  std::vector<int16_t> out(3072);
+  tsupport::TraceCapture cap;
+  EXPECT_EQ(dec.decode_frame(s.data(), 19, out.data()), 0);
+  EXPECT_TRUE(cap.messages().empty());
+  EXPECT_EQ(dec.decode_frame(s.data(), 100, out.data()), 0);
+  EXPECT_TRUE(cap.contains("ERROR (decode_frame): not enough data (100 < 1536)"));
+  EXPECT_EQ(dec.decode_frame(s.data(), static_cast<int>(s.size()), out.data()), 3072);
+  EXPECT_EQ(dec.sample_rate(), 48000);
+  EXPECT_EQ(dec.frame_size(), 1536);
+}
+
+TEST(AC3Decode, PcmConversionRoundsAndLimits) {
+  double block[256][6] = {};
+  block[0][0] = 1.0;
+  block[0][1] = -1.0;
+  block[1][0] = 0.49999 / 32768;
+  block[1][1] = -1.5;
+  block[2][0] = 0.5 / 32768;
+  block[2][1] = -0.5 / 32768;
+  int16_t out[512];
+  EXPECT_EQ(ac3_float_to_pcm16(block, out, 2), 512);
+  EXPECT_EQ(out[0], 32767);
+  EXPECT_EQ(out[1], -32768);
+  EXPECT_EQ(out[2], 0);
+  EXPECT_EQ(out[3], -32768);
+  EXPECT_EQ(out[4], 1);
+  EXPECT_EQ(out[5], 0);
+}

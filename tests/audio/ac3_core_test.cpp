@@ -1,0 +1,307 @@
+// The AC-3 core's command entry, CRC, transform and block concealment, run
+// on frames of an ffmpeg-made stream.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "audio/codec/ac3_block.h"
+#include "audio/codec/ac3_core.h"
+#include "audio/codec/ac3_core_state.h"
+#include "audio/codec/ac3_decoder.h"
+#include "audio/codec/ac3_tables.h"
+#include "foundation/ac3.h"
+#include "support.h"
+
+namespace {
+
+// Frames of a fixture as big-endian words, each with room for the reader.
+std::vector<std::vector<uint16_t>> frames_of(const std::string& name) {
+  const auto s = tsupport::read_file(tsupport::fixture(name));
+  std::vector<std::vector<uint16_t>> out;
+  size_t pos = 0;
+  while (pos + 5 < s.size()) {
+    AC3FrmHdr h;
+    const int skip = h.decode(s.data() + pos, static_cast<int>(s.size() - pos), 0);
+    if (!h.valid) break;
+    pos += static_cast<size_t>(skip);
+    if (pos + static_cast<size_t>(h.frame_size) > s.size()) break;
+    std::vector<uint16_t> w(static_cast<size_t>(h.frame_size / 2 + 4));
+    for (int i = 0; i < h.frame_size / 2; ++i) w[i] = static_cast<uint16_t>(s[pos + 2 * i] << 8 | s[pos + 2 * i + 1]);
+    out.push_back(std::move(w));
+    pos += static_cast<size_t>(h.frame_size);
+  }
+  return out;
+}
+
+uint16_t high(const ac3_dec_result& r) { return static_cast<uint16_t>(r.word0 >> 16); }
+
+// Runs the core block by block on whole frames.
+struct Core {
+  ac3_dec_state* s = ac3_dec_create();
+  double out[6][256] = {};
+  double* ptr[6];
+  int16_t stride[6];
+  ac3_dec_params p;
+  Core(int mode = 2, int repeat_limit = 0) {
+    for (int i = 0; i < 6; ++i) {
+      ptr[i] = out[i];
+      stride[i] = 1;
+    }
+    p.out = ptr;
+    p.stride = stride;
+    p.modes = ac3_mode_word(mode, 0, 0, 2, 2);
+    p.repeat_limit = static_cast<uint16_t>(repeat_limit);
+    ac3_dec_result r;
+    ac3_dec_command(s, &r, AC3_CMD_RESET, nullptr);
+  }
+  ~Core() { ac3_dec_destroy(s); }
+  // Decodes one block; returns its status.
+  int block(const std::vector<uint16_t>& frame, int b, int error) {
+    ac3_dec_result r;
+    p.words = frame.data();
+    if (b == 0) ac3_dec_command(s, &r, AC3_CMD_SYNC, &p);
+    p.block = static_cast<uint16_t>(b);
+    ac3_dec_command(s, &r, static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint16_t>(error)) << 16 | 3), &p);
+    return high(r);
+  }
+  double energy(int slot) const {
+    double e = 0;
+    for (double v : out[slot]) e += v * v;
+    return e;
+  }
+};
+
+}  // namespace
+
+TEST(AC3Core, CommandResultWords) {
+  ac3_dec_state* s = ac3_dec_create();
+  ac3_dec_result r{1, &r};
+  ac3_dec_command(s, &r, AC3_CMD_RESET, nullptr);
+  EXPECT_EQ(r.word0, 0x0701u);
+  EXPECT_EQ(r.word1, nullptr);
+  for (int32_t bad : {4, -1, 0x7FFF}) {
+    ac3_dec_command(s, &r, bad, nullptr);
+    EXPECT_EQ(r.word0, 0xFFFFFFFFu);
+    EXPECT_EQ(r.word1, nullptr);
+  }
+  ac3_dec_destroy(s);
+}
+
+TEST(AC3Core, SyncChecksInOrder) {
+  auto frames = frames_of("ac3d_stereo_48000.ac3");
+  ASSERT_FALSE(frames.empty());
+  struct Case {
+    const char* name;
+    void (*damage)(std::vector<uint16_t>&);
+    int status;
+  } cases[] = {
+      {"intact", [](std::vector<uint16_t>&) {}, 0},
+      {"no sync word, bsid also bad", [](std::vector<uint16_t>& w) { w[0] = 0x0B78; w[2] |= 0x00F8; }, 1},
+      {"bsid 12", [](std::vector<uint16_t>& w) { w[2] = static_cast<uint16_t>((w[2] & ~0x00F8) | 12 << 3); }, 4},
+      {"fscod 3", [](std::vector<uint16_t>& w) { w[2] |= 0xC000; }, 2},
+      {"frmsizecod 38", [](std::vector<uint16_t>& w) { w[2] = static_cast<uint16_t>((w[2] & 0xC0FF) | 38 << 8); }, 3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto w = frames[0];
+    c.damage(w);
+    ac3_dec_state* s = ac3_dec_create();
+    ac3_dec_params p;
+    p.words = w.data();
+    ac3_dec_result r;
+    ac3_dec_command(s, &r, AC3_CMD_SYNC, &p);
+    EXPECT_EQ(high(r), c.status);
+    EXPECT_EQ(r.word0 & 0xFFFF, 0x0701u);
+    if (c.status == 0) {
+      const auto* info = static_cast<const ac3_dec_frame_info*>(r.word1);
+      ASSERT_NE(info, nullptr);
+      EXPECT_EQ(info->count, 10);
+      EXPECT_EQ(info->word[1] + 4u, w.size());
+      EXPECT_EQ(info->word[2], info->word[1] / 8 + info->word[1] / 2 - 1);
+      EXPECT_EQ(info->word[0] & 7, 2);  // acmod
+    }
+    ac3_dec_destroy(s);
+  }
+}
+
+TEST(AC3Core, BothCrcSpansOfIntactFramesCheck) {
+  for (const char* name : {"ac3d_stereo_48000.ac3", "ac3d_5_1_44100.ac3", "ac3d_mono_32000.ac3"}) {
+    SCOPED_TRACE(name);
+    for (const auto& w : frames_of(name)) {
+      const int words = static_cast<int>(w.size()) - 4;
+      const int n = words / 8 + words / 2 - 1;
+      const uint16_t first = ac3_dec_crc(0, w.data() + 1, n);
+      EXPECT_EQ(first, 0);
+      EXPECT_EQ(ac3_dec_crc(first, w.data() + n + 1, words - n - 1), 0);
+      auto bad = w;
+      bad[words - 3] ^= 0x0100;
+      EXPECT_NE(ac3_dec_crc(0, bad.data() + n + 1, words - n - 1), 0);
+    }
+  }
+}
+
+// The fast transform against A/52's formula evaluated directly: the long
+// transform, and the two short ones whose phases differ by (2k+1) pi/2.
+TEST(AC3Core, TransformEqualsTheDirectFormula) {
+  std::mt19937 rng(7);
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  for (int trial = 0; trial < 4; ++trial) {
+    double X[256];
+    for (double& v : X) v = u(rng) * (trial == 3 ? 1e-3 : 1.0);
+    for (bool short_blocks : {false, true}) {
+      SCOPED_TRACE(short_blocks ? "short" : "long");
+      double x[512];
+      ac3::imdct_window(X, short_blocks, x);
+      double worst = 0, peak = 0;
+      for (int n = 0; n < 512; ++n) {
+        double s = 0;
+        if (!short_blocks) {
+          for (int k = 0; k < 256; ++k)
+            s += X[k] * std::cos(2 * M_PI / 2048 * (2 * n + 1) * (2 * k + 1) + M_PI / 4 * (2 * k + 1));
+        } else {
+          const int half = n / 256, m = n % 256;
+          for (int k = 0; k < 128; ++k)
+            s += X[2 * k + half] * std::cos(2 * M_PI / 1024 * (2 * m + 1) * (2 * k + 1) + M_PI / 4 * (2 * k + 1) * 2 * half);
+        }
+        const double w = n < 256 ? ac3::kWindow[n] : ac3::kWindow[511 - n];
+        const double expect = -s * w;
+        worst = std::max(worst, std::fabs(x[n] - expect));
+        peak = std::max(peak, std::fabs(expect));
+      }
+      EXPECT_LT(worst, peak * 1e-12);
+    }
+  }
+}
+
+TEST(AC3Core, WindowIsPowerComplementary) {
+  for (int n = 0; n < 256; ++n) EXPECT_NEAR(ac3::kWindow[n] * ac3::kWindow[n] + ac3::kWindow[255 - n] * ac3::kWindow[255 - n], 1.0, 1e-12);
+}
+
+// Error input 1 at block 0 without a repeat limit: every block of the frame
+// repeats the last intact block, so the tone goes on.
+TEST(AC3Core, DamagedFrameRepeatsTheLastIntactBlock) {
+  auto frames = frames_of("ac3d_stereo_48000.ac3");
+  Core c;
+  for (int b = 0; b < 6; ++b) ASSERT_EQ(c.block(frames[5], b, 0), AC3_BLOCK_OK);
+  const double level = c.energy(0);
+  ASSERT_GT(level, 1.0);
+  for (int b = 0; b < 6; ++b) {
+    EXPECT_EQ(c.block(frames[6], b, 1), AC3_BLOCK_REPEAT);
+    EXPECT_GT(c.energy(0), level * 0.3);
+    EXPECT_LT(c.energy(0), level * 3.0);
+  }
+}
+
+TEST(AC3Core, RepeatLimitMutesAndAnIntactBlockResetsIt) {
+  auto frames = frames_of("ac3d_stereo_48000.ac3");
+  Core c(2, 2);
+  for (int b = 0; b < 6; ++b) ASSERT_EQ(c.block(frames[5], b, 0), AC3_BLOCK_OK);
+  const int expect[6] = {1, 1, 2, 2, 2, 2};
+  for (int b = 0; b < 6; ++b) EXPECT_EQ(c.block(frames[6], b, 1), expect[b]) << b;
+  EXPECT_EQ(c.energy(0), 0.0);  // the delay line has rung out
+  EXPECT_EQ(c.block(frames[7], 0, 0), AC3_BLOCK_OK);
+  EXPECT_EQ(c.block(frames[7], 1, 1), AC3_BLOCK_REPEAT);
+  EXPECT_EQ(c.block(frames[7], 2, 1), AC3_BLOCK_REPEAT);
+  EXPECT_EQ(c.block(frames[7], 3, 1), AC3_BLOCK_MUTE);
+}
+
+// A muted block outputs only the overlap tail of the block before it.
+TEST(AC3Core, MutedBlockPlaysTheOverlapTail) {
+  auto frames = frames_of("ac3d_stereo_48000.ac3");
+  Core c;
+  for (int b = 0; b < 6; ++b) c.block(frames[5], b, 0);
+  double tail[256];
+  std::memcpy(tail, c.s->delay[0], sizeof tail);
+  EXPECT_EQ(c.block(frames[6], 0, -1), AC3_BLOCK_MUTE);
+  for (int n = 0; n < 256; ++n) ASSERT_DOUBLE_EQ(c.out[0][n], std::clamp(2.0 * tail[n], -1.0, 0.999999999));
+  EXPECT_EQ(c.block(frames[6], 1, 0), AC3_BLOCK_MUTE);  // holds for the frame
+  EXPECT_EQ(c.energy(0), 0.0);
+}
+
+// Changing the output mode clears the delay lines before the next
+// transform: the first block equals a fresh decoder's in the new mode.
+TEST(AC3Core, OutputModeChangeClearsTheDelayLines) {
+  auto frames = frames_of("ac3d_stereo_48000.ac3");
+  Core c;
+  for (int b = 0; b < 6; ++b) c.block(frames[5], b, 0);
+  c.p.modes = ac3_mode_word(1, 0, 0, 2, 2);
+  Core fresh(1);
+  c.block(frames[6], 0, 0);
+  fresh.block(frames[6], 0, 0);
+  // (the two differ only by the dither of a few empty bins)
+  for (int n = 0; n < 256; ++n) ASSERT_NEAR(c.out[1][n], fresh.out[1][n], 1e-4);
+}
+
+TEST(AC3Core, OutputStaysInRange) {
+  auto frames = frames_of("ac3d_5_1_48000.ac3");
+  Core c;
+  c.p.pcm_scale = 8.0;  // drive it into the limits
+  for (auto& f : frames)
+    for (int b = 0; b < 6; ++b) {
+      c.block(f, b, 0);
+      for (int o = 0; o < 6; ++o)
+        for (double v : c.out[o]) {
+          ASSERT_LE(v, 0.999999999);
+          ASSERT_GE(v, -1.0);
+        }
+    }
+}
+
+// 1+1 streams: each dual-mono mode's mix of channel 1 (left input) and
+// channel 2 (right input).
+TEST(AC3Core, DualMonoMixSetUp) {
+  ac3_dec_state* s = ac3_dec_create();
+  s->bsi.acmod = 0;
+  s->nfchans = 2;
+  struct Case {
+    int mode, dm;
+    double l1, l2, r1, r2, c1, c2;
+  } cases[] = {
+      {2, 0, 1, 0, 0, 1, 0, 0},         {2, 1, 0.5, 0, 0.5, 0, 0, 0},   {2, 2, 0, 0.5, 0, 0.5, 0, 0},
+      {2, 3, 0.5, 0.5, 0.5, 0.5, 0, 0}, {1, 0, 0, 0, 0, 0, 0.5, 0.5},   {1, 1, 0, 0, 0, 0, 1, 0},
+      {1, 2, 0, 0, 0, 0, 0, 1},         {1, 3, 0, 0, 0, 0, 0.5, 0.5},   {7, 0, 1, 0, 0, 1, 0, 0},
+      {7, 1, 0, 0, 0, 0, 1, 0},         {6, 2, 0, 0.5, 0, 0.5, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.mode * 10 + c.dm);
+    s->effective_mode = s->output_mode = c.mode;
+    s->dual_mono = c.dm;
+    double mix[6][6];
+    ac3::build_mix(s, mix);
+    EXPECT_EQ(mix[0][0], c.l1);
+    EXPECT_EQ(mix[0][1], c.l2);
+    EXPECT_EQ(mix[2][0], c.r1);
+    EXPECT_EQ(mix[2][1], c.r2);
+    EXPECT_EQ(mix[1][0], c.c1);
+    EXPECT_EQ(mix[1][1], c.c2);
+  }
+  ac3_dec_destroy(s);
+}
+
+// Stereo downmix mode 0 follows the stream's preferred downmix.
+TEST(AC3Core, LoRoMixLevels) {
+  ac3_dec_state* s = ac3_dec_create();
+  s->bsi.acmod = 7;
+  s->nfchans = 5;
+  s->effective_mode = s->output_mode = 2;
+  s->bsi.cmixlev = 2;   // -6 dB
+  s->bsi.surmixlev = 1;  // -6 dB
+  double mix[6][6];
+  ac3::build_mix(s, mix);
+  EXPECT_EQ(mix[0][0], 1.0);
+  EXPECT_EQ(mix[0][1], 0.5);
+  EXPECT_EQ(mix[2][1], 0.5);
+  EXPECT_EQ(mix[0][3], 0.5);
+  EXPECT_EQ(mix[2][4], 0.5);
+  EXPECT_EQ(mix[0][4], 0.0);
+  s->annex_d = 1;
+  s->bsi.lorocmixlev = 4;     // -3 dB
+  s->bsi.lorosurmixlev = 7;   // off
+  ac3::build_mix(s, mix);
+  EXPECT_NEAR(mix[0][1], 0.70710678, 1e-8);
+  EXPECT_EQ(mix[0][3], 0.0);
+  ac3_dec_destroy(s);
+}

@@ -372,3 +372,37 @@ TEST(WaveFile, WriteToAFullDiskFails) {
   EXPECT_EQ(w.write_pcm(s.data(), 4096, 0), 0);
   EXPECT_EQ(w.close(), 1);
 }
+
+TEST(WaveCommands, InfoReadAndWrite) {
+  std::vector<std::string> lines;
+  const std::string wav = tsupport::fixture("wave_s16_list.wav");
+  ASSERT_EQ(tsupport::dev("wav-info " + wav, &lines), 0);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0],
+            "wave format=1 channels=2 rate=48000 bits=16 block_align=4 data_start=78 data_bytes=249600 "
+            "duration=1.300000");
+
+  const std::string dir = tsupport::temp_dir();
+  ASSERT_EQ(tsupport::dev("wav-read " + wav + " " + dir + "/r.raw --from 0.5", &lines), 0);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0], "read bytes=153604 start=95996");
+  const auto raw = tsupport::read_file(tsupport::fixture("wave_s16_list.raw"));
+  const auto part = tsupport::read_file(dir + "/r.raw");
+  EXPECT_TRUE(std::equal(part.begin(), part.end(), raw.begin() + 95996));
+
+  ASSERT_EQ(tsupport::dev("wav-write " + dir + "/r.raw 48000 2 16 " + dir + "/w.wav", &lines), 0);
+  EXPECT_EQ(lines[0], "wave bytes=153648");
+  const auto w = tsupport::read_file(dir + "/w.wav");
+  ASSERT_EQ(w.size(), 153648u);
+  EXPECT_TRUE(std::equal(part.begin(), part.end(), w.begin() + 44));
+
+  // No data: the header alone, data size 0.
+  ASSERT_TRUE(tsupport::write_file(dir + "/empty.raw", {}));
+  ASSERT_EQ(tsupport::dev("wav-write " + dir + "/empty.raw 22050 1 8 " + dir + "/e.wav", &lines), 0);
+  EXPECT_EQ(lines[0], "wave bytes=44");
+  EXPECT_EQ(tsupport::read_file(dir + "/e.wav"), riff({{"fmt ", fmt_body(1, 1, 22050, 8)}, {"data", {}}}));
+
+  EXPECT_EQ(tsupport::dev("wav-info " + tsupport::fixture("wave_f32.wav"), &lines), 1);
+  EXPECT_TRUE(lines.empty());
+  EXPECT_EQ(tsupport::dev("wav-write " + dir + "/r.raw 48000 3 16 " + dir + "/x.wav", &lines), 2);
+}

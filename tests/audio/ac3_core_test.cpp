@@ -14,6 +14,7 @@
 #include "audio/codec/ac3_tables.h"
 #include "foundation/ac3.h"
 #include "support.h"
+#include "tests/audio/ac3_frame_tools.h"
 
 namespace {
 
@@ -304,4 +305,19 @@ TEST(AC3Core, LoRoMixLevels) {
   EXPECT_NEAR(mix[0][1], 0.70710678, 1e-8);
   EXPECT_EQ(mix[0][3], 0.0);
   ac3_dec_destroy(s);
+}
+
+// The test-side CRC writer gives back the encoder's own CRC words.
+TEST(AC3FrameTools, FixCrcsRestoresTheEncodersWords) {
+  for (const char* name : {"ac3d_stereo_48000.ac3", "ac3d_5_1_44100.ac3"}) {
+    SCOPED_TRACE(name);
+    const auto s = tsupport::read_file(tsupport::fixture(name));
+    AC3FrmHdr h;
+    ASSERT_EQ(h.decode(s.data(), static_cast<int>(s.size()), 0), 0);
+    std::vector<uint8_t> f(s.begin(), s.begin() + h.frame_size);
+    const std::vector<uint8_t> original = f;
+    f[2] = f[3] = f[h.frame_size - 2] = f[h.frame_size - 1] = 0;
+    ac3test::fix_crcs(f.data(), h.frame_size);
+    EXPECT_EQ(f, original);
+  }
 }

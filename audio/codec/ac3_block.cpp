@@ -528,15 +528,27 @@ double channel_gain(const ac3_dec_state* s, int dynrng, int compre, int compr, i
   return g * s->pcm_scale;
 }
 
+// Set when the coefficients feeding an output sum to 1.0 or more (before any
+// scaling), or for karaoke.
+bool mix_overload(const ac3_dec_state* s, const double (*mix)[6]) {
+  bool overload = s->karaoke != 0;
+  for (int o = 0; o < 6; ++o) {
+    double sum = 0.0;
+    for (int ch = 0; ch < 6; ++ch) sum += std::fabs(mix[o][ch]);
+    if (sum >= 1.0) overload = true;
+  }
+  return overload;
+}
+
 }  // namespace
 
-void build_mix(const ac3_dec_state* s, double (*mix)[6]) {
+bool build_mix(const ac3_dec_state* s, double (*mix)[6]) {
   std::memset(mix, 0, sizeof(double) * 36);
   const AC3Bsi& b = s->bsi;
   const int acmod = b.acmod;
   if (s->user_downmix) {
     std::memcpy(mix, s->user_downmix, sizeof(double) * 36);
-    return;
+    return mix_overload(s, mix);
   }
   const int mode = s->effective_mode;
   double clev = kCentreLevel[b.cmixlev & 3];
@@ -613,6 +625,19 @@ void build_mix(const ac3_dec_state* s, double (*mix)[6]) {
     }
   }
   if (b.lfeon && s->output_lfe) mix[kLfeSlot][s->nfchans] = 1.0;
+  const bool overload = mix_overload(s, mix);
+  // Scale a downmix whose outputs could exceed full scale down to unity,
+  // so that full-level sources do not clip.
+  double peak = 0.0;
+  for (int o = 0; o < kLfeSlot; ++o) {
+    double sum = 0.0;
+    for (int ch = 0; ch < 6; ++ch) sum += std::fabs(mix[o][ch]);
+    peak = std::max(peak, sum);
+  }
+  if (peak > 1.0)
+    for (int o = 0; o < kLfeSlot; ++o)
+      for (int ch = 0; ch < 6; ++ch) mix[o][ch] /= peak;
+  return overload;
 }
 
 int decode_channels(ac3_dec_state* s) {
@@ -692,13 +717,7 @@ int decode_channels(ac3_dec_state* s) {
 
   // Mix and gains.
   double (*mix)[6] = s->mix[set];
-  build_mix(s, mix);
-  bool overload = s->karaoke != 0;
-  for (int o = 0; o < 6; ++o) {
-    double sum = 0.0;
-    for (int ch = 0; ch < 6; ++ch) sum += std::fabs(mix[o][ch]);
-    if (sum >= 1.0) overload = true;
-  }
+  const bool overload = build_mix(s, mix);
   const AC3Bsi& b = s->bsi;
   for (int ch = 0; ch < nf; ++ch) {
     const bool second = b.acmod == 0 && ch == 1;

@@ -18,8 +18,9 @@ int decode_channels(ac3_dec_state* s);
 void synthesize(ac3_dec_state* s);
 
 // The mix of the block's input channels into the output slots
-// ([slot][input channel], LFE last) from the state's stream and settings.
-void build_mix(const ac3_dec_state* s, double (*mix)[6]);
+// ([slot][input channel], LFE last) from the state's stream and settings,
+// scaled so that no output exceeds full scale. Returns the overload flag.
+bool build_mix(const ac3_dec_state* s, double (*mix)[6]);
 
 // The inverse transform of one channel's 256 coefficients into 512 windowed
 // values (two short transforms when short is set). Exposed for tests.

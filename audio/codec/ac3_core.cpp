@@ -331,3 +331,5 @@ void ac3_dec_command(ac3_dec_state* s, ac3_dec_result* result, int32_t command_w
 }
 
 const AC3Bsi& ac3_dec_bsi(const ac3_dec_state* s) { return s->bsi; }
+
+uint32_t ac3_dec_audio_start(const ac3_dec_state* s) { return s->audio_start; }

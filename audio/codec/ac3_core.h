@@ -73,8 +73,10 @@ void ac3_dec_reset(ac3_dec_state* state);
 void ac3_dec_clear_state(ac3_dec_state* state);
 void ac3_dec_command(ac3_dec_state* state, ac3_dec_result* result, int32_t command_word,
                      const ac3_dec_params* params);
-// The bit stream information of the last AC3_CMD_SYNC or block 0.
+// The bit stream information of the last AC3_CMD_SYNC or block 0, and the
+// bit where that frame's block 0 starts.
 const AC3Bsi& ac3_dec_bsi(const ac3_dec_state* state);
+uint32_t ac3_dec_audio_start(const ac3_dec_state* state);
 
 // CRC-16 (x^16 + x^15 + x^2 + 1) of count words, register starting at crc.
 uint16_t ac3_dec_crc(uint16_t crc, const uint16_t* words, int count);

@@ -282,28 +282,38 @@ TEST(AC3Core, DualMonoMixSetUp) {
   ac3_dec_destroy(s);
 }
 
-// Stereo downmix mode 0 follows the stream's preferred downmix.
+// Lo/Ro levels from cmixlev and surmixlev, or from the extended levels when
+// the stream has them; the mix is scaled so that an output cannot exceed
+// full scale.
 TEST(AC3Core, LoRoMixLevels) {
   ac3_dec_state* s = ac3_dec_create();
   s->bsi.acmod = 7;
   s->nfchans = 5;
   s->effective_mode = s->output_mode = 2;
-  s->bsi.cmixlev = 2;   // -6 dB
+  s->bsi.cmixlev = 2;    // -6 dB
   s->bsi.surmixlev = 1;  // -6 dB
   double mix[6][6];
-  ac3::build_mix(s, mix);
-  EXPECT_EQ(mix[0][0], 1.0);
-  EXPECT_EQ(mix[0][1], 0.5);
-  EXPECT_EQ(mix[2][1], 0.5);
-  EXPECT_EQ(mix[0][3], 0.5);
-  EXPECT_EQ(mix[2][4], 0.5);
+  EXPECT_TRUE(ac3::build_mix(s, mix));  // overload: the sums exceed 1
+  EXPECT_DOUBLE_EQ(mix[0][0], 0.5);      // 1 + 0.5 + 0.5 scaled by 1/2
+  EXPECT_DOUBLE_EQ(mix[0][1], 0.25);
+  EXPECT_DOUBLE_EQ(mix[2][1], 0.25);
+  EXPECT_DOUBLE_EQ(mix[0][3], 0.25);
+  EXPECT_DOUBLE_EQ(mix[2][4], 0.25);
   EXPECT_EQ(mix[0][4], 0.0);
   s->annex_d = 1;
-  s->bsi.lorocmixlev = 4;     // -3 dB
-  s->bsi.lorosurmixlev = 7;   // off
+  s->bsi.lorocmixlev = 4;    // -3 dB
+  s->bsi.lorosurmixlev = 7;  // off
   ac3::build_mix(s, mix);
-  EXPECT_NEAR(mix[0][1], 0.70710678, 1e-8);
+  EXPECT_NEAR(mix[0][1] / mix[0][0], 0.70710678, 1e-8);
+  EXPECT_NEAR(mix[0][0] + mix[0][1], 1.0, 1e-12);
   EXPECT_EQ(mix[0][3], 0.0);
+  // A mono source to two outputs at -3 dB: no overload, no scaling.
+  s->bsi.acmod = 1;
+  s->nfchans = 1;
+  s->annex_d = 0;
+  EXPECT_FALSE(ac3::build_mix(s, mix));
+  EXPECT_NEAR(mix[0][0], 0.70710678, 1e-8);
+  EXPECT_NEAR(mix[2][0], 0.70710678, 1e-8);
   ac3_dec_destroy(s);
 }
 

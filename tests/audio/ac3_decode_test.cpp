@@ -10,6 +10,7 @@
 #include "audio/codec/ac3_decoder.h"
 #include "foundation/ac3.h"
 #include "support.h"
+#include "tests/audio/ac3_frame_tools.h"
 
 namespace {
 
@@ -195,4 +196,87 @@ TEST(AC3Decode, PcmConversionRoundsAndLimits) {
   EXPECT_EQ(out[3], -32768);
   EXPECT_EQ(out[4], 1);
   EXPECT_EQ(out[5], 0);
+}
+
+namespace {
+
+// The stream with a dynamic-range word in block 0 of each frame, codes taken
+// in turn from the list; also ffmpeg's decode of it at drc_scale.
+std::vector<uint8_t> add_dynrng(const std::string& fixture, const std::vector<int>& codes) {
+  const auto s = tsupport::read_file(tsupport::fixture(fixture));
+  std::vector<uint8_t> out;
+  size_t pos = 0;
+  int frame = 0;
+  ac3_dec_state* st = ac3_dec_create();
+  while (pos + 5 < s.size()) {
+    AC3FrmHdr h;
+    pos += static_cast<size_t>(h.decode(s.data() + pos, static_cast<int>(s.size() - pos), 0));
+    if (!h.valid || pos + static_cast<size_t>(h.frame_size) > s.size()) break;
+    auto w = ac3test::to_words(s.data() + pos, h.frame_size);
+    w.resize(w.size() + 4);
+    ac3_dec_params p;
+    p.words = w.data();
+    ac3_dec_result r;
+    ac3_dec_command(st, &r, AC3_CMD_SYNC, &p);
+    AC3Bsi bigger = h.bsi;
+    bigger.frmsizecod = static_cast<uint16_t>(bigger.frmsizecod + 2);
+    const auto f = ac3test::with_dynrng(s.data() + pos, h.frame_size, ac3_dec_audio_start(st),
+                                        h.bsi.acmod == 1 ? 1 : h.bsi.get_channels() - h.bsi.lfeon,
+                                        codes[static_cast<size_t>(frame) % codes.size()], bigger.get_frame_size());
+    EXPECT_FALSE(f.empty());
+    out.insert(out.end(), f.begin(), f.end());
+    pos += static_cast<size_t>(h.frame_size);
+    ++frame;
+  }
+  ac3_dec_destroy(st);
+  return out;
+}
+
+std::vector<float> ffmpeg_decode(const std::vector<uint8_t>& stream, double drc_scale) {
+  const std::string dir = tsupport::temp_dir();
+  tsupport::write_file(dir + "/drc.ac3", stream);
+  EXPECT_EQ(tsupport::run("ffmpeg -nostdin -v error -y -drc_scale " + std::to_string(drc_scale) +
+                          " -downmix stereo -c:a ac3 -i " + dir + "/drc.ac3 -f f32le " + dir + "/drc.f32"),
+            0);
+  return read_f32(dir + "/drc.f32");
+}
+
+}  // namespace
+
+// Boosts (+6 dB, +3.5 dB) and cuts (-6 dB, -1.2 dB) in turn, frame by frame.
+TEST(AC3Decode, DynamicRangeWordsAreApplied) {
+  const std::vector<int> mixed = {0x20, 0xE0, 0x10, 0xF8};
+  const std::vector<int> boosts = {0x20, 0x10, 0x08};
+  struct Case {
+    const char* fixture;
+    const std::vector<int>* codes;
+    double scale;
+  } cases[] = {
+      {"ac3d_stereo_48000.ac3", &mixed, 1.0},
+      {"ac3d_5_1_48000.ac3", &mixed, 1.0},
+      {"ac3d_stereo_48000.ac3", &boosts, 0.0},
+      {"ac3d_5_1_48000.ac3", &boosts, 0.0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.fixture) + " scale " + std::to_string(c.scale));
+    const auto stream = add_dynrng(c.fixture, *c.codes);
+    ASSERT_FALSE(stream.empty());
+    // Both CRCs of every rewritten frame check.
+    const std::string dir = tsupport::temp_dir();
+    tsupport::write_file(dir + "/s.ac3", stream);
+    std::vector<std::string> lines;
+    ASSERT_EQ(tsupport::dev("ac3 " + dir + "/s.ac3", &lines), 0);
+    const Decoded d = decode_bytes(stream, c.scale);
+    EXPECT_EQ(static_cast<int>(lines.size()), d.frames);
+    EXPECT_EQ(d.crc_errors, 0);
+    const auto ref = ffmpeg_decode(stream, c.scale);
+    ASSERT_EQ(d.pcm.size(), ref.size());
+    for (int ch = 0; ch < 2; ++ch) {
+      double g = 0;
+      EXPECT_GE(snr(d.pcm, ch, ref, 2, ch, &g), 65.0) << "channel " << ch << " gain " << g;
+      if (std::string(c.fixture) == "ac3d_stereo_48000.ac3") {
+        EXPECT_NEAR(g, 1.0, 0.005);
+      }
+    }
+  }
 }

@@ -68,3 +68,44 @@ inline void fix_crcs(uint8_t* f, int bytes) {
 }
 
 }  // namespace ac3test
+
+namespace ac3test {
+
+// Bits of a byte string, most significant first.
+struct Bits {
+  std::vector<uint8_t> bytes;
+  size_t bit = 0;
+  void put(uint32_t v, int n) {
+    for (int i = n - 1; i >= 0; --i) {
+      if ((bit >> 3) >= bytes.size()) bytes.push_back(0);
+      if ((v >> i) & 1) bytes[bit >> 3] = static_cast<uint8_t>(bytes[bit >> 3] | 0x80 >> (bit & 7));
+      ++bit;
+    }
+  }
+};
+inline uint32_t bit_at(const uint8_t* f, size_t i) { return (f[i >> 3] >> (7 - (i & 7))) & 1; }
+
+// A copy of the frame at f (bytes long) whose block 0 carries the
+// dynamic-range word code, the blocks after it shifted by the 8 bits, in a
+// frame two frame-size codes larger (its end zero-filled), with both CRCs
+// recomputed. audio_start: the bit where block 0 starts; nfchans: its
+// full-band channels. Empty when block 0 already has a dynamic-range word.
+inline std::vector<uint8_t> with_dynrng(const uint8_t* f, int bytes, uint32_t audio_start, int nfchans, int code,
+                                        int new_bytes) {
+  const size_t at = audio_start + 2u * static_cast<unsigned>(nfchans);  // after blksw and dithflag
+  if (bit_at(f, at)) return {};
+  Bits out;
+  for (size_t i = 0; i < at; ++i) out.put(bit_at(f, i), 1);
+  out.put(1, 1);
+  out.put(static_cast<uint32_t>(code) & 0xFF, 8);
+  const size_t old_end = static_cast<size_t>(bytes) * 8 - 18;  // auxdatae, crcrsv, crc2 follow
+  for (size_t i = at + 1; i < old_end; ++i) out.put(bit_at(f, i), 1);
+  while (out.bit < static_cast<size_t>(new_bytes) * 8 - 18) out.put(0, 1);
+  out.put(0, 18);
+  out.bytes.resize(static_cast<size_t>(new_bytes));
+  out.bytes[4] = static_cast<uint8_t>(out.bytes[4] + 2);  // frmsizecod, in the low 6 bits
+  fix_crcs(out.bytes.data(), new_bytes);
+  return out.bytes;
+}
+
+}  // namespace ac3test

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "audio/codec/ac3_mute_data.h"
 #include "foundation/audio_header.h"
 #include "foundation/trace.h"
 
@@ -116,20 +117,112 @@ int mp3_mute_frame(int sample_rate, int channels, int bit_rate, uint8_t* out, in
   return r->frame_size;
 }
 
-// Silent AC-3 frames need the AC-3 frame writer; until it exists no AC-3
-// format is offered, so callers leave such gaps unfilled.
-int ac3_mute_is_supported(int, int, int) { return 0; }
+namespace {
 
-int ac3_mute_get_frame_size(int sample_rate, int channels, int bit_rate) {
-  trace("ERROR (ac3_mute_get_frame_size): invalid parameter sr = %d, ch = %d, br = %d\n", sample_rate, channels,
-        bit_rate);
-  return 0;
+constexpr int kAC3BitRates[19] = {32, 40, 48, 56, 64, 80, 96, 112, 128, 160,
+                                  192, 224, 256, 320, 384, 448, 512, 576, 640};
+
+const AC3MuteFrameData* ac3_data_find(int sample_rate, int channels, int bit_rate) {
+  for (const AC3MuteFrameData& d : kAC3StoredFrames)
+    if (d.sample_rate == sample_rate && d.channels == channels && d.bit_rate == bit_rate) return &d;
+  return nullptr;
 }
 
-int ac3_mute_frame(int sample_rate, int channels, int bit_rate, uint8_t*, int) {
-  trace("ERROR (ac3_mute_frame): no silent AC-3 frame for sr = %d, ch = %d, br = %d\n", sample_rate, channels,
-        bit_rate);
-  return 0;
+void put_frame(const AC3MuteFrameData& d, uint8_t* out) {
+  std::memcpy(out, d.prefix, static_cast<size_t>(d.prefix_len));
+  std::memset(out + d.prefix_len, 0, static_cast<size_t>(d.size - d.prefix_len));
+  out[d.size - 2] = d.tail[0];
+  out[d.size - 1] = d.tail[1];
+}
+
+// Index of the bit rate in the nominal list for a computed frame, or -1:
+// only six channels, from 64 kbit/s at 32 kHz and 96 kbit/s otherwise (the
+// two-channel bases stay unoffered).
+int comp_bit_rate_index(int sample_rate, int channels, int bit_rate) {
+  if (channels != 6) return -1;
+  if (bit_rate < (sample_rate == 32000 ? 64000 : 96000)) return -1;
+  for (int i = 0; i < 19; ++i)
+    if (kAC3BitRates[i] == bit_rate / 1000) return i;
+  return -1;
+}
+
+const AC3MuteBase* comp_base(int sample_rate, int channels) {
+  for (const AC3MuteBase& b : kAC3MuteBases)
+    if (b.sample_rate == sample_rate && b.channels == channels) return &b;
+  return nullptr;
+}
+
+bool comp_request_ok(int sample_rate, int channels) {
+  return (channels == 2 || channels == 6) && (sample_rate == 48000 || sample_rate == 44100 || sample_rate == 32000);
+}
+
+// Size of the computed frame at index, 0 when there is none.
+int comp_frame_size(const AC3MuteBase& b, int index) {
+  if (index < b.base_index) return 0;
+  if (index == b.base_index) return b.base.size;
+  if (index - b.base_index > b.row_count) {
+    trace("ERROR (get_comp_frame_size): idx = %d >= %d = size\n", index - b.base_index - 1, b.row_count);
+    return 0;
+  }
+  return b.rows[index - b.base_index - 1].frame_size;
+}
+
+}  // namespace
+
+int ac3_data_get_size(int sample_rate, int channels, int bit_rate) {
+  const AC3MuteFrameData* d = ac3_data_find(sample_rate, channels, bit_rate);
+  return d ? d->size : 0;
+}
+
+int ac3_data_get(int sample_rate, int channels, int bit_rate, uint8_t* out, int size) {
+  const AC3MuteFrameData* d = ac3_data_find(sample_rate, channels, bit_rate);
+  if (!d) return 0;
+  if (!out || size < d->size) {
+    trace("ERROR (ac3_data_get): size = %d < %d = bytes\n", size, d->size);
+    return 0;
+  }
+  put_frame(*d, out);
+  return d->size;
+}
+
+int ac3_mute_is_supported(int sample_rate, int channels, int bit_rate) {
+  if (ac3_data_find(sample_rate, channels, bit_rate)) return 1;
+  return comp_request_ok(sample_rate, channels) && comp_bit_rate_index(sample_rate, channels, bit_rate) >= 0 ? 1 : 0;
+}
+
+int ac3_mute_get_frame_size(int sample_rate, int channels, int bit_rate) {
+  if (const int n = ac3_data_get_size(sample_rate, channels, bit_rate)) return n;
+  const int index = comp_bit_rate_index(sample_rate, channels, bit_rate);
+  const AC3MuteBase* b = comp_base(sample_rate, channels);
+  if (!comp_request_ok(sample_rate, channels) || index < 0 || !b) {
+    trace("ERROR (ac3_mute_get_frame_size): invalid parameter sr = %d, ch = %d, br = %d\n", sample_rate, channels,
+          bit_rate);
+    return 0;
+  }
+  return comp_frame_size(*b, index);
+}
+
+int ac3_mute_frame(int sample_rate, int channels, int bit_rate, uint8_t* out, int size) {
+  if (const int n = ac3_data_get(sample_rate, channels, bit_rate, out, size)) return n;
+  if (!comp_request_ok(sample_rate, channels)) return 0;
+  const int index = comp_bit_rate_index(sample_rate, channels, bit_rate);
+  const AC3MuteBase* b = comp_base(sample_rate, channels);
+  if (index < 0 || !b) return 0;
+  const int frame_size = comp_frame_size(*b, index);
+  if (frame_size == 0 || !out || size < frame_size) return 0;
+  put_frame(b->base, out);
+  if (index == b->base_index) return frame_size;
+  std::memset(out + b->base.size, 0, static_cast<size_t>(frame_size - b->base.size));
+  auto apply = [&](const AC3MutePatchRow& row) {
+    for (int i = 0; i < row.count; ++i) {
+      const int at = static_cast<int>(row.patches[i] & 0xFFFF);
+      if (at >= frame_size) continue;
+      out[at] = static_cast<uint8_t>(out[at] + (row.patches[i] >> 16));
+    }
+  };
+  apply(b->rows[0]);
+  if (index - b->base_index >= 2) apply(b->rows[index - b->base_index - 1]);
+  return frame_size;
 }
 
 void AudioMuteFrame::free() {
@@ -141,11 +234,7 @@ int AudioMuteFrame::init(int type_, int rate, int channels_, int bit_rate_, int 
   free();
   switch (type_) {
     case kAC3:
-      if (!ac3_mute_is_supported(rate, channels_, bit_rate_)) {
-        trace("ERROR (AudioMuteFrame::init): AC-3 sr = %d, ch = %d, br = %d not supported\n", rate, channels_,
-              bit_rate_);
-        return 1;
-      }
+      if (!ac3_mute_is_supported(rate, channels_, bit_rate_)) return 1;
       break;
     case kLPCM:
       if (rate != 48000) {

@@ -55,7 +55,11 @@ struct Mp3MuteRow {
 };
 extern const Mp3MuteRow mp3_mute_frame_table[62];
 
-// AC-3 silent frames.
+// AC-3 silent frames: a stored frame when one exists for the format, else
+// one computed from a base frame (six channels only).
 int ac3_mute_frame(int sample_rate, int channels, int bit_rate, uint8_t* out, int size);
 int ac3_mute_is_supported(int sample_rate, int channels, int bit_rate);
 int ac3_mute_get_frame_size(int sample_rate, int channels, int bit_rate);
+// The stored frames alone: 0 when none is stored for the format.
+int ac3_data_get(int sample_rate, int channels, int bit_rate, uint8_t* out, int size);
+int ac3_data_get_size(int sample_rate, int channels, int bit_rate);

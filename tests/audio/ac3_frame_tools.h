@@ -109,3 +109,92 @@ inline std::vector<uint8_t> with_dynrng(const uint8_t* f, int bytes, uint32_t au
 }
 
 }  // namespace ac3test
+
+#include "foundation/ac3.h"
+
+namespace ac3test {
+
+// A silent AC-3 frame written from scratch: bsid 8, no dither, every
+// exponent ramping to 24 and SNR offsets 0, so that every bap is 0 and no
+// mantissa follows; blocks 1-5 reuse block 0. The rest of the frame is zero
+// auxiliary space; both CRCs are set.
+inline std::vector<uint8_t> silent_frame(int fscod, int frmsizecod, int acmod, int lfeon) {
+  AC3Bsi b;
+  b.fscod = static_cast<uint16_t>(fscod);
+  b.frmsizecod = static_cast<uint16_t>(frmsizecod);
+  const int bytes = b.get_frame_size();
+  static const int kFull[8] = {2, 1, 2, 3, 3, 4, 4, 5};
+  const int nf = kFull[acmod];
+  Bits w;
+  w.put(0x0B77, 16);
+  w.put(0, 16);  // crc1
+  w.put(static_cast<uint32_t>(fscod), 2);
+  w.put(static_cast<uint32_t>(frmsizecod), 6);
+  w.put(8, 5);  // bsid
+  w.put(0, 3);  // bsmod
+  w.put(static_cast<uint32_t>(acmod), 3);
+  if ((acmod & 1) && acmod != 1) w.put(0, 2);  // cmixlev
+  if (acmod & 4) w.put(0, 2);                  // surmixlev
+  if (acmod == 2) w.put(0, 2);                 // dsurmod
+  w.put(static_cast<uint32_t>(lfeon), 1);
+  w.put(31, 5);  // dialnorm -31 dB: no attenuation
+  w.put(0, 3);   // compre, langcode, audprodie
+  if (acmod == 0) {
+    w.put(31, 5);
+    w.put(0, 3);
+  }
+  w.put(0, 1);  // copyrightb
+  w.put(1, 1);  // origbs
+  w.put(0, 3);  // timecod1e, timecod2e, addbsie
+  for (int blk = 0; blk < 6; ++blk) {
+    const bool first = blk == 0;
+    w.put(0, nf);  // blksw
+    w.put(0, nf);  // dithflag
+    w.put(0, 1);   // dynrnge
+    if (acmod == 0) w.put(0, 1);
+    w.put(first ? 1 : 0, 1);  // cplstre
+    if (first) w.put(0, 1);   // cplinu
+    if (acmod == 2) {
+      w.put(first ? 1 : 0, 1);  // rematstr
+      if (first) w.put(0, 4);
+    }
+    for (int ch = 0; ch < nf; ++ch) w.put(first ? 3 : 0, 2);  // D45 once, then reuse
+    if (lfeon) w.put(first ? 1 : 0, 1);
+    if (first) {
+      for (int ch = 0; ch < nf; ++ch) w.put(0, 6);  // chbwcod 0: 73 bins
+      for (int ch = 0; ch < nf; ++ch) {
+        w.put(15, 4);
+        // 6 groups of three deltas: +1 nine times (to 24), then 0.
+        for (int g = 0; g < 6; ++g) w.put(g < 3 ? 93 : 62, 7);
+        w.put(0, 2);  // gainrng
+      }
+      if (lfeon) {
+        w.put(15, 4);
+        w.put(93, 7);
+        w.put(93, 7);
+      }
+      w.put(1, 1);  // baie
+      w.put(2, 2);
+      w.put(1, 2);
+      w.put(1, 2);
+      w.put(3, 2);
+      w.put(0, 3);  // floorcod
+      w.put(1, 1);  // snroffste
+      w.put(0, 6);  // csnroffst
+      for (int ch = 0; ch < nf + lfeon; ++ch) {
+        w.put(0, 4);
+        w.put(4, 3);
+      }
+    } else {
+      w.put(0, 2);  // baie, snroffste
+    }
+    w.put(0, 2);  // deltbaie, skiple
+  }
+  while (w.bit < static_cast<size_t>(bytes) * 8) w.put(0, 1);
+  std::vector<uint8_t> f = w.bytes;
+  f.resize(static_cast<size_t>(bytes));
+  fix_crcs(f.data(), bytes);
+  return f;
+}
+
+}  // namespace ac3test

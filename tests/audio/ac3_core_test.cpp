@@ -331,3 +331,86 @@ TEST(AC3FrameTools, FixCrcsRestoresTheEncodersWords) {
     EXPECT_EQ(f, original);
   }
 }
+
+namespace {
+
+void set_bits(std::vector<uint8_t>& f, size_t at, uint32_t v, int n) {
+  for (int i = 0; i < n; ++i) {
+    const size_t b = at + static_cast<size_t>(i);
+    const uint8_t mask = static_cast<uint8_t>(0x80 >> (b & 7));
+    if ((v >> (n - 1 - i)) & 1)
+      f[b >> 3] = static_cast<uint8_t>(f[b >> 3] | mask);
+    else
+      f[b >> 3] = static_cast<uint8_t>(f[b >> 3] & ~mask);
+  }
+}
+
+std::vector<uint16_t> padded_words(const std::vector<uint8_t>& f) {
+  auto w = ac3test::to_words(f.data(), static_cast<int>(f.size()));
+  w.resize(w.size() + 4);
+  return w;
+}
+
+}  // namespace
+
+// Side information that fails (with CRCs that check) conceals the block and
+// the rest of the frame instead of decoding with what was read. The frames
+// are the test-side writer's 2/0 silent frames, whose block 0 layout is
+// known: after blksw, dithflag (2 bits each), dynrnge, cplstre, cplinu,
+// rematstr and 4 rematrix flags, two exponent strategies, then
+//   chbwcod[0] chbwcod[1] (6 bits each), absexp[0] (4), groups (7 each) ...
+TEST(AC3Core, DamagedSideInformationIsConcealed) {
+  const auto good = ac3test::silent_frame(0, 20, 2, 0);
+  const auto good_words = padded_words(good);  // the core reads a frame's words through its six blocks
+  Core probe;
+  ASSERT_EQ(probe.block(good_words, 0, 0), AC3_BLOCK_OK);
+  const size_t chbwcod = ac3_dec_audio_start(probe.s) + 16;
+  struct Case {
+    const char* name;
+    size_t at;
+    uint32_t value;
+    int bits;
+    const char* message;
+  } cases[] = {
+      {"chbwcod 63", chbwcod, 63, 6, "xdcall: chbwcod too high"},
+      {"exponents above 24", chbwcod + 16, 124, 7, "xdcall: exponent out of range"},
+      {"exponent group 127", chbwcod + 16, 127, 7, "xdcall: exponent group out of range"},
+      {"reuse of exponents in block 0", chbwcod - 4, 0, 2, "xdcall: trying to reuse exponent strategy in block 0"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto bad = good;
+    set_bits(bad, c.at, c.value, c.bits);
+    ac3test::fix_crcs(bad.data(), static_cast<int>(bad.size()));
+    const auto bad_words = padded_words(bad);
+    Core core;
+    for (int b = 0; b < 6; ++b) ASSERT_EQ(core.block(good_words, b, 0), AC3_BLOCK_OK);
+    tsupport::TraceCapture cap;
+    for (int b = 0; b < 6; ++b) EXPECT_EQ(core.block(bad_words, b, 0), AC3_BLOCK_REPEAT) << b;
+    EXPECT_TRUE(cap.contains(c.message));
+    for (int b = 0; b < 6; ++b) EXPECT_EQ(core.block(good_words, b, 0), AC3_BLOCK_OK) << b;
+  }
+  // Without an intact block before it, a damaged frame is muted.
+  auto bad = good;
+  set_bits(bad, chbwcod, 63, 6);
+  ac3test::fix_crcs(bad.data(), static_cast<int>(bad.size()));
+  const auto bad_words = padded_words(bad);
+  Core fresh;
+  EXPECT_EQ(fresh.block(bad_words, 0, 0), AC3_BLOCK_MUTE);
+}
+
+// A frame whose blocks claim more bits than it has: the reader stops at the
+// frame's end and the block is concealed.
+TEST(AC3Core, ReaderStaysInsideTheFrame) {
+  auto frames = frames_of("ac3d_stereo_48000.ac3");
+  Core c;
+  for (int b = 0; b < 6; ++b) c.block(frames[3], b, 0);
+  auto w = frames[4];
+  // Shrink the frame size code: the frame now ends long before its blocks.
+  w[2] = static_cast<uint16_t>((w[2] & 0xC0FF) | 0 << 8);
+  std::vector<uint16_t> words(w.begin(), w.begin() + 64 + 4);
+  tsupport::TraceCapture cap;
+  int concealed = 0;
+  for (int b = 0; b < 6; ++b) concealed += c.block(words, b, 0) != AC3_BLOCK_OK;
+  EXPECT_GT(concealed, 0);
+}

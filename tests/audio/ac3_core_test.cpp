@@ -414,3 +414,26 @@ TEST(AC3Core, ReaderStaysInsideTheFrame) {
   for (int b = 0; b < 6; ++b) concealed += c.block(words, b, 0) != AC3_BLOCK_OK;
   EXPECT_GT(concealed, 0);
 }
+
+// A hand-built 1+1 frame: each channel takes its own dialogue level and
+// dynamic-range word (compression mode 2, full scales).
+TEST(AC3Core, DualMonoChannelsTakeTheirOwnLevels) {
+  ac3test::FrameLevels lv;
+  lv.dialnorm = 31;
+  lv.dialnorm2 = 20;  // 11 dB down
+  lv.dynrng = 0x20;   // +6.02 dB
+  lv.dynrng2 = 0xE0;  // -6.02 dB
+  const auto f = ac3test::silent_frame(0, 20, 0, 0, lv);
+  const auto w = padded_words(f);
+  Core c;
+  ASSERT_EQ(c.block(w, 0, 0), AC3_BLOCK_OK);
+  EXPECT_EQ(c.s->bsi.acmod, 0);
+  EXPECT_EQ(c.s->bsi.dialnorm2, 20);
+  const double* g = c.s->gain[c.s->cur];
+  EXPECT_DOUBLE_EQ(g[0], 2.0);
+  // A cut under the overload of a 1.0 mix stays whole: 0.5 x -11 dB.
+  EXPECT_NEAR(g[1], 0.5 * std::pow(10.0, -11.0 / 20.0), 1e-12);
+  // The words hold for the frame's later blocks.
+  ASSERT_EQ(c.block(w, 1, 0), AC3_BLOCK_OK);
+  EXPECT_DOUBLE_EQ(c.s->gain[c.s->cur][0], 2.0);
+}

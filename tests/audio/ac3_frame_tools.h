@@ -118,7 +118,15 @@ namespace ac3test {
 // exponent ramping to 24 and SNR offsets 0, so that every bap is 0 and no
 // mantissa follows; blocks 1-5 reuse block 0. The rest of the frame is zero
 // auxiliary space; both CRCs are set.
-inline std::vector<uint8_t> silent_frame(int fscod, int frmsizecod, int acmod, int lfeon) {
+// Levels for silent_frame: dialogue levels and block 0's dynamic-range
+// words (-1: none).
+struct FrameLevels {
+  int dialnorm = 31, dialnorm2 = 31;
+  int dynrng = -1, dynrng2 = -1;
+};
+
+inline std::vector<uint8_t> silent_frame(int fscod, int frmsizecod, int acmod, int lfeon,
+                                         const FrameLevels& lv = FrameLevels()) {
   AC3Bsi b;
   b.fscod = static_cast<uint16_t>(fscod);
   b.frmsizecod = static_cast<uint16_t>(frmsizecod);
@@ -137,10 +145,10 @@ inline std::vector<uint8_t> silent_frame(int fscod, int frmsizecod, int acmod, i
   if (acmod & 4) w.put(0, 2);                  // surmixlev
   if (acmod == 2) w.put(0, 2);                 // dsurmod
   w.put(static_cast<uint32_t>(lfeon), 1);
-  w.put(31, 5);  // dialnorm -31 dB: no attenuation
-  w.put(0, 3);   // compre, langcode, audprodie
+  w.put(static_cast<uint32_t>(lv.dialnorm), 5);  // 31 (-31 dB): no attenuation
+  w.put(0, 3);                                     // compre, langcode, audprodie
   if (acmod == 0) {
-    w.put(31, 5);
+    w.put(static_cast<uint32_t>(lv.dialnorm2), 5);
     w.put(0, 3);
   }
   w.put(0, 1);  // copyrightb
@@ -150,8 +158,12 @@ inline std::vector<uint8_t> silent_frame(int fscod, int frmsizecod, int acmod, i
     const bool first = blk == 0;
     w.put(0, nf);  // blksw
     w.put(0, nf);  // dithflag
-    w.put(0, 1);   // dynrnge
-    if (acmod == 0) w.put(0, 1);
+    for (int word : {lv.dynrng, acmod == 0 ? lv.dynrng2 : -2}) {
+      if (word == -2) continue;  // no second word outside 1+1
+      const bool send = first && word >= 0;
+      w.put(send ? 1 : 0, 1);  // dynrnge, dynrng2e
+      if (send) w.put(static_cast<uint32_t>(word), 8);
+    }
     w.put(first ? 1 : 0, 1);  // cplstre
     if (first) w.put(0, 1);   // cplinu
     if (acmod == 2) {

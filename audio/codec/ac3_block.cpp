@@ -431,16 +431,54 @@ inline double dither_value(uint16_t& state) {
   return (static_cast<int16_t>(x1) + static_cast<int16_t>(x2)) / 65536.0;
 }
 
+// Multipliers that step the dither generator k times at once: x1 and x2 of
+// step k are 47989^(2k+1) s and 47989^(2k+2) s (mod 2^16).
+struct DitherSteps {
+  uint32_t a1[4], a2[4];
+  DitherSteps() {
+    uint32_t p = 1;
+    for (int k = 0; k < 4; ++k) {
+      p = (p * 47989u) & 0xFFFF;
+      a1[k] = p;
+      p = (p * 47989u) & 0xFFFF;
+      a2[k] = p;
+    }
+  }
+};
+const DitherSteps kDitherSteps;
+
+// A run of empty bins [i, j) filled with dither, four generator steps at a
+// time so that the multiplications do not wait on each other.
+void dither_run(uint16_t& state, const int8_t* exp, int i, int j, double* out) {
+  uint32_t s = state;
+  constexpr double kScale = 1.0 / 65536.0;
+  for (; i + 4 <= j; i += 4) {
+    for (int k = 0; k < 4; ++k) {
+      const int16_t x1 = static_cast<int16_t>(kDitherSteps.a1[k] * s);
+      const int16_t x2 = static_cast<int16_t>(kDitherSteps.a2[k] * s);
+      out[i + k] = (x1 + x2) * kScale * kExpScale.v[exp[i + k]];
+    }
+    s = (kDitherSteps.a2[3] * s) & 0xFFFF;
+  }
+  uint16_t d = static_cast<uint16_t>(s);
+  for (; i < j; ++i) out[i] = dither_value(d) * kExpScale.v[exp[i]];
+  state = d;
+}
+
 // Mantissas of bins [start, end) scaled by their exponents. Bins of bap 0
 // get dither when dither is non-null, else 0.
 void read_mantissas(BitReader& br, const uint8_t* bap, const int8_t* exp, int start, int end, Groups& g,
                     uint16_t* dither, double* out) {
-  uint16_t d = dither ? *dither : 0;  // kept local: no store per bin
-  const bool dithered = dither != nullptr;
   for (int i = start; i < end; ++i) {
-    // Empty bins come in long runs: test for them before the switch.
+    // Empty bins come in long runs: take them whole.
     if (bap[i] == 0) {
-      out[i] = dithered ? dither_value(d) * kExpScale.v[exp[i]] : 0.0;
+      int j = i + 1;
+      while (j < end && bap[j] == 0) ++j;
+      if (dither)
+        dither_run(*dither, exp, i, j, out);
+      else
+        std::fill(out + i, out + j, 0.0);
+      i = j - 1;
       continue;
     }
     double v;
@@ -479,7 +517,6 @@ void read_mantissas(BitReader& br, const uint8_t* bap, const int8_t* exp, int st
     }
     out[i] = v * kExpScale.v[exp[i]];
   }
-  if (dither) *dither = d;
 }
 
 double dynrng_gain(int code) {

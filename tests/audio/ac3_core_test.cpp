@@ -22,17 +22,10 @@ namespace {
 std::vector<std::vector<uint16_t>> frames_of(const std::string& name) {
   const auto s = tsupport::read_file(tsupport::fixture(name));
   std::vector<std::vector<uint16_t>> out;
-  size_t pos = 0;
-  while (pos + 5 < s.size()) {
-    AC3FrmHdr h;
-    const int skip = h.decode(s.data() + pos, static_cast<int>(s.size() - pos), 0);
-    if (!h.valid) break;
-    pos += static_cast<size_t>(skip);
-    if (pos + static_cast<size_t>(h.frame_size) > s.size()) break;
-    std::vector<uint16_t> w(static_cast<size_t>(h.frame_size / 2 + 4));
-    for (int i = 0; i < h.frame_size / 2; ++i) w[i] = static_cast<uint16_t>(s[pos + 2 * i] << 8 | s[pos + 2 * i + 1]);
+  for (const auto& f : ac3test::split_frames(s)) {
+    auto w = ac3test::to_words(s.data() + f.offset, f.size);
+    w.resize(w.size() + 4);
     out.push_back(std::move(w));
-    pos += static_cast<size_t>(h.frame_size);
   }
   return out;
 }

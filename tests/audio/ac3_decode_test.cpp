@@ -24,19 +24,12 @@ Decoded decode_bytes(const std::vector<uint8_t>& s, double drc = 1.0) {
   AC3Decoder dec;
   dec.set_drc_scale(drc, drc);
   std::vector<int16_t> out(static_cast<size_t>(dec.get_pcm_samples()));
-  size_t pos = 0;
-  while (pos + 5 < s.size()) {
-    AC3FrmHdr h;
-    const int skip = h.decode(s.data() + pos, static_cast<int>(s.size() - pos), 0);
-    if (!h.valid) break;
-    pos += static_cast<size_t>(skip);
-    if (pos + static_cast<size_t>(h.frame_size) > s.size()) break;
-    const int n = dec.decode_frame(s.data() + pos, static_cast<int>(s.size() - pos), out.data());
+  for (const auto& f : ac3test::split_frames(s)) {
+    const int n = dec.decode_frame(s.data() + f.offset, static_cast<int>(s.size() - f.offset), out.data());
     ++d.frames;
     if (dec.crc_errors()) ++d.crc_errors;
     if (n == 0) ++d.failed;
     d.pcm.insert(d.pcm.end(), out.begin(), out.begin() + n);
-    pos += static_cast<size_t>(h.frame_size);
   }
   return d;
 }
@@ -130,17 +123,12 @@ TEST(AC3Decode, DialogueLevelAttenuates) {
 // gives its 3072 values and the command counts the CRC failures.
 TEST(AC3Decode, DamagedFramesAreConcealedAndCounted) {
   auto s = tsupport::read_file(tsupport::fixture("ac3d_5_1_48000.ac3"));
-  size_t pos = 0;
   int frame = 0, damaged = 0;
-  while (pos + 5 < s.size()) {
-    AC3FrmHdr h;
-    pos += static_cast<size_t>(h.decode(s.data() + pos, static_cast<int>(s.size() - pos), 0));
-    if (!h.valid) break;
+  for (const auto& f : ac3test::split_frames(s)) {
     if (frame % 4 == 3) {
-      s[pos + static_cast<size_t>(h.frame_size) * 7 / 8] ^= 0x5A;
+      s[f.offset + static_cast<size_t>(f.size) * 7 / 8] ^= 0x5A;
       ++damaged;
     }
-    pos += static_cast<size_t>(h.frame_size);
     ++frame;
   }
   const Decoded d = decode_bytes(s);
@@ -205,14 +193,11 @@ namespace {
 std::vector<uint8_t> add_dynrng(const std::string& fixture, const std::vector<int>& codes) {
   const auto s = tsupport::read_file(tsupport::fixture(fixture));
   std::vector<uint8_t> out;
-  size_t pos = 0;
   int frame = 0;
   ac3_dec_state* st = ac3_dec_create();
-  while (pos + 5 < s.size()) {
-    AC3FrmHdr h;
-    pos += static_cast<size_t>(h.decode(s.data() + pos, static_cast<int>(s.size() - pos), 0));
-    if (!h.valid || pos + static_cast<size_t>(h.frame_size) > s.size()) break;
-    auto w = ac3test::to_words(s.data() + pos, h.frame_size);
+  for (const auto& span : ac3test::split_frames(s)) {
+    const AC3FrmHdr& h = span.header;
+    auto w = ac3test::to_words(s.data() + span.offset, span.size);
     w.resize(w.size() + 4);
     ac3_dec_params p;
     p.words = w.data();
@@ -220,12 +205,11 @@ std::vector<uint8_t> add_dynrng(const std::string& fixture, const std::vector<in
     ac3_dec_command(st, &r, AC3_CMD_SYNC, &p);
     AC3Bsi bigger = h.bsi;
     bigger.frmsizecod = static_cast<uint16_t>(bigger.frmsizecod + 2);
-    const auto f = ac3test::with_dynrng(s.data() + pos, h.frame_size, ac3_dec_audio_start(st),
+    const auto f = ac3test::with_dynrng(s.data() + span.offset, span.size, ac3_dec_audio_start(st),
                                         h.bsi.acmod == 1 ? 1 : h.bsi.get_channels() - h.bsi.lfeon,
                                         codes[static_cast<size_t>(frame) % codes.size()], bigger.get_frame_size());
     EXPECT_FALSE(f.empty());
     out.insert(out.end(), f.begin(), f.end());
-    pos += static_cast<size_t>(h.frame_size);
     ++frame;
   }
   ac3_dec_destroy(st);

@@ -7,7 +7,32 @@
 
 #include "audio/codec/ac3_core.h"
 
+#include "foundation/ac3.h"
+
 namespace ac3test {
+
+struct FrameSpan {
+  size_t offset;
+  int size;
+  AC3FrmHdr header;
+};
+
+// The whole frames of an elementary stream, found by their headers without
+// a CRC check; the walk ends at the first gap or cut-off frame.
+inline std::vector<FrameSpan> split_frames(const std::vector<uint8_t>& s) {
+  std::vector<FrameSpan> out;
+  size_t pos = 0;
+  while (pos + 5 < s.size()) {
+    AC3FrmHdr h;
+    const int skip = h.decode(s.data() + pos, static_cast<int>(s.size() - pos), 0);
+    if (!h.valid) break;
+    pos += static_cast<size_t>(skip);
+    if (pos + static_cast<size_t>(h.frame_size) > s.size()) break;
+    out.push_back({pos, h.frame_size, h});
+    pos += static_cast<size_t>(h.frame_size);
+  }
+  return out;
+}
 
 inline std::vector<uint16_t> to_words(const uint8_t* f, int bytes) {
   std::vector<uint16_t> w(static_cast<size_t>(bytes / 2));
@@ -110,7 +135,6 @@ inline std::vector<uint8_t> with_dynrng(const uint8_t* f, int bytes, uint32_t au
 
 }  // namespace ac3test
 
-#include "foundation/ac3.h"
 
 namespace ac3test {
 

@@ -264,3 +264,50 @@ TEST(AC3Decode, DynamicRangeWordsAreApplied) {
     }
   }
 }
+
+// Damage after the 5/8 point fails only the second CRC part: blocks 0 and 1
+// decode, blocks 2-5 are concealed, and the frame still gives its samples.
+TEST(AC3Decode, SecondCrcPartConcealsTheLastFourBlocks) {
+  auto s = tsupport::read_file(tsupport::fixture("ac3d_stereo_48000.ac3"));
+  const auto spans = ac3test::split_frames(s);
+  ASSERT_GT(spans.size(), 4u);
+  s[spans[3].offset + static_cast<size_t>(spans[3].size) - 10] ^= 0x01;
+  AC3Decoder dec;
+  std::vector<int16_t> out(3072);
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(dec.decode_frame(s.data() + spans[i].offset, spans[i].size, out.data()), 3072);
+  EXPECT_EQ(dec.decode_frame(s.data() + spans[3].offset, spans[3].size, out.data()), 3072);
+  EXPECT_EQ(dec.crc_errors(), 2);
+  const int16_t expect[6] = {AC3_BLOCK_OK, AC3_BLOCK_OK, AC3_BLOCK_REPEAT, AC3_BLOCK_REPEAT, AC3_BLOCK_REPEAT,
+                             AC3_BLOCK_REPEAT};
+  for (int b = 0; b < 6; ++b) EXPECT_EQ(dec.block_status()[b], expect[b]) << b;
+}
+
+// Truncated and random files end cleanly: whole frames decode, junk fails.
+TEST(AC3Decode, TruncatedAndRandomFilesEndCleanly) {
+  const auto s = tsupport::read_file(tsupport::fixture("ac3d_stereo_48000.ac3"));
+  const std::string dir = tsupport::temp_dir();
+  std::vector<uint8_t> cut(s.begin(), s.begin() + static_cast<long>(s.size() / 2 + 77));
+  ASSERT_TRUE(tsupport::write_file(dir + "/cut.ac3", cut));
+  std::vector<std::string> lines;
+  ASSERT_EQ(tsupport::dev("ac3-decode " + dir + "/cut.ac3 " + dir + "/cut.pcm", &lines), 0);
+  const size_t whole = cut.size() / 1536;
+  EXPECT_EQ(lines[0], "decoded frames=" + std::to_string(whole) + " failed=0 crc_errors=0 rate=48000 channels=2");
+  std::vector<uint8_t> noise(20000);
+  uint32_t x = 12345;
+  for (auto& b : noise) b = static_cast<uint8_t>((x = x * 1103515245u + 12345u) >> 16);
+  ASSERT_TRUE(tsupport::write_file(dir + "/noise.ac3", noise));
+  // A sync word in the noise may pass the header check; its CRCs fail and it
+  // is concealed (muted, with nothing intact before it).
+  const int rc = tsupport::dev("ac3-decode " + dir + "/noise.ac3 " + dir + "/noise.pcm", &lines);
+  if (rc == 0) {
+    EXPECT_EQ(tsupport::field(lines[0], "frames"), tsupport::field(lines[0], "crc_errors"));
+  } else {
+    EXPECT_EQ(rc, 1);
+  }
+  ASSERT_TRUE(tsupport::write_file(dir + "/noise.wav", noise));
+  EXPECT_EQ(tsupport::dev("wav-info " + dir + "/noise.wav", &lines), 1);
+  const auto wav = tsupport::read_file(tsupport::fixture("wave_s16_plain.wav"));
+  ASSERT_TRUE(tsupport::write_file(dir + "/cut.wav", std::vector<uint8_t>(wav.begin(), wav.begin() + 1001)));
+  ASSERT_EQ(tsupport::dev("wav-read " + dir + "/cut.wav " + dir + "/cut.raw", &lines), 0);
+  EXPECT_EQ(lines[0], "read bytes=957 start=0");
+}

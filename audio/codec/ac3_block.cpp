@@ -715,13 +715,17 @@ int decode_channels(ac3_dec_state* s) {
     if (si.cplinu && si.chincpl[ch]) {
       const int8_t* cexp = s->exp[kCpl];
       const uint8_t* cbap = s->bap[kCpl];
-      for (int i = si.start[kCpl]; i < si.end[kCpl]; ++i) {
-        const int sub = (i - si.start[kCpl]) / 12;
+      // One coordinate per 12-bin subband.
+      for (int sub = 0, i0 = si.start[kCpl]; i0 < si.end[kCpl]; ++sub, i0 += 12) {
         const int band = si.band_of_subband[sub];
         double co = si.cplco[ch][band] * 8.0;
         if (ch == 1 && s->bsi.acmod == 2 && si.phsflg[band]) co = -co;
-        const double v = cbap[i] != 0 ? cplmant[i] : si.dithflag[ch] ? dither_value(s->dither) * kExpScale.v[cexp[i]] : 0.0;
-        c[i] = v * co;
+        for (int i = i0; i < i0 + 12; ++i) {
+          const double v = cbap[i] != 0           ? cplmant[i]
+                           : si.dithflag[ch] ? dither_value(s->dither) * kExpScale.v[cexp[i]]
+                                             : 0.0;
+          c[i] = v * co;
+        }
       }
       stop = si.end[kCpl];
     }
@@ -905,7 +909,9 @@ void imdct_window(const double* X, bool short_blocks, double* x) {
 }
 
 void synthesize(ac3_dec_state* s) {
-  std::memset(s->acc, 0, sizeof s->acc);
+  // Each read slot's 512 values are written whole below: by its transform,
+  // or cleared first (no source, or sources of both block shapes).
+  bool filled[6] = {};
   if (s->status == AC3_BLOCK_OK || s->status == AC3_BLOCK_REPEAT) {
     const int set = s->cur;
     const double (*mix)[6] = s->mix[set];
@@ -936,9 +942,12 @@ void synthesize(ac3_dec_state* s) {
           for (int k = 0; k < 256; ++k) c[k] += m * x[k];
         }
         imdct_window(c, shape != 0, s->acc[o]);
+        filled[o] = true;
         continue;
       }
       // Long and short blocks meet in this output: mix after the window.
+      std::memset(s->acc[o], 0, sizeof s->acc[o]);
+      filled[o] = true;
       for (int ch = 0; ch < nch; ++ch) {
         const double m = mix[o][ch] * gain[ch];
         if (m == 0.0) continue;
@@ -968,6 +977,7 @@ void synthesize(ac3_dec_state* s) {
     double* d = s->delay[o];
     double* out = s->out[o].ptr;
     if (!out) continue;
+    if (!filled[o]) std::memset(a, 0, sizeof s->acc[o]);
     const int stride = s->out[o].stride;
     for (int k = 0; k < 256; ++k) {
       double v = 2.0 * (a[k] + d[k]);

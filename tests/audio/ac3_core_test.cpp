@@ -430,3 +430,33 @@ TEST(AC3Core, DualMonoChannelsTakeTheirOwnLevels) {
   ASSERT_EQ(c.block(w, 1, 0), AC3_BLOCK_OK);
   EXPECT_DOUBLE_EQ(c.s->gain[c.s->cur][0], 2.0);
 }
+
+// Two-channel output: stereo-downmix mode 0 follows the stream's preferred
+// downmix (Lo/Ro only when it says so), modes 1 and 3 give Lt/Rt, whose
+// surrounds enter the two sides in opposite phase.
+TEST(AC3Core, StereoDownmixModeChoosesLoRoOrLtRt) {
+  auto frames = frames_of("ac3d_5_0_48000.ac3");
+  struct Case {
+    int stereo_mode;
+    bool lo_ro;
+  } cases[] = {{0, false}, {1, false}, {2, true}, {3, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.stereo_mode);
+    Core core;
+    core.p.modes = ac3_mode_word(2, 0, 0, c.stereo_mode, 2);
+    ASSERT_EQ(core.block(frames[2], 0, 0), AC3_BLOCK_OK);
+    EXPECT_EQ(core.s->effective_mode, c.lo_ro ? 2 : 0);
+    double mix[6][6];
+    ac3::build_mix(core.s, mix);
+    // acmod 7: L C R Ls Rs
+    if (c.lo_ro) {
+      EXPECT_GT(mix[0][3], 0.0);
+      EXPECT_EQ(mix[2][3], 0.0);
+    } else {
+      EXPECT_LT(mix[0][3], 0.0);
+      EXPECT_GT(mix[2][3], 0.0);
+      EXPECT_LT(mix[0][4], 0.0);
+      EXPECT_GT(mix[2][4], 0.0);
+    }
+  }
+}

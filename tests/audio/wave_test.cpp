@@ -406,3 +406,13 @@ TEST(WaveCommands, InfoReadAndWrite) {
   EXPECT_TRUE(lines.empty());
   EXPECT_EQ(tsupport::dev("wav-write " + dir + "/r.raw 48000 3 16 " + dir + "/x.wav", &lines), 2);
 }
+
+TEST(WaveFile, OpeningTheOpenFileAgainKeepsItsPosition) {
+  WaveFile w;
+  const std::string path = tsupport::fixture("wave_s16_plain.wav");
+  ASSERT_EQ(w.open(path.c_str(), 1), 0);
+  uint8_t b[400];
+  ASSERT_EQ(w.read(b, 400), 400);
+  EXPECT_EQ(w.open(path.c_str(), 1), 0);
+  EXPECT_EQ(w.position(), w.data_start() + 400);
+}

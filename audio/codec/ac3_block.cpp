@@ -781,8 +781,14 @@ namespace {
 struct Transform {
   double xcos1[128], xsin1[128], xcos2[64], xsin2[64];
   double twr[64], twi[64];  // e^{j 2 pi k / 128}
+  double stage_r[8][64], stage_i[8][64];  // e^{j 2 pi k / 2^stage}, k < 2^(stage-1)
   uint8_t rev7[128], rev6[64];
   Transform() {
+    for (int stage = 1; stage < 8; ++stage)
+      for (int k = 0; k < (1 << (stage - 1)); ++k) {
+        stage_r[stage][k] = std::cos(2.0 * M_PI * k / (1 << stage));
+        stage_i[stage][k] = std::sin(2.0 * M_PI * k / (1 << stage));
+      }
     for (int k = 0; k < 128; ++k) {
       xcos1[k] = -std::cos(2.0 * M_PI * (8 * k + 1) / 4096.0);
       xsin1[k] = -std::sin(2.0 * M_PI * (8 * k + 1) / 4096.0);
@@ -826,20 +832,24 @@ void ifft(double* re, double* im, int n) {
     re[i + 3] = r1 + i3;
     im[i + 3] = i1 - r3;
   }
-  const int tw_step_base = 128 / n;
-  for (int size = 8; size <= n; size <<= 1) {
+  for (int size = 8, stage = 3; size <= n; size <<= 1, ++stage) {
     const int half = size >> 1;
-    const int step = tw_step_base * (n / size);
-    for (int k = 0; k < half; ++k) {
-      const double wr = kT.twr[k * step], wi = kT.twi[k * step];
-      for (int i = 0; i < n; i += size) {
-        const int a = i + k, b = a + half;
-        const double tr = re[b] * wr - im[b] * wi;
-        const double ti = re[b] * wi + im[b] * wr;
-        re[b] = re[a] - tr;
-        im[b] = im[a] - ti;
-        re[a] += tr;
-        im[a] += ti;
+    // Twiddles of the stage lie contiguous, so the butterflies of a group
+    // run over consecutive values.
+    const double* wr = kT.stage_r[stage];
+    const double* wi = kT.stage_i[stage];
+    for (int i = 0; i < n; i += size) {
+      double* ra = re + i;
+      double* ia = im + i;
+      double* rb = ra + half;
+      double* ib = ia + half;
+      for (int k = 0; k < half; ++k) {
+        const double tr = rb[k] * wr[k] - ib[k] * wi[k];
+        const double ti = rb[k] * wi[k] + ib[k] * wr[k];
+        rb[k] = ra[k] - tr;
+        ib[k] = ia[k] - ti;
+        ra[k] += tr;
+        ia[k] += ti;
       }
     }
   }

@@ -780,7 +780,6 @@ namespace {
 
 struct Transform {
   double xcos1[128], xsin1[128], xcos2[64], xsin2[64];
-  double twr[64], twi[64];  // e^{j 2 pi k / 128}
   double stage_r[8][64], stage_i[8][64];  // e^{j 2 pi k / 2^stage}, k < 2^(stage-1)
   uint8_t rev7[128], rev6[64];
   Transform() {
@@ -796,8 +795,6 @@ struct Transform {
     for (int k = 0; k < 64; ++k) {
       xcos2[k] = -std::cos(2.0 * M_PI * (8 * k + 1) / 2048.0);
       xsin2[k] = -std::sin(2.0 * M_PI * (8 * k + 1) / 2048.0);
-      twr[k] = std::cos(2.0 * M_PI * k / 128.0);
-      twi[k] = std::sin(2.0 * M_PI * k / 128.0);
     }
     for (int i = 0; i < 128; ++i) {
       int r = 0;

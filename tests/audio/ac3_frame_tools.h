@@ -8,6 +8,7 @@
 #include "audio/codec/ac3_core.h"
 
 #include "foundation/ac3.h"
+#include "foundation/bitstream.h"
 
 namespace ac3test {
 
@@ -96,18 +97,6 @@ inline void fix_crcs(uint8_t* f, int bytes) {
 
 namespace ac3test {
 
-// Bits of a byte string, most significant first.
-struct Bits {
-  std::vector<uint8_t> bytes;
-  size_t bit = 0;
-  void put(uint32_t v, int n) {
-    for (int i = n - 1; i >= 0; --i) {
-      if ((bit >> 3) >= bytes.size()) bytes.push_back(0);
-      if ((v >> i) & 1) bytes[bit >> 3] = static_cast<uint8_t>(bytes[bit >> 3] | 0x80 >> (bit & 7));
-      ++bit;
-    }
-  }
-};
 inline uint32_t bit_at(const uint8_t* f, size_t i) { return (f[i >> 3] >> (7 - (i & 7))) & 1; }
 
 // A copy of the frame at f (bytes long) whose block 0 carries the
@@ -119,18 +108,17 @@ inline std::vector<uint8_t> with_dynrng(const uint8_t* f, int bytes, uint32_t au
                                         int new_bytes) {
   const size_t at = audio_start + 2u * static_cast<unsigned>(nfchans);  // after blksw and dithflag
   if (bit_at(f, at)) return {};
-  Bits out;
-  for (size_t i = 0; i < at; ++i) out.put(bit_at(f, i), 1);
-  out.put(1, 1);
-  out.put(static_cast<uint32_t>(code) & 0xFF, 8);
+  std::vector<uint8_t> out(static_cast<size_t>(new_bytes));
+  BitWriter w(out.data(), out.size(), 0);  // zeroed: the end stays zero
+  for (size_t i = 0; i < at; ++i) w.put_bits(bit_at(f, i), 1);
+  w.put_bits(1, 1);
+  w.put_bits(static_cast<uint32_t>(code) & 0xFF, 8);
   const size_t old_end = static_cast<size_t>(bytes) * 8 - 18;  // auxdatae, crcrsv, crc2 follow
-  for (size_t i = at + 1; i < old_end; ++i) out.put(bit_at(f, i), 1);
-  while (out.bit < static_cast<size_t>(new_bytes) * 8 - 18) out.put(0, 1);
-  out.put(0, 18);
-  out.bytes.resize(static_cast<size_t>(new_bytes));
-  out.bytes[4] = static_cast<uint8_t>(out.bytes[4] + 2);  // frmsizecod, in the low 6 bits
-  fix_crcs(out.bytes.data(), new_bytes);
-  return out.bytes;
+  for (size_t i = at + 1; i < old_end; ++i) w.put_bits(bit_at(f, i), 1);
+  w.flush();
+  out[4] = static_cast<uint8_t>(out[4] + 2);  // frmsizecod, in the low 6 bits
+  fix_crcs(out.data(), new_bytes);
+  return out;
 }
 
 }  // namespace ac3test
@@ -157,78 +145,77 @@ inline std::vector<uint8_t> silent_frame(int fscod, int frmsizecod, int acmod, i
   const int bytes = b.get_frame_size();
   static const int kFull[8] = {2, 1, 2, 3, 3, 4, 4, 5};
   const int nf = kFull[acmod];
-  Bits w;
-  w.put(0x0B77, 16);
-  w.put(0, 16);  // crc1
-  w.put(static_cast<uint32_t>(fscod), 2);
-  w.put(static_cast<uint32_t>(frmsizecod), 6);
-  w.put(8, 5);  // bsid
-  w.put(0, 3);  // bsmod
-  w.put(static_cast<uint32_t>(acmod), 3);
-  if ((acmod & 1) && acmod != 1) w.put(0, 2);  // cmixlev
-  if (acmod & 4) w.put(0, 2);                  // surmixlev
-  if (acmod == 2) w.put(0, 2);                 // dsurmod
-  w.put(static_cast<uint32_t>(lfeon), 1);
-  w.put(static_cast<uint32_t>(lv.dialnorm), 5);  // 31 (-31 dB): no attenuation
-  w.put(0, 3);                                     // compre, langcode, audprodie
+  std::vector<uint8_t> f(static_cast<size_t>(bytes));
+  BitWriter w(f.data(), f.size(), 0);  // zeroed: the auxiliary space stays zero
+  w.put_bits(0x0B77, 16);
+  w.put_bits(0, 16);  // crc1
+  w.put_bits(static_cast<uint32_t>(fscod), 2);
+  w.put_bits(static_cast<uint32_t>(frmsizecod), 6);
+  w.put_bits(8, 5);  // bsid
+  w.put_bits(0, 3);  // bsmod
+  w.put_bits(static_cast<uint32_t>(acmod), 3);
+  if ((acmod & 1) && acmod != 1) w.put_bits(0, 2);  // cmixlev
+  if (acmod & 4) w.put_bits(0, 2);                  // surmixlev
+  if (acmod == 2) w.put_bits(0, 2);                 // dsurmod
+  w.put_bits(static_cast<uint32_t>(lfeon), 1);
+  w.put_bits(static_cast<uint32_t>(lv.dialnorm), 5);  // 31 (-31 dB): no attenuation
+  w.put_bits(0, 3);                                     // compre, langcode, audprodie
   if (acmod == 0) {
-    w.put(static_cast<uint32_t>(lv.dialnorm2), 5);
-    w.put(0, 3);
+    w.put_bits(static_cast<uint32_t>(lv.dialnorm2), 5);
+    w.put_bits(0, 3);
   }
-  w.put(0, 1);  // copyrightb
-  w.put(1, 1);  // origbs
-  w.put(0, 3);  // timecod1e, timecod2e, addbsie
+  w.put_bits(0, 1);  // copyrightb
+  w.put_bits(1, 1);  // origbs
+  w.put_bits(0, 3);  // timecod1e, timecod2e, addbsie
   for (int blk = 0; blk < 6; ++blk) {
     const bool first = blk == 0;
-    w.put(0, nf);  // blksw
-    w.put(0, nf);  // dithflag
+    w.put_bits(0, nf);  // blksw
+    w.put_bits(0, nf);  // dithflag
     for (int word : {lv.dynrng, acmod == 0 ? lv.dynrng2 : -2}) {
       if (word == -2) continue;  // no second word outside 1+1
       const bool send = first && word >= 0;
-      w.put(send ? 1 : 0, 1);  // dynrnge, dynrng2e
-      if (send) w.put(static_cast<uint32_t>(word), 8);
+      w.put_bits(send ? 1 : 0, 1);  // dynrnge, dynrng2e
+      if (send) w.put_bits(static_cast<uint32_t>(word), 8);
     }
-    w.put(first ? 1 : 0, 1);  // cplstre
-    if (first) w.put(0, 1);   // cplinu
+    w.put_bits(first ? 1 : 0, 1);  // cplstre
+    if (first) w.put_bits(0, 1);   // cplinu
     if (acmod == 2) {
-      w.put(first ? 1 : 0, 1);  // rematstr
-      if (first) w.put(0, 4);
+      w.put_bits(first ? 1 : 0, 1);  // rematstr
+      if (first) w.put_bits(0, 4);
     }
-    for (int ch = 0; ch < nf; ++ch) w.put(first ? 3 : 0, 2);  // D45 once, then reuse
-    if (lfeon) w.put(first ? 1 : 0, 1);
+    for (int ch = 0; ch < nf; ++ch) w.put_bits(first ? 3 : 0, 2);  // D45 once, then reuse
+    if (lfeon) w.put_bits(first ? 1 : 0, 1);
     if (first) {
-      for (int ch = 0; ch < nf; ++ch) w.put(0, 6);  // chbwcod 0: 73 bins
+      for (int ch = 0; ch < nf; ++ch) w.put_bits(0, 6);  // chbwcod 0: 73 bins
       for (int ch = 0; ch < nf; ++ch) {
-        w.put(15, 4);
+        w.put_bits(15, 4);
         // 6 groups of three deltas: +1 nine times (to 24), then 0.
-        for (int g = 0; g < 6; ++g) w.put(g < 3 ? 93 : 62, 7);
-        w.put(0, 2);  // gainrng
+        for (int g = 0; g < 6; ++g) w.put_bits(g < 3 ? 93 : 62, 7);
+        w.put_bits(0, 2);  // gainrng
       }
       if (lfeon) {
-        w.put(15, 4);
-        w.put(93, 7);
-        w.put(93, 7);
+        w.put_bits(15, 4);
+        w.put_bits(93, 7);
+        w.put_bits(93, 7);
       }
-      w.put(1, 1);  // baie
-      w.put(2, 2);
-      w.put(1, 2);
-      w.put(1, 2);
-      w.put(3, 2);
-      w.put(0, 3);  // floorcod
-      w.put(1, 1);  // snroffste
-      w.put(0, 6);  // csnroffst
+      w.put_bits(1, 1);  // baie
+      w.put_bits(2, 2);
+      w.put_bits(1, 2);
+      w.put_bits(1, 2);
+      w.put_bits(3, 2);
+      w.put_bits(0, 3);  // floorcod
+      w.put_bits(1, 1);  // snroffste
+      w.put_bits(0, 6);  // csnroffst
       for (int ch = 0; ch < nf + lfeon; ++ch) {
-        w.put(0, 4);
-        w.put(4, 3);
+        w.put_bits(0, 4);
+        w.put_bits(4, 3);
       }
     } else {
-      w.put(0, 2);  // baie, snroffste
+      w.put_bits(0, 2);  // baie, snroffste
     }
-    w.put(0, 2);  // deltbaie, skiple
+    w.put_bits(0, 2);  // deltbaie, skiple
   }
-  while (w.bit < static_cast<size_t>(bytes) * 8) w.put(0, 1);
-  std::vector<uint8_t> f = w.bytes;
-  f.resize(static_cast<size_t>(bytes));
+  w.flush();
   fix_crcs(f.data(), bytes);
   return f;
 }

@@ -265,13 +265,6 @@ int DeMuxer::get_payload(uint8_t* out, int count) {
   return done;
 }
 
-// Cutting and in-place rewriting of elementary streams are not part of this
-// class yet; their operations report that nothing was done.
-int DeMuxer::seqhdr_modifier(int, int) { return 0; }
-int DeMuxer::vbv_modifier(int, int, int) { return 0; }
-int DeMuxer::copy_bytes(uint8_t*, int, FileOffset) { return 0; }
-int DeMuxer::trim_start(BSFile*, uint8_t*, int, FileOffset) { return 0; }
-
 int DeMuxer::trim_end(uint8_t* out, int, int) {
   if (!out) return 0;
   out[0] = 0, out[1] = 0, out[2] = 1, out[3] = 0xB7;

@@ -1,0 +1,304 @@
+// tamsel-dev cut, patch, vbv and read against the oracles: ffmpeg decodes
+// every cut cleanly with the source's pictures, an independent header
+// reader sees the patched fields, ffmpeg's constant-rate streams replay
+// through the VBV model, and lists of files read like their cat.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <random>
+#include <unistd.h>
+#include <string>
+#include <vector>
+
+#include "support/support.h"
+
+namespace {
+
+using namespace tsupport;
+using Bytes = std::vector<uint8_t>;
+
+std::string q(const std::string& s) { return sh_quote(s); }
+
+std::string copy_to_temp(const std::string& src, const std::string& name) {
+  const std::string p = temp_dir() + "/" + name;
+  write_file(p, read_file(src));
+  return p;
+}
+
+struct GopLine {
+  uint64_t start, end;
+  int first_field, fields;
+  std::string types;
+  std::string tc;
+};
+
+std::vector<GopLine> gops_of(const std::string& file, std::vector<std::string>* raw = nullptr) {
+  std::vector<std::string> lines;
+  EXPECT_EQ(dev("gops " + q(file), &lines), 0) << file;
+  if (raw) *raw = lines;
+  std::vector<GopLine> out;
+  for (const auto& l : lines) {
+    if (l.rfind("gop ", 0) != 0) continue;
+    out.push_back({uint64_t(field_int(l, "start")), uint64_t(field_int(l, "end")), int(field_int(l, "first_field")),
+                   int(field_int(l, "fields")), field(l, "types"), field(l, "tc")});
+  }
+  return out;
+}
+
+// md5 of each decoded frame, in display order.
+std::vector<std::string> frame_md5s(const std::string& file) {
+  std::string out;
+  EXPECT_EQ(run("ffmpeg -nostdin -v error -i " + q(file) + " -fps_mode passthrough -f framemd5 - 2>&1", &out), 0);
+  std::vector<std::string> md5s;
+  for (const auto& l : split_lines(out)) {
+    if (l.empty() || l[0] == '#') continue;
+    md5s.push_back(l.substr(l.rfind(',') + 1));
+  }
+  return md5s;
+}
+
+std::string oracle_errors(const std::string& file) {
+  std::string a, b;
+  run("ffprobe -v error " + q(file) + " 2>&1", &a);
+  run("ffmpeg -nostdin -v error -i " + q(file) + " -f null - 2>&1", &b);
+  return a + b;
+}
+
+// B pictures right after the first I picture of a GOP (coded order).
+int leading_b(const std::string& types) {
+  int n = 0;
+  for (size_t i = types.find('I') + 1; i < types.size() && types[i] == 'B'; ++i) ++n;
+  return n;
+}
+
+// Time code of the first GOP header: "HH:MM:SS:PP".
+std::string first_time_code(const Bytes& b) {
+  for (size_t i = 0; i + 8 <= b.size(); ++i)
+    if (b[i] == 0 && b[i + 1] == 0 && b[i + 2] == 1 && b[i + 3] == 0xB8) {
+      //   byte 4: d h h h h h m m   byte 5: m m m m 1 s s s   byte 6: s s s p p p p p   byte 7: p ...
+      const uint8_t* h = &b[i + 4];
+      char s[32];
+      std::snprintf(s, sizeof s, "%02d:%02d:%02d:%02d", (h[0] >> 2) & 31, ((h[0] & 3) << 4) | (h[1] >> 4),
+                    ((h[1] & 7) << 3) | (h[2] >> 5), ((h[2] & 31) << 1) | (h[3] >> 7));
+      return s;
+    }
+  return "";
+}
+
+std::string add_frames(const std::string& tc, int frames, int rate) {
+  int h, m, s, p;
+  std::sscanf(tc.c_str(), "%d:%d:%d:%d", &h, &m, &s, &p);
+  long total = ((h * 60L + m) * 60 + s) * rate + p + frames;
+  char out[32];
+  std::snprintf(out, sizeof out, "%02ld:%02ld:%02ld:%02ld", total / (rate * 3600L), total / (rate * 60L) % 60,
+                total / rate % 60, total % rate);
+  return out;
+}
+
+struct CutCase {
+  const char* file;
+  int rate;  // time-code frames per second
+  int first, last;
+};
+
+TEST(CutCommand, OpenGopCutsDecodeCleanlyWithTheSourcePictures) {
+  const std::vector<CutCase> cases = {
+      {"cut_i2.m2v", 25, 0, 2},  {"cut_i2.m2v", 25, 1, 3}, {"cut_i2.m2v", 25, 3, -1}, {"cut_i2.m2v", 25, 1, -1},
+      {"cut_i3.m2v", 25, 0, 1},  {"cut_i3.m2v", 25, 1, 2}, {"cut_i3.m2v", 25, 2, -1}, {"cut_m1.m1v", 30, 0, 3},
+      {"cut_m1.m1v", 30, 1, 4},  {"cut_m1.m1v", 30, 3, -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.file) + " " + std::to_string(c.first) + ".." + std::to_string(c.last));
+    const std::string src = fixture(c.file);
+    const auto gops = gops_of(src);
+    ASSERT_GT(gops.size(), 4u);
+    const int last = c.last < 0 ? int(gops.size()) - 1 : c.last;
+    const std::string out = temp_dir() + "/cut" + (c.file + std::string(c.file).rfind('.'));
+    std::vector<std::string> lines;
+    ASSERT_EQ(dev("cut " + q(src) + " " + std::to_string(c.first) + " " + std::to_string(c.last) + " " + q(out), &lines),
+              0);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(oracle_errors(out), "");
+
+    // Bytes: the slice, less blanked pictures and the time code, plus the end code.
+    const Bytes all = read_file(src), got = read_file(out);
+    const uint64_t a = gops[size_t(c.first)].start, b = gops[size_t(last)].end;
+    ASSERT_EQ(got.size(), b - a + 4);
+    EXPECT_EQ(field_int(lines[0], "bytes"), int64_t(got.size()));
+    EXPECT_EQ(field_int(lines[0], "end_bytes"), 4);
+    EXPECT_EQ(Bytes(got.end() - 4, got.end()), (Bytes{0, 0, 1, 0xB7}));
+    size_t gop_at = 0;
+    while (!(all[a + gop_at] == 0 && all[a + gop_at + 1] == 0 && all[a + gop_at + 2] == 1 && all[a + gop_at + 3] == 0xB8))
+      ++gop_at;
+    size_t zeroed = 0;
+    for (size_t i = 0; i + 4 < got.size(); ++i) {
+      if (got[i] == all[a + i]) continue;
+      if (i >= gop_at + 4 && i < gop_at + 8) continue;
+      ASSERT_EQ(got[i], 0) << "byte " << i;
+      ++zeroed;
+    }
+
+    // Pictures: the source's of GOPs first..last less the blanked ones.
+    const int blanked = c.first == 0 ? 0 : leading_b(gops[size_t(c.first)].types);
+    EXPECT_EQ(zeroed > 0, blanked > 0);
+    const auto src_md5 = frame_md5s(src), out_md5 = frame_md5s(out);
+    const size_t from = size_t(gops[size_t(c.first)].first_field / 2 + blanked);
+    size_t count = 0;
+    for (int k = c.first; k <= last; ++k) count += size_t(gops[size_t(k)].fields / 2);
+    count -= size_t(blanked);
+    ASSERT_EQ(out_md5.size(), count);
+    ASSERT_LE(from + count, src_md5.size());
+    EXPECT_TRUE(std::equal(out_md5.begin(), out_md5.end(), src_md5.begin() + long(from)));
+
+    // The time code moves on by the blanked frames.
+    EXPECT_EQ(first_time_code(got), add_frames(first_time_code(Bytes(all.begin() + long(a), all.end())), blanked, c.rate));
+  }
+}
+
+TEST(CutCommand, ClosedGopCutIsTheSliceAndTheEndCode) {
+  const std::string src = fixture("cut_cg.m2v");
+  const auto gops = gops_of(src);
+  ASSERT_GT(gops.size(), 3u);
+  const Bytes all = read_file(src);
+  for (const auto& [first, last] : std::vector<std::pair<int, int>>{{0, 0}, {1, 2}, {2, -1}}) {
+    SCOPED_TRACE(first);
+    const std::string out = temp_dir() + "/cg.m2v";
+    ASSERT_EQ(dev("cut " + q(src) + " " + std::to_string(first) + " " + std::to_string(last) + " " + q(out), nullptr),
+              0);
+    const uint64_t a = gops[size_t(first)].start, b = gops[last < 0 ? gops.size() - 1 : size_t(last)].end;
+    Bytes want(all.begin() + long(a), all.begin() + long(b));
+    for (int x : {0, 0, 1, 0xB7}) want.push_back(uint8_t(x));
+    EXPECT_EQ(read_file(out), want);
+  }
+}
+
+TEST(CutCommand, RefusesBadRangesAndTheInputAsOutput) {
+  const std::string src = copy_to_temp(fixture("cut_cg.m2v"), "in.m2v");
+  const Bytes before = read_file(src);
+  EXPECT_EQ(dev("cut " + q(src) + " 0 -1 " + q(src), nullptr), 1);
+  const std::string link = temp_dir() + "/link.m2v";
+  ASSERT_EQ(::link(src.c_str(), link.c_str()), 0);
+  EXPECT_EQ(dev("cut " + q(src) + " 0 -1 " + q(link), nullptr), 1);
+  EXPECT_EQ(read_file(src), before);
+  const std::string out = temp_dir() + "/o.m2v";
+  EXPECT_EQ(dev("cut " + q(src) + " 500 -1 " + q(out), nullptr), 1);
+  EXPECT_EQ(dev("cut " + q(src) + " 3 1 " + q(out), nullptr), 2);
+  EXPECT_EQ(dev("cut " + q(src) + " x 1 " + q(out), nullptr), 2);
+  // A full disk: the short write fails the cut.
+  EXPECT_EQ(dev("cut " + q(src) + " 0 -1 /dev/full", nullptr), 1);
+}
+
+TEST(CutCommand, DamagedStreamsGiveCleanCutsOrRefusals) {
+  const Bytes all = read_file(fixture("cut_i2.m2v"));
+  std::mt19937 rng(11);
+  for (int round = 0; round < 6; ++round) {
+    SCOPED_TRACE(round);
+    Bytes b = all;
+    if (round < 2) b.resize(b.size() / (round + 2) + 17);  // truncated
+    else
+      for (int i = 0; i < 200; ++i) b[rng() % b.size()] ^= uint8_t(1u << (rng() % 8));  // flipped bits
+    const std::string in = temp_dir() + "/bad.m2v";
+    write_file(in, b);
+    const std::string out = temp_dir() + "/o.m2v";
+    const int rc = dev("cut " + q(in) + " 1 -1 " + q(out), nullptr);
+    EXPECT_TRUE(rc == 0 || rc == 1) << rc;
+  }
+}
+
+// ---- patch ------------------------------------------------------------------------
+
+struct Header {
+  size_t at;
+  int value;
+};
+
+// Every sequence header's bit_rate_value and vbv_buffer_size_value, every
+// picture's vbv_delay, read straight from the bytes.
+void read_headers(const Bytes& b, std::vector<Header>* rates, std::vector<Header>* sizes, std::vector<Header>* delays) {
+  for (size_t i = 0; i + 12 <= b.size(); ++i) {
+    if (b[i] != 0 || b[i + 1] != 0 || b[i + 2] != 1) continue;
+    const uint8_t* h = &b[i];
+    if (h[3] == 0xB3) {
+      rates->push_back({i, (h[8] << 10) | (h[9] << 2) | (h[10] >> 6)});
+      sizes->push_back({i, ((h[10] & 0x1F) << 5) | (h[11] >> 3)});
+    } else if (h[3] == 0x00) {
+      delays->push_back({i, ((h[5] & 7) << 13) | (h[6] << 5) | (h[7] >> 3)});
+    }
+  }
+}
+
+// Offsets at which a and b differ all lie in sequence headers (bytes 8-11)
+// or picture headers (bytes 5-7).
+void expect_only_header_bytes_differ(const Bytes& a, const Bytes& b) {
+  ASSERT_EQ(a.size(), b.size());
+  std::vector<Header> r, s, d;
+  read_headers(a, &r, &s, &d);
+  std::vector<char> allowed(a.size(), 0);
+  for (const auto& h : r)
+    for (size_t k = 8; k < 12; ++k) allowed[h.at + k] = 1;
+  for (const auto& h : d)
+    for (size_t k = 5; k < 8; ++k) allowed[h.at + k] = 1;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (a[i] != b[i]) ASSERT_TRUE(allowed[i]) << "byte " << i;
+}
+
+TEST(PatchCommand, RewritesEveryHeaderInPlace) {
+  const std::string src = fixture("cut_i2.m2v");
+  const Bytes orig = read_file(src);
+  std::vector<Header> r0, s0, d0;
+  read_headers(orig, &r0, &s0, &d0);
+  ASSERT_GT(r0.size(), 3u);
+
+  const std::string f = copy_to_temp(src, "p.m2v");
+  std::vector<std::string> lines;
+  ASSERT_EQ(dev("patch " + q(f) + " --bit-rate 3000000 --vbv-size 1000000 --vbv-delay-add 900", &lines), 0);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0], "patch sequence_headers=" + std::to_string(r0.size()) + " pictures=" + std::to_string(d0.size()));
+  const Bytes after = read_file(f);
+  std::vector<Header> r, s, d;
+  read_headers(after, &r, &s, &d);
+  for (const auto& h : r) EXPECT_EQ(h.value, 7500);
+  for (const auto& h : s) EXPECT_EQ(h.value, 62);
+  ASSERT_EQ(d.size(), d0.size());
+  for (size_t i = 0; i < d.size(); ++i) EXPECT_EQ(d[i].value, d0[i].value + 900) << i;
+  expect_only_header_bytes_differ(orig, after);
+  EXPECT_EQ(frame_md5s(f), frame_md5s(src));
+
+  // Fault 3.7: a file whose first header already holds the rate still gets
+  // every later header fixed.
+  Bytes joined(after.begin(), after.begin() + long(r0[1].at));
+  joined.insert(joined.end(), orig.begin() + long(r0[1].at), orig.end());
+  const std::string j = temp_dir() + "/joined.m2v";
+  write_file(j, joined);
+  ASSERT_EQ(dev("patch " + q(j) + " --bit-rate 3000000", &lines), 0);
+  EXPECT_EQ(lines[0], "patch sequence_headers=" + std::to_string(r0.size() - 1) + " pictures=0");
+  r.clear();
+  read_headers(read_file(j), &r, &s, &d);
+  for (const auto& h : r) EXPECT_EQ(h.value, 7500);
+  // Patched again: nothing to change, and that is no failure.
+  ASSERT_EQ(dev("patch " + q(j) + " --bit-rate 3000000", &lines), 0);
+  EXPECT_EQ(lines[0], "patch sequence_headers=0 pictures=0");
+}
+
+TEST(PatchCommand, VbrDelaysStayAndValuesClamp) {
+  const std::string f = copy_to_temp(fixture("vbv_vbr.m2v"), "v.m2v");
+  const Bytes orig = read_file(f);
+  ASSERT_EQ(dev("patch " + q(f) + " --vbv-delay-add 900", nullptr), 0);
+  EXPECT_EQ(read_file(f), orig);  // 0xFFFF marks variable bit rate
+  ASSERT_EQ(dev("patch " + q(f) + " --bit-rate 200000000 --vbv-size 100000000", nullptr), 0);
+  std::vector<Header> r, s, d;
+  const Bytes after = read_file(f);
+  read_headers(after, &r, &s, &d);
+  for (const auto& h : r) EXPECT_EQ(h.value, 0x3FFFE);
+  for (const auto& h : s) EXPECT_EQ(h.value, 1023);
+  for (const auto& h : d) EXPECT_EQ(h.value, 0xFFFF);
+  expect_only_header_bytes_differ(orig, after);
+}
+
+TEST(PatchCommand, FileThatCannotBeUpdatedFails) {
+  const std::string a = copy_to_temp(fixture("cut_cg.m2v"), "a.m2v");
+  EXPECT_EQ(dev("patch " + q(a) + " --bit-rate x", nullptr), 2);
+  EXPECT_EQ(dev("patch " + q(a) + " --colour 3", nullptr), 2);
+}
+
+}  // namespace

@@ -301,4 +301,23 @@ TEST(PatchCommand, FileThatCannotBeUpdatedFails) {
   EXPECT_EQ(dev("patch " + q(a) + " --colour 3", nullptr), 2);
 }
 
+// ---- vbv ---------------------------------------------------------------------------
+
+TEST(VbvCommand, ConstantRateStreamsReplayExactly) {
+  for (const char* name : {"vbv_m1.m1v", "vbv_p.m2v", "cut_i2.m2v", "vbv_ntsc.m2v", "cut_m1.m1v"}) {
+    SCOPED_TRACE(name);
+    std::vector<std::string> lines;
+    ASSERT_EQ(dev("vbv " + q(fixture(name)), &lines), 0);
+    ASSERT_FALSE(lines.empty());
+    const std::string& total = lines.back();
+    EXPECT_GT(field_int(total, "pictures"), 50);
+    EXPECT_EQ(field_int(total, "equal"), field_int(total, "pictures")) << total;
+    EXPECT_EQ(field(total, "vbr"), "0");
+  }
+  std::vector<std::string> lines;
+  ASSERT_EQ(dev("vbv " + q(fixture("vbv_vbr.m2v")), &lines), 0);
+  for (size_t i = 0; i + 1 < lines.size(); ++i) ASSERT_EQ(field(lines[i], "model"), "65535") << lines[i];
+  EXPECT_EQ(field(lines.back(), "vbr"), "1");
+}
+
 }  // namespace

@@ -43,7 +43,8 @@ std::string fx(const char* name) { return sh_quote(fixture(name)); }
 
 const char* const kCommands[] = {"ac3",   "audio",   "cut",   "decode", "describe", "frame",  "gop-of",
                                  "gops",  "headers", "image", "info",   "jpeg",     "patch",  "probe",
-                                 "readgop", "sample", "scale", "span",  "tables",   "walk",   "yuv2bmp"};
+                                 "readgop", "sample", "scale", "span",  "tables",   "vbv",    "walk",
+                                 "yuv2bmp"};
 
 TEST(DevHelp, ListsEveryCommandOnStdout) {
   for (const char* args : {"--help", "help", "-h"}) {

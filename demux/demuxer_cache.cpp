@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "foundation/bsfile.h"
+#include "foundation/bsfile_list.h"
 #include "foundation/probe.h"
 #include "foundation/trace.h"
 
@@ -21,6 +22,14 @@ bool is_mbs_name(const char* name) {
   const char* dot = std::strrchr(name, '.');
   return dot && strcasecmp(dot, ".mbs") == 0;
 }
+
+// A list member is any file the factory accepts.
+bool factory_accepts(const char* name) {
+  std::unique_ptr<DeMuxer> d(demuxer_create(name, 0));
+  return d != nullptr;
+}
+
+[[maybe_unused]] const bool member_check_registered = (bsfile_set_member_check(factory_accepts), true);
 
 }  // namespace
 

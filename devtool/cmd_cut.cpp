@@ -34,7 +34,11 @@ int run_cut(int argc, char** argv) {
   if (dev_input_of(name, {InputKind::video}, "a video elementary stream", false)) return 1;
   GOPList list(name, id, pid);
   if (!list.is_open() || list.build_index()) return dev_fail("<%s>: cannot index", name);
-  if (dev_check_not_input(out_name, {name})) return 1;
+  BSFile probe_in(name, 1);
+  std::vector<std::string> inputs = {name};
+  for (const auto& m : probe_in.member_names()) inputs.push_back(m);
+  probe_in.close();
+  if (dev_check_not_input(out_name, inputs)) return 1;
 
   // The GOPs as `gops` numbers them.
   GOP g;

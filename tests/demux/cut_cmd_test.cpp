@@ -6,7 +6,6 @@
 
 #include <cstdio>
 #include <random>
-#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -296,7 +295,12 @@ TEST(PatchCommand, VbrDelaysStayAndValuesClamp) {
 }
 
 TEST(PatchCommand, FileThatCannotBeUpdatedFails) {
+  // A list of files is read-only.
   const std::string a = copy_to_temp(fixture("cut_cg.m2v"), "a.m2v");
+  const std::string list = temp_dir() + "/l.mbs";
+  const std::string text = "[MBSFile]\nNumFile= 2\nFile= " + a + "\nFile= " + a + "\n";
+  write_file(list, Bytes(text.begin(), text.end()));
+  EXPECT_EQ(dev("patch " + q(list) + " --bit-rate 3000000", nullptr), 1);
   EXPECT_EQ(dev("patch " + q(a) + " --bit-rate x", nullptr), 2);
   EXPECT_EQ(dev("patch " + q(a) + " --colour 3", nullptr), 2);
 }
@@ -318,6 +322,100 @@ TEST(VbvCommand, ConstantRateStreamsReplayExactly) {
   ASSERT_EQ(dev("vbv " + q(fixture("vbv_vbr.m2v")), &lines), 0);
   for (size_t i = 0; i + 1 < lines.size(); ++i) ASSERT_EQ(field(lines[i], "model"), "65535") << lines[i];
   EXPECT_EQ(field(lines.back(), "vbr"), "1");
+}
+
+// ---- lists of files ------------------------------------------------------------------
+
+std::string write_list(const std::string& dir, const std::vector<std::string>& files, const std::string& extra = "",
+                       int count = -1) {
+  std::string text = "[MBSFile]\nNumFile= " + std::to_string(count < 0 ? int(files.size()) : count) + "\n";
+  for (const auto& f : files) text += "File= " + f + "\n";
+  text += extra;
+  const std::string p = dir + "/list.mbs";
+  write_file(p, Bytes(text.begin(), text.end()));
+  return p;
+}
+
+// Without the name= and file= parts, which differ between the two files.
+std::vector<std::string> without_names(std::vector<std::string> lines) {
+  for (auto& l : lines) {
+    std::string out;
+    for (size_t pos = 0; pos < l.size();) {
+      size_t sp = l.find(' ', pos);
+      if (sp == std::string::npos) sp = l.size();
+      const std::string word = l.substr(pos, sp - pos);
+      if (word.rfind("file=", 0) != 0 && word.rfind("name=", 0) != 0) out += word + " ";
+      pos = sp + 1;
+    }
+    l = out;
+  }
+  return lines;
+}
+
+TEST(ListFiles, ThreeMembersReadIndexAndDescribeLikeTheirCat) {
+  const std::string src = fixture("cut_m1.m1v");
+  const Bytes all = read_file(src);
+  const auto gops = gops_of(src);
+  ASSERT_GT(gops.size(), 6u);
+  const std::string dir = temp_dir();
+  // Cut at GOP 2 and inside GOP 5.
+  const size_t cuts[] = {0, size_t(gops[2].start), size_t(gops[5].start) + 777, all.size()};
+  std::vector<std::string> members;
+  for (int i = 0; i < 3; ++i) {
+    members.push_back(dir + "/m" + std::to_string(i) + ".m1v");
+    write_file(members.back(), Bytes(all.begin() + long(cuts[i]), all.begin() + long(cuts[i + 1])));
+  }
+  const std::string list = write_list(dir, members);
+  std::mt19937 rng(5);
+  for (int i = 0; i < 60; ++i) {
+    uint64_t off = rng() % (all.size() + 100), n = rng() % 300000;
+    if (i < 6) off = cuts[1 + i % 2] - 50 + uint64_t(i) * 20, n = 200;  // across member ends
+    const std::string out = dir + "/r.bin";
+    std::vector<std::string> lines;
+    ASSERT_EQ(dev("read " + q(list) + " " + std::to_string(off) + " " + std::to_string(n) + " " + q(out), &lines), 0);
+    const uint64_t want = off >= all.size() ? 0 : std::min<uint64_t>(n, all.size() - off);
+    EXPECT_EQ(field_int(lines[0], "got"), int64_t(want));
+    EXPECT_EQ(field_int(lines[0], "size"), int64_t(all.size()));
+    const Bytes got = read_file(out);
+    ASSERT_EQ(got.size(), want) << off << " " << n;
+    EXPECT_TRUE(std::equal(got.begin(), got.end(), all.begin() + long(std::min<uint64_t>(off, all.size()))));
+  }
+  std::vector<std::string> a, b;
+  gops_of(list, &a);
+  gops_of(src, &b);
+  EXPECT_EQ(a, b);
+  ASSERT_EQ(dev("info " + q(list), &a), 0);
+  ASSERT_EQ(dev("info " + q(src), &b), 0);
+  EXPECT_EQ(without_names(a), without_names(b));
+
+  // Two of three announced files open: refused.
+  const std::string short_list = write_list(dir, {members[0], members[1], dir + "/missing.m1v"});
+  EXPECT_EQ(dev("read " + q(short_list) + " 0 10 " + q(dir + "/r.bin"), nullptr), 1);
+}
+
+TEST(ListFiles, SegmentReadsAndIndexesLikeItsSlice) {
+  const std::string src = fixture("cut_m1.m1v");
+  const Bytes all = read_file(src);
+  const auto gops = gops_of(src);
+  const std::string dir = temp_dir();
+  const uint64_t a = gops[2].start, b = gops[6].end;
+  const std::string list =
+      write_list(dir, {src}, "Segment= " + std::to_string(a) + " " + std::to_string(b) + "\n");
+  const std::string slice = dir + "/slice.m1v";
+  write_file(slice, Bytes(all.begin() + long(a), all.begin() + long(b)));
+  const std::string out = dir + "/r.bin";
+  ASSERT_EQ(dev("read " + q(list) + " 0 100000000 " + q(out), nullptr), 0);
+  EXPECT_EQ(read_file(out), read_file(slice));
+  ASSERT_EQ(dev("read " + q(list) + " 1000 50 " + q(out), nullptr), 0);
+  EXPECT_EQ(read_file(out), Bytes(all.begin() + long(a) + 1000, all.begin() + long(a) + 1050));
+  std::vector<std::string> x, y;
+  gops_of(list, &x);
+  gops_of(slice, &y);
+  EXPECT_EQ(x, y);
+  // A segment beyond its file is refused.
+  const std::string beyond =
+      write_list(dir, {src}, "Segment= 100 " + std::to_string(all.size() + 1) + "\n");
+  EXPECT_EQ(dev("read " + q(beyond) + " 0 10 " + q(out), nullptr), 1);
 }
 
 }  // namespace

@@ -249,10 +249,25 @@ int DeMuxer::get_payload_size() {
 
 int DeMuxer::get_payload(uint8_t* out, int count) {
   if (!out || count <= 0) return 0;
-  int n = std::min(count, get_payload_size());
+  return take_bytes(out, std::min(count, get_payload_size()), false);
+}
+
+int DeMuxer::take_bytes(uint8_t* out, int n, bool direct) {
   int done = 0;
   while (done < n) {
     if (buf_.unread <= 0) {
+      // Large copies go straight from the file into the caller's buffer.
+      const uint64_t left = src_.end_data.value() > buf_.end.value() ? src_.end_data.value() - buf_.end.value() : 0;
+      if (direct && src_.file && n - done >= buf_.size && left > 0) {
+        const size_t want = size_t(std::min<uint64_t>(uint64_t(n - done), left));
+        if (!src_.file->tell().equals(buf_.end)) src_.file->seek(buf_.end, 0);
+        const size_t got = src_.file->read(out + done, want);
+        if (got == 0) break;
+        buf_.rd = 0;
+        buf_.end.add(int64_t(got));
+        done += int(got);
+        continue;
+      }
       fill_bs_buffer();
       if (buf_.unread <= 0) break;
     }

@@ -207,6 +207,9 @@ class DeMuxer {
     set_audio_info(0, 0);
   }
   bool last_picture_complete(const GOP* g, int have) const;
+  // Up to n bytes from the current position; direct: a buffer-sized or
+  // larger rest is read from the file straight into out.
+  int take_bytes(uint8_t* out, int n, bool direct);
   bool is_es_video() const { return st_.type == 2 || st_.type == 3; }
   // Length helpers.
   int sample_bit_rate(double bytes, double fields);

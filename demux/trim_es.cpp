@@ -188,29 +188,5 @@ int DeMuxer::copy_bytes(uint8_t* out, int n, FileOffset e) {
     if (st_.type == 8) k = (k + 187) / 188 * 188;  // whole transport packets
     if (k < n) n = int(k);
   }
-  int done = 0;
-  while (done < n) {
-    if (buf_.unread <= 0) {
-      // Large copies go straight from the file into the caller's buffer.
-      const uint64_t left = src_.end_data.value() > buf_.end.value() ? src_.end_data.value() - buf_.end.value() : 0;
-      if (src_.file && n - done >= buf_.size && left > 0) {
-        const size_t want = size_t(std::min<uint64_t>(uint64_t(n - done), left));
-        if (!src_.file->tell().equals(buf_.end)) src_.file->seek(buf_.end, 0);
-        const size_t got = src_.file->read(out + done, want);
-        if (got == 0) break;
-        buf_.rd = 0;
-        buf_.end.add(int64_t(got));
-        done += int(got);
-        continue;
-      }
-      fill_bs_buffer();
-      if (buf_.unread <= 0) break;
-    }
-    const int take = std::min(n - done, buf_.unread);
-    std::memcpy(out + done, buf_.bytes.get() + buf_.rd, size_t(take));
-    buf_.rd += take;
-    buf_.unread -= take;
-    done += take;
-  }
-  return done;
+  return take_bytes(out, n, true);
 }

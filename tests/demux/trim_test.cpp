@@ -251,7 +251,9 @@ TEST(TrimPatch, HeadersSplitOverTwoPlacesPatchLikeWholeOnes) {
     BSFile file(f.path.c_str(), 3);
     file.seek(FileOffset(77u), 0);
     EXPECT_EQ(DeMuxer::set_vbv_buffer_size(&file, 99, FileOffset(10u), k, FileOffset(100u)), 1);
-    if (k < 8) EXPECT_EQ(DeMuxer::add_vbv_delay(&file, 66, FileOffset(40u), k, FileOffset(150u)), 1);
+    if (k < 8) {
+      EXPECT_EQ(DeMuxer::add_vbv_delay(&file, 66, FileOffset(40u), k, FileOffset(150u)), 1);
+    }
     EXPECT_EQ(file.tell().value(), 77u);  // position restored
     uint8_t h[12];
     ASSERT_EQ(DeMuxer::read_seqhdr(&file, h, FileOffset(10u), k, FileOffset(100u)), 1);
@@ -266,7 +268,9 @@ TEST(TrimPatch, HeadersSplitOverTwoPlacesPatchLikeWholeOnes) {
     for (size_t i = 0; i < a.size(); ++i) {
       const bool in_seq = (i >= 10 && i < 10 + size_t(k)) || (i >= 100 && i < 100 + 12 - size_t(k));
       const bool in_pic = k < 8 && ((i >= 40 && i < 40 + size_t(k)) || (i >= 150 && i < 150 + 8 - size_t(k)));
-      if (!in_seq && !in_pic) ASSERT_EQ(a[i], 0xAA) << i;
+      if (!in_seq && !in_pic) {
+        ASSERT_EQ(a[i], 0xAA) << i;
+      }
     }
   }
 }
@@ -318,7 +322,9 @@ TEST(TrimStart, OpenGopBlanksLeadingBPicturesAndMovesTheTimeCode) {
   // Everything before the first B picture is the source but the 4 time-code
   // bytes; from it on, zeros up to the next anchor picture.
   for (size_t i = 0; i < first_b; ++i)
-    if (i < gop_at + 4 || i >= gop_at + 8) ASSERT_EQ(got[i], in[i]) << i;
+    if (i < gop_at + 4 || i >= gop_at + 8) {
+      ASSERT_EQ(got[i], in[i]) << i;
+    }
   for (size_t i = first_b; i < got.size(); ++i) ASSERT_EQ(got[i], 0) << i;
   ASSERT_TRUE(code_at(got.size(), 0x00));
   EXPECT_EQ(type_at(got.size()), 2);
@@ -328,6 +334,36 @@ TEST(TrimStart, OpenGopBlanksLeadingBPicturesAndMovesTheTimeCode) {
   ASSERT_GT(after.decode(got.data(), int(got.size())), 0);
   EXPECT_EQ(after.get_frame(), before.get_frame() + 2);
   EXPECT_EQ(after.closed_gop, before.closed_gop);
+}
+
+// The work buffer is only ever filled up to its size: the smallest one
+// accepted (256 bytes, guarded by the sanitizer as an exact heap block) writes
+// what a large one writes.
+TEST(TrimStart, SmallWorkBufferIsFilledOnlyToItsSize) {
+  const std::string src = fixture("cut_i3.m2v");
+  GOPList list(src.c_str());
+  ASSERT_EQ(list.build_index(), 0);
+  GOP g;
+  ASSERT_GT(list.get_first_gop(&g, 0), 0);
+  ASSERT_GT(list.next_gop(&g, 0), 0);
+  Bytes outputs[2];
+  for (int i = 0; i < 2; ++i) {
+    auto d = open_demuxer(src);
+    ASSERT_TRUE(d);
+    const std::string out_path = temp_dir() + "/start.m2v";
+    BSFile out(out_path.c_str(), 2);
+    const size_t size = i == 0 ? 256 : 1 << 20;
+    std::unique_ptr<uint8_t[]> work(new uint8_t[size]);
+    d->goto_offset(g.start);
+    ASSERT_GT(d->trim_start(&out, work.get(), int(size), g.end), 0);
+    out.close();
+    outputs[i] = read_file(out_path);
+  }
+  EXPECT_EQ(outputs[0], outputs[1]);
+  std::vector<uint8_t> tiny(255);
+  auto d = open_demuxer(src);
+  BSFile out((temp_dir() + "/x.m2v").c_str(), 2);
+  EXPECT_EQ(d->trim_start(&out, tiny.data(), int(tiny.size()), g.end), -1);
 }
 
 TEST(TrimStart, ClosedGopWritesNothingAndStays) {

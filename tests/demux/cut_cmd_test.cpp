@@ -88,7 +88,7 @@ std::string add_frames(const std::string& tc, int frames, int rate) {
   int h, m, s, p;
   std::sscanf(tc.c_str(), "%d:%d:%d:%d", &h, &m, &s, &p);
   long total = ((h * 60L + m) * 60 + s) * rate + p + frames;
-  char out[32];
+  char out[64];
   std::snprintf(out, sizeof out, "%02ld:%02ld:%02ld:%02ld", total / (rate * 3600L), total / (rate * 60L) % 60,
                 total / rate % 60, total % rate);
   return out;
@@ -238,7 +238,9 @@ void expect_only_header_bytes_differ(const Bytes& a, const Bytes& b) {
   for (const auto& h : d)
     for (size_t k = 5; k < 8; ++k) allowed[h.at + k] = 1;
   for (size_t i = 0; i < a.size(); ++i)
-    if (a[i] != b[i]) ASSERT_TRUE(allowed[i]) << "byte " << i;
+    if (a[i] != b[i]) {
+      ASSERT_TRUE(allowed[i]) << "byte " << i;
+    }
 }
 
 TEST(PatchCommand, RewritesEveryHeaderInPlace) {
@@ -387,6 +389,27 @@ TEST(ListFiles, ThreeMembersReadIndexAndDescribeLikeTheirCat) {
   ASSERT_EQ(dev("info " + q(list), &a), 0);
   ASSERT_EQ(dev("info " + q(src), &b), 0);
   EXPECT_EQ(without_names(a), without_names(b));
+
+  // The other readers of a file take the list as they take the cat.
+  const std::string cat = dir + "/cat.m1v";
+  write_file(cat, all);
+  for (const char* args : {"probe X", "gop-of X 40 100", "readgop X 3 OUT", "frame X 50 100 --out OUT"}) {
+    SCOPED_TRACE(args);
+    std::string outputs[2];
+    Bytes files[2];
+    for (int i = 0; i < 2; ++i) {
+      std::string cmd = args;
+      cmd.replace(cmd.find('X'), 1, q(i ? cat : list));
+      const size_t o = cmd.find("OUT");
+      if (o != std::string::npos) cmd.replace(o, 3, q(dir + "/out" + std::to_string(i)));
+      std::vector<std::string> l;
+      ASSERT_EQ(dev(cmd, &l), 0);
+      for (const auto& x : without_names(l)) outputs[i] += x + "\n";
+      if (o != std::string::npos) files[i] = read_file(dir + "/out" + std::to_string(i));
+    }
+    EXPECT_EQ(outputs[0], outputs[1]);
+    EXPECT_EQ(files[0], files[1]);
+  }
 
   // Two of three announced files open: refused.
   const std::string short_list = write_list(dir, {members[0], members[1], dir + "/missing.m1v"});

@@ -154,6 +154,33 @@ TEST(CutCommand, OpenGopCutsDecodeCleanlyWithTheSourcePictures) {
   }
 }
 
+TEST(CutCommand, StreamWithOneSequenceHeaderGetsItInFrontOfTheCut) {
+  // cut_m1.m1v with every sequence header but the first removed (12 bytes
+  // each: no matrices).
+  const Bytes all = read_file(fixture("cut_m1.m1v"));
+  Bytes one;
+  bool first = true;
+  for (size_t i = 0; i < all.size();) {
+    if (i + 4 <= all.size() && all[i] == 0 && all[i + 1] == 0 && all[i + 2] == 1 && all[i + 3] == 0xB3) {
+      if (!first) {
+        i += 12;
+        continue;
+      }
+      first = false;
+    }
+    one.push_back(all[i++]);
+  }
+  const std::string dir = temp_dir();
+  write_file(dir + "/one.m1v", one);
+  ASSERT_EQ(dev("cut " + q(dir + "/one.m1v") + " 2 -1 " + q(dir + "/a.m1v"), nullptr), 0);
+  ASSERT_EQ(dev("cut " + q(fixture("cut_m1.m1v")) + " 2 -1 " + q(dir + "/b.m1v"), nullptr), 0);
+  const Bytes got = read_file(dir + "/a.m1v");
+  ASSERT_GT(got.size(), 12u);
+  EXPECT_TRUE(std::equal(got.begin(), got.begin() + 12, all.begin()));
+  EXPECT_EQ(oracle_errors(dir + "/a.m1v"), "");
+  EXPECT_EQ(frame_md5s(dir + "/a.m1v"), frame_md5s(dir + "/b.m1v"));
+}
+
 TEST(CutCommand, ClosedGopCutIsTheSliceAndTheEndCode) {
   const std::string src = fixture("cut_cg.m2v");
   const auto gops = gops_of(src);
@@ -276,6 +303,11 @@ TEST(PatchCommand, RewritesEveryHeaderInPlace) {
   r.clear();
   read_headers(read_file(j), &r, &s, &d);
   for (const auto& h : r) EXPECT_EQ(h.value, 7500);
+  // Nothing to add: every picture visited, no byte changed.
+  const Bytes before = read_file(j);
+  ASSERT_EQ(dev("patch " + q(j) + " --vbv-delay-add 0", &lines), 0);
+  EXPECT_EQ(lines[0], "patch sequence_headers=0 pictures=" + std::to_string(d0.size()));
+  EXPECT_EQ(read_file(j), before);
   // Patched again: nothing to change, and that is no failure.
   ASSERT_EQ(dev("patch " + q(j) + " --bit-rate 3000000", &lines), 0);
   EXPECT_EQ(lines[0], "patch sequence_headers=0 pictures=0");

@@ -65,16 +65,20 @@ int DeMuxer::trim_scan(const uint8_t* b, int n, int64_t fed, int m, TrimScan* s)
     const int type = (b[at + 5] >> 3) & 7;
     if (type == PIC_TYPE_I) ++s->i_pictures;
     if (s->i_pictures == 0) continue;  // pictures before the first I are not ours to count
+    // The coding extension tells field pictures from frame pictures: the two
+    // fields of a frame are one anchor (an I field may pair with a P field).
+    PicHdr pic;
+    pic.decode(b + at, behind);
+    const bool second_field = pic.get_picture_structure() != PIC_FRAME && s->open_field;
+    s->open_field = pic.get_picture_structure() != PIC_FRAME && !second_field;
     if (type == PIC_TYPE_I || type == PIC_TYPE_P) {
-      if (++s->ip_pictures == 2) {
+      if (!second_field && ++s->ip_pictures == 2) {
         s->end = base + at;
         break;
       }
     } else if (type == PIC_TYPE_B) {
       if (s->first_b < 0) s->first_b = base + at;
       ++s->b_pictures;
-      PicHdr pic;
-      pic.decode(b + at, behind);  // the coding extension tells field and frame pictures apart
       s->b_fields += pic.get_field_count(s->progressive_sequence);
     }
   }

@@ -266,7 +266,7 @@ int DeMuxer::seqhdr_modifier(int /*stream_id*/, int bit_rate) {
   int count = 0;
   bool failed = false;
   HeaderWalk walk(u.get());
-  // Every header is visited: a file joined from pieces may carry the rate in
+  // Every header is visited: a file joined from several cuts may carry the rate in
   // its first header and not in later ones.
   const bool read_ok = walk.run(find_sequence, [&](FileOffset at, const uint8_t*, int behind, int) {
     if (behind < kSeqBytes) return -1;

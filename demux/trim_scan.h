@@ -21,6 +21,7 @@ struct TrimScan {
   int closed_gop = 0;
   int64_t gop_offset = -1;
   int b_fields = 0;  // fields the B pictures display
+  int open_field = 0;  // the last picture was the first field of a frame
   // Input: progressive_sequence of the stream, for the B pictures' fields.
   int progressive_sequence = 1;
 

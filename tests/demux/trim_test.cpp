@@ -1,4 +1,4 @@
-// The start-cut scan over hand-built GOPs (fed whole and in small pieces),
+// The start-cut scan over hand-built GOPs (fed whole and in small chunks),
 // the header patch helpers on a scratch file (split headers included), and
 // trim_start / copy_bytes / the modifiers on real streams.
 #include <gtest/gtest.h>
@@ -74,15 +74,15 @@ Gop build(const char* types, int closed, int filler = 300) {
   return g;
 }
 
-// Feeds the bytes to the scan in pieces of `piece` bytes, keeping what it
+// Feeds the bytes to the scan in chunks of `chunk` bytes, keeping what it
 // does not consume, as trim_parse does.
-TrimScan scan_in_pieces(const Bytes& all, int piece) {
+TrimScan scan_in_chunks(const Bytes& all, int chunk) {
   TrimScan s;
   Bytes held;
   size_t next = 0;
   int64_t fed = 0;
   for (int guard = 0; guard < 100000 && !s.done(); ++guard) {
-    const size_t take = std::min(all.size() - next, size_t(piece));
+    const size_t take = std::min(all.size() - next, size_t(chunk));
     held.insert(held.end(), all.begin() + long(next), all.begin() + long(next + take));
     next += take;
     fed += int64_t(take);
@@ -115,9 +115,9 @@ TEST(TrimScan, FindsLeadingBPicturesWhateverTheFeedSize) {
   };
   for (const auto& c : cases) {
     const Gop g = build(c.types, c.closed);
-    for (int piece : {1, 7, 64, 300, 100000}) {
-      SCOPED_TRACE(std::string(c.name) + " piece " + std::to_string(piece));
-      const TrimScan s = scan_in_pieces(g.bytes, piece);
+    for (int chunk : {1, 7, 64, 300, 100000}) {
+      SCOPED_TRACE(std::string(c.name) + " chunk " + std::to_string(chunk));
+      const TrimScan s = scan_in_chunks(g.bytes, chunk);
       ASSERT_TRUE(s.done());
       EXPECT_EQ(s.first_header, 0);
       EXPECT_EQ(s.sequence_seen, 1);
@@ -131,6 +131,52 @@ TEST(TrimScan, FindsLeadingBPicturesWhateverTheFeedSize) {
       EXPECT_EQ(s.b_fields, c.b_fields);
       EXPECT_EQ(s.needs_blanking(), c.blank);
     }
+  }
+}
+
+// An MPEG-2 field picture: header, coding extension, a slice of filler.
+void field_picture(Bytes* b, int type, int structure) {
+  const uint32_t bits = uint32_t(type) << 19 | 0xFFFFu << 3;
+  put(b, {0, 0, 1, 0, int(bits >> 24) & 0xFF, int(bits >> 16) & 0xFF, int(bits >> 8) & 0xFF, int(bits) & 0xFF,
+          type == 2 ? 0x80 : type == 3 ? 0x88 : 0x00});
+  //   B5, then: 1 0 0 0 f f f f | f*8 | f f f f d d s s | t p c q v a r h | g x ...
+  //   (extension id 8, f_codes 15, s: picture_structure)
+  put(b, {0, 0, 1, 0xB5, 0x8F, 0xFF, 0xF0 | structure, 0x00, 0x00});
+  put(b, {0, 0, 1, 1});
+  for (int i = 0; i < 200; ++i) b->push_back(uint8_t(0x55 + (i & 0x0F)));
+}
+
+TEST(TrimScan, FieldPairsCountAsOneAnchor) {
+  // I top + P bottom, then four B fields, then the next frame's P fields.
+  Bytes all;
+  sequence_header(&all);
+  gop_header(&all, 0);
+  std::vector<int> at;
+  for (const auto& [type, structure] : std::vector<std::pair<int, int>>{{1, 1}, {2, 2}, {3, 1}, {3, 2}, {3, 1}, {3, 2}, {2, 1}, {2, 2}}) {
+    at.push_back(int(all.size()));
+    field_picture(&all, type, structure);
+  }
+  for (int chunk : {5, 64, 100000}) {
+    SCOPED_TRACE(chunk);
+    TrimScan s;
+    s.progressive_sequence = 0;
+    Bytes held;
+    size_t next = 0;
+    int64_t fed = 0;
+    while (!s.done() && next < all.size()) {
+      const size_t take = std::min(all.size() - next, size_t(chunk));
+      held.insert(held.end(), all.begin() + long(next), all.begin() + long(next + take));
+      next += take;
+      fed += int64_t(take);
+      const int c = DeMuxer::trim_scan(held.data(), int(held.size()), fed, 32, &s);
+      held.erase(held.begin(), held.begin() + c);
+    }
+    ASSERT_TRUE(s.done());
+    EXPECT_EQ(s.first_b, at[2]);
+    EXPECT_EQ(s.end, at[6]);
+    EXPECT_EQ(s.b_pictures, 4);
+    EXPECT_EQ(s.b_fields, 4);  // two frames' worth
+    EXPECT_TRUE(s.needs_blanking());
   }
 }
 

@@ -1,4 +1,4 @@
-// The start-cut scan over arbitrary bytes fed in pieces whose sizes come from
+// The start-cut scan over arbitrary bytes fed in chunks whose sizes come from
 // the input: it may consume no more than it was given, and what it reports
 // must lie inside what was fed and in a sane order.
 #include <cstdint>
@@ -10,7 +10,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
-  const int piece = 1 + data[0] * 4;
+  const int chunk = 1 + data[0] * 4;
   const int minimum = (data[1] & 1) ? 9 : 32;
   data += 2;
   size -= 2;
@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t next = 0;
   int64_t fed = 0;
   while (!s.done()) {
-    const size_t take = std::min(size - next, size_t(piece));
+    const size_t take = std::min(size - next, size_t(chunk));
     held.insert(held.end(), data + next, data + next + take);
     next += take;
     fed += int64_t(take);
@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (c < 0 || size_t(c) > held.size()) std::abort();
     if (c == 0 && next >= size) break;
     held.erase(held.begin(), held.begin() + c);
-    if (held.size() > size_t(piece) + 4096) std::abort();  // it must keep consuming
+    if (held.size() > size_t(chunk) + 4096) std::abort();  // it must keep consuming
   }
   for (int64_t o : {s.first_header, s.first_b, s.end, s.gop_offset})
     if (o < -1 || o >= fed) std::abort();

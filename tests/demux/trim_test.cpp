@@ -336,14 +336,20 @@ std::unique_ptr<DeMuxer> open_demuxer(const std::string& path) {
   return std::unique_ptr<DeMuxer>(demuxer_create(path.c_str(), 0));
 }
 
+// GOP k of a file as the index gives it.
+GOP gop_of(const std::string& src, int k) {
+  GOPList list(src.c_str());
+  GOP g;
+  EXPECT_EQ(list.build_index(), 0);
+  int n = list.get_first_gop(&g, 0);
+  for (int i = 0; i < k && n > 0; ++i) n = list.next_gop(&g, 0);
+  EXPECT_GT(n, 0) << src << " GOP " << k;
+  return g;
+}
+
 TEST(TrimStart, OpenGopBlanksLeadingBPicturesAndMovesTheTimeCode) {
   const std::string src = fixture("cut_i2.m2v");
-  GOPList list(src.c_str());
-  ASSERT_TRUE(list.is_open());
-  ASSERT_EQ(list.build_index(), 0);
-  GOP g;
-  ASSERT_GT(list.get_first_gop(&g, 0), 0);
-  ASSERT_GT(list.next_gop(&g, 0), 0);  // GOP 1: open, I B B P ...
+  const GOP g = gop_of(src, 1);  // open, I B B P ...
   const FileOffset start = g.start, end = g.end;
   auto d = open_demuxer(src);
   ASSERT_TRUE(d);
@@ -387,11 +393,7 @@ TEST(TrimStart, OpenGopBlanksLeadingBPicturesAndMovesTheTimeCode) {
 // what a large one writes.
 TEST(TrimStart, SmallWorkBufferIsFilledOnlyToItsSize) {
   const std::string src = fixture("cut_i3.m2v");
-  GOPList list(src.c_str());
-  ASSERT_EQ(list.build_index(), 0);
-  GOP g;
-  ASSERT_GT(list.get_first_gop(&g, 0), 0);
-  ASSERT_GT(list.next_gop(&g, 0), 0);
+  const GOP g = gop_of(src, 1);
   Bytes outputs[2];
   for (int i = 0; i < 2; ++i) {
     auto d = open_demuxer(src);
@@ -414,11 +416,7 @@ TEST(TrimStart, SmallWorkBufferIsFilledOnlyToItsSize) {
 
 TEST(TrimStart, ClosedGopWritesNothingAndStays) {
   const std::string src = fixture("cut_cg.m2v");
-  GOPList list(src.c_str());
-  ASSERT_EQ(list.build_index(), 0);
-  GOP g;
-  ASSERT_GT(list.get_first_gop(&g, 0), 0);
-  ASSERT_GT(list.next_gop(&g, 0), 0);
+  const GOP g = gop_of(src, 1);
   auto d = open_demuxer(src);
   ASSERT_TRUE(d);
   const std::string out_path = temp_dir() + "/start.m2v";

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "demux/demuxer_cache.h"
 #include "foundation/probe.h"
 #include "foundation/trace.h"
 
@@ -164,9 +165,10 @@ int DeMuxer::open_file() {
 }
 
 bool DeMuxer::update_file_size() {
-  struct stat st;
-  if (src_.name.empty() || stat(src_.name.c_str(), &st) != 0) return false;
-  const FileOffset now = FileOffset::from_u64(uint64_t(st.st_size));
+  // A list of files is measured by the stream it reads, not by its text.
+  int64_t time = 0;
+  FileOffset now;
+  if (src_.name.empty() || !demux_file_stamp(src_.name.c_str(), &time, &now)) return false;
   if (now.equals(src_.size)) return false;
   // The file layer keeps the size it found at open: open it again.
   int err = 0;

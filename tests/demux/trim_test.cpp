@@ -447,3 +447,29 @@ TEST(CopyBytes, StopsExactlyAtTheEndOffset) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace tsupport;
+
+// A demultiplexer over a list of files measures it by the stream it reads:
+// asking whether the file grew must not reopen it and lose its place.
+TEST(ListDemuxer, UnchangedListKeepsItsSizeAndPlace) {
+  const std::string src = fixture("cut_m1.m1v");
+  const std::string dir = temp_dir();
+  const std::string text = "[MBSFile]\nNumFile= 2\nFile= " + src + "\nFile= " + src + "\n";
+  write_file(dir + "/two.mbs", std::vector<uint8_t>(text.begin(), text.end()));
+  std::unique_ptr<DeMuxer> d(demuxer_create((dir + "/two.mbs").c_str(), 0));
+  ASSERT_TRUE(d);
+  const uint64_t size = read_file(src).size();
+  EXPECT_EQ(d->get_file_size().value(), 2 * size);
+  d->goto_offset(FileOffset::from_u64(size + 1234));
+  EXPECT_FALSE(d->update_file_size());
+  EXPECT_EQ(d->current_offset().value(), size + 1234);
+  uint8_t b[4];
+  ASSERT_EQ(d->get_payload(b, 4), 4);
+  const auto all = read_file(src);
+  EXPECT_TRUE(std::equal(b, b + 4, all.begin() + 1234));
+}
+
+}  // namespace

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "demux/demuxer_cache.h"
 #include "foundation/probe.h"
 #include "foundation/trace.h"
 
@@ -164,9 +165,10 @@ int DeMuxer::open_file() {
 }
 
 bool DeMuxer::update_file_size() {
-  struct stat st;
-  if (src_.name.empty() || stat(src_.name.c_str(), &st) != 0) return false;
-  const FileOffset now = FileOffset::from_u64(uint64_t(st.st_size));
+  // A list of files is measured by the stream it reads, not by its text.
+  int64_t time = 0;
+  FileOffset now;
+  if (src_.name.empty() || !demux_file_stamp(src_.name.c_str(), &time, &now)) return false;
   if (now.equals(src_.size)) return false;
   // The file layer keeps the size it found at open: open it again.
   int err = 0;
@@ -249,10 +251,25 @@ int DeMuxer::get_payload_size() {
 
 int DeMuxer::get_payload(uint8_t* out, int count) {
   if (!out || count <= 0) return 0;
-  int n = std::min(count, get_payload_size());
+  return take_bytes(out, std::min(count, get_payload_size()), false);
+}
+
+int DeMuxer::take_bytes(uint8_t* out, int n, bool direct) {
   int done = 0;
   while (done < n) {
     if (buf_.unread <= 0) {
+      // Large copies go straight from the file into the caller's buffer.
+      const uint64_t left = src_.end_data.value() > buf_.end.value() ? src_.end_data.value() - buf_.end.value() : 0;
+      if (direct && src_.file && n - done >= buf_.size && left > 0) {
+        const size_t want = size_t(std::min<uint64_t>(uint64_t(n - done), left));
+        if (!src_.file->tell().equals(buf_.end)) src_.file->seek(buf_.end, 0);
+        const size_t got = src_.file->read(out + done, want);
+        if (got == 0) break;
+        buf_.rd = 0;
+        buf_.end.add(int64_t(got));
+        done += int(got);
+        continue;
+      }
       fill_bs_buffer();
       if (buf_.unread <= 0) break;
     }
@@ -264,13 +281,6 @@ int DeMuxer::get_payload(uint8_t* out, int count) {
   }
   return done;
 }
-
-// Cutting and in-place rewriting of elementary streams are not part of this
-// class yet; their operations report that nothing was done.
-int DeMuxer::seqhdr_modifier(int, int) { return 0; }
-int DeMuxer::vbv_modifier(int, int, int) { return 0; }
-int DeMuxer::copy_bytes(uint8_t*, int, FileOffset) { return 0; }
-int DeMuxer::trim_start(BSFile*, uint8_t*, int, FileOffset) { return 0; }
 
 int DeMuxer::trim_end(uint8_t* out, int, int) {
   if (!out) return 0;

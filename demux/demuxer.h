@@ -23,6 +23,7 @@
 #include "foundation/pic_header.h"
 #include "foundation/seq_header.h"
 #include "foundation/video_info.h"
+#include "demux/trim_scan.h"
 
 // Status record of a long job: command word written by the window (0 run,
 // -4 pause, other values stop) and the progress with an optional callback.
@@ -51,6 +52,9 @@ class DeMuxer {
   virtual void goto_offset(FileOffset offset);
   virtual int parse_gop(GOP* g, int stream_id, int back_step, int bounded);
   virtual int read_gop(GOP* g, int stream_id, int first_picture_only);
+  // In-place patches of the file: sequence headers rewritten / pictures
+  // visited, 0 when there was nothing to do, -1 when the file cannot be
+  // opened for update or a patch write fails.
   virtual int seqhdr_modifier(int stream_id, int bit_rate);
   virtual int vbv_modifier(int stream_id, int vbv_size, int vbv_delay_increment);
   virtual int read_abs(ESBuffer* span);
@@ -141,6 +145,31 @@ class DeMuxer {
   // Takes every picture of the bytes into one GOP (GOP::load_data).
   void set_collect_all(int on) { st_.collect_all = on; }
 
+  // ---- cutting and in-place patching (trim_*.cpp) ----
+  // trim_start of elementary streams: writes the start of a segment that
+  // begins at the current position (a GOP) to out, blanking leading B
+  // pictures of an open GOP; bytes written, -1 when a write falls short.
+  int trim_parse(BSFile* out, uint8_t* work, int size, FileOffset end);
+  // Feeds length bytes (fed: bytes fed so far, these included) to the scan;
+  // returns the bytes consumed. minimum: trim_min_picture_bytes.
+  static int trim_scan(const uint8_t* bytes, int length, int64_t fed, int minimum, TrimScan* scan);
+  // Header patch helpers on a file opened for update. A header may be split:
+  // split bytes at at, the rest at at2 (0 < split < its size). Each restores
+  // the file position. Reads and writes: 1 done, 0 short. The setters: 1
+  // changed, 0 nothing to change, -1 a read or write fell short.
+  static int read_seqhdr(BSFile* f, uint8_t* b, FileOffset at, int split = 0, FileOffset at2 = FileOffset());
+  static int write_seqhdr(BSFile* f, const uint8_t* b, FileOffset at, int split = 0, FileOffset at2 = FileOffset());
+  static int read_vbv_delay(BSFile* f, uint8_t* b, FileOffset at, int split = 0, FileOffset at2 = FileOffset());
+  static int write_vbv_delay(BSFile* f, const uint8_t* b, FileOffset at, int split = 0, FileOffset at2 = FileOffset());
+  static int set_vbv_buffer_size(BSFile* f, int code, FileOffset at, int split = 0, FileOffset at2 = FileOffset());
+  static int add_vbv_delay(BSFile* f, int increment, FileOffset at, int split = 0, FileOffset at2 = FileOffset());
+  static int set_seqhdr_bit_rate(BSFile* f, int value, FileOffset at);
+  // vbv_buffer_size code of a size in bits: ceil(bits / 16384), at most 1023.
+  static int to_vbv_size_code(int64_t bits);
+  // bit_rate_value of bit/s: ceil(bits / 400), at most 0x3FFFE (0x3FFFF
+  // means variable bit rate).
+  static int to_bit_rate_value(int64_t bits);
+
   // ---- audio spans ----
   void calc_abs_pts(ESBuffer* span);
   void calc_ac3_pts(ESBuffer* span);
@@ -178,6 +207,9 @@ class DeMuxer {
     set_audio_info(0, 0);
   }
   bool last_picture_complete(const GOP* g, int have) const;
+  // Up to n bytes from the current position; direct: a buffer-sized or
+  // larger rest is read from the file straight into out.
+  int take_bytes(uint8_t* out, int n, bool direct);
   bool is_es_video() const { return st_.type == 2 || st_.type == 3; }
   // Length helpers.
   int sample_bit_rate(double bytes, double fields);

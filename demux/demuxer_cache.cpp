@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "foundation/bsfile.h"
+#include "foundation/bsfile_list.h"
 #include "foundation/probe.h"
 #include "foundation/trace.h"
 
@@ -21,6 +22,14 @@ bool is_mbs_name(const char* name) {
   const char* dot = std::strrchr(name, '.');
   return dot && strcasecmp(dot, ".mbs") == 0;
 }
+
+// A list member is any file the factory accepts.
+bool factory_accepts(const char* name) {
+  std::unique_ptr<DeMuxer> d(demuxer_create(name, 0));
+  return d != nullptr;
+}
+
+[[maybe_unused]] const bool member_check_registered = (bsfile_set_member_check(factory_accepts), true);
 
 }  // namespace
 
@@ -91,11 +100,23 @@ void DeMuxerCache::drop(const Entry& entry) {
     }
 }
 
+bool demux_file_stamp(const char* name, int64_t* time_ns, FileOffset* size) {
+  struct stat st;
+  if (!name || stat(name, &st) != 0) return false;
+  *time_ns = file_time_ns(st);
+  *size = FileOffset::from_u64(uint64_t(st.st_size));
+  if (is_mbs_name(name) && utils_is_mbs_file(name)) {
+    BSFile f(name, 1);
+    *size = f.size();
+  }
+  return true;
+}
+
 DeMuxer* DeMuxerCache::find(const char* name, int flag) {
   if (Entry e = lookup(name)) {
-    struct stat st;
-    const bool stale = stat(name, &st) != 0 || file_time_ns(st) != e->get_file_time() ||
-                       !FileOffset::from_u64(uint64_t(st.st_size)).equals(e->get_file_size());
+    int64_t t = 0;
+    FileOffset size;
+    const bool stale = !demux_file_stamp(name, &t, &size) || t != e->get_file_time() || !size.equals(e->get_file_size());
     // The copy reopens the file; the entry stays closed.
     if (!stale) return make_copy(*e);
     drop(e);

@@ -12,6 +12,11 @@
 // A new demultiplexer the caller owns, or null.
 DeMuxer* demuxer_create(const char* name, int flag);
 
+// What the caches compare with a demultiplexer's measures: the file's
+// modification time (ns) and its size as the file layer reads it (the
+// stream's length for a list of files). False when the file is gone.
+bool demux_file_stamp(const char* name, int64_t* time_ns, FileOffset* size);
+
 // Entries are closed demultiplexers that never change once cached: a copy
 // is made from one outside the lock, and files are opened and measured
 // outside it too. The lock only guards the list.

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "demux/demuxer_cache.h"
 #include "foundation/trace.h"
 
 GoplistCache& GoplistCache::instance() {
@@ -20,11 +21,7 @@ GoplistCache::FileKey GoplistCache::file_key(const char* name) {
   char* full = realpath(name, nullptr);
   k.full = full ? full : name;
   std::free(full);
-  struct stat st;
-  if (stat(k.full.c_str(), &st) == 0) {
-    k.time = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-    k.size = FileOffset::from_u64(uint64_t(st.st_size));
-  }
+  demux_file_stamp(k.full.c_str(), &k.time, &k.size);
   return k;
 }
 

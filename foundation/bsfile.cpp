@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "foundation/bsfile_list.h"
 #include "foundation/trace.h"
 
 namespace {
@@ -165,21 +166,49 @@ FileOffset BSFBase::seek(const FileOffset& offset, int whence) {
 
 BSFile::BSFile(const char* name, int mode, int* error) {
   int code = 1;
-  // Lists of several files (and one file with a byte range) open as the
-  // multi-file and segment kinds; only plain files are served so far.
-  auto base = std::make_unique<BSFBase>(name, mode, &code);
-  if (code == 0) {
-    plain_ = std::move(base);
-    kind_ = Kind::plain;
-    name_ = name;
+  if (name && *name && utils_is_mbs_file(name)) {
+    const std::vector<std::string> names = read_mbs_file(name);
+    if (names.size() > 1) {
+      auto m = std::make_unique<BSMFile>();
+      code = m->open(names);
+      if (code == 0) {
+        multi_ = std::move(m);
+        kind_ = Kind::multi;
+      }
+    } else if (names.size() == 1) {
+      std::string file;
+      FileOffset start, end;
+      if (read_mbs_file_segments(name, &file, &start, &end)) {
+        auto g = std::make_unique<BSegFile>();
+        code = g->open(file.c_str(), start, end);
+        if (code == 0) {
+          segment_ = std::move(g);
+          kind_ = Kind::segment;
+        }
+      } else {
+        trace("BSFile::open (ERROR): <%s> names one file without a valid segment\n", name);
+      }
+    }
+  } else {
+    auto base = std::make_unique<BSFBase>(name, mode, &code);
+    if (code == 0) {
+      plain_ = std::move(base);
+      kind_ = Kind::plain;
+    }
   }
+  if (code == 0) name_ = name;
   if (error) *error = code;
 }
 
+BSFile::BSFile() = default;
 BSFile::~BSFile() { close(); }
 
 BSFile::BSFile(BSFile&& o) noexcept
-    : kind_(o.kind_), plain_(std::move(o.plain_)), name_(std::move(o.name_)) {
+    : kind_(o.kind_),
+      plain_(std::move(o.plain_)),
+      multi_(std::move(o.multi_)),
+      segment_(std::move(o.segment_)),
+      name_(std::move(o.name_)) {
   o.kind_ = Kind::none;
   o.name_.clear();
 }
@@ -189,6 +218,8 @@ BSFile& BSFile::operator=(BSFile&& o) noexcept {
     close();
     kind_ = o.kind_;
     plain_ = std::move(o.plain_);
+    multi_ = std::move(o.multi_);
+    segment_ = std::move(o.segment_);
     name_ = std::move(o.name_);
     o.kind_ = Kind::none;
     o.name_.clear();
@@ -199,6 +230,8 @@ BSFile& BSFile::operator=(BSFile&& o) noexcept {
 void BSFile::close() {
   if (plain_) plain_->close();
   plain_.reset();
+  multi_.reset();
+  segment_.reset();
   kind_ = Kind::none;
   name_.clear();
 }
@@ -206,6 +239,8 @@ void BSFile::close() {
 size_t BSFile::read(void* buffer, size_t count) {
   switch (kind_) {
     case Kind::plain: return plain_->read(buffer, count);
+    case Kind::multi: return multi_->read(buffer, count);
+    case Kind::segment: return segment_->read(buffer, count);
     default: return 0;
   }
 }
@@ -218,6 +253,8 @@ size_t BSFile::write(const void* buffer, size_t count) {
 FileOffset BSFile::seek(const FileOffset& offset, int whence) {
   switch (kind_) {
     case Kind::plain: return plain_->seek(offset, whence);
+    case Kind::multi: return multi_->seek(offset, whence);
+    case Kind::segment: return segment_->seek(offset, whence);
     default: return FileOffset();
   }
 }
@@ -225,6 +262,8 @@ FileOffset BSFile::seek(const FileOffset& offset, int whence) {
 FileOffset BSFile::tell() const {
   switch (kind_) {
     case Kind::plain: return plain_->tell();
+    case Kind::multi: return multi_->tell();
+    case Kind::segment: return segment_->tell();
     default: return FileOffset();
   }
 }
@@ -232,8 +271,18 @@ FileOffset BSFile::tell() const {
 FileOffset BSFile::size() const {
   switch (kind_) {
     case Kind::plain: return plain_->size();
+    case Kind::multi: return multi_->size();
+    case Kind::segment: return segment_->size();
     default: return FileOffset();
   }
 }
 
 void BSFile::set_name(const char* name) { name_ = name ? name : ""; }
+
+std::vector<std::string> BSFile::member_names() const {
+  switch (kind_) {
+    case Kind::multi: return multi_->names();
+    case Kind::segment: return {segment_->name() ? segment_->name() : ""};
+    default: return {};
+  }
+}

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "foundation/file_offset.h"
 
@@ -77,6 +78,9 @@ class BSFBase {
   uint32_t unflushed_ = 0;
 };
 
+class BSMFile;
+class BSegFile;
+
 // The facade: exactly one back end, chosen when opening.
 class BSFile {
  public:
@@ -84,7 +88,9 @@ class BSFile {
   // the two other kinds (lists of files, opened read-only).
   enum class Kind { none, plain, multi, segment };
 
-  BSFile() = default;
+  BSFile();
+  // A list of files (".mbs", see bsfile_list.h) opens read-only whatever
+  // the mode; a list that cannot be read or opened gives code 1.
   BSFile(const char* name, int mode, int* error = nullptr);
   ~BSFile();
   BSFile(BSFile&&) noexcept;
@@ -106,9 +112,13 @@ class BSFile {
   Kind kind() const { return kind_; }
   bool is_open() const { return kind_ != Kind::none; }
   BSFBase* plain() { return plain_.get(); }
+  // The files read: the members of a list, else none.
+  std::vector<std::string> member_names() const;
 
  private:
   Kind kind_ = Kind::none;
   std::unique_ptr<BSFBase> plain_;
+  std::unique_ptr<BSMFile> multi_;
+  std::unique_ptr<BSegFile> segment_;
   std::string name_;
 };

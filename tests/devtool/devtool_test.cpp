@@ -41,9 +41,10 @@ bool has(const std::string& text, const std::string& needle) { return text.find(
 
 std::string fx(const char* name) { return sh_quote(fixture(name)); }
 
-const char* const kCommands[] = {"ac3",   "audio", "decode",  "describe", "frame",  "gop-of", "gops",
-                                 "headers", "image", "info",  "jpeg",     "probe",  "readgop", "sample",
-                                 "scale", "span",  "tables", "walk",     "yuv2bmp"};
+const char* const kCommands[] = {"ac3",   "audio", "cut",     "decode",   "describe", "frame",   "gop-of",
+                                 "gops",  "headers", "image", "info",   "jpeg",     "patch",    "probe",
+                                 "read",  "readgop", "sample", "scale", "span",     "tables",   "vbv",
+                                 "walk",  "yuv2bmp"};
 
 TEST(DevHelp, ListsEveryCommandOnStdout) {
   for (const char* args : {"--help", "help", "-h"}) {

@@ -23,9 +23,9 @@
 // bounds the unwritten data of long writes.
 constexpr uint32_t kBSFlushInterval = 0x400000;
 
-// What that flush does with the descriptor. The default syncs the file's data
-// to disk (fdatasync); with TAMSEL_FILE_SYNC=0 in the environment it does
-// nothing. Tests install a counting function. Null restores the default.
+// What that flush does with the descriptor. The default writes the file's
+// data back to disk, waiting for all but the last interval; with
+// TAMSEL_FILE_SYNC=0 in the environment it does nothing. Tests install a counting function. Null restores the default.
 // Returns the previous function. Not meant to change while files are written
 // on other threads.
 using BSFlushFunction = void (*)(int fd);

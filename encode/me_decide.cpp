@@ -22,6 +22,23 @@ int component_class(int v, int zero, int one) { return v == 0 ? zero : (v == 1 |
 
 }  // namespace
 
+int choose_p(uint32_t var, uint32_t vmc, uint32_t e0) {
+  if (vmc > var && vmc >= kWorthCompensating) return kMBIntra;
+  if (4ull * e0 > 5ull * vmc && e0 >= kWorthCompensating) return kMBForward;
+  return 0;
+}
+
+int choose_b_progressive(uint32_t d_f, uint32_t d_b, uint32_t d_i) {
+  if (d_f <= d_b && d_f <= d_i) return kMBForward;
+  return d_b <= d_i ? kMBBackward : kMBInterpolated;
+}
+
+int choose_b_interlaced(const uint32_t costs[6]) {
+  for (int k = 0; k < 4; ++k)
+    if (std::all_of(costs + k + 1, costs + 6, [&](uint32_t v) { return costs[k] <= v; })) return k;
+  return costs[4] <= costs[5] ? 4 : 5;
+}
+
 bool MESearch::prepare(Frame* current, std::initializer_list<Frame*> references) {
   width = current ? current->padded_width() : 0;
   height = current ? current->padded_height() : 0;
@@ -70,13 +87,14 @@ int MESearch::decide_p(const Pic& cur, const Pic& ref, int mx, int my, MBInfo& m
   } else {
     vmc = sse_at(block, ref.y + at, w, c.x - 2 * mx, c.y - 2 * my, 16);
   }
-  if (vmc > var && vmc >= kWorthCompensating) {
+  const uint32_t e0 = me_dsp().sse_full(block, ref.y + at, w, 16);
+  const int type = choose_p(var, vmc, e0);
+  if (type == kMBIntra) {
     set_mb(m, kMBIntra, kMotionFrame, static_cast<int>(var));
     *cls = 0;
     return 1;
   }
-  const uint32_t e0 = me_dsp().sse_full(block, ref.y + at, w, 16);
-  if (4ull * e0 > 5ull * vmc && e0 >= kWorthCompensating) {
+  if (type == kMBForward) {
     if (field) {
       set_mb(m, kMBForward, kMotionField, static_cast<int>(vmc));
       mbi_mv(m, 0, 0, 0) = c.top_x - 2 * mx;
@@ -149,12 +167,8 @@ int MESearch::decide_b(const Pic& cur, const Pic& fwd, const Pic& bwd, int mx, i
     const uint32_t d_f = backward_only ? big : sse_at(block, fr, w, fx, fy, 16);
     const uint32_t d_b = sse_at(block, br, w, bx, by, 16);
     const uint32_t d_i = backward_only ? big : sse_bidir_at(block, fr, br, w, fx, fy, bx, by, 16);
-    if (d_f <= d_b && d_f <= d_i)
-      type = kMBForward, vmc = d_f;
-    else if (d_b <= d_i)
-      type = kMBBackward, vmc = d_b;
-    else
-      type = kMBInterpolated, vmc = d_i;
+    type = choose_b_progressive(d_f, d_b, d_i);
+    vmc = type == kMBForward ? d_f : type == kMBBackward ? d_b : d_i;
   } else {
     // Field blocks: top at `block`, bottom one line down; references by select.
     auto field_bidir = [&](bool square) {
@@ -180,10 +194,7 @@ int MESearch::decide_b(const Pic& cur, const Pic& fwd, const Pic& bwd, int mx, i
     const uint32_t int_frame = backward_only ? none : sad_bidir_at(block, fr, br, w, fx, fy, bx, by, 16);
     const uint32_t int_field = backward_only ? none : field_bidir(false);
     const uint32_t costs[6] = {int_frame, int_field, fwd_frame, fwd_field, bwd_frame, bwd_field};
-    int pick = 4;
-    for (int k = 0; k < 4 && pick == 4; ++k)
-      if (std::all_of(costs + k + 1, costs + 6, [&](uint32_t v) { return costs[k] <= v; })) pick = k;
-    if (pick == 4 && bwd_field < bwd_frame) pick = 5;
+    const int pick = choose_b_interlaced(costs);
     type = pick < 2 ? kMBInterpolated : pick < 4 ? kMBForward : kMBBackward;
     field = pick & 1;
     switch (pick) {
@@ -196,7 +207,7 @@ int MESearch::decide_b(const Pic& cur, const Pic& fwd, const Pic& bwd, int mx, i
     }
   }
   const uint32_t var = ops.mb_variance(block, w);
-  if (var < vmc && vmc >= kWorthCompensating) {
+  if (b_is_intra(var, vmc)) {
     set_mb(m, kMBIntra, kMotionFrame, static_cast<int>(var));
     return 1;
   }

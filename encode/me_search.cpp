@@ -492,8 +492,8 @@ struct Plane {
 };
 
 // Best full-pel start among `starts`, then single steps while they gain,
-// then half-pel. Returns the cost at the half-pel position (*hx, *hy).
-int descend(const Plane& p, const int (*starts)[2], int count, int* hx, int* hy) {
+// then half-pel unless `half_pel` is false. Returns the cost at the half-pel position (*hx, *hy).
+int descend(const Plane& p, const int (*starts)[2], int count, bool half_pel, int* hx, int* hy) {
   int bx = -1, by = -1;
   uint32_t best = UINT32_MAX;
   for (int i = 0; i < count; ++i) {
@@ -517,6 +517,7 @@ int descend(const Plane& p, const int (*starts)[2], int count, int* hx, int* hy)
   }
   *hx = 2 * bx;
   *hy = 2 * by;
+  if (!half_pel) return static_cast<int>(best);
   return refine_half_pel(p.block, p.ref, p.stride, p.width, p.height, p.block_height, hx, hy);
 }
 
@@ -545,7 +546,7 @@ void MESearch::own_refinement(const Pic& cur, const Pic& ref, int mx, int my, in
   }
   const Plane frame{block, ref.y, w, w, cur.h, 16, win_};
   int hx, hy;
-  const int c = descend(frame, starts, n, &hx, &hy);
+  const int c = descend(frame, starts, n, !no_half_pel, &hx, &hy);
   const int own = static_cast<int>(sad_at(block, ref.y + static_cast<long>(my) * w + mx, w, out->x - 2 * mx,
                                           out->y - 2 * my, 16));
   if (c < own)
@@ -564,7 +565,7 @@ void MESearch::own_refinement(const Pic& cur, const Pic& ref, int mx, int my, in
     for (int parity = 0; parity < 2; ++parity) {
       const Plane p{fblock, ref.y + parity * w, 2 * w, w, fh, 8, fwin};
       const int s[3][2] = {{cand[parity][0], cand[parity][1]}, {fx, fy}, {mx, my / 2}};
-      bc[parity] = descend(p, s, 3, &bx[parity], &by[parity]);
+      bc[parity] = descend(p, s, 3, !no_half_pel, &bx[parity], &by[parity]);
     }
     const int other = own_parity ^ 1;
     const int pick = bc[other] < bc[own_parity] ? other : own_parity;

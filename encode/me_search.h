@@ -38,6 +38,22 @@ enum MotionType : int { kMotionField = 1, kMotionFrame = 2 };
 inline int& mbi_mv(MBInfo& m, int r, int s, int t) { return m.mv[r * 4 + s * 2 + t]; }
 inline int& mbi_field_sel(MBInfo& m, int r, int s) { return m.mv[8 + r * 2 + s]; }
 inline int& mbi_variance(MBInfo& m) { return m.extra; }
+inline int mbi_mv(const MBInfo& m, int r, int s, int t) { return m.mv[r * 4 + s * 2 + t]; }
+inline int mbi_field_sel(const MBInfo& m, int r, int s) { return m.mv[8 + r * 2 + s]; }
+inline int mbi_variance(const MBInfo& m) { return m.extra; }
+
+// The decisions on their measures (sums of squared differences, 16x16).
+// P: intra when vmc > var and vmc >= 2304; else the vector when
+// 4 x e0 > 5 x vmc and e0 >= 2304; else no motion compensation.
+int choose_p(uint32_t var, uint32_t vmc, uint32_t e0);
+// B, progressive: forward, backward or interpolated by the smallest error,
+// forward then backward on ties.
+int choose_b_progressive(uint32_t d_f, uint32_t d_b, uint32_t d_i);
+// B, interlaced: index of the winner among the sums of absolute
+// differences frame interpolated, field interpolated, frame forward, field
+// forward, frame backward, field backward.
+int choose_b_interlaced(const uint32_t costs[6]);
+inline bool b_is_intra(uint32_t var, uint32_t vmc) { return var < vmc && vmc >= 2304; }
 
 struct MECandidate {
   int x = 0, y = 0, cost = 0;                           // frame

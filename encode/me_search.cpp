@@ -532,7 +532,7 @@ void MESearch::own_refinement(const Pic& cur, const Pic& ref, int mx, int my, in
   const int w = cur.w, mbw = w >> 4, i = (my >> 4) * mbw + (mx >> 4);
   const uint8_t* block = cur.y + static_cast<long>(my) * w + mx;
   // Frame: neighbours' vectors carried over to this macroblock.
-  int starts[8][2];
+  int starts[10][2];
   int n = 0;
   auto add = [&](int x, int y) { starts[n][0] = x, starts[n][1] = y, ++n; };
   add(out->x >> 1, out->y >> 1);
@@ -544,6 +544,9 @@ void MESearch::own_refinement(const Pic& cur, const Pic& ref, int mx, int my, in
     add(cands[i - mbw].x >> 1, (cands[i - mbw].y >> 1) + 16);
     if (mx + 16 < mbw * 16) add((cands[i - mbw + 1].x >> 1) - 16, (cands[i - mbw + 1].y >> 1) + 16);
   }
+  // The right and lower neighbours still hold the last search's answers.
+  if (mx + 16 < mbw * 16) add((cands[i + 1].x >> 1) - 16, cands[i + 1].y >> 1);
+  if (my + 16 < (cur.h >> 4) * 16) add(cands[i + mbw].x >> 1, (cands[i + mbw].y >> 1) - 16);
   const Plane frame{block, ref.y, w, w, cur.h, 16, win_};
   int hx, hy;
   const int c = descend(frame, starts, n, !no_half_pel, &hx, &hy);
@@ -599,6 +602,14 @@ void MESearch::search_mb(const Pic& cur, const Pic& ref, int mx, int my, int rx,
     settled = field_hierarchical(cur, ref, mx, my, rx, ry, cls, out);
   } else {
     settled = hierarchical(cur, ref, mx, my, rx, ry, word, cls, out);
+  }
+  if (settled && (word & kMERefine)) {
+    // The P picture's class is a guess about this picture: one sum checks
+    // it, and a block that moved after all is searched.
+    const long at = static_cast<long>(my) * cur.w + mx;
+    const int zero = static_cast<int>(me_dsp().sad_full(cur.y + at, ref.y + at, cur.w, 16));
+    settled = zero <= 32;
+    out->cost = zero;
   }
   if ((word & kMERefine) && !settled) own_refinement(cur, ref, mx, my, rx, ry, word, cands, previous, out);
 }

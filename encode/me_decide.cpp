@@ -45,13 +45,15 @@ bool MESearch::prepare(Frame* current, std::initializer_list<Frame*> references)
   if (!current || !current->y_plane()) return false;
   for (Frame* r : references)
     if (!r || !r->y_plane() || r->padded_width() != width || r->padded_height() != height) return false;
-  if (mode & kMELayers) {
+  // Our predictive search builds the half layers only when it needs them.
+  if ((mode & kMELayers) && !predictive_word(mode)) {
     const int fields = (mode & kMEInterlaced) ? 1 : 0;
     current->get_layer2(use_quarter_layer, fields);
     for (Frame* r : references)
       if (!r->layer2() || (fields && !r->layer2_fields())) r->get_layer2(use_quarter_layer, fields);
   }
   if (needs_alloc || mb_count() > capacity_) alloc(mb_count());
+  lazy_fresh_ = false;  // a new picture, or new content in the same frame
   return true;
 }
 

@@ -136,6 +136,10 @@ uint32_t match_4x4_plain(const uint8_t* src, const uint8_t* ref, int stride, uin
 
 namespace {
 
+void match_8x8_row8_c(const uint8_t* src, const uint8_t* ref, int stride, uint32_t out[8]) {
+  for (int k = 0; k < 8; ++k) out[k] = match_8x8_c(src, ref + k, stride, UINT32_MAX);
+}
+
 // One pass over the block and the line below it and the column right of
 // it: every candidate's sample comes from the same four neighbours.
 void sad_half9_c(const uint8_t* src, const uint8_t* ref, int stride, int height, uint32_t out[9]) {
@@ -157,6 +161,17 @@ uint32_t mb_variance_c(const uint8_t* p, int stride) {
   return q - m * m;
 }
 
+uint32_t mb_deviation_c(const uint8_t* p, int stride) {
+  uint32_t s = 0;
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 16; ++x) s += p[y * stride + x];
+  const int mean = static_cast<int>((s + 128) >> 8);
+  uint32_t d = 0;
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 16; ++x) d += static_cast<uint32_t>(std::abs(p[y * stride + x] - mean));
+  return d;
+}
+
 }  // namespace
 
 const DistortionKernels& distortion_kernels() { return kDistortion; }
@@ -164,10 +179,10 @@ const PredictionErrorKernels& prediction_error_kernels() { return kPredictionErr
 void init_distortion_kernels() {}
 
 uint32_t sad_at(const uint8_t* src, const uint8_t* ref, int stride, int x, int y, int height) {
-  return kDistortion.sad[vector_flags(x, y)](src, vector_base(ref, stride, x, y), stride, height);
+  return (me_dsp().*kSad[vector_flags(x, y)])(src, vector_base(ref, stride, x, y), stride, height);
 }
 uint32_t sse_at(const uint8_t* src, const uint8_t* ref, int stride, int x, int y, int height) {
-  return kDistortion.sse[vector_flags(x, y)](src, vector_base(ref, stride, x, y), stride, height);
+  return (me_dsp().*kSse[vector_flags(x, y)])(src, vector_base(ref, stride, x, y), stride, height);
 }
 uint32_t sad_bidir_at(const uint8_t* src, const uint8_t* fwd, const uint8_t* bwd, int stride, int fx, int fy, int bx,
                       int by, int height) {
@@ -176,7 +191,7 @@ uint32_t sad_bidir_at(const uint8_t* src, const uint8_t* fwd, const uint8_t* bwd
 }
 uint32_t sse_bidir_at(const uint8_t* src, const uint8_t* fwd, const uint8_t* bwd, int stride, int fx, int fy, int bx,
                       int by, int height) {
-  return kDistortion.sse_bi[vector_flags(fx, fy) | vector_flags(bx, by) << 2](
+  return me_dsp().sse_bi[vector_flags(fx, fy) | vector_flags(bx, by) << 2](
       src, vector_base(fwd, stride, fx, fy), vector_base(bwd, stride, bx, by), stride, height);
 }
 
@@ -310,13 +325,18 @@ extern const MeDsp me_dsp_c;
 const MeDsp me_dsp_c = {
     dist_c<0, false>, dist_c<1, false>, dist_c<2, false>, dist_c<3, false>,
     dist_c<0, true>,  dist_c<1, true>,  dist_c<2, true>,  dist_c<3, true>,
+    {kDistortion.sse_bi[0], kDistortion.sse_bi[1], kDistortion.sse_bi[2], kDistortion.sse_bi[3],
+     kDistortion.sse_bi[4], kDistortion.sse_bi[5], kDistortion.sse_bi[6], kDistortion.sse_bi[7],
+     kDistortion.sse_bi[8], kDistortion.sse_bi[9], kDistortion.sse_bi[10], kDistortion.sse_bi[11],
+     kDistortion.sse_bi[12], kDistortion.sse_bi[13], kDistortion.sse_bi[14], kDistortion.sse_bi[15]},
     sad16_limit_c,    sad16_checker_limit_c, sad16_fields_c,
-    match_8x8_c,      match_8x8_fields_c,    match_4x4_plain,
-    sad_half9_c,      mb_variance_c,
+    match_8x8_c,      match_8x8_fields_c,    match_4x4_plain, match_8x8_row8_c,
+    sad_half9_c,      mb_variance_c,         mb_deviation_c,
 };
 
 #if TAMSEL_X86_SIMD
 extern const MeDsp me_dsp_sse2;
+void match_8x8_row8_sse41(const uint8_t* src, const uint8_t* ref, int stride, uint32_t out[8]);
 #endif
 
 const MeDsp* me_dsp_for(CpuLevel level) {
@@ -324,6 +344,15 @@ const MeDsp* me_dsp_for(CpuLevel level) {
     case CpuLevel::c: return &me_dsp_c;
 #if TAMSEL_X86_SIMD
     case CpuLevel::sse2: return &me_dsp_sse2;
+    case CpuLevel::sse41: {
+      // The SSE2 table with the kernels SSE4.1 does better, built on first use.
+      static const MeDsp t = [] {
+        MeDsp d = me_dsp_sse2;
+        d.match_8x8_row8 = match_8x8_row8_sse41;
+        return d;
+      }();
+      return &t;
+    }
 #endif
     default: return nullptr;
   }

@@ -70,6 +70,9 @@ struct MeDsp {
   DistFn sad_full, sad_h, sad_v, sad_hv;
   // 16 x height sum of squared differences at one flag index (kSse).
   DistFn sse_full, sse_h, sse_v, sse_hv;
+  // 16 x height sum of squared differences of the average of two
+  // predictions, by pair index (bits 0-1 first vector, 2-3 second).
+  DistBiFn sse_bi[16];
   // Full-pel 16 x height SAD with early exit; and its checkerboard variant
   // (even lines even columns, odd lines odd columns).
   uint32_t (*sad16_limit)(const uint8_t* src, const uint8_t* ref, int stride, int height, uint32_t limit);
@@ -81,12 +84,17 @@ struct MeDsp {
   uint32_t (*match_8x8)(const uint8_t* src, const uint8_t* ref, int stride, uint32_t limit);
   FieldSums (*match_8x8_fields)(const uint8_t* src, const uint8_t* ref, int stride, FieldSums limit);
   uint32_t (*match_4x4)(const uint8_t* src, const uint8_t* ref, int stride, uint32_t limit);
+  // Whole 8x8 SADs at the eight columns ref .. ref + 7 (reads 15 columns).
+  void (*match_8x8_row8)(const uint8_t* src, const uint8_t* ref, int stride, uint32_t out[8]);
   // The nine half-pel SADs around `ref` (a full-pel position whose
   // neighbours all lie in the picture), in the refiner's order:
   // (0,0) (-1,-1) (0,-1) (1,-1) (-1,0) (1,0) (-1,1) (0,1) (1,1).
   void (*sad_half9)(const uint8_t* src, const uint8_t* ref, int stride, int height, uint32_t out[9]);
   // 16x16: sum of squares - ((sum >> 4) squared).
   uint32_t (*mb_variance)(const uint8_t* p, int stride);
+  // 16x16: sum of |sample - mean|, mean = (sum + 128) >> 8: what a flat
+  // prediction would cost.
+  uint32_t (*mb_deviation)(const uint8_t* p, int stride);
 };
 inline constexpr DistFn MeDsp::*kSad[4] = {&MeDsp::sad_full, &MeDsp::sad_h, &MeDsp::sad_v, &MeDsp::sad_hv};
 inline constexpr DistFn MeDsp::*kSse[4] = {&MeDsp::sse_full, &MeDsp::sse_h, &MeDsp::sse_v, &MeDsp::sse_hv};

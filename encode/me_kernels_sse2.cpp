@@ -59,6 +59,14 @@ uint32_t sse_sse2(const uint8_t* src, const uint8_t* ref, int stride, int height
   return fold32(acc);
 }
 
+template <int M1, int M2>
+uint32_t sse_bi_sse2(const uint8_t* src, const uint8_t* f, const uint8_t* b, int stride, int height) {
+  __m128i acc = _mm_setzero_si128();
+  for (int y = 0; y < height; ++y, src += stride, f += stride, b += stride)
+    acc = _mm_add_epi32(acc, squares(load16(src), _mm_avg_epu8(predict<M1>(f, stride), predict<M2>(b, stride))));
+  return fold32(acc);
+}
+
 uint32_t sad16_limit_sse2(const uint8_t* src, const uint8_t* ref, int stride, int height, uint32_t limit) {
   uint32_t sum = 0;
   for (int y = 0; y < height; ++y, src += stride, ref += stride) {
@@ -114,6 +122,27 @@ FieldSums match_8x8_fields_sse2(const uint8_t* src, const uint8_t* ref, int stri
   return s;
 }
 
+template <int K>
+inline __m128i pair_at(__m128i r) {  // columns K .. K+7 low, K+1 .. K+8 high
+  return _mm_unpacklo_epi64(_mm_srli_si128(r, K), _mm_srli_si128(r, K + 1));
+}
+
+void match_8x8_row8_sse2(const uint8_t* src, const uint8_t* ref, int stride, uint32_t out[8]) {
+  __m128i acc[4] = {_mm_setzero_si128(), _mm_setzero_si128(), _mm_setzero_si128(), _mm_setzero_si128()};
+  for (int y = 0; y < 8; ++y, src += stride, ref += stride) {
+    const __m128i s = _mm_unpacklo_epi64(load8(src), load8(src));
+    const __m128i r = load16(ref);
+    acc[0] = _mm_add_epi64(acc[0], _mm_sad_epu8(s, pair_at<0>(r)));
+    acc[1] = _mm_add_epi64(acc[1], _mm_sad_epu8(s, pair_at<2>(r)));
+    acc[2] = _mm_add_epi64(acc[2], _mm_sad_epu8(s, pair_at<4>(r)));
+    acc[3] = _mm_add_epi64(acc[3], _mm_sad_epu8(s, pair_at<6>(r)));
+  }
+  for (int k = 0; k < 4; ++k) {
+    out[2 * k] = static_cast<uint32_t>(_mm_cvtsi128_si32(acc[k]));
+    out[2 * k + 1] = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(acc[k], 8)));
+  }
+}
+
 // The block's rows at columns -1, 0 and +1 of one reference line.
 struct Trio {
   __m128i l, c, r;
@@ -158,13 +187,29 @@ uint32_t mb_variance_sse2(const uint8_t* p, int stride) {
   return fold32(sq) - m * m;
 }
 
+uint32_t mb_deviation_sse2(const uint8_t* p, int stride) {
+  const __m128i z = _mm_setzero_si128();
+  __m128i rows[16], sum = z;
+  for (int y = 0; y < 16; ++y) {
+    rows[y] = load16(p + static_cast<long>(y) * stride);
+    sum = _mm_add_epi64(sum, _mm_sad_epu8(rows[y], z));
+  }
+  const __m128i mean = _mm_set1_epi8(static_cast<char>((fold(sum) + 128) >> 8));
+  __m128i d = z;
+  for (int y = 0; y < 16; ++y) d = _mm_add_epi64(d, _mm_sad_epu8(rows[y], mean));
+  return fold(d);
+}
+
 }  // namespace
 
 extern const MeDsp me_dsp_sse2;
 const MeDsp me_dsp_sse2 = {
     sad_sse2<0>,       sad_sse2<1>,          sad_sse2<2>,         sad_sse2<3>,
     sse_sse2<0>,       sse_sse2<1>,          sse_sse2<2>,         sse_sse2<3>,
+#define BI_ROW(m2) sse_bi_sse2<0, m2>, sse_bi_sse2<1, m2>, sse_bi_sse2<2, m2>, sse_bi_sse2<3, m2>
+    {BI_ROW(0), BI_ROW(1), BI_ROW(2), BI_ROW(3)},
+#undef BI_ROW
     sad16_limit_sse2,  sad16_checker_limit_sse2, sad16_fields_sse2,
-    match_8x8_sse2,    match_8x8_fields_sse2, match_4x4_plain,
-    sad_half9_sse2,    mb_variance_sse2,
+    match_8x8_sse2,    match_8x8_fields_sse2, match_4x4_plain, match_8x8_row8_sse2,
+    sad_half9_sse2,    mb_variance_sse2,      mb_deviation_sse2,
 };

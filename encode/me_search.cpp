@@ -102,7 +102,6 @@ void MESearch::clear() {
 void MESearch::free() {
   fwd_.clear();
   bwd_.clear();
-  previous_.clear();
   classes_.clear();
   capacity_ = 0;
   mv_class_valid = 0;
@@ -168,17 +167,34 @@ int MESearch::half_layer_search(const uint8_t* cur2, const uint8_t* ref2, int w2
   if (best_cost == 0) return 0;
   const int x0 = std::max(cx - rx, 0), x1 = std::min(cx + rx, w2 - 8);
   const int y0 = std::max(cy - ry, 0), y1 = std::min(cy + ry, h2 - 8);
+  // Where the steps are single columns, eight whole sums at a time: a sum
+  // the early exit would have cut short never wins, so the choice is the
+  // same.
+  const auto row8 = me_dsp().match_8x8_row8;
+  uint32_t batch[8];
   for (int l = y0; l <= y1;) {
     const int line_step = (std::abs(l - cy) >> level) + 1;
     const uint8_t* row = ref2 + static_cast<long>(l) * w2;
-    for (int x = x0; x <= x1; x += (std::abs(x - cx) >> level) + line_step) {
-      const uint32_t c = ops.match_8x8(block, row + x, w2, best_cost);
+    int batch_x = -16;
+    for (int x = x0; x <= x1;) {
+      const int step = (std::abs(x - cx) >> level) + line_step;
+      uint32_t c;
+      if (x - batch_x < 8) {
+        c = batch[x - batch_x];
+      } else if (step <= 2 && x + 16 <= w2) {
+        row8(block, row + x, w2, batch);
+        batch_x = x;
+        c = batch[0];
+      } else {
+        c = ops.match_8x8(block, row + x, w2, best_cost);
+      }
       if (c < best_cost) {
         best_cost = c;
         *bx = x;
         *by = l;
         if (c == 0) return 0;
       }
+      x += step;
     }
     l += line_step;
   }
@@ -286,7 +302,8 @@ bool MESearch::hierarchical(const Pic& cur, const Pic& ref, int mx, int my, int 
   out->x = 2 * px;
   out->y = 2 * py;
   out->cost = cost;
-  if (cost > 32 && (ring || !no_half_pel))
+  // Our refinement ends in a half-pel step of its own.
+  if (cost > 32 && (ring || !no_half_pel) && !(word & kMERefine))
     out->cost = refine_half_pel(cur.y + static_cast<long>(my) * cur.w + mx, ref.y, cur.w, cur.w, cur.h, 16, &out->x,
                                 &out->y);
   return false;
@@ -491,28 +508,38 @@ struct Plane {
   }
 };
 
-// Best full-pel start among `starts`, then single steps while they gain,
-// then half-pel unless `half_pel` is false. Returns the cost at the half-pel position (*hx, *hy).
-int descend(const Plane& p, const int (*starts)[2], int count, bool half_pel, int* hx, int* hy) {
+// Best full-pel start among `starts`, then single steps (to the 8 square
+// or the 4 diamond neighbours) while they gain, then half-pel unless
+// `half_pel` is false. Returns the cost at the half-pel position (*hx, *hy).
+int descend(const Plane& p, const int (*starts)[2], int count, bool half_pel, int* hx, int* hy, int steps = 8) {
   int bx = -1, by = -1;
   uint32_t best = UINT32_MAX;
+  int seen[12][2], nseen = 0;
   for (int i = 0; i < count; ++i) {
     int x = starts[i][0], y = starts[i][1];
     p.win.clamp(&x, &y);
-    if (x == bx && y == by) continue;
+    bool again = false;
+    for (int k = 0; k < nseen; ++k) again = again || (seen[k][0] == x && seen[k][1] == y);
+    if (again) continue;
+    if (nseen < 12) seen[nseen][0] = x, seen[nseen][1] = y, ++nseen;
     const uint32_t c = p.cost(x, y, best);
     if (c < best) best = c, bx = x, by = y;
   }
   static constexpr int kSteps[8][2] = {{-1, 0}, {1, 0}, {0, -1}, {0, 1}, {-1, -1}, {1, -1}, {-1, 1}, {1, 1}};
+  int px = INT32_MIN / 2, py = 0;  // centre of the last round: its ring is known
   for (int guard = 0; guard < 256 && best != 0; ++guard) {
     int nx = bx, ny = by;
-    for (const auto& s : kSteps) {
-      const int x = bx + s[0], y = by + s[1];
-      if (!p.win.contains(x, y)) continue;
+    for (int k = 0; k < steps; ++k) {
+      const int x = bx + kSteps[k][0], y = by + kSteps[k][1];
+      // Around the last centre every square neighbour is known; of a
+      // diamond only that centre itself.
+      const bool known = steps == 8 ? std::abs(x - px) <= 1 && std::abs(y - py) <= 1 : x == px && y == py;
+      if (!p.win.contains(x, y) || known) continue;
       const uint32_t c = p.cost(x, y, best);
       if (c < best) best = c, nx = x, ny = y;
     }
     if (nx == bx && ny == by) break;
+    px = bx, py = by;
     bx = nx, by = ny;
   }
   *hx = 2 * bx;
@@ -523,20 +550,15 @@ int descend(const Plane& p, const int (*starts)[2], int count, bool half_pel, in
 
 }  // namespace
 
-// Our refinement (bit 0x80): starts from the strategy's result, the left,
-// upper and upper-right macroblocks and the last search of this direction,
-// full-pel steps at full resolution while they gain, then half-pel; the
-// strategy's own answer is kept when nothing beats it.
-void MESearch::own_refinement(const Pic& cur, const Pic& ref, int mx, int my, int rx, int ry, unsigned word,
-                              const MECandidate* cands, const MECandidate& previous, MECandidate* out) {
-  const int w = cur.w, mbw = w >> 4, i = (my >> 4) * mbw + (mx >> 4);
-  const uint8_t* block = cur.y + static_cast<long>(my) * w + mx;
-  // Frame: neighbours' vectors carried over to this macroblock.
-  int starts[10][2];
+// Full-pel positions for this macroblock from the vectors around it: the
+// zero vector, the last search of this direction here and at the right and
+// lower neighbours (not searched yet in this picture), and this picture's
+// left, upper and upper-right neighbours. Returns the count (at most 8).
+int MESearch::neighbour_starts(const Pic& cur, int mx, int my, const MECandidate* cands,
+                               const MECandidate& previous, int (*starts)[2]) const {
+  const int mbw = cur.w >> 4, mbh = cur.h >> 4, i = (my >> 4) * mbw + (mx >> 4);
   int n = 0;
   auto add = [&](int x, int y) { starts[n][0] = x, starts[n][1] = y, ++n; };
-  add(out->x >> 1, out->y >> 1);
-  add((out->x + 1) >> 1, (out->y + 1) >> 1);
   add(mx, my);
   add(previous.x >> 1, previous.y >> 1);
   if (mx > 0) add((cands[i - 1].x >> 1) + 16, cands[i - 1].y >> 1);
@@ -544,9 +566,86 @@ void MESearch::own_refinement(const Pic& cur, const Pic& ref, int mx, int my, in
     add(cands[i - mbw].x >> 1, (cands[i - mbw].y >> 1) + 16);
     if (mx + 16 < mbw * 16) add((cands[i - mbw + 1].x >> 1) - 16, (cands[i - mbw + 1].y >> 1) + 16);
   }
-  // The right and lower neighbours still hold the last search's answers.
   if (mx + 16 < mbw * 16) add((cands[i + 1].x >> 1) - 16, cands[i + 1].y >> 1);
-  if (my + 16 < (cur.h >> 4) * 16) add(cands[i + mbw].x >> 1, (cands[i + mbw].y >> 1) - 16);
+  if (my + 16 < mbh * 16) add(cands[i + mbw].x >> 1, (cands[i + mbw].y >> 1) - 16);
+  return n;
+}
+
+// Strategy 2 with our refinement: the neighbours' vectors first, full-pel
+// steps from the best of them, and the half-layer search of the whole
+// window only when that answer is clearly worse than the neighbours' (or
+// there are none); then half-pel. Returns true when the class settled it.
+bool MESearch::predictive(const Pic& cur, const Pic& ref, int mx, int my, int rx, int ry, int cls,
+                          const MECandidate* cands, const MECandidate& previous, MECandidate* out) {
+  const int w = cur.w, mbw = w >> 4, i = (my >> 4) * mbw + (mx >> 4);
+  const long at = static_cast<long>(my) * w + mx;
+  const uint8_t* block = cur.y + at;
+  *out = MECandidate{};
+  if (cls == 0x33) {  // still in the P picture: check with one sum
+    const uint32_t zero = me_dsp().sad_full(block, ref.y + at, w, 16);
+    if (zero <= 32) {
+      out->x = 2 * mx, out->y = 2 * my, out->cost = static_cast<int>(zero);
+      return true;
+    }
+  }
+  // Level 1, the fastest: the four nearest starts and diamond steps.
+  int starts[8][2];
+  const int n = std::min(neighbour_starts(cur, mx, my, cands, previous, starts), level > 1 ? 8 : 4);
+  const int steps = level > 1 ? 8 : 4;
+  const Plane frame{block, ref.y, w, w, cur.h, 16, win_};
+  int hx, hy;
+  int cost = descend(frame, starts, n, false, &hx, &hy, steps);
+  // How good the answers around were (the last search here included; a
+  // fresh object has cost 0 there, so its first picture searches wide):
+  // clearly worse means the vectors around do not fit this block.
+  int yardstick = previous.cost;
+  if (mx > 0) yardstick = std::min(yardstick, cands[i - 1].cost);
+  if (my > 0) yardstick = std::min(yardstick, cands[i - mbw].cost);
+  if (cost > 2 * yardstick + 256) {
+    int hxr = std::max((rx - 1) >> 1, 0), hyr = std::max((ry - 1) >> 1, 0);
+    if (cls >= 0 && (cls & 0x03)) hxr = 0;
+    if (cls >= 0 && (cls & 0x30)) hyr = 0;
+    if (hxr || hyr) {
+      int bx, by;
+      if (wide_layers()) {
+        half_layer_search(lazy_cur_->layer2(), lazy_ref_->layer2(), w / 2, cur.h / 2, mx / 2, my / 2, hxr, hyr, &bx,
+                          &by);
+        bx *= 2, by *= 2;
+      } else {  // too large a picture for the layers
+        ring_search(cur, ref, mx, my, mx, my, 2 * hxr, 2 * hyr, kMESparse, &bx, &by);
+      }
+      const int wide[1][2] = {{bx, by}};
+      int wx, wy;
+      const int c = descend(frame, wide, 1, false, &wx, &wy, steps);
+      if (c < cost) cost = c, hx = wx, hy = wy;
+    }
+  }
+  if (!no_half_pel && cost > 0) cost = refine_half_pel(block, ref.y, w, w, cur.h, 16, &hx, &hy);
+  out->x = hx, out->y = hy, out->cost = cost;
+  return false;
+}
+
+bool MESearch::wide_layers() {
+  if (!(mode & kMELayers) || !lazy_cur_ || !lazy_ref_) return false;
+  if (!lazy_fresh_) lazy_cur_->get_layer2(use_quarter_layer, 0);
+  lazy_fresh_ = true;
+  if (!lazy_ref_->layer2()) lazy_ref_->get_layer2(use_quarter_layer, 0);
+  return lazy_cur_->layer2() && lazy_ref_->layer2();
+}
+
+// Our refinement (bit 0x80): starts from the strategy's result, the left,
+// upper and upper-right macroblocks and the last search of this direction,
+// full-pel steps at full resolution while they gain, then half-pel; the
+// strategy's own answer is kept when nothing beats it.
+void MESearch::own_refinement(const Pic& cur, const Pic& ref, int mx, int my, int rx, int ry, unsigned word,
+                              const MECandidate* cands, const MECandidate& previous, MECandidate* out) {
+  const int w = cur.w;
+  const uint8_t* block = cur.y + static_cast<long>(my) * w + mx;
+  int starts[12][2];
+  int n = 0;
+  starts[n][0] = out->x >> 1, starts[n][1] = out->y >> 1, ++n;
+  starts[n][0] = (out->x + 1) >> 1, starts[n][1] = (out->y + 1) >> 1, ++n;
+  n += neighbour_starts(cur, mx, my, cands, previous, starts + n);
   const Plane frame{block, ref.y, w, w, cur.h, 16, win_};
   int hx, hy;
   const int c = descend(frame, starts, n, !no_half_pel, &hx, &hy);
@@ -600,6 +699,9 @@ void MESearch::search_mb(const Pic& cur, const Pic& ref, int mx, int my, int rx,
       full_search(cur, ref, mx, my, rx, ry, word, out);
   } else if (word & kMEInterlaced) {
     settled = field_hierarchical(cur, ref, mx, my, rx, ry, cls, out);
+  } else if (word & kMERefine && !(word & kMERing)) {
+    predictive(cur, ref, mx, my, rx, ry, cls, cands, previous, out);
+    return;
   } else {
     settled = hierarchical(cur, ref, mx, my, rx, ry, word, cls, out);
   }
@@ -627,7 +729,12 @@ int MESearch::motion_search(Frame* current, Frame* reference, int range_x, int r
   // Reduced layers missing (too large a picture): search at full resolution.
   const bool hier = !(word & kMEFull);
   const bool fields = (word & kMEInterlaced) != 0;
-  if (hier && (fields ? (!cur.l2f || !ref.l2f) : (!cur.l2 || !ref.l2))) word = (word & ~kMERing) | kMEFull;
+  if (predictive_word(word)) {
+    if (current != lazy_cur_) lazy_fresh_ = false;  // a B picture's two searches share one build
+    lazy_cur_ = current, lazy_ref_ = reference;
+  } else if (hier && (fields ? (!cur.l2f || !ref.l2f) : (!cur.l2 || !ref.l2))) {
+    word = (word & ~kMERing) | kMEFull;
+  }
   range_x = std::max(range_x, 0);
   range_y = std::max(range_y, 0);
   // B pictures after a P picture follow its classes.

@@ -173,6 +173,10 @@ class MESearch {
   void mpeg2_full_pel(const Pic& cur, const Pic& ref, int mx, int my, int rx, int ry, unsigned word,
                       MECandidate* out);
   void refine_fields(const Pic& cur, const Pic& ref, int mx, int my, MECandidate* c, bool top_fixed, bool bot_fixed);
+  int neighbour_starts(const Pic& cur, int mx, int my, const MECandidate* cands, const MECandidate& previous,
+                       int (*starts)[2]) const;
+  bool predictive(const Pic& cur, const Pic& ref, int mx, int my, int rx, int ry, int cls, const MECandidate* cands,
+                  const MECandidate& previous, MECandidate* out);
   void own_refinement(const Pic& cur, const Pic& ref, int mx, int my, int rx, int ry, unsigned word,
                       const MECandidate* cands, const MECandidate& previous, MECandidate* out);
   int ring_search(const Pic& cur, const Pic& ref, int mx, int my, int sx, int sy, int rx, int ry, unsigned word,
@@ -183,7 +187,18 @@ class MESearch {
   int decide_p(const Pic& cur, const Pic& ref, int mx, int my, MBInfo& m, uint16_t* cls);
   int decide_b(const Pic& cur, const Pic& fwd, const Pic& bwd, int mx, int my, MBInfo& m, bool backward_only);
 
-  std::vector<MECandidate> fwd_, bwd_, previous_;
+  // Strategy 2 with our refinement searches by prediction first.
+  static bool predictive_word(unsigned w) {
+    return (w & kMERefine) && !(w & (kMEFull | kMERing | kMEInterlaced));
+  }
+  // The half layers of the pictures under search, built on first need
+  // (the current picture's once per search); false when they cannot be.
+  bool wide_layers();
+
+  Frame* lazy_cur_ = nullptr;
+  Frame* lazy_ref_ = nullptr;
+  bool lazy_fresh_ = false;
+  std::vector<MECandidate> fwd_, bwd_;
   std::vector<uint16_t> classes_;
   Window win_{};  // frame window of the macroblock under search
   int capacity_ = 0;

@@ -63,6 +63,7 @@ int MESearch::motion_estimate_intra(Frame* current, MBInfo* mbi) {
   const int n = mb_count(), mbw = width >> 4;
   last_cost = last_cost_bwd = 65535;
   mv_class_valid = 0;
+  forget_layer(current);
   if (n <= 0 || !current->y_plane()) return std::max(n, 0);
   for (int i = 0; i < n; ++i) {
     const int mx = (i % mbw) * 16, my = (i / mbw) * 16;

@@ -607,13 +607,10 @@ bool MESearch::predictive(const Pic& cur, const Pic& ref, int mx, int my, int rx
     if (cls >= 0 && (cls & 0x30)) hyr = 0;
     if (hxr || hyr) {
       int bx, by;
-      if (wide_layers()) {
-        half_layer_search(lazy_cur_->layer2(), lazy_ref_->layer2(), w / 2, cur.h / 2, mx / 2, my / 2, hxr, hyr, &bx,
-                          &by);
-        bx *= 2, by *= 2;
-      } else {  // too large a picture for the layers
-        ring_search(cur, ref, mx, my, mx, my, 2 * hxr, 2 * hyr, kMESparse, &bx, &by);
-      }
+      const uint8_t *c2, *r2;
+      wide_layers(&c2, &r2);
+      half_layer_search(c2, r2, w / 2, cur.h / 2, mx / 2, my / 2, hxr, hyr, &bx, &by);
+      bx *= 2, by *= 2;
       const int wide[1][2] = {{bx, by}};
       int wx, wy;
       const int c = descend(frame, wide, 1, false, &wx, &wy, steps);
@@ -625,12 +622,42 @@ bool MESearch::predictive(const Pic& cur, const Pic& ref, int mx, int my, int rx
   return false;
 }
 
-bool MESearch::wide_layers() {
-  if (!(mode & kMELayers) || !lazy_cur_ || !lazy_ref_) return false;
-  if (!lazy_fresh_) lazy_cur_->get_layer2(use_quarter_layer, 0);
+namespace {
+// 2x2 means, rounded: a half-size luminance plane for the wide search.
+void halve(const uint8_t* src, int w, int h, uint8_t* dst) {
+  const int w2 = w / 2;
+  for (int y = 0; y < h / 2; ++y, src += 2 * w, dst += w2)
+    for (int x = 0; x < w2; ++x)
+      dst[x] = static_cast<uint8_t>((src[2 * x] + src[2 * x + 1] + src[w + 2 * x] + src[w + 2 * x + 1] + 2) >> 2);
+}
+}  // namespace
+
+const uint8_t* MESearch::half_layer(const Frame* f, bool rebuild) {
+  const size_t bytes = static_cast<size_t>(f->padded_width() / 2) * (f->padded_height() / 2);
+  HalfLayer* e = nullptr;
+  for (HalfLayer& l : layers_)
+    if (l.frame == f && l.pixels.size() == bytes) e = &l;
+  if (e && !rebuild) return e->pixels.data();
+  if (!e) {  // the oldest entry that is not one of the pictures under search
+    for (HalfLayer& l : layers_)
+      if (l.frame != lazy_cur_ && l.frame != lazy_ref_ && (!e || l.age < e->age)) e = &l;
+    e->frame = f;
+    e->pixels.resize(bytes);
+  }
+  e->age = ++layer_clock_;
+  halve(f->y_plane(), f->padded_width(), f->padded_height(), e->pixels.data());
+  return e->pixels.data();
+}
+
+void MESearch::forget_layer(const Frame* f) {
+  for (HalfLayer& l : layers_)
+    if (l.frame == f) l.frame = nullptr;
+}
+
+void MESearch::wide_layers(const uint8_t** cur, const uint8_t** ref) {
+  *cur = half_layer(lazy_cur_, !lazy_fresh_);
   lazy_fresh_ = true;
-  if (!lazy_ref_->layer2()) lazy_ref_->get_layer2(use_quarter_layer, 0);
-  return lazy_cur_->layer2() && lazy_ref_->layer2();
+  *ref = half_layer(lazy_ref_, false);
 }
 
 // Our refinement (bit 0x80): starts from the strategy's result, the left,

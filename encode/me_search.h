@@ -191,9 +191,20 @@ class MESearch {
   static bool predictive_word(unsigned w) {
     return (w & kMERefine) && !(w & (kMEFull | kMERing | kMEInterlaced));
   }
-  // The half layers of the pictures under search, built on first need
-  // (the current picture's once per search); false when they cannot be.
-  bool wide_layers();
+  // Half-size planes of the pictures under search, built on first need
+  // (the current picture's once per picture, references kept from when
+  // they were current): 2x2 means, cheaper than the frame's filtered layer.
+  void wide_layers(const uint8_t** cur, const uint8_t** ref);
+  const uint8_t* half_layer(const Frame* f, bool rebuild);
+  // A frame coded without a search (I picture) may hold new content.
+  void forget_layer(const Frame* f);
+  struct HalfLayer {
+    const Frame* frame = nullptr;
+    std::vector<uint8_t> pixels;
+    unsigned age = 0;
+  };
+  HalfLayer layers_[4];
+  unsigned layer_clock_ = 0;
 
   Frame* lazy_cur_ = nullptr;
   Frame* lazy_ref_ = nullptr;

@@ -575,13 +575,15 @@ int MESearch::neighbour_starts(const Pic& cur, int mx, int my, const MECandidate
 // steps from the best of them, and the half-layer search of the whole
 // window only when that answer is clearly worse than the neighbours' (or
 // there are none); then half-pel. Returns true when the class settled it.
+// With `wide` (interlaced pictures) the frame candidate only: a wide
+// search needed is left to the caller and reported there.
 bool MESearch::predictive(const Pic& cur, const Pic& ref, int mx, int my, int rx, int ry, int cls,
-                          const MECandidate* cands, const MECandidate& previous, MECandidate* out) {
+                          const MECandidate* cands, const MECandidate& previous, MECandidate* out, bool* wide) {
   const int w = cur.w, mbw = w >> 4, i = (my >> 4) * mbw + (mx >> 4);
   const long at = static_cast<long>(my) * w + mx;
   const uint8_t* block = cur.y + at;
   *out = MECandidate{};
-  if (cls == 0x33) {  // still in the P picture: check with one sum
+  if (cls == (wide ? 0x0F : 0x33)) {  // still in the P picture: check with one sum
     const uint32_t zero = me_dsp().sad_full(block, ref.y + at, w, 16);
     if (zero <= 32) {
       out->x = 2 * mx, out->y = 2 * my, out->cost = static_cast<int>(zero);
@@ -601,6 +603,10 @@ bool MESearch::predictive(const Pic& cur, const Pic& ref, int mx, int my, int rx
   int yardstick = previous.cost;
   if (mx > 0) yardstick = std::min(yardstick, cands[i - 1].cost);
   if (my > 0) yardstick = std::min(yardstick, cands[i - mbw].cost);
+  if (cost > 2 * yardstick + 256 && wide) {
+    *wide = true;  // the caller's own wide search
+    return false;
+  }
   if (cost > 2 * yardstick + 256) {
     int hxr = std::max((rx - 1) >> 1, 0), hyr = std::max((ry - 1) >> 1, 0);
     if (cls >= 0 && (cls & 0x03)) hxr = 0;
@@ -611,9 +617,9 @@ bool MESearch::predictive(const Pic& cur, const Pic& ref, int mx, int my, int rx
       wide_layers(&c2, &r2);
       half_layer_search(c2, r2, w / 2, cur.h / 2, mx / 2, my / 2, hxr, hyr, &bx, &by);
       bx *= 2, by *= 2;
-      const int wide[1][2] = {{bx, by}};
+      const int found[1][2] = {{bx, by}};
       int wx, wy;
-      const int c = descend(frame, wide, 1, false, &wx, &wy, steps);
+      const int c = descend(frame, found, 1, false, &wx, &wy, steps);
       if (c < cost) cost = c, hx = wx, hy = wy;
     }
   }
@@ -649,6 +655,13 @@ const uint8_t* MESearch::half_layer(const Frame* f, bool rebuild) {
   return e->pixels.data();
 }
 
+bool MESearch::field_layers() {
+  if (!lazy_fields_fresh_) lazy_cur_->get_layer2(use_quarter_layer, 1);
+  lazy_fields_fresh_ = true;
+  if (!lazy_ref_->layer2_fields()) lazy_ref_->get_layer2(use_quarter_layer, 1);
+  return lazy_cur_->layer2_fields() && lazy_ref_->layer2_fields();
+}
+
 void MESearch::forget_layer(const Frame* f) {
   for (HalfLayer& l : layers_)
     if (l.frame == f) l.frame = nullptr;
@@ -682,9 +695,16 @@ void MESearch::own_refinement(const Pic& cur, const Pic& ref, int mx, int my, in
     out->x = hx, out->y = hy, out->cost = c;
   else
     out->cost = own;
-  if (!(word & kMEInterlaced)) return;
-  // Fields: each block in each reference field, from its own candidate and
-  // from the frame vector; the block's own parity wins ties.
+  if (word & kMEInterlaced) own_field_refinement(cur, ref, mx, my, rx, ry, cands, out);
+}
+
+// Fields: each block in each reference field, from its own candidate, the
+// frame vector, the zero vector and the left and upper neighbours' field
+// vectors into that field; the block's own parity wins ties.
+void MESearch::own_field_refinement(const Pic& cur, const Pic& ref, int mx, int my, int rx, int ry,
+                                    const MECandidate* cands, MECandidate* out) {
+  const int w = cur.w, mbw = w >> 4, i = (my >> 4) * mbw + (mx >> 4);
+  const uint8_t* block = cur.y + static_cast<long>(my) * w + mx;
   const int fh = cur.h / 2;
   const Window fwin = make_window(mx, my / 2, rx, ry, w - 16, fh - 8);
   const int fx = out->x >> 1, fy = my / 2 + (((out->y >> 1) - my) >> 1);
@@ -693,9 +713,18 @@ void MESearch::own_refinement(const Pic& cur, const Pic& ref, int mx, int my, in
     int bx[2], by[2], bc[2];
     for (int parity = 0; parity < 2; ++parity) {
       const Plane p{fblock, ref.y + parity * w, 2 * w, w, fh, 8, fwin};
-      const int s[3][2] = {{cand[parity][0], cand[parity][1]}, {fx, fy}, {mx, my / 2}};
-      bc[parity] = descend(p, s, 3, !no_half_pel, &bx[parity], &by[parity]);
+      int s[5][2] = {{cand[parity][0], cand[parity][1]}, {fx, fy}, {mx, my / 2}};
+      int n = 3;
+      auto neighbour = [&](const MECandidate& c, int dx, int dy) {
+        const int nx = own_parity ? c.bot_x : c.top_x, ny = own_parity ? c.bot_y : c.top_y;
+        if ((own_parity ? c.bot_sel : c.top_sel) == parity) s[n][0] = (nx >> 1) + dx, s[n][1] = (ny >> 1) + dy, ++n;
+      };
+      if (mx > 0) neighbour(cands[i - 1], 16, 0);
+      if (my > 0) neighbour(cands[i - mbw], 0, 8);
+      bc[parity] = descend(p, s, n, !no_half_pel, &bx[parity], &by[parity]);
     }
+    // Half a field line apart the two fields rank differently than at
+    // full-pel: both are refined before the choice.
     const int other = own_parity ^ 1;
     const int pick = bc[other] < bc[own_parity] ? other : own_parity;
     *x = bx[pick], *y = by[pick], *cost = bc[pick], *sel = pick;
@@ -711,6 +740,33 @@ void MESearch::own_refinement(const Pic& cur, const Pic& ref, int mx, int my, in
   best_field(block + w, 1, &out->bot_x, &out->bot_y, &out->bot_cost, &out->bot_sel, bot);
 }
 
+// Strategy 4 with our refinement: the frame candidate by prediction, then
+// the field blocks from the vectors around; strategy 4 and the full
+// refinement where the prediction fits badly. True when the class settled it.
+bool MESearch::predictive_fields(const Pic& cur, const Pic& ref, int mx, int my, int rx, int ry, unsigned word,
+                                 int cls, const MECandidate* cands, const MECandidate& previous, MECandidate* out) {
+  bool wide = false;
+  if (predictive(cur, ref, mx, my, rx, ry, cls, cands, previous, out, &wide)) {
+    own_fields(out, mx, my);
+    return true;
+  }
+  if (wide && field_layers()) {
+    const Pic c2(lazy_cur_), r2(lazy_ref_);
+    if (field_hierarchical(c2, r2, mx, my, rx, ry, cls, out)) return true;
+    own_refinement(cur, ref, mx, my, rx, ry, word, cands, previous, out);
+    return false;
+  }
+  if (wide) {  // no layers for so large a picture: the prediction's frame candidate, then half-pel
+    int hx = out->x, hy = out->y;
+    const uint8_t* block = cur.y + static_cast<long>(my) * cur.w + mx;
+    if (!no_half_pel) out->cost = refine_half_pel(block, ref.y, cur.w, cur.w, cur.h, 16, &hx, &hy);
+    out->x = hx, out->y = hy;
+  }
+  own_fields(out, mx, my);
+  own_field_refinement(cur, ref, mx, my, rx, ry, cands, out);
+  return false;
+}
+
 void MESearch::search_mb(const Pic& cur, const Pic& ref, int mx, int my, int rx, int ry, unsigned word,
                          MECandidate* cands, bool narrow) {
   const int i = (my >> 4) * (cur.w >> 4) + (mx >> 4);
@@ -724,10 +780,13 @@ void MESearch::search_mb(const Pic& cur, const Pic& ref, int mx, int my, int rx,
       mpeg2_full_pel(cur, ref, mx, my, rx, ry, word, out);
     else
       full_search(cur, ref, mx, my, rx, ry, word, out);
+  } else if ((word & kMEInterlaced) && (word & kMERefine)) {
+    predictive_fields(cur, ref, mx, my, rx, ry, word, cls, cands, previous, out);
+    return;
   } else if (word & kMEInterlaced) {
     settled = field_hierarchical(cur, ref, mx, my, rx, ry, cls, out);
   } else if (word & kMERefine && !(word & kMERing)) {
-    predictive(cur, ref, mx, my, rx, ry, cls, cands, previous, out);
+    predictive(cur, ref, mx, my, rx, ry, cls, cands, previous, out, nullptr);
     return;
   } else {
     settled = hierarchical(cur, ref, mx, my, rx, ry, word, cls, out);
@@ -757,7 +816,7 @@ int MESearch::motion_search(Frame* current, Frame* reference, int range_x, int r
   const bool hier = !(word & kMEFull);
   const bool fields = (word & kMEInterlaced) != 0;
   if (predictive_word(word)) {
-    if (current != lazy_cur_) lazy_fresh_ = false;  // a B picture's two searches share one build
+    if (current != lazy_cur_) lazy_fresh_ = lazy_fields_fresh_ = false;  // a B picture's two searches share one build
     lazy_cur_ = current, lazy_ref_ = reference;
   } else if (hier && (fields ? (!cur.l2f || !ref.l2f) : (!cur.l2 || !ref.l2))) {
     word = (word & ~kMERing) | kMEFull;

@@ -176,7 +176,11 @@ class MESearch {
   int neighbour_starts(const Pic& cur, int mx, int my, const MECandidate* cands, const MECandidate& previous,
                        int (*starts)[2]) const;
   bool predictive(const Pic& cur, const Pic& ref, int mx, int my, int rx, int ry, int cls, const MECandidate* cands,
-                  const MECandidate& previous, MECandidate* out);
+                  const MECandidate& previous, MECandidate* out, bool* wide);
+  bool predictive_fields(const Pic& cur, const Pic& ref, int mx, int my, int rx, int ry, unsigned word, int cls,
+                         const MECandidate* cands, const MECandidate& previous, MECandidate* out);
+  void own_field_refinement(const Pic& cur, const Pic& ref, int mx, int my, int rx, int ry, const MECandidate* cands,
+                            MECandidate* out);
   void own_refinement(const Pic& cur, const Pic& ref, int mx, int my, int rx, int ry, unsigned word,
                       const MECandidate* cands, const MECandidate& previous, MECandidate* out);
   int ring_search(const Pic& cur, const Pic& ref, int mx, int my, int sx, int sy, int rx, int ry, unsigned word,
@@ -187,15 +191,15 @@ class MESearch {
   int decide_p(const Pic& cur, const Pic& ref, int mx, int my, MBInfo& m, uint16_t* cls);
   int decide_b(const Pic& cur, const Pic& fwd, const Pic& bwd, int mx, int my, MBInfo& m, bool backward_only);
 
-  // Strategy 2 with our refinement searches by prediction first.
-  static bool predictive_word(unsigned w) {
-    return (w & kMERefine) && !(w & (kMEFull | kMERing | kMEInterlaced));
-  }
+  // Strategies 2 and 4 with our refinement search by prediction first.
+  static bool predictive_word(unsigned w) { return (w & kMERefine) && !(w & (kMEFull | kMERing)); }
   // Half-size planes of the pictures under search, built on first need
   // (the current picture's once per picture, references kept from when
   // they were current): 2x2 means, cheaper than the frame's filtered layer.
   void wide_layers(const uint8_t** cur, const uint8_t** ref);
   const uint8_t* half_layer(const Frame* f, bool rebuild);
+  // The frames' per-field layers for strategy 4, built on first need.
+  bool field_layers();
   // A frame coded without a search (I picture) may hold new content.
   void forget_layer(const Frame* f);
   struct HalfLayer {
@@ -208,7 +212,7 @@ class MESearch {
 
   Frame* lazy_cur_ = nullptr;
   Frame* lazy_ref_ = nullptr;
-  bool lazy_fresh_ = false;
+  bool lazy_fresh_ = false, lazy_fields_fresh_ = false;
   std::vector<MECandidate> fwd_, bwd_;
   std::vector<uint16_t> classes_;
   Window win_{};  // frame window of the macroblock under search

@@ -70,13 +70,31 @@ constexpr PredictionErrorKernels kPredictionError = {
 };
 #undef PE_ROW
 
-uint32_t sad16_limit_c(const uint8_t* src, const uint8_t* ref, int stride, int height, uint32_t limit) {
+// W-wide SAD over `height` lines, stopping after the line that reaches
+// the limit.
+template <int W>
+uint32_t sad_limit_c(const uint8_t* src, const uint8_t* ref, int stride, int height, uint32_t limit) {
   uint32_t sum = 0;
   for (int y = 0; y < height; ++y, src += stride, ref += stride) {
-    for (int x = 0; x < 16; ++x) sum += static_cast<uint32_t>(std::abs(src[x] - ref[x]));
+    for (int x = 0; x < W; ++x) sum += static_cast<uint32_t>(std::abs(src[x] - ref[x]));
     if (sum >= limit) break;
   }
   return sum;
+}
+
+// W-wide sums of line pairs: even lines, odd lines and both.
+template <int W>
+FieldSums fields_c(const uint8_t* src, const uint8_t* ref, int stride, int height, FieldSums limit) {
+  FieldSums s{0, 0, 0};
+  for (int y = 0; y + 1 < height; y += 2, src += 2 * stride, ref += 2 * stride) {
+    for (int x = 0; x < W; ++x) {
+      s.even += static_cast<uint32_t>(std::abs(src[x] - ref[x]));
+      s.odd += static_cast<uint32_t>(std::abs(src[x + stride] - ref[x + stride]));
+    }
+    s.total = s.even + s.odd;
+    if (s.total >= limit.total && s.even >= limit.even && s.odd >= limit.odd) break;
+  }
+  return s;
 }
 
 uint32_t sad16_checker_limit_c(const uint8_t* src, const uint8_t* ref, int stride, int height, uint32_t limit) {
@@ -88,39 +106,12 @@ uint32_t sad16_checker_limit_c(const uint8_t* src, const uint8_t* ref, int strid
   return sum;
 }
 
-FieldSums sad16_fields_c(const uint8_t* src, const uint8_t* ref, int stride, int height, FieldSums limit) {
-  FieldSums s{0, 0, 0};
-  for (int y = 0; y + 1 < height; y += 2, src += 2 * stride, ref += 2 * stride) {
-    for (int x = 0; x < 16; ++x) {
-      s.even += static_cast<uint32_t>(std::abs(src[x] - ref[x]));
-      s.odd += static_cast<uint32_t>(std::abs(src[x + stride] - ref[x + stride]));
-    }
-    s.total = s.even + s.odd;
-    if (s.total >= limit.total && s.even >= limit.even && s.odd >= limit.odd) break;
-  }
-  return s;
-}
-
 uint32_t match_8x8_c(const uint8_t* src, const uint8_t* ref, int stride, uint32_t limit) {
-  uint32_t sum = 0;
-  for (int y = 0; y < 8; ++y, src += stride, ref += stride) {
-    for (int x = 0; x < 8; ++x) sum += static_cast<uint32_t>(std::abs(src[x] - ref[x]));
-    if (sum >= limit) break;
-  }
-  return sum;
+  return sad_limit_c<8>(src, ref, stride, 8, limit);
 }
 
 FieldSums match_8x8_fields_c(const uint8_t* src, const uint8_t* ref, int stride, FieldSums limit) {
-  FieldSums s{0, 0, 0};
-  for (int y = 0; y < 8; y += 2, src += 2 * stride, ref += 2 * stride) {
-    for (int x = 0; x < 8; ++x) {
-      s.even += static_cast<uint32_t>(std::abs(src[x] - ref[x]));
-      s.odd += static_cast<uint32_t>(std::abs(src[x + stride] - ref[x + stride]));
-    }
-    s.total = s.even + s.odd;
-    if (s.total >= limit.total && s.even >= limit.even && s.odd >= limit.odd) break;
-  }
-  return s;
+  return fields_c<8>(src, ref, stride, 8, limit);
 }
 
 }  // namespace
@@ -329,7 +320,7 @@ const MeDsp me_dsp_c = {
      kDistortion.sse_bi[4], kDistortion.sse_bi[5], kDistortion.sse_bi[6], kDistortion.sse_bi[7],
      kDistortion.sse_bi[8], kDistortion.sse_bi[9], kDistortion.sse_bi[10], kDistortion.sse_bi[11],
      kDistortion.sse_bi[12], kDistortion.sse_bi[13], kDistortion.sse_bi[14], kDistortion.sse_bi[15]},
-    sad16_limit_c,    sad16_checker_limit_c, sad16_fields_c,
+    sad_limit_c<16>,  sad16_checker_limit_c, fields_c<16>,
     match_8x8_c,      match_8x8_fields_c,    match_4x4_plain, match_8x8_row8_c,
     sad_half9_c,      mb_variance_c,         mb_deviation_c,
 };

@@ -247,6 +247,16 @@ TEST(MeSearch, EveryWordStaysInsideThePictureAndTheWindow) {
           EXPECT_LE(c->x, 2 * (sz[0] - 16));
           EXPECT_GE(c->y, 0);
           EXPECT_LE(c->y, 2 * (sz[1] - 16));
+          if (!(word & kMEInterlaced)) continue;
+          // Field vectors: field lines, within the same ranges.
+          for (const auto& [fx, fy] : {std::pair{c->top_x, c->top_y}, std::pair{c->bot_x, c->bot_y}}) {
+            EXPECT_LE(std::abs(fx - 2 * mx), 2 * rx + 1) << "word 0x" << std::hex << word;
+            EXPECT_LE(std::abs(fy - my), 2 * ry + 1) << "word 0x" << std::hex << word;
+            EXPECT_GE(fx, 0);
+            EXPECT_LE(fx, 2 * (sz[0] - 16));
+            EXPECT_GE(fy, 0);
+            EXPECT_LE(fy, 2 * (sz[1] / 2 - 8));
+          }
         }
       }
     }

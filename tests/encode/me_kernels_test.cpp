@@ -3,6 +3,7 @@
 // tie and early-exit rules.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdlib>
 #include <random>
 #include <vector>
@@ -175,6 +176,54 @@ TEST(MeKernels, SearchOperationTiesAndEarlyExits) {
   EXPECT_EQ(me_dsp().match_4x4(zero.data(), one.data(), s, 9), 16u);
   EXPECT_EQ(me_dsp().sad16_limit(zero.data(), one.data(), s, 8, 33), 48u);
   EXPECT_EQ(me_dsp().sad16_checker_limit(zero.data(), one.data(), s, 8, UINT32_MAX), 64u);
+}
+
+}  // namespace
+
+namespace {
+
+// A 4:2:0 picture of random samples with its plane set.
+struct Picture420 {
+  static constexpr int kW = 64, kH = 48;
+  std::vector<uint8_t> y, cb, cr;
+  explicit Picture420(uint32_t seed) : y(kW * kH), cb(kW * kH / 4), cr(kW * kH / 4) {
+    std::mt19937 rng(seed);
+    for (auto* v : {&y, &cb, &cr})
+      for (auto& s : *v) s = static_cast<uint8_t>(rng());
+  }
+  PlaneSet planes() const { return {y.data(), cb.data(), cr.data(), kW}; }
+  // Sample of plane 0-2 at a half-pel position.
+  int at(int plane, int hx, int hy) const {
+    const std::vector<uint8_t>& p = plane == 0 ? y : plane == 1 ? cb : cr;
+    const int stride = plane == 0 ? kW : kW / 2;
+    return naive_pred(p.data(), stride, hx >> 1, hy >> 1, (hx & 1) | (hy & 1) << 1);
+  }
+};
+
+// Every block of a macroblock's prediction error, one and two references,
+// chroma vectors halved towards zero (-3 gives -1), against the samples
+// written out.
+TEST(MeKernels, MacroblockPredictionErrorAndIntraBlocks) {
+  const Picture420 pic(1), fwd(2), bwd(3);
+  const int mx = 16, my = 16;
+  for (const auto& v : {std::array<int, 4>{-3, 5, 2, -7}, std::array<int, 4>{0, 0, 1, 1}, std::array<int, 4>{7, -3, -1, 0}}) {
+    int16_t single[6][64], both[6][64], intra[6][64];
+    predict_error_single(pic.planes(), mx, my, single, fwd.planes(), v[0], v[1]);
+    predict_error_bidir(pic.planes(), mx, my, both, fwd.planes(), bwd.planes(), v[0], v[1], v[2], v[3]);
+    intra_blocks(pic.planes(), mx, my, intra);
+    for (int b = 0; b < 6; ++b)
+      for (int k = 0; k < 64; ++k) {
+        const int plane = b < 4 ? 0 : b - 3;
+        const int x = (b < 4 ? mx + (b & 1) * 8 : mx / 2) + k % 8, yy = (b < 4 ? my + (b >> 1) * 8 : my / 2) + k / 8;
+        const int vx = b < 4 ? v[0] : v[0] / 2, vy = b < 4 ? v[1] : v[1] / 2;
+        const int wx = b < 4 ? v[2] : v[2] / 2, wy = b < 4 ? v[3] : v[3] / 2;
+        const int s = pic.at(plane, 2 * x, 2 * yy);
+        const int f = fwd.at(plane, 2 * x + vx, 2 * yy + vy), g = bwd.at(plane, 2 * x + wx, 2 * yy + wy);
+        ASSERT_EQ(single[b][k], s - f) << b << " " << k;
+        ASSERT_EQ(both[b][k], s - ((f + g + 1) >> 1)) << b << " " << k;
+        ASSERT_EQ(intra[b][k], s - 128);
+      }
+  }
 }
 
 }  // namespace

@@ -82,12 +82,13 @@ uint32_t sad_limit_c(const uint8_t* src, const uint8_t* ref, int stride, int hei
   return sum;
 }
 
-// W-wide sums of line pairs: even lines, odd lines and both.
-template <int W>
+// W-wide sums of line pairs: even lines, odd lines and both; every
+// column, or every second one.
+template <int W, int Step = 1>
 FieldSums fields_c(const uint8_t* src, const uint8_t* ref, int stride, int height, FieldSums limit) {
   FieldSums s{0, 0, 0};
   for (int y = 0; y + 1 < height; y += 2, src += 2 * stride, ref += 2 * stride) {
-    for (int x = 0; x < W; ++x) {
+    for (int x = 0; x < W; x += Step) {
       s.even += static_cast<uint32_t>(std::abs(src[x] - ref[x]));
       s.odd += static_cast<uint32_t>(std::abs(src[x + stride] - ref[x + stride]));
     }
@@ -320,7 +321,7 @@ const MeDsp me_dsp_c = {
      kDistortion.sse_bi[4], kDistortion.sse_bi[5], kDistortion.sse_bi[6], kDistortion.sse_bi[7],
      kDistortion.sse_bi[8], kDistortion.sse_bi[9], kDistortion.sse_bi[10], kDistortion.sse_bi[11],
      kDistortion.sse_bi[12], kDistortion.sse_bi[13], kDistortion.sse_bi[14], kDistortion.sse_bi[15]},
-    sad_limit_c<16>,  sad16_checker_limit_c, fields_c<16>,
+    sad_limit_c<16>,  sad16_checker_limit_c, fields_c<16>, fields_c<16, 2>,
     match_8x8_c,      match_8x8_fields_c,    match_4x4_plain, match_8x8_row8_c,
     sad_half9_c,      mb_variance_c,         mb_deviation_c,
 };

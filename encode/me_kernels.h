@@ -80,6 +80,8 @@ struct MeDsp {
   // 16-wide line-pair sums over `height` lines: total, even-line and
   // odd-line sums; stops once every sum has reached its limit.
   FieldSums (*sad16_fields)(const uint8_t* src, const uint8_t* ref, int stride, int height, FieldSums limit);
+  // The same over the even columns only (strategy bit 0x08).
+  FieldSums (*sad16_fields_sub)(const uint8_t* src, const uint8_t* ref, int stride, int height, FieldSums limit);
   // Reduced-layer matchers (both blocks at `stride`).
   uint32_t (*match_8x8)(const uint8_t* src, const uint8_t* ref, int stride, uint32_t limit);
   FieldSums (*match_8x8_fields)(const uint8_t* src, const uint8_t* ref, int stride, FieldSums limit);

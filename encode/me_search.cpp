@@ -359,7 +359,7 @@ void MESearch::mpeg2_full_pel(const Pic& cur, const Pic& ref, int mx, int my, in
   const int w = cur.w;
   if (my & 1) trace("MESearch::mpeg2_full_pel (ERROR): start at an odd line = (%3d,%3d)\n", mx, my);
   const uint8_t* block = cur.y + static_cast<long>(my) * w + mx;
-  const auto fields = me_dsp().sad16_fields;
+  const auto fields = (word & kMESubsample) ? me_dsp().sad16_fields_sub : me_dsp().sad16_fields;
   const bool parity_only = (word & kMEParityOnly) != 0;
   // Bests: frame, top, bottom, second top, second bottom (full-pel x, frame
   // line for the frame, field line for the fields).

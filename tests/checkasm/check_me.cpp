@@ -116,22 +116,26 @@ void check_me(checkasm::Checker<MeDsp>& c) {
   for (int m = 0; m < 4; ++m) check_dist(c, sse_names[m], kSse[m], m);
   check_limit(c, "sad16_limit", &MeDsp::sad16_limit);
   check_limit(c, "sad16_checker_limit", &MeDsp::sad16_checker_limit);
-  if (const auto k = c.kernel("sad16_fields", &MeDsp::sad16_fields)) {
-    for (const Case& s : cases(c.rng())) {
-      Block src(16, s.height, s.stride, 0, s.align_src, s.how, c.rng());
-      Block ref(16, s.height, s.stride, 0, s.align_ref, s.how, c.rng());
-      if (s.similar) resemble(ref, src, c.rng());
-      for (uint32_t a : kLimits)
-        for (uint32_t b : {0u, 300u, 65535u}) {
-          const FieldSums lim{a, b, a / 2};
-          if (!same_sums(c, k.ref(src.at(), ref.at(), s.stride, s.height, lim),
-                         k.cand(src.at(), ref.at(), s.stride, s.height, lim), s, "sad16_fields"))
-            return;
-        }
+  using FieldsFn = FieldSums (*)(const uint8_t*, const uint8_t*, int, int, FieldSums);
+  static const std::pair<const char*, FieldsFn MeDsp::*> field_kernels[] = {
+      {"sad16_fields", &MeDsp::sad16_fields}, {"sad16_fields_sub", &MeDsp::sad16_fields_sub}};
+  for (const auto& [name, fn] : field_kernels)
+    if (const auto k = c.kernel(name, fn)) {
+      for (const Case& s : cases(c.rng())) {
+        Block src(16, s.height, s.stride, 0, s.align_src, s.how, c.rng());
+        Block ref(16, s.height, s.stride, 0, s.align_ref, s.how, c.rng());
+        if (s.similar) resemble(ref, src, c.rng());
+        for (uint32_t a : kLimits)
+          for (uint32_t b : {0u, 300u, 65535u}) {
+            const FieldSums lim{a, b, a / 2};
+            if (!same_sums(c, k.ref(src.at(), ref.at(), s.stride, s.height, lim),
+                           k.cand(src.at(), ref.at(), s.stride, s.height, lim), s, name))
+              return;
+          }
+      }
+      Block a(16, 16, 720, 0, 0, Fill::random, c.rng()), b(16, 16, 720, 0, 0, Fill::random, c.rng());
+      c.bench([&] { k.cand(a.at(), b.at(), 720, 16, {UINT32_MAX, UINT32_MAX, UINT32_MAX}); });
     }
-    Block a(16, 16, 720, 0, 0, Fill::random, c.rng()), b(16, 16, 720, 0, 0, Fill::random, c.rng());
-    c.bench([&] { k.cand(a.at(), b.at(), 720, 16, {UINT32_MAX, UINT32_MAX, UINT32_MAX}); });
-  }
   if (const auto k = c.kernel("match_8x8", &MeDsp::match_8x8)) {
     for (const Case& s : cases(c.rng())) {
       Block src(8, 8, s.stride / 2, 0, s.align_src, s.how, c.rng());

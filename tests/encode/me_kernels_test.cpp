@@ -176,6 +176,17 @@ TEST(MeKernels, SearchOperationTiesAndEarlyExits) {
   EXPECT_EQ(me_dsp().match_4x4(zero.data(), one.data(), s, 9), 16u);
   EXPECT_EQ(me_dsp().sad16_limit(zero.data(), one.data(), s, 8, 33), 48u);
   EXPECT_EQ(me_dsp().sad16_checker_limit(zero.data(), one.data(), s, 8, UINT32_MAX), 64u);
+  for (const MeDsp* d : {me_dsp_for(CpuLevel::c), &me_dsp()}) {
+    const FieldSums all = d->sad16_fields(zero.data(), one.data(), s, 8, {~0u, ~0u, ~0u});
+    const FieldSums sub = d->sad16_fields_sub(zero.data(), one.data(), s, 8, {~0u, ~0u, ~0u});
+    EXPECT_EQ(all.total, 128u);
+    EXPECT_EQ(all.even, 64u);
+    EXPECT_EQ(sub.total, 64u);  // every second column
+    EXPECT_EQ(sub.odd, 32u);
+    // Stops after the line pair at which every sum has reached its limit.
+    EXPECT_EQ(d->sad16_fields(zero.data(), one.data(), s, 8, {32, 16, 16}).total, 32u);
+    EXPECT_EQ(d->sad16_fields(zero.data(), one.data(), s, 8, {32, 17, 16}).total, 64u);
+  }
 }
 
 }  // namespace

@@ -153,17 +153,6 @@ uint32_t mb_variance_c(const uint8_t* p, int stride) {
   return q - m * m;
 }
 
-uint32_t mb_deviation_c(const uint8_t* p, int stride) {
-  uint32_t s = 0;
-  for (int y = 0; y < 16; ++y)
-    for (int x = 0; x < 16; ++x) s += p[y * stride + x];
-  const int mean = static_cast<int>((s + 128) >> 8);
-  uint32_t d = 0;
-  for (int y = 0; y < 16; ++y)
-    for (int x = 0; x < 16; ++x) d += static_cast<uint32_t>(std::abs(p[y * stride + x] - mean));
-  return d;
-}
-
 }  // namespace
 
 const DistortionKernels& distortion_kernels() { return kDistortion; }
@@ -323,12 +312,13 @@ const MeDsp me_dsp_c = {
      kDistortion.sse_bi[12], kDistortion.sse_bi[13], kDistortion.sse_bi[14], kDistortion.sse_bi[15]},
     sad_limit_c<16>,  sad16_checker_limit_c, fields_c<16>, fields_c<16, 2>,
     match_8x8_c,      match_8x8_fields_c,    match_4x4_plain, match_8x8_row8_c,
-    sad_half9_c,      mb_variance_c,         mb_deviation_c,
+    sad_half9_c,      mb_variance_c,
 };
 
 #if TAMSEL_X86_SIMD
 extern const MeDsp me_dsp_sse2;
 void match_8x8_row8_sse41(const uint8_t* src, const uint8_t* ref, int stride, uint32_t out[8]);
+void me_dsp_fill_avx2(MeDsp* d);
 #endif
 
 const MeDsp* me_dsp_for(CpuLevel level) {
@@ -341,6 +331,14 @@ const MeDsp* me_dsp_for(CpuLevel level) {
       static const MeDsp t = [] {
         MeDsp d = me_dsp_sse2;
         d.match_8x8_row8 = match_8x8_row8_sse41;
+        return d;
+      }();
+      return &t;
+    }
+    case CpuLevel::avx2: {
+      static const MeDsp t = [] {
+        MeDsp d = *me_dsp_for(CpuLevel::sse41);
+        me_dsp_fill_avx2(&d);
         return d;
       }();
       return &t;

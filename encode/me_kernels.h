@@ -94,9 +94,6 @@ struct MeDsp {
   void (*sad_half9)(const uint8_t* src, const uint8_t* ref, int stride, int height, uint32_t out[9]);
   // 16x16: sum of squares - ((sum >> 4) squared).
   uint32_t (*mb_variance)(const uint8_t* p, int stride);
-  // 16x16: sum of |sample - mean|, mean = (sum + 128) >> 8: what a flat
-  // prediction would cost.
-  uint32_t (*mb_deviation)(const uint8_t* p, int stride);
 };
 inline constexpr DistFn MeDsp::*kSad[4] = {&MeDsp::sad_full, &MeDsp::sad_h, &MeDsp::sad_v, &MeDsp::sad_hv};
 inline constexpr DistFn MeDsp::*kSse[4] = {&MeDsp::sse_full, &MeDsp::sse_h, &MeDsp::sse_v, &MeDsp::sse_hv};

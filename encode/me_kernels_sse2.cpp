@@ -193,19 +193,6 @@ uint32_t mb_variance_sse2(const uint8_t* p, int stride) {
   return fold32(sq) - m * m;
 }
 
-uint32_t mb_deviation_sse2(const uint8_t* p, int stride) {
-  const __m128i z = _mm_setzero_si128();
-  __m128i rows[16], sum = z;
-  for (int y = 0; y < 16; ++y) {
-    rows[y] = load16(p + static_cast<long>(y) * stride);
-    sum = _mm_add_epi64(sum, _mm_sad_epu8(rows[y], z));
-  }
-  const __m128i mean = _mm_set1_epi8(static_cast<char>((fold(sum) + 128) >> 8));
-  __m128i d = z;
-  for (int y = 0; y < 16; ++y) d = _mm_add_epi64(d, _mm_sad_epu8(rows[y], mean));
-  return fold(d);
-}
-
 }  // namespace
 
 extern const MeDsp me_dsp_sse2;
@@ -217,5 +204,5 @@ const MeDsp me_dsp_sse2 = {
 #undef BI_ROW
     sad16_limit_sse2,  sad16_checker_limit_sse2, sad16_fields_sse2<false>, sad16_fields_sse2<true>,
     match_8x8_sse2,    match_8x8_fields_sse2, match_4x4_plain, match_8x8_row8_sse2,
-    sad_half9_sse2,    mb_variance_sse2,      mb_deviation_sse2,
+    sad_half9_sse2,    mb_variance_sse2,
 };

@@ -503,8 +503,9 @@ struct Plane {
   const uint8_t* ref;    // reference plane
   int stride, width, height, block_height;
   MESearch::Window win;  // full-pel positions allowed
-  uint32_t cost(int x, int y, uint32_t limit) const {
-    return me_dsp().sad16_limit(block, ref + static_cast<long>(y) * stride + x, stride, block_height, limit);
+  // Whole sums: near the optimum an early exit seldom pays for its checks.
+  uint32_t cost(int x, int y) const {
+    return me_dsp().sad_full(block, ref + static_cast<long>(y) * stride + x, stride, block_height);
   }
 };
 
@@ -522,7 +523,7 @@ int descend(const Plane& p, const int (*starts)[2], int count, bool half_pel, in
     for (int k = 0; k < nseen; ++k) again = again || (seen[k][0] == x && seen[k][1] == y);
     if (again) continue;
     if (nseen < 12) seen[nseen][0] = x, seen[nseen][1] = y, ++nseen;
-    const uint32_t c = p.cost(x, y, best);
+    const uint32_t c = p.cost(x, y);
     if (c < best) best = c, bx = x, by = y;
   }
   static constexpr int kSteps[8][2] = {{-1, 0}, {1, 0}, {0, -1}, {0, 1}, {-1, -1}, {1, -1}, {-1, 1}, {1, 1}};
@@ -535,7 +536,7 @@ int descend(const Plane& p, const int (*starts)[2], int count, bool half_pel, in
       // diamond only that centre itself.
       const bool known = steps == 8 ? std::abs(x - px) <= 1 && std::abs(y - py) <= 1 : x == px && y == py;
       if (!p.win.contains(x, y) || known) continue;
-      const uint32_t c = p.cost(x, y, best);
+      const uint32_t c = p.cost(x, y);
       if (c < best) best = c, nx = x, ny = y;
     }
     if (nx == bx && ny == by) break;

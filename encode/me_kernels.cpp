@@ -167,7 +167,7 @@ uint32_t sse_at(const uint8_t* src, const uint8_t* ref, int stride, int x, int y
 }
 uint32_t sad_bidir_at(const uint8_t* src, const uint8_t* fwd, const uint8_t* bwd, int stride, int fx, int fy, int bx,
                       int by, int height) {
-  return kDistortion.sad_bi[vector_flags(fx, fy) | vector_flags(bx, by) << 2](
+  return me_dsp().sad_bi[vector_flags(fx, fy) | vector_flags(bx, by) << 2](
       src, vector_base(fwd, stride, fx, fy), vector_base(bwd, stride, bx, by), stride, height);
 }
 uint32_t sse_bidir_at(const uint8_t* src, const uint8_t* fwd, const uint8_t* bwd, int stride, int fx, int fy, int bx,
@@ -310,6 +310,10 @@ const MeDsp me_dsp_c = {
      kDistortion.sse_bi[4], kDistortion.sse_bi[5], kDistortion.sse_bi[6], kDistortion.sse_bi[7],
      kDistortion.sse_bi[8], kDistortion.sse_bi[9], kDistortion.sse_bi[10], kDistortion.sse_bi[11],
      kDistortion.sse_bi[12], kDistortion.sse_bi[13], kDistortion.sse_bi[14], kDistortion.sse_bi[15]},
+    {kDistortion.sad_bi[0], kDistortion.sad_bi[1], kDistortion.sad_bi[2], kDistortion.sad_bi[3],
+     kDistortion.sad_bi[4], kDistortion.sad_bi[5], kDistortion.sad_bi[6], kDistortion.sad_bi[7],
+     kDistortion.sad_bi[8], kDistortion.sad_bi[9], kDistortion.sad_bi[10], kDistortion.sad_bi[11],
+     kDistortion.sad_bi[12], kDistortion.sad_bi[13], kDistortion.sad_bi[14], kDistortion.sad_bi[15]},
     sad_limit_c<16>,  sad16_checker_limit_c, fields_c<16>, fields_c<16, 2>,
     match_8x8_c,      match_8x8_fields_c,    match_4x4_plain, match_8x8_row8_c,
     sad_half9_c,      mb_variance_c,

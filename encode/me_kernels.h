@@ -73,6 +73,8 @@ struct MeDsp {
   // 16 x height sum of squared differences of the average of two
   // predictions, by pair index (bits 0-1 first vector, 2-3 second).
   DistBiFn sse_bi[16];
+  // The same as sums of absolute differences.
+  DistBiFn sad_bi[16];
   // Full-pel 16 x height SAD with early exit; and its checkerboard variant
   // (even lines even columns, odd lines odd columns).
   uint32_t (*sad16_limit)(const uint8_t* src, const uint8_t* ref, int stride, int height, uint32_t limit);

@@ -100,6 +100,20 @@ uint32_t sse_bi_avx2(const uint8_t* src, const uint8_t* f, const uint8_t* b, int
   return sum;
 }
 
+template <int M1, int M2>
+uint32_t sad_bi_avx2(const uint8_t* src, const uint8_t* f, const uint8_t* b, int stride, int height) {
+  __m256i acc = _mm256_setzero_si256();
+  int y = 0;
+  for (; y + 1 < height; y += 2, src += 2 * stride, f += 2 * stride, b += 2 * stride)
+    acc = _mm256_add_epi64(
+        acc, _mm256_sad_epu8(load2(src, stride), _mm256_avg_epu8(predict2<M1>(f, stride), predict2<M2>(b, stride))));
+  uint32_t sum = fold(acc);
+  if (y < height)
+    for (int x = 0; x < 16; ++x)
+      sum += static_cast<uint32_t>(std::abs(src[x] - ((pel<M1>(f, x, stride) + pel<M2>(b, x, stride) + 1) >> 1)));
+  return sum;
+}
+
 // Two reference lines at columns -1, 0, +1.
 struct Trio {
   __m256i l, c, r;
@@ -152,10 +166,13 @@ uint32_t mb_variance_avx2(const uint8_t* p, int stride) {
 void me_dsp_fill_avx2(MeDsp* d) {
   d->sad_full = sad_avx2<0>, d->sad_h = sad_avx2<1>, d->sad_v = sad_avx2<2>, d->sad_hv = sad_avx2<3>;
   d->sse_full = sse_avx2<0>, d->sse_h = sse_avx2<1>, d->sse_v = sse_avx2<2>, d->sse_hv = sse_avx2<3>;
-#define BI_ROW(m2) sse_bi_avx2<0, m2>, sse_bi_avx2<1, m2>, sse_bi_avx2<2, m2>, sse_bi_avx2<3, m2>
-  const DistBiFn bi[16] = {BI_ROW(0), BI_ROW(1), BI_ROW(2), BI_ROW(3)};
+#define BI_ROW(fn, m2) fn<0, m2>, fn<1, m2>, fn<2, m2>, fn<3, m2>
+  const DistBiFn sse[16] = {BI_ROW(sse_bi_avx2, 0), BI_ROW(sse_bi_avx2, 1), BI_ROW(sse_bi_avx2, 2),
+                            BI_ROW(sse_bi_avx2, 3)};
+  const DistBiFn sad[16] = {BI_ROW(sad_bi_avx2, 0), BI_ROW(sad_bi_avx2, 1), BI_ROW(sad_bi_avx2, 2),
+                            BI_ROW(sad_bi_avx2, 3)};
 #undef BI_ROW
-  for (int i = 0; i < 16; ++i) d->sse_bi[i] = bi[i];
+  for (int i = 0; i < 16; ++i) d->sse_bi[i] = sse[i], d->sad_bi[i] = sad[i];
   d->sad_half9 = sad_half9_avx2;
   d->mb_variance = mb_variance_avx2;
 }

@@ -67,6 +67,14 @@ uint32_t sse_bi_sse2(const uint8_t* src, const uint8_t* f, const uint8_t* b, int
   return fold32(acc);
 }
 
+template <int M1, int M2>
+uint32_t sad_bi_sse2(const uint8_t* src, const uint8_t* f, const uint8_t* b, int stride, int height) {
+  __m128i acc = _mm_setzero_si128();
+  for (int y = 0; y < height; ++y, src += stride, f += stride, b += stride)
+    acc = _mm_add_epi64(acc, _mm_sad_epu8(load16(src), _mm_avg_epu8(predict<M1>(f, stride), predict<M2>(b, stride))));
+  return fold(acc);
+}
+
 uint32_t sad16_limit_sse2(const uint8_t* src, const uint8_t* ref, int stride, int height, uint32_t limit) {
   uint32_t sum = 0;
   for (int y = 0; y < height; ++y, src += stride, ref += stride) {
@@ -199,8 +207,9 @@ extern const MeDsp me_dsp_sse2;
 const MeDsp me_dsp_sse2 = {
     sad_sse2<0>,       sad_sse2<1>,          sad_sse2<2>,         sad_sse2<3>,
     sse_sse2<0>,       sse_sse2<1>,          sse_sse2<2>,         sse_sse2<3>,
-#define BI_ROW(m2) sse_bi_sse2<0, m2>, sse_bi_sse2<1, m2>, sse_bi_sse2<2, m2>, sse_bi_sse2<3, m2>
-    {BI_ROW(0), BI_ROW(1), BI_ROW(2), BI_ROW(3)},
+#define BI_ROW(fn, m2) fn<0, m2>, fn<1, m2>, fn<2, m2>, fn<3, m2>
+    {BI_ROW(sse_bi_sse2, 0), BI_ROW(sse_bi_sse2, 1), BI_ROW(sse_bi_sse2, 2), BI_ROW(sse_bi_sse2, 3)},
+    {BI_ROW(sad_bi_sse2, 0), BI_ROW(sad_bi_sse2, 1), BI_ROW(sad_bi_sse2, 2), BI_ROW(sad_bi_sse2, 3)},
 #undef BI_ROW
     sad16_limit_sse2,  sad16_checker_limit_sse2, sad16_fields_sse2<false>, sad16_fields_sse2<true>,
     match_8x8_sse2,    match_8x8_fields_sse2, match_4x4_plain, match_8x8_row8_sse2,

@@ -217,17 +217,24 @@ void check_me(checkasm::Checker<MeDsp>& c) {
 
 checkasm::Family<MeDsp> family("MeDsp", me_dsp_for, check_me);
 
-// MeDsp keeps its two-reference sums in an array, whose elements a member
+// MeDsp keeps its two-reference sums in arrays, whose elements a member
 // pointer cannot name: the harness sees the same pointers, one member each.
 struct MeBiKernels {
   DistBiFn sse_bi0, sse_bi1, sse_bi2, sse_bi3, sse_bi4, sse_bi5, sse_bi6, sse_bi7, sse_bi8, sse_bi9, sse_bi10,
       sse_bi11, sse_bi12, sse_bi13, sse_bi14, sse_bi15;
+  DistBiFn sad_bi0, sad_bi1, sad_bi2, sad_bi3, sad_bi4, sad_bi5, sad_bi6, sad_bi7, sad_bi8, sad_bi9, sad_bi10,
+      sad_bi11, sad_bi12, sad_bi13, sad_bi14, sad_bi15;
 };
-constexpr DistBiFn MeBiKernels::*kBi[16] = {
-    &MeBiKernels::sse_bi0,  &MeBiKernels::sse_bi1,  &MeBiKernels::sse_bi2,  &MeBiKernels::sse_bi3,
-    &MeBiKernels::sse_bi4,  &MeBiKernels::sse_bi5,  &MeBiKernels::sse_bi6,  &MeBiKernels::sse_bi7,
-    &MeBiKernels::sse_bi8,  &MeBiKernels::sse_bi9,  &MeBiKernels::sse_bi10, &MeBiKernels::sse_bi11,
-    &MeBiKernels::sse_bi12, &MeBiKernels::sse_bi13, &MeBiKernels::sse_bi14, &MeBiKernels::sse_bi15};
+// [0] squared, [1] absolute differences.
+constexpr DistBiFn MeBiKernels::*kBi[2][16] = {
+    {&MeBiKernels::sse_bi0, &MeBiKernels::sse_bi1, &MeBiKernels::sse_bi2, &MeBiKernels::sse_bi3,
+     &MeBiKernels::sse_bi4, &MeBiKernels::sse_bi5, &MeBiKernels::sse_bi6, &MeBiKernels::sse_bi7,
+     &MeBiKernels::sse_bi8, &MeBiKernels::sse_bi9, &MeBiKernels::sse_bi10, &MeBiKernels::sse_bi11,
+     &MeBiKernels::sse_bi12, &MeBiKernels::sse_bi13, &MeBiKernels::sse_bi14, &MeBiKernels::sse_bi15},
+    {&MeBiKernels::sad_bi0, &MeBiKernels::sad_bi1, &MeBiKernels::sad_bi2, &MeBiKernels::sad_bi3,
+     &MeBiKernels::sad_bi4, &MeBiKernels::sad_bi5, &MeBiKernels::sad_bi6, &MeBiKernels::sad_bi7,
+     &MeBiKernels::sad_bi8, &MeBiKernels::sad_bi9, &MeBiKernels::sad_bi10, &MeBiKernels::sad_bi11,
+     &MeBiKernels::sad_bi12, &MeBiKernels::sad_bi13, &MeBiKernels::sad_bi14, &MeBiKernels::sad_bi15}};
 
 const MeBiKernels* me_bi_for(CpuLevel level) {
   static const auto tables = [] {
@@ -235,7 +242,7 @@ const MeBiKernels* me_bi_for(CpuLevel level) {
     for (CpuLevel l : checkasm::kLevels)
       if (const MeDsp* d = me_dsp_for(l)) {
         MeBiKernels k{};
-        for (int i = 0; i < 16; ++i) k.*kBi[i] = d->sse_bi[i];
+        for (int i = 0; i < 16; ++i) k.*kBi[0][i] = d->sse_bi[i], k.*kBi[1][i] = d->sad_bi[i];
         t[static_cast<size_t>(l)] = k;
       }
     return t;
@@ -246,9 +253,10 @@ const MeBiKernels* me_bi_for(CpuLevel level) {
 
 void check_me_bi(checkasm::Checker<MeBiKernels>& c) {
   static const char* const modes[4] = {"full", "h", "v", "hv"};
-  for (int i = 0; i < 16; ++i) {
-    const std::string name = std::string("sse_bi_") + modes[i & 3] + "_" + modes[i >> 2];
-    const auto k = c.kernel(name.c_str(), kBi[i]);
+  for (int j = 0; j < 32; ++j) {
+    const int i = j & 15;
+    const std::string name = std::string(j < 16 ? "sse_bi_" : "sad_bi_") + modes[i & 3] + "_" + modes[i >> 2];
+    const auto k = c.kernel(name.c_str(), kBi[j >> 4][i]);
     if (!k) continue;
     for (const Case& s : cases(c.rng())) {
       Block src(16, s.height, s.stride, 0, s.align_src, s.how, c.rng());

@@ -181,7 +181,7 @@ int run_me(int argc, char** argv) {
   const int mbw = (o.size.width + 15) / 16, mbh = (o.size.height + 15) / 16;
   std::vector<MBInfo> mbi(static_cast<size_t>(mbw * mbh));
   long long total_us = 0;
-  int count = 0;
+  int count = 0, freed_below = 0;
   for (const Picture& p : coded_order(frames, o.gop_n, o.gop_m)) {
     Frame* cur = frame(p.n);
     Frame* fwd = p.fwd >= 0 ? frame(p.fwd) : nullptr;
@@ -208,8 +208,11 @@ int run_me(int argc, char** argv) {
     if (o.mbs) print_mbs(me, p, mbi.data(), mbw * mbh);
     std::printf("pic n=%d type=%c cost=%d cost_bwd=%d intra=%d us=%lld\n", p.n, p.type, me.last_cost,
                 me.last_cost_bwd, intra, us);
-    // Pictures no later one refers to can go.
+    // Pictures no later one refers to can go: B pictures at once, and at
+    // each reference every picture before the reference before it.
     if (p.type == 'B') pics[static_cast<size_t>(p.n)].reset();
+    if (p.type != 'B')
+      for (; freed_below < p.fwd; ++freed_below) pics[static_cast<size_t>(freed_below)].reset();
   }
   std::fclose(f);
   std::printf("total pictures=%d us=%lld\n", count, total_us);

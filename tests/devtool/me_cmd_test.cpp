@@ -127,3 +127,22 @@ TEST(MeCommand, RefusesWhatDoesNotFit) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every kernel level gives the same decisions: the pictures saved must not
+// depend on the user's processor.
+TEST(MeCommand, DecisionsDoNotDependOnTheProcessor) {
+  const std::string path = clip(160, 96, 7);
+  for (const char* word : {"0x86", "0xA6", "0x27", "6"}) {
+    std::string plain, simd;
+    const std::string args = " me " + sh_quote(path) + " 160 96 --mbs --mode " + std::string(word) +
+                             " | sed 's/ us=[0-9]*//'";
+    ASSERT_EQ(run("TAMSEL_CPU=c " + sh_quote(dev_tool()) + args, &plain), 0);
+    ASSERT_EQ(run(sh_quote(dev_tool()) + args, &simd), 0);
+    EXPECT_GT(plain.size(), 1000u);
+    EXPECT_EQ(plain, simd) << word;
+  }
+}
+
+}  // namespace

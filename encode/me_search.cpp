@@ -201,6 +201,49 @@ int MESearch::half_layer_search(const uint8_t* cur2, const uint8_t* ref2, int w2
   return static_cast<int>(best_cost);
 }
 
+// The quarter layer scanned line by line, four positions at a time, then
+// the 3x3 half-layer neighbourhood of its answer against the co-located
+// half-layer block. Ranges (rx, ry) are the half layer's; the quarter
+// layer's are half of them. Returns the half-layer cost and position.
+int MESearch::quarter_layer_search(const Pic& cur, const Pic& ref, int mx, int my, int rx, int ry, int* bx,
+                                   int* by) {
+  const int w4 = cur.w / 4, h4 = cur.h / 4, cx = mx / 4, cy = my / 4;
+  const uint8_t* block4 = cur.l4 + static_cast<long>(cy) * w4 + cx;
+  uint32_t best4 = ops.match_4x4(block4, ref.l4 + static_cast<long>(cy) * w4 + cx, w4, 65535);
+  int qx = cx, qy = cy;
+  if (best4 != 0) {
+    const int x0 = std::max(cx - (rx >> 1), 0), x1 = std::min(cx + (rx >> 1), w4 - 4);
+    const int y0 = std::max(cy - (ry >> 1), 0), y1 = std::min(cy + (ry >> 1), h4 - 4);
+    for (int l = y0; l <= y1 && best4 != 0; ++l) {
+      int offset;
+      const uint32_t c = ops.scan_4x4_row(block4, ref.l4 + static_cast<long>(l) * w4 + x0, w4, x1 - x0 + 1, &offset);
+      if (c < best4) best4 = c, qx = x0 + offset, qy = l;
+    }
+  }
+  // 3x3 on the half layer around the scaled answer, inside the window.
+  const int w2 = cur.w / 2, h2 = cur.h / 2, c2x = mx / 2, c2y = my / 2;
+  const int hx0 = std::max({2 * qx - 1, c2x - rx, 0}), hx1 = std::min({2 * qx + 1, c2x + rx, w2 - 8});
+  const int hy0 = std::max({2 * qy - 1, c2y - ry, 0}), hy1 = std::min({2 * qy + 1, c2y + ry, h2 - 8});
+  const uint8_t* block2 = cur.l2 + static_cast<long>(c2y) * w2 + c2x;
+  uint32_t best2 = UINT32_MAX;
+  *bx = c2x, *by = c2y;
+  for (int l = hy0; l <= hy1; ++l) {
+    const uint8_t* row = ref.l2 + static_cast<long>(l) * w2;
+    int which = 0;
+    uint32_t c;
+    if (hx1 - hx0 == 2)
+      c = ops.match_8x8_three(block2, row + hx0, w2, &which);
+    else if (hx1 - hx0 == 1)
+      c = ops.match_8x8_two(block2, row + hx0, w2, &which);
+    else
+      c = ops.match_8x8(block2, row + hx0, w2, UINT32_MAX);
+    if (c < best2) best2 = c, *bx = hx0 + which, *by = l;
+  }
+  const uint32_t colocated = ops.match_8x8(block2, ref.l2 + static_cast<long>(c2y) * w2 + c2x, w2, UINT32_MAX);
+  if (colocated < best2) best2 = colocated, *bx = c2x, *by = c2y;
+  return static_cast<int>(best2);
+}
+
 int MESearch::ring_search(const Pic& cur, const Pic& ref, int mx, int my, int sx, int sy, int rx, int ry,
                           unsigned word, int* bx, int* by) {
   const int w = cur.w;
@@ -294,7 +337,10 @@ bool MESearch::hierarchical(const Pic& cur, const Pic& ref, int mx, int my, int 
   int px = mx, py = my, cost = 65535;  // full-pel
   if (cls < 0 || hx || hy) {
     int bx, by;
-    cost = half_layer_search(cur.l2, ref.l2, cur.w / 2, cur.h / 2, mx / 2, my / 2, hx, hy, &bx, &by);
+    if (!ring && use_quarter_layer && cur.l4 && ref.l4)
+      cost = quarter_layer_search(cur, ref, mx, my, hx, hy, &bx, &by);
+    else
+      cost = half_layer_search(cur.l2, ref.l2, cur.w / 2, cur.h / 2, mx / 2, my / 2, hx, hy, &bx, &by);
     px = 2 * bx;
     py = 2 * by;
     if (ring && (px != mx || py != my)) cost = ring_search(cur, ref, mx, my, px, py, 2, 2, word, &px, &py);

@@ -142,9 +142,15 @@ class MESearch {
     const uint8_t* y = nullptr;
     const uint8_t* l2 = nullptr;   // W/2 x H/2
     const uint8_t* l2f = nullptr;  // W/2 x H/2: even lines top field, odd lines bottom
+    const uint8_t* l4 = nullptr;   // W/4 x H/4
     int w = 0, h = 0;
     explicit Pic(const Frame* f)
-        : y(f->y_plane()), l2(f->layer2()), l2f(f->layer2_fields()), w(f->padded_width()), h(f->padded_height()) {}
+        : y(f->y_plane()),
+          l2(f->layer2()),
+          l2f(f->layer2_fields()),
+          l4(f->layer4()),
+          w(f->padded_width()),
+          h(f->padded_height()) {}
   };
 
  public:
@@ -185,6 +191,7 @@ class MESearch {
                       const MECandidate* cands, const MECandidate& previous, MECandidate* out);
   int ring_search(const Pic& cur, const Pic& ref, int mx, int my, int sx, int sy, int rx, int ry, unsigned word,
                   int* bx, int* by);
+  int quarter_layer_search(const Pic& cur, const Pic& ref, int mx, int my, int rx, int ry, int* bx, int* by);
   int half_layer_search(const uint8_t* cur2, const uint8_t* ref2, int w2, int h2, int cx, int cy, int rx, int ry,
                         int* bx, int* by);
   // One macroblock's decision (me_decide.cpp).

@@ -131,13 +131,16 @@ TEST(MeSearch, KnownMotionIsFoundByEveryStrategy) {
 TEST(MeSearch, PlainHierarchicalFindsItsReachableVectors) {
   FramePtr ref = metest::texture(352, 288, 12);
   const int vectors[][2] = {{5, -3}, {-7, 4}, {9, -5}, {-4, 8}, {3, 1}};
-  for (const auto& v : vectors) {
-    FramePtr cur = metest::moved(ref.get(), v[0], v[1]);
-    MESearch me(6);
-    me.set_search_level(2);
-    const Found f = run_p(me, cur.get(), ref.get(), v[0], v[1]);
-    EXPECT_GE(f.exact * 100, f.interior * 99) << v[0] << "," << v[1] << ": " << f.exact << " of " << f.interior;
-  }
+  for (int quarter : {0, 1})  // the half layer alone, or the quarter layer first
+    for (const auto& v : vectors) {
+      FramePtr cur = metest::moved(ref.get(), v[0], v[1]);
+      MESearch me(6);
+      me.set_search_level(2);
+      me.use_quarter_layer = quarter;
+      const Found f = run_p(me, cur.get(), ref.get(), v[0], v[1]);
+      EXPECT_GE(f.exact * 100, f.interior * 99)
+          << "quarter " << quarter << ", " << v[0] << "," << v[1] << ": " << f.exact << " of " << f.interior;
+    }
 }
 
 TEST(MeSearch, SwappedFieldsGiveFieldMotionWithBothVectors) {
@@ -235,6 +238,7 @@ TEST(MeSearch, EveryWordStaysInsideThePictureAndTheWindow) {
       std::vector<MBInfo> mbi(static_cast<size_t>(n));
       MESearch me(word);
       me.set_search_level(1 + static_cast<int>(rng() % 3));
+      me.use_quarter_layer = static_cast<int>(rng() % 2);
       const int rx = 1 + static_cast<int>(rng() % 20), ry = 1 + static_cast<int>(rng() % 20);
       me.motion_estimate_p(cur.get(), ref.get(), rx, ry, mbi.data());
       me.motion_estimate_b(next.get(), ref.get(), cur.get(), rx, ry, rx, ry, mbi.data(), 0);

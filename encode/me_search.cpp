@@ -651,7 +651,8 @@ bool MESearch::predictive(const Pic& cur, const Pic& ref, int mx, int my, int rx
   if (mx > 0) yardstick = std::min(yardstick, cands[i - 1].cost);
   if (my > 0) yardstick = std::min(yardstick, cands[i - mbw].cost);
   if (cost > 2 * yardstick + 256 && wide) {
-    *wide = true;  // the caller's own wide search
+    *wide = true;  // the caller's own wide search; the prediction meanwhile
+    out->x = hx, out->y = hy, out->cost = cost;
     return false;
   }
   if (cost > 2 * yardstick + 256) {

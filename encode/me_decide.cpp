@@ -53,7 +53,7 @@ bool MESearch::prepare(Frame* current, std::initializer_list<Frame*> references)
       if (!r->layer2() || (fields && !r->layer2_fields())) r->get_layer2(use_quarter_layer, fields);
   }
   if (needs_alloc || mb_count() > capacity_) alloc(mb_count());
-  lazy_fresh_ = lazy_fields_fresh_ = false;  // a new picture, or new content in the same frame
+  forget_layer(current);  // new content, searched or not: never a stale plane later
   return true;
 }
 

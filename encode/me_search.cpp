@@ -864,7 +864,7 @@ int MESearch::motion_search(Frame* current, Frame* reference, int range_x, int r
   const bool hier = !(word & kMEFull);
   const bool fields = (word & kMEInterlaced) != 0;
   if (predictive_word(word)) {
-    if (current != lazy_cur_) lazy_fresh_ = lazy_fields_fresh_ = false;  // a B picture's two searches share one build
+    lazy_fresh_ = lazy_fields_fresh_ = false;  // the current picture's layers are built anew on need
     lazy_cur_ = current, lazy_ref_ = reference;
   } else if (hier && (fields ? (!cur.l2f || !ref.l2f) : (!cur.l2 || !ref.l2))) {
     word = (word & ~kMERing) | kMEFull;

@@ -201,13 +201,13 @@ class MESearch {
   // Strategies 2 and 4 with our refinement search by prediction first.
   static bool predictive_word(unsigned w) { return (w & kMERefine) && !(w & (kMEFull | kMERing)); }
   // Half-size planes of the pictures under search, built on first need
-  // (the current picture's once per picture, references kept from when
+  // (the current picture's once per search, references kept from when
   // they were current): 2x2 means, cheaper than the frame's filtered layer.
   void wide_layers(const uint8_t** cur, const uint8_t** ref);
   const uint8_t* half_layer(const Frame* f, bool rebuild);
   // The frames' per-field layers for strategy 4, built on first need.
   bool field_layers();
-  // A frame coded without a search (I picture) may hold new content.
+  // A frame given to a driver as the current picture may hold new content.
   void forget_layer(const Frame* f);
   struct HalfLayer {
     const Frame* frame = nullptr;

@@ -322,3 +322,36 @@ TEST(MeSearch, PicturesThatCannotBeSearched) {
 }
 
 }  // namespace
+
+namespace {
+
+// An encoder reuses its frame buffers: a frame that held one picture and
+// is given a new one (coded as an I picture, or a P picture without
+// search) must not be searched later through the half plane of its old
+// content.
+TEST(MeSearch, ReusedFrameNeverSearchesAStalePlane) {
+  for (bool skip : {false, true}) {
+    MESearch me(kMEDefaultProgressive);
+    me.set_search_level(2);
+    // Fine detail: only the wide search finds the vector, not steps from zero.
+    FramePtr ref = metest::texture(352, 288, 61, 2), other = metest::texture(352, 288, 62, 2);
+    FramePtr cur = metest::moved(ref.get(), 9, -7);
+    std::vector<MBInfo> mbi(396);
+    run_p(me, cur.get(), ref.get(), 9, -7);
+    // New content in the reference's buffer, estimated without a search.
+    std::copy_n(other->y_plane(), other->y_size(), ref->y_plane());
+    if (skip) {
+      me.skip_search = 1;
+      me.motion_estimate_p(ref.get(), cur.get(), 7, 7, mbi.data());
+      me.skip_search = 0;
+    } else {
+      me.motion_estimate_intra(ref.get(), mbi.data());
+    }
+    FramePtr next = metest::moved(other.get(), -11, 5);
+    const Found f = run_p(me, next.get(), ref.get(), -11, 5);
+    EXPECT_GE(f.exact * 100, f.interior * 99) << (skip ? "P without search" : "I picture") << ": " << f.exact
+                                              << " of " << f.interior;
+  }
+}
+
+}  // namespace

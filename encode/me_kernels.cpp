@@ -9,20 +9,12 @@
 
 namespace {
 
-template <int M>
-inline int pel(const uint8_t* s, int x, int stride) {
-  if (M == 0) return s[x];
-  if (M == 1) return (s[x] + s[x + 1] + 1) >> 1;
-  if (M == 2) return (s[x] + s[x + stride] + 1) >> 1;
-  return (s[x] + s[x + 1] + s[x + stride] + s[x + stride + 1] + 2) >> 2;
-}
-
 template <int M, bool Square>
 uint32_t dist_c(const uint8_t* src, const uint8_t* ref, int stride, int height) {
   uint32_t sum = 0;
   for (int y = 0; y < height; ++y, src += stride, ref += stride)
     for (int x = 0; x < 16; ++x) {
-      const int d = src[x] - pel<M>(ref, x, stride);
+      const int d = src[x] - half_pel_sample<M>(ref, x, stride);
       sum += Square ? static_cast<uint32_t>(d * d) : static_cast<uint32_t>(std::abs(d));
     }
   return sum;
@@ -33,7 +25,7 @@ uint32_t dist_bi_c(const uint8_t* src, const uint8_t* f, const uint8_t* b, int s
   uint32_t sum = 0;
   for (int y = 0; y < height; ++y, src += stride, f += stride, b += stride)
     for (int x = 0; x < 16; ++x) {
-      const int d = src[x] - ((pel<M1>(f, x, stride) + pel<M2>(b, x, stride) + 1) >> 1);
+      const int d = src[x] - ((half_pel_sample<M1>(f, x, stride) + half_pel_sample<M2>(b, x, stride) + 1) >> 1);
       sum += Square ? static_cast<uint32_t>(d * d) : static_cast<uint32_t>(std::abs(d));
     }
   return sum;
@@ -42,7 +34,7 @@ uint32_t dist_bi_c(const uint8_t* src, const uint8_t* f, const uint8_t* b, int s
 template <int M>
 int pred_err_c(const uint8_t* src, const uint8_t* ref, int stride, int16_t* out) {
   for (int y = 0; y < 8; ++y, src += stride, ref += stride)
-    for (int x = 0; x < 8; ++x) *out++ = static_cast<int16_t>(src[x] - pel<M>(ref, x, stride));
+    for (int x = 0; x < 8; ++x) *out++ = static_cast<int16_t>(src[x] - half_pel_sample<M>(ref, x, stride));
   return 0;
 }
 
@@ -50,7 +42,7 @@ template <int M1, int M2>
 int pred_err_bi_c(const uint8_t* src, const uint8_t* f, const uint8_t* b, int stride, int16_t* out) {
   for (int y = 0; y < 8; ++y, src += stride, f += stride, b += stride)
     for (int x = 0; x < 8; ++x)
-      *out++ = static_cast<int16_t>(src[x] - ((pel<M1>(f, x, stride) + pel<M2>(b, x, stride) + 1) >> 1));
+      *out++ = static_cast<int16_t>(src[x] - ((half_pel_sample<M1>(f, x, stride) + half_pel_sample<M2>(b, x, stride) + 1) >> 1));
   return 0;
 }
 

@@ -44,6 +44,16 @@ const PredictionErrorKernels& prediction_error_kernels();
 // The tables are constants; kept for callers that initialise explicitly.
 void init_distortion_kernels();
 
+// One predicted sample at flag index M (0 full, 1 horizontal, 2
+// vertical, 3 both) from the sample at `s + x`.
+template <int M>
+inline int half_pel_sample(const uint8_t* s, int x, int stride) {
+  if constexpr (M == 0) return s[x];
+  if constexpr (M == 1) return (s[x] + s[x + 1] + 1) >> 1;
+  if constexpr (M == 2) return (s[x] + s[x + stride] + 1) >> 1;
+  return (s[x] + s[x + 1] + s[x + stride] + s[x + stride + 1] + 2) >> 2;
+}
+
 inline int vector_flags(int vx, int vy) { return (vx & 1) | ((vy & 1) << 1); }
 inline const uint8_t* vector_base(const uint8_t* ref, int stride, int vx, int vy) {
   return ref + static_cast<long>(vy >> 1) * stride + (vx >> 1);

@@ -41,15 +41,6 @@ inline __m256i predict2(const uint8_t* r, int stride) {
   return quad(load2(r, stride), load2(r + 1, stride), load2(r + stride, stride), load2(r + stride + 1, stride));
 }
 
-// One line of the plain arithmetic, for an odd last line.
-template <int M>
-inline int pel(const uint8_t* s, int x, int stride) {
-  if (M == 0) return s[x];
-  if (M == 1) return (s[x] + s[x + 1] + 1) >> 1;
-  if (M == 2) return (s[x] + s[x + stride] + 1) >> 1;
-  return (s[x] + s[x + 1] + s[x + stride] + s[x + stride + 1] + 2) >> 2;
-}
-
 inline __m256i squares(__m256i a, __m256i b) {
   const __m256i z = _mm256_setzero_si256();
   const __m256i lo = _mm256_sub_epi16(_mm256_unpacklo_epi8(a, z), _mm256_unpacklo_epi8(b, z));
@@ -57,61 +48,32 @@ inline __m256i squares(__m256i a, __m256i b) {
   return _mm256_add_epi32(_mm256_madd_epi16(lo, lo), _mm256_madd_epi16(hi, hi));
 }
 
-template <int M>
-uint32_t sad_avx2(const uint8_t* src, const uint8_t* ref, int stride, int height) {
+// |d| or d * d summed over 16 x height, d = source - prediction from one
+// reference (M2 < 0) or the average of two.
+template <bool Square, int M1, int M2>
+uint32_t dist_avx2(const uint8_t* src, const uint8_t* f, const uint8_t* b, int stride, int height) {
   __m256i acc = _mm256_setzero_si256();
   int y = 0;
-  for (; y + 1 < height; y += 2, src += 2 * stride, ref += 2 * stride)
-    acc = _mm256_add_epi64(acc, _mm256_sad_epu8(load2(src, stride), predict2<M>(ref, stride)));
-  uint32_t sum = fold(acc);
-  if (y < height)
-    for (int x = 0; x < 16; ++x) sum += static_cast<uint32_t>(std::abs(src[x] - pel<M>(ref, x, stride)));
-  return sum;
-}
-
-template <int M>
-uint32_t sse_avx2(const uint8_t* src, const uint8_t* ref, int stride, int height) {
-  __m256i acc = _mm256_setzero_si256();
-  int y = 0;
-  for (; y + 1 < height; y += 2, src += 2 * stride, ref += 2 * stride)
-    acc = _mm256_add_epi32(acc, squares(load2(src, stride), predict2<M>(ref, stride)));
-  uint32_t sum = fold32(acc);
+  for (; y + 1 < height; y += 2, src += 2 * stride, f += 2 * stride, b += 2 * stride) {
+    __m256i p = predict2<M1>(f, stride);
+    if constexpr (M2 >= 0) p = _mm256_avg_epu8(p, predict2<M2>(b, stride));
+    const __m256i s = load2(src, stride);
+    acc = Square ? _mm256_add_epi32(acc, squares(s, p)) : _mm256_add_epi64(acc, _mm256_sad_epu8(s, p));
+  }
+  uint32_t sum = Square ? fold32(acc) : fold(acc);
   if (y < height)
     for (int x = 0; x < 16; ++x) {
-      const int d = src[x] - pel<M>(ref, x, stride);
-      sum += static_cast<uint32_t>(d * d);
+      int p = half_pel_sample<M1>(f, x, stride);
+      if constexpr (M2 >= 0) p = (p + half_pel_sample<M2>(b, x, stride) + 1) >> 1;
+      const int d = src[x] - p;
+      sum += static_cast<uint32_t>(Square ? d * d : std::abs(d));
     }
   return sum;
 }
 
-template <int M1, int M2>
-uint32_t sse_bi_avx2(const uint8_t* src, const uint8_t* f, const uint8_t* b, int stride, int height) {
-  __m256i acc = _mm256_setzero_si256();
-  int y = 0;
-  for (; y + 1 < height; y += 2, src += 2 * stride, f += 2 * stride, b += 2 * stride)
-    acc = _mm256_add_epi32(
-        acc, squares(load2(src, stride), _mm256_avg_epu8(predict2<M1>(f, stride), predict2<M2>(b, stride))));
-  uint32_t sum = fold32(acc);
-  if (y < height)
-    for (int x = 0; x < 16; ++x) {
-      const int d = src[x] - ((pel<M1>(f, x, stride) + pel<M2>(b, x, stride) + 1) >> 1);
-      sum += static_cast<uint32_t>(d * d);
-    }
-  return sum;
-}
-
-template <int M1, int M2>
-uint32_t sad_bi_avx2(const uint8_t* src, const uint8_t* f, const uint8_t* b, int stride, int height) {
-  __m256i acc = _mm256_setzero_si256();
-  int y = 0;
-  for (; y + 1 < height; y += 2, src += 2 * stride, f += 2 * stride, b += 2 * stride)
-    acc = _mm256_add_epi64(
-        acc, _mm256_sad_epu8(load2(src, stride), _mm256_avg_epu8(predict2<M1>(f, stride), predict2<M2>(b, stride))));
-  uint32_t sum = fold(acc);
-  if (y < height)
-    for (int x = 0; x < 16; ++x)
-      sum += static_cast<uint32_t>(std::abs(src[x] - ((pel<M1>(f, x, stride) + pel<M2>(b, x, stride) + 1) >> 1)));
-  return sum;
+template <bool Square, int M>
+uint32_t dist1_avx2(const uint8_t* src, const uint8_t* ref, int stride, int height) {
+  return dist_avx2<Square, M, -1>(src, ref, nullptr, stride, height);
 }
 
 // Two reference lines at columns -1, 0, +1.
@@ -164,13 +126,13 @@ uint32_t mb_variance_avx2(const uint8_t* p, int stride) {
 
 // The kernels AVX2 does better, laid over the table of the level below.
 void me_dsp_fill_avx2(MeDsp* d) {
-  d->sad_full = sad_avx2<0>, d->sad_h = sad_avx2<1>, d->sad_v = sad_avx2<2>, d->sad_hv = sad_avx2<3>;
-  d->sse_full = sse_avx2<0>, d->sse_h = sse_avx2<1>, d->sse_v = sse_avx2<2>, d->sse_hv = sse_avx2<3>;
-#define BI_ROW(fn, m2) fn<0, m2>, fn<1, m2>, fn<2, m2>, fn<3, m2>
-  const DistBiFn sse[16] = {BI_ROW(sse_bi_avx2, 0), BI_ROW(sse_bi_avx2, 1), BI_ROW(sse_bi_avx2, 2),
-                            BI_ROW(sse_bi_avx2, 3)};
-  const DistBiFn sad[16] = {BI_ROW(sad_bi_avx2, 0), BI_ROW(sad_bi_avx2, 1), BI_ROW(sad_bi_avx2, 2),
-                            BI_ROW(sad_bi_avx2, 3)};
+  d->sad_full = dist1_avx2<false, 0>, d->sad_h = dist1_avx2<false, 1>;
+  d->sad_v = dist1_avx2<false, 2>, d->sad_hv = dist1_avx2<false, 3>;
+  d->sse_full = dist1_avx2<true, 0>, d->sse_h = dist1_avx2<true, 1>;
+  d->sse_v = dist1_avx2<true, 2>, d->sse_hv = dist1_avx2<true, 3>;
+#define BI_ROW(sq, m2) dist_avx2<sq, 0, m2>, dist_avx2<sq, 1, m2>, dist_avx2<sq, 2, m2>, dist_avx2<sq, 3, m2>
+  const DistBiFn sse[16] = {BI_ROW(true, 0), BI_ROW(true, 1), BI_ROW(true, 2), BI_ROW(true, 3)};
+  const DistBiFn sad[16] = {BI_ROW(false, 0), BI_ROW(false, 1), BI_ROW(false, 2), BI_ROW(false, 3)};
 #undef BI_ROW
   for (int i = 0; i < 16; ++i) d->sse_bi[i] = sse[i], d->sad_bi[i] = sad[i];
   d->sad_half9 = sad_half9_avx2;

@@ -30,14 +30,6 @@ inline __m128i predict(const uint8_t* r, int stride) {
   return quad(load16(r), load16(r + 1), load16(r + stride), load16(r + stride + 1));
 }
 
-template <int M>
-uint32_t sad_sse2(const uint8_t* src, const uint8_t* ref, int stride, int height) {
-  __m128i acc = _mm_setzero_si128();
-  for (int y = 0; y < height; ++y, src += stride, ref += stride)
-    acc = _mm_add_epi64(acc, _mm_sad_epu8(load16(src), predict<M>(ref, stride)));
-  return fold(acc);
-}
-
 // Squared differences of 16 bytes as four 32-bit partial sums.
 inline __m128i squares(__m128i a, __m128i b) {
   const __m128i z = _mm_setzero_si128();
@@ -51,28 +43,22 @@ inline uint32_t fold32(__m128i v) {
   return static_cast<uint32_t>(_mm_cvtsi128_si32(v));
 }
 
-template <int M>
-uint32_t sse_sse2(const uint8_t* src, const uint8_t* ref, int stride, int height) {
+// |d| or d * d summed over 16 x height, d = source - prediction from one
+// reference (M2 < 0) or the average of two.
+template <bool Square, int M1, int M2>
+uint32_t dist_sse2(const uint8_t* src, const uint8_t* f, const uint8_t* b, int stride, int height) {
   __m128i acc = _mm_setzero_si128();
-  for (int y = 0; y < height; ++y, src += stride, ref += stride)
-    acc = _mm_add_epi32(acc, squares(load16(src), predict<M>(ref, stride)));
-  return fold32(acc);
+  for (int y = 0; y < height; ++y, src += stride, f += stride, b += stride) {
+    __m128i p = predict<M1>(f, stride);
+    if constexpr (M2 >= 0) p = _mm_avg_epu8(p, predict<M2>(b, stride));
+    acc = Square ? _mm_add_epi32(acc, squares(load16(src), p)) : _mm_add_epi64(acc, _mm_sad_epu8(load16(src), p));
+  }
+  return Square ? fold32(acc) : fold(acc);
 }
 
-template <int M1, int M2>
-uint32_t sse_bi_sse2(const uint8_t* src, const uint8_t* f, const uint8_t* b, int stride, int height) {
-  __m128i acc = _mm_setzero_si128();
-  for (int y = 0; y < height; ++y, src += stride, f += stride, b += stride)
-    acc = _mm_add_epi32(acc, squares(load16(src), _mm_avg_epu8(predict<M1>(f, stride), predict<M2>(b, stride))));
-  return fold32(acc);
-}
-
-template <int M1, int M2>
-uint32_t sad_bi_sse2(const uint8_t* src, const uint8_t* f, const uint8_t* b, int stride, int height) {
-  __m128i acc = _mm_setzero_si128();
-  for (int y = 0; y < height; ++y, src += stride, f += stride, b += stride)
-    acc = _mm_add_epi64(acc, _mm_sad_epu8(load16(src), _mm_avg_epu8(predict<M1>(f, stride), predict<M2>(b, stride))));
-  return fold(acc);
+template <bool Square, int M>
+uint32_t dist1_sse2(const uint8_t* src, const uint8_t* ref, int stride, int height) {
+  return dist_sse2<Square, M, -1>(src, ref, nullptr, stride, height);
 }
 
 uint32_t sad16_limit_sse2(const uint8_t* src, const uint8_t* ref, int stride, int height, uint32_t limit) {
@@ -205,11 +191,11 @@ uint32_t mb_variance_sse2(const uint8_t* p, int stride) {
 
 extern const MeDsp me_dsp_sse2;
 const MeDsp me_dsp_sse2 = {
-    sad_sse2<0>,       sad_sse2<1>,          sad_sse2<2>,         sad_sse2<3>,
-    sse_sse2<0>,       sse_sse2<1>,          sse_sse2<2>,         sse_sse2<3>,
-#define BI_ROW(fn, m2) fn<0, m2>, fn<1, m2>, fn<2, m2>, fn<3, m2>
-    {BI_ROW(sse_bi_sse2, 0), BI_ROW(sse_bi_sse2, 1), BI_ROW(sse_bi_sse2, 2), BI_ROW(sse_bi_sse2, 3)},
-    {BI_ROW(sad_bi_sse2, 0), BI_ROW(sad_bi_sse2, 1), BI_ROW(sad_bi_sse2, 2), BI_ROW(sad_bi_sse2, 3)},
+    dist1_sse2<false, 0>, dist1_sse2<false, 1>, dist1_sse2<false, 2>, dist1_sse2<false, 3>,
+    dist1_sse2<true, 0>,  dist1_sse2<true, 1>,  dist1_sse2<true, 2>,  dist1_sse2<true, 3>,
+#define BI_ROW(sq, m2) dist_sse2<sq, 0, m2>, dist_sse2<sq, 1, m2>, dist_sse2<sq, 2, m2>, dist_sse2<sq, 3, m2>
+    {BI_ROW(true, 0), BI_ROW(true, 1), BI_ROW(true, 2), BI_ROW(true, 3)},
+    {BI_ROW(false, 0), BI_ROW(false, 1), BI_ROW(false, 2), BI_ROW(false, 3)},
 #undef BI_ROW
     sad16_limit_sse2,  sad16_checker_limit_sse2, sad16_fields_sse2<false>, sad16_fields_sse2<true>,
     match_8x8_sse2,    match_8x8_fields_sse2, match_4x4_plain, match_8x8_row8_sse2,

@@ -440,6 +440,16 @@ int ES::next_stamp(int64_t n, double* pts, double* dts) const {
   return -1;
 }
 
+int ES::second_unit_start(int64_t n) const {
+  int seen = 0;
+  for (const Unit& u : units_) {
+    if (u.start < sent_) continue;
+    if (u.start >= sent_ + n) break;
+    if (seen++) return static_cast<int>(u.start - sent_);
+  }
+  return -1;
+}
+
 int64_t ES::next_sequence_header(int64_t n) const {
   for (const int64_t s : seq_starts_) {
     if (s <= sent_) continue;

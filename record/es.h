@@ -77,6 +77,8 @@ class ES {
   // The first unit starting within the next n bytes to send: its offset from
   // the next byte (-1 when none) and its stamps.
   int next_stamp(int64_t n, double* pts, double* dts) const;
+  // Offset of the second unit that starts within the next n bytes (-1 none).
+  int second_unit_start(int64_t n) const;
   // Offset of the next sequence header after the next byte (-1 none).
   int64_t next_sequence_header(int64_t n) const;
   // Takes n bytes (as they will be sent) into dst; returns the bytes taken.

@@ -459,6 +459,10 @@ int PSMux::write_pack(int i, bool forced) {
       // Too little of the picture would follow its stamps here.
       n = off;
       tsb = 0;
+    } else if (video) {
+      // Every picture gets stamps of its own: the next one starts a packet.
+      const int second = e.second_unit_start(n);
+      if (second > 0) n = second;
     }
   }
   if (tsb == 0) {

@@ -192,7 +192,7 @@ void ES::set_end() {
   close_unit(stored_);
   if (pending_anchor_ >= 0) {
     Unit& a = units_[size_t(pending_anchor_ - units_base_)];
-    a.pts = double(cursor_ + 2) * half_;
+    a.pts = double(cursor_ + 2) * half_ + correction_;
     a.resolved = true;
     cursor_ += a.fields;
     pending_anchor_ = -1;
@@ -355,13 +355,13 @@ void ES::add_picture(int64_t boundary, int64_t start, int type, int fields, int 
   close_unit(boundary);
   Unit u{start, -1, 0, 0, fields, type, false, false};
   if (type == PIC_TYPE_B) {
-    u.pts = u.dts = double(cursor_ + 2) * half_;
+    u.pts = u.dts = double(cursor_ + 2) * half_ + correction_;
     u.resolved = true;
     cursor_ += fields;
   } else {
     if (pending_anchor_ >= 0) {
       Unit& a = units_[size_t(pending_anchor_ - units_base_)];
-      a.pts = double(cursor_ + 2) * half_;
+      a.pts = double(cursor_ + 2) * half_ + correction_;
       a.resolved = true;
       cursor_ += a.fields;
       last_anchor_pts_ = a.pts;
@@ -372,7 +372,7 @@ void ES::add_picture(int64_t boundary, int64_t start, int type, int fields, int 
     } else if (!units_.empty()) {
       u.dts = units_.back().dts + half_;
     } else {
-      u.dts = 0;
+      u.dts = correction_;
     }
     pending_anchor_ = units_base_ + int64_t(units_.size());
   }
@@ -438,6 +438,12 @@ int ES::next_stamp(int64_t n, double* pts, double* dts) const {
     return static_cast<int>(u.start - sent_);
   }
   return -1;
+}
+
+double ES::last_time() const {
+  if (units_.empty()) return start_;
+  const Unit& u = units_.back();
+  return start_ + (u.resolved ? u.pts : u.dts);
 }
 
 int ES::second_unit_start(int64_t n) const {

@@ -117,6 +117,11 @@ class ES {
   void set_limit(int64_t bytes) { limit_ = bytes; }
   double first_pts() const { return first_pts_; }
 
+  // Shifts the times of the pictures stored from now on (ticks).
+  void add_time_correction(double ticks) { correction_ += ticks; }
+  // Time of the last stored unit (its PTS when known, else its DTS).
+  double last_time() const;
+
   // ---- LPCM set-up (48 kHz only) ----
   int init_pcm(int sample_rate, int channels);
   // The 7-byte sub-stream header of the next packet: n payload bytes that
@@ -191,6 +196,7 @@ class ES {
   bool field_open_ = false;
   int64_t group_start_ = -1;  // first header after the last picture
   int32_t audio_frames_ = 0;
+  double correction_ = 0.0;
 
   // Stream facts.
   SeqHdr seq_;

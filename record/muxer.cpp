@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "foundation/trace.h"
+#include "record/dts_log.h"
 #include "record/psmux.h"
 
 namespace {
@@ -170,6 +171,17 @@ int Muxer::finish() {
     out_.close();
   }
   return write_error_ ? -1 : 0;
+}
+
+void Muxer::add_dts_correction(double ticks) {
+  for (auto& e : es_)
+    if (e->is_video()) {
+      e->add_time_correction(ticks);
+      const double pts = e->last_time();
+      dts_log_correction(ticks, &pts);
+      return;
+    }
+  dts_log_correction(ticks, nullptr);
 }
 
 int Muxer::total_overflows() const {

@@ -63,6 +63,9 @@ class Muxer {
   virtual int list_stream_ids(int*, int*, int) { return 0; }
 
   // ---- beyond the table ----
+  // Shifts the times of the first video stream's pictures stored from now
+  // on, and logs the correction when the DTS log is on.
+  void add_dts_correction(double ticks);
   // The input of a stream has ended.
   virtual void set_stream_end(int stream_id, int sub_id);
   // Writes what is pending and closes the output; 0 on success, -1 after

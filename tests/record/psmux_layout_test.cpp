@@ -12,6 +12,7 @@
 
 #include "foundation/es_data.h"
 #include "ps_reader.h"
+#include "record/dts_log.h"
 #include "record/es.h"
 #include "record/mux_drivers.h"
 #include "record/muxer.h"
@@ -360,6 +361,45 @@ TEST(EsFilterCommand, JoinedStreamsAndFeedSizes) {
     if (first.empty()) first = out;
     EXPECT_TRUE(out == first) << chunk;
   }
+}
+
+TEST(DtsLog, OffUnlessAFolderIsNamedThenOneLogForTheProcess) {
+  ESData v;
+  int err = 0;
+  v.open(fixture("pm_m2.m2v").c_str(), &err);
+  ASSERT_EQ(err, 0);
+  v.stream_id = 0xE0;
+  const std::string dir = temp_dir();
+  {
+    // Off: nothing is written anywhere.
+    dts_log_set_folder(nullptr);
+    std::unique_ptr<Muxer> m(muxer_create(6, 1, &v, (dir + "/0.mpg").c_str(), 0, 0));
+    ASSERT_TRUE(m);
+    m->add_dts_correction(1800);
+    EXPECT_FALSE(dts_logger().is_open());
+  }
+  // A file already there is never written over: the log takes the next name.
+  const std::string folder = dir + "/logs";
+  ASSERT_EQ(run("mkdir -p " + sh_quote(folder) + " && ln -s /nonexistent " + sh_quote(folder + "/dts-muxer.log")), 0);
+  dts_log_set_folder(folder.c_str());
+  for (int save = 0; save < 2; ++save) {
+    std::unique_ptr<Muxer> m(muxer_create(6, 1, &v, (dir + "/" + std::to_string(save) + ".mpg").c_str(), 0, 0));
+    ASSERT_TRUE(m);
+    m->add_dts_correction(-3600.0 * (save + 1));
+  }
+  ASSERT_TRUE(dts_logger().is_open());
+  EXPECT_EQ(dts_logger().path(), folder + "/dts-muxer-1.log");
+  dts_logger().close();
+  dts_log_set_folder(nullptr);
+  const std::vector<std::string> lines = split_lines(std::string(
+      reinterpret_cast<const char*>(read_file(folder + "/dts-muxer-1.log").data()), read_file(folder + "/dts-muxer-1.log").size()));
+  ASSERT_GE(lines.size(), 10u);
+  EXPECT_EQ(lines[1], "// Logger started: <dts-muxer.log>");
+  EXPECT_EQ(lines[3].substr(0, 14), "000000    0 42");
+  EXPECT_NE(lines[3].find("video PTS:"), std::string::npos);
+  EXPECT_EQ(lines[4], "000001    0 21        -3600.000          1");
+  EXPECT_EQ(lines[6], "000003    0 21        -7200.000          2");
+  EXPECT_EQ(lines[8], "// Logger ended: 4 events");
 }
 
 }  // namespace

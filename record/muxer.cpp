@@ -106,27 +106,20 @@ int Muxer::set_mux_rate_units(int bps) {
   return mux_rate_units_;
 }
 
-int Muxer::set_video_packet_size(int size) {
+int Muxer::set_packet_size(bool video, int size) {
   if (!out_.is_open() || size < 256 || size > 10240) {
-    trace("Muxer::set_video_packet_size (ERROR): illegal video packet size = %d\n", size);
+    trace("Muxer::set_%s_packet_size (ERROR): illegal %s packet size = %d\n", video ? "video" : "audio",
+          video ? "video" : "audio", size);
     return 0;
   }
   int n = 0;
   for (auto& e : es_)
-    if (e->is_video()) e->set_payload_size(size), ++n;
+    if (e->is_video() == video) e->set_payload_size(size), ++n;
   return n;
 }
 
-int Muxer::set_audio_packet_size(int size) {
-  if (!out_.is_open() || size < 256 || size > 10240) {
-    trace("Muxer::set_audio_packet_size (ERROR): illegal audio packet size = %d\n", size);
-    return 0;
-  }
-  int n = 0;
-  for (auto& e : es_)
-    if (!e->is_video()) e->set_payload_size(size), ++n;
-  return n;
-}
+int Muxer::set_video_packet_size(int size) { return set_packet_size(true, size); }
+int Muxer::set_audio_packet_size(int size) { return set_packet_size(false, size); }
 
 void Muxer::set_stream_end(int stream_id, int sub_id) {
   const int i = find_stream(stream_id, sub_id);

@@ -86,6 +86,8 @@ class Muxer {
   // Finds the stream of an id (and sub id when one is given); -1 none.
   int find_stream(int stream_id, int sub_id) const;
   int flush_output();
+  // Payload of every video (or every other) stream; the streams changed.
+  int set_packet_size(bool video, int size);
 
   int32_t vbr_ = 0;
   int32_t mux_rate_units_ = 0;

@@ -111,27 +111,19 @@ int PSMux::vbr_set_mux_rate(int frames) {
   return rate_field_ * 400;
 }
 
-int PSMux::set_video_packet_size(int size) {
+int PSMux::set_payload_sizes(bool video, int size) {
   const int hdr = type_ == MUX_MPEG2_PROGRAM ? 9 : 7;
   if (size - hdr <= 0) {
-    trace("PSMux::set_video_packet_size (ERROR): size=%d < %d=min\n", size, hdr);
+    trace("PSMux::set_%s_packet_size (ERROR): size=%d < %d=min\n", video ? "video" : "audio", size, hdr);
     return 0;
   }
   for (auto& e : es_)
-    if (e->is_video()) e->set_payload_size(size - hdr);
+    if (e->is_video() == video) e->set_payload_size(size - hdr);
   return size - hdr;
 }
 
-int PSMux::set_audio_packet_size(int size) {
-  const int hdr = type_ == MUX_MPEG2_PROGRAM ? 9 : 7;
-  if (size - hdr <= 0) {
-    trace("PSMux::set_audio_packet_size (ERROR): size=%d < %d=min\n", size, hdr);
-    return 0;
-  }
-  for (auto& e : es_)
-    if (!e->is_video()) e->set_payload_size(size - hdr);
-  return size - hdr;
-}
+int PSMux::set_video_packet_size(int size) { return set_payload_sizes(true, size); }
+int PSMux::set_audio_packet_size(int size) { return set_payload_sizes(false, size); }
 
 // ---- rates and start ------------------------------------------------------------
 

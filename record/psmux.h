@@ -45,6 +45,7 @@ class PSMux : public Muxer {
   struct Row {
     int pack, vhdr, ahdr, vpay, apay, size, flag;
   };
+  int set_payload_sizes(bool video, int size);
   bool all_ready() const;
   int start();
   int mpeg1_start();

@@ -37,6 +37,16 @@ std::string mux_to(const std::string& name, const std::string& options, const st
   return out;
 }
 
+// The record of a fixture stream with a stream id.
+ESData open_es(const char* name, int id) {
+  ESData e;
+  int err = 0;
+  e.open(fixture(name).c_str(), &err);
+  EXPECT_EQ(err, 0) << name;
+  e.stream_id = id;
+  return e;
+}
+
 bool file_exists(const std::string& path) {
   struct stat st {};
   return stat(path.c_str(), &st) == 0;
@@ -256,11 +266,8 @@ TEST(PSMuxFailure, DamagedInputsEndCleanly) {
 }
 
 TEST(Muxer, FactoryAndPacketSizes) {
-  ESData v;
-  int err = 0;
-  v.open(fixture("pm_m2.m2v").c_str(), &err);
-  ASSERT_EQ(err, 0);
-  v.stream_id = 0xE0;
+  ESData v = open_es("pm_m2.m2v", 0xE0);
+  ASSERT_TRUE(v.is_video());
   const std::string dir = temp_dir();
   // A lone MPEG-2 video asked for as MPEG audio output is an MPEG-2 video
   // elementary output.
@@ -272,11 +279,7 @@ TEST(Muxer, FactoryAndPacketSizes) {
   EXPECT_EQ(m->set_video_packet_size(256), 1);
   EXPECT_EQ(m->set_video_packet_size(10240), 1);
   m.reset();
-  ESData c;
-  c.open(fixture("pm_a.ac3").c_str(), &err);
-  ASSERT_EQ(err, 0);
-  c.stream_id = 0x80;
-  const ESData pair[2] = {v, c};
+  const ESData pair[2] = {v, open_es("pm_a.ac3", 0x80)};
   for (int type : {4, 5}) EXPECT_EQ(muxer_create(type, 2, pair, (dir + "/x.mpg").c_str(), 0, 0), nullptr) << type;
   std::unique_ptr<Muxer> ps(muxer_create(6, 2, pair, (dir + "/y.mpg").c_str(), 0, 0));
   EXPECT_TRUE(ps);
@@ -305,13 +308,8 @@ TEST(StreamIdTable, SeventeenthVideoIsRefused) {
 }
 
 TEST(MuxDrivers, DefaultIdsOffsetsAndRates) {
-  ESData list[4];
-  int err = 0;
-  list[0].open(fixture("pm_a48.mp2").c_str(), &err);
-  list[1].open(fixture("pm_m2.m2v").c_str(), &err);
-  list[2].open(fixture("pm_a.ac3").c_str(), &err);
-  list[3].open(fixture("pm_a44.mp2").c_str(), &err);
-  list[3].stream_id = 0xC0;  // preset: the counter moves on
+  ESData list[4] = {open_es("pm_a48.mp2", 0), open_es("pm_m2.m2v", 0), open_es("pm_a.ac3", 0),
+                    open_es("pm_a44.mp2", 0xC0)};  // a preset id: the counter moves on
   assign_default_stream_ids(4, list);
   EXPECT_EQ(list[0].stream_id, 0xC0);
   EXPECT_EQ(list[1].stream_id, 0xE0);
@@ -364,11 +362,8 @@ TEST(EsFilterCommand, JoinedStreamsAndFeedSizes) {
 }
 
 TEST(DtsLog, OffUnlessAFolderIsNamedThenOneLogForTheProcess) {
-  ESData v;
-  int err = 0;
-  v.open(fixture("pm_m2.m2v").c_str(), &err);
-  ASSERT_EQ(err, 0);
-  v.stream_id = 0xE0;
+  ESData v = open_es("pm_m2.m2v", 0xE0);
+  ASSERT_TRUE(v.is_video());
   const std::string dir = temp_dir();
   {
     // Off: nothing is written anywhere.
@@ -400,6 +395,76 @@ TEST(DtsLog, OffUnlessAFolderIsNamedThenOneLogForTheProcess) {
   EXPECT_EQ(lines[4], "000001    0 21        -3600.000          1");
   EXPECT_EQ(lines[6], "000003    0 21        -7200.000          2");
   EXPECT_EQ(lines[8], "// Logger ended: 4 events");
+}
+
+// A stream that cannot drain (its partner is never fed) stops the job at
+// its store limit instead of growing without end.
+TEST(PSMuxFailure, StreamAtItsStoreLimitFailsTheFeed) {
+  const ESData list[2] = {open_es("pm_m2.m2v", 0xE0), open_es("pm_a48.mp2", 0xC0)};
+  std::unique_ptr<Muxer> m(muxer_create(6, 2, list, (temp_dir() + "/l.mpg").c_str(), 0, 0));
+  ASSERT_TRUE(m);
+  m->stream(0)->set_limit(100000);
+  const Bytes v = read_file(fixture("pm_m2.m2v"));
+  int accepted = 0, refused = 0;
+  for (size_t at = 0; at + 65536 <= v.size() && !refused; at += 65536) {
+    if (m->add_es_data(0xE0, v.data() + at, 65536, 0) == 65536)
+      ++accepted;
+    else
+      ++refused;
+  }
+  EXPECT_EQ(refused, 1);
+  EXPECT_LE(accepted, 4);
+}
+
+// A paused job waits through the injected sleep and then goes on; its
+// output equals that of a job never paused. Stop -1 leaves no output.
+struct PauseScript {
+  JobStatus* status = nullptr;
+  int sleeps = 0;
+  bool paused = false;
+};
+PauseScript* g_pause = nullptr;
+
+TEST(MuxDrivers, PauseResumesAndStopDeletes) {
+  const std::string dir = temp_dir();
+  auto inputs = [] { return std::vector<ESData>{open_es("pm_m2.m2v", 0), open_es("pm_a48.mp2", 0)}; };
+  std::vector<ESData> a = inputs();
+  JobStatus plain;
+  ASSERT_GT(muxer_encode((dir + "/plain.mpg").c_str(), 6, 2, a.data(), &plain, 0, 0, 0, 0), 0.0);
+  EXPECT_EQ(plain.result.load(), 0);
+  EXPECT_EQ(plain.progress, 100.0);
+
+  std::vector<ESData> b = inputs();
+  JobStatus st;
+  PauseScript script;
+  script.status = &st;
+  g_pause = &script;
+  st.user = &script;
+  st.progress_callback = [](double pct, void* user) {
+    auto* s = static_cast<PauseScript*>(user);
+    if (pct >= 30 && pct < 100 && !s->paused) {
+      s->paused = true;
+      s->status->command = -4;
+    }
+  };
+  st.pause_sleep = [](int ms) {
+    EXPECT_EQ(ms, 1000);
+    if (++g_pause->sleeps == 3) g_pause->status->command = 0;
+  };
+  ASSERT_GT(muxer_encode((dir + "/paused.mpg").c_str(), 6, 2, b.data(), &st, 0, 0, 0, 0), 0.0);
+  EXPECT_EQ(script.sleeps, 3);
+  EXPECT_TRUE(read_file(dir + "/paused.mpg") == read_file(dir + "/plain.mpg"));
+
+  std::vector<ESData> c = inputs();
+  JobStatus stop;
+  stop.user = &stop;
+  stop.progress_callback = [](double pct, void* user) {
+    if (pct >= 30 && pct < 100) static_cast<JobStatus*>(user)->command = -1;
+  };
+  EXPECT_EQ(muxer_encode((dir + "/stopped.mpg").c_str(), 6, 2, c.data(), &stop, 0, 0, 0, 0), 0.0);
+  EXPECT_EQ(stop.result.load(), kMuxStopped);
+  EXPECT_FALSE(file_exists(dir + "/stopped.mpg"));
+  EXPECT_FALSE(file_exists(dir + "/stopped.mpg.part"));
 }
 
 }  // namespace

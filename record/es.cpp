@@ -181,6 +181,7 @@ int ES::store_data(const uint8_t* data, int length) {
   }
   work_.insert(work_.end(), data, data + length);
   stored_ += length;
+  peak_held_ = std::max(peak_held_, held());
   parse(false);
   return length;
 }

@@ -109,6 +109,8 @@ class ES {
   void count_packet() { ++packets_; }
   int64_t bytes_sent() const { return sent_; }
   int64_t bytes_stored() const { return stored_; }
+  // The most bytes it held at once.
+  int64_t peak_held() const { return peak_held_; }
   int overflows() const { return overflow_; }
   int underflows() const { return late_; }
   int units() const { return units_total_; }
@@ -169,6 +171,7 @@ class ES {
   int64_t stored_ = 0;
   int64_t sent_ = 0;
   int64_t limit_ = 0;
+  int64_t peak_held_ = 0;
   int32_t buffer_size_ = 0;
 
   // Parsing: the bytes not yet judged, from work_base_ on.

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "access/dtv_rates.h"
+#include "audio/codec/audio_mute.h"
 #include "demux/video_es_filter.h"
 #include "foundation/bsfile.h"
 #include "foundation/trace.h"
@@ -23,6 +24,10 @@ namespace {
 
 constexpr int kMaxInputs = 16;
 constexpr size_t kMinRead = 256 * 1024;
+constexpr size_t kMinAudioRead = 16 * 1024;
+// An input whose stream already holds this much (or two reads) is not read
+// in a round: the streams stay in step even when a header's rate is wrong.
+constexpr int64_t kEnoughHeld = 1 << 20;
 
 int es_kind(const ESData& e) { return e.lpcm ? ES_KIND_LPCM : e.ac3 ? ES_KIND_AC3 : e.kind; }
 
@@ -99,6 +104,12 @@ bool ends_with_end_code(const std::vector<uint8_t>& tail) {
          tail[tail.size() - 2] == 1 && tail[tail.size() - 1] == 0xB7;
 }
 
+int64_t held_bytes(Muxer& m, int stream_id) {
+  for (int k = 0; k < m.stream_count(); ++k)
+    if (m.stream(k)->stream_id() == stream_id) return m.stream(k)->held();
+  return 0;
+}
+
 double fail_job(JobStatus* status, int32_t code) {
   if (status) status->result = code;
   report_progress(status, 100.0);
@@ -155,7 +166,7 @@ double run_mux(const char* out_name, int mux_type, int n_es, ESData* es_list, Jo
       return fail_job(status, kMuxFailed);
     }
     const int rate = x.es->is_video() ? x.es->get_video_bit_rate() : x.es->get_audio_bit_rate();
-    x.chunk = std::max(kMinRead, size_t(std::max(rate, 0) + 7) / 8);
+    x.chunk = std::max(x.es->is_video() ? kMinRead : kMinAudioRead, size_t(std::max(rate, 0) + 7) / 8);
   }
   // The first audio stream's offset (MPEG audio; AC-3 silence is not there yet).
   int offset_input = -1;
@@ -164,7 +175,7 @@ double run_mux(const char* out_name, int mux_type, int n_es, ESData* es_list, Jo
       if (es_kind(es_list[i]) == ES_KIND_MPEG_AUDIO)
         offset_input = i;
       else
-        trace("muxer_encode: an offset of AC-3 or LPCM audio is not supported; ignored\n");
+        trace("muxer_encode: an offset of AC-3 or LPCM audio is refused (no silent frames for it); ignored\n");
       break;
     }
 
@@ -218,10 +229,20 @@ double run_mux(const char* out_name, int mux_type, int n_es, ESData* es_list, Jo
       }
     }
     bool any = false;
+    // Streams that hold enough wait for the others.
+    std::vector<uint8_t> skip(in.size(), 0);
+    bool all_skipped = true;
+    for (size_t i = 0; i < in.size(); ++i) {
+      if (in[i].done) continue;
+      const int64_t held = held_bytes(*m, in[i].es->stream_id);
+      skip[i] = held > std::max<int64_t>(kEnoughHeld, 2 * int64_t(in[i].chunk)) ? 1 : 0;
+      if (!skip[i]) all_skipped = false;
+    }
     for (size_t i = 0; i < in.size() && !failed; ++i) {
       Input& x = in[i];
       if (x.done) continue;
       any = true;
+      if (skip[i] && !all_skipped) continue;
       buf.resize(x.chunk);
       const size_t got = x.file.read(buf.data(), x.chunk);
       const bool short_read = got < x.chunk;
@@ -281,6 +302,7 @@ double run_mux(const char* out_name, int mux_type, int n_es, ESData* es_list, Jo
       r.packets = e->packet_count();
       r.bytes = e->bytes_sent();
       r.buffer = e->get_buffer_size();
+      r.peak_held = e->peak_held();
       for (int k = 0; k < n_es; ++k)
         if (es_list[k].stream_id == r.stream_id) r.pid = es_list[k].pid;
       report->streams.push_back(r);
@@ -353,18 +375,24 @@ int get_offset_frames(const ESData* es) {
 
 std::vector<uint8_t> make_es_mute_frame(const ESData* es) {
   std::vector<uint8_t> out;
-  const FrmHdr* h = es ? es->get_audio_header() : nullptr;
-  if (!h || !h->valid || (h->layer != 1 && h->layer != 2)) {
+  if (!es) return out;
+  const int kind = es_kind(*es);
+  const int type = kind == ES_KIND_AC3 ? AudioMuteFrame::kAC3 : kind == ES_KIND_LPCM ? AudioMuteFrame::kLPCM
+                                                                                      : AudioMuteFrame::kMpeg;
+  AudioMuteFrame* slot = nullptr;
+  AudioMuteFrame::create(&slot);
+  const int channels = kind == ES_KIND_LPCM ? es->get_channel_count() : es->get_audio_channels();
+  if (kind != ES_KIND_MPEG_AUDIO && kind != ES_KIND_AC3 && kind != ES_KIND_LPCM) {
+    trace("make_es_mute_frame (ERROR): stream kind %d has no silent frame\n", kind);
+  } else if (AudioMuteFrame::init_held(&slot, type, es->get_audio_sample_rate(), channels, es->get_audio_bit_rate(),
+                                       kind == ES_KIND_MPEG_AUDIO ? es->get_audio_layer() : 0) == 0) {
+    out.resize(size_t(std::max(slot->get_frame_size(), 0)) + 4096);
+    const int n = AudioMuteFrame::get_frame_held(&slot, out.data(), int(out.size()));
+    out.resize(size_t(std::max(n, 0)));
+  } else {
     trace("make_es_mute_frame (ERROR): no silent frame for this stream\n");
-    return out;
   }
-  // A layer I/II frame whose allocations are all zero decodes to silence:
-  // the stream's header without padding or CRC, then zero bits.
-  FrmHdr f;
-  uint32_t word = (h->header & ~0x00000200u) | 0x00010000u;
-  if (f.parse(word) != 0 || f.frame_size < 4) return out;
-  out.assign(size_t(f.frame_size), 0);
-  out[0] = uint8_t(word >> 24), out[1] = uint8_t(word >> 16), out[2] = uint8_t(word >> 8), out[3] = uint8_t(word);
+  AudioMuteFrame::destroy(&slot);
   return out;
 }
 

@@ -14,6 +14,7 @@ using JobStatus = DemuxJobStatus;
 struct MuxStreamReport {
   int stream_id = 0, sub_id = 0, pid = 0, kind = 0, packets = 0, buffer = 0;
   int64_t bytes = 0;
+  int64_t peak_held = 0;  // most bytes waiting in the muxer at once
 };
 struct MuxReport {
   int type = 0, svcd = 0, nav = 0, mux_rate = 0;

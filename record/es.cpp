@@ -473,6 +473,28 @@ int ES::take(uint8_t* dst, int n) {
   return got;
 }
 
+int ES::next_packet(double clock, uint8_t* dst, int room_bytes, int max_payload) {
+  ts_kind_ = TS_NONE;
+  if (!dst || room_bytes <= 0) return 0;
+  if (max_payload <= 0) max_payload = payload_size_;
+  int64_t n = std::min<int64_t>({deliverable(), int64_t(room_bytes), int64_t(max_payload)});
+  if (n <= 0 || room(clock) < n) return 0;
+  double p = 0, d = 0;
+  const int off = next_stamp(n, &p, &d);
+  const int second = second_unit_start(n);
+  if (second > 0) n = second;
+  if (off == 0) {
+    ts_kind_ = d != p ? TS_PTS_DTS : TS_PTS;
+    pts_ = p;
+    dts_ = d;
+  } else if (off > 0) {
+    n = off;  // the unit starts the next packet, with its stamps
+  }
+  const int got = take(dst, static_cast<int>(n));
+  if (got > 0) ++packets_;
+  return got;
+}
+
 void ES::pcm_header(uint8_t out[7], int n, int packet_index) const {
   // Frames that start in the packet and where the first of them starts.
   int frames = 0, first = -1;

@@ -83,6 +83,15 @@ class ES {
   int64_t next_sequence_header(int64_t n) const;
   // Takes n bytes (as they will be sent) into dst; returns the bytes taken.
   int take(uint8_t* dst, int n);
+  // One packet payload for a clock (ticks): at most max_payload bytes (0:
+  // the payload size) and room, no more than the decoder buffer takes at
+  // that clock, ending before the second unit that starts in it. Returns
+  // the bytes written; the stamps of the packet are then ts_kind(), pts()
+  // and dts(). 0 when the stream cannot deliver now.
+  int next_packet(double clock, uint8_t* dst, int room, int max_payload);
+  int ts_kind() const { return ts_kind_; }
+  double pts() const { return pts_; }
+  double dts() const { return dts_; }
 
   // ---- facts ----
   int kind() const { return kind_; }
@@ -200,6 +209,8 @@ class ES {
   int64_t group_start_ = -1;  // first header after the last picture
   int32_t audio_frames_ = 0;
   double correction_ = 0.0;
+  int32_t ts_kind_ = TS_NONE;
+  double pts_ = 0.0, dts_ = 0.0;
 
   // Stream facts.
   SeqHdr seq_;

@@ -47,10 +47,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       double pts = 0, dts = 0;
       const int64_t n2 = es.deliverable() < 2000 ? es.deliverable() : 2000;
       es.next_stamp(n2, &pts, &dts);
-      es.second_unit_start(n2);
       es.next_sequence_header(n2);
-      if (es.room(clock) < n2) clock = es.next_removal(clock) < 1e300 ? es.next_removal(clock) : clock + 3600;
-      if (es.take(out.data(), static_cast<int>(n2)) != n2) __builtin_trap();
+      const int got = es.next_packet(clock, out.data(), static_cast<int>(out.size()), 2000);
+      if (got < 0 || got > 2000) __builtin_trap();
+      if (got == 0) clock = es.next_removal(clock) < 1e300 ? es.next_removal(clock) : clock + 3600;
+      if (es.ts_kind() == TS_PTS_DTS && es.dts() > es.pts()) __builtin_trap();
     }
   }
 

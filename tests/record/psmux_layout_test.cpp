@@ -486,4 +486,37 @@ TEST(MuxDrivers, AudioReadInStepWithVideoRegression) {
     if (s.stream_id == 0xC0) EXPECT_LT(s.peak_held, 100 * 1024);  // 4 s of 192 kbit/s is 96000 bytes
 }
 
+// DVD LPCM (big-endian 16-bit, 48 kHz stereo) beside MPEG-2 video: private
+// stream 1 with sub-stream 0xA0, read back clean and byte for byte.
+TEST(PSMuxLayout, LpcmMuxReadsBackUnchanged) {
+  const std::string dir = temp_dir();
+  Bytes pcm(48000 * 4 * 3);  // 3 s of a slow ramp
+  for (size_t i = 0; i + 1 < pcm.size(); i += 2) {
+    const int16_t v = int16_t((i / 4) % 2000 - 1000);
+    pcm[i] = uint8_t(uint16_t(v) >> 8), pcm[i + 1] = uint8_t(v);
+  }
+  ASSERT_TRUE(write_file(dir + "/a.pcm", pcm));
+  std::vector<ESData> l{open_es("pm_m2.m2v", 0xE0), ESData()};
+  l[1].set_lpcm_header(0xA0, 48000, 2);
+  l[1].set_name((dir + "/a.pcm").c_str());
+  l[1].file_size = FileOffset::from_u64(pcm.size());
+  JobStatus st;
+  const std::string out = dir + "/l.mpg";
+  ASSERT_GT(muxer_encode(out.c_str(), 6, 2, l.data(), &st, 0, 0, 0, 0), 0.0);
+  EXPECT_EQ(st.result.load(), 0);
+  std::string err;
+  run("ffmpeg -nostdin -v error -i " + sh_quote(out) + " -map 0 -f null - 2>&1", &err);
+  EXPECT_EQ(err, "");
+  std::string codec;
+  run("ffprobe -v error -select_streams a -show_entries stream=codec_name,sample_rate,channels -of csv=p=0 " +
+          sh_quote(out),
+      &codec);
+  EXPECT_EQ(codec, "pcm_dvd,48000,2\n");
+  const psr::File f = psr::read(read_file(out));
+  ASSERT_EQ(f.error, "");
+  ASSERT_TRUE(f.streams.count(0xA0));
+  EXPECT_TRUE(f.streams.at(0xA0).es == pcm);
+  EXPECT_EQ(f.streams.at(0xA0).std_bytes, 58 * 1024);
+}
+
 }  // namespace

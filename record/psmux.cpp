@@ -390,6 +390,16 @@ void PSMux::advance(int bytes) {
 
 int PSMux::write_system_header_pack() {
   header_written_ = 1;
+  if (type_ == MUX_MPEG2_PROGRAM && !svcd_ && videos_ > 0) {
+    // It shares its pack with the first video packet.
+    syshdr_pending_ = 1;
+    return 0;
+  }
+  return write_syshdr_pack();
+}
+
+int PSMux::write_syshdr_pack() {
+  syshdr_pending_ = 0;
   uint8_t* p = pack_.data();
   if (vcd_) {
     if (vcd_mux_system_headers(p, kVcdSystemHeaderBytes, scr_) != kVcdSystemHeaderBytes) return -1;
@@ -408,6 +418,7 @@ int PSMux::write_system_header_pack() {
 }
 
 int PSMux::write_padding_pack() {
+  if (syshdr_pending_ && write_syshdr_pack() < 0) return -1;
   uint8_t* p = pack_.data();
   int n = pack_header(p);
   n += padding_packet(p + n, row_.size - n);
@@ -423,6 +434,8 @@ int PSMux::write_pack(int i, bool forced) {
   if (avail <= 0) return 0;
   const bool mpeg2 = type_ == MUX_MPEG2_PROGRAM;
   const bool video = e.is_video();
+  if (syshdr_pending_ && !video && write_syshdr_pack() < 0) return -1;
+  const int syshdr = syshdr_pending_ ? 24 : 0;
   const bool first = first_packet_[size_t(i)] != 0;
   const int size = vcd_ && !video ? kVcdSector - 20 : row_.size;
   const int ts_room = video ? 10 : 5;
@@ -437,7 +450,7 @@ int PSMux::write_pack(int i, bool forced) {
   else
     fixed = 6 + (first ? 2 : 0) + 1;
   auto ts_cost = [&](int tsb) { return vcd_ ? 0 : mpeg2 ? tsb : (tsb ? tsb : 0); };
-  const int room = size - row_.pack - fixed;
+  const int room = size - row_.pack - syshdr - fixed;
 
   int64_t n = std::min<int64_t>(avail, room - ts_cost(ts_room));
   double pts = 0, dts = 0;
@@ -481,7 +494,7 @@ int PSMux::write_pack(int i, bool forced) {
   }
 
   const int header = fixed + ts_cost(tsb);
-  const int shortfall = size - row_.pack - header - int(n);
+  const int shortfall = size - row_.pack - syshdr - header - int(n);
   int stuffing = 0, pad = 0;
   if (shortfall > 0) {
     if (shortfall < (mpeg2 ? 6 : 7))
@@ -492,6 +505,10 @@ int PSMux::write_pack(int i, bool forced) {
 
   uint8_t* p = pack_.data();
   int w = pack_header(p);
+  if (syshdr) {
+    w += system_header(p + w);
+    syshdr_pending_ = 0;
+  }
   const int sid = mpeg2 && sub ? 0xBD : e.stream_id();
   p[w++] = 0, p[w++] = 0, p[w++] = 1, p[w++] = static_cast<uint8_t>(sid);
   const int len_at = w;
@@ -644,6 +661,7 @@ int PSMux::vbr_mux(int final) { return mux_step(final); }
 
 int PSMux::write_end() {
   ended_written_ = 1;
+  if (syshdr_pending_ && write_syshdr_pack() < 0) return -1;
   uint8_t* p = pack_.data();
   if (svcd_ || vcd_) {
     int n = pack_header(p);

@@ -54,6 +54,7 @@ class PSMux : public Muxer {
   double compute_start_delay() const;
   int mux_step(int final);
   int write_system_header_pack();
+  int write_syshdr_pack();
   // One pack of stream i (forced: even beyond its buffer). -1 on a write
   // error, 0 when it had nothing, else the pack bytes.
   int write_pack(int i, bool forced);
@@ -78,6 +79,7 @@ class PSMux : public Muxer {
   Row row_{};
   int32_t started_ = 0;
   int32_t header_written_ = 0;
+  int32_t syshdr_pending_ = 0;  // waits for the first video packet's pack
   int32_t ended_written_ = 0;
   double start_delay_ = 0.0;
   double step_rate_ = 0.0;  // bytes/s the clock runs at

@@ -65,6 +65,15 @@ TEST(PSMuxLayout, ProgramSystemHeaderHasTheFixedEntries) {
                           0xBD, 0xE0, 0x3A, 0xBF, 0xE0, 0x02};
   EXPECT_EQ(Bytes(d.begin() + 14, d.begin() + 14 + 24), Bytes(want, want + sizeof want));
   EXPECT_EQ(field_int(lines.back(), "mux_rate"), 25200 * 400);
+  // The first video packet shares that pack: PTS and DTS, then the P-STD
+  // field (0x1E; '01', scale 1, 232 units).
+  //   00 00 01 E0 | length | 81 | C1 | 0D | PTS | DTS | 1E 60 E8
+  EXPECT_EQ(Bytes(d.begin() + 38, d.begin() + 42), (Bytes{0, 0, 1, 0xE0}));
+  EXPECT_EQ(((d[42] << 8) | d[43]) + 6 + 38, 2048);
+  EXPECT_EQ(Bytes(d.begin() + 44, d.begin() + 47), (Bytes{0x81, 0xC1, 0x0D}));
+  EXPECT_EQ(d[47] >> 4, 3);
+  EXPECT_EQ(d[52] >> 4, 1);
+  EXPECT_EQ(Bytes(d.begin() + 57, d.begin() + 60), (Bytes{0x1E, 0x60, 0xE8}));
   // The first video packet: P-STD field of 232 units of 1024 bytes.
   const psr::File f = psr::read(d);
   ASSERT_EQ(f.error, "");

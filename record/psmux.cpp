@@ -283,6 +283,12 @@ int PSMux::start() {
     failed_ = 1;
     return 0;
   }
+  if (minimize_ && !vcd_) {
+    // Joined packs carry bytes timed from their pack's SCR at the header's
+    // rate; the clock runs at that rate so the two agree.
+    step_rate_ = rate_field_ * 50.0;
+    clock_step_ = 90000.0 / step_rate_;
+  }
   start_delay_ = compute_start_delay();
   // Sound starts with the first picture shown, one frame after the first
   // decoding time.
@@ -437,6 +443,10 @@ int PSMux::write_pack(int i, bool forced) {
   if (syshdr_pending_ && !video && write_syshdr_pack() < 0) return -1;
   const int syshdr = syshdr_pending_ ? 24 : 0;
   const bool first = first_packet_[size_t(i)] != 0;
+  // Minimised: a video packet right after one of its own stream joins that
+  // pack, without a pack header of its own.
+  const bool joined = minimize_ && video && last_stream_ == i && !syshdr;
+  const int pack_hdr = joined ? 0 : row_.pack;
   const int size = vcd_ && !video ? kVcdSector - 20 : row_.size;
   const int ts_room = video ? 10 : 5;
   const int sub = !mpeg2 ? 0 : e.kind() == ES_KIND_AC3 ? 4 : e.kind() == ES_KIND_LPCM ? 7 : 0;
@@ -450,7 +460,7 @@ int PSMux::write_pack(int i, bool forced) {
   else
     fixed = 6 + (first ? 2 : 0) + 1;
   auto ts_cost = [&](int tsb) { return vcd_ ? 0 : mpeg2 ? tsb : (tsb ? tsb : 0); };
-  const int room = size - row_.pack - syshdr - fixed;
+  const int room = size - pack_hdr - syshdr - fixed;
 
   int64_t n = std::min<int64_t>(avail, room - ts_cost(ts_room));
   double pts = 0, dts = 0;
@@ -494,7 +504,7 @@ int PSMux::write_pack(int i, bool forced) {
   }
 
   const int header = fixed + ts_cost(tsb);
-  const int shortfall = size - row_.pack - syshdr - header - int(n);
+  const int shortfall = size - pack_hdr - syshdr - header - int(n);
   int stuffing = 0, pad = 0;
   if (shortfall > 0) {
     if (shortfall < (mpeg2 ? 6 : 7))
@@ -504,7 +514,7 @@ int PSMux::write_pack(int i, bool forced) {
   }
 
   uint8_t* p = pack_.data();
-  int w = pack_header(p);
+  int w = joined ? 0 : pack_header(p);
   if (syshdr) {
     w += system_header(p + w);
     syshdr_pending_ = 0;
@@ -570,7 +580,7 @@ int PSMux::write_pack(int i, bool forced) {
   }
   if (mux_output(p, w) != w) return -1;
   advance(w);
-  ++packs_;
+  if (!joined) ++packs_;
   e.count_packet();
   first_packet_[size_t(i)] = 0;
   last_stream_ = i;
@@ -632,6 +642,7 @@ int PSMux::mux_step(int final) {
     }
     if ((vbr_ || minimize_) && !vcd_) {
       scr_ = std::max(scr_, next);
+      last_stream_ = -1;  // the next packet needs a pack header with the new clock
     } else if (write_padding_pack() < 0) {
       return 0;
     }

@@ -256,6 +256,17 @@ TEST(PSMuxFailure, FullDiskFailsTheMuxAndLeavesNoOutput) {
   EXPECT_LT(field_int(last, "result"), 0);
   EXPECT_FALSE(file_exists(out));
   EXPECT_FALSE(file_exists(out + ".part"));
+
+  // A file of that name from before is left as it was.
+  const Bytes before(5000, 0x5A);
+  ASSERT_TRUE(write_file(out, before));
+  EXPECT_NE(run("sh -c " + sh_quote("trap '' XFSZ; ulimit -f 256; " + sh_quote(dev_tool()) + " mux --kind ps " +
+                                    sh_quote(out) + " " + sh_quote(fixture("pm_m2.m2v")) + " " +
+                                    sh_quote(fixture("pm_a48.mp2"))),
+                &text),
+            0);
+  EXPECT_TRUE(read_file(out) == before);
+  EXPECT_FALSE(file_exists(out + ".part"));
 }
 
 TEST(PSMuxFailure, DamagedInputsEndCleanly) {

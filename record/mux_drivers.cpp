@@ -444,6 +444,14 @@ void mux_rates_for_av_lists(int out[5], int n_video, const ESData* videos, int n
   mux_rates_for_es_list(out, static_cast<int>(all.size()), all.data());
 }
 
+void estimate_sizes(double out[5], int n, ESData* list) {
+  int rates[5];
+  mux_rates_for_es_list(rates, n, list);
+  double longest = 0;
+  for (int i = 0; list && i < n; ++i) longest = std::max(longest, list[i].get_duration());
+  for (int k = 0; k < 5; ++k) out[k] = longest * rates[k] / 8.0;
+}
+
 void assign_default_stream_ids(int n, ESData* list) {
   int next_ac3 = 0x80, next_pcm = 0xA0, next_mpa = 0xC0, next_video = 0xE0;
   for (int i = 0; list && i < n; ++i) {

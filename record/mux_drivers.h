@@ -47,6 +47,9 @@ int is_vcd_pair(const ESData* video, const ESData* audio);
 // Video CD pair), [3] MPEG-2 program, [4] transport; bit/s.
 void mux_rates_for_es_list(int out[5], int n, const ESData* list);
 void mux_rates_for_av_lists(int out[5], int n_video, const ESData* videos, int n_audio, const ESData* audios);
+// Output sizes in bytes of the five kinds of mux_rates_for_es_list: the
+// longest input's duration x that rate / 8.
+void estimate_sizes(double out[5], int n, ESData* list);
 // Inputs without a stream id get, in order, AC-3 128.., LPCM 160..,
 // MPEG audio 192.., video 224..; a preset id equal to the next value moves
 // its counter on.

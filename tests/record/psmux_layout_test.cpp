@@ -363,6 +363,17 @@ TEST(MuxDrivers, DefaultIdsOffsetsAndRates) {
   ASSERT_EQ(dev("muxrates " + sh_quote(fixture("pm_m2.m2v")) + " " + sh_quote(fixture("pm_a48.mp2")), &lines), 0);
   EXPECT_EQ(field_int(lines[0], "mpeg1"), 0);
   EXPECT_EQ(field_int(lines[0], "vcd"), 0);
+
+  // Sizes: 4 s at each rate.
+  ESData pair[2] = {open_es("pm_m1low.m1v", 0), open_es("pm_a44.mp2", 0)};
+  double sizes[5];
+  estimate_sizes(sizes, 2, pair);
+  int rates[5];
+  mux_rates_for_es_list(rates, 2, pair);
+  const double longest = std::max(pair[0].get_duration(), pair[1].get_duration());
+  EXPECT_NEAR(longest, 4.0, 0.1);
+  for (int k = 0; k < 5; ++k) EXPECT_DOUBLE_EQ(sizes[k], longest * rates[k] / 8.0) << k;
+  EXPECT_NEAR(sizes[2], 4.0 * 1411200 / 8, 0.1 * 1411200 / 8);
 }
 
 TEST(EsFilterCommand, JoinedStreamsAndFeedSizes) {

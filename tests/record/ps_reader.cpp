@@ -75,6 +75,7 @@ File read(const std::vector<uint8_t>& d) {
       }
       f.scr.push_back(scr);
       f.mux_rate.push_back(rate);
+      f.pack_has_payload.push_back(0);
       continue;
     }
     if (pack < 0) return fail("packet before the first pack"), f;
@@ -146,6 +147,7 @@ File read(const std::vector<uint8_t>& d) {
     if (q > end) return fail("payload before its header ends"), f;
     Stream& s = f.streams[id];
     s.id = id;
+    f.pack_has_payload.back() = 1;
     if (!s.std_bytes && std_bytes) s.std_bytes = std_bytes;
     pk.es_offset = int64_t(s.es.size());
     pk.size = int64_t(end - q);

@@ -32,6 +32,7 @@ struct File {
   std::vector<int64_t> pack_sizes;  // distance to the next pack; the last one to the end of the file
   std::vector<double> scr;
   std::vector<int> mux_rate;  // per pack, units of 50 bytes/s
+  std::vector<uint8_t> pack_has_payload;  // per pack: 1 when a stream packet is in it
   std::vector<std::vector<uint8_t>> system_headers;
   std::map<int, Stream> streams;
   std::vector<int64_t> vcd_audio_tails_ok;  // per audio pack of a 2324-byte stream: 1 when 20 zero bytes follow

@@ -118,6 +118,12 @@ TEST(PSMux, OutputsReadCleanAndCarryTheInputsUnchanged) {
     }
     if (c.rate_field)
       for (int r : f.mux_rate) ASSERT_EQ(r, c.rate_field);
+    // Variable-rate and minimised streams move their clock instead of
+    // writing packs of padding (an MPEG-1 stream's first pack holds its
+    // system header alone).
+    if (std::string(c.options).find("--vbr") != std::string::npos ||
+        std::string(c.options).find("--minimize") != std::string::npos)
+      for (size_t i = 1; i < f.pack_has_payload.size(); ++i) ASSERT_EQ(f.pack_has_payload[i], 1) << "pack " << i;
 
     for (const Input& in : c.inputs) {
       SCOPED_TRACE(in.fixture);

@@ -167,7 +167,9 @@ double PSMux::compute_start_delay() const {
     // Time to fill most of the buffer at the pack rate.
     delay = std::max(delay, 0.75 * e->get_buffer_size() * 90000.0 / step_rate_);
   }
-  return std::min(delay, 90000.0);
+  // Never less than a tenth of a second: the first audio frame must be in
+  // before its time even without a picture to wait for.
+  return std::clamp(delay, 9000.0, 90000.0);
 }
 
 int PSMux::mpeg1_start() {

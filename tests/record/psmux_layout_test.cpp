@@ -550,4 +550,21 @@ TEST(PSMuxLayout, LpcmMuxReadsBackUnchanged) {
   EXPECT_EQ(f.streams.at(0xA0).std_bytes, 58 * 1024);
 }
 
+// Sound alone started its first frame at SCR 0 with PTS 0, so that frame
+// could never arrive in time (the muxer counted one buffer underflow).
+TEST(PSMuxLayout, AudioAloneStartsLateEnoughRegression) {
+  for (const char* kind : {"ps", "mpeg1"}) {
+    std::vector<std::string> lines;
+    const std::string in = fixture(std::string(kind) == "ps" ? "pm_a48.mp2" : "pm_a44.mp2");
+    const std::string out = mux_to(std::string("ao_") + kind + ".mpg", std::string("--kind ") + kind, {in}, &lines);
+    EXPECT_EQ(field(lines.back(), "result"), "0") << kind;
+    const psr::File f = psr::read(read_file(out));
+    ASSERT_EQ(f.error, "");
+    const psr::Stream& s = f.streams.at(0xC0);
+    EXPECT_TRUE(s.es == read_file(in));
+    const psr::StdResult r = psr::replay_std(s, psr::audio_units(s, false));
+    EXPECT_EQ(r.overflows + r.underflows, 0) << r.first_fault;
+  }
+}
+
 }  // namespace

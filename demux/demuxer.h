@@ -32,6 +32,11 @@ struct DemuxJobStatus {
   double progress = 0.0;
   void (*progress_callback)(double percent, void* user) = nullptr;
   void* user = nullptr;
+  // The job's outcome, kept apart from the command word so that it cannot
+  // be read as a command.
+  std::atomic<int32_t> result{0};
+  // How a paused job waits before it polls again (null: sleeps for real).
+  void (*pause_sleep)(int milliseconds) = nullptr;
 };
 
 class DeMuxer {

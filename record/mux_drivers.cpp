@@ -1,0 +1,467 @@
+#include "record/mux_drivers.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "access/dtv_rates.h"
+#include "audio/codec/audio_mute.h"
+#include "demux/video_es_filter.h"
+#include "foundation/bsfile.h"
+#include "foundation/trace.h"
+#include "record/muxer.h"
+#include "record/psmux.h"
+
+namespace {
+
+constexpr int kMaxInputs = 16;
+constexpr size_t kMinRead = 256 * 1024;
+constexpr size_t kMinAudioRead = 16 * 1024;
+// An input whose stream already holds this much (or two reads) is not read
+// in a round: the streams stay in step even when a header's rate is wrong.
+constexpr int64_t kEnoughHeld = 1 << 20;
+
+int es_kind(const ESData& e) { return e.lpcm ? ES_KIND_LPCM : e.ac3 ? ES_KIND_AC3 : e.kind; }
+
+double audio_frame_seconds(const ESData* es) {
+  if (es->ac3 || es->kind == ES_KIND_AC3) {
+    const int rate = es->get_audio_sample_rate();
+    return rate > 0 ? 1536.0 / rate : 1536.0 / 48000;
+  }
+  const FrmHdr* h = es->get_audio_header();
+  if (!h || !h->valid || h->sample_rate <= 0) return 1152.0 / 44100;
+  return double(h->samples_per_frame()) / h->sample_rate;
+}
+
+bool same_file(const char* a, const char* b) {
+  struct stat sa {}, sb {};
+  if (stat(a, &sa) != 0 || stat(b, &sb) != 0) return false;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+// One input file and where it stands.
+struct Input {
+  ESData* es = nullptr;
+  BSFile file;
+  bool done = false;
+  bool first_read = true;
+  size_t chunk = kMinRead;
+};
+
+void report_progress(JobStatus* status, double percent) {
+  if (!status) return;
+  status->progress = percent;
+  if (status->progress_callback) status->progress_callback(percent, status->user);
+}
+
+// Applies the audio offset to the first bytes of a stream: silent frames in
+// front for a negative offset, frames dropped for a positive one. Returns
+// the bytes to feed; *ended when the stream was no longer than the offset.
+std::vector<uint8_t> apply_offset(const ESData* es, const uint8_t* data, size_t n, bool* ended) {
+  std::vector<uint8_t> out;
+  const int frames = get_offset_frames(es);
+  if (frames == 0) {
+    out.assign(data, data + n);
+    return out;
+  }
+  if (frames < 0) {
+    const std::vector<uint8_t> mute = make_es_mute_frame(es);
+    for (int i = 0; i < -frames; ++i) out.insert(out.end(), mute.begin(), mute.end());
+    out.insert(out.end(), data, data + n);
+    return out;
+  }
+  size_t pos = 0;
+  int dropped = 0;
+  while (dropped < frames && pos + 4 <= n) {
+    FrmHdr h;
+    const uint32_t word = (uint32_t(data[pos]) << 24) | (uint32_t(data[pos + 1]) << 16) |
+                          (uint32_t(data[pos + 2]) << 8) | data[pos + 3];
+    if (h.parse(word) != 0 || h.frame_size <= 0) {
+      ++pos;  // not a header: look further
+      continue;
+    }
+    pos += size_t(h.frame_size);
+    ++dropped;
+  }
+  if (dropped < frames || pos >= n) {
+    *ended = true;
+    return make_es_mute_frame(es);
+  }
+  out.assign(data + pos, data + n);
+  return out;
+}
+
+bool ends_with_end_code(const std::vector<uint8_t>& tail) {
+  return tail.size() >= 4 && tail[tail.size() - 4] == 0 && tail[tail.size() - 3] == 0 &&
+         tail[tail.size() - 2] == 1 && tail[tail.size() - 1] == 0xB7;
+}
+
+int64_t held_bytes(Muxer& m, int stream_id) {
+  for (int k = 0; k < m.stream_count(); ++k)
+    if (m.stream(k)->stream_id() == stream_id) return m.stream(k)->held();
+  return 0;
+}
+
+double fail_job(JobStatus* status, int32_t code) {
+  if (status) status->result = code;
+  report_progress(status, 100.0);
+  return 0.0;
+}
+
+double run_mux(const char* out_name, int mux_type, int n_es, ESData* es_list, JobStatus* status, int vbr, int svcd,
+               int option, int pmt_pid, MuxReport* report) {
+  if (status) status->result = 0;
+  if (!out_name || !*out_name || n_es < 1 || !es_list) {
+    trace("muxer_encode (ERROR): no output or no inputs\n");
+    return fail_job(status, kMuxFailed);
+  }
+  if (n_es > kMaxInputs) {
+    trace("muxer_encode: %d inputs, the first %d are used\n", n_es, kMaxInputs);
+    n_es = kMaxInputs;
+  }
+  double longest = 0;
+  for (int i = 0; i < n_es; ++i) {
+    if (same_file(out_name, es_list[i].get_name() ? es_list[i].get_name() : "")) {
+      trace("muxer_encode (ERROR): the output \"%s\" is input #%d\n", out_name, i);
+      return fail_job(status, kMuxFailed);
+    }
+    const double d = check_es_data(&es_list[i]);
+    if (d <= 0) {
+      trace("muxer_encode (ERROR): #%d-ES length = 0\n", i);
+      return fail_job(status, kMuxFailed);
+    }
+    longest = std::max(longest, d);
+  }
+  assign_default_stream_ids(n_es, es_list);
+
+  const std::string part = std::string(out_name) + ".part";
+  std::unique_ptr<Muxer> m(muxer_create(mux_type, n_es, es_list, part.c_str(), pmt_pid, 0));
+  if (!m) {
+    trace("muxer_encode (ERROR): no multiplexer for type %d\n", mux_type);
+    unlink(part.c_str());
+    return fail_job(status, kMuxFailed);
+  }
+  m->set_minimize(option);
+  if (svcd) m->set_svcd(1);
+  if (vbr) m->set_vbr(1);
+
+  std::vector<Input> in(static_cast<size_t>(n_es));
+  for (int i = 0; i < n_es; ++i) {
+    Input& x = in[size_t(i)];
+    x.es = &es_list[i];
+    int err = 0;
+    x.file = BSFile(x.es->get_name(), 1, &err);
+    if (err || !x.file.is_open()) {
+      trace("muxer_encode (ERROR): cannot open \"%s\"\n", x.es->get_name() ? x.es->get_name() : "");
+      m.reset();
+      unlink(part.c_str());
+      return fail_job(status, kMuxFailed);
+    }
+    const int rate = x.es->is_video() ? x.es->get_video_bit_rate() : x.es->get_audio_bit_rate();
+    x.chunk = std::max(x.es->is_video() ? kMinRead : kMinAudioRead, size_t(std::max(rate, 0) + 7) / 8);
+  }
+  // The first audio stream's offset (MPEG audio; AC-3 silence is not there yet).
+  int offset_input = -1;
+  for (int i = 0; i < n_es; ++i)
+    if (!es_list[i].is_video() && es_list[i].audio_offset != 0) {
+      if (es_kind(es_list[i]) == ES_KIND_MPEG_AUDIO)
+        offset_input = i;
+      else
+        trace("muxer_encode: an offset of AC-3 or LPCM audio is refused (no silent frames for it); ignored\n");
+      break;
+    }
+
+  VideoESFilter filter;
+  std::vector<uint8_t> buf, video_tail;
+  bool failed = false, stopped = false;
+  int stop_code = 0;
+  int last_percent = -1;
+  auto feed = [&](Input& x, const uint8_t* d, int n) {
+    if (n <= 0) return true;
+    if (m->add_es_data(x.es->stream_id, d, n, x.es->pid) != n) return false;
+    if (x.es->is_video()) {
+      const size_t keep = std::min<size_t>(4, size_t(n));
+      video_tail.insert(video_tail.end(), d + n - keep, d + n);
+      if (video_tail.size() > 4) video_tail.erase(video_tail.begin(), video_tail.end() - 4);
+    }
+    return true;
+  };
+  auto end_input = [&](Input& x) {
+    x.done = true;
+    if (x.es->is_video()) {
+      int n = 0;
+      const uint8_t* rest = filter.take_output(&n);
+      if (n > 0) {
+        std::vector<uint8_t> copy(rest, rest + n);
+        if (!feed(x, copy.data(), n)) return false;
+      }
+      if (!ends_with_end_code(video_tail)) {
+        static const uint8_t kEnd[4] = {0, 0, 1, 0xB7};
+        if (!feed(x, kEnd, 4)) return false;
+      }
+    }
+    m->set_stream_end(x.es->stream_id, x.es->pid);
+    return !m->write_error();
+  };
+
+  for (;;) {
+    if (status) {
+      int cmd = status->command.load();
+      while (cmd == -4) {
+        if (status->pause_sleep)
+          status->pause_sleep(1000);
+        else
+          std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+        cmd = status->command.load();
+      }
+      if (cmd != 0) {
+        stopped = true;
+        stop_code = cmd;
+        break;
+      }
+    }
+    bool any = false;
+    // Streams that hold enough wait for the others.
+    std::vector<uint8_t> skip(in.size(), 0);
+    bool all_skipped = true;
+    for (size_t i = 0; i < in.size(); ++i) {
+      if (in[i].done) continue;
+      const int64_t held = held_bytes(*m, in[i].es->stream_id);
+      skip[i] = held > std::max<int64_t>(kEnoughHeld, 2 * int64_t(in[i].chunk)) ? 1 : 0;
+      if (!skip[i]) all_skipped = false;
+    }
+    for (size_t i = 0; i < in.size() && !failed; ++i) {
+      Input& x = in[i];
+      if (x.done) continue;
+      any = true;
+      if (skip[i] && !all_skipped) continue;
+      buf.resize(x.chunk);
+      const size_t got = x.file.read(buf.data(), x.chunk);
+      const bool short_read = got < x.chunk;
+      std::vector<uint8_t> adjusted;
+      const uint8_t* d = buf.data();
+      size_t n = got;
+      if (x.first_read && int(i) == offset_input) {
+        bool ended = false;
+        adjusted = apply_offset(x.es, buf.data(), got, &ended);
+        d = adjusted.data();
+        n = adjusted.size();
+        if (ended) {
+          if (!feed(x, d, int(n)) || !end_input(x)) failed = true;
+          x.first_read = false;
+          continue;
+        }
+      }
+      x.first_read = false;
+      if (x.es->is_video()) {
+        int fn = 0;
+        const uint8_t* f = filter.filter_data(d, int(n), &fn, 0);
+        if (!f || !feed(x, f, fn)) failed = true;
+      } else if (!feed(x, d, int(n))) {
+        failed = true;
+      }
+      if (!failed && short_read && !end_input(x)) failed = true;
+    }
+    if (failed || !any) break;
+    const double total = longest * std::max(m->get_mux_rate(), 1) / 8.0;
+    const double pct = std::min(99.99, 100.0 * double(m->bytes_written()) / std::max(total, 1.0));
+    if (int(pct) > last_percent) {
+      last_percent = int(pct);
+      report_progress(status, pct);
+    }
+  }
+
+  if (failed) trace("muxer_encode (ERROR): a stream could not be stored or written\n");
+  const int fin = failed || (stopped && stop_code == -1) ? 0 : m->finish();
+  const int waits = m->total_underflows(), overflows = m->total_overflows();
+  const double bytes = double(m->bytes_written());
+  const bool write_failed = m->write_error() || fin < 0;
+  if (report) {
+    report->type = m->get_type();
+    report->svcd = m->is_svcd();
+    auto* ps = dynamic_cast<PSMux*>(m.get());
+    report->nav = ps && ps->nav_vob_id() > 0 ? 1 : 0;
+    report->mux_rate = ps ? ps->mux_rate_field() * 400 : m->get_mux_rate();
+    report->bytes = m->bytes_written();
+    report->packs = m->packs_written();
+    report->streams.clear();
+    for (int i = 0; i < m->stream_count(); ++i) {
+      ES* e = m->stream(i);
+      MuxStreamReport r;
+      r.stream_id = e->stream_id();
+      r.sub_id = e->sub_id();
+      r.kind = e->kind();
+      r.packets = e->packet_count();
+      r.bytes = e->bytes_sent();
+      r.buffer = e->get_buffer_size();
+      r.peak_held = e->peak_held();
+      for (int k = 0; k < n_es; ++k)
+        if (es_list[k].stream_id == r.stream_id) r.pid = es_list[k].pid;
+      report->streams.push_back(r);
+    }
+  }
+  m.reset();
+  if (failed || write_failed || (stopped && stop_code == -1)) {
+    unlink(part.c_str());
+    return fail_job(status, failed || write_failed ? kMuxFailed : kMuxStopped);
+  }
+  if (std::rename(part.c_str(), out_name) != 0) {
+    trace("muxer_encode (ERROR): cannot rename \"%s\" to \"%s\"\n", part.c_str(), out_name);
+    unlink(part.c_str());
+    return fail_job(status, kMuxFailed);
+  }
+  int32_t result = 0;
+  if (waits && waits > overflows)
+    result = waits;
+  else if (overflows)
+    result = -overflows;
+  if (status) status->result = stopped ? kMuxStopped : result;
+  report_progress(status, 100.0);
+  return bytes;
+}
+
+}  // namespace
+
+double muxer_encode(const char* out_name, int mux_type, int n_es, ESData* es_list, JobStatus* status, int vbr, int svcd,
+                    int option, int pmt_pid, MuxReport* report) {
+  bool vbr_video = false;
+  for (int i = 0; es_list && i < n_es; ++i)
+    if (es_list[i].is_video() && es_list[i].is_vbr()) vbr_video = true;
+  if ((vbr && vbr_video && mux_type != MUX_VCD) || mux_type == MUX_TRANSPORT)
+    return muxer_encode_vbr(out_name, mux_type, n_es, es_list, status, vbr, svcd, option, pmt_pid, report);
+  return run_mux(out_name, mux_type, n_es, es_list, status, 0, svcd, option, pmt_pid, report);
+}
+
+double muxer_encode_vbr(const char* out_name, int mux_type, int n_es, ESData* es_list, JobStatus* status, int,
+                        int svcd, int option, int pmt_pid, MuxReport* report) {
+  if (mux_type == MUX_TRANSPORT) {
+    trace("muxer_encode_vbr (ERROR): transport streams are not available yet\n");
+    return fail_job(status, kMuxFailed);
+  }
+  return run_mux(out_name, mux_type, n_es, es_list, status, 1, svcd, option, pmt_pid, report);
+}
+
+double check_es_data(ESData* es) {
+  if (!es || !es->get_name()) return 0.0;
+  if (es->kind == ES_KIND_NONE) {
+    int err = 0;
+    ESData fresh;
+    fresh.open(es->get_name(), &err);
+    if (err) return 0.0;
+    fresh.stream_id = es->stream_id;
+    fresh.pid = es->pid;
+    fresh.audio_offset = es->audio_offset;
+    *es = fresh;
+  }
+  double d = es->get_duration();
+  if (es->kind == ES_KIND_MPEG_AUDIO) d -= double(es->audio_offset) / 1000.0;
+  return d;
+}
+
+int get_offset_frames(const ESData* es) {
+  if (!es || es->audio_offset == 0) return 0;
+  const double frame = audio_frame_seconds(es);
+  const double frames = double(es->audio_offset) / 1000.0 / frame;
+  return int(frames < 0 ? -std::floor(-frames + 0.5) : std::floor(frames + 0.5));
+}
+
+std::vector<uint8_t> make_es_mute_frame(const ESData* es) {
+  std::vector<uint8_t> out;
+  if (!es) return out;
+  const int kind = es_kind(*es);
+  const int type = kind == ES_KIND_AC3 ? AudioMuteFrame::kAC3 : kind == ES_KIND_LPCM ? AudioMuteFrame::kLPCM
+                                                                                      : AudioMuteFrame::kMpeg;
+  AudioMuteFrame* slot = nullptr;
+  AudioMuteFrame::create(&slot);
+  const int channels = kind == ES_KIND_LPCM ? es->get_channel_count() : es->get_audio_channels();
+  if (kind != ES_KIND_MPEG_AUDIO && kind != ES_KIND_AC3 && kind != ES_KIND_LPCM) {
+    trace("make_es_mute_frame (ERROR): stream kind %d has no silent frame\n", kind);
+  } else if (AudioMuteFrame::init_held(&slot, type, es->get_audio_sample_rate(), channels, es->get_audio_bit_rate(),
+                                       kind == ES_KIND_MPEG_AUDIO ? es->get_audio_layer() : 0) == 0) {
+    out.resize(size_t(std::max(slot->get_frame_size(), 0)) + 4096);
+    const int n = AudioMuteFrame::get_frame_held(&slot, out.data(), int(out.size()));
+    out.resize(size_t(std::max(n, 0)));
+  } else {
+    trace("make_es_mute_frame (ERROR): no silent frame for this stream\n");
+  }
+  AudioMuteFrame::destroy(&slot);
+  return out;
+}
+
+int is_vcd_pair(const ESData* video, const ESData* audio) {
+  if (!video || !audio || video->kind != ES_KIND_MPEG1_VIDEO || audio->kind != ES_KIND_MPEG_AUDIO) return 0;
+  const double fr = video->get_video_frame_rate();
+  const int w = video->get_video_width(), h = video->get_video_height();
+  if (fr <= 0 || fr > 30.0 || w != 352 || h != (std::lround(fr) == 25 ? 288 : 240)) return 0;
+  if (video->get_video_bit_rate() > 1152000) return 0;
+  return audio->get_audio_layer() == 2 && audio->get_audio_bit_rate() == 224000 &&
+                 audio->get_audio_sample_rate() == 44100
+             ? 1
+             : 0;
+}
+
+void mux_rates_for_es_list(int out[5], int n, const ESData* list) {
+  std::fill(out, out + 5, 0);
+  std::vector<int> rates, types;
+  const ESData* video = nullptr;
+  const ESData* audio = nullptr;
+  int audios = 0;
+  bool mpeg2 = false;
+  for (int i = 0; list && i < n; ++i) {
+    const ESData& e = list[i];
+    const int kind = es_kind(e);
+    types.push_back(kind);
+    rates.push_back(e.is_video() ? e.get_video_bit_rate() : e.get_audio_bit_rate());
+    if (e.is_video()) {
+      if (!video) video = &e;
+      if (e.is_video_mpeg2()) mpeg2 = true;
+    } else {
+      ++audios;
+      if (!audio) audio = &e;
+    }
+  }
+  if (!video) return;
+  out[0] = video->get_video_bit_rate();
+  const int k = static_cast<int>(rates.size());
+  out[1] = mpeg2 ? 0 : program_min_mux_rate(4, k, rates.data(), types.data());
+  out[2] = k == 2 && audios == 1 && is_vcd_pair(video, audio) ? 1411200 : 0;
+  out[3] = program_min_mux_rate(6, k, rates.data(), types.data());
+  out[4] = transport_min_mux_rate(k, rates.data(), types.data());
+}
+
+void mux_rates_for_av_lists(int out[5], int n_video, const ESData* videos, int n_audio, const ESData* audios) {
+  std::vector<ESData> all;
+  for (int i = 0; videos && i < n_video; ++i) all.push_back(videos[i]);
+  for (int i = 0; audios && i < n_audio; ++i) all.push_back(audios[i]);
+  mux_rates_for_es_list(out, static_cast<int>(all.size()), all.data());
+}
+
+void estimate_sizes(double out[5], int n, ESData* list) {
+  int rates[5];
+  mux_rates_for_es_list(rates, n, list);
+  double longest = 0;
+  for (int i = 0; list && i < n; ++i) longest = std::max(longest, list[i].get_duration());
+  for (int k = 0; k < 5; ++k) out[k] = longest * rates[k] / 8.0;
+}
+
+void assign_default_stream_ids(int n, ESData* list) {
+  int next_ac3 = 0x80, next_pcm = 0xA0, next_mpa = 0xC0, next_video = 0xE0;
+  for (int i = 0; list && i < n; ++i) {
+    ESData& e = list[i];
+    const int kind = es_kind(e);
+    int* counter = kind == ES_KIND_AC3 ? &next_ac3 : kind == ES_KIND_LPCM ? &next_pcm : e.is_video() ? &next_video : &next_mpa;
+    if (e.stream_id == 0) {
+      e.stream_id = (*counter)++;
+    } else if (e.stream_id == *counter) {
+      ++*counter;
+    }
+  }
+}

@@ -1,0 +1,88 @@
+// Program-stream multiplexer: MPEG-1 system streams (type 4), Video CD (5),
+// MPEG-2 program streams (6) and SVCD (7, an MPEG-2 program stream in
+// 2324-byte packs). One packet per pack; every pack has the full pack size.
+//
+// Scheduling: each pack goes to the stream whose next byte is due first
+// (earliest decoding deadline) among those whose decoder buffer has room for
+// the packet when the pack starts, so buffers neither overflow nor run dry
+// while the rate suffices. When no stream can send, a constant-rate stream
+// writes a padding pack (an empty sector on Video CD); a variable-rate or
+// size-minimised one moves its clock to the next removal instead.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "record/muxer.h"
+
+class PSMux : public Muxer {
+ public:
+  PSMux(int type, int n_es, const ESData* es_list, const char* file_name, int* failed, int nav_option = 0);
+  ~PSMux() override;
+
+  int add_es_data(int stream_id, const uint8_t* data, int length, int sub_id) override;
+  int get_mux_rate() override;
+  int set_mux_rate(int rate) override;
+  double set_syshdr_rate(double rate) override;
+  int set_video_packet_size(int size) override;
+  int set_audio_packet_size(int size) override;
+  int is_svcd() const override { return svcd_; }
+  void set_svcd(int on) override;
+  void set_minimize(int on) override;
+  int vbr_mux(int final) override;
+  int vbr_set_mux_rate(int frames) override;
+  int set_mux_rate_units(int bps) override;
+  int pack_state(int* a, int* b) override;
+  void set_stream_end(int stream_id, int sub_id) override;
+  int finish() override;
+
+  // The mux_rate field written in pack headers (units of 50 bytes/s).
+  int mux_rate_field() const { return rate_field_; }
+  int nav_vob_id() const { return nav_vob_id_; }
+  double start_delay() const { return start_delay_; }
+
+ private:
+  struct Row {
+    int pack, vhdr, ahdr, vpay, apay, size, flag;
+  };
+  int set_payload_sizes(bool video, int size);
+  bool all_ready() const;
+  int start();
+  int mpeg1_start();
+  int vcd_start();
+  int mpeg2_start();
+  double compute_start_delay() const;
+  int mux_step(int final);
+  int write_system_header_pack();
+  int write_syshdr_pack();
+  // One pack of stream i (forced: even beyond its buffer). -1 on a write
+  // error, 0 when it had nothing, else the pack bytes.
+  int write_pack(int i, bool forced);
+  int write_padding_pack();
+  int write_end();
+  int pack_header(uint8_t* out) const;
+  int system_header(uint8_t* out) const;
+  int padding_packet(uint8_t* out, int size) const;
+  int std_units(const ES& e, int* scale) const;
+  void advance(int bytes);
+
+  int32_t ac3_count_ = 0;
+  int32_t pcm_count_ = 0;
+  int32_t mpa_count_ = 0;
+  int32_t svcd_ = 0;
+  int32_t vcd_ = 0;
+  int32_t minimize_ = 0;
+  int32_t csps_ = 1;
+  double syshdr_rate_ = 1.0 / 7200;
+  int32_t rate_field_ = 0;
+  int32_t nav_vob_id_ = 0;
+  Row row_{};
+  int32_t started_ = 0;
+  int32_t header_written_ = 0;
+  int32_t syshdr_pending_ = 0;  // waits for the first video packet's pack
+  int32_t ended_written_ = 0;
+  double start_delay_ = 0.0;
+  double step_rate_ = 0.0;  // bytes/s the clock runs at
+  std::vector<uint8_t> pack_;
+  std::vector<uint8_t> first_packet_;  // per stream: the STD field is still due
+};

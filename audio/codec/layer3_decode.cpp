@@ -8,6 +8,7 @@
 #include "audio/codec/layer3_huffman.h"
 #include "audio/codec/layer3_tables.h"
 #include "audio/codec/mpa_decoder.h"
+#include "audio/codec/mpa_dsp.h"
 #include "foundation/trace.h"
 
 namespace {
@@ -292,10 +293,9 @@ void requantize(const int* ix, int lines, const GranuleInfo& g, const ScaleFacto
   const Layer3Tables& t = layer3_tables();
   const int shift = 2 * (1 + g.scalefac_scale);  // quarter steps per scale-factor step
   auto gain = [&](int e) { return t.pow2q[std::clamp(e, -512, 127) + 512]; };
-  auto put = [&](int i, double f) {
-    const int v = ix[i];
-    xr[i] = v == 0 ? 0.0 : v > 0 ? t.pow43[std::min(v, 8206)] * f : -t.pow43[std::min(-v, 8206)] * f;
-  };
+  // Values lie within +-(15 + 2^13 - 1) = +-8206, the signed table's range.
+  const double* pow43 = t.pow43_signed + 8206;
+  auto put = [&](int i, double f) { xr[i] = pow43[ix[i]] * f; };
   const int16_t* lb = t.sfb_long[sampling_index];
   const int16_t* sb = t.sfb_short[sampling_index];
   int i = 0;
@@ -513,12 +513,7 @@ void Layer3Frame::hybrid(int ch, const GranuleInfo& g, int lines_used) {
     const bool long_block = !is_short || (g.mixed && s < 2);
     if (long_block) {
       double tt[18];
-      for (int n = 0; n < 18; ++n) {
-        double acc = 0.0;
-        const double* c = t.cos18[n];
-        for (int k = 0; k < 18; ++k) acc += X[k] * c[k];
-        tt[n] = acc;
-      }
+      d.dsp_->dct4_18(X, t.cos18t, tt);
       const double* w = t.win_long[is_short ? kNormal : g.block_type];
       for (int i = 0; i < 9; ++i) z[i] = tt[i + 9] * w[i];
       for (int i = 9; i < 27; ++i) z[i] = -tt[26 - i] * w[i];
@@ -527,12 +522,9 @@ void Layer3Frame::hybrid(int ch, const GranuleInfo& g, int lines_used) {
       for (int i = 0; i < 36; ++i) z[i] = 0.0;
       for (int win = 0; win < 3; ++win) {
         const double* Xw = X + 6 * win;
-        double tt[6];
-        for (int n = 0; n < 6; ++n) {
-          double acc = 0.0;
-          for (int k = 0; k < 6; ++k) acc += Xw[k] * t.cos6[n][k];
-          tt[n] = acc;
-        }
+        double tt[6] = {};
+        for (int k = 0; k < 6; ++k)
+          for (int n = 0; n < 6; ++n) tt[n] += Xw[k] * t.cos6[n][k];
         double y[12];
         for (int i = 0; i < 3; ++i) y[i] = tt[i + 3];
         for (int i = 3; i < 9; ++i) y[i] = -tt[8 - i];

@@ -32,6 +32,10 @@ std::once_flag g_once;
 
 void build(Layer3Tables& t) {
   for (int i = 0; i < 8207; ++i) t.pow43[i] = std::pow(static_cast<double>(i), 4.0 / 3.0);
+  for (int i = 0; i < 8207; ++i) {
+    t.pow43_signed[8206 + i] = t.pow43[i];
+    if (i) t.pow43_signed[8206 - i] = -t.pow43[i];
+  }
   for (int e = -512; e < 128; ++e) t.pow2q[e + 512] = std::exp2(e / 4.0);
   std::memset(t.win_long, 0, sizeof t.win_long);
   for (int i = 0; i < 36; ++i) t.win_long[0][i] = std::sin(M_PI / 36 * (i + 0.5));
@@ -43,7 +47,7 @@ void build(Layer3Tables& t) {
   for (int i = 18; i < 36; ++i) t.win_long[3][i] = t.win_long[0][i];
   for (int i = 0; i < 12; ++i) t.win_short[i] = std::sin(M_PI / 12 * (i + 0.5));
   for (int n = 0; n < 18; ++n)
-    for (int k = 0; k < 18; ++k) t.cos18[n][k] = std::cos(M_PI / 18 * (n + 0.5) * (k + 0.5));
+    for (int k = 0; k < 18; ++k) t.cos18t[k][n] = std::cos(M_PI / 18 * (n + 0.5) * (k + 0.5));
   for (int n = 0; n < 6; ++n)
     for (int k = 0; k < 6; ++k) t.cos6[n][k] = std::cos(M_PI / 6 * (n + 0.5) * (k + 0.5));
   static const double kAlias[8] = {-0.6, -0.535, -0.33, -0.185, -0.095, -0.041, -0.0142, -0.0037};

@@ -7,6 +7,8 @@
 struct Layer3Tables {
   // |v|^(4/3) for every magnitude a pair with 13 linbits can code.
   double pow43[8207];
+  // sign(v) |v|^(4/3) for v = -8206..8206 at index v + 8206.
+  double pow43_signed[2 * 8206 + 1];
   // 2^(e/4) for e = -512..127 at index e + 512.
   double pow2q[640];
   // Long windows by block type (0 normal, 1 start, 3 stop; 2 unused) and
@@ -14,7 +16,7 @@ struct Layer3Tables {
   double win_long[4][36];
   double win_short[12];
   // DCT-IV kernels of the 36- and 12-point IMDCTs.
-  double cos18[18][18];
+  double cos18t[18][18];  // [k][n]
   double cos6[6][6];
   // Alias-reduction butterflies.
   double cs[8], ca[8];

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "audio/codec/layer3_tables.h"
+#include "audio/codec/mpa_dsp.h"
 #include "audio/codec/mpa_tables.h"
 #include "foundation/trace.h"
 
@@ -16,7 +17,7 @@ uint32_t be32(const uint8_t* p) {
 
 }  // namespace
 
-MpegAudioDecoder::MpegAudioDecoder() {
+MpegAudioDecoder::MpegAudioDecoder() : dsp_(&mpa_dsp()) {
   header_.clear();
   reference_.clear();
   mpa_tables();

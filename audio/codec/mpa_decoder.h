@@ -14,6 +14,8 @@
 #include "foundation/audio_header.h"
 #include "foundation/bitstream.h"
 
+struct MpaDsp;
+
 class MpegAudioDecoder {
  public:
   // 16-bit values of the largest frame (1152 samples x 2 channels).
@@ -102,6 +104,7 @@ class MpegAudioDecoder {
   double xr_[2][576];
   double hybrid_[2][576];
 
+  const MpaDsp* dsp_;
   int consumed_ = 0;
   int frame_bytes_ = 0;
   const uint8_t* frame_data_ = nullptr;  // the frame in hand, for layer III

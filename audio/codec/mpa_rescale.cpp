@@ -40,7 +40,7 @@ int nearest_index(double x, const RescaleTable& t) {
 class ScaleRewriter {
  public:
   ScaleRewriter(const uint8_t* in, uint8_t* out, int size, int skip, double gain)
-      : in_(in, static_cast<size_t>(size)), gain_(gain), table_(rescale_table()) {
+      : in_(in, static_cast<size_t>(size)), size_(static_cast<size_t>(size)), gain_(gain), table_(rescale_table()) {
     out_.init(out, static_cast<size_t>(size), 1);
     in_.skip_bytes(skip);
     // The writer starts at the same byte; the bytes before it are copied.
@@ -62,9 +62,12 @@ class ScaleRewriter {
     const uint64_t bits = out_.bit_count();
     const size_t last = static_cast<size_t>(bits >> 3);
     const int used = static_cast<int>(bits & 7);
-    const uint8_t keep = used ? out[last] : 0;
+    // A damaged frame's side information can run past its end, where the
+    // writer drops what does not fit.
+    const bool inside = last < size_;
+    const uint8_t keep = used && inside ? out[last] : 0;
     out_.flush_bytes();
-    if (used) {
+    if (used && inside) {
       const uint8_t low = static_cast<uint8_t>(0xFF >> used);
       out[last] = static_cast<uint8_t>((out[last] & ~low) | (keep & low));
     }
@@ -72,6 +75,7 @@ class ScaleRewriter {
 
  private:
   BS in_;
+  size_t size_;
   BitWriter out_;
   double gain_;
   const RescaleTable& table_;

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-struct FrmHdr;
+class FrmHdr;
 
 // One row of a layer II allocation table: the allocation code's width and
 // the quantisation class (index into MpaTables::levels) of codes 1..15.

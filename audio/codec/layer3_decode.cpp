@@ -15,6 +15,10 @@ namespace {
 
 enum BlockType { kNormal = 0, kStart = 1, kShort = 2, kStop = 3 };
 
+// An intensity position no band can hold: the band is decoded as mid/side
+// or left/right.
+constexpr int kNoIntensity = 1000;
+
 struct GranuleInfo {
   int part2_3_length;
   int big_values;
@@ -378,7 +382,7 @@ void Layer3Frame::stereo(const GranuleInfo& g1, bool ms, bool intensity) {
   const ScaleFactors& f = sf[1];
   auto apply = [&](int from, int to, int pos, int max) {
     if (h.lsf) {
-      if (pos == max) {
+      if (pos == max || pos == kNoIntensity) {
         if (ms) ms_lines(l, r, from, to);
         return;
       }
@@ -408,9 +412,13 @@ void Layer3Frame::stereo(const GranuleInfo& g1, bool ms, bool intensity) {
     while (b < 22 && lb[b + 1] <= last) ++b;
     if (last > lb[b]) ++b;  // the band holding the last non-zero line is not intensity
     if (ms) ms_lines(l, r, 0, std::min<int>(lb[std::min(b, 22)], 576));
+    // The top band has no position of its own: it takes band 20's when
+    // that band is intensity coded too, else it is not intensity coded.
+    const int top_from = b;
     for (; b < 22; ++b) {
-      const int sfb = b == 21 ? 20 : b;
-      apply(lb[b], lb[b + 1], f.l[sfb], f.l_max[sfb]);
+      if (b < 21) apply(lb[b], lb[b + 1], f.l[b], f.l_max[b]);
+      else if (top_from <= 20) apply(lb[b], lb[b + 1], f.l[20], f.l_max[20]);
+      else apply(lb[b], lb[b + 1], kNoIntensity, kNoIntensity);
     }
     return;
   }
@@ -459,9 +467,12 @@ void Layer3Frame::stereo(const GranuleInfo& g1, bool ms, bool intensity) {
       const int from = pos + w * width, to = from + width;
       if (b < start_band[w]) {
         if (ms) ms_lines(l, r, from, to);
+      } else if (b < 12) {
+        apply(from, to, f.s[b][w], f.s_max[b]);
+      } else if (start_band[w] <= 11) {  // the top band as for long blocks
+        apply(from, to, f.s[11][w], f.s_max[11]);
       } else {
-        const int sfb = b == 12 ? 11 : b;
-        apply(from, to, f.s[sfb][w], f.s_max[sfb]);
+        apply(from, to, kNoIntensity, kNoIntensity);
       }
     }
     pos += 3 * width;

@@ -78,7 +78,7 @@ int read_granule(BS& bs, GranuleInfo& g, bool lsf, int sampling_index, const cha
     g.region0_count = g.block_type == kShort && !g.mixed ? 8 : 7;
     g.region1_count = 36 - g.region0_count;
     const Layer3Tables& t = layer3_tables();
-    g.region1start = g.block_type == kShort && !g.mixed ? 3 * t.sfb_short[sampling_index][3]
+    g.region1start = g.block_type == kShort ? 3 * t.sfb_short[sampling_index][3]
                                                        : t.sfb_long[sampling_index][8];
     g.region2start = 576;
   } else {

@@ -22,3 +22,20 @@ PcmDiff mpa_compare(const std::vector<int16_t>& ours, const std::vector<double>&
                     size_t skip_ref = 0);
 // RMS over the bound of 0.75 LSB or a single error above 2 LSB.
 inline bool mpa_within_bound(const PcmDiff& d) { return d.rms <= 0.75 && d.max <= 2.0; }
+
+// The decodes of file by every installed peer (ffmpeg's float decoder for
+// the layer, mpg123, madplay), beside the file: peer name and output path.
+struct PeerDecode {
+  std::string name;
+  std::string path;
+};
+std::vector<PeerDecode> mpa_peer_decodes(const std::string& file, int layer, int channels);
+
+// Checks ours against each peer decode (gtest expectations). A lone peer
+// outside the bound is outvoted, with a note, when allow_outvoted is set and
+// the two others meet it. Returns the number of peers compared.
+int mpa_expect_peers(const std::vector<int16_t>& ours, const std::vector<PeerDecode>& peers, bool allow_outvoted,
+                     const std::string& what);
+
+// A gtest parameter name from a file name: every other character becomes '_'.
+std::string mpa_param_name(const std::string& text);

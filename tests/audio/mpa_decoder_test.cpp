@@ -98,8 +98,8 @@ TEST(MpaFrameRoad, GarbageBeforeAFrameIsSkipped) {
   const std::vector<uint8_t> s = load("mpa_tl_s.mp2");
   MpegAudioDecoder plain, junked;
   Pcm a, b;
-  std::vector<uint8_t> buf(333, 0x55);
-  buf.insert(buf.end(), s.begin(), s.end());
+  std::vector<uint8_t> buf(333 + s.size(), 0x55);
+  std::copy(s.begin(), s.end(), buf.begin() + 333);
   const int n = plain.decode_frame(s.data(), static_cast<int>(s.size()), a.v);
   ASSERT_EQ(n, 2304);
   EXPECT_EQ(junked.decode_frame(buf.data(), static_cast<int>(buf.size()), b.v), n);

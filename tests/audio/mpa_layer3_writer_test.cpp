@@ -1,8 +1,9 @@
-// Layer III features no encoder here writes, mixed blocks and intensity
-// stereo: a test-only frame writer codes random spectra through the
-// standard's Huffman tables (pure short, mixed and long blocks, intensity
-// with legal and illegal positions, with and without mid/side) into
-// self-contained MPEG-1 and lower-sampling-frequency frames, and our decode is compared with the peers'.
+// Layer III features no encoder here writes: a test-only frame writer
+// codes random spectra through the standard's Huffman tables into
+// self-contained MPEG-1 and lower-sampling-frequency frames (pure short,
+// mixed and long blocks; intensity with legal and illegal positions, with
+// and without mid/side; unused bits after the spectrum), and our decode is
+// compared with the peers'.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -39,6 +40,8 @@ struct Granule {
   int sf_long[22] = {};
   int sf_short[13][3] = {};
   int part23 = 0;
+  int slack = 0;            // unused bits after the last quadruple, counted in part23
+  uint32_t slack_bits = 0;
   std::vector<uint8_t> main;  // scale factors and Huffman codes
   Format format = kMpeg1;
   int slen[4] = {0, 0, 0, 0};  // lower frequencies: widths of the four partitions
@@ -141,6 +144,7 @@ void code_main(Granule& g, bool reuse[4]) {
     for (int k = 0; k < 4; ++k)
       if (g.spec[i + k]) w.put_bits(g.spec[i + k] < 0, 1);
   }
+  if (g.slack) w.put_bits(g.slack_bits, g.slack);
   g.part23 = static_cast<int>(w.bit_count());
   w.flush();
   buf.resize((static_cast<size_t>(g.part23) + 7) / 8);
@@ -148,11 +152,17 @@ void code_main(Granule& g, bool reuse[4]) {
 }
 
 // A random spectrum of `lines` possibly non-zero lines in stream order.
-void fill_spectrum(Granule& g, int lines, std::mt19937& rng) {
+// to_end: quadruples fill the spectrum up to line 576, so that the decoder
+// stops there with bits of part2_3_length left over.
+void fill_spectrum(Granule& g, int lines, std::mt19937& rng, bool to_end = false) {
   std::fill(std::begin(g.spec), std::end(g.spec), 0);
   int r1, r2;
   regions(g, &r1, &r2);
   g.big = std::min(288, static_cast<int>(rng() % static_cast<uint32_t>(lines / 2 + 1)));
+  if (to_end) {
+    g.big = 2 * static_cast<int>(rng() % 40);
+    lines = 576;
+  }
   for (int i = 0; i < g.big * 2; ++i) {
     const int r = i < r1 ? 0 : i < r2 ? 1 : 2;
     if (!g.table[r]) continue;
@@ -172,6 +182,7 @@ struct Kind {
   int mixed;
   int mode_ext;    // bit 1 mid/side, bit 0 intensity
   bool lsf = false;
+  bool slack = false;  // spectra to the last line, then unused bits
 };
 
 void random_granule(Granule& g, const Kind& k, const Format& fm, std::mt19937& rng, bool right, bool intensity) {
@@ -251,7 +262,11 @@ std::vector<uint8_t> frame(const Kind& k, const Format& fm, std::mt19937& rng) {
         // ways: with intensity on, the left channel stays below it.
         const int lines = ch == 1 && intensity ? 20 + static_cast<int>(rng() % 200)
                                                : 200 + static_cast<int>(rng() % (intensity ? 170 : 300));
-        fill_spectrum(x, std::max(0, lines - 60 * attempt), rng);
+        fill_spectrum(x, std::max(0, lines - 60 * attempt), rng, k.slack);
+        if (k.slack) {
+          x.slack = 1 + static_cast<int>(rng() % 24);
+          x.slack_bits = static_cast<uint32_t>(rng());
+        }
         // Coders end the coded lines with a non-zero one; a decoder may
         // take the last coded line for the last non-zero one.
         const int coded = x.big * 2 + x.count1;
@@ -363,7 +378,9 @@ INSTANTIATE_TEST_SUITE_P(Blocks, MpaLayer3Writer,
                                            Kind{"long_intensity", 0, 0, 1}, Kind{"long_intensity_ms", 0, 0, 3},
                                            Kind{"short_intensity", 2, 0, 1}, Kind{"mixed_intensity", 2, 1, 1},
                                            Kind{"mixed_intensity_ms", 2, 1, 3}, Kind{"lsf_long_ms", 0, 0, 2, true},
-                                           Kind{"lsf_mixed", 2, 1, 0, true}, Kind{"lsf_mixed_ms", 2, 1, 2, true}),
+                                           Kind{"lsf_mixed", 2, 1, 0, true}, Kind{"lsf_mixed_ms", 2, 1, 2, true},
+                                           Kind{"unused_bits_long", 0, 0, 2, false, true},
+                                           Kind{"unused_bits_short", 2, 0, 0, false, true}),
                          [](const ::testing::TestParamInfo<Kind>& i) { return std::string(i.param.name); });
 
 }  // namespace

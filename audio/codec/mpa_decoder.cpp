@@ -9,14 +9,6 @@
 #include "audio/codec/mpa_tables.h"
 #include "foundation/trace.h"
 
-namespace {
-
-uint32_t be32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[2]) << 8 | p[3];
-}
-
-}  // namespace
-
 MpegAudioDecoder::MpegAudioDecoder() : dsp_(&mpa_dsp()) {
   header_.clear();
   reference_.clear();
@@ -59,24 +51,21 @@ int MpegAudioDecoder::next_frame_header(BS* reader, int16_t* out) {
 }
 
 // First header of the data confirmed by a same-stream header one frame
-// later, or whose frame ends the data exactly. need_more is set when a
-// header was found whose frame or successor lies beyond the data.
+// later (FrmHdr::find_sync), or whose frame ends the data exactly. A header
+// find_sync takes only because too few bytes follow it to check is not
+// taken: need_more is set, and the caller comes back with more data.
 int MpegAudioDecoder::find_unlocked(const uint8_t* data, int length, bool* need_more) {
-  int pos = 0;
-  for (;;) {
-    const int off = pos + header_.parse_buffer(data + pos, length - pos);
-    if (!header_.valid) return off;
-    const int end = off + header_.frame_size;
-    if (end == length) return off;
-    if (end + 4 > length) {
-      header_.valid = 0;
+  FrmHdr h;  // fresh: find_sync starts from the frame size it holds
+  const int off = h.find_sync(data, length);
+  if (h.valid) {
+    const int end = off + h.frame_size;
+    if (end != length && length - off < h.frame_size + 4) {
+      h.valid = 0;
       *need_more = true;
-      return off;
     }
-    FrmHdr next;
-    if (next.parse(be32(data + end)) == 0 && header_.same_stream(next) == 0) return off;
-    pos = off + 1;
   }
+  header_ = h;
+  return off;
 }
 
 int MpegAudioDecoder::decode_header(BS* reader) {

@@ -72,6 +72,8 @@ class MpegAudioDecoder {
   // Synthesis of one time slot: 32 subband samples of one channel into 32
   // PCM samples at every step-th slot of out.
   void synth_polyphase(const double* subbands, int channel, int16_t* out, int step);
+  // Channel 0 into 32 consecutive samples.
+  void synth_polyphase_mono(const double* subbands, int16_t* out) { synth_polyphase(subbands, 0, out, 1); }
   // Equalizer, then synthesis, for one slot of every output channel.
   void output_slot(double (*subbands)[32], int channels, int16_t* out);
 

@@ -47,8 +47,13 @@ void MpegAudioDecoder::synth_polyphase(const double* subbands, int channel, int1
 }
 
 void MpegAudioDecoder::output_slot(double (*subbands)[32], int channels, int16_t* out) {
-  for (int ch = 0; ch < channels; ++ch) {
+  if (channels == 1) {
+    equalize_subbands(subbands[0], 0);
+    synth_polyphase_mono(subbands[0], out);
+    return;
+  }
+  for (int ch = 0; ch < 2; ++ch) {
     equalize_subbands(subbands[ch], ch);
-    synth_polyphase(subbands[ch], ch, out + ch, channels);
+    synth_polyphase(subbands[ch], ch, out + ch, 2);
   }
 }

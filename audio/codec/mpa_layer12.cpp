@@ -80,13 +80,7 @@ int MpegAudioDecoder::decode_layer1(BS& bs, int16_t* out) {
   const int bound = header_.mode == 1 ? 4 * header_.mode_extension + 4 : 32;
   uint8_t alloc[2][32] = {};
   uint8_t sf[2][32] = {};
-  for (int sb = 0; sb < 32; ++sb) {
-    if (sb < bound) {
-      for (int ch = 0; ch < nch; ++ch) alloc[ch][sb] = static_cast<uint8_t>(bs.get_bits(4));
-    } else {
-      alloc[0][sb] = alloc[1][sb] = static_cast<uint8_t>(bs.get_bits(4));
-    }
-  }
+  read_allocation(nch, bound, 32, nullptr, [&](int bits) { return bs.get_bits(bits); }, alloc);
   for (int ch = 0; ch < nch; ++ch)
     for (int sb = 0; sb < 32; ++sb)
       if (alloc[ch][sb] == 15) return 0;  // forbidden code: a damaged frame
@@ -128,22 +122,15 @@ int MpegAudioDecoder::decode_layer2(BS& bs, int16_t* out) {
   const int nch = header_.channels;
   const int sblimit = table.sblimit;
   const int bound = joint_bound(header_, sblimit);
+  uint8_t alloc[2][32] = {};
   int8_t cls[2][32];  // quantisation class, -1 for no allocation
   uint8_t scfsi[2][32] = {};
   uint8_t sf[2][32][3] = {};
   std::memset(cls, -1, sizeof cls);
-  for (int sb = 0; sb < sblimit; ++sb) {
-    const Layer2Row& row = *table.rows[sb];
-    if (sb < bound) {
-      for (int ch = 0; ch < nch; ++ch) {
-        const uint32_t a = bs.get_bits(row.bits);
-        cls[ch][sb] = a ? row.cls[a] : -1;
-      }
-    } else {
-      const uint32_t a = bs.get_bits(row.bits);
-      cls[0][sb] = cls[1][sb] = a ? row.cls[a] : -1;
-    }
-  }
+  read_allocation(nch, bound, sblimit, &table, [&](int bits) { return bs.get_bits(bits); }, alloc);
+  for (int ch = 0; ch < 2; ++ch)
+    for (int sb = 0; sb < sblimit; ++sb)
+      if (alloc[ch][sb]) cls[ch][sb] = table.rows[sb]->cls[alloc[ch][sb]];
   for (int sb = 0; sb < sblimit; ++sb)
     for (int ch = 0; ch < nch; ++ch)
       if (cls[ch][sb] >= 0) scfsi[ch][sb] = static_cast<uint8_t>(bs.get_bits(2));

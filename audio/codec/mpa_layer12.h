@@ -34,3 +34,20 @@ inline bool layer2_grouped(int c) { return c == 0 || c == 1 || c == 3; }
 // the subband limit (the 8- and 12-subband tables have fewer subbands than
 // a mode extension of 2 or 3 names).
 int joint_bound(const FrmHdr& h, int sblimit);
+
+// The allocation codes of a frame in stream order, shared by the decoder
+// and the rescaler: one code per channel below the bound, one for both
+// channels from it on, code(bits) supplying each. Layer I (table null) has
+// 32 subbands of 4-bit codes, layer II the table's subbands and widths.
+template <class Code>
+void read_allocation(int channels, int bound, int sblimit, const Layer2Table* table, Code&& code,
+                     uint8_t (*alloc)[32]) {
+  for (int sb = 0; sb < sblimit; ++sb) {
+    const int bits = table ? table->rows[sb]->bits : 4;
+    if (sb < bound) {
+      for (int ch = 0; ch < channels; ++ch) alloc[ch][sb] = static_cast<uint8_t>(code(bits));
+    } else {
+      alloc[0][sb] = alloc[1][sb] = static_cast<uint8_t>(code(bits));
+    }
+  }
+}

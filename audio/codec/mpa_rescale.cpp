@@ -85,13 +85,7 @@ void rescale_layer1(const FrmHdr& h, ScaleRewriter& rw) {
   const int nch = h.channels;
   const int bound = h.mode == 1 ? 4 * h.mode_extension + 4 : 32;
   uint8_t alloc[2][32] = {};
-  for (int sb = 0; sb < 32; ++sb) {
-    if (sb < bound) {
-      for (int ch = 0; ch < nch; ++ch) alloc[ch][sb] = static_cast<uint8_t>(rw.copy(4));
-    } else {
-      alloc[0][sb] = alloc[1][sb] = static_cast<uint8_t>(rw.copy(4));
-    }
-  }
+  read_allocation(nch, bound, 32, nullptr, [&](int bits) { return rw.copy(bits); }, alloc);
   for (int sb = 0; sb < 32; ++sb)
     for (int ch = 0; ch < nch; ++ch)
       if (alloc[ch][sb]) rw.scale_factor();
@@ -103,15 +97,9 @@ bool rescale_layer2(const FrmHdr& h, ScaleRewriter& rw) {
   const Layer2Table& table = layer2_table(index);
   const int nch = h.channels;
   const int bound = joint_bound(h, table.sblimit);
-  bool alloc[2][32] = {};
+  uint8_t alloc[2][32] = {};
   uint8_t scfsi[2][32] = {};
-  for (int sb = 0; sb < table.sblimit; ++sb) {
-    if (sb < bound) {
-      for (int ch = 0; ch < nch; ++ch) alloc[ch][sb] = rw.copy(table.rows[sb]->bits) != 0;
-    } else {
-      alloc[0][sb] = alloc[1][sb] = rw.copy(table.rows[sb]->bits) != 0;
-    }
-  }
+  read_allocation(nch, bound, table.sblimit, &table, [&](int bits) { return rw.copy(bits); }, alloc);
   for (int sb = 0; sb < table.sblimit; ++sb)
     for (int ch = 0; ch < nch; ++ch)
       if (alloc[ch][sb]) scfsi[ch][sb] = static_cast<uint8_t>(rw.copy(2));

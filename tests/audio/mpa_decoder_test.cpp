@@ -229,6 +229,34 @@ TEST(MpaLayer3, WindowSwitchingWithBlockTypeZeroIsRefused) {
   EXPECT_TRUE(trace.contains("Blocktype == 0 and window-switching == 1 not allowed."));
 }
 
+// region0_count + region1_count + 2 may name bands past the 23 edges of
+// the long-block table; the boundaries stop at the table's end.
+TEST(MpaLayer3, RegionCountsPastTheBandTableStayInside) {
+  std::vector<uint8_t> s = load("mpa_lame_cbr.mp3");
+  const std::vector<size_t> at = frame_offsets(s);
+  // Side information: main_data_begin 9, private 3, scfsi 8; granule 0
+  // channel 0: part2_3_length 12, big_values 9, global_gain 8,
+  // scalefac_compress 4, window_switching 1 (bit 53), then without window
+  // switching three table selects (15 bits), region0_count 4 (bit 69) and
+  // region1_count 3 (bit 73).
+  size_t k = 0;
+  for (size_t i = 2; i < at.size() && !k; ++i)
+    if (get_bits(s, at[i] + 4, 53, 1) == 0) k = i;
+  ASSERT_GT(k, 0u);
+  set_bits(s, at[k] + 4, 69, 4, 15);
+  set_bits(s, at[k] + 4, 73, 3, 7);
+  MpegAudioDecoder d;
+  Pcm p;
+  tsupport::TraceCapture trace;
+  for (size_t i = 0; i <= k + 1; ++i) {
+    const int n = d.decode_frame(s.data() + at[i], static_cast<int>(s.size() - at[i]), p.v);
+    EXPECT_TRUE(n == 0 || n == 2304) << "frame " << i;
+  }
+  // Region 2 then starts at line 576: never before region 1. An edge read
+  // from beyond the table would put it almost anywhere.
+  EXPECT_FALSE(trace.contains("III_dequantize_sample (ERROR)"));
+}
+
 // With the 8- and 12-subband tables a mode extension of 2 or 3 names a
 // joint-stereo bound (12 or 16) above the table's subbands; the allocation
 // read ran past the table.
@@ -264,6 +292,21 @@ TEST(MpaRescale, GainOneKeepsBytesGainZeroSilencesEveryScaleFactor) {
     std::vector<uint8_t> same(s.begin() + static_cast<long>(at[i]), s.begin() + static_cast<long>(at[i]) + size);
     ASSERT_EQ(MpegAudioDecoder::rescale_frame(same.data(), size, 0.0, same.data(), size), size);
     EXPECT_EQ(same, out);
+  }
+}
+
+// A layer I frame of 32 bytes (32 kbit/s, 48 kHz) cannot hold the
+// allocation and scale factors it claims; the rewrite reached for the byte
+// after the frame to keep its low bits.
+TEST(MpaRescale, SideInformationRunningPastTheFrameStaysInside) {
+  // 1111 1111 1111 | ID 1 | layer 11 | no CRC | 32 kbit/s 0001 | 48 kHz 01
+  // | padding 0 | private 0 | stereo 00 | 00 | 0 | 0 | 00
+  std::vector<uint8_t> frame = {0xFF, 0xFF, 0x14, 0x00};
+  frame.resize(32, 0x11);  // allocated subbands: 63 of 64, so the scale
+  frame[4] = 0x01;         // factors end inside a byte, past the frame
+  for (double gain : {0.0, 0.5, 1.0}) {
+    std::vector<uint8_t> out(frame.size());  // exactly the frame: overruns show
+    EXPECT_EQ(MpegAudioDecoder::rescale_frame(frame.data(), 32, gain, out.data(), 32), 32);
   }
 }
 

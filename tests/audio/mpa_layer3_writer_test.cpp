@@ -36,7 +36,7 @@ struct Granule {
   int global_gain = 170, sfc = 0, preflag = 0, sf_scale = 0, count1_table = 0;
   int big = 0;     // big_values
   int count1 = 0;  // lines coded as quadruples after the big values
-  int spec[576] = {};
+  int spectrum[576] = {};
   int sf_long[22] = {};
   int sf_short[13][3] = {};
   int part23 = 0;
@@ -134,15 +134,15 @@ void code_main(Granule& g, bool reuse[4]) {
   const int big = g.big * 2;
   for (int i = 0; i < big; i += 2) {
     const int r = i < r1 ? 0 : i < r2 ? 1 : 2;
-    if (g.table[r]) put_pair(w, g.table[r], g.spec[i], g.spec[i + 1]);
+    if (g.table[r]) put_pair(w, g.table[r], g.spectrum[i], g.spectrum[i + 1]);
   }
   const HuffSource& q = kHuffSources[32 + g.count1_table];
   for (int i = big; i < big + g.count1; i += 4) {
     int idx = 0;
-    for (int k = 0; k < 4; ++k) idx = idx << 1 | (g.spec[i + k] != 0);
+    for (int k = 0; k < 4; ++k) idx = idx << 1 | (g.spectrum[i + k] != 0);
     w.put_bits(q.codes[idx], q.lengths[idx]);
     for (int k = 0; k < 4; ++k)
-      if (g.spec[i + k]) w.put_bits(g.spec[i + k] < 0, 1);
+      if (g.spectrum[i + k]) w.put_bits(g.spectrum[i + k] < 0, 1);
   }
   if (g.slack) w.put_bits(g.slack_bits, g.slack);
   g.part23 = static_cast<int>(w.bit_count());
@@ -155,7 +155,7 @@ void code_main(Granule& g, bool reuse[4]) {
 // to_end: quadruples fill the spectrum up to line 576, so that the decoder
 // stops there with bits of part2_3_length left over.
 void fill_spectrum(Granule& g, int lines, std::mt19937& rng, bool to_end = false) {
-  std::fill(std::begin(g.spec), std::end(g.spec), 0);
+  std::fill(std::begin(g.spectrum), std::end(g.spectrum), 0);
   int r1, r2;
   regions(g, &r1, &r2);
   g.big = std::min(288, static_cast<int>(rng() % static_cast<uint32_t>(lines / 2 + 1)));
@@ -168,12 +168,12 @@ void fill_spectrum(Granule& g, int lines, std::mt19937& rng, bool to_end = false
     if (!g.table[r]) continue;
     const int m = table_max(g.table[r]);
     const int v = static_cast<int>(rng() % static_cast<uint32_t>(m + 1));
-    g.spec[i] = rng() % 3 == 0 ? 0 : (rng() & 1 ? -v : v);
+    g.spectrum[i] = rng() % 3 == 0 ? 0 : (rng() & 1 ? -v : v);
   }
   g.count1 = std::max(0, ((lines - g.big * 2) / 4) * 4);
   g.count1 = std::min(g.count1, 576 - g.big * 2);
   g.count1 -= g.count1 % 4;
-  for (int i = g.big * 2; i < g.big * 2 + g.count1; ++i) g.spec[i] = rng() % 3 == 0 ? (rng() & 1 ? -1 : 1) : 0;
+  for (int i = g.big * 2; i < g.big * 2 + g.count1; ++i) g.spectrum[i] = rng() % 3 == 0 ? (rng() & 1 ? -1 : 1) : 0;
 }
 
 struct Kind {
@@ -270,7 +270,7 @@ std::vector<uint8_t> frame(const Kind& k, const Format& fm, std::mt19937& rng) {
         // Coders end the coded lines with a non-zero one; a decoder may
         // take the last coded line for the last non-zero one.
         const int coded = x.big * 2 + x.count1;
-        if (coded > 0 && x.spec[coded - 1] == 0) x.spec[coded - 1] = 1;
+        if (coded > 0 && x.spectrum[coded - 1] == 0) x.spectrum[coded - 1] = 1;
       }
     for (int ch = 0; ch < 2; ++ch)
       for (int b = 0; b < 4; ++b)

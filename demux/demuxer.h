@@ -189,6 +189,9 @@ class DeMuxer {
   explicit DeMuxer(int stream_type);
 
  private:
+  // The transport class walks the read buffer and the stream table itself.
+  friend class DeMuxerTransport;
+
   int init(const char* name, int stream_type, int bit_rate);
   void assign(const DeMuxer& other);
   void set_video_info(int id, int pid);

@@ -11,7 +11,9 @@
 #include <thread>
 #include <vector>
 
+#include "audio/codec/audio_mute.h"
 #include "demux/transport_demuxer.h"
+#include "demux/video_es_filter.h"
 #include "foundation/rewriters.h"
 #include "foundation/trace.h"
 #include "foundation/utils.h"
@@ -40,6 +42,7 @@ struct JobOutput {
   bool synced = false;         // a PES start was met (bytes before it are not written)
   int drop_frames = 0;         // audio frames still to drop at the start
   std::unique_ptr<ESBuffer> pending;  // audio gathered while frames are dropped
+  std::unique_ptr<VideoESFilter> filter;  // video: keeps its GOP time codes running
 
   bool put(const uint8_t* p, size_t n) {
     if (failed) return false;
@@ -63,10 +66,22 @@ struct JobOutput {
 }  // namespace
 
 int DeMuxerTransport::write_silent_frames(const ESData& es, int n, const std::function<void(const uint8_t*, int)>& put) {
-  (void)es;
-  (void)put;
-  trace("DeMuxerTransport::demuxer (): %d silent frames not written: no silent-frame maker\n", n);
-  return 0;
+  AudioMuteFrame mute;
+  const int type = es.get_ac3_header() ? AudioMuteFrame::kAC3 : AudioMuteFrame::kMpeg;
+  const int rate = es.get_audio_bit_rate() > 0 ? es.get_audio_bit_rate() : es.bit_rate;
+  if (mute.init(type, es.get_audio_sample_rate(), es.get_channel_count(), rate, es.get_audio_layer())) {
+    trace("DeMuxerTransport::demuxer (): no silent frames for stream 0x%02X (PID %d)\n", es.stream_id, es.pid);
+    return 0;
+  }
+  std::vector<uint8_t> frame(size_t(std::max(mute.get_frame_size(), 4096)) + 64);
+  int written = 0;
+  for (int i = 0; i < n; ++i) {
+    const int len = mute.next_frame(frame.data(), int(frame.size()));
+    if (len <= 0) break;
+    put(frame.data(), len);
+    ++written;
+  }
+  return written;
 }
 
 double DeMuxerTransport::demuxer(int count, ESData* records, DemuxJobStatus* status) {
@@ -165,6 +180,18 @@ double DeMuxerTransport::demuxer(int count, ESData* records, DemuxJobStatus* sta
     }
   }
 
+  for (JobOutput& o : outs) {
+    if (!o.video || o.pid < 0) continue;
+    o.filter = std::make_unique<VideoESFilter>();
+    if (const SeqHdr* s = o.es ? o.es->get_video_header() : nullptr) o.filter->set_seqhdr(*s);
+  }
+  auto put_video = [&](JobOutput& o, const uint8_t* p, int n) {
+    int len = 0;
+    const uint8_t* out = o.filter->filter_data(p, n, &len, 0);
+    if (!out && n > 0) o.failed = true;
+    if (len > 0) o.put(out, size_t(len));
+  };
+
   // The packet walk.
   const double factor = 100.0 / src_.size.to_double();
   int last_percent = -1, pes_written = 0;
@@ -229,6 +256,8 @@ double DeMuxerTransport::demuxer(int count, ESData* records, DemuxJobStatus* sta
       } else if (at > 0) {
         o.pending->discard_front(at);
       }
+    } else if (o.filter) {
+      for (int k = 0; k < pieces.count; ++k) put_video(o, pieces.p[k], pieces.n[k]);
     } else {
       for (int k = 0; k < pieces.count; ++k) o.put(pieces.p[k], size_t(pieces.n[k]));
     }
@@ -241,6 +270,12 @@ double DeMuxerTransport::demuxer(int count, ESData* records, DemuxJobStatus* sta
     advance_packet();
   }
   const double done = current_offset().to_double();
+  for (JobOutput& o : outs)
+    if (o.filter && !o.failed) {
+      int len = 0;
+      const uint8_t* rest = o.filter->take_output(&len);
+      if (len > 0) o.put(rest, size_t(len));
+    }
   bool flush_failed = false;
   for (JobOutput& o : outs)
     if (!o.flush()) flush_failed = true;

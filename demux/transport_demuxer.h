@@ -122,6 +122,8 @@ class DeMuxerTransport : public DeMuxer {
   void copy_members(const DeMuxerTransport& other);
   bool step_over_bad_packet();
   void finish_open();
+  // Length, first GOP and last GOP of the selected video.
+  void measure_length();
   // Payload of the PES packets of pid from the current position into s,
   // until want bytes are in, one PES delivered bytes (one_pes) or end.
   int collect_pid(int pid, ESBuffer* s, int want, FileOffset end, bool one_pes, FileOffset* first_pes, double* pts);
@@ -154,13 +156,18 @@ class DeMuxerTransport : public DeMuxer {
   // Back to an offset this object handed out, without rounding.
   void seek_exact(FileOffset at);
   int pick_video_pid(const GOP* g, int stream_id);
+  void use_sequence_header_of(int pid);
   void build_timestamp_table();
   int write_silent_frames(const ESData& es, int n, const std::function<void(const uint8_t*, int)>& put);
   // First audio PTS of a PES starting in [from, limit); at: its packet.
   double scan_audio_pts(FileOffset from, FileOffset limit, FileOffset* at);
+  // Play time of an audio PES payload, in 90 kHz ticks.
+  double audio_ticks_of(int payload_bytes) const;
+  double timestamp_table_length() const;
   bool find_reset(FileOffset a, double a_pts, FileOffset b, FileOffset* join, double* end_pts, double* start_pts);
   void resync();
 
+  bool opening_ = false;  // the length is measured once the streams are known
   int selection_made_ = 0;
   std::vector<int> pids_;  // PID of each ES record (same index)
   TSPacket packet_;
@@ -174,6 +181,7 @@ class DeMuxerTransport : public DeMuxer {
   std::vector<TSPMT> pmts_;
   int selected_program_ = 0;
   int video_pid_ = kNoPid;
+  int seq_pid_ = -1;  // the video whose sequence header st_.seq holds
   int audio_pid_ = kNoPid;
   struct RetrySlot {
     int pid = 0;

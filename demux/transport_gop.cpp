@@ -55,6 +55,22 @@ int DeMuxerTransport::pick_video_pid(const GOP* g, int id) {
   return video_pid_;
 }
 
+// The picture parser judges pictures by the sequence header it holds: that
+// of the stream being walked, not of another program's video.
+void DeMuxerTransport::use_sequence_header_of(int pid) {
+  if (pid == seq_pid_) return;
+  const int i = pid_index(pid);
+  const SeqHdr* s = i >= 0 ? st_.es_data[size_t(i)].get_video_header() : nullptr;
+  if (s) {
+    st_.seq = *s;
+    st_.video_version = s->seq_ext ? 3 : 2;
+    st_.progressive_sequence = s->get_progressive_sequence();
+  } else {
+    st_.video_version = 0;  // the first sequence header met tells
+  }
+  seq_pid_ = pid;
+}
+
 int DeMuxerTransport::parse_gop(GOP* g, int id, int /*back_step*/, int bounded) {
   if (!g || !src_.file) return 0;
   parse_gop_calls_.fetch_add(1, std::memory_order_relaxed);
@@ -63,6 +79,7 @@ int DeMuxerTransport::parse_gop(GOP* g, int id, int /*back_step*/, int bounded) 
   if (g->pid || id || vpid == kNoPid) vpid = pick_video_pid(g, id);
   if (g->pid && vpid != g->pid) vpid = g->pid;  // a PID being examined before it has a record
   if (vpid == kNoPid) return 0;
+  use_sequence_header_of(vpid);
   FileOffset limit = src_.end_data;
   if (bounded && g->end.less(limit) && g->end.greater(current_offset())) limit = g->end;
   const int estimate = get_gop_bytes_estimate();

@@ -26,13 +26,16 @@ DeMuxerTransport::DeMuxerTransport(const char* name, int* error, int bit_rate) {
   (void)init(name, bit_rate > 0 ? 8 : 0, bit_rate);  // leaves the file open for system streams
   if (is_open() && st_.type == 8 && buf_.bytes) {
     st_.elementary = 0;
+    opening_ = true;
     e = init_parser();
+    opening_ = false;
     if (e) {
       trace("DeMuxerTransport::ctor (): <%s> has no usable program or PES stream\n", name ? name : "");
     } else {
       audio_.sec_per_byte = st_.bit_rate > 0 ? 8.0 / st_.bit_rate : 8.0 / 6000000.0;
-      find_bs_length();
+      // The table first: GOP times and the length scan read through it.
       build_timestamp_table();
+      measure_length();
       goto_offset(FileOffset(0u));
     }
   }
@@ -55,6 +58,21 @@ DeMuxerTransport& DeMuxerTransport::operator=(const DeMuxerTransport& other) {
 
 DeMuxerTransport::~DeMuxerTransport() = default;
 
+void DeMuxerTransport::measure_length() {
+  m_.total_length = 0.0;
+  m_.video_start_pts = kNoTime;
+  m_.first_field = -1;
+  find_bs_length();
+  if (tstable_.size() >= 2) {
+    // Joined parts: the length and the last GOP's place come from the
+    // continued time stamps, not from time codes that start again.
+    m_.total_length = timestamp_table_length();
+    const double fr = get_frame_rate();
+    if (m_.last_gop.pic_count > 0 && m_.last_gop.pts > kNoTime && m_.video_start_pts > kNoTime && fr > 0)
+      m_.last_gop.first_field = int((m_.last_gop.pts - m_.video_start_pts) / (45000.0 / fr) + 0.1);
+  }
+}
+
 void DeMuxerTransport::copy_members(const DeMuxerTransport& o) {
   selection_made_ = o.selection_made_;
   pids_ = o.pids_;
@@ -66,6 +84,7 @@ void DeMuxerTransport::copy_members(const DeMuxerTransport& o) {
   pmts_ = o.pmts_;
   selected_program_ = o.selected_program_ < int(pmts_.size()) ? o.selected_program_ : 0;
   video_pid_ = o.video_pid_;
+  seq_pid_ = o.seq_pid_;
   audio_pid_ = o.audio_pid_;
   retry_ = o.retry_;
   tstable_ = o.tstable_;
@@ -313,6 +332,7 @@ int DeMuxerTransport::select_program(int index) {
   if (pat_.program_count > 1) sort_es_by_program();
   selection_made_ = 0;
   if (pat_.program_count >= 1) select_default_es();
+  if (!opening_) measure_length();  // another program: its video has a length of its own
   const int n = int(st_.es_data.size());
   if (n < listed + extra) trace("DeMuxerTransport::select_program (): ONLY %d of (%d + %d) ES found\n", n, listed, extra);
   return n;
@@ -546,12 +566,12 @@ void DeMuxerTransport::select_default_es() {
   }
   if (!matched) return;
   if (vpid > 0) {
-    DeMuxer::select_video_es(0, vpid);
+    set_video_info(0, vpid);
     video_pid_ = st_.video_pid ? st_.video_pid : kNoPid;
   }
   if (audios > 1) apid = pick_mpeg_audio_pid(apid);
   if (apid > 0) {
-    DeMuxer::select_audio_es(0, apid);
+    set_audio_info(0, apid);
     audio_pid_ = st_.audio_pid ? st_.audio_pid : kNoPid;
     audio_.start_pts = get_first_pts_of(st_.audio_pid);
   }
@@ -590,37 +610,45 @@ const ESData* record_of(const std::vector<ESData>& es, int id, int pid, bool vid
 }  // namespace
 
 int DeMuxerTransport::select_video_es(int id, int pid) {
-  if (pid && pid == video_pid_ && (!id || id == st_.video_id)) return st_.video_id;
-  const int r = DeMuxer::select_video_es(id, pid);
+  const int prev = st_.video_id;
+  if (pid ? pid == video_pid_ && (!id || id == st_.video_id) : (id == st_.video_id || !id)) return prev;
+  const ESData* v = record_of(st_.es_data, id, pid, true);
+  if (!v) return prev;
+  set_video_info(0, v->pid);
   video_pid_ = st_.video_pid ? st_.video_pid : kNoPid;
   if (pat_.program_count >= 2) {
-    if (const ESData* v = record_of(st_.es_data, id, pid, true)) {
-      for (const ESData& a : st_.es_data)
-        if (!a.is_video() && a.program_index == v->program_index) {
-          DeMuxer::select_audio_es(0, a.pid);
-          audio_pid_ = st_.audio_pid ? st_.audio_pid : kNoPid;
-          audio_.start_pts = get_first_pts_of(st_.audio_pid);
-          break;
-        }
-    }
+    for (const ESData& a : st_.es_data)
+      if (!a.is_video() && a.program_index == v->program_index) {
+        set_audio_info(0, a.pid);
+        audio_pid_ = st_.audio_pid ? st_.audio_pid : kNoPid;
+        audio_.start_pts = get_first_pts_of(st_.audio_pid);
+        audio_.load_count = 0;
+        break;
+      }
   }
-  return r;
+  measure_length();
+  return prev;
 }
 
 int DeMuxerTransport::select_audio_es(int id, int pid) {
   if (pid && pid == audio_pid_ && (!id || id == st_.audio_id)) return st_.audio_id;
   const ESData* a = record_of(st_.es_data, id, pid, false);
-  const int r = DeMuxer::select_audio_es(a ? 0 : id, a ? a->pid : pid);
+  const int prev = st_.audio_id;
+  if (!a) return prev;
+  set_audio_info(0, a->pid);
   audio_pid_ = st_.audio_pid ? st_.audio_pid : kNoPid;
   audio_.start_pts = get_first_pts_of(st_.audio_pid);
   audio_.load_count = 0;
-  if (pat_.program_count >= 2 && a) {
+  if (pat_.program_count >= 2) {
     for (const ESData& v : st_.es_data)
       if (v.is_video() && v.program_index == a->program_index) {
-        DeMuxer::select_video_es(0, v.pid);
-        video_pid_ = st_.video_pid ? st_.video_pid : kNoPid;
+        if (v.pid != video_pid_) {
+          set_video_info(0, v.pid);
+          video_pid_ = st_.video_pid ? st_.video_pid : kNoPid;
+          measure_length();
+        }
         break;
       }
   }
-  return r;
+  return prev;
 }

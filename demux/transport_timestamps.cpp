@@ -16,6 +16,22 @@ constexpr uint64_t kLinearScan = 2u << 20;  // bytes searched packet by packet
 
 }  // namespace
 
+double DeMuxerTransport::audio_ticks_of(int payload_bytes) const {
+  const int i = pid_index(audio_pid_);
+  if (i < 0 || payload_bytes <= 0) return 0.0;
+  const ESData& r = st_.es_data[size_t(i)];
+  const int frame = r.get_audio_frame_size();
+  const double fd = r.get_audio_frame_duration();
+  if (frame <= 0 || fd <= 0) return 0.0;
+  return std::round(double(payload_bytes) / frame) * fd * 90000.0;
+}
+
+double DeMuxerTransport::timestamp_table_length() const {
+  double total = 0.0;
+  for (const TimeStampPart& p : tstable_) total += p.end_pts - p.start_pts;
+  return total / 90000.0;
+}
+
 double DeMuxerTransport::lookup_offset_table(FileOffset offset) const {
   if (tstable_.size() < 2) return 0.0;
   double c = 0.0;
@@ -67,6 +83,7 @@ bool DeMuxerTransport::find_reset(FileOffset a, double a_pts, FileOffset b, File
   // Packet by packet: the first audio PES whose PTS is below the one before.
   goto_offset(a);
   double prev = a_pts;
+  int prev_len = 0;
   FileOffset reset;
   bool found = false;
   const uint64_t stop = b.value() + kLinearScan;
@@ -84,11 +101,13 @@ bool DeMuxerTransport::find_reset(FileOffset a, double a_pts, FileOffset b, File
         break;
       }
       prev = pes_.pts;
+      prev_len = pes_.payload_length;
     }
     advance_packet();
   }
   if (!found) return false;
-  *end_pts = prev;
+  // The part ends where its last audio PES stops playing.
+  *end_pts = prev + audio_ticks_of(prev_len);
   // The later part may start with other streams: the first PES of any
   // stream whose PTS falls back by more than half a second marks the join.
   *join = reset;
@@ -153,6 +172,7 @@ void DeMuxerTransport::build_timestamp_table() {
   // The last part ends with the last audio PTS of the file.
   FileOffset at = samples.back().at;
   double last = samples.back().pts;
+  int last_len = 0;
   goto_offset(at);
   while (true) {
     if (read_packet()) {
@@ -160,11 +180,13 @@ void DeMuxerTransport::build_timestamp_table() {
       continue;
     }
     if (packet_.PID == audio_pid_ && packet_.payload_unit_start_indicator && decode_pes_header() == 0 &&
-        pes_.pts_flag && pes_.pts >= tstable_.back().start_pts)
-      last = std::max(last, pes_.pts);
+        pes_.pts_flag && pes_.pts >= tstable_.back().start_pts && pes_.pts >= last) {
+      last = pes_.pts;
+      last_len = pes_.payload_length;
+    }
     advance_packet();
   }
-  tstable_.back().end_pts = last;
+  tstable_.back().end_pts = last + audio_ticks_of(last_len);
   if (tstable_.size() < 2) {
     tstable_.clear();
     return;
@@ -172,15 +194,12 @@ void DeMuxerTransport::build_timestamp_table() {
   // Each part follows on where the one before it ended; entry 0 keeps its
   // span in the correction word.
   double running = tstable_[0].end_pts;
-  double total = tstable_[0].end_pts - tstable_[0].start_pts;
-  tstable_[0].correction = total;
+  tstable_[0].correction = tstable_[0].end_pts - tstable_[0].start_pts;
   for (size_t i = 1; i < tstable_.size(); ++i) {
     tstable_[i].correction = running - tstable_[i].start_pts;
     running += tstable_[i].end_pts - tstable_[i].start_pts;
-    total += tstable_[i].end_pts - tstable_[i].start_pts;
   }
   // Times now run on across the joins: frame numbers follow them.
-  m_.total_length = total / 90000.0;
   m_.pts_timing = 1;
-  trace("DeMuxerTransport::build_timestamp_table (): %zu parts, %.3f s\n", tstable_.size(), m_.total_length);
+  trace("DeMuxerTransport::build_timestamp_table (): %zu parts, %.3f s\n", tstable_.size(), timestamp_table_length());
 }

@@ -268,9 +268,9 @@ struct GopRow {
   std::vector<uint8_t> data;
 };
 
-std::vector<GopRow> walk_gops(const std::string& file, bool read) {
+std::vector<GopRow> walk_gops(const std::string& file, bool read, int id = 0, int pid = 0) {
   std::vector<GopRow> rows;
-  GOPList list(file.c_str());
+  GOPList list(file.c_str(), id, pid);
   if (!list.is_open() || list.build_index()) return rows;
   GOP g;
   for (int n = list.get_first_gop(&g, read ? 1 : 0); n > 0; n = list.next_gop(&g, read ? 1 : 0)) {
@@ -319,6 +319,20 @@ TEST(TransportGops, EqualTheElementaryStream) {
       ASSERT_LT(frame, pts.size());
       EXPECT_EQ(ts[i].pts, pts[frame] - pts[0]);
     }
+  }
+}
+
+// The second program's MPEG-1 video after the first program's MPEG-2: the
+// picture parser must judge its pictures by its own sequence header (the
+// other one cut its last picture as incomplete).
+TEST(TransportGops, SecondProgramVideoUsesItsOwnSequenceHeader) {
+  const auto ts = walk_gops(fixture("ts_2p.ts"), true, 0xE0, 258);
+  const auto es = walk_gops(fixture("ts_v.m1v"), true);
+  ASSERT_FALSE(es.empty());
+  ASSERT_EQ(ts.size(), es.size());
+  for (size_t i = 0; i < ts.size(); ++i) {
+    EXPECT_EQ(ts[i].types, es[i].types) << i;
+    EXPECT_TRUE(ts[i].data == es[i].data) << i;
   }
 }
 

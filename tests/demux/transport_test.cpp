@@ -2,6 +2,7 @@
 // selection), packet walk and PES headers, GOPs against the elementary
 // stream they carry, audio spans, the demultiplexing job and damaged input.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -448,6 +449,15 @@ TEST(TransportJob, AbsentStreamAndRefusedOutputs) {
   auto bad = job_records(*e, dir + "/no/such/folder");
   EXPECT_LT(e->demuxer(int(bad.size()), bad.data(), &status), 0);
   EXPECT_FALSE(status.failed_output.empty());
+
+  // A full disk fails it too, naming the output.
+  if (exists("/dev/full")) {
+    auto full = job_records(*e, dir);
+    full[0].set_name("/dev/full");
+    full.resize(1);
+    EXPECT_LT(e->demuxer(int(full.size()), full.data(), &status), 0);
+    EXPECT_EQ(status.failed_output, "/dev/full");
+  }
 }
 
 // ---- damaged input ---------------------------------------------------------------

@@ -1,26 +1,18 @@
 // GOPs of a transport stream from arbitrary bytes: parse_gop from the start
 // and from offsets inside the file, read_gop of what was found, and audio
 // spans.
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 
 #include "demux/transport_demuxer.h"
+#include "tests/fuzz/fuzz_temp_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > (1u << 22)) return 0;
-  char path[] = "/tmp/fuzz_ts_parse_gopXXXXXX";
-  const int fd = mkstemp(path);
-  if (fd < 0) return 0;
-  if (size && write(fd, data, size) != ssize_t(size)) {
-    close(fd);
-    unlink(path);
-    return 0;
-  }
-  close(fd);
+  const FuzzTempFile file(data, size);
+  if (!file.path()) return 0;
   int err = 0;
-  DeMuxerTransport d(path, &err, 4000000);
+  DeMuxerTransport d(file.path(), &err, 4000000);
   if (!err) {
     GOP g;
     d.goto_offset(FileOffset(0u));
@@ -40,6 +32,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       d.read_abs(&span);
     }
   }
-  unlink(path);
   return 0;
 }

@@ -1,26 +1,18 @@
 // The time-stamp table of joined recordings from arbitrary bytes: built at
 // every open; then looked up at every offset and used by GOP times.
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <vector>
 
 #include "demux/transport_demuxer.h"
+#include "tests/fuzz/fuzz_temp_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > (1u << 22)) return 0;
-  char path[] = "/tmp/fuzz_ts_tstableXXXXXX";
-  const int fd = mkstemp(path);
-  if (fd < 0) return 0;
-  if (size && write(fd, data, size) != ssize_t(size)) {
-    close(fd);
-    unlink(path);
-    return 0;
-  }
-  close(fd);
+  const FuzzTempFile file(data, size);
+  if (!file.path()) return 0;
   int err = 0;
-  DeMuxerTransport d(path, &err, 4000000);
+  DeMuxerTransport d(file.path(), &err, 4000000);
   if (!err) {
     for (uint64_t at = 0; at <= size; at += 997) (void)d.lookup_offset_table(FileOffset::from_u64(at));
     d.get_total_length();
@@ -28,6 +20,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<TimeStampPart> parts;
     copy.get_time_stamp_parts(&parts);
   }
-  unlink(path);
   return 0;
 }

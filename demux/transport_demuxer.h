@@ -164,7 +164,16 @@ class DeMuxerTransport : public DeMuxer {
   // Play time of an audio PES payload, in 90 kHz ticks.
   double audio_ticks_of(int payload_bytes) const;
   double timestamp_table_length() const;
-  bool find_reset(FileOffset a, double a_pts, FileOffset b, FileOffset* join, double* end_pts, double* start_pts);
+  double scan_pts(int pid, FileOffset from, FileOffset limit, FileOffset* at);
+  // A reset found between two probes: where the later part starts (join),
+  // its first audio PES, the audio end of the part before and start of the
+  // one after, and the same by video frames (none: no video).
+  struct ResetFound {
+    FileOffset join, reset;
+    double end_pts = 0, start_pts = 0;
+    double video_end = 0, video_start = 0;
+  };
+  bool find_reset(FileOffset floor, FileOffset a, double a_pts, FileOffset b, double ticks_per_byte, ResetFound* r);
   void resync();
 
   bool opening_ = false;  // the length is measured once the streams are known

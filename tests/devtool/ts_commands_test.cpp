@@ -355,4 +355,17 @@ TEST(TsJoined, TablePartsLengthGopsAndFrames) {
     EXPECT_GT(psnr(a.data() + size_t(i) * fs, b.data() + size_t(73 + i) * fs, fs), 48.0) << 73 + i;
 }
 
+TEST(TsJoined, MorePartsThanProbes) {
+  const std::string file = fixture("ts_join40.ts");
+  const auto table = starting(tool_lines("streams " + sh_quote(file)), "tstable");
+  EXPECT_EQ(table.size(), 40u);
+  for (size_t i = 1; i < table.size(); ++i) EXPECT_GT(field_int(table[i], "offset"), field_int(table[i - 1], "offset"));
+  const auto info = tool_lines("info " + sh_quote(file));
+  ASSERT_EQ(info.size(), 1u);
+  EXPECT_NEAR(std::stod(field(info[0], "length")), 40.0, 1.0);
+  const auto gops = tool_lines("gops " + sh_quote(file));
+  ASSERT_FALSE(gops.empty());
+  EXPECT_EQ(field_int(gops.back(), "frames"), 1000);
+}
+
 }  // namespace

@@ -121,6 +121,14 @@ class DeMuxerTransport : public DeMuxer {
   int add_ac3_es(int pid, int stream_id, const uint8_t* payload, int length);
   void copy_members(const DeMuxerTransport& other);
   bool step_over_bad_packet();
+  // The packets of a search window from the read position: the next one
+  // decoded, doubling the window once when nothing was found in it.
+  struct ScanWindow {
+    int packets = 0;
+    int k = 0;
+    bool doubled = false;
+  };
+  bool next_in_window(ScanWindow* w, bool found);
   void finish_open();
   // Length, first GOP and last GOP of the selected video.
   void measure_length();

@@ -122,11 +122,8 @@ int DeMuxerTransport::init_parser() {
 
   // The PAT.
   bool have_pat = false;
-  for (int k = 0; k < window; ++k) {
-    if (read_packet()) {
-      if (!step_over_bad_packet()) break;
-      continue;
-    }
+  ScanWindow pat_window{window, 0, true};
+  while (next_in_window(&pat_window, true)) {
     if (packet_.PID == 0 && packet_.payload_unit_start_indicator && packet_.payload_length > 1) {
       const uint8_t* p = payload_bytes();
       const int pointer = p[0];
@@ -154,11 +151,8 @@ int DeMuxerTransport::init_parser() {
   std::vector<char> found(pmts_.size(), 0);
   int found_count = 0;
   goto_offset(FileOffset(0u));
-  for (int k = 0; k < 2 * window && found_count < int(pmts_.size()); ++k) {
-    if (read_packet()) {
-      if (!step_over_bad_packet()) break;
-      continue;
-    }
+  ScanWindow pmt_window{2 * window, 0, true};
+  while (found_count < int(pmts_.size()) && next_in_window(&pmt_window, true)) {
     const int pid = packet_.PID;
     if (pid >= 16 && pid <= 8190 && packet_.payload_unit_start_indicator && packet_.payload_length > 1) {
       for (size_t i = 0; i < pmts_.size(); ++i) {
@@ -222,27 +216,29 @@ int DeMuxerTransport::probe_pes_pid(int pid, int add) {
   return code;
 }
 
+bool DeMuxerTransport::next_in_window(ScanWindow* w, bool found) {
+  while (true) {
+    if (w->k >= w->packets) {
+      // Nothing found in the window: once more as far again.
+      if (found || w->doubled) return false;
+      w->packets *= 2;
+      w->doubled = true;
+    }
+    ++w->k;
+    if (read_packet() == 0) return true;
+    if (!step_over_bad_packet()) return false;
+  }
+}
+
 int DeMuxerTransport::scan_pes_pids(int add) {
-  int window = window_packets();
   goto_offset(FileOffset(0u));
   struct Known {
     int pid, seen;
   };
   std::vector<Known> known;
   std::vector<int> found_pids, found_codes;
-  bool doubled = false;
-  int k = 0;
-  while (true) {
-    if (k >= window) {
-      if (!found_pids.empty() || doubled) break;
-      window *= 2;
-      doubled = true;
-    }
-    ++k;
-    if (read_packet()) {
-      if (!step_over_bad_packet()) break;
-      continue;
-    }
+  ScanWindow w{window_packets()};
+  while (next_in_window(&w, !found_pids.empty())) {
     const int pid = packet_.PID;
     if (pid > 15 && pid != 0x1FFF && packet_.payload_unit_start_indicator) {
       auto it = std::find_if(known.begin(), known.end(), [&](const Known& x) { return x.pid == pid; });
@@ -289,24 +285,13 @@ int DeMuxerTransport::select_program(int index) {
   }
   const int listed = int(list.size());
   int extra = 0;
-  int window = window_packets();
   st_.es_data.clear();
   pids_.clear();
   goto_offset(FileOffset(0u));
   std::vector<int> probed;
-  bool doubled = false;
-  int k = 0;
-  while (int(st_.es_data.size()) < listed + extra || (listed == 1 && extra == 0)) {
-    if (k >= window) {
-      if (!st_.es_data.empty() || doubled) break;
-      window *= 2;
-      doubled = true;
-    }
-    ++k;
-    if (read_packet()) {
-      if (!step_over_bad_packet()) break;
-      continue;
-    }
+  ScanWindow w{window_packets()};
+  while ((int(st_.es_data.size()) < listed + extra || (listed == 1 && extra == 0)) &&
+         next_in_window(&w, !st_.es_data.empty())) {
     const int pid = packet_.PID;
     auto it = std::find_if(list.begin(), list.end(), [&](const Listed& x) { return x.pid == pid; });
     if (it != list.end()) {

@@ -161,6 +161,7 @@ class DeMuxerTransport : public DeMuxer {
   // Copies the pieces into dst; -1 when they do not fit in room.
   static int copy_pieces(const PayloadPieces& pieces, uint8_t* dst, int room);
   bool is_packet_start(FileOffset at);
+  int parse_split_pes_header();
   // Back to an offset this object handed out, without rounding.
   void seek_exact(FileOffset at);
   int pick_video_pid(const GOP* g, int stream_id);

@@ -147,8 +147,10 @@ int DeMuxerTransport::parse_gop(GOP* g, int id, int /*back_step*/, int bounded) 
       advance_packet();
       continue;
     }
-    const bool resumed = skip > 0 && pos.equals(first_packet);
     double pts = kNoTime;
+    // A packet that only finishes a PES header cut by the packet before
+    // belongs to that packet: a read from there skips the header whole.
+    const bool header_rest = !packet_.payload_unit_start_indicator && header_skip_ > 0 && header_skip_pid_ == vpid;
     if (packet_.payload_unit_start_indicator) {
       if (decode_pes_header()) {
         trace("DeMuxerTransport::parse_gop (): pherr at %.0f\n", pos.to_double());
@@ -159,11 +161,15 @@ int DeMuxerTransport::parse_gop(GOP* g, int id, int /*back_step*/, int bounded) 
     }
     const PayloadPieces pieces = payload_pieces();
     const int total = pieces.total();
-    const int drop = resumed ? std::min(skip, total) : 0;
+    const int drop = std::min(skip, total);  // bytes of the GOP before, when resuming
+    skip -= drop;
     if (g->data_capacity - have < total) {
       if (!resize_gop_data_buffer(g, std::max(estimate / 4, 2 * total))) break;
     }
-    marks.push_back({pos.value(), have - drop});
+    if (header_rest && !marks.empty())
+      marks.back().data_pos -= drop;
+    else
+      marks.push_back({pos.value(), have - drop});
     if (pts > kNoTime) pes_marks.push_back({have - drop + std::min(pes_.start_offset, total), pts});
     int dropped = 0;
     for (int k = 0; k < pieces.count; ++k) {

@@ -151,10 +151,38 @@ int DeMuxerTransport::read_packet() {
   return packet_.decode(packet_bytes(), 0) ? 1 : 0;
 }
 
+// A PES header that the packet end cuts: its bytes gathered from the
+// following packets of the PID still held in the read buffer (the read
+// position does not move). 0 and pes_ filled, else the parser's result.
+int DeMuxerTransport::parse_split_pes_header() {
+  constexpr int kMost = 9 + 255 + 16;  // the longest header, and a little
+  uint8_t bytes[kMost];
+  int have = std::min(packet_.payload_length, kMost);
+  std::memcpy(bytes, payload_bytes(), size_t(have));
+  if (buf_.unread < 64 * kTSPacketSize) fill_bs_buffer();
+  const uint8_t* base = packet_bytes();
+  const int pid = packet_.PID;
+  TSPacket next;
+  for (int at = kTSPacketSize; have < kMost && at + kTSPacketSize <= buf_.unread; at += kTSPacketSize) {
+    if (next.decode(base + at, 0) != 0) break;  // lost the packet grid: give up
+    if (next.PID != pid || next.payload_length <= 0) continue;
+    if (next.payload_unit_start_indicator) break;
+    const int take = std::min(next.payload_length, kMost - have);
+    std::memcpy(bytes + have, base + at + next.payload_start(), size_t(take));
+    have += take;
+    PesHeader h;
+    if (parse_pes_header(bytes, have, &h) == 0 && h.start_offset + h.header_length <= have) break;
+  }
+  return parse_pes_header(bytes, have, &pes_);
+}
+
 int DeMuxerTransport::decode_pes_header() {
   if (packet_.payload_length <= 0) return 1;
   const int n = packet_.payload_length;
-  const int r = parse_pes_header(payload_bytes(), n, &pes_);
+  int r = parse_pes_header(payload_bytes(), n, &pes_);
+  if ((r == 1 || (r == 0 && pes_.pts_flag == 0 && pes_.start_offset + pes_.header_length > n)) &&
+      packet_.payload_unit_start_indicator)
+    r = parse_split_pes_header();
   if (r) {
     pes_packet_.zero();
     return r;

@@ -460,6 +460,81 @@ TEST(TransportJob, AbsentStreamAndRefusedOutputs) {
   }
 }
 
+// ---- PES headers cut by the packet end -----------------------------------------
+
+// Packets of PID 256 carrying es as PES packets of `chunk` bytes whose
+// headers (14 bytes, with a PTS) are cut after `first` bytes by the end of
+// their first packet; behind the PAT and PMT of ts_m2.ts.
+std::vector<uint8_t> split_header_stream(const std::vector<uint8_t>& es, size_t chunk, int first) {
+  const auto model = read_file(fixture("ts_m2.ts"));
+  std::vector<uint8_t> out(model.begin(), model.begin() + 2 * 188);  // PAT, PMT
+  int cc = 0;
+  auto packet = [&](bool start, const uint8_t* p, int n) {
+    // 0x47, PID 256, then an adaptation field that pads a short payload.
+    out.push_back(0x47);
+    out.push_back(uint8_t((start ? 0x40 : 0) | 0x01));
+    out.push_back(0x00);
+    if (n >= 184) {
+      out.push_back(uint8_t(0x10 | cc));
+    } else {
+      out.push_back(uint8_t(0x30 | cc));
+      const int af = 183 - n;
+      out.push_back(uint8_t(af));
+      if (af > 0) {
+        out.push_back(0x00);
+        out.insert(out.end(), size_t(af - 1), 0xFF);
+      }
+    }
+    out.insert(out.end(), p, p + std::min(n, 184));
+    cc = (cc + 1) & 15;
+  };
+  double pts = 126000;
+  for (size_t at = 0; at < es.size(); at += chunk) {
+    const int64_t t = int64_t(pts);
+    std::vector<uint8_t> pes = {0, 0, 1, 0xE0, 0, 0, 0x80, 0x80, 5, uint8_t(0x21 | ((t >> 29) & 0x0E)),
+                                uint8_t(t >> 22), uint8_t(0x01 | ((t >> 14) & 0xFE)), uint8_t(t >> 7),
+                                uint8_t(0x01 | ((t << 1) & 0xFE))};
+    pes.insert(pes.end(), es.begin() + long(at), es.begin() + long(std::min(es.size(), at + chunk)));
+    pts += 3600;
+    packet(true, pes.data(), first);
+    for (size_t k = size_t(first); k < pes.size(); k += 184)
+      packet(false, pes.data() + k, int(std::min<size_t>(184, pes.size() - k)));
+  }
+  return out;
+}
+
+TEST(TransportPes, HeadersCutByThePacketEndAreReadAcrossPackets) {
+  TraceCapture quiet;
+  const auto es = read_file(fixture("ts_v.m2v"));
+  ASSERT_GT(es.size(), 100000u);
+  const std::string dir = temp_dir();
+  const std::string file = dir + "/split.ts";
+  ASSERT_TRUE(write_file(file, split_header_stream(es, 30000, 6)));
+  auto d = open_ts(file);
+  ASSERT_TRUE(d);
+  // Every byte of the video comes out, and no PES start counts as damaged.
+  std::vector<ESData> records;
+  int n = 0;
+  ESData* table = d->get_es_data(&n);
+  for (int i = 0; i < n; ++i)
+    if (table[i].is_video()) {
+      records.push_back(table[i]);
+      records.back().set_name((dir + "/v.m2v").c_str());
+    }
+  ASSERT_EQ(records.size(), 1u);
+  DemuxJobStatus status;
+  EXPECT_GT(d->demuxer(1, records.data(), &status), 0);
+  EXPECT_EQ(status.skipped_pes, 0);
+  auto out = read_file(dir + "/v.m2v");
+  ASSERT_GE(out.size(), es.size());
+  EXPECT_TRUE(std::equal(es.begin(), es.end() - 4, out.begin()));
+  // The GOPs are those of the elementary stream, timed by their PES.
+  const auto ts_gops = walk_gops(file, true);
+  const auto es_gops = walk_gops(fixture("ts_v.m2v"), true);
+  ASSERT_EQ(ts_gops.size(), es_gops.size());
+  for (size_t i = 0; i < ts_gops.size(); ++i) EXPECT_TRUE(ts_gops[i].data == es_gops[i].data) << i;
+}
+
 // ---- damaged input ---------------------------------------------------------------
 
 // Opens, walks every GOP and loads spans; any crash or overrun shows under

@@ -339,6 +339,25 @@ TEST(TsJoined, TablePartsLengthGopsAndFrames) {
   EXPECT_EQ(field_int(gops.back(), "frames"), 125);
   for (size_t i = 1; i + 1 < gops.size(); ++i)
     EXPECT_GT(std::stod(field(gops[i], "pts")), std::stod(field(gops[i - 1], "pts"))) << gops[i];
+  // Audio behind the join is timed on from the first part.
+  const long long join = field_int(table[1], "offset");
+  std::string out;
+  run("ffprobe -v error -select_streams a -show_entries packet=pts,pos -of csv=p=0 " + sh_quote(file), &out);
+  double next_pts = -1;
+  long long next_pos = -1;
+  for (const auto& l : split_lines(out)) {
+    double p = 0;
+    long long pos = 0;
+    if (std::sscanf(l.c_str(), "%lf,%lld", &p, &pos) == 2 && pos > join + 100000) {
+      next_pts = p;
+      next_pos = pos;
+      break;
+    }
+  }
+  ASSERT_GT(next_pos, 0);
+  const auto span = tool_lines("span " + sh_quote(file) + " " + std::to_string(next_pos - 188));
+  ASSERT_EQ(span.size(), 1u);
+  EXPECT_EQ(std::stod(field(span[0], "pts")), next_pts + std::stod(field(table[1], "correction")));
   // Frames around the join: ffmpeg decodes the two parts one after the other.
   const std::string ours = temp_dir() + "/j.yuv", ref = temp_dir() + "/ref.yuv";
   int rc = 0;

@@ -1,16 +1,20 @@
-// gops FILE: walks the GOP index from the first GOP with next_gop, one line
-// per GOP, then the totals.
+// gops FILE [--stream ID[:PID]]: walks the GOP index of a video stream from
+// the first GOP with next_gop, one line per GOP, then the totals.
 #include <cstdio>
 #include <string>
 
 #include "demux/goplist.h"
 #include "devtool/command.h"
 #include "devtool/input.h"
+#include "devtool/stream_key.h"
 
 static int run_gops(int argc, char** argv) {
+  int id = 0, pid = 0;
+  if (const int rc = dev_take_stream_option("gops", &argc, argv, &id, &pid)) return rc;
   if (argc != 2) return dev_bad_count("gops", argc);
-  if (dev_input_of(argv[1], {InputKind::video}, "a video elementary stream", false)) return 1;
-  GOPList list(argv[1]);
+  if (dev_input_of(argv[1], {InputKind::video, InputKind::transport}, "a video elementary or transport stream", false))
+    return 1;
+  GOPList list(argv[1], id, pid);
   if (!list.is_open() || list.build_index()) return dev_fail("<%s>: cannot index", argv[1]);
   GOP g;
   int count = 0;
@@ -31,4 +35,5 @@ static int run_gops(int argc, char** argv) {
   return 0;
 }
 
-TAMSEL_DEV_COMMAND(gops, "FILE", "every GOP of the index of a video elementary stream, then the totals", run_gops);
+TAMSEL_DEV_COMMAND(gops, "FILE [--stream ID[:PID]]", "every GOP of the index of a video stream, then the totals",
+                   run_gops);

@@ -1,16 +1,21 @@
-// readgop FILE K OUT: writes the coded bytes of GOP K (0-based) to OUT.
+// readgop FILE K OUT [--stream ID[:PID]]: writes the coded bytes of GOP K
+// (0-based) of a video stream to OUT.
 #include <cstdio>
 
 #include "demux/goplist.h"
 #include "devtool/command.h"
 #include "devtool/input.h"
+#include "devtool/stream_key.h"
 
 static int run_readgop(int argc, char** argv) {
   long long k = 0;
+  int id = 0, pid = 0;
+  if (const int rc = dev_take_stream_option("readgop", &argc, argv, &id, &pid)) return rc;
   if (argc != 4) return dev_bad_count("readgop", argc);
   if (!dev_parse_int(argv[2], &k)) return dev_usage("readgop", "GOP number '%s' is not a number", argv[2]);
-  if (dev_input_of(argv[1], {InputKind::video}, "a video elementary stream", false)) return 1;
-  GOPList list(argv[1]);
+  if (dev_input_of(argv[1], {InputKind::video, InputKind::transport}, "a video elementary or transport stream", false))
+    return 1;
+  GOPList list(argv[1], id, pid);
   if (!list.is_open() || list.build_index()) return dev_fail("<%s>: cannot index", argv[1]);
   GOP g;
   int got = list.get_first_gop(&g, 0);
@@ -29,5 +34,5 @@ static int run_readgop(int argc, char** argv) {
   return 0;
 }
 
-TAMSEL_DEV_COMMAND(readgop, "FILE K OUT", "writes the coded bytes of GOP K (from 0) of a video elementary stream to OUT",
+TAMSEL_DEV_COMMAND(readgop, "FILE K OUT [--stream ID[:PID]]", "writes the coded bytes of GOP K (from 0) of a video stream to OUT",
                    run_readgop);

@@ -1,23 +1,30 @@
-// span FILE OFFSET: one audio span of an audio elementary stream loaded at
-// OFFSET, with the time stamp of its first whole frame.
+// span FILE OFFSET [--stream ID[:PID]]: one audio span of an audio stream
+// loaded at OFFSET, with the time stamp of its first whole frame.
 #include <cstdio>
 #include <memory>
 
 #include "demux/demuxer_cache.h"
 #include "devtool/command.h"
 #include "devtool/input.h"
+#include "devtool/stream_key.h"
 
 static int run_span(int argc, char** argv) {
   long long offset = 0;
+  int id = 0, pid = 0;
+  if (const int rc = dev_take_stream_option("span", &argc, argv, &id, &pid)) return rc;
   if (argc != 3) return dev_bad_count("span", argc);
   if (!dev_parse_int(argv[2], &offset) || offset < 0)
     return dev_usage("span", "offset '%s' is not a byte offset", argv[2]);
   DevInput in;
-  if (dev_input_of(argv[1], {InputKind::mpeg_audio, InputKind::ac3}, "an audio elementary stream", false, &in)) return 1;
+  if (dev_input_of(argv[1], {InputKind::mpeg_audio, InputKind::ac3, InputKind::transport},
+                   "an audio elementary or transport stream", false, &in))
+    return 1;
   std::unique_ptr<DeMuxer> d(demuxer_create(argv[1], 0));
   if (!d) return dev_fail("<%s>: cannot read %s", argv[1], dev_kind_text(in));
   ESBuffer span(16384);
   span.start = FileOffset::from_u64(uint64_t(offset));
+  span.stream_id = id;
+  span.pid = pid;
   const double t = d->load_abs(&span, 0, 0);
   char pts[32] = "none";
   if (t > kNoTime) std::snprintf(pts, sizeof pts, "%.0f", t);
@@ -26,5 +33,5 @@ static int run_span(int argc, char** argv) {
   return 0;
 }
 
-TAMSEL_DEV_COMMAND(span, "FILE OFFSET", "the audio span of an audio elementary stream loaded at byte OFFSET",
+TAMSEL_DEV_COMMAND(span, "FILE OFFSET [--stream ID[:PID]]", "the audio span of an audio stream loaded at byte OFFSET",
                    run_span);

@@ -185,7 +185,7 @@ TEST_P(FrameAccessStreams, IPSteppingShowsOnlyIAndPFrames) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Streams, FrameAccessStreams,
-                         ::testing::Values("il_tff.m2v", "cg.m2v", "m2c.m2v", "m1c.m1v", "422.m2v", "fa_ps.mpg"),
+                         ::testing::Values("il_tff.m2v", "cg.m2v", "m2c.m2v", "m1c.m1v", "422.m2v", "fa_ps.mpg", "ts_fa.ts"),
                          [](const auto& p) {
                            std::string n = p.param;
                            std::replace_if(n.begin(), n.end(), [](char c) { return !std::isalnum(c); }, '_');

@@ -116,9 +116,29 @@ TEST(DemuxerCache, RefusedFiles) {
   TraceCapture trace;
   EXPECT_FALSE(demuxer_create("/nonexistent/file.m2v", 0));
   EXPECT_FALSE(demuxer_create(nullptr, 0));
-  // Transport and program streams have no demultiplexer yet.
-  EXPECT_FALSE(demuxer_create(fixture("st_ts.ts").c_str(), 0));
-  EXPECT_TRUE(trace.contains("stream type 8"));
+  // Program streams have no demultiplexer yet.
+  EXPECT_FALSE(demuxer_create(fixture("st_vob.vob").c_str(), 0));
+  EXPECT_TRUE(trace.contains("is not handled"));
+}
+
+TEST(DemuxerCache, TransportStreamCopiesKeepTheirTables) {
+  std::unique_ptr<DeMuxer> a(demuxer_create(fixture("st_ts.ts").c_str(), 0));
+  ASSERT_TRUE(a);
+  EXPECT_EQ(a->get_stream_type(), 8);
+  // The second comes from the cache: a copy with the same streams.
+  std::unique_ptr<DeMuxer> b(demuxer_create(fixture("st_ts.ts").c_str(), 0));
+  ASSERT_TRUE(b);
+  int na = 0, nb = 0;
+  ESData* ea = a->get_es_data(&na);
+  ESData* eb = b->get_es_data(&nb);
+  ASSERT_EQ(na, nb);
+  for (int i = 0; i < na; ++i) EXPECT_EQ(ea[i].pid, eb[i].pid);
+  GOP ga, gb;
+  a->goto_offset(FileOffset(0u));
+  b->goto_offset(FileOffset(0u));
+  EXPECT_GT(a->parse_gop(&ga, 0, 0, 0), 0);
+  EXPECT_EQ(b->parse_gop(&gb, 0, 0, 0), ga.pic_count);
+  EXPECT_EQ(gb.byte_length, ga.byte_length);
 }
 
 }  // namespace

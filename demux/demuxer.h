@@ -319,4 +319,5 @@ class DeMuxer {
 
  private:
   static std::atomic<long> parse_gop_calls_;
+  friend class DeMuxerProgram;  // reads packets through the same buffer
 };

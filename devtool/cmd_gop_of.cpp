@@ -12,7 +12,7 @@ static int run_gop_of(int argc, char** argv) {
     long long frame = 0;
     if (!dev_parse_int(argv[a], &frame)) return dev_usage("gop-of", "frame '%s' is not a number", argv[a]);
   }
-  if (dev_input_of(argv[1], {InputKind::video}, "a video elementary stream", false)) return 1;
+  if (dev_input_of(argv[1], {InputKind::video, InputKind::program}, "a video elementary stream or program stream", false)) return 1;
   for (int a = 2; a < argc; ++a) {
     long long frame = 0;
     dev_parse_int(argv[a], &frame);

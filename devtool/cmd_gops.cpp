@@ -9,7 +9,7 @@
 
 static int run_gops(int argc, char** argv) {
   if (argc != 2) return dev_bad_count("gops", argc);
-  if (dev_input_of(argv[1], {InputKind::video}, "a video elementary stream", false)) return 1;
+  if (dev_input_of(argv[1], {InputKind::video, InputKind::program}, "a video elementary stream or program stream", false)) return 1;
   GOPList list(argv[1]);
   if (!list.is_open() || list.build_index()) return dev_fail("<%s>: cannot index", argv[1]);
   GOP g;

@@ -9,7 +9,7 @@ static int run_readgop(int argc, char** argv) {
   long long k = 0;
   if (argc != 4) return dev_bad_count("readgop", argc);
   if (!dev_parse_int(argv[2], &k)) return dev_usage("readgop", "GOP number '%s' is not a number", argv[2]);
-  if (dev_input_of(argv[1], {InputKind::video}, "a video elementary stream", false)) return 1;
+  if (dev_input_of(argv[1], {InputKind::video, InputKind::program}, "a video elementary stream or program stream", false)) return 1;
   GOPList list(argv[1]);
   if (!list.is_open() || list.build_index()) return dev_fail("<%s>: cannot index", argv[1]);
   GOP g;

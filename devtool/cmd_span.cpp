@@ -1,6 +1,8 @@
-// span FILE OFFSET: one audio span of an audio elementary stream loaded at
-// OFFSET, with the time stamp of its first whole frame.
+// span FILE OFFSET [--stream KEY]: one audio span loaded at OFFSET, with the
+// time stamp of its first whole frame. In program streams KEY names the
+// audio stream (0xC0, 0x80, 0xA0, ...; the default audio stream without it).
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "demux/demuxer_cache.h"
@@ -8,16 +10,32 @@
 #include "devtool/input.h"
 
 static int run_span(int argc, char** argv) {
-  long long offset = 0;
-  if (argc != 3) return dev_bad_count("span", argc);
+  long long offset = 0, key = 0;
+  if (argc != 3 && argc != 5) return dev_bad_count("span", argc);
   if (!dev_parse_int(argv[2], &offset) || offset < 0)
     return dev_usage("span", "offset '%s' is not a byte offset", argv[2]);
+  if (argc == 5) {
+    if (std::strcmp(argv[3], "--stream") != 0) return dev_usage("span", "unknown option '%s'", argv[3]);
+    if (!dev_parse_int(argv[4], &key) || key <= 0 || key > 0xFF)
+      return dev_usage("span", "stream '%s' is not a stream id", argv[4]);
+  }
   DevInput in;
-  if (dev_input_of(argv[1], {InputKind::mpeg_audio, InputKind::ac3}, "an audio elementary stream", false, &in)) return 1;
+  if (dev_input_of(argv[1], {InputKind::mpeg_audio, InputKind::ac3, InputKind::program},
+                   "an audio elementary stream or program stream", false, &in))
+    return 1;
   std::unique_ptr<DeMuxer> d(demuxer_create(argv[1], 0));
   if (!d) return dev_fail("<%s>: cannot read %s", argv[1], dev_kind_text(in));
+  if (in.kind == InputKind::program) {
+    if (!key) key = d->get_audio_selection(nullptr);
+    int n = 0;
+    const ESData* es = d->get_es_data(&n);
+    bool known = false;
+    for (int i = 0; i < n; ++i) known |= es[i].is_audio() && es[i].stream_id == key;
+    if (!known) return dev_fail("<%s>: no audio stream 0x%llx", argv[1], key);
+  }
   ESBuffer span(16384);
   span.start = FileOffset::from_u64(uint64_t(offset));
+  span.stream_id = int(key);
   const double t = d->load_abs(&span, 0, 0);
   char pts[32] = "none";
   if (t > kNoTime) std::snprintf(pts, sizeof pts, "%.0f", t);
@@ -26,5 +44,7 @@ static int run_span(int argc, char** argv) {
   return 0;
 }
 
-TAMSEL_DEV_COMMAND(span, "FILE OFFSET", "the audio span of an audio elementary stream loaded at byte OFFSET",
+TAMSEL_DEV_COMMAND(span, "FILE OFFSET [--stream KEY]",
+                   "the audio span of an audio elementary stream or of a program stream's audio KEY loaded at byte "
+                   "OFFSET",
                    run_span);

@@ -48,7 +48,8 @@ namespace {
 
 int clip_type_of(const DevInput& in) {
   switch (in.kind) {
-    case InputKind::video: return in.stream_type;
+    case InputKind::video:
+    case InputKind::program: return in.stream_type;
     case InputKind::jpeg: return 11;
     case InputKind::bmp: return 12;
     case InputKind::quicktime: return 13;
@@ -62,7 +63,7 @@ int clip_type_of(const DevInput& in) {
 std::unique_ptr<DTV> frame_access_open(const FrameAccessArgs& a) {
   DevInput in;
   if (dev_input_of(a.file.c_str(),
-                   {InputKind::video, InputKind::jpeg, InputKind::bmp, InputKind::quicktime, InputKind::avi},
+                   {InputKind::video, InputKind::program, InputKind::jpeg, InputKind::bmp, InputKind::quicktime, InputKind::avi},
                    "a video elementary stream, still or movie", false, &in))
     return nullptr;
   MPEG_Clip clip;

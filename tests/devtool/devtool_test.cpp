@@ -2,6 +2,7 @@
 // errors that name their cause, numbers outside the file reported, streams
 // the tool cannot read yet refused instead of misread, describe on every
 // kind of file, and one name for each bit rate and for chroma.
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -165,8 +166,15 @@ TEST(DevRefusal, ProgramAndTransportStreamsAreRefusedNotMisread) {
   const std::string cmds[] = {"decode F " + o, "audio F",    "ac3 F",      "headers F",           "info F",
                               "gops F",        "readgop F 0 " + o, "gop-of F 0", "frame F 0 --out " + o,
                               "walk F 0 1 --out " + o, "span F 0"};
+  // Commands that read program streams now; transport streams they refuse.
+  const std::string reading_program[] = {"info F", "gops F", "readgop F 0 " + o, "gop-of F 0",
+                                         "frame F 0 --out " + o, "walk F 0 1 --out " + o, "span F 0"};
+  auto reads_program = [&](const std::string& cmd) {
+    return std::find(std::begin(reading_program), std::end(reading_program), cmd) != std::end(reading_program);
+  };
   for (const auto& f : files) {
     for (const auto& cmd : cmds) {
+      if (reads_program(cmd) && std::string(f.what).find("program") == 0) continue;
       std::string args = cmd;
       args.replace(args.find('F'), 1, fx(f.name));
       SCOPED_TRACE(args);

@@ -1,0 +1,179 @@
+// Silent frames: exact sizes and headers, and ffmpeg decodes runs of them to
+// all-zero PCM without a message.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "audio/codec/audio_mute.h"
+#include "foundation/audio_header.h"
+#include "support.h"
+
+using tsupport::TraceCapture;
+
+namespace {
+
+// Decodes the stream with ffmpeg; true when it said nothing and every
+// sample is zero. samples receives the sample count.
+bool ffmpeg_decodes_to_silence(const std::vector<uint8_t>& stream, const char* format, size_t* samples) {
+  const std::string dir = tsupport::temp_dir();
+  const std::string in = dir + "/in." + format, out = dir + "/out.raw", err = dir + "/err.txt";
+  if (!tsupport::write_file(in, stream)) return false;
+  const int rc = tsupport::run("ffmpeg -nostdin -v error -y -f " + std::string(format) + " -i " + in +
+                               " -f s16le " + out + " 2>" + err);
+  const auto msg = tsupport::read_file(err);
+  EXPECT_TRUE(msg.empty()) << std::string(msg.begin(), msg.end());
+  const auto pcm = tsupport::read_file(out);
+  *samples = pcm.size() / 2;
+  if (rc != 0 || !msg.empty()) return false;
+  for (uint8_t b : pcm)
+    if (b) return false;
+  return true;
+}
+
+std::vector<uint8_t> frames(AudioMuteFrame& m, int count) {
+  std::vector<uint8_t> s;
+  std::vector<uint8_t> buf(8192);
+  for (int i = 0; i < count; ++i) {
+    const int n = m.next_frame(buf.data(), static_cast<int>(buf.size()));
+    EXPECT_GT(n, 0);
+    if (n <= 0) break;
+    s.insert(s.end(), buf.begin(), buf.begin() + n);
+  }
+  return s;
+}
+
+}  // namespace
+
+TEST(Mp3Mute, EveryRowIsAnUnpaddedFrameWithoutCrcAndFiller) {
+  for (const Mp3MuteRow& r : mp3_mute_frame_table) {
+    SCOPED_TRACE(std::to_string(r.sample_rate) + "/" + std::to_string(r.channels) + "/" +
+                 std::to_string(r.bit_rate));
+    std::vector<uint8_t> f(2000, 0xEE);
+    ASSERT_EQ(mp3_mute_frame(r.sample_rate, r.channels, r.bit_rate, f.data(), 2000), r.frame_size);
+    FrmHdr h;
+    ASSERT_EQ(h.parse(static_cast<uint32_t>(f[0] << 24 | f[1] << 16 | f[2] << 8 | f[3])), 0);
+    EXPECT_EQ(h.layer, 3);
+    EXPECT_EQ(h.padding, 0);
+    EXPECT_EQ(h.error_protection, 0);
+    EXPECT_EQ(h.sample_rate, r.sample_rate);
+    EXPECT_EQ(h.channels, r.channels);
+    EXPECT_EQ(h.bit_rate, r.bit_rate);
+    EXPECT_EQ(h.frame_size, r.frame_size);
+    EXPECT_EQ(mp3_mute_get_frame_size(r.sample_rate, r.channels, r.bit_rate), r.frame_size);
+    const int expect_template = h.lsf ? (r.channels == 1 ? 22 : 30) : (r.channels == 1 ? 30 : 45);
+    EXPECT_EQ(r.template_bytes, expect_template);
+    for (int i = r.template_bytes; i < r.frame_size; ++i) ASSERT_EQ(f[i], 0x55) << i;
+    EXPECT_EQ(f[r.frame_size], 0xEE);
+  }
+}
+
+TEST(Mp3Mute, EveryRowDecodesToSilenceInFfmpeg) {
+  for (const Mp3MuteRow& r : mp3_mute_frame_table) {
+    SCOPED_TRACE(std::to_string(r.sample_rate) + "/" + std::to_string(r.channels) + "/" +
+                 std::to_string(r.bit_rate));
+    AudioMuteFrame m;
+    ASSERT_EQ(m.init(AudioMuteFrame::kMpeg, r.sample_rate, r.channels, r.bit_rate, 3), 0);
+    EXPECT_EQ(m.get_frame_size(), r.frame_size);
+    size_t samples = 0;
+    EXPECT_TRUE(ffmpeg_decodes_to_silence(frames(m, 6), "mp3", &samples));
+    EXPECT_GT(samples, 0u);
+  }
+}
+
+TEST(Mp3Mute, UnsupportedRequestsAreRefused) {
+  TraceCapture cap;
+  EXPECT_EQ(mp3_mute_is_supported(44100, 2, 96000), 0);
+  AudioMuteFrame m;
+  EXPECT_EQ(m.init(AudioMuteFrame::kMpeg, 44100, 2, 96000, 3), 1);
+  EXPECT_EQ(m.type, AudioMuteFrame::kNone);
+  uint8_t b[2000];
+  EXPECT_EQ(mp3_mute_frame(44100, 2, 96000, b, 2000), 0);
+  EXPECT_TRUE(cap.contains("ERROR (mp3_mute_frame): invalid parameter sr = 44100, ch = 2, br = 96000"));
+  EXPECT_EQ(mp3_mute_frame(44100, 2, 128000, b, 416), 0);
+  EXPECT_TRUE(cap.contains("ERROR (mp3_mute_frame): invalid input(s)"));
+  EXPECT_EQ(mp3_mute_frame(44100, 2, 128000, b, 417), 417);
+}
+
+// Layers I and II: header from the parameters, every allocation zero.
+TEST(AudioMuteFrame, LayerOneAndTwoFramesDecodeToSilence) {
+  struct Case {
+    int rate, channels, bit_rate, layer, expect_rate, expect_bytes;
+  } cases[] = {
+      {44100, 2, 200000, 2, 192000, 626}, {48000, 2, 256000, 2, 256000, 768}, {32000, 1, 64000, 2, 64000, 288},
+      {48000, 1, 96000, 2, 96000, 288},   {44100, 2, 384000, 1, 384000, 416}, {32000, 1, 128000, 1, 128000, 192},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.layer) + ":" + std::to_string(c.rate) + "/" + std::to_string(c.channels));
+    AudioMuteFrame m;
+    ASSERT_EQ(m.init(AudioMuteFrame::kMpeg, c.rate, c.channels, c.bit_rate, c.layer), 0);
+    EXPECT_EQ(m.bit_rate, c.expect_rate);
+    EXPECT_EQ(m.get_frame_size(), c.channels * (c.layer == 1 ? 768 : 2304));
+    const auto s = frames(m, 8);
+    ASSERT_EQ(s.size(), static_cast<size_t>(8 * c.expect_bytes));
+    FrmHdr h;
+    ASSERT_EQ(h.parse(static_cast<uint32_t>(s[0] << 24 | s[1] << 16 | s[2] << 8 | s[3])), 0);
+    EXPECT_EQ(h.layer, c.layer);
+    EXPECT_EQ(h.bit_rate, c.expect_rate);
+    EXPECT_EQ(h.frame_size, c.expect_bytes);
+    EXPECT_EQ(h.channels, c.channels);
+    size_t samples = 0;
+    EXPECT_TRUE(ffmpeg_decodes_to_silence(s, "mp3", &samples));
+    EXPECT_EQ(samples, static_cast<size_t>(8 * c.channels * (c.layer == 1 ? 384 : 1152)));
+  }
+}
+
+TEST(AudioMuteFrame, SetUpRefusals) {
+  struct Case {
+    int type, rate, channels, bit_rate, layer;
+    const char* message;
+  } cases[] = {
+      {AudioMuteFrame::kLPCM, 44100, 2, 0, 0, "ERROR (AudioMuteFrame::init): PCM sample_rate=44100"},
+      {AudioMuteFrame::kLPCM, 48000, 6, 0, 0, "ERROR (AudioMuteFrame::init): PCM channels=6"},
+      {AudioMuteFrame::kMpeg, 22050, 2, 128000, 2, "ERROR (AudioMuteFrame::init): sample_rate=22050"},
+      {AudioMuteFrame::kMpeg, 48000, 3, 128000, 2, "ERROR (AudioMuteFrame::init): channels=3"},
+      {AudioMuteFrame::kMpeg, 48000, 2, 128000, 4, "ERROR (AudioMuteFrame::init): layer=4"},
+      {7, 48000, 2, 128000, 0, "ERROR (AudioMuteFrame::init): type=7"},
+      {AudioMuteFrame::kAC3, 48000, 2, 128000, 0, "AudioMuteFrame::init"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    TraceCapture cap;
+    AudioMuteFrame m;
+    ASSERT_EQ(m.init(AudioMuteFrame::kMpeg, 48000, 2, 128000, 3), 0);
+    EXPECT_EQ(m.init(c.type, c.rate, c.channels, c.bit_rate, c.layer), 1);
+    EXPECT_TRUE(cap.contains(c.message));
+    EXPECT_EQ(m.type, AudioMuteFrame::kNone);
+    EXPECT_EQ(m.get_frame_size(), 0);
+    uint8_t b[16];
+    EXPECT_EQ(m.next_frame(b, 16), 0);
+  }
+}
+
+TEST(AudioMuteFrame, LinearPcmFramesAreZeroBytes) {
+  AudioMuteFrame m;
+  ASSERT_EQ(m.init(AudioMuteFrame::kLPCM, 48000, 2, 0, 0), 0);
+  EXPECT_EQ(m.bit_rate, 1536000);
+  EXPECT_EQ(m.get_frame_size(), 4608);
+  std::vector<uint8_t> b(5000, 0xAA);
+  EXPECT_EQ(m.next_frame(b.data(), 5000), 4608);
+  for (int i = 0; i < 4608; ++i) ASSERT_EQ(b[i], 0);
+  EXPECT_EQ(b[4608], 0xAA);
+  TraceCapture cap;
+  EXPECT_EQ(m.next_frame(b.data(), 4607), 0);
+  EXPECT_EQ(m.next_frame(nullptr, 5000), 0);
+  EXPECT_TRUE(cap.contains("ERROR (AudioMuteFrame::get_pcm_frame): invalid inupt(s)"));
+}
+
+TEST(AudioMuteFrame, HolderFunctions) {
+  AudioMuteFrame* slot = nullptr;
+  uint8_t b[5000];
+  EXPECT_EQ(AudioMuteFrame::init_held(&slot, AudioMuteFrame::kLPCM, 48000, 2, 0, 0), 1);
+  EXPECT_EQ(AudioMuteFrame::get_frame_held(&slot, b, 5000), 0);
+  AudioMuteFrame::create(&slot);
+  ASSERT_NE(slot, nullptr);
+  EXPECT_EQ(AudioMuteFrame::init_held(&slot, AudioMuteFrame::kLPCM, 48000, 2, 0, 0), 0);
+  EXPECT_EQ(AudioMuteFrame::get_frame_held(&slot, b, 5000), 4608);
+  AudioMuteFrame::destroy(&slot);
+  EXPECT_EQ(slot, nullptr);
+}

@@ -71,6 +71,10 @@ class DeMuxerProgram : public DeMuxer {
   int seqhdr_modifier(int, int) override { return 0; }
   int read_abs(ESBuffer* span) override;
   double load_abs(ESBuffer* span, int count, int end_flag) override;
+  // Writes the streams of the records that carry an output name; the bytes
+  // of payload written, or -1.0 when an output cannot be opened, is the
+  // input, or cannot take all its bytes (the outputs are then deleted).
+  double demuxer(int count, ESData* records, DemuxJobStatus* status) override;
   int next_packet() override;
   int skip_packet() override;
   int get_payload_size() override;
@@ -92,6 +96,10 @@ class DeMuxerProgram : public DeMuxer {
 
   // ---- time lines ----
   int seek_next_pts(int key, int* count, double* pts);
+  // Start alignment of an audio stream to the video: frames to drop (> 0)
+  // or silent frames to add (< 0).
+  int get_start_frames(const ESData& r);
+  double first_audio_time(int key);
   void reset_pts_continuity();
   void continue_gop_pts(GOP* g, int keep);
   static int count_display_fields(const uint8_t* b, int n, int progressive_sequence);

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <random>
@@ -236,6 +238,138 @@ TEST(ProgramStream, AudioSpanTimeAtRandomOffsets) {
                                         << s.start.value();
     }
   }
+}
+
+}  // namespace
+
+namespace {
+
+double start_time(const std::string& file, const std::string& sel) {
+  auto rows = probe("-select_streams " + sel + " -show_entries stream=start_time " + sh_quote(file));
+  return rows.empty() ? 0.0 : std::stod(rows[0]["start_time"]);
+}
+
+std::vector<uint8_t> ffmpeg_copy(const std::string& file, const std::string& map, const std::string& format) {
+  const std::string out = temp_dir() + "/ff." + format;
+  EXPECT_EQ(run("ffmpeg -nostdin -v error -y -i " + sh_quote(file) + " -map " + map + " -c copy -f " + format + " " +
+                sh_quote(out)),
+            0);
+  return read_file(out);
+}
+
+// The records of a file, with outputs named by key in dir.
+std::vector<ESData> records_into(DeMuxer* d, const std::string& dir) {
+  int n = 0;
+  const ESData* es = d->get_es_data(&n);
+  std::vector<ESData> r(es, es + n);
+  for (ESData& x : r) {
+    char name[32];
+    const char* ext = x.is_video() ? "m2v" : x.ac3 ? "ac3" : x.lpcm ? "wav" : "mp2";
+    std::snprintf(name, sizeof name, "%02x.%s", x.stream_id, ext);
+    x.set_name((dir + "/" + name).c_str());
+  }
+  return r;
+}
+
+TEST(ProgramDemux, StreamsEqualFfmpegCopiesAfterTheStartAlignment) {
+  const std::string file = fixture("ps_dvd.vob");
+  std::unique_ptr<DeMuxer> d(demuxer_create(file.c_str(), 0));
+  ASSERT_TRUE(d);
+  const std::string dir = temp_dir();
+  auto r = records_into(d.get(), dir);
+  DemuxJobStatus st;
+  const double bytes = d->demuxer(int(r.size()), r.data(), &st);
+  ASSERT_GT(bytes, 0);
+  EXPECT_DOUBLE_EQ(st.progress, 100.0);
+  // Video: the elementary stream, plus an end code where it lacks one.
+  auto v = read_file(dir + "/e0.m2v");
+  auto want_v = read_file(fixture("ps_v.m2v"));
+  const uint8_t end_code[4] = {0, 0, 1, 0xB7};
+  if (want_v.size() < 4 || std::memcmp(want_v.data() + want_v.size() - 4, end_code, 4) != 0)
+    want_v.insert(want_v.end(), end_code, end_code + 4);
+  EXPECT_TRUE(v == want_v) << v.size() << " vs " << want_v.size();
+  const double video_start = start_time(file, "v");
+  struct Audio {
+    const char* out;
+    const char* map;
+    const char* format;
+    double frame_seconds;
+  };
+  for (Audio a : {Audio{"80.ac3", "0:a:0", "ac3", 1536 / 48000.0}, Audio{"c0.mp2", "0:a:1", "mp2", 1152 / 48000.0}}) {
+    const auto got = read_file(dir + "/" + a.out);
+    const auto ff = ffmpeg_copy(file, a.map, a.format);
+    ASSERT_GT(ff.size(), 1000u) << a.out;
+    const double audio_start = start_time(file, std::string("a:") + (a.map + 4));
+    const int align = int((video_start - audio_start) / a.frame_seconds);
+    ASSERT_GE(align, 0) << a.out;
+    // Frames of these streams all have one size.
+    const size_t frame = ff.size() / size_t(std::lround(6.0 / a.frame_seconds));
+    ASSERT_GT(frame, 0u);
+    const size_t cut = ff.size() - got.size();
+    EXPECT_EQ(cut % frame, 0u) << a.out;
+    EXPECT_EQ(int(cut / frame), align) << a.out;
+    EXPECT_TRUE(std::equal(got.begin(), got.end(), ff.begin() + long(cut))) << a.out;
+  }
+  // LPCM as 16-bit little-endian WAVE data.
+  const auto wav = read_file(dir + "/a0.wav");
+  const std::string raw = temp_dir() + "/a0.raw";
+  ASSERT_EQ(run("ffmpeg -nostdin -v error -y -i " + sh_quote(file) + " -map 0:a:2 -f s16le " + sh_quote(raw)), 0);
+  const auto pcm = read_file(raw);
+  ASSERT_GT(wav.size(), 44u);
+  EXPECT_EQ(std::string(wav.begin(), wav.begin() + 4), "RIFF");
+  EXPECT_EQ(wav[22] | wav[23] << 8, 2);                                    // channels
+  EXPECT_EQ(wav[24] | wav[25] << 8 | wav[26] << 16 | wav[27] << 24, 48000);  // rate
+  EXPECT_EQ(wav[34] | wav[35] << 8, 16);                                   // bits
+  std::vector<uint8_t> data(wav.begin() + 44, wav.end());
+  EXPECT_TRUE(data == pcm) << data.size() << " vs " << pcm.size();
+}
+
+TEST(ProgramDemux, StopDeletesOrKeepsAndFullDiskFails) {
+  const std::string file = fixture("ps_dvd.vob");
+  struct Case {
+    int command;
+    bool files_left;
+    double result_sign;
+  };
+  for (Case c : {Case{-1, false, 1}, Case{-2, true, 1}}) {
+    std::unique_ptr<DeMuxer> d(demuxer_create(file.c_str(), 0));
+    ASSERT_TRUE(d);
+    const std::string dir = temp_dir() + "/stop" + std::to_string(-c.command);
+    ASSERT_EQ(run("mkdir -p " + sh_quote(dir)), 0);
+    auto r = records_into(d.get(), dir);
+    DemuxJobStatus st;
+    st.command = c.command;
+    d->demuxer(int(r.size()), r.data(), &st);
+    EXPECT_LT(st.progress, 100.0);
+    for (const ESData& x : r) {
+      std::string out;
+      const bool exists = run("test -e " + sh_quote(x.get_name())) == 0;
+      EXPECT_EQ(exists, c.files_left) << x.get_name() << " after " << c.command;
+    }
+  }
+  // A disk that fills up: the job fails and leaves no partial outputs.
+  std::unique_ptr<DeMuxer> d(demuxer_create(file.c_str(), 0));
+  ASSERT_TRUE(d);
+  const std::string dir = temp_dir() + "/full";
+  ASSERT_EQ(run("mkdir -p " + sh_quote(dir) + " && ln -s /dev/full " + sh_quote(dir + "/80.ac3")), 0);
+  auto r = records_into(d.get(), dir);
+  DemuxJobStatus st;
+  EXPECT_LT(d->demuxer(int(r.size()), r.data(), &st), 0.0);
+  EXPECT_LT(st.progress, 100.0);
+  EXPECT_NE(run("test -e " + sh_quote(dir + "/e0.m2v")), 0);
+  EXPECT_EQ(run("test -c /dev/full"), 0);
+}
+
+TEST(ProgramDemux, OutputThatIsTheInputIsRefused) {
+  const std::string dir = temp_dir();
+  const std::string copy = dir + "/in.vob";
+  ASSERT_EQ(run("cp " + sh_quote(fixture("ps_vob.vob")) + " " + sh_quote(copy)), 0);
+  std::unique_ptr<DeMuxer> d(demuxer_create(copy.c_str(), 0));
+  ASSERT_TRUE(d);
+  auto r = records_into(d.get(), dir);
+  r[0].set_name(copy.c_str());
+  EXPECT_LT(d->demuxer(int(r.size()), r.data(), nullptr), 0.0);
+  EXPECT_EQ(read_file(copy), read_file(fixture("ps_vob.vob")));
 }
 
 }  // namespace

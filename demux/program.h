@@ -36,6 +36,7 @@ class NV_PCK_Parser {
   double vobu_s_ptm = 0.0, vobu_e_ptm = 0.0;
   double vob_v_s_s_ptm = 0.0, vob_v_e_e_ptm = 0.0;
   FileOffset offset;
+  int times_read = 0;  // the time fields were read (also by a failed decode)
 };
 
 // One stretch of a file on its own clock: PTS inside it + delta lie on the
@@ -108,6 +109,8 @@ class DeMuxerProgram : public DeMuxer {
   FileOffset get_vro_offset() const { return vro_offset_; }
   double get_vro_delta() const { return vro_delta_; }
   int check(FileOffset end);
+  // Falls of the system clock between parts samples of the file.
+  int check_cutoff(int parts);
 
   // The packet just read (positions from the read position).
   struct PacketState {
@@ -159,6 +162,15 @@ class DeMuxerProgram : public DeMuxer {
   double get_segment_start_pts();
   double adjust_span(ESBuffer* s, double reference);
   void add_segment(FileOffset start, double st, double et, double delta);
+  // Recorder joins.
+  double scan_packs(FileOffset limit, int first_only, FileOffset* at);
+  double search_cutoff(FileOffset* start, FileOffset* end, double* x);
+  double refine_cutoff(FileOffset a, double scr_a, FileOffset b, double scr_b, FileOffset* out);
+  double vro_get_delta(FileOffset from, FileOffset cut, double* x, double fallback);
+  int scan_vro_segments(int windows);
+  void build_vro_segments();
+  double join_delta(FileOffset join);
+  bool pts_disagree_with_length();
 
   PacketState pkt_;
   int parse_sub_streams_ = 0;
@@ -192,6 +204,7 @@ class DeMuxerProgram : public DeMuxer {
   // Time-base reset of a recorder join.
   FileOffset vro_offset_;
   double vro_delta_ = 0.0;
+  int pts_inconsistent_ = 0;
   SysHdr sys_hdr_;
   int decode_system_headers_ = 0;  // while the source set-up scans
   int announced_streams_ = 0, announced_av_ = 0;

@@ -50,11 +50,6 @@ int NV_PCK_Parser::decode(const uint8_t* data, int length, FileOffset at) {
     trace("ERROR (NV_PCK_Parser::decode): invalid DSI packet parameter(s)\n");
     return 0;
   }
-  const uint32_t fwdi_video = be32(d + 241);
-  if (!(fwdi_video & kValid) || (fwdi_video & kOffsetMask) == kOffsetMask) {
-    trace("ERROR (NV_PCK_Parser::decode): invalid FWDI Video flag\n");
-    return 0;
-  }
   offset = at;
   nv_pck_lbn = be32(p + 7);
   vobu_s_ptm = be32(p + 19);
@@ -63,6 +58,14 @@ int NV_PCK_Parser::decode(const uint8_t* data, int length, FileOffset at) {
   vobu_vob_idn = d[31] << 8 | d[32];
   vob_v_s_s_ptm = be32(d + 51);
   vob_v_e_e_ptm = be32(d + 55);
+  // The last unit of a cell has no next video unit: its times are read all
+  // the same (they end the cell), but the pack does not decode.
+  times_read = 1;
+  const uint32_t fwdi_video = be32(d + 241);
+  if (!(fwdi_video & kValid) || (fwdi_video & kOffsetMask) == kOffsetMask) {
+    trace("ERROR (NV_PCK_Parser::decode): invalid FWDI Video flag\n");
+    return 0;
+  }
   forward_jump = next_vobu = fwdi_video & kOffsetMask;
   // The farthest forward entry that points somewhere (a jump of 0 would
   // stand still).
@@ -163,6 +166,7 @@ int DeMuxerProgram::build_nav_segments() {
     nv.reset();
     if (!nv.decode(buf_.bytes.get() + buf_.rd, buf_.unread, pack)) {
       if (!decoded) break;
+      if (nv.times_read && nv.vobu_vob_idn == idn && nv.vobu_e_ptm > last.vobu_e_ptm) last = nv;
       if (!skip_packet()) break;
       continue;
     }
@@ -202,6 +206,9 @@ int DeMuxerProgram::build_nav_segments() {
     m_.pts_timing = 1;
   }
   nav_segment_count_ = int(segments_.size());
+  for (const CutoffSegment& x : segments_)
+    trace("PS::build_nav_segments (): segment at %.0f: %.0f-%.0f delta %.0f\n", x.start.to_double(), x.start_time,
+          x.end_time, x.delta);
   goto_offset(FileOffset(0u));
   return nav_segment_count_;
 }

@@ -37,10 +37,30 @@ DeMuxerProgram::DeMuxerProgram(const char* name, int* error, int stream_type, in
     e = open_source();
   }
   if (!e) {
-    if (segments_.empty()) find_bs_length();
+    if (segments_.empty()) {
+      find_bs_length();
+      // Time stamps that disagree with the length: one join of two
+      // recordings is put on one time line.
+      pts_inconsistent_ = m_.tc_inconsistent || pts_disagree_with_length();
+      if (pts_inconsistent_ && check_cutoff(8) == 1 && check(FileOffset(0u)) == 0 && vro_delta_ > 0) {
+        const GOP& last = m_.last_gop;
+        if (last.pts > kNoTime && m_.video_start_pts > kNoTime)
+          m_.total_length = (last.pts - m_.video_start_pts) / 90000.0 + last.total_fields * 0.5 / get_frame_rate();
+      }
+    }
     goto_offset(FileOffset(0u));
   }
   if (error) *error = e;
+}
+
+// The first and last GOP's time stamps span far less (or far more) than
+// the length the bit rate gives: the clock restarted somewhere.
+bool DeMuxerProgram::pts_disagree_with_length() {
+  const GOP& last = m_.last_gop;
+  const double br = m_.bit_rate_length;
+  if (m_.video_start_pts <= kNoTime || last.pts <= kNoTime || br <= 0) return false;
+  const double by_pts = (last.pts - m_.video_start_pts) / 90000.0 + last.total_fields * 0.5 / get_frame_rate();
+  return by_pts <= 0 || by_pts * 3 < br || br * 3 < by_pts;
 }
 
 DeMuxerProgram::DeMuxerProgram(const DeMuxerProgram& o) : DeMuxer(o) {
@@ -60,6 +80,7 @@ DeMuxerProgram::DeMuxerProgram(const DeMuxerProgram& o) : DeMuxer(o) {
   video_start_offset_ = o.video_start_offset_;
   vro_offset_ = o.vro_offset_;
   vro_delta_ = o.vro_delta_;
+  pts_inconsistent_ = o.pts_inconsistent_;
   sys_hdr_ = o.sys_hdr_;
   // The read position of a copy is its own: no packet or GOP carries over.
   stop_at_limit_ = 0;
@@ -202,7 +223,12 @@ int DeMuxerProgram::open_source() {
       if (best && best != sel->stream_id) select_audio_key(best);
     }
   }
-  if (!skip_segments_ && !type_mpeg1_ && nav_packs > 0) build_nav_segments();
+  if (!skip_segments_ && !type_mpeg1_) {
+    if (nav_packs > 0)
+      build_nav_segments();
+    else if (has_extension(src_.name.c_str(), ".VRO") || has_extension(src_.name.c_str(), ".CHECK"))
+      build_vro_segments();
+  }
   if (st_.vbr) mark_video_vbr();
   // Among MPEG audio streams a lower id that is at least as good wins.
   if (es.size() > 2 && get_audio_es_count() >= 2) {

@@ -373,3 +373,120 @@ TEST(ProgramDemux, OutputThatIsTheInputIsRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+DeMuxerProgram* as_program(DeMuxer* d) { return dynamic_cast<DeMuxerProgram*>(d); }
+
+double duration(const std::string& file) {
+  auto rows = probe("-show_entries format=duration " + sh_quote(file));
+  return rows.empty() ? 0.0 : std::stod(rows[0]["duration"]);
+}
+
+int frame_count(const std::string& file) {
+  auto rows = probe("-count_frames -select_streams v -show_entries stream=nb_read_frames " + sh_quote(file));
+  return rows.empty() ? 0 : std::stoi(rows[0]["nb_read_frames"]);
+}
+
+// Each GOP's time is the one before it plus its pictures.
+void expect_continuous(const std::vector<GopRow>& rows, double frame_rate, const std::string& what) {
+  for (size_t i = 1; i < rows.size(); ++i)
+    EXPECT_NEAR(rows[i].pts, rows[i - 1].pts + rows[i - 1].fields * 45000.0 / frame_rate, 1.0)
+        << what << " gop " << i;
+}
+
+TEST(ProgramSegments, DvdTitleOfTwoCellsIsOneTimeLine) {
+  const std::string title = fixture("ps_title/VIDEO_TS/VTS_01_1.VOB");
+  const std::string t1 = fixture("ps_t1.mpg"), t2 = fixture("ps_t2.mpg");
+  std::unique_ptr<DeMuxer> d(demuxer_create(title.c_str(), 0));
+  ASSERT_TRUE(d);
+  DeMuxerProgram* p = as_program(d.get());
+  ASSERT_TRUE(p);
+  ASSERT_EQ(p->get_segments().size(), 2u);
+  EXPECT_EQ(p->get_segments()[1].start.value(), read_file(t1).size());
+  EXPECT_NEAR(d->get_total_length(), duration(t1) + duration(t2), 0.1);
+  const auto rows = walk(title);
+  int frames = 0;
+  for (const GopRow& r : rows) frames += r.fields / 2;
+  EXPECT_EQ(frames, frame_count(t1) + frame_count(t2));
+  expect_continuous(rows, 25.0, "title");
+  // An ffmpeg-only DVD file has zeroed navigation packs: no segments.
+  std::unique_ptr<DeMuxer> z(demuxer_create(fixture("ps_dvd.vob").c_str(), 0));
+  ASSERT_TRUE(z);
+  EXPECT_TRUE(as_program(z.get())->get_segments().empty());
+}
+
+TEST(ProgramSegments, DvdTitleShowsTheSecondFileAfterTheFirst) {
+  const std::string title = fixture("ps_title/VIDEO_TS/VTS_01_1.VOB");
+  const std::string dir = temp_dir();
+  const int first = frame_count(fixture("ps_t1.mpg"));
+  // Frames of the second file, decoded by ffmpeg.
+  ASSERT_EQ(run("ffmpeg -nostdin -v error -y -i " + sh_quote(fixture("ps_t2.mpg")) +
+                " -fps_mode passthrough -f rawvideo -pix_fmt yuv420p " + sh_quote(dir + "/t2.yuv")),
+            0);
+  const auto ref = read_file(dir + "/t2.yuv");
+  const size_t frame = 720 * 576 * 3 / 2;
+  std::vector<int> want = {0, 1, 2, 14, 30, 60};
+  std::string args = "frame " + sh_quote(title);
+  for (int k : want) args += " " + std::to_string(first + k);
+  args += " --out " + sh_quote(dir + "/ours.yuv");
+  std::vector<std::string> lines;
+  ASSERT_EQ(dev(args, &lines), 0);
+  const auto ours = read_file(dir + "/ours.yuv");
+  ASSERT_EQ(ours.size(), want.size() * frame);
+  for (size_t i = 0; i < want.size(); ++i) {
+    ASSERT_LE(size_t(want[i] + 1) * frame, ref.size());
+    EXPECT_GT(psnr(ours.data() + i * frame, ref.data() + size_t(want[i]) * frame, 720 * 576), 40.0)
+        << "frame " << first + want[i];
+  }
+}
+
+TEST(ProgramSegments, RecorderFileOfThreePieces) {
+  const std::string rec = fixture("ps_rec.VRO");
+  std::unique_ptr<DeMuxer> d(demuxer_create(rec.c_str(), 0));
+  ASSERT_TRUE(d);
+  const auto& seg = as_program(d.get())->get_segments();
+  ASSERT_EQ(seg.size(), 3u);
+  const uint64_t join1 = read_file(fixture("ps_rec1.vob")).size();
+  const uint64_t join2 = join1 + read_file(fixture("ps_rec2.vob")).size();
+  EXPECT_EQ(seg[0].start.value(), 0u);
+  EXPECT_LE(seg[1].start.value(), join1 + 4096);
+  EXPECT_GE(seg[1].start.value() + 4096, join1);
+  EXPECT_LE(seg[2].start.value(), join2 + 4096);
+  EXPECT_GE(seg[2].start.value() + 4096, join2);
+  double sum = 0;
+  int frames = 0;
+  for (int i = 1; i <= 3; ++i) {
+    sum += duration(fixture("ps_rec" + std::to_string(i) + ".vob"));
+    frames += frame_count(fixture("ps_rec" + std::to_string(i) + ".vob"));
+  }
+  EXPECT_NEAR(d->get_total_length(), sum, 0.1);
+  const auto rows = walk(rec);
+  int listed = 0;
+  for (const GopRow& r : rows) listed += r.fields / 2;
+  EXPECT_EQ(listed, frames);
+  expect_continuous(rows, 25.0, "recorder");
+}
+
+TEST(ProgramSegments, JoinedRecordingGetsItsOffsetThroughTheTimeBaseCheck) {
+  const std::string join = fixture("ps_join.mpg");
+  std::unique_ptr<DeMuxer> d(demuxer_create(join.c_str(), 0));
+  ASSERT_TRUE(d);
+  DeMuxerProgram* p = as_program(d.get());
+  const uint64_t piece = read_file(fixture("ps_join1.mpg")).size();
+  EXPECT_LE(p->get_vro_offset().value(), piece);
+  EXPECT_GE(p->get_vro_offset().value() + 4096, piece);
+  EXPECT_GT(p->get_vro_delta(), 0.0);
+  const auto rows = walk(join);
+  expect_continuous(rows, 25.0, "join");
+  int frames = 0;
+  for (const GopRow& r : rows) frames += r.fields / 2;
+  EXPECT_EQ(frames, frame_count(fixture("ps_join1.mpg")) + frame_count(fixture("ps_join2.mpg")));
+  // Two pieces of equal length are left alone.
+  std::unique_ptr<DeMuxer> e(demuxer_create(fixture("ps_even.mpg").c_str(), 0));
+  ASSERT_TRUE(e);
+  EXPECT_EQ(as_program(e.get())->get_vro_delta(), 0.0);
+  EXPECT_TRUE(as_program(e.get())->get_segments().empty());
+}
+
+}  // namespace

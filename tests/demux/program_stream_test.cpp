@@ -490,3 +490,182 @@ TEST(ProgramSegments, JoinedRecordingGetsItsOffsetThroughTheTimeBaseCheck) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string write_temp(const std::string& name, const std::vector<uint8_t>& b) {
+  const std::string path = temp_dir() + "/" + name;
+  EXPECT_TRUE(write_file(path, b));
+  return path;
+}
+
+TEST(ProgramDamage, TruncatedDvdFileListsItsGopsUpToTheCut) {
+  auto b = read_file(fixture("ps_dvd.vob"));
+  const auto whole = walk(fixture("ps_dvd.vob"));
+  ASSERT_GT(whole.size(), 6u);
+  b.resize(b.size() / 2 + 1000);  // inside a pack
+  const std::string cut = write_temp("cut.vob", b);
+  const auto rows = walk(cut);
+  ASSERT_GE(rows.size(), whole.size() / 2 - 1);
+  // Every GOP but the last is whole and equal; the last is no longer
+  // than its whole self and its bytes agree as far as they go.
+  for (size_t i = 0; i + 1 < rows.size(); ++i) EXPECT_TRUE(rows[i].bytes == whole[i].bytes) << i;
+  const auto& last = rows.back();
+  const auto& full = whole[rows.size() - 1];
+  ASSERT_LE(last.bytes.size(), full.bytes.size());
+  EXPECT_TRUE(std::equal(last.bytes.begin(), last.bytes.end(), full.bytes.begin()));
+}
+
+TEST(ProgramDamage, BitFlipsAndJunkNeitherCrashNorStopTheReading) {
+  const auto clean = read_file(fixture("ps_dvd.vob"));
+  const auto whole = walk(fixture("ps_dvd.vob"));
+  std::mt19937 rng(99);
+  for (int round = 0; round < 3; ++round) {
+    auto b = clean;
+    for (int i = 0; i < 40; ++i) b[rng() % b.size()] ^= uint8_t(1u << (rng() % 8));
+    // Junk in front and a lying PES length in the middle.
+    std::vector<uint8_t> junk(100 + round * 977);
+    for (auto& x : junk) x = uint8_t(rng());
+    b.insert(b.begin(), junk.begin(), junk.end());
+    const size_t mid = b.size() / 2;
+    for (size_t i = mid; i + 6 < b.size(); ++i)
+      if (b[i] == 0 && b[i + 1] == 0 && b[i + 2] == 1 && b[i + 3] == 0xE0) {
+        b[i + 4] = 0xFF, b[i + 5] = 0xFF;
+        break;
+      }
+    const std::string path = write_temp("flip" + std::to_string(round) + ".vob", b);
+    const auto rows = walk(path);
+    // Reading goes on past the damage: most GOPs are still there.
+    EXPECT_GE(rows.size() * 10, whole.size() * 7) << round;
+    std::unique_ptr<DeMuxer> d(demuxer_create(path.c_str(), 0));
+    ASSERT_TRUE(d);
+    for (int i = 0; i < 5; ++i) {
+      ESBuffer s(16384);
+      s.start = FileOffset::from_u64(b.size() * uint64_t(i) / 5);
+      s.stream_id = 0x80;
+      d->load_abs(&s, 0, 0);
+      EXPECT_LE(s.first_frame, s.bytes);
+    }
+  }
+}
+
+// A navigation pack whose entries all say "0 sectors ahead" once made the
+// walk stand still; a damaged pack among good ones is stepped over.
+TEST(ProgramDamage, ForwardJumpOfZeroAndDamagedNavigationPacks) {
+  auto b = read_file(fixture("ps_title/VIDEO_TS/VTS_01_1.VOB"));
+  // The first pack's forward entries: video, the 19 jumps and the next unit
+  // all valid with offset 0 (bytes from the DSI start code: 241 ... 324).
+  size_t dsi = 0;
+  for (size_t i = 1000; i + 4 < 2048; ++i)
+    if (b[i] == 0 && b[i + 1] == 0 && b[i + 2] == 1 && b[i + 3] == 0xBF) {
+      dsi = i;
+      break;
+    }
+  ASSERT_GT(dsi, 0u);
+  for (size_t k = 241; k < 325; k += 4) b[dsi + k] = 0x80, b[dsi + k + 1] = b[dsi + k + 2] = b[dsi + k + 3] = 0;
+  // A later navigation pack with its DSI length destroyed.
+  for (size_t at = 2048 * 20; at + 2048 < b.size(); at += 2048)
+    if (b[at + 14] == 0 && b[at + 17] == 0xBB) {
+      for (size_t i = at + 1000; i + 4 < at + 2048; ++i)
+        if (b[i] == 0 && b[i + 1] == 0 && b[i + 2] == 1 && b[i + 3] == 0xBF) {
+          b[i + 4] = 0x12;
+          break;
+        }
+      break;
+    }
+  NV_PCK_Parser nv;
+  ASSERT_EQ(nv.decode(b.data(), 2048, FileOffset(0u)), 2048);
+  EXPECT_EQ(nv.forward_jump, 0u);
+  const std::string path = write_temp("JUMP0.VOB", b);
+  std::unique_ptr<DeMuxer> d(demuxer_create(path.c_str(), 0));
+  ASSERT_TRUE(d);
+  EXPECT_EQ(as_program(d.get())->get_segments().size(), 2u);
+  EXPECT_NEAR(d->get_total_length(), duration(fixture("ps_t1.mpg")) + duration(fixture("ps_t2.mpg")), 0.1);
+}
+
+// Fault: MPEG-2 headers were decoded with the MPEG-1 rules unless the type
+// code was 6. The layout is in the bits.
+TEST(ProgramDamage, SvcdTypeCodeReadsMpeg2Layouts) {
+  const std::string file = fixture("ps_svcd.mpg");
+  int err = 0;
+  DeMuxerProgram d(file.c_str(), &err, 7, 2600000);
+  ASSERT_EQ(err, 0);
+  d.goto_offset(FileOffset(0u));
+  GOP g;
+  ASSERT_GT(d.parse_gop(&g, 0, 0, 0), 0);
+  EXPECT_TRUE(g.has_pts());
+  const auto es = walk(fixture("ps_svcd_v.m2v"));
+  ASSERT_FALSE(es.empty());
+  EXPECT_EQ(g.pic_count, es[0].pictures);
+  EXPECT_EQ(g.byte_length, int(es[0].bytes.size()));
+}
+
+// Fault: a time-base fall inside an audio span loaded from the start kept
+// the time of the discarded bytes.
+TEST(ProgramDamage, RestartedAudioSpanTakesTheTimeOfItsNewStart) {
+  // Two pieces whose clocks both start at the same time, joined.
+  auto b = read_file(fixture("ps_rec1.vob"));
+  const auto second = read_file(fixture("ps_rec2.vob"));
+  const size_t join = b.size();
+  b.insert(b.end(), second.begin(), second.end());
+  const std::string path = write_temp("restart.mpg", b);
+  std::unique_ptr<DeMuxer> d(demuxer_create(path.c_str(), 0));
+  ASSERT_TRUE(d);
+  ESBuffer s(1 << 20);
+  s.stream_id = 0xC0;
+  const double t = d->load_abs(&s, 1 << 20, 0);
+  ASSERT_GE(s.start.value(), join);
+  // ffprobe's first audio frame of the second piece.
+  const auto frames = ffprobe_audio(fixture("ps_rec2.vob"), 0);
+  ASSERT_FALSE(frames.empty());
+  EXPECT_NEAR(t, double(frames[0].first), 1.0);
+  EXPECT_EQ(s.first_frame, 0);
+}
+
+// Fault: the first access unit pointer of an AC-3 sub-stream was trusted.
+TEST(ProgramDamage, FirstAccessUnitBeyondThePayloadIsNotTrusted) {
+  auto b = read_file(fixture("ps_dvd.vob"));
+  size_t first = 0;
+  for (size_t i = 0; i + 20 < b.size(); ++i)
+    if (b[i] == 0 && b[i + 1] == 0 && b[i + 2] == 1 && b[i + 3] == 0xBD) {
+      const size_t sub = i + 9 + b[i + 8];
+      if (b[sub] == 0x80) {
+        b[sub + 2] = 0xFF, b[sub + 3] = 0xF0;
+        first = i;
+        break;
+      }
+    }
+  ASSERT_GT(first, 0u);
+  const std::string path = write_temp("pointer.vob", b);
+  std::unique_ptr<DeMuxer> d(demuxer_create(path.c_str(), 0));
+  ASSERT_TRUE(d);
+  ESBuffer s(16384);
+  s.start = FileOffset::from_u64(first - first % 2048);
+  s.stream_id = 0x80;
+  d->load_abs(&s, 0, 0);
+  ASSERT_GT(s.bytes, 0);
+  EXPECT_LT(s.first_frame, s.bytes);
+}
+
+// Fault: a GOP read from a file that shrank kept stale bytes as its data.
+TEST(ProgramDamage, ShortGopReadBoundsTheDecodedBytes) {
+  const std::string copy = write_temp("shrink.vob", read_file(fixture("ps_vob.vob")));
+  std::unique_ptr<DeMuxer> d(demuxer_create(copy.c_str(), 0));
+  ASSERT_TRUE(d);
+  d->goto_offset(FileOffset(0u));
+  GOP g;
+  ASSERT_GT(d->parse_gop(&g, 0, 0, 0), 0);
+  ASSERT_GT(d->read_gop(&g, 0, 0), 0);
+  EXPECT_EQ(g.valid_bytes(), g.byte_length);
+  // Cut the file inside the GOP and read it again.
+  auto b = read_file(copy);
+  b.resize(size_t(g.start.value()) + size_t(g.byte_length) / 2);
+  ASSERT_TRUE(write_file(copy, b));
+  std::unique_ptr<DeMuxer> e(demuxer_create(copy.c_str(), 0));
+  ASSERT_TRUE(e);
+  const int got = e->read_gop(&g, 0, 0);
+  EXPECT_LT(got, g.byte_length);
+  EXPECT_EQ(g.valid_bytes(), got);
+}
+
+}  // namespace

@@ -31,6 +31,21 @@ struct DemuxJobStatus {
   double progress = 0.0;
   void (*progress_callback)(double percent, void* user) = nullptr;
   void* user = nullptr;
+  // Filled by the demultiplexing job: PES starts stepped over because their
+  // header could not be read, and the output that could not be opened or
+  // written (empty: none).
+  int32_t skipped_pes = 0;
+  std::string failed_output;
+};
+
+// One part of a file whose time stamps start again (recordings joined one
+// after another): from `offset` on, `correction` is added to every time
+// stamp read, so that the part follows on from the ones before it.
+struct TimeStampPart {
+  FileOffset offset;
+  double start_pts = 0.0;
+  double end_pts = 0.0;
+  double correction = 0.0;
 };
 
 class DeMuxer {
@@ -72,6 +87,11 @@ class DeMuxer {
   virtual FileOffset get_curr_offset(FileOffset* out);
   virtual int get_stream_flag() { return 0; }
   virtual double get_stored_time() { return 0.0; }
+  // The parts of a file whose time stamps start again (none: 0).
+  virtual int get_time_stamp_parts(std::vector<TimeStampPart>* parts) const {
+    if (parts) parts->clear();
+    return 0;
+  }
 
   // ---- life ----
   int open_file();

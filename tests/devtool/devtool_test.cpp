@@ -44,7 +44,7 @@ std::string fx(const char* name) { return sh_quote(fixture(name)); }
 
 const char* const kCommands[] = {"ac3",   "audio", "decode",  "describe", "frame",  "gop-of", "gops",
                                  "headers", "image", "info",  "jpeg",     "probe",  "readgop", "sample",
-                                 "scale", "span",  "tables", "walk",     "yuv2bmp"};
+                                 "scale", "span",  "tables", "walk",     "yuv2bmp", "streams", "demux"};
 
 TEST(DevHelp, ListsEveryCommandOnStdout) {
   for (const char* args : {"--help", "help", "-h"}) {

@@ -92,8 +92,8 @@ double DeMuxerProgram::demuxer(int n, ESData* r, DemuxJobStatus* status) {
     const char* name = r[i].get_name();
     if (same_file(name, src_.name.c_str())) {
       trace("ERROR (DeMuxerProgram::demuxer): output <%s> is the input\n", name);
-      failed = true;
-      break;
+      if (status) status->failed_output = name;
+      return -1.0;
     }
     if (r[i].kind == ES_KIND_LPCM) {
       o.wave = std::make_unique<WaveFile>();
@@ -111,6 +111,7 @@ double DeMuxerProgram::demuxer(int n, ESData* r, DemuxJobStatus* status) {
     }
     if (failed) {
       trace("ERROR (DeMuxerProgram::demuxer): cannot open <%s>\n", name);
+      if (status) status->failed_output = name;
       break;
     }
     outs.push_back(std::move(o));
@@ -131,6 +132,7 @@ double DeMuxerProgram::demuxer(int n, ESData* r, DemuxJobStatus* status) {
   // frames, audio that starts after it gets silent frames in front.
   for (Output& o : outs) {
     o.drop = get_start_frames(*o.record);
+    o.record->set_audio_offset(o.drop);
     if (o.drop > 0) {
       o.lead = std::make_unique<ESBuffer>(8192);
     } else if (o.drop < 0) {
@@ -143,6 +145,7 @@ double DeMuxerProgram::demuxer(int n, ESData* r, DemuxJobStatus* status) {
           const int len = AudioMuteFrame::get_frame_held(&mute, f.data(), int(f.size()));
           if (len <= 0) break;
           failed = !o.write(f.data(), len);
+          if (failed && status) status->failed_output = o.record->get_name();
         }
       }
       AudioMuteFrame::destroy(&mute);
@@ -175,9 +178,18 @@ double DeMuxerProgram::demuxer(int n, ESData* r, DemuxJobStatus* status) {
     }
     const int res = next_ps_packet(selected_only());
     if (!(res & kPesFound)) break;
+    if (++packets % 100 == 0) {
+      // Progress by the position reached, over every packet read.
+      const double p = current_offset().to_double() * percent_per_byte;
+      if (int(p) != last_percent) {
+        last_percent = int(p);
+        report(int(p) > 99 ? 99.0 : p);
+      }
+    }
     if (res & kHeaderError) {
       trace("DeMuxerProgram::demuxer (): packet-header error\n\toffset = %.0f\n", current_offset().to_double());
       step_past_header_error("demuxer");
+      if (status) ++status->skipped_pes;
       continue;
     }
     Output* out = nullptr;
@@ -212,21 +224,8 @@ double DeMuxerProgram::demuxer(int n, ESData* r, DemuxJobStatus* status) {
     } else {
       failed = !out->write(payload.data(), got);
     }
+    if (failed && status) status->failed_output = out->record->get_name();
     written += got;
-    if (++packets % 100 == 0) {
-      if (status) {
-        const int cmd = status->command.load();
-        if (cmd != 0 && cmd != -4) {
-          stop = cmd;
-          break;
-        }
-      }
-      double p = current_offset().to_double() * percent_per_byte;
-      if (int(p) != last_percent) {
-        last_percent = int(p);
-        report(int(p) > 99 ? 99.0 : p);
-      }
-    }
   }
   if (failed) {
     trace("ERROR (DeMuxerProgram::demuxer): write failed\n");

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "demux/demuxer.h"
@@ -181,7 +182,7 @@ class DeMuxerProgram : public DeMuxer {
   int packet_count_[2] = {0, 0};
   double packet_bytes_[2] = {0, 0}, payload_bytes_[2] = {0, 0};
   std::vector<int> taken_keys_;  // keys tried by add_es_data in this scan
-  std::vector<int> failed_keys_;  // keys whose filler failed: tried again up to 3 times
+  std::vector<std::pair<int, int>> failed_keys_;  // key whose filler failed, its packets since
   int ac3_count_ = 0, lpcm_count_ = 0;
   std::vector<CutoffSegment> segments_;
   int nav_segment_count_ = 0;

@@ -298,8 +298,16 @@ int DeMuxerProgram::select_audio_es(int id, int pid) {
 
 int DeMuxerProgram::add_es_data(int key, int index) {
   (void)index;
-  const bool retry = contains(failed_keys_, key);
-  if (contains(taken_keys_, key) && !retry) return 0;
+  // A key whose filler failed is tried again every 8th packet of it: a
+  // damaged start does not lose the stream (the scan budget bounds the work).
+  auto failed = std::find_if(failed_keys_.begin(), failed_keys_.end(), [&](const std::pair<int, int>& f) {
+    return f.first == key;
+  });
+  if (failed != failed_keys_.end()) {
+    if (++failed->second % 8 != 0) return 0;
+  } else if (contains(taken_keys_, key)) {
+    return 0;
+  }
   if (!contains(taken_keys_, key) && taken_keys_.size() < 16) taken_keys_.push_back(key);
   for (ESData& r : st_.es_data)
     if (r.stream_id == key) {
@@ -332,15 +340,10 @@ int DeMuxerProgram::add_es_data(int key, int index) {
     trace("ERROR (PS::add_es_data): invalid es_id = 0x%x\n", key);
   }
   if (!ok) {
-    // A damaged first packet does not lose the stream: a few later packets
-    // are tried too (the scan budget bounds the work).
-    int tries = 0;
-    for (int k : failed_keys_) tries += k == key;
-    if (tries < 3) failed_keys_.push_back(key);
-    else failed_keys_.erase(std::remove(failed_keys_.begin(), failed_keys_.end(), key), failed_keys_.end());
+    if (failed == failed_keys_.end()) failed_keys_.push_back({key, 0});
     return 0;
   }
-  failed_keys_.erase(std::remove(failed_keys_.begin(), failed_keys_.end(), key), failed_keys_.end());
+  if (failed != failed_keys_.end()) failed_keys_.erase(failed);
   r.max_packet_size = pkt_.packet_size;
   r.max_payload_size = pkt_.payload_size;
   st_.es_data.push_back(r);

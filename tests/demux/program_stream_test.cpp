@@ -9,7 +9,9 @@
 #include <map>
 #include <memory>
 #include <random>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "demux/demuxer_cache.h"
@@ -666,6 +668,49 @@ TEST(ProgramDamage, ShortGopReadBoundsTheDecodedBytes) {
   const int got = e->read_gop(&g, 0, 0);
   EXPECT_LT(got, g.byte_length);
   EXPECT_EQ(g.valid_bytes(), got);
+}
+
+}  // namespace
+
+namespace {
+
+// The MPEG audio of a file whose first 40 KB of audio payload are zeros is
+// still found: its filler is tried again at later packets.
+TEST(ProgramDamage, StreamWhoseFirstPacketsFailTheirFillerIsFoundLater) {
+  auto b = read_file(fixture("ps_vob.vob"));
+  size_t zeroed = 0;
+  for (size_t i = 0; i + 20 < b.size() && zeroed < 40000; ++i)
+    if (b[i] == 0 && b[i + 1] == 0 && b[i + 2] == 1 && b[i + 3] == 0xC0) {
+      const size_t len = size_t(b[i + 4] << 8 | b[i + 5]);
+      const size_t pay = i + 9 + b[i + 8];
+      for (size_t k = pay; k < i + 6 + len && k < b.size(); ++k) b[k] = 0;
+      zeroed += len;
+    }
+  ASSERT_GE(zeroed, 40000u);
+  const std::string path = write_temp("late_audio.vob", b);
+  std::unique_ptr<DeMuxer> d(demuxer_create(path.c_str(), 0));
+  ASSERT_TRUE(d);
+  EXPECT_TRUE(d->has_stream_id(0xC0));
+  EXPECT_EQ(d->get_audio_selection(nullptr), 0xC0);
+}
+
+TEST(ProgramDemux, PauseWaitsForTheWindow) {
+  std::unique_ptr<DeMuxer> d(demuxer_create(fixture("ps_vob.vob").c_str(), 0));
+  ASSERT_TRUE(d);
+  const std::string dir = temp_dir() + "/pause";
+  ASSERT_EQ(run("mkdir -p " + sh_quote(dir)), 0);
+  auto r = records_into(d.get(), dir);
+  DemuxJobStatus st;
+  st.command = -4;
+  std::thread window([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_LT(st.progress, 1.0);  // nothing done while paused
+    st.command = 0;
+  });
+  const double bytes = d->demuxer(int(r.size()), r.data(), &st);
+  window.join();
+  EXPECT_GT(bytes, 0.0);
+  EXPECT_DOUBLE_EQ(st.progress, 100.0);
 }
 
 }  // namespace

@@ -249,7 +249,10 @@ int DeMuxer::get_payload_size() {
 
 int DeMuxer::get_payload(uint8_t* out, int count) {
   if (!out || count <= 0) return 0;
-  int n = std::min(count, get_payload_size());
+  return copy_from_buffer(out, std::min(count, get_payload_size()));
+}
+
+int DeMuxer::copy_from_buffer(uint8_t* out, int n) {
   int done = 0;
   while (done < n) {
     if (buf_.unread <= 0) {

@@ -178,6 +178,9 @@ class DeMuxer {
   // ---- read buffer ----
   void init_bs_buffer(int size);
   void fill_bs_buffer();
+  // Copies up to n bytes from the read position on, refilling as it goes;
+  // the bytes copied.
+  int copy_from_buffer(uint8_t* out, int n);
   void empty_bs_buffer() {
     buf_.unread = 0;
     buf_.rd = 0;

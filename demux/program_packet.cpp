@@ -408,17 +408,5 @@ int DeMuxerProgram::get_payload(uint8_t* out, int count) {
   }
   buf_.rd += skip;
   buf_.unread -= skip;
-  int done = 0;
-  while (done < n) {
-    if (buf_.unread <= 0) {
-      fill_bs_buffer();
-      if (buf_.unread <= 0) break;
-    }
-    const int take = std::min(n - done, buf_.unread);
-    std::memcpy(out + done, buf_.bytes.get() + buf_.rd, size_t(take));
-    buf_.rd += take;
-    buf_.unread -= take;
-    done += take;
-  }
-  return done;
+  return copy_from_buffer(out, n);
 }

@@ -39,30 +39,31 @@ double DeMuxerProgram::scan_packs(FileOffset limit, int first_only, FileOffset* 
   return scr;
 }
 
-double DeMuxerProgram::refine_cutoff(FileOffset a, double scr_a, FileOffset b, double scr_b, FileOffset* out) {
-  const uint64_t step = uint64_t(std::max(2048, pkt_.packet_size));
-  bool found = true;
-  while (b.value() > a.value() + step) {
-    const uint64_t probe =
-        std::max(sector_floor(a.value() + uint64_t(0.382 * double(b.value() - a.value()))), a.value() + 2048);
+// Narrows [a, b] around one fall of the clock (scr_a above scr_b) down to
+// neighbouring packs: before the fall the clock runs on from scr_a, behind
+// it the clock is lower. False when a probe found no pack.
+bool DeMuxerProgram::narrow_fall(FileOffset* a, double* scr_a, FileOffset* b, double* scr_b, uint64_t step) {
+  while (b->value() > a->value() + step) {
+    const uint64_t probe = a->value() + std::max<uint64_t>(1, uint64_t(0.382 * double(b->value() - a->value())));
     goto_offset(FileOffset::from_u64(probe));
     FileOffset pos;
-    const double p = scan_packs(b, 1, &pos);
-    if (p < 0 || !pos.less(b)) {
-      found = p >= 0;
-      break;
-    }
-    // Before the fall the clock runs on from scr_a; behind it, it is lower.
-    if (p > scr_a) {
-      if (pos.equals(a)) break;
-      a = pos;
-      scr_a = p;
+    const double p = scan_packs(*b, 1, &pos);
+    if (p < 0 || !pos.less(*b)) return p >= 0;
+    if (p > *scr_a) {
+      if (pos.equals(*a)) break;
+      *a = pos;
+      *scr_a = p;
     } else {
-      if (pos.equals(b)) break;
-      b = pos;
-      scr_b = p;
+      if (pos.equals(*b)) break;
+      *b = pos;
+      *scr_b = p;
     }
   }
+  return true;
+}
+
+double DeMuxerProgram::refine_cutoff(FileOffset a, double scr_a, FileOffset b, double scr_b, FileOffset* out) {
+  const bool found = narrow_fall(&a, &scr_a, &b, &scr_b, uint64_t(std::max(2048, pkt_.packet_size)));
   if (scr_b < scr_a) {
     *out = b;
     return scr_b;
@@ -320,27 +321,7 @@ int DeMuxerProgram::check(FileOffset end) {
   }
   if (scr_hi > scr_first && scr_hi > scr_first + length * 22500.0) return 0;
   // Down to neighbouring packs, so no GOP can start between them.
-  const uint64_t step = 2048;
-  bool found = true;
-  while (hi.value() > lo.value() + step) {
-    const uint64_t probe = lo.value() + uint64_t(0.382 * double(hi.value() - lo.value()));
-    goto_offset(FileOffset::from_u64(probe));
-    FileOffset pos;
-    const double p = scan_packs(hi, 1, &pos);
-    if (p < 0 || !pos.less(hi)) {
-      found = false;
-      break;
-    }
-    if (p > scr_lo) {
-      if (pos.equals(lo)) break;
-      lo = pos;
-      scr_lo = p;
-    } else {
-      if (pos.equals(hi)) break;
-      hi = pos;
-      scr_hi = p;
-    }
-  }
+  const bool found = narrow_fall(&lo, &scr_lo, &hi, &scr_hi, 2048);
   vro_delta_ = 0.0;
   if (!found || scr_lo < scr_hi) return 1;
   const double delta = scr_lo - scr_hi;

@@ -90,6 +90,17 @@ std::unique_ptr<DeMuxerProgram> over(const Bytes& b, int type = 6, const char* n
 
 constexpr double kTwo33 = 8589934592.0;
 
+// One private stream 1 packet with this payload, read.
+std::unique_ptr<DeMuxerProgram> private1_packet(const Bytes& pay) {
+  Bytes b;
+  pack2(b, 0);
+  pes2(b, 0xBD, pay, 3600);
+  b.resize(b.size() + 64, 0);
+  auto d = over(b);
+  EXPECT_TRUE(d->next_ps_packet(0) & 1);
+  return d;
+}
+
 TEST(ProgramPacket, Mpeg2PackThenPesWithPtsAndDts) {
   Bytes b;
   pack2(b, 900000, 150);
@@ -258,12 +269,7 @@ TEST(ProgramPacket, SubStreamsOfPrivateStream1) {
   for (const Case& c : cases) {
     Bytes pay = c.head;
     pay.resize(2000, 0x11);
-    Bytes b;
-    pack2(b, 0);
-    pes2(b, 0xBD, pay, 3600);
-    b.resize(b.size() + 64, 0);
-    auto d = over(b);
-    ASSERT_TRUE(d->next_ps_packet(0) & 1);
+    auto d = private1_packet(pay);
     EXPECT_EQ(d->detect_sub_stream(), c.sub);
     EXPECT_EQ(d->packet().ac3_sub_stream, c.ac3);
     EXPECT_EQ(d->packet().lpcm_sub_stream, c.lpcm);
@@ -275,12 +281,7 @@ TEST(ProgramPacket, SubStreamsOfPrivateStream1) {
 TEST(ProgramPacket, LpcmPayloadLosesItsSevenHeaderBytes) {
   Bytes pay = {0xA0, 1, 0, 4, 0, 0, 0x80};
   for (int i = 0; i < 2006; ++i) pay.push_back(uint8_t(i));
-  Bytes b;
-  pack2(b, 0);
-  pes2(b, 0xBD, pay, 3600);
-  b.resize(b.size() + 64, 0);
-  auto d = over(b);
-  ASSERT_TRUE(d->next_ps_packet(0) & 1);
+  auto d = private1_packet(pay);
   d->detect_sub_stream();
   EXPECT_EQ(d->packet().payload_size, 2013);
   EXPECT_EQ(d->get_payload_size(), 2006);

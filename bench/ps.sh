@@ -19,7 +19,7 @@ dev=$build/devtool/tamsel-dev
 work=${TMPDIR:-/tmp}/tamsel-bench-ps
 mkdir -p "$work"
 cd "$work"
-FF="ffmpeg -nostdin -hide_banner -loglevel error -y"
+FF="ffmpeg -nostdin -hide_banner -loglevel fatal -y"
 
 if [ ! -s clip.vob ]; then
   $FF -f lavfi -i testsrc2=size=720x576:rate=25:duration=20 -f lavfi -i sine=sample_rate=48000:duration=20 \

@@ -142,7 +142,7 @@ class DeMuxerProgram : public DeMuxer {
   int get_video_es_data(ESData* r, int stream_id);
   int get_mpeg_audio_es_data(ESData* r, int stream_id);
   int get_ac3_es_data(ESData* r, int key);
-  void extended_dvd_search(int wanted_total, std::vector<int>* found);
+  bool extended_dvd_search(int wanted_total, std::vector<int>* found);
   void find_late_video_start();
   void set_audio_1st_pts();
   void reset_state();

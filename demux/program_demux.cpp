@@ -42,11 +42,24 @@ struct Output {
   int drop = 0;                    // frames still to drop (start alignment)
   bool video = false;
 
+  // Bytes wait in a large buffer: one system write per megabyte, not per
+  // packet.
+  std::vector<uint8_t> pending;
+  static constexpr size_t kFlushAt = 1 << 20;
+
+  bool flush() {
+    if (pending.empty()) return true;
+    const bool ok = file && file->write(pending.data(), pending.size()) == pending.size();
+    pending.clear();
+    return ok;
+  }
   // All bytes or failure.
   bool write(const uint8_t* b, int n) {
     if (n <= 0) return true;
     if (wave) return wave->write_pcm(const_cast<uint8_t*>(b), n, 1) > 0;
-    return file && file->write(b, size_t(n)) == size_t(n);
+    if (pending.capacity() < kFlushAt + 65536) pending.reserve(kFlushAt + 65536);
+    pending.insert(pending.end(), b, b + n);
+    return pending.size() < kFlushAt || flush();
   }
 };
 
@@ -240,6 +253,10 @@ double DeMuxerProgram::demuxer(int n, ESData* r, DemuxJobStatus* status) {
     }
   }
   for (Output& o : outs) {
+    if (!o.flush()) {
+      failed = true;
+      if (status) status->failed_output = o.record->get_name();
+    }
     if (o.wave && o.wave->close() != 0) failed = true;
     if (o.file) o.file->close();
   }

@@ -202,8 +202,9 @@ int DeMuxerProgram::open_source() {
   decode_system_headers_ = 0;
   // A DVD file whose start holds fewer streams than its system header
   // announces: private stream 1 sub-streams from the middle of the file.
+  bool extended = false;
   if (announced_streams_ == 4 && vob && (found.size() == 1 || int(found.size()) < announced_av_))
-    extended_dvd_search(announced_av_, &found);
+    extended = extended_dvd_search(announced_av_, &found);
   if (st_.es_data.empty()) {
     trace("ERROR (PS::open_source): no elementary stream found in <%s>\n", src_.name.c_str());
     return 1;
@@ -244,8 +245,9 @@ int DeMuxerProgram::open_source() {
       if (best != cur) select_audio_key(best->stream_id);
     }
   }
-  late_video_start_ = 0;
-  video_start_offset_.zero();
+  find_late_video_start();
+  goto_offset(FileOffset(0u));
+  if (extended) set_audio_1st_pts();
   goto_offset(FileOffset(0u));
   skip_count_ = 0;
   reset_pts_continuity();
@@ -477,11 +479,11 @@ bool DeMuxerProgram::find_sequence_header() {
   return false;
 }
 
-void DeMuxerProgram::extended_dvd_search(int wanted_total, std::vector<int>* found) {
+bool DeMuxerProgram::extended_dvd_search(int wanted_total, std::vector<int>* found) {
   goto_offset(FileOffset::from_u64(src_.size.value() / 2));
   int packets = 0, since_first = -1;
-  const int keep = parse_sub_streams_;
-  while (packets < 5000 && found->size() < 16) {
+  bool added = false;
+  while (packets < 5000 && found->size() < 64) {
     const int r = next_ps_packet(0);
     if (!(r & kPesFound) || (r & kTruncated)) break;
     ++packets;
@@ -490,17 +492,87 @@ void DeMuxerProgram::extended_dvd_search(int wanted_total, std::vector<int>* fou
       continue;
     }
     if (pkt_.stream_id == 0xBD) {
-      parse_sub_streams_ = 1;
       const int key = detect_sub_stream();
-      if (key && !contains(*found, key) && add_es_data(key, int(found->size()))) {
+      if (key && key != 0xBD && !contains(*found, key) && add_es_data(key, int(found->size()))) {
         found->push_back(key);
+        added = true;
         if (since_first < 0) since_first = 0;
       }
-      parse_sub_streams_ = std::max(keep, parse_sub_streams_ - 1 + (parse_sub_streams_ > keep ? 1 : 0));
     }
     if (!skip_packet()) break;
     if (since_first >= 0 && ++since_first >= 500) break;
     if (since_first >= 0 && int(found->size()) >= wanted_total) break;
   }
-  parse_sub_streams_ = std::max(parse_sub_streams_, keep);
+  return added;
+}
+
+// Video that starts well before the audio: reading starts at the GOP in
+// which the audio begins.
+void DeMuxerProgram::find_late_video_start() {
+  late_video_start_ = 0;
+  video_start_offset_.zero();
+  if (get_video_es_count() < 1 || get_audio_es_count() < 1) return;
+  ESBuffer span(8192);
+  span.stream_id = st_.audio_id;
+  goto_offset(FileOffset(0u));
+  const double a = load_abs(&span, 2048, 0);
+  if (span.bytes <= 0 || span.start.value() == 0 || a <= kNoTime) return;
+  goto_offset(FileOffset(0u));
+  GOP g;
+  if (parse_gop(&g, st_.video_id, 0, 0) <= 0 || !g.has_pts() || !g.end.less(span.end)) return;
+  const double g0 = g.pts;
+  double r = get_frame_rate();
+  if (r <= 0) r = 30000.0 / 1001.0;
+  const bool near = std::fabs(a - g0) <= 180000.0;
+  if (near && !(span_pack_scr_ > kNoTime && next_gop_scr_ > kNoTime && next_gop_scr_ < span_pack_scr_)) return;
+  int fields = 0;
+  for (int guard = 0; guard < 10000 && g.end.less(span.start); ++guard) {
+    fields += g.total_fields;
+    goto_offset(g.end);
+    GOP next;
+    if (parse_gop(&next, st_.video_id, 0, 0) <= 0) break;
+    g = next;
+    if (g.pts + g.total_fields * 90000.0 / (2 * r) >= a) break;
+  }
+  if (near || g.pts - g0 > (fields + 30) * 90000.0 / (2 * r)) {
+    late_video_start_ = 1;
+    video_start_offset_ = g.start;
+  }
+  reset_pts_continuity();
+  skip_count_ = 0;
+}
+
+// The first audio time of the file, and a reset of the clock near its start
+// put on one time line.
+void DeMuxerProgram::set_audio_1st_pts() {
+  ESBuffer span(16384);
+  span.stream_id = st_.audio_id;
+  span.end = src_.size;
+  goto_offset(FileOffset(0u));
+  const double t = load_abs(&span, 0, 0);
+  if (span.bytes <= 0) return;
+  audio_.start_pts = t;
+  pts_inconsistent_ = 1;
+  check(span.end);
+  if (vro_delta_ <= 0) return;
+  if (get_total_length() * 90000.0 - vro_delta_ > vro_delta_) {
+    // A reset in the first half: the video after it may have other headers.
+    goto_offset(span.end);
+    for (int guard = 0; guard < 2000; ++guard) {
+      const int r = next_ps_packet(0);
+      if (!(r & kPesFound)) return;
+      if (pkt_.stream_id == st_.video_id && !(r & kHeaderError)) break;
+      if (!skip_packet()) return;
+    }
+    ESData fresh;
+    if (!get_video_es_data(&fresh, st_.video_id) || !fresh.get_video_header()) return;
+    for (ESData& rec : st_.es_data) {
+      if (!rec.is_video() || rec.stream_id != st_.video_id) continue;
+      if (rec.get_video_header() && rec.get_video_header()->compare(fresh.get_video_header(), 0) != 0) {
+        rec = fresh;
+        set_video_info(st_.video_id, 0);
+      }
+      break;
+    }
+  }
 }

@@ -714,3 +714,29 @@ TEST(ProgramDemux, PauseWaitsForTheWindow) {
 }
 
 }  // namespace
+
+namespace {
+
+// Video that starts 1.5 s before the audio is read from the GOP in which
+// the audio begins.
+TEST(ProgramStream, LateAudioStartsTheVideoAtItsGop) {
+  const std::string file = fixture("ps_late.vob");
+  const double audio = start_time(file, "a") * 90000.0;
+  const auto pts = ffprobe_video_pts(file);
+  ASSERT_FALSE(pts.empty());
+  std::unique_ptr<DeMuxer> d(demuxer_create(file.c_str(), 0));
+  ASSERT_TRUE(d);
+  d->goto_offset(FileOffset(0u));
+  GOP g;
+  ASSERT_GT(d->parse_gop(&g, 0, 0, 0), 0);
+  EXPECT_LE(g.pts, audio);
+  EXPECT_GT(g.pts + g.total_fields * 1800.0, audio);
+  // The GOPs from there on are those of the elementary stream.
+  const auto rows = walk(file);
+  const auto es = walk(fixture("ps_v.m2v"));
+  ASSERT_LT(rows.size(), es.size());
+  const size_t skip = es.size() - rows.size();
+  for (size_t i = 0; i < rows.size(); ++i) EXPECT_TRUE(rows[i].bytes == es[i + skip].bytes) << i;
+}
+
+}  // namespace

@@ -235,7 +235,6 @@ restart:
       g->pts = t;
       pts_from_parse = true;
     }
-    const int before_p = P;
     for (;;) {
       int consumed = 0;
       const int st = parse_gop_pictures(g, g->data + P, U, &consumed);
@@ -280,7 +279,6 @@ restart:
       why = kStopped;
       break;
     }
-    (void)before_p;
     if (current_offset().greater_or_equal(limit)) break;
   }
   skip_count_ = 0;

@@ -253,11 +253,9 @@ int DeMuxerProgram::next_ps_packet(int selected_only) {
     const int got = get_next_ps_packet(0);
     stop_at_limit_ = keep_stop;
     const FileOffset next = got ? pkt_.packet_offset : current_offset();
-    const double scr = pkt_.scr;
     goto_offset(at);
     pkt_ = saved;
     if (!got && !(next.greater(at))) return saved.packet_size;
-    (void)scr;
     const double size = next.to_double() - at.to_double() + 0.1;
     return size > 2147483647.0 ? saved.packet_size : int(size);
   };

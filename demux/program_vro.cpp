@@ -134,7 +134,6 @@ double DeMuxerProgram::vro_get_delta(FileOffset from, FileOffset cut, double* x,
   GOP g;
   if (parse_gop(&g, 0, 0, 0) <= 0 || !g.start.less(cut)) {
     stop_at_limit_ = 0;
-    *x = fallback > 0 ? *x : *x;
     return fallback;
   }
   int k = g.has_pts() ? 1 : 0;

@@ -303,6 +303,15 @@ restart:
     }
     goto_offset(g->end);
   } else {
+    // The end of the data: pictures whose headers sit in the last unparsed
+    // bytes belong to this GOP too.
+    for (int guard = 0; why == kEndData && U > 8 && guard < 64; ++guard) {
+      int consumed = 0;
+      const int st = parse_gop_pictures(g, g->data + P, U, &consumed);
+      if (consumed <= 0 || st == 2 || st == 4) break;
+      P += consumed;
+      U -= consumed;
+    }
     g->byte_length = std::min(P + U, g->data_capacity);
     truncate_at_seq_end(g);
     if (why == kStopped && cur.greater(g->start)) {

@@ -740,3 +740,29 @@ TEST(ProgramStream, LateAudioStartsTheVideoAtItsGop) {
 }
 
 }  // namespace
+
+namespace {
+
+// Several GOPs to a pack: GOPs that begin inside the pack of the one before
+// join it, and no picture is lost where a pack ends inside a picture.
+TEST(ProgramStream, GopsSmallerThanAPackKeepEveryPicture) {
+  const auto ps = walk(fixture("ps_tiny.vob"));
+  const auto es = walk(fixture("ps_tiny.m2v"));
+  int ps_pictures = 0, es_pictures = 0;
+  std::vector<uint8_t> a, b;
+  for (const GopRow& r : ps) {
+    ps_pictures += r.pictures;
+    a.insert(a.end(), r.bytes.begin(), r.bytes.end());
+  }
+  for (const GopRow& r : es) {
+    es_pictures += r.pictures;
+    b.insert(b.end(), r.bytes.begin(), r.bytes.end());
+  }
+  EXPECT_EQ(ps_pictures, es_pictures);
+  // The same bytes in the same order (an end code is blanked in GOP data).
+  ASSERT_GE(a.size() + 4, b.size());
+  const size_t n = std::min(a.size(), b.size()) - 4;
+  EXPECT_TRUE(std::equal(a.begin(), a.begin() + long(n), b.begin()));
+}
+
+}  // namespace

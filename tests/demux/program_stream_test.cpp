@@ -766,3 +766,39 @@ TEST(ProgramStream, GopsSmallerThanAPackKeepEveryPicture) {
 }
 
 }  // namespace
+
+namespace {
+
+// Audio spans in the second cell of a DVD title lie on the title's time
+// line: the second file's time plus the first cell's length.
+TEST(ProgramSegments, AudioSpansOfTheSecondCellFollowTheFirst) {
+  const std::string title = fixture("ps_title/VIDEO_TS/VTS_01_1.VOB");
+  const uint64_t cell = read_file(fixture("ps_t1.mpg")).size();
+  std::unique_ptr<DeMuxer> d(demuxer_create(title.c_str(), 0));
+  ASSERT_TRUE(d);
+  const auto& seg = as_program(d.get())->get_segments();
+  ASSERT_EQ(seg.size(), 2u);
+  // dvdauthor fills the navigation packs in place: positions in the second
+  // file are positions in the cell.
+  const auto frames = ffprobe_audio(fixture("ps_t2.mpg"), 0);
+  ASSERT_GT(frames.size(), 5u);
+  int checked = 0;
+  for (size_t i = 1; i < frames.size() && checked < 6; i += frames.size() / 6 + 1) {
+    ESBuffer s(16384);
+    s.start = FileOffset::from_u64(cell + uint64_t(frames[i].second) - 1);
+    s.stream_id = 0x80;
+    const double t = d->load_abs(&s, 0, 0);
+    long long want = -1;
+    for (auto& f : frames)
+      if (cell + uint64_t(f.second) >= s.start.value()) {
+        want = f.first;
+        break;
+      }
+    ASSERT_GE(want, 0);
+    EXPECT_NEAR(t, double(want) + seg[1].delta, 1.0) << "at " << s.start.value();
+    ++checked;
+  }
+  EXPECT_GT(checked, 3);
+}
+
+}  // namespace

@@ -212,6 +212,9 @@ class DeMuxer {
   // ---- read buffer ----
   void init_bs_buffer(int size);
   void fill_bs_buffer();
+  // Copies up to n bytes from the read position on, refilling as it goes;
+  // the bytes copied.
+  int copy_from_buffer(uint8_t* out, int n) { return take_bytes(out, n, false); }
   void empty_bs_buffer() {
     buf_.unread = 0;
     buf_.rd = 0;
@@ -379,4 +382,5 @@ class DeMuxer {
 
  private:
   static std::atomic<long> parse_gop_calls_;
+  friend class DeMuxerProgram;  // reads packets through the same buffer
 };

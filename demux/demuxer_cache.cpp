@@ -8,6 +8,7 @@
 #include <strings.h>
 #include <memory>
 
+#include "demux/program.h"
 #include "demux/transport_demuxer.h"
 #include "foundation/bsfile.h"
 #include "foundation/bsfile_list.h"
@@ -80,6 +81,11 @@ DeMuxer* DeMuxerCache::make_copy(const DeMuxer& entry) {
     case 3:
     case 9:
       return new DeMuxer(entry);
+    case 4:
+    case 5:
+    case 6:
+    case 7:
+      return new DeMuxerProgram(static_cast<const DeMuxerProgram&>(entry));
     case 8:
       return new DeMuxerTransport(static_cast<const DeMuxerTransport&>(entry));
     default:
@@ -132,24 +138,17 @@ DeMuxer* DeMuxerCache::add(const char* name, int /*flag*/) {
   int bit_rate = 0;
   const int type = mpegfile_get_stream_type_and_bit_rate(name, &bit_rate);
   if (type < 1 || type > 9) return nullptr;
-  if (!(type == 1 || type == 2 || type == 3 || type == 9 || type == 8)) {
-    // Program streams have no demultiplexer yet.
-    trace("DeMuxerCache::add (): stream type %d of <%s> is not handled\n", type, name);
-    return nullptr;
-  }
   int err = 0;
   std::unique_ptr<DeMuxer> first;
-  std::shared_ptr<DeMuxer> entry;
-  if (type == 8) {
-    auto ts = std::make_unique<DeMuxerTransport>(name, &err, bit_rate);
-    if (err) return nullptr;
-    entry = std::make_shared<DeMuxerTransport>(*ts);
-    first = std::move(ts);
-  } else {
+  if (type >= 4 && type <= 7)
+    first = std::make_unique<DeMuxerProgram>(name, &err, type, bit_rate);
+  else if (type == 8)
+    first = std::make_unique<DeMuxerTransport>(name, &err, bit_rate);
+  else
     first = std::make_unique<DeMuxer>(name, &err, type, bit_rate);
-    if (err) return nullptr;
-    entry = std::make_shared<DeMuxer>(*first);
-  }
+  if (err) return nullptr;
+  std::shared_ptr<DeMuxer> entry(make_copy(*first));
+  if (!entry) return nullptr;
   entry->close_file();
   Entry replaced;
   std::lock_guard<std::mutex> lock(mutex_);

@@ -173,6 +173,9 @@ int DeMuxer::parse_gop_pictures(GOP* g, const uint8_t* b, int n, int* consumed) 
         state = 2;
         break;
       }
+      // Headers kept in this GOP whose picture is not whole in the bytes
+      // yet: wait for the next payload rather than step over the picture.
+      if (!es_video && r - h < 1024) break;
     }
     if (flags & 1) {
       const int t = pp_.pic.picture_coding_type;

@@ -1,6 +1,7 @@
 // demux FILE OUTDIR [--only ID[:PID]]... [--stop CODE@PERCENT]: splits a
 // system stream into elementary files in OUTDIR, one per stream, named by
-// PID (256.m2v, 257.mp2, 258.ac3). One line per output:
+// PID (256.m2v, 257.mp2, 258.ac3), in program streams by stream key
+// (e0.m2v, c0.mp2, 80.ac3, a0.wav). One line per output:
 //   out id=0xNN pid=N kind=N file=NAME bytes=N align=N
 // (align: audio frames dropped at the start when positive, silent frames
 // written in front when negative; the job leaves it in each record's audio
@@ -117,7 +118,7 @@ static int run_demux(int argc, char** argv) {
     if (r.pid)
       std::snprintf(name, sizeof name, "%d.%s", r.pid, extension_of(r));
     else
-      std::snprintf(name, sizeof name, "%02X.%s", r.stream_id, extension_of(r));
+      std::snprintf(name, sizeof name, "%02x.%s", r.stream_id, extension_of(r));  // by key: e0.m2v, 80.ac3
     rec.set_name((dir + "/" + name).c_str());
     rec.audio_offset = 0;
     records.push_back(rec);

@@ -15,7 +15,8 @@ static int run_gop_of(int argc, char** argv) {
     long long frame = 0;
     if (!dev_parse_int(argv[a], &frame)) return dev_usage("gop-of", "frame '%s' is not a number", argv[a]);
   }
-  if (dev_input_of(argv[1], {InputKind::video, InputKind::transport}, "a video elementary or transport stream", false))
+  if (dev_input_of(argv[1], {InputKind::video, InputKind::program, InputKind::transport},
+                   "a video elementary, program or transport stream", false))
     return 1;
   for (int a = 2; a < argc; ++a) {
     long long frame = 0;

@@ -12,7 +12,8 @@ static int run_gops(int argc, char** argv) {
   int id = 0, pid = 0;
   if (const int rc = dev_take_stream_option("gops", &argc, argv, &id, &pid)) return rc;
   if (argc != 2) return dev_bad_count("gops", argc);
-  if (dev_input_of(argv[1], {InputKind::video, InputKind::transport}, "a video elementary or transport stream", false))
+  if (dev_input_of(argv[1], {InputKind::video, InputKind::program, InputKind::transport},
+                   "a video elementary, program or transport stream", false))
     return 1;
   GOPList list(argv[1], id, pid);
   if (!list.is_open() || list.build_index()) return dev_fail("<%s>: cannot index", argv[1]);

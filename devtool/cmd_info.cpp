@@ -21,7 +21,7 @@ int dev_print_stream_summary(const char* path, const DevInput& in, const char* p
   if (!d) return dev_fail("<%s>: cannot read %s", path, dev_kind_text(in));
   const double length = d->get_total_length();
   const long long measured = dev_measured_bit_rate(d->get_file_size().value(), length);
-  if (in.kind == InputKind::video || in.kind == InputKind::transport) {
+  if (in.kind == InputKind::video || in.kind == InputKind::program || in.kind == InputKind::transport) {
     int pid = 0;
     const int id = d->get_video_selection(&pid);
     const SeqHdr* seq = d->find_video_header(id, pid);
@@ -57,8 +57,9 @@ int dev_print_stream_summary(const char* path, const DevInput& in, const char* p
 static int run_info(int argc, char** argv) {
   if (argc != 2) return dev_bad_count("info", argc);
   DevInput in;
-  if (dev_input_of(argv[1], {InputKind::video, InputKind::mpeg_audio, InputKind::ac3, InputKind::transport},
-                   "an elementary or transport stream", false, &in))
+  if (dev_input_of(argv[1],
+                   {InputKind::video, InputKind::program, InputKind::transport, InputKind::mpeg_audio, InputKind::ac3},
+                   "an elementary, program or transport stream", false, &in))
     return 1;
   return dev_print_stream_summary(argv[1], in, "", "");
 }

@@ -13,7 +13,8 @@ static int run_readgop(int argc, char** argv) {
   if (const int rc = dev_take_stream_option("readgop", &argc, argv, &id, &pid)) return rc;
   if (argc != 4) return dev_bad_count("readgop", argc);
   if (!dev_parse_int(argv[2], &k)) return dev_usage("readgop", "GOP number '%s' is not a number", argv[2]);
-  if (dev_input_of(argv[1], {InputKind::video, InputKind::transport}, "a video elementary or transport stream", false))
+  if (dev_input_of(argv[1], {InputKind::video, InputKind::program, InputKind::transport},
+                   "a video elementary, program or transport stream", false))
     return 1;
   GOPList list(argv[1], id, pid);
   if (!list.is_open() || list.build_index()) return dev_fail("<%s>: cannot index", argv[1]);

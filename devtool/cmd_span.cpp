@@ -1,5 +1,7 @@
-// span FILE OFFSET [--stream ID[:PID]]: one audio span of an audio stream
-// loaded at OFFSET, with the time stamp of its first whole frame.
+// span FILE OFFSET [--stream ID[:PID]]: one audio span loaded at OFFSET, with
+// the time stamp of its first whole frame. In program streams ID is the
+// audio stream's key (0xC0, 0x80, 0xA0, ...; the default audio stream
+// without it).
 #include <cstdio>
 #include <memory>
 
@@ -16,11 +18,19 @@ static int run_span(int argc, char** argv) {
   if (!dev_parse_int(argv[2], &offset) || offset < 0)
     return dev_usage("span", "offset '%s' is not a byte offset", argv[2]);
   DevInput in;
-  if (dev_input_of(argv[1], {InputKind::mpeg_audio, InputKind::ac3, InputKind::transport},
-                   "an audio elementary or transport stream", false, &in))
+  if (dev_input_of(argv[1], {InputKind::mpeg_audio, InputKind::ac3, InputKind::program, InputKind::transport},
+                   "an audio elementary, program or transport stream", false, &in))
     return 1;
   std::unique_ptr<DeMuxer> d(demuxer_create(argv[1], 0));
   if (!d) return dev_fail("<%s>: cannot read %s", argv[1], dev_kind_text(in));
+  if (in.kind == InputKind::program) {
+    if (!id) id = d->get_audio_selection(nullptr);
+    int n = 0;
+    const ESData* es = d->get_es_data(&n);
+    bool known = false;
+    for (int i = 0; i < n; ++i) known |= es[i].is_audio() && es[i].stream_id == id;
+    if (!known) return dev_fail("<%s>: no audio stream 0x%x", argv[1], id);
+  }
   ESBuffer span(16384);
   span.start = FileOffset::from_u64(uint64_t(offset));
   span.stream_id = id;

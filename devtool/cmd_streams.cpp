@@ -6,12 +6,15 @@
 //   select video_id=0xNN video_pid=N audio_id=0xNN audio_pid=N
 // and each part of a file whose time stamps start again (transport streams):
 //   tstable index=N offset=N start_pts=N end_pts=N correction=N
+// or each cut-off segment of a program stream (DVD cells, recorder joins):
+//   segment index=N start=N start_time=N end_time=N delta=N
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <vector>
 
 #include "demux/demuxer_cache.h"
+#include "demux/program.h"
 #include "devtool/command.h"
 #include "devtool/input.h"
 #include "devtool/stream_key.h"
@@ -75,6 +78,12 @@ static int run_streams(int argc, char** argv) {
     std::printf("tstable index=%zu offset=%llu start_pts=%.0f end_pts=%.0f correction=%.0f\n", i,
                 (unsigned long long)parts[i].offset.value(), parts[i].start_pts, parts[i].end_pts,
                 parts[i].correction);
+  if (const auto* ps = dynamic_cast<const DeMuxerProgram*>(d.get())) {
+    const auto& seg = ps->get_segments();
+    for (size_t i = 0; i < seg.size(); ++i)
+      std::printf("segment index=%zu start=%llu start_time=%.0f end_time=%.0f delta=%.0f\n", i,
+                  (unsigned long long)seg[i].start.value(), seg[i].start_time, seg[i].end_time, seg[i].delta);
+  }
   return 0;
 }
 

@@ -48,7 +48,8 @@ namespace {
 
 int clip_type_of(const DevInput& in) {
   switch (in.kind) {
-    case InputKind::video: return in.stream_type;
+    case InputKind::video:
+    case InputKind::program: return in.stream_type;
     case InputKind::transport: return 8;
     case InputKind::jpeg: return 11;
     case InputKind::bmp: return 12;
@@ -63,9 +64,9 @@ int clip_type_of(const DevInput& in) {
 std::unique_ptr<DTV> frame_access_open(const FrameAccessArgs& a) {
   DevInput in;
   if (dev_input_of(a.file.c_str(),
-                   {InputKind::video, InputKind::transport, InputKind::jpeg, InputKind::bmp, InputKind::quicktime,
-                    InputKind::avi},
-                   "a video elementary or transport stream, still or movie", false, &in))
+                   {InputKind::video, InputKind::program, InputKind::transport, InputKind::jpeg, InputKind::bmp,
+                    InputKind::quicktime, InputKind::avi},
+                   "a video elementary, program or transport stream, still or movie", false, &in))
     return nullptr;
   MPEG_Clip clip;
   clip.set_file_name(a.file.c_str());

@@ -93,19 +93,7 @@ std::string join(const std::vector<int>& v) {
   return s;
 }
 
-class FrameAccessStreams : public ::testing::TestWithParam<const char*> {
- protected:
-  void SetUp() override {
-    // Program streams need their demultiplexer, which is not in the tree yet.
-    if (std::string(GetParam()).find(".mpg") == std::string::npos) return;
-    MPEG_Clip c;
-    c.set_file_name(fixture(GetParam()).c_str());
-    c.clip_type = 6;
-    int err = 1;
-    DTV d(&c, &err, 0);
-    if (err) GTEST_SKIP() << GetParam() << ": no demultiplexer for program streams yet";
-  }
-};
+class FrameAccessStreams : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(FrameAccessStreams, ExactSearchEqualsFfmpegFrame) {
   const std::string file = fixture(GetParam());

@@ -1,0 +1,462 @@
+#include "engine/clips/clip_list.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "access/effects.h"
+#include "foundation/trace.h"
+
+namespace {
+
+bool has_video(const MPEG_Clip* c) { return c->video_stream_count > 0 || c->is_still_image(); }
+
+void unlink(MPEG_Clip* c) {
+  if (c->prev) c->prev->next = c->next;
+  if (c->next) c->next->prev = c->prev;
+  c->prev = c->next = nullptr;
+}
+
+void link_after(MPEG_Clip* at, MPEG_Clip* c) {
+  c->prev = at;
+  c->next = at->next;
+  if (at->next) at->next->prev = c;
+  at->next = c;
+}
+
+// Joins list b after list a; either may be nil.
+MPEG_Clip* concat(MPEG_Clip* a, MPEG_Clip* b) {
+  if (!a) return b;
+  if (!b) return a;
+  MPEG_Clip* t = clip_list_tail(a);
+  t->next = b;
+  b->prev = t;
+  return a;
+}
+
+void clear_transition(MPEG_Clip* c) {
+  c->transition_id = c->transition_length = 0;
+  c->set_transition_full(0);
+  c->set_transition_offset(0);
+}
+
+bool continues(const MPEG_Clip* r, const MPEG_Clip* s) {
+  return s->transition_id == 0 && r->has_file && s->has_file && r->file_name == s->file_name &&
+         s->start == r->start + r->count && r->audio_stream_id == s->audio_stream_id &&
+         r->audio_pid == s->audio_pid && r->video_stream_id == s->video_stream_id &&
+         r->video_pid == s->video_pid && r->clip_type == s->clip_type;
+}
+
+// Step 2.3: a transition needs both its effect and its length, and fits
+// into both records.
+void fit_transition(const MPEG_Clip* r, MPEG_Clip* s) {
+  if (s->transition_id && s->transition_length <= 0) {
+    trace("clip_update (Warning): inconsistency found (effect=%d, transition=0)\n", s->transition_id);
+    clear_transition(s);
+  } else if (s->transition_length && !s->transition_id) {
+    trace("clip_update (Warning): inconsistency found (effect=0, transitions=%d)\n", s->transition_length);
+    clear_transition(s);
+  } else if (s->transition_length) {
+    s->transition_length = std::min({s->transition_length, s->count, r->count - r->transition_length});
+    if (s->count == 1 || s->transition_length <= 0) clear_transition(s);
+  }
+}
+
+double record_rate(const MPEG_Clip* c) { return c->frame_rate > 1 ? c->frame_rate : 30000.0 / 1001.0; }
+
+}  // namespace
+
+int clip_first_edit_frame(const MPEG_Clip* c) { return c->edit_position - c->transition_length; }
+int clip_last_edit_frame(const MPEG_Clip* c) { return clip_first_edit_frame(c) + c->count - 1; }
+
+void mpeg_clip_list_free(MPEG_Clip* list) {
+  while (list) {
+    MPEG_Clip* n = list->next;
+    delete list;
+    list = n;
+  }
+}
+
+MPEG_Clip* clip_list_tail(MPEG_Clip* list) {
+  while (list && list->next) list = list->next;
+  return list;
+}
+
+int clip_list_count(const MPEG_Clip* any) {
+  if (!any) return 0;
+  while (any->prev) any = any->prev;
+  int n = 0;
+  for (; any; any = any->next) ++n;
+  return n;
+}
+
+int mpeg_clip_list_differs(const MPEG_Clip* a, const MPEG_Clip* b) {
+  for (; a && b; a = a->next, b = b->next)
+    if (!a->equals(*b)) return 1;
+  return a || b ? 1 : 0;
+}
+
+MPEG_Clip* clip_list_duplicate(const MPEG_Clip* list) {
+  MPEG_Clip *head = nullptr, *tail = nullptr;
+  for (; list; list = list->next) {
+    auto* c = new MPEG_Clip(*list);
+    c->keep_head_transition = list->keep_head_transition;
+    c->index = list->index;
+    c->tc_frame = list->tc_frame;
+    c->tc_gop_bits = list->tc_gop_bits;
+    if (tail) link_after(tail, c);
+    else head = c;
+    tail = c;
+  }
+  return head;
+}
+
+MPEG_Clip* clip_update(MPEG_Clip* list) {
+  if (!list) {
+    trace("clip_update (ERROR): clip=nil\n");
+    return nullptr;
+  }
+  if (list->prev) {
+    trace("clip_update (ERROR): the list has not been terminated at the start\n");
+    list->prev->next = nullptr;
+    list->prev = nullptr;
+  }
+  if (!list->keep_head_transition) {
+    list->edit_position = 0;
+    clear_transition(list);
+  }
+  list->index = 0;
+
+  // Every successor is checked, also one that arrives through a merge, so
+  // no empty record or over-long transition survives.
+  MPEG_Clip* r = list;
+  int counter = 1;
+  while (r->next) {
+    MPEG_Clip* s = r->next;
+    if (s->count < 1) {
+      unlink(s);
+      delete s;
+      continue;
+    }
+    fit_transition(r, s);
+    if (continues(r, s)) {
+      r->count += s->count;
+      for (const OverlayClip& o : s->overlays) r->add_overlay_record(o);
+      unlink(s);
+      delete s;
+      continue;
+    }
+    s->edit_position = r->edit_position + r->count - r->transition_length;
+    s->index = counter++;
+    r = s;
+  }
+
+  int sum = 0;
+  for (MPEG_Clip* c = list; c; c = c->next) {
+    c->edit_position = sum;
+    if (!c->transition_length) {
+      c->set_transition_full(0);
+      c->set_transition_offset(0);
+    } else {
+      if (c->transition_offset() < 0) c->set_transition_offset(0);
+      c->set_transition_full(std::max(c->transition_full(), c->transition_length));
+      // An offset past the effect leaves nothing of it: the effect goes too.
+      if (c->transition_offset() >= c->transition_full()) clear_transition(c);
+    }
+    sum += c->count - c->transition_length;
+    c->clip_overlays();
+  }
+
+  double seconds = 0;
+  for (MPEG_Clip* c = list; c; c = c->next) {
+    const double rate = record_rate(c);
+    c->tc_frame = int(seconds * rate + 0.5);
+    seconds += (c->count - c->transition_length) / rate;
+  }
+  return list;
+}
+
+int mpeg_clip_list_total_frames(MPEG_Clip* list, int update) {
+  if (!list) return 0;
+  // Renumber first, so the sum is that of the list as it now stands.
+  if (update) clip_update(list);
+  int sum = 0;
+  for (const MPEG_Clip* c = list; c; c = c->next) sum += c->count - c->transition_length;
+  return sum;
+}
+
+MPEG_Clip* clip_copy(MPEG_Clip* list, int start, int count) {
+  if (!list) {
+    trace("clip_copy (ERROR): list=nil\n");
+    return nullptr;
+  }
+  const int last = mpeg_clip_list_total_frames(list, 1) - 1;
+  int end = start + count - 1;
+  if (count == 0 || end > last) end = last;
+  if (start < 0 || start > end) {
+    if (has_video(list)) {
+      trace("clip_copy (ERROR): illegal copy range (start=%d, count=%d)\n", start, count);
+      return nullptr;
+    }
+    start = 0;
+    end = last;
+  }
+  MPEG_Clip* k = list;
+  while (k && start > clip_last_edit_frame(k) && has_video(k)) k = k->next;
+  if (!k) {
+    trace("clip_copy (ERROR): starting frame (%d) is NOT in the Clip list\n", start);
+    return nullptr;
+  }
+  // First record: frames from start on.
+  auto* head = new MPEG_Clip(*k);
+  const int skip = start - clip_first_edit_frame(k);
+  head->start += skip;
+  head->count -= skip;
+  if (head->transition_length) head->set_transition_offset(head->transition_offset() + skip);
+  int carry = 0;
+  if (k->next && start > clip_first_edit_frame(k->next)) carry = start - clip_first_edit_frame(k->next);
+
+  MPEG_Clip* tail = head;
+  const MPEG_Clip* src = k;
+  while (end > clip_last_edit_frame(src) && src->next) {
+    src = src->next;
+    auto* c = new MPEG_Clip(*src);
+    link_after(tail, c);
+    tail = c;
+  }
+  // The last copy ends at edit frame end.
+  tail->count -= clip_last_edit_frame(src) - end;
+  // The range reaches into the next record's transition: keep the frames of
+  // that record that lie in the range.
+  if (src->next && end >= clip_first_edit_frame(src->next)) {
+    auto* c = new MPEG_Clip(*src->next);
+    c->transition_length = end - clip_first_edit_frame(src->next) + 1;
+    c->count = c->transition_length;
+    link_after(tail, c);
+    tail = c;
+  }
+  if (carry && head->next) {
+    MPEG_Clip* second = head->next;
+    second->start += carry;
+    second->count -= carry;
+    second->transition_length -= carry;
+    if (second->transition_length > 0) second->set_transition_offset(second->transition_offset() + carry);
+  }
+  return clip_update(head);
+}
+
+MPEG_Clip* clip_cut(MPEG_Clip* list, int start, int count) {
+  if (!list) return nullptr;
+  const int last = mpeg_clip_list_total_frames(list, 1) - 1;
+  int end = start + count - 1;
+  if (count == 0 || end > last) end = last;
+  if (start < 0 || start > end) {
+    trace("clip_cut (ERROR): illegal range (start=%d, count=%d)\n", start, count);
+    return list;
+  }
+  // Front keeps the frames before start (with the transition frames of the
+  // following record before start), back the frames after end.
+  MPEG_Clip* front = start > 0 ? clip_copy(list, 0, start) : nullptr;
+  MPEG_Clip* back = end < last ? clip_copy(list, end + 1, 0) : nullptr;
+  if ((start > 0 && !front) || (end < last && !back)) {
+    mpeg_clip_list_free(front);
+    mpeg_clip_list_free(back);
+    return list;
+  }
+  mpeg_clip_list_free(list);
+  MPEG_Clip* joined = concat(front, back);
+  return joined ? clip_update(joined) : nullptr;
+}
+
+MPEG_Clip* clip_insert(MPEG_Clip* list, MPEG_Clip* inserted, int frame, int effect_id, int length,
+                       bool* inserted_taken) {
+  if (inserted_taken) *inserted_taken = false;
+  if (!list || !inserted) {
+    trace("clip_insert (ERROR): nil input(s)\n");
+    return list;
+  }
+  const int total = mpeg_clip_list_total_frames(list, 1);
+  if (frame < 0) {
+    trace("clip_insert (ERROR): insertion point (%d) is out of range (0-%d)\n", frame, total);
+    return list;
+  }
+  inserted->prev = nullptr;
+  MPEG_Clip* result = nullptr;
+  if (frame == 0) {
+    list->transition_id = effect_id;
+    list->transition_length = length;
+    if (!effect_id || length <= 0) clear_transition(list);
+    result = concat(inserted, list);
+  } else if (frame >= total) {
+    result = concat(list, inserted);
+  } else {
+    MPEG_Clip* front = clip_copy(list, 0, frame);
+    MPEG_Clip* back = clip_copy(list, frame, 0);
+    if (!front || !back) {
+      mpeg_clip_list_free(front);
+      mpeg_clip_list_free(back);
+      return list;
+    }
+    mpeg_clip_list_free(list);
+    back->transition_id = effect_id;
+    back->transition_length = length;
+    if (!effect_id || length <= 0) clear_transition(back);
+    result = concat(concat(front, inserted), back);
+  }
+  if (inserted_taken) *inserted_taken = true;
+  return clip_update(result);
+}
+
+int clip_insert_transitions(MPEG_Clip* list, int frame, int effect_id, int length) {
+  if (!list) {
+    trace("clip_insert_transitions (ERROR): clip=nil\n");
+    return 0;
+  }
+  const int last = mpeg_clip_list_total_frames(list, 1) - 1;
+  if (frame < 0 || frame >= last || length <= 0 || effect_id == 0) {
+    trace("clip_insert_transitions (ERROR): insert=%d, length=%d, effect=%d\n", frame, length, effect_id);
+    return 0;
+  }
+  MPEG_Clip* k = list;
+  while (k && !(frame < clip_last_edit_frame(k) - 2)) k = k->next;
+  if (!k) {
+    trace("clip_insert_transitions (ERROR): insert=%d, length=%d, effect=%d\n", frame, length, effect_id);
+    return 0;
+  }
+  if (frame >= k->edit_position - 2 && frame <= k->edit_position + 2) {
+    if (k->transition_length || k == list) return 0;
+    k->transition_id = effect_id;
+    k->transition_length = std::min(length, k->count);
+    clip_update(list);
+    return k->transition_length;
+  }
+  // A split inside the record's own transition frames (or before them)
+  // would leave the front part shorter than its transition.
+  if (frame < k->edit_position) {
+    trace("clip_insert_transitions (ERROR): insert=%d, length=%d, effect=%d\n", frame, length, effect_id);
+    return 0;
+  }
+  auto* back = new MPEG_Clip(*k);
+  const int front_count = frame - clip_first_edit_frame(k);
+  back->start = k->start + front_count;
+  back->count = k->count - front_count;
+  k->count = front_count;
+  back->overlays.clear();
+  for (const OverlayClip& o : k->overlays) back->add_overlay_record(o);
+  back->clip_overlays();
+  k->clip_overlays();
+  back->transition_id = effect_id;
+  back->transition_length = std::min(length, back->count);
+  back->set_transition_full(0);
+  back->set_transition_offset(0);
+  link_after(k, back);
+  clip_update(list);
+  return back->transition_length;
+}
+
+int clip_remove_transitions(MPEG_Clip* list, int frame) {
+  if (!list) {
+    trace("clip_remove_transitions (ERROR): clip=nil\n");
+    return 0;
+  }
+  const int last = mpeg_clip_list_total_frames(list, 1) - 1;
+  if (frame == last + 1) frame = last;
+  if (frame > last || frame < 0) {
+    trace("clip_remove_transitions (ERROR): insert=%d\n", frame);
+    return 0;
+  }
+  MPEG_Clip* k = list;
+  while (k->next && frame > clip_last_edit_frame(k)) k = k->next;
+  const int l = clip_last_edit_frame(k);
+  if (k->next && k->next->transition_length && frame > l - k->next->transition_length && frame <= l) {
+    const int removed = k->next->transition_length;
+    clear_transition(k->next);
+    clip_update(list);
+    return removed;
+  }
+  if (k->overlays.empty()) {
+    trace("clip_remove_transitions (ERROR: no effect): insert=%d\n", frame);
+    return 0;
+  }
+  return k->remove_overlay_at(k->start + frame - clip_first_edit_frame(k));
+}
+
+namespace {
+
+int add_overlay_pieces(MPEG_Clip* list, int frame, int length, const OverlayClip& model) {
+  if (!list) return 0;
+  for (MPEG_Clip* c = list; c; c = c->next) {
+    const int f = clip_first_edit_frame(c), n = c->count;
+    if (f >= frame + length) break;
+    const int from = std::max(frame, f), to = std::min(frame + length, f + n);
+    if (to <= from) continue;
+    OverlayClip o = model;
+    o.position = c->start + from - f;
+    o.length = to - from;
+    o.effect_span = length;
+    o.effect_offset = from - frame;
+    c->add_overlay_record(o);
+    c->clip_overlays();
+  }
+  return 1;
+}
+
+}  // namespace
+
+int clip_add_overlay(MPEG_Clip* list, int effect_id, int frame, int length) {
+  return add_overlay_pieces(list, frame, length, OverlayClip(0, 0, effect_id));
+}
+
+int clip_add_overlay_at(MPEG_Clip* list, const char* image_file, int kind, int value, int frame, int length) {
+  OverlayClip model(0, 0, value);
+  model.kind = kind;
+  if (image_file && model.set_image_file(image_file)) return list ? 1 : 0;
+  return add_overlay_pieces(list, frame, length, model);
+}
+
+MPEG_Clip* clip_prepare_list(MPEG_Clip* list) {
+  bool removed = false;
+  MPEG_Clip* head = list;
+  for (MPEG_Clip* c = list; c;) {
+    MPEG_Clip* n = c->next;
+    if (c->clip_type == 1) {
+      if (c == head) head = n;
+      unlink(c);
+      delete c;
+      removed = true;
+    }
+    c = n;
+  }
+  if (head && removed) head = clip_update(head);
+  return head;
+}
+
+void mpeg_clip_split_transition(MPEG_Clip* c) {
+  if (!c->transition_id && c->overlays.empty()) return;
+  int rest = c->transition_length;
+  if (c->prev && !(c->audio_stream_count == 0 && effect_op_is_title(c->transition_id))) {
+    const int half = c->transition_length / 2;
+    if (c->prev->count > half) {
+      c->prev->count -= half;
+      c->prev->clip_overlays();
+      rest -= half;
+    }
+  }
+  c->edit_position -= rest;
+  c->count -= rest;
+  c->start += rest;
+  clear_transition(c);
+  c->clip_overlays();
+}
+
+void clip_list_split_transitions(MPEG_Clip* list) {
+  if (!list) return;
+  for (MPEG_Clip* c = list->next; c; c = c->next)
+    if (c->transition_length) mpeg_clip_split_transition(c);
+  clip_update(list);
+}
+
+bool mpeg_clip_has_non_image_overlay(const MPEG_Clip* c) {
+  for (const OverlayClip& o : c->overlays)
+    if (o.kind != 11 && o.kind != 12) return true;
+  return false;
+}

@@ -1,0 +1,98 @@
+#include "engine/clips/dalist.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "demux/demuxer.h"
+#include "foundation/ac3.h"
+#include "foundation/audio_header.h"
+#include "foundation/probe.h"
+#include "foundation/trace.h"
+
+namespace {
+
+bool read_file(const char* name, std::vector<uint8_t>* out) {
+  FILE* f = std::fopen(name, "rb");
+  if (!f) return false;
+  uint8_t buf[1 << 16];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out->insert(out->end(), buf, buf + n);
+  std::fclose(f);
+  return true;
+}
+
+}  // namespace
+
+DAList::DAList(const char* file_name, int, int) {
+  if (!file_name) return;
+  const int type = mpegfile_get_stream_type(file_name);
+  if (type == 1) open_ = count_mpeg_audio(file_name);
+  else if (type == 9) open_ = count_ac3(file_name);
+  if (!open_) trace("DAList (ERROR): no audio frames in <%s>\n", file_name);
+}
+
+// Every frame whose header follows the previous frame's end is counted;
+// junk between frames is skipped by a new sync search.
+bool DAList::count_mpeg_audio(const char* name) {
+  std::vector<uint8_t> d;
+  if (!read_file(name, &d) || d.size() < 4) return false;
+  const int n = int(d.size());
+  FrmHdr first;
+  int pos = first.parse_buffer(d.data(), n);
+  if (!first.valid) return false;
+  long long samples = 0;
+  while (pos + 4 <= n) {
+    FrmHdr h;
+    const int skip = h.parse_buffer(d.data() + pos, n - pos);
+    if (!h.valid || h.frame_size <= 0) break;
+    pos += skip;
+    if (h.same_stream(first) != 0) {
+      pos += 1;
+      continue;
+    }
+    if (pos + h.frame_size > n) break;  // a frame cut off by the end
+    ++frames_;
+    samples += h.samples_per_frame();
+    pos += h.frame_size;
+  }
+  if (frames_ < 1) return false;
+  layer_ = first.layer;
+  bit_rate_ = first.bit_rate;
+  channels_ = first.channels;
+  sample_rate_ = first.sample_rate;
+  // Layer III at the lower rates has 576 samples a frame.
+  frame_period_ = double(first.samples_per_frame()) / sample_rate_;
+  length_ = double(samples) / sample_rate_;
+  streams_ = 1;
+  stream_id_ = 0xC0;
+  return true;
+}
+
+bool DAList::count_ac3(const char* name) {
+  std::vector<uint8_t> d;
+  if (!read_file(name, &d)) return false;
+  const int n = int(d.size());
+  int pos = 0;
+  AC3FrmHdr first;
+  while (pos + 5 < n) {
+    AC3FrmHdr h;
+    const int skip = h.decode(d.data() + pos, n - pos, 0);
+    if (!h.valid) break;
+    pos += skip;
+    if (h.frame_size <= 0 || pos + h.frame_size > n) break;
+    if (frames_ == 0) first = h;
+    ++frames_;
+    pos += h.frame_size;
+  }
+  if (frames_ < 1) return false;
+  ac3_ = 1;
+  bit_rate_ = first.bit_rate;
+  sample_rate_ = first.sample_rate;
+  ac3_channels_ = first.get_channels();
+  channels_ = first.channels;
+  frame_period_ = 1536.0 / sample_rate_;
+  length_ = frames_ * frame_period_;
+  streams_ = 1;
+  stream_id_ = 0x80;
+  return true;
+}

@@ -324,8 +324,12 @@ int clip_insert_transitions(MPEG_Clip* list, int frame, int effect_id, int lengt
   }
   if (frame >= k->edit_position - 2 && frame <= k->edit_position + 2) {
     if (k->transition_length || k == list) return 0;
+    // The new transition fits beside the one that leaves this record; the
+    // existing one is never shortened by it.
+    const int room = k->count - (k->next ? k->next->transition_length : 0);
+    if (std::min(length, room) < 1) return 0;
     k->transition_id = effect_id;
-    k->transition_length = std::min(length, k->count);
+    k->transition_length = std::min(length, room);
     clip_update(list);
     return k->transition_length;
   }
@@ -335,8 +339,15 @@ int clip_insert_transitions(MPEG_Clip* list, int frame, int effect_id, int lengt
     trace("clip_insert_transitions (ERROR): insert=%d, length=%d, effect=%d\n", frame, length, effect_id);
     return 0;
   }
-  auto* back = new MPEG_Clip(*k);
   const int front_count = frame - clip_first_edit_frame(k);
+  const int back_count = k->count - front_count;
+  // Splitting inside the transition that leaves this record would shorten
+  // that transition: refused.
+  if (k->next && k->next->transition_length > back_count - std::min(length, back_count)) {
+    trace("clip_insert_transitions (ERROR): insert=%d, length=%d, effect=%d\n", frame, length, effect_id);
+    return 0;
+  }
+  auto* back = new MPEG_Clip(*k);
   back->start = k->start + front_count;
   back->count = k->count - front_count;
   k->count = front_count;

@@ -66,7 +66,13 @@ int verify_record(MPEG_Clip* c) {
   const int id = c->transition_id, len = c->transition_length, full = c->transition_full(),
             off = c->transition_offset();
   std::vector<OverlayClip> overlays = c->overlays;
+  const int audio_id = c->audio_stream_id, audio_pid = c->audio_pid;
   static_cast<Clip&>(*c) = v;
+  // A file without audio keeps the stream the record asked for.
+  if (v.audio_stream_count == 0) {
+    c->audio_stream_id = audio_id;
+    c->audio_pid = audio_pid;
+  }
   c->transition_id = id;
   c->transition_length = std::min(len, c->count);
   c->set_transition_full(full);
@@ -202,9 +208,10 @@ int read_clip(FILE* f, MPEG_Clip* c, int merge) {
   if (name.empty()) return 2;
   c->set_file_name(name.c_str());
   if (c->start < 0 || c->count < 0) c->start = c->count = 0;
+  const int read_start = c->start;
   verify_record(c);
-  if (c->is_still_image() && c->start != 0) {
-    trace("read_clip (): invalid 'start' value (%d) for a still image\n", c->start);
+  if (c->is_still_image() && read_start != 0) {
+    trace("read_clip (): invalid 'start' value (%d) for a still image\n", read_start);
     c->start = 0;
   }
   for (int i = 0; i < overlays; ++i) {

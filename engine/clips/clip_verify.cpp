@@ -299,7 +299,10 @@ int get_still_image_frames(double frame_rate) {
 
 int clip_verification(Clip* c) {
   const char* name = c->get_file_name();
-  FILE* f = name ? std::fopen(name, "r") : nullptr;
+  // Only plain files: a device or a pipe named in a project would be read
+  // for ever.
+  struct stat st;
+  FILE* f = name && stat(name, &st) == 0 && S_ISREG(st.st_mode) ? std::fopen(name, "r") : nullptr;
   if (!f) {
     trace("Clip::verification (ERROR): <%s> cannot open to read\n", name ? name : "");
     return 0;

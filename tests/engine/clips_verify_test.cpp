@@ -203,6 +203,17 @@ TEST(ClipVerify, CacheIsSafeAcrossThreads) {
   EXPECT_EQ(failures.load(), 0);
 }
 
+// A project naming a device (or a pipe) made verification read for ever.
+TEST(ClipVerify, DeviceNamedAsClipIsRefused) {
+  for (const char* dev : {"/dev/zero", "/dev/null", "/tmp"}) {
+    Clip c;
+    int err = 0;
+    clip_ctor(&c, dev, &err, 0, 0, 0, 0);
+    EXPECT_EQ(err, 1) << dev;
+    EXPECT_EQ(c.clip_type, 0) << dev;
+  }
+}
+
 TEST(ClipVerify, AudioFramePeriodWithoutFile) {
   struct Case {
     int layer, rate, channels;

@@ -153,6 +153,18 @@ bool Clip::equals(const Clip& o) const {
   return true;
 }
 
+int Clip::get_audio_type() const {
+  ClipInfo info;
+  info.audio_layer = audio_layer;
+  info.stream_id = audio_stream_id;
+  info.pid = audio_pid;
+  info.ac3_channels = ac3_channels;
+  info.channels = channels;
+  info.audio_bit_rate = audio_bit_rate;
+  info.sample_rate = sample_rate;
+  return info.get_audio_type();
+}
+
 void Clip::set_file_name(const char* name) {
   assign_name(file_name, has_file, name);
 }

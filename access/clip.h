@@ -106,6 +106,8 @@ class Clip {
   bool is_still_image() const { return is_still_image_type(clip_type); }
 
   bool equals(const Clip& other) const;
+  // 1 MPEG audio, 9 AC-3, 10 LPCM of the chosen audio stream; 0 none.
+  int get_audio_type() const;
   bool operator!=(const Clip& other) const { return !equals(other); }
 
   void set_file_name(const char* name);

@@ -1,9 +1,13 @@
 // cliplist --script OPS: edits a working clip list, one operation a line
 // (edit frames): open FILE [START COUNT], copy S N, cut S N,
 // paste POS [EFFECT LENGTH], transition POS EFFECT LENGTH, untransition POS,
-// overlay EFFECT POS LENGTH, save FILE, load FILE. After each:
+// overlay EFFECT POS LENGTH, save FILE, load FILE, project-save FILE,
+// project-load FILE, gain T G [T G...], rec-save FILE, rec-load FILE (the
+// loads replace the list). After each:
 //   op n=K verb=OP result=1|0        (0: refused, nothing changed)
 //   clipboard clips=N frames=N       (copy)
+//   gain points=N                    (project-load, rec-load)
+//   video mpeg2=N width=N height=N bit_rate=N frame_rate=R   (rec-load)
 //   clip index=N type=N start=N count=N edit_position=N effect=N transition=N
 //        full=N offset=N overlays=N audio_id=N file=PATH
 //   overlay clip=N kind=N effect=N position=N length=N span=N offset=N
@@ -12,12 +16,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "devtool/command.h"
 #include "engine/clips/clip_list.h"
 #include "engine/clips/cliplist_file.h"
+#include "engine/clips/project.h"
+#include "engine/clips/settings.h"
 
 namespace {
 
@@ -84,6 +91,20 @@ int overlay_count(const MPEG_Clip* list) {
 struct Session {
   MPEG_Clip* list = nullptr;
   MPEG_Clip* board = nullptr;
+  std::vector<PCMScalePoint> gain;
+
+  EClip project_of_list() const {
+    EClip* e = mpeg_clip_2_eclip(list);
+    EClip p = e ? *e : EClip();
+    delete e;
+    p.pcm_scale = gain;
+    return p;
+  }
+  void replace_list(const EClip& p) {
+    mpeg_clip_list_free(list);
+    list = eclip_2_mpeg_clip(p, 0);
+    gain = p.pcm_scale;
+  }
   ~Session() {
     mpeg_clip_list_free(list);
     mpeg_clip_list_free(board);
@@ -170,6 +191,48 @@ struct Session {
       mpeg_clip_list_free(list);
       list = loaded;
       return 1;
+    }
+    if (l.verb == "gain") {
+      std::vector<PCMScalePoint> points;
+      std::istringstream in(l.rest);
+      double t, g;
+      while (in >> t >> g) points.push_back(PCMScalePoint{float(t), float(g)});
+      if (points.empty() || !in.eof()) return 0;
+      gain = copy_pcm_scale(points);
+      return 1;
+    }
+    if (l.verb == "project-save") {
+      if (l.rest.empty() || !list) return 0;
+      EClip p = project_of_list();
+      p.file_name = l.rest;
+      return p.save(l.rest.c_str()) == 0 ? 1 : 0;
+    }
+    if (l.verb == "project-load" || l.verb == "rec-load") {
+      if (l.rest.empty()) return 0;
+      char buf[160];
+      if (l.verb == "project-load") {
+        EClip p;
+        if (p.init(l.rest.c_str(), 0) != 0 || p.clips.empty()) return 0;
+        replace_list(p);
+        std::snprintf(buf, sizeof buf, "gain points=%d\n", int(gain.size()));
+        *extra = buf;
+        return 1;
+      }
+      EditorRecordData r;
+      if (r.load(l.rest.c_str()) != 0) return 0;
+      replace_list(r.project);
+      std::snprintf(buf, sizeof buf, "gain points=%d\nvideo mpeg2=%d width=%d height=%d bit_rate=%d frame_rate=%.6f\n",
+                    int(gain.size()), r.video.mpeg2_format, r.video.width, r.video.height, r.video.bit_rate,
+                    r.video.frame_rate);
+      *extra = buf;
+      return 1;
+    }
+    if (l.verb == "rec-save") {
+      if (l.rest.empty() || !list) return 0;
+      EditorRecordData r;
+      r.set_project(project_of_list());
+      r.second_file_name = l.rest + ".mpg";
+      return r.save(l.rest.c_str(), "tamsel-dev cliplist") == 0 ? 1 : 0;
     }
     return -1;
   }

@@ -3,6 +3,11 @@
 // channel) at time k*N/RATE of a LENGTH-second span:
 //   mix op=N kind=N blocks=N name=NAME
 // mix --list prints every operation: mixer id=N kind=N name=NAME
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,18 +18,28 @@
 
 namespace {
 
-bool read_all(const char* name, std::vector<short>* out) {
-  FILE* f = std::fopen(name, "rb");
-  if (!f) return false;
-  std::vector<char> bytes;
-  char buf[1 << 16];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.insert(bytes.end(), buf, buf + n);
-  const bool ok = !std::ferror(f);
-  std::fclose(f);
-  out->assign(bytes.size() / 2, 0);
-  if (!out->empty()) std::memcpy(out->data(), bytes.data(), out->size() * 2);
-  return ok;
+// Whole count unless the file ends; -1 on an error.
+ssize_t read_full(int fd, void* buf, size_t n) {
+  size_t done = 0;
+  while (done < n) {
+    const ssize_t r = read(fd, static_cast<char*>(buf) + done, n - done);
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) return -1;
+    if (r == 0) break;
+    done += size_t(r);
+  }
+  return ssize_t(done);
+}
+
+bool write_full(int fd, const void* buf, size_t n) {
+  size_t done = 0;
+  while (done < n) {
+    const ssize_t r = write(fd, static_cast<const char*>(buf) + done, n - done);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) return false;
+    done += size_t(r);
+  }
+  return true;
 }
 
 int run_mix(int argc, char** argv) {
@@ -63,29 +78,60 @@ int run_mix(int argc, char** argv) {
   if (kind == 2 && !two) return dev_usage("mix", "operation %lld mixes two tracks: give IN1 and IN2", op);
   if (kind == 1 && two) return dev_usage("mix", "operation %lld takes one track", op);
 
-  std::vector<short> in1, in2;
-  if (!read_all(args[4], &in1)) return dev_fail("mix: <%s>: cannot read", args[4]);
-  if (two && !read_all(args[5], &in2)) return dev_fail("mix: <%s>: cannot read", args[5]);
-  const size_t in_samples = in1.size();
-  const size_t step = size_t(block * channels);
-  const size_t blocks = (in1.size() + step - 1) / step;
-  // The second track is silent past its end.
-  if (two) in2.resize(blocks * step, 0);
-  in1.resize(blocks * step, 0);
-  const size_t samples = in1.size();
-  std::vector<short> out(samples);
-  for (size_t k = 0; k < blocks; ++k) {
-    const double t = double(k) * double(block) / double(rate);
-    f(t, length, int(step), out.data() + k * step, in1.data() + k * step, two ? in2.data() + k * step : nullptr,
-      nullptr);
+  // Streams the files a chunk of blocks at a time, mixing in place.
+  const int in1_fd = open(args[4], O_RDONLY);
+  if (in1_fd < 0) return dev_fail("mix: <%s>: cannot read", args[4]);
+  const int in2_fd = two ? open(args[5], O_RDONLY) : -1;
+  if (two && in2_fd < 0) {
+    close(in1_fd);
+    return dev_fail("mix: <%s>: cannot read", args[5]);
   }
   const char* out_name = args.back();
-  FILE* o = std::fopen(out_name, "wb");
-  if (!o) return dev_fail("mix: <%s>: cannot create", out_name);
-  // The output keeps the input's length.
-  const size_t keep = in_samples;
-  const bool ok = std::fwrite(out.data(), 2, keep, o) == keep;
-  if (std::fclose(o) != 0 || !ok) return dev_fail("mix: <%s>: write failed", out_name);
+  const int out_fd = open(out_name, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (out_fd < 0) {
+    close(in1_fd);
+    if (in2_fd >= 0) close(in2_fd);
+    return dev_fail("mix: <%s>: cannot create", out_name);
+  }
+  const size_t step = size_t(block * channels);
+  const size_t chunk_blocks = std::max<size_t>(1, (size_t(1) << 19) / step);
+  std::vector<short> a(chunk_blocks * step), b(two ? chunk_blocks * step : 0);
+  size_t blocks = 0;
+  bool failed = false, eof = false;
+  while (!eof && !failed) {
+    const size_t want = a.size() * 2;
+    const ssize_t got = read_full(in1_fd, a.data(), want);
+    if (got < 0) {
+      failed = true;
+      break;
+    }
+    eof = size_t(got) < want;
+    const size_t samples = size_t(got) / 2;
+    if (samples == 0) break;
+    const size_t nb = (samples + step - 1) / step;
+    // A last part block is padded with silence for the operation only.
+    std::fill(a.begin() + long(samples), a.begin() + long(nb * step), 0);
+    if (two) {
+      const ssize_t got2 = read_full(in2_fd, b.data(), nb * step * 2);
+      if (got2 < 0) {
+        failed = true;
+        break;
+      }
+      // The second track is silent past its end.
+      std::fill(b.begin() + got2 / 2, b.begin() + long(nb * step), 0);
+    }
+    for (size_t k = 0; k < nb; ++k) {
+      const double t = double(blocks + k) * double(block) / double(rate);
+      short* p = a.data() + k * step;
+      f(t, length, int(step), p, p, two ? b.data() + k * step : nullptr, nullptr);
+    }
+    blocks += nb;
+    if (!write_full(out_fd, a.data(), samples * 2)) failed = true;
+  }
+  close(in1_fd);
+  if (in2_fd >= 0) close(in2_fd);
+  if (close(out_fd) != 0) failed = true;
+  if (failed) return dev_fail("mix: <%s>: read or write failed", out_name);
   int n = 0;
   std::printf("mix op=%lld kind=%d blocks=%zu name=%s\n", op, kind, blocks, mixer_op_get_names(&n)[op]);
   return 0;

@@ -40,8 +40,8 @@ void clear_transition(MPEG_Clip* c) {
 }
 
 bool continues(const MPEG_Clip* r, const MPEG_Clip* s) {
-  return s->transition_id == 0 && r->has_file && s->has_file && r->file_name == s->file_name &&
-         s->start == r->start + r->count && r->audio_stream_id == s->audio_stream_id &&
+  return s->transition_id == 0 && s->start == r->start + r->count && r->has_file && s->has_file &&
+         r->file_name == s->file_name && r->audio_stream_id == s->audio_stream_id &&
          r->audio_pid == s->audio_pid && r->video_stream_id == s->video_stream_id &&
          r->video_pid == s->video_pid && r->clip_type == s->clip_type;
 }
@@ -150,7 +150,9 @@ MPEG_Clip* clip_update(MPEG_Clip* list) {
     r = s;
   }
 
+  // Positions, transition lengths, overlays and time codes in one walk.
   int sum = 0;
+  double seconds = 0;
   for (MPEG_Clip* c = list; c; c = c->next) {
     c->edit_position = sum;
     if (!c->transition_length) {
@@ -163,11 +165,7 @@ MPEG_Clip* clip_update(MPEG_Clip* list) {
       if (c->transition_offset() >= c->transition_full()) clear_transition(c);
     }
     sum += c->count - c->transition_length;
-    c->clip_overlays();
-  }
-
-  double seconds = 0;
-  for (MPEG_Clip* c = list; c; c = c->next) {
+    if (!c->overlays.empty()) c->clip_overlays();
     const double rate = record_rate(c);
     c->tc_frame = int(seconds * rate + 0.5);
     seconds += (c->count - c->transition_length) / rate;
@@ -244,6 +242,68 @@ MPEG_Clip* clip_copy(MPEG_Clip* list, int start, int count) {
   return clip_update(head);
 }
 
+namespace {
+
+// Splits a renumbered list so that the front plays edit frames 0 .. N - 1
+// and the back the frames from N on, as a copy of each would: the record
+// holding N is cut in two (the back's part without its transition) and
+// transition frames before N stay in the front as a record of their own.
+// Either part may come back nil.
+MPEG_Clip* split_list(MPEG_Clip* list, int n, MPEG_Clip** back) {
+  *back = nullptr;
+  if (!list) return nullptr;
+  if (n <= 0) {
+    *back = list;
+    return nullptr;
+  }
+  MPEG_Clip* k = list;
+  while (k && n > clip_last_edit_frame(k)) k = k->next;
+  if (!k) return list;
+  const int f = clip_first_edit_frame(k);
+  MPEG_Clip* next = k->next;
+  if (n == f) {
+    // A plain boundary (no transition into k, or n would lie in k - 1).
+    if (k->prev) k->prev->next = nullptr;
+    k->prev = nullptr;
+    *back = k;
+    return k == list ? nullptr : list;
+  }
+  const int front_count = n - f;
+  auto* rest = new MPEG_Clip(*k);
+  rest->start += front_count;
+  rest->count -= front_count;
+  clear_transition(rest);
+  k->count = front_count;
+  k->clip_overlays();
+  rest->clip_overlays();
+  // Transition frames of the next record that lie before n stay in front.
+  if (next && n > clip_first_edit_frame(next)) {
+    const int carry = n - clip_first_edit_frame(next);
+    auto* pairs = new MPEG_Clip(*next);
+    pairs->transition_length = carry;
+    pairs->count = carry;
+    pairs->edit_position = n;
+    pairs->clip_overlays();
+    next->start += carry;
+    next->count -= carry;
+    next->transition_length -= carry;
+    if (next->transition_length > 0) next->set_transition_offset(next->transition_offset() + carry);
+    next->clip_overlays();
+    k->next = pairs;
+    pairs->prev = k;
+    pairs->next = nullptr;
+  } else {
+    k->next = nullptr;
+  }
+  rest->next = next;
+  rest->prev = nullptr;
+  if (next) next->prev = rest;
+  *back = rest;
+  return list;
+}
+
+}  // namespace
+
 MPEG_Clip* clip_cut(MPEG_Clip* list, int start, int count) {
   if (!list) return nullptr;
   const int last = mpeg_clip_list_total_frames(list, 1) - 1;
@@ -255,14 +315,11 @@ MPEG_Clip* clip_cut(MPEG_Clip* list, int start, int count) {
   }
   // Front keeps the frames before start (with the transition frames of the
   // following record before start), back the frames after end.
-  MPEG_Clip* front = start > 0 ? clip_copy(list, 0, start) : nullptr;
-  MPEG_Clip* back = end < last ? clip_copy(list, end + 1, 0) : nullptr;
-  if ((start > 0 && !front) || (end < last && !back)) {
-    mpeg_clip_list_free(front);
-    mpeg_clip_list_free(back);
-    return list;
-  }
-  mpeg_clip_list_free(list);
+  MPEG_Clip* back = nullptr;
+  MPEG_Clip* front = split_list(list, end + 1, &back);
+  MPEG_Clip* middle = nullptr;
+  front = split_list(front, start, &middle);
+  mpeg_clip_list_free(middle);
   MPEG_Clip* joined = concat(front, back);
   return joined ? clip_update(joined) : nullptr;
 }
@@ -289,14 +346,8 @@ MPEG_Clip* clip_insert(MPEG_Clip* list, MPEG_Clip* inserted, int frame, int effe
   } else if (frame >= total) {
     result = concat(list, inserted);
   } else {
-    MPEG_Clip* front = clip_copy(list, 0, frame);
-    MPEG_Clip* back = clip_copy(list, frame, 0);
-    if (!front || !back) {
-      mpeg_clip_list_free(front);
-      mpeg_clip_list_free(back);
-      return list;
-    }
-    mpeg_clip_list_free(list);
+    MPEG_Clip* back = nullptr;
+    MPEG_Clip* front = split_list(list, frame, &back);
     back->transition_id = effect_id;
     back->transition_length = length;
     if (!effect_id || length <= 0) clear_transition(back);

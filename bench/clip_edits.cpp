@@ -24,13 +24,8 @@ MPEG_Clip* start_list(std::mt19937& rng) {
       c->transition_id = 4;
       c->transition_length = 1 + int(rng() % 15);
     }
-    if (head) {
-      MPEG_Clip* t = clip_list_tail(head);
-      t->next = c;
-      c->prev = t;
-    } else {
-      head = c;
-    }
+    MPEG_Clip* tail = clip_list_tail(head);
+    clip_list_link(&head, &tail, c);
   }
   return clip_update(head);
 }

@@ -118,14 +118,9 @@ struct Session {
       if (l.text.empty() || (v.size() != 0 && v.size() != 2)) return 0;
       MPEG_Clip* c = mpeg_clip_of_file(l.text.c_str(), v.empty() ? 0 : int(v[0]), v.empty() ? 0 : int(v[1]));
       if (!c) return 0;
-      if (!list) {
-        list = clip_update(c);
-      } else {
-        MPEG_Clip* t = clip_list_tail(list);
-        t->next = c;
-        c->prev = t;
-        clip_update(list);
-      }
+      MPEG_Clip* tail = clip_list_tail(list);
+      clip_list_link(&list, &tail, c);
+      clip_update(list);
       return 1;
     }
     if (l.verb == "copy" || l.verb == "cut") {

@@ -81,6 +81,14 @@ MPEG_Clip* clip_list_tail(MPEG_Clip* list) {
   return list;
 }
 
+void clip_list_link(MPEG_Clip** head, MPEG_Clip** tail, MPEG_Clip* c) {
+  c->prev = *tail;
+  c->next = nullptr;
+  if (*tail) (*tail)->next = c;
+  else *head = c;
+  *tail = c;
+}
+
 int clip_list_count(const MPEG_Clip* any) {
   if (!any) return 0;
   while (any->prev) any = any->prev;
@@ -103,9 +111,7 @@ MPEG_Clip* clip_list_duplicate(const MPEG_Clip* list) {
     c->index = list->index;
     c->tc_frame = list->tc_frame;
     c->tc_gop_bits = list->tc_gop_bits;
-    if (tail) link_after(tail, c);
-    else head = c;
-    tail = c;
+    clip_list_link(&head, &tail, c);
   }
   return head;
 }

@@ -20,6 +20,8 @@ void clip_list_split_transitions(MPEG_Clip* list);
 // Deep copy of a whole list, links rebuilt.
 MPEG_Clip* clip_list_duplicate(const MPEG_Clip* list);
 MPEG_Clip* clip_list_tail(MPEG_Clip* list);
+// Links c at the tail of a list being built (head and tail nil when empty).
+void clip_list_link(MPEG_Clip** head, MPEG_Clip** tail, MPEG_Clip* c);
 
 // First and last edit frame a record plays.
 int clip_first_edit_frame(const MPEG_Clip* c);

@@ -67,6 +67,35 @@ void audio_info_of(const ESData& e, ClipInfo* out) {
   out->stream_word = e.info_words[1];
 }
 
+// Descriptions of the streams of one kind: with n = 1 the chosen one (else
+// the first); otherwise the chosen one at out[0] and stream i at out[i + 1].
+// *chosen tells whether the chosen stream was met.
+int describe_streams(const std::vector<ESData>& streams, int id, int pid, ClipInfo* out, int n,
+                     void (*fill)(const ESData&, ClipInfo*), bool* chosen) {
+  *chosen = false;
+  if (n == 1) {
+    const ESData* pick = &streams[0];
+    for (const ESData& e : streams)
+      if (e.stream_id == id && e.pid == pid) pick = &e;
+    fill(*pick, out);
+    *chosen = true;
+    return 1;
+  }
+  int written = 0;
+  for (size_t i = 0; i < streams.size() && written < n; ++i) {
+    const ESData& e = streams[i];
+    if (!*chosen && e.stream_id == id && (pid == 0 || e.pid == pid)) {
+      fill(e, &out[0]);
+      *chosen = true;
+      ++written;
+    } else if (int(i) < n - 1) {
+      fill(e, &out[i + 1]);
+      ++written;
+    }
+  }
+  return written;
+}
+
 // Video facts on first use.
 void load_video_info(Clip* c) {
   if (c->video_frame_period > 0) return;
@@ -223,32 +252,15 @@ int clip_get_video_es_info(Clip* c, ClipInfo* out, int n) {
     if (mpeg_clip_get_video_es_data(&m, &e)) videos.push_back(e);
   }
   if (videos.empty()) return 0;
-  if (n == 1) {
-    const ESData* pick = &videos[0];
-    for (const ESData& e : videos)
-      if (e.stream_id == c->video_stream_id && e.pid == c->video_pid) pick = &e;
-    video_info_of(*pick, out);
-    return 1;
-  }
-  if (c->video_stream_id == 0 && c->is_still_image()) c->video_stream_id = videos[0].stream_id;
-  int written = 0;
+  if (c->video_stream_id == 0 && c->is_still_image() && n > 1) c->video_stream_id = videos[0].stream_id;
   bool first = false;
-  for (size_t i = 0; i < videos.size() && written < n; ++i) {
-    const ESData& e = videos[i];
-    if (!first && e.stream_id == c->video_stream_id && (c->video_pid == 0 || e.pid == c->video_pid)) {
-      video_info_of(e, &out[0]);
-      first = true;
-      ++written;
-    } else if (int(i) < n - 1) {
-      video_info_of(e, &out[i + 1]);
-      ++written;
-    }
-  }
+  const int written = describe_streams(videos, c->video_stream_id, c->video_pid, out, n, video_info_of, &first);
   if (!first) {
     trace("Clip::get_video_es_info (): invalid video stream id = 0x%02x (%d)\n", c->video_stream_id,
           c->video_stream_id);
     return written;
   }
+  if (n == 1) return 1;
   c->mpeg2 = out[0].mpeg_version == 2;
   c->width = out[0].width;
   c->height = out[0].height;
@@ -278,26 +290,8 @@ int clip_get_audio_es_info(Clip* c, ClipInfo* out, int n) {
     if (!err) audios.push_back(e);
   }
   if (audios.empty()) return 0;
-  if (n == 1) {
-    const ESData* pick = &audios[0];
-    for (const ESData& e : audios)
-      if (e.stream_id == c->audio_stream_id && e.pid == c->audio_pid) pick = &e;
-    audio_info_of(*pick, out);
-    return 1;
-  }
-  int written = 0;
   bool first = false;
-  for (size_t i = 0; i < audios.size() && written < n; ++i) {
-    const ESData& e = audios[i];
-    if (!first && e.stream_id == c->audio_stream_id && (c->audio_pid == 0 || e.pid == c->audio_pid)) {
-      audio_info_of(e, &out[0]);
-      first = true;
-      ++written;
-    } else if (int(i) < n - 1) {
-      audio_info_of(e, &out[i + 1]);
-      ++written;
-    }
-  }
+  const int written = describe_streams(audios, c->audio_stream_id, c->audio_pid, out, n, audio_info_of, &first);
   if (!written)
     trace("ERROR (Clip::get_audio_es_info): invalid audio stream id = %3d (%2d)\n", c->audio_stream_id,
           c->audio_pid);

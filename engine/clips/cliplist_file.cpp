@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/clips/clip_verify.h"
+#include "engine/clips/text_fields.h"
 #include "foundation/probe.h"
 #include "foundation/trace.h"
 
@@ -17,27 +18,7 @@ constexpr const char* kId =
 // Far beyond any path; a longer line is damage, not a name.
 constexpr size_t kMaxLine = 1 << 20;
 
-std::string strip(const std::string& s) {
-  size_t a = 0, b = s.size();
-  while (a < b && std::isspace((unsigned char)s[a])) ++a;
-  while (b > a && std::isspace((unsigned char)s[b - 1])) --b;
-  return s.substr(a, b - a);
-}
-
 bool starts(const std::string& s, const char* prefix) { return s.compare(0, std::strlen(prefix), prefix) == 0; }
-
-// Integers of a record line; false when a field is no integer.
-bool parse_ints(const std::string& line, std::vector<long long>* out) {
-  std::istringstream in(line);
-  std::string w;
-  while (in >> w) {
-    char* end = nullptr;
-    const long long v = std::strtoll(w.c_str(), &end, 10);
-    if (!end || *end || v < INT32_MIN || v > INT32_MAX) return false;
-    out->push_back(v);
-  }
-  return true;
-}
 
 // Refits a transition read from a file: an offset past the effect leaves
 // nothing of it.
@@ -168,14 +149,14 @@ int read_clip(FILE* f, MPEG_Clip* c, int merge) {
     }
     if (line.empty() || line[0] == '#' || !starts(line, "CLIP:")) continue;
     if (!read_text_line(f, &ints)) return 2;
-    name = strip(line.substr(5));
+    name = utils_strip_spaces(line.substr(5));
     size_t solid = 0;
     for (char ch : name + ints)
       if (!std::isspace((unsigned char)ch)) ++solid;
     if (solid > 10) break;
   }
   std::vector<long long> v;
-  if (!parse_ints(ints, &v) || v.size() < 13) return 2;
+  if (!utils_int_fields(ints, &v) || v.size() < 13) return 2;
   c->clip_type = int(v[0]);
   c->start = int(v[1]);
   c->count = int(v[2]);
@@ -223,7 +204,7 @@ int read_clip(FILE* f, MPEG_Clip* c, int merge) {
     }
     std::vector<long long> w;
     std::string image;
-    if (!parse_ints(line.substr(8), &w) || w.size() < 6 || !read_text_line(f, &image)) break;
+    if (!utils_int_fields(line.substr(8), &w) || w.size() < 6 || !read_text_line(f, &image)) break;
     OverlayClip r{int(w[2]), int(w[3]), int(w[1])};
     r.kind = int(w[0]);
     r.effect_span = int(w[4]);
@@ -231,7 +212,7 @@ int read_clip(FILE* f, MPEG_Clip* c, int merge) {
     if (r.length) {
       if (r.effect_offset < 0 || r.effect_offset >= r.effect_span) r.effect_offset = 0;
     }
-    image = strip(image);
+    image = utils_strip_spaces(image);
     if (image.size() >= 2) {
       if (r.set_image_file(image.c_str())) continue;
     } else {
@@ -258,7 +239,8 @@ MPEG_Clip* read_cliplist(FILE* f, std::string* name, int* v1, int* v2, int* v3, 
       if (!head) {
         // Before the first clip: the list's own header.
         std::string line, values;
-        if (!merge && read_text_line(f, &line) && name) *name = strip(line.size() > 10 ? line.substr(10) : "");
+        if (!merge && read_text_line(f, &line) && name)
+          *name = utils_strip_spaces(line.size() > 10 ? line.substr(10) : "");
         if (merge && name) *name = "";
         if (read_text_line(f, &values)) {
           int a = 0, b = 0, k = 0;
@@ -278,13 +260,7 @@ MPEG_Clip* read_cliplist(FILE* f, std::string* name, int* v1, int* v2, int* v3, 
       delete c;
       continue;
     }
-    if (tail) {
-      tail->next = c;
-      c->prev = tail;
-    } else {
-      head = c;
-    }
-    tail = c;
+    clip_list_link(&head, &tail, c);
   }
   if (dropped) *dropped = lost;
   if (head) clip_update(head);

@@ -8,6 +8,7 @@
 #include "access/effects.h"
 #include "engine/clips/clip_verify.h"
 #include "engine/clips/cliplist_file.h"
+#include "engine/clips/text_fields.h"
 #include "foundation/trace.h"
 
 namespace {
@@ -16,29 +17,9 @@ namespace {
 constexpr int kMaxClips = 1000000;
 constexpr int kMaxPoints = 1000000;
 
-bool ints_of(const std::string& line, std::vector<long long>* out) {
-  std::istringstream in(line);
-  std::string w;
-  out->clear();
-  while (in >> w) {
-    char* end = nullptr;
-    const long long v = std::strtoll(w.c_str(), &end, 10);
-    if (!end || *end || v < INT32_MIN || v > INT32_MAX) return false;
-    out->push_back(v);
-  }
-  return true;
-}
-
 bool read_ints(FILE* f, size_t want, std::vector<long long>* out) {
   std::string line;
-  return rec_next_line(f, &line) && ints_of(line, out) && out->size() >= want;
-}
-
-std::string strip(const std::string& s) {
-  size_t a = 0, b = s.size();
-  while (a < b && std::isspace((unsigned char)s[a])) ++a;
-  while (b > a && std::isspace((unsigned char)s[b - 1])) --b;
-  return s.substr(a, b - a);
+  return rec_next_line(f, &line) && utils_int_fields(line, out) && out->size() >= want;
 }
 
 bool is_comment(const std::string& l) {
@@ -260,14 +241,7 @@ MPEG_Clip* eclip_2_mpeg_clip(const EClip& project, int keep_head_transition) {
   }
   MPEG_Clip *head = nullptr, *tail = nullptr;
   for (const Clip& c : project.clips) {
-    auto* m = new MPEG_Clip(c);
-    if (tail) {
-      tail->next = m;
-      m->prev = tail;
-    } else {
-      head = m;
-    }
-    tail = m;
+    clip_list_link(&head, &tail, new MPEG_Clip(c));
   }
   // The head's transition is kept only when asked, and then through the
   // list's own rules, never set again behind them.
@@ -363,7 +337,7 @@ int read_clip_section(FILE* f, Clip* c) {
   if (!rec_find_section(f, "[Clip]")) return short_data();
   std::string name;
   if (!rec_next_line(f, &name)) return short_data();
-  name = strip(name);
+  name = utils_strip_spaces(name);
   struct stat st;
   FILE* probe = stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? std::fopen(name.c_str(), "rb") : nullptr;
   if (!probe) {

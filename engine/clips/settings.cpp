@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/clips/cliplist_file.h"
+#include "engine/clips/text_fields.h"
 #include "foundation/audio_header.h"
 #include "foundation/mpeg_fields.h"
 #include "foundation/trace.h"
@@ -536,14 +537,8 @@ int EditorRecordData::load(const char* name) {
     trace("EditorRecordData::load (ERROR): not enough data\n");
     return 2;
   }
-  auto strip = [](std::string s) {
-    while (!s.empty() && std::isspace((unsigned char)s.back())) s.pop_back();
-    size_t i = 0;
-    while (i < s.size() && std::isspace((unsigned char)s[i])) ++i;
-    return s.substr(i);
-  };
-  second_file_name = strip(a);
-  file_name = strip(b);
+  second_file_name = utils_strip_spaces(a);
+  file_name = utils_strip_spaces(b);
   if (file_name == second_file_name) file_name.clear();
   std::vector<double> v;
   if (!need(f, 4, &v)) {

@@ -20,10 +20,8 @@ std::string copy_fixture(const std::string& name, const std::string& to) {
 
 MPEG_Clip* append(MPEG_Clip* list, MPEG_Clip* c) {
   if (!c) return list;
-  if (!list) return clip_update(c);
-  MPEG_Clip* t = clip_list_tail(list);
-  t->next = c;
-  c->prev = t;
+  MPEG_Clip* tail = clip_list_tail(list);
+  clip_list_link(&list, &tail, c);
   return clip_update(list);
 }
 

@@ -27,13 +27,7 @@ MPEG_Clip* build(std::initializer_list<Rec> recs, bool update = true) {
     c->frame_rate = 25;
     c->transition_id = r.effect;
     c->transition_length = r.length;
-    if (tail) {
-      tail->next = c;
-      c->prev = tail;
-    } else {
-      head = c;
-    }
-    tail = c;
+    clip_list_link(&head, &tail, c);
   }
   return update ? clip_update(head) : head;
 }
@@ -44,18 +38,16 @@ std::vector<Rec> records(const MPEG_Clip* l) {
   return out;
 }
 
-void expect_records(const MPEG_Clip* l, std::initializer_list<Rec> want) {
+void expect_records(const MPEG_Clip* l, const std::vector<Rec>& want) {
   const std::vector<Rec> got = records(l);
   ASSERT_EQ(got.size(), want.size());
-  size_t i = 0;
-  for (const Rec& w : want) {
+  for (size_t i = 0; i < got.size(); ++i) {
     SCOPED_TRACE(i);
-    EXPECT_STREQ(got[i].file, w.file);
-    EXPECT_EQ(got[i].start, w.start);
-    EXPECT_EQ(got[i].count, w.count);
-    EXPECT_EQ(got[i].effect, w.effect);
-    EXPECT_EQ(got[i].length, w.length);
-    ++i;
+    EXPECT_STREQ(got[i].file, want[i].file);
+    EXPECT_EQ(got[i].start, want[i].start);
+    EXPECT_EQ(got[i].count, want[i].count);
+    EXPECT_EQ(got[i].effect, want[i].effect);
+    EXPECT_EQ(got[i].length, want[i].length);
   }
 }
 
@@ -147,14 +139,7 @@ TEST(ClipListCopy, RangesTable) {
     MPEG_Clip* l = build({{"a", 0, 10, 0, 0}, {"b", 100, 20, 4, 4}, {"c", 50, 10, 0, 0}});
     MPEG_Clip* c = clip_copy(l, k.start, k.count);
     ASSERT_NE(c, nullptr);
-    const std::vector<Rec> got = records(c);
-    ASSERT_EQ(got.size(), k.want.size());
-    for (size_t i = 0; i < got.size(); ++i) {
-      EXPECT_STREQ(got[i].file, k.want[i].file) << i;
-      EXPECT_EQ(got[i].start, k.want[i].start) << i;
-      EXPECT_EQ(got[i].count, k.want[i].count) << i;
-      EXPECT_EQ(got[i].length, k.want[i].length) << i;
-    }
+    expect_records(c, k.want);
     EXPECT_EQ(mpeg_clip_list_total_frames(c, 1), k.total);
     mpeg_clip_list_free(c);
     mpeg_clip_list_free(l);
@@ -192,14 +177,7 @@ TEST(ClipListCut, Table) {
     SCOPED_TRACE(k.start);
     MPEG_Clip* l = build({{"a", 0, 10, 0, 0}, {"b", 100, 20, 4, 4}, {"c", 50, 10, 0, 0}});
     l = clip_cut(l, k.start, k.count);
-    const std::vector<Rec> got = records(l);
-    ASSERT_EQ(got.size(), k.want.size());
-    for (size_t i = 0; i < got.size(); ++i) {
-      EXPECT_STREQ(got[i].file, k.want[i].file) << i;
-      EXPECT_EQ(got[i].start, k.want[i].start) << i;
-      EXPECT_EQ(got[i].count, k.want[i].count) << i;
-      EXPECT_EQ(got[i].length, k.want[i].length) << i;
-    }
+    expect_records(l, k.want);
     mpeg_clip_list_free(l);
   }
 }
@@ -237,15 +215,7 @@ TEST(ClipListInsert, Table) {
     bool taken = false;
     l = clip_insert(l, x, k.at, k.effect, k.length, &taken);
     EXPECT_TRUE(taken);
-    const std::vector<Rec> got = records(l);
-    ASSERT_EQ(got.size(), k.want.size());
-    for (size_t i = 0; i < got.size(); ++i) {
-      EXPECT_STREQ(got[i].file, k.want[i].file) << i;
-      EXPECT_EQ(got[i].start, k.want[i].start) << i;
-      EXPECT_EQ(got[i].count, k.want[i].count) << i;
-      EXPECT_EQ(got[i].effect, k.want[i].effect) << i;
-      EXPECT_EQ(got[i].length, k.want[i].length) << i;
-    }
+    expect_records(l, k.want);
     mpeg_clip_list_free(l);
   }
 }

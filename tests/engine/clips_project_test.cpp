@@ -24,14 +24,9 @@ EClip sample_project() {
     MPEG_Clip* c = mpeg_clip_of_file(tsupport::fixture(f).c_str(), 0, 0);
     EXPECT_NE(c, nullptr) << f;
     if (!c) continue;
-    if (!list) {
-      list = clip_update(c);
-    } else {
-      MPEG_Clip* t = clip_list_tail(list);
-      t->next = c;
-      c->prev = t;
-      clip_update(list);
-    }
+    MPEG_Clip* tail = clip_list_tail(list);
+    clip_list_link(&list, &tail, c);
+    clip_update(list);
   }
   clip_insert_transitions(list, 300, 4, 12);
   clip_add_overlay(list, 8, 20, 30);

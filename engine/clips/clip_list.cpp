@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "access/effects.h"
+#include "foundation/timecode.h"
 #include "foundation/trace.h"
 
 namespace {
@@ -62,6 +63,29 @@ void fit_transition(const MPEG_Clip* r, MPEG_Clip* s) {
 }
 
 double record_rate(const MPEG_Clip* c) { return c->frame_rate > 1 ? c->frame_rate : 30000.0 / 1001.0; }
+
+// The time code of a record's first edit frame: its file's own first time
+// code moved on by the movie time before it; without video, drop-frame
+// time at 29.97.
+SMPTE_TimeCode timecode_base(const MPEG_Clip* c) {
+  SMPTE_TimeCode tc;
+  if (c->video_stream_count > 0) {
+    tc.set_frame_rate(record_rate(c));
+    tc.set_gop_bits(c->first_time_code);
+  } else {
+    tc.init(1);
+  }
+  return tc;
+}
+
+void set_timecode(MPEG_Clip* c, double seconds) {
+  SMPTE_TimeCode tc = timecode_base(c);
+  const int base = c->video_stream_count > 0 ? tc.to_frame() : 0;
+  const double rate = c->video_stream_count > 0 ? record_rate(c) : 30000.0 / 1001.0;
+  c->tc_frame = base + int(seconds * rate + 0.5);
+  tc.smpte_4_gop(c->tc_frame);
+  c->tc_gop_bits = tc.to_gop_bits();
+}
 
 }  // namespace
 
@@ -172,9 +196,8 @@ MPEG_Clip* clip_update(MPEG_Clip* list) {
     }
     sum += c->count - c->transition_length;
     if (!c->overlays.empty()) c->clip_overlays();
-    const double rate = record_rate(c);
-    c->tc_frame = int(seconds * rate + 0.5);
-    seconds += (c->count - c->transition_length) / rate;
+    set_timecode(c, seconds);
+    seconds += (c->count - c->transition_length) / record_rate(c);
   }
   return list;
 }
@@ -527,4 +550,18 @@ bool mpeg_clip_has_non_image_overlay(const MPEG_Clip* c) {
   for (const OverlayClip& o : c->overlays)
     if (o.kind != 11 && o.kind != 12) return true;
   return false;
+}
+
+uint32_t mpeg_clip_get_timecode(const MPEG_Clip* c, int frame) {
+  if (frame < c->edit_position) return c->tc_gop_bits;
+  const int last = c->edit_position + c->count - c->transition_length;
+  if (frame > last) frame = last - 1;
+  SMPTE_TimeCode tc = timecode_base(c);
+  int base = c->tc_frame;
+  if (base < 0) {
+    tc.set_gop_bits(c->tc_gop_bits);
+    base = tc.to_frame();
+  }
+  tc.smpte_4_gop(base + frame - c->edit_position);
+  return tc.to_gop_bits();
 }

@@ -7,6 +7,8 @@
 // with the start of record k.
 #pragma once
 
+#include <cstdint>
+
 #include "access/clip.h"
 
 void mpeg_clip_list_free(MPEG_Clip* list);
@@ -45,3 +47,5 @@ int clip_add_overlay_at(MPEG_Clip* list, const char* image_file, int kind, int v
 // Turns the record's transition into a plain cut (half from each side).
 void mpeg_clip_split_transition(MPEG_Clip* c);
 bool mpeg_clip_has_non_image_overlay(const MPEG_Clip* c);
+// GOP-header time-code word of edit frame N of the record.
+uint32_t mpeg_clip_get_timecode(const MPEG_Clip* c, int frame);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/clips/clip_list.h"
+#include "foundation/timecode.h"
 #include "support/support.h"
 
 namespace {
@@ -340,6 +341,35 @@ TEST(ClipListHelpers, PrepareAndSplit) {
   expect_records(m, {{"a", 0, 7, 0, 0}, {"b", 103, 7, 0, 0}});
   EXPECT_EQ(clip_list_count(m->next), 2);
   mpeg_clip_list_free(m);
+}
+
+}  // namespace
+
+namespace {
+
+int frame_of(uint32_t word, double rate) {
+  SMPTE_TimeCode tc;
+  tc.set_frame_rate(rate);
+  tc.set_gop_bits(word);
+  return tc.to_frame();
+}
+
+TEST(ClipListTimecodes, RunningTimeFromEachFilesFirstTimeCode) {
+  MPEG_Clip* l = build({{"a", 0, 50, 0, 0}, {"b", 0, 40, 4, 10}, {"c", 0, 30, 0, 0}}, false);
+  SMPTE_TimeCode hour;
+  hour.set_frame_rate(25);
+  hour.smpte_4_gop(25 * 3600);
+  l->next->next->first_time_code = hour.to_gop_bits();
+  clip_update(l);
+  EXPECT_EQ(frame_of(l->tc_gop_bits, 25), 0);
+  EXPECT_EQ(frame_of(l->next->tc_gop_bits, 25), 50);
+  // movie time before c: 50 + 40 - 10 frames; c's own clock starts at 1 h
+  EXPECT_EQ(frame_of(l->next->next->tc_gop_bits, 25), 25 * 3600 + 80);
+  EXPECT_EQ(frame_of(mpeg_clip_get_timecode(l->next->next, 85), 25), 25 * 3600 + 85);
+  // past the record: its last frame
+  EXPECT_EQ(frame_of(mpeg_clip_get_timecode(l->next->next, 500), 25), 25 * 3600 + 109);
+  EXPECT_EQ(mpeg_clip_get_timecode(l->next->next, 3), l->next->next->tc_gop_bits);
+  mpeg_clip_list_free(l);
 }
 
 }  // namespace

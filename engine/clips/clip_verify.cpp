@@ -362,7 +362,7 @@ int clip_verification(Clip* c) {
 void clip_set_abs_parameters(Clip* c) {
   const char* name = c->get_file_name();
   if (name) {
-    DAList list(name, 0, 0);
+    DAList list(name, c->audio_stream_id, c->audio_pid);
     if (!list.is_open()) {
       if (c->audio_frame_period <= 0) c->audio_frame_period = 1152.0 / 44100;
       return;

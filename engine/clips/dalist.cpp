@@ -1,9 +1,11 @@
 #include "engine/clips/dalist.h"
 
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 #include "demux/demuxer.h"
+#include "demux/demuxer_cache.h"
 #include "foundation/ac3.h"
 #include "foundation/audio_header.h"
 #include "foundation/probe.h"
@@ -23,11 +25,12 @@ bool read_file(const char* name, std::vector<uint8_t>* out) {
 
 }  // namespace
 
-DAList::DAList(const char* file_name, int, int) {
+DAList::DAList(const char* file_name, int stream_id, int pid) {
   if (!file_name) return;
   const int type = mpegfile_get_stream_type(file_name);
   if (type == 1) open_ = count_mpeg_audio(file_name);
   else if (type == 9) open_ = count_ac3(file_name);
+  else if (type >= 4 && type <= 8) open_ = from_demuxer(file_name, stream_id, pid);
   if (!open_) trace("DAList (ERROR): no audio frames in <%s>\n", file_name);
 }
 
@@ -95,4 +98,37 @@ bool DAList::count_ac3(const char* name) {
   streams_ = 1;
   stream_id_ = 0x80;
   return true;
+}
+
+// A multiplex: the chosen (or first) audio stream's header gives the frame
+// period, the demultiplexer's measured length the rest.
+bool DAList::from_demuxer(const char* name, int stream_id, int pid) {
+  std::unique_ptr<DeMuxer> dm(demuxer_create(name, 0));
+  if (!dm) return false;
+  int n = 0;
+  const ESData* es = dm->get_es_data(&n);
+  const ESData* pick = nullptr;
+  for (int i = 0; i < n; ++i) {
+    if (!es[i].is_audio()) continue;
+    ++streams_;
+    const bool match = (stream_id == 0 || es[i].stream_id == stream_id) && (pid == 0 || es[i].pid == pid);
+    if (!pick && match) pick = &es[i];
+  }
+  if (!pick) return false;
+  int samples = 0;
+  if (const FrmHdr* h = pick->get_audio_header()) samples = h->samples_per_frame();
+  else if (pick->ac3) samples = 1536;
+  sample_rate_ = pick->get_audio_sample_rate();
+  if (samples < 1 || sample_rate_ < 1) return false;
+  frame_period_ = double(samples) / sample_rate_;
+  length_ = dm->get_total_length();
+  frames_ = int(length_ / frame_period_ + 0.5);
+  layer_ = pick->ac3 ? 0 : pick->get_audio_layer();
+  bit_rate_ = pick->get_audio_bit_rate();
+  channels_ = pick->get_channel_count();
+  ac3_ = pick->ac3 ? 1 : 0;
+  ac3_channels_ = pick->ac3 ? pick->get_ac3_channels() : 0;
+  stream_id_ = pick->stream_id;
+  pid_ = pick->pid;
+  return frames_ > 0;
 }

@@ -28,6 +28,7 @@ class DAList {
  private:
   bool count_mpeg_audio(const char* name);
   bool count_ac3(const char* name);
+  bool from_demuxer(const char* name, int stream_id, int pid);
   bool open_ = false;
   double frame_period_ = 0, length_ = 0;
   int frames_ = 0, layer_ = 0, bit_rate_ = 0, channels_ = 0, sample_rate_ = 0, streams_ = 0;

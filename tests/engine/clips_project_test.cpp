@@ -357,3 +357,35 @@ TEST(RecFile, DamagedFilesNeverCrash) {
 }
 
 }  // namespace
+
+namespace {
+
+// Lines of a save project were cut at 253 characters: a long name opened
+// another file or dropped the clip.
+TEST(RecFile, LongPathsWithSpacesSurvive) {
+  const std::string dir = tsupport::temp_dir();
+  std::string deep = dir + "/a folder with spaces";
+  while (deep.size() < 330) deep += "/one more level";
+  ASSERT_EQ(tsupport::run("mkdir -p " + tsupport::sh_quote(deep)), 0);
+  const std::string movie = deep + "/the movie.m2v";
+  ASSERT_TRUE(tsupport::write_file(movie, tsupport::read_file(tsupport::fixture("st_m1.m1v"))));
+  MPEG_Clip* c = mpeg_clip_of_file(movie.c_str(), 5, 20);
+  ASSERT_NE(c, nullptr);
+  EClip* p = mpeg_clip_2_eclip(c);
+  mpeg_clip_list_free(c);
+  EditorRecordData r;
+  r.set_project(*p);
+  delete p;
+  r.second_file_name = deep + "/out put.mpg";
+  const std::string rec = deep + "/job file.rec";
+  ASSERT_EQ(r.save(rec.c_str(), nullptr), 0);
+  EditorRecordData s;
+  ASSERT_EQ(s.load(rec.c_str()), 0);
+  ASSERT_EQ(s.project.clips.size(), 1u);
+  EXPECT_EQ(s.project.clips[0].file_name, movie);
+  EXPECT_EQ(s.project.clips[0].start, 5);
+  EXPECT_EQ(s.project.clips[0].count, 20);
+  EXPECT_EQ(s.second_file_name, deep + "/out put.mpg");
+}
+
+}  // namespace

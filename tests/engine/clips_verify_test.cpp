@@ -107,6 +107,24 @@ TEST(ClipVerify, AgreesWithFfprobe) {
   }
 }
 
+// Layer III at 16, 22.05 and 24 kHz (and below) has 576 samples a frame,
+// not 1152: a wrong period doubles the audio's length.
+TEST(ClipVerify, LayerThreeAtLowerRatesHas576SamplesPerFrame) {
+  struct Case {
+    const char* file;
+    int rate, samples;
+  } cases[] = {{"mp3_11025.mp3", 11025, 576}, {"mp3_22050.mp3", 22050, 576}, {"mp3_44100.mp3", 44100, 1152}};
+  for (const Case& k : cases) {
+    Clip c;
+    int err = 1;
+    clip_ctor(&c, tsupport::fixture(k.file).c_str(), &err, 0, 0, 0, 0);
+    ASSERT_EQ(err, 0) << k.file;
+    EXPECT_EQ(c.sample_rate, k.rate);
+    EXPECT_NEAR(c.audio_frame_period, double(k.samples) / k.rate, 1e-9) << k.file;
+    EXPECT_NEAR(c.audio_length, c.audio_frame_total * double(k.samples) / k.rate, 1e-6) << k.file;
+  }
+}
+
 TEST(ClipVerify, RangeRules) {
   // A 120-frame stream: 100/50 keeps its start and ends with the stream; a
   // start beyond the stream takes the whole stream.

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "access/effects.h"
+#include "engine/clips/clip_verify.h"
 #include "foundation/timecode.h"
 #include "foundation/trace.h"
 
@@ -204,7 +205,10 @@ MPEG_Clip* clip_update(MPEG_Clip* list) {
 
 int mpeg_clip_list_total_frames(MPEG_Clip* list, int update) {
   if (!list) return 0;
-  // Renumber first, so the sum is that of the list as it now stands.
+  // A record without frames is read again from its file; then the list is
+  // renumbered first, so the sum is that of the list as it now stands.
+  for (MPEG_Clip* c = list; c; c = c->next)
+    if (c->count < 1 && c->has_file) mpeg_clip_verify(c);
   if (update) clip_update(list);
   int sum = 0;
   for (const MPEG_Clip* c = list; c; c = c->next) sum += c->count - c->transition_length;

@@ -110,6 +110,14 @@ TEST(ClipListUpdate, OffsetPastFullLengthClearsEffectToo) {
   mpeg_clip_list_free(l);
 }
 
+TEST(ClipListUpdate, RecordWithoutFramesIsReadAgain) {
+  MPEG_Clip* l = build({{"a", 0, 10, 0, 0}, {"b", 0, 0, 0, 0}}, false);
+  l->next->set_file_name(tsupport::fixture("st_m1.m1v").c_str());
+  EXPECT_EQ(mpeg_clip_list_total_frames(l, 1), 10 + 75);
+  EXPECT_EQ(l->next->clip_type, 2);
+  mpeg_clip_list_free(l);
+}
+
 // The total is that of the renumbered list, not of the list before.
 TEST(ClipListUpdate, TotalFramesAfterRenumbering) {
   MPEG_Clip* l = build({{"a", 0, 10, 0, 0}, {"b", 0, 8, 4, 30}}, false);

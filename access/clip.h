@@ -201,6 +201,7 @@ class MPEG_Clip : public Clip {
   int edit_position = 0;
   uint32_t tc_gop_bits = 4096;
   int tc_frame = -1;
+  uint64_t tc_key = 0;  // what tc_gop_bits was worked out from (0: nothing yet)
   int keep_head_transition = 0;
   double audio_start = 0;
   double audio_range_length = 0;

@@ -79,13 +79,48 @@ SMPTE_TimeCode timecode_base(const MPEG_Clip* c) {
   return tc;
 }
 
+// Frame number and drop-frame flag of a file's first time code at a rate;
+// files repeat from record to record, so the last answer is kept.
+struct FirstTimecode {
+  uint32_t word = 0;
+  double rate = 0;
+  int frame = 0;
+  int drop = 0;
+};
+
+const FirstTimecode& first_timecode(uint32_t word, double rate) {
+  thread_local FirstTimecode last;
+  if (word != last.word || rate != last.rate) {
+    SMPTE_TimeCode tc;
+    tc.set_frame_rate(rate);
+    tc.set_gop_bits(word);
+    last = FirstTimecode{word, rate, tc.to_frame(), tc.get_drop_frame_flag()};
+  }
+  return last;
+}
+
 void set_timecode(MPEG_Clip* c, double seconds) {
-  SMPTE_TimeCode tc = timecode_base(c);
-  const int base = c->video_stream_count > 0 ? tc.to_frame() : 0;
-  const double rate = c->video_stream_count > 0 ? record_rate(c) : 30000.0 / 1001.0;
+  const bool video = c->video_stream_count > 0;
+  const double rate = video ? record_rate(c) : 30000.0 / 1001.0;
+  int base = 0, drop = 1;
+  if (video) {
+    const FirstTimecode& first = first_timecode(c->first_time_code, rate);
+    base = first.frame;
+    drop = first.drop;
+  }
   c->tc_frame = base + int(seconds * rate + 0.5);
+  // The word is worked out again only when what it depends on changed.
+  uint64_t rate_bits;
+  std::memcpy(&rate_bits, &rate, sizeof rate_bits);
+  const uint64_t key = ((uint64_t(uint32_t(c->tc_frame)) << 32 | c->first_time_code) ^
+                        (rate_bits * 0x9E3779B97F4A7C15ull) ^ uint64_t(video)) | 1;
+  if (key == c->tc_key) return;
+  SMPTE_TimeCode tc;
+  tc.set_frame_rate(rate);
+  tc.init(drop);
   tc.smpte_4_gop(c->tc_frame);
   c->tc_gop_bits = tc.to_gop_bits();
+  c->tc_key = key;
 }
 
 }  // namespace
@@ -141,11 +176,23 @@ MPEG_Clip* clip_list_duplicate(const MPEG_Clip* list) {
   return head;
 }
 
-MPEG_Clip* clip_update(MPEG_Clip* list) {
-  if (!list) {
-    trace("clip_update (ERROR): clip=nil\n");
-    return nullptr;
+namespace {
+
+// A transition needs the part of its effect not yet past: with an offset
+// at or past the full length nothing is left, and the effect goes too.
+void fit_effect_span(MPEG_Clip* c) {
+  if (!c->transition_length) {
+    c->set_transition_full(0);
+    c->set_transition_offset(0);
+    return;
   }
+  if (c->transition_offset() < 0) c->set_transition_offset(0);
+  c->set_transition_full(std::max(c->transition_full(), c->transition_length));
+  if (c->transition_offset() >= c->transition_full()) clear_transition(c);
+}
+
+// The renumbering walk; returns the total frames.
+int renumber(MPEG_Clip* list) {
   if (list->prev) {
     trace("clip_update (ERROR): the list has not been terminated at the start\n");
     list->prev->next = nullptr;
@@ -155,61 +202,56 @@ MPEG_Clip* clip_update(MPEG_Clip* list) {
     list->edit_position = 0;
     clear_transition(list);
   }
-  list->index = 0;
-
-  // Every successor is checked, also one that arrives through a merge, so
-  // no empty record or over-long transition survives.
-  MPEG_Clip* r = list;
-  int counter = 1;
-  while (r->next) {
-    MPEG_Clip* s = r->next;
-    if (s->count < 1) {
-      unlink(s);
-      delete s;
-      continue;
-    }
-    fit_transition(r, s);
-    if (continues(r, s)) {
+  int sum = 0, counter = 0;
+  double seconds = 0;
+  for (MPEG_Clip* r = list;; r = r->next) {
+    fit_effect_span(r);
+    // Every successor is checked, also one that arrives through a merge,
+    // so no empty record or over-long transition survives.
+    while (MPEG_Clip* s = r->next) {
+      if (s->count < 1) {
+        unlink(s);
+        delete s;
+        continue;
+      }
+      fit_transition(r, s);
+      if (!continues(r, s)) break;
       r->count += s->count;
       for (const OverlayClip& o : s->overlays) r->add_overlay_record(o);
       unlink(s);
       delete s;
-      continue;
     }
-    s->edit_position = r->edit_position + r->count - r->transition_length;
-    s->index = counter++;
-    r = s;
+    r->index = counter++;
+    r->edit_position = sum;
+    sum += r->count - r->transition_length;
+    if (!r->overlays.empty()) r->clip_overlays();
+    set_timecode(r, seconds);
+    seconds += (r->count - r->transition_length) / record_rate(r);
+    if (!r->next) break;
   }
+  return sum;
+}
 
-  // Positions, transition lengths, overlays and time codes in one walk.
-  int sum = 0;
-  double seconds = 0;
-  for (MPEG_Clip* c = list; c; c = c->next) {
-    c->edit_position = sum;
-    if (!c->transition_length) {
-      c->set_transition_full(0);
-      c->set_transition_offset(0);
-    } else {
-      if (c->transition_offset() < 0) c->set_transition_offset(0);
-      c->set_transition_full(std::max(c->transition_full(), c->transition_length));
-      // An offset past the effect leaves nothing of it: the effect goes too.
-      if (c->transition_offset() >= c->transition_full()) clear_transition(c);
-    }
-    sum += c->count - c->transition_length;
-    if (!c->overlays.empty()) c->clip_overlays();
-    set_timecode(c, seconds);
-    seconds += (c->count - c->transition_length) / record_rate(c);
+}  // namespace
+
+MPEG_Clip* clip_update(MPEG_Clip* list) {
+  if (!list) {
+    trace("clip_update (ERROR): clip=nil\n");
+    return nullptr;
   }
+  renumber(list);
   return list;
 }
 
 int mpeg_clip_list_total_frames(MPEG_Clip* list, int update) {
   if (!list) return 0;
-  // A record without frames is read again from its file; then the list is
-  // renumbered first, so the sum is that of the list as it now stands.
-  for (MPEG_Clip* c = list; c; c = c->next)
-    if (c->count < 1 && c->has_file) mpeg_clip_verify(c);
-  if (update) clip_update(list);
+  if (update) {
+    // A record without frames is read again from its file; then the list
+    // is renumbered first, so the sum is that of the list as it now stands.
+    for (MPEG_Clip* c = list; c; c = c->next)
+      if (c->count < 1 && c->has_file) mpeg_clip_verify(c);
+    return renumber(list);
+  }
   int sum = 0;
   for (const MPEG_Clip* c = list; c; c = c->next) sum += c->count - c->transition_length;
   return sum;

@@ -519,7 +519,7 @@ int clip_remove_transitions(MPEG_Clip* list, int frame) {
 
 namespace {
 
-int add_overlay_pieces(MPEG_Clip* list, int frame, int length, const OverlayClip& model) {
+int add_overlay_spans(MPEG_Clip* list, int frame, int length, const OverlayClip& model) {
   if (!list) return 0;
   for (MPEG_Clip* c = list; c; c = c->next) {
     const int f = clip_first_edit_frame(c), n = c->count;
@@ -540,14 +540,14 @@ int add_overlay_pieces(MPEG_Clip* list, int frame, int length, const OverlayClip
 }  // namespace
 
 int clip_add_overlay(MPEG_Clip* list, int effect_id, int frame, int length) {
-  return add_overlay_pieces(list, frame, length, OverlayClip(0, 0, effect_id));
+  return add_overlay_spans(list, frame, length, OverlayClip(0, 0, effect_id));
 }
 
 int clip_add_overlay_at(MPEG_Clip* list, const char* image_file, int kind, int value, int frame, int length) {
   OverlayClip model(0, 0, value);
   model.kind = kind;
   if (image_file && model.set_image_file(image_file)) return list ? 1 : 0;
-  return add_overlay_pieces(list, frame, length, model);
+  return add_overlay_spans(list, frame, length, model);
 }
 
 MPEG_Clip* clip_prepare_list(MPEG_Clip* list) {

@@ -22,6 +22,7 @@
 #include "formats/jpeg_decoder.h"
 #include "formats/qt_decoder.h"
 #include "formats/still_loader.h"
+#include "foundation/audio_info.h"
 #include "foundation/probe.h"
 #include "foundation/seq_header.h"
 #include "foundation/trace.h"
@@ -362,8 +363,8 @@ int clip_verification(Clip* c) {
 void clip_set_abs_parameters(Clip* c) {
   const char* name = c->get_file_name();
   if (name) {
-    DAList list(name, c->audio_stream_id, c->audio_pid);
-    if (!list.is_open()) {
+    DAList list;
+    if (list.init(name, c->audio_stream_id, c->audio_pid) != 0) {
       if (c->audio_frame_period <= 0) c->audio_frame_period = 1152.0 / 44100;
       return;
     }
@@ -381,13 +382,16 @@ void clip_set_abs_parameters(Clip* c) {
       c->transition_length = c->audio_frame_total;
     }
     if (c->sample_rate == 0) {
-      c->audio_layer = list.is_ac3() ? 0 : list.get_layer();
+      AudioInfo info;
+      list.get_audio_info(&info);
+      c->audio_layer = list.get_layer();
       c->audio_bit_rate = list.get_bit_rate();
-      c->channels = list.is_ac3() ? list.get_ac3_channels() : list.get_channels();
       c->sample_rate = list.get_sample_rate();
-      c->ac3_channels = list.get_ac3_channels();
+      // AC-3: the full channel count, LFE included.
+      c->ac3_channels = info.full_channels;
+      c->channels = info.full_channels ? info.full_channels : list.get_channels();
     }
-    if (c->audio_stream_count == 0) c->audio_stream_count = list.get_stream_count();
+    if (c->audio_stream_count == 0) c->audio_stream_count = list.get_stream_list(nullptr, nullptr, 32);
     if (c->audio_stream_id == 0) {
       int pid = 0;
       c->audio_stream_id = list.get_stream_id(&pid);

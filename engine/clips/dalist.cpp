@@ -1,5 +1,6 @@
 #include "engine/clips/dalist.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -8,6 +9,7 @@
 #include "demux/demuxer_cache.h"
 #include "foundation/ac3.h"
 #include "foundation/audio_header.h"
+#include "foundation/audio_info.h"
 #include "foundation/probe.h"
 #include "foundation/trace.h"
 
@@ -25,13 +27,46 @@ bool read_file(const char* name, std::vector<uint8_t>* out) {
 
 }  // namespace
 
-DAList::DAList(const char* file_name, int stream_id, int pid) {
-  if (!file_name) return;
+int DAList::init(const char* file_name, int stream_id, int pid) {
+  *this = DAList();
+  if (!file_name) return 1;
   const int type = mpegfile_get_stream_type(file_name);
   if (type == 1) open_ = count_mpeg_audio(file_name);
   else if (type == 9) open_ = count_ac3(file_name);
   else if (type >= 4 && type <= 8) open_ = from_demuxer(file_name, stream_id, pid);
-  if (!open_) trace("DAList (ERROR): no audio frames in <%s>\n", file_name);
+  if (!open_) {
+    trace("DAList (ERROR): no audio frames in <%s>\n", file_name);
+    *this = DAList();
+    return 1;
+  }
+  if (ids_.empty()) {
+    ids_.push_back(stream_id_);
+    pids_.push_back(pid_);
+  }
+  return 0;
+}
+
+int DAList::get_stream_list(int* ids, int* pids, int max) const {
+  const int n = std::min(max, int(ids_.size()));
+  for (int i = 0; i < n; ++i) {
+    if (ids) ids[i] = ids_[size_t(i)];
+    if (pids) pids[i] = pids_[size_t(i)];
+  }
+  return n;
+}
+
+int DAList::get_audio_info(AudioInfo* info) const {
+  if (!open_ || !info) return 1;
+  *info = AudioInfo();
+  info->set_audio_type(ac3_ ? 9 : 1);
+  info->layer = layer_;
+  info->channels = ac3_ ? std::min(2, channels_) : channels_;
+  info->sample_rate = sample_rate_;
+  info->bit_rate = bit_rate_;
+  info->stream_id = stream_id_;
+  info->pid = pid_;
+  info->full_channels = ac3_ ? ac3_channels_ : 0;
+  return 0;
 }
 
 // Every frame whose header follows the previous frame's end is counted;
@@ -66,7 +101,6 @@ bool DAList::count_mpeg_audio(const char* name) {
   // Layer III at the lower rates has 576 samples a frame.
   frame_period_ = double(first.samples_per_frame()) / sample_rate_;
   length_ = double(samples) / sample_rate_;
-  streams_ = 1;
   stream_id_ = 0xC0;
   return true;
 }
@@ -95,7 +129,6 @@ bool DAList::count_ac3(const char* name) {
   channels_ = first.channels;
   frame_period_ = 1536.0 / sample_rate_;
   length_ = frames_ * frame_period_;
-  streams_ = 1;
   stream_id_ = 0x80;
   return true;
 }
@@ -110,7 +143,8 @@ bool DAList::from_demuxer(const char* name, int stream_id, int pid) {
   const ESData* pick = nullptr;
   for (int i = 0; i < n; ++i) {
     if (!es[i].is_audio()) continue;
-    ++streams_;
+    ids_.push_back(es[i].stream_id);
+    pids_.push_back(es[i].pid);
     const bool match = (stream_id == 0 || es[i].stream_id == stream_id) && (pid == 0 || es[i].pid == pid);
     if (!pick && match) pick = &es[i];
   }

@@ -191,8 +191,9 @@ void fit_effect_span(MPEG_Clip* c) {
   if (c->transition_offset() >= c->transition_full()) clear_transition(c);
 }
 
-// The renumbering walk; returns the total frames.
-int renumber(MPEG_Clip* list) {
+// The renumbering walk; returns the total frames. With reverify, a record
+// without frames is read again from its file first.
+int renumber(MPEG_Clip* list, bool reverify) {
   if (list->prev) {
     trace("clip_update (ERROR): the list has not been terminated at the start\n");
     list->prev->next = nullptr;
@@ -204,11 +205,13 @@ int renumber(MPEG_Clip* list) {
   }
   int sum = 0, counter = 0;
   double seconds = 0;
+  if (reverify && list->count < 1 && list->has_file) mpeg_clip_verify(list);
   for (MPEG_Clip* r = list;; r = r->next) {
     fit_effect_span(r);
     // Every successor is checked, also one that arrives through a merge,
     // so no empty record or over-long transition survives.
     while (MPEG_Clip* s = r->next) {
+      if (reverify && s->count < 1 && s->has_file) mpeg_clip_verify(s);
       if (s->count < 1) {
         unlink(s);
         delete s;
@@ -239,19 +242,15 @@ MPEG_Clip* clip_update(MPEG_Clip* list) {
     trace("clip_update (ERROR): clip=nil\n");
     return nullptr;
   }
-  renumber(list);
+  renumber(list, false);
   return list;
 }
 
 int mpeg_clip_list_total_frames(MPEG_Clip* list, int update) {
   if (!list) return 0;
-  if (update) {
-    // A record without frames is read again from its file; then the list
-    // is renumbered first, so the sum is that of the list as it now stands.
-    for (MPEG_Clip* c = list; c; c = c->next)
-      if (c->count < 1 && c->has_file) mpeg_clip_verify(c);
-    return renumber(list);
-  }
+  // Records without frames are read again from their files and the list is
+  // renumbered first, so the sum is that of the list as it now stands.
+  if (update) return renumber(list, true);
   int sum = 0;
   for (const MPEG_Clip* c = list; c; c = c->next) sum += c->count - c->transition_length;
   return sum;

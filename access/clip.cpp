@@ -153,6 +153,18 @@ bool Clip::equals(const Clip& o) const {
   return true;
 }
 
+int Clip::get_audio_type() const {
+  ClipInfo info;
+  info.audio_layer = audio_layer;
+  info.stream_id = audio_stream_id;
+  info.pid = audio_pid;
+  info.ac3_channels = ac3_channels;
+  info.channels = channels;
+  info.audio_bit_rate = audio_bit_rate;
+  info.sample_rate = sample_rate;
+  return info.get_audio_type();
+}
+
 void Clip::set_file_name(const char* name) {
   assign_name(file_name, has_file, name);
 }
@@ -164,8 +176,10 @@ const OverlayClip* Clip::get_field_pair(int* out_count) const {
 
 int Clip::add_overlay_record(const OverlayClip& r) {
   if (r.position < start || r.position >= start + count || r.length < 1) return 0;
+  // Any shared frame refuses, and so does an end that touches an existing
+  // start: one that holds another overlay whole is refused too.
   for (const OverlayClip& o : overlays)
-    if (o.covers(r.position) || o.covers(r.position + r.length)) return 0;
+    if (r.position < o.position + o.length && r.position + r.length >= o.position) return 0;
   auto at = std::find_if(overlays.begin(), overlays.end(),
                          [&](const OverlayClip& o) { return o.position > r.position; });
   overlays.insert(at, r);
@@ -194,4 +208,35 @@ int Clip::remove_overlay_at(int frame) {
 void Clip::set_overlays(const OverlayClip* list, int n) {
   overlays.clear();
   for (int i = 0; list && i < n; ++i) overlays.push_back(list[i]);
+}
+
+void Clip::clip_overlays() {
+  const int first = start, past = start + count;
+  for (size_t i = overlays.size(); i-- > 0;) {
+    OverlayClip& o = overlays[i];
+    o.set_frame_rate(frame_rate);
+    if (o.position + o.length <= first || o.position >= past || count < 1) {
+      overlays.erase(overlays.begin() + long(i));
+      continue;
+    }
+    if (o.position < first) {
+      const int cut = first - o.position;
+      o.position = first;
+      o.length -= cut;
+      o.effect_offset += cut;
+    }
+    if (o.position + o.length > past) o.length = past - o.position;
+  }
+}
+
+bool Clip::overlay_reaches_end() const {
+  for (const OverlayClip& o : overlays)
+    if (o.effect_id == 9 || o.position + o.length >= start + count - 1) return true;
+  return false;
+}
+
+void Clip::cut_transition() {
+  start += transition_length;
+  count -= transition_length;
+  transition_id = transition_length = transition_value1 = transition_value2 = 0;
 }

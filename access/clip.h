@@ -106,6 +106,8 @@ class Clip {
   bool is_still_image() const { return is_still_image_type(clip_type); }
 
   bool equals(const Clip& other) const;
+  // 1 MPEG audio, 9 AC-3, 10 LPCM of the chosen audio stream; 0 none.
+  int get_audio_type() const;
   bool operator!=(const Clip& other) const { return !equals(other); }
 
   void set_file_name(const char* name);
@@ -118,6 +120,19 @@ class Clip {
   int insert_overlay(int effect_id, int position, int length);
   int remove_overlay_at(int frame);
   void set_overlays(const OverlayClip* list, int n);
+  // Fits the overlays to the current range after it changed.
+  void clip_overlays();
+  bool overlay_reaches_end() const;
+  // Drops the transition frames from the front and forgets the transition.
+  void cut_transition();
+
+  // The transition's two further values are its full length and the frames
+  // of it already past at this clip's first frame (a copy may start inside
+  // a transition).
+  int transition_full() const { return transition_value1; }
+  int transition_offset() const { return transition_value2; }
+  void set_transition_full(int v) { transition_value1 = v; }
+  void set_transition_offset(int v) { transition_value2 = v; }
 
   int clip_type = 0;
   int file_bit_rate = 0;
@@ -159,23 +174,43 @@ class Clip {
 };
 
 // One entry of the engine's working clip list: the record DTV copies.
+// Copies carry the clip, its edit position and audio range, never the links.
 class MPEG_Clip : public Clip {
  public:
   MPEG_Clip() = default;
-  MPEG_Clip(const MPEG_Clip& other) : Clip(other) {}
+  explicit MPEG_Clip(const Clip& other) : Clip(other) {}
+  MPEG_Clip(const MPEG_Clip& other) : Clip(other) { copy_list_fields(other); }
   MPEG_Clip& operator=(const MPEG_Clip& other) {
     Clip::operator=(other);
+    copy_list_fields(other);
     return *this;
   }
   MPEG_Clip& operator=(const Clip& other) {
     Clip::operator=(other);
     return *this;
   }
+  ~MPEG_Clip() override = default;
   // Frame range helper for callers that know start and end.
   void set_range(int first, int last) {
     start = first;
     count = last - first + 1;
   }
 
-  MPEG_Clip* next = nullptr;  // working-list link, owned by the list
+  MPEG_Clip* prev = nullptr;  // working-list links, owned by the list
+  MPEG_Clip* next = nullptr;
+  int edit_position = 0;
+  uint32_t tc_gop_bits = 4096;
+  int tc_frame = -1;
+  uint64_t tc_key = 0;  // what tc_gop_bits was worked out from (0: nothing yet)
+  int keep_head_transition = 0;
+  double audio_start = 0;
+  double audio_range_length = 0;
+  int index = 0;
+
+ private:
+  void copy_list_fields(const MPEG_Clip& other) {
+    edit_position = other.edit_position;
+    audio_start = other.audio_start;
+    audio_range_length = other.audio_range_length;
+  }
 };

@@ -1,0 +1,23 @@
+// Verified clips: what a media file is, which streams it carries and how
+// many frames it has, checked against a clip's range and transition.
+#pragma once
+
+#include "access/clip.h"
+#include "engine/clips/dalist.h"
+
+// Builds a verified clip through the process-wide cache (keyed by canonical
+// path, size and modification time). *error is 0 on success, 1 on failure.
+void clip_ctor(Clip* out, const char* file_name, int* error, int start, int count, int audio_stream_id,
+               int clip_type);
+// Verifies the clip against its file; 1 when usable.
+int clip_verification(Clip* c);
+// Audio frame facts from the file (period, length, frame total).
+void clip_set_abs_parameters(Clip* c);
+// Clears the type and verifies again; the clip type, 0 on failure.
+int mpeg_clip_verify(MPEG_Clip* c);
+// Frames a still plays for at a rate.
+int get_still_image_frames(double frame_rate);
+// Entries of the verified-clip cache, and how many files were read to build
+// them (a second verification of an unchanged file reads none).
+int clip_cache_count();
+long clip_cache_verifications();

@@ -231,7 +231,9 @@ TEST(ProgramPacket, LyingLengthAmongEvenPacketsIsCutAtTheNextUnit) {
     ASSERT_TRUE(d->next_ps_packet(0) & 1) << i;
     EXPECT_EQ(d->packet().packet_offset.value(), starts[size_t(i)]) << i;
     EXPECT_EQ(d->packet().size_resync, i == 3 ? 1 : 0) << i;
-    if (i == 3) EXPECT_EQ(size_t(d->packet().packet_size), starts[4] - starts[3]);
+    if (i == 3) {
+      EXPECT_EQ(size_t(d->packet().packet_size), starts[4] - starts[3]);
+    }
     ASSERT_TRUE(d->skip_packet());
   }
 }

@@ -48,7 +48,9 @@ TEST(ProgramCommands, StreamsListKeysAndSegments) {
     const auto seg = lines_starting(out, "segment ");
     EXPECT_EQ(int(seg.size()), c.segments) << c.file;
     // Segment lines follow the selection line.
-    if (!seg.empty()) EXPECT_LT(std::find(out.begin(), out.end(), sel[0]), std::find(out.begin(), out.end(), seg[0]));
+    if (!seg.empty()) {
+      EXPECT_LT(std::find(out.begin(), out.end(), sel[0]), std::find(out.begin(), out.end(), seg[0]));
+    }
   }
 }
 

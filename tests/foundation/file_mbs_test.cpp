@@ -82,7 +82,9 @@ TEST_F(MbsTest, ListRules) {
     EXPECT_EQ(utils_is_mbs_file(p.c_str()), 1);
     const auto names = read_mbs_file(p.c_str());
     EXPECT_EQ(names.size(), k.members);
-    if (!names.empty()) EXPECT_EQ(names[0], a);
+    if (!names.empty()) {
+      EXPECT_EQ(names[0], a);
+    }
     int err = -1;
     BSFile f(p.c_str(), 1, &err);
     EXPECT_EQ(err, k.members > 1 ? 0 : 1);

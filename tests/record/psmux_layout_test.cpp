@@ -514,7 +514,9 @@ TEST(MuxDrivers, AudioReadInStepWithVideoRegression) {
   ASSERT_GT(muxer_encode((temp_dir() + "/s.mpg").c_str(), 6, 2, l.data(), &st, 0, 0, 0, 0, &report), 0.0);
   ASSERT_EQ(report.streams.size(), 2u);
   for (const MuxStreamReport& s : report.streams)
-    if (s.stream_id == 0xC0) EXPECT_LT(s.peak_held, 100 * 1024);  // 4 s of 192 kbit/s is 96000 bytes
+    if (s.stream_id == 0xC0) {
+      EXPECT_LT(s.peak_held, 100 * 1024);  // 4 s of 192 kbit/s is 96000 bytes
+    }
 }
 
 // DVD LPCM (big-endian 16-bit, 48 kHz stereo) beside MPEG-2 video: private

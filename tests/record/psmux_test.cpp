@@ -116,14 +116,16 @@ TEST(PSMux, OutputsReadCleanAndCarryTheInputsUnchanged) {
       const double bytes = double(f.pack_offsets[i] - f.pack_offsets[i - 1]);
       ASSERT_GE(f.scr[i] - f.scr[i - 1], bytes * 90000.0 / (f.mux_rate[i - 1] * 50.0) - 1.0) << "pack " << i;
     }
-    if (c.rate_field)
+    if (c.rate_field) {
       for (int r : f.mux_rate) ASSERT_EQ(r, c.rate_field);
+    }
     // Variable-rate and minimised streams move their clock instead of
     // writing packs of padding (an MPEG-1 stream's first pack holds its
     // system header alone).
     if (std::string(c.options).find("--vbr") != std::string::npos ||
-        std::string(c.options).find("--minimize") != std::string::npos)
+        std::string(c.options).find("--minimize") != std::string::npos) {
       for (size_t i = 1; i < f.pack_has_payload.size(); ++i) ASSERT_EQ(f.pack_has_payload[i], 1) << "pack " << i;
+    }
 
     for (const Input& in : c.inputs) {
       SCOPED_TRACE(in.fixture);
@@ -153,7 +155,9 @@ TEST(PSMux, OutputsReadCleanAndCarryTheInputsUnchanged) {
     run("ffprobe -v error -show_entries packet=stream_index,pts,dts -of csv=p=0 " + sh_quote(out), &text);
     double first_video = 1e18, first_audio = 1e18;
     for (const auto& p : csv_numbers(text))
-      if (p.size() >= 3 && !std::isnan(p[2])) EXPECT_LE(p[2], p[1]);
+      if (p.size() >= 3 && !std::isnan(p[2])) {
+        EXPECT_LE(p[2], p[1]);
+      }
     run("ffprobe -v error -select_streams v:0 -show_entries packet=pts -of csv=p=0 " + sh_quote(out), &text);
     for (const auto& p : csv_numbers(text)) first_video = std::min(first_video, p[0]);
     run("ffprobe -v error -select_streams a:0 -show_entries packet=pts -of csv=p=0 " + sh_quote(out) +

@@ -50,8 +50,8 @@ int get_es_payload_size(int mux_type, int svcd, int kind, int* flag) {
   return r.vpay + (r.flag ? 10 : 0);
 }
 
-ES::ES(int mux_type, const ESData& data, int payload_size, int preset_flag)
-    : mux_type_(mux_type), payload_size_(payload_size), preset_flag_(preset_flag), buf_(1 << 20) {
+ES::ES(int /*mux_type*/, const ESData& data, int payload_size, int preset_flag)
+    : payload_size_(payload_size), preset_flag_(preset_flag), buf_(1 << 20) {
   kind_ = data.lpcm ? ES_KIND_LPCM : data.ac3 ? ES_KIND_AC3 : data.kind;
   stream_id_ = data.stream_id;
   const int id = stream_id_;

@@ -161,7 +161,6 @@ class ES {
   void close_unit(int64_t end);
   void remove_until(double t);
 
-  int32_t mux_type_ = 0;
   int32_t kind_ = 0;
   int32_t stream_id_ = 0;
   int32_t sub_id_ = 0;

@@ -321,6 +321,12 @@ int Encoder::vlc_picture(BitWriter& writer, int frame_number, int) {
         mbi_mv(m, 0, 0, 0) = mbi_mv(m, 0, 0, 1) = 0;
         m.motion_type = kMotionFrame;
       }
+      // The record says what was coded: no motion compensation is frame
+      // prediction with a zero vector.
+      if (type == PIC_TYPE_P && !(st.cur_mb_type & (kMBForward | kMBIntra))) {
+        m.motion_type = kMotionFrame;
+        mbi_mv(m, 0, 0, 0) = mbi_mv(m, 0, 0, 1) = 0;
+      }
       put_mb_header(writer, st, m);
       if (st.cur_mb_type & 16) st.mquant = q;
       for (int n = 0; n < block_count; ++n) {

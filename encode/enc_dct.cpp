@@ -100,6 +100,53 @@ int quant_non_intra(const int16_t* src, const int32_t* matrix, int mquant, int m
   return count != 0;
 }
 
+bool make_quant_steps(QuantSteps* out, const int32_t* matrix, int mquant, bool intra) {
+  if (mquant < 1) return false;
+  for (int i = 0; i < 64; ++i) {
+    const uint64_t w = static_cast<uint32_t>(matrix[i]);
+    const uint64_t q = w * static_cast<uint64_t>(mquant);
+    if (matrix[i] < 1 || q >= (1ull << 30)) return false;
+    int l = 0;
+    while ((1ull << l) < q) ++l;
+    out->shift[i] = static_cast<uint32_t>(31 + l);
+    out->magic[i] = static_cast<uint32_t>(((1ull << (31 + l)) + q - 1) / q);
+    out->bias[i] = static_cast<uint32_t>(intra ? (q >> 2) + (q >> 3) : (w >> 2));
+  }
+  return true;
+}
+
+int quant_intra_steps(const int16_t* src, const QuantSteps* steps, int dc_prec, int max, int16_t* dst) {
+  const int k = 6 - dc_prec;
+  const int x0 = src[0];
+  const int16_t dc = static_cast<int16_t>(x0 > 0 ? (x0 + (1 << (k - 1))) >> k : -(((1 << (k - 1)) - x0) >> k));
+  int count = 0;
+  for (int i = 1; i < 64; ++i) {
+    const int x = src[i];
+    const uint64_t n = static_cast<uint64_t>(x < 0 ? -x : x) * 32768 + steps->bias[i];
+    int d = static_cast<int>((n * steps->magic[i]) >> steps->shift[i]);
+    d = x ? (d < max ? d : max) : 0;
+    count += d != 0;
+    dst[i] = static_cast<int16_t>(x < 0 ? -d : d);
+  }
+  dst[0] = dc;
+  dst[64] = static_cast<int16_t>(count);
+  return 1;
+}
+
+int quant_non_intra_steps(const int16_t* src, const QuantSteps* steps, int max, int16_t* dst) {
+  int count = 0;
+  for (int i = 0; i < 64; ++i) {
+    const int x = src[i];
+    const uint64_t n = static_cast<uint64_t>(x < 0 ? -x : x) * 32768 + steps->bias[i];
+    int d = static_cast<int>((n * steps->magic[i]) >> steps->shift[i]);
+    d = x ? (d < max ? d : max) : 0;
+    count += d != 0;
+    dst[i] = static_cast<int16_t>(x < 0 ? -d : d);
+  }
+  dst[64] = static_cast<int16_t>(count);
+  return count != 0;
+}
+
 int check_coef_range(CoefBlock* const* blocks) {
   for (int b = 0; b < 6; ++b) {
     const int c1 = blocks[b]->c[1], c8 = blocks[b]->c[8];
@@ -110,10 +157,11 @@ int check_coef_range(CoefBlock* const* blocks) {
 
 #if TAMSEL_X86_SIMD
 const EncDctDsp* enc_dct_dsp_sse2();
+const EncDctDsp* enc_dct_dsp_avx2();
 #endif
 
 namespace {
-const EncDctDsp kPlain = {fdct_8x8, quant_intra, quant_non_intra};
+const EncDctDsp kPlain = {fdct_8x8, quant_intra, quant_non_intra, quant_intra_steps, quant_non_intra_steps};
 }
 
 
@@ -124,6 +172,8 @@ const EncDctDsp* enc_dct_dsp_for(CpuLevel level) {
 #if TAMSEL_X86_SIMD
     case CpuLevel::sse2:
       return enc_dct_dsp_sse2();
+    case CpuLevel::avx2:
+      return enc_dct_dsp_avx2();
 #endif
     default:
       return nullptr;

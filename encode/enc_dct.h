@@ -24,6 +24,17 @@ extern const int32_t kAanScale[64];
 // out[i] = matrix[i] x kAanScale[i].
 void scale_quant_matrix(int32_t out[64], const uint8_t matrix[64]);
 
+// The divisions of one (matrix, quantiser) pair as multiplications:
+// floor(n / q) = (n x magic) >> shift, exact for every n < 2^31 (all the
+// quantisers' numerators), with the rounding offset of each coefficient.
+struct alignas(32) QuantSteps {
+  uint32_t magic[64];  // in 2^31 .. 2^32 - 1
+  uint32_t bias[64];
+  uint32_t shift[64];
+};
+// False (nothing usable) when a step is 2^30 or more or an entry below 1.
+bool make_quant_steps(QuantSteps* out, const int32_t* matrix, int mquant, bool intra);
+
 // The kernels, one table per processor level, all bit-exact with the plain
 // one (sums wrap at 16 bits as stored, products are formed in 32 bits).
 struct EncDctDsp {
@@ -34,6 +45,9 @@ struct EncDctDsp {
   // Non-intra: offset of a quarter of the matrix entry; dst[64] = non-zero
   // count; returns 1 when any coefficient is non-zero.
   int (*quant_non_intra)(const int16_t* src, const int32_t* matrix, int mquant, int max, int16_t* dst);
+  // The same results from prepared steps (make_quant_steps).
+  int (*quant_intra_steps)(const int16_t* src, const QuantSteps* steps, int dc_prec, int max, int16_t* dst);
+  int (*quant_non_intra_steps)(const int16_t* src, const QuantSteps* steps, int max, int16_t* dst);
 };
 
 const EncDctDsp* enc_dct_dsp_for(CpuLevel level);
@@ -43,6 +57,8 @@ const EncDctDsp& enc_dct_dsp();
 void fdct_8x8(int16_t* block);
 int quant_intra(const int16_t* src, const int32_t* matrix, int mquant, int dc_prec, int max, int16_t* dst);
 int quant_non_intra(const int16_t* src, const int32_t* matrix, int mquant, int max, int16_t* dst);
+int quant_intra_steps(const int16_t* src, const QuantSteps* steps, int dc_prec, int max, int16_t* dst);
+int quant_non_intra_steps(const int16_t* src, const QuantSteps* steps, int max, int16_t* dst);
 
 // 1 when a block of the six has coefficient 1 outside -5667..5667 or
 // coefficient 8 outside -5676..5676 (MPEG-1 intra levels that would clip).

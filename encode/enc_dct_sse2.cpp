@@ -68,7 +68,7 @@ void fdct_sse2(int16_t* block) {
   for (int i = 0; i < 8; ++i) _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * i), v[i]);
 }
 
-const EncDctDsp kSse2 = {fdct_sse2, quant_intra, quant_non_intra};
+const EncDctDsp kSse2 = {fdct_sse2, quant_intra, quant_non_intra, quant_intra_steps, quant_non_intra_steps};
 
 }  // namespace
 

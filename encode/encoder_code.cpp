@@ -267,6 +267,10 @@ int Encoder::vlc_picture(BitWriter& writer, int frame_number, int) {
   st.mquant = rc_start_mb();
   const int limit = mpeg1 ? 255 : 2047;
   const EncDctDsp& dsp = enc_dct_dsp();
+  // Steps of the current quantiser, rebuilt when it changes.
+  QuantSteps intra_steps, inter_steps;
+  int steps_q = -1;
+  bool steps_ok = false;
   // Every row is coded, padding rows of interlaced pictures included.
   for (int r = 0; r < mb_height2; ++r) {
     put_slice_header(writer, r, st.mquant);
@@ -283,16 +287,23 @@ int Encoder::vlc_picture(BitWriter& writer, int frame_number, int) {
       const int q = rc_calc_mquant(k, bits);
       m.quantiser_scale = q;
       st.cur_cbp = 0;
+      if (q != steps_q) {
+        steps_q = q;
+        steps_ok = make_quant_steps(&intra_steps, intra_q, q, true) && make_quant_steps(&inter_steps, non_intra_q, q, false);
+      }
       if (st.cur_mb_type & kMBIntra) {
         st.cur_cbp = (1 << block_count) - 1;
         for (int n = 0; n < block_count; ++n) {
           CoefBlock* b = block(k, n);
-          dsp.quant_intra(b->c, intra_q, q, e.intra_dc_precision, limit, b->c);
+          if (steps_ok) dsp.quant_intra_steps(b->c, &intra_steps, e.intra_dc_precision, limit, b->c);
+          else dsp.quant_intra(b->c, intra_q, q, e.intra_dc_precision, limit, b->c);
         }
       } else {
         for (int n = 0; n < block_count; ++n) {
           CoefBlock* b = block(k, n);
-          st.cur_cbp = (st.cur_cbp << 1) | dsp.quant_non_intra(b->c, non_intra_q, q, limit, b->c);
+          const int coded = steps_ok ? dsp.quant_non_intra_steps(b->c, &inter_steps, limit, b->c)
+                                     : dsp.quant_non_intra(b->c, non_intra_q, q, limit, b->c);
+          st.cur_cbp = (st.cur_cbp << 1) | coded;
         }
         if (st.cur_cbp) st.cur_mb_type |= 2;
       }
@@ -480,36 +491,42 @@ void Encoder::reconstruct_intra_picture() {
   uint8_t* planes[3] = {recon->y_plane(), recon->cb_plane(), recon->cr_plane()};
   const int strides[3] = {recon->padded_width(), recon->padded_width() / 2, recon->padded_width() / 2};
   alignas(32) int16_t f[64];
+  int wq[64] = {};
+  int wq_for = -1;
   for (int k = 0; k < mb_count2; ++k) {
     const MBInfo& m = mbinfo[static_cast<size_t>(k)];
-    const int q = m.quantiser_scale;
+    if (m.quantiser_scale != wq_for) {
+      wq_for = m.quantiser_scale;
+      for (int i = 0; i < 64; ++i) wq[i] = intra_m[i] * wq_for;
+    }
     const int mbx = k % mb_width, mby = k / mb_width;
     for (int n = 0; n < block_count; ++n) {
       const CoefBlock& b = *block(k, n);
-      int sum;
-      if (mpeg1) {
-        f[0] = static_cast<int16_t>(std::clamp(b.c[0] * 8, -2048, 2047));
-        for (int i = 1; i < 64; ++i) {
-          const int qf = b.c[i];
-          int mag = (std::abs(qf) * intra_m[i] * q) >> 4;
-          if (mag && !(mag & 1)) --mag;
-          mag = std::min(mag, 2047 + (qf < 0));
-          f[i] = static_cast<int16_t>(qf < 0 ? -mag : mag);
-        }
-      } else {
-        f[0] = static_cast<int16_t>(std::clamp(b.c[0] * dc_mult, -2048, 2047));
-        sum = f[0];
-        for (int i = 1; i < 64; ++i) {
-          const int qf = b.c[i];
-          int mag = (std::abs(qf) * intra_m[i] * q) >> 4;
-          mag = std::min(mag, 2047 + (qf < 0));
-          f[i] = static_cast<int16_t>(qf < 0 ? -mag : mag);
-          sum += f[i];
-        }
-        if (!(sum & 1)) f[63] = static_cast<int16_t>(f[63] ^ 1);
-      }
       const BlockPos p = block_pos(n, mbx, mby, chroma_format, m.dct_type);
-      idct.put(f, planes[p.plane] + p.y * strides[p.plane] + p.x, strides[p.plane] * p.stride_lines);
+      uint8_t* dst = planes[p.plane] + p.y * strides[p.plane] + p.x;
+      const int stride = strides[p.plane] * p.stride_lines;
+      const int dc = std::clamp(b.c[0] * (mpeg1 ? 8 : dc_mult), -2048, 2047);
+      if (b.count == 0) {
+        // DC alone; mismatch control makes coefficient 63 odd when DC is even.
+        idct.dc63(dc, !mpeg1 && !(dc & 1) ? 1 : 0, dst, stride, 0);
+        continue;
+      }
+      f[0] = static_cast<int16_t>(dc);
+      int sum = dc;
+      for (int i = 1; i < 64; ++i) {
+        const int qf = b.c[i];
+        if (!qf) {
+          f[i] = 0;
+          continue;
+        }
+        int mag = (std::abs(qf) * wq[i]) >> 4;
+        if (mpeg1 && !(mag & 1) && mag) --mag;  // oddification toward zero
+        mag = std::min(mag, 2047 + (qf < 0));
+        f[i] = static_cast<int16_t>(qf < 0 ? -mag : mag);
+        sum += f[i];
+      }
+      if (!mpeg1 && !(sum & 1)) f[63] = static_cast<int16_t>(f[63] ^ 1);
+      idct.put(f, dst, stride);
     }
   }
 }

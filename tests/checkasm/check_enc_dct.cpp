@@ -66,6 +66,66 @@ void check_enc_dct(checkasm::Checker<EncDctDsp>& c) {
   }
 }
 
-checkasm::Family<EncDctDsp> family("EncDctDsp", enc_dct_dsp_for, check_enc_dct);
+// Quantiser steps of a random 8-bit matrix at a random quantiser.
+void random_steps(std::mt19937& rng, QuantSteps* s, int32_t* m, int* mq, bool intra) {
+  uint8_t w[64];
+  for (uint8_t& v : w) v = static_cast<uint8_t>(1 + rng() % 255);
+  scale_quant_matrix(m, w);
+  const int qs[] = {1, 2, 4, 8, 31, 62, 112};
+  *mq = qs[rng() % 7];
+  make_quant_steps(s, m, *mq, intra);
+}
+
+void check_quant(checkasm::Checker<EncDctDsp>& c) {
+  const int maxes[] = {255, 2047};
+  if (auto k = c.kernel("quant_intra_steps", &EncDctDsp::quant_intra_steps)) {
+    for (int n = 0; n < 4000; ++n) {
+      QuantSteps s;
+      int32_t m[64];
+      int mq;
+      random_steps(c.rng(), &s, m, &mq, true);
+      alignas(32) int16_t src[65], r[65], x[65];
+      for (int i = 0; i < 64; ++i)
+        src[i] = static_cast<int16_t>(n % 3 == 0 ? static_cast<int>(c.rng()()) : n % 3 == 1 ? static_cast<int>(c.rng()() % 4096) - 2048 : static_cast<int>(c.rng()() % 64) - 32);
+      const int prec = n & 3, max = maxes[n & 1];
+      const int rr = k.ref(src, &s, prec, max, r), rx = k.cand(src, &s, prec, max, x);
+      if (rr != rx || std::memcmp(r, x, sizeof r) != 0) {
+        c.fail("intra block %d (quantiser %d): results differ", n, mq);
+        return;
+      }
+    }
+    QuantSteps s;
+    int32_t m[64];
+    int mq;
+    random_steps(c.rng(), &s, m, &mq, true);
+    alignas(32) int16_t t[65];
+    for (int i = 0; i < 64; ++i) t[i] = static_cast<int16_t>((i * 37) % 200 - 100);
+    c.bench([&] { k.cand(t, &s, 2, 2047, t); });
+  }
+  if (auto k = c.kernel("quant_non_intra_steps", &EncDctDsp::quant_non_intra_steps)) {
+    for (int n = 0; n < 4000; ++n) {
+      QuantSteps s;
+      int32_t m[64];
+      int mq;
+      random_steps(c.rng(), &s, m, &mq, false);
+      alignas(32) int16_t src[65], r[65], x[65];
+      for (int i = 0; i < 64; ++i)
+        src[i] = static_cast<int16_t>(n % 3 == 0 ? static_cast<int>(c.rng()()) : n % 3 == 1 ? static_cast<int>(c.rng()() % 4096) - 2048 : static_cast<int>(c.rng()() % 64) - 32);
+      const int max = maxes[n & 1];
+      const int rr = k.ref(src, &s, max, r), rx = k.cand(src, &s, max, x);
+      if (rr != rx || std::memcmp(r, x, sizeof r) != 0) {
+        c.fail("non-intra block %d (quantiser %d): results differ", n, mq);
+        return;
+      }
+    }
+  }
+}
+
+void check_all(checkasm::Checker<EncDctDsp>& c) {
+  check_enc_dct(c);
+  check_quant(c);
+}
+
+checkasm::Family<EncDctDsp> family("EncDctDsp", enc_dct_dsp_for, check_all);
 
 }  // namespace

@@ -140,6 +140,30 @@ TEST(EncDct, QuantiserExamples) {
   EXPECT_EQ(out[5], -255);
 }
 
+// The prepared steps divide exactly: the same levels as the dividing
+// quantisers for every matrix weight, quantiser and numerator range.
+TEST(EncDct, PreparedStepsQuantiseLikeTheDivisions) {
+  std::mt19937 rng(3);
+  for (int n = 0; n < 20000; ++n) {
+    uint8_t w[64];
+    for (uint8_t& v : w) v = static_cast<uint8_t>(1 + rng() % 255);
+    int32_t m[64];
+    scale_quant_matrix(m, w);
+    const int mq = 1 + static_cast<int>(rng() % 112);
+    QuantSteps si, sn;
+    ASSERT_TRUE(make_quant_steps(&si, m, mq, true));
+    ASSERT_TRUE(make_quant_steps(&sn, m, mq, false));
+    int16_t src[65], a[65], b[65];
+    for (int i = 0; i < 64; ++i)
+      src[i] = static_cast<int16_t>(n & 1 ? static_cast<int>(rng() % 65536) - 32768 : static_cast<int>(rng() % 512) - 256);
+    quant_intra(src, m, mq, n & 3, 2047, a);
+    quant_intra_steps(src, &si, n & 3, 2047, b);
+    ASSERT_EQ(0, std::memcmp(a, b, sizeof a)) << n;
+    EXPECT_EQ(quant_non_intra(src, m, mq, 255, a), quant_non_intra_steps(src, &sn, 255, b));
+    ASSERT_EQ(0, std::memcmp(a, b, sizeof a)) << n;
+  }
+}
+
 TEST(EncDct, CoefficientRangeCheckBounds) {
   CoefBlock b[6] = {};
   CoefBlock* p[6] = {&b[0], &b[1], &b[2], &b[3], &b[4], &b[5]};

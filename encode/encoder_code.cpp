@@ -427,6 +427,25 @@ BlockPos block_pos(int n, int mbx, int mby, int chroma_format, int field_dct) {
   return {plane, x, 16 * mby + 8 * lower, 1};
 }
 
+// Intra AC dequantisation of one block, branch-free so that it vectorises:
+// saturation, and for MPEG-1 the step of even values toward zero. Returns
+// the sum of the AC values (for mismatch control).
+template <bool MPEG1>
+int dequant_intra_ac(const int16_t* qf, const int* wq, int16_t* f) {
+  int sum = 0;
+  for (int i = 1; i < 64; ++i) {
+    const int q = qf[i];
+    const int neg = q < 0;
+    int mag = ((neg ? -q : q) * wq[i]) >> 4;
+    if (MPEG1) mag -= (mag != 0) & ~mag & 1;
+    mag = std::min(mag, 2047 + neg);
+    const int v = neg ? -mag : mag;
+    f[i] = static_cast<int16_t>(v);
+    sum += v;
+  }
+  return sum;
+}
+
 }  // namespace
 
 void Encoder::estimate_dct_type(const Frame* pred, const Frame* cur) {
@@ -512,19 +531,7 @@ void Encoder::reconstruct_intra_picture() {
         continue;
       }
       f[0] = static_cast<int16_t>(dc);
-      int sum = dc;
-      for (int i = 1; i < 64; ++i) {
-        const int qf = b.c[i];
-        if (!qf) {
-          f[i] = 0;
-          continue;
-        }
-        int mag = (std::abs(qf) * wq[i]) >> 4;
-        if (mpeg1 && !(mag & 1) && mag) --mag;  // oddification toward zero
-        mag = std::min(mag, 2047 + (qf < 0));
-        f[i] = static_cast<int16_t>(qf < 0 ? -mag : mag);
-        sum += f[i];
-      }
+      const int sum = mpeg1 ? dequant_intra_ac<true>(b.c, wq, f) + dc : dequant_intra_ac<false>(b.c, wq, f) + dc;
       if (!mpeg1 && !(sum & 1)) f[63] = static_cast<int16_t>(f[63] ^ 1);
       idct.put(f, dst, stride);
     }

@@ -3,6 +3,7 @@
 // equals our decoder's output and ffmpeg's decode is within IDCT rounding.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -220,6 +221,63 @@ TEST(EncCliInput, BadInputFailsCleanly) {
   EXPECT_NE(run(sh_quote(tsupport::dev_tool()) + " encode " + sh_quote(good) +
                 " /dev/full --intra-only --quant 4 --constant >/dev/null 2>&1"),
             0);
+}
+
+}  // namespace
+
+namespace {
+
+// Luma PSNR of a coded stream against its source (frames matched by index).
+double stream_psnr(const std::string& es, const std::string& src) {
+  std::string out;
+  tsupport::run("ffmpeg -nostdin -hide_banner -i " + sh_quote(es) + " -i " + sh_quote(src) +
+                    " -lavfi \"[0:v]setpts=N/25/TB[a];[1:v]setpts=N/25/TB[b];[a][b]psnr\" -f null - 2>&1",
+                &out);
+  const size_t at = out.find("PSNR y:");
+  return at == std::string::npos ? 0.0 : std::stod(out.substr(at + 7));
+}
+
+long long file_size(const std::string& p) { return static_cast<long long>(tsupport::read_file(p).size()); }
+
+// At equal size our intra coding is within 0.3 dB of ffmpeg's: its
+// rate-PSNR curve, interpolated at our sizes.
+TEST(EncCliQuality, IntraCodingMatchesThePeerAtEqualSize) {
+  struct Clip {
+    const char* name;
+    const char* flags;
+  } clips[] = {{"enc_mandel_352x288.y4m", ""}, {"enc_pan_720x576_tff.y4m", "-flags +ildct"}};
+  for (const Clip& c : clips) {
+    const std::string dir = tsupport::temp_dir();
+    const std::string src = tsupport::fixture(c.name);
+    std::vector<std::pair<double, double>> curve;  // bytes, PSNR
+    for (int q : {2, 3, 4, 6, 8, 12, 16}) {
+      const std::string f = dir + "/ff" + std::to_string(q) + ".m2v";
+      const std::string qs = std::to_string(q);
+      ASSERT_EQ(run("ffmpeg -nostdin -v error -y -i " + sh_quote(src) + " -c:v mpeg2video -g 1 -bf 0 -qmin " + qs +
+                    " -qmax " + qs + " -q:v " + qs + " -intra_vlc 1 -dc 10 " + c.flags + " -f mpeg2video " +
+                    sh_quote(f)),
+                0);
+      curve.push_back({static_cast<double>(file_size(f)), stream_psnr(f, src)});
+    }
+    std::sort(curve.begin(), curve.end());
+    for (int q : {6, 12}) {  // non-linear codes: values 6 and 16
+      const std::string f = dir + "/our" + std::to_string(q) + ".m2v";
+      std::vector<std::string> lines;
+      ASSERT_EQ(tsupport::dev("encode " + sh_quote(src) + " " + sh_quote(f) + " --intra-only --constant --quant " +
+                                  std::to_string(q),
+                              &lines),
+                0);
+      const double size = static_cast<double>(file_size(f)), ours = stream_psnr(f, src);
+      ASSERT_GE(size, curve.front().first);
+      ASSERT_LE(size, curve.back().first);
+      size_t i = 1;
+      while (curve[i].first < size) ++i;
+      const auto& a = curve[i - 1];
+      const auto& b = curve[i];
+      const double peer = a.second + (b.second - a.second) * (size - a.first) / (b.first - a.first);
+      EXPECT_GE(ours, peer - 0.3) << c.name << " q " << q << " at " << size << " bytes";
+    }
+  }
 }
 
 }  // namespace

@@ -52,34 +52,13 @@ void fdct_8x8(int16_t* block) {
   for (int c = 0; c < 8; ++c) aan_pass(block + c, 8);
 }
 
-int quant_intra(const int16_t* src, const int32_t* matrix, int mquant, int dc_prec, int max, int16_t* dst) {
-  const int k = 6 - dc_prec;
-  const int x0 = src[0];
-  dst[0] = static_cast<int16_t>(x0 > 0 ? (x0 + (1 << (k - 1))) >> k : -(((1 << (k - 1)) - x0) >> k));
-  int count = 0;
-  for (int i = 1; i < 64; ++i) {
-    const int x = src[i];
-    if (!x) {
-      dst[i] = 0;
-      continue;
-    }
-    const int64_t q = static_cast<int64_t>(matrix[i]) * mquant;
-    const int64_t n = static_cast<int64_t>(std::abs(x)) * 32768 + (q >> 2) + (q >> 3);
-    int v = 0;
-    if (n >= q) {
-      const int64_t d = n / q;
-      v = static_cast<int>(d < max ? d : max);
-      ++count;
-    }
-    dst[i] = static_cast<int16_t>(x < 0 ? -v : v);
-  }
-  dst[64] = static_cast<int16_t>(count);
-  return 1;
-}
+namespace {
 
-int quant_non_intra(const int16_t* src, const int32_t* matrix, int mquant, int max, int16_t* dst) {
+// Levels of coefficients first..63: (|x| x 32768 + offset) / step, limited
+// to max, signed; returns the non-zero count.
+int quant_divide(const int16_t* src, const int32_t* matrix, int mquant, int max, int16_t* dst, int first, bool intra) {
   int count = 0;
-  for (int i = 0; i < 64; ++i) {
+  for (int i = first; i < 64; ++i) {
     const int x = src[i];
     if (!x) {
       dst[i] = 0;
@@ -87,7 +66,7 @@ int quant_non_intra(const int16_t* src, const int32_t* matrix, int mquant, int m
     }
     const int64_t w = matrix[i];
     const int64_t q = w * mquant;
-    const int64_t n = static_cast<int64_t>(std::abs(x)) * 32768 + (w >> 2);
+    const int64_t n = static_cast<int64_t>(std::abs(x)) * 32768 + (intra ? (q >> 2) + (q >> 3) : (w >> 2));
     int v = 0;
     if (n >= q) {
       const int64_t d = n / q;
@@ -96,6 +75,39 @@ int quant_non_intra(const int16_t* src, const int32_t* matrix, int mquant, int m
     }
     dst[i] = static_cast<int16_t>(x < 0 ? -v : v);
   }
+  return count;
+}
+
+// The same from prepared steps, without branches.
+int quant_steps(const int16_t* src, const QuantSteps* steps, int max, int16_t* dst, int first) {
+  int count = 0;
+  for (int i = first; i < 64; ++i) {
+    const int x = src[i];
+    const uint64_t n = static_cast<uint64_t>(x < 0 ? -x : x) * 32768 + steps->bias[i];
+    int d = static_cast<int>((n * steps->magic[i]) >> steps->shift[i]);
+    d = x ? (d < max ? d : max) : 0;
+    count += d != 0;
+    dst[i] = static_cast<int16_t>(x < 0 ? -d : d);
+  }
+  return count;
+}
+
+inline int16_t intra_dc(int x0, int dc_prec) {
+  const int k = 6 - dc_prec;
+  return static_cast<int16_t>(x0 > 0 ? (x0 + (1 << (k - 1))) >> k : -(((1 << (k - 1)) - x0) >> k));
+}
+
+}  // namespace
+
+int quant_intra(const int16_t* src, const int32_t* matrix, int mquant, int dc_prec, int max, int16_t* dst) {
+  const int16_t dc = intra_dc(src[0], dc_prec);
+  dst[64] = static_cast<int16_t>(quant_divide(src, matrix, mquant, max, dst, 1, true));
+  dst[0] = dc;
+  return 1;
+}
+
+int quant_non_intra(const int16_t* src, const int32_t* matrix, int mquant, int max, int16_t* dst) {
+  const int count = quant_divide(src, matrix, mquant, max, dst, 0, false);
   dst[64] = static_cast<int16_t>(count);
   return count != 0;
 }
@@ -116,33 +128,14 @@ bool make_quant_steps(QuantSteps* out, const int32_t* matrix, int mquant, bool i
 }
 
 int quant_intra_steps(const int16_t* src, const QuantSteps* steps, int dc_prec, int max, int16_t* dst) {
-  const int k = 6 - dc_prec;
-  const int x0 = src[0];
-  const int16_t dc = static_cast<int16_t>(x0 > 0 ? (x0 + (1 << (k - 1))) >> k : -(((1 << (k - 1)) - x0) >> k));
-  int count = 0;
-  for (int i = 1; i < 64; ++i) {
-    const int x = src[i];
-    const uint64_t n = static_cast<uint64_t>(x < 0 ? -x : x) * 32768 + steps->bias[i];
-    int d = static_cast<int>((n * steps->magic[i]) >> steps->shift[i]);
-    d = x ? (d < max ? d : max) : 0;
-    count += d != 0;
-    dst[i] = static_cast<int16_t>(x < 0 ? -d : d);
-  }
+  const int16_t dc = intra_dc(src[0], dc_prec);
+  dst[64] = static_cast<int16_t>(quant_steps(src, steps, max, dst, 1));
   dst[0] = dc;
-  dst[64] = static_cast<int16_t>(count);
   return 1;
 }
 
 int quant_non_intra_steps(const int16_t* src, const QuantSteps* steps, int max, int16_t* dst) {
-  int count = 0;
-  for (int i = 0; i < 64; ++i) {
-    const int x = src[i];
-    const uint64_t n = static_cast<uint64_t>(x < 0 ? -x : x) * 32768 + steps->bias[i];
-    int d = static_cast<int>((n * steps->magic[i]) >> steps->shift[i]);
-    d = x ? (d < max ? d : max) : 0;
-    count += d != 0;
-    dst[i] = static_cast<int16_t>(x < 0 ? -d : d);
-  }
+  const int count = quant_steps(src, steps, max, dst, 0);
   dst[64] = static_cast<int16_t>(count);
   return count != 0;
 }

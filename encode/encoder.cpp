@@ -161,32 +161,25 @@ void Encoder::apply_version_defaults() {
   }
 }
 
-void Encoder::set_mpeg1_default(int n, int m, int h, int v) {
-  seqhdr->set_mpeg1_defaults();
-  if (n > 0) gop_size = n;
-  if (m >= 0) ref_distance = m;
-  mpeg1 = 1;
-  fieldpic = 0;
-  apply_version_defaults();
-  set_search_window(h, v);
-  time_code = SMPTE_TimeCode();
-  pts_per_picture = 90000.0 / seqhdr->get_frame_rate();
-  pts_per_bit = 90000.0 / std::max(1, seqhdr->get_bit_rate());
-  if (check_parameters()) trace("Encoder::set_mpeg1_default (): invalid parameter found\n");
-}
+void Encoder::set_mpeg1_default(int n, int m, int h, int v) { set_defaults(1, n, m, h, v); }
 
-void Encoder::set_mpeg2_default(int n, int m, int h, int v) {
-  seqhdr->set_mpeg2_defaults();
+void Encoder::set_mpeg2_default(int n, int m, int h, int v) { set_defaults(0, n, m, h, v); }
+
+void Encoder::set_defaults(int version1, int n, int m, int h, int v) {
+  if (version1) seqhdr->set_mpeg1_defaults();
+  else seqhdr->set_mpeg2_defaults();
   if (n > 0) gop_size = n;
   if (m >= 0) ref_distance = m;
-  mpeg1 = 0;
+  mpeg1 = version1;
   fieldpic = 0;
   apply_version_defaults();
   set_search_window(h, v);
   time_code = SMPTE_TimeCode();
   pts_per_picture = 90000.0 / seqhdr->get_frame_rate();
   pts_per_bit = 90000.0 / std::max(1, seqhdr->get_bit_rate());
-  if (check_parameters()) trace("Encoder::set_mpeg2_default (): invalid parameter found\n");
+  if (check_parameters())
+    trace(version1 ? "Encoder::set_mpeg1_default (): invalid parameter found\n"
+                   : "Encoder::set_mpeg2_default (): invalid parameter found\n");
 }
 
 void Encoder::set_picture_coding_flags() {

@@ -133,6 +133,7 @@ class Encoder {
   int init_data();
   void set_picture_coding_flags();
   void apply_version_defaults();
+  void set_defaults(int version1, int n, int m, int search_h, int search_v);
   int type_index() const;
   // Coder state of one picture.
   struct Coder {

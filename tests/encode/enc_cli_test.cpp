@@ -105,8 +105,8 @@ TEST_P(EncCli, OraclesAgree) {
     at += static_cast<size_t>(used) + 1;
     ASSERT_LE(at + static_cast<size_t>(pw) * ph, pgm.size());
     std::vector<uint8_t> y(luma);
-    for (int r = 0; r < c.height; ++r)
-      std::memcpy(&y[static_cast<size_t>(r) * c.width], pgm.data() + at + static_cast<size_t>(r) * pw,
+    for (int row = 0; row < c.height; ++row)
+      std::memcpy(&y[static_cast<size_t>(row) * c.width], pgm.data() + at + static_cast<size_t>(row) * pw,
                   static_cast<size_t>(c.width));
     EXPECT_GE(tsupport::psnr(y.data(), o.data() + frames * frame, luma), 50.0) << "mpeg2dec frame " << frames;
     at += static_cast<size_t>(pw) * ph;
@@ -297,6 +297,55 @@ TEST(EncCliQuality, IntraCodingMatchesThePeerAtEqualSize) {
       EXPECT_GE(ours, peer - 0.3) << c.name << " q " << q << " at " << size << " bytes";
     }
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Raw planar input with loaded matrices: the matrices reach the header and
+// the pictures stay a closed loop.
+TEST(EncCliInput, RawPicturesWithLoadedMatrices) {
+  const std::string dir = tsupport::temp_dir();
+  const std::string raw = dir + "/in.yuv", es = dir + "/m.m2v", rec = dir + "/rec.yuv", ours = dir + "/ours.yuv";
+  ASSERT_EQ(run("ffmpeg -nostdin -v error -y -i " + sh_quote(tsupport::fixture("enc_mandel_352x288.y4m")) +
+                " -f rawvideo " + sh_quote(raw)),
+            0);
+  std::string intra = "8", inter = "16";
+  for (int i = 1; i < 64; ++i) intra += " " + std::to_string(10 + (i * 5) % 60);
+  for (int i = 1; i < 64; ++i) inter += " " + std::to_string(12 + i % 20);
+  ASSERT_TRUE(tsupport::write_file(dir + "/intra.txt", std::vector<uint8_t>(intra.begin(), intra.end())));
+  ASSERT_TRUE(tsupport::write_file(dir + "/inter.txt", std::vector<uint8_t>(inter.begin(), inter.end())));
+  std::vector<std::string> lines;
+  ASSERT_EQ(tsupport::dev("encode " + sh_quote(raw) + " " + sh_quote(es) + " --size 352x288 --rate 25 --intra-only" +
+                              " --quant 3 --constant --intra-matrix " + sh_quote(dir + "/intra.txt") +
+                              " --non-intra-matrix " + sh_quote(dir + "/inter.txt") + " --recon " + sh_quote(rec),
+                          &lines),
+            0);
+  EXPECT_EQ(tsupport::field_int(lines.back(), "pictures"), 4);
+  std::string msg;
+  EXPECT_EQ(run("ffmpeg -nostdin -hide_banner -v error -err_detect +crccheck+buffer+explode -i " + sh_quote(es) +
+                    " -f null - 2>&1",
+                &msg),
+            0);
+  EXPECT_EQ(msg, "");
+  const std::string t = trace_headers(es);
+  // (trace_headers reads the first sequence header twice: as extradata too)
+  for (const char* f : {"load_intra_quantiser_matrix", "load_non_intra_quantiser_matrix"}) {
+    const std::vector<long long> v = values(t, f);
+    EXPECT_GE(v.size(), 4u) << f;
+    EXPECT_EQ(std::count(v.begin(), v.end(), 1LL), static_cast<long>(v.size())) << f;
+  }
+  EXPECT_EQ(values(t, "intra_quantiser_matrix[1]").at(0), 15);
+  ASSERT_EQ(tsupport::dev("decode " + sh_quote(es) + " " + sh_quote(ours), &lines), 0);
+  EXPECT_TRUE(tsupport::read_file(rec) == tsupport::read_file(ours));
+  // A matrix file with 63 numbers is refused.
+  const std::string short_m = intra.substr(0, intra.rfind(' '));
+  ASSERT_TRUE(tsupport::write_file(dir + "/short.txt", std::vector<uint8_t>(short_m.begin(), short_m.end())));
+  EXPECT_EQ(run(sh_quote(tsupport::dev_tool()) + " encode " + sh_quote(raw) + " " + sh_quote(es) +
+                " --size 352x288 --rate 25 --intra-only --quant 3 --constant --intra-matrix " +
+                sh_quote(dir + "/short.txt") + " >/dev/null 2>&1"),
+            1);
 }
 
 }  // namespace

@@ -70,8 +70,8 @@ void put_cbp(int cbp, BitWriter& bw) {
 
 void put_dc(int cc, int difference, BitWriter& bw) {
   const int a = std::abs(difference);
-  int size = 0;
-  while (size < 11 && (a >> size)) ++size;
+  int size = a ? 32 - __builtin_clz(static_cast<unsigned>(a)) : 0;
+  if (size > 11) size = 11;
   const EncCode c = cc ? enc_vlc_tables().dc_chroma[size] : enc_vlc_tables().dc_luma[size];
   bw.put_bits(c.code, c.len);
   if (size) bw.put_bits(static_cast<uint32_t>(difference > 0 ? difference : difference + (1 << size) - 1), size);

@@ -349,3 +349,29 @@ TEST(EncCliInput, RawPicturesWithLoadedMatrices) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(EncCliHeaders, SequenceOptionsReachTheHeader) {
+  const std::string dir = tsupport::temp_dir();
+  const std::string es = dir + "/s.m2v";
+  std::vector<std::string> lines;
+  ASSERT_EQ(tsupport::dev("encode " + sh_quote(tsupport::fixture("enc_352x240.y4m")) + " " + sh_quote(es) +
+                              " --intra-only --quant 4 --constant --bit-rate 8000000 --vbv 100 --aspect 3 --frames 1",
+                          &lines),
+            0);
+  const std::string t = trace_headers(es);
+  EXPECT_EQ(values(t, "aspect_ratio_information").at(0), 3);
+  EXPECT_EQ(values(t, "bit_rate_value").at(0), 20000);
+  EXPECT_EQ(values(t, "vbv_buffer_size_value").at(0), 100);
+  EXPECT_EQ(values(t, "profile_and_level_indication").at(0), 0x48);
+  // Our own header reader agrees; the input is bottom field first.
+  ASSERT_EQ(tsupport::dev("headers " + sh_quote(es), &lines), 0);
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(tsupport::field_int(lines[0], "vbv_size"), 100);
+  EXPECT_EQ(tsupport::field_int(lines[0], "bit_rate"), 8000000);
+  EXPECT_EQ(tsupport::field(lines[2], "tff"), "0");
+  EXPECT_EQ(tsupport::field_int(lines[2], "vbv_delay"), 65535);
+}
+
+}  // namespace

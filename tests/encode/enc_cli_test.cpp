@@ -375,3 +375,22 @@ TEST(EncCliHeaders, SequenceOptionsReachTheHeader) {
 }
 
 }  // namespace
+
+namespace {
+
+// The bytes we write must not depend on the processor.
+TEST(EncCliInput, PlainAndSimdKernelsWriteTheSameStream) {
+  const std::string dir = tsupport::temp_dir();
+  const std::string in = tsupport::fixture("enc_pan_720x576_tff.y4m");
+  for (const char* cpu : {"c", ""}) {
+    const std::string out = dir + "/" + (*cpu ? cpu : "simd") + ".m2v";
+    ASSERT_EQ(run("TAMSEL_CPU=" + std::string(cpu) + " " + sh_quote(tsupport::dev_tool()) + " encode " + sh_quote(in) +
+                  " " + sh_quote(out) + " --intra-only --quant 2 --constant >/dev/null"),
+              0);
+  }
+  const std::vector<uint8_t> plain = tsupport::read_file(dir + "/c.m2v");
+  ASSERT_FALSE(plain.empty());
+  EXPECT_TRUE(plain == tsupport::read_file(dir + "/simd.m2v"));
+}
+
+}  // namespace

@@ -1,0 +1,152 @@
+// The MPEG-1/MPEG-2 video encoder object: parameters and their checks,
+// geometry and buffers, the headers it writes, picture/slice/macroblock/
+// block coding and the reconstruction of every coded intra picture.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "encode/enc_dct.h"
+#include "encode/me_rc_record.h"
+#include "encode/me_search.h"
+#include "foundation/bitstream.h"
+#include "foundation/pic_header.h"
+#include "foundation/seq_header.h"
+#include "foundation/timecode.h"
+#include "picture/frame.h"
+#include "picture/mbinfo.h"
+
+// The save pipeline's video settings as the encoder reads them.
+struct RecordVideoSetup {
+  int32_t mpeg1 = 0;
+  int32_t gop_size = 15;
+  int32_t ref_distance = 3;
+  int32_t fixed_mquant = 0;           // quantiser code; 0 = rate control
+  int32_t fixed_mq_max_bit_rate = 0;  // bit/s ceiling with fixed_mquant
+  int32_t me_mode = 0;                // 1 fast, 2 thorough, other normal
+  int32_t search_h = 0;
+  int32_t search_v = 0;
+  int32_t progressive = 0;
+  int32_t drop_frame = 0;
+  const SeqHdr* seqhdr = nullptr;
+  const PicHdr* pichdr = nullptr;
+  int32_t constant_mquant = 0;
+};
+
+// Search ranges and f_codes for one picture distance.
+struct MotionData {
+  int32_t sxf = 0, syf = 0, forw_hor_f_code = 0, forw_vert_f_code = 0;
+  int32_t sxb = 0, syb = 0, back_hor_f_code = 0, back_vert_f_code = 0;
+};
+
+// Non-linear quantiser_scale values by code, and the code of a value 0..112.
+extern const uint8_t kNonLinearQuantScale[32];
+extern const uint8_t kNonLinearQuantCode[113];
+
+class Encoder {
+ public:
+  // *result: 0 ready, 1 failed (the encoder must then be deleted).
+  Encoder(const RecordVideoSetup& params, int* result);
+  ~Encoder();
+  Encoder(const Encoder&) = delete;
+  Encoder& operator=(const Encoder&) = delete;
+
+  // ---- parameters ----
+  void set_mpeg1_default(int n, int m, int search_h, int search_v);
+  void set_mpeg2_default(int n, int m, int search_h, int search_v);
+  int check_parameters();
+  void set_search_window(int search_h, int search_v);
+  void set_gop_structure(int n, int m);
+  int set_drop_frame_flag(int flag);
+  int get_drop_frame_flag() const { return time_code.get_drop_frame_flag(); }
+  // Bytes must start 00 00 01 B2 and hold no other start code; returns 0,
+  // or 1 (nothing stored) for data that does not. Null clears.
+  int set_user_data(const uint8_t* bytes, int length);
+  // 0 when stored, 1 when refused (the matrices stay unchanged).
+  int load_intra_matrix(const uint8_t* matrix);
+  int load_non_intra_matrix(const uint8_t* matrix);
+
+  // ---- pictures ----
+  // Codes `cur` as one picture of the type into `writer`; returns its bytes,
+  // 0 on failure (a picture that did not fit is never left in the writer:
+  // the writer is rewound to where the picture began).
+  int encode_picture(Frame* cur, Frame* fwd, Frame* bwd, int picture_coding_type, int distance, BitWriter& writer,
+                     int stage, const MBInfo* mb_states, int code);
+  // Codes the picture from `mbinfo` and `blocks` as they stand (decisions
+  // and transformed blocks). Returns the picture's bytes.
+  int vlc_picture(BitWriter& writer, int frame_number, int step);
+  // A B picture that copies the forward (forward != 0) or backward reference.
+  int vlc_picture_mbi(int forward, Frame* frame, BitWriter& writer);
+
+  // ---- headers ----
+  int put_sequence_header(BitWriter& bw);
+  int put_gop_header(BitWriter& bw, int frame_number);
+  int put_picture_header(BitWriter& bw, const PicHdr& pichdr);
+  int put_picture_header_default(BitWriter& bw) { return put_picture_header(bw, *pichdr); }
+  int put_picture_coding_ext(BitWriter& bw, const PicHdr& pichdr);
+
+  // ---- pieces used by tests and the re-encoder ----
+  void estimate_dct_type(const Frame* pred, const Frame* cur);
+  void transform_intra_picture(const Frame* cur);
+  void reconstruct_intra_picture();
+  int rc_start_mb();
+  int rc_calc_mquant(int j, int bits);
+  void calc_vbv_delay(int header_bits);
+
+  // ---- state (public like the records it mirrors; tests inspect it) ----
+  int constant_mquant = 0;
+  int mpeg1 = 1;
+  int gop_size = 15;
+  int ref_distance = 3;
+  std::unique_ptr<SeqHdr> seqhdr;
+  std::unique_ptr<PicHdr> pichdr;
+  std::unique_ptr<MESearch> mesearch;
+  unsigned me_strategy = 6;
+  int search_h = 7, search_v = 7;
+  std::vector<MBInfo> mbinfo;
+  int closed_gop = 0;
+  int fieldpic = 0;
+  int q_scale_type[3] = {}, alternate_scan[3] = {}, intra_vlc_format[3] = {}, frame_pred_frame_dct[3] = {};
+  std::vector<MotionData> motion_data;
+  const uint8_t* scan = nullptr;
+  int32_t intra_q[64] = {}, non_intra_q[64] = {};
+  std::unique_ptr<Frame> recon;
+  std::vector<CoefBlock> blocks;
+  int block_count = 6;
+  int width = 0, width2 = 0, height = 0, height2 = 0;
+  int mb_width = 0, mb_height = 0, mb_height2 = 0, mb_count = 0, mb_count2 = 0;
+  int chroma_format = 1, chrom_width = 0, chrom_width2 = 0, chrom_height = 0;
+  RateControlRecord rc;
+  SMPTE_TimeCode time_code;
+  int vbr = 0;
+  int fixed_mquant = 0, fixed_mq_max_bit_rate = 0;
+  double pts_per_picture = 0, pts_per_bit = 0;
+  std::vector<uint8_t> user_data;
+  int init_result = 0;
+
+  CoefBlock* block(int mb, int n) { return &blocks[static_cast<size_t>(mb) * block_count + n]; }
+
+ private:
+  void clear();
+  int init(const RecordVideoSetup& params);
+  int init_data();
+  void set_picture_coding_flags();
+  void apply_version_defaults();
+  void set_defaults(int version1, int n, int m, int search_h, int search_v);
+  int type_index() const;
+  // Coder state of one picture.
+  struct Coder {
+    int cur_mb_type = 0, cur_cbp = 0, mb_inc = 1, mquant = 0;
+    int pmv[2][2][2] = {};
+    int dc_pred[3] = {};
+    int prev_dirs = 0;
+  };
+  void put_slice_header(BitWriter& bw, int row, int mquant);
+  void put_quantiser_code(BitWriter& bw, int mquant);
+  void put_mb_header(BitWriter& bw, Coder& st, const MBInfo& m);
+  void put_motion_vectors(BitWriter& bw, Coder& st, const MBInfo& m, int s);
+  void put_intra_block(BitWriter& bw, Coder& st, const CoefBlock& b, int cc);
+  void put_non_intra_block(BitWriter& bw, const CoefBlock& b);
+  bool b_skippable(const Coder& st, const MBInfo& m) const;
+};

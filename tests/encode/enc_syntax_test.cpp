@@ -226,7 +226,9 @@ TEST_P(EncInterSyntax, DecisionsReadBackAsCoded) {
     EXPECT_EQ(g.quantiser_scale, c.mpeg1 ? q / 2 : q);
     if (m.mb_type & 1) continue;
     const int mt = x.frame_pred_frame_dct ? kMotionFrame : m.motion_type;
-    if (!c.mpeg1 && !x.frame_pred_frame_dct) EXPECT_EQ(g.motion_type, mt);
+    if (!c.mpeg1 && !x.frame_pred_frame_dct) {
+      EXPECT_EQ(g.motion_type, mt);
+    }
     for (int s = 0; s < 2; ++s) {
       if (!(m.mb_type & (s ? 4 : 8))) continue;
       for (int r = 0; r < (mt == kMotionField ? 2 : 1); ++r)
@@ -268,7 +270,9 @@ TEST(EncSkipping, FirstAndLastOfARowAreCodedInnerOnesSkipped) {
       const MBInfo& m = e->mbinfo[static_cast<size_t>(r * 22 + c)];
       const bool edge = c == 0 || c == 21;
       EXPECT_EQ(m.skipped, edge ? 0 : 1) << r << "," << c;
-      if (edge) EXPECT_EQ(m.mb_type, 8);  // forward with a zero vector
+      if (edge) {
+        EXPECT_EQ(m.mb_type, 8);  // forward with a zero vector
+      }
     }
 }
 

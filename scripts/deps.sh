@@ -15,4 +15,4 @@ tamsel_install() {
 }
 
 TAMSEL_BUILD_PACKAGES=(cmake ninja-build g++ make libgtest-dev libbenchmark-dev)
-TAMSEL_TEST_PACKAGES=(ffmpeg mjpegtools mpeg2dec libjpeg-turbo-progs imagemagick)
+TAMSEL_TEST_PACKAGES=(ffmpeg mjpegtools mpeg2dec libjpeg-turbo-progs imagemagick mpg123 madplay)

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the demultiplexer and frame-access tests with ThreadSanitizer into
 # build/tsan and runs those that share caches between threads: the
-# demultiplexer and GOP-index caches, the decoded-picture cache and frame
-# access. Any report fails the run.
+# demultiplexer and GOP-index caches, the decoded-picture cache, frame
+# access and the audio decoders' process-wide tables. Any report fails the
+# run.
 # Usage: scripts/tsan.sh [extra ctest arguments]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -12,8 +13,8 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_FLAGS=-fsanitize=thread -DCMAKE_C_FLAGS=-fsanitize=thread \
   -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread -DTAMSEL_SANITIZE=OFF -DTAMSEL_BENCH=OFF \
   -DTAMSEL_WERROR="${TAMSEL_WERROR:-OFF}" > /dev/null
-# Only what these tests run: their two executables and tamsel-dev.
-ninja -C "$build" -j "$jobs" test_demux test_access tamsel-dev
+# Only what these tests run: their executables and tamsel-dev.
+ninja -C "$build" -j "$jobs" test_demux test_access test_audio tamsel-dev
 # Share the sanitizer build's fixtures when it made them (hard links).
 if [ ! -e "$build/fixtures" ] && [ -d "$root/build/asan/fixtures" ]; then
   cp -al "$root/build/asan/fixtures" "$build/fixtures"
@@ -21,4 +22,4 @@ fi
 bash "$root/tests/fixtures/make.sh" "$build/fixtures"
 export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
 cd "$build"
-ctest -j "$jobs" --output-on-failure -R 'DemuxerCache|GoplistCache|DCache|FrameAccess' "$@"
+ctest -j "$jobs" --output-on-failure -R 'DemuxerCache|GoplistCache|DCache|FrameAccess|MpaThreads' "$@"

@@ -42,8 +42,6 @@ double spreading_db(double d) {
 
 }  // namespace
 
-double audio_encoder_atan2(double y, double x) { return std::atan2(y, x); }
-
 const double* audio_encoder_tables_get_absthr(int sample_rate) {
   static const AbsThr tables;
   switch (sample_rate) {
@@ -96,25 +94,49 @@ AudioEncoderPsyModel2::AudioEncoderPsyModel2(int layer, int sample_rate) : layer
     }
     rnorm_[b] = sum > 0.0 ? 1.0 / sum : 1.0;
   }
-  for (int k = 0; k < kN / 2; ++k) twiddle_[k] = std::polar(1.0, -2.0 * M_PI * k / kN);
-  for (int i = 0; i < kN; ++i) {
+  for (int k = 0; k < kN / 2; ++k) {
+    tw_re_[k] = std::cos(2.0 * M_PI * k / kN);
+    tw_im_[k] = -std::sin(2.0 * M_PI * k / kN);
+  }
+  for (int i = 0; i < kN / 2; ++i) {
     int r = 0;
-    for (int b = 0; b < 10; ++b) r |= ((i >> b) & 1) << (9 - b);
+    for (int b = 0; b < 9; ++b) r |= ((i >> b) & 1) << (8 - b);
     bitrev_[i] = r;
   }
+  for (int c = 0; c < 2; ++c)
+    for (int a = 0; a < 2; ++a)
+      for (int w = 0; w < kLines; ++w) prev_unit_[c][a][0][w] = 1.0;
 }
 
-void AudioEncoderPsyModel2::fft(std::complex<double>* x) const {
-  for (int i = 0; i < kN; ++i)
-    if (bitrev_[i] > i) std::swap(x[i], x[bitrev_[i]]);
-  for (int len = 2; len <= kN; len <<= 1) {
-    const int half = len / 2, step = kN / len;
-    for (int s = 0; s < kN; s += len)
+void AudioEncoderPsyModel2::spectrum(const double* in, double* re, double* im) const {
+  constexpr int kH = kN / 2;
+  double zr[kH], zi[kH];
+  for (int n = 0; n < kH; ++n) {
+    const int r = bitrev_[n];
+    zr[r] = in[2 * n] * window_[2 * n];
+    zi[r] = in[2 * n + 1] * window_[2 * n + 1];
+  }
+  for (int len = 2; len <= kH; len <<= 1) {
+    const int half = len / 2, step = kN / len;  // twiddles of the 1024 table
+    for (int s = 0; s < kH; s += len)
       for (int k = 0; k < half; ++k) {
-        const std::complex<double> t = twiddle_[k * step] * x[s + k + half];
-        x[s + k + half] = x[s + k] - t;
-        x[s + k] += t;
+        const double wr = tw_re_[k * step], wi = tw_im_[k * step];
+        const int a = s + k, b = a + half;
+        const double tr = wr * zr[b] - wi * zi[b], ti = wr * zi[b] + wi * zr[b];
+        zr[b] = zr[a] - tr;
+        zi[b] = zi[a] - ti;
+        zr[a] += tr;
+        zi[a] += ti;
       }
+  }
+  // Split the even/odd transform into the real signal's lines.
+  for (int k = 0; k <= kH; ++k) {
+    const int a = k & (kH - 1), b = (kH - k) & (kH - 1);
+    const double er = 0.5 * (zr[a] + zr[b]), ei = 0.5 * (zi[a] - zi[b]);
+    const double orr = 0.5 * (zi[a] + zi[b]), oi = -0.5 * (zr[a] - zr[b]);
+    const double wr = k < kH ? tw_re_[k] : -1.0, wi = k < kH ? tw_im_[k] : 0.0;
+    re[k] = er + wr * orr - wi * oi;
+    im[k] = ei + wr * oi + wi * orr;
   }
 }
 
@@ -134,28 +156,35 @@ void AudioEncoderPsyModel2::analyse(int channel, const int16_t* samples, int str
 }
 
 void AudioEncoderPsyModel2::analyse_block(int channel, double smr[32]) {
-  std::complex<double> x[kN];
-  for (int i = 0; i < kN; ++i) x[i] = buffer_[channel][i] * window_[i];
-  fft(x);
+  double re[kLines], im[kLines];
+  spectrum(buffer_[channel], re, im);
   double energy[kLines], unpred[kLines];
-  double (&m1)[kLines] = prev_mag_[channel][0];
-  double (&m2)[kLines] = prev_mag_[channel][1];
-  double (&f1)[kLines] = prev_phase_[channel][0];
-  double (&f2)[kLines] = prev_phase_[channel][1];
+  double* m1 = prev_mag_[channel][0];
+  double* m2 = prev_mag_[channel][1];
+  double (&u1)[2][kLines] = prev_unit_[channel][0];
+  double (&u2)[2][kLines] = prev_unit_[channel][1];
   for (int w = 0; w < kLines; ++w) {
-    const double r = std::abs(x[w]);
-    const double f = audio_encoder_atan2(x[w].imag(), x[w].real());
+    const double e = re[w] * re[w] + im[w] * im[w];
+    const double r = std::sqrt(e);
+    // Predicted line: magnitude 2 r1 - r2, phase 2 f1 - f2 (u1 u1 conj(u2)).
     const double rp = 2.0 * m1[w] - m2[w];
-    const double fp = 2.0 * f1[w] - f2[w];
-    const double dx = r * std::cos(f) - rp * std::cos(fp);
-    const double dy = r * std::sin(f) - rp * std::sin(fp);
+    const double sr = u1[0][w] * u1[0][w] - u1[1][w] * u1[1][w], si = 2.0 * u1[0][w] * u1[1][w];
+    const double pr = sr * u2[0][w] + si * u2[1][w], pi = si * u2[0][w] - sr * u2[1][w];
+    const double dx = re[w] - rp * pr, dy = im[w] - rp * pi;
     const double den = r + std::fabs(rp);
     unpred[w] = den > 0.0 ? std::sqrt(dx * dx + dy * dy) / den : 1.0;
-    energy[w] = r * r;
+    energy[w] = e;
     m2[w] = m1[w];
     m1[w] = r;
-    f2[w] = f1[w];
-    f1[w] = f;
+    u2[0][w] = u1[0][w];
+    u2[1][w] = u1[1][w];
+    if (r > 0.0) {
+      u1[0][w] = re[w] / r;
+      u1[1][w] = im[w] / r;
+    } else {
+      u1[0][w] = 1.0;
+      u1[1][w] = 0.0;
+    }
   }
   const int np = partitions();
   double eb[80] = {}, cb[80] = {};

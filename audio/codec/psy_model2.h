@@ -3,12 +3,8 @@
 // critical-band partitions.
 #pragma once
 
-#include <complex>
 #include <cstdint>
 #include <vector>
-
-// Four-quadrant arc tangent of the spectrum phases.
-double audio_encoder_atan2(double y, double x);
 
 // Absolute threshold in dB (full-scale sine = 96 dB) of the 513 lines of a
 // 1024-point spectrum at 32000, 44100 or 48000 Hz; null with a trace for any
@@ -28,18 +24,22 @@ class AudioEncoderPsyModel2 {
 
  private:
   void analyse_block(int channel, double smr[32]);
-  void fft(std::complex<double>* x) const;
+  // Spectrum of buffer x window (lines 0-512) from one 512-point complex
+  // transform of the even and odd samples.
+  void spectrum(const double* in, double* re, double* im) const;
 
   int layer_;
   double window_[1024];
   double buffer_[2][1024] = {};
+  // The two previous spectra per channel: magnitudes and unit phasors, so
+  // that the predicted line needs no trigonometry.
   double prev_mag_[2][2][513] = {};
-  double prev_phase_[2][2][513] = {};
+  double prev_unit_[2][2][2][513] = {};  // [channel][age][re, im][line]
   double absthr_[513];
   std::vector<int> line_part_;            // partition of each line
   std::vector<int> part_lines_;           // lines per partition
   std::vector<double> part_bark_, tonal_offset_, minval_, rnorm_;
   std::vector<double> spread_;            // partitions x partitions
-  std::complex<double> twiddle_[512];
-  int bitrev_[1024];
+  double tw_re_[512], tw_im_[512];  // e^(-2 pi i k / 1024)
+  int bitrev_[512];
 };

@@ -6,6 +6,7 @@
 
 #include "audio/codec/mpa_decoder.h"
 #include "audio/codec/mpa_tables.h"
+#include "audio/codec/psy_model1.h"
 #include "audio/codec/psy_model2.h"
 #include "foundation/bitstream.h"
 #include "foundation/trace.h"
@@ -46,8 +47,10 @@ constexpr int kScfsiCount[4] = {3, 2, 1, 2};
 
 AudioEncoder::AudioEncoder(int sample_rate, int channels, int bit_rate, int layer, int model) {
   init_info(sample_rate, channels, bit_rate, layer, model);
-  if (model_ != 2) trace("AudioEncoder::init (WARNING): model %d runs as model 2\n", model_);
-  model2_ = std::make_unique<AudioEncoderPsyModel2>(header_.layer, sample_rate_);
+  if (model_ == 1)
+    model1_ = std::make_unique<AudioEncoderPsyModel1>(header_.layer, sample_rate_);
+  else
+    model2_ = std::make_unique<AudioEncoderPsyModel2>(header_.layer, sample_rate_);
   create_filter();
 }
 
@@ -377,7 +380,12 @@ int AudioEncoder::encode_next_frame(uint8_t* out, int out_size, const int16_t* s
   filter_bank();
   scale_factors();
   const int first = layer() == 1 ? 64 : 0;
-  for (int ch = 0; ch < header_channels_; ++ch) model2_->analyse(ch, &pcm_[ch][first], 1, smr_[ch]);
+  for (int ch = 0; ch < header_channels_; ++ch) {
+    if (model1_)
+      model1_->analyse(ch, &pcm_[ch][first], 1, max_scale_[ch], smr_[ch]);
+    else
+      model2_->analyse(ch, &pcm_[ch][first], 1, smr_[ch]);
+  }
   if (layer() == 2) choose_scfsi();
   return write_frame(out, out_size, (whole_slots_ + header_.padding) * bits_per_slot_);
 }

@@ -9,6 +9,7 @@
 
 #include "audio/codec/mpaenc_tables.h"
 
+class AudioEncoderPsyModel1;
 class AudioEncoderPsyModel2;
 
 class AudioEncoder {
@@ -85,6 +86,7 @@ class AudioEncoder {
   int alloc_[2][32] = {};
   double smr_[2][32] = {};
   double max_scale_[2][32] = {};
+  std::unique_ptr<AudioEncoderPsyModel1> model1_;
   std::unique_ptr<AudioEncoderPsyModel2> model2_;
   std::vector<uint8_t> silent_;
 };

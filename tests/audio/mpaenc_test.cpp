@@ -10,6 +10,7 @@
 #include "audio/codec/mpa_decoder.h"
 #include "audio/codec/mpaenc_encoder.h"
 #include "audio/codec/mpaenc_tables.h"
+#include "audio/codec/psy_model1.h"
 #include "audio/codec/psy_model2.h"
 #include "support.h"
 
@@ -287,6 +288,30 @@ TEST(MpaEncInput, ExtremePcmNeverWritesPastFrame) {
       EXPECT_GT(enc.encode_next_frame(out.data(), enc.max_frame_bytes(), few.data(), 3), 0);
       EXPECT_EQ(enc.encode_next_frame(out.data(), 4, few.data(), 3), 0);
     }
+}
+
+TEST(MpaEncPsy, ModelOneSizesSilenceAndRoundTrip) {
+  const int sizes[2][2] = {{512, 640}, {1024, 1408}};
+  for (int layer : {1, 2}) {
+    AudioEncoderPsyModel1 m(layer, 44100);
+    EXPECT_EQ(m.fft_size(), sizes[layer - 1][0]);
+    EXPECT_EQ(m.history_size(), sizes[layer - 1][1]);
+    std::vector<int16_t> zero(1152, 0);
+    double smr[32], scale[32];
+    std::fill_n(scale, 32, 1e-20);
+    m.analyse(0, zero.data(), 1, scale, smr);
+    for (double v : smr) EXPECT_LE(v, 0.0);
+  }
+  for (int layer : {1, 2}) {
+    AudioEncoder enc(48000, 2, layer == 1 ? 384000 : 192000, layer, 1);
+    EXPECT_EQ(enc.model(), 1);
+    const std::vector<int16_t> pcm = tones(48000, 2, 1152 * 40, 11);
+    const Stream s = encode(enc, pcm);
+    int frames = 0;
+    const std::vector<int16_t> dec = decode_all(s.bytes, &frames);
+    EXPECT_EQ(frames, int(s.sizes.size()));
+    EXPECT_GT(snr_at_delay(pcm, dec, 2, layer == 1 ? 545 : 481), 15.0);
+  }
 }
 
 TEST(MpaEncPsy, SilenceGivesNoPositiveSmrAndAbsThrRates) {

@@ -115,9 +115,10 @@ int SampleRateConvertor::run(int16_t* out, int capacity) {
   }
   const SrcDsp& dsp = src_dsp();
   int made = 0, used = 0;
-  if (ich == och) {
-    for (int c = 0; c < ich; ++c)
-      made = dsp.run[int(SrcChannels::same)](p, out + c, och, buffer_.data() + c, ich, count, j0, &used);
+  if (ich == 2 && och == 2) {
+    made = dsp.stereo(p, out, 2, buffer_.data(), 2, count, j0, &used);
+  } else if (ich == och) {
+    made = dsp.run[int(SrcChannels::same)](p, out, 1, buffer_.data(), 1, count, j0, &used);
   } else if (ich == 1) {
     made = dsp.run[int(SrcChannels::mono_to_stereo)](p, out, 2, buffer_.data(), 1, count, j0, &used);
   } else {

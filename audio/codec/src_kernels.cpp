@@ -132,8 +132,18 @@ int run_plan(const SrcPlan& plan, int16_t* out, int out_stride, const int16_t* i
   return produced;
 }
 
+}  // namespace
+
+int src_kernel_stereo_c(const SrcPlan& p, int16_t* o, int, const int16_t* i, int, int f, int j, int* c) {
+  run_plan<SrcChannels::same>(p, o, 2, i, 2, f, j, c);
+  return run_plan<SrcChannels::same>(p, o + 1, 2, i + 1, 2, f, j, c);
+}
+
+namespace {
+
 const SrcDsp kPlain = {{run_plan<SrcChannels::same>, run_plan<SrcChannels::mono_to_stereo>,
-                        run_plan<SrcChannels::stereo_to_mono>}};
+                        run_plan<SrcChannels::stereo_to_mono>},
+                       src_kernel_stereo_c};
 
 }  // namespace
 
@@ -154,7 +164,15 @@ const SrcPlan* src_plan(int out_rate, int in_rate) {
   return nullptr;
 }
 
-const SrcDsp* src_dsp_for(CpuLevel level) { return level == CpuLevel::c ? &kPlain : nullptr; }
+const SrcDsp* src_dsp_for(CpuLevel level) {
+  switch (level) {
+    case CpuLevel::c: return &kPlain;
+#if TAMSEL_X86_SIMD
+    case CpuLevel::sse2: return &src_dsp_sse2;
+#endif
+    default: return nullptr;
+  }
+}
 
 const SrcDsp& src_dsp() {
   static const SrcDsp& d = cpu_pick(src_dsp_for);

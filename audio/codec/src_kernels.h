@@ -44,6 +44,8 @@ using SrcKernelFn = int (*)(const SrcPlan& plan, int16_t* out, int out_stride, c
 
 struct SrcDsp {
   SrcKernelFn run[3];  // by SrcChannels
+  // Both channels of interleaved stereo in one pass (strides ignored).
+  SrcKernelFn stereo;
 };
 
 const SrcDsp* src_dsp_for(CpuLevel level);
@@ -55,6 +57,13 @@ int src_kernel_m2s_c(const SrcPlan& plan, int16_t* out, int out_stride, const in
                      int j0, int* consumed);
 int src_kernel_s2m_c(const SrcPlan& plan, int16_t* out, int out_stride, const int16_t* in, int in_stride, int frames,
                      int j0, int* consumed);
+
+int src_kernel_stereo_c(const SrcPlan& plan, int16_t* out, int out_stride, const int16_t* in, int in_stride,
+                        int frames, int j0, int* consumed);
+
+#if TAMSEL_X86_SIMD
+extern const SrcDsp src_dsp_sse2;
+#endif
 
 // Rounds s / 1024 half away from zero and clamps to 16 bits.
 inline int16_t src_round(int32_t s) {

@@ -105,31 +105,17 @@ inline int32_t sample_at(const int16_t* in, int stride, int frame) {
 template <SrcChannels C>
 int run_plan(const SrcPlan& plan, int16_t* out, int out_stride, const int16_t* in, int in_stride, int frames, int j0,
              int* consumed) {
-  const int blocks = frames / plan.in_block;
-  int at = 0, produced = 0, j = j0;
-  for (int b = 0; b < blocks; ++b) {
-    const bool is_long = plan.cycle == 40 && j == 39;
-    const int outs = is_long ? plan.long_out : plan.out_block;
-    const SrcTap* taps = plan.block(plan.cycle == 40 ? j : 0);
-    for (int m = 0; m < outs; ++m) {
-      const SrcTap& t = taps[m];
-      const int f = at + t.base;
-      int32_t s = t.w[0] * sample_at<C>(in, in_stride, f) + t.w[1] * sample_at<C>(in, in_stride, f + 1) +
-                  t.w[2] * sample_at<C>(in, in_stride, f + 2) + t.w[3] * sample_at<C>(in, in_stride, f + 3);
-      if (t.w[4]) s += t.w[4] * sample_at<C>(in, in_stride, f + 4);
-      const int16_t v = src_round(s);
-      if constexpr (C == SrcChannels::mono_to_stereo) {
-        out[2 * produced] = out[2 * produced + 1] = v;
-      } else {
-        out[produced * out_stride] = v;
-      }
-      ++produced;
+  return src_walk_blocks(plan, frames, j0, consumed, [&](int f, const SrcTap& t, int produced) {
+    int32_t s = t.w[0] * sample_at<C>(in, in_stride, f) + t.w[1] * sample_at<C>(in, in_stride, f + 1) +
+                t.w[2] * sample_at<C>(in, in_stride, f + 2) + t.w[3] * sample_at<C>(in, in_stride, f + 3);
+    if (t.w[4]) s += t.w[4] * sample_at<C>(in, in_stride, f + 4);
+    const int16_t v = src_round(s);
+    if constexpr (C == SrcChannels::mono_to_stereo) {
+      out[2 * produced] = out[2 * produced + 1] = v;
+    } else {
+      out[produced * out_stride] = v;
     }
-    at += is_long ? plan.long_in : plan.in_block;
-    if (plan.cycle == 40) j = j == 39 ? 0 : j + 1;
-  }
-  *consumed = at;
-  return produced;
+  });
 }
 
 }  // namespace

@@ -65,6 +65,26 @@ int src_kernel_stereo_c(const SrcPlan& plan, int16_t* out, int out_stride, const
 extern const SrcDsp src_dsp_sse2;
 #endif
 
+// Walks whole blocks over `frames` input frames from cycle block j0 and
+// calls output(first frame of the tap, tap, output index) for each output;
+// returns the outputs and the frames consumed in *consumed. Every kernel's
+// block and cycle bookkeeping.
+template <class Output>
+inline int src_walk_blocks(const SrcPlan& plan, int frames, int j0, int* consumed, Output&& output) {
+  const int blocks = frames / plan.in_block;
+  int at = 0, produced = 0, j = j0;
+  for (int b = 0; b < blocks; ++b) {
+    const bool is_long = plan.cycle == 40 && j == 39;
+    const int outs = is_long ? plan.long_out : plan.out_block;
+    const SrcTap* taps = plan.block(plan.cycle == 40 ? j : 0);
+    for (int m = 0; m < outs; ++m, ++produced) output(at + taps[m].base, taps[m], produced);
+    at += is_long ? plan.long_in : plan.in_block;
+    if (plan.cycle == 40) j = j == 39 ? 0 : j + 1;
+  }
+  *consumed = at;
+  return produced;
+}
+
 // Rounds s / 1024 half away from zero and clamps to 16 bits.
 inline int16_t src_round(int32_t s) {
   int32_t v = s >= 0 ? (s + 512) >> 10 : -((-s + 512) >> 10);

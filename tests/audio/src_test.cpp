@@ -211,7 +211,7 @@ TEST(SrcConvert, ChannelChangesAtOneRate) {
 
 // The kernels' own block and cycle counts, as a convertor would call them:
 // the cycle position continues from the counters across calls.
-TEST(SrcKernel, CycleCountsInOneCallOrInPieces) {
+TEST(SrcKernel, CycleCountsInOneCallOrSeveral) {
   struct Case {
     int out_rate, in_rate, frames, outs;
   } cases[] = {{32000, 44100, 441, 320}, {44100, 32000, 320, 441}, {44100, 48000, 480, 441}, {48000, 44100, 441, 480}};
@@ -222,11 +222,11 @@ TEST(SrcKernel, CycleCountsInOneCallOrInPieces) {
     int used = 0;
     EXPECT_EQ(src_kernel_c(p, out.data(), 1, in.data(), 1, c.frames, 0, &used), c.outs);
     EXPECT_EQ(used, c.frames);
-    // Pieces: 110, 110, 110, 111 of the 441 (and the same split of others).
+    // Calls of 110, 110, 110 and 111 of the 441 (and the same split of others).
     const int quarter = c.frames / 4 / p.in_block * p.in_block;
     int at = 0, made = 0, j = 0;
-    for (int piece = 0; piece < 4; ++piece) {
-      const int n = piece < 3 ? quarter : c.frames - at;
+    for (int call = 0; call < 4; ++call) {
+      const int n = call < 3 ? quarter : c.frames - at;
       const int m = src_kernel_c(p, out.data() + made, 1, in.data() + at, 1, n, j, &used);
       j = int((p.cycle_by_output ? (made + m) / p.out_block : (at + used) / p.in_block) % 40);
       made += m;

@@ -378,6 +378,25 @@ TEST(SrcConvert, FormatChangeFinishesHeldInputFirst) {
   EXPECT_EQ(Pcm(buf.begin(), buf.begin() + w1 + w2 + w3), want);
 }
 
+TEST(SrcConvert, BufferGrowsInStepsAndReadOutputKeepsHistory) {
+  tsupport::TraceCapture cap;
+  SampleRateConvertor src(48000, 2);
+  src.resize_buffer(20000);
+  EXPECT_TRUE(cap.contains("SampleRateConvertor::resize_buffer (): 18432 ==> 24576"));
+  // A huge chunk grows the buffer and converts like small ones.
+  const Pcm in = noise(40000, 2, 21);
+  EXPECT_EQ(convert_chunks(48000, 2, in, 44100, 2, 40000), convert_chunks(48000, 2, in, 44100, 2, 1152));
+  // Held samples (primed history plus input short of a unit) come out
+  // except two frames.
+  SampleRateConvertor held(48000, 1);
+  Pcm out(64), few = {1, 2, 3};
+  EXPECT_EQ(held.convert_rate(out.data(), 64, few.data(), 3, 32000, 1, false), 0);
+  EXPECT_EQ(held.held(), 5);
+  EXPECT_EQ(held.read_output(out.data(), 64), 3);
+  EXPECT_EQ(Pcm(out.begin(), out.begin() + 3), (Pcm{2, 1, 1}));
+  EXPECT_EQ(held.held(), 2);
+}
+
 TEST(SrcConvert, RandomCallSequencesSurvive) {
   std::mt19937 rng(77);
   const int rates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000, 96000};

@@ -1,5 +1,6 @@
 #include "audio/codec/src_kernels.h"
 
+#include <algorithm>
 #include <cmath>
 #include <mutex>
 
@@ -35,8 +36,9 @@ SrcPlan fixed_plan(int out_rate, int in_rate, int in_block, const FixedOut* outs
 
 double integral_cos(double c, double w) { return c == 0.0 ? w : std::sin(c * w) / c; }
 
-// Four taps at frames -1..2 around fractional position f in [0, 1): the
-// least-squares fit of a delay by f over 0..8700 Hz, gain 1 at DC.
+// Four taps at frames -1..2 around position f (in [0, 1), or [1, 2) at a
+// cycle's edge): the least-squares fit of a delay by f over 0..8700 Hz,
+// gain 1 at DC.
 void phase_weights(double f, double band, int32_t w[4]) {
   double a[4][5];
   for (int n = 0; n < 4; ++n) {
@@ -76,10 +78,13 @@ SrcPlan cycle_plan(int out_rate, int in_rate, int in_block, int out_block, int l
       const long num = long(k) * in_cycle;
       const long whole = num / out_cycle;
       const double pos = origin + double(whole) + double(num - whole * out_cycle) / out_cycle - double(j * in_block);
-      const int base = int(std::floor(pos));
+      // Four frames around the position, moved back when the last would
+      // pass the look-ahead (then the position falls on the third tap).
+      const int consumed = j == 39 ? long_in : in_block;
+      const int first = std::min(int(std::floor(pos)) - 1, consumed);
       SrcTap& t = p.taps[size_t(j) * size_t(p.max_out) + size_t(m)];
-      t = SrcTap{base - 1, {0, 0, 0, 0, 0}};
-      phase_weights(pos - base, band, t.w);
+      t = SrcTap{first, {0, 0, 0, 0, 0}};
+      phase_weights(pos - first - 1, band, t.w);
     }
   }
   return p;
@@ -90,7 +95,11 @@ struct Plans {
   Plans()
       : p{fixed_plan(48000, 32000, 4, k48from32, 6), fixed_plan(32000, 48000, 12, k32from48, 8),
           cycle_plan(44100, 32000, 8, 11, 8, 12, false, 2.0), cycle_plan(32000, 44100, 11, 8, 12, 8, true, 2.0),
-          cycle_plan(44100, 48000, 12, 11, 12, 12, false, 2.5), cycle_plan(48000, 44100, 11, 12, 12, 12, true, 1.5)} {}
+          // Frame 2 cannot start these two cycles (their taps would reach past
+          // the look-ahead); one output later or earlier keeps the outputs on
+          // the exact grid of the input's timing.
+          cycle_plan(44100, 48000, 12, 11, 12, 12, false, 2.0 + 480.0 / 441.0),
+          cycle_plan(48000, 44100, 11, 12, 12, 12, true, 2.0 - 441.0 / 480.0)} {}
 };
 
 template <SrcChannels C>

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "audio/codec/ac3_mute_data.h"
+#include "audio/codec/mpaenc_encoder.h"
 #include "foundation/audio_header.h"
 #include "foundation/trace.h"
 
@@ -225,9 +226,13 @@ int ac3_mute_frame(int sample_rate, int channels, int bit_rate, uint8_t* out, in
   return frame_size;
 }
 
+AudioMuteFrame::AudioMuteFrame() = default;
+AudioMuteFrame::~AudioMuteFrame() { free(); }
+
 void AudioMuteFrame::free() {
   type = kNone;
   sample_rate = channels = bit_rate = layer = 0;
+  encoder_.reset();
 }
 
 int AudioMuteFrame::init(int type_, int rate, int channels_, int bit_rate_, int layer_) {
@@ -279,37 +284,8 @@ int AudioMuteFrame::init(int type_, int rate, int channels_, int bit_rate_, int 
   channels = channels_;
   bit_rate = bit_rate_;
   layer = type_ == kMpeg ? layer_ : 0;
+  if (type_ == kMpeg && layer_ != 3) encoder_ = std::make_unique<AudioEncoder>(rate, channels_, bit_rate_, layer_, 2);
   return 0;
-}
-
-int AudioMuteFrame::layer12_frame_bytes() const {
-  // Unpadded frames: a silent frame may always drop the padding slot.
-  if (layer == 1) return 12 * bit_rate / sample_rate * 4;
-  return 144 * bit_rate / sample_rate;
-}
-
-// Layers I and II: a header from the parameters and every allocation zero,
-// so no scale factor or sample follows and the frame decodes to silence.
-int AudioMuteFrame::layer12_frame(uint8_t* out, int size) const {
-  static const int kRates[2][15] = {
-      {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
-      {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
-  };
-  const int bytes = layer12_frame_bytes();
-  if (!out || size < bytes) {
-    trace("ERROR (AudioMuteFrame::next_frame): invalid input(s)\n");
-    return 0;
-  }
-  int index = 0;
-  for (int i = 1; i < 15; ++i)
-    if (kRates[layer - 1][i] * 1000 == bit_rate) index = i;
-  const int rate_code = sample_rate == 44100 ? 0 : sample_rate == 48000 ? 1 : 2;
-  std::memset(out, 0, static_cast<size_t>(bytes));
-  out[0] = 0xFF;
-  out[1] = layer == 1 ? 0xFF : 0xFD;  // MPEG-1, no CRC
-  out[2] = static_cast<uint8_t>(index << 4 | rate_code << 2);
-  out[3] = channels == 1 ? 0xC4 : 0x04;
-  return bytes;
 }
 
 int AudioMuteFrame::get_pcm_frame(uint8_t* out, int size) const {
@@ -344,7 +320,10 @@ int AudioMuteFrame::next_frame(uint8_t* out, int size) {
       return get_pcm_frame(out, size);
     case kMpeg:
       if (layer == 3) return mp3_mute_frame(sample_rate, channels, bit_rate, out, size);
-      return layer12_frame(out, size);
+      if (!encoder_ || !out) return 0;
+      if (const int n = encoder_->encode_silent_frame(out, size)) return n;
+      trace("ERROR (AudioMuteFrame::next_frame): invalid input(s)\n");
+      return 0;
     default:
       return 0;
   }

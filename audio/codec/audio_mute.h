@@ -4,13 +4,16 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+
+class AudioEncoder;
 
 class AudioMuteFrame {
  public:
   enum Type : int32_t { kNone = 0, kMpeg = 1, kAC3 = 9, kLPCM = 10 };
 
-  AudioMuteFrame() = default;
-  ~AudioMuteFrame() { free(); }
+  AudioMuteFrame();
+  ~AudioMuteFrame();
   AudioMuteFrame(const AudioMuteFrame&) = delete;
   AudioMuteFrame& operator=(const AudioMuteFrame&) = delete;
 
@@ -38,8 +41,8 @@ class AudioMuteFrame {
   int32_t layer = 0;
 
  private:
-  int layer12_frame_bytes() const;
-  int layer12_frame(uint8_t* out, int size) const;
+  // Layers I and II: silent frames of the encoder, padded as its frames are.
+  std::unique_ptr<AudioEncoder> encoder_;
 };
 
 // Layer III: stored templates (header and zero side information) filled to

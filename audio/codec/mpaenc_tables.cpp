@@ -1,0 +1,69 @@
+#include "audio/codec/mpaenc_tables.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "foundation/trace.h"
+
+const int kMpaEncBitRates[2][15] = {
+    {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
+    {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384}};
+
+int load_bit_alloc_table(int number, MpaAllocTable& table) {
+  if (number < 0 || number > 3) return -1;
+  std::memset(&table, 0, sizeof(table));
+  const char* p = kMpaAllocTableText[number];
+  int sblimit = 0, used = 0;
+  if (std::sscanf(p, "%d%n", &sblimit, &used) != 1 || sblimit < 1 || sblimit > 32) return -1;
+  p += used;
+  int sb, index, steps, bits, group, quant;
+  while (std::sscanf(p, "%d %d %d %d %d %d%n", &sb, &index, &steps, &bits, &group, &quant, &used) == 6) {
+    p += used;
+    if (sb < 0 || sb >= sblimit || index < 0 || index > 15) return -1;
+    table[sb][index] = {steps, bits, group, quant};
+  }
+  return sblimit;
+}
+
+int audio_encoder_pick_table(int rate_khz, int kbps_per_channel) {
+  if ((rate_khz == 48 && kbps_per_channel >= 56) || (kbps_per_channel >= 56 && kbps_per_channel <= 80)) return 0;
+  if (rate_khz != 48 && kbps_per_channel >= 96) return 1;
+  if (rate_khz != 32 && kbps_per_channel <= 48) return 2;
+  return 3;
+}
+
+int audio_encoder_get_js_bound(int layer, int mode_extension) {
+  if (layer < 1 || layer > 3 || mode_extension < 0 || mode_extension > 3) {
+    trace("audio_encoder_get_js_bound (ERROR): layer=%d, mode_ext=%d\n", layer, mode_extension);
+    return -1;
+  }
+  return 4 * (mode_extension + 1);
+}
+
+const float* mpaenc_scale_factors() {
+  static const struct Table {
+    float v[64];
+    Table() {
+      for (int j = 0; j < 63; ++j) v[j] = static_cast<float>(std::exp2(1.0 - j / 3.0));
+      v[63] = 0.0f;
+    }
+  } table;
+  return table.v;
+}
+
+double mpaenc_snr_of_class(int quant) {
+  static const double kSnr[18] = {0.00,  7.00,  11.00, 16.00, 20.84, 25.28, 31.59, 37.75, 43.84,
+                                  49.89, 55.93, 61.96, 67.98, 74.01, 80.03, 86.05, 92.01, 98.01};
+  return kSnr[quant + 1];
+}
+
+uint32_t mpaenc_crc_update(uint32_t crc, uint32_t value, int bits) {
+  for (int i = bits - 1; i >= 0; --i) {
+    const uint32_t in = (value >> i) & 1u;
+    const uint32_t top = (crc >> 15) & 1u;
+    crc = (crc << 1) & 0xFFFFu;
+    if (top ^ in) crc ^= 0x8005u;
+  }
+  return crc;
+}

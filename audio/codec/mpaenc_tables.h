@@ -1,0 +1,39 @@
+// Tables and table lookups of the MPEG audio layer I/II encoder.
+#pragma once
+
+#include <cstdint>
+
+// The four layer II allocation tables as text (see mpaenc_alloc_text.cpp).
+extern const char* const kMpaAllocTableText[4];
+
+// One allocation entry: quantiser steps (0 for none; at index 0 the bits
+// column holds the allocation field width), code bits, group (1 grouped,
+// 3 three separate codes), quantiser class.
+struct MpaAllocEntry {
+  int steps, bits, group, quant;
+};
+using MpaAllocTable = MpaAllocEntry[32][16];
+
+// Parses table number 0-3 into table; returns its sblimit, -1 on a bad
+// table number or text.
+int load_bit_alloc_table(int number, MpaAllocTable& table);
+
+// Table for a rate in whole kHz (44, 48, 32) and a bit rate per channel in
+// kbit/s.
+int audio_encoder_pick_table(int rate_khz, int kbps_per_channel);
+
+// Joint-stereo bound of a layer (1-3) and mode extension (0-3); -1 with a
+// trace outside the table.
+int audio_encoder_get_js_bound(int layer, int mode_extension);
+
+// Bit rates in kbit/s by index 0-14 for layer 1 and 2 (index 0: free format).
+extern const int kMpaEncBitRates[2][15];
+
+// Scale factors 2^(1 - j/3), j = 0..62, at single precision; entry 63 is 0.
+extern const float* mpaenc_scale_factors();
+
+// Signal-to-noise ratio in dB of a layer II quantiser class (-1: none).
+double mpaenc_snr_of_class(int quant);
+
+// CRC-16 (polynomial 0x8005) of the low `bits` bits of value, continuing crc.
+uint32_t mpaenc_crc_update(uint32_t crc, uint32_t value, int bits);

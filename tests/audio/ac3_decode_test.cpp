@@ -341,6 +341,7 @@ TEST(AC3Decode, TruncatedAndRandomFilesEndCleanly) {
   std::vector<std::string> lines;
   ASSERT_EQ(tsupport::dev("ac3-decode " + dir + "/cut.ac3 " + dir + "/cut.pcm", &lines), 0);
   const size_t whole = cut.size() / 1536;
+  ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0], "decoded frames=" + std::to_string(whole) + " failed=0 crc_errors=0 rate=48000 channels=2");
   std::vector<uint8_t> noise(20000);
   uint32_t x = 12345;
@@ -350,6 +351,7 @@ TEST(AC3Decode, TruncatedAndRandomFilesEndCleanly) {
   // is concealed (muted, with nothing intact before it).
   const int rc = tsupport::dev("ac3-decode " + dir + "/noise.ac3 " + dir + "/noise.pcm", &lines);
   if (rc == 0) {
+    ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(tsupport::field(lines[0], "frames"), tsupport::field(lines[0], "crc_errors"));
   } else {
     EXPECT_EQ(rc, 1);
@@ -359,5 +361,6 @@ TEST(AC3Decode, TruncatedAndRandomFilesEndCleanly) {
   const auto wav = tsupport::read_file(tsupport::fixture("wave_s16_plain.wav"));
   ASSERT_TRUE(tsupport::write_file(dir + "/cut.wav", std::vector<uint8_t>(wav.begin(), wav.begin() + 1001)));
   ASSERT_EQ(tsupport::dev("wav-read " + dir + "/cut.wav " + dir + "/cut.raw", &lines), 0);
+  ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0], "read bytes=957 start=0");
 }

@@ -224,8 +224,10 @@ TEST(SilenceCommand, WritesFramesAndRefusesUnsupported) {
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0], "silence frame_size=417 frames=5 bytes=2085 bit_rate=128000");
   ASSERT_EQ(tsupport::dev("silence mpa 44100 2 200000 2 3 " + dir + "/s.mp2", &lines), 0);
+  ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0], "silence frame_size=626 frames=3 bytes=1878 bit_rate=192000");
   ASSERT_EQ(tsupport::dev("silence pcm 48000 2 0 0 2 " + dir + "/s.pcm", &lines), 0);
+  ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0], "silence frame_size=4608 frames=2 bytes=9216 bit_rate=1536000");
   EXPECT_EQ(tsupport::dev("silence mpa 44100 2 96000 3 5 " + dir + "/x", &lines), 1);
   EXPECT_EQ(tsupport::dev("silence pcm 44100 2 0 0 5 " + dir + "/x", &lines), 1);
@@ -317,6 +319,7 @@ TEST(SilenceCommand, AC3SixChannels) {
   const std::string dir = tsupport::temp_dir();
   std::vector<std::string> lines;
   ASSERT_EQ(tsupport::dev("silence ac3 48000 6 448000 0 3 " + dir + "/s.ac3", &lines), 0);
+  ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0], "silence frame_size=1792 frames=3 bytes=5376 bit_rate=448000");
   EXPECT_EQ(tsupport::dev("silence ac3 48000 2 128000 0 3 " + dir + "/x.ac3", &lines), 1);
 }

@@ -428,6 +428,7 @@ TEST(WaveCommands, InfoReadAndWrite) {
   EXPECT_TRUE(std::equal(part.begin(), part.end(), raw.begin() + 95996));
 
   ASSERT_EQ(tsupport::dev("wav-write " + dir + "/r.raw 48000 2 16 " + dir + "/w.wav", &lines), 0);
+  ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0], "wave bytes=153648");
   const auto w = tsupport::read_file(dir + "/w.wav");
   ASSERT_EQ(w.size(), 153648u);
@@ -436,6 +437,7 @@ TEST(WaveCommands, InfoReadAndWrite) {
   // No data: the header alone, data size 0.
   ASSERT_TRUE(tsupport::write_file(dir + "/empty.raw", {}));
   ASSERT_EQ(tsupport::dev("wav-write " + dir + "/empty.raw 22050 1 8 " + dir + "/e.wav", &lines), 0);
+  ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0], "wave bytes=44");
   EXPECT_EQ(tsupport::read_file(dir + "/e.wav"), riff({{"fmt ", fmt_body(1, 1, 22050, 8)}, {"data", {}}}));
 

@@ -85,6 +85,7 @@ TEST(AC3Core, CommandResultWords) {
 }
 
 TEST(AC3Core, SyncChecksInOrder) {
+  TSUPPORT_NEED_FIXTURES("ac3d_stereo_48000.ac3");
   auto frames = frames_of("ac3d_stereo_48000.ac3");
   ASSERT_FALSE(frames.empty());
   struct Case {
@@ -122,6 +123,7 @@ TEST(AC3Core, SyncChecksInOrder) {
 }
 
 TEST(AC3Core, BothCrcSpansOfIntactFramesCheck) {
+  TSUPPORT_NEED_FIXTURES("ac3d_stereo_48000.ac3", "ac3d_5_1_44100.ac3", "ac3d_mono_32000.ac3");
   for (const char* name : {"ac3d_stereo_48000.ac3", "ac3d_5_1_44100.ac3", "ac3d_mono_32000.ac3"}) {
     SCOPED_TRACE(name);
     for (const auto& w : frames_of(name)) {
@@ -177,6 +179,7 @@ TEST(AC3Core, WindowIsPowerComplementary) {
 // Error input 1 at block 0 without a repeat limit: every block of the frame
 // repeats the last intact block, so the tone goes on.
 TEST(AC3Core, DamagedFrameRepeatsTheLastIntactBlock) {
+  TSUPPORT_NEED_FIXTURES("ac3d_stereo_48000.ac3");
   auto frames = frames_of("ac3d_stereo_48000.ac3");
   Core c;
   for (int b = 0; b < 6; ++b) ASSERT_EQ(c.block(frames[5], b, 0), AC3_BLOCK_OK);
@@ -190,6 +193,7 @@ TEST(AC3Core, DamagedFrameRepeatsTheLastIntactBlock) {
 }
 
 TEST(AC3Core, RepeatLimitMutesAndAnIntactBlockResetsIt) {
+  TSUPPORT_NEED_FIXTURES("ac3d_stereo_48000.ac3");
   auto frames = frames_of("ac3d_stereo_48000.ac3");
   Core c(2, 2);
   for (int b = 0; b < 6; ++b) ASSERT_EQ(c.block(frames[5], b, 0), AC3_BLOCK_OK);
@@ -204,6 +208,7 @@ TEST(AC3Core, RepeatLimitMutesAndAnIntactBlockResetsIt) {
 
 // A muted block outputs only the overlap tail of the block before it.
 TEST(AC3Core, MutedBlockPlaysTheOverlapTail) {
+  TSUPPORT_NEED_FIXTURES("ac3d_stereo_48000.ac3");
   auto frames = frames_of("ac3d_stereo_48000.ac3");
   Core c;
   for (int b = 0; b < 6; ++b) c.block(frames[5], b, 0);
@@ -218,6 +223,7 @@ TEST(AC3Core, MutedBlockPlaysTheOverlapTail) {
 // Changing the output mode clears the delay lines before the next
 // transform: the first block equals a fresh decoder's in the new mode.
 TEST(AC3Core, OutputModeChangeClearsTheDelayLines) {
+  TSUPPORT_NEED_FIXTURES("ac3d_stereo_48000.ac3");
   auto frames = frames_of("ac3d_stereo_48000.ac3");
   Core c;
   for (int b = 0; b < 6; ++b) c.block(frames[5], b, 0);
@@ -230,6 +236,7 @@ TEST(AC3Core, OutputModeChangeClearsTheDelayLines) {
 }
 
 TEST(AC3Core, OutputStaysInRange) {
+  TSUPPORT_NEED_FIXTURES("ac3d_5_1_48000.ac3");
   auto frames = frames_of("ac3d_5_1_48000.ac3");
   Core c;
   c.p.pcm_scale = 8.0;  // drive it into the limits
@@ -312,6 +319,7 @@ TEST(AC3Core, LoRoMixLevels) {
 
 // The test-side CRC writer gives back the encoder's own CRC words.
 TEST(AC3FrameTools, FixCrcsRestoresTheEncodersWords) {
+  TSUPPORT_NEED_FIXTURES("ac3d_stereo_48000.ac3", "ac3d_5_1_44100.ac3");
   for (const char* name : {"ac3d_stereo_48000.ac3", "ac3d_5_1_44100.ac3"}) {
     SCOPED_TRACE(name);
     const auto s = tsupport::read_file(tsupport::fixture(name));
@@ -395,6 +403,7 @@ TEST(AC3Core, DamagedSideInformationIsConcealed) {
 // A frame whose blocks claim more bits than it has: the reader stops at the
 // frame's end and the block is concealed.
 TEST(AC3Core, ReaderStaysInsideTheFrame) {
+  TSUPPORT_NEED_FIXTURES("ac3d_stereo_48000.ac3");
   auto frames = frames_of("ac3d_stereo_48000.ac3");
   Core c;
   for (int b = 0; b < 6; ++b) c.block(frames[3], b, 0);
@@ -435,6 +444,7 @@ TEST(AC3Core, DualMonoChannelsTakeTheirOwnLevels) {
 // downmix (Lo/Ro only when it says so), modes 1 and 3 give Lt/Rt, whose
 // surrounds enter the two sides in opposite phase.
 TEST(AC3Core, StereoDownmixModeChoosesLoRoOrLtRt) {
+  TSUPPORT_NEED_FIXTURES("ac3d_5_0_48000.ac3");
   auto frames = frames_of("ac3d_5_0_48000.ac3");
   struct Case {
     int stereo_mode;

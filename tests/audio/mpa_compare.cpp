@@ -57,7 +57,7 @@ PcmDiff mpa_compare(const std::vector<int16_t>& ours, const std::vector<double>&
 }
 
 namespace {
-bool have(const char* tool) { return tsupport::run(std::string("command -v ") + tool + " >/dev/null 2>&1") == 0; }
+bool have(const char* tool) { return tsupport::have_program(tool); }
 }  // namespace
 
 std::vector<PeerDecode> mpa_peer_decodes(const std::string& file, int layer, int channels) {

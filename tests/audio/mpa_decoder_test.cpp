@@ -95,6 +95,7 @@ TEST(MpaEqualizer, UnityGainsSwitchItOffAndOthersOn) {
 }
 
 TEST(MpaFrameRoad, GarbageBeforeAFrameIsSkipped) {
+  TSUPPORT_NEED_FIXTURES("mpa_tl_s.mp2");
   const std::vector<uint8_t> s = load("mpa_tl_s.mp2");
   MpegAudioDecoder plain, junked;
   Pcm a, b;
@@ -108,6 +109,7 @@ TEST(MpaFrameRoad, GarbageBeforeAFrameIsSkipped) {
 }
 
 TEST(MpaFrameRoad, CutLastFrameGivesNoSamples) {
+  TSUPPORT_NEED_FIXTURES("mpa_lame_cbr.mp3");
   const std::vector<uint8_t> s = load("mpa_lame_cbr.mp3");
   const std::vector<size_t> at = frame_offsets(s);
   ASSERT_GE(at.size(), 3u);
@@ -120,6 +122,7 @@ TEST(MpaFrameRoad, CutLastFrameGivesNoSamples) {
 }
 
 TEST(MpaFrameRoad, SampleRateChangeIsSkippedUntilClear) {
+  TSUPPORT_NEED_FIXTURES("mpa_t0_48000.mp2", "mpa_t1_44100.mp2");
   const std::vector<uint8_t> a = load("mpa_t0_48000.mp2");
   const std::vector<uint8_t> b = load("mpa_t1_44100.mp2");
   MpegAudioDecoder d;
@@ -138,6 +141,7 @@ struct CountCase {
 };
 
 TEST(MpaFrameRoad, ValuesPerFrameFollowLayerRateAndChannels) {
+  TSUPPORT_NEED_FIXTURES("mpa_lame_24000.mp3", "mpa_lame_vbr.mp3", "mpa_lame_mono.mp3", "mpa_lame_8000.mp3", "mpa_tl_m.mp2", "mpa_t4_24000.mp2");
   const CountCase cases[] = {{"mpa_lame_24000.mp3", 1152}, {"mpa_lame_vbr.mp3", 2304}, {"mpa_lame_mono.mp3", 1152},
                              {"mpa_lame_8000.mp3", 1152},  {"mpa_tl_m.mp2", 1152},     {"mpa_t4_24000.mp2", 2304}};
   for (const CountCase& c : cases) {
@@ -178,6 +182,7 @@ uint32_t get_bits(const std::vector<uint8_t>& s, size_t byte, int bit, int n) {
 }
 
 TEST(MpaLayer3, FirstFrameAfterClearThatReachesBackIsSilenceOfFrameLength) {
+  TSUPPORT_NEED_FIXTURES("mpa_vbr_long.mp3");
   const std::vector<uint8_t> s = load("mpa_vbr_long.mp3");
   const std::vector<size_t> at = frame_offsets(s);
   size_t k = 0;
@@ -199,6 +204,7 @@ TEST(MpaLayer3, FirstFrameAfterClearThatReachesBackIsSilenceOfFrameLength) {
 }
 
 TEST(MpaLayer3, BigValuesAbove288EndTheFrameAndTheNextDecodes) {
+  TSUPPORT_NEED_FIXTURES("mpa_lame_cbr.mp3");
   std::vector<uint8_t> s = load("mpa_lame_cbr.mp3");
   const std::vector<size_t> at = frame_offsets(s);
   ASSERT_GE(at.size(), 8u);
@@ -217,6 +223,7 @@ TEST(MpaLayer3, BigValuesAbove288EndTheFrameAndTheNextDecodes) {
 }
 
 TEST(MpaLayer3, WindowSwitchingWithBlockTypeZeroIsRefused) {
+  TSUPPORT_NEED_FIXTURES("mpa_lame_cbr.mp3");
   std::vector<uint8_t> s = load("mpa_lame_cbr.mp3");
   const std::vector<size_t> at = frame_offsets(s);
   // granule 0 channel 0 after part2_3_length 12, big_values 9,
@@ -232,6 +239,7 @@ TEST(MpaLayer3, WindowSwitchingWithBlockTypeZeroIsRefused) {
 // region0_count + region1_count + 2 may name bands past the 23 edges of
 // the long-block table; the boundaries stop at the table's end.
 TEST(MpaLayer3, RegionCountsPastTheBandTableStayInside) {
+  TSUPPORT_NEED_FIXTURES("mpa_lame_cbr.mp3");
   std::vector<uint8_t> s = load("mpa_lame_cbr.mp3");
   const std::vector<size_t> at = frame_offsets(s);
   // Side information: main_data_begin 9, private 3, scfsi 8; granule 0
@@ -261,6 +269,7 @@ TEST(MpaLayer3, RegionCountsPastTheBandTableStayInside) {
 // joint-stereo bound (12 or 16) above the table's subbands; the allocation
 // read ran past the table.
 TEST(MpaLayer2, JointBoundAboveSublimitStaysInsideTheTable) {
+  TSUPPORT_NEED_FIXTURES("mpa_t2_48000.mp2", "mpa_t3_32000.mp2");
   for (const char* name : {"mpa_t2_48000.mp2", "mpa_t3_32000.mp2"}) {
     std::vector<uint8_t> s = load(name);
     const std::vector<size_t> at = frame_offsets(s);
@@ -276,6 +285,7 @@ TEST(MpaLayer2, JointBoundAboveSublimitStaysInsideTheTable) {
 }
 
 TEST(MpaRescale, GainOneKeepsBytesGainZeroSilencesEveryScaleFactor) {
+  TSUPPORT_NEED_FIXTURES("mpa_tl_j.mp2");
   const std::vector<uint8_t> s = load("mpa_tl_j.mp2");
   const std::vector<size_t> at = frame_offsets(s);
   for (size_t i = 0; i < 10; ++i) {
@@ -311,6 +321,7 @@ TEST(MpaRescale, SideInformationRunningPastTheFrameStaysInside) {
 }
 
 TEST(MpaRescale, RefusesCutFramesAndSmallOutputs) {
+  TSUPPORT_NEED_FIXTURES("mpa_tl_j.mp2");
   const std::vector<uint8_t> s = load("mpa_tl_j.mp2");
   const int size = frame_size_at(s, 0);
   std::vector<uint8_t> out(static_cast<size_t>(size));
@@ -323,6 +334,7 @@ TEST(MpaRescale, RefusesCutFramesAndSmallOutputs) {
 }
 
 TEST(MpaThreads, DecodersConstructedOnTwoThreadsAtOnceDecodeAlike) {
+  TSUPPORT_NEED_FIXTURES("mpa_lame_cbr.mp3");
   const std::vector<uint8_t> s = load("mpa_lame_cbr.mp3");
   std::vector<int16_t> out[4];
   std::vector<std::thread> threads;

@@ -42,6 +42,7 @@ class MpaPeers : public ::testing::TestWithParam<const char*> {};
 // layer III decoder differs on some lower-rate joint-stereo streams).
 TEST_P(MpaPeers, PcmWithinBoundOfEveryPeer) {
   const std::string name = GetParam();
+  TSUPPORT_NEED_FIXTURES(name);
   const Decoded d = decode(fixture(name));
   ASSERT_EQ(d.status, 0);
   ASSERT_FALSE(d.pcm.empty());
@@ -70,6 +71,7 @@ INSTANTIATE_TEST_SUITE_P(
 // the frame after the first decoded one the PCM meets the bound against the
 // whole-file decode.
 TEST(MpaSeek, FromFrameInsideReservoirResumesWithinThreeFrames) {
+  TSUPPORT_NEED_FIXTURES("mpa_vbr_long.mp3");
   const std::string file = fixture("mpa_vbr_long.mp3");
   std::vector<std::string> frames;
   ASSERT_EQ(dev("audio " + sh_quote(file), &frames), 0);
@@ -114,6 +116,7 @@ TEST(MpaSeek, FromFrameInsideReservoirResumesWithinThreeFrames) {
 // A false layer III header in junk before a layer II stream locked the
 // decoder onto it, and the real stream was skipped as garbage.
 TEST(MpaJunk, LoneHeaderInJunkDoesNotLockTheDecoder) {
+  TSUPPORT_NEED_FIXTURES("mpa_tl_j.mp2");
   const std::string file = fixture("mpa_tl_j.mp2");
   std::vector<uint8_t> junk(3000);
   uint32_t x = 12345;
@@ -136,6 +139,7 @@ TEST(MpaJunk, LoneHeaderInJunkDoesNotLockTheDecoder) {
 }
 
 TEST(MpaEqualizer, HalfGainHalvesTheOutputAndUnityGainsSwitchItOff) {
+  TSUPPORT_NEED_FIXTURES("mpa_lame_cbr.mp3");
   const std::string file = fixture("mpa_lame_cbr.mp3");
   const Decoded plain = decode(file);
   const Decoded half = decode(file, " --eq 0.5");
@@ -160,6 +164,7 @@ double rms_of(const std::vector<int16_t>& v) {
 class MpaRescale : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(MpaRescale, GainsOneZeroAndHalf) {
+  TSUPPORT_NEED_FIXTURES(GetParam());
   const std::string file = fixture(GetParam());
   const std::string dir = tsupport::temp_dir();
   const std::vector<uint8_t> in = tsupport::read_file(file);
@@ -192,6 +197,7 @@ INSTANTIATE_TEST_SUITE_P(Streams, MpaRescale, ::testing::Values("mpa_tl_j.mp2", 
                          [](const ::testing::TestParamInfo<const char*>& i) { return mpa_param_name(i.param); });
 
 TEST(MpaRescale, LayerThreeFramesComeOutUnchanged) {
+  TSUPPORT_NEED_FIXTURES("mpa_lame_cbr.mp3");
   const std::string file = fixture("mpa_lame_cbr.mp3");
   const std::string out = tsupport::temp_dir() + "/l3";
   std::vector<std::string> lines;
@@ -206,6 +212,7 @@ namespace {
 // Bit-flipped, truncated and random files through the command: no crash,
 // no hang, whole samples out.
 TEST(MpaDamage, FlippedTruncatedAndRandomFilesDecode) {
+  TSUPPORT_NEED_FIXTURES("mpa_tl_j.mp2", "mpa_lame_vbr.mp3", "mpa_click.mp3", "mpa_lame_8000.mp3");
   const std::string dir = tsupport::temp_dir();
   uint32_t x = 99;
   auto next = [&] { return x = x * 1664525u + 1013904223u; };

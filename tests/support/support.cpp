@@ -29,6 +29,14 @@ std::string fixture(const std::string& name) {
   return path;
 }
 
+std::string missing_fixture(std::initializer_list<std::string> names) {
+  for (const std::string& n : names)
+    if (!fs::exists(fixtures_dir() + "/" + n)) return n;
+  return {};
+}
+
+bool have_program(const std::string& name) { return run("command -v " + sh_quote(name) + " >/dev/null 2>&1") == 0; }
+
 std::string data_file(const std::string& name) { return std::string(TAMSEL_SOURCE_DIR) + "/tests/data/" + name; }
 
 std::string dev_tool() {

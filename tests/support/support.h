@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,10 @@ namespace tsupport {
 std::string fixtures_dir();
 // Path of a generated fixture; records a test failure when it is missing.
 std::string fixture(const std::string& name);
+// First of the named fixtures that is absent; empty when all are there.
+std::string missing_fixture(std::initializer_list<std::string> names);
+// True when the shell finds the program (an oracle that may be absent).
+bool have_program(const std::string& name);
 // Path of a checked-in file under tests/data.
 std::string data_file(const std::string& name);
 // Path of the tamsel-dev executable.
@@ -53,3 +58,11 @@ class TraceCapture {
 };
 
 }  // namespace tsupport
+
+// Skips the test when a generated fixture is absent, so that a test run
+// without the fixture script reports skips instead of reading empty files.
+#define TSUPPORT_NEED_FIXTURES(...)                                                         \
+  do {                                                                                    \
+    const std::string tsupport_missing_ = ::tsupport::missing_fixture({__VA_ARGS__});     \
+    if (!tsupport_missing_.empty()) GTEST_SKIP() << "missing fixture " << tsupport_missing_; \
+  } while (0)

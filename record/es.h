@@ -79,6 +79,10 @@ class ES {
   int next_stamp(int64_t n, double* pts, double* dts) const;
   // Offset of the second unit that starts within the next n bytes (-1 none).
   int second_unit_start(int64_t n) const;
+  // Bytes from the next byte to the end of the count-th unit that starts at
+  // or after it, when those units are complete and stamped; -1 otherwise.
+  // At the end of a stream without units: what is held.
+  int64_t unit_span(int count) const;
   // Offset of the next sequence header after the next byte (-1 none).
   int64_t next_sequence_header(int64_t n) const;
   // Takes n bytes (as they will be sent) into dst; returns the bytes taken.

@@ -19,6 +19,7 @@
 #include "foundation/trace.h"
 #include "record/muxer.h"
 #include "record/psmux.h"
+#include "record/tsmux.h"
 
 namespace {
 
@@ -307,6 +308,15 @@ double run_mux(const char* out_name, int mux_type, int n_es, ESData* es_list, Jo
         if (es_list[k].stream_id == r.stream_id) r.pid = es_list[k].pid;
       report->streams.push_back(r);
     }
+    if (auto* ts = dynamic_cast<TSMux*>(m.get())) {
+      std::vector<int> pids(report->streams.size());
+      ts->list_stream_ids(nullptr, pids.data(), int(pids.size()));
+      for (size_t k = 0; k < pids.size(); ++k) {
+        report->streams[k].pid = pids[k];
+        report->streams[k].stream_type = ts->stream_type(int(k));
+      }
+      report->pmt_pid = ts->pmt_pid();
+    }
   }
   m.reset();
   if (failed || write_failed || (stopped && stop_code == -1)) {
@@ -342,10 +352,6 @@ double muxer_encode(const char* out_name, int mux_type, int n_es, ESData* es_lis
 
 double muxer_encode_vbr(const char* out_name, int mux_type, int n_es, ESData* es_list, JobStatus* status, int,
                         int svcd, int option, int pmt_pid, MuxReport* report) {
-  if (mux_type == MUX_TRANSPORT) {
-    trace("muxer_encode_vbr (ERROR): transport streams are not available yet\n");
-    return fail_job(status, kMuxFailed);
-  }
   return run_mux(out_name, mux_type, n_es, es_list, status, 1, svcd, option, pmt_pid, report);
 }
 

@@ -15,9 +15,11 @@ struct MuxStreamReport {
   int stream_id = 0, sub_id = 0, pid = 0, kind = 0, packets = 0, buffer = 0;
   int64_t bytes = 0;
   int64_t peak_held = 0;  // most bytes waiting in the muxer at once
+  int stream_type = 0;    // transport streams: the PMT's stream_type
 };
 struct MuxReport {
   int type = 0, svcd = 0, nav = 0, mux_rate = 0;
+  int pmt_pid = 0;  // transport streams
   int64_t bytes = 0, packs = 0;
   std::vector<MuxStreamReport> streams;
 };

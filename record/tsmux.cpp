@@ -15,6 +15,7 @@ constexpr double kPcrInterval = 35 * 90.0;  // below the 40 ms limit with room
 constexpr double kPsiInterval = 100 * 90.0;
 constexpr double kStartClock = 9000.0;
 constexpr int kMaxAudio = 8;
+constexpr double kNoTime = 1e299;  // the packetiser's "never"
 // A variable-rate video's header gives no rate to plan with: assume the
 // highest main-level rate.
 constexpr int kVbrVideoRate = 15000000;
@@ -303,12 +304,14 @@ int GopTS::run(bool final) {
       continue;
     }
     // A deadline has come and its stream still finds no room (a unit larger
-    // than its buffer): it goes all the same rather than never.
+    // than its buffer), or bytes outside any unit fill a buffer that nothing
+    // will empty: they go all the same rather than never.
     Track* due = nullptr;
-    for (Track& t : tracks_)
-      if ((t.pes_left > 0 || t.header_at < t.header.size()) && t.es->deadline() <= clock_ &&
-          (!due || t.es->deadline() < due->es->deadline()))
-        due = &t;
+    for (Track& t : tracks_) {
+      if (t.pes_left == 0 && t.header_at >= t.header.size()) continue;
+      const double d = t.es->deadline() >= kNoTime ? clock_ : t.es->deadline();
+      if (d <= clock_ && (!due || d < due->es->deadline())) due = &t;
+    }
     if (due) {
       if (forced_++ == 0) trace("GopTS::run: stream 0x%02x overflows its buffer\n", due->pes_id);
       const bool pcr = due->video && (!due->started || clock_ - last_pcr_ >= kPcrInterval);

@@ -9,13 +9,14 @@
 #include "record/tsmux.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 1) return 0;
+  if (size < 2) return 0;
   const bool ac3 = data[0] & 1;
+  const bool mpeg1 = data[0] & 2;
   const size_t chunk = 1 + (data[0] >> 1) * 131;
   ++data;
   --size;
   ESData pair[2];
-  pair[0].kind = (data[0] & 2) ? ES_KIND_MPEG1_VIDEO : ES_KIND_MPEG2_VIDEO;
+  pair[0].kind = mpeg1 ? ES_KIND_MPEG1_VIDEO : ES_KIND_MPEG2_VIDEO;
   pair[0].stream_id = 0xE0;
   if (ac3)
     pair[1].kind = ES_KIND_AC3, pair[1].ac3 = 1, pair[1].stream_id = 0x80;

@@ -467,6 +467,12 @@ int64_t ES::unit_span(int count) const {
   return ended_ && seen == 0 && held() > 0 ? held() : -1;
 }
 
+int ES::unit_type_at(int64_t off) const {
+  for (const Unit& u : units_)
+    if (u.start == sent_ + off) return u.type;
+  return 0;
+}
+
 int64_t ES::next_sequence_header(int64_t n) const {
   for (const int64_t s : seq_starts_) {
     if (s <= sent_) continue;

@@ -740,7 +740,10 @@ int PSMux::write_nav_pack() {
   nav_ref_open_ = -1;
   NVPackEntry e;
   e.lbn = lbn;
-  e.scr = uint32_t(std::llround(scr_));
+  uint32_t scr_low = 0;
+  int scr_ext = 0;
+  split_scr(scr_, &scr_low, &scr_ext);  // the base the pack header carries
+  e.scr = scr_low;
   e.s_ptm = UINT32_MAX;
   e.vob = nav_vob_id_;
   for (auto& s : es_)

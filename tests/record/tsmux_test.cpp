@@ -13,6 +13,7 @@
 
 #include "record/tsmux.h"
 #include "support/support.h"
+#include "ps_reader.h"
 #include "tsmux_reader.h"
 
 namespace {
@@ -47,15 +48,6 @@ const std::vector<TsCase>& cases() {
       {"ts_vbr", "", 48, {{"pm_q3.m2v", 65, 0x02}, {"pm_a48.mp2", 66, 0x03}}, 3600},
   };
   return c;
-}
-
-Bytes with_end_code(Bytes v) {
-  const size_t n = v.size();
-  if (n < 4 || v[n - 4] != 0 || v[n - 3] != 0 || v[n - 2] != 1 || v[n - 1] != 0xB7) {
-    const uint8_t end[4] = {0, 0, 1, 0xB7};
-    v.insert(v.end(), end, end + 4);
-  }
-  return v;
 }
 
 // vbv_buffer_size of the first sequence header, in bytes.
@@ -160,7 +152,7 @@ TEST(TSMux, OutputsReadCleanWithTablesClocksAndPayloadsRight) {
       const tsr::Pid& p = f.pids.at(c.inputs[i].pid);
       const Bytes src = read_file(fixture(c.inputs[i].fixture));
       const bool video = i == 0;
-      EXPECT_TRUE(p.es == (video ? with_end_code(src) : src)) << p.es.size() << " vs " << src.size();
+      EXPECT_TRUE(p.es == (video ? psr::with_end_code(src) : src)) << p.es.size() << " vs " << src.size();
       const BufferUse use = buffer_use(f, p);
       EXPECT_EQ(use.late, 0);
       if (video) {

@@ -307,3 +307,25 @@ TEST(NavPacks, FailedPatchIsReported) {
 }
 
 }  // namespace
+
+namespace {
+
+// Chapter tables the cells cannot hold fail the job and leave no output.
+TEST(NavPacks, JobRefusesChaptersThatDoNotFit) {
+  std::string many;
+  for (int k = 0; k < 128; ++k) many += (k ? "," : "") + std::to_string(k * 0.01);
+  for (const std::string& chapters : {many, std::string("0,100")}) {
+    const std::string out = temp_dir() + "/nav_refused.mpg";
+    std::vector<std::string> lines;
+    EXPECT_NE(dev("mux --kind dvd --chapters " + chapters + " " + sh_quote(out) + " " + sh_quote(fixture("pm_m2.m2v")) +
+                      " " + sh_quote(fixture("pm_a48.mp2")),
+                  &lines),
+              0);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(field(lines.back(), "status"), "failed");
+    EXPECT_NE(access(out.c_str(), F_OK), 0);
+    EXPECT_NE(access((out + ".part").c_str(), F_OK), 0);
+  }
+}
+
+}  // namespace

@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Muxes about 300 MB of 720x576 MPEG-2 with 48 kHz MP2 into an MPEG-2
 # program stream with `tamsel-dev mux --kind ps`, and the same files with
-# `mplex -f 3` and `ffmpeg ... -c copy -f vob`, on warm files (paired runs,
-# median of the ratios; below 1.0 means we are faster).
+# `mplex -f 3` and `ffmpeg ... -c copy -f vob`; then a DVD stream with
+# navigation packs (`--kind dvd` against `mplex -f 8` and `-f dvd`, and
+# against our own `--kind ps` for the share of the NV patch pass) and a
+# transport stream (`--kind ts` against `-f mpegts`); on warm files (paired
+# runs, median of the ratios; below 1.0 means we are faster).
 # Our writes sync to disk every 4 MB unless TAMSEL_FILE_SYNC=0 (the peers
 # never sync); run it both ways to see that share. The video repeats one
 # 20-second clip; each copy restarts its time codes,
@@ -46,3 +49,23 @@ printf 'mux of %d MB: ours median %.2f s, mplex %.2f s, ffmpeg %.2f s; median ra
   "$(( $(stat -c %s v.m2v) >> 20 ))" "$(cut -d' ' -f1 pairs.txt | median)" "$(cut -d' ' -f2 pairs.txt | median)" \
   "$(cut -d' ' -f3 pairs.txt | median)" "$(cut -d' ' -f4 pairs.txt | median)" "$(cut -d' ' -f5 pairs.txt | median)" "$runs"
 tail -n 1 ours.txt
+
+# DVD and transport streams.
+: > pairs2.txt
+for run in $(seq "$runs"); do
+  t0=$(now); "$dev" mux --kind dvd dvd.mpg v.m2v a.mp2 > dvd.txt; t1=$(now)
+  mplex -v 0 -f 8 -o mplex.mpg v.m2v a.mp2 2> /dev/null || true; t2=$(now)
+  $FF -fflags +genpts -r 25 -i v.m2v -i a.mp2 -c copy -f dvd ff.vob; t3=$(now)
+  "$dev" mux --kind ps ps.mpg v.m2v a.mp2 > /dev/null; t4=$(now)
+  "$dev" mux --kind ts ours.ts v.m2v a.mp2 > ts.txt; t5=$(now)
+  $FF -fflags +genpts -r 25 -i v.m2v -i a.mp2 -c copy -f mpegts ff.ts; t6=$(now)
+  awk -v a="$t0" -v b="$t1" -v c="$t2" -v d="$t3" -v e="$t4" -v f="$t5" -v g="$t6" \
+    'BEGIN { printf "%.4f %.4f %.4f %.4f\n", (b - a) / (c - b), (b - a) / (d - c), (b - a) / (e - d), (f - e) / (g - f) }' \
+    >> pairs2.txt
+  rm -f mplex.mpg ff.vob ff.ts ps.mpg
+done
+printf 'dvd: median ratios ours/mplex -f 8 %.2f, ours/ffmpeg -f dvd %.2f, dvd/ps (NV packs and patch) %.3f; ts: ours/ffmpeg -f mpegts %.2f (%d runs)\n' \
+  "$(cut -d' ' -f1 pairs2.txt | median)" "$(cut -d' ' -f2 pairs2.txt | median)" "$(cut -d' ' -f3 pairs2.txt | median)" \
+  "$(cut -d' ' -f4 pairs2.txt | median)" "$runs"
+tail -n 1 dvd.txt
+tail -n 1 ts.txt

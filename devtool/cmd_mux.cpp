@@ -43,7 +43,9 @@ bool open_inputs(const char* cmd, int argc, const char* const* argv, int first, 
 
 static int run_mux(int argc, char** argv) {
   int type = 0, svcd = 0, vbr = 0, minimize = 0;
-  long long offset = 0;
+  long long offset = 0, pmt_pid = 0, video_pid = 0, audio_pid = 0;
+  int nav = 0;
+  std::vector<double> chapters;
   StopAt stop;
   std::vector<const char*> files;
   for (int i = 1; i < argc; ++i) {
@@ -58,8 +60,29 @@ static int run_mux(int argc, char** argv) {
         type = 6;
       else if (k == "svcd")
         type = 7, svcd = 1;
+      else if (k == "ts")
+        type = 8;
+      else if (k == "dvd")
+        type = 6, nav = 1;
       else
-        return dev_usage("mux", "kind '%s' is not mpeg1, vcd, ps or svcd", k.c_str());
+        return dev_usage("mux", "kind '%s' is not mpeg1, vcd, ps, svcd, ts or dvd", k.c_str());
+    } else if ((a == "--pmt-pid" || a == "--video-pid" || a == "--audio-pid") && i + 1 < argc) {
+      long long* v = a == "--pmt-pid" ? &pmt_pid : a == "--video-pid" ? &video_pid : &audio_pid;
+      if (!dev_parse_int(argv[++i], v) || *v < 16 || *v > 8190)
+        return dev_usage("mux", "%s '%s' is not a PID within 16..8190", a.c_str(), argv[i]);
+    } else if (a == "--chapters" && i + 1 < argc) {
+      const std::string list = argv[++i];
+      size_t at = 0;
+      while (at <= list.size()) {
+        const size_t comma = list.find(',', at);
+        const std::string item = list.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
+        char* end = nullptr;
+        const double v = std::strtod(item.c_str(), &end);
+        if (item.empty() || *end || v < 0) return dev_usage("mux", "'%s' is not a list of seconds", list.c_str());
+        chapters.push_back(v);
+        if (comma == std::string::npos) break;
+        at = comma + 1;
+      }
     } else if (a == "--vbr") {
       vbr = 1;
     } else if (a == "--minimize") {
@@ -89,16 +112,29 @@ static int run_mux(int argc, char** argv) {
       e.audio_offset = offset;
       break;
     }
+  long long next_audio_pid = audio_pid;
+  for (auto& e : list) {
+    if (e.is_video() && video_pid) e.pid = int(video_pid);
+    if (!e.is_video() && next_audio_pid) e.pid = int(next_audio_pid++);
+  }
   JobStatus status;
   stop.status = &status;
   status.progress_callback = stop_when;
   status.user = &stop;
   MuxReport report;
   const double bytes =
-      muxer_encode(files[0], type, int(list.size()), list.data(), &status, vbr, svcd, minimize, 0, &report);
+      muxer_encode(files[0], type, int(list.size()), list.data(), &status, vbr, svcd, minimize, int(pmt_pid), &report,
+                   nav, NavChapters{chapters.data(), int(chapters.size())});
   for (const MuxStreamReport& s : report.streams)
     std::printf("stream id=0x%02X sub_id=0x%02X pid=%d kind=%d packets=%d bytes=%lld buffer=%d\n", s.stream_id,
                 s.sub_id, s.pid, s.kind, s.packets, static_cast<long long>(s.bytes), s.buffer);
+  for (const auto& n : report.nav_packs)
+    std::printf("nav lbn=%u scr=%u s_ptm=%u e_ptm=%u ea=%u cell=%u\n", n[0], n[1], n[2], n[3], n[4], n[5]);
+  if (report.type == 8 && bytes > 0) {
+    for (const MuxStreamReport& s : report.streams)
+      std::printf("pid id=0x%02X pid=%d type=0x%02X\n", s.stream_id, s.pid, s.stream_type);
+    std::printf("pid pmt=%d\n", report.pmt_pid);
+  }
   const int result = status.result.load();
   const char* state = result == kMuxStopped ? "stopped" : (bytes <= 0 || result == kMuxFailed) ? "failed" : "done";
   std::printf("mux kind=%d svcd=%d nav=%d mux_rate=%d bytes=%lld packs=%lld result=%d status=%s\n", report.type,
@@ -108,8 +144,9 @@ static int run_mux(int argc, char** argv) {
 }
 
 TAMSEL_DEV_COMMAND(mux,
-                   "--kind mpeg1|vcd|ps|svcd [--vbr] [--minimize] [--offset MS] [--stop CODE@PERCENT] OUT IN...",
-                   "multiplex elementary streams into a program stream", run_mux);
+                   "--kind mpeg1|vcd|ps|svcd|ts|dvd [--chapters S[,S...]] [--vbr] [--minimize] [--offset MS] [--stop CODE@PERCENT] "
+                   "[--pmt-pid N] [--video-pid N] [--audio-pid N] OUT IN...",
+                   "multiplex elementary streams into a program or transport stream", run_mux);
 
 static int run_esfilter(int argc, char** argv) {
   int insert = 0;

@@ -457,6 +457,22 @@ int ES::second_unit_start(int64_t n) const {
   return -1;
 }
 
+int64_t ES::unit_span(int count) const {
+  int seen = 0;
+  for (const Unit& u : units_) {
+    if (u.start < sent_) continue;
+    if (!u.resolved || u.end < 0) return -1;
+    if (++seen == count) return u.end - sent_;
+  }
+  return ended_ && seen == 0 && held() > 0 ? held() : -1;
+}
+
+int ES::unit_type_at(int64_t off) const {
+  for (const Unit& u : units_)
+    if (u.start == sent_ + off) return u.type;
+  return 0;
+}
+
 int64_t ES::next_sequence_header(int64_t n) const {
   for (const int64_t s : seq_starts_) {
     if (s <= sent_) continue;

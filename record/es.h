@@ -79,6 +79,15 @@ class ES {
   int next_stamp(int64_t n, double* pts, double* dts) const;
   // Offset of the second unit that starts within the next n bytes (-1 none).
   int second_unit_start(int64_t n) const;
+  // Bytes from the next byte to the end of the count-th unit that starts at
+  // or after it, when those units are complete and stamped; -1 otherwise.
+  // At the end of a stream without units: what is held.
+  int64_t unit_span(int count) const;
+  // The next byte starts a sequence header.
+  bool at_sequence_header() const { return !seq_starts_.empty() && seq_starts_.front() == sent_; }
+  // Picture coding type of the unit starting off bytes after the next byte
+  // (0 when none starts there).
+  int unit_type_at(int64_t off) const;
   // Offset of the next sequence header after the next byte (-1 none).
   int64_t next_sequence_header(int64_t n) const;
   // Takes n bytes (as they will be sent) into dst; returns the bytes taken.

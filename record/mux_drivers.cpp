@@ -19,6 +19,7 @@
 #include "foundation/trace.h"
 #include "record/muxer.h"
 #include "record/psmux.h"
+#include "record/tsmux.h"
 
 namespace {
 
@@ -117,7 +118,7 @@ double fail_job(JobStatus* status, int32_t code) {
 }
 
 double run_mux(const char* out_name, int mux_type, int n_es, ESData* es_list, JobStatus* status, int vbr, int svcd,
-               int option, int pmt_pid, MuxReport* report) {
+               int option, int pmt_pid, MuxReport* report, int nav_option, NavChapters chapters) {
   if (status) status->result = 0;
   if (!out_name || !*out_name || n_es < 1 || !es_list) {
     trace("muxer_encode (ERROR): no output or no inputs\n");
@@ -143,7 +144,21 @@ double run_mux(const char* out_name, int mux_type, int n_es, ESData* es_list, Jo
   assign_default_stream_ids(n_es, es_list);
 
   const std::string part = std::string(out_name) + ".part";
-  std::unique_ptr<Muxer> m(muxer_create(mux_type, n_es, es_list, part.c_str(), pmt_pid, 0));
+  std::unique_ptr<Muxer> m(muxer_create(mux_type, n_es, es_list, part.c_str(), pmt_pid, nav_option));
+  if (m && nav_option > 0) {
+    auto* ps = dynamic_cast<PSMux*>(m.get());
+    if (!ps || ps->get_type() != MUX_MPEG2_PROGRAM || option) {
+      trace("muxer_encode (ERROR): navigation packs need an MPEG-2 program stream of full packs\n");
+      m.reset();
+    } else if (chapters.count > 0) {
+      if (chapters.count > kNavMaxChapters) {
+        trace("illegal number of chapters = %d > %d (max).\n", chapters.count, kNavMaxChapters);
+        m.reset();
+      } else {
+        ps->set_chapters(chapters.starts, chapters.count);
+      }
+    }
+  }
   if (!m) {
     trace("muxer_encode (ERROR): no multiplexer for type %d\n", mux_type);
     unlink(part.c_str());
@@ -288,7 +303,14 @@ double run_mux(const char* out_name, int mux_type, int n_es, ESData* es_list, Jo
     report->type = m->get_type();
     report->svcd = m->is_svcd();
     auto* ps = dynamic_cast<PSMux*>(m.get());
-    report->nav = ps && ps->nav_vob_id() > 0 ? 1 : 0;
+    report->nav = ps && ps->nav_list() ? 1 : 0;
+    report->nav_packs.clear();
+    if (ps && ps->nav_list() && ps->nav_list()->prepared())
+      for (int k = 0; k < ps->nav_list()->size(); ++k) {
+        const NVPackEntry& e = ps->nav_list()->entry(k);
+        report->nav_packs.push_back({e.lbn, e.scr, e.s_ptm, e.e_ptm, e.next_lbn > e.lbn ? e.next_lbn - e.lbn - 1 : 0,
+                                     uint32_t(e.cell)});
+      }
     report->mux_rate = ps ? ps->mux_rate_field() * 400 : m->get_mux_rate();
     report->bytes = m->bytes_written();
     report->packs = m->packs_written();
@@ -306,6 +328,15 @@ double run_mux(const char* out_name, int mux_type, int n_es, ESData* es_list, Jo
       for (int k = 0; k < n_es; ++k)
         if (es_list[k].stream_id == r.stream_id) r.pid = es_list[k].pid;
       report->streams.push_back(r);
+    }
+    if (auto* ts = dynamic_cast<TSMux*>(m.get())) {
+      std::vector<int> pids(report->streams.size());
+      ts->list_stream_ids(nullptr, pids.data(), int(pids.size()));
+      for (size_t k = 0; k < pids.size(); ++k) {
+        report->streams[k].pid = pids[k];
+        report->streams[k].stream_type = ts->stream_type(int(k));
+      }
+      report->pmt_pid = ts->pmt_pid();
     }
   }
   m.reset();
@@ -331,22 +362,19 @@ double run_mux(const char* out_name, int mux_type, int n_es, ESData* es_list, Jo
 }  // namespace
 
 double muxer_encode(const char* out_name, int mux_type, int n_es, ESData* es_list, JobStatus* status, int vbr, int svcd,
-                    int option, int pmt_pid, MuxReport* report) {
+                    int option, int pmt_pid, MuxReport* report, int nav_option, NavChapters chapters) {
   bool vbr_video = false;
   for (int i = 0; es_list && i < n_es; ++i)
     if (es_list[i].is_video() && es_list[i].is_vbr()) vbr_video = true;
   if ((vbr && vbr_video && mux_type != MUX_VCD) || mux_type == MUX_TRANSPORT)
-    return muxer_encode_vbr(out_name, mux_type, n_es, es_list, status, vbr, svcd, option, pmt_pid, report);
-  return run_mux(out_name, mux_type, n_es, es_list, status, 0, svcd, option, pmt_pid, report);
+    return muxer_encode_vbr(out_name, mux_type, n_es, es_list, status, vbr, svcd, option, pmt_pid, report, nav_option,
+                            chapters);
+  return run_mux(out_name, mux_type, n_es, es_list, status, 0, svcd, option, pmt_pid, report, nav_option, chapters);
 }
 
 double muxer_encode_vbr(const char* out_name, int mux_type, int n_es, ESData* es_list, JobStatus* status, int,
-                        int svcd, int option, int pmt_pid, MuxReport* report) {
-  if (mux_type == MUX_TRANSPORT) {
-    trace("muxer_encode_vbr (ERROR): transport streams are not available yet\n");
-    return fail_job(status, kMuxFailed);
-  }
-  return run_mux(out_name, mux_type, n_es, es_list, status, 1, svcd, option, pmt_pid, report);
+                        int svcd, int option, int pmt_pid, MuxReport* report, int nav_option, NavChapters chapters) {
+  return run_mux(out_name, mux_type, n_es, es_list, status, 1, svcd, option, pmt_pid, report, nav_option, chapters);
 }
 
 double check_es_data(ESData* es) {

@@ -2,6 +2,7 @@
 // estimates and Video CD checks beside it.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -15,9 +16,13 @@ struct MuxStreamReport {
   int stream_id = 0, sub_id = 0, pid = 0, kind = 0, packets = 0, buffer = 0;
   int64_t bytes = 0;
   int64_t peak_held = 0;  // most bytes waiting in the muxer at once
+  int stream_type = 0;    // transport streams: the PMT's stream_type
 };
 struct MuxReport {
   int type = 0, svcd = 0, nav = 0, mux_rate = 0;
+  int pmt_pid = 0;  // transport streams
+  // DVD: per navigation pack as patched: lbn, scr, s_ptm, e_ptm, vobu_ea, cell.
+  std::vector<std::array<uint32_t, 6>> nav_packs;
   int64_t bytes = 0, packs = 0;
   std::vector<MuxStreamReport> streams;
 };
@@ -28,10 +33,18 @@ struct MuxReport {
 // the overflow total, else minus the overflow total, 0 for a clean mux; a
 // failure is below -1000000 (see kMuxFailed). The output is written beside
 // the target and renamed over it only when complete.
+// nav_option 1..99 writes a DVD stream (type 6) with navigation packs and
+// that VOB id; chapters (starts in seconds) default to one at 0.
+struct NavChapters {
+  const double* starts = nullptr;
+  int count = 0;
+};
 double muxer_encode(const char* out_name, int mux_type, int n_es, ESData* es_list, JobStatus* status, int vbr,
-                    int svcd, int option, int pmt_pid, MuxReport* report = nullptr);
+                    int svcd, int option, int pmt_pid, MuxReport* report = nullptr, int nav_option = 0,
+                    NavChapters chapters = {});
 double muxer_encode_vbr(const char* out_name, int mux_type, int n_es, ESData* es_list, JobStatus* status,
-                        int vbr, int svcd, int option, int pmt_pid, MuxReport* report = nullptr);
+                        int vbr, int svcd, int option, int pmt_pid, MuxReport* report = nullptr, int nav_option = 0,
+                        NavChapters chapters = {});
 constexpr int32_t kMuxFailed = -1000001;
 constexpr int32_t kMuxStopped = -1000002;
 

@@ -7,6 +7,7 @@
 #include "foundation/trace.h"
 #include "record/dts_log.h"
 #include "record/psmux.h"
+#include "record/tsmux.h"
 
 namespace {
 constexpr size_t kOutputBuffer = 1 << 19;
@@ -190,16 +191,15 @@ int Muxer::total_underflows() const {
 }
 
 Muxer* muxer_create(int type, int n_es, const ESData* es_list, const char* file_name, int pmt_pid, int nav_option) {
-  (void)pmt_pid;
-  if (n_es == 1 && es_list && es_list[0].is_video() && type != 2 && type != 3 && type != 6)
+  if (n_es == 1 && es_list && es_list[0].is_video() && type != 2 && type != 3 && type != 6 &&
+      type != MUX_TRANSPORT)
     type = es_list[0].is_video_mpeg2() ? 3 : 2;
   int failed = 1;
   std::unique_ptr<Muxer> m;
   if (type >= MUX_MPEG1_SYSTEM && type <= MUX_SVCD) {
     m = std::make_unique<PSMux>(type, n_es, es_list, file_name, &failed, nav_option);
   } else if (type == MUX_TRANSPORT) {
-    trace("muxer_create (ERROR): transport streams are not available yet\n");
-    return nullptr;
+    m = std::make_unique<TSMux>(n_es, es_list, file_name, &failed, pmt_pid);
   } else {
     m = std::make_unique<Muxer>(type, n_es, es_list, file_name, &failed);
   }

@@ -113,7 +113,7 @@ class Muxer {
 };
 
 // Type 1-3 give an elementary output (a lone video becomes type 2 or 3), 4-7
-// a program stream; type 8 is refused until transport streams exist.
+// a program stream; type 8 a transport stream (PMT PID pmt_pid when valid).
 // nav_option 1..99 is kept as the navigation VOB id. Null on failure.
 Muxer* muxer_create(int type, int n_es, const ESData* es_list, const char* file_name, int pmt_pid, int nav_option);
 

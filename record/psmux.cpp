@@ -1,5 +1,8 @@
 #include "record/psmux.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -7,6 +10,7 @@
 
 #include "foundation/mpeg_fields.h"
 #include "foundation/rewriters.h"
+#include "foundation/pic_header.h"
 #include "foundation/trace.h"
 
 namespace {
@@ -62,6 +66,11 @@ PSMux::PSMux(int type, int n_es, const ESData* es_list, const char* file_name, i
          : mpeg1          ? Row{12, 17, 12, 2019, 2024, 2048, 1}
                           : Row{14, 19, 14, 2015, 2020, 2048, 1};
   first_packet_.assign(es_.size(), 1);
+  if (nav_vob_id_ > 0 && type_ == MUX_MPEG2_PROGRAM && !svcd_ && video == 1) nav_ = std::make_unique<NVPackList>(nav_vob_id_);
+}
+
+void PSMux::set_chapters(const double* starts, int count) {
+  if (starts && count > 0) chapters_.assign(starts, starts + count);
 }
 
 PSMux::~PSMux() { finish(); }
@@ -398,6 +407,11 @@ void PSMux::advance(int bytes) {
 
 int PSMux::write_system_header_pack() {
   header_written_ = 1;
+  if (nav_on()) {
+    // The first pack is an NV pack; its VOBU takes the first GOP.
+    nav_awaiting_gop_ = true;
+    return write_nav_pack();
+  }
   if (type_ == MUX_MPEG2_PROGRAM && !svcd_ && videos_ > 0) {
     // It shares its pack with the first video packet.
     syshdr_pending_ = 1;
@@ -442,6 +456,12 @@ int PSMux::write_pack(int i, bool forced) {
   if (avail <= 0) return 0;
   const bool mpeg2 = type_ == MUX_MPEG2_PROGRAM;
   const bool video = e.is_video();
+  if (nav_on() && video && e.at_sequence_header()) {
+    if (nav_awaiting_gop_)
+      nav_awaiting_gop_ = false;
+    else if (write_nav_pack() < 0)
+      return -1;
+  }
   if (syshdr_pending_ && !video && write_syshdr_pack() < 0) return -1;
   const int syshdr = syshdr_pending_ ? 24 : 0;
   const bool first = first_packet_[size_t(i)] != 0;
@@ -570,6 +590,7 @@ int PSMux::write_pack(int i, bool forced) {
       p[w++] = 0x0F;
     }
   }
+  const int pic_type = nav_on() && video && tsb ? e.unit_type_at(off > 0 ? off : 0) : 0;
   if (e.take(p + w, int(n)) != n) return -1;
   w += int(n);
   const int plen = w - len_at - 2;
@@ -582,6 +603,7 @@ int PSMux::write_pack(int i, bool forced) {
   }
   if (mux_output(p, w) != w) return -1;
   advance(w);
+  if (nav_on()) nav_note_pack(i, uint32_t(packs_), tsb, off, pic_type, pts);
   if (!joined) ++packs_;
   e.count_packet();
   first_packet_[size_t(i)] = 0;
@@ -676,9 +698,10 @@ int PSMux::write_end() {
   ended_written_ = 1;
   if (syshdr_pending_ && write_syshdr_pack() < 0) return -1;
   uint8_t* p = pack_.data();
-  if (svcd_ || vcd_) {
+  if (svcd_ || vcd_ || nav_on()) {
+    // The end code closes a full pack: sector-based outputs stay whole.
     int n = pack_header(p);
-    n += padding_packet(p + n, kVcdSector - 4 - n);
+    n += padding_packet(p + n, (nav_on() ? row_.size : kVcdSector) - 4 - n);
     p[n++] = 0, p[n++] = 0, p[n++] = 1, p[n++] = 0xB9;
     if (mux_output(p, n) != n) return -1;
     advance(n);
@@ -697,5 +720,101 @@ int PSMux::finish() {
     if (mux_step(1) && !ended_written_) write_end();
   }
   const int r = Muxer::finish();
+  if (r == 0 && !failed_ && nav_on() && nav_finish() < 0) {
+    write_error_ = 1;
+    return -1;
+  }
   return failed_ ? -1 : r;
+}
+
+// ---- navigation packs ------------------------------------------------------------
+
+int PSMux::write_nav_pack() {
+  syshdr_pending_ = 0;
+  const uint32_t lbn = uint32_t(packs_);
+  if (nav_->size() > 0) {
+    NVPackEntry& prev = nav_->entry(nav_->size() - 1);
+    if (nav_ref_open_ >= 0) prev.ref_end[nav_ref_open_] = nav_last_video_lbn_;
+    prev.next_lbn = lbn;
+  }
+  nav_ref_open_ = -1;
+  NVPackEntry e;
+  e.lbn = lbn;
+  uint32_t scr_low = 0;
+  int scr_ext = 0;
+  split_scr(scr_, &scr_low, &scr_ext);  // the base the pack header carries
+  e.scr = scr_low;
+  e.s_ptm = UINT32_MAX;
+  e.vob = nav_vob_id_;
+  for (auto& s : es_)
+    if (!s->is_video()) ++e.audio_count;
+  nav_->add(e);
+  uint8_t head[64];
+  const int ph = pack_header(head);
+  const int sh = system_header(head + ph);
+  uint8_t* p = pack_.data();
+  if (NVPackList::placeholder(p, head, ph, head + ph, sh) != kNavPackBytes) {
+    trace("PSMux::write_nav_pack (ERROR): pack and system header take %d bytes\n", ph + sh);
+    return -1;
+  }
+  if (mux_output(p, kNavPackBytes) != kNavPackBytes) return -1;
+  advance(kNavPackBytes);
+  ++packs_;
+  return kNavPackBytes;
+}
+
+void PSMux::nav_note_pack(int i, uint32_t lbn, int tsb, int off, int pic_type, double pts) {
+  if (nav_->size() == 0) return;
+  NVPackEntry& e = nav_->entry(nav_->size() - 1);
+  const ES& s = *es_[size_t(i)];
+  if (!s.is_video()) {
+    int k = 0;
+    for (int j = 0; j < i; ++j)
+      if (!es_[size_t(j)]->is_video()) ++k;
+    if (k < kNavMaxAudio && e.audio_lbn[k] == 0) e.audio_lbn[k] = lbn;
+    return;
+  }
+  if (tsb) {
+    // A picture starts here: the one before it ended in this pack or the
+    // video pack before.
+    if (nav_ref_open_ >= 0) e.ref_end[nav_ref_open_] = off > 0 ? lbn : nav_last_video_lbn_;
+    nav_ref_open_ = -1;
+    const uint32_t t = uint32_t(std::llround(pts));
+    e.s_ptm = std::min(e.s_ptm, t);
+    nav_max_pts_ = std::max(nav_max_pts_, pts);
+    if (pic_type == PIC_TYPE_I || pic_type == PIC_TYPE_P) {
+      int refs = 0;
+      while (refs < 3 && e.ref_end[refs]) ++refs;
+      if (refs < 3) nav_ref_open_ = refs, e.ref_end[refs] = lbn;
+    }
+  }
+  nav_last_video_lbn_ = lbn;
+}
+
+int PSMux::nav_finish() {
+  const int n = nav_->size();
+  if (n == 0) return 0;
+  NVPackEntry& last = nav_->entry(n - 1);
+  if (nav_ref_open_ >= 0) last.ref_end[nav_ref_open_] = nav_last_video_lbn_;
+  last.next_lbn = uint32_t(packs_);
+  double fps = 25.0;
+  for (auto& s : es_)
+    if (s->is_video()) fps = s->frame_rate();
+  nav_->set_frame_rate(fps);
+  for (int i = 0; i < n; ++i) {
+    NVPackEntry& e = nav_->entry(i);
+    if (e.s_ptm == UINT32_MAX) e.s_ptm = i > 0 ? nav_->entry(i - 1).e_ptm : 0;
+    e.e_ptm = i + 1 < n ? nav_->entry(i + 1).s_ptm : uint32_t(std::llround(nav_max_pts_ + 90000.0 / fps));
+    if (e.e_ptm > e.s_ptm + 90000)
+      trace("PSMux: DVD violation: VOBU %d lasts %.3f s (more than 1.0 s)\n", i, (e.e_ptm - e.s_ptm) / 90000.0);
+  }
+  if (!nav_->prepare(chapters_.data(), int(chapters_.size()))) return -1;
+  int fd = open(name_.c_str(), O_RDWR);
+  if (fd < 0) {
+    trace("PSMux::finish (ERROR): cannot reopen \"%s\" for the NV packs\n", name_.c_str());
+    return -1;
+  }
+  const int r = nav_->patch(fd);
+  if (close(fd) != 0) return -1;
+  return r;
 }

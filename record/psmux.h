@@ -14,6 +14,9 @@
 #include <vector>
 
 #include "record/muxer.h"
+#include "record/nvpack.h"
+
+#include <memory>
 
 class PSMux : public Muxer {
  public:
@@ -39,6 +42,11 @@ class PSMux : public Muxer {
   // The mux_rate field written in pack headers (units of 50 bytes/s).
   int mux_rate_field() const { return rate_field_; }
   int nav_vob_id() const { return nav_vob_id_; }
+  // Chapter starts in seconds for the navigation packs (one at 0 unless
+  // set); before the first data.
+  void set_chapters(const double* starts, int count);
+  // The navigation list after finish() (null without navigation).
+  const NVPackList* nav_list() const { return nav_.get(); }
   double start_delay() const { return start_delay_; }
 
  private:
@@ -65,6 +73,10 @@ class PSMux : public Muxer {
   int padding_packet(uint8_t* out, int size) const;
   int std_units(const ES& e, int* scale) const;
   void advance(int bytes);
+  bool nav_on() const { return nav_ != nullptr; }
+  int write_nav_pack();
+  void nav_note_pack(int i, uint32_t lbn, int tsb, int off, int pic_type, double pts);
+  int nav_finish();
 
   int32_t ac3_count_ = 0;
   int32_t pcm_count_ = 0;
@@ -85,4 +97,12 @@ class PSMux : public Muxer {
   double step_rate_ = 0.0;  // bytes/s the clock runs at
   std::vector<uint8_t> pack_;
   std::vector<uint8_t> first_packet_;  // per stream: the STD field is still due
+  // Navigation: the list, the entry being filled, the reference picture
+  // whose last pack is not known yet, the VOBU opened before its GOP.
+  std::unique_ptr<NVPackList> nav_;
+  std::vector<double> chapters_ = {0.0};
+  int nav_ref_open_ = -1;
+  bool nav_awaiting_gop_ = false;
+  uint32_t nav_last_video_lbn_ = 0;
+  double nav_max_pts_ = -1;
 };

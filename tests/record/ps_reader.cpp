@@ -294,4 +294,13 @@ StdResult replay_std(const Stream& s, const std::vector<Unit>& units) {
   return r;
 }
 
+std::vector<uint8_t> with_end_code(std::vector<uint8_t> v) {
+  const size_t n = v.size();
+  if (n < 4 || v[n - 4] != 0 || v[n - 3] != 0 || v[n - 2] != 1 || v[n - 1] != 0xB7) {
+    const uint8_t end[4] = {0, 0, 1, 0xB7};
+    v.insert(v.end(), end, end + 4);
+  }
+  return v;
+}
+
 }  // namespace psr

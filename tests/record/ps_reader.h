@@ -63,4 +63,8 @@ struct StdResult {
 };
 StdResult replay_std(const Stream& s, const std::vector<Unit>& units);
 
+// A video elementary stream as a muxer passes it on: with the sequence end
+// code it lacks.
+std::vector<uint8_t> with_end_code(std::vector<uint8_t> v);
+
 }  // namespace psr

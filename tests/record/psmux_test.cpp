@@ -58,15 +58,6 @@ std::string mux(const MuxCase& c, std::vector<std::string>* lines) {
   return out;
 }
 
-Bytes with_end_code(Bytes v) {
-  const size_t n = v.size();
-  if (n < 4 || v[n - 4] != 0 || v[n - 3] != 0 || v[n - 2] != 1 || v[n - 1] != 0xB7) {
-    const uint8_t end[4] = {0, 0, 1, 0xB7};
-    v.insert(v.end(), end, end + 4);
-  }
-  return v;
-}
-
 std::vector<std::vector<double>> csv_numbers(const std::string& text) {
   std::vector<std::vector<double>> rows;
   for (const std::string& line : split_lines(text)) {
@@ -133,7 +124,7 @@ TEST(PSMux, OutputsReadCleanAndCarryTheInputsUnchanged) {
       const psr::Stream& s = f.streams.at(in.id);
       const Bytes src = read_file(fixture(in.fixture));
       const bool video = in.id >= 0xE0;
-      EXPECT_TRUE(s.es == (video ? with_end_code(src) : src)) << s.es.size() << " vs " << src.size();
+      EXPECT_TRUE(s.es == (video ? psr::with_end_code(src) : src)) << s.es.size() << " vs " << src.size();
       ASSERT_GT(s.std_bytes, 0);
       const std::vector<psr::Unit> units = video ? psr::video_units(s) : psr::audio_units(s, in.id < 0xC0);
       const psr::StdResult std = psr::replay_std(s, units);

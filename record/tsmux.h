@@ -1,0 +1,112 @@
+// Transport-stream multiplexer (type 8): one program of one video and up
+// to 8 MPEG or AC-3 audio streams in 188-byte packets.
+//
+// The engine, GopTS, cuts one PES packet per picture and one per one or two
+// audio frames (the ES packetiser gives units and stamps) and sends
+// transport packets earliest-deadline first among the streams whose decoder
+// buffer has room, at a peak rate above the streams' sum. When nothing can
+// go it moves its clock to the next buffer removal instead of writing null
+// packets, with a PCR-only packet whenever 35 ms would pass without a PCR.
+// The audio clocks start at the first displayed picture.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "record/muxer.h"
+
+// PIDs of one output: every value distinct, within 16..8190.
+class PidAllocator {
+ public:
+  // Marks pid used when it is free and in range; 1 on success.
+  int claim(int pid);
+  // The wanted pid when free, else the next free one from base up; 0 when
+  // none is left.
+  int take(int wanted, int base);
+  bool used(int pid) const { return pid >= 0 && pid < 8192 && used_[size_t(pid)]; }
+
+ private:
+  std::vector<uint8_t> used_ = std::vector<uint8_t>(8192);
+};
+
+class GopTS {
+ public:
+  struct Track {
+    ES* es = nullptr;
+    int pid = 0;
+    int stream_type = 0;
+    int pes_id = 0;  // stream_id written in the PES header
+    int cc = 0;
+    bool video = false;
+    std::vector<uint8_t> header;  // PES header bytes not yet sent
+    size_t header_at = 0;
+    int64_t pes_left = 0;  // elementary bytes of the current PES not yet sent
+    bool started = false;  // the current PES has sent its first packet
+    int64_t packets = 0;
+    AC3FrmHdr ac3{};  // the first frame's header, for the PMT descriptor
+  };
+
+  GopTS(Muxer* out, int pmt_pid, int transport_stream_id, int program_number);
+  void add_track(const Track& t) { tracks_.push_back(t); }
+  int track_count() const { return static_cast<int>(tracks_.size()); }
+  const Track& track(int i) const { return tracks_[size_t(i)]; }
+  // Sends what the data held allow; with final, everything. -1 on a write
+  // error.
+  int run(bool final);
+  int rate() const { return rate_; }
+  int pmt_pid() const { return pmt_pid_; }
+  void set_pmt_pid(int pid) { pmt_pid_ = pid; }
+  // Packets sent past a full buffer because a deadline had come.
+  int forced() const { return forced_; }
+
+ private:
+  bool start();
+  void build_psi();
+  int emit_psi();
+  int emit_pcr_only();
+  // One packet of track k at the clock; returns 1 sent, 0 nothing, -1 error.
+  int emit(Track& t, bool pcr);
+  bool open_pes(Track& t);
+  int write_packet(int pid, bool unit_start, int* cc, double pcr, const uint8_t* payload, int n, bool has_payload);
+  int packet_payload_bytes(const Track& t, bool pcr) const;
+
+  Muxer* out_;
+  std::vector<Track> tracks_;
+  int pmt_pid_, tsid_, program_;
+  int rate_ = 0;
+  bool started_ = false;
+  double clock_ = 0.0, packet_ticks_ = 0.0, last_pcr_ = -1e18, next_psi_ = 0.0;
+  int pat_cc_ = 0, pmt_cc_ = 0;
+  int forced_ = 0;
+  std::vector<uint8_t> pat_, pmt_;
+  uint8_t pkt_[188];
+};
+
+class TSMux : public Muxer {
+ public:
+  // PIDs: a stream's ESData pid when valid and free, else the next free
+  // from 65 (video) or 66 (audio); the PMT PID 48 unless pmt_pid is valid.
+  TSMux(int n_es, const ESData* es_list, const char* file_name, int* failed, int pmt_pid);
+  ~TSMux() override;
+
+  int add_es_data(int stream_id, const uint8_t* data, int length, int sub_id) override;
+  int get_mux_rate() override;
+  int vbr_mux(int final) override;
+  void set_stream_end(int stream_id, int sub_id) override;
+  int finish() override;
+  int set_pmt_pid(int pid) override;
+  int list_stream_ids(int* ids, int* pids, int n) override;
+  int pmt_pid() const { return engine_ ? engine_->pmt_pid() : pmt_pid_; }
+  int stream_type(int i) const {
+    return engine_ && i >= 0 && i < engine_->track_count() ? engine_->track(i).stream_type : 0;
+  }
+  // Packets sent into a full decoder buffer.
+  int forced_packets() const { return engine_ ? engine_->forced() : 0; }
+
+ private:
+  int pump(bool final);
+  std::unique_ptr<GopTS> engine_;
+  int pmt_pid_ = 48;
+  int done_ = 0;
+};

@@ -134,7 +134,7 @@ int GopTS::write_packet(int pid, bool unit_start, int* cc, double pcr, const uin
       at = 4 + af;
     }
   }
-  if (n > 0) std::memcpy(b + at, payload, size_t(n));
+  if (n > 0 && payload) std::memcpy(b + at, payload, size_t(n));
   if (with_pcr) last_pcr_ = pcr;
   clock_ += packet_ticks_;
   return out_->mux_output(b, 188) == 188 ? 0 : -1;

@@ -4,7 +4,8 @@
 // (0 0: whole file), transition POS EFFECT LENGTH, untransition POS,
 // overlay EFFECT POS LENGTH, snapshot NAME, replace NAME, show N...,
 // step FROM TO, time SECONDS, record OUT KIND START COUNT, project FILE,
-// load FILE, image FILE KIND, trim-range START COUNT. After each:
+// load FILE, image FILE KIND, trim-range START COUNT, rec-save FILE,
+// rec-load FILE (a save project's clips replace the movie). After each:
 //   op n=K verb=OP result=N
 //   frame n=N clip=N width=N height=N            (show, step: per frame written)
 //   time seconds=R frame=N timecode=HH:MM:SS:FF  (time)
@@ -22,9 +23,11 @@
 #include <vector>
 
 #include "devtool/command.h"
+#include "devtool/frame_access.h"
 #include "engine/clips/clip_list.h"
 #include "engine/clips/cliplist_file.h"
 #include "engine/clips/project.h"
+#include "engine/editor_record.h"
 #include "engine/mpeg_editor.h"
 #include "picture/frame.h"
 
@@ -65,18 +68,9 @@ bool emit(MPEG_Editor& ed, FILE* out) {
   DTamsel* e = ed.engine();
   Frame* fr = e->get_dtv_screen();
   if (!fr) return false;
-  const int w = fr->get_width(), h = fr->get_height();
-  const int cw = (w + 1) / 2, ch = fr->chroma_format() == 2 ? h : (h + 1) / 2;
-  bool ok = true;
-  auto put = [&](const uint8_t* p, int stride, int rw, int rh) {
-    for (int y = 0; y < rh; ++y)
-      if (out && std::fwrite(p + size_t(y) * stride, 1, size_t(rw), out) != size_t(rw)) ok = false;
-  };
-  put(fr->y_plane(), fr->padded_width(), w, h);
-  put(fr->cb_plane(), fr->c_width(), cw, ch);
-  put(fr->cr_plane(), fr->c_width(), cw, ch);
-  std::printf("frame n=%d clip=%d width=%d height=%d\n", e->get_curr_frame_offset(), e->get_current_clip_index(), w,
-              h);
+  const bool ok = !out || frame_write_planar(fr, out);
+  std::printf("frame n=%d clip=%d width=%d height=%d\n", e->get_curr_frame_offset(), e->get_current_clip_index(),
+              fr->get_width(), fr->get_height());
   return ok;
 }
 
@@ -89,6 +83,7 @@ std::unique_ptr<EClip> project_of_file(const std::string& file, int start, int c
 }
 
 struct Session {
+  std::unique_ptr<MPEG_Editor>* editor;
   MPEG_Editor* ed;
   FILE* out;
   std::unique_ptr<EClip> board;
@@ -178,6 +173,16 @@ struct Session {
       if (p.init(w[0].c_str(), 0) != 0) return 0;
       return ed->replace(p);
     }
+    if (l.verb == "rec-save" && w.size() == 1) {
+      EditorRecordData rec;
+      editor_record_set_editor(&rec, ed);
+      rec.second_file_name = w[0] + ".mpg";
+      return rec.save(w[0].c_str(), "edit") == 0 ? 1 : 0;
+    }
+    if (l.verb == "rec-load" && w.size() == 1) {
+      EditorRecordData rec;
+      return editor_record_load(&rec, w[0].c_str(), editor, 0) == 0 ? 1 : 0;
+    }
     if (l.verb == "image" && w.size() == 2 && num(w[1], &a)) return ed->save_image(w[0].c_str(), int(a), 90);
     if (l.verb == "trim-range" && w.size() == 2 && num(w[0], &a) && num(w[1], &b)) {
       int s = int(a), n = int(b);
@@ -213,8 +218,9 @@ int run_edit(int argc, char** argv) {
   std::ifstream ops(script);
   if (!ops) return dev_fail("<%s>: cannot read", script.c_str());
   int err = 0;
-  MPEG_Editor ed(file.c_str(), &err, size_mode, 0, 0);
-  if (err || !ed.engine()) return dev_fail("<%s>: cannot open as a movie, clip list or project", file.c_str());
+  auto editor = std::make_unique<MPEG_Editor>(file.c_str(), &err, size_mode, 0, 0);
+  if (err || !editor->engine()) return dev_fail("<%s>: cannot open as a movie, clip list or project", file.c_str());
+  MPEG_Editor& ed = *editor;
   FILE* out = nullptr;
   if (!out_name.empty()) {
     if (editor_output_is_source(out_name.c_str(), ed.engine()->get_clip_list()))
@@ -222,7 +228,7 @@ int run_edit(int argc, char** argv) {
     out = std::fopen(out_name.c_str(), "wb");
     if (!out) return dev_fail("<%s>: cannot open to write", out_name.c_str());
   }
-  Session s{&ed, out, nullptr, {}, true};
+  Session s{&editor, &ed, out, nullptr, {}, true};
   int n = 0, rc = 0;
   for (std::string text; std::getline(ops, text);) {
     if (!text.empty() && text.back() == '\r') text.pop_back();

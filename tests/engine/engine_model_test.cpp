@@ -16,6 +16,7 @@
 #include "engine/clips/cliplist_file.h"
 #include "engine/mpeg_editor.h"
 #include "picture/frame.h"
+#include "engine_pictures.h"
 #include "support.h"
 
 namespace {
@@ -62,10 +63,7 @@ std::unique_ptr<EClip> project_of(const std::string& file, int start, int count)
 double shown_psnr(DTamsel* e, const uint8_t* ref) {
   Frame* f = e->get_dtv_screen();
   if (!f || f->get_width() != kW || f->get_height() != kH) return 0;
-  std::vector<uint8_t> got;
-  for (int y = 0; y < kH; ++y) got.insert(got.end(), f->y_plane() + y * f->padded_width(), f->y_plane() + y * f->padded_width() + kW);
-  for (const uint8_t* p : {f->cb_plane(), f->cr_plane()})
-    for (int y = 0; y < kH / 2; ++y) got.insert(got.end(), p + y * f->c_width(), p + y * f->c_width() + kW / 2);
+  const std::vector<uint8_t> got = packed_420(f);
   return tsupport::psnr(got.data(), ref, got.size());
 }
 

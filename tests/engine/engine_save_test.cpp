@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/clips/clip_list.h"
+#include "engine/editor_record.h"
 #include "engine/mpeg_editor.h"
 #include "support.h"
 
@@ -106,6 +107,56 @@ TEST(EngineSave, TrimRangeOnlyForOneClipThatIsNotItsWholeFile) {
   EXPECT_EQ(ed.get_trim_range(&s, &n), nullptr);
 }
 
+TEST(EngineRecordData, LoadCreatesOrReplacesTheEditor) {
+  const std::string dir = tsupport::temp_dir();
+  int err = 0;
+  auto ed = std::make_unique<MPEG_Editor>(tsupport::fixture("en_a.m2v").c_str(), &err, 0, 0, 0);
+  ASSERT_EQ(err, 0);
+  ASSERT_EQ(ed->frame_cut(0, 25), 1);
+  EditorRecordData rec;
+  editor_record_set_editor(&rec, ed.get());
+  EXPECT_EQ(rec.total, 50);
+  EXPECT_EQ(rec.count, 50);
+  EXPECT_EQ(rec.output_type, 3);
+  rec.second_file_name = dir + "/out.mpg";
+  ASSERT_EQ(rec.save((dir + "/job.rec").c_str(), "test"), 0);
+
+  std::unique_ptr<MPEG_Editor> none;
+  EditorRecordData a;
+  ASSERT_EQ(editor_record_load(&a, (dir + "/job.rec").c_str(), &none, 0), 0);
+  ASSERT_TRUE(none);
+  EXPECT_EQ(none->get_total_frames(), 50);
+
+  ASSERT_EQ(ed->frame_cut(0, 10), 1);
+  EditorRecordData b;
+  MPEG_Editor* before = ed.get();
+  ASSERT_EQ(editor_record_load(&b, (dir + "/job.rec").c_str(), &ed, 0), 0);
+  EXPECT_EQ(ed.get(), before);
+  EXPECT_EQ(ed->get_total_frames(), 50);
+}
+
+// Fault: a save project whose clips did not load was taken as a success
+// with no movie.
+TEST(EngineRecordData, SaveProjectWithoutClipsIsInvalidAndKeepsTheEditor) {
+  const std::string dir = tsupport::temp_dir();
+  int err = 0;
+  auto ed = std::make_unique<MPEG_Editor>(tsupport::fixture("en_a.m2v").c_str(), &err, 0, 0, 0);
+  ASSERT_EQ(err, 0);
+  EditorRecordData rec;
+  editor_record_set_editor(&rec, ed.get());
+  rec.project.clips.clear();
+  rec.save((dir + "/empty.rec").c_str(), "test");  // its writer reports the empty project
+  ASSERT_TRUE(exists(dir + "/empty.rec"));
+  ASSERT_EQ(ed->frame_cut(0, 5), 1);
+  EditorRecordData r;
+  EXPECT_EQ(editor_record_load(&r, (dir + "/empty.rec").c_str(), &ed, 0), 2);
+  EXPECT_EQ(ed->get_total_frames(), 70);
+  EXPECT_EQ(editor_record_load(&r, (dir + "/missing.rec").c_str(), &ed, 0), 1);
+  std::unique_ptr<MPEG_Editor> none;
+  EXPECT_EQ(editor_record_load(&r, (dir + "/empty.rec").c_str(), &none, 0), 2);
+  EXPECT_FALSE(none);
+}
+
 TEST(EngineEditCommand, ScriptPrintsOperationsFramesAndTotals) {
   const std::string dir = tsupport::temp_dir();
   const std::string a = tsupport::fixture("en_a.m2v"), b = tsupport::fixture("en_b.m2v");
@@ -113,7 +164,7 @@ TEST(EngineEditCommand, ScriptPrintsOperationsFramesAndTotals) {
     std::ofstream ops(dir + "/ops");
     ops << "snapshot before\ncut 10 20\nsnapshot after\ninsert " << b << " 5 10 0\nshow 0 9 10\n"
         << "replace before\nreplace after\nstep 8 12\ntime 2.0\ncut 0 45\ntrim-range 0 0\n"
-        << "record " << dir << "/p.txt 7 0 20\n";
+        << "rec-save " << dir << "/j.rec\nrecord " << dir << "/p.txt 7 0 20\n";
   }
   std::vector<std::string> lines;
   ASSERT_EQ(tsupport::dev("edit " + tsupport::sh_quote(a) + " --script " + tsupport::sh_quote(dir + "/ops") +
@@ -126,7 +177,7 @@ TEST(EngineEditCommand, ScriptPrintsOperationsFramesAndTotals) {
     if (l.rfind("total ", 0) == 0) totals.push_back(l);
     if (l.rfind("frame ", 0) == 0) frames.push_back(l);
   }
-  ASSERT_EQ(ops.size(), 12u);
+  ASSERT_EQ(ops.size(), 13u);
   for (size_t k = 0; k + 1 < ops.size(); ++k) EXPECT_NE(tsupport::field(ops[k], "result"), "0") << ops[k];
   EXPECT_EQ(tsupport::field_int(totals[1], "frames"), 55);
   EXPECT_EQ(tsupport::field_int(totals[3], "frames"), 65);

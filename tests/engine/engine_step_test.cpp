@@ -12,6 +12,7 @@
 #include "engine/mpeg_editor.h"
 #include "picture/frame.h"
 #include "picture/image.h"
+#include "engine_pictures.h"
 #include "support.h"
 
 namespace {
@@ -21,13 +22,8 @@ constexpr size_t kPic = size_t(kW) * kH * 3 / 2;
 
 std::vector<uint8_t> shown(DTamsel* e) {
   Frame* f = e->get_dtv_screen();
-  std::vector<uint8_t> got;
-  if (!f || f->get_width() != kW || f->get_height() != kH) return got;
-  for (int y = 0; y < kH; ++y)
-    got.insert(got.end(), f->y_plane() + y * f->padded_width(), f->y_plane() + y * f->padded_width() + kW);
-  for (const uint8_t* p : {f->cb_plane(), f->cr_plane()})
-    for (int y = 0; y < kH / 2; ++y) got.insert(got.end(), p + y * f->c_width(), p + y * f->c_width() + kW / 2);
-  return got;
+  if (!f || f->get_width() != kW || f->get_height() != kH) return {};
+  return packed_420(f);
 }
 
 // The blend of two source pictures as the effect registry makes it.
@@ -44,11 +40,7 @@ std::vector<uint8_t> blend(const uint8_t* a, const uint8_t* b, int pos, int len)
   load(fa, a);
   load(fb, b);
   effect_blend(pos, len, out.image(), fa.image(), fb.image(), nullptr, 0, 0);
-  std::vector<uint8_t> got;
-  for (int y = 0; y < kH; ++y) got.insert(got.end(), out.y_plane() + y * out.padded_width(), out.y_plane() + y * out.padded_width() + kW);
-  for (const uint8_t* p : {out.cb_plane(), out.cr_plane()})
-    for (int y = 0; y < kH / 2; ++y) got.insert(got.end(), p + y * out.c_width(), p + y * out.c_width() + kW / 2);
-  return got;
+  return packed_420(&out);
 }
 
 int blend_id() {
@@ -136,6 +128,29 @@ TEST(EngineStep, AllTransitionClipIsPassedOver) {
   }
   EXPECT_EQ(e.get_current_clip_index(), 2);
   EXPECT_EQ(e.forward(1), 0);
+}
+
+// Fault: the open-time frame-count check asked every clip's file for a GOP
+// index, stills included.
+TEST(EngineStep, FrameCountCheckSkipsClipsWithoutAGopIndex) {
+  MPEG_Clip* still = mpeg_clip_of_file(tsupport::fixture("jpg_q95.jpg").c_str(), 0, 0);
+  MPEG_Clip* movie = mpeg_clip_of_file(tsupport::fixture("en_a.m2v").c_str(), 0, 10);
+  ASSERT_TRUE(still && movie);
+  const int still_frames = still->count;
+  ASSERT_GT(still_frames, 0);
+  MPEG_Clip *head = nullptr, *tail = nullptr;
+  clip_list_link(&head, &tail, still);
+  clip_list_link(&head, &tail, movie);
+  head = clip_update(head);
+  int err = 0;
+  DTamsel e(head, &err, 0);
+  mpeg_clip_list_free(head);
+  ASSERT_EQ(err, 0);
+  EXPECT_EQ(e.get_total_frames(), still_frames + 10);
+  e.search(still_frames - 1, 0, 0);
+  ASSERT_EQ(e.forward(1), 1);
+  EXPECT_EQ(e.get_curr_frame_offset(), still_frames);
+  EXPECT_EQ(e.get_current_clip_index(), 1);
 }
 
 TEST(EngineTime, TimesCountFromTheMovieStartNotFromGopTimeCodes) {

@@ -120,6 +120,25 @@ TEST(EngineTrim, OpenGopsDecodeCleanlyAndLaterGopsAreUnchanged) {
   EXPECT_EQ(err, "");
 }
 
+// Fault: a program-stream trim could end inside a pack.
+TEST(EngineTrim, ProgramStreamTrimCopiesWholePacks) {
+  const std::string in = tsupport::fixture("fa_ps.mpg");
+  const std::string out = tsupport::temp_dir() + "/t.mpg";
+  TrimStatus st;
+  const int64_t n = trim_packet(in.c_str(), out.c_str(), 100, 60, &st);
+  ASSERT_EQ(st.result, TrimResult::done);
+  const auto got = tsupport::read_file(out);
+  ASSERT_EQ(int64_t(got.size()), n);
+  EXPECT_EQ(n, st.end_offset - st.start_offset);
+  EXPECT_EQ(st.start_offset % 2048, 0);
+  EXPECT_EQ(st.end_offset % 2048, 0);
+  ASSERT_GE(got.size(), 4u);
+  EXPECT_EQ(got[3], 0xBA);  // a pack header first
+  const auto src = tsupport::read_file(in);
+  // Every pack after the first is the source's.
+  EXPECT_TRUE(std::equal(got.begin() + 2048, got.end(), src.begin() + long(st.start_offset) + 2048));
+}
+
 TEST(EngineTrim, RefusalsLeaveNoFile) {
   const std::string dir = tsupport::temp_dir();
   const std::string in = tsupport::fixture("en_a.m2v");

@@ -101,14 +101,14 @@ int DTamsel::replace(const MPEG_Clip* list) {
     mpeg_clip_list_free(fresh);
     return 0;
   }
+  const int p = get_curr_frame_offset();
   if (open_main(fresh)) {
     trace("DTamsel::replace (): failed in DTV::new_clip () for:\n");
     mpeg_clip_list_free(fresh);
     // The frame access may have lost its clip: show the old list again.
-    if (current_) search(get_curr_frame_offset(), 0, 1);
+    search(p, 0, 1);
     return 0;
   }
-  const int p = get_curr_frame_offset();
   second_.reset();
   MPEG_Clip* old = list_;
   list_changed(fresh);

@@ -9,6 +9,7 @@
 #include <map>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "access/dtv.h"
@@ -175,6 +176,27 @@ TEST(EngineEdits, ReplaceByAnEqualListReopensNothing) {
   const int opens = ed.engine()->get_open_count();
   EXPECT_EQ(ed.replace(*p), 1);
   EXPECT_EQ(ed.engine()->get_open_count(), opens);
+}
+
+// Fault: replace took the frame shown after opening the new list's head,
+// so the picture jumped.
+TEST(EngineEdits, ReplaceKeepsTheFrameShown) {
+  const Sources src;
+  auto two = [&](int f0, int s0, int n0, int f1, int s1, int n1) {
+    EClip p;
+    for (auto [f, s, n] : {std::tuple{f0, s0, n0}, {f1, s1, n1}}) {
+      auto one = project_of(src.names[f], s, n);
+      p.clips.push_back(one->clips[0]);
+    }
+    return p;
+  };
+  int err = 0;
+  MPEG_Editor ed(two(0, 0, 40, 1, 0, 40), &err, 0, 0, 0);
+  ASSERT_EQ(err, 0);
+  ASSERT_EQ(ed.search(50, 0), 50);
+  ASSERT_EQ(ed.replace(two(1, 0, 10, 0, 0, 60)), 1);
+  EXPECT_EQ(ed.get_curr_frame_offset(), 50);
+  EXPECT_GE(shown_psnr(ed.engine(), src.picture(0, 40)), 48.0);
 }
 
 TEST(EngineEdits, SearchPastTheEndShowsTheLastFrame) {

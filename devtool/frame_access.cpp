@@ -90,9 +90,7 @@ std::unique_ptr<DTV> frame_access_open(const FrameAccessArgs& a) {
   return dtv;
 }
 
-bool frame_access_emit(DTV* dtv, FILE* out) {
-  Frame* fr = dtv->create_screen();
-  if (!fr) return false;
+bool frame_write_planar(const Frame* fr, FILE* out) {
   const int w = fr->get_width(), h = fr->get_height();
   const int cw = (w + 1) / 2, ch = fr->chroma_format() == 2 ? h : (h + 1) / 2;
   bool ok = true;
@@ -103,6 +101,13 @@ bool frame_access_emit(DTV* dtv, FILE* out) {
   put(fr->y_plane(), fr->padded_width(), w, h);
   put(fr->cb_plane(), fr->c_width(), cw, ch);
   put(fr->cr_plane(), fr->c_width(), cw, ch);
+  return ok;
+}
+
+bool frame_access_emit(DTV* dtv, FILE* out) {
+  Frame* fr = dtv->create_screen();
+  if (!fr) return false;
+  const bool ok = frame_write_planar(fr, out);
   static const char types[] = "?IPB";
   const int t = fr->picture_coding_type() >= 1 && fr->picture_coding_type() <= 3 ? fr->picture_coding_type() : 0;
   std::printf("frame=%d type=%c fields=%d tff=%d\n", dtv->get_position(), types[t], fr->field_count(),

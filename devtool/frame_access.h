@@ -8,6 +8,7 @@
 #include <vector>
 
 class DTV;
+class Frame;
 
 struct FrameAccessArgs {
   std::string file, out;
@@ -22,5 +23,8 @@ int frame_access_parse(const char* name, int argc, char** argv, FrameAccessArgs*
 // Opens the clip and checks the numbers and the clip range against it; null
 // (with a message) on failure.
 std::unique_ptr<DTV> frame_access_open(const FrameAccessArgs& a);
+// Writes a frame's planes at display size as planar YUV; false when the
+// write failed.
+bool frame_write_planar(const Frame* frame, FILE* out);
 // Writes the shown frame and prints its line; false when the write failed.
 bool frame_access_emit(DTV* dtv, FILE* out);

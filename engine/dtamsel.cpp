@@ -1,0 +1,359 @@
+#include "engine/dtamsel.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "access/dtv.h"
+#include "demux/goplist.h"
+#include "demux/goplist_cache.h"
+#include "engine/clips/clip_list.h"
+#include "foundation/trace.h"
+#include "picture/frame.h"
+
+int engine_skip_frame_count_check = 0;
+
+DTamsel::DTamsel(const MPEG_Clip* list, int* error, int size_mode) : size_mode_(size_mode) {
+  const int r = init(list);
+  if (r) clean_up();
+  if (error) *error = r ? 1 : 0;
+}
+
+DTamsel::~DTamsel() { clean_up(); }
+
+void DTamsel::clean_up() {
+  second_.reset();
+  dtv_.reset();
+  effect_frame_.reset();
+  mpeg_clip_list_free(list_);
+  list_ = current_ = nullptr;
+  second_clip_ = nullptr;
+  in_transition_ = 0;
+  transition_in_end_ = transition_out_start_ = -1;
+  effect_ = Effect();
+  file_name_.clear();
+}
+
+int DTamsel::init(const MPEG_Clip* list) {
+  if (!list) return 1;
+  list_ = clip_list_duplicate(list);
+  if (!list_) return 1;
+  if (!engine_skip_frame_count_check) check_frame_counts();
+  list_ = clip_prepare_list(list_);
+  if (!list_ || mpeg_clip_list_total_frames(list_, 1) < 1) {
+    trace("DTamsel::init (ERROR): empty clip list\n");
+    return 1;
+  }
+  current_ = list_;
+  if (open_main(current_)) return 1;
+  frame_rate_ = dtv_->get_frame_rate();
+  drop_frame_ = dtv_->get_goplist() ? dtv_->get_goplist()->get_drop_frame_flag() : 0;
+  search(0, 0, 0);
+  return 0;
+}
+
+// A file shorter than its clips claim (or than the clip list remembers)
+// shortens them. Only MPEG video clips have a GOP index to ask.
+void DTamsel::check_frame_counts() {
+  bool changed = false;
+  for (MPEG_Clip* c = list_; c; c = c->next) {
+    if (!Clip::is_mpeg_video_type(c->clip_type) || !c->get_file_name()) continue;
+    GOPList index;
+    if (GoplistCache::take_from_cache(&index, c->get_file_name(), c->video_stream_id, c->video_pid)) continue;
+    const int total = index.get_total_frames();
+    if (total < 1 || total == c->video_frame_total) continue;
+    c->video_frame_total = total;
+    if (c->start + c->count > total) c->count = std::max(1, total - c->start);
+    changed = true;
+  }
+  if (changed) list_ = clip_update(list_);
+}
+
+int DTamsel::open_main(MPEG_Clip* c) {
+  ++open_count_;
+  if (!dtv_) {
+    int err = 0;
+    dtv_ = std::make_unique<DTV>(c, &err, size_mode_);
+    if (err) {
+      dtv_.reset();
+      trace("DTamsel (ERROR): failed in calling DTV::new_clip ().\n");
+      return 1;
+    }
+    return 0;
+  }
+  if (dtv_->init(c)) {
+    trace("DTamsel (ERROR): failed in calling DTV::new_clip ().\n");
+    return 1;
+  }
+  return 0;
+}
+
+int DTamsel::get_curr_frame_offset() const {
+  if (!current_ || !dtv_) return 0;
+  return clip_first_edit_frame(current_) + dtv_->get_position();
+}
+
+int DTamsel::get_total_frames() { return list_ ? mpeg_clip_list_total_frames(list_, 1) : 0; }
+
+int DTamsel::get_clip_count() const { return list_ ? clip_list_count(list_) : 0; }
+
+int DTamsel::get_current_clip_index() const {
+  int k = 0;
+  for (const MPEG_Clip* c = list_; c; c = c->next, ++k)
+    if (c == current_) return k;
+  return -1;
+}
+
+bool DTamsel::has_audio() const {
+  for (const MPEG_Clip* c = list_; c; c = c->next)
+    if (c->audio_stream_count > 0) return true;
+  return false;
+}
+
+bool DTamsel::is_still_image() const { return list_ && !list_->next && list_->is_still_image(); }
+
+void DTamsel::update_clip_bounds() {
+  if (!current_) return;
+  transition_in_end_ = current_->transition_length - 1;
+  transition_out_start_ = current_->count;
+  if (current_->next && current_->next->transition_id > 0)
+    transition_out_start_ -= current_->next->transition_length;
+}
+
+// The mixed picture of the current transition frame.
+int DTamsel::mix() {
+  Frame* a = dtv_->create_screen();
+  Frame* b = second_ ? second_->create_screen() : nullptr;
+  if (!a || !b) return 1;
+  const int w = std::min(a->get_width(), b->get_width()), h = std::min(a->get_height(), b->get_height());
+  if (!effect_frame_ || effect_frame_->get_width() != w || effect_frame_->get_height() != h ||
+      effect_frame_->chroma_format() != chroma_format_)
+    effect_frame_ = std::make_unique<Frame>(w, h, chroma_format_, 0);
+  if (!effect_frame_->image()) return 1;
+  effect_frame_->copy_picture_info(a);
+  const int offset = current_->next ? current_->next->transition_offset() : 0;
+  return effect_.effect(offset + second_->get_position(), effect_frame_.get(), a, b);
+}
+
+// Shows the next clip's frame second_index beside the current clip's frame
+// and mixes them.
+int DTamsel::enter_transition(int second_index) {
+  MPEG_Clip* next = current_->next;
+  if (!next || next->transition_id <= 0) {
+    trace("DTamsel::init_effect_forward (ERROR): NO efffect defined\n");
+    return 1;
+  }
+  if (second_clip_ != next || !second_) {
+    if (!second_) {
+      int err = 0;
+      second_ = std::make_unique<DTV>(next, &err, size_mode_);
+      if (err) {
+        second_.reset();
+        return 1;
+      }
+    } else if (second_->init(next)) {
+      second_clip_ = nullptr;
+      return 1;
+    }
+    second_->set_play_mode(dtv_->get_play_mode());
+    second_clip_ = next;
+    second_->search(second_index, 1);
+  } else if (second_->get_position() != second_index) {
+    if (second_index == second_->get_position() + 1) second_->forward(1);
+    else if (second_index == second_->get_position() - 1) second_->backward(1);
+    if (second_->get_position() != second_index) second_->search(second_index, 1);
+  }
+  int full = next->transition_full();
+  if (full < next->transition_length) full = next->transition_length;
+  if (effect_.get_op_id() != next->transition_id || effect_.get_op_length() != full)
+    effect_.new_clip(next->transition_id, full, 0, 0);
+  in_transition_ = 1;
+  if (mix()) in_transition_ = 0;
+  return 0;
+}
+
+int DTamsel::search(int frame, int reseek_audio, int reopen) {
+  (void)reseek_audio;
+  if (!list_ || !current_ || !dtv_) return 0;
+  const int total = get_total_frames();
+  frame = std::clamp(frame, 0, std::max(0, total - 1));
+  // The clip that shows frame N: a transition frame belongs to the clip
+  // that is left.
+  MPEG_Clip* c = list_;
+  while (c->next && frame > clip_last_edit_frame(c)) c = c->next;
+  if (c != current_ || reopen) {
+    if (open_main(c)) return get_curr_frame_offset();
+    current_ = c;
+    frame_rate_ = dtv_->get_frame_rate();
+  }
+  const int index = frame - clip_first_edit_frame(c);
+  dtv_->search(index, 1);
+  update_clip_bounds();
+  in_transition_ = 0;
+  const int i = dtv_->get_position();
+  if (i >= transition_out_start_ && current_->next) enter_transition(i - transition_out_start_);
+  else if (i <= transition_in_end_)
+    trace("DTamsel::search (ERROR): frame number is inconsistency (%d) <= (%d: start_end)\n", i,
+          transition_in_end_);
+  return get_curr_frame_offset();
+}
+
+int DTamsel::step_forward() {
+  const int i = dtv_->get_position();
+  if (i + 1 >= current_->count) {
+    // Across the clip's end.
+    MPEG_Clip* next = current_->next;
+    if (!next) return 0;
+    const int target = get_curr_frame_offset() + 1;
+    if (in_transition_ && second_ && second_clip_ == next && next->count > next->transition_length) {
+      // The second frame access already shows the next clip.
+      std::swap(dtv_, second_);
+      second_clip_ = current_;
+      current_ = next;
+      update_clip_bounds();
+      in_transition_ = 0;
+      frame_rate_ = dtv_->get_frame_rate();
+      if (dtv_->get_position() != target - clip_first_edit_frame(current_)) dtv_->forward(1);
+      if (dtv_->get_position() >= transition_out_start_ && current_->next)
+        enter_transition(dtv_->get_position() - transition_out_start_);
+      return 1;
+    }
+    search(target, 0, 0);
+    return 1;
+  }
+  if (!dtv_->forward(1)) return 0;
+  const int k = dtv_->get_position();
+  if (k >= transition_out_start_ && current_->next) {
+    enter_transition(k - transition_out_start_);
+  } else {
+    in_transition_ = 0;
+  }
+  return 1;
+}
+
+int DTamsel::step_backward() {
+  const int i = dtv_->get_position();
+  if (i - 1 <= transition_in_end_ || i == 0) {
+    const int at = get_curr_frame_offset();
+    if (at <= 0) return 0;
+    search(at - 1, 0, 0);
+    return 1;
+  }
+  if (!dtv_->backward(1)) return 0;
+  const int k = dtv_->get_position();
+  if (k >= transition_out_start_ && current_->next) enter_transition(k - transition_out_start_);
+  else in_transition_ = 0;
+  return 1;
+}
+
+int DTamsel::forward(int n) {
+  if (!dtv_) {
+    trace("DTamsel::forward (ERROR): DTV hasn't created.\n");
+    return 0;
+  }
+  if (n < 1) return 0;
+  if (n > 1) {
+    const int at = get_curr_frame_offset();
+    return search(at + n, 0, 0) != at;
+  }
+  return step_forward();
+}
+
+int DTamsel::backward(int n) {
+  if (!dtv_) {
+    trace("DTamsel::backward (ERROR): DTV hasn't created.\n");
+    return 0;
+  }
+  if (n < 1) return 0;
+  if (n > 1) {
+    const int at = get_curr_frame_offset();
+    return search(at - n, 0, 0) != at;
+  }
+  return step_backward();
+}
+
+int DTamsel::set_play_mode(int bits) {
+  if (!dtv_) return 0;
+  const int old = dtv_->get_play_mode();
+  dtv_->set_play_mode(bits);
+  if (second_) second_->set_play_mode(bits);
+  return old;
+}
+
+Frame* DTamsel::get_dtv_screen() {
+  if (!dtv_) {
+    trace("DTamsel::get_dtv_screen (ERROR): DTV hasn't created.\n");
+    return nullptr;
+  }
+  if (in_transition_ && effect_frame_) return effect_frame_.get();
+  return dtv_->create_screen();
+}
+
+// Movie time runs from the first edit frame: each clip adds its frames
+// without the transition into it, at its own rate.
+static double clip_rate(const MPEG_Clip* c, double fallback) {
+  return c->frame_rate > 1 ? c->frame_rate : fallback;
+}
+
+double DTamsel::frame_2_time(int frame) const {
+  if (!list_) {
+    trace("DTamsel::frame_2_time (): MPEG-Clip list hasn't created.\n");
+    return 0;
+  }
+  double t = 0;
+  for (const MPEG_Clip* c = list_; c; c = c->next) {
+    const double rate = clip_rate(c, frame_rate_);
+    const int own = c->count - c->transition_length;
+    if (frame < c->edit_position + own || !c->next) return t + (frame - c->edit_position) / rate;
+    t += own / rate;
+  }
+  return t;
+}
+
+int DTamsel::time_2_frame(double seconds) const {
+  if (!list_) {
+    trace("DTamsel::time_2_frame (): MPEG-Clip list hasn't created.\n");
+    return 0;
+  }
+  if (!(seconds == seconds)) return 0;
+  double t = 0;
+  for (const MPEG_Clip* c = list_; c; c = c->next) {
+    const double rate = clip_rate(c, frame_rate_);
+    const int own = c->count - c->transition_length;
+    const double length = own / rate;
+    if (seconds < t + length - 0.5 / rate || !c->next)
+      return c->edit_position + int(std::lround((seconds - t) * rate));
+    t += length;
+  }
+  return 0;
+}
+
+uint32_t DTamsel::get_frame_offset_timecode(int frame, std::string* text) const {
+  if (!list_) {
+    trace("DTamsel::get_frame_offset_timecode (): MPEG-Clip list hasn't created.\n");
+    return 0;
+  }
+  const double t = frame_2_time(frame);
+  const int fps = std::max(1, int(std::lround(frame_rate_)));
+  const long long n = std::llround(t * frame_rate_);
+  const int ff = int(n % fps), total_s = int(n / fps);
+  const int hh = (total_s / 3600) % 24, mm = (total_s / 60) % 60, ss = total_s % 60;
+  if (text) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d:%02d", hh, mm, ss, ff);
+    *text = buf;
+  }
+  return uint32_t(hh) << 19 | uint32_t(mm) << 13 | 1u << 12 | uint32_t(ss) << 6 | uint32_t(ff);
+}
+
+int DTamsel::save_image(const char* file_name, int type, int quality) {
+  (void)quality;
+  if (!file_name || (type != 11 && type != 12 && type != 2 && type != 3)) {
+    trace("DTamsel::save_image (ERROR): unsupported type=%d\n", type);
+    return 0;
+  }
+  // The still writers (BMP, JPEG, one-picture MPEG) join with the still
+  // output; until then a save is refused and nothing is written.
+  trace("DTamsel::save_image (ERROR): no still writer for type=%d\n", type);
+  return 0;
+}

@@ -1,0 +1,138 @@
+// The engine behind one editor window: the working clip list of a movie,
+// frame access on the clip shown (and on the next one while a transition
+// plays), stepping and searching in edit frames, times, and the edits that
+// replace the working list.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "access/clip.h"
+#include "access/effect_frame.h"
+
+class DTV;
+class Frame;
+
+// Settings the engine reads from the application (plain, process-wide):
+// 1 skips the check of every clip's frame count against its file at open.
+extern int engine_skip_frame_count_check;
+
+class DTamsel {
+ public:
+  // The list is copied; *error is 1 (and nothing is held) on failure.
+  DTamsel(const MPEG_Clip* list, int* error, int size_mode);
+  ~DTamsel();
+  DTamsel(const DTamsel&) = delete;
+  DTamsel& operator=(const DTamsel&) = delete;
+
+  void clean_up();
+
+  // Queries.
+  int get_curr_frame_offset() const;
+  int get_total_frames();
+  int get_end_offset() { return get_total_frames() - 1; }
+  int get_clip_count() const;
+  double get_frame_rate() const { return frame_rate_; }
+  bool has_audio() const;
+  int get_channels() const { return channels_; }
+  int get_sample_rate() const { return sample_rate_; }
+  int get_bits_per_sample() const { return 16; }
+  bool is_still_image() const;
+  double get_total_time() { return frame_2_time(get_total_frames()); }
+  double get_current_time() { return frame_2_time(get_curr_frame_offset()); }
+  const MPEG_Clip* get_clip_list() const { return list_; }
+  const MPEG_Clip* get_current_clip() const { return current_; }
+  int get_current_clip_index() const;
+  bool in_transition() const { return in_transition_ != 0; }
+  int get_size_mode() const { return size_mode_; }
+  DTV* get_dtv() const { return dtv_.get(); }
+
+  // Navigation; each returns 1 when a frame was shown, 0 at an end or on
+  // failure.
+  int forward(int n);
+  int backward(int n);
+  // Shows edit frame N (clamped to the movie); the edit frame shown.
+  int search(int frame, int reseek_audio, int reopen);
+  int set_play_mode(int bits);
+  void update_clip_bounds();
+
+  // Movie time, counted from the first edit frame.
+  int time_2_frame(double seconds) const;
+  double frame_2_time(int frame) const;
+  uint32_t get_frame_offset_timecode(int frame, std::string* text) const;
+
+  // The picture shown: the mixed picture in a transition, else the main
+  // clip's screen with its overlays.
+  Frame* get_dtv_screen();
+  // 11 JPEG, 12 BMP, 2 and 3 (one-picture MPEG video); 1 done, 0 refused
+  // or failed.
+  int save_image(const char* file_name, int type, int quality);
+
+  // Audio runs off until the audio track exists: no samples.
+  int get_audio_samples(int* bytes, double* time) const {
+    if (bytes) *bytes = 0;
+    if (time) *time = 0;
+    return 0;
+  }
+
+  // Edits.
+  MPEG_Clip* copy(int start, int count);
+  MPEG_Clip* copy_time(double start, double length);
+  int cut(int start, int count);
+  // Takes the inserted list on success; on failure it stays the caller's.
+  int paste(MPEG_Clip* inserted, int frame, int effect_id, int length);
+  int paste_time(MPEG_Clip* inserted, double t, int effect_id, double seconds);
+  int replace(const MPEG_Clip* list);
+  int insert_transitions(int frame, int effect_id, int length);
+  double insert_transitions_time(double t, int effect_id, double seconds);
+  int remove_transitions(int frame);
+  int add_overlay(const char* image_file, int kind, int value, int frame, int length);
+
+  // Save options.
+  int set_video_pid(int pid) { return set_pid(&video_pid_, pid); }
+  int set_audio_pid(int pid) { return set_pid(&audio_pid_, pid); }
+  int set_program_pid(int pid) { return set_pid(&program_pid_, pid); }
+  int set_chroma_format(int v) {
+    if (v == 1 || v == 2) chroma_format_ = v;
+    return chroma_format_;
+  }
+  void set_file_name(const char* name) { file_name_ = name ? name : ""; }
+  const std::string& get_file_name() const { return file_name_; }
+
+  // Opens of the main frame access so far (tests).
+  int get_open_count() const { return open_count_; }
+
+ private:
+  int init(const MPEG_Clip* list);
+  void check_frame_counts();
+  int open_main(MPEG_Clip* c);
+  // Opens the second frame access on next (when not already) and mixes.
+  int enter_transition(int second_index);
+  int mix();
+  int step_forward();
+  int step_backward();
+  static int set_pid(int* slot, int pid) {
+    if (pid >= 16 && pid < 8191) *slot = pid;
+    return *slot;
+  }
+  // The list was replaced: current clip to the head, transitions off.
+  void list_changed(MPEG_Clip* head);
+
+  MPEG_Clip* list_ = nullptr;
+  MPEG_Clip* current_ = nullptr;
+  std::unique_ptr<DTV> dtv_, second_;
+  const MPEG_Clip* second_clip_ = nullptr;
+  Effect effect_;
+  std::unique_ptr<Frame> effect_frame_;
+  int in_transition_ = 0;
+  int transition_in_end_ = -1, transition_out_start_ = -1;
+  int size_mode_ = 0;
+  int chroma_format_ = 1;
+  int sample_rate_ = 44100, channels_ = 2;
+  int video_pid_ = 0, audio_pid_ = 0, program_pid_ = 0;
+  double frame_rate_ = 30000.0 / 1001.0;
+  int drop_frame_ = 1;
+  int open_count_ = 0;
+  std::string file_name_;
+};

@@ -1,0 +1,20 @@
+// Save jobs tied to an editor: the job's project and range follow the
+// editor's movie, and loading a save project gives an editor on its clips.
+#pragma once
+
+#include <memory>
+
+#include "engine/clips/settings.h"
+#include "engine/mpeg_editor.h"
+
+// The job takes the editor's whole movie as its project (output type and
+// encoder defaults from its clips) and its range.
+void editor_record_set_editor(EditorRecordData* rec, MPEG_Editor* editor);
+// Fits the job's range to the editor's movie.
+void editor_record_update_range(EditorRecordData* rec, MPEG_Editor* editor);
+// Reads a save project; a missing editor is created from its clips, an
+// existing one gets them (replace). 0 on success, 1 when the file does not
+// open, 2 when its content is invalid or gives no movie (the editor is then
+// unchanged).
+int editor_record_load(EditorRecordData* rec, const char* file_name, std::unique_ptr<MPEG_Editor>* editor,
+                       int size_mode);

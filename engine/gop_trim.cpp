@@ -1,0 +1,144 @@
+#include "engine/gop_trim.h"
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <thread>
+
+#include "demux/demuxer.h"
+#include "demux/goplist.h"
+#include "foundation/bsfile.h"
+#include "foundation/gop.h"
+#include "foundation/trace.h"
+
+namespace {
+
+constexpr int kCopyBuffer = 1 << 20;
+
+bool same_file(const char* a, const char* b) {
+  struct stat sa {}, sb {};
+  return stat(a, &sa) == 0 && stat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+// The GOP of the index holding frame; false when none does.
+bool gop_of(GOPList& list, int frame, GOP* g) {
+  for (int n = list.get_first_gop(g, 0); n > 0; n = list.next_gop(g, 0))
+    if (g->first_frame() <= frame && frame < g->end_frame()) return true;
+  return false;
+}
+
+}  // namespace
+
+int64_t trim_packet(const char* in, const char* out, int start, int count, TrimStatus* status) {
+  TrimStatus local;
+  TrimStatus& st = status ? *status : local;
+  st.result = TrimResult::failed;
+  st.bytes = 0;
+  int64_t written = 0;
+  bool created = false;
+  TrimResult result = TrimResult::failed;
+  auto finish = [&](int64_t r) {
+    if (created && (result == TrimResult::failed ||
+                    (result == TrimResult::stopped && st.command.load() == kTrimStopDelete)))
+      std::remove(out);
+    st.result = result;
+    st.progress = 100.0;
+    st.command = kTrimEnded;
+    if (st.callback && st.user) st.callback(st.user, kTrimFinished);
+    return r;
+  };
+
+  if (!in || !out || start < 0 || count < 1) {
+    trace("ERROR (trim_packet): invalid frame numbers\n");
+    trace("      offset = %d, frames = %d\n", start, count);
+    return finish(0);
+  }
+  GOPList list(in);
+  if (!list.is_open() || list.build_index()) {
+    trace("ERROR (trim_packet): GOPList::ctor (%s) failed\n", in);
+    return finish(0);
+  }
+  const int total = list.get_total_frames();
+  if (start >= total) {
+    trace("ERROR (trim_packet): start = %d > %d = total\n", start, total);
+    return finish(0);
+  }
+  if (count > total - start) count = total - start;
+  GOP first, last;
+  if (!gop_of(list, start, &first) || !gop_of(list, start + count - 1, &last)) {
+    trace("ERROR (trim_packet): GOPList::goto_gop (%d)\n", start);
+    return finish(0);
+  }
+  // Frame 0 takes everything before the first GOP too.
+  const FileOffset begin = start == 0 ? FileOffset() : first.start;
+  const FileOffset end = last.end;
+  st.start_offset = int64_t(begin.value());
+  st.end_offset = int64_t(end.value());
+  if (!end.greater(begin)) {
+    trace("ERROR (trim_packet): empty range %lld - %lld\n", (long long)begin.value(), (long long)end.value());
+    return finish(0);
+  }
+  if (same_file(in, out)) {
+    trace("ERROR (trim_packet): <%s> is the input\n", out);
+    return finish(0);
+  }
+  DeMuxer* dmx = list.get_demuxer();
+  if (!dmx) return finish(0);
+  int err = 0;
+  BSFile file(out, 2, &err);
+  if (err) {
+    trace("ERROR (trim_packet): cannot open <%s> for writing\n", out);
+    return finish(0);
+  }
+  created = true;
+  std::unique_ptr<uint8_t[]> buf(new uint8_t[kCopyBuffer]);
+  const double factor = 100.0 / double(end.value() - begin.value());
+  double reported = 0;
+  dmx->goto_offset(begin);
+  if (start > 0) {
+    const int n = dmx->trim_start(&file, buf.get(), kCopyBuffer, end);
+    if (n < 0) {
+      if (st.callback && st.user) st.callback(st.user, kTrimWriteError);
+      file.close();
+      return finish(written);
+    }
+    written += n;
+    st.bytes = written;
+  }
+  result = TrimResult::done;
+  for (;;) {
+    const int32_t cmd = st.command.load();
+    if (cmd == kTrimPause) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+      continue;
+    }
+    if (cmd & (kTrimStopDelete | kTrimStopKeep)) {
+      result = TrimResult::stopped;
+      break;
+    }
+    const int n = dmx->copy_bytes(buf.get(), kCopyBuffer, end);
+    if (n < 0) {
+      result = TrimResult::failed;
+      break;
+    }
+    if (n == 0) break;
+    if (file.write(buf.get(), size_t(n)) != size_t(n)) {
+      if (st.callback && st.user) st.callback(st.user, kTrimWriteError);
+      result = TrimResult::failed;
+      break;
+    }
+    written += n;
+    st.bytes = written;
+    const double p = double(written) * factor;
+    if (p - reported >= 0.1) {
+      reported = p;
+      st.progress = p < 99.99 ? p : 99.99;
+      if (st.callback && st.user) st.callback(st.user, kTrimProgress);
+    }
+  }
+  if (result == TrimResult::done && written == 0) result = TrimResult::failed;
+  file.close();
+  return finish(written);
+}

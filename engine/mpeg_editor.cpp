@@ -1,0 +1,281 @@
+#include "engine/mpeg_editor.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "access/dtv.h"
+#include "access/effects.h"
+#include "engine/clips/clip_list.h"
+#include "engine/clips/cliplist_file.h"
+#include "foundation/trace.h"
+
+MPEG_Editor::MPEG_Editor(const char* file_name, int* error, int size_mode, int sample_rate, int channels) {
+  EClip project;
+  if (project.init(file_name, 0) != 0) {
+    if (error) *error = 1;
+    return;
+  }
+  create(project, error, size_mode, sample_rate, channels);
+}
+
+void MPEG_Editor::create(const EClip& project, int* error, int size_mode, int sample_rate, int channels) {
+  (void)sample_rate;
+  (void)channels;
+  engine_.reset();
+  MPEG_Clip* list = eclip_2_mpeg_clip(project, 0);
+  if (!list) {
+    if (error) *error = 1;
+    return;
+  }
+  int err = 0;
+  engine_ = std::make_unique<DTamsel>(list, &err, size_mode);
+  mpeg_clip_list_free(list);
+  if (err) engine_.reset();
+  if (error) *error = engine_ ? 0 : 1;
+}
+
+static std::unique_ptr<EClip> to_project(MPEG_Clip* list) {
+  if (!list) return nullptr;
+  std::unique_ptr<EClip> e(mpeg_clip_2_eclip(list));
+  mpeg_clip_list_free(list);
+  return e;
+}
+
+std::unique_ptr<EClip> MPEG_Editor::copy(double start, double length) {
+  if (!engine_) return nullptr;
+  const double total = get_total_time();
+  if (!(start >= 0) || !(length >= 0) || start + length > total) {
+    trace("MPEG_Editor::copy (ERROR): start=%.2f, length=%.2f, total=%.2f\n", start, length, total);
+    return nullptr;
+  }
+  return to_project(engine_->copy_time(start, length));
+}
+
+int MPEG_Editor::paste(const EClip& project, double t, int effect_id, double seconds) {
+  if (!engine_) return 0;
+  const double total = get_total_time();
+  if (!(t >= 0) || t > total) {
+    if (t != 0) trace("MPEG_Editor::paste (ERROR): insert=%.2f, total=%.2f\n", t, total);
+    t = total;
+  }
+  MPEG_Clip* list = eclip_2_mpeg_clip(project, 1);
+  if (!list) return 0;
+  const int r = engine_->paste_time(list, t, effect_id, seconds);
+  if (!r) mpeg_clip_list_free(list);
+  return r;
+}
+
+int MPEG_Editor::replace(const EClip& project) {
+  if (!engine_) return 0;
+  MPEG_Clip* list = eclip_2_mpeg_clip(project, 0);
+  if (!list) return 0;
+  const int r = engine_->replace(list);
+  mpeg_clip_list_free(list);
+  return r;
+}
+
+double MPEG_Editor::insert_transitions(double t, int effect_id, double seconds) {
+  if (!engine_) return 0.0;
+  if (effect_id <= 0 || effect_id >= effect_op_get_count()) {
+    trace("MPEG_Editor::insert_transitions (ERROR): invalide effect op-id=%d\n", effect_id);
+    return 0.0;
+  }
+  const EffectOp op = effect_op_get(effect_id);
+  if (!op) {
+    trace("MPEG_Editor::insert_transitions (ERROR): invalid special effect id = %d\n", effect_id);
+    return 0.0;
+  }
+  const double total = get_total_time();
+  const unsigned kind = op(0, 0, nullptr, nullptr, nullptr, nullptr, 0, 0);
+  if (!(t >= 0) || !(seconds >= 0) || t + seconds > total || (kind == 2 && seconds > t)) {
+    trace("MPEG_Editor::insert_transitions (ERROR): insert=%.2f, effect=%d, transitions=%.2f, total=%.2f\n", t,
+          effect_id, seconds, total);
+    return 0.0;
+  }
+  return engine_->insert_transitions_time(t, effect_id, seconds);
+}
+
+int MPEG_Editor::add_overlay(const char* image_file, int kind, int value, int frame, int length) {
+  return engine_ ? engine_->add_overlay(image_file, kind, value, frame, length) : 0;
+}
+
+std::unique_ptr<EClip> MPEG_Editor::frame_copy(int start, int count) {
+  if (!engine_) return nullptr;
+  const int total = get_total_frames();
+  if (start < 0 || count < 0 || start + count > total) {
+    trace("MPEG_Editor::frame_copy (ERROR): start=%d, count=%d, total=%d\n", start, count, total);
+    return nullptr;
+  }
+  return to_project(engine_->copy(start, count));
+}
+
+int MPEG_Editor::frame_cut(int start, int count) {
+  if (!engine_) return 0;
+  const int total = get_total_frames();
+  if (start < 0 || count < 0 || start + count > total) {
+    trace("MPEG_Editor::frame_cut (ERROR): start=%d, count=%d, total=%d\n", start, count, total);
+    return 0;
+  }
+  return engine_->cut(start, count);
+}
+
+int MPEG_Editor::frame_paste(const EClip& project, int frame) {
+  if (!engine_) return 0;
+  const int total = get_total_frames();
+  if (frame < 0) {
+    trace("MPEG_Editor::frame_paste (ERROR): insert=%d, total=%d\n", frame, total);
+    return 0;
+  }
+  frame = std::min(frame, total);
+  MPEG_Clip* list = eclip_2_mpeg_clip(project, 0);
+  if (!list) return 0;
+  const int r = engine_->paste(list, frame, 0, 0);
+  if (!r) mpeg_clip_list_free(list);
+  return r;
+}
+
+int MPEG_Editor::frame_insert_transitions(int frame, int effect_id, int length) {
+  if (!engine_) return 0;
+  if (effect_id <= 0 || effect_id >= effect_op_get_count() || !effect_op_get(effect_id)) {
+    trace("MPEG_Editor::insert_transitions (ERROR): invalide effect op-id=%d\n", effect_id);
+    return 0;
+  }
+  const int total = get_total_frames();
+  if (frame < 0 || length < 1 || frame + length > total) {
+    trace("MPEG_Editor::insert_transitions (ERROR): insert=%d, effect=%d, transitions=%d, total=%d\n", frame,
+          effect_id, length, total);
+    return 0;
+  }
+  return engine_->insert_transitions(frame, effect_id, length);
+}
+
+int MPEG_Editor::frame_remove_transitions(int frame) {
+  if (!engine_) return 0;
+  if (frame < 0 || frame > get_total_frames()) {
+    trace("MPEG_Editor::frame_remove_transitions (ERROR): insert=%d\n", frame);
+    return 0;
+  }
+  return engine_->remove_transitions(frame);
+}
+
+int MPEG_Editor::save_image(const char* file, int type, int quality) {
+  if (!engine_ || !file) return 0;
+  if (editor_output_is_source(file, engine_->get_clip_list())) {
+    trace("MPEG_Editor::save_image (ERROR): <%s> is a source of the movie\n", file);
+    return 0;
+  }
+  return engine_->save_image(file, type, quality);
+}
+
+bool MPEG_Editor::is_at_clip_end() const {
+  if (!engine_ || !engine_->get_dtv()) return false;
+  return engine_->get_dtv()->is_at_clip_end() && engine_->get_current_clip() &&
+         !engine_->get_current_clip()->next;
+}
+
+bool MPEG_Editor::is_at_clip_start() const {
+  if (!engine_ || !engine_->get_dtv()) return false;
+  return engine_->get_dtv()->is_at_clip_start() && engine_->get_current_clip() == engine_->get_clip_list();
+}
+
+const char* MPEG_Editor::get_trim_range(int* start, int* count) const {
+  if (!engine_ || !start || !count) return nullptr;
+  const MPEG_Clip* c = engine_->get_clip_list();
+  if (!c || c->next || !Clip::is_mpeg_video_type(c->clip_type) || c->video_stream_count < 1 ||
+      !c->overlays.empty())
+    return nullptr;
+  const bool whole = c->start == 0 && c->count >= c->video_frame_total;
+  if (whole && *start < 1 && (*count < 1 || *count >= c->video_frame_total)) return nullptr;
+  if (*count < 1) *count = c->count;
+  *start += c->start;
+  return c->get_file_name();
+}
+
+int editor_record_kind(int kind) {
+  if ((kind >= 1 && kind <= 6) || kind == 8 || kind == 9) return kind;
+  return 0;
+}
+
+bool editor_output_is_source(const char* out, const MPEG_Clip* list) {
+  struct stat so {};
+  if (!out || stat(out, &so) != 0) return false;  // a new file names no source
+  for (const MPEG_Clip* c = list; c; c = c->next) {
+    struct stat si {};
+    if (c->get_file_name() && stat(c->get_file_name(), &si) == 0 && si.st_dev == so.st_dev &&
+        si.st_ino == so.st_ino)
+      return true;
+    for (const OverlayClip& o : c->overlays) {
+      if (o.get_image_file() && stat(o.get_image_file(), &si) == 0 && si.st_dev == so.st_dev &&
+          si.st_ino == so.st_ino)
+        return true;
+    }
+  }
+  return false;
+}
+
+// Whether a file could be made in the output's folder, without touching
+// an existing file of that name.
+static bool output_creatable(const char* out) {
+  std::string dir = out;
+  const size_t slash = dir.rfind('/');
+  dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : dir.substr(0, slash));
+  struct stat st {};
+  return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && access(dir.c_str(), W_OK) == 0;
+}
+
+int MPEG_Editor::save_entry(const char* out, int kind, int start, int count, int* progress) {
+  auto complete = [&] {
+    if (progress) *progress = 100;
+  };
+  if (!engine_ || !out || !output_creatable(out)) {
+    trace("MPEG_Editor::record (ERROR): cannot create <%s>\n", out ? out : "");
+    return 0;
+  }
+  if (editor_output_is_source(out, engine_->get_clip_list())) {
+    trace("MPEG_Editor::record (ERROR): <%s> is a source of the movie\n", out);
+    complete();
+    return 0;
+  }
+  const int mapped = editor_record_kind(kind);
+  if (mapped == 1 || mapped == 9) {
+    // Audio-only outputs belong to the audio editor's writer.
+    trace("MPEG_Editor::record (ERROR): audio-only output kind %d\n", kind);
+    complete();
+    return 0;
+  }
+  if (mapped != 0) {
+    // The save pipeline joins later: a recordable kind ends at once, as a
+    // failure.
+    trace("MPEG_Editor::record (ERROR): no save pipeline for kind %d\n", kind);
+    complete();
+    return 0;
+  }
+  auto project = frame_copy(start, count);
+  complete();
+  if (!project) return 0;
+  // Written beside the target, renamed over it only when whole.
+  const std::string partial = std::string(out) + ".partial";
+  if (project->save(partial.c_str()) != 0 || std::rename(partial.c_str(), out) != 0) {
+    std::remove(partial.c_str());
+    trace("MPEG_Editor::record (ERROR): writing <%s> failed\n", out);
+    return 0;
+  }
+  return 1;
+}
+
+int MPEG_Editor::frame_record(const char* out, int kind, int selected_clip, int start, int count, int* progress) {
+  if (engine_ && (selected_clip < 0 || selected_clip >= get_clip_count())) {
+    trace("DTamsel::record_selected_clip (ERROR): invalid selected_clip=%d\n", selected_clip);
+    if (progress) *progress = 100;
+    return 0;
+  }
+  return save_entry(out, kind, start, count, progress);
+}
+
+int MPEG_Editor::frame_record_range(const char* out, int kind, int start, int count, int* progress) {
+  return save_entry(out, kind, start, count, progress);
+}

@@ -1,0 +1,79 @@
+// The editor object a window (or tool) holds for one movie: the engine plus
+// edits by seconds and frames with their range checks, projects in and out,
+// the save entry and summary queries over the edit list.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "engine/clips/project.h"
+#include "engine/dtamsel.h"
+
+class MPEG_Editor {
+ public:
+  // Loads an editor project, a clip-list file or one media file; *error
+  // is 1 when no engine could be made.
+  MPEG_Editor(const char* file_name, int* error, int size_mode, int sample_rate, int channels);
+  MPEG_Editor(const EClip& project, int* error, int size_mode, int sample_rate, int channels) {
+    create(project, error, size_mode, sample_rate, channels);
+  }
+  void create(const EClip& project, int* error, int size_mode, int sample_rate, int channels);
+
+  DTamsel* engine() const { return engine_.get(); }
+
+  // Edits by seconds.
+  std::unique_ptr<EClip> copy(double start, double length);
+  int paste(const EClip& project, double t, int effect_id, double seconds);
+  int replace(const EClip& project);
+  double insert_transitions(double t, int effect_id, double seconds);
+  int add_overlay(const char* image_file, int kind, int value, int frame, int length);
+
+  // Edits by frames.
+  std::unique_ptr<EClip> frame_copy(int start, int count);
+  int frame_cut(int start, int count);
+  int frame_paste(const EClip& project, int frame);
+  int frame_insert_transitions(int frame, int effect_id, int length);
+  int frame_remove_transitions(int frame);
+
+  // Forwarders.
+  double get_total_time() { return engine_ ? engine_->get_total_time() : -1; }
+  double get_current_time() { return engine_ ? engine_->get_current_time() : -1; }
+  int get_total_frames() { return engine_ ? engine_->get_total_frames() : -1; }
+  int get_clip_count() { return engine_ ? engine_->get_clip_count() : -1; }
+  int get_curr_frame_offset() { return engine_ ? engine_->get_curr_frame_offset() : -1; }
+  double get_frame_rate() { return engine_ ? engine_->get_frame_rate() : -1; }
+  int time_2_frame(double t) { return engine_ ? engine_->time_2_frame(t) : -1; }
+  int forward(int n) { return engine_ ? engine_->forward(n) : 0; }
+  int backward(int n) { return engine_ ? engine_->backward(n) : 0; }
+  int search(int frame, int reseek_audio) { return engine_ ? engine_->search(frame, reseek_audio, 0) : -1; }
+  bool has_audio() const { return engine_ && engine_->has_audio(); }
+  int save_image(const char* file, int type, int quality);
+
+  bool is_at_clip_end() const;
+  bool is_at_clip_start() const;
+
+  // One clip with video and no overlays that is not its whole file: the
+  // file, with start and count made absolute in it; null otherwise.
+  const char* get_trim_range(int* start, int* count) const;
+
+  // Saves. Recordable kinds wait for the save pipeline and end with
+  // completion and a failure result; project-only kinds write the range as
+  // a clip-list file. 1 done, 0 refused or failed.
+  int frame_record(const char* out, int kind, int selected_clip, int start, int count, int* progress);
+  int frame_record_range(const char* out, int kind, int start, int count, int* progress);
+
+  std::string get_file_name() const { return engine_ ? engine_->get_file_name() : std::string(); }
+  void set_file_name(const char* name) {
+    if (engine_) engine_->set_file_name(name);
+  }
+
+ private:
+  int save_entry(const char* out, int kind, int start, int count, int* progress);
+  std::unique_ptr<DTamsel> engine_;
+};
+
+// The recorded kind of a requested output kind: 1-6, 8 and 9 keep their
+// value, anything else is a project-only save (0).
+int editor_record_kind(int kind);
+// Whether out names (or is linked to) one of the list's source files.
+bool editor_output_is_source(const char* out, const MPEG_Clip* list);

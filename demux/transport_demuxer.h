@@ -34,7 +34,9 @@ class DeMuxerTransport : public DeMuxer {
   void goto_offset(FileOffset offset) override;
   int parse_gop(GOP* g, int stream_id, int back_step, int bounded) override;
   int read_gop(GOP* g, int stream_id, int first_picture_only) override;
-  int seqhdr_modifier(int, int) override { return 0; }
+  // In-place patches of the video's headers (transport_patch.cpp).
+  int seqhdr_modifier(int stream_id, int bit_rate) override;
+  int vbv_modifier(int stream_id, int vbv_size, int vbv_delay_increment) override;
   // Cuts: whole packets only (transport_trim.cpp).
   using DeMuxer::trim_end;
   int trim_start(BSFile* out, uint8_t* work, int size, FileOffset end) override;
@@ -169,6 +171,11 @@ class DeMuxerTransport : public DeMuxer {
   };
   PayloadPieces payload_pieces();
   bool video_pieces(PayloadPieces* pieces);
+  int patch_pid_for(int stream_id) const;
+  // Calls visit(offset, split, offset2, code) for each sequence header and
+  // picture start code of pid in f; visit returns false to stop.
+  using HeaderVisit = std::function<bool(FileOffset, int, FileOffset, int)>;
+  bool walk_video_headers(BSFile* f, int pid, const HeaderVisit& visit);
   // Copies the pieces into dst; -1 when they do not fit in room.
   static int copy_pieces(const PayloadPieces& pieces, uint8_t* dst, int room);
   bool is_packet_start(FileOffset at);

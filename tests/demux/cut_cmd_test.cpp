@@ -654,3 +654,21 @@ TEST(TransportCut, EndWithoutANextIPictureKeepsTheRestOfTheFile) {
   EXPECT_EQ(Bytes(got.end() - 4, got.end()), Bytes({0, 0, 1, 0xB9}));
   EXPECT_EQ(dev("cut " + q(src) + " 1 -1 /dev/full", nullptr), 1);
 }
+
+TEST(TransportPatch, RewritesTheSameFieldsAsInItsElementaryStream) {
+  const std::string ts = copy_to_temp(fixture("ts_m2.ts"), "p.ts");
+  const std::string es = copy_to_temp(fixture("ts_v.m2v"), "p.m2v");
+  const Bytes before = read_file(ts);
+  const std::string args = " --bit-rate 7000000 --vbv-size 1000000 --vbv-delay-add 100";
+  std::vector<std::string> a, b;
+  ASSERT_EQ(dev("patch " + q(ts) + args, &a), 0);
+  ASSERT_EQ(dev("patch " + q(es) + args, &b), 0);
+  EXPECT_EQ(a, b);
+  EXPECT_EQ(ts_video_es(ts, 256), read_file(es));
+  const Bytes after = read_file(ts);
+  ASSERT_EQ(after.size(), before.size());
+  // Only payload bytes change: every packet header stays.
+  for (size_t i = 0; i < after.size(); i += 188)
+    ASSERT_TRUE(std::equal(after.begin() + long(i), after.begin() + long(i) + 4, before.begin() + long(i))) << i;
+  expect_clean_ts(ts, 256);
+}

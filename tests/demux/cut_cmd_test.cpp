@@ -672,3 +672,15 @@ TEST(TransportPatch, RewritesTheSameFieldsAsInItsElementaryStream) {
     ASSERT_TRUE(std::equal(after.begin() + long(i), after.begin() + long(i) + 4, before.begin() + long(i))) << i;
   expect_clean_ts(ts, 256);
 }
+
+TEST(TransportVbv, ModelReadsLikeTheElementaryStream) {
+  // Distances across GOPs count video bytes, not the packets around them.
+  for (const auto& [ts, es] : std::vector<std::pair<const char*, const char*>>{{"ts_m2.ts", "ts_v.m2v"},
+                                                                               {"ts_m1.ts", "ts_v.m1v"}}) {
+    SCOPED_TRACE(ts);
+    std::vector<std::string> a, b;
+    ASSERT_EQ(dev("vbv " + q(fixture(ts)), &a), 0);
+    ASSERT_EQ(dev("vbv " + q(fixture(es)), &b), 0);
+    EXPECT_EQ(a, b);
+  }
+}

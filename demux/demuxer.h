@@ -90,6 +90,8 @@ class DeMuxer {
   virtual int select_video_es(int stream_id, int pid);
   virtual int select_audio_es(int stream_id, int pid);
   virtual int trim_end(uint8_t* out, int, int);
+  // The end of a cut written to out: bytes written, -1 when a write fell short.
+  virtual int trim_end(uint8_t* work, int size, BSFile* out);
   virtual int copy_bytes(uint8_t* out, int count, FileOffset end);
   virtual int trim_start(BSFile* out, uint8_t* work, int size, FileOffset end);
   virtual int is_same_audio_stream(const FrmHdr*) { return 0; }

@@ -34,7 +34,19 @@ class DeMuxerTransport : public DeMuxer {
   void goto_offset(FileOffset offset) override;
   int parse_gop(GOP* g, int stream_id, int back_step, int bounded) override;
   int read_gop(GOP* g, int stream_id, int first_picture_only) override;
-  int seqhdr_modifier(int, int) override { return 0; }
+  // In-place patches of the video's headers (transport_patch.cpp).
+  int seqhdr_modifier(int stream_id, int bit_rate) override;
+  int vbv_modifier(int stream_id, int vbv_size, int vbv_delay_increment) override;
+  // Cuts: whole packets only (transport_trim.cpp).
+  using DeMuxer::trim_end;
+  int trim_start(BSFile* out, uint8_t* work, int size, FileOffset end) override;
+  int copy_bytes(uint8_t* out, int count, FileOffset end) override;
+  int trim_end(uint8_t* work, int size, BSFile* out) override;
+  // Puts the stored sequence header in front of the first I picture of pid
+  // in the packets of buffer: into zeroed payload before it when there is
+  // room, else as new packets moved in front (returns their bytes; 0 when
+  // they do not fit in capacity).
+  int insert_seqhdr(uint8_t* buffer, int bytes, int capacity, int pid);
   int read_abs(ESBuffer* span) override;
   double load_abs(ESBuffer* span, int count, int end_flag) override;
   int get_pmt_pid() override { return pat_.get_pmt_pid(); }
@@ -158,6 +170,12 @@ class DeMuxerTransport : public DeMuxer {
     int total() const { return n[0] + n[1]; }
   };
   PayloadPieces payload_pieces();
+  bool video_pieces(PayloadPieces* pieces);
+  int patch_pid_for(int stream_id) const;
+  // Calls visit(offset, split, offset2, code) for each sequence header and
+  // picture start code of pid in f; visit returns false to stop.
+  using HeaderVisit = std::function<bool(FileOffset, int, FileOffset, int)>;
+  bool walk_video_headers(BSFile* f, int pid, const HeaderVisit& visit);
   // Copies the pieces into dst; -1 when they do not fit in room.
   static int copy_pieces(const PayloadPieces& pieces, uint8_t* dst, int room);
   bool is_packet_start(FileOffset at);

@@ -22,7 +22,14 @@ int run_vbv(int argc, char** argv) {
     if (!dev_parse_stream(argv[3], &id, &pid)) return dev_usage("vbv", "bad stream '%s'", argv[3]);
   }
   const char* name = argv[1];
-  if (dev_input_of(name, {InputKind::video}, "a video elementary stream", false)) return 1;
+  DevInput in;
+  if (dev_input_of(name, {InputKind::video, InputKind::transport}, "a video elementary or transport stream", false,
+                   &in))
+    return 1;
+  // A transport stream's GOPs start at packets: the video's own bytes are
+  // counted instead, so distances across GOPs leave the packet headers out.
+  const bool packets = in.kind == InputKind::transport;
+  int64_t video_bytes = 0;
   GOPList list(name, id, pid);
   if (!list.is_open() || list.build_index()) return dev_fail("<%s>: cannot index", name);
   VBV vbv;
@@ -36,7 +43,8 @@ int run_vbv(int argc, char** argv) {
   for (int n = list.get_first_gop(&g, 0); n > 0; n = list.next_gop(&g, 0)) {
     if (list.copy_gop(&g, 1) <= 0 || g.valid_bytes() != g.byte_length)
       return dev_fail("<%s>: cannot read the GOP at %llu", name, (unsigned long long)g.start.value());
-    const int64_t base = int64_t(g.start.value());
+    const int64_t base = packets ? video_bytes : int64_t(g.start.value());
+    video_bytes += g.byte_length;
     int pos = 0;
     while (pos < g.byte_length) {
       int code = 0;

@@ -94,6 +94,24 @@ std::string add_frames(const std::string& tc, int frames, int rate) {
   return out;
 }
 
+// The stream with every sequence header but the first removed (12 bytes
+// each: no matrices).
+Bytes one_sequence_header(const Bytes& all) {
+  Bytes one;
+  bool first = true;
+  for (size_t i = 0; i < all.size();) {
+    if (i + 4 <= all.size() && all[i] == 0 && all[i + 1] == 0 && all[i + 2] == 1 && all[i + 3] == 0xB3) {
+      if (!first) {
+        i += 12;
+        continue;
+      }
+      first = false;
+    }
+    one.push_back(all[i++]);
+  }
+  return one;
+}
+
 struct CutCase {
   const char* file;
   int rate;  // time-code frames per second
@@ -158,18 +176,7 @@ TEST(CutCommand, StreamWithOneSequenceHeaderGetsItInFrontOfTheCut) {
   // cut_m1.m1v with every sequence header but the first removed (12 bytes
   // each: no matrices).
   const Bytes all = read_file(fixture("cut_m1.m1v"));
-  Bytes one;
-  bool first = true;
-  for (size_t i = 0; i < all.size();) {
-    if (i + 4 <= all.size() && all[i] == 0 && all[i + 1] == 0 && all[i + 2] == 1 && all[i + 3] == 0xB3) {
-      if (!first) {
-        i += 12;
-        continue;
-      }
-      first = false;
-    }
-    one.push_back(all[i++]);
-  }
+  const Bytes one = one_sequence_header(all);
   const std::string dir = temp_dir();
   write_file(dir + "/one.m1v", one);
   ASSERT_EQ(dev("cut " + q(dir + "/one.m1v") + " 2 -1 " + q(dir + "/a.m1v"), nullptr), 0);
@@ -474,3 +481,229 @@ TEST(ListFiles, SegmentReadsAndIndexesLikeItsSlice) {
 }
 
 }  // namespace
+
+// ---- transport streams ----
+
+namespace {
+
+std::string hex_pid(int pid) {
+  char s[16];
+  std::snprintf(s, sizeof s, "0x%x", pid);
+  return s;
+}
+
+std::vector<std::string> ts_frame_md5s(const std::string& file, int pid) {
+  std::string out;
+  EXPECT_EQ(run("ffmpeg -nostdin -v error -i " + q(file) + " -map 0:i:" + hex_pid(pid) +
+                    " -fps_mode passthrough -f framemd5 - 2>&1",
+                &out),
+            0);
+  std::vector<std::string> md5s;
+  for (const auto& l : split_lines(out))
+    if (!l.empty() && l[0] >= '0' && l[0] <= '9') md5s.push_back(l.substr(l.rfind(',') + 1));
+  return md5s;
+}
+
+// The video of pid as ffmpeg takes it out of the packets.
+Bytes ts_video_es(const std::string& file, int pid) {
+  const std::string es = temp_dir() + "/ts_es.bin";
+  EXPECT_EQ(run("ffmpeg -nostdin -v error -y -i " + q(file) + " -map 0:i:" + hex_pid(pid) +
+                " -c copy -f rawvideo " + q(es) + " 2>&1"),
+            0);
+  return read_file(es);
+}
+
+std::string ts_mux(const std::string& es, const std::string& rate, const std::string& name) {
+  const std::string out = temp_dir() + "/" + name;
+  EXPECT_EQ(run("ffmpeg -nostdin -v error -y -fflags +genpts -r " + rate + " -i " + q(es) +
+                " -map 0:v -c copy -f mpegts " + q(out) + " 2>&1"),
+            0);
+  return out;
+}
+
+// Decoding the video and audio of the cut says nothing, not even at debug
+// level about packet counters.
+// other_programs: a second program's video starts without its headers and
+// ffmpeg's probe says so.
+void expect_clean_ts(const std::string& file, int video_pid, bool other_programs = false) {
+  std::string err, debug;
+  run("ffmpeg -nostdin -v error -i " + q(file) + " -map 0:i:" + hex_pid(video_pid) + " -f null - 2>&1", &err);
+  if (!other_programs) EXPECT_EQ(err, "");
+  run("ffmpeg -nostdin -v debug -i " + q(file) + " -f null - 2>&1", &debug);
+  EXPECT_EQ(debug.find("Continuity check failed"), std::string::npos) << file;
+}
+
+std::string stream_ids(const std::string& file) {
+  std::string out;
+  run("ffprobe -v error -show_entries stream=id,codec_name -of csv=p=0 " + q(file), &out);
+  return out;
+}
+
+Bytes strip_leading_zeros(const Bytes& b) {
+  size_t i = 0;
+  while (i < b.size() && b[i] == 0) ++i;
+  // Keep the two zeros of the start code found behind them.
+  return Bytes(b.begin() + long(i >= 2 ? i - 2 : 0), b.end());
+}
+
+}  // namespace
+
+TEST(TransportCut, GopRangesDecodeCleanlyWithTheSourcePictures) {
+  struct Case {
+    const char* file;
+    const char* stream;
+    int video_pid;
+    int first, last;
+  } cases[] = {
+      {"ts_m2.ts", "", 256, 2, 4},   {"ts_m2.ts", "", 256, 0, 1},          {"ts_m2.ts", "", 256, 1, -1},
+      {"ts_m1.ts", "", 256, 1, 3},   {"ts_late.ts", "", 256, 1, 2},        {"ts_2p.ts", "0xE0:258", 258, 1, 2},
+      {"ts_ac3.ts", "", 256, 3, -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.file) + " " + std::to_string(c.first) + ".." + std::to_string(c.last));
+    const std::string src = fixture(c.file);
+    const std::string opt = *c.stream ? std::string(" --stream ") + c.stream : "";
+    std::vector<std::string> lines;
+    ASSERT_EQ(dev("gops " + q(src) + opt, &lines), 0);
+    std::vector<GopLine> gops;
+    for (const auto& l : lines)
+      if (l.rfind("gop ", 0) == 0)
+        gops.push_back({uint64_t(field_int(l, "start")), uint64_t(field_int(l, "end")),
+                        int(field_int(l, "first_field")), int(field_int(l, "fields")), field(l, "types"),
+                        field(l, "tc")});
+    ASSERT_GT(gops.size(), 4u);
+    const std::string out = temp_dir() + "/cut.ts";
+    ASSERT_EQ(dev("cut " + q(src) + " " + std::to_string(c.first) + " " + std::to_string(c.last) + " " + q(out) + opt,
+                  nullptr),
+              0);
+    const Bytes got = read_file(out);
+    EXPECT_EQ(got.size() % 188, 0u);
+    expect_clean_ts(out, c.video_pid, *c.stream != 0);
+    EXPECT_EQ(stream_ids(out), stream_ids(src));
+    const GopLine& a = gops[size_t(c.first)];
+    const GopLine& z = gops[c.last < 0 ? gops.size() - 1 : size_t(c.last)];
+    const int lead = c.first > 0 ? leading_b(a.types) : 0;
+    const auto all = ts_frame_md5s(src, c.video_pid);
+    const size_t from = size_t(a.first_field / 2 + lead), to = size_t((z.first_field + z.fields) / 2);
+    ASSERT_LE(to, all.size());
+    EXPECT_EQ(ts_frame_md5s(out, c.video_pid), std::vector<std::string>(all.begin() + long(from), all.begin() + long(to)));
+    // The first GOP's time code counts the blanked pictures.
+    EXPECT_EQ(first_time_code(ts_video_es(out, c.video_pid)), add_frames(a.tc, lead, 25));
+  }
+}
+
+TEST(TransportCut, ClosedGopCutZeroesTheBytesBeforeItsFirstHeader) {
+  // The packet where a closed GOP starts also carries the end of the GOP
+  // before: a decoder takes those bytes for a broken picture.
+  const std::string es = fixture("cut_cg.m2v");
+  const std::string src = ts_mux(es, "25", "cg.ts");
+  const auto es_gops = gops_of(es);
+  ASSERT_GT(es_gops.size(), 3u);
+  const Bytes all = read_file(es);
+  const std::string out = temp_dir() + "/cgcut.ts";
+  ASSERT_EQ(dev("cut " + q(src) + " 1 2 " + q(out), nullptr), 0);
+  expect_clean_ts(out, 256);
+  const Bytes video = strip_leading_zeros(ts_video_es(out, 256));
+  const Bytes want(all.begin() + long(es_gops[1].start), all.begin() + long(es_gops[2].end));
+  ASSERT_GT(video.size(), want.size() + 4);
+  EXPECT_TRUE(std::equal(want.begin(), want.end(), video.begin()));
+  EXPECT_EQ(Bytes(video.begin() + long(want.size()), video.begin() + long(want.size()) + 4), Bytes({0, 0, 1, 0xB7}));
+  const auto frames = ts_frame_md5s(src, 256);
+  const size_t from = size_t(es_gops[1].first_field / 2), to = size_t((es_gops[2].first_field + es_gops[2].fields) / 2);
+  EXPECT_EQ(ts_frame_md5s(out, 256), std::vector<std::string>(frames.begin() + long(from), frames.begin() + long(to)));
+}
+
+TEST(TransportCut, StreamWithOneSequenceHeaderGetsOneInserted) {
+  const Bytes all = read_file(fixture("cut_m1.m1v"));
+  const Bytes one = one_sequence_header(all);
+  const std::string dir = temp_dir();
+  write_file(dir + "/one.m1v", one);
+  const std::string one_ts = ts_mux(dir + "/one.m1v", "30000/1001", "one.ts");
+  const std::string full_ts = ts_mux(fixture("cut_m1.m1v"), "30000/1001", "full.ts");
+  ASSERT_EQ(dev("cut " + q(one_ts) + " 2 4 " + q(dir + "/a.ts"), nullptr), 0);
+  ASSERT_EQ(dev("cut " + q(full_ts) + " 2 4 " + q(dir + "/b.ts"), nullptr), 0);
+  expect_clean_ts(dir + "/a.ts", 256);
+  std::string probe;
+  run("ffprobe -v error -show_entries stream=width,height -of csv=p=0 " + q(dir + "/a.ts") + " 2>&1", &probe);
+  EXPECT_NE(probe.find("352,240"), std::string::npos) << probe;
+  const Bytes video = strip_leading_zeros(ts_video_es(dir + "/a.ts", 256));
+  ASSERT_GT(video.size(), 12u);
+  EXPECT_TRUE(std::equal(video.begin(), video.begin() + 12, all.begin()));
+  EXPECT_EQ(ts_frame_md5s(dir + "/a.ts", 256), ts_frame_md5s(dir + "/b.ts", 256));
+}
+
+TEST(TransportCut, EndWithoutANextIPictureKeepsTheRestOfTheFile) {
+  const std::string src = fixture("ts_m2.ts");
+  const Bytes all = read_file(src);
+  const std::string out = temp_dir() + "/rest.ts";
+  std::vector<std::string> lines;
+  ASSERT_EQ(dev("cut " + q(src) + " 1 -1 " + q(out), &lines), 0);
+  ASSERT_FALSE(lines.empty());
+  const long long end_bytes = field_int(lines.back(), "end_bytes");
+  EXPECT_GT(end_bytes, 0);
+  const Bytes got = read_file(out);
+  // The closing packets follow the source's last packets unchanged.
+  const size_t tail = 188 * 50;
+  ASSERT_GT(got.size(), tail + size_t(end_bytes));
+  EXPECT_TRUE(std::equal(all.end() - long(tail), all.end(), got.end() - long(end_bytes) - long(tail)));
+  // The closing packet ends the program.
+  EXPECT_EQ(Bytes(got.end() - 4, got.end()), Bytes({0, 0, 1, 0xB9}));
+  EXPECT_EQ(dev("cut " + q(src) + " 1 -1 /dev/full", nullptr), 1);
+}
+
+TEST(TransportPatch, RewritesTheSameFieldsAsInItsElementaryStream) {
+  const std::string ts = copy_to_temp(fixture("ts_m2.ts"), "p.ts");
+  const std::string es = copy_to_temp(fixture("ts_v.m2v"), "p.m2v");
+  const Bytes before = read_file(ts);
+  const std::string args = " --bit-rate 7000000 --vbv-size 1000000 --vbv-delay-add 100";
+  std::vector<std::string> a, b;
+  ASSERT_EQ(dev("patch " + q(ts) + args, &a), 0);
+  ASSERT_EQ(dev("patch " + q(es) + args, &b), 0);
+  EXPECT_EQ(a, b);
+  EXPECT_EQ(ts_video_es(ts, 256), read_file(es));
+  const Bytes after = read_file(ts);
+  ASSERT_EQ(after.size(), before.size());
+  // Only payload bytes change: every packet header stays.
+  for (size_t i = 0; i < after.size(); i += 188)
+    ASSERT_TRUE(std::equal(after.begin() + long(i), after.begin() + long(i) + 4, before.begin() + long(i))) << i;
+  expect_clean_ts(ts, 256);
+}
+
+TEST(TransportVbv, ModelReadsLikeTheElementaryStream) {
+  // Distances across GOPs count video bytes, not the packets around them.
+  for (const auto& [ts, es] : std::vector<std::pair<const char*, const char*>>{{"ts_m2.ts", "ts_v.m2v"},
+                                                                               {"ts_m1.ts", "ts_v.m1v"}}) {
+    SCOPED_TRACE(ts);
+    std::vector<std::string> a, b;
+    ASSERT_EQ(dev("vbv " + q(fixture(ts)), &a), 0);
+    ASSERT_EQ(dev("vbv " + q(fixture(es)), &b), 0);
+    EXPECT_EQ(a, b);
+  }
+}
+
+TEST(TransportCut, DamagedStreamsGiveCutsOrRefusalsWithoutCrashing) {
+  const Bytes all = read_file(fixture("ts_m2.ts"));
+  std::mt19937 rng(7);
+  std::vector<std::pair<std::string, Bytes>> variants;
+  variants.push_back({"truncated", Bytes(all.begin(), all.begin() + long(all.size() * 6 / 10) + 77)});
+  Bytes flipped = all;
+  for (int k = 0; k < 300; ++k) flipped[rng() % flipped.size()] ^= uint8_t(1 << (rng() % 8));
+  variants.push_back({"flipped", flipped});
+  Bytes junk(100, 0x47);
+  junk.insert(junk.end(), all.begin(), all.end());
+  variants.push_back({"junk", junk});
+  Bytes shuffled = all;
+  for (int k = 0; k < 40; ++k) {
+    const size_t a = 188 * (rng() % (all.size() / 188)), b = 188 * (rng() % (all.size() / 188));
+    std::swap_ranges(shuffled.begin() + long(a), shuffled.begin() + long(a) + 188, shuffled.begin() + long(b));
+  }
+  variants.push_back({"shuffled", shuffled});
+  for (const auto& [name, bytes] : variants) {
+    SCOPED_TRACE(name);
+    const std::string in = temp_dir() + "/bad.ts", out = temp_dir() + "/badcut.ts";
+    write_file(in, bytes);
+    const int rc = dev("cut " + q(in) + " 1 3 " + q(out), nullptr);
+    EXPECT_TRUE(rc == 0 || rc == 1) << rc;
+    if (rc == 0) EXPECT_EQ(read_file(out).size() % 188, 0u);
+  }
+}

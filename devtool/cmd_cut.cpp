@@ -31,7 +31,8 @@ int run_cut(int argc, char** argv) {
   if (last >= 0 && last < first) return dev_usage("cut", "LAST %lld before FIRST %lld", last, first);
   const char* name = argv[1];
   const char* out_name = argv[4];
-  if (dev_input_of(name, {InputKind::video}, "a video elementary stream", false)) return 1;
+  if (dev_input_of(name, {InputKind::video, InputKind::program}, "a video elementary or program stream", false))
+    return 1;
   GOPList list(name, id, pid);
   if (!list.is_open() || list.build_index()) return dev_fail("<%s>: cannot index", name);
   BSFile probe_in(name, 1);
@@ -83,7 +84,8 @@ int run_cut(int argc, char** argv) {
     if (out.write(buf.get(), size_t(n)) != size_t(n)) return dev_fail("<%s>: short write", out_name);
     copied += unsigned(n);
   }
-  const int end_bytes = dmx->trim_end(buf.get(), 0, 0);
+  const int end_bytes = dmx->trim_end(buf.get(), kCopyBuffer, 0);
+  if (end_bytes < 0) return dev_fail("<%s>: the end of GOP %lld does not fit the copy buffer", out_name, last);
   if (end_bytes > 0 && out.write(buf.get(), size_t(end_bytes)) != size_t(end_bytes))
     return dev_fail("<%s>: short write", out_name);
   std::printf("cut first=%lld last=%lld start_bytes=%d copied=%llu end_bytes=%d bytes=%llu\n", first,

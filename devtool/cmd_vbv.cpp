@@ -22,21 +22,26 @@ int run_vbv(int argc, char** argv) {
     if (!dev_parse_stream(argv[3], &id, &pid)) return dev_usage("vbv", "bad stream '%s'", argv[3]);
   }
   const char* name = argv[1];
-  if (dev_input_of(name, {InputKind::video}, "a video elementary stream", false)) return 1;
+  if (dev_input_of(name, {InputKind::video, InputKind::program}, "a video elementary or program stream", false))
+    return 1;
   GOPList list(name, id, pid);
   if (!list.is_open() || list.build_index()) return dev_fail("<%s>: cannot index", name);
   VBV vbv;
   vbv.init(list.get_seqhdr());
 
   long long pictures = 0, equal = 0;
-  int64_t prev_pic = -1;  // file offset of the previous picture start code
+  int64_t video_bytes = 0;
+  int64_t prev_pic = -1;  // video offset of the previous picture start code
   int64_t prev_end = -1;  // the first header start code after it
   GOP g;
   PicHdr pic;
   for (int n = list.get_first_gop(&g, 0); n > 0; n = list.next_gop(&g, 0)) {
     if (list.copy_gop(&g, 1) <= 0 || g.valid_bytes() != g.byte_length)
       return dev_fail("<%s>: cannot read the GOP at %llu", name, (unsigned long long)g.start.value());
-    const int64_t base = int64_t(g.start.value());
+    // Offsets count video bytes: in a program stream the GOPs' file offsets
+    // also count the packet headers between them.
+    const int64_t base = video_bytes;
+    video_bytes += g.byte_length;
     int pos = 0;
     while (pos < g.byte_length) {
       int code = 0;

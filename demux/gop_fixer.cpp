@@ -126,7 +126,8 @@ bool GopFixer::read_chunk() {
     }
     if (r & DeMuxerProgram::kHeaderError) {
       // Stepped over like the demultiplexer does: 6 bytes from the start code.
-      ps_->skip_packet();
+      const uint64_t next = ps_->current_offset().value() + uint64_t(ps_->packet().start_code_offset) + 6;
+      ps_->goto_offset(FileOffset::from_u64(next));
       continue;
     }
     const auto& k = ps_->packet();

@@ -83,6 +83,18 @@ class DeMuxerProgram : public DeMuxer {
   int get_payload(uint8_t* buffer, int count) override;
   int is_same_audio_stream(const FrmHdr* h) override;
   int select_audio_es(int stream_id, int pid) override;
+  // Cutting (program_trim.cpp). Packets keep their sizes throughout.
+  int trim_start(BSFile* out, uint8_t* work, int size, FileOffset end) override;
+  // The end of a stretch into out (size bytes); -1 when it does not fit.
+  using DeMuxer::trim_end;
+  int trim_end(uint8_t* out, int size, int) override;
+  int vbv_modifier(int stream_id, int vbv_size, int vbv_delay_increment) override;
+  // One whole pack carrying the system header / the sequence header, its
+  // SCR two / one packs before the cut's first pack; 0 when none fits.
+  int format_syshdr_packet(uint8_t* buffer, int size);
+  int format_seqhdr_packet(uint8_t* buffer, int size);
+  // The spacing of the file's packs: 2324 for CD sectors, else 2048.
+  int pack_size();
   int get_stream_flag() override { return (pkt_.flags & kPackBefore) ? 1 : 0; }
   double get_stored_time() override { return pkt_.scr; }
 
@@ -210,4 +222,8 @@ class DeMuxerProgram : public DeMuxer {
   SysHdr sys_hdr_;
   int decode_system_headers_ = 0;  // while the source set-up scans
   int announced_streams_ = 0, announced_av_ = 0;
+  double trim_scr_ = kNoTime;  // SCR of the first pack of a cut
+  int pack_size_ = 0;          // measured on first use
+  int pack_mpeg2_ = 1;
+  int write_pack_header(uint8_t* b, double scr) const;
 };

@@ -269,8 +269,9 @@ int DeMuxerTransport::trim_start(BSFile* out, uint8_t* work, int size, FileOffse
 
 int DeMuxer::trim_end(uint8_t* work, int size, BSFile* out) {
   if (!out || !work || size < 4) return 0;
-  const int n = trim_end(work, 0, 0);
-  if (out->write(work, size_t(n)) != size_t(n)) return -1;
+  const int n = trim_end(work, size, 0);
+  if (n < 0) return -1;  // the end does not fit the work buffer
+  if (n > 0 && out->write(work, size_t(n)) != size_t(n)) return -1;
   return n;
 }
 

@@ -238,11 +238,7 @@ int DeMuxer::set_seqhdr_bit_rate(BSFile* f, int v, FileOffset at) {
 
 // ---- the modifiers of elementary streams ----------------------------------------------
 
-namespace {
-
-// The file of a demultiplexer opened for update; null with a trace when it
-// cannot be (lists of files are read-only).
-std::unique_ptr<BSFile> open_for_update(const std::string& name, const char* who) {
+std::unique_ptr<BSFile> demux_open_for_update(const std::string& name, const char* who) {
   int err = 0;
   auto f = std::make_unique<BSFile>(name.c_str(), 3, &err);
   if (err || !f->is_open() || f->kind() != BSFile::Kind::plain) {
@@ -252,15 +248,13 @@ std::unique_ptr<BSFile> open_for_update(const std::string& name, const char* who
   return f;
 }
 
-}  // namespace
-
 int DeMuxer::seqhdr_modifier(int /*stream_id*/, int bit_rate) {
   if (src_.name.empty()) {
     trace("DeMuxer::seqhdr_modifier (ERROR): fname=nil\n");
     return -1;
   }
   const FileOffset keep = current_offset();
-  auto u = open_for_update(src_.name, "seqhdr_modifier");
+  auto u = demux_open_for_update(src_.name, "seqhdr_modifier");
   if (!u) return -1;
   const int v = to_bit_rate_value(bit_rate);
   int count = 0;
@@ -296,7 +290,7 @@ int DeMuxer::vbv_modifier(int stream_id, int vbv_size, int increment) {
   }
   const int code = vbv_size ? to_vbv_size_code(vbv_size) : 0;
   const FileOffset keep = current_offset();
-  auto u = open_for_update(src_.name, "vbv_modifier");
+  auto u = demux_open_for_update(src_.name, "vbv_modifier");
   if (!u) return -1;
   int pictures = 0;
   bool failed = false;

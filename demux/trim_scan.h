@@ -6,6 +6,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <string>
+
+class BSFile;
 
 struct TrimScan {
   int i_pictures = 0;
@@ -36,3 +40,7 @@ struct TrimScan {
 // header alone for MPEG-1 video, the header and its coding extension for
 // MPEG-2.
 inline int trim_min_picture_bytes(bool mpeg2) { return mpeg2 ? 32 : 9; }
+
+// The file of a demultiplexer opened for update; null with a trace when it
+// cannot be (lists of files are read-only).
+std::unique_ptr<BSFile> demux_open_for_update(const std::string& name, const char* who);

@@ -31,7 +31,8 @@ int run_cut(int argc, char** argv) {
   if (last >= 0 && last < first) return dev_usage("cut", "LAST %lld before FIRST %lld", last, first);
   const char* name = argv[1];
   const char* out_name = argv[4];
-  if (dev_input_of(name, {InputKind::video, InputKind::transport}, "a video elementary or transport stream", false))
+  if (dev_input_of(name, {InputKind::video, InputKind::program, InputKind::transport},
+                   "a video elementary, program or transport stream", false))
     return 1;
   GOPList list(name, id, pid);
   if (!list.is_open() || list.build_index()) return dev_fail("<%s>: cannot index", name);

@@ -25,7 +25,8 @@ int run_patch(int argc, char** argv) {
     else return dev_usage("patch", "bad option or value '%s %s'", argv[i], argv[i + 1]);
   }
   const char* name = argv[1];
-  if (dev_input_of(name, {InputKind::video, InputKind::transport}, "a video elementary or transport stream", false))
+  if (dev_input_of(name, {InputKind::video, InputKind::program, InputKind::transport},
+                   "a video elementary, program or transport stream", false))
     return 1;
   std::unique_ptr<DeMuxer> dmx(demuxer_create(name, 0));
   if (!dmx) return dev_fail("<%s>: cannot open", name);

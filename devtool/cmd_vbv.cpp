@@ -23,12 +23,12 @@ int run_vbv(int argc, char** argv) {
   }
   const char* name = argv[1];
   DevInput in;
-  if (dev_input_of(name, {InputKind::video, InputKind::transport}, "a video elementary or transport stream", false,
-                   &in))
+  if (dev_input_of(name, {InputKind::video, InputKind::program, InputKind::transport},
+                   "a video elementary, program or transport stream", false, &in))
     return 1;
-  // A transport stream's GOPs start at packets: the video's own bytes are
+  // The GOPs of a system stream start at packets: the video's own bytes are
   // counted instead, so distances across GOPs leave the packet headers out.
-  const bool packets = in.kind == InputKind::transport;
+  const bool packets = in.kind != InputKind::video;
   int64_t video_bytes = 0;
   GOPList list(name, id, pid);
   if (!list.is_open() || list.build_index()) return dev_fail("<%s>: cannot index", name);
@@ -36,7 +36,8 @@ int run_vbv(int argc, char** argv) {
   vbv.init(list.get_seqhdr());
 
   long long pictures = 0, equal = 0;
-  int64_t prev_pic = -1;  // file offset of the previous picture start code
+  int64_t video_bytes = 0;
+  int64_t prev_pic = -1;  // video offset of the previous picture start code
   int64_t prev_end = -1;  // the first header start code after it
   GOP g;
   PicHdr pic;

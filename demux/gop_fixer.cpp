@@ -1,0 +1,382 @@
+// GOP time-code repair over video elementary streams and program streams.
+// The video bytes are gathered with the file offset of every chunk, so a
+// header split by packet boundaries is still written at its real bytes.
+#include "demux/gop_fixer.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "demux/demuxer_cache.h"
+#include "demux/program.h"
+#include "demux/trim_scan.h"
+#include "foundation/bsfile.h"
+#include "foundation/gop_header.h"
+#include "foundation/pic_header.h"
+#include "foundation/probe.h"
+#include "foundation/seq_header.h"
+#include "foundation/trace.h"
+#include "foundation/video_finders.h"
+
+namespace {
+
+constexpr int kChunk = 64 * 1024;
+constexpr int kSeqNeed = 160;  // header, matrices and the extension
+constexpr int kGopBytes = 8;
+constexpr int kCopyBlock = 32768;
+
+}  // namespace
+
+GopFixer::GopFixer() = default;
+GopFixer::~GopFixer() { close(); }
+
+void GopFixer::cleanup() {
+  dmx_.reset();
+  ps_ = nullptr;
+  in_.reset();
+  upd_.reset();
+  out_.reset();
+  src_.reset();
+  held_.clear();
+  pieces_.clear();
+  errors_.clear();
+  base_ = total_ = 0;
+  position_ = 0;
+  at_end_ = failed_ = false;
+  fields_ = 0;
+  field_position_ = 0;
+  first_frame_ = -1;
+  gops_ = long_gops_ = 0;
+  have_seq_ = false;
+  fixed_ = 0;
+  fixing_ = fix_done_ = false;
+  copied_ = 0;
+  read_only_ = -1;
+  name_.clear();
+  type_ = 0;
+}
+
+int GopFixer::init(const char* name) {
+  if (!name || !*name) return 1;
+  int64_t t = 0;
+  FileOffset size;
+  if (!demux_file_stamp(name, &t, &size)) {
+    trace("GopFixer::init (ERROR): <%s> cannot be read\n", name);
+    return 1;
+  }
+  if (name_ == name && t == mtime_ && size.value() == size_ && type_) return 0;
+  cleanup();
+  const int type = mpegfile_get_stream_type(name);
+  if (type == 2 || type == 3) {
+    int err = 0;
+    in_ = std::make_unique<BSFile>(name, 1, &err);
+    if (err || !in_->is_open()) {
+      in_.reset();
+      return 1;
+    }
+  } else if (type >= 4 && type <= 7) {
+    dmx_.reset(demuxer_create(name, 0));
+    ps_ = dynamic_cast<DeMuxerProgram*>(dmx_.get());
+    int ids[16];
+    const int n = ps_ ? dmx_->get_video_es_list(ids, 16, nullptr) : 0;
+    if (n <= 0) {
+      trace("GopFixer::init (ERROR): <%s> has no video stream\n", name);
+      dmx_.reset();
+      ps_ = nullptr;
+      return 1;
+    }
+    video_id_ = ids[0];
+    dmx_->goto_offset(FileOffset());
+  } else {
+    trace("GopFixer::init (ERROR): <%s>: stream type %d is not handled\n", name, type);
+    return 1;
+  }
+  name_ = name;
+  type_ = type;
+  mtime_ = t;
+  size_ = size.value();
+  is_read_only();
+  return 0;
+}
+
+void GopFixer::set_out_fname(const char* name) { out_name_ = name ? name : ""; }
+
+int GopFixer::is_read_only() {
+  if (read_only_ < 0) read_only_ = name_.empty() || !demux_open_for_update(name_, "GopFixer::is_read_only") ? 1 : 0;
+  return read_only_;
+}
+
+bool GopFixer::read_chunk() {
+  if (in_) {
+    const size_t old = held_.size();
+    held_.resize(old + kChunk);
+    const size_t got = in_->read(held_.data() + old, kChunk);
+    held_.resize(old + got);
+    if (got == 0) return false;
+    pieces_.push_back({total_, position_});
+    total_ += int64_t(got);
+    position_ += got;
+    return true;
+  }
+  for (;;) {
+    const int r = ps_->next_ps_packet(0);
+    if (!(r & DeMuxerProgram::kPesFound)) {
+      position_ = size_;
+      return false;
+    }
+    if (r & DeMuxerProgram::kHeaderError) {
+      // Stepped over like the demultiplexer does: 6 bytes from the start code.
+      const uint64_t next = ps_->current_offset().value() + uint64_t(ps_->packet().start_code_offset) + 6;
+      ps_->goto_offset(FileOffset::from_u64(next));
+      continue;
+    }
+    const auto& k = ps_->packet();
+    if (k.stream_id != video_id_ || k.payload_size <= 0) {
+      if (!ps_->skip_packet()) return false;
+      continue;
+    }
+    const uint64_t file = ps_->current_offset().value() + uint64_t(k.payload_offset);
+    const int want = k.payload_size;
+    const size_t old = held_.size();
+    held_.resize(old + size_t(want));
+    const int got = ps_->get_payload(held_.data() + old, want);
+    held_.resize(old + size_t(std::max(got, 0)));
+    position_ = ps_->current_offset().value();
+    if (got <= 0) continue;
+    pieces_.push_back({total_, file});
+    total_ += got;
+    return true;
+  }
+}
+
+bool GopFixer::file_of(int64_t a, uint64_t* file) const {
+  size_t j = pieces_.size();
+  while (j > 0 && pieces_[j - 1].at > a) --j;
+  if (j == 0) return false;
+  *file = pieces_[j - 1].file + uint64_t(a - pieces_[j - 1].at);
+  return true;
+}
+
+void GopFixer::check_gop(const uint8_t* h, int n, int64_t at) {
+  GopHdr g;
+  g.set_frame_rate(rate_);
+  if (g.decode(h, n) <= 0) return;
+  if (fields_ & 1) trace("GopFixer: odd field count %d before the GOP at video offset %lld\n", fields_, (long long)at);
+  const int found = g.get_frame();
+  if (first_frame_ < 0) {
+    first_frame_ = found;
+    drop_ = g.get_drop_frame_flag();
+    fields_ = 0;
+    field_position_ = int64_t(found) * 2;
+  }
+  // Fields rounded up: a GOP one field longer than the limit is long.
+  if ((fields_ + 1) / 2 > gop_limit_) ++long_gops_;
+  field_position_ += fields_;
+  fields_ = 0;
+  ++gops_;
+  if (std::llabs(2 * int64_t(found) - field_position_) <= 2) return;
+  GopTimeRecord r;
+  r.expected.set_frame_rate(rate_);
+  r.expected.init(drop_);
+  r.expected.smpte_4_gop(int((field_position_ + 1) / 2));
+  r.found = g.time;
+  uint64_t first = 0, last = 0;
+  if (!file_of(at, &first) || !file_of(at + kGopBytes - 1, &last)) return;
+  r.start = FileOffset::from_u64(first);
+  if (last == first + kGopBytes - 1) {
+    r.offset = r.start;
+    r.count = kGopBytes;
+  } else {
+    // The piece holding the header's end: where it starts and how many of
+    // the header's bytes it holds.
+    size_t j = pieces_.size();
+    while (j > 0 && pieces_[j - 1].at > at + kGopBytes - 1) --j;
+    const Piece& p = pieces_[j - 1];
+    r.offset = FileOffset::from_u64(p.file);
+    r.count = int(at + kGopBytes - p.at);
+    if (j >= 2 && pieces_[j - 2].at > at) {
+      trace("GopFixer: GOP header at video offset %lld spans three packets, not rewritten\n", (long long)at);
+      return;
+    }
+  }
+  errors_.push_back(r);
+}
+
+int GopFixer::parse(int max_gops) {
+  int checked = 0;
+  const int n = int(held_.size());
+  const bool eof = at_end_;
+  const int m = trim_min_picture_bytes(mpeg2_ != 0);
+  int pos = 0;
+  while (n - pos >= 4 && checked < max_gops) {
+    int code = 0;
+    const int at = pos + find_next_header_start(held_.data() + pos, n - pos, &code);
+    if (code == 0xFFF) {
+      pos = std::max(pos, n - 3);
+      break;
+    }
+    const int behind = n - at;
+    const uint8_t* h = held_.data() + at;
+    if (code == 0x1B3) {
+      if (behind < kSeqNeed && !eof) {
+        pos = at;
+        break;
+      }
+      if (!have_seq_) {
+        SeqHdr s;
+        if (s.decode(h, behind) > 0 && !s.invalid) {
+          have_seq_ = true;
+          rate_ = s.get_frame_rate();
+          progressive_ = s.get_progressive_sequence();
+          mpeg2_ = s.seq_ext ? 1 : 0;
+          gop_limit_ = rate_ <= 25.0 ? 15 : 18;
+        }
+      }
+      pos = at + 4;
+    } else if (code == 0x1B8) {
+      if (behind < kGopBytes) {
+        pos = at;
+        break;
+      }
+      check_gop(h, behind, base_ + at);
+      ++checked;
+      pos = at + kGopBytes;
+    } else {
+      if (behind < m && !eof) {
+        pos = at;
+        break;
+      }
+      PicHdr pic;
+      if (pic.decode(h, behind) > 0) fields_ += pic.get_field_count(progressive_);
+      pos = at + 4;
+    }
+  }
+  held_.erase(held_.begin(), held_.begin() + pos);
+  base_ += pos;
+  size_t drop = 0;
+  while (drop + 1 < pieces_.size() && pieces_[drop + 1].at <= base_) ++drop;
+  pieces_.erase(pieces_.begin(), pieces_.begin() + long(drop));
+  return checked;
+}
+
+int GopFixer::scan() {
+  if (at_end_) return 0;
+  if (!in_ && !ps_) {
+    trace("GopFixer::scan (ERROR): nothing open\n");
+    return -1;
+  }
+  const uint64_t from = position_;
+  int checked = 0;
+  while (checked < 2) {
+    checked += parse(2 - checked);
+    if (checked >= 2) break;
+    if (!read_chunk()) {
+      at_end_ = true;
+      parse(1 << 30);
+      break;
+    }
+  }
+  const uint64_t moved = position_ > from ? position_ - from : 0;
+  return at_end_ && moved == 0 ? 0 : int(std::max<uint64_t>(moved, 1));
+}
+
+bool GopFixer::copy_to(uint64_t target) {
+  target = std::min(target, size_);
+  std::vector<uint8_t> b(kCopyBlock);
+  while (copied_ < target) {
+    const size_t want = size_t(std::min<uint64_t>(kCopyBlock, target - copied_));
+    src_->seek(FileOffset::from_u64(copied_), 0);
+    out_->seek(FileOffset::from_u64(copied_), 0);
+    const size_t got = src_->read(b.data(), want);
+    if (got != want) {
+      trace("ERROR (GopFixer): read %zu of %zu bytes at %llu\n", got, want, (unsigned long long)copied_);
+      return false;
+    }
+    if (out_->write(b.data(), got) != got) {
+      trace("ERROR (GopFixer): short write to <%s>\n", out_name_.c_str());
+      return false;
+    }
+    copied_ += got;
+  }
+  return true;
+}
+
+int GopFixer::fix() {
+  if (name_.empty() || failed_) return -1;
+  if (fix_done_) return fixed_;
+  if (!fixing_) {
+    if (errors_.empty()) {
+      trace("GopFixer::fix (): nothing to fix\n");
+      fix_done_ = true;
+      return 0;
+    }
+    if (!out_name_.empty()) {
+      int e1 = 0, e2 = 0;
+      src_ = std::make_unique<BSFile>(name_.c_str(), 1, &e1);
+      out_ = std::make_unique<BSFile>(out_name_.c_str(), 2, &e2);
+      if (e1 || e2 || !src_->is_open() || !out_->is_open() || out_->kind() != BSFile::Kind::plain) {
+        trace("ERROR (GopFixer::fix): cannot open <%s> to write\n", out_name_.c_str());
+        failed_ = true;
+        return -1;
+      }
+    } else {
+      upd_ = demux_open_for_update(name_, "GopFixer::fix");
+      if (!upd_) {
+        failed_ = true;
+        return -1;
+      }
+    }
+    fixing_ = true;
+  }
+  BSFile* from = upd_ ? upd_.get() : src_.get();
+  BSFile* to = upd_ ? upd_.get() : out_.get();
+  for (int step = 0; step < 2 && fixed_ < int(errors_.size()); ++step) {
+    const GopTimeRecord& r = errors_[size_t(fixed_)];
+    auto where = [&](int j) {
+      const int first = kGopBytes - r.count;
+      return j < first ? r.start.value() + uint64_t(j) : r.offset.value() + uint64_t(j - first);
+    };
+    if (out_ && !copy_to(std::max(r.offset.value() + 2048, where(7) + 1))) {
+      failed_ = true;
+      return -1;
+    }
+    uint8_t last = 0;
+    from->seek(FileOffset::from_u64(where(7)), 0);
+    if (from->read(&last, 1) != 1) {
+      failed_ = true;
+      return -1;
+    }
+    const uint32_t w = r.expected.to_gop_bits();
+    const uint8_t bytes[4] = {uint8_t(w >> 17), uint8_t(w >> 9), uint8_t(w >> 1),
+                              uint8_t(((w << 7) & 0x80) | (last & 0x7F))};
+    for (int j = 0; j < 4; ++j) {
+      to->seek(FileOffset::from_u64(where(4 + j)), 0);
+      if (to->write(bytes + j, 1) != 1) {
+        trace("ERROR (GopFixer::fix): short write at %llu\n", (unsigned long long)where(4 + j));
+        failed_ = true;
+        return -1;
+      }
+    }
+    ++fixed_;
+  }
+  if (fixed_ == int(errors_.size())) {
+    if (out_ && !copy_to(size_)) {
+      failed_ = true;
+      return -1;
+    }
+    out_.reset();
+    src_.reset();
+    upd_.reset();
+    fix_done_ = true;
+  }
+  return fixed_;
+}
+
+int GopFixer::close() {
+  int r = 0;
+  if (out_ && src_ && !failed_ && !copy_to(size_)) r = -1;
+  out_.reset();
+  src_.reset();
+  upd_.reset();
+  return r;
+}

@@ -1,0 +1,111 @@
+// GopFixer: checks that every GOP time code of a video elementary stream or
+// a program stream follows from the fields displayed before it, counts GOPs
+// that are too long and rewrites the wrong time codes in place or into a
+// copy. Scan and fix work in short steps so a job thread can poll between
+// calls. Only the time-code bytes ever change: sizes stay, so sectors stay.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "foundation/file_offset.h"
+#include "foundation/timecode.h"
+
+class BSFile;
+class DeMuxer;
+class DeMuxerProgram;
+
+// One GOP header whose time code is wrong. The header may be split by a
+// packet boundary: its first 8 - count bytes lie at start, the others at
+// offset (offset == start and count 8 when it is whole).
+struct GopTimeRecord {
+  FileOffset offset;
+  int32_t count = 8;
+  FileOffset start;
+  SMPTE_TimeCode expected;
+  SMPTE_TimeCode found;
+};
+
+class GopFixer {
+ public:
+  GopFixer();
+  ~GopFixer();
+  GopFixer(const GopFixer&) = delete;
+  GopFixer& operator=(const GopFixer&) = delete;
+
+  // 0 ready, 1 unknown stream type or unreadable file. The same unchanged
+  // file keeps the state reached.
+  int init(const char* name);
+  // A copy to write the repaired stream to; null or empty: repair in place.
+  void set_out_fname(const char* name);
+  // One step over at most 2 new GOP headers: the bytes advanced, 0 once the
+  // whole file was scanned, -1 on a read failure.
+  int scan();
+  // One step over at most 2 records: the records fixed so far, -1 when a
+  // file cannot be opened, read or written (the input is then unchanged
+  // unless it is repaired in place and the failure came late).
+  int fix();
+  // Every record fixed and a copy completed.
+  bool fix_done() const { return fix_done_; }
+  // Finishes a copy; -1 when it could not be completed.
+  int close();
+  void cleanup();
+
+  int get_error_count() const { return int(errors_.size()); }
+  int get_error_fix_count() const { return fixed_; }
+  int get_long_gop_count() const { return long_gops_; }
+  int get_gop_count() const { return gops_; }
+  const std::vector<GopTimeRecord>& errors() const { return errors_; }
+  uint64_t get_file_size() const { return size_; }
+  uint64_t get_position() const { return position_; }
+  bool at_end() const { return at_end_; }
+  // 1 unless the file can be opened for writing.
+  int is_read_only();
+
+ private:
+  struct Piece {
+    int64_t at;  // video offset of the chunk's first byte
+    uint64_t file;
+  };
+  // Appends the next chunk of video bytes; false at the end or on failure.
+  bool read_chunk();
+  // Parses the held bytes; returns GOP headers checked.
+  int parse(int max_gops);
+  void check_gop(const uint8_t* h, int n, int64_t at);
+  // File offset of video offset a; false when it lies before the pieces.
+  bool file_of(int64_t a, uint64_t* file) const;
+  bool copy_to(uint64_t target);
+
+  std::string name_, out_name_;
+  int type_ = 0;
+  int64_t mtime_ = 0;
+  uint64_t size_ = 0;
+  std::unique_ptr<DeMuxer> dmx_;
+  DeMuxerProgram* ps_ = nullptr;
+  std::unique_ptr<BSFile> in_;  // elementary streams: read directly
+  int video_id_ = 0xE0;
+  std::vector<uint8_t> held_;
+  std::vector<Piece> pieces_;
+  int64_t base_ = 0, total_ = 0;
+  uint64_t position_ = 0;
+  bool at_end_ = false, failed_ = false;
+  // Time-code state.
+  int fields_ = 0;
+  int64_t field_position_ = 0;
+  int first_frame_ = -1;
+  int gops_ = 0, long_gops_ = 0, gop_limit_ = 15;
+  double rate_ = 25.0;
+  int progressive_ = 1;
+  int mpeg2_ = 1;
+  int drop_ = 0;
+  bool have_seq_ = false;
+  std::vector<GopTimeRecord> errors_;
+  // Fixing.
+  int fixed_ = 0;
+  bool fixing_ = false, fix_done_ = false;
+  std::unique_ptr<BSFile> upd_, out_, src_;
+  uint64_t copied_ = 0;
+  int read_only_ = -1;
+};

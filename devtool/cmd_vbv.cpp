@@ -36,7 +36,6 @@ int run_vbv(int argc, char** argv) {
   vbv.init(list.get_seqhdr());
 
   long long pictures = 0, equal = 0;
-  int64_t video_bytes = 0;
   int64_t prev_pic = -1;  // video offset of the previous picture start code
   int64_t prev_end = -1;  // the first header start code after it
   GOP g;

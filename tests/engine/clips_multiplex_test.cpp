@@ -160,6 +160,28 @@ TEST(ClipMultiplex, AudioFramesOfChosenStream) {
   }
 }
 
+// Every kind of DVD audio has frame facts: LPCM in packs of 1/60 s, not the
+// fallback period of an unknown stream.
+TEST(ClipMultiplex, DvdAudioKindsHaveTheirFramePeriod) {
+  struct Case {
+    int id;
+    double period;
+  } cases[] = {{0x80, 1536.0 / 48000}, {0xC0, 1152.0 / 48000}, {0xA0, 1.0 / 60}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.id);
+    DAList list;
+    ASSERT_EQ(list.init(tsupport::fixture("ps_dvd.vob").c_str(), k.id, 0), 0);
+    EXPECT_NEAR(list.get_frame_period(), k.period, 1e-9);
+    EXPECT_NEAR(list.get_length(), 6.0, 0.1);
+    Clip c = verified("ps_dvd.vob");
+    if (c.audio_stream_id != k.id) {
+      EXPECT_EQ(clip_select_audio_stream(&c, k.id, 0), 1);
+    }
+    EXPECT_NEAR(clip_get_frame_period(&c), k.period, 1e-9);
+    EXPECT_NEAR(clip_get_length_time(&c), 6.0, 0.1);
+  }
+}
+
 // A stream id the user asked for is kept even when another stream would be
 // chosen by itself.
 TEST(ClipMultiplex, ExplicitAudioIdIsNotReplaced) {

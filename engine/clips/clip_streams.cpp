@@ -412,3 +412,57 @@ MPEG_Clip* mpeg_clip_get_audio_range(MPEG_Clip* list, int sample_rate, int layer
   }
   return clip_update(copy);
 }
+
+namespace {
+
+// The audio streams of a clip's file in list order (the tracks a user picks
+// from), at most eight.
+std::vector<ESData> audio_tracks(const Clip* c) {
+  std::vector<ESData> out;
+  for (ESData& e : file_streams(c))
+    if (!e.is_video() && e.is_audio() && out.size() < 8) out.push_back(std::move(e));
+  return out;
+}
+
+int audio_mode(const ESData& e) {
+  if (e.ac3) return 4;
+  if (e.lpcm) return 5;
+  const FrmHdr* h = e.get_audio_header();
+  return h ? h->mode : -1;
+}
+
+bool same_audio(const ESData& a, const ESData& b) {
+  return a.sample_rate == b.sample_rate && a.get_channel_count() == b.get_channel_count() && a.layer == b.layer &&
+         a.audio_bit_rate == b.audio_bit_rate && audio_mode(a) == audio_mode(b);
+}
+
+}  // namespace
+
+MPEG_Clip* mpeg_clip_select_audio_track(const MPEG_Clip* list, int index) {
+  if (!list) {
+    trace("ERROR (mpegclip_select_audio_track): in_list=nil\n");
+    return nullptr;
+  }
+  const std::vector<ESData> head = audio_tracks(list);
+  if (index < 0 || index >= int(head.size()) || index >= list->audio_stream_count) {
+    trace("ERROR (mpegclip_select_audio_track): track %d of %d\n", index, int(head.size()));
+    return nullptr;
+  }
+  const ESData& ref = head[size_t(index)];
+  MPEG_Clip *out = nullptr, *tail = nullptr;
+  for (const MPEG_Clip* c = list; c; c = c->next) {
+    const std::vector<ESData> tracks = c == list ? head : audio_tracks(c);
+    if (index >= int(tracks.size()) || !same_audio(tracks[size_t(index)], ref)) {
+      trace("ERROR (mpegclip_select_audio_track): clip <%s> has no track %d like the first clip's\n",
+            c->get_file_name() ? c->get_file_name() : "", index);
+      mpeg_clip_list_free(out);
+      return nullptr;
+    }
+    auto* copy = new MPEG_Clip(*c);
+    copy->next = copy->prev = nullptr;
+    const ESData& t = tracks[size_t(index)];
+    clip_select_audio_stream(copy, t.stream_id, t.pid);
+    clip_list_link(&out, &tail, copy);
+  }
+  return out;
+}

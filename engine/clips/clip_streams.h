@@ -33,3 +33,8 @@ int mpeg_clip_get_audio_es_data(MPEG_Clip* c, ESData* out);
 // and each clip's audio never drifts from its video by a frame or more.
 MPEG_Clip* mpeg_clip_get_audio_range(MPEG_Clip* list, int sample_rate, int layer, double frame_rate);
 void mpeg_clip_video_2_audio(MPEG_Clip* c, int sample_rate, int layer, double frame_rate);
+
+// A new list with audio track `index` (the file's audio streams in order) in
+// every clip, or null when a clip lacks that track or its track differs from
+// the first clip's (rate, channels, layer, bit rate, coding).
+MPEG_Clip* mpeg_clip_select_audio_track(const MPEG_Clip* list, int index);

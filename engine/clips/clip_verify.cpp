@@ -103,6 +103,18 @@ bool is_audio_id(const ESData& e) {
   return false;
 }
 
+// Audio stream parameters of one elementary stream.
+void take_audio_facts(Clip* c, const ESData& e) {
+  c->audio_stream_id = e.stream_id;
+  c->audio_pid = e.pid;
+  c->audio_layer = e.layer;
+  c->sample_rate = e.sample_rate;
+  c->channels = e.channels;
+  c->audio_bit_rate = e.audio_bit_rate;
+  // AC-3: the full channel count, LFE included, as for an AC-3 file.
+  c->ac3_channels = e.ac3 ? std::max(e.channels, e.get_ac3_channels()) : 0;
+}
+
 void apply_range(Clip* c, int total) {
   if ((c->start || c->count) && c->start + c->count >= total) {
     if (c->start >= total) c->start = 0;
@@ -121,12 +133,19 @@ void choose_audio(Clip* c, DeMuxer* dm) {
   int counted = 0;
   const int wanted = c->audio_stream_id, wanted_pid = c->audio_pid;
   const ESData* first_counted = nullptr;
+  // A transport stream with several programs: without a wanted stream the
+  // audio comes from the video's own program.
+  int program = -1;
+  for (int i = 0; i < n; ++i)
+    if (es[i].is_video() && es[i].stream_id == c->video_stream_id && es[i].pid == c->video_pid)
+      program = es[i].program_index;
   for (int i = 0; i < n; ++i) {
     const ESData& e = es[i];
     if (e.is_video() || !is_audio_id(e)) continue;
     ++counted;
+    if (wanted == 0 && program >= 0 && e.program_index != program) continue;
     if (!first_counted) first_counted = &e;
-    const bool match = wanted == 0 || (e.stream_id == 0xBD ? e.pid == wanted_pid : e.stream_id == wanted);
+    const bool match = wanted == 0 || (e.stream_id == 0xBD && wanted_pid ? e.pid == wanted_pid : e.stream_id == wanted);
     if (!choice && match) {
       choice = &e;
       continue;
@@ -146,23 +165,13 @@ void choose_audio(Clip* c, DeMuxer* dm) {
   }
   c->audio_stream_count = counted;
   if (!choice) return;
-  c->audio_stream_id = choice->stream_id;
-  c->audio_pid = choice->pid;
-  c->audio_layer = choice->layer;
-  c->sample_rate = choice->sample_rate;
-  c->channels = choice->channels;
-  c->audio_bit_rate = choice->audio_bit_rate;
-  c->ac3_channels = choice->ac3 ? choice->channels : 0;
+  take_audio_facts(c, *choice);
   c->bits_per_sample = 16;
   if (c->audio_stream_count == 0) c->audio_stream_count = 1;
 }
 
-int set_mpeg_parameters(Clip* c) {
-  const char* name = c->get_file_name();
-  auto list = std::make_unique<GOPList>();
-  if (GoplistCache::take_from_cache(list.get(), name, c->video_stream_id, c->video_pid)) return 0;
-  const int total = list->get_total_frames();
-  if (total < 1) return 0;
+// The video facts of the stream a GOP index reads.
+void take_video_facts(Clip* c, GOPList* list, int total) {
   const SeqHdr& s = list->get_seqhdr();
   int pid = 0;
   c->video_stream_id = list->get_stream_id(&pid);
@@ -177,6 +186,14 @@ int set_mpeg_parameters(Clip* c) {
   c->aspect_ratio_code = s.get_aspect_ratio_information();
   c->video_frame_total = total;
   c->first_time_code = list->get_time_code_word();
+}
+
+int set_mpeg_parameters(Clip* c) {
+  auto list = std::make_unique<GOPList>();
+  if (GoplistCache::take_from_cache(list.get(), c->get_file_name(), c->video_stream_id, c->video_pid)) return 0;
+  const int total = list->get_total_frames();
+  if (total < 1) return 0;
+  take_video_facts(c, list.get(), total);
   DeMuxer* dm = list->get_demuxer();
   c->video_stream_count = dm ? std::max(1, dm->get_video_es_count()) : 1;
   apply_range(c, total);
@@ -474,3 +491,49 @@ int mpeg_clip_verify(MPEG_Clip* c) {
 
 int clip_cache_count() { return cache().count(); }
 long clip_cache_verifications() { return g_verifications.load(); }
+
+int clip_select_video_stream(Clip* c, int stream_id, int pid) {
+  if (!Clip::is_mpeg_video_type(c->clip_type) || c->video_stream_count < 2 || !c->get_file_name()) return 0;
+  if ((!stream_id && !pid) || (stream_id == c->video_stream_id && pid == c->video_pid)) return 0;
+  auto list = std::make_unique<GOPList>();
+  if (GoplistCache::take_from_cache(list.get(), c->get_file_name(), stream_id, pid)) return 0;
+  const int total = list->get_total_frames();
+  int got_pid = 0;
+  const int got_id = list->get_stream_id(&got_pid);
+  // An index that fell back to another stream is no answer to the request.
+  if (total < 1 || (stream_id && got_id != stream_id) || (pid && got_pid != pid)) {
+    trace("Clip::select_video_stream (ERROR): no video stream 0x%02x (PID %d) in <%s>\n", stream_id, pid,
+          c->get_file_name());
+    return 0;
+  }
+  take_video_facts(c, list.get(), total);
+  c->start = 0;
+  c->count = total;
+  if (c->transition_length > c->count) c->transition_length = c->count;
+  return 1;
+}
+
+int clip_select_audio_stream(Clip* c, int stream_id, int pid) {
+  if (!Clip::is_mpeg_video_type(c->clip_type) || c->audio_stream_count < 2 || !c->get_file_name()) return 0;
+  if (!stream_id && !pid) return 0;
+  if (pid ? pid == c->audio_pid && (!stream_id || stream_id == c->audio_stream_id) : stream_id == c->audio_stream_id)
+    return 0;
+  std::unique_ptr<DeMuxer> dm(demuxer_create(c->get_file_name(), 0));
+  if (!dm) return 0;
+  int n = 0;
+  const ESData* es = dm->get_es_data(&n);
+  for (int i = 0; i < n; ++i) {
+    const ESData& e = es[i];
+    if (e.is_video() || !is_audio_id(e)) continue;
+    if (pid ? e.pid != pid || (stream_id && e.stream_id != stream_id) : e.stream_id != stream_id) continue;
+    take_audio_facts(c, e);
+    // The frame facts belonged to the old stream: worked out again on use.
+    c->audio_frame_period = 0;
+    c->audio_length = 0;
+    c->audio_frame_total = 0;
+    return 1;
+  }
+  trace("Clip::select_audio_stream (ERROR): no audio stream 0x%02x (PID %d) in <%s>\n", stream_id, pid,
+        c->get_file_name());
+  return 0;
+}

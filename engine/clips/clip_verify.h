@@ -11,6 +11,11 @@ void clip_ctor(Clip* out, const char* file_name, int* error, int start, int coun
                int clip_type);
 // Verifies the clip against its file; 1 when usable.
 int clip_verification(Clip* c);
+// Another video or audio stream of a verified MPEG clip with two or more of
+// them (PID 0: by stream id); 1 when the choice changed. A new video stream
+// sets the range to the whole stream.
+int clip_select_video_stream(Clip* c, int stream_id, int pid);
+int clip_select_audio_stream(Clip* c, int stream_id, int pid);
 // Audio frame facts from the file (period, length, frame total).
 void clip_set_abs_parameters(Clip* c);
 // Clears the type and verifies again; the clip type, 0 on failure.

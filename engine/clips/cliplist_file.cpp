@@ -6,6 +6,7 @@
 #include <sstream>
 #include <vector>
 
+#include "engine/clips/clip_streams.h"
 #include "engine/clips/clip_verify.h"
 #include "engine/clips/text_fields.h"
 #include "foundation/probe.h"
@@ -48,7 +49,15 @@ int verify_record(MPEG_Clip* c) {
             off = c->transition_offset();
   std::vector<OverlayClip> overlays = c->overlays;
   const int audio_id = c->audio_stream_id, audio_pid = c->audio_pid;
+  const int video_id = c->video_stream_id, video_pid = c->video_pid;
+  const int start = c->start, count = c->count;
   static_cast<Clip&>(*c) = v;
+  // The streams the record names, the range on the chosen video stream.
+  if (clip_select_video_stream(c, video_id, video_pid)) {
+    c->start = start;
+    clip_set_count(c, count > 0 ? count : c->video_frame_total);
+  }
+  clip_select_audio_stream(c, audio_id, audio_pid);
   // A file without audio keeps the stream the record asked for.
   if (v.audio_stream_count == 0) {
     c->audio_stream_id = audio_id;

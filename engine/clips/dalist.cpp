@@ -149,12 +149,12 @@ bool DAList::from_demuxer(const char* name, int stream_id, int pid) {
     if (!pick && match) pick = &es[i];
   }
   if (!pick) return false;
-  int samples = 0;
-  if (const FrmHdr* h = pick->get_audio_header()) samples = h->samples_per_frame();
-  else if (pick->ac3) samples = 1536;
+  // The stream's own frame: MPEG audio and AC-3 from their headers, LPCM
+  // in packs of 1/60 s.
   sample_rate_ = pick->get_audio_sample_rate();
-  if (samples < 1 || sample_rate_ < 1) return false;
-  frame_period_ = double(samples) / sample_rate_;
+  if (sample_rate_ < 1 || (!pick->get_audio_header() && !pick->ac3 && !pick->lpcm)) return false;
+  frame_period_ = pick->get_audio_frame_duration();
+  if (frame_period_ <= 0) return false;
   length_ = dm->get_total_length();
   frames_ = int(length_ / frame_period_ + 0.5);
   layer_ = pick->ac3 ? 0 : pick->get_audio_layer();

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "access/effects.h"
+#include "engine/clips/clip_streams.h"
 #include "engine/clips/clip_verify.h"
 #include "engine/clips/cliplist_file.h"
 #include "engine/clips/text_fields.h"
@@ -410,11 +411,12 @@ int read_clip_section(FILE* f, Clip* c) {
   }
   (void)vcount;
   (void)acount;
-  if (c->video_stream_count >= 2) {
-    c->video_stream_id = vid;
-    c->video_pid = vpid;
+  // The streams the record names, with their own facts.
+  if (clip_select_video_stream(c, vid, vpid)) {
+    c->start = start;
+    clip_set_count(c, count > 0 ? count : c->video_frame_total);
   }
-  if (c->audio_stream_count >= 2 && apid) c->audio_pid = apid;
+  clip_select_audio_stream(c, aid, apid);
   read_video_filter(f, c);
   if (effect) {
     const OPEntry* e = effect_op_manager()->entry(effect);

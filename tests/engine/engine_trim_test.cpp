@@ -134,9 +134,13 @@ TEST(EngineTrim, ProgramStreamTrimCopiesWholePacks) {
   EXPECT_EQ(st.end_offset % 2048, 0);
   ASSERT_GE(got.size(), 4u);
   EXPECT_EQ(got[3], 0xBA);  // a pack header first
-  const auto src = tsupport::read_file(in);
-  // Every pack after the first is the source's.
-  EXPECT_TRUE(std::equal(got.begin() + 2048, got.end(), src.begin() + long(st.start_offset) + 2048));
+  // Whole packs throughout: the start's leading pictures are blanked inside
+  // their packs.
+  ASSERT_EQ(got.size() % 2048, 0u);
+  for (size_t at = 0; at < got.size(); at += 2048) {
+    SCOPED_TRACE(at);
+    EXPECT_TRUE(got[at] == 0 && got[at + 1] == 0 && got[at + 2] == 1 && got[at + 3] == 0xBA);
+  }
 }
 
 TEST(EngineTrim, RefusalsLeaveNoFile) {

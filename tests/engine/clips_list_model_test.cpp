@@ -112,7 +112,11 @@ MPEG_Clip* random_list(std::mt19937& rng) {
   MPEG_Clip* head = nullptr;
   const int n = 2 + int(rng() % 6);
   for (int i = 0; i < n; ++i) {
-    MPEG_Clip* c = make_clip(int(rng() % 3), int(rng() % 200), 1 + int(rng() % 40));
+    // Drawn one by one: the order of function arguments is up to the compiler.
+    const int length = 1 + int(rng() % 40);
+    const int frame = int(rng() % 200);
+    const int file = int(rng() % 3);
+    MPEG_Clip* c = make_clip(file, frame, length);
     if (rng() % 2) {
       c->transition_id = 4;
       c->transition_length = 1 + int(rng() % 12);

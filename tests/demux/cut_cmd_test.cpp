@@ -10,10 +10,12 @@
 #include <vector>
 
 #include "support/support.h"
+#include "cut_oracles.h"
 
 namespace {
 
 using namespace tsupport;
+using namespace cut_oracles;
 using Bytes = std::vector<uint8_t>;
 
 std::string q(const std::string& s) { return sh_quote(s); }
@@ -44,31 +46,6 @@ std::vector<GopLine> gops_of(const std::string& file, std::vector<std::string>* 
   return out;
 }
 
-// md5 of each decoded frame, in display order.
-std::vector<std::string> frame_md5s(const std::string& file) {
-  std::string out;
-  EXPECT_EQ(run("ffmpeg -nostdin -v error -i " + q(file) + " -fps_mode passthrough -f framemd5 - 2>&1", &out), 0);
-  std::vector<std::string> md5s;
-  for (const auto& l : split_lines(out)) {
-    if (l.empty() || l[0] == '#') continue;
-    md5s.push_back(l.substr(l.rfind(',') + 1));
-  }
-  return md5s;
-}
-
-std::string oracle_errors(const std::string& file) {
-  std::string a, b;
-  run("ffprobe -v error " + q(file) + " 2>&1", &a);
-  run("ffmpeg -nostdin -v error -i " + q(file) + " -f null - 2>&1", &b);
-  return a + b;
-}
-
-// B pictures right after the first I picture of a GOP (coded order).
-int leading_b(const std::string& types) {
-  int n = 0;
-  for (size_t i = types.find('I') + 1; i < types.size() && types[i] == 'B'; ++i) ++n;
-  return n;
-}
 
 // Time code of the first GOP header: "HH:MM:SS:PP".
 std::string first_time_code(const Bytes& b) {

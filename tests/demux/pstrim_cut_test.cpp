@@ -9,10 +9,12 @@
 #include <vector>
 
 #include "support/support.h"
+#include "cut_oracles.h"
 
 namespace {
 
 using namespace tsupport;
+using namespace cut_oracles;
 using Bytes = std::vector<uint8_t>;
 
 std::string q(const std::string& s) { return sh_quote(s); }
@@ -32,30 +34,6 @@ std::vector<Gop> gops_of(const std::string& file) {
   return out;
 }
 
-std::vector<std::string> frame_md5s(const std::string& file) {
-  std::string out;
-  EXPECT_EQ(run("ffmpeg -nostdin -v error -i " + q(file) + " -map 0:v -fps_mode passthrough -f framemd5 - 2>&1", &out),
-            0);
-  std::vector<std::string> md5s;
-  for (const auto& l : split_lines(out)) {
-    if (l.empty() || l[0] == '#') continue;
-    md5s.push_back(l.substr(l.rfind(',') + 1));
-  }
-  return md5s;
-}
-
-std::string oracle_errors(const std::string& file) {
-  std::string a, b;
-  run("ffprobe -v error " + q(file) + " 2>&1", &a);
-  run("ffmpeg -nostdin -v error -i " + q(file) + " -map 0:v -f null - 2>&1", &b);
-  return a + b;
-}
-
-int leading_b(const std::string& types) {
-  int n = 0;
-  for (size_t i = types.find('I') + 1; i < types.size() && types[i] == 'B'; ++i) ++n;
-  return n;
-}
 
 // The video elementary stream of a program stream, as ffmpeg copies it.
 Bytes video_of(const std::string& file) {

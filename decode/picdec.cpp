@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "decode/conceal.h"
-#include "decode/vlc.h"
+#include "foundation/video_vlc.h"
 #include "foundation/gop_header.h"
 #include "foundation/trace.h"
 

@@ -9,7 +9,7 @@
 #include "decode/idct.h"
 #include "decode/mc.h"
 #include "decode/picdec_bits.h"
-#include "decode/vlc.h"
+#include "foundation/video_vlc.h"
 #include "foundation/pic_header.h"
 #include "foundation/seq_header.h"
 

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "decode/vlc.h"
+#include "foundation/video_vlc.h"
 #include "foundation/trace.h"
 
 namespace {

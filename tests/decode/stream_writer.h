@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "decode/vlc.h"
+#include "foundation/video_vlc.h"
 #include "foundation/bitstream.h"
 
 namespace fieldstream {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "decode/vlc.h"
+#include "foundation/video_vlc.h"
 #include "foundation/seq_header.h"
 
 namespace {

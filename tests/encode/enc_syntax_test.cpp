@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "decode/picdec.h"
-#include "decode/vlc.h"
+#include "foundation/video_vlc.h"
 #include "encode/encoder.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "decode/vlc.h"
+#include "foundation/video_vlc.h"
 
 #include <cstring>
 #include <mutex>

@@ -240,6 +240,7 @@ class DeMuxer {
     set_audio_info(0, 0);
   }
   bool last_picture_complete(const GOP* g, int have) const;
+  bool mpeg1_picture_complete(const uint8_t* pic, int n) const;
   // Up to n bytes from the current position; direct: a buffer-sized or
   // larger rest is read from the file straight into out.
   int take_bytes(uint8_t* out, int n, bool direct);

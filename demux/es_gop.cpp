@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "demux/demuxer.h"
+#include "demux/slice_walk.h"
 #include "foundation/start_code.h"
 #include "foundation/timecode.h"
 #include "foundation/trace.h"
@@ -20,47 +21,46 @@ bool all_intra(const GOP* g) {
   return true;
 }
 
-// At least four zero bytes close the data.
-bool ends_in_stuffing(const uint8_t* d, int n) {
-  if (n < 4) return false;
-  for (int i = n - 4; i < n; ++i)
-    if (d[i] != 0) return false;
-  return true;
-}
-
 }  // namespace
 
 bool DeMuxer::last_picture_complete(const GOP* g, int have) const {
   const int from = g->get_pic_entry(g->pic_count - 1);
   const int height = st_.seq.get_vertical_size();
   if (height <= 0 || have - from < 8) return false;
+  if (st_.video_version != 3) return mpeg1_picture_complete(g->data + from, have - from);
   int rows = (height + 15) / 16;
-  if (st_.video_version == 3) {
-    if (pp_.pic.get_picture_structure() != 3)
-      rows = (height + 31) / 32;
-    else if (st_.progressive_sequence == 0)
-      rows = 2 * ((height + 31) / 32);
-  }
+  if (pp_.pic.get_picture_structure() != 3)
+    rows = (height + 31) / 32;
+  else if (st_.progressive_sequence == 0)
+    rows = 2 * ((height + 31) / 32);
   if (rows > 0xAF) return true;  // rows beyond the start-code range: cannot tell
   // MPEG-2 starts a slice on every macroblock row, so the last slice tells
-  // whether the picture is whole. MPEG-1 slices may span rows: there the
-  // last slice must start on one of the last two rows, or be the only one,
-  // or the picture must end in zero stuffing (an encoder pads a finished
-  // picture that way; a file cut in slice data does not end in zeros).
-  if (st_.video_version != 3 && ends_in_stuffing(g->data + from, have - from)) return true;
-  int last_row = 0;
+  // whether the picture is whole.
   for (int i = have - 4; i >= from; --i) {
     const uint8_t* q = g->data + i;
     if (q[2] != 1 || q[1] != 0 || q[0] != 0) continue;
-    if (q[3] >= 0x01 && q[3] <= 0xAF) {
-      if (last_row) return false;  // an earlier slice: the last one is not the only one
-      last_row = q[3];
-      if (last_row >= rows) return true;
-      if (st_.video_version == 3) return false;
-      if (last_row >= rows - 1) return true;
-    } else if (q[3] == 0x00) {
-      return last_row == 1;  // reached the picture header
-    }
+    if (q[3] >= 0x01 && q[3] <= 0xAF) return q[3] >= rows;
+    if (q[3] == 0x00) return false;  // reached the picture header
+  }
+  return false;
+}
+
+// MPEG-1 slices may span rows: the picture is whole when its last slice's
+// macroblocks reach the last address and the data ends with them.
+bool DeMuxer::mpeg1_picture_complete(const uint8_t* pic, int n) const {
+  PicHdr hdr;
+  if (hdr.decode(pic, n) <= 0) return false;
+  const int mb_cols = (st_.seq.get_horizontal_size() + 15) / 16;
+  const int mb_count = mb_cols * ((st_.seq.get_vertical_size() + 15) / 16);
+  for (int i = n - 4; i >= 4; --i) {
+    const uint8_t* q = pic + i;
+    if (q[2] != 1 || q[1] != 0 || q[0] != 0) continue;
+    if (q[3] == 0x00) return false;  // no slice
+    if (q[3] > 0xAF) continue;
+    const int last = mpeg1_slice_last_address(q, n - i, mb_cols, mb_count, hdr.picture_coding_type,
+                                              hdr.forward_f_code, hdr.backward_f_code);
+    if (last != mb_count - 1) trace("GOP: last picture ends at macroblock %d of %d: dropped\n", last + 1, mb_count);
+    return last == mb_count - 1;
   }
   return false;
 }

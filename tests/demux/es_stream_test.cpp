@@ -8,6 +8,8 @@
 
 #include "demux/demuxer_cache.h"
 #include "demux/goplist.h"
+#include "demux/slice_walk.h"
+#include "foundation/pic_header.h"
 #include "support/support.h"
 
 namespace {
@@ -186,6 +188,70 @@ TEST(DamagedStreams, TruncatedInsideAPictureDropsIt) {
   EXPECT_EQ(g.byte_length, last.get_pic_entry(4));
   EXPECT_EQ(g.end.value(), cut.size());
   EXPECT_EQ(list.get_total_frames(), 74);
+}
+
+// MPEG-1 slices may span rows: whether the last picture of a stream without
+// an end code is whole follows from its macroblocks, not from where its
+// last slice starts. Sliced streams, each whole and cut at several places
+// inside its last picture.
+TEST(DamagedStreams, Mpeg1LastPictureOfManySlices) {
+  if (!have_program("ffmpeg")) GTEST_SKIP() << "ffmpeg missing";
+  for (const int slices : {1, 2, 3, 4}) {
+    SCOPED_TRACE(slices);
+    const std::string file = temp_dir() + "/slices" + std::to_string(slices) + ".m1v";
+    ASSERT_EQ(run("ffmpeg -v error -y -f lavfi -i testsrc2=size=352x288:rate=25 -frames:v 14 -c:v mpeg1video "
+                  "-threads 1 -g 7 -bf 2 -b:v 1500k -slices " + std::to_string(slices) + " " + sh_quote(file)),
+              0);
+    auto bytes = read_file(file);
+    // ffmpeg ends the stream without a sequence end code; take one off if present.
+    if (bytes.size() > 4 && bytes[bytes.size() - 4] == 0 && bytes[bytes.size() - 3] == 0 &&
+        bytes[bytes.size() - 2] == 1 && bytes[bytes.size() - 1] == 0xB7)
+      bytes.resize(bytes.size() - 4);
+    ASSERT_TRUE(write_file(file, bytes));
+    {
+      GOPList list(file.c_str());
+      ASSERT_TRUE(list.is_open());
+      ASSERT_EQ(list.build_index(), 0);
+      EXPECT_EQ(list.get_total_frames(), 14);
+    }
+    // Every picture's last slice walks to the last macroblock (I, P and B).
+    std::vector<size_t> codes;
+    for (size_t i = 0; i + 3 < bytes.size(); ++i)
+      if (bytes[i] == 0 && bytes[i + 1] == 0 && bytes[i + 2] == 1) codes.push_back(i);
+    codes.push_back(bytes.size());
+    size_t last_pic = 0;
+    for (size_t k = 0; k + 1 < codes.size(); ++k) {
+      if (bytes[codes[k] + 3] != 0) continue;
+      last_pic = codes[k];
+      PicHdr hdr;
+      ASSERT_GT(hdr.decode(&bytes[codes[k]], int(bytes.size() - codes[k])), 0);
+      size_t slice = 0, end = 0;
+      for (size_t j = k + 1; j + 1 < codes.size(); ++j) {
+        const int c = bytes[codes[j] + 3];
+        if (c < 1 || c > 0xAF) {
+          end = codes[j];
+          break;
+        }
+        slice = codes[j];
+        end = codes[j + 1];
+      }
+      ASSERT_GT(slice, 0u);
+      EXPECT_EQ(mpeg1_slice_last_address(&bytes[slice], int(end - slice), 22, 22 * 18, hdr.picture_coding_type,
+                                         hdr.forward_f_code, hdr.backward_f_code),
+                22 * 18 - 1)
+          << "picture at " << codes[k];
+    }
+    const size_t tail = bytes.size() - last_pic;
+    for (const size_t keep : {tail / 4, tail / 2, tail - 40, tail - 2}) {
+      const std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + long(last_pic + keep));
+      const std::string path = temp_dir() + "/slices_cut.m1v";
+      ASSERT_TRUE(write_file(path, cut));
+      GOPList list(path.c_str());
+      ASSERT_TRUE(list.is_open());
+      ASSERT_EQ(list.build_index(), 0);
+      EXPECT_EQ(list.get_total_frames(), 13) << "kept " << keep << " of " << tail;
+    }
+  }
 }
 
 TEST(DamagedStreams, IndexingGoesOnPastGarbage) {

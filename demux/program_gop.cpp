@@ -163,6 +163,7 @@ restart:
   int slice_findings = 0;
   bool started = false, found_next = false, pts_from_parse = false, pts_at_first = false;
   int fields_before = 0;
+  int stamped_pic = 0;  // the picture g->pts belongs to
   FileOffset cur;
   enum { kEndData, kStopped } why = kEndData;
 
@@ -228,11 +229,11 @@ restart:
     }
     appended.push_back(a);
     if (started && pts > kNoTime && !pts_from_parse) {
-      // The first time stamp after the GOP's first picture, carried back
-      // over the pictures already entered.
-      double t = pts - (field_ticks > 0 ? g->total_fields * field_ticks : 0.0);
-      if (t < 0) trace("ERROR (DemuxPS::parse_gop): negative PTS = %.0f\n\toffset = %.0f\n", t, cur.to_double());
-      g->pts = t;
+      // The first time stamp after the GOP's first picture: it belongs to
+      // the next picture to start, whose display place is known once the
+      // GOP is parsed.
+      g->pts = pts;
+      stamped_pic = g->pic_count;
       pts_from_parse = true;
     }
     for (;;) {
@@ -326,8 +327,11 @@ restart:
   g->data_valid = g->byte_length;
   if (g->pic_count > 0) g->reset_temporal_reference();
   if (pts_from_parse && g->pts > kNoTime) {
-    double p = g->pts - g->get_pic_display_field(0) * field_ticks;
-    if (fields_before > 0) p = g->pts + fields_before * field_ticks;
+    // Back from the stamped picture's display place to the GOP's first
+    // displayed field.
+    const int stamped = stamped_pic < g->pic_count ? stamped_pic : 0;
+    double p = g->pts - g->get_pic_display_field(stamped) * field_ticks;
+    if (fields_before > 0 && stamped == 0) p = g->pts + fields_before * field_ticks;
     if (segments_.size() >= 2)
       p += segment_delta(g->start);
     else if (vro_delta_ > 0 && g->start.greater(vro_offset_))
@@ -385,7 +389,9 @@ int DeMuxerProgram::read_gop(GOP* g, int v, int first_picture_only) {
   }
   g->data_valid = w;
   if (w < wanted) trace("DeMuxerProgram::read_gop (): %d of %d bytes loaded\n", w, wanted);
-  continue_gop_pts(g, 1);
+  // The time-stamp prediction stays with the last parse: the caller's GOP
+  // may carry its time on the caller's base (a list's), and predicting from
+  // it would shift the next GOP parsed.
   blank_seq_end(g);
   if (!current_offset().equals(g->end)) goto_offset(g->end);
   if (!first_picture_only && w > 0) g->reset_temporal_reference();

@@ -248,4 +248,26 @@ TEST(DAList, DamagedFilesEndCleanly) {
   }
 }
 
+// The subcommand: the facts line, a seek line per time, and the frames
+// written out are ffmpeg's copy of the stream.
+TEST(DAList, AlistCommand) {
+  const std::string file = fixture("ps_dvd.vob");
+  const std::string out = tsupport::temp_dir() + "/frames.ac3";
+  std::vector<std::string> lines;
+  ASSERT_EQ(tsupport::dev("alist " + sh_quote(file) + " --id 0x80 --seek 1.0 2.5 --frames " + sh_quote(out), &lines),
+            0);
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[0].rfind("alist kind=ac3 id=128 pid=0 layer=0 sample_rate=48000 channels=2 bit_rate=", 0), 0u)
+      << lines[0];
+  EXPECT_EQ(tsupport::field(lines[0], "frame_period"), "0.032000");
+  EXPECT_NEAR(std::stod(tsupport::field(lines[0], "length")), 6.0, 0.1);
+  EXPECT_EQ(lines[1], "seek want=1.000000 reached=0.992000");
+  EXPECT_EQ(lines[2].rfind("seek want=2.500000 reached=2.496000", 0), 0u) << lines[2];
+  const std::vector<uint8_t> want = ffmpeg_copy(file, "0:i:0x80", "ac3");
+  EXPECT_EQ(lines[3], "frames count=" + std::to_string(want.size() / 768) + " bytes=" + std::to_string(want.size()));
+  EXPECT_TRUE(tsupport::read_file(out) == want);
+  EXPECT_EQ(tsupport::dev("alist " + sh_quote(file) + " --seek", &lines), 2);
+  EXPECT_EQ(tsupport::dev("alist " + sh_quote(fixture("ps_v.m2v")), &lines), 1);
+}
+
 }  // namespace

@@ -248,6 +248,20 @@ TEST(DAList, DamagedFilesEndCleanly) {
   }
 }
 
+// DVD LPCM of more than two channels is refused, never handed out as
+// 16-bit stereo noise.
+TEST(DAList, MultichannelLpcmIsRefused) {
+  const std::string vob = tsupport::temp_dir() + "/l6.vob";
+  ASSERT_EQ(tsupport::run("ffmpeg -nostdin -v error -y -f lavfi -i sine=f=440:r=48000:d=0.5 -f lavfi -i "
+                          "testsrc=size=176x144:rate=25:duration=0.5 -map 1:v -map 0:a -ac 6 -c:v mpeg2video "
+                          "-c:a pcm_dvd -f dvd " +
+                          sh_quote(vob)),
+            0);
+  DAList list;
+  EXPECT_EQ(list.init(vob.c_str(), 0xA0, 0), 1);
+  EXPECT_EQ(list.next_frame(nullptr, 0), 0);
+}
+
 // The subcommand: the facts line, a seek line per time, and the frames
 // written out are ffmpeg's copy of the stream.
 TEST(DAList, AlistCommand) {

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "access/clip.h"
-#include "engine/clips/dalist.h"
+#include "audio/dalist.h"
 
 // Builds a verified clip through the process-wide cache (keyed by canonical
 // path, size and modification time). *error is 0 on success, 1 on failure.

@@ -13,7 +13,7 @@
 #include "engine/clips/clip_streams.h"
 #include "engine/clips/clip_verify.h"
 #include "engine/clips/cliplist_file.h"
-#include "engine/clips/dalist.h"
+#include "audio/dalist.h"
 #include "engine/clips/project.h"
 #include "engine/clips/settings.h"
 #include "support/support.h"
@@ -160,13 +160,13 @@ TEST(ClipMultiplex, AudioFramesOfChosenStream) {
   }
 }
 
-// Every kind of DVD audio has frame facts: LPCM in packs of 1/60 s, not the
-// fallback period of an unknown stream.
+// Every kind of DVD audio has frame facts: LPCM in frames of 1152 samples,
+// not the fallback period of an unknown stream.
 TEST(ClipMultiplex, DvdAudioKindsHaveTheirFramePeriod) {
   struct Case {
     int id;
     double period;
-  } cases[] = {{0x80, 1536.0 / 48000}, {0xC0, 1152.0 / 48000}, {0xA0, 1.0 / 60}};
+  } cases[] = {{0x80, 1536.0 / 48000}, {0xC0, 1152.0 / 48000}, {0xA0, 1152.0 / 48000}};
   for (const Case& k : cases) {
     SCOPED_TRACE(k.id);
     DAList list;

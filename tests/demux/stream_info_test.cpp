@@ -10,9 +10,12 @@
 #include <cmath>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "demux/demuxer_cache.h"
+#include "demux/program.h"
 #include "demux/timestamp_scan.h"
 #include "engine/clips/file_info.h"
 #include "support/support.h"
@@ -149,6 +152,33 @@ TEST(TimeStampScan, PauseWaitsStopResumesAndUnknownListsAreEmpty) {
       EXPECT_EQ(a[i].end, b[i].end) << kind << " " << i;
     }
   }
+}
+
+TEST(ProgramCutoff, CountsClockFallsAndEndsOnShortFiles) {
+  if (!have_program("ffmpeg")) GTEST_SKIP() << "ffmpeg missing";
+  uint64_t join = 0;
+  const std::string file = joined(&join);
+  std::unique_ptr<DeMuxer> d(demuxer_create(file.c_str(), 0));
+  auto* ps = dynamic_cast<DeMuxerProgram*>(d.get());
+  ASSERT_NE(ps, nullptr);
+  EXPECT_EQ(ps->check_cutoff(8), 1);
+  EXPECT_EQ(ps->check_cutoff(0), 0);
+  // Fewer bytes than eight packs: every pack is a sample, and the count ends.
+  const auto all = read_file(file);
+  const std::string small = temp_dir() + "/small.vob";
+  write_file(small, std::vector<uint8_t>(all.begin(), all.begin() + 7 * 2048));
+  std::unique_ptr<DeMuxer> s(demuxer_create(small.c_str(), 0));
+  auto* sp = dynamic_cast<DeMuxerProgram*>(s.get());
+  ASSERT_NE(sp, nullptr);
+  EXPECT_EQ(sp->check_cutoff(8), 0);
+  // The join's first pack restarts the clock: inside a short piece too.
+  const std::string around = temp_dir() + "/around.vob";
+  const size_t from = size_t(join) - 4 * 2048;
+  write_file(around, std::vector<uint8_t>(all.begin() + long(from), all.begin() + long(from) + 7 * 2048));
+  std::unique_ptr<DeMuxer> a(demuxer_create(around.c_str(), 0));
+  auto* ap = dynamic_cast<DeMuxerProgram*>(a.get());
+  ASSERT_NE(ap, nullptr);
+  EXPECT_EQ(ap->check_cutoff(8), 1);
 }
 
 // ffprobe's streams: id -> key=value map.

@@ -1,23 +1,28 @@
 #!/usr/bin/env bash
-# GOP time-code scan speed against reading the file: a program stream of
-# about SIZE_MB (the joined fixture repeated) scanned by tamsel-dev fix
-# --scan-only, against cat FILE > /dev/null, warm files, in one run. Median
-# wall time of RUNS runs; fails when the scan takes more than 3 times the
-# read.
+# GOP time-code scan and time-stamp scan speed against reading the file: a
+# program stream and a transport stream of about SIZE_MB each (the joined
+# fixtures repeated) scanned by tamsel-dev fix --scan-only, and the program
+# stream by tamsel-dev tsscan, against cat FILE > /dev/null, warm files, in
+# one run. Median wall time of RUNS runs; fails when a scan takes more than
+# 3 times the read.
 # Usage: bench/repair.sh TAMSEL_DEV FIXTURES_DIR [RUNS] [SIZE_MB]
 set -euo pipefail
 dev=${1:?usage: repair.sh TAMSEL_DEV FIXTURES_DIR [RUNS] [SIZE_MB]}
 fx=${2:?usage: repair.sh TAMSEL_DEV FIXTURES_DIR [RUNS] [SIZE_MB]}
 runs=${3:-5}
 size_mb=${4:-1024}
-piece=$fx/fix_ab.vob
-[ -f "$piece" ] || { echo "missing $piece (run tests/fixtures/make.sh)" >&2; exit 2; }
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
+repeat() {  # repeat PIECE OUT: PIECE again and again up to about SIZE_MB
+  [ -f "$1" ] || { echo "missing $1 (run tests/fixtures/make.sh)" >&2; exit 2; }
+  local n=$(( size_mb * 1048576 / $(stat -c %s "$1") + 1 ))
+  for _ in $(seq "$n"); do cat "$1"; done > "$2"
+  cat "$2" > /dev/null
+}
 big=$dir/big.vob
-n=$(( size_mb * 1048576 / $(stat -c %s "$piece") + 1 ))
-for _ in $(seq "$n"); do cat "$piece"; done > "$big"
-cat "$big" > /dev/null
+repeat "$fx/fix_ab.vob" "$big"
+bigts=$dir/big.ts
+repeat "$fx/fix_ab.ts" "$bigts"
 
 median() {  # median wall seconds of "$@" over $runs runs
   local all=()
@@ -31,11 +36,21 @@ median() {  # median wall seconds of "$@" over $runs runs
   printf '%s\n' "${all[@]}" | sort -g | awk '{v[NR]=$1} END {print v[int((NR + 1) / 2)]}'
 }
 
-ours=$(median "$dev" fix "$big" --scan-only)
-cat_t=$(median sh -c "cat '$big' > /dev/null")
-ratio=$(echo "scale=3; $ours / $cat_t" | bc -l)
-echo "repair fix-scan=${ours}s cat=${cat_t}s ratio=$ratio size=$(stat -c %s "$big")"
-if [ "$(echo "$ratio > 3" | bc -l)" = 1 ]; then
-  echo "repair: scan slower than 3 x cat" >&2
-  exit 1
-fi
+fail=0
+check() {  # check NAME FILE COMMAND...: one line, and the 3 x cat limit
+  local name=$1 file=$2
+  shift 2
+  local ours cat_t ratio
+  ours=$(median "$@")
+  cat_t=$(median sh -c "cat '$file' > /dev/null")
+  ratio=$(echo "scale=3; $ours / $cat_t" | bc -l)
+  echo "repair $name=${ours}s cat=${cat_t}s ratio=$ratio size=$(stat -c %s "$file")"
+  if [ "$(echo "$ratio > 3" | bc -l)" = 1 ]; then
+    echo "repair: $name slower than 3 x cat" >&2
+    fail=1
+  fi
+}
+check fix-scan "$big" "$dev" fix "$big" --scan-only
+check fix-scan-ts "$bigts" "$dev" fix "$bigts" --scan-only
+check tsscan "$big" "$dev" tsscan "$big"
+exit $fail

@@ -4,14 +4,17 @@
 #include "demux/gop_fixer.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
 #include "demux/demuxer_cache.h"
 #include "demux/program.h"
+#include "demux/transport_demuxer.h"
 #include "demux/trim_scan.h"
 #include "foundation/bsfile.h"
 #include "foundation/gop_header.h"
+#include "foundation/mpeg_fields.h"
 #include "foundation/pic_header.h"
 #include "foundation/probe.h"
 #include "foundation/seq_header.h"
@@ -39,7 +42,14 @@ void GopFixer::cleanup() {
   src_.reset();
   held_.clear();
   pieces_.clear();
+  ts_pid_ = -1;
+  ts_phase_ = 0;
+  ts_block_.clear();
+  pes_skip_ = 0;
   errors_.clear();
+  audio_ = AudioCheck();
+  abs_.clear();
+  abs_fixed_ = 0;
   base_ = total_ = 0;
   position_ = 0;
   at_end_ = failed_ = false;
@@ -86,7 +96,26 @@ int GopFixer::init(const char* name) {
       return 1;
     }
     video_id_ = ids[0];
+    init_audio();
     dmx_->goto_offset(FileOffset());
+  } else if (type == 8) {
+    std::unique_ptr<DeMuxer> d(demuxer_create(name, 0));
+    auto* ts = dynamic_cast<DeMuxerTransport*>(d.get());
+    int pids[16] = {};
+    int ids[16] = {};
+    const int n = ts ? d->get_video_es_list(ids, 16, pids) : 0;
+    int err = 0;
+    if (n > 0) in_ = std::make_unique<BSFile>(name, 1, &err);
+    if (n <= 0 || err || !in_ || !in_->is_open()) {
+      trace("GopFixer::init (ERROR): <%s> has no video stream\n", name);
+      in_.reset();
+      return 1;
+    }
+    ts_pid_ = pids[0];
+    video_id_ = ids[0];
+    ts_phase_ = uint64_t(ts->get_sync_phase());
+    in_->seek(FileOffset::from_u64(ts_phase_), 0);
+    position_ = ts_phase_;
   } else {
     trace("GopFixer::init (ERROR): <%s>: stream type %d is not handled\n", name, type);
     return 1;
@@ -106,7 +135,62 @@ int GopFixer::is_read_only() {
   return read_only_;
 }
 
+// Video payloads of whole packets, each with its file offset. A PES header
+// is stepped over, also when it runs on into the next packet of the PID.
+bool GopFixer::read_ts_chunk() {
+  constexpr int kPackets = 512;
+  const size_t old_total = size_t(total_);
+  while (size_t(total_) == old_total) {
+    ts_block_.resize(size_t(kPackets) * kTSPacketSize);
+    const size_t got = in_->read(ts_block_.data(), ts_block_.size());
+    const size_t whole = got - got % kTSPacketSize;
+    if (whole == 0) {
+      position_ = size_;
+      return false;
+    }
+    for (size_t k = 0; k < whole; k += kTSPacketSize) {
+      const uint8_t* p = ts_block_.data() + k;
+      const uint64_t file = position_ + k;
+      if (p[0] != 0x47) {
+        trace("GopFixer: no sync byte at %llu\n", (unsigned long long)file);
+        continue;
+      }
+      const int pid = ((p[1] & 0x1F) << 8) | p[2];
+      const int afc = (p[3] >> 4) & 3;
+      if (pid != ts_pid_ || !(afc & 1)) continue;
+      int at = 4;
+      if (afc & 2) at += 1 + p[4];
+      if (at >= kTSPacketSize) continue;
+      if (p[1] & 0x40) {
+        DeMuxerTransport::PesHeader h;
+        if (DeMuxerTransport::parse_pes_header(p + at, kTSPacketSize - at, &h)) {
+          trace("GopFixer: PES header of PID %d not read at %llu, packet skipped\n", pid, (unsigned long long)file);
+          pes_skip_ = 0;
+          continue;
+        }
+        pes_skip_ = h.start_offset + h.header_length;
+      }
+      const int skip = std::min(pes_skip_, kTSPacketSize - at);
+      pes_skip_ -= skip;
+      at += skip;
+      const int n = kTSPacketSize - at;
+      if (n <= 0) continue;
+      pieces_.push_back({total_, file + uint64_t(at)});
+      held_.insert(held_.end(), p + at, p + kTSPacketSize);
+      total_ += n;
+    }
+    position_ += whole;
+    if (got != ts_block_.size()) {
+      // A cut-off last packet: the position stands at the end.
+      position_ = std::max<uint64_t>(position_, size_);
+      if (size_t(total_) == old_total) return false;
+    }
+  }
+  return true;
+}
+
 bool GopFixer::read_chunk() {
+  if (ts_pid_ >= 0) return read_ts_chunk();
   if (in_) {
     const size_t old = held_.size();
     held_.resize(old + kChunk);
@@ -131,6 +215,10 @@ bool GopFixer::read_chunk() {
       continue;
     }
     const auto& k = ps_->packet();
+    if (is_checked_audio()) {
+      check_audio();
+      continue;
+    }
     if (k.stream_id != video_id_ || k.payload_size <= 0) {
       if (!ps_->skip_packet()) return false;
       continue;
@@ -147,6 +235,100 @@ bool GopFixer::read_chunk() {
     total_ += got;
     return true;
   }
+}
+
+void GopFixer::init_audio() {
+  audio_ = AudioCheck();
+  int ids[16];
+  const int n = dmx_->get_audio_es_list(ids, 16, nullptr);
+  for (int i = 0; i < n; ++i) {
+    const int id = ids[i];
+    if (id >= 0xC0 && id <= 0xDF) {
+      const FrmHdr* h = dmx_->get_audio_header(id, 0);
+      if (!h || !h->valid || h->sample_rate <= 0) return;
+      audio_.reference = *h;
+      audio_.frame_ticks = h->samples_per_frame() * 90000.0 / h->sample_rate;
+      audio_.frame_size = h->frame_size;
+    } else if (id >= 0x80 && id <= 0x87) {
+      const AC3FrmHdr* h = dmx_->get_ac3_header(id, 0);
+      if (!h || h->sample_rate <= 0) return;
+      audio_.ac3 = true;
+      audio_.frame_ticks = 1536.0 * 90000.0 / h->sample_rate;
+      audio_.frame_size = h->frame_size;
+    } else {
+      continue;
+    }
+    // A stream without a frame size cannot be counted: no check.
+    if (audio_.frame_size <= 0) return;
+    audio_.tolerance = double(int64_t(audio_.frame_ticks / 2));
+    audio_.id = id;
+    return;
+  }
+}
+
+bool GopFixer::is_checked_audio() const {
+  if (!audio_.id) return false;
+  const auto& k = ps_->packet();
+  return audio_.ac3 ? k.stream_id == 0xBD && k.sub_stream_id == audio_.id : k.stream_id == audio_.id;
+}
+
+// The PTS of an audio packet belongs to the first frame that begins in it:
+// the frames counted so far, one more when a frame begun before is pending.
+void GopFixer::check_audio() {
+  AudioCheck& a = audio_;
+  const auto& k = ps_->packet();
+  const uint64_t pts_at = ps_->current_offset().value() + uint64_t(k.pes_fields_offset);
+  if (k.flags & DeMuxerProgram::kHasPts) {
+    const bool pending = a.ac3 ? a.ac3_bytes % a.frame_size != 0 : !a.held.empty();
+    int64_t frames = (a.ac3 ? a.ac3_bytes / a.frame_size : a.frames) + (pending ? 1 : 0);
+    if (a.base < 0) {
+      a.base = k.pts;
+      a.frames = a.ac3_bytes = 0;
+      a.held.clear();
+      frames = 0;
+    }
+    const double expected = double(frames) * a.frame_ticks;
+    if (std::fabs(expected - (k.pts - a.base)) >= a.tolerance) abs_.push_back({FileOffset::from_u64(pts_at), expected + a.base});
+  }
+  const int want = ps_->get_payload_size();
+  if (want <= 0) {
+    ps_->skip_packet();
+    return;
+  }
+  if (a.base < 0) {
+    // Bytes before the first time stamp do not count.
+    ps_->skip_packet();
+    return;
+  }
+  a.payload.resize(size_t(want));
+  const int got = std::max(ps_->get_payload(a.payload.data(), want), 0);
+  position_ = ps_->current_offset().value();
+  if (a.ac3) {
+    a.ac3_bytes += got;
+    return;
+  }
+  a.held.insert(a.held.end(), a.payload.begin(), a.payload.begin() + got);
+  const int n = int(a.held.size());
+  int pos = 0;
+  while (n - pos >= 4) {
+    FrmHdr h;
+    const int skip = h.parse_buffer(a.held.data() + pos, n - pos);
+    if (!h.valid || h.frame_size <= 0) {
+      pos = std::max(pos, n - 3);
+      break;
+    }
+    if (h.same_stream(a.reference) != 0) {
+      pos += skip + 1;
+      continue;
+    }
+    if (pos + skip + h.frame_size > n) {
+      pos += skip;
+      break;
+    }
+    pos += skip + h.frame_size;
+    ++a.frames;
+  }
+  a.held.erase(a.held.begin(), a.held.begin() + pos);
 }
 
 bool GopFixer::file_of(int64_t a, uint64_t* file) const {
@@ -303,9 +485,9 @@ bool GopFixer::copy_to(uint64_t target) {
 
 int GopFixer::fix() {
   if (name_.empty() || failed_) return -1;
-  if (fix_done_) return fixed_;
+  if (fix_done_) return fixed_ + abs_fixed_;
   if (!fixing_) {
-    if (errors_.empty()) {
+    if (errors_.empty() && abs_.empty()) {
       trace("GopFixer::fix (): nothing to fix\n");
       fix_done_ = true;
       return 0;
@@ -359,7 +541,18 @@ int GopFixer::fix() {
     }
     ++fixed_;
   }
-  if (fixed_ == int(errors_.size())) {
+  for (int step = 0; step < 10 && fixed_ == int(errors_.size()) && abs_fixed_ < int(abs_.size()); ++step) {
+    const GopAbsEntry& e = abs_[size_t(abs_fixed_)];
+    uint8_t b[5];
+    encode_pts(e.pts, b);
+    b[0] = uint8_t((b[0] & 0x0F) | 0x20);
+    if (!write_at(e.offset.value(), b, 5)) {
+      failed_ = true;
+      return -1;
+    }
+    ++abs_fixed_;
+  }
+  if (fixed_ == int(errors_.size()) && abs_fixed_ == int(abs_.size())) {
     if (out_ && !copy_to(size_)) {
       failed_ = true;
       return -1;
@@ -369,7 +562,18 @@ int GopFixer::fix() {
     upd_.reset();
     fix_done_ = true;
   }
-  return fixed_;
+  return fixed_ + abs_fixed_;
+}
+
+bool GopFixer::write_at(uint64_t at, const uint8_t* bytes, int n) {
+  if (out_ && !copy_to(at + 2048)) return false;
+  BSFile* to = upd_ ? upd_.get() : out_.get();
+  to->seek(FileOffset::from_u64(at), 0);
+  if (to->write(bytes, size_t(n)) != size_t(n)) {
+    trace("ERROR (GopFixer::fix): short write at %llu\n", (unsigned long long)at);
+    return false;
+  }
+  return true;
 }
 
 int GopFixer::close() {

@@ -1,5 +1,5 @@
-// GopFixer: checks that every GOP time code of a video elementary stream or
-// a program stream follows from the fields displayed before it, counts GOPs
+// GopFixer: checks that every GOP time code of a video elementary stream, a
+// program stream or a transport stream follows from the fields displayed before it, counts GOPs
 // that are too long and rewrites the wrong time codes in place or into a
 // copy. Scan and fix work in short steps so a job thread can poll between
 // calls. Only the time-code bytes ever change: sizes stay, so sectors stay.
@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/audio_header.h"
 #include "foundation/file_offset.h"
 #include "foundation/timecode.h"
 
@@ -26,6 +27,13 @@ struct GopTimeRecord {
   FileOffset start;
   SMPTE_TimeCode expected;
   SMPTE_TimeCode found;
+};
+
+// An audio PES of a program stream whose PTS disagrees with the audio
+// frames counted before it: where its PTS field lies and the PTS to write.
+struct GopAbsEntry {
+  FileOffset offset;
+  double pts = 0.0;
 };
 
 class GopFixer {
@@ -58,6 +66,10 @@ class GopFixer {
   int get_long_gop_count() const { return long_gops_; }
   int get_gop_count() const { return gops_; }
   const std::vector<GopTimeRecord>& errors() const { return errors_; }
+  // Program streams: the audio entries found and those rewritten.
+  int get_abs_error_count() const { return int(abs_.size()); }
+  int get_abs_fix_count() const { return abs_fixed_; }
+  const std::vector<GopAbsEntry>& abs_errors() const { return abs_; }
   uint64_t get_file_size() const { return size_; }
   uint64_t get_position() const { return position_; }
   bool at_end() const { return at_end_; }
@@ -71,12 +83,21 @@ class GopFixer {
   };
   // Appends the next chunk of video bytes; false at the end or on failure.
   bool read_chunk();
+  // The same over the video PID's packets of a transport stream.
+  bool read_ts_chunk();
   // Parses the held bytes; returns GOP headers checked.
   int parse(int max_gops);
   void check_gop(const uint8_t* h, int n, int64_t at);
   // File offset of video offset a; false when it lies before the pieces.
   bool file_of(int64_t a, uint64_t* file) const;
   bool copy_to(uint64_t target);
+  // The audio check of a program stream: set up from the first audio
+  // stream's header, then fed every packet of that stream.
+  void init_audio();
+  bool is_checked_audio() const;
+  void check_audio();
+  // Writes 5 bytes at a file offset, copying the input up to there first.
+  bool write_at(uint64_t at, const uint8_t* bytes, int n);
 
   std::string name_, out_name_;
   int type_ = 0;
@@ -84,7 +105,13 @@ class GopFixer {
   uint64_t size_ = 0;
   std::unique_ptr<DeMuxer> dmx_;
   DeMuxerProgram* ps_ = nullptr;
-  std::unique_ptr<BSFile> in_;  // elementary streams: read directly
+  std::unique_ptr<BSFile> in_;  // elementary and transport streams: read directly
+  // Transport streams: the video PID, the packets' phase in the file, the
+  // packets read and not yet walked, and a PES header being skipped.
+  int ts_pid_ = -1;
+  uint64_t ts_phase_ = 0;
+  std::vector<uint8_t> ts_block_;
+  int pes_skip_ = 0;
   int video_id_ = 0xE0;
   std::vector<uint8_t> held_;
   std::vector<Piece> pieces_;
@@ -102,6 +129,19 @@ class GopFixer {
   int drop_ = 0;
   bool have_seq_ = false;
   std::vector<GopTimeRecord> errors_;
+  // Audio check (program streams).
+  struct AudioCheck {
+    int id = 0;  // 0: no check
+    bool ac3 = false;
+    double frame_ticks = 0.0, tolerance = 1.0, base = -1.0;
+    int frame_size = 0;
+    int64_t frames = 0, ac3_bytes = 0;
+    std::vector<uint8_t> held;
+    std::vector<uint8_t> payload;
+    FrmHdr reference;
+  } audio_;
+  std::vector<GopAbsEntry> abs_;
+  int abs_fixed_ = 0;
   // Fixing.
   int fixed_ = 0;
   bool fixing_ = false, fix_done_ = false;

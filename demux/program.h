@@ -88,6 +88,12 @@ class DeMuxerProgram : public DeMuxer {
   // The end of a stretch into out (size bytes); -1 when it does not fit.
   using DeMuxer::trim_end;
   int trim_end(uint8_t* out, int size, int) override;
+  // Copies up to the end of a stretch, but never a DVD navigation pack that
+  // opens the next video unit without a picture of its own behind it.
+  int copy_bytes(uint8_t* out, int count, FileOffset end) override;
+  // Start of the last navigation pack in [from, end) that no video packet
+  // follows before end; end when there is none (or no 2048-byte packs).
+  FileOffset stretch_end(FileOffset from, FileOffset end);
   int vbv_modifier(int stream_id, int vbv_size, int vbv_delay_increment) override;
   // One whole pack carrying the system header / the sequence header, its
   // SCR two / one packs before the cut's first pack; 0 when none fits.
@@ -224,6 +230,7 @@ class DeMuxerProgram : public DeMuxer {
   int announced_streams_ = 0, announced_av_ = 0;
   double trim_scr_ = kNoTime;  // SCR of the first pack of a cut
   int pack_size_ = 0;          // measured on first use
+  FileOffset copy_end_asked_, copy_end_;  // copy_bytes' end and where it stops
   int pack_mpeg2_ = 1;
   int write_pack_header(uint8_t* b, double scr) const;
 };

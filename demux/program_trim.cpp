@@ -232,6 +232,7 @@ int DeMuxerProgram::format_seqhdr_packet(uint8_t* b, int z) {
 // ---- the start of a stretch --------------------------------------------------------
 
 int DeMuxerProgram::trim_start(BSFile* out, uint8_t* b, int z, FileOffset e) {
+  copy_end_asked_ = FileOffset();  // a new stretch: its end is measured anew
   if (!out || !b || z < kCdPack) {
     trace("ERROR (PSDemux::trim_start): no output or a work buffer below %d bytes\n", kCdPack);
     return -1;
@@ -400,6 +401,61 @@ int DeMuxerProgram::trim_start(BSFile* out, uint8_t* b, int z, FileOffset e) {
 
 // ---- the end of a stretch ------------------------------------------------------------
 
+namespace {
+
+// A DVD navigation pack: pack header, system header, then the PCI packet
+// (private stream 2, sub-stream 0).
+bool is_nav_pack(const uint8_t* p, int n) {
+  if (n < 64 || p[0] || p[1] || p[2] != 1 || p[3] != 0xBA || (p[4] & 0xC0) != 0x40) return false;
+  int i = 14 + (p[13] & 7);
+  if (i + 6 > n || p[i] || p[i + 1] || p[i + 2] != 1 || p[i + 3] != 0xBB) return false;
+  i += 6 + ((p[i + 4] << 8) | p[i + 5]);
+  return i + 7 <= n && !p[i] && !p[i + 1] && p[i + 2] == 1 && p[i + 3] == 0xBF && p[i + 6] == 0;
+}
+
+// Stream id of the first packet of a pack (0 when the pack is not whole).
+int first_packet_id(const uint8_t* p, int n) {
+  if (n < 18 || p[0] || p[1] || p[2] != 1 || p[3] != 0xBA) return 0;
+  int i = (p[4] & 0xC0) == 0x40 ? 14 + (p[13] & 7) : 12;
+  while (i + 6 <= n && !p[i] && !p[i + 1] && p[i + 2] == 1 && p[i + 3] == 0xBB) i += 6 + ((p[i + 4] << 8) | p[i + 5]);
+  return i + 4 <= n && !p[i] && !p[i + 1] && p[i + 2] == 1 ? p[i + 3] : 0;
+}
+
+}  // namespace
+
+FileOffset DeMuxerProgram::stretch_end(FileOffset from, FileOffset end) {
+  constexpr uint64_t kPack = 2048;
+  constexpr uint64_t kLook = 16 * kPack;  // a video unit's tail: audio and the next unit's header
+  const uint64_t e = end.value();
+  if (!end.greater(from) || e % kPack || pack_size() != int(kPack)) return end;
+  uint64_t w = e > kLook ? e - kLook : 0;
+  if (w < from.value()) w = (from.value() + kPack - 1) / kPack * kPack;
+  if (w >= e) return end;
+  const FileOffset here = current_offset();
+  std::vector<uint8_t> b(size_t(e - w));
+  goto_offset(FileOffset::from_u64(w));
+  const int got = copy_from_buffer(b.data(), int(b.size()));
+  goto_offset(here);
+  if (got != int(b.size())) return end;
+  // Walk back from the end over packs without video to a navigation pack.
+  for (uint64_t at = e - kPack; at >= w; at -= kPack) {
+    const uint8_t* p = b.data() + (at - w);
+    if (is_nav_pack(p, int(kPack))) return FileOffset::from_u64(at);
+    const int id = first_packet_id(p, int(kPack));
+    if (id == 0 || (id >= 0xE0 && id <= 0xEF)) break;
+    if (at < w + kPack) break;
+  }
+  return end;
+}
+
+int DeMuxerProgram::copy_bytes(uint8_t* out, int count, FileOffset end) {
+  if (!end.equals(copy_end_asked_)) {
+    copy_end_asked_ = end;
+    copy_end_ = stretch_end(current_offset(), end);
+  }
+  return DeMuxer::copy_bytes(out, count, copy_end_);
+}
+
 int DeMuxerProgram::trim_end(uint8_t* q, int n, int) {
   if (!q || n <= 0) return 0;
   const FileOffset s = current_offset();
@@ -420,8 +476,10 @@ int DeMuxerProgram::trim_end(uint8_t* q, int n, int) {
   const int k = work.empty() ? 0 : copy_from_buffer(work.data(), int(work.size()));
   const int h = std::min(payload_offset, k);
   int result = 0;
-  if (c.greater(s)) {
-    const uint64_t need = c.value() - s.value();
+  // The next video unit's navigation pack (and what follows it) stays out.
+  const FileOffset stop = stretch_end(s, c);
+  if (stop.greater(s)) {
+    const uint64_t need = stop.value() - s.value();
     if (need > uint64_t(n)) {
       trace("ERROR (PS::trim_end): %llu bytes before the last packet, room for %d\n", (unsigned long long)need, n);
       return -1;

@@ -283,7 +283,10 @@ void DeMuxerProgram::build_vro_segments() {
 }
 
 int DeMuxerProgram::check_cutoff(int parts) {
-  if (parts < 2) parts = 2;
+  if (parts < 1) {
+    trace("ERROR (PS::check_cutoff): n_segment <= 0\n");
+    return 0;
+  }
   const uint64_t size = src_.size.value();
   uint64_t step = sector_floor(size / (uint64_t(parts) * 2048) * 2048);
   if (step == 0) step = 2048;  // a short file: every sector

@@ -1,6 +1,7 @@
 // fix FILE [--out OUT] [--scan-only]: scans the GOP time codes in steps,
 // then rewrites the wrong ones in place or into OUT:
 //   tcerror index=N offset=N start=N count=N found=HH:MM:SS:FF expected=HH:MM:SS:FF
+//   abserror index=N offset=N pts=N
 //   fixscan gops=N errors=N long_gops=N audio_errors=N
 //   fixed records=N audio=N
 #include <cstdio>
@@ -25,7 +26,8 @@ int run_fix(int argc, char** argv) {
     else if (a == "--out" && i + 1 < argc) out = argv[++i];
     else return dev_usage("fix", "unknown option '%s'", argv[i]);
   }
-  if (dev_input_of(name, {InputKind::video, InputKind::program}, "a video elementary or program stream", false))
+  if (dev_input_of(name, {InputKind::video, InputKind::program, InputKind::transport},
+                   "a video elementary, program or transport stream", false))
     return 1;
   if (out && dev_check_not_input(out, {name})) return 1;
   GopFixer f;
@@ -42,8 +44,11 @@ int run_fix(int argc, char** argv) {
                 (unsigned long long)e[i].offset.value(), (unsigned long long)e[i].start.value(), e[i].count,
                 e[i].found.to_string(found), e[i].expected.to_string(expected));
   }
-  std::printf("fixscan gops=%d errors=%d long_gops=%d audio_errors=0\n", f.get_gop_count(), f.get_error_count(),
-              f.get_long_gop_count());
+  const auto& a = f.abs_errors();
+  for (size_t i = 0; i < a.size(); ++i)
+    std::printf("abserror index=%zu offset=%llu pts=%.0f\n", i, (unsigned long long)a[i].offset.value(), a[i].pts);
+  std::printf("fixscan gops=%d errors=%d long_gops=%d audio_errors=%d\n", f.get_gop_count(), f.get_error_count(),
+              f.get_long_gop_count(), f.get_abs_error_count());
   if (scan_only) return 0;
   if (out) f.set_out_fname(out);
   int fixed = 0;
@@ -53,7 +58,7 @@ int run_fix(int argc, char** argv) {
   }
   if (f.close() < 0) return dev_fail("<%s>: the copy failed", out);
   // Nothing to fix still makes the copy asked for.
-  if (out && f.get_error_count() == 0) {
+  if (out && f.get_error_count() == 0 && f.get_abs_error_count() == 0) {
     FILE* in = std::fopen(name, "rb");
     FILE* o = std::fopen(out, "wb");
     bool ok = in && o;
@@ -67,7 +72,7 @@ int run_fix(int argc, char** argv) {
     if (o && std::fclose(o) != 0) ok = false;
     if (!ok) return dev_fail("<%s>: the copy failed", out);
   }
-  std::printf("fixed records=%d audio=0\n", f.get_error_fix_count());
+  std::printf("fixed records=%d audio=%d\n", f.get_error_fix_count(), f.get_abs_fix_count());
   return 0;
 }
 

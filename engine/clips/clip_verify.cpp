@@ -1,4 +1,5 @@
 #include "engine/clips/clip_verify.h"
+#include "engine/clips/file_info.h"
 
 #include <sys/stat.h>
 
@@ -311,8 +312,8 @@ int detect_type(Clip* c) {
 }  // namespace
 
 int get_still_image_frames(double frame_rate) {
-  // A still plays for five seconds unless its clip says otherwise.
-  return int(5.0 * (frame_rate > 1 ? frame_rate : 25.0) + 0.5);
+  // A still plays for the set duration unless its clip says otherwise.
+  return int(get_still_image_duration() * (frame_rate > 1 ? frame_rate : 25.0) + 0.5);
 }
 
 int clip_verification(Clip* c) {

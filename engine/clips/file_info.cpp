@@ -5,7 +5,7 @@
 
 #include "demux/demuxer_cache.h"
 #include "demux/goplist.h"
-#include "engine/clips/dalist.h"
+#include "audio/dalist.h"
 #include "foundation/gop.h"
 #include "foundation/seq_header.h"
 #include "foundation/trace.h"

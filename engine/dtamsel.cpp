@@ -7,8 +7,12 @@
 #include "access/dtv.h"
 #include "demux/goplist.h"
 #include "demux/goplist_cache.h"
+#include "encode/image_sequence.h"
 #include "engine/clips/clip_list.h"
 #include "foundation/trace.h"
+#include "foundation/partial_output.h"
+#include "picture/bmp.h"
+#include "picture/dither.h"
 #include "picture/frame.h"
 
 int engine_skip_frame_count_check = 0;
@@ -32,6 +36,9 @@ void DTamsel::clean_up() {
   transition_in_end_ = transition_out_start_ = -1;
   effect_ = Effect();
   file_name_.clear();
+  bmp_.reset();
+  dither_.reset();
+  min_rates_known_ = false;
 }
 
 int DTamsel::init(const MPEG_Clip* list) {
@@ -347,13 +354,46 @@ uint32_t DTamsel::get_frame_offset_timecode(int frame, std::string* text) const 
 }
 
 int DTamsel::save_image(const char* file_name, int type, int quality) {
-  (void)quality;
-  if (!file_name || (type != 11 && type != 12 && type != 2 && type != 3)) {
+  if (!file_name || !*file_name || (type != 11 && type != 12 && type != 2 && type != 3)) {
     trace("DTamsel::save_image (ERROR): unsupported type=%d\n", type);
     return 0;
   }
-  // The still writers (BMP, JPEG, one-picture MPEG) join with the still
-  // output; until then a save is refused and nothing is written.
-  trace("DTamsel::save_image (ERROR): no still writer for type=%d\n", type);
-  return 0;
+  if (!list_ || !dtv_) {
+    trace("DTamsel::save_image (ERROR): no movie\n");
+    return 0;
+  }
+  // A reduced-size window saves the full picture: a full-size engine over
+  // the same list shows the same edit frame.
+  std::unique_ptr<DTamsel> full;
+  DTamsel* from = this;
+  if (size_mode_ != 0) {
+    int err = 0;
+    full = std::make_unique<DTamsel>(list_, &err, 0);
+    if (err) {
+      trace("DTamsel::save_image (ERROR): no full-size picture\n");
+      return 0;
+    }
+    full->search(get_curr_frame_offset(), 0, 0);
+    from = full.get();
+  }
+  Frame* frame = from->get_dtv_screen();
+  if (!frame || !frame->image()) {
+    trace("DTamsel::save_image (ERROR): no picture shown\n");
+    return 0;
+  }
+  long long bytes = 0;
+  if (type == 11) {
+    bytes = frame->save_jpeg(file_name, quality);
+  } else if (type == 12) {
+    bytes = frame->save_bmp(file_name, 24);
+  } else {
+    int failed = 1;
+    AddImageSequence seq(file_name, &failed);
+    if (failed) return 0;
+    const int aspect = from->dtv_->get_aspect_ratio_code();
+    if (aspect > 0) seq.set_aspect_ratio(aspect);
+    if (seq.add_image(frame->image()) && seq.close() == 0) bytes = seq.get_bytes_written();
+    if (!bytes) utils_remove_partial_output(file_name);
+  }
+  return int(std::min<long long>(bytes, 0x7FFFFFFF));
 }

@@ -11,8 +11,11 @@
 #include "access/clip.h"
 #include "access/effect_frame.h"
 
+class BMP;
 class DTV;
+class Dither;
 class Frame;
+struct BitmapInfo;
 
 // Settings the engine reads from the application (plain, process-wide):
 // 1 skips the check of every clip's frame count against its file at open.
@@ -65,9 +68,29 @@ class DTamsel {
   // The picture shown: the mixed picture in a transition, else the main
   // clip's screen with its overlays.
   Frame* get_dtv_screen();
-  // 11 JPEG, 12 BMP, 2 and 3 (one-picture MPEG video); 1 done, 0 refused
-  // or failed.
+  // The full-size picture shown as 11 JPEG, 12 BMP, 2 or 3 (one-picture
+  // MPEG video, its format from the picture size); the bytes written, 0
+  // when refused or failed (no file is then left).
   int save_image(const char* file_name, int type, int quality);
+
+  // The window's bitmap of the shown picture. Depths 8, 16, 24, 32; the
+  // old depth is returned (an unsupported one changes nothing).
+  int set_bmp_depth(int bits);
+  // A bitmap and converter at the shown picture's size; 0 done, 1 failed.
+  int init_bmp(int bits);
+  // The shown picture converted (scaled to the bitmap when its size
+  // changed); null when there is nothing to convert into.
+  uint8_t* get_decoded_image_dib_data();
+  BitmapInfo* get_decoded_image_dib_header();
+  // Of the bitmap (bytes per line at 8 bits), else of the shown picture.
+  int get_image_width();
+  int get_image_height();
+  // 1: interlaced pictures at 8 bits show one field at full height.
+  void set_field_dither(int on) { field_dither_ = on ? 1 : 0; }
+
+  // Lowest output rate for a save of the given kind in bytes per frame
+  // (kinds 4, 5, 6, 8; others: the video alone); 0 when it cannot be told.
+  int get_minimum_output_bit_rate(int kind);
 
   // Audio runs off until the audio track exists: no samples.
   int get_audio_samples(int* bytes, double* time) const {
@@ -135,4 +158,10 @@ class DTamsel {
   int drop_frame_ = 1;
   int open_count_ = 0;
   std::string file_name_;
+  std::unique_ptr<BMP> bmp_;
+  std::unique_ptr<Dither> dither_;
+  int bmp_depth_ = 24;
+  int field_dither_ = 0;
+  int min_rates_[5] = {};
+  bool min_rates_known_ = false;
 };

@@ -14,6 +14,7 @@ void DTamsel::list_changed(MPEG_Clip* head) {
   current_ = head;
   in_transition_ = 0;
   second_clip_ = nullptr;
+  min_rates_known_ = false;  // they follow the head clip
   update_clip_bounds();
 }
 

@@ -804,14 +804,26 @@ int jpeg_check_file(const char* name) {
 
 namespace {
 
+// Rounded half away from 0, so the mappings are symmetric about grey.
+int div_round(int n, int d) { return n >= 0 ? (n + d / 2) / d : -((-n + d / 2) / d); }
+
 struct RangeTables {
   uint8_t luma[256], chroma[256];
   RangeTables() {
     for (int v = 0; v < 256; ++v) {
       luma[v] = static_cast<uint8_t>(16 + (v * 219 + 127) / 255);
-      // Rounded half away from 128, so the mapping is symmetric about grey.
-      const int d = (v - 128) * 224;
-      chroma[v] = static_cast<uint8_t>(128 + (d >= 0 ? (d + 127) / 255 : -((-d + 127) / 255)));
+      chroma[v] = static_cast<uint8_t>(128 + div_round((v - 128) * 224, 255));
+    }
+  }
+};
+
+// The way back; values outside video range saturate.
+struct FullRangeTables {
+  uint8_t luma[256], chroma[256];
+  FullRangeTables() {
+    for (int v = 0; v < 256; ++v) {
+      luma[v] = static_cast<uint8_t>(std::clamp(div_round((v - 16) * 255, 219), 0, 255));
+      chroma[v] = static_cast<uint8_t>(std::clamp(128 + div_round((v - 128) * 255, 224), 0, 255));
     }
   }
 };
@@ -823,10 +835,9 @@ void map_plane(const uint8_t* table, uint8_t* p, int stride, int width, int heig
   }
 }
 
-}  // namespace
-
-void full_range_to_video_range(const YuvPlanes& p) {
-  static const RangeTables t;
+template <class Tables>
+void map_planes(const YuvPlanes& p) {
+  static const Tables t;
   if (!p.y || !p.cb || !p.cr || p.width < 1 || p.height < 1) return;
   const int cw = (p.width + 1) / 2;
   const int ch = p.chroma_format == 2 ? p.height : (p.height + 1) / 2;
@@ -834,6 +845,12 @@ void full_range_to_video_range(const YuvPlanes& p) {
   map_plane(t.chroma, p.cb, p.c_stride, cw, ch);
   map_plane(t.chroma, p.cr, p.c_stride, cw, ch);
 }
+
+}  // namespace
+
+void full_range_to_video_range(const YuvPlanes& p) { map_planes<RangeTables>(p); }
+
+void video_range_to_full_range(const YuvPlanes& p) { map_planes<FullRangeTables>(p); }
 
 int jpeg_load_still(const char* name, StillPicture* out) {
   JDecoder d;

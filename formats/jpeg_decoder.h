@@ -123,6 +123,8 @@ int jpeg_check_file(const char* name);
 // JPEG pictures are full-range YCbCr, movie frames video range (luma
 // 16-235, chroma 16-240): maps the planes' area in place.
 void full_range_to_video_range(const YuvPlanes& p);
+// And back, for writing stills.
+void video_range_to_full_range(const YuvPlanes& p);
 
 // Loads a JPEG still into a new 4:2:0 frame of the decoder's size (video
 // range); null on failure. The caller owns the frame.

@@ -8,6 +8,7 @@
 #include "foundation/bitstream.h"
 #include "foundation/bsfile.h"
 #include "foundation/trace.h"
+#include "foundation/partial_output.h"
 
 Huff::Huff() {
   const JpegStdHuffman* std_tables[4] = {&kJpegStdDcLuma, &kJpegStdAcLuma, &kJpegStdDcChroma, &kJpegStdAcChroma};
@@ -260,7 +261,7 @@ long long jpeg_save_planes(const char* name, const YuvPlanes& src, int quality) 
   f.close();
   if (wrote != n) {
     trace("jpeg_save_planes (ERROR): <%s> short write\n", name);
-    std::remove(name);
+    utils_remove_partial_output(name);
     return 0;
   }
   return static_cast<long long>(n);

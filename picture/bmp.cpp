@@ -9,6 +9,7 @@
 #include <new>
 
 #include "foundation/trace.h"
+#include "foundation/partial_output.h"
 #include "picture/dither.h"
 #include "picture/frame.h"
 
@@ -431,7 +432,7 @@ long long BMP::save(const char* name, int bottom_up) {
   if (std::fclose(f) != 0) ok = false;
   if (!ok) {
     trace("BMP::save (ERROR: fwrite ()): <%s>\n", name);
-    std::remove(name);
+    utils_remove_partial_output(name);
     return 0;
   }
   return get_bmap_size();

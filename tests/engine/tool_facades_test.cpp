@@ -1,0 +1,66 @@
+// The repair window's facade: every call answers its default without a
+// fixer, and with one it repairs a joined stream like the fixer itself.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/tool_facades.h"
+#include "support.h"
+
+namespace {
+
+using tsupport::run;
+using tsupport::sh_quote;
+
+TEST(ToolFacades, GopFixerDefaultsWithoutFixerAndRepairsWithOne) {
+  GopFixerFacade f;
+  for (int round = 0; round < 2; ++round) {  // before create, after destroy
+    EXPECT_FALSE(f.exists());
+    EXPECT_EQ(f.init("/nonexistent.m2v"), 1);
+    EXPECT_EQ(f.scan(), 0);
+    EXPECT_EQ(f.fix(), 0);
+    EXPECT_EQ(f.is_done(), 1);
+    EXPECT_EQ(f.close(), 0);
+    EXPECT_EQ(f.get_error_count(), 0);
+    EXPECT_EQ(f.get_file_size(), 0u);
+    f.set_out_fname("x");
+    f.cleanup();
+    f.create();
+    f.destroy();
+  }
+  if (!tsupport::have_program("ffmpeg")) GTEST_SKIP() << "no ffmpeg";
+  // Two recordings joined: the second starts its time codes again.
+  const std::string dir = tsupport::temp_dir();
+  const std::string piece = dir + "/p.m2v", joined = dir + "/j.m2v", copy = dir + "/c.m2v";
+  ASSERT_EQ(run("ffmpeg -nostdin -v error -f lavfi -i testsrc2=size=176x144:rate=25:duration=2 -c:v mpeg2video "
+                "-g 12 -bf 2 -threads 1 -y " +
+                sh_quote(piece)),
+            0);
+  std::vector<uint8_t> bytes = tsupport::read_file(piece);
+  const size_t one = bytes.size();
+  int gops = 0;
+  for (size_t i = 0; i + 4 <= one; ++i) gops += !bytes[i] && !bytes[i + 1] && bytes[i + 2] == 1 && bytes[i + 3] == 0xB8;
+  ASSERT_GT(gops, 1);
+  bytes.insert(bytes.end(), bytes.begin(), bytes.begin() + static_cast<long>(one));
+  ASSERT_TRUE(tsupport::write_file(joined, bytes));
+  f.create();
+  ASSERT_EQ(f.init(joined.c_str()), 0);
+  EXPECT_EQ(f.get_file_size(), bytes.size());
+  while (f.scan() > 0) {
+  }
+  EXPECT_EQ(f.get_error_count(), gops);  // the second piece's GOPs
+  f.set_out_fname(copy.c_str());
+  while (!f.is_done()) ASSERT_GE(f.fix(), 0);
+  EXPECT_EQ(f.close(), 0);
+  EXPECT_EQ(f.get_error_fix_count(), gops);
+  EXPECT_EQ(tsupport::read_file(joined), bytes);  // a copy leaves the input
+  f.destroy();
+  f.create();
+  ASSERT_EQ(f.init(copy.c_str()), 0);
+  while (f.scan() > 0) {
+  }
+  EXPECT_EQ(f.get_error_count(), 0);
+}
+
+}  // namespace

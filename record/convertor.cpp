@@ -249,7 +249,8 @@ int Convertor::load(const char* file_name) {
     start_pts_[size_t(i)] = es[i].is_video() ? demuxer_->get_video_start_pts(es[i].stream_id, es[i].pid)
                                              : demuxer_->get_audio_start_pts(es[i].stream_id, es[i].pid);
   }
-  if (type == 8) pmt_pid_ = demuxer_->get_pmt_pid();
+  // A transport source keeps its PMT PID (when it is one a PMT may use).
+  if (type == 8 && demuxer_->get_pmt_pid() >= 16 && demuxer_->get_pmt_pid() <= 8190) pmt_pid_ = demuxer_->get_pmt_pid();
   return 1;
 }
 

@@ -3,6 +3,8 @@
 // PID (256.m2v, 257.mp2, 258.ac3), in program streams by stream key
 // (e0.m2v, c0.mp2, 80.ac3, a0.wav). One line per output:
 //   out id=0xNN pid=N kind=N file=NAME bytes=N align=N
+// preceded by one line per stream of the file with its expected size:
+//   estimate id=0xNN pid=N kind=N bytes=N
 // (align: audio frames dropped at the start when positive, silent frames
 // written in front when negative; the job leaves it in each record's audio
 // offset), then
@@ -21,7 +23,9 @@
 #include "demux/demuxer_cache.h"
 #include "devtool/command.h"
 #include "devtool/input.h"
+#include "devtool/stop_option.h"
 #include "devtool/stream_key.h"
+#include "record/demux_job.h"
 
 namespace {
 
@@ -40,17 +44,6 @@ const char* extension_of(const ESData& r) {
   }
 }
 
-struct StopAt {
-  DemuxJobStatus* status;
-  int code;
-  double percent;
-};
-
-void stop_when_reached(double percent, void* user) {
-  auto* s = static_cast<StopAt*>(user);
-  if (percent >= s->percent && percent < 100.0) s->status->command.store(s->code);
-}
-
 long long file_bytes(const std::string& name) {
   struct stat st;
   return stat(name.c_str(), &st) == 0 ? (long long)st.st_size : 0;
@@ -65,7 +58,7 @@ static int run_demux(int argc, char** argv) {
   };
   std::vector<Only> only;
   bool stop = false;
-  StopAt stop_at{nullptr, 0, 0.0};
+  DevStopAt stop_at;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--only") == 0) {
       if (i + 1 >= argc) return dev_usage("demux", "--only needs ID[:PID]");
@@ -76,16 +69,9 @@ static int run_demux(int argc, char** argv) {
       ++i;
     } else if (std::strcmp(argv[i], "--stop") == 0) {
       if (i + 1 >= argc) return dev_usage("demux", "--stop needs CODE@PERCENT");
-      const char* t = argv[i + 1];
-      char* end = nullptr;
-      const long code = std::strtol(t, &end, 10);
-      if (end == t || *end != '@') return dev_usage("demux", "'%s' is not CODE@PERCENT", t);
-      const char* q = end + 1;
-      const double pc = std::strtod(q, &end);
-      if (end == q || *end || pc < 0 || pc > 100) return dev_usage("demux", "'%s' is not CODE@PERCENT", t);
+      if (!dev_parse_stop(argv[i + 1], &stop_at))
+        return dev_usage("demux", "'%s' is not CODE@PERCENT", argv[i + 1]);
       stop = true;
-      stop_at.code = int(code);
-      stop_at.percent = pc;
       ++i;
     } else if (argv[i][0] == '-' && argv[i][1]) {
       return dev_usage("demux", "unknown option '%s'", argv[i]);
@@ -101,11 +87,21 @@ static int run_demux(int argc, char** argv) {
     return 1;
   struct stat st;
   if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return dev_fail("<%s>: not a folder", dir.c_str());
-  std::unique_ptr<DeMuxer> d(demuxer_create(path, 0));
-  if (!d) return dev_fail("<%s>: cannot read %s", path, dev_kind_text(in));
+  int error = 1;
+  MPEG_Demuxer job(path, &error);
+  if (error) return dev_fail("<%s>: cannot read %s", path, dev_kind_text(in));
+  std::vector<int> ids(256), kinds(256), pids(256);
+  std::vector<double> sizes(256);
+  const int listed = job.get_es_list(ids.data(), kinds.data(), pids.data(), 256);
+  job.get_es_sizes(sizes.data(), listed);
+  for (int i = 0; i < listed; ++i)
+    std::printf("estimate id=0x%02X pid=%d kind=%d bytes=%.0f\n", ids[size_t(i)], pids[size_t(i)], kinds[size_t(i)],
+                sizes[size_t(i)]);
 
   int count = 0;
-  ESData* es = d->get_es_data(&count);
+  ESData* es = job.demuxer()->get_es_data(&count);
+  std::vector<uint32_t> selections;
+  std::vector<std::string> names;
   std::vector<ESData> records;
   for (int i = 0; i < count; ++i) {
     const ESData& r = es[i];
@@ -113,25 +109,22 @@ static int run_demux(int argc, char** argv) {
     for (const Only& o : only)
       if ((o.id == r.stream_id || (o.id == 0xBD && r.get_ac3_header())) && (o.pid == 0 || o.pid == r.pid)) wanted = true;
     if (!wanted) continue;
-    ESData rec = r;
     char name[64];
     if (r.pid)
       std::snprintf(name, sizeof name, "%d.%s", r.pid, extension_of(r));
     else
       std::snprintf(name, sizeof name, "%02x.%s", r.stream_id, extension_of(r));  // by key: e0.m2v, 80.ac3
-    rec.set_name((dir + "/" + name).c_str());
-    rec.audio_offset = 0;
-    records.push_back(rec);
+    selections.push_back(uint32_t(r.stream_id) | (uint32_t(r.pid) << 16));
+    names.push_back(dir + "/" + name);
   }
-  if (records.empty()) return dev_fail("<%s>: no stream to demultiplex", path);
+  if (selections.empty()) return dev_fail("<%s>: no stream to demultiplex", path);
+  std::vector<const char*> name_list;
+  for (const std::string& n : names) name_list.push_back(n.c_str());
 
   DemuxJobStatus status;
-  if (stop) {
-    stop_at.status = &status;
-    status.progress_callback = stop_when_reached;
-    status.user = &stop_at;
-  }
-  const double done = d->demuxer(int(records.size()), records.data(), &status);
+  if (stop) dev_arm_stop(&stop_at, &status);
+  const double done =
+      job.save_es_data(int(selections.size()), selections.data(), name_list.data(), &status, &records);
   const bool failed = done < 0;
   for (const ESData& r : records) {
     const std::string name = r.get_name();

@@ -42,11 +42,6 @@ double audio_frame_seconds(const ESData* es) {
   return double(h->samples_per_frame()) / h->sample_rate;
 }
 
-bool same_file(const char* a, const char* b) {
-  struct stat sa {}, sb {};
-  if (stat(a, &sa) != 0 || stat(b, &sb) != 0) return false;
-  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
 
 // One input file and where it stands.
 struct Input {
@@ -130,7 +125,7 @@ double run_mux(const char* out_name, int mux_type, int n_es, ESData* es_list, Jo
   }
   double longest = 0;
   for (int i = 0; i < n_es; ++i) {
-    if (same_file(out_name, es_list[i].get_name() ? es_list[i].get_name() : "")) {
+    if (mux_same_file(out_name, es_list[i].get_name() ? es_list[i].get_name() : "")) {
       trace("muxer_encode (ERROR): the output \"%s\" is input #%d\n", out_name, i);
       return fail_job(status, kMuxFailed);
     }
@@ -492,4 +487,10 @@ void assign_default_stream_ids(int n, ESData* list) {
       ++*counter;
     }
   }
+}
+
+bool mux_same_file(const char* a, const char* b) {
+  struct stat sa {}, sb {};
+  if (!a || !b || stat(a, &sa) != 0 || stat(b, &sb) != 0) return false;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }

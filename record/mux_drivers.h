@@ -63,6 +63,9 @@ void mux_rates_for_av_lists(int out[5], int n_video, const ESData* videos, int n
 // Output sizes in bytes of the five kinds of mux_rates_for_es_list: the
 // longest input's duration x that rate / 8.
 void estimate_sizes(double out[5], int n, ESData* list);
+// True when both names lead to one existing file (an output that would
+// overwrite an input).
+bool mux_same_file(const char* a, const char* b);
 // Inputs without a stream id get, in order, AC-3 128.., LPCM 160..,
 // MPEG audio 192.., video 224..; a preset id equal to the next value moves
 // its counter on.

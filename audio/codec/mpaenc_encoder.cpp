@@ -217,26 +217,14 @@ void AudioEncoder::scale_factors() {
     }
 }
 
-// Selection information: scale factors of neighbouring parts within two
-// steps share the smaller index (the larger factor), so no sample clips.
+// Selection information of each subband from the standard's transmission
+// patterns (the scale factors it drops are replaced as it says).
 void AudioEncoder::choose_scfsi() {
   for (int ch = 0; ch < header_channels_; ++ch)
     for (int sb = 0; sb < sblimit_; ++sb) {
-      int* s[3] = {&scf_[ch][0][sb], &scf_[ch][1][sb], &scf_[ch][2][sb]};
-      const bool near01 = std::abs(*s[0] - *s[1]) < 3, near12 = std::abs(*s[1] - *s[2]) < 3;
-      const int lo = std::min({*s[0], *s[1], *s[2]});
-      if (near01 && near12 && std::max({*s[0], *s[1], *s[2]}) - lo < 3) {
-        scfsi_[ch][sb] = 2;
-        *s[0] = *s[1] = *s[2] = lo;
-      } else if (near01) {
-        scfsi_[ch][sb] = 1;
-        *s[0] = *s[1] = std::min(*s[0], *s[1]);
-      } else if (near12) {
-        scfsi_[ch][sb] = 3;
-        *s[1] = *s[2] = std::min(*s[1], *s[2]);
-      } else {
-        scfsi_[ch][sb] = 0;
-      }
+      int three[3] = {scf_[ch][0][sb], scf_[ch][1][sb], scf_[ch][2][sb]};
+      scfsi_[ch][sb] = mpaenc_select_scfsi(three);
+      for (int part = 0; part < 3; ++part) scf_[ch][part][sb] = three[part];
     }
 }
 

@@ -1,5 +1,6 @@
 #include "audio/codec/mpaenc_tables.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -66,4 +67,42 @@ uint32_t mpaenc_crc_update(uint32_t crc, uint32_t value, int bits) {
     if (top ^ in) crc ^= 0x8005u;
   }
   return crc;
+}
+
+int mpaenc_select_scfsi(int scf[3]) {
+  // Patterns by (class of scf0 - scf1, class of scf1 - scf2): each digit
+  // names the scale factor a part sends, 4 the largest of the three.
+  static const int kPattern[5][5] = {{0x123, 0x122, 0x122, 0x133, 0x123},
+                                     {0x113, 0x111, 0x111, 0x444, 0x113},
+                                     {0x111, 0x111, 0x111, 0x333, 0x113},
+                                     {0x222, 0x222, 0x222, 0x333, 0x123},
+                                     {0x123, 0x122, 0x122, 0x133, 0x123}};
+  auto cls = [](int d) { return d <= -3 ? 0 : d < 0 ? 1 : d == 0 ? 2 : d < 3 ? 3 : 4; };
+  switch (kPattern[cls(scf[0] - scf[1])][cls(scf[1] - scf[2])]) {
+    case 0x122:
+      scf[2] = scf[1];
+      return 3;
+    case 0x133:
+      scf[1] = scf[2];
+      return 3;
+    case 0x113:
+      scf[1] = scf[0];
+      return 1;
+    case 0x111:
+      scf[1] = scf[2] = scf[0];
+      return 2;
+    case 0x222:
+      scf[0] = scf[2] = scf[1];
+      return 2;
+    case 0x333:
+      scf[0] = scf[1] = scf[2];
+      return 2;
+    case 0x444: {
+      const int top = std::min({scf[0], scf[1], scf[2]});
+      scf[0] = scf[1] = scf[2] = top;
+      return 2;
+    }
+    default:
+      return 0;
+  }
 }

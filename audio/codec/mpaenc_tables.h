@@ -37,3 +37,10 @@ double mpaenc_snr_of_class(int quant);
 
 // CRC-16 (polynomial 0x8005) of the low `bits` bits of value, continuing crc.
 uint32_t mpaenc_crc_update(uint32_t crc, uint32_t value, int bits);
+
+// Layer II scale-factor selection information of one subband from its three
+// scale-factor indices (ISO/IEC 11172-3 Table C.4): the classes of the two
+// differences pick a transmission pattern; the indices are rewritten as the
+// pattern sends them. Returns the scfsi (0 all three, 1 first two shared,
+// 2 one for all, 3 last two shared).
+int mpaenc_select_scfsi(int scf[3]);

@@ -1,0 +1,16 @@
+// "--stop CODE@PERCENT" of the long jobs: CODE goes into the job's command
+// word once its progress reaches PERCENT.
+#pragma once
+
+#include "demux/demuxer.h"
+
+struct DevStopAt {
+  DemuxJobStatus* status = nullptr;
+  int code = 0;
+  double percent = 0.0;
+};
+
+// Reads CODE@PERCENT (PERCENT in 0..100); false when the text does not fit.
+bool dev_parse_stop(const char* text, DevStopAt* stop);
+// Hooks the stop to the job's progress callback.
+void dev_arm_stop(DevStopAt* stop, DemuxJobStatus* status);

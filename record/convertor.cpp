@@ -1,0 +1,666 @@
+#include "record/convertor.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "demux/demuxer_cache.h"
+#include "foundation/probe.h"
+#include "foundation/rewriters.h"
+#include "foundation/trace.h"
+#include "foundation/video_finders.h"
+#include "record/mux_drivers.h"
+#include "record/muxer.h"
+
+namespace {
+
+constexpr int kMaxTaken = 9;
+constexpr int kVideoBufferSize = 98304;
+constexpr int kAudioBufferSize = 16384;
+constexpr int kWriteThreshold = 2048;
+constexpr double kPtsWrap = 8589934592.0;  // 2^33
+
+int kind_of(const ESData& e) { return e.lpcm ? ES_KIND_LPCM : e.ac3 ? ES_KIND_AC3 : e.kind; }
+
+// a - b on the 33-bit time-stamp circle, in (-2^32, 2^32].
+double pts_difference(double a, double b) {
+  double d = std::fmod(a - b, kPtsWrap);
+  if (d > kPtsWrap / 2) d -= kPtsWrap;
+  if (d <= -kPtsWrap / 2) d += kPtsWrap;
+  return d;
+}
+
+// Silence of the stream's format lasting gap ticks: whole silent frames
+// (the nearest count) for MPEG audio and AC-3, zero samples for LPCM.
+std::vector<uint8_t> silent_lead(const ESData& es, double gap) {
+  std::vector<uint8_t> out;
+  if (gap <= 0) return out;
+  const int k = kind_of(es);
+  if (k == ES_KIND_LPCM) {
+    const int rate = es.get_audio_sample_rate();
+    if (rate <= 0) return out;
+    const int width = 2 * std::max(es.get_channel_count(), 1);
+    out.assign(size_t(std::llround(gap * rate / 90000.0)) * size_t(width), 0);
+    return out;
+  }
+  double frame = 0;
+  if (k == ES_KIND_AC3) {
+    const int rate = es.get_audio_sample_rate();
+    frame = 1536.0 * 90000.0 / (rate > 0 ? rate : 48000);
+  } else if (const FrmHdr* h = es.get_audio_header(); h && h->valid && h->sample_rate > 0) {
+    frame = double(h->samples_per_frame()) * 90000.0 / h->sample_rate;
+  }
+  if (frame <= 0) return out;
+  const std::vector<uint8_t> mute = make_es_mute_frame(&es);
+  const long long frames = std::llround(gap / frame);
+  for (long long i = 0; i < frames && !mute.empty(); ++i) out.insert(out.end(), mute.begin(), mute.end());
+  return out;
+}
+
+void report_progress(DemuxJobStatus* status, double percent) {
+  if (!status) return;
+  status->progress = percent;
+  if (status->progress_callback) status->progress_callback(percent, status->user);
+}
+
+}  // namespace
+
+// The output of one conversion: owns the multiplexer, writes beside the
+// target and renames over it only when the output is complete.
+class ConvertWriter {
+ public:
+  ~ConvertWriter() { close(kDrop); }
+
+  // 0 on success.
+  int init(const char* name, int kind, std::vector<ESData>& streams, int pmt_pid) {
+    video_id_ = -1;
+    for (const ESData& e : streams)
+      if (e.is_video() && video_id_ < 0) {
+        video_id_ = e.stream_id;
+        video_pid_ = e.pid;
+      }
+    if (video_id_ < 0) {
+      trace("ConvertWriter::init (ERROR): no video stream\n");
+      return 1;
+    }
+    final_ = name;
+    part_ = final_ + ".part";
+    mux_.reset(muxer_create(kind, int(streams.size()), streams.data(), part_.c_str(), pmt_pid, 0));
+    if (!mux_) return 1;
+    started_.assign(streams.size(), 0);
+    for (const ESData& e : streams) ids_.push_back({e.stream_id, e.pid, kind_of(e)});
+    // The transport multiplexer may move a PID that was taken: report what
+    // it chose.
+    if (kind == MUX_TRANSPORT) {
+      int got_ids[32], got_pids[32];
+      const int n = mux_->list_stream_ids(got_ids, got_pids, 32);
+      for (int i = 0; i < n && i < int(streams.size()); ++i)
+        for (auto& s : streams)
+          if (s.stream_id == got_ids[i]) s.pid = got_pids[i];
+    }
+    return 0;
+  }
+
+  int video(const uint8_t* data, int n) {
+    if (!mux_ || n <= 0) return 0;
+    const int got = mux_->add_es_data(video_id_, data, n, video_pid_);
+    if (got == n) {
+      const int keep = std::min(n, 4);
+      tail_.insert(tail_.end(), data + n - keep, data + n);
+      if (tail_.size() > 4) tail_.erase(tail_.begin(), tail_.end() - 4);
+    }
+    return got;
+  }
+
+  // Bytes of the block consumed; a stream's first bytes are moved on to
+  // its first frame start.
+  int audio(const uint8_t* data, int n, int stream_id, int pid) {
+    if (!mux_ || n <= 0) return 0;
+    size_t k = 0;
+    while (k < ids_.size() && !(ids_[k].id == stream_id && (pid == 0 || ids_[k].pid == pid))) ++k;
+    if (k == ids_.size()) {
+      trace("ConvertWriter::audio (): invalid abs_id_pid = (0x%02x: %d)\n", stream_id, pid);
+      return 0;
+    }
+    int skip = 0;
+    if (!started_[k]) {
+      if (ids_[k].kind == ES_KIND_MPEG_AUDIO) {
+        while (skip + 1 < n && !(data[skip] == 0xFF && (data[skip + 1] & 0xF0) == 0xF0)) ++skip;
+        if (skip + 1 >= n) return n;
+      } else if (ids_[k].kind == ES_KIND_AC3) {
+        while (skip + 1 < n && !(data[skip] == 0x0B && data[skip + 1] == 0x77)) ++skip;
+        if (skip + 1 >= n) return n;
+      }
+      started_[k] = 1;
+    }
+    const int got = mux_->add_es_data(stream_id, data + skip, n - skip, pid);
+    return got <= 0 ? got : got + skip;
+  }
+
+  enum Close { kComplete, kKeep, kDrop };
+  // Complete: the video gets its end code. Keep: what was written stands
+  // under the final name (a stop that keeps). Drop: the output is removed.
+  // Returns 0 when the output stands, -1 otherwise.
+  int close(Close how) {
+    if (!mux_) return -1;
+    int rc = 0;
+    if (how == kComplete && !(tail_.size() == 4 && tail_[0] == 0 && tail_[1] == 0 && tail_[2] == 1 && tail_[3] == 0xB7)) {
+      static const uint8_t kEnd[4] = {0, 0, 1, 0xB7};
+      if (mux_->add_es_data(video_id_, kEnd, 4, video_pid_) != 4) rc = -1;
+    }
+    if (mux_->finish() != 0) rc = -1;
+    mux_.reset();
+    if (rc == 0 && how != kDrop) {
+      if (std::rename(part_.c_str(), final_.c_str()) != 0) {
+        trace("ConvertWriter::close (ERROR): cannot rename <%s>\n", part_.c_str());
+        rc = -1;
+      }
+    } else {
+      rc = -1;
+    }
+    if (rc != 0) unlink(part_.c_str());
+    return rc;
+  }
+
+  int write_error() const { return mux_ ? mux_->write_error() : 0; }
+  int64_t bytes_written() const { return mux_ ? mux_->bytes_written() : 0; }
+
+ private:
+  struct Id {
+    int id, pid, kind;
+  };
+  std::unique_ptr<Muxer> mux_;
+  std::string final_, part_;
+  int video_id_ = -1, video_pid_ = 0;
+  std::vector<Id> ids_;
+  std::vector<uint8_t> started_;
+  std::vector<uint8_t> tail_;
+};
+
+// ---- rates ---------------------------------------------------------------------------
+
+int muxer_get_rate(int rates[5], int n, ESData* es, const int* selected) {
+  if (!rates) return 0;
+  std::fill(rates, rates + 5, 0);
+  if (!es || n < 1) return 0;
+  if (n > 32) {
+    trace("muxer_get_rate (!!!): n_es = %d (too many)\n", n);
+    n = 32;
+  }
+  std::vector<ESData> picked;
+  bool ac3 = false;
+  for (int i = 0; i < n; ++i) {
+    if (selected && !selected[i]) continue;
+    if (es[i].get_name() && es[i].bit_rate <= 0) check_es_data(&es[i]);
+    if (kind_of(es[i]) == ES_KIND_AC3) ac3 = true;
+    picked.push_back(es[i]);
+  }
+  if (picked.empty()) return 0;
+  mux_rates_for_es_list(rates, int(picked.size()), picked.data());
+  if (ac3) rates[1] = 0;
+  return int(picked.size());
+}
+
+// ---- set-up --------------------------------------------------------------------------
+
+Convertor::~Convertor() = default;
+
+int Convertor::resize_stream_table(int n) {
+  if (n <= capacity_) return 1;
+  stream_ids_.resize(size_t(n), 0);
+  pids_.resize(size_t(n), 0);
+  start_pts_.resize(size_t(n), 0.0);
+  selected_.resize(size_t(n), 0);
+  capacity_ = n;
+  return 1;
+}
+
+int Convertor::load(const char* file_name) {
+  started_ = 0;
+  demuxer_.reset();
+  n_es_ = 0;
+  int bit_rate = 0;
+  const int type = file_name ? mpegfile_get_stream_type_and_bit_rate(file_name, &bit_rate) : 0;
+  if (type < 2 || type > 8) {
+    trace("Convertor::load (ERROR): only process MPEG Systems and Video streams\n");
+    return 0;
+  }
+  demuxer_.reset(demuxer_create(file_name, 0));
+  if (!demuxer_) {
+    trace("Convertor::load (ERROR): demuxer_create () failed for <%s>\n", file_name);
+    return 0;
+  }
+  int count = 0;
+  ESData* es = demuxer_->get_es_data(&count);
+  if (!es) count = 0;
+  if (count > capacity_ && !resize_stream_table(count)) count = capacity_;
+  n_es_ = count;
+  for (int i = 0; i < count; ++i) {
+    stream_ids_[size_t(i)] = uint32_t(es[i].stream_id);
+    pids_[size_t(i)] = uint32_t(es[i].pid);
+    selected_[size_t(i)] = 0;
+    start_pts_[size_t(i)] = es[i].is_video() ? demuxer_->get_video_start_pts(es[i].stream_id, es[i].pid)
+                                             : demuxer_->get_audio_start_pts(es[i].stream_id, es[i].pid);
+  }
+  // A transport source keeps its PMT PID (when it is one a PMT may use).
+  if (type == 8 && demuxer_->get_pmt_pid() >= 16 && demuxer_->get_pmt_pid() <= 8190) pmt_pid_ = demuxer_->get_pmt_pid();
+  return 1;
+}
+
+int Convertor::get_es_list(int* kinds, int* stream_ids, int* pids, int max) {
+  if (!demuxer_) return 0;
+  int count = 0;
+  ESData* es = demuxer_->get_es_data(&count);
+  if (!es || count <= 0) return 0;
+  n_es_ = std::min(count, capacity_);
+  const int n = std::min(max, n_es_);
+  for (int i = 0; i < n; ++i) {
+    if (kinds) kinds[i] = kind_of(es[i]);
+    if (stream_ids) stream_ids[i] = es[i].stream_id;
+    if (pids) pids[i] = es[i].pid;
+  }
+  return std::max(n, 0);
+}
+
+int Convertor::select_stream(int stream_id, int pid) {
+  for (int i = 0; i < n_es_; ++i)
+    if (int(stream_ids_[size_t(i)]) == stream_id && (pid == 0 || int(pids_[size_t(i)]) == pid)) {
+      selected_[size_t(i)] = 1;
+      return 1;
+    }
+  return 0;
+}
+
+int Convertor::deselect_stream(int stream_id, int pid) {
+  for (int i = 0; i < n_es_; ++i)
+    if (int(stream_ids_[size_t(i)]) == stream_id && (pid == 0 || int(pids_[size_t(i)]) == pid)) {
+      selected_[size_t(i)] = 0;
+      return 1;
+    }
+  return 0;
+}
+
+int Convertor::set_pmt_pid(int pid) {
+  if (pid >= 16 && pid <= 8190 && pid != video_pid_ && pid != audio_pid_) pmt_pid_ = pid;
+  return pmt_pid_;
+}
+
+int Convertor::set_video_pid(int pid) {
+  if (pid >= 16 && pid <= 8190 && pid != audio_pid_ && pid != pmt_pid_) video_pid_ = pid;
+  return video_pid_;
+}
+
+int Convertor::set_audio_pid(int pid) {
+  if (pid >= 16 && pid <= 8190 && pid != pmt_pid_ && pid != video_pid_) audio_pid_ = pid;
+  return audio_pid_;
+}
+
+int Convertor::estimate_sizes(double out[5]) {
+  if (!out) return 0;
+  std::fill(out, out + 5, 0.0);
+  if (!demuxer_ || n_es_ <= 0) return 0;
+  int count = 0;
+  ESData* es = demuxer_->get_es_data(&count);
+  if (!es || count <= 0) return 0;
+  count = std::min(count, n_es_);
+  int rates[5];
+  const int n = muxer_get_rate(rates, count, es, selected_.data());
+  if (n == 0) return 0;
+  const double source_rate = demuxer_->get_bit_rate();
+  if (source_rate > 0) {
+    const double scale = demuxer_->get_file_size_double() / source_rate;
+    for (int k = 0; k < 5; ++k) out[k] = double(uint32_t(rates[k])) * scale;
+  }
+  return n;
+}
+
+// ---- lead-in -------------------------------------------------------------------------
+
+int Convertor::skip_mpeg_audio_lead_in(const ESData& es, const uint8_t* data, int bytes, double* lead_in) {
+  const FrmHdr* record = es.get_audio_header();
+  if (!record || !data || bytes <= 0 || !lead_in) return 0;
+  // A header of the stream at `at`, or the next one after it.
+  FrmHdr h;
+  auto frame_at = [&](int at) {
+    for (; at + 4 <= bytes; ++at) {
+      if (data[at] != 0xFF) continue;
+      const uint32_t word = uint32_t(data[at]) << 24 | uint32_t(data[at + 1]) << 16 | uint32_t(data[at + 2]) << 8 |
+                            data[at + 3];
+      if (h.parse(word) == 0 && h.frame_size > 0 && (!record->valid || record->same_stream(h) == 0)) return at;
+    }
+    return -1;
+  };
+  int d = frame_at(0);
+  if (d < 0) return 0;
+  const double duration =
+      h.sample_rate > 0 ? double(h.samples_per_frame()) / h.sample_rate * 90000.0 : 1152.0 / 44100.0 * 90000.0;
+  while (*lead_in >= duration && bytes - d >= h.frame_size) {
+    *lead_in -= duration;
+    const int next = frame_at(d + h.frame_size);
+    if (next < 0) {
+      // The block ends inside the next frame: it starts the next block.
+      d += h.frame_size;
+      break;
+    }
+    d = next;
+  }
+  return d;
+}
+
+int Convertor::skip_ac3_lead_in(const ESData& es, const uint8_t* data, int bytes, double* lead_in) {
+  const AC3FrmHdr* record = es.get_ac3_header();
+  if (!record || !data || bytes <= 0 || !lead_in) return 0;
+  AC3FrmHdr h = *record;
+  if (!ac3_check_frames(&h, data, bytes, 1, 0) || h.first_offset < 0) return 0;
+  const int rate = h.sample_rate > 0 ? h.sample_rate : 48000;
+  const double duration = 1536.0 / rate * 90000.0;
+  const int size = h.frame_size;
+  int d = h.first_offset;
+  while (*lead_in >= duration && size > 0 && bytes - d >= size) {
+    *lead_in -= duration;
+    d += size;
+  }
+  return d;
+}
+
+int Convertor::skip_pcm_lead_in(const ESData& es, int bytes, double* lead_in) {
+  const int rate = es.get_audio_sample_rate();
+  const int channels = std::max(es.get_channel_count(), 1);
+  if (rate <= 0 || bytes <= 0 || !lead_in || *lead_in <= 0) return 0;
+  const double sample = 90000.0 / rate;
+  const int width = 2 * channels;
+  const int64_t n = std::min<int64_t>(int64_t(*lead_in / sample), bytes / width);
+  *lead_in -= double(n) * sample;
+  return int(n) * width;
+}
+
+int Convertor::save_audio(const uint8_t* data, int bytes, double* lead_in, const ESData& es, ConvertWriter* writer) {
+  int d = 0;
+  if (*lead_in > 0) {
+    if (es.ac3 || es.kind == ES_KIND_AC3)
+      d = skip_ac3_lead_in(es, data, bytes, lead_in);
+    else if (es.lpcm)
+      d = skip_pcm_lead_in(es, bytes, lead_in);
+    else
+      d = skip_mpeg_audio_lead_in(es, data, bytes, lead_in);
+    if (d == 0) *lead_in = 0;
+    // Not yet through the lead-in: all of it is dropped for now.
+    if (d > 0 && *lead_in > 0) return d;
+  }
+  if (d >= bytes) return d;
+  const int got = writer->audio(data + d, bytes - d, es.stream_id, es.pid);
+  return got <= 0 ? got : got + d;
+}
+
+// ---- video ---------------------------------------------------------------------------
+
+void Convertor::place_scan(ESBuffer* b) const {
+  static const uint8_t kPicture[4] = {0, 0, 1, 0};
+  const uint8_t* p = b->bytes >= 4 ? std::search(b->data, b->data + b->bytes, kPicture, kPicture + 4) : nullptr;
+  if (p && p != b->data + b->bytes)
+    b->first_frame = std::min(int(p - b->data) + 4, b->bytes);
+  else
+    b->first_frame = b->bytes;
+}
+
+int Convertor::write_gop(uint8_t* gop, int length, ConvertWriter* writer) {
+  if (length <= 0) return 1;
+  utils_gop_temporal_reference(gop, length, nullptr, 0);
+  if (!writer) return 1;  // a dry run: cut and renumbered only
+  return writer->video(gop, length) == length ? 1 : 0;
+}
+
+int Convertor::write_video(const uint8_t* data, int bytes, int final, ESBuffer* b, ConvertWriter* writer) {
+  if (data && bytes > 0 && b->write(data, bytes) != bytes) return 0;
+  for (;;) {
+    const int scan = std::clamp(b->first_frame, 0, b->bytes);
+    if (b->bytes - scan < 4) break;
+    int lead = -1;
+    const int r = find_next_i_picture(b->data + scan, b->bytes - scan, &lead);
+    if (lead < 0) {
+      // Resume the search where this one stopped; a start code cut by the
+      // end of the data is found next time.
+      b->first_frame = scan + std::max(r, 0);
+      break;
+    }
+    const int a = scan + r;
+    if (!started_ || a == 0) {
+      if (a > 0) b->discard_front(a);
+      place_scan(b);
+      started_ = 1;
+      continue;
+    }
+    if (!write_gop(b->data, a, writer)) return 0;
+    b->discard_front(a);
+    place_scan(b);
+  }
+  if (final && started_ && b->bytes > 0) {
+    if (!write_gop(b->data, b->bytes, writer)) return 0;
+    b->clear();
+  }
+  return 1;
+}
+
+// ---- the conversion ------------------------------------------------------------------
+
+double Convertor::save(const char* out_name, int kind, DemuxJobStatus* status) {
+  kind_ = 0;
+  started_ = 0;  // every save aligns its video to a GOP afresh
+  outputs_.clear();
+  if (status) status->result = 0;
+  bool setup_failed = !demuxer_ || !out_name || !*out_name;
+  int count = 0;
+  ESData* es = setup_failed ? nullptr : demuxer_->get_es_data(&count);
+  if (!es || count <= 0) setup_failed = true;
+  count = std::min(count, n_es_);
+  if (!setup_failed && status) {
+    double sizes[5];
+    estimate_sizes(sizes);
+    const int entry = kind == 5 ? 2 : kind == 6 ? 3 : kind == 8 ? 4 : kind == 2 || kind == 3 ? 0 : 1;
+    if (sizes[entry] <= 0.0) {
+      trace("Convertor::save (ERROR): no output of kind %d for this selection\n", kind);
+      setup_failed = true;
+    }
+  }
+  if (!setup_failed && mux_same_file(out_name, demuxer_->get_file_name())) {
+    trace("Convertor::save (ERROR): the output <%s> is the source\n", out_name);
+    setup_failed = true;
+  }
+
+  struct Taken {
+    ESData es;     // as the output knows it
+    int key = 0;   // source PID x 65536 + stream_id
+    double lead_in = 0.0;
+    std::vector<uint8_t> buffer;
+    int held = 0;
+    bool video = false;
+    bool lead_checked = false;
+  };
+  std::vector<Taken> taken;
+  double reference = 0.0;
+  if (!setup_failed) {
+    bool have_video = false;
+    for (int i = 0; i < count && int(taken.size()) < kMaxTaken; ++i) {
+      if (!selected_[size_t(i)]) continue;
+      if (es[i].is_video()) {
+        if (have_video) continue;
+        have_video = true;
+        reference = start_pts_[size_t(i)];
+      }
+      if (kind == MUX_TRANSPORT && kind_of(es[i]) == ES_KIND_LPCM) {
+        trace("Convertor::save: linear PCM stream 0x%02x cannot go into a transport stream; left out\n",
+              es[i].stream_id);
+        continue;
+      }
+      Taken t;
+      t.es = es[i];
+      t.key = es[i].pid * 65536 + (int(stream_ids_[size_t(i)]) & 0xFFFF);
+      t.video = es[i].is_video();
+      t.lead_in = start_pts_[size_t(i)];  // the first time stamp until the reference is known
+      taken.push_back(std::move(t));
+    }
+    if (taken.empty()) setup_failed = true;
+    // Each output stream gets an id of its own, and for a transport stream a
+    // PID that no other stream or the PMT uses.
+    std::set<int> used_pids = {pmt_pid_};
+    int next_video_id = 0xE0, next_mpa = 0xC0, next_ac3 = 0x80, next_pcm = 0xA0;
+    int next_vpid = video_pid_, next_apid = audio_pid_;
+    auto take_pid = [&](int* next) {
+      while (used_pids.count(*next) || *next < 16 || *next > 8190) *next = *next >= 8190 ? 16 : *next + 1;
+      used_pids.insert(*next);
+      return (*next)++;
+    };
+    for (Taken& t : taken) {
+      t.lead_in = t.video ? 0.0 : pts_difference(reference, t.lead_in);
+      const int k = kind_of(t.es);
+      t.es.stream_id = t.video ? next_video_id++ : k == ES_KIND_AC3 ? next_ac3++ : k == ES_KIND_LPCM ? next_pcm++ : next_mpa++;
+      if (kind == MUX_TRANSPORT)
+        t.es.pid = take_pid(k == ES_KIND_MPEG_AUDIO ? &next_apid : &next_vpid);
+      else
+        t.es.pid = 0;
+      if (k == ES_KIND_AC3) t.es.kind = ES_KIND_AC3;
+    }
+  }
+
+  ConvertWriter writer;
+  std::vector<ESData> copies;
+  for (const Taken& t : taken) copies.push_back(t.es);
+  if (setup_failed || writer.init(out_name, kind, copies, kind == MUX_TRANSPORT ? pmt_pid_ : 0) != 0) {
+    if (!setup_failed) trace("Convertor::save (ERROR): Save creation failed\n");
+    if (status) status->result = kMuxFailed;
+    report_progress(status, 100.0);
+    return 0.0;
+  }
+  for (size_t i = 0; i < taken.size(); ++i) taken[i].es.pid = copies[i].pid;
+  outputs_ = copies;
+  kind_ = kind;
+
+  demuxer_->goto_offset(FileOffset());
+  const double file_size = demuxer_->get_file_size_double();
+  const double step = file_size > 0 ? 100.0 / file_size : 0.0;
+  for (Taken& t : taken) t.buffer.assign(size_t(t.video ? kVideoBufferSize : kAudioBufferSize) + 32, 0);
+  ESBuffer gop(0);
+
+  double total = 0.0;
+  int stop = 0;
+  bool failed = false;
+  int last_reported = -1;
+  int stalls = 0;
+  for (;;) {
+    const uint64_t before = demuxer_->current_offset().value();
+    if (before + 4 >= demuxer_->get_file_size().value()) break;
+    if (status) {
+      const int cmd = status->command.load();
+      if (cmd == -4) {
+        if (status->pause_sleep)
+          status->pause_sleep(1000);
+        else
+          std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+        continue;
+      }
+      if (cmd != 0) {
+        stop = cmd;
+        break;
+      }
+    }
+    const int id = demuxer_->next_packet();
+    Taken* t = nullptr;
+    if (id != 0) {
+      const int key = demuxer_->get_curr_pid() * 65536 + id;
+      for (Taken& c : taken)
+        if (c.key == key) t = &c;
+    }
+    if (!t) {
+      demuxer_->skip_packet();
+    } else {
+      const int payload = demuxer_->get_payload_size();
+      const int room = int(t->buffer.size()) - 32 - t->held;
+      if (payload <= 0) {
+        trace("Convertor::save (ERROR): payload size = %d\n", payload);
+        demuxer_->skip_packet();
+      } else if (room < payload) {
+        trace("Convertor::save (ERROR): buffer (%d) full (space=%d < %d=payload)\n", int(t->buffer.size()) - 32, room,
+              payload);
+        failed = true;
+        break;
+      } else {
+        t->held += std::max(demuxer_->get_payload(t->buffer.data() + t->held, room), 0);
+        if (t->held >= kWriteThreshold) {
+          int used = 0;
+          if (t->video) {
+            used = write_video(t->buffer.data(), t->held, 0, &gop, &writer) ? t->held : 0;
+          } else {
+            if (!t->lead_checked && t->lead_in < 0) {
+              // Audio that starts after the video: silent frames in front
+              // keep its distance from the pictures.
+              const std::vector<uint8_t> gap = silent_lead(t->es, -t->lead_in);
+              if (!gap.empty() && writer.audio(gap.data(), int(gap.size()), t->es.stream_id, t->es.pid) <= 0) {
+                failed = true;
+                break;
+              }
+              t->lead_in = 0;
+            }
+            t->lead_checked = true;
+            used = save_audio(t->buffer.data(), t->held, &t->lead_in, t->es, &writer);
+          }
+          if (used <= 0) {
+            trace("Convertor::save (ERROR): Muxer write = %d\n", used);
+            failed = true;
+            break;
+          }
+          std::memmove(t->buffer.data(), t->buffer.data() + used, size_t(t->held - used));
+          t->held -= used;
+          total += used;
+        }
+      }
+    }
+    // A source that no longer moves (a damaged tail) has ended.
+    if (demuxer_->current_offset().value() == before) {
+      if (++stalls > 2) break;
+    } else {
+      stalls = 0;
+    }
+    if (status) {
+      const int cmd = status->command.load();
+      if (cmd != 0 && cmd != -4) {
+        stop = cmd;
+        break;
+      }
+      double p = double(demuxer_->current_offset().value()) * step;
+      const int tenth = int(p * 10);
+      if (tenth > last_reported) {
+        last_reported = tenth;
+        if (tenth > 999) {
+          last_reported = 999;
+          p = 99.9;
+        }
+        report_progress(status, p);
+      }
+    }
+  }
+  if (stop == 0) {
+    for (Taken& t : taken) {
+      if (t.video) {
+        if (!write_video(t.buffer.data(), t.held, 1, &gop, &writer)) failed = true;
+      } else if (t.held > 0) {
+        (void)save_audio(t.buffer.data(), t.held, &t.lead_in, t.es, &writer);
+      }
+      total += t.held;
+      t.held = 0;
+    }
+  }
+  if (writer.write_error()) failed = true;
+  const int close_rc =
+      writer.close(failed || stop == -1 ? ConvertWriter::kDrop : stop != 0 ? ConvertWriter::kKeep : ConvertWriter::kComplete);
+  if (stop == 0 && close_rc != 0) failed = true;
+  if (status) status->result = failed ? kMuxFailed : stop != 0 ? kMuxStopped : 0;
+  report_progress(status, 100.0);
+  return failed ? -1.0 : total;
+}

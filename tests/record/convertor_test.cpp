@@ -1,0 +1,329 @@
+// The systems-stream convertor and the demultiplexer job, read back by
+// ffprobe and ffmpeg's own stream copies: pictures and audio frames come
+// out as the source's, lead-ins go in whole frames, late audio keeps its
+// delay, transport PIDs never clash, and failures end cleanly.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "foundation/audio_header.h"
+#include "record/convertor.h"
+#include "record/demux_job.h"
+#include "record/mux_drivers.h"
+#include "support/support.h"
+
+namespace {
+
+using namespace tsupport;
+using Bytes = std::vector<uint8_t>;
+
+// ffmpeg's stream copy of one stream of a file (MAP: "0:v:0", "0:a:1").
+Bytes copy_out(const std::string& file, const std::string& map, const std::string& format) {
+  const std::string out = temp_dir() + "/copy_" + std::to_string(std::hash<std::string>()(file + map)) + "." + format;
+  run("ffmpeg -nostdin -hide_banner -loglevel error -y -i " + sh_quote(file) + " -map " + map + " -c copy -f " + format +
+      " " + sh_quote(out));
+  return read_file(out);
+}
+
+Bytes without_end_code(Bytes b) {
+  if (b.size() >= 4 && b[b.size() - 4] == 0 && b[b.size() - 3] == 0 && b[b.size() - 2] == 1 && b.back() == 0xB7)
+    b.resize(b.size() - 4);
+  return b;
+}
+
+// MPEG audio frames from the start up to byte `end`; -1 when `end` is not a
+// frame boundary.
+int mpa_frames_before(const Bytes& b, size_t end) {
+  size_t at = 0;
+  int n = 0;
+  while (at < end && at + 4 <= b.size()) {
+    FrmHdr h;
+    if (h.parse(uint32_t(b[at]) << 24 | uint32_t(b[at + 1]) << 16 | uint32_t(b[at + 2]) << 8 | b[at + 3]) != 0 ||
+        h.frame_size <= 0)
+      return -1;
+    at += size_t(h.frame_size);
+    ++n;
+  }
+  return at == end ? n : -1;
+}
+
+struct ToolRun {
+  int rc = -1;
+  std::vector<std::string> lines;
+  std::string last;
+};
+
+ToolRun convert(const std::string& in, const std::string& out, const std::string& args) {
+  ToolRun r;
+  r.rc = dev("convert " + sh_quote(in) + " " + sh_quote(out) + " " + args, &r.lines);
+  r.last = r.lines.empty() ? "" : r.lines.back();
+  return r;
+}
+
+std::vector<std::string> starting(const std::vector<std::string>& lines, const std::string& head) {
+  std::vector<std::string> out;
+  for (const auto& l : lines)
+    if (l.rfind(head, 0) == 0) out.push_back(l);
+  return out;
+}
+
+// Every output of a conversion: the video is the source's from its first I
+// picture (these sources start with one), the audio the source's frames
+// less the whole frames before the video, or after silent frames when the
+// audio starts later.
+struct Audio {
+  const char* map;
+  const char* format;
+  int dropped;  // whole frames dropped (negative: silent frames added)
+};
+struct Case {
+  const char* source;
+  const char* kind;
+  const char* ext;
+  std::vector<Audio> audio;
+};
+
+void check_conversions(const std::vector<Case>& cases) {
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.source) + " to " + c.kind);
+    const std::string in = fixture(c.source);
+    const std::string out = temp_dir() + "/" + c.source + "." + c.ext;
+    const ToolRun r = convert(in, out, std::string("--kind ") + c.kind);
+    ASSERT_EQ(r.rc, 0) << r.last;
+    EXPECT_EQ(field(r.last, "status"), "done");
+    EXPECT_EQ(field_int(r.last, "bytes_out"), (long long)read_file(out).size());
+    std::string err;
+    run("ffmpeg -nostdin -v error -i " + sh_quote(out) + " -map 0 -f null - 2>&1", &err);
+    EXPECT_EQ(err, "");
+
+    const Bytes src_video = without_end_code(copy_out(in, "0:v:0", "mpeg2video"));
+    const Bytes out_video = without_end_code(copy_out(out, "0:v:0", "mpeg2video"));
+    ASSERT_GT(src_video.size(), 10000u);
+    EXPECT_TRUE(out_video == src_video) << out_video.size() << " vs " << src_video.size();
+
+    for (const Audio& a : c.audio) {
+      SCOPED_TRACE(a.map);
+      const Bytes s = copy_out(in, a.map, a.format);
+      const Bytes o = copy_out(out, a.map, a.format);
+      ASSERT_GT(s.size(), 1000u);
+      ASSERT_GT(o.size(), 1000u);
+      if (a.dropped >= 0) {
+        ASSERT_LE(o.size(), s.size());
+        EXPECT_TRUE(std::equal(o.begin(), o.end(), s.end() - long(o.size())));
+        if (std::string(a.format) == "mp2") EXPECT_EQ(mpa_frames_before(s, s.size() - o.size()), a.dropped);
+      } else {
+        ASSERT_GE(o.size(), s.size());
+        EXPECT_TRUE(std::equal(s.begin(), s.end(), o.end() - long(s.size())));
+        EXPECT_EQ(mpa_frames_before(o, o.size() - s.size()), -a.dropped);
+      }
+    }
+  }
+}
+
+TEST(Convertor, ProgramStreamOutputsCarryTheSourcesPicturesAndFrames) {
+  TSUPPORT_NEED_FIXTURES("cv_mp2.ts", "cv_vcd.mpg", "cv_es.m2v", "cv_lead.mpg", "cv_late.mpg", "cv_ntsc.vob");
+  check_conversions({
+      {"cv_mp2.ts", "ps", "mpg", {{"0:a:0", "mp2", 0}}},
+      {"cv_vcd.mpg", "ps", "mpg", {{"0:a:0", "mp2", 0}}},
+      {"cv_es.m2v", "ps", "mpg", {}},
+      {"cv_lead.mpg", "ps", "mpg", {{"0:a:0", "mp2", 19}}},  // 0.51 s at 44.1 kHz
+      {"cv_late.mpg", "ps", "mpg", {{"0:a:0", "mp2", -19}}},
+      {"cv_ntsc.vob", "ps", "mpg", {{"0:a:0", "ac3", 0}}},
+  });
+}
+
+TEST(Convertor, TransportOutputsCarryTheSourcesPicturesAndFrames) {
+  TSUPPORT_NEED_FIXTURES("cv_dvd.vob", "cv_dvd_2a.vob");
+  check_conversions({
+      {"cv_dvd.vob", "ts", "ts", {{"0:a:0", "mp2", 0}}},
+      {"cv_dvd_2a.vob", "ts", "ts", {{"0:a:0", "mp2", 0}, {"0:a:1", "ac3", 0}}},
+  });
+}
+
+// Five streams with the default PIDs: the non-MPEG streams counting up from
+// the video PID reach the MPEG audio PID; none may share one.
+TEST(Convertor, FiveStreamTransportGetsDistinctPids) {
+  TSUPPORT_NEED_FIXTURES("cv_5.ts");
+  const std::string out = temp_dir() + "/five.ts";
+  const ToolRun r = convert(fixture("cv_5.ts"), out, "--kind ts");
+  ASSERT_EQ(r.rc, 0) << r.last;
+  const auto pids = starting(r.lines, "pid ");
+  ASSERT_EQ(pids.size(), 5u);
+  std::set<long long> distinct;
+  for (const auto& l : pids) {
+    const long long p = field_int(l, "pid");
+    EXPECT_GE(p, 16);
+    EXPECT_NE(p, 16);  // the PMT's
+    distinct.insert(p);
+  }
+  EXPECT_EQ(distinct.size(), 5u);
+  std::string ids;
+  run("ffprobe -v error -show_entries stream=id,codec_name -of csv=p=0 " + sh_quote(out), &ids);
+  std::set<long long> probed;
+  for (const auto& l : split_lines(ids))
+    if (!l.empty()) probed.insert(std::stoll(l.substr(l.find(',') + 1), nullptr, 16));
+  EXPECT_EQ(probed, distinct) << ids;
+}
+
+TEST(Convertor, PidSettersRefuseClashesAndRange) {
+  Convertor c;
+  EXPECT_EQ(c.set_audio_pid(17), 20);  // the video's
+  EXPECT_EQ(c.set_pmt_pid(8191), 16);
+  EXPECT_EQ(c.set_pmt_pid(8190), 8190);
+  EXPECT_EQ(c.set_video_pid(15), 17);
+  EXPECT_EQ(c.set_video_pid(8190), 17);  // now the PMT's
+  EXPECT_EQ(c.set_video_pid(300), 300);
+  EXPECT_EQ(c.set_audio_pid(17), 17);
+}
+
+// One load, two saves: the second starts at an I picture too, so both
+// outputs are the same.
+TEST(Convertor, SecondSaveAfterOneLoadStartsAtAnIPicture) {
+  TSUPPORT_NEED_FIXTURES("cv_mp2.ts");
+  Convertor c;
+  ASSERT_EQ(c.load(fixture("cv_mp2.ts").c_str()), 1);
+  int ids[8], pids[8];
+  const int n = c.get_es_list(nullptr, ids, pids, 8);
+  ASSERT_EQ(n, 2);
+  for (int i = 0; i < n; ++i) EXPECT_EQ(c.select_stream(ids[i], pids[i]), 1);
+  const std::string a = temp_dir() + "/first.mpg", b = temp_dir() + "/second.mpg";
+  DemuxJobStatus s1, s2;
+  EXPECT_GT(c.save(a.c_str(), 6, &s1), 0.0);
+  EXPECT_GT(c.save(b.c_str(), 6, &s2), 0.0);
+  EXPECT_EQ(s2.result.load(), 0);
+  EXPECT_DOUBLE_EQ(s2.progress, 100.0);
+  EXPECT_TRUE(read_file(a) == read_file(b));
+  EXPECT_FALSE(read_file(b).empty());
+}
+
+// Stops, a payload larger than the packet buffer, an output that is the
+// source: each ends with the status it names and leaves what it says.
+TEST(Convertor, StopsAndFailuresLeaveTheOutputTheyName) {
+  TSUPPORT_NEED_FIXTURES("cv_dvd.vob", "cv_bigpes.ts");
+  const std::string dir = temp_dir();
+  const struct {
+    std::string source, out, args, status;
+    int rc;
+    bool file;
+  } cases[] = {
+      {fixture("cv_dvd.vob"), dir + "/stop_delete.ts", "--kind ts --stop -1@30", "stopped", 0, false},
+      {fixture("cv_dvd.vob"), dir + "/stop_keep.ts", "--kind ts --stop -2@30", "stopped", 0, true},
+      {fixture("cv_bigpes.ts"), dir + "/bigpes.mpg", "--kind ps", "failed", 1, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args + " " + c.out);
+    const ToolRun r = convert(c.source, c.out, c.args);
+    EXPECT_EQ(r.rc, c.rc);
+    EXPECT_EQ(field(r.last, "status"), c.status);
+    EXPECT_EQ(access(c.out.c_str(), F_OK) == 0, c.file);
+    EXPECT_NE(access((c.out + ".part").c_str(), F_OK), 0);
+  }
+  const long long kept = (long long)read_file(dir + "/stop_keep.ts").size();
+  EXPECT_GT(kept, 0);
+  EXPECT_LT(kept, (long long)read_file(fixture("cv_dvd.vob")).size());
+
+  // The source as its own output is refused and stays whole.
+  const std::string copy = dir + "/self.vob";
+  ASSERT_EQ(run("cp " + sh_quote(fixture("cv_dvd.vob")) + " " + sh_quote(copy)), 0);
+  const ToolRun self = convert(copy, copy, "--kind ps");
+  EXPECT_EQ(self.rc, 1);
+  EXPECT_TRUE(read_file(copy) == read_file(fixture("cv_dvd.vob")));
+}
+
+// Damaged, cut and random sources end the conversion (no spin, no crash).
+TEST(Convertor, DamagedSourcesEndCleanly) {
+  TSUPPORT_NEED_FIXTURES("cv_dvd.vob", "cv_mp2.ts");
+  const std::string dir = temp_dir();
+  for (const char* name : {"cv_dvd.vob", "cv_mp2.ts"}) {
+    Bytes b = read_file(fixture(name));
+    Bytes damaged(b.begin(), b.begin() + long(b.size() * 6 / 10));
+    uint32_t x = 12345;
+    for (int i = 0; i < 200000; ++i) damaged.push_back(uint8_t((x = x * 1103515245u + 12345u) >> 24));
+    Bytes flipped = b;
+    for (size_t i = 1000; i < flipped.size(); i += 997) flipped[i] ^= uint8_t(1u << (i % 8));
+    const struct {
+      std::string tag;
+      Bytes bytes;
+    } inputs[] = {{"tail", damaged}, {"flipped", flipped}, {"cut", Bytes(b.begin(), b.begin() + long(b.size() / 3))}};
+    for (const auto& in : inputs) {
+      SCOPED_TRACE(std::string(name) + " " + in.tag);
+      const std::string path = dir + "/" + in.tag + "_" + name;
+      ASSERT_TRUE(write_file(path, in.bytes));
+      const ToolRun r = convert(path, path + ".out.mpg", "--kind ps");
+      EXPECT_TRUE(r.rc == 0 || r.rc == 1);
+      if (r.rc == 0) EXPECT_EQ(field(r.last, "status"), "done");
+    }
+  }
+  Bytes noise(300000);
+  uint32_t x = 99;
+  for (auto& v : noise) v = uint8_t((x = x * 1664525u + 1013904223u) >> 24);
+  ASSERT_TRUE(write_file(dir + "/noise.mpg", noise));
+  EXPECT_EQ(convert(dir + "/noise.mpg", dir + "/noise.out", "--kind ps").rc, 1);
+}
+
+// The demultiplexer job: each stream's estimate against the file written.
+TEST(DemuxJob, EstimatesAreNearTheFilesWritten) {
+  TSUPPORT_NEED_FIXTURES("cv_dvd_2a.vob", "cv_5.ts", "cv_dvd_pcm.vob");
+  for (const char* name : {"cv_dvd_2a.vob", "cv_5.ts", "cv_dvd_pcm.vob"}) {
+    SCOPED_TRACE(name);
+    const std::string dir = temp_dir() + "/est_" + name;
+    ASSERT_EQ(run("mkdir -p " + sh_quote(dir)), 0);
+    std::vector<std::string> lines;
+    ASSERT_EQ(dev("demux " + sh_quote(fixture(name)) + " " + sh_quote(dir), &lines), 0);
+    const auto est = starting(lines, "estimate ");
+    const auto outs = starting(lines, "out ");
+    ASSERT_EQ(est.size(), outs.size());
+    ASSERT_FALSE(est.empty());
+    EXPECT_EQ(lines.front().rfind("estimate ", 0), 0u);  // the estimates come first
+    for (size_t i = 0; i < est.size(); ++i) {
+      SCOPED_TRACE(est[i]);
+      EXPECT_EQ(field(est[i], "id"), field(outs[i], "id"));
+      EXPECT_EQ(field(est[i], "pid"), field(outs[i], "pid"));
+      const double want = double(field_int(outs[i], "bytes"));
+      const double got = double(field_int(est[i], "bytes"));
+      const bool video = field_int(est[i], "kind") == 2 || field_int(est[i], "kind") == 3;
+      EXPECT_NEAR(got / want, 1.0, video ? 0.30 : 0.05) << want;
+    }
+  }
+}
+
+TEST(DemuxJob, SelectionsAndRefusals) {
+  TSUPPORT_NEED_FIXTURES("cv_5.ts", "cv_es.m2v");
+  int error = 0;
+  MPEG_Demuxer es_file(fixture("cv_es.m2v").c_str(), &error);
+  EXPECT_EQ(error, 1);  // an elementary stream is no multiplex
+
+  MPEG_Demuxer job(fixture("cv_5.ts").c_str(), &error);
+  ASSERT_EQ(error, 0);
+  int ids[8], kinds[8], pids[8];
+  ASSERT_EQ(job.get_es_list(ids, kinds, pids, 8), 5);
+  EXPECT_EQ(job.get_stream_type(), 8);
+  const std::string dir = temp_dir();
+  // Two selections naming one file: only the first stream is written. A
+  // selection without a PID takes the stream id in any program.
+  int first_ac3 = -1, second_ac3 = -1;
+  for (int i = 0; i < 5; ++i)
+    if (kinds[i] == 9) (first_ac3 < 0 ? first_ac3 : second_ac3) = i;
+  ASSERT_GE(second_ac3, 0);
+  const uint32_t sel[2] = {uint32_t(ids[first_ac3]) | uint32_t(pids[first_ac3]) << 16,
+                           uint32_t(ids[second_ac3]) | uint32_t(pids[second_ac3]) << 16};
+  const std::string same = dir + "/one.ac3";
+  const char* names[2] = {same.c_str(), same.c_str()};
+  DemuxJobStatus status;
+  std::vector<ESData> used;
+  EXPECT_GT(job.save_es_data(2, sel, names, &status, &used), 0.0);
+  ASSERT_EQ(used.size(), 1u);
+  EXPECT_EQ(used[0].pid, pids[first_ac3]);
+  const Bytes got = read_file(same), ref = copy_out(fixture("cv_5.ts"), "0:a:0", "ac3");
+  ASSERT_GT(got.size(), 1000u);
+  ASSERT_LE(got.size(), ref.size());
+  EXPECT_TRUE(std::equal(got.begin(), got.end(), ref.end() - long(got.size())));
+  EXPECT_EQ(job.save_es_data(1, nullptr, names, &status), 0.0);
+}
+
+}  // namespace

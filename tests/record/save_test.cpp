@@ -2,10 +2,13 @@
 // synthetic GOP tables, and the save settings records.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "engine/clips/cliplist_file.h"
 #include "foundation/gop.h"
 #include "foundation/pic_header.h"
 #include "foundation/seq_header.h"
@@ -244,6 +247,67 @@ TEST(RecordDataTest, ChecksAndDeepCopies) {
   EXPECT_EQ(c.name, "out.mpg");
   d.video_setup.reset();
   EXPECT_EQ(c.video_setup->seq->get_horizontal_size(), 352);
+}
+
+struct Seen {
+  std::vector<double> progress;
+  int done = 0;
+};
+
+void on_progress(double p, void* user) { static_cast<Seen*>(user)->progress.push_back(p); }
+void on_done(void* a, void*) { ++static_cast<Seen*>(a)->done; }
+
+// Runs one save of the clip through the pipeline; the report.
+SaveReport run_job(MPEG_Clip* clip, const std::string& out, Seen* seen, SaveStatus* status) {
+  RecordData d;
+  d.kind = MUX_MPEG2_PROGRAM;
+  d.name = out;
+  status->progress_callback = on_progress;
+  status->user = seen;
+  SaveReport rep;
+  auto* job = new RecordJob(clip, d, status);
+  job->report = &rep;
+  job->done = on_done;
+  job->done_arg1 = seen;
+  prepare_recording(job);
+  return rep;
+}
+
+TEST(SavePipeline, ProgressRisesToNinetyNineThenCompletesWithTheOutcome) {
+  TSUPPORT_NEED_FIXTURES("sv_open.m2v");
+  const std::string in = tsupport::fixture("sv_open.m2v");
+  MPEG_Clip* clip = mpeg_clip_of_file(in.c_str(), 0, 100);
+  ASSERT_NE(clip, nullptr);
+  {
+    Seen seen;
+    SaveStatus status;
+    const SaveReport rep = run_job(clip, tsupport::temp_dir() + "/p.mpg", &seen, &status);
+    EXPECT_EQ(rep.failed, 0) << rep.message;
+    EXPECT_EQ(rep.frames, 100);
+    ASSERT_GE(seen.progress.size(), 3u);
+    for (size_t k = 0; k + 1 < seen.progress.size(); ++k) {
+      EXPECT_LE(seen.progress[k], 99.0);
+      EXPECT_LE(seen.progress[k], seen.progress[k + 1]);
+    }
+    EXPECT_EQ(seen.progress.back(), 100.0);
+    EXPECT_EQ(status.result.load(), rep.result);
+    EXPECT_GE(rep.result, -1000);  // a buffer report, not a failure
+    EXPECT_EQ(seen.done, 1);
+  }
+  {
+    // A save that cannot run still completes, with a failure result and no
+    // file left behind.
+    Seen seen;
+    SaveStatus status;
+    const SaveReport rep = run_job(clip, in, &seen, &status);
+    EXPECT_EQ(rep.failed, 1);
+    EXPECT_EQ(status.result.load(), kSaveFailed);
+    EXPECT_EQ(seen.progress.back(), 100.0);
+    EXPECT_EQ(seen.done, 1);
+    struct stat sb {};
+    EXPECT_NE(stat((in + ".partial").c_str(), &sb), 0);
+  }
+  delete clip;
 }
 
 }  // namespace

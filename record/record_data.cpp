@@ -208,6 +208,8 @@ int prepare_recording(RecordJob* job) {
       break;
     }
   if (d.name.empty()) failure("no output name");
+  // Audio-only kinds have no place for the video a save writes.
+  if (d.kind == 1 || d.kind > MUX_TRANSPORT) failure("output kind " + std::to_string(d.kind) + " holds no video");
 
   std::unique_ptr<Recorder> rec;
   std::unique_ptr<Save> save;

@@ -258,9 +258,10 @@ void on_progress(double p, void* user) { static_cast<Seen*>(user)->progress.push
 void on_done(void* a, void*) { ++static_cast<Seen*>(a)->done; }
 
 // Runs one save of the clip through the pipeline; the report.
-SaveReport run_job(MPEG_Clip* clip, const std::string& out, Seen* seen, SaveStatus* status) {
+SaveReport run_job(MPEG_Clip* clip, const std::string& out, Seen* seen, SaveStatus* status,
+                   int kind = MUX_MPEG2_PROGRAM) {
   RecordData d;
-  d.kind = MUX_MPEG2_PROGRAM;
+  d.kind = kind;
   d.name = out;
   status->progress_callback = on_progress;
   status->user = seen;
@@ -306,6 +307,17 @@ TEST(SavePipeline, ProgressRisesToNinetyNineThenCompletesWithTheOutcome) {
     EXPECT_EQ(seen.done, 1);
     struct stat sb {};
     EXPECT_NE(stat((in + ".partial").c_str(), &sb), 0);
+  }
+  for (int audio_kind : {1, 9}) {
+    // Audio-only kinds cannot take a movie: refused, not reported done.
+    Seen seen;
+    SaveStatus status;
+    const std::string out = tsupport::temp_dir() + "/audio_only";
+    const SaveReport rep = run_job(clip, out, &seen, &status, audio_kind);
+    EXPECT_EQ(rep.failed, 1) << audio_kind;
+    EXPECT_EQ(status.result.load(), kSaveFailed);
+    struct stat sb {};
+    EXPECT_NE(stat(out.c_str(), &sb), 0);
   }
   delete clip;
 }

@@ -330,7 +330,7 @@ int Recorder::write_gop_output(Save* save, int stream_id) {
     ok = save->save_vbs(d + s, e - s, 0, stream_id) == e - s;
   }
   save->vbr_flush(0);
-  pending_.reset();
+  spare_ = std::move(pending_);
   if (!ok || save->failed()) {
     fail("the output could not be written");
     return 0;
@@ -379,7 +379,10 @@ int Recorder::recode_next_gop(Save* save) {
     fail("clip %d frame %d needs a re-encoded picture", clip_index_, g0 + (plan.first_bad_frame < 0 ? 0 : plan.first_bad_frame));
     return 0;
   }
-  auto next = std::make_unique<Pending>();
+  std::unique_ptr<Pending> next = spare_ ? std::move(spare_) : std::make_unique<Pending>();
+  next->pics.clear();
+  next->fields = 0;
+  next->first_tff = -1;
   if (plan.copy > 0 && !build_output_gop(gop_, plan, clip_start, next.get())) {
     fail("clip %d frame %d: the GOP cannot be read", clip_index_, g0);
     return 0;

@@ -114,4 +114,7 @@ class Recorder {
   int progressive_seq_ = 1;
   std::vector<SaveJoin> joins_;
   std::unique_ptr<Pending> pending_;
+  // The buffer of the GOP written last, reused for the next one: GOPs are
+  // large, and a fresh allocation per GOP costs page faults.
+  std::unique_ptr<Pending> spare_;
 };

@@ -81,6 +81,14 @@ class Muxer {
   // Overflow and late counts over every stream.
   int total_overflows() const;
   int total_underflows() const;
+  // STD buffer counts of the writer's report: every stream's errors
+  // (overflows and late units), and the late units alone.
+  int count_stdb_errors() const { return total_overflows() + total_underflows(); }
+  int count_stdb_underflows() const { return total_underflows(); }
+  // Every stream's input has ended.
+  void set_end_flags() {
+    for (int i = 0; i < stream_count(); ++i) set_stream_end(es_[size_t(i)]->stream_id(), es_[size_t(i)]->sub_id());
+  }
 
  protected:
   // Finds the stream of an id (and sub id when one is given); -1 none.

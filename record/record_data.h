@@ -1,0 +1,129 @@
+// What a save writes (RecordData), one save job (RecordJob) and the save
+// pipeline that runs it (prepare_recording): the Recorder produces the
+// video GOP by GOP, the Save writer multiplexes it into the output, and the
+// loop reports progress and obeys pause and stop.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "access/clip.h"
+#include "demux/demuxer.h"
+#include "encode/encoder.h"
+#include "foundation/es_data.h"
+
+// Video set-up of a recording over an owned sequence header.
+struct RecordVideo {
+  RecordVideo() = default;
+  explicit RecordVideo(const SeqHdr& seq);
+  RecordVideo(const RecordVideo& o) { *this = o; }
+  RecordVideo& operator=(const RecordVideo& o);
+  int get_chroma_format() const { return seq ? seq->get_chroma_format() : 1; }
+  void set_vcd_aspect();
+
+  RecordVideoSetup setup;  // setup.seqhdr points at seq
+  std::unique_ptr<SeqHdr> seq;
+};
+// Fills setup from a sequence header: defaults, then the derived values.
+void record_video_setup_init(RecordVideoSetup* setup, const SeqHdr& seq);
+
+// The status record a save shares with its window: command (0 run, -4
+// pause, -1 stop and delete, other negative: stop and keep), progress in
+// percent, the progress routine, and the outcome in a field of its own.
+using SaveStatus = DemuxJobStatus;
+
+// Outcome codes of a save (SaveStatus::result); 0 is a clean save, positive
+// values and small negative ones are the multiplexer's buffer report.
+constexpr int32_t kSaveFailed = -1000001;
+constexpr int32_t kSaveStopped = -1000002;
+
+class RecordData {
+ public:
+  RecordData() = default;
+  RecordData(int kind, const char* name, const RecordVideo* video, int n_es, const ESData* es);
+  RecordData(const RecordData& o) { *this = o; }
+  RecordData& operator=(const RecordData& o);
+
+  void check_audio_params();
+  int set_aspect_ratio(int code) {
+    if (code >= 1 && code <= 14) aspect_ratio = code;
+    return aspect_ratio;
+  }
+  void set_field_order(int v) { field_order = v; }
+
+  int32_t kind = 0;
+  std::string name;
+  int32_t n_es = 1;
+  int32_t ref_clip = -1;
+  std::unique_ptr<RecordVideo> video_setup;
+  ESData video, audio;
+  int32_t audio_copy = -1;
+  int32_t audio_option = 0;
+  int32_t pmt_pid = 0, video_pid = 0, audio_pid = 0;
+  // Recorder options.
+  int32_t luma_copy = 1;
+  int32_t reserved_option2 = 1;
+  int32_t scene_change = 1;
+  int32_t film_output = 1;
+  int32_t reserved_option5 = 1;
+  int32_t gop_size = 0;
+  int32_t sub_gop_size = -1;
+  int32_t gop_structure = 0;
+  int32_t keep_structure = 0;
+  int32_t aspect_ratio = 0;
+  int32_t field_order = 0;
+  std::vector<double> pcm_scale;  // pairs of (time, gain)
+  int32_t svcd = 0;
+  int32_t dvd = 0;  // kind 6 with navigation packs
+  int32_t restructure = 0;
+};
+
+// Per output frame where one kept range follows another: the output frame
+// after the join and the pictures re-encoded around it.
+struct SaveJoin {
+  int at = 0;
+  int reencoded = 0;
+};
+
+// What a finished save did.
+struct SaveReport {
+  int kind = 0;
+  int frames = 0, fields = 0, gops = 0, copied = 0, reencoded = 0, decoded = 0;
+  double bytes = 0;
+  int32_t result = 0;
+  int warnings = 0;
+  int stopped = 0, failed = 0;
+  std::string message;  // why a save failed
+  std::vector<SaveJoin> joins;
+};
+
+// A copy of a working clip list with links of its own, and its release.
+MPEG_Clip* record_copy_clips(const MPEG_Clip* list);
+void record_free_clips(MPEG_Clip* list);
+
+class RecordJob {
+ public:
+  // The clip list is copied; the status record stays the caller's.
+  RecordJob(const MPEG_Clip* clips, const RecordData& data, SaveStatus* status);
+  ~RecordJob();
+  RecordJob(const RecordJob&) = delete;
+  RecordJob& operator=(const RecordJob&) = delete;
+
+  MPEG_Clip* clips = nullptr;
+  std::string name;
+  int32_t kind = 0;
+  RecordData data;
+  void* done_arg1 = nullptr;
+  void* done_arg2 = nullptr;
+  void (*done)(void*, void*) = nullptr;
+  SaveStatus* status = nullptr;
+  int32_t copy_only = 0;
+  SaveReport* report = nullptr;  // filled when set
+};
+
+// Runs the whole save and deletes the job; returns 0 when the output was
+// saved (also when stopped with a kept file), 1 otherwise. The status
+// record ends with progress 100 and the outcome in its result.
+int prepare_recording(RecordJob* job);

@@ -1,0 +1,408 @@
+#include "record/recorder.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "demux/goplist_cache.h"
+#include "foundation/rewriters.h"
+#include "foundation/trace.h"
+#include "record/es.h"
+#include "record/save.h"
+
+namespace {
+
+constexpr int kPictureCodingExt = 8;
+
+bool start_code_at(const uint8_t* d, int i, int n, uint8_t code) {
+  return i + 4 <= n && d[i] == 0 && d[i + 1] == 0 && d[i + 2] == 1 && d[i + 3] == code;
+}
+
+// Offset of the first 00 00 01 code at or after from, -1 when absent.
+int find_code(const uint8_t* d, int from, int n, uint8_t code) {
+  for (int i = from; i + 4 <= n; ++i)
+    if (d[i] == 0 && d[i + 1] == 0 && d[i + 2] == 1 && d[i + 3] == code) return i;
+  return -1;
+}
+
+// Offset of the picture coding extension of the picture at pic (before the
+// next picture, GOP or sequence header), -1 when it has none.
+int coding_ext_of(const uint8_t* d, int pic, int n) {
+  for (int i = pic + 4; i + 5 <= n; ++i) {
+    if (d[i] != 0 || d[i + 1] != 0 || d[i + 2] != 1) continue;
+    const uint8_t c = d[i + 3];
+    if (c == 0xB5 && (d[i + 4] >> 4) == kPictureCodingExt) return i + 9 <= n ? i : -1;
+    if (c == 0x00 || c == 0xB3 || c == 0xB8 || c == 0xB7) return -1;
+  }
+  return -1;
+}
+
+// Length of a picture's bytes without a sequence end code (and the zero
+// bytes after it) at their end.
+int without_end_code(const uint8_t* d, int n) {
+  int e = n;
+  while (e > 0 && d[e - 1] == 0) --e;
+  if (e >= 4 && d[e - 4] == 0 && d[e - 3] == 0 && d[e - 2] == 1 && d[e - 1] == 0xB7) return e - 4;
+  return n;
+}
+
+}  // namespace
+
+// ---- plan ------------------------------------------------------------------
+
+int get_next_gop_info(const LGOP& g, int a, int b, bool clip_start, bool closed, GopPlan* plan) {
+  *plan = GopPlan();
+  const int n = g.pic_count;
+  if (n <= 0 || b < a) return 0;
+  plan->keep.assign(size_t(n), 0);
+  std::vector<int> field(static_cast<size_t>(n));
+  for (int i = 0; i < n; ++i) field[size_t(i)] = g.get_pic_display_field(i);
+  // Wanted: the pictures whose first field is shown within frames a..b.
+  auto wanted = [&](int i) { return field[size_t(i)] >= 2 * a && field[size_t(i)] <= 2 * b + 1; };
+  // References of each picture in coded order: the last two anchors before
+  // it (a B picture) or the last one (a P picture); -2 is the previous GOP.
+  std::vector<int> anchors;
+  bool copyable_start = true;
+  int first_bad = -1;
+  for (int i = 0; i < n; ++i) {
+    const int type = g.get_pic_type(i);
+    if (!wanted(i)) {
+      if (type != 3) anchors.push_back(i);
+      if (type == 3 && field[size_t(i)] < 2 * a) ++plan->skip;
+      continue;
+    }
+    bool ok = true;
+    if (type == 2) {
+      ok = !anchors.empty() && wanted(anchors.back());
+    } else if (type == 3) {
+      const int fwd = anchors.size() >= 2 ? anchors[anchors.size() - 2] : -2;
+      const bool back_ok = !anchors.empty() && wanted(anchors.back());
+      const bool fwd_ok = fwd == -2 ? (closed || !clip_start) : wanted(fwd);
+      ok = back_ok && fwd_ok;
+    }
+    if (type != 3) anchors.push_back(i);
+    if (ok && copyable_start) {
+      plan->keep[size_t(i)] = 1;
+      ++plan->copy;
+    } else {
+      copyable_start = false;
+      if (first_bad < 0 || field[size_t(i)] / 2 < first_bad) first_bad = field[size_t(i)] / 2;
+      if (plan->copy == 0)
+        ++plan->head;
+      else
+        ++plan->tail;
+    }
+  }
+  // Leading B pictures outside the range go with the start.
+  for (int i = 1; i < n && g.get_pic_type(i) == 3; ++i)
+    if (!plan->keep[size_t(i)] && field[size_t(i)] < 2 * a) ++plan->dropped_leading_b;
+  if (plan->head || plan->tail) {
+    plan->first_bad_frame = first_bad;
+    // Whatever needs re-encoding leaves nothing to copy in between.
+    plan->keep.assign(size_t(n), 0);
+    plan->tail += plan->copy;
+    plan->copy = 0;
+  }
+  return plan->head + plan->copy + plan->tail;
+}
+
+// ---- rewrites ----------------------------------------------------------------
+
+int Recorder::set_temporal_reference(uint8_t* data, int bytes, int at, int type, int k, int base) {
+  const int tr = (type == 3 ? base - 1 : base + k - 1) & 0x3FF;
+  if (!start_code_at(data, at, bytes, 0x00) || at + 6 > bytes) return 0;
+  uint8_t* p = data + at + 4;
+  const int old = (p[0] << 2) | (p[1] >> 6);
+  if (old == tr) return 0;
+  p[0] = uint8_t(tr >> 2);
+  p[1] = uint8_t(((tr & 3) << 6) | (p[1] & 0x3F));
+  return 1;
+}
+
+int Recorder::set_closed_gop(uint8_t* data, int bytes, int flag) {
+  const int o = find_code(data, 0, bytes, 0xB8);
+  if (o < 0 || o + 8 > bytes) return 0;
+  const uint8_t v = uint8_t(flag ? (data[o + 7] | 0x40) : (data[o + 7] & ~0x40));
+  if (v == data[o + 7]) return 0;
+  data[o + 7] = v;
+  return 1;
+}
+
+int Recorder::update_field_count(uint8_t* data, int bytes, int progressive, int add) {
+  // The last anchor in coded order is the last picture shown: changing its
+  // field count leaves the parity of every other picture of the GOP alone.
+  int target = -1;
+  for (int i = find_code(data, 0, bytes, 0x00); i >= 0; i = find_code(data, i + 4, bytes, 0x00)) {
+    if (i + 6 > bytes) break;
+    const int type = (data[i + 5] >> 3) & 7;
+    if (type == 1 || type == 2) target = i;
+  }
+  const int e = target >= 0 ? coding_ext_of(data, target, bytes) : -1;
+  if (e >= 0 && (data[e + 6] & 3) == 3 && !progressive) {
+    uint8_t& b7 = data[e + 7];
+    const bool rff = (b7 & 0x02) != 0, prog_frame = (data[e + 8] & 0x80) != 0;
+    if (!add && rff) {
+      b7 = uint8_t(b7 & ~0x02);
+      return 1;
+    }
+    if (add && !rff && prog_frame) {
+      b7 = uint8_t(b7 | 0x02);
+      return 1;
+    }
+  }
+  trace("ERROR (Recorder::update_field_count): NOT changed!\n");
+  return 0;
+}
+
+int Recorder::fix_aspect_ratio(const SeqHdr& seq) {
+  const int w = seq.get_horizontal_size(), h = seq.get_vertical_size(), code = seq.get_frame_rate_code();
+  const int a = seq.get_aspect_ratio_information();
+  if (seq.mpeg2) {
+    if (((code == 4 && h == 480) || (code == 3 && h == 576)) && (w == 720 || w == 704 || w == 352) && a != 0 &&
+        a != 2 && a != 3)
+      return code == 4 ? 2 : 3;
+    return 0;
+  }
+  if (w == 352 && h == 240 && code == 4) return 12;
+  if (w == 352 && h == 288 && code == 3) return 8;
+  return 0;
+}
+
+// ---- the recorder --------------------------------------------------------------
+
+Recorder::Recorder(const MPEG_Clip* clips, const RecordData& data, int* error) : list_(record_copy_clips(clips)) {
+  kind_ = data.kind;
+  field_order_ = data.field_order;
+  clip_ = list_;
+  if (!list_) fail("Recorder: no clips to save");
+  // Every clip is checked before anything is written.
+  int index = 0;
+  for (MPEG_Clip* c = list_; c && !failed_; c = c->next, ++index) {
+    clip_index_ = index;
+    clip_ = c;
+    if (check_clip(c) != 0) break;
+    total_frames_ += c->count - c->transition_length;
+  }
+  all_copyable_ = failed_ ? 0 : 1;
+  clip_ = list_;
+  clip_index_ = 0;
+  gops_list_.reset();
+  if (error) *error = failed_;
+}
+
+Recorder::~Recorder() { record_free_clips(list_); }
+
+int Recorder::fail(const char* fmt, ...) {
+  char text[512];
+  va_list ap;
+  va_start(ap, fmt);
+  std::vsnprintf(text, sizeof text, fmt, ap);
+  va_end(ap);
+  if (!failed_) message_ = text;
+  trace("Recorder (ERROR): %s\n", text);
+  failed_ = 1;
+  return 1;
+}
+
+bool Recorder::open_clip() {
+  gops_list_ = std::make_unique<GOPList>();
+  const char* name = clip_->get_file_name();
+  if (!name || GoplistCache::take_from_cache(gops_list_.get(), name, clip_->video_stream_id, clip_->video_pid) != 0) {
+    fail("clip %d: cannot index \"%s\"", clip_index_, name ? name : "");
+    return false;
+  }
+  return true;
+}
+
+// 0 when the clip can be copied into the output, else the save fails.
+int Recorder::check_clip(const MPEG_Clip* c) {
+  const int first = c->start;
+  if (!Clip::is_mpeg_video_type(c->clip_type))
+    return fail("clip %d frame %d: not MPEG video, needs re-encoding", clip_index_, first);
+  if (c->transition_length > 0 || c->transition_id != 0)
+    return fail("clip %d frame %d: a transition needs re-encoding", clip_index_, first);
+  if (!c->overlays.empty()) return fail("clip %d frame %d: an overlay needs re-encoding", clip_index_, first);
+  if (c->count <= 0) return fail("clip %d: empty", clip_index_);
+  if (!open_clip()) return 1;
+  const SeqHdr& s = gops_list_->get_seqhdr();
+  if (s.get_horizontal_size() <= 0) return fail("clip %d: no sequence header", clip_index_);
+  if (c == list_) {
+    out_seq_ = s;
+    progressive_seq_ = s.mpeg2 ? s.get_progressive_sequence() : 1;
+    const ESData* es = gops_list_->get_es_data();
+    if (es && es->is_video()) out_es_ = *es;
+    out_es_.set_name(nullptr);
+    out_es_.set_video_header(s);
+    out_es_.kind = s.mpeg2 ? ES_KIND_MPEG2_VIDEO : ES_KIND_MPEG1_VIDEO;
+    out_es_.stream_id = 0xE0;
+    out_es_.pid = 0;
+    if (out_es_.bit_rate <= 0) out_es_.bit_rate = s.get_bit_rate();
+    return 0;
+  }
+  if (s.get_horizontal_size() != out_seq_.get_horizontal_size() ||
+      s.get_vertical_size() != out_seq_.get_vertical_size() ||
+      s.get_chroma_format() != out_seq_.get_chroma_format() ||
+      s.get_frame_rate_code() != out_seq_.get_frame_rate_code() || (s.mpeg2 != 0) != (out_seq_.mpeg2 != 0))
+    return fail("clip %d frame %d: picture size, rate or MPEG version differs from the output, needs re-encoding",
+                clip_index_, first);
+  // A higher rate is announced in every header: copied headers keep their
+  // own matrices, so only the rate of the stream as a whole is changed.
+  if (s.get_bit_rate() > out_seq_.get_bit_rate()) out_seq_.set_bit_rate(s.get_bit_rate());
+  return 0;
+}
+
+bool Recorder::build_output_gop(const GOP& g, const GopPlan& plan, bool clip_start, Pending* out) {
+  const uint8_t* d = g.data;
+  const int n = g.valid_bytes();
+  if (!d || n <= 0) return false;
+  const int first = g.get_pic_entry(0);
+  if (first < 0 || first > n) return false;
+  std::vector<uint8_t>& o = out->bytes;
+  o.clear();
+  if (clip_start && find_code(d, 0, first, 0xB3) < 0) {
+    // Copied pictures decode with the matrices of their own source.
+    uint8_t seq[1024];
+    const int len = gops_list_->get_seqhdr().encode(seq, sizeof seq, 1);
+    if (len > 0) o.insert(o.end(), seq, seq + len);
+  }
+  o.insert(o.end(), d, d + first);
+  // The header part of the source ends with its last header.
+  o.resize(size_t(without_end_code(o.data(), int(o.size()))));
+  int fields = 0;
+  int kept = 0;
+  for (int i = 0; i < g.pic_count; ++i) {
+    if (!plan.keep[size_t(i)]) continue;
+    const int s = g.get_pic_entry(i);
+    const int e = i + 1 < g.pic_count ? g.get_pic_entry(i + 1) : g.byte_length;
+    if (s >= n) break;  // the rest of the GOP cannot be read
+    const int len = without_end_code(d + s, (e < n ? e : n) - s);
+    if (len <= 0) continue;
+    if (kept == 0) out->first_tff = g.get_pic_flag(i);
+    out->pics.push_back(int(o.size()));
+    o.insert(o.end(), d + s, d + s + len);
+    fields += g.get_pic_fields(i);
+    ++kept;
+  }
+  if (kept == 0) return false;
+  utils_gop_temporal_reference(o.data(), int64_t(o.size()));
+  if (plan.dropped_leading_b) set_closed_gop(o.data(), out->pics[0], 1);
+  out->fields = fields;
+  copied_ += kept;
+  return true;
+}
+
+void Recorder::fix_parity(Pending* next) {
+  if (progressive_seq_ || !out_seq_.mpeg2 || !pending_ || field_order_ != 0) return;
+  const int before = total_fields_ - (next ? next->fields : 0);
+  int want_tff;
+  if (next) {
+    want_tff = parity_tff_ ^ (before & 1);
+    if (next->first_tff == want_tff) return;
+  } else if ((total_fields_ & 1) == 0) {
+    return;
+  }
+  // One field more or less on the held GOP's last picture shown.
+  Pending& p = *pending_;
+  if (update_field_count(p.bytes.data(), int(p.bytes.size()), 0, 0)) {
+    --p.fields;
+    --total_fields_;
+  } else if (update_field_count(p.bytes.data(), int(p.bytes.size()), 0, 1)) {
+    ++p.fields;
+    ++total_fields_;
+  } else {
+    ++warnings_;
+  }
+}
+
+int Recorder::write_gop_output(Save* save, int stream_id) {
+  if (!pending_ || !save) return 0;
+  if (stream_id < 0xE0 || stream_id > 0xEF) stream_id = 0xE0;
+  Pending& p = *pending_;
+  uint8_t* d = p.bytes.data();
+  const int n = int(p.bytes.size());
+  if (field_order_ != 0 && out_seq_.mpeg2 && !progressive_seq_)
+    for (int at : p.pics) utils_set_top_field_first(d + at, n - at, field_order_ == 1 ? 1 : 0);
+  const int head = p.pics.empty() ? n : p.pics[0];
+  bool ok = true;
+  if (head > 0) ok = save->save_vbs(d, 0, head, stream_id) == head;
+  for (size_t k = 0; ok && k < p.pics.size(); ++k) {
+    const int s = p.pics[k], e = k + 1 < p.pics.size() ? p.pics[k + 1] : n;
+    ok = save->save_vbs(d + s, e - s, 0, stream_id) == e - s;
+  }
+  save->vbr_flush(0);
+  spare_ = std::move(pending_);
+  if (!ok || save->failed()) {
+    fail("the output could not be written");
+    return 0;
+  }
+  return 1;
+}
+
+int Recorder::flush(Save* save) {
+  if (!pending_) return 0;
+  if (!failed_) fix_parity(nullptr);
+  return write_gop_output(save, out_es_.stream_id);
+}
+
+int Recorder::recode_next_gop(Save* save) {
+  if (failed_ || at_end_ || !clip_) return 0;
+  const bool clip_start = !clip_started_;
+  if (clip_start) {
+    if (!open_clip()) return 0;
+    if (gops_list_->get_gop(clip_->start, &gop_, 1, 0) < 0 || gop_.pic_count <= 0) {
+      fail("clip %d frame %d: no GOP holds the frame", clip_index_, clip_->start);
+      return 0;
+    }
+    clip_started_ = true;
+    if (clip_index_ > 0) joins_.push_back(SaveJoin{output_frame_, 0});
+  } else {
+    const FileOffset was = gop_.start;
+    if (gops_list_->next_gop(&gop_, 1) <= 0 || gop_.start.equals(was)) {
+      // The source ended before the clip did (a damaged or cut file).
+      ++warnings_;
+      trace("ERROR (recode_next_gop): incomplete copy of a clip\n");
+      clip_ = clip_->next;
+      ++clip_index_;
+      clip_started_ = false;
+      at_end_ = clip_ == nullptr;
+      return 1;
+    }
+  }
+  const int g0 = gop_.first_frame();
+  const int a = clip_->start - g0, b = clip_->end_frame() - g0;
+  const int hdr = gop_.get_pic_entry(0);
+  const int gh = gop_.data ? find_code(gop_.data, 0, std::min(hdr, gop_.valid_bytes()), 0xB8) : -1;
+  const bool closed = gh >= 0 && gh + 8 <= gop_.valid_bytes() && (gop_.data[gh + 7] & 0x40) != 0;
+  GopPlan plan;
+  get_next_gop_info(gop_, a < 0 ? 0 : a, b, clip_start, closed, &plan);
+  if (plan.head || plan.tail) {
+    fail("clip %d frame %d needs a re-encoded picture", clip_index_, g0 + (plan.first_bad_frame < 0 ? 0 : plan.first_bad_frame));
+    return 0;
+  }
+  std::unique_ptr<Pending> next = spare_ ? std::move(spare_) : std::make_unique<Pending>();
+  next->pics.clear();
+  next->fields = 0;
+  next->first_tff = -1;
+  if (plan.copy > 0 && !build_output_gop(gop_, plan, clip_start, next.get())) {
+    fail("clip %d frame %d: the GOP cannot be read", clip_index_, g0);
+    return 0;
+  }
+  int fields = 0;
+  if (plan.copy > 0) {
+    fields = next->fields;
+    total_fields_ += fields;
+    if (parity_tff_ < 0) parity_tff_ = next->first_tff;
+    if (clip_start) fix_parity(next.get());
+    if (pending_ && !write_gop_output(save, out_es_.stream_id)) return 0;
+    pending_ = std::move(next);
+    ++gops_;
+  }
+  output_frame_ = total_fields_ / 2;
+  if (g0 + gop_.frames() > clip_->end_frame()) {
+    clip_ = clip_->next;
+    ++clip_index_;
+    clip_started_ = false;
+    if (!clip_) at_end_ = true;
+  }
+  return fields > 0 ? fields : 1;
+}

@@ -1,0 +1,120 @@
+// The video of a save, copy half: walks the working clip list GOP by GOP
+// over each clip's GOP index (taken from the process-wide cache the editor
+// built), plans which coded pictures of each GOP are kept, and copies them
+// byte for byte into the writer, fixing temporal references, the closed-GOP
+// flag, field counts at joins and the field order on the way. Nothing is
+// decoded. A plan that would need a re-encoded picture fails the save with
+// a message naming the clip and the frame.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "access/clip.h"
+#include "demux/goplist.h"
+#include "foundation/gop.h"
+#include "foundation/seq_header.h"
+#include "record/record_data.h"
+
+class Save;
+
+// The plan of one source GOP: pictures in coded order. skip: pictures shown
+// before the wanted range; head/tail: pictures that would need re-encoding
+// at the start and end; copy: pictures copied. keep[i] is 1 for the coded
+// pictures copied.
+struct GopPlan {
+  int skip = 0, head = 0, copy = 0, tail = 0;
+  int first_bad_frame = -1;  // GOP-relative frame of the first picture that cannot be copied
+  int dropped_leading_b = 0;
+  std::vector<uint8_t> keep;
+};
+
+// Plans GOP g for the GOP-relative frames [a, b] (inclusive). clip_start:
+// a is a clip's first frame (its leading B pictures cannot be copied).
+// closed: the GOP header's closed_gop bit. Returns copy + head + tail.
+int get_next_gop_info(const LGOP& g, int a, int b, bool clip_start, bool closed, GopPlan* plan);
+
+class Recorder {
+ public:
+  // The list is copied. *error: 0 ready, 1 failed (message() says why).
+  Recorder(const MPEG_Clip* clips, const RecordData& data, int* error);
+  ~Recorder();
+  Recorder(const Recorder&) = delete;
+  Recorder& operator=(const Recorder&) = delete;
+
+  // One GOP: fields written (0 at the end or on failure).
+  int recode_next_gop(Save* save);
+  // The pending output GOP to the writer.
+  int write_gop_output(Save* save, int stream_id);
+  // Writes what is still held back (the last GOP); call once at the end.
+  int flush(Save* save);
+
+  int get_total_frames() const { return total_frames_; }
+  int all_clips_copyable() const { return all_copyable_; }
+  bool at_end() const { return at_end_; }
+  bool failed() const { return failed_ != 0; }
+  const std::string& message() const { return message_; }
+  int warnings() const { return warnings_; }
+  const SeqHdr& output_seqhdr() const { return out_seq_; }
+  const ESData& output_es() const { return out_es_; }
+  int total_fields() const { return total_fields_; }
+  int gops() const { return gops_; }
+  int copied() const { return copied_; }
+  const std::vector<SaveJoin>& joins() const { return joins_; }
+
+  // Rewrites of coded bytes, usable on their own.
+  // The picture at `at` gets temporal_reference base - 1 (B) or base + k - 1
+  // (I or P followed by k B pictures in coded order); 1 when changed.
+  static int set_temporal_reference(uint8_t* data, int bytes, int at, int type, int k, int base);
+  // Sets or clears closed_gop of the first GOP header; 1 when changed.
+  static int set_closed_gop(uint8_t* data, int bytes, int flag);
+  // The last picture showing more than 2 fields loses repeat_first_field
+  // (add 0), or the last progressive frame showing 2 fields gains it
+  // (add 1); 1 when a picture changed.
+  static int update_field_count(uint8_t* data, int bytes, int progressive, int add);
+  // The aspect code a DVD, SVCD or Video CD output of this header needs (0:
+  // keep).
+  static int fix_aspect_ratio(const SeqHdr& seq);
+
+ private:
+  struct Pending {
+    std::vector<uint8_t> bytes;
+    std::vector<int> pics;  // offsets of picture starts; the header part is before pics[0]
+    int fields = 0;
+    int first_tff = -1;
+  };
+  int check_clip(const MPEG_Clip* c);
+  bool open_clip();
+  int fail(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+  bool build_output_gop(const GOP& g, const GopPlan& plan, bool clip_start, Pending* out);
+  void fix_parity(Pending* next);
+
+  MPEG_Clip* list_ = nullptr;
+  MPEG_Clip* clip_ = nullptr;
+  int clip_index_ = 0;
+  std::unique_ptr<GOPList> gops_list_;
+  GOP gop_;
+  bool clip_started_ = false;
+  bool at_end_ = false;
+  int failed_ = 0;
+  std::string message_;
+  int warnings_ = 0;
+  SeqHdr out_seq_;
+  ESData out_es_;
+  int kind_ = 0;
+  int field_order_ = 0;
+  int total_frames_ = 0;
+  int all_copyable_ = 0;
+  int output_frame_ = 0;
+  int total_fields_ = 0;
+  int gops_ = 0, copied_ = 0;
+  int parity_tff_ = -1;  // top_field_first of the output's first picture
+  int progressive_seq_ = 1;
+  std::vector<SaveJoin> joins_;
+  std::unique_ptr<Pending> pending_;
+  // The buffer of the GOP written last, reused for the next one: GOPs are
+  // large, and a fresh allocation per GOP costs page faults.
+  std::unique_ptr<Pending> spare_;
+};

@@ -1,0 +1,325 @@
+// The save writer's rewrites on hand-made chunks, the copy planner on
+// synthetic GOP tables, and the save settings records.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "engine/clips/cliplist_file.h"
+#include "foundation/gop.h"
+#include "foundation/pic_header.h"
+#include "foundation/seq_header.h"
+#include "foundation/vbv.h"
+#include "record/es.h"
+#include "record/record_data.h"
+#include "record/recorder.h"
+#include "record/save.h"
+#include "support/support.h"
+
+namespace {
+
+// An MPEG-2 sequence header of 720x576 at 25 fps (aspect code 2, bit rate
+// 6 Mbit/s, vbv_buffer_size 112) with its extension.
+std::vector<uint8_t> seq_bytes() {
+  SeqHdr s;
+  s.setup(720, 576, 6000000, 25.0, 1);
+  s.aspect_ratio_information = 2;
+  s.vbv_buffer_size = 112;
+  uint8_t b[256];
+  const int n = s.encode(b, sizeof b, 1);
+  return std::vector<uint8_t>(b, b + (n > 0 ? n : 0));
+}
+
+// GOP header with time code 10:00:00:00 and the given closed/broken bits.
+std::vector<uint8_t> gop_bytes(bool closed, bool broken) {
+  const uint32_t tc = (10u << 19) | (1u << 12);  // hours 10, marker bit
+  return {0,
+          0,
+          1,
+          0xB8,
+          uint8_t(tc >> 17),
+          uint8_t(tc >> 9),
+          uint8_t(tc >> 1),
+          uint8_t(((tc & 1) << 7) | (closed ? 0x40 : 0) | (broken ? 0x20 : 0))};
+}
+
+// An I frame picture (progressive, top field first) with vbv_delay vd, its
+// coding extension and a slice of filler.
+std::vector<uint8_t> picture_bytes(int tr, int vd) {
+  std::vector<uint8_t> p = {0, 0, 1, 0, uint8_t(tr >> 2), uint8_t(((tr & 3) << 6) | (1 << 3) | (vd >> 13)),
+                            uint8_t(vd >> 5), uint8_t(((vd & 0x1F) << 3) | 0x0)};
+  const uint8_t ext[] = {0, 0, 1, 0xB5, 0x8F, 0xFF, 0xF3, 0x80, 0x80};
+  p.insert(p.end(), ext, ext + sizeof ext);
+  const uint8_t slice[] = {0, 0, 1, 1, 0x12, 0x34, 0x56, 0x78};
+  p.insert(p.end(), slice, slice + sizeof slice);
+  p.resize(p.size() + 3000, 0x55);
+  return p;
+}
+
+ESData video_es() {
+  SeqHdr s;
+  const std::vector<uint8_t> b = seq_bytes();
+  EXPECT_GT(s.decode(b.data(), int(b.size())), 0);
+  ESData e;
+  e.set_video_header(s);
+  e.kind = ES_KIND_MPEG2_VIDEO;
+  e.stream_id = 0xE0;
+  e.bit_rate = 6000000;
+  return e;
+}
+
+uint32_t gop_time_code(const uint8_t* g) {
+  return (uint32_t(g[4]) << 17) | (uint32_t(g[5]) << 9) | (uint32_t(g[6]) << 1) | (g[7] >> 7);
+}
+
+TEST(SaveUpdate, RewritesHeadersOfGoldenChunks) {
+  const std::string out = tsupport::temp_dir() + "/golden.m2v";
+  const ESData es = video_es();
+  int err = 1;
+  Save save(out.c_str(), MUX_MPEG2_VIDEO_ES, &es, 1, &err);
+  ASSERT_EQ(err, 0);
+  save.set_aspect_ratio(3);
+  SeqHdr wanted;
+  wanted.vbv_buffer_size = 0x2A5;  // bits on both sides of the byte border
+  save.set_vbv_buffer_size(wanted);
+
+  std::vector<uint8_t> head = seq_bytes();
+  const size_t gop_at = head.size();
+  const std::vector<uint8_t> g = gop_bytes(true, true);
+  head.insert(head.end(), g.begin(), g.end());
+  const std::vector<uint8_t> before = head;
+  const int flags = save.update(head.data(), 0, int(head.size()));
+  EXPECT_EQ(flags, Save::kGopRewritten | Save::kSeqHandled);
+  // Aspect nibble rewritten, frame_rate_code kept.
+  EXPECT_EQ(head[7], uint8_t(0x30 | (before[7] & 0x0F)));
+  // vbv_buffer_size: low 5 bits of byte 10 then high 5 bits of byte 11.
+  EXPECT_EQ(((head[10] & 0x1F) << 5) | (head[11] >> 3), 0x2A5);
+  EXPECT_EQ(head[10] & 0xE0, before[10] & 0xE0);
+  EXPECT_EQ(head[11] & 0x07, before[11] & 0x07);
+  // The first time code of the output is 00:00:00:00 with closed_gop and
+  // broken_link kept.
+  const uint8_t* gh = head.data() + gop_at;
+  EXPECT_EQ(gop_time_code(gh), 1u << 12);
+  EXPECT_EQ(gh[7] & 0x7F, 0x60);
+
+  // Twelve pictures later the next GOP shows 00:00:00:12; each picture's
+  // vbv_delay is the model's, the bits after it kept.
+  VBV model;
+  SeqHdr s;
+  ASSERT_GT(s.decode(head.data(), int(head.size())), 0);
+  model.init(s);
+  int prev = 0, hdr = int(head.size());
+  for (int i = 0; i < 12; ++i) {
+    std::vector<uint8_t> p = picture_bytes(i, 0);
+    p[7] |= 0x05;
+    PicHdr ph;
+    ASSERT_GT(ph.decode(p.data(), int(p.size())), 0);
+    const int want = model.get_vbv_delay(ph, prev, hdr);
+    EXPECT_EQ(save.update(p.data(), int(p.size()), 0), 0);
+    const int got = ((p[5] & 7) << 13) | (p[6] << 5) | (p[7] >> 3);
+    EXPECT_EQ(got, want) << "picture " << i;
+    EXPECT_EQ(p[7] & 7, 5);
+    prev = int(p.size());
+    hdr = 0;
+  }
+  std::vector<uint8_t> g2 = gop_bytes(false, false);
+  save.update(g2.data(), 0, int(g2.size()));
+  EXPECT_EQ(gop_time_code(g2.data()), (1u << 12) | 12u);
+  EXPECT_EQ(g2[7] & 0x7F, 0);
+  save.close(0);
+}
+
+// A synthetic GOP of coded picture types ("IBBPBBP"), two fields each.
+LGOP gop_of(const char* types) {
+  std::vector<uint32_t> t;
+  for (const char* c = types; *c; ++c) {
+    const uint32_t type = *c == 'I' ? 1 : *c == 'P' ? 2 : 3;
+    t.push_back((type << 30) | uint32_t(t.size() * 1000));
+  }
+  LGOP g;
+  g.set_pic_table(t.data(), int(t.size()));
+  g.total_fields = 2 * int(t.size());
+  g.byte_length = int(t.size()) * 1000;
+  return g;
+}
+
+TEST(GopPlan, CopiesGopAlignedRangesAndRefusesTheRest) {
+  struct Case {
+    const char* name;
+    const char* types;
+    int a, b;
+    bool clip_start, closed;
+    int copy, dropped, needs_reencoding;
+    const char* kept;  // coded pictures copied
+  };
+  // Open GOP "IBBPBBPBB": display B B I B B P B B P, the I shown at frame 2.
+  const Case cases[] = {
+      {"whole_gop_inside_a_clip", "IBBPBBPBB", 0, 8, false, false, 9, 0, 0, "111111111"},
+      {"clip_starts_at_the_i_picture", "IBBPBBPBB", 2, 8, true, false, 7, 2, 0, "100111111"},
+      {"clip_starts_on_a_leading_b", "IBBPBBPBB", 0, 8, true, false, 0, 0, 1, "000000000"},
+      {"closed_gop_from_its_first_frame", "IBBPBBPBB", 0, 8, true, true, 9, 0, 0, "111111111"},
+      {"range_ends_at_a_p_picture", "IBBPBBPBB", 2, 5, true, false, 4, 2, 0, "100111000"},
+      {"range_ends_on_a_b_picture", "IBBPBBPBB", 2, 6, true, false, 0, 2, 1, "000000000"},
+      {"range_starts_after_the_i_picture", "IBBPBBPBB", 5, 8, true, false, 0, 2, 1, "000000000"},
+      {"no_b_pictures", "IPPP", 0, 3, true, false, 4, 0, 0, "1111"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const LGOP g = gop_of(c.types);
+    GopPlan plan;
+    get_next_gop_info(g, c.a, c.b, c.clip_start, c.closed, &plan);
+    EXPECT_EQ(plan.copy, c.copy);
+    EXPECT_EQ(plan.dropped_leading_b, c.dropped);
+    EXPECT_EQ(plan.head + plan.tail > 0, c.needs_reencoding != 0);
+    std::string kept;
+    for (uint8_t k : plan.keep) kept += k ? '1' : '0';
+    EXPECT_EQ(kept, c.kept);
+  }
+}
+
+TEST(RecorderRewrites, TemporalReferenceClosedGopAndFieldCount) {
+  std::vector<uint8_t> p = picture_bytes(7, 100);
+  // An I picture followed by two B pictures shows third: base + 2 - 1.
+  EXPECT_EQ(Recorder::set_temporal_reference(p.data(), int(p.size()), 0, 1, 2, 1), 1);
+  EXPECT_EQ((p[4] << 2) | (p[5] >> 6), 2);
+  EXPECT_EQ(Recorder::set_temporal_reference(p.data(), int(p.size()), 0, 1, 2, 1), 0);
+  EXPECT_EQ((p[5] >> 3) & 7, 1);  // the picture type stays
+
+  std::vector<uint8_t> g = gop_bytes(false, true);
+  EXPECT_EQ(Recorder::set_closed_gop(g.data(), int(g.size()), 1), 1);
+  EXPECT_EQ(g[7] & 0x60, 0x60);
+
+  // The last picture shown gains a repeated field, then loses it again.
+  std::vector<uint8_t> two = picture_bytes(0, 0);
+  EXPECT_EQ(Recorder::update_field_count(two.data(), int(two.size()), 0, 0), 0);
+  EXPECT_EQ(Recorder::update_field_count(two.data(), int(two.size()), 0, 1), 1);
+  EXPECT_EQ(two[8 + 7] & 0x02, 0x02);
+  PicHdr h;
+  ASSERT_GT(h.decode(two.data(), int(two.size())), 0);
+  EXPECT_EQ(h.get_field_count(0), 3);
+  EXPECT_EQ(Recorder::update_field_count(two.data(), int(two.size()), 0, 0), 1);
+  ASSERT_GT(h.decode(two.data(), int(two.size())), 0);
+  EXPECT_EQ(h.get_field_count(0), 2);
+}
+
+TEST(RecordDataTest, ChecksAndDeepCopies) {
+  SeqHdr s;
+  s.setup(352, 288, 1150000, 25.0, 0);
+  RecordVideo v(s);
+  EXPECT_EQ(v.setup.mpeg1, 1);
+  EXPECT_EQ(v.setup.progressive, 1);
+  EXPECT_EQ(v.setup.seqhdr, v.seq.get());
+  ESData es[3];
+  es[0] = video_es();
+  es[1].kind = ES_KIND_MPEG_AUDIO;
+  es[1].sample_rate = 22050;
+  es[1].channels = 6;
+  es[1].layer = 2;
+  es[1].audio_bit_rate = 200000;
+  es[2].kind = ES_KIND_MPEG_AUDIO;
+  tsupport::TraceCapture trace;
+  RecordData d(MUX_MPEG2_PROGRAM, "out.mpg", &v, 3, es);
+  EXPECT_TRUE(trace.contains("n_es=3 > 2"));
+  EXPECT_EQ(d.n_es, 2);
+  EXPECT_TRUE(d.video.is_video());
+  EXPECT_EQ(d.audio.sample_rate, 44100);
+  EXPECT_EQ(d.audio.channels, 2);
+  EXPECT_EQ(d.audio.audio_bit_rate, 192000);
+  EXPECT_EQ(d.set_aspect_ratio(15), 0);
+  EXPECT_EQ(d.set_aspect_ratio(3), 3);
+  d.pcm_scale = {0.0, 1.0, 2.0, 0.5};
+  d.dvd = 1;
+
+  RecordData c(d);
+  ASSERT_TRUE(c.video_setup);
+  EXPECT_NE(c.video_setup.get(), d.video_setup.get());
+  EXPECT_EQ(c.video_setup->setup.seqhdr, c.video_setup->seq.get());
+  EXPECT_NE(c.video.get_video_header(), d.video.get_video_header());
+  EXPECT_EQ(c.name, "out.mpg");
+  EXPECT_EQ(c.aspect_ratio, 3);
+  EXPECT_EQ(c.dvd, 1);
+  EXPECT_EQ(c.pcm_scale, d.pcm_scale);
+  const RecordData& same = c;
+  c = same;
+  EXPECT_EQ(c.name, "out.mpg");
+  d.video_setup.reset();
+  EXPECT_EQ(c.video_setup->seq->get_horizontal_size(), 352);
+}
+
+struct Seen {
+  std::vector<double> progress;
+  int done = 0;
+};
+
+void on_progress(double p, void* user) { static_cast<Seen*>(user)->progress.push_back(p); }
+void on_done(void* a, void*) { ++static_cast<Seen*>(a)->done; }
+
+// Runs one save of the clip through the pipeline; the report.
+SaveReport run_job(MPEG_Clip* clip, const std::string& out, Seen* seen, SaveStatus* status,
+                   int kind = MUX_MPEG2_PROGRAM) {
+  RecordData d;
+  d.kind = kind;
+  d.name = out;
+  status->progress_callback = on_progress;
+  status->user = seen;
+  SaveReport rep;
+  auto* job = new RecordJob(clip, d, status);
+  job->report = &rep;
+  job->done = on_done;
+  job->done_arg1 = seen;
+  prepare_recording(job);
+  return rep;
+}
+
+TEST(SavePipeline, ProgressRisesToNinetyNineThenCompletesWithTheOutcome) {
+  TSUPPORT_NEED_FIXTURES("sv_open.m2v");
+  const std::string in = tsupport::fixture("sv_open.m2v");
+  MPEG_Clip* clip = mpeg_clip_of_file(in.c_str(), 0, 100);
+  ASSERT_NE(clip, nullptr);
+  {
+    Seen seen;
+    SaveStatus status;
+    const SaveReport rep = run_job(clip, tsupport::temp_dir() + "/p.mpg", &seen, &status);
+    EXPECT_EQ(rep.failed, 0) << rep.message;
+    EXPECT_EQ(rep.frames, 100);
+    ASSERT_GE(seen.progress.size(), 3u);
+    for (size_t k = 0; k + 1 < seen.progress.size(); ++k) {
+      EXPECT_LE(seen.progress[k], 99.0);
+      EXPECT_LE(seen.progress[k], seen.progress[k + 1]);
+    }
+    EXPECT_EQ(seen.progress.back(), 100.0);
+    EXPECT_EQ(status.result.load(), rep.result);
+    EXPECT_GE(rep.result, -1000);  // a buffer report, not a failure
+    EXPECT_EQ(seen.done, 1);
+  }
+  {
+    // A save that cannot run still completes, with a failure result and no
+    // file left behind.
+    Seen seen;
+    SaveStatus status;
+    const SaveReport rep = run_job(clip, in, &seen, &status);
+    EXPECT_EQ(rep.failed, 1);
+    EXPECT_EQ(status.result.load(), kSaveFailed);
+    EXPECT_EQ(seen.progress.back(), 100.0);
+    EXPECT_EQ(seen.done, 1);
+    struct stat sb {};
+    EXPECT_NE(stat((in + ".partial").c_str(), &sb), 0);
+  }
+  for (int audio_kind : {1, 9}) {
+    // Audio-only kinds cannot take a movie: refused, not reported done.
+    Seen seen;
+    SaveStatus status;
+    const std::string out = tsupport::temp_dir() + "/audio_only";
+    const SaveReport rep = run_job(clip, out, &seen, &status, audio_kind);
+    EXPECT_EQ(rep.failed, 1) << audio_kind;
+    EXPECT_EQ(status.result.load(), kSaveFailed);
+    struct stat sb {};
+    EXPECT_NE(stat(out.c_str(), &sb), 0);
+  }
+  delete clip;
+}
+
+}  // namespace

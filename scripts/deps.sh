@@ -15,5 +15,6 @@ tamsel_install() {
 }
 
 TAMSEL_BUILD_PACKAGES=(cmake ninja-build g++ make libgtest-dev libbenchmark-dev)
-# The a52dec program comes with liba52-0.7.4-dev.
-TAMSEL_TEST_PACKAGES=(ffmpeg mjpegtools mpeg2dec libjpeg-turbo-progs imagemagick mpg123 madplay dvdauthor liba52-0.7.4-dev sox)
+# The a52dec program comes with liba52-0.7.4-dev; fixtures draw frame numbers
+# with the DejaVu font.
+TAMSEL_TEST_PACKAGES=(ffmpeg mjpegtools mpeg2dec libjpeg-turbo-progs imagemagick mpg123 madplay dvdauthor liba52-0.7.4-dev sox fonts-dejavu-core)

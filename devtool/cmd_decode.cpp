@@ -12,7 +12,7 @@
 #include "decode/picdec_bits.h"
 #include "devtool/command.h"
 #include "devtool/input.h"
-#include "foundation/bsfile.h"
+#include "foundation/mapped_file.h"
 #include "foundation/pic_header.h"
 #include "foundation/seq_header.h"
 #include "foundation/utils.h"
@@ -72,21 +72,19 @@ static int run_decode(int argc, char** argv) {
     else return dev_usage("decode", "size '%s' is not full, half or quarter", argv[4]);
   }
   if (dev_input_of(argv[1], {InputKind::video}, "a video elementary stream", true)) return 1;
+  // Mapped once, with zeros behind the end, so that the decoder reads every
+  // picture in place and nothing is copied.
   int error = 0;
-  BSFile in(argv[1], 1, &error);
-  if (error || !in.is_open()) return dev_fail("<%s>: cannot open to read", argv[1]);
-  const uint64_t file_size = in.size().value();
+  MappedFile in;
+  if (!in.open(argv[1], MB_READER_PADDING, &error)) return dev_fail("<%s>: %s", argv[1], std::strerror(error));
+  const uint64_t file_size = in.size();
   if (file_size > (1ull << 31) - 64) return dev_fail("<%s>: larger than 2 GB", argv[1]);
-  // Read once, with zeros behind the end, so that the decoder reads every
-  // picture in place.
-  std::vector<uint8_t> data(static_cast<size_t>(file_size) + MB_READER_PADDING, 0);
-  if (in.read(data.data(), static_cast<size_t>(file_size)) != file_size) return dev_fail("<%s>: read failed", argv[1]);
-  in.close();
+  const uint8_t* data = in.data();
   const int64_t size = static_cast<int64_t>(file_size);
   SeqHdr seq;
   uint32_t code = 0;
-  const int64_t first_seq = utils_next_usr_start_code(0x1B3, data.data(), size, &code);
-  if (code != 0x1B3 || !seq.decode(data.data() + first_seq, static_cast<int>(size - first_seq)))
+  const int64_t first_seq = utils_next_usr_start_code(0x1B3, data, size, &code);
+  if (code != 0x1B3 || !seq.decode(data + first_seq, static_cast<int>(size - first_seq)))
     return dev_fail("<%s>: no sequence header", argv[1]);
   if (!mpeg_picture_size_ok(seq.get_horizontal_size(), seq.get_vertical_size()))
     return dev_fail("<%s>: picture size %d x %d is beyond every MPEG level (damaged sequence header)", argv[1],
@@ -115,16 +113,16 @@ static int run_decode(int argc, char** argv) {
   int64_t pos = first_seq;
   int64_t chunk_start = first_seq;
   while (pos < size) {
-    const int64_t at = utils_next_usr_start_code(0x100, data.data() + pos, size - pos, &code);
+    const int64_t at = utils_next_usr_start_code(0x100, data + pos, size - pos, &code);
     if (code != 0x100) break;
     const int64_t pic_at = pos + at;
-    int64_t end = next_boundary(data.data(), size, pic_at + 4);
+    int64_t end = next_boundary(data, size, pic_at + 4);
     PicHdr h;
-    if (h.decode(data.data() + pic_at, static_cast<int>(end - pic_at)) && h.mpeg2 && h.get_picture_structure() != 3 &&
+    if (h.decode(data + pic_at, static_cast<int>(end - pic_at)) && h.mpeg2 && h.get_picture_structure() != 3 &&
         end + 4 <= size) {
       int next = 0;
-      (void)utils_next_start_code(data.data() + end, 4, &next);
-      if (next == 0x100) end = next_boundary(data.data(), size, end + 4);  // the second field
+      (void)utils_next_start_code(data + end, 4, &next);
+      if (next == 0x100) end = next_boundary(data, size, end + 4);  // the second field
     }
     const int ptype = h.picture_coding_type ? h.picture_coding_type : 1;
     std::unique_ptr<Frame> target = spare ? std::move(spare) : new_frame();
@@ -136,7 +134,7 @@ static int run_decode(int argc, char** argv) {
     } else if (ptype == 2) {
       fwd = newer.get();
     }
-    const int n = dec->decode_picture(data.data() + chunk_start, static_cast<int>(end - chunk_start), target.get(), fwd, bwd);
+    const int n = dec->decode_picture(data + chunk_start, static_cast<int>(end - chunk_start), target.get(), fwd, bwd);
     if (n > 0) {
       if (ptype == 3) {
         out.write(target.get());

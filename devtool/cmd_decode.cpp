@@ -46,6 +46,11 @@ struct Output {
 
 bool is_boundary(int code) { return code == 0x100 || code == 0x1B3 || code == 0x1B7 || code == 0x1B8; }
 
+// True when a picture, sequence, GOP or end code starts at offset at.
+bool boundary_at(const uint8_t* data, int64_t size, int64_t at) {
+  return at + 4 <= size && data[at] == 0 && data[at + 1] == 0 && data[at + 2] == 1 && is_boundary(0x100 | data[at + 3]);
+}
+
 // Offset of the next picture, sequence, GOP or end code at or after from.
 int64_t next_boundary(const uint8_t* data, int64_t size, int64_t from) {
   while (from + 4 <= size) {
@@ -116,13 +121,19 @@ static int run_decode(int argc, char** argv) {
     const int64_t at = utils_next_usr_start_code(0x100, data + pos, size - pos, &code);
     if (code != 0x100) break;
     const int64_t pic_at = pos + at;
-    int64_t end = next_boundary(data, size, pic_at + 4);
+    // A frame picture's decode gets the rest of the file and stops at the
+    // first code that does not belong to it: no scan ahead for its end. A
+    // field picture's chunk is cut as before, with the second field when a
+    // picture follows.
     PicHdr h;
-    if (h.decode(data + pic_at, static_cast<int>(end - pic_at)) && h.mpeg2 && h.get_picture_structure() != 3 &&
-        end + 4 <= size) {
-      int next = 0;
-      (void)utils_next_start_code(data + end, 4, &next);
-      if (next == 0x100) end = next_boundary(data, size, end + 4);  // the second field
+    int64_t limit = size;
+    if (h.decode(data + pic_at, static_cast<int>(size - pic_at)) && h.mpeg2 && h.get_picture_structure() != 3) {
+      limit = next_boundary(data, size, pic_at + 4);
+      if (limit + 4 <= size) {
+        int next = 0;
+        (void)utils_next_start_code(data + limit, 4, &next);
+        if (next == 0x100) limit = next_boundary(data, size, limit + 4);  // the second field
+      }
     }
     const int ptype = h.picture_coding_type ? h.picture_coding_type : 1;
     std::unique_ptr<Frame> target = spare ? std::move(spare) : new_frame();
@@ -134,7 +145,7 @@ static int run_decode(int argc, char** argv) {
     } else if (ptype == 2) {
       fwd = newer.get();
     }
-    const int n = dec->decode_picture(data + chunk_start, static_cast<int>(end - chunk_start), target.get(), fwd, bwd);
+    const int n = dec->decode_picture(data + chunk_start, static_cast<int>(limit - chunk_start), target.get(), fwd, bwd);
     if (n > 0) {
       if (ptype == 3) {
         out.write(target.get());
@@ -148,6 +159,14 @@ static int run_decode(int argc, char** argv) {
       }
     } else {
       spare = std::move(target);
+    }
+    // The next picture's headers: where the decoder stopped when a boundary
+    // code stands there; else (a damaged picture read on past its end) the
+    // first boundary behind this picture's header.
+    int64_t end = limit;
+    if (limit == size) {
+      const int64_t stop = chunk_start + n;
+      end = n > 0 && stop > pic_at && boundary_at(data, size, stop) ? stop : next_boundary(data, size, pic_at + 4);
     }
     pos = end;
     chunk_start = end;

@@ -12,7 +12,7 @@
 #include "decode/picdec_bits.h"
 #include "devtool/command.h"
 #include "devtool/input.h"
-#include "foundation/bsfile.h"
+#include "foundation/mapped_file.h"
 #include "foundation/pic_header.h"
 #include "foundation/seq_header.h"
 #include "foundation/utils.h"
@@ -46,6 +46,11 @@ struct Output {
 
 bool is_boundary(int code) { return code == 0x100 || code == 0x1B3 || code == 0x1B7 || code == 0x1B8; }
 
+// True when a picture, sequence, GOP or end code starts at offset at.
+bool boundary_at(const uint8_t* data, int64_t size, int64_t at) {
+  return at + 4 <= size && data[at] == 0 && data[at + 1] == 0 && data[at + 2] == 1 && is_boundary(0x100 | data[at + 3]);
+}
+
 // Offset of the next picture, sequence, GOP or end code at or after from.
 int64_t next_boundary(const uint8_t* data, int64_t size, int64_t from) {
   while (from + 4 <= size) {
@@ -72,21 +77,19 @@ static int run_decode(int argc, char** argv) {
     else return dev_usage("decode", "size '%s' is not full, half or quarter", argv[4]);
   }
   if (dev_input_of(argv[1], {InputKind::video}, "a video elementary stream", true)) return 1;
+  // Mapped once, with zeros behind the end, so that the decoder reads every
+  // picture in place and nothing is copied.
   int error = 0;
-  BSFile in(argv[1], 1, &error);
-  if (error || !in.is_open()) return dev_fail("<%s>: cannot open to read", argv[1]);
-  const uint64_t file_size = in.size().value();
+  MappedFile in;
+  if (!in.open(argv[1], MB_READER_PADDING, &error)) return dev_fail("<%s>: %s", argv[1], std::strerror(error));
+  const uint64_t file_size = in.size();
   if (file_size > (1ull << 31) - 64) return dev_fail("<%s>: larger than 2 GB", argv[1]);
-  // Read once, with zeros behind the end, so that the decoder reads every
-  // picture in place.
-  std::vector<uint8_t> data(static_cast<size_t>(file_size) + MB_READER_PADDING, 0);
-  if (in.read(data.data(), static_cast<size_t>(file_size)) != file_size) return dev_fail("<%s>: read failed", argv[1]);
-  in.close();
+  const uint8_t* data = in.data();
   const int64_t size = static_cast<int64_t>(file_size);
   SeqHdr seq;
   uint32_t code = 0;
-  const int64_t first_seq = utils_next_usr_start_code(0x1B3, data.data(), size, &code);
-  if (code != 0x1B3 || !seq.decode(data.data() + first_seq, static_cast<int>(size - first_seq)))
+  const int64_t first_seq = utils_next_usr_start_code(0x1B3, data, size, &code);
+  if (code != 0x1B3 || !seq.decode(data + first_seq, static_cast<int>(size - first_seq)))
     return dev_fail("<%s>: no sequence header", argv[1]);
   if (!mpeg_picture_size_ok(seq.get_horizontal_size(), seq.get_vertical_size()))
     return dev_fail("<%s>: picture size %d x %d is beyond every MPEG level (damaged sequence header)", argv[1],
@@ -115,16 +118,22 @@ static int run_decode(int argc, char** argv) {
   int64_t pos = first_seq;
   int64_t chunk_start = first_seq;
   while (pos < size) {
-    const int64_t at = utils_next_usr_start_code(0x100, data.data() + pos, size - pos, &code);
+    const int64_t at = utils_next_usr_start_code(0x100, data + pos, size - pos, &code);
     if (code != 0x100) break;
     const int64_t pic_at = pos + at;
-    int64_t end = next_boundary(data.data(), size, pic_at + 4);
+    // A frame picture's decode gets the rest of the file and stops at the
+    // first code that does not belong to it: no scan ahead for its end. A
+    // field picture's chunk is cut as before, with the second field when a
+    // picture follows.
     PicHdr h;
-    if (h.decode(data.data() + pic_at, static_cast<int>(end - pic_at)) && h.mpeg2 && h.get_picture_structure() != 3 &&
-        end + 4 <= size) {
-      int next = 0;
-      (void)utils_next_start_code(data.data() + end, 4, &next);
-      if (next == 0x100) end = next_boundary(data.data(), size, end + 4);  // the second field
+    int64_t limit = size;
+    if (h.decode(data + pic_at, static_cast<int>(size - pic_at)) && h.mpeg2 && h.get_picture_structure() != 3) {
+      limit = next_boundary(data, size, pic_at + 4);
+      if (limit + 4 <= size) {
+        int next = 0;
+        (void)utils_next_start_code(data + limit, 4, &next);
+        if (next == 0x100) limit = next_boundary(data, size, limit + 4);  // the second field
+      }
     }
     const int ptype = h.picture_coding_type ? h.picture_coding_type : 1;
     std::unique_ptr<Frame> target = spare ? std::move(spare) : new_frame();
@@ -136,7 +145,7 @@ static int run_decode(int argc, char** argv) {
     } else if (ptype == 2) {
       fwd = newer.get();
     }
-    const int n = dec->decode_picture(data.data() + chunk_start, static_cast<int>(end - chunk_start), target.get(), fwd, bwd);
+    const int n = dec->decode_picture(data + chunk_start, static_cast<int>(limit - chunk_start), target.get(), fwd, bwd);
     if (n > 0) {
       if (ptype == 3) {
         out.write(target.get());
@@ -150,6 +159,14 @@ static int run_decode(int argc, char** argv) {
       }
     } else {
       spare = std::move(target);
+    }
+    // The next picture's headers: where the decoder stopped when a boundary
+    // code stands there; else (a damaged picture read on past its end) the
+    // first boundary behind this picture's header.
+    int64_t end = limit;
+    if (limit == size) {
+      const int64_t stop = chunk_start + n;
+      end = n > 0 && stop > pic_at && boundary_at(data, size, stop) ? stop : next_boundary(data, size, pic_at + 4);
     }
     pos = end;
     chunk_start = end;

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "encode/enc_dct_coef.h"
+
 const int32_t kAanScale[64] = {
     16384, 22725, 21407, 19266, 16384, 12873, 8867,  4520,  22725, 31521, 29692, 26722, 22725, 17855, 12299, 6270,
     21407, 29692, 27969, 25172, 21407, 16819, 11585, 5906,  19266, 26722, 25172, 22654, 19266, 15137, 10426, 5315,
@@ -15,41 +17,27 @@ void scale_quant_matrix(int32_t out[64], const uint8_t matrix[64]) {
 
 namespace {
 
-// 16-bit wrap of a stored intermediate, and the 8-bit constant products.
-inline int w16(int v) { return static_cast<int16_t>(v); }
-inline int mul8(int a, int c) { return w16((a * c) >> 8); }
+inline int16_t saturate16(int32_t v) { return static_cast<int16_t>(v > 32767 ? 32767 : v < -32768 ? -32768 : v); }
 
-// One 8-point pass over p[0], p[step], ... p[7 step].
-inline void aan_pass(int16_t* p, int step) {
-  const int d0 = p[0], d1 = p[step], d2 = p[2 * step], d3 = p[3 * step];
-  const int d4 = p[4 * step], d5 = p[5 * step], d6 = p[6 * step], d7 = p[7 * step];
-  const int t0 = w16(d0 + d7), t7 = w16(d0 - d7), t1 = w16(d1 + d6), t6 = w16(d1 - d6);
-  const int t2 = w16(d2 + d5), t5 = w16(d2 - d5), t3 = w16(d3 + d4), t4 = w16(d3 - d4);
-  // even part
-  const int t10 = w16(t0 + t3), t13 = w16(t0 - t3), t11 = w16(t1 + t2), t12 = w16(t1 - t2);
-  p[0] = static_cast<int16_t>(t10 + t11);
-  p[4 * step] = static_cast<int16_t>(t10 - t11);
-  const int z1 = mul8(w16(t12 + t13), 181);
-  p[2 * step] = static_cast<int16_t>(t13 + z1);
-  p[6 * step] = static_cast<int16_t>(t13 - z1);
-  // odd part
-  const int o10 = w16(t4 + t5), o11 = w16(t5 + t6), o12 = w16(t6 + t7);
-  const int z5 = mul8(w16(o10 - o12), 98);
-  const int z2 = w16(mul8(o10, 139) + z5);
-  const int z4 = w16(mul8(o12, 334) + z5);
-  const int z3 = mul8(o11, 181);
-  const int z11 = w16(t7 + z3), z13 = w16(t7 - z3);
-  p[5 * step] = static_cast<int16_t>(z13 + z2);
-  p[3 * step] = static_cast<int16_t>(z13 - z2);
-  p[1 * step] = static_cast<int16_t>(z11 + z4);
-  p[7 * step] = static_cast<int16_t>(z11 - z4);
+// out[k * out_step] for k = 0..7: the dot products of in[0], in[in_step], ...
+// with the rows of m, summed modulo 2^32 (as multiply-add lanes do, so that
+// any 16-bit input gives the same result everywhere), rounded, shifted and
+// saturated to 16 bits.
+inline void fdct_pass(const int16_t* in, int in_step, int16_t* out, int out_step, const int16_t (*m)[8], int shift) {
+  for (int k = 0; k < 8; ++k) {
+    uint32_t s = 1u << (shift - 1);
+    for (int i = 0; i < 8; ++i) s += static_cast<uint32_t>(in[i * in_step] * m[k][i]);
+    out[k * out_step] = saturate16(static_cast<int32_t>(s) >> shift);
+  }
 }
 
 }  // namespace
 
 void fdct_8x8(int16_t* block) {
-  for (int r = 0; r < 8; ++r) aan_pass(block + 8 * r, 1);
-  for (int c = 0; c < 8; ++c) aan_pass(block + c, 8);
+  int16_t rows[64];  // rows[8 y + u]: horizontal frequency u of row y, 3 fraction bits
+  for (int y = 0; y < 8; ++y)
+    fdct_pass(block + 8 * y, 1, rows + 8 * y, 1, FDCT_PASS1, FDCT_PASS1_BITS - FDCT_FRACTION);
+  for (int u = 0; u < 8; ++u) fdct_pass(rows + u, 8, block + u, 8, FDCT_PASS2, FDCT_PASS2_BITS + FDCT_FRACTION);
 }
 
 namespace {

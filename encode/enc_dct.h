@@ -1,10 +1,12 @@
 // Forward DCT, quantisers and the coefficient range check of the encoder.
 //
-// The transform is the Arai-Agui-Nakajima fast DCT in 8-bit fixed point:
-// its output is the true DCT times 8 times s(u) x s(v) (s(0) = 1,
-// s(k) = sqrt(2) cos(k pi / 16)). The quantisers divide by matrices that
-// carry those factors (scale_quant_matrix), so one division per
-// coefficient both descales and quantises.
+// The transform's output is the true DCT times 8 times s(u) x s(v) (s(0) =
+// 1, s(k) = sqrt(2) cos(k pi / 16)), the scaling of the Arai-Agui-Nakajima
+// fast DCT. The quantisers divide by matrices that carry those factors
+// (scale_quant_matrix), so one division per coefficient both descales and
+// quantises. It is computed as two passes of 16-bit by 16-bit products
+// summed in 32 bits, with 3 fraction bits kept between the passes: within
+// 1.4 output units of the exact transform on -255..255 input.
 #pragma once
 
 #include <cstdint>
@@ -36,7 +38,7 @@ struct alignas(32) QuantSteps {
 bool make_quant_steps(QuantSteps* out, const int32_t* matrix, int mquant, bool intra);
 
 // The kernels, one table per processor level, all bit-exact with the plain
-// one (sums wrap at 16 bits as stored, products are formed in 32 bits).
+// one on any input (sums wrap at 32 bits, passes saturate at 16).
 struct EncDctDsp {
   void (*fdct)(int16_t* block);  // in place, 64 values
   // Intra: DC rounded by 2^(3 - dc_prec) x 8, AC with a 3/8 step offset;

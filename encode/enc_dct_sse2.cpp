@@ -1,42 +1,45 @@
-// SSE2 forward DCT: the plain transform's arithmetic on eight lanes, the
-// 16-bit wraps of the stored intermediates included; the 8-bit products
-// are rebuilt from the low and high halves of the 32-bit product, so the
-// output is bit-exact. The quantisers divide and stay plain.
+// SSE2 forward DCT: the plain passes with multiply-add pairs, eight rows
+// (or columns) per vector; sums wrap at 32 bits and each pass saturates to
+// 16 bits as the plain code does, so the output is bit-exact on any input.
+// The quantisers divide and stay plain.
 #include <emmintrin.h>
 
 #include "encode/enc_dct.h"
+#include "encode/enc_dct_coef.h"
 
 namespace {
 
-inline __m128i mul8(__m128i a, int c) {
-  const __m128i k = _mm_set1_epi16(static_cast<int16_t>(c));
-  const __m128i lo = _mm_mullo_epi16(a, k), hi = _mm_mulhi_epi16(a, k);
-  return _mm_or_si128(_mm_srli_epi16(lo, 8), _mm_slli_epi16(hi, 8));
+// Constant pairs (m[k][2j], m[k][2j + 1]) in every 32-bit lane.
+struct PassConsts {
+  __m128i pair[8][4];
+};
+
+PassConsts make_consts(const int16_t (*m)[8]) {
+  PassConsts c;
+  for (int k = 0; k < 8; ++k)
+    for (int j = 0; j < 4; ++j)
+      c.pair[k][j] = _mm_set1_epi32(static_cast<int32_t>(static_cast<uint16_t>(m[k][2 * j]) |
+                                                         (static_cast<uint32_t>(static_cast<uint16_t>(m[k][2 * j + 1])) << 16)));
+  return c;
 }
 
-// One 8-point pass across the eight vectors (lane by lane).
-inline void pass(__m128i v[8]) {
-  const __m128i t0 = _mm_add_epi16(v[0], v[7]), t7 = _mm_sub_epi16(v[0], v[7]);
-  const __m128i t1 = _mm_add_epi16(v[1], v[6]), t6 = _mm_sub_epi16(v[1], v[6]);
-  const __m128i t2 = _mm_add_epi16(v[2], v[5]), t5 = _mm_sub_epi16(v[2], v[5]);
-  const __m128i t3 = _mm_add_epi16(v[3], v[4]), t4 = _mm_sub_epi16(v[3], v[4]);
-  const __m128i t10 = _mm_add_epi16(t0, t3), t13 = _mm_sub_epi16(t0, t3);
-  const __m128i t11 = _mm_add_epi16(t1, t2), t12 = _mm_sub_epi16(t1, t2);
-  v[0] = _mm_add_epi16(t10, t11);
-  v[4] = _mm_sub_epi16(t10, t11);
-  const __m128i z1 = mul8(_mm_add_epi16(t12, t13), 181);
-  v[2] = _mm_add_epi16(t13, z1);
-  v[6] = _mm_sub_epi16(t13, z1);
-  const __m128i o10 = _mm_add_epi16(t4, t5), o11 = _mm_add_epi16(t5, t6), o12 = _mm_add_epi16(t6, t7);
-  const __m128i z5 = mul8(_mm_sub_epi16(o10, o12), 98);
-  const __m128i z2 = _mm_add_epi16(mul8(o10, 139), z5);
-  const __m128i z4 = _mm_add_epi16(mul8(o12, 334), z5);
-  const __m128i z3 = mul8(o11, 181);
-  const __m128i z11 = _mm_add_epi16(t7, z3), z13 = _mm_sub_epi16(t7, z3);
-  v[5] = _mm_add_epi16(z13, z2);
-  v[3] = _mm_sub_epi16(z13, z2);
-  v[1] = _mm_add_epi16(z11, z4);
-  v[7] = _mm_sub_epi16(z11, z4);
+// out[k] = saturate16(round(sum over i of v[i] x m[k][i]) >> shift), lane by lane.
+inline void pass(const __m128i v[8], __m128i out[8], const PassConsts& c, int shift) {
+  __m128i lo[4], hi[4];
+  for (int j = 0; j < 4; ++j) {
+    lo[j] = _mm_unpacklo_epi16(v[2 * j], v[2 * j + 1]);
+    hi[j] = _mm_unpackhi_epi16(v[2 * j], v[2 * j + 1]);
+  }
+  const __m128i round = _mm_set1_epi32(1 << (shift - 1));
+  const __m128i count = _mm_cvtsi32_si128(shift);
+  for (int k = 0; k < 8; ++k) {
+    __m128i a = round, b = round;
+    for (int j = 0; j < 4; ++j) {
+      a = _mm_add_epi32(a, _mm_madd_epi16(lo[j], c.pair[k][j]));
+      b = _mm_add_epi32(b, _mm_madd_epi16(hi[j], c.pair[k][j]));
+    }
+    out[k] = _mm_packs_epi32(_mm_sra_epi32(a, count), _mm_sra_epi32(b, count));
+  }
 }
 
 inline void transpose(__m128i v[8]) {
@@ -59,12 +62,13 @@ inline void transpose(__m128i v[8]) {
 }
 
 void fdct_sse2(int16_t* block) {
-  __m128i v[8];
+  static const PassConsts c1 = make_consts(FDCT_PASS1), c2 = make_consts(FDCT_PASS2);
+  __m128i v[8], t[8];
   for (int i = 0; i < 8; ++i) v[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * i));
-  transpose(v);  // vector i = column i: the pass runs along the rows
-  pass(v);
-  transpose(v);
-  pass(v);
+  transpose(v);  // vector x = column x: the first pass runs along the rows
+  pass(v, t, c1, FDCT_PASS1_BITS - FDCT_FRACTION);
+  transpose(t);  // vector y = row y of the first pass's output
+  pass(t, v, c2, FDCT_PASS2_BITS + FDCT_FRACTION);
   for (int i = 0; i < 8; ++i) _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * i), v[i]);
 }
 

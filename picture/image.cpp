@@ -1,5 +1,6 @@
 #include "picture/image.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -37,16 +38,16 @@ void Image::init(int width, int height, int round_height_32) {
   display_height = height;
   padded_width = (width + 15) & ~15;
   padded_height = round_height_32 ? (height + 31) & ~31 : (height + 15) & ~15;
-  delete[] buffer;
-  buffer = new (std::nothrow) uint8_t[buffer_size()];
+  std::free(buffer);
+  // calloc: a large block comes as fresh zero pages, so luma and the tail
+  // need no clearing pass
+  buffer = static_cast<uint8_t*>(std::calloc(buffer_size(), 1));
   if (!buffer) return;
-  std::memset(buffer, 0, y_size());
   std::memset(buffer + y_size(), 128, 2 * c_size());
-  std::memset(buffer + y_size() + 2 * c_size(), 0, 32);
 }
 
 void Image::reset_buffers() {
-  delete[] buffer;
+  std::free(buffer);
   delete[] user_data;
   delete[] gop_user_data;
   buffer = user_data = gop_user_data = nullptr;

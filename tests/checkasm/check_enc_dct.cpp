@@ -1,6 +1,7 @@
 // Forward DCT kernels: random blocks over the whole 16-bit range (the
-// stored wraps must agree too), the encoder's -255..255 sample differences,
-// basis-sign patterns at the limits and single values at every position.
+// 32-bit wraps and the 16-bit saturation must agree too), the encoder's
+// -255..255 sample differences, basis-sign patterns at the limits and
+// single values at every position.
 #include <cmath>
 #include <cstring>
 #include <string>

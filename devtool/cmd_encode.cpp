@@ -307,6 +307,7 @@ int run_encode(int argc, char** argv) {
   int result = 1;
   Encoder enc(params, &result);
   if (result) return dev_fail("encoder set-up failed for %dx%d", h.width, h.height);
+  enc.baseline = o.baseline;
   if (o.mpeg == 2) {
     for (int i = 0; i < 3; ++i) {
       if (o.q_scale_type >= 0) enc.q_scale_type[i] = o.q_scale_type;

@@ -158,6 +158,10 @@ class Encoder {
   int last_stuffing = 0;    // stuffing bytes of the last picture
   int last_vbv_delay = 0;   // the delay the model gave the last picture
   int recodes = 0;          // re-code passes of the last picture
+  // 1: rate control and decisions exactly as the plain scheme has them;
+  // 0 adds what codes better (one quantiser per picture, no activity).
+  int baseline = 0;
+  double picture_q = 0;     // quantiser estimate of the current picture
   // Reconstructions of the two newest coded I/P pictures: the references
   // predicted from (older, newer).
   std::unique_ptr<Frame> ref_older, ref_newer;

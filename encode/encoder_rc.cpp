@@ -103,6 +103,8 @@ double Encoder::rc_init_pict(Frame* frame) {
   if (rc.T < floor_bits) rc.T = floor_bits;
   rc.Q = 0;
   rc.target_per_mb = static_cast<double>(rc.T) / mb_count2;
+  const int X = type == PIC_TYPE_I ? rc.Xi : type == PIC_TYPE_P ? rc.Xp : rc.Xb;
+  picture_q = std::clamp(static_cast<double>(X) / std::max(1, rc.T), 1.0, 56.0);
   if (!frame || !frame->y_plane()) return rc.avg_act;
   const bool field_blocks = !pichdr->coding_ext->frame_pred_frame_dct;
   rc.avg_act = calc_activity(frame->y_plane(), width, height2, frame->padded_width(), field_blocks, mbinfo.data());
@@ -126,7 +128,7 @@ void Encoder::apply_pending_params(int force) {
 
 int Encoder::rc_start_mb() {
   const int type1 = pichdr->coding_ext->q_scale_type;
-  if (fixed_mquant > 0 || vbr_mquant > 0) {
+  if (fixed_mquant > 0 || vbr_mquant > 0 || !baseline) {
     const int saved_q = rc.Q;
     const int v = rc_calc_mquant(0, 0);
     rc.Q = saved_q;
@@ -150,6 +152,11 @@ int Encoder::rc_calc_mquant(int j, int bits) {
   }
   const int r = std::max(1, rc.r);
   double Qj = (rc.d + bits - j * rc.target_per_mb) * 31.0 / r;
+  if (!baseline) {
+    // One quantiser for the picture from the complexity of the last one of
+    // its type, nudged by how far the picture is off its target so far.
+    Qj = picture_q + (bits - j * rc.target_per_mb) * 31.0 / r;
+  }
   const int q = fixed_mquant > 0 ? fixed_mquant : vbr_mquant;
   if (q > 0) {
     const MBInfo& m = mbinfo[static_cast<size_t>(j)];
@@ -158,7 +165,7 @@ int Encoder::rc_calc_mquant(int j, int bits) {
     if (!(fixed_mq_max_bit_rate && Qj >= qq)) Qj = qq;
   }
   const double act = mbinfo[static_cast<size_t>(j)].activity;
-  const double N = act > 0 ? (2 * act + rc.avg_act) / (act + 2 * rc.avg_act) : 1.0;
+  const double N = !baseline ? 1.0 : act > 0 ? (2 * act + rc.avg_act) / (act + 2 * rc.avg_act) : 1.0;
   int v;
   if (type1) {
     const int code = std::clamp(trunc_int(2 * N * Qj + 0.5), 1, 112);

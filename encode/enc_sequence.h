@@ -47,7 +47,6 @@ class SequenceEncoder {
   long long next_ = 0;           // display number of the next input
   long long gop_first_ = 0;      // display number of the current GOP's first picture
   long long coded_ = 0;
-  bool leading_ = false;         // pending B pictures lead the GOP of the next I picture
   std::vector<std::unique_ptr<Frame>> pending_;   // B pictures waiting for their reference
   std::vector<long long> pending_numbers_;
   std::unique_ptr<Frame> older_, newer_;           // the caller's reference pictures (search)

@@ -1,5 +1,5 @@
 // encode IN OUT [options]: codes YUV4MPEG2 or raw planar pictures as an
-// intra-only MPEG-1/MPEG-2 video elementary stream.
+// MPEG-1/MPEG-2 video elementary stream (I, P and B pictures, or intra only).
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "devtool/command.h"
+#include "encode/enc_sequence.h"
 #include "encode/enc_y4m.h"
 #include "encode/encoder.h"
 #include "foundation/mpeg_fields.h"
@@ -18,8 +19,9 @@
 namespace {
 
 const char kUsage[] =
-    "IN OUT [--size WxH --rate R [--chroma 420|422]] [--mpeg 1|2] --intra-only --quant Q --constant "
-    "[--bit-rate BPS] [--vbv N] [--aspect CODE] [--profile-level HEX] [--q-scale-type 0|1] [--intra-vlc 0|1] "
+    "IN OUT [--size WxH --rate R [--chroma 420|422]] [--mpeg 1|2] [--gop N M] [--closed-gop] [--intra-only] "
+    "[--quant Q [--constant]] [--bit-rate BPS] [--vbv N] [--max-rate BPS] [--me-mode 0|1|2] [--two-stage] "
+    "[--baseline] [--aspect CODE] [--profile-level HEX] [--q-scale-type 0|1] [--intra-vlc 0|1] "
     "[--alternate-scan 0|1] [--dc-precision 8-11] [--intra-matrix FILE] [--non-intra-matrix FILE] "
     "[--first-number N] [--drop-frame] [--user-data FILE] [--copy-b fwd|bwd] [--recon OUT.yuv] [--frames K]";
 
@@ -32,6 +34,8 @@ struct Options {
   int q_scale_type = -1, intra_vlc = -1, alternate_scan = -1, dc_precision = -1;
   long long first_number = 0, frames = -1;
   int drop_frame = 0, copy_b = 0;  // 1 fwd, 2 bwd
+  int gop_n = 15, gop_m = 3, closed_gop = 0, me_mode = 0, two_stage = 0, baseline = 0;
+  long long max_rate = 0;
 };
 
 bool rate_of(const std::string& text, int* num, int* den) {
@@ -201,6 +205,23 @@ int run_encode(int argc, char** argv) {
     } else if (a == "--copy-b") {
       if (!text(&t) || (t != "fwd" && t != "bwd")) return dev_usage(name, "--copy-b takes fwd or bwd");
       o.copy_b = t == "fwd" ? 1 : 2;
+    } else if (a == "--gop") {
+      long long m = 0;
+      if (!value(&v) || v < 1 || v > 1000 || !value(&m) || m < 1 || m > 8 || m > v)
+        return dev_usage(name, "--gop takes N 1..1000 and M 1..8 (M <= N)");
+      o.gop_n = static_cast<int>(v);
+      o.gop_m = static_cast<int>(m);
+    } else if (a == "--closed-gop") {
+      o.closed_gop = 1;
+    } else if (a == "--max-rate") {
+      if (!value(&o.max_rate) || o.max_rate < 400 || o.max_rate > 1000000000) return dev_usage(name, "bad --max-rate");
+    } else if (a == "--me-mode") {
+      if (!value(&v) || v < 0 || v > 2) return dev_usage(name, "--me-mode takes 0, 1 or 2");
+      o.me_mode = static_cast<int>(v);
+    } else if (a == "--two-stage") {
+      o.two_stage = 1;
+    } else if (a == "--baseline") {
+      o.baseline = 1;
     } else if (a == "--recon") {
       if (!text(&o.recon)) return dev_usage(name, "--recon takes a file");
     } else if (a == "--frames") {
@@ -214,8 +235,10 @@ int run_encode(int argc, char** argv) {
   if (pos.size() != 2) return dev_usage(name, "IN and OUT are needed");
   o.in = pos[0];
   o.out = pos[1];
-  if (!o.intra_only) return dev_usage(name, "only --intra-only coding is available");
-  if (!o.quant || !o.constant) return dev_usage(name, "--quant Q --constant is needed (no rate control yet)");
+  if (o.constant && !o.quant) return dev_usage(name, "--constant needs --quant Q");
+  if (o.max_rate && !o.quant) return dev_usage(name, "--max-rate needs --quant Q");
+  if (o.copy_b && !o.intra_only) return dev_usage(name, "--copy-b needs --intra-only");
+  if (o.intra_only && !o.quant) return dev_usage(name, "--intra-only needs --quant Q");
   if (o.mpeg == 1 && (o.q_scale_type > 0 || o.intra_vlc > 0 || o.alternate_scan > 0 || o.dc_precision > 0))
     return dev_usage(name, "--q-scale-type, --intra-vlc, --alternate-scan and --dc-precision need --mpeg 2");
   if (same_file(o.in, o.out) || (!o.recon.empty() && (same_file(o.in, o.recon) || same_file(o.out, o.recon))))
@@ -272,17 +295,19 @@ int run_encode(int argc, char** argv) {
 
   RecordVideoSetup params;
   params.mpeg1 = o.mpeg == 1;
-  params.gop_size = 1;
-  params.ref_distance = 0;
+  params.gop_size = o.intra_only ? 1 : o.gop_n;
+  params.ref_distance = o.intra_only ? 0 : o.gop_m;
   params.fixed_mquant = o.quant;
-  params.fixed_mq_max_bit_rate = static_cast<int>(bps);
+  params.fixed_mq_max_bit_rate = o.max_rate ? static_cast<int>(o.max_rate) : o.constant ? static_cast<int>(bps) : 0;
+  params.me_mode = o.me_mode;
   params.progressive = !interlaced;
   params.drop_frame = o.drop_frame;
   params.seqhdr = &seq;
-  params.constant_mquant = 1;
+  params.constant_mquant = o.constant;
   int result = 1;
   Encoder enc(params, &result);
   if (result) return dev_fail("encoder set-up failed for %dx%d", h.width, h.height);
+  enc.baseline = o.baseline;
   if (o.mpeg == 2) {
     for (int i = 0; i < 3; ++i) {
       if (o.q_scale_type >= 0) enc.q_scale_type[i] = o.q_scale_type;
@@ -323,20 +348,94 @@ int run_encode(int argc, char** argv) {
   long long pictures = 0, total = 0, coded_frames = 0;
   bool ok = true;
   auto emit = [&](size_t n) { ok &= std::fwrite(obuf.data(), 1, n, out) == n; };
-  for (;;) {
-    if (o.frames >= 0 && coded_frames >= o.frames) break;
+  // 1 with the next picture in `cur`, 0 at the end, -1 on a damaged input.
+  auto next_picture = [&]() {
+    if (o.frames >= 0 && coded_frames >= o.frames) return 0;
     if (y4m) {
       char line[128];
-      if (!std::fgets(line, sizeof line, in)) break;
-      if (std::strncmp(line, "FRAME", 5) != 0 || !std::strchr(line, '\n'))
-        return dev_fail("<%s>: bad frame header at picture %lld", o.in.c_str(), coded_frames);
+      if (!std::fgets(line, sizeof line, in)) return 0;
+      if (std::strncmp(line, "FRAME", 5) != 0 || !std::strchr(line, '\n')) {
+        dev_fail("<%s>: bad frame header at picture %lld", o.in.c_str(), coded_frames);
+        return -1;
+      }
     }
     const size_t got = std::fread(pic.data(), 1, pic.size(), in);
-    if (got == 0 && !y4m) break;
-    if (got != pic.size()) return dev_fail("<%s>: truncated picture %lld", o.in.c_str(), coded_frames);
+    if (got == 0 && !y4m) return 0;
+    if (got != pic.size()) {
+      dev_fail("<%s>: truncated picture %lld", o.in.c_str(), coded_frames);
+      return -1;
+    }
     load_picture(cur, pic.data(), h.width, h.height, h.chroma_format);
     cur.set_top_field_first(h.interlace != 'b');
     cur.set_progressive_frame(interlaced ? 0 : 1);
+    return 1;
+  };
+  auto print_picture = [&](long long number, int type, long long bytes) {
+    int intra = 0, skipped = 0, field_mc = 0, field_dct = 0;
+    for (const MBInfo& r : enc.mbinfo) {
+      intra += (r.mb_type & 1) != 0;
+      skipped += r.skipped != 0;
+      field_mc += !(r.mb_type & 1) && !r.skipped && r.motion_type == 1;
+      field_dct += !r.skipped && ((r.mb_type & 1) || r.cbp) && r.dct_type == 1;
+    }
+    std::printf("pic n=%lld type=%c bytes=%lld mquant=%.2f vbv_delay=%d intra=%d skipped=%d field_mc=%d field_dct=%d\n",
+                number, "?IPB"[type & 3], bytes, mean_quant(enc), enc.pichdr->vbv_delay, intra, skipped, field_mc,
+                field_dct);
+  };
+  auto finish_run = [&]() {
+    ok &= std::fflush(out) == 0;
+    if (rec) ok &= std::fflush(rec) == 0;
+    if (std::fclose(out_guard.release()) != 0) ok = false;
+    if (rec && std::fclose(rec_guard.release()) != 0) ok = false;
+    if (!ok) return dev_fail("<%s>: write failed", o.out.c_str());
+    const double seconds = static_cast<double>(pictures) * h.rate_den / h.rate_num;
+    std::printf("total pictures=%lld bytes=%lld seconds=%.3f bit_rate=%lld stuffing=%d\n", pictures, total, seconds,
+                seconds > 0 ? std::llround(8.0 * static_cast<double>(total) / seconds) : 0LL, enc.rc.stuffing_total);
+    return 0;
+  };
+  if (!o.intra_only) {
+    // Reconstructions leave in display order: a reference waits for the next.
+    Frame held(h.width, h.height, h.chroma_format, interlaced ? 1 : 0);
+    bool holding = false;
+    const int first = static_cast<int>(o.first_number);
+    SequenceEncoder seq_enc(enc, o.gop_n, o.gop_m, o.closed_gop != 0, o.two_stage != 0, [&](const CodedPicture& p) {
+      ok &= std::fwrite(p.data, 1, p.size, out) == p.size;
+      total += static_cast<long long>(p.size);
+      if (!p.type) {
+        if (rec && holding) ok &= write_picture(rec, held, h.width, h.height, h.chroma_format);
+        return ok;
+      }
+      ++pictures;
+      print_picture(p.number, p.type, static_cast<long long>(p.size));
+      if (rec) {
+        if (p.type == PIC_TYPE_B) {
+          ok &= write_picture(rec, *enc.recon, h.width, h.height, h.chroma_format);
+        } else {
+          if (holding) ok &= write_picture(rec, held, h.width, h.height, h.chroma_format);
+          std::memcpy(held.buffer(), enc.recon->buffer(), static_cast<size_t>(held.y_size() + 2 * held.c_size()));
+          holding = true;
+        }
+      }
+      return ok;
+    });
+    for (;;) {
+      const int got = next_picture();
+      if (got < 0) return 1;
+      if (got == 0) break;
+      cur.set_stream_frame(first + static_cast<int>(coded_frames));
+      ++coded_frames;
+      if (!seq_enc.push(cur)) {
+        if (!ok) return dev_fail("<%s>: write failed", o.out.c_str());
+        return dev_fail("picture %lld could not be coded", coded_frames - 1);
+      }
+    }
+    if (!seq_enc.finish()) return dev_fail("<%s>: write failed", o.out.c_str());
+    return finish_run();
+  }
+  for (;;) {
+    const int got = next_picture();
+    if (got < 0) return 1;
+    if (got == 0) break;
     const bool with_b = o.copy_b && coded_frames > 0;
     const long long number = o.first_number + (o.copy_b ? 2 * coded_frames : coded_frames);
     // With a copying B picture in front, the GOP starts at the B picture.
@@ -347,7 +446,7 @@ int run_encode(int argc, char** argv) {
     const int bytes = enc.encode_picture(&cur, nullptr, nullptr, PIC_TYPE_I, 0, bw, 0, nullptr, 1);
     if (bytes <= 0) return dev_fail("picture %lld could not be coded", number);
     emit(static_cast<size_t>(bw.flush()));
-    std::printf("pic n=%lld type=I bytes=%d mquant=%.2f\n", number, bytes, mean_quant(enc));
+    print_picture(number, PIC_TYPE_I, bytes);
     total += bytes;
     ++pictures;
     if (with_b) {
@@ -356,7 +455,7 @@ int run_encode(int argc, char** argv) {
       const int bbytes = enc.vlc_picture_mbi(o.copy_b == 1, &cur, bb);
       if (bb.overflow() || bbytes <= 0) return dev_fail("copying picture %lld could not be coded", number - 1);
       emit(static_cast<size_t>(bb.flush()));
-      std::printf("pic n=%lld type=B bytes=%d mquant=%.2f\n", number - 1, bbytes, static_cast<double>(enc.rc_start_mb()));
+      print_picture(number - 1, PIC_TYPE_B, bbytes);
       total += bbytes;
       ++pictures;
       if (rec) ok &= write_picture(rec, o.copy_b == 1 ? prev : *enc.recon, h.width, h.height, h.chroma_format);
@@ -369,17 +468,10 @@ int run_encode(int argc, char** argv) {
   const uint8_t end_code[4] = {0, 0, 1, 0xB7};
   ok &= std::fwrite(end_code, 1, 4, out) == 4;
   total += 4;
-  ok &= std::fflush(out) == 0;
-  if (rec) ok &= std::fflush(rec) == 0;
-  if (std::fclose(out_guard.release()) != 0) ok = false;
-  if (rec && std::fclose(rec_guard.release()) != 0) ok = false;
-  if (!ok) return dev_fail("<%s>: write failed", o.out.c_str());
-  std::printf("total pictures=%lld bytes=%lld seconds=%.3f\n", pictures, total,
-              static_cast<double>(pictures) * h.rate_den / h.rate_num);
-  return 0;
+  return finish_run();
 }
 
 }  // namespace
 
-TAMSEL_DEV_COMMAND(encode, kUsage, "YUV4MPEG2 or raw pictures as an intra-only MPEG video elementary stream",
+TAMSEL_DEV_COMMAND(encode, kUsage, "YUV4MPEG2 or raw pictures as an MPEG video elementary stream",
                    run_encode);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "decode/idct.h"
+#include "decode/picdec.h"
 #include "encode/enc_vlc.h"
 #include "foundation/mpeg_fields.h"
 #include "foundation/trace.h"
@@ -55,6 +56,7 @@ const uint8_t kNonLinearQuantCode[113] = {
 Encoder::Encoder(const RecordVideoSetup& params, int* result) {
   clear();
   init_result = init(params);
+  if (!init_result) rc_init_seq(0);
   if (result) *result = init_result;
 }
 

@@ -44,6 +44,8 @@ struct MotionData {
 extern const uint8_t kNonLinearQuantScale[32];
 extern const uint8_t kNonLinearQuantCode[113];
 
+class PicDecoder;
+
 class Encoder {
  public:
   // *result: 0 ready, 1 failed (the encoder must then be deleted).
@@ -89,9 +91,29 @@ class Encoder {
   // ---- pieces used by tests and the re-encoder ----
   void estimate_dct_type(const Frame* pred, const Frame* cur);
   void transform_intra_picture(const Frame* cur);
+  // Prediction error (current minus `pred`; 128 without one) of every block.
+  void transform_picture(const Frame* pred, const Frame* cur);
   void reconstruct_intra_picture();
+  // Forms the motion-compensated prediction of every macroblock from
+  // `mbinfo` into `pred` (128 for intra macroblocks).
+  void predict_picture(Frame* fwd, Frame* bwd, Frame* pred);
+  // Makes the decisions in `mbinfo` codable in a picture of the type:
+  // directions the type has, vectors inside the f_code ranges, motion
+  // types the picture allows. Returns the records changed.
+  int sanitize_decisions(int picture_coding_type);
+  // ---- rate control (see encoder_rc.cpp) ----
+  void rc_init_seq(double frame_rate);
+  void rc_init_gop(int np, int nb, double frame_rate);
+  double rc_init_pict(Frame* frame);
+  RateControlRecord* rc_make_pending();
+  void apply_pending_params(int force);
   int rc_start_mb();
   int rc_calc_mquant(int j, int bits);
+  int rc_step_mquant(int j, int mquant, int step);
+  int rc_update_pict(int bits);
+  // Codes the picture under rate control; returns its bytes, stuffing
+  // included (the stuffing is written into `writer`).
+  int code_picture_rc(BitWriter& writer, int frame_number, Frame* frame);
   void calc_vbv_delay(int header_bits);
 
   // ---- state (public like the records it mirrors; tests inspect it) ----
@@ -124,6 +146,26 @@ class Encoder {
   double pts_per_picture = 0, pts_per_bit = 0;
   std::vector<uint8_t> user_data;
   int init_result = 0;
+  // Rate control beside the record.
+  std::unique_ptr<RateControlRecord> rc_pending;
+  bool rc_pending_changed = false;
+  int i_min_bytes = 0, i_max_bytes = 0;
+  double bits_per_picture = 0;
+  int min_bits[3] = {};
+  int peak_vbv_delay = 0;
+  int vbr_mquant = 0;
+  int rc_step = 0;          // code steps of the current re-code pass
+  int last_stuffing = 0;    // stuffing bytes of the last picture
+  int last_vbv_delay = 0;   // the delay the model gave the last picture
+  int recodes = 0;          // re-code passes of the last picture
+  // 1: rate control and decisions exactly as the plain scheme has them;
+  // 0 adds what codes better (one quantiser per picture, no activity).
+  int baseline = 0;
+  double picture_q = 0;     // quantiser estimate of the current picture
+  // Reconstructions of the two newest coded I/P pictures: the references
+  // predicted from (older, newer).
+  std::unique_ptr<Frame> ref_older, ref_newer;
+  int references = 0;  // 0, 1 or 2 of them hold pictures
 
   CoefBlock* block(int mb, int n) { return &blocks[static_cast<size_t>(mb) * block_count + n]; }
 
@@ -149,4 +191,9 @@ class Encoder {
   void put_intra_block(BitWriter& bw, Coder& st, const CoefBlock& b, int cc);
   void put_non_intra_block(BitWriter& bw, const CoefBlock& b);
   bool b_skippable(const Coder& st, const MBInfo& m) const;
+  // The reconstruction of a coded predicted picture: its bytes decoded by
+  // the decoder itself, so that later predictions are what players see.
+  bool reconstruct_coded_picture(const uint8_t* data, int length, Frame* fwd, Frame* bwd);
+  void keep_reference();
+  std::unique_ptr<PicDecoder> recon_decoder;
 };

@@ -109,22 +109,6 @@ int Encoder::put_picture_coding_ext(BitWriter& bw, const PicHdr& ph) {
 
 // ---- quantiser --------------------------------------------------------------
 
-int Encoder::rc_start_mb() { return rc_calc_mquant(0, 0); }
-
-int Encoder::rc_calc_mquant(int, int) {
-  // Only the fixed quantiser is built here; without one the coarsest
-  // linear step keeps output legal until rate control takes over.
-  const int q = fixed_mquant > 0 ? fixed_mquant : 31;
-  const int type1 = pichdr->coding_ext->q_scale_type;
-  const int c = std::clamp(q, 1, 31);
-  return type1 ? kNonLinearQuantScale[c] : 2 * c;
-}
-
-void Encoder::calc_vbv_delay(int) {
-  // Fixed quantisers and variable rates carry no buffer delay.
-  pichdr->vbv_delay = 0xFFFF;
-}
-
 void Encoder::put_quantiser_code(BitWriter& bw, int mquant) {
   const int code = pichdr->coding_ext->q_scale_type ? kNonLinearQuantCode[std::clamp(mquant, 0, 112)] : mquant / 2;
   bw.put_bits(static_cast<uint32_t>(code), 5);
@@ -284,7 +268,7 @@ int Encoder::vlc_picture(BitWriter& writer, int frame_number, int) {
       st.cur_mb_type = m.mb_type & (kMBIntra | kMBForward | kMBBackward);
       if (type == PIC_TYPE_I) st.cur_mb_type = kMBIntra;
       const int bits = static_cast<int>(static_cast<int64_t>(writer.bit_count()) - start_bits);
-      const int q = rc_calc_mquant(k, bits);
+      const int q = rc_step ? rc_step_mquant(k, rc_calc_mquant(k, bits), rc_step) : rc_calc_mquant(k, bits);
       m.quantiser_scale = q;
       st.cur_cbp = 0;
       if (q != steps_q) {
@@ -483,9 +467,13 @@ void Encoder::estimate_dct_type(const Frame* pred, const Frame* cur) {
   }
 }
 
-void Encoder::transform_intra_picture(const Frame* cur) {
+void Encoder::transform_intra_picture(const Frame* cur) { transform_picture(nullptr, cur); }
+
+void Encoder::transform_picture(const Frame* pred, const Frame* cur) {
   const EncDctDsp& dsp = enc_dct_dsp();
   const uint8_t* planes[3] = {cur->y_plane(), cur->cb_plane(), cur->cr_plane()};
+  const uint8_t* pplanes[3] = {};
+  if (pred) pplanes[0] = pred->y_plane(), pplanes[1] = pred->cb_plane(), pplanes[2] = pred->cr_plane();
   const int strides[3] = {cur->padded_width(), cur->padded_width() / 2, cur->padded_width() / 2};
   for (int k = 0; k < mb_count2; ++k) {
     const int mbx = k % mb_width, mby = k / mb_width;
@@ -493,10 +481,18 @@ void Encoder::transform_intra_picture(const Frame* cur) {
     for (int n = 0; n < block_count; ++n) {
       const BlockPos p = block_pos(n, mbx, mby, chroma_format, field_dct);
       const int stride = strides[p.plane] * p.stride_lines;
-      const uint8_t* src = planes[p.plane] + p.y * strides[p.plane] + p.x;
+      const ptrdiff_t at = static_cast<ptrdiff_t>(p.y) * strides[p.plane] + p.x;
+      const uint8_t* src = planes[p.plane] + at;
       int16_t* out = block(k, n)->c;
-      for (int r = 0; r < 8; ++r)
-        for (int c = 0; c < 8; ++c) out[8 * r + c] = static_cast<int16_t>(src[r * stride + c] - 128);
+      if (pred) {
+        // Intra macroblocks of predicted pictures find 128 in the prediction.
+        const uint8_t* ps = pplanes[p.plane] + at;
+        for (int r = 0; r < 8; ++r)
+          for (int c = 0; c < 8; ++c) out[8 * r + c] = static_cast<int16_t>(src[r * stride + c] - ps[r * stride + c]);
+      } else {
+        for (int r = 0; r < 8; ++r)
+          for (int c = 0; c < 8; ++c) out[8 * r + c] = static_cast<int16_t>(src[r * stride + c] - 128);
+      }
       dsp.fdct(out);
     }
   }
@@ -536,46 +532,4 @@ void Encoder::reconstruct_intra_picture() {
       idct.put(f, dst, stride);
     }
   }
-}
-
-// ---- driver -------------------------------------------------------------------
-
-int Encoder::encode_picture(Frame* cur, Frame*, Frame*, int picture_coding_type, int, BitWriter& writer, int stage,
-                            const MBInfo*, int code) {
-  if (!cur || !cur->y_plane() || cur->padded_width() != width || cur->padded_height() < height ||
-      cur->chroma_format() != chroma_format) {
-    trace("Encoder::encode_picture (ERROR): frame does not match the coded size %dx%d\n", width, height);
-    return 0;
-  }
-  // Predicted pictures come with motion compensation; only intra here.
-  if (picture_coding_type != PIC_TYPE_I) {
-    trace("Encoder::encode_picture (ERROR): picture type %d not supported\n", picture_coding_type);
-    return 0;
-  }
-  PicHdr& ph = *pichdr;
-  PicCodingExt& e = *ph.coding_ext;
-  ph.picture_coding_type = PIC_TYPE_I;
-  e.picture_structure = PIC_FRAME;
-  e.f_code[0][0] = e.f_code[0][1] = e.f_code[1][0] = e.f_code[1][1] = 15;
-  if (!mpeg1) {
-    e.progressive_frame = seqhdr->get_progressive_sequence() ? 1 : cur->progressive_frame();
-    e.top_field_first = seqhdr->get_progressive_sequence() ? 0 : cur->top_field_first();
-    e.repeat_first_field = 0;
-  }
-  e.frame_pred_frame_dct = e.progressive_frame ? 1 : frame_pred_frame_dct[0];
-  if (stage != 2) {
-    mesearch->motion_estimate_intra(cur, mbinfo.data());
-    for (MBInfo& m : mbinfo) m.mb_type = kMBIntra;
-  }
-  if (stage == 1) return 0;
-  estimate_dct_type(nullptr, cur);
-  transform_intra_picture(cur);
-  if (!code) return 0;
-  const int bytes = vlc_picture(writer, cur->stream_frame(), 0);
-  if (writer.overflow()) {
-    trace("Encoder::encode_picture (ERROR): output buffer full\n");
-    return 0;
-  }
-  reconstruct_intra_picture();
-  return bytes;
 }

@@ -1,0 +1,131 @@
+#include "encode/enc_sequence.h"
+
+#include <cstring>
+
+#include "foundation/trace.h"
+
+SequenceEncoder::SequenceEncoder(Encoder& encoder, int n, int m, bool closed_gop, bool two_stage, Sink sink)
+    : enc_(encoder),
+      n_(n < 1 ? 1 : n),
+      m_(m < 1 ? 1 : m),
+      closed_(closed_gop),
+      two_stage_(two_stage),
+      sink_(std::move(sink)) {
+  if (m_ > n_) m_ = n_;
+  buffer_.resize(static_cast<size_t>(enc_.width) * enc_.height * 4 + (1 << 16));
+}
+
+std::unique_ptr<Frame> SequenceEncoder::take(const Frame& f) {
+  std::unique_ptr<Frame> out;
+  if (!spare_.empty()) {
+    out = std::move(spare_.back());
+    spare_.pop_back();
+  } else {
+    const int round32 = f.padded_height() != ((f.get_height() + 15) & ~15);
+    out = std::make_unique<Frame>(f.get_width(), f.get_height(), f.chroma_format(), round32);
+  }
+  std::memcpy(out->buffer(), f.buffer(), static_cast<size_t>(f.y_size() + 2 * f.c_size()));
+  out->copy_picture_info(&f);
+  return out;
+}
+
+void SequenceEncoder::start_gop(long long first_number, long long i_number) {
+  gop_first_ = first_number;
+  // Budget of the pictures of this GOP in coded order: the I picture, then
+  // N - 1 more, the B pictures that lead the next GOP excluded.
+  int np = 0, nb = 0;
+  for (int k = 1; k < n_; ++k) (k % m_ == 0 ? np : nb) += 1;
+  (void)i_number;
+  enc_.rc_init_gop(np, nb, 0.0);
+}
+
+bool SequenceEncoder::code(Frame* cur, int type, int distance, long long number) {
+  enc_.pichdr->temporal_reference = static_cast<int>((number - gop_first_) & 1023);
+  Frame* fwd = type == PIC_TYPE_P ? newer_.get() : type == PIC_TYPE_B ? older_.get() : nullptr;
+  Frame* bwd = type == PIC_TYPE_B ? newer_.get() : nullptr;
+  BitWriter bw(buffer_.data(), buffer_.size());
+  int bytes;
+  if (two_stage_) {
+    enc_.encode_picture(cur, fwd, bwd, type, distance, bw, 1, nullptr, 0);
+    bytes = enc_.encode_picture(cur, fwd, bwd, type, distance, bw, 2, nullptr, 1);
+  } else {
+    bytes = enc_.encode_picture(cur, fwd, bwd, type, distance, bw, 0, nullptr, 1);
+  }
+  if (bytes <= 0) {
+    trace("SequenceEncoder::code (ERROR): picture %lld could not be coded\n", number);
+    return false;
+  }
+  CodedPicture p;
+  p.data = buffer_.data();
+  p.size = bw.flush();
+  p.type = type;
+  p.number = number;
+  p.bytes = bytes;
+  ++coded_;
+  return sink_(p);
+}
+
+bool SequenceEncoder::code_pending() {
+  for (size_t j = 0; j < pending_.size(); ++j) {
+    if (!code(pending_[j].get(), PIC_TYPE_B, static_cast<int>(j) + 1, pending_numbers_[j])) return false;
+    spare_.push_back(std::move(pending_[j]));
+  }
+  pending_.clear();
+  pending_numbers_.clear();
+  enc_.closed_gop = 0;
+  return true;
+}
+
+bool SequenceEncoder::push(const Frame& frame) {
+  const long long i = next_++;
+  const long long k = i % n_;
+  const int type = k == 0 ? PIC_TYPE_I : k % m_ == 0 ? PIC_TYPE_P : PIC_TYPE_B;
+  if (type == PIC_TYPE_B && i > 0) {
+    pending_.push_back(take(frame));
+    pending_numbers_.push_back(i);
+    return true;
+  }
+  std::unique_ptr<Frame> cur = take(frame);
+  const int kind = i == 0 ? PIC_TYPE_I : type == PIC_TYPE_B ? PIC_TYPE_I : type;
+  if (kind == PIC_TYPE_I) {
+    const long long first = pending_.empty() ? i : pending_numbers_.front();
+    start_gop(first, i);
+    // The first GOP has nothing before it: closed as well.
+    enc_.closed_gop = closed_ || i == 0 ? 1 : 0;
+    cur->set_stream_frame(static_cast<int>(first));
+  } else {
+    enc_.closed_gop = 0;
+  }
+  const int distance = static_cast<int>(pending_.size()) + 1;
+  if (!code(cur.get(), kind, distance, i)) return false;
+  if (older_) spare_.push_back(std::move(older_));
+  older_ = std::move(newer_);
+  newer_ = std::move(cur);
+  // B pictures before an I picture belong to its GOP and, closed, look back only.
+  enc_.closed_gop = kind == PIC_TYPE_I && enc_.closed_gop && !pending_.empty() ? 1 : 0;
+  if (enc_.closed_gop && !closed_) enc_.closed_gop = 0;
+  return code_pending();
+}
+
+bool SequenceEncoder::finish() {
+  if (!pending_.empty()) {
+    // The last picture has no later reference: it becomes P.
+    std::unique_ptr<Frame> last = std::move(pending_.back());
+    const long long number = pending_numbers_.back();
+    pending_.pop_back();
+    pending_numbers_.pop_back();
+    enc_.closed_gop = 0;
+    if (!code(last.get(), PIC_TYPE_P, static_cast<int>(pending_.size()) + 1, number)) return false;
+    if (older_) spare_.push_back(std::move(older_));
+    older_ = std::move(newer_);
+    newer_ = std::move(last);
+    if (!code_pending()) return false;
+  }
+  if (!coded_) return true;
+  static const uint8_t kEnd[4] = {0, 0, 1, 0xB7};
+  CodedPicture p;
+  p.data = kEnd;
+  p.size = 4;
+  p.number = next_;
+  return sink_(p);
+}

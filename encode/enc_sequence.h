@@ -1,0 +1,55 @@
+// A plain sequence driver: pictures in display order in, coded pictures in
+// coded order out, GOPs of N pictures with M - 1 B pictures between
+// references, open or closed.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "encode/encoder.h"
+#include "picture/frame.h"
+
+struct CodedPicture {
+  const uint8_t* data = nullptr;
+  size_t size = 0;      // bytes, stuffing included
+  int type = 0;         // 1 I, 2 P, 3 B; 0 for the sequence end code
+  long long number = 0; // display number
+  int bytes = 0;        // what encode_picture reported
+};
+
+class SequenceEncoder {
+ public:
+  // Receives every coded picture; false stops the run. `encoder.recon`
+  // holds the picture's reconstruction during the call.
+  using Sink = std::function<bool(const CodedPicture&)>;
+
+  SequenceEncoder(Encoder& encoder, int n, int m, bool closed_gop, bool two_stage, Sink sink);
+  // Takes the next picture in display order (copied).
+  bool push(const Frame& frame);
+  // Codes what is pending (a trailing picture without a later reference
+  // becomes P) and emits the sequence end code when anything was coded.
+  bool finish();
+  long long pictures() const { return coded_; }
+
+ private:
+  std::unique_ptr<Frame> take(const Frame& f);
+  bool code(Frame* cur, int type, int distance, long long number);
+  void start_gop(long long first_number, long long i_number);
+  bool code_pending();
+
+  Encoder& enc_;
+  int n_, m_;
+  bool closed_, two_stage_;
+  Sink sink_;
+  long long next_ = 0;           // display number of the next input
+  long long gop_first_ = 0;      // display number of the current GOP's first picture
+  long long coded_ = 0;
+  std::vector<std::unique_ptr<Frame>> pending_;   // B pictures waiting for their reference
+  std::vector<long long> pending_numbers_;
+  std::unique_ptr<Frame> older_, newer_;           // the caller's reference pictures (search)
+  std::vector<std::unique_ptr<Frame>> spare_;
+  std::vector<uint8_t> buffer_;
+};

@@ -150,13 +150,8 @@ double run_mux(const char* out_name, int mux_type, int n_es, ESData* es_list, Jo
     if (!ps || ps->get_type() != MUX_MPEG2_PROGRAM || option) {
       trace("muxer_encode (ERROR): navigation packs need an MPEG-2 program stream of full packs\n");
       m.reset();
-    } else if (chapters.count > 0) {
-      if (chapters.count > kNavMaxChapters) {
-        trace("illegal number of chapters = %d > %d (max).\n", chapters.count, kNavMaxChapters);
-        m.reset();
-      } else {
-        ps->set_chapters(chapters.starts, chapters.count);
-      }
+    } else if (chapters.count > 0 && !m->nav_entry(chapters.starts, chapters.count)) {
+      m.reset();
     }
   }
   if (!m) {

@@ -28,10 +28,8 @@ void stop_when(double percent, void* user) {
 bool open_inputs(const char* cmd, int argc, const char* const* argv, int first, std::vector<ESData>* list) {
   for (int i = first; i < argc; ++i) {
     ESData e;
-    int err = 0;
-    e.open(argv[i], &err);
-    if (err) {
-      dev_fail("%s: <%s>: not an MPEG audio, AC-3 or MPEG video elementary stream", cmd, argv[i]);
+    if (open_mux_input(argv[i], &e) != 0) {
+      dev_fail("%s: <%s>: not an MPEG audio, AC-3 or MPEG video elementary stream, nor a WAVE file", cmd, argv[i]);
       return false;
     }
     list->push_back(e);

@@ -10,12 +10,15 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <functional>
 #include <thread>
 
 #include "access/dtv_rates.h"
 #include "audio/codec/audio_mute.h"
+#include "audio/codec/wave.h"
 #include "demux/video_es_filter.h"
 #include "foundation/bsfile.h"
+#include "foundation/start_code.h"
 #include "foundation/trace.h"
 #include "record/muxer.h"
 #include "record/psmux.h"
@@ -50,7 +53,35 @@ struct Input {
   bool done = false;
   bool first_read = true;
   size_t chunk = kMinRead;
+  int64_t left = -1;  // WAVE: sample bytes still to read (-1: to the file's end)
 };
+
+// Linear PCM comes raw (big-endian, as carried) or in a WAVE file: then x
+// is positioned at its samples, which are swapped as they are read. False
+// for a RIFF file that is not a WAVE of 16-bit samples.
+bool open_pcm_samples(Input& x) {
+  uint8_t magic[4] = {};
+  const size_t got = x.file.read(magic, 4);
+  x.file.seek(FileOffset::from_u64(0), 0);
+  if (got < 4 || std::memcmp(magic, "RIFF", 4) != 0) return true;  // raw samples
+  WaveFile w;
+  if (w.open(x.es->get_name(), 1) != 0 || w.fmt().bits_per_sample != 16) {
+    trace("muxer_encode (ERROR): \"%s\" is not a WAVE file of 16-bit samples\n",
+          x.es->get_name() ? x.es->get_name() : "");
+    return false;
+  }
+  x.file.seek(FileOffset::from_u64(uint64_t(w.data_start())), 0);
+  x.left = w.data_end() - w.data_start();
+  // Whole sample frames per read.
+  const size_t frame = size_t(std::max<int>(w.fmt().block_align, 2));
+  x.chunk = std::max(frame, x.chunk / frame * frame);
+  return true;
+}
+
+// WAVE samples are little-endian, linear PCM in a program stream big-endian.
+void swap_samples(uint8_t* d, size_t n) {
+  for (size_t k = 0; k + 1 < n; k += 2) std::swap(d[k], d[k + 1]);
+}
 
 void report_progress(JobStatus* status, double percent) {
   if (!status) return;
@@ -112,9 +143,176 @@ double fail_job(JobStatus* status, int32_t code) {
   return 0.0;
 }
 
+// Cuts a video elementary stream into GOPs: each runs from the sequence or
+// GOP header that follows a picture to the next such header. Counts the
+// pictures and displayed fields of each.
+class GopSplitter {
+ public:
+  void push(const uint8_t* d, size_t n) {
+    if (start_ > (4u << 20) && start_ * 2 > buf_.size()) {
+      buf_.erase(buf_.begin(), buf_.begin() + std::ptrdiff_t(start_));
+      scan_ -= start_;
+      start_ = 0;
+    }
+    buf_.insert(buf_.end(), d, d + n);
+  }
+  // The next whole GOP (valid until the next push); at_end makes the rest
+  // the last one. False when none is ready.
+  bool next(bool at_end, const uint8_t** gop, size_t* bytes, int* pictures, int* fields) {
+    const size_t size = buf_.size();
+    StartCodeCursor c(buf_.data() + start_, int64_t(size - start_));
+    c.seek(int64_t(scan_ - start_));
+    while (c.next()) {
+      const size_t o = start_ + size_t(c.offset());
+      if (o + 8 > size && !at_end) {
+        scan_ = o;  // the header's bytes are still to come
+        return false;
+      }
+      const int code = c.code();
+      if (code == 0x00) {
+        ++pics_;
+        fields_ += 2;
+        after_picture_ = true;
+        continue;
+      }
+      if (code == 0xB5 && after_picture_ && o + 8 <= size && (buf_[o + 4] >> 4) == 8) {
+        // Picture coding extension: a field picture shows one field, a
+        // frame with repeat_first_field three.
+        const int structure = buf_[o + 6] & 3;
+        const int repeat = (buf_[o + 7] >> 1) & 1;
+        fields_ += (structure != 3 ? 1 : 2 + repeat) - 2;
+      } else if ((code == 0xB3 || code == 0xB8) && pics_ > 0) {
+        return emit(o, gop, bytes, pictures, fields);
+      }
+      after_picture_ = false;
+    }
+    scan_ = std::max(start_, size >= 3 ? size - 3 : 0);  // a start code may straddle the end
+    if (at_end && size > start_) return emit(size, gop, bytes, pictures, fields);
+    return false;
+  }
+
+ private:
+  bool emit(size_t end, const uint8_t** gop, size_t* bytes, int* pictures, int* fields) {
+    *gop = buf_.data() + start_;
+    *bytes = end - start_;
+    *pictures = pics_;
+    *fields = fields_;
+    start_ = scan_ = end;
+    pics_ = fields_ = 0;
+    after_picture_ = false;
+    return true;
+  }
+  std::vector<uint8_t> buf_;
+  size_t start_ = 0, scan_ = 0;
+  int pics_ = 0, fields_ = 0;
+  bool after_picture_ = false;
+};
+
+// Pictures fed to a variable-rate program stream between two rate steps.
+constexpr int kVbrStepPictures = 12;
+
+struct GopFeed {
+  Muxer& m;
+  std::vector<Input>& in;
+  JobStatus* status;
+  VideoESFilter& filter;
+  std::function<bool()> keep_running;
+  std::function<int64_t(Input&, size_t)> pull;
+  std::function<bool(Input&, const uint8_t*, int)> feed;
+  std::function<bool(Input&)> end_input;
+};
+
+// The variable-rate walk: the video GOP by GOP, after each GOP every audio
+// input up to the video's time plus two of its frames; the rate steps of a
+// program stream every few pictures, a transport stream's mux after every
+// GOP. Audio left after the video's end is carried whole. False on failure.
+bool feed_by_gops(GopFeed& g) {
+  Input* video = nullptr;
+  for (Input& x : g.in)
+    if (x.es->is_video()) {
+      video = &x;
+      break;
+    }
+  if (!video) {
+    trace("muxer_encode_vbr (ERROR): no video input\n");
+    return false;
+  }
+  double fps = video->es->get_video_frame_rate();
+  if (fps <= 0) {
+    trace("ERROR (muxer_encode_vbr): frame_rate <= 0\n");
+    fps = 29.97002997002997;
+  }
+  const bool ts = g.m.get_type() == MUX_TRANSPORT;
+  std::vector<double> fed(g.in.size(), 0.0);
+  double video_seconds = 0;
+  int pictures_since = 0;
+  auto step = [&](bool last) {
+    if (ts) return g.m.vbr_mux(0) >= 0 && !g.m.write_error();
+    if (pictures_since >= kVbrStepPictures || (last && pictures_since > 0)) {
+      g.m.vbr_set_mux_rate(pictures_since);
+      g.m.vbr_mux(0);
+      pictures_since = 0;
+    }
+    return !g.m.write_error();
+  };
+  auto audio_up_to = [&](double seconds) {
+    for (size_t k = 0; k < g.in.size(); ++k) {
+      Input& x = g.in[k];
+      if (x.es->is_video()) continue;
+      const double frame = es_kind(*x.es) == ES_KIND_LPCM ? 1.0 / 600 : audio_frame_seconds(x.es);
+      const double bytes_per_second = std::max(x.es->get_audio_bit_rate(), 8) / 8.0;
+      while (!x.done && fed[k] < seconds + 2 * frame) {
+        // The first read holds the frames an offset drops.
+        const int64_t n = g.pull(x, x.first_read ? x.chunk : 8192);
+        if (n < 0) return false;
+        fed[k] += double(n) / bytes_per_second;
+      }
+    }
+    return true;
+  };
+  auto one_gop = [&](const uint8_t* d, size_t n, int pictures, int fields) {
+    int fn = 0;
+    const uint8_t* f = g.filter.filter_data(d, int(n), &fn, 0);
+    if (!f || !g.feed(*video, f, fn)) return false;
+    video_seconds += fields / (2.0 * fps);
+    pictures_since += pictures;
+    return audio_up_to(video_seconds) && step(false);
+  };
+
+  GopSplitter split;
+  std::vector<uint8_t> chunk(video->chunk);
+  const double size = std::max(video->file.size().to_double(), 1.0);
+  double read = 0;
+  int last_percent = -1;
+  while (!video->done) {
+    if (!g.keep_running()) return true;
+    const size_t got = video->file.read(chunk.data(), chunk.size());
+    const bool at_end = got < chunk.size();
+    split.push(chunk.data(), got);
+    read += double(got);
+    const uint8_t* gop = nullptr;
+    size_t bytes = 0;
+    int pictures = 0, fields = 0;
+    while (split.next(at_end, &gop, &bytes, &pictures, &fields)) {
+      if (!one_gop(gop, bytes, pictures, fields)) return false;
+      if (!g.keep_running()) return true;
+    }
+    if (at_end && !g.end_input(*video)) return false;
+    const double pct = std::min(99.0, 100.0 * read / size);
+    if (int(pct) > last_percent) {
+      last_percent = int(pct);
+      report_progress(g.status, pct);
+    }
+  }
+  return audio_up_to(1e300) && step(true);
+}
+
 double run_mux(const char* out_name, int mux_type, int n_es, ESData* es_list, JobStatus* status, int vbr, int svcd,
                int option, int pmt_pid, MuxReport* report, int nav_option, NavChapters chapters) {
   if (status) status->result = 0;
+  // Variable rate walks the video GOP by GOP; constant rate reads every
+  // input a second at a time.
+  const bool vbr_walk = vbr != 0;
   if (!out_name || !*out_name || n_es < 1 || !es_list) {
     trace("muxer_encode (ERROR): no output or no inputs\n");
     return fail_job(status, kMuxFailed);
@@ -145,13 +343,8 @@ double run_mux(const char* out_name, int mux_type, int n_es, ESData* es_list, Jo
     if (!ps || ps->get_type() != MUX_MPEG2_PROGRAM || option) {
       trace("muxer_encode (ERROR): navigation packs need an MPEG-2 program stream of full packs\n");
       m.reset();
-    } else if (chapters.count > 0) {
-      if (chapters.count > kNavMaxChapters) {
-        trace("illegal number of chapters = %d > %d (max).\n", chapters.count, kNavMaxChapters);
-        m.reset();
-      } else {
-        ps->set_chapters(chapters.starts, chapters.count);
-      }
+    } else if (chapters.count > 0 && !m->nav_entry(chapters.starts, chapters.count)) {
+      m.reset();
     }
   }
   if (!m) {
@@ -177,6 +370,11 @@ double run_mux(const char* out_name, int mux_type, int n_es, ESData* es_list, Jo
     }
     const int rate = x.es->is_video() ? x.es->get_video_bit_rate() : x.es->get_audio_bit_rate();
     x.chunk = std::max(x.es->is_video() ? kMinRead : kMinAudioRead, size_t(std::max(rate, 0) + 7) / 8);
+    if (es_kind(*x.es) == ES_KIND_LPCM && !open_pcm_samples(x)) {
+      m.reset();
+      unlink(part.c_str());
+      return fail_job(status, kMuxFailed);
+    }
   }
   // The first audio stream's offset (MPEG audio; AC-3 silence is not there yet).
   int offset_input = -1;
@@ -196,7 +394,9 @@ double run_mux(const char* out_name, int mux_type, int n_es, ESData* es_list, Jo
   int last_percent = -1;
   auto feed = [&](Input& x, const uint8_t* d, int n) {
     if (n <= 0) return true;
-    if (m->add_es_data(x.es->stream_id, d, n, x.es->pid) != n) return false;
+    const int took = vbr_walk ? m->vbr_add_es_data(x.es->stream_id, d, n, x.es->pid)
+                              : m->add_es_data(x.es->stream_id, d, n, x.es->pid);
+    if (took != n) return false;
     if (x.es->is_video()) {
       const size_t keep = std::min<size_t>(4, size_t(n));
       video_tail.insert(video_tail.end(), d + n - keep, d + n);
@@ -222,70 +422,89 @@ double run_mux(const char* out_name, int mux_type, int n_es, ESData* es_list, Jo
     return !m->write_error();
   };
 
-  for (;;) {
-    if (status) {
-      int cmd = status->command.load();
-      while (cmd == -4) {
-        if (status->pause_sleep)
-          status->pause_sleep(1000);
-        else
-          std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-        cmd = status->command.load();
-      }
-      if (cmd != 0) {
-        stopped = true;
-        stop_code = cmd;
-        break;
-      }
+  // Polls the command word: false once the job is told to stop.
+  auto keep_running = [&]() {
+    if (!status) return true;
+    int cmd = status->command.load();
+    while (cmd == -4) {
+      if (status->pause_sleep)
+        status->pause_sleep(1000);
+      else
+        std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+      cmd = status->command.load();
     }
-    bool any = false;
-    // Streams that hold enough wait for the others.
-    std::vector<uint8_t> skip(in.size(), 0);
-    bool all_skipped = true;
-    for (size_t i = 0; i < in.size(); ++i) {
-      if (in[i].done) continue;
-      const int64_t held = held_bytes(*m, in[i].es->stream_id);
-      skip[i] = held > std::max<int64_t>(kEnoughHeld, 2 * int64_t(in[i].chunk)) ? 1 : 0;
-      if (!skip[i]) all_skipped = false;
+    if (cmd != 0) {
+      stopped = true;
+      stop_code = cmd;
+      return false;
     }
-    for (size_t i = 0; i < in.size() && !failed; ++i) {
-      Input& x = in[i];
-      if (x.done) continue;
-      any = true;
-      if (skip[i] && !all_skipped) continue;
-      buf.resize(x.chunk);
-      const size_t got = x.file.read(buf.data(), x.chunk);
-      const bool short_read = got < x.chunk;
-      std::vector<uint8_t> adjusted;
-      const uint8_t* d = buf.data();
-      size_t n = got;
-      if (x.first_read && int(i) == offset_input) {
-        bool ended = false;
-        adjusted = apply_offset(x.es, buf.data(), got, &ended);
-        d = adjusted.data();
-        n = adjusted.size();
-        if (ended) {
-          if (!feed(x, d, int(n)) || !end_input(x)) failed = true;
-          x.first_read = false;
-          continue;
-        }
-      }
-      x.first_read = false;
-      if (x.es->is_video()) {
-        int fn = 0;
-        const uint8_t* f = filter.filter_data(d, int(n), &fn, 0);
-        if (!f || !feed(x, f, fn)) failed = true;
-      } else if (!feed(x, d, int(n))) {
-        failed = true;
-      }
-      if (!failed && short_read && !end_input(x)) failed = true;
+    return true;
+  };
+  // Reads up to want bytes of x and hands them on (video through the
+  // filter); a short read ends the input.
+  // Returns the bytes read, -1 on failure.
+  auto pull = [&](Input& x, size_t want) -> int64_t {
+    buf.resize(want);
+    if (x.left >= 0) want = size_t(std::min<int64_t>(x.left, int64_t(want)));
+    const size_t got = x.file.read(buf.data(), want);
+    const bool short_read = got < buf.size() || (x.left >= 0 && int64_t(got) >= x.left);
+    if (x.left >= 0) {
+      x.left -= int64_t(got);
+      swap_samples(buf.data(), got);
     }
-    if (failed || !any) break;
-    const double total = longest * std::max(m->get_mux_rate(), 1) / 8.0;
-    const double pct = std::min(99.99, 100.0 * double(m->bytes_written()) / std::max(total, 1.0));
-    if (int(pct) > last_percent) {
-      last_percent = int(pct);
-      report_progress(status, pct);
+    std::vector<uint8_t> adjusted;
+    const uint8_t* d = buf.data();
+    size_t n = got;
+    const bool offset_now = x.first_read && &x == (offset_input >= 0 ? &in[size_t(offset_input)] : nullptr);
+    x.first_read = false;
+    if (offset_now) {
+      bool ended = false;
+      adjusted = apply_offset(x.es, buf.data(), got, &ended);
+      d = adjusted.data();
+      n = adjusted.size();
+      if (ended) return feed(x, d, int(n)) && end_input(x) ? int64_t(n) : -1;
+    }
+    if (x.es->is_video()) {
+      int fn = 0;
+      const uint8_t* f = filter.filter_data(d, int(n), &fn, 0);
+      if (!f || !feed(x, f, fn)) return -1;
+    } else if (!feed(x, d, int(n))) {
+      return -1;
+    }
+    if (short_read && !end_input(x)) return -1;
+    return int64_t(n);
+  };
+
+  if (vbr_walk) {
+    GopFeed g{*m, in, status, filter, keep_running, pull, feed, end_input};
+    failed = !feed_by_gops(g);
+  } else {
+    for (;;) {
+      if (!keep_running()) break;
+      bool any = false;
+      // Streams that hold enough wait for the others.
+      std::vector<uint8_t> skip(in.size(), 0);
+      bool all_skipped = true;
+      for (size_t i = 0; i < in.size(); ++i) {
+        if (in[i].done) continue;
+        const int64_t held = held_bytes(*m, in[i].es->stream_id);
+        skip[i] = held > std::max<int64_t>(kEnoughHeld, 2 * int64_t(in[i].chunk)) ? 1 : 0;
+        if (!skip[i]) all_skipped = false;
+      }
+      for (size_t i = 0; i < in.size() && !failed; ++i) {
+        Input& x = in[i];
+        if (x.done) continue;
+        any = true;
+        if (skip[i] && !all_skipped) continue;
+        if (pull(x, x.chunk) < 0) failed = true;
+      }
+      if (failed || !any) break;
+      const double total = longest * std::max(m->get_mux_rate(), 1) / 8.0;
+      const double pct = std::min(99.99, 100.0 * double(m->bytes_written()) / std::max(total, 1.0));
+      if (int(pct) > last_percent) {
+        last_percent = int(pct);
+        report_progress(status, pct);
+      }
     }
   }
 
@@ -372,13 +591,37 @@ double muxer_encode_vbr(const char* out_name, int mux_type, int n_es, ESData* es
   return run_mux(out_name, mux_type, n_es, es_list, status, 1, svcd, option, pmt_pid, report, nav_option, chapters);
 }
 
+int open_mux_input(const char* name, ESData* es) {
+  if (!name || !*name || !es) return 1;
+  int err = 0;
+  ESData d;
+  d.open(name, &err);
+  if (!err) {
+    *es = d;
+    return 0;
+  }
+  WaveFile w;
+  if (w.open(name, 1) != 0) return 1;
+  const WaveFmt& f = w.fmt();
+  if (f.bits_per_sample != 16 || f.channels < 1 || f.channels > 8) {
+    trace("open_mux_input (ERROR): \"%s\": %d-bit, %d channels; linear PCM takes 16 bits, 1 to 8 channels\n", name,
+          f.bits_per_sample, f.channels);
+    return 1;
+  }
+  ESData pcm;
+  pcm.set_name(name);
+  pcm.set_lpcm_header(0, int(f.sample_rate), f.channels);
+  pcm.duration = w.get_duration();
+  pcm.header_offset = w.data_start();
+  *es = pcm;
+  return 0;
+}
+
 double check_es_data(ESData* es) {
   if (!es || !es->get_name()) return 0.0;
   if (es->kind == ES_KIND_NONE) {
-    int err = 0;
     ESData fresh;
-    fresh.open(es->get_name(), &err);
-    if (err) return 0.0;
+    if (open_mux_input(es->get_name(), &fresh) != 0) return 0.0;
     fresh.stream_id = es->stream_id;
     fresh.pid = es->pid;
     fresh.audio_offset = es->audio_offset;

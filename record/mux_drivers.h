@@ -48,6 +48,11 @@ double muxer_encode_vbr(const char* out_name, int mux_type, int n_es, ESData* es
 constexpr int32_t kMuxFailed = -1000001;
 constexpr int32_t kMuxStopped = -1000002;
 
+// Opens an input of the multiplexers into es: an MPEG audio, AC-3 or MPEG
+// video elementary stream, or a WAVE file of 16-bit samples (muxed as linear
+// PCM, which program streams carry at 48 kHz only). 0 on success, 1 when the
+// file is none of these.
+int open_mux_input(const char* name, ESData* es);
 // Duration in seconds (0.0 when the file cannot be read), less the audio
 // offset for MPEG audio.
 double check_es_data(ESData* es);

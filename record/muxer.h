@@ -46,7 +46,9 @@ class Muxer {
   virtual int set_mux_rate_units(int bps);
   virtual void no_op18() {}
   virtual void no_op19() {}
-  virtual void nav_entry(int, int) {}
+  // The chapter table of the navigation packs: starts in seconds. 1 when
+  // taken, 0 when the output has no navigation packs or refuses the table.
+  virtual int nav_entry(const double*, int) { return 0; }
   virtual int no_op21() { return 0; }
   virtual int pack_state(int* a, int* b) {
     if (a) *a = 0;

@@ -31,9 +31,7 @@ int MUXer::add_es(const char* file_name, int stream_id, int pid) {
       return 0;
     }
   ESData d;
-  int err = 0;
-  d.open(file_name, &err);
-  if (err) {
+  if (open_mux_input(file_name, &d) != 0) {
     trace("MUXer::add_es (ERROR): \"%s\" is not an elementary stream\n", file_name);
     return 0;
   }

@@ -101,13 +101,32 @@ int NVPackList::prepare(const double* chapters, int count) {
 
 void NVPackList::PrepareSRI(int divisor) {
   if (divisor > 0) divisor_ = divisor;
-  // Every VOBU is the target of the searches that land on it; a VOBU that
-  // lasts longer than one search step still counts once.
-  sri_ref_.resize(entries_.size());
-  for (size_t i = 0; i < entries_.size(); ++i) {
-    const int64_t span = int64_t(entries_[i].e_ptm) - int64_t(entries_[i].s_ptm);
-    if (span < 0) trace("ERROR (PrepareSRI): negative value of a = %lld\n", static_cast<long long>(span));
-    sri_ref_[i] = int(i);
+  const int n = size();
+  const double unit = 2700000.0 / divisor_;  // ticks of one search unit
+  sri_ref_.assign(entries_.size(), -1);
+  if (n > 0) sri_ref_[0] = 0;
+  // A VOBU lasting a units carries the a entries after it along: each
+  // refers one past the entry before it, but never further back than the
+  // entry just before itself.
+  for (int i = 1; i < n;) {
+    int64_t a = int64_t((double(entries_[size_t(i)].e_ptm) - double(entries_[size_t(i)].s_ptm)) / unit);
+    if (a < 0) {
+      trace("ERROR (PrepareSRI): negative value of a = %lld\n", static_cast<long long>(a));
+      a = 0;
+    }
+    const int last = int(std::min<int64_t>(i + a, n - 1));
+    for (int k = i; k <= last; ++k) {
+      const int ref = sri_ref_[size_t(k - 1)] + 1;
+      if (ref <= k - 2) {
+        sri_ref_[size_t(k)] = k - 1;
+        break;
+      }
+      sri_ref_[size_t(k)] = ref;
+    }
+    // Entries the walk did not reach refer to themselves.
+    for (int k = i; k <= last; ++k)
+      if (sri_ref_[size_t(k)] < 0 || sri_ref_[size_t(k)] >= n) sri_ref_[size_t(k)] = k;
+    i = last + 1;
   }
   sri_ready_ = 1;
 }
@@ -134,7 +153,12 @@ int NVPackList::SetSRIParam(int current) {
       } else if (entries_[size_t(target)].cell != c.cell) {
         word = kCellEnd;
       } else {
-        const uint32_t lbn = entries_[size_t(sri_ref_[size_t(target)])].lbn;
+        int ref = sri_ref_[size_t(target)];
+        if (ref < 0 || ref >= size()) {
+          trace("ERROR: dangerous index from SRI entry = %d\n", ref);
+          ref = target;
+        }
+        const uint32_t lbn = entries_[size_t(ref)].lbn;
         word = flag | (dir == 0 ? lbn - c.lbn : c.lbn - lbn);
       }
       (dir == 0 ? c.fwd : c.bwd)[j] = word;

@@ -69,8 +69,14 @@ PSMux::PSMux(int type, int n_es, const ESData* es_list, const char* file_name, i
   if (nav_vob_id_ > 0 && type_ == MUX_MPEG2_PROGRAM && !svcd_ && video == 1) nav_ = std::make_unique<NVPackList>(nav_vob_id_);
 }
 
-void PSMux::set_chapters(const double* starts, int count) {
-  if (starts && count > 0) chapters_.assign(starts, starts + count);
+int PSMux::nav_entry(const double* starts, int count) {
+  if (!nav_ || started_ || !starts) return 0;
+  if (count < 1 || count > kNavMaxChapters) {
+    trace("illegal number of chapters = %d > %d (max).\n", count, kNavMaxChapters);
+    return 0;
+  }
+  chapters_.assign(starts, starts + count);
+  return 1;
 }
 
 PSMux::~PSMux() { finish(); }

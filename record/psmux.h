@@ -38,13 +38,13 @@ class PSMux : public Muxer {
   int pack_state(int* a, int* b) override;
   void set_stream_end(int stream_id, int sub_id) override;
   int finish() override;
+  // Chapter starts in seconds for the navigation packs (one at 0 unless
+  // set): 1..127 of them, before the first data.
+  int nav_entry(const double* starts, int count) override;
 
   // The mux_rate field written in pack headers (units of 50 bytes/s).
   int mux_rate_field() const { return rate_field_; }
   int nav_vob_id() const { return nav_vob_id_; }
-  // Chapter starts in seconds for the navigation packs (one at 0 unless
-  // set); before the first data.
-  void set_chapters(const double* starts, int count);
   // The navigation list after finish() (null without navigation).
   const NVPackList* nav_list() const { return nav_.get(); }
   double start_delay() const { return start_delay_; }

@@ -8,10 +8,13 @@
 
 #include <algorithm>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "foundation/es_data.h"
+#include "record/muxer.h"
 #include "record/nvpack.h"
 #include "support/support.h"
 
@@ -275,6 +278,51 @@ TEST(NavPacks, SearchWordsAtTheEnds) {
   EXPECT_EQ(one.entry(0).fwd[16], 0xC0000000u | 200);
   EXPECT_EQ(one.entry(29).bwd[16], 0xC0000000u | 200);
   EXPECT_EQ(one.entry(29).fwd[0], 0x3FFFFFFFu);
+}
+
+// VOBUs longer than a search unit (1 s) still leave every search word on an
+// NV pack of the same cell.
+TEST(NavPacks, LongVobusKeepSearchWordsOnPacks) {
+  NVPackList l = synthetic(40, 3 * 90000);
+  const double ch[2] = {0, 60.0};
+  ASSERT_EQ(l.prepare(ch, 2), 1);
+  for (int i = 0; i < l.size(); ++i) {
+    const NVPackEntry& e = l.entry(i);
+    for (int j = 0; j < 21; ++j)
+      for (int dir : {1, -1}) {
+        const uint32_t w = dir > 0 ? e.fwd[j] : e.bwd[j];
+        if ((w & 0x3FFFFFFFu) == 0x3FFFFFFFu) continue;
+        const uint32_t distance = w & 0x3FFFFFFFu;
+        ASSERT_EQ(distance % 10, 0u) << "entry " << i << " word " << j;
+        const int target = i + dir * int(distance / 10);
+        ASSERT_TRUE(target >= 0 && target < l.size());
+        ASSERT_EQ(l.entry(target).cell, e.cell);
+      }
+  }
+  EXPECT_EQ(l.entry(0).fwd[0], 0x80000000u | 10);
+  EXPECT_EQ(l.entry(5).bwd[0], 0x80000000u | 10);
+}
+
+// The chapter table reaches the navigation packs through the muxer's
+// navigation entry; other outputs have none to take it.
+TEST(NavPacks, ChaptersThroughTheMuxer) {
+  ESData video;
+  int err = 0;
+  video.open(fixture("pm_m2.m2v").c_str(), &err);
+  ASSERT_EQ(err, 0);
+  video.stream_id = 0xE0;
+  std::vector<double> ch;
+  for (int k = 0; k < 128; ++k) ch.push_back(k);
+  const std::string dvd = temp_dir() + "/nav_op20.vob";
+  std::unique_ptr<Muxer> m(muxer_create(6, 1, &video, dvd.c_str(), 0, 1));
+  ASSERT_TRUE(m);
+  EXPECT_EQ(m->nav_entry(ch.data(), 128), 0);
+  EXPECT_EQ(m->nav_entry(ch.data(), 0), 0);
+  EXPECT_EQ(m->nav_entry(ch.data(), 127), 1);
+  const std::string plain = temp_dir() + "/nav_op20.mpg";
+  std::unique_ptr<Muxer> p(muxer_create(6, 1, &video, plain.c_str(), 0, 0));
+  ASSERT_TRUE(p);
+  EXPECT_EQ(p->nav_entry(ch.data(), 2), 0);
 }
 
 TEST(NavPacks, BcdTimes) {

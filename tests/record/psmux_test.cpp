@@ -43,6 +43,8 @@ const std::vector<MuxCase>& cases() {
       {"vcd", "--kind vcd", {{"pm_m1.m1v", 0xE0}, {"pm_a44.mp2", 0xC0}}, 2324, 3528, 3600},
       {"svcd", "--kind svcd", {{"pm_svcd.m2v", 0xE0}, {"pm_a44.mp2", 0xC0}}, 2324, 6972, 3600},
       {"ps_vbr", "--kind ps --vbr", {{"pm_q3.m2v", 0xE0}, {"pm_a48.mp2", 0xC0}}, 2048, 0, 3600},
+      // The variable-rate walk finds the video by kind, not by place.
+      {"ps_vbr_audio_first", "--kind ps --vbr", {{"pm_a48.mp2", 0xC0}, {"pm_q3.m2v", 0xE0}}, 2048, 0, 3600},
       // Consecutive video packets share a pack: 2048 bytes per packet.
       {"ps_minimize", "--kind ps --minimize", {{"pm_m2.m2v", 0xE0}, {"pm_a48.mp2", 0xC0}}, 0, 25200, 3600},
       {"mpeg1_minimize", "--kind mpeg1 --minimize", {{"pm_m1.m1v", 0xE0}, {"pm_a44.mp2", 0xC0}}, 0, 0, 3600},

@@ -79,6 +79,8 @@ int TimeStampScan::open(const char* name) {
 
 const char* TimeStampScan::get_file_name() const { return dmx_ ? dmx_->get_file_name() : nullptr; }
 
+int TimeStampScan::get_stream_type() const { return dmx_ ? dmx_->get_stream_type() : 0; }
+
 int TimeStampScan::get_list(int kind, const TimeStampEntry** list) const {
   if (kind < 1 || kind > 3) {
     if (list) *list = nullptr;

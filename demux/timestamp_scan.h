@@ -53,6 +53,8 @@ class TimeStampScan {
   int scan(TimeStampScanStatus* status);
   // The list of kind 1, 2 or 3 and its count; another kind: 0 and null.
   int get_list(int kind, const TimeStampEntry** list) const;
+  // Stream type of the open file; 0 before open.
+  int get_stream_type() const;
   const char* get_file_name() const;
   // False after a stop: the last entries are still open.
   bool done() const { return done_; }

@@ -1,12 +1,18 @@
-// What the GOP time-code repair window holds: a facade over the fixer it
-// creates. Every call is safe before create and after destroy, returning a
-// fixed default, so the window may poll at any time.
+// What the stream-tool windows hold: facades over the engine object each
+// creates (the GOP time-code fixer, the stream converter, the time-stamp
+// scanner). Every call is safe before create and after destroy, returning
+// a fixed default, so a window may poll at any time.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 
+class Convertor;
 class GopFixer;
+class TimeStampScan;
+struct DemuxJobStatus;
+struct TimeStampEntry;
+struct TimeStampScanStatus;
 
 class GopFixerFacade {
  public:
@@ -39,4 +45,62 @@ class GopFixerFacade {
 
  private:
   std::unique_ptr<GopFixer> fixer_;
+};
+
+// A stream is named by a selection word: stream id in bits 0-7, PID in
+// bits 16-28.
+class ConvertorFacade {
+ public:
+  ConvertorFacade();
+  ~ConvertorFacade();
+  ConvertorFacade(const ConvertorFacade&) = delete;
+  ConvertorFacade& operator=(const ConvertorFacade&) = delete;
+
+  void create();
+  void destroy();
+  bool exists() const { return convertor_ != nullptr; }
+
+  int get_stream_type() const;
+  // Transport sources only: the PIDs of their elementary streams (at most
+  // max); their number.
+  int get_programs(int* pids, int max) const;
+  double get_file_size() const;
+  // The source's duration in seconds from its size and the bit rate found
+  // at opening; 0.0 when that rate is 0.
+  double get_bit_rate() const;
+  int load(const char* name);
+  int get_es_list(int* kinds, int* stream_ids, int* pids, int max);
+  int select_stream(uint32_t selection);
+  int deselect_stream(uint32_t selection);
+  // Five estimated output sizes in bytes, one per output kind.
+  int estimate_mux_rates(double out[5]);
+  double save(const char* out_name, int kind, DemuxJobStatus* status);
+  int get_pmt_pid() const;
+  int set_pmt_pid(int pid);
+  int set_video_pid(int pid);
+  int set_audio_pid(int pid);
+
+ private:
+  std::unique_ptr<Convertor> convertor_;
+};
+
+class TimeStampScanFacade {
+ public:
+  TimeStampScanFacade();
+  ~TimeStampScanFacade();
+  TimeStampScanFacade(const TimeStampScanFacade&) = delete;
+  TimeStampScanFacade& operator=(const TimeStampScanFacade&) = delete;
+
+  void create();
+  void destroy();
+  bool exists() const { return scan_ != nullptr; }
+
+  int get_stream_type() const;
+  // 0 when open; 1 without a scanner or when the file cannot be opened.
+  int open(const char* name);
+  int scan(TimeStampScanStatus* status);
+  int get_list(int kind, const TimeStampEntry** list) const;
+
+ private:
+  std::unique_ptr<TimeStampScan> scan_;
 };

@@ -1,10 +1,12 @@
-// The repair window's facade: every call answers its default without a
-// fixer, and with one it repairs a joined stream like the fixer itself.
+// The stream-tool windows' facades: every call answers its default without
+// its engine object, and with one it forwards (the fixer repairs a joined
+// stream like the fixer itself).
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "demux/timestamp_scan.h"
 #include "engine/tool_facades.h"
 #include "support.h"
 
@@ -61,6 +63,55 @@ TEST(ToolFacades, GopFixerDefaultsWithoutFixerAndRepairsWithOne) {
   while (f.scan() > 0) {
   }
   EXPECT_EQ(f.get_error_count(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ToolFacades, ConvertorAndScanDefaultWithoutTheirObjectsAndForwardWithThem) {
+  ConvertorFacade c;
+  TimeStampScanFacade t;
+  for (int round = 0; round < 2; ++round) {  // before create, after destroy
+    int pids[4] = {}, kinds[4] = {}, ids[4] = {};
+    double sizes[5] = {};
+    EXPECT_EQ(c.get_stream_type(), 0);
+    EXPECT_EQ(c.get_programs(pids, 4), 0);
+    EXPECT_EQ(c.get_file_size(), 0.0);
+    EXPECT_EQ(c.get_bit_rate(), 0.0);
+    EXPECT_EQ(c.load("/nonexistent.vob"), 0);
+    EXPECT_EQ(c.get_es_list(kinds, ids, pids, 4), 0);
+    EXPECT_EQ(c.select_stream(0xE0), 0);
+    EXPECT_EQ(c.deselect_stream(0xE0), 0);
+    EXPECT_EQ(c.estimate_mux_rates(sizes), 0);
+    EXPECT_EQ(c.save("/nonexistent/out.ts", 8, nullptr), 0.0);
+    EXPECT_EQ(c.get_pmt_pid(), 16);
+    EXPECT_EQ(c.set_pmt_pid(100), 0);
+    EXPECT_EQ(c.set_video_pid(101), 0);
+    EXPECT_EQ(c.set_audio_pid(102), 0);
+    const TimeStampEntry stale;
+    const TimeStampEntry* list = &stale;
+    EXPECT_EQ(t.get_stream_type(), 0);
+    EXPECT_EQ(t.open("/nonexistent.vob"), 1);
+    EXPECT_EQ(t.scan(nullptr), 0);
+    EXPECT_EQ(t.get_list(1, &list), 0);
+    EXPECT_EQ(list, nullptr);
+    c.create();
+    c.destroy();
+    t.create();
+    t.destroy();
+  }
+  const std::string vob = tsupport::fixture("ps_vob.vob");
+  c.create();
+  c.load(vob.c_str());
+  EXPECT_EQ(c.get_stream_type(), 6);
+  EXPECT_GT(c.get_file_size(), 0.0);
+  int kinds[8] = {}, ids[8] = {}, pids[8] = {};
+  EXPECT_GE(c.get_es_list(kinds, ids, pids, 8), 2);
+  EXPECT_EQ(c.select_stream(0xE0), 1);
+  t.create();
+  EXPECT_EQ(t.open(vob.c_str()), 0);
+  EXPECT_EQ(t.get_stream_type(), c.get_stream_type());
 }
 
 }  // namespace

@@ -3,8 +3,10 @@
 // track is played from 0 through the sound output into a WAVE file.
 //   op n=K verb=OP result=N                   (after each operation)
 //   clip index=N type=N start=N count=N start_time=R length=R audio=0|1 file=PATH
+//   record result=ok|failed|cancelled frames=N (before the op line of a record)
 //   track length=R clips=N
 //   render samples=N rate=N channels=N        (with --out)
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -89,6 +91,35 @@ int run_op(AudioEditor* ed, const std::vector<std::string>& w, std::unique_ptr<E
     if (!ed->replace(it->second)) return 0;
     ed->set_pcm_scale(it->second.pcm_scale);
     return 1;
+  }
+  if (verb == "record" && (w.size() == 8 || w.size() == 11)) {
+    std::vector<double> n;
+    for (size_t i = 2; i < w.size(); ++i) {
+      if (w[i] == "--cancel-at" && i == 8) continue;
+      double x = 0;
+      if (!number(w[i], &x)) return -1;
+      n.push_back(x);
+    }
+    AudioRecordSettings s;
+    s.layer = int(n[0]);
+    s.sample_rate = int(n[1]);
+    s.channels = int(n[2]);
+    s.bit_rate = int(n[3]);
+    std::atomic<int> status{0};
+    AudioRecordJob job;
+    job.status = &status;
+    if (n.size() == 8) {
+      const double at = n[6];
+      const int code = int(n[7]);
+      job.progress = [&status, at, code](double pct) {
+        if (pct >= at && pct < 100.0) status = code;
+      };
+    }
+    int64_t frames = 0;
+    const int r = ed->record(w[1].c_str(), s, n[4], n[5], std::move(job), &frames);
+    std::printf("record result=%s frames=%lld\n", r == kRecordOk ? "ok" : r == kRecordCancelled ? "cancelled" : "failed",
+                static_cast<long long>(frames));
+    return r == kRecordOk ? 1 : 0;
   }
   return -1;
 }

@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "audio/track/darecorder.h"
 #include "audio/track/datrack.h"
 #include "engine/clips/project.h"
 
@@ -35,6 +36,10 @@ class AudioEditor {
   // A transition of `effect` at `start` over `length` seconds; 1 when added.
   int add_effect(double start, int effect, double length);
   void set_pcm_scale(const std::vector<PCMScalePoint>& points);
+  // Saves [start, start + length) of the track (with its gain) as an MPEG
+  // audio file; an AudioRecordResult. *frames gets the frames written.
+  int record(const char* file, const AudioRecordSettings& s, double start, double length, AudioRecordJob job,
+             int64_t* frames);
 
   const int16_t* get_pcm(int* count);
   double get_time() const { return track_ ? track_->get_time() : 0.0; }

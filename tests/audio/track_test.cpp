@@ -257,3 +257,82 @@ TEST(Track, Mp2RangesDecodeAsFfmpeg) {
 }
 
 }  // namespace
+
+namespace {
+
+// Frame sizes of an MPEG-1 layer II stream, walked from its headers.
+std::vector<std::vector<uint8_t>> mp2_frames(const std::vector<uint8_t>& b) {
+  static const int kbps[16] = {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0};
+  static const int rates[4] = {44100, 48000, 32000, 0};
+  std::vector<std::vector<uint8_t>> frames;
+  for (size_t at = 0; at + 4 <= b.size();) {
+    if (b[at] != 0xFF || (b[at + 1] & 0xFE) != 0xFC) break;
+    const int br = kbps[b[at + 2] >> 4], sr = rates[(b[at + 2] >> 2) & 3];
+    if (!br || !sr) break;
+    const size_t n = size_t(144000 * br / sr + ((b[at + 2] >> 1) & 1));
+    if (at + n > b.size()) break;
+    frames.emplace_back(b.begin() + long(at), b.begin() + long(at + n));
+    at += n;
+  }
+  return frames;
+}
+
+std::string run_stderr(const std::string& cmd) {
+  std::string out;
+  tsupport::run(cmd + " 2>&1", &out);
+  return out;
+}
+
+}  // namespace
+
+// Saving: an unchanged range in the source's format is its frames; with a
+// gain it is encoded and decodes cleanly; a cancel with -1 leaves no file,
+// with -2 a decodable one; a refused record leaves the target untouched.
+TEST(Track, RecordCopiesEncodesCancelsAndRefuses) {
+  TSUPPORT_NEED_FIXTURES("mp2_44100.mp2");
+  const std::string dir = tsupport::temp_dir();
+  // A copy: the record naming its own source must not reach the fixture.
+  const std::string src = dir + "/src.mp2";
+  const std::vector<uint8_t> src_bytes = tsupport::read_file(tsupport::fixture("mp2_44100.mp2"));
+  ASSERT_TRUE(tsupport::write_file(src, src_bytes));
+  const std::vector<std::vector<uint8_t>> frames = mp2_frames(src_bytes);
+  ASSERT_GT(frames.size(), 60u);
+  ASSERT_EQ(frames[0][2] >> 4, 11);  // 224 kbit/s
+  const std::string keep = dir + "/keep.mp2";
+  const std::vector<uint8_t> keep_bytes = {'k', 'e', 'e', 'p'};
+  ASSERT_TRUE(tsupport::write_file(keep, keep_bytes));
+  const std::string script = "record " + dir + "/copy.mp2 2 44100 2 224000 0.3 1.0; gain 0 0.5 5 0.5; record " + dir +
+                             "/gain.mp2 2 44100 2 192000 0.3 1.0; record " + dir +
+                             "/c1.mp2 2 44100 2 192000 0 1.5 --cancel-at 30 -1; record " + dir +
+                             "/c2.mp2 2 44100 2 192000 0 1.5 --cancel-at 30 -2; record " + keep +
+                             " 3 44100 2 192000 0 1; record " + src + " 2 44100 2 192000 0 1";
+  std::vector<std::string> lines;
+  ASSERT_EQ(tsupport::dev("track " + sh_quote(src) + " --script " + sh_quote(script), &lines), 0);
+  std::vector<std::string> rec;
+  for (const std::string& l : lines)
+    if (l.rfind("record ", 0) == 0) rec.push_back(l);
+  const double p = kFrame / 44100.0;
+  const int f0 = int(std::floor(0.3 / p)), f1 = int(std::floor(1.3 / p));
+  ASSERT_EQ(rec.size(), 6u);
+  EXPECT_EQ(rec[0], "record result=ok frames=" + std::to_string(f1 - f0));
+  std::vector<uint8_t> want;
+  for (int i = f0; i < f1; ++i) want.insert(want.end(), frames[size_t(i)].begin(), frames[size_t(i)].end());
+  EXPECT_TRUE(tsupport::read_file(dir + "/copy.mp2") == want);
+
+  EXPECT_EQ(rec[1], "record result=ok frames=" + std::to_string(f1 - f0));
+  EXPECT_EQ(run_stderr("ffmpeg -nostdin -v error -i " + sh_quote(dir + "/gain.mp2") + " -f null -"), "");
+  if (tsupport::have_program("mpg123")) {
+    EXPECT_EQ(tsupport::run("mpg123 -q -w " + sh_quote(dir + "/gain.wav") + " " + sh_quote(dir + "/gain.mp2")), 0);
+  }
+
+  EXPECT_EQ(tsupport::field(rec[2], "result"), "cancelled");
+  EXPECT_TRUE(tsupport::read_file(dir + "/c1.mp2").empty());
+  EXPECT_EQ(tsupport::field(rec[3], "result"), "cancelled");
+  EXPECT_GT(tsupport::field_int(rec[3], "frames"), 0);
+  EXPECT_EQ(run_stderr("ffmpeg -nostdin -v error -i " + sh_quote(dir + "/c2.mp2") + " -f null -"), "");
+
+  EXPECT_EQ(rec[4], "record result=failed frames=0");  // layer III
+  EXPECT_EQ(rec[5], "record result=failed frames=0");  // its own source
+  EXPECT_TRUE(tsupport::read_file(keep) == keep_bytes);
+  EXPECT_TRUE(tsupport::read_file(src) == src_bytes);
+}

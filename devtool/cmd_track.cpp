@@ -159,7 +159,8 @@ static int run_track(int argc, char** argv) {
   int rate = 0, channels = 0, volume = 80;
   std::string script, listen = "both";
   const char* out = nullptr;
-  for (int i = 2; i < argc; ++i) {
+  // Every option takes one value.
+  for (int i = 2; i < argc; i += 2) {
     const std::string a = argv[i];
     if (i + 1 >= argc) return dev_usage("track", "%s needs a value", a.c_str());
     long long v = 0;
@@ -177,7 +178,6 @@ static int run_track(int argc, char** argv) {
     } else {
       return dev_usage("track", "unknown option %s", a.c_str());
     }
-    ++i;
   }
   AudioEditor ed;
   int error = 1;

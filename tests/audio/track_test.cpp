@@ -200,6 +200,9 @@ TEST_F(TrackTest, GainVolumeAndChannels) {
       {"gain 0.5 1.0 1.5 0.2", "", [](const std::vector<int16_t>& s, size_t i, double (*e)(double), double) {
          return int(std::trunc(s[i] * e(double(i / 2) / 48000.0)));
        }},
+      {"gain 0 4 2 4", "", [](const std::vector<int16_t>& s, size_t i, double (*)(double), double) {
+         return std::clamp(int(s[i]) * 4, -32768, 32767);  // held in range, never wrapped
+       }},
       {"cut 0 0.1", "--volume 70", [](const std::vector<int16_t>& s, size_t i, double (*)(double), double v) {
          return int(std::lround(s[i + 2 * frame_at(0.1) * kFrame] * v));
        }},

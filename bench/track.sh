@@ -52,3 +52,17 @@ if [ "$(echo "$open > 0.3" | bc -l)" = 1 ]; then
   echo "alist: opening slower than 0.3 s" >&2
   exit 1
 fi
+
+# Rendering tracks into the WAV-file sink: two 5-minute WAVE clips joined
+# by a 2-second blend under a gain envelope, against ffmpeg's acrossfade of
+# the same files; and a 10-minute mp2 played as a track, against ffmpeg
+# decoding it to WAVE.
+wa=$work/a.wav wb=$work/b.wav
+ffmpeg -nostdin -v error -y -f lavfi -i "sine=f=440:r=48000:d=301" -ac 2 -c:a pcm_s16le -bitexact "$wa"
+ffmpeg -nostdin -v error -y -f lavfi -i "sine=f=660:r=48000:d=301" -ac 2 -c:a pcm_s16le -bitexact "$wb"
+ours=$(median "$dev" track "$wb" --script "insert $wa 0 4 2; gain 0 1 300 0.5 600 1" --out "$work/t.wav")
+ff=$(median ffmpeg -nostdin -v error -threads 1 -i "$wa" -i "$wb" -filter_complex acrossfade=d=2 -y "$work/f.wav")
+echo "track render wave tamsel=${ours}s ffmpeg_acrossfade=${ff}s ratio=$(echo "scale=3; $ours / $ff" | bc -l) limit=0.6"
+ours=$(median "$dev" track "$mp2" --out "$work/t.wav")
+ff=$(median ffmpeg -nostdin -v error -threads 1 -i "$mp2" -y "$work/f.wav")
+echo "track render mp2 tamsel=${ours}s ffmpeg_decode=${ff}s ratio=$(echo "scale=3; $ours / $ff" | bc -l) limit=1.5"

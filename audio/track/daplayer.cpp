@@ -111,7 +111,9 @@ double DAPlayer::goto_offset(double offset) {
   const int64_t stream_frame = first_frame_ + std::max<int64_t>(k - lead, 0);
   const double t = double(stream_frame) * period_;
   if (list_) {
-    list_->goto_time(t);
+    // Aim inside the frame: its start time computed back from the index may
+    // round to just before it and land on the frame ahead of it.
+    list_->goto_time(t + period_ / 2);
     mpa_.clear();
     if (ac3_) ac3_ = std::make_unique<AC3Decoder>();
   } else if (wave_open_) {

@@ -1,0 +1,192 @@
+#include "audio/track/audio_editor.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "audio/codec/wave.h"
+#include "engine/clips/clip_list.h"
+#include "engine/clips/clip_streams.h"
+#include "foundation/trace.h"
+
+namespace {
+
+struct ClipList {
+  MPEG_Clip* head = nullptr;
+  explicit ClipList(MPEG_Clip* h) : head(h) {}
+  ~ClipList() { mpeg_clip_list_free(head); }
+  ClipList(const ClipList&) = delete;
+  ClipList& operator=(const ClipList&) = delete;
+};
+
+}  // namespace
+
+int AudioEditor::load_project(const char* file, EClip* out) {
+  out->clear();
+  if (out->init(file, 0) == 0 && !out->clips.empty()) return 0;
+  out->clear();
+  WaveFile w;
+  if (w.open(file, 1) != 0) return 1;
+  const WaveFmt f = w.fmt();  // close() clears the file's record
+  const double samples = std::floor(w.get_duration() * f.sample_rate + 0.5);
+  w.close();
+  if (f.sample_rate < 1 || f.channels < 1 || f.channels > 2) return 1;
+  Clip c;
+  c.set_file_name(file);
+  c.clip_type = 10;
+  c.start = 0;
+  // Frames of 1152 samples; the last one is completed with silence.
+  c.count = int(std::ceil(samples / 1152.0));
+  c.audio_stream_count = 1;
+  c.audio_stream_id = 0xC0;
+  c.audio_layer = 2;
+  c.sample_rate = int(f.sample_rate);
+  c.channels = f.channels;
+  c.bits_per_sample = f.bits_per_sample;
+  c.audio_frame_period = 1152.0 / f.sample_rate;
+  if (c.count < 1) return 1;
+  out->clips.push_back(c);
+  out->file_name = file;
+  return 0;
+}
+
+void AudioEditor::get_default_format(const EClip& project, int* rate, int* channels) {
+  *rate = 44100;
+  *channels = 2;
+  if (project.clips.empty()) return;
+  Clip c = project.clips.front();
+  if (c.clip_type == 10) {
+    *rate = c.sample_rate;
+    *channels = c.channels;
+    return;
+  }
+  ClipInfo info;
+  if (clip_get_audio_es_info(&c, &info, 1) > 0 && info.sample_rate > 0 && info.channels > 0) {
+    *rate = info.sample_rate;
+    *channels = info.channels;
+  }
+}
+
+int AudioEditor::check_sample_rate(int rate) {
+  if (rate == 44100 || rate == 48000 || rate == 32000) return rate;
+  trace("AudioEditor::ctor (ERROR): invalid sf value (%d)\n", rate);
+  return 44100;
+}
+
+int AudioEditor::check_channels(int channels) {
+  if (channels == 2 || channels == 1) return channels;
+  trace("AudioEditor::ctor (ERROR): invalid ch value (%d)\n", channels);
+  return 2;
+}
+
+void AudioEditor::create(const char* file, int* error, int sample_rate, int channels) {
+  track_.reset();
+  EClip project;
+  if (load_project(file, &project) == 0) {
+    int r = 0, ch = 0;
+    get_default_format(project, &r, &ch);
+    if (sample_rate == 0) sample_rate = r;
+    if (channels == 0) channels = ch;
+    ClipList list(eclip_2_mpeg_clip(project, 0));
+    if (list.head) {
+      auto t = std::make_unique<DATrack>();
+      if (t->init(list.head, check_sample_rate(sample_rate), check_channels(channels)) == 0) {
+        t->set_pcm_scale(project.pcm_scale);
+        track_ = std::move(t);
+      }
+    }
+  }
+  if (error) *error = track_ ? 0 : 1;
+}
+
+void AudioEditor::create_empty() { track_ = std::make_unique<DATrack>(); }
+
+EClip* AudioEditor::copy(double start, double length) {
+  const double total = get_length();
+  if (!track_ || start < 0 || length < 0 || start + length > total + 1e-9) {
+    trace("AudioEditor::copy (ERROR): start=%.3f, length=%.3f, total=%.3f\n", start, length, total);
+    return nullptr;
+  }
+  ClipList list(track_->copy(start, length));
+  return list.head ? mpeg_clip_2_eclip(list.head) : nullptr;
+}
+
+void AudioEditor::restore(double at) { track_->seek(std::clamp(at, 0.0, track_->get_total())); }
+
+int AudioEditor::cut(double start, double length) {
+  const double total = get_length();
+  if (!track_ || start < 0 || length < 0 || start + length > total + 1e-9) {
+    trace("AudioEditor::cut (ERROR): start=%.3f, length=%.3f, total=%.3f\n", start, length, total);
+    return 0;
+  }
+  const double at = track_->get_time();
+  if (track_->cut(start, length) != 0) return 0;
+  // After the cut the position moves back by what went; inside it, to its start.
+  restore(at >= start + length ? at - (total - track_->get_total()) : std::min(at, start));
+  return 1;
+}
+
+int AudioEditor::paste(const EClip& clips, double t, int effect, double seconds) {
+  const double total = get_length();
+  if (!track_ || t < 0 || t > total + 1e-9) {
+    trace("AudioEditor::paste (ERROR): insert=%.3f, total=%.3f\n", t, total);
+    return 0;
+  }
+  ClipList list(eclip_2_mpeg_clip(clips, 0));
+  if (!list.head) return 0;
+  const double at = track_->get_time();
+  if (track_->paste(list.head, t, effect, seconds) != 0) return 0;
+  restore(at >= t ? at + track_->get_total() - total : at);
+  return 1;
+}
+
+int AudioEditor::replace(const EClip& project) {
+  if (!track_) return 0;
+  ClipList list(eclip_2_mpeg_clip(project, 0));
+  if (!list.head || track_->replace(list.head) != 0) return 0;
+  track_->seek(0.0);
+  return 1;
+}
+
+int AudioEditor::add_effect(double start, int effect, double length) {
+  if (!track_) return 0;
+  const double at = track_->get_time();
+  if (track_->add_transition(start, effect, length) != 0) return 0;
+  restore(at);
+  return 1;
+}
+
+void AudioEditor::set_pcm_scale(const std::vector<PCMScalePoint>& points) {
+  if (track_) track_->set_pcm_scale(points);
+}
+
+const int16_t* AudioEditor::get_pcm(int* count) {
+  if (!track_) {
+    if (count) *count = 0;
+    return nullptr;
+  }
+  return track_->get_pcm(track_->get_channels() * 1152, count);
+}
+
+int AudioEditor::record(const char* file, const AudioRecordSettings& s, double start, double length, AudioRecordJob job,
+                        int64_t* frames) {
+  if (frames) *frames = 0;
+  const double total = get_length();
+  if (track_ && start + length > total) {
+    trace("DAEditor::record (ERROR): start=%.3f, length=%.3f, total=%.3f\n", start, length, total);
+    length = total - start;
+  }
+  ClipList list(track_ && start >= 0 && length > 0 ? track_->copy(start, length) : nullptr);
+  if (!list.head) {
+    trace("DAEditor::record (ERROR): copy (%.3f, %.3f) failed\n", start, length);
+    if (job.status) *job.status = 100;
+    if (job.finished) job.finished(kRecordFailed);
+    return kRecordFailed;
+  }
+  // The envelope moves with the range: its time 0 is the range's start.
+  std::vector<PCMScalePoint> gain = track_->get_pcm_scale();
+  for (PCMScalePoint& p : gain) p.time = float(p.time - start);
+  AudioRecordWriter w(file ? file : "", list.head, gain, s, std::move(job));
+  const int r = w.record();
+  if (frames) *frames = w.frames();
+  return r;
+}

@@ -130,7 +130,11 @@ int DeMuxerProgram::pack_size() {
   if (pack_size_) return pack_size_;
   pack_size_ = kDvdPack;
   std::vector<uint8_t> b(64 * 1024);
+  // Measured on first use, which may come in the middle of a copy: the
+  // reading position stays where it was.
+  const FileOffset keep = current_offset();
   const int n = read_at(src_.data_start, b.data(), int(b.size()));
+  goto_offset(keep);
   int last = -1, dvd = 0, cd = 0;
   for (int i = 0; i + 4 < n; ++i) {
     if (b[i] != 0 || b[i + 1] != 0 || b[i + 2] != 1 || b[i + 3] != 0xBA) continue;

@@ -138,6 +138,20 @@ int64_t trim_packet(const char* in, const char* out, int start, int count, TrimS
       if (st.callback && st.user) st.callback(st.user, kTrimProgress);
     }
   }
+  // In a program stream the last picture's tail shares a packet with the
+  // next GOP's header, after the range's end: append that packet with the
+  // next GOP blanked.
+  const int type = dmx->get_stream_type();
+  if (result == TrimResult::done && type >= 4 && type <= 7) {
+    const int n = dmx->trim_end(buf.get(), kCopyBuffer, &file);
+    if (n < 0) {
+      if (st.callback && st.user) st.callback(st.user, kTrimWriteError);
+      result = TrimResult::failed;
+    } else {
+      written += n;
+      st.bytes = written;
+    }
+  }
   if (result == TrimResult::done && written == 0) result = TrimResult::failed;
   file.close();
   return finish(written);

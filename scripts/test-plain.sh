@@ -15,6 +15,7 @@ build=${TAMSEL_PLAIN_BUILD_DIR:-$root/build/clang-plain}
 jobs=${TAMSEL_JOBS:-$(nproc)}
 t0=$(date +%s)
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG" \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DTAMSEL_SIMD=OFF -DTAMSEL_WERROR=ON -DTAMSEL_BENCH=OFF
 kernel_tests=(foundation picture decode encode audio access checkasm)

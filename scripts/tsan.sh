@@ -9,7 +9,9 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${TAMSEL_TSAN_DIR:-$root/build/tsan}
 jobs=${TAMSEL_JOBS:-$(nproc)}
+# -O1 with line tables: quick to build, enough for ThreadSanitizer reports.
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -g1" \
   -DCMAKE_CXX_FLAGS=-fsanitize=thread -DCMAKE_C_FLAGS=-fsanitize=thread \
   -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread -DTAMSEL_SANITIZE=OFF -DTAMSEL_BENCH=OFF \
   -DTAMSEL_WERROR="${TAMSEL_WERROR:-OFF}" > /dev/null

@@ -5,10 +5,14 @@
 
 namespace {
 
-// One VLC by its lookup window; -1000 when no code matches.
+constexpr int kNoCode = -1000;  // below every value the tables hold
+// picture_coding_type values.
+constexpr int kPicI = 1, kPicP = 2, kPicB = 3, kPicD = 4;
+
+// One VLC by its lookup window; kNoCode when no code matches.
 int read_vlc(BS& bs, const VlcEntry* table, int window) {
   const VlcEntry e = table[bs.show_bits(window)];
-  if (e.len == 0) return -1000;
+  if (e.len == 0) return kNoCode;
   bs.skip_bits(e.len);
   return e.value;
 }
@@ -16,7 +20,7 @@ int read_vlc(BS& bs, const VlcEntry* table, int window) {
 bool skip_motion(BS& bs, const VlcTables& t, int f_code) {
   for (int k = 0; k < 2; ++k) {
     const int code = read_vlc(bs, t.motion, 11);
-    if (code == -1000) return false;
+    if (code == kNoCode) return false;
     if (f_code > 1 && code != 0) bs.skip_bits(f_code - 1);
   }
   return true;
@@ -47,7 +51,7 @@ bool skip_coefficients(BS& bs, const VlcTables& t, int count) {
 
 int mpeg1_slice_last_address(const uint8_t* slice, int length, int mb_cols, int mb_count, int coding_type,
                              int forward_f_code, int backward_f_code) {
-  if (length < 5 || mb_cols <= 0 || coding_type < 1 || coding_type > 4) return -1;
+  if (length < 5 || mb_cols <= 0 || coding_type < kPicI || coding_type > kPicD) return -1;
   if (slice[0] != 0 || slice[1] != 0 || slice[2] != 1 || slice[3] < 1 || slice[3] > 0xAF) return -1;
   // The slice ends at the next start code.
   int end = length;
@@ -70,7 +74,7 @@ int mpeg1_slice_last_address(const uint8_t* slice, int length, int mb_cols, int 
     int increment = 0;
     for (;;) {
       const int v = read_vlc(bs, t.mb_addr, 11);
-      if (v == -1000 || bs.error()) return -1;
+      if (v == kNoCode || bs.error()) return -1;
       if (v == MB_ADDR_STUFFING) continue;
       if (v == MB_ADDR_ESCAPE) {
         increment += 33;
@@ -83,12 +87,12 @@ int mpeg1_slice_last_address(const uint8_t* slice, int length, int mb_cols, int 
     if (address >= mb_count) return -1;
     int type = 0;
     switch (coding_type) {
-      case 1: type = read_vlc(bs, t.mb_type_i, 2); break;
-      case 2: type = read_vlc(bs, t.mb_type_p, 6); break;
-      case 3: type = read_vlc(bs, t.mb_type_b, 6); break;
-      default: type = bs.get_bit() ? MB_INTRA : -1000; break;
+      case kPicI: type = read_vlc(bs, t.mb_type_i, 2); break;
+      case kPicP: type = read_vlc(bs, t.mb_type_p, 6); break;
+      case kPicB: type = read_vlc(bs, t.mb_type_b, 6); break;
+      default: type = bs.get_bit() ? MB_INTRA : kNoCode; break;
     }
-    if (type == -1000) return -1;
+    if (type == kNoCode) return -1;
     if (type & MB_QUANT) bs.skip_bits(5);
     if ((type & MB_FORWARD) && !skip_motion(bs, t, forward_f_code)) return -1;
     if ((type & MB_BACKWARD) && !skip_motion(bs, t, backward_f_code)) return -1;
@@ -105,7 +109,7 @@ int mpeg1_slice_last_address(const uint8_t* slice, int length, int mb_cols, int 
         const int size = b < 4 ? read_vlc(bs, t.dc_luma, 9) : read_vlc(bs, t.dc_chroma, 10);
         if (size < 0) return -1;
         bs.skip_bits(size);
-        if (coding_type == 4) continue;  // D pictures carry DC only
+        if (coding_type == kPicD) continue;  // D pictures carry DC only
         if (!skip_coefficients(bs, t, 1)) return -1;
       } else if (bs.show_bits(1)) {
         bs.skip_bits(2);  // first coefficient "1s": run 0, level 1
@@ -114,7 +118,7 @@ int mpeg1_slice_last_address(const uint8_t* slice, int length, int mb_cols, int 
         return -1;
       }
     }
-    if (coding_type == 4 && !bs.get_bit()) return -1;  // end_of_macroblock
+    if (coding_type == kPicD && !bs.get_bit()) return -1;  // end_of_macroblock
     if (bs.error()) return -1;
     last = address;
   }

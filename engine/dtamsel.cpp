@@ -287,6 +287,8 @@ int DTamsel::set_play_mode(int bits) {
   return old;
 }
 
+int DTamsel::get_play_mode() const { return dtv_ ? dtv_->get_play_mode() : 0; }
+
 Frame* DTamsel::get_dtv_screen() {
   if (!dtv_) {
     trace("DTamsel::get_dtv_screen (ERROR): DTV hasn't created.\n");

@@ -58,6 +58,7 @@ class DTamsel {
   // Shows edit frame N (clamped to the movie); the edit frame shown.
   int search(int frame, int reseek_audio, int reopen);
   int set_play_mode(int bits);
+  int get_play_mode() const;
   void update_clip_bounds();
 
   // Movie time, counted from the first edit frame.

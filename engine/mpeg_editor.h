@@ -8,6 +8,9 @@
 
 #include "engine/clips/project.h"
 #include "engine/dtamsel.h"
+#include "foundation/audio_info.h"
+#include "foundation/es_data.h"
+#include "foundation/video_info.h"
 
 class MPEG_Editor {
  public:
@@ -62,6 +65,22 @@ class MPEG_Editor {
   int frame_record(const char* out, int kind, int selected_clip, int start, int count, int* progress);
   int frame_record_range(const char* out, int kind, int start, int count, int* progress);
 
+  // Display mode 3 (every frame), 4 (I and P pictures) or 5 (I pictures):
+  // the mode before, as 3, 4 or 5.
+  int set_play_mode(int mode);
+
+  // Summary queries over the edit list (Video CD rate 1411200 bit/s; rates
+  // in bytes per frame of the first video stream). 0 done, 1 when the
+  // clip has no video stream with a frame rate.
+  int get_minimum_output_bit_rate(int kind);
+  int get_clip_mux_rates(int index, int out[5]);
+  // The clip starting the longest run of one video format: its index, -1
+  // without engine, list or video.
+  int get_longest_video_info(VideoInfo* out);
+  // 1 when every clip shares one audio format (the first clip's in *out),
+  // 0 when not, -1 without engine or list.
+  int get_reference_audio_info(AudioInfo* out);
+
   std::string get_file_name() const { return engine_ ? engine_->get_file_name() : std::string(); }
   void set_file_name(const char* name) {
     if (engine_) engine_->set_file_name(name);
@@ -75,5 +94,9 @@ class MPEG_Editor {
 // The recorded kind of a requested output kind: 1-6, 8 and 9 keep their
 // value, anything else is a project-only save (0).
 int editor_record_kind(int kind);
+// The five multiplex rates of caller-given stream descriptions, as
+// get_clip_mux_rates gives them; 1 when n_video is below 1 or the first
+// video has no frame rate.
+int estimate_mux_rates(int n_video, const ESData* videos, int n_audio, const ESData* audios, int out[5]);
 // Whether out names (or is linked to) one of the list's source files.
 bool editor_output_is_source(const char* out, const MPEG_Clip* list);

@@ -412,6 +412,7 @@ int GopFixer::parse(int max_gops) {
           progressive_ = s.get_progressive_sequence();
           mpeg2_ = s.seq_ext ? 1 : 0;
           gop_limit_ = rate_ <= 25.0 ? 15 : 18;
+          s.get_video_info(&video_);
         }
       }
       pos = at + 4;

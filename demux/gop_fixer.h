@@ -13,6 +13,7 @@
 #include "foundation/audio_header.h"
 #include "foundation/file_offset.h"
 #include "foundation/timecode.h"
+#include "foundation/video_info.h"
 
 class BSFile;
 class DeMuxer;
@@ -70,6 +71,9 @@ class GopFixer {
   int get_abs_error_count() const { return int(abs_.size()); }
   int get_abs_fix_count() const { return abs_fixed_; }
   const std::vector<GopAbsEntry>& abs_errors() const { return abs_; }
+  // Whether the video's first sequence header meets the DVD rules (0 before
+  // one was read).
+  int get_video_format() const { return have_seq_ && video_.is_dvd() ? 1 : 0; }
   uint64_t get_file_size() const { return size_; }
   uint64_t get_position() const { return position_; }
   bool at_end() const { return at_end_; }
@@ -128,6 +132,7 @@ class GopFixer {
   int mpeg2_ = 1;
   int drop_ = 0;
   bool have_seq_ = false;
+  VideoInfo video_;
   std::vector<GopTimeRecord> errors_;
   // Audio check (program streams).
   struct AudioCheck {

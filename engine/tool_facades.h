@@ -38,6 +38,10 @@ class GopFixerFacade {
   int close();
   int get_error_count() const;
   int get_error_fix_count() const;
+  // Program streams: audio time stamps found wrong (0 otherwise).
+  int get_second_error_count() const;
+  // Whether the video meets the DVD rules; 0 without a fixer.
+  int is_dvd_video() const;
   int get_long_gop_count() const;
   // Progress in bytes; 0 without a fixer.
   uint64_t get_file_size() const;

@@ -25,6 +25,8 @@ TEST(ToolFacades, GopFixerDefaultsWithoutFixerAndRepairsWithOne) {
     EXPECT_EQ(f.is_done(), 1);
     EXPECT_EQ(f.close(), 0);
     EXPECT_EQ(f.get_error_count(), 0);
+    EXPECT_EQ(f.get_second_error_count(), 0);
+    EXPECT_EQ(f.is_dvd_video(), 0);
     EXPECT_EQ(f.get_file_size(), 0u);
     f.set_out_fname("x");
     f.cleanup();
@@ -52,6 +54,8 @@ TEST(ToolFacades, GopFixerDefaultsWithoutFixerAndRepairsWithOne) {
   while (f.scan() > 0) {
   }
   EXPECT_EQ(f.get_error_count(), gops);  // the second piece's GOPs
+  EXPECT_EQ(f.get_second_error_count(), 0);
+  EXPECT_EQ(f.is_dvd_video(), 0);  // 176x144 is no DVD size
   f.set_out_fname(copy.c_str());
   while (!f.is_done()) ASSERT_GE(f.fix(), 0);
   EXPECT_EQ(f.close(), 0);
@@ -63,6 +67,13 @@ TEST(ToolFacades, GopFixerDefaultsWithoutFixerAndRepairsWithOne) {
   while (f.scan() > 0) {
   }
   EXPECT_EQ(f.get_error_count(), 0);
+  // A DVD recording meets the DVD rules.
+  f.destroy();
+  f.create();
+  ASSERT_EQ(f.init(tsupport::fixture("cv_dvd.vob").c_str()), 0);
+  while (f.scan() > 0) {
+  }
+  EXPECT_EQ(f.is_dvd_video(), 1);
 }
 
 }  // namespace

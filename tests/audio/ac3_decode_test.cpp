@@ -164,14 +164,18 @@ std::vector<float> ffmpeg_decode_file(const std::string& path, double drc_scale)
 
 // The stream with every block's dither flags cleared (both CRCs redone), so
 // that empty bins decode to 0 in any decoder rather than to each decoder's
-// own noise.
-std::vector<uint8_t> without_dither(std::vector<uint8_t> s) {
+// own noise. The counts of decoding the stream as it was go to original.
+std::vector<uint8_t> without_dither(std::vector<uint8_t> s, Decoded* original) {
   static const int kFullBand[8] = {2, 1, 2, 3, 3, 4, 4, 5};
   AC3Decoder dec;
   std::vector<int16_t> out(static_cast<size_t>(dec.get_pcm_samples()));
   for (const auto& f : ac3test::split_frames(s)) {
     uint8_t* frame = s.data() + f.offset;
-    if (dec.decode_frame(frame, f.size, out.data()) == 0) continue;
+    ++original->frames;
+    const int n = dec.decode_frame(frame, f.size, out.data());
+    if (dec.crc_errors()) ++original->crc_errors;
+    if (n == 0) ++original->failed;
+    if (n == 0) continue;
     const int nf = kFullBand[f.header.bsi.acmod & 7];
     for (int b = 0; b < 6; ++b) {
       const uint32_t at = ac3_dec_block_start(dec.core(), b) + static_cast<uint32_t>(nf);  // after blksw
@@ -196,19 +200,22 @@ TEST(AC3Decode, NoisyStreamsMatchFfmpegFrameByFrame) {
   for (const char* name : names) {
     SCOPED_TRACE(name);
     const std::string path = tsupport::fixture(std::string(name) + ".ac3");
-    tsupport::TraceCapture cap;
-    const Decoded d = decode_bytes(tsupport::read_file(path));
-    for (const std::string& m : cap.messages()) {
-      // ffmpeg's encoder lets its first two blocks run past the first CRC's span.
-      EXPECT_NE(m.rfind("ac3_dec: block 0 & 1 exceed 5/8 of a frame", 0), std::string::npos) << m;
+    const std::string plain = tsupport::temp_dir() + "/plain.ac3";
+    Decoded d;
+    {
+      tsupport::TraceCapture cap;
+      ASSERT_TRUE(tsupport::write_file(plain, without_dither(tsupport::read_file(path), &d)));
+      for (const std::string& m : cap.messages()) {
+        // ffmpeg's encoder lets its first two blocks run past the first CRC's span.
+        EXPECT_NE(m.rfind("ac3_dec: block 0 & 1 exceed 5/8 of a frame", 0), std::string::npos) << m;
+      }
     }
+    EXPECT_GT(d.frames, 50);
     EXPECT_EQ(d.failed, 0);
     EXPECT_EQ(d.crc_errors, 0);
-    const std::string plain = tsupport::temp_dir() + "/plain.ac3";
-    ASSERT_TRUE(tsupport::write_file(plain, without_dither(tsupport::read_file(path))));
     const Decoded u = decode_bytes(tsupport::read_file(plain));
     EXPECT_EQ(u.crc_errors, 0);
-    ASSERT_EQ(u.pcm.size(), d.pcm.size());
+    EXPECT_EQ(u.frames, d.frames);
     const auto ref = ffmpeg_decode_file(plain, 1.0);
     ASSERT_EQ(u.pcm.size(), ref.size());
     for (int c = 0; c < 2; ++c) {

@@ -4,10 +4,10 @@
 //   encoded frames=N bytes=N padded=N rate=N channels=N bit_rate=N layer=N
 // with the settings the encoder kept after its checks.
 //
-// mpa-silence RATE CHANNELS BIT_RATE LAYER COUNT OUT: COUNT silent frames at
-// the layer's bit rate nearest to BIT_RATE (as the silent-frame source picks
-// it); prints "silence frame_size=N frames=N bytes=N bit_rate=N" (frame_size
-// is the unpadded size).
+// mpa-silence RATE CHANNELS BIT_RATE LAYER COUNT OUT: COUNT calls of
+// encode_silent_frame of one AudioEncoder made with these settings; prints
+// "silence frame_size=N frames=N bytes=N bit_rate=N" (frame_size is the
+// unpadded size, bit_rate the one the encoder kept after its checks).
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -15,7 +15,6 @@
 #include "audio/codec/mpaenc_encoder.h"
 #include "devtool/command.h"
 #include "devtool/input.h"
-#include "foundation/audio_header.h"
 
 namespace {
 
@@ -91,9 +90,9 @@ int run_mpa_silence(int argc, char** argv) {
   long long v[5];
   if (!parse_ints("mpa-silence", argv + 1, 5, v)) return 2;
   if (v[4] < 0) return dev_usage("mpa-silence", "COUNT must be 0 or more");
-  // As the silent-frame source does: the nearest bit rate of the layer.
-  const int nearest = mpeg_audio_nearest_bit_rate(int(v[2]), int(v[3]));
-  AudioEncoder enc{int(v[0]), int(v[1]), nearest ? nearest : int(v[2]), int(v[3]), 2};
+  // The settings go to the encoder as given: its own checks substitute and
+  // trace what it cannot make.
+  AudioEncoder enc{int(v[0]), int(v[1]), int(v[2]), int(v[3]), 2};
   FILE* f = dev_open_output(argv[6]);
   if (!f) return 1;
   std::vector<uint8_t> frame(size_t(enc.max_frame_bytes()));

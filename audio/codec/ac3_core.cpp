@@ -230,6 +230,7 @@ int decode_block(ac3_dec_state* s, const ac3_dec_params* p) {
           s->effective_mode = 0;
       }
     }
+    if (s->block < 6) s->block_start[s->block] = s->br.pos;
     if (ac3::parse_side_info(s) != 0) {
       conceal(s);
     } else if (s->block == 5 && s->br.pos < s->frame_bits * 5 / 8) {
@@ -333,3 +334,6 @@ void ac3_dec_command(ac3_dec_state* s, ac3_dec_result* result, int32_t command_w
 const AC3Bsi& ac3_dec_bsi(const ac3_dec_state* s) { return s->bsi; }
 
 uint32_t ac3_dec_audio_start(const ac3_dec_state* s) { return s->audio_start; }
+uint32_t ac3_dec_block_start(const ac3_dec_state* s, int block) {
+  return block >= 0 && block < 6 ? s->block_start[block] : 0;
+}

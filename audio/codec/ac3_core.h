@@ -77,6 +77,9 @@ void ac3_dec_command(ac3_dec_state* state, ac3_dec_result* result, int32_t comma
 // bit where that frame's block 0 starts.
 const AC3Bsi& ac3_dec_bsi(const ac3_dec_state* state);
 uint32_t ac3_dec_audio_start(const ac3_dec_state* state);
+// The bit where block 0-5 of the last decoded frame started (blocks that were
+// not parsed keep the value of an earlier frame).
+uint32_t ac3_dec_block_start(const ac3_dec_state* state, int block);
 
 // CRC-16 (x^16 + x^15 + x^2 + 1) of count words, register starting at crc.
 uint16_t ac3_dec_crc(uint16_t crc, const uint16_t* words, int count);

@@ -133,6 +133,7 @@ struct ac3_dec_state {
   int annex_d = 0;
   int karaoke = 0;
   uint32_t audio_start = 0;  // bit position of block 0
+  uint32_t block_start[6] = {};  // bit position of each block of the frame
   uint32_t frame_bits = 0;
 
   ac3::SideInfo side;

@@ -3,13 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include "audio/codec/psy_model2.h"
+#include "audio/codec/psy_model1_tables.h"
 
 namespace {
-
-double bark(double hz) {
-  return 13.0 * std::atan(0.00076 * hz) + 3.5 * std::atan((hz / 7500.0) * (hz / 7500.0));
-}
 
 constexpr double kMinusInf = -200.0;
 
@@ -53,26 +49,24 @@ AudioEncoderPsyModel1::AudioEncoderPsyModel1(int layer, int sample_rate) : layer
     bitrev_[size_t(i)] = r;
   }
   const int half = n_ / 2;
-  const double* thr = audio_encoder_tables_get_absthr(sample_rate);
-  if (!thr) thr = audio_encoder_tables_get_absthr(44100);
+  MpaPsyTable t{};
+  if (!audio_encoder_get_indice(layer_, sample_rate, &t)) audio_encoder_get_indice(layer_, 44100, &t);
+  // Each spectral line takes the rate and threshold of the first table line
+  // at or above it.
   bark_.resize(size_t(half));
   absthr_.resize(size_t(half));
-  band_of_line_.resize(size_t(half));
-  for (int k = 0; k < half; ++k) {
-    bark_[size_t(k)] = bark(double(k) * sample_rate / n_);
-    // The threshold table has 513 lines of a 1024-point spectrum.
-    absthr_[size_t(k)] = thr[k * (1024 / n_)];
-    band_of_line_[size_t(k)] = int(bark_[size_t(k)]);
+  for (int k = 0, e = 0; k < half; ++k) {
+    while (e + 1 < t.count && t.lines[e].line < k) ++e;
+    bark_[size_t(k)] = t.lines[e].bark;
+    absthr_[size_t(k)] = t.lines[e].hear;
   }
-  bands_ = band_of_line_.back() + 1;
-  // Global threshold lines: every line low down, sparser higher up.
-  const int scale = 1024 / n_;
-  for (int k = 1; k < half;) {
-    lines_.push_back(k);
-    const int f = k * scale;
-    const int step = (f < 48 ? 1 : f < 96 ? 2 : f < 232 ? 4 : 8) / scale;
-    k += std::max(step, 1);
-  }
+  for (int e = 0; e < t.count; ++e)
+    if (t.lines[e].line < half) lines_.push_back(t.lines[e].line);
+  // Critical bands; lines outside the first and last boundary are in none.
+  band_of_line_.assign(size_t(half), -1);
+  bands_ = t.bound_count - 1;
+  for (int b = 0; b < bands_; ++b)
+    for (int k = t.bounds[b]; k < t.bounds[b + 1] && k < half; ++k) band_of_line_[size_t(k)] = b;
 }
 
 void AudioEncoderPsyModel1::power_spectrum(int channel, double* x) {
@@ -126,6 +120,7 @@ void AudioEncoderPsyModel1::find_maskers(double* x, std::vector<Masker>& tonal, 
   std::vector<double> power(size_t(bands_), 0.0);
   std::vector<int> first(size_t(bands_), -1), last(size_t(bands_), -1);
   for (int k = 1; k < half; ++k) {
+    if (band_of_line_[size_t(k)] < 0) continue;
     const size_t b = size_t(band_of_line_[size_t(k)]);
     if (first[b] < 0) first[b] = k;
     last[b] = k;

@@ -132,7 +132,7 @@ TEST(MpaEncPeers, SilentFramesDecodeToZerosEverywhere) {
   struct Case {
     int rate, channels, bit_rate, layer;
   } cases[] = {{48000, 2, 192000, 2}, {44100, 2, 128000, 2}, {32000, 2, 192000, 2}, {48000, 2, 384000, 1},
-               {44100, 2, 384000, 1}, {32000, 1, 128000, 1}, {44100, 1, 200000, 2}};
+               {44100, 2, 384000, 1}, {32000, 1, 128000, 1}, {44100, 1, 192000, 2}, {44100, 1, 200000, 2}};
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.rate) + " layer " + std::to_string(c.layer));
     const std::string out = dir + "/s.mp" + std::to_string(c.layer);
@@ -143,9 +143,8 @@ TEST(MpaEncPeers, SilentFramesDecodeToZerosEverywhere) {
               0);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(tsupport::field_int(lines[0], "frames"), 40);
-    if (c.bit_rate == 200000) {
-      EXPECT_EQ(tsupport::field_int(lines[0], "bit_rate"), 192000);
-    }
+    // 200 kbit/s is no layer II rate: the encoder falls back to its default.
+    EXPECT_EQ(tsupport::field_int(lines[0], "bit_rate"), c.bit_rate == 200000 ? 128000 : c.bit_rate);
     std::string said;
     ASSERT_TRUE(ffmpeg_decode(out, dir + "/dec.pcm", &said)) << said;
     const std::vector<uint8_t> pcm = tsupport::read_file(dir + "/dec.pcm");

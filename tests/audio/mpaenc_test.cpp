@@ -11,6 +11,7 @@
 #include "audio/codec/mpaenc_encoder.h"
 #include "audio/codec/mpaenc_tables.h"
 #include "audio/codec/psy_model1.h"
+#include "audio/codec/psy_model1_tables.h"
 #include "audio/codec/psy_model2.h"
 #include "support.h"
 
@@ -292,26 +293,68 @@ TEST(MpaEncInput, ExtremePcmNeverWritesPastFrame) {
 
 TEST(MpaEncPsy, ModelOneSizesSilenceAndRoundTrip) {
   const int sizes[2][2] = {{512, 640}, {1024, 1408}};
-  for (int layer : {1, 2}) {
-    AudioEncoderPsyModel1 m(layer, 44100);
-    EXPECT_EQ(m.fft_size(), sizes[layer - 1][0]);
-    EXPECT_EQ(m.history_size(), sizes[layer - 1][1]);
-    std::vector<int16_t> zero(1152, 0);
-    double smr[32], scale[32];
-    std::fill_n(scale, 32, 1e-20);
-    m.analyse(0, zero.data(), 1, scale, smr);
-    for (double v : smr) EXPECT_LE(v, 0.0);
+  for (int layer : {1, 2})
+    for (int rate : {44100, 48000, 32000}) {
+      AudioEncoderPsyModel1 m(layer, rate);
+      EXPECT_EQ(m.fft_size(), sizes[layer - 1][0]);
+      EXPECT_EQ(m.history_size(), sizes[layer - 1][1]);
+      std::vector<int16_t> zero(1152, 0);
+      double smr[32], scale[32];
+      std::fill_n(scale, 32, 1e-20);
+      m.analyse(0, zero.data(), 1, scale, smr);
+      for (double v : smr) EXPECT_LE(v, 0.0) << layer << " " << rate;
+    }
+  for (int layer : {1, 2})
+    for (int rate : {48000, 32000}) {
+      AudioEncoder enc(rate, 2, layer == 1 ? 384000 : 192000, layer, 1);
+      EXPECT_EQ(enc.model(), 1);
+      const std::vector<int16_t> pcm = tones(rate, 2, 1152 * 40, 11);
+      const Stream s = encode(enc, pcm);
+      int frames = 0;
+      const std::vector<int16_t> dec = decode_all(s.bytes, &frames);
+      EXPECT_EQ(frames, int(s.sizes.size()));
+      EXPECT_GT(snr_at_delay(pcm, dec, 2, layer == 1 ? 545 : 481), 15.0);
+    }
+}
+
+// The line tables of model 1: rising lines and rates inside the spectrum,
+// band boundaries on it, values where a slip would show.
+TEST(MpaEncPsy, ModelOneTables) {
+  struct Spot {
+    int layer, rate, count, line;
+    double bark, hear;
+  } spots[] = {{2, 44100, 130, 464, 24.574, 68.00}, {2, 48000, 126, 432, 24.597, 68.00},
+               {2, 32000, 132, 392, 23.272, 23.01}, {1, 44100, 106, 25, 13.578, -0.96},
+               {1, 48000, 102, 216, 24.597, 68.00}, {1, 32000, 108, 1, 0.617, 33.44}};
+  for (const Spot& sp : spots) {
+    SCOPED_TRACE(std::to_string(sp.layer) + " " + std::to_string(sp.rate));
+    MpaPsyTable t{};
+    ASSERT_TRUE(audio_encoder_get_indice(sp.layer, sp.rate, &t));
+    EXPECT_EQ(t.count, sp.count);
+    const int half = sp.layer == 1 ? 256 : 512;
+    bool found = false;
+    for (int i = 0; i < t.count; ++i) {
+      EXPECT_LT(t.lines[i].line, half);
+      if (i > 0) {
+        EXPECT_GT(t.lines[i].line, t.lines[i - 1].line);
+        EXPECT_GT(t.lines[i].bark, t.lines[i - 1].bark);
+      }
+      if (t.lines[i].line == sp.line) {
+        found = true;
+        EXPECT_EQ(t.lines[i].bark, sp.bark);
+        EXPECT_EQ(t.lines[i].hear, sp.hear);
+      }
+    }
+    EXPECT_TRUE(found);
+    EXPECT_EQ(t.bounds[t.bound_count - 1], t.lines[t.count - 1].line);
+    for (int b = 1; b < t.bound_count; ++b) EXPECT_GT(t.bounds[b], t.bounds[b - 1]);
   }
-  for (int layer : {1, 2}) {
-    AudioEncoder enc(48000, 2, layer == 1 ? 384000 : 192000, layer, 1);
-    EXPECT_EQ(enc.model(), 1);
-    const std::vector<int16_t> pcm = tones(48000, 2, 1152 * 40, 11);
-    const Stream s = encode(enc, pcm);
-    int frames = 0;
-    const std::vector<int16_t> dec = decode_all(s.bytes, &frames);
-    EXPECT_EQ(frames, int(s.sizes.size()));
-    EXPECT_GT(snr_at_delay(pcm, dec, 2, layer == 1 ? 545 : 481), 15.0);
-  }
+  tsupport::TraceCapture cap;
+  MpaPsyTable t{};
+  EXPECT_FALSE(audio_encoder_get_indice(3, 44100, &t));
+  EXPECT_FALSE(audio_encoder_get_indice(2, 22050, &t));
+  EXPECT_TRUE(cap.contains("audio_encoder_get_indice (ERROR): layer=3, sample_rate=44100"));
+  EXPECT_TRUE(cap.contains("audio_encoder_get_indice (ERROR): layer=2, sample_rate=22050"));
 }
 
 TEST(MpaEncPsy, SilenceGivesNoPositiveSmrAndAbsThrRates) {

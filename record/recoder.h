@@ -71,11 +71,11 @@ struct OutputGop {
 };
 
 // Appends `count` pictures of the source GOP from coded index `first`.
-// A copy that starts at the GOP's I picture at a non-zero index starts a
-// new output GOP (its headers come along, temporal_reference 0) unless
-// `restart` is set; temporal references are renumbered from the output
-// GOP's I picture. Returns the fields copied.
-int copy_pictures(const GOP& gop, int first, int count, int restart, int progressive, OutputGop* out);
+// A copy from picture 0, or from the GOP's I picture unless `restart` is
+// set, starts a new output GOP (the GOP's headers come along); temporal
+// references are renumbered by the pictures' places in the output GOP.
+// Returns the fields copied.
+int copy_pictures(const GOP& gop, int first, int count, int restart, OutputGop* out);
 
 // Decodes the sequence header at the start of the GOP's data and hands it
 // to the encoder as its template; 0 done, 1 when there is none.

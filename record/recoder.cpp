@@ -255,6 +255,36 @@ int recode_I_frame(DTV* dtv, const GOP& gop, int index, int display_index, int t
   return fields;
 }
 
+int restructure_copy(DTV* dtv, const GOP& gop, int first, int count, int longest, int output_frame, int vbr,
+                     Encoder* encoder, OutputGop* out) {
+  if (first < 0 || count <= 0 || first >= gop.pic_count) return 0;
+  const int end = std::min(first + count, gop.pic_count);
+  int fields = 0;
+  for (int i = first; i < end;) {
+    // A unit: the picture and the B pictures after it in coded order.
+    int unit = 1;
+    while (i + unit < end && gop.get_pic_type(i + unit) == 3) ++unit;
+    const bool starts_gop = i == 0 || (gop.get_pic_type(i) == 1);
+    if (out->position > 0 && out->position + unit > longest && gop.get_pic_type(i) != 3 && !starts_gop) {
+      const int b = unit - 1;
+      const int shown = output_frame + gop.get_pic_display_frame(i);
+      const int f = recode_I_frame(dtv, gop, i, shown, b, vbr, encoder, out);
+      if (f <= 0) {
+        trace("ERROR: encode_next_frame () <= 0\n");
+        fields += copy_pictures(gop, i, unit, 1, out);
+      } else {
+        fields += f;
+        out->position = 1;
+        if (b > 0) fields += copy_pictures(gop, i + 1, b, 1, out);
+      }
+    } else {
+      fields += copy_pictures(gop, i, unit, i != first || !starts_gop, out);
+    }
+    i += unit;
+  }
+  return fields;
+}
+
 // ---- luma copy -----------------------------------------------------------------
 
 int luma_blend_weight(int d) {

@@ -431,3 +431,76 @@ TEST(Recoder, ReencodedIPictureKeepsItsPlaceAndFields) {
 }
 
 }  // namespace
+
+namespace {
+
+// Pictures of each GOP of coded bytes (a GOP starts at each GOP header).
+std::vector<int> gop_lengths(const std::vector<uint8_t>& b) {
+  std::vector<int> out;
+  for (size_t i = 0; i + 4 <= b.size(); ++i) {
+    if (b[i] != 0 || b[i + 1] != 0 || b[i + 2] != 1) continue;
+    if (b[i + 3] == 0xB8) out.push_back(0);
+    if (b[i + 3] == 0x00 && !out.empty()) ++out.back();
+  }
+  return out;
+}
+
+TEST(Recoder, RestructuringCopyKeepsGopsWithinTheLongest) {
+  const std::string file = tsupport::fixture("rc_g30.m2v");
+  MPEG_Clip c;
+  c.set_file_name(file.c_str());
+  c.clip_type = 3;
+  int err = 1;
+  DTV dtv(&c, &err, 0);
+  ASSERT_EQ(err, 0);
+  ASSERT_EQ(dtv.search(0, 1), 1);
+  const GOP& g = *dtv.get_current_gop()->gop;
+  ASSERT_EQ(g.pic_count, 30);
+  auto enc = encoder_for(*dtv.get_seqhdr(), 18, 3);
+  ASSERT_EQ(load_seqhdr(g, enc.get()), 0);
+  enc->rc_init_seq(29.97);
+  OutputGop out;
+  const int longest = longest_output_gop(dtv.get_frame_rate());
+  EXPECT_EQ(longest, 18);
+  EXPECT_EQ(restructure_copy(&dtv, g, 0, g.pic_count, longest, 0, 1, enc.get(), &out), 60) << "every field kept";
+  ASSERT_EQ(out.pics.size(), 30u);
+  const std::vector<int> lengths = gop_lengths(out.bytes);
+  ASSERT_GE(lengths.size(), 2u);
+  int total = 0;
+  for (int n : lengths) {
+    EXPECT_LE(n, 18);
+    total += n;
+  }
+  EXPECT_EQ(total, 30);
+  // A sequence header before each GOP.
+  int seq = 0;
+  for (size_t i = 0; i + 4 <= out.bytes.size(); ++i)
+    seq += out.bytes[i] == 0 && out.bytes[i + 1] == 0 && out.bytes[i + 2] == 1 && out.bytes[i + 3] == 0xB3;
+  EXPECT_EQ(seq, int(lengths.size()));
+  // ffmpeg decodes it silently, every picture, and the re-encoded picture
+  // is close to the source's.
+  const std::string dir = tsupport::temp_dir();
+  const std::string path = dir + "/restructured.m2v";
+  ASSERT_TRUE(tsupport::write_file(path, out.bytes));
+  if (!tsupport::have_program("ffmpeg")) GTEST_SKIP() << "ffmpeg missing";
+  std::string log;
+  EXPECT_EQ(tsupport::run("ffmpeg -v error -i " + tsupport::sh_quote(path) + " -f null - 2>&1", &log), 0);
+  EXPECT_EQ(log, "");
+  std::string count;
+  tsupport::run("ffprobe -v error -count_frames -select_streams v -show_entries stream=nb_read_frames -of csv=p=0 " +
+                    tsupport::sh_quote(path),
+                &count);
+  EXPECT_EQ(std::atoi(count.c_str()), 30);
+  std::string ps;
+  tsupport::run("ffmpeg -v error -i " + tsupport::sh_quote(path) + " -i " + tsupport::sh_quote(file) +
+                    " -filter_complex '[1:v]trim=end_frame=30[r];[0:v][r]psnr=stats_file=-' -f null - 2>/dev/null",
+                &ps);
+  double worst = 1000;
+  for (const std::string& line : tsupport::split_lines(ps)) {
+    const size_t at = line.find("psnr_y:");
+    if (at != std::string::npos) worst = std::min(worst, std::atof(line.c_str() + at + 7));
+  }
+  EXPECT_GT(worst, 30.0) << ps;
+}
+
+}  // namespace

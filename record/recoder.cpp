@@ -178,6 +178,7 @@ int copy_pictures(const GOP& gop, int first, int count, int restart, OutputGop* 
     const int e = std::min(i + 1 < gop.pic_count ? gop.get_pic_entry(i + 1) : gop.byte_length, n);
     if (at < from || at + 6 > e) break;  // the rest of the GOP cannot be read
     const int len = without_end_code(d + from, e - from);
+    if (i == first && new_gop) out->start_gop();
     const int pic_at = int(out->bytes.size()) + at - from;
     out->append(d + from, len);
     out->pics.push_back(pic_at);
@@ -250,6 +251,7 @@ int recode_I_frame(DTV* dtv, const GOP& gop, int index, int display_index, int t
     if (ph.decode(buffer.data(), len) > 0 || !ph.errors) fields = ph.get_field_count(progressive);
   }
   if (fields != want) trace("ERROR: the recode_I_frame () has different field count\n");
+  out->start_gop();
   out->append_coded(buffer.data(), len);
   out->fields += fields;
   return fields;

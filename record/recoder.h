@@ -60,11 +60,19 @@ struct OutputGop {
   std::vector<int> pics;  // offsets of the picture start codes
   int fields = 0;         // fields the pictures show
   int position = 0;       // pictures since the output GOP's I picture
+  // Output GOPs begun here: the byte offset of their headers and the index
+  // of their first picture in `pics`.
+  struct Start {
+    int byte = 0, pic = 0;
+  };
+  std::vector<Start> gops;
   void clear() {
     bytes.clear();
     pics.clear();
+    gops.clear();
     fields = position = 0;
   }
+  void start_gop() { gops.push_back(Start{int(bytes.size()), int(pics.size())}); }
   void append(const uint8_t* data, int n) { bytes.insert(bytes.end(), data, data + n); }
   // Appends coded bytes, noting each picture start in them.
   void append_coded(const uint8_t* data, int n);

@@ -94,9 +94,11 @@ TEST(Recoder, ReferenceFrameListIsInDisplayOrderWithFieldPositions) {
     EXPECT_EQ(list[size_t(k)].packed, 0x210) << k;
   }
   // A limit reads only the first pictures; short or empty input lists none.
-  ASSERT_EQ(build_rf_list(2, g.data(), int(g.size()), 0, &list), 2);
+  // A limit of 2 reads I B B: the held I picture comes after them.
+  ASSERT_EQ(build_rf_list(2, g.data(), int(g.size()), 0, &list), 3);
   EXPECT_EQ(list[0].offset, offsets[1]);
-  EXPECT_EQ(list[1].offset, offsets[0]);
+  EXPECT_EQ(list[1].offset, offsets[2]);
+  EXPECT_EQ(list[2].offset, offsets[0]);
   EXPECT_EQ(build_rf_list(20, g.data(), 11, 0, &list), 0);
   EXPECT_EQ(build_rf_list(20, nullptr, 0, 0, &list), 0);
   std::vector<uint8_t> junk(500, 0xAB);
@@ -150,8 +152,10 @@ TEST(Recoder, FieldCountAdjustmentKeepsTheParityOfTheRest) {
       {"IBBPBB", {}, {}, 1, 1, 1},
       {"IBBPBB", {}, {}, 0, 2, 2},
       {"IBBPBB", {}, {}, 0, -1, 0},                                 // nothing shows 3 fields
-      {"IBBPBB", {0, 1, 0, 0, 1, 0}, {1, 1, 0, 1, 1, 0}, 0, -1, 1},  // pulldown-like
-      {"IBBPBB", {0, 1, 0, 0, 1, 0}, {1, 1, 0, 1, 1, 0}, 1, -2, 2},
+      {"IBBPBB", {0, 1, 0, 0, 1, 0}, {0, 1, 0, 1, 0, 1}, 0, -1, 1},  // pulldown-like
+      {"IBBPBB", {0, 1, 0, 0, 1, 0}, {0, 1, 0, 1, 0, 1}, 1, -1, 1},
+      {"IBBPBB", {0, 1, 0, 0, 1, 0}, {0, 1, 0, 1, 0, 1}, 0, -2, 2},
+      {"IBBPBB", {0, 1, 0, 0, 1, 0}, {0, 1, 0, 1, 0, 1}, 0, 1, 1},
   };
   for (const Case& c : cases) {
     std::vector<uint8_t> g = coded_gop(c.types, c.rff, c.tff);
@@ -396,7 +400,7 @@ TEST(Recoder, ReencodedIPictureKeepsItsPlaceAndFields) {
   int err = 1;
   DTV dtv(&c, &err, 0);
   ASSERT_EQ(err, 0);
-  ASSERT_EQ(dtv.search(30, 1), 1);
+  ASSERT_EQ(dtv.search(30, 1), 30);
   const GOP& g = *dtv.get_current_gop()->gop;
   auto enc = encoder_for(*dtv.get_seqhdr(), 12, 3);
   ASSERT_EQ(load_seqhdr(g, enc.get()), 0);
@@ -453,17 +457,24 @@ TEST(Recoder, RestructuringCopyKeepsGopsWithinTheLongest) {
   int err = 1;
   DTV dtv(&c, &err, 0);
   ASSERT_EQ(err, 0);
-  ASSERT_EQ(dtv.search(0, 1), 1);
-  const GOP& g = *dtv.get_current_gop()->gop;
-  ASSERT_EQ(g.pic_count, 30);
   auto enc = encoder_for(*dtv.get_seqhdr(), 18, 3);
-  ASSERT_EQ(load_seqhdr(g, enc.get()), 0);
   enc->rc_init_seq(29.97);
   OutputGop out;
   const int longest = longest_output_gop(dtv.get_frame_rate());
   EXPECT_EQ(longest, 18);
-  EXPECT_EQ(restructure_copy(&dtv, g, 0, g.pic_count, longest, 0, 1, enc.get(), &out), 60) << "every field kept";
-  ASSERT_EQ(out.pics.size(), 30u);
+  // The first two GOPs (the second one of 30 pictures, open) in turn.
+  int pictures = 0;
+  for (int frame : {0, 40}) {
+    ASSERT_EQ(dtv.search(frame, 1), frame);
+    const GOP& g = *dtv.get_current_gop()->gop;
+    ASSERT_EQ(load_seqhdr(g, enc.get()), 0);
+    EXPECT_EQ(restructure_copy(&dtv, g, 0, g.pic_count, longest, g.first_frame(), 1, enc.get(), &out),
+              2 * g.pic_count)
+        << "every field kept";
+    pictures += g.pic_count;
+  }
+  ASSERT_EQ(pictures, 58);
+  ASSERT_EQ(out.pics.size(), size_t(pictures));
   const std::vector<int> lengths = gop_lengths(out.bytes);
   ASSERT_GE(lengths.size(), 2u);
   int total = 0;
@@ -471,12 +482,18 @@ TEST(Recoder, RestructuringCopyKeepsGopsWithinTheLongest) {
     EXPECT_LE(n, 18);
     total += n;
   }
-  EXPECT_EQ(total, 30);
+  EXPECT_EQ(total, pictures);
   // A sequence header before each GOP.
   int seq = 0;
   for (size_t i = 0; i + 4 <= out.bytes.size(); ++i)
     seq += out.bytes[i] == 0 && out.bytes[i + 1] == 0 && out.bytes[i + 2] == 1 && out.bytes[i + 3] == 0xB3;
   EXPECT_EQ(seq, int(lengths.size()));
+  ASSERT_EQ(out.gops.size(), lengths.size()) << "each output GOP's start is noted";
+  for (size_t k = 0; k < out.gops.size(); ++k) {
+    EXPECT_EQ(out.bytes[size_t(out.gops[k].byte) + 3], 0xB3);
+    EXPECT_LT(out.gops[k].byte, out.pics[size_t(out.gops[k].pic)]);
+    if (k) EXPECT_GT(out.gops[k].byte, out.pics[size_t(out.gops[k].pic) - 1]);
+  }
   // ffmpeg decodes it silently, every picture, and the re-encoded picture
   // is close to the source's.
   const std::string dir = tsupport::temp_dir();
@@ -490,17 +507,17 @@ TEST(Recoder, RestructuringCopyKeepsGopsWithinTheLongest) {
   tsupport::run("ffprobe -v error -count_frames -select_streams v -show_entries stream=nb_read_frames -of csv=p=0 " +
                     tsupport::sh_quote(path),
                 &count);
-  EXPECT_EQ(std::atoi(count.c_str()), 30);
+  EXPECT_EQ(std::atoi(count.c_str()), pictures);
   std::string ps;
   tsupport::run("ffmpeg -v error -i " + tsupport::sh_quote(path) + " -i " + tsupport::sh_quote(file) +
-                    " -filter_complex '[1:v]trim=end_frame=30[r];[0:v][r]psnr=stats_file=-' -f null - 2>/dev/null",
+                    " -filter_complex '[1:v]trim=end_frame=58[r];[0:v][r]psnr=stats_file=-' -f null - 2>/dev/null",
                 &ps);
   double worst = 1000;
   for (const std::string& line : tsupport::split_lines(ps)) {
     const size_t at = line.find("psnr_y:");
     if (at != std::string::npos) worst = std::min(worst, std::atof(line.c_str() + at + 7));
   }
-  EXPECT_GT(worst, 30.0) << ps;
+  EXPECT_GT(worst, 40.0) << ps;
 }
 
 }  // namespace

@@ -53,12 +53,13 @@ void digit(Frame& f, int x, int y, int d) {
 void draw(Frame& f, int n) {
   const int stride = f.padded_width(), cstride = f.c_width();
   // A gradient that drifts, and a bar that sweeps across.
+  const auto wave = [](int t) { return std::abs(((t % 256) + 256) % 256 - 128); };  // 0..128, no edges
   for (int y = 0; y < f.padded_height(); ++y)
-    for (int x = 0; x < stride; ++x) f.y_plane()[ptrdiff_t(y) * stride + x] = uint8_t(48 + ((x + y + 3 * n) & 127));
+    for (int x = 0; x < stride; ++x) f.y_plane()[ptrdiff_t(y) * stride + x] = uint8_t(60 + wave(x + y + 3 * n) / 2);
   for (int y = 0; y < f.c_height(); ++y)
     for (int x = 0; x < cstride; ++x) {
-      f.cb_plane()[ptrdiff_t(y) * cstride + x] = uint8_t(96 + ((x + n) & 63));
-      f.cr_plane()[ptrdiff_t(y) * cstride + x] = uint8_t(96 + ((y + 2 * n) & 63));
+      f.cb_plane()[ptrdiff_t(y) * cstride + x] = uint8_t(96 + wave(2 * x + n) / 2);
+      f.cr_plane()[ptrdiff_t(y) * cstride + x] = uint8_t(96 + wave(2 * y + 2 * n) / 2);
     }
   box(f, (n * 7) % kWidth, 200, 48, 220, 200);
   // The frame number: 16 boxes, then four digits.
@@ -95,7 +96,7 @@ bool make_sample(const std::string& path) {
   for (int n = 0; n < kFrames && ok; ++n) {
     draw(cur, n);
     cur.set_top_field_first(1);
-    cur.set_progressive_frame(1);
+    cur.set_progressive_frame(0);
     cur.set_stream_frame(n);
     ok &= coder.push(cur);
   }

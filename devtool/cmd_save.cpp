@@ -116,6 +116,7 @@ int run_save(int argc, char** argv) {
   std::vector<Range> ranges;
   std::string kind_text;
   bool gop_only = false;
+  bool restructure = false;
   int aspect = 0, field_order = 0;
   StopPlan stop;
   bool have_keep = false;
@@ -128,6 +129,8 @@ int run_save(int argc, char** argv) {
     };
     if (o == "--gop-only") {
       gop_only = true;
+    } else if (o == "--restructure") {
+      restructure = true;
     } else if (o == "--no-audio") {
       // Video only is what saves write today.
     } else if (o == "--keep") {
@@ -230,6 +233,7 @@ int run_save(int argc, char** argv) {
   data.dvd = dvd;
   data.set_aspect_ratio(aspect);
   data.set_field_order(field_order);
+  data.restructure = restructure ? 1 : 0;
   SaveStatus status;
   status.progress_callback = on_progress;
   stop.status = &status;
@@ -256,5 +260,5 @@ int run_save(int argc, char** argv) {
 }  // namespace
 
 TAMSEL_DEV_COMMAND(save, "IN[,IN...] OUT --keep [F@]A:B[,...] [--kind es|mpeg1|vcd|ps|svcd|dvd|ts] [--gop-only] "
-                         "[--no-audio] [--aspect N] [--field-order 0|1|2] [--stop CODE@PERCENT]",
+                         "[--no-audio] [--aspect N] [--field-order 0|1|2] [--restructure] [--stop CODE@PERCENT]",
                    "saves the kept frame ranges of the inputs as one movie, GOPs copied byte for byte", run_save);

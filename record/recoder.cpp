@@ -14,6 +14,7 @@
 #include "foundation/seq_header.h"
 #include "foundation/trace.h"
 #include "picture/frame.h"
+#include "record/recorder.h"
 
 namespace {
 
@@ -396,4 +397,78 @@ int TelecineWindow::drop_repeated_frame(int k) {
     std::memcpy(keep->buffer(), last->buffer(), size_t(last->y_size() + 2 * last->c_size()));
   }
   return drop;
+}
+
+// ---- the Recorder's restructuring copy -------------------------------------------
+
+bool Recorder::restructure_piece(Save* save, const GopPlan& plan, bool clip_start, bool* ok) {
+  *ok = false;
+  const int longest = longest_output_gop(out_seq_.get_frame_rate());
+  if (plan.copy <= longest) return false;
+  int first = 0;
+  while (first < gop_.pic_count && !plan.keep[size_t(first)]) ++first;
+  int i_pic = 0;
+  while (i_pic < gop_.pic_count && gop_.get_pic_type(i_pic) != 1) ++i_pic;
+  if (first >= gop_.pic_count || i_pic >= gop_.pic_count || !open_encoder()) return false;
+  if (!dtv_) {
+    int err = 0;
+    dtv_ = std::make_unique<DTV>(clip_, &err, 0);
+    if (err) {
+      dtv_.reset();
+      return false;
+    }
+  }
+  // Frame access on the same GOP: its reference pictures are decoded from it.
+  const int rel = gop_.first_frame() + gop_.get_pic_display_frame(i_pic) - clip_->start;
+  DCache* c = rel >= 0 && dtv_->search(rel, 1) >= 0 ? dtv_->get_current_gop() : nullptr;
+  if (!c || !c->gop || !c->gop->start.equals(gop_.start) || c->gop->pic_count != gop_.pic_count) {
+    ++warnings_;
+    trace("Recorder (WARNING): clip %d: GOP at frame %d copied whole, frame access cannot reach it\n", clip_index_,
+          gop_.first_frame());
+    return false;
+  }
+  const GOP& g = *c->gop;
+  load_seqhdr(g, encoder_.get());
+  OutputGop out;
+  restructure_copy(dtv_.get(), g, first, plan.copy, longest, output_frame_, 1, encoder_.get(), &out);
+  if (int(out.pics.size()) != plan.copy || out.gops.empty() || out.gops[0].pic != 0) {
+    fail("clip %d frame %d: the GOP cannot be split", clip_index_, gop_.first_frame());
+    return true;
+  }
+  if (plan.dropped_leading_b) set_closed_gop(out.bytes.data(), out.pics[0], 1);
+  const int progressive = out_seq_.mpeg2 ? out_seq_.get_progressive_sequence() : 1;
+  for (size_t k = 0; k < out.gops.size(); ++k) {
+    const int b0 = out.gops[k].byte, b1 = k + 1 < out.gops.size() ? out.gops[k + 1].byte : int(out.bytes.size());
+    const int p0 = out.gops[k].pic, p1 = k + 1 < out.gops.size() ? out.gops[k + 1].pic : int(out.pics.size());
+    std::unique_ptr<Pending> next = spare_ ? std::move(spare_) : std::make_unique<Pending>();
+    next->bytes.clear();
+    next->pics.clear();
+    // Copied pictures decode with the matrices of their own source.
+    bool has_seq = false;
+    for (int j = b0; j + 4 <= out.pics[size_t(p0)] && !has_seq; ++j)
+      has_seq = is_start(out.bytes.data(), j, int(out.bytes.size())) && out.bytes[size_t(j) + 3] == 0xB3;
+    if (!has_seq) {
+      uint8_t seq[1024];
+      const int len = gops_list_->get_seqhdr().encode(seq, sizeof seq, 1);
+      if (len > 0) next->bytes.insert(next->bytes.end(), seq, seq + len);
+    }
+    const int shift = int(next->bytes.size()) - b0;
+    next->bytes.insert(next->bytes.end(), out.bytes.begin() + b0, out.bytes.begin() + b1);
+    for (int j = p0; j < p1; ++j) next->pics.push_back(out.pics[size_t(j)] + shift);
+    std::vector<RefFrameEntry> list;
+    const int n = build_rf_list(64, next->bytes.data(), int(next->bytes.size()), progressive, &list);
+    next->fields = n ? list[size_t(n) - 1].field + list[size_t(n) - 1].fields() : 0;
+    PicHdr ph;
+    next->first_tff = ph.decode(next->bytes.data() + next->pics[0], int(next->bytes.size()) - next->pics[0]) > 0
+                          ? ph.get_top_field_first()
+                          : 1;
+    copied_ += p1 - p0 - (k > 0 ? 1 : 0);
+    if (k > 0) ++reencoded_;
+    if (!push_output(save, std::move(next), clip_start && k == 0)) return true;
+  }
+  since_copy_ = 0;
+  join_open_ = false;
+  after_recode_ = false;
+  *ok = true;
+  return true;
 }

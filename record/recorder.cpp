@@ -175,6 +175,7 @@ int Recorder::fix_aspect_ratio(const SeqHdr& seq) {
 Recorder::Recorder(const MPEG_Clip* clips, const RecordData& data, int* error) : list_(record_copy_clips(clips)) {
   kind_ = data.kind;
   field_order_ = data.field_order;
+  restructure_ = data.restructure;
   clip_ = list_;
   if (!list_) fail("Recorder: no clips to save");
   // Every clip is checked before anything is written.

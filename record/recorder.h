@@ -110,6 +110,10 @@ class Recorder {
   // The next piece of the current clip into the output; false on failure.
   bool copy_piece(Save* save, const ClipPiece& p, bool clip_start);
   bool recode_piece(Save* save, const ClipPiece& p);
+  // Restructure mode: a copied GOP longer than a DVD allows is split at a
+  // reference picture re-encoded as I (recoder.cpp); false when the piece
+  // is to be copied as it is.
+  bool restructure_piece(Save* save, const GopPlan& plan, bool clip_start, bool* ok);
   bool push_output(Save* save, std::unique_ptr<Pending> next, bool join);
   bool open_encoder();
   void next_clip();
@@ -132,6 +136,7 @@ class Recorder {
   ESData out_es_;
   int kind_ = 0;
   int field_order_ = 0;
+  int restructure_ = 0;  // no output GOP above 15 pictures (18 above 25 frames per second)
   int total_frames_ = 0;
   int all_copyable_ = 0;
   int output_frame_ = 0;

@@ -129,6 +129,8 @@ bool Recorder::copy_piece(Save* save, const ClipPiece& p, bool clip_start) {
     r.copy = false;
     return recode_piece(save, r);
   }
+  bool restructured = false;
+  if (restructure_ && restructure_piece(save, plan, clip_start || after_recode_, &restructured)) return restructured;
   std::unique_ptr<Pending> next = spare_ ? std::move(spare_) : std::make_unique<Pending>();
   next->pics.clear();
   next->fields = 0;

@@ -39,14 +39,6 @@ int coding_ext_after(const uint8_t* d, int from, int n) {
   return -1;
 }
 
-// Bytes of a picture without a sequence end code (and zero bytes after it).
-int without_end_code(const uint8_t* d, int n) {
-  int e = n;
-  while (e > 0 && d[e - 1] == 0) --e;
-  if (e >= 4 && d[e - 4] == 0 && d[e - 3] == 0 && d[e - 2] == 1 && d[e - 1] == 0xB7) return e - 4;
-  return n;
-}
-
 // The top_field_first a picture needs to follow one with these flags.
 int next_top_field_first(int fields, int tff) { return fields % 2 ? !tff : tff; }
 
@@ -154,6 +146,13 @@ int adjust_field_count(uint8_t* data, int bytes, int progressive, int max, int a
 }
 
 // ---- output GOP --------------------------------------------------------------
+
+int without_end_code(const uint8_t* d, int n) {
+  int e = n;
+  while (e > 0 && d[e - 1] == 0) --e;
+  if (e >= 4 && d[e - 4] == 0 && d[e - 3] == 0 && d[e - 2] == 1 && d[e - 1] == 0xB7) return e - 4;
+  return n;
+}
 
 void OutputGop::append_coded(const uint8_t* data, int n) {
   const int base = int(bytes.size());

@@ -54,6 +54,10 @@ int adjust_field_count(uint8_t* data, int bytes, int progressive, int max, int a
 
 // ---- the output GOP being built ------------------------------------------
 
+// Bytes of coded pictures without a sequence end code (and the zero bytes
+// after it) at their end.
+int without_end_code(const uint8_t* data, int bytes);
+
 // Bytes of one output GOP: a header part and the pictures after it.
 struct OutputGop {
   std::vector<uint8_t> bytes;

@@ -10,6 +10,7 @@
 #include "foundation/rewriters.h"
 #include "foundation/trace.h"
 #include "record/es.h"
+#include "record/recoder.h"
 #include "record/save.h"
 
 namespace {
@@ -37,15 +38,6 @@ int coding_ext_of(const uint8_t* d, int pic, int n) {
     if (c == 0x00 || c == 0xB3 || c == 0xB8 || c == 0xB7) return -1;
   }
   return -1;
-}
-
-// Length of a picture's bytes without a sequence end code (and the zero
-// bytes after it) at their end.
-int without_end_code(const uint8_t* d, int n) {
-  int e = n;
-  while (e > 0 && d[e - 1] == 0) --e;
-  if (e >= 4 && d[e - 4] == 0 && d[e - 3] == 0 && d[e - 2] == 1 && d[e - 1] == 0xB7) return e - 4;
-  return n;
 }
 
 }  // namespace

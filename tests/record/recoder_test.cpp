@@ -392,14 +392,21 @@ TEST(Recoder, SequenceHeaderOfTheGopBecomesTheEncodersTemplate) {
   EXPECT_EQ(other->seqhdr->get_horizontal_size(), 352);
 }
 
-TEST(Recoder, ReencodedIPictureKeepsItsPlaceAndFields) {
-  const std::string file = tsupport::fixture("cut_i2.m2v");
+// Frame access of a whole fixture file.
+std::unique_ptr<DTV> open_dtv(const std::string& name) {
   MPEG_Clip c;
-  c.set_file_name(file.c_str());
+  c.set_file_name(tsupport::fixture(name).c_str());
   c.clip_type = 3;
   int err = 1;
-  DTV dtv(&c, &err, 0);
-  ASSERT_EQ(err, 0);
+  auto dtv = std::make_unique<DTV>(&c, &err, 0);
+  EXPECT_EQ(err, 0) << name;
+  return err ? nullptr : std::move(dtv);
+}
+
+TEST(Recoder, ReencodedIPictureKeepsItsPlaceAndFields) {
+  auto d = open_dtv("cut_i2.m2v");
+  ASSERT_TRUE(d);
+  DTV& dtv = *d;
   ASSERT_EQ(dtv.search(30, 1), 30);
   const GOP& g = *dtv.get_current_gop()->gop;
   auto enc = encoder_for(*dtv.get_seqhdr(), 12, 3);
@@ -451,12 +458,9 @@ std::vector<int> gop_lengths(const std::vector<uint8_t>& b) {
 
 TEST(Recoder, RestructuringCopyKeepsGopsWithinTheLongest) {
   const std::string file = tsupport::fixture("rc_g30.m2v");
-  MPEG_Clip c;
-  c.set_file_name(file.c_str());
-  c.clip_type = 3;
-  int err = 1;
-  DTV dtv(&c, &err, 0);
-  ASSERT_EQ(err, 0);
+  auto d = open_dtv("rc_g30.m2v");
+  ASSERT_TRUE(d);
+  DTV& dtv = *d;
   auto enc = encoder_for(*dtv.get_seqhdr(), 18, 3);
   enc->rc_init_seq(29.97);
   OutputGop out;

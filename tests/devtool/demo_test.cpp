@@ -1,6 +1,7 @@
 // tamsel-dev demo: the sample it makes, the save of three ranges cut
 // inside GOPs, and an output that ffmpeg decodes silently showing exactly
-// the kept frames, read back from the boxes drawn in every picture.
+// the kept frames, read back from the boxes drawn in every picture, and
+// that dvdauthor takes.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -54,6 +55,12 @@ TEST(Demo, SavesTheKeptFramesOfThreeRangesCutInsideGops) {
   std::vector<int> got;
   for (size_t at = 0; at + size <= pictures.size(); at += size) got.push_back(drawn_number(pictures.data() + at));
   EXPECT_EQ(got, want);
+
+  if (!have_program("dvdauthor")) return;
+  std::string da;
+  run("VIDEO_FORMAT=PAL dvdauthor -o " + sh_quote(dir + "/dvd") + " -t " + sh_quote(output) + " 2>&1", &da);
+  EXPECT_EQ(da.find("ERR:"), std::string::npos) << da;
+  EXPECT_NE(da.find("VOBUs"), std::string::npos) << da;
 }
 
 }  // namespace

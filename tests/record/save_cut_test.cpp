@@ -177,3 +177,67 @@ TEST(SaveCut, OpenGopsInterlacedAndDvd) {
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<int> sequence_bit_rates(const std::vector<uint8_t>& v) {
+  std::vector<int> r;
+  for (size_t i = 0; i + 12 <= v.size(); ++i)
+    if (v[i] == 0 && v[i + 1] == 0 && v[i + 2] == 1 && v[i + 3] == 0xB3)
+      r.push_back(((v[i + 8] << 10) | (v[i + 9] << 2) | (v[i + 10] >> 6)) * 400);
+  return r;
+}
+
+// A second file of another bit rate is re-encoded whole into the first
+// one's stream; a requested bit rate re-encodes everything at that rate.
+TEST(SaveCut, AnotherBitRateIsReencodedWhole) {
+  TSUPPORT_NEED_FIXTURES("sv_closed.m2v");
+  const std::string dir = temp_dir();
+  const std::string lo = dir + "/lo.m2v", out = dir + "/joined.m2v", low = dir + "/low.m2v";
+  ASSERT_EQ(tsupport::run("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=352x288:rate=25:duration=2 -c:v "
+                          "mpeg2video -threads 1 -b:v 900k -maxrate 900k -minrate 900k -bufsize 1000k -g 12 -bf 2 "
+                          "-f mpeg2video " +
+                          sh_quote(lo)),
+            0);
+  const std::string in = fixture("sv_closed.m2v");
+  std::vector<std::string> lines;
+  ASSERT_EQ(tsupport::dev("save " + sh_quote(in) + "," + sh_quote(lo) + " " + sh_quote(out) +
+                              " --keep 0:29,1@5:40 --kind es",
+                          &lines),
+            0);
+  const std::string last = lines.empty() ? "" : lines.back();
+  EXPECT_EQ(tsupport::field_int(last, "frames"), 66) << last;
+  EXPECT_EQ(tsupport::field_int(last, "reencoded"), 36) << last;
+  EXPECT_EQ(tsupport::ffmpeg_strict_messages(out), "");
+  const std::vector<int> first = sequence_bit_rates(tsupport::read_file(in));
+  ASSERT_FALSE(first.empty());
+  const std::vector<int> rates = sequence_bit_rates(tsupport::read_file(out));
+  ASSERT_GT(rates.size(), 2u);
+  for (int r : rates) EXPECT_EQ(r, first[0]);
+
+  ASSERT_EQ(tsupport::dev("save " + sh_quote(in) + " " + sh_quote(low) + " --keep 0:99 --kind es --bit-rate 800000",
+                          &lines),
+            0);
+  for (int r : sequence_bit_rates(tsupport::read_file(low))) EXPECT_EQ(r, 800000);
+  const double bits = 8.0 * double(tsupport::read_file(low).size());
+  EXPECT_NEAR(bits / 4.0, 800000.0, 120000.0);
+  EXPECT_EQ(tsupport::ffmpeg_strict_messages(low), "");
+}
+
+// Re-encoded runs take the requested GOP structure.
+TEST(SaveCut, GopAndSubGopShapeTheReencodedRuns) {
+  TSUPPORT_NEED_FIXTURES("sv_closed.m2v");
+  const std::string in = fixture("sv_closed.m2v"), out = temp_dir() + "/g.m2v";
+  std::vector<std::string> lines;
+  ASSERT_EQ(tsupport::dev("save " + sh_quote(in) + " " + sh_quote(out) + " --keep 3:50 --kind es --gop 6 --sub-gop 2",
+                          &lines),
+            0);
+  std::string types;
+  tsupport::run("ffprobe -v error -show_entries frame=pict_type -of csv=p=0 " + sh_quote(out) + " | tr -d '\\n,'",
+                &types);
+  // Frames 3..9 re-encoded as I B P B P B | I, then copied GOPs of 10.
+  EXPECT_EQ(types.substr(0, 7), "IBPBPBI") << types;
+  EXPECT_EQ(types.size(), 48u);
+}
+
+}  // namespace

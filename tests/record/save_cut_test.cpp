@@ -177,6 +177,14 @@ TEST(SaveCut, OpenGopsInterlacedAndDvd) {
   check_save(Case{"sv_bff.m2v", 720, 480, {Range{7, 40}, Range{52, 80}}, {}}, "es", temp_dir() + "/");
 }
 
+// Copied pictures keep their own quantiser matrices after re-encoded ones,
+// and a 1080-line picture keeps its true size (no padding lines shown).
+TEST(SaveCut, MatricesAndTrueSizeSurviveTheJoins) {
+  TSUPPORT_NEED_FIXTURES("sv_matrix.m2v", "sv_hd.m2v");
+  check_save(Case{"sv_matrix.m2v", 352, 288, {Range{5, 40}, Range{50, 70}}, {}}, "ps", temp_dir() + "/");
+  check_save(Case{"sv_hd.m2v", 1920, 1080, {Range{2, 20}}, {}}, "es", temp_dir() + "/");
+}
+
 }  // namespace
 
 namespace {

@@ -168,6 +168,7 @@ Recorder::Recorder(const MPEG_Clip* clips, const RecordData& data, int* error) :
   kind_ = data.kind;
   field_order_ = data.field_order;
   restructure_ = data.restructure;
+  bit_rate_ = data.video.bit_rate;
   clip_ = list_;
   if (!list_) fail("Recorder: no clips to save");
   // Every clip is checked before anything is written.
@@ -182,6 +183,8 @@ Recorder::Recorder(const MPEG_Clip* clips, const RecordData& data, int* error) :
       const int n = gops_list_->get_gop_size();
       if (n > 0 && n <= 60) gop_n_ = n;
     }
+    if (data.gop_size > 0) gop_n_ = data.gop_size;
+    if (data.sub_gop_size > 0) gop_m_ = data.sub_gop_size;
     total_frames_ += c->count - c->transition_length;
   }
   all_copyable_ = failed_ ? 0 : 1;
@@ -244,6 +247,12 @@ int Recorder::check_clip(const MPEG_Clip* c) {
     out_es_.stream_id = 0xE0;
     out_es_.pid = 0;
     if (out_es_.bit_rate <= 0) out_es_.bit_rate = s.get_bit_rate();
+    // Another output bit rate than the source's: every clip is re-encoded.
+    if (bit_rate_ > 0 && bit_rate_ != s.get_bit_rate()) {
+      out_seq_.set_bit_rate(bit_rate_);
+      out_es_.bit_rate = bit_rate_;
+      return 1;
+    }
     return 0;
   }
   if (s.get_frame_rate_code() != out_seq_.get_frame_rate_code())

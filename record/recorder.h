@@ -148,7 +148,8 @@ class Recorder {
   // Re-encoding: clip modes (1: the clip is re-encoded whole), the plan of
   // the current clip, frame access of the clip and the encoder.
   std::vector<int> modes_;
-  int gop_n_ = 0, gop_m_ = 0;  // GOP structure of re-encoded runs (0: the encoder's)
+  int gop_n_ = 0, gop_m_ = 0;
+  int bit_rate_ = 0;  // requested output bit rate (0: the first clip's)  // GOP structure of re-encoded runs (0: the encoder's)
   std::vector<ClipPiece> pieces_;
   size_t piece_ = 0;
   bool after_recode_ = false;  // the last piece written was re-encoded

@@ -223,7 +223,12 @@ bool Recorder::recode_piece(Save* save, const ClipPiece& p) {
   int got = dtv_->search(rel, 1);
   // Pictures around a cut are coded finer than their source, so that they
   // look like their neighbours rather than a copy of a copy.
-  enc.fixed_mquant = std::clamp(int(dtv_->get_mean_quant()) / 2, 2, 6);
+  // A clip re-encoded whole is coded under rate control at the output's
+  // bit rate.
+  const bool whole = size_t(clip_index_) < modes_.size() && modes_[size_t(clip_index_)] == 1;
+  // MPEG-1 levels are limited: its finest intra step clips bright detail.
+  const int finest = out_seq_.mpeg2 ? 1 : 2;
+  enc.fixed_mquant = whole ? 0 : std::clamp(int(dtv_->get_mean_quant()) / 3, finest, 6);
   for (int f = p.first; ok && f <= p.last; ++f) {
     Frame* s = dtv_->get_screen();
     if (!s || got < 0) {

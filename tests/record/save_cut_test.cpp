@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -174,6 +175,108 @@ TEST(SaveCut, OpenGopsInterlacedAndDvd) {
              temp_dir() + "/");
   check_save(Case{"sv_open.m2v", 720, 576, {Range{10, 11}, Range{22, 70}}, {}}, "es", temp_dir() + "/");
   check_save(Case{"sv_bff.m2v", 720, 480, {Range{7, 40}, Range{52, 80}}, {}}, "es", temp_dir() + "/");
+}
+
+// Copied pictures keep their own quantiser matrices after re-encoded ones,
+// and a 1080-line picture keeps its true size (no padding lines shown).
+TEST(SaveCut, MatricesAndTrueSizeSurviveTheJoins) {
+  TSUPPORT_NEED_FIXTURES("sv_matrix.m2v", "sv_hd.m2v");
+  check_save(Case{"sv_matrix.m2v", 352, 288, {Range{5, 40}, Range{50, 70}}, {}}, "ps", temp_dir() + "/");
+  check_save(Case{"sv_hd.m2v", 1920, 1080, {Range{2, 20}}, {}}, "es", temp_dir() + "/");
+}
+
+}  // namespace
+
+namespace {
+
+std::vector<int> sequence_bit_rates(const std::vector<uint8_t>& v) {
+  std::vector<int> r;
+  for (size_t i = 0; i + 12 <= v.size(); ++i)
+    if (v[i] == 0 && v[i + 1] == 0 && v[i + 2] == 1 && v[i + 3] == 0xB3)
+      r.push_back(((v[i + 8] << 10) | (v[i + 9] << 2) | (v[i + 10] >> 6)) * 400);
+  return r;
+}
+
+// A second file of another bit rate is re-encoded whole into the first
+// one's stream; a requested bit rate re-encodes everything at that rate.
+TEST(SaveCut, AnotherBitRateIsReencodedWhole) {
+  TSUPPORT_NEED_FIXTURES("sv_closed.m2v");
+  const std::string dir = temp_dir();
+  const std::string lo = dir + "/lo.m2v", out = dir + "/joined.m2v", low = dir + "/low.m2v";
+  ASSERT_EQ(tsupport::run("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=352x288:rate=25:duration=2 -c:v "
+                          "mpeg2video -threads 1 -b:v 900k -maxrate 900k -minrate 900k -bufsize 1000k -g 12 -bf 2 "
+                          "-f mpeg2video " +
+                          sh_quote(lo)),
+            0);
+  const std::string in = fixture("sv_closed.m2v");
+  std::vector<std::string> lines;
+  ASSERT_EQ(tsupport::dev("save " + sh_quote(in) + "," + sh_quote(lo) + " " + sh_quote(out) +
+                              " --keep 0:29,1@5:40 --kind es",
+                          &lines),
+            0);
+  const std::string last = lines.empty() ? "" : lines.back();
+  EXPECT_EQ(tsupport::field_int(last, "frames"), 66) << last;
+  EXPECT_EQ(tsupport::field_int(last, "reencoded"), 36) << last;
+  EXPECT_EQ(tsupport::ffmpeg_strict_messages(out), "");
+  const std::vector<int> first = sequence_bit_rates(tsupport::read_file(in));
+  ASSERT_FALSE(first.empty());
+  const std::vector<int> rates = sequence_bit_rates(tsupport::read_file(out));
+  ASSERT_GT(rates.size(), 2u);
+  for (int r : rates) EXPECT_EQ(r, first[0]);
+
+  ASSERT_EQ(tsupport::dev("save " + sh_quote(in) + " " + sh_quote(low) + " --keep 0:99 --kind es --bit-rate 800000",
+                          &lines),
+            0);
+  for (int r : sequence_bit_rates(tsupport::read_file(low))) EXPECT_EQ(r, 800000);
+  const double bits = 8.0 * double(tsupport::read_file(low).size());
+  EXPECT_NEAR(bits / 4.0, 800000.0, 120000.0);
+  EXPECT_EQ(tsupport::ffmpeg_strict_messages(low), "");
+}
+
+// Re-encoded runs take the requested GOP structure.
+TEST(SaveCut, GopAndSubGopShapeTheReencodedRuns) {
+  TSUPPORT_NEED_FIXTURES("sv_closed.m2v");
+  const std::string in = fixture("sv_closed.m2v"), out = temp_dir() + "/g.m2v";
+  std::vector<std::string> lines;
+  ASSERT_EQ(tsupport::dev("save " + sh_quote(in) + " " + sh_quote(out) + " --keep 3:50 --kind es --gop 6 --sub-gop 2",
+                          &lines),
+            0);
+  std::string types;
+  tsupport::run("ffprobe -v error -show_entries frame=pict_type -of csv=p=0 " + sh_quote(out) + " | tr -d '\\n,'",
+                &types);
+  // Frames 3..9 re-encoded as I B P B P B | I, then copied GOPs of 10.
+  EXPECT_EQ(types.substr(0, 7), "IBPBPBI") << types;
+  EXPECT_EQ(types.size(), 48u);
+}
+
+}  // namespace
+
+namespace {
+
+// Damaged pictures in a GOP to be re-encoded are concealed and the save goes
+// on; a source cut short ends the save cleanly with what it holds.
+TEST(SaveCut, DamagedAndTruncatedSourcesSaveOn) {
+  TSUPPORT_NEED_FIXTURES("sv_open.m2v");
+  const std::string dir = temp_dir();
+  std::vector<uint8_t> src = tsupport::read_file(fixture("sv_open.m2v"));
+  std::vector<uint8_t> cut(src.begin(), src.begin() + long(src.size() * 3 / 5));
+  std::vector<uint8_t> flipped = src;
+  for (size_t i = 5000; i < flipped.size(); i += 7919) flipped[i] ^= 0x21;
+  for (const auto& [name, bytes] : {std::pair{std::string("truncated"), cut}, std::pair{std::string("flipped"), flipped}}) {
+    SCOPED_TRACE(name);
+    const std::string in = dir + "/" + name + ".m2v", out = dir + "/" + name + ".mpg";
+    ASSERT_TRUE(tsupport::write_file(in, bytes));
+    std::vector<std::string> lines;
+    ASSERT_EQ(tsupport::dev("save " + sh_quote(in) + " " + sh_quote(out) + " --keep 5:33,40:99 --kind ps", &lines), 0);
+    const std::string last = lines.empty() ? "" : lines.back();
+    EXPECT_GT(tsupport::field_int(last, "reencoded"), 0) << last;
+    std::string n;
+    tsupport::run("ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of "
+                  "csv=p=0 " + sh_quote(out) + " 2>/dev/null",
+                  &n);
+    // ffmpeg may drop a damaged copied picture, never more.
+    EXPECT_NEAR(double(std::atoi(n.c_str())), double(tsupport::field_int(last, "frames")), 1.0) << last;
+  }
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Save speed in one run, warm cache, wall-clock time:
 #   1. a 1 GB MPEG-2 elementary stream saved with two joins
-#      (--gop-only --kind es) against cp of the same file; the goal is at
-#      most 1.1 x cp + 0.3 s per join;
+#      (--gop-only --kind es) against cp of the same file, then frame-accurate
+#      with the joins inside GOPs; the goal is at most 1.1 x cp + 0.3 s per
+#      join, and no picture decoded or re-encoded away from the cuts;
 #   2. a 500 MB DVD program stream saved --gop-only --kind dvd against
 #      ffmpeg -i IN -c copy -f dvd; the goal is at most ffmpeg's time.
 # The sources are made once into WORK (default /tmp/tamsel-bench-save) by
@@ -44,6 +45,16 @@ t_es=$(wall "$dev" save "$es" "$work/out.m2v" --keep "$keep" --gop-only --kind e
 rm -f "$work/out.m2v"
 goal=$(echo "1.1 * $t_cp + 0.6" | bc -l)
 printf 'save es: tamsel=%.2fs cp=%.2fs ratio=%.2f goal<=%.2fs\n' "$t_es" "$t_cp" "$(echo "$t_es / $t_cp" | bc -l)" "$goal"
+
+# Frame-accurate: the same two joins, each inside a GOP; the counters show
+# that only the pictures around the cuts are decoded and re-encoded.
+keep_fa="5:$(( third - 95 )),$(( third + 7 )):$(( 2 * third - 93 )),$(( 2 * third + 4 )):$(( frames - 1 ))"
+s0=$(date +%s.%N)
+line=$("$dev" save "$es" "$work/out.m2v" --keep "$keep_fa" --kind es | grep '^save ')
+t_fa=$(echo "$(date +%s.%N) - $s0" | bc -l)
+rm -f "$work/out.m2v"
+printf 'save es frame-accurate: tamsel=%.2fs cp=%.2fs ratio=%.2f goal<=%.2fs %s\n' "$t_fa" "$t_cp" \
+  "$(echo "$t_fa / $t_cp" | bc -l)" "$goal" "$(echo "$line" | grep -o 'reencoded=[0-9]* decoded=[0-9]*')"
 
 t_ff=$(wall $FF -i "$vob" -c copy -f dvd "$work/ff.vob")
 rm -f "$work/ff.vob"

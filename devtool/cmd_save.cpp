@@ -1,6 +1,8 @@
 // save IN[,IN...] OUT --keep [F@]A:B[,...] [options]: saves the kept frame
 // ranges of the inputs, in that order, as one movie through the save
-// pipeline (GOPs copied byte for byte, headers fixed on the way).
+// pipeline: GOPs inside a range copied byte for byte, headers fixed on the
+// way, the frames around each cut re-encoded (whole GOPs only with
+// --gop-only).
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -116,7 +118,9 @@ int run_save(int argc, char** argv) {
   std::vector<Range> ranges;
   std::string kind_text;
   bool gop_only = false;
+  bool restructure = false;
   int aspect = 0, field_order = 0;
+  long long gop_n = 0, gop_m = 0, bit_rate = 0;
   StopPlan stop;
   bool have_keep = false;
   for (int i = 3; i < argc; ++i) {
@@ -128,6 +132,8 @@ int run_save(int argc, char** argv) {
     };
     if (o == "--gop-only") {
       gop_only = true;
+    } else if (o == "--restructure") {
+      restructure = true;
     } else if (o == "--no-audio") {
       // Video only is what saves write today.
     } else if (o == "--keep") {
@@ -154,6 +160,20 @@ int run_save(int argc, char** argv) {
       } else {
         if (n < 0 || n > 2) return dev_usage("save", "field order %lld outside 0..2", n);
         field_order = int(n);
+      }
+    } else if (o == "--gop" || o == "--sub-gop" || o == "--bit-rate") {
+      const char* v = value(o.c_str());
+      long long n = 0;
+      if (!v || !dev_parse_int(v, &n)) return dev_usage("save", "%s needs a number", o.c_str());
+      if (o == "--gop") {
+        if (n < 1 || n > 60) return dev_usage("save", "GOP size %lld outside 1..60", n);
+        gop_n = n;
+      } else if (o == "--sub-gop") {
+        if (n < 1 || n > 8) return dev_usage("save", "sub-GOP size %lld outside 1..8", n);
+        gop_m = n;
+      } else {
+        if (n < 1000 || n > 100000000) return dev_usage("save", "bit rate %lld outside 1000..100000000", n);
+        bit_rate = n;
       }
     } else if (o == "--stop") {
       const char* v = value("stop");
@@ -230,6 +250,11 @@ int run_save(int argc, char** argv) {
   data.dvd = dvd;
   data.set_aspect_ratio(aspect);
   data.set_field_order(field_order);
+  data.gop_size = int(gop_n);
+  if (gop_m > 0) data.sub_gop_size = int(gop_m);
+  // A multiple of 400 bit/s, as the sequence header holds it.
+  if (bit_rate > 0) data.video.bit_rate = int((bit_rate + 399) / 400 * 400);
+  data.restructure = restructure ? 1 : 0;
   SaveStatus status;
   status.progress_callback = on_progress;
   stop.status = &status;
@@ -256,5 +281,8 @@ int run_save(int argc, char** argv) {
 }  // namespace
 
 TAMSEL_DEV_COMMAND(save, "IN[,IN...] OUT --keep [F@]A:B[,...] [--kind es|mpeg1|vcd|ps|svcd|dvd|ts] [--gop-only] "
-                         "[--no-audio] [--aspect N] [--field-order 0|1|2] [--stop CODE@PERCENT]",
-                   "saves the kept frame ranges of the inputs as one movie, GOPs copied byte for byte", run_save);
+                         "[--no-audio] [--aspect N] [--field-order 0|1|2] [--gop N] [--sub-gop M] [--bit-rate N] "
+                         "[--restructure] [--stop CODE@PERCENT]",
+                   "saves the kept frame ranges of the inputs as one movie: GOPs copied byte for byte, frames "
+                   "around cuts re-encoded",
+                   run_save);

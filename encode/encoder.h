@@ -80,6 +80,10 @@ class Encoder {
   int vlc_picture(BitWriter& writer, int frame_number, int step);
   // A B picture that copies the forward (forward != 0) or backward reference.
   int vlc_picture_mbi(int forward, Frame* frame, BitWriter& writer);
+  // An I picture at the quantiser code (0: rate control), re-coded a step
+  // coarser or finer while its size misses target_bytes (0: none) by more
+  // than 5 percent. Returns the picture's bytes (encode_intra.cpp).
+  int encode_intra(Frame* frame, BitWriter& writer, int quantiser, int target_bytes);
 
   // ---- headers ----
   int put_sequence_header(BitWriter& bw);

@@ -270,6 +270,9 @@ int Encoder::code_picture_rc(BitWriter& writer, int frame_number, Frame* frame) 
     rc.next_ip_delay = model_ip;
     peak_vbv_delay = peak;
     writer.reset(1);
+    // The coder quantises the blocks in place: each pass transforms again
+    // (the prediction of a P or B picture is still in recon).
+    transform_picture(pichdr->picture_coding_type == PIC_TYPE_I ? nullptr : recon.get(), frame);
     rc_step = step;
     ++recodes;
     const int n = vlc_picture(writer, frame_number, step);

@@ -292,6 +292,8 @@ int prepare_recording(RecordJob* job) {
     rep.frames = rep.fields / 2;
     rep.gops = rec->gops();
     rep.copied = rec->copied();
+    rep.reencoded = rec->reencoded();
+    rep.decoded = rec->decoded();
     rep.warnings = rec->warnings();
     rep.joins = rec->joins();
   }

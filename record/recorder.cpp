@@ -4,10 +4,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "access/dtv.h"
+#include "encode/encoder.h"
 #include "demux/goplist_cache.h"
 #include "foundation/rewriters.h"
 #include "foundation/trace.h"
 #include "record/es.h"
+#include "record/recoder.h"
 #include "record/save.h"
 
 namespace {
@@ -35,15 +38,6 @@ int coding_ext_of(const uint8_t* d, int pic, int n) {
     if (c == 0x00 || c == 0xB3 || c == 0xB8 || c == 0xB7) return -1;
   }
   return -1;
-}
-
-// Length of a picture's bytes without a sequence end code (and the zero
-// bytes after it) at their end.
-int without_end_code(const uint8_t* d, int n) {
-  int e = n;
-  while (e > 0 && d[e - 1] == 0) --e;
-  if (e >= 4 && d[e - 4] == 0 && d[e - 3] == 0 && d[e - 2] == 1 && d[e - 1] == 0xB7) return e - 4;
-  return n;
 }
 
 }  // namespace
@@ -173,6 +167,8 @@ int Recorder::fix_aspect_ratio(const SeqHdr& seq) {
 Recorder::Recorder(const MPEG_Clip* clips, const RecordData& data, int* error) : list_(record_copy_clips(clips)) {
   kind_ = data.kind;
   field_order_ = data.field_order;
+  restructure_ = data.restructure;
+  bit_rate_ = data.video.bit_rate;
   clip_ = list_;
   if (!list_) fail("Recorder: no clips to save");
   // Every clip is checked before anything is written.
@@ -180,17 +176,29 @@ Recorder::Recorder(const MPEG_Clip* clips, const RecordData& data, int* error) :
   for (MPEG_Clip* c = list_; c && !failed_; c = c->next, ++index) {
     clip_index_ = index;
     clip_ = c;
-    if (check_clip(c) != 0) break;
+    const int mode = check_clip(c);
+    if (failed_) break;
+    modes_.push_back(mode);
+    if (c == list_ && gops_list_) {
+      const int n = gops_list_->get_gop_size();
+      if (n > 0 && n <= 60) gop_n_ = n;
+    }
+    if (data.gop_size > 0) gop_n_ = data.gop_size;
+    if (data.sub_gop_size > 0) gop_m_ = data.sub_gop_size;
     total_frames_ += c->count - c->transition_length;
   }
   all_copyable_ = failed_ ? 0 : 1;
+  for (int m : modes_) all_copyable_ &= m == 0 ? 1 : 0;
   clip_ = list_;
   clip_index_ = 0;
   gops_list_.reset();
   if (error) *error = failed_;
 }
 
-Recorder::~Recorder() { record_free_clips(list_); }
+Recorder::~Recorder() {
+  dtv_.reset();
+  record_free_clips(list_);
+}
 
 int Recorder::fail(const char* fmt, ...) {
   char text[512];
@@ -214,7 +222,9 @@ bool Recorder::open_clip() {
   return true;
 }
 
-// 0 when the clip can be copied into the output, else the save fails.
+// The clip's mode: 0 copied where the plan allows, 1 re-encoded whole (its
+// stream cannot be copied into the output); a clip that cannot be saved
+// fails the save.
 int Recorder::check_clip(const MPEG_Clip* c) {
   const int first = c->start;
   if (!Clip::is_mpeg_video_type(c->clip_type))
@@ -237,17 +247,23 @@ int Recorder::check_clip(const MPEG_Clip* c) {
     out_es_.stream_id = 0xE0;
     out_es_.pid = 0;
     if (out_es_.bit_rate <= 0) out_es_.bit_rate = s.get_bit_rate();
+    // Another output bit rate than the source's: every clip is re-encoded.
+    if (bit_rate_ > 0 && bit_rate_ != s.get_bit_rate()) {
+      out_seq_.set_bit_rate(bit_rate_);
+      out_es_.bit_rate = bit_rate_;
+      return 1;
+    }
     return 0;
   }
+  if (s.get_frame_rate_code() != out_seq_.get_frame_rate_code())
+    return fail("clip %d frame %d: the frame rate differs from the output's", clip_index_, first);
+  // Pictures of another size, chroma format, MPEG version, bit rate or
+  // quantiser matrices are re-encoded into the output's stream.
   if (s.get_horizontal_size() != out_seq_.get_horizontal_size() ||
       s.get_vertical_size() != out_seq_.get_vertical_size() ||
-      s.get_chroma_format() != out_seq_.get_chroma_format() ||
-      s.get_frame_rate_code() != out_seq_.get_frame_rate_code() || (s.mpeg2 != 0) != (out_seq_.mpeg2 != 0))
-    return fail("clip %d frame %d: picture size, rate or MPEG version differs from the output, needs re-encoding",
-                clip_index_, first);
-  // A higher rate is announced in every header: copied headers keep their
-  // own matrices, so only the rate of the stream as a whole is changed.
-  if (s.get_bit_rate() > out_seq_.get_bit_rate()) out_seq_.set_bit_rate(s.get_bit_rate());
+      s.get_chroma_format() != out_seq_.get_chroma_format() || (s.mpeg2 != 0) != (out_seq_.mpeg2 != 0) ||
+      s.get_bit_rate() != out_seq_.get_bit_rate())
+    return 1;
   return 0;
 }
 
@@ -344,65 +360,56 @@ int Recorder::flush(Save* save) {
   return write_gop_output(save, out_es_.stream_id);
 }
 
+void Recorder::next_clip() {
+  if (dtv_) {
+    decoded_done_ += dtv_->get_decode_count();
+    dtv_.reset();
+  }
+  pieces_.clear();
+  piece_ = 0;
+  clip_ = clip_->next;
+  ++clip_index_;
+  clip_started_ = false;
+  if (!clip_) at_end_ = true;
+}
+
 int Recorder::recode_next_gop(Save* save) {
   if (failed_ || at_end_ || !clip_) return 0;
   const bool clip_start = !clip_started_;
   if (clip_start) {
     if (!open_clip()) return 0;
-    if (gops_list_->get_gop(clip_->start, &gop_, 1, 0) < 0 || gop_.pic_count <= 0) {
+    const int mode = size_t(clip_index_) < modes_.size() ? modes_[size_t(clip_index_)] : 0;
+    pieces_ = plan_clip_pieces(gops_list_.get(), clip_->start, clip_->end_frame(), mode);
+    piece_ = 0;
+    gop_ = GOP();
+    if (pieces_.empty()) {
       fail("clip %d frame %d: no GOP holds the frame", clip_index_, clip_->start);
       return 0;
     }
     clip_started_ = true;
-    if (clip_index_ > 0) joins_.push_back(SaveJoin{output_frame_, 0});
-  } else {
-    const FileOffset was = gop_.start;
-    if (gops_list_->next_gop(&gop_, 1) <= 0 || gop_.start.equals(was)) {
-      // The source ended before the clip did (a damaged or cut file).
-      ++warnings_;
-      trace("ERROR (recode_next_gop): incomplete copy of a clip\n");
-      clip_ = clip_->next;
-      ++clip_index_;
-      clip_started_ = false;
-      at_end_ = clip_ == nullptr;
-      return 1;
+    if (clip_index_ > 0) {
+      joins_.push_back(SaveJoin{output_frame_, since_copy_});
+      join_open_ = true;
     }
   }
-  const int g0 = gop_.first_frame();
-  const int a = clip_->start - g0, b = clip_->end_frame() - g0;
-  const int hdr = gop_.get_pic_entry(0);
-  const int gh = gop_.data ? find_code(gop_.data, 0, std::min(hdr, gop_.valid_bytes()), 0xB8) : -1;
-  const bool closed = gh >= 0 && gh + 8 <= gop_.valid_bytes() && (gop_.data[gh + 7] & 0x40) != 0;
-  GopPlan plan;
-  get_next_gop_info(gop_, a < 0 ? 0 : a, b, clip_start, closed, &plan);
-  if (plan.head || plan.tail) {
-    fail("clip %d frame %d needs a re-encoded picture", clip_index_, g0 + (plan.first_bad_frame < 0 ? 0 : plan.first_bad_frame));
-    return 0;
+  if (piece_ >= pieces_.size()) {
+    // The source ended before the clip did (a damaged or cut file).
+    ++warnings_;
+    trace("ERROR (recode_next_gop): incomplete copy of a clip\n");
+    next_clip();
+    return 1;
   }
-  std::unique_ptr<Pending> next = spare_ ? std::move(spare_) : std::make_unique<Pending>();
-  next->pics.clear();
-  next->fields = 0;
-  next->first_tff = -1;
-  if (plan.copy > 0 && !build_output_gop(gop_, plan, clip_start, next.get())) {
-    fail("clip %d frame %d: the GOP cannot be read", clip_index_, g0);
-    return 0;
+  const ClipPiece p = pieces_[piece_++];
+  const int before = total_fields_;
+  const bool ok = p.copy ? copy_piece(save, p, clip_start) : recode_piece(save, p);
+  if (!ok) return 0;
+  if (piece_ >= pieces_.size()) {
+    if (p.last < clip_->end_frame()) {
+      ++warnings_;
+      trace("ERROR (recode_next_gop): incomplete copy of a clip\n");
+    }
+    next_clip();
   }
-  int fields = 0;
-  if (plan.copy > 0) {
-    fields = next->fields;
-    total_fields_ += fields;
-    if (parity_tff_ < 0) parity_tff_ = next->first_tff;
-    if (clip_start) fix_parity(next.get());
-    if (pending_ && !write_gop_output(save, out_es_.stream_id)) return 0;
-    pending_ = std::move(next);
-    ++gops_;
-  }
-  output_frame_ = total_fields_ / 2;
-  if (g0 + gop_.frames() > clip_->end_frame()) {
-    clip_ = clip_->next;
-    ++clip_index_;
-    clip_started_ = false;
-    if (!clip_) at_end_ = true;
-  }
+  const int fields = total_fields_ - before;
   return fields > 0 ? fields : 1;
 }

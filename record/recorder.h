@@ -1,10 +1,13 @@
-// The video of a save, copy half: walks the working clip list GOP by GOP
-// over each clip's GOP index (taken from the process-wide cache the editor
-// built), plans which coded pictures of each GOP are kept, and copies them
-// byte for byte into the writer, fixing temporal references, the closed-GOP
-// flag, field counts at joins and the field order on the way. Nothing is
-// decoded. A plan that would need a re-encoded picture fails the save with
-// a message naming the clip and the frame.
+// The video of a save: walks the working clip list over each clip's GOP
+// index (taken from the process-wide cache the editor built), copies every
+// GOP that lies in a kept range byte for byte, fixing temporal references,
+// the closed-GOP flag, field counts at joins and the field order on the way,
+// and decodes and re-encodes only the frames around each cut: the rest of
+// the GOP a range starts in, the leading B pictures of the first copied GOP
+// after it (they predict from a picture that is no longer there), and the
+// frames of the GOP a range ends in. A clip whose stream cannot be copied
+// into the output (another bit rate, picture size or MPEG version) is
+// re-encoded whole.
 #pragma once
 
 #include <cstdint>
@@ -18,7 +21,23 @@
 #include "foundation/seq_header.h"
 #include "record/record_data.h"
 
+class DTV;
+class Encoder;
 class Save;
+
+// One piece of a clip's plan in source display frames: a GOP copied from
+// its I picture (with or without its leading B pictures) or a run of frames
+// re-encoded.
+struct ClipPiece {
+  bool copy = false;
+  int first = 0, last = 0;  // source frames shown by the piece
+  int gop_frame = 0;        // copy: the first frame of the GOP
+  bool keep_leading = true; // copy: the leading B pictures are copied
+};
+
+// The pieces of the source frames [start, end] over the GOP index, in
+// display order. mode 1 re-encodes everything.
+std::vector<ClipPiece> plan_clip_pieces(GOPList* list, int start, int end, int mode);
 
 // The plan of one source GOP: pictures in coded order. skip: pictures shown
 // before the wanted range; head/tail: pictures that would need re-encoding
@@ -63,6 +82,8 @@ class Recorder {
   int gops() const { return gops_; }
   int copied() const { return copied_; }
   const std::vector<SaveJoin>& joins() const { return joins_; }
+  int reencoded() const { return reencoded_; }
+  int decoded() const;
 
   // Rewrites of coded bytes, usable on their own.
   // The picture at `at` gets temporal_reference base - 1 (B) or base + k - 1
@@ -86,6 +107,16 @@ class Recorder {
     int first_tff = -1;
   };
   int check_clip(const MPEG_Clip* c);
+  // The next piece of the current clip into the output; false on failure.
+  bool copy_piece(Save* save, const ClipPiece& p, bool clip_start);
+  bool recode_piece(Save* save, const ClipPiece& p);
+  // Restructure mode: a copied GOP longer than a DVD allows is split at a
+  // reference picture re-encoded as I (recoder.cpp); false when the piece
+  // is to be copied as it is.
+  bool restructure_piece(Save* save, const GopPlan& plan, bool clip_start, bool* ok);
+  bool push_output(Save* save, std::unique_ptr<Pending> next, bool join);
+  bool open_encoder();
+  void next_clip();
   bool open_clip();
   int fail(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
   bool build_output_gop(const GOP& g, const GopPlan& plan, bool clip_start, Pending* out);
@@ -105,6 +136,7 @@ class Recorder {
   ESData out_es_;
   int kind_ = 0;
   int field_order_ = 0;
+  int restructure_ = 0;  // no output GOP above 15 pictures (18 above 25 frames per second)
   int total_frames_ = 0;
   int all_copyable_ = 0;
   int output_frame_ = 0;
@@ -113,6 +145,20 @@ class Recorder {
   int parity_tff_ = -1;  // top_field_first of the output's first picture
   int progressive_seq_ = 1;
   std::vector<SaveJoin> joins_;
+  // Re-encoding: clip modes (1: the clip is re-encoded whole), the plan of
+  // the current clip, frame access of the clip and the encoder.
+  std::vector<int> modes_;
+  int gop_n_ = 0, gop_m_ = 0;
+  int bit_rate_ = 0;  // requested output bit rate (0: the first clip's)  // GOP structure of re-encoded runs (0: the encoder's)
+  std::vector<ClipPiece> pieces_;
+  size_t piece_ = 0;
+  bool after_recode_ = false;  // the last piece written was re-encoded
+  std::unique_ptr<DTV> dtv_;
+  std::unique_ptr<Encoder> encoder_;
+  int decoded_done_ = 0;       // pictures decoded by frame access of earlier clips
+  int reencoded_ = 0;
+  int since_copy_ = 0;         // pictures re-encoded since the last copied GOP
+  bool join_open_ = false;     // the last join still counts re-encoded pictures
   std::unique_ptr<Pending> pending_;
   // The buffer of the GOP written last, reused for the next one: GOPs are
   // large, and a fresh allocation per GOP costs page faults.

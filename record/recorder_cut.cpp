@@ -1,0 +1,259 @@
+// The Recorder around cuts: the plan of a clip in copied GOPs and
+// re-encoded runs, and the runs themselves, decoded through the clip's
+// frame access and coded as closed GOPs by the encoder.
+#include <algorithm>
+#include <cstring>
+
+#include "access/dtv.h"
+#include "encode/enc_sequence.h"
+#include "encode/encoder.h"
+#include "foundation/trace.h"
+#include "record/recorder.h"
+#include "record/save.h"
+
+namespace {
+
+// Display frame (GOP-relative) of the GOP's first I picture, -1 without one.
+int i_picture_frame(const LGOP& g) {
+  for (int i = 0; i < g.pic_count; ++i)
+    if (g.get_pic_type(i) == 1) return g.get_pic_display_frame(i);
+  return -1;
+}
+
+bool closed_gop_of(const GOP& g) {
+  const int hdr = std::min(g.get_pic_entry(0), g.valid_bytes());
+  if (!g.data || hdr <= 0) return false;
+  for (int i = 0; i + 8 <= hdr; ++i)
+    if (g.data[i] == 0 && g.data[i + 1] == 0 && g.data[i + 2] == 1 && g.data[i + 3] == 0xB8)
+      return (g.data[i + 7] & 0x40) != 0;
+  return false;
+}
+
+int find_picture(const uint8_t* d, size_t n) {
+  for (size_t i = 0; i + 4 <= n; ++i)
+    if (d[i] == 0 && d[i + 1] == 0 && d[i + 2] == 1 && d[i + 3] == 0) return int(i);
+  return -1;
+}
+
+}  // namespace
+
+std::vector<ClipPiece> plan_clip_pieces(GOPList* list, int start, int end, int mode) {
+  std::vector<ClipPiece> out;
+  auto recode = [&out](int a, int b) {
+    if (b < a) return;
+    if (!out.empty() && !out.back().copy && out.back().last + 1 == a) {
+      out.back().last = b;
+      return;
+    }
+    ClipPiece p;
+    p.first = a;
+    p.last = b;
+    out.push_back(p);
+  };
+  if (end < start) return out;
+  if (mode == 1) {
+    recode(start, end);
+    return out;
+  }
+  GOP g;
+  if (list->get_gop(start, &g, 0, 0) < 0 || g.pic_count <= 0) return out;
+  bool prev_copied = false;
+  for (;;) {
+    const int g0 = g.first_frame(), last = g.end_frame() - 1;
+    if (g0 > end) break;
+    const int iframe = i_picture_frame(g);
+    const int idisp = iframe < 0 ? -1 : g0 + iframe;
+    if (idisp >= 0 && start <= idisp && last <= end) {
+      // Leading B pictures predict from the GOP before: copied only when
+      // that GOP was copied too, or when the GOP says it is closed.
+      bool keep = iframe == 0;
+      if (!keep && start <= g0) {
+        keep = prev_copied;
+        if (!keep) {
+          GOP whole;
+          keep = list->get_gop(g0, &whole, 1, 0) >= 0 && closed_gop_of(whole);
+        }
+      }
+      if (!keep) recode(std::max(start, g0), idisp - 1);
+      ClipPiece p;
+      p.copy = true;
+      p.first = keep ? g0 : idisp;
+      p.last = last;
+      p.gop_frame = g0;
+      p.keep_leading = keep;
+      out.push_back(p);
+      prev_copied = true;
+    } else {
+      recode(std::max(start, g0), std::min(last, end));
+      prev_copied = false;
+    }
+    if (last >= end) break;
+    const FileOffset was = g.start;
+    if (list->next_gop(&g, 0) <= 0 || g.start.equals(was)) break;
+  }
+  return out;
+}
+
+int Recorder::decoded() const { return decoded_done_ + (dtv_ ? dtv_->get_decode_count() : 0); }
+
+bool Recorder::push_output(Save* save, std::unique_ptr<Pending> next, bool join) {
+  total_fields_ += next->fields;
+  if (parity_tff_ < 0) parity_tff_ = next->first_tff;
+  if (join) fix_parity(next.get());
+  if (pending_ && !write_gop_output(save, out_es_.stream_id)) return false;
+  pending_ = std::move(next);
+  ++gops_;
+  output_frame_ = total_fields_ / 2;
+  return true;
+}
+
+bool Recorder::copy_piece(Save* save, const ClipPiece& p, bool clip_start) {
+  // GOPs are read in file order; a jump (the first GOP of a clip) seeks.
+  bool have = false;
+  if (gop_.pic_count > 0 && gop_.data && gop_.first_frame() < p.gop_frame) {
+    const FileOffset was = gop_.start;
+    have = gops_list_->next_gop(&gop_, 1) > 0 && !gop_.start.equals(was) && gop_.first_frame() == p.gop_frame;
+  }
+  if (!have && (gops_list_->get_gop(p.gop_frame, &gop_, 1, 0) < 0 || gop_.first_frame() != p.gop_frame)) {
+    fail("clip %d frame %d: the GOP cannot be read", clip_index_, p.gop_frame);
+    return false;
+  }
+  const int a = p.first - p.gop_frame, b = p.last - p.gop_frame;
+  GopPlan plan;
+  get_next_gop_info(gop_, a, b, !p.keep_leading, false, &plan);
+  if (plan.head || plan.tail || plan.copy == 0) {
+    // A GOP the plan cannot copy as expected (damaged, unusual order).
+    ++warnings_;
+    trace("Recorder (WARNING): clip %d frame %d: GOP re-encoded instead of copied\n", clip_index_, p.gop_frame);
+    ClipPiece r = p;
+    r.copy = false;
+    return recode_piece(save, r);
+  }
+  bool restructured = false;
+  if (restructure_ && restructure_piece(save, plan, clip_start || after_recode_, &restructured)) return restructured;
+  std::unique_ptr<Pending> next = spare_ ? std::move(spare_) : std::make_unique<Pending>();
+  next->pics.clear();
+  next->fields = 0;
+  next->first_tff = -1;
+  if (!build_output_gop(gop_, plan, clip_start || after_recode_, next.get())) {
+    fail("clip %d frame %d: the GOP cannot be read", clip_index_, p.gop_frame);
+    return false;
+  }
+  since_copy_ = 0;
+  join_open_ = false;
+  after_recode_ = false;
+  return push_output(save, std::move(next), clip_start);
+}
+
+bool Recorder::open_encoder() {
+  if (encoder_) return true;
+  RecordVideoSetup setup;
+  record_video_setup_init(&setup, out_seq_);
+  if (gop_n_ > 0) setup.gop_size = gop_n_;
+  if (gop_m_ > 0) setup.ref_distance = gop_m_;
+  int result = 1;
+  encoder_ = std::make_unique<Encoder>(setup, &result);
+  if (result) {
+    encoder_.reset();
+    fail("the video encoder cannot be set up for %dx%d", out_seq_.get_horizontal_size(),
+         out_seq_.get_vertical_size());
+    return false;
+  }
+  return true;
+}
+
+bool Recorder::recode_piece(Save* save, const ClipPiece& p) {
+  if (!open_encoder()) return false;
+  if (!dtv_) {
+    int err = 0;
+    dtv_ = std::make_unique<DTV>(clip_, &err, 0);
+    if (err) {
+      dtv_.reset();
+      fail("clip %d frame %d: cannot be decoded", clip_index_, p.first);
+      return false;
+    }
+  }
+  Encoder& enc = *encoder_;
+  const bool interlaced = out_seq_.mpeg2 && !progressive_seq_;
+  Frame work(out_seq_.get_horizontal_size(), out_seq_.get_vertical_size(), out_seq_.get_chroma_format(),
+             interlaced ? 1 : 0);
+  if (work.padded_width() != enc.width || work.padded_height() != enc.height) {
+    fail("clip %d frame %d: frame %dx%d does not match the coded size %dx%d", clip_index_, p.first,
+         work.padded_width(), work.padded_height(), enc.width, enc.height);
+    return false;
+  }
+  // Every re-encoded picture shows two fields: the first field that is due
+  // keeps the output's parity continuous across the join.
+  int want_tff = -1;
+  if (interlaced && field_order_ == 0 && parity_tff_ >= 0) want_tff = parity_tff_ ^ (total_fields_ & 1);
+
+  std::unique_ptr<Pending> cur;
+  bool ok = true;
+  auto flush_gop = [&]() {
+    if (!cur) return true;
+    after_recode_ = true;
+    return push_output(save, std::move(cur), false);
+  };
+  const int base = output_frame_;
+  const int n = gop_n_ > 0 ? gop_n_ : enc.gop_size;
+  const int m = gop_m_ > 0 ? gop_m_ : enc.ref_distance;
+  SequenceEncoder seq(enc, n, m, true, false, [&](const CodedPicture& c) {
+    if (!c.type) return true;  // the sequence end code: the output goes on
+    if (c.type == PIC_TYPE_I || !cur) {
+      if (!flush_gop()) return ok = false;
+      cur = spare_ ? std::move(spare_) : std::make_unique<Pending>();
+      cur->bytes.clear();
+      cur->pics.clear();
+      cur->fields = 0;
+      cur->first_tff = -1;
+    }
+    const int at = find_picture(c.data, c.size);
+    if (at < 0) return ok = false;
+    const size_t at0 = cur->bytes.size();
+    cur->bytes.insert(cur->bytes.end(), c.data, c.data + c.size);
+    cur->pics.push_back(int(at0) + at);
+    if (cur->first_tff < 0) cur->first_tff = enc.pichdr->coding_ext ? enc.pichdr->coding_ext->top_field_first : 1;
+    cur->fields += 2;
+    ++reencoded_;
+    ++since_copy_;
+    if (join_open_ && !joins_.empty()) ++joins_.back().reencoded;
+    return true;
+  });
+  const int rel = p.first - clip_->start;
+  int got = dtv_->search(rel, 1);
+  // Pictures around a cut are coded finer than their source, so that they
+  // look like their neighbours rather than a copy of a copy.
+  // A clip re-encoded whole is coded under rate control at the output's
+  // bit rate.
+  const bool whole = size_t(clip_index_) < modes_.size() && modes_[size_t(clip_index_)] == 1;
+  // MPEG-1 levels are limited: its finest intra step clips bright detail.
+  const int finest = out_seq_.mpeg2 ? 1 : 2;
+  enc.fixed_mquant = whole ? 0 : std::clamp(int(dtv_->get_mean_quant()) / 3, finest, 6);
+  for (int f = p.first; ok && f <= p.last; ++f) {
+    Frame* s = dtv_->get_screen();
+    if (!s || got < 0) {
+      fail("clip %d frame %d: cannot be decoded", clip_index_, f);
+      return false;
+    }
+    if (s->stream_frame() != f) {
+      // Frame access could not reach the frame (a damaged GOP): the nearest
+      // picture stands in, so that the output keeps its length.
+      ++warnings_;
+      trace("Recorder (WARNING): clip %d frame %d: decoded frame %d stands in\n", clip_index_, f, s->stream_frame());
+    }
+    work.copy_from(s, 1, 0, 0);
+    work.copy_picture_info(s);
+    work.set_top_field_first(want_tff >= 0 ? want_tff : s->top_field_first());
+    work.set_progressive_frame(interlaced ? 0 : 1);
+    work.set_stream_frame(base + (f - p.first));
+    if (!seq.push(work)) ok = false;
+    if (f < p.last) got = dtv_->forward(1) == 1 ? 0 : dtv_->search(f + 1 - clip_->start, 1);
+  }
+  if (ok && !seq.finish()) ok = false;
+  if (ok) ok = flush_gop();
+  if (!ok) {
+    if (!failed_) fail("clip %d frame %d: re-encoding failed", clip_index_, p.first);
+    return false;
+  }
+  return true;
+}

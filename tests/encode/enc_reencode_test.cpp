@@ -128,6 +128,20 @@ TEST(EncStoredDecisions, SourceCodingSettingsAndMatrices) {
   EXPECT_EQ(std::memcmp(got, custom, 64), 0);
 }
 
+// A mean quantiser in value units becomes the code of the picture's scale.
+TEST(EncStoredDecisions, MeanQuantiserValueToCode) {
+  auto m1 = make(1, 64, 48, 1);
+  auto m2 = make(0, 64, 48, 0);
+  EXPECT_EQ(m1->quant_code_of_value(12.0, 2), 6);   // MPEG-1: code x 2
+  m2->q_scale_type[0] = 0;
+  EXPECT_EQ(m2->quant_code_of_value(14.0, 1), 7);   // linear
+  m2->q_scale_type[1] = 1;
+  EXPECT_EQ(m2->quant_code_of_value(14.0, 2), 11);  // non-linear: scale 14 is code 11
+  EXPECT_EQ(kNonLinearQuantScale[m2->quant_code_of_value(70.0, 2)], 72);
+  EXPECT_EQ(m2->quant_code_of_value(0.0, 2), 1);
+  EXPECT_EQ(m2->quant_code_of_value(500.0, 1), 31);
+}
+
 // Decodes the picture the encoder just wrote and compares with its recon.
 void expect_decodes_to_recon(Encoder& e, const uint8_t* data, int bytes, Frame* fwd, Frame* bwd, Frame* out) {
   PicDecoder d(e.seqhdr.get());

@@ -40,6 +40,8 @@ class PicDecoder {
   [[nodiscard]] int decode_mb_info(const uint8_t* data, int length, MBInfo* records);
   double get_mean_quant() const { return quant.mb_tally < 1 ? 0.0 : static_cast<double>(quant.sum) / quant.mb_tally; }
   int enable_mb_info(int flag);
+  // The records of the last decoded picture (null unless enabled).
+  const MBInfo* get_mb_info() const { return mb_info.get(); }
   void load_quant_matrix_ext();
   // The caller promises this many readable bytes behind every buffer it
   // passes; with MB_READER_PADDING or more, a picture body followed by a

@@ -158,6 +158,11 @@ FILE* dev_open_output(const char* path) {
   return f;
 }
 
+bool dev_same_file(const char* a, const char* b) {
+  struct stat sa, sb;
+  return stat(a, &sa) == 0 && stat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
 int dev_check_range(const char* what, long long n, long long count) {
   if (n >= 0 && n < count) return 0;
   if (count <= 0) return dev_fail("%s %lld: the file has none", what, n);

@@ -47,6 +47,8 @@ int dev_input_readable(const char* path, uint64_t* size = nullptr);
 
 // Opens an output file for writing; null with the cause on stderr.
 FILE* dev_open_output(const char* path);
+// True when both paths name one existing file (device and inode).
+bool dev_same_file(const char* a, const char* b);
 
 // "frame 5000 outside 0..4499" when n is not in 0..count-1 (count 0: "the
 // file has no frame"); 0 when it is, else 1 with the message.

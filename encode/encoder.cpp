@@ -106,6 +106,7 @@ int Encoder::init(const RecordVideoSetup& params) {
     pichdr->coding_ext->progressive_frame = 1;
     for (int& f : frame_pred_frame_dct) f = 1;
   }
+  if (params.pichdr) copy_picture_coding_ext(params.pichdr);
   if (params.fixed_mquant > 0) vbr = 1;
   if (mpeg1 && seqhdr->get_bit_rate() <= 1152000) {
     seqhdr->vbv_buffer_size = 20;

@@ -105,9 +105,47 @@ class Encoder {
   // directions the type has, vectors inside the f_code ranges, motion
   // types the picture allows. Returns the records changed.
   int sanitize_decisions(int picture_coding_type);
+
+  // ---- stored decisions and source settings (re-encoding) ----
+  // Keeps a copy of `mbinfo`; load_mbi puts it back (1, nothing changed,
+  // when no copy was kept).
+  void save_mbi();
+  int load_mbi();
+  // Every predicted macroblock becomes forward-only (for a picture turned
+  // into a P picture); intra ones stay; vectors and motion types are kept.
+  void reset_mbi_to_forward();
+  // Hands the decisions and the last search costs to the frame.
+  void store_mbi_in_frame(Frame* frame);
+  // MPEG-2 output only: the source picture's coding settings, into the
+  // picture extension and all three per-type tables.
+  void copy_picture_coding_ext(const PicHdr* source);
+  // The source's sequence header with its matrices (defaults when it
+  // loads none). 0, or 1 when a matrix was refused.
+  int set_quant_matrices(const SeqHdr* source);
+  // Fills `mbinfo` from decisions read elsewhere (a decoder's records of
+  // the same picture): `count` records in the coded macroblock grid; the
+  // ones missing become intra. Returns the records taken.
+  int load_decisions(const MBInfo* states, int count);
+  // The quantiser code (1..31) nearest a mean quantiser in value units
+  // (MPEG-2 quantiser_scale; MPEG-1 code x 2) for the picture type's
+  // q_scale_type.
+  int quant_code_of_value(double value, int picture_coding_type) const;
+  // The frame to code from `frame`: itself when it has the coded geometry,
+  // else work frame `index` (0..2) filled from it (scaled only when its
+  // picture size differs, padding repeated when only the padding does).
+  // Null for a null frame or when no work frame can be made.
+  Frame* get_work_frame(Frame* frame, int index);
+  // As above with the number of records in mb_states (fewer than the
+  // picture's macroblocks: the rest are coded intra).
+  int encode_picture(Frame* cur, Frame* fwd, Frame* bwd, int picture_coding_type, int distance, BitWriter& writer,
+                     int stage, const MBInfo* mb_states, int mb_state_count, int code);
   // ---- rate control (see encoder_rc.cpp) ----
   void rc_init_seq(double frame_rate);
   void rc_init_gop(int np, int nb, double frame_rate);
+  // A new run of pictures (re-encoded around another cut): the buffer model
+  // starts empty again; the writer of the whole stream sets the final
+  // vbv_delay values.
+  void rc_start_run();
   double rc_init_pict(Frame* frame);
   RateControlRecord* rc_make_pending();
   void apply_pending_params(int force);
@@ -131,6 +169,7 @@ class Encoder {
   unsigned me_strategy = 6;
   int search_h = 7, search_v = 7;
   std::vector<MBInfo> mbinfo;
+  std::vector<MBInfo> saved_mbinfo;  // empty until save_mbi
   int closed_gop = 0;
   int fieldpic = 0;
   int q_scale_type[3] = {}, alternate_scan[3] = {}, intra_vlc_format[3] = {}, frame_pred_frame_dct[3] = {};
@@ -199,5 +238,8 @@ class Encoder {
   // the decoder itself, so that later predictions are what players see.
   bool reconstruct_coded_picture(const uint8_t* data, int length, Frame* fwd, Frame* bwd);
   void keep_reference();
+  // f_codes of the picture from the vectors of the decisions in `mbinfo`.
+  void fit_f_codes(int type);
   std::unique_ptr<PicDecoder> recon_decoder;
+  std::unique_ptr<Frame> work_frames[3];
 };

@@ -384,7 +384,14 @@ int Encoder::vlc_picture_mbi(int forward, Frame* frame, BitWriter& writer) {
     }
   }
   writer.align_zero();
-  return static_cast<int>((static_cast<int64_t>(writer.bit_count()) - start_bits) / 8);
+  const int bytes = static_cast<int>((static_cast<int64_t>(writer.bit_count()) - start_bits) / 8);
+  // Its bits leave the decoder buffer like any picture's: the budget and
+  // the buffer model count them (the picture says nothing of the scene, so
+  // the complexity estimates stay).
+  rc.R -= 8 * bytes;
+  rc.bits_total += 8 * bytes;
+  rc.gop_bits += 8 * bytes;
+  return bytes;
 }
 
 // ---- intra transform and reconstruction ---------------------------------------

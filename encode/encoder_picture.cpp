@@ -98,6 +98,32 @@ int Encoder::sanitize_decisions(int type) {
   return changed;
 }
 
+void Encoder::fit_f_codes(int type) {
+  // The smallest f_code whose range holds every vector of the direction.
+  int need[2][2] = {{1, 1}, {1, 1}};
+  for (const MBInfo& m : mbinfo) {
+    if (m.mb_type & kMBIntra) continue;
+    for (int s = 0; s < 2; ++s) {
+      if (!(m.mb_type & (s ? kMBBackward : kMBForward)) && !(s == 0 && type == PIC_TYPE_P)) continue;
+      for (int r = 0; r < (m.motion_type == kMotionFrame ? 1 : 2); ++r)
+        for (int t = 0; t < 2; ++t) {
+          const int v = mbi_mv(m, r, s, t);
+          int f = need[s][t];
+          while (f < 9 && (v < -16 * (1 << (f - 1)) || v > 16 * (1 << (f - 1)) - 1)) ++f;
+          need[s][t] = f;
+        }
+    }
+  }
+  const int cap = mpeg1 ? 7 : 9;
+  PicCodingExt& e = *pichdr->coding_ext;
+  for (int s = 0; s < 2; ++s) {
+    const int both = std::max(need[s][0], need[s][1]);
+    e.f_code[s][0] = std::min(mpeg1 ? both : need[s][0], cap);
+    e.f_code[s][1] = std::min(mpeg1 ? both : need[s][1], cap);
+  }
+  if (type == PIC_TYPE_P) e.f_code[1][0] = e.f_code[1][1] = 15;
+}
+
 bool Encoder::reconstruct_coded_picture(const uint8_t* data, int length, Frame* fwd, Frame* bwd) {
   if (!recon_decoder) recon_decoder = std::make_unique<PicDecoder>(seqhdr.get());
   recon_decoder->load_quant_matrices(seqhdr.get());
@@ -118,9 +144,18 @@ void Encoder::keep_reference() {
 
 int Encoder::encode_picture(Frame* cur, Frame* fwd, Frame* bwd, int picture_coding_type, int distance,
                             BitWriter& writer, int stage, const MBInfo* mb_states, int code) {
-  if (!cur || !cur->y_plane() || cur->padded_width() != width || cur->padded_height() < height ||
-      cur->chroma_format() != chroma_format) {
-    trace("Encoder::encode_picture (ERROR): frame does not match the coded size %dx%d\n", width, height);
+  return encode_picture(cur, fwd, bwd, picture_coding_type, distance, writer, stage, mb_states, mb_count2, code);
+}
+
+int Encoder::encode_picture(Frame* cur, Frame* fwd, Frame* bwd, int picture_coding_type, int distance,
+                            BitWriter& writer, int stage, const MBInfo* mb_states, int mb_state_count, int code) {
+  // Frames of another size, chroma format or padding are coded from work
+  // frames of the coded geometry.
+  cur = get_work_frame(cur, 0);
+  if (fwd) fwd = get_work_frame(fwd, 1);
+  if (bwd) bwd = get_work_frame(bwd, 2);
+  if (!cur) {
+    trace("Encoder::encode_picture (ERROR): no picture to code at %dx%d\n", width, height);
     return 0;
   }
   const int type = picture_coding_type;
@@ -155,7 +190,9 @@ int Encoder::encode_picture(Frame* cur, Frame* fwd, Frame* bwd, int picture_codi
   const MotionData& md = motion_data[static_cast<size_t>(std::min<size_t>(rec, motion_data.size() - 1))];
   if (type == PIC_TYPE_I) {
     e.f_code[0][0] = e.f_code[0][1] = e.f_code[1][0] = e.f_code[1][1] = 15;
-  } else if (!mb_states) {
+  } else if (mb_states) {
+    // Set from the decisions once they are loaded.
+  } else {
     e.f_code[0][0] = md.forw_hor_f_code;
     e.f_code[0][1] = md.forw_vert_f_code;
     e.f_code[1][0] = type == PIC_TYPE_B ? md.back_hor_f_code : 15;
@@ -196,11 +233,15 @@ int Encoder::encode_picture(Frame* cur, Frame* fwd, Frame* bwd, int picture_codi
           for (int r = 0; r < 2; ++r)
             for (int s = 0; s < 2; ++s) mbi_mv(m, r, s, 1) /= 2;
     } else {
-      for (int i = 0; i < mb_count2; ++i) {
-        MBInfo& m = mbinfo[static_cast<size_t>(i)];
-        m.assign(mb_states[i]);
-        m.mb_number = i;
-      }
+      load_decisions(mb_states, mb_state_count);
+      if (type == PIC_TYPE_P)
+        for (MBInfo& m : mbinfo)
+          if (m.skipped && !(m.mb_type & kMBIntra)) {  // a skipped P macroblock copies with a zero vector
+            m.mb_type = kMBForward;
+            m.motion_type = kMotionFrame;
+            std::memset(m.mv, 0, 8 * sizeof m.mv[0]);
+          }
+      if (type != PIC_TYPE_I) fit_f_codes(type);
     }
     sanitize_decisions(type);
   }

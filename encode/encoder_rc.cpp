@@ -63,6 +63,13 @@ void Encoder::rc_init_seq(double frame_rate) {
   rc.d0b = trunc_int(1.4 * f * rc.r + 0.5);
 }
 
+void Encoder::rc_start_run() {
+  rc.decoding_time = 0;
+  rc.next_ip_delay = 0;
+  rc.bits_total = 0;
+  peak_vbv_delay = 0;
+}
+
 void Encoder::rc_init_gop(int np, int nb, double frame_rate) {
   const double F = frame_rate > 0 ? frame_rate : seqhdr->get_frame_rate();
   const double B = std::max(1, seqhdr->get_bit_rate());

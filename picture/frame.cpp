@@ -136,6 +136,13 @@ void Frame::set_mb_info(const MBInfo* records, int count) {
   }
 }
 
+void Frame::set_picture_values(int a, int b, int c, int d) {
+  picture_values_[0] = a;
+  picture_values_[1] = b;
+  picture_values_[2] = c;
+  picture_values_[3] = d;
+}
+
 int Frame::get_color_key() {
   if (!image_) {
     trace("Frame::get_color_key (ERROR): _image=nil\n");
@@ -181,7 +188,10 @@ void Frame::copy_from(Frame* source, int allow_scaling, int flags, int centre) {
   if (source->image_ && !source->geo_.buffer) source->update_planes();
   copy_picture_info(source);
   if (geo_.padded_width == source->geo_.padded_width && geo_.padded_height == source->geo_.padded_height)
+  {
     set_mb_info(source->mb_info_.get(), source->mb_count_);
+    std::memcpy(picture_values_, source->picture_values_, sizeof picture_values_);
+  }
   mean_quantiser_ = source->mean_quantiser_;
   if (get_width() == source->get_width() && get_height() == source->get_height()) {
     copy_data(source, 0);

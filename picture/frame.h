@@ -85,6 +85,9 @@ class Frame {
   int mb_count() const { return mb_count_; }
   void set_mb_info(const MBInfo* records, int count);
   int get_color_key();
+  // Four values the encoder hands along with the records (its search costs).
+  const int* picture_values() const { return picture_values_; }
+  void set_picture_values(int a, int b, int c, int d);
 
   // Half (and quarter, and per-field half) luminance layers.
   void get_layer2(int quarter, int per_field);
@@ -151,6 +154,7 @@ class Frame {
   std::unique_ptr<MBInfo[]> mb_info_;
   int mb_capacity_ = 0;
   int mb_count_ = 0;
+  int picture_values_[4] = {};
   std::unique_ptr<uint8_t[]> layer2_, layer4_, layer2_fields_;
 };
 

@@ -185,7 +185,8 @@ class DeMuxerProgram : public DeMuxer {
   double scan_packs(FileOffset limit, int first_only, FileOffset* at);
   double search_cutoff(FileOffset* start, FileOffset* end, double* x);
   bool narrow_fall(FileOffset* a, double* scr_a, FileOffset* b, double* scr_b, uint64_t step);
-  double refine_cutoff(FileOffset a, double scr_a, FileOffset b, double scr_b, FileOffset* out);
+  // *before: the clock of the last pack ahead of the fall.
+  double refine_cutoff(FileOffset a, double scr_a, FileOffset b, double scr_b, FileOffset* out, double* before);
   double vro_get_delta(FileOffset from, FileOffset cut, double* x, double fallback);
   int scan_vro_segments(int windows);
   void build_vro_segments();

@@ -56,6 +56,14 @@ int DeMuxerProgram::read_abs(ESBuffer* s) {
     }
   }
   s->bytes = got;
+  // A DVD title's cells may carry audio of another sampling rate or mode:
+  // the header held follows the stream when two frames agree on the new one.
+  if (nav_segment_count_ >= 2 && st_.frm_hdr.valid && got > 0) {
+    FrmHdr h;
+    const int o = h.parse_buffer(s->data, got);
+    if (h.valid && o < got && st_.frm_hdr.same_stream(h) != 0 && h.check_frames(s->data + o, got - o, 2, 0))
+      st_.frm_hdr = h;
+  }
   return got;
 }
 

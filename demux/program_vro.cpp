@@ -62,8 +62,10 @@ bool DeMuxerProgram::narrow_fall(FileOffset* a, double* scr_a, FileOffset* b, do
   return true;
 }
 
-double DeMuxerProgram::refine_cutoff(FileOffset a, double scr_a, FileOffset b, double scr_b, FileOffset* out) {
+double DeMuxerProgram::refine_cutoff(FileOffset a, double scr_a, FileOffset b, double scr_b, FileOffset* out,
+                                     double* before) {
   const bool found = narrow_fall(&a, &scr_a, &b, &scr_b, uint64_t(std::max(2048, pkt_.packet_size)));
+  *before = scr_a;
   if (scr_b < scr_a) {
     *out = b;
     return scr_b;
@@ -94,14 +96,25 @@ double DeMuxerProgram::search_cutoff(FileOffset* start, FileOffset* end, double*
     return -1.0;
   }
   const double scr_hi = scr_b;
+  // No fall: the window's last pack is where the next window starts, so
+  // that a fall right behind it is seen there.
+  const FileOffset last_pack = b;
+  auto no_fall = [&]() {
+    *end = last_pack;
+    return -1.0;
+  };
+  // Probes stop at a GOP's bytes, or at a quarter of a window smaller
+  // than that (short recordings between falls).
+  const uint64_t resolution =
+      std::min<uint64_t>(uint64_t(estimate), std::max<uint64_t>(2048, (b.value() - std::min(a.value(), b.value())) / 4));
   if (!(scr_b < scr_a)) {
     for (;;) {
-      if (b.value() <= a.value() + uint64_t(estimate)) return -1.0;
+      if (b.value() <= a.value() + resolution) return no_fall();
       const uint64_t probe = sector_floor(a.value() + uint64_t(0.382 * double(b.value() - a.value())));
       goto_offset(FileOffset::from_u64(probe));
       FileOffset pos;
       const double p = scan_packs(b, 1, &pos);
-      if (p < 0 || !pos.less(b)) return -1.0;
+      if (p < 0 || !pos.less(b)) return no_fall();
       if (p < scr_a) {
         b = pos;
         scr_b = p;
@@ -113,14 +126,14 @@ double DeMuxerProgram::search_cutoff(FileOffset* start, FileOffset* end, double*
         scr_b = scr_hi;
         break;
       }
-      if (pos.equals(a)) return -1.0;
+      if (pos.equals(a)) return no_fall();
       a = pos;
       scr_a = p;
     }
   }
   *x = scr_a;
   FileOffset cut;
-  const double r = refine_cutoff(a, scr_a, b, scr_b, &cut);
+  const double r = refine_cutoff(a, scr_a, b, scr_b, &cut, x);
   if (r >= 0) *start = cut;
   return r;
 }
@@ -212,13 +225,19 @@ int DeMuxerProgram::scan_vro_segments(int windows) {
   auto measure = [&](FileOffset from, FileOffset to, double* x, double fallback) {
     return vro_get_delta(from, to, x, fallback);
   };
-  for (int w = 0; w < n && s.less(src_.size); ++w) {
-    FileOffset end = w == n - 1 ? src_.size : FileOffset::from_u64(std::min(size, s.value() + part));
+  // Windows run to the end of the file: one window may hold several falls
+  // (each search starts at the last one found), so short recordings are
+  // not lost to a count of windows.
+  const int max_windows = n + int(size / 2048) + 1;
+  for (int w = 0; w < max_windows && s.less(src_.size); ++w) {
+    const FileOffset window_end = FileOffset::from_u64(std::min(size, s.value() + part));
+    FileOffset end = window_end;
     FileOffset cut = s;
     double before = 0.0;
     const double after = search_cutoff(&cut, &end, &before);
     if (after < 0 || !cut.greater(p)) {
-      s = end.greater(s) ? end : FileOffset::from_u64(s.value() + part);
+      const FileOffset next = after < 0 && end.greater(s) && end.less(window_end) ? end : window_end;
+      s = next.greater(s) ? next : FileOffset::from_u64(s.value() + part);
       continue;
     }
     s = cut;

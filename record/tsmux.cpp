@@ -12,7 +12,10 @@ namespace {
 
 constexpr int kNullPid = 0x1FFF;
 constexpr double kPcrInterval = 35 * 90.0;  // below the 40 ms limit with room
-constexpr double kPsiInterval = 100 * 90.0;
+// Tables go before any unit due later than their ask plus this margin;
+// without a mux call they still come at least every half second.
+constexpr double kTablesMargin = 20 * 90.0;
+constexpr double kTablesLimit = 480 * 90.0;
 constexpr double kStartClock = 9000.0;
 constexpr int kMaxAudio = 8;
 constexpr double kNoTime = 1e299;  // the packetiser's "never"
@@ -71,20 +74,21 @@ void GopTS::build_psi() {
 
   int pcr_pid = kNullPid;
   bool ac3 = false;
-  for (const Track& t : tracks_) {
-    if (t.video) pcr_pid = t.pid;
-    if (t.stream_type == ST_AC3) ac3 = true;
+  for (const auto& t : streams_) {
+    if (t->is_video()) pcr_pid = t->pid();
+    if (t->stream_type() == ST_AC3) ac3 = true;
   }
   std::vector<uint8_t> p = {0x02, 0xB0, 0x00, uint8_t(program_ >> 8), uint8_t(program_), 0xC1, 0x00, 0x00,
                             uint8_t(0xE0 | (pcr_pid >> 8)), uint8_t(pcr_pid), 0xF0, uint8_t(ac3 ? 6 : 0)};
   if (ac3) p.insert(p.end(), {0x05, 0x04, 'A', 'C', '-', '3'});
-  for (const Track& t : tracks_) {
+  for (const auto& s_ : streams_) {
+    const PESStream& t = *s_;
     std::vector<uint8_t> d;
-    if (t.video) {
-      const SeqHdr& q = t.es->seqhdr();
-      const bool mpeg2 = t.stream_type == ST_MPEG2_VIDEO;
+    if (t.is_video()) {
+      const SeqHdr& q = t.es()->seqhdr();
+      const bool mpeg2 = t.stream_type() == ST_MPEG2_VIDEO;
       uint8_t flags = uint8_t((q.get_frame_rate_code() & 15) << 3);
-      if (!mpeg2) flags |= uint8_t(4 | (t.es->constrained() ? 2 : 0));
+      if (!mpeg2) flags |= uint8_t(4 | (t.es()->constrained() ? 2 : 0));
       d = {0x02, uint8_t(mpeg2 ? 3 : 1), flags};
       if (mpeg2) {
         const int pl = q.seq_ext ? q.seq_ext->profile_and_level_indication : 0;
@@ -92,13 +96,14 @@ void GopTS::build_psi() {
         d.push_back(uint8_t(pl ? pl : 72));
         d.push_back(uint8_t(((chroma & 3) << 6) | 0x1F));
       }
-    } else if (t.stream_type == ST_AC3) {
+    } else if (t.stream_type() == ST_AC3) {
+      const AC3FrmHdr& h = static_cast<const AudioPES&>(t).ac3;
       d.resize(16);
       AC3Descriptor desc;
-      const int n = t.ac3.valid ? desc.encode(d.data(), t.ac3, 9) : 0;
+      const int n = h.valid ? desc.encode(d.data(), h, 9) : 0;
       d.resize(size_t(n));
     }
-    p.insert(p.end(), {uint8_t(t.stream_type), uint8_t(0xE0 | (t.pid >> 8)), uint8_t(t.pid),
+    p.insert(p.end(), {uint8_t(t.stream_type()), uint8_t(0xE0 | (t.pid() >> 8)), uint8_t(t.pid()),
                        uint8_t(0xF0 | (d.size() >> 8)), uint8_t(d.size())});
     p.insert(p.end(), d.begin(), d.end());
   }
@@ -137,6 +142,7 @@ int GopTS::write_packet(int pid, bool unit_start, int* cc, double pcr, const uin
   if (n > 0 && payload) std::memcpy(b + at, payload, size_t(n));
   if (with_pcr) last_pcr_ = pcr;
   clock_ += packet_ticks_;
+  ++packets_since_tables_;
   return out_->mux_output(b, 188) == 188 ? 0 : -1;
 }
 
@@ -149,31 +155,36 @@ int GopTS::emit_psi() {
     std::memcpy(buf + 1, s.data(), std::min<size_t>(s.size(), 183));
     if (write_packet(k == 0 ? 0 : pmt_pid_, true, k == 0 ? &pat_cc_ : &pmt_cc_, -1, buf, 184, true) < 0) return -1;
   }
-  next_psi_ = clock_ + kPsiInterval;
+  ++pat_count_;
+  tables_due_ = false;
+  last_tables_ = clock_;
+  packets_since_tables_ = 0;
   return 0;
 }
 
 int GopTS::emit_pcr_only() {
-  for (Track& t : tracks_)
-    if (t.video) return write_packet(t.pid, false, &t.cc, clock_, nullptr, 0, false);
+  for (auto& t : streams_)
+    if (t->is_video()) return write_packet(t->pid(), false, t->cc(), clock_, nullptr, 0, false);
   return 0;
 }
 
 bool GopTS::start() {
-  Track* video = nullptr;
+  PESStream* video = nullptr;
   int64_t bits = 0;
-  for (Track& t : tracks_) {
-    if (!t.es->initialised() && !t.es->is_end()) return false;
-    if (t.video) video = &t;
+  for (auto& t : streams_) {
+    if (!t->es()->initialised() && !t->es()->is_end()) return false;
+    if (t->is_video()) video = t.get();
   }
   if (!video) return false;
-  for (Track& t : tracks_) {
-    if (t.video)
-      bits += t.es->seqhdr().is_vbr() ? kVbrVideoRate : std::max(t.es->bit_rate(), 1000000);
-    else
-      bits += std::max(t.es->bit_rate(), 64000);
-    if (!t.video)
-      t.es->set_buffer_size(t.es->kind() == ES_KIND_AC3 ? 2592 : 2848);
+  for (auto& t : streams_) {
+    ES& e = *t->es();
+    if (t->is_video()) {
+      bits += e.seqhdr().is_vbr() ? kVbrVideoRate : std::max(e.bit_rate(), 1000000);
+    } else {
+      bits += std::max(e.bit_rate(), 64000);
+      e.set_buffer_size(e.kind() == ES_KIND_AC3 ? 2592 : 2848);
+      static_cast<AudioPES&>(*t).prepare();
+    }
   }
   // A peak rate well above the streams' sum: bursts fill buffers early and
   // idle time costs nothing, the clock skips it.
@@ -181,7 +192,7 @@ bool GopTS::start() {
   packet_ticks_ = 188.0 * 8 * 90000 / rate_;
   clock_ = kStartClock;
 
-  ES* v = video->es;
+  ES* v = video->es();
   // Variable-rate encoders may write a token buffer size that their own
   // pictures exceed; plan such a stream with the main-level buffer.
   if (v->seqhdr().is_vbr() && v->video_mpeg2() && v->get_buffer_size() < kMainLevelBuffer) {
@@ -196,133 +207,88 @@ bool GopTS::start() {
   const double video_start = clock_ + delay;
   v->set_start_time(video_start);
   const double first_shown = video_start + v->first_pts();
-  for (Track& t : tracks_)
-    if (!t.video) t.es->set_start_time(first_shown);
+  for (auto& t : streams_)
+    if (!t->is_video()) t->es()->set_start_time(first_shown);
   build_psi();
+  tables_asked_ = clock_;
   started_ = true;
   return true;
 }
 
-bool GopTS::open_pes(Track& t) {
-  ES& e = *t.es;
-  int64_t span = e.unit_span(1);
-  if (span <= 0) return false;
-  if (!t.video && span < 4096) {
-    const int64_t two = e.unit_span(2);
-    if (two > 0) span = two;
-  }
-  double pts = 0, dts = 0;
-  const int off = e.next_stamp(span, &pts, &dts);
-  t.header = {0x00, 0x00, 0x01, uint8_t(t.pes_id), 0x00, 0x00, 0x81, 0x00, 0x00};
-  if (off >= 0) {
-    const bool both = t.video && std::fabs(pts - dts) >= 0.5;
-    t.header[7] = both ? 0xC0 : 0x80;
-    t.header[8] = both ? 10 : 5;
-    uint8_t f[5];
-    encode_pts(pts, f);
-    f[0] |= both ? 0x30 : 0x20;
-    t.header.insert(t.header.end(), f, f + 5);
-    if (both) {
-      encode_pts(dts, f);
-      f[0] |= 0x10;
-      t.header.insert(t.header.end(), f, f + 5);
-    }
-  }
-  const int64_t length = int64_t(t.header.size()) - 6 + span;
-  if (!t.video || length <= 0xFFFF) {
-    t.header[4] = uint8_t(length >> 8);
-    t.header[5] = uint8_t(length);
-  }
-  t.header_at = 0;
-  t.pes_left = span;
-  t.started = false;
-  return true;
-}
-
-int GopTS::packet_payload_bytes(const Track& t, bool pcr) const {
-  const int room = pcr ? 176 : 184;
-  const int64_t header = int64_t(t.header.size() - t.header_at);
-  return int(std::min<int64_t>(room, header + t.pes_left) - std::min<int64_t>(room, header));
-}
-
-int GopTS::emit(Track& t, bool pcr) {
+int GopTS::emit(PESStream& s, bool pcr) {
   uint8_t buf[184];
-  const int room = pcr ? 176 : 184;
-  int n = 0;
-  const size_t h = std::min(t.header.size() - t.header_at, size_t(room));
-  std::memcpy(buf, t.header.data() + t.header_at, h);
-  t.header_at += h;
-  n += int(h);
-  const int want = int(std::min<int64_t>(room - n, t.pes_left));
-  if (want > 0) {
-    const int got = t.es->take(buf + n, want);
-    if (got != want) {
-      trace("GopTS::emit (ERROR): stream 0x%02x gave %d of %d bytes\n", t.pes_id, got, want);
-      return -1;
-    }
-    t.pes_left -= got;
-    n += got;
-  }
-  const bool first = !t.started;
-  t.started = true;
-  ++t.packets;
-  if (first) t.es->count_packet();
-  return write_packet(t.pid, first, &t.cc, pcr ? clock_ : -1.0, buf, n, true) < 0 ? -1 : 1;
+  bool first = false;
+  const int n = s.fill(buf, pcr, &first);
+  if (n < 0) return -1;
+  return write_packet(s.pid(), first, s.cc(), pcr ? clock_ : -1.0, buf, n, true) < 0 ? -1 : 1;
 }
 
 int GopTS::run(bool final) {
   if (!started_ && !start()) return 0;
+  if (tables_due_ && packets_since_tables_ == 0) tables_due_ = false;  // nothing new to announce
   for (;;) {
-    if (clock_ >= next_psi_ && emit_psi() < 0) return -1;
+    // The tables: the first packet of all, then scheduled like a stream.
+    if (pat_count_ == 0) {
+      if (emit_psi() < 0) return -1;
+      continue;
+    }
+    if (!tables_due_ && clock_ - last_tables_ >= kTablesLimit - kTablesMargin) {
+      tables_due_ = true;
+      tables_asked_ = clock_;
+    }
+    const double tables_deadline = tables_asked_ + kTablesMargin;
     // Candidates: streams whose next packet is ready and fits their buffer.
-    Track* best = nullptr;
+    PESStream* best = nullptr;
     double best_deadline = 0;
     bool starving = false, pending = false;
-    for (Track& t : tracks_) {
-      if (t.pes_left == 0 && t.header_at >= t.header.size()) {
-        if (!open_pes(t)) {
-          if (!t.es->is_end()) starving = true;
-          continue;
-        }
+    for (auto& p : streams_) {
+      PESStream& t = *p;
+      if (t.idle() && !t.open()) {
+        if (!t.es()->is_end()) starving = true;
+        continue;
       }
       pending = true;
-      const bool pcr = t.video && (!t.started || clock_ - last_pcr_ >= kPcrInterval);
-      const int bytes = packet_payload_bytes(t, pcr);
-      if (t.es->room(clock_) < bytes) continue;
-      const double d = t.es->deadline();
+      const bool pcr = t.is_video() && (t.at_start() || clock_ - last_pcr_ >= kPcrInterval);
+      if (t.room(clock_) < t.next_payload_bytes(pcr)) continue;
+      const double d = t.deadline();
       if (!best || d < best_deadline) best = &t, best_deadline = d;
     }
     if (starving && !final) return 0;
     if (!pending) return 0;
-    if (clock_ - last_pcr_ >= kPcrInterval && !(best && best->video)) {
+    if (tables_due_ && (!best || tables_deadline <= best_deadline)) {
+      if (emit_psi() < 0) return -1;
+      continue;
+    }
+    if (clock_ - last_pcr_ >= kPcrInterval && !(best && best->is_video())) {
       if (emit_pcr_only() < 0) return -1;
       continue;
     }
     if (best) {
-      const bool pcr = best->video && (!best->started || clock_ - last_pcr_ >= kPcrInterval);
+      const bool pcr = best->is_video() && (best->at_start() || clock_ - last_pcr_ >= kPcrInterval);
       if (emit(*best, pcr) < 0) return -1;
       continue;
     }
     // A deadline has come and its stream still finds no room (a unit larger
     // than its buffer), or bytes outside any unit fill a buffer that nothing
     // will empty: they go all the same rather than never.
-    Track* due = nullptr;
-    for (Track& t : tracks_) {
-      if (t.pes_left == 0 && t.header_at >= t.header.size()) continue;
-      const double d = t.es->deadline() >= kNoTime ? clock_ : t.es->deadline();
-      if (d <= clock_ && (!due || d < due->es->deadline())) due = &t;
+    PESStream* due = nullptr;
+    for (auto& p : streams_) {
+      PESStream& t = *p;
+      if (t.idle()) continue;
+      const double d = t.deadline() >= kNoTime ? clock_ : t.deadline();
+      if (d <= clock_ && (!due || d < due->deadline())) due = &t;
     }
     if (due) {
-      if (forced_++ == 0) trace("GopTS::run: stream 0x%02x overflows its buffer\n", due->pes_id);
-      const bool pcr = due->video && (!due->started || clock_ - last_pcr_ >= kPcrInterval);
+      if (forced_++ == 0) trace("GopTS::run: stream 0x%02x overflows its buffer\n", due->pes_id());
+      const bool pcr = due->is_video() && (due->at_start() || clock_ - last_pcr_ >= kPcrInterval);
       if (emit(*due, pcr) < 0) return -1;
       continue;
     }
-    // Every buffer is full: skip to the next removal (or the next PCR). A
-    // PCR on both sides of the gap keeps arrival times by interpolation
-    // between PCRs true.
-    double next = last_pcr_ + kPcrInterval;
-    for (Track& t : tracks_) next = std::min(next, t.es->next_removal(clock_));
+    // Every buffer is full: skip to the next removal (or the next PCR, or
+    // the tables' limit). A PCR on both sides of the gap keeps arrival times
+    // by interpolation between PCRs true.
+    double next = std::min(last_pcr_ + kPcrInterval, last_tables_ + kTablesLimit - kTablesMargin);
+    for (auto& t : streams_) next = std::min(next, t->es()->next_removal(clock_));
     if (emit_pcr_only() < 0) return -1;
     clock_ = std::max(clock_, std::ceil(next / packet_ticks_) * packet_ticks_);
     if (emit_pcr_only() < 0) return -1;
@@ -373,31 +339,31 @@ TSMux::TSMux(int n_es, const ESData* es_list, const char* file_name, int* failed
   int next_mpa_id = 0xC0;
   for (size_t i = 0; i < es_.size(); ++i) {
     ES& e = *es_[i];
-    GopTS::Track t;
-    t.es = &e;
-    t.video = e.is_video();
-    t.pid = got[i] ? got[i] : pids.take(0, t.video ? kVideoPid : kAudioPid);
-    if (!t.pid) {
+    const bool video = e.is_video();
+    const int pid = got[i] ? got[i] : pids.take(0, video ? kVideoPid : kAudioPid);
+    if (!pid) {
       trace("TSMux::TSMux (ERROR): no free PID\n");
       return;
     }
-    for (int k = 0; k < n_es; ++k)
-      if (es_list[k].stream_id == e.stream_id() && es_list[k].get_ac3_header()) t.ac3 = *es_list[k].get_ac3_header();
-    if (t.video) {
-      t.pes_id = e.stream_id();
-      t.stream_type = e.kind() == ES_KIND_MPEG2_VIDEO ? ST_MPEG2_VIDEO : ST_MPEG1_VIDEO;
-    } else if (e.kind() == ES_KIND_AC3) {
-      t.pes_id = 0xBD;
-      t.stream_type = ST_AC3;
+    if (video) {
+      const int type = e.kind() == ES_KIND_MPEG2_VIDEO ? ST_MPEG2_VIDEO : ST_MPEG1_VIDEO;
+      engine_->add_stream(std::make_unique<VideoPES>(&e, pid, type, e.stream_id()));
+      continue;
+    }
+    std::unique_ptr<AudioPES> a;
+    if (e.kind() == ES_KIND_AC3) {
+      a = std::make_unique<AudioPES>(&e, pid, ST_AC3, 0xBD);
     } else {
-      t.pes_id = e.stream_id() >= 0xC0 && e.stream_id() <= 0xDF ? e.stream_id() : next_mpa_id;
-      next_mpa_id = std::max(next_mpa_id, t.pes_id + 1);
+      const int id = e.stream_id() >= 0xC0 && e.stream_id() <= 0xDF ? e.stream_id() : next_mpa_id;
+      next_mpa_id = std::max(next_mpa_id, id + 1);
       int rate = 0;
       for (int k = 0; k < n_es; ++k)
         if (es_list[k].stream_id == e.stream_id()) rate = es_list[k].get_audio_sample_rate();
-      t.stream_type = rate > 0 && rate < 32000 ? ST_MPEG2_AUDIO : ST_MPEG1_AUDIO;
+      a = std::make_unique<AudioPES>(&e, pid, rate > 0 && rate < 32000 ? ST_MPEG2_AUDIO : ST_MPEG1_AUDIO, id);
     }
-    engine_->add_track(t);
+    for (int k = 0; k < n_es; ++k)
+      if (es_list[k].stream_id == e.stream_id() && es_list[k].get_ac3_header()) a->ac3 = *es_list[k].get_ac3_header();
+    engine_->add_stream(std::move(a));
   }
   failed_ = 0;
   if (failed) *failed = 0;
@@ -416,17 +382,17 @@ int TSMux::pump(bool final) {
 
 int TSMux::add_es_data(int stream_id, const uint8_t* data, int length, int sub_id) {
   if (failed_ || write_error_ || done_ || !engine_) return 0;
-  GopTS::Track const* target = nullptr;
+  PESStream const* target = nullptr;
   for (int i = 0; i < engine_->track_count(); ++i) {
-    const GopTS::Track& t = engine_->track(i);
-    if (t.es->stream_id() != stream_id) continue;
-    if (!target || (sub_id > 0 && t.pid == sub_id)) target = &t;
+    const PESStream& t = engine_->track(i);
+    if (t.es()->stream_id() != stream_id) continue;
+    if (!target || (sub_id > 0 && t.pid() == sub_id)) target = &t;
   }
   if (!target) {
     trace("TSMux::add_es_data (ERROR): no stream 0x%02x (PID %d)\n", stream_id, sub_id);
     return 0;
   }
-  if (target->es->store_data(data, length) != length) return 0;
+  if (target->es()->store_data(data, length) != length) return 0;
   handed_ += length;
   return pump(false) < 0 ? 0 : length;
 }
@@ -438,14 +404,17 @@ int TSMux::get_mux_rate() {
   return int(std::min<int64_t>(bits + bits / 10 + 100000, 120000000));
 }
 
-int TSMux::vbr_mux(int final) { return pump(final != 0); }
+int TSMux::vbr_mux(int final) {
+  if (engine_) engine_->request_tables();
+  return pump(final != 0);
+}
 
 void TSMux::set_stream_end(int stream_id, int sub_id) {
   if (!engine_) return;
   for (int i = 0; i < engine_->track_count(); ++i) {
-    const GopTS::Track& t = engine_->track(i);
-    if (t.es->stream_id() == stream_id && (sub_id <= 0 || t.pid == sub_id || engine_->track_count() == 1)) {
-      t.es->set_end();
+    const PESStream& t = engine_->track(i);
+    if (t.es()->stream_id() == stream_id && (sub_id <= 0 || t.pid() == sub_id || engine_->track_count() == 1)) {
+      t.es()->set_end();
       break;
     }
   }
@@ -466,7 +435,7 @@ int TSMux::finish() {
 int TSMux::set_pmt_pid(int pid) {
   if (!pid_in_range(pid) || bytes_written() > 0 || !engine_) return pmt_pid();
   for (int i = 0; i < engine_->track_count(); ++i)
-    if (engine_->track(i).pid == pid) return pmt_pid();
+    if (engine_->track(i).pid() == pid) return pmt_pid();
   pmt_pid_ = pid;
   engine_->set_pmt_pid(pid);
   return pid;
@@ -476,8 +445,8 @@ int TSMux::list_stream_ids(int* ids, int* pids, int n) {
   if (!engine_) return 0;
   const int k = std::min(n, engine_->track_count());
   for (int i = 0; i < k; ++i) {
-    if (ids) ids[i] = engine_->track(i).es->stream_id();
-    if (pids) pids[i] = engine_->track(i).pid;
+    if (ids) ids[i] = engine_->track(i).es()->stream_id();
+    if (pids) pids[i] = engine_->track(i).pid();
   }
   return k;
 }

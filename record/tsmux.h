@@ -7,7 +7,9 @@
 // buffer has room, at a peak rate above the streams' sum. When nothing can
 // go it moves its clock to the next buffer removal instead of writing null
 // packets, with a PCR-only packet whenever 35 ms would pass without a PCR.
-// The audio clocks start at the first displayed picture.
+// The audio clocks start at the first displayed picture. PAT and PMT go out
+// with every mux call (once per GOP from the drivers), scheduled among the
+// streams' deadlines.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +17,7 @@
 #include <vector>
 
 #include "record/muxer.h"
+#include "record/ts_pes.h"
 
 // PIDs of one output: every value distinct, within 16..8190.
 class PidAllocator {
@@ -32,31 +35,23 @@ class PidAllocator {
 
 class GopTS {
  public:
-  struct Track {
-    ES* es = nullptr;
-    int pid = 0;
-    int stream_type = 0;
-    int pes_id = 0;  // stream_id written in the PES header
-    int cc = 0;
-    bool video = false;
-    std::vector<uint8_t> header;  // PES header bytes not yet sent
-    size_t header_at = 0;
-    int64_t pes_left = 0;  // elementary bytes of the current PES not yet sent
-    bool started = false;  // the current PES has sent its first packet
-    int64_t packets = 0;
-    AC3FrmHdr ac3{};  // the first frame's header, for the PMT descriptor
-  };
-
   GopTS(Muxer* out, int pmt_pid, int transport_stream_id, int program_number);
-  void add_track(const Track& t) { tracks_.push_back(t); }
-  int track_count() const { return static_cast<int>(tracks_.size()); }
-  const Track& track(int i) const { return tracks_[size_t(i)]; }
+  void add_stream(std::unique_ptr<PESStream> s) { streams_.push_back(std::move(s)); }
+  int track_count() const { return static_cast<int>(streams_.size()); }
+  const PESStream& track(int i) const { return *streams_[size_t(i)]; }
   // Sends what the data held allow; with final, everything. -1 on a write
   // error.
   int run(bool final);
+  // A mux call: the program tables go out before its packets.
+  void request_tables() {
+    if (tables_due_) return;
+    tables_due_ = true;
+    tables_asked_ = clock_;
+  }
   int rate() const { return rate_; }
   int pmt_pid() const { return pmt_pid_; }
   void set_pmt_pid(int pid) { pmt_pid_ = pid; }
+  int pat_count() const { return pat_count_; }
   // Packets sent past a full buffer because a deadline had come.
   int forced() const { return forced_; }
 
@@ -65,19 +60,23 @@ class GopTS {
   void build_psi();
   int emit_psi();
   int emit_pcr_only();
-  // One packet of track k at the clock; returns 1 sent, 0 nothing, -1 error.
-  int emit(Track& t, bool pcr);
-  bool open_pes(Track& t);
+  // One packet of s at the clock; returns 1 sent, -1 error.
+  int emit(PESStream& s, bool pcr);
   int write_packet(int pid, bool unit_start, int* cc, double pcr, const uint8_t* payload, int n, bool has_payload);
-  int packet_payload_bytes(const Track& t, bool pcr) const;
 
   Muxer* out_;
-  std::vector<Track> tracks_;
+  std::vector<std::unique_ptr<PESStream>> streams_;
   int pmt_pid_, tsid_, program_;
   int rate_ = 0;
   bool started_ = false;
-  double clock_ = 0.0, packet_ticks_ = 0.0, last_pcr_ = -1e18, next_psi_ = 0.0;
-  int pat_cc_ = 0, pmt_cc_ = 0;
+  double clock_ = 0.0, packet_ticks_ = 0.0, last_pcr_ = -1e18;
+  // Tables: asked for by a mux call (the first packet of the stream too),
+  // sent before any unit whose deadline is later than the ask plus a
+  // margin; otherwise at the latest every table_limit.
+  bool tables_due_ = true;
+  double tables_asked_ = 0.0, last_tables_ = -1e18;
+  int64_t packets_since_tables_ = 1;
+  int pat_cc_ = 0, pmt_cc_ = 0, pat_count_ = 0;
   int forced_ = 0;
   std::vector<uint8_t> pat_, pmt_;
   uint8_t pkt_[188];
@@ -99,7 +98,7 @@ class TSMux : public Muxer {
   int list_stream_ids(int* ids, int* pids, int n) override;
   int pmt_pid() const { return engine_ ? engine_->pmt_pid() : pmt_pid_; }
   int stream_type(int i) const {
-    return engine_ && i >= 0 && i < engine_->track_count() ? engine_->track(i).stream_type : 0;
+    return engine_ && i >= 0 && i < engine_->track_count() ? engine_->track(i).stream_type() : 0;
   }
   // Packets sent into a full decoder buffer.
   int forced_packets() const { return engine_ ? engine_->forced() : 0; }

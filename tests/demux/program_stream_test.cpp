@@ -17,6 +17,7 @@
 #include "demux/demuxer_cache.h"
 #include "demux/goplist.h"
 #include "demux/program.h"
+#include "foundation/audio_header.h"
 #include "support/support.h"
 
 namespace {
@@ -799,6 +800,140 @@ TEST(ProgramSegments, AudioSpansOfTheSecondCellFollowTheFirst) {
     ++checked;
   }
   EXPECT_GT(checked, 3);
+}
+
+}  // namespace
+
+namespace {
+
+// Many short recordings joined: every fall of the clock is found, however
+// many lie in one search window, and the time line runs on across all.
+TEST(ProgramSegments, RecorderFileOfTwentyShortPieces) {
+  const std::string rec = fixture("ps_many.VRO");
+  const uint64_t piece = read_file(fixture("ps_many1.vob")).size();
+  std::unique_ptr<DeMuxer> d(demuxer_create(rec.c_str(), 0));
+  ASSERT_TRUE(d);
+  const auto& seg = as_program(d.get())->get_segments();
+  ASSERT_EQ(seg.size(), 20u);
+  for (size_t i = 0; i < seg.size(); ++i) {
+    EXPECT_LE(seg[i].start.value(), i * piece + 4096) << "segment " << i;
+    EXPECT_GE(seg[i].start.value() + 4096, i * piece) << "segment " << i;
+  }
+  EXPECT_NEAR(d->get_total_length(), 20 * frame_count(fixture("ps_many1.vob")) / 25.0, 0.1);
+  const auto rows = walk(rec);
+  int listed = 0;
+  for (const GopRow& r : rows) listed += r.fields / 2;
+  EXPECT_EQ(listed, 20 * frame_count(fixture("ps_many1.vob")));
+  expect_continuous(rows, 25.0, "many");
+}
+
+// A recording without video between two with video: its stretch lasts as
+// long as its clock ran (not the clock's value), and the third recording's
+// pictures follow on that time line.
+TEST(ProgramSegments, StretchWithoutVideoLastsAsLongAsItsClockRan) {
+  const std::string rec = fixture("ps_gap.VRO");
+  std::unique_ptr<DeMuxer> d(demuxer_create(rec.c_str(), 0));
+  ASSERT_TRUE(d);
+  const auto& seg = as_program(d.get())->get_segments();
+  ASSERT_EQ(seg.size(), 3u);
+  const uint64_t join1 = read_file(fixture("ps_gap1.vob")).size();
+  const uint64_t join2 = join1 + read_file(fixture("ps_gap2.vob")).size();
+  EXPECT_LE(seg[1].start.value(), join1 + 4096);
+  EXPECT_GE(seg[1].start.value() + 4096, join1);
+  EXPECT_LE(seg[2].start.value(), join2 + 4096);
+  EXPECT_GE(seg[2].start.value() + 4096, join2);
+  const double gap = duration(fixture("ps_gap2.vob"));
+  EXPECT_NEAR((seg[1].end_time - seg[1].start_time) / 90000.0, gap, 0.5);
+  const double total = duration(fixture("ps_gap1.vob")) + gap + duration(fixture("ps_gap3.vob"));
+  EXPECT_NEAR(d->get_total_length(), total, 0.5);
+  // The pictures: the first piece's, then the third's after the gap.
+  const auto rows = walk(rec);
+  ASSERT_GT(rows.size(), 2u);
+  size_t third = 0;
+  for (size_t i = 1; i < rows.size(); ++i)
+    if (std::fabs(rows[i].pts - (rows[i - 1].pts + rows[i - 1].fields * 1800.0)) > 1.0) {
+      EXPECT_EQ(third, 0u) << "a second jump at gop " << i;
+      third = i;
+    }
+  ASSERT_GT(third, 0u);
+  const double jump = (rows[third].pts - (rows[third - 1].pts + rows[third - 1].fields * 1800.0)) / 90000.0;
+  EXPECT_NEAR(jump, gap, 0.5);
+  int listed = 0;
+  for (const GopRow& r : rows) listed += r.fields / 2;
+  EXPECT_EQ(listed, frame_count(fixture("ps_gap1.vob")) + frame_count(fixture("ps_gap3.vob")));
+}
+
+// A GOP record whose start lies a packet earlier than its own first packet
+// (the previous GOP's tail then fills more than one packet): exactly the
+// bytes before the GOP are dropped, over as many packets as they take.
+TEST(ProgramStream, GopReadDropsALeadReachingOverSeveralPackets) {
+  const std::string file = fixture("ps_vob.vob");
+  const std::vector<uint8_t> ps = read_file(file);
+  std::unique_ptr<DeMuxer> d(demuxer_create(file.c_str(), 0));
+  ASSERT_TRUE(d);
+  // Video packets of the file: offset and payload bytes.
+  std::vector<std::pair<uint64_t, int>> video;
+  for (size_t i = 0; i + 9 < ps.size(); ++i) {
+    if (ps[i] || ps[i + 1] || ps[i + 2] != 1 || ps[i + 3] != 0xE0) continue;
+    const int length = ps[i + 4] << 8 | ps[i + 5];
+    video.push_back({i, length - 3 - ps[i + 8]});
+    i += size_t(std::max(length, 3)) + 5;
+  }
+  ASSERT_GT(video.size(), 20u);
+  d->goto_offset(FileOffset(0u));
+  GOP g;
+  int checked = 0;
+  for (int k = 0; k < 8 && d->parse_gop(&g, 0, 0, 0) > 0; ++k) {
+    d->goto_offset(g.end);
+    // The video packet holding the GOP's first byte and the one before it.
+    size_t at = 0;
+    while (at + 1 < video.size() && video[at + 1].first <= g.start.value() + 16) ++at;
+    if (at == 0 || video[at].first < g.start.value()) continue;
+    GOP own = g, early = g;
+    ASSERT_GT(d->read_gop(&own, 0, 0), 0);
+    early.start = FileOffset::from_u64(video[at - 1].first);
+    early.set_vbs_offset(g.get_vbs_offset() + video[at - 1].second);
+    ASSERT_GT(d->read_gop(&early, 0, 0), 0);
+    ASSERT_EQ(early.data_valid, own.data_valid) << "gop " << k;
+    EXPECT_TRUE(std::equal(own.data, own.data + own.data_valid, early.data)) << "gop " << k;
+    ++checked;
+  }
+  EXPECT_GT(checked, 3);
+}
+
+// In a DVD title whose second cell carries audio of another mode and bit
+// rate, reading a span there makes that the stream's header.
+TEST(ProgramSegments, AudioHeaderFollowsTheCellRead) {
+  const std::string title = fixture("ps_mtitle/VIDEO_TS/VTS_01_1.VOB");
+  std::unique_ptr<DeMuxer> d(demuxer_create(title.c_str(), 0));
+  ASSERT_TRUE(d);
+  DeMuxerProgram* p = as_program(d.get());
+  const auto& seg = p->get_segments();
+  ASSERT_EQ(seg.size(), 2u);
+  ESBuffer s(16384);
+  s.start = FileOffset::from_u64(seg[1].start.value() + 65536);
+  s.end = FileOffset::from_u64(read_file(title).size());
+  s.stream_id = 0xC0;
+  ASSERT_GT(d->read_abs(&s), 4000);
+  FrmHdr h;
+  const int o = h.parse_buffer(s.data, s.bytes);
+  ASSERT_TRUE(h.valid);
+  ASSERT_TRUE(h.check_frames(s.data + o, s.bytes - o, 2, 0));
+  EXPECT_EQ(h.channels, 1);
+  EXPECT_EQ(h.bit_rate, 96000);
+  EXPECT_EQ(p->is_same_audio_stream(&h), 1);
+  // And back in the first cell.
+  ESBuffer f(16384);
+  f.start = FileOffset::from_u64(65536);
+  f.end = seg[1].start;
+  f.stream_id = 0xC0;
+  ASSERT_GT(d->read_abs(&f), 4000);
+  FrmHdr g;
+  g.parse_buffer(f.data, f.bytes);
+  ASSERT_TRUE(g.valid);
+  EXPECT_EQ(g.channels, 2);
+  EXPECT_EQ(p->is_same_audio_stream(&g), 1);
+  EXPECT_EQ(p->is_same_audio_stream(&h), 0);
 }
 
 }  // namespace

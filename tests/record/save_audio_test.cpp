@@ -271,6 +271,15 @@ TEST(SaveAudio, Ac3IsCopied) {
     expect_in_sync(out, 0, 0.032 + 0.005);
     // The last frame past the source's sound may repeat: four runs at most.
     expect_copied_frames(in, 0, out, 0, "ac3", 4);
+    // Nothing encodes AC-3: a gain envelope leaves the frames copied, none
+    // lost, the sound in place.
+    const std::string gained = dir + "/ntsc_gain.vob";
+    const Saved g = save(in, gained, "--keep 0:25,30:55,60:89 --kind dvd --gain 0:1,1:0.5");
+    ASSERT_EQ(g.rc, 0) << g.last();
+    ASSERT_EQ(g.audio.size(), 1u);
+    EXPECT_EQ(tsupport::field(g.audio[0], "frames"), tsupport::field(s.audio[0], "frames"));
+    EXPECT_EQ(tsupport::field(g.audio[0], "copied"), tsupport::field(s.audio[0], "copied"));
+    EXPECT_TRUE(tsupport::read_file(gained) == tsupport::read_file(out));
   }
 }
 

@@ -18,10 +18,10 @@ if [ ! -s "$vob" ]; then
     "$work/piece.vob"
   n=$(( bytes / $(stat -c %s "$work/piece.vob") + 1 ))
   for _ in $(seq "$n"); do echo "file '$work/piece.vob'"; done > "$work/list.txt"
-  $FF -f concat -safe 0 -i "$work/list.txt" -map 0 -c copy -fs "$bytes" -f dvd "$vob"
+  $FF -f concat -safe 0 -i "$work/list.txt" -map 0:v -map 0:a -c copy -fs "$bytes" -f dvd "$vob"
 fi
-frames=$(ffprobe -v error -select_streams v:0 -show_entries stream=duration -of csv=p=0 "$vob" | head -1)
-frames=$(echo "$frames * 25 / 1" | bc)
+frames=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$vob" | head -1)
+frames=$(echo "$frames * 25 / 1 - 25" | bc)
 wall() {  # seconds of wall-clock time of "$@"
   local s e
   s=$(date +%s.%N)

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -17,6 +18,7 @@
 #include "devtool/command.h"
 #include "devtool/input.h"
 #include "engine/clips/clip_list.h"
+#include "engine/clips/clip_streams.h"
 #include "engine/clips/cliplist_file.h"
 #include "record/es.h"
 #include "record/record_data.h"
@@ -117,8 +119,9 @@ int run_save(int argc, char** argv) {
   const std::string out = argv[2];
   std::vector<Range> ranges;
   std::string kind_text;
-  bool gop_only = false;
+  bool gop_only = false, no_audio = false;
   bool restructure = false;
+  std::vector<double> gain;
   int aspect = 0, field_order = 0;
   long long gop_n = 0, gop_m = 0, bit_rate = 0;
   StopPlan stop;
@@ -135,7 +138,20 @@ int run_save(int argc, char** argv) {
     } else if (o == "--restructure") {
       restructure = true;
     } else if (o == "--no-audio") {
-      // Video only is what saves write today.
+      no_audio = true;
+    } else if (o == "--gain") {
+      // TIME:GAIN[,TIME:GAIN...]: the volume envelope of the audio.
+      const char* v = value("gain");
+      if (!v) return dev_usage("save", "--gain needs points");
+      for (const std::string& t : split(v, ',')) {
+        char* end = nullptr;
+        const double at = std::strtod(t.c_str(), &end);
+        const bool colon = end && *end == ':' && end != t.c_str();
+        const double g = colon ? std::strtod(end + 1, &end) : -1;
+        if (!colon || at < 0 || g < 0 || *end) return dev_usage("save", "bad gain point '%s'", t.c_str());
+        gain.push_back(at);
+        gain.push_back(g);
+      }
     } else if (o == "--keep") {
       const char* v = value("keep");
       if (!v) return dev_usage("save", "--keep needs ranges");
@@ -255,6 +271,17 @@ int run_save(int argc, char** argv) {
   // A multiple of 400 bit/s, as the sequence header holds it.
   if (bit_rate > 0) data.video.bit_rate = int((bit_rate + 399) / 400 * 400);
   data.restructure = restructure ? 1 : 0;
+  // The reference clip's audio in its own format (AC-3 copied as AC-3).
+  if (!no_audio && head) {
+    ESData a;
+    if (mpeg_clip_get_audio_es_data(head, &a)) {
+      data.n_es = 2;
+      data.audio = a;
+      data.audio_copy = a.ac3 ? 0 : -1;
+      data.check_audio_params();
+      data.pcm_scale = gain;
+    }
+  }
   SaveStatus status;
   status.progress_callback = on_progress;
   stop.status = &status;
@@ -269,6 +296,9 @@ int run_save(int argc, char** argv) {
 
   for (const Range& r : merged) std::printf("range file=%d from=%lld to=%lld\n", r.file, r.a, r.b);
   for (const SaveJoin& j : rep.joins) std::printf("cut at=%d reencoded=%d\n", j.at, j.reencoded);
+  for (const SaveAudioReport& a : rep.audio)
+    std::printf("audio id=0x%02X pid=%d kind=%d frames=%lld copied=%lld encoded=%lld\n", a.stream_id, a.pid, a.kind,
+                (long long)a.frames, (long long)a.copied, (long long)a.encoded);
   const char* st = rep.failed ? "failed" : rep.stopped ? "stopped" : "done";
   std::printf("save kind=%d frames=%d fields=%d gops=%d copied=%d reencoded=%d decoded=%d bytes=%.0f result=%d "
               "warnings=%d status=%s\n",
@@ -281,8 +311,8 @@ int run_save(int argc, char** argv) {
 }  // namespace
 
 TAMSEL_DEV_COMMAND(save, "IN[,IN...] OUT --keep [F@]A:B[,...] [--kind es|mpeg1|vcd|ps|svcd|dvd|ts] [--gop-only] "
-                         "[--no-audio] [--aspect N] [--field-order 0|1|2] [--gop N] [--sub-gop M] [--bit-rate N] "
-                         "[--restructure] [--stop CODE@PERCENT]",
+                         "[--no-audio] [--gain T:G[,...]] [--aspect N] [--field-order 0|1|2] [--gop N] [--sub-gop M] "
+                         "[--bit-rate N] [--restructure] [--stop CODE@PERCENT]",
                    "saves the kept frame ranges of the inputs as one movie: GOPs copied byte for byte, frames "
-                   "around cuts re-encoded",
+                   "around cuts re-encoded, with the first input's audio",
                    run_save);

@@ -10,6 +10,7 @@
 #include "foundation/mpeg_fields.h"
 #include "foundation/trace.h"
 #include "record/es.h"
+#include "record/record_audio.h"
 #include "record/recorder.h"
 #include "record/save.h"
 
@@ -218,12 +219,23 @@ int prepare_recording(RecordJob* job) {
     rec = std::make_unique<Recorder>(job->clips, d, &err);
     if (err) failure(rec->message());
   }
+  // The audio streams (none for an elementary output or a video-only save).
+  std::unique_ptr<SaveAudioSet> audio;
+  double field_time = 0.5 / 25.0;
+  if (!rep.failed && d.n_es >= 2 && output_type(d.kind, rec->output_es()) > MUX_MPEG2_VIDEO_ES) {
+    const double rate = rec->output_seqhdr().get_frame_rate();
+    field_time = 0.5 / (rate > 0.1 ? rate : 30.0);
+    audio = std::make_unique<SaveAudioSet>();
+    if (audio->open(job->clips, d, rate > 0.1 ? rate : 30.0) == 0) audio.reset();
+  }
   if (!rep.failed) {
     ESData es = rec->output_es();
     if (d.video_pid > 0) es.pid = d.video_pid;
+    std::vector<ESData> es_list(1, es);
+    if (audio) es_list.insert(es_list.end(), audio->es().begin(), audio->es().end());
     rep.kind = output_type(d.kind, es);
     int err = 0;
-    save = std::make_unique<Save>(d.name.c_str(), rep.kind, &es, 1, &err, d.dvd ? 1 : 0);
+    save = std::make_unique<Save>(d.name.c_str(), rep.kind, es_list.data(), int(es_list.size()), &err, d.dvd ? 1 : 0);
     if (err) {
       failure("the output \"" + d.name + "\" cannot be created");
     } else {
@@ -231,6 +243,7 @@ int prepare_recording(RecordJob* job) {
       if (d.aspect_ratio > 0) save->set_aspect_ratio(d.aspect_ratio);
       if (rep.kind == MUX_TRANSPORT && d.pmt_pid > 0) save->set_pmt_pid(d.pmt_pid);
       save->set_drop_frame_flag(es.drop_frame);
+      if (audio) audio->bind(*save);
     }
   }
 
@@ -254,6 +267,10 @@ int prepare_recording(RecordJob* job) {
         f = 1;
       }
       fields += f;
+      // Audio follows the video the writer holds, never leads it in.
+      if (audio && save->get_fields() > 0 && audio->pump(save.get(), save->get_fields() * field_time) < 0)
+        failure("the writer refused the audio");
+      if (rep.failed) break;
       const int cmd = poll_command(st);
       if (cmd < 0) {
         stop = cmd;
@@ -274,6 +291,8 @@ int prepare_recording(RecordJob* job) {
   if (rec && save && !rep.failed && stop != -1) {
     rec->flush(save.get());
     if (rec->failed()) failure(rec->message());
+    // The audio runs to the video's end.
+    if (audio && !rep.failed && audio->finish(save.get()) < 0) failure("the writer refused the audio");
   }
   if (save) {
     if (!rep.failed && st) save->report_stdb_error_status(st);
@@ -297,6 +316,7 @@ int prepare_recording(RecordJob* job) {
     rep.warnings = rec->warnings();
     rep.joins = rec->joins();
   }
+  if (audio) rep.audio = audio->report();
   rep.stopped = stop < 0 && !rep.failed;
   if (st) {
     if (rep.failed)

@@ -87,6 +87,12 @@ struct SaveJoin {
   int reencoded = 0;
 };
 
+// What one output audio stream of a save did.
+struct SaveAudioReport {
+  int stream_id = 0, pid = 0, kind = 0;
+  int64_t frames = 0, copied = 0, encoded = 0;
+};
+
 // What a finished save did.
 struct SaveReport {
   int kind = 0;
@@ -97,6 +103,7 @@ struct SaveReport {
   int stopped = 0, failed = 0;
   std::string message;  // why a save failed
   std::vector<SaveJoin> joins;
+  std::vector<SaveAudioReport> audio;
 };
 
 // A copy of a working clip list with links of its own, and its release.

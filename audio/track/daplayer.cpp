@@ -136,16 +136,17 @@ int DAPlayer::get_next_frame(uint8_t* buffer, int size) {
   const double clock = double(first_frame_ + frame_no_ - lead) * period_;
   int n = 0;
   // Silence before the stream and where its time stamps jump ahead.
+  // A format without a silent frame gives 0 bytes for the frame's time.
   if (silent_owed_ > 0 || list_->get_curr_time() >= clock + period_ - 1e-6) {
     if (silent_owed_ > 0) --silent_owed_;
     if (int(silent_.size()) > size) return 0;
-    std::memcpy(buffer, silent_.data(), silent_.size());
+    if (!silent_.empty()) std::memcpy(buffer, silent_.data(), silent_.size());
     n = int(silent_.size());
   } else {
     n = list_->next_frame(buffer, size);
     if (n <= 0) {  // the stream ended early: silence to the clip's end
       if (int(silent_.size()) > size) return 0;
-      std::memcpy(buffer, silent_.data(), silent_.size());
+      if (!silent_.empty()) std::memcpy(buffer, silent_.data(), silent_.size());
       n = int(silent_.size());
     }
   }

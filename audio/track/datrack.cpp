@@ -251,7 +251,11 @@ int DATrack::init(const MPEG_Clip* list, int sample_rate, int channels) {
 
 int64_t DATrack::frame_samples(const MPEG_Clip* c, int frames) const {
   const TrackClipFacts& f = facts(c);
-  if (f.audio && f.rate == rate_ && f.channels == channels_) return int64_t(frames) * f.samples_per_frame * channels_;
+  // Whole audio frames only for clips timed by their audio frames; clips
+  // with pictures count video frames.
+  const bool audio_timed = std::fabs(f.period * f.rate - f.samples_per_frame) < 1e-6;
+  if (f.audio && audio_timed && f.rate == rate_ && f.channels == channels_)
+    return int64_t(frames) * f.samples_per_frame * channels_;
   return std::llround(frames * f.period * rate_) * channels_;
 }
 

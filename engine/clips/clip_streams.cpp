@@ -376,7 +376,8 @@ MPEG_Clip* mpeg_clip_get_audio_range(MPEG_Clip* list, int sample_rate, int layer
     c->set_transition_full(0);
     c->set_transition_offset(0);
   }
-  const double d = (layer == 1 ? 384.0 : 1152.0) / (sample_rate > 0 ? sample_rate : 44100);
+  // Layer 0 is AC-3 output, whose frames hold 1536 samples.
+  const double d = (layer == 1 ? 384.0 : layer == 0 ? 1536.0 : 1152.0) / (sample_rate > 0 ? sample_rate : 44100);
   double video_time = 0, audio_time = 0;
   for (MPEG_Clip* c = copy; c; c = c->next) {
     c->audio_units = 1;

@@ -31,6 +31,7 @@ int mpeg_clip_get_audio_es_data(MPEG_Clip* c, ESData* out);
 
 // A new list of the clips in audio frames: transitions become plain cuts,
 // and each clip's audio never drifts from its video by a frame or more.
+// Layer 0 counts AC-3 frames (1536 samples), 1 frames of 384, others 1152.
 MPEG_Clip* mpeg_clip_get_audio_range(MPEG_Clip* list, int sample_rate, int layer, double frame_rate);
 void mpeg_clip_video_2_audio(MPEG_Clip* c, int sample_rate, int layer, double frame_rate);
 

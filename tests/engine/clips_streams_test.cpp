@@ -112,10 +112,10 @@ TEST(ClipStreams, AudioRangeFollowsTheVideo) {
   clip_update(list);
   ASSERT_EQ(clip_insert_transitions(list, 120, 4, 10), 10);
   const int video_frames = mpeg_clip_list_total_frames(list, 1);
-  for (auto [rate, layer] : {std::pair{48000, 2}, {44100, 2}, {32000, 1}}) {
+  for (auto [rate, layer] : {std::pair{48000, 2}, {44100, 2}, {32000, 1}, {48000, 0}}) {
     MPEG_Clip* audio = mpeg_clip_get_audio_range(list, rate, layer, 0);
     ASSERT_NE(audio, nullptr);
-    const double d = (layer == 1 ? 384.0 : 1152.0) / rate;
+    const double d = (layer == 1 ? 384.0 : layer == 0 ? 1536.0 : 1152.0) / rate;
     int frames = 0;
     for (const MPEG_Clip* c = audio; c; c = c->next) {
       EXPECT_EQ(c->transition_length, 0);

@@ -41,6 +41,12 @@ int coding_ext_of(const uint8_t* d, int pic, int n) {
 // bytes after it) at their end.
 int without_end_code(const uint8_t* d, int n) {
   int e = n;
+  // Constant-rate streams pad pictures with long runs of zero bytes: skip
+  // them a word at a time.
+  for (uint64_t w = 0; e >= 8; e -= 8) {
+    std::memcpy(&w, d + e - 8, 8);
+    if (w != 0) break;
+  }
   while (e > 0 && d[e - 1] == 0) --e;
   if (e >= 4 && d[e - 4] == 0 && d[e - 3] == 0 && d[e - 2] == 1 && d[e - 1] == 0xB7) return e - 4;
   return n;
@@ -268,6 +274,10 @@ bool Recorder::build_output_gop(const GOP& g, const GopPlan& plan, bool clip_sta
   o.insert(o.end(), d, d + first);
   // The header part of the source ends with its last header.
   o.resize(size_t(without_end_code(o.data(), int(o.size()))));
+  // A part at a lower rate than the output's announces the output's rate,
+  // the one the stream as a whole needs.
+  if (gops_list_->get_seqhdr().bit_rate != out_seq_.bit_rate)
+    utils_set_seq_bit_rate(o.data(), int64_t(o.size()), out_seq_.bit_rate, 1);
   int fields = 0;
   int kept = 0;
   for (int i = 0; i < g.pic_count; ++i) {

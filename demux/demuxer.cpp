@@ -216,7 +216,11 @@ void DeMuxer::fill_bs_buffer() {
       buf_.size = kLargeReadBufferSize;
     }
   }
-  const uint64_t want = std::min<uint64_t>(uint64_t(buf_.size - buf_.unread), src_.end_data.value() - buf_.end.value());
+  // Until the reads run on without a seek, they stay small: a reader that
+  // jumps about would read most of a large buffer for nothing.
+  const int room = (buf_.streak < 8 ? std::min(buf_.size, kReadBufferSize) : buf_.size) - buf_.unread;
+  if (room <= 0) return;
+  const uint64_t want = std::min<uint64_t>(uint64_t(room), src_.end_data.value() - buf_.end.value());
   if (!src_.file->tell().equals(buf_.end)) src_.file->seek(buf_.end, 0);
   const size_t got = src_.file->read(buf_.bytes.get() + buf_.unread, size_t(want));
   buf_.unread += int(got);

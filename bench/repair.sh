@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # GOP time-code scan and time-stamp scan speed against reading the file: a
 # program stream and a transport stream of about SIZE_MB each (the joined
-# fixtures repeated) scanned by tamsel-dev fix --scan-only, and the program
-# stream by tamsel-dev tsscan, against cat FILE > /dev/null, warm files, in
+# fixtures repeated) scanned by tamsel-dev fix --scan-only, the program
+# stream by tamsel-dev tsscan, and both by tamsel-dev file-info (a first,
+# uncached look), against cat FILE > /dev/null, warm files, in
 # one run. Median wall time of RUNS runs; fails when a scan takes more than
 # 3 times the read.
 # Usage: bench/repair.sh TAMSEL_DEV FIXTURES_DIR [RUNS] [SIZE_MB]
@@ -53,4 +54,6 @@ check() {  # check NAME FILE COMMAND...: one line, and the 3 x cat limit
 check fix-scan "$big" "$dev" fix "$big" --scan-only
 check fix-scan-ts "$bigts" "$dev" fix "$bigts" --scan-only
 check tsscan "$big" "$dev" tsscan "$big"
+check file-info "$big" "$dev" file-info "$big"
+check file-info-ts "$bigts" "$dev" file-info "$bigts"
 exit $fail

@@ -7,7 +7,8 @@
 #   2. a 500 MB DVD program stream saved --gop-only --kind dvd against
 #      ffmpeg -i IN -c copy -f dvd; the goal is at most ffmpeg's time.
 # The sources are made once into WORK (default /tmp/tamsel-bench-save) by
-# repeating a short encoded stream; prints the times and ratios.
+# repeating a short encoded stream; each pair runs RUNS times (default 3),
+# alternating with its peer; prints the medians and their ratios.
 # Usage: bench/save.sh TAMSEL_DEV [WORK]
 set -euo pipefail
 dev=${1:?usage: save.sh TAMSEL_DEV [WORK]}
@@ -39,12 +40,19 @@ cat "$es" > /dev/null
 cat "$vob" > /dev/null
 third=$(( frames / 3 ))
 keep="0:$(( third - 100 )),$(( third )):$(( 2 * third - 100 )),$(( 2 * third )):$(( frames - 1 ))"
-t_cp=$(wall cp "$es" "$work/copy.m2v")
-rm -f "$work/copy.m2v"
-t_es=$(wall "$dev" save "$es" "$work/out.m2v" --keep "$keep" --gop-only --kind es)
-rm -f "$work/out.m2v"
+runs=${RUNS:-3}
+median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+cps=() ess=() ffs=() dvds=()
+for _ in $(seq "$runs"); do
+  cps+=("$(wall cp "$es" "$work/copy.m2v")")
+  rm -f "$work/copy.m2v"
+  ess+=("$(wall "$dev" save "$es" "$work/out.m2v" --keep "$keep" --gop-only --kind es)")
+  rm -f "$work/out.m2v"
+done
+t_cp=$(median "${cps[@]}")
+t_es=$(median "${ess[@]}")
 goal=$(echo "1.1 * $t_cp + 0.6" | bc -l)
-printf 'save es: tamsel=%.2fs cp=%.2fs ratio=%.2f goal<=%.2fs\n' "$t_es" "$t_cp" "$(echo "$t_es / $t_cp" | bc -l)" "$goal"
+printf 'save es: tamsel=%.2fs cp=%.2fs ratio=%.2f goal<=%.2fs (medians of %d)\n' "$t_es" "$t_cp" "$(echo "$t_es / $t_cp" | bc -l)" "$goal" "$runs"
 
 # Frame-accurate: the same two joins, each inside a GOP; the counters show
 # that only the pictures around the cuts are decoded and re-encoded.
@@ -56,8 +64,12 @@ rm -f "$work/out.m2v"
 printf 'save es frame-accurate: tamsel=%.2fs cp=%.2fs ratio=%.2f goal<=%.2fs %s\n' "$t_fa" "$t_cp" \
   "$(echo "$t_fa / $t_cp" | bc -l)" "$goal" "$(echo "$line" | grep -o 'reencoded=[0-9]* decoded=[0-9]*')"
 
-t_ff=$(wall $FF -i "$vob" -c copy -f dvd "$work/ff.vob")
-rm -f "$work/ff.vob"
-t_dvd=$(wall "$dev" save "$vob" "$work/out.vob" --keep 0:999999999 --gop-only --kind dvd)
-rm -f "$work/out.vob"
-printf 'save dvd: tamsel=%.2fs ffmpeg=%.2fs ratio=%.2f\n' "$t_dvd" "$t_ff" "$(echo "$t_dvd / $t_ff" | bc -l)"
+for _ in $(seq "$runs"); do
+  ffs+=("$(wall $FF -i "$vob" -c copy -f dvd "$work/ff.vob")")
+  rm -f "$work/ff.vob"
+  dvds+=("$(wall "$dev" save "$vob" "$work/out.vob" --keep 0:999999999 --gop-only --kind dvd)")
+  rm -f "$work/out.vob"
+done
+t_ff=$(median "${ffs[@]}")
+t_dvd=$(median "${dvds[@]}")
+printf 'save dvd: tamsel=%.2fs ffmpeg=%.2fs ratio=%.2f (medians of %d)\n' "$t_dvd" "$t_ff" "$(echo "$t_dvd / $t_ff" | bc -l)" "$runs"

@@ -207,7 +207,20 @@ void DeMuxer::fill_bs_buffer() {
   if (buf_.rd > 0 && buf_.unread > 0) std::memmove(buf_.bytes.get(), buf_.bytes.get() + buf_.rd, size_t(buf_.unread));
   buf_.rd = 0;
   if (!src_.file || buf_.end.greater_or_equal(src_.end_data)) return;
-  const uint64_t want = std::min<uint64_t>(uint64_t(buf_.size - buf_.unread), src_.end_data.value() - buf_.end.value());
+  if (++buf_.streak == 8 && buf_.size < kLargeReadBufferSize) {
+    // Eight fills without a seek: the file is being read through.
+    std::unique_ptr<uint8_t[]> large(new (std::nothrow) uint8_t[size_t(kLargeReadBufferSize) + 8]());
+    if (large) {
+      if (buf_.unread > 0) std::memcpy(large.get(), buf_.bytes.get(), size_t(buf_.unread));
+      buf_.bytes = std::move(large);
+      buf_.size = kLargeReadBufferSize;
+    }
+  }
+  // Until the reads run on without a seek, they stay small: a reader that
+  // jumps about would read most of a large buffer for nothing.
+  const int room = (buf_.streak < 8 ? std::min(buf_.size, kReadBufferSize) : buf_.size) - buf_.unread;
+  if (room <= 0) return;
+  const uint64_t want = std::min<uint64_t>(uint64_t(room), src_.end_data.value() - buf_.end.value());
   if (!src_.file->tell().equals(buf_.end)) src_.file->seek(buf_.end, 0);
   const size_t got = src_.file->read(buf_.bytes.get() + buf_.unread, size_t(want));
   buf_.unread += int(got);
@@ -226,6 +239,7 @@ void DeMuxer::goto_offset(FileOffset target) {
   }
   if (src_.file) src_.file->seek(target, 0);
   empty_bs_buffer();
+  buf_.streak = 0;
   buf_.end = target;
   fill_bs_buffer();
   src_.last_seek = target;

@@ -57,6 +57,9 @@ struct TimeStampPart {
 class DeMuxer {
  public:
   static constexpr int kReadBufferSize = 0x12000;
+  // A file read front to back (a save, a scan) gets this larger buffer:
+  // fewer, larger reads.
+  static constexpr int kLargeReadBufferSize = 0x100000;
 
   DeMuxer();
   // Opens name as an elementary stream of the given type (0: probe);
@@ -93,6 +96,11 @@ class DeMuxer {
   // The end of a cut written to out: bytes written, -1 when a write fell short.
   virtual int trim_end(uint8_t* work, int size, BSFile* out);
   virtual int copy_bytes(uint8_t* out, int count, FileOffset end);
+  // What copy_bytes of an elementary stream gives, up to count bytes before
+  // end, written to out straight from the source file (see
+  // BSFile::copy_from). Bytes written; -1 when fewer than the source holds
+  // reached out.
+  int64_t copy_bytes_to(BSFile* out, int64_t count, FileOffset end);
   virtual int trim_start(BSFile* out, uint8_t* work, int size, FileOffset end);
   virtual int is_same_audio_stream(const FrmHdr*) { return 0; }
   virtual FileOffset get_curr_offset(FileOffset* out);
@@ -301,6 +309,7 @@ class DeMuxer {
     int size = kReadBufferSize;
     int rd = 0;      // read position in bytes
     int unread = 0;  // bytes from rd
+    int streak = 0;  // fills since the last seek
     FileOffset end;  // file offset just behind the last byte held
     ReadBuffer() = default;
     ReadBuffer(const ReadBuffer& o) : size(o.size) {}

@@ -173,7 +173,13 @@ void GOPList::measure_sub_gop(const GOP* g) {
 int GOPList::parse_next_gop(GOP* g, int search) {
   g->pid = s_.pid;
   ++parse_count_;
+  parsed_ = nullptr;
   if (demuxer_->parse_gop(g, s_.stream_id, search, 0) <= 0) return 0;
+  if (g->data && g->data_valid >= g->byte_length) {
+    parsed_ = g;
+    parsed_start_ = g->start;
+    parsed_length_ = g->byte_length;
+  }
   add_gop(g);
   if (g->pic_count > s_.gop_size) {
     s_.gop_size = g->pic_count;
@@ -334,10 +340,21 @@ int GOPList::add_gop(GOP* g) {
 int GOPList::copy_gop(GOP* g, int read) {
   if (!curr_) return 0;
   if (!g) g = scratch_.get();
+  const bool fresh = parsed_ == g && parsed_start_.equals(curr_->start) && parsed_length_ == curr_->byte_length &&
+                     g->data_valid >= parsed_length_;
+  const int valid = g->data_valid;
+  parsed_ = nullptr;
   if (g != curr_) {
     *g = *static_cast<const LGOP*>(curr_);
   }
+  if (read && fresh) {
+    // The parse left exactly this GOP's bytes in g, as a read would give
+    // them (its end stays where the parse put it, behind the GOP).
+    g->data_valid = valid;
+    return g->pic_count;
+  }
   if (read && demuxer_) {
+    ++rereads_;
     // Field numbers and PTS of the record stay as the index keeps them.
     const int ff = g->first_field;
     const double pts = g->pts;

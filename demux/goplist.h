@@ -73,6 +73,8 @@ class GOPList {
   int get_records_added() const { return s_.records_added; }
   // GOPs parsed from the file so far (a measure of search cost).
   int get_parse_count() const { return parse_count_; }
+  // GOPs read from the file for a caller (a measure of copy cost).
+  int get_reread_count() const { return rereads_; }
   void update_video_info();
   const VideoInfo& get_video_info() const { return s_.video_info; }
 
@@ -120,4 +122,10 @@ class GOPList {
   LGOP* last_ = nullptr;
   LGOP* curr_ = nullptr;
   int parse_count_ = 0;
+  // The GOP parsed last and its span: its bytes are in memory already, so
+  // reading it for the caller needs no second pass over the file.
+  const GOP* parsed_ = nullptr;
+  FileOffset parsed_start_;
+  int parsed_length_ = 0;
+  int rereads_ = 0;
 };

@@ -271,7 +271,7 @@ int DeMuxerProgram::next_ps_packet(int selected_only) {
     const int idx = pkt_.stream_id < 0xE0 ? 1 : 0;
     const int a = average_packet_size(idx);
     if (a > 0 && (pkt_.packet_size > 5 * a || pkt_.packet_size < a / 5)) {
-      const int size = measure(std::min(5 * a, buf_.size));
+      const int size = measure(std::min(5 * a, kReadBufferSize));
       if (size != pkt_.packet_size && size >= pkt_.payload_offset) {
         pkt_.size_resync = 1;
         pkt_.packet_size = size;

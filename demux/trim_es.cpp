@@ -194,3 +194,32 @@ int DeMuxer::copy_bytes(uint8_t* out, int n, FileOffset e) {
   }
   return take_bytes(out, n, true);
 }
+
+int64_t DeMuxer::copy_bytes_to(BSFile* out, int64_t n, FileOffset e) {
+  if (!out || n <= 0 || !src_.file) return 0;
+  const FileOffset here = current_offset();
+  const uint64_t to_end = e.greater(here) ? e.value() - here.value() : 0;
+  const uint64_t to_data = src_.end_data.greater(here) ? src_.end_data.value() - here.value() : 0;
+  n = int64_t(std::min<uint64_t>({uint64_t(n), to_end, to_data}));
+  if (n <= 0) return 0;
+  // The bytes the read buffer holds already, then file to file.
+  int64_t done = 0;
+  const int held = int(std::min<int64_t>(n, buf_.unread));
+  if (held > 0) {
+    if (out->write(buf_.bytes.get() + buf_.rd, size_t(held)) != size_t(held)) return -1;
+    buf_.rd += held;
+    buf_.unread -= held;
+    done = held;
+  }
+  if (done < n) {
+    const FileOffset at = FileOffset::from_u64(here.value() + uint64_t(done));
+    const size_t want = size_t(n - done);
+    const size_t got = out->copy_from(*src_.file, at, want);
+    // The read position follows the copy (the buffer is empty now).
+    empty_bs_buffer();
+    buf_.end = FileOffset::from_u64(at.value() + got);
+    if (got != want) return -1;
+    done += int64_t(got);
+  }
+  return done;
+}

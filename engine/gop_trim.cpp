@@ -16,6 +16,9 @@
 namespace {
 
 constexpr int kCopyBuffer = 1 << 20;
+// File-to-file copies go in steps of the buffer's size too: progress
+// reports and stop checks come as often.
+constexpr int64_t kDirectChunk = kCopyBuffer;
 
 bool same_file(const char* a, const char* b) {
   struct stat sa {}, sb {};
@@ -24,6 +27,10 @@ bool same_file(const char* a, const char* b) {
 
 // The GOP of the index holding frame; false when none does.
 bool gop_of(GOPList& list, int frame, GOP* g) {
+  // A search reads only around the frame: the first and last GOPs are
+  // known without any read.
+  list.get_gop(frame, g, 0, 0);
+  if (g->pic_count > 0 && g->first_frame() <= frame && frame < g->end_frame()) return true;
   for (int n = list.get_first_gop(g, 0); n > 0; n = list.next_gop(g, 0))
     if (g->first_frame() <= frame && frame < g->end_frame()) return true;
   return false;
@@ -108,6 +115,7 @@ int64_t trim_packet(const char* in, const char* out, int start, int count, TrimS
     st.bytes = written;
   }
   result = TrimResult::done;
+  const bool direct = dmx->is_elementary();
   for (;;) {
     const int32_t cmd = st.command.load();
     if (cmd == kTrimPause) {
@@ -118,13 +126,24 @@ int64_t trim_packet(const char* in, const char* out, int start, int count, TrimS
       result = TrimResult::stopped;
       break;
     }
-    const int n = dmx->copy_bytes(buf.get(), kCopyBuffer, end);
+    int64_t n;
+    if (direct) {
+      // An elementary stream's untouched rest goes file to file.
+      n = dmx->copy_bytes_to(&file, kDirectChunk, end);
+      if (n < 0) {
+        if (st.callback && st.user) st.callback(st.user, kTrimWriteError);
+        result = TrimResult::failed;
+        break;
+      }
+    } else {
+      n = dmx->copy_bytes(buf.get(), kCopyBuffer, end);
+    }
     if (n < 0) {
       result = TrimResult::failed;
       break;
     }
     if (n == 0) break;
-    if (file.write(buf.get(), size_t(n)) != size_t(n)) {
+    if (!direct && file.write(buf.get(), size_t(n)) != size_t(n)) {
       if (st.callback && st.user) st.callback(st.user, kTrimWriteError);
       result = TrimResult::failed;
       break;

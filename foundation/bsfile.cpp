@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "foundation/bsfile_list.h"
 #include "foundation/trace.h"
@@ -153,6 +154,11 @@ size_t BSFBase::sys_write(const void* buffer, size_t count) {
     }
     done += static_cast<size_t>(n);
   }
+  note_written(done);
+  return done;
+}
+
+void BSFBase::note_written(size_t done) {
   position_.add(static_cast<int64_t>(done));
   const uint64_t pending = uint64_t(unflushed_) + done;
   if (pending >= kBSFlushInterval) {
@@ -164,6 +170,44 @@ size_t BSFBase::sys_write(const void* buffer, size_t count) {
     unflushed_ = 0;
   } else {
     unflushed_ = static_cast<uint32_t>(pending);
+  }
+}
+
+size_t BSFBase::copy_from(BSFBase& src, const FileOffset& at, size_t count) {
+  if (fd_ < 0 || src.fd_ < 0 || count == 0) return 0;
+  size_t done = 0;
+  bool in_kernel = true;
+  std::unique_ptr<uint8_t[]> buf;
+  while (done < count) {
+    // Chunks of the flush interval keep the write-back going as the copy goes.
+    const size_t want = count - done < kBSFlushInterval ? count - done : kBSFlushInterval;
+    if (in_kernel) {
+      loff_t in = static_cast<loff_t>(at.value() + done);
+      loff_t out = static_cast<loff_t>(position_.value());
+      const ssize_t n = ::copy_file_range(src.fd_, &in, fd_, &out, want, 0);
+      if (n > 0) {
+        done += static_cast<size_t>(n);
+        note_written(static_cast<size_t>(n));
+        continue;
+      }
+      if (n == 0) break;  // end of src
+      if (errno == EINTR) continue;
+      if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP || errno == EBADF) {
+        in_kernel = false;  // not between these files: copy through a buffer
+        continue;
+      }
+      trace("BSFBase::copy_from (ERROR): <%s> wrote %zu of %zu bytes at %.0f: %s\n", name_.c_str(), done, count,
+            position_.to_double(), std::strerror(errno));
+      break;
+    }
+    if (!buf) buf.reset(new (std::nothrow) uint8_t[kBSFlushInterval]);
+    if (!buf) break;
+    const ssize_t r = ::pread(src.fd_, buf.get(), want, static_cast<off_t>(at.value() + done));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    const size_t w = sys_write(buf.get(), static_cast<size_t>(r));
+    done += w;
+    if (w != static_cast<size_t>(r)) break;
   }
   return done;
 }
@@ -263,6 +307,27 @@ size_t BSFile::read(void* buffer, size_t count) {
 size_t BSFile::write(const void* buffer, size_t count) {
   // Lists are read-only.
   return kind_ == Kind::plain ? plain_->write(buffer, count) : 0;
+}
+
+size_t BSFile::copy_from(BSFile& src, const FileOffset& at, size_t count) {
+  if (kind_ != Kind::plain || count == 0) return 0;
+  if (src.kind_ == Kind::plain) return plain_->copy_from(*src.plain_, at, count);
+  // Lists are read through their own layer, a buffer at a time.
+  const size_t chunk = kBSFlushInterval;
+  std::unique_ptr<uint8_t[]> buf(new (std::nothrow) uint8_t[chunk]);
+  if (!buf) return 0;
+  const FileOffset keep = src.tell();
+  src.seek(at, 0);
+  size_t done = 0;
+  while (done < count) {
+    const size_t r = src.read(buf.get(), count - done < chunk ? count - done : chunk);
+    if (r == 0) break;
+    const size_t w = plain_->write(buf.get(), r);
+    done += w;
+    if (w != r) break;
+  }
+  src.seek(keep, 0);
+  return done;
 }
 
 FileOffset BSFile::seek(const FileOffset& offset, int whence) {

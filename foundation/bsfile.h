@@ -52,6 +52,11 @@ class BSFBase {
   // treat it as an error. A read returns fewer at the end of the file.
   [[nodiscard]] size_t read(void* buffer, size_t count);
   [[nodiscard]] size_t write(const void* buffer, size_t count);
+  // Writes count bytes of src, taken at offset at, at this file's position,
+  // file to file inside the system where it can (the bytes never pass
+  // through this process), else through a buffer. src's position stays.
+  // Returns the bytes written: fewer at the end of src or on a failure.
+  [[nodiscard]] size_t copy_from(BSFBase& src, const FileOffset& at, size_t count);
 
   // whence 2: offset bytes back from the size at open (never below zero);
   // whence 0 and 1 both take the offset from the start of the file.
@@ -69,6 +74,8 @@ class BSFBase {
   int sys_open(const char* name);
   size_t sys_read(void* buffer, size_t count);
   size_t sys_write(const void* buffer, size_t count);
+  // Moves the position past done bytes written and flushes by interval.
+  void note_written(size_t done);
 
   int mode_ = 0;
   std::string name_;
@@ -102,6 +109,10 @@ class BSFile {
   [[nodiscard]] size_t read(void* buffer, size_t count);
   // Plain files only; 0 otherwise. Fewer than count bytes is a failed write.
   [[nodiscard]] size_t write(const void* buffer, size_t count);
+  // count bytes of src from offset at, written at this file's position (see
+  // BSFBase::copy_from); src's position stays. Any kind of src; this file
+  // must be plain.
+  [[nodiscard]] size_t copy_from(BSFile& src, const FileOffset& at, size_t count);
   // Each returns zero when nothing is open.
   FileOffset seek(const FileOffset& offset, int whence);
   FileOffset tell() const;

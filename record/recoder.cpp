@@ -149,6 +149,12 @@ int adjust_field_count(uint8_t* data, int bytes, int progressive, int max, int a
 
 int without_end_code(const uint8_t* d, int n) {
   int e = n;
+  // Constant-rate streams pad pictures with long runs of zero bytes: skip
+  // them a word at a time.
+  for (uint64_t w = 0; e >= 8; e -= 8) {
+    std::memcpy(&w, d + e - 8, 8);
+    if (w != 0) break;
+  }
   while (e > 0 && d[e - 1] == 0) --e;
   if (e >= 4 && d[e - 4] == 0 && d[e - 3] == 0 && d[e - 2] == 1 && d[e - 1] == 0xB7) return e - 4;
   return n;

@@ -284,6 +284,10 @@ bool Recorder::build_output_gop(const GOP& g, const GopPlan& plan, bool clip_sta
   o.insert(o.end(), d, d + first);
   // The header part of the source ends with its last header.
   o.resize(size_t(without_end_code(o.data(), int(o.size()))));
+  // A part at a lower rate than the output's announces the output's rate,
+  // the one the stream as a whole needs.
+  if (gops_list_->get_seqhdr().bit_rate != out_seq_.bit_rate)
+    utils_set_seq_bit_rate(o.data(), int64_t(o.size()), out_seq_.bit_rate, 1);
   int fields = 0;
   int kept = 0;
   for (int i = 0; i < g.pic_count; ++i) {

@@ -216,6 +216,8 @@ class DeMuxer {
   void find_bs_length();
   void find_es_abs_length();
   void find_vbs_length();
+  // The last GOP's first field made to agree with the total length.
+  void fit_last_gop_field();
   void estimate_length_from_es();
   int check_timecode();
 

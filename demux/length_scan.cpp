@@ -337,14 +337,17 @@ void DeMuxer::find_vbs_length() {
     check_timecode();  // shifts the last GOP to the sum of the parts
   }
 
-  // The last GOP's field number must agree with the length.
-  if (m_.last_gop.pic_count > 0) {
-    const int N = int(2 * fr * m_.total_length);
-    const int base = m_.first_field > 0 ? m_.first_field : 0;
-    const int want = base + N - m_.last_gop.total_fields;
-    if (std::abs(want - m_.last_gop.first_field) > 2) m_.last_gop.first_field = want;
-  }
+  fit_last_gop_field();
   goto_offset(FileOffset(0u));
+}
+
+void DeMuxer::fit_last_gop_field() {
+  const double fr = get_frame_rate();
+  if (m_.last_gop.pic_count <= 0) return;
+  const int N = int(2 * fr * m_.total_length);
+  const int base = m_.first_field > 0 ? m_.first_field : 0;
+  const int want = base + N - m_.last_gop.total_fields;
+  if (std::abs(want - m_.last_gop.first_field) > 2) m_.last_gop.first_field = want;
 }
 
 // The GOP after `from` that carries a time code (a few tries past GOPs

@@ -192,6 +192,9 @@ class DeMuxerProgram : public DeMuxer {
   void build_vro_segments();
   double join_delta(FileOffset join);
   bool pts_disagree_with_length();
+  // The length from the video time stamps when they run on one time line,
+  // else from the bytes per field of GOPs sampled across the file.
+  void length_from_pts();
 
   PacketState pkt_;
   int parse_sub_streams_ = 0;

@@ -46,6 +46,8 @@ DeMuxerProgram::DeMuxerProgram(const char* name, int* error, int stream_type, in
         const GOP& last = m_.last_gop;
         if (last.pts > kNoTime && m_.video_start_pts > kNoTime)
           m_.total_length = (last.pts - m_.video_start_pts) / 90000.0 + last.total_fields * 0.5 / get_frame_rate();
+      } else if (get_video_es_count() > 0) {
+        length_from_pts();
       }
     }
     goto_offset(FileOffset(0u));
@@ -61,6 +63,54 @@ bool DeMuxerProgram::pts_disagree_with_length() {
   if (m_.video_start_pts <= kNoTime || last.pts <= kNoTime || br <= 0) return false;
   const double by_pts = (last.pts - m_.video_start_pts) / 90000.0 + last.total_fields * 0.5 / get_frame_rate();
   return by_pts <= 0 || by_pts * 3 < br || br * 3 < by_pts;
+}
+
+void DeMuxerProgram::length_from_pts() {
+  const GOP& last = m_.last_gop;
+  const double fr = get_frame_rate();
+  const uint64_t size = src_.size.value();
+  // Video read from a later GOP (audio that starts late) keeps its own
+  // length.
+  if (fr <= 0 || last.pic_count <= 0 || size == 0 || late_video_start_) return;
+  // Pairs of neighbouring GOPs sampled across the file: do the stamps rise
+  // with the offset, and how many seconds does a byte hold where they do?
+  constexpr int kSamples = 12;
+  const FileOffset keep = current_offset();
+  double seconds = 0, bytes = 0, prev = m_.video_start_pts;
+  bool rising = m_.video_start_pts > kNoTime && last.pts > kNoTime;
+  for (int i = 1; i < kSamples; ++i) {
+    goto_offset(FileOffset::from_u64(size / kSamples * uint64_t(i)));
+    GOP a, b;
+    if (parse_gop(&a, 0, 0, 0) <= 0) continue;
+    if (a.pts <= kNoTime) continue;
+    if (a.pts < prev) rising = false;
+    prev = a.pts;
+    // A few GOPs on from a, up to a restart (which says nothing about the
+    // rate).
+    GOP from = a;
+    for (int k = 0; k < 4; ++k) {
+      goto_offset(from.end);
+      if (parse_gop(&b, 0, 0, 0) <= 0 || b.pts <= kNoTime) break;
+      const double dp = (b.pts - from.pts) / 90000.0, db = double(b.start.value()) - double(from.start.value());
+      if (!(dp > 0 && dp < 10 && db > 0)) break;
+      seconds += dp;
+      bytes += db;
+      from = b;
+    }
+  }
+  goto_offset(keep);
+  if (rising && last.pts < prev) rising = false;
+  const double by_rate = bytes > 0 ? double(size) * seconds / bytes : 0.0;
+  const double by_pts = rising ? (last.pts - m_.video_start_pts) / 90000.0 + last.total_fields * 0.5 / fr : 0.0;
+  // One time line: its stamps give the length, unless their span is far
+  // from what the rate says (a clock that jumps ahead between recordings).
+  // Clocks that restart: the sampled rate over the whole file.
+  double length = 0;
+  if (by_pts > 0 && (by_rate <= 0 || (by_pts < 2 * by_rate && by_rate < 2 * by_pts))) length = by_pts;
+  else if (by_rate > 0) length = by_rate;
+  if (length <= 0) return;
+  m_.total_length = length;
+  fit_last_gop_field();
 }
 
 DeMuxerProgram::DeMuxerProgram(const DeMuxerProgram& o) : DeMuxer(o) {

@@ -5,12 +5,15 @@
 // overlay EFFECT POS LENGTH, snapshot NAME, replace NAME, show N...,
 // step FROM TO, time SECONDS, record OUT KIND START COUNT, project FILE,
 // load FILE, image FILE KIND, trim-range START COUNT, rec-save FILE,
-// rec-load FILE (a save project's clips replace the movie). After each:
+// rec-load FILE (a save project's clips replace the movie), play FROM TO
+// OUT.wav (frames FROM..TO stepped as playback does, their sound written
+// through the sound output into OUT.wav). After each:
 //   op n=K verb=OP result=N
 //   frame n=N clip=N width=N height=N            (show, step: per frame written)
 //   time seconds=R frame=N timecode=HH:MM:SS:FF  (time)
 //   record kind=N result=ok|failed               (record)
 //   trim start=N count=N file=PATH | trim none   (trim-range)
+//   play frames=N samples=N rate=N channels=N first_time=R  (play)
 //   clip ... / overlay ... lines of the list
 //   total clips=N frames=N current=N
 #include <cstdio>
@@ -30,6 +33,8 @@
 #include "engine/editor_record.h"
 #include "engine/mpeg_editor.h"
 #include "picture/frame.h"
+#include "platform/dsaudio.h"
+#include "platform/wav_sink.h"
 
 namespace {
 
@@ -80,6 +85,45 @@ std::unique_ptr<EClip> project_of_file(const std::string& file, int start, int c
   std::unique_ptr<EClip> p(mpeg_clip_2_eclip(c));
   mpeg_clip_list_free(c);
   return p;
+}
+
+// Playback as the window's thread runs it: each frame is shown, then sound
+// is queued until it reaches the next frame's time. Samples per channel
+// written, -1 when the output cannot be made.
+long long play(DTamsel* e, int from, int to, const std::string& out_name) {
+  WavFileAudioSink sink(out_name.c_str());
+  // What the movie holds, untouched by the listener's settings.
+  audio_volume = 80;
+  audio_channel_left = 1;
+  audio_channel_right = 1;
+  DSAudio ds(&sink);
+  int error = 1;
+  ds.open(e->get_sample_rate(), e->get_channels(), 16, &error);
+  if (error) return -1;
+  ds.play();
+  e->search(from, 1, 0);
+  int frames = 0;
+  double first = -1.0, queued = e->frame_2_time(from);
+  for (int f = from; f <= to; ++f) {
+    if (f > from && (!e->forward(1) || e->get_curr_frame_offset() != f)) break;
+    ++frames;
+    const double until = e->frame_2_time(f + 1);
+    while (queued < until) {
+      int bytes = 0;
+      double t = 0;
+      const int16_t* pcm = e->get_audio_samples(&bytes, &t);
+      if (!pcm || bytes <= 0) break;
+      if (first < 0) first = t;
+      sink.advance(ds.write(reinterpret_cast<const uint8_t*>(pcm), bytes));
+      queued = t + double(bytes / 2 / e->get_channels()) / e->get_sample_rate();
+    }
+  }
+  ds.close();
+  if (!sink.finish()) return -1;
+  std::printf("play frames=%d samples=%lld rate=%d channels=%d first_time=%.6f\n", frames,
+              static_cast<long long>(sink.samples_written()), e->get_sample_rate(), e->get_channels(),
+              first < 0 ? 0.0 : first);
+  return sink.samples_written();
 }
 
 struct Session {
@@ -184,6 +228,11 @@ struct Session {
       return editor_record_load(&rec, w[0].c_str(), editor, 0) == 0 ? 1 : 0;
     }
     if (l.verb == "image" && w.size() == 2 && num(w[1], &a)) return ed->save_image(w[0].c_str(), int(a), 90);
+    if (l.verb == "play" && w.size() == 3 && num(w[0], &a) && num(w[1], &b)) {
+      const long long n = play(e, int(a), int(b), w[2]);
+      if (n < 0) write_ok = false;
+      return n < 0 ? 0 : n;
+    }
     if (l.verb == "trim-range" && w.size() == 2 && num(w[0], &a) && num(w[1], &b)) {
       int s = int(a), n = int(b);
       const char* file = ed->get_trim_range(&s, &n);

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "access/dtv.h"
+#include "audio/track/datrack.h"
 #include "demux/goplist.h"
 #include "demux/goplist_cache.h"
 #include "encode/image_sequence.h"
@@ -26,6 +27,8 @@ DTamsel::DTamsel(const MPEG_Clip* list, int* error, int size_mode) : size_mode_(
 DTamsel::~DTamsel() { clean_up(); }
 
 void DTamsel::clean_up() {
+  audio_.reset();
+  audio_restart_pending_ = 0;
   second_.reset();
   dtv_.reset();
   effect_frame_.reset();
@@ -56,6 +59,8 @@ int DTamsel::init(const MPEG_Clip* list) {
   frame_rate_ = dtv_->get_frame_rate();
   drop_frame_ = dtv_->get_goplist() ? dtv_->get_goplist()->get_drop_frame_flag() : 0;
   search(0, 0, 0);
+  set_defaults_audio();
+  audio_player_update();
   return 0;
 }
 
@@ -180,7 +185,7 @@ int DTamsel::enter_transition(int second_index) {
 }
 
 int DTamsel::search(int frame, int reseek_audio, int reopen) {
-  (void)reseek_audio;
+  audio_restart_pending_ = 1;
   if (!list_ || !current_ || !dtv_) return 0;
   const int total = get_total_frames();
   frame = std::clamp(frame, 0, std::max(0, total - 1));
@@ -202,6 +207,7 @@ int DTamsel::search(int frame, int reseek_audio, int reopen) {
   else if (i <= transition_in_end_)
     trace("DTamsel::search (ERROR): frame number is inconsistency (%d) <= (%d: start_end)\n", i,
           transition_in_end_);
+  if (reseek_audio && audio_) audio_player_seek(reseek_audio);
   return get_curr_frame_offset();
 }
 
@@ -284,6 +290,9 @@ int DTamsel::set_play_mode(int bits) {
   const int old = dtv_->get_play_mode();
   dtv_->set_play_mode(bits);
   if (second_) second_->set_play_mode(bits);
+  // Turning from backward to forward play: the sound restarts at the frame
+  // shown, not where backward play left it.
+  if (audio_ && (bits & kPlayForward) && (old & kPlayBackward)) audio_player_seek(1);
   return old;
 }
 

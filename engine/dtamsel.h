@@ -7,11 +7,14 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "access/clip.h"
 #include "access/effect_frame.h"
+#include "engine/clips/project.h"
 
 class BMP;
+class DATrack;
 class DTV;
 class Dither;
 class Frame;
@@ -93,12 +96,26 @@ class DTamsel {
   // (kinds 4, 5, 6, 8; others: the video alone); 0 when it cannot be told.
   int get_minimum_output_bit_rate(int kind);
 
-  // Audio runs off until the audio track exists: no samples.
-  int get_audio_samples(int* bytes, double* time) const {
-    if (bytes) *bytes = 0;
-    if (time) *time = 0;
-    return 0;
-  }
+  // Playback sound: the movie's audio as one track at the engine's rate and
+  // channels, kept in step with the frames shown. Rates other than 32000,
+  // 44100 and 48000 become 44100; 0 keeps a value. 1 when a player was
+  // wanted and could not be built.
+  int set_audio_format(int sample_rate, int channels);
+  void set_defaults_audio();
+  void disable_audio();
+  bool audio_is_off() const { return audio_off_ != 0; }
+  // (Re)builds the player from the working list, or hands it the list
+  // again, and seeks it to the frame shown.
+  void audio_player_update();
+  void audio_player_seek(int mode);
+  void audio_player_restart(int mode) { audio_player_seek(mode); }
+  // The next channels x 1152 samples of 16-bit PCM; *bytes their size, 0 at
+  // the end, without a player or while playing backward (null then). *time
+  // is the movie time of the block's first sample.
+  const int16_t* get_audio_samples(int* bytes, double* time);
+  void set_pcm_scale(const std::vector<PCMScalePoint>& points);
+  std::vector<PCMScalePoint> get_pcm_scale() const;
+  const DATrack* get_audio_player() const { return audio_.get(); }
 
   // Edits.
   MPEG_Clip* copy(int start, int count);
@@ -154,6 +171,9 @@ class DTamsel {
   int size_mode_ = 0;
   int chroma_format_ = 1;
   int sample_rate_ = 44100, channels_ = 2;
+  std::unique_ptr<DATrack> audio_;
+  int audio_off_ = 0;
+  int audio_restart_pending_ = 0;
   int video_pid_ = 0, audio_pid_ = 0, program_pid_ = 0;
   double frame_rate_ = 30000.0 / 1001.0;
   int drop_frame_ = 1;

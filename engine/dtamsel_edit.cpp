@@ -16,6 +16,7 @@ void DTamsel::list_changed(MPEG_Clip* head) {
   second_clip_ = nullptr;
   min_rates_known_ = false;  // they follow the head clip
   update_clip_bounds();
+  audio_player_update();
 }
 
 MPEG_Clip* DTamsel::copy(int start, int count) {

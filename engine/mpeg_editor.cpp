@@ -23,8 +23,6 @@ MPEG_Editor::MPEG_Editor(const char* file_name, int* error, int size_mode, int s
 }
 
 void MPEG_Editor::create(const EClip& project, int* error, int size_mode, int sample_rate, int channels) {
-  (void)sample_rate;
-  (void)channels;
   engine_.reset();
   MPEG_Clip* list = eclip_2_mpeg_clip(project, 0);
   if (!list) {
@@ -33,8 +31,21 @@ void MPEG_Editor::create(const EClip& project, int* error, int size_mode, int sa
   }
   int err = 0;
   engine_ = std::make_unique<DTamsel>(list, &err, size_mode);
+  // The sound plays at the caller's format, else at the first clip's.
+  if (sample_rate == 0) {
+    sample_rate = 44100;
+    channels = 2;
+    if (list->audio_stream_count > 0 && list->sample_rate > 0) {
+      sample_rate = list->sample_rate;
+      channels = list->channels > 0 ? list->channels : 2;
+    }
+  }
   mpeg_clip_list_free(list);
   if (err) engine_.reset();
+  if (engine_) {
+    engine_->set_audio_format(sample_rate, channels);
+    if (project.pcm_scale.size() > 1) engine_->set_pcm_scale(project.pcm_scale);
+  }
   if (error) *error = engine_ ? 0 : 1;
 }
 

@@ -50,6 +50,16 @@ class MPEG_Editor {
   int backward(int n) { return engine_ ? engine_->backward(n) : 0; }
   int search(int frame, int reseek_audio) { return engine_ ? engine_->search(frame, reseek_audio, 0) : -1; }
   bool has_audio() const { return engine_ && engine_->has_audio(); }
+  int get_channels() const { return engine_ ? engine_->get_channels() : 0; }
+  int get_sample_rate() const { return engine_ ? engine_->get_sample_rate() : 0; }
+  int get_bits_per_sample() const { return engine_ ? engine_->get_bits_per_sample() : 0; }
+  const int16_t* get_audio_samples(int* bytes) {
+    if (bytes) *bytes = 0;
+    return engine_ ? engine_->get_audio_samples(bytes, nullptr) : nullptr;
+  }
+  void audio_player_restart() {
+    if (engine_) engine_->audio_player_restart(1);
+  }
   int save_image(const char* file, int type, int quality);
 
   bool is_at_clip_end() const;

@@ -29,6 +29,7 @@ TrackClipFacts probe_facts(MPEG_Clip* c) {
     f.period = p.get_frame_period();
   }
   if (vp > 0) f.period = vp;
+  f.audio_frames = f.audio && vp <= 0;
   return f;
 }
 
@@ -192,7 +193,8 @@ int TrackClipReader::open(const MPEG_Clip& clip, const TrackClipFacts& f, int64_
     // Start at the frame holding pos; the rest is read and dropped.
     const int64_t fs = src_ ? 0 : int64_t(f.samples_per_frame) * channels;
     const int64_t k = fs > 0 ? pos / fs : 0;
-    if (k > 0) player_.goto_offset(double(k) * f.period);
+    // k counts audio frames, whatever frames the clip counts.
+    if (k > 0) player_.goto_offset(double(k) * f.samples_per_frame / f.rate);
     produced_ = k * fs;
   }
   std::vector<int16_t> skip(4096);
@@ -251,10 +253,7 @@ int DATrack::init(const MPEG_Clip* list, int sample_rate, int channels) {
 
 int64_t DATrack::frame_samples(const MPEG_Clip* c, int frames) const {
   const TrackClipFacts& f = facts(c);
-  // Whole audio frames only for clips timed by their audio frames; clips
-  // with pictures count video frames.
-  const bool audio_timed = std::fabs(f.period * f.rate - f.samples_per_frame) < 1e-6;
-  if (f.audio && audio_timed && f.rate == rate_ && f.channels == channels_)
+  if (f.audio_frames && f.rate == rate_ && f.channels == channels_)
     return int64_t(frames) * f.samples_per_frame * channels_;
   return std::llround(frames * f.period * rate_) * channels_;
 }

@@ -24,6 +24,9 @@ struct TrackClipFacts {
   bool audio = false;
   double period = 1152.0 / 44100;  // seconds per frame of the clip
   int rate = 44100, channels = 2, samples_per_frame = 1152;
+  // The clip counts its own audio frames (audio-only clips); clips with
+  // pictures count video frames.
+  bool audio_frames = false;
 };
 
 class DAEditor {

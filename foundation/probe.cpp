@@ -554,9 +554,12 @@ std::unique_ptr<uint8_t[]> mpegfile::load_data(const char* name, int* length) {
   }
   const uint64_t size = f.size().value();
   if (size < static_cast<uint64_t>(want)) want = static_cast<int>(size);
-  std::unique_ptr<uint8_t[]> buf(new uint8_t[static_cast<size_t>(want) + 8]());
+  // Only the bytes behind what is read are cleared: clearing a buffer of
+  // several MiB first cost a third of a repair scan's open.
+  std::unique_ptr<uint8_t[]> buf(new uint8_t[static_cast<size_t>(want) + 8]);
   const size_t got = want > 0 ? f.read(buf.get(), static_cast<size_t>(want)) : 0;
   if (got == 0) return nullptr;
+  std::memset(buf.get() + got, 0, static_cast<size_t>(want) + 8 - got);
   *length = static_cast<int>(got);
   return buf;
 }

@@ -1,6 +1,11 @@
 #include "engine/editor_record.h"
 
+#include "engine/clips/clip_list.h"
+#include "engine/clips/clip_streams.h"
+#include "engine/dtamsel.h"
 #include "foundation/trace.h"
+#include "record/es.h"
+#include "record/record_data.h"
 
 void editor_record_set_editor(EditorRecordData* rec, MPEG_Editor* editor) {
   if (!rec || !editor) return;
@@ -39,4 +44,74 @@ int editor_record_load(EditorRecordData* rec, const char* file_name, std::unique
   *rec = loaded;
   editor_record_update_range(rec, editor->get());
   return 0;
+}
+
+namespace {
+
+class EngineFrames : public FrameSource {
+ public:
+  explicit EngineFrames(std::unique_ptr<DTamsel> engine) : engine_(std::move(engine)) {}
+  Frame* render(int n) override {
+    // A save asks for runs of frames in order: a step is cheaper than a
+    // search, which decodes from the GOP's start.
+    bool there = shown_ >= 0 && n == shown_ + 1 && engine_->forward(1) == 1 && engine_->get_curr_frame_offset() == n;
+    if (!there) there = engine_->search(n, 0, 0) == n && engine_->get_curr_frame_offset() == n;
+    shown_ = there ? n : -1;
+    if (!there) {
+      trace("editor_record_frame_source (ERROR): frame %d cannot be shown\n", n);
+      return nullptr;
+    }
+    return engine_->get_dtv_screen();
+  }
+
+ private:
+  std::unique_ptr<DTamsel> engine_;
+  int shown_ = -1;
+};
+
+}  // namespace
+
+std::unique_ptr<FrameSource> editor_record_frame_source(const MPEG_Clip* list) {
+  int err = 0;
+  auto engine = std::make_unique<DTamsel>(list, &err, 0);
+  if (err) return nullptr;
+  engine->disable_audio();
+  return std::make_unique<EngineFrames>(std::move(engine));
+}
+
+int editor_record_save(MPEG_Editor* editor, const char* out, int kind, int start, int count, int* progress) {
+  if (progress) *progress = 0;
+  DTamsel* engine = editor ? editor->engine() : nullptr;
+  const int total = engine ? engine->get_total_frames() : 0;
+  MPEG_Clip* list = nullptr;
+  if (out && engine && start >= 0 && count >= 0 && start + count <= total && start < total)
+    list = engine->copy(start, count);
+  if (!list) {
+    trace("editor_record_save (ERROR): start=%d, count=%d, total=%d\n", start, count, total);
+    if (progress) *progress = 100;
+    return 0;
+  }
+  RecordData data;
+  data.kind = kind;
+  data.name = out;
+  ESData audio;
+  if (kind > MUX_MPEG2_VIDEO_ES && mpeg_clip_get_audio_es_data(list, &audio)) {
+    data.n_es = 2;
+    data.audio = audio;
+    data.audio_copy = audio.ac3 ? 0 : -1;
+    data.check_audio_params();
+  }
+  SaveStatus status;
+  SaveReport report;
+  auto* job = new RecordJob(list, data, &status);
+  job->report = &report;
+  // Only mixed or overlaid pictures need the engine's rendering.
+  bool rendered = false;
+  for (const MPEG_Clip* c = list; c; c = c->next)
+    rendered = rendered || (c != list && c->transition_length > 0) || !c->overlays.empty();
+  if (rendered) job->frames = editor_record_frame_source(list);
+  mpeg_clip_list_free(list);
+  prepare_recording(job);
+  if (progress) *progress = 100;
+  return report.failed || report.stopped ? 0 : 1;
 }

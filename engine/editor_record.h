@@ -6,6 +6,7 @@
 
 #include "engine/clips/settings.h"
 #include "engine/mpeg_editor.h"
+#include "record/frame_source.h"
 
 // The job takes the editor's whole movie as its project (output type and
 // encoder defaults from its clips) and its range.
@@ -18,3 +19,14 @@ void editor_record_update_range(EditorRecordData* rec, MPEG_Editor* editor);
 // unchanged).
 int editor_record_load(EditorRecordData* rec, const char* file_name, std::unique_ptr<MPEG_Editor>* editor,
                        int size_mode);
+
+// The pictures of a saved clip list as the engine shows them (transitions
+// mixed, overlays drawn), for the Recorder; null when the list does not
+// open.
+std::unique_ptr<FrameSource> editor_record_frame_source(const MPEG_Clip* list);
+
+// Saves movie frames [start, start + count) of the editor (count 0: to the
+// end) as output kind 2..6 or 8 through the save pipeline, the first
+// clip's audio with it where the kind holds audio. 1 saved, 0 failed;
+// *progress ends at 100 either way.
+int editor_record_save(MPEG_Editor* editor, const char* out, int kind, int start, int count, int* progress);

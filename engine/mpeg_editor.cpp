@@ -11,6 +11,7 @@
 #include "access/effects.h"
 #include "engine/clips/clip_list.h"
 #include "engine/clips/cliplist_file.h"
+#include "engine/editor_record.h"
 #include "foundation/trace.h"
 
 MPEG_Editor::MPEG_Editor(const char* file_name, int* error, int size_mode, int sample_rate, int channels) {
@@ -244,6 +245,7 @@ int MPEG_Editor::save_entry(const char* out, int kind, int start, int count, int
   };
   if (!engine_ || !out || !output_creatable(out)) {
     trace("MPEG_Editor::record (ERROR): cannot create <%s>\n", out ? out : "");
+    complete();
     return 0;
   }
   if (editor_output_is_source(out, engine_->get_clip_list())) {
@@ -258,13 +260,7 @@ int MPEG_Editor::save_entry(const char* out, int kind, int start, int count, int
     complete();
     return 0;
   }
-  if (mapped != 0) {
-    // The save pipeline joins later: a recordable kind ends at once, as a
-    // failure.
-    trace("MPEG_Editor::record (ERROR): no save pipeline for kind %d\n", kind);
-    complete();
-    return 0;
-  }
+  if (mapped != 0) return editor_record_save(this, out, mapped, start, count, progress);
   auto project = frame_copy(start, count);
   complete();
   if (!project) return 0;

@@ -216,7 +216,7 @@ int prepare_recording(RecordJob* job) {
   std::unique_ptr<Save> save;
   if (!rep.failed) {
     int err = 0;
-    rec = std::make_unique<Recorder>(job->clips, d, &err);
+    rec = std::make_unique<Recorder>(job->clips, d, &err, job->frames.get());
     if (err) failure(rec->message());
   }
   // The audio streams (none for an elementary output or a video-only save).

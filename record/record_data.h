@@ -13,6 +13,7 @@
 #include "demux/demuxer.h"
 #include "encode/encoder.h"
 #include "foundation/es_data.h"
+#include "record/frame_source.h"
 
 // Video set-up of a recording over an owned sequence header.
 struct RecordVideo {
@@ -128,6 +129,9 @@ class RecordJob {
   SaveStatus* status = nullptr;
   int32_t copy_only = 0;
   SaveReport* report = nullptr;  // filled when set
+  // Renders the movie's transitions and overlays; without one a list
+  // holding any is refused.
+  std::unique_ptr<FrameSource> frames;
 };
 
 // Runs the whole save and deletes the job; returns 0 when the output was

@@ -164,7 +164,8 @@ int Recorder::fix_aspect_ratio(const SeqHdr& seq) {
 
 // ---- the recorder --------------------------------------------------------------
 
-Recorder::Recorder(const MPEG_Clip* clips, const RecordData& data, int* error) : list_(record_copy_clips(clips)) {
+Recorder::Recorder(const MPEG_Clip* clips, const RecordData& data, int* error, FrameSource* frames)
+    : list_(record_copy_clips(clips)), frames_(frames) {
   kind_ = data.kind;
   field_order_ = data.field_order;
   restructure_ = data.restructure;
@@ -189,6 +190,8 @@ Recorder::Recorder(const MPEG_Clip* clips, const RecordData& data, int* error) :
   }
   all_copyable_ = failed_ ? 0 : 1;
   for (int m : modes_) all_copyable_ &= m == 0 ? 1 : 0;
+  for (const MPEG_Clip* c = list_; c; c = c->next)
+    if (c->transition_length > 0 || !c->overlays.empty()) all_copyable_ = 0;
   clip_ = list_;
   clip_index_ = 0;
   gops_list_.reset();
@@ -229,9 +232,11 @@ int Recorder::check_clip(const MPEG_Clip* c) {
   const int first = c->start;
   if (!Clip::is_mpeg_video_type(c->clip_type))
     return fail("clip %d frame %d: not MPEG video, needs re-encoding", clip_index_, first);
-  if (c->transition_length > 0 || c->transition_id != 0)
-    return fail("clip %d frame %d: a transition needs re-encoding", clip_index_, first);
-  if (!c->overlays.empty()) return fail("clip %d frame %d: an overlay needs re-encoding", clip_index_, first);
+  // Mixed pictures come from the frame source.
+  if (!frames_ && c->transition_length > 0 && c != list_)
+    return fail("clip %d frame %d: a transition needs the movie's pictures", clip_index_, first);
+  if (!frames_ && !c->overlays.empty())
+    return fail("clip %d frame %d: an overlay needs the movie's pictures", clip_index_, first);
   if (c->count <= 0) return fail("clip %d: empty", clip_index_);
   if (!open_clip()) return 1;
   const SeqHdr& s = gops_list_->get_seqhdr();
@@ -383,9 +388,14 @@ int Recorder::recode_next_gop(Save* save) {
   if (clip_start) {
     if (!open_clip()) return 0;
     const int mode = size_t(clip_index_) < modes_.size() ? modes_[size_t(clip_index_)] : 0;
-    pieces_ = plan_clip_pieces(gops_list_.get(), clip_->start, clip_->end_frame(), mode);
+    pieces_ = plan_current_clip(mode);
     piece_ = 0;
     gop_ = GOP();
+    if (pieces_.empty() && clip_->count <= clip_->transition_length) {
+      // A clip shown wholly inside the transition into it.
+      next_clip();
+      return 1;
+    }
     if (pieces_.empty()) {
       fail("clip %d frame %d: no GOP holds the frame", clip_index_, clip_->start);
       return 0;

@@ -19,6 +19,7 @@
 #include "demux/goplist.h"
 #include "foundation/gop.h"
 #include "foundation/seq_header.h"
+#include "record/frame_source.h"
 #include "record/record_data.h"
 
 class DTV;
@@ -33,11 +34,23 @@ struct ClipPiece {
   int first = 0, last = 0;  // source frames shown by the piece
   int gop_frame = 0;        // copy: the first frame of the GOP
   bool keep_leading = true; // copy: the leading B pictures are copied
+  int render_at = -1;       // >= 0: rendered by the frame source, its movie frame of `first`
 };
 
 // The pieces of the source frames [start, end] over the GOP index, in
 // display order. mode 1 re-encodes everything.
 std::vector<ClipPiece> plan_clip_pieces(GOPList* list, int start, int end, int mode);
+
+// Source frames [first, last] of a clip that the frame source renders.
+struct RenderSpan {
+  int first = 0, last = 0;
+};
+
+// The pieces of the source frames [start, end] with the spans rendered
+// (sorted or not, overlapping or not) cut out as pieces of their own;
+// movie_start is the movie frame of source frame start.
+std::vector<ClipPiece> plan_rendered_pieces(GOPList* list, int start, int end, int mode, int movie_start,
+                                            std::vector<RenderSpan> spans);
 
 // The plan of one source GOP: pictures in coded order. skip: pictures shown
 // before the wanted range; head/tail: pictures that would need re-encoding
@@ -58,7 +71,8 @@ int get_next_gop_info(const LGOP& g, int a, int b, bool clip_start, bool closed,
 class Recorder {
  public:
   // The list is copied. *error: 0 ready, 1 failed (message() says why).
-  Recorder(const MPEG_Clip* clips, const RecordData& data, int* error);
+  // Transitions and overlays need a frame source (kept by the caller).
+  Recorder(const MPEG_Clip* clips, const RecordData& data, int* error, FrameSource* frames = nullptr);
   ~Recorder();
   Recorder(const Recorder&) = delete;
   Recorder& operator=(const Recorder&) = delete;
@@ -118,6 +132,8 @@ class Recorder {
   bool open_encoder();
   void next_clip();
   bool open_clip();
+  // The pieces of the current clip, its transition and overlays rendered.
+  std::vector<ClipPiece> plan_current_clip(int mode);
   int fail(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
   bool build_output_gop(const GOP& g, const GopPlan& plan, bool clip_start, Pending* out);
   void fix_parity(Pending* next);
@@ -160,6 +176,7 @@ class Recorder {
   int since_copy_ = 0;         // pictures re-encoded since the last copied GOP
   bool join_open_ = false;     // the last join still counts re-encoded pictures
   std::unique_ptr<Pending> pending_;
+  FrameSource* frames_ = nullptr;  // renders transitions and overlays
   // The buffer of the GOP written last, reused for the next one: GOPs are
   // large, and a fresh allocation per GOP costs page faults.
   std::unique_ptr<Pending> spare_;

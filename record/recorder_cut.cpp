@@ -229,13 +229,14 @@ bool Recorder::recode_piece(Save* save, const ClipPiece& p) {
   // MPEG-1 levels are limited: its finest intra step clips bright detail.
   const int finest = out_seq_.mpeg2 ? 1 : 2;
   enc.fixed_mquant = whole ? 0 : std::clamp(int(dtv_->get_mean_quant()) / 3, finest, 6);
+  const bool rendered = p.render_at >= 0 && frames_;
   for (int f = p.first; ok && f <= p.last; ++f) {
-    Frame* s = dtv_->get_screen();
+    Frame* s = rendered ? frames_->render(p.render_at + (f - p.first)) : dtv_->get_screen();
     if (!s || got < 0) {
-      fail("clip %d frame %d: cannot be decoded", clip_index_, f);
+      fail("clip %d frame %d: cannot be %s", clip_index_, f, rendered ? "rendered" : "decoded");
       return false;
     }
-    if (s->stream_frame() != f) {
+    if (!rendered && s->stream_frame() != f) {
       // Frame access could not reach the frame (a damaged GOP): the nearest
       // picture stands in, so that the output keeps its length.
       ++warnings_;
@@ -247,7 +248,7 @@ bool Recorder::recode_piece(Save* save, const ClipPiece& p) {
     work.set_progressive_frame(interlaced ? 0 : 1);
     work.set_stream_frame(base + (f - p.first));
     if (!seq.push(work)) ok = false;
-    if (f < p.last) got = dtv_->forward(1) == 1 ? 0 : dtv_->search(f + 1 - clip_->start, 1);
+    if (f < p.last && !rendered) got = dtv_->forward(1) == 1 ? 0 : dtv_->search(f + 1 - clip_->start, 1);
   }
   if (ok && !seq.finish()) ok = false;
   if (ok) ok = flush_gop();

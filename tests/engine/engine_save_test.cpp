@@ -11,6 +11,7 @@
 #include "engine/clips/clip_list.h"
 #include "engine/editor_record.h"
 #include "engine/mpeg_editor.h"
+#include "ffmpeg_oracle.h"
 #include "support.h"
 
 namespace {
@@ -65,8 +66,8 @@ TEST(EngineSave, OutputNamingASourceIsRefusedAndTheSourceKept) {
   EXPECT_EQ(tsupport::read_file(src), bytes);
 }
 
-// Faults: audio-only kinds and kinds without a save pipeline were
-// reported as complete successes.
+// Faults: audio-only kinds were reported as complete successes. Recordable
+// kinds go through the save pipeline; every end reports completion.
 TEST(EngineSave, EveryEarlyEndReportsCompletionAndFailure) {
   const std::string dir = tsupport::temp_dir();
   int err = 0;
@@ -75,12 +76,15 @@ TEST(EngineSave, EveryEarlyEndReportsCompletionAndFailure) {
   struct Case {
     int kind;
     std::string out;
-  } cases[] = {{1, dir + "/a.mp2"}, {9, dir + "/a.ac3"}, {2, dir + "/v.m1v"}, {6, dir + "/p.mpg"},
-               {8, dir + "/t.ts"},  {7, dir + "/no/such/folder/p.txt"}};
+    int saved;
+  } cases[] = {{1, dir + "/a.mp2", 0}, {9, dir + "/a.ac3", 0}, {2, dir + "/v.m2v", 1}, {6, dir + "/p.mpg", 1},
+               {8, dir + "/t.ts", 1},  {7, dir + "/no/such/folder/p.txt", 0}};
   for (const Case& c : cases) {
     int progress = 0;
-    EXPECT_EQ(ed.frame_record_range(c.out.c_str(), c.kind, 0, 10, &progress), 0) << c.kind;
-    EXPECT_FALSE(exists(c.out)) << c.kind;
+    EXPECT_EQ(ed.frame_record_range(c.out.c_str(), c.kind, 0, 10, &progress), c.saved) << c.kind;
+    EXPECT_EQ(progress, 100) << c.kind;
+    EXPECT_EQ(exists(c.out), c.saved == 1) << c.kind;
+    if (c.saved) EXPECT_EQ(tsupport::ffmpeg_strict_messages(c.out), "") << c.kind;
   }
   int progress = 0;
   EXPECT_EQ(ed.frame_record((dir + "/x.txt").c_str(), 7, 5, 0, 10, &progress), 0);

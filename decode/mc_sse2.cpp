@@ -71,6 +71,11 @@ struct Rows {
       h = hn;
       odd = xn;
     }
+    // The next cache line of this reference line: macroblocks to the right
+    // mostly read it a few calls later, and reference lines a frame's width
+    // apart are too far apart for the hardware to fetch them ahead.
+    _mm_prefetch(reinterpret_cast<const char*>(s) + 64, _MM_HINT_T0);
+    if (W == kPair) _mm_prefetch(reinterpret_cast<const char*>(t) + 64, _MM_HINT_T0);
     s += stride;
     if (W == kPair) t += stride;
     return v;

@@ -25,11 +25,50 @@ inline int get_dc_diff(MBReader& bs, const VlcTables& t, int cc) {
   return dc_differential(bs, e.value);
 }
 
-inline uint64_t window_at(const uint8_t* buf, size_t pos) {
+inline uint64_t load_be64(const uint8_t* p) {
   uint64_t v;
-  std::memcpy(&v, buf + (pos >> 3), 8);
-  return __builtin_bswap64(v) << (pos & 7);
+  std::memcpy(&v, p, 8);
+  return __builtin_bswap64(v);
 }
+
+inline uint32_t load_be32(const uint8_t* p) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  return __builtin_bswap32(v);
+}
+
+// The bits of a coefficient loop, kept in locals: w holds the next avail
+// bits, left-aligned, zeros below them; next is the first byte not yet in
+// w. refill() tops w up whenever fewer than 32 bits are left, so every code
+// (an escape takes 28 at most) finds its bits there. The refill's load
+// address does not depend on the codes being decoded, so the load is issued
+// early and only a shift and an OR wait for the code lengths. Reads stay
+// within 8 bytes of the reader's position, inside the zero padding.
+struct CoefBits {
+  const uint8_t* next;
+  uint64_t w;
+  int avail;
+
+  explicit CoefBits(const MBReader& bs)
+      : next(bs.buf + (bs.pos >> 3) + 8),
+        w(load_be64(bs.buf + (bs.pos >> 3)) << (bs.pos & 7)),
+        avail(64 - static_cast<int>(bs.pos & 7)) {}
+  inline void refill() {
+    if (avail < 32) {
+      w |= static_cast<uint64_t>(load_be32(next)) << (32 - avail);
+      next += 4;
+      avail += 32;
+    }
+  }
+  inline void skip(int n) {
+    w <<= n;
+    avail -= n;
+  }
+  // Bit position in the reader's buffer.
+  inline size_t pos(const MBReader& bs) const {
+    return static_cast<size_t>(next - bs.buf) * 8 - static_cast<size_t>(avail);
+  }
+};
 
 // Saturated to -2048..2047 and signed: sign is 0 or -1, magnitude >= 0.
 inline int signed_saturated(int magnitude, int sign) {
@@ -61,47 +100,35 @@ inline int mpeg2_coefficients(BodyCtx& c, MBReader& bs, bool table_one, const ui
   const DctFast* fast = table_one ? c.t->dct1_fast : c.t->dct0_fast;
   const uint8_t* scan = c.scan;
   const int limit = c.limit;
-  const uint8_t* buf = bs.buf;
-  size_t pos = bs.pos;
-  // w: the bits from pos + used on, left-aligned; a load brings 57 or more,
-  // so at least 25 (an escape's 24) remain while used <= 32
-  uint64_t w = window_at(buf, pos);
-  int used = 0;
+  CoefBits b(bs);
   int parity = *parity_io;
-  if (!INTRA && (w >> 63)) {
+  if (!INTRA && (b.w >> 63)) {
     // "1s" as the first coefficient of a non-intra block: run 0, level 1
-    const int sign = -static_cast<int>((w >> 62) & 1);
-    w <<= 2;
-    used = 2;
+    const int sign = -static_cast<int>((b.w >> 62) & 1);
+    b.skip(2);
     i = 0;
     const int val = signed_saturated((3 * qm[0]) >> 5, sign);
     blk[scan[0]] = static_cast<int16_t>(val);
     parity = val;
   }
   for (;;) {
-    if (used > 32) {
-      pos += static_cast<size_t>(used);
-      used = 0;
-      w = window_at(buf, pos);
-    }
+    b.refill();
+    const uint64_t w = b.w;
     const DctFast e = fast[w >> (64 - DCT_FAST_BITS)];
     int run = dct_fast_run(e);
     int level, sign;  // level: INTRA ? level : 2 x level + 1
     if (__builtin_expect(dct_fast_is_coefficient(e), 1)) {
       level = INTRA ? dct_fast_level(e) : dct_fast_level21(e);
       sign = dct_fast_sign(e);
-      const int len = dct_fast_len(e);
-      w <<= len;
-      used += len;
+      b.skip(dct_fast_len(e));
     } else if (run == DCT_EOB) {
-      used += dct_fast_len(e);
+      b.skip(dct_fast_len(e));
       break;
     } else if (run == DCT_ESC) {
       // 6 escape, 6 run, 12 level
       run = static_cast<int>((w >> 52) & 63);
       int lv = static_cast<int>((w >> 40) & 4095);
-      w <<= 24;
-      used += 24;
+      b.skip(24);
       if ((lv & 2047) == 0) return -2;
       if (lv >= 2048) lv -= 4096;
       sign = lv < 0 ? -1 : 0;
@@ -110,8 +137,7 @@ inline int mpeg2_coefficients(BodyCtx& c, MBReader& bs, bool table_one, const ui
     } else {
       size_t taken = 0;
       if (!long_code(*c.t, table_one, w, &run, &level, &sign, &taken)) return -2;
-      w <<= taken;
-      used += static_cast<int>(taken);
+      b.skip(static_cast<int>(taken));
       if (!INTRA) level = 2 * level + 1;
     }
     const int before = i;
@@ -125,7 +151,7 @@ inline int mpeg2_coefficients(BodyCtx& c, MBReader& bs, bool table_one, const ui
     blk[p] = static_cast<int16_t>(val);
     parity ^= val;
   }
-  bs.pos = pos + static_cast<size_t>(used);
+  bs.pos = b.pos(bs);
   *parity_io = parity;
   return i;
 }
@@ -209,45 +235,48 @@ int decode_mpeg1_block(BodyCtx& c, int k, const uint16_t* qm, bool intra) {
     blk[0] = static_cast<int16_t>(std::clamp(c.dc_pred[cc] * 8, -2048, 2047));
     i = 0;
   }
-  size_t pos = bs.pos;
+  CoefBits b(bs);
   for (;; first = false) {
-    const uint64_t w = window_at(bs.buf, pos);
+    b.refill();
+    const uint64_t w = b.w;
     int run, level, sign;
     if (first && (w >> 63)) {
       run = 0;
       level = 1;
       sign = -static_cast<int>((w >> 62) & 1);
-      pos += 2;
+      b.skip(2);
     } else {
       const DctFast e = fast[w >> (64 - DCT_FAST_BITS)];
       run = dct_fast_run(e);
       if (__builtin_expect(dct_fast_is_coefficient(e), 1)) {
         level = dct_fast_level(e);
         sign = dct_fast_sign(e);
-        pos += static_cast<size_t>(dct_fast_len(e));
+        b.skip(dct_fast_len(e));
       } else if (run == DCT_EOB) {
-        pos += static_cast<size_t>(dct_fast_len(e));
+        b.skip(dct_fast_len(e));
         break;
       } else if (run == DCT_ESC) {
         // 6 escape, 6 run, 8 level; level 0 and -128 take 8 more bits
         run = static_cast<int>((w >> 52) & 63);
         int lv = static_cast<int>((w >> 44) & 255);
         const int more = static_cast<int>((w >> 36) & 255);
-        pos += 20;
+        b.skip(20);
         if (lv == 0) {
           lv = more;
-          pos += 8;
+          b.skip(8);
         } else if (lv == 128) {
           lv = more - 256;
-          pos += 8;
+          b.skip(8);
         } else if (lv > 128) {
           lv -= 256;
         }
         sign = lv < 0 ? -1 : 0;
         level = lv < 0 ? -lv : lv;
         if (!level) return 1;
-      } else if (!long_code(*c.t, false, w, &run, &level, &sign, &pos)) {
-        return 1;
+      } else {
+        size_t taken = 0;
+        if (!long_code(*c.t, false, w, &run, &level, &sign, &taken)) return 1;
+        b.skip(static_cast<int>(taken));
       }
     }
     const int before = i < 0 ? 0 : i;
@@ -260,7 +289,7 @@ int decode_mpeg1_block(BodyCtx& c, int k, const uint16_t* qm, bool intra) {
     blk[p] = static_cast<int16_t>(signed_saturated(magnitude, sign));
     only_dc &= p == 0;
   }
-  bs.pos = pos;
+  bs.pos = b.pos(bs);
   c.kind[k] = only_dc ? BLOCK_DC : BLOCK_FULL;
   c.bs = bs;
   return 0;

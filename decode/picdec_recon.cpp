@@ -273,13 +273,27 @@ void copy_mb(BodyCtx& c, int mbx, int mby) {
   if (r == f) return;
   const int off = c.ps == PIC_FRAME ? 0 : c.parity;
   const size_t lo = static_cast<size_t>(off * c.W + y * c.lstride + x);
+  const int cs = c.lstride >> 1;
+  const int cy = c.cf == 1 ? y >> 1 : y, ch = c.cf == 1 ? s >> 1 : s;
+  const size_t co = static_cast<size_t>(off * c.Wc + cy * cs + (x >> 1));
+  if (c.cf == 1 && s == 16) {
+    // the fused predictor's full-sample copy: one call for the three planes
+    Pred420 p{};
+    p.dst[0] = f->y_plane() + lo;
+    p.dst[1] = f->cb_plane() + co;
+    p.dst[2] = f->cr_plane() + co;
+    p.src1[0] = r->y_plane() + lo;
+    p.src1[1] = r->cb_plane() + co;
+    p.src1[2] = r->cr_plane() + co;
+    p.stride = c.lstride;
+    p.height = s;
+    c.mc->pred420(p);
+    return;
+  }
   for (int j = 0; j < s; ++j) {
     const size_t o = lo + static_cast<size_t>(j * c.lstride);
     std::memcpy(f->y_plane() + o, r->y_plane() + o, static_cast<size_t>(s));
   }
-  const int cs = c.lstride >> 1;
-  const int cy = c.cf == 1 ? y >> 1 : y, ch = c.cf == 1 ? s >> 1 : s;
-  const size_t co = static_cast<size_t>(off * c.Wc + cy * cs + (x >> 1));
   for (int j = 0; j < ch; ++j) {
     const size_t o = co + static_cast<size_t>(j * cs);
     std::memcpy(f->cb_plane() + o, r->cb_plane() + o, static_cast<size_t>(s >> 1));

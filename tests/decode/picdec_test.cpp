@@ -107,6 +107,7 @@ void PrintTo(const StreamCase& c, std::ostream* os) { *os << c.name; }
 const StreamCase kEveryFrameCases[] = {
     {"m1c.m1v", "MPEG-1 CIF"},
     {"q1.m1v", "MPEG-1 qscale 1"},
+    {"q1_m2.m2v", "MPEG-2 qscale 1 with noise: escapes"},
     {"m2v.m2v", "MPEG-2 progressive"},
     {"m2c.m2v", "open GOPs"},
     {"cg.m2v", "closed GOPs"},
@@ -196,7 +197,7 @@ TEST_P(PlainAndSimd, OutputsAreByteIdentical) {
 }
 
 INSTANTIATE_TEST_SUITE_P(PicDecoder, PlainAndSimd, ::testing::Values("il_tff.m2v", "422.m2v", "m1c.m1v", "ivlc.m2v", "dc10.m2v",
-                                                              "q1.m1v", "fields_cg.m2v"),
+                                                              "q1.m1v", "q1_m2.m2v", "fields_cg.m2v"),
                          [](const ::testing::TestParamInfo<const char*>& p) { return fixture_test_name(p.param); });
 
 // Field pictures, P second fields predicting from the first field, 16x8

@@ -20,6 +20,7 @@
 #include "foundation/gop.h"
 #include "foundation/seq_header.h"
 #include "record/record_data.h"
+#include "record/recorder_rate.h"
 
 class DTV;
 class Encoder;
@@ -107,6 +108,13 @@ class Recorder {
     int first_tff = -1;
   };
   int check_clip(const MPEG_Clip* c);
+  // The output takes the stream of the reference clip (the first clip when
+  // there is none or it does not fit the set-up's video).
+  void init_video_params(const RecordData& data);
+  // Source frames of the current clip to output frames at the output's
+  // frame rate (recorder_rate.cpp).
+  RateClock rate_clock() const;
+  int source_to_output_frames(int n) const;
   // The next piece of the current clip into the output; false on failure.
   bool copy_piece(Save* save, const ClipPiece& p, bool clip_start);
   bool recode_piece(Save* save, const ClipPiece& p);
@@ -124,6 +132,7 @@ class Recorder {
 
   MPEG_Clip* list_ = nullptr;
   MPEG_Clip* clip_ = nullptr;
+  MPEG_Clip* ref_ = nullptr;  // the clip whose stream the output takes
   int clip_index_ = 0;
   std::unique_ptr<GOPList> gops_list_;
   GOP gop_;

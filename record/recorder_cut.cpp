@@ -9,6 +9,7 @@
 #include "encode/encoder.h"
 #include "foundation/trace.h"
 #include "record/recorder.h"
+#include "record/recorder_rate.h"
 #include "record/save.h"
 
 namespace {
@@ -219,8 +220,8 @@ bool Recorder::recode_piece(Save* save, const ClipPiece& p) {
     if (join_open_ && !joins_.empty()) ++joins_.back().reencoded;
     return true;
   });
-  const int rel = p.first - clip_->start;
-  int got = dtv_->search(rel, 1);
+  int f = p.first;
+  int got = dtv_->search(f - clip_->start, 1);
   // Pictures around a cut are coded finer than their source, so that they
   // look like their neighbours rather than a copy of a copy.
   // A clip re-encoded whole is coded under rate control at the output's
@@ -229,7 +230,16 @@ bool Recorder::recode_piece(Save* save, const ClipPiece& p) {
   // MPEG-1 levels are limited: its finest intra step clips bright detail.
   const int finest = out_seq_.mpeg2 ? 1 : 2;
   enc.fixed_mquant = whole ? 0 : std::clamp(int(dtv_->get_mean_quant()) / 3, finest, 6);
-  for (int f = p.first; ok && f <= p.last; ++f) {
+  // A clip at another frame rate than the output's repeats or drops source
+  // frames; at the same rate every frame is shown once.
+  RateClock clock = rate_clock();
+  const int64_t outputs = clock.source_to_output_frames(p.last - p.first + 1);
+  for (int64_t k = 0; ok && k < outputs; ++k) {
+    const int want = p.first + int(clock.next_source(p.last - p.first));
+    if (want != f) {
+      got = want == f + 1 && dtv_->forward(1) == 1 ? 0 : dtv_->search(want - clip_->start, 1);
+      f = want;
+    }
     Frame* s = dtv_->get_screen();
     if (!s || got < 0) {
       fail("clip %d frame %d: cannot be decoded", clip_index_, f);
@@ -245,9 +255,8 @@ bool Recorder::recode_piece(Save* save, const ClipPiece& p) {
     work.copy_picture_info(s);
     work.set_top_field_first(want_tff >= 0 ? want_tff : s->top_field_first());
     work.set_progressive_frame(interlaced ? 0 : 1);
-    work.set_stream_frame(base + (f - p.first));
+    work.set_stream_frame(base + int(k));
     if (!seq.push(work)) ok = false;
-    if (f < p.last) got = dtv_->forward(1) == 1 ? 0 : dtv_->search(f + 1 - clip_->start, 1);
   }
   if (ok && !seq.finish()) ok = false;
   if (ok) ok = flush_gop();

@@ -6,8 +6,8 @@
 // the GOP a range starts in, the leading B pictures of the first copied GOP
 // after it (they predict from a picture that is no longer there), and the
 // frames of the GOP a range ends in. A clip whose stream cannot be copied
-// into the output (another bit rate, picture size or MPEG version) is
-// re-encoded whole.
+// into the output (another bit rate, picture size, MPEG version or frame
+// rate) is re-encoded whole.
 #pragma once
 
 #include <cstdint>

@@ -123,7 +123,7 @@ int run_save(int argc, char** argv) {
   bool restructure = false;
   std::vector<double> gain;
   int aspect = 0, field_order = 0;
-  long long gop_n = 0, gop_m = 0, bit_rate = 0;
+  long long gop_n = 0, gop_m = 0, bit_rate = 0, ref = 0;
   StopPlan stop;
   bool have_keep = false;
   for (int i = 3; i < argc; ++i) {
@@ -177,6 +177,10 @@ int run_save(int argc, char** argv) {
         if (n < 0 || n > 2) return dev_usage("save", "field order %lld outside 0..2", n);
         field_order = int(n);
       }
+    } else if (o == "--ref") {
+      // The kept range whose stream the output takes (frame rate, size).
+      const char* v = value("ref");
+      if (!v || !dev_parse_int(v, &ref) || ref < 0) return dev_usage("save", "--ref needs a range index");
     } else if (o == "--gop" || o == "--sub-gop" || o == "--bit-rate") {
       const char* v = value(o.c_str());
       long long n = 0;
@@ -267,6 +271,8 @@ int run_save(int argc, char** argv) {
   data.set_aspect_ratio(aspect);
   data.set_field_order(field_order);
   data.gop_size = int(gop_n);
+  if (ref >= int64_t(merged.size())) return dev_usage("save", "--ref %lld names no range", ref);
+  data.ref_clip = int(ref);
   if (gop_m > 0) data.sub_gop_size = int(gop_m);
   // A multiple of 400 bit/s, as the sequence header holds it.
   if (bit_rate > 0) data.video.bit_rate = int((bit_rate + 399) / 400 * 400);
@@ -312,7 +318,7 @@ int run_save(int argc, char** argv) {
 
 TAMSEL_DEV_COMMAND(save, "IN[,IN...] OUT --keep [F@]A:B[,...] [--kind es|mpeg1|vcd|ps|svcd|dvd|ts] [--gop-only] "
                          "[--no-audio] [--gain T:G[,...]] [--aspect N] [--field-order 0|1|2] [--gop N] [--sub-gop M] "
-                         "[--bit-rate N] [--restructure] [--stop CODE@PERCENT]",
+                         "[--bit-rate N] [--restructure] [--ref R] [--stop CODE@PERCENT]",
                    "saves the kept frame ranges of the inputs as one movie: GOPs copied byte for byte, frames "
                    "around cuts re-encoded, with the first input's audio",
                    run_save);

@@ -172,6 +172,7 @@ Recorder::Recorder(const MPEG_Clip* clips, const RecordData& data, int* error, F
   bit_rate_ = data.video.bit_rate;
   clip_ = list_;
   if (!list_) fail("Recorder: no clips to save");
+  init_video_params(data);
   // Every clip is checked before anything is written.
   int index = 0;
   for (MPEG_Clip* c = list_; c && !failed_; c = c->next, ++index) {
@@ -180,13 +181,13 @@ Recorder::Recorder(const MPEG_Clip* clips, const RecordData& data, int* error, F
     const int mode = check_clip(c);
     if (failed_) break;
     modes_.push_back(mode);
-    if (c == list_ && gops_list_) {
+    if (c == ref_ && gops_list_) {
       const int n = gops_list_->get_gop_size();
       if (n > 0 && n <= 60) gop_n_ = n;
     }
     if (data.gop_size > 0) gop_n_ = data.gop_size;
     if (data.sub_gop_size > 0) gop_m_ = data.sub_gop_size;
-    total_frames_ += c->count - c->transition_length;
+    total_frames_ += source_to_output_frames(c->count - c->transition_length);
   }
   all_copyable_ = failed_ ? 0 : 1;
   for (int m : modes_) all_copyable_ &= m == 0 ? 1 : 0;
@@ -241,7 +242,7 @@ int Recorder::check_clip(const MPEG_Clip* c) {
   if (!open_clip()) return 1;
   const SeqHdr& s = gops_list_->get_seqhdr();
   if (s.get_horizontal_size() <= 0) return fail("clip %d: no sequence header", clip_index_);
-  if (c == list_) {
+  if (c == ref_) {
     out_seq_ = s;
     progressive_seq_ = s.mpeg2 ? s.get_progressive_sequence() : 1;
     const ESData* es = gops_list_->get_es_data();
@@ -260,8 +261,8 @@ int Recorder::check_clip(const MPEG_Clip* c) {
     }
     return 0;
   }
-  if (s.get_frame_rate_code() != out_seq_.get_frame_rate_code())
-    return fail("clip %d frame %d: the frame rate differs from the output's", clip_index_, first);
+  // Another frame rate: re-encoded whole, source frames repeated or dropped.
+  if (!rate_clock().same_rate()) return 1;
   // Pictures of another size, chroma format, MPEG version, bit rate or
   // quantiser matrices are re-encoded into the output's stream.
   if (s.get_horizontal_size() != out_seq_.get_horizontal_size() ||

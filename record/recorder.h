@@ -6,8 +6,8 @@
 // the GOP a range starts in, the leading B pictures of the first copied GOP
 // after it (they predict from a picture that is no longer there), and the
 // frames of the GOP a range ends in. A clip whose stream cannot be copied
-// into the output (another bit rate, picture size or MPEG version) is
-// re-encoded whole.
+// into the output (another bit rate, picture size, MPEG version or frame
+// rate) is re-encoded whole.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +21,7 @@
 #include "foundation/seq_header.h"
 #include "record/frame_source.h"
 #include "record/record_data.h"
+#include "record/recorder_rate.h"
 
 class DTV;
 class Encoder;
@@ -121,6 +122,13 @@ class Recorder {
     int first_tff = -1;
   };
   int check_clip(const MPEG_Clip* c);
+  // The output takes the stream of the reference clip (the first clip when
+  // there is none or it does not fit the set-up's video).
+  void init_video_params(const RecordData& data);
+  // Source frames of the current clip to output frames at the output's
+  // frame rate (recorder_rate.cpp).
+  RateClock rate_clock() const;
+  int source_to_output_frames(int n) const;
   // The next piece of the current clip into the output; false on failure.
   bool copy_piece(Save* save, const ClipPiece& p, bool clip_start);
   bool recode_piece(Save* save, const ClipPiece& p);
@@ -140,6 +148,7 @@ class Recorder {
 
   MPEG_Clip* list_ = nullptr;
   MPEG_Clip* clip_ = nullptr;
+  MPEG_Clip* ref_ = nullptr;  // the clip whose stream the output takes
   int clip_index_ = 0;
   std::unique_ptr<GOPList> gops_list_;
   GOP gop_;

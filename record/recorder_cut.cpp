@@ -9,6 +9,7 @@
 #include "encode/encoder.h"
 #include "foundation/trace.h"
 #include "record/recorder.h"
+#include "record/recorder_rate.h"
 #include "record/save.h"
 
 namespace {
@@ -219,8 +220,8 @@ bool Recorder::recode_piece(Save* save, const ClipPiece& p) {
     if (join_open_ && !joins_.empty()) ++joins_.back().reencoded;
     return true;
   });
-  const int rel = p.first - clip_->start;
-  int got = dtv_->search(rel, 1);
+  int f = p.first;
+  int got = dtv_->search(f - clip_->start, 1);
   // Pictures around a cut are coded finer than their source, so that they
   // look like their neighbours rather than a copy of a copy.
   // A clip re-encoded whole is coded under rate control at the output's
@@ -230,8 +231,18 @@ bool Recorder::recode_piece(Save* save, const ClipPiece& p) {
   const int finest = out_seq_.mpeg2 ? 1 : 2;
   enc.fixed_mquant = whole ? 0 : std::clamp(int(dtv_->get_mean_quant()) / 3, finest, 6);
   const bool rendered = p.render_at >= 0 && frames_;
-  for (int f = p.first; ok && f <= p.last; ++f) {
-    Frame* s = rendered ? frames_->render(p.render_at + (f - p.first)) : dtv_->get_screen();
+  // A clip at another frame rate than the output's repeats or drops source
+  // frames; at the same rate every frame is shown once. Rendered frames are
+  // movie frames already.
+  RateClock clock = rate_clock();
+  const int64_t outputs = rendered ? int64_t(p.last - p.first + 1) : clock.source_to_output_frames(p.last - p.first + 1);
+  for (int64_t k = 0; ok && k < outputs; ++k) {
+    const int want = rendered ? p.first + int(k) : p.first + int(clock.next_source(p.last - p.first));
+    if (want != f && !rendered) {
+      got = want == f + 1 && dtv_->forward(1) == 1 ? 0 : dtv_->search(want - clip_->start, 1);
+    }
+    f = want;
+    Frame* s = rendered ? frames_->render(p.render_at + int(k)) : dtv_->get_screen();
     if (!s || got < 0) {
       fail("clip %d frame %d: cannot be %s", clip_index_, f, rendered ? "rendered" : "decoded");
       return false;
@@ -246,9 +257,8 @@ bool Recorder::recode_piece(Save* save, const ClipPiece& p) {
     work.copy_picture_info(s);
     work.set_top_field_first(want_tff >= 0 ? want_tff : s->top_field_first());
     work.set_progressive_frame(interlaced ? 0 : 1);
-    work.set_stream_frame(base + (f - p.first));
+    work.set_stream_frame(base + int(k));
     if (!seq.push(work)) ok = false;
-    if (f < p.last && !rendered) got = dtv_->forward(1) == 1 ? 0 : dtv_->search(f + 1 - clip_->start, 1);
   }
   if (ok && !seq.finish()) ok = false;
   if (ok) ok = flush_gop();

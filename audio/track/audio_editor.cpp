@@ -72,6 +72,7 @@ void AudioEditor::create(const char* file, int* error, int sample_rate, int chan
     ClipList list(eclip_2_mpeg_clip(project, 0));
     if (list.head) {
       auto t = std::make_unique<DATrack>();
+      t->set_audio_ops(true);
       if (t->init(list.head, check_sample_rate(sample_rate), check_channels(channels)) == 0) {
         t->set_pcm_scale(project.pcm_scale);
         track_ = std::move(t);
@@ -81,7 +82,10 @@ void AudioEditor::create(const char* file, int* error, int sample_rate, int chan
   if (error) *error = track_ ? 0 : 1;
 }
 
-void AudioEditor::create_empty() { track_ = std::make_unique<DATrack>(); }
+void AudioEditor::create_empty() {
+  track_ = std::make_unique<DATrack>();
+  track_->set_audio_ops(true);
+}
 
 EClip* AudioEditor::copy(double start, double length) {
   const double total = get_length();

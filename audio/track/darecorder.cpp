@@ -41,6 +41,7 @@ DARecorder::~DARecorder() = default;
 
 int DARecorder::init(const MPEG_Clip* list, const std::vector<PCMScalePoint>& gain, const AudioRecordSettings& s) {
   s_ = s;
+  track_.set_audio_ops(true);  // the audio editor's range
   if (track_.init(list, s.sample_rate, s.channels) != 0) return 1;
   track_.set_pcm_scale(gain);
   bool unity = true;

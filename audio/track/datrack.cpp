@@ -354,7 +354,7 @@ int DATrack::frame_of_sample(const MPEG_Clip* c, int64_t pos) const {
 }
 
 void DATrack::apply_ops(const MPEG_Clip* c, int64_t pos, int16_t* buf, int n) const {
-  if (!c || c->overlays.empty()) return;
+  if (!audio_ops_ || !c || c->overlays.empty()) return;
   for (int i = 0; i < n;) {
     const int fr = frame_of_sample(c, pos + i);
     const int k = int(std::clamp<int64_t>(frame_samples(c, fr + 1) - (pos + i), 1, n - i));

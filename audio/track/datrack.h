@@ -138,6 +138,10 @@ class DATrack : public DAEditor {
   // Samples of the whole track in the output (all channels).
   int64_t total_samples() const;
 
+  // Overlays of the clips are audio operations (a track of the audio
+  // editor) rather than picture effects (the movie's own list): off by
+  // default.
+  void set_audio_ops(bool on) { audio_ops_ = on; }
   void set_clip_callback(ClipCallback cb) { clip_cb_ = std::move(cb); }
   void set_format_callback(FormatCallback cb) { format_cb_ = std::move(cb); }
   const MPEG_Clip* current_clip() const { return cur_; }
@@ -166,6 +170,7 @@ class DATrack : public DAEditor {
   ClipCallback clip_cb_;
   FormatCallback format_cb_;
   std::vector<double> eq_;
+  bool audio_ops_ = false;
   const MPEG_Clip* shown_ = nullptr;  // the clip the callbacks last reported
   unsigned shown_edits_ = 0;          // ... in the list of that edit
   int shown_rate_ = 0, shown_channels_ = 0;

@@ -13,6 +13,7 @@
 
 #include "audio/track/audio_editor.h"
 #include "audio/track/sound_frame.h"
+#include "engine/clips/clip_list.h"
 #include "platform/dsaudio.h"
 #include "support.h"
 
@@ -305,6 +306,32 @@ TEST_F(TrackTest, ClipAndFormatCallbacks) {
   ed.goto_offset(1.3);  // the same clip: no report
   EXPECT_EQ(events, std::vector<std::string>({"clip " + mono, "format 1"}));
   EXPECT_EQ(ed.get_bit_rate(), 44100 * 16);
+}
+
+// The movie's own list (whose overlays are picture effects) plays its sound
+// untouched; the audio editor's track reads them as audio operations.
+TEST_F(TrackTest, OverlaysAreAudioOperationsOnlyInTheAudioEditor) {
+  EClip project;
+  ASSERT_EQ(AudioEditor::load_project(a_.c_str(), &project), 0);
+  MPEG_Clip* list = eclip_2_mpeg_clip(project, 0);
+  ASSERT_TRUE(list);
+  ASSERT_EQ(clip_add_overlay(list, 2, 0, 10), 1);  // fade out over frames 0-9
+  for (const bool ops : {false, true}) {
+    DATrack t;
+    t.set_audio_ops(ops);
+    ASSERT_EQ(t.init(list, 48000, 2), 0);
+    int n = 0;
+    const int16_t* pcm = t.get_pcm(2 * kFrame * 5, &n);
+    ASSERT_TRUE(pcm);
+    ASSERT_EQ(n, 2 * kFrame * 5);
+    std::vector<int16_t> want(pa_.begin(), pa_.begin() + n);
+    for (size_t i = 0; ops && i < want.size(); ++i) {
+      const int g = 256 - int(double(i / (2 * kFrame)) / 10 * 256.0);
+      want[i] = int16_t((want[i] * g) >> 8);
+    }
+    EXPECT_TRUE(std::equal(want.begin(), want.end(), pcm)) << "audio operations " << ops;
+  }
+  mpeg_clip_list_free(list);
 }
 
 // A 44.1 kHz clip in a 48 kHz track keeps its duration.

@@ -6,6 +6,7 @@
 //   record result=ok|failed|cancelled frames=N (before the op line of a record)
 //   track length=R clips=N
 //   render samples=N rate=N channels=N        (with --out)
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -72,6 +73,15 @@ int run_op(AudioEditor* ed, const std::vector<std::string>& w, std::unique_ptr<E
     return ed->paste(piece, n[0], n.size() > 1 ? int(n[1]) : 0, n.size() > 2 ? n[2] : 0.0);
   }
   if (verb == "effect" && w.size() == 4 && v.size() == 3) return ed->add_effect(v[0], int(v[1]), v[2]);
+  if (verb == "remove_effects" && w.size() == 3 && v.size() == 2) return ed->remove_effects(v[0], v[1]);
+  if (verb == "stream" && w.size() == 3 && v.size() == 2) return ed->set_abs_id(int(v[0]), int(v[1]));
+  if (verb == "equalizer" && w.size() == 3 && v.size() == 2) {
+    // One gain for every subband of the left channel, one for the right.
+    double g[64];
+    std::fill(g, g + 32, v[0]);
+    std::fill(g + 32, g + 64, v[1]);
+    return ed->get_equalizer_filters(g);
+  }
   if (verb == "gain" && w.size() >= 3 && w.size() % 2 == 1 && v.size() == w.size() - 1) {
     std::vector<PCMScalePoint> pts;
     for (size_t i = 0; i + 1 < v.size(); i += 2) pts.push_back({float(v[i]), float(v[i + 1])});

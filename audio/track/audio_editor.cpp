@@ -5,6 +5,7 @@
 
 #include "audio/codec/wave.h"
 #include "engine/clips/clip_list.h"
+#include "engine/clips/cliplist_file.h"
 #include "engine/clips/clip_streams.h"
 #include "foundation/trace.h"
 
@@ -24,26 +25,8 @@ int AudioEditor::load_project(const char* file, EClip* out) {
   out->clear();
   if (out->init(file, 0) == 0 && !out->clips.empty()) return 0;
   out->clear();
-  WaveFile w;
-  if (w.open(file, 1) != 0) return 1;
-  const WaveFmt f = w.fmt();  // close() clears the file's record
-  const double samples = std::floor(w.get_duration() * f.sample_rate + 0.5);
-  w.close();
-  if (f.sample_rate < 1 || f.channels < 1 || f.channels > 2) return 1;
   Clip c;
-  c.set_file_name(file);
-  c.clip_type = 10;
-  c.start = 0;
-  // Frames of 1152 samples; the last one is completed with silence.
-  c.count = int(std::ceil(samples / 1152.0));
-  c.audio_stream_count = 1;
-  c.audio_stream_id = 0xC0;
-  c.audio_layer = 2;
-  c.sample_rate = int(f.sample_rate);
-  c.channels = f.channels;
-  c.bits_per_sample = f.bits_per_sample;
-  c.audio_frame_period = 1152.0 / f.sample_rate;
-  if (c.count < 1) return 1;
+  if (clip_of_wave_file(file, &c) != 0) return 1;
   out->clips.push_back(c);
   out->file_name = file;
   return 0;
@@ -89,6 +72,7 @@ void AudioEditor::create(const char* file, int* error, int sample_rate, int chan
     ClipList list(eclip_2_mpeg_clip(project, 0));
     if (list.head) {
       auto t = std::make_unique<DATrack>();
+      t->set_audio_ops(true);
       if (t->init(list.head, check_sample_rate(sample_rate), check_channels(channels)) == 0) {
         t->set_pcm_scale(project.pcm_scale);
         track_ = std::move(t);
@@ -98,7 +82,10 @@ void AudioEditor::create(const char* file, int* error, int sample_rate, int chan
   if (error) *error = track_ ? 0 : 1;
 }
 
-void AudioEditor::create_empty() { track_ = std::make_unique<DATrack>(); }
+void AudioEditor::create_empty() {
+  track_ = std::make_unique<DATrack>();
+  track_->set_audio_ops(true);
+}
 
 EClip* AudioEditor::copy(double start, double length) {
   const double total = get_length();
@@ -150,10 +137,44 @@ int AudioEditor::replace(const EClip& project) {
 int AudioEditor::add_effect(double start, int effect, double length) {
   if (!track_) return 0;
   const double at = track_->get_time();
-  if (track_->add_transition(start, effect, length) != 0) return 0;
+  if (track_->add_effect(start, effect, length) != 0) return 0;
   restore(at);
   return 1;
 }
+
+int AudioEditor::remove_effects(double start, double length) {
+  if (!track_) return 0;
+  const double at = track_->get_time(), total = track_->get_total();
+  if (track_->remove_effects(start, length) != 0) return 0;
+  // A transition removed before the position lengthens the track by its frames.
+  restore(at >= start ? at + track_->get_total() - total : at);
+  return 1;
+}
+
+int AudioEditor::get_audio_streams(const char* file, double* duration, int* ids, int* pids, int max) {
+  if (duration) *duration = 0.0;
+  if (!file || max < 1) return 0;
+  DAList list;
+  if (list.init(file, 0, 0) == 0) {
+    std::vector<int> i(32), p(32);
+    const int n = std::min(list.get_stream_list(i.data(), p.data(), 32), max);
+    for (int k = 0; k < n; ++k) {
+      if (ids) ids[k] = i[size_t(k)];
+      if (pids) pids[k] = p[size_t(k)];
+    }
+    if (duration) *duration = list.get_length();
+    return n;
+  }
+  WaveFile w;
+  if (w.open(file, 1) != 0) return 0;
+  if (duration) *duration = w.get_duration();
+  w.close();
+  if (ids) ids[0] = 0xC0;
+  if (pids) pids[0] = 0;
+  return 1;
+}
+
+int AudioEditor::set_abs_id(int stream_id, int pid) { return track_ && track_->set_abs_id(stream_id, pid) == 0 ? 1 : 0; }
 
 void AudioEditor::set_pcm_scale(const std::vector<PCMScalePoint>& points) {
   if (track_) track_->set_pcm_scale(points);

@@ -33,8 +33,31 @@ class AudioEditor {
   int cut(double start, double length);
   int paste(const EClip& clips, double t, int effect, double seconds);
   int replace(const EClip& project);
-  // A transition of `effect` at `start` over `length` seconds; 1 when added.
+  // An effect at `start` over `length` seconds (a fade laid over the range,
+  // or a transition); 1 when added.
   int add_effect(double start, int effect, double length);
+  // Removes the effects touching [start, start + length]; 1 when any went.
+  int remove_effects(double start, double length);
+  // The audio streams of a file: their number (at most max), the duration
+  // and each stream's id and PID (pids may be null).
+  static int get_audio_streams(const char* file, double* duration, int* ids, int* pids, int max);
+  // Plays stream `stream_id` of the current clip's file; 1 when selected.
+  int set_abs_id(int stream_id, int pid = 0);
+  // 2 x 32 subband gains for the MPEG audio decoders; 0 without a track.
+  int get_equalizer_filters(const double* gains) { return track_ ? track_->set_equalizer(gains) : 0; }
+  void set_format_callback(DATrack::FormatCallback cb) {
+    if (track_) track_->set_format_callback(std::move(cb));
+  }
+  void set_clip_callback(DATrack::ClipCallback cb) {
+    if (track_) track_->set_clip_callback(std::move(cb));
+  }
+  // The current clip's stream.
+  int get_sample_rate() const { return track_ ? track_->get_clip_sample_rate() : 44100; }
+  int get_channels() const { return track_ ? track_->get_clip_channels() : 2; }
+  int get_bit_rate() const { return track_ ? track_->get_clip_bit_rate() : 0; }
+  int get_bits_per_sample() const { return 16; }
+  double get_frame_period() const { return track_ ? track_->get_clip_frame_period() : 1152.0 / 44100; }
+  int get_frame_samples() const { return get_output_channels() * 1152; }
   void set_pcm_scale(const std::vector<PCMScalePoint>& points);
   // Saves [start, start + length) of the track (with its gain) as an MPEG
   // audio file; an AudioRecordResult. *frames gets the frames written.

@@ -41,6 +41,8 @@ class DAPlayer {
   double get_length() const { return stream_end_ - stream_start_ + lead_in_; }
   bool is_end() const;
 
+  // 2 x 32 subband gains for the MPEG audio decoder (kept across clips).
+  void set_equalizer(const double* gains) { mpa_.set_equalizer(gains); }
   bool is_wave() const { return wave_open_; }
   double get_frame_period() const { return period_; }
   int get_sample_rate() const;

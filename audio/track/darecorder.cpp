@@ -41,6 +41,7 @@ DARecorder::~DARecorder() = default;
 
 int DARecorder::init(const MPEG_Clip* list, const std::vector<PCMScalePoint>& gain, const AudioRecordSettings& s) {
   s_ = s;
+  track_.set_audio_ops(true);  // the audio editor's range
   if (track_.init(list, s.sample_rate, s.channels) != 0) return 1;
   track_.set_pcm_scale(gain);
   bool unity = true;
@@ -51,7 +52,8 @@ int DARecorder::init(const MPEG_Clip* list, const std::vector<PCMScalePoint>& ga
   for (const MPEG_Clip* c = track_.list(); c && copy_; c = c->next) {
     const TrackClipFacts& f = track_.facts(c);
     DAPlayer p;
-    copy_ = f.audio && c->transition_length == 0 && c->clip_type != 10 && p.new_clip(*c, 0.0, 0.0) == 0 &&
+    copy_ = f.audio && c->transition_length == 0 && !mpeg_clip_has_non_image_overlay(c) && c->clip_type != 10 &&
+            p.new_clip(*c, 0.0, 0.0) == 0 &&
             p.list() && !p.list()->is_ac3() && !p.list()->is_lpcm() && p.get_layer() == s.layer &&
             p.get_sample_rate() == s.sample_rate && p.get_channels() == s.channels && p.get_bit_rate() == s.bit_rate;
   }

@@ -27,6 +27,7 @@ TrackClipFacts probe_facts(MPEG_Clip* c) {
     f.channels = p.get_channels();
     f.samples_per_frame = p.get_samples_per_frame();
     f.period = p.get_frame_period();
+    f.bit_rate = p.get_bit_rate();
   }
   if (vp > 0) f.period = vp;
   f.audio_frames = f.audio && vp <= 0;
@@ -56,6 +57,7 @@ int DAEditor::compute_times() {
   facts_.clear();
   starts_.clear();
   total_ = 0.0;
+  ++edits_;
   if (!list_) return 0;
   list_ = clip_update(list_);
   int with_audio = 0;
@@ -158,6 +160,76 @@ int DAEditor::add_transition(double start, int effect, double length) {
   return 0;
 }
 
+int DAEditor::add_effect(double start, int effect, double length) {
+  MixerOp op = mixer_op_get_function(effect);
+  // An operation on one input answers 1 to a call without samples.
+  if (!op || op(0, 0, 0, nullptr, nullptr, nullptr, nullptr) != 1) return add_transition(start, effect, length);
+  const int f0 = time_2_frame(start), f1 = time_2_frame(start + length);
+  if (!list_ || start < 0 || f1 <= f0 || !clip_add_overlay(list_, effect, f0, f1 - f0)) {
+    trace("DAEditor::add_effect (ERROR: %.6f-%.6f): invalid range.\n", start, start + length);
+    return 1;
+  }
+  compute_times();
+  return 0;
+}
+
+int DAEditor::remove_effects(double start, double length) {
+  if (!list_ || start < 0 || length < 0) return 1;
+  const int f0 = time_2_frame(start);
+  const int f1 = std::max(f0 + 1, time_2_frame(start + length) + (length > 0 ? 1 : 0));
+  int removed = 0;
+  // A transition mixes the last transition_length frames before its clip.
+  for (bool again = true; again;) {
+    again = false;
+    for (MPEG_Clip* c = list_->next; c; c = c->next) {
+      const int l = clip_last_edit_frame(c->prev);
+      if (c->transition_length > 0 && l - c->transition_length < f1 - 1 && l >= f0) {
+        removed += clip_remove_transitions(list_, l) > 0 ? 1 : 0;
+        again = true;  // the frames moved: walk again
+        break;
+      }
+    }
+  }
+  for (MPEG_Clip* c = list_; c; c = c->next) {
+    const int first = clip_first_edit_frame(c);
+    for (size_t i = c->overlays.size(); i-- > 0;) {
+      const OverlayClip& o = c->overlays[i];
+      const int a = first + o.position - c->start;
+      if (o.kind != 11 && o.kind != 12 && a < f1 && a + o.length > f0) {
+        c->overlays.erase(c->overlays.begin() + long(i));
+        ++removed;
+      }
+    }
+  }
+  if (!removed) {
+    trace("DAEditor::remove_effects (ERROR): no effect at %.6f-%.6f\n", start, start + length);
+    return 1;
+  }
+  compute_times();
+  return 0;
+}
+
+int DAEditor::select_stream(const MPEG_Clip* c, int stream_id, int pid) {
+  if (!list_ || !c) return 1;
+  const std::string file = c->file_name;
+  DAList probe;
+  int ids[32], pids[32];
+  const int n = probe.init(file.c_str(), 0, 0) == 0 ? probe.get_stream_list(ids, pids, 32) : 0;
+  bool have = false;
+  for (int i = 0; i < n; ++i) have |= ids[i] == stream_id && (pid <= 0 || pids[i] == pid);
+  if (!have) {
+    trace("DAEditor::select_stream (ERROR): no stream 0x%02x (pid %d) in %s\n", stream_id, pid, file.c_str());
+    return 1;
+  }
+  for (MPEG_Clip* k = list_; k; k = k->next)
+    if (k->file_name == file) {
+      k->audio_stream_id = stream_id;
+      k->audio_pid = pid;
+    }
+  compute_times();
+  return 0;
+}
+
 int DAEditor::replace(const MPEG_Clip* clips) {
   if (!clips) return 1;
   if (list_ && !mpeg_clip_list_differs(list_, clips)) return 0;
@@ -177,7 +249,8 @@ int DAEditor::replace(const MPEG_Clip* clips) {
 // ---------------------------------------------------------------------------
 
 int TrackClipReader::open(const MPEG_Clip& clip, const TrackClipFacts& f, int64_t total, int64_t pos, int rate,
-                          int channels) {
+                          int channels, const double* eq) {
+  if (eq) player_.set_equalizer(eq);
   f_ = f;
   rate_ = rate;
   channels_ = channels;
@@ -269,17 +342,88 @@ int64_t DATrack::total_samples() const {
   return n;
 }
 
+int DATrack::frame_of_sample(const MPEG_Clip* c, int64_t pos) const {
+  const TrackClipFacts& f = facts(c);
+  const double per = f.audio_frames && f.rate == rate_ && f.channels == channels_
+                         ? double(f.samples_per_frame) * channels_
+                         : f.period * rate_ * channels_;
+  int fr = per > 0 ? int(std::clamp(double(pos) / per, 0.0, double(c->count))) : 0;
+  while (fr < c->count && frame_samples(c, fr + 1) <= pos) ++fr;
+  while (fr > 0 && frame_samples(c, fr) > pos) --fr;
+  return fr;
+}
+
+void DATrack::apply_ops(const MPEG_Clip* c, int64_t pos, int16_t* buf, int n) const {
+  if (!audio_ops_ || !c || c->overlays.empty()) return;
+  for (int i = 0; i < n;) {
+    const int fr = frame_of_sample(c, pos + i);
+    const int k = int(std::clamp<int64_t>(frame_samples(c, fr + 1) - (pos + i), 1, n - i));
+    const int src = c->start + fr;
+    for (const OverlayClip& o : c->overlays) {
+      if (o.kind == 11 || o.kind == 12 || !o.covers(src) || mixer_op_get_kind(o.effect_id) != 1) continue;
+      // One gain per frame: the operations use only the ratio of position to span.
+      if (MixerOp op = mixer_op_get_function(o.effect_id))
+        op(double(src - o.position + o.effect_offset), double(o.effect_span), k, buf + i, buf + i, nullptr, nullptr);
+      break;
+    }
+    i += k;
+  }
+}
+
+void DATrack::enter(MPEG_Clip* c) {
+  cur_ = c;
+  if (!c || (c == shown_ && edits_ == shown_edits_)) return;
+  shown_ = c;
+  shown_edits_ = edits_;
+  const int r = get_clip_sample_rate(), ch = get_clip_channels();
+  const bool changed = shown_rate_ && (r != shown_rate_ || ch != shown_channels_);
+  shown_rate_ = r;
+  shown_channels_ = ch;
+  if (clip_cb_) clip_cb_(c);
+  if (changed && format_cb_) format_cb_(1);
+}
+
 void DATrack::open_current(int64_t pos) {
   pos_ = pos;
   b_.reset();
   a_ = std::make_unique<TrackClipReader>();
-  if (cur_) a_->open(*cur_, facts(cur_), clip_samples(cur_), pos, rate_, channels_);
+  if (cur_) a_->open(*cur_, facts(cur_), clip_samples(cur_), pos, rate_, channels_, eq_.empty() ? nullptr : eq_.data());
+}
+
+int DATrack::get_clip_sample_rate() const { return cur_ && facts(cur_).audio ? facts(cur_).rate : rate_; }
+int DATrack::get_clip_channels() const { return cur_ && facts(cur_).audio ? facts(cur_).channels : channels_; }
+int DATrack::get_clip_bit_rate() const { return cur_ && facts(cur_).audio ? facts(cur_).bit_rate : 0; }
+double DATrack::get_clip_frame_period() const {
+  if (!cur_ || !facts(cur_).audio) return 1152.0 / 44100;
+  const TrackClipFacts& f = facts(cur_);
+  return double(f.samples_per_frame) / f.rate;
+}
+
+int DATrack::set_abs_id(int stream_id, int pid) {
+  if (!cur_ || !facts(cur_).audio) return 1;
+  if (cur_->audio_stream_id == stream_id && (pid <= 0 || cur_->audio_pid == pid)) return 0;
+  const double at = get_time();
+  if (select_stream(cur_, stream_id, pid) != 0) return 1;
+  seek(at);
+  return 0;
+}
+
+int DATrack::set_equalizer(const double* gains) {
+  if (!gains || !cur_) {
+    trace("DAEditor::get_equalizer_filters (ERROR): _dap_curr=nil\n");
+    return 0;
+  }
+  eq_.assign(gains, gains + 64);
+  if (a_) a_->set_equalizer(gains);
+  if (b_) b_->set_equalizer(gains);
+  return 1;
 }
 
 double DATrack::seek(double t) {
   t = std::clamp(t, 0.0, total_);
-  cur_ = list_;
-  while (cur_ && cur_->next && t >= clip_start_time(cur_) + cur_->count * facts(cur_).period) cur_ = cur_->next;
+  MPEG_Clip* c = list_;
+  while (c && c->next && t >= clip_start_time(c) + c->count * facts(c).period) c = c->next;
+  enter(c);
   int64_t pos = 0;
   if (cur_) {
     pos = std::llround((t - clip_start_time(cur_)) * rate_) * channels_;
@@ -310,6 +454,7 @@ const int16_t* DATrack::get_pcm(int n, int* count) {
     if (pos_ < whole - o) {
       const int k = int(std::min<int64_t>(n - got, whole - o - pos_));
       a_->read(out_.data() + got, k);
+      apply_ops(cur_, pos_, out_.data() + got, k);
       pos_ += k;
       got += k;
       continue;
@@ -320,13 +465,15 @@ const int16_t* DATrack::get_pcm(int n, int* count) {
       const int64_t in = pos_ - (whole - o);
       if (!b_) {
         b_ = std::make_unique<TrackClipReader>();
-        b_->open(*nx, facts(nx), clip_samples(nx), in, rate_, channels_);
+        b_->open(*nx, facts(nx), clip_samples(nx), in, rate_, channels_, eq_.empty() ? nullptr : eq_.data());
       }
       const int64_t fs = std::max<int64_t>(1, frame_samples(nx, 1));
       const int64_t frame = in / fs;
       const int k = int(std::min<int64_t>(n - got, std::min(o, (frame + 1) * fs) - in));
       a_->read(tmp_a_.data(), k);
+      apply_ops(cur_, pos_, tmp_a_.data(), k);
       b_->read(tmp_b_.data(), k);
+      apply_ops(nx, in, tmp_b_.data(), k);
       // The operations use only the ratio of position to span: whole frames
       // keep each frame's gain exact.
       const double pos = double(frame), span = double(nx->transition_length);
@@ -339,7 +486,7 @@ const int16_t* DATrack::get_pcm(int n, int* count) {
       continue;
     }
     if (!nx) break;
-    cur_ = nx;
+    enter(nx);
     if (b_) {
       a_ = std::move(b_);
       pos_ = o;

@@ -1,11 +1,14 @@
 #include "engine/clips/cliplist_file.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstring>
 #include <ctime>
 #include <sstream>
 #include <vector>
 
+#include "audio/codec/wave.h"
 #include "engine/clips/clip_streams.h"
 #include "engine/clips/clip_verify.h"
 #include "engine/clips/text_fields.h"
@@ -42,6 +45,8 @@ int verify_record(MPEG_Clip* c) {
   int err = 1;
   clip_ctor(&v, c->get_file_name(), &err, c->start, c->count, c->audio_stream_id, 0);
   if (err) {
+    // A WAVE clip of an audio track: the file's header gives its facts.
+    if (c->clip_type == 10 && c->get_file_name() && clip_of_wave_file(c->get_file_name(), c) == 0) return 10;
     c->clip_type = 0;
     return 0;
   }
@@ -318,4 +323,29 @@ MPEG_Clip* clip_load(const char* file_name, int merge, int* dropped) {
     return nullptr;
   }
   return clip_update(c);
+}
+
+int clip_of_wave_file(const char* file_name, Clip* c) {
+  WaveFile w;
+  if (!file_name || w.open(file_name, 1) != 0) return 1;
+  const WaveFmt f = w.fmt();  // close() clears the file's record
+  const double samples = std::floor(w.get_duration() * f.sample_rate + 0.5);
+  w.close();
+  if (f.sample_rate < 1 || f.channels < 1 || f.channels > 2) return 1;
+  const int frames = int(std::ceil(samples / 1152.0));
+  if (frames < 1) return 1;
+  const int start = std::clamp(c->start, 0, frames - 1);
+  const int count = c->count > 0 ? std::min(c->count, frames - start) : frames - start;
+  c->set_file_name(file_name);
+  c->clip_type = 10;
+  c->start = start;
+  c->count = count;
+  c->audio_stream_count = 1;
+  c->audio_stream_id = 0xC0;
+  c->audio_layer = 2;
+  c->sample_rate = int(f.sample_rate);
+  c->channels = f.channels;
+  c->bits_per_sample = f.bits_per_sample;
+  c->audio_frame_period = 1152.0 / f.sample_rate;
+  return 0;
 }

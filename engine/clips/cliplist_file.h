@@ -21,6 +21,10 @@ int clip_save(MPEG_Clip* list, const char* file_name);
 MPEG_Clip* clip_load(const char* file_name, int merge, int* dropped = nullptr);
 // A working-list record of a whole media file (or the range given), or nil.
 MPEG_Clip* mpeg_clip_of_file(const char* file_name, int start, int count);
+// An audio clip (type 10) of a WAVE file in frames of 1152 samples, the
+// last one completed with silence; its range is kept within the file's
+// frames (all of them for a count of 0). 0 on success.
+int clip_of_wave_file(const char* file_name, Clip* c);
 
 // Whole lines, however long, up to a sanity cap; false at end of file.
 bool read_text_line(FILE* f, std::string* line);

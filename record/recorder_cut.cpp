@@ -141,8 +141,10 @@ bool Recorder::copy_piece(Save* save, const ClipPiece& p, bool clip_start) {
   }
   since_copy_ = 0;
   join_open_ = false;
+  // The copy's field parity is fixed: a re-encoded run before it yields.
+  const bool join = clip_start || after_recode_;
   after_recode_ = false;
-  return push_output(save, std::move(next), clip_start);
+  return push_output(save, std::move(next), join);
 }
 
 bool Recorder::open_encoder() {
@@ -182,20 +184,30 @@ bool Recorder::recode_piece(Save* save, const ClipPiece& p) {
          work.padded_width(), work.padded_height(), enc.width, enc.height);
     return false;
   }
-  // Every re-encoded picture shows two fields: the first field that is due
-  // keeps the output's parity continuous across the join.
+  // Every re-encoded picture shows two fields, in the order the source
+  // shows them: its frames keep the source's parity (a picture at an even
+  // source field starts with that field). Where the output is at the other
+  // parity, the GOP before the run gains or loses a field at the join.
   int want_tff = -1;
-  if (interlaced && field_order_ == 0 && parity_tff_ >= 0) want_tff = parity_tff_ ^ (total_fields_ & 1);
+  GOP held;
+  if (interlaced && field_order_ == 0 && gops_list_ && gops_list_->get_gop(p.first, &held, 0, 0) >= 0 &&
+      held.pic_count > 0)
+    want_tff = held.get_pic_flag(0) ^ (held.get_pic_stream_field(0) & 1);
+  if (interlaced && field_order_ == 0 && want_tff < 0 && parity_tff_ >= 0) want_tff = parity_tff_ ^ (total_fields_ & 1);
 
   std::unique_ptr<Pending> cur;
   bool ok = true;
+  bool run_start = true;
   auto flush_gop = [&]() {
     if (!cur) return true;
     after_recode_ = true;
-    return push_output(save, std::move(cur), false);
+    const bool join = run_start;
+    run_start = false;
+    return push_output(save, std::move(cur), join);
   };
   const int base = output_frame_;
-  const int n = gop_n_ > 0 ? gop_n_ : enc.gop_size;
+  // Copy-only runs lie within one source GOP and stand in for it whole.
+  const int n = copy_only_ ? p.last - p.first + 1 : gop_n_ > 0 ? gop_n_ : enc.gop_size;
   const int m = gop_m_ > 0 ? gop_m_ : enc.ref_distance;
   SequenceEncoder seq(enc, n, m, true, false, [&](const CodedPicture& c) {
     if (!c.type) return true;  // the sequence end code: the output goes on
@@ -219,8 +231,13 @@ bool Recorder::recode_piece(Save* save, const ClipPiece& p) {
     if (join_open_ && !joins_.empty()) ++joins_.back().reencoded;
     return true;
   });
+  if (scene_.option) seq.set_scene_test([this](const Encoder& e) { return scene_change(e); });
   const int rel = p.first - clip_->start;
   int got = dtv_->search(rel, 1);
+  if (vbr_ && !vbr_quant_set_ && got >= 0) {
+    enc.vbr_mquant = enc.quant_code_of_value(dtv_->get_mean_quant(), PIC_TYPE_P);
+    vbr_quant_set_ = 1;
+  }
   // Pictures around a cut are coded finer than their source, so that they
   // look like their neighbours rather than a copy of a copy.
   // A clip re-encoded whole is coded under rate control at the output's
@@ -229,6 +246,17 @@ bool Recorder::recode_piece(Save* save, const ClipPiece& p) {
   // MPEG-1 levels are limited: its finest intra step clips bright detail.
   const int finest = out_seq_.mpeg2 ? 1 : 2;
   enc.fixed_mquant = whole ? 0 : std::clamp(int(dtv_->get_mean_quant()) / 3, finest, 6);
+  const bool film = size_t(clip_index_) < films_.size() && films_[size_t(clip_index_)];
+  InverseTelecine ivtc;
+  int produced = 0;
+  const auto emit = [&](Frame& f) {
+    // The output's first picture sets the parity the rest follow.
+    if (interlaced && field_order_ == 0 && want_tff < 0) want_tff = f.top_field_first();
+    f.set_top_field_first(want_tff >= 0 ? want_tff : f.top_field_first());
+    f.set_progressive_frame(interlaced ? 0 : 1);
+    f.set_stream_frame(base + produced++);
+    return seq.push(f);
+  };
   for (int f = p.first; ok && f <= p.last; ++f) {
     Frame* s = dtv_->get_screen();
     if (!s || got < 0) {
@@ -243,12 +271,10 @@ bool Recorder::recode_piece(Save* save, const ClipPiece& p) {
     }
     work.copy_from(s, 1, 0, 0);
     work.copy_picture_info(s);
-    work.set_top_field_first(want_tff >= 0 ? want_tff : s->top_field_first());
-    work.set_progressive_frame(interlaced ? 0 : 1);
-    work.set_stream_frame(base + (f - p.first));
-    if (!seq.push(work)) ok = false;
+    if (!(film ? ivtc.push(work, emit) : emit(work))) ok = false;
     if (f < p.last) got = dtv_->forward(1) == 1 ? 0 : dtv_->search(f + 1 - clip_->start, 1);
   }
+  if (ok && film && !ivtc.finish(emit)) ok = false;
   if (ok && !seq.finish()) ok = false;
   if (ok) ok = flush_gop();
   if (!ok) {

@@ -120,7 +120,8 @@ int run_save(int argc, char** argv) {
   std::vector<Range> ranges;
   std::string kind_text;
   bool gop_only = false, no_audio = false;
-  bool restructure = false;
+  bool restructure = false, copy_only = false, vbr = false, film = false;
+  long long scene = 1;
   std::vector<double> gain;
   int aspect = 0, field_order = 0;
   long long gop_n = 0, gop_m = 0, bit_rate = 0, ref = 0;
@@ -137,6 +138,15 @@ int run_save(int argc, char** argv) {
       gop_only = true;
     } else if (o == "--restructure") {
       restructure = true;
+    } else if (o == "--copy-only") {
+      copy_only = true;
+    } else if (o == "--vbr") {
+      vbr = true;
+    } else if (o == "--film") {
+      film = true;
+    } else if (o == "--scene") {
+      const char* v = value("scene");
+      if (!v || !dev_parse_int(v, &scene) || scene < 0 || scene > 2) return dev_usage("save", "--scene wants 0, 1 or 2");
     } else if (o == "--no-audio") {
       no_audio = true;
     } else if (o == "--gain") {
@@ -277,6 +287,9 @@ int run_save(int argc, char** argv) {
   // A multiple of 400 bit/s, as the sequence header holds it.
   if (bit_rate > 0) data.video.bit_rate = int((bit_rate + 399) / 400 * 400);
   data.restructure = restructure ? 1 : 0;
+  data.video.vbr = vbr ? 1 : 0;
+  data.scene_change = int(scene);
+  data.film_output = film ? 1 : 0;
   // The reference clip's audio in its own format (AC-3 copied as AC-3).
   if (!no_audio && head) {
     ESData a;
@@ -295,6 +308,7 @@ int run_save(int argc, char** argv) {
   SaveReport rep;
   auto* job = new RecordJob(head, data, &status);
   job->report = &rep;
+  job->copy_only = copy_only ? 1 : 0;
   mpeg_clip_list_free(head);
   prepare_recording(job);
   if (stop.resume.joinable()) stop.resume.join();
@@ -318,7 +332,8 @@ int run_save(int argc, char** argv) {
 
 TAMSEL_DEV_COMMAND(save, "IN[,IN...] OUT --keep [F@]A:B[,...] [--kind es|mpeg1|vcd|ps|svcd|dvd|ts] [--gop-only] "
                          "[--no-audio] [--gain T:G[,...]] [--aspect N] [--field-order 0|1|2] [--gop N] [--sub-gop M] "
-                         "[--bit-rate N] [--restructure] [--ref R] [--stop CODE@PERCENT]",
+                         "[--bit-rate N] [--vbr] [--restructure] [--copy-only] [--scene 0|1|2] [--film] [--ref R] "
+                         "[--stop CODE@PERCENT]",
                    "saves the kept frame ranges of the inputs as one movie: GOPs copied byte for byte, frames "
                    "around cuts re-encoded, with the first input's audio",
                    run_save);

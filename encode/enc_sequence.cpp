@@ -45,7 +45,14 @@ bool SequenceEncoder::code(Frame* cur, int type, int distance, long long number)
   Frame* bwd = type == PIC_TYPE_B ? newer_.get() : nullptr;
   BitWriter bw(buffer_.data(), buffer_.size());
   int bytes;
-  if (two_stage_) {
+  if (type == PIC_TYPE_P && scene_test_) {
+    enc_.encode_picture(cur, fwd, bwd, type, distance, bw, 1, nullptr, 0);
+    if (scene_test_(enc_)) {
+      scene_cut_ = true;  // push codes it again as I
+      return false;
+    }
+    bytes = enc_.encode_picture(cur, fwd, bwd, type, distance, bw, 2, nullptr, 1);
+  } else if (two_stage_) {
     enc_.encode_picture(cur, fwd, bwd, type, distance, bw, 1, nullptr, 0);
     bytes = enc_.encode_picture(cur, fwd, bwd, type, distance, bw, 2, nullptr, 1);
   } else {
@@ -78,7 +85,7 @@ bool SequenceEncoder::code_pending() {
 
 bool SequenceEncoder::push(const Frame& frame) {
   const long long i = next_++;
-  const long long k = i % n_;
+  const long long k = (i - gop_base_) % n_;
   const int type = k == 0 ? PIC_TYPE_I : k % m_ == 0 ? PIC_TYPE_P : PIC_TYPE_B;
   if (type == PIC_TYPE_B && i > 0) {
     pending_.push_back(take(frame));
@@ -97,7 +104,18 @@ bool SequenceEncoder::push(const Frame& frame) {
     enc_.closed_gop = 0;
   }
   const int distance = static_cast<int>(pending_.size()) + 1;
-  if (!code(cur.get(), kind, distance, i)) return false;
+  if (!code(cur.get(), kind, distance, i)) {
+    if (!scene_cut_) return false;
+    // A new scene: the picture opens a GOP of its own; the B pictures
+    // before it still look back at the old scene's last reference.
+    scene_cut_ = false;
+    gop_base_ = i;
+    const long long first = pending_.empty() ? i : pending_numbers_.front();
+    start_gop(first, i);
+    enc_.closed_gop = 0;
+    cur->set_stream_frame(static_cast<int>(first));
+    if (!code(cur.get(), PIC_TYPE_I, distance, i)) return false;
+  }
   if (older_) spare_.push_back(std::move(older_));
   older_ = std::move(newer_);
   newer_ = std::move(cur);
@@ -115,7 +133,14 @@ bool SequenceEncoder::finish() {
     pending_.pop_back();
     pending_numbers_.pop_back();
     enc_.closed_gop = 0;
-    if (!code(last.get(), PIC_TYPE_P, static_cast<int>(pending_.size()) + 1, number)) return false;
+    if (!code(last.get(), PIC_TYPE_P, static_cast<int>(pending_.size()) + 1, number)) {
+      if (!scene_cut_) return false;
+      scene_cut_ = false;
+      gop_base_ = number;
+      start_gop(pending_.empty() ? number : pending_numbers_.front(), number);
+      last->set_stream_frame(static_cast<int>(pending_.empty() ? number : pending_numbers_.front()));
+      if (!code(last.get(), PIC_TYPE_I, static_cast<int>(pending_.size()) + 1, number)) return false;
+    }
     if (older_) spare_.push_back(std::move(older_));
     older_ = std::move(newer_);
     newer_ = std::move(last);

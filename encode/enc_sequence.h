@@ -33,6 +33,10 @@ class SequenceEncoder {
   // becomes P) and emits the sequence end code when anything was coded.
   bool finish();
   long long pictures() const { return coded_; }
+  // Asked after the estimation of each P picture with the encoder's
+  // decisions in `mbinfo`; true makes the picture the I picture of a new
+  // GOP (a new scene), which the next pictures count from.
+  void set_scene_test(std::function<bool(const Encoder&)> test) { scene_test_ = std::move(test); }
 
  private:
   std::unique_ptr<Frame> take(const Frame& f);
@@ -44,6 +48,9 @@ class SequenceEncoder {
   int n_, m_;
   bool closed_, two_stage_;
   Sink sink_;
+  std::function<bool(const Encoder&)> scene_test_;
+  bool scene_cut_ = false;
+  long long gop_base_ = 0;       // display number of the I picture the GOP pattern counts from
   long long next_ = 0;           // display number of the next input
   long long gop_first_ = 0;      // display number of the current GOP's first picture
   long long coded_ = 0;

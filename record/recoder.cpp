@@ -404,6 +404,122 @@ int TelecineWindow::drop_repeated_frame(int k) {
   return drop;
 }
 
+namespace {
+
+// Combing of the luminance of the first field of `a` woven with the second
+// field of `b`: where a line of one field stands out from both its
+// neighbours of the other in the same direction.
+long long comb(const Frame& a, const Frame& b, int first_top) {
+  const int w = std::min(a.get_width(), b.get_width()), h = std::min(a.get_height(), b.get_height());
+  const int sa = a.padded_width(), sb = b.padded_width();
+  const int second = first_top ? 1 : 0;  // rows of the second field
+  long long total = 0;
+  for (int y = 1; y + 1 < h; ++y) {
+    const bool from_b = (y & 1) == second;
+    const uint8_t* up = from_b ? a.y_plane() + ptrdiff_t(y - 1) * sa : b.y_plane() + ptrdiff_t(y - 1) * sb;
+    const uint8_t* mid = from_b ? b.y_plane() + ptrdiff_t(y) * sb : a.y_plane() + ptrdiff_t(y) * sa;
+    const uint8_t* down = from_b ? a.y_plane() + ptrdiff_t(y + 1) * sa : b.y_plane() + ptrdiff_t(y + 1) * sb;
+    for (int x = 0; x < w; x += 2) {
+      const int d1 = mid[x] - up[x], d2 = mid[x] - down[x];
+      if ((d1 > 0 && d2 > 0) || (d1 < 0 && d2 < 0)) total += std::min(std::abs(d1), std::abs(d2));
+    }
+  }
+  return total;
+}
+
+void copy_rows(const uint8_t* from, int from_stride, uint8_t* to, int to_stride, int width, int rows, int parity) {
+  for (int y = parity; y < rows; y += 2)
+    std::memcpy(to + ptrdiff_t(y) * to_stride, from + ptrdiff_t(y) * from_stride, size_t(width));
+}
+
+}  // namespace
+
+void field_match(const Frame& cur, const Frame* prev, const Frame* next, Frame* out) {
+  const int first_top = cur.top_field_first() ? 1 : 0;
+  const auto usable = [&cur](const Frame* f) {
+    return f && f->y_plane() && f->padded_width() == cur.padded_width() &&
+           f->padded_height() == cur.padded_height() && f->chroma_format() == cur.chroma_format();
+  };
+  // Candidates (first field of, second field of), in order of preference:
+  // its own, the second field before it, the first field after it; a later
+  // one must comb less than half as much. Two clean ones hold different
+  // film frames, and the earlier one is the frame not seen yet.
+  const Frame* first = &cur;
+  const Frame* second = &cur;
+  long long best = comb(cur, cur, first_top);
+  if (usable(prev)) {
+    const long long c = comb(cur, *prev, first_top);
+    if (2 * c < best) best = c, second = prev;
+  }
+  if (usable(next)) {
+    const long long c = comb(*next, cur, first_top);
+    if (2 * c < best) best = c, first = next, second = &cur;
+  }
+  const int first_rows = first_top ? 0 : 1;
+  const int pw = cur.padded_width(), ph = cur.padded_height(), cw = cur.c_width(), ch = cur.c_height();
+  copy_rows(first->y_plane(), pw, out->y_plane(), out->padded_width(), pw, ph, first_rows);
+  copy_rows(second->y_plane(), pw, out->y_plane(), out->padded_width(), pw, ph, 1 - first_rows);
+  // 4:2:0 chroma lines alternate fields as luminance lines do.
+  copy_rows(first->cb_plane(), cw, out->cb_plane(), out->c_width(), cw, ch, first_rows);
+  copy_rows(second->cb_plane(), cw, out->cb_plane(), out->c_width(), cw, ch, 1 - first_rows);
+  copy_rows(first->cr_plane(), cw, out->cr_plane(), out->c_width(), cw, ch, first_rows);
+  copy_rows(second->cr_plane(), cw, out->cr_plane(), out->c_width(), cw, ch, 1 - first_rows);
+}
+
+bool InverseTelecine::push(const Frame& picture, const Emit& emit) {
+  if (!ready_) {
+    if (!window_.alloc(picture)) return false;
+    for (auto& f : raw_) {
+      f = std::make_unique<Frame>(picture.padded_width(), picture.padded_height(), picture.chroma_format(), 0);
+      f->set_display_size(picture.get_width(), picture.get_height());
+    }
+    Frame* last = window_.slot(5);
+    std::memset(last->buffer(), 0, size_t(last->y_size() + 2 * last->c_size()));
+    ready_ = true;
+  } else if (raw_[0]->padded_width() != picture.padded_width() ||
+             raw_[0]->padded_height() != picture.padded_height() || raw_[0]->chroma_format() != picture.chroma_format()) {
+    return false;
+  }
+  // raw_: 0 the picture before the one waiting, 1 the one waiting, 2 the new one.
+  std::memcpy(raw_[2]->buffer(), picture.buffer(), size_t(picture.y_size() + 2 * picture.c_size()));
+  raw_[2]->copy_picture_info(&picture);
+  const bool ok = raw_count_ == 0 || match_waiting(raw_[2].get(), emit);
+  std::swap(raw_[0], raw_[1]);
+  std::swap(raw_[1], raw_[2]);
+  raw_count_ = std::min(raw_count_ + 1, 2);
+  return ok;
+}
+
+bool InverseTelecine::match_waiting(const Frame* next, const Emit& emit) {
+  Frame* slot = window_.slot(window_.held);
+  field_match(*raw_[1], raw_count_ >= 2 ? raw_[0].get() : nullptr, next, slot);
+  slot->copy_picture_info(raw_[1].get());
+  if (++window_.held < 5) return true;
+  return emit_window(5, emit);
+}
+
+bool InverseTelecine::finish(const Emit& emit) {
+  if (!ready_) return true;
+  if (raw_count_ > 0 && !match_waiting(nullptr, emit)) return false;
+  raw_count_ = 0;
+  return window_.held == 0 || emit_window(window_.held, emit);
+}
+
+bool InverseTelecine::emit_window(int k, const Emit& emit) {
+  int keep = k;
+  if (k >= 3) {
+    window_.drop_repeated_frame(k);
+    keep = k - 1;
+  } else {
+    Frame* last = window_.slot(k - 1);
+    std::memcpy(window_.slot(5)->buffer(), last->buffer(), size_t(last->y_size() + 2 * last->c_size()));
+  }
+  window_.held = 0;
+  for (int i = 0; i < keep; ++i)
+    if (!emit(*window_.slot(i))) return false;
+  return true;
+}
+
 // ---- the Recorder's restructuring copy -------------------------------------------
 
 bool Recorder::restructure_piece(Save* save, const GopPlan& plan, bool clip_start, bool* ok) {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -176,4 +177,32 @@ class TelecineWindow {
 
  private:
   std::vector<std::unique_ptr<Frame>> slots_;
+};
+
+// Weaves into `out` the frame of the picture's fields that combs least:
+// its own two fields, its first field with the second field of `prev`, or
+// the first field of `next` with its second field (a telecined picture
+// holds fields of two film frames). `out` has the geometry of `cur`.
+void field_match(const Frame& cur, const Frame* prev, const Frame* next, Frame* out);
+
+// Film frames of a telecined 30-frame run: every picture field-matched,
+// and of every five the one most like the frame before it dropped, so that
+// each film frame comes out once.
+class InverseTelecine {
+ public:
+  using Emit = std::function<bool(Frame&)>;
+  // Takes the next source picture; emits the film frames it completes.
+  bool push(const Frame& picture, const Emit& emit);
+  // Emits what is held: of a last window of three or more one is dropped.
+  bool finish(const Emit& emit);
+  // Film frames of n source pictures: round(n x 4 / 5).
+  static int output_frames(int n) { return n / 5 * 4 + n % 5 - (n % 5 >= 3 ? 1 : 0); }
+
+ private:
+  bool match_waiting(const Frame* next, const Emit& emit);
+  bool emit_window(int k, const Emit& emit);
+  TelecineWindow window_;
+  std::unique_ptr<Frame> raw_[3];
+  int raw_count_ = 0;  // source pictures held: the one waiting for its successor and the one before
+  bool ready_ = false;
 };

@@ -218,6 +218,7 @@ int prepare_recording(RecordJob* job) {
     int err = 0;
     rec = std::make_unique<Recorder>(job->clips, d, &err, job->frames.get());
     if (err) failure(rec->message());
+    rec->set_copy_only(job->copy_only);
   }
   // The audio streams (none for an elementary output or a video-only save).
   std::unique_ptr<SaveAudioSet> audio;

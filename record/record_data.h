@@ -67,7 +67,7 @@ class RecordData {
   int32_t luma_copy = 1;
   int32_t reserved_option2 = 1;
   int32_t scene_change = 1;
-  int32_t film_output = 1;
+  int32_t film_output = 0;  // changes the output's frame rate: only when asked for
   int32_t reserved_option5 = 1;
   int32_t gop_size = 0;
   int32_t sub_gop_size = -1;

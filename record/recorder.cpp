@@ -170,6 +170,9 @@ Recorder::Recorder(const MPEG_Clip* clips, const RecordData& data, int* error, F
   field_order_ = data.field_order;
   restructure_ = data.restructure;
   bit_rate_ = data.video.bit_rate;
+  vbr_ = data.video.vbr ? 1 : 0;
+  film_ = data.film_output;
+  scene_.option = data.scene_change;
   clip_ = list_;
   if (!list_) fail("Recorder: no clips to save");
   init_video_params(data);
@@ -181,13 +184,15 @@ Recorder::Recorder(const MPEG_Clip* clips, const RecordData& data, int* error, F
     const int mode = check_clip(c);
     if (failed_) break;
     modes_.push_back(mode);
+    films_.push_back(film_source(gops_list_->get_seqhdr()) ? 1 : 0);
+    if (c == ref_ && vbr_) set_vbr_flag();
     if (c == ref_ && gops_list_) {
       const int n = gops_list_->get_gop_size();
       if (n > 0 && n <= 60) gop_n_ = n;
     }
     if (data.gop_size > 0) gop_n_ = data.gop_size;
     if (data.sub_gop_size > 0) gop_m_ = data.sub_gop_size;
-    total_frames_ += source_to_output_frames(c->count - c->transition_length);
+    total_frames_ += output_frames_of(c, size_t(index));
   }
   all_copyable_ = failed_ ? 0 : 1;
   for (int m : modes_) all_copyable_ &= m == 0 ? 1 : 0;
@@ -253,14 +258,21 @@ int Recorder::check_clip(const MPEG_Clip* c) {
     out_es_.stream_id = 0xE0;
     out_es_.pid = 0;
     if (out_es_.bit_rate <= 0) out_es_.bit_rate = s.get_bit_rate();
+    int mode = 0;
     // Another output bit rate than the source's: every clip is re-encoded.
     if (bit_rate_ > 0 && bit_rate_ != s.get_bit_rate()) {
       out_seq_.set_bit_rate(bit_rate_);
       out_es_.bit_rate = bit_rate_;
-      return 1;
+      mode = 1;
     }
-    return 0;
+    if (film_source(s)) {
+      make_film_output();
+      mode = 1;
+    }
+    return mode;
   }
+  const bool film = film_source(s);
+  if (film) return 1;
   // Another frame rate: re-encoded whole, source frames repeated or dropped.
   if (!rate_clock().same_rate()) return 1;
   // Pictures of another size, chroma format, MPEG version, bit rate or
@@ -268,7 +280,7 @@ int Recorder::check_clip(const MPEG_Clip* c) {
   if (s.get_horizontal_size() != out_seq_.get_horizontal_size() ||
       s.get_vertical_size() != out_seq_.get_vertical_size() ||
       s.get_chroma_format() != out_seq_.get_chroma_format() || (s.mpeg2 != 0) != (out_seq_.mpeg2 != 0) ||
-      s.get_bit_rate() != out_seq_.get_bit_rate())
+      (!vbr_ && s.get_bit_rate() != out_seq_.get_bit_rate()))
     return 1;
   return 0;
 }
@@ -335,6 +347,11 @@ void Recorder::fix_parity(Pending* next) {
   } else if (update_field_count(p.bytes.data(), int(p.bytes.size()), 0, 1)) {
     ++p.fields;
     ++total_fields_;
+  } else if (adjust_field_count(p.bytes.data(), int(p.bytes.size()), 0, int(p.pics.size()), 1, 1) == 1) {
+    // A re-encoded run shows its last picture three fields: the field of
+    // the source picture the copy after it starts behind.
+    ++p.fields;
+    ++total_fields_;
   } else {
     ++warnings_;
   }
@@ -390,6 +407,11 @@ int Recorder::recode_next_gop(Save* save) {
     if (!open_clip()) return 0;
     const int mode = size_t(clip_index_) < modes_.size() ? modes_[size_t(clip_index_)] : 0;
     pieces_ = plan_current_clip(mode);
+    if (copy_only_) {
+      pieces_ = split_runs_at_gops(gops_list_.get(), pieces_);
+      wanted_fields_ += 2 * output_frames_of(clip_, size_t(clip_index_));
+    }
+    start_scene_stats();
     piece_ = 0;
     gop_ = GOP();
     if (pieces_.empty() && clip_->count <= clip_->transition_length) {
@@ -411,6 +433,7 @@ int Recorder::recode_next_gop(Save* save) {
     // The source ended before the clip did (a damaged or cut file).
     ++warnings_;
     trace("ERROR (recode_next_gop): incomplete copy of a clip\n");
+    if (copy_only_) end_clip_fields();
     next_clip();
     return 1;
   }
@@ -423,6 +446,7 @@ int Recorder::recode_next_gop(Save* save) {
       ++warnings_;
       trace("ERROR (recode_next_gop): incomplete copy of a clip\n");
     }
+    if (copy_only_) end_clip_fields();
     next_clip();
   }
   const int fields = total_fields_ - before;

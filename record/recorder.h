@@ -20,6 +20,7 @@
 #include "foundation/gop.h"
 #include "foundation/seq_header.h"
 #include "record/frame_source.h"
+#include "record/recoder.h"
 #include "record/record_data.h"
 #include "record/recorder_rate.h"
 
@@ -64,6 +65,10 @@ struct GopPlan {
   std::vector<uint8_t> keep;
 };
 
+// Copy-only saves keep the source's GOPs: re-encoded runs are split where
+// the source's GOPs end.
+std::vector<ClipPiece> split_runs_at_gops(GOPList* list, const std::vector<ClipPiece>& pieces);
+
 // Plans GOP g for the GOP-relative frames [a, b] (inclusive). clip_start:
 // a is a clip's first frame (its leading B pictures cannot be copied).
 // closed: the GOP header's closed_gop bit. Returns copy + head + tail.
@@ -77,6 +82,16 @@ class Recorder {
   ~Recorder();
   Recorder(const Recorder&) = delete;
   Recorder& operator=(const Recorder&) = delete;
+
+  // Copy-only: output GOPs follow the source's, and the fields of the
+  // output stay at exactly twice the kept frames clip by clip (field
+  // counts of pulldown pictures are moved where they do not add up).
+  void set_copy_only(int on) { copy_only_ = on; }
+  int copy_only() const { return copy_only_; }
+  // Variable bit rate: sequence headers say 0x3FFFF, re-encoded pictures
+  // are coded at the source's mean quantiser (vbv_delay 0xFFFF), and
+  // clips of other bit rates are copied. Returns 0.
+  int set_vbr_flag();
 
   // One GOP: fields written (0 at the end or on failure).
   int recode_next_gop(Save* save);
@@ -145,6 +160,14 @@ class Recorder {
   int fail(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
   bool build_output_gop(const GOP& g, const GopPlan& plan, bool clip_start, Pending* out);
   void fix_parity(Pending* next);
+  // recorder_modes.cpp: the output header of a film clip, the output
+  // frames of a clip, and the field total of a copy-only clip set right.
+  bool film_source(const SeqHdr& s) const;
+  void make_film_output();
+  int output_frames_of(const MPEG_Clip* c, size_t index) const;
+  void end_clip_fields();
+  void start_scene_stats();
+  bool scene_change(const Encoder& e);
 
   MPEG_Clip* list_ = nullptr;
   MPEG_Clip* clip_ = nullptr;
@@ -189,4 +212,11 @@ class Recorder {
   // The buffer of the GOP written last, reused for the next one: GOPs are
   // large, and a fresh allocation per GOP costs page faults.
   std::unique_ptr<Pending> spare_;
+  int copy_only_ = 0;
+  int vbr_ = 0;
+  int vbr_quant_set_ = 0;
+  int film_ = 0;                // 24-frame output of 30-frame film clips
+  std::vector<uint8_t> films_;  // per clip: inverse telecine
+  SceneStats scene_;            // option 0 off, 1 and 2 on
+  int wanted_fields_ = 0;       // copy-only: 2 x the frames of the clips begun
 };

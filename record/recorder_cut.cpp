@@ -142,8 +142,10 @@ bool Recorder::copy_piece(Save* save, const ClipPiece& p, bool clip_start) {
   }
   since_copy_ = 0;
   join_open_ = false;
+  // The copy's field parity is fixed: a re-encoded run before it yields.
+  const bool join = clip_start || after_recode_;
   after_recode_ = false;
-  return push_output(save, std::move(next), clip_start);
+  return push_output(save, std::move(next), join);
 }
 
 bool Recorder::open_encoder() {
@@ -183,20 +185,30 @@ bool Recorder::recode_piece(Save* save, const ClipPiece& p) {
          work.padded_width(), work.padded_height(), enc.width, enc.height);
     return false;
   }
-  // Every re-encoded picture shows two fields: the first field that is due
-  // keeps the output's parity continuous across the join.
+  // Every re-encoded picture shows two fields, in the order the source
+  // shows them: its frames keep the source's parity (a picture at an even
+  // source field starts with that field). Where the output is at the other
+  // parity, the GOP before the run gains or loses a field at the join.
   int want_tff = -1;
-  if (interlaced && field_order_ == 0 && parity_tff_ >= 0) want_tff = parity_tff_ ^ (total_fields_ & 1);
+  GOP held;
+  if (interlaced && field_order_ == 0 && gops_list_ && gops_list_->get_gop(p.first, &held, 0, 0) >= 0 &&
+      held.pic_count > 0)
+    want_tff = held.get_pic_flag(0) ^ (held.get_pic_stream_field(0) & 1);
+  if (interlaced && field_order_ == 0 && want_tff < 0 && parity_tff_ >= 0) want_tff = parity_tff_ ^ (total_fields_ & 1);
 
   std::unique_ptr<Pending> cur;
   bool ok = true;
+  bool run_start = true;
   auto flush_gop = [&]() {
     if (!cur) return true;
     after_recode_ = true;
-    return push_output(save, std::move(cur), false);
+    const bool join = run_start;
+    run_start = false;
+    return push_output(save, std::move(cur), join);
   };
   const int base = output_frame_;
-  const int n = gop_n_ > 0 ? gop_n_ : enc.gop_size;
+  // Copy-only runs lie within one source GOP and stand in for it whole.
+  const int n = copy_only_ ? p.last - p.first + 1 : gop_n_ > 0 ? gop_n_ : enc.gop_size;
   const int m = gop_m_ > 0 ? gop_m_ : enc.ref_distance;
   SequenceEncoder seq(enc, n, m, true, false, [&](const CodedPicture& c) {
     if (!c.type) return true;  // the sequence end code: the output goes on
@@ -220,8 +232,13 @@ bool Recorder::recode_piece(Save* save, const ClipPiece& p) {
     if (join_open_ && !joins_.empty()) ++joins_.back().reencoded;
     return true;
   });
+  if (scene_.option) seq.set_scene_test([this](const Encoder& e) { return scene_change(e); });
   int f = p.first;
   int got = dtv_->search(f - clip_->start, 1);
+  if (vbr_ && !vbr_quant_set_ && got >= 0) {
+    enc.vbr_mquant = enc.quant_code_of_value(dtv_->get_mean_quant(), PIC_TYPE_P);
+    vbr_quant_set_ = 1;
+  }
   // Pictures around a cut are coded finer than their source, so that they
   // look like their neighbours rather than a copy of a copy.
   // A clip re-encoded whole is coded under rate control at the output's
@@ -231,13 +248,25 @@ bool Recorder::recode_piece(Save* save, const ClipPiece& p) {
   const int finest = out_seq_.mpeg2 ? 1 : 2;
   enc.fixed_mquant = whole ? 0 : std::clamp(int(dtv_->get_mean_quant()) / 3, finest, 6);
   const bool rendered = p.render_at >= 0 && frames_;
+  const bool film = !rendered && size_t(clip_index_) < films_.size() && films_[size_t(clip_index_)];
+  InverseTelecine ivtc;
+  int produced = 0;
+  const auto emit = [&](Frame& out) {
+    // The output's first picture sets the parity the rest follow.
+    if (interlaced && field_order_ == 0 && want_tff < 0) want_tff = out.top_field_first();
+    out.set_top_field_first(want_tff >= 0 ? want_tff : out.top_field_first());
+    out.set_progressive_frame(interlaced ? 0 : 1);
+    out.set_stream_frame(base + produced++);
+    return seq.push(out);
+  };
   // A clip at another frame rate than the output's repeats or drops source
   // frames; at the same rate every frame is shown once. Rendered frames are
-  // movie frames already.
+  // movie frames already, and film goes whole to the inverse telecine.
   RateClock clock = rate_clock();
-  const int64_t outputs = rendered ? int64_t(p.last - p.first + 1) : clock.source_to_output_frames(p.last - p.first + 1);
+  const bool each_once = rendered || film;
+  const int64_t outputs = each_once ? int64_t(p.last - p.first + 1) : clock.source_to_output_frames(p.last - p.first + 1);
   for (int64_t k = 0; ok && k < outputs; ++k) {
-    const int want = rendered ? p.first + int(k) : p.first + int(clock.next_source(p.last - p.first));
+    const int want = each_once ? p.first + int(k) : p.first + int(clock.next_source(p.last - p.first));
     if (want != f && !rendered) {
       got = want == f + 1 && dtv_->forward(1) == 1 ? 0 : dtv_->search(want - clip_->start, 1);
     }
@@ -255,11 +284,9 @@ bool Recorder::recode_piece(Save* save, const ClipPiece& p) {
     }
     work.copy_from(s, 1, 0, 0);
     work.copy_picture_info(s);
-    work.set_top_field_first(want_tff >= 0 ? want_tff : s->top_field_first());
-    work.set_progressive_frame(interlaced ? 0 : 1);
-    work.set_stream_frame(base + int(k));
-    if (!seq.push(work)) ok = false;
+    if (!(film ? ivtc.push(work, emit) : emit(work))) ok = false;
   }
+  if (ok && film && !ivtc.finish(emit)) ok = false;
   if (ok && !seq.finish()) ok = false;
   if (ok) ok = flush_gop();
   if (!ok) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <random>
@@ -261,6 +262,62 @@ TEST(Recoder, TelecineWindowDropsTheRepeatedFrame) {
   // Ties go to the first.
   for (int i = 0; i < 6; ++i) fill(*w.slot(i), 9);
   EXPECT_EQ(w.drop_repeated_frame(4), 0);
+}
+
+// A smooth picture of its own for each film frame, so that fields of two
+// frames woven together comb.
+void film_frame(Frame& f, int k) {
+  for (int y = 0; y < f.padded_height(); ++y)
+    for (int x = 0; x < f.padded_width(); ++x)
+      f.y_plane()[y * f.padded_width() + x] = uint8_t(128 + 60 * std::sin(x / 7.0 + k) + 40 * std::cos(y / 9.0 + 2 * k));
+  std::memset(f.cb_plane(), 128, size_t(2 * f.c_size()));
+}
+
+void weave(Frame& out, const Frame& top, const Frame& bottom) {
+  const int w = out.padded_width();
+  for (int y = 0; y < out.padded_height(); ++y)
+    std::memcpy(out.y_plane() + y * w, ((y & 1) ? bottom : top).y_plane() + y * w, size_t(w));
+  std::memset(out.cb_plane(), 128, size_t(2 * out.c_size()));
+  out.set_top_field_first(1);
+}
+
+TEST(Recoder, InverseTelecineGivesEachFilmFrameOnce) {
+  struct Count {
+    int in, out;
+  } counts[] = {{0, 0}, {1, 1}, {2, 2}, {3, 2}, {4, 3}, {5, 4}, {10, 8}, {12, 10}, {14, 11}};
+  for (const Count& c : counts) EXPECT_EQ(InverseTelecine::output_frames(c.in), c.out) << c.in;
+
+  std::vector<std::unique_ptr<Frame>> film;
+  for (int k = 0; k < 8; ++k) {
+    film.push_back(std::make_unique<Frame>(64, 48, 1, 0));
+    film_frame(*film.back(), k);
+  }
+  // 3:2 pulldown, top field first: AA BB BC CD DD for every four frames.
+  const int fields[5][2] = {{0, 0}, {1, 1}, {1, 2}, {2, 3}, {3, 3}};
+  for (int start : {0, 2}) {
+    SCOPED_TRACE(start);
+    std::vector<int> got;
+    InverseTelecine ivtc;
+    const auto emit = [&](Frame& f) {
+      int which = -1;
+      for (int k = 0; k < 8; ++k)
+        if (std::memcmp(f.y_plane(), film[size_t(k)]->y_plane(), size_t(f.y_size())) == 0) which = k;
+      got.push_back(which);
+      return true;
+    };
+    Frame picture(64, 48, 1, 0);
+    // From picture `start` of the pattern on, 10 pictures; a start on a
+    // mixed picture loses the film frame whose other field is not there.
+    for (int i = start; i < start + 10; ++i) {
+      const int cycle = i / 5 % 2 * 4;
+      weave(picture, *film[size_t(cycle + fields[i % 5][0])], *film[size_t(cycle + fields[i % 5][1])]);
+      ASSERT_TRUE(ivtc.push(picture, emit));
+    }
+    ASSERT_TRUE(ivtc.finish(emit));
+    const std::vector<int> want = start == 0 ? std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7}
+                                             : std::vector<int>{2, 3, 4, 5, 6, 7, 0, 1};
+    EXPECT_EQ(got, want);
+  }
 }
 
 // ---- on coded streams ----------------------------------------------------

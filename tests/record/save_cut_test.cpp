@@ -86,8 +86,8 @@ struct Case {
 };
 
 // Checks one save; returns the re-encoded picture count it reported.
-void check_save(const Case& c, const std::string& kind, const std::string& dir) {
-  SCOPED_TRACE(c.file + " to " + kind);
+void check_save(const Case& c, const std::string& kind, const std::string& dir, const std::string& extra = "") {
+  SCOPED_TRACE(c.file + " to " + kind + " " + extra);
   const std::string in = fixture(c.file);
   const std::string out = dir + "/out_" + kind + "." + (kind == "es" ? "m2v" : "mpg");
   std::string keep;
@@ -97,7 +97,7 @@ void check_save(const Case& c, const std::string& kind, const std::string& dir) 
     frames += r.b - r.a + 1;
   }
   std::vector<std::string> lines;
-  ASSERT_EQ(tsupport::dev("save " + sh_quote(in) + " " + sh_quote(out) + " --keep " + keep + " --kind " + kind, &lines),
+  ASSERT_EQ(tsupport::dev("save " + sh_quote(in) + " " + sh_quote(out) + " --keep " + keep + " --kind " + kind + " " + extra, &lines),
             0);
   long long reencoded = -1;
   for (const std::string& l : lines)
@@ -144,6 +144,21 @@ void check_save(const Case& c, const std::string& kind, const std::string& dir) 
     }
   }
   EXPECT_GT(exact_seen, 0);
+  if (extra.find("--copy-only") == std::string::npos || kind != "es") return;
+  // Copy-only: every output GOP stands for (part of) one source GOP.
+  std::vector<int> source_of;
+  for (const Range& r : c.keep)
+    for (int f = r.a; f <= r.b; ++f) source_of.push_back(f);
+  auto gop_of = [&gops](int f) {
+    for (size_t g = 0; g < gops.size(); ++g)
+      if (f >= gops[g].first && f <= gops[g].last) return int(g);
+    return -1;
+  };
+  for (const GopSpan& o : gop_spans(tsupport::read_file(out))) {
+    ASSERT_LT(o.last, int(source_of.size()));
+    EXPECT_EQ(gop_of(source_of[size_t(o.first)]), gop_of(source_of[size_t(o.last)]))
+        << "output GOP of frames " << o.first << ".." << o.last << " spans source GOPs";
+  }
 }
 
 // Ranges over the second and third GOPs: every start position of a GOP of
@@ -175,6 +190,21 @@ TEST(SaveCut, RangesStartAndEndAtEveryGopPosition) {
       check_save(c, c.kinds[i % c.kinds.size()], dir);
     }
   }
+}
+
+// Copy-only saves cut as finely, with the source's GOPs kept apart.
+TEST(SaveCut, CopyOnlyKeepsTheSourceGops) {
+  TSUPPORT_NEED_FIXTURES("sv_closed.m2v", "sv_open.m2v");
+  const auto table = cut_table(100);
+  // Every start position of a GOP, and one frame, three frames, the last.
+  for (size_t i : {size_t(0), size_t(2)}) {
+    const std::string dir = temp_dir() + "/c" + std::to_string(i);
+    tsupport::run("mkdir -p " + sh_quote(dir));
+    check_save(Case{"sv_closed.m2v", 352, 288, table[i], {}}, "es", dir, "--copy-only");
+  }
+  // A run over two open GOPs is re-encoded as two.
+  check_save(Case{"sv_open.m2v", 720, 576, {Range{20, 30}, Range{47, 99}}, {}}, "es", temp_dir() + "/",
+             "--copy-only");
 }
 
 TEST(SaveCut, OpenGopsInterlacedAndDvd) {

@@ -159,6 +159,10 @@ int Encoder::encode_picture(Frame* cur, Frame* fwd, Frame* bwd, int picture_codi
     return 0;
   }
   const int type = picture_coding_type;
+  if (fieldpic) {
+    trace("Encoder::encode_picture (ERROR): field pictures are not supported\n");
+    return 0;
+  }
   if (type != PIC_TYPE_I && type != PIC_TYPE_P && type != PIC_TYPE_B) {
     trace("Encoder::encode_picture (ERROR): picture type %d not supported\n", type);
     return 0;

@@ -115,6 +115,7 @@ bool SequenceEncoder::finish() {
     pending_.pop_back();
     pending_numbers_.pop_back();
     enc_.closed_gop = 0;
+    enc_.rc_extend_gop(1, static_cast<int>(pending_.size()));
     if (!code(last.get(), PIC_TYPE_P, static_cast<int>(pending_.size()) + 1, number)) return false;
     if (older_) spare_.push_back(std::move(older_));
     older_ = std::move(newer_);

@@ -32,11 +32,14 @@ ffdef() { timed ffmpeg -nostdin -loglevel error -y -threads 1 -i "$clip" -c:v mp
   "$work/ffdef.m2v"; }
 ffhq() { timed ffmpeg -nostdin -loglevel error -y -threads 1 -i "$clip" -c:v mpeg2video -threads 1 "${ff_rc[@]}" \
   -mbd rd -trellis 2 -cmp 2 -subcmp 2 "$work/ffhq.m2v"; }
-m2e() { timed sh -c "mpeg2enc -M 0 -f 8 -b $((rate / 1000)) -V 112 -g 15 -G 15 -N 2 -o '$work/m2e.m2v' < '$clip'"; }
+# mpeg2enc takes its buffer in KiB (112 x 16 kbit = 224 KiB) and the B
+# pictures per reference with -R.
+m2e() { timed sh -c "mpeg2enc -M 0 -f 8 -b $((rate / 1000)) -V 224 -g 15 -G 15 -R 2 -o '$work/m2e.m2v' < '$clip'"; }
 psnr() {
-  ffmpeg -nostdin -hide_banner -i "$clip" -i "$1" -lavfi "[1:v]setpts=N[b];[0:v]setpts=N[a];[a][b]psnr" -f null - 2>&1 |
+  ffmpeg -nostdin -hide_banner -i "$clip" -i "$1" -lavfi "[0:v]settb=1/25,setpts=N[a];[1:v]settb=1/25,setpts=N[b];[a][b]psnr" -f null - 2>&1 |
     grep -o 'PSNR y:[0-9.inf]*' | cut -d: -f2
 }
+rm -f "$work"/{ours,ffdef,ffhq,m2e}.m2v
 o=() d=() h=() m=()
 have_m2e=0
 command -v mpeg2enc >/dev/null && have_m2e=1
@@ -45,6 +48,10 @@ for _ in $(seq "$runs"); do
   d+=("$(ffdef)")
   h+=("$(ffhq)")
   [ $have_m2e = 1 ] && m+=("$(m2e)")
+done
+# A peer that wrote nothing would give a meaningless ratio: stop instead.
+for f in ours ffdef ffhq $([ $have_m2e = 1 ] && echo m2e); do
+  [ -s "$work/$f.m2v" ] || { echo "encode_ipb: $f wrote no stream" >&2; exit 1; }
 done
 om=$(printf '%s\n' "${o[@]}" | median)
 dm=$(printf '%s\n' "${d[@]}" | median)

@@ -133,6 +133,7 @@ bool SequenceEncoder::finish() {
     pending_.pop_back();
     pending_numbers_.pop_back();
     enc_.closed_gop = 0;
+    enc_.rc_extend_gop(1, static_cast<int>(pending_.size()));
     if (!code(last.get(), PIC_TYPE_P, static_cast<int>(pending_.size()) + 1, number)) {
       if (!scene_cut_) return false;
       scene_cut_ = false;

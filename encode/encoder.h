@@ -142,6 +142,10 @@ class Encoder {
   // ---- rate control (see encoder_rc.cpp) ----
   void rc_init_seq(double frame_rate);
   void rc_init_gop(int np, int nb, double frame_rate);
+  // More P and B pictures in the current GOP than it was given (the
+  // trailing pictures of a sequence): their share of the rate joins the
+  // budget.
+  void rc_extend_gop(int np, int nb);
   // A new run of pictures (re-encoded around another cut): the buffer model
   // starts empty again; the writer of the whole stream sets the final
   // vbv_delay values.

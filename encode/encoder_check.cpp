@@ -108,6 +108,13 @@ int Encoder::check_parameters() {
   const int prog_seq = s.get_progressive_sequence();
   if (prog_seq && !pce.progressive_frame) pce.progressive_frame = 1;
   if (pce.progressive_frame && fieldpic) fieldpic = 0;
+  // Field pictures are not coded: the second field of a frame would need
+  // the first as its reference. Frame pictures with field prediction and
+  // field DCT carry interlaced material.
+  if (fieldpic) {
+    fail("field pictures are not supported: frame pictures are coded");
+    fieldpic = 0;
+  }
   if (!pce.progressive_frame && pce.repeat_first_field) pce.repeat_first_field = 0;
   if (pce.progressive_frame)
     for (int& f : frame_pred_frame_dct) f = 1;

@@ -255,6 +255,7 @@ int Encoder::vlc_picture(BitWriter& writer, int frame_number, int) {
   QuantSteps intra_steps, inter_steps;
   int steps_q = -1;
   bool steps_ok = false;
+  CoefBlock saved[12];
   // Every row is coded, padding rows of interlaced pictures included.
   for (int r = 0; r < mb_height2; ++r) {
     put_slice_header(writer, r, st.mquant);
@@ -268,29 +269,45 @@ int Encoder::vlc_picture(BitWriter& writer, int frame_number, int) {
       st.cur_mb_type = m.mb_type & (kMBIntra | kMBForward | kMBBackward);
       if (type == PIC_TYPE_I) st.cur_mb_type = kMBIntra;
       const int bits = static_cast<int>(static_cast<int64_t>(writer.bit_count()) - start_bits);
-      const int q = rc_step ? rc_step_mquant(k, rc_calc_mquant(k, bits), rc_step) : rc_calc_mquant(k, bits);
+      int q = rc_step ? rc_step_mquant(k, rc_calc_mquant(k, bits), rc_step) : rc_calc_mquant(k, bits);
       m.quantiser_scale = q;
       st.cur_cbp = 0;
-      if (q != steps_q) {
-        steps_q = q;
-        steps_ok = make_quant_steps(&intra_steps, intra_q, q, true) && make_quant_steps(&inter_steps, non_intra_q, q, false);
-      }
-      if (st.cur_mb_type & kMBIntra) {
-        st.cur_cbp = (1 << block_count) - 1;
+      // MPEG-1 levels stop at 255: at its finest steps bright detail would
+      // be clipped far off. Unless every macroblock must keep the code, such
+      // a macroblock takes the finest step that holds its levels.
+      const bool may_clip = mpeg1 && !constant_mquant;
+      if (may_clip)
+        for (int n = 0; n < block_count; ++n) std::memcpy(&saved[n], block(k, n), sizeof saved[n]);
+      for (;;) {
+        if (q != steps_q) {
+          steps_q = q;
+          steps_ok = make_quant_steps(&intra_steps, intra_q, q, true) &&
+                     make_quant_steps(&inter_steps, non_intra_q, q, false);
+        }
+        st.cur_cbp = 0;
+        int peak = 0;
         for (int n = 0; n < block_count; ++n) {
           CoefBlock* b = block(k, n);
-          if (steps_ok) dsp.quant_intra_steps(b->c, &intra_steps, e.intra_dc_precision, limit, b->c);
-          else dsp.quant_intra(b->c, intra_q, q, e.intra_dc_precision, limit, b->c);
+          if (st.cur_mb_type & kMBIntra) {
+            if (steps_ok) dsp.quant_intra_steps(b->c, &intra_steps, e.intra_dc_precision, limit, b->c);
+            else dsp.quant_intra(b->c, intra_q, q, e.intra_dc_precision, limit, b->c);
+          } else {
+            const int coded = steps_ok ? dsp.quant_non_intra_steps(b->c, &inter_steps, limit, b->c)
+                                       : dsp.quant_non_intra(b->c, non_intra_q, q, limit, b->c);
+            st.cur_cbp = (st.cur_cbp << 1) | coded;
+          }
+          if (may_clip)
+            for (int i = (st.cur_mb_type & kMBIntra) ? 1 : 0; i < 64; ++i) peak = std::max(peak, std::abs(int(b->c[i])));
         }
-      } else {
-        for (int n = 0; n < block_count; ++n) {
-          CoefBlock* b = block(k, n);
-          const int coded = steps_ok ? dsp.quant_non_intra_steps(b->c, &inter_steps, limit, b->c)
-                                     : dsp.quant_non_intra(b->c, non_intra_q, q, limit, b->c);
-          st.cur_cbp = (st.cur_cbp << 1) | coded;
-        }
-        if (st.cur_cbp) st.cur_mb_type |= 2;
+        if (peak < limit || q >= 62) break;
+        rc.Q += 2;
+        q += 2;
+        rc.prev_mquant = q;
+        m.quantiser_scale = q;
+        for (int n = 0; n < block_count; ++n) std::memcpy(block(k, n), &saved[n], sizeof saved[n]);
       }
+      if (st.cur_mb_type & kMBIntra) st.cur_cbp = (1 << block_count) - 1;
+      else if (st.cur_cbp) st.cur_mb_type |= 2;
       m.cbp = st.cur_cbp;
       if (st.cur_cbp && q != st.mquant) st.cur_mb_type |= 16;
       m.skipped = 0;

@@ -85,6 +85,13 @@ void Encoder::rc_init_gop(int np, int nb, double frame_rate) {
   rc.gop_pictures = rc.gop_bits = 0;
 }
 
+void Encoder::rc_extend_gop(int np, int nb) {
+  if (fixed_mquant <= 0 && vbr_mquant <= 0)
+    rc.R += trunc_int((np + nb) * std::max(1, seqhdr->get_bit_rate()) / seqhdr->get_frame_rate() + 0.5);
+  rc.Np = std::max(rc.Np, 0) + np;
+  rc.Nb = std::max(rc.Nb, 0) + nb;
+}
+
 double Encoder::rc_init_pict(Frame* frame) {
   const double Kp = 1.0, Kb = 1.4;
   const int type = pichdr->picture_coding_type;

@@ -244,9 +244,7 @@ bool Recorder::recode_piece(Save* save, const ClipPiece& p) {
   // A clip re-encoded whole is coded under rate control at the output's
   // bit rate.
   const bool whole = size_t(clip_index_) < modes_.size() && modes_[size_t(clip_index_)] == 1;
-  // MPEG-1 levels are limited: its finest intra step clips bright detail.
-  const int finest = out_seq_.mpeg2 ? 1 : 2;
-  enc.fixed_mquant = whole ? 0 : std::clamp(int(dtv_->get_mean_quant()) / 3, finest, 6);
+  enc.fixed_mquant = whole ? 0 : std::clamp(int(dtv_->get_mean_quant()) / 3, 1, 6);
   const bool rendered = p.render_at >= 0 && frames_;
   const bool film = !rendered && size_t(clip_index_) < films_.size() && films_[size_t(clip_index_)];
   InverseTelecine ivtc;

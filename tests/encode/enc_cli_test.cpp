@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "ffmpeg_oracle.h"
 #include "support.h"
 
 namespace {
@@ -267,7 +268,7 @@ namespace {
 double stream_psnr(const std::string& es, const std::string& src) {
   std::string out;
   tsupport::run("ffmpeg -nostdin -hide_banner -i " + sh_quote(es) + " -i " + sh_quote(src) +
-                    " -lavfi \"[0:v]setpts=N/25/TB[a];[1:v]setpts=N/25/TB[b];[a][b]psnr\" -f null - 2>&1",
+                    " -lavfi \"[0:v]settb=1/25,setpts=N[a];[1:v]settb=1/25,setpts=N[b];[a][b]psnr\" -f null - 2>&1",
                 &out);
   const size_t at = out.find("PSNR y:");
   return at == std::string::npos ? 0.0 : std::stod(out.substr(at + 7));
@@ -408,6 +409,40 @@ TEST(EncCliInput, PlainAndSimdKernelsWriteTheSameStream) {
   const std::vector<uint8_t> plain = tsupport::read_file(dir + "/c.m2v");
   ASSERT_FALSE(plain.empty());
   EXPECT_TRUE(plain == tsupport::read_file(dir + "/simd.m2v"));
+}
+
+}  // namespace
+
+namespace {
+
+// MPEG-1 levels stop at 255: at quantiser code 1 the saturated colours of
+// a test pattern would be clipped far off. Without --constant such
+// macroblocks take a coarser step; every picture type keeps the detail.
+TEST(EncCliQuality, Mpeg1FinestQuantiserKeepsBrightDetail) {
+  const std::string dir = tsupport::temp_dir();
+  const std::string in = tsupport::fixture("enc_352x240.y4m");
+  const std::string es = dir + "/q1.m1v", rec = dir + "/rec.yuv", ours = dir + "/ours.yuv";
+  std::vector<std::string> lines;
+  ASSERT_EQ(tsupport::dev("encode " + sh_quote(in) + " " + sh_quote(es) + " --mpeg 1 --quant 1 --frames 3 --recon " +
+                              sh_quote(rec),
+                          &lines),
+            0);
+  ASSERT_EQ(tsupport::dev("decode " + sh_quote(es) + " " + sh_quote(ours), &lines), 0);
+  const std::vector<uint8_t> r = slurp(rec);
+  ASSERT_FALSE(r.empty());
+  EXPECT_TRUE(r == slurp(ours));
+  const std::vector<uint8_t> src = tsupport::ffmpeg_raw(in, " -frames:v 3", "yuv420p", dir + "/src.yuv");
+  const std::vector<uint8_t> ff = tsupport::ffmpeg_raw(es, "", "yuv420p", dir + "/ff.yuv");
+  const size_t luma = 352 * 240, frame = luma * 3 / 2;
+  ASSERT_EQ(src.size(), 3 * frame);
+  ASSERT_EQ(ff.size(), 3 * frame);
+  for (size_t i = 0; i < 3; ++i) {
+    const uint8_t* a = src.data() + i * frame;
+    const uint8_t* b = ff.data() + i * frame;
+    EXPECT_GE(tsupport::psnr(a, b, luma), 48.0) << "frame " << i;
+    EXPECT_GE(tsupport::psnr(a + luma, b + luma, luma / 4), 45.0) << "frame " << i << " Cb";
+    EXPECT_GE(tsupport::psnr(a + luma * 5 / 4, b + luma * 5 / 4, luma / 4), 45.0) << "frame " << i << " Cr";
+  }
 }
 
 }  // namespace

@@ -149,6 +149,24 @@ TEST(EncIntra, FullWriterFailsThePictureInsteadOfTruncatingIt) {
   EXPECT_EQ(enc->encode_picture(&cur, nullptr, nullptr, PIC_TYPE_I, 0, bw, 0, nullptr, 1), 0);
 }
 
+// Field-picture coding is not offered: an encoder told to use it codes
+// nothing rather than a stream whose second fields mispredict.
+TEST(EncIntra, FieldPictureCodingIsRefused) {
+  const IntraCase c{"fields", 0, 352, 288, 1, 1, 1, -1, -1, -1, -1, false};
+  auto enc = make_encoder(c);
+  Frame cur(352, 288, 1, 0);
+  paint(cur, 1);
+  std::vector<uint8_t> buf(1 << 20);
+  BitWriter bw(buf.data(), buf.size());
+  enc->fieldpic = 1;
+  tsupport::TraceCapture tc;
+  EXPECT_EQ(enc->encode_picture(&cur, nullptr, nullptr, PIC_TYPE_I, 0, bw, 0, nullptr, 1), 0);
+  EXPECT_EQ(bw.bit_count(), 0u);
+  EXPECT_TRUE(tc.contains("field pictures are not supported"));
+  enc->fieldpic = 0;
+  EXPECT_GT(enc->encode_picture(&cur, nullptr, nullptr, PIC_TYPE_I, 0, bw, 0, nullptr, 1), 0);
+}
+
 TEST(EncIntra, InterlacedPictureCodesEveryMacroblockRow) {
   // 352x240 interlaced: 16 rows of which the last is padding; all are coded.
   const IntraCase c{"rows", 0, 352, 240, 1, 1, 8, -1, -1, -1, -1, false};

@@ -161,6 +161,7 @@ TEST(EncParams, EachCheckRuleCountsWithItsMessage) {
        [](Encoder& e) { e.seqhdr->frame_rate_code = 5; e.seqhdr->vertical_size = 576; }},
       {"Bit rate is greater than permitted in specified Level", 0, [](Encoder& e) { e.seqhdr->bit_rate = 40000; }},
       {"_seqhdr->vbv_buffer_size exceeds High Level limit", 0, [](Encoder& e) { e.seqhdr->vbv_buffer_size = 113; }},
+      {"field pictures are not supported: frame pictures are coded", 0, [](Encoder& e) { e.fieldpic = 1; }},
   };
   for (const RuleCase& c : cases) {
     auto e = make(c.mpeg1);
@@ -169,6 +170,7 @@ TEST(EncParams, EachCheckRuleCountsWithItsMessage) {
     tsupport::TraceCapture tc;
     EXPECT_GE(e->check_parameters(), 1) << c.message;
     EXPECT_TRUE(tc.contains(c.message)) << c.message;
+    EXPECT_EQ(e->fieldpic, 0) << c.message;
   }
 }
 

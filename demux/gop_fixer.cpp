@@ -249,6 +249,7 @@ void GopFixer::init_audio() {
       audio_.reference = *h;
       audio_.frame_ticks = h->samples_per_frame() * 90000.0 / h->sample_rate;
       audio_.frame_size = h->frame_size;
+      audio_.ticks_per_byte = h->bit_rate > 0 ? 720000.0 / h->bit_rate : 0.0;
     } else if (id >= 0x80 && id <= 0x87) {
       const AC3FrmHdr* h = dmx_->get_ac3_header(id, 0);
       if (!h || h->sample_rate <= 0) return;
@@ -285,9 +286,10 @@ void GopFixer::check_audio() {
       a.base = k.pts;
       a.frames = a.ac3_bytes = 0;
       a.held.clear();
+      a.skipped_ticks = 0.0;
       frames = 0;
     }
-    const double expected = double(frames) * a.frame_ticks;
+    const double expected = double(frames) * a.frame_ticks + a.skipped_ticks;
     if (std::fabs(expected - (k.pts - a.base)) >= a.tolerance) abs_.push_back({FileOffset::from_u64(pts_at), expected + a.base});
   }
   const int want = ps_->get_payload_size();
@@ -310,17 +312,21 @@ void GopFixer::check_audio() {
   a.held.insert(a.held.end(), a.payload.begin(), a.payload.begin() + got);
   const int n = int(a.held.size());
   int pos = 0;
+  int64_t dropped = 0;  // bytes passed over that are no frame of ours
   while (n - pos >= 4) {
     FrmHdr h;
     const int skip = h.parse_buffer(a.held.data() + pos, n - pos);
     if (!h.valid || h.frame_size <= 0) {
+      dropped += std::max(0, n - 3 - pos);
       pos = std::max(pos, n - 3);
       break;
     }
     if (h.same_stream(a.reference) != 0) {
       pos += skip + 1;
+      dropped += skip + 1;
       continue;
     }
+    dropped += skip;
     if (pos + skip + h.frame_size > n) {
       pos += skip;
       break;
@@ -328,6 +334,7 @@ void GopFixer::check_audio() {
     pos += skip + h.frame_size;
     ++a.frames;
   }
+  a.skipped_ticks += double(dropped) * a.ticks_per_byte;
   a.held.erase(a.held.begin(), a.held.begin() + pos);
 }
 

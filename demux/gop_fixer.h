@@ -139,6 +139,9 @@ class GopFixer {
     int id = 0;  // 0: no check
     bool ac3 = false;
     double frame_ticks = 0.0, tolerance = 1.0, base = -1.0;
+    // Bytes that held no frame of the stream still took their time to
+    // play: damaged frames must not push every later stamp to an error.
+    double ticks_per_byte = 0.0, skipped_ticks = 0.0;
     int frame_size = 0;
     int64_t frames = 0, ac3_bytes = 0;
     std::vector<uint8_t> held;

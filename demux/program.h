@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -48,6 +49,14 @@ struct CutoffSegment {
   double end_time = 0.0;
   double delta = 0.0;
 };
+
+// Scans for clock falls with `windows` search windows, then, while a scan
+// finds more falls than half its windows, again with twice as many (at
+// most `tries` more times, ending at the first that finds no more). The
+// table with the most falls is the one kept: a finer scan can miss falls a
+// coarser one saw.
+std::vector<CutoffSegment> richest_fall_scan(int windows, int tries,
+                                             const std::function<std::vector<CutoffSegment>(int)>& scan);
 
 class DeMuxerProgram : public DeMuxer {
  public:

@@ -269,23 +269,25 @@ int DeMuxerProgram::scan_vro_segments(int windows) {
   return int(segments_.size());
 }
 
-void DeMuxerProgram::build_vro_segments() {
-  int n = 32;
-  int c = scan_vro_segments(n);
-  if (c == 0) return;
-  std::vector<CutoffSegment> best = segments_;
-  if (c > n / 2) {
-    // More falls than half the windows: finer windows may find more. The
-    // scan with the most falls is kept.
-    for (int tries = 0; tries < 4; ++tries) {
-      n *= 2;
-      const int c2 = scan_vro_segments(n);
-      if (c2 <= c) break;
-      c = c2;
-      best = segments_;
-    }
+std::vector<CutoffSegment> richest_fall_scan(int windows, int tries,
+                                             const std::function<std::vector<CutoffSegment>(int)>& scan) {
+  std::vector<CutoffSegment> best = scan(windows);
+  if (best.size() * 2 <= size_t(windows)) return best;
+  for (int k = 0; k < tries; ++k) {
+    windows *= 2;
+    std::vector<CutoffSegment> next = scan(windows);
+    if (next.size() <= best.size()) break;
+    best = std::move(next);
   }
-  segments_ = std::move(best);
+  return best;
+}
+
+void DeMuxerProgram::build_vro_segments() {
+  segments_ = richest_fall_scan(32, 4, [this](int windows) {
+    scan_vro_segments(windows);
+    return segments_;
+  });
+  if (segments_.empty()) return;
   double running = segments_[0].end_time;
   const double origin = segments_[0].start_time;
   for (size_t i = 1; i < segments_.size(); ++i) {

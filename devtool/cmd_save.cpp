@@ -278,6 +278,8 @@ int run_save(int argc, char** argv) {
   data.name = out;
   data.svcd = svcd;
   data.dvd = dvd;
+  // The first input is the reference: a transport output keeps its tables.
+  data.ref_clip = 0;
   data.set_aspect_ratio(aspect);
   data.set_field_order(field_order);
   data.gop_size = int(gop_n);

@@ -28,7 +28,10 @@ int GopFixerFacade::is_done() const { return fixer_ ? (fixer_->fix_done() ? 1 : 
 int GopFixerFacade::close() { return fixer_ ? fixer_->close() : 0; }
 int GopFixerFacade::get_error_count() const { return fixer_ ? fixer_->get_error_count() : 0; }
 int GopFixerFacade::get_error_fix_count() const { return fixer_ ? fixer_->get_error_fix_count() : 0; }
-int GopFixerFacade::get_second_error_count() const { return fixer_ ? fixer_->get_abs_error_count() : 0; }
+int GopFixerFacade::get_state() const { return fixer_ ? fixer_->is_read_only() : 1; }
+int GopFixerFacade::get_second_error_count() const { return fixer_ ? fixer_->get_long_gop_count() : 0; }
+int GopFixerFacade::get_ts_counter_1() const { return fixer_ ? fixer_->get_abs_error_count() : 0; }
+int GopFixerFacade::get_ts_counter_2() const { return fixer_ ? fixer_->get_abs_fix_count() : 0; }
 int GopFixerFacade::is_dvd_video() const { return fixer_ ? fixer_->get_video_format() : 0; }
 int GopFixerFacade::get_long_gop_count() const { return fixer_ ? fixer_->get_long_gop_count() : 0; }
 uint64_t GopFixerFacade::get_file_size() const { return fixer_ ? fixer_->get_file_size() : 0; }

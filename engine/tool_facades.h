@@ -36,10 +36,18 @@ class GopFixerFacade {
   int is_done() const;
   // Finishes a copy; -1 when it failed, 0 without a fixer.
   int close();
+  // 1 while the input cannot be written (also without a fixer): a window
+  // then offers no fix in place.
+  int get_state() const;
+  // Errors of three kinds: (1) GOP time codes, (2) audio time stamps of a
+  // program stream, (3) GOP sizes (long GOPs). Found: (1) get_error_count,
+  // (2) get_ts_counter_1, (3) get_second_error_count; fixed: (1)
+  // get_error_fix_count, (2) get_ts_counter_2. 0 without a fixer.
   int get_error_count() const;
   int get_error_fix_count() const;
-  // Program streams: audio time stamps found wrong (0 otherwise).
   int get_second_error_count() const;
+  int get_ts_counter_1() const;
+  int get_ts_counter_2() const;
   // Whether the video meets the DVD rules; 0 without a fixer.
   int is_dvd_video() const;
   int get_long_gop_count() const;

@@ -348,7 +348,10 @@ int TSPMT::decode(const uint8_t* s, int length, int pid) {
       es_type_codes.push_back(STREAM_TYPE_AC3_AUDIO);
       es_pids.push_back(es_pid);
       es_info_lengths.push_back(0);
-      if (with_info) es_descriptors.resize(es_pids.size());
+      if (with_info) {
+        es_descriptors.resize(es_pids.size());
+        if (info > 0) es_descriptors.back().assign(e + 5, e + 5 + info);
+      }
       if (!ac3_es_count) first_ac3_pid = es_pid;
       ++ac3_es_count;
       if (info > 0) ac3_descriptor.decode(e + 5, info);

@@ -146,6 +146,20 @@ int Muxer::flush_output() {
 int Muxer::mux_output(const uint8_t* data, int length) {
   if (write_error_ || !out_.is_open()) return 0;
   if (!data || length <= 0) return 0;
+  if (size_t(length) >= obuf_.size() / 2) {
+    // A whole GOP of a copied stream: the bytes held go first, then the
+    // chunk straight from the caller's memory, without a copy into the
+    // buffer.
+    if (flush_output() < 0) return 0;
+    const size_t n = out_.write(data, size_t(length));
+    if (n != size_t(length)) {
+      trace("Muxer::mux_output (ERROR): %zu of %d bytes written to \"%s\"\n", n, length, name_.c_str());
+      write_error_ = 1;
+      return 0;
+    }
+    written_ += length;
+    return length;
+  }
   size_t left = size_t(length);
   while (left > 0) {
     if (ohave_ == obuf_.size() && flush_output() < 0) return 0;

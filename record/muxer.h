@@ -61,7 +61,9 @@ class Muxer {
   virtual int set_transport_stream_id(int) { return 0; }
   virtual int set_program_number(int) { return 0; }
   virtual int set_pmt_pid(int) { return 0; }
-  virtual int accepts_program_output() const { return 1; }
+  // Offers a source file whose program tables a transport output keeps
+  // (numbers, PIDs, descriptors); 0 when taken, 1 when not.
+  virtual int set_psi_sections(const char*) { return 1; }
   virtual int list_stream_ids(int*, int*, int) { return 0; }
 
   // ---- beyond the table ----

@@ -242,7 +242,13 @@ int prepare_recording(RecordJob* job) {
     } else {
       if (d.svcd) save->set_svcd();
       if (d.aspect_ratio > 0) save->set_aspect_ratio(d.aspect_ratio);
-      if (rep.kind == MUX_TRANSPORT && d.pmt_pid > 0) save->set_pmt_pid(d.pmt_pid);
+      if (rep.kind == MUX_TRANSPORT && d.pmt_pid > 0) {
+        save->set_pmt_pid(d.pmt_pid);
+      } else if (rep.kind == MUX_TRANSPORT && d.ref_clip >= 0) {
+        const MPEG_Clip* ref = job->clips;
+        for (int i = 0; i < d.ref_clip && ref; ++i) ref = ref->next;
+        if (ref && ref->get_file_name()) save->set_psi_sections(ref->get_file_name());
+      }
       save->set_drop_frame_flag(es.drop_frame);
       if (audio) audio->bind(*save);
     }

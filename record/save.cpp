@@ -95,19 +95,22 @@ int Save::init_muxer(int kind, int n_es, const ESData* es) {
     return 1;
   }
   if (kind == MUX_VCD && height_ > 0) aspect_ratio_ = height_ == 288 ? 8 : 12;
-  if (kind == MUX_TRANSPORT) {
-    int ids[9] = {}, pids[9] = {};
-    const int n = muxer_->list_stream_ids(ids, pids, 9);
-    if (n > 0) video_id_ = ids[0];
-    n_audio_ = 0;
-    for (int i = 1; i < n && n_audio_ < 8; ++i) {
-      audio_id_[n_audio_] = ids[i];
-      audio_pid_[n_audio_] = pids[i];
-      ++n_audio_;
-    }
-  }
+  if (kind == MUX_TRANSPORT) read_transport_ids();
   align_countdown_ = n_es;
   return 0;
+}
+
+// A transport output chooses its own ids and PIDs: the writes use those.
+void Save::read_transport_ids() {
+  int ids[9] = {}, pids[9] = {};
+  const int n = muxer_->list_stream_ids(ids, pids, 9);
+  if (n > 0) video_id_ = ids[0];
+  n_audio_ = 0;
+  for (int i = 1; i < n && n_audio_ < 8; ++i) {
+    audio_id_[n_audio_] = ids[i];
+    audio_pid_[n_audio_] = pids[i];
+    ++n_audio_;
+  }
 }
 
 int Save::derived_aspect(const SeqHdr& s) const {
@@ -335,6 +338,17 @@ int Save::set_program_number(int n) {
 }
 int Save::set_pmt_pid(int pid) {
   return muxer_ && muxer_->get_type() == MUX_TRANSPORT ? muxer_->set_pmt_pid(pid) : 0;
+}
+
+int Save::set_psi_sections(const char* source_file_name) {
+  if (!muxer_ || muxer_->get_type() != MUX_TRANSPORT) return 0;
+  const int rc = muxer_->set_psi_sections(source_file_name);
+  if (rc) {
+    trace("ERROR (%s): set_psi_sections () failed\n", source_file_name ? source_file_name : "");
+    return rc;
+  }
+  read_transport_ids();
+  return 0;
 }
 
 int Save::get_audio_ids(int* ids, int* pids, int max) const {

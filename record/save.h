@@ -61,6 +61,9 @@ class Save {
   int set_transport_stream_id(int id);
   int set_program_number(int n);
   int set_pmt_pid(int pid);
+  // A transport output keeps the program tables of the source file (0), or
+  // its own (1, logged) when they cannot be taken.
+  int set_psi_sections(const char* source_file_name);
   int get_audio_ids(int* ids, int* pids, int max) const;
   // Buffer status of the multiplexer into status->result: the overflow
   // count when it is larger than the underflow count, else minus the
@@ -92,6 +95,7 @@ class Save {
   int patch_vbv_buffer_size(uint8_t* data, int bytes);
   int add_video(uint8_t* data, int bytes, int stream_id);
   int derived_aspect(const SeqHdr& s) const;
+  void read_transport_ids();
 
   int32_t vbr_wanted_ = 0;
   int32_t vbr_active_ = 0;

@@ -22,6 +22,7 @@ class PESStream {
   virtual bool is_video() const = 0;
   ES* es() const { return es_; }
   int pid() const { return pid_; }
+  void set_pid(int pid) { pid_ = pid; }
   int stream_type() const { return type_; }
   int pes_id() const { return pes_id_; }
   int* cc() { return &cc_; }

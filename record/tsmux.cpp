@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "demux/transport_demuxer.h"
 #include "foundation/ac3.h"
 #include "foundation/mpeg_fields.h"
 #include "foundation/trace.h"
@@ -18,7 +19,7 @@ constexpr double kTablesMargin = 20 * 90.0;
 constexpr double kTablesLimit = 480 * 90.0;
 constexpr double kStartClock = 9000.0;
 constexpr int kMaxAudio = 8;
-constexpr double kNoTime = 1e299;  // the packetiser's "never"
+constexpr double kNever = 1e299;  // the packetiser's "never"
 // A variable-rate video's header gives no rate to plan with: assume the
 // highest main-level rate.
 constexpr int kVbrVideoRate = 15000000;
@@ -72,17 +73,31 @@ void GopTS::build_psi() {
   put_crc(s, 0);
   pat_ = s;
 
+  pmt_ = make_pmt(true);
+  if (pmt_.size() > 183) {
+    trace("GopTS: the kept descriptors do not fit the PMT packet; left out\n");
+    pmt_ = make_pmt(false);
+  }
+}
+
+std::vector<uint8_t> GopTS::make_pmt(bool with_kept) const {
+  static const uint8_t kAc3Registration[6] = {0x05, 0x04, 'A', 'C', '-', '3'};
   int pcr_pid = kNullPid;
   bool ac3 = false;
   for (const auto& t : streams_) {
     if (t->is_video()) pcr_pid = t->pid();
     if (t->stream_type() == ST_AC3) ac3 = true;
   }
+  std::vector<uint8_t> info;
+  if (with_kept) info = program_desc_;
+  if (ac3 && std::search(info.begin(), info.end(), kAc3Registration, kAc3Registration + 6) == info.end())
+    info.insert(info.begin(), kAc3Registration, kAc3Registration + 6);
   std::vector<uint8_t> p = {0x02, 0xB0, 0x00, uint8_t(program_ >> 8), uint8_t(program_), 0xC1, 0x00, 0x00,
-                            uint8_t(0xE0 | (pcr_pid >> 8)), uint8_t(pcr_pid), 0xF0, uint8_t(ac3 ? 6 : 0)};
-  if (ac3) p.insert(p.end(), {0x05, 0x04, 'A', 'C', '-', '3'});
-  for (const auto& s_ : streams_) {
-    const PESStream& t = *s_;
+                            uint8_t(0xE0 | (pcr_pid >> 8)), uint8_t(pcr_pid), uint8_t(0xF0 | (info.size() >> 8)),
+                            uint8_t(info.size())};
+  p.insert(p.end(), info.begin(), info.end());
+  for (size_t i = 0; i < streams_.size(); ++i) {
+    const PESStream& t = *streams_[i];
     std::vector<uint8_t> d;
     if (t.is_video()) {
       const SeqHdr& q = t.es()->seqhdr();
@@ -103,6 +118,7 @@ void GopTS::build_psi() {
       const int n = h.valid ? desc.encode(d.data(), h, 9) : 0;
       d.resize(size_t(n));
     }
+    if (with_kept && i < track_desc_.size()) d.insert(d.end(), track_desc_[i].begin(), track_desc_[i].end());
     p.insert(p.end(), {uint8_t(t.stream_type()), uint8_t(0xE0 | (t.pid() >> 8)), uint8_t(t.pid()),
                        uint8_t(0xF0 | (d.size() >> 8)), uint8_t(d.size())});
     p.insert(p.end(), d.begin(), d.end());
@@ -111,7 +127,7 @@ void GopTS::build_psi() {
   p[1] = uint8_t(0xB0 | (length >> 8));
   p[2] = uint8_t(length);
   put_crc(p, 0);
-  pmt_ = p;
+  return p;
 }
 
 int GopTS::write_packet(int pid, bool unit_start, int* cc, double pcr, const uint8_t* payload, int n,
@@ -275,7 +291,7 @@ int GopTS::run(bool final) {
     for (auto& p : streams_) {
       PESStream& t = *p;
       if (t.idle()) continue;
-      const double d = t.deadline() >= kNoTime ? clock_ : t.deadline();
+      const double d = t.deadline() >= kNever ? clock_ : t.deadline();
       if (d <= clock_ && (!due || d < due->deadline())) due = &t;
     }
     if (due) {
@@ -335,6 +351,8 @@ TSMux::TSMux(int n_es, const ESData* es_list, const char* file_name, int* failed
   for (size_t i = 0; i < es_.size(); ++i)
     if (pid_in_range(wanted[i]) && pids.claim(wanted[i])) got[i] = wanted[i];
     else if (wanted[i]) trace("TSMux: PID %d of stream 0x%02x is taken or out of range; another is used\n", wanted[i], es_[i]->stream_id());
+  asked_pid_.resize(es_.size());
+  for (size_t i = 0; i < es_.size(); ++i) asked_pid_[i] = got[i] ? 1 : 0;
   engine_ = std::make_unique<GopTS>(this, pmt_pid_, 16, 3);
   int next_mpa_id = 0xC0;
   for (size_t i = 0; i < es_.size(); ++i) {
@@ -439,6 +457,102 @@ int TSMux::set_pmt_pid(int pid) {
   pmt_pid_ = pid;
   engine_->set_pmt_pid(pid);
   return pid;
+}
+
+int TSMux::set_transport_stream_id(int id) {
+  if (id < 1 || id > 65535 || bytes_written() > 0 || !engine_) return 0;
+  engine_->set_transport_stream_id(id);
+  return id;
+}
+
+int TSMux::set_program_number(int n) {
+  if (n < 1 || n > 65535 || bytes_written() > 0 || !engine_) return 0;
+  engine_->set_program_number(n);
+  return n;
+}
+
+namespace {
+
+// Descriptors of a source entry worth repeating: those the output does not
+// write itself (tag own) and no conditional-access one, whole ones only.
+std::vector<uint8_t> kept_descriptors(const std::vector<uint8_t>& in, int own) {
+  std::vector<uint8_t> out;
+  for (size_t at = 0; at + 2 <= in.size();) {
+    const size_t n = 2 + size_t(in[at + 1]);
+    if (at + n > in.size()) break;
+    if (in[at] != own && in[at] != 0x09) out.insert(out.end(), in.begin() + long(at), in.begin() + long(at + n));
+    at += n;
+  }
+  return out;
+}
+
+}  // namespace
+
+int TSMux::set_psi_sections(const char* source) {
+  if (failed_ || !engine_ || bytes_written() > 0 || !source || !*source) return 1;
+  int err = 1;
+  DeMuxerTransport src(source, &err);
+  if (err) return 1;
+  const TSPMT* pmt = src.get_pmt(std::max(src.get_selected_program(), 0));
+  // A program built from a scan has no table of its own to keep.
+  if (!pmt || pmt->error_count || pmt->pmt_pid <= 0) return 1;
+  const int n = engine_->track_count();
+  std::vector<int> want(static_cast<size_t>(n), 0);
+  std::vector<std::vector<uint8_t>> desc(static_cast<size_t>(n));
+  std::vector<uint8_t> used(static_cast<size_t>(pmt->es_count), 0);
+  auto family = [](int code) {
+    return code == STREAM_TYPE_MPEG1_VIDEO || code == STREAM_TYPE_MPEG2_VIDEO ? 1
+           : code == STREAM_TYPE_AC3_AUDIO                                    ? 2
+           : code == STREAM_TYPE_MPEG1_AUDIO || code == STREAM_TYPE_MPEG2_AUDIO ? 3
+                                                                               : 0;
+  };
+  for (int i = 0; i < n; ++i) {
+    const PESStream& t = engine_->track(i);
+    const int f = t.is_video() ? 1 : t.stream_type() == ST_AC3 ? 2 : 3;
+    // The source's selected streams first, then its others in table order.
+    const int preferred = f == 1 ? src.get_video_pid() : src.get_audio_pid();
+    int pick = -1;
+    for (int k = 0; k < pmt->es_count && pick < 0; ++k)
+      if (!used[size_t(k)] && family(pmt->es_type_codes[size_t(k)]) == f && pmt->es_pids[size_t(k)] == preferred)
+        pick = k;
+    for (int k = 0; k < pmt->es_count && pick < 0; ++k)
+      if (!used[size_t(k)] && family(pmt->es_type_codes[size_t(k)]) == f) pick = k;
+    if (pick < 0) continue;
+    used[size_t(pick)] = 1;
+    want[size_t(i)] = pmt->es_pids[size_t(pick)];
+    if (size_t(pick) < pmt->es_descriptors.size())
+      desc[size_t(i)] = kept_descriptors(pmt->es_descriptors[size_t(pick)], f == 1 ? 0x02 : f == 2 ? 0x81 : -1);
+  }
+  // PIDs: the PMT's and those asked for first, then the source's, else
+  // each stream keeps its own (or the next free one).
+  PidAllocator pids;
+  const int table_pid = pid_in_range(pmt->pmt_pid) ? pmt->pmt_pid : pmt_pid();
+  pids.claim(table_pid);
+  std::vector<int> got(static_cast<size_t>(n), 0);
+  for (int i = 0; i < n; ++i)
+    if (size_t(i) < asked_pid_.size() && asked_pid_[size_t(i)] && pids.claim(engine_->track(i).pid()))
+      got[size_t(i)] = engine_->track(i).pid();
+  for (int i = 0; i < n; ++i)
+    if (!got[size_t(i)] && want[size_t(i)] && pids.claim(want[size_t(i)])) got[size_t(i)] = want[size_t(i)];
+  for (int i = 0; i < n; ++i) {
+    if (got[size_t(i)]) continue;
+    const PESStream& t = engine_->track(i);
+    got[size_t(i)] = pids.take(t.pid(), t.is_video() ? kVideoPid : kAudioPid);
+    if (!got[size_t(i)]) return 1;
+  }
+  for (int i = 0; i < n; ++i) engine_->set_track_pid(i, got[size_t(i)]);
+  pmt_pid_ = table_pid;
+  engine_->set_pmt_pid(table_pid);
+  const PAT& pat = src.get_pat();
+  if (pat.transport_stream_id > 0) engine_->set_transport_stream_id(pat.transport_stream_id);
+  if (pmt->program_number > 0) engine_->set_program_number(pmt->program_number);
+  std::vector<uint8_t> program;
+  for (const auto& d : pmt->program_descriptors) {
+    const std::vector<uint8_t> k = kept_descriptors(d, -1);
+    program.insert(program.end(), k.begin(), k.end());
+  }
+  engine_->set_descriptors(std::move(program), std::move(desc));
+  return 0;
 }
 
 int TSMux::list_stream_ids(int* ids, int* pids, int n) {

@@ -51,6 +51,15 @@ class GopTS {
   int rate() const { return rate_; }
   int pmt_pid() const { return pmt_pid_; }
   void set_pmt_pid(int pid) { pmt_pid_ = pid; }
+  void set_transport_stream_id(int id) { tsid_ = id; }
+  void set_program_number(int n) { program_ = n; }
+  void set_track_pid(int i, int pid) { streams_[size_t(i)]->set_pid(pid); }
+  // Descriptors written beside the own ones: the program's, and per track
+  // (in track order); dropped when the table would not fit one packet.
+  void set_descriptors(std::vector<uint8_t> program, std::vector<std::vector<uint8_t>> tracks) {
+    program_desc_ = std::move(program);
+    track_desc_ = std::move(tracks);
+  }
   int pat_count() const { return pat_count_; }
   // Packets sent past a full buffer because a deadline had come.
   int forced() const { return forced_; }
@@ -58,6 +67,7 @@ class GopTS {
  private:
   bool start();
   void build_psi();
+  std::vector<uint8_t> make_pmt(bool with_kept) const;
   int emit_psi();
   int emit_pcr_only();
   // One packet of s at the clock; returns 1 sent, -1 error.
@@ -79,6 +89,8 @@ class GopTS {
   int pat_cc_ = 0, pmt_cc_ = 0, pat_count_ = 0;
   int forced_ = 0;
   std::vector<uint8_t> pat_, pmt_;
+  std::vector<uint8_t> program_desc_;
+  std::vector<std::vector<uint8_t>> track_desc_;
   uint8_t pkt_[188];
 };
 
@@ -95,6 +107,14 @@ class TSMux : public Muxer {
   void set_stream_end(int stream_id, int sub_id) override;
   int finish() override;
   int set_pmt_pid(int pid) override;
+  int set_transport_stream_id(int id) override;
+  int set_program_number(int n) override;
+  // The first program of a transport-stream source (the one its
+  // demultiplexer selects): transport_stream_id, program_number, PMT PID,
+  // the PIDs of video and audio streams of the same kinds, and their
+  // descriptors. Streams whose PID was asked for keep it. Only before the
+  // first packet.
+  int set_psi_sections(const char* source) override;
   int list_stream_ids(int* ids, int* pids, int n) override;
   int pmt_pid() const { return engine_ ? engine_->pmt_pid() : pmt_pid_; }
   int stream_type(int i) const {
@@ -108,4 +128,5 @@ class TSMux : public Muxer {
   std::unique_ptr<GopTS> engine_;
   int pmt_pid_ = 48;
   int done_ = 0;
+  std::vector<uint8_t> asked_pid_;  // per track: its ESData named the PID
 };

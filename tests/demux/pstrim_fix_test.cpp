@@ -4,9 +4,11 @@
 // in place or into a copy, without changing a size or a picture.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "support/pes_stamps.h"
 #include "support/support.h"
 
 namespace {
@@ -110,62 +112,78 @@ TEST(GopFixer, JoinedPiecesGetContinuousTimeCodesInPlaceAndInACopy) {
   }
 }
 
-// MPEG-2 audio PES of stream 0xC0 with a PTS: offsets of their PTS fields.
-std::vector<size_t> audio_pts_fields(const Bytes& b) {
-  std::vector<size_t> at;
-  for (size_t i = 0; i + 14 <= b.size(); i += 2048)
-    for (size_t j = i; j + 14 <= std::min(b.size(), i + 2048); ++j)
-      if (b[j] == 0 && b[j + 1] == 0 && b[j + 2] == 1 && b[j + 3] == 0xC0 && (b[j + 7] & 0x80)) {
-        at.push_back(j + 9);
-        break;
-      }
-  return at;
-}
-
-int64_t read_pts(const uint8_t* p) {
-  return (int64_t(p[0] >> 1 & 7) << 30) | (int64_t(p[1]) << 22) | (int64_t(p[2] >> 1) << 15) | (int64_t(p[3]) << 7) |
-         (p[4] >> 1);
-}
-
-void write_pts(uint8_t* p, int64_t v) {
-  p[0] = uint8_t((p[0] & 0xF1) | ((v >> 29) & 0x0E));
-  p[1] = uint8_t(v >> 22);
-  p[2] = uint8_t(((v >> 14) & 0xFE) | 1);
-  p[3] = uint8_t(v >> 7);
-  p[4] = uint8_t(((v << 1) & 0xFE) | 1);
-}
+struct AudioCase {
+  const char* file;
+  int id;
+};
 
 TEST(GopFixer, MovedAudioTimeStampsOfAProgramStreamAreFoundAndPutBack) {
+  for (const AudioCase& c : {AudioCase{"pst_cg.vob", 0xC0}, AudioCase{"pst_dvd.mpg", 0x80}}) {
+    SCOPED_TRACE(c.file);
+    const Bytes src = read_file(fixture(c.file));
+    const auto fields = audio_pts_fields(src, c.id);
+    ASSERT_GT(fields.size(), 12u);
+    Bytes moved = src;
+    std::vector<size_t> changed;
+    for (size_t k = 2; changed.size() < 5; k += 2) {
+      write_stamp(&moved[fields[k]], read_stamp(&src[fields[k]]) + 3000);
+      changed.push_back(fields[k]);
+    }
+    const std::string in = temp_dir() + "/moved.vob", copy = temp_dir() + "/copy.vob";
+    write_file(in, moved);
+    std::vector<std::string> lines;
+    ASSERT_EQ(dev("fix " + q(in) + " --scan-only", &lines), 0);
+    std::vector<size_t> found;
+    for (const auto& l : lines)
+      if (l.rfind("abserror ", 0) == 0) {
+        found.push_back(size_t(field_int(l, "offset")));
+        EXPECT_EQ(field_int(l, "pts"), read_stamp(&src[found.back()])) << l;
+      }
+    EXPECT_EQ(found, changed);
+    EXPECT_EQ(field_int(lines.back(), "audio_errors"), 5);
+    EXPECT_EQ(field_int(lines.back(), "errors"), 0);
+    EXPECT_EQ(read_file(in), moved);
+    // The copy and the repair in place both give back the file as made.
+    ASSERT_EQ(dev("fix " + q(in) + " --out " + q(copy), &lines), 0);
+    EXPECT_EQ(lines.back(), "fixed records=0 audio=5");
+    EXPECT_EQ(read_file(copy), src);
+    EXPECT_EQ(read_file(in), moved);
+    ASSERT_EQ(dev("fix " + q(in), &lines), 0);
+    EXPECT_EQ(read_file(in), src);
+  }
+}
+
+// An MPEG audio frame whose header is damaged still played its time: the
+// stamps after it are right and only a stamp really moved is reported.
+TEST(GopFixer, DamagedAudioFrameStillCountsItsTime) {
   const Bytes src = read_file(fixture("pst_cg.vob"));
   const auto fields = audio_pts_fields(src);
   ASSERT_GT(fields.size(), 12u);
-  Bytes moved = src;
-  std::vector<size_t> changed;
-  for (size_t k = 2; changed.size() < 5; k += 2) {
-    write_pts(&moved[fields[k]], read_pts(&src[fields[k]]) + 3000);
-    changed.push_back(fields[k]);
-  }
-  const std::string in = temp_dir() + "/moved.vob", copy = temp_dir() + "/copy.vob";
+  Bytes bad = src;
+  // A frame header inside the fourth audio packet's payload.
+  const size_t pes = fields[4] - 9, payload = pes + 9 + src[pes + 8];
+  size_t sync = 0;
+  for (size_t i = payload + 1; i + 1 < pes + 6 + (src[pes + 4] << 8 | src[pes + 5]); ++i)
+    if (src[i] == 0xFF && (src[i + 1] & 0xFE) == 0xFC) {
+      sync = i;
+      break;
+    }
+  ASSERT_GT(sync, 0u);
+  bad[sync] = 0x00;
+  Bytes moved = bad;
+  write_stamp(&moved[fields[9]], read_stamp(&src[fields[9]]) + 3000);
+  const std::string in = temp_dir() + "/damaged.vob";
   write_file(in, moved);
   std::vector<std::string> lines;
   ASSERT_EQ(dev("fix " + q(in) + " --scan-only", &lines), 0);
-  std::vector<size_t> found;
+  std::vector<std::string> entries;
   for (const auto& l : lines)
-    if (l.rfind("abserror ", 0) == 0) {
-      found.push_back(size_t(field_int(l, "offset")));
-      EXPECT_EQ(field_int(l, "pts"), read_pts(&src[found.back()])) << l;
-    }
-  EXPECT_EQ(found, changed);
-  EXPECT_EQ(field_int(lines.back(), "audio_errors"), 5);
-  EXPECT_EQ(field_int(lines.back(), "errors"), 0);
-  EXPECT_EQ(read_file(in), moved);
-  // The copy and the repair in place both give back the file as made.
-  ASSERT_EQ(dev("fix " + q(in) + " --out " + q(copy), &lines), 0);
-  EXPECT_EQ(lines.back(), "fixed records=0 audio=5");
-  EXPECT_EQ(read_file(copy), src);
-  EXPECT_EQ(read_file(in), moved);
+    if (l.rfind("abserror ", 0) == 0) entries.push_back(l);
+  ASSERT_EQ(entries.size(), 1u) << (entries.empty() ? std::string() : entries.front());
+  EXPECT_EQ(size_t(field_int(entries[0], "offset")), fields[9]);
+  EXPECT_EQ(field_int(entries[0], "pts"), read_stamp(&src[fields[9]]));
   ASSERT_EQ(dev("fix " + q(in), &lines), 0);
-  EXPECT_EQ(read_file(in), src);
+  EXPECT_EQ(read_file(in), bad);
 }
 
 TEST(GopFixer, FullDiskFailsTheFixAndLeavesTheInput) {

@@ -8,6 +8,7 @@
 
 #include "demux/timestamp_scan.h"
 #include "engine/tool_facades.h"
+#include "pes_stamps.h"
 #include "support.h"
 
 namespace {
@@ -26,6 +27,9 @@ TEST(ToolFacades, GopFixerDefaultsWithoutFixerAndRepairsWithOne) {
     EXPECT_EQ(f.close(), 0);
     EXPECT_EQ(f.get_error_count(), 0);
     EXPECT_EQ(f.get_second_error_count(), 0);
+    EXPECT_EQ(f.get_ts_counter_1(), 0);
+    EXPECT_EQ(f.get_ts_counter_2(), 0);
+    EXPECT_EQ(f.get_state(), 1);
     EXPECT_EQ(f.is_dvd_video(), 0);
     EXPECT_EQ(f.get_file_size(), 0u);
     f.set_out_fname("x");
@@ -50,6 +54,7 @@ TEST(ToolFacades, GopFixerDefaultsWithoutFixerAndRepairsWithOne) {
   ASSERT_TRUE(tsupport::write_file(joined, bytes));
   f.create();
   ASSERT_EQ(f.init(joined.c_str()), 0);
+  EXPECT_EQ(f.get_state(), 0);  // writable: fixed in place
   EXPECT_EQ(f.get_file_size(), bytes.size());
   while (f.scan() > 0) {
   }
@@ -123,6 +128,59 @@ TEST(ToolFacades, ConvertorAndScanDefaultWithoutTheirObjectsAndForwardWithThem) 
   t.create();
   EXPECT_EQ(t.open(vob.c_str()), 0);
   EXPECT_EQ(t.get_stream_type(), c.get_stream_type());
+}
+
+// The three kinds of error each have their counter: GOP time codes (1),
+// audio time stamps of a program stream (2, also counted when fixed) and
+// GOPs longer than the DVD rules allow (3).
+TEST(ToolFacades, GopFixerCountsEachKindOfError) {
+  if (!tsupport::have_program("ffmpeg")) GTEST_SKIP() << "no ffmpeg";
+  const std::string dir = tsupport::temp_dir();
+  // Audio: one PTS moved by 3000 ticks.
+  std::vector<uint8_t> vob = tsupport::read_file(tsupport::fixture("pst_cg.vob"));
+  const auto fields = tsupport::audio_pts_fields(vob);
+  ASSERT_GT(fields.size(), 6u);
+  tsupport::write_stamp(&vob[fields[5]], tsupport::read_stamp(&vob[fields[5]]) + 3000);
+  const std::string moved = dir + "/moved.vob";
+  ASSERT_TRUE(tsupport::write_file(moved, vob));
+  // GOP sizes: 20-frame GOPs at 25 frames/s.
+  const std::string longg = dir + "/long.m2v";
+  ASSERT_EQ(run("ffmpeg -nostdin -v error -f lavfi -i testsrc2=size=176x144:rate=25:duration=1.6 -c:v mpeg2video "
+                "-g 20 -bf 2 -sc_threshold 1000000000 -threads 1 -y " +
+                sh_quote(longg)),
+            0);
+  const std::vector<uint8_t> es = tsupport::read_file(longg);
+  int long_gops = 0, pictures = -1;
+  for (size_t i = 0; i + 4 <= es.size(); ++i) {
+    if (es[i] || es[i + 1] || es[i + 2] != 1) continue;
+    if (es[i + 3] == 0xB8) {
+      long_gops += pictures > 15;
+      pictures = 0;
+    } else if (es[i + 3] == 0 && pictures >= 0) {
+      ++pictures;
+    }
+  }
+  long_gops += pictures > 15;
+  ASSERT_GT(long_gops, 0);
+
+  struct Case {
+    std::string file;
+    int time_codes, audio, long_gops;
+  };
+  for (const Case& c : {Case{moved, 0, 1, 0}, Case{longg, 0, 0, long_gops}}) {
+    SCOPED_TRACE(c.file);
+    GopFixerFacade f;
+    f.create();
+    ASSERT_EQ(f.init(c.file.c_str()), 0);
+    while (f.scan() > 0) {
+    }
+    EXPECT_EQ(f.get_error_count(), c.time_codes);
+    EXPECT_EQ(f.get_ts_counter_1(), c.audio);
+    EXPECT_EQ(f.get_second_error_count(), c.long_gops);
+    while (!f.is_done()) ASSERT_GE(f.fix(), 0);
+    EXPECT_EQ(f.close(), 0);
+    EXPECT_EQ(f.get_ts_counter_2(), c.audio);
+  }
 }
 
 }  // namespace

@@ -133,7 +133,7 @@ TEST(TSPMT, MapsStreamTypesAndKeepsDescriptors) {
   EXPECT_EQ(pmt.es_info_lengths, (std::vector<int32_t>{0, 6, 0, 0, 0}));
   ASSERT_EQ(pmt.es_descriptors.size(), 5u);
   EXPECT_EQ(pmt.es_descriptors[1].size(), 6u);
-  EXPECT_TRUE(pmt.es_descriptors[2].empty());
+  EXPECT_EQ(pmt.es_descriptors[2], ac3_desc);  // kept for a copy of the table
   EXPECT_EQ(pmt.ac3_es_count, 2);
   EXPECT_EQ(pmt.first_ac3_pid, 0x102);
   const uint8_t* p = pmt.get_packet();

@@ -278,12 +278,12 @@ int run_save(int argc, char** argv) {
   data.name = out;
   data.svcd = svcd;
   data.dvd = dvd;
-  // The first input is the reference: a transport output keeps its tables.
-  data.ref_clip = 0;
   data.set_aspect_ratio(aspect);
   data.set_field_order(field_order);
   data.gop_size = int(gop_n);
   if (ref >= int64_t(merged.size())) return dev_usage("save", "--ref %lld names no range", ref);
+  // The reference range gives the output's stream; a transport output keeps
+  // its tables.
   data.ref_clip = int(ref);
   if (gop_m > 0) data.sub_gop_size = int(gop_m);
   // A multiple of 400 bit/s, as the sequence header holds it.

@@ -119,7 +119,7 @@ int run_save(int argc, char** argv) {
   const std::string out = argv[2];
   std::vector<Range> ranges;
   std::string kind_text;
-  bool gop_only = false, no_audio = false;
+  bool gop_only = false, no_audio = false, mix_audio = false;
   bool restructure = false;
   std::vector<double> gain;
   int aspect = 0, field_order = 0;
@@ -139,6 +139,8 @@ int run_save(int argc, char** argv) {
       restructure = true;
     } else if (o == "--no-audio") {
       no_audio = true;
+    } else if (o == "--mix-audio") {
+      mix_audio = true;
     } else if (o == "--gain") {
       // TIME:GAIN[,TIME:GAIN...]: the volume envelope of the audio.
       const char* v = value("gain");
@@ -280,6 +282,7 @@ int run_save(int argc, char** argv) {
       data.audio_copy = a.ac3 ? 0 : -1;
       data.check_audio_params();
       data.pcm_scale = gain;
+      data.mix_audio = mix_audio ? 1 : 0;
     }
   }
   SaveStatus status;
@@ -311,7 +314,7 @@ int run_save(int argc, char** argv) {
 }  // namespace
 
 TAMSEL_DEV_COMMAND(save, "IN[,IN...] OUT --keep [F@]A:B[,...] [--kind es|mpeg1|vcd|ps|svcd|dvd|ts] [--gop-only] "
-                         "[--no-audio] [--gain T:G[,...]] [--aspect N] [--field-order 0|1|2] [--gop N] [--sub-gop M] "
+                         "[--no-audio] [--mix-audio] [--gain T:G[,...]] [--aspect N] [--field-order 0|1|2] [--gop N] [--sub-gop M] "
                          "[--bit-rate N] [--restructure] [--stop CODE@PERCENT]",
                    "saves the kept frame ranges of the inputs as one movie: GOPs copied byte for byte, frames "
                    "around cuts re-encoded, with the first input's audio",

@@ -119,7 +119,7 @@ int run_save(int argc, char** argv) {
   const std::string out = argv[2];
   std::vector<Range> ranges;
   std::string kind_text;
-  bool gop_only = false, no_audio = false;
+  bool gop_only = false, no_audio = false, mix_audio = false;
   bool restructure = false, copy_only = false, vbr = false, film = false;
   long long scene = 1;
   std::vector<double> gain;
@@ -149,6 +149,8 @@ int run_save(int argc, char** argv) {
       if (!v || !dev_parse_int(v, &scene) || scene < 0 || scene > 2) return dev_usage("save", "--scene wants 0, 1 or 2");
     } else if (o == "--no-audio") {
       no_audio = true;
+    } else if (o == "--mix-audio") {
+      mix_audio = true;
     } else if (o == "--gain") {
       // TIME:GAIN[,TIME:GAIN...]: the volume envelope of the audio.
       const char* v = value("gain");
@@ -301,6 +303,7 @@ int run_save(int argc, char** argv) {
       data.audio_copy = a.ac3 ? 0 : -1;
       data.check_audio_params();
       data.pcm_scale = gain;
+      data.mix_audio = mix_audio ? 1 : 0;
     }
   }
   SaveStatus status;
@@ -333,7 +336,7 @@ int run_save(int argc, char** argv) {
 }  // namespace
 
 TAMSEL_DEV_COMMAND(save, "IN[,IN...] OUT --keep [F@]A:B[,...] [--kind es|mpeg1|vcd|ps|svcd|dvd|ts] [--gop-only] "
-                         "[--no-audio] [--gain T:G[,...]] [--aspect N] [--field-order 0|1|2] [--gop N] [--sub-gop M] "
+                         "[--no-audio] [--mix-audio] [--gain T:G[,...]] [--aspect N] [--field-order 0|1|2] [--gop N] [--sub-gop M] "
                          "[--bit-rate N] [--vbr] [--restructure] [--copy-only] [--scene 0|1|2] [--film] [--ref R] "
                          "[--stop CODE@PERCENT]",
                    "saves the kept frame ranges of the inputs as one movie: GOPs copied byte for byte, frames "

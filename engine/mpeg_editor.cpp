@@ -57,6 +57,13 @@ static std::unique_ptr<EClip> to_project(MPEG_Clip* list) {
   return e;
 }
 
+// A copied range carries the player's gain envelope over its span, so that
+// pasting it elsewhere keeps the levels it had.
+std::unique_ptr<EClip> MPEG_Editor::with_gain(std::unique_ptr<EClip> project, double start, double length) {
+  if (project) project->pcm_scale = pcm_scale_range(engine_->get_pcm_scale(), start, length);
+  return project;
+}
+
 std::unique_ptr<EClip> MPEG_Editor::copy(double start, double length) {
   if (!engine_) return nullptr;
   const double total = get_total_time();
@@ -64,7 +71,7 @@ std::unique_ptr<EClip> MPEG_Editor::copy(double start, double length) {
     trace("MPEG_Editor::copy (ERROR): start=%.2f, length=%.2f, total=%.2f\n", start, length, total);
     return nullptr;
   }
-  return to_project(engine_->copy_time(start, length));
+  return with_gain(to_project(engine_->copy_time(start, length)), start, length);
 }
 
 int MPEG_Editor::paste(const EClip& project, double t, int effect_id, double seconds) {
@@ -122,7 +129,8 @@ std::unique_ptr<EClip> MPEG_Editor::frame_copy(int start, int count) {
     trace("MPEG_Editor::frame_copy (ERROR): start=%d, count=%d, total=%d\n", start, count, total);
     return nullptr;
   }
-  return to_project(engine_->copy(start, count));
+  const double from = engine_->frame_2_time(start);
+  return with_gain(to_project(engine_->copy(start, count)), from, engine_->frame_2_time(start + count) - from);
 }
 
 int MPEG_Editor::frame_cut(int start, int count) {

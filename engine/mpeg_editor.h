@@ -97,6 +97,7 @@ class MPEG_Editor {
   }
 
  private:
+  std::unique_ptr<EClip> with_gain(std::unique_ptr<EClip> project, double start, double length);
   int save_entry(const char* out, int kind, int start, int count, int* progress);
   std::unique_ptr<DTamsel> engine_;
 };

@@ -18,6 +18,7 @@
 #include "foundation/video_finders.h"
 #include "record/mux_drivers.h"
 #include "record/muxer.h"
+#include "record/save.h"
 
 namespace {
 
@@ -71,118 +72,6 @@ void report_progress(DemuxJobStatus* status, double percent) {
 }
 
 }  // namespace
-
-// The output of one conversion: owns the multiplexer, writes beside the
-// target and renames over it only when the output is complete.
-class ConvertWriter {
- public:
-  ~ConvertWriter() { close(kDrop); }
-
-  // 0 on success.
-  int init(const char* name, int kind, std::vector<ESData>& streams, int pmt_pid) {
-    video_id_ = -1;
-    for (const ESData& e : streams)
-      if (e.is_video() && video_id_ < 0) {
-        video_id_ = e.stream_id;
-        video_pid_ = e.pid;
-      }
-    if (video_id_ < 0) {
-      trace("ConvertWriter::init (ERROR): no video stream\n");
-      return 1;
-    }
-    final_ = name;
-    part_ = final_ + ".part";
-    mux_.reset(muxer_create(kind, int(streams.size()), streams.data(), part_.c_str(), pmt_pid, 0));
-    if (!mux_) return 1;
-    started_.assign(streams.size(), 0);
-    for (const ESData& e : streams) ids_.push_back({e.stream_id, e.pid, kind_of(e)});
-    // The transport multiplexer may move a PID that was taken: report what
-    // it chose.
-    if (kind == MUX_TRANSPORT) {
-      int got_ids[32], got_pids[32];
-      const int n = mux_->list_stream_ids(got_ids, got_pids, 32);
-      for (int i = 0; i < n && i < int(streams.size()); ++i)
-        for (auto& s : streams)
-          if (s.stream_id == got_ids[i]) s.pid = got_pids[i];
-    }
-    return 0;
-  }
-
-  int video(const uint8_t* data, int n) {
-    if (!mux_ || n <= 0) return 0;
-    const int got = mux_->add_es_data(video_id_, data, n, video_pid_);
-    if (got == n) {
-      const int keep = std::min(n, 4);
-      tail_.insert(tail_.end(), data + n - keep, data + n);
-      if (tail_.size() > 4) tail_.erase(tail_.begin(), tail_.end() - 4);
-    }
-    return got;
-  }
-
-  // Bytes of the block consumed; a stream's first bytes are moved on to
-  // its first frame start.
-  int audio(const uint8_t* data, int n, int stream_id, int pid) {
-    if (!mux_ || n <= 0) return 0;
-    size_t k = 0;
-    while (k < ids_.size() && !(ids_[k].id == stream_id && (pid == 0 || ids_[k].pid == pid))) ++k;
-    if (k == ids_.size()) {
-      trace("ConvertWriter::audio (): invalid abs_id_pid = (0x%02x: %d)\n", stream_id, pid);
-      return 0;
-    }
-    int skip = 0;
-    if (!started_[k]) {
-      if (ids_[k].kind == ES_KIND_MPEG_AUDIO) {
-        while (skip + 1 < n && !(data[skip] == 0xFF && (data[skip + 1] & 0xF0) == 0xF0)) ++skip;
-        if (skip + 1 >= n) return n;
-      } else if (ids_[k].kind == ES_KIND_AC3) {
-        while (skip + 1 < n && !(data[skip] == 0x0B && data[skip + 1] == 0x77)) ++skip;
-        if (skip + 1 >= n) return n;
-      }
-      started_[k] = 1;
-    }
-    const int got = mux_->add_es_data(stream_id, data + skip, n - skip, pid);
-    return got <= 0 ? got : got + skip;
-  }
-
-  enum Close { kComplete, kKeep, kDrop };
-  // Complete: the video gets its end code. Keep: what was written stands
-  // under the final name (a stop that keeps). Drop: the output is removed.
-  // Returns 0 when the output stands, -1 otherwise.
-  int close(Close how) {
-    if (!mux_) return -1;
-    int rc = 0;
-    if (how == kComplete && !(tail_.size() == 4 && tail_[0] == 0 && tail_[1] == 0 && tail_[2] == 1 && tail_[3] == 0xB7)) {
-      static const uint8_t kEnd[4] = {0, 0, 1, 0xB7};
-      if (mux_->add_es_data(video_id_, kEnd, 4, video_pid_) != 4) rc = -1;
-    }
-    if (mux_->finish() != 0) rc = -1;
-    mux_.reset();
-    if (rc == 0 && how != kDrop) {
-      if (std::rename(part_.c_str(), final_.c_str()) != 0) {
-        trace("ConvertWriter::close (ERROR): cannot rename <%s>\n", part_.c_str());
-        rc = -1;
-      }
-    } else {
-      rc = -1;
-    }
-    if (rc != 0) unlink(part_.c_str());
-    return rc;
-  }
-
-  int write_error() const { return mux_ ? mux_->write_error() : 0; }
-  int64_t bytes_written() const { return mux_ ? mux_->bytes_written() : 0; }
-
- private:
-  struct Id {
-    int id, pid, kind;
-  };
-  std::unique_ptr<Muxer> mux_;
-  std::string final_, part_;
-  int video_id_ = -1, video_pid_ = 0;
-  std::vector<Id> ids_;
-  std::vector<uint8_t> started_;
-  std::vector<uint8_t> tail_;
-};
 
 // ---- rates ---------------------------------------------------------------------------
 
@@ -381,7 +270,7 @@ int Convertor::skip_pcm_lead_in(const ESData& es, int bytes, double* lead_in) {
   return int(n) * width;
 }
 
-int Convertor::save_audio(const uint8_t* data, int bytes, double* lead_in, const ESData& es, ConvertWriter* writer) {
+int Convertor::save_audio(const uint8_t* data, int bytes, double* lead_in, const ESData& es, Save* writer) {
   int d = 0;
   if (*lead_in > 0) {
     if (es.ac3 || es.kind == ES_KIND_AC3)
@@ -395,7 +284,7 @@ int Convertor::save_audio(const uint8_t* data, int bytes, double* lead_in, const
     if (d > 0 && *lead_in > 0) return d;
   }
   if (d >= bytes) return d;
-  const int got = writer->audio(data + d, bytes - d, es.stream_id, es.pid);
+  const int got = writer->save_abs(data + d, bytes - d, es.stream_id, es.pid);
   return got <= 0 ? got : got + d;
 }
 
@@ -410,14 +299,59 @@ void Convertor::place_scan(ESBuffer* b) const {
     b->first_frame = b->bytes;
 }
 
-int Convertor::write_gop(uint8_t* gop, int length, ConvertWriter* writer) {
-  if (length <= 0) return 1;
-  utils_gop_temporal_reference(gop, length, nullptr, 0);
-  if (!writer) return 1;  // a dry run: cut and renumbered only
-  return writer->video(gop, length) == length ? 1 : 0;
+namespace {
+
+// Offset of the next sequence, GOP or picture start code, -1 when none.
+int next_header(const uint8_t* data, int length) {
+  if (length < 4) return -1;
+  int code = 0;
+  const int at = find_next_header_start(data, length, &code);
+  return code == 0xFFF ? -1 : at;
 }
 
-int Convertor::write_video(const uint8_t* data, int bytes, int final, ESBuffer* b, ConvertWriter* writer) {
+int next_picture(const uint8_t* data, int length) {
+  static const uint8_t kPicture[4] = {0, 0, 1, 0};
+  const uint8_t* p = std::search(data, data + length, kPicture, kPicture + 4);
+  return p == data + length ? -1 : int(p - data);
+}
+
+}  // namespace
+
+int Convertor::write_gop(uint8_t* gop, int length, int final, Save* writer) {
+  if (length <= 0) return 1;
+  utils_gop_temporal_reference(gop, length, nullptr, 0);
+  // One chunk per picture, its headers first, so that the writer counts
+  // every picture (time codes, vbv_delay) in every output kind.
+  int at = 0;
+  while (length - at > 4) {
+    uint8_t* chunk = gop + at;
+    const int rest = length - at;
+    int header = 0;
+    const int first = next_header(chunk, rest);
+    if (first > 0 || (first == 0 && !(chunk[3] == 0x00))) {
+      // Headers (or stray bytes) up to the picture start code.
+      const int pic = next_picture(chunk, rest);
+      header = pic < 0 ? rest : pic;
+    }
+    int picture = 0;
+    if (header < rest) {
+      const int next = next_header(chunk + header + 4, rest - header - 4);
+      picture = next < 0 ? rest - header : next + 4;
+      if (rest - header - picture <= 4) picture = rest - header;
+    }
+    if (writer && writer->save_vbs(chunk, picture, header, 0) != header + picture) return 0;
+    at += header + picture;
+  }
+  if (at < length) {
+    // A GOP of 4 bytes or fewer: written only at the very end.
+    if (!final) return 1;
+    if (writer && writer->save_vbs(gop + at, length - at, 0, 0) != length - at) return 0;
+  }
+  if (writer) writer->vbr_flush(0);
+  return 1;
+}
+
+int Convertor::write_video(const uint8_t* data, int bytes, int final, ESBuffer* b, Save* writer) {
   if (data && bytes > 0 && b->write(data, bytes) != bytes) return 0;
   for (;;) {
     const int scan = std::clamp(b->first_frame, 0, b->bytes);
@@ -437,12 +371,12 @@ int Convertor::write_video(const uint8_t* data, int bytes, int final, ESBuffer* 
       started_ = 1;
       continue;
     }
-    if (!write_gop(b->data, a, writer)) return 0;
+    if (!write_gop(b->data, a, 0, writer)) return 0;
     b->discard_front(a);
     place_scan(b);
   }
   if (final && started_ && b->bytes > 0) {
-    if (!write_gop(b->data, b->bytes, writer)) return 0;
+    if (!write_gop(b->data, b->bytes, 1, writer)) return 0;
     b->clear();
   }
   return 1;
@@ -529,14 +463,25 @@ double Convertor::save(const char* out_name, int kind, DemuxJobStatus* status) {
     }
   }
 
-  ConvertWriter writer;
+  Save writer;
   std::vector<ESData> copies;
   for (const Taken& t : taken) copies.push_back(t.es);
-  if (setup_failed || writer.init(out_name, kind, copies, kind == MUX_TRANSPORT ? pmt_pid_ : 0) != 0) {
+  if (setup_failed ||
+      writer.init(out_name, kind, int(copies.size()), copies.data(), 0, kind == MUX_TRANSPORT ? pmt_pid_ : 0) != 0) {
     if (!setup_failed) trace("Convertor::save (ERROR): Save creation failed\n");
+    writer.close(0);
     if (status) status->result = kMuxFailed;
     report_progress(status, 100.0);
     return 0.0;
+  }
+  if (kind == MUX_TRANSPORT) {
+    // The transport multiplexer may move a PID that was taken: report what
+    // it chose.
+    int got_ids[32], got_pids[32];
+    const int n = writer.muxer()->list_stream_ids(got_ids, got_pids, 32);
+    for (int i = 0; i < n; ++i)
+      for (ESData& e : copies)
+        if (e.stream_id == got_ids[i]) e.pid = got_pids[i];
   }
   for (size_t i = 0; i < taken.size(); ++i) taken[i].es.pid = copies[i].pid;
   outputs_ = copies;
@@ -601,7 +546,7 @@ double Convertor::save(const char* out_name, int kind, DemuxJobStatus* status) {
               // Audio that starts after the video: silent frames in front
               // keep its distance from the pictures.
               const std::vector<uint8_t> gap = silent_lead(t->es, -t->lead_in);
-              if (!gap.empty() && writer.audio(gap.data(), int(gap.size()), t->es.stream_id, t->es.pid) <= 0) {
+              if (!gap.empty() && writer.save_abs(gap.data(), int(gap.size()), t->es.stream_id, t->es.pid) <= 0) {
                 failed = true;
                 break;
               }
@@ -656,9 +601,11 @@ double Convertor::save(const char* out_name, int kind, DemuxJobStatus* status) {
       t.held = 0;
     }
   }
-  if (writer.write_error()) failed = true;
-  const int close_rc =
-      writer.close(failed || stop == -1 ? ConvertWriter::kDrop : stop != 0 ? ConvertWriter::kKeep : ConvertWriter::kComplete);
+  if (writer.failed()) failed = true;
+  // A stop that keeps closes what was written; a failure or a stop that
+  // deletes leaves nothing.
+  if (stop != 0 && stop != -1) writer.set_abort(1);
+  const int close_rc = writer.close(failed || stop == -1 ? 0 : 1);
   if (stop == 0 && close_rc != 0) failed = true;
   if (status) status->result = failed ? kMuxFailed : stop != 0 ? kMuxStopped : 0;
   report_progress(status, 100.0);

@@ -13,7 +13,7 @@
 #include "foundation/es_buffer.h"
 #include "foundation/es_data.h"
 
-class ConvertWriter;
+class Save;
 
 // Five rates (bit/s) for the selected streams (all when selected is null):
 // [0] the first video's own rate, [1] MPEG-1 system (0 with MPEG-2 video or
@@ -62,10 +62,10 @@ class Convertor {
   // Video of a save: appends data to the GOP buffer and writes every whole
   // GOP that starts at an I picture (final: what is held). Returns 1, or 0
   // when the writer refused bytes. A null writer only cuts the GOPs.
-  int write_video(const uint8_t* data, int bytes, int final, ESBuffer* buffer, ConvertWriter* writer);
+  int write_video(const uint8_t* data, int bytes, int final, ESBuffer* buffer, Save* writer);
   // Audio of a save: drops the lead-in in whole frames, then hands the rest
   // to the writer. Returns the bytes of the block consumed.
-  int save_audio(const uint8_t* data, int bytes, double* lead_in, const ESData& es, ConvertWriter* writer);
+  int save_audio(const uint8_t* data, int bytes, double* lead_in, const ESData& es, Save* writer);
 
   // Bytes to drop from the front of a block while the lead-in (90 kHz
   // ticks, reduced as frames go) covers whole frames.
@@ -75,7 +75,7 @@ class Convertor {
 
  private:
   void place_scan(ESBuffer* buffer) const;
-  int write_gop(uint8_t* gop, int length, ConvertWriter* writer);
+  int write_gop(uint8_t* gop, int length, int final, Save* writer);
 
   std::unique_ptr<DeMuxer> demuxer_;
   int n_es_ = 0;

@@ -139,7 +139,7 @@ int SaveAudio::init(const MPEG_Clip* clips, ESData* out, double frame_rate) {
   }
   if (!with_audio && extra_.empty()) return fail("no embedded audio in the clips");
   const bool copy_only = ac3_ || out_.layer == 3;
-  if (copy_only && !all_match) {
+  if (copy_only && (!all_match || !extra_.empty())) {
     // Frames of this format cannot be made: the stream becomes layer II.
     trace("SaveAudio::init (Warning): the clips' audio differs from the output format; encoding MPEG audio\n");
     uint32_t none[8] = {};
@@ -319,14 +319,16 @@ int SaveAudioSet::open(const MPEG_Clip* clips, const RecordData& d, double frame
     }
   }
   uint32_t taken[8] = {};
-  auto add = [&](const MPEG_Clip* list, ESData out) {
+  auto add = [&](const MPEG_Clip* list, ESData out, const std::vector<MPEG_Clip*>& mixed) {
     save_audio_identity(&out, taken);
     auto s = std::make_unique<SaveAudio>();
+    for (const MPEG_Clip* m : mixed) s->add_track(m);
     if (!d.pcm_scale.empty()) {
       std::vector<PCMScalePoint> pts;
       for (size_t k = 0; k + 1 < d.pcm_scale.size(); k += 2)
         pts.push_back(PCMScalePoint{float(d.pcm_scale[k]), float(d.pcm_scale[k + 1])});
-      s->set_pcm_scale(0, pts);
+      // The envelope is the movie's: every mixed track follows it.
+      for (size_t k = 0; k <= mixed.size(); ++k) s->set_pcm_scale(int(k), pts);
     }
     const int old_id = out.stream_id;
     if (s->init(list, &out, frame_rate) != 0) {
@@ -339,18 +341,20 @@ int SaveAudioSet::open(const MPEG_Clip* clips, const RecordData& d, double frame
     streams_.push_back(std::move(s));
     es_.push_back(out);
   };
-  if (lists.size() >= 2) {
-    for (size_t i = 0; i < lists.size(); ++i) {
-      add(lists[i], ref_streams[i]);
-    }
+  if (lists.size() >= 2 && d.mix_audio) {
+    // One stream of the chosen format (else the first stream's) carrying
+    // the sound of them all.
+    add(lists[0], d.audio.is_audio() ? d.audio : ref_streams[0], {lists.begin() + 1, lists.end()});
+  } else if (lists.size() >= 2) {
+    for (size_t i = 0; i < lists.size(); ++i) add(lists[i], ref_streams[i], {});
   } else if (d.audio.is_audio()) {
-    add(clips, d.audio);
+    add(clips, d.audio, {});
   } else {
     // The reference clip's selected stream in its own format.
     MPEG_Clip probe(*ref);
     probe.prev = probe.next = nullptr;
     ESData a;
-    if (mpeg_clip_get_audio_es_data(&probe, &a)) add(clips, a);
+    if (mpeg_clip_get_audio_es_data(&probe, &a)) add(clips, a, {});
   }
   for (MPEG_Clip* x : lists) mpeg_clip_list_free(x);
   time_.assign(streams_.size(), 0.0);

@@ -75,6 +75,7 @@ RecordData& RecordData::operator=(const RecordData& o) {
   audio = o.audio;
   audio_copy = o.audio_copy;
   audio_option = o.audio_option;
+  mix_audio = o.mix_audio;
   pmt_pid = o.pmt_pid;
   video_pid = o.video_pid;
   audio_pid = o.audio_pid;

@@ -62,6 +62,9 @@ class RecordData {
   ESData video, audio;
   int32_t audio_copy = -1;
   int32_t audio_option = 0;
+  // 1: every audio stream of the reference clip is mixed into the one
+  // output stream instead of each coming out on its own.
+  int32_t mix_audio = 0;
   int32_t pmt_pid = 0, video_pid = 0, audio_pid = 0;
   // Recorder options.
   int32_t luma_copy = 1;

@@ -42,12 +42,12 @@ Save::~Save() {
   if (!closed_ && muxer_) close(0);
 }
 
-int Save::init(const char* name, int kind, int n_es, const ESData* es, int nav_option) {
+int Save::init(const char* name, int kind, int n_es, const ESData* es, int nav_option, int pmt_pid) {
   if (!es || n_es < 1 || !name || !*name) return 1;
   kind_ = kind;
   nav_option_ = nav_option;
   if (alloc_headers(name)) return 1;
-  return init_muxer(kind, n_es, es);
+  return init_muxer(kind, n_es, es, pmt_pid);
 }
 
 int Save::alloc_headers(const char* name) {
@@ -59,7 +59,7 @@ int Save::alloc_headers(const char* name) {
   return 0;
 }
 
-int Save::init_muxer(int kind, int n_es, const ESData* es) {
+int Save::init_muxer(int kind, int n_es, const ESData* es, int pmt_pid) {
   int videos = 0;
   n_audio_ = 0;
   for (int i = 0; i < n_es; ++i) {
@@ -87,7 +87,7 @@ int Save::init_muxer(int kind, int n_es, const ESData* es) {
     muxer_ = std::make_unique<PSMux>(kind, n_es, es, partial_.c_str(), &failed, nav_option_);
     if (failed) muxer_.reset();
   } else {
-    muxer_.reset(muxer_create(kind, n_es, es, partial_.c_str(), 0, 0));
+    muxer_.reset(muxer_create(kind, n_es, es, partial_.c_str(), pmt_pid, 0));
   }
   if (!muxer_) {
     trace("Save::init_muxer (ERROR): no multiplexer for kind %d\n", kind);
@@ -96,7 +96,7 @@ int Save::init_muxer(int kind, int n_es, const ESData* es) {
   }
   if (kind == MUX_VCD && height_ > 0) aspect_ratio_ = height_ == 288 ? 8 : 12;
   if (kind == MUX_TRANSPORT) read_transport_ids();
-  align_countdown_ = n_es;
+  for (int& started : audio_started_) started = 0;
   return 0;
 }
 
@@ -270,23 +270,27 @@ int Save::save_abs(const uint8_t* data, int bytes, int stream_id, int pid) {
     trace("Save::save_abs (): invalid abs_id_pid = (0x%02x: %d)\n", stream_id, pid);
     return 0;
   }
-  if (align_countdown_ > 0) {
+  // Each stream's first bytes move on to its first frame start; linear PCM
+  // has no frames to look for.
+  int skipped = 0;
+  if (!audio_started_[k]) {
     const bool mpa = stream_id >= 0xC0 && stream_id <= 0xDF;
-    int i = 0;
-    if (mpa)
-      while (i + 1 < bytes && !(data[i] == 0xFF && (data[i + 1] & 0xF0) == 0xF0)) ++i;
-    else
-      while (i + 1 < bytes && !(data[i] == 0x0B && data[i + 1] == 0x77)) ++i;
-    if (i + 1 >= bytes) i = bytes;
-    data += i;
-    bytes -= i;
-    --align_countdown_;
+    const bool ac3 = (stream_id >= 0x80 && stream_id <= 0x87) || audio_kind_[k] == ES_KIND_AC3;
+    if (mpa || ac3) {
+      while (skipped + 1 < bytes && !(mpa ? data[skipped] == 0xFF && (data[skipped + 1] & 0xF0) == 0xF0
+                                          : data[skipped] == 0x0B && data[skipped + 1] == 0x77))
+        ++skipped;
+      if (skipped + 1 >= bytes) return bytes;  // no frame start yet: all of it is dropped
+    }
+    data += skipped;
+    bytes -= skipped;
+    audio_started_[k] = 1;
   }
   if (bytes <= 0) return 0;
   const int took = vbr_active_ ? muxer_->vbr_add_es_data(stream_id, data, bytes, pid)
                                : muxer_->add_es_data(stream_id, data, bytes, pid);
   bytes_written_ += took;
-  return took;
+  return took > 0 ? took + skipped : took;
 }
 
 int Save::vbr_flush(int final) {

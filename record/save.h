@@ -36,12 +36,15 @@ class Save {
   Save(const Save&) = delete;
   Save& operator=(const Save&) = delete;
 
-  int init(const char* name, int kind, int n_es, const ESData* es, int nav_option = 0);
+  // pmt_pid: the program map PID of a transport output (0: the default).
+  int init(const char* name, int kind, int n_es, const ESData* es, int nav_option = 0, int pmt_pid = 0);
 
   // A chunk is header_bytes of headers followed by picture_bytes of one
   // picture; rewritten in place. Returns the bytes the multiplexer took (0
   // after any write error).
   int save_vbs(uint8_t* data, int picture_bytes, int header_bytes, int stream_id);
+  // Returns the bytes of the block consumed: a stream's bytes before its
+  // first frame start are dropped (and counted).
   int save_abs(const uint8_t* data, int bytes, int stream_id, int pid);
   // Rewrites one chunk; returns the kGopRewritten / kSeqHandled / kVbrPicture
   // flags.
@@ -88,7 +91,7 @@ class Save {
 
  private:
   int alloc_headers(const char* name);
-  int init_muxer(int kind, int n_es, const ESData* es);
+  int init_muxer(int kind, int n_es, const ESData* es, int pmt_pid);
   void update_seqhdr(uint8_t* data, int bytes);
   void update_gop(uint8_t* data, int bytes);
   int patch_aspect_ratio(uint8_t* data, int bytes, int code);
@@ -121,7 +124,7 @@ class Save {
   int32_t aspect_ratio_ = 0;
   int32_t vbv_buffer_size_ = 0;
   int32_t end_code_seen_ = 0;
-  int32_t align_countdown_ = 0;
+  int32_t audio_started_[8] = {};
   int32_t progressive_ = 1;
   int32_t kind_ = 0;
   int32_t nav_option_ = 0;

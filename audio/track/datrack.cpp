@@ -502,18 +502,7 @@ const int16_t* DATrack::get_pcm(int n, int* count) {
 
 void DATrack::set_pcm_scale(const std::vector<PCMScalePoint>& points) { scale_ = copy_pcm_scale(points); }
 
-double DATrack::gain_at(double t) const {
-  if (scale_.size() < 2) return 1.0;
-  if (t <= scale_.front().time) return scale_.front().gain;
-  if (t >= scale_.back().time) return scale_.back().gain;
-  auto it = std::upper_bound(scale_.begin(), scale_.end(), t,
-                             [](double v, const PCMScalePoint& p) { return v < double(p.time); });
-  const PCMScalePoint& b = *it;
-  const PCMScalePoint& a = *(it - 1);
-  const double span = double(b.time) - double(a.time);
-  if (span <= 0) return b.gain;
-  return a.gain + (double(b.gain) - a.gain) * (t - a.time) / span;
-}
+double DATrack::gain_at(double t) const { return pcm_scale_gain_at(scale_, t); }
 
 void DATrack::scale_pcm(int16_t* buf, int n) {
   if (scale_.size() < 2) return;

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
 #include <sstream>
 
@@ -44,6 +45,31 @@ std::vector<PCMScalePoint> copy_pcm_scale(const std::vector<PCMScalePoint>& poin
             double(out.back().time), int(i - 1));
     }
   }
+  return out;
+}
+
+double pcm_scale_gain_at(const std::vector<PCMScalePoint>& points, double t) {
+  if (points.size() < 2) return 1.0;
+  if (t <= points.front().time) return points.front().gain;
+  if (t >= points.back().time) return points.back().gain;
+  auto it = std::upper_bound(points.begin(), points.end(), t,
+                             [](double v, const PCMScalePoint& p) { return v < double(p.time); });
+  const PCMScalePoint& b = *it;
+  const PCMScalePoint& a = *(it - 1);
+  const double span = double(b.time) - double(a.time);
+  if (span <= 0) return b.gain;
+  return a.gain + (double(b.gain) - a.gain) * (t - a.time) / span;
+}
+
+std::vector<PCMScalePoint> pcm_scale_range(const std::vector<PCMScalePoint>& points, double start, double length) {
+  std::vector<PCMScalePoint> out;
+  if (points.size() < 2 || !(length >= 0)) return out;
+  const double end = start + length;
+  out.push_back({0.0f, float(pcm_scale_gain_at(points, start))});
+  for (const PCMScalePoint& p : points)
+    if (p.time > start && p.time < end && float(p.time - start) > out.back().time)
+      out.push_back({float(p.time - start), p.gain});
+  if (float(length) > out.back().time) out.push_back({float(length), float(pcm_scale_gain_at(points, end))});
   return out;
 }
 

@@ -18,6 +18,13 @@ struct PCMScalePoint {
 // The points in time order; a point not later than the last one kept is
 // dropped. Empty for an empty input.
 std::vector<PCMScalePoint> copy_pcm_scale(const std::vector<PCMScalePoint>& points);
+// Gain of an envelope at time t: linear between points, the end gains
+// outside them, 1.0 with fewer than two points.
+double pcm_scale_gain_at(const std::vector<PCMScalePoint>& points, double t);
+// The envelope of the span [start, start + length] counted from its start:
+// the gains at both ends and the points between. Empty when there is no
+// envelope of two or more points.
+std::vector<PCMScalePoint> pcm_scale_range(const std::vector<PCMScalePoint>& points, double start, double length);
 int save_pcm_scale(FILE* f, const PCMScalePoint* points, int n);
 // From the current position; the position is restored afterwards.
 std::vector<PCMScalePoint> load_pcm_scale(FILE* f);

@@ -389,3 +389,32 @@ TEST(RecFile, LongPathsWithSpacesSurvive) {
 }
 
 }  // namespace
+
+// The envelope of a span, counted from the span's start: end gains
+// interpolated, the points inside kept.
+TEST(Project, GainEnvelopeOfASpan) {
+  using P = std::vector<PCMScalePoint>;
+  const P env = {{1.0f, 1.0f}, {3.0f, 0.0f}, {4.0f, 0.5f}};
+  const struct {
+    P points;
+    double start, length;
+    P want;
+  } cases[] = {
+      {env, 2.0, 1.5, {{0.0f, 0.5f}, {1.0f, 0.0f}, {1.5f, 0.25f}}},
+      {env, 0.0, 5.0, {{0.0f, 1.0f}, {1.0f, 1.0f}, {3.0f, 0.0f}, {4.0f, 0.5f}, {5.0f, 0.5f}}},
+      {env, 3.0, 1.0, {{0.0f, 0.0f}, {1.0f, 0.5f}}},
+      {env, 5.0, 2.0, {{0.0f, 0.5f}, {2.0f, 0.5f}}},
+      {env, 2.0, 0.0, {{0.0f, 0.5f}}},
+      {{{0.0f, 0.7f}}, 1.0, 1.0, {}},  // one point is no envelope
+      {{}, 0.0, 1.0, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.start << " +" << c.length);
+    const P got = pcm_scale_range(c.points, c.start, c.length);
+    ASSERT_EQ(got.size(), c.want.size());
+    for (size_t i = 0; i < got.size(); ++i) {
+      EXPECT_FLOAT_EQ(got[i].time, c.want[i].time) << i;
+      EXPECT_FLOAT_EQ(got[i].gain, c.want[i].gain) << i;
+    }
+  }
+}

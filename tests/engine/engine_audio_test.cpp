@@ -234,3 +234,27 @@ TEST(EngineAudio, PlayOperationWritesTheSoundOfTheFramesPlayed) {
   std::copy_n(bytes.data() + bytes.size() - size_t(samples) * 2, samples * 2, reinterpret_cast<uint8_t*>(got.data()));
   EXPECT_EQ(got, want);
 }
+
+// A copied range takes the player's gain envelope over its span, so that an
+// editor opened on the copy plays the range at the levels it had.
+TEST(EngineAudio, CopiedRangeCarriesTheGainEnvelope) {
+  TSUPPORT_NEED_FIXTURES("clips_2mp2.vob");
+  auto ed = open_list({{"clips_2mp2.vob", 0}});
+  ASSERT_TRUE(ed);
+  ed->engine()->set_pcm_scale({{0.0f, 1.0f}, {2.0f, 0.0f}, {3.0f, 0.5f}});
+  const std::vector<PCMScalePoint> want = {{0.0f, 0.5f}, {1.0f, 0.0f}, {1.6f, 0.3f}};
+  for (const bool by_frames : {true, false}) {
+    SCOPED_TRACE(by_frames ? "frame_copy" : "copy");
+    auto p = by_frames ? ed->frame_copy(25, 40) : ed->copy(1.0, 1.6);  // 1.0 s to 2.6 s
+    ASSERT_TRUE(p);
+    int err = 0;
+    MPEG_Editor copy(*p, &err, 0, 0, 0);
+    ASSERT_EQ(err, 0);
+    const std::vector<PCMScalePoint> got = copy.engine()->get_pcm_scale();
+    ASSERT_EQ(got.size(), want.size());
+    for (size_t i = 0; i < got.size(); ++i) {
+      EXPECT_NEAR(got[i].time, want[i].time, 1e-4) << i;
+      EXPECT_NEAR(got[i].gain, want[i].gain, 1e-4) << i;
+    }
+  }
+}

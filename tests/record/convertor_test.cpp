@@ -170,6 +170,33 @@ TEST(Convertor, FiveStreamTransportGetsDistinctPids) {
   EXPECT_EQ(probed, distinct) << ids;
 }
 
+// The output goes through the save writer, which counts GOP time codes
+// from the output's start: a source made of two recordings, each starting
+// at 00:00:00:00, comes out with one running count.
+TEST(Convertor, GopTimeCodesRunOnAcrossJoinedRecordings) {
+  TSUPPORT_NEED_FIXTURES("cv_es.m2v");
+  const Bytes one = read_file(fixture("cv_es.m2v"));
+  Bytes two = without_end_code(one);
+  two.insert(two.end(), one.begin(), one.end());
+  const std::string in = temp_dir() + "/joined.m2v", out = temp_dir() + "/joined.mpg";
+  ASSERT_TRUE(write_file(in, two));
+  const ToolRun r = convert(in, out, "--kind ps");
+  ASSERT_EQ(r.rc, 0) << r.last;
+  const Bytes v = copy_out(out, "0:v:0", "mpeg2video");
+  int pictures = 0, gops = 0;
+  for (size_t i = 0; i + 8 <= v.size(); ++i) {
+    if (v[i] != 0 || v[i + 1] != 0 || v[i + 2] != 1) continue;
+    if (v[i + 3] == 0x00) ++pictures;
+    if (v[i + 3] != 0xB8) continue;
+    const uint32_t w = uint32_t(v[i + 4]) << 17 | uint32_t(v[i + 5]) << 9 | uint32_t(v[i + 6]) << 1 | v[i + 7] >> 7;
+    const int frames = int(((w >> 19 & 31) * 3600 + (w >> 13 & 63) * 60 + (w >> 6 & 63)) * 25 + (w & 63));
+    EXPECT_EQ(frames, pictures) << "GOP " << gops;
+    ++gops;
+  }
+  EXPECT_EQ(pictures, 150);
+  EXPECT_GT(gops, 2);
+}
+
 TEST(Convertor, PidSettersRefuseClashesAndRange) {
   Convertor c;
   EXPECT_EQ(c.set_audio_pid(17), 20);  // the video's
@@ -221,7 +248,7 @@ TEST(Convertor, StopsAndFailuresLeaveTheOutputTheyName) {
     EXPECT_EQ(r.rc, c.rc);
     EXPECT_EQ(field(r.last, "status"), c.status);
     EXPECT_EQ(access(c.out.c_str(), F_OK) == 0, c.file);
-    EXPECT_NE(access((c.out + ".part").c_str(), F_OK), 0);
+    EXPECT_NE(access((c.out + ".partial").c_str(), F_OK), 0);
   }
   const long long kept = (long long)read_file(dir + "/stop_keep.ts").size();
   EXPECT_GT(kept, 0);

@@ -450,3 +450,47 @@ TEST(SaveAudio, StreamIdentitiesAreDistinctAndLpcmBecomesMpegAudio) {
   EXPECT_EQ(pcm.lpcm, 0);
   EXPECT_EQ(pcm.audio_bit_rate, 224000);
 }
+
+namespace {
+
+// Amplitude of a `hz` sine in [from, to) s of audio stream a, decoded by
+// ffmpeg to mono at 48 kHz.
+double tone_level(const std::string& path, int a, double hz, double from, double to) {
+  const std::string pcm = tsupport::temp_dir() + "/tone.s16";
+  run("ffmpeg -nostdin -v error -y -i " + sh_quote(path) + " -map 0:a:" + std::to_string(a) +
+          " -ac 1 -ar 48000 -f s16le " + sh_quote(pcm),
+      nullptr);
+  const std::vector<uint8_t> b = tsupport::read_file(pcm);
+  const size_t first = size_t(from * 48000), last = std::min(size_t(to * 48000), b.size() / 2);
+  double re = 0, im = 0;
+  for (size_t i = first; i < last; ++i) {
+    const double v = int16_t(uint16_t(b[2 * i] | b[2 * i + 1] << 8)) / 32768.0;
+    re += v * std::cos(2 * M_PI * hz * double(i) / 48000);
+    im += v * std::sin(2 * M_PI * hz * double(i) / 48000);
+  }
+  return last > first ? 2 * std::hypot(re, im) / double(last - first) : 0.0;
+}
+
+}  // namespace
+
+// Two streams mixed into one: an MPEG audio stream encoded from their
+// average, each source's sound at half its level, the beeps in sync.
+TEST(SaveAudio, MixedStreamsComeOutAsOneAverage) {
+  TSUPPORT_NEED_FIXTURES("cv_dvd_mix.vob");
+  const std::string in = fixture("cv_dvd_mix.vob"), out = tsupport::temp_dir() + "/mix.mpg";
+  const Saved s = save(in, out, "--keep 0:74 --kind dvd --mix-audio");
+  ASSERT_EQ(s.rc, 0) << s.last();
+  ASSERT_EQ(s.audio.size(), 1u);
+  EXPECT_EQ(tsupport::field(s.audio[0], "id"), "0xC0");
+  EXPECT_EQ(tsupport::field_int(s.audio[0], "copied"), 0);
+  EXPECT_EQ(decode_errors(out), "");
+  ASSERT_EQ(streams(out).size(), 2u);
+  expect_lengths(out, video_frames(s), 25.0);
+  // A second of each: one beep (1 kHz) and the steady 300 Hz tone.
+  for (const auto& [a, hz] : {std::pair<int, double>{0, 1000.0}, {1, 300.0}}) {
+    SCOPED_TRACE(hz);
+    const double src = tone_level(in, a, hz, 0.5, 1.5), got = tone_level(out, 0, hz, 0.5, 1.5);
+    ASSERT_GT(src, 0.005);
+    EXPECT_NEAR(got / src, 0.5, 0.05);
+  }
+}

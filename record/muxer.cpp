@@ -10,7 +10,7 @@
 #include "record/tsmux.h"
 
 namespace {
-constexpr size_t kOutputBuffer = 1 << 19;
+constexpr size_t kOutputBuffer = 1 << 20;
 }
 
 Muxer::Muxer(int type, int n_es, const ESData* es_list, const char* file_name, int* failed, int append)

@@ -394,6 +394,7 @@ void Recorder::next_clip() {
   }
   pieces_.clear();
   piece_ = 0;
+  planner_.reset();
   clip_ = clip_->next;
   ++clip_index_;
   clip_started_ = false;
@@ -406,20 +407,20 @@ int Recorder::recode_next_gop(Save* save) {
   if (clip_start) {
     if (!open_clip()) return 0;
     const int mode = size_t(clip_index_) < modes_.size() ? modes_[size_t(clip_index_)] : 0;
-    pieces_ = plan_current_clip(mode);
+    gop_ = GOP();
+    plan_current_clip(mode);
     if (copy_only_) {
       pieces_ = split_runs_at_gops(gops_list_.get(), pieces_);
       wanted_fields_ += 2 * output_frames_of(clip_, size_t(clip_index_));
     }
     start_scene_stats();
-    piece_ = 0;
-    gop_ = GOP();
-    if (pieces_.empty() && clip_->count <= clip_->transition_length) {
+    const bool any = more_pieces();
+    if (!any && clip_->count <= clip_->transition_length) {
       // A clip shown wholly inside the transition into it.
       next_clip();
       return 1;
     }
-    if (pieces_.empty()) {
+    if (!any) {
       fail("clip %d frame %d: no GOP holds the frame", clip_index_, clip_->start);
       return 0;
     }
@@ -429,7 +430,7 @@ int Recorder::recode_next_gop(Save* save) {
       join_open_ = true;
     }
   }
-  if (piece_ >= pieces_.size()) {
+  if (!more_pieces()) {
     // The source ended before the clip did (a damaged or cut file).
     ++warnings_;
     trace("ERROR (recode_next_gop): incomplete copy of a clip\n");
@@ -441,7 +442,7 @@ int Recorder::recode_next_gop(Save* save) {
   const int before = total_fields_;
   const bool ok = p.copy ? copy_piece(save, p, clip_start) : recode_piece(save, p);
   if (!ok) return 0;
-  if (piece_ >= pieces_.size()) {
+  if (!more_pieces()) {
     if (p.last < clip_->end_frame()) {
       ++warnings_;
       trace("ERROR (recode_next_gop): incomplete copy of a clip\n");

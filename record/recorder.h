@@ -43,6 +43,33 @@ struct ClipPiece {
 // display order. mode 1 re-encodes everything.
 std::vector<ClipPiece> plan_clip_pieces(GOPList* list, int start, int end, int mode);
 
+// The same plan, made as it is taken: one GOP ahead of the copy, so that a
+// save reads each GOP of the source once. With a walk GOP the GOPs planned
+// are read into it (bytes included): a copy piece's GOP is there when the
+// piece is taken, until the next take.
+class ClipPlanner {
+ public:
+  ClipPlanner(GOPList* list, int start, int end, int mode, GOP* walk = nullptr);
+  // The next piece in display order; false when the plan is done.
+  bool next(ClipPiece* p);
+
+ private:
+  // Plans one more GOP; false when there is none to plan.
+  bool step();
+  void recode(int a, int b);
+
+  GOPList* list_;
+  int start_, end_, mode_;
+  GOP own_;
+  GOP* g_;
+  int read_;
+  bool started_ = false, done_ = false, prev_copied_ = false;
+  FileOffset at_;  // start of the GOP planned last
+  int at_frame_ = 0;
+  std::vector<ClipPiece> ready_;
+  size_t taken_ = 0;
+};
+
 // Source frames [first, last] of a clip that the frame source renders.
 struct RenderSpan {
   int first = 0, last = 0;
@@ -155,8 +182,11 @@ class Recorder {
   bool open_encoder();
   void next_clip();
   bool open_clip();
-  // The pieces of the current clip, its transition and overlays rendered.
-  std::vector<ClipPiece> plan_current_clip(int mode);
+  // The pieces of the current clip, its transition and overlays rendered:
+  // planned whole, or one GOP ahead of the copy when nothing is rendered.
+  void plan_current_clip(int mode);
+  // True when the clip has a piece left (pieces_[piece_]).
+  bool more_pieces();
   int fail(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
   bool build_output_gop(const GOP& g, const GopPlan& plan, bool clip_start, Pending* out);
   void fix_parity(Pending* next);
@@ -200,6 +230,7 @@ class Recorder {
   int bit_rate_ = 0;  // requested output bit rate (0: the first clip's)  // GOP structure of re-encoded runs (0: the encoder's)
   std::vector<ClipPiece> pieces_;
   size_t piece_ = 0;
+  std::unique_ptr<ClipPlanner> planner_;
   bool after_recode_ = false;  // the last piece written was re-encoded
   std::unique_ptr<DTV> dtv_;
   std::unique_ptr<Encoder> encoder_;

@@ -38,60 +38,106 @@ int find_picture(const uint8_t* d, size_t n) {
 
 }  // namespace
 
+ClipPlanner::ClipPlanner(GOPList* list, int start, int end, int mode, GOP* walk)
+    : list_(list), start_(start), end_(end), mode_(mode), g_(walk ? walk : &own_), read_(walk ? 1 : 0) {}
+
+void ClipPlanner::recode(int a, int b) {
+  if (b < a) return;
+  if (ready_.size() > taken_ && !ready_.back().copy && ready_.back().last + 1 == a) {
+    ready_.back().last = b;
+    return;
+  }
+  ClipPiece p;
+  p.first = a;
+  p.last = b;
+  ready_.push_back(p);
+}
+
+bool ClipPlanner::step() {
+  if (done_) return false;
+  if (!started_) {
+    started_ = true;
+    if (end_ < start_) {
+      done_ = true;
+      return false;
+    }
+    if (mode_ == 1) {
+      recode(start_, end_);
+      done_ = true;
+      return true;
+    }
+    if (list_->get_gop(start_, g_, read_, 0) < 0 || g_->pic_count <= 0) {
+      done_ = true;
+      return false;
+    }
+  } else {
+    // Searches between two steps move the index's current GOP: step on
+    // from the GOP planned last.
+    const LGOP* cur = list_->current();
+    if (!cur || !cur->start.equals(at_)) {
+      GOP here;
+      list_->get_gop(at_frame_, &here, 0, 0);
+    }
+    if (list_->next_gop(g_, read_) <= 0 || g_->start.equals(at_)) {
+      done_ = true;
+      return false;
+    }
+  }
+  GOP& g = *g_;
+  const int g0 = g.first_frame(), last = g.end_frame() - 1;
+  if (g0 > end_) {
+    done_ = true;
+    return false;
+  }
+  const int iframe = i_picture_frame(g);
+  const int idisp = iframe < 0 ? -1 : g0 + iframe;
+  if (idisp >= 0 && start_ <= idisp && last <= end_) {
+    // Leading B pictures predict from the GOP before: copied only when
+    // that GOP was copied too, or when the GOP says it is closed.
+    bool keep = iframe == 0;
+    if (!keep && start_ <= g0) {
+      keep = prev_copied_;
+      if (!keep) {
+        GOP whole;
+        keep = list_->get_gop(g0, &whole, 1, 0) >= 0 && closed_gop_of(whole);
+      }
+    }
+    if (!keep) recode(std::max(start_, g0), idisp - 1);
+    ClipPiece p;
+    p.copy = true;
+    p.first = keep ? g0 : idisp;
+    p.last = last;
+    p.gop_frame = g0;
+    p.keep_leading = keep;
+    ready_.push_back(p);
+    prev_copied_ = true;
+  } else {
+    recode(std::max(start_, g0), std::min(last, end_));
+    prev_copied_ = false;
+  }
+  at_ = g.start;
+  at_frame_ = g0;
+  if (last >= end_) done_ = true;
+  return true;
+}
+
+bool ClipPlanner::next(ClipPiece* p) {
+  // A re-encoded run grows over the GOPs after it: a piece is final once a
+  // copied GOP follows it or the plan ends.
+  while (!done_ && (taken_ == ready_.size() || !ready_.back().copy)) step();
+  if (taken_ >= ready_.size()) return false;
+  *p = ready_[taken_++];
+  if (taken_ == ready_.size()) {
+    ready_.clear();
+    taken_ = 0;
+  }
+  return true;
+}
+
 std::vector<ClipPiece> plan_clip_pieces(GOPList* list, int start, int end, int mode) {
   std::vector<ClipPiece> out;
-  auto recode = [&out](int a, int b) {
-    if (b < a) return;
-    if (!out.empty() && !out.back().copy && out.back().last + 1 == a) {
-      out.back().last = b;
-      return;
-    }
-    ClipPiece p;
-    p.first = a;
-    p.last = b;
-    out.push_back(p);
-  };
-  if (end < start) return out;
-  if (mode == 1) {
-    recode(start, end);
-    return out;
-  }
-  GOP g;
-  if (list->get_gop(start, &g, 0, 0) < 0 || g.pic_count <= 0) return out;
-  bool prev_copied = false;
-  for (;;) {
-    const int g0 = g.first_frame(), last = g.end_frame() - 1;
-    if (g0 > end) break;
-    const int iframe = i_picture_frame(g);
-    const int idisp = iframe < 0 ? -1 : g0 + iframe;
-    if (idisp >= 0 && start <= idisp && last <= end) {
-      // Leading B pictures predict from the GOP before: copied only when
-      // that GOP was copied too, or when the GOP says it is closed.
-      bool keep = iframe == 0;
-      if (!keep && start <= g0) {
-        keep = prev_copied;
-        if (!keep) {
-          GOP whole;
-          keep = list->get_gop(g0, &whole, 1, 0) >= 0 && closed_gop_of(whole);
-        }
-      }
-      if (!keep) recode(std::max(start, g0), idisp - 1);
-      ClipPiece p;
-      p.copy = true;
-      p.first = keep ? g0 : idisp;
-      p.last = last;
-      p.gop_frame = g0;
-      p.keep_leading = keep;
-      out.push_back(p);
-      prev_copied = true;
-    } else {
-      recode(std::max(start, g0), std::min(last, end));
-      prev_copied = false;
-    }
-    if (last >= end) break;
-    const FileOffset was = g.start;
-    if (list->next_gop(&g, 0) <= 0 || g.start.equals(was)) break;
-  }
+  ClipPlanner plan(list, start, end, mode);
+  for (ClipPiece p; plan.next(&p);) out.push_back(p);
   return out;
 }
 
@@ -110,8 +156,14 @@ bool Recorder::push_output(Save* save, std::unique_ptr<Pending> next, bool join)
 
 bool Recorder::copy_piece(Save* save, const ClipPiece& p, bool clip_start) {
   // GOPs are read in file order; a jump (the first GOP of a clip) seeks.
-  bool have = false;
-  if (gop_.pic_count > 0 && gop_.data && gop_.first_frame() < p.gop_frame) {
+  // The planner one GOP ahead has read this one already.
+  bool have = planner_ && gop_.pic_count > 0 && gop_.data && gop_.first_frame() == p.gop_frame &&
+              gop_.data_valid >= gop_.byte_length;
+  if (have) {
+    // As a read leaves it.
+    gop_.reset_temporal_reference();
+    gop_.no_pts = 1;
+  } else if (gop_.pic_count > 0 && gop_.data && gop_.first_frame() < p.gop_frame) {
     const FileOffset was = gop_.start;
     have = gops_list_->next_gop(&gop_, 1) > 0 && !gop_.start.equals(was) && gop_.first_frame() == p.gop_frame;
   }

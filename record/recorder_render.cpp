@@ -41,7 +41,7 @@ std::vector<ClipPiece> plan_rendered_pieces(GOPList* list, int start, int end, i
   return out;
 }
 
-std::vector<ClipPiece> Recorder::plan_current_clip(int mode) {
+void Recorder::plan_current_clip(int mode) {
   // The clip's first transition_length frames play inside the transition
   // into it, which the clip before renders (a first clip's lie before the
   // movie's start).
@@ -56,5 +56,27 @@ std::vector<ClipPiece> Recorder::plan_current_clip(int mode) {
     if (next && next->transition_length > 0)
       spans.push_back(RenderSpan{clip_->end_frame() - next->transition_length + 1, clip_->end_frame()});
   }
-  return plan_rendered_pieces(gops_list_.get(), first, clip_->end_frame(), mode, movie, std::move(spans));
+  pieces_.clear();
+  piece_ = 0;
+  planner_.reset();
+  if (spans.empty())
+    planner_ = std::make_unique<ClipPlanner>(gops_list_.get(), first, clip_->end_frame(), mode, &gop_);
+  else
+    pieces_ = plan_rendered_pieces(gops_list_.get(), first, clip_->end_frame(), mode, movie, std::move(spans));
+}
+
+bool Recorder::more_pieces() {
+  if (piece_ < pieces_.size()) return true;
+  pieces_.clear();
+  piece_ = 0;
+  ClipPiece p;
+  if (!planner_ || !planner_->next(&p)) {
+    planner_.reset();
+    return false;
+  }
+  if (copy_only_ && !p.copy)
+    pieces_ = split_runs_at_gops(gops_list_.get(), {p});
+  else
+    pieces_.push_back(p);
+  return !pieces_.empty();
 }

@@ -63,4 +63,43 @@ TEST(RenderPlan, PiecesCoverTheClipOnceWithTheSpansRendered) {
   }
 }
 
+// The plan made one GOP ahead of the copy is the plan made whole, and each
+// copied GOP's bytes are in the walk GOP when its piece is taken: the copy
+// reads nothing a second time.
+TEST(RenderPlan, PlanOneGopAheadMatchesTheWholePlanAndHoldsEachCopiedGop) {
+  TSUPPORT_NEED_FIXTURES("en_a.m2v", "fa_sd.m2v");
+  const struct {
+    const char* file;
+    int start, end, mode;
+  } cases[] = {
+      {"en_a.m2v", 0, 74, 0}, {"en_a.m2v", 7, 61, 0}, {"en_a.m2v", 12, 12, 0}, {"en_a.m2v", 5, 40, 1},
+      {"fa_sd.m2v", 0, 299, 0}, {"fa_sd.m2v", 13, 250, 0}, {"fa_sd.m2v", 100, 107, 0}, {"fa_sd.m2v", 290, 299, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.file) + " " + std::to_string(c.start) + ".." + std::to_string(c.end));
+    GOPList whole, ahead;
+    const std::string f = tsupport::fixture(c.file);
+    ASSERT_EQ(GoplistCache::take_from_cache(&whole, f.c_str(), 0, 0), 0);
+    ASSERT_EQ(GoplistCache::take_from_cache(&ahead, f.c_str(), 0, 0), 0);
+    const std::vector<ClipPiece> want = plan_clip_pieces(&whole, c.start, c.end, c.mode);
+    ASSERT_FALSE(want.empty());
+    GOP walk;
+    ClipPlanner plan(&ahead, c.start, c.end, c.mode, &walk);
+    size_t k = 0;
+    for (ClipPiece p; plan.next(&p); ++k) {
+      ASSERT_LT(k, want.size());
+      EXPECT_EQ(p.copy, want[k].copy) << k;
+      EXPECT_EQ(p.first, want[k].first) << k;
+      EXPECT_EQ(p.last, want[k].last) << k;
+      if (!p.copy) continue;
+      EXPECT_EQ(p.gop_frame, want[k].gop_frame) << k;
+      EXPECT_EQ(p.keep_leading, want[k].keep_leading) << k;
+      EXPECT_EQ(walk.first_frame(), p.gop_frame) << k;
+      EXPECT_GT(walk.byte_length, 0) << k;
+      EXPECT_GE(walk.data_valid, walk.byte_length) << k;
+    }
+    EXPECT_EQ(k, want.size());
+  }
+}
+
 }  // namespace

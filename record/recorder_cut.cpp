@@ -132,6 +132,17 @@ bool Recorder::copy_piece(Save* save, const ClipPiece& p, bool clip_start) {
   }
   bool restructured = false;
   if (restructure_ && restructure_piece(save, plan, clip_start || after_recode_, &restructured)) return restructured;
+  // The record option codes a GOP taken whole again instead of copying it
+  // (a GOP it cannot take is copied).
+  if (record_option_ && !copy_only_ && plan.copy == gop_.pic_count) {
+    if (transcode_gop(gop_, save) > 0) {
+      since_copy_ = 0;
+      join_open_ = false;
+      after_recode_ = false;
+      return true;
+    }
+    if (failed_) return false;
+  }
   std::unique_ptr<Pending> next = spare_ ? std::move(spare_) : std::make_unique<Pending>();
   next->pics.clear();
   next->fields = 0;
@@ -232,7 +243,7 @@ bool Recorder::recode_piece(Save* save, const ClipPiece& p) {
     if (join_open_ && !joins_.empty()) ++joins_.back().reencoded;
     return true;
   });
-  if (scene_.option) seq.set_scene_test([this](const Encoder& e) { return scene_change(e); });
+  if (scene_.option) seq.set_scene_test([this](const Encoder& e) { return scene_change(e); }, scene_.option == 2);
   int f = p.first;
   int got = dtv_->search(f - clip_->start, 1);
   if (vbr_ && !vbr_quant_set_ && got >= 0) {

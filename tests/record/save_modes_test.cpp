@@ -233,6 +233,64 @@ TEST(SaveModes, SceneChangeStartsAGop) {
   }
 }
 
+// Closed flags of the GOP headers of an elementary stream, in order.
+std::string gop_closed_flags(const std::string& file) {
+  const std::vector<uint8_t> v = tsupport::read_file(file);
+  std::string out;
+  for (size_t i = 0; i + 8 <= v.size(); ++i)
+    if (v[i] == 0 && v[i + 1] == 0 && v[i + 2] == 1 && v[i + 3] == 0xB8) out += (v[i + 7] & 0x40) ? 'c' : 'o';
+  return out;
+}
+
+// Option 2 looks at the B pictures waiting when a P picture finds a new
+// scene: those that still show the old scene stay with it (the later one
+// as a P picture) and the new scene's GOP is closed; option 1 puts them
+// all into an open GOP. Runs of GOPs of 30 and M 3 have their P picture at
+// 42 and B pictures at 40 and 41; the cut falls before 40, 41 or 42.
+TEST(SaveModes, SceneOptionTwoKeepsOldSceneBPictures) {
+  const std::string dir = temp_dir();
+  struct Case {
+    int cut;
+    const char* types1;  // display types 39..42 with option 1
+    const char* types2;  // and with option 2
+    int closed2;         // option 2 closes the new scene's GOP
+  };
+  const Case cases[] = {
+      {40, "PBBI", "PBBI", 0},
+      {41, "PBBI", "PPBI", 1},
+      {42, "PBBI", "PBPI", 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.cut);
+    const std::string in = dir + "/cut" + std::to_string(c.cut) + ".m2v";
+    ASSERT_EQ(run("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=176x144:rate=25 -f lavfi -i "
+                  "testsrc2=size=176x144:rate=25 -filter_complex \"[0]trim=end_frame=" + std::to_string(c.cut) +
+                  ",setpts=PTS-STARTPTS[a];[1]trim=end_frame=40,setpts=PTS-STARTPTS[b];[a][b]concat=n=2:v=1\" "
+                  "-c:v mpeg2video -threads 1 -b:v 2M -g 200 -bf 2 -sc_threshold 1000000000 -f mpeg2video " +
+                  sh_quote(in)),
+              0);
+    for (const int scene : {1, 2}) {
+      SCOPED_TRACE(scene);
+      const std::string out = dir + "/out" + std::to_string(c.cut) + "_" + std::to_string(scene) + ".m2v";
+      std::vector<std::string> lines;
+      ASSERT_EQ(dev("save " + sh_quote(in) + " " + sh_quote(out) +
+                        " --keep 0:79 --bit-rate 900000 --gop 30 --sub-gop 3 --kind es --scene " +
+                        std::to_string(scene),
+                    &lines),
+                0);
+      const std::string t = display_types(out);
+      ASSERT_EQ(t.size(), 80u);
+      EXPECT_EQ(tsupport::ffmpeg_strict_messages(out), "");
+      EXPECT_EQ(t.substr(39, 4), scene == 1 ? c.types1 : c.types2) << t;
+      EXPECT_NE(t.substr(size_t(c.cut), 3).find('I'), std::string::npos) << "an I picture within M frames of the cut";
+      // Runs are closed GOPs but for a new scene's GOP left open to the old
+      // scene's last picture.
+      const std::string flags = gop_closed_flags(out);
+      EXPECT_EQ(std::count(flags.begin(), flags.end(), 'o'), scene == 2 && c.closed2 ? 0 : 1) << flags;
+    }
+  }
+}
+
 // Telecined 24-frame film in a 29.97 stream saved with --film: 24000/1001
 // output holding each film frame once, in order.
 TEST(SaveModes, FilmOutputOfTelecinedSource) {

@@ -61,16 +61,25 @@ double picture_psnr(const uint8_t* a, const uint8_t* b) {
   return std::min({tsupport::psnr(a, b, y), tsupport::psnr(a + y, b + y, c), tsupport::psnr(a + y + c, b + y + c, c)});
 }
 
+// The file's index and its first GOP with its data (no pictures when
+// either cannot be had).
+void first_gop(const std::string& in, GOPList* list, GOP* g) {
+  ASSERT_EQ(GoplistCache::take_from_cache(list, in.c_str(), 0, 0), 0);
+  ASSERT_GE(list->get_gop(0, g, 1, 0), 0);
+}
+
 // A Recorder of the whole file with its elementary-stream writer.
 struct Transcoder {
   std::unique_ptr<Recorder> rec;
   std::unique_ptr<Save> save;
-  Transcoder(const std::string& in, int frames, const std::string& out) {
+  // bit_rate 0: the source's.
+  Transcoder(const std::string& in, int frames, const std::string& out, int bit_rate = 0) {
     MPEG_Clip* clip = mpeg_clip_of_file(in.c_str(), 0, frames);
     EXPECT_NE(clip, nullptr);
     RecordData data;
     data.kind = MUX_MPEG2_VIDEO_ES;
     data.name = out;
+    data.video.bit_rate = bit_rate;
     int err = 1;
     rec = std::make_unique<Recorder>(clip, data, &err);
     mpeg_clip_list_free(clip);
@@ -90,12 +99,11 @@ TEST(TranscodeGop, WholeStreamsOfOpenAndClosedGops) {
     SCOPED_TRACE(closed ? "closed" : "open");
     const std::string in = make_source(dir, closed), out = dir + "/out.m2v";
     GOPList list;
-    ASSERT_EQ(GoplistCache::take_from_cache(&list, in.c_str(), 0, 0), 0);
+    GOP g;
+    first_gop(in, &list, &g);
     const int frames = list.get_total_frames();
     ASSERT_EQ(frames, 36);
     Transcoder t(in, frames, out);
-    GOP g;
-    ASSERT_GE(list.get_gop(0, &g, 1, 0), 0);
     EXPECT_EQ(t.rec->transcode_gop(g, t.save.get()), 0) << "the record option is off";
     t.rec->set_record_option(1);
     int gops = 0, total = 0;
@@ -136,9 +144,8 @@ TEST(TranscodeGop, OpenGopAloneBecomesClosed) {
   const std::string dir = tsupport::temp_dir();
   const std::string in = make_source(dir, false), out = dir + "/alone.m2v";
   GOPList list;
-  ASSERT_EQ(GoplistCache::take_from_cache(&list, in.c_str(), 0, 0), 0);
   GOP g;
-  ASSERT_GE(list.get_gop(0, &g, 1, 0), 0);
+  first_gop(in, &list, &g);
   ASSERT_GT(list.next_gop(&g, 1), 0);
   ASSERT_GT(g.pic_count, 2);
   ASSERT_EQ(g.get_pic_type(1), 3) << "the second GOP starts with leading B pictures";
@@ -163,6 +170,76 @@ TEST(TranscodeGop, OpenGopAloneBecomesClosed) {
   for (int f = 0; f < n; ++f)
     EXPECT_GE(picture_psnr(got.data() + size_t(f) * kFrame, want.data() + size_t(first + f) * kFrame), 40.0)
         << "frame " << first + f;
+}
+
+// Below the source's rate the pictures are coded under rate control:
+// the same pictures, decoding cleanly, in fewer bytes.
+TEST(TranscodeGop, LowerOutputRate) {
+  const std::string dir = tsupport::temp_dir();
+  const std::string in = make_source(dir, false);
+  GOPList list;
+  GOP g;
+  first_gop(in, &list, &g);
+  ASSERT_GT(g.pic_count, 0);
+  size_t bytes[2] = {};
+  for (const int rate : {0, 400000}) {
+    const std::string out = dir + "/rate" + std::to_string(rate) + ".m2v";
+    GOP h;
+    ASSERT_GE(list.get_gop(0, &h, 1, 0), 0);
+    Transcoder t(in, list.get_total_frames(), out, rate);
+    t.rec->set_record_option(1);
+    int total = 0;
+    for (;;) {
+      total += t.rec->transcode_gop(h, t.save.get());
+      const FileOffset was = h.start;
+      if (list.next_gop(&h, 1) <= 0 || h.start.equals(was)) break;
+    }
+    EXPECT_EQ(total, 36);
+    ASSERT_EQ(t.save->close(1), 0);
+    EXPECT_EQ(tsupport::ffmpeg_strict_messages(out), "");
+    EXPECT_EQ(coded_pictures(out), coded_pictures(in));
+    bytes[rate ? 1 : 0] = tsupport::read_file(out).size();
+  }
+  EXPECT_LT(bytes[1], bytes[0] * 3 / 4);
+}
+
+// Damaged input: a picture whose body is garbage is concealed and the GOP
+// still comes out whole; a picture table that points past the GOP's bytes
+// or a GOP without its I picture gives 0 and a trace, never a crash.
+TEST(TranscodeGop, DamagedGops) {
+  const std::string dir = tsupport::temp_dir();
+  const std::string in = make_source(dir, true), out = dir + "/damaged.m2v";
+  GOPList list;
+  GOP g;
+  first_gop(in, &list, &g);
+  ASSERT_GT(g.pic_count, 4);
+  Transcoder t(in, list.get_total_frames(), out);
+  t.rec->set_record_option(1);
+  {
+    GOP bad(g);
+    const int s = bad.get_pic_entry(3), e = bad.get_pic_entry(4);
+    for (int i = s + 12; i < e; ++i) bad.data[i] = uint8_t(0xA5 ^ (i * 7));
+    tsupport::TraceCapture trace;
+    EXPECT_EQ(t.rec->transcode_gop(bad, t.save.get()), g.pic_count);
+  }
+  {
+    GOP cut(g);
+    cut.data_valid = cut.get_pic_entry(2) + 10;
+    tsupport::TraceCapture trace;
+    EXPECT_EQ(t.rec->transcode_gop(cut, t.save.get()), 0);
+    EXPECT_TRUE(trace.contains("outside the GOP's bytes"));
+  }
+  {
+    GOP no_i(g);
+    no_i.pic_table[0] = (no_i.pic_table[0] & 0x3FFFFFFFu) | (2u << 30);  // a P picture first
+    tsupport::TraceCapture trace;
+    EXPECT_EQ(t.rec->transcode_gop(no_i, t.save.get()), 0);
+    EXPECT_TRUE(trace.contains("without an I picture"));
+  }
+  EXPECT_FALSE(t.rec->failed());
+  ASSERT_EQ(t.save->close(1), 0);
+  EXPECT_EQ(tsupport::ffmpeg_strict_messages(out), "");
+  EXPECT_EQ(coded_pictures(out).size(), size_t(g.pic_count));
 }
 
 // The GOP step takes the same path for every GOP it would copy whole when

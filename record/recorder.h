@@ -101,10 +101,11 @@ class Recorder {
   void set_record_option(int on) { record_option_ = on; }
   int record_option() const { return record_option_; }
   // Codes every picture of the source GOP (read with its data) again with
-  // its own type, temporal reference, field flags and decisions, at the
-  // output's bit rate, each picture straight to the writer (anything held
-  // back is written first). The first GOP after a jump is closed. Returns
-  // the pictures handled: 0 with the record option off or on failure.
+  // its own type, temporal reference, field flags and decisions (at its
+  // own quantiser unless the output's rate is lower), each picture straight
+  // to the writer (anything held back is written first). The first GOP
+  // after a jump is closed. Returns the pictures handled: 0 with the record
+  // option off or on failure.
   int transcode_gop(const GOP& gop, Save* save);
   int pictures_transcoded() const;
   // The pending output GOP to the writer.

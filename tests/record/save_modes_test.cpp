@@ -10,7 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "engine/clips/clip_list.h"
+#include "engine/clips/cliplist_file.h"
+#include "picture/frame.h"
 #include "ps_reader.h"
+#include "record/frame_source.h"
+#include "record/record_data.h"
 #include "support/ffmpeg_oracle.h"
 #include "support/support.h"
 
@@ -288,6 +293,72 @@ TEST(SaveModes, SceneOptionTwoKeepsOldSceneBPictures) {
       EXPECT_EQ(std::count(flags.begin(), flags.end(), 'o'), scene == 1 ? 1 : 0) << flags;
     }
   }
+}
+
+// Transition frames rendered from raw 176x144 pictures: the first five
+// of one scene, the rest of another.
+class TwoSceneTransition : public FrameSource {
+ public:
+  TwoSceneTransition(std::vector<uint8_t> a, std::vector<uint8_t> b, int first)
+      : a_(std::move(a)), b_(std::move(b)), first_(first), frame_(176, 144, 1, 0) {}
+  Frame* render(int n) override {
+    const int k = n - first_;
+    const std::vector<uint8_t>& src = k < 5 ? a_ : b_;
+    const size_t size = 176 * 144 * 3 / 2, at = size_t(n) * size;
+    if (k < 0 || at + size > src.size()) return nullptr;
+    const uint8_t* p = src.data() + at;
+    for (int y = 0; y < 144; ++y) std::copy(p + y * 176, p + y * 176 + 176, frame_.y_plane() + y * frame_.padded_width());
+    for (int c = 0; c < 2; ++c) {
+      const uint8_t* q = p + 176 * 144 + c * 88 * 72;
+      uint8_t* d = c ? frame_.cr_plane() : frame_.cb_plane();
+      for (int y = 0; y < 72; ++y) std::copy(q + y * 88, q + y * 88 + 88, d + y * frame_.c_width());
+    }
+    frame_.set_stream_frame(n);
+    return &frame_;
+  }
+
+ private:
+  std::vector<uint8_t> a_, b_;
+  int first_;
+  Frame frame_;
+};
+
+// The frames of a transition mix two clips: a hard change inside them is
+// no new scene (the transition's run keeps its single I picture).
+TEST(SaveModes, NoSceneChangeInsideATransition) {
+  const std::string dir = temp_dir(), a = dir + "/a.m2v", b = dir + "/b.m2v", out = dir + "/out.m2v";
+  for (const auto& [name, src] : {std::make_pair(a, "testsrc"), std::make_pair(b, "testsrc2")})
+    ASSERT_EQ(run(std::string("ffmpeg -nostdin -v error -y -f lavfi -i ") + src +
+                  "=size=176x144:rate=25:duration=1.6 -c:v mpeg2video -threads 1 -b:v 2M -g 12 -bf 2 "
+                  "-sc_threshold 1000000000 -f mpeg2video " + sh_quote(name)),
+              0);
+  MPEG_Clip* head = nullptr;
+  MPEG_Clip* tail = nullptr;
+  clip_list_link(&head, &tail, mpeg_clip_of_file(a.c_str(), 0, 40));
+  MPEG_Clip* second = mpeg_clip_of_file(b.c_str(), 0, 40);
+  ASSERT_TRUE(head && second);
+  second->transition_length = 10;
+  clip_list_link(&head, &tail, second);
+  RecordData d;
+  d.kind = 3;
+  d.name = out;
+  d.scene_change = 1;
+  SaveStatus status;
+  SaveReport rep;
+  auto* job = new RecordJob(head, d, &status);
+  mpeg_clip_list_free(head);
+  job->report = &rep;
+  // Movie frames 30..39 are the transition: 30..34 the first clip's own
+  // pictures, then the second's.
+  job->frames = std::make_unique<TwoSceneTransition>(tsupport::ffmpeg_raw(a, "", "yuv420p", dir + "/a.yuv"),
+                                                     tsupport::ffmpeg_raw(b, "", "yuv420p", dir + "/b.yuv"), 30);
+  prepare_recording(job);
+  ASSERT_EQ(rep.failed, 0) << rep.message;
+  EXPECT_EQ(tsupport::ffmpeg_strict_messages(out), "");
+  const std::string t = display_types(out);
+  ASSERT_EQ(t.size(), 70u);
+  EXPECT_EQ(t[30], 'I') << t;
+  EXPECT_EQ(t.substr(31, 9).find('I'), std::string::npos) << t;
 }
 
 // Telecined 24-frame film in a 29.97 stream saved with --film: 24000/1001

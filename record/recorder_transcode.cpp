@@ -189,12 +189,13 @@ int Recorder::transcode_gop(const GOP& gop, Save* save) {
     nb = std::max(frames - np - 1, 0);
   }
   enc.rc_init_gop(np, nb, 0.0);
-  // Quantisers: the set-up's fixed one; else, where the output's rate is
-  // not below the source's, each picture's own (more bits would show no
-  // more of it, and rate control would first have to find its level);
-  // else rate control at the output's rate.
+  // Quantisers: where the output's rate is not below the source's, each
+  // picture's own (more bits would show no more of it, and rate control
+  // would first have to find its level); else rate control at the
+  // output's rate. Runs around cuts set their own and get it back.
   const int saved_fixed = enc.fixed_mquant, saved_constant = enc.constant_mquant;
-  const bool source_quant = saved_fixed <= 0 && out_seq_.get_bit_rate() >= q.seq.get_bit_rate();
+  const bool source_quant = out_seq_.get_bit_rate() >= q.seq.get_bit_rate();
+  enc.fixed_mquant = 0;
   if (source_quant) enc.constant_mquant = 1;
 
   const bool mpeg2_out = out_seq_.mpeg2 != 0;

@@ -39,13 +39,15 @@ void SequenceEncoder::start_gop(long long first_number, long long i_number) {
   enc_.rc_init_gop(np, nb, 0.0);
 }
 
-bool SequenceEncoder::code(Frame* cur, int type, int distance, long long number) {
+bool SequenceEncoder::code(Frame* cur, int type, int distance, long long number, int stage) {
   enc_.pichdr->temporal_reference = static_cast<int>((number - gop_first_) & 1023);
   Frame* fwd = type == PIC_TYPE_P ? newer_.get() : type == PIC_TYPE_B ? older_.get() : nullptr;
   Frame* bwd = type == PIC_TYPE_B ? newer_.get() : nullptr;
   BitWriter bw(buffer_.data(), buffer_.size());
   int bytes;
-  if (type == PIC_TYPE_P && scene_test_) {
+  if (stage >= 0) {
+    bytes = enc_.encode_picture(cur, fwd, bwd, type, distance, bw, stage, nullptr, 1);
+  } else if (type == PIC_TYPE_P && scene_test_) {
     enc_.encode_picture(cur, fwd, bwd, type, distance, bw, 1, nullptr, 0);
     if (scene_test_(enc_)) {
       scene_cut_ = true;  // push codes it again as I
@@ -70,6 +72,73 @@ bool SequenceEncoder::code(Frame* cur, int type, int distance, long long number)
   p.bytes = bytes;
   ++coded_;
   return sink_(p);
+}
+
+void SequenceEncoder::take_reference(std::unique_ptr<Frame> f) {
+  if (older_) spare_.push_back(std::move(older_));
+  older_ = std::move(newer_);
+  newer_ = std::move(f);
+}
+
+int SequenceEncoder::old_scene_b(Frame* scene) {
+  if (!newer_ || !enc_.mesearch) return 0;
+  BitWriter bw(buffer_.data(), buffer_.size());
+  // Estimated as B pictures between the old scene's last reference and the
+  // new scene's first picture: which of the two predicts them better.
+  const auto old_scene = [&](size_t j) {
+    enc_.closed_gop = 0;
+    enc_.encode_picture(pending_[j].get(), newer_.get(), scene, PIC_TYPE_B, static_cast<int>(j) + 1, bw, 1, nullptr,
+                        0);
+    return enc_.mesearch->last_cost < enc_.mesearch->last_cost_bwd;
+  };
+  if (!old_scene(0)) return 0;
+  enc_.save_mbi();
+  return pending_.size() >= 2 && old_scene(1) ? 2 : 1;
+}
+
+bool SequenceEncoder::code_old_scene_b(int k) {
+  enc_.closed_gop = 0;
+  if (k == 2) {
+    // The second ends the old scene as a P picture from its own estimation
+    // (still in the encoder), the first lies between two old-scene
+    // references and looks forward only.
+    enc_.reset_mbi_to_forward();
+    if (!code(pending_[1].get(), PIC_TYPE_P, 2, pending_numbers_[1], 2)) return false;
+    take_reference(std::move(pending_[1]));
+    if (enc_.load_mbi()) return false;
+    enc_.reset_mbi_to_forward();
+    if (!code(pending_[0].get(), PIC_TYPE_B, 1, pending_numbers_[0], 2)) return false;
+    spare_.push_back(std::move(pending_[0]));
+  } else {
+    if (enc_.load_mbi()) return false;
+    enc_.reset_mbi_to_forward();
+    if (!code(pending_[0].get(), PIC_TYPE_P, 1, pending_numbers_[0], 2)) return false;
+    take_reference(std::move(pending_[0]));
+  }
+  // Any B pictures after them stay for the new GOP.
+  pending_.erase(pending_.begin(), pending_.begin() + k);
+  pending_numbers_.erase(pending_numbers_.begin(), pending_numbers_.begin() + k);
+  return true;
+}
+
+bool SequenceEncoder::code_new_scene(Frame* cur, long long number, bool* closed) {
+  scene_cut_ = false;
+  int k = 0;
+  if (examine_b_ && !pending_.empty()) {
+    k = old_scene_b(cur);
+    if (k > 0) {
+      if (!code_old_scene_b(k)) return false;
+      // The old scene's complexities say nothing of the new one.
+      enc_.rc_init_seq(0.0);
+    }
+  }
+  *closed = k > 0;
+  gop_base_ = number;
+  const long long first = pending_.empty() ? number : pending_numbers_.front();
+  start_gop(first, number);
+  enc_.closed_gop = *closed ? 1 : 0;
+  cur->set_stream_frame(static_cast<int>(first));
+  return code(cur, PIC_TYPE_I, static_cast<int>(pending_.size()) + 1, number);
 }
 
 bool SequenceEncoder::code_pending() {
@@ -104,24 +173,17 @@ bool SequenceEncoder::push(const Frame& frame) {
     enc_.closed_gop = 0;
   }
   const int distance = static_cast<int>(pending_.size()) + 1;
-  if (!code(cur.get(), kind, distance, i)) {
-    if (!scene_cut_) return false;
-    // A new scene: the picture opens a GOP of its own; the B pictures
-    // before it still look back at the old scene's last reference.
-    scene_cut_ = false;
-    gop_base_ = i;
-    const long long first = pending_.empty() ? i : pending_numbers_.front();
-    start_gop(first, i);
-    enc_.closed_gop = 0;
-    cur->set_stream_frame(static_cast<int>(first));
-    if (!code(cur.get(), PIC_TYPE_I, distance, i)) return false;
-  }
-  if (older_) spare_.push_back(std::move(older_));
-  older_ = std::move(newer_);
-  newer_ = std::move(cur);
+  bool scene_closed = false;
+  // A new scene: the picture opens a GOP of its own; the B pictures before
+  // it look back at the old scene's last reference unless they were
+  // examined and the new GOP closed.
+  if (!code(cur.get(), kind, distance, i) && (!scene_cut_ || !code_new_scene(cur.get(), i, &scene_closed)))
+    return false;
+  take_reference(std::move(cur));
   // B pictures before an I picture belong to its GOP and, closed, look back only.
   enc_.closed_gop = kind == PIC_TYPE_I && enc_.closed_gop && !pending_.empty() ? 1 : 0;
   if (enc_.closed_gop && !closed_) enc_.closed_gop = 0;
+  if (scene_closed && !pending_.empty()) enc_.closed_gop = 1;
   return code_pending();
 }
 
@@ -134,17 +196,12 @@ bool SequenceEncoder::finish() {
     pending_numbers_.pop_back();
     enc_.closed_gop = 0;
     enc_.rc_extend_gop(1, static_cast<int>(pending_.size()));
-    if (!code(last.get(), PIC_TYPE_P, static_cast<int>(pending_.size()) + 1, number)) {
-      if (!scene_cut_) return false;
-      scene_cut_ = false;
-      gop_base_ = number;
-      start_gop(pending_.empty() ? number : pending_numbers_.front(), number);
-      last->set_stream_frame(static_cast<int>(pending_.empty() ? number : pending_numbers_.front()));
-      if (!code(last.get(), PIC_TYPE_I, static_cast<int>(pending_.size()) + 1, number)) return false;
-    }
-    if (older_) spare_.push_back(std::move(older_));
-    older_ = std::move(newer_);
-    newer_ = std::move(last);
+    bool scene_closed = false;
+    if (!code(last.get(), PIC_TYPE_P, static_cast<int>(pending_.size()) + 1, number) &&
+        (!scene_cut_ || !code_new_scene(last.get(), number, &scene_closed)))
+      return false;
+    take_reference(std::move(last));
+    enc_.closed_gop = scene_closed && !pending_.empty() ? 1 : 0;
     if (!code_pending()) return false;
   }
   if (!coded_) return true;

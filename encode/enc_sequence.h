@@ -35,12 +35,31 @@ class SequenceEncoder {
   long long pictures() const { return coded_; }
   // Asked after the estimation of each P picture with the encoder's
   // decisions in `mbinfo`; true makes the picture the I picture of a new
-  // GOP (a new scene), which the next pictures count from.
-  void set_scene_test(std::function<bool(const Encoder&)> test) { scene_test_ = std::move(test); }
+  // GOP (a new scene), which the next pictures count from. With
+  // examine_b the B pictures waiting before the new scene are looked at
+  // first: the leading ones (up to two) that predict better from the old
+  // scene than from the new are coded with the old scene (the second as a
+  // P picture, the first as a forward-only B picture), and the new GOP is
+  // closed.
+  void set_scene_test(std::function<bool(const Encoder&)> test, bool examine_b = false) {
+    scene_test_ = std::move(test);
+    examine_b_ = examine_b;
+  }
 
  private:
   std::unique_ptr<Frame> take(const Frame& f);
-  bool code(Frame* cur, int type, int distance, long long number);
+  // stage >= 0 codes the picture in one call at that stage, untested.
+  bool code(Frame* cur, int type, int distance, long long number, int stage = -1);
+  // The waiting B pictures that still belong to the old scene (0..2), the
+  // new scene starting at `scene`; the first one's decisions are saved.
+  int old_scene_b(Frame* scene);
+  // Codes the k old-scene B pictures and takes them off the queue.
+  bool code_old_scene_b(int k);
+  void take_reference(std::unique_ptr<Frame> f);
+  // Codes `cur` (picture `number`, found to start a new scene) as the I
+  // picture of a new GOP; *closed: the waiting B pictures are the new
+  // GOP's and look back no further than its I picture.
+  bool code_new_scene(Frame* cur, long long number, bool* closed);
   void start_gop(long long first_number, long long i_number);
   bool code_pending();
 
@@ -50,6 +69,7 @@ class SequenceEncoder {
   Sink sink_;
   std::function<bool(const Encoder&)> scene_test_;
   bool scene_cut_ = false;
+  bool examine_b_ = false;
   long long gop_base_ = 0;       // display number of the I picture the GOP pattern counts from
   long long next_ = 0;           // display number of the next input
   long long gop_first_ = 0;      // display number of the current GOP's first picture

@@ -168,9 +168,10 @@ int Encoder::encode_picture(Frame* cur, Frame* fwd, Frame* bwd, int picture_codi
     return 0;
   }
   // Predictions come from our own reconstructions; without them there is
-  // nothing a decoder could predict from either.
+  // nothing a decoder could predict from either. An estimation alone
+  // searches the caller's pictures.
   const int needed = type == PIC_TYPE_I ? 0 : type == PIC_TYPE_P || closed_gop ? 1 : 2;
-  if (references < needed) {
+  if (stage != 1 && references < needed) {
     trace("Encoder::encode_picture (ERROR): picture type %d without its reference pictures\n", type);
     return 0;
   }

@@ -122,6 +122,19 @@ class Recorder {
 
   // One GOP: fields written (0 at the end or on failure).
   int recode_next_gop(Save* save);
+  // Record option: whole GOPs coded again from their own decoded pictures
+  // and macroblock decisions (transcode_gop). The save pipeline leaves it
+  // off.
+  void set_record_option(int on) { record_option_ = on; }
+  int record_option() const { return record_option_; }
+  // Codes every picture of the source GOP (read with its data) again with
+  // its own type, temporal reference, field flags and decisions (at its
+  // own quantiser unless the output's rate is lower), each picture straight
+  // to the writer (anything held back is written first). The first GOP
+  // after a jump is closed. Returns the pictures handled: 0 with the record
+  // option off or on failure.
+  int transcode_gop(const GOP& gop, Save* save);
+  int pictures_transcoded() const;
   // The pending output GOP to the writer.
   int write_gop_output(Save* save, int stream_id);
   // Writes what is still held back (the last GOP); call once at the end.
@@ -192,6 +205,14 @@ class Recorder {
   void fix_parity(Pending* next);
   // recorder_modes.cpp: the output header of a film clip, the output
   // frames of a clip, and the field total of a copy-only clip set right.
+  // recorder_transcode.cpp: the decoder, frames, decisions and headers of
+  // transcode_gop, made on first use.
+  struct ReorderQueue;
+  struct ReorderQueueDeleter {
+    void operator()(ReorderQueue* q) const;
+  };
+  bool alloc_reorder_queue(const SeqHdr& seq, int m);
+  void free_reorder_queue();
   bool film_source(const SeqHdr& s) const;
   void make_film_output();
   int output_frames_of(const MPEG_Clip* c, size_t index) const;
@@ -250,4 +271,6 @@ class Recorder {
   std::vector<uint8_t> films_;  // per clip: inverse telecine
   SceneStats scene_;            // option 0 off, 1 and 2 on
   int wanted_fields_ = 0;       // copy-only: 2 x the frames of the clips begun
+  int record_option_ = 0;
+  std::unique_ptr<ReorderQueue, ReorderQueueDeleter> queue_;
 };

@@ -184,6 +184,17 @@ bool Recorder::copy_piece(Save* save, const ClipPiece& p, bool clip_start) {
   }
   bool restructured = false;
   if (restructure_ && restructure_piece(save, plan, clip_start || after_recode_, &restructured)) return restructured;
+  // The record option codes a GOP taken whole again instead of copying it
+  // (a GOP it cannot take is copied).
+  if (record_option_ && !copy_only_ && plan.copy == gop_.pic_count) {
+    if (transcode_gop(gop_, save) > 0) {
+      since_copy_ = 0;
+      join_open_ = false;
+      after_recode_ = false;
+      return true;
+    }
+    if (failed_) return false;
+  }
   std::unique_ptr<Pending> next = spare_ ? std::move(spare_) : std::make_unique<Pending>();
   next->pics.clear();
   next->fields = 0;
@@ -284,7 +295,15 @@ bool Recorder::recode_piece(Save* save, const ClipPiece& p) {
     if (join_open_ && !joins_.empty()) ++joins_.back().reencoded;
     return true;
   });
-  if (scene_.option) seq.set_scene_test([this](const Encoder& e) { return scene_change(e); });
+  // Frames of the transition into the next clip mix two clips: no scene
+  // of their own, so the scene test leaves them alone.
+  const MPEG_Clip* next = clip_->next;
+  const int mixed_from = next && next->transition_length > 0 && frames_ && p.render_at >= 0
+                             ? clip_->end_frame() - next->transition_length + 1
+                             : p.last + 1;
+  bool mixed = false;
+  if (scene_.option)
+    seq.set_scene_test([this, &mixed](const Encoder& e) { return !mixed && scene_change(e); }, scene_.option == 2);
   int f = p.first;
   int got = dtv_->search(f - clip_->start, 1);
   if (vbr_ && !vbr_quant_set_ && got >= 0) {
@@ -321,6 +340,7 @@ bool Recorder::recode_piece(Save* save, const ClipPiece& p) {
       got = want == f + 1 && dtv_->forward(1) == 1 ? 0 : dtv_->search(want - clip_->start, 1);
     }
     f = want;
+    mixed = want >= mixed_from;
     Frame* s = rendered ? frames_->render(p.render_at + int(k)) : dtv_->get_screen();
     if (!s || got < 0) {
       fail("clip %d frame %d: cannot be %s", clip_index_, f, rendered ? "rendered" : "decoded");

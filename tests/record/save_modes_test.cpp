@@ -10,7 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "engine/clips/clip_list.h"
+#include "engine/clips/cliplist_file.h"
+#include "picture/frame.h"
 #include "ps_reader.h"
+#include "record/frame_source.h"
+#include "record/record_data.h"
 #include "support/ffmpeg_oracle.h"
 #include "support/support.h"
 
@@ -231,6 +236,129 @@ TEST(SaveModes, SceneChangeStartsAGop) {
     EXPECT_NE(t.substr(40, 3).find('I'), std::string::npos) << t;
     EXPECT_EQ(t.substr(0, 40), plain.substr(0, 40)) << "no new scene before the cut";
   }
+}
+
+// Closed flags of the GOP headers of an elementary stream, in order.
+std::string gop_closed_flags(const std::string& file) {
+  const std::vector<uint8_t> v = tsupport::read_file(file);
+  std::string out;
+  for (size_t i = 0; i + 8 <= v.size(); ++i)
+    if (v[i] == 0 && v[i + 1] == 0 && v[i + 2] == 1 && v[i + 3] == 0xB8) out += (v[i + 7] & 0x40) ? 'c' : 'o';
+  return out;
+}
+
+// Option 2 looks at the B pictures waiting when a P picture finds a new
+// scene: those that still show the old scene stay with it (the later one
+// as a P picture) and the new scene's GOP is closed; option 1 puts them
+// all into an open GOP. Runs of GOPs of 30 and M 3 have their P picture at
+// 42 and B pictures at 40 and 41; the cut falls before 41 or 42.
+TEST(SaveModes, SceneOptionTwoKeepsOldSceneBPictures) {
+  const std::string dir = temp_dir();
+  struct Case {
+    int cut;
+    const char* types1;  // display types 39..42 with option 1
+    const char* types2;  // and with option 2
+  };
+  // (A cut before 40 leaves no old-scene B picture: SceneChangeStartsAGop.)
+  const Case cases[] = {
+      {41, "PBBI", "PPBI"},
+      {42, "PBBI", "PBPI"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.cut);
+    const std::string in = dir + "/cut" + std::to_string(c.cut) + ".m2v";
+    ASSERT_EQ(run("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=176x144:rate=25 -f lavfi -i "
+                  "testsrc2=size=176x144:rate=25 -filter_complex \"[0]trim=end_frame=" + std::to_string(c.cut) +
+                  ",setpts=PTS-STARTPTS[a];[1]trim=end_frame=40,setpts=PTS-STARTPTS[b];[a][b]concat=n=2:v=1\" "
+                  "-c:v mpeg2video -threads 1 -b:v 2M -g 200 -bf 2 -sc_threshold 1000000000 -f mpeg2video " +
+                  sh_quote(in)),
+              0);
+    for (const int scene : {1, 2}) {
+      SCOPED_TRACE(scene);
+      const std::string out = dir + "/out" + std::to_string(c.cut) + "_" + std::to_string(scene) + ".m2v";
+      std::vector<std::string> lines;
+      ASSERT_EQ(dev("save " + sh_quote(in) + " " + sh_quote(out) +
+                        " --keep 0:79 --bit-rate 900000 --gop 30 --sub-gop 3 --kind es --scene " +
+                        std::to_string(scene),
+                    &lines),
+                0);
+      const std::string t = display_types(out);
+      ASSERT_EQ(t.size(), 80u);
+      EXPECT_EQ(tsupport::ffmpeg_strict_messages(out), "");
+      EXPECT_EQ(t.substr(39, 4), scene == 1 ? c.types1 : c.types2) << t;
+      EXPECT_NE(t.substr(size_t(c.cut), 3).find('I'), std::string::npos) << "an I picture within M frames of the cut";
+      // Runs are closed GOPs; option 1 leaves the new scene's open to the
+      // old scene's last picture.
+      const std::string flags = gop_closed_flags(out);
+      EXPECT_EQ(std::count(flags.begin(), flags.end(), 'o'), scene == 1 ? 1 : 0) << flags;
+    }
+  }
+}
+
+// Transition frames rendered from raw 176x144 pictures: the first five
+// of one scene, the rest of another.
+class TwoSceneTransition : public FrameSource {
+ public:
+  TwoSceneTransition(std::vector<uint8_t> a, std::vector<uint8_t> b, int first)
+      : a_(std::move(a)), b_(std::move(b)), first_(first), frame_(176, 144, 1, 0) {}
+  Frame* render(int n) override {
+    const int k = n - first_;
+    const std::vector<uint8_t>& src = k < 5 ? a_ : b_;
+    const size_t size = 176 * 144 * 3 / 2, at = size_t(n) * size;
+    if (k < 0 || at + size > src.size()) return nullptr;
+    const uint8_t* p = src.data() + at;
+    for (int y = 0; y < 144; ++y) std::copy(p + y * 176, p + y * 176 + 176, frame_.y_plane() + y * frame_.padded_width());
+    for (int c = 0; c < 2; ++c) {
+      const uint8_t* q = p + 176 * 144 + c * 88 * 72;
+      uint8_t* d = c ? frame_.cr_plane() : frame_.cb_plane();
+      for (int y = 0; y < 72; ++y) std::copy(q + y * 88, q + y * 88 + 88, d + y * frame_.c_width());
+    }
+    frame_.set_stream_frame(n);
+    return &frame_;
+  }
+
+ private:
+  std::vector<uint8_t> a_, b_;
+  int first_;
+  Frame frame_;
+};
+
+// The frames of a transition mix two clips: a hard change inside them is
+// no new scene (the transition's run keeps its single I picture).
+TEST(SaveModes, NoSceneChangeInsideATransition) {
+  const std::string dir = temp_dir(), a = dir + "/a.m2v", b = dir + "/b.m2v", out = dir + "/out.m2v";
+  for (const auto& [name, src] : {std::make_pair(a, "testsrc"), std::make_pair(b, "testsrc2")})
+    ASSERT_EQ(run(std::string("ffmpeg -nostdin -v error -y -f lavfi -i ") + src +
+                  "=size=176x144:rate=25:duration=1.6 -c:v mpeg2video -threads 1 -b:v 2M -g 12 -bf 2 "
+                  "-sc_threshold 1000000000 -f mpeg2video " + sh_quote(name)),
+              0);
+  MPEG_Clip* head = nullptr;
+  MPEG_Clip* tail = nullptr;
+  clip_list_link(&head, &tail, mpeg_clip_of_file(a.c_str(), 0, 40));
+  MPEG_Clip* second = mpeg_clip_of_file(b.c_str(), 0, 40);
+  ASSERT_TRUE(head && second);
+  second->transition_length = 10;
+  clip_list_link(&head, &tail, second);
+  RecordData d;
+  d.kind = 3;
+  d.name = out;
+  d.scene_change = 1;
+  SaveStatus status;
+  SaveReport rep;
+  auto* job = new RecordJob(head, d, &status);
+  mpeg_clip_list_free(head);
+  job->report = &rep;
+  // Movie frames 30..39 are the transition: 30..34 the first clip's own
+  // pictures, then the second's.
+  job->frames = std::make_unique<TwoSceneTransition>(tsupport::ffmpeg_raw(a, "", "yuv420p", dir + "/a.yuv"),
+                                                     tsupport::ffmpeg_raw(b, "", "yuv420p", dir + "/b.yuv"), 30);
+  prepare_recording(job);
+  ASSERT_EQ(rep.failed, 0) << rep.message;
+  EXPECT_EQ(tsupport::ffmpeg_strict_messages(out), "");
+  const std::string t = display_types(out);
+  ASSERT_EQ(t.size(), 70u);
+  EXPECT_EQ(t[30], 'I') << t;
+  EXPECT_EQ(t.substr(31, 9).find('I'), std::string::npos) << t;
 }
 
 // Telecined 24-frame film in a 29.97 stream saved with --film: 24000/1001

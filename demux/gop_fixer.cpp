@@ -99,11 +99,11 @@ int GopFixer::init(const char* name) {
     init_audio();
     dmx_->goto_offset(FileOffset());
   } else if (type == 8) {
-    std::unique_ptr<DeMuxer> d(demuxer_create(name, 0));
-    auto* ts = dynamic_cast<DeMuxerTransport*>(d.get());
+    // The PIDs are all the scan needs: the packets are walked here.
+    const std::unique_ptr<DeMuxerTransport> ts = DeMuxerTransport::open_streams(name);
     int pids[16] = {};
     int ids[16] = {};
-    const int n = ts ? d->get_video_es_list(ids, 16, pids) : 0;
+    const int n = ts ? ts->get_video_es_list(ids, 16, pids) : 0;
     int err = 0;
     if (n > 0) in_ = std::make_unique<BSFile>(name, 1, &err);
     if (n <= 0 || err || !in_ || !in_->is_open()) {

@@ -408,7 +408,7 @@ void GopFixer::check_gop(const uint8_t* h, int n, int64_t at) {
 
 int GopFixer::parse(int max_gops) {
   int checked = 0;
-  const uint8_t* d = held_.get() + held_begin_;
+  const uint8_t* d = held_ ? held_.get() + held_begin_ : nullptr;
   const int n = int(held_end_ - held_begin_);
   const bool eof = at_end_;
   const int m = trim_min_picture_bytes(mpeg2_ != 0);

@@ -40,7 +40,7 @@ void GopFixer::cleanup() {
   upd_.reset();
   out_.reset();
   src_.reset();
-  held_.clear();
+  held_begin_ = held_end_ = 0;
   pieces_.clear();
   ts_pid_ = -1;
   ts_phase_ = 0;
@@ -99,11 +99,11 @@ int GopFixer::init(const char* name) {
     init_audio();
     dmx_->goto_offset(FileOffset());
   } else if (type == 8) {
-    std::unique_ptr<DeMuxer> d(demuxer_create(name, 0));
-    auto* ts = dynamic_cast<DeMuxerTransport*>(d.get());
+    // The PIDs are all the scan needs: the packets are walked here.
+    const std::unique_ptr<DeMuxerTransport> ts = DeMuxerTransport::open_streams(name);
     int pids[16] = {};
     int ids[16] = {};
-    const int n = ts ? d->get_video_es_list(ids, 16, pids) : 0;
+    const int n = ts ? ts->get_video_es_list(ids, 16, pids) : 0;
     int err = 0;
     if (n > 0) in_ = std::make_unique<BSFile>(name, 1, &err);
     if (n <= 0 || err || !in_ || !in_->is_open()) {
@@ -176,7 +176,8 @@ bool GopFixer::read_ts_chunk() {
       const int n = kTSPacketSize - at;
       if (n <= 0) continue;
       pieces_.push_back({total_, file + uint64_t(at)});
-      held_.insert(held_.end(), p + at, p + kTSPacketSize);
+      std::memcpy(held_room(size_t(n)), p + at, size_t(n));
+      held_end_ += size_t(n);
       total_ += n;
     }
     position_ += whole;
@@ -192,10 +193,8 @@ bool GopFixer::read_ts_chunk() {
 bool GopFixer::read_chunk() {
   if (ts_pid_ >= 0) return read_ts_chunk();
   if (in_) {
-    const size_t old = held_.size();
-    held_.resize(old + kChunk);
-    const size_t got = in_->read(held_.data() + old, kChunk);
-    held_.resize(old + got);
+    const size_t got = in_->read(held_room(kChunk), kChunk);
+    held_end_ += got;
     if (got == 0) return false;
     pieces_.push_back({total_, position_});
     total_ += int64_t(got);
@@ -225,10 +224,8 @@ bool GopFixer::read_chunk() {
     }
     const uint64_t file = ps_->current_offset().value() + uint64_t(k.payload_offset);
     const int want = k.payload_size;
-    const size_t old = held_.size();
-    held_.resize(old + size_t(want));
-    const int got = ps_->get_payload(held_.data() + old, want);
-    held_.resize(old + size_t(std::max(got, 0)));
+    const int got = ps_->get_payload(held_room(size_t(want)), want);
+    held_end_ += size_t(std::max(got, 0));
     position_ = ps_->current_offset().value();
     if (got <= 0) continue;
     pieces_.push_back({total_, file});
@@ -338,6 +335,24 @@ void GopFixer::check_audio() {
   a.held.erase(a.held.begin(), a.held.begin() + pos);
 }
 
+uint8_t* GopFixer::held_room(size_t n) {
+  const size_t kept = held_end_ - held_begin_;
+  if (held_end_ + n > held_cap_) {
+    if (kept + n > held_cap_) {
+      const size_t cap = std::max(2 * held_cap_, kept + n + kChunk);
+      std::unique_ptr<uint8_t[]> b(new uint8_t[cap]);
+      if (kept) std::memcpy(b.get(), held_.get() + held_begin_, kept);
+      held_ = std::move(b);
+      held_cap_ = cap;
+    } else if (kept) {
+      std::memmove(held_.get(), held_.get() + held_begin_, kept);
+    }
+    held_begin_ = 0;
+    held_end_ = kept;
+  }
+  return held_.get() + held_end_;
+}
+
 bool GopFixer::file_of(int64_t a, uint64_t* file) const {
   size_t j = pieces_.size();
   while (j > 0 && pieces_[j - 1].at > a) --j;
@@ -393,19 +408,20 @@ void GopFixer::check_gop(const uint8_t* h, int n, int64_t at) {
 
 int GopFixer::parse(int max_gops) {
   int checked = 0;
-  const int n = int(held_.size());
+  const uint8_t* d = held_ ? held_.get() + held_begin_ : nullptr;
+  const int n = int(held_end_ - held_begin_);
   const bool eof = at_end_;
   const int m = trim_min_picture_bytes(mpeg2_ != 0);
   int pos = 0;
   while (n - pos >= 4 && checked < max_gops) {
     int code = 0;
-    const int at = pos + find_next_header_start(held_.data() + pos, n - pos, &code);
+    const int at = pos + find_next_header_start(d + pos, n - pos, &code);
     if (code == 0xFFF) {
       pos = std::max(pos, n - 3);
       break;
     }
     const int behind = n - at;
-    const uint8_t* h = held_.data() + at;
+    const uint8_t* h = d + at;
     if (code == 0x1B3) {
       if (behind < kSeqNeed && !eof) {
         pos = at;
@@ -441,7 +457,7 @@ int GopFixer::parse(int max_gops) {
       pos = at + 4;
     }
   }
-  held_.erase(held_.begin(), held_.begin() + pos);
+  held_begin_ += size_t(pos);
   base_ += pos;
   size_t drop = 0;
   while (drop + 1 < pieces_.size() && pieces_[drop + 1].at <= base_) ++drop;

@@ -117,7 +117,12 @@ class GopFixer {
   std::vector<uint8_t> ts_block_;
   int pes_skip_ = 0;
   int video_id_ = 0xE0;
-  std::vector<uint8_t> held_;
+  // Video bytes read and not yet parsed: [held_begin_, held_end_) of held_.
+  // Parsing moves the start on; the rest moves down only when a read needs
+  // the room, so a step costs no copy of what it leaves.
+  std::unique_ptr<uint8_t[]> held_;
+  size_t held_cap_ = 0, held_begin_ = 0, held_end_ = 0;
+  uint8_t* held_room(size_t n);
   std::vector<Piece> pieces_;
   int64_t base_ = 0, total_ = 0;
   uint64_t position_ = 0;

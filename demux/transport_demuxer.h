@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,10 @@ class DeMuxerTransport : public DeMuxer {
   // be deleted (1: not a transport stream, or no program and no PES found).
   DeMuxerTransport(const char* name, int* error, int bit_rate = 0);
   DeMuxerTransport(const DeMuxerTransport& other);
+  // Opens name only as far as a job that walks the packets itself needs:
+  // sync phase, programs and streams, without the time-stamp table and the
+  // length, which read the whole file. Null when the constructor would fail.
+  static std::unique_ptr<DeMuxerTransport> open_streams(const char* name);
   DeMuxerTransport& operator=(const DeMuxerTransport& other);
   ~DeMuxerTransport() override;
 
@@ -124,6 +129,7 @@ class DeMuxerTransport : public DeMuxer {
   static int parse_pes_header(const uint8_t* p, int n, PesHeader* h);
 
  private:
+  DeMuxerTransport(const char* name, int* error, int bit_rate, bool measure);
   int init_parser();
   int scan_pes_pids(int add);
   int probe_pes_pid(int pid, int add);

@@ -21,7 +21,17 @@ bool is_audio_code(int t) { return t == 1 || t == 9 || t == 11; }
 
 DeMuxerTransport::DeMuxerTransport() = default;
 
-DeMuxerTransport::DeMuxerTransport(const char* name, int* error, int bit_rate) {
+DeMuxerTransport::DeMuxerTransport(const char* name, int* error, int bit_rate)
+    : DeMuxerTransport(name, error, bit_rate, true) {}
+
+std::unique_ptr<DeMuxerTransport> DeMuxerTransport::open_streams(const char* name) {
+  int e = 1;
+  std::unique_ptr<DeMuxerTransport> d(new DeMuxerTransport(name, &e, 0, false));
+  if (e) d.reset();
+  return d;
+}
+
+DeMuxerTransport::DeMuxerTransport(const char* name, int* error, int bit_rate, bool measure) {
   int e = 1;
   (void)init(name, bit_rate > 0 ? 8 : 0, bit_rate);  // leaves the file open for system streams
   if (is_open() && st_.type == 8 && buf_.bytes) {
@@ -34,8 +44,10 @@ DeMuxerTransport::DeMuxerTransport(const char* name, int* error, int bit_rate) {
     } else {
       audio_.sec_per_byte = st_.bit_rate > 0 ? 8.0 / st_.bit_rate : 8.0 / 6000000.0;
       // The table first: GOP times and the length scan read through it.
-      build_timestamp_table();
-      measure_length();
+      if (measure) {
+        build_timestamp_table();
+        measure_length();
+      }
       goto_offset(FileOffset(0u));
     }
   }

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "audio/codec/psy_model2_tables.h"
 #include "foundation/trace.h"
 
 namespace {
@@ -14,21 +15,29 @@ constexpr int kLines = 513;
 // (20 log10(32768 x 256)) less the 96 dB it stands for.
 constexpr double kPowerOffset = 42.5;
 
-double bark(double hz) {
-  return 13.0 * std::atan(0.00076 * hz) + 3.5 * std::atan((hz / 7500.0) * (hz / 7500.0));
-}
-
-double threshold_in_quiet(double hz) {
-  const double f = std::max(hz, 20.0) / 1000.0;
-  return 3.64 * std::pow(f, -0.8) - 6.5 * std::exp(-0.6 * (f - 3.3) * (f - 3.3)) + 1e-3 * f * f * f * f;
+// The partition table of a rate, 44.1 kHz for any other.
+PsyPartitionTable partitions_of(int sample_rate) {
+  const PsyPartitionTable t = psy_model2_partitions(sample_rate);
+  return t.count ? t : psy_model2_partitions(44100);
 }
 
 struct AbsThr {
   double db[3][kLines];
   AbsThr() {
     const int rates[3] = {44100, 48000, 32000};
-    for (int r = 0; r < 3; ++r)
-      for (int w = 0; w < kLines; ++w) db[r][w] = threshold_in_quiet(w * rates[r] / double(kN));
+    for (int r = 0; r < 3; ++r) {
+      // Each line takes its partition's threshold in quiet shared over the
+      // partition's lines; the table's transform is scaled by 1/N, ours is
+      // not (N squared in energy). Lines above the table take its last one.
+      const PsyPartitionTable t = psy_model2_partitions(rates[r]);
+      int w = 0;
+      for (int b = 0; b < t.count; ++b) {
+        const PsyPartition& p = t.parts[b];
+        const double level = 10.0 * std::log10(p.qthr / p.lines * double(kN) * kN) - kPowerOffset;
+        for (int k = 0; k < p.lines && w < kLines; ++k) db[r][w++] = level;
+      }
+      for (; w < kLines; ++w) db[r][w] = db[r][w - 1];
+    }
   }
 };
 
@@ -59,41 +68,36 @@ AudioEncoderPsyModel2::AudioEncoderPsyModel2(int layer, int sample_rate) : layer
   if (!thr) thr = audio_encoder_tables_get_absthr(44100);
   for (int w = 0; w < kLines; ++w) absthr_[w] = std::pow(10.0, (thr[w] + kPowerOffset) / 10.0);
 
-  // Partitions: runs of lines no wider than a third of a bark.
+  // The standard's partitions; the lines above its table join the last one.
+  const PsyPartitionTable t = partitions_of(sample_rate);
+  const int np = t.count;
   line_part_.resize(kLines);
-  double start_bark = bark(0.0);
-  int first = 0;
-  for (int w = 0; w < kLines; ++w) {
-    const double b = bark(w * sample_rate / double(kN));
-    if (w > first && b - start_bark > 0.33) {
-      part_lines_.push_back(w - first);
-      first = w;
-      start_bark = b;
-    }
-    line_part_[w] = static_cast<int>(part_lines_.size());
+  int line = 0;
+  for (int b = 0; b < np; ++b) {
+    part_lines_.push_back(t.parts[b].lines);
+    for (int k = 0; k < t.parts[b].lines && line < kLines; ++k) line_part_[line++] = b;
   }
-  part_lines_.push_back(kLines - first);
-  const int np = partitions();
-  part_bark_.assign(np, 0.0);
-  for (int w = 0; w < kLines; ++w) part_bark_[line_part_[w]] += bark(w * sample_rate / double(kN));
+  for (; line < kLines; ++line) {
+    line_part_[line] = np - 1;
+    ++part_lines_.back();
+  }
+  part_bark_.resize(np);
   tonal_offset_.resize(np);
-  minval_.assign(np, 0.0);
+  minval_.resize(np);
   rnorm_.resize(np);
   spread_.assign(size_t(np) * np, 0.0);
   for (int b = 0; b < np; ++b) {
-    part_bark_[b] /= part_lines_[b];
-    tonal_offset_[b] = std::max(15.5 + part_bark_[b], 24.5);
+    const PsyPartition& p = t.parts[b];
+    part_bark_[b] = p.bval;
+    tonal_offset_[b] = std::max(15.5 + p.bval, 24.5);
+    minval_[b] = p.minval;
+    rnorm_[b] = p.norm;
   }
-  for (int b = 0; b < np; ++b) {
-    double sum = 0.0;
+  for (int b = 0; b < np; ++b)
     for (int bb = 0; bb < np; ++bb) {
       const double db = spreading_db((part_bark_[b] - part_bark_[bb]) * 1.05);
-      const double v = db <= -100.0 ? 0.0 : std::pow(10.0, db / 10.0);
-      spread_[size_t(b) * np + bb] = v;
-      sum += v;
+      spread_[size_t(b) * np + bb] = db <= -100.0 ? 0.0 : std::pow(10.0, db / 10.0);
     }
-    rnorm_[b] = sum > 0.0 ? 1.0 / sum : 1.0;
-  }
   for (int k = 0; k < kN / 2; ++k) {
     tw_re_[k] = std::cos(2.0 * M_PI * k / kN);
     tw_im_[k] = -std::sin(2.0 * M_PI * k / kN);

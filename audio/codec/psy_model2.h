@@ -7,8 +7,8 @@
 #include <vector>
 
 // Absolute threshold in dB (full-scale sine = 96 dB) of the 513 lines of a
-// 1024-point spectrum at 32000, 44100 or 48000 Hz; null with a trace for any
-// other rate.
+// 1024-point spectrum at 32000, 44100 or 48000 Hz, from the thresholds in
+// quiet of the standard's partitions; null with a trace for any other rate.
 const double* audio_encoder_tables_get_absthr(int sample_rate);
 
 class AudioEncoderPsyModel2 {

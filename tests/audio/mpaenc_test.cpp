@@ -3,6 +3,7 @@
 // round trips through our decoder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "audio/codec/psy_model1.h"
 #include "audio/codec/psy_model1_tables.h"
 #include "audio/codec/psy_model2.h"
+#include "audio/codec/psy_model2_tables.h"
 #include "support.h"
 
 namespace {
@@ -370,6 +372,86 @@ TEST(MpaEncPsy, SilenceGivesNoPositiveSmrAndAbsThrRates) {
   EXPECT_EQ(audio_encoder_tables_get_absthr(22050), nullptr);
   EXPECT_TRUE(cap.contains("audio_encoder_tables_get_absthr (ERROR): sample_rate=22050"));
   EXPECT_NE(audio_encoder_tables_get_absthr(32000), nullptr);
+}
+
+// The model 2 partitions as tabulated: widths adding up to the lines each
+// table covers, rising rates, minimum SNRs falling with the rate, and per
+// line thresholds in quiet that sit on the table's few levels (0, 3, 5, 10,
+// 20, 24, 27 or 30 dB above the lowest), which a slip in a width or a
+// threshold would leave. Spot values at both ends of each table.
+TEST(MpaEncPsy, ModelTwoPartitionTables) {
+  struct Spot {
+    int index, lines;
+    double minval, qthr, norm, bval;
+  };
+  struct Case {
+    int rate, count, lines;
+    Spot spots[3];
+  } cases[] = {
+      {44100, 63, 465, {{0, 1, 24.5, 4.532, 0.951, 0.0}, {15, 2, 12.0, 0.018, 0.856, 6.422}, {62, 18, 0.0, 162.770, 0.515, 24.442}}},
+      {48000, 62, 481, {{0, 1, 24.5, 4.532, 0.970, 0.0}, {16, 2, 6.0, 0.018, 0.857, 7.174}, {61, 67, 0.0, 605.867, 0.524, 24.576}}},
+      {32000, 59, 488, {{0, 2, 24.5, 4.532, 0.997, 0.313}, {18, 3, 3.0, 0.027, 0.654, 9.484}, {58, 12, 0.0, 10.851, 0.500, 23.937}}},
+  };
+  const double levels[] = {0, 3, 5, 10, 20, 24, 27, 30};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.rate);
+    const PsyPartitionTable t = psy_model2_partitions(c.rate);
+    ASSERT_EQ(t.count, c.count);
+    int lines = 0;
+    for (int b = 0; b < t.count; ++b) {
+      const PsyPartition& p = t.parts[b];
+      SCOPED_TRACE(b);
+      lines += p.lines;
+      EXPECT_GT(p.lines, 0);
+      EXPECT_GT(p.norm, 0.0);
+      EXPECT_LE(p.norm, 1.0);
+      if (b > 0) {
+        EXPECT_GT(p.bval, t.parts[b - 1].bval);
+        EXPECT_LE(p.minval, t.parts[b - 1].minval);
+        if (b < t.count - 1) EXPECT_GE(p.lines, t.parts[b - 1].lines);  // the last one is cut off
+      }
+      const double above = 10.0 * std::log10(p.qthr / p.lines / 0.009043);
+      double nearest = 1e9;
+      for (double l : levels) nearest = std::min(nearest, std::fabs(above - l));
+      EXPECT_LT(nearest, 0.1) << "qthr " << p.qthr << " over " << p.lines << " lines";
+    }
+    EXPECT_EQ(lines, c.lines);
+    EXPECT_EQ(t.lines, c.lines);
+    for (const Spot& sp : c.spots) {
+      const PsyPartition& p = t.parts[sp.index];
+      EXPECT_EQ(p.lines, sp.lines) << sp.index;
+      EXPECT_DOUBLE_EQ(p.minval, sp.minval) << sp.index;
+      EXPECT_DOUBLE_EQ(p.qthr, sp.qthr) << sp.index;
+      EXPECT_DOUBLE_EQ(p.norm, sp.norm) << sp.index;
+      EXPECT_DOUBLE_EQ(p.bval, sp.bval) << sp.index;
+    }
+    // The lines' thresholds come from the partitions: the lowest level,
+    // 0.009 over one line of a 1/1024-scaled transform, is -2.75 dB.
+    const double* thr = audio_encoder_tables_get_absthr(c.rate);
+    ASSERT_NE(thr, nullptr);
+    EXPECT_NEAR(*std::min_element(thr, thr + 513), -2.75, 0.01);
+    EXPECT_DOUBLE_EQ(thr[512], thr[c.lines - 1]);
+  }
+  tsupport::TraceCapture cap;
+  EXPECT_EQ(psy_model2_partitions(22050).count, 0);
+  EXPECT_TRUE(cap.contains("psy_model2_partitions (ERROR): sample_rate=22050"));
+}
+
+// A tone centred in subband k gives its largest SMR there, with the
+// standard's partitions at each rate.
+TEST(MpaEncPsy, ModelTwoToneMasksAroundItsSubband) {
+  for (int rate : {32000, 44100, 48000})
+    for (int sb : {2, 9, 20}) {
+      AudioEncoderPsyModel2 m(2, rate);
+      std::vector<int16_t> pcm(1152 * 4);
+      const double hz = (sb + 0.5) * rate / 64.0;
+      for (size_t i = 0; i < pcm.size(); ++i) pcm[i] = int16_t(std::lround(12000 * std::sin(2 * M_PI * hz * double(i) / rate)));
+      double smr[32];
+      for (int f = 0; f < 4; ++f) m.analyse(0, &pcm[size_t(f) * 1152], 1, smr);
+      EXPECT_EQ(std::max_element(smr, smr + 32) - smr, sb) << rate << " " << sb;
+      EXPECT_GT(smr[sb], 20.0) << rate << " " << sb;
+      EXPECT_LT(smr[(sb + 12) % 32], 0.0) << rate << " " << sb;
+    }
 }
 
 }  // namespace

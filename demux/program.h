@@ -204,6 +204,7 @@ class DeMuxerProgram : public DeMuxer {
   // The length from the video time stamps when they run on one time line,
   // else from the bytes per field of GOPs sampled across the file.
   void length_from_pts();
+  bool count_across_tc_restarts();
 
   PacketState pkt_;
   int parse_sub_streams_ = 0;

@@ -1,7 +1,7 @@
 // Program streams made of pieces joined one after another: by ffmpeg's
-// concat demuxer (GOP time codes start again with each piece while the
-// time stamps run on, jumping by a fraction of a frame at each join) and by
-// cat (both start again). The length, the GOP index, frame access and a
+// concat demuxer (GOP time codes start again with each piece, or jump far
+// ahead, while the time stamps run on, jumping by a fraction of a frame at
+// each join) and by cat (both start again). The length, the GOP index, frame access and a
 // save must all number the frames as a decoder shows them, one after
 // another.
 #include <gtest/gtest.h>
@@ -40,13 +40,14 @@ const std::vector<Joined>& joined() {
       {"pj_25x3.mpg", 25.0, {100, 200}},
       {"pj_25x2.mpg", 25.0, {65}},
       {"pj_30x3.mpg", 30000.0 / 1001.0, {75, 165}},
+      {"pj_25tj.mpg", 25.0, {100}},
       {"ps_even.mpg", 25.0, {500}},
   };
   return cases;
 }
 
 bool have_fixtures() {
-  return tsupport::missing_fixture({"pj_25x3.mpg", "pj_25x2.mpg", "pj_30x3.mpg", "ps_even.mpg"}).empty() &&
+  return tsupport::missing_fixture({"pj_25x3.mpg", "pj_25x2.mpg", "pj_30x3.mpg", "pj_25tj.mpg", "ps_even.mpg"}).empty() &&
          tsupport::have_program("ffprobe");
 }
 

@@ -177,6 +177,9 @@ class DeMuxer {
   double update_picture_pts(GOP* g, double t, int near_end);
   int resize_gop_data_buffer(GOP* g, int added);
   void dump_gop_pts(GOP* g);
+  // Moves the time code of a GOP behind a time-code restart on by the
+  // frames of the parts before it (see check_timecode).
+  void continue_time_code(GOP* g);
   // Takes every picture of the bytes into one GOP (GOP::load_data).
   void set_collect_all(int on) { st_.collect_all = on; }
 

@@ -387,14 +387,7 @@ restart:
     }
   }
   g->data_valid = g->byte_length;
-  if (!m_.tc_breaks.empty() && g->time_code >= 4096) {
-    // Behind a time-code restart the codes continue the earlier parts.
-    if (const int shift = tc_correction_at(g->start)) {
-      const double fr = get_frame_rate();
-      const int drop = (g->time_code >> 24) & 1;
-      g->time_code = tc25_word_from_frame(tc25_to_frame(g->time_code, fr) + shift, fr, drop);
-    }
-  }
+  continue_time_code(g);
   if (g->pic_count > 0) {
     g->reset_temporal_reference();
     dump_gop_pts(g);
@@ -423,6 +416,16 @@ int DeMuxer::read_gop(GOP* g, int /*stream_id*/, int first_picture_only) {
   if (!first_picture_only) g->reset_temporal_reference();
   g->no_pts = 1;
   return got;
+}
+
+void DeMuxer::continue_time_code(GOP* g) {
+  if (m_.tc_breaks.empty() || g->time_code < 4096) return;
+  // Behind a time-code restart the codes continue the earlier parts.
+  if (const int shift = tc_correction_at(g->start)) {
+    const double fr = get_frame_rate();
+    const int drop = (g->time_code >> 24) & 1;
+    g->time_code = tc25_word_from_frame(tc25_to_frame(g->time_code, fr) + shift, fr, drop);
+  }
 }
 
 void DeMuxer::dump_gop_pts(GOP* g) {

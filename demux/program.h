@@ -204,6 +204,9 @@ class DeMuxerProgram : public DeMuxer {
   // The length from the video time stamps when they run on one time line,
   // else from the bytes per field of GOPs sampled across the file.
   void length_from_pts();
+  // Time codes that restart or jump: continued across each break, they
+  // number the GOPs and give the length (false: no break placed).
+  bool count_across_tc_restarts();
 
   PacketState pkt_;
   int parse_sub_streams_ = 0;

@@ -341,6 +341,7 @@ restart:
   }
   g->no_pts = g->pts > kNoTime ? 0 : 1;
   continue_gop_pts(g, pts_at_first ? 1 : 0);
+  continue_time_code(g);
   if (g->pic_count > 0) dump_gop_pts(g);
   blank_seq_end(g);
   return g->pic_count;

@@ -46,7 +46,7 @@ DeMuxerProgram::DeMuxerProgram(const char* name, int* error, int stream_type, in
         const GOP& last = m_.last_gop;
         if (last.pts > kNoTime && m_.video_start_pts > kNoTime)
           m_.total_length = (last.pts - m_.video_start_pts) / 90000.0 + last.total_fields * 0.5 / get_frame_rate();
-      } else if (get_video_es_count() > 0) {
+      } else if (get_video_es_count() > 0 && !count_across_tc_restarts()) {
         length_from_pts();
       }
     }
@@ -63,6 +63,24 @@ bool DeMuxerProgram::pts_disagree_with_length() {
   if (m_.video_start_pts <= kNoTime || last.pts <= kNoTime || br <= 0) return false;
   const double by_pts = (last.pts - m_.video_start_pts) / 90000.0 + last.total_fields * 0.5 / get_frame_rate();
   return by_pts <= 0 || by_pts * 3 < br || br * 3 < by_pts;
+}
+
+// Pieces joined whose time codes start again (or jump far ahead): the
+// codes, continued across each break, count the pictures one by one as a
+// decoder shows them, where time stamps may jump by a fraction of a frame
+// at a join or start again. They number the GOPs and give the length.
+// False when the codes have no break or none could be placed.
+bool DeMuxerProgram::count_across_tc_restarts() {
+  if (!m_.tc_present || late_video_start_ || m_.last_gop.pic_count <= 0) return false;
+  GOP first;
+  std::vector<LGOP> samples;
+  const bool breaks = m_.tc_inconsistent ||
+                      (parse_gop_with_tc(FileOffset(0u), &first) && sampled_tc_goes_back(first, m_.last_gop, &samples));
+  goto_offset(FileOffset(0u));
+  if (!breaks || check_timecode() != 0) return false;
+  m_.tc_inconsistent = 0;
+  fit_last_gop_field();
+  return true;
 }
 
 void DeMuxerProgram::length_from_pts() {

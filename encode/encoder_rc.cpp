@@ -211,7 +211,10 @@ int Encoder::rc_update_pict(int bits) {
   }
   int s = 0;
   const int ti = type == PIC_TYPE_P ? 1 : type == PIC_TYPE_B ? 2 : 0;
-  if (rc.stuffing_credit > 7 && bits < min_bits[ti]) s = std::min(min_bits[ti] - bits, rc.stuffing_credit) & ~7;
+  // The plain scheme pads small pictures up to a floor; those bytes buy no
+  // picture, so by default only a full decoder buffer is stuffed (below).
+  if (baseline && rc.stuffing_credit > 7 && bits < min_bits[ti])
+    s = std::min(min_bits[ti] - bits, rc.stuffing_credit) & ~7;
   const int X = trunc_int(rc.Q * 0.5 / mb_count2 * bits + 0.5);
   rc.S = bits + s;
   rc.R -= bits + s;

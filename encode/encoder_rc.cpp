@@ -170,8 +170,11 @@ int Encoder::rc_calc_mquant(int j, int bits) {
   double Qj = (rc.d + bits - j * rc.target_per_mb) * 31.0 / r;
   if (!baseline) {
     // One quantiser for the picture from the complexity of the last one of
-    // its type, nudged by how far the picture is off its target so far.
-    Qj = picture_q + (bits - j * rc.target_per_mb) * 31.0 / r;
+    // its type, nudged gently by how far the picture is off its target so
+    // far: detail is seldom spread evenly over a picture, and a quantiser
+    // that follows every uneven stretch costs more than the few bits it
+    // saves (the buffer check re-codes a picture that would not fit).
+    Qj = picture_q + 0.2 * (bits - j * rc.target_per_mb) * 31.0 / r;
   }
   const int q = fixed_mquant > 0 ? fixed_mquant : vbr_mquant;
   if (q > 0) {

@@ -263,7 +263,10 @@ int Encoder::encode_picture(Frame* cur, Frame* fwd, Frame* bwd, int picture_codi
     sanitize_decisions(type);
   }
   if (stage == 1) return 0;
-  if (stage == 2) sanitize_decisions(type);  // decisions loaded from elsewhere
+  if (stage == 2) {  // decisions loaded from elsewhere
+    if (!baseline && type != PIC_TYPE_I) fit_f_codes(type);
+    sanitize_decisions(type);
+  }
 
   Frame* pf = nullptr;
   Frame* pb = nullptr;

@@ -31,11 +31,16 @@ std::unique_ptr<Frame> SequenceEncoder::take(const Frame& f) {
 
 void SequenceEncoder::start_gop(long long first_number, long long i_number) {
   gop_first_ = first_number;
-  // Budget of the pictures of this GOP in coded order: the I picture, then
-  // N - 1 more, the B pictures that lead the next GOP excluded.
-  int np = 0, nb = 0;
-  for (int k = 1; k < n_; ++k) (k % m_ == 0 ? np : nb) += 1;
-  (void)i_number;
+  // Budget of the pictures of this GOP in coded order: the I picture, the B
+  // pictures before it that follow it in the stream, then the P and B
+  // pictures up to the last P; the B pictures after that lead the next GOP.
+  // (The first GOP has no leading B pictures: counting them would spend
+  // two pictures' bits the stream never gets back.)
+  int np = 0, nb = 0, last_p = 0;
+  for (int k = 1; k < n_; ++k)
+    if (k % m_ == 0) ++np, last_p = k;
+  for (int k = 1; k < last_p; ++k) nb += k % m_ != 0;
+  nb += static_cast<int>(i_number - first_number);
   enc_.rc_init_gop(np, nb, 0.0);
 }
 

@@ -209,6 +209,7 @@ class Encoder {
   // 0 adds what codes better (one quantiser per picture, no activity).
   int baseline = 0;
   double picture_q = 0;     // quantiser estimate of the current picture
+  double type_q[3] = {};    // mean quantiser value of the last I, P and B picture
   // Reconstructions of the two newest coded I/P pictures: the references
   // predicted from (older, newer).
   std::unique_ptr<Frame> ref_older, ref_newer;

@@ -223,6 +223,12 @@ int Encoder::encode_picture(Frame* cur, Frame* fwd, Frame* bwd, int picture_codi
         me_strategy = want;
         mesearch->set_mode(me_strategy);
       }
+      // Vector bits weigh against distortion by the quantiser the picture
+      // type had last: the finer it codes, the more a better match pays.
+      {
+        const double q = type_q[ti] > 0 ? type_q[ti] : type_q[1] > 0 ? type_q[1] : type_q[0] > 0 ? type_q[0] : 8.0;
+        mesearch->mv_lambda = baseline ? 0 : std::max(1, static_cast<int>(q + 0.5));
+      }
       Frame* sf = valid_ref(fwd) ? fwd : nullptr;
       Frame* sb = valid_ref(bwd) ? bwd : nullptr;
       if (type == PIC_TYPE_I) {
@@ -241,6 +247,9 @@ int Encoder::encode_picture(Frame* cur, Frame* fwd, Frame* bwd, int picture_codi
         if (m.motion_type == kMotionField && !(m.mb_type & kMBIntra))
           for (int r = 0; r < 2; ++r)
             for (int s = 0; s < 2; ++s) mbi_mv(m, r, s, 1) /= 2;
+      // f_codes no wider than the vectors found: each non-zero vector
+      // component costs f_code - 1 bits more.
+      if (!baseline && type != PIC_TYPE_I) fit_f_codes(type);
     } else {
       load_decisions(mb_states, mb_state_count);
       if (type == PIC_TYPE_P)
@@ -255,7 +264,10 @@ int Encoder::encode_picture(Frame* cur, Frame* fwd, Frame* bwd, int picture_codi
     sanitize_decisions(type);
   }
   if (stage == 1) return 0;
-  if (stage == 2) sanitize_decisions(type);  // decisions loaded from elsewhere
+  if (stage == 2) {  // decisions loaded from elsewhere
+    if (!baseline && type != PIC_TYPE_I) fit_f_codes(type);
+    sanitize_decisions(type);
+  }
 
   Frame* pf = nullptr;
   Frame* pb = nullptr;

@@ -93,12 +93,14 @@ void Encoder::rc_extend_gop(int np, int nb) {
 }
 
 double Encoder::rc_init_pict(Frame* frame) {
-  const double Kp = 1.0, Kb = 1.4;
+  // By default I pictures aim a fifth finer than P pictures: every picture
+  // of the GOP predicts from them.
+  const double Ki = baseline ? 1.0 : 0.8, Kp = 1.0, Kb = 1.4;
   const int type = pichdr->picture_coding_type;
   if (type == PIC_TYPE_I) {
     if (!rc.Xi) rc_init_seq(0);
-    rc.T = trunc_int(rc.R / (1.0 + rc.Np * static_cast<double>(rc.Xp) / (rc.Xi * Kp) +
-                             rc.Nb * static_cast<double>(rc.Xb) / (rc.Xi * Kb)) +
+    rc.T = trunc_int(rc.R / (1.0 + rc.Np * static_cast<double>(rc.Xp) * Ki / (rc.Xi * Kp) +
+                             rc.Nb * static_cast<double>(rc.Xb) * Ki / (rc.Xi * Kb)) +
                      0.5);
     rc.d = rc.d0i;
   } else if (type == PIC_TYPE_P) {
@@ -168,8 +170,11 @@ int Encoder::rc_calc_mquant(int j, int bits) {
   double Qj = (rc.d + bits - j * rc.target_per_mb) * 31.0 / r;
   if (!baseline) {
     // One quantiser for the picture from the complexity of the last one of
-    // its type, nudged by how far the picture is off its target so far.
-    Qj = picture_q + (bits - j * rc.target_per_mb) * 31.0 / r;
+    // its type, nudged gently by how far the picture is off its target so
+    // far: detail is seldom spread evenly over a picture, and a quantiser
+    // that follows every uneven stretch costs more than the few bits it
+    // saves (the buffer check re-codes a picture that would not fit).
+    Qj = picture_q + 0.2 * (bits - j * rc.target_per_mb) * 31.0 / r;
   }
   const int q = fixed_mquant > 0 ? fixed_mquant : vbr_mquant;
   if (q > 0) {
@@ -211,7 +216,10 @@ int Encoder::rc_update_pict(int bits) {
   }
   int s = 0;
   const int ti = type == PIC_TYPE_P ? 1 : type == PIC_TYPE_B ? 2 : 0;
-  if (rc.stuffing_credit > 7 && bits < min_bits[ti]) s = std::min(min_bits[ti] - bits, rc.stuffing_credit) & ~7;
+  // The plain scheme pads small pictures up to a floor; those bytes buy no
+  // picture, so by default only a full decoder buffer is stuffed (below).
+  if (baseline && rc.stuffing_credit > 7 && bits < min_bits[ti])
+    s = std::min(min_bits[ti] - bits, rc.stuffing_credit) & ~7;
   const int X = trunc_int(rc.Q * 0.5 / mb_count2 * bits + 0.5);
   rc.S = bits + s;
   rc.R -= bits + s;
@@ -227,6 +235,7 @@ int Encoder::rc_update_pict(int bits) {
     rc.d0b = n;
     rc.Nb -= 1;
   }
+  type_q[ti] = static_cast<double>(rc.Q) / std::max(1, mb_count2);
   rc.gop_pictures += 1;
   rc.pictures += 1;
   rc.gop_bits += rc.S;

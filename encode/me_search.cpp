@@ -77,6 +77,16 @@ int refine_half_pel(const uint8_t* cur, const uint8_t* ref, int stride, int widt
   return static_cast<int>(best);
 }
 
+int mv_component_bits(int d) {
+  // motion_code lengths with the sign bit, codes 0..16.
+  static constexpr uint8_t kLen[17] = {1, 3, 4, 5, 7, 8, 8, 8, 10, 10, 10, 11, 11, 11, 11, 11, 11};
+  d = d < 0 ? -d : d;
+  if (d <= 16) return kLen[d];
+  int extra = 0;
+  for (int r = d >> 4; r; r >>= 1) extra += 2;
+  return 11 + extra;
+}
+
 // ---- the object -------------------------------------------------------------
 
 MESearch::MESearch(unsigned word) {
@@ -549,11 +559,39 @@ struct Plane {
   const uint8_t* ref;    // reference plane
   int stride, width, height, block_height;
   MESearch::Window win;  // full-pel positions allowed
+  // With lambda, the vector's bits against the predicted vector (half-pel
+  // units, relative to the block at (ox, oy)) join the distortion.
+  int lambda = 0, ox = 0, oy = 0, pred_x = 0, pred_y = 0;
+  uint32_t mv_cost(int hx, int hy) const {
+    if (!lambda) return 0;
+    return static_cast<uint32_t>(
+        lambda * (mv_component_bits(hx - 2 * ox - pred_x) + mv_component_bits(hy - 2 * oy - pred_y)));
+  }
   // Whole sums: near the optimum an early exit seldom pays for its checks.
   uint32_t cost(int x, int y) const {
-    return me_dsp().sad_full(block, ref + static_cast<long>(y) * stride + x, stride, block_height);
+    return me_dsp().sad_full(block, ref + static_cast<long>(y) * stride + x, stride, block_height) +
+           mv_cost(2 * x, 2 * y);
   }
 };
+
+// Half-pel refinement with the vector's bits counted: the nine interior
+// positions from one kernel call; at the borders the plain refinement.
+int refine_half_pel_rated(const Plane& p, int* x, int* y) {
+  const int px = *x >> 1, py = *y >> 1;
+  if (!p.lambda || px <= 0 || px >= p.width - 16 || py <= 0 || py >= p.height - p.block_height)
+    return refine_half_pel(p.block, p.ref, p.stride, p.width, p.height, p.block_height, x, y);
+  uint32_t sums[9];
+  me_dsp().sad_half9(p.block, p.ref + static_cast<long>(py) * p.stride + px, p.stride, p.block_height, sums);
+  int k = 0;
+  uint32_t best = UINT32_MAX;
+  for (int i = 0; i < 9; ++i) {
+    const uint32_t c = sums[i] + p.mv_cost(*x + kInterior[i].dx, *y + kInterior[i].dy);
+    if (c < best) best = c, k = i;
+  }
+  *x += kInterior[k].dx;
+  *y += kInterior[k].dy;
+  return static_cast<int>(sums[k]);
+}
 
 // Best full-pel start among `starts`, then single steps (to the 8 square
 // or the 4 diamond neighbours) while they gain, then half-pel unless
@@ -592,7 +630,7 @@ int descend(const Plane& p, const int (*starts)[2], int count, bool half_pel, in
   *hx = 2 * bx;
   *hy = 2 * by;
   if (!half_pel) return static_cast<int>(best);
-  return refine_half_pel(p.block, p.ref, p.stride, p.width, p.height, p.block_height, hx, hy);
+  return refine_half_pel_rated(p, hx, hy);
 }
 
 }  // namespace
@@ -641,7 +679,12 @@ bool MESearch::predictive(const Pic& cur, const Pic& ref, int mx, int my, int rx
   int starts[8][2];
   const int n = std::min(neighbour_starts(cur, mx, my, cands, previous, starts), level > 1 ? 8 : 4);
   const int steps = level > 1 ? 8 : 4;
-  const Plane frame{block, ref.y, w, w, cur.h, 16, win_};
+  Plane frame{block, ref.y, w, w, cur.h, 16, win_};
+  if (mv_lambda && !wide) {
+    // The vector coded before this one in the row (zero at a row's start).
+    frame.lambda = mv_lambda, frame.ox = mx, frame.oy = my;
+    if (mx > 0) frame.pred_x = cands[i - 1].x - 2 * (mx - 16), frame.pred_y = cands[i - 1].y - 2 * my;
+  }
   int hx, hy;
   int cost = descend(frame, starts, n, false, &hx, &hy, steps);
   // How good the answers around were (the last search here included; a
@@ -671,7 +714,11 @@ bool MESearch::predictive(const Pic& cur, const Pic& ref, int mx, int my, int rx
       if (c < cost) cost = c, hx = wx, hy = wy;
     }
   }
-  if (!no_half_pel && cost > 0) cost = refine_half_pel(block, ref.y, w, w, cur.h, 16, &hx, &hy);
+  if (!no_half_pel && cost > 0) {
+    cost = refine_half_pel_rated(frame, &hx, &hy);
+  } else if (frame.lambda) {
+    cost = static_cast<int>(me_dsp().sad_full(block, ref.y + static_cast<long>(hy >> 1) * w + (hx >> 1), w, 16));
+  }
   out->x = hx, out->y = hy, out->cost = cost;
   return false;
 }

@@ -89,6 +89,10 @@ struct MEOperations {
 int refine_half_pel(const uint8_t* current_block, const uint8_t* reference, int stride, int width, int height,
                     int block_height, int* x, int* y);
 
+// Approximate bits of a vector component difference in half-pel units
+// (motion_code and sign at f_code 1, more for long differences).
+int mv_component_bits(int d);
+
 class MESearch {
  public:
   explicit MESearch(unsigned mode = 6);
@@ -133,6 +137,9 @@ class MESearch {
   int needs_alloc = 1;
   int no_half_pel = 0;
   int level = 1;
+  // Weight of a vector's bits against the sum of absolute differences in
+  // the predictive search (0: distortion alone, as the plain strategies).
+  int mv_lambda = 0;
   int use_quarter_layer = 0;
   MEOperations ops;
 

@@ -96,7 +96,10 @@ int64_t utils_find_ts_sync(const uint8_t* bytes, int64_t length, int packets, in
   }
   const int64_t candidates = whole ? length - n * kPacket : kPacket;
   for (int64_t c = 0; c < candidates; ++c) {
-    if (bytes[c] != 0x47) continue;
+    // most bytes of a file that is no transport stream are no sync byte
+    const void* s = std::memchr(bytes + c, 0x47, static_cast<size_t>(candidates - c));
+    if (!s) break;
+    c = static_cast<const uint8_t*>(s) - bytes;
     int64_t k = 1;
     while (k < n && bytes[c + k * kPacket] == 0x47) ++k;
     if (k == n) return c;

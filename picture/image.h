@@ -79,6 +79,9 @@ class Image {
   int repeat_first_field = 0;
   int progressive_frame = 1;
   int picture_structure = 3;    // 1 top field, 2 bottom field, 3 frame
+
+ private:
+  size_t mapped_ = 0;  // length of buffer's own mapping; 0 when it came from calloc
 };
 
 // Same class under the name some callers use for the flag setter.

@@ -50,6 +50,31 @@ TEST(Image, GeometryAndInitialContents) {
   EXPECT_EQ(small.picture_structure, 3);
 }
 
+// A 1080-line buffer is past the size that takes its own huge-page-aligned
+// mapping; re-sizing goes between that and the heap in both directions.
+TEST(Image, LargeBuffersClearedAcrossResizes) {
+  auto check = [](const Image& img) {
+    ASSERT_TRUE(img.get_y());
+    const uint8_t* y = img.get_y();
+    for (size_t i = 0; i < img.y_size(); i += 4093) ASSERT_EQ(y[i], 0) << i;
+    EXPECT_EQ(y[img.y_size() - 1], 0);
+    const uint8_t* c = img.get_u();
+    for (size_t i = 0; i < 2 * img.c_size(); i += 4093) ASSERT_EQ(c[i], 128) << i;
+    EXPECT_EQ(c[2 * img.c_size() - 1], 128);
+    for (size_t i = 0; i < 32; ++i) ASSERT_EQ(img.get_y()[img.buffer_size() - 32 + i], 0);
+  };
+  Image img(1920, 1080, 2, 1);
+  check(img);
+  std::memset(img.get_y(), 77, img.buffer_size());
+  img.init(352, 288, 0);
+  check(img);
+  img.init(1920, 1080, 0);
+  check(img);
+  std::memset(img.get_y(), 77, img.buffer_size());
+  img.init(3840, 2160, 0);
+  check(img);
+}
+
 TEST(Image, PictureFlagsAreValidated) {
   Image img(64, 64, 1, 0);
   TraceCapture cap;

@@ -32,6 +32,9 @@ void VBV::init(const SeqHdr& seq) {
     progressive_sequence_ = seq.seq_ext->progressive_sequence;
     low_delay_ = seq.seq_ext->low_delay;
   }
+  // A header without a rate (0x3FFFF) makes every picture variable-rate:
+  // a delay counted from a stand-in rate would be invented.
+  vbr_ = seq.is_vbr();
   const double bit_rate = seq.get_bit_rate();
   frame_rate_code_ = seq.get_frame_rate_code();
   const double rate = seq.get_frame_rate();

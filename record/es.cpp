@@ -467,10 +467,14 @@ int64_t ES::unit_span(int count) const {
   return ended_ && seen == 0 && held() > 0 ? held() : -1;
 }
 
-int ES::unit_type_at(int64_t off) const {
-  for (const Unit& u : units_)
-    if (u.start == sent_ + off) return u.type;
-  return 0;
+int ES::unit_starts(int64_t n, UnitStart* out, int max) const {
+  int k = 0;
+  for (const Unit& u : units_) {
+    if (u.start < sent_) continue;
+    if (u.start >= sent_ + n || k >= max) break;
+    out[k++] = UnitStart{static_cast<int>(u.start - sent_), u.type, start_ + (u.resolved ? u.pts : u.dts)};
+  }
+  return k;
 }
 
 int64_t ES::next_sequence_header(int64_t n) const {

@@ -85,9 +85,15 @@ class ES {
   int64_t unit_span(int count) const;
   // The next byte starts a sequence header.
   bool at_sequence_header() const { return !seq_starts_.empty() && seq_starts_.front() == sent_; }
-  // Picture coding type of the unit starting off bytes after the next byte
-  // (0 when none starts there).
-  int unit_type_at(int64_t off) const;
+  // A unit that starts within the next bytes to send: its offset from the
+  // next byte, its coding type and its presentation time (ticks).
+  struct UnitStart {
+    int offset;
+    int type;
+    double pts;
+  };
+  // The units that start within the next n bytes, in order, up to max.
+  int unit_starts(int64_t n, UnitStart* out, int max) const;
   // Offset of the next sequence header after the next byte (-1 none).
   int64_t next_sequence_header(int64_t n) const;
   // Takes n bytes (as they will be sent) into dst; returns the bytes taken.

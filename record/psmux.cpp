@@ -502,8 +502,10 @@ int PSMux::write_pack(int i, bool forced) {
       // Too little of the picture would follow its stamps here.
       n = off;
       tsb = 0;
-    } else if (video) {
-      // Every picture gets stamps of its own: the next one starts a packet.
+    } else if (video && !variable_rate()) {
+      // At a constant rate the room is paid for anyway: every picture gets
+      // stamps of its own, the next one starts a packet. A variable rate
+      // fills the packet, its first picture stamped.
       const int second = e.second_unit_start(n);
       if (second > 0) n = second;
     }
@@ -596,7 +598,8 @@ int PSMux::write_pack(int i, bool forced) {
       p[w++] = 0x0F;
     }
   }
-  const int pic_type = nav_on() && video && tsb ? e.unit_type_at(off > 0 ? off : 0) : 0;
+  ES::UnitStart starts[256];
+  const int n_starts = nav_on() && video ? e.unit_starts(n, starts, 256) : 0;
   if (e.take(p + w, int(n)) != n) return -1;
   w += int(n);
   const int plen = w - len_at - 2;
@@ -609,7 +612,7 @@ int PSMux::write_pack(int i, bool forced) {
   }
   if (mux_output(p, w) != w) return -1;
   advance(w);
-  if (nav_on()) nav_note_pack(i, uint32_t(packs_), tsb, off, pic_type, pts);
+  if (nav_on()) nav_note_pack(i, uint32_t(packs_), starts, n_starts);
   if (!joined) ++packs_;
   e.count_packet();
   first_packet_[size_t(i)] = 0;
@@ -629,6 +632,9 @@ bool PSMux::all_ready() const {
 
 int PSMux::mux_step(int final) {
   if (failed_ || write_error_) return 0;
+  // A variable-rate flush may come before every stream has its first data:
+  // the start needs them all.
+  if (!started_ && !final && !all_ready()) return 1;
   if (!started_ && !start()) return 0;
   if (!header_written_ && write_system_header_pack() < 0) return 0;
   for (;;) {
@@ -670,7 +676,7 @@ int PSMux::mux_step(int final) {
       if (urgent < 0 || write_pack(urgent, true) <= 0) return 0;
       continue;
     }
-    if ((vbr_ || minimize_) && !vcd_) {
+    if (variable_rate()) {
       scr_ = std::max(scr_, next);
       last_stream_ = -1;  // the next packet needs a pack header with the new clock
     } else if (write_padding_pack() < 0) {
@@ -769,7 +775,7 @@ int PSMux::write_nav_pack() {
   return kNavPackBytes;
 }
 
-void PSMux::nav_note_pack(int i, uint32_t lbn, int tsb, int off, int pic_type, double pts) {
+void PSMux::nav_note_pack(int i, uint32_t lbn, const ES::UnitStart* starts, int count) {
   if (nav_->size() == 0) return;
   NVPackEntry& e = nav_->entry(nav_->size() - 1);
   const ES& s = *es_[size_t(i)];
@@ -780,15 +786,16 @@ void PSMux::nav_note_pack(int i, uint32_t lbn, int tsb, int off, int pic_type, d
     if (k < kNavMaxAudio && e.audio_lbn[k] == 0) e.audio_lbn[k] = lbn;
     return;
   }
-  if (tsb) {
+  for (int k = 0; k < count; ++k) {
     // A picture starts here: the one before it ended in this pack or the
     // video pack before.
-    if (nav_ref_open_ >= 0) e.ref_end[nav_ref_open_] = off > 0 ? lbn : nav_last_video_lbn_;
+    const ES::UnitStart& u = starts[k];
+    if (nav_ref_open_ >= 0) e.ref_end[nav_ref_open_] = u.offset > 0 ? lbn : nav_last_video_lbn_;
     nav_ref_open_ = -1;
-    const uint32_t t = uint32_t(std::llround(pts));
+    const uint32_t t = uint32_t(std::llround(u.pts));
     e.s_ptm = std::min(e.s_ptm, t);
-    nav_max_pts_ = std::max(nav_max_pts_, pts);
-    if (pic_type == PIC_TYPE_I || pic_type == PIC_TYPE_P) {
+    nav_max_pts_ = std::max(nav_max_pts_, u.pts);
+    if (u.type == PIC_TYPE_I || u.type == PIC_TYPE_P) {
       int refs = 0;
       while (refs < 3 && e.ref_end[refs]) ++refs;
       if (refs < 3) nav_ref_open_ = refs, e.ref_end[refs] = lbn;

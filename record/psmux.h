@@ -74,8 +74,11 @@ class PSMux : public Muxer {
   int std_units(const ES& e, int* scale) const;
   void advance(int bytes);
   bool nav_on() const { return nav_ != nullptr; }
+  // Packs carry only what the streams need: no padding packs, and several
+  // pictures may share a packet.
+  bool variable_rate() const { return (vbr_ || minimize_) && !vcd_; }
   int write_nav_pack();
-  void nav_note_pack(int i, uint32_t lbn, int tsb, int off, int pic_type, double pts);
+  void nav_note_pack(int i, uint32_t lbn, const ES::UnitStart* starts, int count);
   int nav_finish();
 
   int32_t ac3_count_ = 0;

@@ -123,6 +123,10 @@ void RecordData::check_audio_params() {
   }
 }
 
+bool record_wants_vbr(const RecordData& d) {
+  return d.video.vbr || (d.video_setup && d.video_setup->seq && d.video_setup->seq->is_vbr());
+}
+
 // ---- RecordJob -----------------------------------------------------------------
 
 MPEG_Clip* record_copy_clips(const MPEG_Clip* list) {
@@ -241,6 +245,10 @@ int prepare_recording(RecordJob* job) {
     if (err) {
       failure("the output \"" + d.name + "\" cannot be created");
     } else {
+      // Program streams carry only what their streams need; a Video CD
+      // keeps its constant rate.
+      const bool vbr = record_wants_vbr(d) || rec->vbr_flag();
+      if (vbr || (rep.kind >= MUX_MPEG1_SYSTEM && rep.kind <= MUX_SVCD && rep.kind != MUX_VCD)) save->set_vbr();
       if (d.svcd) save->set_svcd();
       if (d.aspect_ratio > 0) save->set_aspect_ratio(d.aspect_ratio);
       if (rep.kind == MUX_TRANSPORT && d.pmt_pid > 0) {

@@ -84,6 +84,10 @@ class RecordData {
   int32_t restructure = 0;
 };
 
+// A variable-rate output is asked for: by the video stream's flag or by a
+// set-up whose sequence header carries no fixed rate.
+bool record_wants_vbr(const RecordData& d);
+
 // Per output frame where one kept range follows another: the output frame
 // after the join and the pictures re-encoded around it.
 struct SaveJoin {

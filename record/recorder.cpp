@@ -170,7 +170,7 @@ Recorder::Recorder(const MPEG_Clip* clips, const RecordData& data, int* error, F
   field_order_ = data.field_order;
   restructure_ = data.restructure;
   bit_rate_ = data.video.bit_rate;
-  vbr_ = data.video.vbr ? 1 : 0;
+  vbr_ = record_wants_vbr(data) ? 1 : 0;
   film_ = data.film_output;
   scene_.option = data.scene_change;
   clip_ = list_;

@@ -119,6 +119,7 @@ class Recorder {
   // are coded at the source's mean quantiser (vbv_delay 0xFFFF), and
   // clips of other bit rates are copied. Returns 0.
   int set_vbr_flag();
+  bool vbr_flag() const { return vbr_ != 0; }
 
   // One GOP: fields written (0 at the end or on failure).
   int recode_next_gop(Save* save);

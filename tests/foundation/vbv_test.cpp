@@ -71,6 +71,19 @@ TEST(Vbv, VbrFirstPictureLatchesEveryAnswer) {
   EXPECT_TRUE(v.is_vbr());
 }
 
+TEST(Vbv, VariableRateHeaderGivesNoDelayToConstantRatePictures) {
+  // Pictures copied from a constant-rate source under a header whose rate
+  // is 0x3FFFF: no rate to count a delay from.
+  for (SeqHdr s : {mpeg1(3, 0x3FFFF), mpeg2(1)}) {
+    s.bit_rate = 0x3FFFF;
+    VBV v;
+    v.init(s);
+    EXPECT_TRUE(v.is_vbr());
+    EXPECT_EQ(v.get_vbv_delay(picture(1, 9000), 0, 0), 0xFFFF);
+    EXPECT_EQ(v.get_vbv_delay(picture(2, 9000), 5740, 10), 0xFFFF);
+  }
+}
+
 TEST(Vbv, ConstantRateCopyGivesEachPictureItsOwnDelay) {
   // 46000 bits a period at 1,150,000 bit/s: a picture of 5750 bytes drains
   // exactly one period, so the delay stays; 1 byte is 0.626 ticks.

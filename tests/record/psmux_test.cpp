@@ -140,7 +140,12 @@ TEST(PSMux, OutputsReadCleanAndCarryTheInputsUnchanged) {
     run("ffprobe -v error -select_streams v:0 -show_entries frame=pts,repeat_pict -of csv=p=0 " + sh_quote(out), &text);
     const auto frames = csv_numbers(text);
     ASSERT_GT(frames.size(), 10u);
-    for (size_t i = 1; i < frames.size(); ++i) {
+    // At a variable rate (or minimised) pictures share packets and only the first of a
+    // packet is stamped: ffprobe guesses the others' times (as on its own
+    // DVD output); the stamps written are checked by the replay above.
+    const std::string opts = c.options;
+    const bool shared_packets = opts.find("--vbr") != std::string::npos || opts.find("--minimize") != std::string::npos;
+    for (size_t i = 1; i < frames.size() && !shared_packets; ++i) {
       const double step = frames[i][0] - frames[i - 1][0];
       const double want = c.frame_ticks * (1.0 + 0.5 * frames[i - 1][1]);
       ASSERT_LE(std::fabs(step - want), 1.0) << "frame " << i << " step " << step;
@@ -148,7 +153,7 @@ TEST(PSMux, OutputsReadCleanAndCarryTheInputsUnchanged) {
     run("ffprobe -v error -show_entries packet=stream_index,pts,dts -of csv=p=0 " + sh_quote(out), &text);
     double first_video = 1e18, first_audio = 1e18;
     for (const auto& p : csv_numbers(text))
-      if (p.size() >= 3 && !std::isnan(p[2])) {
+      if (p.size() >= 3 && !std::isnan(p[2]) && !std::isnan(p[1])) {
         EXPECT_LE(p[2], p[1]);
       }
     run("ffprobe -v error -select_streams v:0 -show_entries packet=pts -of csv=p=0 " + sh_quote(out), &text);

@@ -17,6 +17,7 @@
 #include "record/record_data.h"
 #include "record/recorder.h"
 #include "record/save.h"
+#include "ps_reader.h"
 #include "support/support.h"
 
 namespace {
@@ -320,6 +321,49 @@ TEST(SavePipeline, ProgressRisesToNinetyNineThenCompletesWithTheOutcome) {
     EXPECT_NE(stat(out.c_str(), &sb), 0);
   }
   delete clip;
+}
+
+// A set-up whose sequence header has no fixed rate asks for a variable-rate
+// output like --vbr: the saved headers say so, even over pictures copied
+// from a constant-rate source.
+TEST(SavePipeline, VbrSetUpGivesAVariableRateOutput) {
+  TSUPPORT_NEED_FIXTURES("vbv_p.m2v");
+  const std::string in = tsupport::fixture("vbv_p.m2v");
+  const std::vector<uint8_t> src = tsupport::read_file(in);
+  SeqHdr seq;
+  ASSERT_GT(seq.decode(src.data(), int(src.size())), 0);
+  ASSERT_FALSE(seq.is_vbr());
+  seq.bit_rate = 0x3FFFF;
+  const RecordVideo setup(seq);
+  MPEG_Clip* clip = mpeg_clip_of_file(in.c_str(), 0, 30);
+  ASSERT_NE(clip, nullptr);
+  const std::string out = tsupport::temp_dir() + "/vbr_setup.mpg";
+  RecordData d(MUX_MPEG2_PROGRAM, out.c_str(), &setup, 0, nullptr);
+  SaveStatus status;
+  SaveReport rep;
+  auto* job = new RecordJob(clip, d, &status);
+  job->report = &rep;
+  prepare_recording(job);
+  delete clip;
+  ASSERT_EQ(rep.failed, 0) << rep.message;
+  const psr::File f = psr::read(tsupport::read_file(out));
+  ASSERT_TRUE(f.streams.count(0xE0));
+  const std::vector<uint8_t>& v = f.streams.at(0xE0).es;
+  int headers = 0, pictures = 0;
+  for (size_t i = 0; i + 8 <= v.size(); ++i) {
+    if (v[i] != 0 || v[i + 1] != 0 || v[i + 2] != 1) continue;
+    if (v[i + 3] == 0xB3) {
+      // 18-bit bit_rate_value after width, height, aspect and rate code.
+      EXPECT_EQ(int(v[i + 8]) << 10 | int(v[i + 9]) << 2 | v[i + 10] >> 6, 0x3FFFF);
+      ++headers;
+    } else if (v[i + 3] == 0x00) {
+      // 16-bit vbv_delay after temporal_reference and coding type.
+      EXPECT_EQ((v[i + 5] & 7) << 13 | int(v[i + 6]) << 5 | v[i + 7] >> 3, 0xFFFF);
+      ++pictures;
+    }
+  }
+  EXPECT_GT(headers, 0);
+  EXPECT_EQ(pictures, 30);
 }
 
 }  // namespace

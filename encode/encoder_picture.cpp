@@ -248,8 +248,9 @@ int Encoder::encode_picture(Frame* cur, Frame* fwd, Frame* bwd, int picture_codi
           for (int r = 0; r < 2; ++r)
             for (int s = 0; s < 2; ++s) mbi_mv(m, r, s, 1) /= 2;
       // f_codes no wider than the vectors found: each non-zero vector
-      // component costs f_code - 1 bits more.
-      if (!baseline && type != PIC_TYPE_I) fit_f_codes(type);
+      // component costs f_code - 1 bits more. Progressive pictures only, as
+      // the vector weighing: interlaced re-encodes lost quality with it.
+      if (!baseline && type != PIC_TYPE_I && pichdr->coding_ext->frame_pred_frame_dct) fit_f_codes(type);
     } else {
       load_decisions(mb_states, mb_state_count);
       if (type == PIC_TYPE_P)

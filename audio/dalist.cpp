@@ -284,7 +284,10 @@ bool DAListBase::probe_at(uint64_t offset, ESBuffer* s) {
   s->pid = pid_;
   s->bytes = 0;
   s->time_valid = 0;
-  const double t = dm_->load_abs(s, elementary_ ? unit_step_ : 1, 0);
+  // A program stream's span grows by half whenever its count is below the
+  // next packet, so a count of one let each load read further than the
+  // last, up to the rest of the file: units stay at the step instead.
+  const double t = dm_->load_abs(s, transport_ ? 1 : unit_step_, 0);
   if (s->bytes <= 0) return false;
   if (s->time_valid) s->time = t;
   return true;
@@ -413,7 +416,10 @@ int DAListBase::next_frame(uint8_t* out, int size) {
     }
     if (len > size_t(size)) return 0;
     while (!marks_.empty() && marks_.front().pos <= qpos_) {
-      if (marks_.front().pos == qpos_) cur_time_ = marks_.front().time;
+      // A stamp within a tick of the running time is the same instant
+      // rounded to the clock: the exact running time stays.
+      const Mark& m = marks_.front();
+      if (m.pos == qpos_ && std::fabs(m.time - cur_time_) > 1.0) cur_time_ = m.time;
       marks_.erase(marks_.begin());
     }
     const uint8_t* p = q_.data() + qpos_;

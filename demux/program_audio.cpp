@@ -76,6 +76,14 @@ double DeMuxerProgram::load_abs(ESBuffer* s, int count, int end_flag) {
   const bool sub = is_sub_stream_key(key);
   if (sub && !parse_sub_streams_) parse_sub_streams_ = 1;
   int c = count > 0 ? count : int(s->size);
+  // Payloads are copied up to c bytes: a count beyond the buffer grows it.
+  if (uint32_t(c) > s->size) {
+    s->resize(uint32_t(c));
+    if (uint32_t(c) > s->size) {
+      trace("ERROR (DeMuxer::load_abs): abs->resize ()=%d < %d=bytes\n", int(s->size), c);
+      c = int(s->size);
+    }
+  }
   const int c0 = c;
   const bool from_start = s->start.value() == 0;
   const int entry_sco = pkt_.start_code_offset;

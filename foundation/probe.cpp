@@ -491,6 +491,79 @@ int mpegfile_detect_vbr(const uint8_t* data, int n) {
   return sequences && pictures && vbr_pictures && vbr_pictures >= pictures / 2;
 }
 
+namespace {
+
+// The start codes an estimate needs from the first `total` bytes of a file,
+// which is read in pieces through one small buffer: a 10 MiB sample never
+// sits in memory at once, and the scan reads what the read just brought
+// into the cache. Positions are file offsets.
+struct SampleCodes {
+  int pictures = 0;
+  int64_t last_picture = 0;
+  std::vector<int64_t> sequences;  // sequence header positions, in order
+};
+
+constexpr int kSamplePiece = 0x40000;
+
+// False when nothing could be read; *total becomes the bytes read.
+bool scan_sample(BSFile& f, int64_t* total, SampleCodes* out) {
+  std::vector<uint8_t> buf(static_cast<size_t>(kSamplePiece) + 8);
+  int64_t base = 0;  // file offset of buf[0]
+  int filled = 0, pos = 0;
+  f.seek(FileOffset(0u), 0);
+  for (;;) {
+    const int64_t next = base + filled;
+    const int want = static_cast<int>(std::min<int64_t>(kSamplePiece - filled, *total - next));
+    const size_t got = want > 0 ? f.read(buf.data() + filled, static_cast<size_t>(want)) : 0;
+    filled += static_cast<int>(got);
+    if (got < static_cast<size_t>(std::max(want, 0))) *total = base + filled;  // the file ended early
+    if (*total <= 0) return false;
+    int code = 0;
+    for (;;) {
+      const int at = next_code(buf.data(), pos, filled, &code);
+      if (at < 0) break;
+      if (code == 0x1B3)
+        out->sequences.push_back(base + at);
+      else if (code == 0x100) {
+        ++out->pictures;
+        out->last_picture = base + at;
+      }
+      pos = at + 4;
+    }
+    if (base + filled >= *total) return true;
+    // A start code prefix may straddle the end of the piece.
+    const int keep_from = std::max(pos, filled - 3);
+    std::memmove(buf.data(), buf.data() + keep_from, static_cast<size_t>(filled - keep_from));
+    base += keep_from;
+    filled -= keep_from;
+    pos = 0;
+  }
+}
+
+// The last sequence header of the sample that decodes. A header is read
+// from a window first; one that fails or reaches the window's end is read
+// again with the rest of the sample behind it, so the answer is the one a
+// decode over the whole sample gives.
+bool last_sequence_header(BSFile& f, int64_t total, const std::vector<int64_t>& at, SeqHdr* out) {
+  constexpr int kWindow = 0x10000;
+  std::vector<uint8_t> buf;
+  for (size_t k = at.size(); k-- > 0;) {
+    const int64_t rest = total - at[k];
+    for (int64_t len = std::min<int64_t>(kWindow, rest);; len = rest) {
+      buf.assign(static_cast<size_t>(len) + 8, 0);
+      f.seek(FileOffset::from_u64(static_cast<uint64_t>(at[k])), 0);
+      const int n = static_cast<int>(f.read(buf.data(), static_cast<size_t>(len)));
+      const int end = out->decode(buf.data(), n);
+      if (n == len && end > 0 && !out->invalid && end < n - 4) return true;
+      if (len >= rest || n < len) break;
+    }
+    if (!out->invalid) return true;  // decoded to the end of the sample
+  }
+  return false;
+}
+
+}  // namespace
+
 int mpegfile_estimate_bit_rate(int type, int bit_rate, const char* name) {
   int bytes = 0;
   if (type == STREAM_TYPE_MPEG1_VIDEO || type == STREAM_TYPE_MPEG1_SYSTEM) {
@@ -503,32 +576,27 @@ int mpegfile_estimate_bit_rate(int type, int bit_rate, const char* name) {
   } else {
     return bit_rate;
   }
-  auto data = mpegfile::load_data(name, &bytes);
-  if (!data) return bit_rate;
-  const uint8_t* d = data.get();
-  double frame_rate = 30000.0 / 1001.0;
-  int pictures = 0, last_picture = 0, sequences = 0;
-  int rate = bit_rate;
-  int pos = 0, code = 0;
-  while (true) {
-    const int at = next_code(d, pos, bytes, &code);
-    if (at < 0) break;
-    pos = at;
-    if (code == 0x1B3) {
-      SeqHdr h;
-      if (h.decode(d + pos, bytes - pos) > 0 && !h.invalid) {
-        rate = h.get_bit_rate();
-        frame_rate = h.get_frame_rate();
-        ++sequences;
-      }
-    } else if (code == 0x100) {
-      ++pictures;
-      last_picture = pos;
-    }
-    pos += 4;
+  if (!name) return bit_rate;
+  int error = 0;
+  BSFile f(name, 1, &error);
+  if (error || !f.is_open()) {
+    trace("<%s>: cannot open to read\n", name);
+    return bit_rate;
   }
-  if (pictures >= 10) {
-    const double r = static_cast<double>(last_picture) * 8.0 / pictures * frame_rate;
+  int64_t total = static_cast<int64_t>(std::min<uint64_t>(f.size().value(), static_cast<uint64_t>(bytes)));
+  SampleCodes codes;
+  if (!scan_sample(f, &total, &codes)) return bit_rate;
+  // Each sequence header that decodes replaces the rate and frame rate:
+  // the last one that does gives them.
+  double frame_rate = 30000.0 / 1001.0;
+  int rate = bit_rate;
+  SeqHdr h;
+  if (last_sequence_header(f, total, codes.sequences, &h)) {
+    rate = h.get_bit_rate();
+    frame_rate = h.get_frame_rate();
+  }
+  if (codes.pictures >= 10) {
+    const double r = static_cast<double>(codes.last_picture) * 8.0 / codes.pictures * frame_rate;
     return static_cast<int>(std::min(r, static_cast<double>(INT_MAX)));
   }
   return rate;

@@ -148,6 +148,43 @@ TEST(DAList, SeekLandsOnTheFrameHoldingTheTime) {
   }
 }
 
+// Units stay short on a long program stream, so the time stamps of every
+// piece of a joined recording (20 one-second pieces, each starting its
+// clock again) set the reader's time: a seek lands on the frame that a
+// walk from the start shows at that time. Units that grew at each load
+// once covered the file in a dozen loads, and a seek to 0.5 s in this
+// file landed at 1.288 s.
+TEST(DAList, SeeksFollowTheTimeStampsOfEveryPiece) {
+  const std::string file = fixture("ps_many.VRO");
+  DAList list;
+  ASSERT_EQ(list.init(file.c_str(), 0xC0, 0), 0);
+  const double period = list.get_frame_period();
+  std::vector<double> times;
+  std::vector<std::vector<uint8_t>> frames;
+  std::vector<uint8_t> buf(65536);
+  for (;;) {
+    const int n = list.next_frame(buf.data(), int(buf.size()));
+    if (n <= 0) break;
+    times.push_back(list.get_curr_time() - period);  // the frame's own time
+    frames.emplace_back(buf.begin(), buf.begin() + n);
+  }
+  ASSERT_GT(times.size(), 800u);
+  // Each piece's first frame starts on its own second.
+  int piece_starts = 0;
+  for (size_t i = 1; i < times.size(); ++i)
+    if (std::fabs(times[i] - std::round(times[i])) < 1e-6 && times[i] - times[i - 1] < period - 1e-6) ++piece_starts;
+  EXPECT_EQ(piece_starts, 19);
+  for (double t : {0.5, 1.7, 7.9, 12.31, 0.2, 18.99}) {
+    SCOPED_TRACE(t);
+    size_t k = 0;
+    while (k + 1 < times.size() && times[k + 1] <= t + 1e-9) ++k;
+    EXPECT_NEAR(list.goto_time(t), times[k], 1e-6);
+    const int n = list.next_frame(buf.data(), int(buf.size()));
+    ASSERT_GT(n, 0);
+    EXPECT_TRUE(std::vector<uint8_t>(buf.begin(), buf.begin() + n) == frames[k]);
+  }
+}
+
 // A PID the file does not have opens the default audio stream; a switch
 // to another stream changes the kind when needed, and a stream the file
 // does not have keeps the old list.

@@ -3,14 +3,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cmath>
 #include <cstring>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "foundation/mpeg_fields.h"
 #include "foundation/probe.h"
+#include "foundation/seq_header.h"
+#include "foundation/start_code.h"
 #include "support/support.h"
 
 namespace {
@@ -223,6 +227,76 @@ TEST(Probe, EstimateReplacesImplausibleRates) {
   const int r = mpegfile_estimate_bit_rate(6, 900000, m2v.c_str());
   EXPECT_NEAR(r, 6000000, 6000000 * 0.2);
   EXPECT_EQ(mpegfile_estimate_bit_rate(6, 900000, "/nonexistent"), 900000);
+}
+
+// The estimate walked over the whole sample in one buffer: every sequence
+// header that decodes sets rate and frame rate, every picture start code
+// counts.
+int estimate_over_whole_sample(int bit_rate, const std::string& name, int bytes) {
+  auto data = mpegfile::load_data(name.c_str(), &bytes);
+  if (!data) return bit_rate;
+  double frame_rate = 30000.0 / 1001.0;
+  int pictures = 0, last_picture = 0, rate = bit_rate;
+  StartCodeCursor c(data.get(), bytes);
+  while (c.next()) {
+    const int at = int(c.offset());
+    if (c.code() == 0xB3) {
+      SeqHdr h;
+      if (h.decode(data.get() + at, bytes - at) > 0 && !h.invalid) {
+        rate = h.get_bit_rate();
+        frame_rate = h.get_frame_rate();
+      }
+    } else if (c.code() == 0x00) {
+      ++pictures;
+      last_picture = at;
+    }
+  }
+  if (pictures >= 10) return int(std::min(double(last_picture) * 8.0 / pictures * frame_rate, double(INT_MAX)));
+  return rate;
+}
+
+// An MPEG-1 sequence header: 352x288, frame rate code frc, rate in 400 bit/s.
+std::vector<uint8_t> seq_header(int frc, int rate400) {
+  return {0x00, 0x00, 0x01, 0xB3, 0x16, 0x01, 0x20, uint8_t(0x10 | frc), uint8_t(rate400 >> 10),
+          uint8_t(rate400 >> 2), uint8_t(((rate400 & 3) << 6) | 0x20 | 0x01), 0x00};
+}
+
+// The estimate reads its 10 MiB sample in pieces: start codes straddling
+// the pieces, a sequence header whose user data outruns the window it is
+// first decoded from, and a last header cut off by the sample's end give
+// what a walk over the whole sample gives.
+TEST(Probe, EstimateInPiecesAgreesWithTheWholeSample) {
+  std::mt19937 rng(5);
+  auto put = [](std::vector<uint8_t>& d, size_t at, const std::vector<uint8_t>& bytes) {
+    std::copy(bytes.begin(), bytes.end(), d.begin() + std::ptrdiff_t(at));
+  };
+  const std::vector<uint8_t> picture = {0x00, 0x00, 0x01, 0x00, 0x00, 0x08};
+  for (int pictures_every : {30011, 4000000}) {  // many pictures, then fewer than 10
+    SCOPED_TRACE(pictures_every);
+    std::vector<uint8_t> d(0xB00000);
+    for (auto& b : d) b = uint8_t(1 + rng() % 255);  // no stray start codes
+    for (size_t at = 500; at + 8 < d.size(); at += size_t(pictures_every)) put(d, at, picture);
+    // Runs of codes 5 bytes apart around every 256 KiB: wherever a piece
+    // ends there, some code straddles it.
+    if (pictures_every < 1000000)
+      for (size_t piece = 0x40000; piece < 0xA00000; piece += 0x40000)
+        for (size_t at = piece - 300; at < piece + 20; at += 5) put(d, at, {0x00, 0x00, 0x01, 0x00});
+    put(d, 100, seq_header(3, 15000));
+    put(d, 0x40000 - 7, seq_header(4, 16000));
+    // User data of 100 KiB behind this header: its unit runs past 64 KiB.
+    put(d, 0x500000, seq_header(5, 17000));
+    put(d, 0x500000 + 12, {0x00, 0x00, 0x01, 0xB2});
+    put(d, 0xA00000 - 6, seq_header(2, 18000));  // cut off by the end of the sample
+    for (int user_tail : {0, 1}) {
+      if (user_tail) put(d, 0x500000 + 16 + 100 * 1024, {0x00, 0x00, 0x01, 0xB8});
+      const std::string name = tsupport::temp_dir() + "/est" + std::to_string(pictures_every) +
+                               std::to_string(user_tail) + ".mpg";
+      ASSERT_TRUE(tsupport::write_file(name, d));
+      const int want = estimate_over_whole_sample(900000, name, 0xA00000);
+      EXPECT_EQ(mpegfile_estimate_bit_rate(6, 900000, name.c_str()), want);
+      if (pictures_every > 1000000) EXPECT_EQ(want, 17000 * 400);
+    }
+  }
 }
 
 TEST(Probe, RecorderFileMustNotBeElementaryVideo) {

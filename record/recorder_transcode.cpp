@@ -13,6 +13,7 @@
 #include "encode/encoder.h"
 #include "foundation/gop_header.h"
 #include "foundation/trace.h"
+#include "foundation/utils.h"
 #include "record/recoder.h"
 #include "record/recorder.h"
 #include "record/save.h"
@@ -22,16 +23,17 @@ namespace {
 // More B pictures in a row than any stream has: a damaged picture table.
 constexpr int kMaxQueuedB = 64;
 
-int find_start(const uint8_t* d, int from, int n, uint8_t code) {
-  for (int i = std::max(from, 0); i + 4 <= n; ++i)
-    if (d[i] == 0 && d[i + 1] == 0 && d[i + 2] == 1 && d[i + 3] == code) return i;
-  return -1;
+// Offset of 00 00 01 code within the first n bytes; -1 when there is none.
+int find_start(const uint8_t* d, int n, uint8_t code) {
+  uint32_t found = 0;
+  const int64_t at = n >= 4 ? utils_next_usr_start_code(0x100u | code, d, n, &found) : 0;
+  return found ? static_cast<int>(at) : -1;
 }
 
 // closed_gop of the GOP header before the first picture (0 without one).
 int gop_header_closed(const GOP& g) {
   const int n = std::min(g.get_pic_entry(0), g.valid_bytes());
-  const int at = g.data && n > 0 ? find_start(g.data, 0, n, 0xB8) : -1;
+  const int at = g.data && n > 0 ? find_start(g.data, n, 0xB8) : -1;
   GopHdr h;
   if (at < 0 || !h.decode(g.data + at, n - at)) return 0;
   return h.closed_gop ? 1 : 0;
@@ -126,7 +128,7 @@ int Recorder::transcode_gop(const GOP& gop, Save* save) {
   // The source's own sequence: the one in front of the GOP, else the clip's.
   SeqHdr seq = out_seq_;
   {
-    const int at = find_start(gop.data, 0, gop.get_pic_entry(0), 0xB3);
+    const int at = find_start(gop.data, gop.get_pic_entry(0), 0xB3);
     SeqHdr s;
     if (at >= 0 && s.decode(gop.data + at, gop.get_pic_entry(0) - at) > 0)
       seq = s;
@@ -223,7 +225,7 @@ int Recorder::transcode_gop(const GOP& gop, Save* save) {
     const int bytes = enc.encode_picture(cur, fwd, bwd, type, distance, bw, 0, own ? st.data() : nullptr,
                                          own ? int(st.size()) : 0, 1);
     const int size = bytes > 0 ? int(bw.flush()) : 0;
-    const int pic = size > 0 ? find_start(q.out.data(), 0, size, 0x00) : -1;
+    const int pic = size > 0 ? find_start(q.out.data(), size, 0x00) : -1;
     if (pic < 0) {
       fail("GOP at frame %d: picture %d cannot be coded again", gop.first_frame(), i);
       return false;

@@ -14,7 +14,9 @@ tamsel_install() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-TAMSEL_BUILD_PACKAGES=(cmake ninja-build g++ make libgtest-dev libbenchmark-dev)
+# Qt 6 Multimedia: the sound-device sink (tamsel_platform_qt) and its tests;
+# the build goes on without it.
+TAMSEL_BUILD_PACKAGES=(cmake ninja-build g++ make libgtest-dev libbenchmark-dev qt6-base-dev qt6-multimedia-dev)
 # The a52dec program comes with liba52-0.7.4-dev; fixtures draw frame numbers
 # with the DejaVu font.
 TAMSEL_TEST_PACKAGES=(ffmpeg mjpegtools mpeg2dec libjpeg-turbo-progs imagemagick mpg123 madplay dvdauthor liba52-0.7.4-dev sox fonts-dejavu-core)

@@ -76,13 +76,16 @@ static int run_decode(int argc, char** argv) {
     else if (s == "quarter") mode = 2;
     else return dev_usage("decode", "size '%s' is not full, half or quarter", argv[4]);
   }
-  if (dev_input_of(argv[1], {InputKind::video}, "a video elementary stream", true)) return 1;
   // Mapped once, with zeros behind the end, so that the decoder reads every
-  // picture in place and nothing is copied.
+  // picture in place and nothing is copied; the kind is told from the
+  // mapping too, not by a second read of the file.
   int error = 0;
   MappedFile in;
   if (!in.open(argv[1], MB_READER_PADDING, &error)) return dev_fail("<%s>: %s", argv[1], std::strerror(error));
   const uint64_t file_size = in.size();
+  if (dev_refuse_kind(argv[1], dev_input_of_bytes(in.data(), file_size), {InputKind::video},
+                      "a video elementary stream", true))
+    return 1;
   if (file_size > (1ull << 31) - 64) return dev_fail("<%s>: larger than 2 GB", argv[1]);
   const uint8_t* data = in.data();
   const int64_t size = static_cast<int64_t>(file_size);

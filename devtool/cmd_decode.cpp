@@ -31,11 +31,18 @@ struct Output {
     if (!f) return;
     const int cw = (width + 1) / 2;
     const int ch = chroma == 2 ? height : (height + 1) / 2;
+    // Lines the plane holds whole are written from it; only padding
+    // lines go through a line of their own.
     auto put = [&](const uint8_t* plane, int stride, int w, int h, int pw, int ph) {
       row.assign(static_cast<size_t>(w), plane ? 0 : 128);
       for (int y = 0; y < h; ++y) {
-        if (y < ph) std::memcpy(row.data(), plane + static_cast<size_t>(y) * stride, static_cast<size_t>(std::min(w, pw)));
-        if (std::fwrite(row.data(), 1, row.size(), f) != row.size()) ok = false;
+        const uint8_t* line = row.data();
+        if (plane && y < ph && w <= pw) {
+          line = plane + static_cast<size_t>(y) * stride;
+        } else if (plane && y < ph) {
+          std::memcpy(row.data(), plane + static_cast<size_t>(y) * stride, static_cast<size_t>(std::min(w, pw)));
+        }
+        if (std::fwrite(line, 1, row.size(), f) != row.size()) ok = false;
       }
     };
     put(fr->y_plane(), fr->padded_width(), width, height, fr->padded_width(), fr->padded_height());

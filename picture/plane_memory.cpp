@@ -62,16 +62,21 @@ uint8_t* map_huge(size_t n) {
 class Pool {
  public:
   uint8_t* take(size_t n) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (size_t i = 0; i < free_.size(); ++i) {
-      if (free_[i].size != n) continue;
-      uint8_t* p = free_[i].p;
-      free_[i] = free_.back();
-      free_.pop_back();
-      ++chunk_of(p)->live;
-      std::memset(p, 0, n);  // reused: zero it as fresh memory is
+    if (uint8_t* p = reuse(n)) {
+      std::memset(p, 0, n);  // zeroed as fresh memory is, outside the lock
       return p;
     }
+    if (uint8_t* p = carve(n)) return p;
+    uint8_t* base = map_huge(kHugePage);  // outside the lock: faulting 2 MB in takes a while
+    if (!base) return nullptr;
+    std::lock_guard<std::mutex> lock(mutex_);
+    chunks_.push_back({base, n, 1});
+    return base;
+  }
+
+  // n bytes from the free end of a chunk; null when none has room.
+  uint8_t* carve(size_t n) {
+    std::lock_guard<std::mutex> lock(mutex_);
     for (Chunk& c : chunks_) {
       if (kHugePage - c.used < n) continue;
       uint8_t* p = c.base + c.used;
@@ -79,10 +84,21 @@ class Pool {
       ++c.live;
       return p;
     }
-    uint8_t* base = map_huge(kHugePage);
-    if (!base) return nullptr;
-    chunks_.push_back({base, n, 1});
-    return base;
+    return nullptr;
+  }
+
+  // A waiting buffer of n bytes, taken; null when none waits.
+  uint8_t* reuse(size_t n) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (size_t i = 0; i < free_.size(); ++i) {
+      if (free_[i].size != n) continue;
+      uint8_t* p = free_[i].p;
+      free_[i] = free_.back();
+      free_.pop_back();
+      ++chunk_of(p)->live;
+      return p;
+    }
+    return nullptr;
   }
 
   void give_back(uint8_t* p, size_t n) {

@@ -1,8 +1,10 @@
 // Picture buffers: geometry, defaults, flags, user data, colour key.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "picture/image.h"
@@ -105,6 +107,27 @@ TEST(Image, PooledSdBuffersShareChunksAndComeBackClean) {
     EXPECT_EQ(frames[2]->get_y()[frames[2]->y_size() - 1], 0);
     EXPECT_EQ(frames[2]->get_v()[frames[2]->c_size() - 1], 128);
   }
+  EXPECT_EQ(planes_pool_chunks(), before);
+}
+
+// Threads sharing the pool each get clean buffers of their own.
+TEST(Image, PooledBuffersAcrossThreads) {
+  const int before = planes_pool_chunks();
+  std::atomic<int> bad{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&bad, t] {
+      for (int i = 0; i < 20; ++i) {
+        Image img(720 - 16 * (i % 2), 576, 1, 0);
+        const size_t n = img.buffer_size();
+        if (img.get_y()[0] != 0 || img.get_y()[img.y_size() - 1] != 0 || img.get_u()[0] != 128 ||
+            img.get_v()[img.c_size() - 1] != 128 || img.get_y()[n - 1] != 0)
+          ++bad;
+        std::memset(img.get_y(), 60 + t, n);
+      }
+    });
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(bad.load(), 0);
   EXPECT_EQ(planes_pool_chunks(), before);
 }
 

@@ -429,15 +429,7 @@ void skipped_macroblock(BodyCtx& c, Walk& w, int smb, int sx, int sy) {
     if (c.ptype == PIC_TYPE_P) {
       copy_mb(c, sx, sy);
     } else {
-      int svec[2][2][2];
-      int ssel[2][2];
-      for (int s = 0; s < 2; ++s) {
-        svec[0][s][0] = svec[1][s][0] = c.pmv[0][s][0];
-        svec[0][s][1] = svec[1][s][1] = c.pmv[0][s][1];
-        ssel[0][s] = ssel[1][s] = c.parity;
-      }
-      const int smt = c.mpeg1 || c.ps == PIC_FRAME ? MOTION_FRAME : MOTION_FIELD;
-      predict_mb(c, sx, sy, stype, smt, svec, ssel, c.dmv);
+      predict_skipped_b(c, sx, sy, stype);
     }
   }
   if (w.rec) {

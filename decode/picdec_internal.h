@@ -103,3 +103,6 @@ int predict_mb(BodyCtx& c, int mbx, int mby, int mb_type, int motion_type, int v
                const int dmv[2]);
 // Zero-vector copy from the forward reference (skipped P macroblocks).
 void copy_mb(BodyCtx& c, int mbx, int mby);
+// A skipped macroblock of a B picture: the directions of type (forward,
+// backward or both) with the motion vector predictors as vectors.
+void predict_skipped_b(BodyCtx& c, int mbx, int mby, int type);

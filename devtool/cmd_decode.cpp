@@ -31,11 +31,18 @@ struct Output {
     if (!f) return;
     const int cw = (width + 1) / 2;
     const int ch = chroma == 2 ? height : (height + 1) / 2;
+    // Lines the plane holds whole are written from it; only padding
+    // lines go through a line of their own.
     auto put = [&](const uint8_t* plane, int stride, int w, int h, int pw, int ph) {
       row.assign(static_cast<size_t>(w), plane ? 0 : 128);
       for (int y = 0; y < h; ++y) {
-        if (y < ph) std::memcpy(row.data(), plane + static_cast<size_t>(y) * stride, static_cast<size_t>(std::min(w, pw)));
-        if (std::fwrite(row.data(), 1, row.size(), f) != row.size()) ok = false;
+        const uint8_t* line = row.data();
+        if (plane && y < ph && w <= pw) {
+          line = plane + static_cast<size_t>(y) * stride;
+        } else if (plane && y < ph) {
+          std::memcpy(row.data(), plane + static_cast<size_t>(y) * stride, static_cast<size_t>(std::min(w, pw)));
+        }
+        if (std::fwrite(line, 1, row.size(), f) != row.size()) ok = false;
       }
     };
     put(fr->y_plane(), fr->padded_width(), width, height, fr->padded_width(), fr->padded_height());
@@ -76,13 +83,16 @@ static int run_decode(int argc, char** argv) {
     else if (s == "quarter") mode = 2;
     else return dev_usage("decode", "size '%s' is not full, half or quarter", argv[4]);
   }
-  if (dev_input_of(argv[1], {InputKind::video}, "a video elementary stream", true)) return 1;
   // Mapped once, with zeros behind the end, so that the decoder reads every
-  // picture in place and nothing is copied.
+  // picture in place and nothing is copied; the kind is told from the
+  // mapping too, not by a second read of the file.
   int error = 0;
   MappedFile in;
   if (!in.open(argv[1], MB_READER_PADDING, &error)) return dev_fail("<%s>: %s", argv[1], std::strerror(error));
   const uint64_t file_size = in.size();
+  if (dev_refuse_kind(argv[1], dev_input_of_bytes(in.data(), file_size), {InputKind::video},
+                      "a video elementary stream", true))
+    return 1;
   if (file_size > (1ull << 31) - 64) return dev_fail("<%s>: larger than 2 GB", argv[1]);
   const uint8_t* data = in.data();
   const int64_t size = static_cast<int64_t>(file_size);

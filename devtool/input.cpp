@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -68,6 +69,16 @@ int open_checked(const char* path, struct stat* st) {
   return fd;
 }
 
+// What the first bytes alone tell: an empty file, or a still or movie by
+// its magic; unknown leaves it to the MPEG probes.
+void classify(const uint8_t* head, size_t n, DevInput* in) {
+  if (n == 0) {
+    in->kind = InputKind::empty;
+    return;
+  }
+  in->kind = magic_kind(head, n);
+}
+
 }  // namespace
 
 const char* dev_kind_text(const DevInput& in) {
@@ -120,11 +131,7 @@ bool dev_input(const char* path, DevInput* in) {
     dev_fail("<%s>: %s", path, std::strerror(errno));
     return false;
   }
-  if (got == 0) {
-    in->kind = InputKind::empty;
-    return true;
-  }
-  in->kind = magic_kind(head, static_cast<size_t>(got));
+  classify(head, static_cast<size_t>(got), in);
   if (in->kind != InputKind::unknown) return true;
   if (auto rec = MPEGFileList::instance().find(path)) {
     in->stream_type = rec->stream_type;
@@ -133,11 +140,29 @@ bool dev_input(const char* path, DevInput* in) {
   return true;
 }
 
+DevInput dev_input_of_bytes(const uint8_t* data, uint64_t size) {
+  DevInput in;
+  in.size = size;
+  classify(data, static_cast<size_t>(std::min<uint64_t>(size, 12)), &in);
+  if (in.kind != InputKind::unknown) return in;
+  MPEGFile probe;
+  if (!probe.detect_type(data, static_cast<int>(std::min<uint64_t>(size, kProbeBytes)))) {
+    in.stream_type = probe.stream_type;
+    in.kind = kind_of_stream_type(probe.stream_type);
+  }
+  return in;
+}
+
 int dev_input_of(const char* path, std::initializer_list<InputKind> accepted, const char* wanted, bool unknown_ok,
                  DevInput* out) {
   DevInput in;
   if (!dev_input(path, &in)) return 1;
   if (out) *out = in;
+  return dev_refuse_kind(path, in, accepted, wanted, unknown_ok);
+}
+
+int dev_refuse_kind(const char* path, const DevInput& in, std::initializer_list<InputKind> accepted,
+                    const char* wanted, bool unknown_ok) {
   if (unknown_ok && in.kind == InputKind::unknown) return 0;
   for (InputKind k : accepted)
     if (k == in.kind) return 0;

@@ -42,6 +42,14 @@ bool dev_input(const char* path, DevInput* in);
 int dev_input_of(const char* path, std::initializer_list<InputKind> accepted, const char* wanted, bool unknown_ok,
                  DevInput* in = nullptr);
 
+// The kind of a file already in memory (the whole file, size bytes), told
+// as dev_input tells it but by the probes over these bytes: a command that
+// maps its input reads it once.
+DevInput dev_input_of_bytes(const uint8_t* data, uint64_t size);
+// The refusal of dev_input_of for a kind already known.
+int dev_refuse_kind(const char* path, const DevInput& in, std::initializer_list<InputKind> accepted,
+                    const char* wanted, bool unknown_ok);
+
 // Checks only that path can be read (raw picture inputs); 0 or 1 with the cause.
 int dev_input_readable(const char* path, uint64_t* size = nullptr);
 

@@ -25,7 +25,6 @@
 
 namespace {
 
-constexpr int kProbeBytes = 0x100000;
 constexpr int kScanBytes = 131072;
 
 // Next 00 00 01 xx at or after pos (xx any), *code = 0x100 + xx; -1 when

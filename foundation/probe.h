@@ -13,6 +13,9 @@
 
 #include "foundation/file_offset.h"
 
+// The bytes from the start of a file that the type probes look at.
+constexpr int kProbeBytes = 0x100000;
+
 // One probed file.
 class MPEGFile {
  public:

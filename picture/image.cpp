@@ -1,13 +1,12 @@
 #include "picture/image.h"
 
-#include <sys/mman.h>
-
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
 #include "foundation/trace.h"
+#include "picture/plane_memory.h"
 
 const char* chroma_format_name(int format) {
   static const char* const names[5] = {"unknwon", "420", "422", "444", "CCIR"};
@@ -15,45 +14,6 @@ const char* chroma_format_name(int format) {
   if (i < 0) i += 5;
   return names[i];
 }
-
-namespace {
-
-constexpr size_t kHugePage = size_t{2} << 20;
-
-// Zeroed storage for the planes. A buffer of a huge page or more is mapped
-// on a huge-page boundary and offered huge pages: a 1080-line picture then
-// costs two page faults instead of some 800 of 4 kB each, which weighs on
-// every decoder pool filled from fresh memory. *mapped is the length to
-// unmap, 0 for calloc.
-uint8_t* planes_alloc(size_t n, size_t* mapped) {
-  *mapped = 0;
-#ifdef MADV_HUGEPAGE
-  if (n >= kHugePage) {
-    const size_t len = (n + 4095) & ~size_t{4095};
-    void* p = ::mmap(nullptr, len + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p != MAP_FAILED) {
-      const uintptr_t raw = reinterpret_cast<uintptr_t>(p);
-      const uintptr_t start = (raw + kHugePage - 1) & ~(kHugePage - 1);
-      if (start > raw) ::munmap(p, start - raw);
-      const size_t tail = raw + len + kHugePage - (start + len);
-      if (tail) ::munmap(reinterpret_cast<void*>(start + len), tail);
-      ::madvise(reinterpret_cast<void*>(start), len, MADV_HUGEPAGE);  // advice only: failure is harmless
-      *mapped = len;
-      return reinterpret_cast<uint8_t*>(start);
-    }
-  }
-#endif
-  return static_cast<uint8_t*>(std::calloc(n, 1));
-}
-
-void planes_free(uint8_t* p, size_t mapped) {
-  if (mapped)
-    ::munmap(p, mapped);
-  else
-    std::free(p);
-}
-
-}  // namespace
 
 Image::Image(int width, int height, int format, int round_height_32) {
   if (format != 1 && format != 2) {
@@ -80,16 +40,16 @@ void Image::init(int width, int height, int round_height_32) {
   display_height = height;
   padded_width = (width + 15) & ~15;
   padded_height = round_height_32 ? (height + 31) & ~31 : (height + 15) & ~15;
-  planes_free(buffer, mapped_);
+  planes_free(buffer, storage_);
   // fresh zero pages: luma and the tail need no clearing pass
-  buffer = planes_alloc(buffer_size(), &mapped_);
+  buffer = planes_alloc(buffer_size(), &storage_);
   if (!buffer) return;
   std::memset(buffer + y_size(), 128, 2 * c_size());
 }
 
 void Image::reset_buffers() {
-  planes_free(buffer, mapped_);
-  mapped_ = 0;
+  planes_free(buffer, storage_);
+  storage_ = 0;
   delete[] user_data;
   delete[] gop_user_data;
   buffer = user_data = gop_user_data = nullptr;

@@ -81,7 +81,7 @@ class Image {
   int picture_structure = 3;    // 1 top field, 2 bottom field, 3 frame
 
  private:
-  size_t mapped_ = 0;  // length of buffer's own mapping; 0 when it came from calloc
+  size_t storage_ = 0;  // how planes_alloc gave buffer, for planes_free
 };
 
 // Same class under the name some callers use for the flag setter.

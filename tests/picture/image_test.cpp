@@ -1,10 +1,15 @@
 // Picture buffers: geometry, defaults, flags, user data, colour key.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <memory>
+#include <thread>
+#include <vector>
 
 #include "picture/image.h"
 #include "picture/mbinfo.h"
+#include "picture/plane_memory.h"
 #include "support/support.h"
 
 using tsupport::TraceCapture;
@@ -73,6 +78,57 @@ TEST(Image, LargeBuffersClearedAcrossResizes) {
   std::memset(img.get_y(), 77, img.buffer_size());
   img.init(3840, 2160, 0);
   check(img);
+}
+
+// SD pictures share huge-page chunks: three frames in one chunk, a reused
+// buffer as clean as a fresh one, and no chunk left once all are gone.
+TEST(Image, PooledSdBuffersShareChunksAndComeBackClean) {
+  const int before = planes_pool_chunks();
+  {
+    std::vector<std::unique_ptr<Image>> frames;
+    for (int k = 0; k < 3; ++k) frames.push_back(std::make_unique<Image>(720, 576, 1, 1));
+    EXPECT_LE(planes_pool_chunks(), before + 1);
+    for (int a = 0; a < 3; ++a)
+      for (int b = a + 1; b < 3; ++b) {
+        const uint8_t* pa = frames[a]->get_y();
+        const uint8_t* pb = frames[b]->get_y();
+        EXPECT_TRUE(pa + frames[a]->buffer_size() <= pb || pb + frames[b]->buffer_size() <= pa) << a << b;
+      }
+    for (auto& f : frames) std::memset(f->get_y(), 77, f->buffer_size());
+    frames[1].reset();
+    frames[1] = std::make_unique<Image>(720, 576, 1, 1);  // takes the freed buffer back
+    const Image& img = *frames[1];
+    for (size_t i = 0; i < img.y_size(); ++i) ASSERT_EQ(img.get_y()[i], 0) << i;
+    for (size_t i = 0; i < 2 * img.c_size(); ++i) ASSERT_EQ(img.get_u()[i], 128) << i;
+    for (size_t i = 0; i < 32; ++i) ASSERT_EQ(img.get_y()[img.buffer_size() - 32 + i], 0);
+    // a smaller picture in the same chunk, and a resize of a pooled one
+    Image half(360, 288, 1, 0);
+    frames[2]->init(704, 480, 0);
+    EXPECT_EQ(frames[2]->get_y()[frames[2]->y_size() - 1], 0);
+    EXPECT_EQ(frames[2]->get_v()[frames[2]->c_size() - 1], 128);
+  }
+  EXPECT_EQ(planes_pool_chunks(), before);
+}
+
+// Threads sharing the pool each get clean buffers of their own.
+TEST(Image, PooledBuffersAcrossThreads) {
+  const int before = planes_pool_chunks();
+  std::atomic<int> bad{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&bad, t] {
+      for (int i = 0; i < 20; ++i) {
+        Image img(720 - 16 * (i % 2), 576, 1, 0);
+        const size_t n = img.buffer_size();
+        if (img.get_y()[0] != 0 || img.get_y()[img.y_size() - 1] != 0 || img.get_u()[0] != 128 ||
+            img.get_v()[img.c_size() - 1] != 128 || img.get_y()[n - 1] != 0)
+          ++bad;
+        std::memset(img.get_y(), 60 + t, n);
+      }
+    });
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(bad.load(), 0);
+  EXPECT_EQ(planes_pool_chunks(), before);
 }
 
 TEST(Image, PictureFlagsAreValidated) {

@@ -228,27 +228,32 @@ void DeMuxer::find_vbs_length() {
     start = start > first_end + step ? start - step : first_end;
     step += second;
   }
-  GOP last = first;
+  // The walk to the end parses into two GOPs in turn: no GOP's bytes are
+  // copied.
+  GOP spare;
+  GOP* last = &first;
   if (found) {
-    last = g;
+    last = &g;
+    GOP* next = &spare;
     int guard = 0;
-    while (last.end.less(src_.end_data) && guard++ < 100000) {
-      goto_offset(last.end);
-      GOP next;
-      const FileOffset before = last.end;
-      if (parse_gop(&next, 0, 0, 0) <= 0) {
-        if (!next.end.greater(before)) break;
-        last.end = next.end;  // damaged stretch: keep walking behind it
+    while (last->end.less(src_.end_data) && guard++ < 100000) {
+      goto_offset(last->end);
+      next->reset_record();
+      const FileOffset before = last->end;
+      if (parse_gop(next, 0, 0, 0) <= 0) {
+        if (!next->end.greater(before)) break;
+        last->end = next->end;  // damaged stretch: keep walking behind it
         continue;
       }
-      count(last);
-      if (last.time_code >= 4096) last_tc_seen = last.time_code;
-      last = next;
+      count(*last);
+      if (last->time_code >= 4096) last_tc_seen = last->time_code;
+      std::swap(last, next);
     }
-    if (!last.start.equals(first.start)) count(last);
+    if (!last->start.equals(first.start)) count(*last);
   }
-  if (last.time_code >= 4096) last_tc_seen = last.time_code;
-  m_.last_gop = last;
+  if (last->time_code >= 4096) last_tc_seen = last->time_code;
+  // The record only: copies of the demultiplexer copy it too.
+  m_.last_gop.copy_info(*last);
   const int avg_gop_length = gops > 0 ? int(double(pictures) / gops + 0.5) : 0;
   for (auto& r : st_.es_data)
     if (r.is_video()) r.average_gop_length = avg_gop_length;
@@ -268,10 +273,10 @@ void DeMuxer::find_vbs_length() {
   m_.bit_rate_length = br_len;
 
   // Length by time codes: first time code to the end of the last GOP.
-  const bool both_tc = first.time_code >= 4096 && last.time_code >= 4096 && found;
+  const bool both_tc = first.time_code >= 4096 && last->time_code >= 4096 && found;
   double tc_len = br_len;
   if (both_tc)
-    tc_len = (tc25_to_frame(last.time_code, fr) + last.frames() - tc25_to_frame(first.time_code, fr)) / fr;
+    tc_len = (tc25_to_frame(last->time_code, fr) + last->frames() - tc25_to_frame(first.time_code, fr)) / fr;
 
   // Consistency of the time codes.
   auto quotient = [](double a, double b) {
@@ -296,7 +301,7 @@ void DeMuxer::find_vbs_length() {
   bool restarts = false;
   if (m_.tc_present && !m_.tc_inconsistent && st_.elementary && is_es_video() && both_tc) {
     std::vector<LGOP> samples;
-    restarts = sampled_tc_goes_back(first, last, &samples);
+    restarts = sampled_tc_goes_back(first, *last, &samples);
   }
   if (st_.elementary && m_.tc_present && (m_.tc_inconsistent || restarts)) {
     const int s = sample_bit_rate(B, F);
@@ -321,7 +326,7 @@ void DeMuxer::find_vbs_length() {
     if (m_.tc_inconsistent) {
       m_.timecode_flag = 1;
       m_.total_length = br_len;
-    } else if (first.time_code != last.time_code) {
+    } else if (first.time_code != last->time_code) {
       m_.total_length = tc_len;
     } else if (st_.bit_rate > 0) {
       m_.total_length = double(size) * 8.0 / st_.bit_rate;

@@ -206,7 +206,11 @@ void DeMuxer::find_vbs_length() {
     pictures += x.pic_count;
     if (x.time_code >= 4096) ++decoded_headers;
   };
-  if (parse_gop(&first, 0, 0, 0) > 0) {
+  // The first GOP's bytes are parsed in the buffer the search below reuses.
+  const int first_pictures = parse_gop(&g, 0, 0, 0);
+  first.copy_info(g);
+  g.reset_record();
+  if (first_pictures > 0) {
     count(first);
     if (first.time_code >= 4096) m_.first_gop_tc = first.time_code;
   }

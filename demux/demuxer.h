@@ -266,6 +266,9 @@ class DeMuxer {
   int read_at(FileOffset at, uint8_t* dst, int n);
   bool parse_gop_with_tc(FileOffset from, GOP* g);
   bool sampled_tc_goes_back(const LGOP& first, const LGOP& last, std::vector<LGOP>* samples);
+  bool sampled_tc_run_on(const LGOP& first, const LGOP& last);
+  int peek_gop_time_code(FileOffset from, uint64_t budget, std::vector<uint8_t>* piece, FileOffset* start,
+                         uint32_t* time_code);
   GOP& tc_scratch();
   int tc_correction_at(FileOffset at) const;
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <memory>
 
 #include "demux/demuxer_cache.h"
 #include "foundation/probe.h"
@@ -40,7 +42,11 @@ int GOPList::open(const char* name, int stream_id, int pid) {
   s_.stream_id = stream_id;
   s_.pid = pid;
   int bit_rate = 0;
-  s_.stream_type = name ? mpegfile_get_stream_type_and_bit_rate(name, &bit_rate) : 0;
+  // The demultiplexer cache probes the real path: probing that name too
+  // reads the file once.
+  std::unique_ptr<char, decltype(&std::free)> real(name ? realpath(name, nullptr) : nullptr, &std::free);
+  const char* probed = real ? real.get() : name;
+  s_.stream_type = probed ? mpegfile_get_stream_type_and_bit_rate(probed, &bit_rate) : 0;
   if (s_.stream_type < 2 || s_.stream_type > 8) {
     trace("GOPList::ctor (): only processing MPEG Video and System streams\n");
     return 1;

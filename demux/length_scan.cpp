@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "demux/demuxer.h"
+#include "foundation/start_code.h"
 #include "foundation/timecode.h"
 #include "foundation/trace.h"
 
@@ -205,7 +206,11 @@ void DeMuxer::find_vbs_length() {
     pictures += x.pic_count;
     if (x.time_code >= 4096) ++decoded_headers;
   };
-  if (parse_gop(&first, 0, 0, 0) > 0) {
+  // The first GOP's bytes are parsed in the buffer the search below reuses.
+  const int first_pictures = parse_gop(&g, 0, 0, 0);
+  first.copy_info(g);
+  g.reset_record();
+  if (first_pictures > 0) {
     count(first);
     if (first.time_code >= 4096) m_.first_gop_tc = first.time_code;
   }
@@ -228,27 +233,32 @@ void DeMuxer::find_vbs_length() {
     start = start > first_end + step ? start - step : first_end;
     step += second;
   }
-  GOP last = first;
+  // The walk to the end parses into two GOPs in turn: no GOP's bytes are
+  // copied.
+  GOP spare;
+  GOP* last = &first;
   if (found) {
-    last = g;
+    last = &g;
+    GOP* next = &spare;
     int guard = 0;
-    while (last.end.less(src_.end_data) && guard++ < 100000) {
-      goto_offset(last.end);
-      GOP next;
-      const FileOffset before = last.end;
-      if (parse_gop(&next, 0, 0, 0) <= 0) {
-        if (!next.end.greater(before)) break;
-        last.end = next.end;  // damaged stretch: keep walking behind it
+    while (last->end.less(src_.end_data) && guard++ < 100000) {
+      goto_offset(last->end);
+      next->reset_record();
+      const FileOffset before = last->end;
+      if (parse_gop(next, 0, 0, 0) <= 0) {
+        if (!next->end.greater(before)) break;
+        last->end = next->end;  // damaged stretch: keep walking behind it
         continue;
       }
-      count(last);
-      if (last.time_code >= 4096) last_tc_seen = last.time_code;
-      last = next;
+      count(*last);
+      if (last->time_code >= 4096) last_tc_seen = last->time_code;
+      std::swap(last, next);
     }
-    if (!last.start.equals(first.start)) count(last);
+    if (!last->start.equals(first.start)) count(*last);
   }
-  if (last.time_code >= 4096) last_tc_seen = last.time_code;
-  m_.last_gop = last;
+  if (last->time_code >= 4096) last_tc_seen = last->time_code;
+  // The record only: copies of the demultiplexer copy it too.
+  m_.last_gop.copy_info(*last);
   const int avg_gop_length = gops > 0 ? int(double(pictures) / gops + 0.5) : 0;
   for (auto& r : st_.es_data)
     if (r.is_video()) r.average_gop_length = avg_gop_length;
@@ -268,10 +278,10 @@ void DeMuxer::find_vbs_length() {
   m_.bit_rate_length = br_len;
 
   // Length by time codes: first time code to the end of the last GOP.
-  const bool both_tc = first.time_code >= 4096 && last.time_code >= 4096 && found;
+  const bool both_tc = first.time_code >= 4096 && last->time_code >= 4096 && found;
   double tc_len = br_len;
   if (both_tc)
-    tc_len = (tc25_to_frame(last.time_code, fr) + last.frames() - tc25_to_frame(first.time_code, fr)) / fr;
+    tc_len = (tc25_to_frame(last->time_code, fr) + last->frames() - tc25_to_frame(first.time_code, fr)) / fr;
 
   // Consistency of the time codes.
   auto quotient = [](double a, double b) {
@@ -296,7 +306,7 @@ void DeMuxer::find_vbs_length() {
   bool restarts = false;
   if (m_.tc_present && !m_.tc_inconsistent && st_.elementary && is_es_video() && both_tc) {
     std::vector<LGOP> samples;
-    restarts = sampled_tc_goes_back(first, last, &samples);
+    restarts = !sampled_tc_run_on(first, *last) && sampled_tc_goes_back(first, *last, &samples);
   }
   if (st_.elementary && m_.tc_present && (m_.tc_inconsistent || restarts)) {
     const int s = sample_bit_rate(B, F);
@@ -321,7 +331,7 @@ void DeMuxer::find_vbs_length() {
     if (m_.tc_inconsistent) {
       m_.timecode_flag = 1;
       m_.total_length = br_len;
-    } else if (first.time_code != last.time_code) {
+    } else if (first.time_code != last->time_code) {
       m_.total_length = tc_len;
     } else if (st_.bit_rate > 0) {
       m_.total_length = double(size) * 8.0 / st_.bit_rate;
@@ -437,6 +447,93 @@ bool DeMuxer::sampled_tc_goes_back(const LGOP& first, const LGOP& last, std::vec
         tc25_to_frame((*samples)[i - 1].time_code, fr) + (*samples)[i - 1].frames() - 1)
       back = true;
   return back;
+}
+
+// The first GOP at or after `from` (its first header and time code), read
+// in small pieces up to budget bytes: only the headers up to its first
+// picture are looked at. 1 found; 0 none within the budget; -1 the bytes
+// hold what only a full parse reads right (an I picture without a GOP
+// header, a GOP without an I picture first, no time code).
+int DeMuxer::peek_gop_time_code(FileOffset from, uint64_t budget, std::vector<uint8_t>* piece, FileOffset* start,
+                                uint32_t* time_code) {
+  constexpr int kPiece = 65536;
+  constexpr int kTail = 8;  // bytes a header needs behind its start code
+  piece->resize(kPiece);
+  uint64_t pos = from.value();
+  const uint64_t stop = std::min(src_.end_data.value(), pos + budget);
+  int64_t seq_at = -1;  // a sequence header with no picture behind it yet
+  bool gop = false;
+  while (pos < stop) {
+    const int want = int(std::min<uint64_t>(kPiece, stop - pos));
+    const int n = read_at(FileOffset::from_u64(pos), piece->data(), want);
+    if (n <= 0) return 0;
+    const bool at_end = n < want || pos + uint64_t(n) >= stop;
+    const int usable = at_end ? n : n - kTail;
+    const uint8_t* b = piece->data();
+    StartCodeCursor sc(b, n);
+    while (sc.next() && sc.offset() < usable) {
+      const int at = int(sc.offset());
+      if (n - at < kTail) return 0;
+      const int code = sc.code();
+      if (code == 0xB3) {
+        if (!gop) seq_at = int64_t(pos) + at;
+      } else if (code == 0xB8) {
+        if (gop) return -1;
+        GopHdr h;
+        if (h.decode(b + at, n - at) <= 0 || h.time_code < 4096) return -1;
+        gop = true;
+        *time_code = h.time_code;
+        *start = FileOffset::from_u64(seq_at >= 0 ? uint64_t(seq_at) : pos + uint64_t(at));
+      } else if (code == 0x00) {
+        const int type = (b[at + 5] >> 3) & 7;
+        if (gop) return type == 1 ? 1 : -1;
+        if (type == 1 || seq_at >= 0) return -1;
+      } else if (code >= 0x01 && code <= 0xAF) {
+        if (gop || seq_at >= 0) return -1;  // slices right behind the headers
+      } else if (code != 0xB5 && code != 0xB2) {
+        return -1;
+      }
+    }
+    if (at_end) break;
+    pos += uint64_t(usable);
+  }
+  return 0;
+}
+
+// The cheap side of sampled_tc_goes_back: the same points of the file, each
+// read only up to its GOP's first picture. True when the codes clearly run
+// on from sample to sample; then the full check would find nothing either.
+// A sample GOP's length is not read, so codes must gain well over the
+// longest GOP known between two samples; anything closer or odd is left to
+// the full check.
+bool DeMuxer::sampled_tc_run_on(const LGOP& first, const LGOP& last) {
+  const double fr = get_frame_rate();
+  const uint64_t size = src_.size.value();
+  int count = 16;
+  if (size > (uint64_t(16) << 30)) count = int(size >> 30);
+  const int gop_frames = std::max({first.frames(), last.frames(), st_.video_info.average_gop_length});
+  const int margin = std::max(4 * gop_frames, 32);
+  const uint64_t budget = 2 * uint64_t(std::max(get_gop_bytes_estimate(), 65536));
+  std::vector<uint8_t> piece;
+  FileOffset prev_start = first.start;
+  int prev_tc = tc25_to_frame(first.time_code, fr);
+  int prev_frames = first.frames();  // exact for the first GOP only
+  // Codes from prev on to tc run on at least as the full check asks.
+  auto runs_on = [&](int tc) { return prev_frames > 0 ? tc >= prev_tc + prev_frames - 1 : tc - prev_tc >= margin; };
+  for (int i = 1; i <= count; ++i) {
+    const FileOffset at = FileOffset::from_u64(size / uint64_t(count + 1) * uint64_t(i));
+    if (!at.greater(prev_start)) continue;
+    FileOffset start;
+    uint32_t code = 0;
+    if (peek_gop_time_code(at, budget, &piece, &start, &code) != 1) return false;
+    if (!start.greater(prev_start) || !start.less(last.start)) continue;
+    const int tc = tc25_to_frame(code, fr);
+    if (!runs_on(tc)) return false;
+    prev_start = start;
+    prev_tc = tc;
+    prev_frames = 0;
+  }
+  return runs_on(tc25_to_frame(last.time_code, fr));
 }
 
 int DeMuxer::check_timecode() {

@@ -280,6 +280,24 @@ GOP& GOP::operator=(const LGOP& other) {
   return *this;
 }
 
+void GOP::copy_info(const GOP& other) {
+  if (&other == this) return;
+  assign(other);
+  data_valid = 0;
+  data_word = other.data_word;
+  no_pts = other.no_pts;
+  pid = other.pid;
+}
+
+void GOP::reset_record() {
+  reset();
+  list_capacity = 0;
+  data_word = 0;
+  no_pts = 0;
+  data_valid = 0;
+  pid = 0;
+}
+
 void GOP::copy_data(const GOP& other) {
   int n = other.valid_bytes();
   if (!other.data || n <= 0) return;

@@ -101,6 +101,10 @@ class GOP : public LGOP {
 
   GOP& operator=(const GOP& other);
   GOP& operator=(const LGOP& other);
+  // Everything of other but its coded bytes (this GOP holds none after).
+  void copy_info(const GOP& other);
+  // A fresh GOP that keeps its buffers for the next parse.
+  void reset_record();
   void reset_info();
   void init_data();
   void copy_data(const GOP& other);

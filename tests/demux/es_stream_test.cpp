@@ -49,6 +49,31 @@ TEST(StreamLength, RestartedTimeCodesAddUp) {
   EXPECT_EQ(field_int(lines[0], "frames"), 100);
 }
 
+// Time codes that clearly run on are cleared of a restart on the sampled
+// GOP headers alone: opening parses the first and the last GOPs only.
+// Codes that restart still get the full check and add up.
+TEST(StreamLength, RestartCheckParsesSampledGopsOnlyWhenCodesDoNotRunOn) {
+  struct Case {
+    const char* file;
+    double length;
+    bool headers_only;
+  } cases[] = {{"long60.m2v", 60.0, true}, {"join24.m2v", 24.0, false}};
+  for (const Case& c : cases) {
+    // A copy: the process has not measured it yet.
+    const std::string path = temp_dir() + "/restart_" + c.file;
+    ASSERT_TRUE(write_file(path, read_file(fixture(c.file))));
+    const long before = DeMuxer::parse_gop_count();
+    std::unique_ptr<DeMuxer> d(demuxer_create(path.c_str(), 0));
+    ASSERT_TRUE(d) << c.file;
+    const long parses = DeMuxer::parse_gop_count() - before;
+    if (c.headers_only)
+      EXPECT_LE(parses, 4) << c.file;
+    else
+      EXPECT_GT(parses, 16) << c.file;
+    EXPECT_NEAR(d->get_total_length(), c.length, 1.0 / 25) << c.file;
+  }
+}
+
 TEST(StreamLength, AudioWithinOneFrameOfFfprobe) {
   for (const char* name : {"mp2_44100.mp2", "mp2_48000.mp2", "mp3_44100.mp3", "ac3_48000_2ch.ac3", "ac3_44100_6ch.ac3"}) {
     const std::string file = fixture(name);

@@ -157,11 +157,13 @@ inline int mpeg2_coefficients(BodyCtx& c, MBReader& bs, bool table_one, const ui
 }
 
 // Mismatch control on a block whose coefficients sum to an even number, and
-// the kind of transform the block needs.
+// the kind of transform the block needs. Without branches: the parity is
+// a coin toss, as the sign is.
 inline uint8_t finish_mpeg2_block(int16_t* blk, int parity, bool dc_alone) {
-  if (parity & 1) return dc_alone ? BLOCK_DC : BLOCK_FULL;
-  blk[63] ^= 1;
-  return dc_alone ? BLOCK_DC63 : BLOCK_FULL;
+  const int even = ~parity & 1;
+  blk[63] = static_cast<int16_t>(blk[63] ^ even);
+  static_assert(BLOCK_DC63 == BLOCK_DC + 1, "the kind of a DC block is chosen by adding the parity");
+  return dc_alone ? static_cast<uint8_t>(BLOCK_DC + even) : static_cast<uint8_t>(BLOCK_FULL);
 }
 
 template <bool LIMITED>

@@ -202,13 +202,16 @@ bool intra_blocks(BodyCtx& c) {
   return true;
 }
 
+// Only the coded blocks are visited: a test per block on the pattern's
+// bits would mispredict on every irregular pattern.
 template <bool LIMITED>
 bool inter_blocks(BodyCtx& c, int cbp) {
-  const int nb = c.nblocks;
-  for (int k = 0; k < nb; ++k)
-    if (((cbp >> (nb - 1 - k)) & 1) &&
-        (inter_block<LIMITED>(c, k, c.qw[k >= 4 && c.cf != 1 ? 3 : 1]) || c.bs.overrun()))
-      return false;
+  // block k at bit 31 - k
+  for (uint32_t m = static_cast<uint32_t>(cbp) << (32 - c.nblocks); m;) {
+    const int k = __builtin_clz(m);
+    m ^= 0x80000000u >> k;
+    if (inter_block<LIMITED>(c, k, c.qw[k >= 4 && c.cf != 1 ? 3 : 1]) || c.bs.overrun()) return false;
+  }
   return true;
 }
 

@@ -111,11 +111,12 @@ inline bool long_code(const VlcTables& t, bool table_one, uint64_t w, int* run, 
 // of the coefficients.
 template <bool LIMITED, bool INTRA>
 inline int mpeg2_coefficients(BodyCtx& c, CoefBits& b, bool table_one, const uint16_t* qm, int16_t* blk, int i,
-                              int* parity_io) {
+                              int* parity_io, int* used_io) {
   const DctFast* fast = table_one ? c.t->dct1_fast : c.t->dct0_fast;
   const uint8_t* scan = c.scan;
   const int limit = c.limit;
   int parity = *parity_io;
+  int used = 0;  // OR of the positions written
   if (!INTRA && (b.w >> 63)) {
     // "1s" as the first coefficient of a non-intra block: run 0, level 1
     const int sign = -static_cast<int>((b.w >> 62) & 1);
@@ -124,6 +125,7 @@ inline int mpeg2_coefficients(BodyCtx& c, CoefBits& b, bool table_one, const uin
     const int val = signed_saturated((3 * qm[0]) >> 5, sign);
     blk[scan[0]] = static_cast<int16_t>(val);
     parity = val;
+    used = scan[0];
   }
   for (;;) {
     b.refill();
@@ -164,19 +166,23 @@ inline int mpeg2_coefficients(BodyCtx& c, CoefBits& b, bool table_one, const uin
     const int val = signed_saturated(magnitude, sign);
     blk[p] = static_cast<int16_t>(val);
     parity ^= val;
+    used |= p;
   }
   *parity_io = parity;
+  *used_io = used;
   return i;
 }
 
 // Mismatch control on a block whose coefficients sum to an even number, and
 // the kind of transform the block needs. Without branches: the parity is
-// a coin toss, as the sign is.
-inline uint8_t finish_mpeg2_block(int16_t* blk, int parity, bool dc_alone) {
+// a coin toss, as the sign is. used: OR of the positions written; without
+// bit 5 all lie in rows 0-3, and coefficient 63 is then 0 or 1.
+inline uint8_t finish_mpeg2_block(int16_t* blk, int parity, bool dc_alone, int used) {
   const int even = ~parity & 1;
   blk[63] = static_cast<int16_t>(blk[63] ^ even);
   static_assert(BLOCK_DC63 == BLOCK_DC + 1, "the kind of a DC block is chosen by adding the parity");
-  return dc_alone ? static_cast<uint8_t>(BLOCK_DC + even) : static_cast<uint8_t>(BLOCK_FULL);
+  const uint8_t coded = (used & 0x20) ? BLOCK_FULL : BLOCK_UPPER;
+  return dc_alone ? static_cast<uint8_t>(BLOCK_DC + even) : coded;
 }
 
 template <bool LIMITED>
@@ -186,20 +192,20 @@ int intra_block(BodyCtx& c, CoefBits& bs, int k, const uint16_t* qm) {
   c.dc_pred[cc] += get_dc_diff(bs, *c.t, cc);
   const int dc = std::clamp(c.dc_pred[cc] << (3 - c.dcprec), -2048, 2047);
   blk[0] = static_cast<int16_t>(dc);
-  int parity = dc;
-  const int last = mpeg2_coefficients<LIMITED, true>(c, bs, c.ivlc != 0, qm, blk, 0, &parity);
+  int parity = dc, used = 0;
+  const int last = mpeg2_coefficients<LIMITED, true>(c, bs, c.ivlc != 0, qm, blk, 0, &parity, &used);
   if (last < -1) return 1;
-  c.kind[k] = finish_mpeg2_block(blk, parity, last == 0);
+  c.kind[k] = finish_mpeg2_block(blk, parity, last == 0, used);
   return 0;
 }
 
 template <bool LIMITED>
 int inter_block(BodyCtx& c, CoefBits& bs, int k, const uint16_t* qm) {
   int16_t* blk = c.blk[k];
-  int parity = 0;
-  const int last = mpeg2_coefficients<LIMITED, false>(c, bs, false, qm, blk, -1, &parity);
+  int parity = 0, used = 0;
+  const int last = mpeg2_coefficients<LIMITED, false>(c, bs, false, qm, blk, -1, &parity, &used);
   if (last < 0) return 1;  // bad code, or end of block before any coefficient
-  c.kind[k] = finish_mpeg2_block(blk, parity, last == 0 && c.scan[0] == 0);
+  c.kind[k] = finish_mpeg2_block(blk, parity, last == 0 && c.scan[0] == 0, used);
   return 0;
 }
 

@@ -189,32 +189,24 @@ static void idct_avx2(int16_t* b) {
   }
 }
 
-static void idct_put_avx2(int16_t* b, uint8_t* dst, int stride) {
+// A transform, then its rows stored or added.
+template <void (*TRANSFORM)(int16_t*, __m256i*), bool ADD>
+static void idct_store_avx2(int16_t* b, uint8_t* dst, int stride) {
   __m256i r[4];
-  transform(b, r);
-  store_rows(r, dst, stride);
-}
-
-static void idct_add_avx2(int16_t* b, uint8_t* dst, int stride) {
-  __m256i r[4];
-  transform(b, r);
-  add_rows(r, dst, stride);
-}
-
-static void idct_put_upper_avx2(int16_t* b, uint8_t* dst, int stride) {
-  __m256i r[4];
-  transform_upper(b, r);
-  store_rows(r, dst, stride);
-}
-
-static void idct_add_upper_avx2(int16_t* b, uint8_t* dst, int stride) {
-  __m256i r[4];
-  transform_upper(b, r);
-  add_rows(r, dst, stride);
+  TRANSFORM(b, r);
+  if (ADD)
+    add_rows(r, dst, stride);
+  else
+    store_rows(r, dst, stride);
 }
 
 // Constant blocks gain nothing from 256-bit registers.
 extern const IdctDsp idct_dsp_avx2;
-const IdctDsp idct_dsp_avx2 = {idct_avx2,           idct_put_avx2,       idct_add_avx2,
-                                idct_put_upper_avx2, idct_add_upper_avx2, idct_put_dc_simd,
-                                idct_add_dc_simd,    idct_dc63_simd};
+const IdctDsp idct_dsp_avx2 = {idct_avx2,
+                                idct_store_avx2<transform, false>,
+                                idct_store_avx2<transform, true>,
+                                idct_store_avx2<transform_upper, false>,
+                                idct_store_avx2<transform_upper, true>,
+                                idct_put_dc_simd,
+                                idct_add_dc_simd,
+                                idct_dc63_simd};

@@ -85,7 +85,8 @@ static void idct_add_dc_c(uint8_t* dst, int stride, int v) {
     for (int x = 0; x < 8; ++x) dst[x] = clip8(dst[x] + v);
 }
 
-static const IdctDsp idct_dsp_c = {idct_c, idct_put_c, idct_add_c, idct_put_dc_c, idct_add_dc_c, idct_dc63};
+static const IdctDsp idct_dsp_c = {idct_c,        idct_put_c,    idct_add_c, idct_put_c,
+                                   idct_add_c,    idct_put_dc_c, idct_add_dc_c, idct_dc63};
 
 #if TAMSEL_X86_SIMD
 extern const IdctDsp idct_dsp_sse2;

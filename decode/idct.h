@@ -16,11 +16,17 @@ using IdctFn = void (*)(int16_t* block, uint8_t* dst, int stride, int mode);
 // The full transform, one table per processor level, all bit-exact with the
 // plain one. put/add transform and store or add in one pass and leave the
 // block zeroed; put_dc/add_dc write a block whose transform is the constant
-// v (-256..255, see idct_dc_value); dc63 is idct_dc63.
+// v (-256..255, see idct_dc_value); dc63 is idct_dc63. put_upper and
+// add_upper are put and add for blocks whose coefficients lie in rows 0-3
+// but for coefficient 63, which is 0 or 1 (what mismatch control leaves);
+// they read and clear only those, and a level without a shorter way there
+// uses put and add themselves.
 struct IdctDsp {
   void (*transform)(int16_t* block);  // in place, output clamped to -256..255
   void (*put)(int16_t* block, uint8_t* dst, int stride);
   void (*add)(int16_t* block, uint8_t* dst, int stride);
+  void (*put_upper)(int16_t* block, uint8_t* dst, int stride);
+  void (*add_upper)(int16_t* block, uint8_t* dst, int stride);
   void (*put_dc)(uint8_t* dst, int stride, int v);
   void (*add_dc)(uint8_t* dst, int stride, int v);
   void (*dc63)(int dc, int c63, uint8_t* dst, int stride, int mode);

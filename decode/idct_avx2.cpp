@@ -96,20 +96,64 @@ inline void transform(int16_t* b, __m256i out[4]) {
   }
 }
 
-}  // namespace
+// Blocks with rows 0-3 and c63 (0 or 1) alone: rows 4-6 are zero and row
+// 7's row pass is a fixed pattern r7 times c63, so the odd sum of column x
+// for output pair k gains c63 x r7[x] x IDCT_O[k][3], a constant that joins
+// the rounding term. Each output pair then takes one multiply-add, of
+// (r0, r2) for the even sum and (r1, r3) for the odd one, where the full
+// transform takes two; and two row passes instead of four.
+struct UpperBias {
+  alignas(32) int32_t v[2][4][2][8];  // [c63][k][columns 0-3, 4-7][out k | out 7 - k]
+  constexpr UpperBias() : v() {
+    int r7[8] = {};
+    for (int k = 0; k < 4; ++k) {
+      r7[k] = (1024 + IDCT_O[k][3]) >> 11;
+      r7[7 - k] = (1024 - IDCT_O[k][3]) >> 11;
+    }
+    for (int c = 0; c < 2; ++c)
+      for (int k = 0; k < 4; ++k)
+        for (int h = 0; h < 2; ++h)
+          for (int j = 0; j < 8; ++j) {
+            const int t = c * r7[4 * h + (j & 3)] * IDCT_O[k][3];
+            v[c][k][h][j] = (1 << 17) + (j < 4 ? t : -t);
+          }
+  }
+};
+constexpr UpperBias kUpperBias;
 
-static void idct_avx2(int16_t* b) {
-  __m256i r[4];
-  transform(b, r);
+inline __m256i col_pair_upper(__m256i p, __m256i kp, const int32_t* bias) {
+  const __m256i t = _mm256_madd_epi16(p, kp);          // [e | o]
+  const __m256i s = _mm256_permute2x128_si256(t, t, 0x01);  // [o | e]
+  const __m256i w = _mm256_blend_epi32(_mm256_add_epi32(t, s), _mm256_sub_epi32(s, t), 0xF0);
+  return _mm256_srai_epi32(_mm256_add_epi32(w, _mm256_load_si256(reinterpret_cast<const __m256i*>(bias))), 18);
+}
+
+// transform() of such a block, the same integers; reads and clears rows
+// 0-3 and coefficient 63.
+inline void transform_upper(int16_t* b, __m256i out[4]) {
+  const __m256i in01 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b));
+  const __m256i in23 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + 16));
+  const auto& bias = kUpperBias.v[b[63] & 1];
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(b), _mm256_setzero_si256());
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(b + 16), _mm256_setzero_si256());
+  b[63] = 0;
+  const __m256i a = row_pass(in01), c = row_pass(in23);  // [r0 | r1], [r2 | r3]
+  const __m256i plo = _mm256_unpacklo_epi16(a, c), phi = _mm256_unpackhi_epi16(a, c);  // [(r0, r2) | (r1, r3)]
+  const int C = IDCT_C0;
+  const __m256i kp[4] = {halves(C, IDCT_E26_0, IDCT_O[0][0], IDCT_O[0][1]),
+                         halves(C, IDCT_E26_2, IDCT_O[1][0], IDCT_O[1][1]),
+                         halves(C, -IDCT_E26_2, IDCT_O[2][0], IDCT_O[2][1]),
+                         halves(C, -IDCT_E26_0, IDCT_O[3][0], IDCT_O[3][1])};
+  const __m256i lo_clamp = _mm256_set1_epi16(-256), hi_clamp = _mm256_set1_epi16(255);
   for (int k = 0; k < 4; ++k) {
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(b + 8 * k), _mm256_castsi256_si128(r[k]));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(b + 8 * (7 - k)), _mm256_extracti128_si256(r[k], 1));
+    const __m256i v =
+        _mm256_packs_epi32(col_pair_upper(plo, kp[k], bias[k][0]), col_pair_upper(phi, kp[k], bias[k][1]));
+    out[k] = _mm256_min_epi16(_mm256_max_epi16(v, lo_clamp), hi_clamp);
   }
 }
 
-static void idct_put_avx2(int16_t* b, uint8_t* dst, int stride) {
-  __m256i r[4];
-  transform(b, r);
+// Rows [k | 7 - k] of a transform stored, or added to dst.
+inline void store_rows(const __m256i r[4], uint8_t* dst, int stride) {
   const __m256i bias = _mm256_set1_epi16(128);
   for (int k = 0; k < 4; ++k) {
     const __m256i p = _mm256_adds_epi16(r[k], bias);
@@ -119,9 +163,7 @@ static void idct_put_avx2(int16_t* b, uint8_t* dst, int stride) {
   }
 }
 
-static void idct_add_avx2(int16_t* b, uint8_t* dst, int stride) {
-  __m256i r[4];
-  transform(b, r);
+inline void add_rows(const __m256i r[4], uint8_t* dst, int stride) {
   const __m256i z = _mm256_setzero_si256();
   for (int k = 0; k < 4; ++k) {
     uint8_t* d0 = dst + k * stride;
@@ -136,7 +178,35 @@ static void idct_add_avx2(int16_t* b, uint8_t* dst, int stride) {
   }
 }
 
+}  // namespace
+
+static void idct_avx2(int16_t* b) {
+  __m256i r[4];
+  transform(b, r);
+  for (int k = 0; k < 4; ++k) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(b + 8 * k), _mm256_castsi256_si128(r[k]));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(b + 8 * (7 - k)), _mm256_extracti128_si256(r[k], 1));
+  }
+}
+
+// A transform, then its rows stored or added.
+template <void (*TRANSFORM)(int16_t*, __m256i*), bool ADD>
+static void idct_store_avx2(int16_t* b, uint8_t* dst, int stride) {
+  __m256i r[4];
+  TRANSFORM(b, r);
+  if (ADD)
+    add_rows(r, dst, stride);
+  else
+    store_rows(r, dst, stride);
+}
+
 // Constant blocks gain nothing from 256-bit registers.
 extern const IdctDsp idct_dsp_avx2;
-const IdctDsp idct_dsp_avx2 = {idct_avx2,        idct_put_avx2,    idct_add_avx2,
-                                idct_put_dc_simd, idct_add_dc_simd, idct_dc63_simd};
+const IdctDsp idct_dsp_avx2 = {idct_avx2,
+                                idct_store_avx2<transform, false>,
+                                idct_store_avx2<transform, true>,
+                                idct_store_avx2<transform_upper, false>,
+                                idct_store_avx2<transform_upper, true>,
+                                idct_put_dc_simd,
+                                idct_add_dc_simd,
+                                idct_dc63_simd};

@@ -72,5 +72,5 @@ static void idct_add_sse2(int16_t* b, uint8_t* dst, int stride) {
 }
 
 extern const IdctDsp idct_dsp_sse2;
-const IdctDsp idct_dsp_sse2 = {idct_sse2,        idct_put_sse2,    idct_add_sse2,
-                                idct_put_dc_simd, idct_add_dc_simd, idct_dc63_simd};
+const IdctDsp idct_dsp_sse2 = {idct_sse2,     idct_put_sse2,    idct_add_sse2,    idct_put_sse2,
+                                idct_add_sse2, idct_put_dc_simd, idct_add_dc_simd, idct_dc63_simd};

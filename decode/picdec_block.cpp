@@ -37,10 +37,11 @@ inline uint32_t load_be32(const uint8_t* p) {
   return __builtin_bswap32(v);
 }
 
-// The bits of a coefficient loop, kept in locals: w holds the next avail
-// bits, left-aligned, zeros below them; next is the first byte not yet in
-// w. refill() tops w up whenever fewer than 32 bits are left, so every code
-// (an escape takes 28 at most) finds its bits there. The refill's load
+// The bits of the blocks of a macroblock, kept in locals from the first
+// block to the last: w holds the next avail bits, left-aligned, zeros below
+// them; next is the first byte not yet in w. refill() tops w up whenever
+// fewer than 32 bits are left, so every code (an escape takes 28 at most)
+// finds its bits there. The refill's load
 // address does not depend on the codes being decoded, so the load is issued
 // early and only a shift and an OR wait for the code lengths. Reads stay
 // within 8 bytes of the reader's position, inside the zero padding.
@@ -70,6 +71,20 @@ struct CoefBits {
   }
 };
 
+// A DC differential from the window: 21 bits at most. A block ends with a
+// refilled window less an end of block (4 bits at most), so the next block
+// starts with 28 bits or more.
+inline int get_dc_diff(CoefBits& b, const VlcTables& t, int cc) {
+  const VlcEntry e = cc ? t.dc_chroma[b.w >> 54] : t.dc_luma[b.w >> 55];
+  b.skip(e.len);
+  const int size = e.value;
+  if (!size) return 0;
+  const int bits = static_cast<int>(b.w >> (64 - size));
+  b.skip(size);
+  return bits >> (size - 1) ? bits : bits - (1 << size) + 1;
+}
+
+
 // Saturated to -2048..2047 and signed: sign is 0 or -1, magnitude >= 0.
 inline int signed_saturated(int magnitude, int sign) {
   const int v = std::min(magnitude, 2047 - sign);
@@ -92,16 +107,16 @@ inline bool long_code(const VlcTables& t, bool table_one, uint64_t w, int* run, 
 
 // Coefficient loop of the MPEG-2 blocks from scan index i on (non-intra
 // blocks from -1, their first coefficient included). Returns the
-// last scan index reached, or -2 on a bad code (the reader is then left
-// where it was). parity: low bit of the sum of the coefficients.
+// last scan index reached, or -2 on a bad code. parity: low bit of the sum
+// of the coefficients.
 template <bool LIMITED, bool INTRA>
-inline int mpeg2_coefficients(BodyCtx& c, MBReader& bs, bool table_one, const uint16_t* qm, int16_t* blk, int i,
-                              int* parity_io) {
+inline int mpeg2_coefficients(BodyCtx& c, CoefBits& b, bool table_one, const uint16_t* qm, int16_t* blk, int i,
+                              int* parity_io, int* used_io) {
   const DctFast* fast = table_one ? c.t->dct1_fast : c.t->dct0_fast;
   const uint8_t* scan = c.scan;
   const int limit = c.limit;
-  CoefBits b(bs);
   int parity = *parity_io;
+  int used = 0;  // OR of the positions written
   if (!INTRA && (b.w >> 63)) {
     // "1s" as the first coefficient of a non-intra block: run 0, level 1
     const int sign = -static_cast<int>((b.w >> 62) & 1);
@@ -110,6 +125,7 @@ inline int mpeg2_coefficients(BodyCtx& c, MBReader& bs, bool table_one, const ui
     const int val = signed_saturated((3 * qm[0]) >> 5, sign);
     blk[scan[0]] = static_cast<int16_t>(val);
     parity = val;
+    used = scan[0];
   }
   for (;;) {
     b.refill();
@@ -150,64 +166,84 @@ inline int mpeg2_coefficients(BodyCtx& c, MBReader& bs, bool table_one, const ui
     const int val = signed_saturated(magnitude, sign);
     blk[p] = static_cast<int16_t>(val);
     parity ^= val;
+    used |= p;
   }
-  bs.pos = b.pos(bs);
   *parity_io = parity;
+  *used_io = used;
   return i;
 }
 
 // Mismatch control on a block whose coefficients sum to an even number, and
-// the kind of transform the block needs.
-inline uint8_t finish_mpeg2_block(int16_t* blk, int parity, bool dc_alone) {
-  if (parity & 1) return dc_alone ? BLOCK_DC : BLOCK_FULL;
-  blk[63] ^= 1;
-  return dc_alone ? BLOCK_DC63 : BLOCK_FULL;
+// the kind of transform the block needs. Without branches: the parity is
+// a coin toss, as the sign is. used: OR of the positions written; without
+// bit 5 all lie in rows 0-3, and coefficient 63 is then 0 or 1.
+inline uint8_t finish_mpeg2_block(int16_t* blk, int parity, bool dc_alone, int used) {
+  const int even = ~parity & 1;
+  blk[63] = static_cast<int16_t>(blk[63] ^ even);
+  static_assert(BLOCK_DC63 == BLOCK_DC + 1, "the kind of a DC block is chosen by adding the parity");
+  const uint8_t coded = (used & 0x20) ? BLOCK_FULL : BLOCK_UPPER;
+  return dc_alone ? static_cast<uint8_t>(BLOCK_DC + even) : coded;
 }
 
 template <bool LIMITED>
-int intra_block(BodyCtx& c, int k, const uint16_t* qm) {
-  MBReader bs = c.bs;
+int intra_block(BodyCtx& c, CoefBits& bs, int k, const uint16_t* qm) {
   int16_t* blk = c.blk[k];
   const int cc = k < 4 ? 0 : 1 + ((k - 4) & 1);
   c.dc_pred[cc] += get_dc_diff(bs, *c.t, cc);
   const int dc = std::clamp(c.dc_pred[cc] << (3 - c.dcprec), -2048, 2047);
   blk[0] = static_cast<int16_t>(dc);
-  int parity = dc;
-  const int last = mpeg2_coefficients<LIMITED, true>(c, bs, c.ivlc != 0, qm, blk, 0, &parity);
+  int parity = dc, used = 0;
+  const int last = mpeg2_coefficients<LIMITED, true>(c, bs, c.ivlc != 0, qm, blk, 0, &parity, &used);
   if (last < -1) return 1;
-  c.kind[k] = finish_mpeg2_block(blk, parity, last == 0);
-  c.bs = bs;
+  c.kind[k] = finish_mpeg2_block(blk, parity, last == 0, used);
   return 0;
 }
 
 template <bool LIMITED>
-int inter_block(BodyCtx& c, int k, const uint16_t* qm) {
-  MBReader bs = c.bs;
+int inter_block(BodyCtx& c, CoefBits& bs, int k, const uint16_t* qm) {
   int16_t* blk = c.blk[k];
-  int parity = 0;
-  const int last = mpeg2_coefficients<LIMITED, false>(c, bs, false, qm, blk, -1, &parity);
+  int parity = 0, used = 0;
+  const int last = mpeg2_coefficients<LIMITED, false>(c, bs, false, qm, blk, -1, &parity, &used);
   if (last < 0) return 1;  // bad code, or end of block before any coefficient
-  c.kind[k] = finish_mpeg2_block(blk, parity, last == 0 && c.scan[0] == 0);
-  c.bs = bs;
+  c.kind[k] = finish_mpeg2_block(blk, parity, last == 0 && c.scan[0] == 0, used);
   return 0;
 }
 
-// Whole macroblocks, so that the block loop inlines into one function.
+// Whole macroblocks, so that the block loop inlines into one function and
+// the window passes from block to block in registers. The reader is left
+// after the last block, or at the start of a block with a bad code, or
+// past the end after a block that reads beyond it.
+inline bool block_done(BodyCtx& c, const CoefBits& b, size_t* start) {
+  *start = b.pos(c.bs);
+  return *start <= c.bs.end;
+}
+
 template <bool LIMITED>
 bool intra_blocks(BodyCtx& c) {
-  for (int k = 0; k < c.nblocks; ++k)
-    if (intra_block<LIMITED>(c, k, c.qw[k >= 4 && c.cf != 1 ? 2 : 0]) || c.bs.overrun()) return false;
-  return true;
+  CoefBits b(c.bs);
+  size_t start = c.bs.pos;
+  bool ok = true;
+  for (int k = 0; ok && k < c.nblocks; ++k)
+    ok = !intra_block<LIMITED>(c, b, k, c.qw[k >= 4 && c.cf != 1 ? 2 : 0]) && block_done(c, b, &start);
+  c.bs.pos = start;
+  return ok;
 }
 
+// Only the coded blocks are visited: a test per block on the pattern's
+// bits would mispredict on every irregular pattern.
 template <bool LIMITED>
 bool inter_blocks(BodyCtx& c, int cbp) {
-  const int nb = c.nblocks;
-  for (int k = 0; k < nb; ++k)
-    if (((cbp >> (nb - 1 - k)) & 1) &&
-        (inter_block<LIMITED>(c, k, c.qw[k >= 4 && c.cf != 1 ? 3 : 1]) || c.bs.overrun()))
-      return false;
-  return true;
+  // block k at bit 31 - k
+  CoefBits b(c.bs);
+  size_t start = c.bs.pos;
+  bool ok = true;
+  for (uint32_t m = static_cast<uint32_t>(cbp) << (32 - c.nblocks); ok && m;) {
+    const int k = __builtin_clz(m);
+    m ^= 0x80000000u >> k;
+    ok = !inter_block<LIMITED>(c, b, k, c.qw[k >= 4 && c.cf != 1 ? 3 : 1]) && block_done(c, b, &start);
+  }
+  c.bs.pos = start;
+  return ok;
 }
 
 }  // namespace

@@ -27,6 +27,7 @@ enum BlockKind : uint8_t {
   BLOCK_FULL = 0,  // any coefficients: the full transform
   BLOCK_DC = 1,    // DC alone: a constant block
   BLOCK_DC63 = 2,  // DC and the mismatch coefficient 63 alone
+  BLOCK_UPPER = 3, // rows 0-3, and 0 or 1 at 63 (IdctDsp::put_upper)
 };
 
 struct BodyCtx {

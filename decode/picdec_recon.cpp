@@ -22,6 +22,11 @@ inline void reconstruct_block(BodyCtx& c, int k, uint8_t* dst, int stride, bool 
   } else if (c.full_idct && c.kind[k] == BLOCK_DC63) {
     c.idct->dc63(blk[0], blk[63], dst, stride, add);
     blk[0] = blk[63] = 0;
+  } else if (c.full_idct && c.kind[k] == BLOCK_UPPER) {
+    if (add)
+      c.idct->add_upper(blk, dst, stride);
+    else
+      c.idct->put_upper(blk, dst, stride);
   } else if (c.full_idct) {
     if (add)
       c.idct->add(blk, dst, stride);

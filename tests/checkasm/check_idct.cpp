@@ -2,7 +2,9 @@
 // blocks, one coefficient at either limit at every position, DC-only and
 // DC+63 blocks over the whole DC range; every line stride the decoder
 // writes blocks with, every alignment of block and destination, and
-// destinations at 0, 255 and in between for the kernels that add.
+// destinations at 0, 255 and in between for the kernels that add. The
+// kernels for blocks in rows 0-3 meet the same blocks cut to those rows,
+// each with 0 and 1 at 63, against the plain full transform.
 #include <cmath>
 #include <cstring>
 #include <iterator>
@@ -97,6 +99,20 @@ std::vector<Block> blocks(std::mt19937& rng) {
   return out;
 }
 
+// The blocks put_upper and add_upper take: rows 0-3 of every block above,
+// with 0 and with 1 at 63.
+std::vector<Block> upper_blocks(std::mt19937& rng) {
+  std::vector<Block> out;
+  for (const Block& from : blocks(rng))
+    for (int c63 : {0, 1}) {
+      Block b{from.what + " in rows 0-3, c63 " + std::to_string(c63)};
+      std::memcpy(b.c, from.c, 32 * sizeof(int16_t));
+      b.c[63] = static_cast<int16_t>(c63);
+      out.push_back(b);
+    }
+  return out;
+}
+
 bool zeroed(const int16_t* b) {
   for (int k = 0; k < 64; ++k)
     if (b[k]) return false;
@@ -122,8 +138,7 @@ using StoreFn = void (*)(int16_t* block, uint8_t* dst, int stride);
 
 // put or add on every block: the i-th block at the i-th stride, alignment
 // and destination fill, so each kind of block meets them all.
-void check_store(checkasm::Checker<IdctDsp>& c, const checkasm::Kernel<StoreFn>& k) {
-  const std::vector<Block> set = blocks(c.rng());
+void check_store(checkasm::Checker<IdctDsp>& c, const checkasm::Kernel<StoreFn>& k, const std::vector<Block>& set) {
   for (size_t i = 0; i < set.size(); ++i) {
     const int stride = kStrides[i % kStrideCount], align = static_cast<int>(i % 64);
     const int block_align = static_cast<int>(2 * (i / 64 % 32));
@@ -238,8 +253,10 @@ void check_dc63(checkasm::Checker<IdctDsp>& c) {
 
 void check_idct(checkasm::Checker<IdctDsp>& c) {
   check_transform(c);
-  if (auto k = c.kernel("put", &IdctDsp::put)) check_store(c, k);
-  if (auto k = c.kernel("add", &IdctDsp::add)) check_store(c, k);
+  if (auto k = c.kernel("put", &IdctDsp::put)) check_store(c, k, blocks(c.rng()));
+  if (auto k = c.kernel("add", &IdctDsp::add)) check_store(c, k, blocks(c.rng()));
+  if (auto k = c.kernel("put_upper", &IdctDsp::put_upper)) check_store(c, k, upper_blocks(c.rng()));
+  if (auto k = c.kernel("add_upper", &IdctDsp::add_upper)) check_store(c, k, upper_blocks(c.rng()));
   if (auto k = c.kernel("put_dc", &IdctDsp::put_dc)) check_dc(c, k);
   if (auto k = c.kernel("add_dc", &IdctDsp::add_dc)) check_dc(c, k);
   check_dc63(c);

@@ -46,6 +46,11 @@ std::atomic<BSFlushFunction> g_flush{nullptr};
 
 // A single pread/pwrite moves at most this much on Linux; larger requests loop.
 constexpr size_t kMaxChunk = 0x40000000;
+// Writes go to the system in pieces of at most this size, whatever the
+// caller's buffer: one large write costs the kernel several times the time
+// of the same bytes in 256 KiB writes (1 GB in 1 MiB writes: 1.2-3.5 s of
+// system time; in 256 KiB writes: 0.4-0.5 s).
+constexpr size_t kMaxWrite = 0x40000;
 
 }  // namespace
 
@@ -148,7 +153,7 @@ size_t BSFBase::sys_write(const void* buffer, size_t count) {
   const auto* p = static_cast<const uint8_t*>(buffer);
   size_t done = 0;
   while (done < count) {
-    const size_t want = count - done < kMaxChunk ? count - done : kMaxChunk;
+    const size_t want = count - done < kMaxWrite ? count - done : kMaxWrite;
     const ssize_t n = ::pwrite(fd_, p + done, want, static_cast<off_t>(position_.value() + done));
     if (n < 0) {
       if (errno == EINTR) continue;

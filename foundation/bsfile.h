@@ -23,8 +23,12 @@
 // bounds the unwritten data of long writes.
 constexpr uint32_t kBSFlushInterval = 0x400000;
 
-// What that flush does with the descriptor. The default writes the file's
-// data back to disk, waiting for all but the last interval; with
+// The default flush starts writing the file's data back to disk in windows of
+// this size, each once the writer is a window past its end.
+constexpr uint64_t kBSWriteBackWindow = 0x2000000;
+
+// What that flush does with the descriptor. The default starts the write-back
+// of whole windows behind the write position without waiting for it; with
 // TAMSEL_FILE_SYNC=0 in the environment it does nothing. Tests install a counting function. Null restores the default.
 // Returns the previous function. Not meant to change while files are written
 // on other threads.
@@ -69,6 +73,9 @@ class BSFBase {
   const char* name() const { return name_.empty() ? nullptr : name_.c_str(); }
   bool is_open() const { return fd_ >= 0; }
   uint32_t unflushed() const { return unflushed_; }
+  // End of the write-back the default flush has started (counted also when
+  // TAMSEL_FILE_SYNC=0 leaves the disk alone).
+  uint64_t written_back() const { return written_back_; }
 
  private:
   int sys_open(const char* name);
@@ -83,6 +90,8 @@ class BSFBase {
   FileOffset position_;
   int fd_ = -1;
   uint32_t unflushed_ = 0;
+  // End of the write-back the default flush has started.
+  uint64_t written_back_ = 0;
 };
 
 class BSMFile;

@@ -292,6 +292,34 @@ TEST(BSFile, FlushesOncePerFourMebibytes) {
   EXPECT_EQ(file_size(dir + "/chunks.bin"), 5000000u);
 }
 
+// The default flush starts write-back on whole windows a window behind the
+// write position, so the pages being filled are never under write-back; a
+// writer that moves back follows from there.
+TEST(BSFile, WriteBackLagsOneWindow) {
+  const std::string dir = tsupport::temp_dir();
+  std::vector<uint8_t> data(3 << 20, 0x33);
+  int err = 0;
+  BSFile f((dir + "/lag.bin").c_str(), 2, &err);
+  ASSERT_EQ(err, 0);
+  const uint64_t w = kBSWriteBackWindow;
+  struct Step {
+    uint64_t end;
+    uint64_t started;
+  };
+  // Positions up to end in 3 MiB writes; a flush falls every second write.
+  const Step steps[] = {{w, 0}, {2 * w - (3 << 20), 0}, {2 * w + (3 << 20), w}, {5 * w + (4 << 20), 4 * w}};
+  for (const Step& s : steps) {
+    while (f.tell().value() + data.size() <= s.end) ASSERT_EQ(f.write(data.data(), data.size()), data.size());
+    EXPECT_EQ(f.plain()->written_back(), s.started) << "at " << f.tell().value();
+  }
+  // Rewriting near the start: the next flush starts from there again.
+  f.seek(FileOffset::from_u64(0), 0);
+  while (f.tell().value() < 3 * w) ASSERT_EQ(f.write(data.data(), data.size()), data.size());
+  EXPECT_EQ(f.plain()->written_back(), 2 * w);
+  f.close();
+  EXPECT_EQ(file_size(dir + "/lag.bin"), 5 * w + (2 << 20));
+}
+
 TEST(BSFile, ShortWriteIsReported) {
   FlushCounter no_sync;
   tsupport::TraceCapture trace;

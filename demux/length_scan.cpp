@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "demux/demuxer.h"
+#include "foundation/pic_header.h"
 #include "foundation/start_code.h"
 #include "foundation/timecode.h"
 #include "foundation/trace.h"
@@ -485,9 +486,9 @@ int DeMuxer::peek_gop_time_code(FileOffset from, uint64_t budget, std::vector<ui
         *time_code = h.time_code;
         *start = FileOffset::from_u64(seq_at >= 0 ? uint64_t(seq_at) : pos + uint64_t(at));
       } else if (code == 0x00) {
-        const int type = (b[at + 5] >> 3) & 7;
-        if (gop) return type == 1 ? 1 : -1;
-        if (type == 1 || seq_at >= 0) return -1;
+        const int type = read_picture_coding_type(b + at);
+        if (gop) return type == PIC_TYPE_I ? 1 : -1;
+        if (type == PIC_TYPE_I || seq_at >= 0) return -1;
       } else if (code >= 0x01 && code <= 0xAF) {
         if (gop || seq_at >= 0) return -1;  // slices right behind the headers
       } else if (code != 0xB5 && code != 0xB2) {

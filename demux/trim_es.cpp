@@ -61,8 +61,7 @@ int DeMuxer::trim_scan(const uint8_t* b, int n, int64_t fed, int m, TrimScan* s)
       continue;
     }
     pos = at + m;
-    //   byte 4: t*8   byte 5: t t c c c v v v   (t: temporal_reference, c: coding type)
-    const int type = (b[at + 5] >> 3) & 7;
+    const int type = read_picture_coding_type(b + at);
     if (type == PIC_TYPE_I) ++s->i_pictures;
     if (s->i_pictures == 0) continue;  // pictures before the first I are not ours to count
     // The coding extension tells field pictures from frame pictures: the two

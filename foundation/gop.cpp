@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "foundation/pic_header.h"
 #include "foundation/start_code.h"
 #include "foundation/timecode.h"
 #include "foundation/trace.h"
@@ -399,15 +400,6 @@ int picture_start(const uint8_t* d, int from, int n) {
   return c.find(0x00) ? static_cast<int>(c.offset()) : -1;
 }
 
-// Bytes 4-5 after a picture start code: temporal_reference (10 bits) and
-// picture_coding_type (3 bits).
-int read_temporal_reference(const uint8_t* pic) { return (pic[4] << 2) | (pic[5] >> 6); }
-
-void write_temporal_reference(uint8_t* pic, int tr) {
-  pic[4] = uint8_t(tr >> 2);
-  pic[5] = uint8_t(((tr & 3) << 6) | (pic[5] & 0x3F));
-}
-
 // picture_structure of the picture coding extension that follows the picture
 // header at `pic`; 3 (frame) when there is none.
 int picture_structure(const uint8_t* d, int pic, int n) {
@@ -435,7 +427,7 @@ int GOP::get_pic_temporal_reference(int i) const {
   if (off + 12 > n) return -1;
   int pic = picture_start(data, off, n);
   if (pic < 0 || pic + 6 > n) return -1;
-  int type = (data[pic + 5] >> 3) & 7;
+  int type = read_picture_coding_type(data + pic);
   if (type < 1 || type > 4) return -1;
   int tr = read_temporal_reference(data + pic);
   return tr >= pic_count ? pic_count - 1 : tr;

@@ -17,6 +17,16 @@ enum PicCodingType : int32_t { PIC_TYPE_I = 1, PIC_TYPE_P = 2, PIC_TYPE_B = 3, P
 // picture_structure values.
 enum PicStructure : int32_t { PIC_TOP_FIELD = 1, PIC_BOTTOM_FIELD = 2, PIC_FRAME = 3 };
 
+// Fields of the picture header's bytes 4-5 behind its start code at p:
+// temporal_reference (10 bits), then picture_coding_type (3 bits). The
+// caller makes sure p[5] is inside its buffer.
+inline int read_temporal_reference(const uint8_t* p) { return (p[4] << 2) | (p[5] >> 6); }
+inline void write_temporal_reference(uint8_t* p, int value) {
+  p[4] = static_cast<uint8_t>(value >> 2);
+  p[5] = static_cast<uint8_t>((p[5] & 0x3F) | ((value & 3) << 6));
+}
+inline int read_picture_coding_type(const uint8_t* p) { return (p[5] >> 3) & 7; }
+
 enum PicHdrError {
   PIC_ERR_FATAL = 1,           // no picture start code, nothing after it, extension cut short
   PIC_ERR_CODING_TYPE = 2,     // picture_coding_type out of 1..3 (set to 1)

@@ -29,14 +29,6 @@ int64_t find_code(uint32_t code, const uint8_t* buffer, int64_t length) {
   return c.find(static_cast<int>(code & 0xFF)) ? c.offset() : -1;
 }
 
-// Picture header: temporal_reference is byte 4 and the top two bits of
-// byte 5 after the start code.
-int read_temporal_reference(const uint8_t* p) { return (p[4] << 2) | (p[5] >> 6); }
-void write_temporal_reference(uint8_t* p, int value) {
-  p[4] = static_cast<uint8_t>(value >> 2);
-  p[5] = static_cast<uint8_t>((p[5] & 0x3F) | ((value & 3) << 6));
-}
-
 // GOP header: time_code is bytes 4-6 and the top bit of byte 7.
 void write_gop_time_code(uint8_t* p, uint32_t word) {
   p[4] = static_cast<uint8_t>(word >> 17);

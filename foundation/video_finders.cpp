@@ -1,5 +1,6 @@
 #include "foundation/video_finders.h"
 
+#include "foundation/pic_header.h"
 #include "foundation/start_code.h"
 
 namespace {
@@ -39,8 +40,7 @@ int find_next_i_picture(const uint8_t* data, int length, int* lead) {
   while (c.find_if(is_header)) {
     const int at = static_cast<int>(c.offset());
     if (c.code() == 0x00) {
-      // picture_coding_type: bits 5..3 of the second byte after the start code
-      if (at + 5 < length && ((data[at + 5] >> 3) & 7) == 1) {
+      if (at + 5 < length && read_picture_coding_type(data + at) == PIC_TYPE_I) {
         const int start = header >= 0 ? header : at;
         if (lead) *lead = at - start;
         return start;

@@ -7,6 +7,7 @@
 #include "access/dtv.h"
 #include "encode/encoder.h"
 #include "demux/goplist_cache.h"
+#include "foundation/pic_header.h"
 #include "foundation/rewriters.h"
 #include "foundation/trace.h"
 #include "record/es.h"
@@ -128,8 +129,8 @@ int Recorder::update_field_count(uint8_t* data, int bytes, int progressive, int 
   int target = -1;
   for (int i = find_code(data, 0, bytes, 0x00); i >= 0; i = find_code(data, i + 4, bytes, 0x00)) {
     if (i + 6 > bytes) break;
-    const int type = (data[i + 5] >> 3) & 7;
-    if (type == 1 || type == 2) target = i;
+    const int type = read_picture_coding_type(data + i);
+    if (type == PIC_TYPE_I || type == PIC_TYPE_P) target = i;
   }
   const int e = target >= 0 ? coding_ext_of(data, target, bytes) : -1;
   if (e >= 0 && (data[e + 6] & 3) == 3 && !progressive) {

@@ -3,7 +3,9 @@
 // shown, its number is read, and a wrong frame does not pass.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <utility>
 #include <ostream>
 
 #include "e2e.h"
@@ -70,6 +72,29 @@ TEST_P(ViewerShows, FrameFoundAndNumberRead) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Placements, ViewerShows, ::testing::ValuesIn(kViews));
+
+// Pasted into a made-up screen (no X server): found to the pixel also in
+// the screen's corners, where the search has no room around it.
+TEST(FramePicture, FoundInTheScreensCorners) {
+  TSUPPORT_NEED_FIXTURES("ui_ntsc.mpg");
+  const RgbImage ref = decode_frame(fixture("ui_ntsc.mpg"), 7);
+  ASSERT_FALSE(ref.empty());
+  for (int d : {1, 2, 4}) {
+    const RgbImage pic = shrink(ref, d);
+    for (auto [x, y] : {std::pair{0, 0}, std::pair{1280 - pic.w, 1024 - pic.h}}) {
+      RgbImage screen{1280, 1024, std::vector<uint8_t>(1280 * 1024 * 3)};
+      for (size_t i = 0; i < screen.px.size(); ++i) screen.px[i] = static_cast<uint8_t>(96 + (i * 7919 % 61));
+      for (int r = 0; r < pic.h; ++r)
+        std::copy(pic.at(0, r), pic.at(0, r) + pic.w * 3, screen.px.begin() + ((y + r) * 1280 + x) * 3);
+      const Match m = find_picture(screen, ref);
+      EXPECT_EQ(m.divisor, d);
+      EXPECT_EQ(m.x, x) << "at 1/" << d;
+      EXPECT_EQ(m.y, y) << "at 1/" << d;
+      EXPECT_EQ(m.psnr, 99.0);
+      EXPECT_EQ(read_frame_number(screen, m), 7);
+    }
+  }
+}
 
 TEST(FramePicture, NotFoundOnEmptyScreen) {
   TSUPPORT_NEED_E2E_TOOLS();

@@ -18,5 +18,6 @@ tamsel_install() {
 # the build goes on without it.
 TAMSEL_BUILD_PACKAGES=(cmake ninja-build g++ make libgtest-dev libbenchmark-dev qt6-base-dev qt6-multimedia-dev)
 # The a52dec program comes with liba52-0.7.4-dev; fixtures draw frame numbers
-# with the DejaVu font.
-TAMSEL_TEST_PACKAGES=(ffmpeg mjpegtools mpeg2dec libjpeg-turbo-progs imagemagick mpg123 madplay dvdauthor liba52-0.7.4-dev sox fonts-dejavu-core)
+# with the DejaVu font; the end-to-end tests run the windows on Xvfb, driven
+# by xdotool.
+TAMSEL_TEST_PACKAGES=(ffmpeg mjpegtools mpeg2dec libjpeg-turbo-progs imagemagick mpg123 madplay dvdauthor liba52-0.7.4-dev sox fonts-dejavu-core xvfb xdotool)

@@ -39,8 +39,11 @@ step configure cmake -S "$root" -B "$build" -G Ninja \
 step build cmake --build "$build" -j "$jobs"
 step fixtures bash "$root/tests/fixtures/make.sh" "$build/fixtures"
 
-export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:strict_string_checks=1}
+# The suppressions name system libraries only (the windows' tests load X11,
+# D-Bus and fontconfig).
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:strict_string_checks=1:suppressions=$root/scripts/asan.supp}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$root/scripts/lsan.supp:print_suppressions=0}
 cd "$build"
 rc=0
 step tests ctest --output-on-failure -j "$jobs" "$@" || rc=$?

@@ -59,16 +59,20 @@ struct TempRoot {
 };
 }  // namespace
 
+std::string test_name(const std::string& outside) {
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  std::string name = info ? std::string(info->test_suite_name()) + "." + info->name() : outside;
+  for (char& c : name)
+    if (c == '/') c = '_';
+  return name;
+}
+
 std::string temp_dir() {
   static TempRoot root;
   static std::mutex m;
   static int counter = 0;
   std::lock_guard<std::mutex> lock(m);
-  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  std::string name = info ? std::string(info->test_suite_name()) + "." + info->name() : "t";
-  for (char& c : name)
-    if (c == '/') c = '_';
-  std::string dir = root.path + "/" + name + "-" + std::to_string(counter++);
+  std::string dir = root.path + "/" + test_name("t") + "-" + std::to_string(counter++);
   fs::create_directories(dir);
   return dir;
 }

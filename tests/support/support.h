@@ -26,6 +26,9 @@ std::string data_file(const std::string& name);
 std::string dev_tool();
 // A fresh empty folder for the current test, removed at exit.
 std::string temp_dir();
+// Suite.Test of the running test, usable in a file name; outside a test,
+// the given name.
+std::string test_name(const std::string& outside);
 
 // Runs a shell command, returns its exit status and (optionally) stdout.
 int run(const std::string& cmd, std::string* out = nullptr);

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <sstream>
 #include <sys/wait.h>
@@ -38,6 +39,8 @@ std::string missing_fixture(std::initializer_list<std::string> names) {
 bool have_program(const std::string& name) { return run("command -v " + sh_quote(name) + " >/dev/null 2>&1") == 0; }
 
 std::string data_file(const std::string& name) { return std::string(TAMSEL_SOURCE_DIR) + "/tests/data/" + name; }
+
+std::string source_dir() { return TAMSEL_SOURCE_DIR; }
 
 std::string dev_tool() {
   const char* env = std::getenv("TAMSEL_DEV");
@@ -75,6 +78,20 @@ std::string temp_dir() {
   std::string dir = root.path + "/" + test_name("t") + "-" + std::to_string(counter++);
   fs::create_directories(dir);
   return dir;
+}
+
+std::string test_dir() {
+  static std::mutex m;
+  static std::map<std::string, std::string> dirs;
+  const std::string key = test_name("");
+  {
+    std::lock_guard<std::mutex> lock(m);
+    const auto it = dirs.find(key);
+    if (it != dirs.end()) return it->second;
+  }
+  const std::string dir = temp_dir();
+  std::lock_guard<std::mutex> lock(m);
+  return dirs.emplace(key, dir).first->second;
 }
 
 int run(const std::string& cmd, std::string* out) {

@@ -22,6 +22,8 @@ std::string missing_fixture(std::initializer_list<std::string> names);
 bool have_program(const std::string& name);
 // Path of a checked-in file under tests/data.
 std::string data_file(const std::string& name);
+// The source tree's root.
+std::string source_dir();
 // Path of the tamsel-dev executable.
 std::string dev_tool();
 // A fresh empty folder for the current test, removed at exit.
@@ -29,6 +31,9 @@ std::string temp_dir();
 // Suite.Test of the running test, usable in a file name; outside a test,
 // the given name.
 std::string test_name(const std::string& outside);
+// One folder for the whole current test: made (by temp_dir) on the first
+// call of the test, the same one on every later call.
+std::string test_dir();
 
 // Runs a shell command, returns its exit status and (optionally) stdout.
 int run(const std::string& cmd, std::string* out = nullptr);

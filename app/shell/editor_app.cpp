@@ -1,0 +1,190 @@
+#include "app/shell/editor_app.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "app/shell/command_ids.h"
+#include "app/shell/editor_settings.h"
+#include "app/shell/file_utils.h"
+#include "platform/services.h"
+
+namespace {
+
+void exclamation(const std::string& text) {
+  platform().prompter->message(PromptIcon::Exclamation, PromptButtons::Ok, text);
+}
+
+// A file that opens for reading and is not a folder.
+bool readable_file(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  const bool ok = ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
+  ::close(fd);
+  return ok;
+}
+
+bool ends_with(const std::string& s, const char* tail) {
+  const std::string t(tail);
+  return s.size() >= t.size() && s.compare(s.size() - t.size(), t.size(), t) == 0;
+}
+
+}  // namespace
+
+CEditorApp::CEditorApp(EditorFactory factory) : factory_(std::move(factory)) { add_commands(); }
+
+CEditorApp::~CEditorApp() {
+  for (auto& e : entries_)
+    if (e) release_editor(e.get());
+}
+
+bool CEditorApp::init_instance(std::string* error) {
+  const bool loaded = load_config(error);
+  EditorSettings& s = editor_settings();
+  s.screen_depth = platform().screen->depth();
+  if (s.screen_depth == 8) s.image_color = 8;
+  init_editor_table();
+  return loaded;
+}
+
+bool CEditorApp::exit_instance() {
+  init_editor_table();
+  return save_config();
+}
+
+void CEditorApp::init_editor_table() {
+  for (auto& e : entries_)
+    if (e) release_editor(e.get());
+  editor_count_ = 0;
+  editor_capacity_ = kEditorCapacity;
+}
+
+EditorEntry* CEditorApp::entry(int slot) const {
+  return slot >= 0 && slot < kEditorCapacity ? entries_[size_t(slot)].get() : nullptr;
+}
+
+int CEditorApp::check_editor_limit() {
+  if (editor_count_ < editor_capacity_) return 0;
+  exclamation("Maximum number of editors: " + std::to_string(editor_capacity_));
+  return 1;
+}
+
+int CEditorApp::open_input_file(const std::string& path, int x, int y, int /*no_segment_check*/) {
+  if (check_editor_limit()) return 0;
+  if (!readable_file(path)) {
+    exclamation("<" + path + ">: cannot open to read\n");
+    return 0;
+  }
+  std::unique_ptr<IEditor> editor = factory_ ? factory_(path, editor_settings().image_size) : nullptr;
+  if (!editor) {
+    // Say why nothing opened rather than nothing at all.
+    exclamation("<" + path + ">: not a valid input file\n");
+    return 0;
+  }
+  // A project keeps its own name; a movie in a folder named "x.qme/" is
+  // no project.
+  if (ends_with(path, ".qme")) editor->set_file_name(path);
+  const EditorSettings& s = editor_settings();
+  if (s.field_mode) editor->set_field_dither(1);
+  if (const int depth = display_bmp_depth(s)) editor->set_bmp_depth(depth);
+  return open_editor_window(std::move(editor), path, x, y);
+}
+
+int CEditorApp::open_editor_window(std::unique_ptr<IEditor> editor, const std::string& title, int x, int y) {
+  if (!editor) return 0;
+  int slot = -1;
+  for (int i = 0; i < kEditorCapacity && slot < 0; ++i)
+    if (!entries_[size_t(i)]) slot = i;
+  if (slot < 0 || editor_count_ >= editor_capacity_) return 0;
+  auto entry = std::make_unique<EditorEntry>();
+  entry->editor = std::move(editor);
+  entry->app = this;
+  entry->title = title;
+  entry->slot = slot;
+  int start = 0, count = 0;
+  entry->trim_window = !entry->editor->get_trim_range(&start, &count).empty();
+  IEditor* e = entry->editor.get();
+  entry->file_use_token = platform().file_use->add_inputs([e] { return e->source_files(); });
+  EditorEntry* raw = entry.get();
+  entries_[size_t(slot)] = std::move(entry);
+  ++editor_count_;
+  if (x == 0 && y == 0) {
+    x = cascade_x_;
+    y = cascade_y_;
+  }
+  if (!host_ || !host_->create_editor_window(raw, x, y)) {
+    release_editor(raw);
+    return 0;
+  }
+  advance_cascade();
+  return 1;
+}
+
+void CEditorApp::advance_cascade() {
+  cascade_x_ += 25;
+  cascade_y_ += 25;
+  if (cascade_x_ >= 300) cascade_x_ = kCascadeStartX;
+  if (cascade_y_ >= 100) cascade_y_ = kCascadeStartY;
+}
+
+void CEditorApp::release_editor(EditorEntry* entry) {
+  if (!entry || entry->slot < 0 || entry->slot >= kEditorCapacity || entries_[size_t(entry->slot)].get() != entry)
+    return;
+  // Holds the entry until its editor is gone: the window's last event may
+  // come from inside the entry.
+  std::unique_ptr<EditorEntry> gone = std::move(entries_[size_t(entry->slot)]);
+  platform().file_use->release(gone->file_use_token);
+  gone->editor.reset();
+  if (editor_count_ > 0) --editor_count_;
+}
+
+void CEditorApp::editor_callback(EditorEntry* entry) {
+  if (!entry) return;
+  switch (entry->kind) {
+    case EditorEntry::kClosing:
+      release_editor(entry);
+      break;
+    case EditorEntry::kCopy:
+      if (copy_handler_) copy_handler_(entry);
+      break;
+    case EditorEntry::kImport:
+      platform().prompter->message(PromptIcon::None, PromptButtons::Ok, "editor_callback (): IMPORT");
+      break;
+    case EditorEntry::kFileWritten: {
+      if (entry->file_name.empty()) break;
+      int x = 0, y = 0;
+      // The new window opens beside the one that wrote the file.
+      if (host_ && host_->editor_window_position(entry, &x, &y)) {
+        x += 24;
+        y += 18;
+      } else {
+        x = y = 0;
+      }
+      const std::string file = entry->file_name;
+      open_input_file(file, x, y, 0);
+      break;
+    }
+    default:
+      platform().prompter->message(PromptIcon::None, PromptButtons::Ok, "editor_callback (): Unknow");
+      break;
+  }
+}
+
+void CEditorApp::on_open_movie() {
+  if (check_editor_limit()) return;
+  EditorSettings& s = editor_settings();
+  std::string path;
+  if (!file_dialog(&path, 0, 0, nullptr, nullptr, s.open_folder, "Open MPEG Movie")) return;
+  s.set_open_folder(path);
+  open_input_file(path, 0, 0, 0);
+}
+
+void CEditorApp::add_commands() {
+  commands_.add(cmd::kOpenMovie, [this] { on_open_movie(); });
+  commands_.add(cmd::kResetOptions, [] { editor_settings().set_defaults(); });
+  for (int id : {cmd::kMultiplexer, cmd::kDemultiplexer, cmd::kStreamConvertor, cmd::kBatchSave,
+                 cmd::kVideoClipList, cmd::kGopFixer, cmd::kAudioPlayer})
+    commands_.add(
+        id, [this, id] { tools_.run(id); }, [this, id] { return CommandState{tools_.enabled(id), false}; });
+}

@@ -1,0 +1,112 @@
+// The application: settings at start and exit, the table of open editor
+// windows (16 at most) and the road by which a file becomes an editor
+// window. Windows are made by a host (the main window, or a test's fake);
+// everything here is plain C++ over the platform seams.
+#pragma once
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/shell/commands.h"
+#include "app/shell/ieditor.h"
+#include "app/shell/tools.h"
+
+class CEditorApp;
+
+// One open editor window. It is also the event record a window fills
+// before calling CEditorApp::editor_callback.
+struct EditorEntry {
+  enum Kind : int { kClosing = 1, kCopy = 2, kImport = 3, kFileWritten = 11 };
+  int kind = 0;
+  int start_frame = 0;  // kCopy: frames [start_frame, start_frame + frame_count)
+  int frame_count = 0;
+  std::unique_ptr<IEditor> editor;  // owned by the entry
+  CEditorApp* app = nullptr;
+  std::string file_name;  // kFileWritten: the file
+  // The window's title (the path as opened) and its slot in the table.
+  std::string title;
+  int slot = -1;
+  // The editor gives a GOP-trim range: the window is a trim window.
+  bool trim_window = false;
+  int file_use_token = 0;
+};
+
+// Makes and places the windows of editor entries.
+class EditorWindowHost {
+ public:
+  virtual ~EditorWindowHost() = default;
+  // Makes the window of a new entry with its top-left corner at (x, y)
+  // of the main window's client area, active and focused; false when it
+  // cannot.
+  virtual bool create_editor_window(EditorEntry* entry, int x, int y) = 0;
+  // Where an entry's window stands (client coordinates); false when it
+  // has none.
+  virtual bool editor_window_position(const EditorEntry* entry, int* x, int* y) = 0;
+};
+
+class CEditorApp {
+ public:
+  static constexpr int kEditorCapacity = 16;
+  static constexpr int kCascadeStartX = 120;
+  static constexpr int kCascadeStartY = 0;
+
+  explicit CEditorApp(EditorFactory factory);
+  ~CEditorApp();
+  CEditorApp(const CEditorApp&) = delete;
+  CEditorApp& operator=(const CEditorApp&) = delete;
+
+  // Start-up: the settings file (false, with *error, when there is no
+  // configuration folder: the defaults stay), the screen depth, the
+  // editor table.
+  bool init_instance(std::string* error = nullptr);
+  // Exit: every editor released, the settings written (false when they
+  // could not be).
+  bool exit_instance();
+
+  void set_window_host(EditorWindowHost* host) { host_ = host; }
+
+  void init_editor_table();
+  // 1 (after the message) when the table is full.
+  int check_editor_limit();
+  // Opens one file as an editor window at (x, y) ((0, 0): the cascade
+  // position); 1 when a window stands.
+  int open_input_file(const std::string& path, int x, int y, int no_segment_check);
+  // Gives an editor a window; 1 when it stands (else the editor is gone).
+  int open_editor_window(std::unique_ptr<IEditor> editor, const std::string& title, int x, int y);
+  // Events of an editor window (the entry's kind says which).
+  void editor_callback(EditorEntry* entry);
+  // Deletes the entry's editor and frees its slot.
+  void release_editor(EditorEntry* entry);
+
+  int editor_count() const { return editor_count_; }
+  int editor_capacity() const { return editor_capacity_; }
+  EditorEntry* entry(int slot) const;
+  int cascade_x() const { return cascade_x_; }
+  int cascade_y() const { return cascade_y_; }
+
+  // The application's commands: the last target of every route.
+  CommandTarget& commands() { return commands_; }
+  ToolRegistry& tools() { return tools_; }
+  // The Video Clipboard's copy (event kind 2), installed with the
+  // clipboard window.
+  void set_copy_handler(std::function<void(EditorEntry*)> handler) { copy_handler_ = std::move(handler); }
+
+  // Command 32780: the open dialog, then the file.
+  void on_open_movie();
+
+ private:
+  void add_commands();
+  void advance_cascade();
+  EditorFactory factory_;
+  EditorWindowHost* host_ = nullptr;
+  std::array<std::unique_ptr<EditorEntry>, kEditorCapacity> entries_;
+  int editor_count_ = 0;
+  int editor_capacity_ = kEditorCapacity;
+  int cascade_x_ = kCascadeStartX;
+  int cascade_y_ = kCascadeStartY;
+  CommandTarget commands_;
+  ToolRegistry tools_;
+  std::function<void(EditorEntry*)> copy_handler_;
+};

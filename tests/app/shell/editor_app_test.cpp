@@ -1,0 +1,280 @@
+// The open road and the editor table over fake editors and fake windows:
+// what refuses a file and with which words, the table's limit, the
+// cascade, the settings new editors get, and the windows' events.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <fstream>
+
+#include "app/shell/command_ids.h"
+#include "app/shell/editor_app.h"
+#include "app/shell/editor_settings.h"
+#include "fake_editor.h"
+#include "platform/fakes.h"
+#include "support.h"
+
+namespace {
+
+struct FakeHost : EditorWindowHost {
+  struct Window {
+    EditorEntry* entry;
+    int x, y;
+  };
+  std::vector<Window> windows;
+  bool refuse = false;
+  bool create_editor_window(EditorEntry* entry, int x, int y) override {
+    if (refuse) return false;
+    windows.push_back({entry, x, y});
+    return true;
+  }
+  bool editor_window_position(const EditorEntry* entry, int* x, int* y) override {
+    for (const auto& w : windows)
+      if (w.entry == entry) {
+        *x = w.x;
+        *y = w.y;
+        return true;
+      }
+    return false;
+  }
+};
+
+class EditorAppTest : public ::testing::Test {
+ protected:
+  EditorAppTest() : app_(fake_editor_factory(&made_)) {
+    editor_settings() = EditorSettings();
+    app_.set_window_host(&host_);
+    app_.init_instance();
+  }
+  ~EditorAppTest() override { editor_settings() = EditorSettings(); }
+
+  std::string movie(const std::string& name, int frames = 100) {
+    const std::string path = tsupport::test_dir() + "/" + name;
+    EXPECT_TRUE(write_fake_movie(path, frames));
+    return path;
+  }
+
+  FakePlatform platform_;
+  std::vector<FakeEditor*> made_;
+  FakeHost host_;
+  CEditorApp app_;
+};
+
+TEST_F(EditorAppTest, OpenRoadRefusals) {
+  const std::string dir = tsupport::test_dir();
+  const std::string empty = dir + "/empty.mpg";
+  std::ofstream(empty).flush();
+  const std::string damaged = dir + "/damaged.mpg";
+  std::ofstream(damaged) << "\x00\x00\x01\xb3 not a movie";
+  // A fake movie the engine cannot make an editor of.
+  const std::string failing = dir + "/failing.mpg";
+  std::ofstream(failing) << "FAKE-MOVIE frames=0\n";
+
+  const struct {
+    std::string path;
+    std::string text;
+  } cases[] = {
+      {dir + "/missing.mpg", "<" + dir + "/missing.mpg>: cannot open to read\n"},
+      {dir, "<" + dir + ">: cannot open to read\n"},
+      {empty, "<" + empty + ">: not a valid input file\n"},
+      {damaged, "<" + damaged + ">: not a valid input file\n"},
+      {failing, "<" + failing + ">: not a valid input file\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    platform_.prompter.shown.clear();
+    EXPECT_EQ(app_.open_input_file(c.path, 0, 0, 0), 0);
+    ASSERT_EQ(platform_.prompter.shown.size(), 1u);
+    EXPECT_EQ(platform_.prompter.shown[0].text, c.text);
+    EXPECT_EQ(platform_.prompter.shown[0].icon, PromptIcon::Exclamation);
+    EXPECT_EQ(platform_.prompter.shown[0].caption, "MPEG-Tamsel");
+  }
+  EXPECT_EQ(app_.editor_count(), 0);
+  EXPECT_TRUE(host_.windows.empty());
+}
+
+TEST_F(EditorAppTest, UnreadableFileCannotBeOpened) {
+  if (::geteuid() == 0) GTEST_SKIP() << "a superuser reads every file";
+  const std::string path = movie("secret.mpg");
+  ::chmod(path.c_str(), 0);
+  EXPECT_EQ(app_.open_input_file(path, 0, 0, 0), 0);
+  EXPECT_EQ(platform_.prompter.last_text(), "<" + path + ">: cannot open to read\n");
+}
+
+TEST_F(EditorAppTest, SeventeenthEditorIsRefused) {
+  const std::string path = movie("a.mpg");
+  for (int i = 0; i < 16; ++i) ASSERT_EQ(app_.open_input_file(path, 0, 0, 0), 1) << i;
+  EXPECT_EQ(app_.editor_count(), 16);
+  EXPECT_TRUE(platform_.prompter.shown.empty());
+  EXPECT_EQ(app_.open_input_file(path, 0, 0, 0), 0);
+  ASSERT_EQ(platform_.prompter.shown.size(), 1u);
+  EXPECT_EQ(platform_.prompter.shown[0].text, "Maximum number of editors: 16");
+  EXPECT_EQ(made_.size(), 16u);  // refused before any editor was made
+
+  // The Open command refuses before its dialog.
+  platform_.dialogs.push_path(path);
+  app_.commands().run(cmd::kOpenMovie);
+  EXPECT_TRUE(platform_.dialogs.requests.empty());
+  EXPECT_EQ(platform_.prompter.shown.size(), 2u);
+
+  // A closed window frees its slot for the next.
+  EditorEntry* third = app_.entry(2);
+  third->kind = EditorEntry::kClosing;
+  app_.editor_callback(third);
+  EXPECT_EQ(app_.editor_count(), 15);
+  EXPECT_EQ(app_.entry(2), nullptr);
+  ASSERT_EQ(app_.open_input_file(path, 0, 0, 0), 1);
+  EXPECT_NE(app_.entry(2), nullptr);
+}
+
+TEST_F(EditorAppTest, WindowsCascadeAndWrap) {
+  const std::string path = movie("a.mpg");
+  for (int i = 0; i < 9; ++i) ASSERT_EQ(app_.open_input_file(path, 0, 0, 0), 1);
+  std::vector<std::pair<int, int>> at;
+  for (const auto& w : host_.windows) at.emplace_back(w.x, w.y);
+  const std::vector<std::pair<int, int>> want = {{120, 0},  {145, 25}, {170, 50}, {195, 75}, {220, 0},
+                                                 {245, 25}, {270, 50}, {295, 75}, {120, 0}};
+  EXPECT_EQ(at, want);
+  // A given place is taken as it is, and the cascade still moves on.
+  ASSERT_EQ(app_.open_input_file(path, 40, 30, 0), 1);
+  EXPECT_EQ(host_.windows.back().x, 40);
+  EXPECT_EQ(host_.windows.back().y, 30);
+  EXPECT_EQ(app_.cascade_x(), 170);
+}
+
+TEST_F(EditorAppTest, EntryCarriesEditorTitleAndSettings) {
+  editor_settings().field_mode = 1;
+  editor_settings().image_color = 16;
+  const std::string path = movie("titled.mpg");
+  ASSERT_EQ(app_.open_input_file(path, 0, 0, 0), 1);
+  ASSERT_EQ(host_.windows.size(), 1u);
+  EditorEntry* e = host_.windows[0].entry;
+  EXPECT_EQ(e->title, path);
+  EXPECT_EQ(e->app, &app_);
+  EXPECT_EQ(e->slot, 0);
+  EXPECT_FALSE(e->trim_window);
+  ASSERT_EQ(made_.size(), 1u);
+  EXPECT_EQ(e->editor.get(), made_[0]);
+  EXPECT_EQ(made_[0]->field_dither, 1);
+  EXPECT_EQ(made_[0]->depth, 16);
+}
+
+TEST_F(EditorAppTest, ImageColorEightKeepsTheEnginesDepthButAnEightBitScreenForcesIt) {
+  ASSERT_EQ(app_.open_input_file(movie("a.mpg"), 0, 0, 0), 1);
+  EXPECT_EQ(made_.back()->depth, 24);
+  EXPECT_TRUE(made_.back()->calls.empty());
+
+  platform_.screen.bits = 8;
+  editor_settings().image_color = 24;
+  app_.init_instance();
+  EXPECT_EQ(editor_settings().screen_depth, 8);
+  EXPECT_EQ(editor_settings().image_color, 8);
+  ASSERT_EQ(app_.open_input_file(movie("b.mpg"), 0, 0, 0), 1);
+  EXPECT_EQ(made_.back()->depth, 8);
+}
+
+TEST_F(EditorAppTest, ProjectNameOnlyForProjects) {
+  const std::string project = movie("edit.qme");
+  ASSERT_EQ(app_.open_input_file(project, 0, 0, 0), 1);
+  EXPECT_EQ(made_.back()->name, project);
+  // A movie inside a folder whose name holds ".qme" is no project.
+  const std::string folder = tsupport::test_dir() + "/x.qme";
+  ::mkdir(folder.c_str(), 0755);
+  const std::string inside = folder + "/movie.mpg";
+  ASSERT_TRUE(write_fake_movie(inside));
+  ASSERT_EQ(app_.open_input_file(inside, 0, 0, 0), 1);
+  EXPECT_EQ(made_.back()->name, "");
+}
+
+TEST_F(EditorAppTest, HostThatCannotMakeAWindowFreesTheSlot) {
+  host_.refuse = true;
+  EXPECT_EQ(app_.open_input_file(movie("a.mpg"), 0, 0, 0), 0);
+  EXPECT_EQ(app_.editor_count(), 0);
+  EXPECT_EQ(app_.entry(0), nullptr);
+  EXPECT_EQ(app_.cascade_x(), 120);
+}
+
+TEST_F(EditorAppTest, TrimWindowWhenTheEditorGivesARange) {
+  auto e = std::make_unique<FakeEditor>();
+  e->trim_file = "/movie.mpg";
+  ASSERT_EQ(app_.open_editor_window(std::move(e), "trim", 0, 0), 1);
+  EXPECT_TRUE(host_.windows.back().entry->trim_window);
+}
+
+TEST_F(EditorAppTest, WindowEvents) {
+  ASSERT_EQ(app_.open_input_file(movie("a.mpg"), 0, 0, 0), 1);
+  EditorEntry* e = app_.entry(0);
+
+  e->kind = EditorEntry::kImport;
+  app_.editor_callback(e);
+  EXPECT_EQ(platform_.prompter.last_text(), "editor_callback (): IMPORT");
+  e->kind = 7;
+  app_.editor_callback(e);
+  EXPECT_EQ(platform_.prompter.last_text(), "editor_callback (): Unknow");
+  app_.editor_callback(nullptr);
+  EXPECT_EQ(platform_.prompter.shown.size(), 2u);
+
+  int copies = 0;
+  app_.set_copy_handler([&](EditorEntry* entry) {
+    EXPECT_EQ(entry->start_frame, 10);
+    ++copies;
+  });
+  e->kind = EditorEntry::kCopy;
+  e->start_frame = 10;
+  app_.editor_callback(e);
+  EXPECT_EQ(copies, 1);
+
+  // A written file opens beside the window that wrote it.
+  const std::string out = movie("written.mpg");
+  e->kind = EditorEntry::kFileWritten;
+  e->file_name = out;
+  app_.editor_callback(e);
+  ASSERT_EQ(host_.windows.size(), 2u);
+  EXPECT_EQ(host_.windows[1].x, host_.windows[0].x + 24);
+  EXPECT_EQ(host_.windows[1].y, host_.windows[0].y + 18);
+  EXPECT_EQ(host_.windows[1].entry->title, out);
+  e->file_name.clear();
+  app_.editor_callback(e);
+  EXPECT_EQ(app_.editor_count(), 2);
+
+  e->kind = EditorEntry::kClosing;
+  app_.editor_callback(e);
+  EXPECT_EQ(app_.editor_count(), 1);
+  EXPECT_EQ(app_.entry(0), nullptr);
+}
+
+TEST_F(EditorAppTest, OpenCommandAsksThenOpensAndKeepsTheFolder) {
+  const std::string path = movie("chosen.mpg");
+  editor_settings().open_folder = "/start/";
+  platform_.dialogs.push_path(path);
+  EXPECT_TRUE(route_command({&app_.commands()}, cmd::kOpenMovie));
+  ASSERT_EQ(platform_.dialogs.requests.size(), 1u);
+  const FileDialogRequest& r = platform_.dialogs.requests[0];
+  EXPECT_EQ(r.title, "Open MPEG Movie");
+  EXPECT_EQ(r.folder, "/start/");
+  EXPECT_EQ(r.kind, FileDialogKind::Open);
+  EXPECT_EQ(app_.editor_count(), 1);
+  EXPECT_EQ(editor_settings().open_folder, tsupport::test_dir() + "/");
+
+  platform_.dialogs.push_cancel();
+  app_.on_open_movie();
+  EXPECT_EQ(app_.editor_count(), 1);
+}
+
+TEST_F(EditorAppTest, ExitReleasesEditorsAndWritesSettings) {
+  ASSERT_EQ(app_.open_input_file(movie("a.mpg"), 0, 0, 0), 1);
+  editor_settings().undo_size = 33;
+  EXPECT_TRUE(app_.exit_instance());
+  EXPECT_EQ(app_.editor_count(), 0);
+  EditorSettings read;
+  ASSERT_EQ(read.read(platform_.paths.config + "/MPEG-Tamsel.cfg"), 1);
+  EXPECT_EQ(read.undo_size, 33);
+}
+
+TEST_F(EditorAppTest, ResetOptionsCommand) {
+  editor_settings().undo_size = 20;
+  EXPECT_TRUE(route_command({&app_.commands()}, cmd::kResetOptions));
+  EXPECT_EQ(editor_settings().undo_size, 16);
+  EXPECT_FALSE(editor_settings().program_folder.empty());
+}
+
+}  // namespace

@@ -1,0 +1,14 @@
+// What the main window asks of the widget inside an editor window.
+#pragma once
+
+#include "app/shell/commands.h"
+
+class EditorView {
+ public:
+  virtual ~EditorView() = default;
+  // The view's commands: first on the route while its window is active
+  // (null: none).
+  virtual const CommandTarget* command_target() const { return nullptr; }
+  // The editor goes (its window is closing): drop every use of it.
+  virtual void detach_editor() = 0;
+};

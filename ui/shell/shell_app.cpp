@@ -1,0 +1,76 @@
+#include "ui/shell/shell_app.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QMdiArea>
+#include <QSocketNotifier>
+#include <clocale>
+#include <csignal>
+#include <cstdio>
+
+#include "app/shell/editor_app.h"
+#include "app/shell/mpeg_editor_adapter.h"
+#include "app/shell/sound_output.h"
+#include "platform/qt_audio_sink.h"
+#include "platform/qt_services.h"
+#include "ui/shell/function_keys.h"
+#include "ui/shell/main_window.h"
+
+namespace {
+
+int term_pipe[2] = {-1, -1};
+
+void on_term(int) {
+  const char c = 1;
+  // Nothing else is safe in a signal handler: the event loop takes over.
+  [[maybe_unused]] const ssize_t n = ::write(term_pipe[1], &c, 1);
+}
+
+// SIGTERM closes the main window as the user would, through the event
+// loop.
+void watch_terminate(MainWindow* main) {
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, term_pipe) != 0) return;
+  auto* notifier = new QSocketNotifier(term_pipe[0], QSocketNotifier::Read, main);
+  QObject::connect(notifier, &QSocketNotifier::activated, main, [main] {
+    char c;
+    [[maybe_unused]] const ssize_t n = ::read(term_pipe[0], &c, 1);
+    main->close();
+  });
+  struct sigaction sa = {};
+  sa.sa_handler = on_term;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  ::sigaction(SIGTERM, &sa, nullptr);
+}
+
+}  // namespace
+
+int run_tamsel(int argc, char** argv) {
+  QApplication qt(argc, argv);
+  // Numbers in the files the program keeps do not follow the user's locale.
+  std::setlocale(LC_NUMERIC, "C");
+  QtPlatform platform_services;
+  set_audio_device_factory([] { return std::make_unique<QtAudioSink>(); });
+
+  CEditorApp app(&MpegEditorAdapter::open);
+  std::string error;
+  if (!app.init_instance(&error))
+    std::fprintf(stderr, "tamsel: no configuration folder (%s): default settings, not saved\n", error.c_str());
+
+  MainWindow main(&app);
+  FunctionKeyFilter keys(&main);
+  qt.installEventFilter(&keys);
+  watch_terminate(&main);
+  main.restore_geometry_from_settings();
+  main.show();
+  for (int i = 1; i < argc; ++i) app.open_input_file(argv[i], 0, 0, 0);
+
+  const int rc = qt.exec();
+  qt.removeEventFilter(&keys);
+  main.mdi_area()->closeAllSubWindows();
+  app.exit_instance();
+  set_audio_device_factory(nullptr);
+  return rc;
+}

@@ -14,10 +14,11 @@ tamsel_install() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-# Qt 6 Multimedia: the sound-device sink (tamsel_platform_qt) and its tests;
-# the build goes on without it.
-TAMSEL_BUILD_PACKAGES=(cmake ninja-build g++ make libgtest-dev libbenchmark-dev qt6-base-dev qt6-multimedia-dev)
+# Qt 6 Widgets and Multimedia: the user interface (tamsel), the Qt seams and
+# their tests; the build goes on without them. The windows draw their texts
+# with the DejaVu font, the same on every machine.
+TAMSEL_BUILD_PACKAGES=(cmake ninja-build g++ make libgtest-dev libbenchmark-dev qt6-base-dev qt6-multimedia-dev fonts-dejavu-core)
 # The a52dec program comes with liba52-0.7.4-dev; fixtures draw frame numbers
-# with the DejaVu font; the end-to-end tests run the windows on Xvfb, driven
-# by xdotool.
-TAMSEL_TEST_PACKAGES=(ffmpeg mjpegtools mpeg2dec libjpeg-turbo-progs imagemagick mpg123 madplay dvdauthor liba52-0.7.4-dev sox fonts-dejavu-core xvfb xdotool)
+# with the DejaVu font; the end-to-end tests run the program on a virtual X
+# display (Xvfb, xauth) and drive it with xdotool.
+TAMSEL_TEST_PACKAGES=(ffmpeg mjpegtools mpeg2dec libjpeg-turbo-progs imagemagick mpg123 madplay dvdauthor liba52-0.7.4-dev sox fonts-dejavu-core xvfb xauth xdotool)

@@ -17,7 +17,7 @@ t0=$(date +%s)
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG" \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-  -DTAMSEL_SIMD=OFF -DTAMSEL_WERROR=ON -DTAMSEL_BENCH=OFF
+  -DTAMSEL_SIMD=OFF -DTAMSEL_WERROR=ON -DTAMSEL_BENCH=OFF -DTAMSEL_QT=OFF
 kernel_tests=(foundation picture decode encode audio access checkasm)
 if [ "${TAMSEL_PLAIN_ALL:-0}" = 1 ]; then
   cmake --build "$build" -j "$jobs"

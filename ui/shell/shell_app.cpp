@@ -29,15 +29,10 @@ void on_term(int) {
 }
 
 // SIGTERM closes the main window as the user would, through the event
-// loop.
-void watch_terminate(MainWindow* main) {
+// loop. Caught from the first moment: a signal that comes before the
+// window waits in the pipe.
+void catch_terminate() {
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, term_pipe) != 0) return;
-  auto* notifier = new QSocketNotifier(term_pipe[0], QSocketNotifier::Read, main);
-  QObject::connect(notifier, &QSocketNotifier::activated, main, [main] {
-    char c;
-    [[maybe_unused]] const ssize_t n = ::read(term_pipe[0], &c, 1);
-    main->close();
-  });
   struct sigaction sa = {};
   sa.sa_handler = on_term;
   sigemptyset(&sa.sa_mask);
@@ -45,9 +40,20 @@ void watch_terminate(MainWindow* main) {
   ::sigaction(SIGTERM, &sa, nullptr);
 }
 
+void watch_terminate(MainWindow* main) {
+  if (term_pipe[0] < 0) return;
+  auto* notifier = new QSocketNotifier(term_pipe[0], QSocketNotifier::Read, main);
+  QObject::connect(notifier, &QSocketNotifier::activated, main, [main] {
+    char c;
+    [[maybe_unused]] const ssize_t n = ::read(term_pipe[0], &c, 1);
+    main->close();
+  });
+}
+
 }  // namespace
 
 int run_tamsel(int argc, char** argv) {
+  catch_terminate();
   QApplication qt(argc, argv);
   // Numbers in the files the program keeps do not follow the user's locale.
   std::setlocale(LC_NUMERIC, "C");

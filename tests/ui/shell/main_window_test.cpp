@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QKeyEvent>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QTest>
@@ -135,9 +136,19 @@ TEST_F(MainWindowTest, FunctionKeysReachTheToolsAndGoOn) {
   ASSERT_EQ(app_.open_input_file(movie("a.mpg"), 0, 0, 0), 1);
   QWidget* view = active_editor()->widget();
   ASSERT_EQ(QApplication::focusWidget(), view);
+  // Counts the function keys that reach the view after the filter.
+  struct Seen : QObject {
+    int keys = 0;
+    bool eventFilter(QObject*, QEvent* e) override {
+      keys += e->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(e)->key() == Qt::Key_F7;
+      return false;
+    }
+  } seen;
+  view->installEventFilter(&seen);
 
   QTest::keyClick(view, Qt::Key_F7);
   EXPECT_EQ(opened, 1);
+  EXPECT_EQ(seen.keys, 1);  // passed on
   EXPECT_TRUE(app_.tools().is_open(cmd::kGopFixer));
   QTest::keyClick(view, Qt::Key_F7);  // an idle tool closes
   EXPECT_FALSE(app_.tools().is_open(cmd::kGopFixer));
@@ -145,6 +156,8 @@ TEST_F(MainWindowTest, FunctionKeysReachTheToolsAndGoOn) {
   EXPECT_EQ(opened, 1);
   QTest::keyClick(view, Qt::Key_F7, Qt::ControlModifier);
   EXPECT_EQ(opened, 2);
+  EXPECT_EQ(seen.keys, 4);
+  view->removeEventFilter(&seen);
   qApp->removeEventFilter(&filter);
 }
 

@@ -11,7 +11,7 @@
 //     tsupport::App app(x, {tsupport::fixture("ui.mpg")},     // fresh settings folder
 //                       {.settings = "Initial Window 0 1280 0 1024\n"});
 //     ASSERT_TRUE(app.running()) << app.log();
-//     std::string win = x.wait_window(" - ui\\.mpg$");      // bounded; "" on timeout
+//     std::string win = x.wait_window(" - (.*/)?ui\\.mpg$");  // bounded; "" on timeout
 //     ASSERT_FALSE(win.empty()) << app.log();
 //     x.focus(win);
 //     x.key("ctrl+c");                              // xdotool key names

@@ -594,6 +594,9 @@ double Convertor::save(const char* out_name, int kind, JobControl* status) {
   ctl.set_progress(100.0);
   if (failed)
     ctl.finish(JobOutcome::failed, kMuxFailed, std::string("<") + out_name + ">: cannot be written");
+  else if (stop != 0 && !remove && close_rc != 0)
+    // Stopped before a whole GOP reached the multiplexer: nothing to keep.
+    ctl.finish(JobOutcome::stopped, kMuxStopped, std::string("<") + out_name + ">: stopped before anything was written");
   else
     ctl.finish(stop != 0 ? JobOutcome::stopped : JobOutcome::done, stop != 0 ? kMuxStopped : 0);
   return failed ? -1.0 : total;

@@ -69,6 +69,8 @@ class GopFixer {
   // 0 done, 1 stopped, -1 failed.
   int scan_job(JobControl* control);
   int fix_job(JobControl* control);
+  // While a job runs on another thread its window reads the control only;
+  // the counters below belong to the job's thread until it has ended.
   // Finishes a copy; -1 when it could not be completed.
   int close();
   void cleanup();

@@ -62,16 +62,19 @@ int64_t trim_packet(const char* in, const char* out, int start, int count, JobCo
   if (!in || !out || start < 0 || count < 1) {
     trace("ERROR (trim_packet): invalid frame numbers\n");
     trace("      offset = %d, frames = %d\n", start, count);
+    why = "invalid frame numbers";
     return finish(0);
   }
   GOPList list(in);
   if (!list.is_open() || list.build_index()) {
     trace("ERROR (trim_packet): GOPList::ctor (%s) failed\n", in);
+    why = std::string("<") + in + ">: no GOPs to trim";
     return finish(0);
   }
   const int total = list.get_total_frames();
   if (start >= total) {
     trace("ERROR (trim_packet): start = %d > %d = total\n", start, total);
+    why = "the range starts after the last frame";
     return finish(0);
   }
   if (count > total - start) count = total - start;
@@ -91,6 +94,7 @@ int64_t trim_packet(const char* in, const char* out, int start, int count, JobCo
   }
   if (same_file(in, out)) {
     trace("ERROR (trim_packet): <%s> is the input\n", out);
+    why = std::string("<") + out + "> is the input";
     return finish(0);
   }
   DeMuxer* dmx = list.get_demuxer();
@@ -99,6 +103,7 @@ int64_t trim_packet(const char* in, const char* out, int start, int count, JobCo
   BSFile file(out, 2, &err);
   if (err) {
     trace("ERROR (trim_packet): cannot open <%s> for writing\n", out);
+    why = std::string("cannot open <") + out + "> for writing";
     return finish(0);
   }
   created = true;

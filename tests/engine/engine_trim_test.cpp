@@ -76,7 +76,7 @@ TEST(EngineTrim, ClosedGopsCopyTheCoveringGopsByteForByte) {
     ASSERT_EQ(got.size(), to - from);
     EXPECT_TRUE(std::equal(got.begin(), got.end(), src.begin() + long(from)));
     EXPECT_EQ(st_range.start_offset, int64_t(from));
-    EXPECT_EQ(st.finished(), true);
+    EXPECT_TRUE(st.finished());
     EXPECT_DOUBLE_EQ(st.progress(), 100.0);
   }
 }
@@ -169,13 +169,13 @@ TEST(EngineTrim, RefusalsLeaveNoFile) {
     trim_packet(b.in.c_str(), out.c_str(), b.start, b.count, &st, &st_range);
     EXPECT_EQ(st.outcome(), JobOutcome::failed) << b.in << " " << b.start;
     EXPECT_FALSE(exists(out)) << b.in << " " << b.start;
-    EXPECT_EQ(st.finished(), true);
+    EXPECT_TRUE(st.finished());
   }
   // A truncated file ends, one way or the other, and never hangs.
   JobControl st;
   TrimReport st_range;
   trim_packet(truncated.c_str(), out.c_str(), 0, 75, &st, &st_range);
-  EXPECT_EQ(st.finished(), true);
+  EXPECT_TRUE(st.finished());
   // The output is never the input.
   const std::string copy = dir + "/copy.m2v";
   ASSERT_TRUE(tsupport::write_file(copy, src));
@@ -183,6 +183,7 @@ TEST(EngineTrim, RefusalsLeaveNoFile) {
   TrimReport same_range;
   trim_packet(copy.c_str(), copy.c_str(), 12, 12, &same, &same_range);
   EXPECT_EQ(same.outcome(), JobOutcome::failed);
+  EXPECT_EQ(same.message(), "<" + copy + "> is the input");
   EXPECT_EQ(tsupport::read_file(copy), src);
 }
 

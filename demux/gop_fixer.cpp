@@ -634,6 +634,7 @@ int GopFixer::fix_job(JobControl* control) {
         src_.reset();
         utils_delete_file(out_name_.c_str());
       }
+      ctl.set_progress(100.0);
       ctl.finish(JobOutcome::stopped, 1);
       return 1;
     }

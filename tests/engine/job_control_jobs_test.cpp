@@ -224,6 +224,7 @@ TEST(JobControlJobs, EveryJobPausesResumesAndStopsAsAsked) {
     const JobRun kept = run_with(job, Act::stop_keep, base + "/kept");
     EXPECT_EQ(kept.outcome, JobOutcome::stopped);
     EXPECT_EQ(kept.sleeps, 0);
+    if (!kept.outputs.empty()) EXPECT_EQ(kept.progress, 100.0);  // the window closes its progress
     for (const std::string& o : kept.outputs) {
       EXPECT_TRUE(exists(o)) << o;
       EXPECT_TRUE(playable(o)) << o;
@@ -232,6 +233,7 @@ TEST(JobControlJobs, EveryJobPausesResumesAndStopsAsAsked) {
 
     const JobRun deleted = run_with(job, Act::stop_delete, base + "/deleted");
     EXPECT_EQ(deleted.outcome, JobOutcome::stopped);
+    if (!deleted.outputs.empty()) EXPECT_EQ(deleted.progress, 100.0);
     for (const std::string& o : deleted.outputs) EXPECT_FALSE(exists(o)) << o;
   }
 }

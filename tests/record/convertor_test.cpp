@@ -255,6 +255,23 @@ TEST(Convertor, StopsAndFailuresLeaveTheOutputTheyName) {
   EXPECT_GT(kept, 0);
   EXPECT_LT(kept, (long long)read_file(fixture("cv_dvd.vob")).size());
 
+  // Stopped with keep before a whole GOP reached the multiplexer: there is
+  // nothing to keep, and the outcome says so instead of a plain stop.
+  Convertor early;
+  ASSERT_EQ(early.load(fixture("cv_dvd.vob").c_str()), 1);
+  int ids[16], pids[16];
+  const int n = early.get_es_list(nullptr, ids, pids, 16);
+  for (int i = 0; i < n; ++i) early.select_stream(ids[i], pids[i]);
+  JobControl control;
+  control.set_progress_callback([&control](double p) {
+    if (p < 100.0) control.stop(true);
+  });
+  const std::string none = dir + "/early.mpg";
+  early.save(none.c_str(), 6, &control);
+  EXPECT_EQ(control.outcome(), JobOutcome::stopped);
+  EXPECT_EQ(control.message(), "<" + none + ">: stopped before anything was written");
+  EXPECT_NE(access(none.c_str(), F_OK), 0);
+
   // The source as its own output is refused and stays whole.
   const std::string copy = dir + "/self.vob";
   ASSERT_EQ(run("cp " + sh_quote(fixture("cv_dvd.vob")) + " " + sh_quote(copy)), 0);

@@ -20,29 +20,23 @@
 #include "foundation/file_offset.h"
 #include "foundation/gop.h"
 #include "foundation/gop_header.h"
+#include "foundation/job_control.h"
 #include "foundation/pic_header.h"
 #include "foundation/seq_header.h"
 #include "foundation/video_info.h"
 #include "demux/trim_scan.h"
 
-// Status record of a long job: command word written by the window (0 run,
-// -4 pause, other values stop) and the progress with an optional callback.
-struct DemuxJobStatus {
-  std::atomic<int32_t> command{0};
-  double progress = 0.0;
-  void (*progress_callback)(double percent, void* user) = nullptr;
-  void* user = nullptr;
-  // The job's outcome, kept apart from the command word so that it cannot
-  // be read as a command.
-  std::atomic<int32_t> result{0};
-  // How a paused job waits before it polls again (null: sleeps for real).
-  void (*pause_sleep)(int milliseconds) = nullptr;
-  // Filled by the demultiplexing job: PES starts stepped over because their
-  // header could not be read, and the output that could not be opened or
-  // written (empty: none).
+// What a demultiplexing job tells its caller beside its JobControl
+// outcome: PES starts stepped over because their header could not be read,
+// and the output that could not be opened or written (empty: none).
+struct DemuxReport {
   int32_t skipped_pes = 0;
   std::string failed_output;
 };
+
+// Every end of a demultiplexing job reports 100 and the outcome (a window
+// waits for both), naming the output that failed. Returns result.
+double demux_job_end(JobControl& control, const DemuxReport& report, JobOutcome outcome, double result);
 
 // One part of a file whose time stamps start again (recordings joined one
 // after another): from `offset` on, `correction` is added to every time
@@ -83,7 +77,10 @@ class DeMuxer {
   virtual int read_abs(ESBuffer* span);
   virtual double load_abs(ESBuffer* span, int count, int end_flag);
   virtual int get_pmt_pid() { return 0; }
-  virtual double demuxer(int count, ESData* records, DemuxJobStatus* status);
+  // Writes the records' streams to their files as one job: the control is
+  // polled between packets (-1 stops and deletes the outputs, other stops
+  // keep them) and always ends with progress 100 and the outcome.
+  virtual double demuxer(int count, ESData* records, JobControl* control, DemuxReport* report = nullptr);
   virtual int next_packet();
   virtual int skip_packet() { return 0; }
   virtual int get_payload_size();

@@ -150,8 +150,19 @@ int DeMuxer::init_abs_scr_per_byte(int id, int pid) {
   return 0;
 }
 
-double DeMuxer::demuxer(int, ESData*, DemuxJobStatus* status) {
-  if (status && status->progress_callback) status->progress_callback(100.0, status->user);
+double demux_job_end(JobControl& control, const DemuxReport& report, JobOutcome outcome, double result) {
+  control.set_progress(100.0);
+  control.finish(outcome, int64_t(result),
+                 report.failed_output.empty() ? std::string() : "<" + report.failed_output + ">: cannot write");
+  return result;
+}
+
+double DeMuxer::demuxer(int, ESData*, JobControl* control, DemuxReport* report) {
+  if (report) *report = DemuxReport();
+  if (control) {
+    control->set_progress(100.0);
+    control->finish(JobOutcome::done);
+  }
   return 0.0;
 }
 

@@ -19,6 +19,7 @@
 #include "foundation/probe.h"
 #include "foundation/seq_header.h"
 #include "foundation/trace.h"
+#include "foundation/utils.h"
 #include "foundation/video_finders.h"
 
 namespace {
@@ -587,6 +588,64 @@ int GopFixer::fix() {
     fix_done_ = true;
   }
   return fixed_ + abs_fixed_;
+}
+
+int GopFixer::scan_job(JobControl* control) {
+  JobControl own;
+  JobControl& ctl = control ? *control : own;
+  const double scale = size_ > 0 ? 100.0 / double(size_) : 0.0;
+  for (;;) {
+    if (ctl.checkpoint()) {
+      ctl.finish(JobOutcome::stopped, 1);
+      return 1;
+    }
+    const int r = scan();
+    if (r < 0) {
+      ctl.set_progress(100.0);
+      ctl.finish(JobOutcome::failed, -1, "<" + name_ + ">: read failed");
+      return -1;
+    }
+    if (r == 0) break;
+    ctl.set_progress(std::min(99.9, double(position_) * scale));
+  }
+  ctl.set_progress(100.0);
+  ctl.finish(JobOutcome::done);
+  return 0;
+}
+
+int GopFixer::fix_job(JobControl* control) {
+  JobControl own;
+  JobControl& ctl = control ? *control : own;
+  const double records = double(errors_.size() + abs_.size());
+  auto fail = [&](const std::string& why) {
+    ctl.set_progress(100.0);
+    ctl.finish(JobOutcome::failed, -1, why);
+    return -1;
+  };
+  const std::string target = out_name_.empty() ? name_ : out_name_;
+  while (!fix_done_) {
+    if (ctl.checkpoint()) {
+      if (!out_) {
+        close();
+      } else if (ctl.keep_output()) {
+        if (close() < 0) return fail("<" + target + ">: the copy failed");
+      } else {
+        out_.reset();
+        src_.reset();
+        utils_delete_file(out_name_.c_str());
+      }
+      ctl.set_progress(100.0);
+      ctl.finish(JobOutcome::stopped, 1);
+      return 1;
+    }
+    const int n = fix();
+    if (n < 0) return fail("<" + target + ">: the fix failed (open, read or write)");
+    if (records > 0) ctl.set_progress(std::min(99.9, double(n) * 100.0 / records));
+  }
+  if (close() < 0) return fail("<" + target + ">: the copy failed");
+  ctl.set_progress(100.0);
+  ctl.finish(JobOutcome::done);
+  return 0;
 }
 
 bool GopFixer::write_at(uint64_t at, const uint8_t* bytes, int n) {

@@ -12,6 +12,7 @@
 
 #include "foundation/audio_header.h"
 #include "foundation/file_offset.h"
+#include "foundation/job_control.h"
 #include "foundation/timecode.h"
 #include "foundation/video_info.h"
 
@@ -58,6 +59,19 @@ class GopFixer {
   int fix();
   // Every record fixed and a copy completed.
   bool fix_done() const { return fix_done_; }
+  // The scan and the fix as jobs of a window's thread: the steps above in a
+  // loop, the control polled between steps (progress: the scan by the
+  // position, the fix by the records). Both end the control: done, stopped
+  // or failed with why. A stopped scan keeps its progress and goes on from
+  // where it stopped on the next call (reset the control first). A stopped
+  // fix ends at 100 like a finished one: a copy is deleted or, for stop and
+  // keep, completed with the rest of the input unchanged; a fix in place
+  // keeps the records already rewritten. Return 0 done, 1 stopped, -1
+  // failed.
+  int scan_job(JobControl* control);
+  int fix_job(JobControl* control);
+  // While a job runs on another thread its window reads the control only;
+  // the counters below belong to the job's thread until it has ended.
   // Finishes a copy; -1 when it could not be completed.
   int close();
   void cleanup();

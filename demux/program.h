@@ -85,7 +85,7 @@ class DeMuxerProgram : public DeMuxer {
   // Writes the streams of the records that carry an output name; the bytes
   // of payload written, or -1.0 when an output cannot be opened, is the
   // input, or cannot take all its bytes (the outputs are then deleted).
-  double demuxer(int count, ESData* records, DemuxJobStatus* status) override;
+  double demuxer(int count, ESData* records, JobControl* control, DemuxReport* report = nullptr) override;
   int next_packet() override;
   int skip_packet() override;
   int get_payload_size() override;

@@ -3,11 +3,9 @@
 // audio aligned to the start of the video by dropping or adding frames.
 #include <sys/stat.h>
 
-#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <memory>
-#include <thread>
 #include <vector>
 
 #include "audio/codec/audio_mute.h"
@@ -84,16 +82,16 @@ int DeMuxerProgram::get_start_frames(const ESData& r) {
   return int(d / fd);
 }
 
-double DeMuxerProgram::demuxer(int n, ESData* r, DemuxJobStatus* status) {
-  auto report = [&](double p) {
-    if (!status) return;
-    status->progress = p;
-    if (status->progress_callback) status->progress_callback(p, status->user);
-  };
+double DeMuxerProgram::demuxer(int n, ESData* r, JobControl* control, DemuxReport* report) {
+  JobControl own_control;
+  JobControl& ctl = control ? *control : own_control;
+  DemuxReport own_report;
+  DemuxReport& rep = report ? *report : own_report;
+  rep = DemuxReport();
+  auto end = [&](JobOutcome outcome, double result) { return demux_job_end(ctl, rep, outcome, result); };
   if (!r || n <= 0 || src_.size.value() == 0 || !src_.file) {
     trace("ERROR (DeMuxerProgram::demuxer): nil input parameters\n");
-    report(100.0);
-    return 0.0;
+    return end(JobOutcome::failed, 0.0);
   }
   std::vector<Output> outs;
   bool failed = false;
@@ -105,8 +103,8 @@ double DeMuxerProgram::demuxer(int n, ESData* r, DemuxJobStatus* status) {
     const char* name = r[i].get_name();
     if (same_file(name, src_.name.c_str())) {
       trace("ERROR (DeMuxerProgram::demuxer): output <%s> is the input\n", name);
-      if (status) status->failed_output = name;
-      return -1.0;
+      rep.failed_output = name;
+      return end(JobOutcome::failed, -1.0);
     }
     if (r[i].kind == ES_KIND_LPCM) {
       o.wave = std::make_unique<WaveFile>();
@@ -124,7 +122,7 @@ double DeMuxerProgram::demuxer(int n, ESData* r, DemuxJobStatus* status) {
     }
     if (failed) {
       trace("ERROR (DeMuxerProgram::demuxer): cannot open <%s>\n", name);
-      if (status) status->failed_output = name;
+      rep.failed_output = name;
       break;
     }
     outs.push_back(std::move(o));
@@ -138,7 +136,7 @@ double DeMuxerProgram::demuxer(int n, ESData* r, DemuxJobStatus* status) {
   };
   if (failed) {
     finish(true);
-    return -1.0;
+    return end(JobOutcome::failed, -1.0);
   }
 
   // Start alignment: audio that starts before the video loses its leading
@@ -158,7 +156,7 @@ double DeMuxerProgram::demuxer(int n, ESData* r, DemuxJobStatus* status) {
           const int len = AudioMuteFrame::get_frame_held(&mute, f.data(), int(f.size()));
           if (len <= 0) break;
           failed = !o.write(f.data(), len);
-          if (failed && status) status->failed_output = o.record->get_name();
+          if (failed) rep.failed_output = o.record->get_name();
         }
       }
       AudioMuteFrame::destroy(&mute);
@@ -178,16 +176,9 @@ double DeMuxerProgram::demuxer(int n, ESData* r, DemuxJobStatus* status) {
   int last_percent = -1;
   std::vector<uint8_t> payload(65536 + 16);
   while (!failed) {
-    if (status) {
-      const int cmd = status->command.load();
-      if (cmd == -4) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-        continue;
-      }
-      if (cmd != 0) {
-        stop = cmd;
-        break;
-      }
+    if (ctl.checkpoint()) {
+      stop = ctl.command_word();
+      break;
     }
     const int res = next_ps_packet(selected_only());
     if (!(res & kPesFound)) break;
@@ -196,13 +187,13 @@ double DeMuxerProgram::demuxer(int n, ESData* r, DemuxJobStatus* status) {
       const double p = current_offset().to_double() * percent_per_byte;
       if (int(p) != last_percent) {
         last_percent = int(p);
-        report(int(p) > 99 ? 99.0 : p);
+        ctl.set_progress(int(p) > 99 ? 99.0 : p);
       }
     }
     if (res & kHeaderError) {
       trace("DeMuxerProgram::demuxer (): packet-header error\n\toffset = %.0f\n", current_offset().to_double());
       step_past_header_error("demuxer");
-      if (status) ++status->skipped_pes;
+      ++rep.skipped_pes;
       continue;
     }
     Output* out = nullptr;
@@ -237,13 +228,13 @@ double DeMuxerProgram::demuxer(int n, ESData* r, DemuxJobStatus* status) {
     } else {
       failed = !out->write(payload.data(), got);
     }
-    if (failed && status) status->failed_output = out->record->get_name();
+    if (failed) rep.failed_output = out->record->get_name();
     written += got;
   }
   if (failed) {
     trace("ERROR (DeMuxerProgram::demuxer): write failed\n");
     finish(true);
-    return -1.0;
+    return end(JobOutcome::failed, -1.0);
   }
   for (Output& o : outs) {
     if (o.video && video_id) {
@@ -255,17 +246,17 @@ double DeMuxerProgram::demuxer(int n, ESData* r, DemuxJobStatus* status) {
   for (Output& o : outs) {
     if (!o.flush()) {
       failed = true;
-      if (status) status->failed_output = o.record->get_name();
+      rep.failed_output = o.record->get_name();
     }
     if (o.wave && o.wave->close() != 0) failed = true;
     if (o.file) o.file->close();
   }
+  const bool remove = stop && !ctl.keep_output();
   for (Output& o : outs)
-    if (o.video && !failed && stop != -1) check_sequence_end(o.record->get_name());
-  if (failed || stop == -1) {
+    if (o.video && !failed && !remove) check_sequence_end(o.record->get_name());
+  if (failed || remove) {
     for (Output& o : outs) remove_output(o.record->get_name());
-    if (failed) return -1.0;
+    if (failed) return end(JobOutcome::failed, -1.0);
   }
-  if (!stop) report(100.0);
-  return written;
+  return end(stop ? JobOutcome::stopped : JobOutcome::done, written);
 }

@@ -3,9 +3,7 @@
 #include "demux/timestamp_scan.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
-#include <thread>
 
 #include "demux/demuxer_cache.h"
 #include "foundation/ac3.h"
@@ -187,43 +185,35 @@ void TimeStampScan::close_lists(double size) {
   if (!lists_[0].empty()) lists_[0].back().clock_end = last_clock_;
 }
 
-int TimeStampScan::scan(TimeStampScanStatus* status) {
-  auto finish = [&] {
-    if (!status) return;
-    status->progress = 100.0;
-    if (status->callback) status->callback(status, TimeStampScanStatus::kFinished);
-  };
+int TimeStampScan::scan(JobControl* control) {
   if (!dmx_ || done_) {
-    finish();
+    if (control) {
+      control->set_progress(100.0);
+      if (dmx_)
+        control->finish(JobOutcome::done, changes());
+      else
+        control->finish(JobOutcome::failed, 0, "no stream open");
+    }
     return dmx_ ? changes() : 0;
   }
   const double size = dmx_->get_file_size_double();
   const double scale = size > 0 ? 100.0 / size : 0.0;
-  double reported = status ? status->progress : 0.0;
+  double reported = control ? control->progress() : 0.0;
   int packets = 0;
   bool stopped = false;
   for (;;) {
     const double at = dmx_->current_offset().to_double();
     if (at >= size) break;
-    if (status && ++packets % kPollPackets == 0) {
-      int32_t c = status->command.load();
+    if (control && ++packets % kPollPackets == 0) {
       // A pause waits in steps of a second, reading nothing.
-      while (c == TimeStampScanStatus::kPause) {
-        if (status->pause_sleep)
-          status->pause_sleep(1000);
-        else
-          std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-        c = status->command.load();
-      }
-      if (c & (TimeStampScanStatus::kStop | TimeStampScanStatus::kStopAll)) {
+      if (control->checkpoint()) {
         stopped = true;
         break;
       }
       const double p = dmx_->current_offset().to_double() * scale;
       if (p >= reported + 0.1) {
         reported = p;
-        status->progress = p;
-        if (status->callback) status->callback(status, TimeStampScanStatus::kProgress);
+        control->set_progress(p);
       }
     }
     const int id = dmx_->next_packet();
@@ -255,11 +245,17 @@ int TimeStampScan::scan(TimeStampScanStatus* status) {
   }
   if (stopped) {
     // The entries stay open: a later call goes on from here.
-    if (status) status->progress = dmx_->current_offset().to_double() * scale;
+    if (control) {
+      control->set_progress(dmx_->current_offset().to_double() * scale);
+      control->finish(JobOutcome::stopped, changes());
+    }
     return changes();
   }
   done_ = true;
   close_lists(size);
-  finish();
+  if (control) {
+    control->set_progress(100.0);
+    control->finish(JobOutcome::done, changes());
+  }
   return changes();
 }

@@ -1,7 +1,7 @@
 // TimeStampScan: one walk over a whole stream that lists where its system
 // clock starts again, and where its video and audio coding parameters
 // change, for the time-stamp graph. It runs on a worker thread, reports
-// progress through a caller-owned status record and can be paused and
+// progress through the caller's JobControl and can be paused and
 // stopped; a stopped scan goes on from where it stopped on the next call.
 #pragma once
 
@@ -12,20 +12,10 @@
 
 #include "foundation/audio_info.h"
 #include "foundation/file_offset.h"
+#include "foundation/job_control.h"
 #include "foundation/video_info.h"
 
 class DeMuxer;
-
-struct TimeStampScanStatus {
-  enum : int32_t { kRun = 0, kPause = 8, kStop = 0x10, kStopAll = 0x20 };
-  enum : int { kFinished = 1, kProgress = 2 };
-  std::atomic<int32_t> command{kRun};
-  double progress = 0.0;  // percent
-  void (*callback)(TimeStampScanStatus* status, int kind) = nullptr;
-  void* user = nullptr;
-  // How a paused scan waits before it polls again (null: sleeps for real).
-  void (*pause_sleep)(int milliseconds) = nullptr;
-};
 
 struct TimeStampEntry {
   enum : int32_t { kTimeBase = 1, kVideo = 2, kAudio = 3 };
@@ -49,8 +39,11 @@ class TimeStampScan {
   // 0 when the file has a demultiplexer, else 1.
   int open(const char* name);
   // Walks on from the position reached; the number of changes found (the
-  // entries less one per non-empty list).
-  int scan(TimeStampScanStatus* status);
+  // entries less one per non-empty list). The command is read every 17
+  // packets (the window's bits 8 pause, 0x10 and 0x20 stop reach it through
+  // JobControl::from_scan_bits); the outcome is done or stopped. After a
+  // stop, reset the control and call again to go on.
+  int scan(JobControl* control);
   // The list of kind 1, 2 or 3 and its count; another kind: 0 and null.
   int get_list(int kind, const TimeStampEntry** list) const;
   // Stream type of the open file; 0 before open.

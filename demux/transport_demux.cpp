@@ -5,10 +5,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <memory>
-#include <thread>
 #include <vector>
 
 #include "audio/codec/audio_mute.h"
@@ -84,21 +82,18 @@ int DeMuxerTransport::write_silent_frames(const ESData& es, int n, const std::fu
   return written;
 }
 
-double DeMuxerTransport::demuxer(int count, ESData* records, DemuxJobStatus* status) {
-  DemuxJobStatus local;
-  if (!status) status = &local;
-  status->skipped_pes = 0;
-  status->failed_output.clear();
-  int32_t& skipped_pes = status->skipped_pes;
-  std::string& failed_output = status->failed_output;
-  auto report = [&](double percent) {
-    status->progress = percent;
-    if (status->progress_callback) status->progress_callback(percent, status->user);
-  };
+double DeMuxerTransport::demuxer(int count, ESData* records, JobControl* control, DemuxReport* report) {
+  JobControl own_control;
+  JobControl& ctl = control ? *control : own_control;
+  DemuxReport own_report;
+  DemuxReport& rep = report ? *report : own_report;
+  rep = DemuxReport();
+  int32_t& skipped_pes = rep.skipped_pes;
+  std::string& failed_output = rep.failed_output;
+  auto end = [&](JobOutcome outcome, double result) { return demux_job_end(ctl, rep, outcome, result); };
   if (!records || count < 1 || src_.size.value() == 0) {
     trace("DeMuxerTransport::demuxer (): nil input parameters\n");
-    report(100.0);
-    return 0.0;
+    return end(JobOutcome::failed, 0.0);
   }
 
   // The outputs. One that cannot be opened, or that is the input itself,
@@ -146,8 +141,7 @@ double DeMuxerTransport::demuxer(int count, ESData* records, DemuxJobStatus* sta
   }
   if (!failed_output.empty()) {
     close_all(true);
-    report(100.0);
-    return -1.0;
+    return end(JobOutcome::failed, -1.0);
   }
 
   // Start alignment of each audio output against the first video stream.
@@ -195,11 +189,10 @@ double DeMuxerTransport::demuxer(int count, ESData* records, DemuxJobStatus* sta
   // The packet walk.
   const double factor = 100.0 / src_.size.to_double();
   int last_percent = -1, pes_written = 0;
-  int32_t command = 0;
+  bool stopped = false;
   auto poll = [&]() {
-    while ((command = status->command.load(std::memory_order_relaxed)) == -4)
-      std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-    return command == 0;
+    stopped = ctl.checkpoint();
+    return !stopped;
   };
   seek_exact(FileOffset::from_u64(uint64_t(sync_phase_)));
   JobOutput* last = nullptr;
@@ -236,7 +229,7 @@ double DeMuxerTransport::demuxer(int count, ESData* records, DemuxJobStatus* sta
         const int percent = std::min(99, int(current_offset().to_double() * factor));
         if (percent != last_percent) {
           last_percent = percent;
-          report(double(percent));
+          ctl.set_progress(double(percent));
         }
       }
       o.synced = true;
@@ -288,9 +281,9 @@ double DeMuxerTransport::demuxer(int count, ESData* records, DemuxJobStatus* sta
   if (!failed)
     for (JobOutput& o : outs)
       if (o.video && o.pid >= 0) check_sequence_end(records[o.record].get_name());
-  if (command == -1)
+  if (stopped && !ctl.keep_output())
     for (JobOutput& o : outs) utils_delete_file(records[o.record].get_name());
   if (skipped_pes) trace("DeMuxerTransport::demuxer (): %d damaged PES starts skipped\n", skipped_pes);
-  report(100.0);
-  return failed ? -1.0 : done;
+  if (failed) return end(JobOutcome::failed, -1.0);
+  return end(stopped ? JobOutcome::stopped : JobOutcome::done, done);
 }

@@ -57,7 +57,7 @@ class DeMuxerTransport : public DeMuxer {
   int get_pmt_pid() override { return pat_.get_pmt_pid(); }
   // Splits the file into the records' output files; the bytes walked, or
   // -1 when an output could not be opened or written.
-  double demuxer(int count, ESData* records, DemuxJobStatus* status) override;
+  double demuxer(int count, ESData* records, JobControl* control, DemuxReport* report = nullptr) override;
   // Stream id of the packet at the read position; 0 at the end of the data
   // and for a packet whose PID is not an ES of the table: get_next_status()
   // tells the two apart. The read position does not move.

@@ -109,12 +109,12 @@ static int run_convert(int argc, char** argv) {
   const int estimate_kinds[5] = {2, 4, 5, 6, 8};
   for (int k = 0; k < 5; ++k) std::printf("estimate kind=%d bytes=%.0f\n", estimate_kinds[k], sizes[k]);
 
-  DemuxJobStatus status;
-  if (stop) dev_arm_stop(&stop_at, &status);
-  const double done = conv.save(out, kind, &status);
+  JobControl control;
+  if (stop) dev_arm_stop(stop_at, &control);
+  const double done = conv.save(out, kind, &control);
   if (kind == 8)
     for (const ESData& e : conv.output_streams()) std::printf("pid id=0x%02X pid=%d\n", e.stream_id, e.pid);
-  const int result = status.result.load();
+  const int result = int(control.result());
   const char* outcome = result == kMuxStopped ? "stopped" : result != 0 || done <= 0 ? "failed" : "done";
   std::printf("convert kind=%d bytes_in=%.0f bytes_out=%lld result=%d status=%s\n", kind, done > 0 ? done : 0.0,
               file_bytes(out), result, outcome);

@@ -121,10 +121,11 @@ static int run_demux(int argc, char** argv) {
   std::vector<const char*> name_list;
   for (const std::string& n : names) name_list.push_back(n.c_str());
 
-  DemuxJobStatus status;
-  if (stop) dev_arm_stop(&stop_at, &status);
+  JobControl control;
+  DemuxReport report;
+  if (stop) dev_arm_stop(stop_at, &control);
   const double done =
-      job.save_es_data(int(selections.size()), selections.data(), name_list.data(), &status, &records);
+      job.save_es_data(int(selections.size()), selections.data(), name_list.data(), &control, &records, &report);
   const bool failed = done < 0;
   for (const ESData& r : records) {
     const std::string name = r.get_name();
@@ -132,12 +133,12 @@ static int run_demux(int argc, char** argv) {
     std::printf("out id=0x%02X pid=%d kind=%d file=%s bytes=%lld align=%lld\n", r.stream_id, r.pid, r.kind,
                 base.c_str(), file_bytes(name), (long long)r.audio_offset);
   }
-  const char* outcome = failed ? "failed" : status.command.load() != 0 ? "stopped" : "done";
+  const char* outcome = failed ? "failed" : control.outcome() == JobOutcome::stopped ? "stopped" : "done";
   std::printf("demux bytes=%.0f status=%s\n", done < 0 ? 0.0 : done, outcome);
-  if (status.skipped_pes > 0)
-    std::fprintf(stderr, "tamsel-dev demux: %d damaged PES starts skipped\n", status.skipped_pes);
+  if (report.skipped_pes > 0)
+    std::fprintf(stderr, "tamsel-dev demux: %d damaged PES starts skipped\n", report.skipped_pes);
   if (failed)
-    return dev_fail("<%s>: cannot write", status.failed_output.empty() ? dir.c_str() : status.failed_output.c_str());
+    return dev_fail("<%s>: cannot write", report.failed_output.empty() ? dir.c_str() : report.failed_output.c_str());
   return 0;
 }
 

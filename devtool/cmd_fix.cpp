@@ -32,11 +32,8 @@ int run_fix(int argc, char** argv) {
   if (out && dev_check_not_input(out, {name})) return 1;
   GopFixer f;
   if (f.init(name)) return dev_fail("<%s>: cannot check its time codes", name);
-  for (;;) {
-    const int r = f.scan();
-    if (r < 0) return dev_fail("<%s>: read failed", name);
-    if (r == 0) break;
-  }
+  JobControl control;
+  if (f.scan_job(&control) != 0) return dev_fail("%s", control.message().c_str());
   const auto& e = f.errors();
   for (size_t i = 0; i < e.size(); ++i) {
     char found[SMPTE_TEXT_SIZE], expected[SMPTE_TEXT_SIZE];
@@ -51,12 +48,8 @@ int run_fix(int argc, char** argv) {
               f.get_long_gop_count(), f.get_abs_error_count());
   if (scan_only) return 0;
   if (out) f.set_out_fname(out);
-  int fixed = 0;
-  while (!f.fix_done()) {
-    fixed = f.fix();
-    if (fixed < 0) return dev_fail("<%s>: the fix failed (open, read or write)", out ? out : name);
-  }
-  if (f.close() < 0) return dev_fail("<%s>: the copy failed", out);
+  control.reset();
+  if (f.fix_job(&control) != 0) return dev_fail("%s", control.message().c_str());
   // Nothing to fix still makes the copy asked for.
   if (out && f.get_error_count() == 0 && f.get_abs_error_count() == 0) {
     FILE* in = std::fopen(name, "rb");

@@ -11,39 +11,30 @@
 
 namespace {
 
-struct StopAt {
-  TrimStatus* status;
-  long long bytes;
-  int command;
-};
-
-void stop_when_written(intptr_t user, int code) {
-  auto* s = reinterpret_cast<StopAt*>(user);
-  if (code == kTrimProgress && s->status->bytes.load() >= s->bytes) s->status->command = s->command;
-}
-
 int run_gop_trim(int argc, char** argv) {
   if (argc != 5 && argc != 8) return dev_bad_count("gop-trim", argc);
   long long start = 0, count = 0;
   if (!dev_parse_int(argv[2], &start) || !dev_parse_int(argv[3], &count))
     return dev_usage("gop-trim", "START and COUNT must be numbers");
-  TrimStatus status;
-  StopAt stop{&status, 0, 0};
+  JobControl control;
+  TrimReport report;
   if (argc == 8) {
     const std::string opt = argv[5], what = argv[7];
+    long long bytes = 0;
     if (opt != "--stop-at") return dev_usage("gop-trim", "unknown option '%s'", argv[5]);
-    if (!dev_parse_int(argv[6], &stop.bytes) || stop.bytes < 0)
-      return dev_usage("gop-trim", "BYTES must be a number");
+    if (!dev_parse_int(argv[6], &bytes) || bytes < 0) return dev_usage("gop-trim", "BYTES must be a number");
     if (what != "delete" && what != "keep") return dev_usage("gop-trim", "delete or keep, not '%s'", argv[7]);
-    stop.command = what == "delete" ? kTrimStopDelete : kTrimStopKeep;
-    status.callback = stop_when_written;
-    status.user = reinterpret_cast<intptr_t>(&stop);
+    const bool keep = what == "keep";
+    control.set_progress_callback([&control, &report, bytes, keep](double percent) {
+      if (percent < 100.0 && report.bytes.load() >= bytes) control.stop(keep);
+    });
   }
-  const int64_t bytes = trim_packet(argv[1], argv[4], int(start), int(count), &status);
-  static const char* const names[] = {"done", "stopped", "failed"};
-  std::printf("trim start_offset=%lld end_offset=%lld bytes=%lld status=%s\n", (long long)status.start_offset,
-              (long long)status.end_offset, (long long)bytes, names[int(status.result)]);
-  return status.result == TrimResult::failed ? 1 : 0;
+  const int64_t written = trim_packet(argv[1], argv[4], int(start), int(count), &control, &report);
+  const JobOutcome outcome = control.outcome();
+  const char* status = outcome == JobOutcome::done ? "done" : outcome == JobOutcome::stopped ? "stopped" : "failed";
+  std::printf("trim start_offset=%lld end_offset=%lld bytes=%lld status=%s\n", (long long)report.start_offset,
+              (long long)report.end_offset, (long long)written, status);
+  return outcome == JobOutcome::failed ? 1 : 0;
 }
 
 }  // namespace

@@ -17,13 +17,7 @@ namespace {
 struct StopAt {
   int code = 0;
   double percent = 0;
-  JobStatus* status = nullptr;
 };
-
-void stop_when(double percent, void* user) {
-  auto* s = static_cast<StopAt*>(user);
-  if (s->code != 0 && percent >= s->percent && percent < 100.0) s->status->command = s->code;
-}
 
 bool open_inputs(const char* cmd, int argc, const char* const* argv, int first, std::vector<ESData>* list) {
   for (int i = first; i < argc; ++i) {
@@ -115,14 +109,13 @@ static int run_mux(int argc, char** argv) {
     if (e.is_video() && video_pid) e.pid = int(video_pid);
     if (!e.is_video() && next_audio_pid) e.pid = int(next_audio_pid++);
   }
-  JobStatus status;
-  stop.status = &status;
-  status.progress_callback = stop_when;
-  status.user = &stop;
+  JobControl control;
+  control.set_progress_callback([&control, stop](double percent) {
+    if (stop.code != 0 && percent >= stop.percent && percent < 100.0) control.set_command_word(stop.code);
+  });
   MuxReport report;
-  const double bytes =
-      muxer_encode(files[0], type, int(list.size()), list.data(), &status, vbr, svcd, minimize, int(pmt_pid), &report,
-                   nav, NavChapters{chapters.data(), int(chapters.size())});
+  const double bytes = muxer_encode(files[0], type, int(list.size()), list.data(), &control, vbr, svcd, minimize,
+                                    int(pmt_pid), &report, nav, NavChapters{chapters.data(), int(chapters.size())});
   for (const MuxStreamReport& s : report.streams)
     std::printf("stream id=0x%02X sub_id=0x%02X pid=%d kind=%d packets=%d bytes=%lld buffer=%d\n", s.stream_id,
                 s.sub_id, s.pid, s.kind, s.packets, static_cast<long long>(s.bytes), s.buffer);
@@ -133,7 +126,7 @@ static int run_mux(int argc, char** argv) {
       std::printf("pid id=0x%02X pid=%d type=0x%02X\n", s.stream_id, s.pid, s.stream_type);
     std::printf("pid pmt=%d\n", report.pmt_pid);
   }
-  const int result = status.result.load();
+  const int result = int(control.result());
   const char* state = result == kMuxStopped ? "stopped" : (bytes <= 0 || result == kMuxFailed) ? "failed" : "done";
   std::printf("mux kind=%d svcd=%d nav=%d mux_rate=%d bytes=%lld packs=%lld result=%d status=%s\n", report.type,
               report.svcd, report.nav, report.mux_rate, static_cast<long long>(bytes),

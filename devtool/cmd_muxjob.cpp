@@ -56,9 +56,9 @@ static int run_muxjob(int argc, char** argv) {
   for (int f = 1; f <= 4; ++f) std::printf("estimate format=%d bytes=%.0f\n", f, sizes[f]);
   std::printf("compliant vcd=%d svcd=%d\n", m.is_vcd_compliant(), m.is_svcd_compliant());
   std::printf("pids pmt=%d video=%d audio=%d\n", m.pmt_pid(), m.video_pid(), m.audio_pid());
-  JobStatus status;
-  const double bytes = m.run(files[0], int(format), &status);
-  const int result = status.result.load();
+  JobControl control;
+  const double bytes = m.run(files[0], int(format), &control);
+  const int result = int(control.result());
   const char* state = result == kMuxStopped ? "stopped" : (bytes <= 0 || result == kMuxFailed) ? "failed" : "done";
   std::printf("muxjob format=%lld type=%d result=%d bytes=%.0f status=%s\n", format,
               MUXer::mux_type_of_format(int(format)), result, bytes, state);

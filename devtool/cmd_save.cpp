@@ -3,14 +3,11 @@
 // pipeline: GOPs inside a range copied byte for byte, headers fixed on the
 // way, the frames around each cut re-encoded (whole GOPs only with
 // --gop-only).
-#include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "demux/goplist.h"
@@ -90,27 +87,26 @@ void widen(GOPList* list, Range* r) {
   if (list->get_gop(int(r->b), &g, 0, 0) >= 0 && g.pic_count > 0) r->b = g.end_frame() - 1;
 }
 
-std::atomic<bool> g_stop_sent{false};
 struct StopPlan {
   int code = 0;
   double percent = 0;
-  SaveStatus* status = nullptr;
-  std::thread resume;
 };
-StopPlan* g_stop = nullptr;
 
-void on_progress(double percent, void*) {
-  StopPlan* s = g_stop;
-  if (!s || s->code == 0 || g_stop_sent || percent < s->percent || percent >= 100.0) return;
-  g_stop_sent = true;
-  s->status->command = s->code;
-  if (s->code == -4) {
-    SaveStatus* st = s->status;
-    s->resume = std::thread([st] {
-      std::this_thread::sleep_for(std::chrono::seconds(3));
-      st->command = 0;
-    });
-  }
+// Sends the planned command once the progress reaches its percentage. A
+// pause (-4) is lifted after three of the job's pause polls, through the
+// control's sleep, so the command never waits for real.
+void arm_stop(const StopPlan& plan, JobControl* control) {
+  if (plan.code == 0) return;
+  auto sent = std::make_shared<bool>(false);
+  control->set_progress_callback([control, plan, sent](double percent) {
+    if (*sent || percent < plan.percent || percent >= 100.0) return;
+    *sent = true;
+    control->set_command_word(plan.code);
+  });
+  auto polls = std::make_shared<int>(0);
+  control->set_sleep([control, polls](int) {
+    if (++*polls == 3) control->resume();
+  });
 }
 
 int run_save(int argc, char** argv) {
@@ -306,18 +302,14 @@ int run_save(int argc, char** argv) {
       data.mix_audio = mix_audio ? 1 : 0;
     }
   }
-  SaveStatus status;
-  status.progress_callback = on_progress;
-  stop.status = &status;
-  g_stop = &stop;
+  JobControl control;
+  arm_stop(stop, &control);
   SaveReport rep;
-  auto* job = new RecordJob(head, data, &status);
-  job->report = &rep;
-  job->copy_only = copy_only ? 1 : 0;
+  RecordJob job(head, data, &control);
+  job.report = &rep;
+  job.copy_only = copy_only ? 1 : 0;
   mpeg_clip_list_free(head);
   prepare_recording(job);
-  if (stop.resume.joinable()) stop.resume.join();
-  g_stop = nullptr;
 
   for (const Range& r : merged) std::printf("range file=%d from=%lld to=%lld\n", r.file, r.a, r.b);
   for (const SaveJoin& j : rep.joins) std::printf("cut at=%d reencoded=%d\n", j.at, j.reencoded);

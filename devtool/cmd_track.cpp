@@ -115,18 +115,18 @@ int run_op(AudioEditor* ed, const std::vector<std::string>& w, std::unique_ptr<E
     s.sample_rate = int(n[1]);
     s.channels = int(n[2]);
     s.bit_rate = int(n[3]);
-    std::atomic<int> status{0};
-    AudioRecordJob job;
-    job.status = &status;
+    JobControl control;
     if (n.size() == 8) {
       const double at = n[6];
       const int code = int(n[7]);
-      job.progress = [&status, at, code](double pct) {
-        if (pct >= at && pct < 100.0) status = code;
-      };
+      // The audio save's cancel codes: -1 removes the output, any other
+      // negative one keeps it.
+      control.set_progress_callback([&control, at, code](double pct) {
+        if (pct >= at && pct < 100.0 && code < 0) control.stop(code != -1);
+      });
     }
     int64_t frames = 0;
-    const int r = ed->record(w[1].c_str(), s, n[4], n[5], std::move(job), &frames);
+    const int r = ed->record(w[1].c_str(), s, n[4], n[5], &control, &frames);
     std::printf("record result=%s frames=%lld\n", r == kRecordOk ? "ok" : r == kRecordCancelled ? "cancelled" : "failed",
                 static_cast<long long>(frames));
     return r == kRecordOk ? 1 : 0;

@@ -14,25 +14,15 @@
 
 namespace {
 
-struct StopAt {
-  double percent = 101.0;
-};
-
-void on_status(TimeStampScanStatus* s, int kind) {
-  const auto* stop = static_cast<const StopAt*>(s->user);
-  if (kind == TimeStampScanStatus::kProgress && stop && s->progress >= stop->percent)
-    s->command.store(TimeStampScanStatus::kStop);
-}
-
 int run_tsscan(int argc, char** argv) {
   if (argc != 2 && argc != 4) return dev_bad_count("tsscan", argc);
   const char* name = argv[1];
-  StopAt stop;
+  double stop_at = 101.0;
   if (argc == 4) {
     if (std::string(argv[2]) != "--stop-at") return dev_usage("tsscan", "unknown option '%s'", argv[2]);
     char* end = nullptr;
-    stop.percent = std::strtod(argv[3], &end);
-    if (!end || *end || stop.percent < 0.0) return dev_usage("tsscan", "bad percent '%s'", argv[3]);
+    stop_at = std::strtod(argv[3], &end);
+    if (!end || *end || stop_at < 0.0) return dev_usage("tsscan", "bad percent '%s'", argv[3]);
   }
   if (dev_input_of(name, {InputKind::video, InputKind::program, InputKind::transport, InputKind::mpeg_audio,
                           InputKind::ac3},
@@ -40,10 +30,11 @@ int run_tsscan(int argc, char** argv) {
     return 1;
   TimeStampScan scan;
   if (scan.open(name)) return dev_fail("<%s>: cannot be read as an MPEG stream", name);
-  TimeStampScanStatus status;
-  status.callback = on_status;
-  status.user = &stop;
-  const int changes = scan.scan(&status);
+  JobControl control;
+  control.set_progress_callback([&control, stop_at](double percent) {
+    if (!control.finished() && percent >= stop_at) control.stop(true);
+  });
+  const int changes = scan.scan(&control);
   const TimeStampEntry* e = nullptr;
   int n = scan.get_list(TimeStampEntry::kTimeBase, &e);
   for (int i = 0; i < n; ++i)
@@ -59,7 +50,7 @@ int run_tsscan(int argc, char** argv) {
                 e[i].end, e[i].audio.get_audio_type(), e[i].audio.sample_rate, e[i].audio.channels,
                 e[i].audio.bit_rate);
   std::printf("tsscan changes=%d status=%s progress=%.1f\n", changes, scan.done() ? "finished" : "stopped",
-              status.progress);
+              control.progress());
   return 0;
 }
 

@@ -2,15 +2,6 @@
 
 #include <cstdlib>
 
-namespace {
-
-void stop_when_reached(double percent, void* user) {
-  auto* s = static_cast<DevStopAt*>(user);
-  if (percent >= s->percent && percent < 100.0) s->status->command.store(s->code);
-}
-
-}  // namespace
-
 bool dev_parse_stop(const char* t, DevStopAt* stop) {
   char* end = nullptr;
   const long code = std::strtol(t, &end, 10);
@@ -23,8 +14,8 @@ bool dev_parse_stop(const char* t, DevStopAt* stop) {
   return true;
 }
 
-void dev_arm_stop(DevStopAt* stop, DemuxJobStatus* status) {
-  stop->status = status;
-  status->progress_callback = stop_when_reached;
-  status->user = stop;
+void dev_arm_stop(const DevStopAt& stop, JobControl* control) {
+  control->set_progress_callback([control, stop](double percent) {
+    if (percent >= stop.percent && percent < 100.0) control->set_command_word(stop.code);
+  });
 }

@@ -101,15 +101,15 @@ int editor_record_save(MPEG_Editor* editor, const char* out, int kind, int start
     data.audio_copy = audio.ac3 ? 0 : -1;
     data.check_audio_params();
   }
-  SaveStatus status;
+  JobControl control;
   SaveReport report;
-  auto* job = new RecordJob(list, data, &status);
-  job->report = &report;
+  RecordJob job(list, data, &control);
+  job.report = &report;
   // Only mixed or overlaid pictures need the engine's rendering.
   bool rendered = false;
   for (const MPEG_Clip* c = list; c; c = c->next)
     rendered = rendered || (c != list && c->transition_length > 0) || !c->overlays.empty();
-  if (rendered) job->frames = editor_record_frame_source(list);
+  if (rendered) job.frames = editor_record_frame_source(list);
   mpeg_clip_list_free(list);
   prepare_recording(job);
   if (progress) *progress = 100;

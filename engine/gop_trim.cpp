@@ -2,10 +2,9 @@
 
 #include <sys/stat.h>
 
-#include <chrono>
 #include <cstdio>
 #include <memory>
-#include <thread>
+#include <string>
 
 #include "demux/demuxer.h"
 #include "demux/goplist.h"
@@ -38,38 +37,44 @@ bool gop_of(GOPList& list, int frame, GOP* g) {
 
 }  // namespace
 
-int64_t trim_packet(const char* in, const char* out, int start, int count, TrimStatus* status) {
-  TrimStatus local;
-  TrimStatus& st = status ? *status : local;
-  st.result = TrimResult::failed;
-  st.bytes = 0;
+int64_t trim_packet(const char* in, const char* out, int start, int count, JobControl* control, TrimReport* report) {
+  JobControl own_control;
+  JobControl& ctl = control ? *control : own_control;
+  TrimReport own_report;
+  TrimReport& rep = report ? *report : own_report;
+  rep.bytes = 0;
   int64_t written = 0;
   bool created = false;
-  TrimResult result = TrimResult::failed;
+  JobOutcome result = JobOutcome::failed;
+  std::string why;
   auto finish = [&](int64_t r) {
-    if (created && (result == TrimResult::failed ||
-                    (result == TrimResult::stopped && st.command.load() == kTrimStopDelete)))
+    if (created && (result == JobOutcome::failed || (result == JobOutcome::stopped && !ctl.keep_output())))
       std::remove(out);
-    st.result = result;
-    st.progress = 100.0;
-    st.command = kTrimEnded;
-    if (st.callback && st.user) st.callback(st.user, kTrimFinished);
+    ctl.set_progress(100.0);
+    ctl.finish(result, r, why);
     return r;
+  };
+  auto write_failed = [&] {
+    why = std::string("cannot write <") + out + ">";
+    trace("ERROR (trim_packet): %s\n", why.c_str());
   };
 
   if (!in || !out || start < 0 || count < 1) {
     trace("ERROR (trim_packet): invalid frame numbers\n");
     trace("      offset = %d, frames = %d\n", start, count);
+    why = "invalid frame numbers";
     return finish(0);
   }
   GOPList list(in);
   if (!list.is_open() || list.build_index()) {
     trace("ERROR (trim_packet): GOPList::ctor (%s) failed\n", in);
+    why = std::string("<") + in + ">: no GOPs to trim";
     return finish(0);
   }
   const int total = list.get_total_frames();
   if (start >= total) {
     trace("ERROR (trim_packet): start = %d > %d = total\n", start, total);
+    why = "the range starts after the last frame";
     return finish(0);
   }
   if (count > total - start) count = total - start;
@@ -81,14 +86,15 @@ int64_t trim_packet(const char* in, const char* out, int start, int count, TrimS
   // Frame 0 takes everything before the first GOP too.
   const FileOffset begin = start == 0 ? FileOffset() : first.start;
   const FileOffset end = last.end;
-  st.start_offset = int64_t(begin.value());
-  st.end_offset = int64_t(end.value());
+  rep.start_offset = int64_t(begin.value());
+  rep.end_offset = int64_t(end.value());
   if (!end.greater(begin)) {
     trace("ERROR (trim_packet): empty range %lld - %lld\n", (long long)begin.value(), (long long)end.value());
     return finish(0);
   }
   if (same_file(in, out)) {
     trace("ERROR (trim_packet): <%s> is the input\n", out);
+    why = std::string("<") + out + "> is the input";
     return finish(0);
   }
   DeMuxer* dmx = list.get_demuxer();
@@ -97,6 +103,7 @@ int64_t trim_packet(const char* in, const char* out, int start, int count, TrimS
   BSFile file(out, 2, &err);
   if (err) {
     trace("ERROR (trim_packet): cannot open <%s> for writing\n", out);
+    why = std::string("cannot open <") + out + "> for writing";
     return finish(0);
   }
   created = true;
@@ -107,23 +114,18 @@ int64_t trim_packet(const char* in, const char* out, int start, int count, TrimS
   if (start > 0) {
     const int n = dmx->trim_start(&file, buf.get(), kCopyBuffer, end);
     if (n < 0) {
-      if (st.callback && st.user) st.callback(st.user, kTrimWriteError);
+      write_failed();
       file.close();
       return finish(written);
     }
     written += n;
-    st.bytes = written;
+    rep.bytes = written;
   }
-  result = TrimResult::done;
+  result = JobOutcome::done;
   const bool direct = dmx->is_elementary();
   for (;;) {
-    const int32_t cmd = st.command.load();
-    if (cmd == kTrimPause) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-      continue;
-    }
-    if (cmd & (kTrimStopDelete | kTrimStopKeep)) {
-      result = TrimResult::stopped;
+    if (ctl.checkpoint()) {
+      result = JobOutcome::stopped;
       break;
     }
     int64_t n;
@@ -131,47 +133,46 @@ int64_t trim_packet(const char* in, const char* out, int start, int count, TrimS
       // An elementary stream's untouched rest goes file to file.
       n = dmx->copy_bytes_to(&file, kDirectChunk, end);
       if (n < 0) {
-        if (st.callback && st.user) st.callback(st.user, kTrimWriteError);
-        result = TrimResult::failed;
+        write_failed();
+        result = JobOutcome::failed;
         break;
       }
     } else {
       n = dmx->copy_bytes(buf.get(), kCopyBuffer, end);
     }
     if (n < 0) {
-      result = TrimResult::failed;
+      result = JobOutcome::failed;
       break;
     }
     if (n == 0) break;
     if (!direct && file.write(buf.get(), size_t(n)) != size_t(n)) {
-      if (st.callback && st.user) st.callback(st.user, kTrimWriteError);
-      result = TrimResult::failed;
+      write_failed();
+      result = JobOutcome::failed;
       break;
     }
     written += n;
-    st.bytes = written;
+    rep.bytes = written;
     const double p = double(written) * factor;
     if (p - reported >= 0.1) {
       reported = p;
-      st.progress = p < 99.99 ? p : 99.99;
-      if (st.callback && st.user) st.callback(st.user, kTrimProgress);
+      ctl.set_progress(p < 99.99 ? p : 99.99);
     }
   }
   // In a program stream the last picture's tail shares a packet with the
   // next GOP's header, after the range's end: append that packet with the
   // next GOP blanked.
   const int type = dmx->get_stream_type();
-  if (result == TrimResult::done && type >= 4 && type <= 7) {
+  if (result == JobOutcome::done && type >= 4 && type <= 7) {
     const int n = dmx->trim_end(buf.get(), kCopyBuffer, &file);
     if (n < 0) {
-      if (st.callback && st.user) st.callback(st.user, kTrimWriteError);
-      result = TrimResult::failed;
+      write_failed();
+      result = JobOutcome::failed;
     } else {
       written += n;
-      st.bytes = written;
+      rep.bytes = written;
     }
   }
-  if (result == TrimResult::done && written == 0) result = TrimResult::failed;
+  if (result == JobOutcome::done && written == 0) result = JobOutcome::failed;
   file.close();
   return finish(written);
 }

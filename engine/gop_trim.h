@@ -5,37 +5,21 @@
 #include <atomic>
 #include <cstdint>
 
-// Command words of a running trim.
-enum : int32_t {
-  kTrimRun = 0,
-  kTrimEnded = 1,
-  kTrimPause = 8,
-  kTrimStopDelete = 16,
-  kTrimStopKeep = 32,
-};
-// Callback codes.
-enum : int {
-  kTrimFinished = 1,
-  kTrimProgress = 2,
-  kTrimWriteError = 0x200,
-};
+#include "foundation/job_control.h"
 
-enum class TrimResult { done, stopped, failed };
-
-// Polled by the window while the trim runs; the window writes only the
-// command word.
-struct TrimStatus {
-  std::atomic<int32_t> command{kTrimRun};
-  std::atomic<double> progress{0.0};
-  std::atomic<int64_t> bytes{0};  // written so far
-  void (*callback)(intptr_t user, int code) = nullptr;
-  intptr_t user = 0;
-  // Set when the trim ends.
-  TrimResult result = TrimResult::failed;
+// What a trim tells its caller beside the outcome: the bytes written so far
+// (read while it runs) and the byte range of the source it copies.
+struct TrimReport {
+  std::atomic<int64_t> bytes{0};
   int64_t start_offset = 0, end_offset = 0;
 };
 
 // Copies the GOPs that hold frames start .. start + count - 1 of in to out;
-// the bytes written (the result word tells done, stopped or failed). A
-// failed or deleted output leaves no file; out never replaces in.
-int64_t trim_packet(const char* in, const char* out, int start, int count, TrimStatus* status);
+// the bytes written. The control's outcome tells done, stopped or failed
+// and its progress ends at 100; a stop with delete, a failure or a refusal
+// leaves no file, a stop with keep the GOPs copied so far. out never
+// replaces in. The trim window's bit-coded commands (8 pause, 16 stop and
+// delete, 32 stop and keep) reach the control through
+// JobControl::from_trim_bits.
+int64_t trim_packet(const char* in, const char* out, int start, int count, JobControl* control,
+                    TrimReport* report = nullptr);

@@ -3,6 +3,7 @@
 #include "demux/demuxer.h"
 #include "demux/gop_fixer.h"
 #include "demux/timestamp_scan.h"
+#include "foundation/job_control.h"
 #include "record/convertor.h"
 
 GopFixerFacade::GopFixerFacade() = default;
@@ -80,8 +81,23 @@ int ConvertorFacade::deselect_stream(uint32_t selection) {
   return convertor_ ? convertor_->deselect_stream(int(selection & 0xFF), int((selection >> 16) & 0x1FFF)) : 0;
 }
 int ConvertorFacade::estimate_mux_rates(double out[5]) { return convertor_ && out ? convertor_->estimate_sizes(out) : 0; }
-double ConvertorFacade::save(const char* out_name, int kind, DemuxJobStatus* status) {
-  return convertor_ ? convertor_->save(out_name, kind, status) : 0.0;
+namespace {
+
+// A window waits for the outcome: a call with nothing to run ends the job.
+void end_without_engine(JobControl* control, const char* what) {
+  if (!control) return;
+  control->set_progress(100.0);
+  control->finish(JobOutcome::failed, 0, what);
+}
+
+}  // namespace
+
+double ConvertorFacade::save(const char* out_name, int kind, JobControl* control) {
+  if (!convertor_) {
+    end_without_engine(control, "no converter");
+    return 0.0;
+  }
+  return convertor_->save(out_name, kind, control);
 }
 int ConvertorFacade::get_pmt_pid() const { return convertor_ ? convertor_->get_pmt_pid() : 16; }
 int ConvertorFacade::set_pmt_pid(int pid) { return convertor_ ? convertor_->set_pmt_pid(pid) : 0; }
@@ -95,7 +111,13 @@ void TimeStampScanFacade::create() { scan_ = std::make_unique<TimeStampScan>(); 
 void TimeStampScanFacade::destroy() { scan_.reset(); }
 int TimeStampScanFacade::get_stream_type() const { return scan_ ? scan_->get_stream_type() : 0; }
 int TimeStampScanFacade::open(const char* name) { return scan_ && name ? scan_->open(name) : 1; }
-int TimeStampScanFacade::scan(TimeStampScanStatus* status) { return scan_ ? scan_->scan(status) : 0; }
+int TimeStampScanFacade::scan(JobControl* control) {
+  if (!scan_) {
+    end_without_engine(control, "no scanner");
+    return 0;
+  }
+  return scan_->scan(control);
+}
 int TimeStampScanFacade::get_list(int kind, const TimeStampEntry** list) const {
   if (!scan_) {
     if (list) *list = nullptr;

@@ -10,9 +10,8 @@
 class Convertor;
 class GopFixer;
 class TimeStampScan;
-struct DemuxJobStatus;
+class JobControl;
 struct TimeStampEntry;
-struct TimeStampScanStatus;
 
 class GopFixerFacade {
  public:
@@ -86,7 +85,8 @@ class ConvertorFacade {
   int deselect_stream(uint32_t selection);
   // Five estimated output sizes in bytes, one per output kind.
   int estimate_mux_rates(double out[5]);
-  double save(const char* out_name, int kind, DemuxJobStatus* status);
+  // Without a converter the control still ends: failed, progress 100.
+  double save(const char* out_name, int kind, JobControl* control);
   int get_pmt_pid() const;
   int set_pmt_pid(int pid);
   int set_video_pid(int pid);
@@ -110,7 +110,8 @@ class TimeStampScanFacade {
   int get_stream_type() const;
   // 0 when open; 1 without a scanner or when the file cannot be opened.
   int open(const char* name);
-  int scan(TimeStampScanStatus* status);
+  // Without a scanner the control still ends: failed, progress 100.
+  int scan(JobControl* control);
   int get_list(int kind, const TimeStampEntry** list) const;
 
  private:

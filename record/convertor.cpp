@@ -3,13 +3,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <set>
 #include <string>
-#include <thread>
 
 #include "demux/demuxer_cache.h"
 #include "foundation/probe.h"
@@ -63,12 +61,6 @@ std::vector<uint8_t> silent_lead(const ESData& es, double gap) {
   const long long frames = std::llround(gap / frame);
   for (long long i = 0; i < frames && !mute.empty(); ++i) out.insert(out.end(), mute.begin(), mute.end());
   return out;
-}
-
-void report_progress(DemuxJobStatus* status, double percent) {
-  if (!status) return;
-  status->progress = percent;
-  if (status->progress_callback) status->progress_callback(percent, status->user);
 }
 
 }  // namespace
@@ -384,11 +376,13 @@ int Convertor::write_video(const uint8_t* data, int bytes, int final, ESBuffer* 
 
 // ---- the conversion ------------------------------------------------------------------
 
-double Convertor::save(const char* out_name, int kind, DemuxJobStatus* status) {
+double Convertor::save(const char* out_name, int kind, JobControl* status) {
   kind_ = 0;
   started_ = 0;  // every save aligns its video to a GOP afresh
   outputs_.clear();
-  if (status) status->result = 0;
+  // Without a control nothing stops the run and nothing is reported.
+  JobControl own_control;
+  JobControl& ctl = status ? *status : own_control;
   bool setup_failed = !demuxer_ || !out_name || !*out_name;
   int count = 0;
   ESData* es = setup_failed ? nullptr : demuxer_->get_es_data(&count);
@@ -470,8 +464,8 @@ double Convertor::save(const char* out_name, int kind, DemuxJobStatus* status) {
       writer.init(out_name, kind, int(copies.size()), copies.data(), 0, kind == MUX_TRANSPORT ? pmt_pid_ : 0) != 0) {
     if (!setup_failed) trace("Convertor::save (ERROR): Save creation failed\n");
     writer.close(0);
-    if (status) status->result = kMuxFailed;
-    report_progress(status, 100.0);
+    ctl.set_progress(100.0);
+    ctl.finish(JobOutcome::failed, kMuxFailed, std::string("<") + (out_name ? out_name : "") + ">: cannot be written");
     return 0.0;
   }
   if (kind == MUX_TRANSPORT) {
@@ -501,19 +495,9 @@ double Convertor::save(const char* out_name, int kind, DemuxJobStatus* status) {
   for (;;) {
     const uint64_t before = demuxer_->current_offset().value();
     if (before + 4 >= demuxer_->get_file_size().value()) break;
-    if (status) {
-      const int cmd = status->command.load();
-      if (cmd == -4) {
-        if (status->pause_sleep)
-          status->pause_sleep(1000);
-        else
-          std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-        continue;
-      }
-      if (cmd != 0) {
-        stop = cmd;
-        break;
-      }
+    if (ctl.checkpoint()) {
+      stop = ctl.command_word();
+      break;
     }
     const int id = demuxer_->next_packet();
     Taken* t = nullptr;
@@ -573,9 +557,8 @@ double Convertor::save(const char* out_name, int kind, DemuxJobStatus* status) {
       stalls = 0;
     }
     if (status) {
-      const int cmd = status->command.load();
-      if (cmd != 0 && cmd != -4) {
-        stop = cmd;
+      if (ctl.stop_requested()) {
+        stop = ctl.command_word();
         break;
       }
       double p = double(demuxer_->current_offset().value()) * step;
@@ -586,7 +569,7 @@ double Convertor::save(const char* out_name, int kind, DemuxJobStatus* status) {
           last_reported = 999;
           p = 99.9;
         }
-        report_progress(status, p);
+        ctl.set_progress(p);
       }
     }
   }
@@ -604,10 +587,17 @@ double Convertor::save(const char* out_name, int kind, DemuxJobStatus* status) {
   if (writer.failed()) failed = true;
   // A stop that keeps closes what was written; a failure or a stop that
   // deletes leaves nothing.
-  if (stop != 0 && stop != -1) writer.set_abort(1);
-  const int close_rc = writer.close(failed || stop == -1 ? 0 : 1);
+  const bool remove = stop != 0 && !ctl.keep_output();
+  if (stop != 0 && !remove) writer.set_abort(1);
+  const int close_rc = writer.close(failed || remove ? 0 : 1);
   if (stop == 0 && close_rc != 0) failed = true;
-  if (status) status->result = failed ? kMuxFailed : stop != 0 ? kMuxStopped : 0;
-  report_progress(status, 100.0);
+  ctl.set_progress(100.0);
+  if (failed)
+    ctl.finish(JobOutcome::failed, kMuxFailed, std::string("<") + out_name + ">: cannot be written");
+  else if (stop != 0 && !remove && close_rc != 0)
+    // Stopped before a whole GOP reached the multiplexer: nothing to keep.
+    ctl.finish(JobOutcome::stopped, kMuxStopped, std::string("<") + out_name + ">: stopped before anything was written");
+  else
+    ctl.finish(stop != 0 ? JobOutcome::stopped : JobOutcome::done, stop != 0 ? kMuxStopped : 0);
   return failed ? -1.0 : total;
 }

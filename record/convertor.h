@@ -12,6 +12,7 @@
 #include "demux/demuxer.h"
 #include "foundation/es_buffer.h"
 #include "foundation/es_data.h"
+#include "foundation/job_control.h"
 
 class Save;
 
@@ -45,10 +46,12 @@ class Convertor {
   int estimate_sizes(double out[5]);
   // Converts into out_name (kind 2..8). Returns the source bytes consumed;
   // 0.0 when nothing could be set up, -1.0 when the conversion failed on the
-  // way (the output is then removed). status->result: 0 done, kMuxStopped,
-  // kMuxFailed. The output is written beside the target and renamed over
-  // it when complete (or kept after a stop with -2).
-  double save(const char* out_name, int kind, DemuxJobStatus* status);
+  // way (the output is then removed). The control's result: 0 done,
+  // kMuxStopped, kMuxFailed; a stop with -1 removes the output, other stops
+  // keep it. The output is written beside the target and renamed over it
+  // when complete. Without a control the estimate is not consulted and
+  // nothing stops the run.
+  double save(const char* out_name, int kind, JobControl* status);
   // Grows the four stream tables to n entries; 1 on success.
   int resize_stream_table(int n);
 

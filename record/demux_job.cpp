@@ -95,18 +95,26 @@ int MPEG_Demuxer::get_es_sizes(double* sizes_out, int n) const {
   return k;
 }
 
-double MPEG_Demuxer::save_es_data(int n_sel, const uint32_t* selections, const char* const* names,
-                                  DemuxJobStatus* status, std::vector<ESData>* used) {
+double MPEG_Demuxer::save_es_data(int n_sel, const uint32_t* selections, const char* const* names, JobControl* control,
+                                  std::vector<ESData>* used, DemuxReport* report) {
   if (used) used->clear();
+  if (report) *report = DemuxReport();
+  auto refuse = [control](const char* why) {
+    if (control) {
+      control->set_progress(100.0);
+      control->finish(JobOutcome::failed, 0, why);
+    }
+    return 0.0;
+  };
   if (!selections || !names) {
     trace("ERROR (Demuxer::save_es_data): with nil input(s)\n");
-    return 0.0;
+    return refuse("no streams or names given");
   }
   int count = 0;
   ESData* es = demuxer_ ? demuxer_->get_es_data(&count) : nullptr;
   if (!es || count <= 0) {
     trace("ERROR (Demuxer::save_es_data): get_es_data () = nil\n");
-    return 0.0;
+    return refuse("no streams");
   }
   std::vector<ESData> records;
   std::vector<std::string> taken_names;
@@ -127,8 +135,8 @@ double MPEG_Demuxer::save_es_data(int n_sel, const uint32_t* selections, const c
     r.audio_offset = 0;
     records.push_back(r);
   }
-  if (records.empty()) return 0.0;
-  const double done = demuxer_->demuxer(int(records.size()), records.data(), status);
+  if (records.empty()) return refuse("no stream selected");
+  const double done = demuxer_->demuxer(int(records.size()), records.data(), control, report);
   if (used) *used = records;
   return done;
 }

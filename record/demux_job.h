@@ -28,9 +28,10 @@ class MPEG_Demuxer {
   // first selection that names it; a missing name or a name an earlier
   // selection took is passed over. Returns the demultiplexer's result
   // (-1.0 when an output failed), 0.0 when nothing could start. used, when
-  // given, receives the records written, as the job left them.
-  double save_es_data(int n_sel, const uint32_t* selections, const char* const* names, DemuxJobStatus* status,
-                      std::vector<ESData>* used = nullptr);
+  // given, receives the records written, as the job left them. The control
+  // ends with progress 100 and the outcome also when nothing could start.
+  double save_es_data(int n_sel, const uint32_t* selections, const char* const* names, JobControl* control,
+                      std::vector<ESData>* used = nullptr, DemuxReport* report = nullptr);
 
   DeMuxer* demuxer() { return demuxer_.get(); }
 

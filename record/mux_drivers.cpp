@@ -4,14 +4,12 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <functional>
-#include <thread>
 
 #include "access/dtv_rates.h"
 #include "audio/codec/audio_mute.h"
@@ -83,10 +81,8 @@ void swap_samples(uint8_t* d, size_t n) {
   for (size_t k = 0; k + 1 < n; k += 2) std::swap(d[k], d[k + 1]);
 }
 
-void report_progress(JobStatus* status, double percent) {
-  if (!status) return;
-  status->progress = percent;
-  if (status->progress_callback) status->progress_callback(percent, status->user);
+void report_progress(JobControl* status, double percent) {
+  if (status) status->set_progress(percent);
 }
 
 // Applies the audio offset to the first bytes of a stream: silent frames in
@@ -137,9 +133,14 @@ int64_t held_bytes(Muxer& m, int stream_id) {
   return 0;
 }
 
-double fail_job(JobStatus* status, int32_t code) {
-  if (status) status->result = code;
-  report_progress(status, 100.0);
+double fail_job(JobControl* status, int32_t code) {
+  if (status) {
+    status->set_progress(100.0);
+    if (code == kMuxStopped)
+      status->finish(JobOutcome::stopped, code);
+    else
+      status->finish(JobOutcome::failed, code, "the multiplexer could not write the output");
+  }
   return 0.0;
 }
 
@@ -214,7 +215,7 @@ constexpr int kVbrStepPictures = 12;
 struct GopFeed {
   Muxer& m;
   std::vector<Input>& in;
-  JobStatus* status;
+  JobControl* status;
   VideoESFilter& filter;
   std::function<bool()> keep_running;
   std::function<int64_t(Input&, size_t)> pull;
@@ -307,9 +308,8 @@ bool feed_by_gops(GopFeed& g) {
   return audio_up_to(1e300) && step(true);
 }
 
-double run_mux(const char* out_name, int mux_type, int n_es, ESData* es_list, JobStatus* status, int vbr, int svcd,
+double run_mux(const char* out_name, int mux_type, int n_es, ESData* es_list, JobControl* status, int vbr, int svcd,
                int option, int pmt_pid, MuxReport* report, int nav_option, NavChapters chapters) {
-  if (status) status->result = 0;
   // Variable rate walks the video GOP by GOP; constant rate reads every
   // input a second at a time.
   const bool vbr_walk = vbr != 0;
@@ -390,7 +390,7 @@ double run_mux(const char* out_name, int mux_type, int n_es, ESData* es_list, Jo
   VideoESFilter filter;
   std::vector<uint8_t> buf, video_tail;
   bool failed = false, stopped = false;
-  int stop_code = 0;
+  bool delete_on_stop = false;
   int last_percent = -1;
   auto feed = [&](Input& x, const uint8_t* d, int n) {
     if (n <= 0) return true;
@@ -425,17 +425,9 @@ double run_mux(const char* out_name, int mux_type, int n_es, ESData* es_list, Jo
   // Polls the command word: false once the job is told to stop.
   auto keep_running = [&]() {
     if (!status) return true;
-    int cmd = status->command.load();
-    while (cmd == -4) {
-      if (status->pause_sleep)
-        status->pause_sleep(1000);
-      else
-        std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-      cmd = status->command.load();
-    }
-    if (cmd != 0) {
+    if (status->checkpoint()) {
       stopped = true;
-      stop_code = cmd;
+      delete_on_stop = !status->keep_output();
       return false;
     }
     return true;
@@ -509,7 +501,7 @@ double run_mux(const char* out_name, int mux_type, int n_es, ESData* es_list, Jo
   }
 
   if (failed) trace("muxer_encode (ERROR): a stream could not be stored or written\n");
-  const int fin = failed || (stopped && stop_code == -1) ? 0 : m->finish();
+  const int fin = failed || (stopped && delete_on_stop) ? 0 : m->finish();
   const int waits = m->total_underflows(), overflows = m->total_overflows();
   const double bytes = double(m->bytes_written());
   const bool write_failed = m->write_error() || fin < 0;
@@ -554,7 +546,7 @@ double run_mux(const char* out_name, int mux_type, int n_es, ESData* es_list, Jo
     }
   }
   m.reset();
-  if (failed || write_failed || (stopped && stop_code == -1)) {
+  if (failed || write_failed || (stopped && delete_on_stop)) {
     unlink(part.c_str());
     return fail_job(status, failed || write_failed ? kMuxFailed : kMuxStopped);
   }
@@ -568,15 +560,17 @@ double run_mux(const char* out_name, int mux_type, int n_es, ESData* es_list, Jo
     result = waits;
   else if (overflows)
     result = -overflows;
-  if (status) status->result = stopped ? kMuxStopped : result;
-  report_progress(status, 100.0);
+  if (status) {
+    status->set_progress(100.0);
+    status->finish(stopped ? JobOutcome::stopped : JobOutcome::done, stopped ? kMuxStopped : result);
+  }
   return bytes;
 }
 
 }  // namespace
 
-double muxer_encode(const char* out_name, int mux_type, int n_es, ESData* es_list, JobStatus* status, int vbr, int svcd,
-                    int option, int pmt_pid, MuxReport* report, int nav_option, NavChapters chapters) {
+double muxer_encode(const char* out_name, int mux_type, int n_es, ESData* es_list, JobControl* status, int vbr,
+                    int svcd, int option, int pmt_pid, MuxReport* report, int nav_option, NavChapters chapters) {
   bool vbr_video = false;
   for (int i = 0; es_list && i < n_es; ++i)
     if (es_list[i].is_video() && es_list[i].is_vbr()) vbr_video = true;
@@ -586,7 +580,7 @@ double muxer_encode(const char* out_name, int mux_type, int n_es, ESData* es_lis
   return run_mux(out_name, mux_type, n_es, es_list, status, 0, svcd, option, pmt_pid, report, nav_option, chapters);
 }
 
-double muxer_encode_vbr(const char* out_name, int mux_type, int n_es, ESData* es_list, JobStatus* status, int,
+double muxer_encode_vbr(const char* out_name, int mux_type, int n_es, ESData* es_list, JobControl* status, int,
                         int svcd, int option, int pmt_pid, MuxReport* report, int nav_option, NavChapters chapters) {
   return run_mux(out_name, mux_type, n_es, es_list, status, 1, svcd, option, pmt_pid, report, nav_option, chapters);
 }

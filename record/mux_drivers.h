@@ -8,8 +8,7 @@
 
 #include "demux/demuxer.h"
 #include "foundation/es_data.h"
-
-using JobStatus = DemuxJobStatus;
+#include "foundation/job_control.h"
 
 // What a finished mux wrote, for tools that print it.
 struct MuxStreamReport {
@@ -28,22 +27,23 @@ struct MuxReport {
 };
 
 // Muxes the inputs (any order; the video is found by kind) into out_name.
-// Returns the bytes written, 0.0 on failure. The outcome goes to
-// status->result: the buffer underflow ("wait") total when it is larger than
+// Returns the bytes written, 0.0 on failure. The control's result: the
+// buffer underflow ("wait") total when it is larger than
 // the overflow total, else minus the overflow total, 0 for a clean mux; a
 // failure is below -1000000 (see kMuxFailed). The output is written beside
-// the target and renamed over it only when complete.
+// the target and renamed over it only when complete; a stop with -1
+// removes it, other stops keep what was written.
 // nav_option 1..99 writes a DVD stream (type 6) with navigation packs and
 // that VOB id; chapters (starts in seconds) default to one at 0.
 struct NavChapters {
   const double* starts = nullptr;
   int count = 0;
 };
-double muxer_encode(const char* out_name, int mux_type, int n_es, ESData* es_list, JobStatus* status, int vbr,
+double muxer_encode(const char* out_name, int mux_type, int n_es, ESData* es_list, JobControl* status, int vbr,
                     int svcd, int option, int pmt_pid, MuxReport* report = nullptr, int nav_option = 0,
                     NavChapters chapters = {});
-double muxer_encode_vbr(const char* out_name, int mux_type, int n_es, ESData* es_list, JobStatus* status,
-                        int vbr, int svcd, int option, int pmt_pid, MuxReport* report = nullptr, int nav_option = 0,
+double muxer_encode_vbr(const char* out_name, int mux_type, int n_es, ESData* es_list, JobControl* status, int vbr,
+                        int svcd, int option, int pmt_pid, MuxReport* report = nullptr, int nav_option = 0,
                         NavChapters chapters = {});
 constexpr int32_t kMuxFailed = -1000001;
 constexpr int32_t kMuxStopped = -1000002;

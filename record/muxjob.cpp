@@ -167,12 +167,11 @@ int MUXer::mux_type_of_format(int format) {
   }
 }
 
-double MUXer::run(const char* out_name, int format, JobStatus* status, MuxReport* report) {
+double MUXer::run(const char* out_name, int format, JobControl* status, MuxReport* report) {
   if (es_.empty()) {
     if (status) {
-      status->result = kMuxFailed;
-      status->progress = 100.0;
-      if (status->progress_callback) status->progress_callback(100.0, status->user);
+      status->set_progress(100.0);
+      status->finish(JobOutcome::failed, kMuxFailed, "no inputs");
     }
     return 0.0;
   }

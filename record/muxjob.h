@@ -38,7 +38,7 @@ class MUXer {
   int is_svcd_compliant() const;
   // Dialog format 1 MPEG-1 System, 2 Video CD, 3 MPEG-2 program, 4 MPEG-2
   // transport, any other MPEG-2 program. Returns the bytes written.
-  double run(const char* out_name, int format, JobStatus* status, MuxReport* report = nullptr);
+  double run(const char* out_name, int format, JobControl* status, MuxReport* report = nullptr);
   static int mux_type_of_format(int format);
 
   int count() const { return static_cast<int>(es_.size()); }
@@ -88,7 +88,7 @@ class MUXerFacade {
   void set_minimize_size(int on) { m_->set_minimize_size(on); }
   int is_vcd_compliant() const { return m_->is_vcd_compliant(); }
   int is_svcd_compliant() const { return m_->is_svcd_compliant(); }
-  double run(const char* out, int format, JobStatus* status) { return m_->run(out, format, status); }
+  double run(const char* out, int format, JobControl* status) { return m_->run(out, format, status); }
 
  private:
   MUXerFacade() : m_(std::make_unique<MUXer>()) {}

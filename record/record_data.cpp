@@ -3,8 +3,6 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <chrono>
-#include <thread>
 
 #include "foundation/audio_header.h"
 #include "foundation/mpeg_fields.h"
@@ -150,8 +148,8 @@ void record_free_clips(MPEG_Clip* list) {
   }
 }
 
-RecordJob::RecordJob(const MPEG_Clip* list, const RecordData& d, SaveStatus* st)
-    : clips(record_copy_clips(list)), name(d.name), kind(d.kind), data(d), status(st) {}
+RecordJob::RecordJob(const MPEG_Clip* list, const RecordData& d, JobControl* c)
+    : clips(record_copy_clips(list)), name(d.name), kind(d.kind), data(d), control(c) {}
 
 RecordJob::~RecordJob() { record_free_clips(clips); }
 
@@ -165,30 +163,6 @@ bool same_file(const char* a, const char* b) {
   return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
-void pause_once(SaveStatus* st) {
-  if (st->pause_sleep)
-    st->pause_sleep(1000);
-  else
-    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-}
-
-// Waits while paused; the command in force afterwards.
-int poll_command(SaveStatus* st) {
-  if (!st) return 0;
-  int cmd = st->command.load();
-  while (cmd == -4) {
-    pause_once(st);
-    cmd = st->command.load();
-  }
-  return cmd;
-}
-
-void report_progress(SaveStatus* st, double percent) {
-  if (!st) return;
-  st->progress = percent;
-  if (st->progress_callback) st->progress_callback(percent, st->user);
-}
-
 // The muxer type of a save kind: lone video in an elementary kind follows
 // the source's MPEG version.
 int output_type(int kind, const ESData& es) {
@@ -198,17 +172,18 @@ int output_type(int kind, const ESData& es) {
 
 }  // namespace
 
-int prepare_recording(RecordJob* job) {
-  if (!job) return 1;
-  SaveStatus* st = job->status;
+int prepare_recording(RecordJob& job) {
+  JobControl own_control;
+  JobControl* st = job.control;
+  JobControl& ctl = st ? *st : own_control;
   SaveReport rep;
-  if (st) st->result = 0;
-  const RecordData& d = job->data;
+  int32_t result = 0;
+  const RecordData& d = job.data;
   auto failure = [&rep](const std::string& why) {
     if (!rep.failed) rep.message = why;
     rep.failed = 1;
   };
-  for (const MPEG_Clip* c = job->clips; c; c = c->next)
+  for (const MPEG_Clip* c = job.clips; c; c = c->next)
     if (same_file(d.name.c_str(), c->get_file_name())) {
       failure("the output \"" + d.name + "\" is one of the inputs");
       break;
@@ -221,9 +196,9 @@ int prepare_recording(RecordJob* job) {
   std::unique_ptr<Save> save;
   if (!rep.failed) {
     int err = 0;
-    rec = std::make_unique<Recorder>(job->clips, d, &err, job->frames.get());
+    rec = std::make_unique<Recorder>(job.clips, d, &err, job.frames.get());
     if (err) failure(rec->message());
-    rec->set_copy_only(job->copy_only);
+    rec->set_copy_only(job.copy_only);
   }
   // The audio streams (none for an elementary output or a video-only save).
   std::unique_ptr<SaveAudioSet> audio;
@@ -232,7 +207,7 @@ int prepare_recording(RecordJob* job) {
     const double rate = rec->output_seqhdr().get_frame_rate();
     field_time = 0.5 / (rate > 0.1 ? rate : 30.0);
     audio = std::make_unique<SaveAudioSet>();
-    if (audio->open(job->clips, d, rate > 0.1 ? rate : 30.0) == 0) audio.reset();
+    if (audio->open(job.clips, d, rate > 0.1 ? rate : 30.0) == 0) audio.reset();
   }
   if (!rep.failed) {
     ESData es = rec->output_es();
@@ -254,7 +229,7 @@ int prepare_recording(RecordJob* job) {
       if (rep.kind == MUX_TRANSPORT && d.pmt_pid > 0) {
         save->set_pmt_pid(d.pmt_pid);
       } else if (rep.kind == MUX_TRANSPORT && d.ref_clip >= 0) {
-        const MPEG_Clip* ref = job->clips;
+        const MPEG_Clip* ref = job.clips;
         for (int i = 0; i < d.ref_clip && ref; ++i) ref = ref->next;
         if (ref && ref->get_file_name()) save->set_psi_sections(ref->get_file_name());
       }
@@ -263,7 +238,7 @@ int prepare_recording(RecordJob* job) {
     }
   }
 
-  int stop = 0;
+  bool stopped = false;
   if (!rep.failed) {
     const int total = std::max(rec->get_total_frames(), 1);
     const double step = 100.0 / (2.0 * total);
@@ -272,8 +247,8 @@ int prepare_recording(RecordJob* job) {
     int stored = -1;
     bool retried = false;
     for (;;) {
-      if (poll_command(st) < 0) {
-        stop = st->command.load();
+      if (ctl.checkpoint()) {
+        stopped = true;
         break;
       }
       int f = rec->recode_next_gop(save.get());
@@ -287,9 +262,8 @@ int prepare_recording(RecordJob* job) {
       if (audio && save->get_fields() > 0 && audio->pump(save.get(), save->get_fields() * field_time) < 0)
         failure("the writer refused the audio");
       if (rep.failed) break;
-      const int cmd = poll_command(st);
-      if (cmd < 0) {
-        stop = cmd;
+      if (ctl.checkpoint()) {
+        stopped = true;
         save->set_abort(1);
         break;
       }
@@ -297,23 +271,24 @@ int prepare_recording(RecordJob* job) {
       if (p >= last_p + 0.1 && st) {
         last_p = p;
         if (int(p) > stored) stored = int(p);
-        report_progress(st, std::max(p, st->progress));
+        ctl.set_progress(std::max(p, ctl.progress()));
       }
       if (f == 0 || rec->at_end()) break;
     }
     if (rec->failed()) failure(rec->message());
-    if (stop < 0) save->set_abort(1);
+    if (stopped) save->set_abort(1);
   }
-  if (rec && save && !rep.failed && stop != -1) {
+  const bool remove = stopped && !ctl.keep_output();
+  if (rec && save && !rep.failed && !remove) {
     rec->flush(save.get());
     if (rec->failed()) failure(rec->message());
     // The audio runs to the video's end.
     if (audio && !rep.failed && audio->finish(save.get()) < 0) failure("the writer refused the audio");
   }
   if (save) {
-    if (!rep.failed && st) save->report_stdb_error_status(st);
+    if (!rep.failed && st) save->report_stdb_error_status(&result);
     rep.bytes = save->bytes_written();
-    const int keep = !rep.failed && stop != -1;
+    const int keep = !rep.failed && !remove;
     if (save->close(keep) != 0 && keep) failure("the output could not be written");
     if (!rep.failed && keep) {
       struct stat sb {};
@@ -333,25 +308,19 @@ int prepare_recording(RecordJob* job) {
     rep.joins = rec->joins();
   }
   if (audio) rep.audio = audio->report();
-  rep.stopped = stop < 0 && !rep.failed;
-  if (st) {
-    if (rep.failed)
-      st->result = kSaveFailed;
-    else if (rep.stopped && stop == -1)
-      st->result = kSaveStopped;
-    rep.result = st->result.load();
-  } else {
-    rep.result = rep.failed ? kSaveFailed : rep.stopped ? kSaveStopped : 0;
-  }
+  rep.stopped = stopped && !rep.failed;
+  if (rep.failed)
+    result = kSaveFailed;
+  else if (rep.stopped && remove)
+    result = kSaveStopped;
+  rep.result = result;
   if (rep.failed) trace("prepare_recording (ERROR): %s\n", rep.message.c_str());
   save.reset();
   rec.reset();
-  if (job->report) *job->report = rep;
-  auto done = job->done;
-  void* a1 = job->done_arg1;
-  void* a2 = job->done_arg2;
-  delete job;
-  if (!rep.stopped && done) done(a1, a2);
-  report_progress(st, 100.0);
+  if (job.report) *job.report = rep;
+  if (!rep.stopped && job.done) job.done(job.done_arg1, job.done_arg2);
+  ctl.set_progress(100.0);
+  ctl.finish(rep.failed ? JobOutcome::failed : rep.stopped ? JobOutcome::stopped : JobOutcome::done, result,
+             rep.message);
   return rep.failed ? 1 : 0;
 }

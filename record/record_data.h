@@ -13,6 +13,7 @@
 #include "demux/demuxer.h"
 #include "encode/encoder.h"
 #include "foundation/es_data.h"
+#include "foundation/job_control.h"
 #include "record/frame_source.h"
 
 // Video set-up of a recording over an owned sequence header.
@@ -30,13 +31,10 @@ struct RecordVideo {
 // Fills setup from a sequence header: defaults, then the derived values.
 void record_video_setup_init(RecordVideoSetup* setup, const SeqHdr& seq);
 
-// The status record a save shares with its window: command (0 run, -4
-// pause, -1 stop and delete, other negative: stop and keep), progress in
-// percent, the progress routine, and the outcome in a field of its own.
-using SaveStatus = DemuxJobStatus;
-
-// Outcome codes of a save (SaveStatus::result); 0 is a clean save, positive
-// values and small negative ones are the multiplexer's buffer report.
+// Result codes of a save (JobControl::result); 0 is a clean save, positive
+// values and small negative ones are the multiplexer's buffer report. The
+// window's stop answers reach the save as the control's command: -1 stops
+// and deletes the output, -2 (and any other stop) keeps a playable file.
 constexpr int32_t kSaveFailed = -1000001;
 constexpr int32_t kSaveStopped = -1000002;
 
@@ -120,8 +118,8 @@ void record_free_clips(MPEG_Clip* list);
 
 class RecordJob {
  public:
-  // The clip list is copied; the status record stays the caller's.
-  RecordJob(const MPEG_Clip* clips, const RecordData& data, SaveStatus* status);
+  // The clip list is copied; the control stays the caller's (may be null).
+  RecordJob(const MPEG_Clip* clips, const RecordData& data, JobControl* control);
   ~RecordJob();
   RecordJob(const RecordJob&) = delete;
   RecordJob& operator=(const RecordJob&) = delete;
@@ -133,7 +131,7 @@ class RecordJob {
   void* done_arg1 = nullptr;
   void* done_arg2 = nullptr;
   void (*done)(void*, void*) = nullptr;
-  SaveStatus* status = nullptr;
+  JobControl* control = nullptr;
   int32_t copy_only = 0;
   SaveReport* report = nullptr;  // filled when set
   // Renders the movie's transitions and overlays; without one a list
@@ -141,7 +139,8 @@ class RecordJob {
   std::unique_ptr<FrameSource> frames;
 };
 
-// Runs the whole save and deletes the job; returns 0 when the output was
-// saved (also when stopped with a kept file), 1 otherwise. The status
-// record ends with progress 100 and the outcome in its result.
-int prepare_recording(RecordJob* job);
+// Runs the whole save; the job stays the caller's. Returns 0 when the
+// output was saved (also when stopped with a kept file), 1 otherwise. The
+// control ends with progress 100 and the outcome, its result the save's
+// result code.
+int prepare_recording(RecordJob& job);

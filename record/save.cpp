@@ -364,13 +364,13 @@ int Save::get_audio_ids(int* ids, int* pids, int max) const {
   return n;
 }
 
-int Save::report_stdb_error_status(DemuxJobStatus* status) {
+int Save::report_stdb_error_status(int32_t* status) {
   if (!muxer_ || !status) {
     trace("Save::report_stdb_error_status (ERROR): %s\n", muxer_ ? "status=nil" : "muxer=nil");
     return 0;
   }
   const int a = muxer_->count_stdb_errors(), b = muxer_->count_stdb_underflows();
-  status->result = a && a > b ? a : -b;
+  *status = a && a > b ? a : -b;
   return a + b;
 }
 

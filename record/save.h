@@ -68,10 +68,10 @@ class Save {
   // its own (1, logged) when they cannot be taken.
   int set_psi_sections(const char* source_file_name);
   int get_audio_ids(int* ids, int* pids, int max) const;
-  // Buffer status of the multiplexer into status->result: the overflow
+  // Buffer status of the multiplexer into *status: the overflow
   // count when it is larger than the underflow count, else minus the
   // underflow count. Returns their sum.
-  int report_stdb_error_status(DemuxJobStatus* status);
+  int report_stdb_error_status(int32_t* status);
 
   // Finishes the output. keep 0 deletes it (a stop that keeps nothing); an
   // aborted save is closed without the closing end code. 0 when the target

@@ -188,8 +188,8 @@ const int16_t* AudioEditor::get_pcm(int* count) {
   return track_->get_pcm(track_->get_channels() * 1152, count);
 }
 
-int AudioEditor::record(const char* file, const AudioRecordSettings& s, double start, double length, AudioRecordJob job,
-                        int64_t* frames) {
+int AudioEditor::record(const char* file, const AudioRecordSettings& s, double start, double length,
+                        JobControl* control, int64_t* frames) {
   if (frames) *frames = 0;
   const double total = get_length();
   if (track_ && start + length > total) {
@@ -199,14 +199,16 @@ int AudioEditor::record(const char* file, const AudioRecordSettings& s, double s
   ClipList list(track_ && start >= 0 && length > 0 ? track_->copy(start, length) : nullptr);
   if (!list.head) {
     trace("DAEditor::record (ERROR): copy (%.3f, %.3f) failed\n", start, length);
-    if (job.status) *job.status = 100;
-    if (job.finished) job.finished(kRecordFailed);
+    if (control) {
+      control->set_progress(100.0);
+      control->finish(JobOutcome::failed, kRecordFailed, "nothing to save in that range");
+    }
     return kRecordFailed;
   }
   // The envelope moves with the range: its time 0 is the range's start.
   std::vector<PCMScalePoint> gain = track_->get_pcm_scale();
   for (PCMScalePoint& p : gain) p.time = float(p.time - start);
-  AudioRecordWriter w(file ? file : "", list.head, gain, s, std::move(job));
+  AudioRecordWriter w(file ? file : "", list.head, gain, s, control);
   const int r = w.record();
   if (frames) *frames = w.frames();
   return r;

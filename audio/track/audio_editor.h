@@ -60,8 +60,9 @@ class AudioEditor {
   int get_frame_samples() const { return get_output_channels() * 1152; }
   void set_pcm_scale(const std::vector<PCMScalePoint>& points);
   // Saves [start, start + length) of the track (with its gain) as an MPEG
-  // audio file; an AudioRecordResult. *frames gets the frames written.
-  int record(const char* file, const AudioRecordSettings& s, double start, double length, AudioRecordJob job,
+  // audio file; an AudioRecordResult. *frames gets the frames written. The
+  // control (may be null) pauses and stops it and ends with its outcome.
+  int record(const char* file, const AudioRecordSettings& s, double start, double length, JobControl* control,
              int64_t* frames);
 
   const int16_t* get_pcm(int* count);

@@ -126,8 +126,8 @@ int DARecorder::encode_next_frame(uint8_t* out, int size) {
 // ---------------------------------------------------------------------------
 
 AudioRecordWriter::AudioRecordWriter(std::string file, const MPEG_Clip* list, const std::vector<PCMScalePoint>& gain,
-                                     const AudioRecordSettings& s, AudioRecordJob job)
-    : file_(std::move(file)), list_(clip_list_duplicate(list)), gain_(gain), s_(s), job_(std::move(job)) {}
+                                     const AudioRecordSettings& s, JobControl* control)
+    : file_(std::move(file)), list_(clip_list_duplicate(list)), gain_(gain), s_(s), control_(control) {}
 
 AudioRecordWriter::~AudioRecordWriter() { mpeg_clip_list_free(list_); }
 
@@ -142,15 +142,15 @@ bool same_file(const std::string& a, const std::string& b) {
 }  // namespace
 
 int AudioRecordWriter::record() {
-  std::atomic<int> own_status{0};
-  std::atomic<int>& status = job_.status ? *job_.status : own_status;
+  JobControl own_control;
+  JobControl& ctl = control_ ? *control_ : own_control;
   auto finish = [&](int result) {
-    // The status word always ends at 100 so that a progress display closes.
-    if (status.load() != 100) {
-      if (job_.progress) job_.progress(100.0);
-      status = 100;
-    }
-    if (job_.finished) job_.finished(result);
+    // Progress always ends at 100 so that a progress display closes.
+    ctl.set_progress(100.0);
+    ctl.finish(result == kRecordOk ? JobOutcome::done
+               : result == kRecordCancelled ? JobOutcome::stopped
+                                            : JobOutcome::failed,
+               result, result == kRecordFailed ? "<" + file_ + ">: the audio save failed" : std::string());
     return result;
   };
   // Nothing is touched until the job is known to be able to run: a refused
@@ -178,7 +178,7 @@ int AudioRecordWriter::record() {
   const double step = total > 0 ? 100.0 / total : 0.0;
   int shown = 0;
   for (;;) {
-    if (status.load() < 0) {
+    if (ctl.checkpoint()) {
       cancelled = true;
       break;
     }
@@ -194,17 +194,13 @@ int AudioRecordWriter::record() {
     if (pct >= 100.0) pct = 99.9;
     if (int(pct) > shown) {
       shown = int(pct);
-      int expect = status.load();
-      // A cancel written meanwhile is not overwritten.
-      while (expect >= 0 && !status.compare_exchange_weak(expect, shown)) {
-      }
-      if (job_.progress) job_.progress(pct);
+      ctl.set_progress(pct);
     }
     if (rec.is_done()) break;
   }
   if (fill) write_ok = write_ok && std::fwrite(buf.data(), 1, fill, f) == fill;
   write_ok = (std::fclose(f) == 0) && write_ok;
-  const bool remove = !write_ok || (cancelled && status.load() == -1);
+  const bool remove = !write_ok || (cancelled && !ctl.keep_output());
   std::error_code ec;
   if (remove) {
     std::filesystem::remove(part, ec);

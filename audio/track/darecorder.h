@@ -4,7 +4,7 @@
 // encoded from the track's PCM (with its gain). AudioRecordWriter is the
 // job that writes them: settings checked before any file is touched, the
 // frames written to a temporary file renamed over the target at the end,
-// progress in whole percents and cancellation through a status word.
+// progress in whole percents, pause and stop through a JobControl.
 #pragma once
 
 #include <atomic>
@@ -16,6 +16,7 @@
 
 #include "audio/codec/mpaenc_encoder.h"
 #include "audio/track/datrack.h"
+#include "foundation/job_control.h"
 
 struct AudioRecordSettings {
   int layer = 2, sample_rate = 44100, channels = 2, bit_rate = 192000;
@@ -49,24 +50,18 @@ class DARecorder {
   bool done_ = false;
 };
 
-// Status word protocol: the job writes whole percents (0..100, 100 when it
-// has finished, also after a failure or a cancel); the caller cancels by
-// writing a negative value, -1 removing the output, any other keeping what
-// was written.
-struct AudioRecordJob {
-  std::atomic<int>* status = nullptr;
-  std::function<void(double)> progress;  // percent, from the job's thread
-  std::function<void(int)> finished;     // the job's result (below)
-};
-
+// The job's progress steps by whole percents and ends at 100 (also after a
+// failure or a stop); a stop with delete removes the output, a stop with
+// keep leaves the frames written so far as the output.
 enum AudioRecordResult { kRecordOk = 0, kRecordFailed = 1, kRecordCancelled = 2 };
 
 class AudioRecordWriter {
  public:
   // Takes a copy of the list.
   AudioRecordWriter(std::string file, const MPEG_Clip* list, const std::vector<PCMScalePoint>& gain,
-                    const AudioRecordSettings& s, AudioRecordJob job);
-  // Runs the job; its result. The frames written are counted in frames().
+                    const AudioRecordSettings& s, JobControl* control);
+  // Runs the job; its result (the control, when given, ends with the
+  // matching outcome). The frames written are counted in frames().
   int record();
   int64_t frames() const { return frames_; }
 
@@ -75,7 +70,7 @@ class AudioRecordWriter {
   MPEG_Clip* list_ = nullptr;
   std::vector<PCMScalePoint> gain_;
   AudioRecordSettings s_;
-  AudioRecordJob job_;
+  JobControl* control_;
   int64_t frames_ = 0;
 
  public:

@@ -9,9 +9,7 @@
 #include <map>
 #include <memory>
 #include <random>
-#include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "demux/demuxer_cache.h"
@@ -280,10 +278,11 @@ TEST(ProgramDemux, StreamsEqualFfmpegCopiesAfterTheStartAlignment) {
   ASSERT_TRUE(d);
   const std::string dir = temp_dir();
   auto r = records_into(d.get(), dir);
-  DemuxJobStatus st;
+  JobControl st;
   const double bytes = d->demuxer(int(r.size()), r.data(), &st);
   ASSERT_GT(bytes, 0);
-  EXPECT_DOUBLE_EQ(st.progress, 100.0);
+  EXPECT_DOUBLE_EQ(st.progress(), 100.0);
+  EXPECT_EQ(st.outcome(), JobOutcome::done);
   // Video: the elementary stream, plus an end code where it lacks one.
   auto v = read_file(dir + "/e0.m2v");
   auto want_v = read_file(fixture("ps_v.m2v"));
@@ -340,10 +339,12 @@ TEST(ProgramDemux, StopDeletesOrKeepsAndFullDiskFails) {
     const std::string dir = temp_dir() + "/stop" + std::to_string(-c.command);
     ASSERT_EQ(run("mkdir -p " + sh_quote(dir)), 0);
     auto r = records_into(d.get(), dir);
-    DemuxJobStatus st;
-    st.command = c.command;
+    JobControl st;
+    st.set_command_word(c.command);
     d->demuxer(int(r.size()), r.data(), &st);
-    EXPECT_LT(st.progress, 100.0);
+    // A stopped job still ends its progress: the tool closes on 100.
+    EXPECT_DOUBLE_EQ(st.progress(), 100.0);
+    EXPECT_EQ(st.outcome(), JobOutcome::stopped);
     for (const ESData& x : r) {
       std::string out;
       const bool exists = run("test -e " + sh_quote(x.get_name())) == 0;
@@ -356,9 +357,12 @@ TEST(ProgramDemux, StopDeletesOrKeepsAndFullDiskFails) {
   const std::string dir = temp_dir() + "/full";
   ASSERT_EQ(run("mkdir -p " + sh_quote(dir) + " && ln -s /dev/full " + sh_quote(dir + "/80.ac3")), 0);
   auto r = records_into(d.get(), dir);
-  DemuxJobStatus st;
-  EXPECT_LT(d->demuxer(int(r.size()), r.data(), &st), 0.0);
-  EXPECT_LT(st.progress, 100.0);
+  JobControl st;
+  DemuxReport report;
+  EXPECT_LT(d->demuxer(int(r.size()), r.data(), &st, &report), 0.0);
+  EXPECT_EQ(st.outcome(), JobOutcome::failed);
+  EXPECT_EQ(report.failed_output, dir + "/80.ac3");
+  EXPECT_EQ(st.message(), "<" + dir + "/80.ac3>: cannot write");
   EXPECT_NE(run("test -e " + sh_quote(dir + "/e0.m2v")), 0);
   EXPECT_EQ(run("test -c /dev/full"), 0);
 }
@@ -701,17 +705,21 @@ TEST(ProgramDemux, PauseWaitsForTheWindow) {
   const std::string dir = temp_dir() + "/pause";
   ASSERT_EQ(run("mkdir -p " + sh_quote(dir)), 0);
   auto r = records_into(d.get(), dir);
-  DemuxJobStatus st;
-  st.command = -4;
-  std::thread window([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    EXPECT_LT(st.progress, 1.0);  // nothing done while paused
-    st.command = 0;
+  // The window's pause lasts two of the job's one-second polls; the job
+  // reads nothing meanwhile. The wait goes through the control's sleep:
+  // no real time passes and no value is shared between threads.
+  JobControl st;
+  st.pause();
+  int polls = 0;
+  st.set_sleep([&](int ms) {
+    EXPECT_EQ(ms, 1000);
+    EXPECT_LT(st.progress(), 1.0);  // nothing done while paused
+    if (++polls == 2) st.resume();
   });
   const double bytes = d->demuxer(int(r.size()), r.data(), &st);
-  window.join();
+  EXPECT_EQ(polls, 2);
   EXPECT_GT(bytes, 0.0);
-  EXPECT_DOUBLE_EQ(st.progress, 100.0);
+  EXPECT_DOUBLE_EQ(st.progress(), 100.0);
 }
 
 }  // namespace

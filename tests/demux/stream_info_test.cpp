@@ -103,46 +103,39 @@ TEST(TimeStampScan, PauseWaitsStopResumesAndUnknownListsAreEmpty) {
   EXPECT_EQ(whole.get_list(4, &list), 0);
   EXPECT_EQ(list, nullptr);
 
-  struct Seen {
-    int sleeps = 0, progress_calls = 0, finished = 0;
-    double paused_at = -1.0;
-    TimeStampScanStatus* status = nullptr;
-  };
-  static Seen seen;
-  seen = Seen();
+  int sleeps = 0, finished = 0;
+  double paused_at = -1.0;
   TimeStampScan s;
   ASSERT_EQ(s.open(file.c_str()), 0);
-  TimeStampScanStatus st;
-  seen.status = &st;
-  st.callback = [](TimeStampScanStatus* x, int kind) {
-    if (kind == TimeStampScanStatus::kFinished) ++seen.finished;
-    if (kind != TimeStampScanStatus::kProgress) return;
-    ++seen.progress_calls;
-    if (x->progress > 20.0 && seen.paused_at < 0) {
-      seen.paused_at = x->progress;
-      x->command.store(TimeStampScanStatus::kPause);
-    } else if (x->progress > 40.0) {
-      x->command.store(TimeStampScanStatus::kStop);
+  JobControl st;
+  st.set_progress_callback([&](double p) {
+    if (p > 20.0 && paused_at < 0) {
+      paused_at = p;
+      st.set_command(JobControl::from_scan_bits(8));
+    } else if (p > 40.0) {
+      st.set_command(JobControl::from_scan_bits(0x10));
     }
-  };
+  });
   // Three waits of a second, the progress standing still, then on.
-  st.pause_sleep = [](int ms) {
+  st.set_sleep([&](int ms) {
     EXPECT_EQ(ms, 1000);
-    EXPECT_EQ(seen.status->progress, seen.paused_at);
-    if (++seen.sleeps == 3) seen.status->command.store(TimeStampScanStatus::kRun);
-  };
+    EXPECT_EQ(st.progress(), paused_at);
+    if (++sleeps == 3) st.resume();
+  });
   const int partial = s.scan(&st);
-  EXPECT_EQ(seen.sleeps, 3);
+  EXPECT_EQ(sleeps, 3);
   EXPECT_FALSE(s.done());
-  EXPECT_LT(st.progress, 100.0);
-  EXPECT_EQ(seen.finished, 0);
+  EXPECT_LT(st.progress(), 100.0);
+  EXPECT_EQ(st.outcome(), JobOutcome::stopped);
   EXPECT_LE(partial, expected);
   // Going on from the stop gives the lists of one whole walk.
-  st.command.store(TimeStampScanStatus::kRun);
-  st.callback = nullptr;
+  st.reset();
+  st.set_progress_callback([&](double p) { finished += p == 100.0; });
   EXPECT_EQ(s.scan(&st), expected);
   EXPECT_TRUE(s.done());
-  EXPECT_EQ(st.progress, 100.0);
+  EXPECT_EQ(st.progress(), 100.0);
+  EXPECT_EQ(st.outcome(), JobOutcome::done);
+  EXPECT_EQ(finished, 1);
   for (int kind = 1; kind <= 3; ++kind) {
     const TimeStampEntry *a = nullptr, *b = nullptr;
     const int n = whole.get_list(kind, &a);

@@ -405,17 +405,10 @@ TEST(TransportJob, StopCodes) {
     const std::string dir = temp_dir() + "/stop" + std::to_string(-c.code);
     ASSERT_EQ(run("mkdir -p " + sh_quote(dir)), 0);
     auto records = job_records(*d, dir);
-    struct Stop {
-      DemuxJobStatus* s;
-      int code;
-    };
-    DemuxJobStatus status;
-    Stop stop{&status, c.code};
-    status.user = &stop;
-    status.progress_callback = [](double pc, void* u) {
-      auto* st = static_cast<Stop*>(u);
-      if (pc >= 40 && pc < 100) st->s->command.store(st->code);
-    };
+    JobControl status;
+    status.set_progress_callback([&status, code = c.code](double pc) {
+      if (pc >= 40 && pc < 100) status.set_command_word(code);
+    });
     const double done = d->demuxer(int(records.size()), records.data(), &status);
     EXPECT_GT(done, 0);
     EXPECT_LT(done, d->get_file_size_double());
@@ -429,8 +422,9 @@ TEST(TransportJob, AbsentStreamAndRefusedOutputs) {
   const std::string dir = temp_dir();
   auto records = job_records(*d, dir);
   records[0].stream_id = 0xE5;  // not in the file: nothing is written for it
-  DemuxJobStatus status;
-  EXPECT_GT(d->demuxer(int(records.size()), records.data(), &status), 0);
+  JobControl status;
+  DemuxReport report;
+  EXPECT_GT(d->demuxer(int(records.size()), records.data(), &status, &report), 0);
   EXPECT_EQ(read_file(records[0].get_name()).size(), 0u);
   EXPECT_GT(read_file(records[1].get_name()).size(), 0u);
 
@@ -441,22 +435,22 @@ TEST(TransportJob, AbsentStreamAndRefusedOutputs) {
   ASSERT_TRUE(e);
   auto same = job_records(*e, dir);
   same[1].set_name(copy.c_str());
-  EXPECT_LT(e->demuxer(int(same.size()), same.data(), &status), 0);
+  EXPECT_LT(e->demuxer(int(same.size()), same.data(), nullptr, &report), 0);
   EXPECT_EQ(read_file(copy), read_file(fixture("ts_m2.ts")));
-  EXPECT_EQ(status.failed_output, copy);
+  EXPECT_EQ(report.failed_output, copy);
 
   // An output that cannot be opened fails the job.
   auto bad = job_records(*e, dir + "/no/such/folder");
-  EXPECT_LT(e->demuxer(int(bad.size()), bad.data(), &status), 0);
-  EXPECT_FALSE(status.failed_output.empty());
+  EXPECT_LT(e->demuxer(int(bad.size()), bad.data(), nullptr, &report), 0);
+  EXPECT_FALSE(report.failed_output.empty());
 
   // A full disk fails it too, naming the output.
   if (exists("/dev/full")) {
     auto full = job_records(*e, dir);
     full[0].set_name("/dev/full");
     full.resize(1);
-    EXPECT_LT(e->demuxer(int(full.size()), full.data(), &status), 0);
-    EXPECT_EQ(status.failed_output, "/dev/full");
+    EXPECT_LT(e->demuxer(int(full.size()), full.data(), nullptr, &report), 0);
+    EXPECT_EQ(report.failed_output, "/dev/full");
   }
 }
 
@@ -522,9 +516,9 @@ TEST(TransportPes, HeadersCutByThePacketEndAreReadAcrossPackets) {
       records.back().set_name((dir + "/v.m2v").c_str());
     }
   ASSERT_EQ(records.size(), 1u);
-  DemuxJobStatus status;
-  EXPECT_GT(d->demuxer(1, records.data(), &status), 0);
-  EXPECT_EQ(status.skipped_pes, 0);
+  DemuxReport report;
+  EXPECT_GT(d->demuxer(1, records.data(), nullptr, &report), 0);
+  EXPECT_EQ(report.skipped_pes, 0);
   auto out = read_file(dir + "/v.m2v");
   ASSERT_GE(out.size(), es.size());
   EXPECT_TRUE(std::equal(es.begin(), es.end() - 4, out.begin()));

@@ -63,11 +63,11 @@ SaveReport save(const MPEG_Clip* list, const std::string& out, bool with_frames)
   RecordData d;
   d.kind = 3;
   d.name = out;
-  SaveStatus status;
+  JobControl control;
   SaveReport rep;
-  auto* job = new RecordJob(list, d, &status);
-  job->report = &rep;
-  if (with_frames) job->frames = editor_record_frame_source(list);
+  RecordJob job(list, d, &control);
+  job.report = &rep;
+  if (with_frames) job.frames = editor_record_frame_source(list);
   prepare_recording(job);
   return rep;
 }

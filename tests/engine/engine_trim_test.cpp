@@ -63,9 +63,10 @@ TEST(EngineTrim, ClosedGopsCopyTheCoveringGopsByteForByte) {
     if (c.last_gop == n_gops - 1) c.last_gop = -1;
     ASSERT_EQ(gop_holding(ff, c.start), c.first_gop);
     SCOPED_TRACE(std::to_string(c.start) + "+" + std::to_string(c.count));
-    TrimStatus st;
-    const int64_t n = trim_packet(in.c_str(), out.c_str(), c.start, c.count, &st);
-    ASSERT_EQ(st.result, TrimResult::done);
+    JobControl st;
+    TrimReport st_range;
+    const int64_t n = trim_packet(in.c_str(), out.c_str(), c.start, c.count, &st, &st_range);
+    ASSERT_EQ(st.outcome(), JobOutcome::done);
     const auto got = tsupport::read_file(out);
     ASSERT_EQ(int64_t(got.size()), n);
     const size_t from = g[size_t(c.first_gop)];
@@ -74,9 +75,9 @@ TEST(EngineTrim, ClosedGopsCopyTheCoveringGopsByteForByte) {
     if (c.last_gop < 0 && got.size() + 4 == to - from) to -= 4;
     ASSERT_EQ(got.size(), to - from);
     EXPECT_TRUE(std::equal(got.begin(), got.end(), src.begin() + long(from)));
-    EXPECT_EQ(st.start_offset, int64_t(from));
-    EXPECT_EQ(st.command.load(), kTrimEnded);
-    EXPECT_DOUBLE_EQ(st.progress.load(), 100.0);
+    EXPECT_EQ(st_range.start_offset, int64_t(from));
+    EXPECT_TRUE(st.finished());
+    EXPECT_DOUBLE_EQ(st.progress(), 100.0);
   }
 }
 
@@ -84,12 +85,13 @@ TEST(EngineTrim, FromFrameZeroStartsAtTheFilesFirstByte) {
   const std::string in = tsupport::fixture("en_a.m2v");
   const auto src = tsupport::read_file(in);
   const std::string out = tsupport::temp_dir() + "/t.m2v";
-  TrimStatus st;
-  trim_packet(in.c_str(), out.c_str(), 0, 3, &st);
-  ASSERT_EQ(st.result, TrimResult::done);
+  JobControl st;
+  TrimReport st_range;
+  trim_packet(in.c_str(), out.c_str(), 0, 3, &st, &st_range);
+  ASSERT_EQ(st.outcome(), JobOutcome::done);
   const auto got = tsupport::read_file(out);
   ASSERT_GE(got.size(), 100u);
-  EXPECT_EQ(st.start_offset, 0);
+  EXPECT_EQ(st_range.start_offset, 0);
   EXPECT_TRUE(std::equal(got.begin(), got.end(), src.begin()));
 }
 
@@ -99,20 +101,21 @@ TEST(EngineTrim, OpenGopsDecodeCleanlyAndLaterGopsAreUnchanged) {
   const auto g = gop_starts(src);
   ASSERT_GT(g.size(), 6u);
   const std::string out = tsupport::temp_dir() + "/t.m2v";
-  TrimStatus st;
-  trim_packet(in.c_str(), out.c_str(), 20, 25, &st);  // GOPs 1..2 of 15 (display order)
-  ASSERT_EQ(st.result, TrimResult::done);
+  JobControl st;
+  TrimReport st_range;
+  trim_packet(in.c_str(), out.c_str(), 20, 25, &st, &st_range);  // GOPs 1..2 of 15 (display order)
+  ASSERT_EQ(st.outcome(), JobOutcome::done);
   const auto got = tsupport::read_file(out);
   // Everything from the second GOP on is the source's bytes.
   size_t second = 0;
   for (size_t x : g)
-    if (x > size_t(st.start_offset)) {
+    if (x > size_t(st_range.start_offset)) {
       second = x;
       break;
     }
   ASSERT_GT(second, 0u);
-  ASSERT_GT(size_t(st.end_offset), second);
-  const size_t tail = size_t(st.end_offset) - second;
+  ASSERT_GT(size_t(st_range.end_offset), second);
+  const size_t tail = size_t(st_range.end_offset) - second;
   ASSERT_GT(got.size(), tail);
   EXPECT_TRUE(std::equal(got.end() - long(tail), got.end(), src.begin() + long(second)));
   std::string err;
@@ -124,14 +127,15 @@ TEST(EngineTrim, OpenGopsDecodeCleanlyAndLaterGopsAreUnchanged) {
 TEST(EngineTrim, ProgramStreamTrimCopiesWholePacks) {
   const std::string in = tsupport::fixture("fa_ps.mpg");
   const std::string out = tsupport::temp_dir() + "/t.mpg";
-  TrimStatus st;
-  const int64_t n = trim_packet(in.c_str(), out.c_str(), 100, 60, &st);
-  ASSERT_EQ(st.result, TrimResult::done);
+  JobControl st;
+  TrimReport st_range;
+  const int64_t n = trim_packet(in.c_str(), out.c_str(), 100, 60, &st, &st_range);
+  ASSERT_EQ(st.outcome(), JobOutcome::done);
   const auto got = tsupport::read_file(out);
   ASSERT_EQ(int64_t(got.size()), n);
-  EXPECT_GE(n, st.end_offset - st.start_offset);  // plus the pack holding the last picture's tail
-  EXPECT_EQ(st.start_offset % 2048, 0);
-  EXPECT_EQ(st.end_offset % 2048, 0);
+  EXPECT_GE(n, st_range.end_offset - st_range.start_offset);  // plus the pack holding the last picture's tail
+  EXPECT_EQ(st_range.start_offset % 2048, 0);
+  EXPECT_EQ(st_range.end_offset % 2048, 0);
   ASSERT_GE(got.size(), 4u);
   EXPECT_EQ(got[3], 0xBA);  // a pack header first
   // Whole packs throughout: the start's leading pictures are blanked inside
@@ -160,22 +164,26 @@ TEST(EngineTrim, RefusalsLeaveNoFile) {
     int start, count;
   } bad[] = {{in, 75, 1}, {in, 500, 3}, {in, -1, 3}, {in, 3, 0}, {random, 0, 10}, {dir + "/none.m2v", 0, 1}};
   for (const Bad& b : bad) {
-    TrimStatus st;
-    trim_packet(b.in.c_str(), out.c_str(), b.start, b.count, &st);
-    EXPECT_EQ(st.result, TrimResult::failed) << b.in << " " << b.start;
+    JobControl st;
+    TrimReport st_range;
+    trim_packet(b.in.c_str(), out.c_str(), b.start, b.count, &st, &st_range);
+    EXPECT_EQ(st.outcome(), JobOutcome::failed) << b.in << " " << b.start;
     EXPECT_FALSE(exists(out)) << b.in << " " << b.start;
-    EXPECT_EQ(st.command.load(), kTrimEnded);
+    EXPECT_TRUE(st.finished());
   }
   // A truncated file ends, one way or the other, and never hangs.
-  TrimStatus st;
-  trim_packet(truncated.c_str(), out.c_str(), 0, 75, &st);
-  EXPECT_EQ(st.command.load(), kTrimEnded);
+  JobControl st;
+  TrimReport st_range;
+  trim_packet(truncated.c_str(), out.c_str(), 0, 75, &st, &st_range);
+  EXPECT_TRUE(st.finished());
   // The output is never the input.
   const std::string copy = dir + "/copy.m2v";
   ASSERT_TRUE(tsupport::write_file(copy, src));
-  TrimStatus same;
-  trim_packet(copy.c_str(), copy.c_str(), 12, 12, &same);
-  EXPECT_EQ(same.result, TrimResult::failed);
+  JobControl same;
+  TrimReport same_range;
+  trim_packet(copy.c_str(), copy.c_str(), 12, 12, &same, &same_range);
+  EXPECT_EQ(same.outcome(), JobOutcome::failed);
+  EXPECT_EQ(same.message(), "<" + copy + "> is the input");
   EXPECT_EQ(tsupport::read_file(copy), src);
 }
 
@@ -234,9 +242,10 @@ TEST(EngineTrim, ProgramStreamTrimDecodesToTheSourceFrames) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.start);
     const std::string out = tsupport::temp_dir() + "/ps_trim.vob";
-    TrimStatus st;
-    trim_packet(in.c_str(), out.c_str(), c.start, c.count, &st);
-    ASSERT_EQ(st.result, TrimResult::done);
+    JobControl st;
+    TrimReport st_range;
+    trim_packet(in.c_str(), out.c_str(), c.start, c.count, &st, &st_range);
+    ASSERT_EQ(st.outcome(), JobOutcome::done);
     std::string err, got;
     EXPECT_EQ(tsupport::run("ffmpeg -nostdin -v error -i " + tsupport::sh_quote(out) + " -map 0:v -f null - 2>&1", &err), 0);
     EXPECT_EQ(err, "");

@@ -8,6 +8,7 @@
 
 #include "demux/timestamp_scan.h"
 #include "engine/tool_facades.h"
+#include "foundation/job_control.h"
 #include "pes_stamps.h"
 #include "support.h"
 
@@ -101,6 +102,14 @@ TEST(ToolFacades, ConvertorAndScanDefaultWithoutTheirObjectsAndForwardWithThem) 
     EXPECT_EQ(c.deselect_stream(0xE0), 0);
     EXPECT_EQ(c.estimate_mux_rates(sizes), 0);
     EXPECT_EQ(c.save("/nonexistent/out.ts", 8, nullptr), 0.0);
+    // A window waiting on the job's control still sees it end.
+    JobControl save_job, scan_job;
+    EXPECT_EQ(c.save("/nonexistent/out.ts", 8, &save_job), 0.0);
+    EXPECT_EQ(save_job.outcome(), JobOutcome::failed);
+    EXPECT_EQ(save_job.progress(), 100.0);
+    EXPECT_EQ(t.scan(&scan_job), 0);
+    EXPECT_EQ(scan_job.outcome(), JobOutcome::failed);
+    EXPECT_EQ(scan_job.progress(), 100.0);
     EXPECT_EQ(c.get_pmt_pid(), 16);
     EXPECT_EQ(c.set_pmt_pid(100), 0);
     EXPECT_EQ(c.set_video_pid(101), 0);

@@ -11,14 +11,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!file.path()) return 0;
   TimeStampScan s;
   if (s.open(file.path()) != 0) return 0;
-  TimeStampScanStatus status;
-  status.callback = [](TimeStampScanStatus* st, int kind) {
-    if (kind == TimeStampScanStatus::kProgress && st->progress > 30.0) st->command.store(TimeStampScanStatus::kStop);
-  };
-  s.scan(&status);
-  status.command.store(TimeStampScanStatus::kRun);
-  status.callback = nullptr;
-  s.scan(&status);
+  JobControl control;
+  control.set_progress_callback([&control](double p) {
+    if (p > 30.0 && p < 100.0) control.stop(true);
+  });
+  s.scan(&control);
+  control.reset();
+  control.set_progress_callback(nullptr);
+  s.scan(&control);
   if (!s.done()) __builtin_trap();
   for (int kind = 1; kind <= 3; ++kind) {
     const TimeStampEntry* e = nullptr;

@@ -219,11 +219,12 @@ TEST(Convertor, SecondSaveAfterOneLoadStartsAtAnIPicture) {
   ASSERT_EQ(n, 2);
   for (int i = 0; i < n; ++i) EXPECT_EQ(c.select_stream(ids[i], pids[i]), 1);
   const std::string a = temp_dir() + "/first.mpg", b = temp_dir() + "/second.mpg";
-  DemuxJobStatus s1, s2;
+  JobControl s1, s2;
   EXPECT_GT(c.save(a.c_str(), 6, &s1), 0.0);
   EXPECT_GT(c.save(b.c_str(), 6, &s2), 0.0);
-  EXPECT_EQ(s2.result.load(), 0);
-  EXPECT_DOUBLE_EQ(s2.progress, 100.0);
+  EXPECT_EQ(s2.result(), 0);
+  EXPECT_EQ(s2.outcome(), JobOutcome::done);
+  EXPECT_DOUBLE_EQ(s2.progress(), 100.0);
   EXPECT_TRUE(read_file(a) == read_file(b));
   EXPECT_FALSE(read_file(b).empty());
 }
@@ -253,6 +254,23 @@ TEST(Convertor, StopsAndFailuresLeaveTheOutputTheyName) {
   const long long kept = (long long)read_file(dir + "/stop_keep.ts").size();
   EXPECT_GT(kept, 0);
   EXPECT_LT(kept, (long long)read_file(fixture("cv_dvd.vob")).size());
+
+  // Stopped with keep before a whole GOP reached the multiplexer: there is
+  // nothing to keep, and the outcome says so instead of a plain stop.
+  Convertor early;
+  ASSERT_EQ(early.load(fixture("cv_dvd.vob").c_str()), 1);
+  int ids[16], pids[16];
+  const int n = early.get_es_list(nullptr, ids, pids, 16);
+  for (int i = 0; i < n; ++i) early.select_stream(ids[i], pids[i]);
+  JobControl control;
+  control.set_progress_callback([&control](double p) {
+    if (p < 100.0) control.stop(true);
+  });
+  const std::string none = dir + "/early.mpg";
+  early.save(none.c_str(), 6, &control);
+  EXPECT_EQ(control.outcome(), JobOutcome::stopped);
+  EXPECT_EQ(control.message(), "<" + none + ">: stopped before anything was written");
+  EXPECT_NE(access(none.c_str(), F_OK), 0);
 
   // The source as its own output is refused and stays whole.
   const std::string copy = dir + "/self.vob";
@@ -341,7 +359,7 @@ TEST(DemuxJob, SelectionsAndRefusals) {
                            uint32_t(ids[second_ac3]) | uint32_t(pids[second_ac3]) << 16};
   const std::string same = dir + "/one.ac3";
   const char* names[2] = {same.c_str(), same.c_str()};
-  DemuxJobStatus status;
+  JobControl status;
   std::vector<ESData> used;
   EXPECT_GT(job.save_es_data(2, sel, names, &status, &used), 0.0);
   ASSERT_EQ(used.size(), 1u);
@@ -350,7 +368,11 @@ TEST(DemuxJob, SelectionsAndRefusals) {
   ASSERT_GT(got.size(), 1000u);
   ASSERT_LE(got.size(), ref.size());
   EXPECT_TRUE(std::equal(got.begin(), got.end(), ref.end() - long(got.size())));
-  EXPECT_EQ(job.save_es_data(1, nullptr, names, &status), 0.0);
+  // Nothing to start still ends the job: a window waits for the outcome.
+  JobControl refused;
+  EXPECT_EQ(job.save_es_data(1, nullptr, names, &refused), 0.0);
+  EXPECT_EQ(refused.outcome(), JobOutcome::failed);
+  EXPECT_DOUBLE_EQ(refused.progress(), 100.0);
 }
 
 }  // namespace

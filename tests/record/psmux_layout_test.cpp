@@ -456,51 +456,41 @@ TEST(PSMuxFailure, StreamAtItsStoreLimitFailsTheFeed) {
 
 // A paused job waits through the injected sleep and then goes on; its
 // output equals that of a job never paused. Stop -1 leaves no output.
-struct PauseScript {
-  JobStatus* status = nullptr;
-  int sleeps = 0;
-  bool paused = false;
-};
-PauseScript* g_pause = nullptr;
-
 TEST(MuxDrivers, PauseResumesAndStopDeletes) {
   const std::string dir = temp_dir();
   auto inputs = [] { return std::vector<ESData>{open_es("pm_m2.m2v", 0), open_es("pm_a48.mp2", 0)}; };
   std::vector<ESData> a = inputs();
-  JobStatus plain;
+  JobControl plain;
   ASSERT_GT(muxer_encode((dir + "/plain.mpg").c_str(), 6, 2, a.data(), &plain, 0, 0, 0, 0), 0.0);
-  EXPECT_EQ(plain.result.load(), 0);
-  EXPECT_EQ(plain.progress, 100.0);
+  EXPECT_EQ(plain.result(), 0);
+  EXPECT_EQ(plain.progress(), 100.0);
 
   std::vector<ESData> b = inputs();
-  JobStatus st;
-  PauseScript script;
-  script.status = &st;
-  g_pause = &script;
-  st.user = &script;
-  st.progress_callback = [](double pct, void* user) {
-    auto* s = static_cast<PauseScript*>(user);
-    if (pct >= 30 && pct < 100 && !s->paused) {
-      s->paused = true;
-      s->status->command = -4;
+  JobControl st;
+  int sleeps = 0;
+  bool paused = false;
+  st.set_progress_callback([&](double pct) {
+    if (pct >= 30 && pct < 100 && !paused) {
+      paused = true;
+      st.pause();
     }
-  };
-  st.pause_sleep = [](int ms) {
+  });
+  st.set_sleep([&](int ms) {
     EXPECT_EQ(ms, 1000);
-    if (++g_pause->sleeps == 3) g_pause->status->command = 0;
-  };
+    if (++sleeps == 3) st.resume();
+  });
   ASSERT_GT(muxer_encode((dir + "/paused.mpg").c_str(), 6, 2, b.data(), &st, 0, 0, 0, 0), 0.0);
-  EXPECT_EQ(script.sleeps, 3);
+  EXPECT_EQ(sleeps, 3);
   EXPECT_TRUE(read_file(dir + "/paused.mpg") == read_file(dir + "/plain.mpg"));
 
   std::vector<ESData> c = inputs();
-  JobStatus stop;
-  stop.user = &stop;
-  stop.progress_callback = [](double pct, void* user) {
-    if (pct >= 30 && pct < 100) static_cast<JobStatus*>(user)->command = -1;
-  };
+  JobControl stop;
+  stop.set_progress_callback([&stop](double pct) {
+    if (pct >= 30 && pct < 100) stop.stop(false);
+  });
   EXPECT_EQ(muxer_encode((dir + "/stopped.mpg").c_str(), 6, 2, c.data(), &stop, 0, 0, 0, 0), 0.0);
-  EXPECT_EQ(stop.result.load(), kMuxStopped);
+  EXPECT_EQ(stop.result(), kMuxStopped);
+  EXPECT_EQ(stop.outcome(), JobOutcome::stopped);
   EXPECT_FALSE(file_exists(dir + "/stopped.mpg"));
   EXPECT_FALSE(file_exists(dir + "/stopped.mpg.part"));
 }
@@ -510,7 +500,7 @@ TEST(MuxDrivers, PauseResumesAndStopDeletes) {
 // store limit failed the job. Each input is now read in step.
 TEST(MuxDrivers, AudioReadInStepWithVideoRegression) {
   std::vector<ESData> l{open_es("pm_m2.m2v", 0), open_es("pm_a48long.mp2", 0)};
-  JobStatus st;
+  JobControl st;
   MuxReport report;
   ASSERT_GT(muxer_encode((temp_dir() + "/s.mpg").c_str(), 6, 2, l.data(), &st, 0, 0, 0, 0, &report), 0.0);
   ASSERT_EQ(report.streams.size(), 2u);
@@ -534,10 +524,10 @@ TEST(PSMuxLayout, LpcmMuxReadsBackUnchanged) {
   l[1].set_lpcm_header(0xA0, 48000, 2);
   l[1].set_name((dir + "/a.pcm").c_str());
   l[1].file_size = FileOffset::from_u64(pcm.size());
-  JobStatus st;
+  JobControl st;
   const std::string out = dir + "/l.mpg";
   ASSERT_GT(muxer_encode(out.c_str(), 6, 2, l.data(), &st, 0, 0, 0, 0), 0.0);
-  EXPECT_EQ(st.result.load(), 0);
+  EXPECT_EQ(st.result(), 0);
   std::string err;
   run("ffmpeg -nostdin -v error -i " + sh_quote(out) + " -map 0 -f null - 2>&1", &err);
   EXPECT_EQ(err, "");

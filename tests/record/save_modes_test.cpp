@@ -343,15 +343,15 @@ TEST(SaveModes, NoSceneChangeInsideATransition) {
   d.kind = 3;
   d.name = out;
   d.scene_change = 1;
-  SaveStatus status;
+  JobControl control;
   SaveReport rep;
-  auto* job = new RecordJob(head, d, &status);
+  RecordJob job(head, d, &control);
   mpeg_clip_list_free(head);
-  job->report = &rep;
+  job.report = &rep;
   // Movie frames 30..39 are the transition: 30..34 the first clip's own
   // pictures, then the second's.
-  job->frames = std::make_unique<TwoSceneTransition>(tsupport::ffmpeg_raw(a, "", "yuv420p", dir + "/a.yuv"),
-                                                     tsupport::ffmpeg_raw(b, "", "yuv420p", dir + "/b.yuv"), 30);
+  job.frames = std::make_unique<TwoSceneTransition>(tsupport::ffmpeg_raw(a, "", "yuv420p", dir + "/a.yuv"),
+                                                    tsupport::ffmpeg_raw(b, "", "yuv420p", dir + "/b.yuv"), 30);
   prepare_recording(job);
   ASSERT_EQ(rep.failed, 0) << rep.message;
   EXPECT_EQ(tsupport::ffmpeg_strict_messages(out), "");

@@ -255,22 +255,20 @@ struct Seen {
   int done = 0;
 };
 
-void on_progress(double p, void* user) { static_cast<Seen*>(user)->progress.push_back(p); }
 void on_done(void* a, void*) { ++static_cast<Seen*>(a)->done; }
 
 // Runs one save of the clip through the pipeline; the report.
-SaveReport run_job(MPEG_Clip* clip, const std::string& out, Seen* seen, SaveStatus* status,
+SaveReport run_job(MPEG_Clip* clip, const std::string& out, Seen* seen, JobControl* status,
                    int kind = MUX_MPEG2_PROGRAM) {
   RecordData d;
   d.kind = kind;
   d.name = out;
-  status->progress_callback = on_progress;
-  status->user = seen;
+  status->set_progress_callback([seen](double p) { seen->progress.push_back(p); });
   SaveReport rep;
-  auto* job = new RecordJob(clip, d, status);
-  job->report = &rep;
-  job->done = on_done;
-  job->done_arg1 = seen;
+  RecordJob job(clip, d, status);
+  job.report = &rep;
+  job.done = on_done;
+  job.done_arg1 = seen;
   prepare_recording(job);
   return rep;
 }
@@ -282,7 +280,7 @@ TEST(SavePipeline, ProgressRisesToNinetyNineThenCompletesWithTheOutcome) {
   ASSERT_NE(clip, nullptr);
   {
     Seen seen;
-    SaveStatus status;
+    JobControl status;
     const SaveReport rep = run_job(clip, tsupport::temp_dir() + "/p.mpg", &seen, &status);
     EXPECT_EQ(rep.failed, 0) << rep.message;
     EXPECT_EQ(rep.frames, 100);
@@ -292,7 +290,7 @@ TEST(SavePipeline, ProgressRisesToNinetyNineThenCompletesWithTheOutcome) {
       EXPECT_LE(seen.progress[k], seen.progress[k + 1]);
     }
     EXPECT_EQ(seen.progress.back(), 100.0);
-    EXPECT_EQ(status.result.load(), rep.result);
+    EXPECT_EQ(status.result(), rep.result);
     EXPECT_GE(rep.result, -1000);  // a buffer report, not a failure
     EXPECT_EQ(seen.done, 1);
   }
@@ -300,10 +298,10 @@ TEST(SavePipeline, ProgressRisesToNinetyNineThenCompletesWithTheOutcome) {
     // A save that cannot run still completes, with a failure result and no
     // file left behind.
     Seen seen;
-    SaveStatus status;
+    JobControl status;
     const SaveReport rep = run_job(clip, in, &seen, &status);
     EXPECT_EQ(rep.failed, 1);
-    EXPECT_EQ(status.result.load(), kSaveFailed);
+    EXPECT_EQ(status.result(), kSaveFailed);
     EXPECT_EQ(seen.progress.back(), 100.0);
     EXPECT_EQ(seen.done, 1);
     struct stat sb {};
@@ -312,11 +310,11 @@ TEST(SavePipeline, ProgressRisesToNinetyNineThenCompletesWithTheOutcome) {
   for (int audio_kind : {1, 9}) {
     // Audio-only kinds cannot take a movie: refused, not reported done.
     Seen seen;
-    SaveStatus status;
+    JobControl status;
     const std::string out = tsupport::temp_dir() + "/audio_only";
     const SaveReport rep = run_job(clip, out, &seen, &status, audio_kind);
     EXPECT_EQ(rep.failed, 1) << audio_kind;
-    EXPECT_EQ(status.result.load(), kSaveFailed);
+    EXPECT_EQ(status.result(), kSaveFailed);
     struct stat sb {};
     EXPECT_NE(stat(out.c_str(), &sb), 0);
   }
@@ -339,10 +337,10 @@ TEST(SavePipeline, VbrSetUpGivesAVariableRateOutput) {
   ASSERT_NE(clip, nullptr);
   const std::string out = tsupport::temp_dir() + "/vbr_setup.mpg";
   RecordData d(MUX_MPEG2_PROGRAM, out.c_str(), &setup, 0, nullptr);
-  SaveStatus status;
+  JobControl status;
   SaveReport rep;
-  auto* job = new RecordJob(clip, d, &status);
-  job->report = &rep;
+  RecordJob job(clip, d, &status);
+  job.report = &rep;
   prepare_recording(job);
   delete clip;
   ASSERT_EQ(rep.failed, 0) << rep.message;

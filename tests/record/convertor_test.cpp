@@ -232,6 +232,36 @@ TEST(Convertor, LeadInSkipStaysInsideItsBlock) {
   EXPECT_NEAR(lead_in, 90000.0 - 1152.0 / 44100 * 90000, 1e-6);
 }
 
+// The same end to end: an MPEG-1 system stream whose sound starts 0.5 s
+// before its pictures, two MP2 headers changed to 384 kbit/s. With the pair
+// at the end of a block the conversion called memmove with a negative size;
+// each pair of the lead-in now converts.
+TEST(Convertor, ChangedAudioHeadersInTheLeadInConvert) {
+  const std::string dir = temp_dir(), src = dir + "/src.mpg", lead = dir + "/lead.mpg";
+  ASSERT_EQ(run("ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=352x288:rate=25:duration=3 -f lavfi -i "
+                "sine=f=1000:r=44100:d=3.5 -c:v mpeg1video -b:v 1150k -c:a mp2 -b:a 224k -ac 2 -f mpeg " +
+                sh_quote(src)),
+            0);
+  ASSERT_EQ(run("ffmpeg -nostdin -loglevel error -y -itsoffset 0.5 -i " + sh_quote(src) + " -i " + sh_quote(src) +
+                " -map 0:v -map 1:a -c copy -f mpeg " + sh_quote(lead)),
+            0);
+  const Bytes good = read_file(lead);
+  std::vector<size_t> headers;  // FF FD Bx: layer II at 224 kbit/s
+  for (size_t i = 0; i + 3 < good.size(); ++i)
+    if (good[i] == 0xFF && good[i + 1] == 0xFD && good[i + 2] >> 4 == 0xB) headers.push_back(i);
+  ASSERT_GT(headers.size(), 24u);
+  for (size_t k = 0; k + 1 < 22; ++k) {
+    SCOPED_TRACE(k);
+    Bytes bad = good;
+    for (size_t h : {headers[k], headers[k + 1]}) bad[h + 2] = uint8_t((bad[h + 2] & 0x0F) | 0xE0);
+    const std::string in = dir + "/changed.mpg";
+    ASSERT_TRUE(write_file(in, bad));
+    const ToolRun r = convert(in, dir + "/out.mpg", "--kind mpeg1");
+    EXPECT_EQ(r.rc, 0) << r.last;
+    EXPECT_EQ(field(r.last, "status"), "done");
+  }
+}
+
 TEST(Convertor, PidSettersRefuseClashesAndRange) {
   Convertor c;
   EXPECT_EQ(c.set_audio_pid(17), 20);  // the video's

@@ -198,7 +198,7 @@ class DeMuxer {
   static int write_vbv_delay(BSFile* f, const uint8_t* b, FileOffset at, int split = 0, FileOffset at2 = FileOffset());
   static int set_vbv_buffer_size(BSFile* f, int code, FileOffset at, int split = 0, FileOffset at2 = FileOffset());
   static int add_vbv_delay(BSFile* f, int increment, FileOffset at, int split = 0, FileOffset at2 = FileOffset());
-  static int set_seqhdr_bit_rate(BSFile* f, int value, FileOffset at);
+  static int set_seqhdr_bit_rate(BSFile* f, int value, FileOffset at, int split = 0, FileOffset at2 = FileOffset());
   // vbv_buffer_size code of a size in bits: ceil(bits / 16384), at most 1023.
   static int to_vbv_size_code(int64_t bits);
   // bit_rate_value of bit/s: ceil(bits / 400), at most 0x3FFFE (0x3FFFF

@@ -79,7 +79,10 @@ class DeMuxerProgram : public DeMuxer {
   // ---- DeMuxer operations ----
   int parse_gop(GOP* g, int stream_id, int back_step, int bounded) override;
   int read_gop(GOP* g, int stream_id, int first_picture_only) override;
-  int seqhdr_modifier(int, int) override { return 0; }
+  // Both rewrite the headers of video stream stream_id where they lie in
+  // the packets' payloads: the bit rate of every sequence header (the
+  // headers changed are counted), the VBV size and vbv_delay (the pictures).
+  int seqhdr_modifier(int stream_id, int bit_rate) override;
   int read_abs(ESBuffer* span) override;
   double load_abs(ESBuffer* span, int count, int end_flag) override;
   // Writes the streams of the records that carry an output name; the bytes
@@ -164,6 +167,11 @@ class DeMuxerProgram : public DeMuxer {
   void set_wanted_ids(std::vector<int> ids) { wanted_ = std::move(ids); }
 
  private:
+  // The walk of both modifiers: bit_rate_value (-1: kept) and vbv_code (0:
+  // kept) on sequence headers, increment on pictures. The headers changed
+  // or, with count_pictures, the pictures seen; -1 on failure.
+  int patch_video_headers(const char* who, int stream_id, int bit_rate_value, int vbv_code, int increment,
+                          bool count_pictures);
   int open_source();
   int add_es_data(int key, int index);
   int get_video_es_data(ESData* r, int stream_id);

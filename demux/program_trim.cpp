@@ -526,18 +526,26 @@ int DeMuxerProgram::trim_end(uint8_t* q, int n, int) {
 
 // ---- VBV rewrite -------------------------------------------------------------------
 
+int DeMuxerProgram::seqhdr_modifier(int vid, int bit_rate) {
+  return patch_video_headers("seqhdr_modifier", vid, to_bit_rate_value(bit_rate), 0, 0, false);
+}
+
 int DeMuxerProgram::vbv_modifier(int vid, int vbv_size, int increment) {
+  return patch_video_headers("vbv_modifier", vid, -1, vbv_size ? to_vbv_size_code(vbv_size) : 0, increment, true);
+}
+
+int DeMuxerProgram::patch_video_headers(const char* who, int vid, int bit_rate_value, int code, int increment,
+                                        bool count_pictures) {
   if (src_.name.empty()) {
-    trace("DeMuxerProgram::vbv_modifier (ERROR): fname=nil\n");
+    trace("DeMuxerProgram::%s (ERROR): fname=nil\n", who);
     return -1;
   }
   if (vid < 0xE0 || vid > 0xEF) {
-    trace("DeMuxerProgram::vbv_modifier (ERROR): vbs_stream_id=%d\n", vid);
+    trace("DeMuxerProgram::%s (ERROR): vbs_stream_id=%d\n", who, vid);
     return -1;
   }
-  const int code = vbv_size ? to_vbv_size_code(vbv_size) : 0;
   const FileOffset keep = current_offset();
-  auto u = demux_open_for_update(src_.name, "vbv_modifier");
+  auto u = demux_open_for_update(src_.name, who);
   if (!u) return -1;
 
   // Held video bytes and where each payload that fed them lies in the
@@ -573,7 +581,7 @@ int DeMuxerProgram::vbv_modifier(int vid, int vbv_size, int increment) {
     const int r = next_ps_packet(0);
     if (!(r & kPesFound)) break;
     if (r & kHeaderError) {
-      step_past_header_error("vbv_modifier");
+      step_past_header_error(who);
       continue;
     }
     if (pkt_.stream_id != vid || pkt_.payload_size <= 0) {
@@ -604,23 +612,26 @@ int DeMuxerProgram::vbv_modifier(int vid, int vbv_size, int increment) {
         pos = at;
         break;
       }
-      if (c == 0x1B3 && code) {
+      if (c == 0x1B3 && (code || bit_rate_value >= 0)) {
         FileOffset a, a2;
         int split = 0;
-        if (!locate(base + at, kSeqBytes, &a, &split, &a2))
-          trace("DeMuxerProgram::vbv_modifier (): sequence header at video offset %lld spans three packets\n",
+        if (!locate(base + at, kSeqBytes, &a, &split, &a2)) {
+          trace("DeMuxerProgram::%s (): sequence header at video offset %lld spans three packets\n", who,
                 (long long)(base + at));
-        else if (set_vbv_buffer_size(u.get(), code, a, split, a2) < 0)
-          failed = true;
+        } else {
+          const int rate = bit_rate_value >= 0 ? set_seqhdr_bit_rate(u.get(), bit_rate_value, a, split, a2) : 0;
+          if (rate < 0 || (code && set_vbv_buffer_size(u.get(), code, a, split, a2) < 0)) failed = true;
+          if (!count_pictures && rate > 0) ++count;
+        }
       } else if (c == 0x100) {
         FileOffset a, a2;
         int split = 0;
         if (increment && !locate(base + at, kPicBytes, &a, &split, &a2))
-          trace("DeMuxerProgram::vbv_modifier (): picture header at video offset %lld spans three packets\n",
+          trace("DeMuxerProgram::%s (): picture header at video offset %lld spans three packets\n", who,
                 (long long)(base + at));
         else if (increment && add_vbv_delay(u.get(), increment, a, split, a2) < 0)
           failed = true;
-        ++count;
+        if (count_pictures) ++count;
       }
       pos = at + need;
     }

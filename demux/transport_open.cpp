@@ -132,15 +132,33 @@ int DeMuxerTransport::init_parser() {
   sync_phase_ = int(current_offset().value() % kTSPacketSize);
   const int window = window_packets();
 
+  // The section that starts in the current packet, continued in the
+  // following packets of its PID that the read buffer holds (the read
+  // position does not move): a table may be longer than one packet.
+  SectionAssembler section;
+  auto gather_section = [&]() {
+    if (section.start(payload_bytes(), packet_.payload_length)) return true;
+    if (!section.growing()) return false;
+    if (buf_.unread < 64 * kTSPacketSize) fill_bs_buffer();
+    const uint8_t* base = packet_bytes();
+    const int pid = packet_.PID;
+    TSPacket next;
+    for (int at = kTSPacketSize; at + kTSPacketSize <= buf_.unread; at += kTSPacketSize) {
+      if (next.decode(base + at, 0) != 0) return false;  // lost the packet grid
+      if (next.PID != pid || next.payload_length <= 0) continue;
+      if (section.add(base + at + next.payload_start(), next.payload_length, next.payload_unit_start_indicator))
+        return true;
+      if (!section.growing()) return false;
+    }
+    return false;
+  };
+
   // The PAT.
   bool have_pat = false;
   ScanWindow pat_window{window, 0, true};
   while (next_in_window(&pat_window, true)) {
     if (packet_.PID == 0 && packet_.payload_unit_start_indicator && packet_.payload_length > 1) {
-      const uint8_t* p = payload_bytes();
-      const int pointer = p[0];
-      const int len = packet_.payload_length - 1 - pointer;
-      if (len > 0 && pat_.decode(p + 1 + pointer, len) > 0 && pat_.program_count > 0) {
+      if (gather_section() && pat_.decode(section.data(), section.size()) > 0 && pat_.program_count > 0) {
         have_pat = true;
         break;
       }
@@ -170,10 +188,7 @@ int DeMuxerTransport::init_parser() {
       for (size_t i = 0; i < pmts_.size(); ++i) {
         if (pat_.pmt_pids[i] != pid) continue;
         if (!found[i]) {
-          const uint8_t* p = payload_bytes();
-          const int pointer = p[0];
-          const int len = packet_.payload_length - 1 - pointer;
-          if (len > 0 && pmts_[i].decode(p + 1 + pointer, len, pid) > 0) {
+          if (gather_section() && pmts_[i].decode(section.data(), section.size(), pid) > 0) {
             found[i] = 1;
             ++found_count;
           }

@@ -222,9 +222,9 @@ int DeMuxer::add_vbv_delay(BSFile* f, int d, FileOffset at, int split, FileOffse
   return write_vbv_delay(f, h, at, split, at2) ? 1 : -1;
 }
 
-int DeMuxer::set_seqhdr_bit_rate(BSFile* f, int v, FileOffset at) {
+int DeMuxer::set_seqhdr_bit_rate(BSFile* f, int v, FileOffset at, int split, FileOffset at2) {
   uint8_t h[kSeqBytes];
-  if (!read_seqhdr(f, h, at)) return -1;
+  if (!read_seqhdr(f, h, at, split, at2)) return -1;
   if (!is_code(h, 0xB3)) return 0;
   v = std::clamp(v, 0, 0x3FFFF);
   //   byte 8: R*8   byte 9: R*8   byte 10: R R m S S S S S   (R: bit_rate_value)
@@ -233,7 +233,7 @@ int DeMuxer::set_seqhdr_bit_rate(BSFile* f, int v, FileOffset at) {
   h[8] = uint8_t(v >> 10);
   h[9] = uint8_t(v >> 2);
   h[10] = uint8_t((h[10] & 0x3F) | ((v & 3) << 6));
-  return write_seqhdr(f, h, at) ? 1 : -1;
+  return write_seqhdr(f, h, at, split, at2) ? 1 : -1;
 }
 
 // ---- the modifiers of elementary streams ----------------------------------------------

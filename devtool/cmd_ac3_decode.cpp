@@ -3,8 +3,11 @@
 // is concealed), through one AC3Decoder into interleaved 16-bit little-endian
 // stereo:
 //   decoded frames=N failed=N crc_errors=N rate=N channels=2
-// failed counts frames that gave no samples, crc_errors frames whose first or
-// second CRC part failed.
+// failed counts frames that gave no samples or failed a CRC part (their
+// concealed samples are still written, so the time line stays whole),
+// crc_errors those whose first or second CRC part failed. A file in which no
+// frame decoded cleanly holds no AC-3 and is refused: a sync word inside
+// other data (E-AC-3, noise) can pass the header check but not the CRCs.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -74,9 +77,10 @@ int run_ac3_decode(int argc, char** argv) {
     }
     const int n = dec.decode_frame(p + skipped, avail - skipped, pcm.data());
     ++frames;
-    if (dec.crc_errors()) ++crc_errors;
+    const bool crc_failed = dec.crc_errors() != 0;
+    if (crc_failed) ++crc_errors;
+    if (n <= 0 || crc_failed) ++failed;
     if (n <= 0) {
-      ++failed;
       pos = at + 2;
       continue;
     }

@@ -1,8 +1,14 @@
 // decode FILE OUT.yuv [--size full|half|quarter]: decodes every picture of a
 // video elementary stream, found directly by start codes, and writes one
-// planar frame per coded frame in display order.
+// planar frame per coded frame in display order. A program or transport
+// stream's first video stream is demultiplexed first and decoded the same
+// way.
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,6 +22,7 @@
 #include "foundation/pic_header.h"
 #include "foundation/seq_header.h"
 #include "foundation/utils.h"
+#include "record/demux_job.h"
 
 namespace {
 
@@ -70,6 +77,34 @@ int64_t next_boundary(const uint8_t* data, int64_t size, int64_t from) {
   return size;
 }
 
+// Demultiplexes the first video stream of a program or transport stream
+// into a temporary file and maps it into es; the file's name is removed as
+// soon as it is mapped. 0, or 1 with the cause on stderr.
+int map_first_video(const char* path, const DevInput& in, MappedFile* es) {
+  int error = 1;
+  MPEG_Demuxer job(path, &error);
+  if (error) return dev_fail("<%s>: cannot read %s", path, dev_kind_text(in));
+  int count = 0;
+  const ESData* streams = job.demuxer()->get_es_data(&count);
+  const ESData* video = nullptr;
+  for (int i = 0; streams && i < count && !video; ++i)
+    if (streams[i].is_video()) video = &streams[i];
+  if (!video) return dev_fail("<%s>: no video stream", path);
+  std::error_code ec;
+  std::string name = (std::filesystem::temp_directory_path(ec) / "tamsel-decode-XXXXXX").string();
+  const int fd = ::mkstemp(name.data());
+  if (fd < 0) return dev_fail("<%s>: cannot create a temporary file: %s", name.c_str(), std::strerror(errno));
+  ::close(fd);
+  const uint32_t selection = uint32_t(video->stream_id) | uint32_t(video->pid) << 16;
+  const char* names[1] = {name.c_str()};
+  const double done = job.save_es_data(1, &selection, names, nullptr);
+  int map_error = 0;
+  const bool mapped = done > 0 && es->open(name.c_str(), MB_READER_PADDING, &map_error);
+  ::unlink(name.c_str());
+  if (!mapped) return dev_fail("<%s>: cannot demultiplex its video stream", path);
+  return 0;
+}
+
 }  // namespace
 
 static int run_decode(int argc, char** argv) {
@@ -87,12 +122,17 @@ static int run_decode(int argc, char** argv) {
   // picture in place and nothing is copied; the kind is told from the
   // mapping too, not by a second read of the file.
   int error = 0;
-  MappedFile in;
-  if (!in.open(argv[1], MB_READER_PADDING, &error)) return dev_fail("<%s>: %s", argv[1], std::strerror(error));
-  const uint64_t file_size = in.size();
-  if (dev_refuse_kind(argv[1], dev_input_of_bytes(in.data(), file_size), {InputKind::video},
-                      "a video elementary stream", true))
+  MappedFile file;
+  if (!file.open(argv[1], MB_READER_PADDING, &error)) return dev_fail("<%s>: %s", argv[1], std::strerror(error));
+  const DevInput kind = dev_input_of_bytes(file.data(), file.size());
+  if (dev_refuse_kind(argv[1], kind, {InputKind::video, InputKind::program, InputKind::transport},
+                      "a video elementary, program or transport stream", true))
     return 1;
+  MappedFile demuxed;
+  const bool system = kind.kind == InputKind::program || kind.kind == InputKind::transport;
+  if (system && map_first_video(argv[1], kind, &demuxed)) return 1;
+  const MappedFile& in = system ? demuxed : file;
+  const uint64_t file_size = in.size();
   if (file_size > (1ull << 31) - 64) return dev_fail("<%s>: larger than 2 GB", argv[1]);
   const uint8_t* data = in.data();
   const int64_t size = static_cast<int64_t>(file_size);
@@ -190,4 +230,4 @@ static int run_decode(int argc, char** argv) {
 }
 
 TAMSEL_DEV_COMMAND(decode, "FILE OUT.yuv [--size full|half|quarter]",
-                   "every picture of a video elementary stream as planar YUV in display order", run_decode);
+                   "every picture of a video stream (the first of a program or transport stream) as planar YUV in display order", run_decode);

@@ -22,19 +22,20 @@ int sync_start(const uint8_t* d, int n) {
   return -1;
 }
 
-// Section bytes (after the pointer field) of the first unit start of pid.
-const uint8_t* first_section(const uint8_t* d, int n, int start, int pid, int* length) {
+// The first whole section of pid, gathered over as many packets as it
+// spans; false when none is found.
+bool first_section(const uint8_t* d, int n, int start, int pid, SectionAssembler* section) {
   TSPacket pkt;
   for (int pos = start; pos + 188 <= n; pos += 188) {
     if (pkt.decode(d + pos, 0) != 0 || pkt.PID != pid || !pkt.payload_unit_start_indicator) continue;
-    if (pkt.payload_length < 2) continue;
-    const int at = pkt.payload_start();
-    const int sec = at + 1 + d[pos + at];
-    if (sec >= 188) continue;
-    *length = 188 - sec;
-    return d + pos + sec;
+    if (section->start(d + pos + pkt.payload_start(), pkt.payload_length)) return true;
+    for (int next = pos + 188; section->growing() && next + 188 <= n; next += 188) {
+      if (pkt.decode(d + next, 0) != 0 || pkt.PID != pid) continue;
+      if (section->add(d + next + pkt.payload_start(), pkt.payload_length, pkt.payload_unit_start_indicator))
+        return true;
+    }
   }
-  return nullptr;
+  return false;
 }
 
 // The PMT's stream_type of pid: the decoded table keeps only the engine's
@@ -66,23 +67,22 @@ static int run_tables(int argc, char** argv) {
   const uint8_t* d = data.get();
   const int start = sync_start(d, n);
   if (start < 0) return dev_fail("<%s>: not a transport stream", argv[1]);
-  int length = 0;
-  const uint8_t* sec = first_section(d, n, start, 0, &length);
+  SectionAssembler sec;
   PAT pat;
-  if (!sec || !pat.decode(sec, length)) return dev_fail("<%s>: no readable PAT", argv[1]);
+  if (!first_section(d, n, start, 0, &sec) || !pat.decode(sec.data(), sec.size()))
+    return dev_fail("<%s>: no readable PAT", argv[1]);
   for (int i = 0; i < pat.program_count; ++i)
     std::printf("pat program=%d pmt_pid=%d\n", pat.program_numbers[i], pat.pmt_pids[i]);
   for (int i = 0; i < pat.program_count; ++i) {
     TSPMT pmt;
-    sec = first_section(d, n, start, pat.pmt_pids[i], &length);
-    if (!sec || !pmt.decode(sec, length, pat.pmt_pids[i])) {
+    if (!first_section(d, n, start, pat.pmt_pids[i], &sec) || !pmt.decode(sec.data(), sec.size(), pat.pmt_pids[i])) {
       std::fprintf(stderr, "tamsel-dev: PMT on PID %d not readable\n", pat.pmt_pids[i]);
       continue;
     }
     std::printf("pmt program=%d pid=%d pcr_pid=%d\n", pmt.program_number, pmt.pmt_pid, pmt.PCR_PID);
     for (int k = 0; k < pmt.es_count; ++k)
       std::printf("es pid=%d type=%d stream_type=0x%02X\n", pmt.es_pids[k], pmt.es_type_codes[k],
-                  pmt_stream_type(sec, length, pmt.es_pids[k]));
+                  pmt_stream_type(sec.data(), sec.size(), pmt.es_pids[k]));
   }
   return 0;
 }

@@ -140,7 +140,16 @@ bool QT_Decoder::open(const char* name, int header_only) {
   }
   QT_Mdia* media = moov->find_track(kQtVideoTrack);
   QT_Stbl* stbl = video_tables();
-  const int64_t samples = stbl ? stbl->get_sample_count() : 0;
+  // A damaged time-to-sample table may claim any count (2^31 samples in a
+  // small file): only samples the size table lists and the file has room
+  // for are counted.
+  int64_t samples = stbl ? stbl->get_sample_count() : 0;
+  samples = std::min<int64_t>(samples, static_cast<int64_t>(file.size().value()));
+  if (stbl && stbl->stsz) {
+    const QT_Stsz& z = *stbl->stsz;
+    samples = std::min<int64_t>(samples, z.sample_size ? static_cast<int64_t>(file.size().value() / z.sample_size)
+                                                       : static_cast<int64_t>(z.entries.size()));
+  }
   total_samples = static_cast<int>(std::min<int64_t>(samples, INT_MAX));
   const uint32_t d = stbl ? stbl->get_first_duration() : 1;
   const uint32_t scale = media->mdhd.time_scale;

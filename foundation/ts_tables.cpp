@@ -1,5 +1,6 @@
 #include "foundation/ts_tables.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "foundation/mpeg_fields.h"
@@ -386,4 +387,40 @@ void TSPMT::set_pmt(int count, const int* pids, const int* type_codes) {
   es_info_lengths.assign(static_cast<size_t>(count), 0);
   for (int i = 0; i < count && PCR_PID == 0; ++i)
     if (type_codes[i] == STREAM_TYPE_MPEG1_VIDEO || type_codes[i] == STREAM_TYPE_MPEG2_VIDEO) PCR_PID = pids[i];
+}
+
+// ---- sections over several packets ---------------------------------------
+
+void SectionAssembler::append(const uint8_t* p, int n) {
+  if (n <= 0 || want_ < 0) return;
+  const int room = want_ > 0 ? want_ - size() : n;
+  bytes_.insert(bytes_.end(), p, p + std::min(n, room));
+  if (want_ == 0 && size() >= 3) {
+    // A section is at most 4096 bytes (section_length up to 4093).
+    want_ = 3 + (((bytes_[1] & 0x0F) << 8) | bytes_[2]);
+    if (want_ > 4096) want_ = -1;
+    else if (size() > want_) bytes_.resize(static_cast<size_t>(want_));
+  }
+}
+
+bool SectionAssembler::start(const uint8_t* payload, int length) {
+  bytes_.clear();
+  want_ = 0;
+  if (!payload || length < 2) return false;
+  const int pointer = payload[0];
+  if (1 + pointer >= length) return false;
+  append(payload + 1 + pointer, length - 1 - pointer);
+  return complete();
+}
+
+bool SectionAssembler::add(const uint8_t* payload, int length, bool unit_start) {
+  if (!growing() || !payload || length <= 0) return complete();
+  if (!unit_start) {
+    append(payload, length);
+    return complete();
+  }
+  // The next section starts here: this one ends before it or never.
+  append(payload + 1, std::min(static_cast<int>(payload[0]), length - 1));
+  if (!complete()) want_ = -1;
+  return complete();
 }

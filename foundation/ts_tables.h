@@ -94,3 +94,28 @@ class TSPMT {
  private:
   void free_es();
 };
+
+// One PSI section gathered from the payloads of the packets of its PID: a
+// section longer than one packet's payload continues in the next packets
+// of the PID. The first payload starts a unit (its pointer_field skips the
+// end of an earlier section).
+class SectionAssembler {
+ public:
+  // Starts over from a unit-start payload; true when the section is whole.
+  bool start(const uint8_t* payload, int length);
+  // Appends the next payload of the PID; true when the section is whole. A
+  // payload that starts a unit continues it only up to its pointer_field:
+  // a section still short then is given up.
+  bool add(const uint8_t* payload, int length, bool unit_start);
+  // The section is whole / can still grow.
+  bool complete() const { return want_ > 0 && int(bytes_.size()) == want_; }
+  bool growing() const { return want_ >= 0 && !bytes_.empty() && !complete(); }
+  // The section from its table_id, as far as gathered.
+  const uint8_t* data() const { return bytes_.data(); }
+  int size() const { return static_cast<int>(bytes_.size()); }
+
+ private:
+  void append(const uint8_t* p, int n);
+  std::vector<uint8_t> bytes_;
+  int want_ = 0;  // 3 + section_length once known, -1 for a length no section has
+};

@@ -10,6 +10,13 @@
 namespace {
 constexpr double kTicks = 90000.0;
 constexpr int kVbrDelay = 0xFFFF;
+
+// A delay in ticks rounded to an int. A model driven far off its range (a
+// damaged rate or size field) saturates instead of overflowing the int.
+int rounded(double ticks) {
+  if (std::isnan(ticks)) return 0;
+  return int(std::clamp(ticks + 0.5, -1e9, 1e9));
+}
 }  // namespace
 
 void VBV::reset() {
@@ -120,16 +127,16 @@ int VBV::get_vbv_delay(const PicHdr& pic, int64_t previous_picture_bytes, int64_
     min_delay_ = stream;
   } else {
     delay_ -= double(previous_picture_bytes) * ticks_per_byte_;
-    if (int(delay_ + 0.5) < min_delay_) min_delay_ = int(delay_ + 0.5);
+    if (rounded(delay_) < min_delay_) min_delay_ = rounded(delay_);
     delay_ = delay_ - double(header_bytes) * ticks_per_byte_ + last_duration_;
   }
   if (std::fabs(delay_ - stream) < 1.5) delay_ = stream;
-  const int r = int(delay_ + 0.5);
+  const int r = rounded(delay_);
   max_delay_ = std::max(max_delay_, double(r));
   if (r >= pic.vbv_delay) return r;
   // Keep the stream's value when a rate 399 bit/s lower (the rate field's
   // rounding) would reach it.
   const double low = std::ceil((ticks_per_byte_low_ - ticks_per_byte_) * double(previous_picture_bytes + header_bytes));
-  if (int(low + delay_ + 0.5) < pic.vbv_delay) return r;
+  if (rounded(low + delay_) < pic.vbv_delay) return r;
   return pic.vbv_delay;
 }

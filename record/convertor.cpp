@@ -36,33 +36,6 @@ double pts_difference(double a, double b) {
   return d;
 }
 
-// Silence of the stream's format lasting gap ticks: whole silent frames
-// (the nearest count) for MPEG audio and AC-3, zero samples for LPCM.
-std::vector<uint8_t> silent_lead(const ESData& es, double gap) {
-  std::vector<uint8_t> out;
-  if (gap <= 0) return out;
-  const int k = kind_of(es);
-  if (k == ES_KIND_LPCM) {
-    const int rate = es.get_audio_sample_rate();
-    if (rate <= 0) return out;
-    const int width = 2 * std::max(es.get_channel_count(), 1);
-    out.assign(size_t(std::llround(gap * rate / 90000.0)) * size_t(width), 0);
-    return out;
-  }
-  double frame = 0;
-  if (k == ES_KIND_AC3) {
-    const int rate = es.get_audio_sample_rate();
-    frame = 1536.0 * 90000.0 / (rate > 0 ? rate : 48000);
-  } else if (const FrmHdr* h = es.get_audio_header(); h && h->valid && h->sample_rate > 0) {
-    frame = double(h->samples_per_frame()) * 90000.0 / h->sample_rate;
-  }
-  if (frame <= 0) return out;
-  const std::vector<uint8_t> mute = make_es_mute_frame(&es);
-  const long long frames = std::llround(gap / frame);
-  for (long long i = 0; i < frames && !mute.empty(); ++i) out.insert(out.end(), mute.begin(), mute.end());
-  return out;
-}
-
 }  // namespace
 
 // ---- rates ---------------------------------------------------------------------------
@@ -224,15 +197,17 @@ int Convertor::skip_mpeg_audio_lead_in(const ESData& es, const uint8_t* data, in
       h.sample_rate > 0 ? double(h.samples_per_frame()) / h.sample_rate * 90000.0 : 1152.0 / 44100.0 * 90000.0;
   while (*lead_in >= duration && bytes - d >= h.frame_size) {
     *lead_in -= duration;
-    const int next = frame_at(d + h.frame_size);
+    // The search below parses candidates into h: keep this frame's size.
+    const int size = h.frame_size;
+    const int next = frame_at(d + size);
     if (next < 0) {
       // The block ends inside the next frame: it starts the next block.
-      d += h.frame_size;
+      d += size;
       break;
     }
     d = next;
   }
-  return d;
+  return std::min(d, bytes);
 }
 
 int Convertor::skip_ac3_lead_in(const ESData& es, const uint8_t* data, int bytes, double* lead_in) {
@@ -243,7 +218,7 @@ int Convertor::skip_ac3_lead_in(const ESData& es, const uint8_t* data, int bytes
   const int rate = h.sample_rate > 0 ? h.sample_rate : 48000;
   const double duration = 1536.0 / rate * 90000.0;
   const int size = h.frame_size;
-  int d = h.first_offset;
+  int d = std::min(h.first_offset, bytes);
   while (*lead_in >= duration && size > 0 && bytes - d >= size) {
     *lead_in -= duration;
     d += size;
@@ -263,6 +238,7 @@ int Convertor::skip_pcm_lead_in(const ESData& es, int bytes, double* lead_in) {
 }
 
 int Convertor::save_audio(const uint8_t* data, int bytes, double* lead_in, const ESData& es, Save* writer) {
+  if (!data || bytes <= 0) return 0;
   int d = 0;
   if (*lead_in > 0) {
     if (es.ac3 || es.kind == ES_KIND_AC3)
@@ -271,13 +247,14 @@ int Convertor::save_audio(const uint8_t* data, int bytes, double* lead_in, const
       d = skip_pcm_lead_in(es, bytes, lead_in);
     else
       d = skip_mpeg_audio_lead_in(es, data, bytes, lead_in);
+    d = std::clamp(d, 0, bytes);
     if (d == 0) *lead_in = 0;
     // Not yet through the lead-in: all of it is dropped for now.
     if (d > 0 && *lead_in > 0) return d;
   }
   if (d >= bytes) return d;
   const int got = writer->save_abs(data + d, bytes - d, es.stream_id, es.pid);
-  return got <= 0 ? got : got + d;
+  return got <= 0 ? got : std::min(got, bytes - d) + d;
 }
 
 // ---- video ---------------------------------------------------------------------------
@@ -409,7 +386,6 @@ double Convertor::save(const char* out_name, int kind, JobControl* status) {
     std::vector<uint8_t> buffer;
     int held = 0;
     bool video = false;
-    bool lead_checked = false;
   };
   std::vector<Taken> taken;
   double reference = 0.0;
@@ -478,6 +454,11 @@ double Convertor::save(const char* out_name, int kind, JobControl* status) {
         if (e.stream_id == got_ids[i]) e.pid = got_pids[i];
   }
   for (size_t i = 0; i < taken.size(); ++i) taken[i].es.pid = copies[i].pid;
+  // Audio that starts after the video keeps its own bytes; its delay goes
+  // into its time stamps.
+  for (const Taken& t : taken)
+    if (!t.video && t.lead_in < 0 && writer.muxer())
+      writer.muxer()->set_start_delay(t.es.stream_id, t.es.pid, -t.lead_in);
   outputs_ = copies;
   kind_ = kind;
 
@@ -526,17 +507,6 @@ double Convertor::save(const char* out_name, int kind, JobControl* status) {
           if (t->video) {
             used = write_video(t->buffer.data(), t->held, 0, &gop, &writer) ? t->held : 0;
           } else {
-            if (!t->lead_checked && t->lead_in < 0) {
-              // Audio that starts after the video: silent frames in front
-              // keep its distance from the pictures.
-              const std::vector<uint8_t> gap = silent_lead(t->es, -t->lead_in);
-              if (!gap.empty() && writer.save_abs(gap.data(), int(gap.size()), t->es.stream_id, t->es.pid) <= 0) {
-                failed = true;
-                break;
-              }
-              t->lead_in = 0;
-            }
-            t->lead_checked = true;
             used = save_audio(t->buffer.data(), t->held, &t->lead_in, t->es, &writer);
           }
           if (used <= 0) {

@@ -58,6 +58,10 @@ class ES {
   // audio PTS (ticks).
   void set_start_time(double ticks);
   double get_start_time() const { return start_; }
+  // How long after the first picture shown an audio stream starts (ticks):
+  // a stream that starts late keeps its delay in its time stamps.
+  void set_start_delay(double ticks) { start_delay_ = ticks > 0 ? ticks : 0.0; }
+  double start_delay() const { return start_delay_; }
   void set_buffer_size(int bytes);
   int get_buffer_size() const { return buffer_size_; }
   // Buffer bound in units of 1024 bytes (128 for MPEG audio in MPEG-1).
@@ -209,6 +213,7 @@ class ES {
 
   // Time line.
   double start_ = 0.0;
+  double start_delay_ = 0.0;
   double first_pts_ = 0.0;
   double unit_ticks_ = 0.0;  // audio frame / video frame period
   double half_ = 0.0;        // half a frame period

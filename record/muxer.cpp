@@ -181,6 +181,13 @@ int Muxer::finish() {
   return write_error_ ? -1 : 0;
 }
 
+int Muxer::set_start_delay(int stream_id, int sub_id, double ticks) {
+  const int k = find_stream(stream_id, sub_id);
+  if (k < 0 || es_[size_t(k)]->is_video()) return 0;
+  es_[size_t(k)]->set_start_delay(ticks);
+  return 1;
+}
+
 void Muxer::add_dts_correction(double ticks) {
   for (auto& e : es_)
     if (e->is_video()) {

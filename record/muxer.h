@@ -70,6 +70,9 @@ class Muxer {
   // Shifts the times of the first video stream's pictures stored from now
   // on, and logs the correction when the DTS log is on.
   void add_dts_correction(double ticks);
+  // An audio stream that starts `ticks` after the first picture shown; set
+  // before its first bytes. 1 when the stream was found.
+  int set_start_delay(int stream_id, int sub_id, double ticks);
   // The input of a stream has ended.
   virtual void set_stream_end(int stream_id, int sub_id);
   // Writes what is pending and closes the output; 0 on success, -1 after

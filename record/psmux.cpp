@@ -317,7 +317,7 @@ int PSMux::start() {
       break;
     }
   for (auto& e : es_)
-    if (!e->is_video()) e->set_start_time(first_video_pts + audio_delay_);
+    if (!e->is_video()) e->set_start_time(first_video_pts + audio_delay_ + e->start_delay());
   pack_.resize(size_t(row_.size) * 2 + 8192);
   started_ = 1;
   return 1;

@@ -62,17 +62,20 @@ int build_rf_list(int max, const uint8_t* data, int bytes, int progressive, std:
     list->clear();
     return 0;
   }
-  int filled = 0;
+  // The limit counts pictures read, the held one too: counting only the
+  // entries filled read one picture more and returned max + 1 entries.
+  int filled = 0, read = 0;
   bool held = false;
   RefFrameEntry held_entry;
   PicHdr ph;
-  for (int i = 0; i + 8 <= bytes && filled < max; ++i) {
+  for (int i = 0; i + 8 <= bytes && read < max; ++i) {
     if (!is_start(data, i, bytes) || data[i + 3] != 0x00) continue;
     const int left = bytes - i;
     if (ph.decode(data + i, left) <= 0 && ph.errors) {
       trace("ERROR (build_rf_list): PicHdr::decode () failed\n");
       break;
     }
+    ++read;
     RefFrameEntry e;
     e.offset = i;
     e.field = ph.get_field_count(progressive);
@@ -86,7 +89,7 @@ int build_rf_list(int max, const uint8_t* data, int bytes, int progressive, std:
     }
     i += 3;
   }
-  if (held && filled <= max) (*list)[size_t(filled++)] = held_entry;
+  if (held) (*list)[size_t(filled++)] = held_entry;
   list->resize(size_t(filled));
   int pos = 0;
   for (RefFrameEntry& e : *list) {

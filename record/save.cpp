@@ -1,10 +1,14 @@
 #include "record/save.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "foundation/trace.h"
 #include "foundation/video_finders.h"
@@ -27,6 +31,23 @@ int find_code(const uint8_t* data, int bytes, uint8_t code) {
   for (int i = 0; i + 4 <= bytes; ++i)
     if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1 && data[i + 3] == code) return i;
   return -1;
+}
+
+// Creates an empty file beside name that no other run uses (two saves into
+// one output must not remove or overwrite each other's file) and returns
+// its name; empty when none could be made. The mode is that of a new file.
+std::string create_partial(const std::string& name) {
+  static std::atomic<unsigned> serial{0};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string p = name + ".partial-" + std::to_string(::getpid()) + "-" + std::to_string(serial++);
+    const int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      ::close(fd);
+      return p;
+    }
+    if (errno != EEXIST) break;
+  }
+  return {};
 }
 
 bool valid_aspect(int code, bool mpeg2) { return mpeg2 ? code >= 1 && code <= 4 : code >= 1 && code <= 14; }
@@ -52,7 +73,7 @@ int Save::init(const char* name, int kind, int n_es, const ESData* es, int nav_o
 
 int Save::alloc_headers(const char* name) {
   name_ = name;
-  partial_ = name_ + ".partial";
+  partial_.clear();  // named when the multiplexer is made
   seq_.reset();
   gop_.reset();
   pic_.reset();
@@ -80,8 +101,12 @@ int Save::init_muxer(int kind, int n_es, const ESData* es, int pmt_pid) {
     trace("Save::init_muxer (ERROR): %d-video currently NOT supported\n", videos);
     return 1;
   }
+  partial_ = create_partial(name_);
+  if (partial_.empty()) {
+    trace("Save::init_muxer (ERROR): cannot create a file beside <%s>: %s\n", name_.c_str(), std::strerror(errno));
+    return 1;
+  }
   // The program-stream kinds keep their kind for a video-only output too.
-  ::unlink(partial_.c_str());
   if (kind >= MUX_MPEG1_SYSTEM && kind <= MUX_SVCD) {
     int failed = 1;
     muxer_ = std::make_unique<PSMux>(kind, n_es, es, partial_.c_str(), &failed, nav_option_);
@@ -104,9 +129,17 @@ int Save::init_muxer(int kind, int n_es, const ESData* es, int pmt_pid) {
 void Save::read_transport_ids() {
   int ids[9] = {}, pids[9] = {};
   const int n = muxer_->list_stream_ids(ids, pids, 9);
-  if (n > 0) video_id_ = ids[0];
+  // The streams come in the caller's order: the video need not be first (a
+  // source whose sound starts well before its pictures lists it first).
+  bool video = false;
   n_audio_ = 0;
-  for (int i = 1; i < n && n_audio_ < 8; ++i) {
+  for (int i = 0; i < n; ++i) {
+    if (!video && ids[i] >= 0xE0 && ids[i] <= 0xEF) {
+      video = true;
+      video_id_ = ids[i];
+      continue;
+    }
+    if (n_audio_ >= 8) continue;
     audio_id_[n_audio_] = ids[i];
     audio_pid_[n_audio_] = pids[i];
     ++n_audio_;

@@ -224,7 +224,7 @@ bool GopTS::start() {
   v->set_start_time(video_start);
   const double first_shown = video_start + v->first_pts();
   for (auto& t : streams_)
-    if (!t->is_video()) t->es()->set_start_time(first_shown);
+    if (!t->is_video()) t->es()->set_start_time(first_shown + t->es()->start_delay());
   build_psi();
   tables_asked_ = clock_;
   started_ = true;

@@ -1,6 +1,8 @@
 #include "engine/clips/clip_list.h"
 
 #include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <cstring>
 
 #include "access/effects.h"
@@ -9,6 +11,9 @@
 #include "foundation/trace.h"
 
 namespace {
+
+// Frame numbers are ints: sums of damaged records' counts stop at INT_MAX.
+int saturated_sum(int64_t a, int64_t b) { return int(std::clamp<int64_t>(a + b, INT_MIN, INT_MAX)); }
 
 bool has_video(const MPEG_Clip* c) { return c->video_stream_count > 0 || c->is_still_image(); }
 
@@ -42,7 +47,7 @@ void clear_transition(MPEG_Clip* c) {
 }
 
 bool continues(const MPEG_Clip* r, const MPEG_Clip* s) {
-  return s->transition_id == 0 && s->start == r->start + r->count && r->has_file && s->has_file &&
+  return s->transition_id == 0 && s->start == int64_t(r->start) + r->count && r->has_file && s->has_file &&
          r->file_name == s->file_name && r->audio_stream_id == s->audio_stream_id &&
          r->audio_pid == s->audio_pid && r->video_stream_id == s->video_stream_id &&
          r->video_pid == s->video_pid && r->clip_type == s->clip_type;
@@ -108,7 +113,7 @@ void set_timecode(MPEG_Clip* c, double seconds) {
     base = first.frame;
     drop = first.drop;
   }
-  c->tc_frame = base + int(seconds * rate + 0.5);
+  c->tc_frame = saturated_sum(base, int64_t(std::min(seconds * rate + 0.5, 1e18)));
   // The word is worked out again only when what it depends on changed.
   uint64_t rate_bits;
   std::memcpy(&rate_bits, &rate, sizeof rate_bits);
@@ -219,14 +224,14 @@ int renumber(MPEG_Clip* list, bool reverify) {
       }
       fit_transition(r, s);
       if (!continues(r, s)) break;
-      r->count += s->count;
+      r->count = saturated_sum(r->count, s->count);
       for (const OverlayClip& o : s->overlays) r->add_overlay_record(o);
       unlink(s);
       delete s;
     }
     r->index = counter++;
     r->edit_position = sum;
-    sum += r->count - r->transition_length;
+    sum = saturated_sum(sum, int64_t(r->count) - r->transition_length);
     if (!r->overlays.empty()) r->clip_overlays();
     set_timecode(r, seconds);
     seconds += (r->count - r->transition_length) / record_rate(r);
@@ -252,7 +257,7 @@ int mpeg_clip_list_total_frames(MPEG_Clip* list, int update) {
   // renumbered first, so the sum is that of the list as it now stands.
   if (update) return renumber(list, true);
   int sum = 0;
-  for (const MPEG_Clip* c = list; c; c = c->next) sum += c->count - c->transition_length;
+  for (const MPEG_Clip* c = list; c; c = c->next) sum = saturated_sum(sum, int64_t(c->count) - c->transition_length);
   return sum;
 }
 

@@ -211,6 +211,41 @@ TEST(ProgramStreamPatch, EverySequenceAndPictureHeaderAlsoSplitOnes) {
   EXPECT_EQ(frame_md5s(file), md5);
 }
 
+// --bit-rate on a program stream rewrites every sequence header of the
+// video (it exited 0 and changed nothing); the pictures stay as they were.
+TEST(ProgramStreamPatch, BitRateReachesEverySequenceHeader) {
+  const auto rates_of = [](const Bytes& b) {
+    std::vector<int> r;
+    for (size_t i = 0; i + 12 <= b.size(); ++i)
+      if (b[i] == 0 && b[i + 1] == 0 && b[i + 2] == 1 && b[i + 3] == 0xB3)
+        r.push_back(b[i + 8] << 10 | b[i + 9] << 2 | b[i + 10] >> 6);
+    return r;
+  };
+  for (const char* name : {"pst_cbr.vob", "ps_vob.vob"}) {
+    SCOPED_TRACE(name);
+    const std::string file = temp_dir() + "/rate.vob";
+    const Bytes before = read_file(fixture(name));
+    write_file(file, before);
+    const Fields old = fields_of(video_of(file));
+    const auto md5 = frame_md5s(file);
+    const size_t headers = rates_of(video_of(file)).size();
+    ASSERT_GT(headers, 1u);
+    std::vector<std::string> lines;
+    ASSERT_EQ(dev("patch " + q(file) + " --bit-rate 7000000", &lines), 0);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(field_int(lines[0], "sequence_headers"), int64_t(headers));
+    EXPECT_EQ(read_file(file).size(), before.size());
+    EXPECT_EQ(rates_of(video_of(file)), std::vector<int>(headers, 17500));
+    const Fields now = fields_of(video_of(file));
+    EXPECT_EQ(now.sizes, old.sizes);
+    EXPECT_EQ(now.delays, old.delays);
+    EXPECT_EQ(frame_md5s(file), md5);
+    // The same rate again changes nothing.
+    ASSERT_EQ(dev("patch " + q(file) + " --bit-rate 7000000", &lines), 0);
+    EXPECT_EQ(field_int(lines[0], "sequence_headers"), 0);
+  }
+}
+
 TEST(ProgramStreamPatch, VbrPicturesKeepTheirMarker) {
   const std::string file = temp_dir() + "/vbr.vob";
   write_file(file, read_file(fixture("ps_vob.vob")));

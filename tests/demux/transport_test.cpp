@@ -88,6 +88,41 @@ TEST(TransportOpen, StreamsMatchFfprobe) {
   }
 }
 
+// A PMT of 25 audio streams with language descriptors takes 296 bytes, two
+// packets: the demultiplexer and the tables command read it whole (it was
+// refused: the command failed and the streams came from a scan of the PES
+// packets, without their PMT).
+TEST(TransportOpen, TablesLongerThanOnePacketAreRead) {
+  const std::string file = temp_dir() + "/big_pmt.ts";
+  std::string maps;
+  for (int i = 0; i < 25; ++i) maps += " -map 1:a";
+  ASSERT_EQ(run("ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=176x144:rate=25:duration=1 -f lavfi -i "
+                "sine=f=440:d=1:r=48000 -map 0:v" +
+                maps + " -c:v mpeg2video -c:a mp2 -b:a 64k -ac 1 -metadata:s:a language=eng -f mpegts " +
+                sh_quote(file)),
+            0);
+  auto d = open_ts(file);
+  ASSERT_TRUE(d);
+  const TSPMT* pmt = d->get_pmt(0);
+  ASSERT_NE(pmt, nullptr);
+  EXPECT_EQ(pmt->error_count, 0);
+  EXPECT_EQ(pmt->section_length + 3, 296);
+  ASSERT_EQ(pmt->es_count, 26);
+  for (int i = 0; i < 26; ++i) EXPECT_EQ(pmt->es_pids[size_t(i)], 256 + i);
+
+  std::vector<std::string> lines;
+  ASSERT_EQ(dev("tables " + sh_quote(file), &lines), 0);
+  std::vector<std::string> es;
+  for (const auto& l : lines)
+    if (l.rfind("es ", 0) == 0) es.push_back(l);
+  ASSERT_EQ(es.size(), 26u);
+  EXPECT_EQ(field(es[0], "stream_type"), "0x02");
+  for (size_t i = 1; i < es.size(); ++i) {
+    EXPECT_EQ(field_int(es[i], "pid"), 256 + long(i)) << es[i];
+    EXPECT_EQ(field(es[i], "stream_type"), "0x03") << es[i];
+  }
+}
+
 TEST(TransportOpen, KindsAndSignalling) {
   struct Case {
     const char* name;

@@ -152,9 +152,9 @@ TEST(DevErrors, NameTheirCause) {
   EXPECT_TRUE(has(o.err, "cannot open to write: No such file or directory")) << o.err;
 }
 
-// Program and transport streams have no demultiplexer yet: every command
-// that reads a media file refuses them by name instead of misreading them
-// (decode wrote wrong pictures, audio listed frames that are not there).
+// Commands over elementary streams that have no demultiplexer road yet
+// refuse program and transport streams by name instead of misreading them
+// (audio listed frames that are not there).
 TEST(DevRefusal, ProgramAndTransportStreamsAreRefusedNotMisread) {
   const std::string o = sh_quote(temp_dir() + "/o");
   struct File {
@@ -166,7 +166,7 @@ TEST(DevRefusal, ProgramAndTransportStreamsAreRefusedNotMisread) {
                         {"st_ts.ts", "transport streams are not supported yet"}};
   // The index, frame access, spans and stream information read program and
   // transport streams now; these still refuse them.
-  const std::vector<std::string> cmds = {"decode F " + o, "audio F", "ac3 F", "headers F"};
+  const std::vector<std::string> cmds = {"audio F", "ac3 F", "headers F"};
   for (const auto& f : files) {
     for (const auto& cmd : cmds) {
       std::string args = cmd;
@@ -190,10 +190,39 @@ TEST(DevRefusal, ProgramAndTransportStreamsAreRefusedNotMisread) {
   EXPECT_TRUE(has(a.err, "not an MPEG audio elementary stream: it is an MPEG-2 video elementary stream")) << a.err;
   const Result d = tool("decode " + fx("st_a48.mp2") + " /dev/null");
   EXPECT_EQ(d.rc, 1);
-  EXPECT_TRUE(has(d.err, "not a video elementary stream: it is an MPEG audio elementary stream")) << d.err;
+  EXPECT_TRUE(has(d.err, "not a video elementary, program or transport stream: it is an MPEG audio elementary stream")) << d.err;
   const Result t = tool("tables " + fx("st_m2.m2v"));
   EXPECT_EQ(t.rc, 1);
   EXPECT_TRUE(has(t.err, "not a transport stream: it is an MPEG-2 video elementary stream")) << t.err;
+}
+
+// decode reads a program or transport stream through its demultiplexer:
+// the pictures are those of its first video stream as ffmpeg copies it out.
+TEST(DevDecode, ProgramAndTransportStreamsDecodeTheirFirstVideo) {
+  const std::string dir = temp_dir();
+  for (const char* name : {"st_vob.vob", "st_sys.mpg", "st_ts.ts"}) {
+    SCOPED_TRACE(name);
+    const std::string es = dir + "/v.es", ours = dir + "/sys.yuv", theirs = dir + "/es.yuv";
+    ASSERT_EQ(run("ffmpeg -nostdin -loglevel error -y -i " + fx(name) + " -map 0:v:0 -c copy -f mpeg2video " +
+                  sh_quote(es)),
+              0);
+    const Result a = tool("decode " + fx(name) + " " + sh_quote(ours));
+    ASSERT_EQ(a.rc, 0) << a.err;
+    const Result b = tool("decode " + sh_quote(es) + " " + sh_quote(theirs));
+    ASSERT_EQ(b.rc, 0) << b.err;
+    EXPECT_EQ(a.out, b.out);
+    EXPECT_EQ(field(line(a), "frames"), "75");
+    EXPECT_TRUE(read_file(ours) == read_file(theirs));
+  }
+  // A transport stream without video is refused with its cause.
+  const std::string audio_ts = dir + "/a.ts";
+  ASSERT_EQ(run("ffmpeg -nostdin -loglevel error -y -i " + fx("st_a48.mp2") + " -c copy -f mpegts " +
+                sh_quote(audio_ts)),
+            0);
+  const Result n = tool("decode " + sh_quote(audio_ts) + " " + sh_quote(dir + "/n.yuv"));
+  EXPECT_EQ(n.rc, 1);
+  EXPECT_EQ(n.out, "");
+  EXPECT_TRUE(has(n.err, "<" + audio_ts + ">: ")) << n.err;
 }
 
 long long frames_of(const std::string& file) {

@@ -2,6 +2,7 @@
 // faults of its first description, each pinned by name.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <initializer_list>
 #include <vector>
 
@@ -381,3 +382,23 @@ TEST(ClipListTimecodes, RunningTimeFromEachFilesFirstTimeCode) {
 }
 
 }  // namespace
+
+// Counts claimed by damaged files (a QuickTime movie of 2^31 samples): the
+// edit positions, the total and a merged record's count saturate at INT_MAX
+// instead of overflowing.
+TEST(ClipListUpdate, HugeCountsSaturate) {
+  const int big = 2000000000;
+  MPEG_Clip* l = build({{"a", 0, big, 0, 0}, {"b", 0, big, 0, 0}, {"c", 0, 10, 0, 0}});
+  ASSERT_NE(l, nullptr);
+  ASSERT_NE(l->next, nullptr);
+  EXPECT_EQ(l->next->edit_position, big);
+  EXPECT_EQ(l->next->next->edit_position, INT_MAX);
+  EXPECT_EQ(mpeg_clip_list_total_frames(l, 0), INT_MAX);
+  EXPECT_EQ(mpeg_clip_list_total_frames(l, 1), INT_MAX);
+  mpeg_clip_list_free(l);
+  MPEG_Clip* m = build({{"a", 0, big, 0, 0}, {"a", big, big, 0, 0}});
+  ASSERT_NE(m, nullptr);
+  EXPECT_EQ(m->next, nullptr);
+  EXPECT_EQ(m->count, INT_MAX);
+  mpeg_clip_list_free(m);
+}

@@ -31,7 +31,7 @@ TEST(EngineSave, ProjectOnlySaveWritesAClipListThatLoadsBackEqual) {
   int progress = 0;
   ASSERT_EQ(ed.frame_record_range(out.c_str(), 7, 3, 30, &progress), 1);
   EXPECT_EQ(progress, 100);
-  EXPECT_FALSE(exists(out + ".partial"));
+  EXPECT_FALSE(tsupport::partial_left(out));
   auto want = ed.frame_copy(3, 30);
   ASSERT_TRUE(want);
   int err2 = 0;

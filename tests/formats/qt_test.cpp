@@ -2,6 +2,7 @@
 // and ffmpeg's decode of ffmpeg-made movies, plus damaged atoms.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -186,6 +187,27 @@ TEST(QtDecoder, RefusesOtherCodecsAndDamagedFiles) {
   int status = 0;
   QT_Decoder none((dir + "/missing.mov").c_str(), &status);
   EXPECT_EQ(status, 1);
+}
+
+// A time-to-sample count of 2^31 in a 50-sample movie (found by a sweep of
+// damaged inputs: clip-list sums overflowed, and a track walk took minutes)
+// counts the samples that the size table lists, not the claim.
+TEST(QtDecoder, SampleCountClaimsBeyondTheTablesAreNotBelieved) {
+  auto d = read_file(fixture("mov_mjpeg.mov"));
+  const uint8_t kStts[4] = {'s', 't', 't', 's'};
+  const auto at = std::search(d.begin(), d.end(), kStts, kStts + 4);  // the video track's, first
+  ASSERT_NE(at, d.end());
+  const size_t count = size_t(at - d.begin()) + 12;  // the first entry's sample count
+  ASSERT_EQ(d[count - 1], 1);  // one entry
+  d[count] = 0x80, d[count + 1] = 0, d[count + 2] = 0, d[count + 3] = 0;
+  const std::string path = temp_dir() + "/claims.mov";
+  ASSERT_TRUE(write_file(path, d));
+  for (int header_only : {0, 1}) {
+    int status = 1;
+    QT_Decoder qt(path.c_str(), &status, header_only);
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(qt.total_samples, 50);
+  }
 }
 
 // A sample that does not decode clears the decoded mark, so that asking

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <string>
@@ -357,3 +358,74 @@ TEST(TSTables, DevToolRefusesOtherFiles) {
 }
 
 }  // namespace
+
+namespace {
+
+// Payloads of a section cut into packets of `room` bytes: the first starts
+// with a pointer_field of `pointer` bytes skipped (the end of an earlier
+// section), the others continue it.
+std::vector<std::vector<uint8_t>> cut_section(const std::vector<uint8_t>& s, int room, int pointer) {
+  std::vector<std::vector<uint8_t>> out;
+  std::vector<uint8_t> first = {uint8_t(pointer)};
+  first.insert(first.end(), size_t(pointer), 0xAA);
+  size_t at = std::min(s.size(), size_t(room) - first.size());
+  first.insert(first.end(), s.begin(), s.begin() + long(at));
+  out.push_back(first);
+  while (at < s.size()) {
+    const size_t n = std::min(s.size() - at, size_t(room));
+    out.emplace_back(s.begin() + long(at), s.begin() + long(at + n));
+    at += n;
+  }
+  return out;
+}
+
+}  // namespace
+
+// Sections gathered over packets: whole in one, spread over three, behind a
+// pointer_field; cut off by the next unit start or claiming more than a
+// section may hold, they never complete; stuffing after a section is left.
+TEST(SectionAssembler, GathersSectionsOverPackets) {
+  std::vector<Es> es;
+  for (int i = 0; i < 80; ++i) es.push_back({0x03, 0x200 + i, {}});
+  const auto pmt = make_pmt(1, 0x200, {}, es);
+  ASSERT_GT(pmt.size(), 2 * 184u);
+  for (int pointer : {0, 7}) {
+    SCOPED_TRACE(pointer);
+    const auto parts = cut_section(pmt, 184, pointer);
+    ASSERT_EQ(parts.size(), 3u);
+    SectionAssembler a;
+    EXPECT_FALSE(a.start(parts[0].data(), int(parts[0].size())));
+    EXPECT_TRUE(a.growing());
+    EXPECT_FALSE(a.add(parts[1].data(), int(parts[1].size()), false));
+    std::vector<uint8_t> last = parts[2];
+    last.resize(184, 0xFF);  // stuffing behind the section
+    EXPECT_TRUE(a.add(last.data(), int(last.size()), false));
+    ASSERT_EQ(a.size(), int(pmt.size()));
+    EXPECT_TRUE(std::equal(pmt.begin(), pmt.end(), a.data()));
+    TSPMT t;
+    EXPECT_EQ(t.decode(a.data(), a.size(), 0x30), a.size());
+    EXPECT_EQ(t.es_count, 80);
+  }
+  // A PAT fits one payload.
+  const auto pat = make_pat(1, {{1, 0x30}});
+  auto one = cut_section(pat, 184, 0);
+  ASSERT_EQ(one.size(), 1u);
+  SectionAssembler a;
+  EXPECT_TRUE(a.start(one[0].data(), int(one[0].size())));
+  EXPECT_EQ(a.size(), int(pat.size()));
+  // The next unit starts before the section is whole: given up.
+  const auto parts = cut_section(pmt, 184, 0);
+  const uint8_t next_unit[4] = {1, 0xAB, 0x02, 0xB0};
+  EXPECT_FALSE(a.start(parts[0].data(), int(parts[0].size())));
+  EXPECT_FALSE(a.add(next_unit, 4, true));
+  EXPECT_FALSE(a.growing());
+  EXPECT_FALSE(a.add(parts[1].data(), int(parts[1].size()), false));
+  // A length field beyond 4093, a pointer past the payload, empty payloads.
+  const uint8_t huge[6] = {0, 0x02, 0xBF, 0xFF, 0, 0};
+  EXPECT_FALSE(a.start(huge, 6));
+  EXPECT_FALSE(a.growing());
+  const uint8_t past[3] = {5, 0x02, 0xB0};
+  EXPECT_FALSE(a.start(past, 3));
+  EXPECT_FALSE(a.start(nullptr, 0));
+  EXPECT_FALSE(a.add(nullptr, 0, false));
+}

@@ -163,3 +163,16 @@ TEST(Vbv, MpegOneTakesOnePeriodAPicture) {
 }
 
 }  // namespace
+
+// A damaged header's rate of 400 bit/s and a 10 MB picture drive the model
+// 1.8e10 ticks below zero: the delays saturate instead of overflowing int.
+TEST(Vbv, DelaysFarOutOfRangeSaturate) {
+  VBV v;
+  v.init(mpeg1(3, 1));
+  EXPECT_EQ(v.get_vbv_delay(picture(1, 1000), 0, 0), 1000);
+  const int r = v.get_vbv_delay(picture(2, 1000), 10000000, 0);
+  EXPECT_GE(r, -1000000000);
+  EXPECT_LE(r, 1000);
+  EXPECT_GE(v.min_delay(), -1000000000.0);
+  EXPECT_LT(v.min_delay(), 0.0);
+}

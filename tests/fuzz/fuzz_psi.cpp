@@ -1,4 +1,6 @@
-// PAT and PMT sections and transport packets from arbitrary bytes.
+// PAT and PMT sections and transport packets from arbitrary bytes; the
+// sections of the packets are gathered over as many packets of their PID
+// as they span.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -22,6 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // Packets: whole ones in place, the tail padded to a full packet.
   TSPacket pkt;
+  SectionAssembler section;
+  int section_pid = -1;
   for (size_t pos = 0; pos < size; pos += 188) {
     uint8_t tail[188];
     const uint8_t* p = data + pos;
@@ -31,6 +35,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       p = tail;
     }
     if (pkt.decode(p, 1) != 0) continue;
+    const uint8_t* payload = p + pkt.payload_start();
+    bool whole = false;
+    if (pkt.PID == section_pid && section.growing())
+      whole = section.add(payload, pkt.payload_length, pkt.payload_unit_start_indicator);
+    else if (pkt.payload_unit_start_indicator)
+      whole = section.start(payload, pkt.payload_length), section_pid = pkt.PID;
+    if (section.size() > 4096) __builtin_trap();
+    if (whole) {
+      if (section.size() < 3 || section.size() != 3 + (((section.data()[1] & 0x0F) << 8) | section.data()[2]))
+        __builtin_trap();
+      PAT t;
+      (void)t.decode(section.data(), section.size());
+      TSPMT m;
+      (void)m.decode(section.data(), section.size(), pkt.PID);
+    }
     if (pkt.payload_unit_start_indicator && pkt.payload_length > 1) {
       const int start = pkt.payload_start();
       const int sec = start + 1 + p[start];

@@ -147,6 +147,34 @@ LGOP gop_of(const char* types) {
   return g;
 }
 
+// Two saves started into one output: each writes under a name of its own
+// and both finish (the second used to remove the first one's file, and
+// each then failed); no temporary file stays behind.
+TEST(SaveOutput, TwoRunsIntoOneOutputBothFinish) {
+  const std::string out = tsupport::temp_dir() + "/twice.m2v";
+  const ESData es = video_es();
+  int ea = 1, eb = 1;
+  Save a(out.c_str(), MUX_MPEG2_VIDEO_ES, &es, 1, &ea);
+  Save b(out.c_str(), MUX_MPEG2_VIDEO_ES, &es, 1, &eb);
+  ASSERT_EQ(ea, 0);
+  ASSERT_EQ(eb, 0);
+  EXPECT_NE(a.partial_name(), b.partial_name());
+  auto gop = [](Save& s, int vbv_delay) {
+    std::vector<uint8_t> head = seq_bytes();
+    const std::vector<uint8_t> g = gop_bytes(true, false), p = picture_bytes(0, vbv_delay);
+    head.insert(head.end(), g.begin(), g.end());
+    std::vector<uint8_t> chunk = head;
+    chunk.insert(chunk.end(), p.begin(), p.end());
+    return s.save_vbs(chunk.data(), int(p.size()), int(head.size()), 0) == int(chunk.size());
+  };
+  EXPECT_TRUE(gop(a, 1000));
+  EXPECT_TRUE(gop(b, 2000));
+  EXPECT_EQ(a.close(1), 0);
+  EXPECT_EQ(b.close(1), 0);
+  EXPECT_GT(tsupport::read_file(out).size(), 3000u);
+  EXPECT_FALSE(tsupport::partial_left(out));
+}
+
 TEST(GopPlan, CopiesGopAlignedRangesAndRefusesTheRest) {
   struct Case {
     const char* name;
@@ -304,8 +332,7 @@ TEST(SavePipeline, ProgressRisesToNinetyNineThenCompletesWithTheOutcome) {
     EXPECT_EQ(status.result(), kSaveFailed);
     EXPECT_EQ(seen.progress.back(), 100.0);
     EXPECT_EQ(seen.done, 1);
-    struct stat sb {};
-    EXPECT_NE(stat((in + ".partial").c_str(), &sb), 0);
+    EXPECT_FALSE(tsupport::partial_left(in));
   }
   for (int audio_kind : {1, 9}) {
     // Audio-only kinds cannot take a movie: refused, not reported done.

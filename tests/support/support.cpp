@@ -136,6 +136,15 @@ bool write_file(const std::string& path, const std::vector<uint8_t>& data) {
   return static_cast<bool>(f);
 }
 
+bool partial_left(const std::string& out) {
+  const fs::path p(out);
+  const std::string prefix = p.filename().string() + ".partial";
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(p.has_parent_path() ? p.parent_path() : fs::path("."), ec))
+    if (e.path().filename().string().rfind(prefix, 0) == 0) return true;
+  return false;
+}
+
 std::vector<std::string> split_lines(const std::string& text) {
   std::vector<std::string> lines;
   std::istringstream in(text);

@@ -44,6 +44,9 @@ int dev(const std::string& args, std::vector<std::string>* lines);
 
 std::vector<uint8_t> read_file(const std::string& path);
 bool write_file(const std::string& path, const std::vector<uint8_t>& data);
+// True when a temporary file of a save into out (out.partial...) is left
+// beside it.
+bool partial_left(const std::string& out);
 std::vector<std::string> split_lines(const std::string& text);
 // Value of key=VALUE in a key=value record line; empty when absent.
 std::string field(const std::string& line, const std::string& key);

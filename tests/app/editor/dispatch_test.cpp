@@ -313,3 +313,57 @@ TEST_F(PlayerTest, UnknownCommandSaysSo) {
 }
 
 }  // namespace
+
+namespace {
+
+// File Information through the window's port: an edited clip list comes
+// back and the marks are carried over by their times.
+struct InfoHost : RecordingHost {
+  int frames = 0;
+  int asked = 0;
+  bool file_information(const EClip& clip, std::unique_ptr<EClip>* edited) override {
+    ++asked;
+    if (!frames) return false;
+    auto e = std::make_unique<EClip>(clip);
+    e->clips[0].count = frames;
+    *edited = std::move(e);
+    return true;
+  }
+};
+
+TEST(PlayerFileInformation, EditedListReloadsAndKeepsMarkTimes) {
+  FakePlatform fake;
+  EditorSettings settings;
+  FakeEditor editor(100, 64, 48, 25.0);
+  InfoHost host;
+  CQuarvelPlayerView view(&settings, &host);
+  view.attach_editor(&editor, 1);
+  view.mark_in = 10;
+  view.mark_out = 30;
+  view.insert_point = 20;
+  view.post_command(kCodeGoto, 40);
+  // Cancelled: nothing changes.
+  view.key_down('0');
+  EXPECT_EQ(host.asked, 1);
+  EXPECT_EQ(view.total_frames, 100);
+  EXPECT_EQ(view.current_frame, 40);
+  host.frames = 60;
+  view.run_command(pcmd::kFileInformation);
+  EXPECT_EQ(editor.frames, 60);
+  EXPECT_EQ(view.total_frames, 60);
+  EXPECT_EQ(view.current_frame, 0);
+  EXPECT_EQ(view.mark_in, 10);
+  EXPECT_EQ(view.mark_out, 30);
+  EXPECT_EQ(view.insert_point, 20);
+  // Marks past the new end are brought inside it.
+  view.mark_in = 40;
+  view.mark_out = 59;
+  host.frames = 20;
+  view.run_command(pcmd::kFileInformation);
+  EXPECT_EQ(view.total_frames, 20);
+  EXPECT_LE(view.mark_in, view.mark_out);
+  EXPECT_LE(view.mark_out, 19);
+  EXPECT_LE(view.insert_point, 19);
+}
+
+}  // namespace

@@ -4,11 +4,14 @@
 
 PlaybackThread::PlaybackThread(Clock* clock, int period_ms, std::function<void()> begin, std::function<void()> step,
                                std::function<void()> end)
-    : clock_(clock), period_ms_(period_ms), begin_(std::move(begin)), step_(std::move(step)), end_(std::move(end)) {
-  thread_ = std::thread([this] { run(); });
+    : clock_(clock), period_ms_(period_ms), begin_(std::move(begin)), step_(std::move(step)), end_(std::move(end)) {}
+
+void PlaybackThread::start() {
+  if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
 }
 
 PlaybackThread::~PlaybackThread() {
+  if (!thread_.joinable()) return;
   request_stop();
   if (thread_.joinable()) thread_.join();
 }

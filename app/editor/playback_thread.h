@@ -17,6 +17,9 @@ class PlaybackThread {
   // begin runs first on the thread, then step once per period, then end.
   PlaybackThread(Clock* clock, int period_ms, std::function<void()> begin, std::function<void()> step,
                  std::function<void()> end);
+  // Starts the thread (apart from construction, so that the owner has
+  // stored the object before the thread can ask for it).
+  void start();
   // Asks the thread to stop and joins it.
   ~PlaybackThread();
   PlaybackThread(const PlaybackThread&) = delete;

@@ -25,6 +25,7 @@ void CQuarvelPlayerView::start_playback() {
   thread_ = std::make_unique<PlaybackThread>(
       platform().clock, std::max(1, frame_period_ms.load()), [this] { begin_run(); }, [this] { play_step(); },
       [this] { end_run(); });
+  thread_->start();
 }
 
 int CQuarvelPlayerView::stop_playback(bool release) {

@@ -119,7 +119,6 @@ int CQuarvelPlayerView::process_command() {
     host_->stop_retry_timer();
   }
   const int code = command_, arg = command_arg_;
-  changed_list_ = false;
   if (!editor_) {
     command_ = 0;
     return 1;
@@ -175,28 +174,23 @@ int CQuarvelPlayerView::process_command() {
         adjust_marks(kEditCut, mark_in, arg, true);
         play_segment = 0;
       }
-      changed_list_ = true;
       break;
     case kCodeMerge:
       merge_segment();
-      changed_list_ = true;
       break;
     case kCodeTrimLeft: {
       const int n = mark_in;
       if (cut_frames(kEditCut, 0, n)) adjust_marks(kEditCut, 0, n, true);
-      changed_list_ = true;
       break;
     }
     case kCodeTrimRight: {
       const int start = mark_out + 1, n = arg - mark_out;
       if (cut_frames(kEditCut, start, n)) adjust_marks(kEditCut, start, n, true);
-      changed_list_ = true;
       break;
     }
     case kCodePaste: {
       std::unique_ptr<EClip> clip = editor_->frame_copy(mark_in, mark_out - mark_in + 1);
       if (clip) paste_clip(*clip, insert_point);
-      changed_list_ = true;
       break;
     }
     case kCodeDropClip:
@@ -206,18 +200,15 @@ int CQuarvelPlayerView::process_command() {
       break;
     case kCodeRemoveTransition:
       remove_transition(arg);
-      changed_list_ = true;
       break;
     case kCodeCopy:
       host_->notify_copy(mark_in, mark_out - mark_in + 1);
       break;
     case kCodeUndo:
       undo();
-      changed_list_ = true;
       break;
     case kCodeRedo:
       redo();
-      changed_list_ = true;
       break;
     case kCodeSave:
       host_->save();

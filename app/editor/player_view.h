@@ -264,7 +264,6 @@ class CQuarvelPlayerView {
 
   int command_ = 0, command_arg_ = 0;
   bool retry_timer_ = false;
-  bool changed_list_ = false;
 
   EditHistory undo_history_, redo_history_;
   PlayerToolBarModel toolbar_;

@@ -36,6 +36,7 @@ int CQuarvelPlayerView::stop_playback(bool release) {
     if (release) {
       command_ = kCodeStop;
       command_arg_ = 0;
+      resume_after = 0;
       if (!retry_timer_) {
         retry_timer_ = true;
         host_->start_retry_timer(300);
@@ -43,10 +44,9 @@ int CQuarvelPlayerView::stop_playback(bool release) {
     }
     return 0;
   }
-  if (release)
-    close_audio();
-  else if (editor_)
-    toolbar_.set_position(editor_->get_curr_frame_offset());
+  // The run closed the sound device as it ended; the window's choice of
+  // sound stays for the next run.
+  if (!release && editor_) toolbar_.set_position(editor_->get_curr_frame_offset());
   return 1;
 }
 

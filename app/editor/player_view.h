@@ -165,6 +165,10 @@ class CQuarvelPlayerView {
 
   // ---- playback (play_step and the run's begin and end are public for
   // tests, which drive them on a manual clock without a thread)
+  // Stops playback; 0 when the thread is still in its step (with release
+  // the stop is then retried by the 300 ms timer). Without release the tool
+  // bar shows the editor's frame.
+  int stop_playback(bool release);
   void begin_run();
   void play_step();
   void end_run();
@@ -224,7 +228,6 @@ class CQuarvelPlayerView {
  private:
   void init_marks();
   void start_playback();
-  int stop_playback(bool release);
   int stop_playback_thread();
   void restart_clock();
   void fill_audio();

@@ -99,6 +99,7 @@ class PlayerPane : public QWidget, public EditorView, public PlayerViewHost {
   QtPlayerToolBar* toolbar() const { return toolbar_; }
   const CommandTarget* command_target() const override { return &model_->command_target(); }
   void detach_editor() override;
+  void stop_playback() override { model_->stop_playback(true); }
   QSize sizeHint() const override;
 
   // PlayerViewHost

@@ -117,6 +117,8 @@ QMdiSubWindow* MainWindow::editor_window(const EditorEntry* entry) const {
 }
 
 bool MainWindow::create_editor_window(EditorEntry* entry, int x, int y) {
+  if (auto* active = qobject_cast<EditorWindow*>(mdi_->activeSubWindow()))
+    if (EditorView* v = active->view()) v->stop_playback();
   QWidget* view = view_factory_ ? view_factory_(entry, nullptr) : new PlayerPane(entry);
   if (!view) return false;
   auto* window = new EditorWindow(app_, entry, view);

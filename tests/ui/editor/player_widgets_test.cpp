@@ -5,9 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QTest>
 
 #include "app/editor/player_view.h"
+#include "app/shell/editor_app.h"
 #include "app/shell/editor_settings.h"
 #include "app/shell/ieditor.h"
 #include "app/shell/mpeg_editor_adapter.h"
@@ -16,6 +19,7 @@
 #include "platform/fakes.h"
 #include "support.h"
 #include "ui/editor/player_pane.h"
+#include "ui/shell/main_window.h"
 
 namespace {
 
@@ -221,6 +225,39 @@ TEST_F(PlayerWidgets, AspectModesFitWithAGreyBorder) {
   EXPECT_EQ(aspect_mode_for(0, 8, 3), 2);
   EXPECT_EQ(aspect_mode_for(0, 12, 3), 2);
   EXPECT_EQ(aspect_mode_for(1, 4, 0), 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(PlayerInMainWindow, OpeningAnotherMovieStopsPlayback) {
+  FakePlatform fake;
+  editor_settings() = EditorSettings();
+  std::vector<FakeEditor*> made;
+  CEditorApp app(fake_editor_factory(&made));
+  app.init_instance();
+  MainWindow main(&app);
+  main.resize(900, 700);
+  main.show();
+  const std::string a = tsupport::test_dir() + "/a.mpg", b = tsupport::test_dir() + "/b.mpg";
+  ASSERT_TRUE(write_fake_movie(a, 1000000, 64, 48));
+  ASSERT_TRUE(write_fake_movie(b, 100, 64, 48));
+  ASSERT_EQ(app.open_input_file(a, 0, 0, 0), 1);
+  auto* pane = qobject_cast<PlayerPane*>(main.mdi_area()->activeSubWindow()->widget());
+  ASSERT_NE(pane, nullptr);
+  QTest::keyClick(pane->view(), Qt::Key_D);
+  EXPECT_TRUE(pane->model()->playback_thread_alive());
+  ASSERT_EQ(app.open_input_file(b, 0, 0, 0), 1);
+  // Stopped at once, or once the step in progress ended.
+  while (pane->model()->command_pending()) {
+    while (!pane->model()->playback_thread_ended()) QTest::qWait(1);
+    pane->model()->on_retry_timer();
+  }
+  EXPECT_FALSE(pane->model()->playback_thread_alive());
+  EXPECT_EQ(pane->model()->playing_forward, 0);
+  main.close();
+  editor_settings() = EditorSettings();
 }
 
 }  // namespace

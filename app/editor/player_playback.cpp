@@ -58,10 +58,12 @@ int CQuarvelPlayerView::stop_playback_thread() {
     return 0;
   }
   thread_->request_stop();
+  // At most 300 ms, looked at often: a step ends within one frame's work,
+  // and the window waits no longer than that.
   Clock* clock = platform().clock;
-  for (int waited = 0; waited < 300 && !thread_->ended(); waited += 50) {
+  for (int waited = 0; waited < 300 && !thread_->ended(); waited += 2) {
     std::this_thread::yield();
-    if (!thread_->ended()) clock->sleep_ms(50);
+    if (!thread_->ended()) clock->sleep_ms(2);
   }
   if (!thread_->ended()) return 0;
   thread_.reset();  // joins a thread that has ended

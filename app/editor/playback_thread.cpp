@@ -23,13 +23,17 @@ void PlaybackThread::request_stop() {
 
 void PlaybackThread::run() {
   if (begin_) begin_();
+  // Steps keep to a timeline of whole periods, so that oversleeping does
+  // not add up (it would make the real-time step jump a frame now and then).
+  int64_t next = clock_->now_ms();
   while (state_.load() == kRunning) {
-    const int64_t t0 = clock_->now_ms();
-    step_();
-    int64_t elapsed = clock_->now_ms() - t0;
     const int period = period_ms_.load();
-    if (elapsed < 0) elapsed = period;
-    if (elapsed < period && state_.load() == kRunning) clock_->sleep_ms(int(period - elapsed));
+    next += period;
+    step_();
+    const int64_t now = clock_->now_ms();
+    // Behind by more than a period, or a clock that went back: start afresh.
+    if (now - next > period || next - now > 2 * period) next = now;
+    if (now < next && state_.load() == kRunning) clock_->sleep_ms(int(next - now));
   }
   if (end_) end_();
   state_.store(kEnded);

@@ -11,4 +11,6 @@ class EditorView {
   virtual const CommandTarget* command_target() const { return nullptr; }
   // The editor goes (its window is closing): drop every use of it.
   virtual void detach_editor() = 0;
+  // Another editor window opens: playback stops.
+  virtual void stop_playback() {}
 };

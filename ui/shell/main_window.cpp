@@ -12,7 +12,7 @@
 #include "app/shell/file_utils.h"
 #include "app/shell/program_title.h"
 #include "ui/shell/editor_window.h"
-#include "ui/shell/frame_view.h"
+#include "ui/editor/player_pane.h"
 
 MainWindow::MainWindow(CEditorApp* app, QWidget* parent) : QMainWindow(parent), app_(app) {
   setObjectName(QStringLiteral("main_window"));
@@ -117,7 +117,9 @@ QMdiSubWindow* MainWindow::editor_window(const EditorEntry* entry) const {
 }
 
 bool MainWindow::create_editor_window(EditorEntry* entry, int x, int y) {
-  QWidget* view = view_factory_ ? view_factory_(entry, nullptr) : new FrameView(entry->editor.get());
+  if (auto* active = qobject_cast<EditorWindow*>(mdi_->activeSubWindow()))
+    if (EditorView* v = active->view()) v->stop_playback();
+  QWidget* view = view_factory_ ? view_factory_(entry, nullptr) : new PlayerPane(entry);
   if (!view) return false;
   auto* window = new EditorWindow(app_, entry, view);
   mdi_->addSubWindow(window);

@@ -28,7 +28,7 @@ class MainWindow : public QMainWindow, public EditorWindowHost {
 
   // Places the window as the settings say (rectangle, maximised).
   void restore_geometry_from_settings();
-  // The editor windows' inner widget; without one, a FrameView.
+  // The editor windows' inner widget; without one, the player.
   void set_editor_view_factory(EditorViewFactory factory) { view_factory_ = std::move(factory); }
 
   // Runs a command through the active editor's view, this window and the

@@ -16,9 +16,9 @@
 #include "fake_editor.h"
 #include "platform/fakes.h"
 #include "support.h"
+#include "ui/editor/player_pane.h"
 #include "ui/shell/dib_image.h"
 #include "ui/shell/editor_window.h"
-#include "ui/shell/frame_view.h"
 #include "ui/shell/function_keys.h"
 #include "ui/shell/main_window.h"
 
@@ -69,8 +69,8 @@ TEST_F(MainWindowTest, TitleNamesProgramAndActiveEditor) {
   EXPECT_EQ(main_->windowTitle().toStdString(), program_title() + " - " + b);
   ASSERT_NE(active_editor(), nullptr);
   EXPECT_EQ(active_editor()->windowTitle().toStdString(), b);
-  // The new window is active and its view has the focus.
-  EXPECT_EQ(QApplication::focusWidget(), active_editor()->widget());
+  // The new window is active and its picture has the focus.
+  EXPECT_EQ(QApplication::focusWidget(), active_editor()->widget()->focusProxy());
 
   main_->mdi_area()->setActiveSubWindow(main_->editor_window(app_.entry(0)));
   EXPECT_EQ(main_->windowTitle().toStdString(), program_title() + " - " + a);
@@ -97,8 +97,9 @@ TEST_F(MainWindowTest, EditorWindowShowsItsFrame) {
   editor->current = 137;
   FakeEditor* fake = editor.get();
   ASSERT_EQ(app_.open_editor_window(std::move(editor), "frame 137", 0, 0), 1);
-  auto* view = qobject_cast<FrameView*>(active_editor()->widget());
-  ASSERT_NE(view, nullptr);
+  auto* pane = qobject_cast<PlayerPane*>(active_editor()->widget());
+  ASSERT_NE(pane, nullptr);
+  QtPlayerView* view = pane->view();
   // The window is sized to the picture, so the view shows it 1:1.
   EXPECT_EQ(view->size(), QSize(352, 288));
   const QImage shot = view->grab().toImage();
@@ -134,7 +135,7 @@ TEST_F(MainWindowTest, FunctionKeysReachTheToolsAndGoOn) {
       },
       ToolRerun::CloseUnlessBusy);
   ASSERT_EQ(app_.open_input_file(movie("a.mpg"), 0, 0, 0), 1);
-  QWidget* view = active_editor()->widget();
+  QWidget* view = active_editor()->widget()->focusProxy();
   ASSERT_EQ(QApplication::focusWidget(), view);
   // Counts the function keys that reach the view after the filter.
   struct Seen : QObject {

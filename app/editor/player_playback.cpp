@@ -1,0 +1,284 @@
+// Playback of the player view: the run on its thread, the real-time step,
+// the sound output and the frame hand-over.
+#include <algorithm>
+#include <cmath>
+
+#include "app/editor/playback_thread.h"
+#include "app/editor/player_view.h"
+#include "app/shell/editor_settings.h"
+#include "app/shell/ieditor.h"
+#include "platform/services.h"
+
+namespace {
+bool has_bits(int mode, int bits) { return (mode & bits) == bits; }
+}  // namespace
+
+bool CQuarvelPlayerView::playback_thread_alive() const { return thread_ && !thread_->ended(); }
+bool CQuarvelPlayerView::playback_thread_ended() const { return !thread_ || thread_->ended(); }
+
+void CQuarvelPlayerView::start_playback() {
+  if (!editor_) return;
+  first_step = 1;
+  if (!stop_playback_thread()) return;
+  stall_count = 0;
+  last_frame = editor_->get_curr_frame_offset();
+  thread_ = std::make_unique<PlaybackThread>(
+      platform().clock, std::max(1, frame_period_ms.load()), [this] { begin_run(); }, [this] { play_step(); },
+      [this] { end_run(); });
+  thread_->start();
+}
+
+int CQuarvelPlayerView::stop_playback(bool release) {
+  audio_started = 0;
+  playing_forward = 0;
+  playing_reverse = 0;
+  if (!stop_playback_thread()) {
+    if (release) {
+      command_ = kCodeStop;
+      command_arg_ = 0;
+      resume_after = 0;
+      if (!retry_timer_) {
+        retry_timer_ = true;
+        host_->start_retry_timer(300);
+      }
+    }
+    return 0;
+  }
+  // The run closed the sound device as it ended; the window's choice of
+  // sound stays for the next run.
+  if (!release && editor_) toolbar_.set_position(editor_->get_curr_frame_offset());
+  return 1;
+}
+
+int CQuarvelPlayerView::stop_playback_thread() {
+  if (!thread_) return 1;
+  if (thread_->on_thread()) {
+    // The run ends itself after this step.
+    thread_->request_stop();
+    return 0;
+  }
+  thread_->request_stop();
+  // At most 300 ms, looked at often: a step ends within one frame's work,
+  // and the window waits no longer than that.
+  Clock* clock = platform().clock;
+  for (int waited = 0; waited < 300 && !thread_->ended(); waited += 2) {
+    std::this_thread::yield();
+    if (!thread_->ended()) clock->sleep_ms(2);
+  }
+  if (!thread_->ended()) return 0;
+  thread_.reset();  // joins a thread that has ended
+  return 1;
+}
+
+// The sound output belongs to the run: made, fed, stopped and closed on
+// the playback thread, since a sound device's calls must all come from
+// the thread that opened it.
+void CQuarvelPlayerView::begin_run() {
+  if (audio_enabled_ && editor_ && !audio_ && sink_factory_) {
+    sink_ = sink_factory_();
+    if (sink_) {
+      auto out = std::make_unique<DSAudio>(sink_.get());
+      int error = 1;
+      out->open(sample_rate, channels, bits_per_sample, &error);
+      if (error) {
+        out->close();
+        sink_.reset();
+      } else {
+        audio_ = std::move(out);
+        blocks_written = 0;
+      }
+    }
+  }
+  restart_clock();
+}
+
+void CQuarvelPlayerView::end_run() {
+  if (audio_) {
+    audio_->stop();
+    audio_->close();
+  }
+  audio_.reset();
+  sink_.reset();
+  audio_started = 0;
+}
+
+void CQuarvelPlayerView::restart_clock() {
+  if (!editor_) return;
+  editor_->audio_player_restart();
+  if (audio_ && has_bits(mode, kModeForward | kModeNormal)) {
+    fill_audio();
+    audio_->play();
+    audio_started = 1;
+  }
+  if (mode & kModeForward)
+    playing_forward = 1;
+  else if (mode & kModeReverse)
+    playing_reverse = 1;
+  blocks_written = 0;
+  frames_played = 0;
+  frames_shown = 0;
+  start_time = platform().clock->now_ms();
+  start_position = editor_->get_current_time();
+}
+
+int CQuarvelPlayerView::update_frame_period() {
+  if (!editor_) return 0;
+  const double rate = editor_->get_frame_rate();
+  if (!(rate > 0) || !std::isfinite(rate) || rate == frame_rate.load()) return 0;
+  frame_rate = rate;
+  rounded_rate = int(rate + 0.5);
+  frame_period_ms = std::max(1, int(1000 / rate));
+  if (thread_) thread_->set_period(frame_period_ms);
+  return 1;
+}
+
+int CQuarvelPlayerView::step_frames(int count, bool redraw) {
+  if (!editor_) return 0;
+  int r;
+  if (mode & kModeForward) {
+    r = editor_->forward(count);
+  } else {
+    editor_->backward();
+    r = count;
+  }
+  if (redraw) show_frame(true);
+  return r;
+}
+
+void CQuarvelPlayerView::show_frame(bool update_position) {
+  if (!editor_) return;
+  const int frame = editor_->get_curr_frame_offset();
+  slot_.store(editor_->get_decoded_image_dib_header(), editor_->get_decoded_image_dib_data(), frame);
+  if (!update_position) {
+    to_ui([this] { host_->frame_ready(); });
+    return;
+  }
+  current_frame = frame;
+  const bool show_flag = show_decoded_flag != 0;
+  const int flag = show_flag ? editor_->get_decoded_frame_flag() : 0;
+  const std::string text = toolbar_.field_text(frame, show_flag, flag);
+  to_ui([this, frame, text, show_flag, flag] {
+    toolbar_.set_decoded_flag(show_flag, flag);
+    toolbar_.set_position_text(frame, text);
+    host_->frame_ready();
+  });
+}
+
+void CQuarvelPlayerView::end_of_range_stop() {
+  if (thread_ && thread_->on_thread()) thread_->request_stop();
+  playing_forward = 0;
+  playing_reverse = 0;
+  if (play_forward_request)
+    set_mode_direction(&mode, true);
+  else if (play_reverse_request)
+    set_mode_direction(&mode, false);
+  update_toolbar_bitmap();
+  show_frame(true);
+}
+
+void CQuarvelPlayerView::play_step() {
+  if (!editor_) return;
+  int cur = editor_->get_curr_frame_offset();
+  const int start = range_start(), end = range_end();
+  const bool forward = (mode & kModeForward) != 0;
+  const int restart = forward ? start : end, far = forward ? end : start;
+  bool at_end = forward ? (cur < start || cur >= end || editor_->is_at_clip_end())
+                        : (cur <= start || cur > end || editor_->is_at_clip_start());
+  if (std::abs(cur - far) <= 3 && cur == last_frame) {
+    if (++stall_count > 3) {
+      at_end = true;
+      total_frames = std::max(1, editor_->get_total_frames());
+      cur = restart;
+      stall_count = 0;
+    }
+  }
+  last_frame = cur;
+  if (at_end) {
+    if (audio_) audio_->stop();
+    audio_started = 0;
+    const bool looping = settings_ && settings_->video_looping;
+    if (!first_step && !looping) {
+      end_of_range_stop();
+      return;
+    }
+    editor_->search(restart, 1);
+    show_frame(true);
+    update_frame_period();
+    restart_clock();
+    stall_count = 0;
+    last_frame = restart;
+    return;
+  }
+  first_step = 0;
+  if (!has_bits(mode, kModeForward | kModeNormal)) {
+    frames_shown += step_frames(1, true);
+    update_frame_period();
+    return;
+  }
+  const bool sound = audio_ != nullptr;
+  // The played count moves when the ring's free space is read.
+  if (sound) audio_->get_free_space();
+  const double elapsed = sound ? audio_->get_played_time() : (platform().clock->now_ms() - start_time) * 0.001;
+  const double lag = elapsed - (editor_->get_current_time() - start_position - 0.05);
+  const double frames = frame_rate * lag;
+  // Never past the range's end: a segment stops on its mark out.
+  const int n = std::min(frames >= 1e6 ? 1000000 : int(frames), std::max(far - cur, 1));
+  if (sound) feed_audio();
+  if (n < 1) {
+    if (sound) feed_audio();
+    return;
+  }
+  const int advanced = step_frames(n, true);
+  if (advanced == 0) return;
+  if (sound)
+    for (int i = 1; i < advanced; ++i) feed_audio();
+  frames_played += advanced;
+  frames_shown += advanced;
+  if (update_frame_period()) restart_clock();
+}
+
+int CQuarvelPlayerView::open_audio() {
+  if (!editor_) return 0;
+  if (audio_enabled_ || !editor_->has_audio()) return 0;
+  const int rate = editor_->get_sample_rate(), ch = editor_->get_channels();
+  if (rate <= 0 || ch <= 0) return 0;
+  sample_rate = rate;
+  channels = ch;
+  bits_per_sample = editor_->get_bits_per_sample() > 0 ? editor_->get_bits_per_sample() : 16;
+  blocks_written = 0;
+  seconds_per_block = 1152.0 / rate;
+  bytes_per_second = bits_per_sample / 8 * ch * rate;
+  block_bytes = ch * 2304;
+  audio_enabled_ = true;
+  return 1;
+}
+
+void CQuarvelPlayerView::close_audio() { audio_enabled_ = false; }
+
+int CQuarvelPlayerView::feed_audio() {
+  if (!audio_ || !editor_) return 0;
+  const int blocks = audio_->get_buffer_state(block_bytes) == 3 ? 4 : 2;
+  int written = 0;
+  for (int i = 0; i < blocks; ++i) {
+    if (audio_->get_buffer_state(block_bytes) == 1) break;
+    int bytes = 0;
+    const int16_t* pcm = editor_->get_audio_samples(&bytes);
+    if (!pcm || bytes <= 0) break;
+    written += audio_->write(reinterpret_cast<const uint8_t*>(pcm), bytes);
+    ++blocks_written;
+  }
+  return written;
+}
+
+void CQuarvelPlayerView::fill_audio() {
+  if (!audio_ || !editor_) return;
+  audio_->stop();
+  editor_->audio_player_restart();
+  while (audio_->get_buffer_state(block_bytes) != 1) {
+    int bytes = 0;
+    const int16_t* pcm = editor_->get_audio_samples(&bytes);
+    if (!pcm || bytes <= 0) break;
+    if (audio_->write(reinterpret_cast<const uint8_t*>(pcm), bytes) <= 0) break;
+    ++blocks_written;
+  }
+}

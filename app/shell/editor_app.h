@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/shell/commands.h"
 #include "app/shell/ieditor.h"
@@ -44,6 +45,22 @@ class EditorWindowHost {
   // Where an entry's window stands (client coordinates); false when it
   // has none.
   virtual bool editor_window_position(const EditorEntry* entry, int* x, int* y) = 0;
+  // Stops every editor window's playback; true when a save or a GOP trim
+  // of one still runs.
+  virtual bool stop_playback_and_find_jobs() { return false; }
+};
+
+// What the open road asks of a file before it chooses a window for it.
+struct InputProbe {
+  // The stream type (0 unknown, 1 MPEG-1 audio, ...).
+  std::function<int(const std::string&)> stream_type;
+  // Changes of time base, video or audio within the file (segments for
+  // the MBS Scan); 0 when none or when the file cannot be described.
+  std::function<int(const std::string&)> segment_changes;
+  // Number of video streams; negative when the file cannot be described.
+  std::function<int(const std::string&)> video_streams;
+  // The engine's answers.
+  static InputProbe engine();
 };
 
 class CEditorApp {
@@ -96,6 +113,42 @@ class CEditorApp {
   // Command 32780: the open dialog, then the file.
   void on_open_movie();
 
+  void set_input_probe(InputProbe probe) { probe_ = std::move(probe); }
+  // 1 when a dropped file may be opened; else 0 after the message.
+  int check_input_file(const std::string& path);
+  // Files dropped on the main window, in order: each one that passes
+  // check_input_file is opened.
+  void open_dropped_files(const std::vector<std::string>& paths);
+  // A clip dropped at (x, y) of the main window's client area: the next
+  // editor window goes there (kept inside the client area below the
+  // main tool bar of height bar_height).
+  void place_clip_drop(int x, int y, int bar_height, int client_width, int client_height);
+
+  // MBS Scan dialogs: several may be open.
+  ToolSet& mbs_scans() { return mbs_scans_; }
+  // A new MBS Scan dialog, for the path when one is given.
+  void open_mbs_scan(const std::string& path);
+  // A segment file chosen in an MBS Scan dialog opens without a second
+  // segment check.
+  void on_mbs_scan_event(const std::string& path);
+  // The audio player window, given the file (until it exists the file is
+  // refused as not valid).
+  void send_to_audio_player(const std::string& path);
+  void set_audio_player(std::function<void(const std::string&)> open_track) {
+    audio_player_ = std::move(open_track);
+  }
+
+  // The close check: false when the program must stay open (a save or GOP
+  // trim of an editor runs, or the user keeps running tool jobs). When
+  // tool jobs run, one question: Yes stops and joins each and closes the
+  // tool windows. The clipboard is written in every case.
+  bool confirm_close();
+  void set_clipboard_writer(std::function<void()> write) { clipboard_writer_ = std::move(write); }
+
+  // The main window's volume slider shows the current "Audio Volume".
+  void set_volume_display(std::function<void(int)> show) { volume_display_ = std::move(show); }
+  void UpdateVolumeSlider();
+
  private:
   void add_commands();
   void advance_cascade();
@@ -109,4 +162,16 @@ class CEditorApp {
   CommandTarget commands_;
   ToolRegistry tools_;
   std::function<void(EditorEntry*)> copy_handler_;
+  InputProbe probe_ = InputProbe::engine();
+  ToolSet mbs_scans_;
+  std::function<void(const std::string&)> audio_player_;
+  std::function<void()> clipboard_writer_;
+  std::function<void(int)> volume_display_;
 };
+
+// The question of the close check while tool jobs run.
+inline constexpr const char* kStopToolJobsQuestion =
+    "A tool job has not been completed.\nStop it and close MPEG-Tamsel?\n";
+// The refusal while an editor saves or trims.
+inline constexpr const char* kSaveJobRunningMessage =
+    "There is a Save job that has not been completed.\nPlease stop the Save process before closing the editor.\n";

@@ -1,5 +1,7 @@
 #include "fake_editor.h"
 
+#include "app/shell/editor_app.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -308,3 +310,26 @@ EditorFactory fake_editor_factory(std::vector<FakeEditor*>* made) {
     return e;
   };
 }
+
+InputProbe fake_input_probe() {
+  auto word = [](const std::string& path) {
+    std::ifstream f(path);
+    std::string w;
+    f >> w;
+    return w;
+  };
+  InputProbe p;
+  p.stream_type = [word](const std::string& path) {
+    const std::string w = word(path);
+    return w == "AUDIO" ? 1 : w == "FAKE-MOVIE" ? 3 : 0;
+  };
+  p.segment_changes = [](const std::string& path) {
+    return path.find("/seg") != std::string::npos ? 2 : 0;
+  };
+  p.video_streams = [word](const std::string& path) {
+    const std::string w = word(path);
+    return w == "AUDIO" ? 0 : w == "FAKE-MOVIE" ? 1 : -1;
+  };
+  return p;
+}
+

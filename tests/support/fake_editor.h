@@ -120,3 +120,9 @@ bool write_fake_movie(const std::string& path, int frames = 100, int width = 352
 // editors it made so far are in *made when given (they belong to their
 // windows).
 EditorFactory fake_editor_factory(std::vector<FakeEditor*>* made = nullptr);
+
+struct InputProbe;
+// Probes of the open road that know fake movies (a fake movie is an MPEG
+// movie with video, a file starting "AUDIO" MPEG-1 audio, anything else
+// unknown; a movie whose name starts with "seg" has streams that change).
+InputProbe fake_input_probe();

@@ -128,10 +128,37 @@ int CEditorApp::open_input_file(const std::string& path, int x, int y, int no_se
   // A project keeps its own name; a movie in a folder named "x.qme/" is
   // no project.
   if (ends_with(path, ".qme")) editor->set_file_name(path);
+  editor = fit_editor_to_screen(std::move(editor));
   const EditorSettings& s = editor_settings();
   if (s.field_mode) editor->set_field_dither(1);
   if (const int depth = display_bmp_depth(s)) editor->set_bmp_depth(depth);
   return open_editor_window(std::move(editor), path, x, y);
+}
+
+std::unique_ptr<IEditor> CEditorApp::fit_editor_to_screen(std::unique_ptr<IEditor> editor) {
+  const int step = editor_settings().image_size;
+  if (!editor || step >= 2 || step < 0) return editor;
+  int w = editor->get_image_width(), h = editor->get_image_height();
+  VideoInfo longest;
+  if (step > 0 && editor->get_longest_video_info(&longest) >= 0) {
+    w = longest.width;
+    h = longest.height;
+  }
+  int cw = 0, ch = 0;
+  const bool known = host_ && host_->client_size(&cw, &ch);
+  const bool fits = !known || (cw >= 8 * w / 7 && ch >= 8 * h / 7);
+  if (w < 1920 && h < 1080 && fits) return editor;
+  const int next = (w >= 1920 || h >= 1080) ? 2 : step + 1;
+  const int divisor = 2 * next;
+  if (w / divisor < 321 && h / divisor < 241) return editor;
+  if (!clip_factory_) return editor;
+  std::unique_ptr<EClip> all = editor->copy(0, editor->get_total_time());
+  if (!all) return editor;
+  std::unique_ptr<IEditor> smaller = clip_factory_(*all, next);
+  if (!smaller) return editor;
+  const std::string name = editor->get_file_name();
+  if (!name.empty()) smaller->set_file_name(name);
+  return smaller;
 }
 
 int CEditorApp::open_editor_window(std::unique_ptr<IEditor> editor, const std::string& title, int x, int y) {

@@ -48,6 +48,12 @@ class EditorWindowHost {
   // Stops every editor window's playback; true when a save or a GOP trim
   // of one still runs.
   virtual bool stop_playback_and_find_jobs() { return false; }
+  // The size of the area editor windows stand in; false when unknown.
+  virtual bool client_size(int* width, int* height) {
+    (void)width;
+    (void)height;
+    return false;
+  }
 };
 
 // What the open road asks of a file before it chooses a window for it.
@@ -90,6 +96,11 @@ class CEditorApp {
   // Opens one file as an editor window at (x, y) ((0, 0): the cascade
   // position); 1 when a window stands.
   int open_input_file(const std::string& path, int x, int y, int no_segment_check);
+  // The same editor, or one rebuilt at a smaller size step when its
+  // picture would not fit the main window (never below 321 x 241).
+  std::unique_ptr<IEditor> fit_editor_to_screen(std::unique_ptr<IEditor> editor);
+  // Editors of a clip list in memory (rebuilding at a smaller size).
+  void set_clip_factory(EditorClipFactory factory) { clip_factory_ = std::move(factory); }
   // Gives an editor a window; 1 when it stands (else the editor is gone).
   int open_editor_window(std::unique_ptr<IEditor> editor, const std::string& title, int x, int y);
   // Events of an editor window (the entry's kind says which).
@@ -153,6 +164,7 @@ class CEditorApp {
   void add_commands();
   void advance_cascade();
   EditorFactory factory_;
+  EditorClipFactory clip_factory_;
   EditorWindowHost* host_ = nullptr;
   std::array<std::unique_ptr<EditorEntry>, kEditorCapacity> entries_;
   int editor_count_ = 0;

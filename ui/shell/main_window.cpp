@@ -326,6 +326,13 @@ bool MainWindow::stop_playback_and_find_jobs() {
   return running;
 }
 
+bool MainWindow::client_size(int* width, int* height) {
+  const QSize size = mdi_->viewport()->size();
+  *width = size.width();
+  *height = size.height();
+  return true;
+}
+
 bool MainWindow::drop_clip(const std::string& drag, const QPoint& p) {
   ClipDragPayload payload;
   if (!decode_clip_drag(drag, &payload)) return false;

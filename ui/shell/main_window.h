@@ -57,6 +57,7 @@ class MainWindow : public QMainWindow, public EditorWindowHost {
   bool create_editor_window(EditorEntry* entry, int x, int y) override;
   bool editor_window_position(const EditorEntry* entry, int* x, int* y) override;
   bool stop_playback_and_find_jobs() override;
+  bool client_size(int* width, int* height) override;
 
   // The bars: "Main Control", "Tools Control", "Audio Control".
   QToolBar* main_bar() const { return main_bar_; }

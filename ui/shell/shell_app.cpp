@@ -61,6 +61,7 @@ int run_tamsel(int argc, char** argv) {
   set_audio_device_factory([] { return std::make_unique<QtAudioSink>(); });
 
   CEditorApp app(&MpegEditorAdapter::open);
+  app.set_clip_factory(&MpegEditorAdapter::from_clip);
   std::string error;
   if (!app.init_instance(&error))
     std::fprintf(stderr, "tamsel: no configuration folder (%s): default settings, not saved\n", error.c_str());

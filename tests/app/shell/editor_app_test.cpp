@@ -25,6 +25,12 @@ struct FakeHost : EditorWindowHost {
   bool refuse = false;
   bool job_running = false;
   int playback_stops = 0;
+  int client_width = 0, client_height = 0;  // 0: unknown
+  bool client_size(int* w, int* h) override {
+    *w = client_width;
+    *h = client_height;
+    return client_width > 0;
+  }
   bool stop_playback_and_find_jobs() override {
     ++playback_stops;
     return job_running;
@@ -371,6 +377,47 @@ TEST_F(EditorAppTest, RoadsBySegmentsAndAudio) {
   EXPECT_EQ(app_.open_input_file(audio, 0, 0, 0), 0);
   EXPECT_EQ(tracks, std::vector<std::string>{audio});
   EXPECT_EQ(app_.editor_count(), 3);
+}
+
+TEST_F(EditorAppTest, FitToScreen) {
+  app_.set_clip_factory(fake_clip_factory(&made_));
+  const struct {
+    int image_size, w, h, client_w, client_h;
+    int shown_w, shown_h;  // the picture of the editor that gets the window
+  } cases[] = {
+      {0, 1920, 1080, 2000, 1400, 480, 270},  // large pictures at quarter size
+      {1, 1920, 1080, 2000, 1400, 480, 270},  // from a half-size setting too
+      {0, 704, 576, 700, 500, 352, 288},      // does not fit: half
+      {0, 720, 576, 822, 658, 720, 576},      // fits by 8/7
+      {0, 720, 576, 821, 658, 360, 288},
+      {0, 640, 480, 300, 200, 640, 480},      // half would be under 321 x 241
+      {1, 720, 576, 400, 300, 360, 288},      // quarter would be too small: kept at half
+      {2, 1920, 1080, 300, 200, 480, 270},    // quarter is kept
+      {0, 720, 576, 0, 0, 720, 576},          // no window size known
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.image_size) + " " + std::to_string(c.w) + "x" + std::to_string(c.h) + " in " +
+                 std::to_string(c.client_w) + "x" + std::to_string(c.client_h));
+    editor_settings().image_size = c.image_size;
+    host_.client_width = c.client_w;
+    host_.client_height = c.client_h;
+    const std::string path = tsupport::test_dir() + "/big.mpg";
+    ASSERT_TRUE(write_fake_movie(path, 50, c.w, c.h));
+    ASSERT_EQ(app_.open_input_file(path, 0, 0, 0), 1);
+    IEditor* e = host_.windows.back().entry->editor.get();
+    EXPECT_EQ(e->get_image_width(), c.shown_w);
+    EXPECT_EQ(e->get_image_height(), c.shown_h);
+    EXPECT_EQ(e->get_total_frames(), 50);
+    app_.init_editor_table();
+    host_.windows.clear();
+  }
+  // A rebuilt project keeps its name.
+  editor_settings().image_size = 0;
+  const std::string project = tsupport::test_dir() + "/hd.qme";
+  ASSERT_TRUE(write_fake_movie(project, 50, 1920, 1080));
+  ASSERT_EQ(app_.open_input_file(project, 0, 0, 0), 1);
+  EXPECT_EQ(host_.windows.back().entry->editor->get_image_width(), 480);
+  EXPECT_EQ(host_.windows.back().entry->editor->get_file_name(), project);
 }
 
 TEST_F(EditorAppTest, ClipDropPlacesTheNextWindow) {

@@ -24,6 +24,7 @@
 #include "fake_editor.h"
 #include "platform/dsaudio.h"
 #include "platform/fakes.h"
+#include "platform/help.h"
 #include "support.h"
 #include "ui/shell/about_dialog.h"
 #include "ui/shell/editor_view.h"
@@ -223,6 +224,16 @@ TEST_F(MainFrameTest, CloseRefusedWhileAnEditorSavesRestoresAMaximisedChild) {
   view->busy = false;
   EXPECT_TRUE(main_->close());
   EXPECT_EQ(app_.editor_count(), 0);
+}
+
+TEST_F(MainFrameTest, HelpCommandsShowTheIndexPage) {
+  QTest::keyClick(main_.get(), Qt::Key_F1);
+  for (int id : {cmd::kHelpTopics, cmd::kHelp, cmd::kContextHelp, cmd::kDefaultHelp})
+    EXPECT_TRUE(main_->run_command(id)) << id;
+  EXPECT_EQ(platform_.help.pages, std::vector<std::string>(5, "help.chm::/htm/chap00-1.htm"));
+  // The page is one of ours, installed beside the program.
+  const std::string page = help_page_file(tsupport::source_dir() + "/ui", "help.chm::/htm/chap00-1.htm");
+  EXPECT_TRUE(std::ifstream(page).good()) << page;
 }
 
 TEST_F(MainFrameTest, AboutBox) {

@@ -253,6 +253,7 @@ void MainWindow::update_title() {
 QMdiSubWindow* MainWindow::add_child_window(QWidget* widget, const QString& title) {
   QMdiSubWindow* sub = mdi_->addSubWindow(widget);
   sub->setWindowTitle(title);
+  sub->setWindowIcon(windowIcon());
   sub->show();
   return sub;
 }
@@ -268,6 +269,7 @@ bool MainWindow::create_editor_window(EditorEntry* entry, int x, int y) {
   QWidget* view = view_factory_ ? view_factory_(entry, nullptr) : new FrameView(entry->editor.get());
   if (!view) return false;
   auto* window = new EditorWindow(app_, entry, view);
+  window->setWindowIcon(windowIcon());
   mdi_->addSubWindow(window);
   // The picture's size, at least 352 x 240, inside the frame's margins.
   const QSize inner = view->sizeHint().expandedTo(QSize(352, 240));

@@ -269,6 +269,41 @@ void CEditorApp::open_dropped_files(const std::vector<std::string>& paths) {
     if (!p.empty() && check_input_file(p)) open_input_file(p, 0, 0, 0);
 }
 
+void CEditorApp::main_frame_file_callback(const std::vector<std::string>& files) {
+  if (files.empty()) {
+    confirm_close();
+    return;
+  }
+  bool queued = false;
+  for (const std::string& f : files) {
+    if (f.empty()) continue;
+    const int type = probe_.stream_type ? probe_.stream_type(f) : 0;
+    if (type == 0) continue;
+    if (type == 1) {
+      send_to_audio_player(f);
+      break;
+    }
+    if (static_cast<int>(open_queue_.size()) >= kOpenQueueCapacity) continue;
+    open_queue_.push_back(f);
+    queued = true;
+  }
+  if (queued) start_open_timer();
+}
+
+bool CEditorApp::start_open_timer() {
+  if (open_timer_running_ || open_queue_.empty() || !timer_starter_) return false;
+  open_timer_running_ = true;
+  timer_starter_(500, [this] { on_open_timer(); });
+  return true;
+}
+
+void CEditorApp::on_open_timer() {
+  open_timer_running_ = false;
+  std::vector<std::string> files;
+  files.swap(open_queue_);
+  for (const std::string& f : files) open_input_file(f, 0, 0, 0);
+}
+
 void CEditorApp::place_clip_drop(int x, int y, int bar_height, int client_width, int client_height) {
   cascade_x_ = std::min(std::max(x - 50, 0), client_width - 50);
   cascade_y_ = std::min(std::max(y - bar_height, 0), client_height - bar_height - 50);

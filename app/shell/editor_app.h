@@ -135,6 +135,24 @@ class CEditorApp {
   // main tool bar of height bar_height).
   void place_clip_drop(int x, int y, int bar_height, int client_width, int client_height);
 
+  // Files handed over by other windows (main_frame_file_callback with
+  // files): MPEG-1 audio goes to the audio window and ends the list,
+  // unknown files are skipped, the rest wait (16 at most) for the open
+  // timer. An empty list is the close check.
+  void main_frame_file_callback(const std::vector<std::string>& files);
+  // Starts the 500 ms open timer through the host; its tick calls
+  // on_open_timer. false when none could be started or one runs.
+  bool start_open_timer();
+  // The tick: the queue is taken and the timer stopped before anything
+  // opens, so a message box's own event loop cannot open it twice.
+  void on_open_timer();
+  int queued_count() const { return static_cast<int>(open_queue_.size()); }
+  static constexpr int kOpenQueueCapacity = 16;
+  // Starts a one-shot timer of ms milliseconds that calls tick; the host's.
+  void set_timer_starter(std::function<void(int ms, std::function<void()> tick)> start) {
+    timer_starter_ = std::move(start);
+  }
+
   // MBS Scan dialogs: several may be open.
   ToolSet& mbs_scans() { return mbs_scans_; }
   // A new MBS Scan dialog, for the path when one is given.
@@ -179,6 +197,9 @@ class CEditorApp {
   std::function<void(const std::string&)> audio_player_;
   std::function<void()> clipboard_writer_;
   std::function<void(int)> volume_display_;
+  std::vector<std::string> open_queue_;
+  bool open_timer_running_ = false;
+  std::function<void(int, std::function<void()>)> timer_starter_;
 };
 
 // The question of the close check while tool jobs run.

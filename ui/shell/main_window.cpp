@@ -66,6 +66,7 @@ MainWindow::MainWindow(CEditorApp* app, QWidget* parent) : QMainWindow(parent), 
   update_commands();
   app_->set_window_host(this);
   app_->set_volume_display([this](int v) { show_volume(v); });
+  app_->set_timer_starter([this](int ms, std::function<void()> tick) { QTimer::singleShot(ms, this, tick); });
   app_->UpdateVolumeSlider();
 }
 
@@ -73,6 +74,7 @@ MainWindow::~MainWindow() {
   if (app_) {
     app_->set_window_host(nullptr);
     app_->set_volume_display(nullptr);
+    app_->set_timer_starter(nullptr);
   }
 }
 
@@ -197,6 +199,9 @@ void MainWindow::build_menus() {
   add_command_action(tools, cmd::kResetOptions, QStringLiteral("Reset Options to Initial Values"));
 
   QMenu* window = menuBar()->addMenu(tr("&Window"));
+  window->addAction(tr("Cl&ose\tCtrl+F4"), mdi_, &QMdiArea::closeActiveSubWindow);
+  window->addAction(tr("Close &All"), mdi_, &QMdiArea::closeAllSubWindows);
+  window->addSeparator();
   window->addAction(tr("&Cascade"), mdi_, &QMdiArea::cascadeSubWindows);
   window->addAction(tr("&Tile"), mdi_, &QMdiArea::tileSubWindows);
 
@@ -270,6 +275,10 @@ bool MainWindow::create_editor_window(EditorEntry* entry, int x, int y) {
   if (!view) return false;
   auto* window = new EditorWindow(app_, entry, view);
   window->setWindowIcon(windowIcon());
+  // Each window's own keys (Ctrl+F4 closes) act on the focused window
+  // only; as window-wide shortcuts of every child they would cancel out.
+  if (QMenu* menu = window->systemMenu())
+    for (QAction* a : menu->actions()) a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
   mdi_->addSubWindow(window);
   // The picture's size, at least 352 x 240, inside the frame's margins.
   const QSize inner = view->sizeHint().expandedTo(QSize(352, 240));

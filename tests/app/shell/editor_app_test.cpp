@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <fstream>
+#include <utility>
 
 #include "app/shell/command_ids.h"
 #include "app/shell/editor_app.h"
@@ -418,6 +419,69 @@ TEST_F(EditorAppTest, FitToScreen) {
   ASSERT_EQ(app_.open_input_file(project, 0, 0, 0), 1);
   EXPECT_EQ(host_.windows.back().entry->editor->get_image_width(), 480);
   EXPECT_EQ(host_.windows.back().entry->editor->get_file_name(), project);
+}
+
+TEST_F(EditorAppTest, HandedFilesWaitForTheTimerAndOpenOnce) {
+  app_.set_input_probe(fake_input_probe());
+  std::vector<std::function<void()>> ticks;
+  app_.set_timer_starter([&](int ms, std::function<void()> tick) {
+    EXPECT_EQ(ms, 500);
+    ticks.push_back(std::move(tick));
+  });
+  std::vector<std::string> tracks;
+  app_.set_audio_player([&](const std::string& p) { tracks.push_back(p); });
+  const std::string dir = tsupport::test_dir();
+  const std::string a = movie("a.mpg"), b = movie("b.mpg"), c = movie("c.mpg"), unknown = dir + "/x.txt",
+                    audio = dir + "/s.mp2";
+  std::ofstream(unknown) << "text";
+  std::ofstream(audio) << "AUDIO\n";
+
+  // Unknown files are skipped; MPEG-1 audio goes to the audio window and
+  // ends the list.
+  app_.main_frame_file_callback({a, "", unknown, b, audio, c});
+  EXPECT_EQ(tracks, std::vector<std::string>{audio});
+  EXPECT_EQ(app_.queued_count(), 2);
+  ASSERT_EQ(ticks.size(), 1u);
+  app_.main_frame_file_callback({c});  // the running timer takes it too
+  EXPECT_EQ(ticks.size(), 1u);
+  EXPECT_EQ(host_.windows.size(), 0u);
+
+  // A tick arriving while the first file opens (a message box's loop)
+  // finds the queue empty: nothing opens twice.
+  bool nested = false;
+  struct NestingHost : FakeHost {
+    std::function<void()> during;
+    bool create_editor_window(EditorEntry* entry, int x, int y) override {
+      if (during) std::exchange(during, nullptr)();
+      return FakeHost::create_editor_window(entry, x, y);
+    }
+  } nesting;
+  nesting.during = [&] {
+    nested = true;
+    ticks[0]();
+  };
+  app_.set_window_host(&nesting);
+  ticks[0]();
+  EXPECT_TRUE(nested);
+  ASSERT_EQ(nesting.windows.size(), 3u);
+  EXPECT_EQ(nesting.windows[0].entry->title, a);
+  EXPECT_EQ(nesting.windows[1].entry->title, b);
+  EXPECT_EQ(nesting.windows[2].entry->title, c);
+  EXPECT_EQ(app_.queued_count(), 0);
+
+  // The queue holds 16; a new timer starts for the next files.
+  std::vector<std::string> many(20, a);
+  app_.main_frame_file_callback(many);
+  EXPECT_EQ(app_.queued_count(), 16);
+  EXPECT_EQ(ticks.size(), 2u);
+  app_.init_editor_table();
+  app_.set_window_host(&host_);
+
+  // No files: the close check.
+  int writes = 0;
+  app_.set_clipboard_writer([&] { ++writes; });
+  app_.main_frame_file_callback({});
+  EXPECT_EQ(writes, 1);
 }
 
 TEST_F(EditorAppTest, ClipDropPlacesTheNextWindow) {

@@ -236,6 +236,16 @@ TEST_F(MainFrameTest, HelpCommandsShowTheIndexPage) {
   EXPECT_TRUE(std::ifstream(page).good()) << page;
 }
 
+TEST_F(MainFrameTest, CtrlF4ClosesTheActiveEditor) {
+  ASSERT_EQ(app_.open_input_file(movie("a.mpg"), 0, 0, 0), 1);
+  ASSERT_EQ(app_.open_input_file(movie("b.mpg"), 0, 0, 0), 1);
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_F4, Qt::ControlModifier);
+  EXPECT_EQ(app_.editor_count(), 1);
+  ASSERT_NE(main_->mdi_area()->activeSubWindow(), nullptr);
+  QTest::keyClick(main_->mdi_area()->activeSubWindow()->widget(), Qt::Key_F4, Qt::ControlModifier);
+  EXPECT_EQ(app_.editor_count(), 0);
+}
+
 TEST_F(MainFrameTest, AboutBox) {
   AboutDialog about(main_.get());
   EXPECT_EQ(about.windowTitle().toStdString(), program_title());

@@ -104,8 +104,14 @@ for round in 1 2; do
     xdotool search --onlyvisible --name '^Open MPEG Movie$' >/dev/null && xdotool key Return
     sleep 0.2
   done
-  for i in $(seq 16); do xdotool windowfocus --sync "$main" key ctrl+F4; sleep 0.1; done
-  case $(xdotool getwindowname "$main") in *" - "*) echo "memory: editor windows still open after Ctrl+F4" >&2; status=1 ;; esac
+  closes=0
+  while [ $closes -lt 40 ]; do
+    case $(xdotool getwindowname "$main") in *" - "*) ;; *) break ;; esac
+    xdotool windowfocus --sync "$main" key ctrl+F4
+    closes=$((closes + 1))
+    sleep 0.1
+  done
+  if [ $closes -ne 16 ]; then echo "memory: round $round closed $closes editor windows, not 16" >&2; status=1; fi
   [ "$round" = 1 ] && first=$(rss_kb "$pid")
 done
 after=$(rss_kb "$pid")

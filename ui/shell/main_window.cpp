@@ -199,7 +199,8 @@ void MainWindow::build_menus() {
   add_command_action(tools, cmd::kResetOptions, QStringLiteral("Reset Options to Initial Values"));
 
   QMenu* window = menuBar()->addMenu(tr("&Window"));
-  window->addAction(tr("Cl&ose\tCtrl+F4"), mdi_, &QMdiArea::closeActiveSubWindow);
+  QAction* close_one = window->addAction(tr("Cl&ose"), mdi_, &QMdiArea::closeActiveSubWindow);
+  close_one->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F4));
   window->addAction(tr("Close &All"), mdi_, &QMdiArea::closeAllSubWindows);
   window->addSeparator();
   window->addAction(tr("&Cascade"), mdi_, &QMdiArea::cascadeSubWindows);
@@ -275,10 +276,14 @@ bool MainWindow::create_editor_window(EditorEntry* entry, int x, int y) {
   if (!view) return false;
   auto* window = new EditorWindow(app_, entry, view);
   window->setWindowIcon(windowIcon());
-  // Each window's own keys (Ctrl+F4 closes) act on the focused window
-  // only; as window-wide shortcuts of every child they would cancel out.
+  // A child's own keys act on the focused child only: as window-wide
+  // shortcuts of every child they would cancel out. Ctrl+F4 is the main
+  // window's (it closes the active child wherever the focus is).
   if (QMenu* menu = window->systemMenu())
-    for (QAction* a : menu->actions()) a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    for (QAction* a : menu->actions()) {
+      if (a->shortcut() == QKeySequence(Qt::CTRL | Qt::Key_F4)) a->setShortcut(QKeySequence());
+      a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    }
   mdi_->addSubWindow(window);
   // The picture's size, at least 352 x 240, inside the frame's margins.
   const QSize inner = view->sizeHint().expandedTo(QSize(352, 240));

@@ -17,6 +17,7 @@ bare=${3:?$usage}
 fx=${4:?$usage}
 runs=${5:-5}
 for t in Xvfb xdotool; do command -v $t >/dev/null || { echo "$t is not installed" >&2; exit 2; }; done
+fx=$(cd "$fx" && pwd)  # typed into the open dialog: a full path
 for f in "$fx/en_big.m2v" "$fx/ui.mpg"; do [ -f "$f" ] || { echo "missing $f (run tests/fixtures/make.sh)" >&2; exit 2; }; done
 
 work=$(mktemp -d)

@@ -1,10 +1,13 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include "foundation/trace.h"
 #include "platform/qt_services.h"
 
 PromptAnswer QtPrompter::message(PromptIcon icon, PromptButtons buttons, const std::string& text,
                                  const std::string& caption) {
+  // What the user was told, for a look at the log afterwards.
+  trace("message box: %s", text.c_str());
   QMessageBox box(QApplication::activeWindow());
   box.setWindowTitle(QString::fromStdString(caption.empty() ? std::string(kPromptCaption) : caption));
   box.setText(QString::fromStdString(text));

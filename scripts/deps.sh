@@ -15,9 +15,10 @@ tamsel_install() {
 }
 
 # Qt 6 Widgets and Multimedia: the user interface (tamsel), the Qt seams and
-# their tests; the build goes on without them. The windows draw their texts
-# with the DejaVu font, the same on every machine.
-TAMSEL_BUILD_PACKAGES=(cmake ninja-build g++ make libgtest-dev libbenchmark-dev qt6-base-dev qt6-multimedia-dev fonts-dejavu-core)
+# their tests; the build goes on without them. Qt's SVG icon engine draws the
+# program's icons. The windows draw their texts with the DejaVu font, the
+# same on every machine.
+TAMSEL_BUILD_PACKAGES=(cmake ninja-build g++ make libgtest-dev libbenchmark-dev qt6-base-dev qt6-multimedia-dev qt6-svg-dev fonts-dejavu-core)
 # The a52dec program comes with liba52-0.7.4-dev; fixtures draw frame numbers
 # with the DejaVu font; the end-to-end tests run the program on a virtual X
 # display (Xvfb, xauth) and drive it with xdotool.

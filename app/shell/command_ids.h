@@ -30,8 +30,12 @@ inline constexpr int kHelp = 57670;
 inline constexpr int kContextHelp = 57669;
 inline constexpr int kDefaultHelp = 57671;
 inline constexpr int kExit = 57665;
+inline constexpr int kViewToolbar = 59392;
+inline constexpr int kViewStatusBar = 59393;
 inline constexpr int kEditCopy = 57634;
 inline constexpr int kEditPaste = 57637;
 inline constexpr int kEditCut = 57635;
 inline constexpr int kEditUndo = 57643;
+// Controls of the main frame.
+inline constexpr int kVolumeSlider = 32774;
 }  // namespace cmd

@@ -4,9 +4,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
+
 #include "app/shell/command_ids.h"
 #include "app/shell/editor_settings.h"
 #include "app/shell/file_utils.h"
+#include "engine/clips/file_info.h"
+#include "foundation/probe.h"
+#include "platform/dsaudio.h"
 #include "platform/services.h"
 
 namespace {
@@ -30,7 +36,33 @@ bool ends_with(const std::string& s, const char* tail) {
   return s.size() >= t.size() && s.compare(s.size() - t.size(), t.size(), t) == 0;
 }
 
+bool ends_with_ignoring_case(const std::string& s, const char* tail) {
+  const std::string t(tail);
+  if (s.size() < t.size()) return false;
+  for (size_t i = 0; i < t.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(s[s.size() - t.size() + i])) != std::tolower(static_cast<unsigned char>(t[i])))
+      return false;
+  return true;
+}
+
 }  // namespace
+
+InputProbe InputProbe::engine() {
+  InputProbe p;
+  p.stream_type = [](const std::string& path) { return mpegfile_get_stream_type(path.c_str()); };
+  p.segment_changes = [](const std::string& path) {
+    FileInfoFacade info;
+    return info.open(path.c_str()) == 0 ? info.get_stream_info_total() : 0;
+  };
+  p.video_streams = [](const std::string& path) {
+    FileInfoFacade info;
+    if (info.open(path.c_str()) != 0) return -1;
+    int count = 0;
+    info.get_video_infos(&count);
+    return count;
+  };
+  return p;
+}
 
 CEditorApp::CEditorApp(EditorFactory factory) : factory_(std::move(factory)) { add_commands(); }
 
@@ -70,10 +102,21 @@ int CEditorApp::check_editor_limit() {
   return 1;
 }
 
-int CEditorApp::open_input_file(const std::string& path, int x, int y, int /*no_segment_check*/) {
+int CEditorApp::open_input_file(const std::string& path, int x, int y, int no_segment_check) {
   if (check_editor_limit()) return 0;
   if (!readable_file(path)) {
     exclamation("<" + path + ">: cannot open to read\n");
+    return 0;
+  }
+  // A file whose streams change within it goes to the MBS Scan first
+  // (until that window exists, it opens as one movie).
+  if (!no_segment_check && !ends_with_ignoring_case(path, ".mbs") && mbs_scans_.has_factory() &&
+      probe_.segment_changes && probe_.segment_changes(path) > 0) {
+    open_mbs_scan(path);
+    return 0;
+  }
+  if (!ends_with(path, ".qme") && probe_.video_streams && probe_.video_streams(path) == 0) {
+    send_to_audio_player(path);
     return 0;
   }
   std::unique_ptr<IEditor> editor = factory_ ? factory_(path, editor_settings().image_size) : nullptr;
@@ -85,10 +128,37 @@ int CEditorApp::open_input_file(const std::string& path, int x, int y, int /*no_
   // A project keeps its own name; a movie in a folder named "x.qme/" is
   // no project.
   if (ends_with(path, ".qme")) editor->set_file_name(path);
+  editor = fit_editor_to_screen(std::move(editor));
   const EditorSettings& s = editor_settings();
   if (s.field_mode) editor->set_field_dither(1);
   if (const int depth = display_bmp_depth(s)) editor->set_bmp_depth(depth);
   return open_editor_window(std::move(editor), path, x, y);
+}
+
+std::unique_ptr<IEditor> CEditorApp::fit_editor_to_screen(std::unique_ptr<IEditor> editor) {
+  const int step = editor_settings().image_size;
+  if (!editor || step >= 2 || step < 0) return editor;
+  int w = editor->get_image_width(), h = editor->get_image_height();
+  VideoInfo longest;
+  if (step > 0 && editor->get_longest_video_info(&longest) >= 0) {
+    w = longest.width;
+    h = longest.height;
+  }
+  int cw = 0, ch = 0;
+  const bool known = host_ && host_->client_size(&cw, &ch);
+  const bool fits = !known || (cw >= 8 * w / 7 && ch >= 8 * h / 7);
+  if (w < 1920 && h < 1080 && fits) return editor;
+  const int next = (w >= 1920 || h >= 1080) ? 2 : step + 1;
+  const int divisor = 2 * next;
+  if (w / divisor < 321 && h / divisor < 241) return editor;
+  if (!clip_factory_) return editor;
+  std::unique_ptr<EClip> all = editor->copy(0, editor->get_total_time());
+  if (!all) return editor;
+  std::unique_ptr<IEditor> smaller = clip_factory_(*all, next);
+  if (!smaller) return editor;
+  const std::string name = editor->get_file_name();
+  if (!name.empty()) smaller->set_file_name(name);
+  return smaller;
 }
 
 int CEditorApp::open_editor_window(std::unique_ptr<IEditor> editor, const std::string& title, int x, int y) {
@@ -180,8 +250,116 @@ void CEditorApp::on_open_movie() {
   open_input_file(path, 0, 0, 0);
 }
 
+int CEditorApp::check_input_file(const std::string& path) {
+  if (!readable_file(path)) {
+    exclamation("<" + path + ">: cannot open to read\n");
+    return 0;
+  }
+  bool ok = false;
+  if (path.find(".qme") != std::string::npos)
+    ok = factory_ && factory_(path, 2) != nullptr;
+  else
+    ok = probe_.stream_type && probe_.stream_type(path) != 0;
+  if (!ok) exclamation("<" + path + ">: not a valid input file\n");
+  return ok ? 1 : 0;
+}
+
+void CEditorApp::open_dropped_files(const std::vector<std::string>& paths) {
+  for (const std::string& p : paths)
+    if (!p.empty() && check_input_file(p)) open_input_file(p, 0, 0, 0);
+}
+
+void CEditorApp::main_frame_file_callback(const std::vector<std::string>& files) {
+  if (files.empty()) {
+    confirm_close();
+    return;
+  }
+  bool queued = false;
+  for (const std::string& f : files) {
+    if (f.empty()) continue;
+    const int type = probe_.stream_type ? probe_.stream_type(f) : 0;
+    if (type == 0) continue;
+    if (type == 1) {
+      send_to_audio_player(f);
+      break;
+    }
+    if (static_cast<int>(open_queue_.size()) >= kOpenQueueCapacity) continue;
+    open_queue_.push_back(f);
+    queued = true;
+  }
+  if (queued) start_open_timer();
+}
+
+bool CEditorApp::start_open_timer() {
+  if (open_timer_running_ || open_queue_.empty() || !timer_starter_) return false;
+  open_timer_running_ = true;
+  timer_starter_(500, [this] { on_open_timer(); });
+  return true;
+}
+
+void CEditorApp::on_open_timer() {
+  open_timer_running_ = false;
+  std::vector<std::string> files;
+  files.swap(open_queue_);
+  for (const std::string& f : files) open_input_file(f, 0, 0, 0);
+}
+
+void CEditorApp::place_clip_drop(int x, int y, int bar_height, int client_width, int client_height) {
+  cascade_x_ = std::min(std::max(x - 50, 0), client_width - 50);
+  cascade_y_ = std::min(std::max(y - bar_height, 0), client_height - bar_height - 50);
+  // A client area smaller than the margins still keeps the window on it.
+  cascade_x_ = std::max(cascade_x_, 0);
+  cascade_y_ = std::max(cascade_y_, 0);
+}
+
+void CEditorApp::open_mbs_scan(const std::string& path) { mbs_scans_.open(path); }
+
+void CEditorApp::on_mbs_scan_event(const std::string& path) {
+  if (!path.empty()) open_input_file(path, 0, 0, 1);
+}
+
+void CEditorApp::send_to_audio_player(const std::string& path) {
+  if (audio_player_)
+    audio_player_(path);
+  else
+    exclamation("<" + path + ">: not a valid input file\n");
+}
+
+bool CEditorApp::confirm_close() {
+  bool refused = false;
+  if (editor_count_ > 0 && host_ && host_->stop_playback_and_find_jobs()) {
+    exclamation(kSaveJobRunningMessage);
+    refused = true;
+  }
+  if (!refused) {
+    std::vector<ToolWindow*> busy = tools_.busy_windows();
+    for (ToolWindow* w : mbs_scans_.windows())
+      if (w->is_busy()) busy.push_back(w);
+    if (!busy.empty()) {
+      const PromptAnswer a =
+          platform().prompter->message(PromptIcon::Question, PromptButtons::YesNo, kStopToolJobsQuestion);
+      if (a == PromptAnswer::Yes) {
+        // Stopped and joined before any window goes: nothing writes after exit.
+        for (ToolWindow* w : busy) w->stop_job();
+        tools_.close_all();
+        mbs_scans_.close_all();
+      } else {
+        refused = true;
+      }
+    }
+  }
+  if (clipboard_writer_) clipboard_writer_();
+  return !refused;
+}
+
+void CEditorApp::UpdateVolumeSlider() {
+  if (volume_display_) volume_display_(audio_volume.load());
+}
+
 void CEditorApp::add_commands() {
   commands_.add(cmd::kOpenMovie, [this] { on_open_movie(); });
+  commands_.add(
+      cmd::kMbsScan, [this] { open_mbs_scan(std::string()); }, [this] { return CommandState{mbs_scans_.enabled(), false}; });
   commands_.add(cmd::kResetOptions, [] { editor_settings().set_defaults(); });
   for (int id : {cmd::kMultiplexer, cmd::kDemultiplexer, cmd::kStreamConvertor, cmd::kBatchSave,
                  cmd::kVideoClipList, cmd::kGopFixer, cmd::kAudioPlayer})

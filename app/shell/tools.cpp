@@ -50,3 +50,31 @@ void ToolRegistry::close_all() {
     if (t.open) open.push_back(t.open);
   for (ToolWindow* w : open) w->close();
 }
+
+std::vector<ToolWindow*> ToolRegistry::busy_windows() const {
+  std::vector<ToolWindow*> busy;
+  for (const auto& [id, t] : tools_)
+    if (t.open && t.open->is_busy()) busy.push_back(t.open);
+  return busy;
+}
+
+bool ToolSet::open(const std::string& path) {
+  if (!factory_) return false;
+  const int serial = ++serial_;
+  ToolWindow* w = factory_(path, [this, serial] {
+    if (open_.erase(serial) == 0) closed_.insert(serial);
+  });
+  if (!w) return false;
+  if (closed_.erase(serial) == 0) open_[serial] = w;
+  return true;
+}
+
+std::vector<ToolWindow*> ToolSet::windows() const {
+  std::vector<ToolWindow*> out;
+  for (const auto& [serial, w] : open_) out.push_back(w);
+  return out;
+}
+
+void ToolSet::close_all() {
+  for (ToolWindow* w : windows()) w->close();
+}

@@ -192,7 +192,7 @@ TEST(Layout, QtOnlyInItsFolders) {
     if (!it->is_regular_file() || !is_source(it->path())) continue;
     const bool qt_seam = under(rel, "platform/qt_") || under(rel, "tests/platform/qt_");
     const bool qt_allowed = qt_seam || under(rel, "ui/") || under(rel, "tests/ui/") || under(rel, "tests/e2e/") ||
-                            under(rel, "tests/support/e2e");
+                            under(rel, "tests/support/e2e") || under(rel, "bench/qt/");
     std::istringstream in(read(it->path()));
     std::string line;
     int n = 0;

@@ -1,5 +1,7 @@
 #include "fake_editor.h"
 
+#include "app/shell/editor_app.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -62,8 +64,8 @@ int FakeEditor::get_longest_video_info(VideoInfo* out) {
   if (out) {
     *out = VideoInfo();
     out->frame_rate = rate;
-    out->width = width;
-    out->height = height;
+    out->width = coded_width > 0 ? coded_width : width;
+    out->height = coded_height > 0 ? coded_height : height;
   }
   return 0;
 }
@@ -286,7 +288,7 @@ bool write_fake_movie(const std::string& path, int frames, int width, int height
 }
 
 EditorFactory fake_editor_factory(std::vector<FakeEditor*>* made) {
-  return [made](const std::string& path, int /*size_mode*/) -> std::unique_ptr<IEditor> {
+  return [made](const std::string& path, int size_mode) -> std::unique_ptr<IEditor> {
     std::ifstream f(path);
     std::string magic;
     if (!(f >> magic) || magic != "FAKE-MOVIE") return nullptr;
@@ -304,7 +306,44 @@ EditorFactory fake_editor_factory(std::vector<FakeEditor*>* made) {
       if (k == "audio") e->audio = v == "1";
     }
     if (e->frames <= 0 || e->width <= 0 || e->height <= 0) return nullptr;
+    if (size_mode == 1 || size_mode == 2) {
+      e->size_mode = size_mode;
+      e->coded_width = e->width;
+      e->coded_height = e->height;
+      e->width >>= size_mode;
+      e->height >>= size_mode;
+    }
     if (made) made->push_back(e.get());
     return e;
   };
 }
+
+EditorClipFactory fake_clip_factory(std::vector<FakeEditor*>* made) {
+  return [made](const EClip& clip, int size_mode) -> std::unique_ptr<IEditor> {
+    const char* file = clip.clips.empty() ? nullptr : clip.clips[0].get_file_name();
+    return file ? fake_editor_factory(made)(file, size_mode) : nullptr;
+  };
+}
+
+InputProbe fake_input_probe() {
+  auto word = [](const std::string& path) {
+    std::ifstream f(path);
+    std::string w;
+    f >> w;
+    return w;
+  };
+  InputProbe p;
+  p.stream_type = [word](const std::string& path) {
+    const std::string w = word(path);
+    return w == "AUDIO" ? 1 : w == "FAKE-MOVIE" ? 3 : 0;
+  };
+  p.segment_changes = [](const std::string& path) {
+    return path.find("/seg") != std::string::npos ? 2 : 0;
+  };
+  p.video_streams = [word](const std::string& path) {
+    const std::string w = word(path);
+    return w == "AUDIO" ? 0 : w == "FAKE-MOVIE" ? 1 : -1;
+  };
+  return p;
+}
+

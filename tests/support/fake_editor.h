@@ -26,6 +26,10 @@ class FakeEditor : public IEditor {
   // Programmable state.
   int frames = 100;
   int width = 352, height = 288;
+  // The movie's coded size when the picture is shown smaller (0: the
+  // picture's size) and the size step the editor was made at.
+  int coded_width = 0, coded_height = 0;
+  int size_mode = 0;
   double rate = 25.0;
   int current = 0;
   std::string file = "fake.mpg";  // the source file
@@ -119,4 +123,14 @@ bool write_fake_movie(const std::string& path, int frames = 100, int width = 352
 // write_fake_movie, null for anything else (an empty or damaged file). The
 // editors it made so far are in *made when given (they belong to their
 // windows).
+// Editors are made at the size step asked (half or quarter pictures of
+// the movie's coded size).
 EditorFactory fake_editor_factory(std::vector<FakeEditor*>* made = nullptr);
+// Editors of a clip list whose first clip is a fake movie.
+EditorClipFactory fake_clip_factory(std::vector<FakeEditor*>* made = nullptr);
+
+struct InputProbe;
+// Probes of the open road that know fake movies (a fake movie is an MPEG
+// movie with video, a file starting "AUDIO" MPEG-1 audio, anything else
+// unknown; a movie whose name starts with "seg" has streams that change).
+InputProbe fake_input_probe();

@@ -11,6 +11,8 @@ class EditorView {
   virtual const CommandTarget* command_target() const { return nullptr; }
   // The editor goes (its window is closing): drop every use of it.
   virtual void detach_editor() = 0;
-  // Another editor window opens: playback stops.
+  // Another editor window opens, or the program closes: playback stops.
   virtual void stop_playback() {}
+  // Whether a save or a GOP trim of the window still runs.
+  virtual bool job_running() const { return false; }
 };

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QUrl>
 #include <functional>
 #include <string>
 
@@ -15,6 +16,10 @@ class QMdiArea;
 class QMdiSubWindow;
 class QMenu;
 class QAction;
+class QSlider;
+class QToolBar;
+class QLabel;
+struct ClipDragPayload;
 
 class MainWindow : public QMainWindow, public EditorWindowHost {
   Q_OBJECT
@@ -51,14 +56,42 @@ class MainWindow : public QMainWindow, public EditorWindowHost {
 
   bool create_editor_window(EditorEntry* entry, int x, int y) override;
   bool editor_window_position(const EditorEntry* entry, int* x, int* y) override;
+  bool stop_playback_and_find_jobs() override;
+  bool client_size(int* width, int* height) override;
+
+  // The bars: "Main Control", "Tools Control", "Audio Control".
+  QToolBar* main_bar() const { return main_bar_; }
+  QToolBar* tools_bar() const { return tools_bar_; }
+  QToolBar* audio_bar() const { return audio_bar_; }
+  // The volume slider (0..80) on the audio bar.
+  QSlider* volume_slider() const { return volume_; }
+  // Shows v (clamped to 0..80) on the slider and keeps it as the volume.
+  void show_volume(int v);
+  // Whether the active editor window is maximised.
+  bool is_child_zoomed() const;
+
+  // Opens the row of a clip list that a clip dragged onto this window
+  // names; false when no list has that row.
+  using ClipDropHandler = std::function<bool(const ClipDragPayload& payload)>;
+  void set_clip_drop_handler(ClipDropHandler handler) { clip_drop_ = std::move(handler); }
+  // A clip dropped at a point of the MDI area: the next editor window is
+  // placed there, then the clip's list opens the row. false when refused.
+  bool drop_clip(const std::string& drag, const QPoint& mdi_point);
+  // Local files dropped from the desktop (text/uri-list).
+  void drop_urls(const QList<QUrl>& urls);
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragMoveEvent(QDragMoveEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
   void moveEvent(QMoveEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
 
  private:
   void build_menus();
+  void build_bars();
+  void add_bar_command(QToolBar* bar, int id, const char* icon, const QString& tip);
   void update_title();
   void store_geometry();
   CommandRoute route() const;
@@ -67,4 +100,9 @@ class MainWindow : public QMainWindow, public EditorWindowHost {
   CommandTarget commands_;
   EditorViewFactory view_factory_;
   std::vector<std::pair<int, QAction*>> actions_;
+  QToolBar* main_bar_ = nullptr;
+  QToolBar* tools_bar_ = nullptr;
+  QToolBar* audio_bar_ = nullptr;
+  QSlider* volume_ = nullptr;
+  ClipDropHandler clip_drop_;
 };

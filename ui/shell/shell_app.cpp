@@ -8,6 +8,8 @@
 #include <QSocketNotifier>
 #include <clocale>
 #include <csignal>
+#include <string>
+#include <vector>
 #include <cstdio>
 
 #include "app/shell/editor_app.h"
@@ -61,6 +63,7 @@ int run_tamsel(int argc, char** argv) {
   set_audio_device_factory([] { return std::make_unique<QtAudioSink>(); });
 
   CEditorApp app(&MpegEditorAdapter::open);
+  app.set_clip_factory(&MpegEditorAdapter::from_clip);
   std::string error;
   if (!app.init_instance(&error))
     std::fprintf(stderr, "tamsel: no configuration folder (%s): default settings, not saved\n", error.c_str());
@@ -71,7 +74,18 @@ int run_tamsel(int argc, char** argv) {
   watch_terminate(&main);
   main.restore_geometry_from_settings();
   main.show();
-  for (int i = 1; i < argc; ++i) app.open_input_file(argv[i], 0, 0, 0);
+  // The files open once the event loop runs, so that a message box among
+  // them and a SIGTERM meanwhile are handled like any later ones.
+  std::vector<std::string> files(argv + 1, argv + argc);
+  QMetaObject::invokeMethod(
+      &main,
+      [&app, &main, files] {
+        for (const std::string& f : files) {
+          if (!main.isVisible()) break;  // closed meanwhile
+          app.open_input_file(f, 0, 0, 0);
+        }
+      },
+      Qt::QueuedConnection);
 
   const int rc = qt.exec();
   qt.removeEventFilter(&keys);

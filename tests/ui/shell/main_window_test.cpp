@@ -160,6 +160,7 @@ TEST_F(MainWindowTest, FunctionKeysReachTheToolsAndGoOn) {
   EXPECT_EQ(seen.keys, 4);
   view->removeEventFilter(&seen);
   qApp->removeEventFilter(&filter);
+  app_.tools().close_all();  // before the tool goes
 }
 
 TEST_F(MainWindowTest, ClosingReleasesEditorsAndKeepsTheRectangle) {
@@ -182,15 +183,22 @@ TEST_F(MainWindowTest, ToolItemsFollowTheirRegistry) {
   ASSERT_NE(gop, nullptr);
   EXPECT_FALSE(gop->isEnabled());  // no factory yet
   struct Tool : ToolWindow {
-    void close() override {}
+    std::function<void()> closed;
+    void close() override { closed(); }
   } tool;
   app_.tools().add(
-      cmd::kGopFixer, [&](std::function<void()>) -> ToolWindow* { return &tool; }, ToolRerun::CloseUnlessBusy);
+      cmd::kGopFixer,
+      [&](std::function<void()> closed) -> ToolWindow* {
+        tool.closed = std::move(closed);
+        return &tool;
+      },
+      ToolRerun::CloseUnlessBusy);
   main_->update_commands();
   EXPECT_TRUE(gop->isEnabled());
   gop->trigger();
   main_->update_commands();
   EXPECT_FALSE(gop->isEnabled());  // open: disabled
+  app_.tools().close_all();
 }
 
 // Every pixel of a bitmap at each depth comes out in the colour the bitmap

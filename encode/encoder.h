@@ -217,6 +217,10 @@ class Encoder {
   double picture_q = 0;     // quantiser estimate of the current picture
   double type_q[3] = {};    // mean quantiser value of the last I, P and B picture
   int last_type = 0;        // type of the picture coded last
+  // 1: estimation searches the fwd and bwd frames given even where our
+  // reconstructions of the references are held (pictures compared with
+  // others than their references).
+  int search_given = 0;
   // Prediction error of the picture to code (sum over its macroblocks of the
   // root of the variance the decisions left) and of the last picture of
   // each type coded; 0 when unknown. Bits follow it from picture to picture.

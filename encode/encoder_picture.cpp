@@ -233,10 +233,10 @@ int Encoder::encode_picture(Frame* cur, Frame* fwd, Frame* bwd, int picture_codi
         mesearch->mv_lambda = baseline ? 0 : std::max(1, static_cast<int>(q + 0.5));
       }
       // By default the search looks at the references a decoder will hold
-      // (our reconstructions) when they are there: at low rates they differ
-      // from the source pictures, and the best vector is the one that
-      // predicts from what is held.
-      const bool own_refs = !baseline && e.frame_pred_frame_dct &&
+      // (our reconstructions): at low rates they differ from the source
+      // pictures, and the best vector is the one that predicts from what is
+      // held. A scene test may ask for the frames given instead.
+      const bool own_refs = !baseline && !search_given && e.frame_pred_frame_dct &&
                             references >= (type == PIC_TYPE_B && !closed_gop ? 2 : 1);
       Frame* sf = own_refs ? nullptr : valid_ref(fwd) ? fwd : nullptr;
       Frame* sb = own_refs ? nullptr : valid_ref(bwd) ? bwd : nullptr;

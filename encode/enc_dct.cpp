@@ -1,6 +1,7 @@
 #include "encode/enc_dct.h"
 
 #include <cstdlib>
+#include <cstring>
 
 #include "encode/enc_dct_coef.h"
 
@@ -113,6 +114,22 @@ bool make_quant_steps(QuantSteps* out, const int32_t* matrix, int mquant, bool i
     out->bias[i] = static_cast<uint32_t>(intra ? (q >> 2) + (q >> 3) : (w >> 2));
   }
   return true;
+}
+
+void QuantStepTable::prepare(const int32_t* matrix, bool intra) {
+  if (!state_.empty() && intra == intra_ && std::memcmp(matrix, matrix_, sizeof matrix_) == 0) return;
+  std::memcpy(matrix_, matrix, sizeof matrix_);
+  intra_ = intra;
+  steps_.resize(113);
+  state_.assign(113, 0);
+}
+
+const QuantSteps* QuantStepTable::get(int mquant) {
+  if (mquant < 1 || mquant > 112 || state_.empty()) return nullptr;
+  int8_t& st = state_[static_cast<size_t>(mquant)];
+  QuantSteps* s = &steps_[static_cast<size_t>(mquant)];
+  if (!st) st = make_quant_steps(s, matrix_, mquant, intra_) ? 1 : -1;
+  return st > 0 ? s : nullptr;
 }
 
 int quant_intra_steps(const int16_t* src, const QuantSteps* steps, int dc_prec, int max, int16_t* dst) {

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "foundation/cpu.h"
 
@@ -36,6 +37,24 @@ struct alignas(32) QuantSteps {
 };
 // False (nothing usable) when a step is 2^30 or more or an entry below 1.
 bool make_quant_steps(QuantSteps* out, const int32_t* matrix, int mquant, bool intra);
+
+// The steps of every quantiser value (1..112) of one matrix, each made on
+// first use and kept while the matrix stays the same: pictures mostly
+// reuse the few values their neighbours had.
+class QuantStepTable {
+ public:
+  // Forgets the steps when `matrix` differs from the one they were made for.
+  void prepare(const int32_t* matrix, bool intra);
+  // Steps of `mquant` for the prepared matrix; null when the pair has none
+  // (the plain quantiser then divides).
+  const QuantSteps* get(int mquant);
+
+ private:
+  int32_t matrix_[64] = {};
+  bool intra_ = false;
+  std::vector<QuantSteps> steps_;
+  std::vector<int8_t> state_;  // 0 not made, 1 made, -1 unusable
+};
 
 // The kernels, one table per processor level, all bit-exact with the plain
 // one on any input (sums wrap at 32 bits, passes saturate at 16).

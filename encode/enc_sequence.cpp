@@ -92,8 +92,10 @@ int SequenceEncoder::old_scene_b(Frame* scene) {
   // new scene's first picture: which of the two predicts them better.
   const auto old_scene = [&](size_t j) {
     enc_.closed_gop = 0;
+    enc_.search_given = 1;  // the new scene's picture is no reference yet
     enc_.encode_picture(pending_[j].get(), newer_.get(), scene, PIC_TYPE_B, static_cast<int>(j) + 1, bw, 1, nullptr,
                         0);
+    enc_.search_given = 0;
     return enc_.mesearch->last_cost < enc_.mesearch->last_cost_bwd;
   };
   if (!old_scene(0)) return 0;

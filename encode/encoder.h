@@ -151,6 +151,12 @@ class Encoder {
   // vbv_delay values.
   void rc_start_run();
   double rc_init_pict(Frame* frame);
+  // Default scheme: picture_q and the target T of the picture to code.
+  void plan_picture();
+  // Quantiser of I and of B pictures over that of P pictures: I pictures
+  // a little finer, as every picture of their GOP predicts from them; B
+  // pictures coarser, as none does.
+  static constexpr double kTypeRatioI = 0.8, kTypeRatioB = 1.4;
   RateControlRecord* rc_make_pending();
   void apply_pending_params(int force);
   int rc_start_mb();
@@ -210,6 +216,19 @@ class Encoder {
   int baseline = 0;
   double picture_q = 0;     // quantiser estimate of the current picture
   double type_q[3] = {};    // mean quantiser value of the last I, P and B picture
+  int last_type = 0;        // type of the picture coded last
+  // 1: estimation searches the fwd and bwd frames given even where our
+  // reconstructions of the references are held (pictures compared with
+  // others than their references).
+  int search_given = 0;
+  // Prediction error of the picture to code (sum over its macroblocks of the
+  // root of the variance the decisions left) and of the last picture of
+  // each type coded; 0 when unknown. Bits follow it from picture to picture.
+  double cur_error = 0, type_error[3] = {};
+  bool type_known[3] = {};  // a picture of the type was coded since rc_init_seq
+  int gop_np = 0, gop_nb = 0;  // P and B pictures of the last GOP begun
+  // Quantiser steps by value, made once per matrix.
+  QuantStepTable intra_steps, inter_steps;
   // Reconstructions of the two newest coded I/P pictures: the references
   // predicted from (older, newer).
   std::unique_ptr<Frame> ref_older, ref_newer;

@@ -251,10 +251,11 @@ int Encoder::vlc_picture(BitWriter& writer, int frame_number, int) {
   st.mquant = rc_start_mb();
   const int limit = mpeg1 ? 255 : 2047;
   const EncDctDsp& dsp = enc_dct_dsp();
-  // Steps of the current quantiser, rebuilt when it changes.
-  QuantSteps intra_steps, inter_steps;
+  intra_steps.prepare(intra_q, true);
+  inter_steps.prepare(non_intra_q, false);
+  const QuantSteps* isteps = nullptr;
+  const QuantSteps* nsteps = nullptr;
   int steps_q = -1;
-  bool steps_ok = false;
   CoefBlock saved[12];
   // Every row is coded, padding rows of interlaced pictures included.
   for (int r = 0; r < mb_height2; ++r) {
@@ -281,18 +282,18 @@ int Encoder::vlc_picture(BitWriter& writer, int frame_number, int) {
       for (;;) {
         if (q != steps_q) {
           steps_q = q;
-          steps_ok = make_quant_steps(&intra_steps, intra_q, q, true) &&
-                     make_quant_steps(&inter_steps, non_intra_q, q, false);
+          isteps = intra_steps.get(q);
+          nsteps = inter_steps.get(q);
         }
         st.cur_cbp = 0;
         int peak = 0;
         for (int n = 0; n < block_count; ++n) {
           CoefBlock* b = block(k, n);
           if (st.cur_mb_type & kMBIntra) {
-            if (steps_ok) dsp.quant_intra_steps(b->c, &intra_steps, e.intra_dc_precision, limit, b->c);
+            if (isteps) dsp.quant_intra_steps(b->c, isteps, e.intra_dc_precision, limit, b->c);
             else dsp.quant_intra(b->c, intra_q, q, e.intra_dc_precision, limit, b->c);
           } else {
-            const int coded = steps_ok ? dsp.quant_non_intra_steps(b->c, &inter_steps, limit, b->c)
+            const int coded = nsteps ? dsp.quant_non_intra_steps(b->c, nsteps, limit, b->c)
                                        : dsp.quant_non_intra(b->c, non_intra_q, q, limit, b->c);
             st.cur_cbp = (st.cur_cbp << 1) | coded;
           }

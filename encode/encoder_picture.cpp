@@ -139,6 +139,9 @@ void Encoder::keep_reference() {
   std::swap(ref_older, ref_newer);
   if (!ref_newer) ref_newer = std::make_unique<Frame>(width, height, chroma_format, 0);
   std::memcpy(ref_newer->buffer(), recon->buffer(), static_cast<size_t>(recon->y_size() + 2 * recon->c_size()));
+  // Layers the search made of the picture held before are made again.
+  if (ref_newer->layer2()) ref_newer->get_layer2(ref_newer->layer4() != nullptr, ref_newer->layer2_fields() != nullptr);
+  if (mesearch) mesearch->forget_layer(ref_newer.get());
   references = std::min(references + 1, 2);
 }
 
@@ -229,8 +232,14 @@ int Encoder::encode_picture(Frame* cur, Frame* fwd, Frame* bwd, int picture_codi
         const double q = type_q[ti] > 0 ? type_q[ti] : type_q[1] > 0 ? type_q[1] : type_q[0] > 0 ? type_q[0] : 8.0;
         mesearch->mv_lambda = baseline ? 0 : std::max(1, static_cast<int>(q + 0.5));
       }
-      Frame* sf = valid_ref(fwd) ? fwd : nullptr;
-      Frame* sb = valid_ref(bwd) ? bwd : nullptr;
+      // By default the search looks at the references a decoder will hold
+      // (our reconstructions): at low rates they differ from the source
+      // pictures, and the best vector is the one that predicts from what is
+      // held. A scene test may ask for the frames given instead.
+      const bool own_refs = !baseline && !search_given && e.frame_pred_frame_dct &&
+                            references >= (type == PIC_TYPE_B && !closed_gop ? 2 : 1);
+      Frame* sf = own_refs ? nullptr : valid_ref(fwd) ? fwd : nullptr;
+      Frame* sb = own_refs ? nullptr : valid_ref(bwd) ? bwd : nullptr;
       if (type == PIC_TYPE_I) {
         mesearch->motion_estimate_intra(cur, mbinfo.data());
       } else if (type == PIC_TYPE_P) {

@@ -61,6 +61,8 @@ void Encoder::rc_init_seq(double frame_rate) {
   }
   rc.d0i = rc.d0p = trunc_int(f * rc.r + 0.5);
   rc.d0b = trunc_int(1.4 * f * rc.r + 0.5);
+  type_known[0] = type_known[1] = type_known[2] = false;
+  type_error[0] = type_error[1] = type_error[2] = 0;
 }
 
 void Encoder::rc_start_run() {
@@ -82,6 +84,8 @@ void Encoder::rc_init_gop(int np, int nb, double frame_rate) {
   }
   rc.Np = fieldpic ? 2 * np + 1 : np;
   rc.Nb = fieldpic ? 2 * nb : nb;
+  gop_np = rc.Np;
+  gop_nb = rc.Nb;
   rc.gop_pictures = rc.gop_bits = 0;
 }
 
@@ -92,15 +96,58 @@ void Encoder::rc_extend_gop(int np, int nb) {
   rc.Nb = std::max(rc.Nb, 0) + nb;
 }
 
-double Encoder::rc_init_pict(Frame* frame) {
-  // By default I pictures aim a fifth finer than P pictures: every picture
-  // of the GOP predicts from them.
-  const double Ki = baseline ? 1.0 : 0.8, Kp = 1.0, Kb = 1.4;
+void Encoder::plan_picture() {
+  // One quantiser scale s for the pictures still to come, each type at its
+  // ratio k of it: predicted bits X / (k s) over the rest of this GOP and
+  // the whole next one (a horizon that long keeps the last pictures of a
+  // GOP from paying all its debts) add up to their budget. Both B pictures
+  // between two references take the same quantiser.
   const int type = pichdr->picture_coding_type;
-  if (type == PIC_TYPE_I) {
+  const int ti = type == PIC_TYPE_P ? 1 : type == PIC_TYPE_B ? 2 : 0;
+  const double k[3] = {kTypeRatioI, 1.0, kTypeRatioB};
+  double X[3] = {static_cast<double>(std::max(rc.Xi, 1)), static_cast<double>(std::max(rc.Xp, 1)),
+                 static_cast<double>(std::max(rc.Xb, 1))};
+  // This picture's complexity from the last one of its type, scaled by how
+  // their prediction errors compare.
+  cur_error = 0;
+  for (int j = 0; j < mb_count2; ++j) cur_error += std::sqrt(std::max(0, mbi_variance(mbinfo[static_cast<size_t>(j)])));
+  if (cur_error > 0 && type_error[ti] > 0) X[ti] *= std::clamp(cur_error / type_error[ti], 0.25, 4.0);
+  if (type == PIC_TYPE_B && last_type == PIC_TYPE_B && picture_q > 0) {
+    rc.T = trunc_int(X[2] / picture_q + 0.5);
+    return;
+  }
+  const double B = std::max(1, seqhdr->get_bit_rate());
+  const double F = seqhdr->get_frame_rate();
+  const double next_gop = (gop_np + gop_nb + 1) * B / F;
+  const int np = std::max(rc.Np, 0), nb = std::max(rc.Nb, 0);
+  const double demand = (type == PIC_TYPE_I ? X[0] / k[0] : 0.0) + np * X[1] / k[1] + nb * X[2] / k[2] +
+                        X[0] / k[0] + gop_np * X[1] / k[1] + gop_nb * X[2] / k[2];
+  double budget = rc.R + next_gop;
+  if (fixed_mquant <= 0 && vbr_mquant <= 0 && !vbr && pts_per_bit > 0) {
+    // At constant rate the decoder buffer is the budget: what it holds when
+    // this picture is taken out and what arrives until the horizon's last
+    // picture, less the level it started at (kept for the I picture after
+    // the horizon, and so that the stream keeps to its rate).
+    const double start = std::floor(seqhdr->get_vbv_buffer_size() * 3.0 / 5.0);
+    const double held = rc.decoding_time == 0 ? start
+                                              : (rc.decoding_time + pts_per_picture) / pts_per_bit - rc.bits_total;
+    const int pictures = (type == PIC_TYPE_I ? 1 : 0) + np + nb + gop_np + gop_nb + 1;
+    budget = held + (pictures - 1) * B / F - start;
+  }
+  budget = std::max(budget, next_gop / 4);
+  picture_q = std::clamp(k[ti] * demand / budget, 0.5, 56.0);
+  rc.T = trunc_int(X[ti] / picture_q + 0.5);
+}
+
+double Encoder::rc_init_pict(Frame* frame) {
+  const double Kp = 1.0, Kb = 1.4;
+  const int type = pichdr->picture_coding_type;
+  if (!baseline) {
+    plan_picture();
+  } else if (type == PIC_TYPE_I) {
     if (!rc.Xi) rc_init_seq(0);
-    rc.T = trunc_int(rc.R / (1.0 + rc.Np * static_cast<double>(rc.Xp) * Ki / (rc.Xi * Kp) +
-                             rc.Nb * static_cast<double>(rc.Xb) * Ki / (rc.Xi * Kb)) +
+    rc.T = trunc_int(rc.R / (1.0 + rc.Np * static_cast<double>(rc.Xp) / (rc.Xi * Kp) +
+                             rc.Nb * static_cast<double>(rc.Xb) / (rc.Xi * Kb)) +
                      0.5);
     rc.d = rc.d0i;
   } else if (type == PIC_TYPE_P) {
@@ -119,8 +166,6 @@ double Encoder::rc_init_pict(Frame* frame) {
   if (rc.T < floor_bits) rc.T = floor_bits;
   rc.Q = 0;
   rc.target_per_mb = static_cast<double>(rc.T) / mb_count2;
-  const int X = type == PIC_TYPE_I ? rc.Xi : type == PIC_TYPE_P ? rc.Xp : rc.Xb;
-  picture_q = std::clamp(static_cast<double>(X) / std::max(1, rc.T), 1.0, 56.0);
   if (!frame || !frame->y_plane()) return rc.avg_act;
   const bool field_blocks = !pichdr->coding_ext->frame_pred_frame_dct;
   rc.avg_act = calc_activity(frame->y_plane(), width, height2, frame->padded_width(), field_blocks, mbinfo.data());
@@ -235,6 +280,9 @@ int Encoder::rc_update_pict(int bits) {
     rc.d0b = n;
     rc.Nb -= 1;
   }
+  last_type = type;
+  type_error[ti] = cur_error;
+  type_known[ti] = true;
   type_q[ti] = static_cast<double>(rc.Q) / std::max(1, mb_count2);
   rc.gop_pictures += 1;
   rc.pictures += 1;
@@ -308,6 +356,30 @@ int Encoder::code_picture_rc(BitWriter& writer, int frame_number, Frame* frame) 
   const int type1 = pichdr->coding_ext->q_scale_type;
   (void)type1;
   int step = 0;
+  const int ti = type == PIC_TYPE_P ? 1 : type == PIC_TYPE_B ? 2 : 0;
+  if (!baseline && cbr && rewindable && !type_known[ti] && size > 0) {
+    // The first picture of its type since the estimates were reset: its
+    // complexity was a guess. Learnt from this pass, the plan is made
+    // again and the picture coded again when its quantiser moves.
+    const int X = trunc_int(rc.Q * 0.5 / mb_count2 * 8.0 * size + 0.5);
+    int* Xt = type == PIC_TYPE_I ? &rc.Xi : type == PIC_TYPE_P ? &rc.Xp : &rc.Xb;
+    // The others' guesses keep their ratio to this one.
+    const double scale = static_cast<double>(X) / std::max(*Xt, 1);
+    for (int t = 0; t < 3; ++t) {
+      int* x = t == 0 ? &rc.Xi : t == 1 ? &rc.Xp : &rc.Xb;
+      if (t == ti || !type_known[t]) *x = std::max(1, trunc_int(*x * scale + 0.5));
+    }
+    *Xt = X;
+    type_error[ti] = 0;
+    const double planned = picture_q;
+    plan_picture();
+    rc_pending->Xi = rc.Xi;
+    rc_pending->Xp = rc.Xp;
+    rc_pending->Xb = rc.Xb;
+    rc_pending->T = rc.T;
+    rc_pending->target_per_mb = static_cast<double>(rc.T) / mb_count2;
+    if (std::abs(picture_q / planned - 1.0) > 0.1) size = pass(0);
+  }
   if (cbr && rewindable) {
     // The bits the decoder buffer holds when the picture is taken out: more
     // would underflow it, so the picture is coded coarser until it fits.

@@ -143,6 +143,10 @@ class MESearch {
   int use_quarter_layer = 0;
   MEOperations ops;
 
+  // Layers kept of a frame are stale: it was given new content (a driver's
+  // current picture, a reference written again).
+  void forget_layer(const Frame* f);
+
  private:
   // Planes and layers of one picture under search (luma stride w).
   struct Pic {
@@ -214,8 +218,6 @@ class MESearch {
   const uint8_t* half_layer(const Frame* f, bool rebuild);
   // The frames' per-field layers for strategy 4, built on first need.
   bool field_layers();
-  // A frame given to a driver as the current picture may hold new content.
-  void forget_layer(const Frame* f);
   struct HalfLayer {
     const Frame* frame = nullptr;
     std::vector<uint8_t> pixels;

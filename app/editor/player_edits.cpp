@@ -114,29 +114,23 @@ void CQuarvelPlayerView::restore_edit(EditRecord& record) {
   goto_exact(current_frame, true);
 }
 
-void CQuarvelPlayerView::undo() {
-  EditRecord r = undo_history_.pop();
+// Takes the newest step of one history back, keeping the state it leaves
+// as a step of the other; a state that cannot be copied keeps the step.
+void CQuarvelPlayerView::step_history(EditHistory& from, EditHistory& to) {
+  EditRecord r = from.pop();
   if (r.kind == kEditEmpty || !r.snapshot) return;
   std::unique_ptr<EClip> now = editor_->frame_copy(0, 0);
   if (!now) {
-    undo_history_.push(std::move(r));
+    from.push(std::move(r));
     return;
   }
-  redo_history_.push(EditRecord(kEditState, std::move(now), mark_in, mark_out, insert_point, current_frame));
+  to.push(EditRecord(kEditState, std::move(now), mark_in, mark_out, insert_point, current_frame));
   restore_edit(r);
 }
 
-void CQuarvelPlayerView::redo() {
-  EditRecord r = redo_history_.pop();
-  if (r.kind == kEditEmpty || !r.snapshot) return;
-  std::unique_ptr<EClip> now = editor_->frame_copy(0, 0);
-  if (!now) {
-    redo_history_.push(std::move(r));
-    return;
-  }
-  undo_history_.push(EditRecord(kEditState, std::move(now), mark_in, mark_out, insert_point, current_frame));
-  restore_edit(r);
-}
+void CQuarvelPlayerView::undo() { step_history(undo_history_, redo_history_); }
+
+void CQuarvelPlayerView::redo() { step_history(redo_history_, undo_history_); }
 
 int CQuarvelPlayerView::remove_transition(int frame) {
   std::unique_ptr<EClip> snapshot = editor_->copy(0, 0);

@@ -246,6 +246,7 @@ class CQuarvelPlayerView {
   void file_information();
   void reload_after_change();
   void restore_edit(EditRecord& record);
+  void step_history(EditHistory& from, EditHistory& to);
   bool on_ui_thread() const { return std::this_thread::get_id() == ui_thread_; }
   // Runs f on the user-interface thread: at once there, else posted (and
   // dropped when the view has gone).

@@ -20,6 +20,20 @@ void editor_record_update_range(EditorRecordData* rec, MPEG_Editor* editor) {
   rec->total = editor->get_total_frames();
   if (rec->start >= rec->total || rec->start < 0) rec->start = 0;
   if (rec->count <= 0 || rec->count > rec->total - rec->start) rec->count = rec->total - rec->start;
+  if (editor->get_clip_mux_rates(rec->video.clip_select, rec->rates) != 0)
+    for (int& r : rec->rates) r = 0;
+}
+
+int check_record_data(int kind, MPEG_Clip* list, RecordData* data) {
+  if (!data || data->n_es < 1) return 1;
+  bool audio = false;
+  for (const MPEG_Clip* c = list; c; c = c->next) audio = audio || c->audio_stream_count > 0;
+  if (kind == 2 || kind == 3 || !audio) {
+    if (data->n_es != 1) trace("check_record_data: kind %d saves video only (%d streams asked)\n", kind, data->n_es);
+    for (MPEG_Clip* c = list; c; c = c->next) c->audio_stream_id = -1;
+    data->n_es = 1;
+  }
+  return 0;
 }
 
 int editor_record_load(EditorRecordData* rec, const char* file_name, std::unique_ptr<MPEG_Editor>* editor,
@@ -79,8 +93,13 @@ std::unique_ptr<FrameSource> editor_record_frame_source(const MPEG_Clip* list) {
   return std::make_unique<EngineFrames>(std::move(engine));
 }
 
-int editor_record_save(MPEG_Editor* editor, const char* out, int kind, int start, int count, int* progress) {
+int editor_record_save(MPEG_Editor* editor, const char* out, int kind, int start, int count, int* progress,
+                       SaveStatus* status) {
   if (progress) *progress = 0;
+  auto complete = [&] {
+    if (progress) *progress = 100;
+    if (status && status->progress_callback) status->progress_callback(100.0, status->user);
+  };
   DTamsel* engine = editor ? editor->engine() : nullptr;
   const int total = engine ? engine->get_total_frames() : 0;
   MPEG_Clip* list = nullptr;
@@ -88,7 +107,7 @@ int editor_record_save(MPEG_Editor* editor, const char* out, int kind, int start
     list = engine->copy(start, count);
   if (!list) {
     trace("editor_record_save (ERROR): start=%d, count=%d, total=%d\n", start, count, total);
-    if (progress) *progress = 100;
+    complete();
     return 0;
   }
   RecordData data;
@@ -101,9 +120,14 @@ int editor_record_save(MPEG_Editor* editor, const char* out, int kind, int start
     data.audio_copy = audio.ac3 ? 0 : -1;
     data.check_audio_params();
   }
-  SaveStatus status;
+  if (check_record_data(kind, list, &data)) {
+    mpeg_clip_list_free(list);
+    complete();
+    return 0;
+  }
+  SaveStatus own;
   SaveReport report;
-  auto* job = new RecordJob(list, data, &status);
+  auto* job = new RecordJob(list, data, status ? status : &own);
   job->report = &report;
   // Only mixed or overlaid pictures need the engine's rendering.
   bool rendered = false;

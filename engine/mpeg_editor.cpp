@@ -247,9 +247,10 @@ static bool output_creatable(const char* out) {
   return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && access(dir.c_str(), W_OK) == 0;
 }
 
-int MPEG_Editor::save_entry(const char* out, int kind, int start, int count, int* progress) {
+int MPEG_Editor::save_entry(const char* out, int kind, int start, int count, int* progress, SaveStatus* status) {
   auto complete = [&] {
     if (progress) *progress = 100;
+    if (status && status->progress_callback) status->progress_callback(100.0, status->user);
   };
   if (!engine_ || !out || !output_creatable(out)) {
     trace("MPEG_Editor::record (ERROR): cannot create <%s>\n", out ? out : "");
@@ -268,7 +269,7 @@ int MPEG_Editor::save_entry(const char* out, int kind, int start, int count, int
     complete();
     return 0;
   }
-  if (mapped != 0) return editor_record_save(this, out, mapped, start, count, progress);
+  if (mapped != 0) return editor_record_save(this, out, mapped, start, count, progress, status);
   auto project = frame_copy(start, count);
   complete();
   if (!project) return 0;
@@ -282,15 +283,30 @@ int MPEG_Editor::save_entry(const char* out, int kind, int start, int count, int
   return 1;
 }
 
-int MPEG_Editor::frame_record(const char* out, int kind, int selected_clip, int start, int count, int* progress) {
+int MPEG_Editor::record_clip(const char* out, int kind, int selected_clip, int start, int count, int* progress,
+                             SaveStatus* status) {
   if (engine_ && (selected_clip < 0 || selected_clip >= get_clip_count())) {
     trace("DTamsel::record_selected_clip (ERROR): invalid selected_clip=%d\n", selected_clip);
     if (progress) *progress = 100;
+    if (status && status->progress_callback) status->progress_callback(100.0, status->user);
     return 0;
   }
-  return save_entry(out, kind, start, count, progress);
+  return save_entry(out, kind, start, count, progress, status);
+}
+
+int MPEG_Editor::frame_record(const char* out, int kind, int selected_clip, int start, int count, int* progress) {
+  return record_clip(out, kind, selected_clip, start, count, progress, nullptr);
+}
+
+int MPEG_Editor::frame_record_status(const char* out, int kind, int selected_clip, int start, int count,
+                                     SaveStatus* status) {
+  return record_clip(out, kind, selected_clip, start, count, nullptr, status);
 }
 
 int MPEG_Editor::frame_record_range(const char* out, int kind, int start, int count, int* progress) {
-  return save_entry(out, kind, start, count, progress);
+  return save_entry(out, kind, start, count, progress, nullptr);
+}
+
+int MPEG_Editor::frame_record_range_status(const char* out, int kind, int start, int count, SaveStatus* status) {
+  return save_entry(out, kind, start, count, nullptr, status);
 }

@@ -11,6 +11,7 @@
 #include "foundation/audio_info.h"
 #include "foundation/es_data.h"
 #include "foundation/video_info.h"
+#include "record/record_data.h"
 
 class MPEG_Editor {
  public:
@@ -46,9 +47,16 @@ class MPEG_Editor {
   int get_curr_frame_offset() { return engine_ ? engine_->get_curr_frame_offset() : -1; }
   double get_frame_rate() { return engine_ ? engine_->get_frame_rate() : -1; }
   int time_2_frame(double t) { return engine_ ? engine_->time_2_frame(t) : -1; }
+  int timecode_2_frame(const char* text) { return engine_ ? engine_->timecode_2_frame(text) : -1; }
+  uint32_t get_frame_offset_timecode(int frame, std::string* text) {
+    return engine_ ? engine_->get_frame_offset_timecode(frame, text) : 0;
+  }
+  int next_clip() { return engine_ ? engine_->next_clip() : 0; }
+  int prev_clip() { return engine_ ? engine_->prev_clip() : 0; }
   int forward(int n) { return engine_ ? engine_->forward(n) : 0; }
   int backward(int n) { return engine_ ? engine_->backward(n) : 0; }
   int search(int frame, int reseek_audio) { return engine_ ? engine_->search(frame, reseek_audio, 0) : -1; }
+  bool is_still_image() const { return engine_ && engine_->is_still_image(); }
   bool has_audio() const { return engine_ && engine_->has_audio(); }
   int get_channels() const { return engine_ ? engine_->get_channels() : 0; }
   int get_sample_rate() const { return engine_ ? engine_->get_sample_rate() : 0; }
@@ -62,6 +70,43 @@ class MPEG_Editor {
   }
   int save_image(const char* file, int type, int quality);
 
+  // The picture shown and the window's bitmap of it.
+  Frame* get_decoded_frame() { return engine_ ? engine_->get_decoded_frame() : nullptr; }
+  Image* get_decoded_frame_image() { return engine_ ? engine_->get_decoded_frame_image() : nullptr; }
+  int get_decoded_frame_flag() { return engine_ ? engine_->get_decoded_frame_flag() : 0; }
+  int get_decoded_image_width() { return engine_ ? engine_->get_decoded_image_width() : 352; }
+  int get_decoded_image_height() { return engine_ ? engine_->get_decoded_image_height() : 240; }
+  int set_bmp_depth(int bits) { return engine_ ? engine_->set_bmp_depth(bits) : 0; }
+  uint8_t* get_decoded_image_dib_data() { return engine_ ? engine_->get_decoded_image_dib_data() : nullptr; }
+  BitmapInfo* get_decoded_image_dib_header() { return engine_ ? engine_->get_decoded_image_dib_header() : nullptr; }
+  int get_image_width() { return engine_ ? engine_->get_image_width() : 0; }
+  int get_image_height() { return engine_ ? engine_->get_image_height() : 0; }
+  void set_field_dither(int on) {
+    if (engine_) engine_->set_field_dither(on);
+  }
+  // See DTamsel::set_notify_callback; 0 without engine.
+  int set_notify_callback(DTamsel::NotifyCallback callback, void* user) {
+    return engine_ ? engine_->set_notify_callback(callback, user) : 0;
+  }
+
+  // Save options held by the engine (see EngineSettings); the PID setters
+  // return the PID in force, 0 without engine.
+  int set_video_pid(int pid) { return engine_ ? engine_->set_video_pid(pid) : 0; }
+  int set_audio_pid(int pid) { return engine_ ? engine_->set_audio_pid(pid) : 0; }
+  int set_program_pid(int pid) { return engine_ ? engine_->set_program_pid(pid) : 0; }
+  void set_gop_fix_mode() {
+    if (engine_) engine_->set_gop_fix_mode();
+  }
+  void set_audio_encoder(int layer, int sample_rate, int channels, int bit_rate, int clip_select) {
+    if (engine_) engine_->set_audio_encoder(layer, sample_rate, channels, bit_rate, clip_select);
+  }
+  void set_audio_copy() {
+    if (engine_) engine_->set_audio_copy();
+  }
+  void set_record_option(int on) {
+    if (engine_) engine_->set_record_option(on);
+  }
+
   bool is_at_clip_end() const;
   bool is_at_clip_start() const;
 
@@ -74,6 +119,10 @@ class MPEG_Editor {
   // a clip-list file. 1 done, 0 refused or failed.
   int frame_record(const char* out, int kind, int selected_clip, int start, int count, int* progress);
   int frame_record_range(const char* out, int kind, int start, int count, int* progress);
+  // The same reporting through a status record the window shares (its
+  // command pauses and stops the save).
+  int frame_record_status(const char* out, int kind, int selected_clip, int start, int count, SaveStatus* status);
+  int frame_record_range_status(const char* out, int kind, int start, int count, SaveStatus* status);
 
   // Display mode 3 (every frame), 4 (I and P pictures) or 5 (I pictures):
   // the mode before, as 3, 4 or 5.
@@ -98,7 +147,9 @@ class MPEG_Editor {
 
  private:
   std::unique_ptr<EClip> with_gain(std::unique_ptr<EClip> project, double start, double length);
-  int save_entry(const char* out, int kind, int start, int count, int* progress);
+  int save_entry(const char* out, int kind, int start, int count, int* progress, SaveStatus* status);
+  int record_clip(const char* out, int kind, int selected_clip, int start, int count, int* progress,
+                  SaveStatus* status);
   std::unique_ptr<DTamsel> engine_;
 };
 

@@ -153,7 +153,7 @@ TEST(EngineStep, FrameCountCheckSkipsClipsWithoutAGopIndex) {
   EXPECT_EQ(e.get_current_clip_index(), 1);
 }
 
-TEST(EngineTime, TimesCountFromTheMovieStartNotFromGopTimeCodes) {
+TEST(EngineTime, TimesCountFromTheMovieStartTimeCodesFromItsGops) {
   int err = 0;
   MPEG_Editor ed(tsupport::fixture("en_tc.m2v").c_str(), &err, 0, 0, 0);
   ASSERT_EQ(err, 0);
@@ -162,7 +162,7 @@ TEST(EngineTime, TimesCountFromTheMovieStartNotFromGopTimeCodes) {
   EXPECT_EQ(e->time_2_frame(2.0), 50);
   std::string tc;
   e->get_frame_offset_timecode(50, &tc);
-  EXPECT_EQ(tc, "00:00:02:00");
+  EXPECT_EQ(tc, "01:00:02:00");
   ASSERT_EQ(ed.frame_cut(10, 5), 1);
   EXPECT_DOUBLE_EQ(e->frame_2_time(50), 2.0);
   EXPECT_EQ(e->time_2_frame(2.0), 50);

@@ -170,6 +170,7 @@ class DTamsel {
   }
   void set_output_chroma_format(int v) { settings_.output_chroma_format = v; }
   void set_svcd_flag(int on) { settings_.svcd = on ? 1 : 0; }
+  void set_dvd_flag(int on) { settings_.dvd = on ? 1 : 0; }
   void set_record_option(int on) { settings_.record_option = on; }
   void set_gop_fix_mode() { settings_.gop_fix = 1; }
   void set_audio_encoder(int layer, int sample_rate, int channels, int bit_rate, int clip_select);

@@ -30,8 +30,10 @@ std::unique_ptr<FrameSource> editor_record_frame_source(const MPEG_Clip* list);
 // end) as output kind 2..6 or 8 through the save pipeline, the first
 // clip's audio with it where the kind holds audio. 1 saved, 0 failed;
 // *progress (and the status record, when given) ends at 100 either way.
+// es: stream descriptions of the output (the video's bit rate, the audio's
+// format); the engine's save options (EngineSettings) apply as well.
 int editor_record_save(MPEG_Editor* editor, const char* out, int kind, int start, int count, int* progress,
-                       SaveStatus* status = nullptr);
+                       SaveStatus* status = nullptr, int n_es = 0, const ESData* es = nullptr);
 
 // Fits a save's streams to its kind before it runs: video-only kinds (2, 3)
 // and movies without sound save no audio (every clip's audio stream id -1,

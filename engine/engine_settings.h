@@ -38,6 +38,8 @@ struct EngineSettings {
   int gop_fix = 0;
   // 1: an output of kind 6 is a Super Video CD.
   int svcd = 0;
+  // 1: an output of kind 6 carries DVD navigation packs.
+  int dvd = 0;
   // Transport PIDs; 0 lets the multiplexer choose.
   int video_pid = 0, audio_pid = 0, program_pid = 0;
 };

@@ -247,7 +247,8 @@ static bool output_creatable(const char* out) {
   return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && access(dir.c_str(), W_OK) == 0;
 }
 
-int MPEG_Editor::save_entry(const char* out, int kind, int start, int count, int* progress, SaveStatus* status) {
+int MPEG_Editor::save_entry(const char* out, int kind, int start, int count, int* progress, SaveStatus* status,
+                            int n_es, const ESData* es) {
   auto complete = [&] {
     if (progress) *progress = 100;
     if (status && status->progress_callback) status->progress_callback(100.0, status->user);
@@ -269,7 +270,7 @@ int MPEG_Editor::save_entry(const char* out, int kind, int start, int count, int
     complete();
     return 0;
   }
-  if (mapped != 0) return editor_record_save(this, out, mapped, start, count, progress, status);
+  if (mapped != 0) return editor_record_save(this, out, mapped, start, count, progress, status, n_es, es);
   auto project = frame_copy(start, count);
   complete();
   if (!project) return 0;
@@ -307,6 +308,12 @@ int MPEG_Editor::frame_record_range(const char* out, int kind, int start, int co
   return save_entry(out, kind, start, count, progress, nullptr);
 }
 
-int MPEG_Editor::frame_record_range_status(const char* out, int kind, int start, int count, SaveStatus* status) {
-  return save_entry(out, kind, start, count, nullptr, status);
+int MPEG_Editor::frame_record_range(const char* out, int kind, int n_es, const ESData* es, int start, int count,
+                                    int* progress) {
+  return save_entry(out, kind, start, count, progress, nullptr, n_es, es);
+}
+
+int MPEG_Editor::frame_record_range_status(const char* out, int kind, int n_es, const ESData* es, int start,
+                                           int count, SaveStatus* status) {
+  return save_entry(out, kind, start, count, nullptr, status, n_es, es);
 }

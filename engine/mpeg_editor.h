@@ -122,7 +122,14 @@ class MPEG_Editor {
   // The same reporting through a status record the window shares (its
   // command pauses and stops the save).
   int frame_record_status(const char* out, int kind, int selected_clip, int start, int count, SaveStatus* status);
-  int frame_record_range_status(const char* out, int kind, int start, int count, SaveStatus* status);
+  int frame_record_range_status(const char* out, int kind, int start, int count, SaveStatus* status) {
+    return frame_record_range_status(out, kind, 0, nullptr, start, count, status);
+  }
+  // With descriptions of the output's streams (video bit rate, audio
+  // format).
+  int frame_record_range(const char* out, int kind, int n_es, const ESData* es, int start, int count, int* progress);
+  int frame_record_range_status(const char* out, int kind, int n_es, const ESData* es, int start, int count,
+                                SaveStatus* status);
 
   // Display mode 3 (every frame), 4 (I and P pictures) or 5 (I pictures):
   // the mode before, as 3, 4 or 5.
@@ -147,7 +154,8 @@ class MPEG_Editor {
 
  private:
   std::unique_ptr<EClip> with_gain(std::unique_ptr<EClip> project, double start, double length);
-  int save_entry(const char* out, int kind, int start, int count, int* progress, SaveStatus* status);
+  int save_entry(const char* out, int kind, int start, int count, int* progress, SaveStatus* status, int n_es = 0,
+                 const ESData* es = nullptr);
   int record_clip(const char* out, int kind, int selected_clip, int start, int count, int* progress,
                   SaveStatus* status);
   std::unique_ptr<DTamsel> engine_;

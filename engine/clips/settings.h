@@ -8,6 +8,9 @@
 
 #include "engine/clips/project.h"
 
+class MPEG_Editor;
+struct DemuxJobStatus;
+
 class VideoEncoderData : public EClip {
  public:
   VideoEncoderData() { set_default_values(0); }
@@ -96,6 +99,12 @@ class EditorRecordData {
   // none is chosen); a transport clip's PIDs become the save's.
   int get_source_type();
   void set_second_file_name(const std::string& name) { second_file_name = name; }
+  // Saves the job through the editor: its encoder options, audio encoder,
+  // PIDs and SVCD flag go into the editor's engine, then the selected clip
+  // or the range is saved under second_file_name (progress, or the status
+  // record when given, ends at 100). 1 when there is no editor, else 0.
+  // Built with the editor facade (engine/editor_record.cpp).
+  int record(MPEG_Editor* editor, DemuxJobStatus* status = nullptr);
   // Bytes the output is expected to take: the estimated rate of the output
   // type's family times the frame count; 0.0 for other types.
   double estimate_output_size();

@@ -2,11 +2,15 @@
 // count them, the frame-rate notice, and the window's bitmap.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "engine/editor_record.h"
+#include "engine/clips/settings.h"
 #include "engine/mpeg_editor.h"
 #include "picture/bmp.h"
 #include "picture/frame.h"
@@ -198,6 +202,246 @@ TEST(EditorFacade, SaveOptionsLandInTheEnginesSettings) {
   EXPECT_EQ(s.audio.clip_select, 3);
   EXPECT_EQ(s.audio.copy, 1);
   EXPECT_EQ(s.record_option, 1);
+}
+
+}  // namespace
+
+namespace {
+
+// A small program stream with MPEG audio: 352x288 MPEG-2 at 2 Mbit/s, GOPs
+// of 12, 48 kHz stereo layer II at 192 kbit/s.
+std::string av_movie() {
+  const std::string out = tsupport::test_dir() + "/av.mpg";
+  const std::string cmd =
+      "ffmpeg -v error -y -f lavfi -i testsrc2=size=352x288:rate=25:duration=2 -f lavfi -i "
+      "sine=frequency=440:sample_rate=48000:duration=2 -ac 2 -c:v mpeg2video -b:v 2M -g 12 -bf 2 -flags +cgop "
+      "-sc_threshold 1000000000 -c:a mp2 -b:a 192k -f vob " +
+      tsupport::sh_quote(out);
+  return tsupport::run(cmd) == 0 ? out : std::string();
+}
+
+std::string probe(const std::string& file, const std::string& args) {
+  std::string out;
+  tsupport::run("ffprobe -v error " + args + " " + tsupport::sh_quote(file), &out);
+  return out;
+}
+
+// A save project with its own encoder settings, loaded and saved through
+// the editor: the output shows every one of them.
+TEST(EditorRecord, SaveProjectSettingsReachTheOutput) {
+  if (!tsupport::have_program("ffmpeg") || !tsupport::have_program("ffprobe")) GTEST_SKIP() << "ffmpeg missing";
+  const std::string movie = av_movie();
+  ASSERT_FALSE(movie.empty());
+  const std::string dir = tsupport::test_dir();
+  int err = 0;
+  auto ed = std::make_unique<MPEG_Editor>(movie.c_str(), &err, 0, 0, 0);
+  ASSERT_EQ(err, 0);
+  EditorRecordData rec;
+  editor_record_set_editor(&rec, ed.get());
+  rec.output_type = 8;
+  rec.video.bit_rate = 3000000;
+  rec.video.gop_size = 9;
+  rec.video.clip_select = -1;
+  rec.audio.has_audio = 1;
+  rec.audio.layer = 2;
+  rec.audio.sample_rate = 44100;
+  rec.audio.channels = 2;
+  rec.audio.bit_rate = 128000;
+  rec.audio.copy_flag = 0;
+  rec.audio.clip_select = -1;
+  rec.program_pid = 0x100;
+  rec.video_pid = 0x101;
+  rec.audio_pid = 0x102;
+  rec.second_file_name = dir + "/out.ts";
+  ASSERT_EQ(rec.save((dir + "/job.rec").c_str(), "test"), 0);
+
+  std::unique_ptr<MPEG_Editor> editor;
+  EditorRecordData job;
+  ASSERT_EQ(editor_record_load(&job, (dir + "/job.rec").c_str(), &editor, 0), 0);
+  ASSERT_EQ(job.record(editor.get()), 0);
+  EXPECT_EQ(job.progress, 100);
+
+  const std::string out = dir + "/out.ts";
+  const std::string v = probe(out, "-select_streams v -show_entries stream=codec_name,bit_rate,id -of flat");
+  EXPECT_NE(v.find("codec_name=\"mpeg2video\""), std::string::npos) << v;
+  EXPECT_NE(v.find("id=\"0x101\""), std::string::npos) << v;
+  const std::string rate = tsupport::field(v.substr(v.find("bit_rate=")), "bit_rate");
+  const double bits = std::atof(rate.c_str() + (rate[0] == '"' ? 1 : 0));
+  EXPECT_NEAR(bits, 3000000.0, 60000.0) << v;
+  const std::string a = probe(out, "-select_streams a -show_entries stream=codec_name,sample_rate,bit_rate,id -of flat");
+  EXPECT_NE(a.find("codec_name=\"mp2\""), std::string::npos) << a;
+  EXPECT_NE(a.find("sample_rate=\"44100\""), std::string::npos) << a;
+  EXPECT_NE(a.find("bit_rate=\"128000\""), std::string::npos) << a;
+  EXPECT_NE(a.find("id=\"0x102\""), std::string::npos) << a;
+  // The save project keeps no program PID: the record's default goes out.
+  EXPECT_EQ(job.program_pid, 16);
+  const std::string p = probe(out, "-show_entries program=pmt_pid -of flat");
+  EXPECT_NE(p.find("pmt_pid=16\n"), std::string::npos) << p;
+  // I pictures every nine frames.
+  const std::vector<std::string> types =
+      tsupport::split_lines(probe(out, "-select_streams v -show_entries frame=pict_type -of csv=p=0"));
+  std::vector<int> at;
+  int n = 0;
+  for (const std::string& t : types) {
+    if (t.empty()) continue;
+    if (t[0] == 'I') at.push_back(n);
+    ++n;
+  }
+  ASSERT_GE(at.size(), 3u);
+  for (size_t k = 1; k < at.size(); ++k) EXPECT_EQ(at[k] - at[k - 1], 9);
+}
+
+// The editor's save and the developer tool's save of the same request
+// write the same bytes; the project's SVCD flag makes the SVCD stream.
+TEST(EditorRecord, ProgramAndSvcdSavesEqualTheDevToolsSave) {
+  if (!tsupport::have_program("ffmpeg")) GTEST_SKIP() << "ffmpeg missing";
+  const std::string movie = av_movie();
+  ASSERT_FALSE(movie.empty());
+  const std::string dir = tsupport::test_dir();
+  int err = 0;
+  auto ed = std::make_unique<MPEG_Editor>(movie.c_str(), &err, 0, 0, 0);
+  ASSERT_EQ(err, 0);
+  EditorRecordData rec;
+  editor_record_set_editor(&rec, ed.get());
+  rec.output_type = 6;
+  for (int svcd : {0, 1}) {
+    SCOPED_TRACE(svcd);
+    rec.svcd = svcd;
+    const std::string mine = dir + "/editor" + std::to_string(svcd) + ".mpg",
+                      theirs = dir + "/dev" + std::to_string(svcd) + ".mpg";
+    rec.second_file_name = mine;
+    ASSERT_EQ(rec.record(ed.get()), 0);
+    std::vector<std::string> lines;
+    ASSERT_EQ(tsupport::dev("save " + tsupport::sh_quote(movie) + " " + tsupport::sh_quote(theirs) +
+                                " --keep 0:49 --kind " + (svcd ? "svcd" : "ps"),
+                            &lines),
+              0);
+    const auto a = tsupport::read_file(mine), b = tsupport::read_file(theirs);
+    ASSERT_GT(a.size(), 0u);
+    EXPECT_TRUE(a == b);
+  }
+  EXPECT_FALSE(tsupport::read_file(dir + "/editor0.mpg") == tsupport::read_file(dir + "/editor1.mpg"));
+}
+
+TEST(EditorRecord, WithoutEditorNothingIsSavedAndProgressCompletes) {
+  EditorRecordData rec;
+  rec.second_file_name = tsupport::test_dir() + "/never.mpg";
+  SaveStatus status;
+  double last = 0;
+  status.user = &last;
+  status.progress_callback = [](double p, void* user) { *static_cast<double*>(user) = p; };
+  EXPECT_EQ(rec.record(nullptr, &status), 1);
+  EXPECT_EQ(rec.progress, 100);
+  EXPECT_EQ(last, 100.0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(EditorRecordSettings, ChromaFormatOnlyForMpeg2AndTheSelectedClipsOwn) {
+  EClip project;
+  ASSERT_EQ(project.init(tsupport::fixture("en_a.m2v").c_str(), 0), 0);  // 4:2:0
+  VideoEncoderData v;
+  static_cast<EClip&>(v) = project;
+  v.clip_select = 0;
+  v.mpeg2_format = 0;
+  EXPECT_EQ(v.set_chroma_format(1), 0);
+  v.mpeg2_format = 1;
+  EXPECT_EQ(v.set_chroma_format(3), 0);
+  EXPECT_EQ(v.set_chroma_format(2), 0);  // the clip's GOPs are 4:2:0
+  EXPECT_EQ(v.chroma_format, 0);
+  EXPECT_EQ(v.set_chroma_format(1), 1);
+  EXPECT_EQ(v.chroma_format, 1);
+  v.clip_select = -1;
+  EXPECT_EQ(v.set_chroma_format(2), 1);
+  EXPECT_EQ(v.chroma_format, 2);
+}
+
+TEST(EditorRecordSettings, SourceTypeOfATransportClipBringsItsPids) {
+  int err = 0;
+  MPEG_Editor ed(tsupport::fixture("ts_m2.ts").c_str(), &err, 0, 0, 0);
+  ASSERT_EQ(err, 0);
+  EditorRecordData rec;
+  editor_record_set_editor(&rec, &ed);
+  rec.program_pid = rec.video_pid = rec.audio_pid = 0;
+  EXPECT_EQ(rec.get_source_type(), 8);
+  // ffmpeg's defaults: PMT 0x1000, video 0x100, audio 0x101.
+  EXPECT_EQ(rec.program_pid, 0x1000);
+  EXPECT_EQ(rec.video_pid, 0x100);
+  EXPECT_EQ(rec.audio_pid, 0x101);
+
+  MPEG_Editor es(tsupport::fixture("en_a.m2v").c_str(), &err, 0, 0, 0);
+  EditorRecordData other;
+  editor_record_set_editor(&other, &es);
+  int p = -1, v = -1, a = -1;
+  EXPECT_EQ(other.video.get_transport_pids(&p, &v, &a), 0);
+  EXPECT_EQ(p, -1);
+  EXPECT_EQ(other.get_source_type(), 3);
+  EXPECT_EQ(other.video_pid, 17);
+}
+
+TEST(EditorRecordSettings, OutputSizeEstimateFollowsTheOutputFamily) {
+  int err = 0;
+  MPEG_Editor ed(tsupport::fixture("en_a.m2v").c_str(), &err, 0, 0, 0);
+  ASSERT_EQ(err, 0);
+  EditorRecordData rec;
+  editor_record_set_editor(&rec, &ed);
+  ASSERT_EQ(rec.count, 75);
+  EXPECT_GT(rec.rates[0], 0);
+  rec.output_type = 3;
+  EXPECT_DOUBLE_EQ(rec.estimate_output_size(), double(rec.rates[0]) * 75);
+  rec.output_type = 6;
+  EXPECT_DOUBLE_EQ(rec.estimate_output_size(), double(rec.rates[3]) * 75);
+  rec.output_type = 8;
+  EXPECT_DOUBLE_EQ(rec.estimate_output_size(), double(rec.rates[4]) * 75);
+  EXPECT_GT(rec.rates[4], rec.rates[3]);
+  EXPECT_GT(rec.rates[3], rec.rates[0]);
+  rec.output_type = 7;
+  EXPECT_EQ(rec.estimate_output_size(), 0.0);
+}
+
+TEST(EditorRecordSettings, VideoOnlyKindsAndSilentMoviesSaveNoAudio) {
+  struct Case {
+    int kind;
+    bool audio_in_list;
+    int n_es_after;
+    int audio_id_after;
+  };
+  const Case cases[] = {{2, true, 1, -1}, {3, true, 1, -1}, {6, true, 2, 0xC0}, {8, false, 1, -1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.kind);
+    MPEG_Clip clip;
+    clip.audio_stream_count = c.audio_in_list ? 1 : 0;
+    clip.audio_stream_id = c.audio_in_list ? 0xC0 : 0;
+    RecordData data;
+    data.n_es = 2;
+    EXPECT_EQ(check_record_data(c.kind, &clip, &data), 0);
+    EXPECT_EQ(data.n_es, c.n_es_after);
+    EXPECT_EQ(clip.audio_stream_id, c.audio_id_after);
+  }
+  RecordData none;
+  none.n_es = 0;
+  EXPECT_EQ(check_record_data(6, nullptr, &none), 1);
+}
+
+TEST(EditorRecordSettings, EditScriptTakesKindByName) {
+  const std::string dir = tsupport::test_dir();
+  const std::string script = dir + "/ops.txt";
+  std::ofstream(script) << "record " << dir << "/by_name.m2v es 0 30\nrecord " << dir << "/by_number.m2v 3 0 30\n";
+  std::vector<std::string> lines;
+  ASSERT_EQ(tsupport::dev("edit " + tsupport::sh_quote(tsupport::fixture("en_a.m2v")) + " --script " +
+                              tsupport::sh_quote(script),
+                          &lines),
+            0);
+  const auto a = tsupport::read_file(dir + "/by_name.m2v");
+  ASSERT_GT(a.size(), 0u);
+  EXPECT_TRUE(a == tsupport::read_file(dir + "/by_number.m2v"));
+  std::ofstream(script) << "record " << dir << "/bad.m2v mpeg4 0 30\n";
+  EXPECT_NE(tsupport::dev("edit " + tsupport::sh_quote(tsupport::fixture("en_a.m2v")) + " --script " +
+                              tsupport::sh_quote(script),
+                          &lines),
+            0);
 }
 
 }  // namespace

@@ -274,9 +274,10 @@ int run_edit(int argc, char** argv) {
   if (file.empty() || script.empty()) return dev_usage("edit", "FILE and --script OPS are needed");
   std::ifstream ops(script);
   if (!ops) return dev_fail("<%s>: cannot read", script.c_str());
-  int err = 0;
-  auto editor = std::make_unique<MPEG_Editor>(file.c_str(), &err, size_mode, 0, 0);
-  if (err || !editor->engine()) return dev_fail("<%s>: cannot open as a movie, clip list or project", file.c_str());
+  EngineError error;
+  std::unique_ptr<MPEG_Editor> editor = MPEG_Editor::create(file.c_str(), size_mode, 0, 0, &error);
+  if (!editor) return dev_fail("<%s>: cannot open as a movie, clip list or project (%s)", file.c_str(),
+                               error.message.c_str());
   MPEG_Editor& ed = *editor;
   FILE* out = nullptr;
   if (!out_name.empty()) {

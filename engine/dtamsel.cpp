@@ -19,10 +19,19 @@
 
 int engine_skip_frame_count_check = 0;
 
-DTamsel::DTamsel(const MPEG_Clip* list, int* error, int size_mode) : size_mode_(size_mode) {
-  const int r = init(list);
-  if (r) clean_up();
-  if (error) *error = r ? 1 : 0;
+DTamsel::DTamsel(int size_mode) : size_mode_(size_mode) {}
+
+std::unique_ptr<DTamsel> DTamsel::create(const MPEG_Clip* list, int size_mode, EngineError* error) {
+  std::unique_ptr<DTamsel> e(new DTamsel(size_mode));
+  const int r = e->init(list);
+  if (error) {
+    error->code = r;
+    error->message = r == EngineError::none        ? ""
+                     : r == EngineError::no_movie ? "the clip list holds no frames"
+                                                  : "the first clip shows no picture";
+  }
+  if (r) e.reset();
+  return e;
 }
 
 DTamsel::~DTamsel() { clean_up(); }
@@ -46,17 +55,17 @@ void DTamsel::clean_up() {
 }
 
 int DTamsel::init(const MPEG_Clip* list) {
-  if (!list) return 1;
+  if (!list) return EngineError::no_movie;
   list_ = clip_list_duplicate(list);
-  if (!list_) return 1;
+  if (!list_) return EngineError::no_movie;
   if (!engine_skip_frame_count_check) check_frame_counts();
   list_ = clip_prepare_list(list_);
   if (!list_ || mpeg_clip_list_total_frames(list_, 1) < 1) {
     trace("DTamsel::init (ERROR): empty clip list\n");
-    return 1;
+    return EngineError::no_movie;
   }
   current_ = list_;
-  if (open_main(current_)) return 1;
+  if (open_main(current_)) return EngineError::no_picture;
   update_frame_rate();
   drop_frame_ = dtv_->get_goplist() ? dtv_->get_goplist()->get_drop_frame_flag() : 0;
   search(0, 0, 0);
@@ -450,9 +459,8 @@ int DTamsel::save_image(const char* file_name, int type, int quality) {
   std::unique_ptr<DTamsel> full;
   DTamsel* from = this;
   if (size_mode_ != 0) {
-    int err = 0;
-    full = std::make_unique<DTamsel>(list_, &err, 0);
-    if (err) {
+    full = create(list_, 0);
+    if (!full) {
       trace("DTamsel::save_image (ERROR): no full-size picture\n");
       return 0;
     }

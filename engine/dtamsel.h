@@ -2,6 +2,13 @@
 // frame access on the clip shown (and on the next one while a transition
 // plays), stepping and searching in edit frames, times, and the edits that
 // replace the working list.
+//
+// Errors (the engine and its facade MPEG_Editor alike):
+// - Making one: the factory returns the object, or null with *error (when
+//   given) holding a non-zero code and a message that says why.
+// - Edits and saves return 1 done, 0 refused or failed; queries return
+//   their neutral value (0, -1 or null, as each says) when there is nothing
+//   to answer. The reason of a refusal goes to the trace.
 #pragma once
 
 #include <cstdint>
@@ -22,14 +29,23 @@ class Frame;
 struct BitmapInfo;
 struct Image;
 
+// Why an engine or facade could not be made.
+struct EngineError {
+  enum Code { none = 0, no_movie = 1, no_picture = 2 };
+  int code = none;
+  std::string message;
+};
+
 // Settings the engine reads from the application (plain, process-wide):
 // 1 skips the check of every clip's frame count against its file at open.
 extern int engine_skip_frame_count_check;
 
 class DTamsel {
  public:
-  // The list is copied; *error is 1 (and nothing is held) on failure.
-  DTamsel(const MPEG_Clip* list, int* error, int size_mode);
+  // An engine on a copy of the list at a size step (0 full, 1 half, 2
+  // quarter); null when the list is empty or its first clip shows no
+  // picture.
+  static std::unique_ptr<DTamsel> create(const MPEG_Clip* list, int size_mode, EngineError* error = nullptr);
   ~DTamsel();
   DTamsel(const DTamsel&) = delete;
   DTamsel& operator=(const DTamsel&) = delete;
@@ -186,6 +202,8 @@ class DTamsel {
   int get_open_count() const { return open_count_; }
 
  private:
+  explicit DTamsel(int size_mode);
+  // 0, or the EngineError code of what failed.
   int init(const MPEG_Clip* list);
   void check_frame_counts();
   int open_main(MPEG_Clip* c);

@@ -20,8 +20,7 @@ void editor_record_update_range(EditorRecordData* rec, MPEG_Editor* editor) {
   rec->total = editor->get_total_frames();
   if (rec->start >= rec->total || rec->start < 0) rec->start = 0;
   if (rec->count <= 0 || rec->count > rec->total - rec->start) rec->count = rec->total - rec->start;
-  if (editor->get_clip_mux_rates(rec->video.clip_select, rec->rates) != 0)
-    for (int& r : rec->rates) r = 0;
+  if (editor->get_clip_mux_rates(rec->video.clip_select, &rec->rates) != 0) rec->rates = MuxRates{};
 }
 
 int check_record_data(int kind, MPEG_Clip* list, RecordData* data) {
@@ -48,9 +47,8 @@ int editor_record_load(EditorRecordData* rec, const char* file_name, std::unique
     return 2;
   }
   if (!*editor) {
-    int err = 0;
-    auto made = std::make_unique<MPEG_Editor>(loaded.project, &err, size_mode, 0, 0);
-    if (err) return 2;
+    auto made = MPEG_Editor::create(loaded.project, size_mode);
+    if (!made) return 2;
     *editor = std::move(made);
   } else if (!(*editor)->replace(loaded.project)) {
     return 2;
@@ -86,9 +84,8 @@ class EngineFrames : public FrameSource {
 }  // namespace
 
 std::unique_ptr<FrameSource> editor_record_frame_source(const MPEG_Clip* list) {
-  int err = 0;
-  auto engine = std::make_unique<DTamsel>(list, &err, 0);
-  if (err) return nullptr;
+  auto engine = DTamsel::create(list, 0);
+  if (!engine) return nullptr;
   engine->disable_audio();
   return std::make_unique<EngineFrames>(std::move(engine));
 }

@@ -14,24 +14,32 @@
 #include "engine/editor_record.h"
 #include "foundation/trace.h"
 
-MPEG_Editor::MPEG_Editor(const char* file_name, int* error, int size_mode, int sample_rate, int channels) {
+std::unique_ptr<MPEG_Editor> MPEG_Editor::create(const char* file_name, int size_mode, int sample_rate, int channels,
+                                                 EngineError* error) {
   EClip project;
-  if (project.init(file_name, 0) != 0) {
-    if (error) *error = 1;
-    return;
+  if (!file_name || project.init(file_name, 0) != 0) {
+    if (error) {
+      error->code = EngineError::no_movie;
+      error->message = std::string("<") + (file_name ? file_name : "") +
+                       ">: not a movie, editor project or clip list that opens";
+    }
+    return nullptr;
   }
-  create(project, error, size_mode, sample_rate, channels);
+  return create(project, size_mode, sample_rate, channels, error);
 }
 
-void MPEG_Editor::create(const EClip& project, int* error, int size_mode, int sample_rate, int channels) {
-  engine_.reset();
+std::unique_ptr<MPEG_Editor> MPEG_Editor::create(const EClip& project, int size_mode, int sample_rate, int channels,
+                                                 EngineError* error) {
   MPEG_Clip* list = eclip_2_mpeg_clip(project, 0);
   if (!list) {
-    if (error) *error = 1;
-    return;
+    if (error) {
+      error->code = EngineError::no_movie;
+      error->message = "the project holds no clip that opens";
+    }
+    return nullptr;
   }
-  int err = 0;
-  engine_ = std::make_unique<DTamsel>(list, &err, size_mode);
+  std::unique_ptr<MPEG_Editor> ed(new MPEG_Editor);
+  ed->engine_ = DTamsel::create(list, size_mode, error);
   // The sound plays at the caller's format, else at the first clip's.
   if (sample_rate == 0) {
     sample_rate = 44100;
@@ -42,12 +50,10 @@ void MPEG_Editor::create(const EClip& project, int* error, int size_mode, int sa
     }
   }
   mpeg_clip_list_free(list);
-  if (err) engine_.reset();
-  if (engine_) {
-    engine_->set_audio_format(sample_rate, channels);
-    if (project.pcm_scale.size() > 1) engine_->set_pcm_scale(project.pcm_scale);
-  }
-  if (error) *error = engine_ ? 0 : 1;
+  if (!ed->engine_) return nullptr;
+  ed->engine_->set_audio_format(sample_rate, channels);
+  if (project.pcm_scale.size() > 1) ed->engine_->set_pcm_scale(project.pcm_scale);
+  return ed;
 }
 
 static std::unique_ptr<EClip> to_project(MPEG_Clip* list) {

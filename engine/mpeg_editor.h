@@ -1,27 +1,36 @@
 // The editor object a window (or tool) holds for one movie: the engine plus
 // edits by seconds and frames with their range checks, projects in and out,
 // the save entry and summary queries over the edit list.
+//
+// Errors follow the engine's convention (engine/dtamsel.h): the factories
+// return the editor, or null with an EngineError that says why; edits and
+// saves return 1 done, 0 refused or failed; queries return their neutral
+// value (0, -1 or null) when there is nothing to answer.
 #pragma once
 
 #include <memory>
 #include <string>
 
 #include "engine/clips/project.h"
+#include "engine/clips/settings.h"
 #include "engine/dtamsel.h"
 #include "foundation/audio_info.h"
 #include "foundation/es_data.h"
 #include "foundation/video_info.h"
 #include "record/record_data.h"
 
+// Display modes of the player: every frame, I and P pictures, I pictures.
+enum class PlayMode { every_frame = 3, i_and_p = 4, i_only = 5 };
+
 class MPEG_Editor {
  public:
-  // Loads an editor project, a clip-list file or one media file; *error
-  // is 1 when no engine could be made.
-  MPEG_Editor(const char* file_name, int* error, int size_mode, int sample_rate, int channels);
-  MPEG_Editor(const EClip& project, int* error, int size_mode, int sample_rate, int channels) {
-    create(project, error, size_mode, sample_rate, channels);
-  }
-  void create(const EClip& project, int* error, int size_mode, int sample_rate, int channels);
+  // An editor on an editor project, a clip-list file or one media file, or
+  // on a project in memory, at a size step (0 full, 1 half, 2 quarter);
+  // its sound plays at sample_rate and channels (0: the first clip's).
+  static std::unique_ptr<MPEG_Editor> create(const char* file_name, int size_mode = 0, int sample_rate = 0,
+                                             int channels = 0, EngineError* error = nullptr);
+  static std::unique_ptr<MPEG_Editor> create(const EClip& project, int size_mode = 0, int sample_rate = 0,
+                                             int channels = 0, EngineError* error = nullptr);
 
   DTamsel* engine() const { return engine_.get(); }
 
@@ -131,15 +140,14 @@ class MPEG_Editor {
   int frame_record_range_status(const char* out, int kind, int n_es, const ESData* es, int start, int count,
                                 SaveStatus* status);
 
-  // Display mode 3 (every frame), 4 (I and P pictures) or 5 (I pictures):
-  // the mode before, as 3, 4 or 5.
-  int set_play_mode(int mode);
+  // The display mode before.
+  PlayMode set_play_mode(PlayMode mode);
 
   // Summary queries over the edit list (Video CD rate 1411200 bit/s; rates
   // in bytes per frame of the first video stream). 0 done, 1 when the
   // clip has no video stream with a frame rate.
   int get_minimum_output_bit_rate(int kind);
-  int get_clip_mux_rates(int index, int out[5]);
+  int get_clip_mux_rates(int index, MuxRates* out);
   // The clip starting the longest run of one video format: its index, -1
   // without engine, list or video.
   int get_longest_video_info(VideoInfo* out);
@@ -153,6 +161,7 @@ class MPEG_Editor {
   }
 
  private:
+  MPEG_Editor() = default;
   std::unique_ptr<EClip> with_gain(std::unique_ptr<EClip> project, double start, double length);
   int save_entry(const char* out, int kind, int start, int count, int* progress, SaveStatus* status, int n_es = 0,
                  const ESData* es = nullptr);
@@ -167,6 +176,6 @@ int editor_record_kind(int kind);
 // The five multiplex rates of caller-given stream descriptions, as
 // get_clip_mux_rates gives them; 1 when n_video is below 1 or the first
 // video has no frame rate.
-int estimate_mux_rates(int n_video, const ESData* videos, int n_audio, const ESData* audios, int out[5]);
+int estimate_mux_rates(int n_video, const ESData* videos, int n_audio, const ESData* audios, MuxRates* out);
 // Whether out names (or is linked to) one of the list's source files.
 bool editor_output_is_source(const char* out, const MPEG_Clip* list);

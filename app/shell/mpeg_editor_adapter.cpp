@@ -12,16 +12,14 @@ MpegEditorAdapter::MpegEditorAdapter(std::unique_ptr<MPEG_Editor> editor) : edit
 MpegEditorAdapter::~MpegEditorAdapter() = default;
 
 std::unique_ptr<IEditor> MpegEditorAdapter::open(const std::string& path, int size_mode) {
-  int error = 0;
-  auto e = std::make_unique<MPEG_Editor>(path.c_str(), &error, size_mode, 0, 0);
-  if (error || !e->engine()) return nullptr;
+  auto e = MPEG_Editor::create(path.c_str(), size_mode);
+  if (!e) return nullptr;
   return std::make_unique<MpegEditorAdapter>(std::move(e));
 }
 
 std::unique_ptr<IEditor> MpegEditorAdapter::from_clip(const EClip& clip, int size_mode) {
-  int error = 0;
-  auto e = std::make_unique<MPEG_Editor>(clip, &error, size_mode, 0, 0);
-  if (error || !e->engine()) return nullptr;
+  auto e = MPEG_Editor::create(clip, size_mode);
+  if (!e) return nullptr;
   return std::make_unique<MpegEditorAdapter>(std::move(e));
 }
 
@@ -99,7 +97,9 @@ int MpegEditorAdapter::backward() {
   return r;
 }
 
-int MpegEditorAdapter::set_play_mode(int mode) { return editor_->set_play_mode(mode); }
+int MpegEditorAdapter::set_play_mode(int mode) {
+  return static_cast<int>(editor_->set_play_mode(static_cast<PlayMode>(mode)));
+}
 
 std::unique_ptr<EClip> MpegEditorAdapter::copy(double start, double length) { return editor_->copy(start, length); }
 std::unique_ptr<EClip> MpegEditorAdapter::frame_copy(int start, int count) {

@@ -522,13 +522,13 @@ int EditorRecordData::get_source_type() {
 
 double EditorRecordData::estimate_output_size() {
   if (count == 0) update_range();
-  int family = -1;
-  if (output_type == 2 || output_type == 3) family = 0;
-  else if (output_type == 4) family = 1;
-  else if (output_type == 5) family = 2;
-  else if (output_type == 6) family = 3;
-  else if (output_type == 8) family = 4;
-  return family < 0 ? 0.0 : double(rates[family]) * count;
+  int rate = 0;
+  if (output_type == 2 || output_type == 3) rate = rates.video_es;
+  else if (output_type == 4) rate = rates.mpeg1_system;
+  else if (output_type == 5) rate = rates.vcd;
+  else if (output_type == 6) rate = rates.program;
+  else if (output_type == 8) rate = rates.transport;
+  return double(rate) * count;
 }
 
 void EditorRecordData::set_project(const EClip& p) {

@@ -11,6 +11,16 @@
 class MPEG_Editor;
 struct DemuxJobStatus;
 
+// Multiplex rates of the five output families, in bytes per frame of the
+// movie's video.
+struct MuxRates {
+  int video_es = 0;      // video elementary stream
+  int mpeg1_system = 0;  // MPEG-1 system stream
+  int vcd = 0;           // Video CD
+  int program = 0;       // MPEG-2 program stream
+  int transport = 0;     // transport stream
+};
+
 class VideoEncoderData : public EClip {
  public:
   VideoEncoderData() { set_default_values(0); }
@@ -123,8 +133,6 @@ class EditorRecordData {
   AudioEncoderData audio;
   int program_pid = 16, video_pid = 17, audio_pid = 20;
   EClip project;
-  // Estimated bytes per frame of the output families: video elementary
-  // stream, MPEG-1 system, Video CD, program, transport (set with the
-  // editor's range).
-  int rates[5] = {};
+  // Estimated output rates (set with the editor's range).
+  MuxRates rates;
 };

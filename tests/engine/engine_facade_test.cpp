@@ -49,9 +49,9 @@ TEST(EditorTimecode, EveryFrameRoundTripsFromTheGopTimeCodes) {
     SCOPED_TRACE(std::string(c.rate) + " " + c.start);
     const std::string movie = timecoded_movie(c.rate, c.start, c.seconds);
     ASSERT_FALSE(movie.empty());
-    int err = 0;
-    MPEG_Editor ed(movie.c_str(), &err, 0, 0, 0);
-    ASSERT_EQ(err, 0);
+    std::unique_ptr<MPEG_Editor> ed_made = MPEG_Editor::create(movie.c_str(), 0, 0, 0);
+    ASSERT_TRUE(ed_made);
+    MPEG_Editor& ed = *ed_made;
     std::string text;
     ed.get_frame_offset_timecode(c.frame, &text);
     EXPECT_EQ(text, c.text);
@@ -67,9 +67,9 @@ TEST(EditorTimecode, EveryFrameRoundTripsFromTheGopTimeCodes) {
 }
 
 TEST(EditorTimecode, AnEditedMovieCountsOnWithoutGapsAndRoundTrips) {
-  int err = 0;
-  MPEG_Editor ed(tsupport::fixture("en_tc.m2v").c_str(), &err, 0, 0, 0);
-  ASSERT_EQ(err, 0);
+  std::unique_ptr<MPEG_Editor> ed_made = MPEG_Editor::create(tsupport::fixture("en_tc.m2v").c_str(), 0, 0, 0);
+  ASSERT_TRUE(ed_made);
+  MPEG_Editor& ed = *ed_made;
   ASSERT_EQ(ed.frame_cut(10, 5), 1);
   std::string text;
   ed.get_frame_offset_timecode(50, &text);
@@ -90,9 +90,9 @@ struct Notices {
 TEST(EditorNotify, OnceWhenAnEditJoinsAClipOfAnotherFrameRate) {
   const std::string missing = tsupport::missing_fixture({"en_a.m2v", "en_ntsc.m2v"});
   if (!missing.empty()) GTEST_SKIP() << missing;
-  int err = 0;
-  MPEG_Editor ed(tsupport::fixture("en_a.m2v").c_str(), &err, 0, 0, 0);
-  ASSERT_EQ(err, 0);
+  std::unique_ptr<MPEG_Editor> ed_made = MPEG_Editor::create(tsupport::fixture("en_a.m2v").c_str(), 0, 0, 0);
+  ASSERT_TRUE(ed_made);
+  MPEG_Editor& ed = *ed_made;
   Notices notices;
   EXPECT_EQ(ed.set_notify_callback(nullptr, &notices), 0);
   EXPECT_EQ(ed.set_notify_callback(&Notices::on, nullptr), 0);
@@ -128,9 +128,9 @@ TEST(EditorNotify, OnceWhenAnEditJoinsAClipOfAnotherFrameRate) {
 
 TEST(EditorPicture, DibOfFrameNEqualsTheDevToolsFrameN) {
   const std::string movie = tsupport::fixture("en_a.m2v");
-  int err = 0;
-  MPEG_Editor ed(movie.c_str(), &err, 0, 0, 0);
-  ASSERT_EQ(err, 0);
+  std::unique_ptr<MPEG_Editor> ed_made = MPEG_Editor::create(movie.c_str(), 0, 0, 0);
+  ASSERT_TRUE(ed_made);
+  MPEG_Editor& ed = *ed_made;
   EXPECT_EQ(ed.get_decoded_image_width(), 352);
   EXPECT_EQ(ed.get_decoded_image_height(), 288);
   ed.set_bmp_depth(24);
@@ -161,26 +161,28 @@ TEST(EditorPicture, DibOfFrameNEqualsTheDevToolsFrameN) {
   }
 }
 
-TEST(EditorFacade, WithoutEngineEveryForwarderAnswersItsDefault) {
-  int err = 0;
-  MPEG_Editor ed("/nonexistent/movie.m2v", &err, 0, 0, 0);
-  ASSERT_EQ(err, 1);
-  EXPECT_EQ(ed.timecode_2_frame("00:00:00:00"), -1);
-  EXPECT_EQ(ed.get_frame_offset_timecode(0, nullptr), 0u);
-  EXPECT_EQ(ed.next_clip(), 0);
-  EXPECT_EQ(ed.get_decoded_frame(), nullptr);
-  EXPECT_EQ(ed.get_decoded_frame_flag(), 0);
-  EXPECT_EQ(ed.get_decoded_image_width(), 352);
-  EXPECT_EQ(ed.get_decoded_image_dib_data(), nullptr);
-  EXPECT_EQ(ed.set_video_pid(100), 0);
-  ed.set_gop_fix_mode();
-  ed.set_audio_encoder(2, 48000, 2, 192000, -1);
+TEST(EditorFacade, FactoriesSayWhyNoEditorWasMade) {
+  EngineError error;
+  EXPECT_FALSE(MPEG_Editor::create("/nonexistent/movie.m2v", 0, 0, 0, &error));
+  EXPECT_EQ(error.code, EngineError::no_movie);
+  EXPECT_NE(error.message.find("/nonexistent/movie.m2v"), std::string::npos) << error.message;
+  EXPECT_FALSE(MPEG_Editor::create("/nonexistent/movie.m2v"));  // the error is optional
+  error = EngineError{};
+  EXPECT_FALSE(MPEG_Editor::create(EClip(), 0, 0, 0, &error));
+  EXPECT_EQ(error.code, EngineError::no_movie);
+  EXPECT_FALSE(error.message.empty());
+  error = EngineError{};
+  EXPECT_FALSE(DTamsel::create(nullptr, 0, &error));
+  EXPECT_EQ(error.code, EngineError::no_movie);
+  auto ed = MPEG_Editor::create(tsupport::fixture("en_a.m2v").c_str(), 0, 0, 0, &error);
+  ASSERT_TRUE(ed);
+  EXPECT_EQ(error.code, EngineError::none);
 }
 
 TEST(EditorFacade, SaveOptionsLandInTheEnginesSettings) {
-  int err = 0;
-  MPEG_Editor ed(tsupport::fixture("en_a.m2v").c_str(), &err, 0, 0, 0);
-  ASSERT_EQ(err, 0);
+  std::unique_ptr<MPEG_Editor> ed_made = MPEG_Editor::create(tsupport::fixture("en_a.m2v").c_str(), 0, 0, 0);
+  ASSERT_TRUE(ed_made);
+  MPEG_Editor& ed = *ed_made;
   EXPECT_EQ(ed.set_video_pid(8191), 0);
   EXPECT_EQ(ed.set_video_pid(15), 0);
   EXPECT_EQ(ed.set_video_pid(8190), 8190);
@@ -233,9 +235,8 @@ TEST(EditorRecord, SaveProjectSettingsReachTheOutput) {
   const std::string movie = av_movie();
   ASSERT_FALSE(movie.empty());
   const std::string dir = tsupport::test_dir();
-  int err = 0;
-  auto ed = std::make_unique<MPEG_Editor>(movie.c_str(), &err, 0, 0, 0);
-  ASSERT_EQ(err, 0);
+  auto ed = MPEG_Editor::create(movie.c_str(), 0, 0, 0);
+  ASSERT_TRUE(ed);
   EditorRecordData rec;
   editor_record_set_editor(&rec, ed.get());
   rec.output_type = 8;
@@ -298,9 +299,8 @@ TEST(EditorRecord, ProgramAndSvcdSavesEqualTheDevToolsSave) {
   const std::string movie = av_movie();
   ASSERT_FALSE(movie.empty());
   const std::string dir = tsupport::test_dir();
-  int err = 0;
-  auto ed = std::make_unique<MPEG_Editor>(movie.c_str(), &err, 0, 0, 0);
-  ASSERT_EQ(err, 0);
+  auto ed = MPEG_Editor::create(movie.c_str(), 0, 0, 0);
+  ASSERT_TRUE(ed);
   EditorRecordData rec;
   editor_record_set_editor(&rec, ed.get());
   rec.output_type = 6;
@@ -359,9 +359,9 @@ TEST(EditorRecordSettings, ChromaFormatOnlyForMpeg2AndTheSelectedClipsOwn) {
 }
 
 TEST(EditorRecordSettings, SourceTypeOfATransportClipBringsItsPids) {
-  int err = 0;
-  MPEG_Editor ed(tsupport::fixture("ts_m2.ts").c_str(), &err, 0, 0, 0);
-  ASSERT_EQ(err, 0);
+  std::unique_ptr<MPEG_Editor> ed_made = MPEG_Editor::create(tsupport::fixture("ts_m2.ts").c_str(), 0, 0, 0);
+  ASSERT_TRUE(ed_made);
+  MPEG_Editor& ed = *ed_made;
   EditorRecordData rec;
   editor_record_set_editor(&rec, &ed);
   rec.program_pid = rec.video_pid = rec.audio_pid = 0;
@@ -371,7 +371,8 @@ TEST(EditorRecordSettings, SourceTypeOfATransportClipBringsItsPids) {
   EXPECT_EQ(rec.video_pid, 0x100);
   EXPECT_EQ(rec.audio_pid, 0x101);
 
-  MPEG_Editor es(tsupport::fixture("en_a.m2v").c_str(), &err, 0, 0, 0);
+  std::unique_ptr<MPEG_Editor> es_made = MPEG_Editor::create(tsupport::fixture("en_a.m2v").c_str(), 0, 0, 0);
+  MPEG_Editor& es = *es_made;
   EditorRecordData other;
   editor_record_set_editor(&other, &es);
   int p = -1, v = -1, a = -1;
@@ -382,21 +383,21 @@ TEST(EditorRecordSettings, SourceTypeOfATransportClipBringsItsPids) {
 }
 
 TEST(EditorRecordSettings, OutputSizeEstimateFollowsTheOutputFamily) {
-  int err = 0;
-  MPEG_Editor ed(tsupport::fixture("en_a.m2v").c_str(), &err, 0, 0, 0);
-  ASSERT_EQ(err, 0);
+  std::unique_ptr<MPEG_Editor> ed_made = MPEG_Editor::create(tsupport::fixture("en_a.m2v").c_str(), 0, 0, 0);
+  ASSERT_TRUE(ed_made);
+  MPEG_Editor& ed = *ed_made;
   EditorRecordData rec;
   editor_record_set_editor(&rec, &ed);
   ASSERT_EQ(rec.count, 75);
-  EXPECT_GT(rec.rates[0], 0);
+  EXPECT_GT(rec.rates.video_es, 0);
   rec.output_type = 3;
-  EXPECT_DOUBLE_EQ(rec.estimate_output_size(), double(rec.rates[0]) * 75);
+  EXPECT_DOUBLE_EQ(rec.estimate_output_size(), double(rec.rates.video_es) * 75);
   rec.output_type = 6;
-  EXPECT_DOUBLE_EQ(rec.estimate_output_size(), double(rec.rates[3]) * 75);
+  EXPECT_DOUBLE_EQ(rec.estimate_output_size(), double(rec.rates.program) * 75);
   rec.output_type = 8;
-  EXPECT_DOUBLE_EQ(rec.estimate_output_size(), double(rec.rates[4]) * 75);
-  EXPECT_GT(rec.rates[4], rec.rates[3]);
-  EXPECT_GT(rec.rates[3], rec.rates[0]);
+  EXPECT_DOUBLE_EQ(rec.estimate_output_size(), double(rec.rates.transport) * 75);
+  EXPECT_GT(rec.rates.transport, rec.rates.program);
+  EXPECT_GT(rec.rates.program, rec.rates.video_es);
   rec.output_type = 7;
   EXPECT_EQ(rec.estimate_output_size(), 0.0);
 }

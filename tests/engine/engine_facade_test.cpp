@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/clips/clip_list.h"
+#include "engine/clips/cliplist_file.h"
 #include "engine/editor_record.h"
 #include "engine/clips/settings.h"
 #include "engine/mpeg_editor.h"
@@ -443,6 +445,54 @@ TEST(EditorRecordSettings, EditScriptTakesKindByName) {
                               tsupport::sh_quote(script),
                           &lines),
             0);
+}
+
+}  // namespace
+
+namespace {
+
+// A refused cut or insert leaves the working list as it was (and the frame
+// shown).
+TEST(EditorEdits, RefusedCutOrInsertLeavesTheListUnchanged) {
+  auto ed = MPEG_Editor::create(tsupport::fixture("en_a.m2v").c_str());
+  ASSERT_TRUE(ed);
+  ASSERT_EQ(ed->frame_cut(20, 10), 1);  // two clips
+  DTamsel* e = ed->engine();
+  e->search(33, 0, 0);
+  MPEG_Clip* before = clip_list_duplicate(e->get_clip_list());
+  const int total = e->get_total_frames();
+  struct Cut {
+    int start, count;
+  };
+  for (const Cut& c : {Cut{-1, 5}, Cut{10, 1000}, Cut{total, 1}, Cut{0, -3}}) {
+    SCOPED_TRACE(testing::Message() << "cut " << c.start << " " << c.count);
+    EXPECT_EQ(e->cut(c.start, c.count), 0);
+    EXPECT_EQ(mpeg_clip_list_differs(before, e->get_clip_list()), 0);
+  }
+  struct Insert {
+    int frame, effect, length;
+  };
+  for (const Insert& c : {Insert{-5, 0, 0}, Insert{-1, 4, 5}}) {
+    SCOPED_TRACE(testing::Message() << "insert " << c.frame << " " << c.effect << " " << c.length);
+    MPEG_Clip* inserted = mpeg_clip_of_file(tsupport::fixture("en_b.m2v").c_str(), 0, 12);
+    ASSERT_NE(inserted, nullptr);
+    if (e->paste(inserted, c.frame, c.effect, c.length)) {
+      ADD_FAILURE() << "taken";
+    } else {
+      mpeg_clip_list_free(inserted);
+    }
+    EXPECT_EQ(mpeg_clip_list_differs(before, e->get_clip_list()), 0);
+  }
+  EXPECT_EQ(e->paste(nullptr, 0, 0, 0), 0);
+  // The facade's own range checks refuse before the engine is asked.
+  EXPECT_EQ(ed->frame_cut(0, total + 1), 0);
+  EClip b;
+  ASSERT_EQ(b.init(tsupport::fixture("en_b.m2v").c_str(), 0), 0);
+  EXPECT_EQ(ed->frame_paste(b, -1), 0);
+  EXPECT_EQ(mpeg_clip_list_differs(before, e->get_clip_list()), 0);
+  EXPECT_EQ(e->get_total_frames(), total);
+  EXPECT_EQ(e->get_curr_frame_offset(), 33);
+  mpeg_clip_list_free(before);
 }
 
 }  // namespace

@@ -27,7 +27,7 @@ class DTV;
 class Dither;
 class Frame;
 struct BitmapInfo;
-struct Image;
+class Image;
 
 // Why an engine or facade could not be made.
 struct EngineError {

@@ -11,6 +11,7 @@
 #include "engine/clips/clip_list.h"
 #include "engine/editor_record.h"
 #include "engine/mpeg_editor.h"
+#include "foundation/job_control.h"
 #include "ffmpeg_oracle.h"
 #include "support.h"
 
@@ -85,10 +86,20 @@ TEST(EngineSave, EveryEarlyEndReportsCompletionAndFailure) {
     EXPECT_EQ(progress, 100) << c.kind;
     EXPECT_EQ(exists(c.out), c.saved == 1) << c.kind;
     if (c.saved) EXPECT_EQ(tsupport::ffmpeg_strict_messages(c.out), "") << c.kind;
+    // Through a window's control: it ends at 100 with the outcome, so a
+    // window waiting on it never waits for a save that did not run.
+    JobControl control;
+    EXPECT_EQ(ed.frame_record_range_status(c.out.c_str(), c.kind, 0, 10, &control), c.saved) << c.kind;
+    EXPECT_EQ(control.progress(), 100.0) << c.kind;
+    EXPECT_EQ(control.outcome(), c.saved ? JobOutcome::done : JobOutcome::failed) << c.kind;
+    if (!c.saved) EXPECT_FALSE(control.message().empty()) << c.kind;
   }
   int progress = 0;
   EXPECT_EQ(ed.frame_record((dir + "/x.txt").c_str(), 7, 5, 0, 10, &progress), 0);
   EXPECT_EQ(progress, 100);
+  JobControl control;
+  EXPECT_EQ(ed.frame_record_status((dir + "/x.txt").c_str(), 7, 5, 0, 10, &control), 0);
+  EXPECT_EQ(control.outcome(), JobOutcome::failed);
 }
 
 TEST(EngineSave, TrimRangeOnlyForOneClipThatIsNotItsWholeFile) {

@@ -3,7 +3,8 @@
 // in edit frames: cut S N, copy S N, paste POS, insert FILE START COUNT POS
 // (0 0: whole file), transition POS EFFECT LENGTH, untransition POS,
 // overlay EFFECT POS LENGTH, snapshot NAME, replace NAME, show N...,
-// step FROM TO, time SECONDS, record OUT KIND START COUNT, project FILE,
+// step FROM TO, time SECONDS, record OUT KIND START COUNT (KIND a number or
+// es, mpeg1, vcd, ps, svcd, dvd, ts), project FILE,
 // load FILE, image FILE KIND, trim-range START COUNT, rec-save FILE,
 // rec-load FILE (a save project's clips replace the movie), play FROM TO
 // OUT.wav (frames FROM..TO stepped as playback does, their sound written
@@ -27,6 +28,7 @@
 
 #include "devtool/command.h"
 #include "devtool/frame_access.h"
+#include "devtool/stream_option.h"
 #include "engine/clips/clip_list.h"
 #include "engine/clips/cliplist_file.h"
 #include "engine/clips/project.h"
@@ -202,7 +204,13 @@ struct Session {
       std::printf("time seconds=%.6f frame=%d timecode=%s\n", e->frame_2_time(f), f, tc.c_str());
       return f;
     }
-    if (l.verb == "record" && w.size() == 4 && num(w[1], &a) && num(w[2], &b) && num(w[3], &c)) {
+    if (l.verb == "record" && w.size() == 4 && num(w[2], &b) && num(w[3], &c)) {
+      // KIND by number or by name (svcd and dvd: program streams so flagged).
+      int svcd = 0, dvd = 0;
+      a = dev_output_kind(w[1], &svcd, &dvd);
+      if (a < 0 && !num(w[1], &a)) return -1;
+      ed->engine()->set_svcd_flag(svcd);
+      ed->engine()->set_dvd_flag(dvd);
       int progress = 0;
       const int r = ed->frame_record_range(w[0].c_str(), int(a), int(b), int(c), &progress);
       std::printf("record kind=%lld result=%s\n", a, r ? "ok" : "failed");
@@ -266,9 +274,10 @@ int run_edit(int argc, char** argv) {
   if (file.empty() || script.empty()) return dev_usage("edit", "FILE and --script OPS are needed");
   std::ifstream ops(script);
   if (!ops) return dev_fail("<%s>: cannot read", script.c_str());
-  int err = 0;
-  auto editor = std::make_unique<MPEG_Editor>(file.c_str(), &err, size_mode, 0, 0);
-  if (err || !editor->engine()) return dev_fail("<%s>: cannot open as a movie, clip list or project", file.c_str());
+  EngineError error;
+  std::unique_ptr<MPEG_Editor> editor = MPEG_Editor::create(file.c_str(), size_mode, 0, 0, &error);
+  if (!editor) return dev_fail("<%s>: cannot open as a movie, clip list or project (%s)", file.c_str(),
+                               error.message.c_str());
   MPEG_Editor& ed = *editor;
   FILE* out = nullptr;
   if (!out_name.empty()) {

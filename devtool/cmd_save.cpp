@@ -14,6 +14,7 @@
 #include "demux/goplist_cache.h"
 #include "devtool/command.h"
 #include "devtool/input.h"
+#include "devtool/stream_option.h"
 #include "engine/clips/clip_list.h"
 #include "engine/clips/clip_streams.h"
 #include "engine/clips/cliplist_file.h"
@@ -53,17 +54,6 @@ bool parse_range(const std::string& text, Range* r) {
     return false;
   r->file = int(f);
   return r->a >= 0 && r->b >= r->a;
-}
-
-int kind_code(const std::string& k, int* svcd, int* dvd) {
-  if (k == "es") return 3;
-  if (k == "mpeg1") return MUX_MPEG1_SYSTEM;
-  if (k == "vcd") return MUX_VCD;
-  if (k == "ps") return MUX_MPEG2_PROGRAM;
-  if (k == "svcd") return *svcd = 1, MUX_MPEG2_PROGRAM;
-  if (k == "dvd") return *dvd = 1, MUX_MPEG2_PROGRAM;
-  if (k == "ts") return MUX_TRANSPORT;
-  return -1;
 }
 
 // [A, B] widened to whole GOPs: A to the last I picture shown at or before
@@ -232,7 +222,7 @@ int run_save(int argc, char** argv) {
   }
   int svcd = 0, dvd = 0, kind = 0;
   if (!kind_text.empty()) {
-    kind = kind_code(kind_text, &svcd, &dvd);
+    kind = dev_output_kind(kind_text, &svcd, &dvd);
     if (kind < 0) return dev_usage("save", "unknown kind '%s'", kind_text.c_str());
   } else {
     const DevInput& f = info[0];

@@ -11,3 +11,7 @@ bool dev_parse_stream(const char* text, int* id, int* pid);
 // 1 with the cause on stderr when out names the same file (device and inode)
 // as one of inputs; 0 otherwise, also when out does not exist yet.
 int dev_check_not_input(const char* out, const std::vector<std::string>& inputs);
+
+// The output kind of a save named es, mpeg1, vcd, ps, svcd, dvd or ts (svcd
+// and dvd are program streams with *svcd or *dvd set); -1 for another name.
+int dev_output_kind(const std::string& name, int* svcd, int* dvd);

@@ -12,16 +12,26 @@
 #include "engine/clips/clip_list.h"
 #include "foundation/trace.h"
 #include "foundation/partial_output.h"
+#include "foundation/timecode.h"
 #include "picture/bmp.h"
 #include "picture/dither.h"
 #include "picture/frame.h"
 
 int engine_skip_frame_count_check = 0;
 
-DTamsel::DTamsel(const MPEG_Clip* list, int* error, int size_mode) : size_mode_(size_mode) {
-  const int r = init(list);
-  if (r) clean_up();
-  if (error) *error = r ? 1 : 0;
+DTamsel::DTamsel(int size_mode) : size_mode_(size_mode) {}
+
+std::unique_ptr<DTamsel> DTamsel::create(const MPEG_Clip* list, int size_mode, EngineError* error) {
+  std::unique_ptr<DTamsel> e(new DTamsel(size_mode));
+  const int r = e->init(list);
+  if (error) {
+    error->code = r;
+    error->message = r == EngineError::none        ? ""
+                     : r == EngineError::no_movie ? "the clip list holds no frames"
+                                                  : "the first clip shows no picture";
+  }
+  if (r) e.reset();
+  return e;
 }
 
 DTamsel::~DTamsel() { clean_up(); }
@@ -45,18 +55,18 @@ void DTamsel::clean_up() {
 }
 
 int DTamsel::init(const MPEG_Clip* list) {
-  if (!list) return 1;
+  if (!list) return EngineError::no_movie;
   list_ = clip_list_duplicate(list);
-  if (!list_) return 1;
+  if (!list_) return EngineError::no_movie;
   if (!engine_skip_frame_count_check) check_frame_counts();
   list_ = clip_prepare_list(list_);
   if (!list_ || mpeg_clip_list_total_frames(list_, 1) < 1) {
     trace("DTamsel::init (ERROR): empty clip list\n");
-    return 1;
+    return EngineError::no_movie;
   }
   current_ = list_;
-  if (open_main(current_)) return 1;
-  frame_rate_ = dtv_->get_frame_rate();
+  if (open_main(current_)) return EngineError::no_picture;
+  update_frame_rate();
   drop_frame_ = dtv_->get_goplist() ? dtv_->get_goplist()->get_drop_frame_flag() : 0;
   search(0, 0, 0);
   set_defaults_audio();
@@ -98,6 +108,31 @@ int DTamsel::open_main(MPEG_Clip* c) {
     return 1;
   }
   return 0;
+}
+
+void DTamsel::update_frame_rate() {
+  if (!dtv_) return;
+  frame_rate_ = dtv_->get_frame_rate();
+  if (frame_rate_ == notified_rate_) return;
+  notified_rate_ = frame_rate_;
+  if (notify_) notify_(notify_user_, 1);
+}
+
+int DTamsel::set_notify_callback(NotifyCallback callback, void* user) {
+  if (!callback || !user) return 0;
+  notify_ = callback;
+  notify_user_ = user;
+  return 1;
+}
+
+void DTamsel::set_audio_encoder(int layer, int sample_rate, int channels, int bit_rate, int clip_select) {
+  EngineAudioEncoder& a = settings_.audio;
+  a.layer = layer;
+  a.sample_rate = sample_rate;
+  a.channels = channels;
+  a.bit_rate = bit_rate;
+  a.clip_select = clip_select;
+  a.set = 1;
 }
 
 int DTamsel::get_curr_frame_offset() const {
@@ -196,7 +231,7 @@ int DTamsel::search(int frame, int reseek_audio, int reopen) {
   if (c != current_ || reopen) {
     if (open_main(c)) return get_curr_frame_offset();
     current_ = c;
-    frame_rate_ = dtv_->get_frame_rate();
+    update_frame_rate();
   }
   const int index = frame - clip_first_edit_frame(c);
   dtv_->search(index, 1);
@@ -209,6 +244,20 @@ int DTamsel::search(int frame, int reseek_audio, int reopen) {
           transition_in_end_);
   if (reseek_audio && audio_) audio_player_seek(reseek_audio);
   return get_curr_frame_offset();
+}
+
+int DTamsel::next_clip() {
+  if (!dtv_ || !current_ || !current_->next) return 0;
+  MPEG_Clip* next = current_->next;
+  search(next->edit_position, 0, 0);
+  return current_ == next ? 1 : 0;
+}
+
+int DTamsel::prev_clip() {
+  if (!dtv_ || !current_ || !current_->prev) return 0;
+  MPEG_Clip* prev = current_->prev;
+  search(prev->edit_position, 0, 0);
+  return current_ == prev ? 1 : 0;
 }
 
 int DTamsel::step_forward() {
@@ -225,7 +274,7 @@ int DTamsel::step_forward() {
       current_ = next;
       update_clip_bounds();
       in_transition_ = 0;
-      frame_rate_ = dtv_->get_frame_rate();
+      update_frame_rate();
       if (dtv_->get_position() != target - clip_first_edit_frame(current_)) dtv_->forward(1);
       if (dtv_->get_position() >= transition_out_start_ && current_->next)
         enter_transition(dtv_->get_position() - transition_out_start_);
@@ -346,22 +395,54 @@ int DTamsel::time_2_frame(double seconds) const {
   return 0;
 }
 
+// The clip that shows edit frame N: transition frames belong to the clip
+// that is left (as search has it); null past the last clip.
+static const MPEG_Clip* clip_of_frame(const MPEG_Clip* list, int frame) {
+  for (const MPEG_Clip* c = list; c; c = c->next)
+    if (frame <= clip_last_edit_frame(c)) return c;
+  return nullptr;
+}
+
+static void timecode_text(uint32_t word, std::string* text) {
+  const int drop = word >> 24 & 1, hh = word >> 19 & 31, mm = word >> 13 & 63, ss = word >> 6 & 63,
+            ff = word & 63;
+  char buf[SMPTE_TEXT_SIZE + 8];
+  std::snprintf(buf, sizeof buf, drop ? "%d:%02d:%02d;%02d" : "%02d:%02d:%02d:%02d", hh, mm, ss, ff);
+  *text = buf;
+}
+
 uint32_t DTamsel::get_frame_offset_timecode(int frame, std::string* text) const {
-  if (!list_) {
+  if (!list_ || !dtv_) {
     trace("DTamsel::get_frame_offset_timecode (): MPEG-Clip list hasn't created.\n");
     return 0;
   }
-  const double t = frame_2_time(frame);
-  const int fps = std::max(1, int(std::lround(frame_rate_)));
-  const long long n = std::llround(t * frame_rate_);
-  const int ff = int(n % fps), total_s = int(n / fps);
-  const int hh = (total_s / 3600) % 24, mm = (total_s / 60) % 60, ss = total_s % 60;
-  if (text) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d:%02d", hh, mm, ss, ff);
-    *text = buf;
+  const MPEG_Clip* c = clip_of_frame(list_, frame);
+  if (!c) {
+    c = current_;
+    frame = get_curr_frame_offset();
   }
-  return uint32_t(hh) << 19 | uint32_t(mm) << 13 | 1u << 12 | uint32_t(ss) << 6 | uint32_t(ff);
+  const uint32_t word = mpeg_clip_get_timecode(c, frame);
+  if (text) timecode_text(word, text);
+  return word;
+}
+
+int DTamsel::timecode_2_frame(const char* text) const {
+  if (!list_ || !text) return -1;
+  // The clip whose time codes hold the text, each counted at its own rate
+  // and drop-frame rule from the time code of its first own frame.
+  for (const MPEG_Clip* c = list_; c; c = c->next) {
+    const double rate = clip_rate(c, frame_rate_);
+    const uint32_t at = mpeg_clip_get_timecode(c, c->edit_position);
+    const int drop = int(at >> 24 & 1);
+    int h = 0, m = 0, sec = 0, p = 0;
+    if (string_2_time_split(text, rate, drop, &h, &m, &sec, &p) != 0) return -1;
+    const uint32_t word = uint32_t(drop) << 24 | uint32_t(h) << 19 | uint32_t(m) << 13 | 1u << 12 |
+                          uint32_t(sec) << 6 | uint32_t(p);
+    const int n = c->edit_position + tc25_to_frame(word, rate) - tc25_to_frame(at, rate);
+    const int first = c->prev ? c->edit_position : clip_first_edit_frame(c);
+    if (n >= first && n <= clip_last_edit_frame(c)) return n;
+  }
+  return -1;
 }
 
 int DTamsel::save_image(const char* file_name, int type, int quality) {
@@ -378,9 +459,8 @@ int DTamsel::save_image(const char* file_name, int type, int quality) {
   std::unique_ptr<DTamsel> full;
   DTamsel* from = this;
   if (size_mode_ != 0) {
-    int err = 0;
-    full = std::make_unique<DTamsel>(list_, &err, 0);
-    if (err) {
+    full = create(list_, 0);
+    if (!full) {
       trace("DTamsel::save_image (ERROR): no full-size picture\n");
       return 0;
     }

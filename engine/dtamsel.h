@@ -2,6 +2,13 @@
 // frame access on the clip shown (and on the next one while a transition
 // plays), stepping and searching in edit frames, times, and the edits that
 // replace the working list.
+//
+// Errors (the engine and its facade MPEG_Editor alike):
+// - Making one: the factory returns the object, or null with *error (when
+//   given) holding a non-zero code and a message that says why.
+// - Edits and saves return 1 done, 0 refused or failed; queries return
+//   their neutral value (0, -1 or null, as each says) when there is nothing
+//   to answer. The reason of a refusal goes to the trace.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +19,7 @@
 #include "access/clip.h"
 #include "access/effect_frame.h"
 #include "engine/clips/project.h"
+#include "engine/engine_settings.h"
 
 class BMP;
 class DATrack;
@@ -19,6 +27,14 @@ class DTV;
 class Dither;
 class Frame;
 struct BitmapInfo;
+class Image;
+
+// Why an engine or facade could not be made.
+struct EngineError {
+  enum Code { none = 0, no_movie = 1, no_picture = 2 };
+  int code = none;
+  std::string message;
+};
 
 // Settings the engine reads from the application (plain, process-wide):
 // 1 skips the check of every clip's frame count against its file at open.
@@ -26,8 +42,10 @@ extern int engine_skip_frame_count_check;
 
 class DTamsel {
  public:
-  // The list is copied; *error is 1 (and nothing is held) on failure.
-  DTamsel(const MPEG_Clip* list, int* error, int size_mode);
+  // An engine on a copy of the list at a size step (0 full, 1 half, 2
+  // quarter); null when the list is empty or its first clip shows no
+  // picture.
+  static std::unique_ptr<DTamsel> create(const MPEG_Clip* list, int size_mode, EngineError* error = nullptr);
   ~DTamsel();
   DTamsel(const DTamsel&) = delete;
   DTamsel& operator=(const DTamsel&) = delete;
@@ -54,6 +72,22 @@ class DTamsel {
   int get_size_mode() const { return size_mode_; }
   DTV* get_dtv() const { return dtv_.get(); }
 
+  // The picture shown (the mixed one in a transition); null without one.
+  Frame* get_decoded_frame() { return dtv_ ? get_dtv_screen() : nullptr; }
+  Image* get_decoded_frame_image();
+  // Coding type of the picture shown (1 I, 2 P, 3 B); 0 without one.
+  int get_decoded_frame_flag();
+  // Size of the picture shown; 352 x 240 without one.
+  int get_decoded_image_width();
+  int get_decoded_image_height();
+
+  // Called as callback(user, 1) on the thread that moved the engine, when
+  // the clip shown has another frame rate than the one last notified.
+  using NotifyCallback = void (*)(void* user, int what);
+  // 1 set; 0 (nothing changed) when either is null.
+  int set_notify_callback(NotifyCallback callback, void* user);
+  void update_frame_rate();
+
   // Navigation; each returns 1 when a frame was shown, 0 at an end or on
   // failure.
   int forward(int n);
@@ -63,11 +97,20 @@ class DTamsel {
   int set_play_mode(int bits);
   int get_play_mode() const;
   void update_clip_bounds();
+  // Shows the first frame of the next (previous) clip that is not part of
+  // a transition; 1 done, 0 when there is none or it does not open.
+  int next_clip();
+  int prev_clip();
 
   // Movie time, counted from the first edit frame.
   int time_2_frame(double seconds) const;
   double frame_2_time(int frame) const;
+  // The time code of edit frame N as its clip's GOP time codes count
+  // (the GOP-header word; *text "HH:MM:SS:FF", drop-frame "H:MM:SS;FF").
   uint32_t get_frame_offset_timecode(int frame, std::string* text) const;
+  // The edit frame of a time code text as get_frame_offset_timecode gives
+  // it; -1 when the text is no time code or no clip holds it.
+  int timecode_2_frame(const char* text) const;
 
   // The picture shown: the mixed picture in a transition, else the main
   // clip's screen with its overlays.
@@ -130,10 +173,24 @@ class DTamsel {
   int remove_transitions(int frame);
   int add_overlay(const char* image_file, int kind, int value, int frame, int length);
 
-  // Save options.
-  int set_video_pid(int pid) { return set_pid(&video_pid_, pid); }
-  int set_audio_pid(int pid) { return set_pid(&audio_pid_, pid); }
-  int set_program_pid(int pid) { return set_pid(&program_pid_, pid); }
+  // Save options. The PID setters take 16..8190 and return the PID in force.
+  const EngineSettings& get_settings() const { return settings_; }
+  void set_settings(const EngineSettings& s) { settings_ = s; }
+  int set_video_pid(int pid) { return set_pid(&settings_.video_pid, pid); }
+  int set_audio_pid(int pid) { return set_pid(&settings_.audio_pid, pid); }
+  int set_program_pid(int pid) { return set_pid(&settings_.program_pid, pid); }
+  // 1..14; returns the argument.
+  int set_index_option(int v) {
+    if (v >= 1 && v < 15) settings_.index_option = v;
+    return v;
+  }
+  void set_output_chroma_format(int v) { settings_.output_chroma_format = v; }
+  void set_svcd_flag(int on) { settings_.svcd = on ? 1 : 0; }
+  void set_dvd_flag(int on) { settings_.dvd = on ? 1 : 0; }
+  void set_record_option(int on) { settings_.record_option = on; }
+  void set_gop_fix_mode() { settings_.gop_fix = 1; }
+  void set_audio_encoder(int layer, int sample_rate, int channels, int bit_rate, int clip_select);
+  void set_audio_copy() { settings_.audio.copy = 1; }
   int set_chroma_format(int v) {
     if (v == 1 || v == 2) chroma_format_ = v;
     return chroma_format_;
@@ -145,6 +202,8 @@ class DTamsel {
   int get_open_count() const { return open_count_; }
 
  private:
+  explicit DTamsel(int size_mode);
+  // 0, or the EngineError code of what failed.
   int init(const MPEG_Clip* list);
   void check_frame_counts();
   int open_main(MPEG_Clip* c);
@@ -174,8 +233,11 @@ class DTamsel {
   std::unique_ptr<DATrack> audio_;
   int audio_off_ = 0;
   int audio_restart_pending_ = 0;
-  int video_pid_ = 0, audio_pid_ = 0, program_pid_ = 0;
+  EngineSettings settings_;
   double frame_rate_ = 30000.0 / 1001.0;
+  double notified_rate_ = 0.0;
+  NotifyCallback notify_ = nullptr;
+  void* notify_user_ = nullptr;
   int drop_frame_ = 1;
   int open_count_ = 0;
   std::string file_name_;

@@ -82,14 +82,12 @@ BitmapInfo* DTamsel::get_decoded_image_dib_header() {
 int DTamsel::get_image_width() {
   if (bmp_ && bmp_->dib_header)
     return bmp_->get_bits_per_pixel() == 8 ? bmp_->get_bytes_per_line() : bmp_->get_width();
-  Frame* f = dtv_ ? get_dtv_screen() : nullptr;
-  return f ? f->get_width() : 352;
+  return get_decoded_image_width();
 }
 
 int DTamsel::get_image_height() {
   if (bmp_ && bmp_->dib_header) return bmp_->get_height();
-  Frame* f = dtv_ ? get_dtv_screen() : nullptr;
-  return f ? f->get_height() : 240;
+  return get_decoded_image_height();
 }
 
 int DTamsel::get_minimum_output_bit_rate(int kind) {
@@ -105,4 +103,24 @@ int DTamsel::get_minimum_output_bit_rate(int kind) {
   }
   const int index = kind == 4 ? 1 : kind == 5 ? 2 : kind == 6 ? 3 : kind == 8 ? 4 : 0;
   return min_rates_[index];
+}
+
+Image* DTamsel::get_decoded_frame_image() {
+  Frame* f = get_decoded_frame();
+  return f ? f->image() : nullptr;
+}
+
+int DTamsel::get_decoded_frame_flag() {
+  Frame* f = get_decoded_frame();
+  return f && f->image() ? f->picture_coding_type() : 0;
+}
+
+int DTamsel::get_decoded_image_width() {
+  Frame* f = get_decoded_frame();
+  return f ? f->get_width() : 352;
+}
+
+int DTamsel::get_decoded_image_height() {
+  Frame* f = get_decoded_frame();
+  return f ? f->get_height() : 240;
 }

@@ -7,6 +7,7 @@
 #include "engine/clips/settings.h"
 #include "engine/mpeg_editor.h"
 #include "record/frame_source.h"
+#include "record/record_data.h"
 
 // The job takes the editor's whole movie as its project (output type and
 // encoder defaults from its clips) and its range.
@@ -28,5 +29,17 @@ std::unique_ptr<FrameSource> editor_record_frame_source(const MPEG_Clip* list);
 // Saves movie frames [start, start + count) of the editor (count 0: to the
 // end) as output kind 2..6 or 8 through the save pipeline, the first
 // clip's audio with it where the kind holds audio. 1 saved, 0 failed;
-// *progress ends at 100 either way.
-int editor_record_save(MPEG_Editor* editor, const char* out, int kind, int start, int count, int* progress);
+// *progress (and the control, when given) ends at 100 either way, the
+// control with the save's outcome.
+// es: stream descriptions of the output (the video's bit rate, the audio's
+// format); the engine's save options (EngineSettings) apply as well.
+int editor_record_save(MPEG_Editor* editor, const char* out, int kind, int start, int count, int* progress,
+                       JobControl* control = nullptr, int n_es = 0, const ESData* es = nullptr);
+// Ends a save that never ran: *progress and the control at 100, the
+// control failed with why.
+void editor_record_refused(int* progress, JobControl* control, const char* why);
+
+// Fits a save's streams to its kind before it runs: video-only kinds (2, 3)
+// and movies without sound save no audio (every clip's audio stream id -1,
+// one output stream). 1 when the save has no output stream, else 0.
+int check_record_data(int kind, MPEG_Clip* list, RecordData* data);

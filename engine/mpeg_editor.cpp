@@ -14,24 +14,32 @@
 #include "engine/editor_record.h"
 #include "foundation/trace.h"
 
-MPEG_Editor::MPEG_Editor(const char* file_name, int* error, int size_mode, int sample_rate, int channels) {
+std::unique_ptr<MPEG_Editor> MPEG_Editor::create(const char* file_name, int size_mode, int sample_rate, int channels,
+                                                 EngineError* error) {
   EClip project;
-  if (project.init(file_name, 0) != 0) {
-    if (error) *error = 1;
-    return;
+  if (!file_name || project.init(file_name, 0) != 0) {
+    if (error) {
+      error->code = EngineError::no_movie;
+      error->message = std::string("<") + (file_name ? file_name : "") +
+                       ">: not a movie, editor project or clip list that opens";
+    }
+    return nullptr;
   }
-  create(project, error, size_mode, sample_rate, channels);
+  return create(project, size_mode, sample_rate, channels, error);
 }
 
-void MPEG_Editor::create(const EClip& project, int* error, int size_mode, int sample_rate, int channels) {
-  engine_.reset();
+std::unique_ptr<MPEG_Editor> MPEG_Editor::create(const EClip& project, int size_mode, int sample_rate, int channels,
+                                                 EngineError* error) {
   MPEG_Clip* list = eclip_2_mpeg_clip(project, 0);
   if (!list) {
-    if (error) *error = 1;
-    return;
+    if (error) {
+      error->code = EngineError::no_movie;
+      error->message = "the project holds no clip that opens";
+    }
+    return nullptr;
   }
-  int err = 0;
-  engine_ = std::make_unique<DTamsel>(list, &err, size_mode);
+  std::unique_ptr<MPEG_Editor> ed(new MPEG_Editor);
+  ed->engine_ = DTamsel::create(list, size_mode, error);
   // The sound plays at the caller's format, else at the first clip's.
   if (sample_rate == 0) {
     sample_rate = 44100;
@@ -42,12 +50,10 @@ void MPEG_Editor::create(const EClip& project, int* error, int size_mode, int sa
     }
   }
   mpeg_clip_list_free(list);
-  if (err) engine_.reset();
-  if (engine_) {
-    engine_->set_audio_format(sample_rate, channels);
-    if (project.pcm_scale.size() > 1) engine_->set_pcm_scale(project.pcm_scale);
-  }
-  if (error) *error = engine_ ? 0 : 1;
+  if (!ed->engine_) return nullptr;
+  ed->engine_->set_audio_format(sample_rate, channels);
+  if (project.pcm_scale.size() > 1) ed->engine_->set_pcm_scale(project.pcm_scale);
+  return ed;
 }
 
 static std::unique_ptr<EClip> to_project(MPEG_Clip* list) {
@@ -247,50 +253,74 @@ static bool output_creatable(const char* out) {
   return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && access(dir.c_str(), W_OK) == 0;
 }
 
-int MPEG_Editor::save_entry(const char* out, int kind, int start, int count, int* progress) {
-  auto complete = [&] {
-    if (progress) *progress = 100;
-  };
+int MPEG_Editor::save_entry(const char* out, int kind, int start, int count, int* progress, JobControl* control,
+                            int n_es, const ESData* es) {
   if (!engine_ || !out || !output_creatable(out)) {
     trace("MPEG_Editor::record (ERROR): cannot create <%s>\n", out ? out : "");
-    complete();
+    editor_record_refused(progress, control, "the output cannot be created");
     return 0;
   }
   if (editor_output_is_source(out, engine_->get_clip_list())) {
     trace("MPEG_Editor::record (ERROR): <%s> is a source of the movie\n", out);
-    complete();
+    editor_record_refused(progress, control, "the output is a source of the movie");
     return 0;
   }
   const int mapped = editor_record_kind(kind);
   if (mapped == 1 || mapped == 9) {
     // Audio-only outputs belong to the audio editor's writer.
     trace("MPEG_Editor::record (ERROR): audio-only output kind %d\n", kind);
-    complete();
+    editor_record_refused(progress, control, "the output kind holds no video");
     return 0;
   }
-  if (mapped != 0) return editor_record_save(this, out, mapped, start, count, progress);
+  if (mapped != 0) return editor_record_save(this, out, mapped, start, count, progress, control, n_es, es);
   auto project = frame_copy(start, count);
-  complete();
-  if (!project) return 0;
+  if (!project) {
+    editor_record_refused(progress, control, "no frames in that range");
+    return 0;
+  }
+  if (progress) *progress = 100;
+  if (control) control->set_progress(100.0);
   // Written beside the target, renamed over it only when whole.
   const std::string partial = std::string(out) + ".partial";
   if (project->save(partial.c_str()) != 0 || std::rename(partial.c_str(), out) != 0) {
     std::remove(partial.c_str());
     trace("MPEG_Editor::record (ERROR): writing <%s> failed\n", out);
+    if (control) control->finish(JobOutcome::failed, kSaveFailed, "the output could not be written");
     return 0;
   }
+  if (control) control->finish(JobOutcome::done);
   return 1;
 }
 
-int MPEG_Editor::frame_record(const char* out, int kind, int selected_clip, int start, int count, int* progress) {
+int MPEG_Editor::record_clip(const char* out, int kind, int selected_clip, int start, int count, int* progress,
+                             JobControl* control) {
   if (engine_ && (selected_clip < 0 || selected_clip >= get_clip_count())) {
     trace("DTamsel::record_selected_clip (ERROR): invalid selected_clip=%d\n", selected_clip);
-    if (progress) *progress = 100;
+    editor_record_refused(progress, control, "no such clip");
     return 0;
   }
-  return save_entry(out, kind, start, count, progress);
+  return save_entry(out, kind, start, count, progress, control);
+}
+
+int MPEG_Editor::frame_record(const char* out, int kind, int selected_clip, int start, int count, int* progress) {
+  return record_clip(out, kind, selected_clip, start, count, progress, nullptr);
+}
+
+int MPEG_Editor::frame_record_status(const char* out, int kind, int selected_clip, int start, int count,
+                                     JobControl* control) {
+  return record_clip(out, kind, selected_clip, start, count, nullptr, control);
 }
 
 int MPEG_Editor::frame_record_range(const char* out, int kind, int start, int count, int* progress) {
-  return save_entry(out, kind, start, count, progress);
+  return save_entry(out, kind, start, count, progress, nullptr);
+}
+
+int MPEG_Editor::frame_record_range(const char* out, int kind, int n_es, const ESData* es, int start, int count,
+                                    int* progress) {
+  return save_entry(out, kind, start, count, progress, nullptr, n_es, es);
+}
+
+int MPEG_Editor::frame_record_range_status(const char* out, int kind, int n_es, const ESData* es, int start,
+                                           int count, JobControl* control) {
+  return save_entry(out, kind, start, count, nullptr, control, n_es, es);
 }

@@ -13,10 +13,13 @@ namespace {
 constexpr int kDisplayBits = kPlayExact | kPlayIP | kPlayGOP;
 constexpr int kVcdMuxRate = 1411200;
 
-// Rates in bit/s to bytes per frame; the Video CD entry is its fixed rate.
-void per_frame(int out[5], double frame_rate) {
-  out[2] = kVcdMuxRate;
-  for (int i = 0; i < 5; ++i) out[i] = int(std::lround(out[i] / (8.0 * frame_rate)));
+// Rates in bit/s (the multiplexers' order) to bytes per frame; the Video
+// CD entry is its fixed rate.
+void per_frame(int r[5], double frame_rate, MuxRates* out) {
+  r[2] = kVcdMuxRate;
+  int b[5];
+  for (int i = 0; i < 5; ++i) b[i] = int(std::lround(r[i] / (8.0 * frame_rate)));
+  *out = MuxRates{b[0], b[1], b[2], b[3], b[4]};
 }
 
 struct ListCopy {
@@ -29,11 +32,12 @@ struct ListCopy {
 
 }  // namespace
 
-int MPEG_Editor::set_play_mode(int mode) {
-  if (!engine_) return 3;
+PlayMode MPEG_Editor::set_play_mode(PlayMode mode) {
+  if (!engine_) return PlayMode::every_frame;
   const int word = engine_->get_play_mode();
-  const int old = (word & kPlayExact) ? 3 : (word & kPlayGOP) ? 5 : 4;
-  const int bit = mode == 5 ? kPlayGOP : mode == 4 ? kPlayIP : kPlayExact;
+  const PlayMode old = (word & kPlayExact) ? PlayMode::every_frame : (word & kPlayGOP) ? PlayMode::i_only
+                                                                                       : PlayMode::i_and_p;
+  const int bit = mode == PlayMode::i_only ? kPlayGOP : mode == PlayMode::i_and_p ? kPlayIP : kPlayExact;
   if (!(word & bit)) engine_->set_play_mode((word & ~kDisplayBits) | bit);
   return old;
 }
@@ -42,9 +46,9 @@ int MPEG_Editor::get_minimum_output_bit_rate(int kind) {
   return engine_ ? engine_->get_minimum_output_bit_rate(editor_record_kind(kind)) : 0;
 }
 
-int MPEG_Editor::get_clip_mux_rates(int index, int out[5]) {
+int MPEG_Editor::get_clip_mux_rates(int index, MuxRates* out) {
   const MPEG_Clip* list = engine_ ? engine_->get_clip_list() : nullptr;
-  if (!list) return 1;
+  if (!list || !out) return 1;
   const MPEG_Clip* c = list;
   if (index < 0) {
     while (c && c->is_still_image()) c = c->next;
@@ -58,15 +62,17 @@ int MPEG_Editor::get_clip_mux_rates(int index, int out[5]) {
   for (int i = 0; i < n && video < 0; ++i)
     if (es[i].is_video()) video = i;
   if (video < 0 || !(es[video].get_video_frame_rate() > 0)) return 1;
-  mux_rates_for_es_list(out, n, es);
-  per_frame(out, es[video].get_video_frame_rate());
+  int r[5];
+  mux_rates_for_es_list(r, n, es);
+  per_frame(r, es[video].get_video_frame_rate(), out);
   return 0;
 }
 
-int estimate_mux_rates(int n_video, const ESData* videos, int n_audio, const ESData* audios, int out[5]) {
-  if (n_video < 1 || !videos || !(videos[0].get_video_frame_rate() > 0)) return 1;
-  mux_rates_for_av_lists(out, n_video, videos, n_audio, audios);
-  per_frame(out, videos[0].get_video_frame_rate());
+int estimate_mux_rates(int n_video, const ESData* videos, int n_audio, const ESData* audios, MuxRates* out) {
+  if (n_video < 1 || !videos || !out || !(videos[0].get_video_frame_rate() > 0)) return 1;
+  int r[5];
+  mux_rates_for_av_lists(r, n_video, videos, n_audio, audios);
+  per_frame(r, videos[0].get_video_frame_rate(), out);
   return 0;
 }
 

@@ -118,110 +118,27 @@ void AC3FrmHdr::reset() {
 
 int AC3FrmHdr::decode_bsi(const uint8_t* data, int length) {
   AC3Bsi& b = bsi;
-  // Optional fields a frame may not carry: none may survive from the frame
-  // parsed before (a stale langcod2e or timecod1e would claim a field this
-  // frame does not have).
-  b.cmixlev = b.surmixlev = b.dsurmod = b.langcod = b.mixlevel = b.roomtyp = 0;
-  b.langcod2 = b.audprodi2e = b.mixlevel2 = b.roomtyp2 = b.timecod1 = b.timecod2 = 0;
-  b.compr = b.dialnorm2 = b.compr2e = b.compr2 = b.langcod2e = 0;
-  b.timecod1e = b.timecod2e = b.addbsil = 0;
-  b.xbsi1e = b.dmixmod = 0;
-  b.ltrtcmixlev = b.lorocmixlev = b.ltrtsurmixlev = b.lorosurmixlev = 4;
-  b.xbsi2e = b.dsurexmod = b.dheadphonmod = b.adconvtyp = b.xbsi2 = b.encinfo = 0;
-
   BS bs(data, length > 0 ? static_cast<size_t>(length) : 0);
-  auto get = [&bs](int n) { return static_cast<uint16_t>(bs.get_bits(n)); };
-  b.syncword = get(16);
-  b.crc1 = get(16);
-  b.fscod = get(2);
-  b.frmsizecod = get(6);
-  b.bsid = get(5);
-  b.bsmod = get(3);
-  b.acmod = get(3);
-  if ((b.acmod & 1) && b.acmod != 1) b.cmixlev = get(2);
-  if (b.acmod & 4) b.surmixlev = get(2);
-  if (b.acmod == 2) b.dsurmod = get(2);
-  b.lfeon = get(1);
-  // Dialogue level, compression, language and production information of
-  // one programme channel.
-  auto programme = [&get](uint16_t& dialnorm, uint16_t& compre, uint16_t& compr, uint16_t& langcode,
-                          uint16_t& langcod, uint16_t& audprodie, uint16_t& mixlevel, uint16_t& roomtyp) {
-    dialnorm = get(5);
-    compre = get(1);
-    if (compre) compr = get(8);
-    langcode = get(1);
-    if (langcode) langcod = get(8);
-    audprodie = get(1);
-    if (audprodie) {
-      mixlevel = get(5);
-      roomtyp = get(2);
-    }
-  };
-  programme(b.dialnorm, b.compre, b.compr, b.langcode, b.langcod, b.audprodie, b.mixlevel, b.roomtyp);
-  if (b.acmod == 0)  // 1+1: the second channel's own values
-    programme(b.dialnorm2, b.compr2e, b.compr2, b.langcod2e, b.langcod2, b.audprodi2e, b.mixlevel2, b.roomtyp2);
-  b.copyrightb = get(1);
-  b.origbs = get(1);
-  if (b.bsid == 6) {  // alternate syntax: extended information in place of time codes
-    b.xbsi1e = get(1);
-    if (b.xbsi1e) {
-      if (b.acmod < 3) {
-        bs.skip_bits(14);
-      } else {
-        b.dmixmod = get(2);
-        b.ltrtcmixlev = get(3);
-        b.lorocmixlev = get(3);
-        b.ltrtsurmixlev = get(3);
-        b.lorosurmixlev = get(3);
-        // Codes 0-2 of the two surround mix levels are reserved.
-        b.ltrtsurmixlev = std::max<uint16_t>(b.ltrtsurmixlev, 3);
-        b.lorosurmixlev = std::max<uint16_t>(b.lorosurmixlev, 3);
-      }
-    }
-    b.xbsi2e = get(1);
-    if (b.xbsi2e) {
-      if (b.acmod >= 6)
-        b.dsurexmod = get(2);
-      else
-        bs.skip_bits(2);
-      if (b.acmod == 2)
-        b.dheadphonmod = get(2);
-      else
-        bs.skip_bits(2);
-      b.adconvtyp = get(1);
-      b.xbsi2 = get(8);
-      b.encinfo = get(1);
-    }
-  } else {
-    b.timecod1e = get(1);
-    if (b.timecod1e) b.timecod1 = get(14);
-    b.timecod2e = get(1);
-    if (b.timecod2e) b.timecod2 = get(14);
+  const int r = ac3_read_bsi(b, [&bs](int n) { return bs.get_bits(n); });
+  switch (r) {
+    case 0:
+      break;
+    case 1:
+      trace("ERROR (AC3FrmHdr::decode): no sync word\n");
+      return 1;
+    case 2:
+      trace("ERROR (AC3FrmHdr::decode): illegal code: fscod = %d\n", b.fscod);
+      return 1;
+    case 3:
+      trace("ERROR (AC3FrmHdr::decode): illegal code: frmsizecod = %d\n", b.frmsizecod);
+      return 1;
+    default:
+      trace("ERROR (AC3FrmHdr::decode): illegal code: bsid = %d\n", b.bsid);
+      return 1;
   }
-  b.addbsie = get(1);
   if (b.addbsie) {
-    b.addbsil = get(6);
     trace("WARNING (BSI): skip additional bsi (%d bytes)\n", b.addbsil + 1);
     for (int i = 0; i <= b.addbsil; ++i) bs.skip_bits(8);
-  }
-
-  if (b.fscod == 3 && b.frmsizecod >= 38) {
-    trace("ERROR (AC3FrmHdr::decode): illegal code: fscod = %d, frmsizecod = %d\n", b.fscod, b.frmsizecod);
-    return 1;
-  }
-  if (b.fscod == 3) {
-    trace("ERROR (AC3FrmHdr::decode): illegal code: fscod = %d\n", b.fscod);
-    return 1;
-  }
-  if (b.frmsizecod >= 38) {
-    trace("ERROR (AC3FrmHdr::decode): illegal code: frmsizecod = %d\n", b.frmsizecod);
-    return 1;
-  }
-  // bsid above 10 is Enhanced AC-3 or later, whose syncinfo is laid out
-  // differently: reading it as AC-3 would give wrong frame sizes.
-  if (b.bsid > 10) {
-    trace("ERROR (AC3FrmHdr::decode): illegal code: bsid = %d\n", b.bsid);
-    return 1;
   }
   bit_rate = kBitRates[b.frmsizecod >> 1];
   sample_rate = b.get_sample_rate();

@@ -32,6 +32,77 @@ struct AC3Bsi {
   uint16_t xbsi2e, dsurexmod, dheadphonmod, adconvtyp, xbsi2, encinfo;
 };
 
+// Reads syncinfo and bit stream information in stream order through
+// get(n), which returns the next n bits. 0 when read up to addbsil (the
+// caller skips the addbsil + 1 bytes of additional information); reading
+// stops after acmod with 1 (no sync word), 4 (bsid above 10: Enhanced
+// AC-3 or later, laid out differently), 2 (fscod 3) or 3 (frmsizecod 38 or
+// above). Fields the frame does not carry are 0, but the Annex D mix levels
+// (bsid 6) which default to -3 dB (code 4).
+template <class Get>
+int ac3_read_bsi(AC3Bsi& b, Get&& get) {
+  auto f = [&get](int n) { return static_cast<uint16_t>(get(n)); };
+  b.reset();
+  b.ltrtcmixlev = b.lorocmixlev = b.ltrtsurmixlev = b.lorosurmixlev = 4;
+  b.syncword = f(16);
+  b.crc1 = f(16);
+  b.fscod = f(2);
+  b.frmsizecod = f(6);
+  b.bsid = f(5);
+  b.bsmod = f(3);
+  b.acmod = f(3);
+  if (b.syncword != 0x0B77) return 1;
+  if (b.bsid > 10) return 4;
+  if (b.fscod == 3) return 2;
+  if (b.frmsizecod >= 38) return 3;
+  if ((b.acmod & 1) && b.acmod != 1) b.cmixlev = f(2);
+  if (b.acmod & 4) b.surmixlev = f(2);
+  if (b.acmod == 2) b.dsurmod = f(2);
+  b.lfeon = f(1);
+  b.dialnorm = f(5);
+  if ((b.compre = f(1))) b.compr = f(8);
+  if ((b.langcode = f(1))) b.langcod = f(8);
+  if ((b.audprodie = f(1))) {
+    b.mixlevel = f(5);
+    b.roomtyp = f(2);
+  }
+  if (b.acmod == 0) {  // 1+1: the second channel's own values
+    b.dialnorm2 = f(5);
+    if ((b.compr2e = f(1))) b.compr2 = f(8);
+    if ((b.langcod2e = f(1))) b.langcod2 = f(8);
+    if ((b.audprodi2e = f(1))) {
+      b.mixlevel2 = f(5);
+      b.roomtyp2 = f(2);
+    }
+  }
+  b.copyrightb = f(1);
+  b.origbs = f(1);
+  if (b.bsid == 6) {  // alternate syntax: extended information in place of time codes
+    if ((b.xbsi1e = f(1))) {
+      b.dmixmod = f(2);
+      b.ltrtcmixlev = f(3);
+      b.ltrtsurmixlev = f(3);
+      b.lorocmixlev = f(3);
+      b.lorosurmixlev = f(3);
+      // Surround codes 0-2 are reserved; they play as -3 dB.
+      if (b.ltrtsurmixlev < 3) b.ltrtsurmixlev = 3;
+      if (b.lorosurmixlev < 3) b.lorosurmixlev = 3;
+    }
+    if ((b.xbsi2e = f(1))) {
+      b.dsurexmod = f(2);
+      b.dheadphonmod = f(2);
+      b.adconvtyp = f(1);
+      b.xbsi2 = f(8);
+      b.encinfo = f(1);
+    }
+  } else {
+    if ((b.timecod1e = f(1))) b.timecod1 = f(14);
+    if ((b.timecod2e = f(1))) b.timecod2 = f(14);
+  }
+  if ((b.addbsie = f(1))) b.addbsil = f(6);
+  return 0;
+}
+
 // Flag of AC3FrmHdr::decode: check both CRC words of a whole frame.
 constexpr int kAC3CheckCrc = 2;
 

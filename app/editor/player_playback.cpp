@@ -44,6 +44,9 @@ int CQuarvelPlayerView::stop_playback(bool release) {
     }
     return 0;
   }
+  // A run stopped before it began still set the flags as it started.
+  playing_forward = 0;
+  playing_reverse = 0;
   // The run closed the sound device as it ended; the window's choice of
   // sound stays for the next run.
   if (!release && editor_) toolbar_.set_position(editor_->get_curr_frame_offset());

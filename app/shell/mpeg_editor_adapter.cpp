@@ -1,11 +1,9 @@
 #include "app/shell/mpeg_editor_adapter.h"
 
-#include <algorithm>
 #include <cmath>
 
 #include "engine/dtamsel.h"
 #include "engine/mpeg_editor.h"
-#include "foundation/timecode.h"
 
 MpegEditorAdapter::MpegEditorAdapter(std::unique_ptr<MPEG_Editor> editor) : editor_(std::move(editor)) {
   if (DTamsel* e = editor_ ? editor_->engine() : nullptr) clip_index_ = e->get_current_clip_index();
@@ -14,16 +12,14 @@ MpegEditorAdapter::MpegEditorAdapter(std::unique_ptr<MPEG_Editor> editor) : edit
 MpegEditorAdapter::~MpegEditorAdapter() = default;
 
 std::unique_ptr<IEditor> MpegEditorAdapter::open(const std::string& path, int size_mode) {
-  int error = 0;
-  auto e = std::make_unique<MPEG_Editor>(path.c_str(), &error, size_mode, 0, 0);
-  if (error || !e->engine()) return nullptr;
+  auto e = MPEG_Editor::create(path.c_str(), size_mode);
+  if (!e) return nullptr;
   return std::make_unique<MpegEditorAdapter>(std::move(e));
 }
 
 std::unique_ptr<IEditor> MpegEditorAdapter::from_clip(const EClip& clip, int size_mode) {
-  int error = 0;
-  auto e = std::make_unique<MPEG_Editor>(clip, &error, size_mode, 0, 0);
-  if (error || !e->engine()) return nullptr;
+  auto e = MPEG_Editor::create(clip, size_mode);
+  if (!e) return nullptr;
   return std::make_unique<MpegEditorAdapter>(std::move(e));
 }
 
@@ -47,22 +43,14 @@ int MpegEditorAdapter::get_longest_video_info(VideoInfo* out) { return editor_->
 int MpegEditorAdapter::get_minimum_output_bit_rate(int kind) { return editor_->get_minimum_output_bit_rate(kind); }
 bool MpegEditorAdapter::is_at_clip_end() { return editor_->is_at_clip_end(); }
 bool MpegEditorAdapter::is_at_clip_start() { return editor_->is_at_clip_start(); }
-bool MpegEditorAdapter::is_still_image() { return editor_->engine() && editor_->engine()->is_still_image(); }
+bool MpegEditorAdapter::is_still_image() { return editor_->is_still_image(); }
 int MpegEditorAdapter::time_2_frame(double seconds) { return editor_->time_2_frame(seconds); }
 
-int MpegEditorAdapter::timecode_2_frame(const std::string& text) {
-  const double rate = get_frame_rate() > 0 ? get_frame_rate() : 30000.0 / 1001.0;
-  int h = 0, m = 0, s = 0, p = 0;
-  if (string_2_time_split(text.c_str(), rate, 0, &h, &m, &s, &p) != 0) return -1;
-  // The same counting as the time codes the engine writes: whole seconds
-  // of the rounded rate plus pictures.
-  const int fps = std::max(1, int(std::lround(rate)));
-  return ((h * 60 + m) * 60 + s) * fps + p;
-}
+int MpegEditorAdapter::timecode_2_frame(const std::string& text) { return editor_->timecode_2_frame(text.c_str()); }
 
 std::string MpegEditorAdapter::get_frame_offset_timecode(int frame) {
   std::string text;
-  if (DTamsel* e = editor_->engine()) e->get_frame_offset_timecode(frame, &text);
+  editor_->get_frame_offset_timecode(frame, &text);
   return text;
 }
 
@@ -109,7 +97,9 @@ int MpegEditorAdapter::backward() {
   return r;
 }
 
-int MpegEditorAdapter::set_play_mode(int mode) { return editor_->set_play_mode(mode); }
+int MpegEditorAdapter::set_play_mode(int mode) {
+  return static_cast<int>(editor_->set_play_mode(static_cast<PlayMode>(mode)));
+}
 
 std::unique_ptr<EClip> MpegEditorAdapter::copy(double start, double length) { return editor_->copy(start, length); }
 std::unique_ptr<EClip> MpegEditorAdapter::frame_copy(int start, int count) {
@@ -129,36 +119,13 @@ int MpegEditorAdapter::add_overlay(const std::string& file, int count, int effec
   return editor_->add_overlay(file.c_str(), count, effect_id, frame, length);
 }
 
-int MpegEditorAdapter::set_bmp_depth(int bits) {
-  DTamsel* e = editor_->engine();
-  return e ? e->set_bmp_depth(bits) : 0;
-}
-
-void MpegEditorAdapter::set_field_dither(int on) {
-  if (DTamsel* e = editor_->engine()) e->set_field_dither(on);
-}
-
-const BitmapInfo* MpegEditorAdapter::get_decoded_image_dib_header() {
-  DTamsel* e = editor_->engine();
-  return e ? e->get_decoded_image_dib_header() : nullptr;
-}
-
-const uint8_t* MpegEditorAdapter::get_decoded_image_dib_data() {
-  DTamsel* e = editor_->engine();
-  return e ? e->get_decoded_image_dib_data() : nullptr;
-}
-
-int MpegEditorAdapter::get_image_width() {
-  DTamsel* e = editor_->engine();
-  return e ? e->get_image_width() : 0;
-}
-
-int MpegEditorAdapter::get_image_height() {
-  DTamsel* e = editor_->engine();
-  return e ? e->get_image_height() : 0;
-}
-
-int MpegEditorAdapter::get_decoded_frame_flag() { return 0; }
+int MpegEditorAdapter::set_bmp_depth(int bits) { return editor_->set_bmp_depth(bits); }
+void MpegEditorAdapter::set_field_dither(int on) { editor_->set_field_dither(on); }
+const BitmapInfo* MpegEditorAdapter::get_decoded_image_dib_header() { return editor_->get_decoded_image_dib_header(); }
+const uint8_t* MpegEditorAdapter::get_decoded_image_dib_data() { return editor_->get_decoded_image_dib_data(); }
+int MpegEditorAdapter::get_image_width() { return editor_->get_image_width(); }
+int MpegEditorAdapter::get_image_height() { return editor_->get_image_height(); }
+int MpegEditorAdapter::get_decoded_frame_flag() { return editor_->get_decoded_frame_flag(); }
 
 int MpegEditorAdapter::save_image(const std::string& path, int kind, int quality) {
   return editor_->save_image(path.c_str(), kind, quality) > 0 ? 1 : 0;

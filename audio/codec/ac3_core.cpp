@@ -36,68 +36,10 @@ uint32_t result_word(int value) { return static_cast<uint32_t>(value & 0xFFFF) <
 int bsi_d(ac3_dec_state* s) {
   ac3::BitReader& br = s->br;
   AC3Bsi& b = s->bsi;
-  b.reset();
-  s->annex_d = 0;
-  b.syncword = static_cast<uint16_t>(br.get(16));
-  b.crc1 = static_cast<uint16_t>(br.get(16));
-  b.fscod = static_cast<uint16_t>(br.get(2));
-  b.frmsizecod = static_cast<uint16_t>(br.get(6));
-  b.bsid = static_cast<uint16_t>(br.get(5));
-  b.bsmod = static_cast<uint16_t>(br.get(3));
-  b.acmod = static_cast<uint16_t>(br.get(3));
-  if (b.syncword != 0x0B77) return 1;
-  if (b.bsid >= 11) return 4;
-  if (b.fscod == 3) return 2;
-  if (b.frmsizecod >= 38) return 3;
-  // The Annex D mix levels default to -3 dB (code 4) when absent.
-  b.ltrtcmixlev = b.lorocmixlev = b.ltrtsurmixlev = b.lorosurmixlev = 4;
-  if ((b.acmod & 1) && b.acmod != 1) b.cmixlev = static_cast<uint16_t>(br.get(2));
-  if (b.acmod & 4) b.surmixlev = static_cast<uint16_t>(br.get(2));
-  if (b.acmod == 2) b.dsurmod = static_cast<uint16_t>(br.get(2));
-  b.lfeon = static_cast<uint16_t>(br.get(1));
-  b.dialnorm = static_cast<uint16_t>(br.get(5));
-  if ((b.compre = static_cast<uint16_t>(br.get(1)))) b.compr = static_cast<uint16_t>(br.get(8));
-  if ((b.langcode = static_cast<uint16_t>(br.get(1)))) b.langcod = static_cast<uint16_t>(br.get(8));
-  if ((b.audprodie = static_cast<uint16_t>(br.get(1)))) {
-    b.mixlevel = static_cast<uint16_t>(br.get(5));
-    b.roomtyp = static_cast<uint16_t>(br.get(2));
-  }
-  if (b.acmod == 0) {
-    b.dialnorm2 = static_cast<uint16_t>(br.get(5));
-    if ((b.compr2e = static_cast<uint16_t>(br.get(1)))) b.compr2 = static_cast<uint16_t>(br.get(8));
-    if ((b.langcod2e = static_cast<uint16_t>(br.get(1)))) b.langcod2 = static_cast<uint16_t>(br.get(8));
-    if ((b.audprodi2e = static_cast<uint16_t>(br.get(1)))) {
-      b.mixlevel2 = static_cast<uint16_t>(br.get(5));
-      b.roomtyp2 = static_cast<uint16_t>(br.get(2));
-    }
-  }
-  b.copyrightb = static_cast<uint16_t>(br.get(1));
-  b.origbs = static_cast<uint16_t>(br.get(1));
-  if (b.bsid == 6) {
-    if ((b.xbsi1e = static_cast<uint16_t>(br.get(1)))) {
-      b.dmixmod = static_cast<uint16_t>(br.get(2));
-      b.ltrtcmixlev = static_cast<uint16_t>(br.get(3));
-      b.ltrtsurmixlev = static_cast<uint16_t>(br.get(3));
-      b.lorocmixlev = static_cast<uint16_t>(br.get(3));
-      b.lorosurmixlev = static_cast<uint16_t>(br.get(3));
-      // Surround codes 0-2 are reserved; they play as -3 dB.
-      if (b.ltrtsurmixlev < 3) b.ltrtsurmixlev = 3;
-      if (b.lorosurmixlev < 3) b.lorosurmixlev = 3;
-      s->annex_d = 1;
-    }
-    if ((b.xbsi2e = static_cast<uint16_t>(br.get(1)))) {
-      b.dsurexmod = static_cast<uint16_t>(br.get(2));
-      b.dheadphonmod = static_cast<uint16_t>(br.get(2));
-      b.adconvtyp = static_cast<uint16_t>(br.get(1));
-      b.xbsi2 = static_cast<uint16_t>(br.get(8));
-      b.encinfo = static_cast<uint16_t>(br.get(1));
-    }
-  } else {
-    if ((b.timecod1e = static_cast<uint16_t>(br.get(1)))) b.timecod1 = static_cast<uint16_t>(br.get(14));
-    if ((b.timecod2e = static_cast<uint16_t>(br.get(1)))) b.timecod2 = static_cast<uint16_t>(br.get(14));
-  }
-  if ((b.addbsie = static_cast<uint16_t>(br.get(1)))) {
-    b.addbsil = static_cast<uint16_t>(br.get(6));
+  const int r = ac3_read_bsi(b, [&br](int n) { return br.get(n); });
+  s->annex_d = b.bsid == 6 && b.xbsi1e ? 1 : 0;
+  if (r) return r;
+  if (b.addbsie) {
     trace("bsi_d: additional bsi being skipped");
     br.skip((b.addbsil + 1u) * 8u);
   }

@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <sstream>
 #include <vector>
 
+#include "demux/demuxer_cache.h"
+#include "engine/clips/clip_streams.h"
 #include "engine/clips/cliplist_file.h"
 #include "engine/clips/text_fields.h"
 #include "foundation/audio_header.h"
@@ -99,6 +102,27 @@ void VideoEncoderData::select_default_clip() {
       clip_select = int(i);
       return;
     }
+}
+
+int VideoEncoderData::set_chroma_format(int v) {
+  if ((v != 1 && v != 2) || !mpeg2_format) return 0;
+  if (clip_select >= 0 && clip_select < int(clips.size())) {
+    MPEG_Clip c(clips[size_t(clip_select)]);
+    ESData es;
+    if (!mpeg_clip_get_video_es_data(&c, &es) || es.get_video_chroma_format() != v) return 0;
+  }
+  chroma_format = v;
+  return 1;
+}
+
+int VideoEncoderData::get_transport_pids(int* program_pid, int* video_pid, int* audio_pid) const {
+  if (get_selected_clip_type() != 8) return 0;
+  const Clip& c = clips[size_t(clip_select)];
+  std::unique_ptr<DeMuxer> demux(c.get_file_name() ? demuxer_create(c.get_file_name(), 0) : nullptr);
+  if (program_pid) *program_pid = demux ? demux->get_pmt_pid() : 0;
+  if (video_pid) *video_pid = c.video_stream_count > 0 ? c.video_pid : 0;
+  if (audio_pid) *audio_pid = c.audio_stream_count > 0 ? c.audio_pid : 0;
+  return 1;
 }
 
 void VideoEncoderData::init_data(const EClip& p, int index) {
@@ -480,6 +504,31 @@ void EditorRecordData::update_range() {
   total = copy.get_total_frames();
   if (start >= total) start = 0;
   if (count == 0 || count > total) count = total - start;
+}
+
+int EditorRecordData::get_source_type() {
+  video.select_default_clip();
+  const int type = video.get_selected_clip_type();
+  if (type == 8) {
+    int program = 0, v = 0, a = 0;
+    video.get_transport_pids(&program, &v, &a);
+    // A PID the file does not give keeps the record's.
+    if (program > 0) program_pid = program;
+    if (v > 0) video_pid = v;
+    if (a > 0) audio_pid = a;
+  }
+  return type;
+}
+
+double EditorRecordData::estimate_output_size() {
+  if (count == 0) update_range();
+  int rate = 0;
+  if (output_type == 2 || output_type == 3) rate = rates.video_es;
+  else if (output_type == 4) rate = rates.mpeg1_system;
+  else if (output_type == 5) rate = rates.vcd;
+  else if (output_type == 6) rate = rates.program;
+  else if (output_type == 8) rate = rates.transport;
+  return double(rate) * count;
 }
 
 void EditorRecordData::set_project(const EClip& p) {

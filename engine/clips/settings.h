@@ -8,6 +8,19 @@
 
 #include "engine/clips/project.h"
 
+class MPEG_Editor;
+class JobControl;
+
+// Multiplex rates of the five output families, in bytes per frame of the
+// movie's video.
+struct MuxRates {
+  int video_es = 0;      // video elementary stream
+  int mpeg1_system = 0;  // MPEG-1 system stream
+  int vcd = 0;           // Video CD
+  int program = 0;       // MPEG-2 program stream
+  int transport = 0;     // transport stream
+};
+
 class VideoEncoderData : public EClip {
  public:
   VideoEncoderData() { set_default_values(0); }
@@ -24,6 +37,14 @@ class VideoEncoderData : public EClip {
   void init_data(const EClip& project, int index);
   void select_default_clip();
   int get_selected_clip_type() const;
+  // 1 (4:2:0) or 2 (4:2:2), taken only for MPEG-2 output and, with a clip
+  // selected, only when that clip's video has that chroma format (its GOPs
+  // are copied as they are). 1 taken, 0 refused.
+  int set_chroma_format(int v);
+  // For a selected transport-stream clip: the program's PID (of its PMT)
+  // and the PIDs of its chosen video and audio streams (0 when it has
+  // none). 1 when a transport clip is selected, else 0 and nothing set.
+  int get_transport_pids(int* program_pid, int* video_pid, int* audio_pid) const;
 
   bool is_vcd() const;
   void fix_vcd();
@@ -84,6 +105,19 @@ class EditorRecordData {
   // Settings defaulted from a project: output type from the video clip.
   void set_project(const EClip& project);
   void update_range();
+  // Type of the clip whose video the save takes (the first movie clip when
+  // none is chosen); a transport clip's PIDs become the save's.
+  int get_source_type();
+  void set_second_file_name(const std::string& name) { second_file_name = name; }
+  // Saves the job through the editor: its encoder options, audio encoder,
+  // PIDs and SVCD flag go into the editor's engine, then the selected clip
+  // or the range is saved under second_file_name (progress, or the control
+  // when given, ends at 100). 1 when there is no editor, else 0.
+  // Built with the editor facade (engine/editor_record.cpp).
+  int record(MPEG_Editor* editor, JobControl* control = nullptr);
+  // Bytes the output is expected to take: the estimated rate of the output
+  // type's family times the frame count; 0.0 for other types.
+  double estimate_output_size();
 
   int save(const char* file_name, const char* title) const;
   int write(FILE* f, const char* title) const;
@@ -99,4 +133,6 @@ class EditorRecordData {
   AudioEncoderData audio;
   int program_pid = 16, video_pid = 17, audio_pid = 20;
   EClip project;
+  // Estimated output rates (set with the editor's range).
+  MuxRates rates;
 };

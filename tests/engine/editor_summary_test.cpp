@@ -28,9 +28,8 @@ std::unique_ptr<MPEG_Editor> editor_of(const std::vector<std::tuple<const char*,
     mpeg_clip_list_free(c);
     p.clips.push_back(one->clips[0]);
   }
-  int err = 1;
-  auto ed = std::make_unique<MPEG_Editor>(p, &err, 0, 0, 0);
-  EXPECT_EQ(err, 0);
+  auto ed = MPEG_Editor::create(p, 0, 0, 0);
+  EXPECT_TRUE(ed);
   return ed;
 }
 
@@ -73,9 +72,7 @@ TEST(EditorSummary, ReferenceAudioOnlyWhenEveryClipSharesItsFormat) {
   auto silent = editor_of({{"clips_2mp2.vob", 0, 40}, {"en_a.m2v", 0, 30}});
   ASSERT_TRUE(silent);
   EXPECT_EQ(silent->get_reference_audio_info(&a), 0);
-  MPEG_Editor none("/nonexistent/file.m2v", nullptr, 0, 0, 0);
-  EXPECT_EQ(none.get_reference_audio_info(&a), -1);
-  EXPECT_EQ(none.get_longest_video_info(nullptr), -1);
+  EXPECT_FALSE(MPEG_Editor::create("/nonexistent/file.m2v"));
 }
 
 TEST(EditorSummary, ClipMuxRatesInBytesPerFrame) {
@@ -84,8 +81,9 @@ TEST(EditorSummary, ClipMuxRatesInBytesPerFrame) {
   for (const int index : {0, -1, 1, 7}) {
     SCOPED_TRACE(index);
     const char* file = index == 0 || index == -1 ? "cv_vcd.mpg" : "cv_dvd.vob";
-    int got[5] = {};
-    ASSERT_EQ(ed->get_clip_mux_rates(index, got), 0);
+    MuxRates m;
+    ASSERT_EQ(ed->get_clip_mux_rates(index, &m), 0);
+    const int got[5] = {m.video_es, m.mpeg1_system, m.vcd, m.program, m.transport};
     // Worked out again from the file's own streams.
     ESData es[16];
     MPEG_Clip* c = mpeg_clip_of_file(tsupport::fixture(file).c_str(), 0, 0);
@@ -96,16 +94,16 @@ TEST(EditorSummary, ClipMuxRatesInBytesPerFrame) {
     mux_rates_for_es_list(want, n, es);
     want[2] = 1411200;
     for (int i = 0; i < 5; ++i) EXPECT_EQ(got[i], (want[i] + 100) / 200) << i;  // 8 x 25 fps, rounded
-    int direct[5] = {};
+    MuxRates direct;
     ESData videos[1] = {es[0].is_video() ? es[0] : es[1]};
     std::vector<ESData> audios;
     for (int i = 0; i < n; ++i)
       if (es[i].is_audio()) audios.push_back(es[i]);
-    EXPECT_EQ(estimate_mux_rates(1, videos, int(audios.size()), audios.data(), direct), 0);
-    EXPECT_EQ(direct[2], 7056);  // 1411200 / 200
+    EXPECT_EQ(estimate_mux_rates(1, videos, int(audios.size()), audios.data(), &direct), 0);
+    EXPECT_EQ(direct.vcd, 7056);  // 1411200 / 200
   }
-  int out[5];
-  EXPECT_EQ(estimate_mux_rates(0, nullptr, 0, nullptr, out), 1);
+  MuxRates out;
+  EXPECT_EQ(estimate_mux_rates(0, nullptr, 0, nullptr, &out), 1);
 }
 
 TEST(EditorSummary, PlayModeSwitchesOneDisplayBitAndReportsTheOld) {
@@ -113,15 +111,15 @@ TEST(EditorSummary, PlayModeSwitchesOneDisplayBitAndReportsTheOld) {
   ASSERT_TRUE(ed);
   const int start = ed->engine()->get_play_mode();
   ASSERT_TRUE(start & kPlayExact);
-  EXPECT_EQ(ed->set_play_mode(4), 3);
+  EXPECT_EQ(ed->set_play_mode(PlayMode::i_and_p), PlayMode::every_frame);
   const int ip = ed->engine()->get_play_mode();
   EXPECT_EQ(ip & (kPlayExact | kPlayIP | kPlayGOP), kPlayIP);
   EXPECT_EQ(ip & ~(kPlayExact | kPlayIP | kPlayGOP), start & ~(kPlayExact | kPlayIP | kPlayGOP));
-  EXPECT_EQ(ed->set_play_mode(4), 4);  // already set: unchanged
+  EXPECT_EQ(ed->set_play_mode(PlayMode::i_and_p), PlayMode::i_and_p);  // already set: unchanged
   EXPECT_EQ(ed->engine()->get_play_mode(), ip);
-  EXPECT_EQ(ed->set_play_mode(5), 4);
+  EXPECT_EQ(ed->set_play_mode(PlayMode::i_only), PlayMode::i_and_p);
   EXPECT_EQ(ed->engine()->get_play_mode() & (kPlayExact | kPlayIP | kPlayGOP), kPlayGOP);
-  EXPECT_EQ(ed->set_play_mode(9), 5);  // anything else: every frame
+  EXPECT_EQ(ed->set_play_mode(PlayMode::every_frame), PlayMode::i_only);
   EXPECT_EQ(ed->engine()->get_play_mode(), start);
 }
 

@@ -35,10 +35,7 @@ std::unique_ptr<MPEG_Editor> open_list(const std::vector<std::pair<std::string, 
   head = clip_update(head);
   std::unique_ptr<EClip> p(mpeg_clip_2_eclip(head));
   mpeg_clip_list_free(head);
-  int err = 0;
-  auto ed = std::make_unique<MPEG_Editor>(*p, &err, 0, rate, channels);
-  if (err) ed.reset();
-  return ed;
+  return MPEG_Editor::create(*p, 0, rate, channels);
 }
 
 std::vector<int16_t> block(DTamsel* e, double* t = nullptr) {
@@ -247,9 +244,9 @@ TEST(EngineAudio, CopiedRangeCarriesTheGainEnvelope) {
     SCOPED_TRACE(by_frames ? "frame_copy" : "copy");
     auto p = by_frames ? ed->frame_copy(25, 40) : ed->copy(1.0, 1.6);  // 1.0 s to 2.6 s
     ASSERT_TRUE(p);
-    int err = 0;
-    MPEG_Editor copy(*p, &err, 0, 0, 0);
-    ASSERT_EQ(err, 0);
+    std::unique_ptr<MPEG_Editor> copy_made = MPEG_Editor::create(*p, 0, 0, 0);
+    ASSERT_TRUE(copy_made);
+    MPEG_Editor& copy = *copy_made;
     const std::vector<PCMScalePoint> got = copy.engine()->get_pcm_scale();
     ASSERT_EQ(got.size(), want.size());
     for (size_t i = 0; i < got.size(); ++i) {

@@ -73,9 +73,9 @@ class EngineModel : public ::testing::TestWithParam<unsigned> {};
 TEST_P(EngineModel, RandomEditsFollowTheModelAndShowTheMappedSourceFrames) {
   const Sources src;
   ASSERT_EQ(src.yuv[0].size(), size_t(kFrames) * kW * kH * 3 / 2);
-  int err = 0;
-  MPEG_Editor ed(src.names[0].c_str(), &err, 0, 0, 0);
-  ASSERT_EQ(err, 0);
+  std::unique_ptr<MPEG_Editor> ed_made = MPEG_Editor::create(src.names[0].c_str(), 0, 0, 0);
+  ASSERT_TRUE(ed_made);
+  MPEG_Editor& ed = *ed_made;
   Movie model;
   for (int i = 0; i < kFrames; ++i) model.push_back({0, i});
   Movie board;
@@ -150,9 +150,9 @@ TEST_P(EngineModel, RandomEditsFollowTheModelAndShowTheMappedSourceFrames) {
 INSTANTIATE_TEST_SUITE_P(Seeds, EngineModel, ::testing::Values(1u, 2u, 3u));
 
 TEST(EngineEdits, CutOfTheWholeMovieIsRefusedAndChangesNothing) {
-  int err = 0;
-  MPEG_Editor ed(tsupport::fixture("en_a.m2v").c_str(), &err, 0, 0, 0);
-  ASSERT_EQ(err, 0);
+  std::unique_ptr<MPEG_Editor> ed_made = MPEG_Editor::create(tsupport::fixture("en_a.m2v").c_str(), 0, 0, 0);
+  ASSERT_TRUE(ed_made);
+  MPEG_Editor& ed = *ed_made;
   const int total = ed.get_total_frames();
   ed.search(20, 0);
   for (auto [s, n] : {std::pair{0, 0}, {0, total}}) {
@@ -168,9 +168,9 @@ TEST(EngineEdits, CutOfTheWholeMovieIsRefusedAndChangesNothing) {
 }
 
 TEST(EngineEdits, ReplaceByAnEqualListReopensNothing) {
-  int err = 0;
-  MPEG_Editor ed(tsupport::fixture("en_a.m2v").c_str(), &err, 0, 0, 0);
-  ASSERT_EQ(err, 0);
+  std::unique_ptr<MPEG_Editor> ed_made = MPEG_Editor::create(tsupport::fixture("en_a.m2v").c_str(), 0, 0, 0);
+  ASSERT_TRUE(ed_made);
+  MPEG_Editor& ed = *ed_made;
   auto p = ed.frame_copy(0, 0);
   ASSERT_TRUE(p);
   const int opens = ed.engine()->get_open_count();
@@ -190,9 +190,9 @@ TEST(EngineEdits, ReplaceKeepsTheFrameShown) {
     }
     return p;
   };
-  int err = 0;
-  MPEG_Editor ed(two(0, 0, 40, 1, 0, 40), &err, 0, 0, 0);
-  ASSERT_EQ(err, 0);
+  std::unique_ptr<MPEG_Editor> ed_made = MPEG_Editor::create(two(0, 0, 40, 1, 0, 40), 0, 0, 0);
+  ASSERT_TRUE(ed_made);
+  MPEG_Editor& ed = *ed_made;
   ASSERT_EQ(ed.search(50, 0), 50);
   ASSERT_EQ(ed.replace(two(1, 0, 10, 0, 0, 60)), 1);
   EXPECT_EQ(ed.get_curr_frame_offset(), 50);
@@ -200,17 +200,17 @@ TEST(EngineEdits, ReplaceKeepsTheFrameShown) {
 }
 
 TEST(EngineEdits, SearchPastTheEndShowsTheLastFrame) {
-  int err = 0;
-  MPEG_Editor ed(tsupport::fixture("en_a.m2v").c_str(), &err, 0, 0, 0);
-  ASSERT_EQ(err, 0);
+  std::unique_ptr<MPEG_Editor> ed_made = MPEG_Editor::create(tsupport::fixture("en_a.m2v").c_str(), 0, 0, 0);
+  ASSERT_TRUE(ed_made);
+  MPEG_Editor& ed = *ed_made;
   EXPECT_EQ(ed.search(kFrames + 40, 0), kFrames - 1);
   EXPECT_EQ(ed.search(-5, 0), 0);
 }
 
 TEST(EngineEdits, CopyOfAnInvalidRangeCopiesTheWholeList) {
-  int err = 0;
-  MPEG_Editor ed(tsupport::fixture("en_a.m2v").c_str(), &err, 0, 0, 0);
-  ASSERT_EQ(err, 0);
+  std::unique_ptr<MPEG_Editor> ed_made = MPEG_Editor::create(tsupport::fixture("en_a.m2v").c_str(), 0, 0, 0);
+  ASSERT_TRUE(ed_made);
+  MPEG_Editor& ed = *ed_made;
   MPEG_Clip* c = ed.engine()->copy(-5, 10);
   ASSERT_NE(c, nullptr);
   EXPECT_EQ(mpeg_clip_list_total_frames(c, 1), kFrames);
@@ -223,14 +223,10 @@ TEST(EngineEdits, DamagedProjectOpensToACleanRefusal) {
   const std::string dir = tsupport::temp_dir();
   const std::string bad = dir + "/bad.txt";
   ASSERT_TRUE(tsupport::write_file(bad, std::vector<uint8_t>{'C', 'L', 'I', 'P', 0xff, 0x00, '\n', '7'}));
-  int err = 0;
-  MPEG_Editor ed(bad.c_str(), &err, 0, 0, 0);
-  EXPECT_EQ(err, 1);
-  EXPECT_EQ(ed.engine(), nullptr);
-  EXPECT_EQ(ed.get_total_frames(), -1);
-  int err2 = 0;
-  MPEG_Editor none((dir + "/missing.m2v").c_str(), &err2, 0, 0, 0);
-  EXPECT_EQ(err2, 1);
+  EngineError error;
+  EXPECT_FALSE(MPEG_Editor::create(bad.c_str(), 0, 0, 0, &error));
+  EXPECT_NE(error.code, EngineError::none);
+  EXPECT_FALSE(MPEG_Editor::create((dir + "/missing.m2v").c_str()));
 }
 
 }  // namespace

@@ -139,9 +139,9 @@ TEST(EngineRenderSave, TransitionsAndOverlaysAreRenderedByTheEngineAndOnlyTheirG
     EXPECT_EQ(rep.frames, c.frames);
     EXPECT_EQ(rep.reencoded, c.reencoded);
     EXPECT_EQ(rep.copied, c.frames - c.reencoded);
-    int err = 0;
-    DTamsel engine(list, &err, 0);
-    ASSERT_EQ(err, 0);
+    std::unique_ptr<DTamsel> engine_made = DTamsel::create(list, 0);
+    ASSERT_TRUE(engine_made);
+    DTamsel& engine = *engine_made;
     expect_engine_pictures(&engine, out, c.frames, dir);
   }
 }
@@ -154,9 +154,9 @@ TEST(EngineRenderSave, EditorSaveEntryRendersTheBlend) {
   ASSERT_NE(list, nullptr);
   std::unique_ptr<EClip> project(mpeg_clip_2_eclip(list));
   mpeg_clip_list_free(list);
-  int err = 0;
-  MPEG_Editor ed(*project, &err, 0, 0, 0);
-  ASSERT_EQ(err, 0);
+  std::unique_ptr<MPEG_Editor> ed_made = MPEG_Editor::create(*project, 0, 0, 0);
+  ASSERT_TRUE(ed_made);
+  MPEG_Editor& ed = *ed_made;
   ASSERT_EQ(ed.frame_insert_transitions(40, effect_id("Blend"), 10), 10);
   ASSERT_EQ(ed.get_total_frames(), 70);
   const std::string dir = tsupport::temp_dir();

@@ -11,6 +11,7 @@
 #include "engine/clips/clip_list.h"
 #include "engine/editor_record.h"
 #include "engine/mpeg_editor.h"
+#include "foundation/job_control.h"
 #include "ffmpeg_oracle.h"
 #include "support.h"
 
@@ -23,9 +24,9 @@ bool exists(const std::string& p) {
 
 TEST(EngineSave, ProjectOnlySaveWritesAClipListThatLoadsBackEqual) {
   const std::string dir = tsupport::temp_dir();
-  int err = 0;
-  MPEG_Editor ed(tsupport::fixture("en_a.m2v").c_str(), &err, 0, 0, 0);
-  ASSERT_EQ(err, 0);
+  std::unique_ptr<MPEG_Editor> ed_made = MPEG_Editor::create(tsupport::fixture("en_a.m2v").c_str(), 0, 0, 0);
+  ASSERT_TRUE(ed_made);
+  MPEG_Editor& ed = *ed_made;
   ASSERT_EQ(ed.frame_cut(5, 10), 1);
   const std::string out = dir + "/p.txt";
   int progress = 0;
@@ -34,9 +35,9 @@ TEST(EngineSave, ProjectOnlySaveWritesAClipListThatLoadsBackEqual) {
   EXPECT_FALSE(tsupport::partial_left(out));
   auto want = ed.frame_copy(3, 30);
   ASSERT_TRUE(want);
-  int err2 = 0;
-  MPEG_Editor back(out.c_str(), &err2, 0, 0, 0);
-  ASSERT_EQ(err2, 0);
+  std::unique_ptr<MPEG_Editor> back_made = MPEG_Editor::create(out.c_str(), 0, 0, 0);
+  ASSERT_TRUE(back_made);
+  MPEG_Editor& back = *back_made;
   auto got = back.frame_copy(0, 0);
   ASSERT_TRUE(got);
   ASSERT_EQ(got->clips.size(), want->clips.size());
@@ -52,9 +53,9 @@ TEST(EngineSave, OutputNamingASourceIsRefusedAndTheSourceKept) {
   const auto bytes = tsupport::read_file(tsupport::fixture("en_a.m2v"));
   ASSERT_TRUE(tsupport::write_file(src, bytes));
   ASSERT_EQ(symlink(src.c_str(), (dir + "/link.m2v").c_str()), 0);
-  int err = 0;
-  MPEG_Editor ed(src.c_str(), &err, 0, 0, 0);
-  ASSERT_EQ(err, 0);
+  std::unique_ptr<MPEG_Editor> ed_made = MPEG_Editor::create(src.c_str(), 0, 0, 0);
+  ASSERT_TRUE(ed_made);
+  MPEG_Editor& ed = *ed_made;
   for (const std::string& out : {src, dir + "/link.m2v", dir + "/./src.m2v"}) {
     for (int kind : {7, 4, 2}) {
       int progress = 0;
@@ -70,9 +71,9 @@ TEST(EngineSave, OutputNamingASourceIsRefusedAndTheSourceKept) {
 // kinds go through the save pipeline; every end reports completion.
 TEST(EngineSave, EveryEarlyEndReportsCompletionAndFailure) {
   const std::string dir = tsupport::temp_dir();
-  int err = 0;
-  MPEG_Editor ed(tsupport::fixture("en_a.m2v").c_str(), &err, 0, 0, 0);
-  ASSERT_EQ(err, 0);
+  std::unique_ptr<MPEG_Editor> ed_made = MPEG_Editor::create(tsupport::fixture("en_a.m2v").c_str(), 0, 0, 0);
+  ASSERT_TRUE(ed_made);
+  MPEG_Editor& ed = *ed_made;
   struct Case {
     int kind;
     std::string out;
@@ -85,16 +86,26 @@ TEST(EngineSave, EveryEarlyEndReportsCompletionAndFailure) {
     EXPECT_EQ(progress, 100) << c.kind;
     EXPECT_EQ(exists(c.out), c.saved == 1) << c.kind;
     if (c.saved) EXPECT_EQ(tsupport::ffmpeg_strict_messages(c.out), "") << c.kind;
+    // Through a window's control: it ends at 100 with the outcome, so a
+    // window waiting on it never waits for a save that did not run.
+    JobControl control;
+    EXPECT_EQ(ed.frame_record_range_status(c.out.c_str(), c.kind, 0, 10, &control), c.saved) << c.kind;
+    EXPECT_EQ(control.progress(), 100.0) << c.kind;
+    EXPECT_EQ(control.outcome(), c.saved ? JobOutcome::done : JobOutcome::failed) << c.kind;
+    if (!c.saved) EXPECT_FALSE(control.message().empty()) << c.kind;
   }
   int progress = 0;
   EXPECT_EQ(ed.frame_record((dir + "/x.txt").c_str(), 7, 5, 0, 10, &progress), 0);
   EXPECT_EQ(progress, 100);
+  JobControl control;
+  EXPECT_EQ(ed.frame_record_status((dir + "/x.txt").c_str(), 7, 5, 0, 10, &control), 0);
+  EXPECT_EQ(control.outcome(), JobOutcome::failed);
 }
 
 TEST(EngineSave, TrimRangeOnlyForOneClipThatIsNotItsWholeFile) {
-  int err = 0;
-  MPEG_Editor ed(tsupport::fixture("en_a.m2v").c_str(), &err, 0, 0, 0);
-  ASSERT_EQ(err, 0);
+  std::unique_ptr<MPEG_Editor> ed_made = MPEG_Editor::create(tsupport::fixture("en_a.m2v").c_str(), 0, 0, 0);
+  ASSERT_TRUE(ed_made);
+  MPEG_Editor& ed = *ed_made;
   int s = 0, n = 0;
   EXPECT_EQ(ed.get_trim_range(&s, &n), nullptr);
   s = 10, n = 5;
@@ -113,9 +124,8 @@ TEST(EngineSave, TrimRangeOnlyForOneClipThatIsNotItsWholeFile) {
 
 TEST(EngineRecordData, LoadCreatesOrReplacesTheEditor) {
   const std::string dir = tsupport::temp_dir();
-  int err = 0;
-  auto ed = std::make_unique<MPEG_Editor>(tsupport::fixture("en_a.m2v").c_str(), &err, 0, 0, 0);
-  ASSERT_EQ(err, 0);
+  auto ed = MPEG_Editor::create(tsupport::fixture("en_a.m2v").c_str(), 0, 0, 0);
+  ASSERT_TRUE(ed);
   ASSERT_EQ(ed->frame_cut(0, 25), 1);
   EditorRecordData rec;
   editor_record_set_editor(&rec, ed.get());
@@ -143,9 +153,8 @@ TEST(EngineRecordData, LoadCreatesOrReplacesTheEditor) {
 // with no movie.
 TEST(EngineRecordData, SaveProjectWithoutClipsIsInvalidAndKeepsTheEditor) {
   const std::string dir = tsupport::temp_dir();
-  int err = 0;
-  auto ed = std::make_unique<MPEG_Editor>(tsupport::fixture("en_a.m2v").c_str(), &err, 0, 0, 0);
-  ASSERT_EQ(err, 0);
+  auto ed = MPEG_Editor::create(tsupport::fixture("en_a.m2v").c_str(), 0, 0, 0);
+  ASSERT_TRUE(ed);
   EditorRecordData rec;
   editor_record_set_editor(&rec, ed.get());
   rec.project.clips.clear();

@@ -63,9 +63,7 @@ struct TwoClips {
     head = clip_update(head);
     std::unique_ptr<EClip> p(mpeg_clip_2_eclip(head));
     mpeg_clip_list_free(head);
-    int err = 0;
-    ed = std::make_unique<MPEG_Editor>(*p, &err, 0, 0, 0);
-    if (err) ed.reset();
+    ed = MPEG_Editor::create(*p, 0, 0, 0);
   }
   // What edit frame n must show with a 10-frame blend at 30..39.
   std::vector<uint8_t> expected(int n) const {
@@ -116,10 +114,10 @@ TEST(EngineStep, AllTransitionClipIsPassedOver) {
   for (MPEG_Clip* c : {ca, cb, cc}) clip_list_link(&head, &tail, c);
   head = clip_update(head);
   const int total = mpeg_clip_list_total_frames(head, 1);
-  int err = 0;
-  DTamsel e(head, &err, 0);
+  std::unique_ptr<DTamsel> e_made = DTamsel::create(head, 0);
   mpeg_clip_list_free(head);
-  ASSERT_EQ(err, 0);
+  ASSERT_TRUE(e_made);
+  DTamsel& e = *e_made;
   ASSERT_EQ(total, 60);
   e.search(28, 0, 0);
   for (int n = 29; n < total; ++n) {
@@ -142,10 +140,10 @@ TEST(EngineStep, FrameCountCheckSkipsClipsWithoutAGopIndex) {
   clip_list_link(&head, &tail, still);
   clip_list_link(&head, &tail, movie);
   head = clip_update(head);
-  int err = 0;
-  DTamsel e(head, &err, 0);
+  std::unique_ptr<DTamsel> e_made = DTamsel::create(head, 0);
   mpeg_clip_list_free(head);
-  ASSERT_EQ(err, 0);
+  ASSERT_TRUE(e_made);
+  DTamsel& e = *e_made;
   EXPECT_EQ(e.get_total_frames(), still_frames + 10);
   e.search(still_frames - 1, 0, 0);
   ASSERT_EQ(e.forward(1), 1);
@@ -153,16 +151,16 @@ TEST(EngineStep, FrameCountCheckSkipsClipsWithoutAGopIndex) {
   EXPECT_EQ(e.get_current_clip_index(), 1);
 }
 
-TEST(EngineTime, TimesCountFromTheMovieStartNotFromGopTimeCodes) {
-  int err = 0;
-  MPEG_Editor ed(tsupport::fixture("en_tc.m2v").c_str(), &err, 0, 0, 0);
-  ASSERT_EQ(err, 0);
+TEST(EngineTime, TimesCountFromTheMovieStartTimeCodesFromItsGops) {
+  std::unique_ptr<MPEG_Editor> ed_made = MPEG_Editor::create(tsupport::fixture("en_tc.m2v").c_str(), 0, 0, 0);
+  ASSERT_TRUE(ed_made);
+  MPEG_Editor& ed = *ed_made;
   DTamsel* e = ed.engine();
   EXPECT_DOUBLE_EQ(e->frame_2_time(50), 2.0);
   EXPECT_EQ(e->time_2_frame(2.0), 50);
   std::string tc;
   e->get_frame_offset_timecode(50, &tc);
-  EXPECT_EQ(tc, "00:00:02:00");
+  EXPECT_EQ(tc, "01:00:02:00");
   ASSERT_EQ(ed.frame_cut(10, 5), 1);
   EXPECT_DOUBLE_EQ(e->frame_2_time(50), 2.0);
   EXPECT_EQ(e->time_2_frame(2.0), 50);
@@ -170,9 +168,9 @@ TEST(EngineTime, TimesCountFromTheMovieStartNotFromGopTimeCodes) {
 
 TEST(EngineTime, TimeAndFrameRoundTripAt25And2997) {
   for (const char* f : {"en_a.m2v", "en_ntsc.m2v"}) {
-    int err = 0;
-    MPEG_Editor ed(tsupport::fixture(f).c_str(), &err, 0, 0, 0);
-    ASSERT_EQ(err, 0) << f;
+    std::unique_ptr<MPEG_Editor> ed_made = MPEG_Editor::create(tsupport::fixture(f).c_str(), 0, 0, 0);
+    ASSERT_TRUE(ed_made) << f;
+    MPEG_Editor& ed = *ed_made;
     DTamsel* e = ed.engine();
     for (int n = 0; n < e->get_total_frames(); ++n) ASSERT_EQ(e->time_2_frame(e->frame_2_time(n)), n) << f;
   }

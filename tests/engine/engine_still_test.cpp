@@ -35,9 +35,9 @@ TEST(EngineStill, SaveImageWritesTheShownFrameAtFullSize) {
   // A half-size window saves the full picture.
   for (int size_mode : {0, 1}) {
     SCOPED_TRACE("size mode " + std::to_string(size_mode));
-    int err = 1;
-    MPEG_Editor ed(src.c_str(), &err, size_mode, 0, 0);
-    ASSERT_EQ(err, 0);
+    std::unique_ptr<MPEG_Editor> ed_made = MPEG_Editor::create(src.c_str(), size_mode, 0, 0);
+    ASSERT_TRUE(ed_made);
+    MPEG_Editor& ed = *ed_made;
     ed.search(shown, 0);
     ASSERT_EQ(ed.get_curr_frame_offset(), shown);
     const std::string mpv = dir + "/f.m2v", jpg = dir + "/f.jpg", bmp = dir + "/f.bmp";
@@ -91,9 +91,9 @@ TEST(EngineStill, BitmapOfTheShownPicture) {
             0);
   const std::vector<uint8_t> want = tsupport::read_file(dir + "/w.bgr");
   ASSERT_EQ(want.size(), 352u * 288 * 3);
-  int err = 1;
-  MPEG_Editor ed(src.c_str(), &err, 0, 0, 0);
-  ASSERT_EQ(err, 0);
+  std::unique_ptr<MPEG_Editor> ed_made = MPEG_Editor::create(src.c_str(), 0, 0, 0);
+  ASSERT_TRUE(ed_made);
+  MPEG_Editor& ed = *ed_made;
   DTamsel* e = ed.engine();
   ed.search(3, 0);
   EXPECT_EQ(e->set_bmp_depth(12), 24);  // refused, the old depth

@@ -462,6 +462,40 @@ TEST_P(AC3Fixture, FrameWalkMatchesFfprobe) {
   EXPECT_EQ(expect, tsupport::split_lines(out).at(0));
 }
 
+// Fault: the Annex D mix levels were read as ltrtcmixlev, lorocmixlev,
+// ltrtsurmixlev; the stream has ltrtcmixlev, ltrtsurmixlev, lorocmixlev.
+// The encoder writes the levels it is given (four different codes here),
+// ffprobe the stream's format.
+TEST(AC3Bsi, AnnexDMixLevelsInStreamOrder) {
+  if (!tsupport::have_program("ffmpeg")) GTEST_SKIP() << "ffmpeg missing";
+  const std::string path = tsupport::temp_dir() + "/annex_d.ac3";
+  ASSERT_EQ(tsupport::run("ffmpeg -v error -y -f lavfi -i sine=frequency=440:sample_rate=48000:duration=0.1 "
+                          "-filter_complex \"[0]pan=5.1|c0=c0|c1=c0|c2=c0|c3=c0|c4=c0|c5=c0\" -c:a ac3 -b:a 384k "
+                          "-dmix_mode ltrt -ltrt_cmixlev 0.595 -ltrt_surmixlev 0.5 -loro_cmixlev 0.841 "
+                          "-loro_surmixlev 0 -f ac3 " +
+                          tsupport::sh_quote(path)),
+            0);
+  const std::vector<uint8_t> d = tsupport::read_file(path);
+  AC3FrmHdr h;
+  ASSERT_EQ(h.decode(d.data(), int(d.size()), 0), 0);
+  ASSERT_EQ(h.valid, 1);
+  EXPECT_EQ(h.bsi.bsid, 6);
+  EXPECT_EQ(h.bsi.acmod, 7);
+  EXPECT_EQ(h.bsi.xbsi1e, 1);
+  EXPECT_EQ(h.bsi.dmixmod, 1);        // Lt/Rt preferred
+  EXPECT_EQ(h.bsi.ltrtcmixlev, 5);    // 0.595
+  EXPECT_EQ(h.bsi.ltrtsurmixlev, 6);  // 0.5
+  EXPECT_EQ(h.bsi.lorocmixlev, 3);    // 0.841
+  EXPECT_EQ(h.bsi.lorosurmixlev, 7);  // 0
+  std::string out;
+  tsupport::run("ffprobe -v error -show_entries stream=sample_rate,channels,bit_rate -of csv=p=0 " +
+                    tsupport::sh_quote(path),
+                &out);
+  EXPECT_EQ(std::to_string(h.sample_rate) + "," + std::to_string(h.get_channels()) + "," +
+                std::to_string(h.bit_rate),
+            tsupport::split_lines(out).at(0));
+}
+
 INSTANTIATE_TEST_SUITE_P(Streams, AC3Fixture,
                          testing::Values("ac3_48000_2ch.ac3", "ac3_48000_6ch.ac3", "ac3_44100_2ch.ac3",
                                          "ac3_44100_6ch.ac3", "ac3_32000_2ch.ac3", "ac3_32000_6ch.ac3"));

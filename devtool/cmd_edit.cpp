@@ -35,6 +35,7 @@
 #include "engine/editor_record.h"
 #include "engine/mpeg_editor.h"
 #include "picture/frame.h"
+#include "record/save_request.h"
 #include "platform/dsaudio.h"
 #include "platform/wav_sink.h"
 
@@ -206,11 +207,12 @@ struct Session {
     }
     if (l.verb == "record" && w.size() == 4 && num(w[2], &b) && num(w[3], &c)) {
       // KIND by number or by name (svcd and dvd: program streams so flagged).
-      int svcd = 0, dvd = 0;
-      a = dev_output_kind(w[1], &svcd, &dvd);
-      if (a < 0 && !num(w[1], &a)) return -1;
-      ed->engine()->set_svcd_flag(svcd);
-      ed->engine()->set_dvd_flag(dvd);
+      const auto named = output_kind_named(w[1]);
+      if (!named && !num(w[1], &a)) return -1;
+      const OutputProfile profile = named ? output_profile(*named) : OutputProfile{};
+      if (named) a = profile.mux_type;
+      ed->engine()->set_svcd_flag(profile.svcd ? 1 : 0);
+      ed->engine()->set_dvd_flag(profile.nav_packs ? 1 : 0);
       int progress = 0;
       const int r = ed->frame_record_range(w[0].c_str(), int(a), int(b), int(c), &progress);
       std::printf("record kind=%lld result=%s\n", a, r ? "ok" : "failed");

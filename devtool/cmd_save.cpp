@@ -20,13 +20,9 @@
 #include "engine/clips/cliplist_file.h"
 #include "record/es.h"
 #include "record/record_data.h"
+#include "record/save_request.h"
 
 namespace {
-
-struct Range {
-  int file = 0;
-  long long a = 0, b = 0;
-};
 
 std::vector<std::string> split(const std::string& s, char sep) {
   std::vector<std::string> out;
@@ -40,7 +36,7 @@ std::vector<std::string> split(const std::string& s, char sep) {
   return out;
 }
 
-bool parse_range(const std::string& text, Range* r) {
+bool parse_range(const std::string& text, SaveRange* r) {
   std::string t = text;
   const size_t at = t.find('@');
   long long f = 0;
@@ -50,31 +46,12 @@ bool parse_range(const std::string& text, Range* r) {
   }
   const size_t colon = t.find(':');
   if (colon == std::string::npos) return false;
-  if (!dev_parse_int(t.substr(0, colon).c_str(), &r->a) || !dev_parse_int(t.substr(colon + 1).c_str(), &r->b))
-    return false;
+  long long a = 0, b = 0;
+  if (!dev_parse_int(t.substr(0, colon).c_str(), &a) || !dev_parse_int(t.substr(colon + 1).c_str(), &b)) return false;
   r->file = int(f);
-  return r->a >= 0 && r->b >= r->a;
-}
-
-// [A, B] widened to whole GOPs: A to the last I picture shown at or before
-// it, B to the last frame of the coded GOP that holds it.
-void widen(GOPList* list, Range* r) {
-  GOP g;
-  if (list->get_gop(int(r->a), &g, 0, 0) < 0 || g.pic_count <= 0) return;
-  for (int guard = 0; guard < 2; ++guard) {
-    int best = -1;
-    for (int i = 0; i < g.pic_count; ++i) {
-      if (g.get_pic_type(i) != 1) continue;
-      const int f = g.first_frame() + g.get_pic_display_frame(i);
-      if (f <= r->a && f > best) best = f;
-    }
-    if (best >= 0) {
-      r->a = best;
-      break;
-    }
-    if (list->prev_gop(&g, 0) <= 0) break;
-  }
-  if (list->get_gop(int(r->b), &g, 0, 0) >= 0 && g.pic_count > 0) r->b = g.end_frame() - 1;
+  r->first = a;
+  r->last = b;
+  return a >= 0 && b >= a;
 }
 
 struct StopPlan {
@@ -103,7 +80,7 @@ int run_save(int argc, char** argv) {
   if (argc < 5) return dev_bad_count("save", argc);
   const std::vector<std::string> inputs = split(argv[1], ',');
   const std::string out = argv[2];
-  std::vector<Range> ranges;
+  std::vector<SaveRange> ranges;
   std::string kind_text;
   bool gop_only = false, no_audio = false, mix_audio = false;
   bool restructure = false, copy_only = false, vbr = false, film = false;
@@ -154,7 +131,7 @@ int run_save(int argc, char** argv) {
       const char* v = value("keep");
       if (!v) return dev_usage("save", "--keep needs ranges");
       for (const std::string& t : split(v, ',')) {
-        Range r;
+        SaveRange r;
         if (!parse_range(t, &r)) return dev_usage("save", "bad range '%s'", t.c_str());
         if (r.file >= int(inputs.size())) return dev_usage("save", "range '%s' names no input", t.c_str());
         ranges.push_back(r);
@@ -220,40 +197,31 @@ int run_save(int argc, char** argv) {
       return dev_fail("<%s>: cannot index", inputs[k].c_str());
     lists.push_back(std::move(l));
   }
-  int svcd = 0, dvd = 0, kind = 0;
+  OutputKind kind = OutputKind::es;
   if (!kind_text.empty()) {
-    kind = dev_output_kind(kind_text, &svcd, &dvd);
-    if (kind < 0) return dev_usage("save", "unknown kind '%s'", kind_text.c_str());
+    const auto named = output_kind_named(kind_text);
+    if (!named) return dev_usage("save", "unknown kind '%s'", kind_text.c_str());
+    kind = *named;
   } else {
     const DevInput& f = info[0];
-    kind = f.kind == InputKind::transport ? MUX_TRANSPORT
-           : f.kind == InputKind::program ? (f.stream_type == 4 || f.stream_type == 5 ? f.stream_type : 6)
-                                          : 3;
+    const int code = f.kind == InputKind::transport ? MUX_TRANSPORT
+                     : f.kind == InputKind::program ? (f.stream_type == 4 || f.stream_type == 5 ? f.stream_type : 6)
+                                                    : MUX_MPEG2_VIDEO_ES;
+    kind = output_kind_of_code(code, false, false).value_or(OutputKind::es);
   }
 
-  for (Range& r : ranges) {
+  if (ref >= int64_t(ranges.size())) return dev_usage("save", "--ref %lld names no range", ref);
+  for (SaveRange& r : ranges) {
     const int total = lists[size_t(r.file)]->get_total_frames();
-    if (r.a >= total) return dev_check_range("frame", r.a, total);
-    if (r.b >= total) r.b = total - 1;
-    if (gop_only) widen(lists[size_t(r.file)].get(), &r);
-  }
-  std::vector<Range> merged;
-  for (const Range& r : ranges) {
-    if (gop_only && !merged.empty()) {
-      Range& p = merged.back();
-      if (p.file == r.file && r.a <= p.b + 1 && r.b >= p.a && r.a >= p.a) {
-        if (r.b > p.b) p.b = r.b;
-        continue;
-      }
-    }
-    merged.push_back(r);
+    if (r.first >= total) return dev_check_range("frame", r.first, total);
+    if (r.last >= total) r.last = total - 1;
   }
   lists.clear();
 
   MPEG_Clip* head = nullptr;
   MPEG_Clip* tail = nullptr;
-  for (const Range& r : merged) {
-    MPEG_Clip* c = mpeg_clip_of_file(inputs[size_t(r.file)].c_str(), int(r.a), int(r.b - r.a + 1));
+  for (const SaveRange& r : ranges) {
+    MPEG_Clip* c = mpeg_clip_of_file(inputs[size_t(r.file)].c_str(), int(r.first), int(r.last - r.first + 1));
     if (!c) {
       mpeg_clip_list_free(head);
       return dev_fail("<%s>: cannot open as a clip", inputs[size_t(r.file)].c_str());
@@ -261,15 +229,17 @@ int run_save(int argc, char** argv) {
     clip_list_link(&head, &tail, c);
   }
 
-  RecordData data;
-  data.kind = kind;
-  data.name = out;
-  data.svcd = svcd;
-  data.dvd = dvd;
+  SaveRequest request;
+  request.kind = kind;
+  request.output = out;
+  request.clips = head;
+  request.gop_only = gop_only;
+  for (const SaveRange& r : ranges) request.sources.push_back(r.file);
+  request.copy_only = copy_only;
+  RecordData& data = request.options;
   data.set_aspect_ratio(aspect);
   data.set_field_order(field_order);
   data.gop_size = int(gop_n);
-  if (ref >= int64_t(merged.size())) return dev_usage("save", "--ref %lld names no range", ref);
   // The reference range gives the output's stream; a transport output keeps
   // its tables.
   data.ref_clip = int(ref);
@@ -280,28 +250,21 @@ int run_save(int argc, char** argv) {
   data.video.vbr = vbr ? 1 : 0;
   data.scene_change = int(scene);
   data.film_output = film ? 1 : 0;
-  // The reference clip's audio in its own format (AC-3 copied as AC-3).
-  if (!no_audio && head) {
-    ESData a;
-    if (mpeg_clip_get_audio_es_data(head, &a)) {
-      data.n_es = 2;
-      data.audio = a;
-      data.audio_copy = a.ac3 ? 0 : -1;
-      data.check_audio_params();
-      data.pcm_scale = gain;
-      data.mix_audio = mix_audio ? 1 : 0;
-    }
+  if (!no_audio && save_request_take_audio(&request)) {
+    data.pcm_scale = gain;
+    data.mix_audio = mix_audio ? 1 : 0;
   }
   JobControl control;
   arm_stop(stop, &control);
-  SaveReport rep;
-  RecordJob job(head, data, &control);
-  job.report = &rep;
-  job.copy_only = copy_only ? 1 : 0;
+  request.control = &control;
+  SaveRun run;
+  save_run(request, &run);
   mpeg_clip_list_free(head);
-  prepare_recording(job);
+  const SaveReport& rep = run.report;
 
-  for (const Range& r : merged) std::printf("range file=%d from=%lld to=%lld\n", r.file, r.a, r.b);
+  for (const SaveRange& r : run.ranges)
+    std::printf("range file=%d from=%lld to=%lld\n", ranges[size_t(r.file)].file, (long long)r.first,
+                (long long)r.last);
   for (const SaveJoin& j : rep.joins) std::printf("cut at=%d reencoded=%d\n", j.at, j.reencoded);
   for (const SaveAudioReport& a : rep.audio)
     std::printf("audio id=0x%02X pid=%d kind=%d frames=%lld copied=%lld encoded=%lld\n", a.stream_id, a.pid, a.kind,

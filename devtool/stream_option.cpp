@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "devtool/command.h"
-#include "record/es.h"
 
 bool dev_parse_stream(const char* text, int* id, int* pid) {
   if (!text) return false;
@@ -31,13 +30,3 @@ int dev_check_not_input(const char* out, const std::vector<std::string>& inputs)
   return 0;
 }
 
-int dev_output_kind(const std::string& k, int* svcd, int* dvd) {
-  if (k == "es") return MUX_MPEG2_VIDEO_ES;
-  if (k == "mpeg1") return MUX_MPEG1_SYSTEM;
-  if (k == "vcd") return MUX_VCD;
-  if (k == "ps") return MUX_MPEG2_PROGRAM;
-  if (k == "svcd") return *svcd = 1, MUX_MPEG2_PROGRAM;
-  if (k == "dvd") return *dvd = 1, MUX_MPEG2_PROGRAM;
-  if (k == "ts") return MUX_TRANSPORT;
-  return -1;
-}

@@ -12,6 +12,3 @@ bool dev_parse_stream(const char* text, int* id, int* pid);
 // as one of inputs; 0 otherwise, also when out does not exist yet.
 int dev_check_not_input(const char* out, const std::vector<std::string>& inputs);
 
-// The output kind of a save named es, mpeg1, vcd, ps, svcd, dvd or ts (svcd
-// and dvd are program streams with *svcd or *dvd set); -1 for another name.
-int dev_output_kind(const std::string& name, int* svcd, int* dvd);

@@ -6,6 +6,7 @@
 #include "foundation/trace.h"
 #include "record/es.h"
 #include "record/record_data.h"
+#include "record/save_request.h"
 
 void editor_record_set_editor(EditorRecordData* rec, MPEG_Editor* editor) {
   if (!rec || !editor) return;
@@ -91,16 +92,17 @@ std::unique_ptr<FrameSource> editor_record_frame_source(const MPEG_Clip* list) {
 }
 
 // The engine's save options and the caller's stream descriptions in the
-// record data of one save. Defaults leave the record data as it is.
-static void apply_save_settings(const EngineSettings& s, int kind, int n_es, const ESData* es, RecordData* data) {
+// options of one save. Defaults leave the options as they are.
+static void apply_save_settings(const EngineSettings& s, OutputKind kind, int n_es, const ESData* es,
+                                RecordData* data) {
   data->gop_size = s.gop_size;
   data->sub_gop_size = s.sub_gop_size;
   data->gop_structure = s.gop_option;
   data->set_aspect_ratio(s.index_option);
   data->restructure = s.gop_fix ? 1 : 0;
-  data->svcd = kind == 6 && s.svcd ? 1 : 0;
-  data->dvd = kind == 6 && s.dvd && !s.svcd ? 1 : 0;
-  if (kind == 8) {
+  data->ref_clip = s.ref_clip;
+  if (data->n_es >= 2) data->pcm_scale = s.gain;
+  if (kind == OutputKind::ts) {
     data->pmt_pid = s.program_pid;
     data->video_pid = s.video_pid;
     data->audio_pid = s.audio_pid;
@@ -113,6 +115,7 @@ static void apply_save_settings(const EngineSettings& s, int kind, int n_es, con
   }
   // A multiple of 400 bit/s, as the sequence header holds it.
   if (video && video->bit_rate > 0) data->video.bit_rate = (video->bit_rate + 399) / 400 * 400;
+  if (video && video->vbr) data->video.vbr = 1;
   if (data->n_es < 2 || s.audio.copy) return;
   int layer = 0, rate = 0, channels = 0, bit_rate = 0;
   if (s.audio.set) {
@@ -163,36 +166,37 @@ int editor_record_save(MPEG_Editor* editor, const char* out, int kind, int start
     editor_record_refused(progress, control, "no frames in that range");
     return 0;
   }
-  RecordData data;
-  data.kind = kind;
-  data.name = out;
-  ESData audio;
-  if (kind > MUX_MPEG2_VIDEO_ES && mpeg_clip_get_audio_es_data(list, &audio)) {
-    data.n_es = 2;
-    data.audio = audio;
-    data.audio_copy = audio.ac3 ? 0 : -1;
-    data.check_audio_params();
+  const EngineSettings& settings = engine->get_settings();
+  const auto output = output_kind_of_code(kind, settings.svcd, settings.dvd);
+  if (!output) {
+    mpeg_clip_list_free(list);
+    editor_record_refused(progress, control, "the output kind holds no video");
+    return 0;
   }
-  apply_save_settings(engine->get_settings(), kind, n_es, es, &data);
-  if (check_record_data(kind, list, &data)) {
+  SaveRequest request;
+  request.kind = *output;
+  request.output = out;
+  request.clips = list;
+  request.gop_only = settings.gop_only != 0;
+  if (*output != OutputKind::es) save_request_take_audio(&request);
+  apply_save_settings(settings, *output, n_es, es, &request.options);
+  if (check_record_data(kind, list, &request.options)) {
     mpeg_clip_list_free(list);
     editor_record_refused(progress, control, "the save has no output stream");
     return 0;
   }
   // The window's control when it gave one: its pause and stop reach the save.
-  JobControl own;
-  SaveReport report;
-  RecordJob job(list, data, control ? control : &own);
-  job.report = &report;
+  request.control = control;
   // Only mixed or overlaid pictures need the engine's rendering.
   bool rendered = false;
   for (const MPEG_Clip* c = list; c; c = c->next)
     rendered = rendered || (c != list && c->transition_length > 0) || !c->overlays.empty();
-  if (rendered) job.frames = editor_record_frame_source(list);
+  if (rendered) request.frames = editor_record_frame_source(list);
+  SaveRun run;
+  save_run(request, &run);
   mpeg_clip_list_free(list);
-  prepare_recording(job);
   if (progress) *progress = 100;
-  return report.failed || report.stopped ? 0 : 1;
+  return run.report.failed || run.report.stopped ? 0 : 1;
 }
 
 int EditorRecordData::record(MPEG_Editor* editor, JobControl* control) {

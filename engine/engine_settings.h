@@ -4,6 +4,8 @@
 // facade or from a save project.
 #pragma once
 
+#include <vector>
+
 struct EngineAudioEncoder {
   int set = 0;  // 1: the fields below replace the movie's own audio format
   int layer = 2;
@@ -42,4 +44,11 @@ struct EngineSettings {
   int dvd = 0;
   // Transport PIDs; 0 lets the multiplexer choose.
   int video_pid = 0, audio_pid = 0, program_pid = 0;
+  // 1: whole GOPs only, nothing re-encoded at the cuts.
+  int gop_only = 0;
+  // The audio's volume envelope: pairs of (seconds, gain); empty keeps it.
+  std::vector<double> gain;
+  // The clip of the saved range whose stream the output takes (frame rate,
+  // size, a transport's tables); -1: the first.
+  int ref_clip = -1;
 };

@@ -11,6 +11,7 @@
 #include "record/record_audio.h"
 #include "record/recorder.h"
 #include "record/save.h"
+#include "record/save_request.h"
 
 // ---- video set-up ------------------------------------------------------------
 
@@ -220,10 +221,10 @@ int prepare_recording(RecordJob& job) {
     if (err) {
       failure("the output \"" + d.name + "\" cannot be created");
     } else {
-      // Program streams carry only what their streams need; a Video CD
-      // keeps its constant rate.
+      // Program streams carry only what their streams need.
+      const auto kind = output_kind_of_code(d.kind, d.svcd, d.dvd);
       const bool vbr = record_wants_vbr(d) || rec->vbr_flag();
-      if (vbr || (rep.kind >= MUX_MPEG1_SYSTEM && rep.kind <= MUX_SVCD && rep.kind != MUX_VCD)) save->set_vbr();
+      if (vbr || (kind && output_profile(*kind).vbr)) save->set_vbr();
       if (d.svcd) save->set_svcd();
       if (d.aspect_ratio > 0) save->set_aspect_ratio(d.aspect_ratio);
       if (rep.kind == MUX_TRANSPORT && d.pmt_pid > 0) {

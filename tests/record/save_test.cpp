@@ -17,6 +17,7 @@
 #include "record/record_data.h"
 #include "record/recorder.h"
 #include "record/save.h"
+#include "record/save_request.h"
 #include "ps_reader.h"
 #include "support/support.h"
 
@@ -389,6 +390,74 @@ TEST(SavePipeline, VbrSetUpGivesAVariableRateOutput) {
   }
   EXPECT_GT(headers, 0);
   EXPECT_EQ(pictures, 30);
+}
+
+TEST(SaveRequestKinds, NamesCodesAndProfilesAgree) {
+  struct Row {
+    const char* name;
+    int code, svcd, dvd;
+    OutputProfile profile;
+  };
+  const Row rows[] = {
+      {"es", MUX_MPEG2_VIDEO_ES, 0, 0, {MUX_MPEG2_VIDEO_ES, false, false, false}},
+      {"mpeg1", MUX_MPEG1_SYSTEM, 0, 0, {MUX_MPEG1_SYSTEM, false, false, true}},
+      {"vcd", MUX_VCD, 0, 0, {MUX_VCD, false, false, false}},
+      {"ps", MUX_MPEG2_PROGRAM, 0, 0, {MUX_MPEG2_PROGRAM, false, false, true}},
+      {"svcd", MUX_MPEG2_PROGRAM, 1, 0, {MUX_MPEG2_PROGRAM, false, true, true}},
+      {"dvd", MUX_MPEG2_PROGRAM, 0, 1, {MUX_MPEG2_PROGRAM, true, false, true}},
+      {"ts", MUX_TRANSPORT, 0, 0, {MUX_TRANSPORT, false, false, false}},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    const auto kind = output_kind_named(r.name);
+    ASSERT_TRUE(kind);
+    EXPECT_STREQ(output_kind_name(*kind), r.name);
+    EXPECT_EQ(output_kind_of_code(r.code, r.svcd, r.dvd), kind);
+    const OutputProfile p = output_profile(*kind);
+    EXPECT_EQ(p.mux_type, r.profile.mux_type);
+    EXPECT_EQ(p.nav_packs, r.profile.nav_packs);
+    EXPECT_EQ(p.svcd, r.profile.svcd);
+    EXPECT_EQ(p.vbr, r.profile.vbr);
+  }
+  EXPECT_EQ(output_kind_of_code(MUX_MPEG1_VIDEO_ES, 0, 0), OutputKind::es);
+  EXPECT_EQ(output_kind_of_code(MUX_SVCD, 0, 0), OutputKind::svcd);
+  // SVCD rules win over navigation packs, as the writer never made both.
+  EXPECT_EQ(output_kind_of_code(MUX_MPEG2_PROGRAM, 1, 1), OutputKind::svcd);
+  for (int audio_only : {int(MUX_MPEG1_AUDIO_ES), 9, 0, -1}) EXPECT_FALSE(output_kind_of_code(audio_only, 0, 0));
+  EXPECT_FALSE(output_kind_named("mpeg2"));
+  EXPECT_FALSE(output_kind_named(""));
+}
+
+// Clips joined to whole GOPs can leave the reference clip past the list:
+// the save is refused before its output exists, and its control ends.
+TEST(SaveRequestRun, ReferencePastTheJoinedClipsIsRefusedBeforeWriting) {
+  if (!tsupport::missing_fixture({"sv_dvd.vob"}).empty()) GTEST_SKIP() << "fixture missing";
+  const std::string src = tsupport::fixture("sv_dvd.vob");
+  MPEG_Clip* head = mpeg_clip_of_file(src.c_str(), 5, 26);
+  ASSERT_NE(head, nullptr);
+  MPEG_Clip* second = mpeg_clip_of_file(src.c_str(), 20, 20);
+  ASSERT_NE(second, nullptr);
+  head->next = second;
+  second->prev = head;
+  const std::string out = tsupport::temp_dir() + "/ref.mpg";
+  JobControl control;
+  SaveRequest request;
+  request.kind = OutputKind::ts;
+  request.output = out;
+  request.clips = head;
+  request.gop_only = true;
+  request.options.ref_clip = 1;
+  request.control = &control;
+  SaveRun run;
+  EXPECT_EQ(save_run(request, &run), 1);
+  record_free_clips(head);
+  ASSERT_EQ(run.ranges.size(), 1u);
+  EXPECT_EQ(run.ranges[0].first, 0);
+  EXPECT_EQ(run.report.failed, 1);
+  EXPECT_EQ(control.outcome(), JobOutcome::failed);
+  EXPECT_EQ(control.progress(), 100.0);
+  struct stat st {};
+  EXPECT_NE(stat(out.c_str(), &st), 0);
 }
 
 }  // namespace

@@ -101,6 +101,15 @@ static void apply_save_settings(const EngineSettings& s, OutputKind kind, int n_
   data->set_aspect_ratio(s.index_option);
   data->restructure = s.gop_fix ? 1 : 0;
   data->ref_clip = s.ref_clip;
+  // Filter parameters 3 and 4: scene-change detection and 24-frame output.
+  data->scene_change = s.filter[2];
+  data->film_output = s.filter[3];
+  // ME parameters 1 and 2 are the search ranges, 3 the search effort.
+  data->encoder.search_h = s.me[0];
+  data->encoder.search_v = s.me[1];
+  data->encoder.me_mode = s.me[2];
+  data->encoder.fixed_mquant = s.fixed_mquant;
+  data->encoder.fixed_mq_max_bit_rate = s.fixed_mquant > 0 ? s.fixed_mq_max_bit_rate : 0;
   if (data->n_es >= 2) data->pcm_scale = s.gain;
   if (kind == OutputKind::ts) {
     data->pmt_pid = s.program_pid;

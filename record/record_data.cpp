@@ -93,6 +93,7 @@ RecordData& RecordData::operator=(const RecordData& o) {
   svcd = o.svcd;
   dvd = o.dvd;
   restructure = o.restructure;
+  encoder = o.encoder;
   return *this;
 }
 

@@ -38,6 +38,14 @@ void record_video_setup_init(RecordVideoSetup* setup, const SeqHdr& seq);
 constexpr int32_t kSaveFailed = -1000001;
 constexpr int32_t kSaveStopped = -1000002;
 
+// The encoder words of a save; 0 keeps what the output's header derives.
+struct RecordEncoder {
+  int32_t me_mode = 0;                // motion-search effort (1 fast, 2 thorough)
+  int32_t search_h = 0, search_v = 0;  // motion search ranges
+  int32_t fixed_mquant = 0;            // quantiser of clips re-encoded whole
+  int32_t fixed_mq_max_bit_rate = 0;   // bit/s ceiling with fixed_mquant
+};
+
 class RecordData {
  public:
   RecordData() = default;
@@ -80,6 +88,7 @@ class RecordData {
   int32_t svcd = 0;
   int32_t dvd = 0;  // kind 6 with navigation packs
   int32_t restructure = 0;
+  RecordEncoder encoder;
 };
 
 // A variable-rate output is asked for: by the video stream's flag or by a

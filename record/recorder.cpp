@@ -174,6 +174,7 @@ Recorder::Recorder(const MPEG_Clip* clips, const RecordData& data, int* error, F
   vbr_ = record_wants_vbr(data) ? 1 : 0;
   film_ = data.film_output;
   scene_.option = data.scene_change;
+  encoder_words_ = data.encoder;
   clip_ = list_;
   if (!list_) fail("Recorder: no clips to save");
   init_video_params(data);

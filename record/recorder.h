@@ -273,5 +273,11 @@ class Recorder {
   SceneStats scene_;            // option 0 off, 1 and 2 on
   int wanted_fields_ = 0;       // copy-only: 2 x the frames of the clips begun
   int record_option_ = 0;
+  RecordEncoder encoder_words_;
+  // The save's fixed quantiser for clips re-encoded whole (0: rate control).
+  int setup_fixed_mquant() const {
+    const int q = encoder_words_.fixed_mquant;
+    return q > 0 && q <= 31 ? q : 0;
+  }
   std::unique_ptr<ReorderQueue, ReorderQueueDeleter> queue_;
 };

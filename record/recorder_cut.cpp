@@ -217,6 +217,16 @@ bool Recorder::open_encoder() {
   record_video_setup_init(&setup, out_seq_);
   if (gop_n_ > 0) setup.gop_size = gop_n_;
   if (gop_m_ > 0) setup.ref_distance = gop_m_;
+  const RecordEncoder& w = encoder_words_;
+  if (w.me_mode > 0 && w.me_mode <= 3) setup.me_mode = w.me_mode;
+  if (w.search_h > 0 && w.search_h <= 128 && w.search_v > 0 && w.search_v <= 128) {
+    setup.search_h = w.search_h;
+    setup.search_v = w.search_v;
+  }
+  if (setup_fixed_mquant() > 0) {
+    setup.fixed_mquant = w.fixed_mquant;
+    setup.fixed_mq_max_bit_rate = w.fixed_mq_max_bit_rate;
+  }
   int result = 1;
   encoder_ = std::make_unique<Encoder>(setup, &result);
   if (result) {
@@ -315,7 +325,7 @@ bool Recorder::recode_piece(Save* save, const ClipPiece& p) {
   // A clip re-encoded whole is coded under rate control at the output's
   // bit rate.
   const bool whole = size_t(clip_index_) < modes_.size() && modes_[size_t(clip_index_)] == 1;
-  enc.fixed_mquant = whole ? 0 : std::clamp(int(dtv_->get_mean_quant()) / 3, 1, 6);
+  enc.fixed_mquant = whole ? setup_fixed_mquant() : std::clamp(int(dtv_->get_mean_quant()) / 3, 1, 6);
   const bool rendered = p.render_at >= 0 && frames_;
   const bool film = !rendered && size_t(clip_index_) < films_.size() && films_[size_t(clip_index_)];
   InverseTelecine ivtc;

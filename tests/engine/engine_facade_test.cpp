@@ -296,6 +296,41 @@ TEST(EditorRecord, SaveProjectSettingsReachTheOutput) {
   for (size_t k = 1; k < at.size(); ++k) EXPECT_EQ(at[k] - at[k - 1], 9);
 }
 
+// The encoder words of a save project reach the encoder of a save made
+// through the editor: a fixed quantiser sets the size of clips re-encoded
+// whole, the motion search words change the coding.
+TEST(EditorRecord, SaveProjectEncoderWordsReachTheEncoder) {
+  if (!tsupport::have_program("ffmpeg")) GTEST_SKIP() << "ffmpeg missing";
+  const std::string movie = av_movie();
+  ASSERT_FALSE(movie.empty());
+  const std::string dir = tsupport::test_dir();
+  auto ed = MPEG_Editor::create(movie.c_str(), 0, 0, 0);
+  ASSERT_TRUE(ed);
+  const auto save = [&](const std::string& name, int q, int search, int mode) {
+    EditorRecordData rec;
+    editor_record_set_editor(&rec, ed.get());
+    rec.output_type = 3;
+    rec.video.clip_select = -1;
+    rec.video.bit_rate = 3000000;  // another rate than the source's: re-encoded whole
+    rec.video.fixed_mquant = q;
+    rec.video.fixed_mq_max_bit_rate = q ? 8000000 : 0;
+    rec.video.me[0] = rec.video.me[1] = search;
+    rec.video.me[2] = mode;
+    rec.second_file_name = dir + "/" + name;
+    EXPECT_EQ(rec.record(ed.get()), 0);
+    return tsupport::read_file(dir + "/" + name);
+  };
+  const auto plain = save("plain.m2v", 0, 7, 0);
+  const auto fine = save("fine.m2v", 2, 7, 0);
+  const auto coarse = save("coarse.m2v", 31, 7, 0);
+  ASSERT_GT(plain.size(), 0u);
+  ASSERT_GT(coarse.size(), 0u);
+  EXPECT_GT(fine.size(), 3 * coarse.size());
+  EXPECT_FALSE(fine == plain);
+  EXPECT_FALSE(save("search.m2v", 0, 1, 0) == plain);
+  EXPECT_FALSE(save("mode.m2v", 0, 7, 1) == plain);
+}
+
 // The editor's save and the developer tool's save of the same request
 // write the same bytes; the project's SVCD flag makes the SVCD stream.
 TEST(EditorRecord, ProgramAndSvcdSavesEqualTheDevToolsSave) {

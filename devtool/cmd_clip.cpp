@@ -28,10 +28,9 @@ int run_clip(int argc, char** argv) {
     }
   }
   if (!file) return dev_usage("clip", "no FILE");
-  Clip c;
-  int err = 1;
-  clip_ctor(&c, file, &err, int(start), int(count), 0, 0);
-  if (err) return dev_fail("clip: <%s>: refused (not a media file this editor opens)", file);
+  auto made = clip_ctor(file, int(start), int(count), 0, 0);
+  if (!made) return dev_fail("clip: <%s>: refused (not a media file this editor opens)", file);
+  Clip& c = *made;
   if (c.audio_stream_count > 0 && c.audio_frame_total == 0) clip_set_abs_parameters(&c);
   std::printf(
       "clip type=%d start=%d count=%d frames=%d width=%d height=%d frame_rate=%.6f audio_streams=%d audio_id=%d "

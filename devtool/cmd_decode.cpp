@@ -81,9 +81,9 @@ int64_t next_boundary(const uint8_t* data, int64_t size, int64_t from) {
 // into a temporary file and maps it into es; the file's name is removed as
 // soon as it is mapped. 0, or 1 with the cause on stderr.
 int map_first_video(const char* path, const DevInput& in, MappedFile* es) {
-  int error = 1;
-  MPEG_Demuxer job(path, &error);
-  if (error) return dev_fail("<%s>: cannot read %s", path, dev_kind_text(in));
+  auto made = MPEG_Demuxer::create(path);
+  if (!made) return dev_fail("<%s>: cannot read %s", path, dev_kind_text(in));
+  MPEG_Demuxer& job = *made;
   int count = 0;
   const ESData* streams = job.demuxer()->get_es_data(&count);
   const ESData* video = nullptr;

@@ -87,9 +87,9 @@ static int run_demux(int argc, char** argv) {
     return 1;
   struct stat st;
   if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return dev_fail("<%s>: not a folder", dir.c_str());
-  int error = 1;
-  MPEG_Demuxer job(path, &error);
-  if (error) return dev_fail("<%s>: cannot read %s", path, dev_kind_text(in));
+  auto made = MPEG_Demuxer::create(path);
+  if (!made) return dev_fail("<%s>: cannot read %s", path, dev_kind_text(in));
+  MPEG_Demuxer& job = *made;
   std::vector<int> ids(256), kinds(256), pids(256);
   std::vector<double> sizes(256);
   const int listed = job.get_es_list(ids.data(), kinds.data(), pids.data(), 256);

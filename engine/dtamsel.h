@@ -20,6 +20,7 @@
 #include "access/effect_frame.h"
 #include "engine/clips/project.h"
 #include "engine/engine_settings.h"
+#include "foundation/engine_error.h"
 
 class BMP;
 class DATrack;
@@ -28,13 +29,6 @@ class Dither;
 class Frame;
 struct BitmapInfo;
 class Image;
-
-// Why an engine or facade could not be made.
-struct EngineError {
-  enum Code { none = 0, no_movie = 1, no_picture = 2 };
-  int code = none;
-  std::string message;
-};
 
 // Settings the engine reads from the application (plain, process-wide):
 // 1 skips the check of every clip's frame count against its file at open.

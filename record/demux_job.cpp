@@ -20,28 +20,35 @@ int stream_rate(const ESData& e) {
 
 }  // namespace
 
-MPEG_Demuxer::MPEG_Demuxer(const char* file_name, int* error) {
-  if (error) *error = 1;
+std::unique_ptr<MPEG_Demuxer> MPEG_Demuxer::create(const char* file_name, EngineError* error) {
+  std::unique_ptr<MPEG_Demuxer> job(new MPEG_Demuxer);
+  if (!job->open(file_name, error)) return nullptr;
+  return job;
+}
+
+bool MPEG_Demuxer::open(const char* file_name, EngineError* error) {
+  const std::string name = file_name ? file_name : "";
   int bit_rate = 0;
   const int type = file_name ? mpegfile_get_stream_type_and_bit_rate(file_name, &bit_rate) : 0;
-  if (type < 4 || type > 8) return;
+  if (type < 4 || type > 8)
+    return engine_error_set(error, EngineError::bad_input, "<" + name + "> is no MPEG system stream");
   demuxer_.reset(demuxer_create(file_name, 0));
   if (!demuxer_) {
     trace("MPEG_Demuxer::ctor (ERROR): MPEG Systems parser initialization failed for <%s>\n", file_name);
-    return;
+    return engine_error_set(error, EngineError::bad_input, "<" + name + "> cannot be read");
   }
   int count = 0;
   ESData* es = demuxer_->get_es_data(&count);
   if (!es || count <= 0) {
     trace("MPEG_Demuxer::ctor (ERROR): MPEG Systems parser has no ES data (n_es=%d)\n", count);
     demuxer_.reset();
-    return;
+    return engine_error_set(error, EngineError::bad_input, "<" + name + "> holds no streams");
   }
   const double byte_rate = demuxer_->get_bit_rate() / 8.0;
   if (byte_rate < 1) {
     trace("MPEG_Demuxer::ctor (ERROR): invalid bit rate value = %.6f mbs\n", byte_rate * 8e-6);
     demuxer_.reset();
-    return;
+    return engine_error_set(error, EngineError::bad_input, "<" + name + "> has no byte rate");
   }
   const double file_size = demuxer_->get_file_size_double();
   // The measured length when there is one; the byte rate otherwise.
@@ -70,7 +77,7 @@ MPEG_Demuxer::MPEG_Demuxer(const char* file_name, int* error) {
   if (audio_sum + video_sum > file_size && left > 0 && left < video_sum && video_rates > 0)
     for (int i = 0; i < count; ++i)
       if (es[i].is_video()) sizes_[size_t(i)] = std::max(stream_rate(es[i]), 0) * (left / video_rates);
-  if (error) *error = 0;
+  return true;
 }
 
 MPEG_Demuxer::~MPEG_Demuxer() = default;

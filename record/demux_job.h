@@ -8,12 +8,13 @@
 #include <vector>
 
 #include "demux/demuxer.h"
+#include "foundation/engine_error.h"
 
 class MPEG_Demuxer {
  public:
-  // *error is 0 when the object is usable (MPEG-1 system, Video CD, MPEG-2
-  // program or transport stream with streams and a byte rate).
-  MPEG_Demuxer(const char* file_name, int* error);
+  // A job on an MPEG-1 system, Video CD, MPEG-2 program or transport stream
+  // with streams and a byte rate; null (and *error filled) otherwise.
+  static std::unique_ptr<MPEG_Demuxer> create(const char* file_name, EngineError* error = nullptr);
   ~MPEG_Demuxer();
   MPEG_Demuxer(const MPEG_Demuxer&) = delete;
   MPEG_Demuxer& operator=(const MPEG_Demuxer&) = delete;
@@ -36,6 +37,9 @@ class MPEG_Demuxer {
   DeMuxer* demuxer() { return demuxer_.get(); }
 
  private:
+  MPEG_Demuxer() = default;
+  bool open(const char* file_name, EngineError* error);
+
   std::unique_ptr<DeMuxer> demuxer_;
   int n_es_ = 0;
   std::vector<int> ids_, types_, pids_;

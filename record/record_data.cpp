@@ -197,10 +197,10 @@ int prepare_recording(RecordJob& job) {
   std::unique_ptr<Recorder> rec;
   std::unique_ptr<Save> save;
   if (!rep.failed) {
-    int err = 0;
-    rec = std::make_unique<Recorder>(job.clips, d, &err, job.frames.get());
-    if (err) failure(rec->message());
-    rec->set_copy_only(job.copy_only);
+    EngineError why;
+    rec = Recorder::create(job.clips, d, &why, job.frames.get());
+    if (rec) rec->set_copy_only(job.copy_only);
+    else failure(why.message);
   }
   // The audio streams (none for an elementary output or a video-only save).
   std::unique_ptr<SaveAudioSet> audio;
@@ -217,10 +217,10 @@ int prepare_recording(RecordJob& job) {
     std::vector<ESData> es_list(1, es);
     if (audio) es_list.insert(es_list.end(), audio->es().begin(), audio->es().end());
     rep.kind = output_type(d.kind, es);
-    int err = 0;
-    save = std::make_unique<Save>(d.name.c_str(), rep.kind, es_list.data(), int(es_list.size()), &err, d.dvd ? 1 : 0);
-    if (err) {
-      failure("the output \"" + d.name + "\" cannot be created");
+    EngineError why;
+    save = Save::create(d.name.c_str(), rep.kind, es_list.data(), int(es_list.size()), &why, d.dvd ? 1 : 0);
+    if (!save) {
+      failure(why.message);
     } else {
       // Program streams carry only what their streams need.
       const auto kind = output_kind_of_code(d.kind, d.svcd, d.dvd);

@@ -165,7 +165,15 @@ int Recorder::fix_aspect_ratio(const SeqHdr& seq) {
 
 // ---- the recorder --------------------------------------------------------------
 
-Recorder::Recorder(const MPEG_Clip* clips, const RecordData& data, int* error, FrameSource* frames)
+std::unique_ptr<Recorder> Recorder::create(const MPEG_Clip* clips, const RecordData& data, EngineError* error,
+                                           FrameSource* frames) {
+  std::unique_ptr<Recorder> rec(new Recorder(clips, data, frames));
+  if (!rec->failed()) return rec;
+  engine_error_set(error, EngineError::bad_input, rec->message());
+  return nullptr;
+}
+
+Recorder::Recorder(const MPEG_Clip* clips, const RecordData& data, FrameSource* frames)
     : list_(record_copy_clips(clips)), frames_(frames) {
   kind_ = data.kind;
   field_order_ = data.field_order;
@@ -203,7 +211,6 @@ Recorder::Recorder(const MPEG_Clip* clips, const RecordData& data, int* error, F
   clip_ = list_;
   clip_index_ = 0;
   gops_list_.reset();
-  if (error) *error = failed_;
 }
 
 Recorder::~Recorder() {

@@ -17,6 +17,7 @@
 
 #include "access/clip.h"
 #include "demux/goplist.h"
+#include "foundation/engine_error.h"
 #include "foundation/gop.h"
 #include "foundation/seq_header.h"
 #include "record/frame_source.h"
@@ -103,9 +104,11 @@ int get_next_gop_info(const LGOP& g, int a, int b, bool clip_start, bool closed,
 
 class Recorder {
  public:
-  // The list is copied. *error: 0 ready, 1 failed (message() says why).
-  // Transitions and overlays need a frame source (kept by the caller).
-  Recorder(const MPEG_Clip* clips, const RecordData& data, int* error, FrameSource* frames = nullptr);
+  // The list is copied; null (and *error filled with why) when it cannot
+  // be saved. Transitions and overlays need a frame source (kept by the
+  // caller).
+  static std::unique_ptr<Recorder> create(const MPEG_Clip* clips, const RecordData& data, EngineError* error = nullptr,
+                                          FrameSource* frames = nullptr);
   ~Recorder();
   Recorder(const Recorder&) = delete;
   Recorder& operator=(const Recorder&) = delete;
@@ -171,6 +174,7 @@ class Recorder {
   static int fix_aspect_ratio(const SeqHdr& seq);
 
  private:
+  Recorder(const MPEG_Clip* clips, const RecordData& data, FrameSource* frames);
   struct Pending {
     std::vector<uint8_t> bytes;
     std::vector<int> pics;  // offsets of picture starts; the header part is before pics[0]

@@ -54,9 +54,13 @@ bool valid_aspect(int code, bool mpeg2) { return mpeg2 ? code >= 1 && code <= 4 
 
 }  // namespace
 
-Save::Save(const char* name, int kind, const ESData* es, int n_es, int* error, int nav_option) {
-  const int r = init(name, kind, n_es, es, nav_option);
-  if (error) *error = r;
+std::unique_ptr<Save> Save::create(const char* name, int kind, const ESData* es, int n_es, EngineError* error,
+                                   int nav_option) {
+  auto save = std::make_unique<Save>();
+  if (save->init(name, kind, n_es, es, nav_option) == 0) return save;
+  engine_error_set(error, EngineError::cannot_write,
+                   std::string("the output \"") + (name ? name : "") + "\" cannot be created");
+  return nullptr;
 }
 
 Save::~Save() {

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "demux/demuxer.h"
+#include "foundation/engine_error.h"
 #include "foundation/es_data.h"
 #include "foundation/gop_header.h"
 #include "foundation/pic_header.h"
@@ -29,9 +30,11 @@ class Save {
   enum : int { kGopRewritten = 1, kSeqHandled = 2, kVbrPicture = 4 };
 
   Save() = default;
-  // *error: 0 ready, 1 failed. nav_option 1..99 writes a DVD program stream
+  // A writer ready for its streams; null (and *error filled) when the
+  // output cannot be made. nav_option 1..99 writes a DVD program stream
   // (kind 6) with navigation packs; svcd switches a kind 6 output to SVCD.
-  Save(const char* name, int kind, const ESData* es, int n_es, int* error, int nav_option = 0);
+  static std::unique_ptr<Save> create(const char* name, int kind, const ESData* es, int n_es,
+                                      EngineError* error = nullptr, int nav_option = 0);
   ~Save();
   Save(const Save&) = delete;
   Save& operator=(const Save&) = delete;

@@ -426,35 +426,29 @@ void clip_set_abs_parameters(Clip* c) {
   if (c->audio_frame_period <= 0) c->audio_frame_period = 1152.0 / 44100;
 }
 
-void clip_ctor(Clip* out, const char* file_name, int* error, int start, int count, int audio_stream_id,
-               int clip_type) {
-  *out = Clip();
-  if (!file_name || !error) {
+std::optional<Clip> clip_ctor(const char* file_name, int start, int count, int audio_stream_id, int clip_type,
+                              EngineError* error) {
+  if (!file_name) {
     trace("Clip::ctor (ERROR): nil input pointer(s)\n");
-    if (error) *error = 1;
-    return;
+    engine_error_set(error, EngineError::bad_input, "no file name");
+    return std::nullopt;
   }
-  *error = 1;
   FileKey key;
   const bool keyed = file_key(file_name, &key);
   Clip found;
   if (keyed && cache().find(key, &found)) {
     // Facts of the file are shared; the range is this clip's own.
-    *out = found;
-    out->start = start;
-    out->count = count;
+    Clip out = found;
+    out.start = start;
+    out.count = count;
     if (found.is_still_image()) {
-      if (count < 1) out->count = get_still_image_frames(found.frame_rate);
-      out->start = 0;
+      if (count < 1) out.count = get_still_image_frames(found.frame_rate);
+      out.start = 0;
     } else {
-      apply_range(out, found.video_frame_total > 0 ? found.video_frame_total : found.audio_frame_total);
+      apply_range(&out, found.video_frame_total > 0 ? found.video_frame_total : found.audio_frame_total);
     }
-    if (audio_stream_id && audio_stream_id != found.audio_stream_id) {
-      // Another audio stream: verify on its own.
-    } else {
-      *error = 0;
-      return;
-    }
+    // Another audio stream is verified on its own.
+    if (!audio_stream_id || audio_stream_id == found.audio_stream_id) return out;
   }
   Clip c;
   c.clip_type = clip_type;
@@ -463,8 +457,9 @@ void clip_ctor(Clip* out, const char* file_name, int* error, int start, int coun
   c.audio_stream_id = audio_stream_id;
   c.set_file_name(keyed ? key.path.c_str() : file_name);
   if (!clip_verification(&c)) {
-    *out = Clip();
-    return;
+    engine_error_set(error, EngineError::bad_input,
+                     std::string("<") + file_name + "> is not a media file this editor opens");
+    return std::nullopt;
   }
   if (keyed && !audio_stream_id) {
     Clip whole = c;
@@ -474,8 +469,7 @@ void clip_ctor(Clip* out, const char* file_name, int* error, int start, int coun
     }
     cache().add(key, whole);
   }
-  *out = c;
-  *error = 0;
+  return c;
 }
 
 int mpeg_clip_verify(MPEG_Clip* c) {

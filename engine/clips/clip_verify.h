@@ -2,13 +2,17 @@
 // many frames it has, checked against a clip's range and transition.
 #pragma once
 
+#include <optional>
+
 #include "access/clip.h"
 #include "audio/dalist.h"
+#include "foundation/engine_error.h"
 
 // Builds a verified clip through the process-wide cache (keyed by canonical
-// path, size and modification time). *error is 0 on success, 1 on failure.
-void clip_ctor(Clip* out, const char* file_name, int* error, int start, int count, int audio_stream_id,
-               int clip_type);
+// path, size and modification time); nothing (and *error filled) when the
+// file is no media file the editor opens.
+std::optional<Clip> clip_ctor(const char* file_name, int start, int count, int audio_stream_id, int clip_type,
+                              EngineError* error = nullptr);
 // Verifies the clip against its file; 1 when usable.
 int clip_verification(Clip* c);
 // Another video or audio stream of a verified MPEG clip with two or more of

@@ -41,10 +41,8 @@ void repair_transition(MPEG_Clip* c) {
 // range, transition, overlays and chosen streams.
 int verify_record(MPEG_Clip* c) {
   if (c->edit_position < 0) return mpeg_clip_verify(c);
-  Clip v;
-  int err = 1;
-  clip_ctor(&v, c->get_file_name(), &err, c->start, c->count, c->audio_stream_id, 0);
-  if (err) {
+  const auto made = clip_ctor(c->get_file_name(), c->start, c->count, c->audio_stream_id, 0);
+  if (!made) {
     // A WAVE clip of an audio track: the file's header gives its facts.
     if (c->clip_type == 10 && c->get_file_name() && clip_of_wave_file(c->get_file_name(), c) == 0) return 10;
     c->clip_type = 0;
@@ -56,6 +54,7 @@ int verify_record(MPEG_Clip* c) {
   const int audio_id = c->audio_stream_id, audio_pid = c->audio_pid;
   const int video_id = c->video_stream_id, video_pid = c->video_pid;
   const int start = c->start, count = c->count;
+  const Clip& v = *made;
   static_cast<Clip&>(*c) = v;
   // The streams the record names, the range on the chosen video stream.
   if (clip_select_video_stream(c, video_id, video_pid)) {
@@ -296,12 +295,8 @@ int clip_save(MPEG_Clip* list, const char* file_name) {
 }
 
 MPEG_Clip* mpeg_clip_of_file(const char* file_name, int start, int count) {
-  Clip v;
-  int err = 1;
-  clip_ctor(&v, file_name, &err, start, count, 0, 0);
-  if (err) return nullptr;
-  auto* c = new MPEG_Clip(v);
-  return c;
+  const auto made = clip_ctor(file_name, start, count, 0, 0);
+  return made ? new MPEG_Clip(*made) : nullptr;
 }
 
 MPEG_Clip* clip_load(const char* file_name, int merge, int* dropped) {

@@ -429,12 +429,12 @@ int read_clip_section(FILE* f, Clip* c) {
     trace("read_clip (ERROR): invalid effect parameters\n");
     return 0;
   }
-  int err = 1;
-  clip_ctor(c, name.c_str(), &err, start, count, aid, 0);
-  if (err) {
+  const auto made = clip_ctor(name.c_str(), start, count, aid, 0);
+  if (!made) {
     trace("read_clip (ERROR): Clip::ctor () failed\n");
     return 0;
   }
+  *c = *made;
   (void)vcount;
   (void)acount;
   // The streams the record names, with their own facts.

@@ -72,11 +72,9 @@ std::vector<Stream> ffprobe_streams(const std::string& file) {
 }
 
 Clip verified(const char* name, int audio_id = 0) {
-  Clip c;
-  int err = 1;
-  clip_ctor(&c, tsupport::fixture(name).c_str(), &err, 0, 0, audio_id, 0);
-  EXPECT_EQ(err, 0) << name;
-  return c;
+  auto made = clip_ctor(tsupport::fixture(name).c_str(), 0, 0, audio_id, 0);
+  EXPECT_TRUE(made) << name;
+  return made.value_or(Clip());
 }
 
 // Video facts, stream counts and the chosen audio's facts of multiplexes

@@ -13,11 +13,9 @@
 namespace {
 
 Clip verified(const char* name, int start = 0, int count = 0) {
-  Clip c;
-  int err = 1;
-  clip_ctor(&c, tsupport::fixture(name).c_str(), &err, start, count, 0, 0);
-  EXPECT_EQ(err, 0) << name;
-  return c;
+  auto made = clip_ctor(tsupport::fixture(name).c_str(), start, count, 0, 0);
+  EXPECT_TRUE(made) << name;
+  return made.value_or(Clip());
 }
 
 TEST(ClipStreams, VideoRecordsOfFiles) {

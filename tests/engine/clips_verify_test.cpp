@@ -15,6 +15,13 @@
 
 namespace {
 
+// The verified clip into *c (an empty clip when refused); 1 when refused.
+int verify_into(Clip* c, const std::string& file, int start, int count, int audio_id) {
+  auto made = clip_ctor(file.c_str(), start, count, audio_id, 0);
+  *c = made.value_or(Clip());
+  return made ? 0 : 1;
+}
+
 using tsupport::field;
 using tsupport::field_int;
 
@@ -117,7 +124,7 @@ TEST(ClipVerify, LayerThreeAtLowerRatesHas576SamplesPerFrame) {
   for (const Case& k : cases) {
     Clip c;
     int err = 1;
-    clip_ctor(&c, tsupport::fixture(k.file).c_str(), &err, 0, 0, 0, 0);
+    err = verify_into(&c, tsupport::fixture(k.file).c_str(), 0, 0, 0);
     ASSERT_EQ(err, 0) << k.file;
     EXPECT_EQ(c.sample_rate, k.rate);
     EXPECT_NEAR(c.audio_frame_period, double(k.samples) / k.rate, 1e-9) << k.file;
@@ -159,7 +166,7 @@ TEST(ClipVerify, RefusesClipListFileAndJunk) {
   tsupport::TraceCapture trace;
   Clip c;
   int err = 0;
-  clip_ctor(&c, qme.c_str(), &err, 0, 0, 0, 0);
+  err = verify_into(&c, qme.c_str(), 0, 0, 0);
   EXPECT_EQ(err, 1);
   EXPECT_EQ(c.clip_type, 0);
   EXPECT_TRUE(trace.contains("initialize it with a project file"));
@@ -178,13 +185,13 @@ TEST(ClipVerify, CacheKeyedByModificationTimeNotOnlySize) {
   ASSERT_TRUE(tsupport::write_file(a, first));
   Clip c;
   int err = 1;
-  clip_ctor(&c, a.c_str(), &err, 0, 0, 0, 0);
+  err = verify_into(&c, a.c_str(), 0, 0, 0);
   ASSERT_EQ(err, 0);
   EXPECT_EQ(c.sample_rate, 44100);
   // Verifying an unchanged file again reads nothing.
   const long before = clip_cache_verifications();
   Clip again;
-  clip_ctor(&again, a.c_str(), &err, 0, 0, 0, 0);
+  err = verify_into(&again, a.c_str(), 0, 0, 0);
   EXPECT_EQ(err, 0);
   EXPECT_EQ(clip_cache_verifications(), before);
   EXPECT_TRUE(again.equals(c));
@@ -198,7 +205,7 @@ TEST(ClipVerify, CacheKeyedByModificationTimeNotOnlySize) {
   tv[1].tv_sec += 5;
   utimes(a.c_str(), tv);
   Clip third;
-  clip_ctor(&third, a.c_str(), &err, 0, 0, 0, 0);
+  err = verify_into(&third, a.c_str(), 0, 0, 0);
   ASSERT_EQ(err, 0);
   EXPECT_GT(clip_cache_verifications(), before);
   EXPECT_LT(third.audio_frame_total, c.audio_frame_total);
@@ -213,7 +220,7 @@ TEST(ClipVerify, CacheIsSafeAcrossThreads) {
       for (int i = 0; i < 20; ++i) {
         Clip c;
         int err = 1;
-        clip_ctor(&c, file.c_str(), &err, 0, 0, 0, 0);
+        err = verify_into(&c, file.c_str(), 0, 0, 0);
         if (err || c.sample_rate != 48000) ++failures;
       }
     });
@@ -226,7 +233,7 @@ TEST(ClipVerify, DeviceNamedAsClipIsRefused) {
   for (const char* dev : {"/dev/zero", "/dev/null", "/tmp"}) {
     Clip c;
     int err = 0;
-    clip_ctor(&c, dev, &err, 0, 0, 0, 0);
+    err = verify_into(&c, dev, 0, 0, 0);
     EXPECT_EQ(err, 1) << dev;
     EXPECT_EQ(c.clip_type, 0) << dev;
   }
@@ -255,7 +262,7 @@ TEST(ClipVerify, AudioFramePeriodWithoutFile) {
 TEST(ClipVerify, StillTakesItsDurationAndStartZero) {
   Clip c;
   int err = 1;
-  clip_ctor(&c, tsupport::fixture("jpg_q95.jpg").c_str(), &err, 0, 0, 0, 0);
+  err = verify_into(&c, tsupport::fixture("jpg_q95.jpg").c_str(), 0, 0, 0);
   ASSERT_EQ(err, 0);
   EXPECT_EQ(c.count, get_still_image_frames(c.frame_rate));
   EXPECT_EQ(c.start, 0);

@@ -404,12 +404,14 @@ TEST(DemuxJob, EstimatesAreNearTheFilesWritten) {
 
 TEST(DemuxJob, SelectionsAndRefusals) {
   TSUPPORT_NEED_FIXTURES("cv_5.ts", "cv_es.m2v");
-  int error = 0;
-  MPEG_Demuxer es_file(fixture("cv_es.m2v").c_str(), &error);
-  EXPECT_EQ(error, 1);  // an elementary stream is no multiplex
+  EngineError error;
+  EXPECT_FALSE(MPEG_Demuxer::create(fixture("cv_es.m2v").c_str(), &error));
+  EXPECT_EQ(error.code, EngineError::bad_input);  // an elementary stream is no multiplex
+  EXPECT_NE(error.message.find("cv_es.m2v"), std::string::npos) << error.message;
 
-  MPEG_Demuxer job(fixture("cv_5.ts").c_str(), &error);
-  ASSERT_EQ(error, 0);
+  auto made = MPEG_Demuxer::create(fixture("cv_5.ts").c_str(), &error);
+  ASSERT_TRUE(made) << error.message;
+  MPEG_Demuxer& job = *made;
   int ids[8], kinds[8], pids[8];
   ASSERT_EQ(job.get_es_list(ids, kinds, pids, 8), 5);
   EXPECT_EQ(job.get_stream_type(), 8);

@@ -80,9 +80,9 @@ uint32_t gop_time_code(const uint8_t* g) {
 TEST(SaveUpdate, RewritesHeadersOfGoldenChunks) {
   const std::string out = tsupport::temp_dir() + "/golden.m2v";
   const ESData es = video_es();
-  int err = 1;
-  Save save(out.c_str(), MUX_MPEG2_VIDEO_ES, &es, 1, &err);
-  ASSERT_EQ(err, 0);
+  auto made = Save::create(out.c_str(), MUX_MPEG2_VIDEO_ES, &es, 1);
+  ASSERT_TRUE(made);
+  Save& save = *made;
   save.set_aspect_ratio(3);
   SeqHdr wanted;
   wanted.vbv_buffer_size = 0x2A5;  // bits on both sides of the byte border
@@ -154,11 +154,12 @@ LGOP gop_of(const char* types) {
 TEST(SaveOutput, TwoRunsIntoOneOutputBothFinish) {
   const std::string out = tsupport::temp_dir() + "/twice.m2v";
   const ESData es = video_es();
-  int ea = 1, eb = 1;
-  Save a(out.c_str(), MUX_MPEG2_VIDEO_ES, &es, 1, &ea);
-  Save b(out.c_str(), MUX_MPEG2_VIDEO_ES, &es, 1, &eb);
-  ASSERT_EQ(ea, 0);
-  ASSERT_EQ(eb, 0);
+  auto first = Save::create(out.c_str(), MUX_MPEG2_VIDEO_ES, &es, 1);
+  auto second = Save::create(out.c_str(), MUX_MPEG2_VIDEO_ES, &es, 1);
+  ASSERT_TRUE(first);
+  ASSERT_TRUE(second);
+  Save& a = *first;
+  Save& b = *second;
   EXPECT_NE(a.partial_name(), b.partial_name());
   auto gop = [](Save& s, int vbv_delay) {
     std::vector<uint8_t> head = seq_bytes();

@@ -80,13 +80,14 @@ struct Transcoder {
     data.kind = MUX_MPEG2_VIDEO_ES;
     data.name = out;
     data.video.bit_rate = bit_rate;
-    int err = 1;
-    rec = std::make_unique<Recorder>(clip, data, &err);
+    EngineError err;
+    rec = Recorder::create(clip, data, &err);
     mpeg_clip_list_free(clip);
-    EXPECT_EQ(err, 0) << rec->message();
+    EXPECT_TRUE(rec) << err.message;
+    if (!rec) return;
     const ESData es = rec->output_es();
-    save = std::make_unique<Save>(out.c_str(), MUX_MPEG2_VIDEO_ES, &es, 1, &err);
-    EXPECT_EQ(err, 0);
+    save = Save::create(out.c_str(), MUX_MPEG2_VIDEO_ES, &es, 1, &err);
+    EXPECT_TRUE(save) << err.message;
   }
 };
 

@@ -429,6 +429,20 @@ TEST(SaveRequestKinds, NamesCodesAndProfilesAgree) {
   EXPECT_FALSE(output_kind_named(""));
 }
 
+// A reference range the request does not have is a usage error, checked
+// before any clip is opened (the clips made before the check were lost).
+TEST(SaveRequestRun, ReferencePastTheRangesIsAUsageError) {
+  if (!tsupport::missing_fixture({"sv_dvd.vob"}).empty()) GTEST_SKIP() << "fixture missing";
+  const std::string out = tsupport::temp_dir() + "/ref_usage.mpg";
+  std::vector<std::string> lines;
+  EXPECT_EQ(tsupport::dev("save " + tsupport::sh_quote(tsupport::fixture("sv_dvd.vob")) + " " + tsupport::sh_quote(out) +
+                              " --keep 5:30,50:62 --kind ps --ref 2",
+                          &lines),
+            2);
+  struct stat st {};
+  EXPECT_NE(stat(out.c_str(), &st), 0);
+}
+
 // Clips joined to whole GOPs can leave the reference clip past the list:
 // the save is refused before its output exists, and its control ends.
 TEST(SaveRequestRun, ReferencePastTheJoinedClipsIsRefusedBeforeWriting) {

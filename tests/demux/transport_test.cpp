@@ -16,6 +16,7 @@
 #include "demux/demuxer_cache.h"
 #include "demux/goplist.h"
 #include "demux/transport_demuxer.h"
+#include "support/ffmpeg_oracle.h"
 #include "support/support.h"
 
 namespace {
@@ -491,23 +492,8 @@ TEST(TransportJob, AbsentStreamAndRefusedOutputs) {
 
 // ---- linear PCM ------------------------------------------------------------------
 
-// A Blu-ray style stream of video and 48 kHz stereo linear PCM: ffmpeg writes
-// it with 192-byte packets, the four-byte arrival stamps are dropped here.
-std::string make_lpcm_ts(const std::string& name) {
-  const std::string m2ts = temp_dir() + "/" + name + ".m2ts", ts = temp_dir() + "/" + name;
-  if (run("ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=176x144:rate=25:duration=2 -f lavfi -i "
-          "sine=f=440:d=2:r=48000 -ac 2 -c:v mpeg2video -c:a pcm_bluray -mpegts_m2ts_mode 1 -f mpegts " +
-          sh_quote(m2ts)) != 0)
-    return "";
-  const auto in = read_file(m2ts);
-  std::vector<uint8_t> out;
-  for (size_t i = 0; i + 192 <= in.size(); i += 192) out.insert(out.end(), in.begin() + long(i) + 4, in.begin() + long(i) + 192);
-  write_file(ts, out);
-  return ts;
-}
-
 TEST(TransportLpcm, FoundSelectedAndReadAsSamples) {
-  const std::string file = make_lpcm_ts("lpcm.ts");
+  const std::string file = lpcm_transport_stream(temp_dir() + "/lpcm.ts");
   ASSERT_FALSE(file.empty());
   auto d = open_ts(file);
   ASSERT_TRUE(d);
@@ -554,7 +540,7 @@ TEST(TransportLpcm, FoundSelectedAndReadAsSamples) {
 }
 
 TEST(TransportLpcm, UnsupportedHeadersAreNotTaken) {
-  const std::string file = make_lpcm_ts("lpcm_bad.ts");
+  const std::string file = lpcm_transport_stream(temp_dir() + "/lpcm_bad.ts");
   ASSERT_FALSE(file.empty());
   auto bytes = read_file(file);
   // Every PCM header says 24-bit samples (byte 3, bits 7-6 = 3).

@@ -455,14 +455,17 @@ void DeMuxer::set_audio_info(int id, int pid) {
       st_.ac3_hdr = *r.get_ac3_header();
       st_.ac3_hdr.get_audio_info(&st_.audio_info);
       st_.audio_info.set_audio_type(9);
+    } else if (r.lpcm) {
+      r.get_audio_info(&st_.audio_info);
     } else {
       continue;
     }
     int br = r.get_audio_bit_rate();
-    if (br <= 0) br = r.get_ac3_header() ? 384000 : 224000;
+    if (br <= 0) br = r.get_ac3_header() ? 384000 : r.lpcm ? r.sample_rate * r.get_channel_count() * 16 : 224000;
     st_.audio_info.bit_rate = br;
     st_.audio_info.pid = r.pid;
-    st_.audio_id = r.get_ac3_header() ? 189 : r.stream_id;  // AC-3 rides in private stream 1
+    // AC-3 and linear PCM ride in private stream 1.
+    st_.audio_id = r.get_ac3_header() || r.lpcm ? 189 : r.stream_id;
     st_.audio_pid = r.pid;
     audio_.start_pts = kNoTime;
     get_audio_start_pts();

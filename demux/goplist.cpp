@@ -1,5 +1,7 @@
 #include "demux/goplist.h"
 
+#include <strings.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -10,6 +12,7 @@
 #include "foundation/start_code.h"
 #include "foundation/timecode.h"
 #include "foundation/trace.h"
+#include "foundation/utils.h"
 
 namespace {
 
@@ -68,6 +71,8 @@ int GOPList::open(const char* name, int stream_id, int pid) {
   s_.frame_period = 1.0 / fr;
   s_.field_period = 90000.0 / (2 * fr);
   s_.recorded_size = demuxer_->get_file_size();
+  const char* ext = utils_get_extension(name);
+  s_.vob = ext && strcasecmp(ext, "vob") == 0;
   return 0;
 }
 
@@ -106,6 +111,8 @@ int GOPList::build_index() {
     tail_used = true;
   }
   if (!tail_used && !init(nullptr)) last_ = last_ ? last_ : first_;
+  if (s_.vob) fix_vob_field_numbers();
+  if (s_.stream_type >= 4 && s_.stream_type <= 8) check_last_seqhdr();
   curr_ = first_;
   demuxer_->goto_offset(FileOffset(0u));
   if (demuxer_->get_audio_start_flag() && s_.pts_gops > 0) check_time_code_gaps();
@@ -247,6 +254,7 @@ int GOPList::add_gop(GOP* g) {
   } else if (g->first_field < 0 && demuxer_->is_elementary() && demuxer_->timecodes_inconsistent()) {
     g->first_field = demuxer_->offset_to_field(g->start);
   }
+  if (s_.vob && g->pts > kNoTime && vob_field_mismatch(g)) ++s_.vob_mismatches;
   if (forward) {
     LGOP* succ = curr_->next;
     if (succ && succ->start.equals(curr_->end) && succ->end.greater_or_equal(g->end)) {
@@ -695,6 +703,88 @@ ESData* GOPList::get_es_data() {
   for (int i = 0; r && i < count; ++i)
     if (r[i].stream_id == s_.stream_id && (r[i].pid == 0 || r[i].pid == s_.pid || s_.pid == 0)) return &r[i];
   return nullptr;
+}
+
+bool GOPList::vob_field_mismatch(const LGOP* g) const {
+  if (!g || g->pts <= kNoTime) return false;
+  const int by_pts = int(get_frame_rate() * g->pts * 2 / 90000.0 + 0.5);
+  return std::abs(g->first_field - by_pts) > 1;
+}
+
+LGOP* GOPList::find_field_jump() const {
+  for (LGOP* r = first_; r && r->next; r = r->next) {
+    const LGOP* n = r->next;
+    if (n->start.equals(r->end) && n->first_field > r->first_field + r->total_fields + 30) return r->next;
+  }
+  return nullptr;
+}
+
+void GOPList::fix_vob_field_numbers() {
+  if (!demuxer_ || !first_ || !last_ || !scratch_) return;
+  // A few GOPs from the middle make the estimate below less of a guess.
+  demuxer_->goto_offset(FileOffset::from_u64(s_.recorded_size.value() / 2));
+  for (int k = 0; k < 5; ++k) {
+    if (parse_next_gop(scratch_.get(), 1) <= 0 || scratch_->start.greater_or_equal(last_->start)) break;
+    add_extra_fields(scratch_.get());
+    if (scratch_->has_pts()) ++s_.pts_gops;
+  }
+  double bytes = 0, fields = 0;
+  for (const LGOP* r = first_; r; r = r->next) {
+    bytes += double(r->end.value() - std::min(r->start.value(), r->end.value()));
+    fields += r->total_fields;
+  }
+  if (bytes <= 0) return;
+  const double estimate = fields * s_.recorded_size.to_double() / bytes;
+  const double end_field = last_->first_field + last_->total_fields;
+  if (end_field < 2 * estimate && end_field > estimate / 2) return;
+  LGOP* jump = find_field_jump();
+  if (!jump) {
+    // Read on from the first gap in the index until the jump shows, or half
+    // the file has gone by.
+    const LGOP* from = first_;
+    while (from->next && from->next->start.equals(from->end)) from = from->next;
+    demuxer_->goto_offset(from->end);
+    const uint64_t limit = s_.recorded_size.value() / 2;
+    uint64_t read = 0;
+    // Checked before each step: reading the GOP in front of a known record
+    // mends that record alone, and the jump would go unseen for the rest.
+    while (!(jump = find_field_jump()) && read < limit && parse_next_gop(scratch_.get(), 0) > 0) {
+      read += uint64_t(std::max(scratch_->byte_length, 1));
+      if (scratch_->end.greater_or_equal(s_.recorded_size)) break;
+    }
+  }
+  if (!jump) return;
+  int running = 0, size = 0;
+  for (LGOP* r = first_; r; r = r->next) {
+    if (r == jump) size = r->first_field - running;
+    if (size)
+      r->first_field -= size;
+    else
+      r->first_field = running;
+    running += r->total_fields;
+  }
+  trace("GOPList::fix_vob_field_numbers (): field numbers lowered by %d from offset %.0f\n", size,
+        jump->start.to_double());
+  s_.base_field = size;
+}
+
+void GOPList::check_last_seqhdr() {
+  if (!demuxer_ || !last_ || !scratch_) return;
+  s_.last_seqhdr_agrees = 1;
+  LGOP* keep = curr_;
+  const int rereads = rereads_;  // the index's own read: no caller's cost
+  const bool read = get_last_gop(scratch_.get(), 1) > 0 && scratch_->data && scratch_->valid_bytes() > 0;
+  curr_ = keep;
+  rereads_ = rereads;
+  if (!read) return;
+  // A last GOP without a sequence header of its own tells nothing.
+  const int at = start_code_find(scratch_->data, std::min(scratch_->valid_bytes(), 4096), 0xB3, 4);
+  if (at < 0) return;
+  SeqHdr h;
+  VideoInfo info, first;
+  if (h.decode(scratch_->data + at, scratch_->valid_bytes() - at) <= 0 || h.get_video_info(&info) != 0 ||
+      s_.seqhdr.get_video_info(&first) != 0 || utils_same_video_info(info, first) != 0)
+    s_.last_seqhdr_agrees = 0;
 }
 
 void GOPList::update_video_info() {

@@ -52,6 +52,15 @@ class GOPList {
   int append_new_gops();
   int init(GOP* g);
   int check_time_code_gaps();
+  // DVD recordings whose field numbers jump: renumbered once at build time.
+  void fix_vob_field_numbers();
+  // The GOP's field number is more than one field away from its PTS's.
+  bool vob_field_mismatch(const LGOP* g) const;
+  int get_vob_mismatches() const { return s_.vob_mismatches; }
+  // Whether the stream's last sequence header describes the same video as
+  // its first (1), else 0; -1 before a system stream's index is built.
+  void check_last_seqhdr();
+  int last_seqhdr_agrees() const { return s_.last_seqhdr_agrees; }
 
   int get_stream_id(int* pid) const {
     if (pid) *pid = s_.pid;
@@ -91,6 +100,8 @@ class GOPList {
   void fix_contiguous_fields(const LGOP* prev, LGOP* rec);
   void clear_records();
   bool parse_at(FileOffset at, GOP* g, int search);
+  // Field jump (> 30) between contiguous records; the later record, or nil.
+  LGOP* find_field_jump() const;
 
   // What the list knows of its stream and the GOPs read so far; a copy of
   // the list takes it whole.
@@ -112,6 +123,9 @@ class GOPList {
     int extra_fields = 0;
     int tc_gap = 0;
     int pts_gops = 0;
+    bool vob = false;
+    int vob_mismatches = 0;
+    int last_seqhdr_agrees = -1;
     VideoInfo video_info;
   };
 

@@ -82,7 +82,9 @@ double DeMuxerTransport::load_abs(ESBuffer* s, int count, int /*end_flag*/) {
 
   const ESData* rec = pid_index(audio_pid_) >= 0 ? &st_.es_data[size_t(pid_index(audio_pid_))] : nullptr;
   int o = -1, frame = 731;
-  if (rec && rec->get_ac3_header()) {
+  if (rec && rec->lpcm) {
+    o = 0;  // samples from the first byte: the PES header carried the framing
+  } else if (rec && rec->get_ac3_header()) {
     AC3FrmHdr h;
     int at = ac3_find_frame(*rec->get_ac3_header(), s->data, s->bytes, &h);
     if (!h.valid) at = h.decode(s->data, s->bytes, 0);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "audio/codec/audio_mute.h"
+#include "audio/codec/wave.h"
 #include "demux/transport_demuxer.h"
 #include "demux/video_es_filter.h"
 #include "foundation/rewriters.h"
@@ -34,6 +35,7 @@ struct JobOutput {
   bool video = false;
   const ESData* es = nullptr;  // the demultiplexer's record of the stream
   std::unique_ptr<BSFile> file;
+  std::unique_ptr<WaveFile> wave;  // linear PCM goes out as WAVE
   std::vector<uint8_t> buf;
   size_t used = 0;
   bool failed = false;
@@ -45,7 +47,7 @@ struct JobOutput {
   bool put(const uint8_t* p, size_t n) {
     if (failed) return false;
     if (used + n > buf.size() && !flush()) return false;
-    if (n >= buf.size()) {
+    if (n >= buf.size() && !wave) {
       failed = file->write(p, n) != n;
       return !failed;
     }
@@ -55,9 +57,23 @@ struct JobOutput {
   }
   bool flush() {
     if (failed) return false;
+    if (wave) {
+      // Big-endian samples turned around in place: a byte of a sample cut by
+      // the buffer's end waits for its partner.
+      const size_t whole = used & ~size_t(1);
+      if (whole && wave->write_pcm(buf.data(), int(whole), 1) <= 0) failed = true;
+      if (used > whole) buf[0] = buf[whole];
+      used -= whole;
+      return !failed;
+    }
     if (used && file->write(buf.data(), used) != used) failed = true;
     used = 0;
     return !failed;
+  }
+  void close() {
+    flush();
+    if (wave && wave->close() != 0) failed = true;
+    if (file) file->close();
   }
 };
 
@@ -101,9 +117,8 @@ double DeMuxerTransport::demuxer(int count, ESData* records, JobControl* control
   std::vector<JobOutput> outs;
   auto close_all = [&](bool remove) {
     for (JobOutput& o : outs) {
-      if (!o.file) continue;
-      o.flush();
-      o.file->close();
+      if (!o.file && !o.wave) continue;
+      o.close();
       if (remove) utils_delete_file(records[o.record].get_name());
     }
   };
@@ -118,8 +133,17 @@ double DeMuxerTransport::demuxer(int count, ESData* records, JobControl* control
     JobOutput o;
     o.record = i;
     int err = 0;
-    o.file = std::make_unique<BSFile>(name, 2, &err);
-    if (err || !o.file->is_open()) {
+    if (records[i].lpcm) {
+      o.wave = std::make_unique<WaveFile>();
+      o.wave->set_sample_rate(records[i].sample_rate);
+      o.wave->set_channels(records[i].get_channel_count());
+      o.wave->set_bits(16);
+      err = o.wave->open(name, 0);
+    } else {
+      o.file = std::make_unique<BSFile>(name, 2, &err);
+      err = err || !o.file->is_open();
+    }
+    if (err) {
       trace("DeMuxerTransport::demuxer (): <%s>: cannot open to write\n", name);
       failed_output = name;
       break;
@@ -159,7 +183,8 @@ double DeMuxerTransport::demuxer(int count, ESData* records, JobControl* control
       video_start = get_first_pts_of(video->pid);
   }
   for (JobOutput& o : outs) {
-    if (o.video || o.pid < 0 || !o.es || video_start <= kNoTime) continue;
+    // Linear PCM keeps its own start, as in program streams.
+    if (o.video || o.pid < 0 || !o.es || o.es->lpcm || video_start <= kNoTime) continue;
     const double audio_start = get_first_pts_of(o.pid);
     const double fd = o.es->get_audio_frame_duration();
     if (audio_start <= kNoTime || fd <= 0) continue;
@@ -269,14 +294,13 @@ double DeMuxerTransport::demuxer(int count, ESData* records, JobControl* control
       const uint8_t* rest = o.filter->take_output(&len);
       if (len > 0) o.put(rest, size_t(len));
     }
+  close_all(false);
   bool flush_failed = false;
   for (JobOutput& o : outs)
-    if (!o.flush()) flush_failed = true;
-  if (flush_failed && failed_output.empty()) {
-    for (JobOutput& o : outs)
-      if (o.failed) failed_output = records[o.record].get_name();
-  }
-  close_all(false);
+    if (o.failed) {
+      flush_failed = true;
+      if (failed_output.empty()) failed_output = records[o.record].get_name();
+    }
   const bool failed = write_failed || flush_failed;
   if (!failed)
     for (JobOutput& o : outs)

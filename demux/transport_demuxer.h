@@ -137,6 +137,10 @@ class DeMuxerTransport : public DeMuxer {
   int add_video_es(int pid, int stream_id);
   int add_mpeg_audio_es(int pid, int stream_id, const uint8_t* payload, int length);
   int add_ac3_es(int pid, int stream_id, const uint8_t* payload, int length);
+  // Linear PCM: the four-byte header in front of each PES payload (16-bit
+  // stereo samples at 48 or 96 kHz); 1 when the stream is taken.
+  int add_lpcm_es(int pid, int stream_id, const uint8_t* payload, int length);
+  bool is_lpcm_pid(int pid) const;
   void copy_members(const DeMuxerTransport& other);
   bool step_over_bad_packet();
   // The packets of a search window from the read position: the next one

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "demux/transport_demuxer.h"
+#include "foundation/mpeg_fields.h"
 #include "foundation/trace.h"
 
 namespace {
@@ -15,7 +16,7 @@ constexpr int kMaxScanEs = 128;
 constexpr int kPesProbe = 65536;
 
 bool is_video_code(int t) { return t == 2 || t == 3; }
-bool is_audio_code(int t) { return t == 1 || t == 9 || t == 11; }
+bool is_audio_code(int t) { return t == 1 || t == 9 || t == 10 || t == 11; }
 
 }  // namespace
 
@@ -372,6 +373,8 @@ int DeMuxerTransport::add_es_data(int pid, int type_code) {
     else
       trace("DeMuxerTransport::add_es_data (): PID %d: audio stream id 0x%02X but stream type code %d\n", pid, id,
             type_code);
+  } else if (type_code == STREAM_TYPE_LPCM) {
+    added = add_lpcm_es(pid, id, buf.data(), n);
   } else {
     added = add_ac3_es(pid, id, buf.data(), n);
   }
@@ -494,6 +497,33 @@ int DeMuxerTransport::add_ac3_es(int pid, int id, const uint8_t* payload, int n)
   st_.es_data.push_back(r);
   st_.ac3_hdr = h;
   return 1;
+}
+
+int DeMuxerTransport::add_lpcm_es(int pid, int id, const uint8_t* payload, int n) {
+  // Bytes 0-1 the payload size; byte 2 channel layout (high nibble, 3 =
+  // stereo; mono comes padded to two channels and is not taken) and sample
+  // rate (low nibble: 1 48 kHz, 4 96 kHz); byte 3 bits 7-6 the sample width
+  // (1 = 16 bits).
+  if (id != 0xBD || n < 4) return 0;
+  const int layout = payload[2] >> 4, rate_code = payload[2] & 15, width = payload[3] >> 6;
+  const int rate = rate_code == 1 ? 48000 : rate_code == 4 ? 96000 : 0;
+  const int channels = layout == 3 ? 2 : 0;
+  if (!rate || !channels || width != 1) {
+    trace("DeMuxerTransport::add_lpcm_es (): PID %d: unsupported linear PCM (layout %d, rate code %d, width code %d)\n",
+          pid, layout, rate_code, width);
+    return 0;
+  }
+  ESData r;
+  r.set_lpcm_header(id, rate, channels);
+  r.pid = pid;
+  r.max_packet_size = r.max_payload_size = kTSPacketSize;
+  st_.es_data.push_back(r);
+  return 1;
+}
+
+bool DeMuxerTransport::is_lpcm_pid(int pid) const {
+  const int i = pid_index(pid);
+  return i >= 0 && st_.es_data[size_t(i)].lpcm;
 }
 
 void DeMuxerTransport::note_first_pts(int pid, double pts) {

@@ -187,6 +187,11 @@ int DeMuxerTransport::decode_pes_header() {
     pes_packet_.zero();
     return r;
   }
+  if (pes_.stream_id == 0xBD && is_lpcm_pid(packet_.PID)) {
+    // The linear PCM header is the stream's own framing: readers get samples.
+    pes_.header_length += 4;
+    pes_.payload_length = std::max(0, pes_.payload_length - 4);
+  }
   pes_packet_ = current_offset();
   pes_payload_length_ = pes_.payload_length;
   header_skip_ = std::max(0, pes_.start_offset + pes_.header_length - n);

@@ -223,6 +223,7 @@ static int run_decode(int argc, char** argv) {
   }
   if (newer && !newer_shown) out.write(newer.get());
   const bool ok = out.ok && (!out.f || std::fclose(out.f) == 0);
+  if (file.shrunk() || demuxed.shrunk()) return dev_fail("<%s>: the file shrank while it was read", argv[1]);
   if (!ok) return dev_fail("<%s>: write failed", argv[2]);
   std::printf("frames=%ld width=%d height=%d chroma=%d\n", out.frames, out.width, out.height,
               dev_chroma_notation(out.chroma));

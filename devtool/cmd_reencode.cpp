@@ -298,6 +298,7 @@ int run_reencode(int argc, char** argv) {
   }
   ok &= std::fflush(out) == 0;
   if (std::fclose(out_guard.release()) != 0) ok = false;
+  if (in.shrunk()) return dev_fail("<%s>: the file shrank while it was read", in_name);
   if (!ok) return dev_fail("<%s>: write failed", out_name);
   std::printf("total pictures=%lld src_bytes=%lld bytes=%lld\n", pictures, src_total, total);
   return 0;

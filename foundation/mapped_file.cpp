@@ -5,9 +5,77 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <mutex>
 
 namespace {
+
+// A file that shrinks under its mapping faults (SIGBUS) on the pages it
+// lost. The handler puts zero pages there and marks the mapping, so the
+// reader runs on to its end and its caller reports the loss.
+struct Watched {
+  std::atomic<uintptr_t> start{0};
+  std::atomic<size_t> length{0};
+  std::atomic<bool>* shrunk = nullptr;
+};
+constexpr int kWatched = 64;
+Watched g_watched[kWatched];
+struct sigaction g_previous {};
+
+void on_sigbus(int sig, siginfo_t* info, void* context) {
+  const uintptr_t at = reinterpret_cast<uintptr_t>(info ? info->si_addr : nullptr);
+  for (Watched& w : g_watched) {
+    const uintptr_t start = w.start.load(std::memory_order_acquire);
+    if (start <= 1 || at < start || at - start >= w.length.load(std::memory_order_acquire)) continue;
+    const uintptr_t page = uintptr_t(::sysconf(_SC_PAGESIZE));
+    void* base = reinterpret_cast<void*>(at & ~(page - 1));
+    if (::mmap(base, page, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) == MAP_FAILED) break;
+    if (w.shrunk) w.shrunk->store(true, std::memory_order_release);
+    return;
+  }
+  // Not ours: as if no handler had been there.
+  if (g_previous.sa_flags & SA_SIGINFO) {
+    if (g_previous.sa_sigaction) return g_previous.sa_sigaction(sig, info, context);
+  } else if (g_previous.sa_handler != SIG_DFL && g_previous.sa_handler != SIG_IGN) {
+    return g_previous.sa_handler(sig);
+  }
+  ::signal(sig, SIG_DFL);
+  ::raise(sig);
+}
+
+void install_handler() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    struct sigaction sa {};
+    sa.sa_sigaction = on_sigbus;
+    sa.sa_flags = SA_SIGINFO | SA_NODEFER;
+    sigemptyset(&sa.sa_mask);
+    ::sigaction(SIGBUS, &sa, &g_previous);
+  });
+}
+
+int watch(const void* start, size_t length, std::atomic<bool>* shrunk) {
+  install_handler();
+  constexpr uintptr_t kTaken = 1;  // a slot being filled: no range yet
+  for (int i = 0; i < kWatched; ++i) {
+    uintptr_t expected = 0;
+    Watched& w = g_watched[i];
+    if (!w.start.compare_exchange_strong(expected, kTaken)) continue;
+    w.length.store(0, std::memory_order_release);
+    w.shrunk = shrunk;
+    w.length.store(length, std::memory_order_release);
+    w.start.store(reinterpret_cast<uintptr_t>(start), std::memory_order_release);
+    return i;
+  }
+  return -1;
+}
+
+void unwatch(int slot) {
+  if (slot >= 0) g_watched[slot].start.store(0, std::memory_order_release);
+}
 
 bool read_all(int fd, size_t padding, std::vector<uint8_t>* out, int* error) {
   out->clear();
@@ -29,6 +97,7 @@ bool read_all(int fd, size_t padding, std::vector<uint8_t>* out, int* error) {
 }  // namespace
 
 MappedFile::~MappedFile() {
+  unwatch(watch_slot_);
   if (map_) ::munmap(map_, map_length_);
 }
 
@@ -63,6 +132,7 @@ bool MappedFile::open(const char* name, size_t padding, int* error) {
       if (file != MAP_FAILED) {
         map_ = zeros;
         map_length_ = length;
+        watch_slot_ = watch(zeros, length, &shrunk_);
         data_ = static_cast<const uint8_t*>(zeros);
         size_ = size;
         ok = true;

@@ -3,6 +3,7 @@
 // without an end test and without a copy of the data.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -20,6 +21,9 @@ class MappedFile {
   bool open(const char* name, size_t padding, int* error);
   const uint8_t* data() const { return data_; }
   size_t size() const { return size_; }
+  // The file lost bytes while mapped (truncated or rewritten): what was
+  // read after that point were zeros, not the file.
+  bool shrunk() const { return shrunk_.load(std::memory_order_acquire); }
 
  private:
   const uint8_t* data_ = nullptr;
@@ -27,4 +31,6 @@ class MappedFile {
   void* map_ = nullptr;  // the mapping, when there is one
   size_t map_length_ = 0;
   std::vector<uint8_t> copy_;  // the data read, when not mapped
+  std::atomic<bool> shrunk_{false};
+  int watch_slot_ = -1;
 };

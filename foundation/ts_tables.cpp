@@ -194,7 +194,7 @@ void TSPMT::clear() {
   stored_packet_length = 0;
   pmt_pid = 0;
   error_count = 1;
-  ac3_es_count = first_ac3_pid = 0;
+  ac3_es_count = first_ac3_pid = lpcm_flag = 0;
   ac3_descriptor = AC3Descriptor();
   lpcm_flag = spare = 0;
 }
@@ -326,7 +326,7 @@ int TSPMT::decode(const uint8_t* s, int length, int pid) {
     end = at;
   }
   // A PMT repeats every few packets: the AC-3 tally starts again each time.
-  ac3_es_count = first_ac3_pid = 0;
+  ac3_es_count = first_ac3_pid = lpcm_flag = 0;
   ac3_descriptor = AC3Descriptor();
   es_type_codes.reserve(static_cast<size_t>(kept_estimate));
   es_pids.reserve(static_cast<size_t>(kept_estimate));
@@ -345,6 +345,17 @@ int TSPMT::decode(const uint8_t* s, int length, int pid) {
         es_descriptors.resize(es_pids.size());
         if (info > 0) es_descriptors.back().assign(e + 5, e + 5 + info);
       }
+    } else if (type == 0x80) {
+      // Linear PCM as Blu-ray recorders carry it (private stream 1, a
+      // four-byte header in front of each PES payload).
+      es_type_codes.push_back(STREAM_TYPE_LPCM);
+      es_pids.push_back(es_pid);
+      es_info_lengths.push_back(info);
+      if (with_info) {
+        es_descriptors.resize(es_pids.size());
+        if (info > 0) es_descriptors.back().assign(e + 5, e + 5 + info);
+      }
+      ++lpcm_flag;
     } else if (type == 0x81) {
       es_type_codes.push_back(STREAM_TYPE_AC3_AUDIO);
       es_pids.push_back(es_pid);

@@ -88,7 +88,7 @@ class TSPMT {
   int32_t ac3_es_count = 0;
   int32_t first_ac3_pid = 0;
   AC3Descriptor ac3_descriptor;
-  int32_t lpcm_flag = 0;
+  int32_t lpcm_flag = 0;  // entries of stream_type 0x80 (linear PCM)
   int32_t spare = 0;
 
  private:

@@ -398,7 +398,9 @@ double Convertor::save(const char* out_name, int kind, JobControl* status) {
         have_video = true;
         reference = start_pts_[size_t(i)];
       }
-      if (kind == MUX_TRANSPORT && kind_of(es[i]) == ES_KIND_LPCM) {
+      // A transport stream carries stereo 16-bit PCM at 48 or 96 kHz only.
+      if (kind == MUX_TRANSPORT && kind_of(es[i]) == ES_KIND_LPCM &&
+          (es[i].get_channel_count() != 2 || (es[i].sample_rate != 48000 && es[i].sample_rate != 96000))) {
         trace("Convertor::save: linear PCM stream 0x%02x cannot go into a transport stream; left out\n",
               es[i].stream_id);
         continue;

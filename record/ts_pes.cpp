@@ -35,6 +35,7 @@ bool PESStream::open() {
     }
     pes_pts_ = pts;
   }
+  append_prefix(&header_, span);
   const int64_t length = int64_t(header_.size()) - 6 + span;
   if (bounded_length() || length <= 0xFFFF) {
     header_[4] = uint8_t(length >> 8);
@@ -80,6 +81,7 @@ bool VideoPES::both_stamps(double pts, double dts) const { return std::fabs(pts 
 
 void AudioPES::prepare() {
   ES& e = *es();
+  if (e.kind() == ES_KIND_LPCM) return;  // no frame headers to model: the packetiser's buffer rules
   const bool is_ac3 = e.kind() == ES_KIND_AC3;
   int samples = is_ac3 ? 1536 : 1152;
   if (!is_ac3 && e.sample_rate() > 0 && e.unit_duration() > 0)
@@ -88,6 +90,11 @@ void AudioPES::prepare() {
 }
 
 int64_t AudioPES::next_span() const {
+  // Linear PCM: three 1/600 s units, the 5 ms a Blu-ray player expects per PES.
+  if (es()->kind() == ES_KIND_LPCM) {
+    const int64_t three = es()->unit_span(3);
+    return three > 0 ? three : es()->unit_span(1);
+  }
   const int64_t one = es()->unit_span(1);
   if (one > 0 && one < kTwoFramesBelow) {
     const int64_t two = es()->unit_span(2);
@@ -99,6 +106,15 @@ int64_t AudioPES::next_span() const {
 int64_t AudioPES::room(double t) {
   const int64_t r = es()->room(t);
   return tstd_ ? std::min<int64_t>(r, tstd_->room(t)) : r;
+}
+
+// Linear PCM carries a header in front of each PES payload: its size, the
+// channel layout (3 = stereo) with the rate code (1 = 48 kHz, 4 = 96 kHz),
+// and the sample width (1 = 16 bits) in bits 7-6.
+void AudioPES::append_prefix(std::vector<uint8_t>* header, int64_t span) const {
+  if (es()->kind() != ES_KIND_LPCM) return;
+  const int rate_code = es()->sample_rate() == 96000 ? 4 : 1;
+  header->insert(header->end(), {uint8_t(span >> 8), uint8_t(span), uint8_t(0x30 | rate_code), 0x40});
 }
 
 void AudioPES::sent(const uint8_t* payload, int header_bytes, int payload_bytes, bool first) {

@@ -49,6 +49,9 @@ class PESStream {
   virtual int64_t next_span() const = 0;
   virtual bool both_stamps(double pts, double dts) const = 0;
   virtual bool bounded_length() const = 0;
+  // Bytes a stream's own framing puts between the PES header and its
+  // elementary bytes (span: the elementary bytes of the PES).
+  virtual void append_prefix(std::vector<uint8_t>*, int64_t /*span*/) const {}
   // The packet's bytes are on their way to the decoder.
   virtual void sent(const uint8_t*, int, int, bool) {}
   double pes_pts_ = -1;
@@ -92,6 +95,7 @@ class AudioPES : public PESStream {
   int64_t next_span() const override;
   bool both_stamps(double, double) const override { return false; }
   bool bounded_length() const override { return true; }
+  void append_prefix(std::vector<uint8_t>* header, int64_t span) const override;
   void sent(const uint8_t* payload, int header_bytes, int payload_bytes, bool first) override;
 
  private:

@@ -31,6 +31,7 @@ enum StreamType : int {
   ST_MPEG2_VIDEO = 0x02,
   ST_MPEG1_AUDIO = 0x03,
   ST_MPEG2_AUDIO = 0x04,
+  ST_LPCM = 0x80,
   ST_AC3 = 0x81,
 };
 
@@ -82,16 +83,21 @@ void GopTS::build_psi() {
 
 std::vector<uint8_t> GopTS::make_pmt(bool with_kept) const {
   static const uint8_t kAc3Registration[6] = {0x05, 0x04, 'A', 'C', '-', '3'};
+  // Stream type 0x80 reads as linear PCM under this registration.
+  static const uint8_t kHdmvRegistration[6] = {0x05, 0x04, 'H', 'D', 'M', 'V'};
   int pcr_pid = kNullPid;
-  bool ac3 = false;
+  bool ac3 = false, lpcm = false;
   for (const auto& t : streams_) {
     if (t->is_video()) pcr_pid = t->pid();
     if (t->stream_type() == ST_AC3) ac3 = true;
+    if (t->stream_type() == ST_LPCM) lpcm = true;
   }
   std::vector<uint8_t> info;
   if (with_kept) info = program_desc_;
   if (ac3 && std::search(info.begin(), info.end(), kAc3Registration, kAc3Registration + 6) == info.end())
     info.insert(info.begin(), kAc3Registration, kAc3Registration + 6);
+  if (lpcm && std::search(info.begin(), info.end(), kHdmvRegistration, kHdmvRegistration + 6) == info.end())
+    info.insert(info.begin(), kHdmvRegistration, kHdmvRegistration + 6);
   std::vector<uint8_t> p = {0x02, 0xB0, 0x00, uint8_t(program_ >> 8), uint8_t(program_), 0xC1, 0x00, 0x00,
                             uint8_t(0xE0 | (pcr_pid >> 8)), uint8_t(pcr_pid), uint8_t(0xF0 | (info.size() >> 8)),
                             uint8_t(info.size())};
@@ -322,7 +328,7 @@ TSMux::TSMux(int n_es, const ESData* es_list, const char* file_name, int* failed
   for (auto& e : es_) {
     if (e->is_video())
       ++videos;
-    else if (e->kind() == ES_KIND_MPEG_AUDIO || e->kind() == ES_KIND_AC3)
+    else if (e->kind() == ES_KIND_MPEG_AUDIO || e->kind() == ES_KIND_AC3 || e->kind() == ES_KIND_LPCM)
       ++audios;
     else {
       trace("TSMux::TSMux (ERROR): stream kind %d cannot go into a transport stream\n", e->kind());
@@ -371,6 +377,8 @@ TSMux::TSMux(int n_es, const ESData* es_list, const char* file_name, int* failed
     std::unique_ptr<AudioPES> a;
     if (e.kind() == ES_KIND_AC3) {
       a = std::make_unique<AudioPES>(&e, pid, ST_AC3, 0xBD);
+    } else if (e.kind() == ES_KIND_LPCM) {
+      a = std::make_unique<AudioPES>(&e, pid, ST_LPCM, 0xBD);
     } else {
       const int id = e.stream_id() >= 0xC0 && e.stream_id() <= 0xDF ? e.stream_id() : next_mpa_id;
       next_mpa_id = std::max(next_mpa_id, id + 1);
@@ -504,11 +512,12 @@ int TSMux::set_psi_sections(const char* source) {
     return code == STREAM_TYPE_MPEG1_VIDEO || code == STREAM_TYPE_MPEG2_VIDEO ? 1
            : code == STREAM_TYPE_AC3_AUDIO                                    ? 2
            : code == STREAM_TYPE_MPEG1_AUDIO || code == STREAM_TYPE_MPEG2_AUDIO ? 3
+           : code == STREAM_TYPE_LPCM                                           ? 4
                                                                                : 0;
   };
   for (int i = 0; i < n; ++i) {
     const PESStream& t = engine_->track(i);
-    const int f = t.is_video() ? 1 : t.stream_type() == ST_AC3 ? 2 : 3;
+    const int f = t.is_video() ? 1 : t.stream_type() == ST_AC3 ? 2 : t.stream_type() == ST_LPCM ? 4 : 3;
     // The source's selected streams first, then its others in table order.
     const int preferred = f == 1 ? src.get_video_pid() : src.get_audio_pid();
     int pick = -1;

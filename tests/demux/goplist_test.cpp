@@ -2,6 +2,8 @@
 // size measures.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "demux/goplist.h"
 #include "support/support.h"
 
@@ -110,6 +112,78 @@ TEST(GopList, FollowsAGrowingFile) {
   int n = 0;
   for (int p = list.get_first_gop(&g, 0); p > 0; p = list.next_gop(&g, 0)) ++n;
   EXPECT_EQ(n, 8);
+}
+
+}  // namespace
+
+namespace {
+
+using namespace tsupport;
+
+// Two recordings of one picture size joined, or of two sizes.
+std::string joined_vob(const std::string& name, const char* second_size) {
+  const std::string dir = temp_dir(), a = dir + "/a_" + name, b = dir + "/b_" + name, out = dir + "/" + name;
+  auto make = [](const std::string& path, const char* size, int offset) {
+    return run(std::string("ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=") + size +
+               ":rate=25:duration=4 -c:v mpeg2video -g 12 -output_ts_offset " + std::to_string(offset) +
+               " -f vob " + sh_quote(path)) == 0;
+  };
+  if (!make(a, "176x144", 0) || !make(b, second_size, 4)) return "";
+  auto bytes = read_file(a);
+  const auto more = read_file(b);
+  bytes.insert(bytes.end(), more.begin(), more.end());
+  return write_file(out, bytes) ? out : "";
+}
+
+TEST(GopList, LastSequenceHeaderIsComparedWithTheFirst) {
+  struct Case {
+    const char* size;
+    int agrees;
+  };
+  for (const Case& c : {Case{"176x144", 1}, Case{"352x288", 0}}) {
+    const std::string file = joined_vob(std::string("j") + c.size + ".vob", c.size);
+    ASSERT_FALSE(file.empty());
+    GOPList list(file.c_str());
+    ASSERT_TRUE(list.is_open());
+    ASSERT_EQ(list.build_index(), 0);
+    EXPECT_EQ(list.last_seqhdr_agrees(), c.agrees) << c.size;
+    if (c.agrees) EXPECT_EQ(list.get_total_frames(), 200);
+  }
+  // Elementary streams have no such check.
+  GOPList es(fixture("m2c.m2v").c_str());
+  ASSERT_EQ(es.build_index(), 0);
+  EXPECT_EQ(es.last_seqhdr_agrees(), -1);
+}
+
+TEST(GopList, VobFieldJumpIsRenumbered) {
+  const std::string file = joined_vob("jump.vob", "176x144");
+  ASSERT_FALSE(file.empty());
+  GOPList list(file.c_str());
+  ASSERT_EQ(list.build_index(), 0);
+  const int frames = list.get_total_frames();
+  // The records the build found after the first, read again numbered 5000
+  // fields late, as from a recorder that restarted its clock.
+  std::vector<FileOffset> starts;
+  std::map<uint64_t, int> fields;  // the numbers before the jump
+  for (const LGOP* r = list.first(); r; r = r->next) fields[r->start.value()] = r->first_field;
+  for (const LGOP* r = list.first()->next; r; r = r->next) starts.push_back(r->start);
+  ASSERT_GE(starts.size(), 2u);
+  DeMuxer* d = list.get_demuxer();
+  // Last first: no GOP is read just after the cursor, so none is mended.
+  for (auto it = starts.rbegin(); it != starts.rend(); ++it) {
+    const FileOffset at = *it;
+    GOP g;
+    list.get_first_gop(&g, 0);
+    d->goto_offset(at);
+    ASSERT_GT(d->parse_gop(&g, 0, 0, 0), 0);
+    g.first_field += 5000;
+    list.add_gop(&g);
+  }
+  ASSERT_GT(list.last()->first_field, 5000);
+  list.fix_vob_field_numbers();
+  for (const LGOP* r = list.first(); r; r = r->next)
+    if (fields.count(r->start.value())) EXPECT_EQ(r->first_field, fields[r->start.value()]) << r->start.value();
+  EXPECT_EQ(list.get_total_frames(), frames);
 }
 
 }  // namespace

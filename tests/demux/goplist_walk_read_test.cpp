@@ -39,10 +39,12 @@ TEST(GopListWalk, ParsedBytesEqualAReadOfTheIndexedGop) {
     GOPList first(fixture(name).c_str());
     ASSERT_TRUE(first.is_open());
     ASSERT_EQ(first.build_index(), 0);
+    int known = 0;
+    for (const LGOP* r = first.first(); r; r = r->next) ++known;
     const Walked parsed = walk(&first);
     ASSERT_GE(parsed.bytes.size(), 4u);
     // The walk parsed its GOPs; only records known before it are read.
-    EXPECT_LE(first.get_reread_count(), 2);
+    EXPECT_LE(first.get_reread_count(), known);
 
     // A copy of the complete index finds every GOP as a record and reads it.
     GOPList second;

@@ -16,6 +16,7 @@
 #include "demux/demuxer_cache.h"
 #include "demux/goplist.h"
 #include "demux/transport_demuxer.h"
+#include "support/ffmpeg_oracle.h"
 #include "support/support.h"
 
 namespace {
@@ -487,6 +488,81 @@ TEST(TransportJob, AbsentStreamAndRefusedOutputs) {
     EXPECT_LT(e->demuxer(int(full.size()), full.data(), nullptr, &report), 0);
     EXPECT_EQ(report.failed_output, "/dev/full");
   }
+}
+
+// ---- linear PCM ------------------------------------------------------------------
+
+TEST(TransportLpcm, FoundSelectedAndReadAsSamples) {
+  const std::string file = lpcm_transport_stream(temp_dir() + "/lpcm.ts");
+  ASSERT_FALSE(file.empty());
+  auto d = open_ts(file);
+  ASSERT_TRUE(d);
+  int n = 0;
+  ESData* es = d->get_es_data(&n);
+  const ESData* pcm = nullptr;
+  for (int i = 0; i < n; ++i)
+    if (es[i].lpcm) pcm = &es[i];
+  ASSERT_NE(pcm, nullptr);
+  EXPECT_EQ(pcm->kind, ES_KIND_LPCM);
+  EXPECT_EQ(pcm->pid, 0x1100);
+  EXPECT_EQ(pcm->stream_id, 0xBD);
+  EXPECT_EQ(pcm->sample_rate, 48000);
+  EXPECT_EQ(pcm->get_channel_count(), 2);
+  EXPECT_EQ(pcm->bit_rate, 1536000);
+  EXPECT_EQ(d->get_audio_info().get_audio_type(), 10);
+
+  // A span holds samples (the first PES's header left out) stamped with
+  // its PES's time.
+  std::string out;
+  run("ffprobe -v error -select_streams a -show_entries packet=pts,pos -of csv=p=0 " + sh_quote(file), &out);
+  double pts = 0;
+  unsigned long long pos = 0;
+  ASSERT_EQ(std::sscanf(split_lines(out).at(0).c_str(), "%lf,%llu", &pts, &pos), 2);
+  const std::string raw = temp_dir() + "/lpcm.s16be";
+  ASSERT_EQ(run("ffmpeg -nostdin -loglevel error -y -i " + sh_quote(file) + " -map 0:a -f s16be " + sh_quote(raw)), 0);
+  const auto samples = read_file(raw);
+  ESBuffer span(16384);
+  span.start = FileOffset::from_u64(pos);
+  EXPECT_EQ(d->load_abs(&span, 0, 0), pts);
+  ASSERT_GT(span.bytes, 0);
+  ASSERT_LE(size_t(span.bytes), samples.size());
+  EXPECT_TRUE(std::equal(span.data, span.data + span.bytes, samples.begin()));
+
+  // The job writes a WAVE file of the same samples.
+  const std::string dir = temp_dir() + "/lpcm_job";
+  ASSERT_EQ(run("mkdir -p " + sh_quote(dir)), 0);
+  auto records = job_records(*d, dir);
+  JobControl status;
+  EXPECT_GT(d->demuxer(int(records.size()), records.data(), &status), 0);
+  const std::string wav = dir + "/" + std::to_string(0x1100);
+  ASSERT_EQ(run("ffmpeg -nostdin -loglevel error -y -i " + sh_quote(wav) + " -f s16be " + sh_quote(raw + ".wav")), 0);
+  EXPECT_EQ(read_file(raw + ".wav"), samples);
+}
+
+TEST(TransportLpcm, UnsupportedHeadersAreNotTaken) {
+  const std::string file = lpcm_transport_stream(temp_dir() + "/lpcm_bad.ts");
+  ASSERT_FALSE(file.empty());
+  auto bytes = read_file(file);
+  // Every PCM header says 24-bit samples (byte 3, bits 7-6 = 3).
+  int changed = 0;
+  for (size_t i = 0; i + 20 < bytes.size(); i += 188) {
+    const uint8_t* p = &bytes[i];
+    const int pid = ((p[1] & 0x1F) << 8) | p[2];
+    if (pid != 0x1100 || !(p[1] & 0x40)) continue;
+    const size_t at = i + 4 + ((p[3] & 0x20) ? p[4] + 1 : 0);
+    if (bytes[at] || bytes[at + 1] || bytes[at + 2] != 1 || bytes[at + 3] != 0xBD) continue;
+    const size_t h = at + 9 + bytes[at + 8];
+    bytes[h + 3] = 0xC0;
+    ++changed;
+  }
+  ASSERT_GT(changed, 10);
+  write_file(file, bytes);
+  auto d = open_ts(file);
+  ASSERT_TRUE(d);
+  int n = 0;
+  ESData* es = d->get_es_data(&n);
+  for (int i = 0; i < n; ++i) EXPECT_FALSE(es[i].lpcm);
+  EXPECT_EQ(n, 1);  // the video still opens
 }
 
 // ---- PES headers cut by the packet end -----------------------------------------

@@ -52,3 +52,28 @@ TEST(MappedFile, PipeIsReadAndErrorsNameTheirCause) {
 }
 
 }  // namespace
+
+namespace {
+
+// A file cut short while mapped (a recording replaced or truncated): the
+// lost pages read as zeros and the mapping says so; no SIGBUS.
+TEST(MappedFile, FileThatShrinksWhileMappedIsReported) {
+  const std::string path = tsupport::temp_dir() + "/shrinks.bin";
+  const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+  std::vector<uint8_t> bytes(8 * page, 0x5A);
+  ASSERT_TRUE(tsupport::write_file(path, bytes));
+  MappedFile kept, cut;
+  int error = 0;
+  ASSERT_TRUE(kept.open(path.c_str(), 8, &error));
+  ASSERT_EQ(::truncate(path.c_str(), long(page)), 0);
+  size_t nonzero = 0;
+  for (size_t i = 0; i < kept.size(); ++i) nonzero += kept.data()[i] != 0;
+  EXPECT_EQ(nonzero, page);
+  EXPECT_TRUE(kept.shrunk());
+
+  ASSERT_TRUE(cut.open(path.c_str(), 8, &error));
+  for (size_t i = 0; i < cut.size(); ++i) nonzero += cut.data()[i] != 0;
+  EXPECT_FALSE(cut.shrunk());
+}
+
+}  // namespace

@@ -1,5 +1,6 @@
 // Opening a stream of arbitrary bytes: probe, length scan (first and last
-// GOP, time-code check) and a walk over the GOP index, through a file.
+// GOP, time-code check, DVD field repair) and a walk over the GOP index,
+// through a file.
 #include <unistd.h>
 
 #include <cstdint>
@@ -29,8 +30,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (scratch.dir.empty()) return 0;
   const std::string& dir = scratch.dir;
   static int counter = 0;
-  // A new name each run: the process-wide caches key on the name.
-  const std::string path = dir + "/in" + std::to_string(counter++) + ".mpg";
+  // A new name each run: the process-wide caches key on the name. Every
+  // second one is named as a DVD file, whose index repairs field numbers.
+  const int run = counter++;
+  const std::string path = dir + "/in" + std::to_string(run) + (run % 2 ? ".vob" : ".mpg");
   FILE* f = std::fopen(path.c_str(), "wb");
   if (!f) return 0;
   if (size) std::fwrite(data, 1, size, f);

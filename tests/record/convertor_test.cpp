@@ -16,6 +16,7 @@
 #include "record/convertor.h"
 #include "record/demux_job.h"
 #include "record/mux_drivers.h"
+#include "support/ffmpeg_oracle.h"
 #include "support/support.h"
 
 namespace {
@@ -157,6 +158,42 @@ TEST(Convertor, TransportOutputsCarryTheSourcesPicturesAndFrames) {
       {"cv_lead.mpg", "ts", "ts", {{"0:a:0", "mp2", 19}}},
       {"cv_dvd_2a.vob", "ts", "ts", {{"0:a:0", "mp2", 0}, {"0:a:1", "ac3", 0}}},
   });
+}
+
+// Linear PCM goes from DVD program streams and Blu-ray style transport
+// streams into either kind sample for sample (ffmpeg's decode compared).
+TEST(Convertor, LinearPcmKeepsEverySample) {
+  const std::string vob = temp_dir() + "/pcm.vob";
+  ASSERT_EQ(run("ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=176x144:rate=25:duration=2 -f lavfi -i "
+                "sine=f=440:d=2:r=48000 -ac 2 -c:v mpeg2video -c:a pcm_dvd -f vob " +
+                sh_quote(vob)),
+            0);
+  auto samples = [](const std::string& file) {
+    const std::string raw = file + ".s16";
+    run("ffmpeg -nostdin -loglevel error -y -i " + sh_quote(file) + " -map 0:a:0 -f s16le " + sh_quote(raw));
+    return read_file(raw);
+  };
+  const std::string bd = lpcm_transport_stream(temp_dir() + "/bd.ts");
+  ASSERT_FALSE(bd.empty());
+  const std::string ts = temp_dir() + "/pcm.ts";
+  struct Step {
+    std::string in, out, kind;
+  };
+  for (const Step& c : {Step{vob, ts, "ts"}, Step{bd, bd + ".mpg", "ps"}, Step{bd, bd + ".ts", "ts"}}) {
+    SCOPED_TRACE(c.out);
+    const Bytes want = samples(c.in);
+    ASSERT_GT(want.size(), 300000u);
+    const ToolRun r = convert(c.in, c.out, "--kind " + c.kind);
+    ASSERT_EQ(r.rc, 0) << r.last;
+    std::string err;
+    run("ffmpeg -nostdin -v error -i " + sh_quote(c.out) + " -map 0 -f null - 2>&1", &err);
+    EXPECT_EQ(err, "");
+    EXPECT_TRUE(samples(c.out) == want);
+    EXPECT_NEAR(start_gap(c.out, "0:a:0"), start_gap(c.in, "0:a:0"), 0.001);
+  }
+  std::string codec;
+  run("ffprobe -v error -select_streams a -show_entries stream=codec_name -of csv=p=0 " + sh_quote(ts), &codec);
+  EXPECT_EQ(codec.substr(0, 11), "pcm_bluray\n");
 }
 
 // Five streams with the default PIDs: the non-MPEG streams counting up from

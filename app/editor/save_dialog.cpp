@@ -1,5 +1,6 @@
 #include "app/editor/save_dialog.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -58,6 +59,30 @@ int save_kind_of(SaveButton b) {
 }
 
 bool save_kind_threaded(int kind) { return kind >= 2 && kind <= 8 && kind != 7; }
+
+bool save_video_setup_possible(const EditorRecordData& record) {
+  const VideoEncoderData& v = record.video;
+  for (const Clip& c : record.project.clips) {
+    if (!Clip::is_mpeg_video_type(c.clip_type) || c.video_stream_count <= 0) continue;
+    if (c.mpeg2 == v.mpeg2_format && c.width == v.width && c.height == v.height &&
+        std::fabs(c.frame_rate - v.frame_rate) < 0.01)
+      return true;
+  }
+  return false;
+}
+
+std::string save_video_setup_refusal(const EditorRecordData& record) {
+  // Video-only and project outputs take the clips as they are.
+  const int kind = record.output_type;
+  if (!save_kind_threaded(kind) || kind == 2 || kind == 3 || save_video_setup_possible(record)) return {};
+  const VideoEncoderData& v = record.video;
+  char buf[300];
+  std::snprintf(buf, sizeof buf,
+                "No clip of the movie is MPEG-%d video of %dx%d at %.3f frames per second.\n"
+                "The pictures cannot be scaled or converted to it: please choose another output.",
+                v.mpeg2_format ? 2 : 1, v.width, v.height, v.frame_rate);
+  return buf;
+}
 
 CSaveDlg::CSaveDlg(EditorRecordData* record, IEditor* editor) : record_(record), editor_(editor) {}
 
@@ -301,6 +326,12 @@ bool CSaveDlg::on_ok() {
   std::string full;
   if (!get_full_path(name, &full)) return false;
   if (check_file_sharing(full)) return false;
+  record_->output_type = save_kind_of(checked);
+  record_->svcd = checked == SaveButton::svcd;
+  if (const std::string why = save_video_setup_refusal(*record_); !why.empty()) {
+    platform().prompter->message(PromptIcon::Exclamation, PromptButtons::Ok, why);
+    return false;
+  }
   for (;;) {
     const double free_bytes = refresh_disks(full);
     if (free_bytes < 0 || estimate_bytes() <= free_bytes) break;

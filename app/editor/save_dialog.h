@@ -25,6 +25,13 @@ int save_kind_of(SaveButton b);
 // Whether a kind is saved on the save thread (else it is written at once).
 bool save_kind_threaded(int kind);
 
+// Whether some clip of the record's project has the picture size, rate
+// and MPEG version the video setup asks for: the engine copies or
+// re-encodes pictures but never scales them or changes their rate.
+bool save_video_setup_possible(const EditorRecordData& record);
+// The refusal when it is not (empty when it is).
+std::string save_video_setup_refusal(const EditorRecordData& record);
+
 class CSaveDlg {
  public:
   // The record is the caller's; the editor gives time codes and the clip

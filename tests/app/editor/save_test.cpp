@@ -27,6 +27,14 @@ class SaveDialogTest : public ::testing::Test {
     rec.rates.vcd = 3000;
     rec.rates.program = 10000;
     rec.rates.transport = 11000;
+    Clip c;
+    c.clip_type = 6;
+    c.video_stream_count = 1;
+    c.mpeg2 = 1;
+    c.width = rec.video.width;
+    c.height = rec.video.height;
+    c.frame_rate = rec.video.frame_rate;
+    rec.project.clips.push_back(c);
   }
   FakePlatform fakes;
   FakeEditor editor;
@@ -165,6 +173,20 @@ TEST_F(SaveDialogTest, SaveChecksNameExtensionAndDisk) {
   EXPECT_EQ(fakes.prompter.shown.size(), shown + 2);
 }
 
+TEST_F(SaveDialogTest, VideoSetupNoClipHasIsRefused) {
+  // The Video CD rules ask for MPEG-1 pictures: no clip has them.
+  CSaveDlg dlg(&rec, &editor);
+  dlg.init();
+  dlg.choose(SaveButton::vcd);
+  EXPECT_EQ(rec.video.mpeg2_format, 0);
+  dlg.file_name = fakes.paths.temp + "/v.mpg";
+  EXPECT_FALSE(dlg.on_ok());
+  EXPECT_NE(fakes.prompter.last_text().find("No clip of the movie is MPEG-1 video of 352x"), std::string::npos);
+  // The video alone is taken as it is.
+  dlg.choose(SaveButton::video_es);
+  EXPECT_TRUE(dlg.on_ok());
+}
+
 TEST_F(SaveDialogTest, SourceOfTheEditorIsRefused) {
   const std::string src = fakes.paths.temp + "/src.mpg";
   FILE* f = std::fopen(src.c_str(), "wb");
@@ -238,6 +260,14 @@ class SaveJobTest : public ::testing::Test {
     jobs.set_record_filler([](IEditor*, EditorRecordData* r) {
       r->audio.has_audio = 1;
       r->rates.program = 100;
+      Clip c;
+      c.clip_type = 6;
+      c.video_stream_count = 1;
+      c.mpeg2 = r->video.mpeg2_format;
+      c.width = r->video.width;
+      c.height = r->video.height;
+      c.frame_rate = r->video.frame_rate;
+      r->project.clips = {c};
       return true;
     });
     jobs.set_save_work_factory([this](IEditor*, const EditorRecordData& r, std::string*) {

@@ -267,6 +267,9 @@ double CSaveDlg::refresh_disks(const std::string& path) {
   disk_selected = -1;
   std::vector<Volume> vols = platform().disk->volumes();
   if (vols.size() > 20) vols.resize(20);
+  // Without a disk in the mount table (a container's overlay), the file
+  // system of the root stands for them.
+  if (vols.empty()) vols.push_back({"/", platform().disk->free_bytes("/")});
   size_t best = 0;
   double free_bytes = -1.0;
   for (size_t i = 0; i < vols.size(); ++i) {

@@ -129,6 +129,12 @@ SaveDialogWidget::SaveDialogWidget(CSaveDlg* model, QWidget* parent) : QDialog(p
   name_->setFocus(Qt::OtherFocusReason);
 }
 
+// The edits lose focus while the dialog is taken down: their signals must
+// not reach it then.
+SaveDialogWidget::~SaveDialogWidget() {
+  for (QLineEdit* e : {name_, start_, length_}) e->disconnect(this);
+}
+
 void SaveDialogWidget::refresh() {
   if (name_->text().toStdString() != model_->file_name) name_->setText(QString::fromStdString(model_->file_name));
   start_->setText(QString::fromStdString(model_->start_text));

@@ -17,6 +17,7 @@ class SaveDialogWidget : public QDialog {
 
  public:
   SaveDialogWidget(CSaveDlg* model, QWidget* parent = nullptr);
+  ~SaveDialogWidget() override;
   // Shows the model's fields.
   void refresh();
 

@@ -145,6 +145,46 @@ TEST_F(EngineSaveTest, StopYesLeavesNoOutput) {
   }
 }
 
+TEST_F(EngineSaveTest, PauseResumeGivesSameBytesStopNoKeepsCleanPrefix) {
+  const int last = editor->get_total_frames() - 1;
+  host.kind = SaveButton::program;
+  host.name = dir + "/plain.mpg";
+  jobs->save_edited_movie(3, last);
+  finish(false);
+  ASSERT_EQ(host.announced.size(), 1u);
+
+  host.name = dir + "/paused.mpg";
+  jobs->save_edited_movie(3, last);
+  ASSERT_TRUE(jobs->save_window());
+  jobs->save_window()->on_pause();
+  const double at = jobs->save_control().progress();
+  for (int i = 0; i < 1000; ++i) std::this_thread::yield();
+  jobs->poll_save_job();
+  EXPECT_LE(jobs->save_window()->percent, int(at + 0.5) + 1);  // the job waits while paused
+  jobs->save_window()->on_pause();
+  finish(false);
+  ASSERT_EQ(host.announced.size(), 2u);
+  EXPECT_EQ(tsupport::read_file(dir + "/paused.mpg"), tsupport::read_file(dir + "/plain.mpg"));
+
+  host.name = dir + "/kept.mpg";
+  jobs->save_edited_movie(3, last);
+  ASSERT_TRUE(jobs->save_window());
+  for (int i = 0; i < 100000000 && jobs->save_control().progress() < 20; ++i) std::this_thread::yield();
+  jobs->save_window()->on_pause();
+  fakes.prompter.answers = {PromptAnswer::No};
+  jobs->save_window()->on_stop();
+  finish(false);
+  EXPECT_EQ(jobs->collect_save_job(), 1);
+  EXPECT_EQ(host.announced.size(), 2u);  // nothing more announced
+  EXPECT_FALSE(tsupport::partial_left(host.name));
+  if (FILE* f = std::fopen(host.name.c_str(), "rb")) {
+    std::fclose(f);
+    std::string errors;
+    EXPECT_LE(decoded_frames(host.name, &errors), last - 2);
+    EXPECT_EQ(errors, "");
+  }
+}
+
 TEST_F(EngineSaveTest, GopTrimMatchesTheDriver) {
   int start = 5, count = 56;
   const std::string in = editor->get_trim_range(&start, &count);

@@ -157,6 +157,8 @@ TEST_F(EngineSaveTest, PauseResumeGivesSameBytesStopNoKeepsCleanPrefix) {
   jobs->save_edited_movie(3, last);
   ASSERT_TRUE(jobs->save_window());
   jobs->save_window()->on_pause();
+  // Edits in the window meanwhile leave the save's own copy alone.
+  EXPECT_EQ(editor->frame_cut(10, 40), 1);
   const double at = jobs->save_control().progress();
   for (int i = 0; i < 1000; ++i) std::this_thread::yield();
   jobs->poll_save_job();

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/editor/audio_encoder_setup.h"
 #include "app/editor/timecode_text.h"
 #include "app/shell/file_utils.h"
 #include "app/shell/ieditor.h"
@@ -351,4 +352,12 @@ bool CSaveDlg::on_ok() {
   record_->output_type = save_kind_of(checked);
   record_->svcd = checked == SaveButton::svcd;
   return true;
+}
+
+void CSaveDlg::audio() {
+  if (!audio_enabled || !run_audio_setup) return;
+  CAudioEncoderSetupDlg setup(&record_->audio);
+  if (!run_audio_setup(setup)) return;
+  setup.ok();
+  update_estimate();
 }

@@ -4,12 +4,14 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "engine/clips/settings.h"
 
 class IEditor;
+class CAudioEncoderSetupDlg;
 
 // The kind buttons, in the dialog's order.
 enum class SaveButton : int { edl = 0, video_es, mpeg1, vcd, program, svcd, transport };
@@ -54,6 +56,10 @@ class CSaveDlg {
   void browse();
   // Save: true when the dialog closes with the record filled.
   bool on_ok();
+  // The "Audio" button: the audio encoder setup on the record's audio
+  // (run_audio_setup shows it; true on OK), then the estimate again.
+  void audio();
+  std::function<bool(CAudioEncoderSetupDlg&)> run_audio_setup;
 
   // ---- what the widget shows
   std::string file_name;

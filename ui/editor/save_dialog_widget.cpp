@@ -1,5 +1,7 @@
 #include "ui/editor/save_dialog_widget.h"
 
+#include "ui/editor/audio_encoder_setup_widget.h"
+
 #include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -121,10 +123,19 @@ SaveDialogWidget::SaveDialogWidget(CSaveDlg* model, QWidget* parent) : QDialog(p
     model_->browse();
     refresh();
   });
+  connect(audio_, &QPushButton::clicked, this, [this] {
+    model_->audio();
+    refresh();
+  });
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
   connect(save_, &QPushButton::clicked, this, &SaveDialogWidget::accept);
   connect(help, &QPushButton::clicked, this, [] { show_help("help.chm::/htm/chap00-1.htm"); });
 
+  if (!model_->run_audio_setup)
+    model_->run_audio_setup = [this](CAudioEncoderSetupDlg& setup) {
+      AudioEncoderSetupWidget w(&setup, this);
+      return w.exec() == QDialog::Accepted;
+    };
   refresh();
   name_->setFocus(Qt::OtherFocusReason);
 }
@@ -133,6 +144,7 @@ SaveDialogWidget::SaveDialogWidget(CSaveDlg* model, QWidget* parent) : QDialog(p
 // not reach it then.
 SaveDialogWidget::~SaveDialogWidget() {
   for (QLineEdit* e : {name_, start_, length_}) e->disconnect(this);
+  model_->run_audio_setup = nullptr;
 }
 
 void SaveDialogWidget::refresh() {

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <thread>
 
+#include "app/editor/audio_encoder_setup.h"
 #include "app/editor/save_dialog.h"
 #include "app/editor/save_job.h"
 #include "app/shell/editor_settings.h"
@@ -185,6 +186,27 @@ TEST_F(SaveDialogTest, VideoSetupNoClipHasIsRefused) {
   // The video alone is taken as it is.
   dlg.choose(SaveButton::video_es);
   EXPECT_TRUE(dlg.on_ok());
+}
+
+TEST_F(SaveDialogTest, AudioSetupOkTakesItsValuesCancelKeeps) {
+  rec.audio.layer = 2;
+  rec.audio.sample_rate = 48000;
+  rec.audio.bit_rate = 192000;
+  rec.audio.channels = 2;
+  CSaveDlg dlg(&rec, &editor);
+  dlg.init();
+  ASSERT_TRUE(dlg.audio_enabled);
+  bool accept = false;
+  dlg.run_audio_setup = [&](CAudioEncoderSetupDlg& setup) {
+    setup.vcd();
+    return accept;
+  };
+  dlg.audio();
+  EXPECT_EQ(rec.audio.bit_rate, 192000);
+  accept = true;
+  dlg.audio();
+  EXPECT_EQ(rec.audio.bit_rate, 224000);
+  EXPECT_EQ(rec.audio.sample_rate, 44100);
 }
 
 TEST_F(SaveDialogTest, SourceOfTheEditorIsRefused) {

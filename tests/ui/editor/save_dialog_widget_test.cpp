@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -11,6 +12,7 @@
 
 #include "fake_editor.h"
 #include "platform/fakes.h"
+#include "ui/editor/audio_encoder_setup_widget.h"
 #include "ui/editor/save_dialog_widget.h"
 
 namespace {
@@ -49,6 +51,28 @@ TEST(SaveDialogWidget, FocusDefaultButtonAndEdits) {
   w.findChild<QRadioButton*>("kind6")->click();
   EXPECT_EQ(rec.output_type, 8);
   EXPECT_TRUE(w.findChild<QPushButton*>("c_select_pid")->isVisibleTo(&w));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(AudioEncoderSetupWidget, VcdButtonSetsTheLists) {
+  AudioEncoderData a;
+  a.has_audio = 1;
+  a.layer = 1;
+  a.sample_rate = 48000;
+  a.bit_rate = 448000;
+  a.channels = 1;
+  CAudioEncoderSetupDlg model(&a);
+  AudioEncoderSetupWidget w(&model);
+  EXPECT_EQ(w.findChild<QComboBox*>("c1017")->currentText(), " 448 kbps ");
+  EXPECT_FALSE(w.findChild<QRadioButton*>("c1023")->isEnabled());
+  w.findChild<QPushButton*>("c1026")->click();
+  EXPECT_EQ(w.findChild<QComboBox*>("c1025")->currentText(), " 44.1 kHz ");
+  EXPECT_EQ(w.findChild<QComboBox*>("c1017")->currentText(), " 224 kbps ");
+  EXPECT_TRUE(w.findChild<QRadioButton*>("c1027")->isChecked());
+  EXPECT_TRUE(w.findChild<QRadioButton*>("c1022")->isChecked());
 }
 
 }  // namespace

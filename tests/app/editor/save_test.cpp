@@ -430,6 +430,25 @@ TEST_F(SaveJobTest, CloseRefusedDuringTrim) {
   EXPECT_EQ(host.announced, std::vector<std::string>{out});
 }
 
+TEST_F(SaveJobTest, ProjectNameGivesDefaultOutputOnlyAsEnding) {
+  struct Case {
+    const char* editor_name;
+    const char* want;
+  } cases[] = {{"/p/cut.qme", "/p/cut.mpg"}, {"/p/x.qme/movie.mpg", ""}, {"/p/cut.QME", ""}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.editor_name);
+    PlayerSaveJobs fresh(&settings, &host);
+    fresh.set_editor(&editor);
+    editor.name = c.editor_name;
+    std::string shown = "unset";
+    host.in_dialog = [&](CSaveDlg& d) { shown = d.file_name; };
+    host.dialog_result = false;
+    fresh.save_edited_movie(0, 9);
+    EXPECT_EQ(shown, c.want);
+  }
+  host.dialog_result = true;
+}
+
 TEST_F(SaveJobTest, ProjectKindIsWrittenAtOnceWithoutWindow) {
   job.target = 100;
   settings.save_type = 0;

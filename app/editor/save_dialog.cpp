@@ -113,8 +113,14 @@ void CSaveDlg::init() {
   allow_kinds();
   show_range();
   update_estimate();
-  if (!file_name.empty()) set_file_name(file_name);
-  else refresh_disks({});
+  if (!file_name.empty()) {
+    set_file_name(file_name);
+  } else {
+    // The disk of the save folder (else of the working folder) is shown.
+    std::string folder;
+    get_full_path(record_->file_name.empty() ? std::string(".") : record_->file_name, &folder);
+    refresh_disks(folder);
+  }
   update_buttons();
 }
 
@@ -301,10 +307,7 @@ void CSaveDlg::set_file_name(const std::string& name) {
   file_name = name;
   update_buttons();
   std::string full;
-  if (trim_blanks(name).empty() || !get_full_path(trim_blanks(name), &full)) {
-    refresh_disks({});
-    return;
-  }
+  if (trim_blanks(name).empty() || !get_full_path(trim_blanks(name), &full)) return;
   const double free_bytes = refresh_disks(full);
   if (free_bytes >= 0 && estimate_bytes() > free_bytes)
     platform().prompter->message(PromptIcon::Exclamation, PromptButtons::Ok, disk_warning(full));

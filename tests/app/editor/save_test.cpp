@@ -160,6 +160,15 @@ TEST_F(SaveDialogTest, SaveChecksNameExtensionAndDisk) {
   EXPECT_EQ(rec.start, 10);
   EXPECT_EQ(rec.count, 20);
 
+  // The disk list: the save folder's disk selected from the start.
+  fakes.disk.volume_list = {{"/", 5e9}, {dir, 2e6}};
+  EditorRecordData r2 = rec;
+  r2.file_name = dir + "/";
+  CSaveDlg d2(&r2, &editor);
+  d2.init();
+  EXPECT_EQ(d2.disks, (std::vector<std::string>{"/:5000.0 MB", dir + ":   2.0 MB"}));
+  EXPECT_EQ(d2.disk_selected, 1);
+
   // Too little space: Abort keeps the dialog; Retry asks again; Ignore saves.
   fakes.disk.free[dir] = 1000;
   fakes.disk.volume_list = {{dir, 1000}};

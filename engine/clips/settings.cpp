@@ -520,6 +520,16 @@ int EditorRecordData::get_source_type() {
   return type;
 }
 
+void EditorRecordData::fix_vcd() {
+  video.fix_vcd();
+  if (audio.has_audio) audio.fix_vcd();
+}
+
+void EditorRecordData::fix_svcd() {
+  video.fix_svcd();
+  if (audio.has_audio) audio.fix_svcd();
+}
+
 double EditorRecordData::estimate_output_size() {
   if (count == 0) update_range();
   int rate = 0;

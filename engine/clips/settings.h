@@ -118,6 +118,12 @@ class EditorRecordData {
   // Bytes the output is expected to take: the estimated rate of the output
   // type's family times the frame count; 0.0 for other types.
   double estimate_output_size();
+  // The Video CD and SVCD rules over both streams (audio only when the
+  // save has sound).
+  bool is_vcd() const { return video.is_vcd() && (!audio.has_audio || audio.is_vcd()); }
+  void fix_vcd();
+  bool is_svcd() const { return video.is_svcd() && (!audio.has_audio || audio.is_svcd()); }
+  void fix_svcd();
 
   int save(const char* file_name, const char* title) const;
   int write(FILE* f, const char* title) const;

@@ -1,5 +1,7 @@
 #include "ui/editor/player_pane.h"
 
+#include "ui/editor/save_dialog_widget.h"
+
 #include <QActionGroup>
 #include <QContextMenuEvent>
 #include <QHBoxLayout>
@@ -215,18 +217,27 @@ PlayerPane::PlayerPane(EditorEntry* entry, QWidget* parent)
   retry_.setSingleShot(false);
   connect(&retry_, &QTimer::timeout, this, [this] { model_->on_retry_timer(); });
   model_->toolbar().changed = [this] { toolbar_->refresh(); };
+  jobs_ = std::make_unique<PlayerSaveJobs>(&editor_settings(), this);
+  connect(&save_poll_, &QTimer::timeout, this, [this] { jobs_->poll_save_job(); });
+  connect(&trim_poll_, &QTimer::timeout, this, [this] { jobs_->poll_trim_job(); });
   if (entry_ && entry_->editor) {
     model_->attach_editor(entry_->editor.get(), entry_->slot, entry_->trim_window);
+    jobs_->set_editor(entry_->editor.get());
   }
   toolbar_->refresh();
 }
 
 PlayerPane::~PlayerPane() {
+  jobs_.reset();
   model_->detach_editor();
   model_->toolbar().changed = nullptr;
 }
 
-void PlayerPane::detach_editor() { model_->detach_editor(); }
+void PlayerPane::detach_editor() {
+  // The jobs own their editors and records: they only lose the window's.
+  jobs_->set_editor(nullptr);
+  model_->detach_editor();
+}
 
 QSize PlayerPane::sizeHint() const {
   return view_->sizeHint() + QSize(0, toolbar_->sizeHint().height());
@@ -243,5 +254,35 @@ void PlayerPane::notify_copy(int start, int count) {
   entry_->kind = EditorEntry::kCopy;
   entry_->start_frame = start;
   entry_->frame_count = count;
+  entry_->app->editor_callback(entry_);
+}
+
+bool PlayerPane::save() {
+  jobs_->set_editor(model_->editor());
+  jobs_->save_edited_movie(model_->mark_in, model_->mark_out);
+  return true;
+}
+
+bool PlayerPane::gop_trim() {
+  jobs_->set_editor(model_->editor());
+  jobs_->trim_to_file(model_->mark_in, model_->mark_out);
+  return true;
+}
+
+bool PlayerPane::run_save_dialog(CSaveDlg& dialog) {
+  SaveDialogWidget widget(&dialog, this);
+  return widget.exec() == QDialog::Accepted;
+}
+
+void PlayerPane::start_poll_timer(int id, int ms) {
+  (id == PlayerSaveJobs::kSaveTimer ? save_poll_ : trim_poll_).start(ms);
+}
+
+void PlayerPane::stop_poll_timer(int id) { (id == PlayerSaveJobs::kSaveTimer ? save_poll_ : trim_poll_).stop(); }
+
+void PlayerPane::announce(const std::string& path) {
+  if (!entry_ || !entry_->app) return;
+  entry_->kind = EditorEntry::kFileWritten;
+  entry_->file_name = path;
   entry_->app->editor_callback(entry_);
 }

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "app/editor/player_view.h"
+#include "app/editor/save_job.h"
 #include "ui/shell/editor_view.h"
 
 struct EditorEntry;
@@ -85,7 +86,7 @@ class QtPlayerView : public QWidget {
   CQuarvelPlayerView* model_;
 };
 
-class PlayerPane : public QWidget, public EditorView, public PlayerViewHost {
+class PlayerPane : public QWidget, public EditorView, public PlayerViewHost, public SaveJobHost {
   Q_OBJECT
 
  public:
@@ -100,6 +101,9 @@ class PlayerPane : public QWidget, public EditorView, public PlayerViewHost {
   const CommandTarget* command_target() const override { return &model_->command_target(); }
   void detach_editor() override;
   void stop_playback() override { model_->stop_playback(true); }
+  bool job_running() const override { return jobs_->is_saving() || jobs_->is_trimming(); }
+  bool may_close() override { return jobs_->check_close() != 0; }
+  PlayerSaveJobs* jobs() const { return jobs_.get(); }
   QSize sizeHint() const override;
 
   // PlayerViewHost
@@ -109,6 +113,14 @@ class PlayerPane : public QWidget, public EditorView, public PlayerViewHost {
   void take_focus() override;
   void notify_copy(int start, int count) override;
   void aspect_changed() override;
+  bool save() override;
+  bool gop_trim() override;
+
+  // SaveJobHost
+  bool run_save_dialog(CSaveDlg& dialog) override;
+  void start_poll_timer(int id, int ms) override;
+  void stop_poll_timer(int id) override;
+  void announce(const std::string& path) override;
 
  private:
   EditorEntry* entry_;
@@ -116,4 +128,6 @@ class PlayerPane : public QWidget, public EditorView, public PlayerViewHost {
   QtPlayerToolBar* toolbar_;
   QtPlayerView* view_;
   QTimer retry_;
+  QTimer save_poll_, trim_poll_;
+  std::unique_ptr<PlayerSaveJobs> jobs_;
 };

@@ -15,4 +15,7 @@ class EditorView {
   virtual void stop_playback() {}
   // Whether a save or a GOP trim of the window still runs.
   virtual bool job_running() const { return false; }
+  // The window's close check: false (after the message) while a job of
+  // the window cannot be collected.
+  virtual bool may_close() { return true; }
 };

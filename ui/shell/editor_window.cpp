@@ -17,6 +17,10 @@ EditorView* EditorWindow::view() const { return dynamic_cast<EditorView*>(widget
 
 void EditorWindow::closeEvent(QCloseEvent* event) {
   if (entry_) {
+    if (EditorView* v = view(); v && !v->may_close()) {
+      event->ignore();
+      return;
+    }
     if (EditorView* v = view()) v->detach_editor();
     EditorEntry* e = entry_;
     entry_ = nullptr;

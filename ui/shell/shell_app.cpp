@@ -17,6 +17,7 @@
 #include "app/shell/sound_output.h"
 #include "platform/qt_audio_sink.h"
 #include "platform/qt_services.h"
+#include "ui/shell/save_progress_window.h"
 #include "ui/shell/function_keys.h"
 #include "ui/shell/main_window.h"
 
@@ -61,6 +62,7 @@ int run_tamsel(int argc, char** argv) {
   std::setlocale(LC_NUMERIC, "C");
   QtPlatform platform_services;
   set_audio_device_factory([] { return std::make_unique<QtAudioSink>(); });
+  SaveProgressWidget::install();
 
   CEditorApp app(&MpegEditorAdapter::open);
   app.set_clip_factory(&MpegEditorAdapter::from_clip);

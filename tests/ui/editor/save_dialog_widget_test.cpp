@@ -1,0 +1,78 @@
+// The Save dialog's widgets offscreen: focus in File Name, Save the
+// default button and enabled by a typed name, the kind radios and range
+// edits reaching the model.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+
+#include "fake_editor.h"
+#include "platform/fakes.h"
+#include "ui/editor/audio_encoder_setup_widget.h"
+#include "ui/editor/save_dialog_widget.h"
+
+namespace {
+
+TEST(SaveDialogWidget, FocusDefaultButtonAndEdits) {
+  FakePlatform fakes;
+  FakeEditor editor(100, 64, 48, 25.0);
+  EditorRecordData rec;
+  rec.start = 10;
+  rec.count = 20;
+  rec.output_type = 6;
+  rec.audio.has_audio = 1;
+  CSaveDlg model(&rec, &editor);
+  model.init();
+  SaveDialogWidget w(&model);
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  EXPECT_EQ(w.windowTitle(), "MPEG-Tamsel: Save");
+  auto* name = w.findChild<QLineEdit*>("c1287");
+  auto* save = w.findChild<QPushButton*>("c1");
+  EXPECT_EQ(QApplication::focusWidget(), name);
+  EXPECT_TRUE(save->isDefault());
+  EXPECT_FALSE(save->isEnabled());
+  QTest::keyClicks(name, "out");
+  EXPECT_TRUE(save->isEnabled());
+
+  auto* start = w.findChild<QLineEdit*>("c1299");
+  EXPECT_EQ(start->text(), "0;10");
+  start->setFocus();
+  start->selectAll();
+  QTest::keyClicks(start, "200");
+  QTest::keyClick(start, Qt::Key_Tab);
+  EXPECT_EQ(model.start(), 99);
+  EXPECT_EQ(w.findChild<QLineEdit*>("c1280")->text(), "0;01");
+
+  w.findChild<QRadioButton*>("kind6")->click();
+  EXPECT_EQ(rec.output_type, 8);
+  EXPECT_TRUE(w.findChild<QPushButton*>("c_select_pid")->isVisibleTo(&w));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(AudioEncoderSetupWidget, VcdButtonSetsTheLists) {
+  AudioEncoderData a;
+  a.has_audio = 1;
+  a.layer = 1;
+  a.sample_rate = 48000;
+  a.bit_rate = 448000;
+  a.channels = 1;
+  CAudioEncoderSetupDlg model(&a);
+  AudioEncoderSetupWidget w(&model);
+  EXPECT_EQ(w.findChild<QComboBox*>("c1017")->currentText(), " 448 kbps ");
+  EXPECT_FALSE(w.findChild<QRadioButton*>("c1023")->isEnabled());
+  w.findChild<QPushButton*>("c1026")->click();
+  EXPECT_EQ(w.findChild<QComboBox*>("c1025")->currentText(), " 44.1 kHz ");
+  EXPECT_EQ(w.findChild<QComboBox*>("c1017")->currentText(), " 224 kbps ");
+  EXPECT_TRUE(w.findChild<QRadioButton*>("c1027")->isChecked());
+  EXPECT_TRUE(w.findChild<QRadioButton*>("c1022")->isChecked());
+}
+
+}  // namespace

@@ -6,7 +6,20 @@
 
 namespace {
 std::atomic<int> g_live{0};
+
+ProgressViewFactory& installed_views() {
+  static ProgressViewFactory f = [](const ProgressViewSpec& spec, JobProgressView::Report report) {
+    return std::make_unique<ProgressStandIn>(spec, std::move(report));
+  };
+  return f;
 }
+}  // namespace
+
+void install_tool_progress_views(ProgressViewFactory factory) {
+  if (factory) installed_views() = std::move(factory);
+}
+
+const ProgressViewFactory& tool_progress_views() { return installed_views(); }
 
 ProgressStandIn::ProgressStandIn(const ProgressViewSpec& spec, Report report)
     : spec_(spec), report_(std::move(report)), percent_(spec.percent) {}
@@ -90,16 +103,17 @@ void ToolJob::poll() {
   // Truncated toward zero: 99.99 shows 99; 100 waits for the thread.
   const int p = std::min(99, static_cast<int>(std::floor(control_.progress())));
   if (p > shown_) show(p);
-  else if (!view_ && !view_gone_ && views_) show(shown_);
+  else if (!view_ && !view_gone_) show(shown_);
 }
 
 void ToolJob::show(int percent) {
   shown_ = percent;
   if (view_gone_) return;
-  if (!view_ && views_) {
+  const ProgressViewFactory& make = views_ ? views_ : tool_progress_views();
+  if (!view_ && make) {
     ProgressViewSpec spec = spec_;
     spec.percent = shown_;
-    view_ = views_(spec, [this](int code) { view_code(code); });
+    view_ = make(spec, [this](int code) { view_code(code); });
     if (!view_) {
       view_gone_ = true;
       return;

@@ -47,6 +47,11 @@ class JobProgressView {
 using ProgressViewFactory =
     std::function<std::unique_ptr<JobProgressView>(const ProgressViewSpec& spec, JobProgressView::Report report)>;
 
+// The progress views every tool job makes unless given its own: the
+// program installs its window's at start; until then headless stand-ins.
+void install_tool_progress_views(ProgressViewFactory factory);
+const ProgressViewFactory& tool_progress_views();
+
 // The progress view's rules without a window: Pause toggles; Stop pauses
 // a running job first, asks "Delete the partially saved MPEG file ?" and
 // reports -1 (Yes) or -2 (No), or on Cancel resumes what it paused.
@@ -94,7 +99,8 @@ class ToolJob {
   static constexpr int kPollMs = 100;
   static constexpr int kAdapterPollMs = 150;
 
-  explicit ToolJob(ProgressViewFactory views);
+  // Without a factory the installed one makes the views.
+  explicit ToolJob(ProgressViewFactory views = {});
   // Stops a running job as a closing window does and joins it.
   ~ToolJob();
   ToolJob(const ToolJob&) = delete;

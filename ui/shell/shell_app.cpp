@@ -17,6 +17,7 @@
 #include "app/shell/sound_output.h"
 #include "platform/qt_audio_sink.h"
 #include "platform/qt_services.h"
+#include "ui/tools/tool_windows.h"
 #include "ui/shell/function_keys.h"
 #include "ui/shell/main_window.h"
 
@@ -69,6 +70,7 @@ int run_tamsel(int argc, char** argv) {
     std::fprintf(stderr, "tamsel: no configuration folder (%s): default settings, not saved\n", error.c_str());
 
   MainWindow main(&app);
+  register_tool_windows(&app, &main);
   FunctionKeyFilter keys(&main);
   qt.installEventFilter(&keys);
   watch_terminate(&main);

@@ -4,33 +4,10 @@
 
 #include "app/shell/editor_settings.h"
 #include "app/shell/file_utils.h"
+#include "app/tools/tool_text.h"
 #include "platform/services.h"
 #include "record/demux_job.h"
 
-namespace {
-
-std::string with_name(const char* fmt, const std::string& name) {
-  std::string out(name.size() + 256, '\0');
-  const int n = std::snprintf(out.data(), out.size(), fmt, name.c_str());
-  out.resize(size_t(n > 0 ? n : 0));
-  return out;
-}
-
-int volume_index(const std::vector<Volume>& disks, const std::string& path) {
-  int best = -1;
-  size_t len = 0;
-  for (size_t i = 0; i < disks.size(); ++i) {
-    const std::string& m = disks[i].mount;
-    if (path.compare(0, m.size(), m) == 0 && (m.size() == path.size() || m.back() == '/' || path[m.size()] == '/') &&
-        (best < 0 || m.size() > len)) {
-      best = int(i);
-      len = m.size();
-    }
-  }
-  return best;
-}
-
-}  // namespace
 
 DemuxStreamKind demux_stream_kind(int id, int pid) {
   if (id >= 224 && id <= 239) return DemuxStreamKind::video;
@@ -95,9 +72,7 @@ DemuxCheck demux_output_check(const DemuxOutputPlace& p, double video_bytes, dou
 Demultiplexer::Demultiplexer() {
   job_.set_on_end([this](const ToolJob::End& e) { ended(e); });
   list_fixed_drives(&disks_, 20);
-  std::string here;
-  get_full_path(".", &here);
-  disk_index_ = std::max(0, volume_index(disks_, here));
+  disk_index_ = current_volume_index(disks_);
 }
 
 Demultiplexer::~Demultiplexer() {
@@ -112,7 +87,7 @@ bool Demultiplexer::load(const std::string& name) {
   int error = 1;
   auto fresh = name.empty() ? nullptr : std::make_unique<MPEG_Demuxer>(name.c_str(), &error);
   if (!fresh || error != 0) {
-    platform().prompter->message(PromptIcon::Stop, PromptButtons::Ok, with_name(kNotSystemFile, name));
+    platform().prompter->message(PromptIcon::Stop, PromptButtons::Ok, text_with_name(kNotSystemFile, name));
     return false;
   }
   demuxer_ = std::move(fresh);
@@ -162,7 +137,7 @@ bool Demultiplexer::take_output(const std::string& path, std::string* into, bool
   if (!input_.empty() && same_file(full, input_)) {
     if (!quiet)
       platform().prompter->message(PromptIcon::Stop, PromptButtons::Ok,
-                                   with_name("<%s>: is the input file and cannot be an output", full));
+                                   text_with_name("<%s>: is the input file and cannot be an output", full));
     return false;
   }
   if (quiet ? (platform().file_use->in_use(full) || !platform().file_use->writable(full))

@@ -5,6 +5,7 @@
 
 #include "app/shell/editor_settings.h"
 #include "app/shell/file_utils.h"
+#include "app/tools/tool_text.h"
 #include "foundation/es_data.h"
 #include "foundation/timecode.h"
 #include "platform/services.h"
@@ -12,31 +13,8 @@
 
 namespace {
 
-std::string format_text(const char* fmt, const std::string& a) {
-  std::string out(a.size() + 256, '\0');
-  const int n = std::snprintf(out.data(), out.size(), fmt, a.c_str());
-  out.resize(size_t(std::max(n, 0)));
-  return out;
-}
-
 PromptAnswer tell(PromptIcon icon, const std::string& text) {
   return platform().prompter->message(icon, PromptButtons::Ok, text);
-}
-
-// The volume holding path: the longest mount point it starts with.
-int volume_of(const std::vector<Volume>& disks, const std::string& path) {
-  int best = -1;
-  size_t best_len = 0;
-  for (size_t i = 0; i < disks.size(); ++i) {
-    const std::string& m = disks[i].mount;
-    const bool under = path.compare(0, m.size(), m) == 0 &&
-                       (m.size() == path.size() || m.back() == '/' || path[m.size()] == '/');
-    if (under && (best < 0 || m.size() > best_len)) {
-      best = int(i);
-      best_len = m.size();
-    }
-  }
-  return best;
 }
 
 }  // namespace
@@ -93,7 +71,7 @@ bool StreamConvertor::load(const std::string& name) {
   std::vector<int> kinds(20), ids(20), pids(20);
   const int n = name.empty() || !fresh->load(name.c_str()) ? 0 : fresh->get_es_list(kinds.data(), ids.data(), pids.data(), 20);
   if (n <= 0) {
-    platform().prompter->message(PromptIcon::Stop, PromptButtons::Ok, format_text(kNotSystemsFile, name));
+    platform().prompter->message(PromptIcon::Stop, PromptButtons::Ok, text_with_name(kNotSystemsFile, name));
     return false;
   }
   facade_ = std::move(fresh);
@@ -247,9 +225,7 @@ std::string StreamConvertor::output_pid_text(int row) const {
 void StreamConvertor::refresh_disks() {
   disks_.clear();
   list_fixed_drives(&disks_, 20);
-  std::string here;
-  get_full_path(".", &here);
-  disk_index_ = std::max(0, volume_of(disks_, here));
+  disk_index_ = current_volume_index(disks_);
 }
 
 bool StreamConvertor::choose_output(const std::string& path) {
@@ -257,7 +233,7 @@ bool StreamConvertor::choose_output(const std::string& path) {
   std::string full;
   if (!get_full_path(path, &full)) full = path;
   if (check_file_sharing(full) != 0) return false;
-  const int v = volume_of(disks_, full);
+  const int v = volume_index(disks_, full);
   if (v >= 0) {
     disk_index_ = v;
     disks_[size_t(v)].free_bytes = get_disk_free(disks_[size_t(v)].mount);

@@ -3,16 +3,27 @@
 #include "app/shell/command_ids.h"
 #include "app/shell/editor_app.h"
 #include "ui/tools/convertor_dialog.h"
+#include "ui/tools/demux_dialog.h"
 #include "ui/tools/progress_window.h"
 
-void register_tool_windows(CEditorApp* app, QWidget* owner) {
-  install_tool_progress_views(qt_progress_views(owner));
+namespace {
+
+template <class Window>
+void add_tool(CEditorApp* app, QWidget* owner, int id) {
   app->tools().add(
-      cmd::kStreamConvertor,
+      id,
       [owner](std::function<void()> closed) -> ToolWindow* {
-        auto* w = new ConvertorDialog(std::move(closed), owner);
+        auto* w = new Window(std::move(closed), owner);
         w->show();
         return w;
       },
       ToolRerun::CloseUnlessBusy);
+}
+
+}  // namespace
+
+void register_tool_windows(CEditorApp* app, QWidget* owner) {
+  install_tool_progress_views(qt_progress_views(owner));
+  add_tool<ConvertorDialog>(app, owner, cmd::kStreamConvertor);
+  add_tool<DemuxDialog>(app, owner, cmd::kDemultiplexer);
 }

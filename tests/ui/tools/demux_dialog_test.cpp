@@ -1,0 +1,66 @@
+// The DeMultiplexer window offscreen: caption, controls per state, inputs
+// locked during its job, a confirmed Close that waits for the job.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <filesystem>
+
+#include "app/shell/editor_settings.h"
+#include "platform/fakes.h"
+#include "support.h"
+#include "ui/tools/demux_dialog.h"
+
+namespace {
+
+using namespace tsupport;
+
+template <class W>
+W* child(QWidget* w, const char* name) {
+  return w->findChild<W*>(QString::fromLatin1(name));
+}
+
+TEST(DemuxDialog, StatesAndCloseDuringAJob) {
+  TSUPPORT_NEED_FIXTURES("cv_dvd.vob");
+  FakePlatform fake;
+  editor_settings() = EditorSettings();
+  bool closed = false;
+  auto* d = new DemuxDialog([&] { closed = true; });
+  d->show();
+  EXPECT_EQ(d->windowTitle(), QStringLiteral("  MPEG DeMultiplexer"));
+  for (const char* off : {"video_browse", "audio_browse", "save", "more"})
+    EXPECT_FALSE(child<QPushButton>(d, off)->isEnabled()) << off;
+
+  const std::string in = test_dir() + "/d.vob";
+  std::filesystem::copy_file(fixture("cv_dvd.vob"), in);
+  ASSERT_TRUE(d->load_input(in));
+  EXPECT_EQ(child<QLineEdit>(d, "format")->text(), QStringLiteral("MPEG-2 Program"));
+  EXPECT_EQ(child<QComboBox>(d, "video_streams")->itemText(0), QStringLiteral("224"));
+  EXPECT_TRUE(child<QPushButton>(d, "save")->isEnabled());
+  EXPECT_FALSE(child<QLineEdit>(d, "video_output")->text().isEmpty());
+
+  QTest::mouseClick(child<QPushButton>(d, "save"), Qt::LeftButton);
+  ASSERT_TRUE(d->is_busy());
+  d->model().job().control().pause();
+  for (const char* off : {"input_browse", "video_browse", "audio_browse", "save", "close"})
+    EXPECT_FALSE(child<QPushButton>(d, off)->isEnabled()) << off;
+  EXPECT_FALSE(child<QComboBox>(d, "audio_streams")->isEnabled());
+
+  fake.prompter.answers = {PromptAnswer::Ok};
+  d->close();
+  EXPECT_FALSE(closed);  // not before the job has ended
+  for (int i = 0; i < 2000 && !closed; ++i) {
+    d->tick();
+    QTest::qWait(2);
+  }
+  EXPECT_TRUE(closed);
+  EXPECT_EQ(ToolJob::live_count(), 0);
+  QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  editor_settings() = EditorSettings();
+}
+
+}  // namespace

@@ -17,7 +17,6 @@ class MPEG_Demuxer;
 inline constexpr const char* kDemuxCaption = "  MPEG DeMultiplexer";
 inline constexpr const char* kNotSystemFile = "<%s>: is NOT an MPEG system file";
 inline constexpr const char* kNoOutputSpecified = "No output file specified\n";
-inline constexpr const char* kStopCurrentProcess = "Stop the current process ?";
 inline constexpr const char* kDemuxHelp = "help.chm::/htm/chap02-5-2.htm";
 
 enum class DemuxStreamKind { none, video, audio };

@@ -84,6 +84,8 @@ class ProgressStandIn : public JobProgressView {
 
 inline constexpr const char* kDeletePartialQuestion = "Delete the partially saved MPEG file ?";
 inline constexpr const char* kSaveProgressCaption = "Save Progress";
+// What a tool window asks when it is closed during its job.
+inline constexpr const char* kStopCurrentProcess = "Stop the current process ?";
 
 class ToolJob {
  public:

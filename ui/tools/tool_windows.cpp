@@ -4,6 +4,7 @@
 #include "app/shell/editor_app.h"
 #include "ui/tools/convertor_dialog.h"
 #include "ui/tools/demux_dialog.h"
+#include "ui/tools/mux_dialog.h"
 #include "ui/tools/progress_window.h"
 
 namespace {
@@ -26,4 +27,5 @@ void register_tool_windows(CEditorApp* app, QWidget* owner) {
   install_tool_progress_views(qt_progress_views(owner));
   add_tool<ConvertorDialog>(app, owner, cmd::kStreamConvertor);
   add_tool<DemuxDialog>(app, owner, cmd::kDemultiplexer);
+  add_tool<MuxDialog>(app, owner, cmd::kMultiplexer);
 }

@@ -1,5 +1,6 @@
-// The DeMultiplexer window offscreen: caption, controls per state, inputs
-// locked during its job, a confirmed Close that waits for the job.
+// The DeMultiplexer window offscreen (caption, controls per state, inputs
+// locked during its job, a confirmed Close that waits for the job) and the
+// MBS Scan window made by its command.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -10,10 +11,15 @@
 #include <QTest>
 #include <filesystem>
 
+#include "app/shell/command_ids.h"
+#include "app/shell/editor_app.h"
 #include "app/shell/editor_settings.h"
+#include "fake_editor.h"
 #include "platform/fakes.h"
 #include "support.h"
 #include "ui/tools/demux_dialog.h"
+#include "ui/tools/mbs_scan_dialog.h"
+#include "ui/tools/tool_windows.h"
 
 namespace {
 
@@ -59,6 +65,35 @@ TEST(DemuxDialog, StatesAndCloseDuringAJob) {
   }
   EXPECT_TRUE(closed);
   EXPECT_EQ(ToolJob::live_count(), 0);
+  QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  editor_settings() = EditorSettings();
+}
+
+}  // namespace
+
+
+namespace {
+
+// The MBS Scan command makes its window (one while none is open); a
+// ".mbs" input is refused and Cancel closes it.
+TEST(MbsScanDialog, OpensFromTheCommandAndRefusesSegmentLists) {
+  FakePlatform fake;
+  editor_settings() = EditorSettings();
+  std::vector<FakeEditor*> made;
+  CEditorApp app(fake_editor_factory(&made));
+  QWidget owner;
+  register_tool_windows(&app, &owner);
+  EXPECT_TRUE(app.mbs_scans().enabled());
+  app.open_mbs_scan("");
+  ASSERT_EQ(app.mbs_scans().count(), 1);
+  auto* d = dynamic_cast<MbsScanDialog*>(app.mbs_scans().windows()[0]);
+  ASSERT_NE(d, nullptr);
+  EXPECT_EQ(d->windowTitle(), QStringLiteral("scan"));
+  EXPECT_FALSE(child<QPushButton>(d, "scan")->isEnabled());
+  EXPECT_FALSE(child<QPushButton>(d, "stop")->isEnabled());
+  EXPECT_FALSE(d->set_input(test_dir() + "/x.mbs"));
+  QTest::mouseClick(child<QPushButton>(d, "cancel"), Qt::LeftButton);
+  EXPECT_EQ(app.mbs_scans().count(), 0);
   QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   editor_settings() = EditorSettings();
 }

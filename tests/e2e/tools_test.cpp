@@ -25,6 +25,7 @@ TEST(ToolWindows, FunctionKeysOpenThem) {
       {"F4", "^  MPEG Systems Stream Convertor$"},
       {"F3", "^  MPEG DeMultiplexer$"},
       {"F2", "^  MPEG Multiplexer$"},
+      {"F7", "^ MPEG Video GOP Fixer $"},
   };
   for (const auto& t : tools) {
     ASSERT_TRUE(x.focus(main));

@@ -5,6 +5,7 @@
 #include "app/shell/editor_settings.h"
 #include "ui/tools/convertor_dialog.h"
 #include "ui/tools/demux_dialog.h"
+#include "ui/tools/gop_fixer_dialog.h"
 #include "ui/tools/mbs_scan_dialog.h"
 #include "ui/tools/mux_dialog.h"
 #include "ui/tools/progress_window.h"
@@ -30,6 +31,7 @@ void register_tool_windows(CEditorApp* app, QWidget* owner) {
   add_tool<ConvertorDialog>(app, owner, cmd::kStreamConvertor);
   add_tool<DemuxDialog>(app, owner, cmd::kDemultiplexer);
   add_tool<MuxDialog>(app, owner, cmd::kMultiplexer);
+  add_tool<GopFixerDialog>(app, owner, cmd::kGopFixer);
   app->mbs_scans().set_factory([app, owner](const std::string& path, std::function<void()> closed) -> ToolWindow* {
     auto* w = new MbsScanDialog(
         path, [app](const std::string& f) { app->on_mbs_scan_event(f); }, std::move(closed), owner);

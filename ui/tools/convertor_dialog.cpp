@@ -19,6 +19,7 @@
 
 #include "app/shell/editor_settings.h"
 #include "app/shell/file_utils.h"
+#include "ui/tools/tool_widgets.h"
 
 namespace {
 
@@ -33,13 +34,6 @@ QTreeWidget* make_list(QWidget* parent, const char* name) {
   list->setColumnWidth(1, 85);
   list->setColumnWidth(2, 85);
   return list;
-}
-
-QPushButton* make_button(const char* text, const char* name, QWidget* parent) {
-  auto* b = new QPushButton(QString::fromLatin1(text), parent);
-  b->setObjectName(QString::fromLatin1(name));
-  b->setAutoDefault(false);
-  return b;
 }
 
 }  // namespace
@@ -91,7 +85,7 @@ void ConvertorDialog::build() {
   input_edit_ = new QLineEdit(this);
   input_edit_->setObjectName(QStringLiteral("input_file"));
   input_edit_->setReadOnly(true);
-  input_browse_ = make_button("...", "input_browse", this);
+  input_browse_ = tool_button("...", "input_browse", this);
   in_row->addWidget(input_edit_);
   in_row->addWidget(input_browse_);
   rows->addLayout(in_row);
@@ -100,10 +94,10 @@ void ConvertorDialog::build() {
   auto* grid = new QGridLayout(input_group_);
   in_list_ = make_list(input_group_, "input_list");
   out_list_ = make_list(input_group_, "output_list");
-  add_ = make_button("Add", "add", this);
-  all_ = make_button("All", "all", this);
-  remove_ = make_button("Remove", "remove", this);
-  clear_ = make_button("Clear", "clear", this);
+  add_ = tool_button("Add", "add", this);
+  all_ = tool_button("All", "all", this);
+  remove_ = tool_button("Remove", "remove", this);
+  clear_ = tool_button("Clear", "clear", this);
   grid->addWidget(new QLabel(QStringLiteral("Input"), input_group_), 0, 0);
   grid->addWidget(new QLabel(QStringLiteral("Output"), input_group_), 0, 2);
   grid->addWidget(in_list_, 1, 0);
@@ -121,7 +115,7 @@ void ConvertorDialog::build() {
   output_edit_ = new QLineEdit(this);
   output_edit_->setObjectName(QStringLiteral("output_file"));
   output_edit_->setReadOnly(true);
-  output_browse_ = make_button("...", "output_browse", this);
+  output_browse_ = tool_button("...", "output_browse", this);
   out_row->addWidget(output_edit_);
   out_row->addWidget(output_browse_);
   rows->addLayout(out_row);
@@ -139,7 +133,7 @@ void ConvertorDialog::build() {
       refresh();
     });
   }
-  select_pid_ = make_button("Select PID", "select_pid", formats);
+  select_pid_ = tool_button("Select PID", "select_pid", formats);
   fl->addWidget(select_pid_, 3, 1);
   estimate_ = new QLineEdit(formats);
   estimate_->setObjectName(QStringLiteral("estimate"));
@@ -153,9 +147,9 @@ void ConvertorDialog::build() {
   rows->addWidget(formats);
 
   auto* buttons = new QHBoxLayout;
-  convert_ = make_button("Convert", "convert", this);
-  close_ = make_button("Close", "close", this);
-  auto* help = make_button("Help", "help", this);
+  convert_ = tool_button("Convert", "convert", this);
+  close_ = tool_button("Close", "close", this);
+  auto* help = tool_button("Help", "help", this);
   buttons->addStretch();
   buttons->addWidget(convert_);
   buttons->addWidget(close_);
@@ -302,9 +296,5 @@ void ConvertorDialog::closeEvent(QCloseEvent* event) {
     return;
   }
   event->accept();
-  if (closed_) {
-    auto closed = std::move(closed_);
-    closed_ = nullptr;
-    closed();
-  }
+  tell_closed_once(&closed_);
 }

@@ -15,19 +15,13 @@
 
 #include "app/shell/editor_settings.h"
 #include "app/shell/file_utils.h"
+#include "ui/tools/tool_widgets.h"
 
 namespace {
 
 constexpr int kSystemsFilter = 6;
 constexpr int kVideoFilter = 4;
 constexpr int kAudioFilter = 5;
-
-QPushButton* button(const char* text, const char* name, QWidget* parent) {
-  auto* b = new QPushButton(QString::fromLatin1(text), parent);
-  b->setObjectName(QString::fromLatin1(name));
-  b->setAutoDefault(false);
-  return b;
-}
 
 QLineEdit* edit(const char* name, QWidget* parent, bool read_only = true) {
   auto* e = new QLineEdit(parent);
@@ -61,7 +55,7 @@ DemuxDialog::DemuxDialog(std::function<void()> closed, QWidget* parent)
   auto* in_box = new QGroupBox(QStringLiteral(" Input File  "), this);
   auto* ig = new QGridLayout(in_box);
   input_ = edit("input_file", in_box);
-  input_browse_ = button("...", "input_browse", in_box);
+  input_browse_ = tool_button("...", "input_browse", in_box);
   size_ = edit("size", in_box);
   format_ = edit("format", in_box);
   es_ = edit("es", in_box);
@@ -85,8 +79,8 @@ DemuxDialog::DemuxDialog(std::function<void()> closed, QWidget* parent)
   audio_list_->setObjectName(QStringLiteral("audio_streams"));
   video_out_ = edit("video_output", out_box);
   audio_out_ = edit("audio_output", out_box);
-  video_browse_ = button("...", "video_browse", out_box);
-  audio_browse_ = button("...", "audio_browse", out_box);
+  video_browse_ = tool_button("...", "video_browse", out_box);
+  audio_browse_ = tool_button("...", "audio_browse", out_box);
   og->addWidget(video_label_, 0, 0);
   og->addWidget(video_list_, 0, 1);
   og->addWidget(video_out_, 0, 2);
@@ -109,11 +103,11 @@ DemuxDialog::DemuxDialog(std::function<void()> closed, QWidget* parent)
   rows->addLayout(info);
 
   auto* buttons = new QHBoxLayout;
-  save_ = button("Save", "save", this);
-  close_ = button("Close", "close", this);
-  auto* more = button("More...", "more", this);
+  save_ = tool_button("Save", "save", this);
+  close_ = tool_button("Close", "close", this);
+  auto* more = tool_button("More...", "more", this);
   more->setEnabled(false);
-  auto* help = button("Help", "help", this);
+  auto* help = tool_button("Help", "help", this);
   buttons->addStretch();
   for (QPushButton* b : {save_, close_, more, help}) buttons->addWidget(b);
   rows->addLayout(buttons);
@@ -232,12 +226,6 @@ void DemuxDialog::closeEvent(QCloseEvent* event) {
     return;
   }
   event->accept();
-  tell_closed();
+  tell_closed_once(&closed_);
 }
 
-void DemuxDialog::tell_closed() {
-  if (!closed_) return;
-  auto closed = std::move(closed_);
-  closed_ = nullptr;
-  closed();
-}

@@ -33,7 +33,6 @@ class DemuxDialog : public QDialog, public ToolWindow {
 
  private:
   void refresh();
-  void tell_closed();
 
   Demultiplexer model_;
   std::function<void()> closed_;

@@ -13,15 +13,9 @@
 #include <QVBoxLayout>
 
 #include "app/shell/file_utils.h"
+#include "ui/tools/tool_widgets.h"
 
 namespace {
-
-QPushButton* button(const char* text, const char* name, QWidget* parent) {
-  auto* b = new QPushButton(QString::fromLatin1(text), parent);
-  b->setObjectName(QString::fromLatin1(name));
-  b->setAutoDefault(false);
-  return b;
-}
 
 const char* const kModeTexts[4] = {
     " Scan for (1) GOP time code, (2) audio PTS, and (3) GOP size errors    (Read-ONLY)",
@@ -44,8 +38,8 @@ GopFixerDialog::GopFixerDialog(std::function<void()> closed, QWidget* parent)
   output_ = new QLineEdit(this);
   output_->setObjectName(QStringLiteral("output"));
   output_->setReadOnly(true);
-  input_browse_ = button("...", "input_browse", this);
-  output_browse_ = button("...", "output_browse", this);
+  input_browse_ = tool_button("...", "input_browse", this);
+  output_browse_ = tool_button("...", "output_browse", this);
   files->addWidget(new QLabel(QStringLiteral("Input"), this), 0, 0);
   files->addWidget(input_, 0, 1);
   files->addWidget(input_browse_, 0, 2);
@@ -74,11 +68,11 @@ GopFixerDialog::GopFixerDialog(std::function<void()> closed, QWidget* parent)
   rows->addWidget(bar_);
 
   auto* buttons = new QHBoxLayout;
-  go_ = button("Scan", "go", this);
-  pause_ = button("Pause", "pause", this);
-  abort_ = button("Abort", "abort", this);
-  auto* help = button("Help", "help", this);
-  close_ = button("Close", "close", this);
+  go_ = tool_button("Scan", "go", this);
+  pause_ = tool_button("Pause", "pause", this);
+  abort_ = tool_button("Abort", "abort", this);
+  auto* help = tool_button("Help", "help", this);
+  close_ = tool_button("Close", "close", this);
   for (QPushButton* b : {go_, pause_, abort_, help, close_}) buttons->addWidget(b);
   rows->addLayout(buttons);
 
@@ -158,9 +152,5 @@ void GopFixerDialog::closeEvent(QCloseEvent* event) {
     return;
   }
   event->accept();
-  if (closed_) {
-    auto closed = std::move(closed_);
-    closed_ = nullptr;
-    closed();
-  }
+  tell_closed_once(&closed_);
 }

@@ -17,15 +17,9 @@
 
 #include "app/shell/editor_settings.h"
 #include "app/shell/file_utils.h"
+#include "ui/tools/tool_widgets.h"
 
 namespace {
-
-QPushButton* button(const char* text, const char* name, QWidget* parent) {
-  auto* b = new QPushButton(QString::fromLatin1(text), parent);
-  b->setObjectName(QString::fromLatin1(name));
-  b->setAutoDefault(false);
-  return b;
-}
 
 QString number(double v) {
   char t[32];
@@ -46,14 +40,14 @@ MbsScanDialog::MbsScanDialog(const std::string& path, std::function<void(const s
   input_ = new QLineEdit(this);
   input_->setObjectName(QStringLiteral("input"));
   input_->setReadOnly(true);
-  browse_ = button(" ... ", "browse", this);
+  browse_ = tool_button(" ... ", "browse", this);
   in_row->addWidget(input_);
   in_row->addWidget(browse_);
   rows->addLayout(in_row);
 
   auto* run_row = new QHBoxLayout;
-  scan_ = button("Scan", "scan", this);
-  stop_ = button("Stop", "stop", this);
+  scan_ = tool_button("Scan", "scan", this);
+  stop_ = tool_button("Stop", "stop", this);
   bar_ = new QProgressBar(this);
   bar_->setRange(0, 100);
   run_row->addWidget(scan_);
@@ -75,7 +69,7 @@ MbsScanDialog::MbsScanDialog(const std::string& path, std::function<void(const s
       refresh();
     });
   }
-  info_ = button("Encoder Info", "info", kinds);
+  info_ = tool_button("Encoder Info", "info", kinds);
   kl->addWidget(info_);
   rows->addWidget(kinds);
 
@@ -89,8 +83,8 @@ MbsScanDialog::MbsScanDialog(const std::string& path, std::function<void(const s
   rows->addWidget(list_box_);
 
   auto* buttons = new QHBoxLayout;
-  ok_ = button("OK", "ok", this);
-  cancel_ = button("Cancel", "cancel", this);
+  ok_ = tool_button("OK", "ok", this);
+  cancel_ = tool_button("Cancel", "cancel", this);
   buttons->addStretch();
   buttons->addWidget(ok_);
   buttons->addWidget(cancel_);
@@ -185,8 +179,8 @@ void MbsScanDialog::show_info() {
   }
   rows->addWidget(box);
   auto* nav = new QHBoxLayout;
-  auto* prev = button("Prev", "prev", &d);
-  auto* next = button("Next", "next", &d);
+  auto* prev = tool_button("Prev", "prev", &d);
+  auto* next = tool_button("Next", "next", &d);
   nav->addWidget(prev);
   nav->addWidget(next);
   rows->addLayout(nav);
@@ -225,9 +219,5 @@ void MbsScanDialog::closeEvent(QCloseEvent* event) {
     return;
   }
   event->accept();
-  if (closed_) {
-    auto closed = std::move(closed_);
-    closed_ = nullptr;
-    closed();
-  }
+  tell_closed_once(&closed_);
 }

@@ -16,6 +16,7 @@
 
 #include "app/shell/editor_settings.h"
 #include "app/shell/file_utils.h"
+#include "ui/tools/tool_widgets.h"
 #include "ui/tools/convertor_dialog.h"
 
 namespace {
@@ -23,13 +24,6 @@ namespace {
 constexpr int kVideoFilter = 4;
 constexpr int kAudioFilter = 5;
 constexpr int kSystemsFilter = 6;
-
-QPushButton* button(const char* text, const char* name, QWidget* parent) {
-  auto* b = new QPushButton(QString::fromLatin1(text), parent);
-  b->setObjectName(QString::fromLatin1(name));
-  b->setAutoDefault(false);
-  return b;
-}
 
 }  // namespace
 
@@ -48,8 +42,8 @@ MuxDialog::MuxDialog(std::function<void()> closed, QWidget* parent)
   video_->setObjectName(QStringLiteral("video_input"));
   audio_ = new QComboBox(in_box);
   audio_->setObjectName(QStringLiteral("audio_input"));
-  video_browse_ = button("...", "video_browse", in_box);
-  audio_browse_ = button("...", "audio_browse", in_box);
+  video_browse_ = tool_button("...", "video_browse", in_box);
+  audio_browse_ = tool_button("...", "audio_browse", in_box);
   ig->addWidget(video_label_, 0, 0);
   ig->addWidget(video_, 0, 1);
   ig->addWidget(video_browse_, 0, 2);
@@ -89,7 +83,7 @@ MuxDialog::MuxDialog(std::function<void()> closed, QWidget* parent)
   output_ = new QLineEdit(out_box);
   output_->setObjectName(QStringLiteral("output"));
   output_->setReadOnly(true);
-  output_browse_ = button("...", "output_browse", out_box);
+  output_browse_ = tool_button("...", "output_browse", out_box);
   estimate_ = new QLineEdit(out_box);
   estimate_->setObjectName(QStringLiteral("estimate"));
   estimate_->setReadOnly(true);
@@ -106,17 +100,17 @@ MuxDialog::MuxDialog(std::function<void()> closed, QWidget* parent)
   vbr_->setObjectName(QStringLiteral("vbr"));
   minimize_ = new QCheckBox(QStringLiteral("Minimize Size"), adv);
   minimize_->setObjectName(QStringLiteral("minimize"));
-  select_pid_ = button("Select PID", "select_pid", adv);
+  select_pid_ = tool_button("Select PID", "select_pid", adv);
   al->addWidget(vbr_);
   al->addWidget(minimize_);
   al->addWidget(select_pid_);
   rows->addWidget(adv);
 
   auto* buttons = new QHBoxLayout;
-  reset_ = button("Reset", "reset", this);
-  save_ = button("Save", "save", this);
-  close_ = button("Close", "close", this);
-  auto* help = button("Help", "help", this);
+  reset_ = tool_button("Reset", "reset", this);
+  save_ = tool_button("Save", "save", this);
+  close_ = tool_button("Close", "close", this);
+  auto* help = tool_button("Help", "help", this);
   buttons->addWidget(reset_);
   buttons->addStretch();
   for (QPushButton* b : {save_, close_, help}) buttons->addWidget(b);
@@ -235,9 +229,5 @@ void MuxDialog::closeEvent(QCloseEvent* event) {
     return;
   }
   event->accept();
-  if (closed_) {
-    auto closed = std::move(closed_);
-    closed_ = nullptr;
-    closed();
-  }
+  tell_closed_once(&closed_);
 }

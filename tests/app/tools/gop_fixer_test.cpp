@@ -107,4 +107,24 @@ TEST(GopFixerTool, BadInputAndCloseDuringAScan) {
   EXPECT_TRUE(std::filesystem::exists(gop_options_path()));
 }
 
+// "All above" aborted during its scan writes nothing: the chain ends there.
+TEST(GopFixerTool, AbortedScanEndsTheChain) {
+  TSUPPORT_NEED_FIXTURES("fix_ab.m2v");
+  FakePlatform fake;
+  GopFixerTool g;
+  const std::string in = test_dir() + "/chain.m2v";
+  std::filesystem::copy_file(fixture("fix_ab.m2v"), in);
+  const std::vector<uint8_t> before = read_file(in);
+  ASSERT_TRUE(g.open_input(in));
+  g.set_mode(3);
+  ASSERT_EQ(g.button_text(), "Go");
+  ASSERT_TRUE(g.run());
+  g.job().control().pause();
+  g.abort();
+  run_job(g);
+  EXPECT_FALSE(g.busy());
+  EXPECT_NE(g.status().find("(Aborted)"), std::string::npos) << g.status();
+  EXPECT_TRUE(read_file(in) == before);
+}
+
 }  // namespace

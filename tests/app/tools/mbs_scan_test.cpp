@@ -86,6 +86,20 @@ TEST(MbsScan, JoinedRecordingsBecomeSegmentsThatReadAsTheirRanges) {
     EXPECT_TRUE(got == std::vector<uint8_t>(input.begin() + long(s.start), input.begin() + long(s.end)));
   }
   EXPECT_EQ(ToolJob::live_count(), 0);
+
+  // A segment list that cannot be written is reported, not silently left out.
+  const std::string long_name = test_dir() + "/" + std::string(240, 'j') + ".mpg";
+  std::filesystem::copy_file(joined, long_name);
+  ASSERT_TRUE(m.set_input(long_name));
+  fake.prompter.shown.clear();
+  m.scan_or_pause();
+  while (m.busy()) {
+    m.poll();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  EXPECT_TRUE(m.segments(2).empty());
+  ASSERT_FALSE(fake.prompter.shown.empty());
+  EXPECT_NE(fake.prompter.last_text().find(">: cannot open to write"), std::string::npos);
 }
 
 }  // namespace

@@ -93,6 +93,11 @@ class GopFixer {
   bool at_end() const { return at_end_; }
   // 1 unless the file can be opened for writing.
   int is_read_only();
+  // Tests the input again (its mode may have changed since init).
+  int recheck_read_only() {
+    read_only_ = -1;
+    return is_read_only();
+  }
 
  private:
   struct Piece {

@@ -30,6 +30,7 @@ int GopFixerFacade::close() { return fixer_ ? fixer_->close() : 0; }
 int GopFixerFacade::get_error_count() const { return fixer_ ? fixer_->get_error_count() : 0; }
 int GopFixerFacade::get_error_fix_count() const { return fixer_ ? fixer_->get_error_fix_count() : 0; }
 int GopFixerFacade::get_state() const { return fixer_ ? fixer_->is_read_only() : 1; }
+int GopFixerFacade::recheck_state() { return fixer_ ? fixer_->recheck_read_only() : 1; }
 int GopFixerFacade::get_second_error_count() const { return fixer_ ? fixer_->get_long_gop_count() : 0; }
 int GopFixerFacade::get_ts_counter_1() const { return fixer_ ? fixer_->get_abs_error_count() : 0; }
 int GopFixerFacade::get_ts_counter_2() const { return fixer_ ? fixer_->get_abs_fix_count() : 0; }

@@ -38,6 +38,9 @@ class GopFixerFacade {
   // 1 while the input cannot be written (also without a fixer): a window
   // then offers no fix in place.
   int get_state() const;
+  // Tests the input's writability again; 1 while it cannot be written
+  // (also without a fixer). get_state then gives the new answer.
+  int recheck_state();
   // Errors of three kinds: (1) GOP time codes, (2) audio time stamps of a
   // program stream, (3) GOP sizes (long GOPs). Found: (1) get_error_count,
   // (2) get_ts_counter_1, (3) get_second_error_count; fixed: (1)

@@ -108,6 +108,19 @@ int Convertor::load(const char* file_name) {
   return 1;
 }
 
+std::vector<int> convertor_transport_pids(const std::vector<int>& kinds, int pmt_pid, int video_pid, int audio_pid) {
+  std::set<int> used = {pmt_pid};
+  int next_video = video_pid, next_audio = audio_pid;
+  std::vector<int> pids;
+  for (const int k : kinds) {
+    int* next = k == ES_KIND_MPEG_AUDIO ? &next_audio : &next_video;
+    while (used.count(*next) || *next < 16 || *next > 8190) *next = *next >= 8190 ? 16 : *next + 1;
+    used.insert(*next);
+    pids.push_back((*next)++);
+  }
+  return pids;
+}
+
 int Convertor::get_es_list(int* kinds, int* stream_ids, int* pids, int max) {
   if (!demuxer_) return 0;
   int count = 0;
@@ -415,22 +428,16 @@ double Convertor::save(const char* out_name, int kind, JobControl* status) {
     if (taken.empty()) setup_failed = true;
     // Each output stream gets an id of its own, and for a transport stream a
     // PID that no other stream or the PMT uses.
-    std::set<int> used_pids = {pmt_pid_};
     int next_video_id = 0xE0, next_mpa = 0xC0, next_ac3 = 0x80, next_pcm = 0xA0;
-    int next_vpid = video_pid_, next_apid = audio_pid_;
-    auto take_pid = [&](int* next) {
-      while (used_pids.count(*next) || *next < 16 || *next > 8190) *next = *next >= 8190 ? 16 : *next + 1;
-      used_pids.insert(*next);
-      return (*next)++;
-    };
-    for (Taken& t : taken) {
+    std::vector<int> kinds;
+    for (const Taken& t : taken) kinds.push_back(kind_of(t.es));
+    const std::vector<int> ts_pids = convertor_transport_pids(kinds, pmt_pid_, video_pid_, audio_pid_);
+    for (size_t n = 0; n < taken.size(); ++n) {
+      Taken& t = taken[n];
       t.lead_in = t.video ? 0.0 : pts_difference(reference, t.lead_in);
-      const int k = kind_of(t.es);
+      const int k = kinds[n];
       t.es.stream_id = t.video ? next_video_id++ : k == ES_KIND_AC3 ? next_ac3++ : k == ES_KIND_LPCM ? next_pcm++ : next_mpa++;
-      if (kind == MUX_TRANSPORT)
-        t.es.pid = take_pid(k == ES_KIND_MPEG_AUDIO ? &next_apid : &next_vpid);
-      else
-        t.es.pid = 0;
+      t.es.pid = kind == MUX_TRANSPORT ? ts_pids[n] : 0;
       if (k == ES_KIND_AC3) t.es.kind = ES_KIND_AC3;
     }
   }

@@ -22,6 +22,12 @@ class Save;
 // [3] MPEG-2 program, [4] transport. Returns the streams counted.
 int muxer_get_rate(int rates[5], int n, ESData* es, const int* selected);
 
+// The PIDs a transport output gives its streams, in output order (kinds
+// as get_es_list gives them): MPEG audio from audio_pid upward, every
+// other stream from video_pid upward, each passing over the PMT PID and
+// every PID already given (8190 wraps to 16).
+std::vector<int> convertor_transport_pids(const std::vector<int>& kinds, int pmt_pid, int video_pid, int audio_pid);
+
 class Convertor {
  public:
   Convertor() = default;

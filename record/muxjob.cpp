@@ -157,6 +157,20 @@ int MUXer::is_svcd_compliant() const {
              : 0;
 }
 
+int MUXer::is_dvd_video() const {
+  const ESData* video = nullptr;
+  for (const ESData& e : es_) {
+    if (!e.is_video()) continue;
+    if (video) return 0;
+    video = &e;
+  }
+  return video && video->is_video_mpeg2() &&
+                 check_dvd_video(1, video->get_video_bit_rate(), video->get_video_frame_rate(),
+                                 video->get_video_width(), video->get_video_height())
+             ? 1
+             : 0;
+}
+
 int MUXer::mux_type_of_format(int format) {
   switch (format) {
     case 1: return MUX_MPEG1_SYSTEM;
@@ -182,8 +196,11 @@ double MUXer::run(const char* out_name, int format, JobControl* status, MuxRepor
     if (count_vbr_video() > 0) vbr = 1;
   }
   const int svcd = svcd_ && is_svcd_compliant() ? 1 : 0;
+  // What the caution dialog calls DVD-compatible must be one that a DVD
+  // authoring tool takes: with navigation packs.
+  const int nav = type == MUX_MPEG2_PROGRAM && format == 3 && !svcd && !minimize_ && is_dvd_video() ? 1 : 0;
   std::vector<ESData> list = es_;  // the job may fill in parsed facts
-  return muxer_encode(out_name, type, count(), list.data(), status, vbr, svcd, minimize_, pmt_pid_, report);
+  return muxer_encode(out_name, type, count(), list.data(), status, vbr, svcd, minimize_, pmt_pid_, report, nav);
 }
 
 MUXerFacade* MUXerFacade::create() { return new MUXerFacade(); }

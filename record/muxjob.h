@@ -36,6 +36,9 @@ class MUXer {
   int set_audio_pid(int pid);
   int is_vcd_compliant() const;
   int is_svcd_compliant() const;
+  // One video, MPEG-2 within the DVD limits: a plain MPEG-2 program stream
+  // of it is written as a DVD title with navigation packs.
+  int is_dvd_video() const;
   // Dialog format 1 MPEG-1 System, 2 Video CD, 3 MPEG-2 program, 4 MPEG-2
   // transport, any other MPEG-2 program. Returns the bytes written.
   double run(const char* out_name, int format, JobControl* status, MuxReport* report = nullptr);

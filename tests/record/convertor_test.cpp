@@ -221,6 +221,26 @@ TEST(Convertor, FiveStreamTransportGetsDistinctPids) {
   EXPECT_EQ(probed, distinct) << ids;
 }
 
+// The allocation the dialog shows is the one the writer uses: audio from
+// the audio PID, the rest from the video PID, never the PMT's or a taken one.
+TEST(Convertor, TransportPidAllocation) {
+  const int V = ES_KIND_MPEG2_VIDEO, A = ES_KIND_MPEG_AUDIO, AC3 = ES_KIND_AC3;
+  struct PidCase {
+    std::vector<int> kinds;
+    int pmt, video, audio;
+    std::vector<int> want;
+  };
+  const PidCase cases[] = {
+      {{V, A}, 64, 32, 33, {32, 33}},
+      {{V, AC3, A}, 64, 32, 33, {32, 33, 34}},  // the audio passes over the AC-3
+      {{V, A, A}, 34, 32, 33, {32, 33, 35}},    // the second audio passes the PMT
+      {{V, A}, 8190, 8190, 8189, {16, 8189}},   // wraps below the range
+  };
+  for (const PidCase& c : cases) {
+    EXPECT_EQ(convertor_transport_pids(c.kinds, c.pmt, c.video, c.audio), c.want);
+  }
+}
+
 // The output goes through the save writer, which counts GOP time codes
 // from the output's start: a source made of two recordings, each starting
 // at 00:00:00:00, comes out with one running count.

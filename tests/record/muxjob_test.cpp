@@ -125,3 +125,40 @@ TEST(MUXer, ChecksAndEstimates) {
 }
 
 }  // namespace
+
+namespace {
+
+// DVD video as a plain MPEG-2 program stream is a DVD title a DVD authoring
+// tool takes (navigation packs); Minimize Size writes none.
+TEST(MUXer, DvdVideoProgramStreamCarriesNavigationPacks) {
+  TSUPPORT_NEED_FIXTURES("cv_es.m2v", "cv_dvd.vob");
+  if (!have_program("dvdauthor") || !have_program("ffmpeg")) GTEST_SKIP() << "dvdauthor or ffmpeg missing";
+  const std::string audio = temp_dir() + "/nav_a.mp2";
+  ASSERT_EQ(run("ffmpeg -v error -y -i " + sh_quote(fx("cv_dvd.vob")) + " -map 0:a -c copy -f mp2 " + sh_quote(audio)),
+            0);
+  for (const bool minimize : {false, true}) {
+    SCOPED_TRACE(minimize ? "minimize" : "plain");
+    const std::string out = temp_dir() + (minimize ? "/nav_min.mpg" : "/nav.mpg");
+    std::vector<std::string> lines;
+    ASSERT_EQ(dev("muxjob " + sh_quote(out) + " --format 3 " + (minimize ? "--minimize " : "") +
+                      sh_quote(fx("cv_es.m2v")) + " " + sh_quote(audio),
+                  &lines),
+              0);
+    const std::vector<uint8_t> d = read_file(out);
+    ASSERT_GT(d.size(), 2048u);
+    // A navigation pack carries private stream 2 (0xBF) packets.
+    bool nav = false;
+    for (size_t i = 0; i + 4 <= 2048 && !nav; ++i) nav = d[i] == 0 && d[i + 1] == 0 && d[i + 2] == 1 && d[i + 3] == 0xBF;
+    EXPECT_EQ(nav, !minimize);
+    if (minimize) continue;
+    const std::string dir = temp_dir() + "/nav_dvd";
+    std::string log;
+    run("rm -rf " + sh_quote(dir) + "; VIDEO_FORMAT=PAL dvdauthor -o " + sh_quote(dir) + " -t " + sh_quote(out) +
+            " 2>&1",
+        &log);
+    EXPECT_EQ(log.find("ERR:"), std::string::npos) << log;
+    EXPECT_EQ(log.find("Skipping sector"), std::string::npos) << log;
+  }
+}
+
+}  // namespace

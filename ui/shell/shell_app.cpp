@@ -18,6 +18,7 @@
 #include "platform/qt_audio_sink.h"
 #include "platform/qt_services.h"
 #include "ui/shell/save_progress_window.h"
+#include "ui/tools/tool_windows.h"
 #include "ui/shell/function_keys.h"
 #include "ui/shell/main_window.h"
 
@@ -71,6 +72,7 @@ int run_tamsel(int argc, char** argv) {
     std::fprintf(stderr, "tamsel: no configuration folder (%s): default settings, not saved\n", error.c_str());
 
   MainWindow main(&app);
+  register_tool_windows(&app, &main);
   FunctionKeyFilter keys(&main);
   qt.installEventFilter(&keys);
   watch_terminate(&main);

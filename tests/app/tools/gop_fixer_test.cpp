@@ -1,0 +1,130 @@
+// The GOP Fixer's rules: its options file, and scans and fixes of joined
+// recordings (in place and into a copy) judged by ffprobe's GOP time codes.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "app/tools/gop_fixer.h"
+#include "platform/fakes.h"
+#include "support.h"
+
+namespace {
+
+using namespace tsupport;
+
+TEST(GopFixerRules, OptionsRoundTrip) {
+  GopFixOptions o;
+  o.x = 30;
+  o.y = 40;
+  o.load_name = "/v/in put.m2v";
+  o.load_path = "/v/";
+  o.save_name = "/w/out.m2v";
+  o.save_path = "/w/";
+  o.mode = 3;
+  const std::string text = gop_options_text(o);
+  EXPECT_EQ(text.rfind("#\n# Fix GOP Time Code Options:\n#\nInitial Window 30 40 \n", 0), 0u) << text;
+  const GopFixOptions back = gop_options_parse("// note\n" + text);
+  EXPECT_EQ(back.x, 30);
+  EXPECT_EQ(back.load_name, o.load_name);
+  EXPECT_EQ(back.save_path, o.save_path);
+  EXPECT_EQ(back.mode, 3);
+  const GopFixOptions none = gop_options_parse("");
+  EXPECT_EQ(none.mode, 0);
+  EXPECT_EQ(none.x, 10);
+}
+
+// The GOP time codes ffprobe reads, in order.
+std::vector<std::string> gop_time_codes(const std::string& path) {
+  std::string out;
+  run("ffprobe -v error -select_streams v:0 -show_frames -show_entries frame_side_data=timecode -of csv=p=0 " +
+          sh_quote(path) + " 2>/dev/null",
+      &out);
+  std::vector<std::string> codes;
+  for (const std::string& l : split_lines(out))
+    if (!l.empty() && l.find(':') != std::string::npos) codes.push_back(l.substr(l.find_first_of("0123456789")));
+  return codes;
+}
+
+void run_job(GopFixerTool& g) {
+  while (g.busy()) {
+    g.poll();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+}
+
+TEST(GopFixerTool, FixesTimeCodesInPlaceAndIntoACopy) {
+  TSUPPORT_NEED_FIXTURES("fix_ab.m2v");
+  if (!have_program("ffprobe")) GTEST_SKIP() << "ffprobe missing";
+  for (const bool copy : {false, true}) {
+    SCOPED_TRACE(copy ? "copy" : "in place");
+    FakePlatform fake;
+    GopFixerTool g;
+    const std::string in = test_dir() + (copy ? "/c.m2v" : "/p.m2v");
+    std::filesystem::copy_file(fixture("fix_ab.m2v"), in);
+    const std::vector<uint8_t> before = read_file(in);
+    ASSERT_TRUE(g.open_input(in));
+    EXPECT_EQ(g.title(), " MPEG Video GOP Fixer ");
+    EXPECT_EQ(g.button_text(), "Scan");
+    const std::string out = test_dir() + "/fixed.m2v";
+    if (copy) {
+      EXPECT_FALSE(g.set_output(in));  // never the input
+      ASSERT_TRUE(g.set_output(out));
+    }
+    ASSERT_TRUE(g.run());
+    EXPECT_FALSE(g.mode_enabled(1));  // options locked during the job
+    run_job(g);
+    EXPECT_GT(g.errors(1), 0) << g.status();
+    EXPECT_EQ(g.status().rfind("Errors Found: (1) = ", 0), 0u) << g.status();
+    EXPECT_EQ(g.mode(), 1);
+    EXPECT_EQ(g.button_text(), "Fix");
+    ASSERT_TRUE(g.run());
+    run_job(g);
+    EXPECT_EQ(g.status().rfind("Errors Fixed: (1) = ", 0), 0u) << g.status();
+    const std::string fixed = copy ? out : in;
+    const std::vector<std::string> codes = gop_time_codes(fixed);
+    ASSERT_GT(codes.size(), 4u);
+    // Running on from the first: no code comes back to the start.
+    for (size_t i = 1; i < codes.size(); ++i) EXPECT_NE(codes[i], codes[0]) << i;
+    if (copy) EXPECT_TRUE(read_file(in) == before);
+    EXPECT_EQ(ToolJob::live_count(), 0);
+  }
+}
+
+TEST(GopFixerTool, BadInputAndCloseDuringAScan) {
+  TSUPPORT_NEED_FIXTURES("fix_ab.m2v");
+  FakePlatform fake;
+  GopFixerTool g;
+  EXPECT_FALSE(g.open_input(test_dir() + "/missing.m2v"));
+  EXPECT_EQ(fake.prompter.last_text(), "<" + test_dir() + "/missing.m2v>: cannot open to read");
+  ASSERT_TRUE(g.open_input(fixture("fix_ab.m2v")));
+  ASSERT_TRUE(g.run());
+  g.job().control().pause();
+  fake.prompter.answers = {PromptAnswer::Ok};
+  EXPECT_TRUE(g.close());  // stops and joins first
+  EXPECT_FALSE(g.busy());
+  EXPECT_EQ(ToolJob::live_count(), 0);
+  EXPECT_TRUE(std::filesystem::exists(gop_options_path()));
+}
+
+// "All above" aborted during its scan writes nothing: the chain ends there.
+TEST(GopFixerTool, AbortedScanEndsTheChain) {
+  TSUPPORT_NEED_FIXTURES("fix_ab.m2v");
+  FakePlatform fake;
+  GopFixerTool g;
+  const std::string in = test_dir() + "/chain.m2v";
+  std::filesystem::copy_file(fixture("fix_ab.m2v"), in);
+  const std::vector<uint8_t> before = read_file(in);
+  ASSERT_TRUE(g.open_input(in));
+  g.set_mode(3);
+  ASSERT_EQ(g.button_text(), "Go");
+  ASSERT_TRUE(g.run());
+  g.job().control().pause();
+  g.abort();
+  run_job(g);
+  EXPECT_FALSE(g.busy());
+  EXPECT_NE(g.status().find("(Aborted)"), std::string::npos) << g.status();
+  EXPECT_TRUE(read_file(in) == before);
+}
+
+}  // namespace

@@ -1,0 +1,156 @@
+#include "ui/tools/gop_fixer_dialog.h"
+
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "app/shell/file_utils.h"
+#include "ui/tools/tool_widgets.h"
+
+namespace {
+
+const char* const kModeTexts[4] = {
+    " Scan for (1) GOP time code, (2) audio PTS, and (3) GOP size errors    (Read-ONLY)",
+    " Fix (1) GOP time code and (2) audio PTS errors    (Read + Write)",
+    " Fix (3) GOP size errors for DVD GOP size compliance   (Read + Encode + Write)",
+    " All above:  Scan  ==>  Fix  ==>  GOP resize",
+};
+
+}  // namespace
+
+GopFixerDialog::GopFixerDialog(std::function<void()> closed, QWidget* parent)
+    : QDialog(parent, Qt::Window), closed_(std::move(closed)) {
+  setAttribute(Qt::WA_DeleteOnClose);
+  setObjectName(QStringLiteral("gop_fixer"));
+  auto* rows = new QVBoxLayout(this);
+  auto* files = new QGridLayout;
+  input_ = new QLineEdit(this);
+  input_->setObjectName(QStringLiteral("input"));
+  input_->setReadOnly(true);
+  output_ = new QLineEdit(this);
+  output_->setObjectName(QStringLiteral("output"));
+  output_->setReadOnly(true);
+  input_browse_ = tool_button("...", "input_browse", this);
+  output_browse_ = tool_button("...", "output_browse", this);
+  files->addWidget(new QLabel(QStringLiteral("Input"), this), 0, 0);
+  files->addWidget(input_, 0, 1);
+  files->addWidget(input_browse_, 0, 2);
+  files->addWidget(new QLabel(QStringLiteral("Output"), this), 1, 0);
+  files->addWidget(output_, 1, 1);
+  files->addWidget(output_browse_, 1, 2);
+  rows->addLayout(files);
+
+  auto* box = new QGroupBox(this);
+  auto* bl = new QVBoxLayout(box);
+  for (int m = 0; m < 4; ++m) {
+    modes_[m] = new QRadioButton(QString::fromLatin1(kModeTexts[m]), box);
+    modes_[m]->setObjectName(QStringLiteral("mode_%1").arg(m));
+    bl->addWidget(modes_[m]);
+    connect(modes_[m], &QRadioButton::clicked, this, [this, m] {
+      model_.set_mode(m);
+      refresh();
+    });
+  }
+  rows->addWidget(box);
+  status_ = new QLabel(this);
+  status_->setObjectName(QStringLiteral("status"));
+  bar_ = new QProgressBar(this);
+  bar_->setRange(0, 100);
+  rows->addWidget(status_);
+  rows->addWidget(bar_);
+
+  auto* buttons = new QHBoxLayout;
+  go_ = tool_button("Scan", "go", this);
+  pause_ = tool_button("Pause", "pause", this);
+  abort_ = tool_button("Abort", "abort", this);
+  auto* help = tool_button("Help", "help", this);
+  close_ = tool_button("Close", "close", this);
+  for (QPushButton* b : {go_, pause_, abort_, help, close_}) buttons->addWidget(b);
+  rows->addLayout(buttons);
+
+  connect(input_browse_, &QPushButton::clicked, this, [this] {
+    std::string p;
+    if (file_dialog(&p, 0, 4, nullptr, "mpg", split_path(model_.input()), " Open MPEG Video ")) open_input(p);
+  });
+  connect(output_browse_, &QPushButton::clicked, this, [this] {
+    std::string p;
+    if (file_dialog(&p, 1, 4, nullptr, "mpg", split_path(model_.output()), " Save MPEG Video ")) model_.set_output(p);
+    refresh();
+  });
+  connect(go_, &QPushButton::clicked, this, [this] {
+    if (model_.run()) timer_->start();
+    refresh();
+  });
+  connect(pause_, &QPushButton::clicked, this, [this] {
+    model_.pause();
+    refresh();
+  });
+  connect(abort_, &QPushButton::clicked, this, [this] {
+    model_.abort();
+    refresh();
+  });
+  connect(help, &QPushButton::clicked, this, [] { show_help(kGopFixerHelp); });
+  connect(close_, &QPushButton::clicked, this, [this] { close(); });
+
+  timer_ = new QTimer(this);
+  timer_->setInterval(ToolJob::kAdapterPollMs);
+  connect(timer_, &QTimer::timeout, this, [this] { tick(); });
+  model_.on_changed = [this] {
+    if (model_.busy()) timer_->start();  // the next step of "All above"
+    refresh();
+  };
+  refresh();
+  resize(620, 300);
+}
+
+GopFixerDialog::~GopFixerDialog() { model_.on_changed = nullptr; }
+
+bool GopFixerDialog::open_input(const std::string& path) {
+  const bool ok = model_.open_input(path);
+  refresh();
+  return ok;
+}
+
+void GopFixerDialog::tick() {
+  model_.poll();
+  bar_->setValue(model_.percent());
+  if (!model_.busy()) timer_->stop();
+}
+
+void GopFixerDialog::refresh() {
+  const bool busy = model_.busy();
+  setWindowTitle(QString::fromStdString(model_.title()));
+  input_->setText(QString::fromStdString(model_.input()));
+  output_->setText(QString::fromStdString(model_.output()));
+  status_->setText(QString::fromStdString(model_.status()));
+  bar_->setValue(model_.percent());
+  for (int m = 0; m < 4; ++m) {
+    modes_[m]->setEnabled(model_.mode_enabled(m) || (m == model_.mode() && !busy && m != 2));
+    modes_[m]->setChecked(model_.mode() == m);
+  }
+  go_->setText(QString::fromStdString(model_.button_text()));
+  go_->setEnabled(model_.button_enabled());
+  pause_->setText(model_.paused() ? QStringLiteral("Resume") : QStringLiteral("Pause"));
+  pause_->setEnabled(busy);
+  abort_->setEnabled(busy);
+  input_browse_->setEnabled(!busy);
+  output_browse_->setEnabled(!busy);
+  close_->setEnabled(!busy);
+}
+
+void GopFixerDialog::closeEvent(QCloseEvent* event) {
+  if (!model_.close()) {
+    event->ignore();
+    return;
+  }
+  event->accept();
+  tell_closed_once(&closed_);
+}

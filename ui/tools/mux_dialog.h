@@ -1,0 +1,49 @@
+// The Multiplexer window over its rules (Multiplexer).
+#pragma once
+
+#include <QDialog>
+#include <functional>
+
+#include "app/shell/tools.h"
+#include "app/tools/multiplexer.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QTimer;
+
+class MuxDialog : public QDialog, public ToolWindow {
+ public:
+  explicit MuxDialog(std::function<void()> closed, QWidget* parent = nullptr);
+  ~MuxDialog() override;
+
+  bool is_busy() const override { return model_.busy(); }
+  void close() override { QDialog::close(); }
+  void stop_job() override { model_.job().stop_and_join(); }
+
+  Multiplexer& model() { return model_; }
+  void tick();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void reject() override { close(); }
+
+ private:
+  void refresh();
+
+  Multiplexer model_;
+  std::function<void()> closed_;
+  bool closing_ = false;
+  QLabel *video_label_ = nullptr, *audio_label_ = nullptr;
+  QLineEdit *video_ = nullptr, *output_ = nullptr, *estimate_ = nullptr;
+  QComboBox* audio_ = nullptr;
+  QPushButton *video_browse_ = nullptr, *audio_browse_ = nullptr, *output_browse_ = nullptr;
+  QRadioButton* radios_[5] = {};  // 0-3 formats 1-3, 4 SVCD; transport last
+  QRadioButton* transport_ = nullptr;
+  QCheckBox *vbr_ = nullptr, *minimize_ = nullptr;
+  QPushButton *select_pid_ = nullptr, *reset_ = nullptr, *save_ = nullptr, *close_ = nullptr;
+  QTimer* timer_ = nullptr;
+};

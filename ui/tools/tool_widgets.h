@@ -1,0 +1,12 @@
+// Small pieces the stream tool windows share.
+#pragma once
+
+#include <functional>
+
+class QPushButton;
+class QWidget;
+
+// A push button that is never the dialog's default, found by its name.
+QPushButton* tool_button(const char* text, const char* name, QWidget* parent);
+// Calls the window's closed callback once.
+void tell_closed_once(std::function<void()>* closed);

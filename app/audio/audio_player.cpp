@@ -551,6 +551,29 @@ void AudioPlayer::ToggleRight() {
   SetChannel(left, right);
 }
 
+bool AudioPlayer::EnterEditor() {
+  if (!track_ || editor_mode_) return false;
+  player_loop_ = loop_;
+  loop_ = LoopMode::One;
+  editor_mode_ = true;
+  changed();
+  return true;
+}
+
+void AudioPlayer::LeaveEditor() {
+  if (!editor_mode_) return;
+  editor_mode_ = false;
+  if (mark_state_ != 2 && (mark_start_ > 0 || mark_end_ < kSlider) && mark_end_ > mark_start_) {
+    // Marks set in the editor become the player's segment.
+    mark_state_ = 2;
+    segment_loop_ = player_loop_;
+    if (slider_ < mark_start_ || slider_ > mark_end_) Seek(mark_start_);
+  } else {
+    loop_ = player_loop_;
+  }
+  changed();
+}
+
 // ---- status ----
 
 std::vector<std::string> AudioPlayer::info_lines(bool with_bit_rate) const {

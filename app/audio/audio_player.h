@@ -122,6 +122,12 @@ class AudioPlayer {
     int insert_scale[2] = {0, 0};
   } folders;
 
+  // The editor layout: entered only with a track; loop mode One there.
+  bool editor_mode() const { return editor_mode_; }
+  void set_editor_mode(bool on) { editor_mode_ = on; }
+  bool EnterEditor();
+  void LeaveEditor();
+
   // Closes the track and the output (the window goes).
   void Shutdown();
 
@@ -161,5 +167,6 @@ class AudioPlayer {
   int volume_ = 40;
   int channel_sel_ = 3;
   LoopMode loop_ = LoopMode::All, player_loop_ = LoopMode::All, segment_loop_ = LoopMode::All;
+  bool editor_mode_ = false;
   int mark_state_ = 0, mark_start_ = 0, mark_end_ = kSlider;
 };

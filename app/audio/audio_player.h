@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/audio/audio_track_port.h"
+#include "app/audio/player_config.h"
 #include "app/audio/play_list.h"
 #include "app/audio/time_record.h"
 #include "platform/audio_sink.h"
@@ -127,6 +128,28 @@ class AudioPlayer {
   void set_editor_mode(bool on) { editor_mode_ = on; }
   bool EnterEditor();
   void LeaveEditor();
+
+  // The equalizer selection (kept with the play list).
+  EqualizerSelection equalizer;
+
+  // Files. The configuration lives in the per-user configuration folder.
+  std::string config_path() const;
+  // Writes "Sorvane.cfg" with the window rectangle (left, top, right,
+  // bottom) and the date `when`; false when it could not be written.
+  bool SaveConfig(const std::array<int, 4>& window, std::time_t when);
+  // Reads "Sorvane.cfg" and its play list, opens the track read (without
+  // playing) and restores loop mode, segment and position. The rectangle
+  // read, when one was.
+  PlayerConfig LoadConfig();
+  // Entries written (0 when the file cannot be written: the old file
+  // stays whole).
+  int WriteTrackList(const std::string& path);
+  // The entry count afterwards; 0 and the list unchanged when the file
+  // cannot be read or holds no valid entry while the list had entries.
+  int ReadTrackList(const std::string& path);
+  // A play list chosen by the user: the track playing stays open when it
+  // is listed there, else the first playable entry opens.
+  int LoadPlayList(const std::string& path);
 
   // Closes the track and the output (the window goes).
   void Shutdown();

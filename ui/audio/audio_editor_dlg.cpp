@@ -19,6 +19,7 @@
 
 namespace {
 
+constexpr const char* kListFilter = "Playlist Files (*.als)|*.als|All (*.*)|*.*||";
 constexpr const char* kFilter =
     "MPEG Files(*.mp3;*.MP3;*.mpa;*.abs;*.mp2;*.mpg;*.*.dat)|*.mp3;*.MP3;*.mpa;*.abs;*.mp2;*.mpg;*.dat|All (*.*)|*.*||";
 
@@ -201,9 +202,54 @@ CAudioEditorDlg::CAudioEditorDlg(AudioPlayer::Deps deps)
     fill_list();
   });
 
+  connect(buttons_[1203], &QToolButton::clicked, this, [this] { on_load_list(); });
+  connect(buttons_[1205], &QToolButton::clicked, this, [this] { on_save_list(); });
+
+  resize(460, 420);
+  const PlayerConfig c = player_->LoadConfig();
+  if (c.window_read) {
+    // A place off the screen now starts at the corner.
+    ScreenInfo* screen = platform().screen;
+    int x = c.left, y = c.top;
+    if (screen && (c.left < 0 || c.top < 0 || c.right > screen->width() || c.bottom > screen->height())) x = y = 0;
+    if (x || y) move(x, y);
+  }
+  fill_list();
   apply_layout();
   refresh();
-  resize(460, 420);
+}
+
+void CAudioEditorDlg::on_load_list() {
+  const bool was = player_->playing();
+  player_->StopPlay();
+  FileDialogRequest r;
+  r.kind = FileDialogKind::Open;
+  r.title = "Load Play List";
+  r.filter = kListFilter;
+  r.folder = player_->folders.list;
+  const FileDialogResult res = platform().dialogs->run(r);
+  if (res.accepted && !res.paths.empty()) player_->LoadPlayList(res.paths.front());
+  fill_list();
+  if (was && player_->has_track() && !player_->playing()) player_->StartPlay();
+  refresh();
+}
+
+void CAudioEditorDlg::on_save_list() {
+  FileDialogRequest r;
+  r.kind = FileDialogKind::Save;
+  r.title = "Save Play List";
+  r.filter = kListFilter;
+  r.default_ext = "als";
+  r.folder = player_->folders.list;
+  const FileDialogResult res = platform().dialogs->run(r);
+  if (!res.accepted || res.paths.empty()) return;
+  const std::string& path = res.paths.front();
+  if (player_->WriteTrackList(path) > 0) {
+    const size_t slash = path.find_last_of('/');
+    player_->folders.list = slash == std::string::npos ? std::string() : path.substr(0, slash);
+  } else {
+    platform().prompter->message(PromptIcon::Stop, PromptButtons::Ok, "<" + path + ">: cannot open to write");
+  }
 }
 
 CAudioEditorDlg::~CAudioEditorDlg() {
@@ -378,6 +424,8 @@ void CAudioEditorDlg::closeEvent(QCloseEvent* event) {
   if (!closed_) {
     closed_ = true;
     timer_->stop();
+    const QRect g = frameGeometry();
+    player_->SaveConfig({g.left(), g.top(), g.right() + 1, g.bottom() + 1}, std::time(nullptr));
     player_->Shutdown();
     if (close_cb_) close_cb_();
   }

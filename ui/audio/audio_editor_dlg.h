@@ -47,6 +47,8 @@ class CAudioEditorDlg : public QWidget {
   void on_item_changed(QTreeWidgetItem* item, int column);
   void apply_layout();
   void show_about();
+  void on_load_list();
+  void on_save_list();
 
   std::unique_ptr<AudioPlayer> player_;
   std::map<int, QToolButton*> buttons_;

@@ -91,7 +91,8 @@ void AudioPlayer::AddTracks(const std::vector<std::string>& paths) {
   bool any = false;
   for (const std::string& p : paths) {
     int added = 0;
-    AddFileToPlayList(p, &added);
+    // A file with no sound at all says so rather than nothing.
+    if (AddFileToPlayList(p, &added) < 0) report_failure(p, true);
     any |= added != 0;
   }
   if (!any) {
@@ -109,6 +110,7 @@ void AudioPlayer::OpenTrack(const std::string& path) {
   int added = 0;
   const int i = AddFileToPlayList(path, &added);
   if (i < 0) {
+    report_failure(path, true);
     if (was_playing) StartPlay();
   } else if (!added) {
     OpenPlayTrack(i, true, false);

@@ -301,9 +301,10 @@ TEST_F(PlayerTest, AFileWithoutSoundIsReportedAndRemoved) {
   EXPECT_EQ(p.entries().size(), 1u);
   EXPECT_EQ(p.current(), 0);
   EXPECT_TRUE(p.has_track());
-  // A file with no audio stream adds nothing.
+  // A file with no audio stream adds nothing and says so.
   p.OpenTrack("/none.mpg");
   EXPECT_EQ(p.entries().size(), 1u);
+  EXPECT_EQ(fake.prompter.last_text(), "File:\n      </none.mpg>:\n   has no sound or data error found\n\n");
 }
 
 TEST_F(PlayerTest, WithoutASoundDeviceTheTimeStillRuns) {

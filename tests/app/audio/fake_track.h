@@ -93,10 +93,10 @@ struct FakeFiles {
 // One timer tick: the sink plays 100 ms, then the window's tick runs.
 inline void tick(AudioPlayer& p, FakeClock& clock) {
   clock.advance(AudioPlayer::kInterval);
-  if (auto* s = dynamic_cast<FakeAudioSink*>(p.sink())) {
+  if (auto* s = dynamic_cast<ClockedAudioSink*>(p.sink())) {
     const int bytes = s->rate() * s->channels() * 2 / 10;
     s->advance(bytes);
-    s->played.clear();
+    if (auto* f = dynamic_cast<FakeAudioSink*>(s)) f->played.clear();
   }
   if (p.playing()) p.PlayTick();
 }

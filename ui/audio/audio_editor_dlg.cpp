@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QShowEvent>
 #include <QContextMenuEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -219,6 +220,15 @@ CAudioEditorDlg::CAudioEditorDlg(AudioPlayer::Deps deps)
   refresh();
 }
 
+void CAudioEditorDlg::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  // Play/Stop takes the keyboard first: Space plays and stops.
+  if (!shown_) {
+    shown_ = true;
+    refresh();
+  }
+}
+
 void CAudioEditorDlg::on_load_list() {
   const bool was = player_->playing();
   player_->StopPlay();
@@ -296,6 +306,11 @@ void CAudioEditorDlg::refresh() {
   const bool any = !p.entries().empty();
   const bool track = p.has_track();
   set_icon(1212, p.playing() ? "stop" : "play", any);
+  // A disabled button cannot take the focus: Play takes it once it can.
+  if (any && !focus_given_ && isVisible()) {
+    focus_given_ = true;
+    buttons_[1212]->setFocus(Qt::OtherFocusReason);
+  }
   set_icon(1211, "open", true);
   const char* loops[] = {"loop_no", "loop_one", "loop_all", "loop_rnd"};
   set_icon(1204, p.mark_state() == 2 ? "loop_none" : loops[int(p.loop())], true);

@@ -37,6 +37,7 @@ class CAudioEditorDlg : public QWidget {
  protected:
   void closeEvent(QCloseEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   QToolButton* make_button(int id, const QString& tip);
@@ -63,5 +64,7 @@ class CAudioEditorDlg : public QWidget {
   QTimer* timer_ = nullptr;
   bool filling_ = false;
   bool closed_ = false;
+  bool shown_ = false;
+  bool focus_given_ = false;
   std::function<void()> close_cb_;
 };

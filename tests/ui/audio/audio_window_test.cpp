@@ -52,6 +52,8 @@ TEST_F(AudioWindowTest, PicturesAndEnablingFollowTheState) {
   // editing rules.
   QWidget* panel = w.findChild<QWidget*>("editor_panel");
   w.show();
+  // Play/Stop has the keyboard first.
+  EXPECT_EQ(w.focusWidget(), w.button(1212)) << (w.focusWidget() ? w.focusWidget()->objectName().toStdString() : "none");
   EXPECT_FALSE(panel->isVisible());
   w.button(1202)->click();
   EXPECT_TRUE(panel->isVisible());

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "app/audio/equalizer.h"
 #include "app/shell/sound_output.h"
 #include "platform/services.h"
 
@@ -234,6 +235,7 @@ void AudioPlayer::SetLength(double seconds) {
 
 void AudioPlayer::OpenSoundOutput() {
   if (!track_) return;
+  ApplyEqualizer();
   if (on_output_open) on_output_open(track_.get());
   const int rate = track_->get_output_sample_rate(), ch = track_->get_output_channels();
   if (out_ && (out_rate_ != rate || out_channels_ != ch)) {
@@ -606,4 +608,20 @@ std::string AudioPlayer::status_text() const {
 std::string AudioPlayer::index_text() const {
   if (list_.empty()) return {};
   return std::to_string(current_ + 1) + "/" + std::to_string(list_.size());
+}
+
+bool AudioPlayer::StoreEqualizerGains(const EqualizerSelection& sel) {
+  const bool changed_any = !(sel == equalizer);
+  equalizer = sel;
+  return changed_any;
+}
+
+void AudioPlayer::ApplyEqualizer() {
+  if (!track_) return;
+  const std::array<double, 64> f = equalizer_filters(equalizer.gains, equalizer.preamp);
+  track_->get_equalizer_filters(f.data());
+}
+
+void AudioPlayer::HandleEqualizerEvent(const EqualizerSelection& sel, int event) {
+  if (event != 2 && StoreEqualizerGains(sel)) ApplyEqualizer();
 }

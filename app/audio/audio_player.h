@@ -129,8 +129,16 @@ class AudioPlayer {
   bool EnterEditor();
   void LeaveEditor();
 
-  // The equalizer selection (kept with the play list).
+  // The equalizer selection (kept with the play list), handed to every
+  // track as its output opens.
   EqualizerSelection equalizer;
+  // Takes a selection; true when any of the 65 values changed.
+  bool StoreEqualizerGains(const EqualizerSelection& sel);
+  // Hands the selection to the open track (nothing without one).
+  void ApplyEqualizer();
+  // The equalizer dialog's events: 0 OK, 1 Apply, 2 Cancel. OK and Apply
+  // store the selection and apply it when it changed.
+  void HandleEqualizerEvent(const EqualizerSelection& sel, int event);
 
   // Files. The configuration lives in the per-user configuration folder.
   std::string config_path() const;

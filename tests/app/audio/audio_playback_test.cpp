@@ -192,6 +192,48 @@ TEST_F(PlaybackTest, SegmentRepeatsAreTheSegment) {
   }
 }
 
+// Level in dB of a tone in one channel (Goertzel over the middle 4 s).
+double tone_db(const std::vector<int16_t>& v, int channel, double hz, int rate) {
+  const size_t start = size_t(rate) * 2, n = size_t(rate) * 4;
+  const double w = 2 * M_PI * hz / rate;
+  double s1 = 0, s2 = 0;
+  for (size_t i = 0; i < n && (start + i) * 2 + size_t(channel) < v.size(); ++i) {
+    const double s0 = v[(start + i) * 2 + size_t(channel)] + 2 * std::cos(w) * s1 - s2;
+    s2 = s1;
+    s1 = s0;
+  }
+  return 10 * std::log10(s1 * s1 + s2 * s2 - 2 * std::cos(w) * s1 * s2 + 1e-9);
+}
+
+TEST_F(PlaybackTest, EqualizerBandsMoveTheirTones) {
+  TSUPPORT_NEED_FIXTURES("aw_eq.mp2");
+  const std::string f = fixture("aw_eq.mp2");
+  const double tones[] = {3375, 7125, 12375};  // centres of subbands 4, 9 and 16
+  const std::vector<int16_t> flat = play(f, 0, nullptr);
+  struct Case {
+    int gain;
+    double db, tolerance;
+  };
+  for (const Case c : {Case{24, 6, 1}, Case{0, -6, 1}, Case{10, -1, 0.3}, Case{13, 0, 0.3}}) {
+    SCOPED_TRACE(c.gain);
+    const std::vector<int16_t> got = play(f, 0, [&c](AudioPlayer& p) {
+      EqualizerSelection sel;
+      sel.gains[9] = c.gain;  // left channel, subband 9
+      p.HandleEqualizerEvent(sel, 1);
+    });
+    EXPECT_NEAR(tone_db(got, 0, tones[1], 48000) - tone_db(flat, 0, tones[1], 48000), c.db, c.tolerance);
+    for (double t : {tones[0], tones[2]})
+      EXPECT_NEAR(tone_db(got, 0, t, 48000) - tone_db(flat, 0, t, 48000), 0, 0.3) << t;
+    for (double t : tones) EXPECT_NEAR(tone_db(got, 1, t, 48000) - tone_db(flat, 1, t, 48000), 0, 0.3) << t;
+  }
+  const std::vector<int16_t> loud = play(f, 0, [](AudioPlayer& p) {
+    EqualizerSelection sel;
+    sel.preamp = 18;
+    p.HandleEqualizerEvent(sel, 0);
+  });
+  for (double t : tones) EXPECT_NEAR(tone_db(loud, 0, t, 48000) - tone_db(flat, 0, t, 48000), 6, 0.3) << t;
+}
+
 TEST_F(PlaybackTest, DamagedTracksAreReported) {
   for (const char* name : {"aw_truncated.mp2", "aw_flipped.mp2", "aw_random.mp2"}) {
     SCOPED_TRACE(name);

@@ -220,6 +220,7 @@ int AudioPlayer::OpenPlayTrack(int index, bool play, bool report_only) {
   slider_ = 0;
   SeekSeconds(0);
   display_ = strip_list_time(track_list_text(e));
+  OpenLyrics(e.lyrics);
   first_feed_ = true;
   if (play) StartPlay();
   changed();
@@ -302,6 +303,7 @@ void AudioPlayer::CloseTrack() {
   last_pos_ = 0;
   time_ = TimeRecord();
   display_.clear();
+  OpenLyrics(std::string());
   if (mark_state_) {
     mark_state_ = 0;
     mark_start_ = 0;
@@ -437,6 +439,7 @@ void AudioPlayer::Seek(int p) {
     out_->play();
     FeedSound();
   }
+  if (lyric_count_) SeekLyric(int(p * unit_));
   changed();
 }
 
@@ -486,7 +489,9 @@ void AudioPlayer::PlayTick() {
     }
   }
   last_pos_ = p;
-  if (!(time_ == before)) changed();
+  const std::string lyric = lyric_text_;
+  UpdateLyric();
+  if (!(time_ == before) || lyric != lyric_text_) changed();
 }
 
 // ---- controls ----
@@ -624,4 +629,61 @@ void AudioPlayer::ApplyEqualizer() {
 
 void AudioPlayer::HandleEqualizerEvent(const EqualizerSelection& sel, int event) {
   if (event != 2 && StoreEqualizerGains(sel)) ApplyEqualizer();
+}
+
+// ---- lyrics ----
+
+void AudioPlayer::OpenLyrics(const std::string& path) {
+  lyrics_.clear();
+  lyric_count_ = 0;
+  lyric_text_.clear();
+  lyric_due_ = rounded_;
+  if (path.empty()) return;
+  int error = 0;
+  lyrics_.load(path, &error);
+  lyric_count_ = lyrics_.count();
+  if (!lyric_count_) return;
+  folders.lyrics = folder_of(path);
+  lyric_text_ = lyrics_.lines()[0].text;
+  lyric_due_ = lyric_count_ > 1 ? lyrics_.lines()[1].time : rounded_;
+}
+
+void AudioPlayer::SeekLyric(int seconds) {
+  if (!lyric_count_) return;
+  lyrics_.seek(seconds);
+  const int c = lyrics_.cursor();
+  lyric_text_ = lyrics_.current() ? lyrics_.current()->text : std::string();
+  lyric_due_ = c + 1 < lyric_count_ ? lyrics_.lines()[size_t(c) + 1].time : rounded_;
+}
+
+void AudioPlayer::UpdateLyric() {
+  if (!lyric_count_) return;
+  double t = heard_time();
+  t = std::clamp(t, 0.0, double(rounded_));
+  if (int(t) < lyric_due_) return;
+  const int c = lyrics_.cursor() + 1;
+  if (c < lyric_count_) {
+    lyrics_.seek(lyrics_.lines()[size_t(c)].time);
+    lyric_text_ = lyrics_.lines()[size_t(c)].text;
+    lyric_due_ = c + 1 < lyric_count_ ? lyrics_.lines()[size_t(c) + 1].time : rounded_;
+  } else {
+    lyric_due_ = rounded_ + 1;
+  }
+}
+
+int AudioPlayer::LoadLyricsText(const std::string& path) {
+  LyricsList probe;
+  if (probe.read(path) == 0) {
+    platform().prompter->message(PromptIcon::Stop, PromptButtons::Ok, "<" + path + ">: Not a valid lyrics file");
+    return 0;
+  }
+  if (current_ < 0 || current_ >= int(list_.size())) {
+    platform().prompter->message(PromptIcon::Stop, PromptButtons::Ok, "Failed to find the current play track");
+    return 0;
+  }
+  list_[size_t(current_)].lyrics = path;
+  OpenLyrics(path);
+  SeekLyric(int(heard_time()));
+  changed();
+  return lyric_count_;
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/audio/audio_track_port.h"
+#include "app/audio/lyrics.h"
 #include "app/audio/player_config.h"
 #include "app/audio/play_list.h"
 #include "app/audio/time_record.h"
@@ -117,6 +118,16 @@ class AudioPlayer {
   // the preamp); set by the equalizer's owner.
   std::function<void(AudioTrackPort*)> on_output_open;
 
+  // Lyrics of the current track: the line shown now ("" without lyrics).
+  const std::string& lyric_line() const { return lyric_text_; }
+  int lyric_count() const { return lyric_count_; }
+  const LyricsList& lyrics() const { return lyrics_; }
+  // Loads a lyrics file for the current track; the line count, 0 with a
+  // message when the file holds no line or no track plays.
+  int LoadLyricsText(const std::string& path);
+  // Moves the line shown on to the heard time (every redraw).
+  void UpdateLyric();
+
   // Folders the dialogs start in, kept between runs.
   struct Folders {
     std::string track, list, lyrics, insert, save;
@@ -199,5 +210,10 @@ class AudioPlayer {
   int channel_sel_ = 3;
   LoopMode loop_ = LoopMode::All, player_loop_ = LoopMode::All, segment_loop_ = LoopMode::All;
   bool editor_mode_ = false;
+  LyricsList lyrics_;
+  int lyric_count_ = 0, lyric_due_ = 0;
+  std::string lyric_text_;
+  void OpenLyrics(const std::string& path);
+  void SeekLyric(int seconds);
   int mark_state_ = 0, mark_start_ = 0, mark_end_ = kSlider;
 };

@@ -203,6 +203,15 @@ CAudioEditorDlg::CAudioEditorDlg(AudioPlayer::Deps deps)
     fill_list();
   });
 
+  connect(buttons_[1209], &QToolButton::clicked, this, [this] {
+    FileDialogRequest r;
+    r.kind = FileDialogKind::Open;
+    r.title = "Load Lyrics Text";
+    r.filter = "Lyrics Files (*.lyr)|*.lyr|All (*.*)|*.*||";
+    r.folder = player_->folders.lyrics;
+    const FileDialogResult res = platform().dialogs->run(r);
+    if (res.accepted && !res.paths.empty()) player_->LoadLyricsText(res.paths.front());
+  });
   connect(buttons_[1203], &QToolButton::clicked, this, [this] { on_load_list(); });
   connect(buttons_[1205], &QToolButton::clicked, this, [this] { on_save_list(); });
 
@@ -349,6 +358,7 @@ void CAudioEditorDlg::refresh() {
     const QSignalBlocker block(list_);
     list_->setCurrentItem(list_->topLevelItem(p.current()));
   }
+  display_->lyric = QString::fromStdString(p.lyric_line());
   display_->update();
 }
 

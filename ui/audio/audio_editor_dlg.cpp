@@ -15,7 +15,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-#include "app/shell/program_title.h"
+#include "ui/audio/audio_dialogs.h"
 #include "platform/services.h"
 
 namespace {
@@ -23,14 +23,6 @@ namespace {
 constexpr const char* kListFilter = "Playlist Files (*.als)|*.als|All (*.*)|*.*||";
 constexpr const char* kFilter =
     "MPEG Files(*.mp3;*.MP3;*.mpa;*.abs;*.mp2;*.mpg;*.*.dat)|*.mp3;*.MP3;*.mpa;*.abs;*.mp2;*.mpg;*.dat|All (*.*)|*.*||";
-
-QString window_name() {
-  // The program's version and month after the window's own name.
-  const std::string t = program_title();
-  const size_t sp = t.find(' ');
-  return QStringLiteral("MPEG Audio Player + Editor") +
-         QString::fromStdString(sp == std::string::npos ? std::string() : t.substr(sp));
-}
 
 }  // namespace
 
@@ -86,7 +78,7 @@ CAudioEditorDlg::CAudioEditorDlg(AudioPlayer::Deps deps)
     : QWidget(nullptr, Qt::Window), player_(std::make_unique<AudioPlayer>(std::move(deps))) {
   setObjectName(QStringLiteral("d114"));
   setAttribute(Qt::WA_DeleteOnClose);
-  setWindowTitle(window_name());
+  setWindowTitle(audio_window_name());
   setWindowIcon(QIcon(QStringLiteral(":/icons/audio_player.svg")));
 
   auto* top = new QVBoxLayout(this);
@@ -443,7 +435,10 @@ void CAudioEditorDlg::contextMenuEvent(QContextMenuEvent* event) {
   if (chosen == about) show_about();
 }
 
-void CAudioEditorDlg::show_about() {}
+void CAudioEditorDlg::show_about() {
+  CAudioAboutDlg about(this);
+  about.exec();
+}
 
 void CAudioEditorDlg::closeEvent(QCloseEvent* event) {
   if (!closed_) {

@@ -4,6 +4,7 @@
 
 #include "app/shell/command_ids.h"
 #include "app/shell/editor_app.h"
+#include "ui/audio/audio_dialogs.h"
 #include "ui/audio/audio_editor_dlg.h"
 
 namespace {
@@ -36,6 +37,10 @@ void register_audio_player(CEditorApp* app) {
         return tool;
       },
       ToolRerun::Nothing);
+  app->commands().add(cmd::kAudioConfigure, [app] {
+    CAudioConfigDlg dlg([app] { app->UpdateVolumeSlider(); });
+    dlg.exec();
+  });
   app->set_audio_player([app](const std::string& path) {
     if (!app->tools().is_open(cmd::kAudioPlayer)) app->tools().run(cmd::kAudioPlayer);
     if (auto* tool = dynamic_cast<AudioPlayerTool*>(app->tools().window(cmd::kAudioPlayer)))

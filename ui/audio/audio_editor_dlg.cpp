@@ -16,6 +16,7 @@
 #include <QVBoxLayout>
 
 #include "ui/audio/audio_dialogs.h"
+#include "ui/audio/equalizer_dlg.h"
 #include "platform/services.h"
 
 namespace {
@@ -195,6 +196,7 @@ CAudioEditorDlg::CAudioEditorDlg(AudioPlayer::Deps deps)
     fill_list();
   });
 
+  connect(buttons_[1198], &QToolButton::clicked, this, [this] { on_equalizer(); });
   connect(buttons_[1209], &QToolButton::clicked, this, [this] {
     FileDialogRequest r;
     r.kind = FileDialogKind::Open;
@@ -319,7 +321,9 @@ void CAudioEditorDlg::refresh() {
     set_icon(1210, p.mark_state() == 2 ? "mark_on" : "mark_no", track);
   else
     set_icon(1210, p.mark_state() == 0 ? "mark_in" : p.mark_state() == 1 ? "mark_out" : "mark_no", track);
-  set_icon(1198, "eqzr", true);
+  // The equalizer's button shows whether its window is open.
+  set_icon(1198, "eqzr", !equalizer_);
+  buttons_[1198]->setEnabled(true);
   set_icon(1203, "load", true);
   set_icon(1205, "save", any);
   set_icon(1200, "cut", any);
@@ -401,11 +405,34 @@ void CAudioEditorDlg::on_add_tracks() {
   refresh();
 }
 
+void CAudioEditorDlg::on_equalizer() {
+  if (equalizer_) {
+    equalizer_->close();
+    return;
+  }
+  equalizer_ = new CEqualizerDlg(player_->equalizer.gains, player_->equalizer.preamp);
+  equalizer_->model().on_event = [this](const GainSet& g, int preamp, int event) {
+    EqualizerSelection sel;
+    sel.gains = g;
+    sel.preamp = preamp;
+    player_->HandleEqualizerEvent(sel, event);
+    if (event != 1) {
+      equalizer_ = nullptr;
+      refresh();
+    }
+  };
+  const QRect r = frameGeometry();
+  equalizer_->move(r.right() + 1, r.top());
+  equalizer_->show();
+  refresh();
+}
+
 void CAudioEditorDlg::on_editor_button() {
   if (!player_->has_track()) {
     platform().help->show("help.chm::/htm/chap05-1.htm");
     return;
   }
+  if (equalizer_) equalizer_->close();
   if (player_->EnterEditor()) apply_layout();
 }
 
@@ -444,6 +471,7 @@ void CAudioEditorDlg::closeEvent(QCloseEvent* event) {
   if (!closed_) {
     closed_ = true;
     timer_->stop();
+    if (equalizer_) equalizer_->close();
     const QRect g = frameGeometry();
     player_->SaveConfig({g.left(), g.top(), g.right() + 1, g.bottom() + 1}, std::time(nullptr));
     player_->Shutdown();

@@ -17,6 +17,7 @@ class QToolButton;
 class QTreeWidget;
 class QTreeWidgetItem;
 class AudioDisplay;
+class CEqualizerDlg;
 
 class CAudioEditorDlg : public QWidget {
   Q_OBJECT
@@ -49,6 +50,7 @@ class CAudioEditorDlg : public QWidget {
   void apply_layout();
   void show_about();
   void on_load_list();
+  void on_equalizer();
   void on_save_list();
 
   std::unique_ptr<AudioPlayer> player_;
@@ -62,6 +64,7 @@ class CAudioEditorDlg : public QWidget {
   QTreeWidget* list_ = nullptr;
   QWidget* editor_panel_ = nullptr;
   QTimer* timer_ = nullptr;
+  CEqualizerDlg* equalizer_ = nullptr;
   bool filling_ = false;
   bool closed_ = false;
   bool shown_ = false;

@@ -107,3 +107,46 @@ TEST_F(AudioWindowTest, ClosingCallsTheCloseCallbackOnce) {
 }
 
 }  // namespace
+
+#include <QImage>
+#include <QPushButton>
+#include <fstream>
+
+#include "ui/audio/equalizer_dlg.h"
+
+namespace {
+
+TEST(EqualizerWindow, GraphColumnsStandAtTheirPlaceAndHeight) {
+  FakePlatform fake;
+  GainSet g;
+  g.fill(12);
+  g[5] = 24;
+  g[32 + 7] = 0;
+  auto* dlg = new CEqualizerDlg(g, 12);
+  dlg->setAttribute(Qt::WA_DeleteOnClose, false);
+  dlg->resize(500, 420);
+  dlg->show();
+  const QImage img = dlg->graph_widget()->grab().toImage();
+  const EqualizerGraph geo = dlg->graph();
+  auto yellow = [&img](int x, int y) { return img.pixelColor(x, y) == QColor(255, 255, 0); };
+  // Band 6 of the left graph: full height; band 8 of the right: nothing.
+  const int x6 = geo.column_x(5), x8 = geo.column_x(7);
+  EXPECT_TRUE(yellow(x6, geo.left_base - geo.bar(24) + 1));
+  EXPECT_FALSE(yellow(x6, geo.left_base - geo.bar(24) - 3));
+  EXPECT_TRUE(yellow(geo.column_x(0), geo.left_base - geo.bar(12) + 1));
+  EXPECT_FALSE(yellow(geo.column_x(0), geo.left_base - geo.bar(12) - 3));
+  EXPECT_FALSE(yellow(x8, geo.right_base - 3));
+  // OK with changed gains hands them back once.
+  std::vector<int> events;
+  dlg->model().on_event = [&events](const GainSet&, int, int e) { events.push_back(e); };
+  dlg->findChild<QSlider*>("c1121")->setValue(20);
+  dlg->findChild<QPushButton*>("c1")->click();
+  dlg->close();
+  EXPECT_EQ(events, std::vector<int>{0});
+  EXPECT_EQ(dlg->model().gains()[0], 20);
+  delete dlg;
+  // The list of filter files is written when the window goes.
+  EXPECT_TRUE(std::ifstream(fake.paths.config_folder() + "/equalize.cfg").good());
+}
+
+}  // namespace

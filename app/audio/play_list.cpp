@@ -18,7 +18,9 @@ std::string track_list_text(const AudioTrackEntry& e) {
   else
     std::snprintf(time, sizeof time, "[%d:%02d]", d / 60, d % 60);
   if (e.stream_id == 0) return std::string(time) + "  " + label;
-  const int n = e.stream_id >= 0xC0 && e.stream_id <= 0xDF ? e.stream_id - 191 : e.place;
+  // Streams told apart by PID may share an id: their place numbers them.
+  const bool mpeg_id = e.stream_id >= 0xC0 && e.stream_id <= 0xDF;
+  const int n = mpeg_id && (e.pid == 0 || e.place == 0) ? e.stream_id - 191 : e.place;
   return std::string(time) + " (" + std::to_string(n) + ") " + label;
 }
 

@@ -60,7 +60,12 @@ int AudioPlayer::ReadTrackList(const std::string& path) {
     list_.clear();
     CloseTrack();
     for (AudioTrackEntry& e : r.entries) {
+      // The place of a stream is not stored: count the file's entries.
       e.place = 0;
+      if (e.stream_id != 0) {
+        e.place = 1;
+        for (const AudioTrackEntry& x : list_) e.place += x.path == e.path ? 1 : 0;
+      }
       AppendEntry(e);
     }
   }

@@ -48,14 +48,14 @@ TEST_F(PlayerTest, StreamsOfAFileAreEntriesAddedOnce) {
   std::vector<std::string> texts;
   for (const AudioTrackEntry& e : p.entries()) texts.push_back(track_list_text(e));
   EXPECT_EQ(texts, (std::vector<std::string>{"[0:10] (1) three.mpg", "[0:10] (2) three.mpg", "[0:10] (3) three.mpg",
-                                             "[0:10] (1) two.ts", "[0:10] (1) two.ts", "[0:10] (1) mixed.vob",
+                                             "[0:10] (1) two.ts", "[0:10] (2) two.ts", "[0:10] (1) mixed.vob",
                                              "[0:10] (2) mixed.vob"}));
   EXPECT_EQ(p.entries()[4].pid, 0x45);
   // Each entry opens its own stream.
   ASSERT_EQ(p.OpenPlayTrack(4, false, true), 1);
   EXPECT_EQ(static_cast<FakeTrack*>(p.track())->id_, 0xC0);
   EXPECT_EQ(static_cast<FakeTrack*>(p.track())->pid_, 0x45);
-  EXPECT_EQ(p.display_text(), "(1) two.ts");
+  EXPECT_EQ(p.display_text(), "(2) two.ts");
 }
 
 TEST_F(PlayerTest, ListTextsAndSameTrackRule) {

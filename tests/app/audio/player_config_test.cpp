@@ -186,6 +186,7 @@ TEST_F(ConfigTest, TheWindowStateSurvivesARestart) {
   const PlayerConfig c = p.LoadConfig();
   ASSERT_EQ(p.entries().size(), 2u);
   EXPECT_EQ(p.entries()[1].pid, 0x45);
+  EXPECT_EQ(track_list_text(p.entries()[1]), "[1:05] (2) tone.mp2");
   EXPECT_EQ(p.entries()[0].play, 0);
   EXPECT_EQ(p.current(), 1);
   EXPECT_TRUE(p.has_track());

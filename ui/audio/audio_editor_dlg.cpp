@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QShortcut>
 #include <QShowEvent>
 #include <QContextMenuEvent>
 #include <QHBoxLayout>
@@ -17,6 +18,7 @@
 
 #include "ui/audio/audio_dialogs.h"
 #include "ui/audio/equalizer_dlg.h"
+#include "ui/audio/lyrics_editor_dlg.h"
 #include "platform/services.h"
 
 namespace {
@@ -196,6 +198,10 @@ CAudioEditorDlg::CAudioEditorDlg(AudioPlayer::Deps deps)
     fill_list();
   });
 
+  // F1 opens the window's help page, as its menu's "&Help" does.
+  auto* f1 = new QShortcut(QKeySequence(Qt::Key_F1), this);
+  connect(f1, &QShortcut::activated, this, [] { platform().help->show("help.chm::/htm/chap04-1.htm"); });
+  connect(buttons_[1208], &QToolButton::clicked, this, [this] { on_lyrics_editor(); });
   connect(buttons_[1198], &QToolButton::clicked, this, [this] { on_equalizer(); });
   connect(buttons_[1209], &QToolButton::clicked, this, [this] {
     FileDialogRequest r;
@@ -330,7 +336,8 @@ void CAudioEditorDlg::refresh() {
   set_icon(1201, "cut_all", any);
   set_icon(1206, "sel_all", p.any_unticked());
   set_icon(1202, track ? "ed_rec" : "lst_help", true);
-  set_icon(1208, "lyr_edit", true);
+  set_icon(1208, "lyr_edit", !lyrics_editor_);
+  buttons_[1208]->setEnabled(true);
   set_icon(1209, "lyr_open", track);
   // The edit commands join once the editing rules are wired.
   const std::pair<int, const char*> edits[] = {{1193, "mark_in"}, {1194, "mark_out"}, {1197, "ed_undo"},
@@ -405,6 +412,29 @@ void CAudioEditorDlg::on_add_tracks() {
   refresh();
 }
 
+void CAudioEditorDlg::on_lyrics_editor() {
+  if (lyrics_editor_) {
+    lyrics_editor_->close_by_owner();
+    lyrics_editor_ = nullptr;
+    refresh();
+    return;
+  }
+  AudioPlayer& p = *player_;
+  const std::string file =
+      p.lyric_count() && p.current() >= 0 ? p.entries()[size_t(p.current())].lyrics : std::string();
+  lyrics_editor_ = new CLyricsEditorDlg(file, p.folders.lyrics, int(p.heard_time()));
+  lyrics_editor_->on_closed = [this](const std::string& folder) {
+    if (!folder.empty()) player_->folders.lyrics = folder;
+    lyrics_editor_ = nullptr;
+    refresh();
+  };
+  lyrics_editor_->on_saved = [this](const std::string& f) { player_->LoadLyricsText(f); };
+  const QRect r = frameGeometry();
+  lyrics_editor_->move(r.right() + 1, r.top());
+  lyrics_editor_->show();
+  refresh();
+}
+
 void CAudioEditorDlg::on_equalizer() {
   if (equalizer_) {
     equalizer_->close();
@@ -433,6 +463,7 @@ void CAudioEditorDlg::on_editor_button() {
     return;
   }
   if (equalizer_) equalizer_->close();
+  if (lyrics_editor_) on_lyrics_editor();
   if (player_->EnterEditor()) apply_layout();
 }
 
@@ -472,6 +503,7 @@ void CAudioEditorDlg::closeEvent(QCloseEvent* event) {
     closed_ = true;
     timer_->stop();
     if (equalizer_) equalizer_->close();
+    if (lyrics_editor_) on_lyrics_editor();
     const QRect g = frameGeometry();
     player_->SaveConfig({g.left(), g.top(), g.right() + 1, g.bottom() + 1}, std::time(nullptr));
     player_->Shutdown();

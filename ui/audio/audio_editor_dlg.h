@@ -18,6 +18,7 @@ class QTreeWidget;
 class QTreeWidgetItem;
 class AudioDisplay;
 class CEqualizerDlg;
+class CLyricsEditorDlg;
 
 class CAudioEditorDlg : public QWidget {
   Q_OBJECT
@@ -51,6 +52,7 @@ class CAudioEditorDlg : public QWidget {
   void show_about();
   void on_load_list();
   void on_equalizer();
+  void on_lyrics_editor();
   void on_save_list();
 
   std::unique_ptr<AudioPlayer> player_;
@@ -65,6 +67,7 @@ class CAudioEditorDlg : public QWidget {
   QWidget* editor_panel_ = nullptr;
   QTimer* timer_ = nullptr;
   CEqualizerDlg* equalizer_ = nullptr;
+  CLyricsEditorDlg* lyrics_editor_ = nullptr;
   bool filling_ = false;
   bool closed_ = false;
   bool shown_ = false;

@@ -54,3 +54,41 @@ TEST(AudioAboutBox, NamesTheWindowAndLinksTheLocalHelp) {
 }
 
 }  // namespace
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTreeWidget>
+
+#include "ui/audio/lyrics_editor_dlg.h"
+
+namespace {
+
+TEST(LyricsEditorWindow, AddsLinesAndRefusesBadTimes) {
+  FakePlatform fake;
+  auto* dlg = new CLyricsEditorDlg(std::string(), fake.paths.temp, 0);
+  dlg->setAttribute(Qt::WA_DeleteOnClose, false);
+  auto* time = dlg->findChild<QLineEdit*>("c1165");
+  auto* text = dlg->findChild<QLineEdit*>("c1164");
+  auto* list = dlg->findChild<QTreeWidget*>("c1159");
+  EXPECT_FALSE(dlg->findChild<QPushButton*>("save")->isEnabled());
+  time->setText("1:05");
+  text->setText("hello");
+  dlg->findChild<QPushButton*>("add")->click();
+  text->setText("next");
+  dlg->findChild<QPushButton*>("add")->click();
+  ASSERT_EQ(list->topLevelItemCount(), 2);
+  EXPECT_EQ(list->topLevelItem(1)->text(0), "1:08");
+  EXPECT_TRUE(dlg->findChild<QPushButton*>("save")->isEnabled());
+  list->setCurrentItem(list->topLevelItem(0));
+  time->setText("1:75");
+  dlg->findChild<QPushButton*>("replace")->click();
+  EXPECT_EQ(fake.prompter.last_text(), "<1:75>: NOT a valid time entry");
+  EXPECT_EQ(list->topLevelItem(0)->text(0), "1:05");
+  // Closing with changes asks; No keeps the editor.
+  fake.prompter.answers = {PromptAnswer::No};
+  EXPECT_FALSE(dlg->close());
+  EXPECT_EQ(fake.prompter.last_text(), "  Discard the change?  ");
+  delete dlg;
+}
+
+}  // namespace

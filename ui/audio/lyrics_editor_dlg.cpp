@@ -62,9 +62,13 @@ CLyricsEditorDlg::CLyricsEditorDlg(const std::string& file, const std::string& f
   update_ = button(QStringLiteral("Update"), "update");
   QPushButton* help = button(QStringLiteral("Help"), "help");
   QPushButton* close_button = button(QStringLiteral("Close"), "close");
-  for (QPushButton* b : {add_, replace_, reset_, delete_, clear_, load, save_, update_, help, close_button})
-    row->addWidget(b);
+  // Two rows of five keep the window narrow beside the player.
+  auto* row2 = new QHBoxLayout;
+  for (QPushButton* b : {add_, replace_, reset_, delete_, clear_}) row->addWidget(b);
+  for (QPushButton* b : {load, save_, update_, help, close_button}) row2->addWidget(b);
   top->addLayout(row);
+  top->addLayout(row2);
+  resize(460, 360);
 
   if (!file_.empty()) {
     LyricsList l;

@@ -413,5 +413,8 @@ void MainWindow::closeEvent(QCloseEvent* event) {
       event->ignore();
       return;
     }
+  // Tool windows close through their own close path, which writes their
+  // files; a parentless one would otherwise keep the program running.
+  app_->tools().close_all();
   event->accept();
 }

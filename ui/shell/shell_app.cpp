@@ -19,6 +19,7 @@
 #include "platform/qt_services.h"
 #include "ui/shell/save_progress_window.h"
 #include "ui/tools/tool_windows.h"
+#include "ui/audio/audio_player_tool.h"
 #include "ui/shell/function_keys.h"
 #include "ui/shell/main_window.h"
 
@@ -67,6 +68,7 @@ int run_tamsel(int argc, char** argv) {
 
   CEditorApp app(&MpegEditorAdapter::open);
   app.set_clip_factory(&MpegEditorAdapter::from_clip);
+  register_audio_player(&app);
   std::string error;
   if (!app.init_instance(&error))
     std::fprintf(stderr, "tamsel: no configuration folder (%s): default settings, not saved\n", error.c_str());

@@ -1,0 +1,76 @@
+// The audio player and editor window: a parentless window over the
+// AudioPlayer model, fed by a 100 ms timer on the UI thread.
+#pragma once
+
+#include <QWidget>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "app/audio/audio_player.h"
+
+class QCheckBox;
+class QSlider;
+class QTimer;
+class QToolButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+class AudioDisplay;
+class CEqualizerDlg;
+class CLyricsEditorDlg;
+
+class CAudioEditorDlg : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit CAudioEditorDlg(AudioPlayer::Deps deps = {});
+  ~CAudioEditorDlg() override;
+
+  // Called once when the window closes.
+  void SetCloseCallback(std::function<void()> cb) { close_cb_ = std::move(cb); }
+  void OpenTrack(const std::string& path);
+  AudioPlayer& player() { return *player_; }
+  QToolButton* button(int id) const;
+  // The picture a button shows now ("play", "stop_no", ...).
+  QString icon_name(int id) const;
+  void refresh();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  QToolButton* make_button(int id, const QString& tip);
+  void set_icon(int id, const char* name, bool enabled);
+  void on_add_tracks();
+  void on_editor_button();
+  void fill_list();
+  void on_item_changed(QTreeWidgetItem* item, int column);
+  void apply_layout();
+  void show_about();
+  void on_load_list();
+  void on_equalizer();
+  void on_lyrics_editor();
+  void on_save_list();
+
+  std::unique_ptr<AudioPlayer> player_;
+  std::map<int, QToolButton*> buttons_;
+  std::map<int, QString> icons_;
+  AudioDisplay* display_ = nullptr;
+  QSlider* position_ = nullptr;
+  QSlider* volume_ = nullptr;
+  QCheckBox* left_ = nullptr;
+  QCheckBox* right_ = nullptr;
+  QTreeWidget* list_ = nullptr;
+  QWidget* editor_panel_ = nullptr;
+  QTimer* timer_ = nullptr;
+  CEqualizerDlg* equalizer_ = nullptr;
+  CLyricsEditorDlg* lyrics_editor_ = nullptr;
+  bool filling_ = false;
+  bool closed_ = false;
+  bool shown_ = false;
+  bool focus_given_ = false;
+  std::function<void()> close_cb_;
+};

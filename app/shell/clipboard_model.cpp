@@ -10,7 +10,9 @@
 #include <mutex>
 #include <thread>
 
+#include "app/shell/editor_app.h"
 #include "app/shell/kept_file.h"
+#include "engine/clips/cliplist_file.h"
 #include "foundation/timecode.h"
 #include "picture/bmp.h"
 #include "platform/services.h"
@@ -96,6 +98,32 @@ bool parse_block(const std::string& block, EClip* clip) {
   const bool ok = clip->ctor(f, 0) == 0;
   std::fclose(f);
   return ok;
+}
+
+// The line every written clip list begins with.
+const std::string& list_id_line() {
+  static const std::string id = [] {
+    char* buf = nullptr;
+    size_t len = 0;
+    FILE* f = open_memstream(&buf, &len);
+    if (!f) return std::string();
+    write_cliplist_id(f);
+    std::fclose(f);
+    std::string out(buf, len);
+    std::free(buf);
+    return out;
+  }();
+  return id;
+}
+
+// The opening lines of the next list (its head line and a "#") are no
+// part of this one.
+void drop_next_list_head(std::string* block) {
+  for (const std::string& tail : {list_id_line() + "#\n", list_id_line()})
+    if (block->size() >= tail.size() && block->compare(block->size() - tail.size(), tail.size(), tail) == 0) {
+      block->erase(block->size() - tail.size());
+      return;
+    }
 }
 
 int clip_lines(const std::string& block) {
@@ -415,7 +443,8 @@ int VideoClipboard::write_project_list(const std::string& path, const std::strin
   text += std::string("# Created: ") + when + "\n#\n";
   for (int i = 0; i < count(); ++i) {
     const ClipNode* n = clips_.get(i);
-    text += n->readable || n->block.empty() ? block_of(n->clip) : n->block;
+    // A clip kept as read goes back as it came, under the list's head line.
+    text += n->readable || n->block.empty() ? block_of(n->clip) : list_id_line() + "#\n" + n->block;
   }
   text += "#\n# total: " + std::to_string(count()) + " clips\n#\n";
   std::string list_error;
@@ -449,6 +478,7 @@ int VideoClipboard::read_project_list(const std::string& path, const std::string
   // An editor project without list lines is one clip list.
   if (blocks.empty() && plain_clips > 0) blocks.push_back(text);
   if (blocks.empty()) return 0;
+  for (size_t i = 0; i + 1 < blocks.size(); ++i) drop_next_list_head(&blocks[i]);
   // The list's closing comment is no part of its last clip.
   if (const size_t end = blocks.back().rfind("#\n# total: "); end != std::string::npos) blocks.back().erase(end);
 
@@ -487,6 +517,32 @@ int VideoClipboard::read_project_list(const std::string& path, const std::string
   }
   if (count() > 0) select(0);
   return count();
+}
+
+int copy_to_clipboard(EditorEntry* entry, VideoClipboard* board) {
+  if (!entry || !entry->editor || !board) return -1;
+  IEditor& e = *entry->editor;
+  std::unique_ptr<EClip> clip = e.frame_copy(entry->start_frame, entry->frame_count);
+  if (!clip) return -1;
+  static int clip_counter = 0;
+  const std::string name = e.get_file_name();
+  if (!name.empty()) clip->name = name;
+  clip->file_name = "#" + std::to_string(++clip_counter) + " clip";
+  const int was = e.get_curr_frame_offset();
+  int thumb = was - entry->start_frame;
+  int moved_to = -1;
+  if (thumb < 0) {
+    thumb = 0;
+    moved_to = entry->start_frame;
+  } else if (thumb >= entry->frame_count) {
+    thumb = entry->frame_count - 1;
+    moved_to = entry->start_frame + entry->frame_count - 1;
+  }
+  if (moved_to >= 0) e.search(moved_to, 1);
+  set_clip_thumbnail_frame(clip.get(), thumb);
+  const int row = board->add_clip(*clip, &e);
+  if (moved_to >= 0) e.search(was, 1);
+  return row;
 }
 
 // The strip file

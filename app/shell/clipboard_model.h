@@ -134,6 +134,12 @@ class VideoClipboard {
   std::unique_ptr<Worker> worker_;
 };
 
+struct EditorEntry;
+// An editor window's copy (frames start_frame..+frame_count of its entry):
+// a clip named "#N clip" whose thumbnail is the window's current frame,
+// kept inside the range. The new row, or -1 when nothing was copied.
+int copy_to_clipboard(EditorEntry* entry, VideoClipboard* board);
+
 // The thumbnail strip: a 24-bit BMP 48 pixels wide, picture i at rows
 // 48i..48i+47 from the top. Reading gives nothing for anything else.
 std::string encode_thumbnail_strip(const std::vector<const Thumbnail*>& pictures);

@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QKeyEvent>
 #include <QListView>
+#include <QMdiSubWindow>
 #include <QMenu>
 #include <QMimeData>
 #include <QPainter>
@@ -15,10 +16,12 @@
 #include <filesystem>
 
 #include "app/shell/clip_drag.h"
+#include "app/shell/editor_app.h"
 #include "app/shell/command_ids.h"
 #include "app/shell/editor_settings.h"
 #include "app/shell/text_fit.h"
 #include "platform/services.h"
+#include "ui/shell/main_window.h"
 
 namespace {
 
@@ -31,6 +34,23 @@ int next_view_id() {
   static int id = 0;
   return ++id;
 }
+
+// The clipboard's frame stays while the program runs: only the exit
+// closes it.
+class KeepOpen : public QObject {
+ public:
+  KeepOpen(QWidget* main, QObject* parent) : QObject(parent), main_(main) {}
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Close && main_->isVisible()) {
+      event->ignore();
+      return true;
+    }
+    return false;
+  }
+
+ private:
+  QWidget* main_;
+};
 
 const char* const kProjectFilter = "MPEG Editor Project (*.qme)|*.qme|All Files (*.*)|*.*||";
 
@@ -231,7 +251,8 @@ void ClipboardWindow::open_row(int row) {
   const ClipNode* n = board_->row(row);
   if (!n || !open_) return;
   const int id = n->id;
-  const std::string file = n->clip.file_name;
+  // The file that could not be read, not the row's name.
+  const std::string file = n->clip.clips.empty() ? n->clip.file_name : n->clip.clips[0].get_file_name();
   const EClip clip = n->clip;  // the row may go while the editor is made
   if (open_(clip)) return;
   board_->remove_node(id);
@@ -250,34 +271,38 @@ void ClipboardWindow::add_commands(CommandTarget* target) {
   target->add(cmd::kSaveClipboard, [this] { save_project(); }, has_rows);
 }
 
-void ClipboardWindow::load_project() {
-  EditorSettings& s = editor_settings();
+namespace {
+
+// The chosen project file of an open or save dialog; empty when cancelled.
+std::string project_dialog(FileDialogKind kind, const char* title, const std::string& folder) {
   FileDialogRequest r;
-  r.kind = FileDialogKind::Open;
-  r.title = "Load MPEG Editor Project";
-  r.folder = s.load_folder;
+  r.kind = kind;
+  r.title = title;
+  r.folder = folder;
   r.filter = kProjectFilter;
   r.default_ext = "qme";
   const FileDialogResult got = platform().dialogs->run(r);
-  if (!got.accepted || got.paths.empty()) return;
-  s.set_load_folder(got.paths[0]);
-  board_->read_project_list(got.paths[0], "");
+  return got.accepted && !got.paths.empty() ? got.paths[0] : std::string();
+}
+
+}  // namespace
+
+void ClipboardWindow::load_project() {
+  EditorSettings& s = editor_settings();
+  const std::string path = project_dialog(FileDialogKind::Open, "Load MPEG Editor Project", s.load_folder);
+  if (path.empty()) return;
+  s.set_load_folder(path);
+  board_->read_project_list(path, "");
 }
 
 void ClipboardWindow::save_project() {
   if (board_->count() == 0) return;
   EditorSettings& s = editor_settings();
-  FileDialogRequest r;
-  r.kind = FileDialogKind::Save;
-  r.title = "Save As An MPEG Editor Project";
-  r.folder = s.save_folder;
-  r.filter = kProjectFilter;
-  r.default_ext = "qme";
-  const FileDialogResult got = platform().dialogs->run(r);
-  if (!got.accepted || got.paths.empty()) return;
-  s.set_save_folder(got.paths[0]);
+  const std::string path = project_dialog(FileDialogKind::Save, "Save As An MPEG Editor Project", s.save_folder);
+  if (path.empty()) return;
+  s.set_save_folder(path);
   std::string error;
-  if (!board_->write_project_list(got.paths[0], "", &error))
+  if (!board_->write_project_list(path, "", &error))
     platform().prompter->message(PromptIcon::Exclamation, PromptButtons::Ok, error);
 }
 
@@ -301,3 +326,32 @@ void ClipboardWindow::contextMenuEvent(QContextMenuEvent* event) {
       ->setEnabled(board_->has_undo());
   menu.exec(event->globalPos());
 }
+
+// The Video Clipboard: its window, its files in the configuration folder,
+// the editors' copies, and clips dropped on the main window.
+ClipboardWindow* install_clipboard(CEditorApp* app, MainWindow* main, VideoClipboard* board) {
+  auto* window = new ClipboardWindow(board, [app](const EClip& clip) { return app->open_clipboard_clip(clip); });
+  QMdiSubWindow* sub = main->add_child_window(window, QStringLiteral("Video Clipboard"));
+  sub->setWindowFlags(Qt::SubWindow | Qt::WindowTitleHint | Qt::WindowMinimizeButtonHint);
+  sub->installEventFilter(new KeepOpen(main, sub));
+  sub->setGeometry(0, 0, 120, 260);
+  sub->show();
+  window->add_commands(&main->commands());
+  const std::string folder = editor_settings().program_folder;
+  const std::string list = folder.empty() ? std::string() : folder + "/mpeg-tamsel.vls";
+  const std::string strip = folder.empty() ? std::string() : folder + "/mpeg-tamsel.bmp";
+  if (!list.empty()) board->read_project_list(list, strip);
+  app->set_copy_handler([board](EditorEntry* entry) { copy_to_clipboard(entry, board); });
+  app->set_clipboard_writer([board, list, strip] {
+    std::string error;
+    if (!list.empty() && !board->write_project_list(list, strip, &error))
+      platform().prompter->message(PromptIcon::Exclamation, PromptButtons::Ok, error);
+  });
+  main->set_clip_drop_handler([window](const ClipDragPayload& payload) {
+    if (payload.view_id != window->view_id() || !window->board()->row(payload.row)) return false;
+    window->open_row(payload.row);
+    return true;
+  });
+  return window;
+}
+

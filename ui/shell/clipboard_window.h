@@ -13,6 +13,8 @@
 #include "app/shell/clipboard_model.h"
 #include "app/shell/commands.h"
 
+class CEditorApp;
+class MainWindow;
 class QListView;
 class QTreeView;
 class QStackedWidget;
@@ -89,3 +91,8 @@ class ClipboardWindow : public QWidget {
   QListView* icons_;
   QTreeView* report_;
 };
+
+// The clipboard's window in the main window, its list and thumbnails read
+// from the configuration folder and written at the close check, the
+// editors' copies and the clips dropped on the main window.
+ClipboardWindow* install_clipboard(CEditorApp* app, MainWindow* main, VideoClipboard* board);

@@ -57,50 +57,6 @@ void watch_terminate(MainWindow* main) {
   });
 }
 
-// The clipboard's frame stays while the program runs: only the exit
-// closes it.
-class KeepOpen : public QObject {
- public:
-  KeepOpen(QWidget* main, QObject* parent) : QObject(parent), main_(main) {}
-  bool eventFilter(QObject*, QEvent* event) override {
-    if (event->type() == QEvent::Close && main_->isVisible()) {
-      event->ignore();
-      return true;
-    }
-    return false;
-  }
-
- private:
-  QWidget* main_;
-};
-
-// The Video Clipboard: its window, its files in the configuration folder,
-// the editors' copies, and clips dropped on the main window.
-void install_clipboard(CEditorApp* app, MainWindow* main, VideoClipboard* board) {
-  auto* window = new ClipboardWindow(board, [app](const EClip& clip) { return app->open_clipboard_clip(clip); });
-  QMdiSubWindow* sub = main->add_child_window(window, QStringLiteral("Video Clipboard"));
-  sub->setWindowFlags(Qt::SubWindow | Qt::WindowTitleHint | Qt::WindowMinimizeButtonHint);
-  sub->installEventFilter(new KeepOpen(main, sub));
-  sub->setGeometry(0, 0, 120, 260);
-  sub->show();
-  window->add_commands(&main->commands());
-  const std::string folder = editor_settings().program_folder;
-  const std::string list = folder.empty() ? std::string() : folder + "/mpeg-tamsel.vls";
-  const std::string strip = folder.empty() ? std::string() : folder + "/mpeg-tamsel.bmp";
-  if (!list.empty()) board->read_project_list(list, strip);
-  app->set_copy_handler([board](EditorEntry* entry) { copy_to_clipboard(entry, board); });
-  app->set_clipboard_writer([board, list, strip] {
-    std::string error;
-    if (!list.empty() && !board->write_project_list(list, strip, &error))
-      platform().prompter->message(PromptIcon::Exclamation, PromptButtons::Ok, error);
-  });
-  main->set_clip_drop_handler([window](const ClipDragPayload& payload) {
-    if (payload.view_id != window->view_id() || !window->board()->row(payload.row)) return false;
-    window->open_row(payload.row);
-    return true;
-  });
-}
-
 }  // namespace
 
 int run_tamsel(int argc, char** argv) {

@@ -87,61 +87,45 @@ void OptionsSheet::ok() {
   accept();
 }
 
-QWidget* OptionsSheet::display_page() {
+QWidget* OptionsSheet::choice_page(const char* name, std::initializer_list<std::pair<const char*, int>> items,
+                                   int* choice, const char* check_name, const char* check_text, int* flag) {
   auto* page = new QWidget;
   auto* l = new QVBoxLayout(page);
-  QButtonGroup* g = radios(page, l, "c1_color",
-                           {{" 8-bit dither", 8}, {" 16-bit (5:6:5)", 16}, {" 24-bit true color", 24}}, model_.color,
-                           [this](int v) {
-                             model_.color = v;
-                             refresh();
-                           });
-  g->button(16)->setEnabled(false);
-  g->button(24)->setEnabled(model_.color24_allowed());
-  check(page, l, "c1_loop", "  Loop --- automatic rewind at both ends of a segment ", model_.looping, [this](int v) {
-    model_.looping = v;
+  radios(page, l, name, items, *choice, [this, choice](int v) {
+    *choice = v;
+    refresh();
+  });
+  check(page, l, check_name, check_text, *flag, [this, flag](int v) {
+    *flag = v;
     refresh();
   });
   l->addStretch();
+  return page;
+}
+
+QWidget* OptionsSheet::display_page() {
+  QWidget* page =
+      choice_page("c1_color", {{" 8-bit dither", 8}, {" 16-bit (5:6:5)", 16}, {" 24-bit true color", 24}},
+                  &model_.color, "c1_loop", "  Loop --- automatic rewind at both ends of a segment ", &model_.looping);
+  page->findChild<QRadioButton*>(QStringLiteral("c1_color_16"))->setEnabled(false);
+  page->findChild<QRadioButton*>(QStringLiteral("c1_color_24"))->setEnabled(model_.color24_allowed());
   return page;
 }
 
 QWidget* OptionsSheet::size_page() {
-  auto* page = new QWidget;
-  auto* l = new QVBoxLayout(page);
-  radios(page, l, "c2_size",
-         {{"  Full --- original coded picture size", 0},
-          {"  Half --- decimated by 2 in both dimensions", 1},
-          {"  Quarter --- reduced to 1/4 in both dimensions", 2}},
-         model_.size, [this](int v) {
-           model_.size = v;
-           refresh();
-         });
-  check(page, l, "c2_field", "  Display one single field of an interlaced frame", model_.field_mode, [this](int v) {
-    model_.field_mode = v;
-    refresh();
-  });
-  l->addStretch();
-  return page;
+  return choice_page("c2_size",
+                     {{"  Full --- original coded picture size", 0},
+                      {"  Half --- decimated by 2 in both dimensions", 1},
+                      {"  Quarter --- reduced to 1/4 in both dimensions", 2}},
+                     &model_.size, "c2_field", "  Display one single field of an interlaced frame", &model_.field_mode);
 }
 
 QWidget* OptionsSheet::encoder_page() {
-  auto* page = new QWidget;
-  auto* l = new QVBoxLayout(page);
-  radios(page, l, "c3_me",
-         {{"  Smart --- balanced between speed and quality", 0},
-          {"  Speed -- maximize speed with lower quality", 1},
-          {"  Quality -- maximize quality with lower speed ", 2}},
-         model_.me_algorithm, [this](int v) {
-           model_.me_algorithm = v;
-           refresh();
-         });
-  check(page, l, "c3_scan", "  Full sequence scan when loading MPEG", model_.full_scan, [this](int v) {
-    model_.full_scan = v;
-    refresh();
-  });
-  l->addStretch();
-  return page;
+  return choice_page("c3_me",
+                     {{"  Smart --- balanced between speed and quality", 0},
+                      {"  Speed -- maximize speed with lower quality", 1},
+                      {"  Quality -- maximize quality with lower speed ", 2}},
+                     &model_.me_algorithm, "c3_scan", "  Full sequence scan when loading MPEG", &model_.full_scan);
 }
 
 QWidget* OptionsSheet::keys_page() {

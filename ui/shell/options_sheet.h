@@ -4,6 +4,8 @@
 #pragma once
 
 #include <QDialog>
+#include <initializer_list>
+#include <utility>
 
 #include "app/shell/options_model.h"
 
@@ -24,6 +26,9 @@ class OptionsSheet : public QDialog {
   void apply();
 
  private:
+  // Radio buttons of values and one check box.
+  QWidget* choice_page(const char* name, std::initializer_list<std::pair<const char*, int>> items, int* choice,
+                       const char* check_name, const char* check_text, int* flag);
   QWidget* display_page();
   QWidget* size_page();
   QWidget* encoder_page();

@@ -12,7 +12,9 @@
 
 #include "app/shell/editor_app.h"
 #include "app/shell/kept_file.h"
+#include "app/shell/text_lines.h"
 #include "engine/clips/cliplist_file.h"
+#include "engine/clips/text_fields.h"
 #include "foundation/timecode.h"
 #include "picture/bmp.h"
 #include "platform/services.h"
@@ -56,25 +58,10 @@ uint32_t get32(const std::string& s, size_t at) { return get16(s, at) | get16(s,
 
 bool starts(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
 
-std::string trim(const std::string& s) {
-  size_t a = 0, b = s.size();
-  while (a < b && std::isspace(static_cast<unsigned char>(s[a]))) ++a;
-  while (b > a && std::isspace(static_cast<unsigned char>(s[b - 1]))) --b;
-  return s.substr(a, b - a);
-}
-
-// The text in lines, line ends kept, "\r\n" read as "\n".
+// The text in lines, each with its "\n" ("\r\n" read as "\n").
 std::vector<std::string> split_lines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t at = 0;
-  while (at < text.size()) {
-    size_t end = text.find('\n', at);
-    std::string line = text.substr(at, end == std::string::npos ? std::string::npos : end - at);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line + "\n");
-    if (end == std::string::npos) break;
-    at = end + 1;
-  }
+  std::vector<std::string> lines = text_lines(text);
+  for (std::string& line : lines) line += "\n";
   return lines;
 }
 
@@ -497,7 +484,7 @@ int VideoClipboard::read_project_list(const std::string& path, const std::string
     // The list line's name and numbers, also for a clip that cannot be read.
     const std::vector<std::string> own = split_lines(block);
     if (starts(own[0], "CLIPLIST:")) {
-      node.clip.file_name = trim(own[0].substr(std::min<size_t>(10, own[0].size())));
+      node.clip.file_name = utils_strip_spaces(own[0].substr(std::min<size_t>(10, own[0].size())));
       int v[3] = {0, 0, 0};
       if (own.size() > 1) std::sscanf(own[1].c_str(), " %d %d %d", &v[0], &v[1], &v[2]);
       node.clip.header[1] = v[0];

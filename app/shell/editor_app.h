@@ -126,6 +126,10 @@ class CEditorApp {
   // full).
   bool open_clipboard_clip(const EClip& clip);
 
+  // A list handed over by the Video Clip List: a new editor window titled
+  // "Clip List #N" at the list's current frame; false when none opened.
+  bool on_clip_list_event(const EClip& clip);
+
   // Command 32780: the open dialog, then the file.
   void on_open_movie();
 

@@ -296,3 +296,51 @@ EClip VideoClipListModel::hand_over() const {
   list.header[1] = before;
   return list;
 }
+
+std::string VideoClipListModel::field_text(int frames, int row) const {
+  char text[64];
+  if (time_format && row >= 0 && row < int(clips_.size()))
+    std::snprintf(text, sizeof text, "%.2f", frames * frame_period(clips_[size_t(row)]));
+  else
+    std::snprintf(text, sizeof text, "%d", frames);
+  return text;
+}
+
+std::string VideoClipListModel::cell(int row, int column) const {
+  if (row < 0 || row >= int(clips_.size())) return {};
+  const Clip& c = clips_[size_t(row)];
+  switch (column) {
+    case 0:
+      return c.file_name;
+    case 1:
+      return field_text(c.start, row);
+    case 2:
+      return field_text(c.count, row);
+    case 3:
+      return field_text(c.video_frame_total, row);
+  }
+  return {};
+}
+
+double VideoClipListModel::field_value(const std::string& text) const {
+  if (utils_strip_spaces(text).empty()) return -1;
+  return std::strtod(text.c_str(), nullptr);
+}
+
+int VideoClipListModel::field_frames(const std::string& text, int row) const {
+  const double v = field_value(text);
+  if (v < 0) return -1;
+  if (!time_format) return int(std::min(v, 2e9));
+  const double period = row >= 0 && row < int(clips_.size()) ? frame_period(clips_[size_t(row)]) : 1.0;
+  return seconds_to_frames(v, period);
+}
+
+void VideoClipListModel::set_range(int row, int start, int count) {
+  if (row < 0 || row >= int(clips_.size())) return;
+  Clip& c = clips_[size_t(row)];
+  if (start >= 0) c.start = start;
+  if (count >= 0) c.count = count;
+  if (Clip::is_still_image_type(c.clip_type) || c.video_frame_total <= 0) return;
+  if (c.start >= c.video_frame_total) c.start = 0;
+  if (c.count <= 0 || c.start + c.count > c.video_frame_total) c.count = c.video_frame_total - c.start;
+}

@@ -49,6 +49,11 @@ class VideoClipListModel {
 
   // Appends when index is negative or past the end.
   void insert_clip_record(const Clip& clip, int index);
+  // A clip's start and frame count (negative values leave them), kept
+  // inside its file.
+  void set_range(int row, int start, int count);
+  // A clip of a file through the maker; false when it has no video.
+  bool make_clip(const std::string& file, Clip* out) const { return maker_ && maker_(file, out); }
   // Removes a clip; its deletion goes onto the undo history.
   bool remove_clip_record(int index);
   // Puts the newest deleted clip back at its old index; false when none.
@@ -76,6 +81,16 @@ class VideoClipListModel {
   // clip's total (in frames or seconds as the format says).
   void start_rule(double* start, double* length) const;
   void length_rule(double* start, double* length) const;
+
+  // A row's text: the file, then start, length and the file's total, as
+  // seconds ("%.2f") or frame numbers.
+  std::string cell(int row, int column) const;
+  // A number as the fields show it in the current format.
+  std::string field_text(int frames, int row) const;
+  // A field's text in frames (seconds converted with the row's period);
+  // -1 for an empty field.
+  int field_frames(const std::string& text, int row) const;
+  double field_value(const std::string& text) const;
 
   // The list handed to a new editor: every clip, the current frame the
   // first of the selected clip.

@@ -19,6 +19,7 @@
 #include "app/shell/editor_app.h"
 #include "app/shell/command_ids.h"
 #include "app/shell/editor_settings.h"
+#include "app/shell/file_utils.h"
 #include "app/shell/text_fit.h"
 #include "platform/services.h"
 #include "ui/shell/main_window.h"
@@ -275,14 +276,9 @@ namespace {
 
 // The chosen project file of an open or save dialog; empty when cancelled.
 std::string project_dialog(FileDialogKind kind, const char* title, const std::string& folder) {
-  FileDialogRequest r;
-  r.kind = kind;
-  r.title = title;
-  r.folder = folder;
-  r.filter = kProjectFilter;
-  r.default_ext = "qme";
-  const FileDialogResult got = platform().dialogs->run(r);
-  return got.accepted && !got.paths.empty() ? got.paths[0] : std::string();
+  std::string path;
+  return file_dialog(&path, kind == FileDialogKind::Save, 0, kProjectFilter, "qme", folder, title) ? path
+                                                                                               : std::string();
 }
 
 }  // namespace

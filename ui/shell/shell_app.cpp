@@ -15,6 +15,7 @@
 
 #include "app/shell/clip_drag.h"
 #include "app/shell/clipboard_model.h"
+#include "app/shell/command_ids.h"
 #include "app/shell/editor_app.h"
 #include "app/shell/editor_settings.h"
 #include "app/shell/mpeg_editor_adapter.h"
@@ -23,6 +24,7 @@
 #include "platform/qt_services.h"
 #include "ui/shell/clipboard_window.h"
 #include "ui/shell/function_keys.h"
+#include "ui/tools/clip_list_dialog.h"
 #include "ui/shell/main_window.h"
 
 namespace {
@@ -81,6 +83,15 @@ int run_tamsel(int argc, char** argv) {
   watch_terminate(&main);
   main.restore_geometry_from_settings();
   install_clipboard(&app, &main, &board);
+  app.tools().add(
+      cmd::kVideoClipList,
+      [&app, &main](std::function<void()> closed) -> ToolWindow* {
+        auto* dialog = new ClipListDialog([&app](const EClip& list) { app.on_clip_list_event(list); },
+                                          std::move(closed), make_video_clip, &main);
+        dialog->show();
+        return dialog;
+      },
+      ToolRerun::CloseAlways);
   main.show();
   // The files open once the event loop runs, so that a message box among
   // them and a SIGTERM meanwhile are handled like any later ones.

@@ -15,7 +15,6 @@
 
 #include "app/shell/clip_drag.h"
 #include "app/shell/clipboard_model.h"
-#include "app/shell/command_ids.h"
 #include "app/shell/editor_app.h"
 #include "app/shell/editor_settings.h"
 #include "app/shell/mpeg_editor_adapter.h"
@@ -83,15 +82,7 @@ int run_tamsel(int argc, char** argv) {
   watch_terminate(&main);
   main.restore_geometry_from_settings();
   install_clipboard(&app, &main, &board);
-  app.tools().add(
-      cmd::kVideoClipList,
-      [&app, &main](std::function<void()> closed) -> ToolWindow* {
-        auto* dialog = new ClipListDialog([&app](const EClip& list) { app.on_clip_list_event(list); },
-                                          std::move(closed), make_video_clip, &main);
-        dialog->show();
-        return dialog;
-      },
-      ToolRerun::CloseAlways);
+  install_clip_list(&app, &main);
   main.show();
   // The files open once the event loop runs, so that a message box among
   // them and a SIGTERM meanwhile are handled like any later ones.

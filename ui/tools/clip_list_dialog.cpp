@@ -15,6 +15,8 @@
 #include <cstdio>
 #include <fstream>
 
+#include "app/shell/command_ids.h"
+#include "app/shell/editor_app.h"
 #include "app/shell/editor_settings.h"
 #include "app/shell/file_utils.h"
 #include "app/shell/kept_file.h"
@@ -118,8 +120,8 @@ ClipListDialog::ClipListDialog(std::function<void(const EClip&)> hand_over, std:
   connect(help, &QPushButton::clicked, this, [] { show_help("help.chm::/htm/chap02-5-5.htm"); });
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
   connect(file_, &QLineEdit::textChanged, this, [this] { update_controls(); });
-  connect(start_, &QLineEdit::textEdited, this, [this] { start_changed(); });
-  connect(length_, &QLineEdit::textEdited, this, [this] { length_changed(); });
+  connect(start_, &QLineEdit::textEdited, this, [this] { field_changed(true); });
+  connect(length_, &QLineEdit::textEdited, this, [this] { field_changed(false); });
   connect(list_, &QTreeWidget::itemDoubleClicked, this,
           [this](QTreeWidgetItem* item) { select_row(list_->indexOfTopLevelItem(item)); });
 
@@ -228,20 +230,11 @@ void ClipListDialog::write_fields(double start, double length) {
   guard_ = false;
 }
 
-void ClipListDialog::start_changed() {
+void ClipListDialog::field_changed(bool start_field) {
   if (guard_) return;
   double s = model_.field_value(start_->text().toStdString()), l = model_.field_value(length_->text().toStdString());
   const double s0 = s, l0 = l;
-  model_.start_rule(&s, &l);
-  if (s != s0 || l != l0) write_fields(s, l);
-  update_controls();
-}
-
-void ClipListDialog::length_changed() {
-  if (guard_) return;
-  double s = model_.field_value(start_->text().toStdString()), l = model_.field_value(length_->text().toStdString());
-  const double s0 = s, l0 = l;
-  model_.length_rule(&s, &l);
+  start_field ? model_.start_rule(&s, &l) : model_.length_rule(&s, &l);
   if (s != s0 || l != l0) write_fields(s, l);
   update_controls();
 }
@@ -425,4 +418,16 @@ void ClipListDialog::dropEvent(QDropEvent* event) {
     add_clip_file(path, false, -1);
   }
   event->acceptProposedAction();
+}
+
+void install_clip_list(CEditorApp* app, QWidget* parent) {
+  app->tools().add(
+      cmd::kVideoClipList,
+      [app, parent](std::function<void()> closed) -> ToolWindow* {
+        auto* dialog = new ClipListDialog([app](const EClip& list) { app->on_clip_list_event(list); },
+                                          std::move(closed), make_video_clip, parent);
+        dialog->show();
+        return dialog;
+      },
+      ToolRerun::CloseAlways);
 }

@@ -9,6 +9,7 @@
 #include "app/shell/tools.h"
 #include "app/tools/clip_list_model.h"
 
+class CEditorApp;
 class QLineEdit;
 class QPushButton;
 class QTreeWidget;
@@ -40,8 +41,8 @@ class ClipListDialog : public QDialog, public ToolWindow {
  private:
   void fill_rows();
   void update_controls();
-  void start_changed();
-  void length_changed();
+  // The start or length rule after an edit of that field.
+  void field_changed(bool start_field);
   void update_clip();
   void delete_row();
   void clear_rows();
@@ -72,3 +73,7 @@ class ClipListDialog : public QDialog, public ToolWindow {
   QPushButton* all_;
   bool guard_ = false;
 };
+
+// The F6 tool of the application: its window over parent, the lists it
+// hands over opened as editor windows.
+void install_clip_list(CEditorApp* app, QWidget* parent);

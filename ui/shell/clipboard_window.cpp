@@ -226,9 +226,22 @@ ClipboardWindow::~ClipboardWindow() { board_->set_observer(nullptr); }
 
 bool ClipboardWindow::report_shown() const { return stack_->currentWidget() == report_; }
 
-void ClipboardWindow::show_icons() { stack_->setCurrentWidget(icons_); }
+void ClipboardWindow::switch_to(QWidget* view) {
+  if (stack_->currentWidget() == view) return;
+  // Each view keeps the frame's size it was last given.
+  auto* frame = qobject_cast<QMdiSubWindow*>(parentWidget());
+  if (frame) {
+    (report_shown() ? report_size_ : icon_size_) = frame->size();
+    const QSize next = view == report_ ? report_size_ : icon_size_;
+    if (next.isValid()) frame->resize(next);
+    else if (view == report_) frame->resize(frame->width() + 300, frame->height());
+  }
+  stack_->setCurrentWidget(view);
+}
 
-void ClipboardWindow::show_report() { stack_->setCurrentWidget(report_); }
+void ClipboardWindow::show_icons() { switch_to(icons_); }
+
+void ClipboardWindow::show_report() { switch_to(report_); }
 
 void ClipboardWindow::selection_to_board() {
   const QModelIndex i = icons_->selectionModel()->currentIndex();

@@ -82,6 +82,7 @@ class ClipboardWindow : public QWidget {
   void contextMenuEvent(QContextMenuEvent* event) override;
 
  private:
+  void switch_to(QWidget* view);
   void selection_to_board();
   void board_to_selection();
   VideoClipboard* board_;
@@ -90,6 +91,7 @@ class ClipboardWindow : public QWidget {
   QStackedWidget* stack_;
   QListView* icons_;
   QTreeView* report_;
+  QSize icon_size_, report_size_;
 };
 
 // The clipboard's window in the main window, its list and thumbnails read

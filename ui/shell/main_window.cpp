@@ -188,6 +188,9 @@ void MainWindow::build_menus() {
   add_command_action(view, cmd::kViewStatusBar, QStringLiteral("&Status Bar"));
   add_command_action(view, cmd::kViewTools, QStringLiteral("&Tools"));
   add_command_action(view, cmd::kViewAudio, QStringLiteral("&Audio"));
+  view->addSeparator();
+  add_command_action(view, cmd::kClipIcons, QStringLiteral("Clip &Icons"));
+  add_command_action(view, cmd::kDetailsReport, QStringLiteral("Details &Report"));
 
   QMenu* tools = menuBar()->addMenu(tr("&Tools"));
   add_command_action(tools, cmd::kMultiplexer, QStringLiteral("Multiplexer\tF2"));

@@ -46,6 +46,8 @@ QCheckBox* check(QWidget* page, QVBoxLayout* layout, const char* name, const cha
 OptionsSheet::OptionsSheet(EditorSettings* settings, QWidget* parent) : QDialog(parent), model_(settings) {
   setWindowTitle(QStringLiteral(" Options..."));
   tabs_ = new QTabWidget(this);
+  // Every page's tab in sight.
+  tabs_->setUsesScrollButtons(false);
   tabs_->addTab(display_page(), QStringLiteral("Video Display"));
   tabs_->addTab(size_page(), QStringLiteral("Image Size"));
   tabs_->addTab(encoder_page(), QStringLiteral("Video Encoder"));

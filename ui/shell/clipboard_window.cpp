@@ -353,8 +353,9 @@ ClipboardWindow* install_clipboard(CEditorApp* app, MainWindow* main, VideoClipb
   app->set_copy_handler([board](EditorEntry* entry) { copy_to_clipboard(entry, board); });
   app->set_clipboard_writer([board, list, strip] {
     std::string error;
-    if (!list.empty() && !board->write_project_list(list, strip, &error))
-      platform().prompter->message(PromptIcon::Exclamation, PromptButtons::Ok, error);
+    // An empty clipboard is written too: deleted clips stay deleted.
+    if (!list.empty()) board->write_project_list(list, strip, &error);
+    if (!error.empty()) platform().prompter->message(PromptIcon::Exclamation, PromptButtons::Ok, error);
   });
   main->set_clip_drop_handler([window](const ClipDragPayload& payload) {
     if (payload.view_id != window->view_id() || !window->board()->row(payload.row)) return false;

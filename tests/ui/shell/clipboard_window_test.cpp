@@ -136,6 +136,13 @@ TEST_F(ClipboardWindowTest, TheSelectedReportRowIsHighlightedToTheClientEdge) {
   EXPECT_NE(below, highlight);
 }
 
+TEST_F(ClipboardWindowTest, AnEmptyClipboardIsWrittenWithoutAWord) {
+  EXPECT_TRUE(app_.confirm_close());
+  EXPECT_TRUE(fp_.prompter.shown.empty()) << fp_.prompter.last_text();
+  VideoClipboard next(fake_clip_factory());
+  EXPECT_EQ(next.read_project_list(tsupport::test_dir() + "/mpeg-tamsel.vls", ""), 0);
+}
+
 TEST_F(ClipboardWindowTest, TheCloseCheckWritesTheListAndItsPictures) {
   copy("a.mpg", 0, 10);
   EXPECT_TRUE(app_.confirm_close());

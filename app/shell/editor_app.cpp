@@ -135,6 +135,35 @@ int CEditorApp::open_input_file(const std::string& path, int x, int y, int no_se
   return open_editor_window(std::move(editor), path, x, y);
 }
 
+bool CEditorApp::open_clipboard_clip(const EClip& clip) {
+  if (check_editor_limit()) return true;  // said so; the clip is not at fault
+  std::unique_ptr<IEditor> editor = clip_factory_ ? clip_factory_(clip, editor_settings().image_size) : nullptr;
+  if (!editor) return false;
+  editor = fit_editor_to_screen(std::move(editor));
+  const EditorSettings& s = editor_settings();
+  if (s.field_mode) editor->set_field_dither(1);
+  if (const int depth = display_bmp_depth(s)) editor->set_bmp_depth(depth);
+  if (clip.header[1] > 0) editor->search(clip.header[1], 1);
+  if (!clip.name.empty()) editor->set_file_name(clip.name);
+  open_editor_window(std::move(editor), clip.file_name, 0, 0);
+  return true;
+}
+
+bool CEditorApp::on_clip_list_event(const EClip& clip) {
+  if (check_editor_limit()) return false;
+  std::unique_ptr<IEditor> editor = clip_factory_ ? clip_factory_(clip, editor_settings().image_size) : nullptr;
+  if (!editor) return false;
+  if (!clip.name.empty()) editor->set_file_name(clip.name);
+  editor = fit_editor_to_screen(std::move(editor));
+  const EditorSettings& s = editor_settings();
+  if (s.field_mode) editor->set_field_dither(1);
+  if (const int depth = display_bmp_depth(s)) editor->set_bmp_depth(depth);
+  static int list_counter = 1;
+  const std::string title = "Clip List #" + std::to_string(list_counter++);
+  editor->search(std::max(clip.header[1], 0), 1);
+  return open_editor_window(std::move(editor), title, 0, 0) == 1;
+}
+
 std::unique_ptr<IEditor> CEditorApp::fit_editor_to_screen(std::unique_ptr<IEditor> editor) {
   const int step = editor_settings().image_size;
   if (!editor || step >= 2 || step < 0) return editor;

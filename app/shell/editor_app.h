@@ -121,6 +121,15 @@ class CEditorApp {
   // clipboard window.
   void set_copy_handler(std::function<void(EditorEntry*)> handler) { copy_handler_ = std::move(handler); }
 
+  // A clip of the Video Clipboard as a new editor window at the cascade
+  // position; false when no editor could be made of it (or the table is
+  // full).
+  bool open_clipboard_clip(const EClip& clip);
+
+  // A list handed over by the Video Clip List: a new editor window titled
+  // "Clip List #N" at the list's current frame; false when none opened.
+  bool on_clip_list_event(const EClip& clip);
+
   // Command 32780: the open dialog, then the file.
   void on_open_movie();
 

@@ -1,4 +1,5 @@
 #include "ui/shell/main_window.h"
+#include "ui/shell/options_sheet.h"
 
 #include <algorithm>
 
@@ -148,6 +149,10 @@ void MainWindow::build_bars() {
     commands_.add(
         id, [bar] { bar->setVisible(bar->isHidden()); }, [bar] { return CommandState{true, !bar->isHidden()}; });
   };
+  commands_.add(cmd::kOptions, [this] {
+    OptionsSheet sheet(&editor_settings(), this);
+    sheet.exec();
+  });
   toggle(cmd::kViewToolbar, main_bar_);
   toggle(cmd::kViewTools, tools_bar_);
   toggle(cmd::kViewAudio, audio_bar_);
@@ -183,6 +188,9 @@ void MainWindow::build_menus() {
   add_command_action(view, cmd::kViewStatusBar, QStringLiteral("&Status Bar"));
   add_command_action(view, cmd::kViewTools, QStringLiteral("&Tools"));
   add_command_action(view, cmd::kViewAudio, QStringLiteral("&Audio"));
+  view->addSeparator();
+  add_command_action(view, cmd::kClipIcons, QStringLiteral("Clip &Icons"));
+  add_command_action(view, cmd::kDetailsReport, QStringLiteral("Details &Report"));
 
   QMenu* tools = menuBar()->addMenu(tr("&Tools"));
   add_command_action(tools, cmd::kMultiplexer, QStringLiteral("Multiplexer\tF2"));
@@ -196,6 +204,7 @@ void MainWindow::build_menus() {
   add_command_action(tools, cmd::kAudioPlayer, QStringLiteral("MPEG Audio Player + Editor"));
   add_command_action(tools, cmd::kAudioConfigure, QStringLiteral("&Configure"));
   tools->addSeparator();
+  add_command_action(tools, cmd::kOptions, QStringLiteral("Options..."));
   add_command_action(tools, cmd::kResetOptions, QStringLiteral("Reset Options to Initial Values"));
 
   QMenu* window = menuBar()->addMenu(tr("&Window"));

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QSocketNotifier>
 #include <clocale>
 #include <csignal>
@@ -12,7 +13,10 @@
 #include <vector>
 #include <cstdio>
 
+#include "app/shell/clip_drag.h"
+#include "app/shell/clipboard_model.h"
 #include "app/shell/editor_app.h"
+#include "app/shell/editor_settings.h"
 #include "app/shell/mpeg_editor_adapter.h"
 #include "app/shell/sound_output.h"
 #include "platform/qt_audio_sink.h"
@@ -20,7 +24,9 @@
 #include "ui/shell/save_progress_window.h"
 #include "ui/tools/tool_windows.h"
 #include "ui/audio/audio_player_tool.h"
+#include "ui/shell/clipboard_window.h"
 #include "ui/shell/function_keys.h"
+#include "ui/tools/clip_list_dialog.h"
 #include "ui/shell/main_window.h"
 
 namespace {
@@ -73,12 +79,16 @@ int run_tamsel(int argc, char** argv) {
   if (!app.init_instance(&error))
     std::fprintf(stderr, "tamsel: no configuration folder (%s): default settings, not saved\n", error.c_str());
 
+  // Outlives the main window, whose clipboard window shows it.
+  VideoClipboard board(&MpegEditorAdapter::from_clip);
   MainWindow main(&app);
   register_tool_windows(&app, &main);
   FunctionKeyFilter keys(&main);
   qt.installEventFilter(&keys);
   watch_terminate(&main);
   main.restore_geometry_from_settings();
+  install_clipboard(&app, &main, &board);
+  install_clip_list(&app, &main);
   main.show();
   // The files open once the event loop runs, so that a message box among
   // them and a SIGTERM meanwhile are handled like any later ones.

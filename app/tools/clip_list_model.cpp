@@ -105,11 +105,9 @@ std::vector<VlsEntry> parse_vls(const std::string& text) {
 }
 
 bool make_video_clip(const std::string& file, Clip* out) {
-  int error = 1;
-  Clip c;
-  clip_ctor(&c, file.c_str(), &error, 0, 0, 0, 0);
-  if (error || c.video_stream_count < 1) return false;
-  *out = c;
+  std::optional<Clip> c = clip_ctor(file.c_str(), 0, 0, 0, 0);
+  if (!c || c->video_stream_count < 1) return false;
+  *out = *c;
   return true;
 }
 

@@ -84,9 +84,8 @@ Demultiplexer::~Demultiplexer() {
 
 bool Demultiplexer::load(const std::string& name) {
   if (busy()) return false;
-  int error = 1;
-  auto fresh = name.empty() ? nullptr : std::make_unique<MPEG_Demuxer>(name.c_str(), &error);
-  if (!fresh || error != 0) {
+  auto fresh = name.empty() ? nullptr : MPEG_Demuxer::create(name.c_str());
+  if (!fresh) {
     platform().prompter->message(PromptIcon::Stop, PromptButtons::Ok, text_with_name(kNotSystemFile, name));
     return false;
   }

@@ -59,16 +59,6 @@ double mpaenc_snr_of_class(int quant) {
   return kSnr[quant + 1];
 }
 
-uint32_t mpaenc_crc_update(uint32_t crc, uint32_t value, int bits) {
-  for (int i = bits - 1; i >= 0; --i) {
-    const uint32_t in = (value >> i) & 1u;
-    const uint32_t top = (crc >> 15) & 1u;
-    crc = (crc << 1) & 0xFFFFu;
-    if (top ^ in) crc ^= 0x8005u;
-  }
-  return crc;
-}
-
 int mpaenc_select_scfsi(int scf[3]) {
   // Patterns by (class of scf0 - scf1, class of scf1 - scf2): each digit
   // names the scale factor a part sends, 4 the largest of the three.

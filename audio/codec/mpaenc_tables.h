@@ -35,9 +35,6 @@ extern const float* mpaenc_scale_factors();
 // Signal-to-noise ratio in dB of a layer II quantiser class (-1: none).
 double mpaenc_snr_of_class(int quant);
 
-// CRC-16 (polynomial 0x8005) of the low `bits` bits of value, continuing crc.
-uint32_t mpaenc_crc_update(uint32_t crc, uint32_t value, int bits);
-
 // Layer II scale-factor selection information of one subband from its three
 // scale-factor indices (ISO/IEC 11172-3 Table C.4): the classes of the two
 // differences pick a transmission pattern; the indices are rewritten as the

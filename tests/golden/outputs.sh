@@ -18,6 +18,7 @@ fx=$(cd "${3:?no FIXTURES}" && pwd)
 list=${4:?no LIST}
 case $mode in record | check) ;; *) echo "mode is record or check" >&2; exit 2 ;; esac
 [ -x "$dev" ] || { echo "no tamsel-dev at $dev" >&2; exit 2; }
+dev=$(cd "$(dirname "$dev")" && pwd)/$(basename "$dev")
 export TAMSEL_FILE_SYNC=0
 out=$(mktemp -d "${TMPDIR:-/tmp}/tamsel-outputs.XXXXXX")
 trap 'rm -rf "$out"' EXIT

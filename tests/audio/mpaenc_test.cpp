@@ -207,7 +207,7 @@ TEST(MpaEnc, BadSettingsBecomeDefaultsWithTrace) {
   }
 }
 
-TEST(MpaEncTables, AllocationTextsAndChoice) {
+TEST(MpaEncTables, AllocationTablesAndChoice) {
   MpaAllocTable t;
   const int sblimits[4] = {27, 30, 8, 12};
   for (int n = 0; n < 4; ++n) EXPECT_EQ(load_bit_alloc_table(n, t), sblimits[n]);
@@ -228,6 +228,25 @@ TEST(MpaEncTables, AllocationTextsAndChoice) {
   EXPECT_EQ(a.table_number(), 0);
   EXPECT_EQ(b.table_number(), 1);
   EXPECT_EQ(c.table_number(), 3);
+}
+
+// The allocator raises a subband's code one step at a time: every step must
+// buy more quantiser levels, and the SNR must follow.
+TEST(MpaEncTables, EveryAllocationStepAddsLevels) {
+  MpaAllocTable t;
+  for (int n = 0; n < 4; ++n) {
+    const int sblimit = load_bit_alloc_table(n, t);
+    for (int sb = 0; sb < sblimit; ++sb) {
+      const int codes = 1 << t[sb][0].bits;
+      EXPECT_EQ(t[sb][0].steps, 0);
+      for (int a = 1; a < codes; ++a) {
+        SCOPED_TRACE(testing::Message() << "table " << n << " subband " << sb << " code " << a);
+        EXPECT_GT(t[sb][a].steps, t[sb][a - 1].steps);
+        EXPECT_GT(mpaenc_snr_of_class(t[sb][a].quant), a > 1 ? mpaenc_snr_of_class(t[sb][a - 1].quant) : 0.0);
+      }
+      for (int a = codes; a < 16; ++a) EXPECT_EQ(t[sb][a].steps, 0);
+    }
+  }
 }
 
 TEST(MpaEncTables, JsBoundOutsideTableIsAnError) {

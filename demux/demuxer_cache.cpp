@@ -40,7 +40,10 @@ DeMuxerCache& DeMuxerCache::instance() {
   return cache;
 }
 
-DeMuxerCache::~DeMuxerCache() { clear(); }
+DeMuxerCache::~DeMuxerCache() {
+  delist();
+  clear();
+}
 
 void DeMuxerCache::clear() {
   std::vector<Entry> gone;

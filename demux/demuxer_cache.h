@@ -39,7 +39,7 @@ class DeMuxerCache : public FileCache {
   ~DeMuxerCache() override;
 
  private:
-  DeMuxerCache() = default;
+  DeMuxerCache() { enlist(); }
   using Entry = std::shared_ptr<const DeMuxer>;
   Entry lookup(const char* full_name);
   void drop(const Entry& entry);

@@ -41,7 +41,8 @@ class GoplistCache : public FileCache {
 
  private:
   friend bool goplist_matches(GOPList* list, const char* name, int stream_id, int pid);
-  GoplistCache() = default;
+  GoplistCache() { enlist(); }
+  ~GoplistCache() override { delist(); }
   // What identifies a file's index: full path, modification time, size.
   struct FileKey {
     std::string full;

@@ -67,13 +67,13 @@ void forget(const char* name) {
   for (FileCache* c : r.caches) c->forget_path(path);
 }
 
-FileCache::FileCache() {
+void FileCache::enlist() {
   Registry& r = registry();
   std::lock_guard<std::mutex> lock(r.mutex);
   r.caches.push_back(this);
 }
 
-FileCache::~FileCache() {
+void FileCache::delist() {
   Registry& r = registry();
   std::lock_guard<std::mutex> lock(r.mutex);
   r.caches.erase(std::remove(r.caches.begin(), r.caches.end(), this), r.caches.end());

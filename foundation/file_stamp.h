@@ -29,15 +29,21 @@ struct FileStamp {
 // Drops every entry of the file from all stamped caches.
 void forget(const char* name);
 
-// Every stamped cache registers itself, so that forget() reaches it.
+// A cache keyed by files, reachable by forget(). The most derived class
+// enlists at the end of its constructor and delists first thing in its
+// destructor: forget() must never reach a cache half made or half gone.
 class FileCache {
  public:
-  FileCache();
-  virtual ~FileCache();
+  FileCache() = default;
+  virtual ~FileCache() { delist(); }
   FileCache(const FileCache&) = delete;
   FileCache& operator=(const FileCache&) = delete;
-  // Drops the entry of a real path; true when there was one.
+  // Drops the entries of a real path; true when there were some.
   virtual bool forget_path(const std::string& path) = 0;
+
+ protected:
+  void enlist();
+  void delist();  // once enlisted; a second call does nothing
 };
 
 // One value per file. Lookups take a stamp made outside the lock; an entry
@@ -45,6 +51,8 @@ class FileCache {
 template <class Value>
 class StampedCache : public FileCache {
  public:
+  StampedCache() { enlist(); }
+  ~StampedCache() override { delist(); }
   // A copy of the value stored under this stamp; none when there is none or
   // the stored one was made from another version of the file (dropped then).
   std::optional<Value> find(const FileStamp& stamp) {

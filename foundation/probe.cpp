@@ -11,6 +11,7 @@
 
 #include "foundation/ac3.h"
 #include "foundation/audio_header.h"
+#include "foundation/big_endian.h"
 #include "foundation/bsfile.h"
 #include "foundation/mpeg_fields.h"
 #include "foundation/pic_header.h"
@@ -37,8 +38,6 @@ inline int next_code(const uint8_t* d, int pos, int n, int* code) {
   *code = 0x100 + c.code();
   return static_cast<int>(c.offset());
 }
-
-inline int be16(const uint8_t* p) { return (p[0] << 8) | p[1]; }
 
 // Full path of an existing readable file; empty when there is none.
 std::string full_path(const char* name) {
@@ -254,7 +253,7 @@ int MPEGFile::is_system(const uint8_t* data, int n) {
         covered += pos - pack;
       } else if (code == 0x1BD || code == 0x1BE || (code >= 0x1C0 && code <= 0x1EF)) {
         ++pes;
-        const int end = pos + 6 + (limit - pos >= 6 ? be16(data + pos + 4) : 0);
+        const int end = pos + 6 + (limit - pos >= 6 ? load_be16(data + pos + 4) : 0);
         if (end + 4 <= limit && data[end] == 0 && data[end + 1] == 0 && data[end + 2] == 1 && data[end + 3] >= 0xBA) {
           covered += end - pos;
           pos = end;
@@ -349,7 +348,7 @@ int mpegfile_probe_pes_bit_rate(const uint8_t* data, int n) {
         }
       }
     } else if (code >= 0x1C0 && code <= 0x1EF) {
-      const int len = be16(data + pos + 4) + 6;
+      const int len = load_be16(data + pos + 4) + 6;
       if (code >= 0x1E0) {
         video_bytes += len;
         ++video_packets;

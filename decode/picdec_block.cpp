@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "decode/picdec_internal.h"
+#include "foundation/big_endian.h"
 
 namespace {
 
@@ -23,18 +24,6 @@ inline int get_dc_diff(MBReader& bs, const VlcTables& t, int cc) {
   const VlcEntry e = cc ? t.dc_chroma[bs.show(10)] : t.dc_luma[bs.show(9)];
   bs.skip(e.len);
   return dc_differential(bs, e.value);
-}
-
-inline uint64_t load_be64(const uint8_t* p) {
-  uint64_t v;
-  std::memcpy(&v, p, 8);
-  return __builtin_bswap64(v);
-}
-
-inline uint32_t load_be32(const uint8_t* p) {
-  uint32_t v;
-  std::memcpy(&v, p, 4);
-  return __builtin_bswap32(v);
 }
 
 // The bits of the blocks of a macroblock, kept in locals from the first

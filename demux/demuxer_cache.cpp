@@ -40,7 +40,10 @@ DeMuxerCache& DeMuxerCache::instance() {
   return cache;
 }
 
-DeMuxerCache::~DeMuxerCache() { clear(); }
+DeMuxerCache::~DeMuxerCache() {
+  delist();
+  clear();
+}
 
 void DeMuxerCache::clear() {
   std::vector<Entry> gone;
@@ -163,6 +166,17 @@ DeMuxer* DeMuxerCache::add(const char* name, int /*flag*/) {
   }
   entries_.push_back(std::move(entry));
   return first.release();
+}
+
+bool DeMuxerCache::forget_path(const std::string& path) {
+  std::vector<Entry> gone;  // destroyed after the lock
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (size_t i = entries_.size(); i-- > 0;)
+    if (path == entries_[i]->get_file_name()) {
+      gone.push_back(std::move(entries_[i]));
+      entries_.erase(entries_.begin() + long(i));
+    }
+  return !gone.empty();
 }
 
 DeMuxer* demuxer_create(const char* name, int flag) {

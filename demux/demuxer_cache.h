@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "demux/demuxer.h"
+#include "foundation/file_stamp.h"
 
 // A new demultiplexer the caller owns, or null.
 DeMuxer* demuxer_create(const char* name, int flag);
@@ -20,7 +21,7 @@ bool demux_file_stamp(const char* name, int64_t* time_ns, FileOffset* size);
 // Entries are closed demultiplexers that never change once cached: a copy
 // is made from one outside the lock, and files are opened and measured
 // outside it too. The lock only guards the list.
-class DeMuxerCache {
+class DeMuxerCache : public FileCache {
  public:
   static DeMuxerCache& instance();
   // A copy of the entry of the file when it has not changed since, else
@@ -34,10 +35,11 @@ class DeMuxerCache {
   int count();
   // Entries whose file name equals name (tests: one entry per file).
   int count_of(const char* full_name);
-  ~DeMuxerCache();
+  bool forget_path(const std::string& path) override;
+  ~DeMuxerCache() override;
 
  private:
-  DeMuxerCache() = default;
+  DeMuxerCache() { enlist(); }
   using Entry = std::shared_ptr<const DeMuxer>;
   Entry lookup(const char* full_name);
   void drop(const Entry& entry);

@@ -150,6 +150,19 @@ void GoplistCache::clear() {
   capacity_ = 0;
 }
 
+bool GoplistCache::forget_path(const std::string& path) {
+  std::vector<std::unique_ptr<GOPList>> gone;  // destroyed after the lock
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (size_t i = entries_.size(); i-- > 0;) {
+    const DeMuxer* dm = entries_[i]->get_demuxer();
+    if (dm && path == dm->get_file_name()) {
+      gone.push_back(std::move(entries_[i]));
+      entries_.erase(entries_.begin() + long(i));
+    }
+  }
+  return !gone.empty();
+}
+
 int GoplistCache::count() {
   std::lock_guard<std::mutex> lock(mutex_);
   return int(entries_.size());

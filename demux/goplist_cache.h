@@ -12,8 +12,9 @@
 #include <vector>
 
 #include "demux/goplist.h"
+#include "foundation/file_stamp.h"
 
-class GoplistCache {
+class GoplistCache : public FileCache {
  public:
   static GoplistCache& instance();
 
@@ -35,10 +36,13 @@ class GoplistCache {
   int count();
   // Indexes built from a file since start (tests: a copy must not build).
   int built_count();
+  // Drops every index of the file (all its streams).
+  bool forget_path(const std::string& path) override;
 
  private:
   friend bool goplist_matches(GOPList* list, const char* name, int stream_id, int pid);
-  GoplistCache() = default;
+  GoplistCache() { enlist(); }
+  ~GoplistCache() override { delist(); }
   // What identifies a file's index: full path, modification time, size.
   struct FileKey {
     std::string full;

@@ -4,16 +4,13 @@
 
 #include <algorithm>
 
+#include "foundation/big_endian.h"
 #include "foundation/trace.h"
 
 namespace {
 
 
 constexpr size_t kWant = 64 * 1024;  // far more than two of the largest frames
-
-uint32_t be32(const uint8_t* p) {
-  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
-}
 
 // Next frame of ref's stream at or after pos whose successor also belongs to
 // it (or which ends the file). Returns false when none is left.
@@ -37,7 +34,7 @@ bool resync(FileWindow& w, const FrmHdr& ref, uint64_t* pos) {
       int a2 = 0;
       const uint8_t* q = w.at(next, 4, &a2);
       FrmHdr n;
-      ok = a2 >= 4 && n.parse(be32(q)) == 0 && ref.same_stream(n) == 0;
+      ok = a2 >= 4 && n.parse(load_be32(q)) == 0 && ref.same_stream(n) == 0;
     }
     if (ok) {
       *pos = cand;
@@ -79,7 +76,7 @@ long long walk_audio_frames(FileWindow& w, const std::function<bool(uint64_t, co
     const uint8_t* p = w.at(pos, 4, &avail);
     if (avail == 0) break;
     FrmHdr h;
-    if (avail >= 4 && h.parse(be32(p)) == 0 && ref.same_stream(h) == 0) {
+    if (avail >= 4 && h.parse(load_be32(p)) == 0 && ref.same_stream(h) == 0) {
       if (pos + static_cast<uint64_t>(h.frame_size) > w.size()) {
         trace("audio: frame at offset %llu cut off: %llu of %d bytes\n", static_cast<unsigned long long>(pos),
               static_cast<unsigned long long>(w.size() - pos), h.frame_size);

@@ -5,6 +5,7 @@
 
 #include "foundation/audio_info.h"
 #include "foundation/bitstream.h"
+#include "foundation/crc16.h"
 #include "foundation/trace.h"
 
 namespace {
@@ -27,33 +28,6 @@ constexpr uint16_t kFrameWords[38][3] = {
 };
 
 constexpr int kAcmodChannels[8] = {2, 1, 2, 3, 3, 4, 4, 5};
-
-// CRC-16, generator x^16 + x^15 + x^2 + 1, most significant bit first.
-// lo[a] = a x^16 mod P (one byte); hi[a] = a x^24 mod P, so that two bytes
-// go through in one step: crc' = hi[v >> 8] ^ lo[v & 0xFF], v = crc ^ word.
-struct CrcTables {
-  uint16_t lo[256];
-  uint16_t hi[256];
-  constexpr CrcTables() : lo(), hi() {
-    for (int i = 0; i < 256; ++i) {
-      uint16_t c = static_cast<uint16_t>(i << 8);
-      for (int b = 0; b < 8; ++b) c = static_cast<uint16_t>((c & 0x8000) ? (c << 1) ^ 0x8005 : c << 1);
-      lo[i] = c;
-    }
-    for (int i = 0; i < 256; ++i) hi[i] = static_cast<uint16_t>((lo[i] << 8) ^ lo[lo[i] >> 8]);
-  }
-};
-constexpr CrcTables kCrc;
-
-uint16_t crc16(uint16_t crc, const uint8_t* p, int n) {
-  int i = 0;
-  for (; i + 2 <= n; i += 2) {
-    const uint16_t v = static_cast<uint16_t>(crc ^ ((p[i] << 8) | p[i + 1]));
-    crc = static_cast<uint16_t>(kCrc.hi[v >> 8] ^ kCrc.lo[v & 0xFF]);
-  }
-  if (i < n) crc = static_cast<uint16_t>((crc << 8) ^ kCrc.lo[((crc >> 8) ^ p[i]) & 0xFF]);
-  return crc;
-}
 
 const char* const kLanguages[128] = {
     nullptr, "Albanian", "Breton", "Catalan", "Croatian", "Welsh", "Czech", "Danish", "German", "English",
@@ -230,13 +204,13 @@ int check_crc(int frame_size, const uint8_t* data, int length) {
   // crc1 covers the first 5/8 of the frame, crc2 the whole of it.
   const int part1 = 2 * (frame_size / 16 + frame_size / 4);
   if (part1 > 2) {
-    const uint16_t c = crc16(0, data + 2, part1 - 2);
+    const uint16_t c = crc16_8005(0, data + 2, size_t(part1 - 2));
     if (c) {
       trace("ERROR (check_crc): crc1 = 0x%04x\n", c);
       return c;
     }
   }
-  const uint16_t c = crc16(0, data + 2, frame_size - 2);
+  const uint16_t c = crc16_8005(0, data + 2, size_t(frame_size - 2));
   if (c) {
     trace("ERROR (check_crc): crc2 = 0x%04x\n", c);
     return c;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "foundation/audio_info.h"
+#include "foundation/big_endian.h"
 
 namespace {
 
@@ -20,10 +21,6 @@ constexpr int32_t kBitRates[2][3][16] = {
 };
 
 constexpr int32_t kSampleRates[9] = {44100, 48000, 32000, 22050, 24000, 16000, 11025, 12000, 8000};
-
-inline uint32_t load_be32(const uint8_t* p) {
-  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
-}
 
 // A sync word worth parsing: 11 sync bits, a layer, a bit-rate index that is
 // not 15 and a sampling frequency that is not reserved.

@@ -7,14 +7,10 @@
 #include <cstdint>
 #include <cstring>
 
+#include "foundation/big_endian.h"
+
 // mask[n] = 2^n - 1 for n = 0..32.
 extern const uint32_t bs_mask[33];
-
-inline uint64_t bs_load_be64(const uint8_t* p) {
-  uint64_t v;
-  std::memcpy(&v, p, 8);
-  return __builtin_bswap64(v);
-}
 
 // Reader. Keeps only the count of bits consumed: each read loads the eight
 // bytes that hold its bits with one unaligned big-endian load, so the calls
@@ -59,7 +55,7 @@ class BS {
   uint32_t get_bits(int n) {
     if (static_cast<unsigned>(n) - 1u > 31u) return 0;
     if (__builtin_expect(bit_ < fast_end_, 1)) {
-      const uint64_t v = bs_load_be64(start_ + (bit_ >> 3)) << (bit_ & 7);
+      const uint64_t v = load_be64(start_ + (bit_ >> 3)) << (bit_ & 7);
       bit_ += static_cast<unsigned>(n);
       return static_cast<uint32_t>(v >> (64 - n));
     }
@@ -72,7 +68,7 @@ class BS {
   uint32_t show_bits(int n) const {
     if (static_cast<unsigned>(n) - 1u > 31u) return 0;
     if (__builtin_expect(bit_ < fast_end_, 1))
-      return static_cast<uint32_t>((bs_load_be64(start_ + (bit_ >> 3)) << (bit_ & 7)) >> (64 - n));
+      return static_cast<uint32_t>((load_be64(start_ + (bit_ >> 3)) << (bit_ & 7)) >> (64 - n));
     return static_cast<uint32_t>(load_tail() >> (64 - n));
   }
 

@@ -11,6 +11,7 @@
 
 #include "foundation/ac3.h"
 #include "foundation/audio_header.h"
+#include "foundation/big_endian.h"
 #include "foundation/bsfile.h"
 #include "foundation/mpeg_fields.h"
 #include "foundation/pic_header.h"
@@ -37,8 +38,6 @@ inline int next_code(const uint8_t* d, int pos, int n, int* code) {
   *code = 0x100 + c.code();
   return static_cast<int>(c.offset());
 }
-
-inline int be16(const uint8_t* p) { return (p[0] << 8) | p[1]; }
 
 // Full path of an existing readable file; empty when there is none.
 std::string full_path(const char* name) {
@@ -254,7 +253,7 @@ int MPEGFile::is_system(const uint8_t* data, int n) {
         covered += pos - pack;
       } else if (code == 0x1BD || code == 0x1BE || (code >= 0x1C0 && code <= 0x1EF)) {
         ++pes;
-        const int end = pos + 6 + (limit - pos >= 6 ? be16(data + pos + 4) : 0);
+        const int end = pos + 6 + (limit - pos >= 6 ? load_be16(data + pos + 4) : 0);
         if (end + 4 <= limit && data[end] == 0 && data[end + 1] == 0 && data[end + 2] == 1 && data[end + 3] >= 0xBA) {
           covered += end - pos;
           pos = end;
@@ -349,7 +348,7 @@ int mpegfile_probe_pes_bit_rate(const uint8_t* data, int n) {
         }
       }
     } else if (code >= 0x1C0 && code <= 0x1EF) {
-      const int len = be16(data + pos + 4) + 6;
+      const int len = load_be16(data + pos + 4) + 6;
       if (code >= 0x1E0) {
         video_bytes += len;
         ++video_packets;
@@ -638,64 +637,31 @@ MPEGFileList& MPEGFileList::instance() {
   return list;
 }
 
-int MPEGFileList::count() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return static_cast<int>(files_.size());
-}
-
-void MPEGFileList::remove(int index) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (index >= 0 && index < static_cast<int>(files_.size())) files_.erase(files_.begin() + index);
-}
-
-int MPEGFileList::insert(MPEGFile&& file) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  for (size_t i = 0; i < files_.size(); ++i) {
-    if (files_[i].name == file.name) {
-      files_[i] = std::move(file);
-      return static_cast<int>(i);
-    }
-  }
-  if (files_.size() == files_.capacity()) files_.reserve(files_.size() + 32);
-  files_.push_back(std::move(file));
-  return static_cast<int>(files_.size()) - 1;
-}
-
 int MPEGFileList::add(const char* full_name) {
+  // Stamped before the probe reads the file: a change during the probe then
+  // shows at the next query.
+  const std::optional<FileStamp> stamp = FileStamp::of(full_name);
   MPEGFile f;
-  if (f.init(full_name) != 0) return -1;
-  return insert(std::move(f));
+  if (!stamp || f.init(full_name) != 0) return -1;
+  return files_.put(*stamp, std::move(f));
 }
 
 std::optional<MPEGFile> MPEGFileList::find(const char* file_name) {
   const std::string full = full_path(file_name);
   if (full.empty()) return std::nullopt;
-  std::optional<MPEGFile> found;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (const auto& f : files_)
-      if (f.has_name(full.c_str())) {
-        found = f;
-        break;
-      }
+  const std::optional<FileStamp> stamp = FileStamp::of(full.c_str());
+  if (!stamp) return std::nullopt;
+  std::optional<MPEGFile> found = files_.find(*stamp);
+  if (!found) {
+    // Not listed, or changed since: probe (no lock held) and list it.
+    MPEGFile f;
+    if (f.init(full.c_str()) != 0) return std::nullopt;
+    files_.put(*stamp, f);
+    found = std::move(f);
   }
-  if (found && found->is_unchanged()) return found;
-  // Not listed, or changed since: probe (outside the lock) and list it.
-  MPEGFile f;
-  if (f.init(full.c_str()) != 0) {
-    if (found) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      for (size_t i = 0; i < files_.size(); ++i)
-        if (files_[i].name == full) {
-          files_.erase(files_.begin() + static_cast<long>(i));
-          break;
-        }
-    }
-    return std::nullopt;
-  }
-  MPEGFile copy = f;
-  insert(std::move(f));
-  return copy;
+  // One record serves every spelling of the file's name.
+  found->name = full;
+  return found;
 }
 
 int mpegfile_get_stream_type(const char* name) {

@@ -1,7 +1,7 @@
 // Stream-type probe: what a media file is (stream type code, estimated bit
 // rate, VBR flag, CD sector layout), decided from its first mebibyte and
 // kept in one process-wide list so each file is probed once while it stays
-// the same (size and modification time).
+// the same (real path, size and modification time).
 #pragma once
 
 #include <cstdint>
@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "foundation/file_offset.h"
+#include "foundation/file_stamp.h"
 
 // The bytes from the start of a file that the type probes look at.
 constexpr int kProbeBytes = 0x100000;
@@ -66,16 +67,13 @@ class MPEGFileList {
   // or has changed; none when the name cannot be resolved or probed.
   std::optional<MPEGFile> find(const char* file_name);
   // Probes name (a full path) and lists it; its index, or -1 when the
-  // probe failed. A record of the same name is replaced.
+  // probe failed. A record of the same file is replaced.
   int add(const char* full_name);
-  void remove(int index);
-  int count() const;
+  void remove(int index) { files_.erase(index); }
+  int count() const { return files_.count(); }
 
  private:
-  int insert(MPEGFile&& file);
-
-  mutable std::mutex mutex_;
-  std::vector<MPEGFile> files_;
+  StampedCache<MPEGFile> files_;
 };
 
 // Queries by file name (each finds or probes the record).

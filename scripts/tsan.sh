@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds the demultiplexer and frame-access tests with ThreadSanitizer into
 # build/tsan and runs those that share caches between threads: the
-# demultiplexer and GOP-index caches, the decoded-picture cache, frame
-# access, the verified-clip cache and the audio decoders' process-wide
-# tables; the long jobs under their JobControl (save, GOP trim, convert,
+# demultiplexer and GOP-index caches, the stamped file caches and forget(),
+# the decoded-picture cache, frame access, the verified-clip cache and the
+# audio decoders' process-wide tables; the long jobs under their JobControl (save, GOP trim, convert,
 # demultiplex, multiplex, GOP fix, time-stamp scan, audio save) with the
 # window's side on another thread; and every test of the windows' headless
 # rules (tests/app), whose models hand work between the user-interface
@@ -32,7 +32,7 @@ bash "$root/tests/fixtures/make.sh" "$build/fixtures"
 export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
 cd "$build"
 rc=0
-ctest -j "$jobs" --output-on-failure -R 'DemuxerCache|GoplistCache|DCache|FrameAccess|MpaThreads|ClipVerify.Cache|JobControl' "$@" || rc=$?
+ctest -j "$jobs" --output-on-failure -R 'DemuxerCache|GoplistCache|DCache|FrameAccess|MpaThreads|ClipVerify.Cache|StampedCache|FileChange|Probe.Concurrent|FileInfo.Cache|JobControl' "$@" || rc=$?
 if [ ${#app_tests[@]} -gt 0 ]; then
   ctest -j "$jobs" --output-on-failure -L '^app_' "$@" || rc=$?
 fi

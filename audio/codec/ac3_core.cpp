@@ -7,27 +7,12 @@
 
 #include "audio/codec/ac3_block.h"
 #include "audio/codec/ac3_core_state.h"
+#include "foundation/crc16.h"
 #include "foundation/trace.h"
 
 namespace {
 
 constexpr int kFullChannels[8] = {2, 1, 2, 3, 3, 4, 4, 5};
-
-// t steps the register over one byte; u folds two steps of the high byte so
-// that a whole word takes two independent lookups (the table is linear).
-struct CrcTable {
-  uint16_t t[256];
-  uint16_t u[256];
-  CrcTable() {
-    for (int i = 0; i < 256; ++i) {
-      uint16_t r = static_cast<uint16_t>(i << 8);
-      for (int b = 0; b < 8; ++b) r = static_cast<uint16_t>(r & 0x8000 ? (r << 1) ^ 0x8005 : r << 1);
-      t[i] = r;
-    }
-    for (int i = 0; i < 256; ++i) u[i] = static_cast<uint16_t>(t[t[i] >> 8] ^ ((t[i] << 8) & 0xFF00));
-  }
-};
-const CrcTable kCrc;
 
 uint32_t result_word(int value) { return static_cast<uint32_t>(value & 0xFFFF) << 16 | kAC3CoreVersion; }
 
@@ -200,7 +185,7 @@ int decode_block(ac3_dec_state* s, const ac3_dec_params* p) {
 
 uint16_t ac3_dec_crc(uint16_t crc, const uint16_t* words, int count) {
   uint16_t r = crc;
-  for (int i = 0; i < count; ++i) r = static_cast<uint16_t>(kCrc.u[r >> 8] ^ kCrc.t[r & 0xFF] ^ words[i]);
+  for (int i = 0; i < count; ++i) r = static_cast<uint16_t>(crc16_8005_word(r, 0) ^ words[i]);
   return r;
 }
 

@@ -5,6 +5,7 @@
 
 #include "audio/codec/mpa_decoder.h"
 #include "audio/codec/mpa_tables.h"
+#include "audio/codec/mpaenc_tables.h"
 #include "foundation/trace.h"
 
 namespace {
@@ -53,8 +54,8 @@ inline double requant(uint32_t v, int cls, int sf, const MpaTables& t) {
 
 int joint_bound(const FrmHdr& h, int sblimit) {
   if (h.mode != 1) return sblimit;
-  const int b = 4 * h.mode_extension + 4;
-  return b < sblimit ? b : sblimit;
+  const int b = audio_encoder_get_js_bound(h.layer, h.mode_extension);
+  return b < 0 || b > sblimit ? sblimit : b;
 }
 
 int layer2_choose_table(const FrmHdr& h) {
@@ -64,12 +65,7 @@ int layer2_choose_table(const FrmHdr& h) {
     trace("Illegal index values (BAD FrmHdr): sf=%d, ch=%d, br=%d\n", h.sampling_index, h.channels, h.bitrate_index);
     return -1;
   }
-  // Bit rate per channel in kbit/s decides between the wide tables (high
-  // rates) and the narrow ones (low rates).
-  const int per_channel = h.bit_rate / 1000 / h.channels;
-  if (per_channel <= 48) return h.sample_rate == 32000 ? 3 : 2;
-  if (per_channel <= 80) return 0;
-  return h.sample_rate == 48000 ? 0 : 1;
+  return audio_encoder_pick_table(h.sample_rate / 1000, h.bit_rate / 1000 / h.channels);
 }
 
 const Layer2Table& layer2_table(int index) { return kTables[index]; }
@@ -77,7 +73,7 @@ const Layer2Table& layer2_table(int index) { return kTables[index]; }
 int MpegAudioDecoder::decode_layer1(BS& bs, int16_t* out) {
   const MpaTables& t = mpa_tables();
   const int nch = header_.channels;
-  const int bound = header_.mode == 1 ? 4 * header_.mode_extension + 4 : 32;
+  const int bound = joint_bound(header_, 32);
   uint8_t alloc[2][32] = {};
   uint8_t sf[2][32] = {};
   read_allocation(nch, bound, 32, nullptr, [&](int bits) { return bs.get_bits(bits); }, alloc);

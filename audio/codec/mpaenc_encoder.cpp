@@ -9,6 +9,7 @@
 #include "audio/codec/psy_model1.h"
 #include "audio/codec/psy_model2.h"
 #include "foundation/bitstream.h"
+#include "foundation/crc16.h"
 #include "foundation/trace.h"
 
 namespace {
@@ -297,13 +298,13 @@ int AudioEncoder::write_frame(uint8_t* out, int out_size, int frame_bits) {
                         (h.original << 2) | h.emphasis;
   bw.put_bits(tail, 16);
   if (h.error_protection) {
-    uint32_t crc = mpaenc_crc_update(0xFFFF, tail, 16);
+    uint16_t crc = crc16_8005_bits(0xFFFF, tail, 16);
     for (int sb = 0; sb < sblimit_; ++sb)
-      for (int ch = 0; ch < nch; ++ch) crc = mpaenc_crc_update(crc, alloc_[ch][sb], l1 ? 4 : alloc_table_[sb][0].bits);
+      for (int ch = 0; ch < nch; ++ch) crc = crc16_8005_bits(crc, uint32_t(alloc_[ch][sb]), l1 ? 4 : alloc_table_[sb][0].bits);
     if (!l1)
       for (int sb = 0; sb < sblimit_; ++sb)
         for (int ch = 0; ch < nch; ++ch)
-          if (alloc_[ch][sb]) crc = mpaenc_crc_update(crc, scfsi_[ch][sb], 2);
+          if (alloc_[ch][sb]) crc = crc16_8005_bits(crc, uint32_t(scfsi_[ch][sb]), 2);
     bw.put_bits(crc, 16);
   }
   for (int sb = 0; sb < sblimit_; ++sb)

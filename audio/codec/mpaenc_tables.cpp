@@ -2,9 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 
+#include "audio/codec/mpa_layer12.h"
+#include "audio/codec/mpa_tables.h"
 #include "foundation/trace.h"
 
 const int kMpaEncBitRates[2][15] = {
@@ -14,17 +15,19 @@ const int kMpaEncBitRates[2][15] = {
 int load_bit_alloc_table(int number, MpaAllocTable& table) {
   if (number < 0 || number > 3) return -1;
   std::memset(&table, 0, sizeof(table));
-  const char* p = kMpaAllocTableText[number];
-  int sblimit = 0, used = 0;
-  if (std::sscanf(p, "%d%n", &sblimit, &used) != 1 || sblimit < 1 || sblimit > 32) return -1;
-  p += used;
-  int sb, index, steps, bits, group, quant;
-  while (std::sscanf(p, "%d %d %d %d %d %d%n", &sb, &index, &steps, &bits, &group, &quant, &used) == 6) {
-    p += used;
-    if (sb < 0 || sb >= sblimit || index < 0 || index > 15) return -1;
-    table[sb][index] = {steps, bits, group, quant};
+  // The decoder's table, seen from the encoder: levels, code bits and grouping
+  // of each code's quantisation class.
+  const Layer2Table& t = layer2_table(number);
+  const MpaTables& q = mpa_tables();
+  for (int sb = 0; sb < t.sblimit; ++sb) {
+    const Layer2Row& row = *t.rows[sb];
+    table[sb][0] = {0, row.bits, 0, 0};
+    for (int index = 1; index < (1 << row.bits); ++index) {
+      const int c = row.cls[index];
+      table[sb][index] = {q.levels[c], layer2_code_bits(c), layer2_grouped(c) ? 1 : 3, c};
+    }
   }
-  return sblimit;
+  return t.sblimit;
 }
 
 int audio_encoder_pick_table(int rate_khz, int kbps_per_channel) {
@@ -57,16 +60,6 @@ double mpaenc_snr_of_class(int quant) {
   static const double kSnr[18] = {0.00,  7.00,  11.00, 16.00, 20.84, 25.28, 31.59, 37.75, 43.84,
                                   49.89, 55.93, 61.96, 67.98, 74.01, 80.03, 86.05, 92.01, 98.01};
   return kSnr[quant + 1];
-}
-
-uint32_t mpaenc_crc_update(uint32_t crc, uint32_t value, int bits) {
-  for (int i = bits - 1; i >= 0; --i) {
-    const uint32_t in = (value >> i) & 1u;
-    const uint32_t top = (crc >> 15) & 1u;
-    crc = (crc << 1) & 0xFFFFu;
-    if (top ^ in) crc ^= 0x8005u;
-  }
-  return crc;
 }
 
 int mpaenc_select_scfsi(int scf[3]) {

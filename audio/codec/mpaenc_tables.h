@@ -3,9 +3,6 @@
 
 #include <cstdint>
 
-// The four layer II allocation tables as text (see mpaenc_alloc_text.cpp).
-extern const char* const kMpaAllocTableText[4];
-
 // One allocation entry: quantiser steps (0 for none; at index 0 the bits
 // column holds the allocation field width), code bits, group (1 grouped,
 // 3 three separate codes), quantiser class.
@@ -14,12 +11,12 @@ struct MpaAllocEntry {
 };
 using MpaAllocTable = MpaAllocEntry[32][16];
 
-// Parses table number 0-3 into table; returns its sblimit, -1 on a bad
-// table number or text.
+// Fills table number 0-3 (the 27-, 30-, 8- and 12-subband tables) from the
+// decoder's allocation table; returns its sblimit, -1 on a bad number.
 int load_bit_alloc_table(int number, MpaAllocTable& table);
 
 // Table for a rate in whole kHz (44, 48, 32) and a bit rate per channel in
-// kbit/s.
+// kbit/s; the decoder picks with it too.
 int audio_encoder_pick_table(int rate_khz, int kbps_per_channel);
 
 // Joint-stereo bound of a layer (1-3) and mode extension (0-3); -1 with a
@@ -34,9 +31,6 @@ extern const float* mpaenc_scale_factors();
 
 // Signal-to-noise ratio in dB of a layer II quantiser class (-1: none).
 double mpaenc_snr_of_class(int quant);
-
-// CRC-16 (polynomial 0x8005) of the low `bits` bits of value, continuing crc.
-uint32_t mpaenc_crc_update(uint32_t crc, uint32_t value, int bits);
 
 // Layer II scale-factor selection information of one subband from its three
 // scale-factor indices (ISO/IEC 11172-3 Table C.4): the classes of the two

@@ -24,6 +24,7 @@
 #include "formats/qt_decoder.h"
 #include "formats/still_loader.h"
 #include "foundation/audio_info.h"
+#include "foundation/file_stamp.h"
 #include "foundation/probe.h"
 #include "foundation/seq_header.h"
 #include "foundation/trace.h"
@@ -31,66 +32,8 @@
 
 namespace {
 
-// A file's identity as the cache sees it: a file rewritten in place with the
-// same size still differs by its modification time.
-struct FileKey {
-  std::string path;
-  long long size = -1;
-  long long mtime_ns = 0;
-  bool operator==(const FileKey&) const = default;
-};
-
-bool file_key(const char* name, FileKey* key) {
-  char full[PATH_MAX];
-  struct stat st;
-  if (!realpath(name, full) || stat(full, &st) != 0) return false;
-  key->path = full;
-  key->size = st.st_size;
-  key->mtime_ns = (long long)st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec;
-  return true;
-}
-
-class VerifiedClipCache {
- public:
-  bool find(const FileKey& key, Clip* out) {
-    std::lock_guard lock(mutex_);
-    for (auto& e : entries_) {
-      if (e.key.path != key.path) continue;
-      if (e.key == key) {
-        *out = e.clip;
-        return true;
-      }
-      e = std::move(entries_.back());
-      entries_.pop_back();
-      return false;
-    }
-    return false;
-  }
-  void add(const FileKey& key, const Clip& c) {
-    std::lock_guard lock(mutex_);
-    for (auto& e : entries_)
-      if (e.key.path == key.path) {
-        e = Entry{key, c};
-        return;
-      }
-    entries_.push_back(Entry{key, c});
-  }
-  int count() {
-    std::lock_guard lock(mutex_);
-    return int(entries_.size());
-  }
-
- private:
-  struct Entry {
-    FileKey key;
-    Clip clip;
-  };
-  std::mutex mutex_;
-  std::vector<Entry> entries_;
-};
-
-VerifiedClipCache& cache() {
-  static VerifiedClipCache c;
+StampedCache<Clip>& cache() {
+  static StampedCache<Clip> c;
   return c;
 }
 
@@ -433,10 +376,11 @@ std::optional<Clip> clip_ctor(const char* file_name, int start, int count, int a
     engine_error_set(error, EngineError::bad_input, "no file name");
     return std::nullopt;
   }
-  FileKey key;
-  const bool keyed = file_key(file_name, &key);
-  Clip found;
-  if (keyed && cache().find(key, &found)) {
+  const std::optional<FileStamp> key = FileStamp::of(file_name);
+  const bool keyed = key.has_value();
+  std::optional<Clip> cached = keyed ? cache().find(*key) : std::nullopt;
+  if (cached) {
+    const Clip& found = *cached;
     // Facts of the file are shared; the range is this clip's own.
     Clip out = found;
     out.start = start;
@@ -455,7 +399,7 @@ std::optional<Clip> clip_ctor(const char* file_name, int start, int count, int a
   c.start = start;
   c.count = count;
   c.audio_stream_id = audio_stream_id;
-  c.set_file_name(keyed ? key.path.c_str() : file_name);
+  c.set_file_name(keyed ? key->path.c_str() : file_name);
   if (!clip_verification(&c)) {
     engine_error_set(error, EngineError::bad_input,
                      std::string("<") + file_name + "> is not a media file this editor opens");
@@ -467,7 +411,7 @@ std::optional<Clip> clip_ctor(const char* file_name, int start, int count, int a
       whole.start = 0;
       whole.count = whole.video_frame_total > 0 ? whole.video_frame_total : whole.audio_frame_total;
     }
-    cache().add(key, whole);
+    cache().put(*key, whole);
   }
   return c;
 }

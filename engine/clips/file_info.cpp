@@ -129,32 +129,21 @@ int MpegFileInfo::matches(const char* file_name) const {
 
 bool MpegFileInfoCache::find(const char* file_name, MpegFileInfo* out) {
   if (!file_name || !out) return false;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (const auto& e : entries_)
-      if (e->matches(file_name)) {
-        *out = *e;
-        return true;
-      }
+  const std::optional<FileStamp> stamp = FileStamp::of(file_name);
+  if (!stamp) return false;
+  if (std::optional<MpegFileInfo> e = entries_.find(*stamp)) {
+    *out = std::move(*e);
+  } else {
+    // Built with no lock held: a large file takes a while.
+    MpegFileInfo built;
+    if (built.open(file_name)) return false;
+    ++builds_;
+    *out = built;
+    entries_.put(*stamp, std::move(built));
   }
-  // Built outside the lock: a large file takes a while.
-  auto e = std::make_unique<MpegFileInfo>();
-  if (e->open(file_name)) return false;
-  *out = *e;
-  std::lock_guard<std::mutex> lock(mutex_);
-  ++builds_;
-  entries_.push_back(std::move(e));
+  // One entry serves every spelling of the file's name.
+  out->name = file_name;
   return true;
-}
-
-void MpegFileInfoCache::cleanup() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  entries_.clear();
-}
-
-int MpegFileInfoCache::count() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return int(entries_.size());
 }
 
 FileInfoFacade::FileInfoFacade() : info_(std::make_unique<MpegFileInfo>()) {}

@@ -6,6 +6,7 @@
 // time-code repair's lists.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -14,6 +15,7 @@
 
 #include "foundation/audio_info.h"
 #include "foundation/file_offset.h"
+#include "foundation/file_stamp.h"
 #include "foundation/video_info.h"
 
 class MpegFileInfo {
@@ -35,22 +37,21 @@ class MpegFileInfo {
   int64_t time = 0;               // modification time, ns
 };
 
-// Entries are built once per file version and never removed before exit;
-// access is serialised so worker threads may use it too.
+// One entry per file, built again when the file changes; access is
+// serialised so worker threads may use it too.
 class MpegFileInfoCache {
  public:
-  // A copy of the entry of name (built and appended when none matches);
-  // false when the file cannot be described.
+  // A copy of the entry of name (built when none matches); false when the
+  // file cannot be described.
   bool find(const char* name, MpegFileInfo* out);
-  void cleanup();
-  int count();
+  void cleanup() { entries_.clear(); }
+  int count() { return entries_.count(); }
   // Files opened to build entries (a found entry opens none).
   long builds() const { return builds_; }
 
  private:
-  std::mutex mutex_;
-  std::vector<std::unique_ptr<MpegFileInfo>> entries_;
-  long builds_ = 0;
+  StampedCache<MpegFileInfo> entries_;
+  std::atomic<long> builds_{0};
 };
 
 class FileInfoFacade {

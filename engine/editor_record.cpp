@@ -224,6 +224,7 @@ int EditorRecordData::record(MPEG_Editor* editor, JobControl* control) {
   s.fixed_mq_max_bit_rate = video.fixed_mq_max_bit_rate;
   s.reserved_word = video.reserved;
   if (output_type == 6 && svcd) s.svcd = 1;
+  s.dvd = output_type == 6 && dvd && !svcd ? 1 : 0;
   if (video.index_option > 0) s.index_option = video.index_option;
   if (video.chroma_format > 0) s.output_chroma_format = video.chroma_format;
   if (audio.copy_flag) s.audio.copy = 1;

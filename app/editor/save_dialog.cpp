@@ -5,7 +5,9 @@
 #include <cstdlib>
 
 #include "app/editor/audio_encoder_setup.h"
+#include "app/editor/video_encoder_setup.h"
 #include "app/editor/timecode_text.h"
+#include "app/shell/editor_settings.h"
 #include "app/shell/file_utils.h"
 #include "app/shell/ieditor.h"
 #include "platform/services.h"
@@ -230,6 +232,7 @@ void CSaveDlg::choose(SaveButton b) {
   checked = b;
   record_->output_type = save_kind_of(b);
   record_->svcd = b == SaveButton::svcd;
+  record_->dvd = 0;
   apply_kind_rules();
   update_estimate();
   update_buttons();
@@ -363,4 +366,47 @@ void CSaveDlg::audio() {
   if (!run_audio_setup(setup)) return;
   setup.ok();
   update_estimate();
+}
+
+void CSaveDlg::video() {
+  if (!video_enabled || !run_video_setup) return;
+  const int kind = record_->output_type == 6 && record_->svcd ? 7 : record_->output_type;
+  CVideoEncoderSetupDlg setup(&record_->video, kind, &editor_settings());
+  if (!run_video_setup(setup)) return;
+  setup.ok();
+  EditorRecordData& r = *record_;
+  const bool has_audio = r.audio.has_audio != 0;
+  if (setup.want_dvd) {
+    if (has_audio) r.audio.fix_dvd();
+    if (r.video.is_dvd()) {
+      r.output_type = 6;
+      r.svcd = 0;
+      r.dvd = 1;
+    }
+  } else if (setup.want_svcd) {
+    if (has_audio && !r.audio.is_svcd()) r.audio.fix_svcd();
+    if (r.is_svcd()) {
+      r.output_type = 6;
+      r.svcd = 1;
+      r.dvd = 0;
+    }
+  } else if (setup.want_vcd) {
+    if (has_audio && !r.audio.is_vcd()) r.audio.fix_vcd();
+    if (r.is_vcd()) {
+      r.output_type = 5;
+      r.svcd = 0;
+      r.dvd = 0;
+    }
+  }
+  // A Video CD or SVCD kind whose streams no longer meet its rules falls
+  // back to a plain program stream.
+  if (r.output_type == 5 && !r.is_vcd()) r.output_type = 4;
+  if (r.output_type == 6 && r.svcd && !r.is_svcd()) r.svcd = 0;
+  if (r.output_type != 6 || r.svcd) r.dvd = 0;
+  const double before = estimate_bytes();
+  checked = save_button_of(r.output_type, r.svcd);
+  update_estimate();
+  if (before > 0 && estimate_bytes() > 0 && estimate_bytes() != before) allow_kinds();
+  update_estimate();
+  update_buttons();
 }

@@ -12,6 +12,7 @@
 
 class IEditor;
 class CAudioEncoderSetupDlg;
+class CVideoEncoderSetupDlg;
 
 // The kind buttons, in the dialog's order.
 enum class SaveButton : int { edl = 0, video_es, mpeg1, vcd, program, svcd, transport };
@@ -60,6 +61,11 @@ class CSaveDlg {
   // (run_audio_setup shows it; true on OK), then the estimate again.
   void audio();
   std::function<bool(CAudioEncoderSetupDlg&)> run_audio_setup;
+  // The "Video" button: the video encoder setup on the record's video and
+  // kind (run_video_setup shows it; true on OK); a compliance target asked
+  // for sets the kind when the streams meet its rules.
+  void video();
+  std::function<bool(CVideoEncoderSetupDlg&)> run_video_setup;
 
   // ---- what the widget shows
   std::string file_name;

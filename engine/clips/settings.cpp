@@ -494,7 +494,7 @@ int AudioEncoderData::load(FILE* f) {
 
 bool EditorRecordData::operator!=(const EditorRecordData& o) const {
   return output_type != o.output_type || start != o.start || count != o.count || total != o.total ||
-         progress != o.progress || svcd != o.svcd || video != o.video || !audio.equals(o.audio) ||
+         progress != o.progress || svcd != o.svcd || dvd != o.dvd || video != o.video || !audio.equals(o.audio) ||
          program_pid != o.program_pid || video_pid != o.video_pid || audio_pid != o.audio_pid ||
          file_name != o.file_name || second_file_name != o.second_file_name;
 }

@@ -135,6 +135,9 @@ class EditorRecordData {
   int progress = 0;
   std::string file_name, second_file_name;
   int svcd = 0;
+  // Kind 6 with DVD navigation packs: set only on a DVD request whose
+  // streams meet the DVD rules.
+  int dvd = 0;
   VideoEncoderData video;
   AudioEncoderData audio;
   int program_pid = 16, video_pid = 17, audio_pid = 20;

@@ -1,6 +1,7 @@
 #include "ui/editor/save_dialog_widget.h"
 
 #include "ui/editor/audio_encoder_setup_widget.h"
+#include "ui/editor/video_encoder_setup_widget.h"
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -123,6 +124,10 @@ SaveDialogWidget::SaveDialogWidget(CSaveDlg* model, QWidget* parent) : QDialog(p
     model_->browse();
     refresh();
   });
+  connect(video_, &QPushButton::clicked, this, [this] {
+    model_->video();
+    refresh();
+  });
   connect(audio_, &QPushButton::clicked, this, [this] {
     model_->audio();
     refresh();
@@ -136,6 +141,11 @@ SaveDialogWidget::SaveDialogWidget(CSaveDlg* model, QWidget* parent) : QDialog(p
       AudioEncoderSetupWidget w(&setup, this);
       return w.exec() == QDialog::Accepted;
     };
+  if (!model_->run_video_setup)
+    model_->run_video_setup = [this](CVideoEncoderSetupDlg& setup) {
+      VideoEncoderSetupWidget w(&setup, this);
+      return w.exec() == QDialog::Accepted;
+    };
   refresh();
   name_->setFocus(Qt::OtherFocusReason);
 }
@@ -145,6 +155,7 @@ SaveDialogWidget::SaveDialogWidget(CSaveDlg* model, QWidget* parent) : QDialog(p
 SaveDialogWidget::~SaveDialogWidget() {
   for (QLineEdit* e : {name_, start_, length_}) e->disconnect(this);
   model_->run_audio_setup = nullptr;
+  model_->run_video_setup = nullptr;
 }
 
 void SaveDialogWidget::refresh() {

@@ -8,6 +8,7 @@
 #include "app/editor/audio_encoder_setup.h"
 #include "app/editor/save_dialog.h"
 #include "app/editor/save_job.h"
+#include "app/editor/video_encoder_setup.h"
 #include "app/shell/editor_settings.h"
 #include "fake_editor.h"
 #include "platform/fakes.h"
@@ -216,6 +217,47 @@ TEST_F(SaveDialogTest, AudioSetupOkTakesItsValuesCancelKeeps) {
   dlg.audio();
   EXPECT_EQ(rec.audio.bit_rate, 224000);
   EXPECT_EQ(rec.audio.sample_rate, 44100);
+}
+
+TEST_F(SaveDialogTest, VideoSetupTargetsSetTheKindOnlyWhenMet) {
+  rec.audio.layer = 2;
+  rec.audio.sample_rate = 44100;
+  rec.audio.bit_rate = 224000;
+  rec.audio.channels = 2;
+  rec.video.set_size(720, 576);
+  rec.video.frame_rate = 25;
+  rec.video.bit_rate = 6000000;
+  CSaveDlg dlg(&rec, &editor);
+  dlg.init();
+  ASSERT_TRUE(dlg.video_enabled);
+  std::function<void(CVideoEncoderSetupDlg&)> act;
+  dlg.run_video_setup = [&](CVideoEncoderSetupDlg& setup) {
+    act(setup);
+    return true;
+  };
+  // DVD asked for: the audio is brought to 48 kHz and the flag set.
+  act = [](CVideoEncoderSetupDlg& s) { s.check_dvd(); };
+  dlg.video();
+  EXPECT_EQ(rec.output_type, 6);
+  EXPECT_EQ(rec.dvd, 1);
+  EXPECT_EQ(rec.audio.sample_rate, 48000);
+  EXPECT_EQ(dlg.checked, SaveButton::program);
+  // SVCD asked for: kind 6 with the SVCD flag, no DVD flag.
+  act = [](CVideoEncoderSetupDlg& s) { s.check_svcd(); };
+  dlg.video();
+  EXPECT_EQ(rec.svcd, 1);
+  EXPECT_EQ(rec.dvd, 0);
+  EXPECT_EQ(dlg.checked, SaveButton::svcd);
+  // A picture outside the SVCD rules leaves the SVCD kind.
+  act = [](CVideoEncoderSetupDlg& s) { s.set_width(720); };
+  dlg.video();
+  EXPECT_EQ(rec.svcd, 0);
+  EXPECT_EQ(dlg.checked, SaveButton::program);
+  // No request: the DVD flag is never taken as a fallback.
+  act = [](CVideoEncoderSetupDlg& s) { s.set_bit_rate(5000000); };
+  dlg.video();
+  EXPECT_EQ(rec.dvd, 0);
+  EXPECT_EQ(rec.video.bit_rate, 5000000);
 }
 
 TEST_F(SaveDialogTest, SourceOfTheEditorIsRefused) {

@@ -4,16 +4,19 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSlider>
 #include <QTest>
 
 #include "fake_editor.h"
 #include "platform/fakes.h"
 #include "ui/editor/audio_encoder_setup_widget.h"
 #include "ui/editor/save_dialog_widget.h"
+#include "ui/editor/video_encoder_setup_widget.h"
 
 namespace {
 
@@ -73,6 +76,32 @@ TEST(AudioEncoderSetupWidget, VcdButtonSetsTheLists) {
   EXPECT_EQ(w.findChild<QComboBox*>("c1017")->currentText(), " 224 kbps ");
   EXPECT_TRUE(w.findChild<QRadioButton*>("c1027")->isChecked());
   EXPECT_TRUE(w.findChild<QRadioButton*>("c1022")->isChecked());
+}
+
+TEST(VideoEncoderSetupWidget, ControlsFollowTheModel) {
+  VideoEncoderData v;
+  v.mpeg2_format = 1;
+  v.set_size(1920, 1080);
+  v.frame_rate = 25;
+  v.bit_rate = 15000000;
+  v.fixed_mquant = 3;
+  CVideoEncoderSetupDlg model(&v, 4);
+  VideoEncoderSetupWidget w(&model);
+  EXPECT_EQ(w.findChild<QSlider*>("c1101")->value(), 19);
+  EXPECT_FALSE(w.findChild<QLineEdit*>("c1084")->isEnabled());
+  EXPECT_FALSE(w.findChild<QCheckBox*>("c1106")->isEnabled());  // kept, not changeable
+  EXPECT_TRUE(w.findChild<QCheckBox*>("c1103")->isEnabled());
+  EXPECT_FALSE(w.findChild<QCheckBox*>("c1405")->isVisibleTo(&w));
+  w.findChild<QCheckBox*>("c1108")->click();
+  EXPECT_EQ(w.findChild<QLineEdit*>("c1107")->text(), "720");
+  EXPECT_EQ(w.findChild<QLineEdit*>("c1091")->text(), "576");
+  w.findChild<QCheckBox*>("c1104")->click();
+  EXPECT_FALSE(w.findChild<QCheckBox*>("c1108")->isChecked());
+  EXPECT_TRUE(w.findChild<QRadioButton*>("c1098")->isChecked());
+  EXPECT_FALSE(w.findChild<QPushButton*>("c1403")->isEnabled());  // MPEG-1 has no field order
+  w.findChild<QComboBox*>("c1100")->setCurrentIndex(3);
+  emit w.findChild<QComboBox*>("c1100")->activated(3);
+  EXPECT_EQ(w.findChild<QLineEdit*>("c1091")->text(), "240");
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <QListView>
 #include <QMdiSubWindow>
 #include <QMenu>
+#include <QPointer>
 #include <QMimeData>
 #include <QPainter>
 #include <QStackedWidget>
@@ -274,15 +275,28 @@ void ClipboardWindow::open_row(int row) {
 }
 
 void ClipboardWindow::add_commands(CommandTarget* target) {
-  auto has_rows = [this] { return CommandState{board_->count() > 0, false}; };
-  target->add(cmd::kDeleteClip, [this] { board_->delete_selected(); },
-              [this] { return CommandState{board_->selected() >= 0, false}; });
-  target->add(cmd::kUndoClipboard, [this] { board_->undo_delete(); },
-              [this] { return CommandState{board_->has_undo(), false}; });
-  target->add(cmd::kClipIcons, [this] { show_icons(); }, [this] { return CommandState{true, !report_shown()}; });
-  target->add(cmd::kDetailsReport, [this] { show_report(); }, [this] { return CommandState{true, report_shown()}; });
-  target->add(cmd::kLoadProject, [this] { load_project(); });
-  target->add(cmd::kSaveClipboard, [this] { save_project(); }, has_rows);
+  // The main window's commands can outlive this window at exit: a command of
+  // a window that is gone is off and does nothing.
+  QPointer<ClipboardWindow> self(this);
+  auto run = [self](auto f) {
+    return [self, f] {
+      if (self) f(*self.data());
+    };
+  };
+  auto state = [self](auto f) {
+    return [self, f] { return self ? f(*self.data()) : CommandState{false, false}; };
+  };
+  target->add(cmd::kDeleteClip, run([](ClipboardWindow& w) { w.board_->delete_selected(); }),
+              state([](ClipboardWindow& w) { return CommandState{w.board_->selected() >= 0, false}; }));
+  target->add(cmd::kUndoClipboard, run([](ClipboardWindow& w) { w.board_->undo_delete(); }),
+              state([](ClipboardWindow& w) { return CommandState{w.board_->has_undo(), false}; }));
+  target->add(cmd::kClipIcons, run([](ClipboardWindow& w) { w.show_icons(); }),
+              state([](ClipboardWindow& w) { return CommandState{true, !w.report_shown()}; }));
+  target->add(cmd::kDetailsReport, run([](ClipboardWindow& w) { w.show_report(); }),
+              state([](ClipboardWindow& w) { return CommandState{true, w.report_shown()}; }));
+  target->add(cmd::kLoadProject, run([](ClipboardWindow& w) { w.load_project(); }));
+  target->add(cmd::kSaveClipboard, run([](ClipboardWindow& w) { w.save_project(); }),
+              state([](ClipboardWindow& w) { return CommandState{w.board_->count() > 0, false}; }));
 }
 
 namespace {

@@ -433,7 +433,15 @@ void AudioPlayer::EndSegment() {
 
 void AudioPlayer::Seek(int p) {
   p = std::clamp(p, 0, kSlider);
-  if (mark_state_ == 2 && (p < mark_start_ || p > mark_end_)) EndSegment();
+  if (mark_state_ == 2 && (p < mark_start_ || p > mark_end_)) {
+    if (editor_mode_) {
+      // The editor's marks stay for its edits: only segment play ends.
+      mark_state_ = 0;
+      loop_ = segment_loop_;
+    } else {
+      EndSegment();
+    }
+  }
   SeekSeconds(p);
   if (playing_ && out_) {
     out_->play();

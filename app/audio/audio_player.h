@@ -174,6 +174,8 @@ class AudioPlayer {
   void Shutdown();
 
  private:
+  // The editor layout's commands work on the marks, slider and track.
+  friend class AudioEditCommands;
   void CloseTrack();
   void OpenSoundOutput();
   void OnFormatChanged(int code);

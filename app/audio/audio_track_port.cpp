@@ -25,6 +25,22 @@ class EngineTrack : public AudioTrackPort {
   int get_bit_rate() const override { return editor_.get_bit_rate(); }
   int get_equalizer_filters(const double* gains) override { return editor_.get_equalizer_filters(gains); }
   void set_format_callback(std::function<void(int)> cb) override { editor_.set_format_callback(std::move(cb)); }
+  std::unique_ptr<EClip> copy(double start, double length) override {
+    return std::unique_ptr<EClip>(editor_.copy(start, length));
+  }
+  int cut(double start, double length) override { return editor_.cut(start, length); }
+  int paste(const EClip& clips, double t, int effect, double seconds) override {
+    return editor_.paste(clips, t, effect, seconds);
+  }
+  int replace(const EClip& project) override { return editor_.replace(project); }
+  int add_effect(double start, int effect, double length) override { return editor_.add_effect(start, effect, length); }
+  int remove_effects(double start, double length) override { return editor_.remove_effects(start, length); }
+  std::function<int()> make_save(const std::string& file, const AudioRecordSettings& s, double start, double length,
+                                 JobControl& control) override {
+    std::shared_ptr<AudioRecordWriter> w = editor_.make_record_writer(file.c_str(), s, start, length, &control);
+    if (!w) return nullptr;
+    return [w] { return w->record(); };
+  }
 
  private:
   AudioEditor editor_;

@@ -7,6 +7,9 @@
 #include <memory>
 #include <string>
 
+#include "audio/track/darecorder.h"
+#include "engine/clips/project.h"
+
 class AudioTrackPort {
  public:
   virtual ~AudioTrackPort() = default;
@@ -30,6 +33,25 @@ class AudioTrackPort {
   virtual int get_equalizer_filters(const double* gains) = 0;
   // code 1: the output format changed.
   virtual void set_format_callback(std::function<void(int)> cb) = 0;
+
+  // Edits by time in seconds (1 when made); a track that cannot edit
+  // refuses them all. copy(0, 0) is the whole track.
+  virtual std::unique_ptr<EClip> copy(double, double) { return nullptr; }
+  virtual int cut(double, double) { return 0; }
+  virtual int paste(const EClip&, double, int, double) { return 0; }
+  virtual int replace(const EClip&) { return 0; }
+  virtual int add_effect(double, int, double) { return 0; }
+  virtual int remove_effects(double, double) { return 0; }
+  // A save of [start, start + length) as MPEG audio, built now on its own
+  // copy of the range: the returned call (its AudioRecordResult) may run
+  // on another thread while the track plays and changes. Null, with the
+  // control ended, when the range holds nothing.
+  virtual std::function<int()> make_save(const std::string&, const AudioRecordSettings&, double, double,
+                                         JobControl& control) {
+    control.set_progress(100.0);
+    control.finish(JobOutcome::failed, kRecordFailed, "nothing to save in that range");
+    return nullptr;
+  }
 };
 
 // Opens a track of a media file; null when it has no sound or a data

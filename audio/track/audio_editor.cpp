@@ -188,9 +188,8 @@ const int16_t* AudioEditor::get_pcm(int* count) {
   return track_->get_pcm(track_->get_channels() * 1152, count);
 }
 
-int AudioEditor::record(const char* file, const AudioRecordSettings& s, double start, double length,
-                        JobControl* control, int64_t* frames) {
-  if (frames) *frames = 0;
+std::unique_ptr<AudioRecordWriter> AudioEditor::make_record_writer(const char* file, const AudioRecordSettings& s,
+                                                                  double start, double length, JobControl* control) {
   const double total = get_length();
   if (track_ && start + length > total) {
     trace("DAEditor::record (ERROR): start=%.3f, length=%.3f, total=%.3f\n", start, length, total);
@@ -203,13 +202,20 @@ int AudioEditor::record(const char* file, const AudioRecordSettings& s, double s
       control->set_progress(100.0);
       control->finish(JobOutcome::failed, kRecordFailed, "nothing to save in that range");
     }
-    return kRecordFailed;
+    return nullptr;
   }
   // The envelope moves with the range: its time 0 is the range's start.
   std::vector<PCMScalePoint> gain = track_->get_pcm_scale();
   for (PCMScalePoint& p : gain) p.time = float(p.time - start);
-  AudioRecordWriter w(file ? file : "", list.head, gain, s, control);
-  const int r = w.record();
-  if (frames) *frames = w.frames();
+  return std::make_unique<AudioRecordWriter>(file ? file : "", list.head, gain, s, control);
+}
+
+int AudioEditor::record(const char* file, const AudioRecordSettings& s, double start, double length,
+                        JobControl* control, int64_t* frames) {
+  if (frames) *frames = 0;
+  std::unique_ptr<AudioRecordWriter> w = make_record_writer(file, s, start, length, control);
+  if (!w) return kRecordFailed;
+  const int r = w->record();
+  if (frames) *frames = w->frames();
   return r;
 }

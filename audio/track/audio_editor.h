@@ -64,6 +64,12 @@ class AudioEditor {
   // control (may be null) pauses and stops it and ends with its outcome.
   int record(const char* file, const AudioRecordSettings& s, double start, double length, JobControl* control,
              int64_t* frames);
+  // The writer of such a save, holding its own copy of the range and the
+  // gain, so that it may run on another thread while this track plays and
+  // changes; null (the control, when given, ended failed) when the range
+  // holds nothing.
+  std::unique_ptr<AudioRecordWriter> make_record_writer(const char* file, const AudioRecordSettings& s, double start,
+                                                        double length, JobControl* control);
 
   const int16_t* get_pcm(int* count);
   double get_time() const { return track_ ? track_->get_time() : 0.0; }

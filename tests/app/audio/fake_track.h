@@ -2,6 +2,8 @@
 // length, rate and channel count, handed out in 1152-sample blocks.
 #pragma once
 
+#include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <string>
@@ -51,6 +53,49 @@ class FakeTrack : public AudioTrackPort {
     return 1;
   }
   void set_format_callback(std::function<void(int)>) override {}
+
+  // Edits change only the length; a snapshot carries it in its name.
+  std::unique_ptr<EClip> copy(double start, double length) override {
+    if (start < 0 || length < 0 || start + length > s_.length + 1e-9) return nullptr;
+    auto e = std::make_unique<EClip>();
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.17g", start == 0 && length == 0 ? s_.length : length);
+    e->name = buf;
+    return e;
+  }
+  int cut(double start, double length) override {
+    if (start < 0 || length <= 0 || start + length > s_.length + 1e-9) return 0;
+    cuts.push_back({start, length});
+    s_.length -= length;
+    pos_ = std::min<int64_t>(pos_, int64_t(s_.length * s_.rate));
+    return 1;
+  }
+  int replace(const EClip& project) override {
+    if (project.name.empty()) return 0;
+    s_.length = std::strtod(project.name.c_str(), nullptr);
+    pos_ = 0;
+    return 1;
+  }
+  int remove_effects(double start, double) override {
+    removed_at.push_back(start);
+    return effects_removable ? 1 : 0;
+  }
+  std::function<int()> make_save(const std::string& file, const AudioRecordSettings& s, double start, double length,
+                                 JobControl& control) override {
+    saves.push_back({file, s, start, length});
+    if (save_work) return save_work(control);
+    return AudioTrackPort::make_save(file, s, start, length, control);
+  }
+  struct Save {
+    std::string file;
+    AudioRecordSettings settings;
+    double start, length;
+  };
+  std::vector<Save> saves;
+  std::function<std::function<int()>(JobControl&)> save_work;
+  std::vector<std::pair<double, double>> cuts;
+  std::vector<double> removed_at;
+  bool effects_removable = true;
   std::vector<double> gains;
   int id_ = 0, pid_ = 0;
 

@@ -18,6 +18,7 @@
 
 #include "ui/audio/audio_dialogs.h"
 #include "ui/audio/equalizer_dlg.h"
+#include "ui/audio/audio_save_dlg.h"
 #include "ui/audio/lyrics_editor_dlg.h"
 #include "platform/services.h"
 
@@ -78,7 +79,9 @@ class AudioDisplay : public QWidget {
 };
 
 CAudioEditorDlg::CAudioEditorDlg(AudioPlayer::Deps deps)
-    : QWidget(nullptr, Qt::Window), player_(std::make_unique<AudioPlayer>(std::move(deps))) {
+    : QWidget(nullptr, Qt::Window),
+      player_(std::make_unique<AudioPlayer>(std::move(deps))),
+      edit_(std::make_unique<AudioEditCommands>(player_.get())) {
   setObjectName(QStringLiteral("d114"));
   setAttribute(Qt::WA_DeleteOnClose);
   setWindowTitle(audio_window_name());
@@ -163,12 +166,35 @@ CAudioEditorDlg::CAudioEditorDlg(AudioPlayer::Deps deps)
   connect(buttons_[1212], &QToolButton::clicked, this, [this] { player_->TogglePlay(); });
   connect(buttons_[1211], &QToolButton::clicked, this, [this] { on_add_tracks(); });
   connect(buttons_[1204], &QToolButton::clicked, this, [this] { player_->CycleLoop(); });
-  connect(buttons_[1210], &QToolButton::clicked, this, [this] { player_->MarkButton(); });
+  connect(buttons_[1210], &QToolButton::clicked, this, [this] {
+    if (player_->editor_mode())
+      edit_->SegmentSwitch();
+    else
+      player_->MarkButton();
+  });
   connect(buttons_[1202], &QToolButton::clicked, this, [this] { on_editor_button(); });
   connect(buttons_[1188], &QToolButton::clicked, this, [this] {
+    close_save_dialog(false);
+    edit_->ClearHistories();
     player_->LeaveEditor();
     apply_layout();
   });
+  connect(buttons_[1193], &QToolButton::clicked, this, [this] { edit_->MarkIn(); });
+  connect(buttons_[1194], &QToolButton::clicked, this, [this] { edit_->MarkOut(); });
+  for (const auto& [id, command] : {std::pair<int, int>{1197, kAudioUndo}, {1196, kAudioRedo}, {1189, kAudioCut},
+                                    {1190, kAudioCutLeft}, {1191, kAudioCutRight}})
+    connect(buttons_[id], &QToolButton::clicked, this, [this, c = command] { edit_->ExecuteAudioEditCommand(c); });
+  connect(buttons_[1195], &QToolButton::clicked, this, [this] { on_save_button(); });
+  save_timer_ = new QTimer(this);
+  save_timer_->setInterval(AudioSaveJob::kPollMs);
+  connect(save_timer_, &QTimer::timeout, this, [this] {
+    edit_->SaveTick();
+    if (!edit_->save_running()) save_timer_->stop();
+  });
+  edit_->on_save_ended = [this] {
+    if (save_dlg_) save_dlg_->EnableSaveButtons(1);
+    refresh();
+  };
   connect(buttons_[1200], &QToolButton::clicked, this, [this] {
     const int i = list_->currentIndex().row();
     player_->RemoveEntry(i);
@@ -324,7 +350,7 @@ void CAudioEditorDlg::refresh() {
   const char* loops[] = {"loop_no", "loop_one", "loop_all", "loop_rnd"};
   set_icon(1204, p.mark_state() == 2 ? "loop_none" : loops[int(p.loop())], true);
   if (p.editor_mode())
-    set_icon(1210, p.mark_state() == 2 ? "mark_on" : "mark_no", track);
+    set_icon(1210, p.mark_state() == 2 ? "mark_no" : "mark_on", track);
   else
     set_icon(1210, p.mark_state() == 0 ? "mark_in" : p.mark_state() == 1 ? "mark_out" : "mark_no", track);
   // The equalizer's button shows whether its window is open.
@@ -339,11 +365,19 @@ void CAudioEditorDlg::refresh() {
   set_icon(1208, "lyr_edit", !lyrics_editor_);
   buttons_[1208]->setEnabled(true);
   set_icon(1209, "lyr_open", track);
-  // The edit commands join once the editing rules are wired.
-  const std::pair<int, const char*> edits[] = {{1193, "mark_in"}, {1194, "mark_out"}, {1197, "ed_undo"},
-                                               {1196, "ed_redo"}, {1189, "ed_cut"},   {1190, "ed_cut_l"},
-                                               {1191, "ed_cut_r"}, {1192, "ed_ins"},  {1195, "ed_rec"}};
-  for (const auto& [id, name] : edits) set_icon(id, name, false);
+  const int mask = edit_->UpdateMask();
+  set_icon(1193, "mark_in", track);
+  set_icon(1194, "mark_out", track);
+  set_icon(1197, "ed_undo", mask & kMaskUndo);
+  set_icon(1196, "ed_redo", mask & kMaskRedo);
+  set_icon(1189, "ed_cut", mask & kMaskCut);
+  set_icon(1190, "ed_cut_l", mask & kMaskCutLeft);
+  set_icon(1191, "ed_cut_r", mask & kMaskCutRight);
+  set_icon(1192, "ed_ins", false);
+  // Down while its dialog is open or a save runs.
+  set_icon(1195, "ed_rec", track || edit_->save_running());
+  buttons_[1195]->setCheckable(true);
+  buttons_[1195]->setChecked(save_dlg_ || edit_->save_running());
   set_icon(1188, "ed_close", true);
   if (!position_->isSliderDown() && position_->value() != p.slider()) {
     const QSignalBlocker block(position_);
@@ -498,9 +532,64 @@ void CAudioEditorDlg::show_about() {
   about.exec();
 }
 
+void CAudioEditorDlg::on_save_button() {
+  if (edit_->save_running()) {
+    edit_->job().show_progress();
+    return;
+  }
+  if (save_dlg_) {
+    close_save_dialog(false);
+    return;
+  }
+  if (!player_->has_track()) return;
+  edit_->PrepareSaveSettings(player_->folders.track);
+  save_dlg_ = new AudioSaveDialogWidget(&edit_->save_settings());
+  CAudioSaveDlg& m = save_dlg_->model();
+  if (m.folder.empty()) m.folder = player_->folders.save;
+  m.on_close = [this](const std::string& folder) {
+    if (!folder.empty()) player_->folders.save = folder;
+    save_dlg_ = nullptr;
+    refresh();
+  };
+  m.on_save = [this](const std::string&) {
+    edit_->ExecuteAudioEditCommand(kAudioSave);
+    if (edit_->save_running()) {
+      save_timer_->start();
+    } else {
+      // Nothing runs (a project file, or a refusal): Save comes back once
+      // the dialog has finished its request.
+      QTimer::singleShot(0, this, [this] {
+        if (save_dlg_ && !edit_->save_running()) save_dlg_->EnableSaveButtons(1);
+      });
+    }
+    refresh();
+  };
+  const QRect r = frameGeometry();
+  save_dlg_->move(r.right() + 1, r.top());
+  save_dlg_->show();
+  refresh();
+}
+
+void CAudioEditorDlg::close_save_dialog(bool by_owner) {
+  if (!save_dlg_) return;
+  AudioSaveDialogWidget* d = save_dlg_;
+  if (by_owner) {
+    save_dlg_ = nullptr;
+    d->close_by_owner();
+  } else {
+    d->close();
+  }
+}
+
 void CAudioEditorDlg::closeEvent(QCloseEvent* event) {
+  if (!closed_ && !edit_->ConfirmCloseDuringSave()) {
+    event->ignore();
+    return;
+  }
   if (!closed_) {
     closed_ = true;
+    save_timer_->stop();
+    close_save_dialog(true);
     timer_->stop();
     if (equalizer_) equalizer_->close();
     if (lyrics_editor_) on_lyrics_editor();

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "app/audio/audio_edit.h"
 #include "app/audio/audio_player.h"
 
 class QCheckBox;
@@ -17,6 +18,7 @@ class QToolButton;
 class QTreeWidget;
 class QTreeWidgetItem;
 class AudioDisplay;
+class AudioSaveDialogWidget;
 class CEqualizerDlg;
 class CLyricsEditorDlg;
 
@@ -35,6 +37,11 @@ class CAudioEditorDlg : public QWidget {
   // The picture a button shows now ("play", "stop_no", ...).
   QString icon_name(int id) const;
   void refresh();
+  AudioEditCommands& edits() { return *edit_; }
+  AudioSaveDialogWidget* save_dialog() const { return save_dlg_; }
+  // The program's close check: a save runs; stop it keeping what it wrote.
+  bool save_running() const { return edit_->save_running(); }
+  void stop_save() { edit_->StopSaveAndJoin(); }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -54,8 +61,14 @@ class CAudioEditorDlg : public QWidget {
   void on_equalizer();
   void on_lyrics_editor();
   void on_save_list();
+  void on_save_button();
+  void close_save_dialog(bool by_owner);
 
   std::unique_ptr<AudioPlayer> player_;
+  // Goes before the player it edits.
+  std::unique_ptr<AudioEditCommands> edit_;
+  AudioSaveDialogWidget* save_dlg_ = nullptr;
+  QTimer* save_timer_ = nullptr;
   std::map<int, QToolButton*> buttons_;
   std::map<int, QString> icons_;
   AudioDisplay* display_ = nullptr;

@@ -15,6 +15,10 @@ class AudioPlayerTool : public ToolWindow {
   void close() override {
     if (w_) w_->close();
   }
+  bool is_busy() const override { return w_ && w_->save_running(); }
+  void stop_job() override {
+    if (w_) w_->stop_save();
+  }
   CAudioEditorDlg* window() const { return w_; }
 
  private:

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "app/audio/audio_insert_operator.h"
 #include "app/audio/audio_player.h"
 #include "app/audio/audio_save_dialog.h"
 #include "app/audio/audio_save_job.h"
@@ -72,6 +73,9 @@ class AudioEditCommands {
   double insert_point = 0.0;
   // The insert command, when the window has one: 1 when it applied.
   std::function<int()> insert_operator;
+  // What follows a successful ApplyAudioInsertOperator: the undo entry and
+  // the inserted piece marked and played; 1 when the outcome holds an edit.
+  int CommitInsert(AudioInsertOutcome outcome);
   // After undo and redo: the open Insert dialog follows the track.
   std::function<void()> on_track_restored;
 
@@ -90,7 +94,10 @@ class AudioEditCommands {
   // then a stop with delete and a join. False when the user keeps it.
   bool ConfirmCloseDuringSave();
   // Stop, keep what was written, join (the program's close check).
-  void StopSaveAndJoin() { job_.stop_and_join(true); }
+  void StopSaveAndJoin() {
+    closing_ = true;
+    job_.stop_and_join(true);
+  }
   // The job ended (after its join): the Save dialog's buttons come back.
   std::function<void()> on_save_ended;
 

@@ -169,3 +169,67 @@ TEST_F(EditSaveTest, CutThenUndoSaveWhatThePlayerHolds) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(EditSaveTest, InsertedPieceOfAnotherFile) {
+  const std::string noise = tsupport::test_dir() + "/noise.mp2";
+  ASSERT_EQ(run("ffmpeg -nostdin -loglevel error -y -f lavfi -i anoisesrc=d=5:c=white:r=44100:a=0.3 -ac 2 -c:a mp2 "
+                "-b:a 224k " +
+                sh_quote(noise)),
+            0);
+  // Damaged or unknown operators: said, and the track stays.
+  const std::string junk = tsupport::test_dir() + "/junk.mp2";
+  tsupport::write_file(junk, std::vector<uint8_t>(3000, 0x5a));
+  int so = 0, eo = 0;
+  double sl = 0, el = 0;
+  AudioInsertOutcome bad = ApplyAudioInsertOperator(*player->track(), junk, 1, 2, 3, 10, &so, &sl, &eo, &el);
+  EXPECT_EQ(bad.kind, 0);
+  EXPECT_EQ(fake.prompter.last_text(), "<" + junk + ">: NOT a valid audio input file");
+  EXPECT_NEAR(player->track()->get_length(), 10.0, 0.03);
+  fake.prompter.shown.clear();
+
+  so = 99;
+  sl = 1;
+  eo = 98;
+  el = 1;
+  AudioInsertOutcome o = ApplyAudioInsertOperator(*player->track(), noise, 1, 2, 3, 10, &so, &sl, &eo, &el);
+  EXPECT_EQ(fake.prompter.texts(),
+            (std::vector<std::string>{"Selected start operator not found", "Selected ending operator not found"}));
+  EXPECT_EQ(so, 0);
+  EXPECT_EQ(eo, 0);
+  fake.prompter.shown.clear();
+  ASSERT_EQ(o.kind, 3);
+  ASSERT_EQ(ed->CommitInsert(std::move(o)), 1);
+  const std::string out = save("inserted.mp2", 0, player->length(), 2, 0, 2, 224000);
+  EXPECT_NEAR(probe_duration(probe(out)), 12.0, 2 * 1152.0 / 44100);
+  const std::vector<int16_t> got = decode(out, 0, 0, 44100, 2);
+  auto part = [&](double a, double b) {
+    return std::vector<int16_t>(got.begin() + long(a * 44100) * 2, got.begin() + std::min<long>(long(b * 44100) * 2, long(got.size())));
+  };
+  EXPECT_GE(correlation(decode(src, 0, 3, 44100, 2), part(0, 3), 2), 0.99);
+  EXPECT_GE(correlation(decode(noise, 1, 2, 44100, 2), part(3, 5), 2), 0.9);
+  EXPECT_GE(correlation(decode(src, 3, 7, 44100, 2), part(5, 12), 2), 0.99);
+  // Undo takes it out again.
+  ASSERT_EQ(ed->ExecuteAudioEditCommand(kAudioUndo), 1);
+  EXPECT_NEAR(player->length(), 10.0, 0.03);
+
+  // With a one-second beginning fade the piece starts quiet.
+  so = 1;
+  sl = 1;
+  eo = 0;
+  el = 0;
+  ASSERT_EQ(ed->CommitInsert(ApplyAudioInsertOperator(*player->track(), noise, 1, 2, 3, 10, &so, &sl, &eo, &el)), 1);
+  const std::string faded = save("faded.mp2", 3, 2, 2, 0, 2, 224000);
+  const std::vector<int16_t> f = decode(faded, 0, 0, 44100, 2);
+  auto power = [&](size_t a, size_t b) {
+    double e = 0;
+    for (size_t i = a; i < b && i < f.size(); ++i) e += double(f[i]) * f[i];
+    return e / double(b - a) + 1e-9;
+  };
+  const size_t tenth = 4410 * 2;
+  ASSERT_GE(f.size(), 20 * tenth / 2 - tenth);
+  EXPECT_LE(10 * std::log10(power(0, tenth) / power(f.size() - 2 * tenth, f.size() - tenth)), -20.0);
+}
+
+}  // namespace

@@ -354,3 +354,58 @@ TEST_F(SaveJobTest, ProjectFormatWritesAtOnce) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(EditTest, EffectAloneRefusalsAndRoom) {
+  open(10.0);
+  struct Case {
+    int start_op;
+    double start_length;
+    int end_op;
+    double end_length, point;
+    const char* message;  // null: applied
+    int op;
+    double length, piece_start;
+  } cases[] = {
+      {0, 0, 0, 0, 5, "No proper insert operator selected", 0, 0, 0},
+      {1, 0, 0, 0, 5, "Zero insert length", 0, 0, 0},
+      {99, 2, 0, 0, 5, "Selected operator not found", 0, 0, 0},
+      {1, 2, 0, 0, 10, "No proper insertion point selected", 0, 0, 0},
+      {1, 5, 0, 0, 8, nullptr, 1, 2, 8},    // one-track fade: the room after the point
+      {3, 5, 0, 0, 3, nullptr, 3, 3, 0},    // between two: also the room before it
+      {0, 0, 2, 1.5, 4, nullptr, 2, 1.5, 4},  // the end operator serves as the start
+  };
+  for (const Case& c : cases) {
+    int so = c.start_op, eo = c.end_op;
+    double sl = c.start_length, el = c.end_length;
+    fake.prompter.shown.clear();
+    track().effects.clear();
+    AudioInsertOutcome o = ApplyAudioInsertOperator(track(), "", 0, 0, c.point, 10.0, &so, &sl, &eo, &el);
+    if (c.message) {
+      EXPECT_EQ(o.kind, 0) << c.message;
+      EXPECT_EQ(fake.prompter.last_text(), c.message);
+      EXPECT_TRUE(track().effects.empty());
+      continue;
+    }
+    EXPECT_TRUE(fake.prompter.shown.empty()) << fake.prompter.last_text();
+    ASSERT_EQ(o.kind, 4);
+    ASSERT_EQ(track().effects.size(), 1u);
+    EXPECT_EQ(track().effects[0].op, c.op);
+    EXPECT_EQ(track().effects[0].length, c.length);
+    EXPECT_EQ(track().effects[0].start, c.point);
+    EXPECT_EQ(o.piece_start, c.piece_start);
+  }
+  // The applied effect is an undo entry with its piece marked and played.
+  int so = 1, eo = 0;
+  double sl = 2, el = 0;
+  ASSERT_EQ(ed->CommitInsert(ApplyAudioInsertOperator(track(), "", 0, 0, 6, 10.0, &so, &sl, &eo, &el)), 1);
+  EXPECT_EQ(player->mark_start(), 600);
+  EXPECT_EQ(player->mark_end(), 800);
+  EXPECT_EQ(player->mark_state(), 2);
+  EXPECT_EQ(player->slider(), 600);
+  EXPECT_EQ(ed->undo_history().top()->kind, kEditEffects);
+  EXPECT_EQ(ed->CommitInsert(AudioInsertOutcome()), 0);
+}
+
+}  // namespace

@@ -76,6 +76,16 @@ class FakeTrack : public AudioTrackPort {
     pos_ = 0;
     return 1;
   }
+  int add_effect(double start, int effect, double length) override {
+    effects.push_back({start, effect, length});
+    return 1;
+  }
+  struct Effect {
+    double start;
+    int op;
+    double length;
+  };
+  std::vector<Effect> effects;
   int remove_effects(double start, double) override {
     removed_at.push_back(start);
     return effects_removable ? 1 : 0;

@@ -16,6 +16,9 @@ bool AudioSaveJob::start(std::function<int()> work, const std::string& file, dou
   returned_.store(false);
   file_ = file;
   expected_ = expected_bytes;
+  // A window still showing the last job's 100 % goes: each job has its own.
+  progress_.reset();
+  progress_gone_ = false;
   thread_ = std::thread([this, w = std::move(work)] {
     w();
     returned_.store(true, std::memory_order_release);

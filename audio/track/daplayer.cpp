@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <map>
+#include <mutex>
 
 #include "access/clip.h"
 #include "demux/demuxer.h"
@@ -36,12 +38,30 @@ bool DAPlayer::open_audio(const char* name, int stream_id, int pid) {
     if (list_->is_ac3()) ac3_ = std::make_unique<AC3Decoder>();
     // One compressed frame that decodes to silence, for copies.
     const int type = list_->is_ac3() ? AudioMuteFrame::kAC3 : list_->is_lpcm() ? AudioMuteFrame::kLPCM : AudioMuteFrame::kMpeg;
+    const std::array<int, 5> format = {type, list_->get_sample_rate(), list_->get_channels(), list_->get_bit_rate(),
+                                       list_->get_layer()};
+    if (!silent_.empty() && format == silent_format_) return true;
+    silent_format_ = format;
+    // Every seek reopens the clip, and the encoder behind a silent frame
+    // costs milliseconds to build: one frame per format for the process.
+    static std::mutex made_mutex;
+    static std::map<std::array<int, 5>, std::vector<uint8_t>> made;
+    {
+      std::lock_guard<std::mutex> lock(made_mutex);
+      auto it = made.find(format);
+      if (it != made.end()) {
+        silent_ = it->second;
+        return true;
+      }
+    }
     silent_.clear();
     if (mute_.init(type, list_->get_sample_rate(), list_->get_channels(), list_->get_bit_rate(), list_->get_layer()) == 0) {
       silent_.assign(size_t(std::max(mute_.get_frame_size(), 0) + 32768), 0);
       const int n = type == AudioMuteFrame::kLPCM ? mute_.get_pcm_frame(silent_.data(), int(silent_.size()))
                                                   : mute_.next_frame(silent_.data(), int(silent_.size()));
       silent_.resize(size_t(std::max(n, 0)));
+      std::lock_guard<std::mutex> lock(made_mutex);
+      if (made.size() < 64) made.emplace(format, silent_);
     }
     return true;
   }

@@ -6,6 +6,7 @@
 // exactly its frames times samples per frame.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -62,6 +63,8 @@ class DAPlayer {
   std::unique_ptr<AC3Decoder> ac3_;
   AudioMuteFrame mute_;
   std::vector<uint8_t> frame_, silent_;
+  // The stream format silent_ was made for.
+  std::array<int, 5> silent_format_{};
   std::vector<int16_t> pcm_;
   std::string name_;
   double period_ = 1152.0 / 44100;

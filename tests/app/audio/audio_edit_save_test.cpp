@@ -233,3 +233,31 @@ TEST_F(EditSaveTest, InsertedPieceOfAnotherFile) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(EditSaveTest, ProjectSaveRendersAsTheEditedTrack) {
+  player->Seek(100);
+  ed->MarkIn();
+  player->Seek(200);
+  ed->MarkOut();
+  ASSERT_EQ(ed->ExecuteAudioEditCommand(kAudioCut), 1);
+  const std::string project = tsupport::test_dir() + "/edited.qme";
+  ed->PrepareSaveSettings(tsupport::test_dir());
+  CAudioSaveDlg dlg(&ed->save_settings());
+  dlg.on_save = [this](const std::string&) { ed->ExecuteAudioEditCommand(kAudioSave); };
+  dlg.OnInitDialog();
+  dlg.SetFormat(0);
+  ASSERT_TRUE(dlg.OnSave(project));
+  EXPECT_FALSE(ed->save_running());
+  const std::string wav = tsupport::test_dir() + "/edited.wav";
+  std::vector<std::string> lines;
+  ASSERT_EQ(tsupport::dev("track " + sh_quote(project) + " --out " + sh_quote(wav), &lines), 0);
+  const std::vector<int16_t> got = decode(wav, 0, 0, 44100, 2);
+  EXPECT_NEAR(double(got.size()) / 2 / 44100, player->length(), 1152.0 / 44100);
+  const auto at = got.begin() + 44100 * 2;
+  EXPECT_GE(correlation(decode(src, 0, 1.0, 44100, 2), std::vector<int16_t>(got.begin(), at), 2), 0.99);
+  EXPECT_GE(correlation(decode(src, 2.01, 7.99, 44100, 2), std::vector<int16_t>(at, got.end()), 2), 0.99);
+}
+
+}  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <thread>
 
 #include "app/audio/audio_edit.h"
@@ -258,6 +259,54 @@ TEST_F(EditSaveTest, ProjectSaveRendersAsTheEditedTrack) {
   const auto at = got.begin() + 44100 * 2;
   EXPECT_GE(correlation(decode(src, 0, 1.0, 44100, 2), std::vector<int16_t>(got.begin(), at), 2), 0.99);
   EXPECT_GE(correlation(decode(src, 2.01, 7.99, 44100, 2), std::vector<int16_t>(at, got.end()), 2), 0.99);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(EditSaveTest, StopKeepsAPrefixOrLeavesNothing) {
+  const std::string longer = tsupport::test_dir() + "/minute.mp2";
+  ASSERT_EQ(run("ffmpeg -nostdin -loglevel error -y -f lavfi -i sine=f=500:r=44100:d=60 -ac 2 -c:a mp2 -b:a 224k " +
+                sh_quote(longer)),
+            0);
+  player->OpenTrack(longer);
+  player->StopPlay();
+  ASSERT_NEAR(player->length(), 60.0, 0.1);
+  for (PromptAnswer answer : {PromptAnswer::No, PromptAnswer::Yes}) {
+    const std::string out = tsupport::test_dir() + (answer == PromptAnswer::No ? "/kept.mp2" : "/deleted.mp2");
+    ed->PrepareSaveSettings(tsupport::test_dir());
+    AudioSaveSettings& s = ed->save_settings();
+    s.file_name = out;
+    s.length = s.total;
+    s.layer = 2;
+    s.sample_rate = 48000;  // re-encoded: slow enough to be stopped
+    s.channels = 2;
+    s.bit_rate = 192000;
+    ASSERT_EQ(ed->StartSave(), 1);
+    while (ed->job().status() < 10 && ed->save_running()) std::this_thread::yield();
+    ASSERT_NE(ed->job().progress(), nullptr);
+    fake.prompter.answers.push_back(answer);
+    ed->job().progress()->on_stop();
+    while (ed->save_running()) {
+      ed->SaveTick();
+      std::this_thread::yield();
+    }
+    EXPECT_FALSE(std::filesystem::exists(out + ".part"));
+    if (answer == PromptAnswer::Yes) {
+      EXPECT_FALSE(std::filesystem::exists(out));
+    } else {
+      ASSERT_TRUE(std::filesystem::exists(out));
+      const double d = probe_duration(probe(out));
+      EXPECT_GT(d, 1.0);
+      EXPECT_LT(d, 59.0);
+      EXPECT_TRUE(decodes_silently(out));
+    }
+    EXPECT_EQ(fake.prompter.last_text(), "<" + out + ">: the audio save was stopped");
+    fake.prompter.shown.clear();
+  }
+  // The track and its length are as they were.
+  EXPECT_NEAR(player->length(), 60.0, 0.1);
 }
 
 }  // namespace

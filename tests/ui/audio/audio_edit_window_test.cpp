@@ -5,8 +5,16 @@
 #include <QPushButton>
 #include <QToolButton>
 
+#include <filesystem>
+#include <thread>
+
+#include "app/shell/command_ids.h"
+#include "app/shell/editor_app.h"
+#include "fake_editor.h"
+#include "support.h"
 #include "tests/app/audio/fake_track.h"
 #include "ui/audio/audio_editor_dlg.h"
+#include "ui/audio/audio_player_tool.h"
 #include "ui/audio/audio_save_dlg.h"
 
 namespace {
@@ -101,6 +109,46 @@ TEST_F(AudioEditWindowTest, ClosingDuringASaveAsksAndJoins) {
   EXPECT_TRUE(w->save_running());
   EXPECT_TRUE(w->close());
   EXPECT_EQ(fake.prompter.texts(), (std::vector<std::string>{kAudioSaveRunningQuestion, kAudioSaveRunningQuestion}));
+}
+
+// The program's close check during a save: asked, stopped keeping what
+// was written, joined before the window goes.
+TEST_F(AudioEditWindowTest, ProgramCloseStopsARunningSave) {
+  if (!tsupport::have_program("ffmpeg")) GTEST_SKIP() << "ffmpeg is missing";
+  const std::string src = tsupport::test_dir() + "/minute.mp2";
+  ASSERT_EQ(tsupport::run("ffmpeg -nostdin -loglevel error -y -f lavfi -i sine=f=500:r=44100:d=60 -ac 2 -c:a mp2 "
+                          "-b:a 224k " +
+                          tsupport::sh_quote(src)),
+            0);
+  CEditorApp app(fake_editor_factory());
+  register_audio_player(&app);
+  app.tools().run(cmd::kAudioPlayer);
+  CAudioEditorDlg* w = nullptr;
+  for (QWidget* t : QApplication::topLevelWidgets())
+    if (auto* d = qobject_cast<CAudioEditorDlg*>(t)) w = d;
+  ASSERT_NE(w, nullptr);
+  w->OpenTrack(src);
+  w->player().StopPlay();
+  AudioEditCommands& ed = w->edits();
+  ed.PrepareSaveSettings(tsupport::test_dir());
+  AudioSaveSettings& s = ed.save_settings();
+  const std::string out = tsupport::test_dir() + "/closing.mp2";
+  s.file_name = out;
+  s.length = s.total;
+  s.layer = 2;
+  s.sample_rate = 48000;
+  s.channels = 2;
+  s.bit_rate = 192000;
+  ASSERT_EQ(ed.StartSave(), 1);
+  while (ed.job().status() < 5 && ed.save_running()) std::this_thread::yield();
+  ASSERT_TRUE(app.tools().window(cmd::kAudioPlayer)->is_busy());
+  fake.prompter.answers.push_back(PromptAnswer::Yes);
+  EXPECT_TRUE(app.confirm_close());
+  EXPECT_EQ(fake.prompter.shown.front().text, kStopToolJobsQuestion);
+  EXPECT_FALSE(app.tools().is_open(cmd::kAudioPlayer));
+  // Stopped with the keep code: what was written is the output.
+  EXPECT_TRUE(std::filesystem::exists(out));
+  EXPECT_FALSE(std::filesystem::exists(out + ".part"));
 }
 
 }  // namespace

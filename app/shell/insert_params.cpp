@@ -4,6 +4,8 @@
 #include <cstdio>
 
 #include "access/effects.h"
+#include "app/shell/mpeg_editor_adapter.h"
+#include "audio/track/audio_editor.h"
 #include "engine/clips/mixer.h"
 
 InsertOperators insert_operators(InsertMode mode) {
@@ -226,4 +228,29 @@ std::string insert_seconds_text(double seconds) {
   char buf[64];
   std::snprintf(buf, sizeof buf, " %.1f", seconds);
   return buf;
+}
+
+InsertInputLoader insert_input_loader(InsertMode mode) {
+  if (mode == InsertMode::audio) {
+    return [](const std::string& path, double* seconds, bool* still) {
+      AudioEditor track;
+      int error = 0;
+      track.create(path.c_str(), &error, 0, 0);
+      if (error || !track.track()) return false;
+      *seconds = track.get_length();
+      *still = false;
+      return true;
+    };
+  }
+  return [](const std::string& path, double* seconds, bool* still) {
+    std::unique_ptr<IEditor> editor = MpegEditorAdapter::open(path, 2);
+    if (!editor) return false;
+    *seconds = editor->get_total_time();
+    *still = editor->is_still_image();
+    return true;
+  };
+}
+
+std::string insert_invalid_input_message(InsertMode mode, const std::string& path) {
+  return "<" + path + (mode == InsertMode::audio ? ">: NOT a valid audio input file" : ">: NOT a valid MPEG video input file");
 }

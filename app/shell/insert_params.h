@@ -6,6 +6,7 @@
 // run the very same arithmetic.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -96,3 +97,11 @@ double insert_test_position(const InsertParams& p, const InsertContext& ctx);
 
 // The edit fields' text: " %.1f".
 std::string insert_seconds_text(double seconds);
+
+// Opens an input to learn its length in seconds and whether it is a still
+// image; false when it is no input of the mode.
+using InsertInputLoader = std::function<bool(const std::string& path, double* seconds, bool* still_image)>;
+// Audio: the file as an audio track; video: as an editor at quarter size.
+InsertInputLoader insert_input_loader(InsertMode mode);
+// "<%s>: NOT a valid audio input file" or "... MPEG video input file".
+std::string insert_invalid_input_message(InsertMode mode, const std::string& path);

@@ -134,6 +134,8 @@ TEST_F(AudioDialog, BadInputKeepsThePreviousOne) {
   EXPECT_EQ(fake.prompter.last_text(), "<bad.mp2>: NOT a valid audio input file");
   EXPECT_EQ(dlg->working().file_name, "in.mp2");
   EXPECT_DOUBLE_EQ(dlg->working().length, 10);
+  QTest::mouseClick(dlg->findChild<QPushButton*>("c1371"), Qt::LeftButton);
+  EXPECT_EQ(fake.help.pages, std::vector<std::string>{"help.chm::/htm/chap06-1.htm"});
 }
 
 TEST_F(AudioDialog, StripsDrawTheInsertionAndPlayLinesOverAlternatingClips) {

@@ -44,7 +44,8 @@ TEST(EditorInsertDialog, KeyBOpensTheVideoDialogAndOkInsertsTheTypedFile) {
   poll.setInterval(20);
   QObject::connect(&poll, &QTimer::timeout, [&] {
     auto* dlg = qobject_cast<CAudioInsertDlg*>(QApplication::activeModalWidget());
-    if (!dlg) {
+    // Apply acts from its focused button: the dialog must be active.
+    if (!dlg || QApplication::activeWindow() != dlg) {
       if (++tries > 500) poll.stop();
       return;
     }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "app/shell/insert_params.h"
+#include "support.h"
 
 namespace {
 
@@ -171,6 +172,28 @@ TEST(InsertRules, VideoOperatorsAndStillImageKeying) {
   ASSERT_TRUE(insert_prepare_apply(&p, ctx));
   EXPECT_DOUBLE_EQ(p.length, 40);
   EXPECT_DOUBLE_EQ(p.insertion, 20);
+}
+
+TEST(InsertInputs, LoadersTellInputsOfTheirModeFromDamagedOnes) {
+  TSUPPORT_NEED_FIXTURES("ui.mpg", "mp2_44100.mp2", "ui_random.mpg", "ui_empty.mpg");
+  const InsertInputLoader audio = insert_input_loader(InsertMode::audio);
+  const InsertInputLoader video = insert_input_loader(InsertMode::video);
+  double seconds = 0;
+  bool still = true;
+  ASSERT_TRUE(audio(tsupport::fixture("mp2_44100.mp2"), &seconds, &still));
+  EXPECT_NEAR(seconds, 2.5, 0.05);
+  EXPECT_FALSE(still);
+  ASSERT_TRUE(video(tsupport::fixture("ui.mpg"), &seconds, &still));
+  EXPECT_NEAR(seconds, 10.0, 0.05);
+  EXPECT_FALSE(still);
+  for (const char* bad : {"ui_random.mpg", "ui_empty.mpg"}) {
+    SCOPED_TRACE(bad);
+    EXPECT_FALSE(video(tsupport::fixture(bad), &seconds, &still));
+    EXPECT_FALSE(audio(tsupport::fixture(bad), &seconds, &still));
+  }
+  EXPECT_FALSE(video("/nonexistent/x.mpg", &seconds, &still));
+  EXPECT_EQ(insert_invalid_input_message(InsertMode::video, "x.mpg"), "<x.mpg>: NOT a valid MPEG video input file");
+  EXPECT_EQ(insert_invalid_input_message(InsertMode::audio, "x.mp2"), "<x.mp2>: NOT a valid audio input file");
 }
 
 }  // namespace

@@ -81,6 +81,9 @@ TEST_F(AudioDialog, TypedFieldsFollowTheRulesAndEnterDoesNotApply) {
   QTest::keyClick(offset, Qt::Key_Return);
   QTest::keyClick(offset, Qt::Key_Enter);
   EXPECT_TRUE(actions.empty());
+  // Text that is no number changes nothing.
+  type(dlg->findChild<QLineEdit*>("c1373"), "x");
+  EXPECT_DOUBLE_EQ(dlg->working().length, 6);
   type(offset, "12");
   EXPECT_EQ(offset->text(), " 0.0");
   EXPECT_EQ(shown(*dlg, "c1373"), " 10.0");

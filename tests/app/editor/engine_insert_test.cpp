@@ -182,4 +182,30 @@ TEST_F(EngineInsert, DroppedClipGoesInWholeThroughTheDialog) {
   EXPECT_EQ(view->total_frames.load(), 250);
 }
 
+TEST_F(EngineInsert, TransitionsAtBothEndsOverlapTheMovie) {
+  view->post_command(kCodeGoto, 60);
+  host.answer.file_name = second;
+  host.answer.offset = 0;
+  host.answer.length = 2.0;
+  host.answer.input_length = 3.0;
+  host.answer.start_operator = 4;  // Blend: mixes the piece into the movie
+  host.answer.start_inputs = 2;
+  host.answer.start_length = 0.4;
+  host.answer.end_operator = 1;  // Wipe Horizontal
+  host.answer.end_inputs = 2;
+  host.answer.end_length = 0.4;
+  view->run_command(pcmd::kInsert);
+  EXPECT_TRUE(fakes.prompter.shown.empty()) << fakes.prompter.last_text();
+  // 50 frames in, 10 of them under each transition.
+  EXPECT_EQ(view->total_frames.load(), 280);
+  save("blended.mpg");
+  std::string errors;
+  tsupport::run("ffmpeg -v error -i " + tsupport::sh_quote(host.name) + " -f null - 2>&1", &errors);
+  EXPECT_EQ(errors, "");
+  const size_t frame = size_t(kW) * kH;
+  EXPECT_EQ(luma(host.name, "blended.gray").size() / frame, 280u);
+  view->post_command(kCodeUndo);
+  EXPECT_EQ(view->total_frames.load(), 250);
+}
+
 }  // namespace

@@ -182,6 +182,41 @@ TEST_F(EngineInsert, DroppedClipGoesInWholeThroughTheDialog) {
   EXPECT_EQ(view->total_frames.load(), 250);
 }
 
+TEST_F(EngineInsert, EffectsAloneAreCheckedThenLaidAtThePoint) {
+  struct Case {
+    const char* what;
+    int goto_frame, start_op, end_op;
+    double length;
+    const char* message;  // null: applied
+  } cases[] = {
+      {"no operator", 60, 0, 0, 1.0, "No proper insert operator selected"},
+      {"zero length", 60, 4, 0, 0.0, "Zero insert length"},
+      {"unknown operator", 60, 99, 0, 1.0, "Selected operator not found"},
+      {"a blend needs movie before the point", 0, 4, 0, 1.0, "No proper insertion point selected"},
+      {"an end effect alone acts as the start", 60, 0, 4, 1.0, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fakes.prompter.shown.clear();
+    view->post_command(kCodeGoto, c.goto_frame);
+    host.answer = InsertParams();
+    host.answer.start_operator = c.start_op;
+    host.answer.start_length = c.start_op ? c.length : 0;
+    host.answer.end_operator = c.end_op;
+    host.answer.end_length = c.end_op ? c.length : 0;
+    const int undo = view->undo_history().count();
+    view->run_command(pcmd::kInsert);
+    if (c.message) {
+      EXPECT_EQ(fakes.prompter.last_text(), c.message);
+      EXPECT_EQ(view->undo_history().count(), undo);
+    } else {
+      EXPECT_TRUE(fakes.prompter.shown.empty()) << fakes.prompter.last_text();
+      EXPECT_EQ(view->undo_history().count(), undo + 1);
+      EXPECT_EQ(view->undo_history().top()->kind, kEditEffects);
+    }
+  }
+}
+
 TEST_F(EngineInsert, TransitionsAtBothEndsOverlapTheMovie) {
   view->post_command(kCodeGoto, 60);
   host.answer.file_name = second;

@@ -194,9 +194,17 @@ int CQuarvelPlayerView::process_command() {
       break;
     }
     case kCodeDropClip:
+      if (dropped_clip_) {
+        std::unique_ptr<EClip> clip = std::move(dropped_clip_);
+        insert_dropped_clip(*clip);
+      }
+      break;
     case kCodeInsert:
+      // Cancelled: playback that ran before goes on.
+      if (!open_insert_dialog(std::string()) && was_playing_on_insert_) resume_after = 1;
+      break;
     case kCodeRefreshInsert:
-      // The insert dialog is not there yet: nothing posts these.
+      // The dialog is modal: nothing can change the list under it.
       break;
     case kCodeRemoveTransition:
       remove_transition(arg);
@@ -438,8 +446,11 @@ void CQuarvelPlayerView::build_commands() {
   target_.add(kPaste, [this] {
     if (mark_in != mark_out) post_command(kCodePaste);
   }, editable);
-  // Insert waits for its dialog.
-  target_.add(kInsert, [] {}, [] { return CommandState{false, false}; });
+  target_.add(kInsert, [this] {
+    if (insert_dialog_open_) return;
+    was_playing_on_insert_ = playing_forward || playing_reverse;
+    post_command(kCodeInsert);
+  }, [this] { return CommandState{!insert_dialog_open_, false}; });
   target_.add(kCopy, [this] {
     if (mark_in != mark_out) post_command(kCodeCopy);
   }, editable);

@@ -18,6 +18,7 @@
 #include "app/editor/player_toolbar.h"
 #include "app/shell/commands.h"
 #include "app/shell/edit_history.h"
+#include "app/shell/insert_params.h"
 #include "platform/audio_sink.h"
 #include "platform/dsaudio.h"
 
@@ -123,6 +124,13 @@ class PlayerViewHost {
   virtual bool file_information(const EClip& /*clip*/, std::unique_ptr<EClip>* /*edited*/) { return false; }
   // The display aspect changed (repaint).
   virtual void aspect_changed() {}
+  // The modal Insert dialog on the record with a copy of the clip list;
+  // true with OK. folder: offered by its file dialog, and kept. A dropped
+  // clip fixes the input. effect_seconds: the default effect length.
+  virtual bool run_insert_dialog(InsertParams* /*record*/, const EClip& /*clip*/, std::string* /*folder*/,
+                                 bool /*from_drop*/, double /*effect_seconds*/) {
+    return false;
+  }
 };
 
 class CQuarvelPlayerView {
@@ -194,6 +202,16 @@ class CQuarvelPlayerView {
   void redo();
   int remove_transition(int frame);
   void take_snapshot();
+  // Insert: the dialog on the insert record (the path of a clip file, or
+  // empty), then the insert with undo; 1 when the dialog closed with OK.
+  int open_insert_dialog(const std::string& path);
+  // Performs the insert record; 1 when the clip list changed.
+  int apply_insert_operator();
+  // A clip dropped on the window: inserted through the dialog.
+  void drop_clip(const EClip& clip);
+  int insert_dropped_clip(const EClip& clip);
+  bool insert_dialog_open() const { return insert_dialog_open_; }
+  const InsertParams* insert_record() const { return insert_record_.get(); }
 
   // ---- display
   int aspect_mode() const { return aspect_mode_; }
@@ -280,6 +298,15 @@ class CQuarvelPlayerView {
   std::function<std::unique_ptr<AudioSink>()> sink_factory_;
   std::unique_ptr<AudioSink> sink_;
   std::unique_ptr<DSAudio> audio_;
+
+  std::unique_ptr<InsertParams> insert_record_, last_insert_record_;
+  bool insert_dialog_open_ = false;
+  bool insert_applied_ = false;
+  bool insert_from_drop_ = false;
+  bool was_playing_on_insert_ = false;
+  std::string insert_folder_;
+  int remembered_scale_ = 0, remembered_offset_ = 0;
+  std::unique_ptr<EClip> dropped_clip_;
 };
 
 // Aspect fit of a picture area in a window:

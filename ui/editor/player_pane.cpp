@@ -4,6 +4,9 @@
 
 #include <QActionGroup>
 #include <QContextMenuEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QMenu>
@@ -17,6 +20,8 @@
 #include "app/shell/editor_app.h"
 #include "app/shell/editor_settings.h"
 #include "app/shell/ieditor.h"
+#include "app/shell/clip_drag.h"
+#include "ui/audio/insert_dialog.h"
 #include "ui/shell/dib_image.h"
 #include "ui/shell/key_codes.h"
 
@@ -135,6 +140,21 @@ QtPlayerView::QtPlayerView(CQuarvelPlayerView* model, QWidget* parent) : QWidget
   setObjectName(QStringLiteral("player_view"));
   setFocusPolicy(Qt::StrongFocus);
   setAttribute(Qt::WA_OpaquePaintEvent);
+  setAcceptDrops(true);
+}
+
+void QtPlayerView::dragEnterEvent(QDragEnterEvent* event) {
+  if (event->mimeData()->hasFormat(QLatin1String(kClipDragMimeType))) event->acceptProposedAction();
+}
+
+// A clip from the Video Clipboard goes in at the current frame.
+void QtPlayerView::dropEvent(QDropEvent* event) {
+  const QMimeData* m = event->mimeData();
+  if (!m->hasFormat(QLatin1String(kClipDragMimeType))) return;
+  std::unique_ptr<EClip> clip = PlayerPane::resolve_clip(m->data(QLatin1String(kClipDragMimeType)).toStdString());
+  if (!clip) return;
+  event->acceptProposedAction();
+  model_->drop_clip(*clip);
 }
 
 QSize QtPlayerView::sizeHint() const {
@@ -267,6 +287,33 @@ bool PlayerPane::gop_trim() {
   jobs_->set_editor(model_->editor());
   jobs_->trim_to_file(model_->mark_in, model_->mark_out);
   return true;
+}
+
+bool PlayerPane::run_insert_dialog(InsertParams* record, const EClip& clip, std::string* folder, bool from_drop,
+                                   double effect_seconds) {
+  CAudioInsertDlg dlg(record, this, InsertMode::video);
+  const QPoint at = mapToGlobal(QPoint(0, 0));
+  dlg.set_position(at.x(), at.y());
+  dlg.set_folder(*folder);
+  dlg.set_file_controls_locked(from_drop);
+  dlg.set_default_effect_length(effect_seconds);
+  dlg.SetInputClip(clip);
+  const bool ok = dlg.run_modal();
+  if (!dlg.folder().empty()) *folder = dlg.folder();
+  return ok;
+}
+
+namespace {
+PlayerPane::ClipResolver& clip_resolver() {
+  static PlayerPane::ClipResolver resolver;
+  return resolver;
+}
+}  // namespace
+
+void PlayerPane::set_clip_resolver(ClipResolver resolver) { clip_resolver() = std::move(resolver); }
+
+std::unique_ptr<EClip> PlayerPane::resolve_clip(const std::string& drag) {
+  return clip_resolver() ? clip_resolver()(drag) : nullptr;
 }
 
 bool PlayerPane::run_save_dialog(CSaveDlg& dialog) {

@@ -9,6 +9,7 @@
 #include <QSlider>
 #include <QTimer>
 #include <QWidget>
+#include <functional>
 #include <memory>
 
 #include "app/editor/player_view.h"
@@ -81,6 +82,8 @@ class QtPlayerView : public QWidget {
   void keyPressEvent(QKeyEvent* event) override;
   void wheelEvent(QWheelEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   CQuarvelPlayerView* model_;
@@ -115,6 +118,14 @@ class PlayerPane : public QWidget, public EditorView, public PlayerViewHost, pub
   void aspect_changed() override;
   bool save() override;
   bool gop_trim() override;
+  bool run_insert_dialog(InsertParams* record, const EClip& clip, std::string* folder, bool from_drop,
+                         double effect_seconds) override;
+
+  // The clip a clip-list drag names (the Video Clipboard's rows); null when
+  // the drag is not one of this program's or its row is gone.
+  using ClipResolver = std::function<std::unique_ptr<EClip>(const std::string& drag)>;
+  static void set_clip_resolver(ClipResolver resolver);
+  static std::unique_ptr<EClip> resolve_clip(const std::string& drag);
 
   // SaveJobHost
   bool run_save_dialog(CSaveDlg& dialog) override;

@@ -23,6 +23,7 @@
 #include "app/shell/file_utils.h"
 #include "app/shell/text_fit.h"
 #include "platform/services.h"
+#include "ui/editor/player_pane.h"
 #include "ui/shell/main_window.h"
 
 namespace {
@@ -370,6 +371,13 @@ ClipboardWindow* install_clipboard(CEditorApp* app, MainWindow* main, VideoClipb
     // An empty clipboard is written too: deleted clips stay deleted.
     if (!list.empty()) board->write_project_list(list, strip, &error);
     if (!error.empty()) platform().prompter->message(PromptIcon::Exclamation, PromptButtons::Ok, error);
+  });
+  // A row dropped on an editor window is inserted there.
+  PlayerPane::set_clip_resolver([window = QPointer<ClipboardWindow>(window)](const std::string& drag) {
+    ClipDragPayload payload;
+    if (!window || !decode_clip_drag(drag, &payload) || payload.view_id != window->view_id()) return std::unique_ptr<EClip>();
+    const ClipNode* node = window->board()->row(payload.row);
+    return node ? std::make_unique<EClip>(node->clip) : std::unique_ptr<EClip>();
   });
   main->set_clip_drop_handler([window](const ClipDragPayload& payload) {
     if (payload.view_id != window->view_id() || !window->board()->row(payload.row)) return false;

@@ -1,0 +1,83 @@
+// The editor window's Insert command offscreen on the real engine: key B
+// opens the modal Insert dialog in video mode, a typed file is opened as a
+// movie, and OK inserts the chosen seconds after the current frame.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include "app/editor/player_view.h"
+#include "app/shell/editor_settings.h"
+#include "app/shell/mpeg_editor_adapter.h"
+#include "platform/fakes.h"
+#include "support.h"
+#include "ui/audio/insert_dialog.h"
+#include "ui/editor/player_pane.h"
+
+namespace {
+
+TEST(EditorInsertDialog, KeyBOpensTheVideoDialogAndOkInsertsTheTypedFile) {
+  TSUPPORT_NEED_FIXTURES("ui.mpg");
+  FakePlatform fake;
+  const std::string movie = tsupport::fixture("ui.mpg");
+  std::unique_ptr<IEditor> editor = MpegEditorAdapter::open(movie, 0);
+  ASSERT_TRUE(editor);
+  editor->set_bmp_depth(24);
+  auto pane = std::make_unique<PlayerPane>(nullptr);
+  ASSERT_EQ(pane->model()->attach_editor(editor.get(), 1), 1);
+  pane->show();
+  QApplication::setActiveWindow(pane.get());
+  pane->view()->setFocus();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(pane.get()));
+  pane->model()->post_command(kCodeGoto, 100);
+
+  QString title;
+  double input = 0;
+  int offered = 0;
+  // The command may wait for the playback thread: the dialog is looked for
+  // until it shows, and closed if the test gets no further.
+  QTimer poll;
+  int tries = 0;
+  poll.setInterval(20);
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    auto* dlg = qobject_cast<CAudioInsertDlg*>(QApplication::activeModalWidget());
+    // Apply acts from its focused button: the dialog must be active.
+    if (!dlg || QApplication::activeWindow() != dlg) {
+      if (++tries > 500) poll.stop();
+      return;
+    }
+    poll.stop();
+    title = dlg->windowTitle();
+    auto* file = dlg->findChild<QLineEdit*>("c1370");
+    file->setFocus();
+    QTest::keyClicks(file, QString::fromStdString(movie));
+    input = dlg->working().input_length;
+    offered = dlg->operator_count();
+    auto* length = dlg->findChild<QLineEdit*>("c1373");
+    length->setFocus();
+    length->selectAll();
+    QTest::keyClicks(length, QStringLiteral("2"));
+    auto* ok = dlg->findChild<QPushButton*>("c1364");
+    ok->setFocus();
+    QTest::mouseClick(ok, Qt::LeftButton);
+    if (dlg->isVisible()) dlg->close();
+  });
+  poll.start();
+  QTest::keyClick(pane->view(), Qt::Key_B);
+  for (int i = 0; i < 500 && title.isEmpty(); ++i) QTest::qWait(20);
+  poll.stop();
+  EXPECT_EQ(title, " MPEG-Tamsel: Insert ");
+  EXPECT_NEAR(input, 10.0, 0.05);
+  EXPECT_EQ(offered, int(insert_operators(InsertMode::video).size()) - 4);
+  EXPECT_TRUE(fake.prompter.shown.empty()) << fake.prompter.last_text();
+  EXPECT_EQ(pane->model()->total_frames.load(), 300);
+  EXPECT_EQ(pane->model()->mark_in.load(), 101);
+  EXPECT_EQ(pane->model()->undo_history().count(), 1);
+  pane.reset();
+  editor.reset();
+}
+
+}  // namespace

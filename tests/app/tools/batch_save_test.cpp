@@ -11,7 +11,10 @@
 #include <thread>
 
 #include "app/shell/kept_file.h"
+#include "app/shell/mpeg_editor_adapter.h"
 #include "app/tools/batch_save.h"
+#include "engine/editor_record.h"
+#include "engine/mpeg_editor.h"
 #include "platform/fakes.h"
 #include "support.h"
 
@@ -402,6 +405,66 @@ TEST(BatchSaveWalk, AJobAddedDuringABatchIsSavedAndKept) {
   m.stop_and_join();
   EXPECT_FALSE(m.is_job_running());
   EXPECT_EQ(saves.running.load(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+using namespace tsupport;
+
+// The editor's own save of a record: a fresh editor on a copy of the
+// window's list, as the window's save job runs it.
+void editor_save(MPEG_Editor* window, const EditorRecordData& record) {
+  std::unique_ptr<EClip> list = window->frame_copy(0, 0);
+  ASSERT_TRUE(list);
+  std::unique_ptr<MPEG_Editor> own = MPEG_Editor::create(*list, 0);
+  ASSERT_TRUE(own);
+  EditorRecordData copy = record;
+  JobControl control;
+  copy.record(own.get(), &control);
+  ASSERT_EQ(control.outcome(), JobOutcome::done) << control.message();
+}
+
+TEST(BatchSaveEngine, SaveAllWritesWhatTheEditorsOwnSavesWrite) {
+  TSUPPORT_NEED_FIXTURES("ui.mpg");
+  FakePlatform fp;
+  const std::string dir = test_dir();
+  std::unique_ptr<IEditor> window = MpegEditorAdapter::open(fixture("ui.mpg"), 0);
+  ASSERT_TRUE(window);
+  MPEG_Editor* facade = dynamic_cast<MpegEditorAdapter*>(window.get())->facade();
+  CBatchSaveDlg m;
+  struct Job {
+    const char* name;
+    int kind, start, count;
+  } jobs[] = {{"ps", 6, 5, 40}, {"ts", 8, 13, 30}};
+  for (const Job& j : jobs) {
+    EditorRecordData rec;
+    editor_record_set_editor(&rec, facade);
+    rec.output_type = j.kind;
+    rec.start = j.start;
+    rec.count = j.count;
+    rec.second_file_name = dir + "/" + j.name + "_editor.mpg";
+    editor_save(facade, rec);
+    ASSERT_TRUE(add_batch_job(rec, dir + "/" + j.name + ".rec", dir + "/BatchSav.cfg"));
+  }
+  ASSERT_EQ(m.rows().size(), 2u);
+  // Each row saves under its own output, not the project's.
+  for (const Job& j : jobs) {
+    m.select_row(j.kind == 6 ? 0 : 1);
+    m.output_text = dir + "/" + j.name + "_batch.mpg";
+    m.update();
+  }
+  m.save_all();
+  run_until_idle(m);
+  EXPECT_TRUE(fp.prompter.shown.empty()) << fp.prompter.last_text();
+  for (const Job& j : jobs) {
+    SCOPED_TRACE(j.name);
+    const std::vector<uint8_t> a = read_file(dir + "/" + j.name + "_editor.mpg");
+    ASSERT_GT(a.size(), 10000u);
+    EXPECT_TRUE(a == read_file(dir + "/" + j.name + "_batch.mpg"));
+    EXPECT_FALSE(partial_left(dir + "/" + j.name + "_batch.mpg"));
+  }
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "app/editor/save_dialog.h"
 #include "app/editor/save_job.h"
+#include "app/editor/video_encoder_setup.h"
 #include "app/shell/editor_settings.h"
 #include "app/shell/mpeg_editor_adapter.h"
 #include "platform/fakes.h"
@@ -16,10 +17,18 @@ namespace {
 
 struct Host : SaveJobHost {
   SaveButton kind = SaveButton::program;
+  bool dvd = false;  // the video setup asks for DVD output
   std::string name;
   std::vector<std::string> announced;
   bool run_save_dialog(CSaveDlg& d) override {
     d.choose(kind);
+    if (dvd) {
+      d.run_video_setup = [](CVideoEncoderSetupDlg& s) {
+        s.check_dvd();
+        return true;
+      };
+      d.video();
+    }
     d.file_name = name;
     return d.on_ok();
   }
@@ -113,6 +122,39 @@ TEST_F(EngineSaveTest, CutInsideGopsSavedInEachKind) {
       EXPECT_EQ(codec, "mpeg1video\n");
     }
   }
+}
+
+TEST_F(EngineSaveTest, DvdRequestWritesNavigationPacksDvdauthorAccepts) {
+  TSUPPORT_NEED_FIXTURES("cv_dvd.vob");
+  if (!tsupport::have_program("dvdauthor")) GTEST_SKIP() << "no dvdauthor";
+  movie = tsupport::fixture("cv_dvd.vob");
+  editor = MpegEditorAdapter::open(movie, 0);
+  ASSERT_TRUE(editor);
+  jobs->set_editor(editor.get());
+  host.dvd = true;
+  host.name = dir + "/dvd.mpg";
+  jobs->save_edited_movie(3, 40);
+  ASSERT_TRUE(jobs->is_saving()) << fakes.prompter.last_text();
+  EXPECT_EQ(jobs->record().dvd, 1);
+  finish(false);
+  std::string errors;
+  EXPECT_EQ(decoded_frames(host.name, &errors), 38);
+  EXPECT_EQ(errors, "");
+  // A navigation pack (PCI and DSI private stream 2 packets) leads each
+  // VOBU.
+  const std::vector<uint8_t> bytes = tsupport::read_file(host.name);
+  int nav = 0;
+  for (size_t i = 0; i + 4 <= bytes.size(); i += 2048)
+    if (bytes[i + 14] == 0 && bytes[i + 15] == 0 && bytes[i + 16] == 1 && bytes[i + 17] == 0xBB) {
+      const size_t pes = i + 14 + 6 + size_t(bytes[i + 18] << 8 | bytes[i + 19]);
+      nav += pes + 4 <= bytes.size() && bytes[pes + 3] == 0xBF;
+    }
+  EXPECT_GE(nav, 3);
+  std::string out;
+  const int rc = tsupport::run("VIDEO_FORMAT=PAL dvdauthor -o " + tsupport::sh_quote(dir + "/dvd") + " -t " +
+                                   tsupport::sh_quote(host.name) + " 2>&1",
+                               &out);
+  EXPECT_EQ(rc, 0) << out;
 }
 
 TEST_F(EngineSaveTest, VideoCdOfMpeg2MovieRefusedWithDialogOpen) {

@@ -6,6 +6,7 @@
 #include <memory>
 #include <system_error>
 
+#include "app/shell/editor_settings.h"
 #include "app/shell/file_utils.h"
 #include "app/shell/kept_file.h"
 #include "app/shell/text_lines.h"
@@ -496,6 +497,7 @@ bool CBatchSaveDlg::start_next_batch_job() {
 }
 
 bool CBatchSaveDlg::start_batch_thread() {
+  record_.audio_crc = editor_settings().audio_crc ? 1 : 0;
   std::string why;
   ToolJob::Work work = factory_ ? factory_(record_, &why) : ToolJob::Work{};
   if (!work || !job_.start(std::move(work), {"Saving", record_.second_file_name, 0.0, 0})) {

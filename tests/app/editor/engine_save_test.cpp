@@ -3,6 +3,7 @@
 // frames; GOP Trim writes what the engine's test driver writes.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <thread>
 
 #include "app/editor/save_dialog.h"
@@ -18,6 +19,7 @@ namespace {
 struct Host : SaveJobHost {
   SaveButton kind = SaveButton::program;
   bool dvd = false;  // the video setup asks for DVD output
+  std::function<void(EditorRecordData&)> tweak;  // changes the record before Save
   std::string name;
   std::vector<std::string> announced;
   bool run_save_dialog(CSaveDlg& d) override {
@@ -30,6 +32,7 @@ struct Host : SaveJobHost {
       d.video();
     }
     d.file_name = name;
+    if (tweak) tweak(*d.record());
     return d.on_ok();
   }
   void start_poll_timer(int, int) override {}
@@ -155,6 +158,35 @@ TEST_F(EngineSaveTest, DvdRequestWritesNavigationPacksDvdauthorAccepts) {
                                    tsupport::sh_quote(host.name) + " 2>&1",
                                &out);
   EXPECT_EQ(rc, 0) << out;
+}
+
+// The "Audio CRC Flag" setting: encoded audio frames carry a CRC that
+// checks; without it they carry none.
+TEST_F(EngineSaveTest, AudioCrcSettingReachesEncodedFrames) {
+  host.tweak = [](EditorRecordData& r) {
+    r.audio.bit_rate = 192000;  // not the source's: the audio is encoded
+    r.audio.clip_select = -1;
+  };
+  for (const int crc : {1, 0}) {
+    SCOPED_TRACE(crc);
+    settings.audio_crc = crc;
+    host.name = dir + "/crc" + std::to_string(crc) + ".mpg";
+    jobs->save_edited_movie(0, 40);
+    ASSERT_TRUE(jobs->is_saving()) << fakes.prompter.last_text();
+    finish(false);
+    const std::string mp2 = host.name + ".mp2";
+    ASSERT_EQ(tsupport::run("ffmpeg -v error -y -i " + tsupport::sh_quote(host.name) + " -map 0:a -c copy -f mp2 " +
+                            tsupport::sh_quote(mp2)),
+              0);
+    const std::vector<uint8_t> a = tsupport::read_file(mp2);
+    ASSERT_GT(a.size(), 4u);
+    ASSERT_EQ(a[0], 0xFF);
+    EXPECT_EQ((a[2] >> 4), 0xA) << "192 kbit/s";
+    EXPECT_EQ(a[1] & 1, crc ? 0 : 1) << "protection bit";
+    std::string errors;
+    tsupport::run("ffmpeg -v error -err_detect crccheck -i " + tsupport::sh_quote(mp2) + " -f null - 2>&1", &errors);
+    EXPECT_EQ(errors, "");
+  }
 }
 
 TEST_F(EngineSaveTest, VideoCdOfMpeg2MovieRefusedWithDialogOpen) {

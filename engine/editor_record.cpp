@@ -100,6 +100,7 @@ static void apply_save_settings(const EngineSettings& s, OutputKind kind, int n_
   data->gop_structure = s.gop_option;
   data->set_aspect_ratio(s.index_option);
   data->restructure = s.gop_fix ? 1 : 0;
+  data->audio_crc = s.audio.crc ? 1 : 0;
   data->ref_clip = s.ref_clip;
   // Filter parameters 3 and 4: scene-change detection and 24-frame output.
   data->scene_change = s.filter[2];
@@ -228,6 +229,7 @@ int EditorRecordData::record(MPEG_Editor* editor, JobControl* control) {
   if (video.index_option > 0) s.index_option = video.index_option;
   if (video.chroma_format > 0) s.output_chroma_format = video.chroma_format;
   if (audio.copy_flag) s.audio.copy = 1;
+  s.audio.crc = audio_crc ? 1 : 0;
   engine->set_settings(s);
   if (audio.has_audio && (audio.clip_select < 0 || audio.clip_select != video.clip_select))
     editor->set_audio_encoder(audio.layer, audio.sample_rate, audio.channels, audio.bit_rate, audio.clip_select);

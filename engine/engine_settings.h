@@ -14,6 +14,7 @@ struct EngineAudioEncoder {
   int bit_rate = 224000;
   int clip_select = -1;
   int copy = 0;  // 1: audio frames are copied, not re-encoded
+  int crc = 0;   // 1: encoded audio frames carry a CRC
 };
 
 struct EngineSettings {

@@ -175,6 +175,7 @@ int SaveAudio::init(const MPEG_Clip* clips, ESData* out, double frame_rate) {
     return 0;
   }
   enc_ = std::make_unique<AudioEncoder>(out_.sample_rate, out_.channels, out_.audio_bit_rate, out_.layer, 2);
+  enc_->set_error_protection(crc_);
   samples_ = enc_->samples_per_frame();
   auto open_track = [&](const MPEG_Clip* list, size_t k) {
     auto t = std::make_unique<DATrack>();
@@ -322,6 +323,7 @@ int SaveAudioSet::open(const MPEG_Clip* clips, const RecordData& d, double frame
   auto add = [&](const MPEG_Clip* list, ESData out, const std::vector<MPEG_Clip*>& mixed) {
     save_audio_identity(&out, taken);
     auto s = std::make_unique<SaveAudio>();
+    s->set_crc(d.audio_crc != 0);
     for (const MPEG_Clip* m : mixed) s->add_track(m);
     if (!d.pcm_scale.empty()) {
       std::vector<PCMScalePoint> pts;

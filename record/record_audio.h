@@ -49,6 +49,9 @@ class SaveAudio {
   int set_pcm_scale(int track, const std::vector<PCMScalePoint>& points);
   // A further list whose sound is mixed into the output; set before init.
   int add_track(const MPEG_Clip* list);
+  // Encoded frames carry a CRC (copied frames keep their own); set before
+  // init.
+  void set_crc(bool on) { crc_ = on; }
   // clips: the video clip list (copied); out: the output stream, whose
   // format may change (a copy-only format that cannot be copied becomes
   // layer II). Returns the number of errors (0: ready), message() says why.
@@ -78,6 +81,7 @@ class SaveAudio {
   bool ac3_ = false;
   bool copy_ = false;
   bool done_ = false;
+  bool crc_ = false;
   std::string message_;
   std::vector<std::vector<PCMScalePoint>> scales_;
   std::vector<MPEG_Clip*> extra_;

@@ -92,6 +92,7 @@ RecordData& RecordData::operator=(const RecordData& o) {
   pcm_scale = o.pcm_scale;
   svcd = o.svcd;
   dvd = o.dvd;
+  audio_crc = o.audio_crc;
   restructure = o.restructure;
   encoder = o.encoder;
   return *this;

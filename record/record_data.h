@@ -87,6 +87,7 @@ class RecordData {
   std::vector<double> pcm_scale;  // pairs of (time, gain)
   int32_t svcd = 0;
   int32_t dvd = 0;  // kind 6 with navigation packs
+  int32_t audio_crc = 0;  // encoded MPEG audio frames carry a CRC
   int32_t restructure = 0;
   RecordEncoder encoder;
 };

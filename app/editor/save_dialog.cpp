@@ -360,6 +360,32 @@ bool CSaveDlg::on_ok() {
   return true;
 }
 
+bool CSaveDlg::batch() {
+  if (!batch_enabled || !add_batch) return false;
+  std::string name = trim_blanks(file_name);
+  if (path_file_name(name).find('.') == std::string::npos) name += save_default_extension(checked);
+  std::string full;
+  if (!get_full_path(name, &full)) return false;
+  EditorRecordData job = *record_;
+  job.second_file_name = full;
+  job.file_name = split_path(full);
+  job.start = start_;
+  job.count = length_;
+  job.output_type = save_kind_of(checked);
+  job.svcd = checked == SaveButton::svcd;
+  if (job.output_type != 6 || job.svcd) job.dvd = 0;
+  return add_batch(job, full + ".rec");
+}
+
+void CSaveDlg::select_pid() {
+  if (!select_pid_visible || !run_select_pid) return;
+  int p = record_->program_pid, v = record_->video_pid, a = record_->audio_pid;
+  if (!run_select_pid(&p, &v, &a)) return;
+  record_->program_pid = p;
+  record_->video_pid = v;
+  record_->audio_pid = a;
+}
+
 void CSaveDlg::audio() {
   if (!audio_enabled || !run_audio_setup) return;
   CAudioEncoderSetupDlg setup(&record_->audio);

@@ -66,6 +66,15 @@ class CSaveDlg {
   // for sets the kind when the streams meet its rules.
   void video();
   std::function<bool(CVideoEncoderSetupDlg&)> run_video_setup;
+  // The "Batch" button: the record with the edits' range and the named
+  // output goes to the batch list as the project "<output>.rec"
+  // (add_batch enters it); true when entered.
+  bool batch();
+  std::function<bool(const EditorRecordData& record, const std::string& project)> add_batch;
+  // The "Select PID" button: run_select_pid edits the three transport
+  // PIDs (program, video, audio) with the Select PID dialog's rules.
+  void select_pid();
+  std::function<bool(int* program, int* video, int* audio)> run_select_pid;
 
   // ---- what the widget shows
   std::string file_name;

@@ -110,6 +110,7 @@ void PlayerSaveJobs::save_edited_movie(int mark_in, int mark_out) {
 }
 
 int PlayerSaveJobs::start_save_job() {
+  record_.audio_crc = settings_->audio_crc ? 1 : 0;
   std::string why;
   JobWork work = save_factory_ ? save_factory_(editor_, record_, &why) : JobWork{};
   if (!work) {

@@ -9,35 +9,12 @@
 
 #include "app/shell/kept_file.h"
 #include "app/shell/text_lines.h"
+#include "app/tools/tool_text.h"
 #include "engine/clips/clip_streams.h"
 #include "engine/clips/clip_verify.h"
 #include "engine/clips/text_fields.h"
 
 namespace {
-
-bool starts(const std::string& s, const char* key) { return s.compare(0, std::strlen(key), key) == 0; }
-
-// The value part of a keyed line: from the second character after the key.
-std::string after_key(const std::string& line, const char* key) {
-  const size_t at = std::strlen(key) + 1;
-  return at < line.size() ? line.substr(at) : std::string();
-}
-
-// Blank-separated numbers; a field that is no number reads 0.
-std::vector<int> numbers(const std::string& text) {
-  std::vector<int> out;
-  size_t at = 0;
-  while (at < text.size()) {
-    while (at < text.size() && std::isspace(static_cast<unsigned char>(text[at]))) ++at;
-    if (at >= text.size()) break;
-    size_t end = at;
-    while (end < text.size() && !std::isspace(static_cast<unsigned char>(text[end]))) ++end;
-    const long v = std::strtol(text.substr(at, end - at).c_str(), nullptr, 10);
-    out.push_back(int(std::clamp<long>(v, -2147483647L, 2147483647L)));
-    at = end;
-  }
-  return out;
-}
 
 constexpr size_t kMaxOverlays = 8;
 
@@ -68,16 +45,16 @@ std::string write_vls(const std::vector<Clip>& clips) {
 std::vector<VlsEntry> parse_vls(const std::string& text) {
   const std::vector<std::string> lines = text_lines(text);
   size_t i = 0;
-  while (i < lines.size() && !starts(lines[i], "[ClipList]:")) ++i;
+  while (i < lines.size() && !key_line(lines[i], "[ClipList]:")) ++i;
   if (i >= lines.size()) return {};
-  const std::vector<int> head = numbers(after_key(lines[i], "[ClipList]:"));
+  const std::vector<int> head = key_numbers(after_key(lines[i], "[ClipList]:"));
   const int count = head.empty() ? 0 : head[0];
   ++i;
   std::vector<VlsEntry> out;
   for (int k = 0; k < count && i < lines.size(); ++k) {
     VlsEntry e;
-    if (starts(lines[i], "[Clip]:")) {
-      const std::vector<int> v = numbers(after_key(lines[i], "[Clip]:"));
+    if (key_line(lines[i], "[Clip]:")) {
+      const std::vector<int> v = key_numbers(after_key(lines[i], "[Clip]:"));
       e.has_values = true;
       if (v.size() <= 7) {
         // The older form without the two PIDs.
@@ -92,7 +69,7 @@ std::vector<VlsEntry> parse_vls(const std::string& text) {
     e.file = utils_strip_spaces(lines[i++]);
     // Every declared overlay line is read, so the next entry starts where
     // it should; the first eight are kept.
-    for (int n = 0; n < e.values[8] && i < lines.size() && !starts(lines[i], "[Clip]:"); ++n, ++i) {
+    for (int n = 0; n < e.values[8] && i < lines.size() && !key_line(lines[i], "[Clip]:"); ++n, ++i) {
       const std::string& line = lines[i];
       int effect = 0, start = 0, frames = 0, used = 0;
       if (std::sscanf(line.c_str(), " %d %d %d%n", &effect, &start, &frames, &used) < 3) used = 0;
@@ -210,30 +187,15 @@ void VideoClipListModel::load_settings(const std::string& path) {
   selected = 0;
   std::string text;
   if (!read_kept_file(path, &text)) return;
-  for (const std::string& line : text_lines(text)) {
-    struct Folder {
-      const char* key;
-      std::string* into;
-    } folders[] = {{"VideoLlistInitInputPath:", &input_folder},
-                   {"VideoLlistInitLoadPath:", &load_folder},
-                   {"VideoLlistInitSavePath:", &save_folder}};
-    bool done = false;
-    for (const Folder& f : folders)
-      if (!done && starts(line, f.key)) {
-        *f.into = utils_strip_spaces(after_key(line, f.key));
-        done = true;
-      }
-    if (done) continue;
-    auto fill = [&](const char* key, int* into, size_t n) {
-      if (!starts(line, key)) return false;
-      const std::vector<int> v = numbers(after_key(line, key));
-      for (size_t k = 0; k < n && k < v.size(); ++k) into[k] = v[k];
-      return true;
-    };
-    if (fill("VideoListWindow:", window, 4) || fill("VideoLlistColumns:", columns, 4) ||
-        fill("VideoLlistInitSelect:", &selected, 1) || fill("VideoLlistTimeFormat:", &time_format, 1))
-      continue;
-  }
+  for (const std::string& line : text_lines(text))
+    read_keyed_line(line,
+                    {{"VideoLlistInitInputPath:", &input_folder},
+                     {"VideoLlistInitLoadPath:", &load_folder},
+                     {"VideoLlistInitSavePath:", &save_folder}},
+                    {{"VideoListWindow:", window, 4},
+                     {"VideoLlistColumns:", columns, 4},
+                     {"VideoLlistInitSelect:", &selected, 1},
+                     {"VideoLlistTimeFormat:", &time_format, 1}});
   read_clip_list(text, true);
 }
 

@@ -1,9 +1,13 @@
 #include "app/tools/tool_text.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
 #include <cstdio>
 
 #include "app/shell/file_utils.h"
+#include "engine/clips/text_fields.h"
 
 std::string text_with_name(const char* fmt, const std::string& name) {
   std::string out(name.size() + 256, '\0');
@@ -31,4 +35,42 @@ int current_volume_index(const std::vector<Volume>& disks) {
   std::string here;
   get_full_path(".", &here);
   return std::max(0, volume_index(disks, here));
+}
+
+bool key_line(const std::string& line, const char* key) { return line.compare(0, std::strlen(key), key) == 0; }
+
+std::string after_key(const std::string& line, const char* key) {
+  const size_t at = std::strlen(key) + 1;
+  return at < line.size() ? line.substr(at) : std::string();
+}
+
+std::vector<int> key_numbers(const std::string& text) {
+  std::vector<int> out;
+  size_t at = 0;
+  while (at < text.size()) {
+    while (at < text.size() && std::isspace(static_cast<unsigned char>(text[at]))) ++at;
+    if (at >= text.size()) break;
+    size_t end = at;
+    while (end < text.size() && !std::isspace(static_cast<unsigned char>(text[end]))) ++end;
+    const long v = std::strtol(text.substr(at, end - at).c_str(), nullptr, 10);
+    out.push_back(int(std::clamp<long>(v, -2147483647L, 2147483647L)));
+    at = end;
+  }
+  return out;
+}
+
+bool read_keyed_line(const std::string& line, std::initializer_list<KeyedText> texts,
+                     std::initializer_list<KeyedInts> ints) {
+  for (const KeyedText& t : texts)
+    if (key_line(line, t.key)) {
+      *t.into = utils_strip_spaces(after_key(line, t.key));
+      return true;
+    }
+  for (const KeyedInts& k : ints)
+    if (key_line(line, k.key)) {
+      const std::vector<int> v = key_numbers(after_key(line, k.key));
+      for (size_t i = 0; i < k.n && i < v.size(); ++i) k.into[i] = v[i];
+      return true;
+    }
+  return false;
 }

@@ -557,8 +557,10 @@ int EditorRecordData::write(FILE* f, const char* title) const {
   std::fprintf(f, "%s\n", second_file_name.c_str());
   std::fprintf(f, "%s\n", file_name.size() > 1 ? file_name.c_str() : second_file_name.c_str());
   std::fprintf(f, " %d %d %d %d\n", output_type, start, count, total);
-  if (output_type == 8) std::fprintf(f, " %d %d\n", video_pid, audio_pid);
-  if (output_type == 6) std::fprintf(f, " %d\n", svcd);
+  // The program PID and the DVD flag follow the values older readers
+  // take from these lines: they read past them.
+  if (output_type == 8) std::fprintf(f, " %d %d %d\n", video_pid, audio_pid, program_pid);
+  if (output_type == 6) std::fprintf(f, " %d %d\n", svcd, dvd);
   std::fprintf(f, "\n");
   const int a = audio.write(f), v = video.write(f);
   int r = a || v ? 1 : 0;
@@ -624,6 +626,12 @@ int EditorRecordData::load(const char* name) {
       trace("EditorRecordData::load (ERROR): invalid audio PID found (0x%08x)\n", audio_pid);
       audio_pid = 0;
     }
+    // Older files end the line here: the record keeps its program PID.
+    if (v.size() >= 3) {
+      const int program = int(v[2]);
+      if (program >= 16 && program <= 8190) program_pid = program;
+      else trace("EditorRecordData::load (ERROR): invalid program PID found (0x%08x)\n", program);
+    }
   } else if (output_type == 6) {
     if (!need(f, 1, &v)) {
       trace("EditorRecordData::load (ERROR): not enough data\n");
@@ -634,6 +642,14 @@ int EditorRecordData::load(const char* name) {
       trace("EditorRecordData::load (ERROR): invalid svcd flag found (%d)\n", svcd);
       return 2;
     }
+    // Older files have no DVD flag: no navigation packs.
+    dvd = v.size() >= 2 ? int(v[1]) : 0;
+    if (dvd != 0 && dvd != 1) {
+      trace("EditorRecordData::load (ERROR): invalid dvd flag found (%d)\n", dvd);
+      dvd = 0;
+      return 2;
+    }
+    if (svcd) dvd = 0;
   }
   if (const int r = video.load(f)) return r;
   audio.load(f);

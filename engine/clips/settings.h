@@ -138,6 +138,9 @@ class EditorRecordData {
   // Kind 6 with DVD navigation packs: set only on a DVD request whose
   // streams meet the DVD rules.
   int dvd = 0;
+  // Encoded audio frames carry a CRC (the "Audio CRC Flag" setting at the
+  // save's start; not kept in the project file).
+  int audio_crc = 0;
   VideoEncoderData video;
   AudioEncoderData audio;
   int program_pid = 16, video_pid = 17, audio_pid = 20;

@@ -3,6 +3,8 @@
 // damaged files refused without harm.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <cstdio>
 #include <random>
 #include <string>
@@ -156,7 +158,7 @@ TEST(RecFile, PidAndLineRules) {
   for (uint8_t b : tsupport::read_file(path)) text += char(b);
   {  // a PID of 8191 reads as 0
     std::string t = text;
-    t.replace(t.find(" 257 258\n"), 9, " 8191 258\n");
+    t.replace(t.find(" 257 258 "), 9, " 8191 258 ");
     write_text(path, t);
     EditorRecordData s;
     tsupport::TraceCapture trace;
@@ -196,6 +198,54 @@ TEST(RecFile, PidAndLineRules) {
     ASSERT_EQ(s.load(path.c_str()), 0);
     EXPECT_EQ(s.video.width, 1920);
     EXPECT_EQ(s.video.height, 1080);
+  }
+}
+
+// The program PID (transport) and the DVD flag (program stream) follow
+// the values of their lines; files written before them still read.
+TEST(RecFile, TrailingProgramPidAndDvdFlag) {
+  const std::string dir = tsupport::temp_dir();
+  const std::string path = dir + "/trail.rec";
+  auto text_of = [&](const EditorRecordData& r) {
+    EXPECT_EQ(r.save(path.c_str(), nullptr), 0);
+    std::string t;
+    for (uint8_t b : tsupport::read_file(path)) t += char(b);
+    return t;
+  };
+  EditorRecordData ts = sample_record(8);
+  ts.program_pid = 0x100;
+  const std::string ts_text = text_of(ts);
+  EditorRecordData dvd = sample_record(6);
+  dvd.svcd = 0;
+  dvd.dvd = 1;
+  const std::string ps_text = text_of(dvd);
+  struct Case {
+    const char* name;
+    const std::string* text;
+    const char *from, *to;
+    int result, program_pid, dvd;
+  } cases[] = {
+      {"program PID", &ts_text, " 257 258 256\n", " 257 258 256\n", 0, 256, 0},
+      {"no program PID", &ts_text, " 257 258 256\n", " 257 258\n", 0, 16, 0},
+      {"program PID out of range", &ts_text, " 257 258 256\n", " 257 258 9000\n", 0, 16, 0},
+      {"DVD flag", &ps_text, " 0 1\n", " 0 1\n", 0, 16, 1},
+      {"no DVD flag", &ps_text, " 0 1\n", " 0\n", 0, 16, 0},
+      {"DVD flag with SVCD", &ps_text, " 0 1\n", " 1 1\n", 0, 16, 0},
+      {"bad DVD flag", &ps_text, " 0 1\n", " 0 2\n", 2, 16, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string t = *c.text;
+    const size_t at = t.find(c.from);
+    ASSERT_NE(at, std::string::npos) << t;
+    t.replace(at, std::strlen(c.from), c.to);
+    write_text(path, t);
+    EditorRecordData s;
+    ASSERT_EQ(s.load(path.c_str()), c.result);
+    if (c.result) continue;
+    EXPECT_EQ(s.program_pid, c.program_pid);
+    EXPECT_EQ(s.dvd, c.dvd);
+    EXPECT_EQ(s.video_pid, c.text == &ts_text ? 0x101 : 17);
   }
 }
 

@@ -278,10 +278,10 @@ TEST(EditorRecord, SaveProjectSettingsReachTheOutput) {
   EXPECT_NE(a.find("sample_rate=\"44100\""), std::string::npos) << a;
   EXPECT_NE(a.find("bit_rate=\"128000\""), std::string::npos) << a;
   EXPECT_NE(a.find("id=\"0x102\""), std::string::npos) << a;
-  // The save project keeps no program PID: the record's default goes out.
-  EXPECT_EQ(job.program_pid, 16);
+  // The save project keeps the program PID too.
+  EXPECT_EQ(job.program_pid, 0x100);
   const std::string p = probe(out, "-show_entries program=pmt_pid -of flat");
-  EXPECT_NE(p.find("pmt_pid=16\n"), std::string::npos) << p;
+  EXPECT_NE(p.find("pmt_pid=256\n"), std::string::npos) << p;
   // I pictures every nine frames.
   const std::vector<std::string> types =
       tsupport::split_lines(probe(out, "-select_streams v -show_entries frame=pict_type -of csv=p=0"));

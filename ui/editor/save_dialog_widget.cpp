@@ -15,6 +15,10 @@
 #include <QVBoxLayout>
 
 #include "app/shell/file_utils.h"
+#include "app/tools/batch_save.h"
+#include "app/tools/select_pid.h"
+#include "ui/tools/batch_save_dialog.h"
+#include "ui/tools/convertor_dialog.h"
 
 
 namespace {
@@ -132,6 +136,12 @@ SaveDialogWidget::SaveDialogWidget(CSaveDlg* model, QWidget* parent) : QDialog(p
     model_->audio();
     refresh();
   });
+  connect(batch_, &QPushButton::clicked, this, [this] {
+    model_->file_name = name_->text().toStdString();
+    model_->batch();
+    refresh();
+  });
+  connect(select_pid_, &QPushButton::clicked, this, [this] { model_->select_pid(); });
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
   connect(save_, &QPushButton::clicked, this, &SaveDialogWidget::accept);
   connect(help, &QPushButton::clicked, this, [] { show_help("help.chm::/htm/chap00-1.htm"); });
@@ -146,6 +156,19 @@ SaveDialogWidget::SaveDialogWidget(CSaveDlg* model, QWidget* parent) : QDialog(p
       VideoEncoderSetupWidget w(&setup, this);
       return w.exec() == QDialog::Accepted;
     };
+  if (!model_->add_batch)
+    model_->add_batch = [](const EditorRecordData& record, const std::string& project) {
+      return add_batch_job(record, project, batch_settings_path());
+    };
+  if (!model_->run_select_pid)
+    model_->run_select_pid = [this](int* program, int* video, int* audio) {
+      TransportPids pids{*program, *video, *audio};
+      if (!run_select_pid_dialog(this, &pids)) return false;
+      *program = pids.pmt;
+      *video = pids.video;
+      *audio = pids.audio;
+      return true;
+    };
   refresh();
   name_->setFocus(Qt::OtherFocusReason);
 }
@@ -156,6 +179,8 @@ SaveDialogWidget::~SaveDialogWidget() {
   for (QLineEdit* e : {name_, start_, length_}) e->disconnect(this);
   model_->run_audio_setup = nullptr;
   model_->run_video_setup = nullptr;
+  model_->add_batch = nullptr;
+  model_->run_select_pid = nullptr;
 }
 
 void SaveDialogWidget::refresh() {

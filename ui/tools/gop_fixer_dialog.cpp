@@ -32,20 +32,10 @@ GopFixerDialog::GopFixerDialog(std::function<void()> closed, QWidget* parent)
   setObjectName(QStringLiteral("gop_fixer"));
   auto* rows = new QVBoxLayout(this);
   auto* files = new QGridLayout;
-  input_ = new QLineEdit(this);
-  input_->setObjectName(QStringLiteral("input"));
+  add_file_row(files, 0, "Input", this, "input", &input_, "input_browse", &input_browse_);
+  add_file_row(files, 1, "Output", this, "output", &output_, "output_browse", &output_browse_);
   input_->setReadOnly(true);
-  output_ = new QLineEdit(this);
-  output_->setObjectName(QStringLiteral("output"));
   output_->setReadOnly(true);
-  input_browse_ = tool_button("...", "input_browse", this);
-  output_browse_ = tool_button("...", "output_browse", this);
-  files->addWidget(new QLabel(QStringLiteral("Input"), this), 0, 0);
-  files->addWidget(input_, 0, 1);
-  files->addWidget(input_browse_, 0, 2);
-  files->addWidget(new QLabel(QStringLiteral("Output"), this), 1, 0);
-  files->addWidget(output_, 1, 1);
-  files->addWidget(output_browse_, 1, 2);
   rows->addLayout(files);
 
   auto* box = new QGroupBox(this);

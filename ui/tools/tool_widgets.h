@@ -3,6 +3,8 @@
 
 #include <functional>
 
+class QGridLayout;
+class QLineEdit;
 class QPushButton;
 class QWidget;
 
@@ -10,3 +12,7 @@ class QWidget;
 QPushButton* tool_button(const char* text, const char* name, QWidget* parent);
 // Calls the window's closed callback once.
 void tell_closed_once(std::function<void()>* closed);
+// A file row of a grid: the label, a line edit named edit_name and a "..."
+// button named browse_name, all made in parent.
+void add_file_row(QGridLayout* grid, int row, const char* label, QWidget* parent, const char* edit_name,
+                  QLineEdit** edit, const char* browse_name, QPushButton** browse);

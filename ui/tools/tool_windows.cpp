@@ -3,6 +3,7 @@
 #include "app/shell/command_ids.h"
 #include "app/shell/editor_app.h"
 #include "app/shell/editor_settings.h"
+#include "ui/tools/batch_save_dialog.h"
 #include "ui/tools/convertor_dialog.h"
 #include "ui/tools/demux_dialog.h"
 #include "ui/tools/gop_fixer_dialog.h"
@@ -32,6 +33,7 @@ void register_tool_windows(CEditorApp* app, QWidget* owner) {
   add_tool<DemuxDialog>(app, owner, cmd::kDemultiplexer);
   add_tool<MuxDialog>(app, owner, cmd::kMultiplexer);
   add_tool<GopFixerDialog>(app, owner, cmd::kGopFixer);
+  install_batch_save(app, owner);
   app->mbs_scans().set_factory([app, owner](const std::string& path, std::function<void()> closed) -> ToolWindow* {
     auto* w = new MbsScanDialog(
         path, [app](const std::string& f) { app->on_mbs_scan_event(f); }, std::move(closed), owner);

@@ -3,10 +3,12 @@
 // frames; GOP Trim writes what the engine's test driver writes.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <thread>
 
 #include "app/editor/save_dialog.h"
 #include "app/editor/save_job.h"
+#include "app/editor/video_encoder_setup.h"
 #include "app/shell/editor_settings.h"
 #include "app/shell/mpeg_editor_adapter.h"
 #include "platform/fakes.h"
@@ -16,11 +18,21 @@ namespace {
 
 struct Host : SaveJobHost {
   SaveButton kind = SaveButton::program;
+  bool dvd = false;  // the video setup asks for DVD output
+  std::function<void(EditorRecordData&)> tweak;  // changes the record before Save
   std::string name;
   std::vector<std::string> announced;
   bool run_save_dialog(CSaveDlg& d) override {
     d.choose(kind);
+    if (dvd) {
+      d.run_video_setup = [](CVideoEncoderSetupDlg& s) {
+        s.check_dvd();
+        return true;
+      };
+      d.video();
+    }
     d.file_name = name;
+    if (tweak) tweak(*d.record());
     return d.on_ok();
   }
   void start_poll_timer(int, int) override {}
@@ -112,6 +124,68 @@ TEST_F(EngineSaveTest, CutInsideGopsSavedInEachKind) {
                     &codec);
       EXPECT_EQ(codec, "mpeg1video\n");
     }
+  }
+}
+
+TEST_F(EngineSaveTest, DvdRequestWritesNavigationPacksDvdauthorAccepts) {
+  TSUPPORT_NEED_FIXTURES("cv_dvd.vob");
+  if (!tsupport::have_program("dvdauthor")) GTEST_SKIP() << "no dvdauthor";
+  movie = tsupport::fixture("cv_dvd.vob");
+  editor = MpegEditorAdapter::open(movie, 0);
+  ASSERT_TRUE(editor);
+  jobs->set_editor(editor.get());
+  host.dvd = true;
+  host.name = dir + "/dvd.mpg";
+  jobs->save_edited_movie(3, 40);
+  ASSERT_TRUE(jobs->is_saving()) << fakes.prompter.last_text();
+  EXPECT_EQ(jobs->record().dvd, 1);
+  finish(false);
+  std::string errors;
+  EXPECT_EQ(decoded_frames(host.name, &errors), 38);
+  EXPECT_EQ(errors, "");
+  // A navigation pack (PCI and DSI private stream 2 packets) leads each
+  // VOBU.
+  const std::vector<uint8_t> bytes = tsupport::read_file(host.name);
+  int nav = 0;
+  for (size_t i = 0; i + 4 <= bytes.size(); i += 2048)
+    if (bytes[i + 14] == 0 && bytes[i + 15] == 0 && bytes[i + 16] == 1 && bytes[i + 17] == 0xBB) {
+      const size_t pes = i + 14 + 6 + size_t(bytes[i + 18] << 8 | bytes[i + 19]);
+      nav += pes + 4 <= bytes.size() && bytes[pes + 3] == 0xBF;
+    }
+  EXPECT_GE(nav, 3);
+  std::string out;
+  const int rc = tsupport::run("VIDEO_FORMAT=PAL dvdauthor -o " + tsupport::sh_quote(dir + "/dvd") + " -t " +
+                                   tsupport::sh_quote(host.name) + " 2>&1",
+                               &out);
+  EXPECT_EQ(rc, 0) << out;
+}
+
+// The "Audio CRC Flag" setting: encoded audio frames carry a CRC that
+// checks; without it they carry none.
+TEST_F(EngineSaveTest, AudioCrcSettingReachesEncodedFrames) {
+  host.tweak = [](EditorRecordData& r) {
+    r.audio.bit_rate = 192000;  // not the source's: the audio is encoded
+    r.audio.clip_select = -1;
+  };
+  for (const int crc : {1, 0}) {
+    SCOPED_TRACE(crc);
+    settings.audio_crc = crc;
+    host.name = dir + "/crc" + std::to_string(crc) + ".mpg";
+    jobs->save_edited_movie(0, 40);
+    ASSERT_TRUE(jobs->is_saving()) << fakes.prompter.last_text();
+    finish(false);
+    const std::string mp2 = host.name + ".mp2";
+    ASSERT_EQ(tsupport::run("ffmpeg -v error -y -i " + tsupport::sh_quote(host.name) + " -map 0:a -c copy -f mp2 " +
+                            tsupport::sh_quote(mp2)),
+              0);
+    const std::vector<uint8_t> a = tsupport::read_file(mp2);
+    ASSERT_GT(a.size(), 4u);
+    ASSERT_EQ(a[0], 0xFF);
+    EXPECT_EQ((a[2] >> 4), 0xA) << "192 kbit/s";
+    EXPECT_EQ(a[1] & 1, crc ? 0 : 1) << "protection bit";
+    std::string errors;
+    tsupport::run("ffmpeg -v error -err_detect crccheck -i " + tsupport::sh_quote(mp2) + " -f null - 2>&1", &errors);
+    EXPECT_EQ(errors, "");
   }
 }
 

@@ -145,6 +145,54 @@ TEST_F(SaveDialogTest, EstimateAndButtons) {
   EXPECT_FALSE(dlg.batch_enabled);
 }
 
+TEST_F(SaveDialogTest, SelectPidAndBatchHandTheirValuesOn) {
+  CSaveDlg dlg(&rec, &editor);
+  int asked = 0;
+  bool answer = true;
+  dlg.run_select_pid = [&](int* program, int* video, int* audio) {
+    ++asked;
+    EXPECT_EQ(*program, rec.program_pid);
+    *program = 100;
+    *video = 101;
+    *audio = 102;
+    return answer;
+  };
+  dlg.init();
+  dlg.select_pid();  // hidden outside transport streams
+  EXPECT_EQ(asked, 0);
+  dlg.choose(SaveButton::transport);
+  answer = false;  // Cancel keeps the PIDs
+  dlg.select_pid();
+  EXPECT_NE(rec.video_pid, 101);
+  answer = true;
+  dlg.select_pid();
+  EXPECT_EQ(asked, 2);
+  EXPECT_EQ(rec.program_pid, 100);
+  EXPECT_EQ(rec.video_pid, 101);
+  EXPECT_EQ(rec.audio_pid, 102);
+
+  std::vector<std::pair<EditorRecordData, std::string>> handed;
+  dlg.add_batch = [&](const EditorRecordData& r, const std::string& project) {
+    handed.emplace_back(r, project);
+    return true;
+  };
+  EXPECT_FALSE(dlg.batch());  // no name yet
+  const std::string dir = fakes.paths.temp;
+  dlg.set_file_name(dir + "/job");
+  dlg.set_start_text("12");
+  ASSERT_TRUE(dlg.batch());
+  ASSERT_EQ(handed.size(), 1u);
+  EXPECT_EQ(handed[0].second, dir + "/job.m2t.rec");
+  EXPECT_EQ(handed[0].first.second_file_name, dir + "/job.m2t");
+  EXPECT_EQ(handed[0].first.output_type, 8);
+  EXPECT_EQ(handed[0].first.start, 12);
+  EXPECT_EQ(handed[0].first.program_pid, 100);
+  EXPECT_EQ(rec.start, 10);  // the window's record is not the batch's
+  dlg.from_batch = 1;
+  dlg.set_file_name(dir + "/job2");
+  EXPECT_FALSE(dlg.batch());
+}
+
 TEST_F(SaveDialogTest, SaveChecksNameExtensionAndDisk) {
   const std::string dir = fakes.paths.temp;
   CSaveDlg dlg(&rec, &editor);

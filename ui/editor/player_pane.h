@@ -115,6 +115,7 @@ class PlayerPane : public QWidget, public EditorView, public PlayerViewHost, pub
   void aspect_changed() override;
   bool save() override;
   bool gop_trim() override;
+  bool file_information(const EClip& clip, FileInfoTimes* times, std::unique_ptr<EClip>* edited) override;
 
   // SaveJobHost
   bool run_save_dialog(CSaveDlg& dialog) override;

@@ -133,7 +133,7 @@ void GopFixerDialog::refresh() {
   status_->setText(QString::fromStdString(model_.status()));
   bar_->setValue(model_.percent());
   for (int m = 0; m < 4; ++m) {
-    modes_[m]->setEnabled(model_.mode_enabled(m) || (m == model_.mode() && !busy && m != 2));
+    modes_[m]->setEnabled(model_.mode_enabled(m) || (m == model_.mode() && !busy));
     modes_[m]->setChecked(model_.mode() == m);
   }
   go_->setText(QString::fromStdString(model_.button_text()));

@@ -2,6 +2,7 @@
 // recordings (in place and into a copy) judged by ffprobe's GOP time codes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <thread>
 
@@ -125,6 +126,62 @@ TEST(GopFixerTool, AbortedScanEndsTheChain) {
   EXPECT_FALSE(g.busy());
   EXPECT_NE(g.status().find("(Aborted)"), std::string::npos) << g.status();
   EXPECT_TRUE(read_file(in) == before);
+}
+
+// Resize: a DVD title of 30-picture GOPs saved again in restructure mode
+// through the save: no two I pictures more than 15 apart, every frame
+// kept, the input untouched, and dvdauthor takes the result.
+TEST(GopFixerTool, ResizeSplitsLongGopsForDvd) {
+  if (!have_program("ffmpeg") || !have_program("ffprobe") || !have_program("dvdauthor"))
+    GTEST_SKIP() << "ffmpeg, ffprobe or dvdauthor missing";
+  FakePlatform fake;
+  const std::string dir = test_dir();
+  const std::string in = dir + "/long.vob", out = dir + "/resized.vob";
+  ASSERT_EQ(run("ffmpeg -nostdin -v error -f lavfi -i testsrc=size=720x576:rate=25:duration=3 -f lavfi -i "
+                "sine=f=440:r=48000:d=3 -threads 1 -target pal-dvd -g 30 -bf 2 -c:a mp2 -b:a 192k -y " +
+                sh_quote(in)),
+            0);
+  const std::vector<uint8_t> before = read_file(in);
+  GopFixerTool g;
+  ASSERT_TRUE(g.open_input(in));
+  ASSERT_TRUE(g.run());
+  run_job(g);
+  EXPECT_GT(g.errors(3), 0) << g.status();
+  EXPECT_FALSE(g.resize_done());
+  // The scan moves to Resize, which waits for an output.
+  EXPECT_TRUE(g.mode_enabled(2));
+  EXPECT_EQ(g.mode(), 2);
+  EXPECT_FALSE(g.button_enabled());
+  ASSERT_TRUE(g.set_output(out));
+  EXPECT_EQ(g.button_text(), "Resize");
+  ASSERT_TRUE(g.run());
+  EXPECT_FALSE(g.mode_enabled(0));  // options locked during the job
+  run_job(g);
+  EXPECT_EQ(g.status(), "Fixing Errors: (3) resize GOP has completed");
+  EXPECT_TRUE(g.resize_done());
+  EXPECT_EQ(read_file(in), before);
+
+  std::string types;
+  run("ffprobe -v error -select_streams v:0 -show_entries frame=pict_type -of csv=p=0 " + sh_quote(out), &types);
+  int frames = 0, since = -1, widest = 0;
+  for (const std::string& t : split_lines(types)) {
+    if (t.empty()) continue;
+    if (t[0] == 'I') {
+      if (since >= 0) widest = std::max(widest, frames - since);
+      since = frames;
+    }
+    ++frames;
+  }
+  EXPECT_EQ(frames, 75);
+  EXPECT_GT(widest, 0);
+  EXPECT_LE(widest, 15);
+  std::string err;
+  run("ffmpeg -nostdin -v error -i " + sh_quote(out) + " -map 0 -f null - 2>&1", &err);
+  EXPECT_EQ(err, "");
+  std::string log;
+  run("VIDEO_FORMAT=PAL dvdauthor -o " + sh_quote(dir + "/dvd") + " -t " + sh_quote(out) + " 2>&1", &log);
+  EXPECT_EQ(log.find("ERR:"), std::string::npos) << log;
+  EXPECT_NE(log.find("VOBUs"), std::string::npos) << log;
 }
 
 }  // namespace

@@ -32,3 +32,18 @@ int current_volume_index(const std::vector<Volume>& disks) {
   get_full_path(".", &here);
   return std::max(0, volume_index(disks, here));
 }
+
+void OutputDisks::refresh() {
+  list.clear();
+  list_fixed_drives(&list, 20);
+  index = current_volume_index(list);
+}
+
+bool OutputDisks::check(const std::string& path, double expected) {
+  const int v = volume_index(list, path);
+  if (v < 0) return true;
+  index = v;
+  Volume& d = list[size_t(v)];
+  d.free_bytes = get_disk_free(d.mount);
+  return !(expected > d.free_bytes) || warn_disk_space(d.mount) == PromptAnswer::Ignore;
+}

@@ -237,13 +237,7 @@ void ConvertorDialog::refresh() {
   select_pid_->setVisible(model_.select_pid_shown());
   select_pid_->setEnabled(!busy);
   estimate_->setText(QString::fromStdString(model_.estimate_text()));
-  disks_->clear();
-  for (const Volume& v : model_.disks()) {
-    char t[300];
-    std::snprintf(t, sizeof t, "%s %6.1f MB", v.mount.c_str(), v.free_bytes * 1e-6);
-    disks_->addItem(QString::fromUtf8(t));
-  }
-  if (model_.disk_index() < disks_->count()) disks_->setCurrentIndex(model_.disk_index());
+  fill_disk_list(disks_, model_.disks(), model_.disk_index());
   convert_->setEnabled(model_.convert_enabled());
   close_->setEnabled(!busy);
   refreshing_ = false;

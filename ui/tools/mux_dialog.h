@@ -33,6 +33,7 @@ class MuxDialog : public QDialog, public ToolWindow {
 
  private:
   void refresh();
+  void run_av_sync();
 
   Multiplexer model_;
   std::function<void()> closed_;
@@ -44,6 +45,7 @@ class MuxDialog : public QDialog, public ToolWindow {
   QRadioButton* radios_[5] = {};  // 0-3 formats 1-3, 4 SVCD; transport last
   QRadioButton* transport_ = nullptr;
   QCheckBox *vbr_ = nullptr, *minimize_ = nullptr;
-  QPushButton *select_pid_ = nullptr, *reset_ = nullptr, *save_ = nullptr, *close_ = nullptr;
+  QPushButton *select_pid_ = nullptr, *av_sync_ = nullptr, *reset_ = nullptr, *save_ = nullptr, *close_ = nullptr;
+  QComboBox* disks_ = nullptr;
   QTimer* timer_ = nullptr;
 };

@@ -1,6 +1,8 @@
 #include "ui/tools/tool_widgets.h"
 
+#include <QComboBox>
 #include <QPushButton>
+#include <cstdio>
 
 QPushButton* tool_button(const char* text, const char* name, QWidget* parent) {
   auto* b = new QPushButton(QString::fromLatin1(text), parent);
@@ -14,4 +16,14 @@ void tell_closed_once(std::function<void()>* closed) {
   auto call = std::move(*closed);
   *closed = nullptr;
   call();
+}
+
+void fill_disk_list(QComboBox* box, const std::vector<Volume>& disks, int index) {
+  box->clear();
+  for (const Volume& v : disks) {
+    char t[300];
+    std::snprintf(t, sizeof t, "%s %6.1f MB", v.mount.c_str(), v.free_bytes * 1e-6);
+    box->addItem(QString::fromUtf8(t));
+  }
+  if (index < box->count()) box->setCurrentIndex(index);
 }

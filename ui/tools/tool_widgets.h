@@ -2,7 +2,11 @@
 #pragma once
 
 #include <functional>
+#include <vector>
 
+#include "platform/disk.h"
+
+class QComboBox;
 class QPushButton;
 class QWidget;
 
@@ -10,3 +14,5 @@ class QWidget;
 QPushButton* tool_button(const char* text, const char* name, QWidget* parent);
 // Calls the window's closed callback once.
 void tell_closed_once(std::function<void()>* closed);
+// The "Disk Space" list: each disk with its free megabytes.
+void fill_disk_list(QComboBox* box, const std::vector<Volume>& disks, int index);

@@ -63,21 +63,14 @@ bool run_select_pid_dialog(QWidget* parent, TransportPids* pids) {
 }
 
 ConvertorDialog::ConvertorDialog(std::function<void()> closed, QWidget* parent)
-    : QDialog(parent, Qt::Window), closed_(std::move(closed)) {
-  setAttribute(Qt::WA_DeleteOnClose);
+    : ToolDialog(std::move(closed), ToolJob::kPollMs, parent) {
   setObjectName(QStringLiteral("stream_convertor"));
   setWindowTitle(QString::fromLatin1(kConvertorCaption));
   build();
-  model_.on_changed = [this] { refresh(); };
-  timer_ = new QTimer(this);
-  timer_->setInterval(ToolJob::kPollMs);
-  connect(timer_, &QTimer::timeout, this, [this] { tick(); });
   refresh();
 }
 
-ConvertorDialog::~ConvertorDialog() {
-  model_.on_changed = nullptr;
-}
+ConvertorDialog::~ConvertorDialog() = default;
 
 void ConvertorDialog::build() {
   auto* rows = new QVBoxLayout(this);
@@ -275,20 +268,4 @@ void ConvertorDialog::select_pid() {
   refresh();
 }
 
-void ConvertorDialog::tick() {
-  if (!model_.busy()) {
-    timer_->stop();
-    return;
-  }
-  model_.job().poll();
-  if (!model_.busy()) refresh();
-}
 
-void ConvertorDialog::closeEvent(QCloseEvent* event) {
-  if (!model_.close()) {
-    event->ignore();
-    return;
-  }
-  event->accept();
-  tell_closed_once(&closed_);
-}

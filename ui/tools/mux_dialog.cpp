@@ -29,8 +29,7 @@ constexpr int kSystemsFilter = 6;
 }  // namespace
 
 MuxDialog::MuxDialog(std::function<void()> closed, QWidget* parent)
-    : QDialog(parent, Qt::Window), closed_(std::move(closed)) {
-  setAttribute(Qt::WA_DeleteOnClose);
+    : ToolDialog(std::move(closed), ToolJob::kPollMs, parent) {
   setObjectName(QStringLiteral("multiplexer"));
   setWindowTitle(QString::fromLatin1(kMuxCaption));
   auto* rows = new QVBoxLayout(this);
@@ -179,30 +178,11 @@ MuxDialog::MuxDialog(std::function<void()> closed, QWidget* parent)
   connect(close_, &QPushButton::clicked, this, [this] { close(); });
   connect(help, &QPushButton::clicked, this, [] { show_help(kMuxHelp); });
 
-  timer_ = new QTimer(this);
-  timer_->setInterval(ToolJob::kPollMs);
-  connect(timer_, &QTimer::timeout, this, [this] { tick(); });
-  model_.on_changed = [this] { refresh(); };
-  model_.on_close_ready = [this] {
-    closing_ = true;
-    QTimer::singleShot(0, this, [this] { close(); });
-  };
   refresh();
 }
 
-MuxDialog::~MuxDialog() {
-  model_.on_changed = nullptr;
-  model_.on_close_ready = nullptr;
-}
+MuxDialog::~MuxDialog() = default;
 
-void MuxDialog::tick() {
-  if (!model_.busy()) {
-    timer_->stop();
-    return;
-  }
-  model_.job().poll();
-  if (!model_.busy()) refresh();
-}
 
 void MuxDialog::run_av_sync() {
   model_.refresh_disks();
@@ -247,12 +227,3 @@ void MuxDialog::refresh() {
   close_->setEnabled(!busy);
 }
 
-void MuxDialog::closeEvent(QCloseEvent* event) {
-  if (!closing_ && !model_.close()) {
-    event->ignore();
-    if (model_.busy()) timer_->start();
-    return;
-  }
-  event->accept();
-  tell_closed_once(&closed_);
-}

@@ -197,7 +197,14 @@ bool GopFixerTool::start_resize() {
   // The input's own kind: a DVD title keeps its navigation packs.
   const OutputKind kind = output_kind_of_code(code, svcd, dvd_).value_or(OutputKind::es);
   std::shared_ptr<MPEG_Clip> list(clip, [](MPEG_Clip* c) { mpeg_clip_list_free(c); });
-  const std::string out = output_;
+  // The copy cannot be written while it is read: the resize goes beside it
+  // and takes its place once complete.
+  resize_temp_.clear();
+  if (fixed_copy_) {
+    for (int n = 0; resize_temp_.empty() || std::filesystem::exists(resize_temp_); ++n)
+      resize_temp_ = output_ + ".resize" + (n ? std::to_string(n) : std::string());
+  }
+  const std::string out = resize_temp_.empty() ? output_ : resize_temp_;
   running_ = 2;
   stopped_ = false;
   paused_ = false;
@@ -212,7 +219,7 @@ bool GopFixerTool::start_resize() {
         request.control = &c;
         save_run(request);
       },
-      {"GOP Restructure", out, double(fixer_->get_file_size()), 0});
+      {"GOP Restructure", output_, double(fixer_->get_file_size()), 0});
 }
 
 void GopFixerTool::move_mode() {
@@ -302,11 +309,26 @@ void GopFixerTool::ended(const ToolJob::End& e) {
   const char* suffix = stopped_ ? " (Aborted)" : "";
   char t[256];
   if (running_ == 2) {
-    if (e.outcome == JobOutcome::failed)
-      status_ = "Fixing Errors: (3) resize GOP has failed" + (e.message.empty() ? std::string() : ": " + e.message);
+    JobOutcome outcome = e.outcome;
+    std::string message = e.message;
+    if (!resize_temp_.empty()) {
+      std::error_code ec;
+      if (outcome == JobOutcome::done && !stopped_) {
+        std::filesystem::rename(resize_temp_, output_, ec);
+        if (ec) {
+          outcome = JobOutcome::failed;
+          message = "<" + output_ + ">: cannot be replaced";
+        }
+      }
+      // A stopped or failed resize leaves the fixed copy as it was.
+      std::filesystem::remove(resize_temp_, ec);
+      resize_temp_.clear();
+    }
+    if (outcome == JobOutcome::failed)
+      status_ = "Fixing Errors: (3) resize GOP has failed" + (message.empty() ? std::string() : ": " + message);
     else
       status_ = stopped_ ? "Fixing Errors: (3) resize GOP has aborted" : "Fixing Errors: (3) resize GOP has completed";
-    if (!stopped_ && e.outcome == JobOutcome::done) resize_done_ = true;
+    if (!stopped_ && outcome == JobOutcome::done) resize_done_ = true;
     running_ = -1;
     paused_ = false;
     stopped_ = false;

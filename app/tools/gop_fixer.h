@@ -82,6 +82,7 @@ class GopFixerTool {
   bool scanned_ = false, fix_done_ = false, resize_done_ = true;
   bool paused_ = false, stopped_ = false;
   bool fixed_copy_ = false;  // the fix wrote the output: the resize reads it
+  std::string resize_temp_;  // the resize of the fixed copy, until it replaces it
   int running_ = -1;  // 0 scan, 1 fix, 2 resize
   int found_[4] = {0, 0, 0, 0};
   int fixed_[3] = {0, 0, 0};

@@ -58,6 +58,23 @@ std::vector<std::string> gop_time_codes(const std::string& path) {
   return codes;
 }
 
+// The most pictures from one I picture to the next, and the picture count.
+int widest_i_gap(const std::string& path, int* frames) {
+  std::string types;
+  run("ffprobe -v error -select_streams v:0 -show_entries frame=pict_type -of csv=p=0 " + sh_quote(path), &types);
+  int n = 0, since = -1, widest = 0;
+  for (const std::string& t : split_lines(types)) {
+    if (t.empty()) continue;
+    if (t[0] == 'I') {
+      if (since >= 0) widest = std::max(widest, n - since);
+      since = n;
+    }
+    ++n;
+  }
+  *frames = n;
+  return widest;
+}
+
 void run_job(GopFixerTool& g) {
   while (g.busy()) {
     g.poll();
@@ -172,17 +189,8 @@ TEST(GopFixerTool, ResizeSplitsLongGopsForDvd) {
   EXPECT_TRUE(g.resize_done());
   EXPECT_EQ(read_file(in), before);
 
-  std::string types;
-  run("ffprobe -v error -select_streams v:0 -show_entries frame=pict_type -of csv=p=0 " + sh_quote(out), &types);
-  int frames = 0, since = -1, widest = 0;
-  for (const std::string& t : split_lines(types)) {
-    if (t.empty()) continue;
-    if (t[0] == 'I') {
-      if (since >= 0) widest = std::max(widest, frames - since);
-      since = frames;
-    }
-    ++frames;
-  }
+  int frames = 0;
+  const int widest = widest_i_gap(out, &frames);
   EXPECT_EQ(frames, 75);
   EXPECT_GT(widest, 0);
   EXPECT_LE(widest, 15);
@@ -234,17 +242,8 @@ TEST(GopFixerTool, AllAboveFixesThenResizesTheCopy) {
   ASSERT_GE(codes.size(), 2u);
   EXPECT_EQ(codes.front(), "00:00:00:00");
   EXPECT_EQ(std::set<std::string>(codes.begin(), codes.end()).size(), codes.size()) << "time codes run on";
-  std::string types;
-  run("ffprobe -v error -select_streams v:0 -show_entries frame=pict_type -of csv=p=0 " + sh_quote(out), &types);
-  int frames = 0, since = -1, widest = 0;
-  for (const std::string& t : split_lines(types)) {
-    if (t.empty()) continue;
-    if (t[0] == 'I') {
-      if (since >= 0) widest = std::max(widest, frames - since);
-      since = frames;
-    }
-    ++frames;
-  }
+  int frames = 0;
+  const int widest = widest_i_gap(out, &frames);
   EXPECT_EQ(frames, 100);
   EXPECT_LE(widest, 15);
 }

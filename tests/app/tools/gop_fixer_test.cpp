@@ -75,6 +75,13 @@ int widest_i_gap(const std::string& path, int* frames) {
   return widest;
 }
 
+// A 3-second DVD title of 30-picture GOPs.
+bool make_long_gop_title(const std::string& path) {
+  return run("ffmpeg -nostdin -v error -f lavfi -i testsrc=size=720x576:rate=25:duration=3 -f lavfi -i "
+             "sine=f=440:r=48000:d=3 -threads 1 -target pal-dvd -g 30 -bf 2 -c:a mp2 -b:a 192k -y " +
+             sh_quote(path)) == 0;
+}
+
 void run_job(GopFixerTool& g) {
   while (g.busy()) {
     g.poll();
@@ -165,10 +172,7 @@ TEST(GopFixerTool, ResizeSplitsLongGopsForDvd) {
   FakePlatform fake;
   const std::string dir = test_dir();
   const std::string in = dir + "/long.vob", out = dir + "/resized.vob";
-  ASSERT_EQ(run("ffmpeg -nostdin -v error -f lavfi -i testsrc=size=720x576:rate=25:duration=3 -f lavfi -i "
-                "sine=f=440:r=48000:d=3 -threads 1 -target pal-dvd -g 30 -bf 2 -c:a mp2 -b:a 192k -y " +
-                sh_quote(in)),
-            0);
+  ASSERT_TRUE(make_long_gop_title(in));
   const std::vector<uint8_t> before = read_file(in);
   GopFixerTool g;
   ASSERT_TRUE(g.open_input(in));
@@ -246,6 +250,37 @@ TEST(GopFixerTool, AllAboveFixesThenResizesTheCopy) {
   const int widest = widest_i_gap(out, &frames);
   EXPECT_EQ(frames, 100);
   EXPECT_LE(widest, 15);
+}
+
+// Abort during a resize asks about the partial file while the save waits:
+// Cancel goes on, Yes stops it and leaves no output.
+TEST(GopFixerTool, AbortOfAResizeAsksAboutThePartialFile) {
+  if (!have_program("ffmpeg")) GTEST_SKIP() << "ffmpeg missing";
+  FakePlatform fake;
+  const std::string in = test_dir() + "/long.vob", out = test_dir() + "/resized.vob";
+  ASSERT_TRUE(make_long_gop_title(in));
+  GopFixerTool g;
+  ASSERT_TRUE(g.open_input(in));
+  ASSERT_TRUE(g.run());
+  run_job(g);
+  ASSERT_TRUE(g.set_output(out));
+  ASSERT_EQ(g.mode(), 2);
+  ASSERT_TRUE(g.run());
+  g.pause();  // holds the save where it is
+  fake.prompter.answers = {PromptAnswer::Cancel};
+  g.abort();
+  ASSERT_EQ(fake.prompter.shown.size(), 1u);
+  EXPECT_EQ(fake.prompter.shown[0].text, "Delete the partially saved MPEG file ?");
+  EXPECT_EQ(fake.prompter.shown[0].caption, "GOP Restructure Progress");
+  EXPECT_EQ(fake.prompter.shown[0].buttons, PromptButtons::YesNoCancel);
+  EXPECT_TRUE(g.busy());
+  EXPECT_TRUE(g.paused());
+  fake.prompter.answers = {PromptAnswer::Yes};
+  g.abort();
+  run_job(g);
+  EXPECT_EQ(g.status(), "Fixing Errors: (3) resize GOP has aborted");
+  EXPECT_FALSE(g.resize_done());
+  EXPECT_FALSE(std::filesystem::exists(out));
 }
 
 }  // namespace

@@ -39,45 +39,52 @@ if [ ! -s big.vob ] || [ "$(stat -c %s big.vob)" -lt $(( size_mb * 900000 )) ]; 
 fi
 cat big.vob > /dev/null
 
-wall() {  # seconds of wall-clock time of "$@"; fails with the command
-  local s e
-  s=$(date +%s.%N)
-  "$@" > /dev/null 2> "$work/err.txt" || { echo "failed: $*" >&2; cat "$work/err.txt" >&2; exit 1; }
-  e=$(date +%s.%N)
-  echo "$e - $s" | bc -l
+measure() {  # "WALL USER" seconds of "$@"; fails with the command
+  /usr/bin/time -f '%e %U' -o "$work/time.txt" "$@" > /dev/null 2> "$work/err.txt" ||
+    { echo "failed: $*" >&2; cat "$work/err.txt" >&2; exit 1; }
+  cat "$work/time.txt"
 }
 median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-report() {  # NAME MODEL DEV FFMPEG
-  printf '%-8s model=%6.2fs tamsel-dev=%6.2fs ffmpeg=%6.2fs  model/dev=%.3f (goal <= 1.05)  model/ffmpeg=%.2f\n' \
-    "$1" "$2" "$3" "$4" "$(echo "$2 / $3" | bc -l)" "$(echo "$2 / $4" | bc -l)"
+col() { local k=$1; shift; for x in "$@"; do echo "$x" | cut -d' ' -f"$k"; done; }
+# Wall-clock medians and their ratios; the user-CPU ratio beside them is
+# the steadier figure on a loaded machine (the writes' kernel time swings).
+report() {  # NAME, then the model's, tamsel-dev's and ffmpeg's samples joined by ";"
+  local name=$1 mw dw fw mu du
+  IFS=';' read -r -a ms <<< "$2"; IFS=';' read -r -a ds <<< "$3"; IFS=';' read -r -a fs <<< "$4"
+  mw=$(median $(col 1 "${ms[@]}")); dw=$(median $(col 1 "${ds[@]}")); fw=$(median $(col 1 "${fs[@]}"))
+  mu=$(median $(col 2 "${ms[@]}")); du=$(median $(col 2 "${ds[@]}"))
+  printf '%-8s model=%6.2fs tamsel-dev=%6.2fs ffmpeg=%6.2fs  model/dev=%.3f (goal <= 1.05)  model/ffmpeg=%.2f  user CPU model/dev=%.3f\n' \
+    "$name" "$mw" "$dw" "$fw" "$(echo "$mw / $dw" | bc -l)" "$(echo "$mw / $fw" | bc -l)" \
+    "$(echo "$mu / ($du + 0.001)" | bc -l)"
 }
+join() { local IFS=';'; echo "$*"; }
 
 m=() d=() f=()
 for _ in $(seq "$runs"); do
-  m+=("$(wall "$models" convert "$work/big.vob" "$work/m.ts" 4)")
-  d+=("$(wall "$dev" convert big.vob d.ts --kind ts)")
-  f+=("$(wall $FF -i big.vob -map 0:v -map 0:a -c copy -f mpegts f.ts)")
+  m+=("$(measure "$models" convert "$work/big.vob" "$work/m.ts" 4)")
+  d+=("$(measure "$dev" convert big.vob d.ts --kind ts)")
+  f+=("$(measure $FF -i big.vob -map 0:v -map 0:a -c copy -f mpegts f.ts)")
   rm -f m.ts d.ts f.ts
 done
-report convert "$(median "${m[@]}")" "$(median "${d[@]}")" "$(median "${f[@]}")"
+report convert "$(join "${m[@]}")" "$(join "${d[@]}")" "$(join "${f[@]}")"
 
 m=() d=() f=()
 for _ in $(seq "$runs"); do
   rm -rf dd && mkdir dd
-  m+=("$(wall "$models" demux "$work/big.vob" "$work/v.m2v" "$work/a.mp2")")
-  d+=("$(wall "$dev" demux big.vob dd --only 224 --only 192)")
-  f+=("$(wall $FF -i big.vob -map 0:v -c copy -f mpeg2video fv.m2v -map 0:a -c copy -f mp2 fa.mp2)")
+  m+=("$(measure "$models" demux "$work/big.vob" "$work/v.m2v" "$work/a.mp2")")
+  d+=("$(measure "$dev" demux big.vob dd --only 224 --only 192)")
+  f+=("$(measure $FF -i big.vob -map 0:v -c copy -f mpeg2video fv.m2v -map 0:a -c copy -f mp2 fa.mp2)")
   rm -f fv.m2v fa.mp2
 done
-report demux "$(median "${m[@]}")" "$(median "${d[@]}")" "$(median "${f[@]}")"
+report demux "$(join "${m[@]}")" "$(join "${d[@]}")" "$(join "${f[@]}")"
 rm -rf dd
 
 m=() d=() f=()
 for _ in $(seq "$runs"); do
-  m+=("$(wall "$models" mux "$work/v.m2v" "$work/a.mp2" "$work/m.mpg" 3)")
-  d+=("$(wall "$dev" muxjob d.mpg --format 3 v.m2v a.mp2)")
-  f+=("$(wall $FF -fflags +genpts -i v.m2v -i a.mp2 -c copy -f vob f.mpg)")
+  m+=("$(measure "$models" mux "$work/v.m2v" "$work/a.mp2" "$work/m.mpg" 3)")
+  d+=("$(measure "$dev" muxjob d.mpg --format 3 v.m2v a.mp2)")
+  f+=("$(measure $FF -fflags +genpts -i v.m2v -i a.mp2 -c copy -f vob f.mpg)")
   rm -f m.mpg d.mpg f.mpg
 done
-report mux "$(median "${m[@]}")" "$(median "${d[@]}")" "$(median "${f[@]}")"
+report mux "$(join "${m[@]}")" "$(join "${d[@]}")" "$(join "${f[@]}")"
 echo "source: $(stat -c %s big.vob) bytes; medians of $runs; $(uptime | sed 's/.*load/load/')"

@@ -275,6 +275,15 @@ void GopFixerTool::start(int kind) {
       {"Fixing", out.empty() ? input_ : out, 0, 0});
 }
 
+std::string GopFixerTool::progress_status() const {
+  if (running_ != 2 || !busy()) return status_;
+  const double size = double(fixer_->get_file_size()), pct = job_.shown_percent();
+  char t[128];
+  std::snprintf(t, sizeof t, "Fixing Errors (3) resize GOP:  %.1f%% = %.3f / %.3f MB", pct, pct * size / 100000000.0,
+                size / 1000000.0);
+  return t;
+}
+
 void GopFixerTool::pause() {
   if (!busy()) return;
   paused_ = !paused_;

@@ -56,6 +56,9 @@ class GopFixerTool {
   ToolJob& job() { return job_; }
   int percent() const { return job_.shown_percent(); }
   const std::string& status() const { return status_; }
+  // The status line while a resize runs (its percentage and megabytes);
+  // the last status otherwise.
+  std::string progress_status() const;
   bool everything_done() const { return scanned_ && fix_done_ && resize_done_; }
   bool resize_done() const { return resize_done_; }
   int errors(int kind) const { return kind >= 1 && kind <= 3 ? found_[kind] : 0; }

@@ -111,7 +111,10 @@ bool GopFixerDialog::open_input(const std::string& path) {
   return ok;
 }
 
-void GopFixerDialog::polled() { bar_->setValue(model_.percent()); }
+void GopFixerDialog::polled() {
+  bar_->setValue(model_.percent());
+  status_->setText(QString::fromStdString(model_.progress_status()));
+}
 
 void GopFixerDialog::refresh() {
   const bool busy = model_.busy();

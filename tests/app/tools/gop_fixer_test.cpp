@@ -188,8 +188,10 @@ TEST(GopFixerTool, ResizeSplitsLongGopsForDvd) {
   EXPECT_EQ(g.button_text(), "Resize");
   ASSERT_TRUE(g.run());
   EXPECT_FALSE(g.mode_enabled(0));  // options locked during the job
+  EXPECT_EQ(g.progress_status().rfind("Fixing Errors (3) resize GOP:  ", 0), 0u) << g.progress_status();
   run_job(g);
   EXPECT_EQ(g.status(), "Fixing Errors: (3) resize GOP has completed");
+  EXPECT_EQ(g.progress_status(), g.status());
   EXPECT_TRUE(g.resize_done());
   EXPECT_EQ(read_file(in), before);
 

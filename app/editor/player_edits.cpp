@@ -245,22 +245,37 @@ void CQuarvelPlayerView::file_information() {
   std::unique_ptr<EClip> clip = editor_->copy(0, 0);
   if (!clip) return;
   const double old_rate = frame_rate > 0 ? frame_rate.load() : 30000.0 / 1001.0;
-  const double t_in = mark_in / old_rate, t_out = mark_out / old_rate, t_ins = insert_point / old_rate;
+  FileInfoTimes times;
+  times.time_format = toolbar_.show_time_code() ? 1 : 0;
+  times.frame_rate = old_rate;
+  times.start = mark_in / old_rate;
+  times.end = mark_out / old_rate;
+  times.insert = insert_point / old_rate;
+  times.offset = current_frame / old_rate;
+  const int old_frames = total_frames;
   std::unique_ptr<EClip> edited;
-  if (!host_->file_information(*clip, &edited) || !edited) return;
+  if (!host_->file_information(*clip, &times, &edited) || !edited) return;
   if (!editor_->replace(*edited)) return;
   reload_after_change();
   pick_aspect();
   host_->aspect_changed();
   const double rate = frame_rate > 0 ? frame_rate.load() : old_rate;
+  // Times typed as frames come back as frame / rate: a hair added keeps
+  // the truncation on that frame.
+  auto frame_of = [rate](double t) { return int(t * rate + 1e-6); };
   const int last = total_frames - 1;
   const int len = mark_out - mark_in;
-  int out = std::clamp(int(t_out * rate), 0, last);
+  int out = std::clamp(frame_of(times.end), 0, last);
   if (out == mark_in) mark_in = std::max(out - len, 0);
   mark_out = out;
-  int in = std::clamp(int(t_in * rate), 0, last);
+  int in = std::clamp(frame_of(times.start), 0, last);
   if (in == mark_out) mark_out = std::min(in + len, last);
   mark_in = std::min(in, mark_out.load());
-  insert_point = std::clamp(int(t_ins * rate), 0, last);
+  insert_point = std::clamp(frame_of(times.insert), 0, last);
+  toolbar_.set_show_time_code(times.time_format != 0);
+  if (settings_) settings_->display_time_code = times.time_format;
   toolbar_marks();
+  // The list kept its frames: a position typed in the window is gone to.
+  const int at = std::clamp(frame_of(times.offset), 0, last);
+  if (total_frames == old_frames && at != current_frame) goto_exact(at, true);
 }

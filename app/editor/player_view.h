@@ -104,6 +104,14 @@ enum PlayerMode : int {
   kModeFast = 32,
 };
 
+// The marked segment and the position as times, with the display form,
+// handed to the stream information and taken back when it is accepted.
+struct FileInfoTimes {
+  int time_format = 1;  // 1 time codes, 0 frame numbers
+  double frame_rate = 0;
+  double start = 0, end = 0, insert = 0, offset = 0;
+};
+
 // What the view asks of its window and of the windows not built here.
 class PlayerViewHost {
  public:
@@ -120,8 +128,11 @@ class PlayerViewHost {
   virtual bool save() { return false; }
   virtual bool gop_trim() { return false; }
   // File Information: the stream information of a copy of the clip list;
-  // true with an edited list in *edited when accepted.
-  virtual bool file_information(const EClip& /*clip*/, std::unique_ptr<EClip>* /*edited*/) { return false; }
+  // true with an edited list in *edited (and the times as edited) when
+  // accepted.
+  virtual bool file_information(const EClip& /*clip*/, FileInfoTimes* /*times*/, std::unique_ptr<EClip>* /*edited*/) {
+    return false;
+  }
   // The display aspect changed (repaint).
   virtual void aspect_changed() {}
   // The modal Insert dialog on the record with a copy of the clip list;

@@ -9,8 +9,12 @@
 
 #include "app/shell/file_utils.h"
 #include "app/tools/tool_text.h"
+#include "engine/clips/clip_list.h"
+#include "engine/clips/cliplist_file.h"
 #include "engine/tool_facades.h"
 #include "platform/services.h"
+#include "record/es.h"
+#include "record/save_request.h"
 
 namespace {
 
@@ -113,8 +117,9 @@ bool GopFixerTool::open_input(const std::string& name) {
   if (same_file(output_, input_)) output_.clear();
   fix_done_ = read_only_ && output_.empty();
   scanned_ = false;
-  // Resizing goes through the editor's save; this window offers scan and fix.
-  resize_done_ = true;
+  fixed_copy_ = false;
+  // Only DVD video is held to the DVD's GOP sizes.
+  resize_done_ = !dvd_;
   stopped_ = false;
   if (mode_ != 3) mode_ = 0;
   char t[64];
@@ -134,7 +139,11 @@ bool GopFixerTool::set_output(const std::string& name) {
   }
   if (check_file_sharing(full) != 0) return false;
   output_ = full;
+  fixed_copy_ = false;
   if (read_only_ && scanned_ && found_[1] + found_[2] > 0) fix_done_ = false;
+  // A new output may take the resize again.
+  resize_done_ = !dvd_ || (scanned_ && found_[3] == 0);
+  move_mode();
   return true;
 }
 
@@ -147,7 +156,7 @@ bool GopFixerTool::mode_enabled(int mode) const {
   switch (mode) {
     case 0: return !scanned_;
     case 1: return input_.empty() || (scanned_ && found_[1] + found_[2] > 0 && !fix_done_ && (!read_only_ || !output_.empty()));
-    case 2: return false;
+    case 2: return scanned_ && found_[3] > 0 && !resize_done_ && mode_ != 3;
     case 3: return !everything_done();
     default: return false;
   }
@@ -165,11 +174,59 @@ bool GopFixerTool::button_enabled() const {
 
 bool GopFixerTool::run() {
   if (!button_enabled()) return false;
-  int kind = mode_ == 1 ? 1 : 0;
-  if (mode_ == 3) kind = scanned_ ? 1 : 0;
+  int kind = mode_;
+  if (mode_ == 3) kind = !scanned_ ? 0 : !fix_done_ ? 1 : 2;
   if (kind == 1 && (fix_done_ || !scanned_)) return false;
+  if (kind == 2) return !resize_done_ && !output_.empty() && start_resize();
   start(kind);
   return true;
+}
+
+bool GopFixerTool::start_resize() {
+  // The fixed copy is the one to resize; the save writes beside it and
+  // replaces it only when done.
+  const std::string source = fixed_copy_ ? output_ : input_;
+  MPEG_Clip* clip = mpeg_clip_of_file(source.c_str(), 0, 0);
+  if (!clip) {
+    platform().prompter->message(PromptIcon::None, PromptButtons::Ok, text_with_name("<%s>: cannot open to read", source));
+    return false;
+  }
+  int code = clip->clip_type;
+  const bool svcd = code == MUX_SVCD;
+  if (svcd) code = MUX_MPEG2_PROGRAM;
+  // The input's own kind: a DVD title keeps its navigation packs.
+  const OutputKind kind = output_kind_of_code(code, svcd, dvd_).value_or(OutputKind::es);
+  std::shared_ptr<MPEG_Clip> list(clip, [](MPEG_Clip* c) { mpeg_clip_list_free(c); });
+  // The copy cannot be written while it is read: the resize goes beside it
+  // and takes its place once complete.
+  resize_temp_.clear();
+  if (fixed_copy_) {
+    for (int n = 0; resize_temp_.empty() || std::filesystem::exists(resize_temp_); ++n)
+      resize_temp_ = output_ + ".resize" + (n ? std::to_string(n) : std::string());
+  }
+  const std::string out = resize_temp_.empty() ? output_ : resize_temp_;
+  running_ = 2;
+  stopped_ = false;
+  paused_ = false;
+  return job_.start(
+      [list, kind, out](JobControl& c) {
+        SaveRequest request;
+        request.kind = kind;
+        request.output = out;
+        request.clips = list.get();
+        request.options.restructure = 1;
+        if (kind != OutputKind::es) save_request_take_audio(&request);
+        request.control = &c;
+        save_run(request);
+      },
+      {"GOP Restructure", output_, double(fixer_->get_file_size()), 0});
+}
+
+void GopFixerTool::move_mode() {
+  if (busy() || !scanned_) return;
+  if (mode_ == 0 && found_[1] + found_[2] > 0 && !fix_done_) mode_ = 1;
+  if (mode_enabled(2) && (mode_ == 0 || (mode_ == 1 && fix_done_))) mode_ = 2;
+  if (mode_ == 2 && resize_done_) mode_ = 0;
 }
 
 void GopFixerTool::start(int kind) {
@@ -218,6 +275,15 @@ void GopFixerTool::start(int kind) {
       {"Fixing", out.empty() ? input_ : out, 0, 0});
 }
 
+std::string GopFixerTool::progress_status() const {
+  if (running_ != 2 || !busy()) return status_;
+  const double size = double(fixer_->get_file_size()), pct = job_.shown_percent();
+  char t[128];
+  std::snprintf(t, sizeof t, "Fixing Errors (3) resize GOP:  %.1f%% = %.3f / %.3f MB", pct, pct * size / 100000000.0,
+                size / 1000000.0);
+  return t;
+}
+
 void GopFixerTool::pause() {
   if (!busy()) return;
   paused_ = !paused_;
@@ -227,6 +293,22 @@ void GopFixerTool::pause() {
 
 void GopFixerTool::abort() {
   if (!busy()) return;
+  if (running_ == 2) {
+    // The partial output is the user's to keep or delete; the save waits
+    // paused while asked.
+    const bool was_paused = paused_;
+    job_.control().pause();
+    const PromptAnswer a = platform().prompter->message(PromptIcon::Question, PromptButtons::YesNoCancel,
+                                                        kDeletePartialQuestion, "GOP Restructure Progress");
+    if (a == PromptAnswer::Cancel) {
+      if (!was_paused) job_.control().resume();
+      return;
+    }
+    paused_ = false;
+    stopped_ = true;
+    job_.control().set_command(a == PromptAnswer::Yes ? JobCommand::stop_delete : JobCommand::stop_keep);
+    return;
+  }
   paused_ = false;
   stopped_ = true;
   job_.control().set_command(JobCommand::stop_keep);
@@ -235,6 +317,34 @@ void GopFixerTool::abort() {
 void GopFixerTool::ended(const ToolJob::End& e) {
   const char* suffix = stopped_ ? " (Aborted)" : "";
   char t[256];
+  if (running_ == 2) {
+    JobOutcome outcome = e.outcome;
+    std::string message = e.message;
+    if (!resize_temp_.empty()) {
+      std::error_code ec;
+      if (outcome == JobOutcome::done && !stopped_) {
+        std::filesystem::rename(resize_temp_, output_, ec);
+        if (ec) {
+          outcome = JobOutcome::failed;
+          message = "<" + output_ + ">: cannot be replaced";
+        }
+      }
+      // A stopped or failed resize leaves the fixed copy as it was.
+      std::filesystem::remove(resize_temp_, ec);
+      resize_temp_.clear();
+    }
+    if (outcome == JobOutcome::failed)
+      status_ = "Fixing Errors: (3) resize GOP has failed" + (message.empty() ? std::string() : ": " + message);
+    else
+      status_ = stopped_ ? "Fixing Errors: (3) resize GOP has aborted" : "Fixing Errors: (3) resize GOP has completed";
+    if (!stopped_ && outcome == JobOutcome::done) resize_done_ = true;
+    running_ = -1;
+    paused_ = false;
+    stopped_ = false;
+    move_mode();
+    if (on_changed) on_changed();
+    return;
+  }
   if (e.outcome == JobOutcome::failed) {
     status_ = std::string(running_ == 0 ? "Scan" : "Fix") + " has failed" + (e.message.empty() ? "" : ": " + e.message);
   } else if (running_ == 0) {
@@ -272,8 +382,12 @@ void GopFixerTool::ended(const ToolJob::End& e) {
       std::snprintf(t, sizeof t, "Scan%s: no error found", suffix);
     }
     status_ = t;
-    if (!stopped_) scanned_ = true;
-    if (scanned_ && mode_ == 0 && found_[1] + found_[2] > 0 && !fix_done_) mode_ = 1;
+    if (!stopped_) {
+      scanned_ = true;
+      // The video's format is known once the scan has read it.
+      dvd_ = fixer_->is_dvd_video() != 0;
+      resize_done_ = !dvd_ || found_[3] == 0;
+    }
   } else {
     fixed_[1] = fixer_->get_error_fix_count();
     fixed_[2] = fixer_->get_ts_counter_2();
@@ -285,14 +399,25 @@ void GopFixerTool::ended(const ToolJob::End& e) {
     else
       std::snprintf(t, sizeof t, "Errors Fixed%s: (2) = %d / %d", suffix, fixed_[2], found_[2]);
     status_ = t;
-    if (!stopped_) fix_done_ = true;
+    if (!stopped_ && e.outcome == JobOutcome::done) {
+      fix_done_ = true;
+      fixed_copy_ = !output_.empty();
+    }
   }
-  const bool chain = mode_ == 3 && !stopped_ && e.outcome == JobOutcome::done && running_ == 0 && !fix_done_;
+  // Mode 3 goes on: the fix after a scan that found (1) or (2), the resize
+  // once nothing is left to fix and an output is named. An aborted or
+  // failed step ends the chain: nothing is written against the stop.
+  int next = -1;
+  if (mode_ == 3 && !stopped_ && e.outcome == JobOutcome::done) {
+    if (running_ == 0 && !fix_done_) next = 1;
+    else if (fix_done_ && !resize_done_ && !output_.empty()) next = 2;
+  }
   running_ = -1;
   paused_ = false;
-  // An aborted step ends the chain: nothing is written against the stop.
   stopped_ = false;
-  if (chain) start(1);
+  move_mode();
+  if (next == 1) start(1);
+  else if (next == 2) start_resize();
   if (on_changed) on_changed();
 }
 

@@ -56,7 +56,11 @@ class GopFixerTool {
   ToolJob& job() { return job_; }
   int percent() const { return job_.shown_percent(); }
   const std::string& status() const { return status_; }
+  // The status line while a resize runs (its percentage and megabytes);
+  // the last status otherwise.
+  std::string progress_status() const;
   bool everything_done() const { return scanned_ && fix_done_ && resize_done_; }
+  bool resize_done() const { return resize_done_; }
   int errors(int kind) const { return kind >= 1 && kind <= 3 ? found_[kind] : 0; }
 
   // Close: true when it may go now; during a job asks, and on OK stops and
@@ -67,6 +71,11 @@ class GopFixerTool {
  private:
   void ended(const ToolJob::End& end);
   void start(int kind);
+  // The restructure: the whole input saved through the editor's save in
+  // restructure mode; false (after the message) when it cannot start.
+  bool start_resize();
+  // After a scan or a fix: the mode the radio rules move to.
+  void move_mode();
 
   std::unique_ptr<GopFixerFacade> fixer_;
   GopFixOptions options_;
@@ -75,7 +84,9 @@ class GopFixerTool {
   bool read_only_ = false, dvd_ = false;
   bool scanned_ = false, fix_done_ = false, resize_done_ = true;
   bool paused_ = false, stopped_ = false;
-  int running_ = -1;  // 0 scan, 1 fix
+  bool fixed_copy_ = false;  // the fix wrote the output: the resize reads it
+  std::string resize_temp_;  // the resize of the fixed copy, until it replaces it
+  int running_ = -1;  // 0 scan, 1 fix, 2 resize
   int found_[4] = {0, 0, 0, 0};
   int fixed_[3] = {0, 0, 0};
   ToolJob job_;

@@ -71,6 +71,7 @@ Multiplexer::Multiplexer(std::unique_ptr<MuxEngine> engine) : engine_(std::move(
   pids_ = {s.pmt_pid, s.video_pid, s.audio_pid};
   minimize_ = s.select_min_size != 0;
   job_.set_on_end([this](const ToolJob::End& e) { ended(e); });
+  disks_.refresh();
   input_token_ = platform().file_use->add_inputs([this] {
     std::vector<std::string> in = audios_;
     if (!video_.empty()) in.push_back(video_);
@@ -104,11 +105,18 @@ bool Multiplexer::add_video(const std::string& path) {
   // A second video replaces the first.
   if (!video_.empty()) engine_->remove_es(video_);
   video_ = path;
+  bool named = false;
   if (output_.empty()) {
     const std::string out = mux_default_output(path);
     if (!same_file(out, path) && !platform().file_use->in_use(out)) output_ = out;
+    named = !output_.empty();
   }
   reestimate();
+  if (named) {
+    // Told now; the answer counts at Save.
+    disks_.refresh();
+    disks_.check(output_, est_[format_]);
+  }
   return true;
 }
 
@@ -178,9 +186,27 @@ bool Multiplexer::format_enabled(int format, bool svcd) const {
   return format >= 1 && format <= 4 && enabled_[format];
 }
 
-void Multiplexer::set_minimize(bool on) {
+bool Multiplexer::set_minimize(bool on) {
   minimize_ = on;
   editor_settings().select_min_size = on ? 1 : 0;
+  return on && format_ == 3 && editor_settings().show_min_size_info == 1;
+}
+
+void Multiplexer::caution_closed(const CCompatCautionDlg& caution) {
+  if (caution.dont_show_again) editor_settings().show_min_size_info = 0;
+}
+
+AVSyncSetting Multiplexer::av_sync() const {
+  AVSyncSetting s;
+  s.range_ms = editor_settings().av_sync_range > 0 ? editor_settings().av_sync_range : 1000;
+  s.offset_ms = offset_;
+  return s;
+}
+
+void Multiplexer::take_av_sync(const AVSyncSetting& sync) {
+  if (busy()) return;
+  set_audio_offset(sync.offset_ms);
+  editor_settings().av_sync_range = sync.range_ms;
 }
 
 void Multiplexer::set_audio_offset(int ms) {
@@ -195,6 +221,9 @@ bool Multiplexer::set_output(const std::string& path) {
   if (path.empty() || !get_full_path(path, &full)) return false;
   if (check_file_sharing(full) != 0) return false;
   output_ = full;
+  // Told now; the answer counts at Save.
+  disks_.refresh();
+  disks_.check(output_, est_[format_]);
   return true;
 }
 
@@ -216,6 +245,8 @@ bool Multiplexer::save() {
     return false;
   }
   if (check_file_sharing(output_) != 0) return false;
+  disks_.refresh();
+  if (!disks_.check(output_, est_[format_])) return false;
   if (video_.empty()) {
     plain(kNoInputVideo);
     return false;

@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "app/tools/select_pid.h"
+#include "app/shell/small_dialogs.h"
 #include "app/tools/tool_job.h"
+#include "app/tools/tool_text.h"
 
 inline constexpr const char* kMuxCaption = "  MPEG Multiplexer";
 inline constexpr const char* kMuxHelp = "help.chm::/htm/chap02-5-1.htm";
@@ -79,7 +81,11 @@ class Multiplexer {
   double estimate_of(int format) const { return format >= 0 && format < 5 ? est_[format] : 0.0; }
   bool minimize_enabled() const { return format_ == 1 || (format_ == 3 && !svcd_); }
   bool minimize() const { return minimize_; }
-  void set_minimize(bool on);
+  // Stores the box; true when the compatibility caution is to be shown
+  // (checked for a program stream while the setting asks for it).
+  bool set_minimize(bool on);
+  // The caution was closed: its box ends the showing for good.
+  void caution_closed(const CCompatCautionDlg& caution);
   bool vbr_enabled() const { return vbr_enabled_; }
   bool vbr() const { return vbr_; }
   void set_vbr(bool on) { vbr_ = on; }
@@ -89,6 +95,16 @@ class Multiplexer {
   bool av_sync_enabled() const { return !busy() && !video_.empty() && !audios_.empty(); }
   void set_audio_offset(int ms);
   int audio_offset() const { return offset_; }
+  // The A/V synchronization record the dialog edits (range from the
+  // setting, the current offset), and its taking over after Done.
+  AVSyncSetting av_sync() const;
+  void take_av_sync(const AVSyncSetting& sync);
+
+  // The "Disk Space" list; the output's disk is checked when it is chosen
+  // and again at Save.
+  const std::vector<Volume>& disks() const { return disks_.list; }
+  int disk_index() const { return disks_.index; }
+  void refresh_disks() { disks_.refresh(); }
 
   bool set_output(const std::string& path);
   const std::string& output() const { return output_; }
@@ -118,6 +134,7 @@ class Multiplexer {
   bool vbr_enabled_ = false, vbr_ = true, minimize_ = false;
   TransportPids pids_;
   int offset_ = 0;
+  OutputDisks disks_;
   int input_token_ = 0, output_token_ = 0;
   bool close_when_done_ = false;
   JobOutcome last_outcome_ = JobOutcome::running;

@@ -222,24 +222,14 @@ std::string StreamConvertor::output_pid_text(int row) const {
   return {};
 }
 
-void StreamConvertor::refresh_disks() {
-  disks_.clear();
-  list_fixed_drives(&disks_, 20);
-  disk_index_ = current_volume_index(disks_);
-}
+void StreamConvertor::refresh_disks() { disks_.refresh(); }
 
 bool StreamConvertor::choose_output(const std::string& path) {
   if (busy() || path.empty()) return false;
   std::string full;
   if (!get_full_path(path, &full)) full = path;
   if (check_file_sharing(full) != 0) return false;
-  const int v = volume_index(disks_, full);
-  if (v >= 0) {
-    disk_index_ = v;
-    disks_[size_t(v)].free_bytes = get_disk_free(disks_[size_t(v)].mount);
-    if (est_[format_] > disks_[size_t(v)].free_bytes && warn_disk_space(disks_[size_t(v)].mount) != PromptAnswer::Ignore)
-      return false;
-  }
+  if (!disks_.check(full, est_[format_])) return false;
   output_ = full;
   return true;
 }

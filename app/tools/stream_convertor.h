@@ -11,6 +11,7 @@
 
 #include "app/tools/select_pid.h"
 #include "app/tools/tool_job.h"
+#include "app/tools/tool_text.h"
 #include "engine/tool_facades.h"
 #include "platform/disk.h"
 
@@ -79,8 +80,8 @@ class StreamConvertor {
 
   // The disk list and the output check of a chosen name; true when it is
   // taken as the output.
-  const std::vector<Volume>& disks() const { return disks_; }
-  int disk_index() const { return disk_index_; }
+  const std::vector<Volume>& disks() const { return disks_.list; }
+  int disk_index() const { return disks_.index; }
   void refresh_disks();
   bool choose_output(const std::string& path);
   const std::string& output_name() const { return output_; }
@@ -109,8 +110,7 @@ class StreamConvertor {
   bool enabled_[5] = {true, true, true, true, true};
   int videos_ = 0;
   TransportPids pids_;
-  std::vector<Volume> disks_;
-  int disk_index_ = 0;
+  OutputDisks disks_;
   int input_token_ = 0;
   int output_token_ = 0;
   JobOutcome last_outcome_ = JobOutcome::running;

@@ -73,4 +73,17 @@ bool read_keyed_line(const std::string& line, std::initializer_list<KeyedText> t
       return true;
     }
   return false;
+void OutputDisks::refresh() {
+  list.clear();
+  list_fixed_drives(&list, 20);
+  index = current_volume_index(list);
+}
+
+bool OutputDisks::check(const std::string& path, double expected) {
+  const int v = volume_index(list, path);
+  if (v < 0) return true;
+  index = v;
+  Volume& d = list[size_t(v)];
+  d.free_bytes = get_disk_free(d.mount);
+  return !(expected > d.free_bytes) || warn_disk_space(d.mount) == PromptAnswer::Ignore;
 }

@@ -35,3 +35,14 @@ struct KeyedInts {
 };
 bool read_keyed_line(const std::string& line, std::initializer_list<KeyedText> texts,
                      std::initializer_list<KeyedInts> ints);
+// A tool window's "Disk Space" list and the check of an output's disk.
+struct OutputDisks {
+  std::vector<Volume> list;
+  int index = 0;
+  // The mounted disks again, the working folder's selected.
+  void refresh();
+  // Selects the disk of path (a full path) with its free space read again;
+  // false when the expected bytes exceed it and the warning is not
+  // answered Ignore. A path on no listed disk passes.
+  bool check(const std::string& path, double expected);
+};

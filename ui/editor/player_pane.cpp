@@ -24,6 +24,7 @@
 #include "ui/audio/insert_dialog.h"
 #include "ui/shell/dib_image.h"
 #include "ui/shell/key_codes.h"
+#include "ui/tools/stream_info_dialog.h"
 
 // ---------------------------------------------------------------- slider
 
@@ -275,6 +276,22 @@ void PlayerPane::notify_copy(int start, int count) {
   entry_->start_frame = start;
   entry_->frame_count = count;
   entry_->app->editor_callback(entry_);
+}
+
+bool PlayerPane::file_information(const EClip& clip, FileInfoTimes* times, std::unique_ptr<EClip>* edited) {
+  CStreamInfoDlg info(clip);
+  info.time_format = times->time_format;
+  if (times->frame_rate > 0) info.frame_rate = times->frame_rate;
+  const double values[4] = {times->start, times->end, times->insert, times->offset};
+  std::copy(std::begin(values), std::end(values), info.values);
+  if (!run_stream_info_dialog(&info, this)) return false;
+  times->time_format = info.time_format;
+  times->start = info.values[CStreamInfoDlg::kStart];
+  times->end = info.values[CStreamInfoDlg::kEnd];
+  times->insert = info.values[CStreamInfoDlg::kInsert];
+  times->offset = info.values[CStreamInfoDlg::kOffset];
+  *edited = std::make_unique<EClip>(info.project());
+  return true;
 }
 
 bool PlayerPane::save() {

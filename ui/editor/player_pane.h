@@ -126,6 +126,7 @@ class PlayerPane : public QWidget, public EditorView, public PlayerViewHost, pub
   using ClipResolver = std::function<std::unique_ptr<EClip>(const std::string& drag)>;
   static void set_clip_resolver(ClipResolver resolver);
   static std::unique_ptr<EClip> resolve_clip(const std::string& drag);
+  bool file_information(const EClip& clip, FileInfoTimes* times, std::unique_ptr<EClip>* edited) override;
 
   // SaveJobHost
   bool run_save_dialog(CSaveDlg& dialog) override;

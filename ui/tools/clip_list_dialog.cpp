@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 
@@ -21,6 +22,7 @@
 #include "app/shell/file_utils.h"
 #include "app/shell/kept_file.h"
 #include "platform/services.h"
+#include "ui/tools/stream_info_dialog.h"
 
 namespace {
 
@@ -90,10 +92,9 @@ ClipListDialog::ClipListDialog(std::function<void(const EClip&)> hand_over, std:
   format_->setCheckable(true);
   auto* load_button = button("Load", &ClipListDialog::load);
   save_ = button("Save", &ClipListDialog::save);
-  auto* info = button("Info", nullptr);
+  info_ = button("Info", &ClipListDialog::show_info);
   auto* effect = button("Video Effect", nullptr);
-  info->setEnabled(false);    // the stream information window is not there yet
-  effect->setEnabled(false);  // nor the effect setup
+  effect->setEnabled(false);  // the effect setup is not there yet
   auto* help = button("Help", nullptr);
   auto* ok_button = button("OK", &ClipListDialog::ok);
   auto* cancel = button("Cancel", nullptr);
@@ -140,7 +141,7 @@ ClipListDialog::ClipListDialog(std::function<void(const EClip&)> hand_over, std:
   auto* gl = new QVBoxLayout(group_);
   gl->addWidget(list_);
   auto* bottom = new QHBoxLayout;
-  for (QPushButton* b : {load_button, save_, info, effect, help}) bottom->addWidget(b);
+  for (QPushButton* b : {load_button, save_, info_, effect, help}) bottom->addWidget(b);
   bottom->addStretch();
   bottom->addWidget(ok_button);
   bottom->addWidget(cancel);
@@ -202,6 +203,19 @@ void ClipListDialog::select_row(int row) {
                         : QStringLiteral("Clip List: "));
 }
 
+void ClipListDialog::show_info() {
+  if (model_.clips().empty()) return;
+  const int row = std::clamp(model_.selected, 0, int(model_.clips().size()) - 1);
+  CStreamInfoDlg info(model_.hand_over());
+  info.list_mode = true;
+  info.time_format = model_.time_format;
+  info.current = row;
+  const double period = VideoClipListModel::frame_period(model_.clips()[size_t(row)]);
+  if (period > 0) info.frame_rate = 1.0 / period;
+  if (run_stream_info_dialog(&info, this) && info.current != row) select_row(info.current);
+  update_controls();
+}
+
 void ClipListDialog::update_controls() {
   const bool clips = !model_.clips().empty();
   const int row = model_.selected;
@@ -215,7 +229,7 @@ void ClipListDialog::update_controls() {
   }
   update_->setEnabled(differs);
   delete_->setEnabled(list_->topLevelItemCount() > 0);
-  for (QPushButton* b : {insert_, save_, clear_}) b->setEnabled(clips);
+  for (QPushButton* b : {insert_, save_, clear_, info_}) b->setEnabled(clips);
   undo_->setEnabled(model_.can_undo());
   select_row(-1);  // the group's title
 }

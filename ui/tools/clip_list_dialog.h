@@ -48,6 +48,8 @@ class ClipListDialog : public QDialog, public ToolWindow {
   void clear_rows();
   void undo();
   void toggle_format();
+  // The stream information of the list, on the selected clip.
+  void show_info();
   void load();
   void save();
   void browse();
@@ -71,6 +73,7 @@ class ClipListDialog : public QDialog, public ToolWindow {
   QPushButton* format_;
   QPushButton* save_;
   QPushButton* all_;
+  QPushButton* info_ = nullptr;
   bool guard_ = false;
 };
 

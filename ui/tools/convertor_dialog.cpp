@@ -63,21 +63,14 @@ bool run_select_pid_dialog(QWidget* parent, TransportPids* pids) {
 }
 
 ConvertorDialog::ConvertorDialog(std::function<void()> closed, QWidget* parent)
-    : QDialog(parent, Qt::Window), closed_(std::move(closed)) {
-  setAttribute(Qt::WA_DeleteOnClose);
+    : ToolDialog(std::move(closed), ToolJob::kPollMs, parent) {
   setObjectName(QStringLiteral("stream_convertor"));
   setWindowTitle(QString::fromLatin1(kConvertorCaption));
   build();
-  model_.on_changed = [this] { refresh(); };
-  timer_ = new QTimer(this);
-  timer_->setInterval(ToolJob::kPollMs);
-  connect(timer_, &QTimer::timeout, this, [this] { tick(); });
   refresh();
 }
 
-ConvertorDialog::~ConvertorDialog() {
-  model_.on_changed = nullptr;
-}
+ConvertorDialog::~ConvertorDialog() = default;
 
 void ConvertorDialog::build() {
   auto* rows = new QVBoxLayout(this);
@@ -237,13 +230,7 @@ void ConvertorDialog::refresh() {
   select_pid_->setVisible(model_.select_pid_shown());
   select_pid_->setEnabled(!busy);
   estimate_->setText(QString::fromStdString(model_.estimate_text()));
-  disks_->clear();
-  for (const Volume& v : model_.disks()) {
-    char t[300];
-    std::snprintf(t, sizeof t, "%s %6.1f MB", v.mount.c_str(), v.free_bytes * 1e-6);
-    disks_->addItem(QString::fromUtf8(t));
-  }
-  if (model_.disk_index() < disks_->count()) disks_->setCurrentIndex(model_.disk_index());
+  fill_disk_list(disks_, model_.disks(), model_.disk_index());
   convert_->setEnabled(model_.convert_enabled());
   close_->setEnabled(!busy);
   refreshing_ = false;
@@ -281,20 +268,4 @@ void ConvertorDialog::select_pid() {
   refresh();
 }
 
-void ConvertorDialog::tick() {
-  if (!model_.busy()) {
-    timer_->stop();
-    return;
-  }
-  model_.job().poll();
-  if (!model_.busy()) refresh();
-}
 
-void ConvertorDialog::closeEvent(QCloseEvent* event) {
-  if (!model_.close()) {
-    event->ignore();
-    return;
-  }
-  event->accept();
-  tell_closed_once(&closed_);
-}

@@ -6,7 +6,7 @@
 #include <functional>
 #include <memory>
 
-#include "app/shell/tools.h"
+#include "ui/tools/tool_dialog.h"
 #include "app/tools/stream_convertor.h"
 
 class QButtonGroup;
@@ -21,36 +21,23 @@ class QTreeWidget;
 // Runs the Select PID dialog on *pids; true on OK (pids then updated).
 bool run_select_pid_dialog(QWidget* parent, TransportPids* pids);
 
-class ConvertorDialog : public QDialog, public ToolWindow {
+class ConvertorDialog : public ToolDialog<StreamConvertor> {
  public:
   explicit ConvertorDialog(std::function<void()> closed, QWidget* parent = nullptr);
   ~ConvertorDialog() override;
 
-  bool is_busy() const override { return model_.busy(); }
-  void close() override { QDialog::close(); }
-  void stop_job() override { model_.job().stop_and_join(); }
-
   // What the input's and output's "..." do once a name is chosen.
   bool load_input(const std::string& path);
   bool set_output(const std::string& path);
-  StreamConvertor& model() { return model_; }
-  // The job poll (the timer's tick).
-  void tick();
-
- protected:
-  void closeEvent(QCloseEvent* event) override;
-  void reject() override { close(); }
 
  private:
   void build();
-  void refresh();
+  void refresh() override;
   void fill_lists();
   void browse_input();
   void browse_output();
   void select_pid();
 
-  StreamConvertor model_;
-  std::function<void()> closed_;
   bool refreshing_ = false;
   QLineEdit* input_edit_ = nullptr;
   QPushButton* input_browse_ = nullptr;
@@ -66,5 +53,4 @@ class ConvertorDialog : public QDialog, public ToolWindow {
   QComboBox* disks_ = nullptr;
   QPushButton* convert_ = nullptr;
   QPushButton* close_ = nullptr;
-  QTimer* timer_ = nullptr;
 };

@@ -46,8 +46,7 @@ QString stream_entry(const DemuxStream& s) {
 }  // namespace
 
 DemuxDialog::DemuxDialog(std::function<void()> closed, QWidget* parent)
-    : QDialog(parent, Qt::Window), closed_(std::move(closed)) {
-  setAttribute(Qt::WA_DeleteOnClose);
+    : ToolDialog(std::move(closed), ToolJob::kPollMs, parent) {
   setObjectName(QStringLiteral("demultiplexer"));
   setWindowTitle(QString::fromLatin1(kDemuxCaption));
   auto* rows = new QVBoxLayout(this);
@@ -142,21 +141,10 @@ DemuxDialog::DemuxDialog(std::function<void()> closed, QWidget* parent)
   connect(close_, &QPushButton::clicked, this, [this] { close(); });
   connect(help, &QPushButton::clicked, this, [] { show_help(kDemuxHelp); });
 
-  timer_ = new QTimer(this);
-  timer_->setInterval(ToolJob::kPollMs);
-  connect(timer_, &QTimer::timeout, this, [this] { tick(); });
-  model_.on_changed = [this] { refresh(); };
-  model_.on_close_ready = [this] {
-    closing_ = true;
-    QTimer::singleShot(0, this, [this] { close(); });
-  };
   refresh();
 }
 
-DemuxDialog::~DemuxDialog() {
-  model_.on_changed = nullptr;
-  model_.on_close_ready = nullptr;
-}
+DemuxDialog::~DemuxDialog() = default;
 
 bool DemuxDialog::load_input(const std::string& path) {
   const bool ok = model_.load(path);
@@ -170,14 +158,6 @@ void DemuxDialog::save() {
   refresh();
 }
 
-void DemuxDialog::tick() {
-  if (!model_.busy()) {
-    timer_->stop();
-    return;
-  }
-  model_.job().poll();
-  if (!model_.busy()) refresh();
-}
 
 void DemuxDialog::refresh() {
   const bool busy = model_.busy();
@@ -219,13 +199,4 @@ void DemuxDialog::refresh() {
   close_->setEnabled(!busy);
 }
 
-void DemuxDialog::closeEvent(QCloseEvent* event) {
-  if (!closing_ && !model_.close()) {
-    event->ignore();
-    if (model_.busy()) timer_->start();
-    return;
-  }
-  event->accept();
-  tell_closed_once(&closed_);
-}
 

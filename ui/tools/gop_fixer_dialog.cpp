@@ -27,8 +27,7 @@ const char* const kModeTexts[4] = {
 }  // namespace
 
 GopFixerDialog::GopFixerDialog(std::function<void()> closed, QWidget* parent)
-    : QDialog(parent, Qt::Window), closed_(std::move(closed)) {
-  setAttribute(Qt::WA_DeleteOnClose);
+    : ToolDialog(std::move(closed), ToolJob::kAdapterPollMs, parent) {
   setObjectName(QStringLiteral("gop_fixer"));
   auto* rows = new QVBoxLayout(this);
   auto* files = new QGridLayout;
@@ -90,18 +89,11 @@ GopFixerDialog::GopFixerDialog(std::function<void()> closed, QWidget* parent)
   connect(help, &QPushButton::clicked, this, [] { show_help(kGopFixerHelp); });
   connect(close_, &QPushButton::clicked, this, [this] { close(); });
 
-  timer_ = new QTimer(this);
-  timer_->setInterval(ToolJob::kAdapterPollMs);
-  connect(timer_, &QTimer::timeout, this, [this] { tick(); });
-  model_.on_changed = [this] {
-    if (model_.busy()) timer_->start();  // the next step of "All above"
-    refresh();
-  };
   refresh();
   resize(620, 300);
 }
 
-GopFixerDialog::~GopFixerDialog() { model_.on_changed = nullptr; }
+GopFixerDialog::~GopFixerDialog() = default;
 
 bool GopFixerDialog::open_input(const std::string& path) {
   const bool ok = model_.open_input(path);
@@ -109,10 +101,9 @@ bool GopFixerDialog::open_input(const std::string& path) {
   return ok;
 }
 
-void GopFixerDialog::tick() {
-  model_.poll();
+void GopFixerDialog::polled() {
   bar_->setValue(model_.percent());
-  if (!model_.busy()) timer_->stop();
+  status_->setText(QString::fromStdString(model_.progress_status()));
 }
 
 void GopFixerDialog::refresh() {
@@ -123,7 +114,7 @@ void GopFixerDialog::refresh() {
   status_->setText(QString::fromStdString(model_.status()));
   bar_->setValue(model_.percent());
   for (int m = 0; m < 4; ++m) {
-    modes_[m]->setEnabled(model_.mode_enabled(m) || (m == model_.mode() && !busy && m != 2));
+    modes_[m]->setEnabled(model_.mode_enabled(m) || (m == model_.mode() && !busy));
     modes_[m]->setChecked(model_.mode() == m);
   }
   go_->setText(QString::fromStdString(model_.button_text()));
@@ -136,11 +127,3 @@ void GopFixerDialog::refresh() {
   close_->setEnabled(!busy);
 }
 
-void GopFixerDialog::closeEvent(QCloseEvent* event) {
-  if (!model_.close()) {
-    event->ignore();
-    return;
-  }
-  event->accept();
-  tell_closed_once(&closed_);
-}

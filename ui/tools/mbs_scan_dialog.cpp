@@ -31,8 +31,7 @@ QString number(double v) {
 
 MbsScanDialog::MbsScanDialog(const std::string& path, std::function<void(const std::string&)> open_file,
                              std::function<void()> closed, QWidget* parent)
-    : QDialog(parent, Qt::Window), open_file_(std::move(open_file)), closed_(std::move(closed)) {
-  setAttribute(Qt::WA_DeleteOnClose);
+    : ToolDialog(std::move(closed), ToolJob::kAdapterPollMs, parent), open_file_(std::move(open_file)) {
   setObjectName(QStringLiteral("mbs_scan"));
   setWindowTitle(QStringLiteral("scan"));
   auto* rows = new QVBoxLayout(this);
@@ -103,9 +102,6 @@ MbsScanDialog::MbsScanDialog(const std::string& path, std::function<void(const s
   connect(ok_, &QPushButton::clicked, this, [this] { accept_files(); });
   connect(cancel_, &QPushButton::clicked, this, [this] { close(); });
 
-  timer_ = new QTimer(this);
-  timer_->setInterval(ToolJob::kAdapterPollMs);
-  connect(timer_, &QTimer::timeout, this, [this] { tick(); });
   if (!path.empty()) set_input(path);
   refresh();
   resize(520, 420);
@@ -125,14 +121,7 @@ void MbsScanDialog::start_scan() {
   refresh();
 }
 
-void MbsScanDialog::tick() {
-  model_.poll();
-  bar_->setValue(model_.percent());
-  if (!model_.busy()) {
-    timer_->stop();
-    refresh();
-  }
-}
+void MbsScanDialog::polled() { bar_->setValue(model_.percent()); }
 
 void MbsScanDialog::refresh() {
   const bool busy = model_.busy();
@@ -213,11 +202,3 @@ void MbsScanDialog::accept_files() {
   close();
 }
 
-void MbsScanDialog::closeEvent(QCloseEvent* event) {
-  if (!model_.can_close()) {
-    event->ignore();
-    return;
-  }
-  event->accept();
-  tell_closed_once(&closed_);
-}

@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "app/shell/tools.h"
+#include "ui/tools/tool_dialog.h"
 #include "app/tools/mbs_scan.h"
 
 class QCheckBox;
@@ -17,34 +17,24 @@ class QRadioButton;
 class QTimer;
 class QTreeWidget;
 
-class MbsScanDialog : public QDialog, public ToolWindow {
+class MbsScanDialog : public ToolDialog<MbsScan> {
  public:
   // open_file receives each file OK hands over.
   MbsScanDialog(const std::string& path, std::function<void(const std::string&)> open_file,
                 std::function<void()> closed, QWidget* parent = nullptr);
   ~MbsScanDialog() override;
 
-  bool is_busy() const override { return model_.busy(); }
-  void close() override { QDialog::close(); }
-  void stop_job() override { model_.job().stop_and_join(); }
 
-  MbsScan& model() { return model_; }
   bool set_input(const std::string& path);
   void start_scan();
-  void tick();
-
- protected:
-  void closeEvent(QCloseEvent* event) override;
-  void reject() override { close(); }
 
  private:
-  void refresh();
+  void refresh() override;
+  void polled() override;
   void accept_files();
   void show_info();
 
-  MbsScan model_;
   std::function<void(const std::string&)> open_file_;
-  std::function<void()> closed_;
   QLineEdit* input_ = nullptr;
   QPushButton *browse_ = nullptr, *scan_ = nullptr, *stop_ = nullptr, *info_ = nullptr, *ok_ = nullptr,
               *cancel_ = nullptr;
@@ -53,5 +43,4 @@ class MbsScanDialog : public QDialog, public ToolWindow {
   QRadioButton* kinds_[4] = {};
   QGroupBox* list_box_ = nullptr;
   QTreeWidget* list_ = nullptr;
-  QTimer* timer_ = nullptr;
 };

@@ -16,8 +16,9 @@
 
 #include "app/shell/editor_settings.h"
 #include "app/shell/file_utils.h"
-#include "ui/tools/tool_widgets.h"
+#include "ui/shell/small_dialogs.h"
 #include "ui/tools/convertor_dialog.h"
+#include "ui/tools/tool_widgets.h"
 
 namespace {
 
@@ -28,8 +29,7 @@ constexpr int kSystemsFilter = 6;
 }  // namespace
 
 MuxDialog::MuxDialog(std::function<void()> closed, QWidget* parent)
-    : QDialog(parent, Qt::Window), closed_(std::move(closed)) {
-  setAttribute(Qt::WA_DeleteOnClose);
+    : ToolDialog(std::move(closed), ToolJob::kPollMs, parent) {
   setObjectName(QStringLiteral("multiplexer"));
   setWindowTitle(QString::fromLatin1(kMuxCaption));
   auto* rows = new QVBoxLayout(this);
@@ -92,6 +92,10 @@ MuxDialog::MuxDialog(std::function<void()> closed, QWidget* parent)
   ol->addWidget(output_browse_, 0, 2);
   ol->addWidget(new QLabel(QStringLiteral("Estimated Size"), out_box), 1, 0);
   ol->addWidget(estimate_, 1, 1);
+  disks_ = new QComboBox(out_box);
+  disks_->setObjectName(QStringLiteral("disk_space"));
+  ol->addWidget(new QLabel(QStringLiteral("Disk Space"), out_box), 2, 0);
+  ol->addWidget(disks_, 2, 1);
   rows->addWidget(out_box);
 
   auto* adv = new QGroupBox(QStringLiteral("Advanced "), this);
@@ -101,9 +105,11 @@ MuxDialog::MuxDialog(std::function<void()> closed, QWidget* parent)
   minimize_ = new QCheckBox(QStringLiteral("Minimize Size"), adv);
   minimize_->setObjectName(QStringLiteral("minimize"));
   select_pid_ = tool_button("Select PID", "select_pid", adv);
+  av_sync_ = tool_button("AV-Sync", "av_sync", adv);
   al->addWidget(vbr_);
   al->addWidget(minimize_);
   al->addWidget(select_pid_);
+  al->addWidget(av_sync_);
   rows->addWidget(adv);
 
   auto* buttons = new QHBoxLayout;
@@ -148,9 +154,15 @@ MuxDialog::MuxDialog(std::function<void()> closed, QWidget* parent)
   });
   connect(vbr_, &QCheckBox::clicked, this, [this](bool on) { model_.set_vbr(on); });
   connect(minimize_, &QCheckBox::clicked, this, [this](bool on) {
-    model_.set_minimize(on);
+    if (model_.set_minimize(on)) {
+      CCompatCautionDlg caution;
+      CompatCautionDialog d(&caution, this);
+      d.exec();
+      model_.caution_closed(caution);
+    }
     refresh();
   });
+  connect(av_sync_, &QPushButton::clicked, this, [this] { run_av_sync(); });
   connect(select_pid_, &QPushButton::clicked, this, [this] {
     TransportPids p = model_.pids();
     if (run_select_pid_dialog(this, &p)) model_.set_pids(p);
@@ -166,29 +178,20 @@ MuxDialog::MuxDialog(std::function<void()> closed, QWidget* parent)
   connect(close_, &QPushButton::clicked, this, [this] { close(); });
   connect(help, &QPushButton::clicked, this, [] { show_help(kMuxHelp); });
 
-  timer_ = new QTimer(this);
-  timer_->setInterval(ToolJob::kPollMs);
-  connect(timer_, &QTimer::timeout, this, [this] { tick(); });
-  model_.on_changed = [this] { refresh(); };
-  model_.on_close_ready = [this] {
-    closing_ = true;
-    QTimer::singleShot(0, this, [this] { close(); });
-  };
   refresh();
 }
 
-MuxDialog::~MuxDialog() {
-  model_.on_changed = nullptr;
-  model_.on_close_ready = nullptr;
-}
+MuxDialog::~MuxDialog() = default;
 
-void MuxDialog::tick() {
-  if (!model_.busy()) {
-    timer_->stop();
-    return;
-  }
-  model_.job().poll();
-  if (!model_.busy()) refresh();
+
+void MuxDialog::run_av_sync() {
+  model_.refresh_disks();
+  refresh();
+  AVSyncSetting sync = model_.av_sync();
+  CAVSyncDlg dialog(&sync);
+  AVSyncDialog d(&dialog, this);
+  if (d.exec() == QDialog::Accepted) model_.take_av_sync(sync);
+  refresh();
 }
 
 void MuxDialog::refresh() {
@@ -218,16 +221,9 @@ void MuxDialog::refresh() {
   minimize_->setEnabled(!busy && model_.minimize_enabled());
   minimize_->setChecked(model_.minimize());
   select_pid_->setEnabled(!busy && model_.select_pid_enabled());
+  av_sync_->setEnabled(model_.av_sync_enabled());
+  fill_disk_list(disks_, model_.disks(), model_.disk_index());
   save_->setEnabled(model_.save_enabled());
   close_->setEnabled(!busy);
 }
 
-void MuxDialog::closeEvent(QCloseEvent* event) {
-  if (!closing_ && !model_.close()) {
-    event->ignore();
-    if (model_.busy()) timer_->start();
-    return;
-  }
-  event->accept();
-  tell_closed_once(&closed_);
-}

@@ -4,7 +4,7 @@
 #include <QDialog>
 #include <functional>
 
-#include "app/shell/tools.h"
+#include "ui/tools/tool_dialog.h"
 #include "app/tools/multiplexer.h"
 
 class QCheckBox;
@@ -15,28 +15,17 @@ class QPushButton;
 class QRadioButton;
 class QTimer;
 
-class MuxDialog : public QDialog, public ToolWindow {
+class MuxDialog : public ToolDialog<Multiplexer> {
  public:
   explicit MuxDialog(std::function<void()> closed, QWidget* parent = nullptr);
   ~MuxDialog() override;
 
-  bool is_busy() const override { return model_.busy(); }
-  void close() override { QDialog::close(); }
-  void stop_job() override { model_.job().stop_and_join(); }
 
-  Multiplexer& model() { return model_; }
-  void tick();
-
- protected:
-  void closeEvent(QCloseEvent* event) override;
-  void reject() override { close(); }
 
  private:
-  void refresh();
+  void refresh() override;
+  void run_av_sync();
 
-  Multiplexer model_;
-  std::function<void()> closed_;
-  bool closing_ = false;
   QLabel *video_label_ = nullptr, *audio_label_ = nullptr;
   QLineEdit *video_ = nullptr, *output_ = nullptr, *estimate_ = nullptr;
   QComboBox* audio_ = nullptr;
@@ -44,6 +33,6 @@ class MuxDialog : public QDialog, public ToolWindow {
   QRadioButton* radios_[5] = {};  // 0-3 formats 1-3, 4 SVCD; transport last
   QRadioButton* transport_ = nullptr;
   QCheckBox *vbr_ = nullptr, *minimize_ = nullptr;
-  QPushButton *select_pid_ = nullptr, *reset_ = nullptr, *save_ = nullptr, *close_ = nullptr;
-  QTimer* timer_ = nullptr;
+  QPushButton *select_pid_ = nullptr, *av_sync_ = nullptr, *reset_ = nullptr, *save_ = nullptr, *close_ = nullptr;
+  QComboBox* disks_ = nullptr;
 };

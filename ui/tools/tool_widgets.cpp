@@ -3,7 +3,9 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QComboBox>
 #include <QPushButton>
+#include <cstdio>
 
 QPushButton* tool_button(const char* text, const char* name, QWidget* parent) {
   auto* b = new QPushButton(QString::fromLatin1(text), parent);
@@ -27,4 +29,12 @@ void add_file_row(QGridLayout* grid, int row, const char* label, QWidget* parent
   grid->addWidget(new QLabel(QString::fromLatin1(label), parent), row, 0);
   grid->addWidget(*edit, row, 1);
   grid->addWidget(*browse, row, 2);
+void fill_disk_list(QComboBox* box, const std::vector<Volume>& disks, int index) {
+  box->clear();
+  for (const Volume& v : disks) {
+    char t[300];
+    std::snprintf(t, sizeof t, "%s %6.1f MB", v.mount.c_str(), v.free_bytes * 1e-6);
+    box->addItem(QString::fromUtf8(t));
+  }
+  if (index < box->count()) box->setCurrentIndex(index);
 }

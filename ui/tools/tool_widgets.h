@@ -2,9 +2,13 @@
 #pragma once
 
 #include <functional>
+#include <vector>
 
 class QGridLayout;
 class QLineEdit;
+#include "platform/disk.h"
+
+class QComboBox;
 class QPushButton;
 class QWidget;
 
@@ -16,3 +20,5 @@ void tell_closed_once(std::function<void()>* closed);
 // button named browse_name, all made in parent.
 void add_file_row(QGridLayout* grid, int row, const char* label, QWidget* parent, const char* edit_name,
                   QLineEdit** edit, const char* browse_name, QPushButton** browse);
+// The "Disk Space" list: each disk with its free megabytes.
+void fill_disk_list(QComboBox* box, const std::vector<Volume>& disks, int index);

@@ -321,8 +321,12 @@ namespace {
 struct InfoHost : RecordingHost {
   int frames = 0;
   int asked = 0;
-  bool file_information(const EClip& clip, std::unique_ptr<EClip>* edited) override {
+  FileInfoTimes seen;
+  double new_start = -1;
+  bool file_information(const EClip& clip, FileInfoTimes* times, std::unique_ptr<EClip>* edited) override {
     ++asked;
+    seen = *times;
+    if (new_start >= 0) times->start = new_start;
     if (!frames) return false;
     auto e = std::make_unique<EClip>(clip);
     e->clips[0].count = frames;
@@ -345,6 +349,10 @@ TEST(PlayerFileInformation, EditedListReloadsAndKeepsMarkTimes) {
   // Cancelled: nothing changes.
   view.key_down('0');
   EXPECT_EQ(host.asked, 1);
+  EXPECT_DOUBLE_EQ(host.seen.start, 10 / 25.0);
+  EXPECT_DOUBLE_EQ(host.seen.end, 30 / 25.0);
+  EXPECT_DOUBLE_EQ(host.seen.insert, 20 / 25.0);
+  EXPECT_DOUBLE_EQ(host.seen.offset, 40 / 25.0);
   EXPECT_EQ(view.total_frames, 100);
   EXPECT_EQ(view.current_frame, 40);
   host.frames = 60;
@@ -364,6 +372,14 @@ TEST(PlayerFileInformation, EditedListReloadsAndKeepsMarkTimes) {
   EXPECT_LE(view.mark_in, view.mark_out);
   EXPECT_LE(view.mark_out, 19);
   EXPECT_LE(view.insert_point, 19);
+  // A start typed in the window (as frames: frame / rate) comes back on
+  // that very frame.
+  host.new_start = 7 / 25.0;
+  view.mark_in = 2;
+  view.mark_out = 15;
+  view.run_command(pcmd::kFileInformation);
+  EXPECT_EQ(view.mark_in, 7);
+  EXPECT_EQ(view.mark_out, 15);
 }
 
 }  // namespace

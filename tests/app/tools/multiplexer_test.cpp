@@ -192,4 +192,61 @@ TEST(Multiplexer, RealEngineWritesAProgramStreamFfprobeReads) {
   editor_settings() = EditorSettings();
 }
 
+TEST(Multiplexer, MinimizeCautionShownForProgramStreamsUntilTurnedOff) {
+  Rig r(3);
+  EXPECT_FALSE(r.mux->set_minimize(false));
+  EXPECT_TRUE(r.mux->set_minimize(true));
+  EXPECT_EQ(editor_settings().select_min_size, 1);
+  CCompatCautionDlg caution;
+  r.mux->caution_closed(caution);
+  EXPECT_TRUE(r.mux->set_minimize(true));  // box left unchecked: shown again
+  caution.dont_show_again = 1;
+  r.mux->caution_closed(caution);
+  EXPECT_EQ(editor_settings().show_min_size_info, 0);
+  EXPECT_FALSE(r.mux->set_minimize(true));
+  Rig mpeg1(1);
+  EXPECT_FALSE(mpeg1.mux->set_minimize(true));  // no caution for MPEG-1
+}
+
+TEST(Multiplexer, AvSyncOffsetReachesTheEngineNegatedAndTheRangeIsKept) {
+  Rig r;
+  editor_settings().av_sync_range = 3000;
+  AVSyncSetting s = r.mux->av_sync();
+  EXPECT_EQ(s.range_ms, 3000);
+  EXPECT_EQ(s.offset_ms, 0);
+  // The dialog's own rules on the record, then Done.
+  CAVSyncDlg dialog(&s);
+  dialog.set_range_text("5");
+  dialog.set_offset_text("-0.250");
+  ASSERT_TRUE(dialog.done());
+  r.log.clear();
+  r.mux->take_av_sync(s);
+  EXPECT_EQ(r.log, (std::vector<std::string>{"offset 250"}));
+  EXPECT_EQ(r.mux->audio_offset(), -250);
+  EXPECT_EQ(editor_settings().av_sync_range, 5000);
+  EXPECT_EQ(r.mux->av_sync().offset_ms, -250);
+}
+
+TEST(Multiplexer, OutputDiskShortOfSpaceStopsTheSaveUnlessIgnored) {
+  TSUPPORT_NEED_FIXTURES("pm_m2.m2v");
+  const std::string dir = test_dir();
+  for (const PromptAnswer answer : {PromptAnswer::Abort, PromptAnswer::Ignore}) {
+    Rig r(1);
+    r.fake.disk.volume_list = {{dir, 1e6}};
+    r.fake.disk.free[dir] = 1e6;  // below the 5 MB estimate
+    ASSERT_TRUE(r.mux->add_video(fixture("pm_m2.m2v")));
+    ASSERT_TRUE(r.mux->set_output(dir + "/out.mpg"));
+    ASSERT_EQ(r.mux->disks().size(), 1u);
+    // Told when the name is chosen; it counts only at Save.
+    EXPECT_NE(r.fake.prompter.last_text().find("may not have enough space"), std::string::npos);
+    r.fake.prompter.shown.clear();
+    r.fake.prompter.answers = {answer};
+    EXPECT_EQ(r.mux->save(), answer == PromptAnswer::Ignore);
+    ASSERT_EQ(r.fake.prompter.shown.size(), 1u);
+    EXPECT_EQ(r.fake.prompter.shown[0].buttons, PromptButtons::AbortRetryIgnore);
+    run_job(*r.mux);
+    EXPECT_EQ(r.engine->log_run.load(), answer == PromptAnswer::Ignore ? 1 : 0);
+  }
+}
+
 }  // namespace

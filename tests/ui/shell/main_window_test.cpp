@@ -5,10 +5,13 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDialog>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QTest>
+#include <QTimer>
 
 #include "app/shell/command_ids.h"
 #include "app/shell/editor_settings.h"
@@ -116,6 +119,31 @@ TEST_F(MainWindowTest, EditorWindowShowsItsFrame) {
   // first digit, a 1, in cells of 8 pixels from (8, 8)).
   EXPECT_EQ(fake->rgb_at(20, 12), (FakeRgb{255, 255, 255}));
   EXPECT_EQ(shot.pixelColor(20, 12), QColor(255, 255, 255));
+}
+
+// File Information ('0'): the Stream Info window on the editor's list; a
+// start typed there becomes the mark in after OK.
+TEST_F(MainWindowTest, FileInformationKeyOpensStreamInfo) {
+  ASSERT_EQ(app_.open_editor_window(std::make_unique<FakeEditor>(200, 352, 288), "info", 0, 0), 1);
+  auto* pane = qobject_cast<PlayerPane*>(active_editor()->widget());
+  ASSERT_NE(pane, nullptr);
+  pane->model()->mark_in = 5;
+  pane->model()->mark_out = 150;
+  bool seen = false;
+  QTimer::singleShot(0, [&] {
+    auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(d, nullptr);
+    seen = d->windowTitle() == QStringLiteral("  MPEG Stream Info ");
+    auto* start = d->findChild<QLineEdit*>("start");
+    ASSERT_NE(start, nullptr);
+    EXPECT_EQ(start->text(), QStringLiteral("0:05"));  // 5 frames at 25 a second
+    start->setText(QStringLiteral("1:00"));
+    d->accept();
+  });
+  QTest::keyClick(pane->view(), Qt::Key_0);
+  EXPECT_TRUE(seen);
+  EXPECT_EQ(pane->model()->mark_in, 25);
+  EXPECT_EQ(pane->model()->mark_out, 150);
 }
 
 TEST_F(MainWindowTest, FunctionKeysReachTheToolsAndGoOn) {

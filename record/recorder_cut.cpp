@@ -281,8 +281,12 @@ bool Recorder::recode_piece(Save* save, const ClipPiece& p) {
   };
   const int base = output_frame_;
   // Copy-only runs lie within one source GOP and stand in for it whole.
-  const int n = copy_only_ ? p.last - p.first + 1 : gop_n_ > 0 ? gop_n_ : enc.gop_size;
+  int n = copy_only_ ? p.last - p.first + 1 : gop_n_ > 0 ? gop_n_ : enc.gop_size;
   const int m = gop_m_ > 0 ? gop_m_ : enc.ref_distance;
+  // Restructured output holds no GOP longer than a DVD allows, re-encoded
+  // ones included: a GOP of n from I to I also carries the B pictures
+  // before its I picture, and the last one of a run those before the end.
+  if (restructure_) n = std::max(1, std::min(n, longest_output_gop(out_seq_.get_frame_rate()) - std::max(m - 1, 0)));
   SequenceEncoder seq(enc, n, m, true, false, [&](const CodedPicture& c) {
     if (!c.type) return true;  // the sequence end code: the output goes on
     if (c.type == PIC_TYPE_I || !cur) {

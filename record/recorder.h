@@ -122,6 +122,9 @@ class Recorder {
   // output stay at exactly twice the kept frames clip by clip (field
   // counts of pulldown pictures are moved where they do not add up).
   void set_copy_only(int on) { copy_only_ = on; }
+  // Clips widened to whole GOPs: a GOP that shows a field past the clip's
+  // frames is still copied.
+  void set_whole_gops(int on) { whole_gops_ = on; }
   int copy_only() const { return copy_only_; }
   // Variable bit rate: sequence headers say 0x3FFFF, re-encoded pictures
   // are coded at the source's mean quantiser (vbv_delay 0xFFFF), and
@@ -289,6 +292,7 @@ class Recorder {
   // large, and a fresh allocation per GOP costs page faults.
   std::unique_ptr<Pending> spare_;
   int copy_only_ = 0;
+  int whole_gops_ = 0;
   int vbr_ = 0;
   int vbr_quant_set_ = 0;
   int film_ = 0;                // 24-frame output of 30-frame film clips

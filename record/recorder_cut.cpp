@@ -275,7 +275,7 @@ bool Recorder::open_encoder() {
 }
 
 bool Recorder::pulldown_edges_apply() const {
-  return out_seq_.mpeg2 && !progressive_seq_ && field_order_ == 0 && !copy_only_ && !film_;
+  return out_seq_.mpeg2 && !progressive_seq_ && field_order_ == 0 && !copy_only_ && !whole_gops_ && !film_;
 }
 
 bool Recorder::source_picture_at(int field, int* start, int* fields) {

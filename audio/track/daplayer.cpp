@@ -75,6 +75,7 @@ int DAPlayer::new_clip(const Clip& clip, double start, double length) {
       if (v > kNoTime && dm->get_video_es_count() > 0) shift = (list_->get_start_time() * 90000.0 - v) / 90000.0;
     }
   }
+  shift_ = shift;
   stream_start_ = start - shift;
   stream_end_ = stream_start_ + length;
   if (stream_start_ >= total || stream_end_ <= 0) {

@@ -92,6 +92,10 @@ int DAPlayer::new_clip(const Clip& clip, double start, double length) {
   return 0;
 }
 
+double DAPlayer::start_lead() const {
+  return lead_in_ > 0 ? 0.0 : std::max(stream_start_ - double(first_frame_) * period_, 0.0);
+}
+
 int DAPlayer::frames_in_clip() const {
   const int64_t lead = int64_t(lead_in_ / period_ + 0.5);
   const int64_t body = frame_holding(stream_end_, period_) - frame_holding(stream_start_, period_);

@@ -6,6 +6,7 @@
 // exactly its frames times samples per frame.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -42,6 +43,9 @@ class DAPlayer {
   // The file time (s) at which the opened stream starts: its first time
   // stamp less the video's (0 without video).
   double stream_shift() const { return shift_; }
+  // How far (s) into the first frame handed out the clip starts: the
+  // samples a reader of PCM drops to start at the clip's own time.
+  double start_lead() const;
   bool is_end() const;
 
   // 2 x 32 subband gains for the MPEG audio decoder (kept across clips).

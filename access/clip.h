@@ -205,6 +205,10 @@ class MPEG_Clip : public Clip {
   int keep_head_transition = 0;
   double audio_start = 0;
   double audio_range_length = 0;
+  // Audio ranges: the file time (s) of the range's first video frame and
+  // the output time (s) at which that frame is shown.
+  double video_start = 0;
+  double video_output = 0;
   int index = 0;
 
  private:
@@ -212,5 +216,7 @@ class MPEG_Clip : public Clip {
     edit_position = other.edit_position;
     audio_start = other.audio_start;
     audio_range_length = other.audio_range_length;
+    video_start = other.video_start;
+    video_output = other.video_output;
   }
 };

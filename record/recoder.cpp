@@ -266,15 +266,21 @@ int recode_I_frame(DTV* dtv, const GOP& gop, int index, int display_index, int t
   return fields;
 }
 
-int restructure_copy(DTV* dtv, const GOP& gop, int first, int count, int longest, int output_frame, int vbr,
-                     Encoder* encoder, OutputGop* out) {
-  if (first < 0 || count <= 0 || first >= gop.pic_count) return 0;
-  const int end = std::min(first + count, gop.pic_count);
+int restructure_copy(DTV* dtv, const GOP& gop, const std::vector<uint8_t>& keep, int longest, int output_frame,
+                     int vbr, Encoder* encoder, OutputGop* out) {
+  const int end = std::min(gop.pic_count, int(keep.size()));
+  int first = 0;
+  while (first < end && !keep[size_t(first)]) ++first;
   int fields = 0;
   for (int i = first; i < end;) {
-    // A unit: the picture and the B pictures after it in coded order.
+    if (!keep[size_t(i)]) {
+      ++i;
+      continue;
+    }
+    // A unit: the picture and the kept B pictures after it in coded order
+    // (leading B pictures left out of the copy stay out).
     int unit = 1;
-    while (i + unit < end && gop.get_pic_type(i + unit) == 3) ++unit;
+    while (i + unit < end && keep[size_t(i + unit)] && gop.get_pic_type(i + unit) == 3) ++unit;
     const bool starts_gop = i == 0 || (gop.get_pic_type(i) == 1);
     if (out->position > 0 && out->position + unit > longest && gop.get_pic_type(i) != 3 && !starts_gop) {
       const int b = unit - 1;
@@ -554,7 +560,10 @@ bool Recorder::restructure_piece(Save* save, const GopPlan& plan, bool clip_star
   const GOP& g = *c->gop;
   load_seqhdr(g, encoder_.get());
   OutputGop out;
-  restructure_copy(dtv_.get(), g, first, plan.copy, longest, output_frame_, 1, encoder_.get(), &out);
+  // Output frame of the GOP's first display frame: leading B pictures left
+  // out are not shown.
+  const int shown_from = output_frame_ - gop_.get_pic_display_frame(first);
+  restructure_copy(dtv_.get(), g, plan.keep, longest, shown_from, 1, encoder_.get(), &out);
   if (int(out.pics.size()) != plan.copy || out.gops.empty() || out.gops[0].pic != 0) {
     fail("clip %d frame %d: the GOP cannot be split", clip_index_, gop_.first_frame());
     return true;

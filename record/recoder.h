@@ -107,14 +107,14 @@ int recode_I_frame(DTV* dtv, const GOP& gop, int index, int display_index, int t
 // second (or unknown), else 15.
 int longest_output_gop(double frame_rate);
 
-// Copies `count` pictures of the DTV's current GOP from coded index `first`
-// so that no output GOP holds more than `longest` pictures: where the next
-// reference picture and the B pictures after it would pass that, the
-// reference is re-encoded as the I picture of a new output GOP (its GOP
+// Copies the pictures of the DTV's current GOP marked in `keep` (coded
+// order) so that no output GOP holds more than `longest` pictures: where
+// the next reference picture and the B pictures after it would pass that,
+// the reference is re-encoded as the I picture of a new output GOP (its GOP
 // time code from `output_frame`, the output frame number of the GOP's
-// first frame shown). Returns the fields written.
-int restructure_copy(DTV* dtv, const GOP& gop, int first, int count, int longest, int output_frame, int vbr,
-                     Encoder* encoder, OutputGop* out);
+// first display frame). Returns the fields written.
+int restructure_copy(DTV* dtv, const GOP& gop, const std::vector<uint8_t>& keep, int longest, int output_frame,
+                     int vbr, Encoder* encoder, OutputGop* out);
 
 // ---- luma copy -----------------------------------------------------------
 

@@ -203,9 +203,18 @@ bool SaveAudio::open_copy_clip() {
   while (cur_) {
     const double d = get_frame_duration();
     left_in_clip_ = cur_->count;
-    // The clip's file time of its first audio frame; the player counts the
-    // frame holding it, so aim at its middle.
-    cur_has_audio_ = player_.new_clip(*cur_, (cur_->start + 0.5) * d, cur_->count * d) == 0 && player_.list();
+    // The range starts with the source frame whose time stamp lies nearest
+    // to its first video frame's, moved by what the audio written so far
+    // runs ahead of the video: the offset of each join stays within half a
+    // frame of the source's own, and the error does not add up.
+    const double want = cur_->video_start + (cur_->audio_start - cur_->video_output);
+    double at = (cur_->start + 0.5) * d;
+    if (player_.new_clip(*cur_, want, cur_->count * d) == 0 && player_.list()) {
+      const double shift = player_.stream_shift();
+      at = shift + (std::floor((want - shift) / d + 0.5) + 0.5) * d;
+    }
+    // The player counts the frame holding the time: aim at its middle.
+    cur_has_audio_ = player_.new_clip(*cur_, at, cur_->count * d) == 0 && player_.list();
     if (left_in_clip_ > 0) return true;
     cur_ = cur_->next;
   }

@@ -200,8 +200,12 @@ int prepare_recording(RecordJob& job) {
   if (!rep.failed) {
     EngineError why;
     rec = Recorder::create(job.clips, d, &why, job.frames.get());
-    if (rec) rec->set_copy_only(job.copy_only);
-    else failure(why.message);
+    if (rec) {
+      rec->set_copy_only(job.copy_only);
+      rec->set_whole_gops(job.whole_gops);
+    } else {
+      failure(why.message);
+    }
   }
   // The audio streams (none for an elementary output or a video-only save).
   std::unique_ptr<SaveAudioSet> audio;

@@ -143,6 +143,7 @@ class RecordJob {
   void (*done)(void*, void*) = nullptr;
   JobControl* control = nullptr;
   int32_t copy_only = 0;
+  int32_t whole_gops = 0;  // the clips are whole source GOPs: copied as they are
   SaveReport* report = nullptr;  // filled when set
   // Renders the movie's transitions and overlays; without one a list
   // holding any is refused.

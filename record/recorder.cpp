@@ -447,10 +447,26 @@ int Recorder::recode_next_gop(Save* save) {
     next_clip();
     return 1;
   }
-  const ClipPiece p = pieces_[piece_++];
+  ClipPiece p = pieces_[piece_++];
   const int before = total_fields_;
-  const bool ok = p.copy ? copy_piece(save, p, clip_start) : recode_piece(save, p);
+  int lead = 0, trail = 0;
+  if (!p.copy) {
+    if (clip_start) copy_end_field_ = recode_end_field_ = -1;
+    // The piece after a run is planned with it.
+    const ClipPiece* next = more_pieces() ? &pieces_[piece_] : nullptr;
+    pulldown_edges(&p, next, &lead, &trail);
+  }
+  bool ok = p.copy ? copy_piece(save, p, clip_start) : recode_piece(save, p, lead, trail);
   if (!ok) return 0;
+  if (p.copy && !more_pieces() && copy_end_field_ == 2 * p.last + 1) {
+    // The copy ends on the first field of the clip's last frame: its last
+    // picture gives up its repeated field and the frame is re-encoded.
+    ClipPiece end;
+    end.first = p.last + 1;
+    end.last = p.last;
+    pulldown_edges(&end, nullptr, &lead, &trail);
+    if (end.first <= end.last && !lead && !recode_piece(save, end, 0, 0)) return 0;
+  }
   if (!more_pieces()) {
     if (p.last < clip_->end_frame()) {
       ++warnings_;

@@ -50,7 +50,11 @@ std::vector<ClipPiece> plan_clip_pieces(GOPList* list, int start, int end, int m
 // piece is taken, until the next take.
 class ClipPlanner {
  public:
-  ClipPlanner(GOPList* list, int start, int end, int mode, GOP* walk = nullptr);
+  // fields: the output shows every field of the source once (interlaced
+  // pulldown material): a GOP that shows one field outside the range at
+  // its start or end, with no repeated field there to give up, is
+  // re-encoded rather than copied.
+  ClipPlanner(GOPList* list, int start, int end, int mode, GOP* walk = nullptr, bool fields = false);
   // The next piece in display order; false when the plan is done.
   bool next(ClipPiece* p);
 
@@ -61,6 +65,7 @@ class ClipPlanner {
 
   GOPList* list_;
   int start_, end_, mode_;
+  bool fields_;
   GOP own_;
   GOP* g_;
   int read_;
@@ -117,6 +122,9 @@ class Recorder {
   // output stay at exactly twice the kept frames clip by clip (field
   // counts of pulldown pictures are moved where they do not add up).
   void set_copy_only(int on) { copy_only_ = on; }
+  // Clips widened to whole GOPs: a GOP that shows a field past the clip's
+  // frames is still copied.
+  void set_whole_gops(int on) { whole_gops_ = on; }
   int copy_only() const { return copy_only_; }
   // Variable bit rate: sequence headers say 0x3FFFF, re-encoded pictures
   // are coded at the source's mean quantiser (vbv_delay 0xFFFF), and
@@ -191,7 +199,19 @@ class Recorder {
   int source_to_output_frames(int n) const;
   // The next piece of the current clip into the output; false on failure.
   bool copy_piece(Save* save, const ClipPiece& p, bool clip_start);
-  bool recode_piece(Save* save, const ClipPiece& p);
+  // lead: the first picture shows three fields from the one before its
+  // frame (the copy before ended a field short of the frame); trail: the
+  // last picture shows three fields (the copy after starts a field early).
+  bool recode_piece(Save* save, const ClipPiece& p, int lead = 0, int trail = 0);
+  // Pulldown source: a copied GOP that starts or ends on the second field
+  // of a frame. The run next to it is moved by a field, the field the
+  // source repeats taken from the copy or given to the run, so that every
+  // field of the source is shown once. `next`: the piece after the run.
+  void pulldown_edges(ClipPiece* p, const ClipPiece* next, int* lead, int* trail);
+  // The source picture that shows stream field `field`: its first field
+  // and field count; false when the index has none.
+  bool source_picture_at(int field, int* start, int* fields);
+  bool pulldown_edges_apply() const;
   // Restructure mode: a copied GOP longer than a DVD allows is split at a
   // reference picture re-encoded as I (recoder.cpp); false when the piece
   // is to be copied as it is.
@@ -258,6 +278,8 @@ class Recorder {
   size_t piece_ = 0;
   std::unique_ptr<ClipPlanner> planner_;
   bool after_recode_ = false;  // the last piece written was re-encoded
+  int copy_end_field_ = -1;    // stream field after the last shown by the copy written last (-1: none)
+  int recode_end_field_ = -1;  // the same for the run written last
   std::unique_ptr<DTV> dtv_;
   std::unique_ptr<Encoder> encoder_;
   int decoded_done_ = 0;       // pictures decoded by frame access of earlier clips
@@ -270,6 +292,7 @@ class Recorder {
   // large, and a fresh allocation per GOP costs page faults.
   std::unique_ptr<Pending> spare_;
   int copy_only_ = 0;
+  int whole_gops_ = 0;
   int vbr_ = 0;
   int vbr_quant_set_ = 0;
   int film_ = 0;                // 24-frame output of 30-frame film clips

@@ -38,8 +38,8 @@ int find_picture(const uint8_t* d, size_t n) {
 
 }  // namespace
 
-ClipPlanner::ClipPlanner(GOPList* list, int start, int end, int mode, GOP* walk)
-    : list_(list), start_(start), end_(end), mode_(mode), g_(walk ? walk : &own_), read_(walk ? 1 : 0) {}
+ClipPlanner::ClipPlanner(GOPList* list, int start, int end, int mode, GOP* walk, bool fields)
+    : list_(list), start_(start), end_(end), mode_(mode), fields_(fields), g_(walk ? walk : &own_), read_(walk ? 1 : 0) {}
 
 void ClipPlanner::recode(int a, int b) {
   if (b < a) return;
@@ -91,7 +91,19 @@ bool ClipPlanner::step() {
   }
   const int iframe = i_picture_frame(g);
   const int idisp = iframe < 0 ? -1 : g0 + iframe;
-  if (idisp >= 0 && start_ <= idisp && last <= end_) {
+  bool taken = idisp >= 0 && start_ <= idisp && last <= end_;
+  if (taken && fields_ && g.pic_count > 0) {
+    int first_pic = 0, last_pic = 0;
+    for (int i = 1; i < g.pic_count; ++i) {
+      if (g.get_pic_display_field(i) < g.get_pic_display_field(first_pic)) first_pic = i;
+      if (g.get_pic_display_field(i) > g.get_pic_display_field(last_pic)) last_pic = i;
+    }
+    // Starting on a frame's second field: the first frame of the range, or
+    // the frame of a one-frame run before it, which cannot end early.
+    if (start_ >= g0 - 1 && (g.first_field & 1) && g.get_pic_fields(first_pic) != 3) taken = false;
+    if (last == end_ && g.first_field + g.total_fields == 2 * end_ + 1 && g.get_pic_fields(last_pic) != 3) taken = false;
+  }
+  if (taken) {
     // Leading B pictures predict from the GOP before: copied only when
     // that GOP was copied too, or when the GOP says it is closed.
     bool keep = iframe == 0;
@@ -183,6 +195,8 @@ bool Recorder::copy_piece(Save* save, const ClipPiece& p, bool clip_start) {
     return recode_piece(save, r);
   }
   bool restructured = false;
+  const int run_end = recode_end_field_;
+  copy_end_field_ = recode_end_field_ = -1;
   if (restructure_ && restructure_piece(save, plan, clip_start || after_recode_, &restructured)) return restructured;
   // The record option codes a GOP taken whole again instead of copying it
   // (a GOP it cannot take is copied).
@@ -203,6 +217,28 @@ bool Recorder::copy_piece(Save* save, const ClipPiece& p, bool clip_start) {
     fail("clip %d frame %d: the GOP cannot be read", clip_index_, p.gop_frame);
     return false;
   }
+  int shown_from = -1, shown_to = -1;
+  for (int i = 0; i < gop_.pic_count; ++i) {
+    if (!plan.keep[size_t(i)]) continue;
+    const int f = gop_.get_pic_stream_field(i);
+    if (shown_from < 0 || f < shown_from) shown_from = f;
+    shown_to = std::max(shown_to, f + gop_.get_pic_fields(i));
+  }
+  if (pulldown_edges_apply() && (clip_start ? shown_from == 2 * p.first - 1 : after_recode_ && run_end == shown_from + 1)) {
+    // The run before showed the copy's first field, or it lies before the
+    // range: a first picture shown three fields (the film frame's repeated
+    // field) shows two.
+    std::vector<RefFrameEntry> list;
+    const int n = build_rf_list(int(next->pics.size()), next->bytes.data(), int(next->bytes.size()), 0, &list);
+    if (n > 0 && list[0].fields() == 3 &&
+        set_picture_coding_ext_flags(next->bytes.data() + list[0].offset, int(next->bytes.size()) - list[0].offset,
+                                     !list[0].top_field_first(), 0) == 0) {
+      --next->fields;
+      next->first_tff = !list[0].top_field_first();
+    }
+  }
+  copy_end_field_ = shown_to;
+  recode_end_field_ = -1;
   since_copy_ = 0;
   join_open_ = false;
   // The copy's field parity is fixed: a re-encoded run before it yields.
@@ -238,7 +274,82 @@ bool Recorder::open_encoder() {
   return true;
 }
 
-bool Recorder::recode_piece(Save* save, const ClipPiece& p) {
+bool Recorder::pulldown_edges_apply() const {
+  return out_seq_.mpeg2 && !progressive_seq_ && field_order_ == 0 && !copy_only_ && !whole_gops_ && !film_;
+}
+
+bool Recorder::source_picture_at(int field, int* start, int* fields) {
+  // A frame's second field may lie in the GOP after the frame's own.
+  for (int frame : {field / 2, (field + 1) / 2}) {
+    GOP g;
+    if (field < 0 || gops_list_->get_gop(frame, &g, 0, 0) < 0) continue;
+    for (int i = 0; i < g.pic_count; ++i) {
+      const int s = g.get_pic_stream_field(i), n = g.get_pic_fields(i);
+      if (field >= s && field < s + n) {
+        *start = s;
+        *fields = n;
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+void Recorder::pulldown_edges(ClipPiece* p, const ClipPiece* next, int* lead, int* trail) {
+  *lead = *trail = 0;
+  if (!pulldown_edges_apply() || p->render_at >= 0) return;
+  int start = 0, n = 0;
+  if (copy_end_field_ >= 0 && copy_end_field_ == 2 * p->first - 1) {
+    // The copy before ends on the first field of the run's first frame.
+    const int fe = copy_end_field_;
+    std::vector<RefFrameEntry> list;
+    const int k = pending_ ? build_rf_list(int(pending_->pics.size()), pending_->bytes.data(),
+                                           int(pending_->bytes.size()), 0, &list)
+                           : 0;
+    if (k > 0 && list.back().fields() == 3 &&
+        set_picture_coding_ext_flags(pending_->bytes.data() + list.back().offset,
+                                     int(pending_->bytes.size()) - list.back().offset,
+                                     list.back().top_field_first(), 0) == 0) {
+      // Its last picture gives up its repeated field; the run takes the
+      // whole frame.
+      --pending_->fields;
+      --total_fields_;
+      output_frame_ = total_fields_ / 2;
+      --p->first;
+    } else if (source_picture_at(fe, &start, &n) && start == fe && n == 3) {
+      *lead = 1;  // the field is the first of three of one film frame
+    }
+  }
+  if (next && next->copy) {
+    // The copy after starts on the second field of the run's last frame.
+    GOP g;
+    if (gops_list_->get_gop(next->gop_frame, &g, 0, 0) < 0 || g.pic_count <= 0) return;
+    int i_field = 0;
+    for (int i = 0; i < g.pic_count; ++i)
+      if (g.get_pic_type(i) == 1) {
+        i_field = g.get_pic_display_field(i);
+        break;
+      }
+    int fs = -1, first_fields = 0;
+    for (int i = 0; i < g.pic_count; ++i) {
+      if (!next->keep_leading && g.get_pic_display_field(i) < i_field) continue;
+      const int f = g.get_pic_stream_field(i);
+      if (fs < 0 || f < fs) fs = f, first_fields = g.get_pic_fields(i);
+    }
+    // A copy that starts a field after the run (its leading B pictures
+    // left out) takes one frame more of the run and gives up its first
+    // field, when it shows three.
+    if (fs == 2 * p->last + 3 && first_fields == 3) ++p->last;
+    // A copy whose first picture shows three fields gives one up itself.
+    if (fs == 2 * p->last + 1 && first_fields != 3 && p->last > p->first && source_picture_at(fs - 1, &start, &n) &&
+        n == 3 && start == fs - 3) {
+      *trail = 1;
+      --p->last;
+    }
+  }
+}
+
+bool Recorder::recode_piece(Save* save, const ClipPiece& p, int lead, int trail) {
   if (!open_encoder()) return false;
   if (!dtv_) {
     int err = 0;
@@ -280,9 +391,15 @@ bool Recorder::recode_piece(Save* save, const ClipPiece& p) {
     return push_output(save, std::move(cur), join);
   };
   const int base = output_frame_;
+  // Display numbers of the run's pictures shown three fields (-1: none).
+  long long three_a = lead ? 0 : -1, three_b = -1;
   // Copy-only runs lie within one source GOP and stand in for it whole.
-  const int n = copy_only_ ? p.last - p.first + 1 : gop_n_ > 0 ? gop_n_ : enc.gop_size;
+  int n = copy_only_ ? p.last - p.first + 1 : gop_n_ > 0 ? gop_n_ : enc.gop_size;
   const int m = gop_m_ > 0 ? gop_m_ : enc.ref_distance;
+  // Restructured output holds no GOP longer than a DVD allows, re-encoded
+  // ones included: a GOP of n from I to I also carries the B pictures
+  // before its I picture, and the last one of a run those before the end.
+  if (restructure_) n = std::max(1, std::min(n, longest_output_gop(out_seq_.get_frame_rate()) - std::max(m - 1, 0)));
   SequenceEncoder seq(enc, n, m, true, false, [&](const CodedPicture& c) {
     if (!c.type) return true;  // the sequence end code: the output goes on
     if (c.type == PIC_TYPE_I || !cur) {
@@ -298,7 +415,11 @@ bool Recorder::recode_piece(Save* save, const ClipPiece& p) {
     const size_t at0 = cur->bytes.size();
     cur->bytes.insert(cur->bytes.end(), c.data, c.data + c.size);
     cur->pics.push_back(int(at0) + at);
-    if (cur->first_tff < 0) cur->first_tff = enc.pichdr->coding_ext ? enc.pichdr->coding_ext->top_field_first : 1;
+    const int tff = enc.pichdr->coding_ext ? enc.pichdr->coding_ext->top_field_first : 1;
+    if (cur->first_tff < 0) cur->first_tff = tff;
+    if ((c.number == three_a || c.number == three_b) &&
+        set_picture_coding_ext_flags(cur->bytes.data() + at0 + at, int(c.size) - at, tff, 1) == 0)
+      ++cur->fields;
     cur->fields += 2;
     ++reencoded_;
     ++since_copy_;
@@ -333,8 +454,12 @@ bool Recorder::recode_piece(Save* save, const ClipPiece& p) {
   const auto emit = [&](Frame& out) {
     // The output's first picture sets the parity the rest follow.
     if (interlaced && field_order_ == 0 && want_tff < 0) want_tff = out.top_field_first();
-    out.set_top_field_first(want_tff >= 0 ? want_tff : out.top_field_first());
-    out.set_progressive_frame(interlaced ? 0 : 1);
+    const bool three = produced == three_a || produced == three_b;
+    const int tff = want_tff >= 0 ? want_tff : out.top_field_first();
+    // A picture shown three fields holds one film frame: the lead one
+    // starts on the field of the other parity.
+    out.set_top_field_first(three && lead && produced == 0 ? !tff : tff);
+    out.set_progressive_frame(interlaced && !three ? 0 : 1);
     out.set_stream_frame(base + produced++);
     return seq.push(out);
   };
@@ -344,6 +469,7 @@ bool Recorder::recode_piece(Save* save, const ClipPiece& p) {
   RateClock clock = rate_clock();
   const bool each_once = rendered || film;
   const int64_t outputs = each_once ? int64_t(p.last - p.first + 1) : clock.source_to_output_frames(p.last - p.first + 1);
+  if (trail) three_b = outputs - 1;
   for (int64_t k = 0; ok && k < outputs; ++k) {
     const int want = each_once ? p.first + int(k) : p.first + int(clock.next_source(p.last - p.first));
     if (want != f && !rendered) {
@@ -373,5 +499,7 @@ bool Recorder::recode_piece(Save* save, const ClipPiece& p) {
     if (!failed_) fail("clip %d frame %d: re-encoding failed", clip_index_, p.first);
     return false;
   }
+  copy_end_field_ = -1;
+  recode_end_field_ = rendered || film ? -1 : 2 * (p.last + 1) + (trail ? 1 : 0);
   return true;
 }

@@ -60,7 +60,8 @@ void Recorder::plan_current_clip(int mode) {
   piece_ = 0;
   planner_.reset();
   if (spans.empty())
-    planner_ = std::make_unique<ClipPlanner>(gops_list_.get(), first, clip_->end_frame(), mode, &gop_);
+    planner_ = std::make_unique<ClipPlanner>(gops_list_.get(), first, clip_->end_frame(), mode, &gop_,
+                                             pulldown_edges_apply());
   else
     pieces_ = plan_rendered_pieces(gops_list_.get(), first, clip_->end_frame(), mode, movie, std::move(spans));
 }

@@ -153,6 +153,7 @@ int save_run(SaveRequest& request, SaveRun* run) {
   RecordJob job(request.clips, data, request.control);
   job.report = &out.report;
   job.copy_only = request.copy_only ? 1 : 0;
+  job.whole_gops = request.gop_only ? 1 : 0;
   job.frames = std::move(request.frames);
   if (request.gop_only) {
     out.ranges = widen_clips(job.clips, request.sources);

@@ -95,6 +95,7 @@ int DAPlayer::new_clip(const Clip& clip, double start, double length) {
       if (v > kNoTime && dm->get_video_es_count() > 0) shift = (list_->get_start_time() * 90000.0 - v) / 90000.0;
     }
   }
+  shift_ = shift;
   stream_start_ = start - shift;
   stream_end_ = stream_start_ + length;
   if (stream_start_ >= total || stream_end_ <= 0) {
@@ -109,6 +110,10 @@ int DAPlayer::new_clip(const Clip& clip, double start, double length) {
   }
   goto_offset(0.0);
   return 0;
+}
+
+double DAPlayer::start_lead() const {
+  return lead_in_ > 0 ? 0.0 : std::max(stream_start_ - double(first_frame_) * period_, 0.0);
 }
 
 int DAPlayer::frames_in_clip() const {

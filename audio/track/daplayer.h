@@ -7,6 +7,7 @@
 #pragma once
 
 #include <array>
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -40,6 +41,12 @@ class DAPlayer {
   double goto_offset(double offset);
   double get_time() const;  // offset in the clip (s)
   double get_length() const { return stream_end_ - stream_start_ + lead_in_; }
+  // The file time (s) at which the opened stream starts: its first time
+  // stamp less the video's (0 without video).
+  double stream_shift() const { return shift_; }
+  // How far (s) into the first frame handed out the clip starts: the
+  // samples a reader of PCM drops to start at the clip's own time.
+  double start_lead() const;
   bool is_end() const;
 
   // 2 x 32 subband gains for the MPEG audio decoder (kept across clips).
@@ -68,7 +75,7 @@ class DAPlayer {
   std::vector<int16_t> pcm_;
   std::string name_;
   double period_ = 1152.0 / 44100;
-  double stream_start_ = 0.0, stream_end_ = 0.0, lead_in_ = 0.0;
+  double stream_start_ = 0.0, stream_end_ = 0.0, lead_in_ = 0.0, shift_ = 0.0;
   int64_t frame_no_ = 0;      // frames handed out since the clip's start
   int64_t first_frame_ = 0;   // stream frame of the clip's first frame
   int silent_owed_ = 0;

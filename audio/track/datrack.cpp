@@ -261,6 +261,9 @@ int TrackClipReader::open(const MPEG_Clip& clip, const TrackClipFacts& f, int64_
   audio_ = f.audio && player_.new_clip(clip, clip.start * f.period, clip.count * f.period) == 0;
   src_.reset();
   if (audio_ && (f.rate != rate || f.channels != channels)) src_ = std::make_unique<SampleRateConvertor>(rate, channels);
+  // PCM starts at the clip's own sample, not at the start of the frame
+  // holding it.
+  if (audio_ && !f.audio_frames) pos += std::llround(player_.start_lead() * rate) * channels;
   if (pos <= 0) return 0;
   if (audio_) {
     // Start at the frame holding pos; the rest is read and dropped.

@@ -401,6 +401,8 @@ MPEG_Clip* mpeg_clip_get_audio_range(MPEG_Clip* list, int sample_rate, int layer
     // The audio never drifts from the video by a frame or more.
     c->count = std::max(1, int(std::lround((count / frame_rate - (audio_time - video_time)) / d)));
     c->audio_start = audio_time;
+    c->video_start = start / frame_rate;
+    c->video_output = video_time;
     c->audio_range_length = c->count * d;
     audio_time += c->count * d;
     video_time += count / frame_rate;

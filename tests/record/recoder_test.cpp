@@ -530,7 +530,7 @@ TEST(Recoder, RestructuringCopyKeepsGopsWithinTheLongest) {
     ASSERT_EQ(dtv.search(frame, 1), frame);
     const GOP& g = *dtv.get_current_gop()->gop;
     ASSERT_EQ(load_seqhdr(g, enc.get()), 0);
-    EXPECT_EQ(restructure_copy(&dtv, g, 0, g.pic_count, longest, g.first_frame(), 1, enc.get(), &out),
+    EXPECT_EQ(restructure_copy(&dtv, g, std::vector<uint8_t>(size_t(g.pic_count), 1), longest, g.first_frame(), 1, enc.get(), &out),
               2 * g.pic_count)
         << "every field kept";
     pictures += g.pic_count;

@@ -2,7 +2,8 @@
 // program stream: no output GOP above 18 pictures at 29.97 frames per
 // second, a sequence header before each, every frame kept (copied ones bit
 // for bit, the re-encoded I pictures close to their source), and dvdauthor
-// takes the result.
+// takes the result. Ranges that start and end inside the long GOPs show
+// each kept source frame once, in order.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -84,6 +85,62 @@ TEST(RestructureSave, LongGopsSplitForDvd) {
   run("VIDEO_FORMAT=NTSC dvdauthor -o " + sh_quote(dir) + " -t " + sh_quote(out) + " 2>&1", &log);
   EXPECT_EQ(log.find("ERR:"), std::string::npos) << log;
   EXPECT_NE(log.find("fixed " + std::to_string(gops.size()) + " VOBUs"), std::string::npos) << log;
+}
+
+// Pictures of each GOP of an elementary stream.
+std::vector<int> gop_pictures(const std::vector<uint8_t>& b) {
+  std::vector<int> gops;
+  for (size_t i = 0; i + 4 <= b.size(); ++i) {
+    if (b[i] || b[i + 1] || b[i + 2] != 1) continue;
+    if (b[i + 3] == 0xB8) gops.push_back(0);
+    if (b[i + 3] == 0 && !gops.empty()) ++gops.back();
+  }
+  return gops;
+}
+
+TEST(RestructureSave, CutRangesShowEverySourceFrameOnce) {
+  TSUPPORT_NEED_FIXTURES("rc_g30.m2v");
+  if (!have_program("ffmpeg")) GTEST_SKIP() << "ffmpeg missing";
+  const std::string in = fixture("rc_g30.m2v");
+  const std::vector<uint8_t> src = gray_frames(in, "");
+  const size_t size = 720 * 480;
+  ASSERT_EQ(src.size(), 90 * size);
+  struct Range {
+    int a, b;
+  };
+  // A head longer than a GOP may be inside the open 30-picture GOP after it
+  // (whose leading B pictures show frames the head re-encoded), and a GOP
+  // taken whole but without those leading B pictures.
+  const std::vector<std::vector<Range>> cases = {{{10, 75}}, {{5, 40}, {50, 89}}, {{29, 60}}};
+  for (size_t c = 0; c < cases.size(); ++c) {
+    std::string keep;
+    std::vector<int> want;
+    for (const Range& r : cases[c]) {
+      keep += (keep.empty() ? "" : ",") + std::to_string(r.a) + ":" + std::to_string(r.b);
+      for (int f = r.a; f <= r.b; ++f) want.push_back(f);
+    }
+    SCOPED_TRACE("--keep " + keep);
+    const std::string out = temp_dir() + "/cut" + std::to_string(c) + ".m2v";
+    std::string text;
+    ASSERT_EQ(run(sh_quote(dev_tool()) + " save " + sh_quote(in) + " " + sh_quote(out) + " --keep " + keep +
+                      " --kind es --restructure 2>&1",
+                  &text),
+              0)
+        << text;
+    for (int n : gop_pictures(read_file(out))) EXPECT_LE(n, 18);
+    const std::vector<uint8_t> got = gray_frames(out, "");
+    ASSERT_EQ(got.size(), want.size() * size);
+    for (size_t k = 0; k < want.size(); ++k) {
+      const uint8_t* o = got.data() + k * size;
+      const int f = want[k];
+      const double p = psnr(o, src.data() + size_t(f) * size, size);
+      EXPECT_GE(p, 40.0) << "output frame " << k << " source frame " << f;
+      for (int n : {f - 1, f + 1})
+        if (n >= 0 && n < 90)
+          EXPECT_LT(psnr(o, src.data() + size_t(n) * size, size), p)
+              << "output frame " << k << " is closer to source frame " << n << " than to " << f;
+    }
+  }
 }
 
 }  // namespace

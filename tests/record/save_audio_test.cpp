@@ -80,7 +80,7 @@ std::vector<StreamFacts> streams(const std::string& path) {
 }
 
 // Times (s) of the first frame of each flash of the picture and of the
-// first 5 ms of each beep of audio stream a.
+// first block (240 samples: 5 ms at 48 kHz) of each beep of audio stream a.
 std::vector<double> flashes(const std::string& path) {
   std::string out;
   run("ffprobe -v error -f lavfi -i " + sh_quote("movie=" + path + ",scale=90:72,signalstats") +
@@ -97,10 +97,10 @@ std::vector<double> flashes(const std::string& path) {
   return r;
 }
 
-std::vector<double> beeps(const std::string& path, int a) {
+std::vector<double> beeps(const std::string& path, int a, int block = 240) {
   std::string out;
   run("ffmpeg -nostdin -v info -copyts -i " + sh_quote(path) + " -map 0:a:" + std::to_string(a) +
-          " -af asetnsamples=n=240,astats=metadata=1:reset=1,ametadata=print:key=lavfi.astats.Overall.Peak_level"
+          " -af asetnsamples=n=" + std::to_string(block) + ",astats=metadata=1:reset=1,ametadata=print:key=lavfi.astats.Overall.Peak_level"
           " -f null - 2>&1",
       &out);
   std::vector<double> r;
@@ -254,6 +254,52 @@ TEST(SaveAudio, CopiedMp2ToTransportStream) {
 TEST(SaveAudio, CopiedMp2ToVideoCd) {
   TSUPPORT_NEED_FIXTURES("cv_vcd.mpg");
   check_copied_mp2({"cv_vcd.mpg", "0:20,26:44,50:74", "vcd", 1});
+}
+
+// Each range's sound starts where its first picture's time stamp says (the
+// sources' sound leads their video by 10 ms), and what one range leaves
+// over is taken from the next: copied, every beep after every join lies
+// within half an audio frame of its flash (plus the 1 ms the beep is
+// measured in), where the frames counted from the sound's own start landed
+// up to a frame late; encoded (a gain applies), the sound is cut at the
+// sample and every beep lies the layer II coding delay (481 samples,
+// 10 ms) after its flash.
+TEST(SaveAudio, JoinsKeepTheSourcesOffset) {
+  TSUPPORT_NEED_FIXTURES("cv_dvd.vob", "cv_vcd.mpg");
+  const struct {
+    const char* source;
+    const char* keep;
+    const char* kind;
+    int rate;
+    bool encoded;
+  } cases[] = {
+      {"cv_dvd.vob", "3:27,33:52,58:74", "dvd", 48000, false},
+      {"cv_dvd.vob", "0:20,25:44,50:74", "ps", 48000, false},
+      {"cv_vcd.mpg", "7:26,31:51,57:74", "vcd", 44100, false},
+      {"cv_vcd.mpg", "13:30,37:56,62:74", "vcd", 44100, false},
+      {"cv_dvd.vob", "3:27,33:52,58:74", "ps", 48000, true},
+      {"cv_dvd.vob", "13:30,37:56,62:74", "ps", 48000, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.source) + " --keep " + c.keep + (c.encoded ? " encoded" : ""));
+    const std::string out = tsupport::temp_dir() + "/joins." + c.kind;
+    const Saved s = save(fixture(c.source), out,
+                         std::string("--keep ") + c.keep + " --kind " + c.kind + (c.encoded ? " --gain 0:0.5" : ""));
+    ASSERT_EQ(s.rc, 0) << s.last();
+    ASSERT_EQ(s.audio.size(), 1u);
+    EXPECT_EQ(tsupport::field_int(s.audio[0], "encoded") > 0, c.encoded) << s.audio[0];
+    const std::vector<double> f = flashes(out), b = beeps(out, 0, 48);
+    ASSERT_GE(f.size(), 2u);
+    EXPECT_EQ(f.size(), b.size());
+    const double want = c.encoded ? 481.0 / c.rate : 0.0;
+    const double room = (c.encoded ? 0.0 : 0.5 * 1152.0 / c.rate) + 0.0015;
+    for (double t : f) {
+      double best = 1e9;
+      for (double u : b)
+        if (std::fabs(u - t) < std::fabs(best)) best = u - t;
+      EXPECT_LE(std::fabs(best - want), room) << "flash at " << t << ": beep " << best * 1000 << " ms off";
+    }
+  }
 }
 
 TEST(SaveAudio, Ac3IsCopied) {

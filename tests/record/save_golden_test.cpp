@@ -112,8 +112,10 @@ TEST(SaveGolden, EveryKindAndOptionKeepsItsBytes) {
       // One file named as two inputs: ranges of different inputs never join.
       {"sv_dvd.vob,sv_dvd.vob", dvd, "5:30,50:62,1@70:90,1@80:95,0@3:4", "ps", "--gop-only",
        "4094eecd40f7de46aad1cc55464981e9"},
+      // Taken again once each range's sound began at the frame whose time
+      // stamp lies nearest to its video's.
       {"fields_pal-vcd.mpg", "3b56fcd1bbf31053e1b1b918d5940ca1", "3:10,14:22", "vcd", "",
-       "c4026ab1f67399c7af1edcf6a3237507"},
+       "83677e8bc178aeed617e2dde173006c1"},
       {"fields_pal-vcd.mpg", "3b56fcd1bbf31053e1b1b918d5940ca1", "3:10,14:22", "mpeg1", "--gop-only",
        "f5100c74adcbb4a6062f8dea724ffab9"},
       {"st_ts.ts", "f32c7b03d562214ce085aa272935d568", "5:30,50:62", "ts", "--ref 1",

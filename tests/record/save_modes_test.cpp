@@ -1,6 +1,6 @@
 // Save options beside the cut plan, against ffmpeg's decode and the saved
-// headers: pulldown sources cut inside GOPs (fields, parity, time stamps
-// and unbroken film frames), variable bit rate, scene changes in
+// headers: pulldown sources cut inside GOPs (fields, parity, time stamps,
+// unbroken film frames and every source field in its place), variable bit rate, scene changes in
 // re-encoded runs and 24-frame output of telecined film.
 #include <gtest/gtest.h>
 
@@ -164,6 +164,42 @@ TEST(SaveModes, PulldownCutsInsideGops) {
     }
     EXPECT_EQ(runs, 2);
     EXPECT_GE(worst, 35.0);
+  }
+}
+
+// Field by field: each range shows the source's fields 2a .. 2b + 1 in
+// order, each of the parity and film frame it has in the source, where
+// GOPs start or end on a frame's second field, the field there a film
+// frame's repeated one or not, and runs one frame long.
+TEST(SaveModes, PulldownRangesShowEverySourceField) {
+  TSUPPORT_NEED_FIXTURES("sv_film.m2v");
+  const std::string in = fixture("sv_film.m2v"), dir = temp_dir();
+  const auto src = fields_shown(gray_pictures(in, 180, 480, dir), probe_frames(in), 180, 480);
+  ASSERT_GE(src.size(), 240u);
+  for (const std::string keep : {"11:57,99:119", "5:37,38:38,56:95", "20:56,113:119", "19:36,57:93", "0:119"}) {
+    SCOPED_TRACE("--keep " + keep);
+    std::vector<int> want;
+    for (size_t at = 0; at < keep.size();) {
+      int a = 0, b = 0, used = 0;
+      ASSERT_EQ(std::sscanf(keep.c_str() + at, "%d:%d%n", &a, &b, &used), 2);
+      for (int f = 2 * a; f <= 2 * b + 1; ++f) want.push_back(f);
+      at += size_t(used) + 1;
+    }
+    const std::string out = dir + "/fields.mpg";
+    std::vector<std::string> lines;
+    ASSERT_EQ(dev("save " + sh_quote(in) + " " + sh_quote(out) + " --keep " + keep + " --kind ps", &lines), 0);
+    EXPECT_EQ(tsupport::ffmpeg_strict_messages(out), "");
+    const auto got = fields_shown(gray_pictures(out, 180, 480, dir), probe_frames(out), 180, 480);
+    ASSERT_EQ(got.size(), want.size());
+    int wrong = 0;
+    for (size_t k = 0; k < got.size(); ++k) {
+      const Field& w = src[size_t(want[k])];
+      const double p = got[k].parity == w.parity ? psnr(got[k].y.data(), w.y.data(), w.y.size()) : 0.0;
+      if (p < 35.0 && ++wrong <= 5)
+        ADD_FAILURE() << "output field " << k << ": source field " << want[k] << " (film frame " << w.picture
+                      << ") at " << p << " dB";
+    }
+    EXPECT_EQ(wrong, 0);
   }
 }
 

@@ -36,13 +36,10 @@ bool DeMuxer::last_picture_complete(const GOP* g, int have) const {
   if (rows > 0xAF) return true;  // rows beyond the start-code range: cannot tell
   // MPEG-2 starts a slice on every macroblock row, so the last slice tells
   // whether the picture is whole.
-  for (int i = have - 4; i >= from; --i) {
-    const uint8_t* q = g->data + i;
-    if (q[2] != 1 || q[1] != 0 || q[0] != 0) continue;
-    if (q[3] >= 0x01 && q[3] <= 0xAF) return q[3] >= rows;
-    if (q[3] == 0x00) return false;  // reached the picture header
-  }
-  return false;
+  int last = -1;  // the last slice or picture start code
+  StartCodeCursor c(g->data + from, have - from);
+  while (c.find_if([](uint8_t x) { return x <= 0xAF; })) last = c.code();
+  return last >= 0x01 && last >= rows;  // a picture header: no slice behind it
 }
 
 // MPEG-1 slices may span rows: the picture is whole when its last slice's
@@ -52,17 +49,16 @@ bool DeMuxer::mpeg1_picture_complete(const uint8_t* pic, int n) const {
   if (hdr.decode(pic, n) <= 0) return false;
   const int mb_cols = (st_.seq.get_horizontal_size() + 15) / 16;
   const int mb_count = mb_cols * ((st_.seq.get_vertical_size() + 15) / 16);
-  for (int i = n - 4; i >= 4; --i) {
-    const uint8_t* q = pic + i;
-    if (q[2] != 1 || q[1] != 0 || q[0] != 0) continue;
-    if (q[3] == 0x00) return false;  // no slice
-    if (q[3] > 0xAF) continue;
-    const int last = mpeg1_slice_last_address(q, n - i, mb_cols, mb_count, hdr.picture_coding_type,
-                                              hdr.forward_f_code, hdr.backward_f_code);
-    if (last != mb_count - 1) trace("GOP: last picture ends at macroblock %d of %d: dropped\n", last + 1, mb_count);
-    return last == mb_count - 1;
-  }
-  return false;
+  // The last slice or picture start code behind the picture's own.
+  int64_t i = -1;
+  StartCodeCursor c(pic, n);
+  c.seek(4);
+  while (c.find_if([](uint8_t x) { return x <= 0xAF; })) i = c.offset();
+  if (i < 0 || pic[i + 3] == 0x00) return false;  // no slice
+  const int last = mpeg1_slice_last_address(pic + i, int(n - i), mb_cols, mb_count, hdr.picture_coding_type,
+                                            hdr.forward_f_code, hdr.backward_f_code);
+  if (last != mb_count - 1) trace("GOP: last picture ends at macroblock %d of %d: dropped\n", last + 1, mb_count);
+  return last == mb_count - 1;
 }
 
 int DeMuxer::parse_header(const uint8_t* b, int n, int* flags, int* header_length) {

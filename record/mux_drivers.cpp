@@ -123,8 +123,8 @@ std::vector<uint8_t> apply_offset(const ESData* es, const uint8_t* data, size_t 
 }
 
 bool ends_with_end_code(const std::vector<uint8_t>& tail) {
-  return tail.size() >= 4 && tail[tail.size() - 4] == 0 && tail[tail.size() - 3] == 0 &&
-         tail[tail.size() - 2] == 1 && tail[tail.size() - 1] == 0xB7;
+  const int64_t n = int64_t(tail.size());
+  return start_code_at(tail.data(), n, n - 4) == 0xB7;
 }
 
 int64_t held_bytes(Muxer& m, int stream_id) {

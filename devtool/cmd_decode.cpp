@@ -23,7 +23,7 @@
 #include "foundation/seq_header.h"
 #include "foundation/start_code.h"
 #include "foundation/utils.h"
-#include "record/demux_job.h"
+#include "mux/demux_job.h"
 
 namespace {
 

@@ -12,9 +12,9 @@
 #include "foundation/start_code.h"
 #include "foundation/trace.h"
 #include "foundation/video_finders.h"
-#include "record/es.h"
+#include "mux/es.h"
 #include "record/recoder.h"
-#include "record/save.h"
+#include "mux/save.h"
 
 namespace {
 

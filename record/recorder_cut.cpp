@@ -11,7 +11,7 @@
 #include "foundation/trace.h"
 #include "record/recorder.h"
 #include "record/recorder_rate.h"
-#include "record/save.h"
+#include "mux/save.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "record/mux_drivers.h"
+#include "mux/mux_drivers.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,16 +11,16 @@
 #include <string>
 #include <functional>
 
-#include "access/dtv_rates.h"
+#include "mux/mux_rates.h"
 #include "audio/codec/audio_mute.h"
 #include "audio/codec/wave.h"
 #include "demux/video_es_filter.h"
 #include "foundation/bsfile.h"
 #include "foundation/start_code.h"
 #include "foundation/trace.h"
-#include "record/muxer.h"
-#include "record/psmux.h"
-#include "record/tsmux.h"
+#include "mux/muxer.h"
+#include "mux/psmux.h"
+#include "mux/tsmux.h"
 
 namespace {
 

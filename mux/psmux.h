@@ -13,8 +13,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "record/muxer.h"
-#include "record/nvpack.h"
+#include "mux/muxer.h"
+#include "mux/nvpack.h"
 
 #include <memory>
 

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "foundation/ac3.h"
-#include "record/audio_tstd.h"
-#include "record/es.h"
+#include "mux/audio_tstd.h"
+#include "mux/es.h"
 
 class PESStream {
  public:

@@ -1,4 +1,4 @@
-#include "record/save.h"
+#include "mux/save.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,8 +13,8 @@
 #include "foundation/start_code.h"
 #include "foundation/trace.h"
 #include "foundation/video_finders.h"
-#include "record/psmux.h"
-#include "record/tsmux.h"
+#include "mux/psmux.h"
+#include "mux/tsmux.h"
 
 namespace {
 

@@ -16,8 +16,8 @@
 #include <memory>
 #include <vector>
 
-#include "record/muxer.h"
-#include "record/ts_pes.h"
+#include "mux/muxer.h"
+#include "mux/ts_pes.h"
 
 // PIDs of one output: every value distinct, within 16..8190.
 class PidAllocator {

@@ -10,7 +10,7 @@
 
 #include "foundation/bsfile.h"
 #include "foundation/es_data.h"
-#include "record/es.h"
+#include "mux/es.h"
 
 class Muxer {
  public:

@@ -1,4 +1,4 @@
-#include "record/nvpack.h"
+#include "mux/nvpack.h"
 
 #include <unistd.h>
 

@@ -88,7 +88,6 @@ class AudioPES : public PESStream {
   bool is_video() const override { return false; }
   // The lesser of the packetiser's buffer and the transport model's room.
   int64_t room(double t) override;
-  const AudioTSTD* tstd() const { return tstd_.get(); }
   AC3FrmHdr ac3{};  // the first frame's header, for the program map
 
  protected:

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "decode/conceal.h"
+#include "foundation/start_code.h"
 #include "foundation/video_vlc.h"
 #include "foundation/gop_header.h"
 #include "foundation/trace.h"
@@ -137,8 +138,10 @@ int PicDecoder::enable_mb_info(int flag) {
 void PicDecoder::load_quant_matrix_ext() {
   const std::vector<uint8_t>& e = pic.ext_copy;
   const int n = static_cast<int>(std::min<size_t>(e.size(), static_cast<size_t>(pic.ext_length > 0 ? pic.ext_length : e.size())));
-  for (int i = 0; i + 4 < n; ++i) {
-    if (e[i] || e[i + 1] || e[i + 2] != 1 || e[i + 3] != 0xB5 || (e[i + 4] >> 4) != 3) continue;
+  StartCodeCursor c(e.data(), n);
+  while (c.find(0xB5) && c.offset() + 4 < n) {
+    const int i = int(c.offset());
+    if ((e[i + 4] >> 4) != 3) continue;
     BS bs(e.data() + i + 4, static_cast<size_t>(n - i - 4));
     bs.skip_bits(4);
     uint8_t(&targets)[4][64] = quant.matrix;
@@ -169,19 +172,11 @@ constexpr size_t NO_CODE = static_cast<size_t>(-1);
 // does not end a prefix lets the next prefix end no sooner than three bytes
 // on.
 size_t next_start_code(const uint8_t* data, size_t length, size_t from, int* code) {
-  if (length < 4 || from > length - 4) return NO_CODE;
-  const uint8_t* p = data + from + 2;
-  const uint8_t* const last = data + length - 1;
-  while (p < last) {
-    p = static_cast<const uint8_t*>(std::memchr(p, 1, static_cast<size_t>(last - p)));
-    if (!p) break;
-    if (p[-1] == 0 && p[-2] == 0) {
-      *code = 0x100 + p[1];
-      return static_cast<size_t>(p - 2 - data);
-    }
-    p += 3;
-  }
-  return NO_CODE;
+  StartCodeCursor c(data, static_cast<int64_t>(length));
+  c.seek(static_cast<int64_t>(from));
+  if (!c.next()) return NO_CODE;
+  *code = 0x100 + c.code();
+  return static_cast<size_t>(c.offset());
 }
 
 // Where the headers in front of a picture's data lie: the first start code

@@ -9,6 +9,7 @@
 
 #include "decode/picdec.h"
 #include "decode/picdec_internal.h"
+#include "foundation/start_code.h"
 
 namespace {
 
@@ -170,25 +171,14 @@ enum class SliceStart { found, retry, stop };
 // to the first macroblock address. found: *mb is the first macroblock.
 SliceStart slice_header(BodyCtx& c, Walk& w, size_t length, int padded_height, int* last_row, int* mb) {
   c.bs.align();
-  const uint8_t* b = c.bs.buf;
-  size_t i = c.bs.pos >> 3;
-  const size_t n = length;
-  bool found = false;
-  while (i + 3 < n + 1) {
-    const void* z = std::memchr(b + i, 0, n - i);
-    if (!z) break;
-    i = static_cast<size_t>(static_cast<const uint8_t*>(z) - b);
-    if (i + 3 < n + 1 && b[i + 1] == 0 && b[i + 2] == 1) {
-      found = true;
-      break;
-    }
-    ++i;
-  }
-  if (!found || i + 3 >= n) {
+  StartCodeCursor sc(c.bs.buf, static_cast<int64_t>(length));
+  sc.seek(static_cast<int64_t>(c.bs.pos >> 3));
+  if (!sc.next()) {
     c.bs.pos = c.bs.end;
     return SliceStart::stop;
   }
-  const int code = b[i + 3];
+  const size_t i = static_cast<size_t>(sc.offset());
+  const int code = sc.code();
   if (code < 0x01 || code > 0xAF) {
     c.bs.pos = i * 8;
     return SliceStart::stop;

@@ -171,6 +171,8 @@ class DeMuxer {
   // ---- GOP parsing shared by all classes ----
   int parse_header(const uint8_t* b, int n, int* flags, int* header_length);
   int parse_gop_pictures(GOP* g, const uint8_t* b, int n, int* consumed);
+  // Whether the last picture of the GOP's first `have` bytes is whole.
+  bool last_picture_complete(const GOP* g, int have) const;
   double update_picture_pts(GOP* g, double t, int near_end);
   int resize_gop_data_buffer(GOP* g, int added);
   void dump_gop_pts(GOP* g);
@@ -249,7 +251,6 @@ class DeMuxer {
     set_video_info(0, 0);
     set_audio_info(0, 0);
   }
-  bool last_picture_complete(const GOP* g, int have) const;
   bool mpeg1_picture_complete(const uint8_t* pic, int n) const;
   // Up to n bytes from the current position; direct: a buffer-sized or
   // larger rest is read from the file straight into out.

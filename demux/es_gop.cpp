@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "demux/demuxer.h"
+#include "demux/gop_collector.h"
 #include "demux/slice_walk.h"
 #include "foundation/start_code.h"
 #include "foundation/timecode.h"
@@ -36,13 +37,10 @@ bool DeMuxer::last_picture_complete(const GOP* g, int have) const {
   if (rows > 0xAF) return true;  // rows beyond the start-code range: cannot tell
   // MPEG-2 starts a slice on every macroblock row, so the last slice tells
   // whether the picture is whole.
-  for (int i = have - 4; i >= from; --i) {
-    const uint8_t* q = g->data + i;
-    if (q[2] != 1 || q[1] != 0 || q[0] != 0) continue;
-    if (q[3] >= 0x01 && q[3] <= 0xAF) return q[3] >= rows;
-    if (q[3] == 0x00) return false;  // reached the picture header
-  }
-  return false;
+  int last = -1;  // the last slice or picture start code
+  StartCodeCursor c(g->data + from, have - from);
+  while (c.find_if([](uint8_t x) { return x <= 0xAF; })) last = c.code();
+  return last >= 0x01 && last >= rows;  // a picture header: no slice behind it
 }
 
 // MPEG-1 slices may span rows: the picture is whole when its last slice's
@@ -52,17 +50,16 @@ bool DeMuxer::mpeg1_picture_complete(const uint8_t* pic, int n) const {
   if (hdr.decode(pic, n) <= 0) return false;
   const int mb_cols = (st_.seq.get_horizontal_size() + 15) / 16;
   const int mb_count = mb_cols * ((st_.seq.get_vertical_size() + 15) / 16);
-  for (int i = n - 4; i >= 4; --i) {
-    const uint8_t* q = pic + i;
-    if (q[2] != 1 || q[1] != 0 || q[0] != 0) continue;
-    if (q[3] == 0x00) return false;  // no slice
-    if (q[3] > 0xAF) continue;
-    const int last = mpeg1_slice_last_address(q, n - i, mb_cols, mb_count, hdr.picture_coding_type,
-                                              hdr.forward_f_code, hdr.backward_f_code);
-    if (last != mb_count - 1) trace("GOP: last picture ends at macroblock %d of %d: dropped\n", last + 1, mb_count);
-    return last == mb_count - 1;
-  }
-  return false;
+  // The last slice or picture start code behind the picture's own.
+  int64_t i = -1;
+  StartCodeCursor c(pic, n);
+  c.seek(4);
+  while (c.find_if([](uint8_t x) { return x <= 0xAF; })) i = c.offset();
+  if (i < 0 || pic[i + 3] == 0x00) return false;  // no slice
+  const int last = mpeg1_slice_last_address(pic + i, int(n - i), mb_cols, mb_count, hdr.picture_coding_type,
+                                            hdr.forward_f_code, hdr.backward_f_code);
+  if (last != mb_count - 1) trace("GOP: last picture ends at macroblock %d of %d: dropped\n", last + 1, mb_count);
+  return last == mb_count - 1;
 }
 
 int DeMuxer::parse_header(const uint8_t* b, int n, int* flags, int* header_length) {
@@ -271,16 +268,18 @@ int DeMuxer::parse_gop(GOP* g, int /*stream_id*/, int back_step, int bounded) {
   const int estimate = get_gop_bytes_estimate();
   if (!g->data) g->resize_data_buffer(std::max(estimate / 4 * 3, 4 * c));
   bool stepped_back = false;
-  int have = 0, parsed = 0, state = 0, slice_findings = 0;
+  int state = 0;
   bool reached_eod = false;
 restart:
   g->reset_info();
   g->start = current_offset();
   g->data_valid = 0;
-  have = parsed = state = slice_findings = 0;
+  GopPictureCollector col(*this, g);
+  int& have = col.have;
+  int& parsed = col.parsed;
+  state = 0;
   reached_eod = false;
   {
-    bool last_zero = false;
     while (true) {
       if (state == 2) break;
       const FileOffset pos = current_offset();
@@ -304,14 +303,8 @@ restart:
       have += take;
 
       int consumed = 0;
-      state = parse_gop_pictures(g, g->data + parsed, have - parsed, &consumed);
-      if (consumed == 0) {
-        if (last_zero) consumed = std::min(4, have - parsed);
-        last_zero = !last_zero;
-      } else {
-        last_zero = false;
-      }
-      if (state == 4 && ++slice_findings >= 5) {
+      state = col.parse_moving(&consumed);
+      if (state == GopPictureCollector::kSliceData && col.slice_data_stops()) {
         parsed += consumed;
         break;
       }
@@ -323,11 +316,8 @@ restart:
         }
         // The GOP begins at its first header: drop what came before it.
         const int cut = parsed + consumed;
-        std::memmove(g->data, g->data + cut, size_t(have - cut));
-        have -= cut;
+        col.start_at(cut);
         g->start.add(cut);
-        parsed = std::min(g->get_pic_entry(0) + 6, have);
-        last_zero = false;
       } else {
         parsed += consumed;
       }
@@ -335,14 +325,12 @@ restart:
         // End of the data (or of the bounded range).
         if (state != 2 && have - parsed > 4) {
           int more = 0;
-          int st = parse_gop_pictures(g, g->data + parsed, have - parsed, &more);
+          int st = col.parse(&more);
           if (st != 0 || more > 0) state = st == 0 ? state : st;
           if (st == 1) {
             const int cut = parsed + more;
-            std::memmove(g->data, g->data + cut, size_t(have - cut));
-            have -= cut;
+            col.start_at(cut);
             g->start.add(cut);
-            parsed = std::min(g->get_pic_entry(0) + 6, have);
           } else {
             parsed += more;
           }
@@ -365,15 +353,7 @@ restart:
     g->end = current_offset();
   } else {
     g->byte_length = have;
-    const int leftover = have - parsed;
-    if (g->pic_count >= 2 && leftover >= 4) {
-      int sc = 0;
-      (void)utils_next_start_code(g->data + parsed, leftover, &sc);
-      // Streams often end without a sequence end code: the last picture is
-      // cut only when its slices stop short of its last macroblock row.
-      if (sc != 0x1B7 && sc != 0x1B3 && sc != 0x1B8 && sc != 0x100 && !last_picture_complete(g, have))
-        g->remove_last_pic();
-    }
+    col.drop_unfinished_last_picture();
     if (reached_eod) {
       empty_bs_buffer();
       buf_.end = src_.size;

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "demux/gop_collector.h"
 #include "demux/program.h"
 #include "foundation/pic_header.h"
 #include "foundation/trace.h"
@@ -159,8 +160,8 @@ restart:
   std::vector<Appended> appended;
   uint64_t total = 0;  // payload bytes appended in this parse
   uint64_t base = 0;   // running index of g->data[0]
-  int P = 0, U = 0;    // parsed position in g->data; unparsed bytes behind it
-  int slice_findings = 0;
+  GopPictureCollector col(*this, g);  // parsed: position in g->data; have: its bytes
+  int& P = col.parsed;
   bool started = false, found_next = false, pts_from_parse = false, pts_at_first = false;
   int fields_before = 0;
   int stamped_pic = 0;  // the picture g->pts belongs to
@@ -201,9 +202,9 @@ restart:
     }
     if (!v) v = pkt_.stream_id;
     const int want = pkt_.payload_size;
-    if (g->data_capacity - P - U < want) {
+    if (g->data_capacity - col.have < want) {
       g->byte_length = P;
-      if (!resize_gop_data_buffer(g, std::max(estimate / 4, 2 * want)) || g->data_capacity - P - U < want) {
+      if (!resize_gop_data_buffer(g, std::max(estimate / 4, 2 * want)) || g->data_capacity - col.have < want) {
         why = kStopped;
         cur = current_offset();
         break;
@@ -211,15 +212,14 @@ restart:
     }
     cur = current_offset();
     double pts = (r & kHasPts) ? pkt_.pts : kNoTime;
-    const int G = get_payload(g->data + P + U, g->data_capacity - P - U);
+    const int G = get_payload(g->data + col.have, g->data_capacity - col.have);
     Appended a{total, G, cur, pts};
     total += uint64_t(G);
-    U += G;
+    col.have += G;
     if (skip_count_) {
       if (cur.equals(skip_offset_)) {
         if (skip_count_ <= G) {
           P += skip_count_;
-          U -= skip_count_;
           a.pts = pts = kNoTime;  // it belongs to a picture of the previous GOP
         } else {
           trace("DeMuxerProgram::parse_gop (): skip record of %d bytes beyond the packet's %d\n", skip_count_, G);
@@ -238,15 +238,14 @@ restart:
     }
     for (;;) {
       int consumed = 0;
-      const int st = parse_gop_pictures(g, g->data + P, U, &consumed);
+      const int st = col.parse(&consumed);
       P += consumed;
-      U -= consumed;
-      if (st == 4) {
-        if (++slice_findings >= 5) {
+      if (st == GopPictureCollector::kSliceData) {
+        if (col.slice_data_stops()) {
           why = kStopped;
           break;
         }
-        if (consumed == 0 || U <= 12) break;
+        if (consumed == 0 || col.have - P <= 12) break;
         continue;
       }
       if (st == 2) {
@@ -270,10 +269,8 @@ restart:
       }
       started = true;
       begin_gop(at);
-      std::memmove(g->data, g->data + P, size_t(U));
+      col.start_at(P);
       base = at;
-      P = std::min(g->get_pic_entry(0) + 6, U);
-      U -= P;
     }
     if (found_next || why == kStopped) break;
     if (G < want) {
@@ -306,14 +303,13 @@ restart:
   } else {
     // The end of the data: pictures whose headers sit in the last unparsed
     // bytes belong to this GOP too.
-    for (int guard = 0; why == kEndData && U > 8 && guard < 64; ++guard) {
+    for (int guard = 0; why == kEndData && col.have - P > 8 && guard < 64; ++guard) {
       int consumed = 0;
-      const int st = parse_gop_pictures(g, g->data + P, U, &consumed);
-      if (consumed <= 0 || st == 2 || st == 4) break;
+      const int st = col.parse(&consumed);
+      if (consumed <= 0 || st == GopPictureCollector::kNextGop || st == GopPictureCollector::kSliceData) break;
       P += consumed;
-      U -= consumed;
     }
-    g->byte_length = std::min(P + U, g->data_capacity);
+    g->byte_length = std::min(col.have, g->data_capacity);
     truncate_at_seq_end(g);
     if (why == kStopped && cur.greater(g->start)) {
       g->end = cur;

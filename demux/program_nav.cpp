@@ -6,6 +6,7 @@
 
 #include "demux/program.h"
 #include "foundation/pic_header.h"
+#include "foundation/start_code.h"
 #include "foundation/trace.h"
 
 namespace {
@@ -13,9 +14,9 @@ namespace {
 uint32_t be32(const uint8_t* b) { return uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | b[3]; }
 
 int find_private2(const uint8_t* d, int from, int n) {
-  for (int i = from; i + 4 <= n; ++i)
-    if (d[i] == 0 && d[i + 1] == 0 && d[i + 2] == 1 && d[i + 3] == 0xBF) return i;
-  return -1;
+  StartCodeCursor c(d, n);
+  c.seek(from);
+  return c.find(0xBF) ? int(c.offset()) : -1;
 }
 
 constexpr uint32_t kValid = 0x80000000u;

@@ -10,6 +10,7 @@
 
 #include "demux/program.h"
 #include "foundation/ps_map.h"
+#include "foundation/start_code.h"
 #include "foundation/trace.h"
 
 namespace {
@@ -535,8 +536,9 @@ bool DeMuxerProgram::find_sequence_header() {
   for (uint64_t at = 0; at < end; at += 16384) {
     const int n = read_at(FileOffset::from_u64(at), b.data(), int(std::min<uint64_t>(b.size(), end - at)));
     if (n < 12) break;
-    for (int i = 0; i + 12 <= n; ++i) {
-      if (b[i] || b[i + 1] || b[i + 2] != 1 || b[i + 3] != 0xB3) continue;
+    StartCodeCursor c(b.data(), n);
+    while (c.find(0xB3) && c.offset() + 12 <= n) {
+      const int i = int(c.offset());
       SeqHdr s;
       if (s.decode(b.data() + i, n - i) > 0 && !s.invalid) {
         st_.seq = s;

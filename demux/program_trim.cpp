@@ -12,6 +12,7 @@
 #include "foundation/bsfile.h"
 #include "foundation/mpeg_fields.h"
 #include "foundation/rewriters.h"
+#include "foundation/start_code.h"
 #include "foundation/trace.h"
 #include "foundation/video_finders.h"
 
@@ -116,11 +117,7 @@ bool start_audio_at_frame(uint8_t* p, int h, int n, int mpeg2) {
   return true;
 }
 
-bool has_picture_start(const uint8_t* b, int n) {
-  for (int i = 0; i + 4 <= n; ++i)
-    if (b[i] == 0 && b[i + 1] == 0 && b[i + 2] == 1 && b[i + 3] == 0) return true;
-  return false;
-}
+bool has_picture_start(const uint8_t* b, int n) { return StartCodeCursor(b, n).find(0x00); }
 
 }  // namespace
 
@@ -136,13 +133,14 @@ int DeMuxerProgram::pack_size() {
   const int n = read_at(src_.data_start, b.data(), int(b.size()));
   goto_offset(keep);
   int last = -1, dvd = 0, cd = 0;
-  for (int i = 0; i + 4 < n; ++i) {
-    if (b[i] != 0 || b[i + 1] != 0 || b[i + 2] != 1 || b[i + 3] != 0xBA) continue;
+  StartCodeCursor c(b.data(), n);
+  while (c.find(0xBA) && c.offset() + 4 < n) {
+    const int i = int(c.offset());
     if (last < 0) pack_mpeg2_ = (b[i + 4] & 0xC0) == 0x40;
     if (last >= 0 && i - last == kCdPack) ++cd;
     if (last >= 0 && i - last == kDvdPack) ++dvd;
     last = i;
-    i += 11;
+    c.seek(i + 12);
   }
   if (cd > dvd) pack_size_ = kCdPack;
   return pack_size_;
@@ -305,12 +303,12 @@ int DeMuxerProgram::trim_start(BSFile* out, uint8_t* b, int z, FileOffset e) {
   bool nav = false;
   if (pack_size() == kDvdPack && p.value() >= uint64_t(kDvdPack)) {
     const FileOffset before = FileOffset::from_u64(p.value() - kDvdPack);
-    if (read_at(before, b, kDvdPack) == kDvdPack && b[0] == 0 && b[1] == 0 && b[2] == 1 && b[3] == 0xBA &&
+    if (read_at(before, b, kDvdPack) == kDvdPack && start_code_at(b, kDvdPack, 0) == 0xBA &&
         (b[4] & 0xC0) == 0x40) {
       const int at = 14 + (b[13] & 7);
       nav = at + 6 < kDvdPack && b[at + 3] == 0xBB;
       const int pci = at + 6 + (b[at + 4] << 8 | b[at + 5]);
-      nav = nav && pci + 4 < kDvdPack && b[pci] == 0 && b[pci + 1] == 0 && b[pci + 2] == 1 && b[pci + 3] == 0xBF;
+      nav = nav && pci + 4 < kDvdPack && start_code_at(b, kDvdPack, pci) == 0xBF;
     }
     goto_offset(p);
     if (nav && !write_all(out, b, kDvdPack)) return -1;
@@ -410,19 +408,19 @@ namespace {
 // A DVD navigation pack: pack header, system header, then the PCI packet
 // (private stream 2, sub-stream 0).
 bool is_nav_pack(const uint8_t* p, int n) {
-  if (n < 64 || p[0] || p[1] || p[2] != 1 || p[3] != 0xBA || (p[4] & 0xC0) != 0x40) return false;
+  if (n < 64 || start_code_at(p, n, 0) != 0xBA || (p[4] & 0xC0) != 0x40) return false;
   int i = 14 + (p[13] & 7);
-  if (i + 6 > n || p[i] || p[i + 1] || p[i + 2] != 1 || p[i + 3] != 0xBB) return false;
+  if (i + 6 > n || start_code_at(p, n, i) != 0xBB) return false;
   i += 6 + ((p[i + 4] << 8) | p[i + 5]);
-  return i + 7 <= n && !p[i] && !p[i + 1] && p[i + 2] == 1 && p[i + 3] == 0xBF && p[i + 6] == 0;
+  return i + 7 <= n && start_code_at(p, n, i) == 0xBF && p[i + 6] == 0;
 }
 
 // Stream id of the first packet of a pack (0 when the pack is not whole).
 int first_packet_id(const uint8_t* p, int n) {
-  if (n < 18 || p[0] || p[1] || p[2] != 1 || p[3] != 0xBA) return 0;
+  if (n < 18 || start_code_at(p, n, 0) != 0xBA) return 0;
   int i = (p[4] & 0xC0) == 0x40 ? 14 + (p[13] & 7) : 12;
-  while (i + 6 <= n && !p[i] && !p[i + 1] && p[i + 2] == 1 && p[i + 3] == 0xBB) i += 6 + ((p[i + 4] << 8) | p[i + 5]);
-  return i + 4 <= n && !p[i] && !p[i + 1] && p[i + 2] == 1 ? p[i + 3] : 0;
+  while (i + 6 <= n && start_code_at(p, n, i) == 0xBB) i += 6 + ((p[i + 4] << 8) | p[i + 5]);
+  return std::max(start_code_at(p, n, i), 0);
 }
 
 }  // namespace

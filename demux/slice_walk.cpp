@@ -1,6 +1,7 @@
 #include "demux/slice_walk.h"
 
 #include "foundation/bitstream.h"
+#include "foundation/start_code.h"
 #include "foundation/video_vlc.h"
 
 namespace {
@@ -52,15 +53,14 @@ bool skip_coefficients(BS& bs, const VlcTables& t, int count) {
 int mpeg1_slice_last_address(const uint8_t* slice, int length, int mb_cols, int mb_count, int coding_type,
                              int forward_f_code, int backward_f_code) {
   if (length < 5 || mb_cols <= 0 || coding_type < kPicI || coding_type > kPicD) return -1;
-  if (slice[0] != 0 || slice[1] != 0 || slice[2] != 1 || slice[3] < 1 || slice[3] > 0xAF) return -1;
-  // The slice ends at the next start code.
-  int end = length;
-  for (int i = 4; i + 2 < length; ++i) {
-    if (slice[i] == 0 && slice[i + 1] == 0 && slice[i + 2] == 1) {
-      end = i;
-      break;
-    }
-  }
+  const int code = start_code_at(slice, length, 0);
+  if (code < 1 || code > 0xAF) return -1;
+  // The slice ends at the next start code, or at a prefix cut off by the
+  // end of the data.
+  StartCodeCursor c(slice, length);
+  c.seek(4);
+  int end = c.next() ? int(c.offset()) : length;
+  if (end == length && length >= 7 && start_code_prefix_at_end(slice, length)) end = length - 3;
   const VlcTables& t = vlc_tables();
   BS bs(slice + 4, static_cast<size_t>(end - 4));
   int address = (slice[3] - 1) * mb_cols - 1;

@@ -9,6 +9,7 @@
 #include "foundation/ac3.h"
 #include "foundation/audio_header.h"
 #include "foundation/seq_header.h"
+#include "foundation/start_code.h"
 #include "foundation/trace.h"
 #include "foundation/utils.h"
 
@@ -21,17 +22,9 @@ constexpr size_t kPayloadMax = 1 << 20;
 
 // Offset of the next 00 00 01 B3 in b from `from`, or -1.
 long find_seq_code(const std::vector<uint8_t>& b, size_t from) {
-  const uint8_t* p = b.data();
-  const size_t n = b.size();
-  size_t i = from + 3;
-  while (i < n) {
-    const void* hit = std::memchr(p + i, 0xB3, n - i);
-    if (!hit) return -1;
-    i = size_t(static_cast<const uint8_t*>(hit) - p);
-    if (p[i - 1] == 1 && p[i - 2] == 0 && p[i - 3] == 0) return long(i - 3);
-    ++i;
-  }
-  return -1;
+  StartCodeCursor c(b.data(), int64_t(b.size()));
+  c.seek(int64_t(from));
+  return c.find(0xB3) ? long(c.offset()) : -1;
 }
 
 }  // namespace

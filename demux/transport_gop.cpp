@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "demux/gop_collector.h"
 #include "demux/transport_demuxer.h"
 #include "foundation/start_code.h"
 #include "foundation/trace.h"
@@ -98,31 +99,25 @@ int DeMuxerTransport::parse_gop(GOP* g, int id, int /*back_step*/, int bounded) 
   std::vector<PacketMark> marks;
   std::vector<PesMark> pes_marks;
   marks.reserve(4096);
-  int have = 0, parsed = 0, fed = 0, state = 0, slice_findings = 0;
-  bool reached_eod = false, last_zero = false, gop_found = false;
+  GopPictureCollector col(*this, g);
+  int& have = col.have;
+  int& parsed = col.parsed;
+  int fed = 0, state = 0;
+  bool reached_eod = false, gop_found = false;
   auto run_parser = [&]() {
     int consumed = 0;
-    state = parse_gop_pictures(g, g->data + parsed, have - parsed, &consumed);
-    if (consumed == 0) {
-      if (last_zero) consumed = std::min(4, have - parsed);
-      last_zero = !last_zero;
-    } else {
-      last_zero = false;
-    }
-    if (state == 4 && ++slice_findings >= 5) {
+    state = col.parse_moving(&consumed);
+    if (state == GopPictureCollector::kSliceData && col.slice_data_stops()) {
       parsed += consumed;
       return false;
     }
-    if (state == 1 && !gop_found) {
+    if (state == GopPictureCollector::kFirstPicture && !gop_found) {
       // The GOP begins at its first header: drop what came before it.
       const int cut = parsed + consumed;
-      std::memmove(g->data, g->data + cut, size_t(have - cut));
-      have -= cut;
+      col.start_at(cut);
       for (PacketMark& m : marks) m.data_pos -= cut;
       for (PesMark& m : pes_marks) m.data_pos -= cut;
-      parsed = std::min(g->get_pic_entry(0) + 6, have);
       gop_found = true;
-      last_zero = false;
     } else {
       parsed += consumed;
     }
@@ -184,7 +179,7 @@ int DeMuxerTransport::parse_gop(GOP* g, int id, int /*back_step*/, int bounded) 
     advance_packet();
     if (have - fed >= kParseChunk && !run_parser()) break;
   }
-  if (state != 2 && have - parsed > 4 && slice_findings < 5) {
+  if (state != 2 && have - parsed > 4 && col.slice_findings() < 5) {
     // The data ended: look at what is left.
     run_parser();
     if (state != 2 && have - parsed > 12) run_parser();
@@ -206,13 +201,7 @@ int DeMuxerTransport::parse_gop(GOP* g, int id, int /*back_step*/, int bounded) 
     seek_exact(g->end);
   } else {
     g->byte_length = have;
-    const int leftover = have - parsed;
-    if (g->pic_count >= 2 && leftover >= 4) {
-      int sc = 0;
-      (void)utils_next_start_code(g->data + parsed, leftover, &sc);
-      if (sc != 0x1B7 && sc != 0x1B3 && sc != 0x1B8 && sc != 0x100 && !last_picture_complete(g, have))
-        g->remove_last_pic();
-    }
+    col.drop_unfinished_last_picture();
     // Only the end of the data makes this the last GOP; a parse stopped by
     // damage or a limit lets the next one go on behind it.
     g->end = reached_eod ? src_.size : current_offset();

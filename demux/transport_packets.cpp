@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "demux/transport_demuxer.h"
+#include "foundation/start_code.h"
 #include "foundation/trace.h"
 #include "foundation/utils.h"
 
@@ -38,9 +39,9 @@ double read_time_stamp(const uint8_t* p) {
 }  // namespace
 
 int DeMuxerTransport::parse_pes_header(const uint8_t* p, int n, PesHeader* h) {
-  int i = 0;
-  while (n - i >= 5 && !(p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 1 && p[i + 3] >= 0xBC)) ++i;
-  if (n - i < 9) return 1;
+  StartCodeCursor c(p, n);
+  if (!c.find_if([](uint8_t id) { return id >= 0xBC; }) || n - c.offset() < 9) return 1;
+  const int i = int(c.offset());
   const uint8_t* q = p + i;
   if ((q[6] & 0xC0) != 0x80) return 4;
   PesHeader r;

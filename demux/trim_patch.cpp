@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "demux/demuxer.h"
+#include "foundation/start_code.h"
 #include "foundation/trace.h"
 #include "foundation/utils.h"
 #include "foundation/video_finders.h"
@@ -43,7 +44,7 @@ bool move_header(BSFile* f, Bytes b, int n, FileOffset at, int split, FileOffset
   return ok;
 }
 
-bool is_code(const uint8_t* b, uint8_t code) { return b[0] == 0 && b[1] == 0 && b[2] == 1 && b[3] == code; }
+bool is_code(const uint8_t* b, uint8_t code) { return start_code_at(b, 4, 0) == code; }
 
 // The 16-bit vbv_delay of a picture header: bits 2..0 of byte 5, byte 6 and
 // bits 7..3 of byte 7.

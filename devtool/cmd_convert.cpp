@@ -17,8 +17,8 @@
 #include "devtool/command.h"
 #include "devtool/stop_option.h"
 #include "devtool/stream_key.h"
-#include "record/convertor.h"
-#include "record/mux_drivers.h"
+#include "mux/convertor.h"
+#include "mux/mux_drivers.h"
 
 namespace {
 

@@ -21,8 +21,9 @@
 #include "foundation/mapped_file.h"
 #include "foundation/pic_header.h"
 #include "foundation/seq_header.h"
+#include "foundation/start_code.h"
 #include "foundation/utils.h"
-#include "record/demux_job.h"
+#include "mux/demux_job.h"
 
 namespace {
 
@@ -62,7 +63,8 @@ bool is_boundary(int code) { return code == 0x100 || code == 0x1B3 || code == 0x
 
 // True when a picture, sequence, GOP or end code starts at offset at.
 bool boundary_at(const uint8_t* data, int64_t size, int64_t at) {
-  return at + 4 <= size && data[at] == 0 && data[at + 1] == 0 && data[at + 2] == 1 && is_boundary(0x100 | data[at + 3]);
+  const int code = start_code_at(data, size, at);
+  return code >= 0 && is_boundary(0x100 | code);
 }
 
 // Offset of the next picture, sequence, GOP or end code at or after from.

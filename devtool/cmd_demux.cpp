@@ -25,7 +25,7 @@
 #include "devtool/input.h"
 #include "devtool/stop_option.h"
 #include "devtool/stream_key.h"
-#include "record/demux_job.h"
+#include "mux/demux_job.h"
 
 namespace {
 

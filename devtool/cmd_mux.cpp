@@ -10,7 +10,7 @@
 #include "demux/video_es_filter.h"
 #include "devtool/command.h"
 #include "foundation/bsfile.h"
-#include "record/mux_drivers.h"
+#include "mux/mux_drivers.h"
 
 namespace {
 

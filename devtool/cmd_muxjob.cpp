@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "devtool/command.h"
-#include "record/muxjob.h"
+#include "mux/muxjob.h"
 
 static int run_muxjob(int argc, char** argv) {
   long long format = 0, pmt = 0, video = 0, audio = 0, offset = 0;

@@ -18,7 +18,7 @@
 #include "engine/clips/clip_list.h"
 #include "engine/clips/clip_streams.h"
 #include "engine/clips/cliplist_file.h"
-#include "record/es.h"
+#include "mux/es.h"
 #include "record/record_data.h"
 #include "record/save_request.h"
 

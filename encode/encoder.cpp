@@ -8,6 +8,7 @@
 #include "decode/picdec.h"
 #include "encode/enc_vlc.h"
 #include "foundation/mpeg_fields.h"
+#include "foundation/start_code.h"
 #include "foundation/trace.h"
 
 const uint8_t kNonLinearQuantScale[32] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  10, 12, 14, 16, 18,  20,  22,
@@ -243,15 +244,16 @@ int Encoder::set_user_data(const uint8_t* bytes, int length) {
     return 0;
   }
   // Anything else would be read as another syntax element by decoders.
-  if (length < 4 || length > kMaxUserData || bytes[0] || bytes[1] || bytes[2] != 1 || bytes[3] != 0xB2) {
+  if (length < 4 || length > kMaxUserData || start_code_at(bytes, length, 0) != 0xB2) {
     trace("Encoder::set_user_data (ERROR): user data must start with 00 00 01 B2\n");
     return 1;
   }
-  for (int i = 4; i + 2 < length; ++i)
-    if (!bytes[i] && !bytes[i + 1] && bytes[i + 2] == 1) {
-      trace("Encoder::set_user_data (ERROR): start code inside user data\n");
-      return 1;
-    }
+  // A start code follows the user data: a prefix in its last three bytes
+  // would take that code's first byte as its code byte.
+  if (StartCodeCursor(bytes + 4, length - 4).next() || start_code_prefix_at_end(bytes + 4, length - 4)) {
+    trace("Encoder::set_user_data (ERROR): start code inside user data\n");
+    return 1;
+  }
   user_data.assign(bytes, bytes + length);
   return 0;
 }

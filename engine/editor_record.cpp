@@ -4,7 +4,7 @@
 #include "engine/clips/clip_streams.h"
 #include "engine/dtamsel.h"
 #include "foundation/trace.h"
-#include "record/es.h"
+#include "mux/es.h"
 #include "record/record_data.h"
 #include "record/save_request.h"
 

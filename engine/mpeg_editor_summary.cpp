@@ -6,7 +6,7 @@
 #include "engine/clips/clip_streams.h"
 #include "engine/clips/clip_summary.h"
 #include "engine/mpeg_editor.h"
-#include "record/mux_drivers.h"
+#include "mux/mux_drivers.h"
 
 namespace {
 

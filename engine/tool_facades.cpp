@@ -4,7 +4,7 @@
 #include "demux/gop_fixer.h"
 #include "demux/timestamp_scan.h"
 #include "foundation/job_control.h"
-#include "record/convertor.h"
+#include "mux/convertor.h"
 
 GopFixerFacade::GopFixerFacade() = default;
 GopFixerFacade::~GopFixerFacade() { destroy(); }

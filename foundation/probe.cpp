@@ -137,7 +137,7 @@ int MPEGFile::detect_type(const uint8_t* data, int n) {
 }
 
 int MPEGFile::is_audio_es(const uint8_t* data, int n) {
-  if (n >= 4 && data[0] == 0 && data[1] == 0 && data[2] == 1 && data[3] == 0xBA) return 0;
+  if (start_code_at(data, n, 0) == 0xBA) return 0;
   const int rate = mpegfile_probe_audio_bit_rate(data, n, 20);
   if (!rate) return 0;
   stream_type = STREAM_TYPE_MPEG1_AUDIO;
@@ -184,7 +184,7 @@ int MPEGFile::is_video_es(const uint8_t* data, int n) {
 
 int mpegfile_find_sector_pack(const uint8_t* p, int remain, int* distance) {
   auto pack_at = [&](int d) {
-    return d > 0 && d + 4 <= remain && p[d] == 0 && p[d + 1] == 0 && p[d + 2] == 1 && p[d + 3] == 0xBA;
+    return d > 0 && start_code_at(p, remain, d) == 0xBA;
   };
   if (pack_at(*distance)) return 1;
   for (int d : {2304, 2324, 2352}) {
@@ -254,7 +254,7 @@ int MPEGFile::is_system(const uint8_t* data, int n) {
       } else if (code == 0x1BD || code == 0x1BE || (code >= 0x1C0 && code <= 0x1EF)) {
         ++pes;
         const int end = pos + 6 + (limit - pos >= 6 ? load_be16(data + pos + 4) : 0);
-        if (end + 4 <= limit && data[end] == 0 && data[end + 1] == 0 && data[end + 2] == 1 && data[end + 3] >= 0xBA) {
+        if (start_code_at(data, limit, end) >= 0xBA) {
           covered += end - pos;
           pos = end;
         } else {

@@ -40,7 +40,7 @@ const uint8_t kZigZag[64] = {
 
 namespace {
 
-bool has_start_code(const uint8_t* p, uint8_t id) { return p[0] == 0 && p[1] == 0 && p[2] == 1 && p[3] == id; }
+bool has_start_code(const uint8_t* p, uint8_t id) { return start_code_at(p, 4, 0) == id; }
 
 // The copy() of the extension records: 1 for a null source.
 template <class T>

@@ -97,6 +97,23 @@ inline int64_t start_code_scan(const uint8_t* data, int64_t length, Want want) {
   return c.find_if(want) ? c.offset() : -1;
 }
 
+// The code byte xx when data[at, at + 4) lies inside [0, length) and reads
+// 00 00 01 xx; -1 otherwise. For tests at a known place (a pack's first
+// bytes, the end of a unit); walks go through the cursor.
+inline int start_code_at(const uint8_t* data, int64_t length, int64_t at) {
+  if (!data || at < 0 || at + 4 > length) return -1;
+  const uint8_t* p = data + at;
+  return p[0] == 0 && p[1] == 0 && p[2] == 1 ? p[3] : -1;
+}
+
+// True when the span's last three bytes are 00 00 01: a prefix whose code
+// byte lies behind the span (for data that a start code will follow).
+inline bool start_code_prefix_at_end(const uint8_t* data, int64_t length) {
+  if (!data || length < 3) return false;
+  const uint8_t* p = data + length - 3;
+  return p[0] == 0 && p[1] == 0 && p[2] == 1;
+}
+
 // Offset of the first 00 00 01 xx in data with *code = xx; -1 with
 // *code = -1 when there is none.
 [[nodiscard]] int start_code_next(const uint8_t* data, int length, int* code);

@@ -109,8 +109,7 @@ int64_t utils_find_ts_sync(const uint8_t* bytes, int64_t length, int packets, in
 
 int pes_header_length(const uint8_t* bytes, int64_t length) {
   if (!bytes || length < 9) return 0;
-  if (bytes[0] != 0 || bytes[1] != 0 || bytes[2] != 1) return 0;
-  const int id = bytes[3];
+  const int id = start_code_at(bytes, length, 0);
   if (id < 0xBC) return 0;
   if ((bytes[6] & 0xC0) != 0x80) return 0;
   switch (id) {

@@ -57,3 +57,17 @@ int find_next_i_picture(const uint8_t* data, int length, int* lead) {
   if (lead) *lead = -1;
   return scanned(data, length);
 }
+
+int find_picture_coding_ext(const uint8_t* data, int length, int picture) {
+  constexpr int kPictureCodingExt = 8;
+  // Codes whose 5th byte lies outside the data cannot be told apart.
+  StartCodeCursor c(data, length);
+  c.seek(static_cast<int64_t>(picture) + 4);
+  while (c.next() && c.offset() + 5 <= length) {
+    const int code = c.code();
+    if (code == 0xB5 && (data[c.offset() + 4] >> 4) == kPictureCodingExt)
+      return c.offset() + 9 <= length ? static_cast<int>(c.offset()) : -1;
+    if (code == 0x00 || code == 0xB3 || code == 0xB8 || code == 0xB7) return -1;
+  }
+  return -1;
+}

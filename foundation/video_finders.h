@@ -19,3 +19,9 @@
 // that header to the picture start code, or -1 when no I picture was found
 // (the result is then the bytes scanned).
 [[nodiscard]] int find_next_i_picture(const uint8_t* data, int length, int* lead);
+
+// Offset of the picture coding extension (00 00 01 B5, id 8) of the picture
+// whose start code is at `picture`: searched before the next picture, GOP,
+// sequence header or sequence end; -1 when the picture has none or fewer
+// than its 9 bytes lie inside the data.
+[[nodiscard]] int find_picture_coding_ext(const uint8_t* data, int length, int picture);

@@ -12,31 +12,20 @@
 #include "foundation/pic_header.h"
 #include "foundation/rewriters.h"
 #include "foundation/seq_header.h"
+#include "foundation/start_code.h"
 #include "foundation/trace.h"
+#include "foundation/video_finders.h"
 #include "picture/frame.h"
 #include "record/recorder.h"
 
 namespace {
 
-bool is_start(const uint8_t* d, int i, int n) { return i + 4 <= n && d[i] == 0 && d[i + 1] == 0 && d[i + 2] == 1; }
-
-// Offset of the picture coding extension of the first picture at or after
-// `from` (before the next picture), -1 when there is none.
-int coding_ext_after(const uint8_t* d, int from, int n) {
-  bool in_picture = false;
-  for (int i = from; i + 9 <= n; ++i) {
-    if (!is_start(d, i, n)) continue;
-    const uint8_t c = d[i + 3];
-    if (c == 0x00) {
-      if (in_picture) return -1;
-      in_picture = true;
-    } else if (in_picture && c == 0xB5 && (d[i + 4] >> 4) == 8) {
-      return i;
-    } else if (in_picture && (c == 0xB3 || c == 0xB8 || c == 0xB7)) {
-      return -1;
-    }
-  }
-  return -1;
+// Offset of the picture coding extension of the first picture, -1 when
+// there is none.
+int first_coding_ext(const uint8_t* d, int n) {
+  StartCodeCursor c(d, n);
+  if (!c.find(0x00) || c.offset() + 9 > n) return -1;
+  return find_picture_coding_ext(d, n, int(c.offset()));
 }
 
 // The top_field_first a picture needs to follow one with these flags.
@@ -68,8 +57,9 @@ int build_rf_list(int max, const uint8_t* data, int bytes, int progressive, std:
   bool held = false;
   RefFrameEntry held_entry;
   PicHdr ph;
-  for (int i = 0; i + 8 <= bytes && read < max; ++i) {
-    if (!is_start(data, i, bytes) || data[i + 3] != 0x00) continue;
+  StartCodeCursor c(data, bytes);
+  while (read < max && c.find(0x00) && c.offset() + 8 <= bytes) {
+    const int i = int(c.offset());
     const int left = bytes - i;
     if (ph.decode(data + i, left) <= 0 && ph.errors) {
       trace("ERROR (build_rf_list): PicHdr::decode () failed\n");
@@ -87,7 +77,7 @@ int build_rf_list(int max, const uint8_t* data, int bytes, int progressive, std:
       held_entry = e;
       held = true;
     }
-    i += 3;
+    c.seek(i + 4);
   }
   if (held) (*list)[size_t(filled++)] = held_entry;
   list->resize(size_t(filled));
@@ -101,7 +91,7 @@ int build_rf_list(int max, const uint8_t* data, int bytes, int progressive, std:
 }
 
 int set_picture_coding_ext_flags(uint8_t* data, int bytes, int top_field_first, int repeat_first_field) {
-  const int e = data ? coding_ext_after(data, 0, bytes) : -1;
+  const int e = data ? first_coding_ext(data, bytes) : -1;
   if (e < 0) return 1;
   uint8_t b7 = data[e + 7], b8 = data[e + 8];
   b7 = uint8_t((b7 & ~0x82) | (top_field_first ? 0x80 : 0) | (repeat_first_field ? 0x02 : 0));
@@ -159,14 +149,14 @@ int without_end_code(const uint8_t* d, int n) {
     if (w != 0) break;
   }
   while (e > 0 && d[e - 1] == 0) --e;
-  if (e >= 4 && d[e - 4] == 0 && d[e - 3] == 0 && d[e - 2] == 1 && d[e - 1] == 0xB7) return e - 4;
+  if (start_code_at(d, n, e - 4) == 0xB7) return e - 4;
   return n;
 }
 
 void OutputGop::append_coded(const uint8_t* data, int n) {
   const int base = int(bytes.size());
-  for (int i = 0; i + 4 <= n; ++i)
-    if (is_start(data, i, n) && data[i + 3] == 0x00) pics.push_back(base + i);
+  StartCodeCursor c(data, n);
+  while (c.find(0x00)) pics.push_back(base + int(c.offset()));
   append(data, n);
 }
 
@@ -211,12 +201,7 @@ int copy_pictures(const GOP& gop, int first, int count, int restart, OutputGop* 
 int load_seqhdr(const GOP& gop, Encoder* encoder) {
   if (!encoder || !gop.data) return 1;
   const int n = std::min(gop.get_pic_entry(0) > 0 ? gop.get_pic_entry(0) : gop.valid_bytes(), gop.valid_bytes());
-  int at = -1;
-  for (int i = 0; i + 4 <= n; ++i)
-    if (is_start(gop.data, i, n) && gop.data[i + 3] == 0xB3) {
-      at = i;
-      break;
-    }
+  const int at = start_code_find(gop.data, n, 0xB3, 4);
   if (at < 0) return 1;
   SeqHdr s;
   if (s.decode(gop.data + at, n - at) <= 0) return 1;
@@ -577,9 +562,8 @@ bool Recorder::restructure_piece(Save* save, const GopPlan& plan, bool clip_star
     next->bytes.clear();
     next->pics.clear();
     // Copied pictures decode with the matrices of their own source.
-    bool has_seq = false;
-    for (int j = b0; j + 4 <= out.pics[size_t(p0)] && !has_seq; ++j)
-      has_seq = is_start(out.bytes.data(), j, int(out.bytes.size())) && out.bytes[size_t(j) + 3] == 0xB3;
+    StartCodeCursor seq_code(out.bytes.data() + b0, out.pics[size_t(p0)] - b0);
+    const bool has_seq = seq_code.find(0xB3);
     if (!has_seq) {
       uint8_t seq[1024];
       const int len = gops_list_->get_seqhdr().encode(seq, sizeof seq, 1);

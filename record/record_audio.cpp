@@ -9,7 +9,7 @@
 #include "foundation/audio_header.h"
 #include "foundation/trace.h"
 #include "record/record_data.h"
-#include "record/save.h"
+#include "mux/save.h"
 
 int audio_mix_blocks(const int16_t* const* blocks, const int* counts, int n_blocks, int frame_samples, int16_t* out) {
   n_blocks = std::clamp(n_blocks, 0, 10);

@@ -7,10 +7,10 @@
 #include "foundation/audio_header.h"
 #include "foundation/mpeg_fields.h"
 #include "foundation/trace.h"
-#include "record/es.h"
+#include "mux/es.h"
 #include "record/record_audio.h"
 #include "record/recorder.h"
-#include "record/save.h"
+#include "mux/save.h"
 #include "record/save_request.h"
 
 // ---- video set-up ------------------------------------------------------------

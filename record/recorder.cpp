@@ -5,40 +5,24 @@
 #include <cstring>
 
 #include "access/dtv.h"
-#include "encode/encoder.h"
 #include "demux/goplist_cache.h"
+#include "encode/encoder.h"
 #include "foundation/pic_header.h"
 #include "foundation/rewriters.h"
+#include "foundation/start_code.h"
 #include "foundation/trace.h"
-#include "record/es.h"
+#include "foundation/video_finders.h"
+#include "mux/es.h"
 #include "record/recoder.h"
-#include "record/save.h"
+#include "mux/save.h"
 
 namespace {
 
-constexpr int kPictureCodingExt = 8;
-
-bool start_code_at(const uint8_t* d, int i, int n, uint8_t code) {
-  return i + 4 <= n && d[i] == 0 && d[i + 1] == 0 && d[i + 2] == 1 && d[i + 3] == code;
-}
-
 // Offset of the first 00 00 01 code at or after from, -1 when absent.
 int find_code(const uint8_t* d, int from, int n, uint8_t code) {
-  for (int i = from; i + 4 <= n; ++i)
-    if (d[i] == 0 && d[i + 1] == 0 && d[i + 2] == 1 && d[i + 3] == code) return i;
-  return -1;
-}
-
-// Offset of the picture coding extension of the picture at pic (before the
-// next picture, GOP or sequence header), -1 when it has none.
-int coding_ext_of(const uint8_t* d, int pic, int n) {
-  for (int i = pic + 4; i + 5 <= n; ++i) {
-    if (d[i] != 0 || d[i + 1] != 0 || d[i + 2] != 1) continue;
-    const uint8_t c = d[i + 3];
-    if (c == 0xB5 && (d[i + 4] >> 4) == kPictureCodingExt) return i + 9 <= n ? i : -1;
-    if (c == 0x00 || c == 0xB3 || c == 0xB8 || c == 0xB7) return -1;
-  }
-  return -1;
+  StartCodeCursor c(d, n);
+  c.seek(from);
+  return c.find(code) ? int(c.offset()) : -1;
 }
 
 }  // namespace
@@ -105,7 +89,7 @@ int get_next_gop_info(const LGOP& g, int a, int b, bool clip_start, bool closed,
 
 int Recorder::set_temporal_reference(uint8_t* data, int bytes, int at, int type, int k, int base) {
   const int tr = (type == 3 ? base - 1 : base + k - 1) & 0x3FF;
-  if (!start_code_at(data, at, bytes, 0x00) || at + 6 > bytes) return 0;
+  if (start_code_at(data, bytes, at) != 0x00 || at + 6 > bytes) return 0;
   uint8_t* p = data + at + 4;
   const int old = (p[0] << 2) | (p[1] >> 6);
   if (old == tr) return 0;
@@ -127,12 +111,14 @@ int Recorder::update_field_count(uint8_t* data, int bytes, int progressive, int 
   // The last anchor in coded order is the last picture shown: changing its
   // field count leaves the parity of every other picture of the GOP alone.
   int target = -1;
-  for (int i = find_code(data, 0, bytes, 0x00); i >= 0; i = find_code(data, i + 4, bytes, 0x00)) {
-    if (i + 6 > bytes) break;
+  StartCodeCursor c(data, bytes);
+  while (c.find(0x00) && c.offset() + 6 <= bytes) {
+    const int i = int(c.offset());
     const int type = read_picture_coding_type(data + i);
     if (type == PIC_TYPE_I || type == PIC_TYPE_P) target = i;
+    c.seek(i + 4);
   }
-  const int e = target >= 0 ? coding_ext_of(data, target, bytes) : -1;
+  const int e = target >= 0 ? find_picture_coding_ext(data, bytes, target) : -1;
   if (e >= 0 && (data[e + 6] & 3) == 3 && !progressive) {
     uint8_t& b7 = data[e + 7];
     const bool rff = (b7 & 0x02) != 0, prog_frame = (data[e + 8] & 0x80) != 0;

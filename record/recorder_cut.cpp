@@ -7,10 +7,11 @@
 #include "access/dtv.h"
 #include "encode/enc_sequence.h"
 #include "encode/encoder.h"
+#include "foundation/start_code.h"
 #include "foundation/trace.h"
 #include "record/recorder.h"
 #include "record/recorder_rate.h"
-#include "record/save.h"
+#include "mux/save.h"
 
 namespace {
 
@@ -24,16 +25,14 @@ int i_picture_frame(const LGOP& g) {
 bool closed_gop_of(const GOP& g) {
   const int hdr = std::min(g.get_pic_entry(0), g.valid_bytes());
   if (!g.data || hdr <= 0) return false;
-  for (int i = 0; i + 8 <= hdr; ++i)
-    if (g.data[i] == 0 && g.data[i + 1] == 0 && g.data[i + 2] == 1 && g.data[i + 3] == 0xB8)
-      return (g.data[i + 7] & 0x40) != 0;
-  return false;
+  StartCodeCursor c(g.data, hdr);
+  if (!c.find(0xB8) || c.offset() + 8 > hdr) return false;
+  return (g.data[c.offset() + 7] & 0x40) != 0;
 }
 
 int find_picture(const uint8_t* d, size_t n) {
-  for (size_t i = 0; i + 4 <= n; ++i)
-    if (d[i] == 0 && d[i + 1] == 0 && d[i + 2] == 1 && d[i + 3] == 0) return int(i);
-  return -1;
+  StartCodeCursor c(d, int64_t(n));
+  return c.find(0x00) ? int(c.offset()) : -1;
 }
 
 }  // namespace

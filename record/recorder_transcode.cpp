@@ -16,7 +16,7 @@
 #include "foundation/utils.h"
 #include "record/recoder.h"
 #include "record/recorder.h"
-#include "record/save.h"
+#include "mux/save.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include "demux/goplist.h"
 #include "demux/goplist_cache.h"
 #include "engine/clips/clip_streams.h"
-#include "record/es.h"
+#include "mux/es.h"
 
 OutputProfile output_profile(OutputKind kind) {
   switch (kind) {

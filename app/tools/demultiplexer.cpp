@@ -6,7 +6,7 @@
 #include "app/shell/file_utils.h"
 #include "app/tools/tool_text.h"
 #include "platform/services.h"
-#include "record/demux_job.h"
+#include "mux/demux_job.h"
 
 
 DemuxStreamKind demux_stream_kind(int id, int pid) {

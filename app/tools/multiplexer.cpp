@@ -7,8 +7,8 @@
 #include "app/tools/tool_text.h"
 #include "foundation/es_data.h"
 #include "platform/services.h"
-#include "record/mux_drivers.h"
-#include "record/muxjob.h"
+#include "mux/mux_drivers.h"
+#include "mux/muxjob.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "foundation/es_data.h"
 #include "foundation/timecode.h"
 #include "platform/services.h"
-#include "record/convertor.h"
+#include "mux/convertor.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "engine/clips/clip_streams.h"
 #include "engine/clips/cliplist_file.h"
 #include "engine/mpeg_editor.h"
-#include "record/mux_drivers.h"
+#include "mux/mux_drivers.h"
 #include "support/support.h"
 
 namespace {

@@ -18,9 +18,9 @@
 #include "engine/clips/cliplist_file.h"
 #include "engine/gop_trim.h"
 #include "foundation/job_control.h"
-#include "record/convertor.h"
-#include "record/demux_job.h"
-#include "record/mux_drivers.h"
+#include "mux/convertor.h"
+#include "mux/demux_job.h"
+#include "mux/mux_drivers.h"
 #include "record/record_data.h"
 #include "support.h"
 

@@ -92,6 +92,74 @@ TEST(StartCodeCursor, FindUnitEndAndSeek) {
   EXPECT_FALSE(c.next());
 }
 
+TEST(StartCodeAt, KnownPlacesAndSpanEnds) {
+  struct Case {
+    const char* name;
+    Bytes bytes;
+    int64_t at;
+    int code;        // start_code_at
+    bool prefix_end;  // start_code_prefix_at_end over the whole span
+  } cases[] = {
+      {"code at 0", {0, 0, 1, 0xBA, 0x44}, 0, 0xBA, false},
+      {"code byte 00", {7, 0, 0, 1, 0}, 1, 0x00, false},
+      {"code at length - 4", {9, 0, 0, 1, 0xB7}, 1, 0xB7, false},
+      {"code byte behind the span", {9, 9, 0, 0, 1}, 2, -1, true},
+      {"one place off", {0, 0, 1, 0xB3}, 1, -1, false},
+      {"negative place", {0, 0, 1, 0xB3}, -1, -1, false},
+      {"00 00 02", {0, 0, 2, 0xB3}, 0, -1, false},
+      {"01 00 01", {1, 0, 1, 0xB3}, 0, -1, false},
+      {"three bytes", {0, 0, 1}, 0, -1, true},
+      {"two bytes", {0, 1}, 0, -1, false},
+      {"empty", {}, 0, -1, false},
+  };
+  for (const auto& c : cases) {
+    const auto p = exact(c.bytes);
+    const int64_t n = int64_t(c.bytes.size());
+    EXPECT_EQ(start_code_at(p.get(), n, c.at), c.code) << c.name;
+    EXPECT_EQ(start_code_prefix_at_end(p.get(), n), c.prefix_end) << c.name;
+  }
+  EXPECT_EQ(start_code_at(nullptr, 8, 0), -1);
+  EXPECT_FALSE(start_code_prefix_at_end(nullptr, 8));
+}
+
+TEST(PictureCodingExt, FoundOnlyInItsOwnPicture) {
+  // picture header (8 bytes) at 0, then what follows it.
+  const Bytes pic = {0, 0, 1, 0x00, 0, 0x10, 0xFF, 0xF8};
+  const Bytes ext = {0, 0, 1, 0xB5, 0x8F, 0xFF, 0xF3, 0x41, 0x80};  // id 8, 9 bytes
+  const Bytes other_ext = {0, 0, 1, 0xB5, 0x3F, 0xFF};             // quant matrix id 3
+  auto cat = [](std::initializer_list<Bytes> parts) {
+    Bytes b;
+    for (const Bytes& p : parts) b.insert(b.end(), p.begin(), p.end());
+    return b;
+  };
+  auto cut = [](Bytes b, size_t n) {
+    b.resize(n);
+    return b;
+  };
+  const Bytes slice = {0, 0, 1, 0x01, 0x12};
+  struct Case {
+    const char* name;
+    Bytes bytes;
+    int picture;
+    int want;
+  } cases[] = {
+      {"right behind", cat({pic, ext, slice}), 0, 8},
+      {"behind another extension", cat({pic, other_ext, ext}), 0, 14},
+      {"behind a slice: only headers stop the search", cat({pic, slice, ext}), 0, 13},
+      {"next picture first", cat({pic, pic, ext}), 0, -1},
+      {"GOP header first", cat({pic, Bytes{0, 0, 1, 0xB8, 0, 0, 0, 0}, ext}), 0, -1},
+      {"sequence end first", cat({pic, Bytes{0, 0, 1, 0xB7}, ext}), 0, -1},
+      {"cut short", cut(cat({pic, ext}), 16), 0, -1},
+      {"id byte missing", cut(cat({pic, ext}), 12), 0, -1},
+      {"of the second picture", cat({pic, ext, pic, ext}), 17, 25},
+      {"no data", {}, 0, -1},
+  };
+  for (const auto& c : cases) {
+    const auto p = exact(c.bytes);
+    EXPECT_EQ(find_picture_coding_ext(p.get(), int(c.bytes.size()), c.picture), c.want) << c.name;
+  }
+}
+
 // Bytes dense in 00 and 01 so that prefixes and near misses are common.
 Bytes random_bytes(std::mt19937& rng, size_t n) {
   Bytes b(n);

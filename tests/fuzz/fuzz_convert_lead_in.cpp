@@ -7,7 +7,7 @@
 #include "foundation/ac3.h"
 #include "foundation/audio_header.h"
 #include "foundation/es_data.h"
-#include "record/convertor.h"
+#include "mux/convertor.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;

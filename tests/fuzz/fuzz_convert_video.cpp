@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "foundation/es_buffer.h"
-#include "record/convertor.h"
+#include "mux/convertor.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "foundation/es_data.h"
-#include "record/es.h"
-#include "record/psmux.h"
+#include "mux/es.h"
+#include "mux/psmux.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "foundation/es_data.h"
-#include "record/tsmux.h"
+#include "mux/tsmux.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "record/save.h"
+#include "mux/save.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Save save;

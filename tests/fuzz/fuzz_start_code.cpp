@@ -36,7 +36,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       at = end;
     }
   }
+  // The place test agrees with the walk; a prefix cut by the end is seen.
+  for (int64_t at = -1; at <= n; ++at) {
+    const int code = start_code_at(data, n, at);
+    const bool prefix = at >= 0 && at + 4 <= n && data[at] == 0 && data[at + 1] == 0 && data[at + 2] == 1;
+    if (code != (prefix ? data[at + 3] : -1)) std::abort();
+  }
+  if (start_code_prefix_at_end(data, n) != (n >= 3 && !data[n - 3] && !data[n - 2] && data[n - 1] == 1)) std::abort();
+
   const int length = size > (1u << 24) ? (1 << 24) : static_cast<int>(size);
+  StartCodeCursor pics(data, length);
+  while (pics.find(0x00)) {
+    const int e = find_picture_coding_ext(data, length, static_cast<int>(pics.offset()));
+    if (e >= 0 && (e <= pics.offset() || e + 9 > length || start_code_at(data, length, e) != 0xB5 || (data[e + 4] >> 4) != 8))
+      std::abort();
+  }
+
   int lead = 0;
   const int k = find_next_i_picture(data, length, &lead);
   if (k < 0 || k > length || (lead >= 0 && k + lead + 4 > length)) std::abort();

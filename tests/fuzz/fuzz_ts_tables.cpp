@@ -7,7 +7,7 @@
 
 #include "foundation/es_data.h"
 #include "fuzz_temp_file.h"
-#include "record/tsmux.h"
+#include "mux/tsmux.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > (1u << 20)) size = 1u << 20;

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "demux/transport_demuxer.h"
-#include "record/tsmux.h"
+#include "mux/tsmux.h"
 #include "support/support.h"
 
 namespace {

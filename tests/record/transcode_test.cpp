@@ -12,10 +12,10 @@
 #include "demux/goplist_cache.h"
 #include "engine/clips/clip_list.h"
 #include "engine/clips/cliplist_file.h"
-#include "record/es.h"
+#include "mux/es.h"
 #include "record/record_data.h"
 #include "record/recorder.h"
-#include "record/save.h"
+#include "mux/save.h"
 #include "support/ffmpeg_oracle.h"
 #include "support/support.h"
 

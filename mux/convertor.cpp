@@ -1,4 +1,4 @@
-#include "record/convertor.h"
+#include "mux/convertor.h"
 
 #include <unistd.h>
 
@@ -14,9 +14,9 @@
 #include "foundation/rewriters.h"
 #include "foundation/trace.h"
 #include "foundation/video_finders.h"
-#include "record/mux_drivers.h"
-#include "record/muxer.h"
-#include "record/save.h"
+#include "mux/mux_drivers.h"
+#include "mux/muxer.h"
+#include "mux/save.h"
 
 namespace {
 

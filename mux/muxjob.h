@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "foundation/es_data.h"
-#include "record/mux_drivers.h"
-#include "record/muxer.h"
+#include "mux/mux_drivers.h"
+#include "mux/muxer.h"
 
 class MUXer {
  public:

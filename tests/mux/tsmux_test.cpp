@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "record/tsmux.h"
+#include "mux/tsmux.h"
 #include "support/support.h"
 #include "ps_reader.h"
 #include "tsmux_reader.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "record/muxjob.h"
+#include "mux/muxjob.h"
 #include "support/support.h"
 #include "tsmux_reader.h"
 

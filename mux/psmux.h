@@ -13,8 +13,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "record/muxer.h"
-#include "record/nvpack.h"
+#include "mux/muxer.h"
+#include "mux/nvpack.h"
 
 #include <memory>
 
@@ -44,7 +44,6 @@ class PSMux : public Muxer {
 
   // The mux_rate field written in pack headers (units of 50 bytes/s).
   int mux_rate_field() const { return rate_field_; }
-  int nav_vob_id() const { return nav_vob_id_; }
   // The navigation list after finish() (null without navigation).
   const NVPackList* nav_list() const { return nav_.get(); }
   double start_delay() const { return start_delay_; }

@@ -16,8 +16,8 @@
 #include <memory>
 #include <vector>
 
-#include "record/muxer.h"
-#include "record/ts_pes.h"
+#include "mux/muxer.h"
+#include "mux/ts_pes.h"
 
 // PIDs of one output: every value distinct, within 16..8190.
 class PidAllocator {
@@ -62,7 +62,6 @@ class GopTS {
   }
   int pat_count() const { return pat_count_; }
   // Packets sent past a full buffer because a deadline had come.
-  int forced() const { return forced_; }
 
  private:
   bool start();
@@ -120,8 +119,6 @@ class TSMux : public Muxer {
   int stream_type(int i) const {
     return engine_ && i >= 0 && i < engine_->track_count() ? engine_->track(i).stream_type() : 0;
   }
-  // Packets sent into a full decoder buffer.
-  int forced_packets() const { return engine_ ? engine_->forced() : 0; }
 
  private:
   int pump(bool final);

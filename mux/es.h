@@ -132,18 +132,15 @@ class ES {
   int channels() const { return channels_; }
   int audio_layer() const { return layer_; }
   double unit_duration() const { return unit_ticks_; }
-  int lpcm_frame_bytes() const { return lpcm_frame_; }
   int packet_count() const { return packets_; }
   void count_packet() { ++packets_; }
   int64_t bytes_sent() const { return sent_; }
-  int64_t bytes_stored() const { return stored_; }
   // The most bytes it held at once.
   int64_t peak_held() const { return peak_held_; }
   int overflows() const { return overflow_; }
   int underflows() const { return late_; }
   int units() const { return units_total_; }
   void set_minimize(int on) { minimize_ = on; }
-  int limit_reached() const { return held() >= limit_; }
   void set_limit(int64_t bytes) { limit_ = bytes; }
   double first_pts() const { return first_pts_; }
 

@@ -1,4 +1,4 @@
-#include "record/mux_drivers.h"
+#include "mux/mux_drivers.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,16 +11,16 @@
 #include <string>
 #include <functional>
 
-#include "access/dtv_rates.h"
+#include "mux/mux_rates.h"
 #include "audio/codec/audio_mute.h"
 #include "audio/codec/wave.h"
 #include "demux/video_es_filter.h"
 #include "foundation/bsfile.h"
 #include "foundation/start_code.h"
 #include "foundation/trace.h"
-#include "record/muxer.h"
-#include "record/psmux.h"
-#include "record/tsmux.h"
+#include "mux/muxer.h"
+#include "mux/psmux.h"
+#include "mux/tsmux.h"
 
 namespace {
 
@@ -123,8 +123,8 @@ std::vector<uint8_t> apply_offset(const ESData* es, const uint8_t* data, size_t 
 }
 
 bool ends_with_end_code(const std::vector<uint8_t>& tail) {
-  return tail.size() >= 4 && tail[tail.size() - 4] == 0 && tail[tail.size() - 3] == 0 &&
-         tail[tail.size() - 2] == 1 && tail[tail.size() - 1] == 0xB7;
+  const int64_t n = int64_t(tail.size());
+  return start_code_at(tail.data(), n, n - 4) == 0xB7;
 }
 
 int64_t held_bytes(Muxer& m, int stream_id) {

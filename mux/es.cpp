@@ -1,4 +1,4 @@
-#include "record/es.h"
+#include "mux/es.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "record/muxjob.h"
+#include "mux/muxjob.h"
 
 #include <algorithm>
 

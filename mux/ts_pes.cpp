@@ -1,4 +1,4 @@
-#include "record/ts_pes.h"
+#include "mux/ts_pes.h"
 
 #include <algorithm>
 #include <cmath>

@@ -12,11 +12,11 @@
 
 #include "foundation/es_data.h"
 #include "ps_reader.h"
-#include "record/dts_log.h"
-#include "record/es.h"
-#include "record/mux_drivers.h"
-#include "record/muxer.h"
-#include "record/psmux.h"
+#include "mux/dts_log.h"
+#include "mux/es.h"
+#include "mux/mux_drivers.h"
+#include "mux/muxer.h"
+#include "mux/psmux.h"
 #include "support/support.h"
 
 namespace {

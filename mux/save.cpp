@@ -1,4 +1,4 @@
-#include "record/save.h"
+#include "mux/save.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,10 +10,11 @@
 #include <cstring>
 #include <string>
 
+#include "foundation/start_code.h"
 #include "foundation/trace.h"
 #include "foundation/video_finders.h"
-#include "record/psmux.h"
-#include "record/tsmux.h"
+#include "mux/psmux.h"
+#include "mux/tsmux.h"
 
 namespace {
 
@@ -21,17 +22,12 @@ constexpr uint8_t kEndCode[4] = {0, 0, 1, 0xB7};
 
 bool has_end_code(const uint8_t* data, int bytes) {
   const int from = bytes > 8 ? bytes - 8 : 0;
-  for (int i = from; i + 4 <= bytes; ++i)
-    if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1 && data[i + 3] == 0xB7) return true;
-  return false;
+  StartCodeCursor c(data + from, bytes - from);
+  return c.find(0xB7);
 }
 
 // Offset of 00 00 01 code in data, -1 when absent.
-int find_code(const uint8_t* data, int bytes, uint8_t code) {
-  for (int i = 0; i + 4 <= bytes; ++i)
-    if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1 && data[i + 3] == code) return i;
-  return -1;
-}
+int find_code(const uint8_t* data, int bytes, uint8_t code) { return start_code_find(data, bytes, code, 4); }
 
 // Creates an empty file beside name that no other run uses (two saves into
 // one output must not remove or overwrite each other's file) and returns

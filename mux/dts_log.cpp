@@ -1,4 +1,4 @@
-#include "record/dts_log.h"
+#include "mux/dts_log.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

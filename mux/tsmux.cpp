@@ -1,4 +1,4 @@
-#include "record/tsmux.h"
+#include "mux/tsmux.h"
 
 #include <algorithm>
 #include <cmath>

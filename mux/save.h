@@ -22,7 +22,7 @@
 #include "foundation/seq_header.h"
 #include "foundation/timecode.h"
 #include "foundation/vbv.h"
-#include "record/muxer.h"
+#include "mux/muxer.h"
 
 class Save {
  public:

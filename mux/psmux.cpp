@@ -1,4 +1,4 @@
-#include "record/psmux.h"
+#include "mux/psmux.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "record/audio_tstd.h"
+#include "mux/audio_tstd.h"
 
 #include <algorithm>
 #include <cmath>

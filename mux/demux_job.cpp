@@ -1,4 +1,4 @@
-#include "record/demux_job.h"
+#include "mux/demux_job.h"
 
 #include <algorithm>
 #include <cstring>

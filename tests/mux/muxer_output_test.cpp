@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "record/muxer.h"
+#include "mux/muxer.h"
 #include "support/support.h"
 
 namespace {

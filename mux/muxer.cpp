@@ -1,13 +1,13 @@
-#include "record/muxer.h"
+#include "mux/muxer.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 
 #include "foundation/trace.h"
-#include "record/dts_log.h"
-#include "record/psmux.h"
-#include "record/tsmux.h"
+#include "mux/dts_log.h"
+#include "mux/psmux.h"
+#include "mux/tsmux.h"
 
 namespace {
 constexpr size_t kOutputBuffer = 1 << 20;

@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "foundation/audio_header.h"
-#include "record/convertor.h"
-#include "record/demux_job.h"
-#include "record/mux_drivers.h"
+#include "mux/convertor.h"
+#include "mux/demux_job.h"
+#include "mux/mux_drivers.h"
 #include "support/ffmpeg_oracle.h"
 #include "support/support.h"
 

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "foundation/ac3.h"
-#include "record/audio_tstd.h"
-#include "record/es.h"
+#include "mux/audio_tstd.h"
+#include "mux/es.h"
 
 class PESStream {
  public:
@@ -88,7 +88,6 @@ class AudioPES : public PESStream {
   bool is_video() const override { return false; }
   // The lesser of the packetiser's buffer and the transport model's room.
   int64_t room(double t) override;
-  const AudioTSTD* tstd() const { return tstd_.get(); }
   AC3FrmHdr ac3{};  // the first frame's header, for the program map
 
  protected:

@@ -10,7 +10,7 @@
 
 #include "foundation/bsfile.h"
 #include "foundation/es_data.h"
-#include "record/es.h"
+#include "mux/es.h"
 
 class Muxer {
  public:
@@ -25,7 +25,6 @@ class Muxer {
   virtual int get_mux_rate();
   virtual int set_mux_rate(int rate);
   virtual double set_syshdr_rate(double rate);
-  virtual int reserved_op() { return 0; }
   virtual int set_video_packet_size(int size);
   virtual int set_audio_packet_size(int size);
   virtual int is_svcd() const { return 0; }
@@ -44,12 +43,9 @@ class Muxer {
   virtual int vbr_set_mux_rate(int) { return 0; }
   int get_mux_rate_units() const { return mux_rate_units_; }
   virtual int set_mux_rate_units(int bps);
-  virtual void no_op18() {}
-  virtual void no_op19() {}
   // The chapter table of the navigation packs: starts in seconds. 1 when
   // taken, 0 when the output has no navigation packs or refuses the table.
   virtual int nav_entry(const double*, int) { return 0; }
-  virtual int no_op21() { return 0; }
   virtual int pack_state(int* a, int* b) {
     if (a) *a = 0;
     if (b) *b = 0;
@@ -57,7 +53,6 @@ class Muxer {
   }
   virtual int mux_output(const uint8_t* data, int length);
   virtual int flush() { return 0; }
-  virtual int no_op25() { return 0; }
   virtual int set_transport_stream_id(int) { return 0; }
   virtual int set_program_number(int) { return 0; }
   virtual int set_pmt_pid(int) { return 0; }

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "foundation/audio_header.h"
-#include "record/audio_tstd.h"
+#include "mux/audio_tstd.h"
 #include "support/support.h"
 
 namespace {

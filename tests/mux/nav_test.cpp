@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "foundation/es_data.h"
-#include "record/muxer.h"
-#include "record/nvpack.h"
+#include "mux/muxer.h"
+#include "mux/nvpack.h"
 #include "support/support.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "record/nvpack.h"
+#include "mux/nvpack.h"
 
 #include <unistd.h>
 
@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "foundation/start_code.h"
 #include "foundation/trace.h"
 
 namespace {
@@ -219,7 +220,7 @@ int NVPackList::patch(int fd) const {
       trace("ERROR (NVPackList::patch): cannot read the NV pack at LBN %u\n", entries_[size_t(i)].lbn);
       return -1;
     }
-    if (pack[0] || pack[1] || pack[2] != 1 || pack[3] != 0xBA || pack[kPciAt + 3] != 0xBF || pack[kDsiAt + 3] != 0xBF) {
+    if (start_code_at(pack, kNavPackBytes, 0) != 0xBA || pack[kPciAt + 3] != 0xBF || pack[kDsiAt + 3] != 0xBF) {
       trace("ERROR (NVPackList::patch): no NV pack at LBN %u\n", entries_[size_t(i)].lbn);
       return -1;
     }

@@ -170,7 +170,9 @@ class CQuarvelPlayerView {
   // bar shows the editor's frame.
   int stop_playback(bool release);
   void begin_run();
-  void play_step();
+  // One step of the run; answers the milliseconds until the next step is
+  // due (negative: one frame period).
+  int play_step();
   void end_run();
   bool playback_thread_alive() const;
   // Ended on its own or never started.
@@ -230,6 +232,8 @@ class CQuarvelPlayerView {
   void start_playback();
   int stop_playback_thread();
   void restart_clock();
+  int next_frame_wait(double elapsed, int64_t read_at);
+  int paced_wait();
   void fill_audio();
   void go_to_frame(int frame);
   void goto_exact(int frame, bool force_redraw);

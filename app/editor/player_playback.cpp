@@ -236,7 +236,7 @@ int CQuarvelPlayerView::play_step() {
   // of them is still ahead of its sound: it shows that one and the next at
   // once, so lateness short of the picture's lead skips nothing. Only a
   // picture whose sound has already been heard is passed over.
-  if (n >= 2 && frames < 1.0 + kPictureLead * frame_rate) n = 1;
+  if (n >= 2 && frames <= 1.0 + kPictureLead * frame_rate) n = 1;
   // Never past the range's end: a segment stops on its mark out.
   n = std::min(n, std::max(far - cur, 1));
   if (sound) feed_audio();

@@ -44,16 +44,26 @@ int number_of(const tsupport::RgbImage& img) {
   return tsupport::read_frame_number(img, where);
 }
 
-TEST(EngineEdits, RandomEditsFollowTheReferenceList) {
-  TSUPPORT_NEED_FIXTURES("ui.mpg");
+// The player view on the engine over the window fixture's movie.
+class EngineEdits : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    TSUPPORT_NEED_FIXTURES("ui.mpg");
+    editor = MpegEditorAdapter::open(movie, 0);
+    ASSERT_NE(editor, nullptr);
+    editor->set_bmp_depth(24);
+    ASSERT_EQ(view.attach_editor(editor.get(), 1), 1);
+  }
+  void TearDown() override { view.detach_editor(); }
+
   FakePlatform fake;
   EditorSettings settings;
   const std::string movie = tsupport::fixture("ui.mpg");
-  std::unique_ptr<IEditor> editor = MpegEditorAdapter::open(movie, 0);
-  ASSERT_NE(editor, nullptr);
-  editor->set_bmp_depth(24);
-  CQuarvelPlayerView view(&settings);
-  ASSERT_EQ(view.attach_editor(editor.get(), 1), 1);
+  std::unique_ptr<IEditor> editor;
+  CQuarvelPlayerView view{&settings};
+};
+
+TEST_F(EngineEdits, RandomEditsFollowTheReferenceList) {
 
   std::vector<int> ref(250);
   for (int i = 0; i < 250; ++i) ref[size_t(i)] = i;
@@ -156,27 +166,13 @@ TEST(EngineEdits, RandomEditsFollowTheReferenceList) {
   }
   EXPECT_GT(checked_pictures, 0);
   EXPECT_GE(acted.size(), 6u);
-  view.detach_editor();
 }
-
-}  // namespace
-
-namespace {
 
 // Snapshots of the engine's frame: a bitmap for a bare name, a JPEG for a
 // typed ".jpg" whatever the radio button says, a one-picture MPEG-1 for
 // ".mpv"; each file decodes (ffmpeg) to the frame.
-TEST(EngineEdits, SnapshotsPassByPicture) {
-  TSUPPORT_NEED_FIXTURES("ui.mpg");
+TEST_F(EngineEdits, SnapshotsPassByPicture) {
   if (!tsupport::have_program("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
-  FakePlatform fake;
-  EditorSettings settings;
-  const std::string movie = tsupport::fixture("ui.mpg");
-  std::unique_ptr<IEditor> editor = MpegEditorAdapter::open(movie, 0);
-  ASSERT_NE(editor, nullptr);
-  editor->set_bmp_depth(24);
-  CQuarvelPlayerView view(&settings);
-  ASSERT_EQ(view.attach_editor(editor.get(), 1), 1);
   view.post_command(kCodeGoto, 30);
   const tsupport::RgbImage want = tsupport::decode_frame(movie, 30);
   const tsupport::RgbImage next = tsupport::decode_frame(movie, 31);
@@ -207,7 +203,6 @@ TEST(EngineEdits, SnapshotsPassByPicture) {
     EXPECT_LT(tsupport::psnr_at(got, next, 0, 0), score);
     EXPECT_EQ(number_of(got), 30);
   }
-  view.detach_editor();
 }
 
 }  // namespace

@@ -256,3 +256,28 @@ TEST_F(PlayerTest, RealThreadHandsPicturesOverAndStops) {
 }
 
 }  // namespace
+
+namespace {
+
+// A painter holding the shown picture keeps it unchanged while the
+// playback thread stores the next one.
+TEST(FrameSlot, AHeldPictureStaysWhileTheNextIsStored) {
+  FakeEditor editor(3, 64, 48, 25.0);
+  FrameSlot slot;
+  EXPECT_FALSE(slot.latest()->valid);
+  slot.store(editor.get_decoded_image_dib_header(), editor.get_decoded_image_dib_data(), 0);
+  const std::shared_ptr<const FrameSlot::Picture> held = slot.latest();
+  const std::vector<uint8_t> bits = held->bits;
+  editor.search(1, 1);
+  slot.store(editor.get_decoded_image_dib_header(), editor.get_decoded_image_dib_data(), 1);
+  EXPECT_EQ(held->frame, 0);
+  EXPECT_EQ(held->bits, bits);
+  EXPECT_EQ(slot.frame(), 1);
+  EXPECT_NE(slot.latest()->bits, bits);
+  slot.clear();
+  EXPECT_FALSE(slot.get().valid);
+  EXPECT_EQ(slot.frame(), -1);
+  EXPECT_EQ(held->frame, 0);
+}
+
+}  // namespace

@@ -232,7 +232,10 @@ class CQuarvelPlayerView {
   void start_playback();
   int stop_playback_thread();
   void restart_clock();
+  // Milliseconds until the next frame of real-time play is due (elapsed:
+  // the run's clock in seconds, read at the millisecond read_at).
   int next_frame_wait(double elapsed, int64_t read_at);
+  // Milliseconds until the next frame of reverse or fast play is due.
   int paced_wait();
   void fill_audio();
   void go_to_frame(int frame);

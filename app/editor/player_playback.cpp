@@ -2,6 +2,7 @@
 // the sound output and the frame hand-over.
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "app/editor/playback_thread.h"
 #include "app/editor/player_view.h"
@@ -107,9 +108,10 @@ void CQuarvelPlayerView::end_run() {
   audio_started = 0;
 }
 
-void CQuarvelPlayerView::restart_clock() {
+void CQuarvelPlayerView::restart_clock(double lead) {
   if (!editor_) return;
   editor_->audio_player_restart();
+  lead_in = lead;
   if (audio_ && has_bits(mode, kModeForward | kModeNormal)) {
     fill_audio();
     audio_->play();
@@ -209,10 +211,14 @@ int CQuarvelPlayerView::play_step() {
     editor_->search(restart, 1);
     show_frame(true);
     update_frame_period();
-    restart_clock();
+    // The restart frame is shown as its sound starts; the run's clock starts
+    // a little later, so that it leads its sound as every other frame does
+    // and the frames after it keep their full slack.
+    const bool real_time = has_bits(mode, kModeForward | kModeNormal);
+    restart_clock(real_time && frame_rate > 0 ? kPictureLead - 0.1 / frame_rate : 0.0);
     stall_count = 0;
     last_frame = restart;
-    if (has_bits(mode, kModeForward | kModeNormal)) return next_frame_wait(0.0, platform().clock->now_ms());
+    if (real_time) return next_frame_wait(-lead_in, platform().clock->now_ms());
     // The restart frame stays one period before the run moves on.
     if (frame_rate > 0) start_time += int64_t(1000.0 / frame_rate + 0.5);
     return paced_wait();
@@ -228,7 +234,7 @@ int CQuarvelPlayerView::play_step() {
   // The played count moves when the ring's free space is read.
   if (sound) audio_->get_free_space();
   const int64_t read_at = clock->now_ms();
-  const double elapsed = sound ? audio_->get_played_time() : (read_at - start_time) * 0.001;
+  const double elapsed = (sound ? audio_->get_played_time() : (read_at - start_time) * 0.001) - lead_in;
   const double lag = elapsed - (editor_->get_current_time() - start_position - kPictureLead);
   const double frames = frame_rate * lag;
   int n = frames >= 1e6 ? 1000000 : int(frames);
@@ -251,8 +257,8 @@ int CQuarvelPlayerView::play_step() {
   frames_played += advanced;
   frames_shown += advanced;
   if (update_frame_period()) {
-    restart_clock();
-    return next_frame_wait(0.0, clock->now_ms());
+    restart_clock(kPictureLead - 0.1 / frame_rate);
+    return next_frame_wait(-lead_in, clock->now_ms());
   }
   return next_frame_wait(elapsed, read_at);
 }
@@ -330,6 +336,10 @@ void CQuarvelPlayerView::fill_audio() {
   if (!audio_ || !editor_) return;
   audio_->stop();
   editor_->audio_player_restart();
+  if (lead_in > 0) {
+    const std::vector<uint8_t> silence(size_t(lead_in * sample_rate) * size_t(channels) * 2u, 0);
+    audio_->write(silence.data(), int(silence.size()));
+  }
   while (audio_->get_buffer_state(block_bytes) != 1) {
     int bytes = 0;
     const int16_t* pcm = editor_->get_audio_samples(&bytes);

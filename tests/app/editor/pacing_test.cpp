@@ -3,6 +3,7 @@
 // frame of the range is shown once, in order, at 25, 29.97 and 23.976 fps,
 // forward (with and without sound) and backward; forward pictures come
 // before their sound is due and at most 50 ms ahead of it.
+#include <atomic>
 #include <cmath>
 #include <mutex>
 #include <thread>
@@ -18,12 +19,12 @@ class LateClock : public FakeClock {
  public:
   void sleep_ms(int ms) override {
     if (ms <= 0) return;
-    ++sleeps_;
-    FakeClock::sleep_ms(ms + (sleeps_ % 7 == 0 ? 35 : int(sleeps_ * 7 % 4)));
+    const int n = ++sleeps_;
+    FakeClock::sleep_ms(ms + (n % 7 == 0 ? 35 : n * 7 % 4));
   }
 
  private:
-  int sleeps_ = 0;
+  std::atomic<int> sleeps_{0};
 };
 
 // Decoding a frame costs 6 ms of the clock; each picture taken for the
@@ -39,10 +40,16 @@ struct TimedEditor : FakeEditor {
     return FakeEditor::backward();
   }
   const uint8_t* get_decoded_image_dib_data() override {
+    std::lock_guard<std::mutex> g(lock);
     shown.emplace_back(clock->now_ms(), current);
     return FakeEditor::get_decoded_image_dib_data();
   }
+  size_t shown_count() {
+    std::lock_guard<std::mutex> g(lock);
+    return shown.size();
+  }
   Clock* clock;
+  std::mutex lock;
   std::vector<std::pair<int64_t, int>> shown;  // clock time, frame
 };
 
@@ -100,6 +107,49 @@ TEST(PlaybackPacing, EveryFrameShownOnceInOrder) {
       const double took = double(shown.back().first - shown.front().first);
       EXPECT_NEAR(took, (kFrames - 2) * 1000.0 / c.rate, 40.0);
     }
+    view.detach_editor();
+  }
+}
+
+// Looping: the range's end wraps to its start, and the frames after the
+// wrap come one by one as well.
+TEST(PlaybackPacing, LoopingWrapsWithoutSkipping) {
+  for (const bool sound : {false, true}) {
+    SCOPED_TRACE(sound ? "sound" : "silent");
+    FakePlatform fake;
+    LateClock clock;
+    platform().clock = &clock;
+    EditorSettings settings;
+    settings.video_looping = 1;
+    TimedEditor editor(60, 25.0, &clock);
+    editor.audio = sound;
+    CQuarvelPlayerView view(&settings);
+    const std::string wav = tsupport::test_dir() + "/looped.wav";
+    view.set_audio_sink_factory([&]() -> std::unique_ptr<AudioSink> { return std::make_unique<PacedWavSink>(wav, &clock); });
+    ASSERT_EQ(view.attach_editor(&editor, 1), 1);
+    view.post_command(kCodeGoto, 0);
+    editor.shown.clear();
+    view.run_command(pcmd::kPlayForward);
+    while (editor.shown_count() < 150) {
+      fake.post.drain();
+      std::this_thread::yield();
+    }
+    view.run_command(pcmd::kPlayForward);  // stops
+    while (view.command_pending()) view.on_retry_timer();
+    fake.post.drain();
+    ASSERT_TRUE(view.playback_thread_ended());
+    int wraps = 0;
+    for (size_t i = 1; i < editor.shown.size(); ++i) {
+      const int before = editor.shown[i - 1].second, now = editor.shown[i].second;
+      if (now == 0 && before == 59) {
+        ++wraps;
+        continue;
+      }
+      // The stop draws the frame it stopped on again.
+      if (i + 1 == editor.shown.size() && now == before) continue;
+      ASSERT_EQ(now, before + 1) << "picture " << i;
+    }
+    EXPECT_GE(wraps, 2);
     view.detach_editor();
   }
 }

@@ -218,6 +218,7 @@ void play_a_minute(benchmark::State& state, const char* kind) {
     // next step takes back.
     int skipped = 0, repeated = 0, wraps = 0, at_wraps = 0;
     size_t wrapped_at = 0;
+    std::string skips;  // where, with the gap before the picture after it
     for (size_t i = 1; i < host.shown.size(); ++i) {
       const int d = host.shown[i].number - host.shown[i - 1].number;
       if (d < 0) {
@@ -226,7 +227,11 @@ void play_a_minute(benchmark::State& state, const char* kind) {
       } else if (d == 0) {
         ++repeated;
       } else if (d > 1) {
-        (wraps && i <= wrapped_at + 2 ? at_wraps : skipped) += d - 1;
+        const bool at_wrap = wraps && i <= wrapped_at + 2;
+        (at_wrap ? at_wraps : skipped) += d - 1;
+        if (!at_wrap && skips.size() < 60)
+          skips += " " + std::to_string(host.shown[i].number) + "/" +
+                   std::to_string(host.shown[i].ms - host.shown[i - 1].ms) + "ms";
       }
     }
     // Strips of the first pass against their beeps (heard from start_ms).
@@ -263,7 +268,7 @@ void play_a_minute(benchmark::State& state, const char* kind) {
                   "stop %.1f ms rss %ld MiB",
                   host.shown.size(), skipped, repeated, wraps, at_wraps, strips, strips ? lead_min : 0.0, strips ? lead_max : 0.0,
                   busy, stop, rss / 1024);
-    state.SetLabel(label);
+    state.SetLabel(label + (skips.empty() ? std::string() : " skips at" + skips));
     run_posted();
   }
   view.detach_editor();

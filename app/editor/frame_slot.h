@@ -1,9 +1,12 @@
 // The shown picture handed from whoever moved the editor (the playback
 // thread or the user-interface thread) to the painting code: a copy of the
-// display bitmap taken under a lock, so painting never calls the editor.
+// display bitmap, so painting never calls the editor. The copy is made
+// outside the lock and only a pointer changes hands under it, so a paint
+// and a store never wait on each other's copying.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -21,11 +24,13 @@ class FrameSlot {
   // Copies the bitmap (nothing for a null one or a non-positive size).
   void store(const BitmapInfo* header, const uint8_t* bits, int frame);
   void clear();
+  // The last stored picture, shared: it stays as it is while held.
+  std::shared_ptr<const Picture> latest() const;
   // A copy of the last stored picture.
   Picture get() const;
   int frame() const;
 
  private:
   mutable std::mutex lock_;
-  Picture picture_;
+  std::shared_ptr<const Picture> picture_;
 };

@@ -2,9 +2,9 @@
 
 #include "platform/clock.h"
 
-PlaybackThread::PlaybackThread(Clock* clock, int period_ms, std::function<void()> begin, std::function<void()> step,
+PlaybackThread::PlaybackThread(Clock* clock, int period_ms, std::function<void()> begin, std::function<int()> step,
                                std::function<void()> end)
-    : clock_(clock), period_ms_(period_ms), begin_(std::move(begin)), step_(std::move(step)), end_(std::move(end)) {}
+    : clock_(clock), period_ms_(period_ms), begin_(std::move(begin)), end_(std::move(end)), step_(std::move(step)) {}
 
 void PlaybackThread::start() {
   if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
@@ -29,8 +29,14 @@ void PlaybackThread::run() {
   while (state_.load() == kRunning) {
     const int period = period_ms_.load();
     next += period;
-    step_();
+    const int wait = step_();
     const int64_t now = clock_->now_ms();
+    if (wait >= 0) {
+      // The step knows when its next frame is due.
+      next = now + wait;
+      if (wait > 0 && state_.load() == kRunning) clock_->sleep_ms(wait);
+      continue;
+    }
     // Behind by more than a period, or a clock that went back: start afresh.
     if (now - next > period || next - now > 2 * period) next = now;
     if (now < next && state_.load() == kRunning) clock_->sleep_ms(int(next - now));

@@ -1,7 +1,8 @@
-// The player's playback thread: calls a step once per frame period, sleeps
-// only what is left of the period, and ends when asked (the step it is in
-// runs to its end: nothing is ever killed). Only single atomic words are
-// shared with the user-interface thread.
+// The player's playback thread: calls a step, sleeps as long as the step
+// asks (or what is left of one frame period when it does not say), and
+// ends when asked (the step it is in runs to its end: nothing is ever
+// killed). Only single atomic words are shared with the user-interface
+// thread.
 #pragma once
 
 #include <atomic>
@@ -14,8 +15,10 @@ class PlaybackThread {
  public:
   enum State : int { kEnded = 0, kRunning = 1, kStopRequested = 2 };
 
-  // begin runs first on the thread, then step once per period, then end.
-  PlaybackThread(Clock* clock, int period_ms, std::function<void()> begin, std::function<void()> step,
+  // begin runs first on the thread, then step until stopped, then end. The
+  // step answers the milliseconds to wait before the next one, or a
+  // negative number for the rest of the period.
+  PlaybackThread(Clock* clock, int period_ms, std::function<void()> begin, std::function<int()> step,
                  std::function<void()> end);
   // Starts the thread (apart from construction, so that the owner has
   // stored the object before the thread can ask for it).
@@ -38,6 +41,7 @@ class PlaybackThread {
   Clock* clock_;
   std::atomic<int> period_ms_;
   std::atomic<int> state_{kRunning};
-  std::function<void()> begin_, step_, end_;
+  std::function<void()> begin_, end_;
+  std::function<int()> step_;
   std::thread thread_;
 };

@@ -2,6 +2,7 @@
 // the sound output and the frame hand-over.
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "app/editor/playback_thread.h"
 #include "app/editor/player_view.h"
@@ -11,6 +12,8 @@
 
 namespace {
 bool has_bits(int mode, int bits) { return (mode & bits) == bits; }
+// How far a picture may be shown ahead of its sound (seconds).
+constexpr double kPictureLead = 0.05;
 }  // namespace
 
 bool CQuarvelPlayerView::playback_thread_alive() const { return thread_ && !thread_->ended(); }
@@ -23,7 +26,7 @@ void CQuarvelPlayerView::start_playback() {
   stall_count = 0;
   last_frame = editor_->get_curr_frame_offset();
   thread_ = std::make_unique<PlaybackThread>(
-      platform().clock, std::max(1, frame_period_ms.load()), [this] { begin_run(); }, [this] { play_step(); },
+      platform().clock, std::max(1, frame_period_ms.load()), [this] { begin_run(); }, [this] { return play_step(); },
       [this] { end_run(); });
   thread_->start();
 }
@@ -105,9 +108,10 @@ void CQuarvelPlayerView::end_run() {
   audio_started = 0;
 }
 
-void CQuarvelPlayerView::restart_clock() {
+void CQuarvelPlayerView::restart_clock(double lead) {
   if (!editor_) return;
   editor_->audio_player_restart();
+  lead_in = lead;
   if (audio_ && has_bits(mode, kModeForward | kModeNormal)) {
     fill_audio();
     audio_->play();
@@ -179,8 +183,8 @@ void CQuarvelPlayerView::end_of_range_stop() {
   show_frame(true);
 }
 
-void CQuarvelPlayerView::play_step() {
-  if (!editor_) return;
+int CQuarvelPlayerView::play_step() {
+  if (!editor_) return -1;
   int cur = editor_->get_curr_frame_offset();
   const int start = range_start(), end = range_end();
   const bool forward = (mode & kModeForward) != 0;
@@ -202,42 +206,97 @@ void CQuarvelPlayerView::play_step() {
     const bool looping = settings_ && settings_->video_looping;
     if (!first_step && !looping) {
       end_of_range_stop();
-      return;
+      return -1;
     }
     editor_->search(restart, 1);
     show_frame(true);
     update_frame_period();
-    restart_clock();
+    // The restart frame is shown as its sound starts; the run's clock starts
+    // a little later, so that it leads its sound as every other frame does
+    // and the frames after it keep their full slack.
+    const bool real_time = has_bits(mode, kModeForward | kModeNormal);
+    restart_clock(real_time && frame_rate > 0 ? kPictureLead - 0.1 / frame_rate : 0.0);
     stall_count = 0;
     last_frame = restart;
-    return;
+    if (real_time) return next_frame_wait(-lead_in, platform().clock->now_ms());
+    // The restart frame stays one period before the run moves on.
+    if (frame_rate > 0) start_time += int64_t(1000.0 / frame_rate + 0.5);
+    return paced_wait();
   }
   first_step = 0;
   if (!has_bits(mode, kModeForward | kModeNormal)) {
     frames_shown += step_frames(1, true);
     update_frame_period();
-    return;
+    return paced_wait();
   }
   const bool sound = audio_ != nullptr;
+  Clock* clock = platform().clock;
   // The played count moves when the ring's free space is read.
   if (sound) audio_->get_free_space();
-  const double elapsed = sound ? audio_->get_played_time() : (platform().clock->now_ms() - start_time) * 0.001;
-  const double lag = elapsed - (editor_->get_current_time() - start_position - 0.05);
+  const int64_t read_at = clock->now_ms();
+  const double elapsed = (sound ? audio_->get_played_time() : (read_at - start_time) * 0.001) - lead_in;
+  const double lag = elapsed - (editor_->get_current_time() - start_position - kPictureLead);
   const double frames = frame_rate * lag;
+  int n = frames >= 1e6 ? 1000000 : int(frames);
+  // A step that woke a little late finds two frames due while the first
+  // of them is still ahead of its sound: it shows that one and the next at
+  // once, so lateness short of the picture's lead skips nothing. Only a
+  // picture whose sound has already been heard is passed over.
+  if (n >= 2 && frames <= 1.0 + kPictureLead * frame_rate) n = 1;
   // Never past the range's end: a segment stops on its mark out.
-  const int n = std::min(frames >= 1e6 ? 1000000 : int(frames), std::max(far - cur, 1));
+  n = std::min(n, std::max(far - cur, 1));
   if (sound) feed_audio();
   if (n < 1) {
     if (sound) feed_audio();
-    return;
+    return next_frame_wait(elapsed, read_at);
   }
   const int advanced = step_frames(n, true);
-  if (advanced == 0) return;
+  if (advanced == 0) return -1;
   if (sound)
     for (int i = 1; i < advanced; ++i) feed_audio();
   frames_played += advanced;
   frames_shown += advanced;
-  if (update_frame_period()) restart_clock();
+  if (update_frame_period()) {
+    restart_clock(kPictureLead - 0.1 / frame_rate);
+    return next_frame_wait(-lead_in, clock->now_ms());
+  }
+  return next_frame_wait(elapsed, read_at);
+}
+
+int CQuarvelPlayerView::next_frame_wait(double elapsed, int64_t read_at) {
+  if (!editor_) return -1;
+  const double rate = frame_rate;
+  if (!(rate > 0)) return -1;
+  const double now = elapsed + double(platform().clock->now_ms() - read_at) * 0.001;
+  // When the next frame's sound is heard, relative to the run's start.
+  const double heard = editor_->get_current_time() - start_position + 1.0 / rate;
+  // Due a tenth of a frame after it may first be shown: the picture then
+  // leads its sound by a little under the allowed lead, and a wake-up
+  // late by most of a frame still shows it in time.
+  const double due = heard - kPictureLead + 0.1 / rate;
+  double wait = due - now;
+  if (wait < 0) {
+    // Already due: the frame on screen stays a while, the next comes well
+    // before its sound (at once when that is about to be heard).
+    wait = std::max(0.0, std::min(0.5 / rate, (heard - now) * 0.5));
+  }
+  return int(std::min(wait, 2.0 / rate) * 1000.0 + 0.5);
+}
+
+int CQuarvelPlayerView::paced_wait() {
+  const double rate = frame_rate;
+  if (!(rate > 0)) return -1;
+  const int64_t now = platform().clock->now_ms();
+  // Each frame on its own due time: whole-millisecond periods would run
+  // 29.97 and 23.976 fps movies fast.
+  const double period = 1000.0 / rate;
+  double wait = double(start_time) + double(frames_shown) * period - double(now);
+  if (wait < -period) {
+    // Far behind (a stalled machine): start afresh rather than race.
+    start_time = now - int64_t(double(frames_shown) * period);
+    wait = 0;
+  }
+  return int(std::clamp(wait, 0.0, 2.0 * period) + 0.5);
 }
 
 int CQuarvelPlayerView::open_audio() {
@@ -277,6 +336,10 @@ void CQuarvelPlayerView::fill_audio() {
   if (!audio_ || !editor_) return;
   audio_->stop();
   editor_->audio_player_restart();
+  if (lead_in > 0) {
+    const std::vector<uint8_t> silence(size_t(lead_in * sample_rate) * size_t(channels) * 2u, 0);
+    audio_->write(silence.data(), int(silence.size()));
+  }
   while (audio_->get_buffer_state(block_bytes) != 1) {
     int bytes = 0;
     const int16_t* pcm = editor_->get_audio_samples(&bytes);

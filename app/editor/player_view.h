@@ -189,7 +189,9 @@ class CQuarvelPlayerView {
   // bar shows the editor's frame.
   int stop_playback(bool release);
   void begin_run();
-  void play_step();
+  // One step of the run; answers the milliseconds until the next step is
+  // due (negative: one frame period).
+  int play_step();
   void end_run();
   bool playback_thread_alive() const;
   // Ended on its own or never started.
@@ -244,6 +246,9 @@ class CQuarvelPlayerView {
   std::atomic<int> audio_started{0};
   int64_t start_time = 0;
   double start_position = 0;
+  // Seconds the run's clock starts behind start_time (silence first with
+  // sound) after a wrap to the range start.
+  double lead_in = 0;
   int sample_rate = 44100, channels = 2, bits_per_sample = 16, bytes_per_second = 176400, block_bytes = 4608;
   double seconds_per_block = 1152.0 / 44100;
 
@@ -258,7 +263,12 @@ class CQuarvelPlayerView {
   void init_marks();
   void start_playback();
   int stop_playback_thread();
-  void restart_clock();
+  void restart_clock(double lead = 0.0);
+  // Milliseconds until the next frame of real-time play is due (elapsed:
+  // the run's clock in seconds, read at the millisecond read_at).
+  int next_frame_wait(double elapsed, int64_t read_at);
+  // Milliseconds until the next frame of reverse or fast play is due.
+  int paced_wait();
   void fill_audio();
   void go_to_frame(int frame);
   void goto_exact(int frame, bool force_redraw);

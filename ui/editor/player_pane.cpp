@@ -159,13 +159,14 @@ void QtPlayerView::dropEvent(QDropEvent* event) {
 }
 
 QSize QtPlayerView::sizeHint() const {
-  const FrameSlot::Picture pic = model_->frame_slot().get();
-  if (!pic.valid) return {352, 240};
-  return QSize(pic.header.header.biWidth, std::abs(pic.header.header.biHeight)).expandedTo(QSize(352, 240));
+  const auto pic = model_->frame_slot().latest();
+  if (!pic->valid) return {352, 240};
+  return QSize(pic->header.header.biWidth, std::abs(pic->header.header.biHeight)).expandedTo(QSize(352, 240));
 }
 
-QRect QtPlayerView::picture_rect() const {
-  const FrameSlot::Picture pic = model_->frame_slot().get();
+QRect QtPlayerView::picture_rect() const { return picture_rect(*model_->frame_slot().latest()); }
+
+QRect QtPlayerView::picture_rect(const FrameSlot::Picture& pic) const {
   const int pw = pic.valid ? int(pic.header.header.biWidth) : 352;
   const int ph = pic.valid ? std::abs(int(pic.header.header.biHeight)) : 240;
   const FitRect r = aspect_fit(model_->aspect_mode(), width(), height(), pw, ph);
@@ -174,14 +175,15 @@ QRect QtPlayerView::picture_rect() const {
 
 void QtPlayerView::paintEvent(QPaintEvent*) {
   QPainter p(this);
-  const FrameSlot::Picture pic = model_->frame_slot().get();
-  const QImage image = pic.valid ? dib_to_image(&pic.header, pic.bits.data()) : QImage();
+  // Shared, not copied: the playback thread stores its next picture beside it.
+  const auto pic = model_->frame_slot().latest();
+  const QImage image = pic->valid ? dib_to_image(&pic->header, pic->bits.data()) : QImage();
   const QColor grey(0x80, 0x80, 0x80);
   if (image.isNull()) {
     p.fillRect(rect(), grey);
     return;
   }
-  const QRect target = picture_rect();
+  const QRect target = picture_rect(*pic);
   if (target != rect()) {
     QRegion rest(rect());
     rest -= QRegion(target);

@@ -76,6 +76,7 @@ class QtPlayerView : public QWidget {
   QSize sizeHint() const override;
   // Where the picture goes in a window of this size.
   QRect picture_rect() const;
+  QRect picture_rect(const FrameSlot::Picture& pic) const;
 
  protected:
   void paintEvent(QPaintEvent* event) override;

@@ -44,16 +44,26 @@ int number_of(const tsupport::RgbImage& img) {
   return tsupport::read_frame_number(img, where);
 }
 
-TEST(EngineEdits, RandomEditsFollowTheReferenceList) {
-  TSUPPORT_NEED_FIXTURES("ui.mpg");
+// The player view on the engine over the window fixture's movie.
+class EngineEdits : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    TSUPPORT_NEED_FIXTURES("ui.mpg");
+    editor = MpegEditorAdapter::open(movie, 0);
+    ASSERT_NE(editor, nullptr);
+    editor->set_bmp_depth(24);
+    ASSERT_EQ(view.attach_editor(editor.get(), 1), 1);
+  }
+  void TearDown() override { view.detach_editor(); }
+
   FakePlatform fake;
   EditorSettings settings;
   const std::string movie = tsupport::fixture("ui.mpg");
-  std::unique_ptr<IEditor> editor = MpegEditorAdapter::open(movie, 0);
-  ASSERT_NE(editor, nullptr);
-  editor->set_bmp_depth(24);
-  CQuarvelPlayerView view(&settings);
-  ASSERT_EQ(view.attach_editor(editor.get(), 1), 1);
+  std::unique_ptr<IEditor> editor;
+  CQuarvelPlayerView view{&settings};
+};
+
+TEST_F(EngineEdits, RandomEditsFollowTheReferenceList) {
 
   std::vector<int> ref(250);
   for (int i = 0; i < 250; ++i) ref[size_t(i)] = i;
@@ -156,7 +166,43 @@ TEST(EngineEdits, RandomEditsFollowTheReferenceList) {
   }
   EXPECT_GT(checked_pictures, 0);
   EXPECT_GE(acted.size(), 6u);
-  view.detach_editor();
+}
+
+// Snapshots of the engine's frame: a bitmap for a bare name, a JPEG for a
+// typed ".jpg" whatever the radio button says, a one-picture MPEG-1 for
+// ".mpv"; each file decodes (ffmpeg) to the frame.
+TEST_F(EngineEdits, SnapshotsPassByPicture) {
+  if (!tsupport::have_program("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+  view.post_command(kCodeGoto, 30);
+  const tsupport::RgbImage want = tsupport::decode_frame(movie, 30);
+  const tsupport::RgbImage next = tsupport::decode_frame(movie, 31);
+  struct Case {
+    const char* typed;
+    ImageFormat radio;
+    const char* file;
+    std::string magic;
+  };
+  const Case cases[] = {
+      {"shot", ImageFormat::Bitmap, "shot.bmp", "BM"},
+      {"x.jpg", ImageFormat::Bitmap, "x.jpg", "\xFF\xD8"},
+      {"still.mpv", ImageFormat::Jpeg, "still.mpv", std::string("\0\0\1\xB3", 4)},
+  };
+  const std::string dir = tsupport::test_dir();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.typed);
+    fake.dialogs.push_path(dir + "/" + c.typed, c.radio);
+    view.run_command(pcmd::kSnapshot);
+    const std::vector<uint8_t> bytes = tsupport::read_file(dir + "/" + c.file);
+    ASSERT_GT(bytes.size(), c.magic.size());
+    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + std::ptrdiff_t(c.magic.size())), c.magic);
+    const tsupport::RgbImage got = tsupport::decode_frame(dir + "/" + c.file, 0);
+    ASSERT_EQ(got.w, want.w);
+    ASSERT_EQ(got.h, want.h);
+    const double score = tsupport::psnr_at(got, want, 0, 0);
+    EXPECT_GE(score, 35.0);
+    EXPECT_LT(tsupport::psnr_at(got, next, 0, 0), score);
+    EXPECT_EQ(number_of(got), 30);
+  }
 }
 
 }  // namespace

@@ -27,11 +27,13 @@ class PlaybackTest : public PlayerTest {
 };
 
 TEST_F(PlaybackTest, CatchUpAdvancesWholeFramesOfTheLag) {
-  // lag = elapsed - (shown time - start - 0.05): frames = floor(25 x lag).
+  // lag = elapsed - (shown time - start - 0.05): frames = floor(25 x lag),
+  // but while the first of them is still ahead of its sound (under 2.25
+  // frames) it is shown alone and the next step, at once, shows the other.
   struct Case {
-    int wait_ms, expected_step;
+    int wait_ms, expected_step, after_next_step;
   };
-  const Case cases[] = {{0, 1}, {10, 1}, {30, 2}, {200, 6}, {1000, 26}};
+  const Case cases[] = {{0, 1, 1}, {10, 1, 1}, {30, 1, 2}, {200, 6, 6}, {1000, 26, 26}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.wait_ms);
     make(1000, 25.0);
@@ -40,6 +42,8 @@ TEST_F(PlaybackTest, CatchUpAdvancesWholeFramesOfTheLag) {
     view->play_step();
     EXPECT_EQ(editor->current - 10, c.expected_step);
     EXPECT_EQ(view->frames_played, c.expected_step);
+    view->play_step();
+    EXPECT_EQ(editor->current - 10, c.after_next_step);
     view->end_run();
   }
   // Paced: 40 ms later, the next frame (the 50 ms lead kept).
@@ -51,6 +55,10 @@ TEST_F(PlaybackTest, CatchUpAdvancesWholeFramesOfTheLag) {
     view->play_step();
     EXPECT_EQ(editor->current, i + 1);
   }
+  // The step asks to wake when the next frame is 46 ms ahead of its sound:
+  // frame 22 is heard at 880 ms of the run, the clock stands at 800.
+  EXPECT_EQ(view->play_step(), 34);
+  view->end_run();
 }
 
 TEST_F(PlaybackTest, EndOfRangeStopsUnlessLoopingOrFirstStep) {
@@ -245,6 +253,31 @@ TEST_F(PlayerTest, RealThreadHandsPicturesOverAndStops) {
   }
   EXPECT_EQ(view->playing_forward, 0);
   fake.post.drain();
+}
+
+}  // namespace
+
+namespace {
+
+// A painter holding the shown picture keeps it unchanged while the
+// playback thread stores the next one.
+TEST(FrameSlot, AHeldPictureStaysWhileTheNextIsStored) {
+  FakeEditor editor(3, 64, 48, 25.0);
+  FrameSlot slot;
+  EXPECT_FALSE(slot.latest()->valid);
+  slot.store(editor.get_decoded_image_dib_header(), editor.get_decoded_image_dib_data(), 0);
+  const std::shared_ptr<const FrameSlot::Picture> held = slot.latest();
+  const std::vector<uint8_t> bits = held->bits;
+  editor.search(1, 1);
+  slot.store(editor.get_decoded_image_dib_header(), editor.get_decoded_image_dib_data(), 1);
+  EXPECT_EQ(held->frame, 0);
+  EXPECT_EQ(held->bits, bits);
+  EXPECT_EQ(slot.frame(), 1);
+  EXPECT_NE(slot.latest()->bits, bits);
+  slot.clear();
+  EXPECT_FALSE(slot.get().valid);
+  EXPECT_EQ(slot.frame(), -1);
+  EXPECT_EQ(held->frame, 0);
 }
 
 }  // namespace

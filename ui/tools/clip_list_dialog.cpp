@@ -21,6 +21,7 @@
 #include "app/shell/file_utils.h"
 #include "app/shell/kept_file.h"
 #include "platform/services.h"
+#include "ui/tools/video_effect_dialog.h"
 
 namespace {
 
@@ -91,9 +92,8 @@ ClipListDialog::ClipListDialog(std::function<void(const EClip&)> hand_over, std:
   auto* load_button = button("Load", &ClipListDialog::load);
   save_ = button("Save", &ClipListDialog::save);
   auto* info = button("Info", nullptr);
-  auto* effect = button("Video Effect", nullptr);
+  effect_ = button("Video Effect", &ClipListDialog::video_effect);
   info->setEnabled(false);    // the stream information window is not there yet
-  effect->setEnabled(false);  // nor the effect setup
   auto* help = button("Help", nullptr);
   auto* ok_button = button("OK", &ClipListDialog::ok);
   auto* cancel = button("Cancel", nullptr);
@@ -140,7 +140,7 @@ ClipListDialog::ClipListDialog(std::function<void(const EClip&)> hand_over, std:
   auto* gl = new QVBoxLayout(group_);
   gl->addWidget(list_);
   auto* bottom = new QHBoxLayout;
-  for (QPushButton* b : {load_button, save_, info, effect, help}) bottom->addWidget(b);
+  for (QPushButton* b : {load_button, save_, info, effect_, help}) bottom->addWidget(b);
   bottom->addStretch();
   bottom->addWidget(ok_button);
   bottom->addWidget(cancel);
@@ -216,6 +216,7 @@ void ClipListDialog::update_controls() {
   update_->setEnabled(differs);
   delete_->setEnabled(list_->topLevelItemCount() > 0);
   for (QPushButton* b : {insert_, save_, clear_}) b->setEnabled(clips);
+  effect_->setEnabled(clips);
   undo_->setEnabled(model_.can_undo());
   select_row(-1);  // the group's title
 }
@@ -430,4 +431,13 @@ void install_clip_list(CEditorApp* app, QWidget* parent) {
         return dialog;
       },
       ToolRerun::CloseAlways);
+}
+
+void ClipListDialog::video_effect() {
+  if (model_.clips().empty()) return;
+  const int from = model_.selected;
+  VideoEffectDialog dialog(&model_.edit_clips(), from, this);
+  if (dialog.exec() == QDialog::Accepted) fill_rows();
+  select_row(dialog.current_clip());
+  update_controls();
 }

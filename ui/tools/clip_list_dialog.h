@@ -51,6 +51,8 @@ class ClipListDialog : public QDialog, public ToolWindow {
   void load();
   void save();
   void browse();
+  // Transitions, titles and fades of the clips, in their modal dialog.
+  void video_effect();
   void write_fields(double start, double length);
   std::string settings_path() const;
 
@@ -71,6 +73,7 @@ class ClipListDialog : public QDialog, public ToolWindow {
   QPushButton* format_;
   QPushButton* save_;
   QPushButton* all_;
+  QPushButton* effect_;
   bool guard_ = false;
 };
 

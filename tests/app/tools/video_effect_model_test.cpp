@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/fakes.h"
+#include "support.h"
 
 namespace {
 
@@ -59,6 +60,14 @@ TEST(EffectRows, TheRegisteredEffectsFormTheThreeTabs) {
     EXPECT_EQ(names, want[size_t(tab)]) << tab;
   }
   EXPECT_EQ(effect_rows(kFilterTab)[2].id, 9);
+}
+
+TEST(EffectImage, OnlyBitmapsAndJpegPicturesAreImages) {
+  TSUPPORT_NEED_FIXTURES("fa_title.bmp", "cjpeg_q85.jpg", "ui.mpg");
+  EXPECT_EQ(probe_image_kind(tsupport::fixture("fa_title.bmp")), 12);
+  EXPECT_EQ(probe_image_kind(tsupport::fixture("cjpeg_q85.jpg")), 11);
+  EXPECT_EQ(probe_image_kind(tsupport::fixture("ui.mpg")), 0);
+  EXPECT_EQ(probe_image_kind(tsupport::test_dir() + "/none.jpg"), 0);
 }
 
 TEST_F(EffectTest, TheFirstClipNeverGetsATransition) {

@@ -43,6 +43,25 @@ uint32_t fnv1a(const std::string& bytes) {
   return h;
 }
 
+// The strip's checksum: FNV-1a over 8-byte words in four interleaved
+// lanes, folded to 32 bits; a byte at a time the start would cost as much
+// as reading the list.
+uint32_t strip_sum_of(const std::string& bytes) {
+  constexpr uint64_t kPrime = 1099511628211ull;
+  uint64_t lane[4] = {14695981039346656037ull, 1, 2, 3};
+  size_t i = 0;
+  for (; i + 32 <= bytes.size(); i += 32)
+    for (int k = 0; k < 4; ++k) {
+      uint64_t w;
+      std::memcpy(&w, bytes.data() + i + 8 * k, 8);
+      lane[k] = (lane[k] ^ w) * kPrime;
+    }
+  uint64_t h = lane[0];
+  for (int k = 1; k < 4; ++k) h = (h ^ lane[k]) * kPrime;
+  for (; i < bytes.size(); ++i) h = (h ^ static_cast<unsigned char>(bytes[i])) * kPrime;
+  return uint32_t(h ^ (h >> 32));
+}
+
 void put16(std::string* s, uint32_t v) {
   s->push_back(char(v & 0xFF));
   s->push_back(char((v >> 8) & 0xFF));
@@ -415,7 +434,7 @@ int VideoClipboard::write_project_list(const std::string& path, const std::strin
     // The list names its strip's checksum: a strip left from another list
     // is never paired with it.
     char note[64];
-    std::snprintf(note, sizeof note, "# thumbnails %08x\n", fnv1a(strip));
+    std::snprintf(note, sizeof note, "# thumbnails %08x\n", strip_sum_of(strip));
     strip_note = note;
     if (!write_kept_file(thumbnail_path, strip, error)) {
       strip_note.clear();
@@ -472,7 +491,9 @@ int VideoClipboard::read_project_list(const std::string& path, const std::string
   std::vector<Thumbnail> stored;
   if (!thumbnail_path.empty()) {
     std::string bytes;
-    if (read_kept_file(thumbnail_path, &bytes) && (!has_sum || fnv1a(bytes) == strip_sum))
+    // Lists written before the word-wise sum name the byte-wise one.
+    if (read_kept_file(thumbnail_path, &bytes) &&
+        (!has_sum || strip_sum_of(bytes) == strip_sum || fnv1a(bytes) == strip_sum))
       stored = decode_thumbnail_strip(bytes);
   }
   delete_all();

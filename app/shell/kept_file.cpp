@@ -50,18 +50,24 @@ bool write_kept_file(const std::string& path, const std::string& text, std::stri
 bool read_kept_file(const std::string& path, std::string* text) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
+  // Read straight into a string of the file's size (grown when the file
+  // grows meanwhile).
   std::string out;
-  char buf[65536];
+  struct stat st {};
+  size_t have = 0;
+  out.resize(::fstat(fd, &st) == 0 && st.st_size > 0 ? size_t(st.st_size) + 1 : 65536);
   for (;;) {
-    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (have == out.size()) out.resize(out.size() * 2);
+    const ssize_t n = ::read(fd, out.data() + have, out.size() - have);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       ::close(fd);
       return false;
     }
     if (n == 0) break;
-    out.append(buf, size_t(n));
+    have += size_t(n);
   }
+  out.resize(have);
   ::close(fd);
   *text = std::move(out);
   return true;

@@ -41,6 +41,8 @@ class VideoClipListModel {
   explicit VideoClipListModel(ClipMaker maker = make_video_clip);
 
   const std::vector<Clip>& clips() const { return clips_; }
+  // The clips for the effect setup, which changes them in place.
+  std::vector<Clip>& edit_clips() { return clips_; }
   int selected = 0;
   int time_format = 1;  // 1 seconds, 0 frames
   std::string input_folder, load_folder, save_folder;

@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "platform/services.h"
+#include "ui/shell/key_mapping_dialog.h"
 
 namespace {
 
@@ -154,8 +155,21 @@ QWidget* OptionsSheet::keys_page() {
     refresh();
   });
   l->addWidget(group);
+  auto* view = new QPushButton(QStringLiteral("View Keyboard Key Mapping"), page);
+  view->setObjectName(QStringLiteral("c4_view"));
+  view->setAutoDefault(false);
+  connect(view, &QPushButton::clicked, this, &OptionsSheet::view_key_map);
+  l->addWidget(view);
   l->addStretch();
   return page;
+}
+
+void OptionsSheet::view_key_map() {
+  // On the page's copy: the keys are stored with the page on OK or Apply,
+  // and dropped with it on Cancel.
+  KeyMappingDialog dialog(model_.keys, this);
+  if (dialog.exec() == QDialog::Accepted && dialog.model().changed()) model_.keys.copy_key_map(dialog.model().edited());
+  refresh();
 }
 
 QWidget* OptionsSheet::length_page() {

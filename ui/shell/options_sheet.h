@@ -24,6 +24,8 @@ class OptionsSheet : public QDialog {
   // OK: every page stored, then closed. Apply: stored, stays open.
   void ok();
   void apply();
+  // "View Keyboard Key Mapping": the keys edited on the page's copy.
+  void view_key_map();
 
  private:
   // Radio buttons of values and one check box.

@@ -23,6 +23,7 @@
 #include "app/shell/kept_file.h"
 #include "platform/services.h"
 #include "ui/tools/stream_info_dialog.h"
+#include "ui/tools/video_effect_dialog.h"
 
 namespace {
 
@@ -93,8 +94,7 @@ ClipListDialog::ClipListDialog(std::function<void(const EClip&)> hand_over, std:
   auto* load_button = button("Load", &ClipListDialog::load);
   save_ = button("Save", &ClipListDialog::save);
   info_ = button("Info", &ClipListDialog::show_info);
-  auto* effect = button("Video Effect", nullptr);
-  effect->setEnabled(false);  // the effect setup is not there yet
+  effect_ = button("Video Effect", &ClipListDialog::video_effect);
   auto* help = button("Help", nullptr);
   auto* ok_button = button("OK", &ClipListDialog::ok);
   auto* cancel = button("Cancel", nullptr);
@@ -141,7 +141,7 @@ ClipListDialog::ClipListDialog(std::function<void(const EClip&)> hand_over, std:
   auto* gl = new QVBoxLayout(group_);
   gl->addWidget(list_);
   auto* bottom = new QHBoxLayout;
-  for (QPushButton* b : {load_button, save_, info_, effect, help}) bottom->addWidget(b);
+  for (QPushButton* b : {load_button, save_, info_, effect_, help}) bottom->addWidget(b);
   bottom->addStretch();
   bottom->addWidget(ok_button);
   bottom->addWidget(cancel);
@@ -229,7 +229,7 @@ void ClipListDialog::update_controls() {
   }
   update_->setEnabled(differs);
   delete_->setEnabled(list_->topLevelItemCount() > 0);
-  for (QPushButton* b : {insert_, save_, clear_, info_}) b->setEnabled(clips);
+  for (QPushButton* b : {insert_, save_, clear_, info_, effect_}) b->setEnabled(clips);
   undo_->setEnabled(model_.can_undo());
   select_row(-1);  // the group's title
 }
@@ -444,4 +444,13 @@ void install_clip_list(CEditorApp* app, QWidget* parent) {
         return dialog;
       },
       ToolRerun::CloseAlways);
+}
+
+void ClipListDialog::video_effect() {
+  if (model_.clips().empty()) return;
+  const int from = model_.selected;
+  VideoEffectDialog dialog(&model_.edit_clips(), from, this);
+  if (dialog.exec() == QDialog::Accepted) fill_rows();
+  select_row(dialog.current_clip());
+  update_controls();
 }

@@ -53,6 +53,8 @@ class ClipListDialog : public QDialog, public ToolWindow {
   void load();
   void save();
   void browse();
+  // Transitions, titles and fades of the clips, in their modal dialog.
+  void video_effect();
   void write_fields(double start, double length);
   std::string settings_path() const;
 
@@ -74,6 +76,7 @@ class ClipListDialog : public QDialog, public ToolWindow {
   QPushButton* save_;
   QPushButton* all_;
   QPushButton* info_ = nullptr;
+  QPushButton* effect_ = nullptr;
   bool guard_ = false;
 };
 

@@ -264,3 +264,42 @@ TEST_F(ClipboardTest, RemovingANodeFindsItsRowWhereverItStands) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ClipboardTest, AStripPairsWithItsListUnderEitherChecksum) {
+  const std::string vls = dir + "/mpeg-tamsel.vls", bmp = dir + "/mpeg-tamsel.bmp";
+  board.add_clip(clip_of(0, 0, 20, 3, "#1 clip"), nullptr);
+  board.add_clip(clip_of(2, 0, 30, 9, "#2 clip"), nullptr);
+  ASSERT_EQ(board.write_project_list(vls, bmp), 2);
+  std::string list = slurp(vls), strip = slurp(bmp);
+  // Lists written earlier name the strip's byte-wise FNV-1a.
+  uint32_t bytewise = 2166136261u;
+  for (unsigned char c : strip) bytewise = (bytewise ^ c) * 16777619u;
+  const size_t at = list.find("# thumbnails ");
+  ASSERT_NE(at, std::string::npos);
+  char sum[16];
+  std::snprintf(sum, sizeof sum, "%08x", bytewise);
+  const std::string older = list.substr(0, at + 13) + sum + list.substr(at + 21);
+  struct Case {
+    const char* what;
+    std::string list;
+    bool flip, paired;
+  } cases[] = {{"word-wise sum", list, false, true},
+               {"byte-wise sum", older, false, true},
+               {"changed strip", list, true, false},
+               {"changed strip, older list", older, true, false}};
+  for (const Case& c : cases) {
+    ASSERT_TRUE(tsupport::write_file(vls, std::vector<uint8_t>(c.list.begin(), c.list.end())));
+    std::vector<uint8_t> s(strip.begin(), strip.end());
+    if (c.flip) s[s.size() - 7] ^= 0x40;
+    ASSERT_TRUE(tsupport::write_file(bmp, s));
+    // The fake movies are no MPEG: only a paired strip gives pictures.
+    VideoClipboard next(fake_clip_factory());
+    ASSERT_EQ(next.read_project_list(vls, bmp), 2) << c.what;
+    EXPECT_EQ(next.row(1)->drawn, c.paired) << c.what;
+    if (c.paired) EXPECT_EQ(next.row(1)->thumbnail.rgb, board.row(1)->thumbnail.rgb) << c.what;
+  }
+}
+
+}  // namespace

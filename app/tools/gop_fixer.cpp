@@ -13,7 +13,7 @@
 #include "engine/clips/cliplist_file.h"
 #include "engine/tool_facades.h"
 #include "platform/services.h"
-#include "record/es.h"
+#include "mux/es.h"
 #include "record/save_request.h"
 
 namespace {

@@ -73,6 +73,8 @@ bool read_keyed_line(const std::string& line, std::initializer_list<KeyedText> t
       return true;
     }
   return false;
+}
+
 void OutputDisks::refresh() {
   list.clear();
   list_fixed_drives(&list, 20);

@@ -29,6 +29,8 @@ void add_file_row(QGridLayout* grid, int row, const char* label, QWidget* parent
   grid->addWidget(new QLabel(QString::fromLatin1(label), parent), row, 0);
   grid->addWidget(*edit, row, 1);
   grid->addWidget(*browse, row, 2);
+}
+
 void fill_disk_list(QComboBox* box, const std::vector<Volume>& disks, int index) {
   box->clear();
   for (const Volume& v : disks) {

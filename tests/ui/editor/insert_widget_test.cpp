@@ -4,12 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
 #include "app/editor/player_view.h"
+#include "app/shell/clip_drag.h"
 #include "app/shell/editor_settings.h"
 #include "app/shell/mpeg_editor_adapter.h"
 #include "platform/fakes.h"
@@ -78,6 +82,68 @@ TEST(EditorInsertDialog, KeyBOpensTheVideoDialogAndOkInsertsTheTypedFile) {
   EXPECT_EQ(pane->model()->undo_history().count(), 1);
   pane.reset();
   editor.reset();
+}
+
+TEST(EditorInsertDialog, ClipDroppedOnThePictureIsInsertedWhole) {
+  TSUPPORT_NEED_FIXTURES("ui.mpg");
+  FakePlatform fake;
+  editor_settings().program_folder = tsupport::test_dir();
+  const std::string movie = tsupport::fixture("ui.mpg");
+  std::unique_ptr<IEditor> editor = MpegEditorAdapter::open(movie, 0);
+  ASSERT_TRUE(editor);
+  std::unique_ptr<EClip> piece = editor->frame_copy(0, 30);
+  ASSERT_TRUE(piece);
+  PlayerPane::set_clip_resolver([&](const std::string& drag) {
+    return drag == "row 7" ? std::make_unique<EClip>(*piece) : std::unique_ptr<EClip>();
+  });
+  auto pane = std::make_unique<PlayerPane>(nullptr);
+  ASSERT_EQ(pane->model()->attach_editor(editor.get(), 1), 1);
+  pane->show();
+  QApplication::setActiveWindow(pane.get());
+  ASSERT_TRUE(QTest::qWaitForWindowActive(pane.get()));
+
+  bool locked = false;
+  QTimer poll;
+  int tries = 0;
+  poll.setInterval(20);
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    auto* dlg = qobject_cast<CAudioInsertDlg*>(QApplication::activeModalWidget());
+    if (!dlg || QApplication::activeWindow() != dlg) {
+      if (++tries > 500) poll.stop();
+      return;
+    }
+    poll.stop();
+    locked = !dlg->findChild<QLineEdit*>("c1370")->isEnabled();
+    auto* ok = dlg->findChild<QPushButton*>("c1364");
+    ok->setFocus();
+    QTest::mouseClick(ok, Qt::LeftButton);
+    if (dlg->isVisible()) dlg->close();
+  });
+  auto drop = [&](const char* drag) {
+    QMimeData data;
+    data.setData(QLatin1String(kClipDragMimeType), QByteArray(drag));
+    // Qt delivers a drop to the widget that took the drag's entry.
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(pane->view(), &enter);
+    if (!enter.isAccepted()) return false;
+    QDropEvent event(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(pane->view(), &event);
+    return event.isAccepted();
+  };
+  // A drag of no row of this program's lists is refused.
+  EXPECT_FALSE(drop("row 3"));
+  EXPECT_EQ(pane->model()->total_frames.load(), 250);
+  poll.start();
+  EXPECT_TRUE(drop("row 7"));
+  for (int i = 0; i < 500 && pane->model()->total_frames.load() == 250; ++i) QTest::qWait(20);
+  poll.stop();
+  EXPECT_TRUE(locked);
+  EXPECT_TRUE(fake.prompter.shown.empty()) << fake.prompter.last_text();
+  EXPECT_EQ(pane->model()->total_frames.load(), 280);
+  PlayerPane::set_clip_resolver(nullptr);
+  pane.reset();
+  editor.reset();
+  editor_settings() = EditorSettings();
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <functional>
 
 #include "app/editor/player_view.h"
 #include "app/shell/clip_drag.h"
@@ -22,6 +23,38 @@
 #include "ui/editor/player_pane.h"
 
 namespace {
+
+// Drives the modal Insert dialog once it is up and active (Apply acts
+// from its focused button); the command may first wait for the playback
+// thread. The dialog is closed when the step leaves it open.
+class InsertDialogDriver {
+ public:
+  explicit InsertDialogDriver(std::function<void(CAudioInsertDlg*)> step) : step_(std::move(step)) {
+    poll_.setInterval(20);
+    QObject::connect(&poll_, &QTimer::timeout, [this] {
+      auto* dlg = qobject_cast<CAudioInsertDlg*>(QApplication::activeModalWidget());
+      if (!dlg || QApplication::activeWindow() != dlg) {
+        if (++tries_ > 500) poll_.stop();
+        return;
+      }
+      poll_.stop();
+      step_(dlg);
+      if (dlg->isVisible()) dlg->close();
+    });
+    poll_.start();
+  }
+
+ private:
+  std::function<void(CAudioInsertDlg*)> step_;
+  QTimer poll_;
+  int tries_ = 0;
+};
+
+void press_ok(CAudioInsertDlg* dlg) {
+  auto* ok = dlg->findChild<QPushButton*>("c1364");
+  ok->setFocus();
+  QTest::mouseClick(ok, Qt::LeftButton);
+}
 
 TEST(EditorInsertDialog, KeyBOpensTheVideoDialogAndOkInsertsTheTypedFile) {
   TSUPPORT_NEED_FIXTURES("ui.mpg");
@@ -41,19 +74,7 @@ TEST(EditorInsertDialog, KeyBOpensTheVideoDialogAndOkInsertsTheTypedFile) {
   QString title;
   double input = 0;
   int offered = 0;
-  // The command may wait for the playback thread: the dialog is looked for
-  // until it shows, and closed if the test gets no further.
-  QTimer poll;
-  int tries = 0;
-  poll.setInterval(20);
-  QObject::connect(&poll, &QTimer::timeout, [&] {
-    auto* dlg = qobject_cast<CAudioInsertDlg*>(QApplication::activeModalWidget());
-    // Apply acts from its focused button: the dialog must be active.
-    if (!dlg || QApplication::activeWindow() != dlg) {
-      if (++tries > 500) poll.stop();
-      return;
-    }
-    poll.stop();
+  InsertDialogDriver driver([&](CAudioInsertDlg* dlg) {
     title = dlg->windowTitle();
     auto* file = dlg->findChild<QLineEdit*>("c1370");
     file->setFocus();
@@ -64,15 +85,10 @@ TEST(EditorInsertDialog, KeyBOpensTheVideoDialogAndOkInsertsTheTypedFile) {
     length->setFocus();
     length->selectAll();
     QTest::keyClicks(length, QStringLiteral("2"));
-    auto* ok = dlg->findChild<QPushButton*>("c1364");
-    ok->setFocus();
-    QTest::mouseClick(ok, Qt::LeftButton);
-    if (dlg->isVisible()) dlg->close();
+    press_ok(dlg);
   });
-  poll.start();
   QTest::keyClick(pane->view(), Qt::Key_B);
   for (int i = 0; i < 500 && title.isEmpty(); ++i) QTest::qWait(20);
-  poll.stop();
   EXPECT_EQ(title, " MPEG-Tamsel: Insert ");
   EXPECT_NEAR(input, 10.0, 0.05);
   EXPECT_EQ(offered, int(insert_operators(InsertMode::video).size()) - 4);
@@ -103,22 +119,7 @@ TEST(EditorInsertDialog, ClipDroppedOnThePictureIsInsertedWhole) {
   ASSERT_TRUE(QTest::qWaitForWindowActive(pane.get()));
 
   bool locked = false;
-  QTimer poll;
-  int tries = 0;
-  poll.setInterval(20);
-  QObject::connect(&poll, &QTimer::timeout, [&] {
-    auto* dlg = qobject_cast<CAudioInsertDlg*>(QApplication::activeModalWidget());
-    if (!dlg || QApplication::activeWindow() != dlg) {
-      if (++tries > 500) poll.stop();
-      return;
-    }
-    poll.stop();
-    locked = !dlg->findChild<QLineEdit*>("c1370")->isEnabled();
-    auto* ok = dlg->findChild<QPushButton*>("c1364");
-    ok->setFocus();
-    QTest::mouseClick(ok, Qt::LeftButton);
-    if (dlg->isVisible()) dlg->close();
-  });
+  std::unique_ptr<InsertDialogDriver> driver;
   auto drop = [&](const char* drag) {
     QMimeData data;
     data.setData(QLatin1String(kClipDragMimeType), QByteArray(drag));
@@ -133,10 +134,12 @@ TEST(EditorInsertDialog, ClipDroppedOnThePictureIsInsertedWhole) {
   // A drag of no row of this program's lists is refused.
   EXPECT_FALSE(drop("row 3"));
   EXPECT_EQ(pane->model()->total_frames.load(), 250);
-  poll.start();
+  driver = std::make_unique<InsertDialogDriver>([&](CAudioInsertDlg* dlg) {
+    locked = !dlg->findChild<QLineEdit*>("c1370")->isEnabled();
+    press_ok(dlg);
+  });
   EXPECT_TRUE(drop("row 7"));
   for (int i = 0; i < 500 && pane->model()->total_frames.load() == 250; ++i) QTest::qWait(20);
-  poll.stop();
   EXPECT_TRUE(locked);
   EXPECT_TRUE(fake.prompter.shown.empty()) << fake.prompter.last_text();
   EXPECT_EQ(pane->model()->total_frames.load(), 280);

@@ -155,7 +155,9 @@ void QtPlayerView::dropEvent(QDropEvent* event) {
   std::unique_ptr<EClip> clip = PlayerPane::resolve_clip(m->data(QLatin1String(kClipDragMimeType)).toStdString());
   if (!clip) return;
   event->acceptProposedAction();
-  model_->drop_clip(*clip);
+  // The insert opens a modal dialog: not inside the drag's own loop.
+  std::shared_ptr<EClip> dropped(std::move(clip));
+  QTimer::singleShot(0, this, [this, dropped] { model_->drop_clip(*dropped); });
 }
 
 QSize QtPlayerView::sizeHint() const {

@@ -243,21 +243,26 @@ bool editor_output_is_source(const char* out, const MPEG_Clip* list) {
   return false;
 }
 
-// Whether a file could be made in the output's folder, without touching
-// an existing file of that name.
-static bool output_creatable(const char* out) {
+// Why no file could be made in the output's folder (an error number; 0
+// when one can), without touching an existing file of that name.
+static int output_folder_error(const char* out) {
   std::string dir = out;
   const size_t slash = dir.rfind('/');
   dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : dir.substr(0, slash));
   struct stat st {};
-  return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && access(dir.c_str(), W_OK) == 0;
+  if (stat(dir.c_str(), &st) != 0) return errno ? errno : ENOENT;
+  if (!S_ISDIR(st.st_mode)) return ENOTDIR;
+  return access(dir.c_str(), W_OK) == 0 ? 0 : (errno ? errno : EACCES);
 }
 
 int MPEG_Editor::save_entry(const char* out, int kind, int start, int count, int* progress, JobControl* control,
                             int n_es, const ESData* es) {
-  if (!engine_ || !out || !output_creatable(out)) {
+  const int folder_error = out ? output_folder_error(out) : EINVAL;
+  if (!engine_ || !out || folder_error) {
     trace("MPEG_Editor::record (ERROR): cannot create <%s>\n", out ? out : "");
-    editor_record_refused(progress, control, "the output cannot be created");
+    const std::string why = std::string("the output cannot be created") +
+                            (folder_error ? std::string(": ") + std::strerror(folder_error) : std::string());
+    editor_record_refused(progress, control, why.c_str());
     return 0;
   }
   if (editor_output_is_source(out, engine_->get_clip_list())) {

@@ -1,6 +1,7 @@
 #include "mux/muxer.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 
@@ -134,6 +135,7 @@ int Muxer::flush_output() {
   if (ohave_ == 0 || write_error_) return write_error_ ? -1 : 0;
   const size_t n = out_.write(obuf_.data(), ohave_);
   if (n != ohave_) {
+    write_errno_ = errno;
     trace("Muxer::mux_output (ERROR): %zu of %zu bytes written to \"%s\"\n", n, ohave_, name_.c_str());
     write_error_ = 1;
     ohave_ = 0;
@@ -153,6 +155,7 @@ int Muxer::mux_output(const uint8_t* data, int length) {
     if (flush_output() < 0) return 0;
     const size_t n = out_.write(data, size_t(length));
     if (n != size_t(length)) {
+      write_errno_ = errno;
       trace("Muxer::mux_output (ERROR): %zu of %d bytes written to \"%s\"\n", n, length, name_.c_str());
       write_error_ = 1;
       return 0;

@@ -74,6 +74,8 @@ class Muxer {
   // any write error. Later calls return the same.
   virtual int finish();
   int write_error() const { return write_error_; }
+  // The system's error number of the failed write (0 when none is known).
+  int write_errno() const { return write_errno_; }
   int failed() const { return failed_; }
   int get_type() const { return type_; }
   int stream_count() const { return static_cast<int>(es_.size()); }
@@ -117,6 +119,7 @@ class Muxer {
   int64_t packs_ = 0;
   int32_t last_stream_ = -1;
   int32_t write_error_ = 0;
+  int write_errno_ = 0;
   int32_t finished_ = 0;
   std::vector<uint8_t> obuf_;
   size_t ohave_ = 0;

@@ -407,6 +407,12 @@ int Save::report_stdb_error_status(int32_t* status) {
   return a + b;
 }
 
+std::string Save::write_failure() const {
+  std::string text = "the output could not be written";
+  if (const int e = muxer_ ? muxer_->write_errno() : 0) text += std::string(": ") + std::strerror(e);
+  return text;
+}
+
 int Save::close(int keep) {
   if (closed_) return 0;
   closed_ = 1;

@@ -84,6 +84,9 @@ class Save {
 
   // A write to the output fell short (sticky).
   bool failed() const { return muxer_ && muxer_->write_error(); }
+  // What a failed save tells the user: "the output could not be written"
+  // and, when known, the system's cause (disk full, file too large...).
+  std::string write_failure() const;
   Muxer* muxer() { return muxer_.get(); }
   double bytes_written() const { return bytes_written_; }
   int get_fields() const { return fields_; }

@@ -105,6 +105,9 @@ class FakeDisk : public Disk {
 class FakeFileUse : public FileUse {
  public:
   std::set<std::string> refuse_write;
+  // Paths that pass the check whatever the file system says (the writer
+  // itself then meets the refusal).
+  std::set<std::string> allow_write;
   int add_inputs(std::function<std::vector<std::string>()> lister) override {
     return registry_.add_inputs(std::move(lister));
   }
@@ -112,7 +115,7 @@ class FakeFileUse : public FileUse {
   void release(int token) override { registry_.release(token); }
   bool in_use(const std::string& path) override { return registry_.in_use(path); }
   bool writable(const std::string& path) override {
-    return !refuse_write.count(path) && registry_.writable(path);
+    return !refuse_write.count(path) && (allow_write.count(path) || registry_.writable(path));
   }
 
  private:

@@ -296,7 +296,7 @@ int prepare_recording(RecordJob& job) {
     if (!rep.failed && st) save->report_stdb_error_status(&result);
     rep.bytes = save->bytes_written();
     const int keep = !rep.failed && !remove;
-    if (save->close(keep) != 0 && keep) failure("the output could not be written");
+    if (save->close(keep) != 0 && keep) failure(save->write_failure());
     if (!rep.failed && keep) {
       struct stat sb {};
       if (stat(d.name.c_str(), &sb) == 0) rep.bytes = double(sb.st_size);

@@ -370,7 +370,7 @@ int Recorder::write_gop_output(Save* save, int stream_id) {
   save->vbr_flush(0);
   spare_ = std::move(pending_);
   if (!ok || save->failed()) {
-    fail("the output could not be written");
+    fail("%s", save->write_failure().c_str());
     return 0;
   }
   return 1;

@@ -238,7 +238,7 @@ int Recorder::transcode_gop(const GOP& gop, Save* save) {
     uint8_t* d = q.out.data() + (pic - head);
     const int body = size - pic;
     if (save->save_vbs(d, body, head, out_es_.stream_id) != body + head || save->failed()) {
-      fail("the output could not be written");
+      fail("%s", save->write_failure().c_str());
       return false;
     }
     fields += gop.get_pic_fields(i);

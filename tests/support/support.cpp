@@ -38,6 +38,17 @@ std::string missing_fixture(std::initializer_list<std::string> names) {
 
 bool have_program(const std::string& name) { return run("command -v " + sh_quote(name) + " >/dev/null 2>&1") == 0; }
 
+int rerun_unprivileged() {
+  if (geteuid() != 0) return -1;
+  if (!have_program("setpriv")) return 127;
+  const std::string self = fs::read_symlink("/proc/self/exe").string();
+  const ::testing::TestInfo* t = ::testing::UnitTest::GetInstance()->current_test_info();
+  if (!t) return 127;
+  const std::string filter = std::string(t->test_suite_name()) + "." + t->name();
+  return run("setpriv --reuid=65534 --regid=65534 --clear-groups " + sh_quote(self) +
+             " --gtest_filter=" + sh_quote(filter) + " >&2");
+}
+
 std::string data_file(const std::string& name) { return std::string(TAMSEL_SOURCE_DIR) + "/tests/data/" + name; }
 
 std::string source_dir() { return TAMSEL_SOURCE_DIR; }

@@ -20,6 +20,11 @@ std::string fixture(const std::string& name);
 std::string missing_fixture(std::initializer_list<std::string> names);
 // True when the shell finds the program (an oracle that may be absent).
 bool have_program(const std::string& name);
+// The superuser writes through file permissions: a test of them runs
+// again as the user nobody (setpriv). -1 when the calling process is to
+// run the test itself; otherwise the exit status of the run as nobody
+// (127 when it cannot be made).
+int rerun_unprivileged();
 // Path of a checked-in file under tests/data.
 std::string data_file(const std::string& name);
 // The source tree's root.

@@ -3,6 +3,13 @@
 // frames; GOP Trim writes what the engine's test driver writes.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
 #include <functional>
 #include <thread>
 
@@ -187,6 +194,77 @@ TEST_F(EngineSaveTest, AudioCrcSettingReachesEncodedFrames) {
     tsupport::run("ffmpeg -v error -err_detect crccheck -i " + tsupport::sh_quote(mp2) + " -f null - 2>&1", &errors);
     EXPECT_EQ(errors, "");
   }
+}
+
+// A full disk (a file size limit, its signal ignored) ends the save with
+// the output's name and the cause: no ".partial", an earlier file at the
+// target untouched, nothing announced, the movie in the window as it was;
+// a save elsewhere then succeeds.
+TEST_F(EngineSaveTest, FullDiskEndsTheSaveWithAMessageAndNoFile) {
+  const int total = editor->get_total_frames();
+  host.name = dir + "/full.mpg";
+  const std::vector<uint8_t> earlier = {'o', 'l', 'd'};
+  ASSERT_TRUE(tsupport::write_file(host.name, earlier));
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit lim = old;
+  lim.rlim_cur = 64 * 1024;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &lim), 0);
+  jobs->save_edited_movie(0, total - 1);
+  const bool started = jobs->is_saving();
+  if (started) finish(false);
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, old_handler);
+  ASSERT_TRUE(started) << fakes.prompter.last_text();
+  EXPECT_FALSE(jobs->is_saving());
+  EXPECT_TRUE(host.announced.empty());
+  const std::string said = fakes.prompter.last_text();
+  EXPECT_EQ(said.rfind("<" + host.name + ">: ", 0), 0u) << said;
+  EXPECT_NE(said.find(std::strerror(EFBIG)), std::string::npos) << said;
+  EXPECT_EQ(tsupport::read_file(host.name), earlier);
+  EXPECT_FALSE(tsupport::partial_left(host.name));
+  EXPECT_EQ(editor->get_total_frames(), total);
+
+  host.name = dir + "/after.mpg";
+  fakes.prompter.shown.clear();
+  jobs->save_edited_movie(0, 30);
+  ASSERT_TRUE(jobs->is_saving());
+  finish(false);
+  EXPECT_EQ(host.announced, std::vector<std::string>{host.name});
+  std::string errors;
+  EXPECT_EQ(decoded_frames(host.name, &errors), 31);
+  EXPECT_TRUE(fakes.prompter.shown.empty()) << fakes.prompter.last_text();
+}
+
+// A read-only folder: the dialog refuses it and stays open; a folder that
+// became read-only after the dialog ends the save with the output's name
+// and the cause, leaving nothing there and the movie as it was.
+TEST_F(EngineSaveTest, ReadOnlyFolderRefusedOrEndsTheSaveWithAMessage) {
+  if (const int status = tsupport::rerun_unprivileged(); status >= 0) {
+    if (status == 127) GTEST_SKIP() << "cannot run as an unprivileged user";
+    EXPECT_EQ(status, 0) << "the run as nobody failed (its output is above)";
+    return;
+  }
+  const int total = editor->get_total_frames();
+  const std::string ro = dir + "/ro";
+  ASSERT_EQ(mkdir(ro.c_str(), 0555), 0);
+  host.name = ro + "/out.mpg";
+  jobs->save_edited_movie(0, 30);
+  EXPECT_FALSE(jobs->is_saving());
+  EXPECT_NE(fakes.prompter.last_text().find("<" + host.name + ">"), std::string::npos) << fakes.prompter.last_text();
+
+  fakes.prompter.shown.clear();
+  fakes.file_use.allow_write.insert(host.name);
+  jobs->save_edited_movie(0, 30);
+  ASSERT_TRUE(jobs->is_saving()) << fakes.prompter.last_text();
+  finish(false);
+  EXPECT_TRUE(host.announced.empty());
+  const std::string said = fakes.prompter.last_text();
+  EXPECT_EQ(said.rfind("<" + host.name + ">: ", 0), 0u) << said;
+  EXPECT_NE(said.find(std::strerror(EACCES)), std::string::npos) << said;
+  EXPECT_TRUE(std::filesystem::is_empty(ro));
+  EXPECT_EQ(editor->get_total_frames(), total);
 }
 
 TEST_F(EngineSaveTest, VideoCdOfMpeg2MovieRefusedWithDialogOpen) {

@@ -15,7 +15,6 @@ class QGroupBox;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
-class QTimer;
 class QTreeWidget;
 
 // Runs the Select PID dialog on *pids; true on OK (pids then updated).

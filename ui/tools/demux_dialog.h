@@ -11,7 +11,6 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QTimer;
 
 class DemuxDialog : public ToolDialog<Demultiplexer> {
  public:

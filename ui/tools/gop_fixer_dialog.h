@@ -12,7 +12,6 @@ class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
-class QTimer;
 
 class GopFixerDialog : public ToolDialog<GopFixerTool> {
  public:

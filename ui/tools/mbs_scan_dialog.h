@@ -14,7 +14,6 @@ class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
-class QTimer;
 class QTreeWidget;
 
 class MbsScanDialog : public ToolDialog<MbsScan> {

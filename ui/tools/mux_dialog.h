@@ -13,7 +13,6 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
-class QTimer;
 
 class MuxDialog : public ToolDialog<Multiplexer> {
  public:

@@ -339,7 +339,10 @@ void Recorder::pulldown_edges(ClipPiece* p, const ClipPiece* next, int* lead, in
     // left out) takes one frame more of the run and gives up its first
     // field, when it shows three.
     if (fs == 2 * p->last + 3 && first_fields == 3) ++p->last;
-    // A copy whose first picture shows three fields gives one up itself.
+    // A copy that starts on the run's last field gives that field up when
+    // its first picture shows three (copy_piece); otherwise the run ends a
+    // frame early, its last picture shown three fields, where the source's
+    // picture before the copy shows three.
     if (fs == 2 * p->last + 1 && first_fields != 3 && p->last > p->first && source_picture_at(fs - 1, &start, &n) &&
         n == 3 && start == fs - 3) {
       *trail = 1;

@@ -370,6 +370,8 @@ void AudioEditCommands::OnSaveEnd(const AudioSaveJob::End& e) {
 }
 
 bool AudioEditCommands::ConfirmCloseDuringSave() {
+  // A job whose thread has already returned is over: nothing to ask.
+  job_.poll();
   if (!job_.running()) return true;
   if (platform().prompter->message(PromptIcon::Exclamation, PromptButtons::YesNo, kAudioSaveRunningQuestion) !=
       PromptAnswer::Yes)

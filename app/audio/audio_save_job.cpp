@@ -6,7 +6,10 @@
 
 AudioSaveJob::~AudioSaveJob() {
   if (running()) stop_and_join(true);
-  // The window's callbacks come back here: it goes first.
+  // Closed, not just dropped: a window that goes while shown would keep
+  // the program waiting for its last window to close. Its callbacks come
+  // back here, so it goes first.
+  if (progress_ && !progress_gone_) progress_->Finish();
   progress_.reset();
 }
 
@@ -17,6 +20,7 @@ bool AudioSaveJob::start(std::function<int()> work, const std::string& file, dou
   file_ = file;
   expected_ = expected_bytes;
   // A window still showing the last job's 100 % goes: each job has its own.
+  if (progress_ && !progress_gone_) progress_->Finish();
   progress_.reset();
   progress_gone_ = false;
   thread_ = std::thread([this, w = std::move(work)] {

@@ -40,7 +40,10 @@ class CAudioEditorDlg : public QWidget {
   AudioEditCommands& edits() { return *edit_; }
   AudioSaveDialogWidget* save_dialog() const { return save_dlg_; }
   // The program's close check: a save runs; stop it keeping what it wrote.
-  bool save_running() const { return edit_->save_running(); }
+  bool save_running() {
+    edit_->SaveTick();  // a job that has just returned is collected first
+    return edit_->save_running();
+  }
   void stop_save() { edit_->StopSaveAndJoin(); }
 
  protected:

@@ -416,6 +416,11 @@ TEST(BatchSaveWalk, StopEndsTheBatchAfterThisSaveAndSaveOneRunsOneRow) {
   EXPECT_EQ(saves.started, std::vector<std::string>{dir + "/b.rec.out"});
   EXPECT_EQ(m.save_one_caption(), "Save");
   EXPECT_EQ(m.selected(), 1);
+  // Without an output the project's own is taken.
+  m.output_text.clear();
+  m.save_one();
+  run_until_idle(m);
+  EXPECT_EQ(saves.started.back(), dir + "/b.rec.mpg");
 }
 
 TEST(BatchSaveWalk, AJobAddedDuringABatchIsSavedAndKept) {

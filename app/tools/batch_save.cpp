@@ -439,11 +439,14 @@ void CBatchSaveDlg::save_one() {
       job_.control().set_command(JobCommand::stop_delete);
     return;
   }
-  if (input_text.empty() || check_file_sharing(output_text)) return;
+  if (input_text.empty()) return;
   if (!load(input_text)) {
     say(PromptIcon::Stop, PromptButtons::Ok, text_with_name("<%s>: is NOT a valid editor save project", input_text));
     return;
   }
+  // Without an output the project's own is saved.
+  if (output_text.empty()) output_text = record_.second_file_name;
+  if (check_file_sharing(output_text)) return;
   record_.second_file_name = output_text;
   next_row_ = int(rows_.size());
   save_one_flag_ = true;

@@ -289,6 +289,48 @@ TEST(BatchSaveList, UpdateWritesOnlyTheProjectTheRecordHolds) {
   EXPECT_FALSE(std::filesystem::exists(dir + "/b.rec"));
 }
 
+TEST(BatchSaveList, EncodersChangesReachTheProjectThroughUpdateAndDropsAddProjects) {
+  FakePlatform fp;
+  FakeProjects projects;
+  const std::string dir = temp_dir();
+  CBatchSaveDlg m(projects.loader(), nullptr);
+  m.input_text = dir + "/a.rec";
+  m.add();
+  ASSERT_EQ(m.rows().size(), 1u);
+  int runs = 0;
+  m.run_encoders = [&](EditorRecordData& r) {
+    ++runs;
+    EXPECT_EQ(r.second_file_name, dir + "/a.rec.mpg");
+    r.second_file_name = dir + "/renamed.mpg";
+    r.count = 40;  // four times the size
+    return true;
+  };
+  m.encoders();
+  EXPECT_EQ(runs, 1);
+  EXPECT_EQ(m.output_text, dir + "/renamed.mpg");
+  EXPECT_TRUE(m.update_enabled);
+  m.update();
+  EXPECT_EQ(m.rows()[0].output, dir + "/renamed.mpg");
+  EXPECT_DOUBLE_EQ(m.rows()[0].estimate_mb, 4.0);
+  std::string text;
+  ASSERT_TRUE(read_kept_file(dir + "/a.rec", &text));
+  EXPECT_NE(text.find(dir + "/renamed.mpg\n"), std::string::npos) << text;
+  EXPECT_FALSE(m.update_enabled);
+
+  // Drops: an unreadable file ends the drop, a file that is no project is
+  // passed over.
+  ASSERT_TRUE(write_kept_file(dir + "/b.rec", "x"));
+  ASSERT_TRUE(write_kept_file(dir + "/bad.rec", "x"));
+  projects.bad = {dir + "/bad.rec"};
+  m.drop_files({dir + "/bad.rec", dir + "/b.rec", dir + "/missing.rec", dir + "/c.rec"});
+  ASSERT_EQ(m.rows().size(), 2u);
+  EXPECT_EQ(m.rows()[1].project, dir + "/b.rec");
+  EXPECT_EQ(m.selected(), 1);
+  EXPECT_EQ(fp.prompter.texts(),
+            (std::vector<std::string>{"<" + dir + "/bad.rec>: is NOT a valid editor save project",
+                                      "<" + dir + "/missing.rec>: cannot open to read\n"}));
+}
+
 TEST(BatchSaveWalk, SavesEveryRowAfterThePreviousThreadEnded) {
   FakePlatform fp;
   FakeProjects projects;
@@ -374,6 +416,11 @@ TEST(BatchSaveWalk, StopEndsTheBatchAfterThisSaveAndSaveOneRunsOneRow) {
   EXPECT_EQ(saves.started, std::vector<std::string>{dir + "/b.rec.out"});
   EXPECT_EQ(m.save_one_caption(), "Save");
   EXPECT_EQ(m.selected(), 1);
+  // Without an output the project's own is taken.
+  m.output_text.clear();
+  m.save_one();
+  run_until_idle(m);
+  EXPECT_EQ(saves.started.back(), dir + "/b.rec.mpg");
 }
 
 TEST(BatchSaveWalk, AJobAddedDuringABatchIsSavedAndKept) {

@@ -11,8 +11,10 @@
 #include <QRadioButton>
 #include <QSlider>
 #include <QTest>
+#include <QTimer>
 
 #include "fake_editor.h"
+#include "app/tools/select_pid.h"
 #include "platform/fakes.h"
 #include "ui/editor/audio_encoder_setup_widget.h"
 #include "ui/editor/save_dialog_widget.h"
@@ -54,6 +56,40 @@ TEST(SaveDialogWidget, FocusDefaultButtonAndEdits) {
   w.findChild<QRadioButton*>("kind6")->click();
   EXPECT_EQ(rec.output_type, 8);
   EXPECT_TRUE(w.findChild<QPushButton*>("c_select_pid")->isVisibleTo(&w));
+}
+
+// Select PID runs the convertor's Select PID dialog with its rules: a PID
+// typed onto another's is moved off it.
+TEST(SaveDialogWidget, SelectPidUsesTheConvertorsDialogRules) {
+  FakePlatform fakes;
+  FakeEditor editor(100, 64, 48, 25.0);
+  EditorRecordData rec;
+  rec.count = 20;
+  rec.output_type = 8;
+  rec.audio.has_audio = 1;
+  rec.program_pid = 64;
+  rec.video_pid = 32;
+  rec.audio_pid = 33;
+  CSaveDlg model(&rec, &editor);
+  model.init();
+  SaveDialogWidget w(&model);
+  w.show();
+  QString title;
+  QTimer::singleShot(0, [&] {
+    QWidget* d = QApplication::activeModalWidget();
+    ASSERT_NE(d, nullptr);
+    title = d->windowTitle();
+    d->findChild<QLineEdit*>("video_pid")->setText("100");
+    d->findChild<QLineEdit*>("audio_pid")->setText("100");  // on the video's
+    static_cast<QDialog*>(d)->accept();
+  });
+  w.findChild<QPushButton*>("c_select_pid")->click();
+  EXPECT_EQ(title, " MPEG-2 Transport Stream: Select PID");
+  EXPECT_EQ(rec.video_pid, 100);
+  EXPECT_EQ(rec.program_pid, 64);
+  const TransportPids want = select_pid_accept({64, 32, 33}, "64", "100", "100");
+  EXPECT_EQ(rec.audio_pid, want.audio);
+  EXPECT_NE(rec.audio_pid, 100);
 }
 
 }  // namespace

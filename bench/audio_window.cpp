@@ -3,10 +3,12 @@
 // with the equalizer off and on, and the bare decode of the same frames;
 // the longest tick while playing with the equalizer on; adding a long file
 // until its first bytes are heard; a seek until the new place is heard;
-// five minutes played into a WAVE file while the UI thread is held back by
-// resize-sized stalls, compared with a reference decode. Files come from
-// TAMSEL_BENCH_TRACK (48 kHz), TAMSEL_BENCH_LONG, TAMSEL_BENCH_FIVE and
-// TAMSEL_BENCH_FIVE_REF (raw s16le) (bench/audio_window.sh).
+// five minutes played into a WAVE file, alone and under a resize drag's
+// load on the UI thread, compared with a reference decode (the real window
+// resized under Xvfb is bench/audio_window_resize.sh). Files come from
+// TAMSEL_BENCH_TRACK (48 kHz), TAMSEL_BENCH_LONG, TAMSEL_BENCH_FIVE,
+// TAMSEL_BENCH_FIVE_REF (raw s16le) and TAMSEL_BENCH_FIVE_OUT (the WAVE
+// file written) (bench/audio_window.sh).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>

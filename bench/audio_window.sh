@@ -11,7 +11,8 @@
 #  - a seek heard within 150 ms;
 #  - five minutes of noise played into a WAVE file, alone and under a
 #    resize drag's load on the UI thread, equal ffmpeg's decode, every
-#    second of it, with no gap (length within one frame).
+#    second of it, with no gap (length within one frame); the real window
+#    resized under Xvfb is bench/audio_window_resize.sh.
 # Prints a verdict per line; exit 1 on a miss.
 # Usage: bench/audio_window.sh BENCH_AUDIO_WINDOW TAMSEL_DEV FIXTURES_DIR [RUNS]
 set -euo pipefail

@@ -134,10 +134,10 @@ void BM_LongestTick(benchmark::State& state) {
 }
 
 // Adding a long file to the list and opening it to play, until its first
-// bytes reach the sink.
+// bytes reach the sink: the first time in the process and again.
 void BM_AddLongAndHear(benchmark::State& state) {
   const std::string path = env("TAMSEL_BENCH_LONG");
-  double worst = 0;
+  std::vector<double> all;
   for (auto _ : state) {
     FakePlatform fake;
     AudioPlayer p(fake_deps(fake));
@@ -154,10 +154,15 @@ void BM_AddLongAndHear(benchmark::State& state) {
       state.SkipWithError("nothing heard");
       return;
     }
-    worst = std::max(worst, ms);
+    all.push_back(ms);
     state.SetIterationTime(ms / 1000);
   }
-  state.counters["worst_ms"] = worst;
+  if (all.empty()) return;
+  // The first add of the process is the one a user meets: the engine keeps
+  // what it learnt of a file for the later ones.
+  state.counters["first_ms"] = all.front();
+  std::sort(all.begin(), all.end());
+  state.counters["median_ms"] = all[all.size() / 2];
 }
 
 // A seek while playing, until the sink holds the sound of the new place
@@ -285,7 +290,7 @@ BENCHMARK(BM_TickEqualizerOff)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_TickEqualizerOn)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_DecodeTickFrames)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_LongestTick)->Unit(benchmark::kMillisecond)->Iterations(1);
-BENCHMARK(BM_AddLongAndHear)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(5);
+BENCHMARK(BM_AddLongAndHear)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(9);
 BENCHMARK(BM_SeekHeard)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(50);
 BENCHMARK(BM_FiveMinutes)->Unit(benchmark::kMillisecond)->Iterations(1)->Arg(0)->Arg(1);
 

@@ -7,7 +7,8 @@
 #  - the UI thread never held over 50 ms by a tick of a 48 kHz track with
 #    the equalizer on;
 #  - adding the 65-minute file and hearing it <= 1.2 x `tamsel-dev track`
-#    of it (median wall time of RUNS runs) + 100 ms;
+#    of it + 100 ms (medians of RUNS processes each; an add is timed the
+#    first time in its process, as a user meets it);
 #  - a seek heard within 150 ms;
 #  - five minutes of noise played into a WAVE file, alone and under a
 #    resize drag's load on the UI thread, equal ffmpeg's decode, every
@@ -33,12 +34,13 @@ ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i "anoisesrc=c=pink:r=
 ffmpeg -nostdin -hide_banner -loglevel error -y -i "$work/five.mp2" -f s16le "$work/five.raw"
 
 median_ms() {  # median wall milliseconds of "$@" over $runs runs
-  local all=()
+  local all=() t0
   for _ in $(seq "$runs"); do
-    /usr/bin/time -f "%e" -o "$work/time" "$@" >/dev/null 2>&1
-    all+=("$(cat "$work/time")")
+    t0=$(date +%s%N)
+    "$@" >/dev/null 2>&1
+    all+=("$((($(date +%s%N) - t0) / 1000))")
   done
-  printf '%s\n' "${all[@]}" | sort -g | awk '{v[NR]=$1} END {print v[int((NR + 1) / 2)] * 1000}'
+  printf '%s\n' "${all[@]}" | sort -g | awk '{v[NR]=$1} END {print v[int((NR + 1) / 2)] / 1000}'
 }
 engine=$(median_ms "$dev" track "$long")
 # The engine's decode of a tick's frames (5 at 48 kHz): the five minutes
@@ -73,9 +75,16 @@ verdict "$(printf 'equalizer on %.0f us / off %.0f us = %.2f (<= 1.3)' "$on" "$o
 worst=$(col BM_LongestTick worst_ms)
 verdict "$(printf 'longest tick, equalizer on, a minute of play: %.1f ms (<= 50)' "$worst")" \
   "$(echo "$worst <= 50" | bc -l)"
-add=$(col BM_AddLongAndHear worst_ms)
-verdict "$(printf '65-minute file added and heard: worst %.0f ms, tamsel-dev track %.0f ms (<= 1.2 x + 100)' \
-  "$add" "$engine")" "$(echo "$add <= 1.2 * $engine + 100" | bc -l)"
+# The first add of a process, in RUNS processes.
+firsts=("$(col BM_AddLongAndHear first_ms)")
+for _ in $(seq 2 "$runs"); do
+  one=$(TAMSEL_BENCH_LONG=$long "$bin" --benchmark_filter=BM_AddLongAndHear --benchmark_format=json 2>/dev/null)
+  firsts+=("$(out=$one col BM_AddLongAndHear first_ms)")
+done
+add=$(printf '%s\n' "${firsts[@]}" | sort -g | awk '{v[NR]=$1} END {print v[int((NR + 1) / 2)]}')
+again=$(col BM_AddLongAndHear median_ms)
+verdict "$(printf '65-minute file added and heard: %.1f ms (again in the process %.1f), tamsel-dev track %.1f ms (<= 1.2 x + 100)' \
+  "$add" "$again" "$engine")" "$(echo "$add <= 1.2 * $engine + 100" | bc -l)"
 seek=$(col BM_SeekHeard worst_ms)
 verdict "$(printf 'seek heard: worst %.1f ms (<= 150)' "$seek")" "$(echo "$seek <= 150" | bc -l)"
 for arg in 0 1; do

@@ -506,7 +506,7 @@ Match XServer::wait_picture(const RgbImage& ref, double min_psnr, const std::str
 
 App::App(const XServer& x, const std::vector<std::string>& args, const AppOptions& options) {
   const std::string dir = temp_dir();
-  config_dir_ = dir + "/config";
+  config_dir_ = options.config_dir.empty() ? dir + "/config" : options.config_dir;
   log_path_ = dir + "/app.log";
   fs::create_directories(config_dir_);
   if (!options.settings.empty()) {

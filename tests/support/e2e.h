@@ -153,11 +153,13 @@ class XServer {
   std::string display_, error_, dir_;
 };
 
-// The program under test on an X server, with a fresh settings folder.
+// The program under test on an X server, with a fresh settings folder
+// unless a previous run's is given.
 struct AppOptions {
   std::string settings = {};          // MPEG-Tamsel.cfg text; none when empty
   std::vector<std::string> env = {};  // extra NAME=VALUE (TAMSEL_SOUND_FILE=...)
   std::string exe = {};               // default: app_path()
+  std::string config_dir = {};        // a previous run's, for a restart; default: fresh
 };
 
 class App {

@@ -152,7 +152,12 @@ BatchSaveDialog::BatchSaveDialog(std::function<void()> closed, QWidget* parent, 
   if (w[0] != 0 || w[1] != 0) move(w[0], w[1]);
   const int* c = model_.columns;
   if (c[0] <= 0 && c[1] <= 0 && c[2] <= 0) {
-    const int half = std::max(40, (list_->viewport()->width() - 75 - 5) / 2);
+    // A hidden list has its width only once every nested layout has run
+    // (its viewport is sized when it is shown).
+    layout()->activate();
+    for (QWidget* child : findChildren<QWidget*>())
+      if (child->layout()) child->layout()->activate();
+    const int half = std::max(40, (list_->width() - 2 * list_->frameWidth() - 75 - 5) / 2);
     list_->setColumnWidth(0, half);
     list_->setColumnWidth(1, half);
     list_->setColumnWidth(2, 75);

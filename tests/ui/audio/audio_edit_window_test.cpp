@@ -206,6 +206,25 @@ TEST_F(AudioEditWindowTest, InsertDialogPreviewsAppliesAndUndoes) {
   EXPECT_NEAR(p.length(), before + piece, 2 * frame);
   EXPECT_TRUE(w->insert_preview());
   EXPECT_EQ(p.mark_state(), 2);
+  // A changed try replaces the first: one insertion, one undo entry.
+  auto* offset = d->findChild<QLineEdit*>("c1377");
+  offset->setText(QStringLiteral("1"));
+  emit offset->textEdited(offset->text());
+  ASSERT_NEAR(d->working().length, piece - 1, 1e-9);
+  d->findChild<QPushButton*>("c1378")->click();
+  EXPECT_NEAR(p.length(), before + piece - 1, 2 * frame);
+  EXPECT_EQ(w->edits().undo_history().count(), 1);
+  // The same settings again only mark the piece: the undo entry is still
+  // the one the try made.
+  const EClip* tried = w->edits().undo_history().top()->snapshot.get();
+  p.Seek(0);
+  d->findChild<QPushButton*>("c1378")->click();
+  EXPECT_NEAR(p.length(), before + piece - 1, 2 * frame);
+  ASSERT_EQ(w->edits().undo_history().count(), 1);
+  EXPECT_EQ(w->edits().undo_history().top()->snapshot.get(), tried);
+  EXPECT_EQ(p.mark_state(), 2);
+  EXPECT_EQ(p.slider(), p.mark_start());
+  EXPECT_NEAR(p.mark_start() * p.length() / 1000, 3.0, 0.05);
   // Close takes the preview back and empties both histories.
   d->findChild<QPushButton*>("c1366")->click();
   EXPECT_EQ(w->insert_dialog(), nullptr);

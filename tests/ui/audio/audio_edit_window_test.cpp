@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -250,9 +251,30 @@ TEST_F(AudioEditWindowTest, InsertDialogPreviewsAppliesAndUndoes) {
   EXPECT_NEAR(p.length(), before, 1e-9);
   EXPECT_TRUE(fake.prompter.shown.empty()) << fake.prompter.last_text();
 
-  // The window closing with the dialog open takes it along.
+  // Playback's time reaches the open dialog on its timer.
   w->button(1192)->click();
-  ASSERT_NE(w->insert_dialog(), nullptr);
+  d = w->insert_dialog();
+  ASSERT_NE(d, nullptr);
+  p.Seek(500);
+  d->on_timer();
+  EXPECT_NEAR(d->views().play_position(), 5.0, 0.05);
+  // An effect alone, then Remove at the point: each an undo entry.
+  ASSERT_TRUE(QTest::qWaitForWindowActive(d));
+  auto* starts = d->findChild<QComboBox*>("c1369");
+  ASSERT_GE(starts->count(), 2);
+  starts->setCurrentIndex(1);
+  emit starts->activated(1);
+  const int entries = w->edits().undo_history().count();
+  apply = d->findChild<QPushButton*>("c1364");
+  apply->setFocus();
+  QTest::mouseClick(apply, Qt::LeftButton);
+  ASSERT_EQ(w->edits().undo_history().count(), entries + 1) << fake.prompter.last_text();
+  EXPECT_EQ(w->edits().undo_history().top()->kind, 4);
+  d->findChild<QPushButton*>("c1375")->click();
+  ASSERT_EQ(w->edits().undo_history().count(), entries + 2) << fake.prompter.last_text();
+  EXPECT_EQ(w->edits().undo_history().top()->kind, 1);
+
+  // The window closing with the dialog open takes it along.
   w->close();
 }
 

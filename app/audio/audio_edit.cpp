@@ -245,16 +245,21 @@ int AudioEditCommands::CommitInsert(AudioInsertOutcome outcome) {
   if (!outcome.kind || !outcome.snapshot || !p_->track_) return 0;
   Push(outcome.kind, std::move(outcome.snapshot));
   Relength();
+  MarkPiece(outcome.piece_start, outcome.piece_length);
+  return 1;
+}
+
+void AudioEditCommands::MarkPiece(double start, double length) {
+  if (!p_->track_) return;
   const double k = kSlider / p_->length_;
-  p_->mark_start_ = std::clamp(int(outcome.piece_start * k), 0, kSlider);
-  p_->mark_end_ = std::clamp(int((outcome.piece_start + outcome.piece_length) * k), 0, kSlider);
+  p_->mark_start_ = std::clamp(int(start * k), 0, kSlider);
+  p_->mark_end_ = std::clamp(int((start + length) * k), 0, kSlider);
   if (p_->mark_state_ != 2) {
     p_->segment_loop_ = p_->loop_;
     p_->loop_ = LoopMode::One;
   }
   p_->mark_state_ = 2;
   SeekTo(p_->mark_start_);
-  return 1;
 }
 
 void AudioEditCommands::ClearHistories() {

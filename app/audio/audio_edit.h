@@ -76,6 +76,8 @@ class AudioEditCommands {
   // What follows a successful ApplyAudioInsertOperator: the undo entry and
   // the inserted piece marked and played; 1 when the outcome holds an edit.
   int CommitInsert(AudioInsertOutcome outcome);
+  // [start, start + length) seconds marked, segment play on, seek to it.
+  void MarkPiece(double start, double length);
   // After undo and redo: the open Insert dialog follows the track.
   std::function<void()> on_track_restored;
 

@@ -1,5 +1,7 @@
 #include "ui/audio/audio_editor_dlg.h"
 
+#include <algorithm>
+
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QShortcut>
@@ -16,7 +18,10 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "app/audio/audio_insert_operator.h"
+#include "app/shell/file_utils.h"
 #include "ui/audio/audio_dialogs.h"
+#include "ui/audio/insert_dialog.h"
 #include "ui/audio/equalizer_dlg.h"
 #include "ui/audio/audio_save_dlg.h"
 #include "ui/audio/lyrics_editor_dlg.h"
@@ -174,6 +179,7 @@ CAudioEditorDlg::CAudioEditorDlg(AudioPlayer::Deps deps)
   });
   connect(buttons_[1202], &QToolButton::clicked, this, [this] { on_editor_button(); });
   connect(buttons_[1188], &QToolButton::clicked, this, [this] {
+    close_insert_dialog(false);
     close_save_dialog(false);
     edit_->ClearHistories();
     player_->LeaveEditor();
@@ -185,6 +191,11 @@ CAudioEditorDlg::CAudioEditorDlg(AudioPlayer::Deps deps)
                                     {1190, kAudioCutLeft}, {1191, kAudioCutRight}})
     connect(buttons_[id], &QToolButton::clicked, this, [this, c = command] { edit_->ExecuteAudioEditCommand(c); });
   connect(buttons_[1195], &QToolButton::clicked, this, [this] { on_save_button(); });
+  connect(buttons_[1192], &QToolButton::clicked, this, [this] { on_insert_button(); });
+  edit_->insert_operator = [this] { return insert_now(); };
+  edit_->on_track_restored = [this] { refresh_insert_dialog(); };
+  // Playback keeps the record's play time; the dialog's timer follows it.
+  player_->on_insert_time = [this](double seconds) { insert_.play_position = seconds; };
   save_timer_ = new QTimer(this);
   save_timer_->setInterval(AudioSaveJob::kPollMs);
   connect(save_timer_, &QTimer::timeout, this, [this] {
@@ -300,6 +311,9 @@ void CAudioEditorDlg::on_save_list() {
 CAudioEditorDlg::~CAudioEditorDlg() {
   player_->on_changed = nullptr;
   player_->on_timer = nullptr;
+  player_->on_insert_time = nullptr;
+  edit_->insert_operator = nullptr;
+  edit_->on_track_restored = nullptr;
 }
 
 QToolButton* CAudioEditorDlg::make_button(int id, const QString& tip) {
@@ -373,7 +387,7 @@ void CAudioEditorDlg::refresh() {
   set_icon(1189, "ed_cut", mask & kMaskCut);
   set_icon(1190, "ed_cut_l", mask & kMaskCutLeft);
   set_icon(1191, "ed_cut_r", mask & kMaskCutRight);
-  set_icon(1192, "ed_ins", false);
+  set_icon(1192, insert_dlg_ ? "ed_ins_no" : "ed_ins", track || insert_dlg_);
   // Down while its dialog is open or a save runs.
   set_icon(1195, "ed_rec", track || edit_->save_running());
   buttons_[1195]->setCheckable(true);
@@ -589,6 +603,7 @@ void CAudioEditorDlg::closeEvent(QCloseEvent* event) {
   if (!closed_) {
     closed_ = true;
     save_timer_->stop();
+    close_insert_dialog(true);
     close_save_dialog(true);
     timer_->stop();
     if (equalizer_) equalizer_->close();
@@ -599,4 +614,127 @@ void CAudioEditorDlg::closeEvent(QCloseEvent* event) {
     if (close_cb_) close_cb_();
   }
   event->accept();
+}
+
+void CAudioEditorDlg::on_insert_button() {
+  if (insert_dlg_) {
+    close_insert_dialog(false);
+    return;
+  }
+  AudioTrackPort* track = player_->track();
+  if (!track) return;
+  // A new dialog starts afresh: nothing of an earlier one counts as applied.
+  insert_ = InsertParams();
+  insert_applied_ = InsertParams();
+  const double at = std::clamp(player_->heard_time(), 0.0, double(player_->rounded_length()));
+  insert_.insertion = insert_.play_position = at;
+  insert_.track_length = track->get_length();
+  insert_.scale_position = player_->folders.insert_scale[0];
+  insert_.offset_position = player_->folders.insert_scale[1];
+  preview_ = false;
+  std::unique_ptr<EClip> whole = track->copy(0.0, 0.0);
+  if (!whole) return;
+  auto* d = new CAudioInsertDlg(&insert_, this, InsertMode::audio);
+  d->set_action_callback([this](int code) { on_insert_action(code); });
+  d->set_close_callback([this](int code) { on_insert_closed(code); });
+  const QRect r = frameGeometry();
+  d->set_position(r.right() + 1, r.top());
+  d->set_folder(player_->folders.insert);
+  d->SetInputClip(*whole);
+  insert_dlg_ = d;
+  d->Create();
+  refresh();
+}
+
+void CAudioEditorDlg::close_insert_dialog(bool by_owner) {
+  if (!insert_dlg_) return;
+  CAudioInsertDlg* d = insert_dlg_;
+  if (by_owner) {
+    // The window goes: no callback, but the strips' scales are kept.
+    insert_dlg_ = nullptr;
+    d->set_suppress_close_callback(true);
+    d->close();
+    player_->folders.insert_scale[0] = insert_.scale_position;
+    player_->folders.insert_scale[1] = insert_.offset_position;
+  } else {
+    d->close();
+  }
+}
+
+void CAudioEditorDlg::on_insert_closed(int code) {
+  insert_dlg_ = nullptr;
+  // Closing takes back what was only tried; an applied insert stays.
+  if (code == 1 && preview_) {
+    edit_->ExecuteAudioEditCommand(kAudioUndo);
+    edit_->ClearHistories();
+  }
+  preview_ = false;
+  player_->folders.insert_scale[0] = insert_.scale_position;
+  player_->folders.insert_scale[1] = insert_.offset_position;
+  refresh();
+}
+
+namespace {
+
+bool same_insert(const InsertParams& a, const InsertParams& b) {
+  return a.file_name == b.file_name && a.offset == b.offset && a.length == b.length &&
+         a.input_length == b.input_length && a.insertion == b.insertion && a.track_length == b.track_length &&
+         a.start_operator == b.start_operator && a.start_length == b.start_length &&
+         a.end_operator == b.end_operator && a.end_inputs == b.end_inputs && a.end_length == b.end_length;
+}
+
+}  // namespace
+
+void CAudioEditorDlg::on_insert_action(int code) {
+  if (code == CAudioInsertDlg::kRemove) {
+    edit_->insert_point = insert_.insertion;
+    edit_->ExecuteAudioEditCommand(kAudioRemoveEffects);
+    refresh_insert_dialog();
+    return;
+  }
+  if (!same_insert(insert_, insert_applied_)) {
+    const int done = edit_->ExecuteAudioEditCommand(kAudioInsert);
+    // Apply keeps the edit: only a Test is taken back by the next try or
+    // by closing the dialog.
+    if (code == CAudioInsertDlg::kApply) {
+      if (done) preview_ = false;
+      refresh_insert_dialog();
+    }
+    return;
+  }
+  // The same settings again: the piece is only marked.
+  const InsertParams& r = insert_;
+  const double a = r.insertion - (r.start_inputs == 2 ? r.start_length : 0.0);
+  const double b = r.length != 0 ? r.length : r.start_length;
+  edit_->MarkPiece(a, b);
+  if (code == CAudioInsertDlg::kApply) preview_ = false;
+  refresh();
+}
+
+int CAudioEditorDlg::insert_now() {
+  AudioTrackPort* track = player_->track();
+  if (!track) return 0;
+  if (preview_) {
+    edit_->ExecuteAudioEditCommand(kAudioUndo);
+    preview_ = false;
+  }
+  InsertParams& r = insert_;
+  if (!r.file_name.empty()) player_->folders.insert = split_path(r.file_name);
+  const int done = edit_->CommitInsert(ApplyAudioInsertOperator(*track, r.file_name, r.offset, r.length, r.insertion,
+                                                               r.track_length, &r.start_operator, &r.start_length,
+                                                               &r.end_operator, &r.end_length));
+  if (done) {
+    preview_ = true;
+    insert_applied_ = r;
+  }
+  return done;
+}
+
+void CAudioEditorDlg::refresh_insert_dialog() {
+  AudioTrackPort* track = player_->track();
+  if (!insert_dlg_ || !track) return;
+  std::unique_ptr<EClip> whole = track->copy(0.0, 0.0);
+  if (!whole) return;
+  insert_.track_length = track->get_length();
+  insert_dlg_->SetInputClip(*whole);
 }

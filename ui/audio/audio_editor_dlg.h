@@ -10,6 +10,7 @@
 
 #include "app/audio/audio_edit.h"
 #include "app/audio/audio_player.h"
+#include "app/shell/insert_params.h"
 
 class QCheckBox;
 class QSlider;
@@ -19,6 +20,7 @@ class QTreeWidget;
 class QTreeWidgetItem;
 class AudioDisplay;
 class AudioSaveDialogWidget;
+class CAudioInsertDlg;
 class CEqualizerDlg;
 class CLyricsEditorDlg;
 
@@ -39,6 +41,9 @@ class CAudioEditorDlg : public QWidget {
   void refresh();
   AudioEditCommands& edits() { return *edit_; }
   AudioSaveDialogWidget* save_dialog() const { return save_dlg_; }
+  CAudioInsertDlg* insert_dialog() const { return insert_dlg_; }
+  // An applied insertion the Insert dialog may still take back.
+  bool insert_preview() const { return preview_; }
   // The program's close check: a save runs; stop it keeping what it wrote.
   bool save_running() {
     edit_->SaveTick();  // a job that has just returned is collected first
@@ -66,11 +71,21 @@ class CAudioEditorDlg : public QWidget {
   void on_save_list();
   void on_save_button();
   void close_save_dialog(bool by_owner);
+  void on_insert_button();
+  void close_insert_dialog(bool by_owner);
+  void on_insert_action(int code);
+  void on_insert_closed(int code);
+  int insert_now();
+  void refresh_insert_dialog();
 
   std::unique_ptr<AudioPlayer> player_;
   // Goes before the player it edits.
   std::unique_ptr<AudioEditCommands> edit_;
   AudioSaveDialogWidget* save_dlg_ = nullptr;
+  CAudioInsertDlg* insert_dlg_ = nullptr;
+  // The dialog's record and the settings last inserted from it.
+  InsertParams insert_, insert_applied_;
+  bool preview_ = false;
   QTimer* save_timer_ = nullptr;
   std::map<int, QToolButton*> buttons_;
   std::map<int, QString> icons_;

@@ -48,7 +48,7 @@ TEST_F(AudioWindowTest, PicturesAndEnablingFollowTheState) {
   w.button(1204)->click();
   EXPECT_EQ(w.icon_name(1204), "loop_rnd");
 
-  // The editor layout: its panel shows; marks and Save are there at
+  // The editor layout: its panel shows; marks, Insert and Save are there at
   // once, the edits once they can act.
   QWidget* panel = w.findChild<QWidget*>("editor_panel");
   w.show();
@@ -59,8 +59,8 @@ TEST_F(AudioWindowTest, PicturesAndEnablingFollowTheState) {
   EXPECT_TRUE(panel->isVisible());
   EXPECT_EQ(w.windowTitle(), " Quarvel MPEG Audio Editor ");
   EXPECT_EQ(w.player().loop(), LoopMode::One);
-  for (int id : {1197, 1196, 1189, 1190, 1191, 1192}) EXPECT_FALSE(w.button(id)->isEnabled()) << id;
-  for (int id : {1193, 1194, 1195}) EXPECT_TRUE(w.button(id)->isEnabled()) << id;
+  for (int id : {1197, 1196, 1189, 1190, 1191}) EXPECT_FALSE(w.button(id)->isEnabled()) << id;
+  for (int id : {1193, 1194, 1192, 1195}) EXPECT_TRUE(w.button(id)->isEnabled()) << id;
   EXPECT_EQ(w.icon_name(1189), "ed_cut_no");
   w.button(1188)->click();
   EXPECT_FALSE(panel->isVisible());

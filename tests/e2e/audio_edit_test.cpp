@@ -39,7 +39,7 @@ TEST(AudioEditor, CutAndSaveFromTheKeyboard) {
   ASSERT_TRUE(x.key("Tab space"));  // Mark-Out
   ASSERT_TRUE(x.key("Tab space"));  // Cut (Undo and Redo are still off)
   x.screenshot("audio_editor_cut");
-  ASSERT_TRUE(x.key("Tab Tab Tab space"));  // past Cut Left and Cut Right to Save
+  ASSERT_TRUE(x.key("Tab Tab Tab Tab space"));  // past Cut Left, Cut Right and Insert to Save
   const std::string dialog = x.wait_window("^ MPEG Audio Editor: Save $");
   ASSERT_FALSE(dialog.empty()) << app.log();
   ASSERT_TRUE(x.focus(dialog));

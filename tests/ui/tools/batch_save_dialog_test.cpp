@@ -10,10 +10,12 @@
 #include <QPushButton>
 #include <QTreeWidget>
 #include <atomic>
+#include <fstream>
 #include <thread>
 
 #include "app/shell/command_ids.h"
 #include "app/shell/editor_settings.h"
+#include "app/shell/file_utils.h"
 #include "app/shell/kept_file.h"
 #include "app/shell/mpeg_editor_adapter.h"
 #include "platform/fakes.h"
@@ -55,6 +57,11 @@ TEST(BatchSaveDialog, F5ShowsTheKeptListAndCloseWritesItBack) {
     EXPECT_EQ(child<QLineEdit>(d, "input")->text(), QStringLiteral("/p/b.rec"));
     EXPECT_FALSE(child<QProgressBar>(d, "progress")->isVisible());
     EXPECT_FALSE(child<QPushButton>(d, "add")->isEnabled());
+    // Help opens the manager's own page, which is installed with the program.
+    child<QPushButton>(d, "help")->click();
+    EXPECT_EQ(fp.help.pages, std::vector<std::string>{kBatchHelp});
+    const std::string page = help_page_file(source_dir() + "/ui", kBatchHelp);
+    EXPECT_TRUE(std::ifstream(page).good()) << page;
     child<QPushButton>(d, "close")->click();
     QApplication::processEvents();
     EXPECT_FALSE(app.tools().is_open(cmd::kBatchSave));

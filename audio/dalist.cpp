@@ -337,7 +337,16 @@ void DAListBase::restart_at(const DA& u, bool skip_head) {
   next_pos_ = u.start.value();
   cur_time_ = u.time;
   if (!load_next()) return;
-  if (skip_head && kind_ != DAKind::lpcm) qpos_ = std::min(size_t(u.first_frame), q_.size());
+  if (kind_ == DAKind::lpcm) {
+    // The time stamp is that of the first whole frame in the packet: the
+    // samples ahead of it belong to the previous one and go, so the unit's
+    // time is that of the first sample kept.
+    const size_t block = size_t(2 * std::max(1, info_.channels));
+    const size_t head = std::min(size_t(std::max(u.first_frame, 0)), q_.size());
+    qpos_ = head - head % block;
+  } else if (skip_head) {
+    qpos_ = std::min(size_t(u.first_frame), q_.size());
+  }
   cur_time_ = u.time;
 }
 
@@ -487,6 +496,16 @@ double DAListBase::goto_time(double t) {
   while (cur_time_ + frame_dur_ <= t) {
     // Peek: a frame whose own time (a time stamp ahead) passes t stops.
     if (next_frame(scratch.data(), int(scratch.size())) <= 0) break;
+  }
+  if (kind_ == DAKind::lpcm && t > cur_time_) {
+    // PCM has no frames of its own: on to the sample holding t.
+    const int block = 2 * std::max(1, info_.channels);
+    const double ticks_per_block = frame_dur_ * block / frame_size_;
+    const size_t skip = size_t(std::floor((t - cur_time_) / ticks_per_block + 1e-6)) * size_t(block);
+    if (skip > 0 && fill(skip)) {
+      qpos_ += skip;
+      cur_time_ += double(skip / size_t(block)) * ticks_per_block;
+    }
   }
   return cur_time_;
 }

@@ -137,8 +137,9 @@ double DAPlayer::goto_offset(double offset) {
   const double t = double(stream_frame) * period_;
   if (list_) {
     // Aim inside the frame: its start time computed back from the index may
-    // round to just before it and land on the frame ahead of it.
-    list_->goto_time(t + period_ / 2);
+    // round to just before it and land on the frame ahead of it. PCM is cut
+    // at the sample, so it is aimed at the frame's own start.
+    list_->goto_time(list_->is_lpcm() ? t : t + period_ / 2);
     mpa_.clear();
     if (ac3_) ac3_ = std::make_unique<AC3Decoder>();
   } else if (wave_open_) {

@@ -265,7 +265,7 @@ TEST(SaveAudio, CopiedMp2ToVideoCd) {
 // sample and every beep lies the layer II coding delay (481 samples,
 // 10 ms) after its flash.
 TEST(SaveAudio, JoinsKeepTheSourcesOffset) {
-  TSUPPORT_NEED_FIXTURES("cv_dvd.vob", "cv_vcd.mpg");
+  TSUPPORT_NEED_FIXTURES("cv_dvd.vob", "cv_vcd.mpg", "cv_dvd_pcm.vob");
   const struct {
     const char* source;
     const char* keep;
@@ -279,6 +279,8 @@ TEST(SaveAudio, JoinsKeepTheSourcesOffset) {
       {"cv_vcd.mpg", "13:30,37:56,62:74", "vcd", 44100, false},
       {"cv_dvd.vob", "3:27,33:52,58:74", "ps", 48000, true},
       {"cv_dvd.vob", "13:30,37:56,62:74", "ps", 48000, true},
+      // LPCM is always encoded and cut at the sample like decoded MP2.
+      {"cv_dvd_pcm.vob", "3:27,33:52,58:74", "ps", 48000, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.source) + " --keep " + c.keep + (c.encoded ? " encoded" : ""));

@@ -19,6 +19,7 @@
 #include "app/shell/kept_file.h"
 #include "app/shell/mpeg_editor_adapter.h"
 #include "platform/fakes.h"
+#include "named_child.h"
 #include "support.h"
 #include "ui/shell/main_window.h"
 #include "ui/tools/batch_save_dialog.h"
@@ -27,11 +28,6 @@
 namespace {
 
 using namespace tsupport;
-
-template <class W>
-W* child(QWidget* w, const char* name) {
-  return w->findChild<W*>(QString::fromLatin1(name));
-}
 
 TEST(BatchSaveDialog, F5ShowsTheKeptListAndCloseWritesItBack) {
   FakePlatform fp;

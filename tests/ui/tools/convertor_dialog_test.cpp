@@ -16,6 +16,7 @@
 #include "app/shell/editor_settings.h"
 #include "fake_editor.h"
 #include "platform/fakes.h"
+#include "named_child.h"
 #include "support.h"
 #include "ui/tools/convertor_dialog.h"
 #include "ui/tools/tool_windows.h"
@@ -23,11 +24,6 @@
 namespace {
 
 using namespace tsupport;
-
-template <class W>
-W* child(QWidget* w, const char* name) {
-  return w->findChild<W*>(QString::fromLatin1(name));
-}
 
 TEST(ConvertorDialog, ControlsPerStateAndAConversionThroughTheButtons) {
   TSUPPORT_NEED_FIXTURES("cv_dvd.vob");

@@ -16,6 +16,7 @@
 #include "app/shell/editor_settings.h"
 #include "fake_editor.h"
 #include "platform/fakes.h"
+#include "named_child.h"
 #include "support.h"
 #include "ui/tools/demux_dialog.h"
 #include "ui/tools/mbs_scan_dialog.h"
@@ -24,11 +25,6 @@
 namespace {
 
 using namespace tsupport;
-
-template <class W>
-W* child(QWidget* w, const char* name) {
-  return w->findChild<W*>(QString::fromLatin1(name));
-}
 
 TEST(DemuxDialog, StatesAndCloseDuringAJob) {
   TSUPPORT_NEED_FIXTURES("cv_dvd.vob");

@@ -9,17 +9,13 @@
 #include <QTest>
 
 #include "platform/fakes.h"
+#include "named_child.h"
 #include "support.h"
 #include "ui/tools/gop_fixer_dialog.h"
 
 namespace {
 
 using namespace tsupport;
-
-template <class W>
-W* child(QWidget* w, const char* name) {
-  return w->findChild<W*>(QString::fromLatin1(name));
-}
 
 TEST(GopFixerDialog, ScanThroughTheWindow) {
   TSUPPORT_NEED_FIXTURES("fix_ab.m2v");

@@ -14,17 +14,13 @@
 
 #include "app/shell/editor_settings.h"
 #include "platform/fakes.h"
+#include "named_child.h"
 #include "support.h"
 #include "ui/tools/mux_dialog.h"
 
 namespace {
 
 using namespace tsupport;
-
-template <class W>
-W* child(QWidget* w, const char* name) {
-  return w->findChild<W*>(QString::fromLatin1(name));
-}
 
 TEST(MuxDialog, StatesAndLockedInputsDuringTheJob) {
   TSUPPORT_NEED_FIXTURES("pm_m2.m2v", "pm_a48.mp2");

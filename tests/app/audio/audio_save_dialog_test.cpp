@@ -7,6 +7,7 @@
 #include <map>
 
 #include "platform/fakes.h"
+#include "support.h"
 
 namespace {
 
@@ -15,7 +16,8 @@ struct SaveDlgTest : ::testing::Test {
   AudioSaveSettings s;
   std::map<std::string, ClipAudioFormat> formats;
   std::vector<std::string> requests;
-  std::string dir = testing::TempDir() + "audio_save_dlg/";
+  // Each test its own folder: ctest runs the cases side by side.
+  std::string dir = tsupport::test_dir() + "/";
 
   void SetUp() override { std::filesystem::create_directories(dir); }
   void TearDown() override { std::filesystem::remove_all(dir); }
